@@ -1,0 +1,25 @@
+# Front door of the build.
+#   make demo     build and run the demo program
+#   make test     build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
+#   make release  optimised build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: demo test release clean
+
+demo:
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_BUILD_TESTS=OFF
+	cmake --build build --target demo -j $(JOBS)
+	mkdir -p build/demo-run && cd build/demo-run && rm -f ZVSTATUS.QVS && ../examples/demo
+
+test:
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest -j $(JOBS) --output-on-failure --timeout 600
+
+release:
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O2 -DCMAKE_C_FLAGS_RELEASE=-O2
+	cmake --build build-release -j $(JOBS)
+
+clean:
+	rm -rf build build-asan build-release

@@ -1,0 +1,128 @@
+// Engine instances and the instance state block.
+//
+// All engine state lives in one INSTGV per registered instance. The
+// registered instances form a ring; zvWNGV designates the current one (or
+// is null when none is registered), and every engine routine works on it.
+// Fields follow the order of the instance block's definition; the fields
+// that later modules own are grouped at the end in their own sub-structs.
+//
+// Invariants:
+//  1. zvWNGV is null exactly when no instance is registered.
+//  2. The ring is circular through `next`; a single instance points to itself.
+//  3. `id` is NUL-terminated and holds at most ZV_INSTANCE_ID_MAX characters.
+#pragma once
+
+#include <cstdint>
+#include <cstddef>
+
+#include "zarvo/zarvo.h"
+
+struct FCB;
+struct LOCKENT;
+
+namespace zv {
+
+// Number of internal free lists and their numbering (see pools.cpp).
+constexpr int kFreeLists = 24;
+constexpr int kLockLists = 16;
+
+// Control block of one internal free list.
+struct ListChunk;
+struct FreeListCtl {
+    ListChunk *head;        // chunk where the next element is taken
+    ListChunk *cursor;      // a chunk known to have free elements, or null
+    int32_t total;          // elements in all chunks
+    int32_t free;           // free elements in all chunks
+    int32_t chunks;         // number of chunks
+    int32_t chunks_free;    // chunks with at least one free element
+};
+
+// Circular doubly-linked list head used for LRU lists and hash chains.
+struct ListLink {
+    ListLink *next;
+    ListLink *prev;
+};
+
+}  // namespace zv
+
+// Signature of an instance's optional system start hook.
+typedef int (*ZvStartHook)(void);
+
+// Page cipher hook (see the encryption subsystem): (buffer, high, low, length,
+// operation, encryption start, key, key length, class).
+typedef void *(*ZvPageCipherHook)(void *buf, uint32_t hi, uint32_t lo, int32_t len, int op,
+                                  uint32_t encstart, void *key, int32_t keylen, int cls);
+
+struct INSTGV {
+    INSTGV *next;                 // next instance of the ring
+    char id[ZV_INSTANCE_ID_MAX + 1];
+    uint16_t userprof;            // profile word given to start-up
+    uint16_t uerr_cod;            // error code of the last engine call
+    uint16_t isamerr_cod;         // ISAM-level error code
+    uint16_t sysiocod;            // OS error of the last failing file operation
+    uint16_t isamfil_num;         // file number that isamerr_cod refers to
+    void *rulelist;               // per-file rule entries
+    uint32_t highword;            // high word beside a 32-bit call
+    uint32_t opsmode;             // operation-mode word (SETOPS)
+    uint32_t statusword;          // 0x00800000: rule-list lookups off
+    uint32_t saveflags;           // 0x2000 while a forced save runs
+    uint32_t modevalue;           // SETOPS bit 8 request value
+    uint32_t started;             // 1 while the engine is started
+    int32_t rule_cap, rule_count, rule_free;
+    int16_t filecount;            // number of file numbers (fils)
+    FCB **fcbtab;                 // fils + 1 pointers; slot 0 the instance's own block
+    void *idxbuflist;             // chain of index buffers
+    void *datpagelist;            // chain of data pages
+    FCB *slot0;                   // set means the instance is started
+    LOCKENT *lockhead[zv::kLockLists];
+    LOCKENT *locktail[zv::kLockLists];
+    int32_t starttime;            // seconds, at start-up
+    uint32_t lockcount;           // 16
+    int32_t nodesize;             // sectors x 128
+    int32_t nameconv;             // name-conversion mode from the start block
+    uint32_t sectshift, idxhashsize, pageshift, dathashsize;
+    zv::ListLink idxlru;          // LRU list of index buffers
+    zv::ListLink *idxhash;        // hash chains of index buffers
+    zv::ListLink datlru;          // LRU list of data pages
+    zv::ListLink *dathash;        // hash chains of data pages
+    unsigned char *fillbuf;       // 2048 bytes of 0xFF
+    uint32_t fillsize;
+    char defext[2][8];            // ".dat", ".idx"
+    int32_t bufs, dbufs;          // index buffers, data-cache pages
+    int32_t specialpages;         // data-cache pages reserved for dedicated cache
+    int16_t sectors;              // sector count of start-up
+    uint16_t hdrversion[3];       // 0x81, 0x91, 0xA1
+    char membersep;               // '!' between host and member name
+    uint16_t isamlockmode;        // ISAM lock mode
+    unsigned char loadkeyleafpct; // bulk-load leaf fill percentage
+    uint16_t tranactive, savepoints;
+    ZvStartHook starthook;        // optional system start routine
+    int32_t filepermmode;         // mode bits for created files; default 0660
+    void *encworkbuf;             // encryption work buffer
+    uint32_t nontranfsflushoff;   // file-system flush off for files without transactions
+
+    // ---- Memory pools -------------------------------------------------------
+    int32_t listblocksize;                 // bytes per chunk of lists 0..21 (2048)
+    int32_t listelemsize[zv::kFreeLists];  // element size, rounded to 8
+    int32_t listperchunk[zv::kFreeLists];  // elements per chunk
+    zv::FreeListCtl lists[zv::kFreeLists];
+    uint32_t encworksize;                  // recorded size of the encryption work buffer
+
+    // ---- Settings read by other modules -------------------------------------
+    int64_t rebuildmemory;        // memory the rebuild may use
+    int32_t debuglevel;           // zvbpfx threshold
+};
+
+// The current instance; null when none is registered.
+extern "C" INSTGV *zvWNGV;
+
+namespace zv {
+
+// Stores code in the current instance's uerr_cod (when there is one) and
+// returns it. The engine's one way of reporting an error.
+inline int set_uerr(int code) {
+    if (zvWNGV) zvWNGV->uerr_cod = static_cast<uint16_t>(code);
+    return code;
+}
+
+}  // namespace zv

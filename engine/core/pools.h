@@ -1,0 +1,43 @@
+// Memory pools: platform allocation wrappers and the 24 fixed-size free
+// lists of an instance (see pools.cpp for the list discipline).
+#pragma once
+
+#include <cstdint>
+
+#include "zarvo/zarvo.h"
+
+struct INSTGV;
+
+namespace zv {
+
+// List numbers with a fixed purpose.
+enum : int {
+    kListBatch = 12,    // ISAM batch entries
+    kListLock = 13,     // lock-list entries
+    kListIdxBuf = 19,   // index-buffer control structures
+    kListPage = 20,     // data-page control structures
+    kListFcb = 21,      // file control blocks
+    kListNode = 22,     // index node images
+    kListPageImg = 23,  // data page images
+};
+
+// Releases every list of an instance (stop road, instance removal), in the
+// order 0..18, 22, 19, 23, 20, 21.
+void release_all_lists(INSTGV *g);
+
+// ---- Test support (not exported) -----------------------------------------
+// Platform allocations made through the wrappers since the process started.
+uint64_t platform_alloc_count();
+uint64_t platform_free_count();
+// Makes the nth platform allocation from now fail (1 = the next one);
+// 0 switches the fault off. With `sticky`, every allocation from the nth on
+// fails.
+void fail_alloc_at(long nth, bool sticky = false);
+
+// Consistency check of one list: the ring, the chunk counts and the free
+// counts agree. Returns 0, or a nonzero number naming the first broken rule.
+int check_list(int list);
+// Number of chunks currently held by a list.
+int32_t list_chunks(int list);
+
+}  // namespace zv

@@ -1,0 +1,24 @@
+// Error setters, the status log "ZVSTATUS.QVS" and the fatal path.
+#pragma once
+
+#include <cstdio>
+
+#include "zarvo/zarvo.h"
+
+namespace zv {
+
+// Name of the status log, opened in the current directory.
+constexpr const char *kStatusLogName = "ZVSTATUS.QVS";
+// Codes with a special meaning to the log writer.
+constexpr int kLogBareMessage = 30987;  // write the message alone
+constexpr int kLogTouchOnly = 30988;    // create the log, write nothing
+constexpr int kLogSingleTry = -199;     // codes <= this: single open attempt
+
+// Opens a text stream for appending, retrying `retries` times after freeing a
+// descriptor (a negative count gives up at once). Null on failure.
+FILE *zvgetstream(const char *name, const char *mode, int retries);
+
+// Sets uerr_cod and sysiocod of the current instance together; returns code.
+int set_error(int code, int syscode);
+
+}  // namespace zv

@@ -1,0 +1,84 @@
+// The file control block (FCB) of one file number.
+//
+// One FCB per file number of an instance, taken from free list 21 on first
+// use and kept for the life of the engine. It begins with the host-order copy
+// of the whole file header (512 bytes), followed by the open-file state.
+//
+// Invariants:
+//  1. state is one of 'n' free, 'y' open, 'v' open with its descriptor
+//     released by a virtual close, 'w' open, 'm' reserved index member,
+//     'd' unusable, 's' system file opened at low level.
+//  2. fd is -1 when closed, -2 for a memory file, else a platform handle.
+//  3. hostfcb points to the block itself for a plain file.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/files/filehdr.h"
+
+struct DEFBLK;
+struct KEYBUFSET;
+
+// File kinds kept in FCB::kind (same numbers as the header's file type).
+enum : uint8_t { kKindFixed = 0, kKindIndex = 1, kKindVariable = 2 };
+
+// State flags (FCB::stflags).
+constexpr uint32_t kStRefreshKeys = 0x08;        // refresh current key images before update
+constexpr uint32_t kStFirstGrowth = 0x80;        // first growth done
+constexpr uint32_t kStNoReread = 0x8000;         // header not reread while update flag set
+constexpr uint32_t kStForceDisk = 0x20000;       // force to disk at close and after growth
+constexpr uint32_t kStEncrypted = 0x40000;       // file is encrypted
+constexpr uint32_t kStKeepOnCleanup = 0x2000000; // keep the file when a create is cleaned up
+// Open flags (FCB::opflags).
+constexpr uint32_t kOpClosing = 0x10;
+constexpr uint32_t kOpNoCache = 0x40;
+constexpr uint32_t kOpNoUpdate = 0x1000;
+constexpr uint32_t kOpMember = 0x20000;          // superfile member or member index
+// Create flags (FCB::crflags).
+constexpr uint32_t kCrBusy = 0x04;
+constexpr uint32_t kCrMakeDirs = 0x8000000;
+constexpr uint32_t kCrOption = 0x40000000;
+
+struct FCB {
+    FILEHDRALL hdr;             // host-order copy of the header
+    uint64_t updcount;          // tstupd calls since open
+    uint32_t rhdrsize1;         // record header size: 0, 10, 18 or 22
+    uint32_t rhdrsize2;         // 22 or 30
+    uint32_t pendtranh, pendtranl;  // pending index high transaction number
+    uint32_t stflags;           // state flags
+    uint32_t opflags;           // open flags
+    uint32_t crflags;           // create flags
+    KEYBUFSET *keybufs;         // current-node and key-buffer state of an index
+    FCB *hostfcb;               // host index or superfile host; itself when plain
+    FCB *nextmember;            // member chain
+    FCB *sflink;                // member's host, or host's directory index
+    FCB *ringnext, *ringprev;   // open-file ring
+    int32_t fd;                 // -1 closed, -2 memory file
+    // Encryption
+    int32_t cipherclass;        // 0 none; 2 or more encrypted
+    uint32_t encstart;          // clear prefix length
+    void *cipherkey;
+    int32_t cipherkeylen;
+    void *ciphercontext;
+    // Memory file
+    void **membuckets;
+    uint32_t nmembuckets;
+    uint32_t nmemrecs;
+    uint32_t nodesize;          // node size in bytes
+    uint32_t hashshift;         // cache hash shift
+    int32_t dedquota;           // dedicated cache pages allowed
+    int32_t dedcount;           // dedicated cache pages held
+    uint16_t filno;             // file number
+    uint8_t dupmode1, dupmode2; // duplicate handling derived from the flag
+    char state;                 // see invariants
+    uint8_t kind;               // 0 fixed data, 1 index, 2 variable data
+    uint16_t reclen;            // record length
+    uint32_t hwoffh, hwoffl;    // highest written offset
+    uint32_t drawseed;          // seed of the per-file draw
+    uint8_t drawlimit;          // the draw is limited by the header counters
+    DEFBLK *defblk;             // definition block
+    char name[256];             // file name, NUL-terminated
+};
+
+// True for a memory file (extended flags bit 31).
+inline bool fcb_is_memory(const FCB *f) { return (f->hdr.ext.flmode2 & kFlmode2Memory) != 0; }

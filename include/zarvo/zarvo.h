@@ -1,0 +1,248 @@
+/*
+ * zarvo.h - the engine's C interface.
+ *
+ * Engine instances and their registry, error codes and the status log,
+ * pooled memory, 64-bit offset arithmetic, start-up and shutdown, files,
+ * records, keys, resources, ISAM and maintenance calls. Every function has
+ * C linkage and works on the current engine instance (see REGZARVO).
+ *
+ * Conventions:
+ *  - Engine calls return a 16-bit error code (0 on success) and also leave it
+ *    in the instance's user error code (zvGetUserErrorCode). Calls that
+ *    return a record position return its low 32 bits and leave the high word
+ *    beside it (zvGETHGH).
+ *  - 64-bit offsets travel as a high/low pair of unsigned 32-bit words.
+ *
+ * This header compiles as C11 and as C++.
+ */
+#ifndef ZARVO_ZARVO_H
+#define ZARVO_ZARVO_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define ZV_API __attribute__((visibility("default")))
+#define ZV_NORETURN __attribute__((noreturn))
+#else
+#define ZV_API
+#define ZV_NORETURN
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The file control block of one open file number; opaque to callers. */
+typedef struct FCB FCB;
+
+/* ------------------------------------------------------------------------ */
+/* Error codes used by this header.                                          */
+/* ------------------------------------------------------------------------ */
+#define ZV_NO_ERROR          0
+#define ZV_INOT_ERR        101 /* not found, end of file */
+#define ZV_SNOT_SUPPORTED  454 /* service not supported by this build */
+#define ZV_INST_NONE       516 /* no engine instance registered */
+#define ZV_INST_NOTFOUND   517 /* instance id not found */
+#define ZV_INST_EXISTS     518 /* instance id already registered */
+
+/* Longest instance id kept (a 32-byte field, NUL-terminated). */
+#define ZV_INSTANCE_ID_MAX  31
+
+/* ------------------------------------------------------------------------ */
+/* Engine instances.                                                         */
+/* ------------------------------------------------------------------------ */
+
+/* Registers a new instance under id and makes it current.
+ * 0; 518 when the id is registered already (the current instance stays);
+ * 82 when memory is short. Ids longer than 31 characters are cut. */
+ZV_API uint16_t REGZARVO(const char *id);
+/* Makes the instance with this id current: 0, 516 none registered, 517 unknown. */
+ZV_API uint16_t SWTZARVO(const char *id);
+/* The instance block with this id, or NULL. */
+ZV_API void *GETZARVO(const char *id);
+/* The id of the current instance, or NULL when none is registered. */
+ZV_API const char *WCHZARVO(void);
+/* Makes the next instance of the ring current and returns its id; NULL when none. */
+ZV_API const char *NXTZARVO(void);
+/* Removes the instance with this id, stopping its engine first when it runs.
+ * 0, 516 none registered, 517 unknown id. */
+ZV_API uint16_t UNRZARVO(const char *id);
+/* Frees an instance block (NULL is ignored). */
+ZV_API void zvFreeWNGV(void *block);
+
+/* ------------------------------------------------------------------------ */
+/* Error codes and the status log "ZVSTATUS.QVS" (current directory).        */
+/* ------------------------------------------------------------------------ */
+
+/* Current instance's user error code, ISAM error code and its file number,
+ * and the operating-system error of the last failing file operation.
+ * 0 when no instance is current. */
+ZV_API int zvGetUserErrorCode(void);
+ZV_API int zvGetIsamErrorCode(void);
+ZV_API int zvGetIsamFileNbr(void);
+ZV_API int zvGetSystemErrorCode(void);
+
+/* Stores code as the user error code and returns it. */
+ZV_API int uerr(int code);
+/* Stores code as the operating-system error code. */
+ZV_API void usys(int code);
+/* Sets both codes, logs msg (code 0, one open attempt) and returns code. */
+ZV_API int zv_interr(int code, int syscode, const char *msg);
+
+/* Appends an entry to the status log: a local-time line, then
+ * "<time> - User# 00001<TAB>msg" (msg cut to 450 characters) followed by
+ * ": code" when code is nonzero. A code of -199 or below writes -199 - code
+ * with a single open attempt; 30987 writes msg alone; 30988 only creates the
+ * file. Returns the code written, or 10 when the log cannot be opened. */
+ZV_API int16_t zvrcvlog(const char *msg, int code);
+/* zvrcvlog(msg, -199 - code): one open attempt; returns the code written. */
+ZV_API int16_t zvStatusLogWrite(const char *msg, int code);
+/* Logs a memory-size message: format receives whole megabytes, tenths, a, b. */
+ZV_API int zvprtmb(int ignored, const char *format, int64_t bytes, int ignored2, int a, int b);
+
+/* Fatal internal error: logs "Unexpected internal Zarvo(R) error #n
+ * (uerr_cod=u)" and ends the process with exit status n. */
+ZV_API ZV_NORETURN void terr(int number);
+/* Abnormal end of the process with exit status 100. */
+ZV_API ZV_NORETURN void zvcatend(void);
+/* Ends the process through zvFinal_exit(0, code). */
+ZV_API ZV_NORETURN void zvrt_exit(int code);
+/* Ends the process with exit(code) unless mode is 1 (then it returns). */
+ZV_API void zvFinal_exit(int mode, int code);
+
+/* Fixed answers of this build. */
+ZV_API int zvMEMSTAT(void);   /* 454, also stored */
+ZV_API int ZVCHKPNT(void);    /* 454, also stored */
+ZV_API int SETLOGPATH(void);  /* 454 with a registered instance, else 47 */
+ZV_API int STPSRV(void);      /* 0 */
+ZV_API int zvotAlign(void);   /* 0 */
+ZV_API void set_zvtflg_L(void);
+
+/* ------------------------------------------------------------------------ */
+/* Pooled memory: 24 fixed-size free lists per instance; all zero-filled.    */
+/* ------------------------------------------------------------------------ */
+
+/* Zero-filled block of size bytes; NULL for size 0 or no memory. */
+ZV_API void *zvgetmem(int32_t size);
+/* Releases a zvgetmem block; NULL is ignored. */
+ZV_API void zvputmem(void *p);
+/* Releases *pp and sets *pp to NULL. */
+ZV_API void zvputmemn(void **pp);
+/* Size asked for when the block was taken; 0 for NULL. */
+ZV_API int32_t zvmemsiz(const void *p);
+/* One zero-filled element of free list n (0..23); NULL with 68 when memory runs out. */
+ZV_API void *zvgetlst(int list);
+/* Gives an element back to the list it came from. */
+ZV_API void zvputlst(void *element, int list);
+/* Sizes the free lists (start-up). */
+ZV_API void zvsetlst(int32_t nodesize, int32_t pagesize, int32_t bufs, int32_t dbufs);
+/* Releases every chunk of free list n. */
+ZV_API void freezvlist(int list);
+
+/* Platform allocations: zero-filled, count x size bytes (1 byte when either is 0). */
+ZV_API void *mballc(size_t count, size_t size);
+ZV_API void *mballcx(size_t count, size_t size);
+ZV_API void *mballc64(uint64_t size);
+ZV_API void mbfree(void *p);
+ZV_API void mbfreel(void *p);
+ZV_API void mbfreex(void *p);
+ZV_API void mbfree64(void *p);
+ZV_API void mbfren(void **pp);
+ZV_API void mbfrenl(void **pp);
+/* The instance's encryption work buffer of at least n bytes. */
+ZV_API void *mballccam(uint32_t n);
+ZV_API void mbfrencam(void **pp);
+
+/* Copies at most len bytes of src and stores a NUL in the last of them;
+ * a NULL source fills the len bytes with zeros. */
+ZV_API void cpynbuf(char *dst, const char *src, int len);
+/* Copies len bytes to *cursor and advances it. */
+ZV_API void cpylod(char **cursor, const void *src, int len);
+/* Copies len bytes from *cursor and advances it. */
+ZV_API void cpysrc(void *dst, const char **cursor, int len);
+
+/* ------------------------------------------------------------------------ */
+/* 64-bit high/low pairs and small utilities.                                */
+/* ------------------------------------------------------------------------ */
+
+ZV_API int zvcmpdlng(uint32_t hi1, uint32_t lo1, uint32_t hi2, uint32_t lo2);
+ZV_API void zvadddlng(uint32_t *hi, uint32_t *lo, uint32_t ahi, uint32_t alo);
+ZV_API void zvsubdlng(uint32_t *hi, uint32_t *lo, uint32_t shi, uint32_t slo);
+ZV_API void zvincdlng(uint32_t *hi, uint32_t *lo);
+ZV_API void zvdecdlng(uint32_t *hi, uint32_t *lo);
+ZV_API void zvmuldlng(uint32_t *hi, uint32_t *lo, uint32_t factor);
+/* Divides in place; a zero divisor leaves the pair unchanged. */
+ZV_API void zvdivdlng(uint32_t *hi, uint32_t *lo, uint32_t divisor);
+/* Unsigned division by a 64-bit divisor; a zero divisor leaves the pair unchanged. */
+ZV_API void zvdiv64(uint32_t *hi, uint32_t *lo, uint32_t dhi, uint32_t dlo);
+/* Remainder of the pair by divisor; a divisor of 0 or from 0x80000000 up is
+ * the fatal internal error 8971. */
+ZV_API uint32_t zvmoddlng(uint32_t hi, uint32_t lo, int32_t divisor);
+
+ZV_API int32_t zvInterlockedMax(volatile int32_t *target, int32_t value);
+ZV_API uint32_t zvInterlockedModIncrement(volatile uint32_t *target, uint32_t modulus);
+ZV_API uint64_t zvInterlockedAdd8(volatile uint64_t *target, uint64_t addend);
+
+/* Index of a new element of a growable array (capacity, count, storage);
+ * -10 when memory is short (nothing changed). */
+ZV_API int zvdallc(int32_t *capacity, int32_t *count, void **storage, int elemsize, int step);
+/* Cache-hash shift of a file. */
+ZV_API int zvhash_shift(const FCB *fcb);
+/* Per-file draw of the index engine. */
+ZV_API int distrand(FCB *fcb);
+/* Two lower-case hex digits per byte and a NUL; returns the address after the NUL. */
+ZV_API char *zvhexdmp(const void *src, char *dst, int len);
+/* Directory part of a path (through its last '/', ':' or '\\'); its length. */
+ZV_API int zvbasdir(char *dst, const char *path);
+
+/* ------------------------------------------------------------------------ */
+/* Services this build does not support: each answers with a fixed code.    */
+/* ------------------------------------------------------------------------ */
+
+ZV_API int ZVHIST(int filno, void *buf, int32_t len, int mode, const char *name,
+                  const char *user, const char *node, int32_t tran, int32_t pos);
+ZV_API int CHGHST(int mode);
+ZV_API int FREHST(int handle);
+ZV_API int FREHSTN(int handle);
+ZV_API int zvSNAPSHOT(int action, const char *snapid, void *buf, int32_t buflen);
+ZV_API int SYSMON(int mode, int32_t timeout, char *buf, int32_t buflen);
+ZV_API int SYSLOG(int evclass, int32_t event, const char *text, int32_t len);
+ZV_API int zvLOKDMP(int refno, const char *dumpname, int mode);
+ZV_API int zvSETCOMPRESS(int type, int version, const char *dllname, const char *attrstr, int attrlen);
+ZV_API int getCMPRECres(void *buf, int32_t buflen);
+ZV_API int zvQUIET(const char *action, int32_t timeout, int mode);
+ZV_API int zvFILBLK(int action, const char *filename);
+ZV_API int ZVASYNC(int mode, void *handle);
+ZV_API int zvImpersonateTask(int32_t taskid);
+ZV_API int zvCMPRECexit(void);
+ZV_API int setCMPRECres(const void *buf, int32_t buflen);
+ZV_API int zvReplAgentSetCallback(void *agent, int type, void *callback);
+ZV_API int zvReplAgentSetState(void *agent, int state);
+ZV_API int zvReplAgentSetArgs(void *agent, const char *args);
+ZV_API int zvCreateSequence(const void *attrs);
+ZV_API int zvDeleteSequence(const char *name);
+ZV_API int zvOpenSequence(const char *name, int32_t *handle);
+ZV_API int zvCloseSequence(int32_t handle);
+ZV_API int zvGetSequenceAttrs(int32_t handle, void *attrs);
+ZV_API int zvSetSequenceAttrs(int32_t handle, const void *attrs);
+ZV_API int zvGetCurrentSequenceValue(int32_t handle, int64_t *value);
+ZV_API int zvSetCurrentSequenceValue(int32_t handle, int64_t value);
+ZV_API int zvGetNextSequenceValue(int32_t handle, int64_t *value);
+ZV_API int ZVUSER(const char *user, const char *pass, const char *group, const char *desc,
+                  const char *opt, const char *extra, int action, int32_t mode);
+ZV_API int ZVUSERX(const char *user, const char *pass, const char *group, const char *desc,
+                   const char *opt, const char *extra, int action, int32_t mode,
+                   const char *server);
+ZV_API int ZVSQLCTL(int32_t mode, void *inbuf, int32_t inlen, void *outbuf, int32_t *outlen);
+ZV_API int ZVSRVCTL(int32_t mode, void *inbuf, int32_t inlen, void *outbuf, int32_t *outlen);
+ZV_API int zvCMPREChndl(void *handle);
+ZV_API void retCMPRECres(void);
+/* System source of the built-in masking key: 0, no key. */
+ZV_API int zvcamosys(void *key, int32_t keylen);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZARVO_ZARVO_H */

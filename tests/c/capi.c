@@ -1,0 +1,37 @@
+/* A C11 program built against the public engine header alone and linked to
+ * the shared library: registers, switches and removes instances. */
+#include <stdio.h>
+#include <string.h>
+
+#include "zarvo/zarvo.h"
+
+#define CHECK(cond)                                                  \
+    do {                                                             \
+        if (!(cond)) {                                               \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__,   \
+                    __LINE__, #cond);                                \
+            return 1;                                                \
+        }                                                            \
+    } while (0)
+
+int main(void) {
+    uint32_t hi = 0, lo = 0xFFFFFFFFu;
+    void *p;
+    CHECK(WCHZARVO() == NULL);
+    CHECK(REGZARVO("capi") == 0);
+    CHECK(REGZARVO("second") == 0);
+    CHECK(strcmp(WCHZARVO(), "second") == 0);
+    CHECK(SWTZARVO("capi") == 0);
+    CHECK(REGZARVO("capi") == ZV_INST_EXISTS);
+    zvadddlng(&hi, &lo, 0, 1);
+    CHECK(hi == 1 && lo == 0);
+    p = zvgetmem(40);
+    CHECK(p != NULL && zvmemsiz(p) == 40);
+    zvputmem(p);
+    CHECK(UNRZARVO("second") == 0);
+    CHECK(UNRZARVO("capi") == 0);
+    CHECK(WCHZARVO() == NULL);
+    CHECK(SWTZARVO("capi") == ZV_INST_NONE);
+    printf("capi ok\n");
+    return 0;
+}
