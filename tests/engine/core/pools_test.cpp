@@ -80,8 +80,9 @@ TEST_F(PoolsTest, RecycledBlockIsZero) {
     EXPECT_EQ(zvmemsiz(q), 100);
     zvputmemn(reinterpret_cast<void **>(&q));
     EXPECT_EQ(q, nullptr);
-    for (int i = 0; i < per; i++)
+    for (int i = 0; i < per; i++) {
         if (i != per / 2) zvputmem(blocks[i]);
+    }
     EXPECT_EQ(zv::check_list(5), 0);
 }
 
