@@ -139,8 +139,9 @@ TEST_F(PoolsTest, RandomTakesAndGivesKeepListsConsistent) {
             live[i] = live.back();
             live.pop_back();
         }
-        if (step % 997 == 0)
+        if (step % 997 == 0) {
             for (int l = 2; l <= 7; l++) ASSERT_EQ(zv::check_list(l), 0) << "list " << l;
+        }
     }
     for (auto &b : live) zvputmem(b.first);
     for (int l = 2; l <= 7; l++) {
