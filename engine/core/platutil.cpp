@@ -111,9 +111,11 @@ ZV_API int zvStandardizeLibName(const char *name, int force, char *out, int32_t 
     if (!name || !out) return zv::set_uerr(540);
     const char *prefix = (!force && starts_with(name, "lib")) ? "" : "lib";
     const char *suffix = (!force && ends_with(name, ".so")) ? "" : ".so";
-    size_t need = strlen(prefix) + strlen(name) + strlen(suffix) + 1;
-    if (size <= 0 || need > static_cast<size_t>(size)) return zv::set_uerr(153);
-    snprintf(out, static_cast<size_t>(size), "%s%s%s", prefix, name, suffix);
+    size_t lp = strlen(prefix), ln = strlen(name), ls = strlen(suffix);
+    if (size <= 0 || lp + ln + ls + 1 > static_cast<size_t>(size)) return zv::set_uerr(153);
+    memcpy(out, prefix, lp);
+    memmove(out + lp, name, ln);
+    memcpy(out + lp + ln, suffix, ls + 1);
     return 0;
 }
 
