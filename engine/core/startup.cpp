@@ -138,7 +138,8 @@ void link_data_pages(INSTGV *g) {
     }
 }
 
-// The allocations of start-up from the file table on (steps 15 to 18).
+// The allocations of start-up: file table, slot-0 block, buffer chains, hash
+// tables, fill buffer and encryption work buffer.
 // 0, or 10 when memory ran out (the caller runs zvfree).
 int allocate_tables(INSTGV *g) {
     int32_t fils = g->filecount;
@@ -271,7 +272,7 @@ int zvfree() {
 int iintree(const StartBlock &sb) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    // 1-4: permission mode, path suppression, build options, versions.
+    // Permission mode, path suppression, build options, versions.
     if (sb.permmode) g->filepermmode = sb.permmode;
     if (g->filepermmode == 0) g->filepermmode = 0660;
     zvSETCFG_SUPPRESS_PATH_IN_IFIL("YES");
@@ -282,12 +283,12 @@ int iintree(const StartBlock &sb) {
     g->hdrversion[0] = 0x81;
     g->hdrversion[1] = 0x91;
     g->hdrversion[2] = 0xA1;
-    // 5: a started engine stays as it is.
+    // A started engine stays as it is.
     if (is_started(g)) return 125;
-    // 6: masking-encryption hooks and the built-in key.
+    // Masking-encryption hooks and the built-in key.
     zvfnccamo();
     zvchkcamo();
-    // 7-9: start values into the instance.
+    // Start values into the instance.
     g->dbufs = sb.dbufs;
     g->nodesize = (sb.sect > 0 && sb.sect <= 512) ? sb.sect * 128 : 0;
     g->nameconv = sb.nameconv;
@@ -300,7 +301,7 @@ int iintree(const StartBlock &sb) {
     g->sectors = static_cast<int16_t>(std::clamp(sb.sect, -1, 512));
     if (sb.fils >= 0 && sb.fils <= kMaxFils) g->filecount = static_cast<int16_t>(sb.fils);
     g->membernamemax = g->nodesize >= 1024 ? 255 : 128;
-    // 10: names and defaults.
+    // Names and defaults.
     g->membersep = '!';
     strcpy(g->defext[0], ".dat");
     strcpy(g->defext[1], ".idx");
@@ -310,20 +311,20 @@ int iintree(const StartBlock &sb) {
     if (!g->dbufs) g->dbufs = 100;
     if (!g->nodesize) g->nodesize = 2048;
     if (g->bufs < 3) g->bufs = 3;
-    // 11: values that cannot be used.
+    // Values that cannot be used.
     if (sb.sect < 1 || sb.sect > 512 || sb.fils < 0 || sb.fils > kMaxFils || g->dbufs < 0) return 11;
-    // 12-14: free lists, special cache, start time.
+    // Free lists, special cache, start time.
     zvsetlst(g->nodesize + kNodeExtra, g->nodesize, g->bufs, g->dbufs);
     g->specialpages = (g->specialpct >= 1 && g->specialpct <= 99)
                           ? static_cast<int32_t>(int64_t{g->dbufs} * g->specialpct / 100)
                           : 0;
     g->starttime = static_cast<int32_t>(time(nullptr));
-    // 15-18: file table, buffers, hash tables, fill and work buffers.
+    // File table, buffers, hash tables, fill and work buffers.
     if (allocate_tables(g) != 0) {
         zvfree();
         return set_uerr(10);
     }
-    // 19-22: shifts, free buffers in their LRU lists, started.
+    // Shifts, free buffers in their LRU lists, started.
     g->sectshift = 7 + log2_by_halving(g->sectors);
     g->pageshift = 7 + log2_by_halving(g->nodesize / 128);
     link_index_buffers(g);
@@ -332,7 +333,7 @@ int iintree(const StartBlock &sb) {
         if (g->fcbtab[i]) g->fcbtab[i]->state = 'n';
     }
     g->started = 1;
-    // 23-24: key-change recovery and the advanced-encryption start.
+    // Key-change recovery and the advanced-encryption start.
     char msg[200] = {0};
     int rc = zvcmprecovRecover(msg, sizeof msg);
     if (rc != 0) {
