@@ -16,6 +16,7 @@
 #include <cstddef>
 
 #include "zarvo/zarvo.h"
+#include "engine/core/pagecache.h"
 
 struct FCB;
 struct LOCKENT;
@@ -83,8 +84,8 @@ struct INSTGV {
     uint32_t sectshift, idxhashsize, pageshift, dathashsize;
     zv::ListLink idxlru;          // LRU list of index buffers
     zv::ListLink *idxhash;        // hash chains of index buffers
-    zv::ListLink datlru;          // LRU list of data pages
-    zv::ListLink *dathash;        // hash chains of data pages
+    PAGELINK datlru;              // LRU list of data pages (head: owner null)
+    PAGELINK *dathash;            // hash chains of data pages (array of heads)
     unsigned char *fillbuf;       // 2048 bytes of 0xFF
     uint32_t fillsize;
     char defext[2][8];            // ".dat", ".idx"
@@ -100,6 +101,20 @@ struct INSTGV {
     int32_t filepermmode;         // mode bits for created files; default 0660
     void *encworkbuf;             // encryption work buffer
     uint32_t nontranfsflushoff;   // file-system flush off for files without transactions
+
+    // ---- Start-up and engine options (startup.cpp) --------------------------
+    uint32_t buildopts;           // build-option word; must be 0 to start (771, 772)
+    int32_t startvals[4];         // start values 520, 8, 0xFFFF, -1 read by later modules
+    int32_t startsets[2];         // settings defaulted to 1 and 2 at start-up
+    int32_t startdefs[2];         // settings defaulted to 16000 and 1 at start-up
+    int32_t openvirtlimit;        // most descriptors of non-permanent files open at once
+    void **ptrlist;               // per-instance pointer list of ptrslots entries
+    int32_t ptrslots;             // 6 when zero at start-up
+    int32_t membernamemax;        // longest member name: 128, or 255 from 1024-byte nodes
+    int32_t specialpct;           // special-cache percentage given before start (1..99)
+    ZvPageCipherHook cipherhook;  // page cipher hook taken over at start-up; null: none
+    void *isamtab;                // ISAM tables (engine/isam), null when not allocated
+    int32_t isamtabn;             // entries of isamtab
 
     // ---- Memory pools -------------------------------------------------------
     int32_t listblocksize;                 // bytes per chunk of lists 0..21 (2048)

@@ -1,0 +1,28 @@
+// What the engine core asks of the ISAM layer: its start and stop.
+//
+// Start-up under the ISAM layer (INTISAMX) and the stop road of an instance
+// call these routines; this header is the one place where the core calls up
+// into the ISAM layer. The routines are the least form: the ISAM tables are
+// one small array of per-file-number entries (-1 = no entry) kept in the
+// instance (isamtab, isamtabn), and there are no batches. The ISAM layer
+// replaces them behind the same names.
+#pragma once
+
+#include <cstdint>
+
+#include "zarvo/zarvo.h"
+
+namespace zv {
+
+// ISAM start-up: allocates the ISAM tables for fils + 3 file numbers, then
+// starts the engine with INTREEX and the same parameters. 0, or the error
+// code (also in uerr_cod) with the tables released again: 82 when the tables
+// cannot be allocated, else INTREEX's code.
+int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t userprof);
+// Grows the ISAM tables to n entries: nonzero on success, 0 when memory runs
+// out (the old tables stay).
+int redoisam(int32_t n);
+// Frees the ISAM tables of the current instance (none: no effect).
+void zvfisam(int32_t nfiles);
+
+}  // namespace zv
