@@ -69,7 +69,7 @@ struct INSTGV {
     uint32_t modevalue;           // SETOPS bit 8 request value
     uint32_t started;             // 1 while the engine is started
     int32_t rule_cap, rule_count, rule_free;
-    int16_t filecount;            // number of file numbers (fils)
+    int32_t filecount;            // number of file numbers (fils); the table has filecount + 1 slots
     FCB **fcbtab;                 // fils + 1 pointers; slot 0 the instance's own block
     void *idxbuflist;             // chain of index buffers
     void *datpagelist;            // chain of data pages
@@ -111,6 +111,17 @@ struct INSTGV {
     // ---- Settings read by other modules -------------------------------------
     int64_t rebuildmemory;        // memory the rebuild may use
     int32_t debuglevel;           // zvbpfx threshold
+
+    // ---- Platform file layer (fileio, fileops, filenum) -----------------------
+    int32_t openvlimit;           // most descriptors of non-permanent files open at once
+    int32_t openvcount;           // descriptors of non-permanent files now open
+    uint32_t syncdos, syncspecial, syncfiles;  // syncs: flushdos; 's' files and others by mbsave
+    int32_t iologopts;            // I/O-log options: 8 keeps failed writes out of the status log
+    ZvPageCipherHook pagehook;    // page cipher hook of the instance; null when none is installed
+    char cnvprefix[256];          // file-name conversion prefix (conversion modes 2 and 3)
+    char *tmpdirname;             // temporary directory, ending in "/"; null when none
+    int32_t tmpdirowned;          // 1 when tmpdirname is the instance's own allocation
+    uint32_t tmpnamecount;        // counter of the temporary-name draw
 };
 
 // The current instance; null when none is registered.
