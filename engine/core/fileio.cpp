@@ -466,7 +466,7 @@ int mbsave(FCB *fcb) {
     if (deferred && !(g->saveflags & 0x2000)) return 0;
     if (is_segmented(f)) return set_uerr(674);
     int r = zvfdatasync(f->fd);
-    if (f->state == 's') g->syncspecial++;
+    if (f->state == 's') g->syncsysfiles++;
     else g->syncfiles++;
     if (r != 0) {
         int err = errno;

@@ -115,7 +115,7 @@ struct INSTGV {
     // ---- Platform file layer (fileio, fileops, filenum) -----------------------
     int32_t openvlimit;           // most descriptors of non-permanent files open at once
     int32_t openvcount;           // descriptors of non-permanent files now open
-    uint32_t syncdos, syncspecial, syncfiles;  // syncs: flushdos; 's' files and others by mbsave
+    uint32_t syncdos, syncsysfiles, syncfiles;  // syncs: flushdos; 's' files and others by mbsave
     int32_t iologopts;            // I/O-log options: 8 keeps failed writes out of the status log
     ZvPageCipherHook pagehook;    // page cipher hook of the instance; null when none is installed
     char cnvprefix[256];          // file-name conversion prefix (conversion modes 2 and 3)
