@@ -177,7 +177,7 @@ int allocate_tables(INSTGV *g) {
     if (!g->fillbuf) return 10;
     memset(g->fillbuf, 0xFF, kFillSize);
     g->fillsize = kFillSize;
-    g->cipherhook = process_cipher_hook();
+    g->pagehook = process_cipher_hook();
     camo_init();  // its result is not a start-up failure
     if (!mballccam(g->fillsize)) return 10;
     return 0;
@@ -379,7 +379,7 @@ ZV_API uint16_t INTREEX(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs,
     g->startvals[1] = 8;
     g->startvals[2] = 0xFFFF;
     g->startvals[3] = -1;
-    g->openvirtlimit = 32767;
+    g->openvlimit = 32767;
     if (g->ptrslots <= 0) g->ptrslots = 6;
     zv::release(g->ptrlist);
     g->ptrlist = static_cast<void **>(mballc(static_cast<size_t>(g->ptrslots), sizeof(void *)));

@@ -78,7 +78,21 @@ struct FCB {
     uint8_t drawlimit;          // the draw is limited by the header counters
     DEFBLK *defblk;             // definition block
     char name[256];             // file name, NUL-terminated
+
+    // ---- Platform file layer --------------------------------------------------
+    uint16_t opnmode;           // open mode: kOpn* bits below
 };
+
+// Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.
+constexpr uint16_t kOpnPermanent = 0x02;         // descriptor kept; outside the descriptor budget
+constexpr uint16_t kOpnReadOnly = 0x08;          // opened read only
+constexpr uint16_t kOpnNoConvert = 0x800;        // no file-name conversion
+constexpr uint32_t kCrDeferSync = 0x800;         // crflags: synced only by a forced save
+constexpr uint32_t kCrNoSave = 0x8000;           // crflags: never synced by a save
+constexpr uint32_t kStNoSave = 0x80000;          // stflags: never synced by a save
+constexpr uint32_t kStSizeNoted = 0x20000000;    // stflags: size-check message written once
+constexpr uint32_t kOpNoSizeCheck = 0x200040;    // opflags: either bit: record counters not confirmed
+constexpr uint32_t kFlmode2DeferSync = 0x2000;   // flmode2: synced only by a forced save
 
 // True for a memory file (extended flags bit 31).
 inline bool fcb_is_memory(const FCB *f) { return (f->hdr.ext.flmode2 & kFlmode2Memory) != 0; }

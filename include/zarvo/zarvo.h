@@ -444,6 +444,46 @@ ZV_API char *zvhexdmp(const void *src, char *dst, int len);
 ZV_API int zvbasdir(char *dst, const char *path);
 
 /* ------------------------------------------------------------------------ */
+/* Platform file layer: file numbers, temporary names, file names.           */
+/* ------------------------------------------------------------------------ */
+
+/* Is file number filno free? 0 free, 46 in use, 22 outside the file table,
+ * 47 engine not started (also stored as the user error code). */
+ZV_API int TSTFILNUM(int filno);
+/* First of count consecutive free file numbers, or -1 (user error 22 for a
+ * count below 1, 47 engine not started, 46 no such run). */
+ZV_API int AVLFILNUM(int count);
+/* First of count + 1 consecutive free file numbers (count + 2 with flags
+ * 0x200): exactly the run at start when start >= 0, else the lowest run;
+ * the file table grows when needed. On failure minus the code (46 in use or
+ * no room, 47 engine not started), also kept as the ISAM error. */
+ZV_API int filrngnam(int start, int count, int flags);
+ZV_API int filrng(int start, int count, int flags);
+/* Unique temporary file name into out (length bytes): the instance's
+ * temporary directory + "Z" + seven upper-case hex digits, or a name made in
+ * the current directory. 0, 153 does not fit, 155, 17, 766. */
+ZV_API int TMPNAME(char *out, int length);
+/* Accepts any arguments and returns 0. */
+ZV_API int SECURITY(int filno, void *buf, int32_t len, int mode);
+/* Renames a file; an existing target is never replaced (67) unless the
+ * operation mode (SETOPS) has 0x4000000. 0, 67 (system error kept), 139 name
+ * longer than 255 characters, 540 no name. Renaming onto itself does nothing. */
+ZV_API int renfil(const char *oldname, const char *newname);
+/* Deletes a file. 0, 55 (system error kept), 139, 540. */
+ZV_API int dltfil(const char *name);
+/* Full name of a file: the directory resolved, a member name after '!'
+ * kept. 0, 36 when it does not fit in size bytes, else an errno. */
+ZV_API int zv_fullname(const char *name, char *out, int size);
+/* Current directory with a trailing "/": 1, or 0 (empty) on failure or when
+ * it does not fit. */
+ZV_API int zvGetCwd(char *buf, int size);
+/* Sets the instance's temporary directory: 0, 540 null or empty, 82 no
+ * memory, 47 no instance. */
+ZV_API int zvSetZvTempDirName(const char *dir);
+/* File-system path service, not offered: 454 with option 1, else 446. */
+ZV_API int zvFSpath(void *ignored, int options);
+
+/* ------------------------------------------------------------------------ */
 /* Services this build does not support: each answers with a fixed code.    */
 /* ------------------------------------------------------------------------ */
 

@@ -30,6 +30,9 @@ int main(void) {
     p = zvgetmem(40);
     CHECK(p != NULL && zvmemsiz(p) == 40);
     zvputmem(p);
+    /* Platform file layer: answers of an instance that is not started. */
+    CHECK(TSTFILNUM(0) == 47 && AVLFILNUM(1) == -1 && filrngnam(0, 0, 0) == -47);
+    CHECK(zvFSpath(NULL, 1) == ZV_SNOT_SUPPORTED && SECURITY(0, NULL, 0, 0) == 0);
     CHECK(UNRZARVO("second") == 0);
     CHECK(UNRZARVO("capi") == 0);
     CHECK(WCHZARVO() == NULL);

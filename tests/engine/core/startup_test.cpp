@@ -115,7 +115,7 @@ TEST_F(StartupTest, IntreeWithNoInstanceRegistersDefaultAndStarts) {
     EXPECT_EQ(g->startvals[1], 8);
     EXPECT_EQ(g->startvals[2], 0xFFFF);
     EXPECT_EQ(g->startvals[3], -1);
-    EXPECT_EQ(g->openvirtlimit, 32767);
+    EXPECT_EQ(g->openvlimit, 32767);
     EXPECT_EQ(g->ptrslots, 6);
     EXPECT_NE(g->ptrlist, nullptr);
     EXPECT_EQ(g->startsets[0], 1);
@@ -565,11 +565,11 @@ void *test_hook(void *buf, uint32_t, uint32_t, int32_t, int, uint32_t, void *, i
 
 TEST_F(StartupTest, ProcessWideCipherHookIsTakenIntoTheInstance) {
     ASSERT_EQ(INTREE(6, 7, 4), 0);
-    EXPECT_EQ(zvWNGV->cipherhook, nullptr);
+    EXPECT_EQ(zvWNGV->pagehook, nullptr);
     ASSERT_EQ(CLISAM(), 0);
     zv::set_process_cipher_hook(test_hook);
     ASSERT_EQ(INTREE(6, 7, 4), 0);
-    EXPECT_EQ(zvWNGV->cipherhook, test_hook);
+    EXPECT_EQ(zvWNGV->pagehook, test_hook);
 }
 
 }  // namespace
