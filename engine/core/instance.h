@@ -16,6 +16,7 @@
 #include <cstddef>
 
 #include "zarvo/zarvo.h"
+#include "engine/core/pagecache.h"
 
 struct FCB;
 struct LOCKENT;
@@ -111,6 +112,17 @@ struct INSTGV {
     // ---- Settings read by other modules -------------------------------------
     int64_t rebuildmemory;        // memory the rebuild may use
     int32_t debuglevel;           // zvbpfx threshold
+
+    // ---- Data page cache and central I/O (pagecache.cpp, centralio.cpp) -----
+    zv::PageCacheState pc;
+    uint32_t ioopts;              // 4: a cache read is in progress; 0x2000: sync option
+    uint32_t dreads, dreadbytes;  // direct reads and bytes read directly
+    uint32_t dwrites, dwritebytes;
+    int32_t physopen;             // files holding a platform descriptor
+
+    // ---- Named file mutexes (filemutex.cpp) ----------------------------------
+    int32_t mtxcap, mtxcount;     // growable array of 272-byte entries
+    void *mtxentries;
 };
 
 // The current instance; null when none is registered.
