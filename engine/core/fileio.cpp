@@ -22,15 +22,18 @@
 // freeing a descriptor.
 #include "engine/core/fileio.h"
 
+#include "engine/core/centralio.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "engine/core/arith.h"
+#include "engine/core/centralio.h"
 #include "engine/core/fileops.h"
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
-#include "engine/core/isamcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/core/platform.h"
 #include "engine/core/statuslog.h"
 #include "engine/core/upcalls.h"
@@ -384,7 +387,7 @@ uint32_t zvfsize81(uint32_t *hi, FCB *fcb, int fd) {
     if (fcb && fcb->state == 'v') {
         // A file that cannot be reopened has no size to give: the failure is
         // reported like any other failing size query.
-        if (reopen_closed_file(fcb) != 0) {
+        if (zvswitch(fcb) != 0) {
             report_fsize(fcb, 0, 9455);
             *hi = 0xFFFFFFFFu;
             return 0xFFFFFFFFu;

@@ -18,7 +18,7 @@
 #include "engine/core/fileio.h"
 #include "engine/core/fileops.h"
 #include "engine/core/instance.h"
-#include "engine/core/isamcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/core/platform.h"
 #include "engine/core/upcalls.h"
 #include "engine/files/fcb.h"

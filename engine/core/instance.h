@@ -135,6 +135,17 @@ struct INSTGV {
     char *tmpdirname;             // temporary directory, ending in "/"; null when none
     int32_t tmpdirowned;          // 1 when tmpdirname is the instance's own allocation
     uint32_t tmpnamecount;        // counter of the temporary-name draw
+
+    // ---- Data page cache and central I/O (pagecache.cpp, centralio.cpp) -----
+    zv::PageCacheState pc;
+    uint32_t ioopts;              // 4: a cache read is in progress; 0x2000: sync option
+    uint32_t dreads, dreadbytes;  // direct reads and bytes read directly
+    uint32_t dwrites, dwritebytes;
+    int32_t physopen;             // files holding a platform descriptor
+
+    // ---- Named file mutexes (filemutex.cpp) ----------------------------------
+    int32_t mtxcap, mtxcount;     // growable array of 272-byte entries
+    void *mtxentries;
 };
 
 // The current instance; null when none is registered.

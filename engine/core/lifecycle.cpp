@@ -5,6 +5,7 @@
 // The instance stays registered; STPUSR and UNRZARVO decide about that.
 #include "engine/core/lifecycle.h"
 
+#include "engine/core/filemutex.h"
 #include "engine/core/instance.h"
 #include "engine/core/startup.h"
 #include "engine/isam/isam_services.h"
@@ -13,6 +14,7 @@ namespace zv {
 
 void stop_instance() {
     if (!zvWNGV) return;
+    filmtx_release_all();
     FREBAT();
     zvfisam(0);
     zvfilok();

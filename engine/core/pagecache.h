@@ -1,12 +1,34 @@
-// Data page cache: one PAGEBUF per cache page (see pagecache.cpp).
+// Data page cache.
+//
+// Data-file bytes (fixed and variable records, resources, headers) are read
+// and written through a cache of fixed-size pages owned by the instance.
+// Each page is keyed by (file number, offset high, offset low); a superfile
+// member's pages are kept under its host's number. Pages are found through
+// a hash table of about four buffers per bucket; the LRU list runs from the
+// least recently used page (front, next victim) to the most recent (back).
+// A page that is dedicated to a file with a cache quota is out of the LRU
+// list (its LRU next link is null) and is never taken as a victim.
+//
+// Invariants:
+//  1. A free buffer has both key words all ones, is in the LRU list and in
+//     no hash chain.
+//  2. A buffer holding a page is in exactly one hash chain: the bucket of
+//     its key. It is either in the LRU list or dedicated.
+//  3. valid <= page size; the bytes of a page beyond `valid` are 0xFF.
+//  4. A dirty page differs from the disk only within [0, valid).
+//  5. usedbufs counts the buffers that hold a page; dedused counts the
+//     dedicated ones, and equals the sum of the files' dedcount.
 #pragma once
 
 #include <cstdint>
 
+#include "zarvo/zarvo.h"
+
 struct FCB;
 struct PAGEBUF;
+struct INSTGV;
 
-// A list membership: next, previous and the owning buffer.
+// A list membership: next, previous and the owning buffer (null in a head).
 struct PAGELINK {
     PAGELINK *next;
     PAGELINK *prev;
@@ -14,7 +36,7 @@ struct PAGELINK {
 };
 
 struct PAGEBUF {
-    PAGEBUF *next;       // all-buffers list
+    PAGEBUF *next;       // all-buffers list (null ends it)
     unsigned char *data; // page bytes
     int32_t filno;       // file number (a member's pages are under its host)
     uint32_t offl;       // file offset of the first byte, low word
@@ -25,3 +47,64 @@ struct PAGEBUF {
     int32_t valid;       // bytes of the page holding file data
     int32_t dirty;       // nonzero when changed and not yet written
 };
+
+// Opcodes of the page requests.
+enum : int {
+    kPageRead = 16,
+    kPageWrite = 17,
+    kPageLookup = 5,
+    kWriteThrough = 33,
+};
+
+namespace zv {
+
+// Per-instance state of the data page cache (INSTGV::pc).
+// The buffers themselves, their LRU head and hash buckets are the instance's
+// datpagelist, datlru and dathash (dathashsize buckets), built by start-up;
+// pages hash by (offset low >> pageshift) + file number.
+struct PageCacheState {
+    int32_t pagesize;
+    int32_t usedbufs, usedhigh;
+    uint32_t requests, hits;
+    int32_t dedtotal, dedused, dedhigh;
+    int32_t runthreshold;   // pages through the cache before a run goes direct
+    uint8_t forceread_recovery;  // set while a key-change log is replayed
+    uint8_t forceread_rebuild;   // set while a rebuild runs
+};
+
+// Circular list primitives over PAGELINK heads.
+void pagelist_init(PAGELINK *head);
+
+// Sets up the cache state of the current instance once start-up has built
+// its pages, hash heads and LRU list (every page free, in the LRU list).
+int pagecache_init();
+
+// Brings cached pages of `fcb`'s file in step with a direct write of
+// [hi:lo, +len). After a successful write its bytes are copied into every
+// cached page they overlap, each page keeping its dirty state. After a
+// failed write the clean pages it overlaps are dropped (the disk may now
+// differ from them) and dirty pages are kept.
+void pagecache_direct_written(FCB *fcb, uint32_t hi, uint32_t lo, const void *buf, int32_t len,
+                              bool ok);
+// After a direct read of [hi:lo, +len) that delivered `got` bytes: overlays
+// the bytes of every dirty cached page it overlaps (those pages are newer
+// than the disk) and returns how many leading bytes of the request are now
+// delivered (more than `got` when dirty pages reach past the disk's end).
+int32_t pagecache_direct_read(FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len,
+                              int32_t got);
+
+// Test support: the number of buffers in the LRU list, and a consistency
+// check of the cache (0, or the number of the first broken invariant).
+int pagecache_lru_count();
+int pagecache_check();
+
+}  // namespace zv
+
+extern "C" {
+int zvblock81(int opcode, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len, int32_t *count);
+PAGEBUF *zvgetpag81(int filno, uint32_t hi, uint32_t lo, int opcode, int32_t *want);
+void updbuf(int opcode, int wt, PAGEBUF *buf, int32_t offset, int32_t len, void *bytes);
+int zvwrtbuf(PAGEBUF *buf, int reason);
+void zvputdsh(PAGEBUF *buf, int list, int where);
+void clrpag(PAGEBUF *buf);
+}

@@ -329,6 +329,7 @@ int iintree(const StartBlock &sb) {
     g->pageshift = 7 + log2_by_halving(g->nodesize / 128);
     link_index_buffers(g);
     link_data_pages(g);
+    zv::pagecache_init();
     for (int32_t i = 0; i <= g->filecount; i++) {
         if (g->fcbtab[i]) g->fcbtab[i]->state = 'n';
     }

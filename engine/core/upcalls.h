@@ -14,8 +14,4 @@ namespace zv {
 // Returns nonzero when a descriptor was released.
 int vtclosex_one();
 
-// Reopens the descriptor of a virtually closed file (state 'v'). 0, or the
-// code of the failure (38 when the open fails).
-int reopen_closed_file(FCB *fcb);
-
 }  // namespace zv

@@ -77,6 +77,7 @@ struct FCB {
     uint32_t drawseed;          // seed of the per-file draw
     uint8_t drawlimit;          // the draw is limited by the header counters
     DEFBLK *defblk;             // definition block
+    uint8_t nospcidx;           // space-management index switched off
     char name[256];             // file name, NUL-terminated
 
     // ---- Platform file layer --------------------------------------------------

@@ -72,3 +72,16 @@ ZV_API uint16_t CLISAM(void) {
 }
 
 }  // extern "C"
+
+namespace zv {
+
+int isam_grow_tables(int n) {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->isamtab) return 1;
+    return redoisam(n);
+}
+
+// No file has companions until the ISAM map exists.
+const int16_t *isam_companions(int) { return nullptr; }
+
+}  // namespace zv

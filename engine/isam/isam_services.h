@@ -25,4 +25,15 @@ int redoisam(int32_t n);
 // Frees the ISAM tables of the current instance (none: no effect).
 void zvfisam(int32_t nfiles);
 
+// Grows the ISAM tables to n file entries along with the file-number table,
+// when the ISAM layer is started. Nonzero on success or when there is
+// nothing to grow; 0 when memory runs out (the caller then keeps its old
+// file-number table).
+int isam_grow_tables(int n);
+
+// The companion file numbers of a file (the indexes of a data file), which
+// are forced to disk with it: up to 64 entries, -1 ends the list, other
+// negative entries are empty. Null when the file has none.
+const int16_t *isam_companions(int filno);
+
 }  // namespace zv

@@ -483,6 +483,36 @@ ZV_API int zvSetZvTempDirName(const char *dir);
 /* File-system path service, not offered: 454 with option 1, else 446. */
 ZV_API int zvFSpath(void *ignored, int options);
 
+/* Central data and index I/O, the data page cache and named file mutexes.   */
+/* ------------------------------------------------------------------------ */
+
+/* Reads (op 0) or writes (op 1) size bytes at the 64-bit offset (hw, lw) of
+ * an open file; op 16/17 bypass the data page cache. size 0 moves the file's
+ * record length; a negative size gives 469. torigin: offset inside a
+ * memory-file record. 0 or an error code. */
+ZV_API int zvio81x(int op, FCB *fcb, uint32_t hw, uint32_t lw, void *buf, int32_t size,
+                   uint32_t torigin);
+ZV_API int zvio81(int op, FCB *fcb, uint32_t hw, uint32_t lw, void *buf, int32_t size);
+ZV_API int zvio(int op, FCB *fcb, uint32_t lw, void *buf, int32_t size);
+/* Writes back the file's dirty cached pages; with purge also drops them.
+ * The first error, also in the user error code. */
+ZV_API int zvflushd(FCB *fcb, int purge);
+/* Dedicated cache pages of a file: 35 gives them back and sets the quota to
+ * 0; 36 gives them back, or sets the quota from the file rules. 0. */
+ZV_API int zvsplflush(FCB *fcb, int action);
+/* Named mutex between processes on the lock file `name`. mode: exactly one
+ * of 1 (acquire) and 2 (release), plus 4 counted, 8 create the lock file,
+ * 16 delete it on release, 32 exclusive. 0; 2 held already; 12 no lock file;
+ * 17 cannot create it; 101 not held; 130 no name; 139 name over 255
+ * characters; 156 held by another process; 446 bad mode. */
+ZV_API int zvFILMTX(const char *name, int mode);
+/* Writes 0xFF over len bytes from (hi, lo); 0 or the first I/O error. */
+ZV_API int zvfillff81(FCB *fcb, uint32_t hi, uint32_t lo, uint32_t len);
+/* Reports a corrupt index: logs message (with msgcode) and "name [member]"
+ * (with code; 0 means the current user error), marks the host file for
+ * rebuild ('R') and returns the code. */
+ZV_API int setidxcorrupt(FCB *fcb, const char *message, int msgcode, int code);
+
 /* ------------------------------------------------------------------------ */
 /* Services this build does not support: each answers with a fixed code.    */
 /* ------------------------------------------------------------------------ */

@@ -1,0 +1,193 @@
+// Central data and index I/O.
+//
+// izvio81x chooses one of three roads for a request:
+//  - memory files are served from their records in memory;
+//  - data regions go through the data page cache unless the request or the
+//    file asks for direct I/O;
+//  - everything else goes straight to the platform read or write at a
+//    64-bit offset, a superfile member being turned into its host first.
+// The direct road keeps the cache coherent: a direct write copies its bytes
+// into every cached page it overlaps, and a direct read takes the bytes of
+// any dirty cached page it overlaps, so the header and the first records
+// (page 0) agree whichever road wrote them.
+#include "engine/core/centralio.h"
+
+#include <cstring>
+
+#include "engine/core/arith.h"
+#include "engine/core/fileio.h"
+#include "engine/core/upcalls.h"
+#include "engine/core/instance.h"
+#include "engine/core/pagecache.h"
+#include "engine/core/statuslog.h"
+#include "engine/files/fcb.h"
+
+namespace zv {
+
+namespace {
+
+inline bool is_member(const FCB *f) {
+    uint16_t st = f->hdr.base.sfiltyp;
+    return st != 0xFFFF && (st & 2);
+}
+
+// Pages may be cached for this file: data files, and superfile members
+// (whose pages live under the host).
+inline bool may_have_pages(const FCB *f) { return f->kind != kKindIndex || is_member(f); }
+
+void log_seek_error(const FCB *f) {
+    zvrcvlog("SEEK_ERR...", kLogSingleTry);
+    zvrcvlog(f->name, kLogSingleTry);
+}
+
+}  // namespace
+
+int direct_io(int op, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len, int32_t *count) {
+    INSTGV *g = zvWNGV;
+    int32_t local = 0;
+    if (!count) count = &local;
+    *count = 0;
+    FCB *f = fcb;
+    if (is_member(f)) {
+        f = f->hostfcb;
+        if (!f) return set_uerr(61);
+    }
+    set_uerr(0);
+    if (f->state == 'v' && zvswitch(f) != 0) return g->uerr_cod;
+    int pop = (op & 1) | (op & 0x380);
+    int rc;
+    uint32_t moved = 0;
+    if (!(op & 1)) {
+        rc = zvsysio81(pop, f, 0, hi, lo, buf, uint32_t(len), &moved);
+        *count = int32_t(moved);
+        if (rc == 35) log_seek_error(f);
+        g->dreads++;
+        g->dreadbytes += uint32_t(*count);
+    } else {
+        if (len < 0) {
+            zvrcvlog("Warning: write size request > 2GB", kLogSingleTry);
+            zvrcvlog(f->name, kLogSingleTry);
+        }
+        rc = zvsysio81(pop, f, 0, hi, lo, buf, uint32_t(len), &moved);
+        *count = int32_t(moved);
+        if (rc == 35) log_seek_error(f);
+        g->dwrites++;
+        g->dwritebytes += uint32_t(*count);
+    }
+    return set_uerr(rc);
+}
+
+int set_highest_written(FCB *fcb) {
+    if (!fcb || fcb_is_memory(fcb)) return 0;
+    uint32_t hi = 0;
+    uint32_t lo = (fcb->hdr.base.hdrflags & kHdrSegmented) ? zvgsize81(&hi, fcb)
+                                                           : zvfsize81(&hi, fcb, fcb->fd);
+    if (hi == 0xFFFFFFFFu && lo == 0xFFFFFFFFu) return set_uerr(35);
+    uint64_t size = join64(hi, lo);
+    split64(size ? size - 1 : 0, &fcb->hwoffh, &fcb->hwoffl);
+    return 0;
+}
+
+}  // namespace zv
+
+using namespace zv;
+
+extern "C" {
+
+int izvio81x(int op, FCB *fcb, uint32_t hw, uint32_t lw, void *buf, int32_t size, int32_t *count,
+             uint32_t torigin) {
+    (void)torigin;
+    int32_t local = 0;
+    if (!count) count = &local;
+    if (!fcb) return set_uerr(61);
+    if (fcb_is_memory(fcb)) {
+        *count = 0;
+        return set_uerr(160);  // memory-file records come with the memory-file layer
+    }
+    op &= ~0x1000;
+    int base = op & ~0x1380;
+    bool member = is_member(fcb);
+    bool cacheable = !(fcb->opflags & kOpNoCache) && fcb->state != 's';
+    if (fcb->kind == kKindIndex) {
+        if (member && base == 33 && cacheable) return zvblock81(base, fcb, hw, lw, buf, size, count);
+    } else if (!(base & 0x10) && cacheable) {
+        return zvblock81(base, fcb, hw, lw, buf, size, count);
+    }
+    bool coherent = may_have_pages(fcb) && !(op & 0x300);
+    int rc = direct_io(op & 0x381, fcb, hw, lw, buf, size, count);
+    if (coherent) {
+        if (op & 1) {
+            pagecache_direct_written(fcb, hw, lw, buf, size, rc == 0);
+        } else {
+            int32_t got = pagecache_direct_read(fcb, hw, lw, buf, size, *count);
+            if (got != *count) {
+                *count = got;
+                if (got >= size && rc == 36) rc = set_uerr(0);
+            }
+        }
+    }
+    return rc;
+}
+
+int izvio81(int op, FCB *fcb, uint32_t hw, uint32_t lw, void *buf, int32_t size, int32_t *count) {
+    return izvio81x(op, fcb, hw, lw, buf, size, count, 0);
+}
+
+int izvio(int op, FCB *fcb, uint32_t lw, void *buf, int32_t size, int32_t *count) {
+    return izvio81x(op, fcb, 0, lw, buf, size, count, 0);
+}
+
+ZV_API int zvio81x(int op, FCB *fcb, uint32_t hw, uint32_t lw, void *buf, int32_t size,
+                   uint32_t torigin) {
+    if (!zvWNGV) return 47;
+    if (!fcb) return set_uerr(61);
+    if (size < 0) return set_uerr(469);
+    if (size == 0) size = fcb->reclen;
+    return izvio81x(op, fcb, hw, lw, buf, size, nullptr, torigin);
+}
+
+ZV_API int zvio81(int op, FCB *fcb, uint32_t hw, uint32_t lw, void *buf, int32_t size) {
+    return zvio81x(op, fcb, hw, lw, buf, size, 0);
+}
+
+ZV_API int zvio(int op, FCB *fcb, uint32_t lw, void *buf, int32_t size) {
+    return zvio81x(op, fcb, 0, lw, buf, size, 0);
+}
+
+int zvswitch(FCB *fcb) {
+    if (!fcb || fcb->state != 'v') return 0;
+    int fd = mbopen(fcb, fcb->name, fcb->hdr.base.flmode);
+    if (fd < 0) return set_uerr(38);
+    fcb->fd = fd;
+    fcb->state = 'y';
+    zvWNGV->physopen++;
+    return 0;
+}
+
+void zvlowhsh(void *node, void *anchor, int side) {
+    struct Links {
+        Links *fwd;
+        Links *bwd;
+    };
+    Links *n = static_cast<Links *>(node);
+    Links *a = static_cast<Links *>(anchor);
+    if (n->fwd) {
+        n->bwd->fwd = n->fwd;
+        n->fwd->bwd = n->bwd;
+        n->fwd = n->bwd = nullptr;
+    }
+    if (!a) return;
+    if (side) {
+        n->fwd = a->fwd;
+        n->bwd = a;
+        a->fwd->bwd = n;
+        a->fwd = n;
+    } else {
+        n->bwd = a->bwd;
+        n->fwd = a;
+        a->bwd->fwd = n;
+        a->bwd = n;
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,525 @@
+// Data page cache (see pagecache.h for the structures and invariants).
+//
+// A cached transfer (zvblock81) cuts a request into page pieces. Each piece
+// finds its page through the hash table or loads it into the least recently
+// used buffer, after writing that buffer back when it is dirty. Whole pages
+// between the first and the last piece of a long request bypass the cache
+// ("runs"): a run write is one platform write that drops the cached copies
+// of its pages; a run read takes cached pages from the cache (they may be
+// newer than the disk) and reads the stretches between them directly.
+//
+// A share of the cache can be dedicated to files with a quota: their pages
+// leave the LRU list and are never taken as victims.
+#include "engine/core/pagecache.h"
+
+#include <cstring>
+
+#include "engine/core/arith.h"
+#include "engine/core/centralio.h"
+#include "engine/core/filerules.h"
+#include "engine/core/instance.h"
+#include "engine/core/statuslog.h"
+#include "engine/files/fcb.h"
+
+namespace zv {
+
+namespace {
+
+constexpr uint32_t kFree = 0xFFFFFFFFu;
+
+inline PageCacheState &pcs() { return zvWNGV->pc; }
+inline PAGEBUF *all_pages() { return static_cast<PAGEBUF *>(zvWNGV->datpagelist); }
+
+inline bool is_free(const PAGEBUF *b) { return b->offh == kFree && b->offl == kFree; }
+inline bool in_lru(const PAGEBUF *b) { return b->lru.next != nullptr; }
+
+inline void link_unlink(PAGELINK *l) {
+    if (!l->next) return;
+    l->prev->next = l->next;
+    l->next->prev = l->prev;
+    l->next = l->prev = nullptr;
+}
+
+inline void link_front(PAGELINK *l, PAGELINK *head) {
+    l->prev = head;
+    l->next = head->next;
+    head->next->prev = l;
+    head->next = l;
+}
+
+inline void link_back(PAGELINK *l, PAGELINK *head) {
+    l->next = head;
+    l->prev = head->prev;
+    head->prev->next = l;
+    head->prev = l;
+}
+
+inline uint32_t bucket_of(int32_t filno, uint32_t lo) {
+    INSTGV *g = zvWNGV;
+    return ((lo >> g->pageshift) + static_cast<uint32_t>(filno)) % g->dathashsize;
+}
+
+// The FCB whose file number keys the pages of `f`: the host for a member.
+inline FCB *page_owner(FCB *f) {
+    uint16_t st = f->hdr.base.sfiltyp;
+    if (st != 0xFFFF && (st & 2) && f->hostfcb) return f->hostfcb;
+    return f;
+}
+
+inline bool wide_offsets(const FCB *f) { return (f->hdr.base.hdrflags & kHdr8ByteOffsets) != 0; }
+
+// Finds a cached page without touching the LRU order or the statistics.
+PAGEBUF *find(int32_t filno, uint32_t hi, uint32_t lo) {
+    PAGELINK *head = &zvWNGV->dathash[bucket_of(filno, lo)];
+    for (PAGELINK *l = head->next; l != head; l = l->next) {
+        PAGEBUF *b = l->owner;
+        if (b->offl == lo && b->filno == filno && b->offh == hi) return b;
+    }
+    return nullptr;
+}
+
+void lru_to_back(PAGEBUF *b) {
+    link_unlink(&b->lru);
+    link_back(&b->lru, &zvWNGV->datlru);
+}
+
+// Dedication rule for a page found in the cache.
+void dedicate_on_hit(PAGEBUF *b, FCB *f) {
+    PageCacheState &pc = pcs();
+    int32_t q = f->dedquota, u = f->dedcount;
+    if (q == 0) {
+        if (!in_lru(b)) {  // a dedicated page of a file whose quota went away
+            f->dedcount--;
+            pc.dedused--;
+        }
+        lru_to_back(b);
+        return;
+    }
+    if (q > u && pc.dedused < pc.dedtotal) {
+        if (in_lru(b)) {
+            link_unlink(&b->lru);
+            f->dedcount++;
+            if (++pc.dedused > pc.dedhigh) pc.dedhigh = pc.dedused;
+        }
+    } else if (q >= u && pc.dedused <= pc.dedtotal) {
+        if (in_lru(b)) lru_to_back(b);
+    } else {
+        if (!in_lru(b)) {  // over quota: only a dedicated page is given back
+            f->dedcount--;
+            pc.dedused--;
+        }
+        lru_to_back(b);
+    }
+}
+
+// Dedication rule for a victim that takes a new page of `f`.
+void dedicate_on_miss(PAGEBUF *b, FCB *f) {
+    PageCacheState &pc = pcs();
+    if (f->dedquota > f->dedcount && pc.dedused < pc.dedtotal) {
+        link_unlink(&b->lru);
+        f->dedcount++;
+        if (++pc.dedused > pc.dedhigh) pc.dedhigh = pc.dedused;
+    } else {
+        lru_to_back(b);
+    }
+}
+
+// True when the page starting at (hi, lo) lies wholly past the highest
+// offset ever written to the file, so that it holds no file bytes yet.
+bool beyond_written(const FCB *f, uint32_t hi, uint32_t lo) {
+    return join64(hi, lo) > join64(f->hwoffh, f->hwoffl);
+}
+
+// Finds or loads a page. `f` is the page owner (host for a member). For a
+// write of a whole page nothing is read. Returns null with uerr_cod set when
+// a dirty victim cannot be written or the page cannot be read.
+PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want) {
+    INSTGV *g = zvWNGV;
+    PageCacheState &pc = g->pc;
+    int32_t filno = f->filno;
+    if (hi == kFree && lo == kFree) terr(9773);
+    if (PAGEBUF *b = find(filno, hi, lo)) {
+        dedicate_on_hit(b, f);
+        if (opcode == kPageLookup) return b;
+        pc.requests++;
+        pc.hits++;
+        return b;
+    }
+    if (opcode == kPageLookup) return nullptr;
+    pc.requests++;
+    PAGEBUF *v = g->datlru.next->owner;  // the LRU list is never empty
+    if (v->dirty && zvwrtbuf(v, 1) != 0) return nullptr;
+    bool was_free = is_free(v);
+    link_unlink(&v->hash);
+    v->filno = filno;
+    v->offh = hi;
+    v->offl = lo;
+    v->fcb = f;
+    v->valid = 0;
+    v->dirty = 0;
+    if (was_free && ++pc.usedbufs > pc.usedhigh) pc.usedhigh = pc.usedbufs;
+    link_front(&v->hash, &g->dathash[bucket_of(filno, lo)]);
+    dedicate_on_miss(v, f);
+
+    if (opcode == kPageWrite) {
+        if (want == pc.pagesize) return v;  // overwritten whole: nothing to read
+        if (!pc.forceread_recovery && !pc.forceread_rebuild && beyond_written(f, hi, lo)) {
+            memset(v->data, 0xFF, size_t(pc.pagesize));
+            return v;
+        }
+    }
+    int32_t got = 0;
+    g->ioopts |= 4;
+    int rc = direct_io(0, f, hi, lo, v->data, pc.pagesize, &got);
+    g->ioopts &= ~4u;
+    if (rc != 0 && rc != 36) {
+        clrpag(v);
+        set_uerr(rc);
+        return nullptr;
+    }
+    if (rc == 36) set_uerr(0);
+    v->valid = got;
+    if (got < pc.pagesize) memset(v->data + got, 0xFF, size_t(pc.pagesize - got));
+    return v;
+}
+
+// Drops the cached copies of n whole pages starting at `off`, after a run
+// write over them. When the write failed, dirty pages are kept: they hold
+// bytes the disk may not have, and the failed write did not replace them.
+void drop_pages(FCB *f, uint64_t off, int32_t n, bool ok) {
+    int32_t ps = pcs().pagesize;
+    for (int32_t i = 0; i < n; i++) {
+        uint64_t at = off + uint64_t(i) * uint64_t(ps);
+        PAGEBUF *b = find(f->filno, uint32_t(at >> 32), uint32_t(at));
+        if (b && (ok || !b->dirty)) clrpag(b);
+    }
+}
+
+// Reads n whole pages starting at `off` into `buf`: cached pages come from
+// the cache, the stretches between them straight from the file.
+int run_read(FCB *f, uint64_t off, int32_t n, unsigned char *buf, int32_t *count) {
+    int32_t ps = pcs().pagesize;
+    int32_t start = 0;
+    auto read_stretch = [&](int32_t from, int32_t to) -> int {
+        if (to <= from) return 0;
+        uint64_t at = off + uint64_t(from) * uint64_t(ps);
+        int32_t got = 0;
+        int rc = direct_io(0, f, uint32_t(at >> 32), uint32_t(at), buf + size_t(from) * size_t(ps),
+                           (to - from) * ps, &got);
+        *count += got;
+        return rc;
+    };
+    for (int32_t i = 0; i < n; i++) {
+        uint64_t at = off + uint64_t(i) * uint64_t(ps);
+        PAGEBUF *b = find(f->filno, uint32_t(at >> 32), uint32_t(at));
+        if (!b) continue;
+        if (int rc = read_stretch(start, i)) return set_uerr(rc);
+        memcpy(buf + size_t(i) * size_t(ps), b->data, size_t(b->valid));
+        *count += b->valid;
+        if (b->valid < ps) return set_uerr(36);
+        start = i + 1;
+    }
+    if (int rc = read_stretch(start, n)) return set_uerr(rc);
+    return 0;
+}
+
+// Copies one piece between the caller and its page. For a read whose page
+// ends inside the piece, copies what is valid and returns 36.
+int piece(FCB *f, int op, int wt, uint64_t at, unsigned char *buf, int32_t len, int32_t *count) {
+    int32_t ps = pcs().pagesize;
+    uint64_t pagestart = at / uint64_t(ps) * uint64_t(ps);
+    int32_t inpage = int32_t(at - pagestart);
+    PAGEBUF *b = get_page(f, uint32_t(pagestart >> 32), uint32_t(pagestart), op, len);
+    if (!b) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : set_uerr(10);
+    if (op == kPageRead && b->valid < inpage + len) {
+        int32_t cut = b->valid - inpage;
+        if (cut < 0) cut = 0;
+        if (cut) memcpy(buf, b->data + inpage, size_t(cut));
+        *count += cut;
+        return set_uerr(36);
+    }
+    *count += len;
+    updbuf(op, wt, b, inpage, len, buf);
+    return zvWNGV->uerr_cod;
+}
+
+}  // namespace
+
+void pagelist_init(PAGELINK *head) {
+    head->next = head->prev = head;
+    head->owner = nullptr;
+}
+
+int pagecache_init() {
+    INSTGV *g = zvWNGV;
+    PageCacheState &pc = g->pc;
+    pc.pagesize = g->nodesize;
+    for (PAGEBUF *b = all_pages(); b; b = b->next) {
+        b->filno = -1;
+        b->fcb = nullptr;
+        b->valid = b->dirty = 0;
+        b->hash.next = b->hash.prev = nullptr;
+    }
+    pc.usedbufs = pc.usedhigh = 0;
+    pc.requests = pc.hits = 0;
+    pc.dedused = pc.dedhigh = 0;
+    pc.dedtotal = g->specialpages;
+    return 0;
+}
+
+void pagecache_direct_written(FCB *fcb, uint32_t hi, uint32_t lo, const void *buf, int32_t len,
+                              bool ok) {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->datpagelist || g->pc.usedbufs == 0 || len <= 0) return;
+    FCB *f = page_owner(fcb);
+    int32_t ps = g->pc.pagesize;
+    uint64_t start = join64(hi, lo), end = start + uint64_t(len);
+    const unsigned char *src = static_cast<const unsigned char *>(buf);
+    for (uint64_t p = start / uint64_t(ps) * uint64_t(ps); p < end; p += uint64_t(ps)) {
+        PAGEBUF *b = find(f->filno, uint32_t(p >> 32), uint32_t(p));
+        if (!b) continue;
+        if (!ok) {
+            if (!b->dirty) clrpag(b);
+            continue;
+        }
+        uint64_t from = p > start ? p : start;
+        uint64_t to = p + uint64_t(ps) < end ? p + uint64_t(ps) : end;
+        memcpy(b->data + (from - p), src + (from - start), size_t(to - from));
+        if (int32_t(to - p) > b->valid) b->valid = int32_t(to - p);
+    }
+}
+
+int32_t pagecache_direct_read(FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len,
+                              int32_t got) {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->datpagelist || g->pc.usedbufs == 0 || len <= 0) return got;
+    FCB *f = page_owner(fcb);
+    int32_t ps = g->pc.pagesize;
+    uint64_t start = join64(hi, lo), end = start + uint64_t(len);
+    uint64_t covered = start + uint64_t(got < 0 ? 0 : got);  // delivered up to here
+    unsigned char *dst = static_cast<unsigned char *>(buf);
+    for (uint64_t p = start / uint64_t(ps) * uint64_t(ps); p < end; p += uint64_t(ps)) {
+        PAGEBUF *b = find(f->filno, uint32_t(p >> 32), uint32_t(p));
+        if (!b || !b->dirty) continue;
+        uint64_t from = p > start ? p : start;
+        uint64_t vend = p + uint64_t(b->valid);
+        uint64_t to = vend < end ? vend : end;
+        if (to <= from) continue;
+        memcpy(dst + (from - start), b->data + (from - p), size_t(to - from));
+        if (from <= covered && to > covered) covered = to;
+    }
+    return int32_t(covered - start);
+}
+
+int pagecache_lru_count() {
+    int n = 0;
+    PAGELINK *head = &zvWNGV->datlru;
+    for (PAGELINK *l = head->next; l != head; l = l->next) n++;
+    return n;
+}
+
+int pagecache_check() {
+    INSTGV *g = zvWNGV;
+    PageCacheState &pc = g->pc;
+    int32_t used = 0, dedicated = 0;
+    for (PAGEBUF *b = all_pages(); b; b = b->next) {
+        if (is_free(b)) {
+            if (b->hash.next || !in_lru(b) || b->dirty) return 1;
+            continue;
+        }
+        used++;
+        if (!b->hash.next || find(b->filno, b->offh, b->offl) != b) return 2;
+        if (!in_lru(b)) dedicated++;
+        if (b->valid < 0 || b->valid > pc.pagesize) return 3;
+    }
+    if (used != pc.usedbufs) return 4;
+    if (dedicated != pc.dedused) return 5;
+    int lru = 0;
+    for (PAGELINK *l = g->datlru.next; l != &g->datlru; l = l->next) {
+        if (l->next->prev != l) return 6;
+        lru++;
+    }
+    int total = 0;
+    for (PAGEBUF *b = all_pages(); b; b = b->next) total++;
+    if (lru + dedicated != total) return 7;
+    return 0;
+}
+
+}  // namespace zv
+
+using namespace zv;
+
+extern "C" {
+
+int zvblock81(int opcode, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len, int32_t *count) {
+    INSTGV *g = zvWNGV;
+    int32_t local = 0;
+    if (!count) count = &local;
+    *count = 0;
+    if (!fcb) return set_uerr(61);
+    FCB *f = page_owner(fcb);
+    int op = (opcode & ~0x20) + 16;
+    bool through = (f->hdr.base.flmode & 64) || (f->stflags & kStForceDisk);
+    int wt = through ? (opcode | 0x20) : opcode;
+    if (!g->datpagelist) return direct_io(op & 1, f, hi, lo, buf, len, count);
+    set_uerr(0);
+    if (len <= 0) return 0;
+    if (!wide_offsets(f) && (hi != 0 || uint64_t(lo) + uint64_t(len) - 1 > 0xFFFFFFFFull))
+        return set_uerr(op == kPageWrite ? 39 : 36);
+
+    PageCacheState &pc = g->pc;
+    int32_t ps = pc.pagesize;
+    uint64_t at = join64(hi, lo);
+    unsigned char *p = static_cast<unsigned char *>(buf);
+    int32_t remaining = len;
+    int32_t pagesdone = 0;
+    while (remaining > 0) {
+        int32_t inpage = int32_t(at % uint64_t(ps));
+        int32_t n = ps - inpage < remaining ? ps - inpage : remaining;
+        if (int rc = piece(f, op, wt, at, p, n, count)) return rc;
+        at += uint64_t(n);
+        p += n;
+        remaining -= n;
+        if (remaining < ps) break;  // the tail, if any
+        if (pagesdone >= pc.runthreshold) {
+            int32_t pages = remaining / ps;
+            int32_t bytes = pages * ps;
+            if (op == kPageWrite) {
+                int32_t moved = 0;
+                int rc = direct_io(1, f, uint32_t(at >> 32), uint32_t(at), p, bytes, &moved);
+                *count += moved;
+                drop_pages(f, at, pages, rc == 0);
+                if (rc) return set_uerr(rc);
+            } else if (int rc = run_read(f, at, pages, p, count)) {
+                return rc;
+            }
+            at += uint64_t(bytes);
+            p += bytes;
+            remaining -= bytes;
+            break;
+        }
+        pagesdone++;
+    }
+    if (remaining > 0) {
+        if (int rc = piece(f, op, wt, at, p, remaining, count)) return rc;
+    }
+    return g->uerr_cod;
+}
+
+PAGEBUF *zvgetpag81(int filno, uint32_t hi, uint32_t lo, int opcode, int32_t *want) {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->datpagelist || filno < 0 || filno > g->filecount || !g->fcbtab[filno]) return nullptr;
+    FCB *f = page_owner(g->fcbtab[filno]);
+    PAGEBUF *b = get_page(f, hi, lo, opcode, want ? *want : 0);
+    if (b && want && opcode == kPageRead && *want > b->valid) *want = b->valid;
+    return b;
+}
+
+void updbuf(int opcode, int wt, PAGEBUF *buf, int32_t offset, int32_t len, void *bytes) {
+    if (!buf) return;
+    if (opcode == kPageWrite) {
+        if (buf->valid == 0) memset(buf->data, 0xFF, size_t(pcs().pagesize));
+        memcpy(buf->data + offset, bytes, size_t(len));
+        if (offset + len > buf->valid) buf->valid = offset + len;
+        buf->dirty = 1;
+        if (wt == kWriteThrough) zvwrtbuf(buf, 2);
+    } else if (len) {
+        memcpy(bytes, buf->data + offset, size_t(len));
+    }
+}
+
+int zvwrtbuf(PAGEBUF *buf, int) {
+    if (!buf->dirty) return 0;
+    PageCacheState &pc = pcs();
+    FCB *f = buf->fcb;
+    int32_t len = pc.pagesize;
+    uint64_t logical_end = join64(f->hdr.ext.numrech, f->hdr.base.numrec) + 1;
+    if (wide_offsets(f)) {
+        if (join64(buf->offh, buf->offl) + uint64_t(pc.pagesize) >= logical_end) len = buf->valid;
+    } else if (uint64_t(buf->offl) + uint64_t(pc.pagesize) >= uint64_t(uint32_t(logical_end))) {
+        len = buf->valid;
+    }
+    int32_t moved = 0;
+    int rc = direct_io(1, f, buf->offh, buf->offl, buf->data, len, &moved);
+    if (rc == 0) {
+        buf->dirty = 0;
+        return 0;
+    }
+    zvrcvlog("FAILED IO: zvwrtbuf...", kLogSingleTry - rc);
+    zvrcvlog(f->name, kLogSingleTry - rc);
+    return set_uerr(rc);
+}
+
+void zvputdsh(PAGEBUF *buf, int list, int where) {
+    if (list == 3) {
+        link_unlink(&buf->hash);
+        if (is_free(buf)) return;
+        PAGELINK *head = &zvWNGV->dathash[bucket_of(buf->filno, buf->offl)];
+        if (where) link_front(&buf->hash, head);
+        else link_back(&buf->hash, head);
+    } else if (list == 1) {
+        link_unlink(&buf->lru);
+        if (where == 1) link_front(&buf->lru, &zvWNGV->datlru);
+        else if (where == 0) link_back(&buf->lru, &zvWNGV->datlru);
+    }
+}
+
+void clrpag(PAGEBUF *buf) {
+    PageCacheState &pc = pcs();
+    if (!is_free(buf)) pc.usedbufs--;
+    if (!in_lru(buf) && buf->fcb) {
+        buf->fcb->dedcount--;
+        pc.dedused--;
+    }
+    buf->offh = buf->offl = kFree;
+    buf->filno = -1;
+    buf->dirty = 0;
+    buf->valid = 0;
+    link_unlink(&buf->hash);
+    link_unlink(&buf->lru);
+    link_front(&buf->lru, &zvWNGV->datlru);
+    buf->fcb = nullptr;
+}
+
+ZV_API int zvflushd(FCB *fcb, int purge) {
+    INSTGV *g = zvWNGV;
+    if (!g || !fcb) return 0;
+    if (fcb_is_memory(fcb) || fcb->state == 's') return 0;
+    FCB *f = page_owner(fcb);
+    if (!g->datpagelist) return 0;
+    if (purge == -1) purge = 0;
+    int first = 0;
+    for (PAGEBUF *b = all_pages(); b; b = b->next) {
+        if (is_free(b) || b->filno != f->filno) continue;
+        if (b->dirty) {
+            int rc = zvwrtbuf(b, 3);
+            if (rc && !first) first = rc;
+        }
+        if (purge) clrpag(b);
+    }
+    if (first) set_uerr(first);
+    return first;
+}
+
+ZV_API int zvsplflush(FCB *fcb, int action) {
+    INSTGV *g = zvWNGV;
+    if (!g || !fcb) return 0;
+    PageCacheState &pc = g->pc;
+    if (fcb->dedquota > 0 && fcb->dedcount > 0) {
+        for (PAGEBUF *b = all_pages(); b; b = b->next) {
+            if (is_free(b) || b->fcb != fcb || in_lru(b)) continue;
+            link_front(&b->lru, &g->datlru);
+            fcb->dedcount--;
+            pc.dedused--;
+        }
+        if (action == 35) fcb->dedquota = 0;
+    } else if (fcb->dedquota > 0) {
+        if (action == 35) fcb->dedquota = 0;
+    } else if (action == 36) {
+        fcb->dedquota = zvsplche(fcb);
+    }
+    set_uerr(0);
+    return 0;
+}
+
+}  // extern "C"
