@@ -164,6 +164,29 @@ TEST_F(PageCacheTest, PageBeyondWrittenEndIsNotRead) {
     EXPECT_EQ(back[50], 1);
 }
 
+TEST_F(PageCacheTest, ForceReadFlagsReadPagesBeforePartialWrites) {
+    start();
+    write_file("d.dat", pattern(kPage));
+    FCB *f = bind_file(1, "d.dat");
+    // The file grew behind the engine's back (as a rebuild or a key-change
+    // replay may find it): the flags make the cache read the page first.
+    write_file("d.dat", pattern(3 * kPage));
+    char b[4] = {1, 2, 3, 4};
+    for (uint8_t *flag : {&g()->pc.forceread_rebuild, &g()->pc.forceread_recovery}) {
+        *flag = 1;
+        long before = reads();
+        uint32_t at = flag == &g()->pc.forceread_rebuild ? 2 * kPage + 10 : kPage + 10;
+        ASSERT_EQ(zvio81(1, f, 0, at, b, 4), 0);
+        EXPECT_EQ(reads(), before + 1);
+        *flag = 0;
+    }
+    f->hdr.base.numrec = 3 * kPage - 1;
+    ASSERT_EQ(zvflushd(f, 0), 0);
+    std::string disk = read_file("d.dat");
+    EXPECT_EQ(disk.substr(2 * kPage + 14), pattern(3 * kPage).substr(2 * kPage + 14));
+    EXPECT_EQ(disk.substr(kPage, 10), pattern(kPage + 10).substr(kPage));
+}
+
 // ---- Page runs ---------------------------------------------------------------
 
 TEST_F(PageCacheTest, RunReadTakesMiddlePagesDirectlyOrFromCache) {
