@@ -61,6 +61,8 @@ ZV_API int zvdbBlobCmp(const tagZVBLOB *a, const tagZVBLOB *b) {
     if (!a || !b) return (a ? 1 : 0) - (b ? 1 : 0);
     if (a->used != b->used) return a->used < b->used ? -1 : 1;
     if (a->used <= 0) return 0;
+    // A caller-built blob may claim bytes without a buffer: it orders first.
+    if (!a->data || !b->data) return (a->data ? 1 : 0) - (b->data ? 1 : 0);
     int c = std::memcmp(a->data, b->data, size_t(a->used));
     return (c > 0) - (c < 0);
 }

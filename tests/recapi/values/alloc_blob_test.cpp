@@ -169,6 +169,9 @@ TEST_F(AllocTest, BlobOrder) {
         {nullptr, ab, -1}, {ab, nullptr, 1}, {nullptr, nullptr, 0},
     };
     for (const Case &c : cases) EXPECT_EQ(zvdbBlobCmp(c.a, c.b), c.want);
+    tagZVBLOB hollow = {3, nullptr, 0};  // claims bytes it does not hold
+    EXPECT_EQ(zvdbBlobCmp(&hollow, abc), -1);
+    EXPECT_EQ(zvdbBlobCmp(abc, &hollow), 1);
     for (tagZVBLOB *b : {ab, abc, abd, zz}) zvdbBlobFree(b);
 }
 
