@@ -17,6 +17,7 @@
 
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
+#include "engine/index/idxstate.h"
 
 struct FCB;
 struct LOCKENT;
@@ -146,6 +147,9 @@ struct INSTGV {
     // ---- Named file mutexes (filemutex.cpp) ----------------------------------
     int32_t mtxcap, mtxcount;     // growable array of 272-byte entries
     void *mtxentries;
+
+    // ---- Index engine: node cache, search and update state (engine/index) ---
+    zv::IdxState idx;
 };
 
 // The current instance; null when none is registered.

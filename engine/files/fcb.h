@@ -82,6 +82,15 @@ struct FCB {
 
     // ---- Platform file layer --------------------------------------------------
     uint16_t opnmode;           // open mode: kOpn* bits below
+
+    // ---- Index engine (engine/index) ------------------------------------------
+    uint32_t curnodh, curnodl;  // current node of the index (0: none)
+    int32_t curelm;             // current element (0: none)
+    int32_t nhdrsiz;            // node header size: 18, or 28 with 8-byte positions
+    int32_t leafcap, nleafcap;  // element-area capacity of leaves (+52) and non-leaves (+54)
+    int32_t elmlimit;           // element-count limit of leaves (+94)
+    int32_t cmpunit;            // count unit of compressed keys (+272, 1 when 0)
+    uint8_t noremove;           // 1: empty leaves stay in the tree, deleted nodes are not reused
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.

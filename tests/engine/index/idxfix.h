@@ -1,0 +1,68 @@
+// Index files for the index engine's tests: creation with the geometry the
+// file layer gives a new index, open, close and a simulated process end,
+// plus a fixture that starts an engine and helpers for keys.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/fixture.h"
+
+struct FCB;
+
+namespace idxtest {
+
+// What a test index looks like.
+struct IndexSpec {
+    int32_t keylen = 8;     // key length (a duplicate-key index includes its position suffix)
+    int keytype = 0;        // 4 leading, 8 trailing compression
+    int dup = 0;            // 0 unique, 1 duplicate keys
+    bool wide = false;      // 8-byte positions (extended header)
+    bool ext = true;        // extended header (keeps the level count)
+    int32_t sect = 4;       // node size in units of 128 bytes
+    uint16_t mode = 0;      // file mode (0x40 write through)
+};
+
+// Creates index `name` on file number filno with the node geometry of a
+// new index and leaves it open. 0 or an error code.
+int create_index(int filno, const std::string &name, const IndexSpec &spec);
+// Opens an existing index: 0; 14 when it was not closed cleanly (open mode
+// 0x4000 accepts it, marked 'R'); 13 damaged geometry.
+int open_index(int filno, const std::string &name, uint16_t openmode = 0);
+// Closes: changed nodes written, a 0xFF update flag cleared and the header
+// written. The number is free afterwards in every case. 0 or the error.
+int close_index(int filno);
+// Ends the file as a process end would: nothing more is written.
+void drop_index(int filno);
+// The open FCB of a number.
+FCB *fcb_of(int filno);
+
+// Big-endian integer key of keylen bytes (value in the last 8 bytes, the
+// rest filled with fill).
+std::string int_key(uint64_t v, int32_t keylen, char fill = 'k');
+// Every (key, position) of the index in order, read with FRSKEY/NXTKEY.
+struct Entry {
+    std::string key;
+    uint64_t pos;
+    bool operator==(const Entry &o) const { return key == o.key && pos == o.pos; }
+    bool operator<(const Entry &o) const { return key < o.key || (key == o.key && pos < o.pos); }
+};
+std::vector<Entry> scan(int filno);
+// Adds and deletes with 64-bit positions.
+int add(int filno, const std::string &key, uint64_t pos, int mode = 0);
+int del(int filno, const std::string &key, uint64_t pos);
+// The checker's finding: empty when the index is sound.
+std::string check(int filno);
+// Lines of the status log.
+std::vector<std::string> log_lines();
+
+// Fixture: a started engine (bufs index buffers) in a fresh directory.
+class IndexTest : public zvtest::ZvTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    void restart(int bufs, int sect = 4);
+};
+
+}  // namespace idxtest
