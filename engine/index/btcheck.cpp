@@ -81,6 +81,8 @@ int Checker::run() {
     std::vector<unsigned char> nextkeys;
     std::vector<unsigned char> prevkey;  // last key seen at the leaf level
     bool have_prev = false;
+    std::vector<unsigned char> prevhigh;  // high key of the leaf before
+    bool have_prevhigh = false;
     uint64_t start = join64(rh, rl);
     for (int depth = 0;; depth++) {
         if (depth >= kIdxLevels) return fail(kBtLevel, rh, rl, "more than %d levels", kIdxLevels);
@@ -127,6 +129,8 @@ int Checker::run() {
                 if (leaf) {
                     if (have_prev && compar_k(prevkey.data(), key, k) >= 0)
                         return fail(kBtOrder, h, l, "key %d not above the key before it", i);
+                    if (have_prevhigh && compar_k(prevhigh.data(), key, k) >= 0)
+                        return fail(kBtOrder, h, l, "key %d not above the previous leaf's high key", i);
                     if (memcmp(key, highcopy.data(), size_t(k)) > 0)
                         return fail(kBtHigh, h, l, "key %d above the high key", i);
                     uint32_t ph, pl;
@@ -144,6 +148,10 @@ int Checker::run() {
                     if (nodpnt81e(&cl, &ch, b, i) != 0) return fail(kBtShape, h, l, "zero child pointer %d", i);
                     next.push_back(Child{join64(ch, cl), off});
                 }
+            }
+            if (leaf) {
+                prevhigh = highcopy;
+                have_prevhigh = true;
             }
             prev = pos;
             pos = join64(b->hdr.sucesrh, b->hdr.sucesr);

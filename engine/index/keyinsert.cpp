@@ -221,13 +221,13 @@ int zvinsert81(NODEBUF *b, FCB *f, const unsigned char *key, uint32_t ph, uint32
         unsigned char *sep = seps[which];
         which ^= 1;
         const unsigned char *sk = valpnt(b, sn);
+        if (sk) memcpy(sep, sk, size_t(k));
         int32_t off1, len1;
         if (!sk || !elem_span(b, sn + 1, &off1, &len1)) {
             undo();
             rtnode81(nb, nh, nl, f);
             return *inserted ? broken_split(f, 527) : 527;
         }
-        memcpy(sep, sk, size_t(k));
         if (!is_compressed(b)) {
             int32_t moved = b->hdr.nkb - off1;
             memcpy(nb->elems, b->elems + off1, size_t(moved));
