@@ -1,0 +1,31 @@
+// Services of the index engine that open and close of files call: key
+// buffers, the write-back of cached nodes, and the definitions an index
+// keeps in its resources.
+#pragma once
+
+#include <cstdint>
+
+struct FCB;
+
+extern "C" {
+// Allocates the block's key buffers: 0, 582 negative length, 82 no memory.
+int zvgetkbf(FCB *fcb, int32_t keylen);
+// Drops every cached node of the file number.
+void zvidxfrsh(int filno);
+// Loads the extended key segment definitions stored in a file: 0 or an
+// error (401, 408 when none are stored).
+int getksegdef(FCB *fcb);
+// Reads an index's alternate collating sequence (512 bytes): 0 or an error
+// (408 when none is stored).
+int igetaltseq(int filno, void *buf, int word);
+}
+
+namespace zv {
+
+// Frees the key buffers of a block.
+void free_key_buffers(FCB *fcb);
+// Writes back the dirty cached nodes of an index and its members before
+// close (`mode` is the close mode): 0 or the first error.
+int write_file_nodes(FCB *host, int mode);
+
+}  // namespace zv
