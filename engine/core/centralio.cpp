@@ -16,6 +16,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/fileio.h"
+#include "engine/core/upcalls.h"
 #include "engine/core/instance.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/statuslog.h"
@@ -57,8 +58,10 @@ int direct_io(int op, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len
     if (f->state == 'v' && zvswitch(f) != 0) return g->uerr_cod;
     int pop = (op & 1) | (op & 0x380);
     int rc;
+    uint32_t moved = 0;
     if (!(op & 1)) {
-        rc = zvsysio81(pop, f, 0, hi, lo, buf, len, count);
+        rc = zvsysio81(pop, f, 0, hi, lo, buf, uint32_t(len), &moved);
+        *count = int32_t(moved);
         if (rc == 35) log_seek_error(f);
         g->dreads++;
         g->dreadbytes += uint32_t(*count);
@@ -67,7 +70,8 @@ int direct_io(int op, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len
             zvrcvlog("Warning: write size request > 2GB", kLogSingleTry);
             zvrcvlog(f->name, kLogSingleTry);
         }
-        rc = zvsysio81(pop, f, 0, hi, lo, buf, len, count);
+        rc = zvsysio81(pop, f, 0, hi, lo, buf, uint32_t(len), &moved);
+        *count = int32_t(moved);
         if (rc == 35) log_seek_error(f);
         g->dwrites++;
         g->dwritebytes += uint32_t(*count);

@@ -1,28 +1,77 @@
-// PROVISIONAL: platform file I/O interface (replaced by the platform module).
+// Platform file I/O: open, create and close under the descriptor budget,
+// 64-bit seeks, reads and writes through the page-cipher hook, file sizes
+// and syncs (see fileio.cpp).
 #pragma once
+
 #include <cstdint>
+#include <cstdio>
+
 struct FCB;
-struct FILEHDR;
-extern "C" {
-int mbopen(FCB *fcb, const char *path, uint16_t mode);
-int zvsysio81(int mode, FCB *fcb, int reserved, uint32_t hi, uint32_t lo, void *buf, int32_t len, int32_t *count);
-uint32_t zvfsize81(uint32_t *hi, FCB *fcb, int fd);
-uint32_t zvgsize81(uint32_t *hi, FCB *fcb);
-int zvfpglok81(int fd, FCB *fcb, uint32_t hi, uint32_t lo, uint32_t len, int mode);
-int mbclosx(FCB *fcb, int fd);
-int mbcratx(FCB *fcb, const char *path);
-int dltfil(const char *name);
-// PROVISIONAL: further platform and start-up services the file layer uses.
-int zvseek81(int fd, uint32_t hi, uint32_t lo);
-int zvsave(FCB *fcb);
-int zvfree(void);
-int redofils(int n);
-void zvsetlog(FILEHDR *hdr);
-uint32_t zvsetextsiz(FCB *fcb, uint32_t requested, uint32_t nodesize);
-int zvhdradj(FCB *fcb);
-}
+
 namespace zv {
-int plat_mkdir(const char *path, int mode);
-// 1 when path names a directory, 0 when nothing is there, -1 (errno) otherwise.
-int plat_isdir(const char *path);
-}
+
+// Mode word bits of zvsysio81.
+constexpr int kIoWrite = 0x01;      // write (else read)
+constexpr int kIoCentral = 0x10;    // central I/O opcodes 16/17; ignored here
+constexpr int kIoPlain = 0x80;      // no cipher hook, even for an encrypted file
+constexpr int kIoSegHdr = 0x300;    // segment-header I/O (0x100, 0x200)
+
+// Size of one enciphered unit; every enciphered transfer is whole units
+// aligned on multiples of it.
+constexpr uint32_t kCipherUnit = 2048;
+// Hook operations.
+constexpr int kCipherEncrypt = 1, kCipherDecrypt = 2, kCipherUndo = 3;
+
+// Opens an existing file. mode: kOpnPermanent (outside the budget),
+// kOpnReadOnly, kOpnNoConvert. Clears sysiocod. Descriptor, or -1 with
+// sysiocod set (-766: no descriptor could be freed); a name longer than 255
+// characters or a failing conversion leaves its code (139) in uerr_cod.
+// The FCB is not read (it may be null).
+int mbopen(FCB *fcb, const char *path, uint16_t mode);
+// Creates a file that must not exist, with the instance's permission mode,
+// and locks it whole (exclusive). The FCB (may be null: mode 0) gives the open
+// mode. Descriptor, or -1: uerr_cod 19 when the file exists (sysiocod 17),
+// else uerr_cod -1 with sysiocod set; a refused lock deletes the new file.
+int mbcratx(FCB *fcb, const char *path);
+int mbcrat(FCB *fcb);
+// Closes a descriptor (and the FCB's own when it is that one). 0, or -1
+// with sysiocod set.
+int mbclosx(FCB *fcb, int fd);
+int mbclos(FCB *fcb);
+
+// Positions a descriptor at (hi << 32) | lo. 0, or 35 with sysiocod.
+int zvseek81(int fd, uint32_t hi, uint32_t lo);
+// Reads or writes len bytes at (hi, lo) of the file; *count (may be null)
+// receives the bytes moved. A superfile or index member moves through its
+// host. 0, 35 seek, 36 short read (sysiocod 0 at end of file), 37 short
+// write (logged), 606 encrypted without a hook, 674 segmented file, 695 no
+// memory for a partial cipher unit, 697 the hook refused.
+int zvsysio81(int mode, FCB *fcb, int reserved, uint32_t hi, uint32_t lo, void *buf,
+              uint32_t len, uint32_t *count);
+
+// Physical size of a descriptor (the FCB's own when the file is virtually
+// closed). Low word; high word into *hi (may be null); all ones on failure.
+uint32_t zvfsize81(uint32_t *hi, FCB *fcb, int fd);
+// Logical size of the whole file; all ones on failure.
+uint32_t zvgsize81(uint32_t *hi, FCB *fcb);
+// Confirms at open that the record counters' high words of a file without
+// 8-byte offsets are stray: 0 (cleared in memory) or 689.
+int tstfilsiz(FCB *fcb);
+// Logs the failure of a size query: two lines with the FCB's name.
+void report_fsize(FCB *fcb, int syscode, int loc);
+
+// fsync, repeated while interrupted. 0 or -1.
+int zvfdatasync(int fd);
+// Forces a file to disk (the body of the save call). 0 or 49 (logged).
+int mbsave(FCB *fcb);
+// Forces an open file and its companion files (the indexes of a data file)
+// to disk.
+void flushdos(int filno);
+
+// 0 when every one of len bytes equals fill, 1 otherwise.
+int zvcfill(const void *buf, int fill, uint32_t len);
+// 64-bit stream positions: query (pos may be null) and set. 0 or -1.
+int zvrtgetpos81(FILE *fp, int64_t *pos);
+int zvrtsetpos81(FILE *fp, uint32_t hi, uint32_t lo);
+
+}  // namespace zv

@@ -11,9 +11,12 @@
 #include "engine/core/arith.h"
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
+#include "engine/core/fileops.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/fcb.h"
+
+using namespace zv;
 
 namespace {
 

@@ -70,7 +70,7 @@ struct INSTGV {
     uint32_t modevalue;           // SETOPS bit 8 request value
     uint32_t started;             // 1 while the engine is started
     int32_t rule_cap, rule_count, rule_free;
-    int16_t filecount;            // number of file numbers (fils)
+    int32_t filecount;            // number of file numbers (fils); the table has filecount + 1 slots
     FCB **fcbtab;                 // fils + 1 pointers; slot 0 the instance's own block
     void *idxbuflist;             // chain of index buffers
     void *datpagelist;            // chain of data pages
@@ -84,8 +84,8 @@ struct INSTGV {
     uint32_t sectshift, idxhashsize, pageshift, dathashsize;
     zv::ListLink idxlru;          // LRU list of index buffers
     zv::ListLink *idxhash;        // hash chains of index buffers
-    zv::ListLink datlru;          // LRU list of data pages
-    zv::ListLink *dathash;        // hash chains of data pages
+    PAGELINK datlru;              // LRU list of data pages (head: owner null)
+    PAGELINK *dathash;            // hash chains of data pages (array of heads)
     unsigned char *fillbuf;       // 2048 bytes of 0xFF
     uint32_t fillsize;
     char defext[2][8];            // ".dat", ".idx"
@@ -102,6 +102,18 @@ struct INSTGV {
     void *encworkbuf;             // encryption work buffer
     uint32_t nontranfsflushoff;   // file-system flush off for files without transactions
 
+    // ---- Start-up and engine options (startup.cpp) --------------------------
+    uint32_t buildopts;           // build-option word; must be 0 to start (771, 772)
+    int32_t startvals[4];         // start values 520, 8, 0xFFFF, -1 read by later modules
+    int32_t startsets[2];         // settings defaulted to 1 and 2 at start-up
+    int32_t startdefs[2];         // settings defaulted to 16000 and 1 at start-up
+    void **ptrlist;               // per-instance pointer list of ptrslots entries
+    int32_t ptrslots;             // 6 when zero at start-up
+    int32_t membernamemax;        // longest member name: 128, or 255 from 1024-byte nodes
+    int32_t specialpct;           // special-cache percentage given before start (1..99)
+    void *isamtab;                // ISAM tables (engine/isam), null when not allocated
+    int32_t isamtabn;             // entries of isamtab
+
     // ---- Memory pools -------------------------------------------------------
     int32_t listblocksize;                 // bytes per chunk of lists 0..21 (2048)
     int32_t listelemsize[zv::kFreeLists];  // element size, rounded to 8
@@ -112,6 +124,17 @@ struct INSTGV {
     // ---- Settings read by other modules -------------------------------------
     int64_t rebuildmemory;        // memory the rebuild may use
     int32_t debuglevel;           // zvbpfx threshold
+
+    // ---- Platform file layer (fileio, fileops, filenum) -----------------------
+    int32_t openvlimit;           // most descriptors of non-permanent files open at once
+    int32_t openvcount;           // descriptors of non-permanent files now open
+    uint32_t syncdos, syncsysfiles, syncfiles;  // syncs: flushdos; 's' files and others by mbsave
+    int32_t iologopts;            // I/O-log options: 8 keeps failed writes out of the status log
+    ZvPageCipherHook pagehook;    // page cipher hook of the instance; null when none is installed
+    char cnvprefix[256];          // file-name conversion prefix (conversion modes 2 and 3)
+    char *tmpdirname;             // temporary directory, ending in "/"; null when none
+    int32_t tmpdirowned;          // 1 when tmpdirname is the instance's own allocation
+    uint32_t tmpnamecount;        // counter of the temporary-name draw
 
     // ---- Data page cache and central I/O (pagecache.cpp, centralio.cpp) -----
     zv::PageCacheState pc;

@@ -28,6 +28,7 @@ namespace {
 constexpr uint32_t kFree = 0xFFFFFFFFu;
 
 inline PageCacheState &pcs() { return zvWNGV->pc; }
+inline PAGEBUF *all_pages() { return static_cast<PAGEBUF *>(zvWNGV->datpagelist); }
 
 inline bool is_free(const PAGEBUF *b) { return b->offh == kFree && b->offl == kFree; }
 inline bool in_lru(const PAGEBUF *b) { return b->lru.next != nullptr; }
@@ -54,8 +55,8 @@ inline void link_back(PAGELINK *l, PAGELINK *head) {
 }
 
 inline uint32_t bucket_of(int32_t filno, uint32_t lo) {
-    PageCacheState &pc = pcs();
-    return ((lo >> pc.shift) + static_cast<uint32_t>(filno)) % pc.nbuckets;
+    INSTGV *g = zvWNGV;
+    return ((lo >> g->pageshift) + static_cast<uint32_t>(filno)) % g->dathashsize;
 }
 
 // The FCB whose file number keys the pages of `f`: the host for a member.
@@ -69,8 +70,7 @@ inline bool wide_offsets(const FCB *f) { return (f->hdr.base.hdrflags & kHdr8Byt
 
 // Finds a cached page without touching the LRU order or the statistics.
 PAGEBUF *find(int32_t filno, uint32_t hi, uint32_t lo) {
-    PageCacheState &pc = pcs();
-    PAGELINK *head = &pc.hash[bucket_of(filno, lo)];
+    PAGELINK *head = &zvWNGV->dathash[bucket_of(filno, lo)];
     for (PAGELINK *l = head->next; l != head; l = l->next) {
         PAGEBUF *b = l->owner;
         if (b->offl == lo && b->filno == filno && b->offh == hi) return b;
@@ -80,7 +80,7 @@ PAGEBUF *find(int32_t filno, uint32_t hi, uint32_t lo) {
 
 void lru_to_back(PAGEBUF *b) {
     link_unlink(&b->lru);
-    link_back(&b->lru, &pcs().lru);
+    link_back(&b->lru, &zvWNGV->datlru);
 }
 
 // Dedication rule for a page found in the cache.
@@ -147,7 +147,7 @@ PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want) {
     }
     if (opcode == kPageLookup) return nullptr;
     pc.requests++;
-    PAGEBUF *v = pc.lru.next->owner;  // the LRU list is never empty
+    PAGEBUF *v = g->datlru.next->owner;  // the LRU list is never empty
     if (v->dirty && zvwrtbuf(v, 1) != 0) return nullptr;
     bool was_free = is_free(v);
     link_unlink(&v->hash);
@@ -158,7 +158,7 @@ PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want) {
     v->valid = 0;
     v->dirty = 0;
     if (was_free && ++pc.usedbufs > pc.usedhigh) pc.usedhigh = pc.usedbufs;
-    link_front(&v->hash, &pc.hash[bucket_of(filno, lo)]);
+    link_front(&v->hash, &g->dathash[bucket_of(filno, lo)]);
     dedicate_on_miss(v, f);
 
     if (opcode == kPageWrite) {
@@ -254,42 +254,23 @@ int pagecache_init() {
     INSTGV *g = zvWNGV;
     PageCacheState &pc = g->pc;
     pc.pagesize = g->nodesize;
-    pc.shift = 0;
-    for (int32_t s = pc.pagesize; s > 1; s /= 2) pc.shift++;
-    pc.nbuckets = uint32_t((g->dbufs + 3) / 4);
-    if (pc.nbuckets == 0) pc.nbuckets = 1;
-    pc.hash = static_cast<PAGELINK *>(mballc(pc.nbuckets, sizeof(PAGELINK)));
-    if (!pc.hash) return 10;
-    for (uint32_t i = 0; i < pc.nbuckets; i++) pagelist_init(&pc.hash[i]);
-    pagelist_init(&pc.lru);
-    for (PAGEBUF *b = pc.all; b; b = b->next) {
-        b->offh = b->offl = kFree;
+    for (PAGEBUF *b = all_pages(); b; b = b->next) {
         b->filno = -1;
         b->fcb = nullptr;
         b->valid = b->dirty = 0;
-        b->hash.owner = b->lru.owner = b;
         b->hash.next = b->hash.prev = nullptr;
-        link_back(&b->lru, &pc.lru);
     }
     pc.usedbufs = pc.usedhigh = 0;
+    pc.requests = pc.hits = 0;
     pc.dedused = pc.dedhigh = 0;
     pc.dedtotal = g->specialpages;
     return 0;
 }
 
-void pagecache_free() {
-    INSTGV *g = zvWNGV;
-    mbfree(g->pc.hash);
-    g->pc.hash = nullptr;
-    g->pc.nbuckets = 0;
-    g->pc.all = nullptr;
-    pagelist_init(&g->pc.lru);
-}
-
 void pagecache_direct_written(FCB *fcb, uint32_t hi, uint32_t lo, const void *buf, int32_t len,
                               bool ok) {
     INSTGV *g = zvWNGV;
-    if (!g || !g->pc.all || g->pc.usedbufs == 0 || len <= 0) return;
+    if (!g || !g->datpagelist || g->pc.usedbufs == 0 || len <= 0) return;
     FCB *f = page_owner(fcb);
     int32_t ps = g->pc.pagesize;
     uint64_t start = join64(hi, lo), end = start + uint64_t(len);
@@ -311,7 +292,7 @@ void pagecache_direct_written(FCB *fcb, uint32_t hi, uint32_t lo, const void *bu
 int32_t pagecache_direct_read(FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len,
                               int32_t got) {
     INSTGV *g = zvWNGV;
-    if (!g || !g->pc.all || g->pc.usedbufs == 0 || len <= 0) return got;
+    if (!g || !g->datpagelist || g->pc.usedbufs == 0 || len <= 0) return got;
     FCB *f = page_owner(fcb);
     int32_t ps = g->pc.pagesize;
     uint64_t start = join64(hi, lo), end = start + uint64_t(len);
@@ -332,7 +313,7 @@ int32_t pagecache_direct_read(FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int
 
 int pagecache_lru_count() {
     int n = 0;
-    PAGELINK *head = &pcs().lru;
+    PAGELINK *head = &zvWNGV->datlru;
     for (PAGELINK *l = head->next; l != head; l = l->next) n++;
     return n;
 }
@@ -341,7 +322,7 @@ int pagecache_check() {
     INSTGV *g = zvWNGV;
     PageCacheState &pc = g->pc;
     int32_t used = 0, dedicated = 0;
-    for (PAGEBUF *b = pc.all; b; b = b->next) {
+    for (PAGEBUF *b = all_pages(); b; b = b->next) {
         if (is_free(b)) {
             if (b->hash.next || !in_lru(b) || b->dirty) return 1;
             continue;
@@ -354,12 +335,12 @@ int pagecache_check() {
     if (used != pc.usedbufs) return 4;
     if (dedicated != pc.dedused) return 5;
     int lru = 0;
-    for (PAGELINK *l = pc.lru.next; l != &pc.lru; l = l->next) {
+    for (PAGELINK *l = g->datlru.next; l != &g->datlru; l = l->next) {
         if (l->next->prev != l) return 6;
         lru++;
     }
     int total = 0;
-    for (PAGEBUF *b = pc.all; b; b = b->next) total++;
+    for (PAGEBUF *b = all_pages(); b; b = b->next) total++;
     if (lru + dedicated != total) return 7;
     return 0;
 }
@@ -380,7 +361,7 @@ int zvblock81(int opcode, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t
     int op = (opcode & ~0x20) + 16;
     bool through = (f->hdr.base.flmode & 64) || (f->stflags & kStForceDisk);
     int wt = through ? (opcode | 0x20) : opcode;
-    if (!g->pc.all) return direct_io(op & 1, f, hi, lo, buf, len, count);
+    if (!g->datpagelist) return direct_io(op & 1, f, hi, lo, buf, len, count);
     set_uerr(0);
     if (len <= 0) return 0;
     if (!wide_offsets(f) && (hi != 0 || uint64_t(lo) + uint64_t(len) - 1 > 0xFFFFFFFFull))
@@ -427,7 +408,7 @@ int zvblock81(int opcode, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t
 
 PAGEBUF *zvgetpag81(int filno, uint32_t hi, uint32_t lo, int opcode, int32_t *want) {
     INSTGV *g = zvWNGV;
-    if (!g || !g->pc.all || filno < 0 || filno > g->filecount || !g->fcbtab[filno]) return nullptr;
+    if (!g || !g->datpagelist || filno < 0 || filno > g->filecount || !g->fcbtab[filno]) return nullptr;
     FCB *f = page_owner(g->fcbtab[filno]);
     PAGEBUF *b = get_page(f, hi, lo, opcode, want ? *want : 0);
     if (b && want && opcode == kPageRead && *want > b->valid) *want = b->valid;
@@ -470,17 +451,16 @@ int zvwrtbuf(PAGEBUF *buf, int) {
 }
 
 void zvputdsh(PAGEBUF *buf, int list, int where) {
-    PageCacheState &pc = pcs();
     if (list == 3) {
         link_unlink(&buf->hash);
         if (is_free(buf)) return;
-        PAGELINK *head = &pc.hash[bucket_of(buf->filno, buf->offl)];
+        PAGELINK *head = &zvWNGV->dathash[bucket_of(buf->filno, buf->offl)];
         if (where) link_front(&buf->hash, head);
         else link_back(&buf->hash, head);
     } else if (list == 1) {
         link_unlink(&buf->lru);
-        if (where == 1) link_front(&buf->lru, &pc.lru);
-        else if (where == 0) link_back(&buf->lru, &pc.lru);
+        if (where == 1) link_front(&buf->lru, &zvWNGV->datlru);
+        else if (where == 0) link_back(&buf->lru, &zvWNGV->datlru);
     }
 }
 
@@ -497,7 +477,7 @@ void clrpag(PAGEBUF *buf) {
     buf->valid = 0;
     link_unlink(&buf->hash);
     link_unlink(&buf->lru);
-    link_front(&buf->lru, &pc.lru);
+    link_front(&buf->lru, &zvWNGV->datlru);
     buf->fcb = nullptr;
 }
 
@@ -506,10 +486,10 @@ ZV_API int zvflushd(FCB *fcb, int purge) {
     if (!g || !fcb) return 0;
     if (fcb_is_memory(fcb) || fcb->state == 's') return 0;
     FCB *f = page_owner(fcb);
-    if (!g->pc.all) return 0;
+    if (!g->datpagelist) return 0;
     if (purge == -1) purge = 0;
     int first = 0;
-    for (PAGEBUF *b = g->pc.all; b; b = b->next) {
+    for (PAGEBUF *b = all_pages(); b; b = b->next) {
         if (is_free(b) || b->filno != f->filno) continue;
         if (b->dirty) {
             int rc = zvwrtbuf(b, 3);
@@ -526,9 +506,9 @@ ZV_API int zvsplflush(FCB *fcb, int action) {
     if (!g || !fcb) return 0;
     PageCacheState &pc = g->pc;
     if (fcb->dedquota > 0 && fcb->dedcount > 0) {
-        for (PAGEBUF *b = pc.all; b; b = b->next) {
+        for (PAGEBUF *b = all_pages(); b; b = b->next) {
             if (is_free(b) || b->fcb != fcb || in_lru(b)) continue;
-            link_front(&b->lru, &pc.lru);
+            link_front(&b->lru, &g->datlru);
             fcb->dedcount--;
             pc.dedused--;
         }

@@ -59,12 +59,10 @@ enum : int {
 namespace zv {
 
 // Per-instance state of the data page cache (INSTGV::pc).
+// The buffers themselves, their LRU head and hash buckets are the instance's
+// datpagelist, datlru and dathash (dathashsize buckets), built by start-up;
+// pages hash by (offset low >> pageshift) + file number.
 struct PageCacheState {
-    PAGEBUF *all;           // all-buffers list
-    PAGELINK lru;           // LRU head: front = next victim
-    PAGELINK *hash;         // bucket heads
-    uint32_t nbuckets;      // (data-page count + 3) / 4
-    uint32_t shift;         // log2 of the page size
     int32_t pagesize;
     int32_t usedbufs, usedhigh;
     uint32_t requests, hits;
@@ -77,12 +75,9 @@ struct PageCacheState {
 // Circular list primitives over PAGELINK heads.
 void pagelist_init(PAGELINK *head);
 
-// Builds the cache of the current instance from its page chain: every
-// buffer free, all in the LRU list. Called by start-up.
+// Sets up the cache state of the current instance once start-up has built
+// its pages, hash heads and LRU list (every page free, in the LRU list).
 int pagecache_init();
-
-// Releases the hash table of the current instance (start-up's zvfree).
-void pagecache_free();
 
 // Brings cached pages of `fcb`'s file in step with a direct write of
 // [hi:lo, +len). After a successful write its bytes are copied into every

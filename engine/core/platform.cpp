@@ -1,11 +1,22 @@
 // The platform seam: system file calls of the engine.
 //
-// Each call first asks the fault plan whether it must fail (tests only) and
-// counts itself; otherwise it calls the system.
+// Every routine first consults the fault plan (tests only), which counts the
+// call and may make it fail or cut its transfer short; otherwise it calls the
+// system. A failing routine leaves errno as the system (or the plan) set it.
+// No other object file of the library references these system functions; a
+// test checks that with the symbol tables of the library's objects.
 #include "engine/core/platform.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+static_assert(sizeof(off_t) == 8, "the engine needs 64-bit file offsets");
 
 namespace zv {
 
@@ -22,19 +33,36 @@ constexpr int kKinds = static_cast<int>(IoKind::Count);
 long g_calls[kKinds];
 Fault g_faults[kKinds];
 
-// Counts a call and reports whether it must fail (errno set).
-bool must_fail(IoKind kind) {
+// What the plan decides for one call.
+struct Verdict {
+    bool fail;        // fail at once, errno set
+    long short_by;    // > 0: cut the transfer short by this much
+    int err;          // errno to leave after a cut transfer (0: none)
+};
+
+// Counts a call of a kind and decides whether a fault hits it.
+Verdict plan(IoKind kind) {
     int k = static_cast<int>(kind);
     g_calls[k]++;
     Fault &f = g_faults[k];
-    if (f.countdown <= 0 || f.short_by > 0) return false;
-    if (f.countdown == 1) {
-        if (!f.sticky) f.countdown = 0;
-        errno = f.err;
-        return true;
+    if (f.countdown <= 0) return {false, 0, 0};
+    if (f.countdown > 1) {
+        f.countdown--;
+        return {false, 0, 0};
     }
-    f.countdown--;
-    return false;
+    if (!f.sticky) f.countdown = 0;
+    bool transfer = kind == IoKind::Read || kind == IoKind::Write;
+    if (transfer && f.short_by > 0) return {false, f.short_by, f.err};
+    errno = f.err;
+    return {true, 0, 0};
+}
+
+// Plain calls: count, maybe fail, else run.
+bool must_fail(IoKind kind) { return plan(kind).fail; }
+
+// Bytes a cut transfer still moves.
+size_t cut(size_t n, long short_by) {
+    return n > static_cast<size_t>(short_by) ? n - static_cast<size_t>(short_by) : 0;
 }
 
 }  // namespace
@@ -52,6 +80,138 @@ void fault_reset() {
     }
 }
 
+int plat_open(const char *path, OpenHow how, int perm) {
+    if (must_fail(IoKind::Open)) return -1;
+    switch (how) {
+    case OpenHow::ReadOnly:
+        return open(path, O_RDONLY);
+    case OpenHow::ReadWrite:
+        return open(path, O_RDWR);
+    case OpenHow::CreateExclusive:
+        return open(path, O_RDWR | O_CREAT | O_EXCL, static_cast<mode_t>(perm));
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+int64_t plat_read(int fd, void *buf, size_t n) {
+    Verdict v = plan(IoKind::Read);
+    if (v.fail) return -1;
+    if (v.short_by <= 0) return read(fd, buf, n);
+    size_t m = cut(n, v.short_by);
+    ssize_t r = m ? read(fd, buf, m) : 0;
+    if (r >= 0 && v.err) errno = v.err;
+    return r;
+}
+
+int64_t plat_write(int fd, const void *buf, size_t n) {
+    Verdict v = plan(IoKind::Write);
+    if (v.fail) return -1;
+    if (v.short_by <= 0) return write(fd, buf, n);
+    size_t m = cut(n, v.short_by);
+    ssize_t r = m ? write(fd, buf, m) : 0;
+    if (r >= 0 && v.err) errno = v.err;
+    return r;
+}
+
+int64_t plat_seek(int fd, int64_t offset, bool from_end) {
+    if (must_fail(IoKind::Seek)) return -1;
+    return lseek(fd, static_cast<off_t>(offset), from_end ? SEEK_END : SEEK_SET);
+}
+
+int plat_fsync(int fd) {
+    if (must_fail(IoKind::Sync)) return -1;
+    return fsync(fd);
+}
+
+int plat_close(int fd) {
+    if (must_fail(IoKind::Close)) return -1;
+    return close(fd);
+}
+
+int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder) {
+    if (holder) *holder = 0;
+    if (must_fail(IoKind::Lock)) return -1;
+    struct flock fl;
+    memset(&fl, 0, sizeof fl);
+    fl.l_type = type == LockType::Shared ? F_RDLCK : type == LockType::Exclusive ? F_WRLCK : F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(start);
+    fl.l_len = static_cast<off_t>(len);
+    fl.l_pid = getpid();
+    int op = cmd == LockCmd::Wait ? F_SETLKW : cmd == LockCmd::Try ? F_SETLK : F_GETLK;
+    int r = fcntl(fd, op, &fl);
+    if (r == 0 && cmd == LockCmd::Test && holder && fl.l_type != F_UNLCK) *holder = fl.l_pid;
+    return r;
+}
+
+int plat_unlink(const char *path) {
+    if (must_fail(IoKind::Unlink)) return -1;
+    return unlink(path);
+}
+
+int plat_link(const char *from, const char *to) {
+    if (must_fail(IoKind::Link)) return -1;
+    return link(from, to);
+}
+
+int plat_rename(const char *from, const char *to) {
+    if (must_fail(IoKind::Rename)) return -1;
+    return rename(from, to);
+}
+
+int plat_mkdir(const char *path, int mode) {
+    if (must_fail(IoKind::Mkdir)) return -1;
+    return mkdir(path, static_cast<mode_t>(mode));
+}
+
+int plat_rmdir(const char *path) {
+    if (must_fail(IoKind::Rmdir)) return -1;
+    return rmdir(path);
+}
+
+int plat_stat(const char *path, PlatStat *out) {
+    if (must_fail(IoKind::Stat)) return -1;
+    struct stat st;
+    if (stat(path, &st) != 0) return -1;
+    out->dev = static_cast<uint64_t>(st.st_dev);
+    out->ino = static_cast<uint64_t>(st.st_ino);
+    out->size = static_cast<uint64_t>(st.st_size);
+    out->is_dir = S_ISDIR(st.st_mode);
+    return 0;
+}
+
+int plat_statvfs(const char *path, uint64_t *avail) {
+    if (must_fail(IoKind::Statvfs)) return -1;
+    struct statvfs sv;
+    if (statvfs(path, &sv) != 0) return -1;
+    *avail = static_cast<uint64_t>(sv.f_bavail) * static_cast<uint64_t>(sv.f_frsize);
+    return 0;
+}
+
+int plat_mkstemp(char *tmpl) {
+    if (must_fail(IoKind::Mkstemp)) return -1;
+    return mkstemp(tmpl);
+}
+
+bool plat_realpath(const char *path, char *out, size_t size) {
+    if (must_fail(IoKind::Path)) return false;
+    char resolved[PATH_MAX];
+    if (!realpath(path, resolved)) return false;
+    size_t n = strlen(resolved);
+    if (n >= size) {
+        errno = ERANGE;
+        return false;
+    }
+    memcpy(out, resolved, n + 1);
+    return true;
+}
+
+bool plat_getcwd(char *buf, size_t size) {
+    if (must_fail(IoKind::Path)) return false;
+    return getcwd(buf, size) != nullptr;
+}
+
 FILE *plat_fopen(const char *name, const char *mode) {
     if (must_fail(IoKind::Fopen)) return nullptr;
     return fopen(name, mode);
@@ -60,5 +220,18 @@ FILE *plat_fopen(const char *name, const char *mode) {
 int plat_fclose(FILE *fp) { return fclose(fp); }
 
 int plat_fchmod(FILE *fp, int mode) { return fchmod(fileno(fp), static_cast<mode_t>(mode)); }
+
+int plat_ftell(FILE *fp, int64_t *pos) {
+    if (must_fail(IoKind::Seek)) return -1;
+    off_t p = ftello(fp);
+    if (p < 0) return -1;
+    if (pos) *pos = p;
+    return 0;
+}
+
+int plat_fseek(FILE *fp, int64_t pos) {
+    if (must_fail(IoKind::Seek)) return -1;
+    return fseeko(fp, static_cast<off_t>(pos), SEEK_SET);
+}
 
 }  // namespace zv

@@ -1,8 +1,14 @@
 // The platform seam: the only module that calls the operating system's file
 // functions. Every other module reaches files through these routines, which
 // is where tests count calls and inject faults.
+//
+// Each routine behaves like the system call it wraps: it returns what the
+// call returns and leaves errno as the call left it. Nothing here touches the
+// engine instance; error codes of the engine are the callers' business.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 namespace zv {
@@ -10,24 +16,82 @@ namespace zv {
 // Kinds of system calls the seam counts and can make fail.
 enum class IoKind : int {
     Open, Read, Write, Sync, Close, Seek, Unlink, Link, Rename, Mkdir, Rmdir,
-    Stat, Statvfs, Lock, Mkstemp, Fopen, Count
+    Stat, Statvfs, Lock, Mkstemp, Fopen, Path, Count
 };
 
 // ---- Test support (not exported) -----------------------------------------
 // Calls of a kind made through the seam since the last fault_reset.
 long io_calls(IoKind kind);
-// Makes the nth call of a kind from now fail with errno err (1 = the next);
-// with `sticky`, every call from the nth on fails. For reads and writes,
-// short_by > 0 instead cuts the nth transfer short by that many bytes.
+// Plans a fault for the nth call of a kind from now (1 = the next).
+//  - short_by == 0: the call fails with errno err and does nothing.
+//  - short_by > 0 (reads and writes): the transfer moves short_by bytes
+//    fewer than asked (none when it asked for no more); errno is then set
+//    to err when err is not 0.
+// With `sticky` every call of the kind from the nth on is affected. One plan
+// per kind; a new plan replaces the old one.
 void fault_set(IoKind kind, long nth, int err, bool sticky = false, long short_by = 0);
 // Clears every fault and every counter.
 void fault_reset();
 
+// ---- Files by descriptor --------------------------------------------------
+// How plat_open opens a file.
+enum class OpenHow { ReadOnly, ReadWrite, CreateExclusive };
+// Opens (or, with CreateExclusive, creates read-write a file that must not
+// exist, with permission bits perm). Descriptor, or -1 with errno.
+int plat_open(const char *path, OpenHow how, int perm);
+// read/write of up to n bytes at the descriptor's position: bytes moved, or -1.
+int64_t plat_read(int fd, void *buf, size_t n);
+int64_t plat_write(int fd, const void *buf, size_t n);
+// Moves the descriptor's position: from the start of the file (end false) or
+// from its end. New position, or -1 with errno.
+int64_t plat_seek(int fd, int64_t offset, bool from_end);
+int plat_fsync(int fd);
+int plat_close(int fd);
+
+// Byte-range locks (POSIX record locks of the process).
+enum class LockCmd { Try, Wait, Test };
+enum class LockType { Shared, Exclusive, Unlock };
+// Sets, waits for or (Test) queries a lock of [start, start + len), len 0
+// meaning to the end of the file and beyond. For Test, *holder receives the
+// process id of a conflicting lock's holder, or 0 when none conflicts.
+// 0, or -1 with errno.
+int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder);
+
+// ---- Files by name --------------------------------------------------------
+int plat_unlink(const char *path);
+int plat_link(const char *from, const char *to);
+int plat_rename(const char *from, const char *to);
+int plat_mkdir(const char *path, int mode);
+int plat_rmdir(const char *path);
+
+// What the engine asks of a file's status.
+struct PlatStat {
+    uint64_t dev;
+    uint64_t ino;
+    uint64_t size;
+    bool is_dir;
+};
+int plat_stat(const char *path, PlatStat *out);
+// Bytes available to an unprivileged caller on the file system of path.
+int plat_statvfs(const char *path, uint64_t *avail);
+// Creates and opens a unique file from a template ending in "XXXXXX",
+// which is replaced in place. Descriptor, or -1 with errno.
+int plat_mkstemp(char *tmpl);
+// Absolute name without symbolic links, "." or "..", into out (size bytes);
+// false with errno when it cannot be resolved or does not fit (ERANGE).
+bool plat_realpath(const char *path, char *out, size_t size);
+// Current directory into buf; false with errno on failure.
+bool plat_getcwd(char *buf, size_t size);
+
+// ---- Streams --------------------------------------------------------------
 // Opens a text stream (the status log, dumps); null on failure with errno set.
 FILE *plat_fopen(const char *name, const char *mode);
 // Closes a stream opened by plat_fopen.
 int plat_fclose(FILE *fp);
 // Sets the permission bits of an open stream's file.
 int plat_fchmod(FILE *fp, int mode);
+// 64-bit position of a stream: query (0 or -1) and set from the start (0 or -1).
+int plat_ftell(FILE *fp, int64_t *pos);
+int plat_fseek(FILE *fp, int64_t pos);
 
 }  // namespace zv

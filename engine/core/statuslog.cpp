@@ -6,6 +6,7 @@
 // are formatted into a fixed buffer.
 #include "engine/core/statuslog.h"
 
+#include <csignal>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -17,8 +18,15 @@
 
 namespace {
 
-// Process-wide flag of the signal handling; the fatal path clears it.
-volatile int sigdevstt = 0;
+// Process-wide flag of the signal handling: the engine's shutdown flag, set
+// by the shutdown-signal handler; the fatal path clears it.
+volatile sig_atomic_t sigdevstt = 0;
+// A shutdown signal noted by the handler and not yet logged (0: none). The
+// handler may not write the log itself (stdio and the time text are not safe
+// there), so the next entry of the log writer logs it first.
+volatile sig_atomic_t pending_signal = 0;
+
+constexpr const char *kSignalMessage = "shutdown loop signal received = ";
 
 // The 24-character local time text followed by a newline.
 void time_text(char (&out)[32]) {
@@ -41,6 +49,18 @@ FILE *zvgetstream(const char *name, const char *mode, int retries) {
     }
     if (fp && zvWNGV && zvWNGV->filepermmode) plat_fchmod(fp, zvWNGV->filepermmode);
     return fp;
+}
+
+void note_shutdown_signal(int sig) {
+    sigdevstt = 1;
+    pending_signal = sig;
+}
+
+bool shutdown_flag() { return sigdevstt != 0; }
+
+void clear_shutdown_flag() {
+    sigdevstt = 0;
+    pending_signal = 0;
 }
 
 int set_error(int code, int syscode) {
@@ -67,13 +87,13 @@ ZV_API int zv_interr(int code, int syscode, const char *msg) {
     return code;
 }
 
-ZV_API int16_t zvrcvlog(const char *msg, int code) {
-    int retries = 10;
-    if (code <= zv::kLogSingleTry) {
-        code = zv::kLogSingleTry - code;
-        retries = -1;
-    }
-    if (!msg) msg = "";
+}  // extern "C"
+
+namespace {
+
+// Writes one entry (code as it is written, retries of the open as for
+// zvgetstream).
+int16_t write_entry(const char *msg, int code, int retries) {
     FILE *fp = zv::zvgetstream(zv::kStatusLogName, "a", retries);
     if (!fp) return 10;
     if (code == zv::kLogTouchOnly) {
@@ -95,6 +115,24 @@ ZV_API int16_t zvrcvlog(const char *msg, int code) {
     fputc('\n', fp);
     zv::plat_fclose(fp);
     return static_cast<int16_t>(code);
+}
+
+}  // namespace
+
+extern "C" {
+
+ZV_API int16_t zvrcvlog(const char *msg, int code) {
+    int retries = 10;
+    if (code <= zv::kLogSingleTry) {
+        code = zv::kLogSingleTry - code;
+        retries = -1;
+    }
+    if (!msg) msg = "";
+    if (int sig = pending_signal) {
+        pending_signal = 0;
+        write_entry(kSignalMessage, sig, -1);
+    }
+    return write_entry(msg, code, retries);
 }
 
 ZV_API int16_t zvStatusLogWrite(const char *msg, int code) {

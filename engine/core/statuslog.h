@@ -18,6 +18,15 @@ constexpr int kLogSingleTry = -199;     // codes <= this: single open attempt
 // descriptor (a negative count gives up at once). Null on failure.
 FILE *zvgetstream(const char *name, const char *mode, int retries);
 
+// The shutdown signal (async-signal-safe): sets the engine's shutdown flag
+// and leaves the signal to be logged by the next status-log entry as
+// "shutdown loop signal received = " with the signal number as code.
+void note_shutdown_signal(int sig);
+// True once a shutdown signal arrived (cleared by the fatal path).
+bool shutdown_flag();
+// Test support: clears the flag and any signal not yet logged.
+void clear_shutdown_flag();
+
 // Sets uerr_cod and sysiocod of the current instance together; returns code.
 int set_error(int code, int syscode);
 

@@ -17,16 +17,18 @@
 
 #include "engine/core/fileio.h"
 #include "engine/core/centralio.h"
-#include "engine/core/filemutex.h"
 #include "engine/core/instance.h"
+#include "engine/core/lifecycle.h"
+#include "engine/core/startup.h"
+#include "engine/core/upcalls.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/statuslog.h"
-#include "engine/crypto/crypto_services.h"
+#include "engine/crypto/crypto_files.h"
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/identity_services.h"
 #include "engine/index/index_services.h"
-#include "engine/isam/isam_services.h"
+#include "engine/isam/isam_files.h"
 
 namespace {
 
@@ -54,7 +56,7 @@ int write_clean_headers(FCB *f) {
             b->hdr.base.hightran = b->pendtranl;
             b->hdr.ext.hightranh = b->pendtranh;
         }
-        if (!cleared || (b->hdr.base.flmode & kOpenReadOnly) || b->state == 'm') continue;
+        if (!cleared || (b->hdr.base.flmode & kOpnReadOnly) || b->state == 'm') continue;
         if (int rc = wrthdr(b)) {
             b->hdr.base.updflg = kUpdChanged;
             if (!first) first = rc;
@@ -93,7 +95,7 @@ int iclsfilx(int filno, int mode) {
     }
     if (f->kind != kKindIndex) {
         zv::isam_close_contexts(filno);
-        zvfreecidx(f->cidxtab, 2);
+        zv::zvfreecidx(f->cidxtab, 2);
         f->cidxtab = nullptr;
     }
 
@@ -109,10 +111,10 @@ int iclsfilx(int filno, int mode) {
     }
     // 3. Whatever happened, nothing of the file stays behind.
     if (!memory) zvflushd(f, 1);
-    if (disk && ((mode & 0x60) || (f->stflags & kStForceDisk)) && !(f->hdr.base.flmode & kOpenReadOnly))
-        keep(zvsave(f));
+    if (disk && ((mode & 0x60) || (f->stflags & kStForceDisk)) && !(f->hdr.base.flmode & kOpnReadOnly))
+        keep(zv::mbsave(f));
 
-    zvclncamo(f);
+    zv::zvclncamo(f);
     inrfil(f, 0);
     int32_t blocks = 1;
     for (FCB *m = f->nextmember; m;) {
@@ -142,6 +144,28 @@ int iclsfilx(int filno, int mode) {
 
 int iclsfil(int filno, int mode) { return iclsfilx(filno, mode); }
 
+namespace zv {
+
+int close_all_files() {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->fcbtab) return 0;
+    int first = 0;
+    // Plain files and indexes first, superfile hosts last (their members
+    // close with them); members close with their hosts.
+    for (int pass = 0; pass < 2; pass++) {
+        for (int i = 0; i <= int(g->filecount); i++) {
+            FCB *f = g->fcbtab[i];
+            if (!f || !is_open_state(f->state) || f->hostfcb != f) continue;
+            if ((f->hdr.base.sfiltyp == kSfHost) != (pass == 1)) continue;
+            int rc = iclsfilx(i, 0);
+            if (rc && !first) first = rc;
+        }
+    }
+    return first;
+}
+
+}  // namespace zv
+
 extern "C" {
 
 ZV_API int CLSFIL(int filno, int mode) {
@@ -161,32 +185,19 @@ ZV_API int CLSFIL(int filno, int mode) {
     return iclsfilx(filno, mode);
 }
 
-ZV_API int STPUSR(void) {
+ZV_API uint16_t STPUSR(void) {
     INSTGV *g = zvWNGV;
-    if (!g) return 410;
-    if (!g->started || !g->fcbtab) return zv::set_uerr(410);
-    zv::filmtx_release_all();
-    FREBAT();
-    int first = 0;
-    // Plain files and indexes first, superfile hosts last (their members
-    // close with them); members close with their hosts.
-    for (int pass = 0; pass < 2; pass++) {
-        for (int i = 0; i <= int(g->filecount); i++) {
-            FCB *f = g->fcbtab[i];
-            if (!f || !is_open_state(f->state) || f->hostfcb != f) continue;
-            if ((f->hdr.base.sfiltyp == kSfHost) != (pass == 1)) continue;
-            int rc = iclsfilx(i, 0);
-            if (rc && !first) first = rc;
-        }
-    }
-    zvfisam(int(g->filecount));
-    zvfree();
-    g->ringfront = g->ringback = nullptr;
-    g->nfiles = g->nphysfiles = g->nallfiles = 0;
+    if (!zv::is_started(g)) return uint16_t(zv::set_uerr(410));
+    int first = zv::close_all_files();
+    zv::stop_instance();
     g->highfil = 0;
     g->uerr_cod = uint16_t(first);
-    if (strcmp(g->id, "zvREG_DEF_ID") == 0) UNRZARVO("zvREG_DEF_ID");
-    return first;
+    if (strcmp(g->id, ZV_DEFAULT_INSTANCE_ID) == 0) {
+        char id[ZV_INSTANCE_ID_MAX + 1];
+        memcpy(id, g->id, sizeof id);
+        UNRZARVO(id);
+    }
+    return uint16_t(first);
 }
 
 ZV_API int STPUSRA(int mode) {

@@ -13,15 +13,18 @@
 // copy, and the masks of word 10 apply to that copy.
 #include "engine/files/create.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "engine/core/arith.h"
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
+#include "engine/core/filenum.h"
 #include "engine/core/filerules.h"
 #include "engine/core/instance.h"
-#include "engine/crypto/crypto_services.h"
+#include "engine/core/platform.h"
+#include "engine/crypto/crypto_files.h"
 #include "engine/files/close.h"
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
@@ -31,7 +34,7 @@
 #include "engine/files/superfile_services.h"
 #include "engine/files/xcreblk.h"
 #include "engine/index/index_services.h"
-#include "engine/isam/isam_services.h"
+#include "engine/isam/isam_files.h"
 
 namespace {
 
@@ -155,7 +158,7 @@ int make_buckets(FCB *f, uint64_t memsize, uint64_t per) {
 int make_system_file(FCB *f, const Request &r, bool index) {
     INSTGV *g = zvWNGV;
     for (int attempt = 0; attempt < 2; attempt++) {
-        int fd = mbcratx(f, f->name);
+        int fd = zv::mbcratx(f, f->name);
         if (fd >= 0) {
             f->fd = fd;
             zv::set_highest_written(f);
@@ -173,7 +176,7 @@ int make_system_file(FCB *f, const Request &r, bool index) {
 // An existing index file that its owner marked for replacement is removed
 // so that it can be made anew (word 10 bit 0x02): true when it was removed.
 bool remove_replaceable_index(FCB *f) {
-    int fd = mbopen(f, f->name, kOpenReadOnly);
+    int fd = zv::mbopen(f, f->name, kOpnReadOnly);
     if (fd < 0) return false;
     f->fd = fd;
     unsigned char buf[512];
@@ -393,9 +396,9 @@ int icredat8(Request &r, uint16_t reclen) {
     uint64_t first = b.clstyp == kKindVariable ? zv::first_node_offset(f) : zv::first_record_offset(f);
     set_ends(f, first);
     uint32_t step = r.xtdsize;
-    if ((r.mode & 0x20) || (e.flmode2 & kFlmode2Ext32)) step = zvsetextsiz(f, r.xtdsize, reclen);
+    if ((r.mode & 0x20) || (e.flmode2 & kFlmode2Ext32)) step = zv::zvsetextsiz(f, r.xtdsize, reclen);
     b.extsiz = uint16_t(clamp16(step));
-    zvsetlog(&b);
+    zv::zvsetlog(&b);
     if (int rc = write_new_header(f, first)) {
         discard_new_file(r.filno);
         return rc;
@@ -418,8 +421,8 @@ int finish_data_create(const Request &r) {
     }
     if (rc && resource_step && (f->hdr.ext.flmode2 & 0x810)) return rc;
     if (!rc && r.x && r.x->cipher && !(r.mode & 0x800) && !r.memory && !(f->hdr.base.hdrflags & 0x100))
-        rc = zvsetcamo(f, int(r.x->cipher), r.filno) ? g->uerr_cod : 0;
-    if (!rc && (f->hdr.ext.flmode2 & kFlmode2PartHost)) rc = zvsetpres(f, r.filno);
+        rc = zv::zvsetcamo(f, int(r.x->cipher), r.filno) ? g->uerr_cod : 0;
+    if (!rc && (f->hdr.ext.flmode2 & kFlmode2PartHost)) rc = zv::zvsetpres(f, r.filno);
     if (rc) discard_new_file(r.filno);
     return rc;
 }
@@ -561,14 +564,22 @@ int creidx(int filno, const char *name, int32_t keylen, int keytype, int dupflag
     uint64_t first = zv::first_node_offset(f);
     set_ends(f, first);
     uint32_t step = xtdsize;
-    if ((r.mode & 0x20) || (e.flmode2 & kFlmode2Ext32)) step = zvsetextsiz(f, xtdsize, f->nodesize);
+    if ((r.mode & 0x20) || (e.flmode2 & kFlmode2Ext32)) step = zv::zvsetextsiz(f, xtdsize, f->nodesize);
     b.extsiz = uint16_t(clamp16(step));
-    zvsetlog(&b);
+    zv::zvsetlog(&b);
     rc = write_new_header(f, first);
     if (rc) discard_new_file(filno);
     else f->crflags &= ~kCrBusy;
     clrxcre(x);
     return zv::set_uerr(rc);
+}
+
+// 1 when path names a directory, 0 when nothing (or a file) is there, -1
+// when it cannot be asked.
+int is_directory(const char *path) {
+    zv::PlatStat st{};
+    if (zv::plat_stat(path, &st) != 0) return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
+    return st.is_dir ? 1 : 0;
 }
 
 }  // namespace
@@ -587,7 +598,7 @@ int zvCreateDirs(const char *name, int) {
     for (int levels = 0;; levels++) {
         memcpy(probe, path, end);
         probe[end] = '\0';
-        int is = zv::plat_isdir(probe);
+        int is = is_directory(probe);
         if (is == 1) {
             exist = end;
             break;
@@ -604,7 +615,7 @@ int zvCreateDirs(const char *name, int) {
         if ((i < len && path[i] != '/') || path[i - 1] == '/') continue;
         memcpy(probe, path, i);
         probe[i] = '\0';
-        if (zv::plat_mkdir(probe, 0775) != 0 && zv::plat_isdir(probe) != 1) return zv::set_uerr(126);
+        if (zv::plat_mkdir(probe, 0775) != 0 && is_directory(probe) != 1) return zv::set_uerr(126);
     }
     return 0;
 }

@@ -16,6 +16,7 @@
 
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
+#include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/core/statuslog.h"
@@ -146,7 +147,7 @@ int chkredf(int filno, FCB *f) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     if (!f && !(f = tstfnm(filno))) return g->uerr_cod;
-    if ((f->hdr.base.flmode & kOpenReadOnly) || (f->opflags & kOpNoUpdate)) return set_uerr(54);
+    if ((f->hdr.base.flmode & kOpnReadOnly) || (f->opflags & kOpNoUpdate)) return set_uerr(54);
     if ((f->hdr.base.flmode & 0x10) && !g->rebuilding) return set_uerr(99);
     return set_uerr(0);
 }
@@ -159,7 +160,7 @@ void inrfil(FCB *f, int how) {
     FCB *h = f->hostfcb ? f->hostfcb : f;
     ring_unlink(g, h);
     if (how != 1) return;
-    if (h->fd < 0 || fcb_is_memory(h) || (h->opnmode & kOpenPermanent)) return;
+    if (h->fd < 0 || fcb_is_memory(h) || (h->opnmode & kOpnPermanent)) return;
     ring_push_front(g, h);
 }
 

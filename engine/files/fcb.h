@@ -80,22 +80,34 @@ struct FCB {
     uint8_t nospcidx;           // space-management index switched off
     char name[256];             // file name, NUL-terminated
 
+    // ---- Platform file layer --------------------------------------------------
+    uint16_t opnmode;           // open mode: kOpn* bits below
+
     // ---- Open, close and creation (engine/files) -----------------------------
-    uint16_t opnmode;           // mode the descriptor was opened with (0x02: permanent)
     uint32_t hposh, hposl;      // where this file's header lies (members: in the host)
     void *cidxtab;              // conditional-index table of a data file
 };
+
+// Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.
+constexpr uint16_t kOpnPermanent = 0x02;         // descriptor kept; outside the descriptor budget
+constexpr uint16_t kOpnReadOnly = 0x08;          // opened read only
+constexpr uint16_t kOpnNoConvert = 0x800;        // no file-name conversion
+constexpr uint32_t kCrDeferSync = 0x800;         // crflags: synced only by a forced save
+constexpr uint32_t kCrNoSave = 0x8000;           // crflags: never synced by a save
+constexpr uint32_t kStNoSave = 0x80000;          // stflags: never synced by a save
+constexpr uint32_t kStSizeNoted = 0x20000000;    // stflags: size-check message written once
+constexpr uint32_t kOpNoSizeCheck = 0x200040;    // opflags: either bit: record counters not confirmed
+constexpr uint32_t kFlmode2DeferSync = 0x2000;   // flmode2: synced only by a forced save
 
 // True for a memory file (extended flags bit 31).
 inline bool fcb_is_memory(const FCB *f) { return (f->hdr.ext.flmode2 & kFlmode2Memory) != 0; }
 
 // ---- Open, close and creation (engine/files) ---------------------------------
 // Open-mode bits (OPNFIL's mode, kept in the header's file mode +48).
+// (0x0002 permanent, 0x0008 read only and 0x0800 no name conversion are the
+// platform layer's kOpn* bits above.)
 constexpr uint16_t kOpenShared = 0x0001;
-constexpr uint16_t kOpenPermanent = 0x0002;      // keep the descriptor
 constexpr uint16_t kOpenVarlen = 0x0004;         // must be a variable-length file
-constexpr uint16_t kOpenReadOnly = 0x0008;
-constexpr uint16_t kOpenNoConvert = 0x0800;      // no file-name conversion
 constexpr uint16_t kOpenMirrorless = 0x2000;     // accept a mirrored file
 constexpr uint16_t kOpenDamaged = 0x4000;        // accept the update flag and counter mismatch
 // Bits of the instance's option words INSTGV::fileopt[0..2].

@@ -23,6 +23,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
+#include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
@@ -312,7 +313,7 @@ int tstupd(FCB *f) {
         if (host_set) host->hdr.base.updflg = 0;
         return set_uerr(rc);
     }
-    if (int rc = zvsave(host ? host : f)) return set_uerr(rc);
+    if (int rc = mbsave(host ? host : f)) return set_uerr(rc);
     return set_uerr(0);
 }
 

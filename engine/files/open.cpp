@@ -18,7 +18,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/statuslog.h"
-#include "engine/crypto/crypto_services.h"
+#include "engine/crypto/crypto_files.h"
 #include "engine/expr/expr_services.h"
 #include "engine/files/close.h"
 #include "engine/files/fcb.h"
@@ -27,7 +27,7 @@
 #include "engine/files/identity_services.h"
 #include "engine/files/superfile_services.h"
 #include "engine/index/index_services.h"
-#include "engine/isam/isam_services.h"
+#include "engine/isam/isam_files.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ void diagnose_header_failure(FCB *f) {
     INSTGV *g = zvWNGV;
     uint16_t uerr = g->uerr_cod;
     uint32_t hi = 0;
-    uint32_t lo = zvfsize81(&hi, f, f->fd);
+    uint32_t lo = zv::zvfsize81(&hi, f, f->fd);
     if (hi == 0xFFFFFFFFu && lo == 0xFFFFFFFFu) {
         g->uerr_cod = uerr;
         return;
@@ -98,19 +98,21 @@ int check_header(FCB *f, uint16_t mode) {
         zvrcvlog(f->name, zv::kLogSingleTry);
         return 744;
     }
-    if ((b.hdrflags & kHdrMirror) && !(mode & (kOpenMirrorless | kOpenReadOnly))) return 550;
+    if ((b.hdrflags & kHdrMirror) && !(mode & (kOpenMirrorless | kOpnReadOnly))) return 550;
     if (b.hdrflags & kHdrHasExt) {
         if (x.xmark != kXtdMark) return 673;
         if (b.updcnt != x.updcnt2 && !((mode & kOpenDamaged) && b.updflg)) return 689;
     }
-    if (!(b.hdrflags & kHdr8ByteOffsets) && (x.numrech || x.phyendh)) return 689;
+    if (!(b.hdrflags & kHdr8ByteOffsets) && (x.numrech || x.phyendh) && b.sfiltyp != kSfMember &&
+        zv::tstfilsiz(f))
+        return 689;
     if ((x.flmode2 & 0x01000000) && (x.flmode2 & kFlmode2PartHost)) return 727;
     if (f->nodesize > uint32_t(g->sectors) * 128 && !(g->fileopt[0] & kOpt1LargeNodes)) return 40;
     if ((mode & kOpenVarlen) && b.clstyp != kKindVariable) return 48;
     if (b.keylen > 1024) return 45;
     if (b.updflg == kUpdRefused && !(mode & kOpenDamaged)) return 15;
     if (b.nmem > 127 || b.kmem > 0) return 23;
-    if ((b.flpmode & 0x30) && !(b.hdrflags & kHdrLeafReserve) && !(mode & kOpenReadOnly) && !g->rebuilding)
+    if ((b.flpmode & 0x30) && !(b.hdrflags & kHdrLeafReserve) && !(mode & kOpnReadOnly) && !g->rebuilding)
         return 53;
     if (b.clstyp == kKindIndex && x.idxlayout > 4 && x.dstlevels > 0) return 908;
     return 0;
@@ -166,14 +168,14 @@ bool not_found(int rc) { return rc == 401 || rc == 408 || rc == 438; }
 // an unsupported feature makes the file read-only instead.
 int read_resources(FCB *b, uint16_t mode) {
     INSTGV *g = zvWNGV;
-    bool lenient = (mode & kOpenDamaged) && (mode & kOpenNoConvert);
+    bool lenient = (mode & kOpenDamaged) && (mode & kOpnNoConvert);
     auto stop = [&](int rc) { return (rc && !not_found(rc) && !g->quietmode) ? rc : 0; };
     auto read_only = [&]() {
-        b->hdr.base.flmode = uint16_t((b->hdr.base.flmode | kOpenReadOnly) & ~kOpenShared);
+        b->hdr.base.flmode = uint16_t((b->hdr.base.flmode | kOpnReadOnly) & ~kOpenShared);
         return 0;
     };
     bool has_resources = b->hdr.base.reshdr || b->hdr.ext.reshdrh;
-    if (has_resources && zvgetcamo(b) != 0) {
+    if (has_resources && zv::zvgetcamo(b) != 0) {
         if (lenient) return read_only();
         return 606;
     }
@@ -191,7 +193,7 @@ int read_resources(FCB *b, uint16_t mode) {
         int rc = zvrdefx(b->filno, 0, 1, &blk, &len);
         if (blk) zvputmem(blk);
         if ((rc = stop(rc))) return rc;
-        b->cidxtab = zvigetcidx(b->filno);
+        b->cidxtab = zv::zvigetcidx(b->filno);
         if (!b->cidxtab) {
             if ((rc = stop(g->uerr_cod))) return rc;
         } else if (zvclbkinit(b->name, b->cidxtab, 2) == 0 && g->uerr_cod) {
@@ -220,7 +222,7 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
         abandon_open(f);
         return zv::set_uerr(rc ? rc : 454);
     }
-    int fd = mbopen(f, f->name, uint16_t(mode & ~kOpenNoConvert));
+    int fd = zv::mbopen(f, f->name, uint16_t(mode & ~kOpnNoConvert));
     if (fd < 0) {
         int sys = g->sysiocod;
         abandon_open(f);
@@ -273,8 +275,8 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
     }
     if (newmode != b.flmode) {
         b.flmode = newmode;
-        bool keep = g->nowrite || flagged || (newmode & kOpenReadOnly) ||
-                    ((newmode & kOpenPermanent) && !g->rebuilding);
+        bool keep = g->nowrite || flagged || (newmode & kOpnReadOnly) ||
+                    ((newmode & kOpnPermanent) && !g->rebuilding);
         if (!keep && (rc = wrthdr(f)) != 0) {
             abandon_open(f);
             return zv::set_uerr(rc);
@@ -312,9 +314,9 @@ int zvspcopn(int mode, FCB *f) {
         zv::fcb_reset(f);
         snprintf(f->name, sizeof f->name, "%s", name);
         f->state = 's';
-        f->opnmode = kOpenPermanent;
-        f->hdr.base.flmode = kOpenPermanent;
-        int fd = mbopen(f, f->name, f->opnmode);
+        f->opnmode = kOpnPermanent;
+        f->hdr.base.flmode = kOpnPermanent;
+        int fd = zv::mbopen(f, f->name, f->opnmode);
         if (fd >= 0) {
             f->fd = fd;
             if ((mode & ~0xC40) == 33) {
@@ -324,12 +326,12 @@ int zvspcopn(int mode, FCB *f) {
             zv::set_highest_written(f);
             if (int rc = redhdr(f, 0)) return rc;
             f->nodesize = zv::node_size_of(f);
-            f->hdr.base.flmode = kOpenPermanent;
+            f->hdr.base.flmode = kOpnPermanent;
             return 0;
         }
         if (int16_t(g->sysiocod) == -766) return zv::set_uerr(766);
         if (plain == 0x401 || plain == 33) {
-            fd = mbcratx(f, f->name);
+            fd = zv::mbcratx(f, f->name);
             if (fd < 0) return zv::set_uerr(96);
             f->fd = fd;
             zv::set_highest_written(f);
@@ -359,10 +361,10 @@ ZV_API int OPNFIL(int filno, const char *name, uint16_t mode) {
     if (filno < 0 || zv::grow_table_for(filno)) return zv::set_uerr(22);
     FCB *f = g->fcbtab[filno];
     if (f && f->state != 'n') return zv::set_uerr(46);
-    if ((mode & (kOpenShared | kOpenReadOnly)) == (kOpenShared | kOpenReadOnly)) mode &= uint16_t(~kOpenShared);
-    if (mode & 0x100) mode |= kOpenPermanent;
+    if ((mode & (kOpenShared | kOpnReadOnly)) == (kOpenShared | kOpnReadOnly)) mode &= uint16_t(~kOpenShared);
+    if (mode & 0x100) mode |= kOpnPermanent;
     int rc = iopnfilx(filno, name, mode);
-    if (rc == 0 && g->fcbtab[filno]->kind != kKindIndex && !(g->fileopt[1] & kOpt2Mark)) setzvEOK(filno, 0);
+    if (rc == 0 && g->fcbtab[filno]->kind != kKindIndex && !(g->fileopt[1] & kOpt2Mark)) zv::setzvEOK(filno, 0);
     return rc;
 }
 

@@ -1,30 +1,39 @@
-// Services of the ISAM layer that the file layer calls (open, close,
-// creation and the stop of an engine user).
+// What the engine core asks of the ISAM layer: its start and stop.
+//
+// Start-up under the ISAM layer (INTISAMX) and the stop road of an instance
+// call these routines; this header is the one place where the core calls up
+// into the ISAM layer. The routines are the least form: the ISAM tables are
+// one small array of per-file-number entries (-1 = no entry) kept in the
+// instance (isamtab, isamtabn), and there are no batches. The ISAM layer
+// replaces them behind the same names.
 #pragma once
 
-struct FCB;
+#include <cstdint>
 
-extern "C" {
-// Ends the data file's list of index numbers at `slot`.
-void setzvEOK(int datno, int slot);
-// Loads the data file's conditional-index table: the table, or null with
-// the user error set (408: none stored).
-void *zvigetcidx(int datno);
-// Releases a conditional-index object by kind; null is ignored.
-void zvfreecidx(void *object, int kind);
-// Writes the partition definition resources of a new partitioned host.
-int zvsetpres(FCB *fcb, int filno);
-// Frees an expression evaluation stack and clears the pointer.
-void zvfcidxstk(void **stack);
-// Frees every batch of the current user.
-int FREBAT(void);
-// Frees the ISAM tables of the instance.
-void zvfisam(int nfiles);
-}
+#include "zarvo/zarvo.h"
 
 namespace zv {
 
-// Closes the ISAM contexts of a data file before the file is closed.
-void isam_close_contexts(int datno);
+// ISAM start-up: allocates the ISAM tables for fils + 3 file numbers, then
+// starts the engine with INTREEX and the same parameters. 0, or the error
+// code (also in uerr_cod) with the tables released again: 82 when the tables
+// cannot be allocated, else INTREEX's code.
+int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t userprof);
+// Grows the ISAM tables to n entries: nonzero on success, 0 when memory runs
+// out (the old tables stay).
+int redoisam(int32_t n);
+// Frees the ISAM tables of the current instance (none: no effect).
+void zvfisam(int32_t nfiles);
+
+// Grows the ISAM tables to n file entries along with the file-number table,
+// when the ISAM layer is started. Nonzero on success or when there is
+// nothing to grow; 0 when memory runs out (the caller then keeps its old
+// file-number table).
+int isam_grow_tables(int n);
+
+// The companion file numbers of a file (the indexes of a data file), which
+// are forced to disk with it: up to 64 entries, -1 ends the list, other
+// negative entries are empty. Null when the file has none.
+const int16_t *isam_companions(int filno);
 
 }  // namespace zv

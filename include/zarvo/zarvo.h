@@ -20,6 +20,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <time.h>
 
 #if defined(__GNUC__)
 #define ZV_API __attribute__((visibility("default")))
@@ -70,6 +71,253 @@ ZV_API const char *NXTZARVO(void);
 ZV_API uint16_t UNRZARVO(const char *id);
 /* Frees an instance block (NULL is ignored). */
 ZV_API void zvFreeWNGV(void *block);
+
+/* ------------------------------------------------------------------------ */
+/* Start-up, shutdown and engine options.                                    */
+/* ------------------------------------------------------------------------ */
+
+/* Id of the instance that the start-up calls register when none is current. */
+#define ZV_DEFAULT_INSTANCE_ID "zvREG_DEF_ID"
+
+/* Starts the low-level engine of the current instance (registering
+ * "zvREG_DEF_ID" when none is current): bufs index buffers (at least 3),
+ * fils file numbers (0 to 32767), index nodes and data pages of sect x 128
+ * bytes, dbufs data-cache pages (0: 100) and the user-profile word (bit 0x800:
+ * master-password step). A sect above 512 becomes 512 and multiplies bufs and
+ * dbufs by sect / 512. Returns 0, or: 125 already started (nothing changed);
+ * 11 sect below 1, fils outside its range, dbufs negative, or a scaled count
+ * beyond 32 bits; 82 no memory for the pointer list; 10 no memory for the
+ * file table, buffers or tables; 771, 772 build options set; the codes of the
+ * encryption start. A failed start leaves the instance registered, not
+ * started and holding nothing. The code is also left in uerr_cod. */
+ZV_API uint16_t INTREEX(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t userprof);
+/* INTREEX(bufs, fils, sect, bufs, 33). */
+ZV_API uint16_t INTREE(int32_t bufs, int32_t fils, int32_t sect);
+/* Starts the engine under the ISAM layer: the ISAM tables, then INTREEX.
+ * Codes as INTREEX (82 also for the ISAM tables); a failure is recorded as
+ * the ISAM error with file number 0 as well. */
+ZV_API uint16_t INTISAMX(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t userprof);
+/* INTISAMX(bufs, fils, sect, bufs, 33). */
+ZV_API uint16_t INTISAM(int32_t bufs, int32_t fils, int32_t sect);
+/* Stops the ISAM layer, then the engine user (STPUSR); STPUSR's result. */
+ZV_API uint16_t CLISAM(void);
+/* Frees every batch of the current user; 0. */
+ZV_API int FREBAT(void);
+/* Stops the engine user: closes every open file (each descriptor is
+ * released, whatever fails), releases its locks, buffers, tables and pools;
+ * an instance registered as "zvREG_DEF_ID" is then unregistered. 0, the
+ * first close error, or 410 when no engine is started. */
+ZV_API uint16_t STPUSR(void);
+
+/* Operation-mode word of the current instance. bits must lie within
+ * 0x7E3FD1EF; 0x04, 0x20 and 0x40 only alone and with a request below 4.
+ * Request 0 clears bits, 1 keeps only 0x00106010 of the word and sets bits,
+ * 2 sets bits, 3 reads, 4 returns the mode value stored by a request with bit
+ * 0x08 (which stores its request value and sets or clears). Returns the new
+ * word (bit 0x20000000 cleared); a refused request leaves uerr_cod 116 and
+ * returns the word unchanged; 47 without an instance. */
+ZV_API int32_t SETOPS(int32_t bits, int32_t request);
+/* Clears the bits of mask in the operation-mode word; returns those that were
+ * set. zvclrlockon() is zvclrlockonbits(0x24). */
+ZV_API int32_t zvclrlockonbits(int32_t mask);
+ZV_API int32_t zvclrlockon(void);
+/* Configuration by text. Option 11 takes "keyword value" with the keyword
+ * LOADKEY_LEAF_PCT_FULL (any case, blanks around) and a percentage 0..100.
+ * The text is only read. 0; 540 null text; 749 other option or keyword,
+ * missing or bad value; 47 without an instance. */
+ZV_API uint16_t zvSETCFG(int option, const char *text);
+/* "YES" sets *flag to 1, "NO" to 0 (any case); else 749; 540 null text or flag. */
+ZV_API uint16_t zvSETCFGBoolean(const char *text, int *flag);
+/* Leaf fill percentage of the bulk key load: 0..100, else 749. */
+ZV_API uint16_t zvSETCFGloadkeyleafpctfull(int percent);
+/* YES/NO setting of the process-wide flag that stores file definitions
+ * without their paths. */
+ZV_API uint16_t zvSETCFG_SUPPRESS_PATH_IN_IFIL(const char *text);
+/* YES/NO setting of the instance's file-system flush off for files without
+ * transactions. */
+ZV_API uint16_t zvSETCFGnontranfsflushoff(const char *text);
+/* Percentage of the data-cache pages that the next start-up reserves for
+ * files with dedicated cache (1..99; any other value reserves none). 0, or
+ * 47 without an instance. */
+ZV_API uint16_t zvSETSPECIALCACHE(int32_t percent);
+/* Node names have no effect in this build: clears uerr_cod, returns 0. */
+ZV_API int SETNODE(const char *name);
+
+/* ------------------------------------------------------------------------ */
+/* Shared libraries, signals, console, time and platform utilities.          */
+/* ------------------------------------------------------------------------ */
+
+/* Library request block of zvdll_load and zvdll_unload (56 bytes). */
+#define ZV_DLLREQ_SIZE 56
+typedef struct ZVDLLREQ {
+    int32_t size;            /* must be ZV_DLLREQ_SIZE */
+    int32_t errbufsize;      /* bytes of errbuf; 0: messages go to the status log */
+    char *errbuf;            /* receives the message of a failure (cut, NUL-terminated) */
+    const char *libname;     /* file name for dlopen; "^name" asks for "lib" name ".so" */
+    void *handle;            /* set on success, cleared on failure and unload */
+    int32_t funccount;       /* number of names */
+    const char **funcnames;  /* names to resolve; "?name" is optional */
+    void **functable;        /* receives the addresses in the order of the names */
+} ZVDLLREQ;
+
+/* "lib" + name + ".so" into out (size bytes); with force 0 a name that
+ * starts with "lib" or ends in ".so" gets no second prefix or suffix.
+ * 0, 540 null name or output, 153 result too long. */
+ZV_API int zvStandardizeLibName(const char *name, int force, char *out, int32_t size);
+/* Loads a library and resolves its functions. 0; 540 null block, name or
+ * name table; 749 bad size or count; 82 no memory; 981 not loaded; 982 a
+ * required function missing (library closed, handle and table cleared). */
+ZV_API int zvdll_load(ZVDLLREQ *req);
+/* Resolves one function of a loaded library into *out: 0, 540 null handle,
+ * name or out, 982 not found (message in errbuf when given). */
+ZV_API int zvdll_getsym(void *handle, const char *name, void **out, char *errbuf,
+                        int32_t errbufsize);
+/* Closes the library, clears the handle and the function table: 0; 749 bad
+ * size; a NULL block is ignored. */
+ZV_API int zvdll_unload(ZVDLLREQ *req);
+
+/* Installs zv_rspshtdwnsig for SIGTERM. The handler ignores the signal from
+ * then on and sets the engine's shutdown flag; the next status-log entry is
+ * preceded by "shutdown loop signal received = " with the signal number. */
+ZV_API void zv_setshtdwnsig(void);
+ZV_API void zv_rspshtdwnsig(int sig);
+/* Exit functions are not supported: 454. */
+ZV_API int zvSETEXITFNC(void *fn);
+
+/* Reads a password without echo (empty prompt) into buf (size bytes, always
+ * NUL-terminated); buf, or NULL when nothing could be read. */
+ZV_API char *zvGetMaskedInput(char *buf, int32_t size);
+/* Reads one line of standard input into buf (size bytes) without its LF or
+ * CR; backspace removes the last character; characters beyond the buffer are
+ * dropped. buf, or NULL at end of input with nothing read. */
+ZV_API char *zvrt_gets(char *buf, int32_t size);
+/* Formatted output to the engine's standard output stream. */
+ZV_API int zvrt_printf(const char *format, ...);
+/* Prints the product banner with text, then the maker's notice. */
+ZV_API void zvPrintProductVersion(const char *text);
+/* Hex dump of len bytes (at most limit when 0 < limit < len) to the named
+ * file (appended) or to standard output (file NULL), with an optional title.
+ * 0; -1 when the file cannot be opened; 540 NULL bytes. */
+ZV_API int zvlogio(const char *file, const char *title, const void *bytes, int32_t len,
+                   int32_t limit);
+
+/* Seconds since the epoch. */
+ZV_API int32_t zvtime(void);
+/* Local time and UTC of *t into out (or a per-thread record when out is
+ * NULL); the record filled, or NULL on failure. */
+ZV_API struct tm *zvrt_localtime_r(const time_t *t, struct tm *out);
+ZV_API struct tm *zvrt_gmtime_r(const time_t *t, struct tm *out);
+/* The 26-byte asctime text of *tm into out (or a per-thread buffer); NULL on
+ * failure. */
+ZV_API char *zvrt_asctime_r(const struct tm *tm, char *out);
+/* The asctime text of the local time of t (0: now) into out (26 bytes). */
+ZV_API char *zvdate_r(int32_t t, char *out);
+/* "YYYYMMDD" sep "hhmmss" of the local time of t (0: now) into out (16 bytes). */
+ZV_API char *zvdatetime_name(int32_t t, char *out, int sep);
+/* Sleeps ms milliseconds; 0. */
+ZV_API int zvdefer(int32_t ms);
+/* Running kernel's version numbers: 0; 540 NULL major or minor; 1 release
+ * text not "major.minor..."; minus errno when uname fails (message in msg). */
+ZV_API int zvGetLinuxKernelVersion(int *major, int *minor, char *msg, int32_t size);
+/* Memory the rebuild may use, in kilobytes (0: not set). */
+ZV_API int64_t zvGetRebuildMemory(void);
+ZV_API void zvSetRebuildMemory(int64_t kilobytes);
+
+/* Packed build identifier: low 7 bits and the rest. */
+ZV_API void zvSetVERSIONID2(uint32_t *out);
+ZV_API void zvGetVERSIONID2(uint32_t id, uint32_t *low, uint32_t *rest);
+ZV_API void zvSetVERSIONID_BASE(uint32_t *out);
+ZV_API void zvGetVERSIONID_BASE(uint32_t id, uint32_t *out);
+
+/* Unsigned base-128 integers, least significant group first, high bit set
+ * on every byte but the last; at most 10 bytes. */
+ZV_API int zvVarintLen(uint64_t v);
+ZV_API int zvPutVarint(unsigned char *out, uint64_t v);
+/* Length of the varint at bytes: through its first byte below 128, at most 10. */
+ZV_API int zvGetVarintLen(const unsigned char *bytes);
+/* Decodes at most 10 bytes into *out; returns the bytes used. */
+ZV_API int zvGetVarint(const unsigned char *bytes, uint64_t *out);
+
+/* Name of dump-and-restore event n ("DR_EVENT_NONE" outside 0..11). */
+ZV_API const char *zvGetDumpRestoreEventDescription(int n);
+/* *out = the outgoing code of the event whose name in braces is the text
+ * ("{DR_EVENT_BEGIN_RESTORE}" ...), else 0. 0; 540 NULL text or out; 634
+ * negative length. */
+ZV_API int zvCheckDumpRestoreEvent(const char *text, int32_t len, int32_t *out);
+
+/* Fixed answers of this build: no record locks (0), system start and end
+ * hooks (0 and v), services without support (454), debugger break points. */
+ZV_API int LOCK81(FCB *fcb, uint32_t hi, uint32_t lo);
+ZV_API int UNLOCK81(FCB *fcb, uint32_t hi, uint32_t lo);
+ZV_API int DLOCK81(FCB *fcb, uint32_t hi, uint32_t lo);
+ZV_API int RLOCK81(FCB *fcb, uint32_t hi, uint32_t lo);
+ZV_API int UDLOCK81(FCB *fcb, uint32_t hi, uint32_t lo);
+ZV_API int zvsysint(void);
+ZV_API int zvsysdint(int v);
+ZV_API int zvConnStateAlloc(void **state);
+ZV_API int zvConnStateFree(void *state);
+ZV_API int zvConnStateGet(void *state);
+ZV_API int makAlterSchema(void *request);
+ZV_API int makPTADMIN(void *request);
+ZV_API void zvbpf(void);
+/* Calls zvbpf when the instance's debug level is at least level. */
+ZV_API void zvbpfx(int level);
+ZV_API void zvbpfNOdmpstack(void);
+/* Length of text up to its first NUL, at most max; 0 for max below 1 or NULL. */
+ZV_API int32_t zvrt_get_strlen(const char *text, int32_t max);
+
+/* ------------------------------------------------------------------------ */
+/* UTF-8, UTF-16 and 32-bit wide text; wide-field fill; the ISAM error.      */
+/* ------------------------------------------------------------------------ */
+
+/* Extra bytes after a UTF-8 lead byte; values subtracted after summing a
+ * sequence; lead-byte marks by sequence length. */
+ZV_API extern const unsigned char bytesFromUTF8[256];
+ZV_API extern const uint32_t offsetsFromUTF8[6];
+ZV_API extern const unsigned char firstByteMark[7];
+
+/* Converters: (in/out source, source end, in/out target, target end) ->
+ * 0 done, 1 source ends inside a UTF-8 sequence, 2 target full. Both
+ * pointers are left after the last unit consumed and produced. 32-bit wide
+ * text may carry characters above U+FFFF as surrogate pairs. */
+ZV_API int zvConvertUTF8toUTF16(const unsigned char **src, const unsigned char *srcend,
+                                uint16_t **dst, uint16_t *dstend);
+ZV_API int zvConvertUTF16toUTF8(const uint16_t **src, const uint16_t *srcend,
+                                unsigned char **dst, unsigned char *dstend);
+ZV_API int zvConvertUTF8toUCS4(const unsigned char **src, const unsigned char *srcend,
+                               uint32_t **dst, uint32_t *dstend);
+ZV_API int zvConvertUCS4toUTF8(const uint32_t **src, const uint32_t *srcend,
+                               unsigned char **dst, unsigned char *dstend);
+ZV_API int zvConvertUCS4toUTF16(const uint32_t **src, const uint32_t *srcend,
+                                uint16_t **dst, uint16_t *dstend);
+ZV_API int zvConvertUTF16toUCS4(const uint16_t **src, const uint16_t *srcend,
+                                uint32_t **dst, uint32_t *dstend);
+/* Wrappers (sizes in bytes): 0, 153 target too small, 446 bad source,
+ * 540 NULL text or target. */
+ZV_API int zvu8TOu16(const char *src, uint16_t *dst, int32_t dstsize);
+/* srclen -1: NUL-terminated (terminator included). A result not ending in a
+ * 0 unit gets one when there is room, else 446. */
+ZV_API int zvu8TOu16S(const char *src, int32_t srclen, uint16_t *dst, int32_t dstsize);
+ZV_API int zvu16TOu8(const uint16_t *src, char *dst, int32_t dstsize);
+/* Bytes of a UTF-16 text before its zero unit (any alignment). */
+ZV_API int32_t zvua_wcstrlen(const void *text);
+/* Units of a 32-bit text before its zero unit. */
+ZV_API int32_t zv_ucs2strlen(const uint32_t *text);
+/* The 8-byte file-name encoding prefix n (0 none, 1 "&&ASCII&", 2 "&&UTF08&",
+ * 3 "&&UTF16&", 4 "&&UTF32&"): 0, or 446 for n outside 0..4. */
+ZV_API int zvMBprefix(char *out, int n);
+/* Fills len bytes with the 2-byte unit (memory order); an odd last byte gets
+ * the unit's first byte. */
+ZV_API void ufill(void *target, uint16_t unit, int32_t len);
+/* Copies a wide source into a field of fieldlen bytes and pads it with units
+ * 00 pad. With srcend: at most srclen bytes, not past srcend; without: the
+ * text and its zero unit. An odd copy is followed by a zero byte inside the
+ * field. Returns fieldlen; 0xFFFFFFFF (nothing written) when size is below
+ * fieldlen or an argument is bad. */
+ZV_API uint32_t padrecu(void *target, int32_t size, const void *source, int32_t fieldlen,
+                        int32_t srclen, int pad, const void *srcend);
+/* Stores the ISAM error code and its file number; returns code. */
+ZV_API int ierr(int code, int filno);
 
 /* ------------------------------------------------------------------------ */
 /* Error codes and the status log "ZVSTATUS.QVS" (current directory).        */
@@ -197,6 +445,45 @@ ZV_API char *zvhexdmp(const void *src, char *dst, int len);
 ZV_API int zvbasdir(char *dst, const char *path);
 
 /* ------------------------------------------------------------------------ */
+/* Platform file layer: file numbers, temporary names, file names.           */
+/* ------------------------------------------------------------------------ */
+
+/* Is file number filno free? 0 free, 46 in use, 22 outside the file table,
+ * 47 engine not started (also stored as the user error code). */
+ZV_API int TSTFILNUM(int filno);
+/* First of count consecutive free file numbers, or -1 (user error 22 for a
+ * count below 1, 47 engine not started, 46 no such run). */
+ZV_API int AVLFILNUM(int count);
+/* First of count + 1 consecutive free file numbers (count + 2 with flags
+ * 0x200): exactly the run at start when start >= 0, else the lowest run;
+ * the file table grows when needed. On failure minus the code (46 in use or
+ * no room, 47 engine not started), also kept as the ISAM error. */
+ZV_API int filrngnam(int start, int count, int flags);
+ZV_API int filrng(int start, int count, int flags);
+/* Unique temporary file name into out (length bytes): the instance's
+ * temporary directory + "Z" + seven upper-case hex digits, or a name made in
+ * the current directory. 0, 153 does not fit, 155, 17, 766. */
+ZV_API int TMPNAME(char *out, int length);
+/* Accepts any arguments and returns 0. */
+ZV_API int SECURITY(int filno, void *buf, int32_t len, int mode);
+/* Renames a file; an existing target is never replaced (67) unless the
+ * operation mode (SETOPS) has 0x4000000. 0, 67 (system error kept), 139 name
+ * longer than 255 characters, 540 no name. Renaming onto itself does nothing. */
+ZV_API int renfil(const char *oldname, const char *newname);
+/* Deletes a file. 0, 55 (system error kept), 139, 540. */
+ZV_API int dltfil(const char *name);
+/* Full name of a file: the directory resolved, a member name after '!'
+ * kept. 0, 36 when it does not fit in size bytes, else an errno. */
+ZV_API int zv_fullname(const char *name, char *out, int size);
+/* Current directory with a trailing "/": 1, or 0 (empty) on failure or when
+ * it does not fit. */
+ZV_API int zvGetCwd(char *buf, int size);
+/* Sets the instance's temporary directory: 0, 540 null or empty, 82 no
+ * memory, 47 no instance. */
+ZV_API int zvSetZvTempDirName(const char *dir);
+/* File-system path service, not offered: 454 with option 1, else 446. */
+ZV_API int zvFSpath(void *ignored, int options);
+
 /* Central data and index I/O, the data page cache and named file mutexes.   */
 /* ------------------------------------------------------------------------ */
 
@@ -317,10 +604,7 @@ ZV_API int OPNFILX(int filno, const char *name, uint16_t mode, const void *unuse
  * and a file whose data could not be written keeps its "not closed
  * cleanly" mark. */
 ZV_API int CLSFIL(int filno, int mode);
-/* Closes every file of the current engine user and stops the engine:
- * 0, the first close error, or 410 when no engine is started. STPUSRA adds
- * bit 0x04 of mode to the option word first. */
-ZV_API int STPUSR(void);
+/* STPUSR (above) with bit 0x04 of mode added to the option word first. */
 ZV_API int STPUSRA(int mode);
 /* Stores the extended open mode: 0, or 454 for a mode with bits 0x07. */
 ZV_API int SetXtdFileOpenMode(int mode);

@@ -1,5 +1,6 @@
 /* A C11 program built against the public engine header alone and linked to
- * the shared library: registers, switches and removes instances. */
+ * the shared library: registers, switches and removes instances, starts
+ * and stops an engine. */
 #include <stdio.h>
 #include <string.h>
 
@@ -17,6 +18,7 @@
 int main(void) {
     uint32_t hi = 0, lo = 0xFFFFFFFFu;
     void *p;
+    char prefix[8];
     CHECK(WCHZARVO() == NULL);
     CHECK(REGZARVO("capi") == 0);
     CHECK(REGZARVO("second") == 0);
@@ -28,10 +30,23 @@ int main(void) {
     p = zvgetmem(40);
     CHECK(p != NULL && zvmemsiz(p) == 40);
     zvputmem(p);
+    /* Platform file layer: answers of an instance that is not started. */
+    CHECK(TSTFILNUM(0) == 47 && AVLFILNUM(1) == -1 && filrngnam(0, 0, 0) == -47);
+    CHECK(zvFSpath(NULL, 1) == ZV_SNOT_SUPPORTED && SECURITY(0, NULL, 0, 0) == 0);
     CHECK(UNRZARVO("second") == 0);
     CHECK(UNRZARVO("capi") == 0);
     CHECK(WCHZARVO() == NULL);
     CHECK(SWTZARVO("capi") == ZV_INST_NONE);
+
+    /* Start-up registers the default instance; the ISAM stop removes it. */
+    CHECK(INTREE(6, 7, 4) == 0);
+    CHECK(strcmp(WCHZARVO(), ZV_DEFAULT_INSTANCE_ID) == 0);
+    CHECK(INTREE(6, 7, 4) == 125);
+    CHECK(zvSETCFG(11, " loadkey_leaf_pct_full 90") == 0);
+    CHECK(SETOPS(0x01, 2) == 0x01);
+    CHECK(zvMBprefix(prefix, 3) == 0 && memcmp(prefix, "&&UTF16&", 8) == 0);
+    CHECK(CLISAM() == 0);
+    CHECK(WCHZARVO() == NULL);
     printf("capi ok\n");
     return 0;
 }

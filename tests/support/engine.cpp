@@ -11,10 +11,10 @@
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"
 
-extern "C" uint16_t INTREEX(int, int, int, int, int);
-extern "C" uint16_t CLISAM(void);
-
 namespace zvtest {
+
+using zv::mbclosx;
+using zv::mbopen;
 
 int start_engine(int bufs, int fils, int sect, int dbufs) {
     return INTREEX(bufs, fils, sect, dbufs, 33);

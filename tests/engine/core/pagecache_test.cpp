@@ -20,6 +20,7 @@
 namespace {
 
 using zv::IoKind;
+using zv::mbclosx;
 using zvtest::bind_file;
 using zvtest::pattern;
 using zvtest::read_file;
@@ -161,6 +162,29 @@ TEST_F(PageCacheTest, PageBeyondWrittenEndIsNotRead) {
     ASSERT_EQ(zvio81(0, f, 0, 2 * kPage, back, 60), 0);
     EXPECT_EQ(static_cast<unsigned char>(back[0]), 0xFF);
     EXPECT_EQ(back[50], 1);
+}
+
+TEST_F(PageCacheTest, ForceReadFlagsReadPagesBeforePartialWrites) {
+    start();
+    write_file("d.dat", pattern(kPage));
+    FCB *f = bind_file(1, "d.dat");
+    // The file grew behind the engine's back (as a rebuild or a key-change
+    // replay may find it): the flags make the cache read the page first.
+    write_file("d.dat", pattern(3 * kPage));
+    char b[4] = {1, 2, 3, 4};
+    for (uint8_t *flag : {&g()->pc.forceread_rebuild, &g()->pc.forceread_recovery}) {
+        *flag = 1;
+        long before = reads();
+        uint32_t at = flag == &g()->pc.forceread_rebuild ? 2 * kPage + 10 : kPage + 10;
+        ASSERT_EQ(zvio81(1, f, 0, at, b, 4), 0);
+        EXPECT_EQ(reads(), before + 1);
+        *flag = 0;
+    }
+    f->hdr.base.numrec = 3 * kPage - 1;
+    ASSERT_EQ(zvflushd(f, 0), 0);
+    std::string disk = read_file("d.dat");
+    EXPECT_EQ(disk.substr(2 * kPage + 14), pattern(3 * kPage).substr(2 * kPage + 14));
+    EXPECT_EQ(disk.substr(kPage, 10), pattern(kPage + 10).substr(kPage));
 }
 
 // ---- Page runs ---------------------------------------------------------------
@@ -493,12 +517,12 @@ TEST_F(PageCacheTest, LookupCostStaysFlatAsTheCacheGrows) {
         char b[8];
         for (int p = 0; p < pages; p++) zvio81(0, f, 0, uint32_t(p * 128), b, 8);
         EXPECT_EQ(g()->pc.usedbufs, pages);
-        EXPECT_EQ(g()->pc.nbuckets, uint32_t((pages + 3) / 4));
+        EXPECT_EQ(g()->dathashsize, uint32_t((pages + 3) / 4));
         // Every bucket holds about four pages.
         uint32_t longest = 0;
-        for (uint32_t i = 0; i < g()->pc.nbuckets; i++) {
+        for (uint32_t i = 0; i < g()->dathashsize; i++) {
             uint32_t n = 0;
-            for (PAGELINK *l = g()->pc.hash[i].next; l != &g()->pc.hash[i]; l = l->next) n++;
+            for (PAGELINK *l = g()->dathash[i].next; l != &g()->dathash[i]; l = l->next) n++;
             longest = n > longest ? n : longest;
         }
         EXPECT_LE(longest, 8u);

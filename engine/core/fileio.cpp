@@ -1,0 +1,535 @@
+// Platform file I/O: where the engine's data and index files meet the
+// system, through the seam of platform.cpp.
+//
+// Descriptor budget: the instance counts the descriptors of non-permanent
+// files (openvcount) against a limit (openvlimit). Opening or creating such
+// a file first closes the least recently used file virtually when the count
+// has reached the limit, and counts the new descriptor once; closing it
+// takes it off again. Permanent files (open mode 0x02) are outside the
+// budget. zvchknum and zvinrnum (filenum.cpp) work on the same two counters.
+//
+// Page cipher: a file whose cipher class is 2 or more is stored enciphered
+// from its cipher start (the encryption start rounded up to a whole unit)
+// onwards, in 2048-byte units aligned on file offsets. A transfer that
+// straddles the start moves its lower part in clear and the rest through
+// the instance's hook; a transfer that does not cover whole units becomes a
+// read-modify-write of the covering units. Every enciphered write is
+// followed by the hook's undo operation, failed or not, so the caller's
+// buffer is never left enciphered.
+//
+// Failures leave the errno of the failing call in sysiocod and return the
+// engine code; nothing is retried except fsync on EINTR and one open after
+// freeing a descriptor.
+#include "engine/core/fileio.h"
+
+#include "engine/core/centralio.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/core/arith.h"
+#include "engine/core/centralio.h"
+#include "engine/core/fileops.h"
+#include "engine/core/filenum.h"
+#include "engine/core/instance.h"
+#include "engine/isam/isam_services.h"
+#include "engine/core/platform.h"
+#include "engine/core/statuslog.h"
+#include "engine/core/upcalls.h"
+#include "engine/files/fcb.h"
+
+namespace zv {
+
+namespace {
+
+constexpr uint64_t kUnitMask = kCipherUnit - 1;
+// Largest piece handed to the hook at once (its length is a signed 32-bit
+// value); a whole number of units.
+constexpr uint32_t kMaxCipherPiece = 0x40000000;
+// Covering units up to this size are staged on the stack.
+constexpr uint32_t kStackStage = 2 * kCipherUnit;
+
+inline void set_sys(INSTGV *g, int code) { g->sysiocod = static_cast<uint16_t>(code); }
+
+const char *name_of(const FCB *f) { return f->name[0] ? f->name : "????"; }
+
+// A member's I/O goes through its host's block.
+FCB *io_fcb(FCB *f) { return f->hostfcb ? f->hostfcb : f; }
+
+bool is_segmented(const FCB *f) { return (f->hdr.base.hdrflags & kHdrSegmented) != 0; }
+
+uint64_t round_up_unit(uint64_t v) { return (v + kUnitMask) & ~kUnitMask; }
+
+// Copies a caller's path into name (256 bytes) and converts it when the
+// instance converts names for open and create. 0, or the code to report.
+int prepare_name(INSTGV *g, const char *path, uint16_t mode, char (&name)[256]) {
+    if (!path) return 540;
+    size_t n = strnlen(path, 256);
+    if (n > 255) return 139;
+    memcpy(name, path, n + 1);
+    if (!(mode & kOpnNoConvert) && g->nameconv == 3) {
+        int rc = zvcnvfn(name);
+        if (rc > 0) return rc;
+    }
+    return 0;
+}
+
+// One seek and one read or write, no cipher. Reads that come short and
+// writes that fail are final; a failed write is logged unless the I/O-log
+// options say otherwise.
+int raw_io(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *buf, uint32_t len,
+           uint32_t *count) {
+    if (is_segmented(f)) return 674;
+    uint32_t hi, lo;
+    split64(off, &hi, &lo);
+    int rc = zvseek81(f->fd, hi, lo);
+    if (rc) return rc;
+    if (!wr) {
+        errno = 0;
+        int64_t n = plat_read(f->fd, buf, len);
+        if (n == int64_t{len}) {
+            *count += len;
+            return 0;
+        }
+        set_sys(g, errno);
+        if (n > 0) *count += static_cast<uint32_t>(n);
+        return 36;
+    }
+    if (len) {
+        uint64_t last = off + len - 1;
+        if (last > join64(f->hwoffh, f->hwoffl)) split64(last, &f->hwoffh, &f->hwoffl);
+    }
+    errno = 0;
+    int64_t n = plat_write(f->fd, buf, len);
+    if (n == int64_t{len}) {
+        *count += len;
+        return 0;
+    }
+    int err = errno;
+    set_sys(g, err);
+    uint32_t wrote = n > 0 ? static_cast<uint32_t>(n) : 0;
+    *count += wrote;
+    if (!(g->iologopts & 8)) {
+        char msg[400];
+        snprintf(msg, sizeof msg,
+                 "WRITE_ERR: %.256s at %x:%xx  sysiocod=%d bufsiz=%d bytes written=%d[%d]  ioLoc=%d",
+                 name_of(f), hi, lo, err, static_cast<int>(len), static_cast<int>(wrote),
+                 static_cast<int>(*count), 0);
+        zvrcvlog(msg, -236);
+    }
+    return 37;
+}
+
+// Whole aligned units through the hook: decipher after a read (the units
+// actually read), encipher before a write and undo after it.
+int unit_piece(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *p, uint32_t len,
+               uint32_t *count) {
+    uint32_t hi, lo;
+    split64(off, &hi, &lo);
+    ZvPageCipherHook hook = g->pagehook;
+    if (!wr) {
+        uint32_t before = *count;
+        int rc = raw_io(g, f, false, off, p, len, count);
+        uint32_t got = *count - before;
+        if (got) {
+            int32_t n = static_cast<int32_t>(round_up_unit(got));
+            if (!hook(p, hi, lo, n, kCipherDecrypt, f->encstart, f->cipherkey, f->cipherkeylen,
+                      f->cipherclass)) {
+                // Nothing deciphered is delivered.
+                *count = before;
+                return 697;
+            }
+        }
+        return rc;
+    }
+    void *out = hook(p, hi, lo, static_cast<int32_t>(len), kCipherEncrypt, f->encstart,
+                     f->cipherkey, f->cipherkeylen, f->cipherclass);
+    if (!out) return 697;
+    int rc = raw_io(g, f, true, off, static_cast<unsigned char *>(out), len, count);
+    hook(p, hi, lo, static_cast<int32_t>(len), kCipherUndo, f->encstart, f->cipherkey,
+         f->cipherkeylen, f->cipherclass);
+    return rc;
+}
+
+int unit_io(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *p, uint64_t len,
+            uint32_t *count) {
+    while (len) {
+        uint32_t n = len > kMaxCipherPiece ? kMaxCipherPiece : static_cast<uint32_t>(len);
+        int rc = unit_piece(g, f, wr, off, p, n, count);
+        if (rc) return rc;
+        off += n;
+        p += n;
+        len -= n;
+    }
+    return 0;
+}
+
+// The enciphered part of a transfer (at or past the cipher start).
+int cipher_io(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *p, uint32_t len,
+              uint32_t *count) {
+    uint64_t ua = off & ~kUnitMask;
+    uint64_t ue = round_up_unit(off + len);
+    if (ua == off && ue == off + len) return unit_io(g, f, wr, off, p, len, count);
+
+    // Read-modify-write over the covering units.
+    uint64_t span = ue - ua;
+    unsigned char stage[kStackStage];
+    unsigned char *tmp = stage;
+    if (span > kStackStage) {
+        tmp = span > UINT32_MAX ? nullptr : static_cast<unsigned char *>(mballc(1, span));
+        if (!tmp) return 695;
+    }
+    uint32_t head = static_cast<uint32_t>(off - ua);
+    uint32_t got = 0;
+    int rc = unit_io(g, f, false, ua, tmp, span, &got);
+    if (!wr) {
+        if ((rc == 0 || rc == 36) && got > head) {
+            uint32_t avail = got - head < len ? got - head : len;
+            memcpy(p, tmp + head, avail);
+            *count += avail;
+            if (avail == len) rc = 0;
+        }
+    } else if (rc == 0 || (rc == 36 && g->sysiocod == 0)) {
+        // Units past the end of the file read as 0xFF; a read that failed
+        // for another reason must not be written back over the file.
+        memset(tmp + got, 0xFF, span - got);
+        memcpy(tmp + head, p, len);
+        uint32_t put = 0;
+        rc = unit_io(g, f, true, ua, tmp, span, &put);
+        if (rc == 0) {
+            *count += len;
+        } else if (put > head) {
+            *count += put - head < len ? put - head : len;
+        }
+    }
+    if (tmp != stage) mbfree(tmp);
+    return rc;
+}
+
+// Logs a failing save: the numbers, then the file name.
+void log_save_failure(const FCB *f, int err, int loc, int fd) {
+    char msg[128];
+    snprintf(msg, sizeof msg, "zvsave failed: system code = %d  lc = %d  fd = %lld", err, loc,
+             static_cast<long long>(fd));
+    zvrcvlog(msg, kLogSingleTry);
+    zvrcvlog(name_of(f), kLogSingleTry);
+}
+
+}  // namespace
+
+int mbopen(FCB *, const char *path, uint16_t mode) {
+    INSTGV *g = zvWNGV;
+    if (!g) return -1;
+    g->sysiocod = 0;
+    zvchknum(mode);
+    char name[256];
+    int rc = prepare_name(g, path, mode, name);
+    if (rc) {
+        set_uerr(rc);
+        return -1;
+    }
+    OpenHow how = (mode & kOpnReadOnly) ? OpenHow::ReadOnly : OpenHow::ReadWrite;
+    int fd = plat_open(name, how, 0);
+    if (fd < 0) {
+        int err = errno;
+        set_sys(g, err);
+        if (err != ENFILE && err != EMFILE) return fd;
+        if (!vtclosex_one()) {
+            set_sys(g, -766);
+            return -1;
+        }
+        fd = plat_open(name, how, 0);
+        if (fd < 0) {
+            set_sys(g, errno);
+            return fd;
+        }
+    }
+    zvinrnum(mode, fd);
+    return fd;
+}
+
+int mbcratx(FCB *fcb, const char *path) {
+    INSTGV *g = zvWNGV;
+    if (!g) return -1;
+    g->sysiocod = 0;
+    uint16_t mode = fcb ? fcb->opnmode : 0;
+    zvchknum(mode);
+    char name[256];
+    int rc = prepare_name(g, path, mode, name);
+    if (rc) {
+        set_uerr(rc);
+        return -1;
+    }
+    int perm = g->filepermmode ? g->filepermmode : 0660;
+    int fd = plat_open(name, OpenHow::CreateExclusive, perm);
+    if (fd < 0) {
+        int err = errno;
+        set_sys(g, err);
+        if (err == EEXIST) {
+            set_uerr(19);
+            return -1;
+        }
+        set_uerr(-1);
+        if (err != ENFILE && err != EMFILE) return -1;
+        if (!vtclosex_one()) {
+            set_sys(g, -766);
+            return -1;
+        }
+        fd = plat_open(name, OpenHow::CreateExclusive, perm);
+        if (fd < 0) {
+            err = errno;
+            set_sys(g, err);
+            if (err == EEXIST) set_uerr(19);
+            return -1;
+        }
+        set_uerr(0);
+    }
+    // The whole-file lock tells other processes that the file is being made.
+    // A refused lock leaves no half-made file behind.
+    int lk = zvfpglok81(fd, fcb, 0, 0, 0, 2);
+    if (lk != 0) {
+        plat_close(fd);
+        plat_unlink(name);
+        set_uerr(-1);
+        set_sys(g, lk);
+        return -1;
+    }
+    zvinrnum(mode, fd);
+    return fd;
+}
+
+int mbcrat(FCB *fcb) {
+    if (!fcb) {
+        set_uerr(540);
+        return -1;
+    }
+    return mbcratx(fcb, fcb->name);
+}
+
+int mbclosx(FCB *fcb, int fd) {
+    INSTGV *g = zvWNGV;
+    uint16_t mode = fcb ? fcb->opnmode : 0;
+    if (g && !(mode & kOpnPermanent) && g->openvcount > 0) g->openvcount--;
+    int r = plat_close(fd);
+    // The descriptor is released even when close reports an error; keeping
+    // its number in the FCB would later reach whatever file reuses it.
+    if (fcb && fcb->fd == fd) fcb->fd = -1;
+    if (r != 0) {
+        if (g) set_sys(g, errno);
+        return -1;
+    }
+    return 0;
+}
+
+int mbclos(FCB *fcb) {
+    if (!fcb) return -1;
+    return mbclosx(fcb, fcb->fd);
+}
+
+int zvseek81(int fd, uint32_t hi, uint32_t lo) {
+    uint64_t off = join64(hi, lo);
+    int64_t r;
+    if (off > static_cast<uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        r = -1;
+    } else {
+        r = plat_seek(fd, static_cast<int64_t>(off), false);
+    }
+    if (r < 0) {
+        if (zvWNGV) set_sys(zvWNGV, errno);
+        return 35;
+    }
+    return 0;
+}
+
+int zvsysio81(int mode, FCB *fcb, int, uint32_t hi, uint32_t lo, void *buf, uint32_t len,
+              uint32_t *count) {
+    uint32_t local;
+    if (!count) count = &local;
+    *count = 0;
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (!fcb || (!buf && len)) return 540;
+    FCB *f = io_fcb(fcb);
+    bool wr = (mode & ~(kIoCentral | kIoPlain | kIoSegHdr) & kIoWrite) != 0;
+    // Segment-header I/O needs the segment mapper.
+    if (mode & kIoSegHdr) return 674;
+    uint64_t off = join64(hi, lo);
+    unsigned char *p = static_cast<unsigned char *>(buf);
+    if (f->cipherclass < 2 || (mode & kIoPlain)) return raw_io(g, f, wr, off, p, len, count);
+
+    uint64_t cbeg = round_up_unit(f->encstart);
+    if (off + len <= cbeg) return raw_io(g, f, wr, off, p, len, count);
+    if (!g->pagehook) return 606;
+    if (off < cbeg) {
+        uint32_t clear = static_cast<uint32_t>(cbeg - off);
+        int rc = raw_io(g, f, wr, off, p, clear, count);
+        if (rc) return rc;
+        off = cbeg;
+        p += clear;
+        len -= clear;
+    }
+    return cipher_io(g, f, wr, off, p, len, count);
+}
+
+void report_fsize(FCB *fcb, int syscode, int loc) {
+    char msg[128];
+    snprintf(msg, sizeof msg, "zvfsize failed: system code = %d  lc = %d  fd = %lld", syscode, loc,
+             static_cast<long long>(fcb ? fcb->fd : -1));
+    zvrcvlog(msg, kLogSingleTry);
+    zvrcvlog(fcb ? name_of(fcb) : "????", kLogSingleTry);
+}
+
+uint32_t zvfsize81(uint32_t *hi, FCB *fcb, int fd) {
+    uint32_t h;
+    if (!hi) hi = &h;
+    if (fcb && fcb->state == 'v') {
+        // A file that cannot be reopened has no size to give: the failure is
+        // reported like any other failing size query.
+        if (zvswitch(fcb) != 0) {
+            report_fsize(fcb, 0, 9455);
+            *hi = 0xFFFFFFFFu;
+            return 0xFFFFFFFFu;
+        }
+        fd = fcb->fd;
+    }
+    int64_t end = plat_seek(fd, 0, true);
+    if (end < 0) {
+        int err = errno;
+        if (zvWNGV) set_sys(zvWNGV, err);
+        if (fcb) report_fsize(fcb, err, 1);
+        *hi = 0xFFFFFFFFu;
+        return 0xFFFFFFFFu;
+    }
+    uint32_t lo;
+    split64(static_cast<uint64_t>(end), hi, &lo);
+    return lo;
+}
+
+uint32_t zvgsize81(uint32_t *hi, FCB *fcb) {
+    uint32_t h;
+    if (!hi) hi = &h;
+    if (!fcb || is_segmented(io_fcb(fcb))) {
+        set_uerr(fcb ? 674 : 540);
+        *hi = 0xFFFFFFFFu;
+        return 0xFFFFFFFFu;
+    }
+    FCB *f = io_fcb(fcb);
+    return zvfsize81(hi, f, f->fd);
+}
+
+int tstfilsiz(FCB *f) {
+    if (!f) return 540;
+    FILEHDRALL &h = f->hdr;
+    if ((h.base.hdrflags & kHdr8ByteOffsets) || h.base.sfiltyp == 2) return 0;
+    if (h.ext.numrech == 0 && h.ext.phyendh == 0) return 0;
+    bool first = !(f->stflags & kStSizeNoted);
+    f->stflags |= kStSizeNoted;
+    if (!(f->opflags & kOpNoSizeCheck) && !f->membuckets) {
+        uint32_t szh;
+        uint32_t szl = zvfsize81(&szh, f, f->fd);
+        if (szh == 0 && szl != 0xFFFFFFFFu && h.base.numrec == szl - 1) {
+            h.ext.numrech = 0;
+            h.ext.phyendh = 0;
+            if (first) {
+                zvrcvlog("Resetting unexpected numrec2/phyrec2 values. Corrected on disk only if "
+                         "file update occurs: nonHUGE file...",
+                         kLogSingleTry);
+                zvrcvlog(name_of(f), kLogSingleTry);
+            }
+            return 0;
+        }
+    }
+    if (first) {
+        zvrcvlog("Unexpected values for numrec2 / phyrec2 for nonHUGE file...", kLogSingleTry);
+        zvrcvlog(name_of(f), -888);
+    }
+    return 689;
+}
+
+int zvfdatasync(int fd) {
+    int r;
+    do {
+        r = plat_fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    return r;
+}
+
+int mbsave(FCB *fcb) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (!fcb) return set_uerr(540);
+    FCB *f = io_fcb(fcb);
+    g->uerr_cod = 0;
+    if (f->state == 'v' || (f->crflags & kCrNoSave) || (f->stflags & kStNoSave)) return 0;
+    // A memory file has nothing on disk.
+    if (f->fd == -2 || fcb_is_memory(f)) return 0;
+    bool deferred = (f->hdr.ext.flmode2 & kFlmode2DeferSync) || (f->crflags & kCrDeferSync);
+    if (deferred && !(g->saveflags & 0x2000)) return 0;
+    if (is_segmented(f)) return set_uerr(674);
+    int r = zvfdatasync(f->fd);
+    if (f->state == 's') g->syncsysfiles++;
+    else g->syncfiles++;
+    if (r != 0) {
+        int err = errno;
+        log_save_failure(f, err, '&', f->fd);
+        set_sys(g, err);
+        return set_uerr(49);
+    }
+    return 0;
+}
+
+void flushdos(int filno) {
+    INSTGV *g = zvWNGV;
+    if (!g) return;
+    auto sync_open = [g](FCB *f, bool skip_index_members) {
+        if (!f || f->fd < 0 || f->hdr.base.sfiltyp == 2) return;
+        if (f->state != 'y' && f->state != 'w' && f->state != 's') return;
+        if (skip_index_members && f->hdr.base.kmem != 0) return;
+        g->syncdos++;
+        zvfdatasync(f->fd);
+    };
+    sync_open(fcb_at(filno), false);
+    const int16_t *list = isam_companions(filno);
+    if (!list) return;
+    for (int i = 0; i < 64 && list[i] != -1; i++) {
+        if (list[i] == -65) continue;
+        sync_open(fcb_at(list[i]), true);
+    }
+}
+
+int zvcfill(const void *buf, int fill, uint32_t len) {
+    const unsigned char *p = static_cast<const unsigned char *>(buf);
+    unsigned char b = static_cast<unsigned char>(fill);
+    if (!p) return len ? 1 : 0;
+    uint32_t i = 0;
+    if (len >= 32) {
+        while (reinterpret_cast<uintptr_t>(p + i) & 3) {
+            if (p[i++] != b) return 1;
+        }
+        uint32_t word = 0x01010101u * b;
+        for (; i + 4 <= len; i += 4) {
+            uint32_t w;
+            memcpy(&w, p + i, 4);
+            if (w != word) return 1;
+        }
+    }
+    for (; i < len; i++)
+        if (p[i] != b) return 1;
+    return 0;
+}
+
+int zvrtgetpos81(FILE *fp, int64_t *pos) {
+    if (!fp) return -1;
+    return plat_ftell(fp, pos);
+}
+
+int zvrtsetpos81(FILE *fp, uint32_t hi, uint32_t lo) {
+    if (!fp) return -1;
+    uint64_t off = join64(hi, lo);
+    if (off > static_cast<uint64_t>(INT64_MAX)) return -1;
+    return plat_fseek(fp, static_cast<int64_t>(off));
+}
+
+}  // namespace zv

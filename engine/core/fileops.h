@@ -1,0 +1,53 @@
+// File locks, file-name conversion, delete and rename, full names, missing
+// directories, free space, file identity and the temporary directory (see
+// fileops.cpp). The exported ones are declared in zarvo.h.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+struct FCB;
+struct INSTGV;
+
+namespace zv {
+
+// Byte-range lock of [(hi << 32) | lo, + len) (len 0: to the end and beyond).
+// mode: 1 wait, 4 unlock, 2 try, 16 test; with 8 the lock is shared, else
+// exclusive. 0, or the errno of a refusal (sysiocod set); a test returns the
+// process id of a conflicting holder (sysiocod 0). Another mode is the fatal
+// internal error 1105.
+int zvfpglok81(int fd, FCB *fcb, uint32_t hi, uint32_t lo, uint32_t len, int mode);
+
+// Puts prefix before a relative name (in place; room for 256 bytes).
+// 0 unchanged, -1 converted, 139 too long.
+int izvcnvfn(char *name, const char *prefix);
+// izvcnvfn with the instance's prefix under conversion modes 2 and 3.
+int zvcnvfn(char *name);
+
+// Deletes a file: converted (mode 3) when a is 0 and b lacks 2. 0, 55 with
+// sysiocod, 139 name too long, 540 no name.
+int dltfilx(const char *name, int a, int b);
+// Renames a file without replacing an existing target (67) unless the
+// instance's operation mode has 0x4000000. 0, 67 with sysiocod, 139, 540.
+int renfilx(const char *oldname, const char *newname, int a, int b);
+
+// Makes the missing directories of a path (its last component excluded)
+// with mode 0755 when create is 1. 0 all there; 1 with *err (2 when a
+// directory is missing and create is not 1). The path is not changed.
+int zvchkcrepath(const char *path, int create, int *err);
+// Opens a stream; with mkdirs, a failing open makes the missing
+// directories and tries once more.
+FILE *zvFSfopen(const char *path, const char *mode, int mkdirs);
+// Free bytes of the file system of path: low word, high word into *hi (may
+// be null; then a value of 2^32 or more gives 0xFFFFFFFF). 1 on failure.
+uint32_t zv_diskavl(const char *path, uint32_t *hi);
+// 0 when both names are the same file (device and inode), 1 otherwise or
+// when either cannot be queried.
+int zv_uniqfile(const char *name1, const char *name2);
+// Device and inode of a file: 0 or the errno.
+int zv_getuniqfile(const char *name, uint64_t *dev, uint64_t *ino);
+
+// Frees the instance's temporary directory name (instance removal).
+void release_tmpdir(INSTGV *g);
+
+}  // namespace zv

@@ -1,0 +1,110 @@
+// The seam's fault plan: counting, failing the nth call once or from then
+// on, and cutting transfers short.
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "engine/core/platform.h"
+#include "tests/support/fixture.h"
+
+namespace {
+
+using zv::IoKind;
+using zvtest::read_file;
+using zvtest::ZvTest;
+
+class PlatformTest : public ZvTest {
+protected:
+    void SetUp() override {
+        ZvTest::SetUp();
+        zv::fault_reset();
+        fd = zv::plat_open("f", zv::OpenHow::CreateExclusive, 0600);
+        ASSERT_GE(fd, 0);
+    }
+    void TearDown() override {
+        zv::fault_reset();
+        if (fd >= 0) zv::plat_close(fd);
+        ZvTest::TearDown();
+    }
+    int fd = -1;
+};
+
+TEST_F(PlatformTest, CountsCallsPerKind) {
+    char buf[8] = "abcdefg";
+    EXPECT_EQ(zv::io_calls(IoKind::Open), 1);
+    EXPECT_EQ(zv::plat_write(fd, buf, 7), 7);
+    EXPECT_EQ(zv::plat_seek(fd, 0, false), 0);
+    EXPECT_EQ(zv::plat_read(fd, buf, 7), 7);
+    EXPECT_EQ(zv::plat_fsync(fd), 0);
+    zv::PlatStat st;
+    EXPECT_EQ(zv::plat_stat("f", &st), 0);
+    EXPECT_EQ(st.size, 7u);
+    EXPECT_EQ(zv::io_calls(IoKind::Write), 1);
+    EXPECT_EQ(zv::io_calls(IoKind::Seek), 1);
+    EXPECT_EQ(zv::io_calls(IoKind::Read), 1);
+    EXPECT_EQ(zv::io_calls(IoKind::Sync), 1);
+    EXPECT_EQ(zv::io_calls(IoKind::Stat), 1);
+    EXPECT_EQ(zv::io_calls(IoKind::Unlink), 0);
+    zv::fault_reset();
+    EXPECT_EQ(zv::io_calls(IoKind::Write), 0);
+}
+
+TEST_F(PlatformTest, FailsTheNthCallOnceOrFromThenOn) {
+    struct Case {
+        bool sticky;
+        int results[4];  // 0 success, -1 failure, for writes 1..4
+    } cases[] = {
+        {false, {0, -1, 0, 0}},
+        {true, {0, -1, -1, -1}},
+    };
+    for (const Case &c : cases) {
+        zv::fault_set(IoKind::Write, 2, ENOSPC, c.sticky);
+        for (int i = 0; i < 4; i++) {
+            errno = 0;
+            int64_t r = zv::plat_write(fd, "x", 1);
+            if (c.results[i] == 0) {
+                EXPECT_EQ(r, 1) << "write " << i + 1 << " sticky " << c.sticky;
+            } else {
+                EXPECT_EQ(r, -1) << "write " << i + 1 << " sticky " << c.sticky;
+                EXPECT_EQ(errno, ENOSPC);
+            }
+        }
+        zv::fault_reset();
+    }
+    // Three successful writes of one byte, then one more in the second case.
+    EXPECT_EQ(read_file("f"), "xxxx");
+}
+
+TEST_F(PlatformTest, CutsTheNthTransferShort) {
+    char data[100];
+    memset(data, 'a', sizeof data);
+    zv::fault_set(IoKind::Write, 1, 0, false, 30);
+    EXPECT_EQ(zv::plat_write(fd, data, 100), 70);
+    EXPECT_EQ(read_file("f").size(), 70u);
+    // A cut larger than the transfer moves nothing; errno can be chosen.
+    zv::fault_set(IoKind::Write, 1, ENOSPC, false, 500);
+    errno = 0;
+    EXPECT_EQ(zv::plat_write(fd, data, 100), 0);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(zv::plat_write(fd, data, 100), 100);
+
+    ASSERT_EQ(zv::plat_seek(fd, 0, false), 0);
+    zv::fault_set(IoKind::Read, 2, 0, true, 10);
+    char in[100];
+    EXPECT_EQ(zv::plat_read(fd, in, 50), 50);
+    EXPECT_EQ(zv::plat_read(fd, in, 50), 40);
+    EXPECT_EQ(zv::plat_read(fd, in, 50), 40);
+}
+
+TEST_F(PlatformTest, FailedCallsDoNothing) {
+    zv::fault_set(IoKind::Unlink, 1, EIO);
+    EXPECT_EQ(zv::plat_unlink("f"), -1);
+    EXPECT_EQ(errno, EIO);
+    zv::PlatStat st;
+    EXPECT_EQ(zv::plat_stat("f", &st), 0);
+    zv::fault_set(IoKind::Open, 1, EMFILE);
+    EXPECT_EQ(zv::plat_open("g", zv::OpenHow::CreateExclusive, 0600), -1);
+    EXPECT_NE(zv::plat_stat("g", &st), 0);
+}
+
+}  // namespace
