@@ -116,6 +116,7 @@ FCB *tstfnm(int filno) {
     case 'w':
         return f;
     case 'n':
+    case 's':  // an engine system file is no open file of the caller
         set_uerr(26);
         return nullptr;
     case 'm':

@@ -148,6 +148,38 @@ TEST_F(LayoutTest, HeaderWriteMovesExactlyTheHeader) {
     }
 }
 
+TEST_F(LayoutTest, ShortWriteMovesTheEndsOnlyAndTransactionWriteRestoresTheCopy) {
+    ASSERT_EQ(CREDAT(1, "e.dat", 100, 0, 0x800), 0);
+    FCB *f = fcb(1);
+    Bytes before = file_bytes("e.dat");
+    f->hdr.base.phyend = 0x11111111;
+    f->hdr.base.delstk = 0x22222222;
+    f->hdr.base.numrec = 0x33333333;
+    f->hdr.ext.phyendh = 4;
+    f->hdr.base.sernum = 99;  // not one of the short form's fields
+    ASSERT_EQ(filhdr(f), 0);
+    Bytes after = file_bytes("e.dat");
+    EXPECT_EQ(slice(after, 0, 12), Bytes({0x11, 0x11, 0x11, 0x11, 0x22, 0x22, 0x22, 0x22, 0x33, 0x33, 0x33, 0x33}));
+    EXPECT_EQ(slice(after, 128, 12), Bytes({4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(slice(after, 12, 116), slice(before, 12, 116));
+    EXPECT_EQ(slice(after, 140, 372), slice(before, 140, 372));
+
+    f->pendtranl = 0x01020304;
+    f->pendtranh = 5;
+    ASSERT_EQ(wrthdrhgh(f), 0);
+    after = file_bytes("e.dat");
+    EXPECT_EQ(le32(after, 104), 0x01020304u);
+    EXPECT_EQ(le32(after, 232), 5u);
+    EXPECT_EQ(le32(after, 20), 99u);
+    EXPECT_EQ(f->hdr.base.hightran, 0u);
+    EXPECT_EQ(f->hdr.ext.hightranh, 0u);
+    // Put the ends back so that the close writes a sound header.
+    f->hdr.base.phyend = f->hdr.base.numrec = 599;
+    f->hdr.base.delstk = 0;
+    f->hdr.ext.phyendh = 0;
+    EXPECT_EQ(CLSFIL(1, 0), 0);
+}
+
 TEST(HeaderCodec, DecodesLittleEndianFieldsAndRefusesShortBuffers) {
     Bytes disk(512, 0);
     disk[0] = 0x78, disk[1] = 0x56, disk[2] = 0x34, disk[3] = 0x12;  // +0 u32

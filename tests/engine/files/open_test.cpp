@@ -68,6 +68,24 @@ TEST_F(OpenTest, DamagedHeadersAreRefused) {
     EXPECT_NE(log.find("d.dat"), std::string::npos);
 }
 
+TEST_F(OpenTest, PartialWriteAfterOpenKeepsTheBytesAroundIt) {
+    ASSERT_EQ(CREDATX8(1, "d.dat", 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    Bytes body(4000);
+    for (size_t i = 0; i < body.size(); i++) body[i] = uint8_t(i % 251);
+    patch("d.dat", 200, body);
+    ASSERT_EQ(OPNFIL(2, "d.dat", 0x800), 0);
+    char rec[10];
+    memset(rec, 'w', sizeof rec);
+    ASSERT_EQ(zvio81(1, fcb(2), 0, 3000, rec, 10), 0);
+    ASSERT_EQ(CLSFIL(2, 0), 0);
+    Bytes after = file_bytes("d.dat");
+    ASSERT_EQ(after.size(), 4200u);
+    EXPECT_EQ(filestest::slice(after, 3000, 10), Bytes(10, 'w'));
+    EXPECT_EQ(filestest::slice(after, 2048, 952), filestest::slice(body, 1848, 952));
+    EXPECT_EQ(filestest::slice(after, 3010, 1190), filestest::slice(body, 2810, 1190));
+}
+
 TEST_F(OpenTest, ShortFileIsDiagnosedAsAnInterruptedCreate) {
     filestest::put_file("short.dat", Bytes(100, 0));
     EXPECT_EQ(OPNFIL(2, "short.dat", 0), 36);
