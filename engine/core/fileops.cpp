@@ -211,14 +211,14 @@ uint32_t zv_diskavl(const char *path, uint32_t *hi) {
 int zv_getuniqfile(const char *name, uint64_t *dev, uint64_t *ino) {
     if (!name) return EINVAL;
     PlatStat st;
-    if (plat_stat(name, &st) != 0) return errno;
+    if (plat_stat(name, &st) != 0) return errno ? errno : EIO;
     if (dev) *dev = st.dev;
     if (ino) *ino = st.ino;
     return 0;
 }
 
 int zv_uniqfile(const char *name1, const char *name2) {
-    uint64_t d1, i1, d2, i2;
+    uint64_t d1 = 0, i1 = 0, d2 = 0, i2 = 0;
     if (zv_getuniqfile(name1, &d1, &i1) != 0 || zv_getuniqfile(name2, &d2, &i2) != 0) return 1;
     return (d1 == d2 && i1 == i2) ? 0 : 1;
 }

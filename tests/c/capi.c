@@ -1,10 +1,11 @@
-/* A C11 program built against the public engine header alone and linked to
- * the shared library: registers, switches and removes instances, starts
- * and stops an engine. */
+/* A C11 program built against the public headers alone and linked to the
+ * shared library: registers, switches and removes instances, starts and
+ * stops an engine, and uses the value types of the record-level interface. */
 #include <stdio.h>
 #include <string.h>
 
 #include "zarvo/zarvo.h"
+#include "zarvo/zvdb.h"
 
 #define CHECK(cond)                                                  \
     do {                                                             \
@@ -60,6 +61,25 @@ int main(void) {
     CHECK(CLISAM() == 0);
     CHECK(dltfil("capi.dat") == 0 && dltfil("capi.idx") == 0);
     CHECK(WCHZARVO() == NULL);
+    {
+        ZVDATE day = 0;
+        ZVDATETIME stamp = 0;
+        tagZVNUMBER a, b, sum;
+        char text[32];
+        tagZVBLOB *blob = zvdbBlobAlloc(4);
+        zvdb_regexp *re = zvdb_regnew();
+        CHECK(zvdbDatePack(&day, 1970, 1, 1) == 0 && day == 98557);
+        CHECK(zvdbDateTimePack(&stamp, 2000, 1, 1, 12, 0, 0) == 0 && stamp == 36526.5);
+        CHECK(zvdbStringToNumber("1.25", &a) == 0 && zvdbStringToNumber("-0.5", &b) == 0);
+        CHECK(zvdbNumberAdd(&a, &b, &sum) == 0);
+        CHECK(zvdbNumberToString(&sum, text, sizeof text) == 0 && strcmp(text, "0.75") == 0);
+        CHECK(blob != NULL && zvdbBlobSet(blob, "abc", 3) == 0 && zvdbBlobGetSize(blob) == 3);
+        zvdbBlobFree(blob);
+        CHECK(re != NULL && zvdb_regcomp(re, "([0-9]+)") == 0 && zvdb_regexec(re, "ab12") == 0);
+        CHECK(strcmp(zvdb_regtext(re, 1), "12") == 0);
+        zvdb_regfree(re);
+        CHECK(_zvdb_free(_zvdb_alloc(2, 3)) == NULL);
+    }
     printf("capi ok\n");
     return 0;
 }

@@ -43,6 +43,21 @@ protected:
     INSTGV *g() { return zvWNGV; }
     int check() { return zv::pagecache_check(); }
     long reads() { return zv::io_calls(IoKind::Read); }
+    // A superfile member on `filno` without a descriptor of its own.
+    FCB *bind_member(int filno, FCB *host) {
+        FCB *m = static_cast<FCB *>(zvgetlst(zv::kListFcb));
+        g()->fcbtab[filno] = m;
+        m->filno = uint16_t(filno);
+        m->fd = -1;
+        m->state = 'y';
+        m->hdr.base.sfiltyp = 2;
+        m->hostfcb = host;
+        return m;
+    }
+    void unbind_member(int filno) {
+        zvputlst(g()->fcbtab[filno], zv::kListFcb);
+        g()->fcbtab[filno] = nullptr;
+    }
     long writes() { return zv::io_calls(IoKind::Write); }
 };
 
@@ -93,18 +108,11 @@ TEST_F(PageCacheTest, MemberDirectReadUsesHostDescriptor) {
     start();
     write_file("host.dat", pattern(2 * kPage));
     FCB *host = bind_file(1, "host.dat");
-    FCB *m = static_cast<FCB *>(zvgetlst(zv::kListFcb));
-    g()->fcbtab[2] = m;
-    m->filno = 2;
-    m->fd = -1;
-    m->state = 'y';
-    m->hdr.base.sfiltyp = 2;
-    m->hostfcb = host;
+    FCB *m = bind_member(2, host);
     char buf[50];
     ASSERT_EQ(zvio81(16, m, 0, 5000, buf, 50), 0);
     EXPECT_EQ(memcmp(buf, pattern(5050).data() + 5000, 50), 0);
-    g()->fcbtab[2] = nullptr;
-    zvputlst(m, zv::kListFcb);
+    unbind_member(2);
 }
 
 TEST_F(PageCacheTest, PublicSizeRules) {
@@ -297,21 +305,14 @@ TEST_F(PageCacheTest, PurgingAMemberDropsEveryPageOfItsHost) {
     start();
     write_file("host.dat", pattern(4 * kPage));
     FCB *host = bind_file(1, "host.dat");
-    FCB *m = static_cast<FCB *>(zvgetlst(zv::kListFcb));
-    g()->fcbtab[2] = m;
-    m->filno = 2;
-    m->fd = -1;
-    m->state = 'y';
-    m->hdr.base.sfiltyp = 2;
-    m->hostfcb = host;
+    FCB *m = bind_member(2, host);
     char buf[8];
     ASSERT_EQ(zvio81(0, host, 0, 0, buf, 8), 0);
     ASSERT_EQ(zvio81(0, m, 0, 3 * kPage, buf, 8), 0);  // cached under the host's number
     EXPECT_EQ(g()->pc.usedbufs, 2);
     ASSERT_EQ(zvflushd(m, 1), 0);
     EXPECT_EQ(g()->pc.usedbufs, 0);
-    g()->fcbtab[2] = nullptr;
-    zvputlst(m, zv::kListFcb);
+    unbind_member(2);
 }
 
 TEST_F(PageCacheTest, VirtuallyClosedFileIsServedFromCacheAndReopenedOnMiss) {

@@ -1,0 +1,534 @@
+/*
+ * zvdb.h - the record-level C interface.
+ *
+ * Result codes, handles and the value types of the record-level API: the
+ * allocator, blobs, 64-bit integers, money, currency, 20-byte decimal
+ * numbers, dates, times and date-times, the regular-expression matcher the
+ * date and time parsers use, the session defaults and the clock routines.
+ *
+ * Conventions:
+ *  - Every call returns a ZVDBRET: 0 on success, 4001 and up for the
+ *    record-level API's own codes (listed below).
+ *  - A routine with an output pointer returns 4007 when it is NULL and then
+ *    writes nothing. A failing routine writes nothing to its outputs.
+ *  - A text result is written whole, with its terminator, or not at all:
+ *    4006 when its length is not less than the given buffer size.
+ *  - Every block handed out by the record-level API comes zero-filled from
+ *    _zvdb_alloc and is released with _zvdb_free.
+ *
+ * This header compiles as C11 and as C++.
+ */
+#ifndef ZARVO_ZVDB_H
+#define ZARVO_ZVDB_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifndef ZV_API
+#if defined(__GNUC__)
+#define ZV_API __attribute__((visibility("default")))
+#else
+#define ZV_API
+#endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------------ */
+/* Result codes.                                                             */
+/* ------------------------------------------------------------------------ */
+
+/* The result of every record-level call: 0 success, 4001 and up the codes
+ * below, any other value an engine code passed through unchanged. */
+typedef int ZVDBRET;
+
+#define ZVDB_OK                 0
+#define ZVDB_NO_MEMORY       4001 /* out of memory */
+#define ZVDB_NULL_HANDLE     4002 /* NULL handle given to an error or session call */
+#define ZVDB_NO_SESSION      4003 /* no session reachable from the handle */
+#define ZVDB_BAD_ARGUMENT    4004 /* argument value out of its range */
+#define ZVDB_BAD_POSITION    4005 /* position out of range in a list */
+#define ZVDB_BUFFER_SMALL    4006 /* caller's buffer too small */
+#define ZVDB_NULL_ARGUMENT   4007 /* NULL argument */
+#define ZVDB_BAD_KIND        4008 /* argument missing or of a kind the call cannot use */
+#define ZVDB_DEBUG_FILE      4009 /* debug trace file cannot be opened */
+#define ZVDB_NO_DATABASE     4010 /* no database handle */
+#define ZVDB_ACTIVE          4011 /* already active */
+#define ZVDB_NOT_ACTIVE      4012 /* not active */
+#define ZVDB_NO_TABLE        4013 /* no table handle */
+#define ZVDB_NO_FIELD_NAME   4014 /* field not found in the table */
+#define ZVDB_DELETE_FAILED   4015 /* file delete failed */
+#define ZVDB_FIELD_NAME      4016 /* field name already used or not valid */
+#define ZVDB_NO_FIELD        4017 /* no field handle */
+#define ZVDB_NO_INDEX        4018 /* no index handle */
+#define ZVDB_BAD_TYPE        4019 /* type not valid for the operation */
+#define ZVDB_NO_SEGMENT      4020 /* no segment handle */
+#define ZVDB_DATABASE_EXISTS 4021 /* database already present */
+#define ZVDB_TABLE_EXISTS    4022 /* table already present */
+#define ZVDB_NO_TABLE_NAME   4023 /* table not found */
+#define ZVDB_NO_RECORD       4024 /* no record handle */
+#define ZVDB_BAD_MODE        4025 /* mode or request not valid */
+#define ZVDB_BAD_FIND_MODE   4026 /* find mode out of range */
+#define ZVDB_LOCATE_FILTER   4027 /* raised by the locate filter */
+#define ZVDB_BAD_FORMAT      4028 /* bad date or time format or pattern */
+#define ZVDB_BAD_DATE        4029 /* date out of range */
+#define ZVDB_BAD_DAY         4030 /* bad day */
+#define ZVDB_BAD_MONTH       4031 /* bad month */
+#define ZVDB_BAD_YEAR        4032 /* bad year */
+#define ZVDB_BAD_SYSTIME     4033 /* system time conversion failed; time text not matched */
+#define ZVDB_BAD_HOUR        4034 /* bad hour */
+#define ZVDB_BAD_MINUTE      4035 /* bad minute */
+#define ZVDB_BAD_SECOND      4036 /* bad second */
+#define ZVDB_OVERFLOW        4038 /* overflow */
+#define ZVDB_UNDERFLOW       4039 /* underflow */
+#define ZVDB_DIVIDE_BY_ZERO  4040 /* division by zero */
+#define ZVDB_ZERO_DATETIME   4041 /* zero date-time */
+#define ZVDB_NO_CONVERSION   4042 /* field type has no such conversion */
+#define ZVDB_NAME_TOO_LONG   4043 /* name too long */
+#define ZVDB_FULL_PATH       4044 /* full path cannot be built */
+#define ZVDB_NO_INDEX_NAME   4045 /* index not found */
+#define ZVDB_NOT_FOUND       4046 /* item not found */
+#define ZVDB_BAD_SEGMENT     4047 /* segment definition refused */
+#define ZVDB_NO_INDEX_USE    4048 /* no index to use for the request */
+#define ZVDB_NO_SEGMENT_NAME 4049 /* segment not found */
+#define ZVDB_ISAM_CONTEXT    4050 /* ISAM context cannot be switched, attached or released */
+#define ZVDB_INDEX_NAME      4051 /* index name refused */
+#define ZVDB_VALUE_CUT       4052 /* value cut to fit the caller's buffer */
+#define ZVDB_INDEX_ADD       4053 /* index cannot be added */
+#define ZVDB_NOT_SUPPORTED   4054 /* service not supported in this library */
+#define ZVDB_BAD_LOCK_MODE   4055 /* lock mode out of range */
+#define ZVDB_NO_DICTIONARY   4058 /* no dictionary */
+#define ZVDB_TYPE_UNSUPPORTED 4059 /* field type not supported by the operation */
+#define ZVDB_BAD_NUMBER      4060 /* number conversion failed */
+#define ZVDB_BAD_DECIMALS    4062 /* negative number of decimal places */
+#define ZVDB_RECORD_BUFFER   4063 /* record buffer too small or cannot be resized */
+#define ZVDB_NO_ROWID        4066 /* table has no row-identifier field */
+#define ZVDB_MKDIR_FAILED    4067 /* directory creation failed */
+#define ZVDB_COPY_FAILED     4068 /* file copy failed */
+#define ZVDB_BAD_ISOLATION   4070 /* isolation level out of range */
+#define ZVDB_EXPR_FAILED     4071 /* expression evaluation failed */
+#define ZVDB_EXPR_TYPE       4076 /* expression type refused */
+#define ZVDB_BAD_SESSION_TYPE 4084 /* session type not valid */
+#define ZVDB_RECORDS_DIFFER  4086 /* records differ */
+#define ZVDB_BAD_TAG_HANDLE  4090 /* handle not valid for callbacks or tags */
+#define ZVDB_BAD_CALLBACK    4091 /* callback kind out of range or library not loadable */
+#define ZVDB_BAD_RESOURCE    4099 /* resource handle not valid */
+#define ZVDB_BAD_ATTACH_MODE 4100 /* attach mode not valid */
+#define ZVDB_NOT_ATTACHED    4101 /* session not attached */
+#define ZVDB_RESERVED_NAME   4136 /* reserved field name */
+#define ZVDB_BAD_MSEC        4145 /* bad millisecond */
+#define ZVDB_NO_FTI          4149 /* no full-text index handle */
+#define ZVDB_NO_FTI_NAME     4150 /* full-text index not found by name */
+
+/* ------------------------------------------------------------------------ */
+/* Handles and value types.                                                  */
+/* ------------------------------------------------------------------------ */
+
+/* A record-level handle: an opaque record whose first 16 bits hold its kind
+ * (3505 session, 3506 database, 3507 table, 3508 record, ...). */
+typedef void *ZVHANDLE;
+
+typedef int32_t ZVMONEY;       /* hundredths: 12.34 is 1234 */
+typedef int64_t ZVCURRENCY;    /* ten-thousandths: 12.3456 is 123456 */
+typedef int64_t ZVBIGINT;      /* signed 64-bit integer */
+typedef uint64_t ZVUBIGINT;    /* unsigned 64-bit integer */
+typedef uint32_t ZVDATE;       /* day number: 1 is 1 March 1700; 0 no date */
+typedef uint32_t ZVTIME;       /* seconds (or milliseconds) since midnight */
+typedef double ZVDATETIME;     /* days since 30 December 1899 plus the day's fraction */
+
+/* Text form of a date: 1 MM/DD/YYYY, 2 MM/DD/YY, 3 DD/MM/YYYY, 4 DD/MM/YY,
+ * 5 YYYYMMDD, 6 YYMMDD. */
+typedef int32_t ZVDATE_TYPE;
+/* Text form of a time: 1 "h:mm:ss AM", 2 "h:mm AM", 3 "h:mm:ss", 4 "h:mm",
+ * 5 "HHMM", 6 "hh:mm:ss AM", 7 "hh:mm AM", 8 "hh:mm:ss", 9 "hh:mm",
+ * 10 "h:mm:ss.mmm", 11 "hh:mm:ss.mmm" (h blank-padded, hh zero-padded). */
+typedef int32_t ZVTIME_TYPE;
+
+/* A binary large object: used bytes, the owned buffer, its capacity. The
+ * buffer is NULL exactly when the capacity is 0; used <= allocated. */
+typedef struct tagZVBLOB {
+    int32_t used;
+    void *data;
+    int32_t allocated;
+} tagZVBLOB;
+
+/* A decimal number of up to 32 significant digits, stored so that two
+ * nonzero normalised numbers order as unsigned byte strings from byte 2.
+ *
+ *   OFFSET SIZE DESCRIPTION
+ *        0    2 length (host order): 1 + number of digit bytes, 1..17
+ *        2    1 sign and exponent: 0x80 + (E + 64) for a positive number,
+ *               63 - E (the bitwise complement) for a negative one
+ *        3   16 base-100 digits d1..dn, most significant first: the value is
+ *               0.d1d2..dn (base 100) times 100^E; a negative number holds
+ *               99 - di for all digits but the last and 100 - dn for the last
+ *       19    1 spare, 0
+ *
+ * Zero is length 2, 0xC1, 00. E ranges from -63 to 62. */
+typedef struct tagZVNUMBER {
+    int16_t length;
+    uint8_t exponent;
+    uint8_t digits[16];
+    uint8_t spare;
+} tagZVNUMBER;
+
+#ifdef __cplusplus
+static_assert(sizeof(tagZVNUMBER) == 20, "tagZVNUMBER is a 20-byte stored image");
+#else
+_Static_assert(sizeof(tagZVNUMBER) == 20, "tagZVNUMBER is a 20-byte stored image");
+#endif
+
+/* Seconds since 1 January 1970 UTC and nanoseconds within the second. */
+typedef struct tagZVDBUNIXTIME {
+    int64_t seconds;
+    int64_t nanoseconds;
+} tagZVDBUNIXTIME;
+
+/* Context of the regular-expression matcher (opaque). */
+typedef struct zvdb_regexp zvdb_regexp;
+
+/* ------------------------------------------------------------------------ */
+/* Allocator. Every block is zero-filled; counts or sizes below 1 give NULL. */
+/* ------------------------------------------------------------------------ */
+
+/* count x size zeroed bytes; NULL when either is below 1 or memory is short. */
+ZV_API void *_zvdb_alloc(int32_t count, int32_t size);
+/* As _zvdb_alloc; the tag is ignored. */
+ZV_API void *_zvdb_alloc_ex(int32_t count, int32_t size, int32_t tag);
+/* Releases a block (NULL is ignored); always returns NULL, so that
+ * p = _zvdb_free(p) releases and clears in one step. */
+ZV_API void *_zvdb_free(void *p);
+/* As _zvdb_free, except that mode 2 with the sentinel pointer 1 releases
+ * nothing. Always NULL. */
+ZV_API void *_zvdb_free_ex(void *p, int32_t mode);
+/* Grows a block of elements. NULL p: a new block of newcount elements. A
+ * newcount not above oldcount: p itself. Otherwise a new zeroed block holding
+ * the old elements, the old block released; NULL (old block untouched) when
+ * the old byte count is below 1 or memory is short. */
+ZV_API void *_zvdb_realloc(void *p, int32_t elemsize, int32_t oldcount, int32_t newcount);
+/* A zeroed text buffer of length + 1 bytes; NULL for a negative length. */
+ZV_API char *_zvdb_stralloc(int32_t length);
+/* A zeroed 16-bit character buffer of length + 1 units; NULL for a negative length. */
+ZV_API uint16_t *_zvdb_wstralloc(int32_t length);
+/* A copy of text in a buffer from _zvdb_stralloc; NULL for NULL or no memory. */
+ZV_API char *_zvdb_strdup(const char *text);
+
+/* ------------------------------------------------------------------------ */
+/* Blobs.                                                                    */
+/* ------------------------------------------------------------------------ */
+
+/* A new blob with no used bytes and a zeroed buffer of size bytes (no buffer
+ * when size is below 1); NULL when memory is short. */
+ZV_API tagZVBLOB *zvdbBlobAlloc(int32_t size);
+/* Releases the buffer and the blob; NULL is ignored. */
+ZV_API void zvdbBlobFree(tagZVBLOB *blob);
+/* The data pointer; NULL for a NULL blob. */
+ZV_API void *zvdbBlobGetData(const tagZVBLOB *blob);
+/* The used size; 0 for a NULL blob. */
+ZV_API int32_t zvdbBlobGetSize(const tagZVBLOB *blob);
+/* Copies size bytes into the blob, taking a new buffer of exactly size bytes
+ * when the capacity is smaller. 4007 NULL blob or data, 4006 size below 1,
+ * 4001 no memory (the blob is then empty). */
+ZV_API ZVDBRET zvdbBlobSet(tagZVBLOB *blob, const void *data, int32_t size);
+/* -1, 0 or 1: NULL first, then the smaller used size, then the bytes. */
+ZV_API int zvdbBlobCmp(const tagZVBLOB *a, const tagZVBLOB *b);
+/* Releases the buffer and empties the blob; 4007 for NULL. */
+ZV_API ZVDBRET zvdbBlobClear(tagZVBLOB *blob);
+
+/* ------------------------------------------------------------------------ */
+/* 64-bit integers. "Long" is a 32-bit integer.                              */
+/* ------------------------------------------------------------------------ */
+
+/* 4038 above 2147483647, 4039 below -2147483648. */
+ZV_API ZVDBRET zvdbBigIntToLong(ZVBIGINT value, int32_t *out);
+/* 4038 above 4294967295; a negative value gives its low 32 bits. */
+ZV_API ZVDBRET zvdbBigIntToULong(ZVBIGINT value, uint32_t *out);
+/* 4038 above 2147483647. */
+ZV_API ZVDBRET zvdbUnsignedBigIntToLong(ZVUBIGINT value, int32_t *out);
+ZV_API ZVDBRET zvdbLongToBigInt(int32_t value, ZVBIGINT *out);
+ZV_API ZVDBRET zvdbULongToBigInt(uint32_t value, ZVBIGINT *out);
+ZV_API ZVDBRET zvdbLongToUnsignedBigInt(int32_t value, ZVUBIGINT *out);
+ZV_API ZVDBRET zvdbULongToUnsignedBigInt(uint32_t value, ZVUBIGINT *out);
+/* Decimal text ("-" for a negative value); 4007 NULL buffer, 4006 too small. */
+ZV_API ZVDBRET zvdbBigIntToString(ZVBIGINT value, char *buffer, int32_t size);
+ZV_API ZVDBRET zvdbUnsignedBigIntToString(ZVUBIGINT value, char *buffer, int32_t size);
+ZV_API ZVDBRET zvdbBigIntToFloat(ZVBIGINT value, double *out);
+ZV_API ZVDBRET zvdbUnsignedBigIntToFloat(ZVUBIGINT value, double *out);
+/* Blanks, an optional sign, then digits up to the first non-digit (no digits
+ * give 0; the value wraps modulo 2^64). 4007 for a NULL text or output. */
+ZV_API ZVDBRET zvdbStringToBigInt(const char *text, ZVBIGINT *out);
+/* As zvdbStringToBigInt; a leading "-" gives 4004. */
+ZV_API ZVDBRET zvdbStringToUnsignedBigInt(const char *text, ZVUBIGINT *out);
+/* The integer part, truncated toward zero. */
+ZV_API ZVDBRET zvdbFloatToBigInt(double value, ZVBIGINT *out);
+ZV_API ZVDBRET zvdbFloatToUnsignedBigInt(double value, ZVUBIGINT *out);
+
+/* ------------------------------------------------------------------------ */
+/* Money (two decimals in 32 bits) and currency (four decimals in 64 bits).  */
+/* ------------------------------------------------------------------------ */
+
+ZV_API ZVDBRET zvdbMoneyToLong(ZVMONEY m, int32_t *out);
+/* 4038 when |l| > 21474836. */
+ZV_API ZVDBRET zvdbLongToMoney(int32_t l, ZVMONEY *out);
+ZV_API ZVDBRET zvdbMoneyToFloat(ZVMONEY m, double *out);
+/* Rounded half away from zero; 4038 out of range, 4060 for NaN. */
+ZV_API ZVDBRET zvdbFloatToMoney(double d, ZVMONEY *out);
+/* "-" for a negative value, then units "." two decimals. */
+ZV_API ZVDBRET zvdbMoneyToString(ZVMONEY m, char *buffer, int32_t size);
+/* Blanks, "-", "+", digits, "." and up to two decimals (more are ignored).
+ * 4038 when the value leaves the money range; 4007 for a NULL text (the
+ * output then set to 0) or output. */
+ZV_API ZVDBRET zvdbStringToMoney(const char *text, ZVMONEY *out);
+/* 32-bit sum and difference (they wrap). */
+ZV_API ZVDBRET zvdbMoneyAdd(ZVMONEY a, ZVMONEY b, ZVMONEY *out);
+ZV_API ZVDBRET zvdbMoneySub(ZVMONEY a, ZVMONEY b, ZVMONEY *out);
+/* Product truncated toward zero; 4038 above, 4039 below the money range. */
+ZV_API ZVDBRET zvdbMoneyMul(ZVMONEY a, ZVMONEY b, ZVMONEY *out);
+/* Quotient truncated toward zero; 4040 by zero, 4038/4039 out of range. */
+ZV_API ZVDBRET zvdbMoneyDiv(ZVMONEY a, ZVMONEY b, ZVMONEY *out);
+ZV_API int zvdbMoneyCmp(ZVMONEY a, ZVMONEY b);
+ZV_API ZVMONEY zvdbMoneyAbs(ZVMONEY m);
+ZV_API ZVDBRET zvdbMoneyToCurrency(ZVMONEY m, ZVCURRENCY *out);
+/* 4038 from 214748364800 up, 4039 below -214748364799. */
+ZV_API ZVDBRET zvdbCurrencyToMoney(ZVCURRENCY c, ZVMONEY *out);
+
+/* Units truncated, cut to 32 bits. */
+ZV_API ZVDBRET zvdbCurrencyToLong(ZVCURRENCY c, int32_t *out);
+ZV_API ZVDBRET zvdbLongToCurrency(int32_t l, ZVCURRENCY *out);
+ZV_API ZVDBRET zvdbCurrencyToBigInt(ZVCURRENCY c, ZVBIGINT *out);
+ZV_API ZVDBRET zvdbCurrencyToUnsignedBigInt(ZVCURRENCY c, ZVUBIGINT *out);
+ZV_API ZVDBRET zvdbBigIntToCurrency(ZVBIGINT v, ZVCURRENCY *out);
+ZV_API ZVDBRET zvdbUnsignedBigIntToCurrency(ZVUBIGINT v, ZVCURRENCY *out);
+ZV_API ZVDBRET zvdbCurrencyToFloat(ZVCURRENCY c, double *out);
+/* Rounded half away from zero; 4038/4039 outside the 64-bit range, 4060 NaN. */
+ZV_API ZVDBRET zvdbFloatToCurrency(double d, ZVCURRENCY *out);
+/* Exactly four decimals: 5 is "0.0005", -1 "-0.0001". */
+ZV_API ZVDBRET zvdbCurrencyToString(ZVCURRENCY c, char *buffer, int32_t size);
+/* As zvdbStringToMoney with four decimals; 4038 out of range. */
+ZV_API ZVDBRET zvdbStringToCurrency(const char *text, ZVCURRENCY *out);
+ZV_API ZVDBRET zvdbCurrencyAdd(ZVCURRENCY a, ZVCURRENCY b, ZVCURRENCY *out);
+ZV_API ZVDBRET zvdbCurrencySub(ZVCURRENCY a, ZVCURRENCY b, ZVCURRENCY *out);
+/* Product truncated toward zero at four decimals. */
+ZV_API ZVDBRET zvdbCurrencyMul(ZVCURRENCY a, ZVCURRENCY b, ZVCURRENCY *out);
+/* Quotient truncated toward zero at four decimals; 4040 by zero, 4038/4039
+ * out of range. */
+ZV_API ZVDBRET zvdbCurrencyDiv(ZVCURRENCY a, ZVCURRENCY b, ZVCURRENCY *out);
+ZV_API int zvdbCurrencyCmp(ZVCURRENCY a, ZVCURRENCY b);
+ZV_API ZVCURRENCY zvdbCurrencyAbs(ZVCURRENCY c);
+/* Cuts (truncates) *pc to n decimals; 4062 for n < 0, no change for n > 3. */
+ZV_API ZVDBRET zvdbCurrencyRound(ZVCURRENCY *pc, int32_t n);
+
+/* ------------------------------------------------------------------------ */
+/* Numbers.                                                                  */
+/* ------------------------------------------------------------------------ */
+
+ZV_API ZVDBRET zvdbNumberZero(tagZVNUMBER *number);
+/* 1 for zero, else 0 (0 for NULL). */
+ZV_API int zvdbIsNumberZero(const tagZVNUMBER *number);
+ZV_API ZVDBRET zvdbNumberCopy(tagZVNUMBER *destination, const tagZVNUMBER *source);
+ZV_API ZVDBRET zvdbNumberNegate(const tagZVNUMBER *source, tagZVNUMBER *destination);
+ZV_API ZVDBRET zvdbNumberAbs(const tagZVNUMBER *source, tagZVNUMBER *destination);
+/* -1, 0 or 1 in numeric order (0 when either is NULL). */
+ZV_API int zvdbNumberCmp(const tagZVNUMBER *a, const tagZVNUMBER *b);
+/* Blanks, a sign, digits with one ".", an optional exponent ("E" or "e",
+ * sign, digits) and nothing after. 4060 for other text or 128 collected
+ * characters, 4038/4039 outside the exponent range. */
+ZV_API ZVDBRET zvdbStringToNumber(const char *text, tagZVNUMBER *number);
+/* Plain text when it fits; otherwise asterisks (size below 9), scientific
+ * form, or the cut plain text (magnitude from 1 to below 10). 4006 for a
+ * size below 1; 4038 for a length outside 1..17 or exponent field 127. */
+ZV_API ZVDBRET zvdbNumberToString(const tagZVNUMBER *number, char *buffer, int32_t size);
+ZV_API ZVDBRET zvdbLongToNumber(int32_t value, tagZVNUMBER *number);
+/* 4008 for a NULL number, 4060 for an infinite or NaN value. */
+ZV_API ZVDBRET zvdbFloatToNumber(double value, tagZVNUMBER *number);
+ZV_API ZVDBRET zvdbMoneyToNumber(ZVMONEY value, tagZVNUMBER *number);
+ZV_API ZVDBRET zvdbBigIntToNumber(ZVBIGINT value, tagZVNUMBER *number);
+ZV_API ZVDBRET zvdbUnsignedBigIntToNumber(ZVUBIGINT value, tagZVNUMBER *number);
+ZV_API ZVDBRET zvdbCurrencyToNumber(ZVCURRENCY value, tagZVNUMBER *number);
+ZV_API ZVDBRET zvdbNumberToMoney(const tagZVNUMBER *number, ZVMONEY *out);
+ZV_API ZVDBRET zvdbNumberToBigInt(const tagZVNUMBER *number, ZVBIGINT *out);
+ZV_API ZVDBRET zvdbNumberToUnsignedBigInt(const tagZVNUMBER *number, ZVUBIGINT *out);
+ZV_API ZVDBRET zvdbNumberToCurrency(const tagZVNUMBER *number, ZVCURRENCY *out);
+/* Integer part; 4038/4039 outside the 32-bit range. */
+ZV_API ZVDBRET zvdbNumberToLong(const tagZVNUMBER *number, int32_t *out);
+ZV_API ZVDBRET zvdbNumberToFloat(const tagZVNUMBER *number, double *out);
+
+/* Arithmetic to 16 base-100 digits, cut toward zero. 4038 when the result's
+ * exponent passes 62, 4039 below -63; the result is then not written. */
+ZV_API ZVDBRET zvdbNumberAdd(const tagZVNUMBER *a, const tagZVNUMBER *b, tagZVNUMBER *result);
+ZV_API ZVDBRET zvdbNumberSub(const tagZVNUMBER *a, const tagZVNUMBER *b, tagZVNUMBER *result);
+ZV_API ZVDBRET zvdbNumberMul(const tagZVNUMBER *a, const tagZVNUMBER *b, tagZVNUMBER *result);
+/* 4040 by zero. */
+ZV_API ZVDBRET zvdbNumberDiv(const tagZVNUMBER *a, const tagZVNUMBER *b, tagZVNUMBER *result);
+/* Rounds in place to the given decimals, half away from zero; 4062 below 0. */
+ZV_API ZVDBRET zvdbNumberRound(tagZVNUMBER *number, int32_t decimals);
+/* Counts of integer and fraction digits; 4060 for a length outside 1..17. */
+ZV_API ZVDBRET zvdbNumberGetDecimal(const tagZVNUMBER *number, int32_t *intdigits,
+                                    int32_t *fracdigits);
+
+/* ------------------------------------------------------------------------ */
+/* Dates. Day 1 is 1 March 1700, proleptic Gregorian calendar.               */
+/* ------------------------------------------------------------------------ */
+
+/* 4032 year outside 1..117588, 4031 month outside 1..12, 4030 bad day. */
+ZV_API ZVDBRET zvdbDateCheck(int year, int month, int day);
+/* 4029 before 1 March 1700, after 117588 or for a day number that does not
+ * unpack; 4031 month outside 1..12. The day of month is not validated. */
+ZV_API ZVDBRET zvdbDatePack(ZVDATE *out, int year, int month, int day);
+/* 4029 for 0 and above 42327756. */
+ZV_API ZVDBRET zvdbDateUnpack(ZVDATE date, int *year, int *month, int *day);
+/* 4029 date 0, 4019 type outside 1..6, 4006 too small. */
+ZV_API ZVDBRET zvdbDateToString(ZVDATE date, ZVDATE_TYPE type, char *buffer, int32_t size);
+/* 4029 no match, 4019 bad type, 4028 bad pattern, 4001 no memory, then the
+ * codes of zvdbDateCheck and zvdbDatePack. */
+ZV_API ZVDBRET zvdbStringToDate(const char *text, ZVDATE_TYPE type, ZVDATE *out);
+/* The parts; 0 when the date does not unpack. */
+ZV_API int zvdbGetDay(ZVDATE date);
+ZV_API int zvdbGetMonth(ZVDATE date);
+ZV_API int zvdbGetYear(ZVDATE date);
+ZV_API int zvdbIsLeapYear(ZVDATE date);
+/* 0 Sunday .. 6 Saturday; -1 when the date does not unpack. */
+ZV_API int zvdbDayOfWeek(ZVDATE date);
+/* The session's default date type; 0 when the handle leads to no session. */
+ZV_API ZVDATE_TYPE zvdbGetDefDateType(ZVHANDLE handle);
+/* 4003 no session, 4028 type outside 1..6. */
+ZV_API ZVDBRET zvdbSetDefDateType(ZVHANDLE handle, ZVDATE_TYPE type);
+ZV_API ZVDBRET zvdbCurrentDate(ZVDATE *out);
+/* Conversions by a caller-given format: not supported, 4054. */
+ZV_API ZVDBRET zvdbStringFormatToDate(const char *text, const char *format, ZVDATE *out);
+ZV_API ZVDBRET zvdbDateToStringFormat(ZVDATE date, const char *format, char *buffer,
+                                      int32_t size);
+
+/* ------------------------------------------------------------------------ */
+/* Times: seconds since midnight, or milliseconds in the ...Msec routines.   */
+/* ------------------------------------------------------------------------ */
+
+/* 4034 hour above 23, 4035 minute above 59, 4036 second above 59 (negative
+ * parts fail too). */
+ZV_API ZVDBRET zvdbTimeCheck(int hour, int minute, int second);
+/* As zvdbTimeCheck, then 4145 for ms above 999. */
+ZV_API ZVDBRET zvdbTimeCheckMsec(int hour, int minute, int second, int ms);
+ZV_API ZVDBRET zvdbTimePack(ZVTIME *out, int hour, int minute, int second);
+ZV_API ZVDBRET zvdbTimePackMsec(ZVTIME *out, int hour, int minute, int second, int ms);
+/* Each non-NULL output is written when the parts pass zvdbTimeCheck. */
+ZV_API ZVDBRET zvdbTimeUnpack(ZVTIME time, int *hour, int *minute, int *second);
+ZV_API ZVDBRET zvdbTimeUnpackMsec(ZVTIME time, int *hour, int *minute, int *second, int *ms);
+/* Parts of a seconds value; -1 when it does not unpack. */
+ZV_API int zvdbGetHour(ZVTIME time);
+ZV_API int zvdbGetMinute(ZVTIME time);
+ZV_API int zvdbGetSecond(ZVTIME time);
+/* 4028 type outside 1..11, 4006 too small, split codes pass through. */
+ZV_API ZVDBRET zvdbTimeToString(ZVTIME time, ZVTIME_TYPE type, char *buffer, int32_t size);
+ZV_API ZVDBRET zvdbTimeMsecToString(ZVTIME time, ZVTIME_TYPE type, char *buffer, int32_t size);
+/* 4028 bad type or pattern, 4033 no match, 4001 no memory, then the check's codes. */
+ZV_API ZVDBRET zvdbStringToTime(const char *text, ZVTIME_TYPE type, ZVTIME *out);
+ZV_API ZVDBRET zvdbStringToTimeMsec(const char *text, ZVTIME_TYPE type, ZVTIME *out);
+/* The session's default time type; 0 when the handle leads to no session. */
+ZV_API ZVTIME_TYPE zvdbGetDefTimeType(ZVHANDLE handle);
+/* 4003 no session, 4019 type outside 1..11. */
+ZV_API ZVDBRET zvdbSetDefTimeType(ZVHANDLE handle, ZVTIME_TYPE type);
+ZV_API ZVDBRET zvdbCurrentTime(ZVTIME *out);
+/* Conversions by a caller-given format: not supported, 4054. */
+ZV_API ZVDBRET zvdbStringFormatToTime(const char *text, const char *format, ZVTIME *out);
+ZV_API ZVDBRET zvdbTimeToStringFormat(ZVTIME time, const char *format, char *buffer,
+                                      int32_t size);
+ZV_API ZVDBRET zvdbTimeMsecToStringFormat(ZVTIME time, const char *format, char *buffer,
+                                          int32_t size);
+ZV_API ZVDBRET zvdbStringFormatToTimeMsec(const char *text, const char *format, ZVTIME *out);
+
+/* ------------------------------------------------------------------------ */
+/* Date-times.                                                               */
+/* ------------------------------------------------------------------------ */
+
+/* 4029 for a year before 1900; the date and time packing codes pass through. */
+ZV_API ZVDBRET zvdbDateTimePack(ZVDATETIME *out, int year, int month, int day, int hour,
+                                int minute, int second);
+ZV_API ZVDBRET zvdbDateTimePackMsec(ZVDATETIME *out, int year, int month, int day, int hour,
+                                    int minute, int second, int ms);
+/* 4041 for 0.0; every output is optional. */
+ZV_API ZVDBRET zvdbDateTimeUnpack(ZVDATETIME value, int *year, int *month, int *day,
+                                  int *hour, int *minute, int *second);
+ZV_API ZVDBRET zvdbDateTimeUnpackMsec(ZVDATETIME value, int *year, int *month, int *day,
+                                      int *hour, int *minute, int *second, int *ms);
+ZV_API ZVDBRET zvdbDateTimeGetDate(ZVDATETIME value, ZVDATE *out);
+ZV_API ZVDBRET zvdbDateTimeGetTime(ZVDATETIME value, ZVTIME *out);
+ZV_API ZVDBRET zvdbDateTimeGetTimeMsec(ZVDATETIME value, ZVTIME *out);
+ZV_API ZVDBRET zvdbDateTimeSetDate(ZVDATETIME *value, ZVDATE date);
+ZV_API ZVDBRET zvdbDateTimeSetTime(ZVDATETIME *value, ZVTIME time);
+ZV_API ZVDBRET zvdbDateTimeSetTimeMsec(ZVDATETIME *value, ZVTIME time);
+/* "date time" by the two types; 4041 for 0.0, 4006 too small. */
+ZV_API ZVDBRET zvdbDateTimeToString(ZVDATETIME value, ZVDATE_TYPE datetype,
+                                    ZVTIME_TYPE timetype, char *buffer, int32_t size);
+/* Date and time, or a date alone (midnight); 4019 bad types, 4028 no match,
+ * 4029 a time without a date. */
+ZV_API ZVDBRET zvdbStringToDateTime(const char *text, ZVDATETIME *out, ZVDATE_TYPE datetype,
+                                    ZVTIME_TYPE timetype);
+/* Local date and time in whole seconds. */
+ZV_API ZVDBRET zvdbCurrentDateTime(ZVDATETIME *out);
+/* UTC date and time with milliseconds. */
+ZV_API ZVDBRET zvdbCurrentDateTimeUTC(ZVDATETIME *out);
+/* Microseconds since 1 January 1970 UTC. */
+ZV_API ZVDBRET zvdbCurrentTimestamp(int64_t *out);
+/* Conversions by a caller-given format: not supported, 4054. */
+ZV_API ZVDBRET zvdbStringFormatToDateTime(const char *text, const char *format,
+                                          ZVDATETIME *out);
+ZV_API ZVDBRET zvdbDateTimeToStringFormat(ZVDATETIME value, const char *format, char *buffer,
+                                          int32_t size);
+/* 1 when the format's text order is chronological order, else 0. */
+ZV_API int _zvdbDateTimeStringFormatSort(const char *format);
+
+/* ------------------------------------------------------------------------ */
+/* Regular-expression matcher.                                               */
+/*   Syntax: alternatives "|" (or newline), pieces atom["*"|"+"|"?"], atoms  */
+/*   "(...)" (groups 1..9), "^", "$", ".", "[set]", "[^set]", "\<", "\>",   */
+/*   "\c" (c literally) and literal characters.                              */
+/*   Errors: 1 NULL argument, 2 pattern too big, 3 no memory, 4 more than    */
+/*   nine groups, 5 unmatched parenthesis, 6 trailing characters, 7 "*"/"+"  */
+/*   of an operand that can be empty, 8 nested repetition, 9 bad range,     */
+/*   10 missing "]", 11 repetition of nothing, 12 trailing backslash,        */
+/*   13 not a compiled program, 14 corrupted program, 17 no match,           */
+/*   18 group does not fit, 20 internal error.                               */
+/* ------------------------------------------------------------------------ */
+
+/* A new zeroed context; NULL when memory is short. */
+ZV_API zvdb_regexp *zvdb_regnew(void);
+/* Compiles the pattern into the context (releasing what it held); the error
+ * number (0 on success). */
+ZV_API int zvdb_regcomp(zvdb_regexp *context, const char *pattern);
+/* Finds the first match in text and copies the whole match (group 0) and the
+ * groups that matched a non-empty text. 0; 17 no match; 3 when a copy ran
+ * out of memory; 1 for a NULL argument. */
+ZV_API int zvdb_regexec(zvdb_regexp *context, const char *text);
+/* Text of group n (0..9) of the last match; NULL when it has none. */
+ZV_API const char *zvdb_regtext(const zvdb_regexp *context, int n);
+/* The last error number; 1 for a NULL context. */
+ZV_API int zvdb_regerror(const zvdb_regexp *context);
+/* Releases the context and everything it holds; NULL is ignored. */
+ZV_API void zvdb_regfree(zvdb_regexp *context);
+
+/* ------------------------------------------------------------------------ */
+/* Sessions, clocks and small utilities.                                     */
+/* ------------------------------------------------------------------------ */
+
+/* The session that owns a handle (the handle itself for a session); NULL for
+ * NULL or a handle of no known kind. */
+ZV_API ZVHANDLE zvdbGetSessionHandle(ZVHANDLE handle);
+/* The local time now, split; every output is optional. 4033 when the split
+ * fails (nothing written). */
+ZV_API ZVDBRET _zvdbSysTime(int *year, int *month, int *day, int *hour, int *minute,
+                            int *second);
+/* The real-time clock; the clock call's result (0 on success), 4007 for NULL. */
+ZV_API ZVDBRET _zvdbUnixTime(tagZVDBUNIXTIME *out);
+/* Seconds since 1970 split in UTC; every output is optional; 4033 on failure. */
+ZV_API ZVDBRET _zvdbUTCTime(int64_t seconds, int *year, int *month, int *day, int *hour,
+                            int *minute, int *second);
+/* Reverses text in place and returns it (NULL stays NULL). */
+ZV_API char *_zvdb_strrev(char *text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZARVO_ZVDB_H */
