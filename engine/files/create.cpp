@@ -22,6 +22,7 @@
 #include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
 #include "engine/core/filerules.h"
+#include "engine/core/fileops.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/crypto/crypto_files.h"
@@ -167,7 +168,9 @@ int make_system_file(FCB *f, const Request &r, bool index) {
         if (g->uerr_cod == 19 || g->sysiocod == 17) return index ? 18 : 19;
         if (int16_t(g->sysiocod) == -766) return 766;
         bool dirs = (r.x && (r.x->flags & 0x1000)) || g->mkdirs;
-        if (attempt == 0 && g->sysiocod == 2 && dirs && zvCreateDirs(f->name, 0) == 0) continue;
+        // The directories are named as the create names the file.
+        int conv = g->nameconv == 3 ? 0 : 0x800;
+        if (attempt == 0 && g->sysiocod == 2 && dirs && zvCreateDirs(f->name, conv) == 0) continue;
         break;
     }
     return index ? 16 : 17;
@@ -584,10 +587,11 @@ int is_directory(const char *path) {
 
 }  // namespace
 
-int zvCreateDirs(const char *name, int) {
+int zvCreateDirs(const char *name, int mode) {
     if (!name || strnlen(name, 256) > 255) return zv::set_uerr(749);
     char path[256];
     snprintf(path, sizeof path, "%s", name);
+    if (!(mode & 0x800) && zv::zvcnvfn(path) > 0) return zv::set_uerr(749);
     char *slash = strrchr(path, '/');
     if (!slash || slash == path) return 0;
     *slash = '\0';
