@@ -48,6 +48,8 @@ int direct_io(int op, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len
     if (!count) count = &local;
     *count = 0;
     FCB *f = fcb;
+    // An additional member of an index lives in its host's file.
+    if (f->kind == kKindIndex && f->hostfcb && f->hostfcb != f && !is_member(f)) f = f->hostfcb;
     if (is_member(f)) {
         f = f->hostfcb;
         if (!f) return set_uerr(61);

@@ -148,6 +148,19 @@ struct INSTGV {
     int32_t mtxcap, mtxcount;     // growable array of 272-byte entries
     void *mtxentries;
 
+    // ---- Data and index files: open, close, creation (engine/files) -----------
+    FCB *ringfront, *ringback;    // open-file ring: front = most recently used
+    int32_t highfil;              // highest file number whose block was taken
+    int32_t nfiles, nphysfiles, nallfiles;  // open files; holding a descriptor; with members
+    uint32_t fileopt[3];          // option words read by open, close and create (files/fcb.h)
+    uint16_t xtdopenmode;         // extended open mode (SetXtdFileOpenMode)
+    uint8_t quietmode;            // resource errors do not stop an open
+    uint8_t quietopen;            // a failed open reports 12
+    uint8_t nowrite;              // open never rewrites a header
+    uint8_t rebuilding;           // a rebuild runs
+    uint8_t mkdirs;               // create makes missing directories
+    uint8_t stdheader;            // default create block asks for a standard header
+
     // ---- Index engine: node cache, search and update state (engine/index) ---
     zv::IdxState idx;
 };

@@ -14,4 +14,8 @@ namespace zv {
 // Returns nonzero when a descriptor was released.
 int vtclosex_one();
 
+// Closes every open file of the current instance (the stop road): 0 or the
+// first close error. Every descriptor is released whatever the errors.
+int close_all_files();
+
 }  // namespace zv

@@ -83,6 +83,10 @@ struct FCB {
     // ---- Platform file layer --------------------------------------------------
     uint16_t opnmode;           // open mode: kOpn* bits below
 
+    // ---- Open, close and creation (engine/files) -----------------------------
+    uint32_t hposh, hposl;      // where this file's header lies (members: in the host)
+    void *cidxtab;              // conditional-index table of a data file
+
     // ---- Index engine (engine/index) ------------------------------------------
     uint32_t curnodh, curnodl;  // current node of the index (0: none)
     int32_t curelm;             // current element (0: none)
@@ -106,3 +110,55 @@ constexpr uint32_t kFlmode2DeferSync = 0x2000;   // flmode2: synced only by a fo
 
 // True for a memory file (extended flags bit 31).
 inline bool fcb_is_memory(const FCB *f) { return (f->hdr.ext.flmode2 & kFlmode2Memory) != 0; }
+
+// ---- Open, close and creation (engine/files) ---------------------------------
+// Open-mode bits (OPNFIL's mode, kept in the header's file mode +48).
+// (0x0002 permanent, 0x0008 read only and 0x0800 no name conversion are the
+// platform layer's kOpn* bits above.)
+constexpr uint16_t kOpenShared = 0x0001;
+constexpr uint16_t kOpenVarlen = 0x0004;         // must be a variable-length file
+constexpr uint16_t kOpenMirrorless = 0x2000;     // accept a mirrored file
+constexpr uint16_t kOpenDamaged = 0x4000;        // accept the update flag and counter mismatch
+// Bits of the instance's option words INSTGV::fileopt[0..2].
+constexpr uint32_t kOpt1OpenMark = 0x200;         // cleared by every OPNFIL
+constexpr uint32_t kOpt1KeepWord10 = 0x8000;      // create keeps XCREblk word 10 bit 0x800
+constexpr uint32_t kOpt1KeyTypeBits = 0xC000;     // index keeps key type bits 0x60
+constexpr uint32_t kOpt1CloseCheck = 0x10000;
+constexpr uint32_t kOpt1LargeNodes = 0x200000;    // nodes beyond the engine's node size
+constexpr uint32_t kOpt2Mark = 0x10000000;        // bit 28: mark files (create flag 0x40000000)
+constexpr uint32_t kOpt3Mark = 0x1;
+constexpr uint32_t kOpt3CloseCheck = 0x4000;
+constexpr uint32_t kOpt3NoCheck = 0x10000;
+
+// The block of a file number, taken from the free list when the slot is
+// empty; null with 22 (bad number) or 603 (no memory). A new block is in
+// state 'n'.
+FCB *zvgetfcb(int filno);
+// The block of an open file ('y', 'v' or 'w') after clearing the user error;
+// null with 22 (47 when no table), 26 free, 46 reserved member, 643
+// unusable.
+FCB *tstfnm(int filno);
+FCB *tstifnm(int filno);
+// File number of an open host file of exactly that name, or -1.
+int chkopnx(const char *name);
+// May the file be changed now? 0, 54 read only, 99 marked for rebuild.
+int chkredf(int filno, FCB *fcb);
+int chkredsrv(FCB *fcb);
+// Open-file ring: how 1 moves the file's host to the front (inserting it),
+// anything else takes it out. Only blocks with a platform descriptor that
+// are not permanent ever enter it.
+void inrfil(FCB *fcb, int how);
+// Releases the descriptor of a block: 0, or 24 when the close fails and
+// quiet is not 1. The descriptor is -1 afterwards in every case.
+int zvlclose(FCB *fcb, int mode, int quiet);
+
+namespace zv {
+
+// Clears a block for a new file, keeping its file number; its state is 'n'.
+void fcb_reset(FCB *fcb);
+// True when the number lies in the file table of the current instance.
+bool filno_in_table(int filno);
+// Grows the file table so that number `last` fits: 0 or 22.
+int grow_table_for(int last);
+
+}  // namespace zv

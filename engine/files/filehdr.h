@@ -253,3 +253,37 @@ constexpr uint16_t kHdr8ByteOffsets = 0x40;       // header flags: 8-byte offset
 constexpr uint16_t kHdrHasExt = 0x4A;             // any of these: extended part present
 constexpr uint32_t kHdr2Ext384 = 0x100;           // header flags 2: 384-byte extended part
 constexpr uint32_t kFlmode2Memory = 0x80000000u;  // flmode2: memory file
+
+// ---- Header fields used by creation, open and close --------------------------
+// Configuration versions (+40).
+constexpr uint16_t kVersionStd = 0x81;            // standard header
+constexpr uint16_t kVersionExt = 0x91;            // extended header
+constexpr uint16_t kVersionHuge = 0xA1;           // extended, flmode2 bit 29
+// Update flag (+56).
+constexpr uint8_t kUpdChanged = 0xFF;             // changed since open
+constexpr uint8_t kUpdRebuild = 0x52;             // 'R': marked for rebuild
+constexpr uint8_t kUpdRefused = 0x63;             // 'c': refused at open
+// Superfile type (+92).
+constexpr uint16_t kSfPlain = 0, kSfHost = 1, kSfMember = 2, kSfDirectory = 6;
+// Header flags (+98).
+constexpr uint16_t kHdrMirror = 0x01;             // mirrored file
+constexpr uint16_t kHdrLeafReserve = 0x600;       // leaf-space reservation kinds
+// Header flags 2 (+100).
+constexpr uint32_t kHdr2Data = 0xEF;              // data file at creation
+constexpr uint32_t kHdr2Index = 0xE8;             // index file at creation
+constexpr uint32_t kHdr2Ext384Bits = 0x900;       // added with a 384-byte extended part
+constexpr uint32_t kHdr2Partition = 0x20000;      // partition attribute
+// Every bit of header flags 2 this engine knows; an open refuses others.
+constexpr uint32_t kHdr2Supported = 0x0002F9FF;
+// flmode2 (+176).
+constexpr uint32_t kFlmode2Variant = 0x20000000;  // configuration-version variant
+constexpr uint32_t kFlmode2NoVariant = 0x40000000;
+constexpr uint32_t kFlmode2Ext32 = 0x20000;       // 32-bit extend size at +168
+constexpr uint32_t kFlmode2FirstExt = 0x40000;    // first extent size at +172
+constexpr uint32_t kFlmode2MaxSize = 0x80000;     // maximum file size at +188/+192
+constexpr uint32_t kFlmode2Word7 = 0x100000;      // option word at +244
+constexpr uint32_t kFlmode2PartHost = 0x400000;   // partitioned host
+constexpr uint32_t kFlmode2StdHeader = 0x10000;   // standard header required
+constexpr uint32_t kFlmode2Features = 0x315E004A; // any of these: extended header
+// flmode3 (+228).
+constexpr uint32_t kFlmode3Replaceable = 0x100001; // index marked for replacement

@@ -1,11 +1,15 @@
-// File growth: new space at the logical end of a file.
+// File growth: new space at the logical end of an open file.
 #pragma once
 
 #include <cstdint>
 
 struct FCB;
 
-// Hands out `bytes` bytes at the file's logical end: returns the low word of
-// the new space's position (high word through zvSETHGHi), or 0 with the user
-// error set. alignment and mode as the growth service defines them.
-uint32_t extfil(FCB *fcb, uint32_t bytes, uint32_t alignment, int mode);
+extern "C" {
+// Hands out `needed` bytes at the file's logical end (after an alignment gap
+// when `align` asks for one) and extends the physical file in steps. Returns
+// the low word of the new space's position, its high word through zvGETHGH;
+// 0 with the user error set on failure. Mode 1 on a superfile member grows
+// the host.
+uint32_t extfil(FCB *fcb, uint32_t needed, uint32_t align, int mode);
+}

@@ -1,7 +1,8 @@
 // Virtual close of open files.
 //
-// Until the open-file ring exists no file holds a descriptor that could be
-// released, so a request to free one releases nothing.
+// The open-file ring is kept by open and close (inrfil); until the walk that
+// releases its oldest descriptor is built, a request to free one releases
+// nothing.
 #include "engine/core/upcalls.h"
 
 namespace zv {

@@ -32,7 +32,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/fcb.h"
-#include "engine/files/filelayer_standin.h"
+#include "engine/files/header.h"
 #include "engine/index/keydelete.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"

@@ -22,7 +22,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/fcb.h"
-#include "engine/files/filelayer_standin.h"
+#include "engine/files/header.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
 #include "engine/index/partition_upcalls.h"

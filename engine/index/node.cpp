@@ -37,7 +37,7 @@
 #include "engine/index/index_services.h"
 #include "engine/index/nodecache.h"
 #include "engine/index/partition_upcalls.h"
-#include "engine/files/filelayer_standin.h"
+#include "engine/files/header.h"
 
 static_assert(zv::kNodeExtra == kNodeWrap + kNodeSlack, "node images hold the wrapper and one element more");
 

@@ -40,6 +40,13 @@ inline bool idx_dup(const FCB *f) {
 }
 // The host that keeps the deleted-node stack, the logical end and the file.
 inline FCB *idx_host(FCB *f) { return f->hostfcb ? f->hostfcb : f; }
+// Nodes kept inside another file's space records: a superfile member (or an
+// index member of one) wraps each node in the host's area header.
+inline bool idx_wrapped(const FCB *f) {
+    return f->hdr.base.sfiltyp == 2 || (f->hostfcb && f->hostfcb->hdr.base.sfiltyp == 2);
+}
+// Length of that area header: 18 bytes, 22 with 8-byte positions.
+inline int32_t idx_wraplen(const FCB *f) { return idx_wrapped(f) ? (idx_hug(f) ? 22 : 18) : 0; }
 // Level count of the header when the header keeps one (extended header, not
 // negative).
 inline bool levels_kept(const FCB *f) {

@@ -22,8 +22,8 @@
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/fcb.h"
-#include "engine/files/filelayer_standin.h"
 #include "engine/files/growth.h"
+#include "engine/files/header.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
 
@@ -107,10 +107,10 @@ NODEBUF *newnod81(FCB *f, uint32_t *posh, uint32_t *posl) {
     // Extend the file (a member's host) by one node and its wrapper.
     NODEBUF *b = lrubuf81(0, 0, 0, f);
     if (!b) return nullptr;
-    uint16_t st = host->hdr.base.sfiltyp;
-    int wrap = st == 2 ? (hug ? 22 : 18) : (f->kind == kKindVariable ? 10 : 0);
+    const bool wrapped = idx_wrapped(f);
+    int wrap = wrapped ? idx_wraplen(f) : (f->kind == kKindVariable ? 10 : 0);
     zvSETHGHi(0);
-    uint32_t lo = extfil(f, f->nodesize + uint32_t(wrap), f->nodesize, 1);
+    uint32_t lo = extfil(host, f->nodesize + uint32_t(wrap), f->nodesize, 1);
     uint32_t hi = uint32_t(zvGETHGHi());
     if (lo == 0 && hi == 0) {
         if (g->uerr_cod == 0) set_uerr(39);
@@ -119,7 +119,7 @@ NODEBUF *newnod81(FCB *f, uint32_t *posh, uint32_t *posl) {
     uint64_t pos = join64(hi, lo) + uint64_t(wrap);
     split64(pos, posh, posl);
     zvintnod81(b, f, *posh, *posl);
-    if (st == 2) {
+    if (wrapped) {
         put_wrapper(node_of(b) - wrap, 0xFAFA, f->nodesize + uint32_t(wrap), host->hdr.base.supmbr, wrap);
     } else if (wrap) {
         unsigned char w[10];

@@ -27,7 +27,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/fcb.h"
-#include "engine/files/filelayer_standin.h"
+#include "engine/files/header.h"
 #include "engine/index/index_services.h"
 #include "engine/index/node.h"
 #include "engine/index/nodeupdate.h"
@@ -59,14 +59,6 @@ void link_back(ListLink *h, ListLink *n) {
 
 inline ListLink *bucket_of(INSTGV *g, int32_t filno, uint32_t posl) {
     return &g->idxhash[((posl >> g->sectshift) + uint32_t(filno)) % g->idxhashsize];
-}
-
-// Bytes of the space-record header read and written with each node: the
-// header of a superfile member's area.
-uint8_t wrap_length(const FCB *f) {
-    const FCB *host = f->hostfcb ? f->hostfcb : f;
-    if (host->hdr.base.sfiltyp == 2) return idx_hug(f) ? 22 : 18;
-    return 0;
 }
 
 // Node bytes moved by one read or write, and where they start.
@@ -137,7 +129,7 @@ int check_position(FCB *f, uint32_t posh, uint32_t posl) {
     INSTGV *g = zvWNGV;
     FCB *host = idx_host(f);
     uint16_t st = host->hdr.base.sfiltyp;
-    if (st == 1 || st == 2) return 0;  // nodes of superfile members lie anywhere in the host
+    if (st == 1 || idx_wrapped(f)) return 0;  // nodes of superfile members lie anywhere in the host
     uint64_t pos = join64(posh, posl);
     if (pos < begbytnod(f)) {
         char msg[120];
@@ -219,7 +211,7 @@ void bind_node(NODEBUF *b, FCB *f, uint32_t posh, uint32_t posl) {
     b->kc = idx_dup(f) ? b->keylen - b->psize : b->keylen;
     b->unit = f->cmpunit > 0 ? f->cmpunit : 1;
     b->padbyte = f->hdr.base.keypad;
-    b->wraplen = wrap_length(f);
+    b->wraplen = uint8_t(idx_wraplen(f));
     b->elems = node_of(b) + b->hsize;
     b->expnum = 0;
     b->expoff = b->explen = 0;

@@ -103,9 +103,10 @@ ZV_API uint16_t INTISAM(int32_t bufs, int32_t fils, int32_t sect);
 ZV_API uint16_t CLISAM(void);
 /* Frees every batch of the current user; 0. */
 ZV_API int FREBAT(void);
-/* Stops the engine user: releases its locks, buffers, tables and pools; an
- * instance registered as "zvREG_DEF_ID" is then unregistered. 0, or 410 when
- * no engine is started. */
+/* Stops the engine user: closes every open file (each descriptor is
+ * released, whatever fails), releases its locks, buffers, tables and pools;
+ * an instance registered as "zvREG_DEF_ID" is then unregistered. 0, the
+ * first close error, or 410 when no engine is started. */
 ZV_API uint16_t STPUSR(void);
 
 /* Operation-mode word of the current instance. bits must lie within
@@ -514,11 +515,112 @@ ZV_API int zvfillff81(FCB *fcb, uint32_t hi, uint32_t lo, uint32_t len);
 ZV_API int setidxcorrupt(FCB *fcb, const char *message, int msgcode, int code);
 
 /* ------------------------------------------------------------------------ */
-/* High word beside a 32-bit call.                                           */
+/* Data and index files: creation, open, close and the file header.          */
 /* ------------------------------------------------------------------------ */
 
-/* zvSETHGH stores the high word of the next 64-bit position a call takes
- * (returns 0); zvGETHGH returns the high word a call left and clears it. */
+/* Extended create block: sixteen 32-bit words, one block per physical file
+ * of a create. Creation calls take a pointer to the caller's block, NULL (no
+ * extended options) or ZV_XCRE_DEFAULT (the engine's defaults: an extended
+ * header unless the engine asks for standard headers). The caller's block is
+ * read, never written. */
+typedef struct XCREblk {
+    uint32_t mode;       /* 0: 0x02 extended header, 0x08 segmented, 0x40 8-byte
+                            offsets, 0x10000 standard header, 0x20000000 and
+                            0x40000000 version variant wanted / not wanted,
+                            0x80000000 memory file */
+    uint32_t segsize;    /* 1: segment size in megabytes */
+    uint32_t maxsizehi;  /* 2: maximum file size (memory file: its size), high */
+    uint32_t maxsizelo;  /* 3: low word */
+    uint32_t firstext;   /* 4: first extent size in bytes (at least 65536) */
+    uint32_t extsize;    /* 5: 32-bit extend size in bytes (at least 65536) */
+    uint32_t nsegs;      /* 6: number of segments (0: 1) */
+    uint32_t option7;    /* 7: option word kept in the header */
+    uint32_t cipher;     /* 8: encryption class */
+    uint32_t option9;    /* 9: option word kept in the header */
+    uint32_t flags;      /* 10: 0x02 replace an index marked for replacement,
+                            0x04 memory file, 0x1000 create missing
+                            directories, further variable-length options */
+    uint32_t reserved[3];/* 11-13 */
+    uint32_t option14;   /* 14: option word kept in the header */
+    uint32_t width15;    /* 15: partition or auto-number width */
+} XCREblk;
+#ifdef __cplusplus
+static_assert(sizeof(XCREblk) == 64, "XCREblk is 64 bytes");
+#else
+_Static_assert(sizeof(XCREblk) == 64, "XCREblk is 64 bytes");
+#endif
+#define ZV_XCRE_DEFAULT ((XCREblk *)1)
+
+/* Creates a data file on file number filno and leaves it open exclusively.
+ * reclen: record length (minimum length with mode 0x0004, variable length);
+ * xtdsize: growth step in bytes (the header keeps at most 65535); filmod:
+ * 0x0004 variable length, 0x0800 no resources, 0x0040 write through,
+ * 0x0200 superfile host. The permission mask, group and password are
+ * accepted and not used. Returns 0 or an error code, among them 130 no
+ * name, 22 bad number, 46 number in use, 19 file exists (left untouched),
+ * 17 cannot create, 21 record too short, 20 node too small, 669 conflicting
+ * create block, 749 or 667 memory-file options, 454 not supported. */
+ZV_API int CREDATX8(int filno, const char *name, uint16_t reclen, uint32_t xtdsize, uint16_t filmod,
+                    int32_t permmask, const char *group, const char *password, XCREblk *xcre);
+ZV_API int CREDATX(int filno, const char *name, uint16_t reclen, uint32_t xtdsize, uint16_t filmod,
+                   int32_t permmask, const char *group, const char *password);
+ZV_API int CREDAT(int filno, const char *name, uint16_t reclen, uint32_t xtdsize, uint16_t filmod);
+/* Creates an index file with nmembers additional members on the numbers
+ * filno .. filno + nmembers (all must be free: 46) and leaves it open; the
+ * members are defined with CREMEM. dupflag: 0 unique, 1 duplicates, 3-5
+ * special modes (extended header only). Errors as CREDATX8, and 18 file
+ * exists, 16 cannot create, 23 too many members, 45 key longer than 1024,
+ * 20 fewer than three keys per node, 52 key type, 115 duplicate flag, 582
+ * duplicate key shorter than its position. */
+ZV_API int CREIDXX8(int filno, const char *name, int32_t keylen, int keytype, int dupflag,
+                    int nmembers, uint32_t xtdsize, uint16_t filmod, int32_t permmask,
+                    const char *group, const char *password, XCREblk *xcre);
+ZV_API int CREIDXX(int filno, const char *name, int32_t keylen, int keytype, int dupflag,
+                   int nmembers, uint32_t xtdsize, uint16_t filmod, int32_t permmask,
+                   const char *group, const char *password);
+ZV_API int CREIDX(int filno, const char *name, int32_t keylen, int keytype, int dupflag,
+                  int nmembers, uint32_t xtdsize, uint16_t filmod);
+/* Defines additional member `member` (1 .. members of the host) of an open
+ * index on its reserved number memfilno; CREMEM uses hostno + member.
+ * 48 host not an index, 23 bad member, 62 host shared or read only, 115
+ * duplicate flag, 46 number not reserved for that member. */
+ZV_API int CREMEMX(int hostno, int32_t keylen, int keytype, int dupflag, int member, int memfilno);
+ZV_API int CREMEM(int hostno, int32_t keylen, int keytype, int dupflag, int member);
+/* Fills *xcre from an open file's header: 0, 23 index member, 540 NULL. */
+ZV_API int GETXCREBLK(int filno, XCREblk *xcre);
+
+/* Opens a file on file number filno. mode: 0x0001 shared, 0x0002 keep the
+ * descriptor, 0x0004 must be variable length, 0x0008 read only, 0x4000
+ * accept a file that was not closed cleanly. 0 or an error code: 130 no
+ * name, 22 bad number, 46 number (or a member's number) in use, 12 no such
+ * file, 13 damaged header, 14 not closed cleanly, 15 refused, 45 key too
+ * long, 48 mode does not fit the file, 672 unknown version, 673 extended
+ * mark missing, 689 update counters differ, 744 unsupported features.
+ * A failed open leaves the number free. OPNFILX ignores its last argument. */
+ZV_API int OPNFIL(int filno, const char *name, uint16_t mode);
+ZV_API int OPNFILX(int filno, const char *name, uint16_t mode, const void *unused);
+/* Closes a file with its members. 0 or the first error (22 bad number, 26
+ * not open, 23 index member); the number is free afterwards in every case,
+ * and a file whose data could not be written keeps its "not closed
+ * cleanly" mark. */
+ZV_API int CLSFIL(int filno, int mode);
+/* STPUSR (above) with bit 0x04 of mode added to the option word first. */
+ZV_API int STPUSRA(int mode);
+/* Stores the extended open mode: 0, or 454 for a mode with bits 0x07. */
+ZV_API int SetXtdFileOpenMode(int mode);
+/* Fixed answers: TRANSACTION 0; zvinitcmprec 940; zvSetCurrentSuperfileHost 454. */
+ZV_API int TRANSACTION(void);
+ZV_API int zvinitcmprec(void);
+ZV_API int zvSetCurrentSuperfileHost(int filno);
+/* Copies the name of open file filno into buffer: 0, 540 no buffer, 153
+ * name longer than len - 1. */
+ZV_API int GETNAM(int filno, char *buffer, int32_t len);
+/* Whether the platform seeks beyond 4 GB for the file: 0, -647 or -648. */
+ZV_API int TESTHUGE(int filno);
+/* Serial number of a data file (low word; the high word through zvGETHGH). */
+ZV_API uint32_t SERIALNUM(int filno);
+/* High word beside a 32-bit call: zvSETHGH stores it (0); zvGETHGH returns
+ * it and clears it. */
 ZV_API int32_t zvSETHGH(int32_t hw);
 ZV_API int32_t zvGETHGH(void);
 

@@ -20,6 +20,8 @@ int main(void) {
     uint32_t hi = 0, lo = 0xFFFFFFFFu;
     void *p;
     char prefix[8];
+    char name[32];
+    XCREblk xcre;
     CHECK(WCHZARVO() == NULL);
     CHECK(REGZARVO("capi") == 0);
     CHECK(REGZARVO("second") == 0);
@@ -46,7 +48,18 @@ int main(void) {
     CHECK(zvSETCFG(11, " loadkey_leaf_pct_full 90") == 0);
     CHECK(SETOPS(0x01, 2) == 0x01);
     CHECK(zvMBprefix(prefix, 3) == 0 && memcmp(prefix, "&&UTF16&", 8) == 0);
+    /* Files: create with a caller's block, reopen, close; the stop closes
+     * what is still open. */
+    memset(&xcre, 0, sizeof xcre);
+    xcre.mode = 0x02;
+    CHECK(CREDATX8(1, "capi.dat", 100, 0, 0x800, 0, NULL, NULL, &xcre) == 0);
+    CHECK(CLSFIL(1, 0) == 0);
+    CHECK(OPNFIL(1, "capi.dat", 0) == 0);
+    CHECK(GETNAM(1, name, sizeof name) == 0 && strcmp(name, "capi.dat") == 0);
+    CHECK(CREIDX(2, "capi.idx", 10, 0, 0, 1, 0, 0) == 0 && CREMEM(2, 10, 0, 0, 1) == 0);
+    CHECK(CLSFIL(5, 0) == 26);
     CHECK(CLISAM() == 0);
+    CHECK(dltfil("capi.dat") == 0 && dltfil("capi.idx") == 0);
     CHECK(WCHZARVO() == NULL);
     {
         ZVDATE day = 0;

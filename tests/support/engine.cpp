@@ -22,9 +22,7 @@ int start_engine(int bufs, int fils, int sect, int dbufs) {
 
 void stop_engine() {
     INSTGV *g = zvWNGV;
-    if (!g || !g->fcbtab) return;
-    for (int i = 1; i <= g->filecount; i++)
-        if (g->fcbtab[i]) unbind_file(i);
+    if (!g || !g->started) return;
     CLISAM();
 }
 

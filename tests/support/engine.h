@@ -11,7 +11,7 @@ namespace zvtest {
 
 // Starts the engine of the current (or a new default) instance.
 int start_engine(int bufs, int fils, int sect, int dbufs);
-// Stops it (closing every bound file first).
+// Stops it: every open or bound file is closed first.
 void stop_engine();
 
 // Creates `path` with `size` bytes (byte i is i % 251) unless it exists,

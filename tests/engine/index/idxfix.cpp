@@ -6,7 +6,6 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/files/fcb.h"
-#include "engine/files/filelayer_standin.h"
 #include "engine/index/btcheck.h"
 #include "engine/index/index_services.h"
 #include "engine/index/node.h"
@@ -15,104 +14,30 @@
 
 namespace idxtest {
 
-namespace {
-
-// Node geometry of a new index: capacities of non-leaf and leaf nodes and
-// the element-count limit, as the file layer sets them at creation.
-void set_geometry(FCB *f, const IndexSpec &s) {
-    FILEHDR &b = f->hdr.base;
-    int32_t p = s.wide ? 8 : 4;
-    int32_t eff = s.keylen + ((s.keytype & 4) ? 1 : 0) + ((s.keytype & 8) ? 1 : 0);
-    int32_t node = s.sect * 128;
-    int32_t maxkbn = node - (s.wide ? 28 : 18);
-    int32_t ent = eff + p;
-    int32_t unit = s.dup == 1 ? eff : ent;
-    int32_t entries = maxkbn / unit;
-    b.maxkbn = uint16_t(maxkbn);
-    b.maxkbl = uint16_t(s.dup == 1 ? (entries - 1) * eff : entries * ent - eff);
-    b.node4 = uint16_t(node / 4);
-    if (s.ext && s.keylen > 255 && (s.keytype & 12)) f->hdr.ext.cmpcnt = uint32_t((s.keylen - 1 + 254) / 255);
-}
-
-}  // namespace
-
 FCB *fcb_of(int filno) { return zvWNGV->fcbtab[filno]; }
 
 int create_index(int filno, const std::string &name, const IndexSpec &s) {
     unlink(name.c_str());
-    FCB *f = zvtest::bind_file(filno, name, kKindIndex);
-    memset(&f->hdr, 0, sizeof f->hdr);
-    FILEHDR &b = f->hdr.base;
-    FILEHDRX &x = f->hdr.ext;
-    bool ext = s.ext || s.wide;
-    b.clstyp = kKindIndex;
-    b.keylen = uint16_t(s.keylen);
-    b.ktype = uint8_t(s.keytype);
-    b.autodup = uint8_t(s.dup);
-    b.keypad = 0x20;
-    b.nodsiz = uint16_t(s.sect * 128);
-    b.flmode = s.mode;
-    b.hdrflags = uint16_t((ext ? 0x02 : 0) | (s.wide ? 0x40 : 0));
-    b.hdrflags2 = ext ? 0x9E8 : 0xE8;
-    b.verson = ext ? 0xA1 : 0x81;
-    x.flmode2 = b.hdrflags | (ext ? 0x20000000u : 0);
-    x.xmark = ext ? 0x36353536u : 0;
-    x.idxlayout = 4;
-    x.levels = ext ? 0 : -1;
-    f->nodesize = uint32_t(s.sect * 128);
-    f->kind = kKindIndex;
-    set_geometry(f, s);
-    uint64_t first = begbytnod(f);
-    b.numrec = b.phyend = uint32_t(first - 1);
-    if (int rc = zvgetkbf(f, s.keylen)) return rc;
-    return wrthdr(f);
+    XCREblk x{};
+    x.mode = s.ext || s.wide ? 0x02u : 0x10000u;
+    if (s.wide) x.mode |= 0x40;
+    if (s.sect * 128 != int(zvWNGV->nodesize)) return 11;
+    return CREIDXX8(filno, name.c_str(), s.keylen, s.keytype, s.dup, 0, 4096, s.mode, 0, nullptr, nullptr, &x);
 }
 
 int open_index(int filno, const std::string &name, uint16_t openmode) {
-    std::string bytes = zvtest::read_file(name);
-    if (bytes.size() < 128) return 12;
-    FCB *f = zvtest::bind_file(filno, name, kKindIndex);
-    memset(&f->hdr, 0, sizeof f->hdr);
-    memcpy(&f->hdr.base, bytes.data(), 128);
-    if (f->hdr.base.hdrflags & kHdrHasExt) {
-        size_t n = (f->hdr.base.hdrflags2 & kHdr2Ext384) ? 384 : 128;
-        memcpy(&f->hdr.ext, bytes.data() + 128, n);
-    }
-    f->kind = kKindIndex;
-    f->nodesize = f->hdr.base.nodsiz;
-    if (f->hdr.base.updflg) {
-        if (!(openmode & 0x4000)) {
-            zvtest::unbind_file(filno);
-            return zv::set_uerr(14);
-        }
-        f->hdr.base.updflg = 'R';
-    }
-    f->hdr.base.flmode = uint16_t(f->hdr.base.flmode | (openmode & 0x7FCF));
-    if (int rc = zvgetkbf(f, f->hdr.base.keylen)) {
-        zvtest::unbind_file(filno);
-        return rc;
-    }
-    return 0;
+    return OPNFIL(filno, name.c_str(), openmode);
 }
 
-int close_index(int filno) {
-    FCB *f = fcb_of(filno);
-    int rc = zv::write_file_nodes(f, 0);
-    if (rc == 0 && f->hdr.base.updflg == 0xFF) {
-        f->hdr.base.updflg = 0;
-        rc = wrthdr(f);
-    }
-    zvidxfrsh(filno);
-    zv::free_key_buffers(f);
-    zvtest::unbind_file(filno);
-    return rc;
-}
+int close_index(int filno) { return CLSFIL(filno, 0); }
 
 void drop_index(int filno) {
     FCB *f = fcb_of(filno);
     zvidxfrsh(filno);
     zv::free_key_buffers(f);
-    zvtest::unbind_file(filno);
+    inrfil(f, 0);
+    zvlclose(f, 0, 1);
+    zv::fcb_reset(f);
 }
 
 std::string int_key(uint64_t v, int32_t keylen, char fill) {
@@ -169,7 +94,6 @@ void IndexTest::TearDown() {
 
 void IndexTest::restart(int bufs, int sect) {
     zvtest::stop_engine();
-    zvtest::clear_instance_ring();
     ASSERT_EQ(zvtest::start_engine(bufs, 20, sect, 8), 0);
 }
 

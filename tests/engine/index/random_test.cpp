@@ -108,7 +108,9 @@ protected:
         ASSERT_EQ(del(1, e.key, e.pos), 0) << "delete of " << e.key;
         ref_.erase(e);
         if (!spec_.dup) by_value_.erase(e.key.substr(0, size_t(kValueLen)));
-        if (rng_() % 8 == 0) ASSERT_EQ(del(1, e.key, e.pos), 4) << "second delete";
+        if (rng_() % 8 == 0) {
+            ASSERT_EQ(del(1, e.key, e.pos), 4) << "second delete";
+        }
     }
 
     void verify(const char *when) {

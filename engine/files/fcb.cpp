@@ -1,0 +1,213 @@
+// File control blocks: the file-number table of the instance, the checks
+// that turn a file number into a usable block, the open-file ring, and the
+// small per-file services on top of them (names, update permission, the
+// large-offset test).
+//
+// Invariants:
+//  1. A block is allocated once per file number and kept for the life of
+//     the engine; a block taken for a new file is cleared but for its file
+//     number (fcb_reset), so nothing of an earlier file survives in it.
+//  2. The ring holds host blocks only, each at most once, and only while
+//     they hold a platform descriptor and were not opened permanent (0x02).
+//     Memory files and members never enter it.
+#include "engine/files/fcb.h"
+
+#include <cstring>
+
+#include "engine/core/centralio.h"
+#include "engine/core/fileio.h"
+#include "engine/core/filenum.h"
+#include "engine/core/instance.h"
+#include "engine/core/pools.h"
+#include "engine/core/statuslog.h"
+
+namespace zv {
+
+void fcb_reset(FCB *f) {
+    uint16_t n = f->filno;
+    memset(static_cast<void *>(f), 0, sizeof *f);
+    f->filno = n;
+    f->state = 'n';
+    f->fd = -1;
+    f->hostfcb = f;
+}
+
+bool filno_in_table(int filno) {
+    const INSTGV *g = zvWNGV;
+    return g && g->fcbtab && filno >= 0 && filno <= int(g->filecount);
+}
+
+int grow_table_for(int last) {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->fcbtab || last < 0) return 22;
+    if (last <= int(g->filecount)) return 0;
+    if (!redofils(last) || last > int(g->filecount)) return 22;
+    return 0;
+}
+
+namespace {
+
+bool in_ring(const INSTGV *g, const FCB *h) { return h->ringprev || h->ringnext || g->ringfront == h; }
+
+void ring_unlink(INSTGV *g, FCB *h) {
+    if (!in_ring(g, h)) return;
+    if (h->ringprev) h->ringprev->ringnext = h->ringnext;
+    else g->ringfront = h->ringnext;
+    if (h->ringnext) h->ringnext->ringprev = h->ringprev;
+    else g->ringback = h->ringprev;
+    h->ringprev = h->ringnext = nullptr;
+}
+
+void ring_push_front(INSTGV *g, FCB *h) {
+    h->ringprev = nullptr;
+    h->ringnext = g->ringfront;
+    if (g->ringfront) g->ringfront->ringprev = h;
+    else g->ringback = h;
+    g->ringfront = h;
+}
+
+}  // namespace
+
+}  // namespace zv
+
+using namespace zv;
+
+FCB *zvgetfcb(int filno) {
+    INSTGV *g = zvWNGV;
+    if (!filno_in_table(filno)) {
+        set_uerr(22);
+        return nullptr;
+    }
+    FCB *&slot = g->fcbtab[filno];
+    if (!slot) {
+        FCB *f = static_cast<FCB *>(zvgetlst(kListFcb));
+        if (!f) {
+            set_uerr(603);
+            return nullptr;
+        }
+        f->filno = uint16_t(filno);
+        fcb_reset(f);
+        slot = f;
+    }
+    if (filno > g->highfil) g->highfil = filno;
+    return slot;
+}
+
+FCB *tstfnm(int filno) {
+    INSTGV *g = zvWNGV;
+    if (!g) return nullptr;
+    set_uerr(0);
+    if (!g->fcbtab) {
+        set_uerr(47);
+        return nullptr;
+    }
+    if (!filno_in_table(filno)) {
+        set_uerr(22);
+        return nullptr;
+    }
+    FCB *f = g->fcbtab[filno];
+    if (!f) {
+        set_uerr(26);
+        return nullptr;
+    }
+    switch (f->state) {
+    case 'y':
+    case 'v':
+    case 'w':
+        return f;
+    case 'n':
+    case 's':  // an engine system file is no open file of the caller
+        set_uerr(26);
+        return nullptr;
+    case 'm':
+        set_uerr(46);
+        return nullptr;
+    case 'd':
+        set_uerr(643);
+        return nullptr;
+    default:
+        terr(222);
+    }
+}
+
+FCB *tstifnm(int filno) { return tstfnm(filno); }
+
+int chkopnx(const char *name) {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->fcbtab || !name) return -1;
+    for (int i = 0; i <= int(g->filecount); i++) {
+        const FCB *f = g->fcbtab[i];
+        if (!f || (f->state != 'y' && f->state != 'v')) continue;
+        if (f->hostfcb != f || f->hdr.base.kmem != 0) continue;
+        if (strcmp(f->name, name) == 0) return i;
+    }
+    return -1;
+}
+
+int chkredf(int filno, FCB *f) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (!f && !(f = tstfnm(filno))) return g->uerr_cod;
+    if ((f->hdr.base.flmode & kOpnReadOnly) || (f->opflags & kOpNoUpdate)) return set_uerr(54);
+    if ((f->hdr.base.flmode & 0x10) && !g->rebuilding) return set_uerr(99);
+    return set_uerr(0);
+}
+
+int chkredsrv(FCB *) { return 0; }
+
+void inrfil(FCB *f, int how) {
+    INSTGV *g = zvWNGV;
+    if (!g || !f) return;
+    FCB *h = f->hostfcb ? f->hostfcb : f;
+    ring_unlink(g, h);
+    if (how != 1) return;
+    if (h->fd < 0 || fcb_is_memory(h) || (h->opnmode & kOpnPermanent)) return;
+    ring_push_front(g, h);
+}
+
+int zvlclose(FCB *f, int, int quiet) {
+    if (!f) return 0;
+    int fd = f->fd;
+    if (fd < 0) {
+        if (fd != -2) f->fd = -1;
+        return 0;
+    }
+    int rc = mbclosx(f, fd);
+    f->fd = -1;
+    if (rc != 0 && quiet != 1) return set_uerr(24);
+    return 0;
+}
+
+extern "C" {
+
+ZV_API int GETNAM(int filno, char *buffer, int32_t len) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    FCB *f = tstfnm(filno);
+    if (!f) return g->uerr_cod;
+    if (!buffer) return set_uerr(540);
+    size_t n = strnlen(f->name, sizeof f->name - 1);
+    if (len < 1 || n + 1 > size_t(len)) return set_uerr(153);
+    cpynbuf(buffer, f->name, int(n + 1));
+    return set_uerr(0);
+}
+
+ZV_API int TESTHUGE(int filno) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    FCB *f = tstfnm(filno);
+    if (!f) return g->uerr_cod;
+    FCB *h = f->hostfcb ? f->hostfcb : f;
+    if (h->state == 'v' && zvswitch(h) != 0) return g->uerr_cod;
+    if (h->fd < 0 || zvseek81(h->fd, 0, 0x80002000u) != 0) {
+        set_uerr(-647);
+        return -647;
+    }
+    if (zvseek81(h->fd, 1, 8192) != 0) {
+        set_uerr(-648);
+        return -648;
+    }
+    return set_uerr(0);
+}
+
+}  // extern "C"

@@ -1,0 +1,20 @@
+// Identity fields and data-access resources, as creation, open and close use
+// them. Until they are built a file has none: adding or mapping does
+// nothing and the record definition is "not found" (408).
+#pragma once
+
+#include <cstdint>
+
+struct FCB;
+
+extern "C" {
+// Adds a data-access resource (no body: the anchor only). 0 or an error.
+int ADDDAR(int filno, const void *body, int32_t len);
+// At open: reads and maps the data-access resources. 0 or an error.
+int zvgetDAR(FCB *fcb, int prior, int openmode);
+// At close: writes the identity block back into its resource. 0 or an error.
+int zvmapFCBtoDAR(FCB *fcb, int number, int kind, int release);
+// Reads definition block `block` of the file's definition resource of
+// `type`; 0 with the block (engine memory) and its length, or an error.
+int zvrdefx(int filno, int type, int block, void **out, int32_t *len);
+}

@@ -1,0 +1,383 @@
+// Open of files: OPNFIL and its worker, and the open of engine system files.
+//
+// The worker binds the descriptor, reads the header with every consistency
+// check, binds the blocks of an index's members, takes the file's open mode
+// and reads what the file keeps in its resources. Any failure leaves the
+// block (and every member block it bound) free with its descriptor closed,
+// so a failed open changes neither the file table nor the descriptors of
+// the process. A file refused for its update flag (14) is not written.
+#include "engine/files/open.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/core/arith.h"
+#include "engine/core/centralio.h"
+#include "engine/core/fileio.h"
+#include "engine/core/filerules.h"
+#include "engine/core/instance.h"
+#include "engine/core/pagecache.h"
+#include "engine/core/statuslog.h"
+#include "engine/crypto/crypto_files.h"
+#include "engine/expr/expr_services.h"
+#include "engine/files/close.h"
+#include "engine/files/fcb.h"
+#include "engine/files/header.h"
+#include "engine/files/header_codec.h"
+#include "engine/files/identity_services.h"
+#include "engine/files/superfile_services.h"
+#include "engine/index/index_services.h"
+#include "engine/isam/isam_files.h"
+
+namespace {
+
+// Frees what a failed open bound: member blocks, pages read, the descriptor.
+void abandon_open(FCB *f) {
+    inrfil(f, 0);
+    for (FCB *m = f->nextmember; m;) {
+        FCB *next = m->nextmember;
+        zv::free_key_buffers(m);
+        zv::fcb_reset(m);
+        m = next;
+    }
+    zv::free_key_buffers(f);
+    if (f->fd >= 0) {
+        zvflushd(f, 1);
+        zvlclose(f, 0, 1);
+    }
+    zv::fcb_reset(f);
+}
+
+// After a failed header read: a file shorter than a header, or one whose
+// bytes after the header area are all the 0xFF fill of an interrupted
+// create, is marked by the system code 64997. The user error is kept.
+void diagnose_header_failure(FCB *f) {
+    INSTGV *g = zvWNGV;
+    uint16_t uerr = g->uerr_cod;
+    uint32_t hi = 0;
+    uint32_t lo = zv::zvfsize81(&hi, f, f->fd);
+    if (hi == 0xFFFFFFFFu && lo == 0xFFFFFFFFu) {
+        g->uerr_cod = uerr;
+        return;
+    }
+    uint64_t size = zv::join64(hi, lo);
+    bool interrupted = size < 128;
+    if (!interrupted) {
+        uint64_t at = zv::header_disk_size(f->hdr.base);
+        unsigned char buf[2048];
+        interrupted = at < size;
+        while (interrupted && at < size) {
+            int32_t n = int32_t(size - at < sizeof buf ? size - at : sizeof buf);
+            int32_t got = 0;
+            izvio81x(16, f, uint32_t(at >> 32), uint32_t(at), buf, n, &got, 0);
+            if (got != n) interrupted = false;
+            for (int32_t i = 0; interrupted && i < n; i++) interrupted = buf[i] == 0xFF;
+            at += uint64_t(n);
+        }
+    }
+    if (interrupted) g->sysiocod = 64997;
+    g->uerr_cod = uerr;
+}
+
+// The checks that the header of a block itself must pass.
+int check_header(FCB *f, uint16_t mode) {
+    INSTGV *g = zvWNGV;
+    FILEHDR &b = f->hdr.base;
+    FILEHDRX &x = f->hdr.ext;
+    if (b.clstyp > 2 || b.sfiltyp > 6 || (b.nmem && b.clstyp != kKindIndex) ||
+        (b.nodsiz > 127 && b.nodsiz % 128))
+        return 13;
+    if (tstverson(&b, (b.hdrflags & kHdrHasExt) ? &x : nullptr)) return 672;
+    f->nodesize = zv::node_size_of(f);
+    if (f->nodesize == 0 && b.clstyp != kKindFixed) return 812;
+    if (b.hdrflags == 0xFFFF) b.hdrflags = 0;
+    if (uint32_t bad = b.hdrflags2 & ~kHdr2Supported) {
+        char msg[128];
+        snprintf(msg, sizeof msg, "FREL_ERR(%d) unsupported DEF_MASK bits: %08xx for file...", 744, bad);
+        zvrcvlog(msg, zv::kLogSingleTry);
+        zvrcvlog(f->name, zv::kLogSingleTry);
+        return 744;
+    }
+    if ((b.hdrflags & kHdrMirror) && !(mode & (kOpenMirrorless | kOpnReadOnly))) return 550;
+    if (b.hdrflags & kHdrHasExt) {
+        if (x.xmark != kXtdMark) return 673;
+        if (b.updcnt != x.updcnt2 && !((mode & kOpenDamaged) && b.updflg)) return 689;
+    }
+    if (!(b.hdrflags & kHdr8ByteOffsets) && (x.numrech || x.phyendh) && b.sfiltyp != kSfMember &&
+        zv::tstfilsiz(f))
+        return 689;
+    if ((x.flmode2 & 0x01000000) && (x.flmode2 & kFlmode2PartHost)) return 727;
+    if (f->nodesize > uint32_t(g->sectors) * 128 && !(g->fileopt[0] & kOpt1LargeNodes)) return 40;
+    if ((mode & kOpenVarlen) && b.clstyp != kKindVariable) return 48;
+    if (b.keylen > 1024) return 45;
+    if (b.updflg == kUpdRefused && !(mode & kOpenDamaged)) return 15;
+    if (b.nmem > 127 || b.kmem > 0) return 23;
+    if ((b.flpmode & 0x30) && !(b.hdrflags & kHdrLeafReserve) && !(mode & kOpnReadOnly) && !g->rebuilding)
+        return 53;
+    if (b.clstyp == kKindIndex && x.idxlayout > 4 && x.dstlevels > 0) return 908;
+    return 0;
+}
+
+// Reads and checks the header of each additional member of an index.
+int open_members(FCB *f) {
+    FILEHDR &hb = f->hdr.base;
+    uint32_t step = zv::member_header_step(hb);
+    int k = 0;
+    for (FCB *m = f->nextmember; m; m = m->nextmember) {
+        k++;
+        if (m->hostfcb != f) return 165;
+        FILEHDR &mb = m->hdr.base;
+        mb.kmem = uint16_t(k);
+        mb.clstyp = kKindIndex;
+        mb.hdrflags = hb.hdrflags;
+        mb.hdrflags2 = hb.hdrflags2 & ~kHdr2Partition;
+        m->kind = kKindIndex;
+        m->opflags |= kOpMember;
+        zv::split64(zv::join64(f->hposh, f->hposl) + uint64_t(step) * uint64_t(k), &m->hposh, &m->hposl);
+        memcpy(m->name, f->name, sizeof m->name);
+        if (int rc = redhdr(m, 0)) return rc;
+        if (mb.kmem != k || mb.clstyp != kKindIndex) return 13;
+        m->nodesize = zv::node_size_of(m);
+        if (m->nodesize == 0) return 812;
+        if ((m->hdr.ext.flmode3 & 0x07000000) || (mb.ktype & 0x03)) return 52;
+        if (m->hdr.ext.idxlayout > 4 && m->hdr.ext.dstlevels > 0) return 908;
+        if (mb.keylen > 1024) return 45;
+        if (int rc = zvgetkbf(m, mb.keylen)) return rc;
+    }
+    return 0;
+}
+
+// The file mode an open gives a block.
+uint16_t open_file_mode(const FCB *f, uint16_t mode, bool *syncclose) {
+    uint16_t m = uint16_t(f->hdr.base.flpmode | (mode & 0x7FCF));
+    if (m & 0x40) {
+        if (m & 0x20) {
+            m &= uint16_t(~0x40);
+        } else if ((m & 0x10) && f->kind != kKindIndex) {
+            m &= uint16_t(~0x40);
+            *syncclose = true;
+        }
+    }
+    return m;
+}
+
+bool not_found(int rc) { return rc == 401 || rc == 408 || rc == 438; }
+
+// Reads what one block keeps in its resources. 0 or an error that stops the
+// open; in damaged-open mode (0x4000 with 0x0800) an encryption failure or
+// an unsupported feature makes the file read-only instead.
+int read_resources(FCB *b, uint16_t mode) {
+    INSTGV *g = zvWNGV;
+    bool lenient = (mode & kOpenDamaged) && (mode & kOpnNoConvert);
+    auto stop = [&](int rc) { return (rc && !not_found(rc) && !g->quietmode) ? rc : 0; };
+    auto read_only = [&]() {
+        b->hdr.base.flmode = uint16_t((b->hdr.base.flmode | kOpnReadOnly) & ~kOpenShared);
+        return 0;
+    };
+    bool has_resources = b->hdr.base.reshdr || b->hdr.ext.reshdrh;
+    if (has_resources && zv::zvgetcamo(b) != 0) {
+        if (lenient) return read_only();
+        return 606;
+    }
+    if (b->hdr.ext.flmode3 & 0x200) {
+        if (lenient) return read_only();
+        return 940;
+    }
+    if (int rc = stop(getksegdef(b))) return rc;
+    if (b->kind == kKindIndex) {
+        unsigned char seq[512];
+        if (int rc = stop(igetaltseq(b->filno, seq, 0))) return rc;
+    } else {
+        void *blk = nullptr;
+        int32_t len = 0;
+        int rc = zvrdefx(b->filno, 0, 1, &blk, &len);
+        if (blk) zvputmem(blk);
+        if ((rc = stop(rc))) return rc;
+        b->cidxtab = zv::zvigetcidx(b->filno);
+        if (!b->cidxtab) {
+            if ((rc = stop(g->uerr_cod))) return rc;
+        } else if (zvclbkinit(b->name, b->cidxtab, 2) == 0 && g->uerr_cod) {
+            if ((rc = stop(g->uerr_cod))) return rc;
+        }
+    }
+    if (int rc = stop(zvgetDAR(b, 0, mode))) return rc;
+    return 0;
+}
+
+}  // namespace
+
+int iopnfilx(int filno, const char *name, uint16_t mode) {
+    INSTGV *g = zvWNGV;
+    if (!zv::filno_in_table(filno)) return zv::set_uerr(22);
+    FCB *f = zvgetfcb(filno);
+    if (!f) return g->uerr_cod;
+    if (f->state != 'n') return zv::set_uerr(46);
+    zv::fcb_reset(f);
+    snprintf(f->name, sizeof f->name, "%s", name);
+    f->crflags |= kCrBusy;
+    f->opnmode = mode;
+
+    if (zvsname1(name)) {
+        int rc = zv::superfile_member_open(f, name);
+        abandon_open(f);
+        return zv::set_uerr(rc ? rc : 454);
+    }
+    int fd = zv::mbopen(f, f->name, uint16_t(mode & ~kOpnNoConvert));
+    if (fd < 0) {
+        int sys = g->sysiocod;
+        abandon_open(f);
+        return zv::set_uerr((sys == 2 || sys == 20 || g->quietopen) ? 12 : 920);
+    }
+    f->fd = fd;
+    if (zvno_che(f, f->name)) f->opflags |= kOpNoCache;
+    zv::set_highest_written(f);
+
+    int rc = redhdr(f, 1);
+    if (rc) {
+        if (rc != 46 && rc != 22 && rc != 603) diagnose_header_failure(f);
+        abandon_open(f);
+        return zv::set_uerr(rc);
+    }
+    FILEHDR &b = f->hdr.base;
+    if (!rc) rc = check_header(f, mode);
+    if (!rc && b.clstyp == kKindIndex) rc = zvgetkbf(f, b.keylen);
+    if (!rc) rc = open_members(f);
+    if (!rc && (b.hdrflags & kHdrSegmented)) rc = zv::zvopnsegmdef(f);
+    if (rc) {
+        abandon_open(f);
+        return zv::set_uerr(rc);
+    }
+
+    // A set update flag means the file was not closed cleanly.
+    bool flagged = false;
+    for (FCB *m = f; m; m = m->nextmember) {
+        if (m->hdr.base.updflg) {
+            flagged = true;
+            m->hdr.base.updflg = kUpdRebuild;
+        }
+    }
+    if (flagged && !(mode & kOpenDamaged)) {
+        abandon_open(f);
+        return zv::set_uerr(14);
+    }
+    if (b.hdrflags & kHdrMirror) {
+        zvrcvlog("Following file is opened without mirror ...", zv::kLogSingleTry);
+        zvrcvlog(f->name, zv::kLogSingleTry);
+        b.hdrflags &= uint16_t(~kHdrMirror);
+    }
+
+    bool syncclose = false;
+    uint16_t newmode = open_file_mode(f, mode, &syncclose);
+    if (syncclose) f->stflags |= kStForceDisk;
+    for (FCB *m = f->nextmember; m; m = m->nextmember) {
+        bool unused = false;
+        m->hdr.base.flmode = open_file_mode(m, mode, &unused);
+    }
+    if (newmode != b.flmode) {
+        b.flmode = newmode;
+        bool keep = g->nowrite || flagged || (newmode & kOpnReadOnly) ||
+                    ((newmode & kOpnPermanent) && !g->rebuilding);
+        if (!keep && (rc = wrthdr(f)) != 0) {
+            abandon_open(f);
+            return zv::set_uerr(rc);
+        }
+    }
+
+    int32_t blocks = 0;
+    for (FCB *m = f; m; m = m->nextmember) {
+        m->state = 'y';
+        blocks++;
+    }
+    inrfil(f, 1);
+    if ((g->fileopt[1] & kOpt2Mark) || (g->fileopt[2] & kOpt3Mark)) f->crflags |= kCrOption;
+    g->nfiles++;
+    g->nallfiles += blocks;
+    g->nphysfiles++;
+    for (FCB *m = f; m; m = m->nextmember) {
+        if ((rc = read_resources(m, mode)) != 0) break;
+    }
+    if (rc) {
+        iclsfil(filno, 0);
+        return zv::set_uerr(rc);
+    }
+    f->crflags &= ~kCrBusy;
+    return zv::set_uerr(0);
+}
+
+int zvspcopn(int mode, FCB *f) {
+    INSTGV *g = zvWNGV;
+    if (!g || !f) return 96;
+    char name[256];
+    snprintf(name, sizeof name, "%s", f->name);
+    int plain = mode & ~0x800;
+    for (int attempt = 0; attempt < 2; attempt++) {
+        zv::fcb_reset(f);
+        snprintf(f->name, sizeof f->name, "%s", name);
+        f->state = 's';
+        f->opnmode = kOpnPermanent;
+        f->hdr.base.flmode = kOpnPermanent;
+        int fd = zv::mbopen(f, f->name, f->opnmode);
+        if (fd >= 0) {
+            f->fd = fd;
+            if ((mode & ~0xC40) == 33) {
+                zvlclose(f, 0, 1);
+                return zv::set_uerr(498);
+            }
+            zv::set_highest_written(f);
+            if (int rc = redhdr(f, 0)) return rc;
+            f->nodesize = zv::node_size_of(f);
+            f->hdr.base.flmode = kOpnPermanent;
+            return 0;
+        }
+        if (int16_t(g->sysiocod) == -766) return zv::set_uerr(766);
+        if (plain == 0x401 || plain == 33) {
+            fd = zv::mbcratx(f, f->name);
+            if (fd < 0) return zv::set_uerr(96);
+            f->fd = fd;
+            zv::set_highest_written(f);
+            f->hdr.base.verson = setverson(f);
+            f->hdr.base.maxnamlen = 255;
+            return wrthdr(f);
+        }
+        size_t n = strlen(name);
+        if (!(mode & 64) || attempt == 1) break;
+        if (n < 4) return zv::set_uerr(96);
+        name[n - 1] = 'A';
+    }
+    return zv::set_uerr(96);
+}
+
+extern "C" {
+
+ZV_API int OPNFIL(int filno, const char *name, uint16_t mode) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    g->uerr_cod = 0;
+    g->sysiocod = 0;
+    g->fileopt[0] &= ~kOpt1OpenMark;
+    if (!name || !*name) return zv::set_uerr(130);
+    if (strnlen(name, 256) > 255) return zv::set_uerr(139);
+    if (!g->started || !g->fcbtab) return zv::set_uerr(47);
+    if (filno < 0 || zv::grow_table_for(filno)) return zv::set_uerr(22);
+    FCB *f = g->fcbtab[filno];
+    if (f && f->state != 'n') return zv::set_uerr(46);
+    if ((mode & (kOpenShared | kOpnReadOnly)) == (kOpenShared | kOpnReadOnly)) mode &= uint16_t(~kOpenShared);
+    if (mode & 0x100) mode |= kOpnPermanent;
+    int rc = iopnfilx(filno, name, mode);
+    if (rc == 0 && g->fcbtab[filno]->kind != kKindIndex && !(g->fileopt[1] & kOpt2Mark)) zv::setzvEOK(filno, 0);
+    return rc;
+}
+
+ZV_API int OPNFILX(int filno, const char *name, uint16_t mode, const void *) {
+    return OPNFIL(filno, name, mode);
+}
+
+ZV_API int SetXtdFileOpenMode(int mode) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (mode & 0x07) return zv::set_uerr(454);
+    g->xtdopenmode = uint16_t(mode);
+    return zv::set_uerr(0);
+}
+
+}  // extern "C"

@@ -1,0 +1,267 @@
+// Open: refusals of damaged files, file-number checks, modes, the ring and
+// the stop of an engine user.
+#include <cstring>
+#include <unistd.h>
+
+#include "engine/files/close.h"
+#include "engine/files/header.h"
+#include "engine/files/open.h"
+#include "tests/engine/files/files_util.h"
+
+namespace {
+
+using filestest::Bytes;
+using filestest::file_bytes;
+using filestest::patch;
+
+class OpenTest : public filestest::FilesTest {
+protected:
+    // An engine-made file with an extended header, closed.
+    void make(const char *name) {
+        ASSERT_EQ(CREDATX8(1, name, 100, 0, 0x800, 0, nullptr, nullptr, ZV_XCRE_DEFAULT), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+    }
+};
+
+Bytes le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+
+TEST_F(OpenTest, DamagedHeadersAreRefused) {
+    struct Case {
+        const char *what;
+        int code;
+        std::vector<std::pair<size_t, Bytes>> patches;
+        uint16_t mode;
+    };
+    const Case cases[] = {
+        {"header position changed", 13, {{80, le32(1)}}, 0},
+        {"file type 3", 13, {{64, {3, 0}}}, 0},
+        {"additional segment", 696, {{0, {'Q', 'V', '!', 'S', 'E', 'G', 'M'}}, {80, le32(1)}}, 0},
+        {"unknown version", 672, {{40, {0x82, 0}}}, 0},
+        {"extended mark cleared", 673, {{212, le32(0)}}, 0},
+        {"update counters differ", 689, {{108, le32(5)}}, 0},
+        {"unsupported feature bits", 744, {{100, le32(0x800009EF)}}, 0},
+        {"not closed cleanly", 14, {{56, {0xFF}}}, 0},
+        {"refused", 15, {{56, {0x63}}}, 0},
+        {"key length 1025", 45, {{66, {0x01, 0x04}}}, 0},
+        {"variable-length mode on a fixed file", 48, {}, 0x0004},
+    };
+    int fds = filestest::open_descriptors();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        make("d.dat");
+        for (const auto &p : c.patches) patch("d.dat", p.first, p.second);
+        Bytes before = file_bytes("d.dat");
+        EXPECT_EQ(OPNFIL(3, "d.dat", c.mode), c.code);
+        EXPECT_EQ(zvGetUserErrorCode(), c.code);
+        EXPECT_EQ(fcb(3)->state, 'n');
+        EXPECT_EQ(fcb(3)->fd, -1);
+        EXPECT_EQ(file_bytes("d.dat"), before);
+        EXPECT_EQ(filestest::open_descriptors(), fds);
+        EXPECT_EQ(g()->ringfront, nullptr);
+        unlink("d.dat");
+    }
+    EXPECT_EQ(OPNFIL(3, "missing.dat", 0), 12);
+    EXPECT_EQ(fcb(3)->state, 'n');
+    EXPECT_EQ(filestest::open_descriptors(), fds);
+    std::string log = zvtest::read_file("ZVSTATUS.QVS");
+    EXPECT_NE(log.find("FREL_ERR(744) unsupported DEF_MASK bits: 80000000x for file..."), std::string::npos);
+    EXPECT_NE(log.find("d.dat"), std::string::npos);
+}
+
+TEST_F(OpenTest, PartialWriteAfterOpenKeepsTheBytesAroundIt) {
+    ASSERT_EQ(CREDATX8(1, "d.dat", 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    Bytes body(4000);
+    for (size_t i = 0; i < body.size(); i++) body[i] = uint8_t(i % 251);
+    patch("d.dat", 200, body);
+    ASSERT_EQ(OPNFIL(2, "d.dat", 0x800), 0);
+    char rec[10];
+    memset(rec, 'w', sizeof rec);
+    ASSERT_EQ(zvio81(1, fcb(2), 0, 3000, rec, 10), 0);
+    ASSERT_EQ(CLSFIL(2, 0), 0);
+    Bytes after = file_bytes("d.dat");
+    ASSERT_EQ(after.size(), 4200u);
+    EXPECT_EQ(filestest::slice(after, 3000, 10), Bytes(10, 'w'));
+    EXPECT_EQ(filestest::slice(after, 2048, 952), filestest::slice(body, 1848, 952));
+    EXPECT_EQ(filestest::slice(after, 3010, 1190), filestest::slice(body, 2810, 1190));
+}
+
+TEST_F(OpenTest, ShortFileIsDiagnosedAsAnInterruptedCreate) {
+    filestest::put_file("short.dat", Bytes(100, 0));
+    EXPECT_EQ(OPNFIL(2, "short.dat", 0), 36);
+    EXPECT_EQ(zvGetSystemErrorCode(), 64997);
+    EXPECT_EQ(fcb(2)->state, 'n');
+}
+
+TEST_F(OpenTest, DamagedModeOpensAFileMarkedChangedAndLeavesItAsItIs) {
+    make("d.dat");
+    patch("d.dat", 56, {0xFF});
+    Bytes before = file_bytes("d.dat");
+    ASSERT_EQ(OPNFIL(2, "d.dat", 0x4000), 0);
+    EXPECT_EQ(fcb(2)->hdr.base.updflg, 'R');
+    long w = writes();
+    EXPECT_EQ(CLSFIL(2, 0), 0);
+    EXPECT_EQ(writes(), w);
+    EXPECT_EQ(file_bytes("d.dat"), before);
+    EXPECT_EQ(OPNFIL(2, "d.dat", 0), 14);
+}
+
+TEST_F(OpenTest, FileNumberChecks) {
+    EXPECT_EQ(CLSFIL(4, 0), 26);
+    EXPECT_EQ(CLSFIL(-1, 0), 22);
+    EXPECT_EQ(OPNFIL(-1, "x.dat", 0), 22);
+    EXPECT_EQ(OPNFIL(1, "", 0), 130);
+    EXPECT_EQ(OPNFIL(1, nullptr, 0), 130);
+    EXPECT_EQ(OPNFIL(1, std::string(300, 'n').c_str(), 0), 139);
+    ASSERT_EQ(CREIDX(5, "i.idx", 10, 0, 0, 1, 0, 0), 0);
+    EXPECT_EQ(OPNFIL(6, "x.dat", 0), 46);
+    EXPECT_EQ(tstfnm(6), nullptr);
+    EXPECT_EQ(zvGetUserErrorCode(), 46);
+    EXPECT_EQ(tstfnm(7), nullptr);
+    EXPECT_EQ(zvGetUserErrorCode(), 26);
+    EXPECT_EQ(tstfnm(20000), nullptr);
+    EXPECT_EQ(zvGetUserErrorCode(), 22);
+    EXPECT_EQ(CLSFIL(5, 0), 0);
+}
+
+TEST_F(OpenTest, NumberBeyondTheTableGrowsIt) {
+    make("d.dat");
+    ASSERT_EQ(OPNFIL(100, "d.dat", 0), 0);
+    EXPECT_GE(g()->filecount, 100);
+    EXPECT_EQ(CLSFIL(100, 0), 0);
+}
+
+TEST_F(OpenTest, OpenModeBecomesTheFileMode) {
+    make("d.dat");
+    ASSERT_EQ(OPNFIL(2, "d.dat", 0x0009), 0);
+    EXPECT_EQ(fcb(2)->hdr.base.flmode & 0x0009, 0x0008);
+    EXPECT_EQ(chkredf(2, nullptr), 54);
+    EXPECT_EQ(CLSFIL(2, 0), 0);
+    Bytes before = file_bytes("d.dat");
+    ASSERT_EQ(OPNFIL(2, "d.dat", 0x0001), 0);
+    EXPECT_EQ(fcb(2)->hdr.base.flmode, 0x0001);
+    EXPECT_EQ(chkredf(2, nullptr), 0);
+    EXPECT_EQ(CLSFIL(2, 0), 0);
+    // The new mode was written at open, with the counter raised once.
+    Bytes after = file_bytes("d.dat");
+    EXPECT_EQ(after[48], 0x01);
+    EXPECT_EQ(after[108], before[108] + 1);
+    EXPECT_EQ(after[56], 0);
+}
+
+TEST_F(OpenTest, RingHoldsHostsWithDescriptorsOnly) {
+    make("a.dat");
+    make("b.dat");
+    ASSERT_EQ(OPNFIL(2, "a.dat", 0), 0);
+    ASSERT_EQ(OPNFIL(3, "b.dat", 0), 0);
+    ASSERT_EQ(CREIDX(4, "i.idx", 10, 0, 0, 1, 0, 0), 0);
+    ASSERT_EQ(CREMEM(4, 10, 0, 0, 1), 0);
+    EXPECT_EQ(g()->ringfront, fcb(4));
+    EXPECT_EQ(fcb(4)->ringnext, fcb(3));
+    EXPECT_EQ(g()->ringback, fcb(2));
+    inrfil(fcb(5), 1);  // a member stands for its host
+    EXPECT_EQ(g()->ringfront, fcb(4));
+    inrfil(fcb(2), 1);
+    EXPECT_EQ(g()->ringfront, fcb(2));
+    EXPECT_EQ(g()->ringback, fcb(3));
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    EXPECT_EQ(fcb(2)->ringnext, fcb(4));
+    make("p.dat");
+    ASSERT_EQ(OPNFIL(6, "p.dat", 0x0002), 0);  // keeps its descriptor: never in the ring
+    EXPECT_EQ(g()->ringfront, fcb(2));
+    EXPECT_EQ(g()->nfiles, 3);
+    EXPECT_EQ(g()->nallfiles, 4);
+}
+
+TEST_F(OpenTest, StopUserClosesEverything) {
+    int fds = filestest::open_descriptors();
+    make("a.dat");
+    ASSERT_EQ(OPNFIL(2, "a.dat", 0), 0);
+    ASSERT_EQ(tstupd(fcb(2)), 0);
+    ASSERT_EQ(CREIDX(3, "i.idx", 10, 0, 0, 1, 0, 0), 0);
+    ASSERT_EQ(STPUSR(), 0);
+    EXPECT_EQ(filestest::open_descriptors(), fds);
+    EXPECT_EQ(file_bytes("a.dat")[56], 0);
+    EXPECT_EQ(WCHZARVO(), nullptr);  // the default instance went with it
+    EXPECT_EQ(STPUSR(), 410);
+    ASSERT_EQ(REGZARVO("mine"), 0);
+    EXPECT_EQ(STPUSR(), 410);
+}
+
+TEST_F(OpenTest, ShorterExtendedPartReadsZerosBeyondIt) {
+    // Number 5 first holds a file whose +392..+407 are set.
+    make("full.dat");
+    patch("full.dat", 392, Bytes(16, 0x5A));
+    ASSERT_EQ(OPNFIL(5, "full.dat", 0x800), 0);
+    EXPECT_EQ(fcb(5)->hdr.ext.daranchl, 0x5A5A5A5Au);
+    ASSERT_EQ(CLSFIL(5, 0), 0);
+    // A hand-made file whose extended part is 128 bytes, with garbage after it.
+    make("short.dat");
+    patch("short.dat", 100, le32(0x8EF));
+    patch("short.dat", 256, Bytes(256, 0xAB));
+    ASSERT_EQ(OPNFIL(5, "short.dat", 0x800), 0);
+    const FILEHDRX &x = fcb(5)->hdr.ext;
+    EXPECT_EQ(x.daranchh, 0u);
+    EXPECT_EQ(x.daranchl, 0u);
+    EXPECT_EQ(Bytes(x.darcount, x.darcount + 8), Bytes(8, 0));
+    EXPECT_EQ(x.idxlayout, 0u);
+    EXPECT_EQ(x.xmark, kXtdMark);
+    EXPECT_EQ(CLSFIL(5, 0), 0);
+}
+
+TEST_F(OpenTest, SmallServicesOfOpenFiles) {
+    make("name.dat");
+    ASSERT_EQ(OPNFIL(2, "name.dat", 0), 0);
+    char buf[16];
+    EXPECT_EQ(GETNAM(2, buf, sizeof buf), 0);
+    EXPECT_STREQ(buf, "name.dat");
+    EXPECT_EQ(GETNAM(2, buf, 8), 153);
+    EXPECT_EQ(GETNAM(2, buf, 9), 0);
+    EXPECT_EQ(GETNAM(2, nullptr, 9), 540);
+    EXPECT_EQ(GETNAM(7, buf, 9), 26);
+    EXPECT_EQ(TESTHUGE(2), 0);
+    EXPECT_EQ(TESTHUGE(7), 26);
+    fcb(2)->hdr.base.sernum = 41;
+    fcb(2)->hdr.ext.sernumh = 3;
+    EXPECT_EQ(SERIALNUM(2), 41u);
+    EXPECT_EQ(zvGETHGH(), 3);
+    EXPECT_EQ(zvGETHGH(), 0);
+    EXPECT_EQ(chkopnx("name.dat"), 2);
+    EXPECT_EQ(chkopnx("other.dat"), -1);
+    EXPECT_EQ(SetXtdFileOpenMode(0x10), 0);
+    EXPECT_EQ(SetXtdFileOpenMode(0x02), 454);
+    EXPECT_EQ(TRANSACTION(), 0);
+    EXPECT_EQ(zvinitcmprec(), 940);
+    EXPECT_EQ(zvSetCurrentSuperfileHost(2), 454);
+    EXPECT_EQ(CLSFIL(2, 0), 0);
+}
+
+TEST_F(OpenTest, SystemFileOpenAndCreate) {
+    FCB *f = zvgetfcb(10);
+    ASSERT_NE(f, nullptr);
+    snprintf(f->name, sizeof f->name, "sys.fil");
+    EXPECT_EQ(zvspcopn(0, f), 96);
+    snprintf(f->name, sizeof f->name, "sys.fil");
+    ASSERT_EQ(zvspcopn(33, f), 0);
+    EXPECT_EQ(f->state, 's');
+    EXPECT_EQ(iclsfilx(10, 0), 0);
+    snprintf(f->name, sizeof f->name, "sys.fil");
+    EXPECT_EQ(zvspcopn(33, f), 498);
+    EXPECT_EQ(f->fd, -1);
+    snprintf(f->name, sizeof f->name, "sys.fil");
+    ASSERT_EQ(zvspcopn(0, f), 0);
+    EXPECT_EQ(f->hdr.base.verson, 0x81);
+    EXPECT_EQ(iclsfilx(10, 0), 0);
+    // With 64 a failed open is tried once more with the last character 'A'.
+    snprintf(f->name, sizeof f->name, "sys.fiA");
+    ASSERT_EQ(zvspcopn(33, f), 0);
+    EXPECT_EQ(iclsfilx(10, 0), 0);
+    snprintf(f->name, sizeof f->name, "sys.fiZ");
+    EXPECT_EQ(zvspcopn(0, f), 96);
+    snprintf(f->name, sizeof f->name, "sys.fiZ");
+    ASSERT_EQ(zvspcopn(64, f), 0);
+    EXPECT_STREQ(f->name, "sys.fiA");
+    EXPECT_EQ(iclsfilx(10, 0), 0);
+}
+
+}  // namespace
