@@ -120,6 +120,8 @@ int Checker::run() {
                 return fail(kBtParent, h, l, "parent key differs from the high key");
             idx++;
             bool last_on_level = b->hdr.sucesr == 0 && b->hdr.sucesrh == 0;
+            if (last_on_level && depth > 0 && idx != expect.size())
+                return fail(kBtSucc, h, l, "level ends after %zu of %zu children", idx, expect.size());
             if (last_on_level && !all_ff(high, k))
                 return fail(leaf ? kBtHigh : kBtLastKey, h, l, "last high key of depth %d not all 0xFF", depth);
             std::vector<unsigned char> highcopy(high, high + k);
