@@ -120,8 +120,12 @@ int idx_geometry(FCB *f) {
     if (room <= 0 || f->nleafcap <= 0 || f->nleafcap > room || f->leafcap <= 0) return 13;
     if (f->leafcap + k > room || f->elmlimit < 2) return 13;
     if (f->elmlimit != node / 4) {
+        // Control fields follow the high key, one per element: a limit whose
+        // fields would not fit in the node is lowered to the fields that do.
         int32_t w = (f->hdr.ext.flmode2 & kFl2Ctl6) ? 6 : 4;
-        if (f->leafcap + k + f->elmlimit * w > room) return 13;
+        int32_t fit = (room - f->leafcap - k) / w;
+        if (fit < f->elmlimit) f->elmlimit = fit;
+        if (f->elmlimit < 2) return 13;
     }
     if (h.ktype & 12) {
         int32_t kc = idx_dup(f) ? k - p : k;

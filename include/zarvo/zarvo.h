@@ -669,6 +669,20 @@ ZV_API uint32_t IDXENT(int filno);
 /* Replaces the record position of key: 0, 101 key absent, 48 not an index. */
 ZV_API int UpdateRecordOffsetForKey(int filno, const void *key, uint64_t newpos);
 
+/* Key dump of an index member (diagnostics). */
+typedef struct ZVDIDXDESC {
+    const char *idxname;  /* index file to dump */
+    const char *outname;  /* file to create for the records (must not exist) */
+    int32_t filno;        /* free file number for the index (its members follow) */
+} ZVDIDXDESC;
+/* Writes every key of member `member` (0 the host index) in key order to a
+ * new file: the key without its duplicate suffix, then the record position
+ * as little-endian words (high word first with 8-byte positions). Returns
+ * the number of keys, or -1 with the user error code: 540 no descriptor or
+ * name, 19 output file exists, 17 cannot create it, 48 not an index, 23
+ * no such member, or the open's code. */
+ZV_API int32_t zvdidx(int member, const ZVDIDXDESC *desc);
+
 /* Options of an index verification. */
 typedef struct ZVVERIFYOPT {
     int32_t mode;       /* verification level (0 means 1) */
