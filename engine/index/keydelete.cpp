@@ -303,7 +303,8 @@ int idelchk(int filno, const void *key, uint32_t posh, uint32_t posl, int mode) 
     FCB *f = tstifnm(filno);
     if (!f) return g->uerr_cod;
     if (!key) return set_uerr(540);
-    if (f->kind == kKindFixed || !f->keybufs || f->hdr.base.keylen == 0) return set_uerr(48);
+    // A file without node geometry (never set up by zvgetkbf) has no index.
+    if (f->kind == kKindFixed || f->nhdrsiz == 0 || f->hdr.base.keylen == 0) return set_uerr(48);
     const int32_t k = f->hdr.base.keylen;
     memcpy(g->idx.workkey, key, size_t(k));
     if (!idx_hug(f)) posh = 0;

@@ -314,7 +314,8 @@ int iaddkey(int filno, const void *key, uint32_t posh, uint32_t posl, int mode) 
     FCB *f = tstifnm(filno);
     if (!f) return g->uerr_cod;
     if (!key) return set_uerr(540);
-    if (!f->keybufs || f->hdr.base.keylen == 0) return set_uerr(48);
+    // A file without node geometry (never set up by zvgetkbf) has no index.
+    if (f->nhdrsiz == 0 || f->hdr.base.keylen == 0) return set_uerr(48);
     if ((mode & 128) && f->kind != kKindIndex) return set_uerr(48);
     const bool sf6 = f->hdr.base.sfiltyp == 6;
     if (sf6 && !(mode & 16)) return set_uerr(415);

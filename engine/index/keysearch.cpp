@@ -15,6 +15,7 @@
 // memory: keys are compared in place (or in the buffer's expansion area).
 #include "engine/index/keysearch.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -124,12 +125,16 @@ uint32_t take(FCB *f, NODEBUF *b, int e, void *keyout) {
 
 int compar_k(const unsigned char *a, const unsigned char *b, int32_t k) {
     int32_t i = 0;
-    if (k >= 16) {
-        for (; i + 8 <= k; i += 8) {
-            uint64_t x, y;
-            memcpy(&x, a + i, 8);
-            memcpy(&y, b + i, 8);
-            if (x != y) break;
+    for (; i + 8 <= k; i += 8) {
+        uint64_t x, y;
+        memcpy(&x, a + i, 8);
+        memcpy(&y, b + i, 8);
+        if (x != y) {
+            // The first differing byte of the word: lowest address first.
+            uint64_t d = x ^ y;
+            if constexpr (std::endian::native == std::endian::little) i += __builtin_ctzll(d) / 8;
+            else i += __builtin_clzll(d) / 8;
+            break;
         }
     }
     for (; i < k; i++) {

@@ -122,7 +122,7 @@ NODEBUF *newnod81(FCB *f, uint32_t *posh, uint32_t *posl) {
     if (wrapped) {
         put_wrapper(node_of(b) - wrap, 0xFAFA, f->nodesize + uint32_t(wrap), host->hdr.base.supmbr, wrap);
     } else if (wrap) {
-        unsigned char w[10];
+        unsigned char w[24];
         put_wrapper(w, 0xFBBF, f->nodesize + uint32_t(wrap), 0, wrap);
         if (izvio81x(0x11, f, hi, lo, w, wrap, nullptr, 0) != 0) {
             zvclrhsh(b);

@@ -275,7 +275,6 @@ NODEBUF *zvgetnod81(int mode, uint32_t posh, uint32_t posl, FCB *f) {
         set_uerr(160);
         return nullptr;
     }
-    if (m != kNodProbe && check_position(f, posh, posl) != 0) return nullptr;
     for (;;) {
         NODEBUF *b = nullptr;
         ListLink *h = bucket_of(g, f->filno, posl);
@@ -294,6 +293,8 @@ NODEBUF *zvgetnod81(int mode, uint32_t posh, uint32_t posl, FCB *f) {
         } else {
             if (m == kNodProbe) return nullptr;
             g->idx.requests++;
+            // Only positions inside the index's nodes are read from disk.
+            if (check_position(f, posh, posl) != 0) return nullptr;
             b = lrubuf81(mode, posh, posl, f);
             if (!b) return nullptr;
             bind_node(b, f, posh, posl);

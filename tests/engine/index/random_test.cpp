@@ -140,7 +140,7 @@ protected:
 };
 
 TEST_P(RandomBatchTest, BatchesKeepTheTreeSoundAndEqualToTheReference) {
-    const int ops = GetParam().bufs == 3 ? 4000 : 8000;
+    const int ops = GetParam().bufs == 3 ? 3000 : 6000;
     const int pct[] = {85, 85, 70, 30, 20, 50};
     int n = 0;
     for (int p : pct) {
