@@ -86,6 +86,11 @@ struct FCB {
     // ---- Open, close and creation (engine/files) -----------------------------
     uint32_t hposh, hposl;      // where this file's header lies (members: in the host)
     void *cidxtab;              // conditional-index table of a data file
+
+    // ---- Growth and memory files (engine/files/growth.cpp, memfile.cpp) -------
+    uint32_t nmemrecsmax;       // most records a memory file has held at once
+    uint64_t seglimit;          // end limit of the last segment, page-rounded
+    uint8_t seglimitset;        // seglimit has been computed
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.
