@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "engine/core/fileio.h"
+#include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
@@ -77,14 +78,27 @@ int read_list(const char *path, char **out) {
     return 0;
 }
 
+// The lowest free file number from 1 on (0 is the instance's own block);
+// the table grows when every number is taken. -1 when none can be had.
+int next_free_number() {
+    INSTGV *g = zvWNGV;
+    int n = 1;
+    while (n <= g->filecount) {
+        const FCB *f = zv::fcb_at(n);
+        if (!f || f->state == 'n') return n;
+        n++;
+    }
+    return zv::grow_table_for(n) == 0 ? n : -1;
+}
+
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 // One file of the batch: open, rewrite the paths, close, report. The code
 // of a failure, 0 otherwise (also for a file without a stored definition).
 int redirect_one(const char *name) {
     INSTGV *g = zvWNGV;
-    int filno = AVLFILNUM(1);
-    int rc = filno < 0 ? g->uerr_cod : 0;
+    int filno = next_free_number();
+    int rc = filno < 0 ? 46 : 0;
     if (!rc) {
         uint32_t had = g->fileopt[0] & kRedirectOpen;
         g->fileopt[0] |= kRedirectOpen;
