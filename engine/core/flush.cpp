@@ -5,6 +5,7 @@
 // cached, and then forces the file to disk with a forced save. Every dirty
 // page is tried even after a failure; the first error is the result,
 // returned negative (ZVFLUSH returns it positive).
+#include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/instance.h"
 #include "engine/core/pagecache.h"
@@ -52,6 +53,11 @@ int flush_one(FCB *f) {
 int zvsavefrc(FCB *fcb) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
+    if (!fcb) return zv::set_uerr(540);
+    // A virtually closed file is reopened: its bytes may still wait in the
+    // system's cache, and a save that skipped it would claim otherwise.
+    FCB *h = fcb->hostfcb ? fcb->hostfcb : fcb;
+    if (h->state == 'v' && zvswitch(h) != 0) return g->uerr_cod;
     uint32_t had = g->saveflags & kSaveForced;
     g->saveflags |= kSaveForced;
     int rc = zv::mbsave(fcb);

@@ -144,6 +144,24 @@ TEST_F(RulesTest, MemoryRuleWithoutASize) {
     EXPECT_EQ(zvmemfil("aa", &size), 0u);
 }
 
+TEST_F(RulesTest, DedicatedCacheRuleGivesAQuotaAtOpen) {
+    // Half of the 16 data pages may be dedicated.
+    zvtest::stop_engine();
+    ASSERT_EQ(REGZARVO(ZV_DEFAULT_INSTANCE_ID), 0);
+    ASSERT_EQ(zvSETSPECIALCACHE(50), 0);
+    ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    ASSERT_EQ(add("d*", 3 * 1024, 1), 0);  // three 1024-byte pages
+    ASSERT_EQ(CREDATX8(1, "d.dat", 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    ASSERT_EQ(OPNFIL(1, "d.dat", 0x800), 0);
+    EXPECT_EQ(fcb(1)->dedquota, 3);
+    ASSERT_EQ(CREIDX(2, "d.idx", 10, 0, 0, 0, 0, 0), 0);
+    EXPECT_EQ(zvsplche(fcb(2)), 0);  // indexes have no dedicated pages
+    ASSERT_EQ(add("e*", -1, 1), 0);
+    ASSERT_EQ(CREDATX8(3, "e.dat", 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(zvsplche(fcb(3)), 0);  // a size that is not positive
+}
+
 TEST_F(RulesTest, NoCacheRuleMakesDataReadsDirect) {
     ASSERT_EQ(add("n*.dat", 0, 3), 0);
     ASSERT_EQ(CREDATX8(2, "n.dat", 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);

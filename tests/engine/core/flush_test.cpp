@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/core/centralio.h"
+#include "engine/files/vclose.h"
 #include "tests/engine/files/files_util.h"
 
 namespace {
@@ -73,6 +74,17 @@ TEST_F(FlushTest, ReadOnlyFileIsNotSynced) {
     long syncs = zv::io_calls(IoKind::Sync);
     EXPECT_EQ(ZVFLUSH(1), 0);
     EXPECT_EQ(zv::io_calls(IoKind::Sync), syncs);
+}
+
+TEST_F(FlushTest, VirtuallyClosedFileIsReopenedToBeSynced) {
+    ASSERT_EQ(CREDATX8(1, "v.dat", 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(ZVFLUSH(1), 0);  // nothing dirty is left to reopen it
+    ASSERT_EQ(vtclosex(1), 1);
+    ASSERT_EQ(fcb(1)->state, 'v');
+    long syncs = zv::io_calls(IoKind::Sync);
+    EXPECT_EQ(ZVFLUSH(1), 0);
+    EXPECT_EQ(zv::io_calls(IoKind::Sync), syncs + 1);
+    EXPECT_EQ(fcb(1)->state, 'y');
 }
 
 TEST_F(FlushTest, Refusals) {
