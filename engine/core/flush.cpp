@@ -5,6 +5,8 @@
 // cached, and then forces the file to disk with a forced save. Every dirty
 // page is tried even after a failure; the first error is the result,
 // returned negative (ZVFLUSH returns it positive).
+#include "engine/core/flush.h"
+
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/instance.h"
@@ -12,13 +14,6 @@
 #include "engine/files/fcb.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_files.h"
-
-// The save of a file forced: runs with the instance's save flag 0x2000, so
-// that files whose saves are otherwise deferred are synced too.
-int zvsavefrc(FCB *fcb);
-// The flush worker: filno -1 (or allfiles nonzero) flushes every file; flag
-// 1 flushes a partitioned host with its members. 0 or minus the first error.
-int iZVFLUSH(int filno, int allfiles, int flags, int32_t *out);
 
 namespace {
 

@@ -5,6 +5,8 @@
 // The two streams are process-wide: set by setZarvoSTDOUT/setZarvoSTDERR,
 // otherwise the process's standard output and error (recorded the first
 // time they are asked for).
+#include "engine/core/reports.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -20,11 +22,6 @@
 #include "engine/core/upcalls.h"
 #include "engine/files/fcb.h"
 #include "engine/isam/isam_files.h"
-
-// The name of a file as messages show it, written only when it fits in
-// size bytes with its NUL; otherwise the buffer gets an empty text. A
-// superfile member shows as its host's name, " M#" and its member number.
-void izvGetFileNameFromFCB(const FCB *fcb, char *buffer, int32_t size);
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/core/centralio.h"
+#include "engine/core/fileio.h"
 #include "engine/files/vclose.h"
 #include "tests/engine/files/files_util.h"
 
@@ -65,6 +66,17 @@ TEST_F(FlushTest, FailedWriteBackIsReturnedPositive) {
     cached_records(2, "b.dat", 5);
     zv::fault_set(IoKind::Write, 1, EIO);
     EXPECT_EQ(ZVFLUSH(-1), 37);
+}
+
+TEST_F(FlushTest, SaveIsForcedForAFileThatDefersItsSyncs) {
+    ASSERT_EQ(CREDATX8(1, "s.dat", 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
+    fcb(1)->crflags |= kCrDeferSync;
+    long syncs = zv::io_calls(IoKind::Sync);
+    EXPECT_EQ(zv::mbsave(fcb(1)), 0);
+    EXPECT_EQ(zv::io_calls(IoKind::Sync), syncs);
+    EXPECT_EQ(ZVFLUSH(1), 0);
+    EXPECT_EQ(zv::io_calls(IoKind::Sync), syncs + 1);
+    EXPECT_EQ(g()->saveflags & 0x2000, 0u);
 }
 
 TEST_F(FlushTest, ReadOnlyFileIsNotSynced) {

@@ -5,10 +5,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "engine/core/pools.h"
+#include "engine/core/reports.h"
 #include "tests/engine/files/files_util.h"
-
-void izvGetFileNameFromFCB(const FCB *fcb, char *buffer, int32_t size);
 
 namespace {
 
