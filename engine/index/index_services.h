@@ -33,5 +33,8 @@ void free_key_buffers(FCB *fcb);
 // a file whose update flag is clear (and mode without 0x10) is not written:
 // 527, the file is marked for rebuild.
 int write_file_nodes(FCB *host, int mode);
+// Writes every dirty cached node of a file and of its members (every file
+// when fcb is null) and keeps them cached: 0 or the first error.
+int flush_file_nodes(FCB *fcb);
 
 }  // namespace zv

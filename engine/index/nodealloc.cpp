@@ -104,6 +104,21 @@ NODEBUF *newnod81(FCB *f, uint32_t *posh, uint32_t *posl) {
         *posl = sl;
         return b;
     }
+    if (fcb_is_memory(host)) {
+        // A memory file's node is a new record of the file.
+        zvSETHGHi(0);
+        uint32_t lo = extfil(host, memnode_size(f), 0, 1);
+        uint32_t hi = uint32_t(zvGETHGHi());
+        if (lo == 0 && hi == 0) {
+            if (g->uerr_cod == 0) set_uerr(10);
+            return nullptr;
+        }
+        NODEBUF *b = memnode_init(f, join64(hi, lo));
+        zvintnod81(b, f, hi, lo);
+        *posh = hi;
+        *posl = lo;
+        return b;
+    }
     // Extend the file (a member's host) by one node and its wrapper.
     NODEBUF *b = lrubuf81(0, 0, 0, f);
     if (!b) return nullptr;

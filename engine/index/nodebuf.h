@@ -42,7 +42,10 @@
 //  2. hdr holds the node header in host order; the header bytes of the image
 //     are brought up to date only when the node is written.
 //  3. updated is 'y' exactly when the image differs from the disk.
-//  4. expnum > 0 means that exparea holds element expnum expanded (pointer
+//  4. A memory file's node is a record of the file (its position is the
+//     record's address): the record holds the NODEBUF and its image, and
+//     never enters the hash chains or the LRU list.
+//  5. expnum > 0 means that exparea holds element expnum expanded (pointer
 //     in its first psize bytes, key after it) and that expoff/explen give the
 //     element's place in the element area.
 #pragma once
@@ -111,6 +114,7 @@ struct NODEBUF {
     uint8_t kind;                  // 0 duplicate leaf, 1 unique node, 3 duplicate non-leaf
     char updated;                  // 'y' when it must be written, 'n' otherwise
     uint8_t wraplen;               // bytes of the wrapping header read and written with the node
+    uint8_t memrec;                // 1: the buffer is a memory file's node record (in no list)
     int32_t expoff, explen;        // expansion cache: offset and length of the element
     int32_t expnum;                // its number (0: nothing cached)
     int32_t exptrl;                // its trailing count

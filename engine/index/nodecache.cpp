@@ -24,9 +24,11 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/centralio.h"
+#include "engine/core/startup.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/fcb.h"
+#include "engine/files/memfile.h"
 #include "engine/files/header.h"
 #include "engine/index/index_services.h"
 #include "engine/index/node.h"
@@ -147,15 +149,32 @@ int check_position(FCB *f, uint32_t posh, uint32_t posl) {
     return 0;
 }
 
+// The cached buffer of a node, or null.
+NODEBUF *find_cached(INSTGV *g, const FCB *f, uint32_t posh, uint32_t posl) {
+    ListLink *h = bucket_of(g, f->filno, posl);
+    for (ListLink *l = h->next; l != h; l = l->next) {
+        NODEBUF *c = nodelink_of(l)->owner;
+        if (c->posl == posl && c->posh == posh && c->filno == int32_t(f->filno)) return c;
+    }
+    return nullptr;
+}
+
+// A memory file's node: the record at that position, when it is one.
+NODEBUF *find_memory_node(FCB *f, uint32_t posh, uint32_t posl) {
+    uint64_t rec = zvnodmemrec(f, posh, posl);
+    return rec ? reinterpret_cast<NODEBUF *>(static_cast<uintptr_t>(rec)) : nullptr;
+}
+
 }  // namespace
 
-int flush_file_nodes(FCB *host) {
+int flush_file_nodes(FCB *fcb) {
     INSTGV *g = zvWNGV;
-    if (!g || !host) return 0;
+    if (!g) return 0;
+    FCB *host = fcb ? idx_host(fcb) : nullptr;
     int first = 0;
     for (auto *b = static_cast<NODEBUF *>(g->idxbuflist); b; b = b->next) {
         if (b->filno < 0 || b->updated != 'y' || !b->fcb) continue;
-        if (b->fcb != host && b->fcb->hostfcb != host) continue;
+        if (host && b->fcb != host && b->fcb->hostfcb != host) continue;
         int rc = wrtnod(b);
         if (rc && !first) first = rc;
     }
@@ -189,6 +208,19 @@ int write_file_nodes(FCB *host, int mode) {
 
 using namespace zv;
 
+uint32_t memnode_size(const FCB *f) {
+    return uint32_t((sizeof(NODEBUF) + 7) / 8 * 8) + f->nodesize + uint32_t(kNodeExtra);
+}
+
+NODEBUF *memnode_init(const FCB *, uint64_t addr) {
+    auto *b = reinterpret_cast<NODEBUF *>(static_cast<uintptr_t>(addr));
+    memset(static_cast<void *>(b), 0, sizeof *b);
+    b->image = reinterpret_cast<unsigned char *>(b) + (sizeof(NODEBUF) + 7) / 8 * 8;
+    b->filno = -1;
+    b->memrec = 1;
+    return b;
+}
+
 void touch_node(NODEBUF *b) {
     INSTGV *g = zvWNGV;
     link_unlink(&b->lru.link);
@@ -218,6 +250,7 @@ void bind_node(NODEBUF *b, FCB *f, uint32_t posh, uint32_t posl) {
     b->exptrl = -1;
     b->lastins = b->runcnt = 0;
     b->updated = 'n';
+    if (b->memrec) return;
     link_front(bucket_of(g, b->filno, posl), &b->hash.link);
     touch_node(b);
     if (++g->idx.inuse > g->idx.maxinuse) g->idx.maxinuse = g->idx.inuse;
@@ -225,7 +258,7 @@ void bind_node(NODEBUF *b, FCB *f, uint32_t posh, uint32_t posl) {
 
 void zvclrhsh(NODEBUF *b) {
     INSTGV *g = zvWNGV;
-    if (b->filno < 0) return;
+    if (b->filno < 0 || b->memrec) return;  // a memory record stays its node
     link_unlink(&b->hash.link);
     b->filno = -1;
     b->posl = b->posh = 0xFFFFFFFFu;
@@ -271,21 +304,18 @@ NODEBUF *zvgetnod81(int mode, uint32_t posh, uint32_t posl, FCB *f) {
         idx_corrupt(f, "Zero node request (zvgetnod)...");
         return nullptr;
     }
-    if (fcb_is_memory(f)) {
-        set_uerr(160);
-        return nullptr;
-    }
+    const bool memory = fcb_is_memory(f);
     for (;;) {
-        NODEBUF *b = nullptr;
-        ListLink *h = bucket_of(g, f->filno, posl);
-        for (ListLink *l = h->next; l != h; l = l->next) {
-            NODEBUF *c = nodelink_of(l)->owner;
-            if (c->posl == posl && c->posh == posh && c->filno == int32_t(f->filno)) {
-                b = c;
-                break;
+        NODEBUF *b = memory ? find_memory_node(f, posh, posl) : find_cached(g, f, posh, posl);
+        if (memory) {
+            if (!b) {
+                set_uerr(160);
+                return nullptr;
             }
-        }
-        if (b) {
+            if (m == kNodProbe) return b;
+            g->idx.requests++;
+            g->idx.hits++;
+        } else if (b) {
             if (m == kNodProbe) return b;
             g->idx.requests++;
             g->idx.hits++;
@@ -333,6 +363,10 @@ int putnod(NODEBUF *b, int count, int touch) {
 int wrtnod(NODEBUF *b) {
     FCB *f = b->fcb;
     if (!is_deleted(b) && b->hdr.member != f->hdr.base.kmem) terr(230);
+    if (b->memrec) {
+        b->updated = 'n';  // the record is the node: nothing to write
+        return 0;
+    }
     encode_nhdr(b->hdr, b->hug != 0, node_of(b));
     uint32_t hi, lo;
     node_io_pos(b, &hi, &lo);

@@ -39,6 +39,10 @@ int wrtnod(NODEBUF *b);
 void zvclrhsh(NODEBUF *b);
 // Moves a bound buffer to the LRU tail.
 void touch_node(NODEBUF *b);
+// Bytes of a memory file's node record: the NODEBUF, then its image.
+uint32_t memnode_size(const FCB *fcb);
+// Lays a NODEBUF out in a new memory-file record at addr (not yet bound).
+NODEBUF *memnode_init(const FCB *fcb, uint64_t addr);
 
 namespace zv {
 
@@ -59,9 +63,5 @@ public:
 private:
     NODEBUF *b_;
 };
-
-// Writes every updated buffer of the index (and its members) without
-// unbinding it: 0 or the first error; buffers that fail stay updated.
-int flush_file_nodes(FCB *host);
 
 }  // namespace zv

@@ -21,6 +21,10 @@ int create_index(int filno, const std::string &name, const IndexSpec &s) {
     XCREblk x{};
     x.mode = s.ext || s.wide ? 0x02u : 0x10000u;
     if (s.wide) x.mode |= 0x40;
+    if (s.memory) {
+        x.mode |= 0x80000000u;
+        x.maxsizelo = s.memory;
+    }
     if (s.sect * 128 != int(zvWNGV->nodesize)) return 11;
     return CREIDXX8(filno, name.c_str(), s.keylen, s.keytype, s.dup, 0, 4096, s.mode, 0, nullptr, nullptr, &x);
 }

@@ -22,6 +22,7 @@ struct IndexSpec {
     bool ext = true;        // extended header (keeps the level count)
     int32_t sect = 4;       // node size in units of 128 bytes
     uint16_t mode = 0;      // file mode (0x40 write through)
+    uint32_t memory = 0;    // a memory file of this many bytes (nodes are records)
 };
 
 // Creates index `name` on file number filno with the node geometry of a

@@ -1,6 +1,9 @@
 // Index verification, the key dump, leaf control marks and the small entry
 // points kept with the node layer.
 #include <cstring>
+#include <random>
+#include <set>
+#include <vector>
 #include <string>
 
 #include "engine/core/instance.h"
@@ -97,6 +100,36 @@ TEST_F(MiscTest, NodeReadsSettleLeafControlMarks) {
     EXPECT_EQ(zvelmexc81(b, 1, nullptr, nullptr), kMarkNone);
     EXPECT_EQ(zvelmexc81(b, 2, nullptr, nullptr), kMarkDel);
     zvWNGV->rebuilding = 0;
+}
+
+TEST_F(MiscTest, MemoryIndexKeepsItsNodesAsRecords) {
+    IndexSpec s;
+    s.memory = 8u << 20;
+    s.keytype = 12;
+    ASSERT_EQ(create_index(1, "mem.idx", s), 0);
+    FCB *f = fcb_of(1);
+    ASSERT_TRUE(fcb_is_memory(f));
+    std::mt19937_64 rng(5);
+    std::set<uint64_t> ref;
+    for (int i = 0; i < 3000; i++) {
+        uint64_t v = rng() % 5000 + 1;
+        if (rng() % 3 == 0 && !ref.empty()) {
+            uint64_t d = *ref.lower_bound(v % (*ref.rbegin() + 1));
+            ASSERT_EQ(del(1, int_key(d, 8, ' '), d), 0);
+            ref.erase(d);
+        } else if (!ref.count(v)) {
+            ASSERT_EQ(add(1, int_key(v, 8, ' '), v), 0);
+            ref.insert(v);
+        }
+    }
+    EXPECT_GE(f->hdr.ext.levels, 2);
+    EXPECT_EQ(check(1), "");
+    std::vector<uint64_t> got;
+    for (const Entry &e : scan(1)) got.push_back(e.pos);
+    EXPECT_EQ(got, std::vector<uint64_t>(ref.begin(), ref.end()));
+    EXPECT_EQ(zvgetnod81(kNodRead, 0, 4096, f), nullptr) << "not a record of the file";
+    EXPECT_EQ(zvGetUserErrorCode(), 160);
+    EXPECT_EQ(close_index(1), 0);
 }
 
 TEST(IndexEntryPoints, FixedAnswers) {
