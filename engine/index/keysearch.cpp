@@ -179,8 +179,7 @@ int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
         }
     }
     int lo = 1;
-    int hi = nkv;          // a key >= target is known at hi when bounded
-    bool bounded = !b->hdr.leaf && !is_compressed(b);
+    int hi = nkv;          // the answer lies in lo..hi, or past the end
     int prev = 1;          // comparison with element lo - 1 (1: none)
     if (!is_compressed(b)) {
         while (hi - lo + 1 > 3) {
@@ -197,7 +196,6 @@ int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
                 prev = c;
             } else {
                 hi = probe;
-                bounded = true;
             }
         }
     } else if (b->expnum >= 1 && b->expnum <= nkv) {
@@ -224,13 +222,6 @@ int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
             s.tkp = prev;
             if (c < 0 && mode == 'E') return -2;
             return i;
-        }
-        if (bounded && i >= hi && !is_compressed(b)) {
-            // The binary search saw a key >= target here: keys out of order.
-            char msg[120];
-            snprintf(msg, sizeof msg, "Keys out of order in index node=%04x-%08xx", b->posh, b->posl);
-            idx_corrupt(b->fcb, msg);
-            return -99;
         }
         prev = c;
     }
@@ -519,30 +510,21 @@ NODEBUF *current_node(FCB *f, bool *failed) {
 }
 
 uint32_t next_key(FCB *f, void *keyout) {
-    LoopGuard seq;
-    for (int restarts = 0;; restarts++) {
-        bool failed;
-        NODEBUF *b = current_node(f, &failed);
-        if (failed) return fail();
-        if (!b) return igtkey(f, f->keybufs->work, keyout);
-        int e = f->curelm + 1;
-        bool restart = false;
-        while (e > b->hdr.nkv) {
-            uint32_t nh = b->hdr.sucesrh, nl = b->hdr.sucesr;
-            if (nh == 0 && nl == 0) return not_found();  // the current key stays the last
-            b = zvgetnod81(kNodRead, nh, nl, f);
-            if (!b) return fail();
-            if (is_deleted(b)) {
-                restart = true;
-                break;
-            }
-            e = 1;
-        }
-        if (!restart) return take(f, b, e, keyout);
-        if (restarts >= kSeqRestartLimit && seq.step(b->posh, b->posl, 1))
-            return loop_message(f, "NXTKEY", b->posh, b->posl), fail();
-        return igtkey(f, f->keybufs->work, keyout);
+    bool failed;
+    NODEBUF *b = current_node(f, &failed);
+    if (failed) return fail();
+    if (!b) return igtkey(f, f->keybufs->work, keyout);
+    int e = f->curelm + 1;
+    while (e > b->hdr.nkv) {
+        uint32_t nh = b->hdr.sucesrh, nl = b->hdr.sucesr;
+        if (nh == 0 && nl == 0) return not_found();  // the current key stays the last
+        b = zvgetnod81(kNodRead, nh, nl, f);
+        if (!b) return fail();
+        // A successor deleted under the walk: search from the work key.
+        if (is_deleted(b)) return igtkey(f, f->keybufs->work, keyout);
+        e = 1;
     }
+    return take(f, b, e, keyout);
 }
 
 uint32_t prev_key(FCB *f, void *keyout) {
