@@ -132,6 +132,24 @@ TEST_F(InsertTest, EightBytePositionsTakeTheHighWordAtEntry) {
     EXPECT_EQ(zvGETHGH(), 0);
 }
 
+TEST_F(InsertTest, WriteThroughLeavesTheDiskCompleteAfterEveryCall) {
+    IndexSpec s;
+    s.mode = 0x40;
+    ASSERT_EQ(create_index(1, "t.idx", s), 0);
+    std::vector<uint64_t> v;
+    for (uint64_t i = 1; i <= 800; i++) v.push_back(i);
+    std::shuffle(v.begin(), v.end(), std::mt19937_64(9));
+    for (uint64_t x : v) ASSERT_EQ(add(1, int_key(x, 8), x), 0);
+    for (uint64_t x = 100; x < 400; x++) ASSERT_EQ(del(1, int_key(x, 8), x), 0);
+    // The process ends without a close: the disk holds every change.
+    drop_index(1);
+    EXPECT_EQ(open_index(1, "t.idx"), 14) << "not closed cleanly";
+    ASSERT_EQ(open_index(1, "t.idx", 0x4000), 0);
+    EXPECT_EQ(check(1), "");
+    EXPECT_EQ(IDXENT(1), 500u);
+    EXPECT_EQ(scan(1).size(), 500u);
+}
+
 TEST_F(InsertTest, SplitsFollowTheInsertionRun) {
     // 40 keys fill a leaf; a split leaves 6/7, 1/7 or half in the old node.
     IndexSpec s;

@@ -132,6 +132,35 @@ TEST_F(MiscTest, MemoryIndexKeepsItsNodesAsRecords) {
     EXPECT_EQ(close_index(1), 0);
 }
 
+TEST_F(MiscTest, AnIndexMemberSharesItsHostsFileAndDeletedNodes) {
+    XCREblk x{};
+    x.mode = 0x02;
+    ASSERT_EQ(CREIDXX8(1, "two.idx", 8, 0, 0, 1, 4096, 0, 0, nullptr, nullptr, &x), 0);
+    ASSERT_EQ(CREMEM(1, 12, 0, 1, 1), 0);  // member 1 on number 2: duplicate keys
+    for (uint64_t i = 1; i <= 400; i++) {
+        ASSERT_EQ(add(1, int_key(i, 8), i), 0);
+        ASSERT_EQ(add(2, int_key(i % 50, 8) + "????", i), 0);
+    }
+    // Emptied middle leaves of both go on the host's one stack.
+    for (uint64_t i = 100; i <= 300; i++) ASSERT_EQ(del(1, int_key(i, 8), i), 0);
+    for (uint64_t i = 1; i <= 400; i++) {
+        if (i % 50 >= 10 && i % 50 < 40) {
+            ASSERT_EQ(del(2, int_key(i % 50, 8) + "????", i), 0);
+        }
+    }
+    EXPECT_NE(fcb_of(1)->hdr.base.delstk, 0u);
+    EXPECT_EQ(check(1), "");
+    EXPECT_EQ(check(2), "");
+    for (uint64_t i = 1000; i < 1300; i++) ASSERT_EQ(add(2, int_key(i, 8) + "????", i), 0);
+    ASSERT_EQ(close_index(1), 0);
+    ASSERT_EQ(open_index(1, "two.idx"), 0);
+    EXPECT_EQ(check(1), "");
+    EXPECT_EQ(check(2), "");
+    EXPECT_EQ(IDXENT(1), 199u);
+    EXPECT_EQ(IDXENT(2), 400u - 240u + 300u);
+    EXPECT_EQ(scan(2).size(), 460u);
+}
+
 TEST(IndexEntryPoints, FixedAnswers) {
     zvtest::clear_instance_ring();
     ASSERT_EQ(REGZARVO("entry"), 0);
