@@ -1,6 +1,6 @@
-// Index files for the index engine's tests: creation with the geometry the
-// file layer gives a new index, open, close and a simulated process end,
-// plus a fixture that starts an engine and helpers for keys.
+// Index files for the index engine's tests: creation, open and close
+// through the file layer's calls, a simulated process end, a fixture that
+// starts an engine, and helpers for keys.
 #pragma once
 
 #include <cstdint>
@@ -20,21 +20,22 @@ struct IndexSpec {
     int dup = 0;            // 0 unique, 1 duplicate keys
     bool wide = false;      // 8-byte positions (extended header)
     bool ext = true;        // extended header (keeps the level count)
-    int32_t sect = 4;       // node size in units of 128 bytes
+    int32_t sect = 4;       // node size in units of 128 bytes (the engine's, see restart)
     uint16_t mode = 0;      // file mode (0x40 write through)
     uint32_t memory = 0;    // a memory file of this many bytes (nodes are records)
 };
 
-// Creates index `name` on file number filno with the node geometry of a
-// new index and leaves it open. 0 or an error code.
+// Creates index `name` on file number filno (CREIDXX8) and leaves it open.
+// 0 or an error code; 11 when spec.sect is not the engine's node size.
 int create_index(int filno, const std::string &name, const IndexSpec &spec);
-// Opens an existing index: 0; 14 when it was not closed cleanly (open mode
-// 0x4000 accepts it, marked 'R'); 13 damaged geometry.
+// Opens an existing index (OPNFIL): 0; 14 when it was not closed cleanly
+// (open mode 0x4000 accepts it, marked 'R').
 int open_index(int filno, const std::string &name, uint16_t openmode = 0);
-// Closes: changed nodes written, a 0xFF update flag cleared and the header
-// written. The number is free afterwards in every case. 0 or the error.
+// Closes (CLSFIL): changed nodes written, the update flag cleared. The
+// number is free afterwards in every case. 0 or the error.
 int close_index(int filno);
-// Ends the file as a process end would: nothing more is written.
+// Ends the file as a process end would: nothing more is written, the
+// cached nodes are dropped and the number is free.
 void drop_index(int filno);
 // The open FCB of a number.
 FCB *fcb_of(int filno);
