@@ -86,6 +86,12 @@ struct FCB {
     // ---- Open, close and creation (engine/files) -----------------------------
     uint32_t hposh, hposl;      // where this file's header lies (members: in the host)
     void *cidxtab;              // conditional-index table of a data file
+
+    // ---- Fixed-length record space and record filters (engine/files) -------
+    unsigned char *cnvmap;      // record conversion map (schema-map format); null: none
+    void *fltr;                 // record filter: parse tree or callback filter; null: none
+    int32_t fltrkind;           // 0 expression, 1 or 5 callback filter
+    uint32_t newrech, newrecl;  // position the latest NEWREC handed out; 0: none
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.
