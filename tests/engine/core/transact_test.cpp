@@ -75,6 +75,11 @@ TEST_F(TransactTest, BeginOpensOneTransaction) {
     EXPECT_EQ(TRANABT(), 0);
     EXPECT_EQ(TRANABT(), 71);
     EXPECT_EQ(uerr(), 71);
+    EXPECT_EQ(TRANEND(0), 71);
+    ASSERT_EQ(TRANBEG(0), 1);
+    EXPECT_EQ(TRANEND(0x200), 454);
+    EXPECT_EQ(uerr(), 454);
+    EXPECT_EQ(TRANRDY(), 71);
 
     struct Case {
         int32_t mode;

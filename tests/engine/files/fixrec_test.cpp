@@ -192,6 +192,26 @@ TEST_F(FixrecTest, FreeingABAKeepsTheStackAcyclic) {
     EXPECT_EQ(datent(1), 3u);
 }
 
+TEST_F(FixrecTest, FreeWithoutCountRestacksDeletedRecords) {
+    make(1, "restack.dat", 100);
+    const uint64_t a = add(1, 'a');
+    const uint64_t b = add(1, 'b');
+    ASSERT_EQ(retrec(1, a), 0);
+    ASSERT_EQ(retrec(1, b), 0);
+    // A repair pass resets the stack and stacks the deleted records again:
+    // no count changes and no double-free check.
+    fcb(1)->hdr.base.delstk = 0;
+    zvSETHGH(0);
+    EXPECT_EQ(iretrec(1, uint32_t(a), 0), 0);
+    zvSETHGH(0);
+    EXPECT_EQ(iretrec(1, uint32_t(b), 0), 0);
+    EXPECT_EQ(datent(1), 0u);
+    EXPECT_EQ(fcb(1)->hdr.base.delstk, b);
+    EXPECT_EQ(newrec(1), b);
+    EXPECT_EQ(newrec(1), a);
+    EXPECT_EQ(newrec(1), 400u);
+}
+
 TEST_F(FixrecTest, AllocationUndoneBeforeItsFirstWriteIsFreed) {
     make(1, "undo.dat", 100);
     add(1, 'a');
