@@ -386,6 +386,7 @@ int icredat8(Request &r, uint16_t reclen) {
     b.hdrflags = uint16_t(e.flmode2 & 0xFFFF);
     if ((e.flmode2 & 0x02000000) && (e.flmode2 & kFlmode2PartHost)) b.hdrflags2 |= kHdr2Partition;
     zv::set_derived_fields(f);
+    if (r.memory || zvno_che(f, f->name)) f->opflags |= kOpNoCache;
 
     if (r.memory) {
         if (int rc = make_buckets(f, r.memsize, uint64_t(reclen) + 100)) return rc;

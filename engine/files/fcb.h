@@ -87,6 +87,11 @@ struct FCB {
     uint32_t hposh, hposl;      // where this file's header lies (members: in the host)
     void *cidxtab;              // conditional-index table of a data file
 
+    // ---- Growth and memory files (engine/files/growth.cpp, memfile.cpp) -------
+    uint32_t nmemrecsmax;       // most records a memory file has held at once
+    uint64_t seglimit;          // end limit of the last segment, page-rounded
+    uint8_t seglimitset;        // seglimit has been computed
+
     // ---- Fixed-length record space and record filters (engine/files) -------
     unsigned char *cnvmap;      // record conversion map (schema-map format); null: none
     void *fltr;                 // record filter: parse tree or callback filter; null: none

@@ -42,6 +42,7 @@
 #include "engine/files/header.h"
 #include "engine/files/header_codec.h"
 #include "engine/files/identity_services.h"
+#include "engine/files/memfile.h"
 #include "engine/files/resources_services.h"
 #include "engine/files/varlen_services.h"
 #include "engine/isam/isam_files.h"
@@ -90,12 +91,11 @@ void put_le(unsigned char *p, uint64_t v, uint32_t n) {
     for (uint32_t i = 0; i < n; i++) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-// Reads or writes `len` bytes at `origin` bytes into the record at `pos`.
-// A memory file addresses the record and the offset inside it apart.
+// Reads or writes `len` bytes at `origin` bytes into the record at `pos`
+// (a memory file finds the record at the offset less the origin).
 int rec_io(int op, FCB *f, uint64_t pos, uint32_t origin, void *buf, uint32_t len) {
-    uint64_t at = fcb_is_memory(f) ? pos : pos + origin;
     uint32_t hi, lo;
-    split64(at, &hi, &lo);
+    split64(pos + origin, &hi, &lo);
     return izvio81x(op, f, hi, lo, buf, int32_t(len), nullptr, origin);
 }
 
@@ -296,8 +296,7 @@ int iretrec(int filno, uint32_t lo, int count) {
     const uint64_t oldhead = stack_head(f);
     const bool stacked = !(f->hdr.ext.flmode2 & kFlmode2NoStack);
     if (fcb_is_memory(f)) {
-        // Memory-file records come with the memory-file layer.
-        rc = set_uerr(160);
+        rc = zvrmvmemrec(f, hi, lo);
     } else if (stacked && oldhead == pos) {
         rc = set_uerr(32);
     } else {
