@@ -70,6 +70,9 @@ inline uint32_t frame_hdr(const FCB *f) {
     return f->kind == kKindVariable ? 10 : 0;
 }
 inline uint32_t link_size(const FCB *f) { return wide(f) ? 8 : 4; }
+// A position's high word counts in a file with 8-byte offsets, and in a
+// memory file, whose positions are the addresses of its records.
+inline bool keeps_high_word(const FCB *f) { return wide(f) || fcb_is_memory(f); }
 
 inline uint64_t stack_head(const FCB *f) { return join64(wide(f) ? f->hdr.ext.delstkh : 0, f->hdr.base.delstk); }
 inline void set_stack_head(FCB *f, uint64_t pos) { split64(pos, &f->hdr.ext.delstkh, &f->hdr.base.delstk); }
@@ -264,7 +267,7 @@ int iretrec(int filno, uint32_t lo, int count) {
     set_uerr(0);
     FCB *f = tstfnm(filno);
     if (!f) return g->uerr_cod;
-    if (!wide(f)) hi = 0;
+    if (!keeps_high_word(f)) hi = 0;
     if (int rc = chkredf(filno, f)) return rc;
     if (int rc = tstrec81(f, hi, lo)) return rc;
     if (f->hdr.base.clstyp != kKindFixed) return set_uerr(48);
@@ -427,7 +430,7 @@ ZV_API int REDREC(int datno, uint32_t recbyt, void *recptr) {
         filter_of = h;
     }
 
-    if (!wide(f)) hi = 0;
+    if (!keeps_high_word(f)) hi = 0;
     if (int rc = tstrec81(f, hi, recbyt)) return rc;
     if (!recptr) return set_uerr(33);
     const uint32_t len = f->hdr.base.reclen;
@@ -449,7 +452,7 @@ ZV_API int WRTREC(int datno, uint32_t recbyt, void *recptr) {
     set_uerr(0);
     FCB *f = tstfnm(datno);
     if (!f) return g->uerr_cod;
-    if (!wide(f)) hi = 0;
+    if (!keeps_high_word(f)) hi = 0;
     if (f->kind == kKindVariable || is_member(f)) {
         zvSETHGHi(int32_t(hi));
         return WRTVREC(datno, recbyt, recptr, f->hdr.base.reclen);

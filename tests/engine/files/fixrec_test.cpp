@@ -84,6 +84,7 @@ TEST_F(FixrecTest, FirstRecordFollowsTheHeaderAndAllocationContinuesAfterReopen)
         SCOPED_TRACE(c.name);
         make(1, c.name, c.reclen, c.x);
         EXPECT_EQ(begbytfix(fcb(1)), c.first);
+        EXPECT_EQ(at(uint32_t(GETFIL(1, 31))), c.first);
         EXPECT_EQ(add(1, 'a', c.reclen), c.first);
         EXPECT_EQ(add(1, 'b', c.reclen), c.first + c.reclen);
         ASSERT_EQ(CLSFIL(1, 0), 0);
@@ -107,6 +108,7 @@ TEST_F(FixrecTest, HeaderWithAShortExtendedPartPutsTheFirstRecordAt300) {
     filestest::patch("short.dat", 100, {0xEF, 0, 0, 0});     // header flags 2
     ASSERT_EQ(OPNFIL(1, "short.dat", 0), 0);
     EXPECT_EQ(begbytfix(fcb(1)), 300u);
+    EXPECT_EQ(GETFIL(1, 31), 300);
     EXPECT_EQ(add(1, 'x'), 300u);
     EXPECT_EQ(add(1, 'y'), 400u);
 }
@@ -328,10 +330,14 @@ TEST_F(FixrecTest, EightByteHeadWithAllOnesLowWordIsAnOrdinaryPosition) {
     make(1, "big.dat", 255, &wide);  // 0xFFFFFFFF is a multiple of 255
     FCB *f = fcb(1);
     ASSERT_EQ(begbytfix(f), 765u);
-    // The file reaches past 4 GB: its last byte used is the end of the
-    // record at 0xFFFFFFFF.
-    f->hdr.base.numrec = f->hdr.base.phyend = 0xFE;
-    f->hdr.ext.numrech = f->hdr.ext.phyendh = 1;
+    // The file reaches past 4 GB: its logical end is the end of the record
+    // at 0xFFFFFFFF.
+    for (int mode : {6, 5}) {
+        zvSETHGH(1);
+        ASSERT_EQ(PUTHDR(1, 0xFF, mode), 0);
+    }
+    ASSERT_EQ(f->hdr.base.numrec, 0xFEu);
+    ASSERT_EQ(f->hdr.ext.numrech, 1u);
     unsigned char rec[255];
     memset(rec, 'z', sizeof rec);
     rec[0] = 0xFF;
@@ -339,8 +345,8 @@ TEST_F(FixrecTest, EightByteHeadWithAllOnesLowWordIsAnOrdinaryPosition) {
     rec[2] = 0x02;
     memset(rec + 3, 0, 7);
     ASSERT_EQ(wrtrec(1, 0xFFFFFFFFull, rec), 0);
-    f->hdr.base.delstk = 0xFFFFFFFFu;
-    f->hdr.ext.delstkh = 0;
+    zvSETHGH(0);
+    ASSERT_EQ(PUTHDR(1, int32_t(0xFFFFFFFFu), 7), 0);
     const uint64_t n = datent(1);
     EXPECT_EQ(newrec(1), 0xFFFFFFFFull);
     EXPECT_EQ(f->hdr.base.delstk, 765u);
@@ -358,7 +364,7 @@ TEST_F(FixrecTest, SerialNumbers) {
         EXPECT_EQ(gv->lastserh, 0u);
     }
     // A standard header's 32-bit serial number wraps: the allocation fails.
-    fcb(1)->hdr.base.sernum = 0xFFFFFFFFu;
+    ASSERT_EQ(PUTHDR(1, int32_t(0xFFFFFFFFu), 1), 0);
     const uint64_t n = datent(1);
     const uint32_t end = fcb(1)->hdr.base.numrec;
     EXPECT_EQ(NEWREC(1), 0u);
@@ -369,7 +375,7 @@ TEST_F(FixrecTest, SerialNumbers) {
 
     // An extended header carries into the high word.
     ASSERT_EQ(CREDAT(2, "serx.dat", 100, 0, 0x800), 0);
-    fcb(2)->hdr.base.sernum = 0xFFFFFFFFu;
+    ASSERT_EQ(PUTHDR(2, int32_t(0xFFFFFFFFu), 1), 0);
     EXPECT_EQ(add(2, 'b'), 600u);
     EXPECT_EQ(gv->lastserh, 1u);
     EXPECT_EQ(gv->lastserl, 0u);
@@ -381,20 +387,24 @@ TEST_F(FixrecTest, SerialNumbers) {
 
 TEST_F(FixrecTest, SerialnumAllocatesUnderItsOption) {
     make(1, "sn.dat", 100);
-    fcb(1)->hdr.base.sernum = 41;
+    ASSERT_EQ(PUTHDR(1, 41, 1), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    ASSERT_EQ(OPNFIL(1, "sn.dat", 0), 0);
+    const long w = writes();
     EXPECT_EQ(SERIALNUM(1), 41u);
-    EXPECT_EQ(fcb(1)->hdr.base.updflg, 0);
+    EXPECT_EQ(SERIALNUM(1), 41u);
+    EXPECT_EQ(writes(), w);
     g()->fileopt[0] |= zv::kOpt1SerialAlloc;
     EXPECT_EQ(SERIALNUM(1), 42u);
     EXPECT_EQ(SERIALNUM(1), 43u);
     EXPECT_EQ(fcb(1)->hdr.base.updflg, 0xFF);
     EXPECT_EQ(file_bytes("sn.dat")[56], 0xFF);
-    fcb(1)->hdr.base.sernum = 0xFFFFFFFFu;
+    ASSERT_EQ(PUTHDR(1, int32_t(0xFFFFFFFFu), 1), 0);
     EXPECT_EQ(SERIALNUM(1), 0u);
     EXPECT_EQ(zvGetUserErrorCode(), 44);
 
     ASSERT_EQ(CREDAT(2, "snx.dat", 100, 0, 0x800), 0);
-    fcb(2)->hdr.base.sernum = 0xFFFFFFFFu;
+    ASSERT_EQ(PUTHDR(2, int32_t(0xFFFFFFFFu), 1), 0);
     EXPECT_EQ(SERIALNUM(2), 0u);
     EXPECT_EQ(zvGETHGH(), 1);
     EXPECT_EQ(zvGetUserErrorCode(), 0);
@@ -449,6 +459,32 @@ TEST_F(FixrecTest, ReadOnlyFileRefusesChanges) {
     EXPECT_EQ(retrec(1, a), 54);
     EXPECT_EQ(redrec(1, a, buf), 0);
     EXPECT_EQ(buf[99], 'a');
+}
+
+TEST_F(FixrecTest, MemoryFileRecordsAreRemovedOnce) {
+    XCREblk mem{};
+    mem.mode = 0x80000000u;
+    mem.maxsizelo = 1 << 16;
+    make(1, "mem.dat", 100, &mem);
+    const uint64_t a = add(1, 'a');
+    const uint64_t b = add(1, 'b');
+    EXPECT_NE(a, b);
+    char buf[100];
+    ASSERT_EQ(redrec(1, a, buf), 0);
+    EXPECT_EQ(buf[99], 'a');
+    EXPECT_EQ(datent(1), 2u);
+    EXPECT_EQ(retrec(1, a), 0);
+    EXPECT_EQ(datent(1), 1u);
+    // The record is gone: a second free and a read find nothing there.
+    EXPECT_EQ(retrec(1, a), 160);
+    EXPECT_EQ(redrec(1, a, buf), 160);
+    EXPECT_EQ(datent(1), 1u);
+    // An allocation given back before its first write.
+    const uint64_t c = newrec(1);
+    EXPECT_EQ(retrec(1, c), 0);
+    EXPECT_EQ(datent(1), 1u);
+    ASSERT_EQ(redrec(1, b, buf), 0);
+    EXPECT_EQ(buf[0], 'b');
 }
 
 // 10,000 writes and reads of records that share one cached page: no system
