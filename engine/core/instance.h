@@ -161,6 +161,13 @@ struct INSTGV {
     uint8_t mkdirs;               // create makes missing directories
     uint8_t stdheader;            // default create block asks for a standard header
 
+    // ---- Fixed-length record space, record filters, transactions ------------
+    uint32_t lastserh, lastserl;  // serial number of the record last allocated
+    uint32_t opword;              // operation word: 0x01 add, 0x02 update, 0x04 delete, 0x08 image check
+    void *evalwork;               // 49152-byte evaluation area of record filters (zvgetmem)
+    int32_t exprerr;              // expression error word: set by a failing filter evaluation
+    uint32_t lockhashsize;        // lock-hash table size (zvuhash)
+
     // ---- Index engine: node cache, search and update state (engine/index) ---
     zv::IdxState idx;
 };

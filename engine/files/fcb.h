@@ -92,6 +92,12 @@ struct FCB {
     uint64_t seglimit;          // end limit of the last segment, page-rounded
     uint8_t seglimitset;        // seglimit has been computed
 
+    // ---- Fixed-length record space and record filters (engine/files) -------
+    unsigned char *cnvmap;      // record conversion map (schema-map format); null: none
+    void *fltr;                 // record filter: parse tree or callback filter; null: none
+    int32_t fltrkind;           // 0 expression, 1 or 5 callback filter
+    uint32_t newrech, newrecl;  // position the latest NEWREC handed out; 0: none
+
     // ---- Index engine (engine/index) ------------------------------------------
     uint32_t curnodh, curnodl;  // current node of the index (0: none)
     int32_t curelm;             // current element (0: none)

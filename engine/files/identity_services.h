@@ -18,3 +18,12 @@ int zvmapFCBtoDAR(FCB *fcb, int number, int kind, int release);
 // `type`; 0 with the block (engine memory) and its length, or an error.
 int zvrdefx(int filno, int type, int block, void **out, int32_t *len);
 }
+
+namespace zv {
+
+// The identity step of a serial-number draw: when the file has an enabled
+// identity field, hands out its next value. 0, or 1002 when the field has
+// already overflowed.
+int identity_step(FCB *fcb);
+
+}  // namespace zv

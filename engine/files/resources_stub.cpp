@@ -1,7 +1,27 @@
 // Stand-in of the resource ring: enabling does nothing, so files have no
-// resources and every reader of one answers "not found".
+// resources and every reader of one answers "not found". Record conversion
+// is handed to the test converter when one is set.
 #include "engine/files/resources_services.h"
 
 #include "engine/core/instance.h"
 
-extern "C" int ENARES(int) { return zv::set_uerr(0); }
+namespace {
+
+// Test-only switch (see resources_services.h).
+zv::TestConverter test_converter = nullptr;
+
+}  // namespace
+
+namespace zv {
+
+void set_test_converter(TestConverter fn) { test_converter = fn; }
+
+}  // namespace zv
+
+extern "C" {
+int ENARES(int) { return zv::set_uerr(0); }
+int zvconvert18(void *buf, const unsigned char *, const unsigned char *, int32_t len, int, int direction,
+                int32_t) {
+    return test_converter ? test_converter(buf, len, direction) : 0;
+}
+}
