@@ -76,7 +76,7 @@ protected:
 
 TEST_P(CompressTest, InsertAndDeleteReencodeTheFollower) {
     const Row &r = GetParam();
-    IndexSpec s;
+    IndexShape s;
     s.keylen = r.keylen;
     s.keytype = r.keytype;
     s.sect = r.sect;
@@ -119,7 +119,7 @@ TEST_P(CompressTest, InsertAndDeleteReencodeTheFollower) {
 
 TEST_P(CompressTest, TrailingPadBytesAreCountedAndRestored) {
     const Row &r = GetParam();
-    IndexSpec s;
+    IndexShape s;
     s.keylen = r.keylen;
     s.keytype = r.keytype;
     s.sect = r.sect;

@@ -16,7 +16,7 @@ class DamageTest : public IndexTest {
 protected:
     // Two leaves (512, 1024) under a root at 1536, closed.
     void build() {
-        ASSERT_EQ(create_index(1, "g.idx", IndexSpec{}), 0);
+        ASSERT_EQ(create_index(1, "g.idx", IndexShape{}), 0);
         for (uint64_t i = 1; i <= 41; i++) ASSERT_EQ(add(1, int_key(i, 8), i), 0);
         ASSERT_EQ(fcb_of(1)->hdr.base.root, 1536u);
         ASSERT_EQ(close_index(1), 0);

@@ -44,7 +44,7 @@ protected:
         return out;
     }
     void fill(uint64_t n) {
-        ASSERT_EQ(create_index(1, "x.idx", IndexSpec{}), 0);
+        ASSERT_EQ(create_index(1, "x.idx", IndexShape{}), 0);
         for (uint64_t i = 1; i <= n; i++) ASSERT_EQ(add(1, int_key(i, 8), i), 0);
     }
     void delete_range(uint64_t a, uint64_t b) {

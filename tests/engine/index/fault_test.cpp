@@ -29,7 +29,7 @@ protected:
     void prepare() {
         restart(4);
         ref_.clear();
-        ASSERT_EQ(create_index(1, "f.idx", IndexSpec{}), 0);
+        ASSERT_EQ(create_index(1, "f.idx", IndexShape{}), 0);
         std::mt19937_64 rng(11);
         for (int i = 0; i < kBase; i++) {
             uint64_t v = rng() % 100000 * 2 + 2;

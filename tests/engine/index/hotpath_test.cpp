@@ -26,7 +26,7 @@ long all_io_calls() {
 
 TEST_F(HotPathTest, CachedSearchesMakeNoCallAndTakeNoMemory) {
     restart(64);
-    IndexSpec s;
+    IndexShape s;
     s.keytype = 12;  // compressed nodes expand into the buffers' own areas
     ASSERT_EQ(create_index(1, "h.idx", s), 0);
     for (uint64_t i = 1; i <= 1500; i++) ASSERT_EQ(add(1, int_key(i * 3, 8, ' '), i), 0);
@@ -60,7 +60,7 @@ TEST_F(HotPathTest, CachedSearchesMakeNoCallAndTakeNoMemory) {
 }
 
 TEST_F(HotPathTest, ProbesNeitherCountNorMoveBuffers) {
-    ASSERT_EQ(create_index(1, "p.idx", IndexSpec{}), 0);
+    ASSERT_EQ(create_index(1, "p.idx", IndexShape{}), 0);
     ASSERT_EQ(add(1, "AAAAAAAA", 1), 0);
     INSTGV *g = zvWNGV;
     const uint64_t req = g->idx.requests;

@@ -16,7 +16,7 @@ namespace idxtest {
 
 FCB *fcb_of(int filno) { return zvWNGV->fcbtab[filno]; }
 
-int create_index(int filno, const std::string &name, const IndexSpec &s) {
+int create_index(int filno, const std::string &name, const IndexShape &s) {
     unlink(name.c_str());
     XCREblk x{};
     x.mode = s.ext || s.wide ? 0x02u : 0x10000u;

@@ -14,7 +14,7 @@ struct FCB;
 namespace idxtest {
 
 // What a test index looks like.
-struct IndexSpec {
+struct IndexShape {
     int32_t keylen = 8;     // key length (a duplicate-key index includes its position suffix)
     int keytype = 0;        // 4 leading, 8 trailing compression
     int dup = 0;            // 0 unique, 1 duplicate keys
@@ -26,8 +26,8 @@ struct IndexSpec {
 };
 
 // Creates index `name` on file number filno (CREIDXX8) and leaves it open.
-// 0 or an error code; 11 when spec.sect is not the engine's node size.
-int create_index(int filno, const std::string &name, const IndexSpec &spec);
+// 0 or an error code; 11 when shape.sect is not the engine's node size.
+int create_index(int filno, const std::string &name, const IndexShape &shape);
 // Opens an existing index (OPNFIL): 0; 14 when it was not closed cleanly
 // (open mode 0x4000 accepts it, marked 'R').
 int open_index(int filno, const std::string &name, uint16_t openmode = 0);

@@ -33,7 +33,7 @@ protected:
 };
 
 TEST_F(InsertTest, RefusalsLeaveTheIndexUnchanged) {
-    ASSERT_EQ(create_index(1, "i.idx", IndexSpec{}), 0);
+    ASSERT_EQ(create_index(1, "i.idx", IndexShape{}), 0);
     ASSERT_EQ(CREDAT(2, "d.dat", 32, 4096, 0), 0);
     ASSERT_EQ(add(1, "KEY00001", 10), 0);
     struct Case {
@@ -62,7 +62,7 @@ TEST_F(InsertTest, RefusalsLeaveTheIndexUnchanged) {
 }
 
 TEST_F(InsertTest, ReplaceModesChangeThePositionNotTheCount) {
-    ASSERT_EQ(create_index(1, "i.idx", IndexSpec{}), 0);
+    ASSERT_EQ(create_index(1, "i.idx", IndexShape{}), 0);
     for (uint64_t i = 1; i <= 100; i++) ASSERT_EQ(add(1, int_key(i, 8), i), 0);
     ASSERT_EQ(add(1, int_key(50, 8), 5000, 64), 0);
     ASSERT_EQ(add(1, int_key(60, 8), 6000, 0x400), 0);
@@ -84,7 +84,7 @@ TEST_F(InsertTest, ReplaceModesChangeThePositionNotTheCount) {
 }
 
 TEST_F(InsertTest, DuplicateKeysAreOrderedByPosition) {
-    IndexSpec s;
+    IndexShape s;
     s.keylen = 12;  // 8 bytes of value, 4 of position
     s.dup = 1;
     ASSERT_EQ(create_index(1, "d.idx", s), 0);
@@ -108,7 +108,7 @@ TEST_F(InsertTest, DuplicateKeysAreOrderedByPosition) {
 }
 
 TEST_F(InsertTest, EightBytePositionsTakeTheHighWordAtEntry) {
-    IndexSpec s;
+    IndexShape s;
     s.wide = true;
     ASSERT_EQ(create_index(1, "w.idx", s), 0);
     zvSETHGH(7);
@@ -125,7 +125,7 @@ TEST_F(InsertTest, EightBytePositionsTakeTheHighWordAtEntry) {
     EXPECT_EQ(DELCHK(1, "AAAAAAAA", 1), 0);
     EXPECT_EQ(zvGETHGH(), 0);
     // A 4-byte index ignores a high word.
-    ASSERT_EQ(create_index(3, "n.idx", IndexSpec{}), 0);
+    ASSERT_EQ(create_index(3, "n.idx", IndexShape{}), 0);
     zvSETHGH(9);
     ASSERT_EQ(ADDKEY(3, "CCCCCCCC", 5, 0), 0);
     EXPECT_EQ(EQLKEY(3, "CCCCCCCC"), 5u);
@@ -133,7 +133,7 @@ TEST_F(InsertTest, EightBytePositionsTakeTheHighWordAtEntry) {
 }
 
 TEST_F(InsertTest, WriteThroughLeavesTheDiskCompleteAfterEveryCall) {
-    IndexSpec s;
+    IndexShape s;
     s.mode = 0x40;
     ASSERT_EQ(create_index(1, "t.idx", s), 0);
     std::vector<uint64_t> v;
@@ -152,7 +152,7 @@ TEST_F(InsertTest, WriteThroughLeavesTheDiskCompleteAfterEveryCall) {
 
 TEST_F(InsertTest, SplitsFollowTheInsertionRun) {
     // 40 keys fill a leaf; a split leaves 6/7, 1/7 or half in the old node.
-    IndexSpec s;
+    IndexShape s;
     const int n = 2000;
     struct Case {
         const char *what;

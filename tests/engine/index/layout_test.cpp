@@ -103,7 +103,7 @@ TEST(KeyCompare, MagnitudeIsThePositionOfTheFirstDifferenceCappedAt256) {
 class LayoutTest : public IndexTest {};
 
 TEST_F(LayoutTest, UniqueLeafElementAndOneLeafRoot) {
-    IndexSpec s;  // key 8, 4-byte positions, 512-byte nodes, extended header
+    IndexShape s;  // key 8, 4-byte positions, 512-byte nodes, extended header
     ASSERT_EQ(create_index(1, "u.idx", s), 0);
     ASSERT_EQ(add(1, "ABCDEFGH", 0x01020304), 0);
     ASSERT_EQ(close_index(1), 0);
@@ -125,7 +125,7 @@ TEST_F(LayoutTest, UniqueLeafElementAndOneLeafRoot) {
 }
 
 TEST_F(LayoutTest, EightBytePositionsStoreTheHighWordFirst) {
-    IndexSpec s;
+    IndexShape s;
     s.wide = true;
     ASSERT_EQ(create_index(1, "w.idx", s), 0);
     ASSERT_EQ(add(1, "ABCDEFGH", 0x0000000500000006ull), 0);
@@ -144,7 +144,7 @@ TEST_F(LayoutTest, EightBytePositionsStoreTheHighWordFirst) {
 }
 
 TEST_F(LayoutTest, DuplicateLeafElementEndsWithThePositionMostSignificantFirst) {
-    IndexSpec s;
+    IndexShape s;
     s.keylen = 12;
     s.dup = 1;
     ASSERT_EQ(create_index(1, "d.idx", s), 0);
@@ -158,7 +158,7 @@ TEST_F(LayoutTest, DuplicateLeafElementEndsWithThePositionMostSignificantFirst) 
 }
 
 TEST_F(LayoutTest, FirstRootSplitMakesATwoElementRootEndingInAllOnes) {
-    IndexSpec s;
+    IndexShape s;
     ASSERT_EQ(create_index(1, "r.idx", s), 0);
     // 40 keys fill the leaf (40 x 12 = 480 <= 484); the 41st splits it.
     for (uint64_t i = 1; i <= 40; i++) ASSERT_EQ(add(1, int_key(i, 8), 100 + i), 0);

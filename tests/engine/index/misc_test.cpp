@@ -20,7 +20,7 @@ using namespace idxtest;
 class MiscTest : public IndexTest {};
 
 TEST_F(MiscTest, VerificationPassesASoundIndexAndClearsItsResults) {
-    ASSERT_EQ(create_index(1, "v.idx", IndexSpec{}), 0);
+    ASSERT_EQ(create_index(1, "v.idx", IndexShape{}), 0);
     for (uint64_t i = 1; i <= 500; i++) ASSERT_EQ(add(1, int_key(i * 7 % 1000, 8), i), 0);
     ZVVERIFYOPT opt{0, 5, 2};
     unsigned char results[3 * 8 + 2 * 4];
@@ -36,7 +36,7 @@ TEST_F(MiscTest, VerificationPassesASoundIndexAndClearsItsResults) {
 }
 
 TEST_F(MiscTest, KeyDumpWritesEveryKeyWithItsPosition) {
-    IndexSpec s;
+    IndexShape s;
     s.keylen = 12;
     s.dup = 1;
     ASSERT_EQ(create_index(1, "k.idx", s), 0);
@@ -64,7 +64,7 @@ TEST_F(MiscTest, KeyDumpWritesEveryKeyWithItsPosition) {
 TEST_F(MiscTest, NodeReadsSettleLeafControlMarks) {
     // A leaf with room reserved for control fields (file mode 0x10).
     zvWNGV->rebuilding = 1;
-    IndexSpec s;
+    IndexShape s;
     s.mode = 0x10;
     ASSERT_EQ(create_index(1, "m.idx", s), 0);
     FCB *f = fcb_of(1);
@@ -103,7 +103,7 @@ TEST_F(MiscTest, NodeReadsSettleLeafControlMarks) {
 }
 
 TEST_F(MiscTest, MemoryIndexKeepsItsNodesAsRecords) {
-    IndexSpec s;
+    IndexShape s;
     s.memory = 8u << 20;
     s.keytype = 12;
     ASSERT_EQ(create_index(1, "mem.idx", s), 0);

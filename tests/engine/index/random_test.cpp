@@ -40,11 +40,11 @@ protected:
         IndexTest::SetUp();
         const Config &c = GetParam();
         restart(c.bufs);
-        spec_.dup = c.dup ? 1 : 0;
-        spec_.keytype = c.compressed ? 12 : 0;
-        spec_.wide = c.wide;
-        spec_.keylen = kValueLen + (c.dup ? (c.wide ? 8 : 4) : 0);
-        ASSERT_EQ(create_index(1, "rnd.idx", spec_), 0);
+        shape_.dup = c.dup ? 1 : 0;
+        shape_.keytype = c.compressed ? 12 : 0;
+        shape_.wide = c.wide;
+        shape_.keylen = kValueLen + (c.dup ? (c.wide ? 8 : 4) : 0);
+        ASSERT_EQ(create_index(1, "rnd.idx", shape_), 0);
     }
 
     // A key value with shared prefixes and trailing blanks, ordered by v.
@@ -61,8 +61,8 @@ protected:
     // as suffix, most significant byte first.
     std::string stored_key(const std::string &value, uint64_t pos) const {
         std::string k = value;
-        if (spec_.dup) {
-            int p = spec_.wide ? 8 : 4;
+        if (shape_.dup) {
+            int p = shape_.wide ? 8 : 4;
             for (int i = 0; i < p; i++) k += char(pos >> (8 * (p - 1 - i)));
         }
         return k;
@@ -70,7 +70,7 @@ protected:
 
     uint64_t new_pos() {
         for (;;) {
-            uint64_t p = spec_.wide ? (rng_() & 0x0000FFFFFFFFFFFFull) : (rng_() & 0xFFFFFFFFull);
+            uint64_t p = shape_.wide ? (rng_() & 0x0000FFFFFFFFFFFFull) : (rng_() & 0xFFFFFFFFull);
             if (p && used_pos_.insert(p).second) return p;
         }
     }
@@ -82,8 +82,8 @@ protected:
         uint64_t pos = new_pos();
         std::string key = stored_key(value, pos);
         std::string arg = key;  // a duplicate-key index overwrites the suffix itself
-        if (spec_.dup) std::fill(arg.begin() + kValueLen, arg.end(), '?');
-        bool exists = !spec_.dup && by_value_.count(value);
+        if (shape_.dup) std::fill(arg.begin() + kValueLen, arg.end(), '?');
+        bool exists = !shape_.dup && by_value_.count(value);
         int rc = add(1, arg, pos);
         if (exists) {
             ASSERT_EQ(rc, 2) << "unique index accepted an equal key";
@@ -92,7 +92,7 @@ protected:
         ASSERT_EQ(rc, 0) << "insert of " << value;
         ref_.insert(Entry{key, pos});
         live_.push_back(Entry{key, pos});
-        if (!spec_.dup) by_value_.insert(value);
+        if (!shape_.dup) by_value_.insert(value);
     }
 
     void delete_one() {
@@ -101,13 +101,13 @@ protected:
         Entry e = live_[i];
         live_[i] = live_.back();
         live_.pop_back();
-        if (!spec_.dup && rng_() % 16 == 0) {
+        if (!shape_.dup && rng_() % 16 == 0) {
             // The right key with a wrong position is refused and changes nothing.
             ASSERT_EQ(del(1, e.key, e.pos ^ 1), 3);
         }
         ASSERT_EQ(del(1, e.key, e.pos), 0) << "delete of " << e.key;
         ref_.erase(e);
-        if (!spec_.dup) by_value_.erase(e.key.substr(0, size_t(kValueLen)));
+        if (!shape_.dup) by_value_.erase(e.key.substr(0, size_t(kValueLen)));
         if (rng_() % 8 == 0) {
             ASSERT_EQ(del(1, e.key, e.pos), 4) << "second delete";
         }
@@ -131,7 +131,7 @@ protected:
         }
     }
 
-    IndexSpec spec_;
+    IndexShape shape_;
     std::mt19937_64 rng_{20261209};
     std::set<Entry> ref_;
     std::vector<Entry> live_;

@@ -19,7 +19,7 @@ class SearchTest : public IndexTest {
 protected:
     // Keys 2, 4, ..., 2n in random order; position = value + 1000.
     void fill(int n) {
-        ASSERT_EQ(create_index(1, "s.idx", IndexSpec{}), 0);
+        ASSERT_EQ(create_index(1, "s.idx", IndexShape{}), 0);
         std::vector<uint64_t> v;
         for (int i = 1; i <= n; i++) v.push_back(uint64_t(2 * i));
         std::shuffle(v.begin(), v.end(), std::mt19937_64(7));
@@ -142,7 +142,7 @@ TEST_F(SearchTest, NxtkeyContinuesFromTheWorkKeyAfterTheNodeChanged) {
 }
 
 TEST_F(SearchTest, EveryReadOfAnEmptyIndexGivesZero) {
-    ASSERT_EQ(create_index(1, "e.idx", IndexSpec{}), 0);
+    ASSERT_EQ(create_index(1, "e.idx", IndexShape{}), 0);
     std::string k(8, 'x'), t = int_key(5, 8);
     FCB *f = fcb_of(1);
     f->curnodl = 512;
@@ -163,7 +163,7 @@ TEST_F(SearchTest, EveryReadOfAnEmptyIndexGivesZero) {
 }
 
 TEST_F(SearchTest, BadCallsGiveCodes) {
-    ASSERT_EQ(create_index(1, "b.idx", IndexSpec{}), 0);
+    ASSERT_EQ(create_index(1, "b.idx", IndexShape{}), 0);
     ASSERT_EQ(CREDAT(2, "d.dat", 32, 4096, 0), 0);
     std::string k(8, '\0');
     EXPECT_EQ(EQLKEY(1, nullptr), 0u);
