@@ -18,6 +18,7 @@
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
 #include "engine/index/idxstate.h"
+#include "engine/isam/isamstate.h"
 
 struct FCB;
 struct LOCKENT;
@@ -112,8 +113,8 @@ struct INSTGV {
     int32_t ptrslots;             // 6 when zero at start-up
     int32_t membernamemax;        // longest member name: 128, or 255 from 1024-byte nodes
     int32_t specialpct;           // special-cache percentage given before start (1..99)
-    void *isamtab;                // ISAM tables (engine/isam), null when not allocated
-    int32_t isamtabn;             // entries of isamtab
+    void *isamtab;                // ISAM index map (engine/isam), null when not allocated
+    int32_t isamtabn;             // entries of isamtab and of the key-map arrays
 
     // ---- Memory pools -------------------------------------------------------
     int32_t listblocksize;                 // bytes per chunk of lists 0..21 (2048)
@@ -170,6 +171,9 @@ struct INSTGV {
 
     // ---- Index engine: node cache, search and update state (engine/index) ---
     zv::IdxState idx;
+
+    // ---- ISAM layer: key map beyond isamtab (engine/isam) -------------------
+    zv::IsamState isam;
 };
 
 // The current instance; null when none is registered.

@@ -106,6 +106,11 @@ struct FCB {
     int32_t elmlimit;           // element-count limit of leaves (+94)
     int32_t cmpunit;            // count unit of compressed keys (+272, 1 when 0)
     uint8_t noremove;           // 1: empty leaves stay in the tree, deleted nodes are not reused
+
+    // ---- ISAM layer (engine/isam) ----------------------------------------------
+    uint16_t isamdat;           // index: 1 + the data file number it serves; 0: none
+    int32_t srloff;             // data file: serial segment offset from 1 (0 or 65535: none)
+    int32_t srllen;             // its length; negative: a schema field not yet resolved
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.

@@ -16,7 +16,9 @@ void *zvigetcidx(int datno);
 void zvfreecidx(void *object, int kind);
 // Writes the partition definition resources of a new partitioned host.
 int zvsetpres(FCB *fcb, int filno);
-// Closes the ISAM contexts of a data file before the file is closed.
+// Closes the ISAM contexts of a data file before the file is closed
+// (zvclrcon): 0.
+int zvclrcon(int datno);
 void isam_close_contexts(int datno);
 
 // ---- Record space (fixed-length records and record filters) --------------
@@ -35,8 +37,9 @@ uint32_t zvhostent(FCB *host, int filno, uint32_t *hi);
 FCB *partition_host_of(FCB *member);
 
 // ---- Header fields by mode number, flush and reports ------------------------
-// Word `which` (0: the data-file number, 1 and 2: the two further words) of
-// the ISAM map entry of a file number; -1 while the map has no entry.
+// Word `which` of the ISAM map entry of a file number, sign-extended: 0 the
+// data-file number, 1 the relative index number, 2 the key flags; -1 while
+// the map has no entry.
 int32_t isam_map_value(int filno, int which);
 // The slot-th index number that the ISAM map lists for a data file: -1 ends
 // the list, -66 is a slot to skip.
@@ -57,7 +60,8 @@ int chgpartmode(FCB *host, int mode);
 // Sets the file's current ISAM record position to 0.
 void clear_isam_position(FCB *fcb);
 // Rewrites the file paths kept in the stored file definition of an open
-// file: 0, or 408 when it keeps none.
+// data file by the redirection rules: 0, 408 when it keeps none, or the
+// error of storing it again.
 int zvredirectifil(int filno);
 
 }  // namespace zv

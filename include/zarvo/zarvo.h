@@ -95,12 +95,14 @@ ZV_API uint16_t INTREEX(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs,
 /* INTREEX(bufs, fils, sect, bufs, 33). */
 ZV_API uint16_t INTREE(int32_t bufs, int32_t fils, int32_t sect);
 /* Starts the engine under the ISAM layer: the ISAM tables, then INTREEX.
- * Codes as INTREEX (82 also for the ISAM tables); a failure is recorded as
- * the ISAM error with file number 0 as well. */
+ * Codes as INTREEX (83 when the ISAM tables cannot be allocated); a failure
+ * is recorded as the ISAM error with file number 0 as well. */
 ZV_API uint16_t INTISAMX(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t userprof);
 /* INTISAMX(bufs, fils, sect, bufs, 33). */
 ZV_API uint16_t INTISAM(int32_t bufs, int32_t fils, int32_t sect);
-/* Stops the ISAM layer, then the engine user (STPUSR); STPUSR's result. */
+/* Stops the ISAM layer: closes every open file (all of them, whatever
+ * fails), frees the ISAM tables and stops the engine user (STPUSR). The
+ * first close error, else STPUSR's result (410 when no engine runs). */
 ZV_API uint16_t CLISAM(void);
 /* Frees every batch of the current user; 0. */
 ZV_API int FREBAT(void);
@@ -976,6 +978,184 @@ ZV_API int SPCLSAV(void);
 ZV_API int TRANUSR(void);
 /* Isolation levels are not supported: 116 above 3, else 454 (in uerr_cod). */
 ZV_API int TRANISO(int level);
+
+/* ------------------------------------------------------------------------ */
+/* ISAM file sets: definitions, create, open, close (engine/isam).           */
+/* ------------------------------------------------------------------------ */
+/*
+ * A file set is one data file with all its indexes, described by one IFIL.
+ * Its files take consecutive file numbers: the data file d, then d + 1 + k
+ * for index k (an index file or an additional member of the index file
+ * before it). ISAM calls clear the ISAM error at entry and leave their
+ * outcome in zvGetIsamErrorCode with the file number it concerns in
+ * zvGetIsamFileNbr; a code of the file or index layer is passed on as it is.
+ */
+
+/* One key segment: record offset (or record-schema field number for the
+ * schema modes), length, segment mode (0x200 partition segment, 0x400
+ * Unicode; 0x80 together with 0x400 is refused). */
+typedef struct ISEG {
+    int16_t soffset;
+    int16_t slength;
+    int16_t segmode;
+} ISEG;
+
+/* One index of a set. ikeylen includes the record-position suffix of an
+ * index with duplicates (ikeydup bit 0). aidxnam starts a new index file:
+ * "*name" and "+name" lie in the data file's directory, "?suffix" is the
+ * data file name followed by the suffix. An index without aidxnam (other
+ * than the first) is an additional member of the index file before it. */
+typedef struct IIDX {
+    int16_t ikeylen;           /* key length in bytes */
+    int16_t ikeytyp;           /* key type bits */
+    int16_t ikeydup;           /* bit 0: duplicates allowed */
+    int16_t inulkey;           /* null-key handling */
+    int16_t iempchr;           /* empty (pad) character */
+    int16_t inumseg;           /* number of segments, 0..16 */
+    const ISEG *isegarr;       /* inumseg segments */
+    const char *ridxnam;       /* symbolic index name, or NULL */
+    const char *aidxnam;       /* alternate index file name, or NULL */
+    const uint16_t *icolseq;   /* 256-entry alternate collating sequence, or NULL */
+    const char *ipadbyt;       /* pad byte of variable-length key fields, or NULL */
+} IIDX;
+
+/* A file set. The caller owns it; the engine writes only dfilmod (bit 0x4
+ * on open of a variable-length file), the 0x60 bits of ikeytyp on open,
+ * and tfilno. */
+typedef struct IFIL {
+    const char *pfilnam;       /* data file name without extension */
+    int16_t dfilno;            /* data file number; -1: the engine chooses */
+    uint16_t dreclen;          /* record length (fixed part) */
+    uint16_t dxtdsiz;          /* data file extension size */
+    int16_t dfilmod;           /* data file mode: 0x4 variable length, 0x200 no
+                                  extensions, 0x800 keep no stored definition */
+    int16_t dnumidx;           /* number of indexes, 0..64 */
+    uint16_t ixtdsiz;          /* index file extension size */
+    int16_t ifilmod;           /* index file mode */
+    IIDX *iidxarr;             /* dnumidx indexes */
+    const char *rfstfld;       /* optional field names kept with the set */
+    const char *tlstfld;
+    int16_t tfilno;            /* out: the data file number; -1 after close */
+} IFIL;
+
+/* One field of a record schema. GETDODA form 4 ends the array with an extra
+ * entry whose fend is 0xFFFF. Type 0 is stored as 146. */
+typedef struct DATOBJ {
+    const char *fsymb;         /* field name */
+    intptr_t fadr;             /* offset of the field in the record */
+    uint16_t ftype;            /* field type */
+    uint16_t flen;             /* field length (0: the type's own length) */
+    uint16_t fend;             /* 0xFFFF in the entry after the last field */
+    uint16_t fspare;
+} DATOBJ;
+
+/* Parameter block of the entries whose names end in z. Text fields are
+ * NUL-terminated (an empty extension means the engine's default, one of
+ * blanks means none). */
+typedef struct IFILPARM {
+    uint32_t permmask;         /* permission mask of new files */
+    char group[32];            /* group id */
+    char password[10];         /* file password */
+    char dataext[8];           /* data file extension */
+    char idxext[8];            /* index file extension */
+    IFIL *ifil;
+    XCREblk *xcre;             /* one block per physical file, or NULL */
+} IFILPARM;
+
+#ifdef __cplusplus
+#define ZV_ISAM_ASSERT(c, m) static_assert(c, m)
+#else
+#define ZV_ISAM_ASSERT(c, m) _Static_assert(c, m)
+#endif
+ZV_ISAM_ASSERT(sizeof(ISEG) == 6, "ISEG is 6 bytes");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || sizeof(IIDX) == 56, "IIDX is 56 bytes");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(IIDX, isegarr) == 16, "IIDX isegarr at 16");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(IIDX, ipadbyt) == 48, "IIDX ipadbyt at 48");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || sizeof(IFIL) == 56, "IFIL is 56 bytes");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(IFIL, dfilno) == 8, "IFIL dfilno at 8");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(IFIL, dnumidx) == 16, "IFIL dnumidx at 16");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(IFIL, ifilmod) == 20, "IFIL ifilmod at 20");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(IFIL, iidxarr) == 24, "IFIL iidxarr at 24");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(IFIL, tfilno) == 48, "IFIL tfilno at 48");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || sizeof(DATOBJ) == 24, "DATOBJ is 24 bytes");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || sizeof(IFILPARM) == 80, "IFILPARM is 80 bytes");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(IFILPARM, ifil) == 64, "IFILPARM ifil at 64");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(IFILPARM, xcre) == 72, "IFILPARM xcre at 72");
+#undef ZV_ISAM_ASSERT
+
+/* Creates the data file and every index file and member of a set, enters
+ * the set in the ISAM key map and stores the definition in the data file
+ * (unless dfilmod has 0x800). All files stay open; tfilno gets the data
+ * file number. A failure deletes every file the call created. 0, or: 540
+ * NULL IFIL, name, index or segment array; 107 more than 64 indexes; 109
+ * more than 16 segments; 634 negative segment length; 694 segment mode
+ * 0x80 with 0x400; 895 partition segment first or before a plain one; 115
+ * key length does not match the segments; 731 partition-key index out of
+ * range; 195/181 no memory for the copied names; 454 partitioned sets; and
+ * the codes of the file layer. CREIFILX builds default create blocks;
+ * CREIFIL uses the default extensions, no mask, group or password. */
+ZV_API int CREIFILz(IFILPARM *params);
+ZV_API int CREIFILX8(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask,
+                     const char *group, const char *password, XCREblk *xcre);
+ZV_API int CREIFILX(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask,
+                    const char *group, const char *password);
+ZV_API int CREIFIL(IFIL *ifil);
+
+/* Opens a set from the caller's IFIL and checks every index file against
+ * it: 124 an index file with another number of members, 608 a key length,
+ * duplicate mode or key-type bit 0x80 that differs (file number of the
+ * index), 957 an index file already serving another data file, 107, 195,
+ * and the open's codes. A failure leaves no file of the set open and tfilno
+ * -1. The password is not used. */
+ZV_API int OPNIFILz(IFILPARM *params);
+ZV_API int OPNIFILX(IFIL *ifil, const char *dataext, const char *idxext, const char *password);
+ZV_API int OPNIFIL(IFIL *ifil);
+/* Opens a data file by its name (with extension) on filno (-1: the engine
+ * chooses) and its indexes from the definition stored in it; index files
+ * are looked for where the data file now lies. The data file number, or -1
+ * with the error in uerr_cod and the ISAM error. */
+ZV_API int OPNRFIL(int filno, const char *name, int mode);
+ZV_API int OPNRFILX(int filno, const char *name, int mode, const char *password);
+/* Close or delete every file of the set whose data file is tfilno (CLIFIL,
+ * DELIFIL) or datno (CLRFIL, DELRFIL); tfilno becomes -1 on success. The
+ * first error is returned (22 or 26 when the data file is not open, 56 a
+ * delete of a set holding a superfile member or segment file). */
+ZV_API int CLIFIL(IFIL *ifil);
+ZV_API int DELIFIL(IFIL *ifil);
+ZV_API int CLRFIL(int datno);
+ZV_API int DELRFIL(int datno);
+/* Releases a file held open beyond its last close: 1 plus the index files
+ * released with it, 0 when nothing was held. */
+ZV_API int zvundokepopn(const char *name);
+/* Closing by name is not supported: 454. */
+ZV_API int zvCLSNAM(const char *name);
+
+/* The definition stored in an open data file, rebuilt into buffer: the
+ * length needed (also when buflen is short, the buffer then untouched), 0
+ * on error (uerr_cod; 408 none stored). The buffer receives an IFIL whose
+ * pointers all point into the buffer, with the names of the files as they
+ * are now found, dfilno and tfilno -1. The password is not used. */
+ZV_API int32_t GETIFILX(int datno, int32_t buflen, void *buffer, const char *password);
+ZV_API int32_t GETIFIL(int datno, int32_t buflen, void *buffer);
+
+/* Stores the record schema (n fields) of a data file as its field-type and
+ * field-name blocks (definition-block type 0 or 200..299, else 446). 432 a
+ * variable-length type without length, 435 no memory. */
+ZV_API int PUTDODAX(int datno, const DATOBJ *doda, int n, int type);
+ZV_API int PUTDODA(int datno, const DATOBJ *doda, int n);
+/* The stored record schema: the length needed, copying into buffer only when
+ * buflen suffices; 0 with the error in uerr_cod (116 bad form). Forms: 1 the
+ * field-type block, 2 the field-name block, 3 both, 4 n + 1 DATOBJ entries
+ * (offsets from 0, aligned as the block says) followed by the names. */
+ZV_API int32_t GETDODAX(int datno, int32_t buflen, void *buffer, int form, int type);
+ZV_API int32_t GETDODA(int datno, int32_t buflen, void *buffer, int form);
+
+/* Names of an open file: mode 0 its own name (GETNAM); 1 and 2 the two
+ * field names and 3 the index name kept in the ISAM key map for the
+ * number; 7 and 8 the data and index file names from the definition stored
+ * in the data file. 0, 540 no buffer, 153 does not fit, 116 other modes,
+ * 101 no such name kept. */
+ZV_API int iGETNAM(int filno, char *buffer, int32_t len, int mode);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,65 @@
+// Shared pieces of file-set create, open and close (fileset_create.cpp,
+// fileset_open.cpp).
+#pragma once
+
+#include <cstdint>
+
+#include "zarvo/zarvo.h"
+
+namespace zv {
+
+// How the indexes of a set map onto physical files: index 0 and every
+// index with an alternate name start an index file; any other index is an
+// additional member of the index file before it.
+struct SetShape {
+    int n = 0;
+    int host[64] = {};   // position of the index file that holds index k
+    int nmem[64] = {};   // at an index file's position: the members after it
+    bool is_file(int k) const { return host[k] == k; }
+};
+// Fills the shape; false when an index has segments but no segment array.
+bool classify(const IFIL *ifil, SetShape *shape);
+
+// Sets a bit of an instance option word for the life of the object and
+// restores the bit as it was.
+class OptionBit {
+public:
+    OptionBit(uint32_t *word, uint32_t bit) : word_(word), bit_(bit), had_((*word & bit) != 0) {
+        *word_ |= bit_;
+    }
+    ~OptionBit() {
+        if (!had_) *word_ &= ~bit_;
+    }
+    OptionBit(const OptionBit &) = delete;
+    OptionBit &operator=(const OptionBit &) = delete;
+
+private:
+    uint32_t *word_;
+    uint32_t bit_;
+    bool had_;
+};
+
+// Instance option bits that the ISAM layer raises around file-layer calls
+// (INSTGV::fileopt): files created or opened under kIsamMark belong to a
+// set and are closed through it; kIsamClosing marks the ISAM layer's own
+// closes and deletes.
+constexpr uint32_t kIsamMark = 0x10000000;     // fileopt[1]: data file of a set
+constexpr uint32_t kIsamIndexMark = 0x1;       // fileopt[2]: index file of a set
+constexpr uint32_t kIsamClosing = 0x10000;     // fileopt[0]: set close, stop or undo
+constexpr uint32_t kIsamSetClose = 0x4000;     // fileopt[2]: close of a set
+
+// Closes (del false) or deletes every file of the set of data file datno
+// and releases its key-map entries. The first error, also as the ISAM
+// error with datno.
+int ishtifil(int datno, bool del);
+// Closes an open file of a set whatever its open marks: 0 or the error.
+int close_set_file(int filno);
+// Deletes an open file of a set that a failed call created.
+void discard_set_file(int filno);
+
+// The open behind OPNIFILz and OPNRFIL: `dataopen` when the data file is
+// open already under ifil->tfilno (opened by name); *chosen receives the
+// data file number this call picked.
+int opnifil(IFILPARM *p, bool dataopen, int *chosen);
+
+}  // namespace zv

@@ -1,0 +1,353 @@
+// File-set open and close: a data file and all its indexes opened from an
+// IFIL (OPNIFILz) or from the definition stored in the data file (OPNRFIL),
+// closed or deleted together (CLIFIL, CLRFIL, DELIFIL, DELRFIL), and the
+// stop of the whole ISAM layer (CLISAM).
+//
+// An open never leaves half a set behind: on any failure every file this
+// call opened is closed again and its key-map entries are released. Each
+// physical file is opened once (its members come with it).
+#include <cstring>
+
+#include "engine/core/filenum.h"
+#include "engine/core/instance.h"
+#include "engine/files/close.h"
+#include "engine/files/fcb.h"
+#include "engine/isam/fileset.h"
+#include "engine/isam/fileset_deps.h"
+#include "engine/isam/ifil.h"
+#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
+#include "engine/isam/isammap.h"
+#include "engine/isam/partition.h"
+
+namespace zv {
+
+namespace {
+
+bool open_state(const FCB *f) { return f && (f->state == 'y' || f->state == 'v' || f->state == 'w'); }
+
+int report(int code, int filno) {
+    set_uerr(code);
+    return ierr(code, filno);
+}
+
+// What an open has opened so far, for the undo.
+struct Opened {
+    int datno = -1;
+    bool dataopen = false;
+    bool file[64] = {};
+    int last = -1;
+};
+
+int undo_open(IFIL *ifil, const Opened &o, int code, int filno) {
+    INSTGV *g = zvWNGV;
+    uint16_t sys = g->sysiocod;
+    ifil->tfilno = -1;
+    {
+        OptionBit closing(&g->fileopt[0], kIsamClosing);
+        for (int k = o.last; k >= 0; k--) {
+            int n = o.datno + 1 + k;
+            if (o.file[k] && open_state(fcb_at(n))) close_set_file(n);
+            clearifil(n, 1, 0);
+        }
+        if (open_state(fcb_at(o.datno))) close_set_file(o.datno);
+        clearifil(o.datno, 0, 1);
+    }
+    g->sysiocod = sys;
+    return report(code, filno);
+}
+
+}  // namespace
+
+int close_set_file(int filno) { return iclsfilx(filno, 0); }
+
+int opnifil(IFILPARM *p, bool dataopen, int *chosen) {
+    INSTGV *g = zvWNGV;
+    IFIL *ifil = p ? p->ifil : nullptr;
+    if (!ifil || !ifil->pfilnam || ifil->dnumidx < 0 || (ifil->dnumidx > 0 && !ifil->iidxarr))
+        return report(540, 0);
+    SetShape shape;
+    if (ifil->dnumidx > kIsamSlots) {
+        if (!dataopen) ifil->tfilno = -1;
+        return report(107, dataopen ? ifil->tfilno : 0);
+    }
+    if (!classify(ifil, &shape)) return report(540, 0);
+    if (!g->isamtab) return report(47, 0);
+
+    // 1. The data file.
+    Opened o;
+    o.dataopen = dataopen;
+    uint16_t state = kMapByName;
+    char dname[256];
+    if (!dataopen) {
+        ifil->tfilno = -1;
+        zviflnam(p, dname, 0, nullptr);
+        int datno = filrng(ifil->dfilno, ifil->dnumidx, ifil->dfilmod);
+        if (datno < 0) return set_uerr(-datno);
+        if (chosen) *chosen = datno;
+        OptionBit mark(&g->fileopt[1], kIsamMark);
+        if (int rc = OPNFIL(datno, dname, uint16_t(ifil->dfilmod))) return report(rc, datno);
+        ifil->tfilno = int16_t(datno);
+        state = kMapByIfil;
+    }
+    int datno = ifil->tfilno;
+    o.datno = datno;
+    FCB *dat = fcb_at(datno);
+    if (!open_state(dat)) return report(26, datno);
+    if (dataopen) memcpy(dname, dat->name, sizeof dname);
+    ISAMMAPENT *de = isam_entry(datno);
+    de->inuse = state;
+    // 2. A variable-length data file.
+    if (dat->kind == kKindVariable) ifil->dfilmod |= 0x4;
+    // 3. The field names.
+    for (int i = 0; i < 2; i++) {
+        const char *s = i ? ifil->tlstfld : ifil->rfstfld;
+        if (!s) continue;
+        char *copy = zvrtnam(s);
+        if (!copy) return undo_open(ifil, o, 195, datno);
+        zvputmem(de->datnam[i]);
+        de->datnam[i] = copy;
+    }
+    // 6. Index files and members.
+    for (int k = 0; k < ifil->dnumidx; k++) {
+        IIDX &x = ifil->iidxarr[k];
+        int n = datno + 1 + k;
+        o.last = k;
+        if (shape.is_file(k)) {
+            char iname[256];
+            if (x.aidxnam) {
+                if (int rc = buildAidxnam(iname, x.aidxnam, sizeof iname, dname)) return undo_open(ifil, o, rc, n);
+            } else {
+                zviflnam(p, iname, 1, nullptr);
+            }
+            {
+                OptionBit mark(&g->fileopt[2], kIsamIndexMark);
+                if (int rc = OPNFIL(n, iname, uint16_t(ifil->ifilmod))) return undo_open(ifil, o, rc, n);
+            }
+            o.file[k] = true;
+            FCB *xf = fcb_at(n);
+            x.ikeytyp = int16_t(x.ikeytyp | (xf->hdr.base.ktype & 0x60));
+            if (int(xf->hdr.base.nmem) != shape.nmem[k]) return undo_open(ifil, o, 124, datno);
+        }
+        FCB *xf = fcb_at(n);
+        if (open_state(xf)) {
+            bool keylen = x.ikeylen == int16_t(xf->hdr.base.keylen);
+            bool typebit = (x.ikeytyp & 0x80) == (xf->hdr.base.ktype & 0x80);
+            if (!keylen || !chkkeydup(&x, xf) || !typebit) return undo_open(ifil, o, 608, n);
+        }
+        if (int rc = setimap(k, ifil, -1, 0, 0)) return undo_open(ifil, o, rc, g->isamfil_num);
+        if (int rc = zvksgmap(n)) return undo_open(ifil, o, rc, n);
+        isam_entry(n)->inuse = state;
+    }
+    // 7. End of the index list.
+    if (ifil->dnumidx < kIsamSlots) setzvEOK(datno, ifil->dnumidx);
+    // 8. Partition-key map of a partitioned set.
+    if (dat->hdr.ext.flmode2 & 0x1C00000u) {
+        if (int rc = setkincmap(dat, datno)) return undo_open(ifil, o, rc, datno);
+    }
+    g->isamerr_cod = 0;
+    g->isamfil_num = 0;
+    return 0;
+}
+
+int ishtifil(int datno, bool del) {
+    INSTGV *g = zvWNGV;
+    FCB *f = tstfnm(datno);
+    if (!f) return report(g->uerr_cod ? g->uerr_cod : 26, datno < 0 ? 0 : datno);
+    uint16_t list[kIsamSlots];
+    const uint16_t *act = isam_actlist(datno);
+    for (int s = 0; s < kIsamSlots; s++) list[s] = act ? act[s] : kMapNone;
+    int first = 0;
+    uint16_t firstsys = 0;
+    auto keep = [&](int rc) {
+        if (rc && !first) {
+            first = rc;
+            firstsys = g->sysiocod;
+        }
+    };
+    if (del) {
+        int count = 0;
+        int r = chkxisam(datno, 0, &count);
+        if (r < 0) return report(-r, g->isamfil_num);
+        if (f->hdr.ext.flmode2 & 0x400000u) keep(zvpartdelete(datno));
+    }
+    {
+        OptionBit setclose(&g->fileopt[2], kIsamSetClose);
+        keep(del ? DELFIL(datno) : close_set_file(datno));
+        clnrvnum(f, datno);
+        for (int s = 0; s < kIsamSlots && list[s] != kMapNone; s++) {
+            if (list[s] == kMapShared) continue;
+            FCB *x = fcb_at(list[s]);
+            if (open_state(x) && x->hostfcb == x) keep(del ? DELFIL(list[s]) : close_set_file(list[s]));
+            clearifil(list[s], 1, 0);
+        }
+    }
+    clearifil(datno, 0, 1);
+    if (first) {
+        g->sysiocod = firstsys;
+        return report(first, datno);
+    }
+    set_uerr(0);
+    return 0;
+}
+
+}  // namespace zv
+
+using namespace zv;
+
+extern "C" {
+
+ZV_API int OPNIFILz(IFILPARM *p) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    g->isamerr_cod = 0;
+    g->isamfil_num = 0;
+    return opnifil(p, false, nullptr);
+}
+
+ZV_API int OPNIFILX(IFIL *ifil, const char *dataext, const char *idxext, const char *) {
+    IFILPARM p;
+    setifil(&p, ifil, dataext, idxext, 0, nullptr, nullptr);
+    return OPNIFILz(&p);
+}
+
+ZV_API int OPNIFIL(IFIL *ifil) { return OPNIFILX(ifil, nullptr, nullptr, nullptr); }
+
+ZV_API int OPNRFIL(int filno, const char *name, int mode) {
+    INSTGV *g = zvWNGV;
+    if (!g) return -1;
+    g->isamerr_cod = 0;
+    g->isamfil_num = 0;
+    if (!name) {
+        report(540, 0);
+        return -1;
+    }
+    char nm[256];
+    cpynbuf(nm, name, sizeof nm);
+    int datno = filrng(filno, 0, mode);
+    if (datno < 0) {
+        set_uerr(-datno);
+        return -1;
+    }
+    {
+        OptionBit mark(&g->fileopt[1], kIsamMark);
+        if (int rc = OPNFIL(datno, nm, uint16_t(mode))) {
+            report(rc, datno);
+            return -1;
+        }
+    }
+    char *names = nullptr;
+    char dext[9], iext[9];
+    IFIL *ifil = cnvifilnp(&names, nm, dext, iext, datno);
+    if (!ifil) {
+        uint16_t code = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num;
+        close_set_file(datno);
+        g->uerr_cod = code;
+        g->isamerr_cod = isam;
+        g->isamfil_num = num;
+        return -1;
+    }
+    ifil->dfilmod = int16_t(mode);
+    ifil->ifilmod = int16_t(mode & ~0x4);
+    IFILPARM p;
+    setifil(&p, ifil, dext, iext, 0, nullptr, nullptr);
+    int base = datno;
+    int rc;
+    if (ifil->dnumidx > 0 && ifil->dnumidx <= kIsamSlots && filrng(datno + 1, ifil->dnumidx - 1, 0) < 0) {
+        close_set_file(datno);
+        if (filno >= 0) {
+            rc = report(46, datno + 1);
+        } else {
+            g->isamerr_cod = 0;
+            g->isamfil_num = 0;
+            ifil->dfilno = -1;
+            rc = opnifil(&p, false, &base);
+        }
+    } else {
+        ifil->dfilno = int16_t(datno);
+        ifil->tfilno = int16_t(datno);
+        rc = opnifil(&p, true, nullptr);
+    }
+    int result = rc ? -1 : ifil->tfilno;
+    if (rc && filno < 0 && g->isamfil_num >= base) g->isamfil_num = uint16_t(g->isamfil_num - base);
+    zvputmem(ifil);
+    zvputmem(names);
+    return result;
+}
+
+ZV_API int OPNRFILX(int filno, const char *name, int mode, const char *) { return OPNRFIL(filno, name, mode); }
+
+ZV_API int CLIFIL(IFIL *ifil) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    g->isamerr_cod = 0;
+    if (!ifil) return report(540, 0);
+    int rc = ishtifil(ifil->tfilno, false);
+    if (rc == 0) ifil->tfilno = -1;
+    return rc;
+}
+
+ZV_API int DELIFIL(IFIL *ifil) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    g->isamerr_cod = 0;
+    if (!ifil) return report(540, 0);
+    int rc = ishtifil(ifil->tfilno, true);
+    if (rc == 0) ifil->tfilno = -1;
+    return rc;
+}
+
+ZV_API int CLRFIL(int datno) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    g->isamerr_cod = 0;
+    return ishtifil(datno, false);
+}
+
+ZV_API int DELRFIL(int datno) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    g->isamerr_cod = 0;
+    return ishtifil(datno, true);
+}
+
+ZV_API uint16_t CLISAM(void) {
+    INSTGV *g = zvWNGV;
+    // An engine started without the ISAM layer (or none at all) is stopped
+    // as the user stop does it.
+    if (!g || !g->isamtab) return STPUSR();
+    int first = 0, firstno = 0;
+    {
+        OptionBit closing(&g->fileopt[0], kIsamClosing);
+        FREBAT();
+        rtfisam();
+        for (int pass = 0; pass < 2; pass++) {
+            for (int i = 0; i < g->isamtabn; i++) {
+                ISAMMAPENT *e = isam_entry(i);
+                if (e->inuse == kMapFree) continue;
+                FCB *f = fcb_at(i);
+                if (open_state(f) && f->hostfcb == f) {
+                    if ((f->hdr.base.sfiltyp == kSfHost) != (pass == 1)) continue;
+                    int rc = close_set_file(i);
+                    if (rc && !first) {
+                        first = rc;
+                        firstno = i;
+                    }
+                }
+                e->inuse = kMapFree;
+                e->datno = kMapNone;
+                setzvEOK(i, 0);
+            }
+        }
+        zvfisam(g->isamtabn);
+    }
+    if (first) ierr(first, firstno);
+    int rc = STPUSR();
+    return uint16_t(first ? first : rc);
+}
+
+ZV_API int zvundokepopn(const char *) { return 0; }
+
+ZV_API int zvCLSNAM(const char *) { return set_uerr(454); }
+
+}  // extern "C"

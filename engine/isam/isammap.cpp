@@ -1,0 +1,749 @@
+// The ISAM tables and the key map of file sets.
+//
+// Four arrays hang from the instance, one element per file number (the
+// tables have at least as many entries as the file-number table):
+//  1. the index map (INSTGV::isamtab): an ISAMMAPENT per number;
+//  2. the defined index list of each data file: 64 index numbers in
+//     definition order, 0xFFFF ends it;
+//  3. the active index list: the same order, -66 (0xFFBE) for an index that
+//     is defined but not open here; every record operation walks this one;
+//  4. the segment list of each index: 16 ISAMSEG, offset -1 after the last.
+// The tables live from ISAM start-up (zviisam) until the instance stops;
+// they grow with the file-number table (redoisam) and keep their contents.
+//
+// An index file serves one data file only: its block remembers the data
+// file (FCB::isamdat), and a second open of the same physical index (its
+// twin, another number with the same unique file id and member) is checked
+// too, since the file layer allows a file to be open twice.
+#include "engine/isam/isammap.h"
+
+#include <cstring>
+
+#include "engine/core/filenum.h"
+#include "engine/core/instance.h"
+#include "engine/files/fcb.h"
+#include "engine/files/header.h"
+#include "engine/isam/fileset_deps.h"
+#include "engine/isam/ifil.h"
+#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
+
+namespace zv {
+
+namespace {
+
+// Highest number of table entries: the file-number range plus three.
+constexpr int64_t kMaxEntries = 32767 + 3;
+
+ISAMMAPENT *map_of(INSTGV *g) { return static_cast<ISAMMAPENT *>(g->isamtab); }
+
+bool in_tables(const INSTGV *g, int filno) {
+    return g && g->isamtab && filno >= 0 && filno < g->isamtabn;
+}
+
+void init_entry(INSTGV *g, int i) {
+    ISAMMAPENT &e = map_of(g)[i];
+    memset(&e, 0, sizeof e);
+    e.keytyp = kMapNone;
+    e.datno = kMapNone;
+    e.relidx = kMapNone;
+    for (int s = 0; s < kIsamSlots; s++) {
+        g->isam.deflist[i][s] = kMapNone;
+        g->isam.actlist[i][s] = kMapNone;
+    }
+    memset(g->isam.seglist[i], 0, sizeof g->isam.seglist[i]);
+    g->isam.seglist[i][0].soffset = -1;
+}
+
+// The four arrays for n entries; false (nothing kept) when memory runs out.
+struct Tables {
+    ISAMMAPENT *map = nullptr;
+    uint16_t (*def)[64] = nullptr;
+    uint16_t (*act)[64] = nullptr;
+    ISAMSEG (*seg)[16] = nullptr;
+    void release() {
+        mbfree(map);
+        mbfree(def);
+        mbfree(act);
+        mbfree(seg);
+        *this = Tables{};
+    }
+    bool allocate(int32_t n) {
+        map = static_cast<ISAMMAPENT *>(mballc(size_t(n), sizeof(ISAMMAPENT)));
+        def = static_cast<uint16_t (*)[64]>(mballc(size_t(n), sizeof(uint16_t[64])));
+        act = static_cast<uint16_t (*)[64]>(mballc(size_t(n), sizeof(uint16_t[64])));
+        seg = static_cast<ISAMSEG (*)[16]>(mballc(size_t(n), sizeof(ISAMSEG[16])));
+        if (map && def && act && seg) return true;
+        release();
+        return false;
+    }
+};
+
+void install(INSTGV *g, const Tables &t, int32_t n) {
+    g->isamtab = t.map;
+    g->isam.deflist = t.def;
+    g->isam.actlist = t.act;
+    g->isam.seglist = t.seg;
+    g->isamtabn = n;
+}
+
+int16_t as16(uint16_t v) { return int16_t(v); }
+
+// Segment mode classes.
+int base_mode(int mode) { return mode & 0x10F; }
+bool serial_mode(int mode) { return base_mode(mode) == 3 || base_mode(mode) == 257; }
+bool schema_mode(int mode) {
+    int b = base_mode(mode);
+    return (b >= 12 && b <= 255) || b == 257;
+}
+
+// The schema field walk: offset of field `field` (alignment included), its
+// type and length. false when the schema has fewer fields.
+struct FieldPos {
+    int32_t offset;
+    int type;
+    int32_t len;
+    bool varbefore;   // a variable-length field lies before it
+};
+bool field_at(const unsigned char *map, int field, FieldPos *out) {
+    int32_t nfields, nentries;
+    memcpy(&nfields, map + 8, 4);
+    memcpy(&nentries, map + 12, 4);
+    if (field < 0 || field >= nfields) return false;
+    int align = map[1] ? map[1] : 1;
+    int32_t off = 0;
+    bool var = false;
+    int i = 0;
+    for (int32_t e = 0; e < nentries; e++) {
+        const unsigned char *en = map + 16 + 6 * e;
+        uint16_t len, type;
+        memcpy(&len, en, 2);
+        memcpy(&type, en + 2, 2);
+        for (int r = 0; r <= en[4]; r++, i++) {
+            off += zvadjadr(align, type, off);
+            if (i == field) {
+                *out = FieldPos{off, type, len, var};
+                return true;
+            }
+            if (vartype(type)) var = true;
+            off += len;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+// ---- Start, growth and release ----------------------------------------------
+
+int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t userprof) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (g->slot0 || g->started) return set_uerr(125);
+    if (fils < 0 || fils > kMaxEntries - 3) return set_uerr(11);
+    int32_t n = fils + 3;
+    zvfisam(0);
+    Tables t;
+    if (!t.allocate(n)) return set_uerr(83);
+    install(g, t, n);
+    g->isam.resv[0] = fils;
+    g->isam.resv[1] = fils + 1;
+    g->isam.resv[2] = fils + 2;
+    for (int i = 0; i < n; i++) init_entry(g, i);
+    g->isam.active = 1;
+    int rc = INTREEX(bufs, fils, sect, dbufs, userprof);
+    if (rc != 0) {
+        zvfisam(n);
+        return set_uerr(rc);
+    }
+    for (int i = 0; i < n; i++)
+        if (FCB *f = fcb_at(i)) clear_isam_position(f);
+    return 0;
+}
+
+int redoisam(int32_t n) {
+    INSTGV *g = zvWNGV;
+    if (!g || n < 1 || n > kMaxEntries) return 0;
+    if (!g->isamtab) return 0;
+    int32_t old = g->isamtabn;
+    if (n <= old) return 1;
+    Tables t;
+    if (!t.allocate(n)) return 0;
+    memcpy(static_cast<void *>(t.map), g->isamtab, sizeof(ISAMMAPENT) * size_t(old));
+    memcpy(t.def, g->isam.deflist, sizeof(uint16_t[64]) * size_t(old));
+    memcpy(t.act, g->isam.actlist, sizeof(uint16_t[64]) * size_t(old));
+    memcpy(static_cast<void *>(t.seg), g->isam.seglist, sizeof(ISAMSEG[16]) * size_t(old));
+    Tables prev{map_of(g), g->isam.deflist, g->isam.actlist, g->isam.seglist};
+    install(g, t, n);
+    for (int32_t i = old; i < n; i++) init_entry(g, i);
+    prev.release();
+    return 1;
+}
+
+void zvfisam(int32_t) {
+    INSTGV *g = zvWNGV;
+    if (!g) return;
+    if (g->isamtab) {
+        ISAMMAPENT *m = map_of(g);
+        for (int32_t i = 0; i < g->isamtabn; i++) {
+            zvputmemn(reinterpret_cast<void **>(&m[i].idxnam));
+            zvputmemn(reinterpret_cast<void **>(&m[i].datnam[0]));
+            zvputmemn(reinterpret_cast<void **>(&m[i].datnam[1]));
+        }
+    }
+    Tables t{map_of(g), g->isam.deflist, g->isam.actlist, g->isam.seglist};
+    t.release();
+    install(g, t, 0);
+    g->isam.active = 0;
+}
+
+int isam_grow_tables(int n) {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->isamtab) return 1;
+    return redoisam(n);
+}
+
+const int16_t *isam_companions(int filno) {
+    INSTGV *g = zvWNGV;
+    if (!in_tables(g, filno) || map_of(g)[filno].inuse == kMapFree) return nullptr;
+    const uint16_t *list = g->isam.actlist[filno];
+    if (list[0] == kMapNone) return nullptr;
+    return reinterpret_cast<const int16_t *>(list);
+}
+
+// ---- Access --------------------------------------------------------------------
+
+ISAMMAPENT *isam_entry(int filno) {
+    INSTGV *g = zvWNGV;
+    return in_tables(g, filno) ? &map_of(g)[filno] : nullptr;
+}
+uint16_t *isam_deflist(int datno) {
+    INSTGV *g = zvWNGV;
+    return in_tables(g, datno) ? g->isam.deflist[datno] : nullptr;
+}
+uint16_t *isam_actlist(int datno) {
+    INSTGV *g = zvWNGV;
+    return in_tables(g, datno) ? g->isam.actlist[datno] : nullptr;
+}
+ISAMSEG *isam_segs(int idxno) {
+    INSTGV *g = zvWNGV;
+    return in_tables(g, idxno) ? g->isam.seglist[idxno] : nullptr;
+}
+
+void setzvEOK(int datno, int slot) {
+    INSTGV *g = zvWNGV;
+    if (!in_tables(g, datno) || slot < 0 || slot >= kIsamSlots) return;
+    for (int s = slot; s < kIsamSlots; s++) {
+        g->isam.actlist[datno][s] = kMapNone;
+        g->isam.deflist[datno][s] = kMapNone;
+    }
+}
+
+int32_t isam_map_value(int filno, int which) {
+    ISAMMAPENT *e = isam_entry(filno);
+    if (!e) return -1;
+    switch (which) {
+    case 0: return as16(e->datno);
+    case 1: return as16(e->relidx);
+    default: return as16(e->keyflags);
+    }
+}
+
+int isam_map_index(int datno, int slot) {
+    const uint16_t *list = isam_actlist(datno);
+    if (!list || slot < 0 || slot >= kIsamSlots) return -1;
+    return as16(list[slot]);
+}
+
+int tstinm(int first, int k) {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->isamtab || first < 0 || k < 0 || int64_t(first) + k >= g->isamtabn)
+        return ierr(22, first < 0 ? 0 : first);
+    ISAMMAPENT *m = map_of(g);
+    for (int i = first; i <= first + k; i++) {
+        if (m[i].inuse) {
+            for (int j = first; j < i; j++) m[j].inuse = kMapFree;
+            return ierr(46, i);
+        }
+        m[i].inuse = kMapByName;
+    }
+    return 0;
+}
+
+char *zvrtnam(const char *s) {
+    if (!s) return nullptr;
+    size_t n = strlen(s) + 1;
+    if (n > 0x7FFFFFFF) return nullptr;
+    char *p = static_cast<char *>(zvgetmem(int32_t(n)));
+    if (p) memcpy(p, s, n);
+    return p;
+}
+
+int zvchkcidx(int, int) { return 0; }
+
+// ---- Serial segments and schema fields ------------------------------------------
+
+int zvsrlseg(FCB *dat, int32_t *offout, int32_t *lenout, int idxno, int segno, const ISEG *given) {
+    if (!dat) return set_uerr(26);
+    ISEG seg{};
+    if (given) {
+        seg = *given;
+    } else {
+        ISAMSEG *list = isam_segs(idxno);
+        if (!list || segno < 0 || segno >= kIsamSegs) return set_uerr(22);
+        seg = ISEG{list[segno].soffset, list[segno].slength, list[segno].segmode};
+    }
+    int32_t off, len;
+    switch (base_mode(seg.segmode)) {
+    case 3:
+        off = seg.soffset + 1;
+        len = seg.slength;
+        break;
+    case 257: {
+        const unsigned char *map = schema_map(dat);
+        if (!map) {
+            off = seg.soffset + 1;
+            len = -seg.slength;
+            break;
+        }
+        FieldPos fp;
+        if (!field_at(map, seg.soffset, &fp)) return set_uerr(433);
+        if (fp.varbefore) return set_uerr(116);
+        if (fp.len != seg.slength) return set_uerr(528);
+        off = fp.offset + 1;
+        len = seg.slength;
+        break;
+    }
+    default:
+        return set_uerr(454);
+    }
+    int32_t cur = dat->srloff;
+    if (cur >= 1 && cur <= 65534) {
+        bool same = cur == off && dat->srllen == len;
+        // The field of an unresolved pair, now located.
+        bool resolved = dat->srllen < 0 && base_mode(seg.segmode) == 257 && cur == seg.soffset + 1 &&
+                        -dat->srllen == seg.slength;
+        // A pair resolved before, met again without the schema.
+        bool unresolved = len < 0 && dat->srllen == -len && base_mode(seg.segmode) == 257;
+        if (!same && !resolved && !unresolved) return set_uerr(554);
+        if (unresolved) {
+            off = cur;
+            len = dat->srllen;
+        }
+    }
+    dat->srloff = off;
+    dat->srllen = len;
+    if (offout) *offout = off;
+    if (lenout) *lenout = len;
+    return 0;
+}
+
+int chkvfin(int datno, int field, int32_t len) {
+    INSTGV *g = zvWNGV;
+    FCB *f = tstfnm(datno);
+    if (!f) return -(g ? g->uerr_cod : 47);
+    const unsigned char *map = schema_map(f);
+    if (!map) return -set_uerr(199);
+    FieldPos fp;
+    if (!field_at(map, field, &fp)) return -set_uerr(433);
+    int32_t fixed = f->hdr.base.reclen;
+    if (fp.varbefore || fp.offset >= fixed) return 1;
+    return int64_t(fp.offset) + len > fixed ? 1 : 0;
+}
+
+// ---- Key assembly helpers ----------------------------------------------------------
+
+int padrec2(unsigned char *dst, int32_t room, const unsigned char *src, int32_t seglen, int32_t fldlen,
+            int pad, const unsigned char *srcend) {
+    if (room < seglen) return -1;
+    int32_t n = fldlen < seglen ? fldlen : seglen;
+    if (n < 0) n = 0;
+    if (src && srcend && srcend - src < n) n = srcend > src ? int32_t(srcend - src) : 0;
+    if (n > 0) memcpy(dst, src, size_t(n));
+    if (seglen > n) memset(dst + n, pad, size_t(seglen - n));
+    return seglen;
+}
+
+int padrec(unsigned char *dst, const unsigned char *src, int32_t seglen, const unsigned char *srcend,
+           int pad, int delim) {
+    int32_t avail = srcend > src ? int32_t(srcend - src) : 0;
+    int32_t within = seglen < avail ? seglen : avail;
+    int32_t at = within > 0 ? zvcdelm(src, delim, within) : 0;
+    if (at > 0) {
+        if (at > 1) memcpy(dst, src, size_t(at - 1));
+        memset(dst + at - 1, pad, size_t(seglen - (at - 1)));
+        return seglen;
+    }
+    if (avail < seglen) return -2;
+    memcpy(dst, src, size_t(seglen));
+    return seglen;
+}
+
+// ---- Parameter-file entries --------------------------------------------------
+
+int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg, int dup, int padchar,
+           int nulkey, FILE *stream) {
+    INSTGV *g = zvWNGV;
+    if (!in_tables(g, datno) || !in_tables(g, idxno) || relidx < 0 || relidx >= kIsamSlots)
+        return ierr(22, idxno < 0 ? 0 : idxno);
+    if (nseg < 0 || nseg > kIsamSegs) return ierr(109, idxno);
+    FCB *dat = tstfnm(datno);
+    g->isam.deflist[datno][relidx] = uint16_t(idxno);
+    g->isam.actlist[datno][relidx] = uint16_t(idxno);
+    g->isam.actlist[idxno][0] = kMapNone;
+    ISAMMAPENT &e = map_of(g)[idxno];
+    e.datno = uint16_t(datno);
+    e.relidx = uint16_t(relidx);
+    e.padchar = uint8_t(padchar);
+    e.keyflags = uint16_t(nulkey | (zvchkcidx(datno, relidx) ? 16 : 0));
+    e.varpart = 0;
+    int32_t width = dat && (dat->hdr.base.hdrflags & kHdr8ByteOffsets) ? 8 : 4;
+    int32_t want = dup ? width : 0;
+    ISAMSEG *segs = g->isam.seglist[idxno];
+    int32_t sum = 0;
+    bool part = false;
+    for (int i = 0; i < nseg; i++) {
+        short off, len, mode;
+        if (!stream || fscanf(stream, "%hd %hd %hd", &off, &len, &mode) != 3) return ierr(110, idxno);
+        if (mode & 0x200) {
+            if (i == 0) return ierr(895, idxno);
+            part = true;
+        } else if (part) {
+            return ierr(895, idxno);
+        }
+        ISAMSEG &s = segs[i];
+        s = ISAMSEG{off, len, mode, 0, 0};
+        int b = base_mode(mode);
+        if (serial_mode(mode)) {
+            ISEG sg{off, len, mode};
+            if (int rc = zvsrlseg(dat, nullptr, nullptr, idxno, i, &sg)) return ierr(rc, idxno);
+        }
+        if (b == 4 || b == 5) {
+            e.varpart = 1;
+        } else if (schema_mode(mode)) {
+            if (openflags & 4) {
+                int v = chkvfin(datno, off, len);
+                if (v == -199) set_uerr(0);
+                else if (v < 0) return ierr(-v, idxno);
+                else if (v) e.varpart = 1;
+            }
+        } else if ((openflags & 4) && dat && off >= dat->hdr.base.reclen) {
+            e.varpart = 1;
+        }
+        if (mode & 0x80) return ierr(694, idxno);
+        if (mode & 0x400) s.fldcache = -1;
+        sum += len;
+    }
+    if (nseg < kIsamSegs) segs[nseg].soffset = -1;
+    if (keylen - sum != want) return ierr(115, idxno);
+    return 0;
+}
+
+namespace {
+// One blank-delimited token of a parameter stream into buf (256 bytes).
+bool token(FILE *stream, char *buf) { return stream && fscanf(stream, "%255s", buf) == 1; }
+}  // namespace
+
+int setukey(FILE *stream, int idxno, int keytyp) {
+    ISAMMAPENT *e = isam_entry(idxno);
+    if (!e) return ierr(22, idxno < 0 ? 0 : idxno);
+    char buf[256];
+    if (!token(stream, buf)) return ierr(180, idxno);
+    char *copy = zvrtnam(buf);
+    if (!copy) return ierr(181, idxno);
+    zvputmem(e->idxnam);
+    e->idxnam = copy;
+    e->keytyp = uint16_t(keytyp);
+    return 0;
+}
+
+int setudat(FILE *stream, int datno) {
+    ISAMMAPENT *e = isam_entry(datno);
+    if (!e) return ierr(22, datno < 0 ? 0 : datno);
+    char a[256], b[256];
+    if (!token(stream, a) || !token(stream, b)) return ierr(183, datno);
+    char *ca = zvrtnam(a), *cb = zvrtnam(b);
+    if (!ca || !cb) {
+        zvputmem(ca);
+        zvputmem(cb);
+        return ierr(195, datno);
+    }
+    zvputmem(e->datnam[0]);
+    zvputmem(e->datnam[1]);
+    e->datnam[0] = ca;
+    e->datnam[1] = cb;
+    return 0;
+}
+
+// ---- File sets ------------------------------------------------------------------
+
+int setidstseg(const IIDX *x, int32_t segs[4], int32_t bytes[4], int keytype) {
+    if (!x || (keytype != 3 && keytype != 4) || x->inumseg <= 1 || !x->isegarr) return 0;
+    int n = x->inumseg > kIsamSegs ? kIsamSegs : x->inumseg;
+    int levels;
+    int at[4];
+    if (n < 6) {
+        levels = n - 1;
+        for (int i = 0; i < levels; i++) at[i] = i + 1;
+    } else {
+        int q = n / 4;
+        levels = 4;
+        at[0] = 1;
+        at[1] = q + 1;
+        at[2] = 2 * q + 1;
+        at[3] = 3 * q + 1;
+    }
+    for (int i = 0; i < levels; i++) {
+        int32_t sum = 0;
+        for (int s = 0; s < at[i]; s++) sum += x->isegarr[s].slength;
+        segs[i] = at[i];
+        bytes[i] = sum;
+    }
+    return levels;
+}
+
+int setimap(int pos, IFIL *ifil, int base, int offset, int stats) {
+    INSTGV *g = zvWNGV;
+    if (!g || !ifil || !ifil->iidxarr || pos < 0 || pos >= ifil->dnumidx) return ierr(set_uerr(540), 0);
+    IIDX &x = ifil->iidxarr[pos];
+    int datno = base < 0 ? ifil->tfilno : ifil->dfilno;
+    int idxno = base < 0 ? ifil->tfilno + pos + 1 : base + pos;
+    int slot = pos + offset;
+    if (!in_tables(g, idxno) || !in_tables(g, datno) || slot < 0 || slot >= kIsamSlots)
+        return ierr(set_uerr(22), idxno < 0 ? 0 : idxno);
+    if (x.inumseg < 0 || x.inumseg > kIsamSegs) return ierr(set_uerr(109), idxno);
+    if (x.inumseg > 0 && !x.isegarr) return ierr(set_uerr(540), idxno);
+    FCB *dat = tstfnm(datno);
+    FCB *xf = fcb_at(idxno);
+    bool xopen = xf && (xf->state == 'y' || xf->state == 'v' || xf->state == 'w');
+    const FCB *widthof = xopen ? xf : dat;
+    int32_t width = widthof && (widthof->hdr.base.hdrflags & kHdr8ByteOffsets) ? 8 : 4;
+
+    // 3. Slot lists and the index entry.
+    g->isam.deflist[datno][slot] = uint16_t(idxno);
+    g->isam.actlist[datno][slot] = uint16_t(idxno);
+    g->isam.actlist[idxno][0] = kMapNone;
+    ISAMMAPENT &e = map_of(g)[idxno];
+    e.datno = uint16_t(datno);
+    e.relidx = uint16_t(slot);
+    e.padchar = uint8_t(x.iempchr);
+    e.varpart = 0;
+    e.keyflags = uint16_t(x.inulkey | (zvchkcidx(datno, slot) ? 16 : 0));
+    e.keytyp = uint16_t(x.ikeytyp);
+
+    // 4. Distinct-key levels of a new index.
+    int32_t dsegs[4] = {}, dbytes[4] = {};
+    int levels = 0;
+    if (stats && xopen) {
+        levels = setidstseg(&x, dsegs, dbytes, xf->hdr.base.autodup);
+        FILEHDRX &h = xf->hdr.ext;
+        h.dstlevels = levels;
+        for (int i = 0; i < 4; i++) {
+            h.dstsegs[i] = uint32_t(i < levels ? dsegs[i] : 0);
+            h.dstbytes[i] = uint32_t(i < levels ? dbytes[i] : 0);
+        }
+    }
+
+    // 5. Segments.
+    ISAMSEG *segs = g->isam.seglist[idxno];
+    bool varfile = (ifil->dfilmod & 0x4) != 0;
+    int32_t fixed = dat ? dat->hdr.base.reclen : ifil->dreclen;
+    int32_t sum = 0;
+    bool part = false;
+    for (int i = 0; i < x.inumseg; i++) {
+        const ISEG &sg = x.isegarr[i];
+        if (sg.slength < 0) return ierr(set_uerr(634), idxno);
+        if (sg.segmode & 0x200) {
+            if (i == 0) return ierr(set_uerr(895), idxno);
+            part = true;
+        } else if (part) {
+            return ierr(set_uerr(895), idxno);
+        }
+        ISAMSEG &s = segs[i];
+        s = ISAMSEG{sg.soffset, sg.slength, sg.segmode, 0, 0};
+        if (serial_mode(sg.segmode)) {
+            if (int rc = zvsrlseg(dat, nullptr, nullptr, idxno, i, &sg)) return ierr(rc, idxno);
+        }
+        int b = base_mode(sg.segmode);
+        if (varfile) {
+            if (schema_mode(sg.segmode)) {
+                int v = chkvfin(datno, sg.soffset, sg.slength);
+                if (v == -199) set_uerr(0);
+                else if (v < 0) return ierr(set_uerr(-v), idxno);
+                else if (v) e.varpart = 1;
+            } else if (b == 4 || b == 5) {
+                e.varpart = 1;
+            } else if (sg.soffset >= fixed && (b <= 3 || (b >= 8 && b <= 11))) {
+                e.varpart = 1;
+            }
+        }
+        if (sg.segmode & 0x480) {
+            if (sg.segmode & 0x80) return ierr(set_uerr(694), idxno);
+            s.fldcache = -1;
+        }
+        sum += sg.slength;
+    }
+    if (x.inumseg < kIsamSegs) segs[x.inumseg].soffset = -1;
+
+    // 6. Key length against the segments.
+    int32_t want = (x.ikeydup & 1) ? width : 0;
+    if (x.ikeylen - sum != want) return ierr(set_uerr(115), idxno);
+
+    // 7. Name, key type, associations.
+    if (base != -2) {
+        if (x.ridxnam) {
+            char *copy = zvrtnam(x.ridxnam);
+            if (!copy) return ierr(set_uerr(181), idxno);
+            zvputmem(e.idxnam);
+            e.idxnam = copy;
+        }
+        if (int rc = chkrvnum(datno, idxno)) return rc;
+        if (int rc = chkrecbyt(datno, idxno)) return ierr(rc, idxno);
+    }
+
+    // 8. New distinct-key levels go to the index header.
+    if (levels > 0 && xopen) {
+        if (int rc = wrthdr(xf)) return ierr(rc, idxno);
+    }
+    return 0;
+}
+
+namespace {
+
+bool open_state(const FCB *f) { return f && (f->state == 'y' || f->state == 'v' || f->state == 'w'); }
+
+// Another open block of the same physical index (same unique id and
+// member) that serves a data file; null when none.
+FCB *twin_of(const FCB *x) {
+    INSTGV *g = zvWNGV;
+    uint32_t id[3];
+    zvmakid(id, x);
+    int32_t size = fcb_table_size(g);
+    for (int32_t i = 0; i < size; i++) {
+        FCB *y = g->fcbtab[i];
+        if (!y || y == x || !open_state(y) || !y->isamdat || y->kind != kKindIndex) continue;
+        if (y->hdr.base.kmem == x->hdr.base.kmem && zvfmatch(y, id)) return y;
+    }
+    return nullptr;
+}
+
+// Whether two open data files are the same physical file.
+bool same_file(const FCB *a, const FCB *b) {
+    if (a == b) return true;
+    if (!a || !b) return false;
+    uint32_t id[3];
+    zvmakid(id, a);
+    return zvfmatch(b, id) != 0;
+}
+
+}  // namespace
+
+int chkrvnum(int datno, int idxno) {
+    INSTGV *g = zvWNGV;
+    FCB *x = fcb_at(idxno);
+    if (!open_state(x)) return 0;
+    FCB *dat = fcb_at(datno);
+    int old = x->isamdat ? x->isamdat - 1 : -1;
+    if (old < 0) {
+        if (FCB *t = twin_of(x)) old = t->isamdat - 1;
+    }
+    if (old >= 0 && old != datno && !same_file(fcb_at(old), dat)) {
+        FCB *of = fcb_at(old);
+        char msg[1024];
+        snprintf(msg, sizeof msg,
+                 "DMAP_ERR: index file %.255s (%d) for data file %.255s (%d) is already associated with "
+                 "data file %.255s (%d)",
+                 x->name, idxno, dat ? dat->name : "", datno, of ? of->name : "", old);
+        zvrcvlog(msg, -199);
+        g->uerr_cod = 957;
+        return ierr(957, idxno);
+    }
+    x->isamdat = uint16_t(datno + 1);
+    return 0;
+}
+
+int clnrvnum(FCB *fcb, int datno) {
+    if (!fcb) return 0;
+    if (fcb->kind == kKindIndex) {
+        for (FCB *m = fcb; m; m = m->nextmember) m->isamdat = 0;
+        return 0;
+    }
+    const uint16_t *list = isam_deflist(datno);
+    if (!list) return 0;
+    for (int s = 0; s < kIsamSlots && list[s] != kMapNone; s++) {
+        FCB *x = fcb_at(list[s]);
+        if (x && x->isamdat == datno + 1) x->isamdat = 0;
+    }
+    return 0;
+}
+
+int chkrecbyt(int datno, int idxno) {
+    if (!tstifnm(datno)) return zvWNGV->uerr_cod;
+    (void)idxno;
+    return 0;
+}
+
+int chkxisam(int datno, int chkseg, int *count) {
+    INSTGV *g = zvWNGV;
+    FCB *f = tstfnm(datno);
+    if (!f) return -(g ? g->uerr_cod : 47);
+    auto refused = [](const FCB *b) {
+        return (b->hdr.base.flmode & 0x09) || b->hdr.base.sfiltyp == kSfMember;
+    };
+    if (refused(f)) {
+        ierr(56, datno);
+        return -56;
+    }
+    auto segments = [chkseg](const FCB *b) {
+        return chkseg && (b->hdr.base.hdrflags & kHdrSegmented) && b->hdr.ext.nsegs > 1 ? int(b->hdr.ext.nsegs)
+                                                                                         : 1;
+    };
+    int n = segments(f);
+    int flagged = (f->hdr.base.flmode & 0x10) ? 1 : 0;
+    const uint16_t *list = isam_actlist(datno);
+    for (int s = 0; list && s < kIsamSlots && list[s] != kMapNone; s++) {
+        if (list[s] == kMapShared) continue;
+        FCB *x = fcb_at(list[s]);
+        if (!open_state(x) || x->hostfcb != x) continue;
+        if (refused(x)) {
+            ierr(56, list[s]);
+            return -56;
+        }
+        n += segments(x);
+        if (x->hdr.base.flmode & 0x10) flagged++;
+    }
+    if (count) *count = flagged;
+    return n;
+}
+
+void clearifil(int filno, int index, int mode) {
+    ISAMMAPENT *e = isam_entry(filno);
+    if (!e) return;
+    e->inuse = kMapFree;
+    e->datno = kMapNone;
+    if (index) {
+        zvputmemn(reinterpret_cast<void **>(&e->idxnam));
+        e->relidx = kMapNone;
+        e->keyflags = 0;
+        e->keytyp = kMapNone;
+        return;
+    }
+    zvputmemn(reinterpret_cast<void **>(&e->datnam[0]));
+    zvputmemn(reinterpret_cast<void **>(&e->datnam[1]));
+    if (mode == 1) e->relidx = kMapNone;
+    setzvEOK(filno, 0);
+}
+
+void rtfisam() {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->isamtab) return;
+    ISAMMAPENT *m = map_of(g);
+    for (int32_t i = 0; i < g->isamtabn; i++) {
+        FCB *f = fcb_at(i);
+        if (!f || (f->state != 'y' && f->state != 'v') || m[i].inuse == kMapFree) continue;
+        zvputmemn(reinterpret_cast<void **>(&m[i].datnam[0]));
+        zvputmemn(reinterpret_cast<void **>(&m[i].datnam[1]));
+    }
+}
+
+}  // namespace zv

@@ -1,0 +1,112 @@
+// The ISAM key map (see isammap.cpp): per file number, which indexes a data
+// file has and how each index key is cut out of a record.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "zarvo/zarvo.h"
+
+struct FCB;
+
+namespace zv {
+
+constexpr int kIsamSlots = 64;            // index slots of a data file
+constexpr int kIsamSegs = 16;             // segments of a key
+constexpr uint16_t kMapNone = 0xFFFF;     // unset number; end of an index list
+constexpr uint16_t kMapShared = 0xFFBE;   // -66: a slot defined but not open here
+
+// Key-map entry states (ISAMMAPENT::inuse).
+enum : uint16_t {
+    kMapFree = 0,      // unused
+    kMapByName = 1,    // reserved, or opened from the definition stored in the file
+    kMapByIfil = 3,    // created or opened through an IFIL
+};
+
+// One entry of the index map, per file number. For an index it describes
+// the index; for a data file the two field names (rfstfld, tlstfld) and
+// its state are used.
+struct ISAMMAPENT {
+    char *idxnam;          // copy of the index's symbolic name, or null
+    uint16_t keytyp;       // IIDX key type; 0xFFFF unset
+    char *datnam[2];       // data file: copies of the two field names, or null
+    uint16_t inuse;        // state, see above
+    uint16_t datno;        // data file of the index; 0xFFFF unset
+    uint16_t relidx;       // position of the index in its data file's list; 0xFFFF unset
+    uint16_t keyflags;     // null-key setting, 16 when the index has a condition
+    uint8_t padchar;       // empty (pad) character
+    uint8_t varpart;       // 1 when a segment reads beyond the fixed part of a record
+};
+
+// One segment of an index key.
+struct ISAMSEG {
+    int16_t soffset;       // byte offset, or schema field number; -1 ends the list
+    int16_t slength;
+    int16_t segmode;
+    int16_t spare;
+    int32_t fldcache;      // resolved field; -1 not yet (Unicode segments)
+};
+static_assert(sizeof(ISAMSEG) == 12, "segment entry is 12 bytes");
+
+// ---- Access (null / 0xFFFF answers when the number has no entry) ----------
+ISAMMAPENT *isam_entry(int filno);
+uint16_t *isam_deflist(int datno);
+uint16_t *isam_actlist(int datno);
+ISAMSEG *isam_segs(int idxno);
+
+// ---- Tables ---------------------------------------------------------------
+// Reserves the entries first .. first + k for a file set: 0, 22 (out of
+// range) or 46 (one is in use; the marks of this call are taken back).
+int tstinm(int first, int k);
+// Copy of a string in pooled memory; null for null or no memory.
+char *zvrtnam(const char *s);
+// Fills one index's entry and segment list from a parameter stream (nseg
+// lines of "offset length mode"). 0 or the error through ierr.
+int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg, int dup,
+           int padchar, int nulkey, FILE *stream);
+// Reads the index name token (180 none, 181 no memory) / the two data-file
+// name tokens (183 missing, 195 no memory) of a parameter stream.
+int setukey(FILE *stream, int idxno, int keytyp);
+int setudat(FILE *stream, int datno);
+// Locates the serial-number segment segno of index idxno (or `seg` when
+// given) and records it in the data file's block: 0 or 116, 433, 454, 528,
+// 554. The pair (offset from 1, length) is also handed out.
+int zvsrlseg(FCB *dat, int32_t *off, int32_t *len, int idxno, int segno, const ISEG *seg);
+// Whether a schema field (with a segment of `len` bytes on it) reaches
+// beyond the fixed part of the record: 1, 0, or -199 (no schema), -433
+// (no such field), minus the open error.
+int chkvfin(int datno, int field, int32_t len);
+// Key assembly helpers: copy a field into a segment and pad it.
+int padrec2(unsigned char *dst, int32_t room, const unsigned char *src, int32_t seglen, int32_t fldlen,
+            int pad, const unsigned char *srcend);
+int padrec(unsigned char *dst, const unsigned char *src, int32_t seglen, const unsigned char *srcend,
+           int pad, int delim);
+
+// ---- File sets ------------------------------------------------------------
+// Enters index `pos` of an IFIL: base -1 index file number tfilno + pos + 1;
+// -2 the same without name copy and associations; base >= 0 number base +
+// pos with dfilno as the data file. The slot is pos + offset. With stats
+// the distinct-key levels are computed and written. 0 or the error
+// (reported with the index file number).
+int setimap(int pos, IFIL *ifil, int base, int offset, int stats);
+// Distinct-key prefix levels of an index (duplicate modes 3 and 4 only):
+// their count, segment counts and byte lengths.
+int setidstseg(const IIDX *x, int32_t segs[4], int32_t bytes[4], int keytype);
+// An index file serves one data file only: 0, or 957 (logged).
+int chkrvnum(int datno, int idxno);
+// Drops the associations of an index file (and its members) or of a data
+// file's indexes.
+int clnrvnum(FCB *fcb, int datno);
+// Links a data file with its record-position index when the index fits.
+int chkrecbyt(int datno, int idxno);
+// Number of physical files of an open set, or minus the error (56 a
+// superfile member or a file that may not be deleted).
+int chkxisam(int datno, int chkseg, int *count);
+// Releases the key-map entry of an index (index != 0) or a data file.
+void clearifil(int filno, int index, int mode);
+// Frees every data file's copied names (ISAM stop).
+void rtfisam();
+// Whether the index numbered idxno carries a condition (least form: none).
+int zvchkcidx(int datno, int relidx);
+
+}  // namespace zv
