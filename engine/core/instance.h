@@ -159,6 +159,11 @@ struct INSTGV {
     uint8_t rebuilding;           // a rebuild runs
     uint8_t mkdirs;               // create makes missing directories
     uint8_t stdheader;            // default create block asks for a standard header
+
+    // ---- Variable-length records and resources (engine/files) ---------------
+    uint32_t lastserh, lastserl;  // serial number of the record last allocated
+    uint32_t opword;              // 0x10 with 0x01 add, 0x02 update, 0x04 delete of a resource
+    uint8_t restype11;            // type-11 resources may be written
 };
 
 // The current instance; null when none is registered.

@@ -86,6 +86,10 @@ struct FCB {
     // ---- Open, close and creation (engine/files) -----------------------------
     uint32_t hposh, hposl;      // where this file's header lies (members: in the host)
     void *cidxtab;              // conditional-index table of a data file
+
+    // ---- Variable-length records and resources (engine/files) ----------------
+    const void *cnvmap;         // record conversion map (head, then entries); null: none
+    FCB *rposidx;               // record-position index linked by the ISAM layer; null: none
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.

@@ -1,6 +1,6 @@
 // Identity fields and data-access resources, as creation, open and close use
 // them. Until they are built a file has none: adding or mapping does
-// nothing and the record definition is "not found" (408).
+// nothing; the record definition is read from the definition resource.
 #pragma once
 
 #include <cstdint>
@@ -18,3 +18,12 @@ int zvmapFCBtoDAR(FCB *fcb, int number, int kind, int release);
 // `type`; 0 with the block (engine memory) and its length, or an error.
 int zvrdefx(int filno, int type, int block, void **out, int32_t *len);
 }
+
+namespace zv {
+
+// Block `block` of the definition resource (type, number) of a file, in
+// engine memory: 0, 401 or 408 no resource, 436 bad block number, 438 the
+// block is empty, 197 no memory. With a null `out` only the length is kept.
+int read_definition_block(int filno, uint32_t type, uint32_t number, int block, void **out, int32_t *len);
+
+}  // namespace zv
