@@ -181,6 +181,7 @@ int zvredres(FCB *f, uint64_t pos, void *buf, int32_t buflen, const RESHDR &h) {
     if (byte_swap_active()) {
         rev_thdr(buf, n);
         if (isfcr(h.type, h.number)) {
+            set_uerr(0);
             if (int rc = convertfcr(f, &h, buf, n, kToHost)) return set_uerr(rc);
         }
     }
@@ -353,7 +354,9 @@ int zvfndres(FCB *f, const void *key, void *buf, int32_t buflen, int mode, Found
 int body_to_stored(FCB *f, const RESHDR &h, void *body, int32_t len) {
     if (!byte_swap_active()) return 0;
     if (isfcr(h.type, h.number)) {
+        set_uerr(0);
         if (int rc = convertfcr(f, &h, body, len, kToStored)) {
+            set_uerr(0);
             convertfcr(f, &h, body, len, kToHost);
             return set_uerr(rc);
         }
@@ -367,6 +370,7 @@ void body_to_host(FCB *f, const RESHDR &h, void *body, int32_t len) {
     rev_thdr(body, len);
     if (isfcr(h.type, h.number)) {
         int keep = uerr_now();
+        set_uerr(0);
         convertfcr(f, &h, body, len, kToHost);
         set_uerr(keep);
     }
@@ -423,7 +427,8 @@ int idelres(int filno, FCB *f, uint64_t prevpos, RESHDR prev, uint64_t nextpos, 
     return set_uerr(rc);
 }
 
-// Rewrites a resource in place: header with the new used length, then the body.
+// Rewrites a resource in place: the body, then the header with the new used
+// length (and the area length when the area grew).
 int rewrite_in_place(FCB *f, uint64_t pos, RESHDR h, void *body, int32_t len) {
     if (int rc = tstupd(f)) return rc;
     unsigned char *b = static_cast<unsigned char *>(body);
@@ -434,9 +439,11 @@ int rewrite_in_place(FCB *f, uint64_t pos, RESHDR h, void *body, int32_t len) {
     if (as7) stored.number = 7;
     int rc = body_to_stored(f, stored, body, len);
     if (!rc) {
+        // The body goes first: a header never claims bytes that were not
+        // written.
         h.usedlen = uint32_t(len);
-        rc = putrhdr(f, pos, &h);
-        if (!rc) rc = write_at(f, pos + hsize(f), body, len);
+        rc = write_at(f, pos + hsize(f), body, len);
+        if (!rc) rc = putrhdr(f, pos, &h);
         body_to_host(f, stored, body, len);
     }
     if (as7) memcpy(b + 4, &eight, 4);
