@@ -12,6 +12,8 @@
 // (page 0) agree whichever road wrote them.
 #include "engine/core/centralio.h"
 
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "engine/core/arith.h"
@@ -34,6 +36,41 @@ inline bool is_member(const FCB *f) {
 // Pages may be cached for this file: data files, and superfile members
 // (whose pages live under the host).
 inline bool may_have_pages(const FCB *f) { return f->kind != kKindIndex || is_member(f); }
+
+// Memory-file size reports logged by this process (only the first ten are).
+std::atomic<int> memory_size_reports{0};
+
+void log_memory_size(const FCB *f, int code, int32_t size, uint32_t torigin, uint32_t msiz) {
+    if (memory_size_reports.fetch_add(1) >= 10) return;
+    char msg[96];
+    snprintf(msg, sizeof msg, "iosize(%d) + torigin(%u) > msiz(%u)", size, torigin, msiz);
+    zvrcvlog("izvio81x: detected memory file record size discrepancy for file...", kLogSingleTry - code);
+    zvrcvlog(f->name, kLogSingleTry - code);
+    zvrcvlog(msg, kLogSingleTry - code);
+}
+
+// The memory-file road: the offset less torigin is the address of a record
+// of the file; the transfer is cut to the record (36 read, 37 write). The
+// address is only used once it has been found in the file's own chain.
+int memory_io(int op, FCB *f, uint64_t off, void *buf, int32_t size, int32_t *count, uint32_t torigin) {
+    *count = 0;
+    uint32_t msiz = 0;
+    unsigned char *data = memfile_record(f, off - torigin, &msiz);
+    if (!data) return set_uerr(160);
+    int code = 0;
+    int64_t want = size;
+    if (want + int64_t{torigin} > int64_t{msiz}) {
+        code = (op & 1) ? 37 : 36;
+        log_memory_size(f, code, size, torigin, msiz);
+        want = int64_t{msiz} - int64_t{torigin};
+    }
+    if (want < 1) return set_uerr(code);
+    if (!buf) return set_uerr(540);
+    *count = int32_t(want);
+    if (op & 1) memcpy(data + torigin, buf, size_t(want));
+    else memcpy(buf, data + torigin, size_t(want));
+    return set_uerr(code);
+}
 
 void log_seek_error(const FCB *f) {
     zvrcvlog("SEEK_ERR...", kLogSingleTry);
@@ -98,14 +135,10 @@ extern "C" {
 
 int izvio81x(int op, FCB *fcb, uint32_t hw, uint32_t lw, void *buf, int32_t size, int32_t *count,
              uint32_t torigin) {
-    (void)torigin;
     int32_t local = 0;
     if (!count) count = &local;
     if (!fcb) return set_uerr(61);
-    if (fcb_is_memory(fcb)) {
-        *count = 0;
-        return set_uerr(160);  // memory-file records come with the memory-file layer
-    }
+    if (fcb_is_memory(fcb)) return memory_io(op, fcb, join64(hw, lw), buf, size, count, torigin);
     op &= ~0x1000;
     int base = op & ~0x1380;
     bool member = is_member(fcb);
@@ -163,6 +196,7 @@ int zvswitch(FCB *fcb) {
     fcb->fd = fd;
     fcb->state = 'y';
     zvWNGV->physopen++;
+    vt_reopened(fcb);
     return 0;
 }
 

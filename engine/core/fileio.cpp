@@ -235,7 +235,7 @@ int mbopen(FCB *, const char *path, uint16_t mode) {
         int err = errno;
         set_sys(g, err);
         if (err != ENFILE && err != EMFILE) return fd;
-        if (!vtclosex_one()) {
+        if (!vtclosex_one(0)) {
             set_sys(g, -766);
             return -1;
         }
@@ -272,7 +272,7 @@ int mbcratx(FCB *fcb, const char *path) {
         }
         set_uerr(-1);
         if (err != ENFILE && err != EMFILE) return -1;
-        if (!vtclosex_one()) {
+        if (!vtclosex_one(0)) {
             set_sys(g, -766);
             return -1;
         }

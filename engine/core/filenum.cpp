@@ -107,7 +107,7 @@ int zvrvrng(int limit) {
 
 void zvchknum(uint16_t mode) {
     INSTGV *g = zvWNGV;
-    if (g && !(mode & kOpnPermanent) && g->openvcount >= g->openvlimit) vtclosex_one();
+    if (g && !(mode & kOpnPermanent) && g->openvcount >= g->openvlimit) vtclosex_one(0);
 }
 
 void zvinrnum(uint16_t mode, int fd) {

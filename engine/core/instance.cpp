@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/core/filerules.h"
 #include "engine/core/fileops.h"
 #include "engine/core/lifecycle.h"
 #include "engine/core/pools.h"
@@ -102,6 +103,7 @@ ZV_API uint16_t UNRZARVO(const char *id) {
     }
     zv::release_all_lists(g);
     zv::release_tmpdir(g);
+    zv::release_rules(g);
     if (g->next == g) {
         if (g != cur) terr(7300);  // a ring of one that is not current
         zvWNGV = nullptr;

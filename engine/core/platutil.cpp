@@ -47,9 +47,8 @@ constexpr DrEvent kDrEvents[12] = {
     {"DR_EVENT_BEGIN_CLNIDX", 12},  {"DR_EVENT_END_CLNIDX", 13},
     {"DR_EVENT_BEGIN_UPDIFL", 14},  {"DR_EVENT_END_UPDIFL", 15}};
 
-// The engine's standard output stream. Redirection of the engine's streams
-// belongs to the configuration module; until it exists this is stdout.
-FILE *engine_stdout() { return stdout; }
+// The engine's standard output stream (setZarvoSTDOUT).
+FILE *engine_stdout() { return getZarvoSTDOUT(); }
 
 // A failure message of the library loader: into the caller's buffer when
 // there is one, else into the status log.

@@ -44,7 +44,7 @@ namespace zv {
 FILE *zvgetstream(const char *name, const char *mode, int retries) {
     FILE *fp = plat_fopen(name, mode);
     for (int i = 0; !fp && retries >= 0 && i <= retries; i++) {
-        vtclosex_one();
+        vtclosex_one(1);
         fp = plat_fopen(name, mode);
     }
     if (fp && zvWNGV && zvWNGV->filepermmode) plat_fchmod(fp, zvWNGV->filepermmode);

@@ -6,13 +6,35 @@
 // visible.
 #pragma once
 
+#include <cstdint>
+
 struct FCB;
 
 namespace zv {
 
 // Closes one physically open engine file virtually to free a descriptor.
-// Returns nonzero when a descriptor was released.
-int vtclosex_one();
+// Returns nonzero when a descriptor was released. Unless quiet, a walk that
+// finds nothing to release is reported to the status log (the status log's
+// own retries pass quiet, so that reporting never recurses).
+int vtclosex_one(int quiet);
+
+// A virtually closed file got its descriptor back: it becomes the most
+// recently used file of the open-file ring.
+void vt_reopened(FCB *fcb);
+
+// Header fields by mode number (hdrmode.cpp): the header write of an open
+// file (0 or the error), the position of a fixed-length file's first
+// record, and the rewrite of a segmented file's segment headers.
+int write_header(FCB *fcb);
+uint64_t first_record_position(const FCB *fcb);
+int rewrite_segment_headers(FCB *fcb);
+
+// Closes an open file without the checks of CLSFIL: 0 or the first error.
+int close_file(int filno);
+
+// The record of a memory file at position pos: its data, with its size in
+// *size; null when no record of the file lies there.
+unsigned char *memfile_record(FCB *fcb, uint64_t pos, uint32_t *size);
 
 // Closes every open file of the current instance (the stop road): 0 or the
 // first close error. Every descriptor is released whatever the errors.

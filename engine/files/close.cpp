@@ -27,6 +27,7 @@
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/identity_services.h"
+#include "engine/files/memfile.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_files.h"
 
@@ -134,7 +135,10 @@ int iclsfilx(int filno, int mode) {
     bool physical = f->fd >= 0 || f->state == 'v';
     bool system = f->state == 's';
     if (f->fd >= 0) keep(zvlclose(f, mode, 0));
-    if (f->membuckets) mbfree(f->membuckets);
+    if (f->membuckets) {
+        zv::memfile_free_all(f);
+        mbfree(f->membuckets);
+    }
     if (!system) {
         lower(g->nfiles, 1);
         lower(g->nallfiles, blocks);

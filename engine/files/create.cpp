@@ -386,6 +386,7 @@ int icredat8(Request &r, uint16_t reclen) {
     b.hdrflags = uint16_t(e.flmode2 & 0xFFFF);
     if ((e.flmode2 & 0x02000000) && (e.flmode2 & kFlmode2PartHost)) b.hdrflags2 |= kHdr2Partition;
     zv::set_derived_fields(f);
+    if (r.memory || zvno_che(f, f->name)) f->opflags |= kOpNoCache;
 
     if (r.memory) {
         if (int rc = make_buckets(f, r.memsize, uint64_t(reclen) + 100)) return rc;
@@ -420,9 +421,7 @@ int finish_data_create(const Request &r) {
     FCB *f = g->fcbtab[r.filno];
     int rc = 0;
     bool resource_step = false;
-    // A memory file keeps no resources while central I/O has no road for
-    // memory-file records (it answers 160).
-    if (!(r.mode & 0x800) && !r.memory) {
+    if (!(r.mode & 0x800)) {
         resource_step = true;
         rc = ENARES(r.filno);
         if (!rc && (f->hdr.base.hdrflags & kHdrHasExt)) rc = ADDDAR(r.filno, nullptr, 0);

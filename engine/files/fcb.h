@@ -87,6 +87,11 @@ struct FCB {
     uint32_t hposh, hposl;      // where this file's header lies (members: in the host)
     void *cidxtab;              // conditional-index table of a data file
 
+    // ---- Growth and memory files (engine/files/growth.cpp, memfile.cpp) -------
+    uint32_t nmemrecsmax;       // most records a memory file has held at once
+    uint64_t seglimit;          // end limit of the last segment, page-rounded
+    uint8_t seglimitset;        // seglimit has been computed
+
     // ---- Variable-length records and resources (engine/files) ----------------
     const void *cnvmap;         // record conversion map (head, then entries); null: none
     FCB *rposidx;               // record-position index linked by the ISAM layer; null: none

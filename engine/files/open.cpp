@@ -229,7 +229,6 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
         return zv::set_uerr((sys == 2 || sys == 20 || g->quietopen) ? 12 : 920);
     }
     f->fd = fd;
-    if (zvno_che(f, f->name)) f->opflags |= kOpNoCache;
     zv::set_highest_written(f);
 
     int rc = redhdr(f, 1);
@@ -238,6 +237,10 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
         abandon_open(f);
         return zv::set_uerr(rc);
     }
+    // The rules name data files; the kind is known once the header is read.
+    if (zvno_che(f, f->name)) f->opflags |= kOpNoCache;
+    f->dedcount = 0;
+    f->dedquota = zvsplche(f);
     FILEHDR &b = f->hdr.base;
     if (!rc) rc = check_header(f, mode);
     if (!rc && (b.clstyp == kKindIndex || b.clstyp == kKindVariable)) rc = zvgetkbf(f, b.keylen);

@@ -5,6 +5,8 @@
 // answers 454 (not supported).
 #pragma once
 
+#include <cstdint>
+
 struct FCB;
 
 extern "C" {
@@ -26,5 +28,11 @@ int zvcresi(FCB *host);
 // Segment definitions of a new segmented file, and their reading at open.
 int zvstrsegmdef(FCB *fcb);
 int zvopnsegmdef(FCB *fcb);
+// End of the last segment of a segmented file, when that segment has an end
+// limit: the limit rounded down to the instance page size; 0 when none.
+uint64_t zvseglimit(FCB *fcb);
+// Rewrites the segment headers of a segmented file (they carry the
+// creation time): 0 or an error code.
+int zvputsegmdef(FCB *fcb);
 
 }  // namespace zv

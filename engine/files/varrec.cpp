@@ -33,6 +33,7 @@
 #include "engine/files/fixrec_services.h"
 #include "engine/files/growth.h"
 #include "engine/files/header.h"
+#include "engine/files/memfile.h"
 #include "engine/files/resconv.h"
 #include "engine/files/spaceidx.h"
 #include "engine/index/btree_services.h"
@@ -351,6 +352,7 @@ int iretvrec(int spcfilno, int filno, uint32_t posl, int, int merge) {
     h.reclen = 0;
     h.arealen = alen;
     if (int rc = putvhdr81(f, uint32_t(pos >> 32), uint32_t(pos), &h)) return rc;
+    if (fcb_is_memory(f)) return set_uerr(zvrmvmemrec(f, uint32_t(pos >> 32), uint32_t(pos)));
     if (!registers) return set_uerr(0);
     return set_uerr(space_add(sp, f, alen, pos, kmode));
 }

@@ -27,5 +27,8 @@ void free_key_buffers(FCB *fcb);
 // Writes back the dirty cached nodes of an index and its members before
 // close (`mode` is the close mode): 0 or the first error.
 int write_file_nodes(FCB *host, int mode);
+// Writes every dirty cached node of a file and of its members (every file
+// when fcb is null) and keeps them cached: 0 or the first error.
+int flush_file_nodes(FCB *fcb);
 
 }  // namespace zv

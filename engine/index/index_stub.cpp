@@ -42,5 +42,6 @@ namespace zv {
 
 void free_key_buffers(FCB *) {}
 int write_file_nodes(FCB *, int) { return 0; }
+int flush_file_nodes(FCB *) { return 0; }
 
 }  // namespace zv

@@ -1,6 +1,8 @@
 // Services of the ISAM layer that open, close and creation of files call.
 #pragma once
 
+#include <cstdint>
+
 struct FCB;
 
 namespace zv {
@@ -16,5 +18,31 @@ void zvfreecidx(void *object, int kind);
 int zvsetpres(FCB *fcb, int filno);
 // Closes the ISAM contexts of a data file before the file is closed.
 void isam_close_contexts(int datno);
+
+// ---- Header fields by mode number, flush and reports ------------------------
+// Word `which` (0: the data-file number, 1 and 2: the two further words) of
+// the ISAM map entry of a file number; -1 while the map has no entry.
+int32_t isam_map_value(int filno, int which);
+// The slot-th index number that the ISAM map lists for a data file: -1 ends
+// the list, -66 is a slot to skip.
+int isam_map_index(int datno, int slot);
+// True while the file is open as a member of a partitioned host.
+bool is_partition_member(const FCB *fcb);
+// The slot-th member file number of a partitioned host; -1 ends the list.
+int partition_member(const FCB *host, int slot);
+// First (38) or last (39) active partition number, or the number of active
+// partitions (40), of a partitioned host: 0 with *out set, or 715.
+int partition_active(FCB *host, int mode, int32_t *out);
+// Why the partition attribute may not be set on a host: 720, 721 or 0.
+int partition_refusal(FCB *host);
+// Passes a header-flag addition or a new file mode of a host to its
+// partitions: 0 or the first error.
+int chgpartattrs(FCB *host, uint32_t flags);
+int chgpartmode(FCB *host, int mode);
+// Sets the file's current ISAM record position to 0.
+void clear_isam_position(FCB *fcb);
+// Rewrites the file paths kept in the stored file definition of an open
+// file: 0, or 408 when it keeps none.
+int zvredirectifil(int filno);
 
 }  // namespace zv

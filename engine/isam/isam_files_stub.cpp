@@ -16,4 +16,16 @@ void zvfreecidx(void *, int) {}
 int zvsetpres(FCB *, int) { return set_uerr(454); }
 void isam_close_contexts(int) {}
 
+// No ISAM map, partition or stored file definition exists yet.
+int32_t isam_map_value(int, int) { return -1; }
+int isam_map_index(int, int) { return -1; }
+bool is_partition_member(const FCB *) { return false; }
+int partition_member(const FCB *, int) { return -1; }
+int partition_active(FCB *, int, int32_t *) { return set_uerr(715); }
+int partition_refusal(FCB *) { return 0; }
+int chgpartattrs(FCB *, uint32_t) { return 0; }
+int chgpartmode(FCB *, int) { return 0; }
+void clear_isam_position(FCB *) {}
+int zvredirectifil(int) { return set_uerr(408); }
+
 }  // namespace zv

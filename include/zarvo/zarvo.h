@@ -20,6 +20,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <time.h>
 
 #if defined(__GNUC__)
@@ -689,6 +690,125 @@ ZV_API int ADDRES(int filno, void *body, int32_t len);
 ZV_API int UPDRES(int filno, void *body, int32_t len);
 ZV_API int DELRES(int filno, const void *body);
 ZV_API uint32_t GETRES(int filno, const void *key, void *buf, int32_t buflen, int mode);
+
+/* ------------------------------------------------------------------------ */
+/* Header fields, per-file rules, flush and reports.                          */
+/* ------------------------------------------------------------------------ */
+
+/* One attribute of an open file by mode number; the low 32 bits (signed),
+ * the high word of 64-bit attributes through zvGETHGH (0 for others).
+ * 0 record length, 1 key length, 2 file type, 3 file mode, 4/7/18 ISAM map
+ * words (-1 without an entry), 5 key type, 6 duplicate setting, 10 logical
+ * size, 11 physical size, 12 node size, 13 index member number, 14 key
+ * padding, 15 field delimiter, 16 padding byte, 20 header flags 2, 21
+ * alignment, 22 extend size, 23 superfile type, 24 member number, 25 update
+ * flag, 26 header flags, 27 32-bit extend size, 28 first extent, 29 index
+ * members, 30 partition option word, 31 first record position, 33 and 34
+ * extended feature flags, 35 file id, 36 creation time, 37 server id, 38-40
+ * active partitions, 41 header word +262. -1 with the user error set on
+ * failure: the file check's code, 116 undefined mode (8, 9, 17, 19, 42 and
+ * above), 454, 48 wrong file kind, 713, 715. */
+ZV_API int32_t GETFIL(int filno, int mode);
+/* Extended attributes into buffer: mode 0 the file's 8-byte attribute block
+ * (status flags and open flags, host order), mode 1 one byte, 1 when the
+ * file is encrypted. *length is set to the attribute's size; 153 (nothing
+ * copied) when it was smaller, 540 no buffer or length, 116 other modes. */
+ZV_API int GETFILX(int filno, int mode, void *buffer, int32_t *length);
+/* Changes one header attribute by mode number (value: the low word; the
+ * high word is taken from zvSETHGH) and writes the header unless the file
+ * mode has 0x20. Modes below 32 and from 64 need a file open exclusively
+ * (62). 1 serial number, 2 close time, 3 active entries, 4 creation time,
+ * 5 logical size, 6 physical size, 7 delete stack, 17 alignment, 18 flavor
+ * byte, 19/20/21 replace/add/clear header flags, 22 extend size (at most
+ * 65535), 23 and 33 status switches, 34-36 dedicated cache, 43/44/45/50
+ * status switches, 48 rule lookups off (value 1) or on (0), 65 maximum file
+ * size (above the physical end, else 667), 66 32-bit extend size, 67
+ * partition attribute. A refused call changes nothing. Errors: 116, 454,
+ * 48, 62, 99, 419, 667, 734 (modes 65 and 66 without an extended header),
+ * 749, 899, 1000, and those of the header write. */
+ZV_API int PUTHDR(int filno, int32_t value, int mode);
+/* Sets the file mode of a file open exclusively (62) that is no additional
+ * index member (23) and rewrites its headers: +48 gets the mode, +50 the
+ * mode & 0x86F4. Mode 1 adds the shared bit (46 when the file's state
+ * forbids it); bit 0x02 keeps the current setting; bit 0x04 must match a
+ * variable-length file (48). */
+ZV_API int PUTFIL(int filno, int mode);
+/* Not available in this build: 446. */
+ZV_API int zvSYSPUT(void);
+
+/* Per-file rules: name patterns (at most 254 characters; '*', '?', a
+ * leading '^' inverts) of a kind: 1 dedicated cache (value: bytes), 3 not
+ * cached, 9 memory file (value: size), 12 and 15 yes/no lists. Modes (64
+ * may be added): 1 or 3 add (with 64 a name with wildcards gives 749);
+ * 4 look up and return value in the low and value2 in the high 32 bits;
+ * 12 set both values; 0x804 set value; 0x1004 set value2; 0x104 return
+ * value; any other mode with bit 4 deletes the rule; 32 enumerate: from
+ * index *value on, the next rule of the kind, its index into *value, its
+ * pattern into name and its value returned; 512 the pattern of the first
+ * rule whose value is *value into name; 0x400 give every matching rule of
+ * the kind the kind *value. name receives at most 254 characters and a NUL
+ * (a buffer of 255 bytes). The user error tells success (0) from 101 (not
+ * found, or lookups switched off with PUTHDR mode 48), 749 (bad name or
+ * mode), 540 (no name) and 10 (no memory); a failure also returns its code. */
+ZV_API int64_t zvFILELIST(char *name, int32_t *value, int32_t value2, int32_t kind, int32_t mode);
+
+/* Writes the dirty cached bytes of an open file (filno -1: of every file)
+ * to the file and forces it to disk (not for a file opened read only). 0,
+ * or the first error as a positive value: 48 superfile host, 23 member, the
+ * codes of the writes and of the sync. ZVFLUSHX with flags 1 also flushes
+ * the partitions of a partitioned host; value is not used. */
+ZV_API int ZVFLUSH(int filno);
+ZV_API int ZVFLUSHX(int filno, int flags, int32_t value);
+
+/* System configuration record: ZV_SYSCFG_SIZE bytes of 32-bit words, zero
+ * where not listed; instance items are -1 without a started engine. 0, or
+ * 540 for NULL. */
+#define ZV_SYSCFG_SIZE 1024
+#define ZV_SYSCFG_SIZE_WORD            0  /* ZV_SYSCFG_SIZE */
+#define ZV_SYSCFG_VERSION              1  /* 0x00MMmmpp */
+#define ZV_SYSCFG_POINTER_BYTES        2
+#define ZV_SYSCFG_MAX_FILE_NUMBERS     3
+#define ZV_SYSCFG_MAX_KEY_LENGTH       4
+#define ZV_SYSCFG_PROCESS_ID           5
+#define ZV_SYSCFG_ADVANCED_ENCRYPTION  6  /* 1 when supported */
+#define ZV_SYSCFG_FILE_NUMBERS         7
+#define ZV_SYSCFG_INDEX_BUFFERS        8
+#define ZV_SYSCFG_DATA_PAGES           9
+#define ZV_SYSCFG_NODE_SIZE           10
+#define ZV_SYSCFG_PAGE_SIZE           11
+#define ZV_SYSCFG_SPECIAL_PAGES       12
+#define ZV_SYSCFG_OPEN_FILES          13
+#define ZV_SYSCFG_PHYSICAL_FILES      14
+#define ZV_SYSCFG_ALL_FILES           15
+#define ZV_SYSCFG_DESCRIPTOR_LIMIT    16
+#define ZV_SYSCFG_DESCRIPTORS         17
+ZV_API int SYSCFG(int32_t *record);
+/* The instance's eight I/O counters: direct reads, bytes read directly,
+ * direct writes, bytes written directly, cache requests, cache hits, pages
+ * in use, their high mark. 0; 540 NULL. */
+ZV_API int IOPERFORMANCE(uint32_t *buffer);
+/* ZV_IOPERFX_SIZE bytes: the eight, dedicated pages (total, used, high),
+ * the cache's run threshold, syncs of files and of system files, open
+ * files, physical files, files with members, a zero word, the time in
+ * seconds, descriptors open, their limit, syncs of companion files,
+ * reopened descriptors, then 40 zero bytes. 0; 540 NULL. */
+#define ZV_IOPERFX_SIZE 132
+ZV_API int IOPERFORMANCEX(uint32_t *buffer);
+/* Rewrites the file paths in the stored file definitions of every file
+ * named in the list file (one name a line; blank lines and lines starting
+ * with ';' skipped), printing one line per file and a summary to the
+ * engine's standard output. 0 or the last error; 12 no list, 35 its size
+ * unknown, 82 no memory. */
+ZV_API uint16_t zvredirectifil_list(const char *path);
+
+/* The engine's standard output and error streams (process-wide): those set,
+ * else the process's stdout and stderr. */
+ZV_API FILE *getZarvoSTDOUT(void);
+ZV_API FILE *getZarvoSTDERR(void);
+ZV_API void setZarvoSTDOUT(FILE *stream);
+ZV_API void setZarvoSTDERR(FILE *stream);
+/* Formatted output to the engine's standard output. */
+ZV_API int zvrt_printf_default_impl(const char *format, ...);
 
 /* ------------------------------------------------------------------------ */
 /* Services this build does not support: each answers with a fixed code.    */
