@@ -160,9 +160,14 @@ struct INSTGV {
     uint8_t mkdirs;               // create makes missing directories
     uint8_t stdheader;            // default create block asks for a standard header
 
-    // ---- Variable-length records and resources (engine/files) ---------------
+    // ---- Fixed-length record space, record filters, transactions ------------
     uint32_t lastserh, lastserl;  // serial number of the record last allocated
-    uint32_t opword;              // 0x10 with 0x01 add, 0x02 update, 0x04 delete of a resource
+    uint32_t opword;              // operation word: 0x01 add, 0x02 update, 0x04 delete, 0x08 image check
+    void *evalwork;               // 49152-byte evaluation area of record filters (zvgetmem)
+    int32_t exprerr;              // expression error word: set by a failing filter evaluation
+    uint32_t lockhashsize;        // lock-hash table size (zvuhash)
+
+    // ---- Variable-length records and resources (engine/files) ---------------
     uint8_t restype11;            // type-11 resources may be written
 };
 

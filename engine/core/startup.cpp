@@ -253,6 +253,7 @@ int zvfree() {
     g->fillsize = 0;
     release(g->fcbtab);
     mbfrencam(&g->encworkbuf);
+    zvputmemn(&g->evalwork);
     release(g->ptrlist);
     g->started = 0;
     g->slot0 = nullptr;

@@ -25,6 +25,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/crypto/crypto_files.h"
 #include "engine/files/fcb.h"
+#include "engine/files/fixrec.h"
 #include "engine/files/header.h"
 #include "engine/files/identity_services.h"
 #include "engine/files/memfile.h"
@@ -98,6 +99,7 @@ int iclsfilx(int filno, int mode) {
         zv::isam_close_contexts(filno);
         zv::zvfreecidx(f->cidxtab, 2);
         f->cidxtab = nullptr;
+        zv::free_record_filter(f);
     }
 
     // 1. The file's own bytes first.

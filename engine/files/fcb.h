@@ -92,8 +92,13 @@ struct FCB {
     uint64_t seglimit;          // end limit of the last segment, page-rounded
     uint8_t seglimitset;        // seglimit has been computed
 
+    // ---- Fixed-length record space and record filters (engine/files) -------
+    unsigned char *cnvmap;      // record conversion map (schema-map format); null: none
+    void *fltr;                 // record filter: parse tree or callback filter; null: none
+    int32_t fltrkind;           // 0 expression, 1 or 5 callback filter
+    uint32_t newrech, newrecl;  // position the latest NEWREC handed out; 0: none
+
     // ---- Variable-length records and resources (engine/files) ----------------
-    const void *cnvmap;         // record conversion map (head, then entries); null: none
     FCB *rposidx;               // record-position index linked by the ISAM layer; null: none
 };
 

@@ -27,6 +27,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
+#include "engine/files/fixrec.h"
 #include "engine/files/header_codec.h"
 #include "engine/files/superfile_services.h"
 
@@ -334,11 +335,31 @@ int tstverson(const FILEHDR *base, const FILEHDRX *ext) {
     return base->verson == want ? 0 : 43;
 }
 
+// Under the instance option that asks for it, SERIALNUM draws the next
+// serial number instead of reading the current one.
 extern "C" ZV_API uint32_t SERIALNUM(int filno) {
-    if (!zvWNGV) return 0;
+    INSTGV *g = zvWNGV;
+    if (!g) return 0;
     zvSETHGHi(0);
     FCB *f = tstfnm(filno);
     if (!f) return 0;
-    zvSETHGHi(int32_t(f->hdr.ext.sernumh));
-    return f->hdr.base.sernum;
+    if (!(g->fileopt[0] & kOpt1SerialAlloc)) {
+        zvSETHGHi(int32_t(f->hdr.ext.sernumh));
+        return f->hdr.base.sernum;
+    }
+    if (chkredf(filno, f) || tstupd(f)) return 0;
+    int err = 0;
+    uint32_t hi = 0;
+    uint32_t lo = zvdhupd81(&hi, 0, 1, &err, f);
+    if (err) {
+        set_uerr(err);
+        return 0;
+    }
+    if (lo == 0 && !(f->hdr.base.hdrflags & kHdrHasExt)) {
+        set_uerr(44);
+        return 0;
+    }
+    if ((f->hdr.base.flmode & 0x0040) && wrthdr(f)) return 0;
+    zvSETHGHi(int32_t(hi));
+    return lo;
 }

@@ -21,6 +21,11 @@ int zvrdefx(int filno, int type, int block, void **out, int32_t *len);
 
 namespace zv {
 
+// The identity step of a serial-number draw: when the file has an enabled
+// identity field, hands out its next value. 0, or 1002 when the field has
+// already overflowed.
+int identity_step(FCB *fcb);
+
 // Block `block` of the definition resource (type, number) of a file, in
 // engine memory: 0, 401 or 408 no resource, 436 bad block number, 438 the
 // block is empty, 197 no memory. With a null `out` only the length is kept.

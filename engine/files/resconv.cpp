@@ -27,6 +27,7 @@ namespace zv {
 namespace {
 
 bool g_force_swap = false;  // test switch
+TestConverter g_test_converter = nullptr;  // test switch
 
 constexpr ZvMapHead head_of(int32_t fields, int32_t entries) { return ZvMapHead{0, 1, 0, 0, 0, fields, entries}; }
 
@@ -66,7 +67,9 @@ void convert_words(unsigned char *body, int32_t len, int32_t off, int count) {
 
 // One map walked over `len` bytes at `p` with delimiter 0 and no limit.
 int walk(unsigned char *p, int32_t len, const ZvMapHead &h, const ZvMapEntry *e, int dir) {
-    return len > 0 ? zvconvert18(p, &h, e, len, 0, dir, -1) : 0;
+    return len > 0 ? zvconvert18(p, reinterpret_cast<const unsigned char *>(&h),
+                                 reinterpret_cast<const unsigned char *>(e), len, 0, dir, -1)
+                   : 0;
 }
 
 // A signed 16-bit count read in host order: before a store's conversion or
@@ -138,9 +141,19 @@ bool byte_swap_active() { return g_force_swap || std::endian::native == std::end
 
 void force_byte_swap(bool on) { g_force_swap = on; }
 
-int zvconvert18(void *bufv, const ZvMapHead *head, const ZvMapEntry *entries, int32_t len, int delim,
-                int dir, int32_t limit) {
-    if (!head || !entries || !bufv || head->nfields < 1 || len < 1) return 0;
+void set_test_converter(TestConverter fn) { g_test_converter = fn; }
+
+}  // namespace zv
+
+extern "C" int zvconvert18(void *bufv, const unsigned char *headp, const unsigned char *entries, int32_t len,
+                           int delim, int dir, int32_t limit) {
+    using namespace zv;
+    if (g_test_converter) return g_test_converter(bufv, len, dir);
+    if (!headp || !entries || !bufv || len < 1) return 0;
+    ZvMapHead hd;
+    memcpy(&hd, headp, sizeof hd);
+    const ZvMapHead *head = &hd;
+    if (head->nfields < 1) return 0;
     auto *buf = static_cast<unsigned char *>(bufv);
     unsigned char *end = buf + len;
     unsigned char *cur = buf;
@@ -148,7 +161,8 @@ int zvconvert18(void *bufv, const ZvMapHead *head, const ZvMapEntry *entries, in
     int32_t fields = 0;
     int changed = 0;
     for (int32_t ei = 0; ei < head->nentries; ei++) {
-        const ZvMapEntry &e = entries[ei];
+        ZvMapEntry e;
+        memcpy(&e, entries + 6 * int64_t(ei), sizeof e);
         for (int r = 0; r <= e.repeat; r++) {
             if (fields >= head->nfields || total >= len) return changed;
             fields++;
@@ -220,6 +234,8 @@ int zvconvert18(void *bufv, const ZvMapHead *head, const ZvMapEntry *entries, in
     }
     return changed;
 }
+
+namespace zv {
 
 void rev_thdr(void *body, int32_t len) {
     if (!body) return;
@@ -400,11 +416,10 @@ int convertfcr(FCB *fcb, const RESHDR *rh, void *bodyv, int32_t len, int dir) {
 }
 
 int convert_record(const FCB *fcb, void *image, int32_t len, int dir) {
-    if (!fcb || !fcb->cnvmap || !byte_swap_active()) return 0;
+    if (!fcb || !fcb->cnvmap) return 0;
     if (zvWNGV && (zvWNGV->userprof & 0x20)) return 0;
-    auto *h = static_cast<const ZvMapHead *>(fcb->cnvmap);
-    auto *e = reinterpret_cast<const ZvMapEntry *>(h + 1);
-    return zvconvert18(image, h, e, len, h->delim, dir, fcb->reclen);
+    const unsigned char *m = fcb->cnvmap;
+    return zvconvert18(image, m, m + 16, len, m[2], dir, fcb->reclen);
 }
 
 }  // namespace zv

@@ -63,12 +63,6 @@ bool byte_swap_active();
 // Test support: forces the conversion on (or back to the host's rule).
 void force_byte_swap(bool on);
 
-// Converts `len` bytes of a buffer in place, field by field along a map.
-// dir 1 converts stored to host order, 2 host to stored. `limit` is the
-// fixed part of a record (-1: none); no padding is added beyond it.
-// 1 when any field or length prefix was converted, else 0.
-int zvconvert18(void *buf, const ZvMapHead *head, const ZvMapEntry *entries, int32_t len, int delim,
-                int dir, int32_t limit);
 
 // Converts a system resource body (the `len` bytes at hand) in place by its
 // type and number, taken from the resource header. Returns uerr_cod: 439
@@ -86,9 +80,28 @@ int convert_map(void *block, int32_t len, int dir, int form);
 void rev_thdr(void *body, int32_t len);
 
 // Converts a record image of a file with a conversion map (FCB::cnvmap: a
-// map head with its entries right after it), direction as above, unless
-// the host needs no conversion, the file has no map or the instance's
+// map head with its entries right after it; a file has one only when its
+// records need converting), direction as above, unless the instance's
 // profile (bit 0x20) asks for none. 1 when something was converted.
 int convert_record(const FCB *fcb, void *image, int32_t len, int dir);
 
+// ---- Test support (not exported) -----------------------------------------
+// A converter that takes the place of the map walk of zvconvert18 while it
+// is set (same result); null restores the walk.
+using TestConverter = int (*)(void *buf, int32_t len, int direction);
+void set_test_converter(TestConverter fn);
+
 }  // namespace zv
+
+extern "C" {
+// Converts `len` bytes of a buffer in place, field by field along a map in
+// the schema-map layout: `head` is the 16-byte head (byte 1 the alignment
+// setting, the field count at 8 and the entry count at 12, host order) and
+// `entries` its 6-byte entries (length u16, type u16, repeat count u8).
+// direction 1 converts stored to host order, 2 host to stored. `limit` is
+// the fixed part of a record (-1: none); no padding is added beyond it. A
+// field, prefix or count that runs past `len` ends the walk. 1 when any
+// field or length prefix was converted, else 0.
+int zvconvert18(void *buf, const unsigned char *head, const unsigned char *entries, int32_t len, int delim,
+                int direction, int32_t limit);
+}

@@ -35,7 +35,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
-#include "engine/files/fixrec_services.h"
+#include "engine/files/fixrec.h"
 #include "engine/files/growth.h"
 #include "engine/files/header.h"
 #include "engine/files/resconv.h"
@@ -59,13 +59,13 @@ constexpr int kInfoOnly = 0x0040;
 constexpr int kNameRead = 64;  // name bytes a name search compares at most
 
 // Bits of the instance's operation word during a resource call.
-constexpr uint32_t kOpResource = 0x10, kOpAdd = 0x01, kOpUpdate = 0x02, kOpDelete = 0x04;
+constexpr uint32_t kResOpCall = 0x10, kResOpAdd = 0x01, kResOpUpdate = 0x02, kResOpDelete = 0x04;
 
 // Sets bits of the operation word for the duration of a call.
 class OpWordScope {
 public:
     explicit OpWordScope(uint32_t bits) : g_(zvWNGV), old_(g_ ? g_->opword : 0) {
-        if (g_) g_->opword |= kOpResource | bits;
+        if (g_) g_->opword |= kResOpCall | bits;
     }
     ~OpWordScope() {
         if (g_) g_->opword = old_;
@@ -681,7 +681,7 @@ ZV_API int ADDRES(int filno, void *body, int32_t len) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     set_uerr(0);
-    OpWordScope op(kOpAdd);
+    OpWordScope op(kResOpAdd);
     if (len <= 0) return set_uerr(409);
     if (!body) return set_uerr(33);
     if (len >= 4 && type11_refused(host32(body))) return set_uerr(912);
@@ -693,7 +693,7 @@ ZV_API int DELRES(int filno, const void *body) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     set_uerr(0);
-    OpWordScope op(kOpDelete);
+    OpWordScope op(kResOpDelete);
     if (!body) return set_uerr(33);
     if (type11_refused(host32(body))) return set_uerr(912);
     FCB *f = tstfnm(filno);
@@ -708,7 +708,7 @@ ZV_API int UPDRES(int filno, void *bodyv, int32_t len) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     set_uerr(0);
-    OpWordScope op(kOpUpdate);
+    OpWordScope op(kResOpUpdate);
     auto *body = static_cast<unsigned char *>(bodyv);
     if (len < 1) return set_uerr(409);
     if (!body) return set_uerr(33);

@@ -30,7 +30,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/fcb.h"
-#include "engine/files/fixrec_services.h"
+#include "engine/files/fixrec.h"
 #include "engine/files/growth.h"
 #include "engine/files/header.h"
 #include "engine/files/memfile.h"

@@ -4,6 +4,7 @@
 #include "engine/isam/isam_files.h"
 
 #include "engine/core/instance.h"
+#include "engine/files/fcb.h"
 
 namespace zv {
 
@@ -15,6 +16,23 @@ void *zvigetcidx(int) {
 void zvfreecidx(void *, int) {}
 int zvsetpres(FCB *, int) { return set_uerr(454); }
 void isam_close_contexts(int) {}
+
+// No file has a record schema yet.
+void *zvgetnames(int) {
+    set_uerr(199);
+    return nullptr;
+}
+// No partitioned host can be made yet: positions carry no partition number.
+int zvunfoldpartno(FCB *, uint32_t *, int *partno, int) {
+    if (partno) *partno = -1;
+    return -3;
+}
+// Without members the host's own header count is the answer.
+uint32_t zvhostent(FCB *host, int, uint32_t *hi) {
+    *hi = host->hdr.ext.numenth;
+    return host->hdr.base.nument;
+}
+FCB *partition_host_of(FCB *) { return nullptr; }
 
 // No ISAM map, partition or stored file definition exists yet.
 int32_t isam_map_value(int, int) { return -1; }

@@ -63,6 +63,19 @@ extern "C" {
 
 ZV_API int FREBAT(void) { return 0; }
 
+ZV_API int LKISAM(int mode) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    switch (mode) {
+    case 0: case 2: case 3: case 4: case 5: case 6: case 7: case 8:
+    case 11: case 12: case 13: case 14:
+        g->isamlockmode = uint16_t(mode);
+        return zv::set_uerr(0);
+    default:
+        return zv::set_uerr(446);
+    }
+}
+
 // ISAM stop: frees batches and the ISAM tables, then stops the engine user
 // (STPUSR), whose result it returns. No file is open in this form.
 ZV_API uint16_t CLISAM(void) {

@@ -855,6 +855,110 @@ ZV_API void retCMPRECres(void);
 /* System source of the built-in masking key: 0, no key. */
 ZV_API int zvcamosys(void *key, int32_t keylen);
 
+/* ------------------------------------------------------------------------ */
+/* Fixed-length records, record filters, locks and transactions.             */
+/* ------------------------------------------------------------------------ */
+
+/* Positions are byte offsets in the data file: the low word travels in the
+ * call, the high word beside it (zvSETHGH before the call, zvGETHGH after);
+ * a file without 8-byte offsets ignores the high word. Position 0 is never
+ * a record. Codes of the position check: 29 position 0 or inside the
+ * header, 767 not a multiple of the record length, 30 beyond the last byte
+ * used. */
+
+/* Allocates a record of a fixed-length data file: the latest freed record
+ * (last in, first out) or a new one at the end of the file. Raises the
+ * active count and takes the file's next serial number, left in the
+ * instance. Returns the position (low word), or 0 with the code in uerr_cod:
+ * 48 not a fixed-length data file, 44 the 32-bit serial number wrapped,
+ * 54 read only, 39 the file is full. A damaged delete stack is logged and
+ * reset, and the file grows instead. */
+ZV_API uint32_t NEWREC(int datno);
+/* Frees the record at recbyt: it goes on the delete stack (first byte 0xFF,
+ * then the link) and the active count falls. 0, or 32 when the record is
+ * already free (only the position the file's latest NEWREC handed out may
+ * be freed before its first write), 48 not a fixed-length data file, 54,
+ * and the position codes. */
+ZV_API int RETREC(int datno, uint32_t recbyt);
+/* Reads one record into recptr (record-length bytes) and applies the file's
+ * record filter. 0, 33 null buffer, 739 rejected by the filter (the image
+ * stays in the buffer), 598 the filter could not be evaluated, the position
+ * codes, or an I/O error. */
+ZV_API int REDREC(int datno, uint32_t recbyt, void *recptr);
+/* Writes one record from recptr (record-length bytes); the buffer is
+ * unchanged afterwards. 0, 33 null buffer, 48 an index, 553 an image
+ * beginning 0xFF or 0xFE 0xFE while the operation word asks for the check,
+ * 54, the position codes, or an I/O error. */
+ZV_API int WRTREC(int datno, uint32_t recbyt, void *recptr);
+/* Number of active records (low word; high word through zvGETHGH); 0 with
+ * 48 for a file that is not a fixed-length data file. */
+ZV_API uint32_t DATENT(int datno);
+/* Record filter of a data file, applied by every record read. A null text
+ * clears it, an empty text too. 0; 48 an index; 454 a kind of filter this
+ * build does not have ("@@?...", "@@!...", "#..."), or any expression until
+ * the expression language is present; 82 no memory; 596, 597 the text
+ * cannot be parsed. The two mode words of SETFLTRN have no effect. */
+ZV_API int SETFLTRN(int datno, int mode1, int mode2, const char *text);
+ZV_API int SETFLTR(int datno, const char *text);
+/* Attaches an already parsed expression as the filter (NULL clears). */
+ZV_API int SETFLTRX(int datno, void *tree);
+/* Mode 2 clears the filter; any other mode gives 116. */
+ZV_API int RESETFLTR(int datno, int mode);
+/* Record locks do nothing in this build: clears uerr_cod, returns 0. */
+ZV_API int LOKREC(int datno, int mode, uint32_t recbyt);
+/* Services this build does not have. zvLOKTIMOUT, zvLOKDYN and zvLOKLST
+ * give 454 and leave it in uerr_cod; the queue calls and zvNotify give 454,
+ * zvSysQueueOpen, zvSysQueueMlen and zvSysQueueCount -454, all with uerr_cod
+ * untouched; the lock-table entries and zvtestfunc give 0. */
+ZV_API int zvLOKTIMOUT(int filno, int mode, int32_t timeout);
+ZV_API int zvLOKDYN(int filno, int mode);
+ZV_API int zvLOKLST(int filno, void *buffer, int32_t *length, int mode);
+ZV_API int zvSysQueueOpen(const char *name, int mode);
+ZV_API int zvSysQueueClose(int queue);
+ZV_API int zvSysQueueWrite(int queue, const void *message, int32_t length);
+ZV_API int zvSysQueueLIFOWrite(int queue, const void *message, int32_t length);
+ZV_API int zvSysQueueRead(int queue, void *buffer, int32_t length, int32_t timeout);
+ZV_API int zvSysQueueMlen(int queue, int32_t timeout);
+ZV_API int zvSysQueueCount(int queue);
+ZV_API int zvNotify(int action, int filno, int queue, const void *object, int32_t length, int options);
+ZV_API int zvultbl81(int filno, uint32_t hi, uint32_t lo, int mode);
+ZV_API int zvuutbl81(int filno, uint32_t hi, uint32_t lo);
+ZV_API int zvtestfunc(void);
+
+/* ISAM lock mode of the instance: 0 free; 2, 3, 4, 11, 12, 13 enable
+ * variants; 5 suspend; 6, 7, 8, 14 restore. 0, or 446 for any other mode
+ * (nothing changed). */
+ZV_API int LKISAM(int mode);
+
+/* Transactions of this build are lock scopes; nothing is logged or undone.
+ * TRANBEG: 1, or 0 with uerr_cod 70 (one is open already) or 454 (mode bit
+ * 0x200 asks for a log); mode & 7 takes that ISAM lock mode (5 becomes 11).
+ * TRANABTX ends it: 71 when none is open; mode 0 releases every lock and
+ * frees the ISAM lock mode, 41 the locks marked 0x04, 42 all but those
+ * marked 0x08; other modes keep the locks (0); bit 0x200 closes the
+ * transaction, keeps the locks and gives 454. TRANEND(mode) is
+ * TRANABTX(mode), TRANABT() TRANABTX(0). */
+ZV_API int32_t TRANBEG(int32_t mode);
+ZV_API int TRANEND(int mode);
+ZV_API int TRANABT(void);
+ZV_API int TRANABTX(int mode);
+/* Savepoints are counted only. TRANSAV: the new savepoint number (0 with
+ * 71 outside a transaction). TRANRST(n): back to savepoint n, or with n
+ * negative n + 1 savepoints back from the current one; 71 when it does not
+ * exist. SAVPCLR drops the last one (71 when none). */
+ZV_API int TRANSAV(void);
+ZV_API int TRANRST(int n);
+ZV_API int SAVPCLR(void);
+/* 0 while a transaction is open, else 71 (both left in uerr_cod). */
+ZV_API int TRANRDY(void);
+/* No effect: 0. */
+ZV_API int TRANCLR(void);
+ZV_API int SPCLSAV(void);
+/* Transaction users are not supported: uerr_cod 454, returns 0. */
+ZV_API int TRANUSR(void);
+/* Isolation levels are not supported: 116 above 3, else 454 (in uerr_cod). */
+ZV_API int TRANISO(int level);
+
 #ifdef __cplusplus
 }
 #endif

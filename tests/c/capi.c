@@ -56,6 +56,19 @@ int main(void) {
     CHECK(CLSFIL(1, 0) == 0);
     CHECK(OPNFIL(1, "capi.dat", 0) == 0);
     CHECK(GETNAM(1, name, sizeof name) == 0 && strcmp(name, "capi.dat") == 0);
+    /* Fixed-length records inside a transaction. */
+    {
+        char rec[100], back[100];
+        uint32_t pos;
+        memset(rec, 'c', sizeof rec);
+        CHECK(TRANBEG(0) == 1 && TRANSAV() == 1);
+        pos = NEWREC(1);
+        CHECK(pos == 600 && zvGETHGH() == 0);
+        CHECK(WRTREC(1, pos, rec) == 0 && REDREC(1, pos, back) == 0 && memcmp(rec, back, 100) == 0);
+        CHECK(DATENT(1) == 1 && RETREC(1, pos) == 0 && RETREC(1, pos) == 32 && DATENT(1) == 0);
+        CHECK(SETFLTR(1, "#x") == ZV_SNOT_SUPPORTED && RESETFLTR(1, 2) == 0);
+        CHECK(TRANEND(0x200) == ZV_SNOT_SUPPORTED && TRANRDY() == 71);
+    }
     CHECK(CREIDX(2, "capi.idx", 10, 0, 0, 1, 0, 0) == 0 && CREMEM(2, 10, 0, 0, 1) == 0);
     CHECK(CLSFIL(5, 0) == 26);
     CHECK(CLISAM() == 0);

@@ -28,7 +28,9 @@ Map map_of(std::vector<ZvMapEntry> e) {
 }
 
 int convert(Bytes &b, const Map &m, int dir, int32_t len = -1) {
-    return zvconvert18(b.data(), &m.head, m.entries.data(), len < 0 ? int32_t(b.size()) : len, 0, dir, -1);
+    return zvconvert18(b.data(), reinterpret_cast<const unsigned char *>(&m.head),
+                       reinterpret_cast<const unsigned char *>(m.entries.data()), len < 0 ? int32_t(b.size()) : len,
+                       0, dir, -1);
 }
 
 Bytes cat(std::initializer_list<Bytes> parts) {
@@ -96,7 +98,9 @@ TEST_F(ResConvTest, RecordWalkOverFieldTypes) {
     Map m = map_of({{2, ZV_INT2, 0, 0}});
     Bytes b = {1, 2};
     EXPECT_EQ(convert(b, m, kToStored, 0), 0);
-    EXPECT_EQ(zvconvert18(b.data(), nullptr, m.entries.data(), 2, 0, kToStored, -1), 0);
+    EXPECT_EQ(zvconvert18(b.data(), nullptr, reinterpret_cast<const unsigned char *>(m.entries.data()), 2, 0,
+                          kToStored, -1),
+              0);
     EXPECT_EQ(b, (Bytes{1, 2}));
 }
 

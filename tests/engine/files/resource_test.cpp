@@ -9,7 +9,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/highword.h"
-#include "engine/files/fixrec_services.h"
+#include "engine/files/fixrec.h"
 #include "engine/files/header.h"
 #include "engine/files/identity_services.h"
 #include "engine/files/resconv.h"

@@ -1,0 +1,127 @@
+// Record filters of data files.
+//
+// A filter is a parsed expression (kind 0) or a callback filter (kind 1 or
+// 5) kept in the file's block; every record read (REDREC) applies it and
+// reports a rejected record with 739 while leaving its image in the buffer.
+// The expression language parses and evaluates; this module only keeps the
+// filter, its kind and the instance's 49152-byte evaluation area, which is
+// taken on first use and given back when the engine stops.
+//
+// Invariants:
+//  1. fltr is null exactly when the file has no filter; fltrkind is then 0.
+//  2. A filter replaced or cleared is released through the ISAM layer's
+//     release by kind, once.
+#include <cstring>
+
+#include "engine/core/instance.h"
+#include "engine/expr/expr_services.h"
+#include "engine/files/fcb.h"
+#include "engine/files/fixrec.h"
+#include "engine/isam/isam_files.h"
+
+namespace zv {
+
+namespace {
+
+constexpr int32_t kEvalAreaSize = 49152;
+
+int take_eval_area() {
+    INSTGV *g = zvWNGV;
+    if (!g->evalwork) g->evalwork = zvgetmem(kEvalAreaSize);
+    return g->evalwork ? 0 : 82;
+}
+
+// Texts of filter kinds that this build does not have.
+bool unsupported_text(const char *t, size_t n) {
+    if (n > 2 && t[0] == '@' && t[1] == '@' && (t[2] == '?' || t[2] == '!')) return true;
+    return t[0] == '#';
+}
+
+}  // namespace
+
+void free_record_filter(FCB *f) {
+    if (f->fltr) zvfreecidx(f->fltr, f->fltrkind);
+    f->fltr = nullptr;
+    f->fltrkind = 0;
+}
+
+int apply_record_filter(FCB *f, int filno, void *image) {
+    INSTGV *g = zvWNGV;
+    if (!f->fltr) return 0;
+    int32_t len = f->hdr.base.reclen;
+    g->exprerr = 0;
+    int pass = (f->fltrkind == 1 || f->fltrkind == 5)
+                   ? clbkeval(f->fltr, f->fltrkind, filno, image, f->cnvmap, len, len)
+                   : cndxeval(f->fltr, image, f->cnvmap, len, len);
+    if (g->exprerr) return set_uerr(598);
+    return set_uerr(pass ? 0 : 739);
+}
+
+}  // namespace zv
+
+using namespace zv;
+
+extern "C" {
+
+ZV_API int SETFLTRN(int datno, int, int, const char *text) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    FCB *f = tstfnm(datno);
+    if (!f) return g->uerr_cod;
+    if (f->kind == kKindIndex) return set_uerr(48);
+    if (!text) {
+        free_record_filter(f);
+        return set_uerr(0);
+    }
+    size_t n = strlen(text);
+    if (unsupported_text(text, n)) return set_uerr(454);
+    free_record_filter(f);
+    if (n == 0) return set_uerr(0);
+    if (int rc = take_eval_area()) return set_uerr(rc);
+
+    void *names = nullptr;
+    if (f->cnvmap) {
+        set_uerr(0);
+        names = zvgetnames(datno);
+        if (!names && g->uerr_cod) return set_uerr(596);
+    }
+    set_uerr(0);
+    int kind = 0;
+    void *tree = cndxparse(f->cnvmap, names, text, int32_t(n + 1), &kind);
+    zvputmem(names);
+    if (!tree) return set_uerr(g->uerr_cod ? g->uerr_cod : 597);
+    f->fltr = tree;
+    f->fltrkind = kind;
+    set_uerr(0);
+    if (zvclbkinit(f->name, tree, kind) >= 1 && g->uerr_cod == 0) return 0;
+    // A filter that could not be initialised is no filter: never report it
+    // as set.
+    int rc = g->uerr_cod ? g->uerr_cod : 454;
+    free_record_filter(f);
+    return set_uerr(rc);
+}
+
+ZV_API int SETFLTR(int datno, const char *text) { return SETFLTRN(datno, 16384, 0, text); }
+
+ZV_API int SETFLTRX(int datno, void *tree) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    FCB *f = tstfnm(datno);
+    if (!f) return g->uerr_cod;
+    if (f->kind == kKindIndex) return set_uerr(48);
+    free_record_filter(f);
+    if (!tree) return set_uerr(0);
+    if (int rc = take_eval_area()) return set_uerr(rc);
+    f->fltr = tree;
+    f->fltrkind = 0;
+    zvclbkinit(f->name, tree, 0);
+    return set_uerr(0);
+}
+
+ZV_API int RESETFLTR(int datno, int mode) {
+    if (!zvWNGV) return 47;
+    if (mode != 2) return set_uerr(116);
+    return SETFLTR(datno, "");
+}
+
+}  // extern "C"

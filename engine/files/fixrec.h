@@ -1,0 +1,55 @@
+// Fixed-length record space: positions, the delete stack, the active count,
+// serial numbers, record reads and writes, and the record filter applied by
+// every record read (see fixrec.cpp and filter.cpp).
+#pragma once
+
+#include <cstdint>
+
+#include "zarvo/zarvo.h"
+
+struct FCB;
+
+extern "C" {
+// Frees the record at (high word from zvGETHGH, lo); `count` says whether
+// the active count falls with it (RETREC), which also arms the double-free
+// check. 0 or the error code, also in uerr_cod.
+int iretrec(int filno, uint32_t lo, int count);
+// Writes `len` bytes of `buf` at position (hi, lo) + `offset` of the block,
+// after marking the file changed. A conversion map turns the image into
+// stored layout for the write and back afterwards. 0 or the error code.
+int iWRTREC(int filno, uint32_t hi, uint32_t lo, uint32_t len, uint32_t offset, void *buf, FCB *fcb);
+// 0 when (hi, lo) designates a record of the file, else 29, 30 or 767
+// (also in uerr_cod).
+int tstrec81(FCB *fcb, uint32_t hi, uint32_t lo);
+// Serial number and active count of a data file. mode 0: no serial (0 is
+// returned); 1: the next serial; 2: the current serial without advancing
+// (a standard header advances in both). `delta` is added to the active count
+// of a fixed-length file. *err receives 0 or 1002 (identity overflow). The
+// serial's high word goes to *serh when it is given.
+uint32_t zvdhupd81(uint32_t *serh, int32_t delta, int mode, int *err, FCB *fcb);
+// Offset of the first record: the smallest multiple of the record length
+// not below the header size (128, 256 or 512).
+uint32_t begbytfix(const FCB *fcb);
+// Lock-table hash of two words, in [0, lock-hash table size); 0 for a table
+// of size 0.
+int32_t zvuhash(uint32_t a, uint32_t b);
+}
+
+namespace zv {
+
+// Instance option (INSTGV::fileopt[0]) bits read by the record space.
+constexpr uint32_t kOpt1SerialAlloc = 0x80000;      // SERIALNUM allocates the next serial
+constexpr uint32_t kOpt1AnyRecordOffset = 0x01000000; // positions need not be record multiples
+// Operation word (INSTGV::opword) bits: a record add or update in progress
+// (0x01, 0x02) under the record-image check (0x08).
+constexpr uint32_t kOpAdd = 0x01, kOpUpdate = 0x02, kOpImageCheck = 0x08;
+// flmode2 bit: freed records are marked but not stacked.
+constexpr uint32_t kFlmode2NoStack = 0x10000000;
+
+// Applies the record filter of the block to a record image just read:
+// 0 passes, 739 rejected, 598 evaluation error (also in uerr_cod).
+int apply_record_filter(FCB *fcb, int filno, void *image);
+// Frees the record filter of a block (close, replacement).
+void free_record_filter(FCB *fcb);
+
+}  // namespace zv
