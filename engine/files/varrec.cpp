@@ -37,6 +37,7 @@
 #include "engine/files/resconv.h"
 #include "engine/files/spaceidx.h"
 #include "engine/index/btree_services.h"
+#include "engine/isam/isam_files.h"
 
 using namespace zv;
 
@@ -164,6 +165,31 @@ int merge_backward(FCB *f, FCB *sp, uint64_t *pos, uint32_t *alen, int mode) {
             return 0;
         }
         q = end;
+    }
+    return 0;
+}
+
+// A record position of a partitioned host names a record of one of its
+// members: *f, *filno and *hi become the member's; the filter stays the
+// host's. A partition member opened through its host reads with the host's
+// filter. 0 or an error.
+int map_partition(FCB **f, int *filno, uint32_t *hi, FCB **filter_of) {
+    FCB *h = *f;
+    if ((h->hdr.ext.flmode2 & kFlmode2PartHost) && h->kind != kKindIndex) {
+        uint32_t mh = wide(h) ? *hi : 0;
+        int part = -1;
+        int m = zvunfoldpartno(h, &mh, &part, 1);
+        if (m >= 0) {
+            FCB *mf = tstfnm(m);
+            if (!mf) return uerr_now();
+            *f = mf;
+            *filno = m;
+            *hi = mh;
+        } else if (m != -3) {
+            return set_uerr(uerr_now() ? uerr_now() : 26);
+        }
+    } else if (FCB *ph = partition_host_of(h)) {
+        *filter_of = ph;
     }
     return 0;
 }
@@ -381,19 +407,23 @@ int32_t prprdv81(int filno, uint32_t hw, uint32_t lw, void *buf, int32_t buflen,
 int iRDVREC(int filno, uint32_t posl, void *buf, int32_t buflen, int mode, int32_t *outlen) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    uint32_t hraw = uint32_t(zvGETHGHi());
+    uint32_t hi = uint32_t(zvGETHGHi());
     set_uerr(0);
     FCB *f = tstfnm(filno);
     if (!f) return uerr_now();
-    uint32_t posh = wide(f) ? hraw : 0;
-    int32_t n = prprdv81(filno, posh, posl, buf, buflen, mode, outlen);
+    if (g->opsmode & 0x24) zvclrlockon();
+    FCB *filter_of = f;
+    int rfno = filno;
+    if (int rc = map_partition(&f, &rfno, &hi, &filter_of)) return rc;
+    uint32_t posh = wide(f) ? hi : 0;
+    int32_t n = prprdv81(rfno, posh, posl, buf, buflen, mode, outlen);
     if (n <= 0) return uerr_now();
     uint64_t at = join64(posh, posl) + vhdr_size(f);
     int32_t got = 0;
     if (int rc = izvio81x(0, f, uint32_t(at >> 32), uint32_t(at), buf, n, &got, vhdr_size(f))) return rc;
     if (got < n) return set_uerr(36);
     convert_record(f, buf, n, kToHost);
-    return set_uerr(0);
+    return apply_record_filter(filter_of, rfno, buf);
 }
 
 extern "C" {
@@ -480,11 +510,15 @@ ZV_API int RDVREC(int filno, uint32_t posl, void *buf, int32_t buflen) {
 ZV_API uint32_t GTVLEN(int filno, uint32_t posl) {
     INSTGV *g = zvWNGV;
     if (!g) return 0;
-    uint32_t hraw = uint32_t(zvGETHGHi());
+    uint32_t hi = uint32_t(zvGETHGHi());
     set_uerr(0);
     FCB *f = tstfnm(filno);
     if (!f) return 0;
-    uint32_t posh = wide(f) ? hraw : 0;
+    if ((f->hdr.ext.flmode2 & kFlmode2PartHost) && f->kind == kKindIndex && wide(f)) return set_uerr(48), 0;
+    int rfno = filno;
+    FCB *filter_of = f;
+    if (map_partition(&f, &rfno, &hi, &filter_of)) return 0;
+    uint32_t posh = wide(f) ? hi : 0;
     if (f->kind != kKindVariable) return set_uerr(48), 0;
     if (posh == 0 && posl == 0) return set_uerr(29), 0;
     VRECHDR h;

@@ -6,6 +6,7 @@
 
 #include "engine/core/highword.h"
 #include "engine/core/pools.h"
+#include "engine/expr/expr_services.h"
 #include "engine/files/spaceidx.h"
 #include "engine/files/varrec.h"
 #include "tests/engine/files/files_util.h"
@@ -220,6 +221,26 @@ TEST_F(VarrecTest, RecordLayoutHelpers) {
         EXPECT_EQ(width, c.width);
     }
     EXPECT_EQ(zvAlterSchema(1, nullptr, 0), 454);
+}
+
+TEST_F(VarrecTest, ReadsPassTheRecordFilter) {
+    make_var(1, "flt.dat");
+    uint32_t pass = put(1, Bytes(12, 'a'));
+    uint32_t reject = put(1, Bytes(12, 'r'));
+    uint32_t fail = put(1, Bytes(12, 'e'));
+    zv::set_test_evaluator([](const void *, const void *image, int32_t) {
+        const char c = *static_cast<const char *>(image);
+        return c == 'r' ? 0 : c == 'e' ? -31 : 1;
+    });
+    int token = 0;
+    ASSERT_EQ(SETFLTRX(1, &token), 0);
+    Bytes buf(12);
+    EXPECT_EQ(RDVREC(1, pass, buf.data(), 12), 0);
+    EXPECT_EQ(RDVREC(1, reject, buf.data(), 12), 739);
+    EXPECT_EQ(buf, Bytes(12, 'r'));
+    EXPECT_EQ(RDVREC(1, fail, buf.data(), 12), 598);
+    zv::set_test_evaluator(nullptr);
+    EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
 }  // namespace
