@@ -13,8 +13,9 @@
 //
 // Invariants and rules:
 //  1. Every walk of the ring is bounded: at most (last byte used + 1) /
-//     (header size + 9) steps, and a link that is 0, lies beyond the last
-//     byte used, or reaches a header without the mark gives 407. A damaged
+//     (header size + 9) steps (the record count of a memory file), and a
+//     link that is 0, lies beyond the last byte used (names no record of a
+//     memory file), or reaches a header without the mark gives 407. A damaged
 //     ring never makes a call loop.
 //  2. Changes are written so that the forward links always lead from the
 //     anchor back to it: a new entry is complete before its predecessor
@@ -38,6 +39,7 @@
 #include "engine/files/fixrec.h"
 #include "engine/files/growth.h"
 #include "engine/files/header.h"
+#include "engine/files/memfile.h"
 #include "engine/files/resconv.h"
 #include "engine/files/varrec.h"
 
@@ -89,15 +91,19 @@ uint64_t last_used(FCB *f) {
 uint64_t anchor(const FCB *f) { return join64(f->hdr.ext.reshdrh, f->hdr.base.reshdr); }
 int uerr_now() { return zvWNGV ? zvWNGV->uerr_cod : 47; }
 
-int read_at(FCB *f, uint64_t pos, void *buf, int32_t len) {
+// Reads or writes `len` bytes `origin` bytes into the resource at pos (the
+// origin also tells a memory file which record the bytes belong to).
+int read_at(FCB *f, uint64_t pos, uint32_t origin, void *buf, int32_t len) {
     int32_t got = 0;
-    int rc = izvio81x(0, f, uint32_t(pos >> 32), uint32_t(pos), buf, len, &got, 0);
+    uint64_t at = pos + origin;
+    int rc = izvio81x(0, f, uint32_t(at >> 32), uint32_t(at), buf, len, &got, origin);
     if (!rc && got < len) rc = set_uerr(36);
     return rc;
 }
 
-int write_at(FCB *f, uint64_t pos, const void *buf, int32_t len) {
-    return izvio81x(1, f, uint32_t(pos >> 32), uint32_t(pos), const_cast<void *>(buf), len, nullptr, 0);
+int write_at(FCB *f, uint64_t pos, uint32_t origin, const void *buf, int32_t len) {
+    uint64_t at = pos + origin;
+    return izvio81x(1, f, uint32_t(at >> 32), uint32_t(at), const_cast<void *>(buf), len, nullptr, origin);
 }
 
 void put16(unsigned char *p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
@@ -145,6 +151,21 @@ void decode_rhdr(const FCB *f, const unsigned char *in, RESHDR *h) {
     }
 }
 
+// Most steps a walk of the ring may take: every entry takes at least a
+// header and a 9-byte body of the used space, or one record of a memory file.
+uint64_t walk_bound(FCB *f) {
+    if (fcb_is_memory(f)) return f->nmemrecs;
+    return (last_used(f) + 1) / (hsize(f) + 9);
+}
+
+// Whether a link of the ring may name an entry: not 0, and inside the used
+// space (a record of a memory file).
+bool link_ok(FCB *f, uint64_t l) {
+    if (l == 0) return false;
+    if (fcb_is_memory(f)) return zvnodmemrec(f, uint32_t(l >> 32), uint32_t(l)) == l;
+    return l <= last_used(f);
+}
+
 // The entries a search hands back: the entry found (or the one before which
 // the key would be inserted), the entry before it and the one after it.
 struct Found {
@@ -161,7 +182,7 @@ int name_matches(FCB *f, uint64_t pos, const RESHDR &h, const char *name, bool *
     if (avail <= 0) return 0;
     int32_t n = int32_t(std::min<int64_t>(avail, kNameRead));
     char got[kNameRead];
-    if (int rc = read_at(f, pos + hsize(f) + 8, got, n)) return rc;
+    if (int rc = read_at(f, pos, hsize(f) + 8, got, n)) return rc;
     size_t stored = strnlen(got, size_t(n));
     if (stored < size_t(n)) {
         *eq = strncmp(name, got, stored + 1) == 0;  // both end at the same NUL
@@ -177,7 +198,7 @@ int zvredres(FCB *f, uint64_t pos, void *buf, int32_t buflen, const RESHDR &h) {
     if (used <= 0) return set_uerr(409);
     if (buflen <= 0 || !buf) return set_uerr(404);
     int32_t n = std::min(used, buflen);
-    if (int rc = read_at(f, pos + hsize(f), buf, n)) return rc;
+    if (int rc = read_at(f, pos, hsize(f), buf, n)) return rc;
     if (byte_swap_active()) {
         rev_thdr(buf, n);
         if (isfcr(h.type, h.number)) {
@@ -241,9 +262,8 @@ int zvfndres(FCB *f, const void *key, void *buf, int32_t buflen, int mode, Found
     unsigned char *survey = static_cast<unsigned char *>(buf);
     if (base == kTypeSurvey && (!buf || buflen < 24)) return set_uerr(404);
 
-    uint64_t lastb = last_used(f);
-    uint64_t bound = (lastb + 1) / (hsize(f) + 9);
-    auto bad_link = [&](uint64_t l) { return l == 0 || l > lastb; };
+    uint64_t bound = walk_bound(f);
+    auto bad_link = [&](uint64_t l) { return !link_ok(f, l); };
     if (bad_link(first)) return set_uerr(407);
     RESHDR firsth;
     if (int rc = getrhdr(f, first, &firsth)) return rc;
@@ -411,8 +431,9 @@ int idelres(int filno, FCB *f, uint64_t prevpos, RESHDR prev, uint64_t nextpos, 
         cur.fwd = cur.bwd = 0;
         rc = putrhdr(f, curpos, &cur);
     } else if (f->kind == kKindFixed) {
-        if (fcb_is_memory(f) || f->reclen == 0) return set_uerr(0);
-        for (uint64_t off = 0; off < cur.arealen; off += f->reclen) {
+        // A memory file keeps the area as one record: one free removes it.
+        uint64_t step = fcb_is_memory(f) ? cur.arealen : f->reclen;
+        for (uint64_t off = 0; step && off < cur.arealen; off += step) {
             uint64_t at = curpos + off;
             zvSETHGHi(int32_t(at >> 32));
             if ((rc = iretrec(filno, uint32_t(at), 0))) break;
@@ -442,7 +463,7 @@ int rewrite_in_place(FCB *f, uint64_t pos, RESHDR h, void *body, int32_t len) {
         // The body goes first: a header never claims bytes that were not
         // written.
         h.usedlen = uint32_t(len);
-        rc = write_at(f, pos + hsize(f), body, len);
+        rc = write_at(f, pos, hsize(f), body, len);
         if (!rc) rc = putrhdr(f, pos, &h);
         body_to_host(f, stored, body, len);
     }
@@ -474,7 +495,7 @@ bool isfcr(uint32_t type, uint32_t number) { return (type >= 1 && type <= 4999) 
 int getrhdr(FCB *f, uint64_t pos, RESHDR *h) {
     unsigned char b[38];
     int32_t hs = int32_t(hsize(f));
-    if (int rc = read_at(f, pos, b, hs + 8)) return rc;
+    if (int rc = read_at(f, pos, 0, b, hs + 8)) return rc;
     decode_rhdr(f, b, h);
     unsigned char th[8];
     memcpy(th, b + hs, 8);
@@ -487,7 +508,7 @@ int getrhdr(FCB *f, uint64_t pos, RESHDR *h) {
 int putrhdr(FCB *f, uint64_t pos, const RESHDR *h) {
     unsigned char b[30];
     encode_rhdr(f, *h, b);
-    return write_at(f, pos, b, int32_t(hsize(f)));
+    return write_at(f, pos, 0, b, int32_t(hsize(f)));
 }
 
 uint64_t zvresspc(int filno, FCB **out, int32_t bodylen, uint32_t *arealen, int enable) {
@@ -587,7 +608,7 @@ uint64_t iaddres(int filno, void *bodyv, int32_t len, int allow, RESHDR *out) {
     nh.fwd = r.pos;
     nh.bwd = r.prevpos;
     rc = putrhdr(f, pos, &nh);
-    if (!rc) rc = write_at(f, pos + hsize(f), body, len);
+    if (!rc) rc = write_at(f, pos, hsize(f), body, len);
     if (!rc) {
         if (r.prevpos == r.pos) {
             r.cur.fwd = r.cur.bwd = pos;
@@ -611,13 +632,12 @@ int64_t resource_ring_count(int filno) {
     if (!f) return -int64_t(uerr_now());
     uint64_t first = anchor(f);
     if (!first) return -401;
-    uint64_t lastb = last_used(f);
-    uint64_t bound = (lastb + 1) / (hsize(f) + 9);
+    uint64_t bound = walk_bound(f);
     uint64_t p = first;
     int64_t n = 0;
     for (;;) {
         RESHDR h;
-        if (p == 0 || p > lastb) return -407;
+        if (!link_ok(f, p)) return -407;
         if (int rc = getrhdr(f, p, &h)) return -int64_t(rc);
         n++;
         if (h.fwd == first) return n;
@@ -649,7 +669,7 @@ ZV_API int ENARES(int filno) {
     unsigned char img[30 + 9] = {};
     encode_rhdr(f, h, img);
     int32_t hs = int32_t(hsize(f));
-    if (int rc = write_at(f, pos, img, hs + 9)) return set_uerr(rc);
+    if (int rc = write_at(f, pos, 0, img, hs + 9)) return set_uerr(rc);
     f->hdr.base.reshdr = uint32_t(pos);
     f->hdr.ext.reshdrh = uint32_t(pos >> 32);
     if (int rc = wrthdr(f)) {

@@ -481,4 +481,26 @@ TEST_F(ResourceTest, DefinitionBlocksAreReadThroughTheRing) {
     EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
+TEST_F(ResourceTest, MemoryFilesKeepResourcesInTheirRecords) {
+    XCREblk mem{};
+    mem.mode = 0x80000000u;
+    mem.maxsizelo = 1 << 20;
+    ASSERT_EQ(CREDATX8(1, "mem.dat", 100, 0, 0, 0, nullptr, nullptr, &mem), 0);
+    EXPECT_EQ(ring(1), 1);
+    Bytes a = body(5000, 1, "a", 30), b = body(5000, 2, "b", 30);
+    ASSERT_EQ(add(1, a), 0);
+    ASSERT_EQ(add(1, b), 0);
+    EXPECT_EQ(get(1, 5000, 1).data, a);
+    uint32_t records = fcb(1)->nmemrecs;
+    Bytes longer = body(5000, 1, "a", 300, 0x44);
+    ASSERT_EQ(upd(1, longer), 0);
+    EXPECT_EQ(get(1, 5000, 1).data, longer);
+    EXPECT_EQ(fcb(1)->nmemrecs, records);  // moved: one record made, one removed
+    ASSERT_EQ(del(1, 5000, 2), 0);
+    EXPECT_EQ(fcb(1)->nmemrecs, records - 1);
+    EXPECT_EQ(get(1, 5000, 2).code, 408);
+    EXPECT_EQ(ring(1), 2);
+    EXPECT_EQ(CLSFIL(1, 0), 0);
+}
+
 }  // namespace

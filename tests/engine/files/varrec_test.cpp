@@ -243,4 +243,29 @@ TEST_F(VarrecTest, ReadsPassTheRecordFilter) {
     EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
+TEST_F(VarrecTest, MemoryFilesKeepEachAreaAsARecord) {
+    XCREblk mem{};
+    mem.mode = 0x80000000u;
+    mem.maxsizelo = 1 << 20;
+    ASSERT_EQ(CREDATX8(1, "vm.dat", 8, 0, 0x804, 0, nullptr, nullptr, &mem), 0);
+    Bytes rec = record(40, 5), back(40);
+    uint32_t pos = NEWVREC(1, 40);
+    ASSERT_NE(pos, 0u);
+    int32_t hi = zvGETHGH();
+    uint32_t records = fcb(1)->nmemrecs;
+    zvSETHGH(hi);
+    ASSERT_EQ(WRTVREC(1, pos, rec.data(), 40), 0);
+    zvSETHGH(hi);
+    ASSERT_EQ(RDVREC(1, pos, back.data(), 40), 0);
+    EXPECT_EQ(back, rec);
+    zvSETHGH(hi);
+    EXPECT_EQ(GTVLEN(1, pos), 40u);
+    zvSETHGH(hi);
+    ASSERT_EQ(RETVREC(1, pos), 0);
+    EXPECT_EQ(fcb(1)->nmemrecs, records - 1);
+    zvSETHGH(hi);
+    EXPECT_EQ(RDVREC(1, pos, back.data(), 40), 160);
+    EXPECT_EQ(CLSFIL(1, 0), 0);
+}
+
 }  // namespace
