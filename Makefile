@@ -1,7 +1,7 @@
 # Front door of the build.
 #   make demo     build and run the demo program
 #   make test     build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
-#   make release  optimised build
+#   make release  optimised build, with the benchmark programs of bench/
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: demo test release clean
@@ -18,7 +18,7 @@ test:
 		ctest -j $(JOBS) --output-on-failure --timeout 600
 
 release:
-	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O2 -DCMAKE_C_FLAGS_RELEASE=-O2
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZV_BUILD_BENCH=ON -DCMAKE_CXX_FLAGS_RELEASE=-O2 -DCMAKE_C_FLAGS_RELEASE=-O2
 	cmake --build build-release -j $(JOBS)
 
 clean:

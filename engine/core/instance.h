@@ -17,6 +17,7 @@
 
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
+#include "engine/index/idxstate.h"
 
 struct FCB;
 struct LOCKENT;
@@ -166,6 +167,9 @@ struct INSTGV {
     void *evalwork;               // 49152-byte evaluation area of record filters (zvgetmem)
     int32_t exprerr;              // expression error word: set by a failing filter evaluation
     uint32_t lockhashsize;        // lock-hash table size (zvuhash)
+
+    // ---- Index engine: node cache, search and update state (engine/index) ---
+    zv::IdxState idx;
 
     // ---- Variable-length records and resources (engine/files) ---------------
     uint8_t restype11;            // type-11 resources may be written

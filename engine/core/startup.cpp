@@ -11,7 +11,7 @@
 // Layout of the buffers after start-up (the node cache and the page cache
 // work on it):
 //  - idxbuflist chains the `bufs` NODEBUFs through `next`; each image holds
-//    node size + 1032 bytes. datpagelist chains the `dbufs` PAGEBUFs through
+//    node size + 1064 bytes. datpagelist chains the `dbufs` PAGEBUFs through
 //    `next`; each page holds node size bytes.
 //  - idxhash is an array of idxhashsize = (bufs + 3) / 4 circular list heads
 //    (zv::ListLink), dathash one of dathashsize = (dbufs + 3) / 4 heads

@@ -25,8 +25,10 @@ static_assert(sizeof(StartBlock) == 200, "the start block is 200 bytes");
 constexpr int32_t kMaxFils = 32767;
 // Bytes of the fill buffer (0xFF) and of the encryption work buffer.
 constexpr uint32_t kFillSize = 2048;
-// Extra bytes of a node image beyond the node size (a space-record header).
-constexpr int32_t kNodeExtra = 1032;
+// Extra bytes of a node image beyond the node size: room for a space-record
+// header before the node and for one element beyond a full node after it
+// (kNodeWrap + kNodeSlack of engine/index/nodebuf.h).
+constexpr int32_t kNodeExtra = 1064;
 
 // True when the current instance's engine is started.
 inline bool is_started(const INSTGV *g) { return g && (g->started || g->slot0); }

@@ -574,7 +574,8 @@ int creidx(int filno, const char *name, int32_t keylen, int keytype, int dupflag
     if ((r.mode & 0x20) || (e.flmode2 & kFlmode2Ext32)) step = zv::zvsetextsiz(f, xtdsize, f->nodesize);
     b.extsiz = uint16_t(clamp16(step));
     zv::zvsetlog(&b);
-    rc = write_new_header(f, first);
+    rc = zvgetkbf(f, keylen);
+    if (!rc) rc = write_new_header(f, first);
     if (rc) discard_new_file(filno);
     else f->crflags &= ~kCrBusy;
     clrxcre(x);
@@ -719,6 +720,7 @@ ZV_API int CREMEMX(int hostno, int32_t keylen, int keytype, int dupflag, int mem
         m->hdr.base.updflg = 0;
         return zv::set_uerr(rc);
     }
+    if (int rc = zvgetkbf(m, keylen)) return rc;
     m->state = 'y';
     return zv::set_uerr(0);
 }

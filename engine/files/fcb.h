@@ -98,6 +98,15 @@ struct FCB {
     int32_t fltrkind;           // 0 expression, 1 or 5 callback filter
     uint32_t newrech, newrecl;  // position the latest NEWREC handed out; 0: none
 
+    // ---- Index engine (engine/index) ------------------------------------------
+    uint32_t curnodh, curnodl;  // current node of the index (0: none)
+    int32_t curelm;             // current element (0: none)
+    int32_t nhdrsiz;            // node header size: 18, or 28 with 8-byte positions
+    int32_t leafcap, nleafcap;  // element-area capacity of leaves (+52) and non-leaves (+54)
+    int32_t elmlimit;           // element-count limit of leaves (+94)
+    int32_t cmpunit;            // count unit of compressed keys (+272, 1 when 0)
+    uint8_t noremove;           // 1: empty leaves stay in the tree, deleted nodes are not reused
+
     // ---- Variable-length records and resources (engine/files) ----------------
     FCB *rposidx;               // record-position index linked by the ISAM layer; null: none
 };

@@ -14,7 +14,9 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
-#include "engine/index/btree_services.h"
+#include "engine/index/keydelete.h"
+#include "engine/index/keyinsert.h"
+#include "engine/index/keysearch.h"
 
 namespace {
 

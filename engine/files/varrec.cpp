@@ -36,7 +36,7 @@
 #include "engine/files/memfile.h"
 #include "engine/files/resconv.h"
 #include "engine/files/spaceidx.h"
-#include "engine/index/btree_services.h"
+#include "engine/index/keysearch.h"
 #include "engine/isam/isam_files.h"
 
 using namespace zv;

@@ -8,7 +8,11 @@
 struct FCB;
 
 extern "C" {
-// Allocates the block's key buffers: 0, 582 negative length, 82 no memory.
+// Sets up an open index block for the index engine: its three key buffers
+// (work, current, alternate; a search buffer when the index asks for one),
+// its node geometry from the header (capacities +52, +54, element limit
+// +94, count unit +272) and no current node. 0, 582 negative length, 82 no
+// memory, 13 a header geometry that cannot hold a node.
 int zvgetkbf(FCB *fcb, int32_t keylen);
 // Drops every cached node of the file number.
 void zvidxfrsh(int filno);
@@ -25,7 +29,9 @@ namespace zv {
 // Frees the key buffers of a block.
 void free_key_buffers(FCB *fcb);
 // Writes back the dirty cached nodes of an index and its members before
-// close (`mode` is the close mode): 0 or the first error.
+// close (`mode` is the close mode): 0 or the first error. A changed node of
+// a file whose update flag is clear (and mode without 0x10) is not written:
+// 527, the file is marked for rebuild.
 int write_file_nodes(FCB *host, int mode);
 // Writes every dirty cached node of a file and of its members (every file
 // when fcb is null) and keeps them cached: 0 or the first error.

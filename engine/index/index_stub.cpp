@@ -1,6 +1,6 @@
-// Stand-in of the index engine's services to open and close: no node is
-// cached, and the definitions an index keeps are looked up in its
-// resources but not yet applied.
+// Stand-in of the index engine's services to open that later modules build:
+// the definitions an index keeps are looked up in its resources but not yet
+// applied.
 #include "engine/index/index_services.h"
 
 #include <cstring>
@@ -11,8 +11,6 @@
 #include "engine/files/resource.h"
 
 extern "C" {
-int zvgetkbf(FCB *, int32_t keylen) { return keylen < 0 ? zv::set_uerr(582) : 0; }
-void zvidxfrsh(int) {}
 // Extended key segment definitions are resources of types 1000 to 1063;
 // none is applied yet, so any found is left as stored.
 int getksegdef(FCB *fcb) {
@@ -37,11 +35,3 @@ int igetaltseq(int filno, void *buf, int) {
     return zv::set_uerr(rc);
 }
 }
-
-namespace zv {
-
-void free_key_buffers(FCB *) {}
-int write_file_nodes(FCB *, int) { return 0; }
-int flush_file_nodes(FCB *) { return 0; }
-
-}  // namespace zv

@@ -692,6 +692,90 @@ ZV_API int DELRES(int filno, const void *body);
 ZV_API uint32_t GETRES(int filno, const void *key, void *buf, int32_t buflen, int mode);
 
 /* ------------------------------------------------------------------------ */
+/* Index keys: add, delete, read (B-tree index engine).                      */
+/* ------------------------------------------------------------------------ */
+/*
+ * Keys are byte strings of the index's key length, compared as unsigned
+ * bytes. A record position is a 64-bit offset passed as its low word with
+ * the high word set before by zvSETHGH (files with 8-byte positions), and
+ * returned as its low word with the high word left for zvGETHGH. Position
+ * 0 never designates a record. Key reads return 0 when no key answers; a
+ * missing key leaves the user error code 0.
+ */
+
+/* Adds (key, position) to index filno. mode: 0 none, 1 ascending and 2
+ * descending load (where nodes split), 64 an equal key takes the new
+ * position, 0x400 only replace the position of an existing key. 0, or: 2
+ * key exists (unique index), 28 position 0, 48 not an index, 101 key
+ * absent (0x400), 527 index damaged, 26/22 bad file number, I/O errors. */
+ZV_API int ADDKEY(int filno, const void *key, uint32_t poslow, int mode);
+/* Removes (key, position): 0; 3 the key holds another position (logged
+ * "KMAT_ERR"); 4 no such key; 48 not an index; 527 index damaged. */
+ZV_API int DELCHK(int filno, const void *key, uint32_t poslow);
+/* Removes a key of a unique index and returns the position it held (0 on
+ * failure: 4 no such key, 5 duplicate-key index). */
+ZV_API uint32_t DELBLD(int filno, const void *key);
+/* Exact match; position or 0. */
+ZV_API uint32_t EQLKEY(int filno, const void *target);
+/* First key >= target, first key > target, last key < target, last key <=
+ * target: the key found is copied to keyout (may be NULL); position or 0. */
+ZV_API uint32_t GTEKEY(int filno, const void *target, void *keyout);
+ZV_API uint32_t GTKEY(int filno, const void *target, void *keyout);
+ZV_API uint32_t LTKEY(int filno, const void *target, void *keyout);
+ZV_API uint32_t LTEKEY(int filno, const void *target, void *keyout);
+/* First and last key of the index. */
+ZV_API uint32_t FRSKEY(int filno, void *keyout);
+ZV_API uint32_t LSTKEY(int filno, void *keyout);
+/* Key after and before the current one (the last key a read returned);
+ * 0 with no error past either end. 34 broken predecessor link. */
+ZV_API uint32_t NXTKEY(int filno, void *keyout);
+ZV_API uint32_t PRVKEY(int filno, void *keyout);
+/* Number of keys of the index (low word; high word through zvGETHGH); 48
+ * for a data file. */
+ZV_API uint32_t IDXENT(int filno);
+/* Replaces the record position of key: 0, 101 key absent, 48 not an index. */
+ZV_API int UpdateRecordOffsetForKey(int filno, const void *key, uint64_t newpos);
+
+/* Key dump of an index member (diagnostics). */
+typedef struct ZVDIDXDESC {
+    const char *idxname;  /* index file to dump */
+    const char *outname;  /* file to create for the records (must not exist) */
+    int32_t filno;        /* free file number for the index (its members follow) */
+} ZVDIDXDESC;
+/* Writes every key of member `member` (0 the host index) in key order to a
+ * new file: the key without its duplicate suffix, then the record position
+ * as little-endian words (high word first with 8-byte positions). Returns
+ * the number of keys, or -1 with the user error code: 540 no descriptor or
+ * name, 19 output file exists, 17 cannot create it, 48 not an index, 23
+ * no such member, or the open's code. */
+ZV_API int32_t zvdidx(int member, const ZVDIDXDESC *desc);
+
+/* Options of an index verification. */
+typedef struct ZVVERIFYOPT {
+    int32_t mode;       /* verification level (0 means 1) */
+    int32_t flags;      /* report options */
+    int32_t ncounters;  /* 32-bit counters after the three 64-bit totals of the results */
+} ZVVERIFYOPT;
+/* Verifies the structure of index filno. results (may be NULL) receives
+ * three 64-bit totals and options->ncounters 32-bit counters, cleared
+ * first. 0 sound; 527 damaged (the finding is logged and the file marked
+ * for rebuild); 48 not an index; 540 no options. */
+ZV_API int zvVERIFYidx(int filno, const ZVVERIFYOPT *options, void *results);
+
+/* Fixed answers of the index engine: services not supported (454) and the
+ * default record-update callbacks (0). */
+ZV_API int zvDeferredIndexControl(int filno, int mode);
+ZV_API int zvRecordUpdateCallbackControl(int mode, void *block);
+ZV_API int zvFILWCD(void);
+ZV_API int RUCB_FileOpenFuncNULL(void *context, int filno);
+ZV_API int RUCB_FileCloseFuncNULL(void *context, int filno);
+ZV_API int RUCB_RecordUpdateFuncNULL(void *context, int filno, const void *record, int32_t len);
+ZV_API void set_debug_callback(void *callback);
+ZV_API void zvrefnot(void *note);
+/* 1-based position of the first delim byte within n bytes of buf; 0 when absent. */
+ZV_API int32_t zvcdelm(const void *buf, int delim, int32_t n);
+
+/* ------------------------------------------------------------------------ */
 /* Header fields, per-file rules, flush and reports.                          */
 /* ------------------------------------------------------------------------ */
 

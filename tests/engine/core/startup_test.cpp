@@ -93,10 +93,10 @@ TEST_F(StartupTest, IntreeWithNoInstanceRegistersDefaultAndStarts) {
     EXPECT_EQ(g->fcbtab[0], g->slot0);
     EXPECT_EQ(g->slot0->state, 'n');
     for (int i = 1; i <= 7; i++) EXPECT_EQ(g->fcbtab[i], nullptr);
-    // Buffers: 6 nodes of 512 + 1032 bytes, 6 pages of 512 bytes.
+    // Buffers: 6 nodes of 512 + 1064 bytes, 6 pages of 512 bytes.
     EXPECT_EQ(chain_length(static_cast<NODEBUF *>(g->idxbuflist)), 6);
     EXPECT_EQ(chain_length(static_cast<PAGEBUF *>(g->datpagelist)), 6);
-    EXPECT_EQ(g->listelemsize[zv::kListNode], 1544);
+    EXPECT_EQ(g->listelemsize[zv::kListNode], 1576);
     EXPECT_EQ(g->listelemsize[zv::kListPageImg], 512);
     EXPECT_EQ(g->idxhashsize, 2u);
     EXPECT_EQ(g->dathashsize, 2u);
@@ -320,7 +320,7 @@ TEST_F(StartupTest, LargeSectorCountLogsAndDoublesBuffers) {
     EXPECT_EQ(g->dbufs, 16);
     EXPECT_EQ(chain_length(static_cast<NODEBUF *>(g->idxbuflist)), 12);
     EXPECT_EQ(chain_length(static_cast<PAGEBUF *>(g->datpagelist)), 16);
-    EXPECT_EQ(g->listelemsize[zv::kListNode], 65536 + 1032);
+    EXPECT_EQ(g->listelemsize[zv::kListNode], 65536 + 1064);
     EXPECT_EQ(g->sectshift, 16u);
     EXPECT_EQ(g->pageshift, 16u);
     EXPECT_EQ(CLISAM(), 0);

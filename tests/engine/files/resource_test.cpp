@@ -411,7 +411,7 @@ TEST_F(ResourceTest, FailedWritesLeaveTheRingWalkable) {
         {"UPDRES moves", true, [&] { return upd(1, body(5000, 1, "one", 400)); }},
         {"DELRES", true, [&] { return del(1, 5000, 3); }},
     };
-    for (uint16_t kind : {uint16_t(0x800), uint16_t(0x840)}) {
+    for (uint16_t kind : {uint16_t(0x800), uint16_t(0x840), uint16_t(0x804), uint16_t(0x844)}) {
         for (const Op &op : ops) {
             bool done = false;
             int failed = 0;

@@ -1,0 +1,59 @@
+// Per-instance state of the index engine (INSTGV::idx): the node-cache
+// counters, the search state left by nodser and fndkey, the descent paths of
+// insertion and deletion, and the key buffers of one key operation.
+//
+// This header holds plain data only, so that the instance block can embed it.
+#pragma once
+
+#include <cstdint>
+
+namespace zv {
+
+// Deepest tree the engine walks: levels 0..14 of non-leaf nodes.
+constexpr int kIdxLevels = 15;
+// Room of one key in the instance's buffers (key of at most 1024 bytes plus
+// an 8-byte pointer and spare).
+constexpr int kIdxKeyRoom = 1040;
+
+// One non-leaf node on a descent path.
+struct IdxPathEntry {
+    uint32_t posh, posl;   // node position
+    int32_t elm;           // element followed (delete path)
+    int32_t nkv;           // element count when passed (delete path, compressed)
+    int32_t full;          // no room left for one more key of full length
+};
+
+struct IdxState {
+    // Node cache counters.
+    uint64_t requests;     // node requests (every read but a probe)
+    uint64_t hits;         // requests found in the cache
+    int32_t inuse;         // buffers bound to a node
+    int32_t maxinuse;      // highest number ever bound
+    uint64_t splits;       // node splits
+    // Search state of nodser and fndkey.
+    int32_t elm;           // element number found
+    int32_t cmp;           // result of the last comparison (0 equal)
+    int32_t tky;           // target against the element found
+    int32_t tkp;           // target against the element before it
+    uint32_t downh, downl; // last non-leaf reached on the way down
+    uint32_t leafh, leafl; // leaf where the search ended
+    // Insertion path (non-leaf nodes from the root) and its depth.
+    IdxPathEntry path[kIdxLevels];
+    int32_t depth;
+    // Deletion path with the elements followed, and its depth.
+    IdxPathEntry npath[kIdxLevels];
+    int32_t ndepth;
+    // Options: see kIdxOpt* in engine/index/node.h.
+    uint32_t options;
+    // Option fields of a running index verification (0 outside one).
+    int32_t verifymode, verifyflags;
+    // Key of the running insertion or deletion (duplicate suffix appended).
+    unsigned char workkey[kIdxKeyRoom];
+    // Separator carried up after a split, and the key being placed in a parent.
+    unsigned char sepkey[kIdxKeyRoom];
+    unsigned char upkey[kIdxKeyRoom];
+    // High key of a leaf saved while it is split.
+    unsigned char savedhigh[kIdxKeyRoom];
+};
+
+}  // namespace zv
