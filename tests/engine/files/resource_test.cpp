@@ -29,12 +29,11 @@ using zv::IoKind;
 // A resource body: type, number (host order, little-endian here), the name
 // with its NUL, then `datalen` bytes of `fill`.
 Bytes body(uint32_t type, uint32_t number, const std::string &name, size_t datalen, uint8_t fill = 0xAB) {
-    Bytes b(8);
+    Bytes b(8 + name.size() + 1 + datalen, fill);
     memcpy(b.data(), &type, 4);
     memcpy(b.data() + 4, &number, 4);
-    b.insert(b.end(), name.begin(), name.end());
-    b.push_back(0);
-    b.insert(b.end(), datalen, fill);
+    memcpy(b.data() + 8, name.data(), name.size());
+    b[8 + name.size()] = 0;
     return b;
 }
 

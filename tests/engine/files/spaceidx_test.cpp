@@ -302,4 +302,35 @@ TEST_F(SpaceIndexTest, ResourcesLiveInVariableLengthSpace) {
     EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
+TEST_F(SpaceIndexTest, EightByteOffsetsKeyTheFullPosition) {
+    XCREblk wide{};
+    wide.mode = 0x40;
+    ASSERT_EQ(CREDATX8(1, "w8.dat", 8, 0, 0x804, 0, nullptr, nullptr, &wide), 0);
+    ASSERT_EQ(fcb(1)->hdr.base.keylen, 16);
+    auto put8 = [&](const Bytes &rec) {
+        uint32_t lo = NEWVREC(1, int32_t(rec.size()));
+        int32_t hi = zvGETHGH();
+        Bytes copy = rec;
+        zvSETHGH(hi);
+        EXPECT_EQ(WRTVREC(1, lo, copy.data(), int32_t(copy.size())), 0);
+        return zv::join64(uint32_t(hi), lo);
+    };
+    uint64_t a = put8(record(30, 1));
+    uint64_t b = put8(record(30, 2));
+    put8(record(8, 3));
+    zvSETHGH(int32_t(b >> 32));
+    ASSERT_EQ(RETVREC(1, uint32_t(b)), 0);
+    zvSETHGH(int32_t(a >> 32));
+    ASSERT_EQ(RETVREC(1, uint32_t(a)), 0);
+    EXPECT_EQ(keys(1), 1u);
+    EXPECT_TRUE(keyed(1, 80, uint32_t(a)));
+    zvSETHGH(int32_t(a >> 32));
+    EXPECT_EQ(RETVREC(1, uint32_t(a)), 158);
+    uint32_t lo = NEWVREC(1, 70);
+    EXPECT_EQ(zv::join64(uint32_t(zvGETHGH()), lo), a);
+    EXPECT_EQ(keys(1), 0u);
+    check_tree(1);
+    EXPECT_EQ(CLSFIL(1, 0), 0);
+}
+
 }  // namespace
