@@ -107,6 +107,9 @@ struct FCB {
     int32_t cmpunit;            // count unit of compressed keys (+272, 1 when 0)
     uint8_t noremove;           // 1: empty leaves stay in the tree, deleted nodes are not reused
 
+    // ---- Variable-length records and resources (engine/files) ----------------
+    FCB *rposidx;               // record-position index linked by the ISAM layer; null: none
+
     // ---- ISAM layer (engine/isam) ----------------------------------------------
     uint16_t isamdat;           // index: 1 + the data file number it serves; 0: none
     int32_t srloff;             // data file: serial segment offset from 1 (0 or 65535: none)

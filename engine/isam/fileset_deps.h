@@ -2,7 +2,8 @@
 // does not have yet, in their least form (fileset_deps_stub.cpp): each name
 // is the service's own, so the real routine takes its place.
 //   - file delete (DELFIL, suppressDEL): close the file and remove it;
-//   - definition blocks (SETDEFBLKX): store nothing and succeed;
+//   - definition blocks (SETDEFBLKX): stored in the file's definition
+//     resource as given, read back by zvrdefx;
 //   - alternate collating sequences, pad bytes, Unicode segment binding:
 //     accept and do nothing;
 //   - name redirection (zvredirect, zvundoiflnam): no rules;

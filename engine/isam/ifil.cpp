@@ -705,7 +705,9 @@ IFIL *cnvifilnpx(char **names, const char *datname, char *dext, char *iext, int 
     int rc = zvrdefx(datno, type, 0, &blk, &blen);
     if (rc || !blk) {
         zvputmem(blk);
-        ierr(set_uerr(rc ? rc : 408), datno);
+        // No resources, or no such block: no definition is stored.
+        if (rc == 0 || rc == 401 || rc == 438) rc = 408;
+        ierr(set_uerr(rc), datno);
         return nullptr;
     }
     char de[kExt + 1], ie[kExt + 1];
