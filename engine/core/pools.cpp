@@ -50,6 +50,7 @@ uint64_t g_frees = 0;
 long g_fail_countdown = 0;  // 0: off
 bool g_fail_sticky = false;
 bool setlstflg = false;     // set by the first sizing in the process
+long g_pool_countdown = 0;  // 0: off; test switch of zvgetmem failures
 
 // Size of a zvgetmem prefix and of a slot's back reference.
 constexpr int kPrefix = 8;
@@ -137,6 +138,8 @@ void fail_alloc_at(long nth, bool sticky) {
     g_fail_countdown = nth;
     g_fail_sticky = sticky;
 }
+
+void fail_pool_at(long nth) { g_pool_countdown = nth; }
 
 int check_list(int list) {
     INSTGV *g = zvWNGV;
@@ -391,6 +394,7 @@ ZV_API void freezvlist(int list) {
 ZV_API void *zvgetmem(int32_t size) {
     if (size < 0) terr(7490);
     if (size == 0) return nullptr;
+    if (zv::g_pool_countdown > 0 && --zv::g_pool_countdown == 0) return nullptr;
     unsigned char *blk;
     int list = zv::list_of_size(size);
     if (list < 0) {

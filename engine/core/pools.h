@@ -33,6 +33,9 @@ uint64_t platform_free_count();
 // 0 switches the fault off. With `sticky`, every allocation from the nth on
 // fails.
 void fail_alloc_at(long nth, bool sticky = false);
+// Makes the nth zvgetmem call from now return null (1 = the next one); 0
+// switches the fault off.
+void fail_pool_at(long nth);
 
 // Consistency check of one list: the ring, the chunk counts and the free
 // counts agree. Returns 0, or a nonzero number naming the first broken rule.

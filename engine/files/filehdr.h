@@ -274,7 +274,8 @@ constexpr uint32_t kHdr2Index = 0xE8;             // index file at creation
 constexpr uint32_t kHdr2Ext384Bits = 0x900;       // added with a 384-byte extended part
 constexpr uint32_t kHdr2Partition = 0x20000;      // partition attribute
 // Every bit of header flags 2 this engine knows; an open refuses others.
-constexpr uint32_t kHdr2Supported = 0x0002F9FF;
+// (0x10000000: the stored file definition holds no paths, ISAM layer.)
+constexpr uint32_t kHdr2Supported = 0x1002F9FF;
 // flmode2 (+176).
 constexpr uint32_t kFlmode2Variant = 0x20000000;  // configuration-version variant
 constexpr uint32_t kFlmode2NoVariant = 0x40000000;

@@ -130,6 +130,7 @@ ZV_API int CREIFILz(IFILPARM *p) {
     g->isamfil_num = 0;
     IFIL *ifil = p ? p->ifil : nullptr;
     // 1. What must be there.
+    if (ifil) ifil->tfilno = -1;
     if (!ifil || !ifil->pfilnam || ifil->dnumidx < 0 || (ifil->dnumidx > 0 && !ifil->iidxarr))
         return refuse(540, 0);
     if (ifil->dnumidx > kIsamSlots) return refuse(107, 0);
@@ -254,8 +255,8 @@ ZV_API int CREIFILX(IFIL *ifil, const char *dataext, const char *idxext, int32_t
     }
     XCREblk *blocks = nullptr;
     if (int rc = chkxcre(ZV_XCRE_DEFAULT, nismfil(ifil), &blocks)) {
-        g->isamerr_cod = 0;
-        return refuse(rc, 0);
+        ifil->tfilno = -1;
+        return refuse(rc, ifil->dfilno < 0 ? 0 : ifil->dfilno);
     }
     int rc = CREIFILX8(ifil, dataext, idxext, permmask, group, password, blocks);
     clrxcre(blocks);

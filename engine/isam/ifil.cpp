@@ -232,9 +232,10 @@ bool vartype(int type) {
 // ---- Stored image -----------------------------------------------------------
 
 int nismfil(const IFIL *ifil) {
-    if (!ifil || ifil->dnumidx <= 0 || !ifil->iidxarr) return 1;
-    int n = ifil->dnumidx > kIsamSlots ? kIsamSlots : ifil->dnumidx;
-    return 1 + index_files(ifil->iidxarr, n);
+    // A set of more indexes than a data file can have is refused before
+    // its array is read.
+    if (!ifil || ifil->dnumidx <= 0 || ifil->dnumidx > kIsamSlots || !ifil->iidxarr) return 1;
+    return 1 + index_files(ifil->iidxarr, ifil->dnumidx);
 }
 
 int32_t cptifil_len(const IFIL *ifil, const XCREblk *xcre, int nidx) {

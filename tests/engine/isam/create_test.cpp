@@ -1,0 +1,257 @@
+// File-set create: numbers, files, key map, refusals and the all-or-nothing
+// rule under write and memory faults.
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/core/instance.h"
+#include "engine/core/platform.h"
+#include "engine/core/pools.h"
+#include "engine/isam/isammap.h"
+#include "tests/engine/isam/setfix.h"
+
+namespace {
+
+using settest::CustSet;
+using settest::SetTest;
+using zv::IoKind;
+
+class CreateTest : public SetTest {};
+
+std::string name_of(int filno, int mode) {
+    char buf[256] = {};
+    if (iGETNAM(filno, buf, sizeof buf, mode) != 0) return "<" + std::to_string(zvGetUserErrorCode()) + ">";
+    return buf;
+}
+
+TEST_F(CreateTest, SetTakesConsecutiveNumbersAndItsFiles) {
+    CustSet s;
+    ASSERT_EQ(CREIFIL(&s.ifil), 0);
+    int d = s.ifil.tfilno;
+    ASSERT_GE(d, 0);
+    EXPECT_EQ(zvGetIsamErrorCode(), 0);
+    EXPECT_EQ(files_in(), (std::set<std::string>{"cust.dat", "cust.idx", "cust_x.idx"}));
+    // Index k on d + 1 + k; the second index is member 1 of cust.idx.
+    EXPECT_EQ(GETFIL(d + 1, 13), 0);
+    EXPECT_EQ(GETFIL(d + 2, 13), 1);
+    EXPECT_EQ(GETFIL(d + 3, 13), 0);
+    EXPECT_EQ(name_of(d + 1, 0), "cust.idx");
+    EXPECT_EQ(name_of(d + 3, 0), "cust_x.idx");
+    EXPECT_EQ(GETFIL(d + 2, 1), 14);
+    EXPECT_EQ(GETFIL(d + 2, 6), 1);
+    // The key map: data file, relative number, key flags; the names.
+    for (int k = 0; k < 3; k++) {
+        EXPECT_EQ(GETFIL(d + 1 + k, 4), d) << k;
+        EXPECT_EQ(GETFIL(d + 1 + k, 7), k) << k;
+        EXPECT_EQ(GETFIL(d + 1 + k, 18), 0) << k;
+    }
+    EXPECT_EQ(GETFIL(d, 4), -1);
+    EXPECT_EQ(name_of(d + 1, 3), "ByNumber");
+    EXPECT_EQ(name_of(d + 3, 3), "ByCity");
+    EXPECT_EQ(name_of(d, 1), "first");
+    EXPECT_EQ(name_of(d, 2), "last");
+    EXPECT_EQ(name_of(d, 9), "<116>");
+    char small[4];
+    EXPECT_EQ(iGETNAM(d + 1, small, sizeof small, 3), 153);
+    EXPECT_EQ(iGETNAM(d + 1, nullptr, 10, 3), 540);
+    // The data file's index list, ended after the last index.
+    const uint16_t *list = zv::isam_actlist(d);
+    EXPECT_EQ(list[0], d + 1);
+    EXPECT_EQ(list[2], d + 3);
+    EXPECT_EQ(list[3], 0xFFFF);
+    // Names from the stored definition.
+    EXPECT_EQ(name_of(d, 7), "cust.dat");
+    EXPECT_EQ(name_of(d + 2, 8), "cust.idx");
+    // Files of a set are closed through the set.
+    EXPECT_EQ(CLSFIL(d, 0), 963);
+    EXPECT_EQ(CLIFIL(&s.ifil), 0);
+    EXPECT_EQ(s.ifil.tfilno, -1);
+    EXPECT_TRUE(all_free(d, d + 3));
+    EXPECT_EQ(zv::isam_entry(d + 1)->datno, 0xFFFF);
+    EXPECT_EQ(zv::isam_entry(d + 1)->idxnam, nullptr);
+}
+
+TEST_F(CreateTest, SetWithoutIndexesAndWithoutStoredDefinition) {
+    IFIL f{"plain", 3, 32, 0, 0x800, 0, 0, 0, nullptr, nullptr, nullptr, 0};
+    ASSERT_EQ(CREIFIL(&f), 0);
+    EXPECT_EQ(f.tfilno, 3);
+    EXPECT_EQ(files_in(), (std::set<std::string>{"plain.dat"}));
+    EXPECT_EQ(zv::isam_actlist(3)[0], 0xFFFF);
+    // Nothing stored: GETIFIL has nothing to give.
+    char buf[512];
+    EXPECT_EQ(GETIFIL(3, sizeof buf, buf), 0);
+    EXPECT_EQ(zvGetUserErrorCode(), 408);
+    EXPECT_EQ(CLIFIL(&f), 0);
+    // A second close of the same IFIL: no data file -1.
+    EXPECT_EQ(CLIFIL(&f), 22);
+    EXPECT_EQ(zvGetIsamErrorCode(), 22);
+}
+
+TEST_F(CreateTest, DuplicateKeyLengthMustCoverItsPosition) {
+    CustSet s("cust", 4);
+    s.idx[1].ikeylen = 10;
+    EXPECT_EQ(CREIFIL(&s.ifil), 115);
+    EXPECT_EQ(zvGetIsamErrorCode(), 115);
+    EXPECT_EQ(zvGetIsamFileNbr(), 6);
+    EXPECT_EQ(s.ifil.tfilno, -1);
+    EXPECT_TRUE(files_in().empty());
+    EXPECT_TRUE(all_free(4, 7));
+    s.idx[1].ikeylen = 14;
+    ASSERT_EQ(CREIFIL(&s.ifil), 0);
+    EXPECT_EQ(s.ifil.tfilno, 4);
+}
+
+TEST_F(CreateTest, RefusalsLeaveNoFile) {
+    struct Case {
+        const char *what;
+        void (*change)(CustSet &);
+        int code;
+    };
+    static ISEG many[17];
+    const Case cases[] = {
+        {"no name", [](CustSet &s) { s.ifil.pfilnam = nullptr; }, 540},
+        {"no index array", [](CustSet &s) { s.ifil.iidxarr = nullptr; }, 540},
+        {"no segment array", [](CustSet &s) { s.idx[2].isegarr = nullptr; }, 540},
+        {"65 indexes", [](CustSet &s) { s.ifil.dnumidx = 65; }, 107},
+        {"17 segments",
+         [](CustSet &s) {
+             for (ISEG &g : many) g = ISEG{0, 1, 0};
+             s.idx[2] = IIDX{17, 0, 0, 0, 0, 17, many, nullptr, "*x.idx", nullptr, nullptr};
+         },
+         109},
+        {"negative length", [](CustSet &s) { s.s2[0].slength = -1; }, 634},
+        {"unicode collated", [](CustSet &s) { s.s1[1].segmode = 0x480; }, 694},
+        {"partition segment first", [](CustSet &s) { s.s1[0].segmode = 0x200; }, 895},
+        {"plain after partition",
+         [](CustSet &s) {
+             s.s1[0].segmode = 0;
+             s.s1[1].segmode = 0x200;
+             s.idx[1].inumseg = 2;
+             s.s1[1] = ISEG{12, 6, 0x200};
+             static ISEG three[3] = {{8, 4, 0}, {12, 2, 0x200}, {14, 4, 0}};
+             s.idx[1].isegarr = three;
+             s.idx[1].inumseg = 3;
+         },
+         895},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        CustSet s("cust", 2);
+        c.change(s);
+        EXPECT_EQ(CREIFIL(&s.ifil), c.code);
+        EXPECT_EQ(zvGetIsamErrorCode(), c.code);
+        EXPECT_EQ(zvGetUserErrorCode(), c.code);
+        EXPECT_TRUE(files_in().empty());
+        EXPECT_TRUE(all_free(2, 5));
+    }
+    EXPECT_EQ(CREIFIL(nullptr), 540);
+    EXPECT_EQ(zvGetIsamErrorCode(), 540);
+}
+
+TEST_F(CreateTest, PartitionedSetsAreRefused) {
+    CustSet s("cust", 2);
+    XCREblk blocks[3] = {};
+    blocks[0].mode = 0x02 | 0xC00000;
+    blocks[0].option9 = 3;
+    EXPECT_EQ(CREIFILX8(&s.ifil, nullptr, nullptr, 0, nullptr, nullptr, blocks), 731);
+    EXPECT_EQ(zvGetIsamErrorCode(), 731);
+    blocks[0].option9 = 1;
+    EXPECT_EQ(CREIFILX8(&s.ifil, nullptr, nullptr, 0, nullptr, nullptr, blocks), 454);
+    EXPECT_TRUE(files_in().empty());
+    EXPECT_TRUE(all_free(2, 5));
+    // The caller's blocks are only read.
+    EXPECT_EQ(blocks[0].mode, 0x02u | 0xC00000u);
+    EXPECT_EQ(blocks[1].mode, 0u);
+}
+
+TEST_F(CreateTest, ExtensionsOfTheParameterBlock) {
+    CustSet s;
+    ASSERT_EQ(CREIFILX(&s.ifil, ".d", ".i", 0, nullptr, nullptr), 0);
+    EXPECT_EQ(files_in(), (std::set<std::string>{"cust.d", "cust.i", "cust_x.idx"}));
+    ASSERT_EQ(CLIFIL(&s.ifil), 0);
+    // Blanks mean no extension.
+    CustSet t("bare");
+    t.idx[2].aidxnam = "?.x";
+    ASSERT_EQ(CREIFILX(&t.ifil, "  ", ".i2", 0, nullptr, nullptr), 0);
+    EXPECT_EQ(files_in(), (std::set<std::string>{"cust.d", "cust.i", "cust_x.idx", "bare", "bare.i2", "bare.x"}));
+    ASSERT_EQ(CLIFIL(&t.ifil), 0);
+    // An existing file is never touched: 19, nothing else made.
+    EXPECT_EQ(CREIFILX(&s.ifil, ".d", ".i", 0, nullptr, nullptr), 19);
+    EXPECT_EQ(s.ifil.tfilno, -1);
+    EXPECT_TRUE(all_free(1, 10));
+}
+
+// Fails the nth write, then the nth pool allocation, n = 1, 2, ... until the
+// create succeeds: every failure leaves no file and no number taken.
+TEST_F(CreateTest, FaultSweepsLeaveNothingBehind) {
+    for (int kind = 0; kind < 2; kind++) {
+        SCOPED_TRACE(kind == 0 ? "writes" : "pool allocations");
+        int failures = 0;
+        for (long n = 1;; n++) {
+            ASSERT_LT(n, 400);
+            CustSet s("cust", 5);
+            if (kind == 0) zv::fault_set(IoKind::Write, n, EIO);
+            else zv::fail_pool_at(n);
+            int rc = CREIFIL(&s.ifil);
+            zv::fault_reset();
+            zv::fail_pool_at(0);
+            if (rc == 0) {
+                EXPECT_EQ(s.ifil.tfilno, 5);
+                ASSERT_EQ(DELIFIL(&s.ifil), 0);
+                break;
+            }
+            failures++;
+            SCOPED_TRACE(n);
+            EXPECT_EQ(zvGetIsamErrorCode(), rc);
+            EXPECT_EQ(s.ifil.tfilno, -1);
+            EXPECT_TRUE(files_in().empty());
+            EXPECT_TRUE(all_free(5, 8));
+            int at = zvGetIsamFileNbr();
+            EXPECT_TRUE(at >= 5 && at <= 8) << at;
+            for (int i = 5; i <= 8; i++) EXPECT_EQ(zv::isam_entry(i)->inuse, 0) << i;
+        }
+        EXPECT_GT(failures, 3);
+    }
+}
+
+TEST_F(CreateTest, SetBeyondTheStartUpCountGrowsBothTables) {
+    INSTGV *g = zvWNGV;
+    ASSERT_LT(g->isamtabn, 60);
+    CustSet s("cust", 60);
+    ASSERT_EQ(CREIFIL(&s.ifil), 0);
+    EXPECT_GE(g->isamtabn, 64);
+    EXPECT_GE(g->filecount + 1, 64);
+    EXPECT_EQ(GETFIL(63, 4), 60);
+    EXPECT_EQ(GETFIL(62, 13), 1);
+    EXPECT_EQ(CLIFIL(&s.ifil), 0);
+    EXPECT_TRUE(all_free(60, 63));
+}
+
+TEST_F(CreateTest, DeleteRemovesEveryFileAndFreesItsNumbers) {
+    CustSet s;
+    ASSERT_EQ(CREIFIL(&s.ifil), 0);
+    int d = s.ifil.tfilno;
+    EXPECT_EQ(DELIFIL(&s.ifil), 0);
+    EXPECT_EQ(s.ifil.tfilno, -1);
+    EXPECT_TRUE(files_in().empty());
+    EXPECT_TRUE(all_free(d, d + 3));
+    // By number, and a set opened read only refuses.
+    CustSet t;
+    ASSERT_EQ(CREIFIL(&t.ifil), 0);
+    d = t.ifil.tfilno;
+    ASSERT_EQ(CLIFIL(&t.ifil), 0);
+    t.ifil.dfilmod = 0x08;
+    t.ifil.ifilmod = 0x08;
+    ASSERT_EQ(OPNIFIL(&t.ifil), 0);
+    EXPECT_EQ(DELRFIL(t.ifil.tfilno), 56);
+    EXPECT_EQ(files_in().size(), 3u);
+    ASSERT_EQ(CLRFIL(t.ifil.tfilno), 0);
+    t.ifil.dfilmod = 0;
+    t.ifil.ifilmod = 0;
+    ASSERT_EQ(OPNIFIL(&t.ifil), 0);
+    EXPECT_EQ(DELRFIL(t.ifil.tfilno), 0);
+    EXPECT_TRUE(files_in().empty());
+}
+
+}  // namespace

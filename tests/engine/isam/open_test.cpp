@@ -1,0 +1,233 @@
+// File-set open and close: from the caller's IFIL and from the stored
+// definition, checks of every index file against the definition, and the
+// stop of the whole ISAM layer.
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "engine/core/instance.h"
+#include "engine/core/platform.h"
+#include "engine/isam/isammap.h"
+#include "tests/engine/isam/setfix.h"
+
+namespace {
+
+using settest::CustSet;
+using settest::SetTest;
+using zv::IoKind;
+
+class OpenTest : public SetTest {
+protected:
+    // Creates the cust set and closes it again.
+    void make_cust(const char *name = "cust") {
+        CustSet s(name);
+        ASSERT_EQ(CREIFIL(&s.ifil), 0);
+        ASSERT_EQ(CLIFIL(&s.ifil), 0);
+    }
+    // Every number of a set is in its place: the key map names the data
+    // file for each index.
+    static void expect_set_at(int d) {
+        EXPECT_EQ(GETFIL(d, 2), 0);
+        for (int k = 0; k < 3; k++) {
+            EXPECT_EQ(GETFIL(d + 1 + k, 4), d) << k;
+            EXPECT_EQ(GETFIL(d + 1 + k, 7), k) << k;
+        }
+        EXPECT_EQ(GETFIL(d + 2, 13), 1);
+    }
+};
+
+TEST_F(OpenTest, ReopenFromTheCallersDefinition) {
+    make_cust();
+    CustSet s;
+    zv::fault_reset();
+    ASSERT_EQ(OPNIFIL(&s.ifil), 0);
+    // One open system call per physical file.
+    EXPECT_EQ(zv::io_calls(IoKind::Open), 3);
+    int d = s.ifil.tfilno;
+    expect_set_at(d);
+    char name[64];
+    ASSERT_EQ(iGETNAM(d + 2, name, sizeof name, 3), 0);
+    EXPECT_STREQ(name, "ByName");
+    EXPECT_EQ(CLIFIL(&s.ifil), 0);
+    EXPECT_EQ(CLIFIL(&s.ifil), 22);
+    EXPECT_TRUE(all_free(d, d + 3));
+}
+
+TEST_F(OpenTest, MismatchesCloseEverythingOpened) {
+    make_cust();
+    struct Case {
+        const char *what;
+        void (*change)(CustSet &);
+        int code;
+        int at;   // file number of the error, from the data file
+    };
+    static ISEG nine[1] = {{0, 9, 0}};
+    static ISEG extra[1] = {{40, 4, 0}};
+    const Case cases[] = {
+        {"key length", [](CustSet &s) {
+             s.idx[0].ikeylen = 9;
+             s.idx[0].isegarr = nine;
+         }, 608, 1},
+        {"duplicates", [](CustSet &s) {
+             s.idx[2].ikeydup = 1;
+             s.idx[2].ikeylen = 14;
+             s.s2[0].slength = 10;
+         }, 608, 3},
+        {"key type bit 0x80", [](CustSet &s) { s.idx[2].ikeytyp = 0x80; }, 608, 3},
+        {"one member less in the file", [](CustSet &s) {
+             static IIDX four[4];
+             four[0] = s.idx[0];
+             four[1] = s.idx[1];
+             four[2] = IIDX{4, 0, 0, 0, 0, 1, extra, nullptr, nullptr, nullptr, nullptr};
+             four[3] = s.idx[2];
+             s.ifil.iidxarr = four;
+             s.ifil.dnumidx = 4;
+         }, 124, 0},
+        {"missing index file", [](CustSet &s) { s.idx[2].aidxnam = "*nothere.idx"; }, 12, 3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        CustSet s("cust", 2);
+        c.change(s);
+        EXPECT_EQ(OPNIFIL(&s.ifil), c.code);
+        EXPECT_EQ(zvGetIsamErrorCode(), c.code);
+        EXPECT_EQ(zvGetIsamFileNbr(), 2 + c.at);
+        EXPECT_EQ(s.ifil.tfilno, -1);
+        EXPECT_TRUE(all_free(1, 10));
+        for (int i = 2; i <= 6; i++) EXPECT_EQ(zv::isam_entry(i)->inuse, 0) << i;
+        EXPECT_EQ(zvWNGV->nfiles, 0);
+    }
+}
+
+TEST_F(OpenTest, StoredDefinitionOpensTheSet) {
+    make_cust();
+    int d = OPNRFIL(-1, "cust.dat", 0);
+    ASSERT_GE(d, 0);
+    expect_set_at(d);
+    char name[64];
+    ASSERT_EQ(iGETNAM(d, name, sizeof name, 1), 0);
+    EXPECT_STREQ(name, "first");
+    EXPECT_EQ(zv::isam_entry(d)->inuse, zv::kMapByName);
+    EXPECT_EQ(CLRFIL(d), 0);
+    EXPECT_TRUE(all_free(d, d + 3));
+    // A caller-given number whose followers are taken fails.
+    ASSERT_EQ(CREDAT(6, "blocker.dat", 32, 0, 0), 0);
+    EXPECT_EQ(OPNRFIL(5, "cust.dat", 0), -1);
+    EXPECT_EQ(zvGetUserErrorCode(), 46);
+    EXPECT_TRUE(all_free(5, 5));
+    // Without a stored definition: 408 and nothing stays open.
+    ASSERT_EQ(CLSFIL(6, 0), 0);
+    EXPECT_EQ(OPNRFIL(-1, "blocker.dat", 0), -1);
+    EXPECT_EQ(zvGetUserErrorCode(), 408);
+    EXPECT_EQ(zvWNGV->nfiles, 0);
+    EXPECT_EQ(OPNRFIL(-1, "none.dat", 0), -1);
+    EXPECT_EQ(zvGetUserErrorCode(), 12);
+    EXPECT_EQ(OPNRFIL(-1, nullptr, 0), -1);
+    EXPECT_EQ(zvGetUserErrorCode(), 540);
+}
+
+TEST_F(OpenTest, StoredDefinitionMovesToAFreshRunWhenTheNextNumbersAreTaken) {
+    make_cust();
+    int a = AVLFILNUM(1);
+    ASSERT_GE(a, 0);
+    ASSERT_EQ(CREDAT(a + 1, "blocker.dat", 32, 0, 0), 0);
+    int d = OPNRFIL(-1, "cust.dat", 0);
+    ASSERT_GE(d, 0);
+    EXPECT_NE(d, a);
+    EXPECT_GT(d, a + 1);
+    expect_set_at(d);
+    EXPECT_EQ(TSTFILNUM(a), 0);
+    EXPECT_EQ(CLRFIL(d), 0);
+}
+
+TEST_F(OpenTest, MovedDirectoryFindsTheIndexFilesWithIt) {
+    std::filesystem::create_directory("d1");
+    make_cust("d1/cust");
+    ASSERT_EQ(CLISAM(), 0);
+    std::filesystem::rename("d1", "d2");
+    ASSERT_EQ(INTISAM(10, 20, 4), 0);
+    int d = OPNRFIL(-1, "d2/cust.dat", 0);
+    ASSERT_GE(d, 0) << zvGetUserErrorCode();
+    expect_set_at(d);
+    char name[256];
+    ASSERT_EQ(GETNAM(d + 3, name, sizeof name), 0);
+    EXPECT_STREQ(name, "d2/cust_x.idx");
+    ASSERT_EQ(iGETNAM(d, name, sizeof name, 7), 0);
+    EXPECT_STREQ(name, "d2/cust.dat");
+    ASSERT_EQ(iGETNAM(d, name, sizeof name, 8), 0);
+    EXPECT_STREQ(name, "d2/cust.idx");
+    EXPECT_EQ(CLRFIL(d), 0);
+}
+
+TEST_F(OpenTest, StoredPathsFollowTheDataFileWhenKept) {
+    ASSERT_EQ(zvSETCFG_SUPPRESS_PATH_IN_IFIL("NO"), 0);
+    std::filesystem::create_directory("d1");
+    CustSet s("d1/cust");
+    s.idx[2].aidxnam = "d1/cust_x.idx";
+    ASSERT_EQ(CREIFIL(&s.ifil), 0);
+    ASSERT_EQ(CLIFIL(&s.ifil), 0);
+    std::filesystem::rename("d1", "d2");
+    int d = OPNRFIL(-1, "d2/cust.dat", 0);
+    ASSERT_GE(d, 0) << zvGetUserErrorCode();
+    char name[256];
+    ASSERT_EQ(GETNAM(d + 3, name, sizeof name), 0);
+    EXPECT_STREQ(name, "d2/cust_x.idx");
+    EXPECT_EQ(CLRFIL(d), 0);
+    zvSETCFG_SUPPRESS_PATH_IN_IFIL("YES");
+}
+
+TEST_F(OpenTest, AnIndexFileServesOneDataFile) {
+    make_cust();
+    IFIL other{"other", -1, 64, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0};
+    ASSERT_EQ(CREIFIL(&other), 0);
+    ASSERT_EQ(CLIFIL(&other), 0);
+    CustSet s;
+    ASSERT_EQ(OPNIFIL(&s.ifil), 0);
+    int d = s.ifil.tfilno;
+    // "other" names cust.idx as its index file.
+    CustSet t("other");
+    t.idx[0].aidxnam = "cust.idx";
+    t.ifil.dnumidx = 2;
+    EXPECT_EQ(OPNIFIL(&t.ifil), 957);
+    EXPECT_EQ(zvGetIsamErrorCode(), 957);
+    int o = d + 4;
+    EXPECT_EQ(zvGetIsamFileNbr(), o + 1);
+    std::string log = zvtest::read_file("ZVSTATUS.QVS");
+    std::string want = "DMAP_ERR: index file cust.idx (" + std::to_string(o + 1) + ") for data file other.dat (" +
+                       std::to_string(o) + ") is already associated with data file cust.dat (" +
+                       std::to_string(d) + ")";
+    EXPECT_NE(log.find(want), std::string::npos) << log;
+    EXPECT_EQ(t.ifil.tfilno, -1);
+    EXPECT_TRUE(all_free(o, o + 2));
+    // The set itself is untouched.
+    expect_set_at(d);
+    EXPECT_EQ(CLIFIL(&s.ifil), 0);
+}
+
+TEST_F(OpenTest, StopClosesEverythingAndReportsTheFirstFailure) {
+    CustSet a("a"), b("b");
+    a.idx[2].aidxnam = "*a_x.idx";
+    b.idx[2].aidxnam = "*b_x.idx";
+    ASSERT_EQ(CREIFIL(&a.ifil), 0);
+    ASSERT_EQ(CREIFIL(&b.ifil), 0);
+    ASSERT_EQ(CREDAT(15, "loose.dat", 32, 0, 0), 0);
+    // A record in a's data file: its close has pages to write.
+    char rec[64] = "record";
+    uint32_t pos = NEWREC(a.ifil.tfilno);
+    ASSERT_NE(pos, 0u);
+    ASSERT_EQ(WRTREC(a.ifil.tfilno, pos, rec), 0);
+    zv::fault_set(IoKind::Write, 1, EIO);
+    EXPECT_NE(CLISAM(), 0);
+    zv::fault_reset();
+    EXPECT_EQ(WCHZARVO(), nullptr);
+    ASSERT_EQ(INTISAM(10, 20, 4), 0);
+    // Every file was closed: b and the loose file open again cleanly.
+    EXPECT_EQ(OPNIFIL(&b.ifil), 0);
+    EXPECT_EQ(OPNFIL(15, "loose.dat", 0), 0);
+    EXPECT_EQ(CLISAM(), 0);
+    ASSERT_EQ(INTISAM(10, 20, 4), 0);
+    EXPECT_EQ(CLISAM(), 0);
+}
+
+}  // namespace
