@@ -170,6 +170,12 @@ struct INSTGV {
 
     // ---- Index engine: node cache, search and update state (engine/index) ---
     zv::IdxState idx;
+
+    // ---- Key formation: ISAM key map and extended segment definitions -------
+    void *keymap;                 // ISAM key map (engine/isam/keymap.h); null until an index is defined
+    void *ksglist;                // segment definitions (engine/index/ksegdef.h); position 0 unused
+    int32_t nksg, capksg;         // positions in use (0 included) and allocated
+    int32_t curkeylen;            // key length of the index whose condition is being evaluated
 };
 
 // The current instance; null when none is registered.

@@ -106,6 +106,13 @@ struct FCB {
     int32_t elmlimit;           // element-count limit of leaves (+94)
     int32_t cmpunit;            // count unit of compressed keys (+272, 1 when 0)
     uint8_t noremove;           // 1: empty leaves stay in the tree, deleted nodes are not reused
+
+    // ---- Key formation and definition blocks (engine/index) -------------------
+    unsigned char *schmap;      // data file: record schema map (16-byte head, 6-byte entries); null: none
+    uint16_t *altseq;           // index: alternate collating sequence (256 entries); null: none
+    int32_t *ksegtab;           // index: definition position per segment (16 entries); null: none
+    int32_t ksegdflt;           // definition position for the whole index (data file: for its indexes); 0: none
+    int32_t serpos;             // data file: 1-based offset of the serial field; 0 unknown, -1 none
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.

@@ -12,6 +12,12 @@
 extern "C" {
 // Enables the resources of an open file: 0 or an error code.
 int ENARES(int filno);
+// The resource calls, in the form the resource ring will give them. Until
+// it exists no file has resources: every call answers 401.
+int ADDRES(int filno, void *body, int32_t len);
+int UPDRES(int filno, void *body, int32_t len);
+int DELRES(int filno, const void *body);
+uint32_t GETRES(int filno, const void *key, void *buf, int32_t buflen, int mode);
 // Converts a structure in place field by field along a conversion map
 // (16-byte head, then 6-byte entries): direction 2 host to stored layout,
 // 1 stored to host. `limit` is the fixed record length (-1 for none).
