@@ -171,6 +171,9 @@ struct INSTGV {
     // ---- Index engine: node cache, search and update state (engine/index) ---
     zv::IdxState idx;
 
+    // ---- Variable-length records and resources (engine/files) ---------------
+    uint8_t restype11;            // type-11 resources may be written
+
     // ---- Key formation: ISAM key map and extended segment definitions -------
     void *keymap;                 // ISAM key map (engine/isam/keymap.h); null until an index is defined
     void *ksglist;                // segment definitions (engine/index/ksegdef.h); position 0 unused

@@ -107,6 +107,9 @@ struct FCB {
     int32_t cmpunit;            // count unit of compressed keys (+272, 1 when 0)
     uint8_t noremove;           // 1: empty leaves stay in the tree, deleted nodes are not reused
 
+    // ---- Variable-length records and resources (engine/files) ----------------
+    FCB *rposidx;               // record-position index linked by the ISAM layer; null: none
+
     // ---- Key formation and definition blocks (engine/index) -------------------
     unsigned char *schmap;      // data file: record schema map (16-byte head, 6-byte entries); null: none
     uint16_t *altseq;           // index: alternate collating sequence (256 entries); null: none

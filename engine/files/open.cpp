@@ -196,7 +196,9 @@ int read_resources(FCB *b, uint16_t mode) {
         int32_t len = 0;
         int rc = zvrdefx(b->filno, 0, 1, &blk, &len);
         if (blk) {
-            if (rc == 0) rc = zv::install_schema(b, blk, len);
+            // A record schema that does not hold its own entries is not
+            // taken: the file opens without a schema map.
+            if (rc == 0 && (rc = zv::install_schema(b, blk, len)) == 439) rc = 0;
             zvputmem(blk);
         }
         if ((rc = stop(rc))) return rc;
@@ -250,7 +252,7 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
     f->dedquota = zvsplche(f);
     FILEHDR &b = f->hdr.base;
     if (!rc) rc = check_header(f, mode);
-    if (!rc && b.clstyp == kKindIndex) rc = zvgetkbf(f, b.keylen);
+    if (!rc && (b.clstyp == kKindIndex || b.clstyp == kKindVariable)) rc = zvgetkbf(f, b.keylen);
     if (!rc) rc = open_members(f);
     if (!rc && (b.hdrflags & kHdrSegmented)) rc = zv::zvopnsegmdef(f);
     if (rc) {

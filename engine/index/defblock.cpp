@@ -25,7 +25,6 @@
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
-#include "engine/files/resources_services.h"
 #include "engine/index/index_services.h"
 #include "engine/index/ksegdef.h"
 #include "engine/index/segmode.h"

@@ -24,7 +24,6 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
-#include "engine/files/resources_services.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/keymap.h"
 #include "zarvo/zarvo.h"
