@@ -255,7 +255,7 @@ ZV_API int SETDEFBLKX(int filno, DEFBLK *blk, int type) {
     uint32_t total = h32(body + 16);
     uint32_t off = h32(e);
     uint16_t rsv = h16(e + 4);
-    if (off != 0 && (off < uint32_t(kDefHead) || uint64_t(off) + rsv > total)) {
+    if (off != 0 && (off < uint32_t(kDefHead) || uint64_t(off) + rsv > total || h16(e + 6) > rsv)) {
         zvputmem(body);
         return done(439);
     }

@@ -176,7 +176,9 @@ int variable_field(const unsigned char *schema, const unsigned char *rec, int32_
                    uint32_t n, int64_t *start, SchemaField *entry) {
     int delim = schema_delim(schema);
     int64_t p = fixlen;
-    if (!schema) {
+    // Without field definitions (no schema, or one that only gives the
+    // delimiter and pad bytes) every variable field ends with the delimiter.
+    if (schema_fields(schema) <= 0) {
         *entry = SchemaField{0, 0xFFFF};
         for (uint32_t i = 0; i < n; i++) {
             if (p >= reclen) return 1;
