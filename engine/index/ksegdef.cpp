@@ -134,6 +134,17 @@ FCB *member_block(FCB *host, uint32_t member) {
     return nullptr;
 }
 
+// Forgets the bindings that may rest on a file's definitions: those of the
+// index itself and of every index over it as a data file.
+void unbind(int filno) {
+    int32_t n = isam_key_count();
+    for (int32_t i = 0; i < n; i++) {
+        ISAMKEY *k = isam_key(i);
+        if (i != filno && k->datno != filno) continue;
+        for (auto &s : k->seg) s.binding = -1;
+    }
+}
+
 int32_t fail(int code) {
     set_uerr(code);
     return -code;
@@ -328,6 +339,7 @@ int zvunic(int keyno, int segno, const SchemaField *fld, const unsigned char *sr
 void ksg_release(FCB *f) {
     INSTGV *g = zvWNGV;
     if (!f) return;
+    if (f->ksegtab || f->ksegdflt > 0) unbind(f->filno);
     if (f->ksegtab) {
         for (int i = 0; i < kTableSize; i++)
             if (f->ksegtab[i] > 0) unref(g, f->ksegtab[i]);
@@ -390,6 +402,7 @@ int getksegdef(FCB *fcb) {
             zv::unref(g, pos);
             return zv::set_uerr(e);
         }
+        zv::unbind(m->filno);
     }
     return zv::set_uerr(0);
 }
@@ -418,6 +431,7 @@ ZV_API int PUTKSEGDEF(int filno, int segno, const void *def) {
         zv::unref(g, pos);
         return fail(e);
     }
+    zv::unbind(filno);
     uint32_t member = f->hdr.base.kmem;
     unsigned char body[zv::kKsegResBody] = {};
     uint32_t type = zv::kKsegResType;
