@@ -42,8 +42,9 @@ int32_t ifrmkey(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char 
 // `start`, its prefix or terminator included; it never reads past `last`.
 int32_t zvwalkfld(int type, const unsigned char *start, const unsigned char *last, int delim);
 // Address of field fld in a record image, with its declared length and
-// whether a variable-length field lies before it; null with uerr_cod 433
-// (no such field) or 445 (the record ends before the field).
+// whether a variable-length field lies before it; null with uerr_cod 199
+// (no record or schema), 433 (no such field) or 445 (the record ends
+// before the field).
 const unsigned char *zvfldadr(const unsigned char *rec, const unsigned char *schema, int32_t *len,
                               int *varseen, int32_t reclen, int32_t fixlen, uint32_t fld);
 

@@ -1,6 +1,9 @@
 // Definition blocks: their resource, reading and storing, damaged
 // directories, alternate collating sequences, the record-schema block and
 // the pad and delimiter bytes of variable-length fields.
+#include <unistd.h>
+
+#include "engine/core/platform.h"
 #include "engine/index/defblock.h"
 #include "tests/engine/index/keyfix.h"
 
@@ -302,6 +305,50 @@ TEST_F(DefBlockTest, VariableFieldBytesGoToTheHeaderOrTheSchemaBlock) {
                                                4, 0, 128, 0, 4, 0, 146, 0}));
     EXPECT_EQ(SETVARBYTS(1, nullptr), 437);
     EXPECT_EQ(SETVARBYTS(7, datbytes), 26);
+}
+
+}  // namespace
+
+namespace {
+
+class DefBlockFaultTest : public keytest::KeyTest {};
+
+// A write that fails while a block is stored gives a clean code, and the
+// store can be made again: the block then reads back, also after a reopen.
+TEST_F(DefBlockFaultTest, AStoreThatFailedCanBeMadeAgain) {
+    const Bytes before(40, 'o'), after(200, 'n');
+    int failures = 0;
+    for (long nth = 1; nth < 40; nth++) {
+        SCOPED_TRACE(nth);
+        unlink("f.dat");
+        ASSERT_EQ(CREDATX8(1, "f.dat", 32, 0, 0, 0, nullptr, nullptr, nullptr), 0);
+        DEFBLK d{const_cast<unsigned char *>(before.data()), 40, 0, 4, 1};
+        ASSERT_EQ(SETDEFBLK(1, &d), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        ASSERT_EQ(OPNFIL(1, "f.dat", 0), 0);
+        zv::fault_set(zv::IoKind::Write, nth, 5);
+        DEFBLK n{const_cast<unsigned char *>(after.data()), 200, 0, 4, 1};
+        int rc = SETDEFBLK(1, &n);
+        zv::fault_reset();
+        if (rc == 0) {
+            ASSERT_EQ(CLSFIL(1, 0), 0);
+            break;
+        }
+        failures++;
+        EXPECT_EQ(rc, zvGetUserErrorCode());
+        ASSERT_EQ(SETDEFBLK(1, &n), 0);
+        Bytes buf(256, 0);
+        DEFBLK r{buf.data(), 256, 0, 4, 1};
+        ASSERT_EQ(GETDEFBLK(1, &r), 0);
+        EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 200), after);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        ASSERT_EQ(OPNFIL(1, "f.dat", 0), 0);
+        buf.assign(256, 0);
+        ASSERT_EQ(GETDEFBLK(1, &r), 0);
+        EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 200), after);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+    }
+    EXPECT_GT(failures, 0);
 }
 
 }  // namespace
