@@ -175,6 +175,11 @@ struct INSTGV {
     // ---- Variable-length records and resources (engine/files) ---------------
     uint8_t restype11;            // type-11 resources may be written
 
+    // ---- Key formation: ISAM key map and extended segment definitions -------
+    void *ksglist;                // segment definitions (engine/index/ksegdef.h); position 0 unused
+    int32_t nksg, capksg;         // positions in use (0 included) and allocated
+    int32_t curkeylen;            // key length of the index whose condition is being evaluated
+
     // ---- ISAM layer: key map beyond isamtab (engine/isam) -------------------
     zv::IsamState isam;
 };

@@ -65,6 +65,36 @@ struct Block {
     const unsigned char *bytes() const { return static_cast<const unsigned char *>(data); }
 };
 
+// A field-type block as the file stores it may hold 4-byte entries
+// (length u16, type u8, repeat u8); it is handed out with 6-byte entries.
+// 0, or 435 when memory runs out.
+int widen_types(Block *b) {
+    if (b->len < kTypeHead) return 0;
+    const unsigned char *p = b->bytes();
+    uint32_t e = get32(p + 12);
+    if (e == 0 || uint64_t(b->len) != uint64_t(kTypeHead) + 4ull * e) return 0;
+    int64_t wide = kTypeHead + int64_t(kTypeEntry) * e;
+    if (wide > 0x7FFFFFFF) return 439;
+    auto *w = static_cast<unsigned char *>(zvgetmem(int32_t(wide)));
+    if (!w) return 435;
+    memcpy(w, p, kTypeHead);
+    uint32_t size = uint32_t(wide);
+    memcpy(w + 4, &size, 4);
+    for (uint32_t i = 0; i < e; i++) {
+        const unsigned char *q = p + kTypeHead + 4 * i;
+        unsigned char *o = w + kTypeHead + kTypeEntry * i;
+        memcpy(o, q, 2);
+        uint16_t type = q[2];
+        memcpy(o + 2, &type, 2);
+        o[4] = q[3];
+        o[5] = 0;
+    }
+    zvputmem(b->data);
+    b->data = w;
+    b->len = int32_t(wide);
+    return 0;
+}
+
 // Entries of a field-type block, expanded by their repeat counts.
 struct Fields {
     int32_t n = 0;
@@ -182,7 +212,9 @@ ZV_API int32_t GETDODAX(int datno, int32_t buflen, void *buffer, int form, int t
     }
     Block tb, nb;
     if (form != 2) {
-        if (int rc = tb.read(datno, type, 1)) {
+        int rc = tb.read(datno, type, 1);
+        if (!rc) rc = widen_types(&tb);
+        if (rc) {
             report(rc, datno);
             return 0;
         }

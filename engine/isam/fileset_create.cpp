@@ -133,7 +133,7 @@ ZV_API int CREIFILz(IFILPARM *p) {
     if (ifil) ifil->tfilno = -1;
     if (!ifil || !ifil->pfilnam || ifil->dnumidx < 0 || (ifil->dnumidx > 0 && !ifil->iidxarr))
         return refuse(540, 0);
-    if (ifil->dnumidx > kIsamSlots) return refuse(107, 0);
+    if (ifil->dnumidx > kMapIndexes) return refuse(107, 0);
     SetShape shape;
     if (!classify(ifil, &shape)) return refuse(540, 0);
     if (!g->isamtab) return refuse(47, 0);
@@ -225,7 +225,7 @@ ZV_API int CREIFILz(IFILPARM *p) {
         isam_entry(n)->inuse = kMapByIfil;
     }
     // 9. End of the index list.
-    if (ifil->dnumidx < kIsamSlots) setzvEOK(datno, ifil->dnumidx);
+    if (ifil->dnumidx < kMapIndexes) setzvEOK(datno, ifil->dnumidx);
     // 10. Partition-key map of a partitioned set.
     if (dat && (dat->hdr.ext.flmode2 & 0x1C00000u)) {
         if (int rc = setkincmap(dat, datno)) return undo(ifil, made, rc, datno);

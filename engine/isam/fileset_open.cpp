@@ -12,6 +12,7 @@
 #include "engine/core/instance.h"
 #include "engine/files/close.h"
 #include "engine/files/fcb.h"
+#include "engine/index/ksegdef.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
@@ -67,7 +68,7 @@ int opnifil(IFILPARM *p, bool dataopen, int *chosen) {
     if (!ifil || !ifil->pfilnam || ifil->dnumidx < 0 || (ifil->dnumidx > 0 && !ifil->iidxarr))
         return report(540, 0);
     SetShape shape;
-    if (ifil->dnumidx > kIsamSlots) {
+    if (ifil->dnumidx > kMapIndexes) {
         if (!dataopen) ifil->tfilno = -1;
         return report(107, dataopen ? ifil->tfilno : 0);
     }
@@ -140,7 +141,7 @@ int opnifil(IFILPARM *p, bool dataopen, int *chosen) {
         isam_entry(n)->inuse = state;
     }
     // 7. End of the index list.
-    if (ifil->dnumidx < kIsamSlots) setzvEOK(datno, ifil->dnumidx);
+    if (ifil->dnumidx < kMapIndexes) setzvEOK(datno, ifil->dnumidx);
     // 8. Partition-key map of a partitioned set.
     if (dat->hdr.ext.flmode2 & 0x1C00000u) {
         if (int rc = setkincmap(dat, datno)) return undo_open(ifil, o, rc, datno);
@@ -154,9 +155,9 @@ int ishtifil(int datno, bool del) {
     INSTGV *g = zvWNGV;
     FCB *f = tstfnm(datno);
     if (!f) return report(g->uerr_cod ? g->uerr_cod : 26, datno < 0 ? 0 : datno);
-    uint16_t list[kIsamSlots];
+    uint16_t list[kMapIndexes];
     const uint16_t *act = isam_actlist(datno);
-    for (int s = 0; s < kIsamSlots; s++) list[s] = act ? act[s] : kMapNone;
+    for (int s = 0; s < kMapIndexes; s++) list[s] = act ? act[s] : kMapNone;
     int first = 0;
     uint16_t firstsys = 0;
     auto keep = [&](int rc) {
@@ -175,7 +176,7 @@ int ishtifil(int datno, bool del) {
         OptionBit setclose(&g->fileopt[2], kIsamSetClose);
         keep(del ? DELFIL(datno) : close_set_file(datno));
         clnrvnum(f, datno);
-        for (int s = 0; s < kIsamSlots && list[s] != kMapNone; s++) {
+        for (int s = 0; s < kMapIndexes && list[s] != kMapNone; s++) {
             if (list[s] == kMapShared) continue;
             FCB *x = fcb_at(list[s]);
             if (open_state(x) && x->hostfcb == x) keep(del ? DELFIL(list[s]) : close_set_file(list[s]));
@@ -253,7 +254,7 @@ ZV_API int OPNRFIL(int filno, const char *name, int mode) {
     setifil(&p, ifil, dext, iext, 0, nullptr, nullptr);
     int base = datno;
     int rc;
-    if (ifil->dnumidx > 0 && ifil->dnumidx <= kIsamSlots && filrng(datno + 1, ifil->dnumidx - 1, 0) < 0) {
+    if (ifil->dnumidx > 0 && ifil->dnumidx <= kMapIndexes && filrng(datno + 1, ifil->dnumidx - 1, 0) < 0) {
         close_set_file(datno);
         if (filno >= 0) {
             rc = report(46, datno + 1);

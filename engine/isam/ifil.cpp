@@ -91,9 +91,9 @@ bool index_view(const IFIL *ifil, int nidx, IdxView *v) {
     if (nidx > 0) {
         v->idx = reinterpret_cast<const IIDX *>(ifil);
         v->n = nidx;
-        return nidx <= kIsamSlots;
+        return nidx <= kMapIndexes;
     }
-    if (!ifil->pfilnam || ifil->dnumidx < 0 || ifil->dnumidx > kIsamSlots) return false;
+    if (!ifil->pfilnam || ifil->dnumidx < 0 || ifil->dnumidx > kMapIndexes) return false;
     if (ifil->dnumidx > 0 && !ifil->iidxarr) return false;
     v->idx = ifil->iidxarr;
     v->n = ifil->dnumidx;
@@ -234,7 +234,7 @@ bool vartype(int type) {
 int nismfil(const IFIL *ifil) {
     // A set of more indexes than a data file can have is refused before
     // its array is read.
-    if (!ifil || ifil->dnumidx <= 0 || ifil->dnumidx > kIsamSlots || !ifil->iidxarr) return 1;
+    if (!ifil || ifil->dnumidx <= 0 || ifil->dnumidx > kMapIndexes || !ifil->iidxarr) return 1;
     return 1 + index_files(ifil->iidxarr, ifil->dnumidx);
 }
 
@@ -245,7 +245,7 @@ int32_t cptifil_len(const IFIL *ifil, const XCREblk *xcre, int nidx) {
     if (nidx == 0) len = kHead + slen(ifil->pfilnam) + 1 + 2 * kFieldName + 2 * kExt;
     for (int k = 0; k < v.n; k++) {
         const IIDX &x = v.idx[k];
-        if (x.inumseg < 0 || x.inumseg > kIsamSegs || (x.inumseg > 0 && !x.isegarr)) return -1;
+        if (x.inumseg < 0 || x.inumseg > kMapSegs || (x.inumseg > 0 && !x.isegarr)) return -1;
         len += kIdxRec + kSegRec * x.inumseg;
         if (x.ridxnam) len += slen(x.ridxnam) + 1;
         if (x.aidxnam) len += slen(x.aidxnam) + 1;
@@ -363,7 +363,7 @@ int32_t ifil_flat_size(const IFIL *ifil) {
     if (ifil->tlstfld) strings += slen(ifil->tlstfld) + 1;
     for (int k = 0; k < v.n; k++) {
         const IIDX &x = v.idx[k];
-        if (x.inumseg < 0 || x.inumseg > kIsamSegs || (x.inumseg > 0 && !x.isegarr)) return -1;
+        if (x.inumseg < 0 || x.inumseg > kMapSegs || (x.inumseg > 0 && !x.isegarr)) return -1;
         size += int64_t(sizeof(ISEG)) * x.inumseg;
         if (x.icolseq) size += kTable;
         if (x.ipadbyt) size += 1;
@@ -386,7 +386,7 @@ IFIL *ifil_flatten(const IFIL *src, void *buf, int32_t len) {
     IIDX *idx = n > 0 ? reinterpret_cast<IIDX *>(base + at) : nullptr;
     at += sizeof(IIDX) * size_t(n);
     // Segments and tables first (aligned for 16-bit words), bytes, names.
-    IIDX copies[kIsamSlots];
+    IIDX copies[kMapIndexes];
     for (int k = 0; k < n; k++) {
         copies[k] = src->iidxarr[k];
         IIDX &x = copies[k];
@@ -459,12 +459,12 @@ IFIL *makifil8(const void *image, char *dext, char *iext, uint32_t form, int32_t
     uint32_t hasidx = get32(h + 20), hasrf = get32(h + 24), hastl = get32(h + 28);
     view.tfilno = get16(h + 32);
     int n = view.dnumidx;
-    if (n < 0 || n > kIsamSlots || hasidx > 1 || hasrf > 1 || hastl > 1 || (n > 0 && !hasidx)) {
+    if (n < 0 || n > kMapIndexes || hasidx > 1 || hasrf > 1 || hastl > 1 || (n > 0 && !hasidx)) {
         set_uerr(198);
         return nullptr;
     }
-    IIDX idx[kIsamSlots] = {};
-    uint32_t flags[kIsamSlots][5] = {};
+    IIDX idx[kMapIndexes] = {};
+    uint32_t flags[kMapIndexes][5] = {};
     for (int k = 0; k < n; k++) {
         const unsigned char *q = r.take(kIdxRec);
         if (!q) break;
@@ -476,7 +476,7 @@ IFIL *makifil8(const void *image, char *dext, char *iext, uint32_t form, int32_t
         x.iempchr = get16(q + 8);
         x.inumseg = get16(q + 10);
         for (int f = 0; f < 5; f++) flags[k][f] = get32(q + 12 + 4 * f);
-        if (x.inumseg < 0 || x.inumseg > kIsamSegs || (x.inumseg > 0 && flags[k][0] != 1)) r.ok = false;
+        if (x.inumseg < 0 || x.inumseg > kMapSegs || (x.inumseg > 0 && flags[k][0] != 1)) r.ok = false;
         for (int f = 0; f < 5; f++)
             if (flags[k][f] > 1) r.ok = false;
     }
@@ -589,12 +589,12 @@ int buildAidxnam(char *out, const char *aidxnam, int size, const char *datname) 
 char *chkifilnp(IFIL *ifil, const char *newname, int mode, bool nopaths) {
     if (!ifil || !newname) return nullptr;
     int n = ifil->dnumidx > 0 && ifil->iidxarr ? ifil->dnumidx : 0;
-    if (n > kIsamSlots) n = kIsamSlots;
+    if (n > kMapIndexes) n = kMapIndexes;
     const char *oldname = ifil->pfilnam ? ifil->pfilnam : "";
     int od = dirlen(oldname), nd = dirlen(newname);
     // How each alternate name is rewritten: 0 kept, 1 "*" + bare name,
     // 2 new directory + the name without its '*', 3 new directory + bare.
-    int how[kIsamSlots] = {};
+    int how[kMapIndexes] = {};
     size_t total = strlen(newname) + 1;
     for (int k = 0; k < n; k++) {
         const char *a = ifil->iidxarr[k].aidxnam;
@@ -660,9 +660,9 @@ int zvrstdefx(int datno, IFIL *ifil, const char *dext, const char *iext, int mod
     bool strip = sw ? !((mode & 1) && marked) : ((flags & kNoPaths) && !(mode & 1));
 
     int n = ifil->dnumidx > 0 && ifil->iidxarr ? ifil->dnumidx : 0;
-    if (n > kIsamSlots) n = kIsamSlots;
+    if (n > kMapIndexes) n = kMapIndexes;
     const char *oldname = ifil->pfilnam;
-    const char *oldalt[kIsamSlots];
+    const char *oldalt[kMapIndexes];
     for (int k = 0; k < n; k++) oldalt[k] = ifil->iidxarr[k].aidxnam;
     auto restore = [&]() {
         ifil->pfilnam = oldname;

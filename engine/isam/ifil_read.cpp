@@ -54,9 +54,9 @@ int zvredirectifil(int filno) {
         ifil->pfilnam = newdata;
         changed = true;
     }
-    int n = ifil->dnumidx > kIsamSlots ? kIsamSlots : ifil->dnumidx;
-    static_assert(sizeof(char[kIsamSlots][256]) == 16384, "alternate names");
-    auto *alt = static_cast<char(*)[256]>(zvgetmem(int32_t(sizeof(char[kIsamSlots][256]))));
+    int n = ifil->dnumidx > kMapIndexes ? kMapIndexes : ifil->dnumidx;
+    static_assert(sizeof(char[kMapIndexes][256]) == 16384, "alternate names");
+    auto *alt = static_cast<char(*)[256]>(zvgetmem(int32_t(sizeof(char[kMapIndexes][256]))));
     int rc = alt ? 0 : 82;
     for (int k = 0; k < n && rc == 0; k++) {
         IIDX &x = ifil->iidxarr[k];

@@ -59,6 +59,10 @@ int chgpartattrs(FCB *host, uint32_t flags);
 int chgpartmode(FCB *host, int mode);
 // Sets the file's current ISAM record position to 0.
 void clear_isam_position(FCB *fcb);
+// Binds the serial-number segments by schema field of a data file's
+// indexes once the file has a record schema (a pair recorded without one
+// is resolved).
+void isam_rebind_serial(int datno);
 // Rewrites the file paths kept in the stored file definition of an open
 // data file by the redirection rules: 0, 408 when it keeps none, or the
 // error of storing it again.

@@ -23,6 +23,7 @@
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
+#include "engine/isam/cidx.h"
 #include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_files.h"
@@ -47,12 +48,15 @@ void init_entry(INSTGV *g, int i) {
     e.keytyp = kMapNone;
     e.datno = kMapNone;
     e.relidx = kMapNone;
-    for (int s = 0; s < kIsamSlots; s++) {
+    for (int s = 0; s < kMapIndexes; s++) {
         g->isam.deflist[i][s] = kMapNone;
         g->isam.actlist[i][s] = kMapNone;
     }
     memset(g->isam.seglist[i], 0, sizeof g->isam.seglist[i]);
-    g->isam.seglist[i][0].soffset = -1;
+    for (ISAMSEG &sg : g->isam.seglist[i]) {
+        sg.soffset = kSegEnd;
+        sg.binding = -1;
+    }
 }
 
 // The four arrays for n entries; false (nothing kept) when memory runs out.
@@ -225,6 +229,21 @@ uint16_t *isam_actlist(int datno) {
     INSTGV *g = zvWNGV;
     return in_tables(g, datno) ? g->isam.actlist[datno] : nullptr;
 }
+ISAMMAPENT *isam_entry_make(int filno) {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->fcbtab || filno < 0 || filno >= fcb_table_size(g)) return nullptr;
+    if (!g->isamtab) {
+        int32_t n = fcb_table_size(g);
+        Tables t;
+        if (!t.allocate(n)) return nullptr;
+        install(g, t, n);
+        for (int32_t i = 0; i < n; i++) init_entry(g, i);
+    } else if (filno >= g->isamtabn && !redoisam(fcb_table_size(g))) {
+        return nullptr;
+    }
+    return isam_entry(filno);
+}
+
 ISAMSEG *isam_segs(int idxno) {
     INSTGV *g = zvWNGV;
     return in_tables(g, idxno) ? g->isam.seglist[idxno] : nullptr;
@@ -232,8 +251,8 @@ ISAMSEG *isam_segs(int idxno) {
 
 void setzvEOK(int datno, int slot) {
     INSTGV *g = zvWNGV;
-    if (!in_tables(g, datno) || slot < 0 || slot >= kIsamSlots) return;
-    for (int s = slot; s < kIsamSlots; s++) {
+    if (!in_tables(g, datno) || slot < 0 || slot >= kMapIndexes) return;
+    for (int s = slot; s < kMapIndexes; s++) {
         g->isam.actlist[datno][s] = kMapNone;
         g->isam.deflist[datno][s] = kMapNone;
     }
@@ -251,7 +270,7 @@ int32_t isam_map_value(int filno, int which) {
 
 int isam_map_index(int datno, int slot) {
     const uint16_t *list = isam_actlist(datno);
-    if (!list || slot < 0 || slot >= kIsamSlots) return -1;
+    if (!list || slot < 0 || slot >= kMapIndexes) return -1;
     return as16(list[slot]);
 }
 
@@ -279,8 +298,6 @@ char *zvrtnam(const char *s) {
     return p;
 }
 
-int zvchkcidx(int, int) { return 0; }
-
 // ---- Serial segments and schema fields ------------------------------------------
 
 int zvsrlseg(FCB *dat, int32_t *offout, int32_t *lenout, int idxno, int segno, const ISEG *given) {
@@ -290,8 +307,8 @@ int zvsrlseg(FCB *dat, int32_t *offout, int32_t *lenout, int idxno, int segno, c
         seg = *given;
     } else {
         ISAMSEG *list = isam_segs(idxno);
-        if (!list || segno < 0 || segno >= kIsamSegs) return set_uerr(22);
-        seg = ISEG{list[segno].soffset, list[segno].slength, list[segno].segmode};
+        if (!list || segno < 0 || segno >= kMapSegs) return set_uerr(22);
+        seg = ISEG{int16_t(list[segno].soffset), int16_t(list[segno].slength), int16_t(list[segno].segmode)};
     }
     int32_t off, len;
     switch (base_mode(seg.segmode)) {
@@ -317,7 +334,7 @@ int zvsrlseg(FCB *dat, int32_t *offout, int32_t *lenout, int idxno, int segno, c
     default:
         return set_uerr(454);
     }
-    int32_t cur = dat->srloff;
+    int32_t cur = dat->serpos;
     if (cur >= 1 && cur <= 65534) {
         bool same = cur == off && dat->srllen == len;
         // The field of an unresolved pair, now located.
@@ -331,11 +348,25 @@ int zvsrlseg(FCB *dat, int32_t *offout, int32_t *lenout, int idxno, int segno, c
             len = dat->srllen;
         }
     }
-    dat->srloff = off;
+    dat->serpos = off;
     dat->srllen = len;
     if (offout) *offout = off;
     if (lenout) *lenout = len;
     return 0;
+}
+
+void isam_rebind_serial(int datno) {
+    FCB *dat = fcb_at(datno);
+    const uint16_t *list = isam_actlist(datno);
+    if (!dat || !list || dat->srllen >= 0 || !schema_map(dat)) return;
+    uint16_t uerr = zvWNGV->uerr_cod;
+    for (int s = 0; s < kMapIndexes && list[s] != kMapNone; s++) {
+        if (list[s] == kMapShared) continue;
+        const ISAMSEG *segs = isam_segs(list[s]);
+        for (int i = 0; segs && i < kMapSegs && segs[i].soffset != kSegEnd; i++)
+            if (base_mode(segs[i].segmode) == 257) zvsrlseg(dat, nullptr, nullptr, list[s], i, nullptr);
+    }
+    zvWNGV->uerr_cod = uerr;
 }
 
 int chkvfin(int datno, int field, int32_t len) {
@@ -384,9 +415,9 @@ int padrec(unsigned char *dst, const unsigned char *src, int32_t seglen, const u
 int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg, int dup, int padchar,
            int nulkey, FILE *stream) {
     INSTGV *g = zvWNGV;
-    if (!in_tables(g, datno) || !in_tables(g, idxno) || relidx < 0 || relidx >= kIsamSlots)
+    if (!in_tables(g, datno) || !in_tables(g, idxno) || relidx < 0 || relidx >= kMapIndexes)
         return ierr(22, idxno < 0 ? 0 : idxno);
-    if (nseg < 0 || nseg > kIsamSegs) return ierr(109, idxno);
+    if (nseg < 0 || nseg > kMapSegs) return ierr(109, idxno);
     FCB *dat = tstfnm(datno);
     g->isam.deflist[datno][relidx] = uint16_t(idxno);
     g->isam.actlist[datno][relidx] = uint16_t(idxno);
@@ -412,7 +443,7 @@ int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg
             return ierr(895, idxno);
         }
         ISAMSEG &s = segs[i];
-        s = ISAMSEG{off, len, mode, 0, 0};
+        s = ISAMSEG{uint16_t(off), uint16_t(len), uint16_t(mode), 0, -1};
         int b = base_mode(mode);
         if (serial_mode(mode)) {
             ISEG sg{off, len, mode};
@@ -431,10 +462,9 @@ int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg
             e.varpart = 1;
         }
         if (mode & 0x80) return ierr(694, idxno);
-        if (mode & 0x400) s.fldcache = -1;
         sum += len;
     }
-    if (nseg < kIsamSegs) segs[nseg].soffset = -1;
+    if (nseg < kMapSegs) segs[nseg].soffset = kSegEnd;
     if (keylen - sum != want) return ierr(115, idxno);
     return 0;
 }
@@ -479,7 +509,7 @@ int setudat(FILE *stream, int datno) {
 
 int setidstseg(const IIDX *x, int32_t segs[4], int32_t bytes[4], int keytype) {
     if (!x || (keytype != 3 && keytype != 4) || x->inumseg <= 1 || !x->isegarr) return 0;
-    int n = x->inumseg > kIsamSegs ? kIsamSegs : x->inumseg;
+    int n = x->inumseg > kMapSegs ? kMapSegs : x->inumseg;
     int levels;
     int at[4];
     if (n < 6) {
@@ -509,9 +539,9 @@ int setimap(int pos, IFIL *ifil, int base, int offset, int stats) {
     int datno = base < 0 ? ifil->tfilno : ifil->dfilno;
     int idxno = base < 0 ? ifil->tfilno + pos + 1 : base + pos;
     int slot = pos + offset;
-    if (!in_tables(g, idxno) || !in_tables(g, datno) || slot < 0 || slot >= kIsamSlots)
+    if (!in_tables(g, idxno) || !in_tables(g, datno) || slot < 0 || slot >= kMapIndexes)
         return ierr(set_uerr(22), idxno < 0 ? 0 : idxno);
-    if (x.inumseg < 0 || x.inumseg > kIsamSegs) return ierr(set_uerr(109), idxno);
+    if (x.inumseg < 0 || x.inumseg > kMapSegs) return ierr(set_uerr(109), idxno);
     if (x.inumseg > 0 && !x.isegarr) return ierr(set_uerr(540), idxno);
     FCB *dat = tstfnm(datno);
     FCB *xf = fcb_at(idxno);
@@ -560,7 +590,7 @@ int setimap(int pos, IFIL *ifil, int base, int offset, int stats) {
             return ierr(set_uerr(895), idxno);
         }
         ISAMSEG &s = segs[i];
-        s = ISAMSEG{sg.soffset, sg.slength, sg.segmode, 0, 0};
+        s = ISAMSEG{uint16_t(sg.soffset), uint16_t(sg.slength), uint16_t(sg.segmode), 0, -1};
         if (serial_mode(sg.segmode)) {
             if (int rc = zvsrlseg(dat, nullptr, nullptr, idxno, i, &sg)) return ierr(rc, idxno);
         }
@@ -577,13 +607,10 @@ int setimap(int pos, IFIL *ifil, int base, int offset, int stats) {
                 e.varpart = 1;
             }
         }
-        if (sg.segmode & 0x480) {
-            if (sg.segmode & 0x80) return ierr(set_uerr(694), idxno);
-            s.fldcache = -1;
-        }
+        if ((sg.segmode & 0x480) && (sg.segmode & 0x80)) return ierr(set_uerr(694), idxno);
         sum += sg.slength;
     }
-    if (x.inumseg < kIsamSegs) segs[x.inumseg].soffset = -1;
+    if (x.inumseg < kMapSegs) segs[x.inumseg].soffset = kSegEnd;
 
     // 6. Key length against the segments.
     int32_t want = (x.ikeydup & 1) ? width : 0;
@@ -670,7 +697,7 @@ int clnrvnum(FCB *fcb, int datno) {
     }
     const uint16_t *list = isam_deflist(datno);
     if (!list) return 0;
-    for (int s = 0; s < kIsamSlots && list[s] != kMapNone; s++) {
+    for (int s = 0; s < kMapIndexes && list[s] != kMapNone; s++) {
         FCB *x = fcb_at(list[s]);
         if (x && x->isamdat == datno + 1) x->isamdat = 0;
     }
@@ -701,7 +728,7 @@ int chkxisam(int datno, int chkseg, int *count) {
     int n = segments(f);
     int flagged = (f->hdr.base.flmode & 0x10) ? 1 : 0;
     const uint16_t *list = isam_actlist(datno);
-    for (int s = 0; list && s < kIsamSlots && list[s] != kMapNone; s++) {
+    for (int s = 0; list && s < kMapIndexes && list[s] != kMapNone; s++) {
         if (list[s] == kMapShared) continue;
         FCB *x = fcb_at(list[s]);
         if (!open_state(x) || x->hostfcb != x) continue;

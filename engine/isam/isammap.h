@@ -11,10 +11,13 @@ struct FCB;
 
 namespace zv {
 
-constexpr int kIsamSlots = 64;            // index slots of a data file
-constexpr int kIsamSegs = 16;             // segments of a key
+constexpr int kMapIndexes = 64;           // index slots of a data file
+constexpr int kMapSegs = 16;              // segments of a key
 constexpr uint16_t kMapNone = 0xFFFF;     // unset number; end of an index list
 constexpr uint16_t kMapShared = 0xFFBE;   // -66: a slot defined but not open here
+constexpr uint16_t kSegEnd = 0xFFFF;      // segment offset that ends a segment list
+constexpr int16_t kIdxListEnd = -1;       // an index list slot read as int16: its end
+constexpr int16_t kIdxListEmpty = -66;    //  ... and a slot to skip
 
 // Key-map entry states (ISAMMAPENT::inuse).
 enum : uint16_t {
@@ -23,28 +26,35 @@ enum : uint16_t {
     kMapByIfil = 3,    // created or opened through an IFIL
 };
 
+// Key flags of an index entry.
+constexpr uint16_t kKeyCondExpr = 0x10;      // conditional expression
+constexpr uint16_t kKeyCondCallback = 0x20;  // condition evaluated by a callback
+constexpr uint16_t kKeyNullMask = 0x0F;      // low four bits 1: null keys suppressed
+
 // One entry of the index map, per file number. For an index it describes
 // the index; for a data file the two field names (rfstfld, tlstfld) and
 // its state are used.
 struct ISAMMAPENT {
-    char *idxnam;          // copy of the index's symbolic name, or null
+    char *idxnam;          // copy of the index's symbolic name (iGETNAM mode 3), or null
     uint16_t keytyp;       // IIDX key type; 0xFFFF unset
-    char *datnam[2];       // data file: copies of the two field names, or null
+    char *datnam[2];       // data file: copies of the two field names (modes 1, 2), or null
     uint16_t inuse;        // state, see above
-    uint16_t datno;        // data file of the index; 0xFFFF unset
-    uint16_t relidx;       // position of the index in its data file's list; 0xFFFF unset
-    uint16_t keyflags;     // null-key setting, 16 when the index has a condition
+    uint16_t datno;        // data file of the index (GETFIL mode 4); 0xFFFF unset
+    uint16_t relidx;       // position in its data file's list (mode 7; the condition
+                           // number); 0xFFFF unset
+    uint16_t keyflags;     // null-key setting and condition flags (mode 18)
     uint8_t padchar;       // empty (pad) character
     uint8_t varpart;       // 1 when a segment reads beyond the fixed part of a record
 };
 
-// One segment of an index key.
+// One segment of an index key: six 16-bit words.
 struct ISAMSEG {
-    int16_t soffset;       // byte offset, or schema field number; -1 ends the list
-    int16_t slength;
-    int16_t segmode;
-    int16_t spare;
-    int32_t fldcache;      // resolved field; -1 not yet (Unicode segments)
+    uint16_t soffset;      // record offset, field number, or variable-field number;
+                           // kSegEnd ends the list
+    uint16_t slength;      // segment length in bytes
+    uint16_t segmode;      // SEGMODE
+    uint16_t spare;
+    int32_t binding;       // extended definition: -1 not bound yet, -2 none, else a position
 };
 static_assert(sizeof(ISAMSEG) == 12, "segment entry is 12 bytes");
 
@@ -53,6 +63,11 @@ ISAMMAPENT *isam_entry(int filno);
 uint16_t *isam_deflist(int datno);
 uint16_t *isam_actlist(int datno);
 ISAMSEG *isam_segs(int idxno);
+// The entry, making the tables (sized to the file-number table) or growing
+// them when they do not reach the number yet, so that key formation can
+// define indexes without a file set; null outside the file-number table or
+// when memory runs out.
+ISAMMAPENT *isam_entry_make(int filno);
 
 // ---- Tables ---------------------------------------------------------------
 // Reserves the entries first .. first + k for a file set: 0, 22 (out of
@@ -106,7 +121,5 @@ int chkxisam(int datno, int chkseg, int *count);
 void clearifil(int filno, int index, int mode);
 // Frees every data file's copied names (ISAM stop).
 void rtfisam();
-// Whether the index numbered idxno carries a condition (least form: none).
-int zvchkcidx(int datno, int relidx);
 
 }  // namespace zv

@@ -27,7 +27,7 @@ protected:
         EXPECT_EQ(e->idxnam, nullptr) << i;
         EXPECT_EQ(zv::isam_actlist(i)[0], 0xFFFF) << i;
         EXPECT_EQ(zv::isam_deflist(i)[63], 0xFFFF) << i;
-        EXPECT_EQ(zv::isam_segs(i)[0].soffset, -1) << i;
+        EXPECT_EQ(zv::isam_segs(i)[0].soffset, zv::kSegEnd) << i;
     }
 };
 
