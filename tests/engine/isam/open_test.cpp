@@ -8,6 +8,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
+#include "engine/core/pools.h"
 #include "engine/isam/isammap.h"
 #include "tests/engine/isam/setfix.h"
 
@@ -97,6 +98,35 @@ TEST_F(OpenTest, MismatchesCloseEverythingOpened) {
         EXPECT_TRUE(all_free(1, 10));
         for (int i = 2; i <= 6; i++) EXPECT_EQ(zv::isam_entry(i)->inuse, 0) << i;
         EXPECT_EQ(zvWNGV->nfiles, 0);
+    }
+}
+
+// Fails the nth open system call, then the nth pool allocation, while a
+// set opens from its stored definition: nothing of the set stays open.
+TEST_F(OpenTest, FailedOpensLeaveNothingOpen) {
+    make_cust();
+    for (int kind = 0; kind < 2; kind++) {
+        SCOPED_TRACE(kind == 0 ? "opens" : "pool allocations");
+        int failures = 0;
+        for (long n = 1;; n++) {
+            ASSERT_LT(n, 200);
+            if (kind == 0) zv::fault_set(IoKind::Open, n, EACCES);
+            else zv::fail_pool_at(n);
+            int d = OPNRFIL(-1, "cust.dat", 0);
+            zv::fault_reset();
+            zv::fail_pool_at(0);
+            if (d >= 0) {
+                expect_set_at(d);
+                ASSERT_EQ(CLRFIL(d), 0);
+                break;
+            }
+            failures++;
+            SCOPED_TRACE(n);
+            EXPECT_NE(zvGetUserErrorCode(), 0);
+            EXPECT_EQ(zvWNGV->nfiles, 0);
+            for (int i = 0; i < zvWNGV->isamtabn; i++) ASSERT_EQ(zv::isam_entry(i)->inuse, 0) << i;
+        }
+        EXPECT_GT(failures, 2);
     }
 }
 
