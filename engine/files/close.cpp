@@ -100,6 +100,8 @@ int iclsfilx(int filno, int mode) {
         zv::zvfreecidx(f->cidxtab, 2);
         f->cidxtab = nullptr;
         zv::free_record_filter(f);
+    } else {
+        zv::isam_index_closing(f);
     }
 
     // 1. The file's own bytes first.

@@ -16,6 +16,9 @@ void *zvigetcidx(int datno);
 void zvfreecidx(void *object, int kind);
 // Writes the partition definition resources of a new partitioned host.
 int zvsetpres(FCB *fcb, int filno);
+// An index file (with its members) is closing: no data file keeps it as
+// its record-position index any longer.
+void isam_index_closing(FCB *index);
 // Closes the ISAM contexts of a data file before the file is closed
 // (zvclrcon): 0.
 int zvclrcon(int datno);

@@ -704,10 +704,32 @@ int clnrvnum(FCB *fcb, int datno) {
     return 0;
 }
 
+// The record-position index of a data file has keys "D" + the record
+// position: a duplicate-key index (its duplicate flag 1) of key length 5 (9
+// with 8-byte positions) whose first segment is the constant segment (mode
+// 256) of length 1.
 int chkrecbyt(int datno, int idxno) {
-    if (!tstifnm(datno)) return zvWNGV->uerr_cod;
-    (void)idxno;
+    FCB *dat = tstifnm(datno);
+    if (!dat) return zvWNGV->uerr_cod;
+    FCB *x = fcb_at(idxno);
+    const ISAMSEG *segs = isam_segs(idxno);
+    if (dat->rposidx || !open_state(x) || !segs || dat->kind == kKindIndex) return 0;
+    int32_t want = (dat->hdr.base.hdrflags & kHdr8ByteOffsets) ? 9 : 5;
+    if (x->hdr.base.keylen != want || x->hdr.base.autodup != 1) return 0;
+    if (segs[0].segmode != 256 || segs[0].slength != 1) return 0;
+    dat->rposidx = x;
     return 0;
+}
+
+void isam_index_closing(FCB *index) {
+    INSTGV *g = zvWNGV;
+    int32_t size = fcb_table_size(g);
+    for (FCB *m = index; m; m = m->nextmember) {
+        for (int32_t i = 0; i < size; i++) {
+            FCB *f = g->fcbtab[i];
+            if (f && f->rposidx == m) f->rposidx = nullptr;
+        }
+    }
 }
 
 int chkxisam(int datno, int chkseg, int *count) {

@@ -86,6 +86,31 @@ TEST_F(MapTest, DuplicateSuffixFollowsThePositionWidth) {
     EXPECT_EQ(GETFIL(4, 1), 18);
 }
 
+TEST_F(MapTest, RecordPositionIndexIsLinkedToItsDataFile) {
+    ISEG d1[1] = {{0, 1, 256}};
+    ISEG other[1] = {{0, 4, 0}};
+    IIDX idx[2] = {
+        {4, 0, 0, 0, 0, 1, other, nullptr, nullptr, nullptr, nullptr},
+        {5, 0, 1, 0, 0, 1, d1, nullptr, "*pos.idx", nullptr, nullptr},
+    };
+    IFIL f{"var", 1, 8, 0, 0x4, 2, 0, 0, idx, nullptr, nullptr, 0};
+    ASSERT_EQ(CREIFIL(&f), 0);
+    EXPECT_EQ(zv::fcb_at(1)->rposidx, zv::fcb_at(3));
+    // Closing the index alone drops the link.
+    EXPECT_EQ(CLSFIL(3, 0), 0);
+    EXPECT_EQ(zv::fcb_at(1)->rposidx, nullptr);
+    EXPECT_EQ(CLIFIL(&f), 0);
+    // An index of another shape is not linked.
+    idx[1].ikeydup = 0;
+    idx[1].ikeylen = 1;
+    ASSERT_EQ(OPNIFIL(&f), 608);
+    idx[1].ikeydup = 1;
+    idx[1].ikeylen = 5;
+    ASSERT_EQ(OPNIFIL(&f), 0);
+    EXPECT_EQ(zv::fcb_at(1)->rposidx, zv::fcb_at(3));
+    EXPECT_EQ(CLIFIL(&f), 0);
+}
+
 TEST_F(MapTest, ReservationsRollBackOnlyTheirOwnMarks) {
     INSTGV *g = zvWNGV;
     EXPECT_EQ(zv::tstinm(4, 0), 0);
