@@ -25,6 +25,7 @@
 #include "engine/files/identity_services.h"
 #include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
+#include "engine/isam/isam_files.h"
 
 namespace zv {
 
@@ -115,6 +116,24 @@ bool parse_types(const Block &b, Fields *out) {
 }
 
 }  // namespace
+
+void *zvgetnames(int datno) {
+    INSTGV *g = zvWNGV;
+    if (!g) return nullptr;
+    uint16_t isam = g->isamerr_cod, num = g->isamfil_num;
+    int32_t need = GETDODA(datno, 0, nullptr, 2 | 0x100);
+    void *names = nullptr;
+    if (need > 0) {
+        names = zvgetmem(need);
+        if (!names) set_uerr(435);
+        else if (GETDODA(datno, need, names, 2 | 0x100) != need) zvputmemn(&names);
+    } else if (g->uerr_cod == 408 || g->uerr_cod == 438 || g->uerr_cod == 401) {
+        set_uerr(0);
+    }
+    g->isamerr_cod = isam;
+    g->isamfil_num = num;
+    return names;
+}
 
 }  // namespace zv
 

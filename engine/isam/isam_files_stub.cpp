@@ -1,7 +1,7 @@
 // Least forms of the ISAM services that the file layer and key formation
 // call and whose parts are not built yet: conditional indexes (none: every
-// record belongs to every index, unless a test installs a condition), the
-// field names of a record schema, and the current ISAM record.
+// record belongs to every index, unless a test installs a condition) and
+// the current ISAM record.
 #include "engine/isam/isam_files.h"
 
 #include "engine/core/instance.h"
@@ -30,12 +30,6 @@ int zvevalcidx(void *, int datno, int condno, const void *record, const unsigned
 }
 
 void set_test_condition(TestCondition fn) { test_condition = fn; }
-
-// Field names of a record schema are not read yet.
-void *zvgetnames(int) {
-    set_uerr(199);
-    return nullptr;
-}
 
 void clear_isam_position(FCB *) {}
 

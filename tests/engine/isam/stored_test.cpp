@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/core/instance.h"
+#include "engine/isam/isam_files.h"
 #include "tests/engine/isam/setfix.h"
 
 namespace {
@@ -75,6 +76,16 @@ TEST_F(StoredTest, DefinitionComesBackIntoTheCallersBuffer) {
     EXPECT_EQ(zvGetUserErrorCode(), 26);
 }
 
+TEST_F(StoredTest, NoNamesWithoutASchema) {
+    CustSet s;
+    ASSERT_EQ(CREIFIL(&s.ifil), 0);
+    EXPECT_EQ(zv::zvgetnames(s.ifil.tfilno), nullptr);
+    EXPECT_EQ(zvGetUserErrorCode(), 0);
+    unsigned char buf[64];
+    EXPECT_EQ(GETDODA(s.ifil.tfilno, sizeof buf, buf, 4), 0);
+    EXPECT_EQ(zvGetUserErrorCode(), 438);
+}
+
 TEST_F(StoredTest, RecordSchemaBlocksAndTheDodaForm) {
     CustSet s;
     ASSERT_EQ(CREIFIL(&s.ifil), 0);
@@ -104,6 +115,13 @@ TEST_F(StoredTest, RecordSchemaBlocksAndTheDodaForm) {
     ASSERT_EQ(GETDODA(d, sizeof both, both, 3 | 0x100), 60);
     EXPECT_EQ(memcmp(both, want, 40), 0);
     EXPECT_EQ(memcmp(both + 40, names, 20), 0);
+    // The name list that expressions over the records use.
+    void *list = zv::zvgetnames(d);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(zvmemsiz(list), 20);
+    EXPECT_EQ(memcmp(list, names, 20), 0);
+    zvputmem(list);
+    EXPECT_EQ(zv::zvgetnames(d + 1), nullptr);
     // The DODA form: offsets aligned from 0, an extra entry marked 0xFFFF.
     int32_t need = GETDODA(d, 0, nullptr, 4);
     ASSERT_EQ(need, int32_t(5 * sizeof(DATOBJ) + 20));
