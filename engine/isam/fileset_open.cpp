@@ -67,17 +67,21 @@ int opnifil(IFILPARM *p, bool dataopen, int *chosen) {
     IFIL *ifil = p ? p->ifil : nullptr;
     if (!ifil || !ifil->pfilnam || ifil->dnumidx < 0 || (ifil->dnumidx > 0 && !ifil->iidxarr))
         return report(540, 0);
-    SetShape shape;
-    if (ifil->dnumidx > kMapIndexes) {
-        if (!dataopen) ifil->tfilno = -1;
-        return report(107, dataopen ? ifil->tfilno : 0);
-    }
-    if (!classify(ifil, &shape)) return report(540, 0);
-    if (!g->isamtab) return report(47, 0);
-
-    // 1. The data file.
     Opened o;
     o.dataopen = dataopen;
+    o.datno = dataopen ? ifil->tfilno : -1;
+    // A data file opened by name goes again with a refused definition.
+    auto refuse = [&](int code) {
+        if (dataopen) return undo_open(ifil, o, code, o.datno);
+        ifil->tfilno = -1;
+        return report(code, 0);
+    };
+    SetShape shape;
+    if (ifil->dnumidx > kMapIndexes) return refuse(107);
+    if (!classify(ifil, &shape)) return refuse(540);
+    if (!g->isamtab) return refuse(47);
+
+    // 1. The data file.
     uint16_t state = kMapByName;
     char dname[256];
     if (!dataopen) {
