@@ -82,7 +82,7 @@ void setifil(IFILPARM *p, IFIL *ifil, const char *dext, const char *iext, int32_
              const char *group, const char *password);
 
 // ---- Record schema ------------------------------------------------------------
-// Length of a field of a record schema (Part of the schema rules): the given
+// Length of a field of a record schema: the given
 // length when not 0, else the type's own length, 0 for types without one,
 // -432 for variable-length types that need one.
 int dodaflen(int type, int len);
