@@ -18,6 +18,7 @@
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
 #include "engine/index/idxstate.h"
+#include "engine/index/navstate.h"
 
 struct FCB;
 struct LOCKENT;
@@ -170,6 +171,9 @@ struct INSTGV {
 
     // ---- Index engine: node cache, search and update state (engine/index) ---
     zv::IdxState idx;
+
+    // ---- Key navigation: sets, ranges, current keys, bulk load (engine/index) --
+    zv::NavState nav;
 };
 
 // The current instance; null when none is registered.

@@ -26,8 +26,11 @@ int igetaltseq(int filno, void *buf, int word);
 
 namespace zv {
 
-// Frees the key buffers of a block.
+// Frees the key buffers of a block, and its key range.
 void free_key_buffers(FCB *fcb);
+// Frees the key sets and the key-image refresh buffer of the instance and
+// ends a bulk load (the stop of an engine user).
+void release_nav_state();
 // Writes back the dirty cached nodes of an index and its members before
 // close (`mode` is the close mode): 0 or the first error. A changed node of
 // a file whose update flag is clear (and mode without 0x10) is not written:
