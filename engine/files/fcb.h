@@ -107,6 +107,9 @@ struct FCB {
     int32_t cmpunit;            // count unit of compressed keys (+272, 1 when 0)
     uint8_t noremove;           // 1: empty leaves stay in the tree, deleted nodes are not reused
 
+    // ---- Variable-length records and resources (engine/files) ----------------
+    FCB *rposidx;               // record-position index linked by the ISAM layer; null: none
+
     // ---- Key navigation (engine/index): key range, current ISAM record --------
     void *rngblk;               // key range of an index (keyrange.cpp); null: none
     uint32_t isamposh, isamposl;  // current ISAM record of a data file (0, 0: none)

@@ -341,6 +341,11 @@ int zvkbufrefresh(int datno, int keyno) {
     uint32_t lo = iGETCURP(datno);
     uint32_t hi = uint32_t(zvGETHGHi());
     int32_t reclen = d->hdr.base.reclen;
+    if (d->kind == kKindVariable) {
+        zvSETHGHi(int32_t(hi));
+        reclen = int32_t(GTVLEN(datno, lo));
+        if (reclen == 0) return g->uerr_cod;
+    }
     if (!g->nav.refbuf || g->nav.refsel < reclen) {
         zvputmemn(&g->nav.refbuf);
         g->nav.refsel = 0;

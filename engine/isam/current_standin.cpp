@@ -7,6 +7,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
+#include "engine/files/varrec.h"
 #include "engine/index/curkey.h"
 #include "engine/index/isam_upcalls.h"
 #include "engine/index/keyform_needs.h"
@@ -54,15 +55,19 @@ int REDIREC(int datno, uint32_t poslow, void *record) {
     return make_current(datno, f, record, hi, poslow, f->reclen);
 }
 
-int REDIVREC(int datno, uint32_t, void *, int32_t *len) {
+int REDIVREC(int datno, uint32_t poslow, void *record, int32_t *len) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    zvGETHGHi();
+    uint32_t hi = uint32_t(zvGETHGHi());
     if (int rc = zv_chkplen(len)) return rc;
     FCB *f = tstfnm(datno);
     if (!f) return g->uerr_cod;
-    // Variable-length records are read once that record space is present.
-    return set_uerr(454);
+    int32_t got = 0;
+    zvSETHGHi(int32_t(hi));
+    int rc = iRDVREC(datno, poslow, record, *len, 1, &got);
+    if (got > 0) *len = got;
+    if (rc) return set_uerr(rc);
+    return make_current(datno, f, record, hi, poslow, got);
 }
 
 int reset_cur2(int keyno, uint32_t posh, uint32_t posl, void *record, int32_t *len) {
