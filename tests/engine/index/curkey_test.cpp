@@ -8,7 +8,10 @@
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/index/curkey.h"
+#include "engine/index/node.h"
 #include "engine/index/nodebuf.h"
+#include "engine/index/nodecache.h"
+#include "engine/index/nodeupdate.h"
 #include "tests/engine/index/navfix.h"
 #include "zarvo/zarvo.h"
 
@@ -127,6 +130,58 @@ TEST_F(EstimateTest, EstimatesStayCloseToTheCounts) {
     EXPECT_EQ(RNGENT(2, nullptr, nullptr), 0u);
     std::string k(8, '\0');
     EXPECT_EQ(FRCKEY(2, k.data(), 50), 0u);
+}
+
+TEST_F(EstimateTest, EmptyLeavesAreWalkedOver) {
+    fill(3000);
+    fcb_of(1)->noremove = 1;  // emptied leaves stay in the tree
+    std::vector<uint64_t> keep;
+    for (uint64_t v : ref_) {
+        bool gone = (v > 2000 && v <= 3000) || v > 5000;
+        if (gone) ASSERT_EQ(del(1, int_key(v, 8), v + 1000), 0);
+        else keep.push_back(v);
+    }
+    ref_ = keep;
+    ASSERT_EQ(check(1), "");
+    std::string k(8, '\0');
+    // Positioned on the first key, a fraction read leaves the position alone.
+    ASSERT_EQ(FRSKEY(1, k.data()), uint32_t(ref_[0] + 1000));
+    EXPECT_EQ(FRCKEY(1, k.data(), 100), uint32_t(ref_.back() + 1000)) << "the last key, past empty leaves";
+    EXPECT_EQ(NXTKEY(1, k.data()), uint32_t(ref_[1] + 1000));
+    for (int pct = 0; pct <= 100; pct += 10) {
+        uint32_t pos = FRCKEY(1, k.data(), pct);
+        ASSERT_NE(pos, 0u) << pct;
+        EXPECT_TRUE(std::binary_search(ref_.begin(), ref_.end(), value_of(k))) << pct;
+    }
+    EXPECT_EQ(RNGENT(1, nullptr, nullptr), uint32_t(ref_.size()));
+    EXPECT_EQ(RNGENT(1, int_key(1500, 8).data(), int_key(3500, 8).data()), count_between(1500, 3500));
+    EXPECT_EQ(ORDKEY(1, int_key(1990, 8).data(), 10, k.data()),
+              uint32_t(*(std::lower_bound(ref_.begin(), ref_.end(), 1990) + 10) + 1000));
+}
+
+TEST_F(EstimateTest, AZeroChildIsReportedAsAnInvalidTree) {
+    fill(3000);
+    FCB *f = fcb_of(1);
+    NODEBUF *root = zvgetnod81(0, 0, f->hdr.base.root, f);
+    ASSERT_NE(root, nullptr);
+    ASSERT_EQ(root->hdr.leaf, 0);
+    uint32_t ch, cl;
+    ASSERT_EQ(nodpnt81e(&cl, &ch, root, 1), 0);
+    set_elem_ptr(root, 1, 0, 0);
+    std::string k(8, '\0');
+    EXPECT_EQ(FRCKEY(1, k.data(), 0), 0u);
+    EXPECT_EQ(zvGetUserErrorCode(), 527);
+    EXPECT_EQ(RNGENT(1, nullptr, nullptr), 0u);
+    EXPECT_EQ(zvGetUserErrorCode(), 527);
+    EXPECT_EQ(ORDKEY(1, int_key(0, 8).data(), 3, k.data()), 0u);
+    EXPECT_EQ(zvGetUserErrorCode(), 527);
+    std::string log;
+    for (const std::string &line : log_lines()) log += line + "\n";
+    for (const char *m : {"Invalid tree found in FRCKEY...", "Invalid tree found in RNGENT...",
+                          "Invalid tree found in ORDKEY..."})
+        EXPECT_NE(log.find(m), std::string::npos) << m;
+    set_elem_ptr(root, 1, ch, cl);
+    EXPECT_EQ(f->hdr.base.updflg, 'R');
 }
 
 // ---- Current key images and positions over a data file --------------------

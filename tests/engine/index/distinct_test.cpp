@@ -7,6 +7,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
+#include "engine/index/keyform_needs.h"
 #include "tests/engine/index/navfix.h"
 #include "zarvo/zarvo.h"
 
@@ -194,6 +195,52 @@ TEST_F(DistinctTest, ChangingTheCountingModeKeepsFlagModeAndCountsInStep) {
     EXPECT_EQ(zvDISTINCTest(kIx), 5u);
     EXPECT_EQ(zvDISTINCTset(kIx, 128), 0u);
     EXPECT_EQ(zvGetUserErrorCode(), 48) << "a duplicate-key index cannot become unique";
+}
+
+}  // namespace
+
+namespace {
+
+class LongPrefixTest : public idxtest::IndexTest {};
+
+TEST_F(LongPrefixTest, PrefixesLongerThan256BytesAreComparedWhole) {
+    restart(12, 16);  // 2048-byte nodes hold these long keys
+    idxtest::IndexShape shape;
+    shape.keylen = 300 + 4 + 4;
+    shape.dup = 3;
+    shape.sect = 16;
+    ASSERT_EQ(idxtest::create_index(2, "long.idx", shape), 0);
+    // Two segments: a 300-byte prefix level and a 4-byte tail.
+    ASSERT_EQ(zvlfsegput(2, -1, 0, 0, 1), 0);
+    ASSERT_EQ(zvlfsegput(2, 0, 0, 300, 0), 0);
+    ASSERT_EQ(zvlfsegput(2, 1, 300, 4, 0), 0);
+    auto key = [](char at280, char tail) {
+        std::string k(308, 'p');
+        k[280] = at280;
+        k[303] = tail;
+        return k;
+    };
+    // Prefixes: "p..p" twice (equal over 300 bytes), and one differing at byte 281.
+    ASSERT_EQ(idxtest::add(2, key('p', '1'), 10), 0);
+    ASSERT_EQ(idxtest::add(2, key('p', '2'), 20), 0);
+    ASSERT_EQ(idxtest::add(2, key('q', '1'), 30), 0);
+    EXPECT_EQ(zvDISTINCTset(2, 4), 3u);
+    uint32_t e[4];
+    int32_t levels = 0;
+    EXPECT_EQ(zvDISTINCTestXtd(2, 1, e, &levels), 3u);
+    ASSERT_EQ(levels, 1);
+    EXPECT_EQ(e[1], 300u);
+    EXPECT_EQ(e[3], 2u) << "two distinct 300-byte prefixes";
+    // Kept counts measure long prefixes whole too.
+    ASSERT_EQ(idxtest::add(2, key('p', '3'), 40), 0);
+    EXPECT_EQ(zvDISTINCTestXtd(2, 1, e, &levels), 4u);
+    EXPECT_EQ(e[3], 2u);
+    ASSERT_EQ(idxtest::add(2, key('r', '1'), 50), 0);
+    EXPECT_EQ(zvDISTINCTestXtd(2, 1, e, &levels), 5u);
+    EXPECT_EQ(e[3], 3u);
+    ASSERT_EQ(idxtest::del(2, key('p', '2'), 20), 0);
+    EXPECT_EQ(zvDISTINCTestXtd(2, 1, e, &levels), 4u);
+    EXPECT_EQ(e[3], 3u);
 }
 
 }  // namespace

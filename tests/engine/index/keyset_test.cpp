@@ -4,9 +4,11 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <unistd.h>
 
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
+#include "engine/index/keyform_needs.h"
 #include "engine/index/keyset.h"
 #include "engine/index/node.h"
 #include "tests/engine/index/navfix.h"
@@ -250,6 +252,77 @@ TEST_F(SetTest, AStepCostsOneSearchAndOneRecordRead) {
     EXPECT_LE(zvWNGV->idx.requests - before, uint64_t((steps + 1) * (depth + 1))) << "one search per step";
     EXPECT_EQ(zv::platform_alloc_count(), allocs) << "no allocation per step";
     clear_filter();
+}
+
+}  // namespace
+
+namespace {
+
+using namespace navtest;
+
+class VarSetTest : public NavTest {};
+
+TEST_F(VarSetTest, VariableLengthRecordsAreReadWithTheirLength) {
+    constexpr int kVar = 7, kIx = 8;
+    unlink("v.dat");
+    ASSERT_EQ(CREDAT(kVar, "v.dat", sizeof(Rec), 4096, 0x0004), 0);
+    idxtest::IndexShape shape;
+    shape.keylen = 8;
+    shape.dup = 1;
+    ASSERT_EQ(idxtest::create_index(kIx, "v.idx", shape), 0);
+    ASSERT_EQ(zvlfsegput(kIx, -1, 0, 0, kVar), 0);
+    ASSERT_EQ(zvlfsegput(kIx, 0, kA, 4, kInt), 0);
+    // Records of 32 + id bytes: the tail repeats the id.
+    std::vector<std::pair<uint32_t, int32_t>> want;  // id, length, in key order
+    for (uint32_t id = 1; id <= 60; id++) {
+        std::string body(sizeof(Rec) + id, char(id));
+        Rec r = rec(int32_t(id % 3), 0, id);
+        memcpy(body.data(), &r, sizeof r);
+        zvSETHGH(0);
+        uint32_t pos = NEWVREC(kVar, int32_t(body.size()));
+        ASSERT_NE(pos, 0u);
+        ASSERT_EQ(WRTVREC(kVar, pos, body.data(), int32_t(body.size())), 0);
+        std::string k(8, '\0');
+        zvSETHGH(0);
+        ASSERT_GT(frmkey(kIx, body.data(), k.data(), pos, int32_t(body.size())), 0);
+        ASSERT_EQ(ADDKEY(kIx, k.data(), pos, 0), 0);
+        if (id % 3 == 1) want.emplace_back(id, int32_t(body.size()));
+    }
+    std::string target(8, '\0');
+    Rec one = rec(1, 0, 0);
+    zvSETHGH(0);
+    ASSERT_GT(frmkey(kIx, &one, target.data(), 1, sizeof one), 0);
+    std::vector<char> buf(200);
+    int32_t len = int32_t(buf.size());
+    ASSERT_EQ(FRSVSET(kIx, target.data(), buf.data(), 4, &len), 0);
+    for (size_t i = 0;; i++) {
+        ASSERT_LT(i, want.size());
+        Rec r;
+        memcpy(&r, buf.data(), sizeof r);
+        EXPECT_EQ(r.id, want[i].first);
+        EXPECT_EQ(len, want[i].second);
+        EXPECT_EQ(buf[size_t(len) - 1], char(r.id));
+        len = int32_t(buf.size());
+        int rc = NXTVSET(kIx, buf.data(), &len);
+        if (rc == 101) {
+            EXPECT_EQ(i + 1, want.size());
+            break;
+        }
+        ASSERT_EQ(rc, 0);
+    }
+    // The current key image of a variable-length record is formed again.
+    idxtest::fcb_of(kIx)->keybufs->curstate = 3;
+    std::string cur(8, '\0');
+    ASSERT_NE(GETCURK(kIx, cur.data(), nullptr), nullptr);
+    Rec last = rec(1, 0, want.back().first);
+    std::string k(8, '\0');
+    zvSETHGH(0);
+    ASSERT_GT(frmkey(kIx, &last, k.data(), GETCURP(kVar), sizeof last), 0);
+    EXPECT_EQ(cur, k);
+    // A buffer too short for the record.
+    len = 10;
+    EXPECT_EQ(FRSVSET(kIx, target.data(), buf.data(), 4, &len), 153);
+    EXPECT_EQ(len, want.front().second) << "the length needed";
 }
 
 }  // namespace
