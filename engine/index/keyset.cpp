@@ -206,7 +206,6 @@ void release_nav_state() {
     g->nav.load.active = 0;
     g->nav.readfilter = nullptr;
     g->nav.readfilterctx = nullptr;
-    memset(&g->nav.keymap, 0, sizeof g->nav.keymap);
 }
 
 }  // namespace zv

@@ -37,21 +37,6 @@ struct LoadState {
     unsigned char lastkey[kIdxKeyRoom];  // last key added
 };
 
-// Least form of the ISAM key map until key formation provides it
-// (keyform_standin.cpp): per index its data file and segments, per data
-// file its list of indexes.
-constexpr int kMapFiles = 64;
-struct KeyMapEntry {
-    int32_t datno1;              // data file number + 1 (0: no entry)
-    int32_t flags, empty;
-    int32_t nsegs;               // segments in use
-    int32_t seg[16][3];          // offset, length, mode
-};
-struct KeyMapStandin {
-    KeyMapEntry ix[kMapFiles];
-    int16_t list1[kMapFiles][64];  // per data file: index number + 1 (0 ends the list)
-};
-
 struct NavState {
     // Current key set.
     unsigned char settarget[kSetKeyLen];  // transformed prefix, then the key last read
@@ -76,8 +61,6 @@ struct NavState {
     void *readfilterctx;
     // Bulk key load.
     LoadState load;
-    // ISAM key map until key formation provides it.
-    KeyMapStandin keymap;
 };
 
 }  // namespace zv
