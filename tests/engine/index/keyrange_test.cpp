@@ -284,3 +284,68 @@ TEST_F(RangeTest, AStepComparesWithoutAllocatingAndReadsOnlyRecordsInside) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace navtest;
+
+class FloatRangeTest : public NavTest {
+protected:
+    void SetUp() override {
+        NavTest::SetUp();
+        restart_with_profile(32);
+    }
+};
+
+// A double in the text field: ranges on a float segment, ascending and
+// descending, with the float fill standing for lowest and highest.
+TEST_F(FloatRangeTest, FloatSegmentsOrderRangesByValue) {
+    constexpr int kUpF = 2, kDownF = 3;
+    make_index(kUpF, {{kText, 8, 9}});
+    make_index(kDownF, {{kText, 8, 9 | kDesc}});
+    const double values[] = {-1e300, -250.5, -2.5, -1.0, -0.0, 0.0, 0.5, 1.0, 2.5, 3.0, 99.75, 1e300};
+    uint32_t id = 1;
+    for (double v : values)
+        for (int copy = 0; copy < 3; copy++) {
+            Rec r = rec(0, 0, id++);
+            memcpy(r.text, &v, 8);
+            add_record(r);
+        }
+    auto value = [](const Rec &r) {
+        double v;
+        memcpy(&v, r.text, 8);
+        return v;
+    };
+    const double lo = -2.5, hi = 2.5;
+    for (int ix : {kUpF, kDownF})
+        for (const OpCase &c : kOps) {
+            SCOPED_TRACE(testing::Message() << "index " << ix << " operator " << c.op);
+            uint32_t ops[1] = {c.op};
+            ASSERT_EQ(ALCRNG(ix, 1, &lo, &hi, ops), 0);
+            auto in = [&](const Rec &r) {
+                double v = value(r);
+                switch (c.op) {
+                case 193: return v == lo;
+                case 130: return v > lo;
+                case 195: return v >= lo;
+                case 196: return v <= lo;
+                case 69: return v < lo;
+                case 38: return v != lo;
+                case 199: return v >= lo && v <= hi;
+                case 72: return v >= lo && v < hi;
+                case 137: return v > lo && v <= hi;
+                case 10: return v > lo && v < hi;
+                default: return v < lo || v > hi;
+                }
+            };
+            std::vector<uint32_t> want;
+            for (const Item &it : entries(ix))
+                if (in(it.rec)) want.push_back(it.rec.id);
+            ASSERT_FALSE(want.empty());
+            EXPECT_EQ(walk([&](Rec *r) { return FRSRNG(ix, r); }, [&](Rec *r) { return NXTRNG(ix, r); }), want);
+            std::reverse(want.begin(), want.end());
+            EXPECT_EQ(walk([&](Rec *r) { return LSTRNG(ix, r); }, [&](Rec *r) { return PRVRNG(ix, r); }), want);
+        }
+}
+
+}  // namespace
