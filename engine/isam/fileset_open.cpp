@@ -325,6 +325,7 @@ ZV_API uint16_t CLISAM(void) {
     {
         OptionBit closing(&g->fileopt[0], kIsamClosing);
         FREBAT();
+        FRESET();
         rtfisam();
         for (int pass = 0; pass < 2; pass++) {
             for (int i = 0; i < g->isamtabn; i++) {

@@ -31,6 +31,6 @@ int zvevalcidx(void *, int datno, int condno, const void *record, const unsigned
 
 void set_test_condition(TestCondition fn) { test_condition = fn; }
 
-void clear_isam_position(FCB *) {}
+void clear_isam_position(FCB *f) { f->isamposh = f->isamposl = 0; }
 
 }  // namespace zv
