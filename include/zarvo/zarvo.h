@@ -977,6 +977,32 @@ ZV_API int TRANUSR(void);
 /* Isolation levels are not supported: 116 above 3, else 454 (in uerr_cod). */
 ZV_API int TRANISO(int level);
 
+/* ------------------------------------------------------------------------ */
+/* Function-number entry point.                                              */
+/* ------------------------------------------------------------------------ */
+
+/* Reaches about two hundred engine functions by a 16-bit function number:
+ * bits 0x00FF the function index (1..231), 0x0100 an ISAM function, 0x0200
+ * the fourth argument points to a 32-bit input, 0x0400 the sixth does,
+ * 0x0800..0x4000 the argument shape. Generic arguments: the file number (a
+ * key number for key calls); arg3 a value (passed as (void *)(intptr_t)v),
+ * a key read's output buffer (numbers with 0x4000), or a parameter block
+ * (create, open and start codes: an array of intptr_t words, one per
+ * parameter after the file number, in the target's order); arg4 a position
+ * in and out (a position or count result is stored through it); arg5 the
+ * record, key, target or name buffer; arg6 a length in and out (a length
+ * result is stored through it); arg7 a mode, length or count. A null arg4
+ * or arg6 is replaced by a local zero. Function 0x26AB calls sub-function
+ * arg7 (0..71) with its scalar input in arg3 (64-bit values through arg5,
+ * field numbers through arg6) and stores its status through arg4.
+ * Result: with bit 0x0100 the ISAM error code when set, else the user error
+ * code (then also kept as the ISAM error); without it the user error code.
+ * 129 no current instance; 170 a number or sub-function without function
+ * (a number with a valid index is also logged); 6 a slot whose function is
+ * not available; 454 services not supported. */
+ZV_API int16_t zarvo(uint16_t fn, int16_t filno, void *arg3, int32_t *arg4, void *arg5,
+                     int32_t *arg6, int32_t arg7);
+
 #ifdef __cplusplus
 }
 #endif
