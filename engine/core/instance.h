@@ -170,6 +170,9 @@ struct INSTGV {
 
     // ---- Index engine: node cache, search and update state (engine/index) ---
     zv::IdxState idx;
+
+    // ---- Variable-length records and resources (engine/files) ---------------
+    uint8_t restype11;            // type-11 resources may be written
 };
 
 // The current instance; null when none is registered.
