@@ -80,6 +80,13 @@ int a_INTISAMX(ZvArgs &a) {
 }
 int a_SETNODE(ZvArgs &a) { return SETNODE(text5(a)); }
 int a_zvLOKDMP(ZvArgs &a) { return zvLOKDMP(a.filno, text5(a), a.arg7); }
+int a_WRTVREC(ZvArgs &a) { return WRTVREC(a.filno, pos4(a), a.arg5, *a.arg6); }
+int a_RDVREC(ZvArgs &a) { return RDVREC(a.filno, pos4(a), a.arg5, *a.arg6); }
+int a_RETVREC(ZvArgs &a) { return RETVREC(a.filno, pos4(a)); }
+int a_DELRES(ZvArgs &a) { return DELRES(a.filno, a.arg5); }
+int a_ENARES(ZvArgs &a) { return ENARES(a.filno); }
+int a_UPDRES(ZvArgs &a) { return UPDRES(a.filno, a.arg5, *a.arg6); }
+int a_ADDRES(ZvArgs &a) { return ADDRES(a.filno, a.arg5, *a.arg6); }
 int a_ADDKEY(ZvArgs &a) { return ADDKEY(a.filno, a.arg5, pos4(a), a.arg7); }
 int a_DELCHK(ZvArgs &a) { return DELCHK(a.filno, a.arg5, pos4(a)); }
 
@@ -101,7 +108,13 @@ uint32_t a_TRANBEG(ZvArgs &a) { return uint32_t(TRANBEG(a.arg7)); }
 uint32_t a_NXTKEY(ZvArgs &a) { return NXTKEY(a.filno, a.arg3); }
 uint32_t a_PRVKEY(ZvArgs &a) { return PRVKEY(a.filno, a.arg3); }
 uint32_t a_zvdidx(ZvArgs &a) { return uint32_t(zvdidx(a.filno, static_cast<const ZVDIDXDESC *>(a.arg3))); }
+// The search key travels in arg3, the body buffer in arg5.
+uint32_t a_GETRES(ZvArgs &a) { return GETRES(a.filno, a.arg3, a.arg5, *a.arg6, a.arg7); }
 uint32_t a_GETFIL(ZvArgs &a) { return uint32_t(GETFIL(a.filno, a.arg7)); }
+
+// ---- zvvptr: length targets ---------------------------------------------------------
+
+int32_t a_GTVLEN(ZvArgs &a) { return int32_t(GTVLEN(a.filno, pos4(a))); }
 
 // ---- Direct codes ------------------------------------------------------------------
 // A target that returns a value rather than a status stores it through the
@@ -112,6 +125,12 @@ int a_CREMEM(ZvArgs &a) {
     const intptr_t *p = block3(a);
     if (!p) return no_block();
     return CREMEM(a.filno, int32_t(p[0]), int(p[1]), int(p[2]), int(p[3]));
+}
+int a_TSTVREC(ZvArgs &a) { return TSTVREC(a.filno); }
+// The record length comes through arg6, the position goes through arg4.
+int a_NEWVREC(ZvArgs &a) {
+    *a.arg4 = int32_t(NEWVREC(a.filno, *a.arg6));
+    return zvWNGV ? zvWNGV->uerr_cod : 0;
 }
 int a_LOKREC(ZvArgs &a) { return LOKREC(a.filno, a.arg7, pos4(a)); }
 int a_PUTHDR(ZvArgs &a) { return PUTHDR(a.filno, *a.arg4, a.arg7); }
@@ -198,6 +217,7 @@ int b_zvSETCOMPRESS(ZvArgs &a) {
     const char *attr = text5(a);
     return zvSETCOMPRESS(val3(a), 0, nullptr, attr, attr ? int(strlen(attr)) : 0);
 }
+int b_zvAlterSchema(ZvArgs &a) { return zvAlterSchema(a.filno, a.arg5, *a.arg6); }
 int b_GETFILX(ZvArgs &a) { return GETFILX(a.filno, val3(a), a.arg5, a.arg6); }
 int b_zvDeferredIndexControl(ZvArgs &a) { return zvDeferredIndexControl(a.filno, val3(a)); }
 int b_izvRecordUpdateCallbackControl(ZvArgs &a) { return zvRecordUpdateCallbackControl(val3(a), a.arg5); }
@@ -271,13 +291,13 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  57 */ {"MIDVSET", NOFUNCT},
     /*  58 */ {"TRANRDY", a_TRANRDY},
     /*  59 */ {"SYSMON", a_SYSMON},
-    /*  60 */ {"WRTVREC", NOFUNCT},
-    /*  61 */ {"RDVREC", NOFUNCT},
+    /*  60 */ {"WRTVREC", a_WRTVREC},
+    /*  61 */ {"RDVREC", a_RDVREC},
     /*  62 */ {"REDREC", a_REDREC},
     /*  63 */ {"WRTREC", a_WRTREC},
     /*  64 */ {"SETCURI", NOFUNCT},
     /*  65 */ {"RETREC", a_RETREC},
-    /*  66 */ {"RETVREC", NOFUNCT},
+    /*  66 */ {"RETVREC", a_RETVREC},
     /*  67 */ {"reset_cur", NOFUNCT},
     /*  68 */ {"SETCURI", NOFUNCT},
     /*  69 */ {"EQLVREC", NOFUNCT},
@@ -334,10 +354,10 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 120 */ {"ADDVREC", NOFUNCT},
     /* 121 */ {"RWTVREC", NOFUNCT},
     /* 122 */ {"REDVREC", NOFUNCT},
-    /* 123 */ {"DELRES", NOFUNCT},
-    /* 124 */ {"ENARES", NOFUNCT},
-    /* 125 */ {"UPDRES", NOFUNCT},
-    /* 126 */ {"ADDRES", NOFUNCT},
+    /* 123 */ {"DELRES", a_DELRES},
+    /* 124 */ {"ENARES", a_ENARES},
+    /* 125 */ {"UPDRES", a_UPDRES},
+    /* 126 */ {"ADDRES", a_ADDRES},
     /* 127 */ {"PUTCRES", NOFUNCT},
     /* 128 */ {nullptr, NOFUNCT},
     /* 129 */ {"PTADMIN", NOFUNCT},
@@ -381,7 +401,7 @@ const Slot<FnPos> zvlptr[kLptrSlots] = {
     /*  13 */ {"TRANBEG", a_TRANBEG},
     /*  14 */ {"NXTKEY", a_NXTKEY},
     /*  15 */ {"PRVKEY", a_PRVKEY},
-    /*  16 */ {"GETRES", NOFUNCL},
+    /*  16 */ {"GETRES", a_GETRES},
     /*  17 */ {"zvdidx", a_zvdidx},
     /*  18 */ {"zvDISTINCTest", NOFUNCL},
     /*  19 */ {nullptr, NOFUNCL},
@@ -396,7 +416,7 @@ const Slot<FnPos> zvlptr[kLptrSlots] = {
 };
 
 const Slot<FnLen> zvvptr[kVptrSlots] = {
-    /*   0 */ {"GTVLEN", NOFUNCV},
+    /*   0 */ {"GTVLEN", a_GTVLEN},
     /*   1 */ {"GETVLEN", NOFUNCV},
     /*   2 */ {"GETIFILX", NOFUNCV},
     /*   3 */ {"GETDODAX", NOFUNCV},
@@ -418,8 +438,8 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /*  4 0x02D8 */ {"PUTHDR", a_PUTHDR},
     /*  5 0x03D6 */ {"OPNICON", NOFUNCT},
     /*  6 0x05CB */ {"BATSET", NOFUNCT},
-    /*  7 0x06C1 */ {"TSTVREC", NOFUNCT},
-    /*  8 0x06CE */ {"NEWVREC", NOFUNCT},
+    /*  7 0x06C1 */ {"TSTVREC", a_TSTVREC},
+    /*  8 0x06CE */ {"NEWVREC", a_NEWVREC},
     /*  9 0x06D5 */ {"ORDKEY", NOFUNCT},
     /* 10 0x07BF */ {"BATSETX", NOFUNCT},
     /* 11 0x0BE1 */ {"REDIVREC", NOFUNCT},
@@ -513,7 +533,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 61 */ {"izvRecordUpdateCallbackControl", b_izvRecordUpdateCallbackControl},
     /* 62 */ {nullptr, s454},
     /* 63 */ {nullptr, s454},
-    /* 64 */ {"zvAlterSchema", nosub},
+    /* 64 */ {"zvAlterSchema", b_zvAlterSchema},
     /* 65 */ {nullptr, s454},
     /* 66 */ {nullptr, s454},
     /* 67 */ {nullptr, s454},

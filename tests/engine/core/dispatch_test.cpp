@@ -251,6 +251,26 @@ TEST_F(DispatchTest, KeyCallsStoreTheirPositionThroughTheFourthArgument) {
     EXPECT_EQ(call(0x000C, 2), 0);
 }
 
+// Variable-length records: the area through the fourth argument, the
+// record length through the sixth.
+TEST_F(DispatchTest, LengthResultGoesThroughTheSixthArgument) {
+    intptr_t cre[] = {intptr_t("v.dat"), 10, 0, 0x0004, 0, 0, 0, 0};
+    ASSERT_EQ(call(0x208C, 3, cre), 0);
+    int32_t pos = 0, want = 20;
+    EXPECT_EQ(call(0x06CE, 3, nullptr, &pos, nullptr, &want), 0);  // NEWVREC
+    ASSERT_NE(pos, 0);
+    char rec[20] = "twenty bytes record";
+    EXPECT_EQ(call(0x063C, 3, nullptr, &pos, rec, &want), 0);  // WRTVREC
+    int32_t len = -1;
+    EXPECT_EQ(call(0x06B4, 3, nullptr, &pos, nullptr, &len), 0);  // GTVLEN
+    EXPECT_EQ(len, 20);
+    char back[32] = {};
+    int32_t room = sizeof back;
+    EXPECT_EQ(call(0x0E3D, 3, nullptr, &pos, back, &room), 0);  // RDVREC
+    EXPECT_STREQ(back, rec);
+    EXPECT_EQ(call(0x000C, 3), 0);
+}
+
 // The return rule: an ISAM number returns the user error of a target that
 // set only that, and keeps it as the ISAM error; the next ISAM call starts
 // clean.
