@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "engine/core/instance.h"
+#include "engine/index/ksegdef.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -87,6 +88,15 @@ int a_DELRES(ZvArgs &a) { return DELRES(a.filno, a.arg5); }
 int a_ENARES(ZvArgs &a) { return ENARES(a.filno); }
 int a_UPDRES(ZvArgs &a) { return UPDRES(a.filno, a.arg5, *a.arg6); }
 int a_ADDRES(ZvArgs &a) { return ADDRES(a.filno, a.arg5, *a.arg6); }
+int a_SETALTSEQ(ZvArgs &a) { return SETALTSEQ(a.filno, a.arg5); }
+int a_GETALTSEQ(ZvArgs &a) { return GETALTSEQ(a.filno, a.arg5); }
+// The block descriptor in arg3; the definition-block type through the
+// fourth argument for 0x0233, else in arg7.
+int a_SETDEFBLKX(ZvArgs &a) {
+    int type = (a.fn & 0x0200) ? *a.arg4 : a.arg7;
+    return SETDEFBLKX(a.filno, static_cast<DEFBLK *>(a.arg3), type);
+}
+int a_SETVARBYTS(ZvArgs &a) { return SETVARBYTS(a.filno, a.arg5); }
 int a_ADDKEY(ZvArgs &a) { return ADDKEY(a.filno, a.arg5, pos4(a), a.arg7); }
 int a_DELCHK(ZvArgs &a) { return DELCHK(a.filno, a.arg5, pos4(a)); }
 
@@ -115,6 +125,10 @@ uint32_t a_GETFIL(ZvArgs &a) { return uint32_t(GETFIL(a.filno, a.arg7)); }
 // ---- zvvptr: length targets ---------------------------------------------------------
 
 int32_t a_GTVLEN(ZvArgs &a) { return int32_t(GTVLEN(a.filno, pos4(a))); }
+
+// ---- zvtptr: pointer targets (the buffer argument is filled in place) -----------
+
+void *a_TFRMKEY(ZvArgs &a) { return TFRMKEY(a.filno, a.arg5); }
 
 // ---- Direct codes ------------------------------------------------------------------
 // A target that returns a value rather than a status stores it through the
@@ -185,6 +199,21 @@ int s44(ZvArgs &a) { return set_uerr(a.filno >= 1 && a.filno <= 9 ? 454 : 170); 
 // Sub 71: needs its third argument.
 int s71(ZvArgs &a) { return set_uerr(a.arg3 ? 454 : 540); }
 
+int b_PUTKSEGDEF(ZvArgs &a) { return PUTKSEGDEF(a.filno, val3(a), a.arg5); }
+int b_GETKSEGDEF(ZvArgs &a) { return GETKSEGDEF(a.filno, val3(a), a.arg5); }
+// In place: the definition position in filno, the source (and result) in
+// arg5, its length through arg6, the field type in arg3.
+int b_XFMKSEGDEF(ZvArgs &a) { return XFMKSEGDEF(a.filno, a.arg5, *a.arg6, val3(a), a.arg5, *a.arg6); }
+// The source in arg5 with its length through arg6; arg3 a parameter block
+// of segment number, destination and segment length.
+int b_zvunic(ZvArgs &a) {
+    const intptr_t *p = block3(a);
+    if (!p || !a.arg5 || *a.arg6 <= 0) return set_uerr(540);
+    const auto *src = static_cast<const unsigned char *>(a.arg5);
+    return zvunic(a.filno, int(p[0]), nullptr, src, src + *a.arg6 - 1, int32_t(p[2]),
+                  as_ptr<unsigned char *>(p[1]));
+}
+int b_zvUPDTICU(ZvArgs &) { return zvUPDTICU(); }
 int b_GETXCREBLK(ZvArgs &a) { return GETXCREBLK(a.filno, static_cast<XCREblk *>(a.arg5)); }
 int b_ZVFLUSHX(ZvArgs &a) { return ZVFLUSHX(a.filno, val3(a), *a.arg6); }
 int b_ZVASYNC(ZvArgs &a) { return ZVASYNC(val3(a), a.arg5); }
@@ -218,6 +247,21 @@ int b_zvSETCOMPRESS(ZvArgs &a) {
     return zvSETCOMPRESS(val3(a), 0, nullptr, attr, attr ? int(strlen(attr)) : 0);
 }
 int b_zvAlterSchema(ZvArgs &a) { return zvAlterSchema(a.filno, a.arg5, *a.arg6); }
+// Identity fields: the start (and the 64-bit values of getIDfield and
+// resetIDfield) through arg5, the increment, mode or flags in arg3, the
+// field number through arg6.
+int b_addIDfield(ZvArgs &a) {
+    if (!a.arg5) return set_uerr(540);
+    return addIDfield(a.filno, *static_cast<const int64_t *>(a.arg5), int64_t(intptr_t(a.arg3)), *a.arg6);
+}
+int b_delIDfield(ZvArgs &a) { return delIDfield(a.filno); }
+int b_getIDfield(ZvArgs &a) { return getIDfield(a.filno, val3(a), static_cast<int64_t *>(a.arg5)); }
+int b_resetIDfield(ZvArgs &a) {
+    if (!a.arg5) return set_uerr(540);
+    return resetIDfield(a.filno, *static_cast<const int64_t *>(a.arg5));
+}
+int b_wchIDfield(ZvArgs &a) { return wchIDfield(a.filno); }
+int b_xtdatrIDfield(ZvArgs &a) { return xtdatrIDfield(a.filno, int32_t(intptr_t(a.arg3))); }
 int b_GETFILX(ZvArgs &a) { return GETFILX(a.filno, val3(a), a.arg5, a.arg6); }
 int b_zvDeferredIndexControl(ZvArgs &a) { return zvDeferredIndexControl(a.filno, val3(a)); }
 int b_izvRecordUpdateCallbackControl(ZvArgs &a) { return zvRecordUpdateCallbackControl(val3(a), a.arg5); }
@@ -280,12 +324,12 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  46 */ {"RRDREC", NOFUNCT},
     /*  47 */ {"NXTSET", NOFUNCT},
     /*  48 */ {"PRVSET", NOFUNCT},
-    /*  49 */ {"SETALTSEQ", NOFUNCT},
-    /*  50 */ {"GETALTSEQ", NOFUNCT},
-    /*  51 */ {"SETDEFBLKX", NOFUNCT},
+    /*  49 */ {"SETALTSEQ", a_SETALTSEQ},
+    /*  50 */ {"GETALTSEQ", a_GETALTSEQ},
+    /*  51 */ {"SETDEFBLKX", a_SETDEFBLKX},
     /*  52 */ {"MIDSET", NOFUNCT},
     /*  53 */ {"PUTDODAX", NOFUNCT},
-    /*  54 */ {"SETVARBYTS", NOFUNCT},
+    /*  54 */ {"SETVARBYTS", a_SETVARBYTS},
     /*  55 */ {"FRSVSET", NOFUNCT},
     /*  56 */ {"LSTVSET", NOFUNCT},
     /*  57 */ {"MIDVSET", NOFUNCT},
@@ -425,7 +469,7 @@ const Slot<FnLen> zvvptr[kVptrSlots] = {
 };
 
 const Slot<FnPtr> zvtptr[kTptrSlots] = {
-    /*   0 */ {"TFRMKEY", nofuncp},
+    /*   0 */ {"TFRMKEY", a_TFRMKEY},
     /*   1 */ {"GETCURK", nofuncp},
     /*   2 */ {"GETCURKL", nofuncp},
 };
@@ -470,10 +514,10 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
 
 const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /*  0 */ {nullptr, s170},
-    /*  1 */ {"PUTKSEGDEF", nosub},
-    /*  2 */ {"GETKSEGDEF", nosub},
-    /*  3 */ {"XFMKSEGDEF", nosub},
-    /*  4 */ {"zvunic", nosub},
+    /*  1 */ {"PUTKSEGDEF", b_PUTKSEGDEF},
+    /*  2 */ {"GETKSEGDEF", b_GETKSEGDEF},
+    /*  3 */ {"XFMKSEGDEF", b_XFMKSEGDEF},
+    /*  4 */ {"zvunic", b_zvunic},
     /*  5 */ {"GETXCREBLK", b_GETXCREBLK},
     /*  6 */ {"ZVFLUSHX", b_ZVFLUSHX},
     /*  7 */ {"ZVASYNC", b_ZVASYNC},
@@ -505,7 +549,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 33 */ {"zvFILWCD", b_zvFILWCD},
     /* 34 */ {"zvQUIET", b_zvQUIET},
     /* 35 */ {"zvLOKTIMOUT", b_zvLOKTIMOUT},
-    /* 36 */ {"zvUPDTICU", nosub},
+    /* 36 */ {"zvUPDTICU", b_zvUPDTICU},
     /* 37 */ {nullptr, s170},
     /* 38 */ {nullptr, s170},
     /* 39 */ {nullptr, s170},
@@ -518,14 +562,14 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 46 */ {"zvDISTINCTestXtd", nosub},
     /* 47 */ {"zvDISTINCTsetXtd", nosub},
     /* 48 */ {"zvVERIFYidx", b_zvVERIFYidx},
-    /* 49 */ {"addIDfield", nosub},
-    /* 50 */ {"delIDfield", nosub},
-    /* 51 */ {"getIDfield", nosub},
-    /* 52 */ {"resetIDfield", nosub},
-    /* 53 */ {"wchIDfield", nosub},
+    /* 49 */ {"addIDfield", b_addIDfield},
+    /* 50 */ {"delIDfield", b_delIDfield},
+    /* 51 */ {"getIDfield", b_getIDfield},
+    /* 52 */ {"resetIDfield", b_resetIDfield},
+    /* 53 */ {"wchIDfield", b_wchIDfield},
     /* 54 */ {"zvMEMSTAT", b_zvMEMSTAT},
     /* 55 */ {"zvSETCOMPRESS", b_zvSETCOMPRESS},
-    /* 56 */ {"xtdatrIDfield", nosub},
+    /* 56 */ {"xtdatrIDfield", b_xtdatrIDfield},
     /* 57 */ {"zvCopyFile", nosub},
     /* 58 */ {"zvVerifyFile", nosub},
     /* 59 */ {"GETFILX", b_GETFILX},

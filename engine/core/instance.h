@@ -179,6 +179,11 @@ struct INSTGV {
     void *ksglist;                // segment definitions (engine/index/ksegdef.h); position 0 unused
     int32_t nksg, capksg;         // positions in use (0 included) and allocated
     int32_t curkeylen;            // key length of the index whose condition is being evaluated
+
+    // ---- Identity fields (engine/files/identity.cpp) -------------------------
+    int64_t lastid;               // identity value last assigned
+    int32_t idfldoff;             // offset of the identity field in the record just handled
+    uint8_t idnomapcheck;         // mapping keeps the stored signedness and width
 };
 
 // The current instance; null when none is registered.

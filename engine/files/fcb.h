@@ -17,6 +17,7 @@
 #include "engine/files/filehdr.h"
 
 struct DEFBLK;
+struct IDBLK;
 struct KEYBUFSET;
 
 // File kinds kept in FCB::kind (same numbers as the header's file type).
@@ -116,6 +117,12 @@ struct FCB {
     int32_t *ksegtab;           // index: definition position per segment (16 entries); null: none
     int32_t ksegdflt;           // definition position for the whole index (data file: for its indexes); 0: none
     int32_t serpos;             // data file: 1-based offset of the serial field; 0 unknown, -1 none
+
+    // ---- Identity fields (engine/files/identity.cpp) ---------------------------
+    IDBLK *idblk;               // identity block of a data file; null: none
+    unsigned char idkept[8];    // identity field of the record last read
+    int8_t idkeptlen;           // its width; 0: nothing kept
+    uint8_t idmode;             // kIdMode* bits (identity.h)
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.

@@ -271,6 +271,26 @@ TEST_F(DispatchTest, LengthResultGoesThroughTheSixthArgument) {
     EXPECT_EQ(call(0x000C, 3), 0);
 }
 
+// A definition block: the descriptor in arg3, the type in arg7, or through
+// the fourth argument for 0x0233.
+TEST_F(DispatchTest, DefinitionBlockTypeTravelsByShape) {
+    intptr_t cre[] = {intptr_t("s.dat"), 20, 0, 0, 0, 0, 0, intptr_t(ZV_XCRE_DEFAULT)};
+    ASSERT_EQ(call(0x208C, 1, cre), 0);
+    unsigned char data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    DEFBLK d{data, 8, 8, 5, 1};
+    EXPECT_EQ(call(0x0033, 1, &d, nullptr, nullptr, nullptr, 0), 0);
+    EXPECT_EQ(call(0x0033, 1, &d, nullptr, nullptr, nullptr, 7), 446);
+    int32_t type = 7;
+    EXPECT_EQ(call(0x0233, 1, &d, &type, nullptr, nullptr, 0), 446);
+    type = 200;
+    EXPECT_EQ(call(0x0233, 1, &d, &type, nullptr, nullptr, 7), 0);
+    unsigned char back[8] = {};
+    DEFBLK r{back, 8, 8, 5, 1};
+    EXPECT_EQ(GETDEFBLK(1, &r), 0);
+    EXPECT_EQ(memcmp(back, data, 8), 0);
+    EXPECT_EQ(call(0x000C, 1), 0);
+}
+
 // The return rule: an ISAM number returns the user error of a target that
 // set only that, and keeps it as the ISAM error; the next ISAM call starts
 // clean.
