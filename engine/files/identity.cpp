@@ -487,8 +487,19 @@ int ADDDAR(int filno, const void *body, int32_t len) {
     if ((body && len < kDarBody) || (!body && anchor_pos(f) && has_dar_header(f))) return set_uerr(749);
     if (mode_refuses(f)) return set_uerr(62);
     if (!has_dar_header(f)) return set_uerr(734);
-    if (int rc = tstupd(f)) return rc;
     FILEHDRX &x = f->hdr.ext;
+    const unsigned char *in = static_cast<const unsigned char *>(body);
+    uint32_t kind = in ? get32(in + 16) : 0;
+    if (in) {
+        uint16_t state = get16(in + 22);
+        if (kind != kDarAnchor && kind != kDarIdentity) return set_uerr(911);
+        if (kind >= 1 && kind <= uint32_t(kDarKinds)) {
+            uint8_t have = x.darcount[kind - 1];
+            if (have && (state & kDarSingle)) return set_uerr(913);
+            if (have >= 254) return set_uerr(917);
+        }
+    }
+    if (int rc = tstupd(f)) return rc;
     if (!anchor_pos(f)) {
         unsigned char a[kDarBody] = {};
         put32(a, kDarType);
@@ -513,14 +524,6 @@ int ADDDAR(int filno, const void *body, int32_t len) {
 
     unsigned char b[kDarBody];
     memcpy(b, body, kDarBody);
-    uint32_t kind = get32(b + 16);
-    uint16_t state = get16(b + 22);
-    if (kind != kDarAnchor && kind != kDarIdentity) return set_uerr(911);
-    if (kind >= 1 && kind <= uint32_t(kDarKinds)) {
-        uint8_t have = x.darcount[kind - 1];
-        if (have && (state & kDarSingle)) return set_uerr(913);
-        if (have >= 254) return set_uerr(917);
-    }
     put32(b, kDarType);
     put32(b + 4, 0xFFFFFFFFu);
     memset(b + 8, 0, 8);
@@ -563,12 +566,15 @@ int zvgetDAR(FCB *f, int, int openmode) {
     }
     unsigned char info[16];
     GETRES(f->filno, key, info, sizeof info, 0x0160);
-    if (g->uerr_cod) return g->uerr_cod;
+    int counts[kDarKinds + 1] = {};
+    // An anchor that is not where the header says leaves no resource to
+    // find: the count bytes decide whether the file has lost any.
+    bool walk = g->uerr_cod == 0;
+    if (g->uerr_cod && g->uerr_cod != 408) return g->uerr_cod;
     memcpy(key, info, 8);  // type and number of the anchor, host order
 
-    int counts[kDarKinds + 1] = {};
     unsigned char body[kDarBody];
-    for (;;) {
+    while (walk) {
         uint32_t lo = GETRES(f->filno, key, body, kDarBody, 0x0180);
         uint32_t hi = uint32_t(zvGETHGHi());
         int rc = g->uerr_cod;
@@ -763,8 +769,15 @@ ZV_API int xtdatrIDfield(int filno, int32_t request) {
             if (nb.flags & kIdNoRange) over = false;
             nb.flags = over ? (nb.flags | kIdOverflow) : (nb.flags & ~kIdOverflow);
         }
+        // An overflow puts back the value handed out last; when range checks
+        // go, the counter moves on from it instead of handing it out again.
+        if ((cur & kIdOverflow) && (nb.flags & kIdNoRange)) {
+            nb.flags &= ~kIdOverflow;
+            nb.next = int64_t(uint64_t(nb.next) + uint64_t(nb.incr));
+        }
         b->flags = nb.flags | kIdByAttr;
         b->wclass = nb.wclass;
+        b->next = nb.next;
         mark_changed(b);
     } else {
         b->flags |= kIdByAttr;

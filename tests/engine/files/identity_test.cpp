@@ -287,6 +287,12 @@ TEST_F(IdentityTest, OpenChecksTheCounts) {
     patch("c.dat", 400, {0});
     EXPECT_EQ(OPNFIL(1, "c.dat", 0), 916);
     patch("c.dat", 400, {1});
+    // An anchor position that names no resource: the identity resource
+    // counted in the header is not found.
+    Bytes good = filestest::slice(file_bytes("c.dat"), 396, 4);
+    patch("c.dat", 396, {0x08, 0, 0, 0});
+    EXPECT_EQ(OPNFIL(1, "c.dat", 0), 916);
+    patch("c.dat", 396, good);
     ASSERT_EQ(OPNFIL(1, "c.dat", 0), 0);
     EXPECT_EQ(wchIDfield(1), 1);
     EXPECT_EQ(CLSFIL(1, 0), 0);
@@ -335,7 +341,8 @@ TEST_F(IdentityTest, Attributes) {
 }
 
 // An overflow already reached is not undone by taking the field's shape
-// again: the value handed out last would come out a second time.
+// again, and dropping range checks does not hand out the value that
+// reached it a second time.
 TEST_F(IdentityTest, AttributeChangeKeepsAReachedOverflow) {
     make(1, "o.dat", ZV_CHAR, 1);
     ASSERT_EQ(addIDfield(1, 125, 5, 1), 0);
@@ -346,6 +353,9 @@ TEST_F(IdentityTest, AttributeChangeKeepsAReachedOverflow) {
     int rc = 0;
     take(1, &rc);
     EXPECT_EQ(rc, 1002);
+    // Without range checks the counter goes on after the value handed out.
+    EXPECT_EQ(xtdatrIDfield(1, 0x04 | 0x10), 0x04 | 0x10 | 0x40 | 0x20);
+    EXPECT_EQ(take(1), 130);
     EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
@@ -392,6 +402,30 @@ TEST_F(IdentityTest, RecordImages) {
     EXPECT_EQ(len, 2);
     EXPECT_EQ(zvGetIdFieldOffsetInRecord(7, rec, 1, nullptr, sizeof rec, 0, &off, &len), 26);
     EXPECT_EQ(zvGetIsamFileNbr(), 7);
+    EXPECT_EQ(CLSFIL(1, 0), 0);
+}
+
+// A field behind a variable-length one is found anew in every record.
+TEST_F(IdentityTest, FieldInTheVariablePart) {
+    ASSERT_EQ(CREDATX8(1, "v.dat", 4, 0, 0x0004, 0, nullptr, nullptr, ZV_XCRE_DEFAULT), 0);
+    Bytes s = schema_block({{4, ZV_INT4}, {0, ZV_STRING}, {4, ZV_INT4}});
+    DEFBLK d{s.data(), int32_t(s.size()), int32_t(s.size()), 1, 1};
+    ASSERT_EQ(SETDEFBLK(1, &d), 0);
+    ASSERT_EQ(addIDfield(1, 1000, 1, 2), 0);
+    FCB *f = fcb(1);
+    EXPECT_EQ(f->idblk->fldoff, -1);
+    uint32_t pos = NEWVREC(1, 14);
+    ASSERT_NE(pos, 0u);
+    EXPECT_EQ(g()->lastid, 1000);
+    unsigned char rec[14] = {'k', 'k', 'k', 'k', 'a', 'b', 0, 0x11, 0x11, 0x11, 0x11, 0x22, 0x22, 0x22};
+    ASSERT_EQ(zv::setIDfield(f, rec, 11), 0);
+    EXPECT_EQ(Bytes(rec + 7, rec + 11), Bytes({0xE8, 0x03, 0, 0}));
+    EXPECT_EQ(g()->idfldoff, 7);
+    EXPECT_EQ(f->idblk->fldoff, -2);
+    unsigned char longer[14] = {'k', 'k', 'k', 'k', 'a', 'b', 'c', 'd', 0, 0, 0, 0, 0, 0x22};
+    ASSERT_EQ(zv::setIDfield(f, longer, 13), 0);
+    EXPECT_EQ(Bytes(longer + 9, longer + 14), Bytes({0xE8, 0x03, 0, 0, 0x22}));
+    EXPECT_EQ(zv::setIDfield(f, longer, 12), 445);  // the field would end past the image
     EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
