@@ -274,6 +274,7 @@ int b_UpdateRecordOffsetForKey(ZvArgs &a) {
 
 // ---- The tables ------------------------------------------------------------------------
 
+// Status targets, by function index (1..149); slot 0 and 150 stay empty.
 const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*   0 */ {nullptr, NOFUNCT},
     /*   1 */ {"PUTFIL", a_PUTFIL},
@@ -428,6 +429,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 150 */ {nullptr, NOFUNCT},
 };
 
+// Position and count targets, by function index - 150.
 const Slot<FnPos> zvlptr[kLptrSlots] = {
     /*   0 */ {"GTEKEY", a_GTEKEY},
     /*   1 */ {"GTKEY", a_GTKEY},
@@ -459,6 +461,7 @@ const Slot<FnPos> zvlptr[kLptrSlots] = {
     /*  27 */ {nullptr, NOFUNCL},
 };
 
+// Length targets, by function index - 180.
 const Slot<FnLen> zvvptr[kVptrSlots] = {
     /*   0 */ {"GTVLEN", a_GTVLEN},
     /*   1 */ {"GETVLEN", NOFUNCV},
@@ -468,12 +471,14 @@ const Slot<FnLen> zvvptr[kVptrSlots] = {
     /*   5 */ {"GETCIDX", NOFUNCV},
 };
 
+// Pointer targets, by function index - 188.
 const Slot<FnPtr> zvtptr[kTptrSlots] = {
     /*   0 */ {"TFRMKEY", a_TFRMKEY},
     /*   1 */ {"GETCURK", nofuncp},
     /*   2 */ {"GETCURKL", nofuncp},
 };
 
+// Directly called codes, in the order of their numbers (Code::slot).
 const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /*  0 0x008E */ {"CREMEM", a_CREMEM},
     /*  1 0x02CC */ {"LOKREC", a_LOKREC},
@@ -512,6 +517,8 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /* 34 0x4AC8 */ {"FRCKEY", NOFUNCT},
 };
 
+// Sub-functions of 0x26AB, by number; a slot without a name is answered
+// by the entry point itself.
 const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /*  0 */ {nullptr, s170},
     /*  1 */ {"PUTKSEGDEF", b_PUTKSEGDEF},
@@ -587,6 +594,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 71 */ {nullptr, s71},
 };
 
+// Every valid function number, ascending, with its road.
 constexpr Code kCodes[kValidCodes] = {
     {0x0001, Road::Status, 0},  // PUTFIL
     {0x0003, Road::Status, 0},  // DELFIL
@@ -795,7 +803,6 @@ constexpr Code kCodes[kValidCodes] = {
     {0x4AC8, Road::Direct, 34},  // FRCKEY
 };
 
-
 namespace {
 
 // The jump table of the decoder: for each function index (low byte), the
@@ -815,8 +822,6 @@ constexpr CodeIndex build_code_index() {
     return t;
 }
 
-}  // namespace
-
 // Numbers ascending and unique; no function index shared by more than two.
 constexpr bool codes_well_formed() {
     int per_index[256] = {};
@@ -827,6 +832,8 @@ constexpr bool codes_well_formed() {
     return true;
 }
 static_assert(codes_well_formed());
+
+}  // namespace
 
 constexpr CodeIndex kCodeIndex = build_code_index();
 
