@@ -18,6 +18,7 @@
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
 #include "engine/index/idxstate.h"
+#include "engine/index/navstate.h"
 
 struct FCB;
 struct LOCKENT;
@@ -179,6 +180,9 @@ struct INSTGV {
     void *ksglist;                // segment definitions (engine/index/ksegdef.h); position 0 unused
     int32_t nksg, capksg;         // positions in use (0 included) and allocated
     int32_t curkeylen;            // key length of the index whose condition is being evaluated
+
+    // ---- Key navigation: sets, ranges, current keys, bulk load (engine/index) --
+    zv::NavState nav;
 
     // ---- Identity fields (engine/files/identity.cpp) -------------------------
     int64_t lastid;               // identity value last assigned
