@@ -4,10 +4,12 @@
 // An adapter unpacks the generic arguments of zarvo by its target's own
 // signature. The roles of the generic arguments:
 //   filno  the file number (a key number for key calls)
-//   arg3   a scalar value (a key read's output buffer under bit 0x4000), or
-//          a parameter block: the create, open and start codes read their
-//          parameters after the file number from an array of intptr_t
-//          words, one per parameter in the target's order
+//   arg3   a scalar value; a second buffer (a key read's output key under
+//          bit 0x4000, the record or key read by a call whose target is in
+//          arg5, the second of two targets); or a parameter block: the
+//          create, open and start codes read their parameters after the
+//          file number from an array of intptr_t words, one per parameter
+//          in the target's order
 //   *arg4  a position or similar 32-bit input
 //   arg5   the buffer: record, key value or target, name
 //   *arg6  a length
@@ -97,6 +99,35 @@ int a_SETDEFBLKX(ZvArgs &a) {
     return SETDEFBLKX(a.filno, static_cast<DEFBLK *>(a.arg3), type);
 }
 int a_SETVARBYTS(ZvArgs &a) { return SETVARBYTS(a.filno, a.arg5); }
+// Key sets: the target in arg5 and the record read into arg3 when a call
+// takes both, else the record in arg5; the significant length in arg7, a
+// variable-length record's length through arg6.
+int a_ALCSET(ZvArgs &) { return ALCSET(); }
+int a_CHGSET(ZvArgs &a) { return CHGSET(a.arg7); }
+int a_FRESET(ZvArgs &) { return FRESET(); }
+int a_FRESETN(ZvArgs &a) { return FRESETN(a.arg7); }
+int a_FRSSET(ZvArgs &a) { return FRSSET(a.filno, a.arg5, a.arg3, a.arg7); }
+int a_LSTSET(ZvArgs &a) { return LSTSET(a.filno, a.arg5, a.arg3, a.arg7); }
+int a_NXTSET(ZvArgs &a) { return NXTSET(a.filno, a.arg5); }
+int a_PRVSET(ZvArgs &a) { return PRVSET(a.filno, a.arg5); }
+int a_MIDSET(ZvArgs &a) { return MIDSET(a.filno, a.arg5, a.arg7); }
+int a_FRSVSET(ZvArgs &a) { return FRSVSET(a.filno, a.arg5, a.arg3, a.arg7, a.arg6); }
+int a_LSTVSET(ZvArgs &a) { return LSTVSET(a.filno, a.arg5, a.arg3, a.arg7, a.arg6); }
+int a_MIDVSET(ZvArgs &a) { return MIDVSET(a.filno, a.arg5, a.arg7, a.arg6); }
+int a_NXTVSET(ZvArgs &a) { return NXTVSET(a.filno, a.arg5, a.arg6); }
+int a_PRVVSET(ZvArgs &a) { return PRVVSET(a.filno, a.arg5, a.arg6); }
+// Key ranges: the record in arg5, a variable-length record's length
+// through arg6.
+int a_FRERNG(ZvArgs &a) { return FRERNG(a.filno); }
+int a_FRSRNG(ZvArgs &a) { return FRSRNG(a.filno, a.arg5); }
+int a_LSTRNG(ZvArgs &a) { return LSTRNG(a.filno, a.arg5); }
+int a_NXTRNG(ZvArgs &a) { return NXTRNG(a.filno, a.arg5); }
+int a_PRVRNG(ZvArgs &a) { return PRVRNG(a.filno, a.arg5); }
+int a_FRSVRNG(ZvArgs &a) { return FRSVRNG(a.filno, a.arg5, a.arg6); }
+int a_LSTVRNG(ZvArgs &a) { return LSTVRNG(a.filno, a.arg5, a.arg6); }
+int a_NXTVRNG(ZvArgs &a) { return NXTVRNG(a.filno, a.arg5, a.arg6); }
+int a_PRVVRNG(ZvArgs &a) { return PRVVRNG(a.filno, a.arg5, a.arg6); }
+int a_LOADKEY(ZvArgs &a) { return LOADKEY(a.filno, a.arg5, pos4(a), a.arg7); }
 int a_ADDKEY(ZvArgs &a) { return ADDKEY(a.filno, a.arg5, pos4(a), a.arg7); }
 int a_DELCHK(ZvArgs &a) { return DELCHK(a.filno, a.arg5, pos4(a)); }
 
@@ -120,6 +151,9 @@ uint32_t a_PRVKEY(ZvArgs &a) { return PRVKEY(a.filno, a.arg3); }
 uint32_t a_zvdidx(ZvArgs &a) { return uint32_t(zvdidx(a.filno, static_cast<const ZVDIDXDESC *>(a.arg3))); }
 // The search key travels in arg3, the body buffer in arg5.
 uint32_t a_GETRES(ZvArgs &a) { return GETRES(a.filno, a.arg3, a.arg5, *a.arg6, a.arg7); }
+uint32_t a_GETCURP(ZvArgs &a) { return GETCURP(a.filno); }
+uint32_t a_zvDISTINCTest(ZvArgs &a) { return zvDISTINCTest(a.filno); }
+uint32_t a_zvDISTINCTset(ZvArgs &a) { return zvDISTINCTset(a.filno, a.arg7); }
 uint32_t a_GETFIL(ZvArgs &a) { return uint32_t(GETFIL(a.filno, a.arg7)); }
 
 // ---- zvvptr: length targets ---------------------------------------------------------
@@ -129,6 +163,11 @@ int32_t a_GTVLEN(ZvArgs &a) { return int32_t(GTVLEN(a.filno, pos4(a))); }
 // ---- zvtptr: pointer targets (the buffer argument is filled in place) -----------
 
 void *a_TFRMKEY(ZvArgs &a) { return TFRMKEY(a.filno, a.arg5); }
+void *a_GETCURK(ZvArgs &a) { return GETCURK(a.filno, a.arg5, a.arg6); }
+void *a_GETCURKL(ZvArgs &a) {
+    if (int rc = GETCURKL(a.filno, a.arg5)) set_uerr(rc);
+    return nullptr;
+}
 
 // ---- Direct codes ------------------------------------------------------------------
 // A target that returns a value rather than a status stores it through the
@@ -139,6 +178,25 @@ int a_CREMEM(ZvArgs &a) {
     const intptr_t *p = block3(a);
     if (!p) return no_block();
     return CREMEM(a.filno, int32_t(p[0]), int(p[1]), int(p[2]), int(p[3]));
+}
+// Estimates and key positions: the first key or target in arg5, the second
+// in arg3, an output key in arg3 (ORDKEY: the count through arg6; FRCKEY:
+// the percentage in arg7); the count or position goes through arg4.
+int a_ESTKEY(ZvArgs &a) {
+    *a.arg4 = int32_t(ESTKEY(a.filno, a.arg5, a.arg3));
+    return zvWNGV ? zvWNGV->uerr_cod : 0;
+}
+int a_RNGENT(ZvArgs &a) {
+    *a.arg4 = int32_t(RNGENT(a.filno, a.arg5, a.arg3));
+    return zvWNGV ? zvWNGV->uerr_cod : 0;
+}
+int a_ORDKEY(ZvArgs &a) {
+    *a.arg4 = int32_t(ORDKEY(a.filno, a.arg5, *a.arg6, a.arg3));
+    return zvWNGV ? zvWNGV->uerr_cod : 0;
+}
+int a_FRCKEY(ZvArgs &a) {
+    *a.arg4 = int32_t(FRCKEY(a.filno, a.arg3, a.arg7));
+    return zvWNGV ? zvWNGV->uerr_cod : 0;
 }
 int a_TSTVREC(ZvArgs &a) { return TSTVREC(a.filno); }
 // The record length comes through arg6, the position goes through arg4.
@@ -213,6 +271,12 @@ int b_zvunic(ZvArgs &a) {
     return zvunic(a.filno, int(p[0]), nullptr, src, src + *a.arg6 - 1, int32_t(p[2]),
                   as_ptr<unsigned char *>(p[1]));
 }
+// The two targets in arg5 and arg3; the flag through arg6.
+int b_ESTRNG(ZvArgs &a) { return int(ESTRNG(a.filno, a.arg5, a.arg3, a.arg6)); }
+// Level entries into arg5: their number through arg6, which then receives
+// the level count; the mode of a recount in arg3.
+int b_zvDISTINCTestXtd(ZvArgs &a) { return int(zvDISTINCTestXtd(a.filno, *a.arg6, a.arg5, a.arg6)); }
+int b_zvDISTINCTsetXtd(ZvArgs &a) { return int(zvDISTINCTsetXtd(a.filno, val3(a), *a.arg6, a.arg5, a.arg6)); }
 int b_zvUPDTICU(ZvArgs &) { return zvUPDTICU(); }
 int b_GETXCREBLK(ZvArgs &a) { return GETXCREBLK(a.filno, static_cast<XCREblk *>(a.arg5)); }
 int b_ZVFLUSHX(ZvArgs &a) { return ZVFLUSHX(a.filno, val3(a), *a.arg6); }
@@ -282,12 +346,12 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*   3 */ {"DELFIL", NOFUNCT},
     /*   4 */ {"LKISAM", a_LKISAM},
     /*   5 */ {"DELREC", NOFUNCT},
-    /*   6 */ {"ALCSET", NOFUNCT},
-    /*   7 */ {"CHGSET", NOFUNCT},
+    /*   6 */ {"ALCSET", a_ALCSET},
+    /*   7 */ {"CHGSET", a_CHGSET},
     /*   8 */ {"DELVREC", NOFUNCT},
     /*   9 */ {"CLISAM", a_CLISAM},
     /*  10 */ {"STPUSR", a_STPUSR},
-    /*  11 */ {"FRESET", NOFUNCT},
+    /*  11 */ {"FRESET", a_FRESET},
     /*  12 */ {"CLSFIL", a_CLSFIL},
     /*  13 */ {"TRANEND", a_TRANEND},
     /*  14 */ {"TRANRST", a_TRANRST},
@@ -323,17 +387,17 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  44 */ {"FRSREC", NOFUNCT},
     /*  45 */ {"LSTREC", NOFUNCT},
     /*  46 */ {"RRDREC", NOFUNCT},
-    /*  47 */ {"NXTSET", NOFUNCT},
-    /*  48 */ {"PRVSET", NOFUNCT},
+    /*  47 */ {"NXTSET", a_NXTSET},
+    /*  48 */ {"PRVSET", a_PRVSET},
     /*  49 */ {"SETALTSEQ", a_SETALTSEQ},
     /*  50 */ {"GETALTSEQ", a_GETALTSEQ},
     /*  51 */ {"SETDEFBLKX", a_SETDEFBLKX},
-    /*  52 */ {"MIDSET", NOFUNCT},
+    /*  52 */ {"MIDSET", a_MIDSET},
     /*  53 */ {"PUTDODAX", NOFUNCT},
     /*  54 */ {"SETVARBYTS", a_SETVARBYTS},
-    /*  55 */ {"FRSVSET", NOFUNCT},
-    /*  56 */ {"LSTVSET", NOFUNCT},
-    /*  57 */ {"MIDVSET", NOFUNCT},
+    /*  55 */ {"FRSVSET", a_FRSVSET},
+    /*  56 */ {"LSTVSET", a_LSTVSET},
+    /*  57 */ {"MIDVSET", a_MIDVSET},
     /*  58 */ {"TRANRDY", a_TRANRDY},
     /*  59 */ {"SYSMON", a_SYSMON},
     /*  60 */ {"WRTVREC", a_WRTVREC},
@@ -356,8 +420,8 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  77 */ {nullptr, NOFUNCT},
     /*  78 */ {nullptr, NOFUNCT},
     /*  79 */ {nullptr, NOFUNCT},
-    /*  80 */ {"FRSSET", NOFUNCT},
-    /*  81 */ {"LSTSET", NOFUNCT},
+    /*  80 */ {"FRSSET", a_FRSSET},
+    /*  81 */ {"LSTSET", a_LSTSET},
     /*  82 */ {"EQLREC", NOFUNCT},
     /*  83 */ {"GTEREC", NOFUNCT},
     /*  84 */ {"LTEREC", NOFUNCT},
@@ -384,8 +448,8 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 105 */ {"PRVVREC", NOFUNCT},
     /* 106 */ {"FRSVREC", NOFUNCT},
     /* 107 */ {"LSTVREC", NOFUNCT},
-    /* 108 */ {"NXTVSET", NOFUNCT},
-    /* 109 */ {"PRVVSET", NOFUNCT},
+    /* 108 */ {"NXTVSET", a_NXTVSET},
+    /* 109 */ {"PRVVSET", a_PRVVSET},
     /* 110 */ {"INTREEX", a_INTREEX},
     /* 111 */ {"INTISAMX", a_INTISAMX},
     /* 112 */ {nullptr, NOFUNCT},
@@ -407,25 +471,25 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 128 */ {nullptr, NOFUNCT},
     /* 129 */ {"PTADMIN", NOFUNCT},
     /* 130 */ {"ADDKEY", a_ADDKEY},
-    /* 131 */ {"LOADKEY", NOFUNCT},
+    /* 131 */ {"LOADKEY", a_LOADKEY},
     /* 132 */ {"DELCHK", a_DELCHK},
     /* 133 */ {"FREBATN", NOFUNCT},
-    /* 134 */ {"FRESETN", NOFUNCT},
+    /* 134 */ {"FRESETN", a_FRESETN},
     /* 135 */ {nullptr, NOFUNCT},
     /* 136 */ {nullptr, NOFUNCT},
-    /* 137 */ {"FRERNG", NOFUNCT},
-    /* 138 */ {"FRSRNG", NOFUNCT},
-    /* 139 */ {"FRSVRNG", NOFUNCT},
+    /* 137 */ {"FRERNG", a_FRERNG},
+    /* 138 */ {"FRSRNG", a_FRSRNG},
+    /* 139 */ {"FRSVRNG", a_FRSVRNG},
     /* 140 */ {nullptr, NOFUNCT},
     /* 141 */ {nullptr, NOFUNCT},
     /* 142 */ {nullptr, NOFUNCT},
     /* 143 */ {"zvDROPIDX", NOFUNCT},
-    /* 144 */ {"LSTRNG", NOFUNCT},
-    /* 145 */ {"LSTVRNG", NOFUNCT},
-    /* 146 */ {"NXTRNG", NOFUNCT},
-    /* 147 */ {"NXTVRNG", NOFUNCT},
-    /* 148 */ {"PRVRNG", NOFUNCT},
-    /* 149 */ {"PRVVRNG", NOFUNCT},
+    /* 144 */ {"LSTRNG", a_LSTRNG},
+    /* 145 */ {"LSTVRNG", a_LSTVRNG},
+    /* 146 */ {"NXTRNG", a_NXTRNG},
+    /* 147 */ {"NXTVRNG", a_NXTVRNG},
+    /* 148 */ {"PRVRNG", a_PRVRNG},
+    /* 149 */ {"PRVVRNG", a_PRVVRNG},
     /* 150 */ {nullptr, NOFUNCT},
 };
 
@@ -439,7 +503,7 @@ const Slot<FnPos> zvlptr[kLptrSlots] = {
     /*   5 */ {"EQLKEY", a_EQLKEY},
     /*   6 */ {"FRSKEY", a_FRSKEY},
     /*   7 */ {"LSTKEY", a_LSTKEY},
-    /*   8 */ {"GETCURP", NOFUNCL},
+    /*   8 */ {"GETCURP", a_GETCURP},
     /*   9 */ {"NEWREC", a_NEWREC},
     /*  10 */ {"DATENT", a_DATENT},
     /*  11 */ {"IDXENT", a_IDXENT},
@@ -449,14 +513,14 @@ const Slot<FnPos> zvlptr[kLptrSlots] = {
     /*  15 */ {"PRVKEY", a_PRVKEY},
     /*  16 */ {"GETRES", a_GETRES},
     /*  17 */ {"zvdidx", a_zvdidx},
-    /*  18 */ {"zvDISTINCTest", NOFUNCL},
+    /*  18 */ {"zvDISTINCTest", a_zvDISTINCTest},
     /*  19 */ {nullptr, NOFUNCL},
     /*  20 */ {"GETFIL", a_GETFIL},
     /*  21 */ {nullptr, NOFUNCL},
     /*  22 */ {nullptr, NOFUNCL},
     /*  23 */ {nullptr, NOFUNCL},
     /*  24 */ {nullptr, NOFUNCL},
-    /*  25 */ {"zvDISTINCTset", NOFUNCL},
+    /*  25 */ {"zvDISTINCTset", a_zvDISTINCTset},
     /*  26 */ {nullptr, NOFUNCL},
     /*  27 */ {nullptr, NOFUNCL},
 };
@@ -474,22 +538,22 @@ const Slot<FnLen> zvvptr[kVptrSlots] = {
 // Pointer targets, by function index - 188.
 const Slot<FnPtr> zvtptr[kTptrSlots] = {
     /*   0 */ {"TFRMKEY", a_TFRMKEY},
-    /*   1 */ {"GETCURK", nofuncp},
-    /*   2 */ {"GETCURKL", nofuncp},
+    /*   1 */ {"GETCURK", a_GETCURK},
+    /*   2 */ {"GETCURKL", a_GETCURKL},
 };
 
 // Directly called codes, in the order of their numbers (Code::slot).
 const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /*  0 0x008E */ {"CREMEM", a_CREMEM},
     /*  1 0x02CC */ {"LOKREC", a_LOKREC},
-    /*  2 0x02CD */ {"ESTKEY", NOFUNCT},
-    /*  3 0x02D4 */ {"RNGENT", NOFUNCT},
+    /*  2 0x02CD */ {"ESTKEY", a_ESTKEY},
+    /*  3 0x02D4 */ {"RNGENT", a_RNGENT},
     /*  4 0x02D8 */ {"PUTHDR", a_PUTHDR},
     /*  5 0x03D6 */ {"OPNICON", NOFUNCT},
     /*  6 0x05CB */ {"BATSET", NOFUNCT},
     /*  7 0x06C1 */ {"TSTVREC", a_TSTVREC},
     /*  8 0x06CE */ {"NEWVREC", a_NEWVREC},
-    /*  9 0x06D5 */ {"ORDKEY", NOFUNCT},
+    /*  9 0x06D5 */ {"ORDKEY", a_ORDKEY},
     /* 10 0x07BF */ {"BATSETX", NOFUNCT},
     /* 11 0x0BE1 */ {"REDIVREC", NOFUNCT},
     /* 12 0x0BE2 */ {"reset_cur2", NOFUNCT},
@@ -514,7 +578,7 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /* 31 0x2CC5 */ {"TMPNAME", a_TMPNAME},
     /* 32 0x315A */ {"CREISAMX", NOFUNCT},
     /* 33 0x315B */ {"OPNISAMX", NOFUNCT},
-    /* 34 0x4AC8 */ {"FRCKEY", NOFUNCT},
+    /* 34 0x4AC8 */ {"FRCKEY", a_FRCKEY},
 };
 
 // Sub-functions of 0x26AB, by number; a slot without a name is answered
@@ -540,7 +604,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 17 */ {"zvSysQueueMlen", b_zvSysQueueMlen},
     /* 18 */ {"zvSysQueueCount", b_zvSysQueueCount},
     /* 19 */ {"zvNotify", b_zvNotify},
-    /* 20 */ {"ESTRNG", nosub},
+    /* 20 */ {"ESTRNG", b_ESTRNG},
     /* 21 */ {"BLKIREC", nosub},
     /* 22 */ {"TRANUSR", b_TRANUSR},
     /* 23 */ {nullptr, s454},
@@ -563,11 +627,11 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 40 */ {"zvLOKDYN", b_zvLOKDYN},
     /* 41 */ {nullptr, s454},
     /* 42 */ {nullptr, s454},
-    /* 43 */ {"ESTRNG", nosub},
+    /* 43 */ {"ESTRNG", b_ESTRNG},
     /* 44 */ {nullptr, s44},
     /* 45 */ {nullptr, s454},
-    /* 46 */ {"zvDISTINCTestXtd", nosub},
-    /* 47 */ {"zvDISTINCTsetXtd", nosub},
+    /* 46 */ {"zvDISTINCTestXtd", b_zvDISTINCTestXtd},
+    /* 47 */ {"zvDISTINCTsetXtd", b_zvDISTINCTsetXtd},
     /* 48 */ {"zvVERIFYidx", b_zvVERIFYidx},
     /* 49 */ {"addIDfield", b_addIDfield},
     /* 50 */ {"delIDfield", b_delIDfield},

@@ -1343,9 +1343,11 @@ ZV_API int zvDeleteBackgroundLoadStatus(int filno, const char *idxname);
  * the fourth argument points to a 32-bit input, 0x0400 the sixth does,
  * 0x0800..0x4000 the argument shape. Generic arguments: the file number (a
  * key number for key calls); arg3 a value (passed as (void *)(intptr_t)v),
- * a key read's output buffer (numbers with 0x4000), or a parameter block
- * (create, open and start codes: an array of intptr_t words, one per
- * parameter after the file number, in the target's order); arg4 a position
+ * a second buffer (a key read's output key for numbers with 0x4000; the
+ * record or key that a call with a target in arg5 reads; a second target),
+ * or a parameter block (create, open and start codes: an array of intptr_t
+ * words, one per parameter after the file number, in the target's order);
+ * arg4 a position
  * in and out (a position or count result is stored through it); arg5 the
  * record, key, target or name buffer; arg6 a length in and out (a length
  * result is stored through it); arg7 a mode, length or count. A null arg4

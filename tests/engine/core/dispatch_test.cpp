@@ -244,6 +244,19 @@ TEST_F(DispatchTest, KeyCallsStoreTheirPositionThroughTheFourthArgument) {
     char target[9] = "KEY00000";
     EXPECT_EQ(call(0x4296, 2, out, nullptr, target), 0);
     EXPECT_EQ(std::string(out, 8), "KEY00001");
+    // Counts of the direct codes go through the fourth argument: the whole
+    // index, then the keys from a target on (first target in arg5, second
+    // in arg3).
+    char key2[9] = "KEY00002";
+    int32_t pos2 = 6000;
+    ASSERT_EQ(call(0x0282, 2, nullptr, &pos2, key2), 0);
+    int32_t count = -1;
+    EXPECT_EQ(call(0x02D4, 2, nullptr, &count), 0);  // RNGENT
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(call(0x02D4, 2, nullptr, &count, key2, nullptr), 0);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(call(0x02D4, 2, key, &count, key, nullptr), 0);
+    EXPECT_EQ(count, 1);
     int32_t none = 99;
     char absent[9] = "ZZZZZZZZ";
     EXPECT_EQ(call(0x029B, 2, nullptr, &none, absent), 0);
