@@ -11,6 +11,7 @@
 #include "engine/core/fileio.h"
 #include "engine/core/instance.h"
 #include "engine/core/pagecache.h"
+#include "engine/core/upcalls.h"
 #include "engine/files/fcb.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_files.h"
@@ -30,10 +31,14 @@ int write_all_pages(INSTGV *g) {
     return first;
 }
 
-// One open file: its pages, its nodes, then the forced save.
+// One open file: its identity block, its pages, its nodes, then the
+// forced save.
 int flush_one(FCB *f) {
-    int first = 0;
-    if (!fcb_is_memory(f)) first = zvflushd(f, 0);
+    int first = zv::identity_flush(f);
+    if (!fcb_is_memory(f)) {
+        int rc = zvflushd(f, 0);
+        if (rc && !first) first = rc;
+    }
     if (f->kind == kKindIndex || f->kind == kKindVariable) {
         int rc = zv::flush_file_nodes(f);
         if (rc && !first) first = rc;
@@ -65,7 +70,14 @@ int iZVFLUSH(int filno, int allfiles, int flags, int32_t *) {
     if (!g) return -47;
     zv::set_uerr(0);
     if (filno == -1 || allfiles) {
-        int first = write_all_pages(g);
+        int first = 0;
+        for (int i = 0; g->fcbtab && i <= int(g->filecount); i++) {
+            FCB *f = g->fcbtab[i];
+            if (!f || (f->state != 'y' && f->state != 'v' && f->state != 'w')) continue;
+            int rc = zv::identity_flush(f);
+            if (rc && !first) first = rc;
+        }
+        if (int rc = write_all_pages(g); rc && !first) first = rc;
         int rc = zv::flush_file_nodes(nullptr);
         if (rc && !first) first = rc;
         zv::set_uerr(first);

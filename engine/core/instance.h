@@ -184,6 +184,11 @@ struct INSTGV {
     // ---- Key navigation: sets, ranges, current keys, bulk load (engine/index) --
     zv::NavState nav;
 
+    // ---- Identity fields (engine/files/identity.cpp) -------------------------
+    int64_t lastid;               // identity value last assigned
+    int32_t idfldoff;             // offset of the identity field in the record just handled
+    uint8_t idnomapcheck;         // mapping keeps the stored signedness and width
+
     // ---- ISAM layer: key map beyond isamtab (engine/isam) -------------------
     zv::IsamState isam;
 };

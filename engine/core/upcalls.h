@@ -40,4 +40,8 @@ unsigned char *memfile_record(FCB *fcb, uint64_t pos, uint32_t *size);
 // first close error. Every descriptor is released whatever the errors.
 int close_all_files();
 
+// Writes a changed identity block of a data file back over its resource
+// and keeps it (flush): 0 or the write's error.
+int identity_flush(FCB *fcb);
+
 }  // namespace zv

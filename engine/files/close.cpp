@@ -91,9 +91,14 @@ int iclsfilx(int filno, int mode) {
     }
     f->opflags |= kOpClosing;
 
-    if (zvmapFCBtoDAR(f, 0, 1, 0) != 0) {
+    // The identity block goes back over its resource first. A failure is
+    // the close's own: the clean mark is not written, so the next open
+    // refuses the file instead of handing out its values again.
+    int dar = zvmapFCBtoDAR(f, 0, 1, 0);
+    if (dar != 0) {
         zvrcvlog("Unexpected FCBtoDAR error", zv::kLogSingleTry);
         zvrcvlog(f->name, zv::kLogSingleTry);
+        keep(dar);
     }
     if (f->kind != kKindIndex) {
         zv::isam_close_contexts(filno);
@@ -111,7 +116,7 @@ int iclsfilx(int filno, int mode) {
     if (disk && f->kind != kKindIndex && wb == 0) wb = zvflushd(f, 0);
     keep(wb);
     // 2. Then the clean mark, then the pages once more.
-    if (disk && wb == 0) {
+    if (disk && wb == 0 && dar == 0) {
         int rc = write_clean_headers(f);
         keep(rc);
         if (rc == 0) keep(zvflushd(f, 1));

@@ -17,6 +17,7 @@
 #include "engine/files/filehdr.h"
 
 struct DEFBLK;
+struct IDBLK;
 struct KEYBUFSET;
 
 // File kinds kept in FCB::kind (same numbers as the header's file type).
@@ -120,6 +121,12 @@ struct FCB {
     // ---- Key navigation (engine/index): key range, current ISAM record --------
     void *rngblk;               // key range of an index (keyrange.cpp); null: none
     uint32_t isamposh, isamposl;  // current ISAM record of a data file (0, 0: none)
+
+    // ---- Identity fields (engine/files/identity.cpp) ---------------------------
+    IDBLK *idblk;               // identity block of a data file; null: none
+    unsigned char idkept[8];    // identity field of the record last read
+    int8_t idkeptlen;           // its width; 0: nothing kept
+    uint8_t idmode;             // kIdMode* bits (identity.h)
 
     // ---- ISAM layer (engine/isam) ----------------------------------------------
     uint16_t isamdat;           // index: 1 + the data file number it serves; 0: none

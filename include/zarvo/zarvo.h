@@ -1462,6 +1462,86 @@ ZV_API int zvlfsegget(int keyno, int n);
 ZV_API int zvlfsegput(int keyno, int segno, int a, int b, int c);
 ZV_API int zvgetseginfo(int keyno, int segno, int which);
 
+/* ------------------------------------------------------------------------ */
+/* Identity fields and the background-load status.                           */
+/* ------------------------------------------------------------------------ */
+
+/* A data file with a record schema and the 384-byte extended header may
+ * have one identity field: a schema field that each new record (NEWREC)
+ * receives from a counter kept in the file. Values are 64-bit, checked
+ * against the field's width and signedness, and never repeat unless reset.
+ * addIDfield defines it on field fldno with a start value and a non-zero
+ * increment: 0, or 48 an index, 199 no record schema, 433 no such field,
+ * 749 increment 0, 1002 start or increment out of range, 62 file shared or
+ * read only, 734 header without the 384-byte extended part, 913 the file
+ * has one already, 713, 948. delIDfield removes it (914 none).
+ * wchIDfield: the field number, or -1 with 48 (index) or 914 (none).
+ * getIDfield mode 1 takes the next value, 2 reads it without taking it,
+ * 3 the increment, 4 the start: 0, 749 other mode, 540 no value pointer,
+ * 1002 the counter has overflowed. resetIDfield sets the next value (1002
+ * out of range) and clears the overflow mark. xtdatrIDfield(-1) reads the
+ * attribute flags (0x01 unsigned, 0x02 overflow reached, 0x04 width and
+ * signedness from the schema, 0x08 given by the caller, 0x10 no range
+ * check, 0x20 set by this call, 0x40 signed); other values set them and
+ * return the new flags, or -1 with 1003 (the detail in the system error:
+ * 1 conflicting pair, 2 a sign or overflow bit without 0x04, 3 bits without
+ * 0x04 or 0x08, 4 an overflow needs 0x02 or 0x10, 5, 6 0x08 without 0x10),
+ * 62 or 199. */
+ZV_API int addIDfield(int filno, int64_t start, int64_t incr, int fldno);
+ZV_API int delIDfield(int filno);
+ZV_API int wchIDfield(int filno);
+ZV_API int getIDfield(int filno, int mode, int64_t *value);
+ZV_API int resetIDfield(int filno, int64_t value);
+ZV_API int xtdatrIDfield(int filno, int32_t flags);
+/* Offset and length of field fldno in a record image, by the record schema
+ * of open file filno, or (filno -1) by the schema map given. 0; 540 a null
+ * record, offset or length; 199 no schema; 433 no such field; 445 the
+ * record ends before the field; the file number's error. */
+ZV_API int zvGetIdFieldOffsetInRecord(int filno, const void *rec, int fldno, const void *schema,
+                                      int32_t reclen, int option, int32_t *offset, int32_t *length);
+
+/* Background-load status of a file's indexes (resource "QV!BGLD", type 19):
+ * a 24-byte head whose word at +20 counts the 120-byte entries that follow,
+ * each beginning with its index's name. zvGetBackgroundLoadStatus hands out
+ * the entry of idxname as a 144-byte image (head with count 1, then the
+ * entry), or with no name the whole body, into *buffer (*size bytes) or,
+ * when *buffer is NULL, into a new block that the caller frees with
+ * zvputmem; *size receives the length. 540 NULL buffer or size pointer;
+ * 153 buffer too small (*size set to the length needed); 101 no entry of
+ * that name; 10 no memory; resource errors (408 none).
+ * zvDeleteBackgroundLoadStatus removes the entry of idxname, or with no
+ * name (NULL or empty) the whole resource: 0, 101, resource errors. */
+ZV_API int zvGetBackgroundLoadStatus(int filno, const char *idxname, void **buffer, int32_t *size);
+ZV_API int zvDeleteBackgroundLoadStatus(int filno, const char *idxname);
+
+/* ------------------------------------------------------------------------ */
+/* Function-number entry point.                                              */
+/* ------------------------------------------------------------------------ */
+
+/* Reaches about two hundred engine functions by a 16-bit function number:
+ * bits 0x00FF the function index (1..231), 0x0100 an ISAM function, 0x0200
+ * the fourth argument points to a 32-bit input, 0x0400 the sixth does,
+ * 0x0800..0x4000 the argument shape. Generic arguments: the file number (a
+ * key number for key calls); arg3 a value (passed as (void *)(intptr_t)v),
+ * a second buffer (a key read's output key for numbers with 0x4000; the
+ * record or key that a call with a target in arg5 reads; a second target),
+ * or a parameter block (create, open and start codes: an array of intptr_t
+ * words, one per parameter after the file number, in the target's order);
+ * arg4 a position
+ * in and out (a position or count result is stored through it); arg5 the
+ * record, key, target or name buffer; arg6 a length in and out (a length
+ * result is stored through it); arg7 a mode, length or count. A null arg4
+ * or arg6 is replaced by a local zero. Function 0x26AB calls sub-function
+ * arg7 (0..71) with its scalar input in arg3 (64-bit values through arg5,
+ * field numbers through arg6) and stores its status through arg4.
+ * Result: with bit 0x0100 the ISAM error code when set, else the user error
+ * code (then also kept as the ISAM error); without it the user error code.
+ * 129 no current instance; 170 a number or sub-function without function
+ * (a number with a valid index is also logged); 6 a slot whose function is
+ * not available; 454 services not supported. */
+ZV_API int16_t zarvo(uint16_t fn, int16_t filno, void *arg3, int32_t *arg4, void *arg5,
+                     int32_t *arg6, int32_t arg7);
+
 #ifdef __cplusplus
 }
 #endif

@@ -56,6 +56,12 @@ int main(void) {
     CHECK(CLSFIL(1, 0) == 0);
     CHECK(OPNFIL(1, "capi.dat", 0) == 0);
     CHECK(GETNAM(1, name, sizeof name) == 0 && strcmp(name, "capi.dat") == 0);
+    /* The function-number entry point: GETFIL mode 0, the record length. */
+    {
+        int32_t out = 0;
+        CHECK(zarvo(0x02AA, 1, NULL, &out, NULL, NULL, 0) == 0 && out == 100);
+        CHECK(zarvo(0x0101, 1, NULL, NULL, NULL, NULL, 0) == 170);
+    }
     /* Fixed-length records inside a transaction. */
     {
         char rec[100], back[100];

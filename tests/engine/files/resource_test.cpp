@@ -119,10 +119,10 @@ TEST_F(ResourceTest, EnablingAFixedLengthFileWritesTheAnchorInTheFirstSlot) {
 TEST_F(ResourceTest, DefaultCreatePutsTheRingAtTheFirstRecordAndOpenReadsThrough) {
     ASSERT_EQ(CREDAT(1, "d.dat", 100, 0, 0), 0);
     EXPECT_EQ(anchor_of(1), zv::first_record_offset(fcb(1)));
-    EXPECT_EQ(ring(1), 1);
+    EXPECT_EQ(ring(1), 2);  // the first entry and the data-access anchor
     ASSERT_EQ(CLSFIL(1, 0), 0);
     ASSERT_EQ(OPNFIL(1, "d.dat", 0), 0);
-    EXPECT_EQ(ring(1), 1);
+    EXPECT_EQ(ring(1), 2);
     EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
@@ -463,14 +463,17 @@ TEST_F(ResourceTest, DefinitionBlocksAreReadThroughTheRing) {
     ASSERT_EQ(ENARES(1), 0);
     EXPECT_EQ(zvrdefx(1, 0, 1, &blk, &len), 408);
     EXPECT_EQ(zvrdefx(1, 5, 1, &blk, &len), 446);
-    // Head, offset table (block 1 at 1048, 6 bytes), then the block.
+    // Head with its total length, offset table (block 2 at 1048, 6 bytes),
+    // then the block.
     Bytes def = body(0, 1, "QV!DEF", 1048 - 15, 0);
+    const Bytes total = {0x1E, 0x04, 0, 0};
+    std::copy(total.begin(), total.end(), def.begin() + 16);
     const Bytes entry = {0x18, 0x04, 0, 0, 0x08, 0, 0x06, 0};
-    std::copy(entry.begin(), entry.end(), def.begin() + 24 + 8);
+    std::copy(entry.begin(), entry.end(), def.begin() + 24 + 16);
     const Bytes block = {1, 2, 3, 4, 5, 6};
     def.insert(def.end(), block.begin(), block.end());
     ASSERT_EQ(add(1, def), 0);
-    ASSERT_EQ(zvrdefx(1, 0, 1, &blk, &len), 0);
+    ASSERT_EQ(zvrdefx(1, 0, 2, &blk, &len), 0);
     ASSERT_EQ(len, 6);
     EXPECT_EQ(Bytes(static_cast<unsigned char *>(blk), static_cast<unsigned char *>(blk) + 6), block);
     zvputmem(blk);
@@ -485,7 +488,7 @@ TEST_F(ResourceTest, MemoryFilesKeepResourcesInTheirRecords) {
     mem.mode = 0x80000000u;
     mem.maxsizelo = 1 << 20;
     ASSERT_EQ(CREDATX8(1, "mem.dat", 100, 0, 0, 0, nullptr, nullptr, &mem), 0);
-    EXPECT_EQ(ring(1), 1);
+    EXPECT_EQ(ring(1), 2);  // the first entry and the data-access anchor
     Bytes a = body(5000, 1, "a", 30), b = body(5000, 2, "b", 30);
     ASSERT_EQ(add(1, a), 0);
     ASSERT_EQ(add(1, b), 0);
@@ -498,7 +501,7 @@ TEST_F(ResourceTest, MemoryFilesKeepResourcesInTheirRecords) {
     ASSERT_EQ(del(1, 5000, 2), 0);
     EXPECT_EQ(fcb(1)->nmemrecs, records - 1);
     EXPECT_EQ(get(1, 5000, 2).code, 408);
-    EXPECT_EQ(ring(1), 2);
+    EXPECT_EQ(ring(1), 3);
     EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
