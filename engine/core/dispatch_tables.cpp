@@ -99,6 +99,16 @@ int a_SETDEFBLKX(ZvArgs &a) {
     return SETDEFBLKX(a.filno, static_cast<DEFBLK *>(a.arg3), type);
 }
 int a_SETVARBYTS(ZvArgs &a) { return SETVARBYTS(a.filno, a.arg5); }
+// File sets: the parameter block (IFILPARM) or the IFIL in arg3; a data file
+// by number in filno. The record schema in arg5 with its field count in
+// arg7 and the definition-block type through the fourth argument.
+int a_CREIFILz(ZvArgs &a) { return CREIFILz(static_cast<IFILPARM *>(a.arg3)); }
+int a_OPNIFILz(ZvArgs &a) { return OPNIFILz(static_cast<IFILPARM *>(a.arg3)); }
+int a_CLIFIL(ZvArgs &a) { return CLIFIL(static_cast<IFIL *>(a.arg3)); }
+int a_DELIFIL(ZvArgs &a) { return DELIFIL(static_cast<IFIL *>(a.arg3)); }
+int a_CLRFIL(ZvArgs &a) { return CLRFIL(a.filno); }
+int a_DELRFIL(ZvArgs &a) { return DELRFIL(a.filno); }
+int a_PUTDODAX(ZvArgs &a) { return PUTDODAX(a.filno, static_cast<const DATOBJ *>(a.arg5), a.arg7, *a.arg4); }
 // Key sets: the target in arg5 and the record read into arg3 when a call
 // takes both, else the record in arg5; the significant length in arg7, a
 // variable-length record's length through arg6.
@@ -159,6 +169,10 @@ uint32_t a_GETFIL(ZvArgs &a) { return uint32_t(GETFIL(a.filno, a.arg7)); }
 // ---- zvvptr: length targets ---------------------------------------------------------
 
 int32_t a_GTVLEN(ZvArgs &a) { return int32_t(GTVLEN(a.filno, pos4(a))); }
+// The buffer in arg5, its length through the sixth argument; the schema
+// form in arg7 and its definition-block type through the fourth argument.
+int32_t a_GETIFILX(ZvArgs &a) { return GETIFILX(a.filno, *a.arg6, a.arg5, static_cast<const char *>(a.arg3)); }
+int32_t a_GETDODAX(ZvArgs &a) { return GETDODAX(a.filno, *a.arg6, a.arg5, a.arg7, *a.arg4); }
 
 // ---- zvtptr: pointer targets (the buffer argument is filled in place) -----------
 
@@ -232,6 +246,14 @@ int a_OPNFILX(ZvArgs &a) {
     const intptr_t *p = block3(a);
     if (!p) return no_block();
     return OPNFILX(a.filno, as_ptr<const char *>(p[0]), uint16_t(p[1]), nullptr);
+}
+// name, mode, password; the data file number goes through the fourth
+// argument.
+int a_OPNRFILX(ZvArgs &a) {
+    const intptr_t *p = block3(a);
+    if (!p) return no_block();
+    *a.arg4 = OPNRFILX(a.filno, as_ptr<const char *>(p[0]), int(p[1]), as_ptr<const char *>(p[2]));
+    return zvWNGV ? zvWNGV->uerr_cod : 0;
 }
 int a_TRANSAV(ZvArgs &a) {
     *a.arg4 = TRANSAV();
@@ -357,8 +379,8 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  14 */ {"TRANRST", a_TRANRST},
     /*  15 */ {"TRANABT", a_TRANABT},
     /*  16 */ {"TRANCLR", a_TRANCLR},
-    /*  17 */ {"CLRFIL", NOFUNCT},
-    /*  18 */ {"DELRFIL", NOFUNCT},
+    /*  17 */ {"CLRFIL", a_CLRFIL},
+    /*  18 */ {"DELRFIL", a_DELRFIL},
     /*  19 */ {"ALCBAT", NOFUNCT},
     /*  20 */ {"CHGBAT", NOFUNCT},
     /*  21 */ {"FREBAT", a_FREBAT},
@@ -393,7 +415,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  50 */ {"GETALTSEQ", a_GETALTSEQ},
     /*  51 */ {"SETDEFBLKX", a_SETDEFBLKX},
     /*  52 */ {"MIDSET", a_MIDSET},
-    /*  53 */ {"PUTDODAX", NOFUNCT},
+    /*  53 */ {"PUTDODAX", a_PUTDODAX},
     /*  54 */ {"SETVARBYTS", a_SETVARBYTS},
     /*  55 */ {"FRSVSET", a_FRSVSET},
     /*  56 */ {"LSTVSET", a_LSTVSET},
@@ -433,11 +455,11 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  90 */ {"CREISAMX", NOFUNCT},
     /*  91 */ {"OPNISAMX", NOFUNCT},
     /*  92 */ {"TRANISO", a_TRANISO},
-    /*  93 */ {"DELIFIL", NOFUNCT},
+    /*  93 */ {"DELIFIL", a_DELIFIL},
     /*  94 */ {"RBLIFILz", NOFUNCT},
-    /*  95 */ {"CREIFILz", NOFUNCT},
-    /*  96 */ {"CLIFIL", NOFUNCT},
-    /*  97 */ {"OPNIFILz", NOFUNCT},
+    /*  95 */ {"CREIFILz", a_CREIFILz},
+    /*  96 */ {"CLIFIL", a_CLIFIL},
+    /*  97 */ {"OPNIFILz", a_OPNIFILz},
     /*  98 */ {"PRMIIDXz", NOFUNCT},
     /*  99 */ {"TMPIIDXz", NOFUNCT},
     /* 100 */ {"PUTIFILz", NOFUNCT},
@@ -529,8 +551,8 @@ const Slot<FnPos> zvlptr[kLptrSlots] = {
 const Slot<FnLen> zvvptr[kVptrSlots] = {
     /*   0 */ {"GTVLEN", a_GTVLEN},
     /*   1 */ {"GETVLEN", NOFUNCV},
-    /*   2 */ {"GETIFILX", NOFUNCV},
-    /*   3 */ {"GETDODAX", NOFUNCV},
+    /*   2 */ {"GETIFILX", a_GETIFILX},
+    /*   3 */ {"GETDODAX", a_GETDODAX},
     /*   4 */ {"GETCRES", NOFUNCV},
     /*   5 */ {"GETCIDX", NOFUNCV},
 };
@@ -568,7 +590,7 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /* 21 0x20E6 */ {"SESSINC", NOFUNCT},
     /* 22 0x22B1 */ {"zvImpersonateTask", a_zvImpersonateTask},
     /* 23 0x22E7 */ {"SPCLSAV", a_SPCLSAV},
-    /* 24 0x23C4 */ {"OPNRFILX", NOFUNCT},
+    /* 24 0x23C4 */ {"OPNRFILX", a_OPNRFILX},
     /* 25 0x24D1 */ {"setfndval", NOFUNCT},
     /* 26 0x24E4 */ {"zvSETENCRYPT", NOFUNCT},
     /* 27 0x2688 */ {"SETOPS", a_SETOPS},
