@@ -977,6 +977,58 @@ ZV_API int TRANUSR(void);
 /* Isolation levels are not supported: 116 above 3, else 454 (in uerr_cod). */
 ZV_API int TRANISO(int level);
 
+/* ------------------------------------------------------------------------ */
+/* Superfiles, segments, delete and rename, directories, redirection, copy.  */
+/* ------------------------------------------------------------------------ */
+
+/* Wildcard match of a pattern against a text, each given by its first and
+ * last character (last before first: empty). "?" any one character, "*"
+ * any run (a run of stars acts as one), byte 0x01 makes the next pattern
+ * character literal. flags: 0 or 2 ignore case, 1 exact; 2 lets '\\' and '/'
+ * match each other. 0 match, 1 no match. */
+ZV_API int zvmatch(const char *pfirst, const char *plast, const char *tfirst, const char *tlast, int flags);
+/* File-name pattern (exact case; a leading '^' inverts; with the member
+ * separator the host and member parts match apart): 0 match, 1 none. */
+ZV_API int zvrt_filmtc(const char *pattern, const char *name);
+/* User-name pattern, case ignored, '^' inverting: 0 match, 1 none. */
+ZV_API int zvrt_usrmtc(const char *pattern, const char *user);
+/* 1 when text starts with '^' or holds '*', '?' or the byte 0x01; else 0. */
+ZV_API int zvchkWC(const char *text);
+
+/* Traversal record handed to a directory-traversal callback. */
+typedef struct ZVDIRTRAV {
+    int32_t operation;  /* 1 begin, 2 end, 3 enter directory, 4 leave it, 5 subdirectory found, 6 reserved */
+    int32_t options;    /* 1 stop at the first error, 2 report subdirectories (operation 5) */
+    int32_t error;      /* the callback's answer */
+    int32_t syserr;     /* system error of the failure */
+    char *errtext;      /* error text buffer (may be NULL) and its size */
+    int32_t errsize;
+    int32_t progress;   /* 100 once the walk succeeded */
+    const char *entry;  /* the directory the call is about */
+    void *value1;       /* the two caller values */
+    void *value2;
+    int32_t firsterr;   /* kept by the traversal: the first error (its text stays) */
+    int32_t firstsys;   /* and its system error */
+} ZVDIRTRAV;
+/* Callback: the directory and the record; returns an error code or 0. */
+typedef int (*ZvDirTravCallback)(const char *dir, ZVDIRTRAV *rec);
+
+/* Deletes the files and the empty subdirectories of dir (not dir itself;
+ * symbolic links are removed, never followed): 0, or the errno of the
+ * failing unlink or rmdir (text gets "cleandir - Not able to delete ...")
+ * or of an entry that cannot be examined (ENAMETOOLONG for a full name
+ * over 254 characters). */
+ZV_API int cleandir(const char *dir, char *text, int size);
+/* Walks the directory tree below dir (symbolic links are not followed):
+ * callback operations 1, then 3/5/4 per directory (deepest first at 4),
+ * then 2. With option 1 the first error ends the walk. 0 or the first error
+ * (also uerr_cod, with sysiocod; logged); 540 no directory or callback. */
+ZV_API int zvFSdirtraverse(const char *dir, int options, ZvDirTravCallback cb, void *value1, void *value2);
+/* The callback of cleandirrecurs: cleandir at operation 4. */
+ZV_API int zvDelRecDirCBK(const char *dir, ZVDIRTRAV *rec);
+/* Deletes everything below dir; dir itself stays. 0 or the first error. */
+ZV_API int cleandirrecurs(const char *dir, void *value1, void *value2);
+
 #ifdef __cplusplus
 }
 #endif
