@@ -17,6 +17,7 @@
 
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
+#include "engine/core/redirect.h"
 #include "engine/index/idxstate.h"
 
 struct FCB;
@@ -170,6 +171,12 @@ struct INSTGV {
 
     // ---- Index engine: node cache, search and update state (engine/index) ---
     zv::IdxState idx;
+
+    // ---- Redirection, segments, superfiles, copy (redirect, segments, superfile)
+    zv::RedirList redir;          // the global redirection rules
+    uint8_t redirslash;           // names get their back-slashes turned into slashes
+    uint8_t cpyshared;            // zvcpyfil may copy a file opened shared
+    int32_t segpolicy[2];         // existing file at segment creation: [0] matching, [1] nonmatching
 };
 
 // The current instance; null when none is registered.

@@ -125,6 +125,11 @@ int64_t plat_seek(int fd, int64_t offset, bool from_end) {
     return lseek(fd, static_cast<off_t>(offset), from_end ? SEEK_END : SEEK_SET);
 }
 
+int64_t plat_tell(int fd) {
+    if (must_fail(IoKind::Seek)) return -1;
+    return lseek(fd, 0, SEEK_CUR);
+}
+
 int plat_fsync(int fd) {
     if (must_fail(IoKind::Sync)) return -1;
     return fsync(fd);

@@ -52,6 +52,8 @@ int64_t plat_write(int fd, const void *buf, size_t n);
 // Moves the descriptor's position: from the start of the file (end false) or
 // from its end. New position, or -1 with errno.
 int64_t plat_seek(int fd, int64_t offset, bool from_end);
+// The descriptor's position, or -1 with errno (counted as a seek).
+int64_t plat_tell(int fd);
 int plat_fsync(int fd);
 int plat_close(int fd);
 

@@ -1029,6 +1029,97 @@ ZV_API int zvDelRecDirCBK(const char *dir, ZVDIRTRAV *rec);
 /* Deletes everything below dir; dir itself stays. 0 or the first error. */
 ZV_API int cleandirrecurs(const char *dir, void *value1, void *value2);
 
+/* Redirection rules of the instance. zvredirectadd reads "from to" (either
+ * name may be double-quoted; from at most 253 characters, to at most 256)
+ * and appends the rule: 0, or 2 (logged "could not read REDIRECT file
+ * names" or "could not allocate REDIRECT list"). zvredirect rewrites name
+ * by the first rule whose source name begins it into out (255 bytes): 0
+ * unchanged, 1 rewritten, 77 the result would reach 255 characters (out
+ * untouched). title / errtitle (may be NULL) ask for log and output lines. */
+ZV_API int zvredirectadd(const char *line);
+ZV_API int zvredirect(const char *name, char *out, const char *title, const char *errtitle);
+/* Two names from a text line (each a double-quoted text or a run of
+ * non-space characters) into first and second (sizes with their NUL):
+ * 0, or 1 when either is missing, unterminated or does not fit. */
+ZV_API int ireadfilenames(const char *line, char *first, int firstsize, char *second, int secondsize);
+/* The same over the next line of stream (at most 510 characters; a final
+ * newline is dropped): 1 also at the end of the input. */
+ZV_API int readfilenames(FILE *stream, char *first, int firstsize, char *second, int secondsize);
+/* Removes leading and trailing white space in place; the new length. */
+ZV_API int stripwhitespace(char *text);
+
+/* Byte lists: copies of the caller's bytes in the order added. */
+typedef struct ZVSLIST ZVSLIST;
+/* New empty list: 0, 540 NULL out, 82 no memory. */
+ZV_API int zvslstcre(ZVSLIST **out);
+/* Appends a copy of n bytes: 0, 540, 634 n below 1, 82. */
+ZV_API int zvslstadd(ZVSLIST *list, const void *bytes, int32_t n);
+/* First and next copy (NULL past the end) through the list's cursor: 0, 540. */
+ZV_API int zvslstfrs(ZVSLIST *list, void **out);
+ZV_API int zvslstnxt(ZVSLIST *list, void **out);
+/* Removes the first node for which compare(key, data) is nonzero: 0; 101
+ * none; 540 NULL list or compare. */
+ZV_API int zvslstdel(ZVSLIST *list, const void *key, int (*compare)(const void *key, const void *data));
+/* Frees every node and the list: 0, 540. */
+ZV_API int zvslstfre(ZVSLIST *list);
+
+/* Whole-file copy. The progress record receives the percentage copied
+ * before each callback; a nonzero answer stops the copy. */
+typedef struct ZVCOPYPROG {
+    uint16_t percent;  /* copied x 100 / size (100 for an empty source) */
+    uint16_t reserved;
+    void *argument;    /* the caller's */
+} ZVCOPYPROG;
+typedef int (*ZvCopyCallback)(ZVCOPYPROG *progress);
+/* Copies source to dest (created with mode 0660 when missing, truncated
+ * when it exists; option 2: it must not exist). 0, an errno, 5 a short
+ * write, 4 too many interruptions, -1015 stopped by the callback. */
+ZV_API int zvFSunxcopyXtd(const char *source, const char *dest, int options, ZvCopyCallback cb, ZVCOPYPROG *progress);
+ZV_API int zvFSunxcopy(const char *source, const char *dest, int options);
+/* The same with option 1 (make the destination's directories when they are
+ * missing): 0, or 796 with sysiocod = the copy's error. zvFScopyXtd gives
+ * 454 after a successful copy when option 4 was given. */
+ZV_API int zvFScopyXtd(const char *source, const char *dest, int options, ZvCopyCallback cb, ZVCOPYPROG *progress);
+ZV_API int zvFScopy(const char *source, const char *dest, int options);
+/* Size of an open descriptor (its position is kept) or stream: 0 or errno. */
+ZV_API int zvFSgetfilesizefd(int fd, int64_t *size);
+ZV_API int zvFSgetfilesize(FILE *stream, int64_t *size);
+
+/* Handles that collect file-copy (zvfcp) and temporary-directory (zvtdr)
+ * operations; an operation is reached through the link that Add returns.
+ * Codes: 540 NULL argument (or an operation without handle), 82 no memory
+ * (with a message in the handle's error buffer), 634 negative size. */
+typedef int (*ZvOperationCallback)(void *argument, int32_t progress);
+ZV_API int zvfcpAllocateHandle(void **out);
+ZV_API int zvfcpFreeHandle(void *handle);
+ZV_API int zvfcpAddFileCopyOperation(void *handle, void **link);
+ZV_API int zvfcpRemoveFileCopyOperation(void *link);
+ZV_API int zvfcpSetErrorBuffer(void *handle, char *buffer, int32_t size);
+ZV_API char *zvfcpGetErrorBuffer(void *handle, int *code);
+ZV_API int zvfcpSetCallback(void *handle, ZvOperationCallback fn, void *argument);
+ZV_API int zvfcpSetCopyOptions(void *link, int32_t options);
+/* count names of 255 bytes each in both lists. */
+ZV_API int zvfcpSetCopyFilenames(void *link, int32_t count, const char *sources, const char *destinations);
+ZV_API int zvfcpSetCopyFilePassword(void *link, const char *text);
+ZV_API int zvfcpSetServerParameters(void *link, const char *server, const char *user, const char *password);
+/* Runs the collected operations: 749 with none, else the copy engine's
+ * answer (454: not part of this build). */
+ZV_API int zvfcpCopyFile(void *handle);
+ZV_API int zvtdrAllocateHandle(void **out);
+ZV_API int zvtdrFreeHandle(void *handle);
+ZV_API int zvtdrAddTempDirOperation(void *handle, void **link);
+ZV_API int zvtdrRemoveTempDirOperation(void *link);
+ZV_API int zvtdrSetErrorBuffer(void *handle, char *buffer, int32_t size);
+ZV_API char *zvtdrGetErrorBuffer(void *handle, int *code);
+ZV_API int zvtdrSetCallback(void *handle, ZvOperationCallback fn, void *argument);
+ZV_API int zvtdrSetTempDirOptions(void *link, int32_t options);
+ZV_API int zvtdrSetTempDirNames(void *link, int32_t count, const char *names);
+ZV_API int zvtdrTempDir(void *handle);
+/* The copy and temporary-directory engines are not part of this build:
+ * both set and return 454. */
+ZV_API int zvCopyFile(void *operations, int32_t count);
+ZV_API int zvTempDir(void *operations, int32_t count);
+
 #ifdef __cplusplus
 }
 #endif
