@@ -172,6 +172,9 @@ struct INSTGV {
     // ---- Index engine: node cache, search and update state (engine/index) ---
     zv::IdxState idx;
 
+    // ---- Variable-length records and resources (engine/files) ---------------
+    uint8_t restype11;            // type-11 resources may be written
+
     // ---- Redirection, segments, superfiles, copy (redirect, segments, superfile)
     zv::RedirList redir;          // the global redirection rules
     uint8_t redirslash;           // names get their back-slashes turned into slashes

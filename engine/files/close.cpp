@@ -104,7 +104,9 @@ int iclsfilx(int filno, int mode) {
 
     // 1. The file's own bytes first.
     int wb = 0;
-    if (disk) wb = f->kind == kKindIndex ? zv::write_file_nodes(f, mode) : zvflushd(f, 0);
+    // A variable-length file writes the nodes of its space index first.
+    if (disk && f->kind != kKindFixed) wb = zv::write_file_nodes(f, mode);
+    if (disk && f->kind != kKindIndex && wb == 0) wb = zvflushd(f, 0);
     keep(wb);
     // 2. Then the clean mark, then the pages once more.
     if (disk && wb == 0) {
@@ -128,7 +130,7 @@ int iclsfilx(int filno, int mode) {
         blocks++;
         m = next;
     }
-    if (f->kind == kKindIndex) {
+    if (f->kind != kKindFixed) {
         zv::free_key_buffers(f);
         zvidxfrsh(f->filno);
     }

@@ -31,7 +31,7 @@
 #include "engine/files/header.h"
 #include "engine/files/header_codec.h"
 #include "engine/files/identity_services.h"
-#include "engine/files/resources_services.h"
+#include "engine/files/resource.h"
 #include "engine/files/superfile_services.h"
 #include "engine/files/xcreblk.h"
 #include "engine/index/index_services.h"
@@ -403,7 +403,10 @@ int icredat8(Request &r, uint16_t reclen) {
     if ((r.mode & 0x20) || (e.flmode2 & kFlmode2Ext32)) step = zv::zvsetextsiz(f, r.xtdsize, reclen);
     b.extsiz = uint16_t(clamp16(step));
     zv::zvsetlog(&b);
-    if (int rc = write_new_header(f, first)) {
+    int rc = write_new_header(f, first);
+    // The space index of a variable-length file works with key buffers.
+    if (!rc && b.clstyp == kKindVariable) rc = zvgetkbf(f, b.keylen);
+    if (rc) {
         discard_new_file(r.filno);
         return rc;
     }

@@ -106,6 +106,9 @@ struct FCB {
     int32_t elmlimit;           // element-count limit of leaves (+94)
     int32_t cmpunit;            // count unit of compressed keys (+272, 1 when 0)
     uint8_t noremove;           // 1: empty leaves stay in the tree, deleted nodes are not reused
+
+    // ---- Variable-length records and resources (engine/files) ----------------
+    FCB *rposidx;               // record-position index linked by the ISAM layer; null: none
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.

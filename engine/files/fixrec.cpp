@@ -43,8 +43,7 @@
 #include "engine/files/header_codec.h"
 #include "engine/files/identity_services.h"
 #include "engine/files/memfile.h"
-#include "engine/files/resources_services.h"
-#include "engine/files/varlen_services.h"
+#include "engine/files/resconv.h"
 #include "engine/isam/isam_files.h"
 
 namespace zv {

@@ -1,6 +1,6 @@
 // Identity fields and data-access resources, as creation, open and close use
 // them. Until they are built a file has none: adding or mapping does
-// nothing and the record definition is "not found" (408).
+// nothing; the record definition is read from the definition resource.
 #pragma once
 
 #include <cstdint>
@@ -25,5 +25,10 @@ namespace zv {
 // identity field, hands out its next value. 0, or 1002 when the field has
 // already overflowed.
 int identity_step(FCB *fcb);
+
+// Block `block` of the definition resource (type, number) of a file, in
+// engine memory: 0, 401 or 408 no resource, 436 bad block number, 438 the
+// block is empty, 197 no memory. With a null `out` only the length is kept.
+int read_definition_block(int filno, uint32_t type, uint32_t number, int block, void **out, int32_t *len);
 
 }  // namespace zv

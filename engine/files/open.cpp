@@ -243,7 +243,7 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
     f->dedquota = zvsplche(f);
     FILEHDR &b = f->hdr.base;
     if (!rc) rc = check_header(f, mode);
-    if (!rc && b.clstyp == kKindIndex) rc = zvgetkbf(f, b.keylen);
+    if (!rc && (b.clstyp == kKindIndex || b.clstyp == kKindVariable)) rc = zvgetkbf(f, b.keylen);
     if (!rc) rc = open_members(f);
     if (!rc && (b.hdrflags & kHdrSegmented)) rc = zv::zvopnsegmdef(f);
     if (rc) {

@@ -626,6 +626,72 @@ ZV_API int32_t zvSETHGH(int32_t hw);
 ZV_API int32_t zvGETHGH(void);
 
 /* ------------------------------------------------------------------------ */
+/* Variable-length records and resources.                                    */
+/* ------------------------------------------------------------------------ */
+
+/* Variable-length records. Positions travel as their low word, the high
+ * word beside the call (zvSETHGH before, zvGETHGH after).
+ * NEWVREC: an area for a record of reclen bytes, best fit among the free
+ * areas or at the end of the file; 0 on failure (48 not variable length,
+ * 634 negative length, 527 damaged space index, 44 serial wrapped).
+ * RETVREC: frees an area, merged with a free area right after it; 158 when
+ * it is free already or holds no record, 123 damaged area header.
+ * WRTVREC: writes len bytes into the area; a large spare tail becomes a free
+ * area. 159 position 0, 33 no buffer, 148 longer than the area, 123 damaged
+ * header, 48 fixed-length file, 634 negative length.
+ * RDVREC: reads the record; 153 when buflen is shorter than it, 29 position
+ * 0, 158 no record there, 154 empty record.
+ * GTVLEN: the record length at a position; 0 with 158 (no record), 149
+ * (below the minimum length), 29 or 48.
+ * TSTVREC: clears the user error, 0. */
+ZV_API uint32_t NEWVREC(int filno, int32_t reclen);
+ZV_API int RETVREC(int filno, uint32_t pos);
+ZV_API int WRTVREC(int filno, uint32_t pos, void *buf, int32_t len);
+ZV_API int RDVREC(int filno, uint32_t pos, void *buf, int32_t buflen);
+ZV_API uint32_t GTVLEN(int filno, uint32_t pos);
+ZV_API int TSTVREC(int filno);
+
+/* Per-record metadata prefix of a file: its length, flags (1 first part,
+ * 2 second part), the length of the first part and two zero words. */
+typedef struct ZVRMD {
+    int32_t length;
+    int32_t flags;
+    int32_t firstlen;
+    int32_t reserved[2];
+} ZVRMD;
+/* 0, or 540 when either argument is NULL. */
+ZV_API int zvgetrmd(FCB *fcb, ZVRMD *out);
+/* 1 for the string type codes 144 to 201, else 0; *flag 1 for the fixed
+ * forms, *width the length-prefix or character width (either may be NULL). */
+ZV_API int IsZarvoStringDataType(int type, int *flag, int *width);
+/* Not offered by this build: 454. */
+ZV_API int zvAlterSchema(int filno, const void *schema, int32_t len);
+
+/* Resources: typed, numbered, named blocks kept in a file, in one ring
+ * ordered by (type, number). A body is type (u32), number (u32), a
+ * NUL-terminated name, then the data.
+ * ENARES: enables the resources of a file: 0, 400 already enabled, 402 not
+ * for a shared or read-only file.
+ * ADDRES: adds a body of len bytes; a number of 0xFFFFFFFF takes the next
+ * free number of the type, written back into the body. 405 exists, 409 len
+ * 0 or less, 686 segment definition too long, 912 type 11 not permitted,
+ * 401 not enabled.
+ * UPDRES: rewrites a resource (in place, grown at the end of the file, or
+ * moved); 408 absent, 682 segment definition cannot move.
+ * DELRES: deletes the resource of body's type and number; 408 absent.
+ * GETRES: finds a resource by mode (2 type and number, 4 type, 8 first, 16
+ * name, 32 position, 128 next after type and number, 1024 numbers of a
+ * type; +64 type, number and length only) and reads it into buf: its
+ * position (high word through zvGETHGH), 0 on failure (408 not found, 401
+ * not enabled, 403 empty key, 406 bad mode, 407 damaged ring); a cut body
+ * is read and reported with 404. */
+ZV_API int ENARES(int filno);
+ZV_API int ADDRES(int filno, void *body, int32_t len);
+ZV_API int UPDRES(int filno, void *body, int32_t len);
+ZV_API int DELRES(int filno, const void *body);
+ZV_API uint32_t GETRES(int filno, const void *key, void *buf, int32_t buflen, int mode);
+
+/* ------------------------------------------------------------------------ */
 /* Index keys: add, delete, read (B-tree index engine).                      */
 /* ------------------------------------------------------------------------ */
 /*

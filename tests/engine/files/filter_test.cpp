@@ -5,7 +5,7 @@
 
 #include "engine/expr/expr_services.h"
 #include "engine/files/fixrec.h"
-#include "engine/files/resources_services.h"
+#include "engine/files/resconv.h"
 #include "engine/core/pools.h"
 #include "tests/engine/files/files_util.h"
 
