@@ -1186,6 +1186,77 @@ ZV_API int zvtdrTempDir(void *handle);
 ZV_API int zvCopyFile(void *operations, int32_t count);
 ZV_API int zvTempDir(void *operations, int32_t count);
 
+/* Replication work lists in a caller-owned context. The caller zeroes the
+ * context and sets the three table sizes; the create calls build the
+ * tables. Codes: 540 NULL context (or argument, or a table not built), 82
+ * or 89 no memory, 101 not found, 446 a record kind the call does not take.
+ * Chain keys hash as (k x 11737 + 3731) modulo the table size. */
+typedef struct ZVREPLLINK {
+    struct ZVREPLLINK *next;
+    struct ZVREPLLINK *prev;
+    void *head;  /* the chain head the link is on */
+} ZVREPLLINK;
+/* A file entry: the caller allocates it (zvReplAllocMem); the first u32 of
+ * its data is the file id. Delete and destroy free the entry, not the data. */
+typedef struct ZVREPLFILE {
+    ZVREPLLINK link;
+    void *data;
+} ZVREPLFILE;
+/* A replication record (64 bytes). */
+#define ZV_REPL_BEGIN  1  /* starts a transaction's operation list */
+#define ZV_REPL_COMMIT 7  /* a commit: queued under its id */
+#define ZV_REPL_ACK    8  /* a commit acknowledgement of a transaction (by key) */
+#define ZV_REPL_ACKPOS 1  /* flags: the acknowledged position is present */
+typedef struct ZVREPLREC {
+    uint8_t kind;
+    uint8_t flags;
+    uint16_t reserved;
+    int32_t count;    /* answers: operations of the transaction */
+    uint64_t key;     /* the transaction */
+    uint64_t id;      /* id of a commit record */
+    uint64_t pos;     /* position */
+    uint64_t ackpos;  /* acknowledged position */
+    uint8_t data[24];
+} ZVREPLREC;
+typedef struct ZVREPLCTX {
+    int32_t filetabsize;  /* table sizes, set by the caller */
+    int32_t optabsize;
+    int32_t cmttabsize;
+    int32_t opcount;      /* operations added */
+    ZVREPLLINK **filetab;
+    ZVREPLLINK **optab;
+    ZVREPLLINK **cmttab;
+    void *cmtfirst;       /* the commit queue, oldest first */
+    void *cmtlast;
+} ZVREPLCTX;
+ZV_API int zvReplFileListCreate(ZVREPLCTX *ctx);
+ZV_API int zvReplFileListAdd(ZVREPLCTX *ctx, ZVREPLFILE *entry);
+ZV_API int zvReplFileListDelete(ZVREPLCTX *ctx, uint32_t id);
+ZV_API int zvReplFileListGet(ZVREPLCTX *ctx, uint32_t id, void **out);
+ZV_API int zvReplFileListDestroy(ZVREPLCTX *ctx);
+ZV_API int zvReplOpListInit(ZVREPLCTX *ctx);
+/* A kind ZV_REPL_BEGIN record starts the transaction of its key. */
+ZV_API int zvReplOpListCreate(ZVREPLCTX *ctx, const ZVREPLREC *rec);
+ZV_API int zvReplOpListAdd(ZVREPLCTX *ctx, const ZVREPLREC *rec);
+ZV_API int zvReplOpListGet(ZVREPLCTX *ctx, const ZVREPLREC *rec, ZVREPLREC *out);
+ZV_API int zvReplOpListSetCmtAck(ZVREPLCTX *ctx, const ZVREPLREC *rec);
+ZV_API int zvReplOpListDestroy(ZVREPLCTX *ctx);
+ZV_API int zvReplOpListTerm(ZVREPLCTX *ctx);
+ZV_API int zvReplTranCmtListCreate(ZVREPLCTX *ctx);
+/* Kind 7: a new commit entry with the record's id; kind 8: the transaction
+ * of the record's key (its acknowledged position copied when flags has
+ * ZV_REPL_ACKPOS). The entry joins the end of the commit queue. */
+ZV_API int zvReplTranCmtListAdd(ZVREPLCTX *ctx, const ZVREPLREC *rec);
+/* The oldest queued entry into out (all zero when none): a commit gives its
+ * id and kind 7; a transaction its key, position and acknowledged one. */
+ZV_API int zvReplTranCmtGetOldestAck(ZVREPLCTX *ctx, ZVREPLREC *out);
+/* Removes the queued entry (kind 7 by id, else by key); 101 and a printed
+ * line when it is not queued. */
+ZV_API int zvReplTranCmtListRemove(ZVREPLCTX *ctx, const ZVREPLREC *rec);
+ZV_API int zvReplTranCmtListDestroy(ZVREPLCTX *ctx);
+ZV_API void *zvReplAllocMem(size_t size);
+ZV_API void zvReplFreeMem(void *p);
+
 #ifdef __cplusplus
 }
 #endif
