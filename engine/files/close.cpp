@@ -29,6 +29,7 @@
 #include "engine/files/header.h"
 #include "engine/files/identity_services.h"
 #include "engine/files/memfile.h"
+#include "engine/files/segments.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_files.h"
 
@@ -112,6 +113,13 @@ int iclsfilx(int filno, int mode) {
     if (disk && wb == 0) {
         int rc = write_clean_headers(f);
         keep(rc);
+        // Segments made during the open (the write-back may make them) are
+        // counted in the header.
+        if (rc == 0 && f->segs && f->hdr.ext.segmented != f->segsatopen &&
+            !(f->hdr.base.flmode & kOpnReadOnly)) {
+            rc = wrthdr(f);
+            keep(rc);
+        }
         if (rc == 0) keep(zvflushd(f, 1));
     }
     // 3. Whatever happened, nothing of the file stays behind.
@@ -134,6 +142,8 @@ int iclsfilx(int filno, int mode) {
         zv::free_key_buffers(f);
         zvidxfrsh(f->filno);
     }
+    // Close mode 2 deletes the segment files (the delete road).
+    zv::zvclssegmdef(f, mode == 2 ? 0 : 1, 1, 0);
     bool physical = f->fd >= 0 || f->state == 'v';
     bool system = f->state == 's';
     if (f->fd >= 0) keep(zvlclose(f, mode, 0));

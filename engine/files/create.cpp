@@ -32,6 +32,7 @@
 #include "engine/files/header_codec.h"
 #include "engine/files/identity_services.h"
 #include "engine/files/resource.h"
+#include "engine/files/segments.h"
 #include "engine/files/superfile_services.h"
 #include "engine/files/xcreblk.h"
 #include "engine/index/index_services.h"
@@ -333,7 +334,9 @@ int icredat8(Request &r, uint16_t reclen) {
     if (f->state != 'n') return 46;
     uint32_t nsegs = x && x->nsegs > 1 ? x->nsegs : 1;
     if (nsegs > 1 && !(x->mode & 0x200000)) return 977;
-    if (x && (x->segsize || (x->mode & 0x08))) return zv::zvstrsegmdef(f);
+    // A segment size or the segmented bit makes the file segmented.
+    bool segmented = x && (x->segsize || (x->mode & 0x08));
+    if (segmented) x->mode |= 0x08;
 
     zv::fcb_reset(f);
     snprintf(f->name, sizeof f->name, "%s", r.name);
@@ -395,6 +398,12 @@ int icredat8(Request &r, uint16_t reclen) {
         return rc;
     }
     enter_open(f, 1);
+    if (segmented) {
+        if (int rc = zv::segmented_create(f, x->segsize, nsegs)) {
+            discard_new_file(r.filno);
+            return rc;
+        }
+    }
 
     set_creation_bytes(f);
     uint64_t first = b.clstyp == kKindVariable ? zv::first_node_offset(f) : zv::first_record_offset(f);
@@ -427,6 +436,7 @@ int finish_data_create(const Request &r) {
         if (!rc && (f->hdr.base.hdrflags & kHdrHasExt)) rc = ADDDAR(r.filno, nullptr, 0);
     }
     if (rc && resource_step && (f->hdr.ext.flmode2 & 0x810)) return rc;
+    if (!rc && resource_step) rc = zv::segmented_store(f, r.filno);
     if (!rc && r.x && r.x->cipher && !(r.mode & 0x800) && !r.memory && !(f->hdr.base.hdrflags & 0x100))
         rc = zv::zvsetcamo(f, int(r.x->cipher), r.filno) ? g->uerr_cod : 0;
     if (!rc && (f->hdr.ext.flmode2 & kFlmode2PartHost)) rc = zv::zvsetpres(f, r.filno);
@@ -489,10 +499,10 @@ int creidx(int filno, const char *name, int32_t keylen, int keytype, int dupflag
         clrxcre(x);
         return g->uerr_cod;
     }
+    // Segments are for data files.
     if (x && (x->segsize || (x->mode & 0x08))) {
-        rc = zv::zvstrsegmdef(f);
         clrxcre(x);
-        return zv::set_uerr(rc);
+        return zv::set_uerr(454);
     }
     zv::fcb_reset(f);
     snprintf(f->name, sizeof f->name, "%s", name);

@@ -109,6 +109,12 @@ struct FCB {
 
     // ---- Variable-length records and resources (engine/files) ----------------
     FCB *rposidx;               // record-position index linked by the ISAM layer; null: none
+
+    // ---- Segmented files and superfiles (segments.cpp, superfile.cpp) ----------
+    struct SegEntry *segs;      // one entry per defined segment; null: none
+    int32_t nsegalloc;          // entries of segs
+    uint32_t segsatopen;        // segments present when the file was opened
+    uint8_t segrefused;         // a refusal to create a segment was logged
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.

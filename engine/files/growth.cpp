@@ -33,7 +33,7 @@
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/memfile.h"
-#include "engine/files/superfile_services.h"
+#include "engine/files/segments.h"
 
 namespace {
 

@@ -25,6 +25,7 @@
 #include "engine/files/header.h"
 #include "engine/files/header_codec.h"
 #include "engine/files/identity_services.h"
+#include "engine/files/segments.h"
 #include "engine/files/superfile_services.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_files.h"
@@ -245,7 +246,6 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
     if (!rc) rc = check_header(f, mode);
     if (!rc && (b.clstyp == kKindIndex || b.clstyp == kKindVariable)) rc = zvgetkbf(f, b.keylen);
     if (!rc) rc = open_members(f);
-    if (!rc && (b.hdrflags & kHdrSegmented)) rc = zv::zvopnsegmdef(f);
     if (rc) {
         abandon_open(f);
         return zv::set_uerr(rc);
@@ -296,7 +296,9 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
     g->nfiles++;
     g->nallfiles += blocks;
     g->nphysfiles++;
-    for (FCB *m = f; m; m = m->nextmember) {
+    // The segments, whose definition may be a resource of the file.
+    if (b.hdrflags & kHdrSegmented) rc = zv::zvopnsegmdef(f, filno, mode);
+    for (FCB *m = f; m && !rc; m = m->nextmember) {
         if ((rc = read_resources(m, mode)) != 0) break;
     }
     if (rc) {

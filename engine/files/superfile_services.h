@@ -25,14 +25,4 @@ int superfile_member_open(FCB *fcb, const char *name);
 int superfile_host_bind(FCB *host);
 // Creation of a superfile host's directory index: 0 or an error code.
 int zvcresi(FCB *host);
-// Segment definitions of a new segmented file, and their reading at open.
-int zvstrsegmdef(FCB *fcb);
-int zvopnsegmdef(FCB *fcb);
-// End of the last segment of a segmented file, when that segment has an end
-// limit: the limit rounded down to the instance page size; 0 when none.
-uint64_t zvseglimit(FCB *fcb);
-// Rewrites the segment headers of a segmented file (they carry the
-// creation time): 0 or an error code.
-int zvputsegmdef(FCB *fcb);
-
 }  // namespace zv

@@ -19,9 +19,5 @@ int superfile_member_create(int, const char *) { return set_uerr(454); }
 int superfile_member_open(FCB *, const char *) { return set_uerr(454); }
 int superfile_host_bind(FCB *) { return set_uerr(454); }
 int zvcresi(FCB *) { return set_uerr(454); }
-int zvstrsegmdef(FCB *) { return set_uerr(454); }
-int zvopnsegmdef(FCB *) { return set_uerr(454); }
-uint64_t zvseglimit(FCB *) { return 0; }
-int zvputsegmdef(FCB *) { return 0; }
 
 }  // namespace zv

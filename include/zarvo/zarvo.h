@@ -1257,6 +1257,37 @@ ZV_API int zvReplTranCmtListDestroy(ZVREPLCTX *ctx);
 ZV_API void *zvReplAllocMem(size_t size);
 ZV_API void zvReplFreeMem(void *p);
 
+/* Segmented data files. An entry of zvSETSEG: a segment file name and its
+ * size in megabytes (0: no limit, last entry only). */
+typedef struct ZVSEGENTRY {
+    const char *name;
+    uint32_t sizemb;
+} ZVSEGENTRY;
+/* A segment definition (from zvstrsegmdef). */
+typedef struct ZVSEGDEF {
+    int32_t owned;      /* 1: the caller keeps it; 0: SETSEGz releases it */
+    int32_t automatic;  /* 1: automatic segments named after the file */
+    int32_t present;    /* segments present (the first value of zvSETSEG) */
+    int32_t count;      /* segments defined; automatic: the most there may be */
+    uint32_t sizemb;    /* automatic: the size of every segment */
+    int32_t textlen;
+    char *text;         /* named: per segment its name and its size as text,
+                           each NUL-terminated, ended by an empty name; an
+                           empty first name gives the size of segment 0 */
+} ZVSEGDEF;
+/* Builds a definition: automatic when first is 0 and count above 1 (size
+ * from entries[0], count the most segments), named when 1 <= first <=
+ * count. 0; 446 another combination; 679 a size of 0 before the last; 678
+ * an empty name after the first entry; 82 no memory; 540 NULL argument. */
+ZV_API int zvstrsegmdef(int first, int count, const ZVSEGENTRY *entries, ZVSEGDEF **out);
+/* Changes the segment definitions of an open file. 0; 454 neither
+ * segmented nor extended; 48 superfile member; 62 not exclusive; 680 a
+ * segment file cannot be made; 683 refused (logged "SETSEG: ..."). A
+ * failure leaves the previous definitions in place. */
+ZV_API int SETSEGz(int filno, ZVSEGDEF *definition);
+/* zvstrsegmdef, then SETSEGz (the definition is released). */
+ZV_API int zvSETSEG(int filno, int first, int count, const ZVSEGENTRY *entries);
+
 #ifdef __cplusplus
 }
 #endif
