@@ -40,6 +40,10 @@ unsigned char *memfile_record(FCB *fcb, uint64_t pos, uint32_t *size);
 // first close error. Every descriptor is released whatever the errors.
 int close_all_files();
 
+// Whether a member name names a member of an open superfile host
+// (engine/files/superfile.cpp): -1 yes, 0 no, -2 its host is not open.
+int member_exists(const char *name);
+
 // Segmented files (engine/files/segments.cpp), for the platform I/O.
 // Maps the logical offset off of a segmented file to a segment: returns
 // its descriptor and the offset inside it (*segoff), cuts *size so that the

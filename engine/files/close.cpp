@@ -30,6 +30,7 @@
 #include "engine/files/identity_services.h"
 #include "engine/files/memfile.h"
 #include "engine/files/segments.h"
+#include "engine/files/superfile.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_files.h"
 
@@ -77,7 +78,10 @@ int iclsfilx(int filno, int mode) {
     FCB *f = g->fcbtab[filno];
     if (!f || f->state == 'n') return zv::set_uerr(26);
     if (f->state == 'd') return zv::set_uerr(643);
-    if (f->kind == kKindIndex && f->hostfcb && f->hostfcb != f) return zv::set_uerr(23);
+    // An index member closes with its host index, a directory with its host.
+    if (f->hostfcb && f->hostfcb != f &&
+        ((f->kind == kKindIndex && f->hostfcb->kind == kKindIndex) || f->hdr.base.sfiltyp == kSfDirectory))
+        return zv::set_uerr(23);
     if (f->state == 'm' || !is_open_state(f->state)) return zv::set_uerr(26);
 
     int first = 0;
@@ -91,6 +95,8 @@ int iclsfilx(int filno, int mode) {
         disk = false;
     }
     f->opflags |= kOpClosing;
+    // A host's members and its directory write themselves into it first.
+    if (f->hdr.base.sfiltyp == kSfHost) keep(zv::superfile_close_members(f, mode));
 
     if (zvmapFCBtoDAR(f, 0, 1, 0) != 0) {
         zvrcvlog("Unexpected FCBtoDAR error", zv::kLogSingleTry);

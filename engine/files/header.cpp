@@ -29,7 +29,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/header_codec.h"
-#include "engine/files/superfile_services.h"
+#include "engine/files/superfile.h"
 
 namespace zv {
 

@@ -1288,6 +1288,29 @@ ZV_API int SETSEGz(int filno, ZVSEGDEF *definition);
 /* zvstrsegmdef, then SETSEGz (the definition is released). */
 ZV_API int zvSETSEG(int filno, int first, int count, const ZVSEGENTRY *entries);
 
+/* Deletes an open file: closes it and removes it (a segmented file with all
+ * its segment files; a superfile member from its host's directory, its
+ * area marked deleted). 0; 56 opened shared or read only, or a superfile
+ * directory; 55 the system delete failed; the close's error. */
+ZV_API int DELFIL(int filno);
+/* Renames an open file (with its automatic segment files, whose headers
+ * follow, all or nothing). 0 (also for its own name, without touching the
+ * disk); 62 opened shared or read only; 446 a superfile directory; 418 a
+ * member name whose host part differs, a host name with the separator, or
+ * a name too long for its segments; 454 a host with open members; 67 the
+ * rename failed (the file stays open under its old name). */
+ZV_API int zvRENFIL(int filno, const char *newname);
+/* The n-th member name (n >= 1) of an open superfile host, without its
+ * trailing blanks, into buffer (length bytes): 0; 116 n below 1; 411 not a
+ * host; 101 fewer members; 153 the name and its NUL do not fit (the buffer
+ * is untouched). */
+ZV_API int GETMNAME(int hostno, char *buffer, int32_t length, int n);
+/* Copies the bytes of an open file to a new file: buffer size 0 takes
+ * 49152; flag 0 zeroes file bytes 32 to 35 (the file id) in the copy. 0;
+ * 62 opened shared; 675 more than one segment; 82; 657 the copy cannot be
+ * made; 658 short write; 659 the copy is shorter than the file. */
+ZV_API int zvcpyfil(int filno, const char *destination, int32_t bufsize, int flag);
+
 #ifdef __cplusplus
 }
 #endif
