@@ -14,11 +14,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/core/centralio.h"
+#include "engine/core/fileio.h"
 #include "engine/core/fileops.h"
+#include "engine/core/flush.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/core/statuslog.h"
+#include "engine/files/fcb.h"
 #include "zarvo/zarvo.h"
 
 namespace {
@@ -325,6 +329,57 @@ TempOp *temp_op_of(void *link) {
 }  // namespace
 
 extern "C" {
+
+ZV_API int zvcpyfil(int filno, const char *destination, int32_t bufsize, int flag) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    FCB *f = tstfnm(filno);
+    if (!f) return g->uerr_cod;
+    if (!destination) return zv::set_uerr(540);
+    if ((f->hdr.base.flmode & 0x01) && !g->cpyshared) return zv::set_uerr(62);
+    if (!(f->hdr.base.flmode & kOpnReadOnly)) {
+        int rc = iZVFLUSH(filno, 0, 0, nullptr);
+        if (rc) return zv::set_uerr(rc < 0 ? -rc : rc);
+    }
+    if ((f->hdr.base.hdrflags & kHdrSegmented) && f->hdr.ext.segmented > 1) return zv::set_uerr(675);
+    if (bufsize <= 0) bufsize = 49152;
+    auto *buf = static_cast<unsigned char *>(mballc(1, size_t(bufsize)));
+    if (!buf) return zv::set_uerr(82);
+    FILE *out = zv::plat_fopen(destination, "wb");
+    if (!out) {
+        mbfree(buf);
+        return zv::set_uerr(657);
+    }
+    FCB *phys = f->hostfcb ? f->hostfcb : f;
+    uint32_t szh = 0;
+    uint32_t szl = zv::zvfsize81(&szh, phys, phys->fd);
+    uint64_t size = (uint64_t(szh) << 32) | szl;
+    uint64_t off = 0;
+    int rc = 0;
+    for (;;) {
+        int32_t got = 0;
+        int r = izvio81x(0x10, f, uint32_t(off >> 32), uint32_t(off), buf, bufsize, &got, 0);
+        if (r && r != 36) {
+            rc = r;
+            break;
+        }
+        // The file id (bytes 32 to 35) is cleared wherever a piece holds it.
+        if (flag == 0 && got > 0 && off < 36 && off + uint64_t(got) > 32) {
+            uint64_t from = off > 32 ? off : 32, to = off + uint64_t(got) < 36 ? off + uint64_t(got) : 36;
+            memset(buf + (from - off), 0, size_t(to - from));
+        }
+        if (got > 0 && fwrite(buf, 1, size_t(got), out) != size_t(got)) {
+            rc = 658;
+            break;
+        }
+        off += uint64_t(got);
+        if (r == 36 || got == 0) break;
+    }
+    if (zv::plat_fclose(out) != 0 && rc == 0) rc = 658;
+    mbfree(buf);
+    if (rc == 0 && szh != 0xFFFFFFFFu && off < size) rc = 659;
+    return zv::set_uerr(rc);
+}
 
 ZV_API int zvFSgetfilesizefd(int fd, int64_t *size) {
     if (!size) return EINVAL;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/core/centralio.h"
+#include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/files/superfile.h"
 #include "tests/engine/files/files_util.h"
@@ -130,6 +131,203 @@ TEST_F(SuperfileTest, RecordsOfMembersSurviveAReopen) {
     unsigned char back[64] = {};
     ASSERT_EQ(REDREC(3, pos, back), 0);
     EXPECT_EQ(memcmp(back, rec, sizeof rec), 0);
+}
+
+TEST_F(SuperfileTest, MemberHeadersOnDisk) {
+    make_all();
+    uint64_t pos[3] = {fcb(3)->hposl, fcb(4)->hposl, fcb(5)->hposl};
+    ASSERT_EQ(STPUSR(), 0);
+    Bytes disk = file_bytes("h");
+    for (int i = 0; i < 3; i++) {
+        SCOPED_TRACE(i);
+        ASSERT_GT(disk.size(), pos[i] + 128);
+        EXPECT_EQ(le32(disk, pos[i] + 76), uint32_t(2 + i));  // member number
+        EXPECT_EQ(le16(disk, pos[i] + 92), 2);                // superfile type
+        EXPECT_EQ(le32(disk, pos[i] + 80), uint32_t(pos[i])); // its own position
+        // The name field before the header, padded with blanks.
+        const char *names[3] = {"cust", "orders", "ix"};
+        std::string field(reinterpret_cast<const char *>(disk.data() + pos[i] - 255), 255);
+        EXPECT_EQ(field, std::string(names[i]) + std::string(255 - strlen(names[i]), ' '));
+        // The area header: in use, owned by the member, a whole number of pages.
+        uint64_t area = pos[i] - 255 - 18;
+        EXPECT_EQ(le16(disk, area), 0xFAFA);
+        EXPECT_EQ(le32(disk, area + 2) % 1024, 0u);
+        EXPECT_EQ(le32(disk, area + 10), uint32_t(2 + i));
+    }
+}
+
+TEST_F(SuperfileTest, DeletingMembers) {
+    make_all();
+    ASSERT_EQ(CLSFIL(4, 0), 0);
+    ASSERT_EQ(OPNFIL(4, "h!orders", 0x0008), 0);
+    EXPECT_EQ(DELFIL(4), 56);
+    EXPECT_EQ(fcb(4)->state, 'y');
+    ASSERT_EQ(CLSFIL(4, 0), 0);
+    EXPECT_EQ(DELFIL(2), 56);  // the directory
+    EXPECT_EQ(fcb(2)->state, 'y');
+
+    uint64_t hpos = fcb(3)->hposl;
+    uint64_t area = hpos - 255 - 18;
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(OPNFIL(3, "h!cust", 0), 0);
+    Bytes before = slice(file_bytes("h"), area, 18 + 255 + 512);
+    ASSERT_EQ(DELFIL(3), 0);
+    EXPECT_EQ(fcb(3)->state, 'n');
+    Bytes after = slice(file_bytes("h"), area, 18 + 255 + 512);
+    Bytes want = before;
+    want[0] = want[1] = 0xFD;
+    EXPECT_EQ(after, want);
+    EXPECT_EQ(members(1), (std::vector<std::string>{"ix", "orders"}));
+    EXPECT_EQ(OPNFIL(3, "h!cust", 0), 12);
+    EXPECT_EQ(zv::zvfilexists("h!cust"), 0);
+    EXPECT_EQ(zv::zvfilexists("h!orders"), -1);
+    EXPECT_EQ(zv::zvfilexists("nohost!orders"), -2);
+    // The host goes with its members.
+    ASSERT_EQ(DELFIL(1), 0);
+    EXPECT_FALSE(exists("h"));
+    EXPECT_EQ(fcb(5)->state, 'n');
+    EXPECT_EQ(fcb(2)->state, 'n');
+}
+
+TEST_F(SuperfileTest, RenamingMembersAndHosts) {
+    make_all();
+    zv::fault_reset();
+    EXPECT_EQ(zvRENFIL(3, "h!cust"), 0);
+    for (int k = 0; k < int(IoKind::Count); k++) EXPECT_EQ(zv::io_calls(IoKind(k)), 0) << k;
+    EXPECT_EQ(zvRENFIL(2, "h!dir"), 446);
+    EXPECT_EQ(zvRENFIL(3, "other!cust"), 418);
+    EXPECT_EQ(zvRENFIL(3, "hh!cust"), 418);
+    EXPECT_EQ(zvRENFIL(1, "h2"), 454);  // members are open
+    EXPECT_EQ(zvRENFIL(1, "h2!x"), 418);
+    EXPECT_EQ(zvRENFIL(3, "h!orders"), 67);  // the name is taken
+
+    uint64_t hpos = fcb(3)->hposl;
+    ASSERT_EQ(zvRENFIL(3, "h!clients"), 0);
+    EXPECT_STREQ(fcb(3)->name, "h!clients");
+    EXPECT_EQ(fcb(3)->hposl, hpos);
+    EXPECT_EQ(members(1), (std::vector<std::string>{"clients", "ix", "orders"}));
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(OPNFIL(3, "h!clients", 0), 0);
+    EXPECT_EQ(fcb(3)->hposl, hpos);
+    EXPECT_EQ(fcb(3)->hdr.base.supmbr, 2u);
+    EXPECT_EQ(OPNFIL(6, "h!cust", 0), 12);
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(CLSFIL(4, 0), 0);
+    ASSERT_EQ(CLSFIL(5, 0), 0);
+    // With no member open the host can be renamed.
+    ASSERT_EQ(zvRENFIL(1, "h2"), 0);
+    EXPECT_TRUE(exists("h2"));
+    EXPECT_FALSE(exists("h"));
+    ASSERT_EQ(OPNFIL(3, "h2!orders", 0), 0);
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    // Shared: 62.
+    ASSERT_EQ(OPNFIL(1, "h2", 0x0001), 0);
+    ASSERT_EQ(OPNFIL(3, "h2!orders", 0x0001), 0);
+    EXPECT_EQ(zvRENFIL(3, "h2!x"), 62);
+}
+
+TEST_F(SuperfileTest, HostOpenAndNames) {
+    make_all();
+    ASSERT_EQ(STPUSR(), 0);
+    ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    FCB *f = zvgetfcb(10);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(zv::zvhstopn(f, 0, "h!cust", 0), 0);
+    EXPECT_EQ(fcb(10)->hdr.base.sfiltyp, 1);
+    EXPECT_EQ(fcb(11)->state, 'y');
+    EXPECT_EQ(zv::zvhstopn(nullptr, 0, "nosuch!cust", 0), 413);
+    EXPECT_EQ(zv::zvhstopn(nullptr, 0, "plain", 0), 413);
+    ASSERT_EQ(OPNFIL(3, "h!cust   ", 0), 0);  // trailing blanks dropped
+    EXPECT_STREQ(fcb(3)->name, "h!cust");
+    EXPECT_EQ(OPNFIL(4, ("h!" + std::string(256, 'n')).c_str(), 0), 139);
+    EXPECT_EQ(OPNFIL(4, "h!nosuch", 0), 12);
+}
+
+// Fails the nth write of an operation for n = 1, 2, ... until it succeeds:
+// prepare runs first, then op under the fault, then the engine is stopped
+// and started again and check looks at what the files hold.
+template <typename Prep, typename Op, typename Check>
+void sweep(Prep prepare, Op op, Check check) {
+    for (long n = 1; n < 300; n++) {
+        SCOPED_TRACE(n);
+        prepare();
+        zv::fault_reset();
+        zv::fault_set(IoKind::Write, n, EIO);
+        int rc = op();
+        bool failed = zv::io_calls(IoKind::Write) >= n;
+        zv::fault_reset();
+        ASSERT_EQ(STPUSR(), 0);
+        ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+        if (!failed) {
+            EXPECT_EQ(rc, 0);
+            check(false);
+            return;
+        }
+        EXPECT_NE(rc, 0);
+        check(true);
+        ASSERT_EQ(STPUSR(), 0);
+        ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    }
+    ADD_FAILURE() << "the operation never completed";
+}
+
+TEST_F(SuperfileTest, WriteFaultsDuringMemberCreate) {
+    make_all();
+    ASSERT_EQ(STPUSR(), 0);
+    ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    auto check = [this](bool failed) {
+        ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+        std::vector<std::string> m = members(1);
+        std::set<std::string> seen(m.begin(), m.end());
+        EXPECT_EQ(seen.size(), m.size());
+        bool made = seen.count("new") != 0;
+        if (!failed) {
+            EXPECT_TRUE(made);
+        }
+        std::vector<std::string> want = {"cust", "ix", "orders"};
+        if (made) want = {"cust", "ix", "new", "orders"};
+        EXPECT_EQ(m, want);
+        int filno = 5;
+        for (const std::string &name : m) {
+            EXPECT_EQ(OPNFIL(filno, ("h!" + name).c_str(), 0), 0) << name;
+            EXPECT_EQ(CLSFIL(filno, 0), 0);
+        }
+        if (made && failed) {
+            // The next round starts without the member.
+            ASSERT_EQ(OPNFIL(5, "h!new", 0), 0);
+            ASSERT_EQ(DELFIL(5), 0);
+        }
+    };
+    sweep([] { ASSERT_EQ(OPNFIL(1, "h", 0), 0); }, [] { return CREDAT(3, "h!new", 40, 0, 0); }, check);
+}
+
+TEST_F(SuperfileTest, WriteFaultsDuringMemberRename) {
+    make_all();
+    ASSERT_EQ(STPUSR(), 0);
+    ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    auto check = [this](bool failed) {
+        ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+        std::vector<std::string> m = members(1);
+        ASSERT_EQ(m.size(), 3u);
+        bool renamed = m[0] == "clients";
+        EXPECT_TRUE(renamed || m[0] == "cust");
+        EXPECT_EQ(m[1], "ix");
+        EXPECT_EQ(m[2], "orders");
+        if (!failed) {
+            EXPECT_TRUE(renamed);
+        }
+        int filno = 5;
+        for (const std::string &name : m) {
+            EXPECT_EQ(OPNFIL(filno, ("h!" + name).c_str(), 0), 0) << name;
+            EXPECT_EQ(CLSFIL(filno, 0), 0);
+        }
+        if (renamed && failed) {
+            ASSERT_EQ(OPNFIL(3, "h!clients", 0), 0);
+            ASSERT_EQ(zvRENFIL(3, "h!cust"), 0);
+        }
+    };
+    sweep([] { ASSERT_EQ(OPNFIL(3, "h!cust", 0), 0); }, [] { return zvRENFIL(3, "h!clients"); }, check);
 }
 
 }  // namespace
