@@ -271,4 +271,86 @@ TEST_F(SegmentsTest, HeaderRewriteWithTheCreationTime) {
     EXPECT_EQ(le32(file_bytes("data.001"), 88), 0x12345678u);
 }
 
+TEST_F(SegmentsTest, RenameTakesTheSegmentsAlong) {
+    FCB *f = make(1, "data", 3);
+    Bytes data = pattern_bytes(2 * kMB + 500, 4);
+    ASSERT_EQ(write_at(f, 4096, data), 0);
+    ASSERT_TRUE(exists("data.002"));
+    ASSERT_EQ(zvRENFIL(1, "new"), 0);
+    EXPECT_TRUE(exists("new"));
+    EXPECT_TRUE(exists("new.001"));
+    EXPECT_TRUE(exists("new.002"));
+    EXPECT_FALSE(exists("data"));
+    EXPECT_FALSE(exists("data.001"));
+    EXPECT_FALSE(exists("data.002"));
+    EXPECT_STREQ(fcb(1)->name, "new");
+    // The headers carry the new names.
+    Bytes seg2 = file_bytes("new.002");
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(seg2.data() + 512)), "new.002");
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(seg2.data() + 512 + 8)), "new");
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    ASSERT_EQ(OPNFIL(1, "new", 0), 0);
+    Bytes back(data.size());
+    ASSERT_EQ(read_at(fcb(1), 4096, back), 0);
+    EXPECT_EQ(back, data);
+
+    // A name that automatic segments cannot follow changes nothing.
+    std::string longname(251, 'n');
+    zv::fault_reset();
+    EXPECT_EQ(zvRENFIL(1, longname.c_str()), 418);
+    EXPECT_EQ(zv::io_calls(IoKind::Rename) + zv::io_calls(IoKind::Link) + zv::io_calls(IoKind::Close), 0);
+
+    // DELFIL removes every segment file.
+    ASSERT_EQ(DELFIL(1), 0);
+    EXPECT_FALSE(exists("new"));
+    EXPECT_FALSE(exists("new.001"));
+    EXPECT_FALSE(exists("new.002"));
+}
+
+TEST_F(SegmentsTest, ARefusedRenameLeavesEveryFileUnderItsOldName) {
+    FCB *f = make(1, "data", 3);
+    Bytes data = pattern_bytes(2 * kMB + 500, 5);
+    ASSERT_EQ(write_at(f, 4096, data), 0);
+    filestest::put_file("new.002", Bytes(7, 7));
+    EXPECT_EQ(zvRENFIL(1, "new"), 67);
+    EXPECT_TRUE(exists("data"));
+    EXPECT_TRUE(exists("data.001"));
+    EXPECT_TRUE(exists("data.002"));
+    EXPECT_FALSE(exists("new"));
+    EXPECT_FALSE(exists("new.001"));
+    EXPECT_EQ(file_bytes("new.002"), Bytes(7, 7));
+    EXPECT_STREQ(fcb(1)->name, "data");
+    // Still open and readable under its old name, with its segments.
+    Bytes back(data.size());
+    ASSERT_EQ(read_at(fcb(1), 4096, back), 0);
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(file_bytes("data.001").data() + 512)), "data.001");
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    ASSERT_EQ(OPNFIL(1, "data", 0), 0);
+}
+
+TEST_F(SegmentsTest, ASaveSyncsEverySegment) {
+    FCB *f = make(1, "data", 3);
+    ASSERT_EQ(write_at(f, 2 * kMB, Bytes(10, 1)), 0);
+    zv::fault_reset();
+    EXPECT_EQ(zv::mbsave(f), 0);
+    EXPECT_EQ(zv::io_calls(IoKind::Sync), 3);
+    zv::fault_set(IoKind::Sync, 3, EIO);
+    EXPECT_EQ(zv::mbsave(f), 49);
+}
+
+TEST_F(SegmentsTest, ALastNamedSegmentWithoutSizeHasNoLimit) {
+    XCREblk x{};
+    x.mode = 0x02;
+    ASSERT_EQ(CREDATX8(1, "p", 128, 0, 0, 0, nullptr, nullptr, &x), 0);
+    ZVSEGENTRY list[2] = {{"", 1}, {"p.s1", 0}};
+    ASSERT_EQ(zvSETSEG(1, 1, 2, list), 0);
+    FCB *f = fcb(1);
+    EXPECT_EQ(f->segs[1].limit, 0u);
+    // The last segment takes every offset past segment 0, far beyond
+    // limit(0) - H.
+    ASSERT_EQ(write_at(f, 10 * kMB, Bytes(10, 3)), 0);
+    EXPECT_EQ(file_bytes("p.s1").size(), size_t(10 * kMB - kMB + 1024 + 10));
+}
+
 }  // namespace
