@@ -364,14 +364,15 @@ ZV_API int32_t GETFIL(int filno, int mode) {
     case 14:
         return b.keypad;
     case 15:
-        return 0;   // no definition block: no field delimiter
+        return f->schmap ? f->schmap[2] : 0;   // without a definition block: no delimiter
     case 16:
-        return 32;  // no definition block: blank padding
+        return f->schmap ? f->schmap[3] : 32;  // without one: blank padding
     case 18:
         return zv::isam_map_value(filno, 2);
     case 20:
         return int32_t(b.hdrflags2);
     case 21:
+        if (f->schmap) return f->schmap[1];
         return b.align ? b.align : 8;
     case 22:
         return b.extsiz;

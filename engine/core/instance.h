@@ -175,6 +175,12 @@ struct INSTGV {
     // ---- Variable-length records and resources (engine/files) ---------------
     uint8_t restype11;            // type-11 resources may be written
 
+    // ---- Key formation: ISAM key map and extended segment definitions -------
+    void *keymap;                 // ISAM key map (engine/isam/keymap.h); null until an index is defined
+    void *ksglist;                // segment definitions (engine/index/ksegdef.h); position 0 unused
+    int32_t nksg, capksg;         // positions in use (0 included) and allocated
+    int32_t curkeylen;            // key length of the index whose condition is being evaluated
+
     // ---- Redirection, segments, superfiles, copy (redirect, segments, superfile)
     zv::RedirList redir;          // the global redirection rules
     uint8_t redirslash;           // names get their back-slashes turned into slashes

@@ -255,6 +255,8 @@ int zvfree() {
     mbfrencam(&g->encworkbuf);
     zvputmemn(&g->evalwork);
     release(g->ptrlist);
+    mbfren(&g->ksglist);   // segment definitions: their files are closed
+    g->nksg = g->capksg = 0;
     g->started = 0;
     g->slot0 = nullptr;
     // Lock entries live in free list 13, which goes now.

@@ -139,6 +139,7 @@ int iclsfilx(int filno, int mode) {
     for (FCB *m = f->nextmember; m;) {
         FCB *next = m->nextmember;
         zv::free_key_buffers(m);
+        zv::free_key_definitions(m);
         zvidxfrsh(m->filno);
         zv::fcb_reset(m);
         blocks++;
@@ -162,6 +163,7 @@ int iclsfilx(int filno, int mode) {
         lower(g->nallfiles, blocks);
         if (physical) lower(g->nphysfiles, 1);
     }
+    zv::free_key_definitions(f);
     zv::fcb_reset(f);
     return zv::set_uerr(first);
 }

@@ -110,6 +110,13 @@ struct FCB {
     // ---- Variable-length records and resources (engine/files) ----------------
     FCB *rposidx;               // record-position index linked by the ISAM layer; null: none
 
+    // ---- Key formation and definition blocks (engine/index) -------------------
+    unsigned char *schmap;      // data file: record schema map (16-byte head, 6-byte entries); null: none
+    uint16_t *altseq;           // index: alternate collating sequence (256 entries); null: none
+    int32_t *ksegtab;           // index: definition position per segment (16 entries); null: none
+    int32_t ksegdflt;           // definition position for the whole index (data file: for its indexes); 0: none
+    int32_t serpos;             // data file: 1-based offset of the serial field; 0 unknown, -1 none
+
     // ---- Segmented files and superfiles (segments.cpp, superfile.cpp) ----------
     struct SegEntry *segs;      // one entry per defined segment; null: none
     int32_t nsegalloc;          // entries of segs

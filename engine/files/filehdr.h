@@ -273,8 +273,9 @@ constexpr uint32_t kHdr2Data = 0xEF;              // data file at creation
 constexpr uint32_t kHdr2Index = 0xE8;             // index file at creation
 constexpr uint32_t kHdr2Ext384Bits = 0x900;       // added with a 384-byte extended part
 constexpr uint32_t kHdr2Partition = 0x20000;      // partition attribute
+constexpr uint32_t kHdr2XtdTypes = 0x40000;      // record schema with field types above 256
 // Every bit of header flags 2 this engine knows; an open refuses others.
-constexpr uint32_t kHdr2Supported = 0x0002F9FF;
+constexpr uint32_t kHdr2Supported = 0x0006F9FF;
 // flmode2 (+176).
 constexpr uint32_t kFlmode2Variant = 0x20000000;  // configuration-version variant
 constexpr uint32_t kFlmode2NoVariant = 0x40000000;

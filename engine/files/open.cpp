@@ -39,10 +39,12 @@ void abandon_open(FCB *f) {
     for (FCB *m = f->nextmember; m;) {
         FCB *next = m->nextmember;
         zv::free_key_buffers(m);
+        zv::free_key_definitions(m);
         zv::fcb_reset(m);
         m = next;
     }
     zv::free_key_buffers(f);
+    zv::free_key_definitions(f);
     if (f->fd >= 0) {
         zvflushd(f, 1);
         zvlclose(f, 0, 1);
@@ -192,12 +194,19 @@ int read_resources(FCB *b, uint16_t mode) {
     if (int rc = stop(getksegdef(b))) return rc;
     if (b->kind == kKindIndex) {
         unsigned char seq[512];
-        if (int rc = stop(igetaltseq(b->filno, seq, 0))) return rc;
+        int rc = igetaltseq(b->filno, seq, 0);
+        if (rc == 0) rc = zv::zvsetseq(b, seq);
+        if ((rc = stop(rc))) return rc;
     } else {
         void *blk = nullptr;
         int32_t len = 0;
         int rc = zvrdefx(b->filno, 0, 1, &blk, &len);
-        if (blk) zvputmem(blk);
+        if (blk) {
+            // A record schema that does not hold its own entries is not
+            // taken: the file opens without a schema map.
+            if (rc == 0 && (rc = zv::install_schema(b, blk, len)) == 439) rc = 0;
+            zvputmem(blk);
+        }
         if ((rc = stop(rc))) return rc;
         b->cidxtab = zv::zvigetcidx(b->filno);
         if (!b->cidxtab) {

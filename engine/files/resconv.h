@@ -4,23 +4,16 @@
 
 #include <cstdint>
 
+#include "zarvo/zvtypes.h"
+
 struct FCB;
 struct RESHDR;
 
 namespace zv {
 
-// Field type codes that the conversion maps and the record walk use.
+// Field type codes: the public ones (zarvo/zvtypes.h), and the two
+// wide-character string types the record walk knows.
 enum ZvFieldType : int {
-    ZV_CHARU = 24,
-    ZV_INT2 = 33,
-    ZV_INT2U = 41,
-    ZV_INT4 = 51,
-    ZV_INT4U = 59,
-    ZV_FSTRING = 144,
-    ZV_STRING = 146,
-    ZV_PSTRING = 154,
-    ZV_2STRING = 162,
-    ZV_4STRING = 170,
     ZV_WSTRING0 = 185,  // NUL-terminated string of 2-byte units
     ZV_W2STRING = 201,  // 16-bit byte count, then 2-byte units
 };

@@ -16,11 +16,11 @@ extern "C" {
 int zvgetkbf(FCB *fcb, int32_t keylen);
 // Drops every cached node of the file number.
 void zvidxfrsh(int filno);
-// Loads the extended key segment definitions stored in a file: 0 or an
-// error (401, 408 when none are stored).
+// Loads the extended key segment definitions stored in a file (a host
+// block enters those of its members too): 0 or an error.
 int getksegdef(FCB *fcb);
 // Reads an index's alternate collating sequence (512 bytes): 0 or an error
-// (408 when none is stored).
+// (438 when none is stored).
 int igetaltseq(int filno, void *buf, int word);
 }
 
@@ -28,6 +28,13 @@ namespace zv {
 
 // Frees the key buffers of a block.
 void free_key_buffers(FCB *fcb);
+// Frees what key formation keeps with a block: the schema map, the
+// alternate collating sequence and the segment definitions it refers to.
+void free_key_definitions(FCB *fcb);
+// Takes over what the open read of a block: its alternate collating
+// sequence (512 bytes) and, for a data file, its record-schema block.
+int zvsetseq(FCB *fcb, const void *table);
+int install_schema(FCB *fcb, const void *block, int32_t len);
 // Writes back the dirty cached nodes of an index and its members before
 // close (`mode` is the close mode): 0 or the first error. A changed node of
 // a file whose update flag is clear (and mode without 0x10) is not written:

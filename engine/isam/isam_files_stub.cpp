@@ -1,14 +1,20 @@
 // Stand-in of the ISAM services that the file layer calls, until the ISAM
-// layer lands: no key maps, contexts or conditional indexes exist, and a
-// partitioned host cannot be made (454).
+// layer lands: the key map is the one the index engine's segment calls make
+// (keymap.h); no contexts or conditional indexes exist, and a partitioned
+// host cannot be made (454).
 #include "engine/isam/isam_files.h"
 
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
+#include "engine/isam/keymap.h"
 
 namespace zv {
 
-void setzvEOK(int, int) {}
+void setzvEOK(int datno, int slot) {
+    ISAMKEY *k = isam_key(datno);
+    if (!k || slot < 0) return;
+    for (int i = slot; i < kMapIndexes; i++) k->idxlist[i] = kIdxListEnd;
+}
 void *zvigetcidx(int) {
     set_uerr(408);
     return nullptr;
@@ -34,9 +40,19 @@ uint32_t zvhostent(FCB *host, int, uint32_t *hi) {
 }
 FCB *partition_host_of(FCB *) { return nullptr; }
 
-// No ISAM map, partition or stored file definition exists yet.
-int32_t isam_map_value(int, int) { return -1; }
-int isam_map_index(int, int) { return -1; }
+// The key map as the index engine's segment calls made it.
+int32_t isam_map_value(int filno, int which) {
+    ISAMKEY *k = isam_key(filno);
+    if (!k || which < 0 || which > 2) return -1;
+    return k->values[which];
+}
+int isam_map_index(int datno, int slot) {
+    ISAMKEY *k = isam_key(datno);
+    if (!k || slot < 0 || slot >= kMapIndexes) return -1;
+    return k->idxlist[slot];
+}
+
+// No partition or stored file definition exists yet.
 bool is_partition_member(const FCB *) { return false; }
 int partition_member(const FCB *, int) { return -1; }
 int partition_active(FCB *, int, int32_t *) { return set_uerr(715); }

@@ -5,6 +5,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
+#include "engine/isam/keymap.h"
 
 namespace zv {
 
@@ -37,6 +38,7 @@ void zvfisam(int32_t) {
     if (!g) return;
     mbfren(&g->isamtab);
     g->isamtabn = 0;
+    isam_keymap_free();
 }
 
 int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t userprof) {

@@ -23,6 +23,8 @@
 #include <stdio.h>
 #include <time.h>
 
+#include "zvtypes.h"
+
 #if defined(__GNUC__)
 #define ZV_API __attribute__((visibility("default")))
 #define ZV_NORETURN __attribute__((noreturn))
@@ -1042,6 +1044,131 @@ ZV_API int SPCLSAV(void);
 ZV_API int TRANUSR(void);
 /* Isolation levels are not supported: 116 above 3, else 454 (in uerr_cod). */
 ZV_API int TRANISO(int level);
+
+/* ------------------------------------------------------------------------ */
+/* Key formation: keys from records, segment modes, collating sequences,     */
+/* definition blocks and extended segment definitions (index engine).        */
+/* ------------------------------------------------------------------------ */
+/*
+ * An index's key is formed from a data record by its segment list (kept in
+ * the ISAM key map): each segment is copied out of the record and turned
+ * into bytes that sort by value under an unsigned byte comparison. Segment
+ * mode word (SEGMODE): base = mode & 0x10F (0 bytes, 1 unsigned integer, 2
+ * upper-cased bytes, 3 serial number, 4 and 5 variable-length field, 6
+ * packed decimal, 7 bytes, 8 signed integer, 9 float, 10 10-byte decimal,
+ * 11 text with a 2-byte length prefix, 12 to 15 record-schema field, 256
+ * constant, 257 serial number in a schema field); modifiers 0x10
+ * descending, 0x20 alternate collating sequence, 0x40 end segment, 0x80
+ * Unicode collation (not available: 694), 0x400 extended definition.
+ * With user-profile bit 0x20 (the default 33 of the start-up calls),
+ * integer, serial and float segments are byte-reversed, so that fields in
+ * the host's (little-endian) order sort by value.
+ */
+
+/* Descriptor of a definition block: the block number (0..127; 129 stores
+ * block 0) of a file's definition resource, mode 1 in a data file and 3 in
+ * an index file. len: the bytes to store, or the caller's buffer size on a
+ * read; bufsiz: the space to reserve for the block. */
+typedef struct DEFBLK {
+    void *data;
+    int32_t len;
+    int32_t bufsiz;
+    uint16_t blkno;
+    uint16_t mode;
+} DEFBLK;
+
+/* Extended key segment definition (64 bytes, host order; stored
+ * little-endian). kind 2 (numeric and byte transforms) is the one accepted:
+ * subkind 0 numeric text with a sign (signpos 1 leading, 2 trailing, 3
+ * overpunched on the first character, other values on the last; signrow
+ * 0..6 the overpunch row), 1 a last byte 0x0D marks a negative value, 2
+ * packed decimal with the sign in the last nibble, 3 big-endian signed
+ * integer, 4 reversed with the first two bytes exchanged, 5 reversed. */
+typedef struct KSEGDEF {
+    int32_t size;      /* 64 once stored */
+    int32_t check;     /* 0 once stored; compared by lookups when set */
+    int32_t srcrule;   /* source-length rule of Unicode definitions */
+    int32_t kind;      /* 1 Unicode collation, 2 numeric and byte transforms */
+    int32_t subkind;
+    int32_t signpos;
+    int32_t signrow;
+    int32_t spare;     /* 0 once stored */
+    char locale[32];   /* NUL-terminated name */
+} KSEGDEF;
+
+/* SETDEFBLKX stores (or replaces) a block of the definition resource of
+ * type 0 or 200..299 (SETDEFBLK: type 0); a block grown beyond its reserved
+ * space moves to the end of the resource. The record-schema block (mode 1,
+ * block 1) also becomes the data file's schema map. GETDEFBLK copies a
+ * block into blk->data (at most blk->len bytes). 0 or: 48 wrong mode for
+ * the file, 446 bad type, 436 bad block number, 434 block too large or
+ * buffer too small, 437 no data, 438 block empty or no definition resource,
+ * 439 damaged resource, resource errors. */
+ZV_API int SETDEFBLKX(int filno, DEFBLK *blk, int type);
+ZV_API int SETDEFBLK(int filno, DEFBLK *blk);
+ZV_API int GETDEFBLK(int filno, DEFBLK *blk);
+/* Alternate collating sequence of an index: 256 16-bit entries (512
+ * bytes) indexed by byte value; a segment with mode 0x20 maps every byte b
+ * to the low byte of entry b. SETALTSEQ with NULL removes it; GETALTSEQ
+ * reads the stored table (438 when there is none). */
+ZV_API int SETALTSEQ(int keyno, const void *table);
+ZV_API int GETALTSEQ(int keyno, void *table);
+/* Pad byte (bytes[0]) and field-delimiter byte (bytes[1]) of a file's
+ * variable-length key fields: an index keeps the pad byte in its header, a
+ * data file both in its record-schema block. */
+ZV_API uint16_t SETVARBYTS(int filno, const void *bytes);
+/* Forward and reverse transform of one segment in place (schema: a record
+ * schema map, for schema modes; altseq: a collating table or NULL). 0 or
+ * the error, also in uerr_cod: 446 bad mode or a transform that cannot be
+ * undone, 694 Unicode, 199 no schema, 433 no such field, 528 bad length. */
+ZV_API int zvtseg(uint32_t field, int mode, int32_t len, void *seg, const void *altseq, const void *schema);
+ZV_API int zvuseg(uint32_t field, int mode, int32_t len, void *seg, const void *altseq, const void *schema);
+/* PUTKSEGDEF stores a definition (kind 2) for segment segno (0..15, -1 the
+ * whole index) of an open index, as a resource of its host index file: its
+ * list position, or a negative code (also in uerr_cod): -437 NULL, -454
+ * kind not 2, -446 bad file or segment, -705 the segment has one already.
+ * GETKSEGDEF copies a definition into def (64 bytes) and returns its list
+ * position: filno -6 by position (segno; -703 bad position), another
+ * negative filno the position of a definition equal to def's (-707 none),
+ * else the definition of an index segment (-707 none). */
+ZV_API int PUTKSEGDEF(int filno, int segno, const void *def);
+ZV_API int GETKSEGDEF(int filno, int segno, void *def);
+/* Applies the definition at list position pos to srclen source bytes,
+ * writing seglen bytes to dst (src and dst may be the same): seglen, or a
+ * negative code: -703 bad position, -694 Unicode collation, -704 Unicode
+ * without a field type, -446 unsupported kind or sub-kind, -528 length
+ * mismatch, -82 no memory. */
+ZV_API int32_t XFMKSEGDEF(int32_t pos, const void *src, int32_t srclen, int ftype, void *dst, int32_t seglen);
+/* Unicode collation is not available: uerr_cod and the ISAM error 694. */
+ZV_API int zvUPDTICU(void);
+/* TFRMKEY transforms a search target of index keyno in place; a
+ * duplicate-key index gets a zero position suffix (lTFRMKEY: all bytes
+ * 0xFF, after every duplicate). uTFRMKEY undoes the transform of each
+ * segment (the suffix stays). The key, or NULL with the error in uerr_cod
+ * and the ISAM error. */
+ZV_API void *TFRMKEY(int keyno, void *target);
+ZV_API void *lTFRMKEY(int keyno, void *target);
+ZV_API void *uTFRMKEY(int keyno, void *key);
+/* Forms the key of index keyno from a record of reclen bytes: the segments
+ * transformed, and for a duplicate-key index the record position (pos, its
+ * high word set before with zvSETHGH) most significant byte first. The key
+ * length; 0 when the record has no key in the index (false condition,
+ * suppressed null key: ISAM error 0) or on error (ISAM error: 80 bad key
+ * number or buffer, 445 record too short, 634 negative length or no serial
+ * field, 199 no schema, 433 no such field, 153 key too long, 694 Unicode).
+ * frmkeyx skips the index's condition when bit 0 of flags is set. */
+ZV_API int32_t frmkey(int keyno, const void *rec, void *key, uint32_t pos, int32_t reclen);
+ZV_API int32_t frmkeyx(int keyno, const void *rec, void *key, uint32_t pos, int32_t reclen, int flags);
+/* Segment lists of the ISAM key map. zvlfsegput with segno < 0 sets the
+ * index's entry (flags a: 0x10 condition, 0x20 callback condition, low
+ * nibble 1 null keys suppressed; empty character b; data file c, which then
+ * lists the index), else segment segno (0..15) to offset (or field number)
+ * a, length b, mode c: 0, 80 bad key number, 446 bad segment number, 82 no
+ * memory. zvlfsegget ends the list after n segments (1..15); 0.
+ * zvgetseginfo: which 1 the length, 2 the mode, 3 the offset; -1 otherwise. */
+ZV_API int zvlfsegget(int keyno, int n);
+ZV_API int zvlfsegput(int keyno, int segno, int a, int b, int c);
+ZV_API int zvgetseginfo(int keyno, int segno, int which);
 
 /* ------------------------------------------------------------------------ */
 /* Superfiles, segments, delete and rename, directories, redirection, copy.  */

@@ -24,6 +24,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "zvtypes.h"
+
 #ifndef ZV_API
 #if defined(__GNUC__)
 #define ZV_API __attribute__((visibility("default")))

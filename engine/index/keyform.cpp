@@ -1,0 +1,615 @@
+// Key formation from records.
+//
+// A key is formed in two passes. Assembly copies each segment of the
+// index's segment list (ISAM key map) out of the record into the key
+// buffer: bytes at a record offset, the n-th variable-length field, or a
+// record-schema field found by walking the record; absent segments are
+// handled by the assembly mode. The transform pass turns each segment into
+// its sortable form (segmode.cpp) and, for a duplicate-key index, appends
+// the record position most significant byte first so that every stored key
+// is unique. Assembly also decides whether the record belongs in the index
+// at all: a false condition, or a key made only of the index's empty
+// character when null keys are suppressed, gives no key.
+//
+// Design notes:
+//  1. Every scan of the record stays inside [rec, rec + reclen); the record
+//     is never written.
+//  2. Alignment of schema fields is measured from the start of the record,
+//     so that a key does not depend on where the caller's buffer lies; it
+//     applies only inside the fixed part.
+//  3. Forming a key from a fixed-length record allocates nothing and makes
+//     no platform call.
+#include "engine/index/keyform.h"
+
+#include <cstring>
+
+#include "engine/core/filenum.h"
+#include "engine/core/highword.h"
+#include "engine/core/instance.h"
+#include "engine/expr/expr_services.h"
+#include "engine/files/fcb.h"
+#include "engine/index/ksegdef.h"
+#include "engine/index/node.h"
+#include "engine/isam/keymap.h"
+#include "zarvo/zarvo.h"
+
+namespace zv {
+
+namespace {
+
+constexpr int kWide185 = 185;   // 2-byte units ended by a zero unit
+constexpr int kWide201 = 201;   // 16-bit byte count, then 2-byte units
+
+int32_t fail(int code, int keyno) {
+    set_uerr(code);
+    ierr(code, keyno < 0 ? 0 : keyno);
+    return 0;
+}
+
+uint32_t host_word(const unsigned char *p, int width) {
+    if (width == 1) return p[0];
+    if (width == 2) {
+        uint16_t v;
+        memcpy(&v, p, 2);
+        return v;
+    }
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
+
+// Width of the length prefix of a string type (0: none).
+int prefix_width(int type) {
+    switch (type) {
+    case ZV_FPSTRING: case ZV_PSTRING: return 1;
+    case ZV_F2STRING: case ZV_2STRING: case kWide201: return 2;
+    case ZV_F4STRING: case ZV_4STRING: return 4;
+    default: return 0;
+    }
+}
+
+bool wide_type(int type) { return type >= 177 && type <= 207; }
+
+// Padding before a field of `type` at offset `off` under the schema's
+// alignment setting.
+int32_t align_pad(int align, int type, int64_t off) {
+    int m;
+    if (type <= 256) {
+        int k = type & 7;
+        if (k == 0 || k == 2) return 0;
+        m = (align - 1) & (k == 4 ? 7 : k);
+    } else if (type <= 259) {
+        static const int kUnit[3] = {8, 4, 1};
+        m = (align - 1) & (kUnit[type - 257] - 1);
+    } else {
+        return 0;
+    }
+    if (m <= 0) return 0;
+    int c = int(off & 15);
+    return ((m + c) & ~m) - c;
+}
+
+// Bytes of 2-byte units before a zero unit (or before the end).
+int64_t wide_bytes(const unsigned char *p, const unsigned char *end, bool *ended) {
+    const unsigned char *q = p;
+    while (end - q >= 2) {
+        if (q[0] == 0 && q[1] == 0) {
+            *ended = true;
+            return q - p;
+        }
+        q += 2;
+    }
+    *ended = false;
+    return q - p;
+}
+
+// Bytes a variable-length field occupies from p (end: one past the record);
+// the result exceeds end - p when the field claims more than the record has.
+int64_t walk(const SchemaField *e, const unsigned char *p, const unsigned char *end, int delim) {
+    int64_t left = end - p;
+    if (left <= 0) return 1;
+    int type = e ? e->type : -1;
+    if (type == -1 || type == ZV_STRING) {
+        const void *d = memchr(p, delim, size_t(left));
+        return d ? static_cast<const unsigned char *>(d) - p + 1 : left;
+    }
+    if (type == kWide185) {
+        bool ended = false;
+        int64_t n = wide_bytes(p, end, &ended);
+        return ended ? n + 2 : left + 1;
+    }
+    if (int w = prefix_width(type)) {
+        if (left < w) return w;
+        return int64_t(w) + host_word(p, w);
+    }
+    return e->len;
+}
+
+// Where field fld of a record lies: 0 with *off (at or beyond reclen when
+// the record does not reach it), 433 no such field, 445 a field before it
+// runs past the record.
+struct FieldAt {
+    int64_t off;
+    SchemaField e;
+    bool varseen;
+};
+
+int locate(const unsigned char *schema, const unsigned char *rec, int32_t reclen, int32_t fixlen, uint32_t fld,
+           FieldAt *out) {
+    int32_t nf = schema_fields(schema);
+    if (nf <= 0 || fld >= uint32_t(nf)) return 433;
+    int align = schema_align(schema);
+    int delim = schema_delim(schema);
+    uint32_t ne;
+    memcpy(&ne, schema + 12, 4);
+    int64_t p = 0;
+    uint32_t j = 0;
+    bool var = false;
+    for (uint32_t i = 0; i < ne; i++) {
+        const unsigned char *x = schema + kSchemaHead + kSchemaEntry * i;
+        SchemaField e;
+        memcpy(&e.len, x, 2);
+        memcpy(&e.type, x + 2, 2);
+        for (uint32_t c = 0; c <= x[4]; c++, j++) {
+            if (p < fixlen) p += align_pad(align, e.type, p);
+            if (j == fld) {
+                *out = FieldAt{p, e, var};
+                return 0;
+            }
+            if (p < fixlen) {
+                p += e.len;
+                continue;
+            }
+            var = true;
+            if (p >= reclen) continue;
+            p += walk(&e, rec + p, rec + reclen, delim);
+            if (p > reclen) return 445;
+        }
+    }
+    return 433;
+}
+
+// Start of the n-th variable-length field (0 the first): 0 with *start and
+// the field's schema entry (type -1 without a schema), 1 when the record
+// does not reach it, 445 when a field before it runs past the record.
+int variable_field(const unsigned char *schema, const unsigned char *rec, int32_t reclen, int32_t fixlen,
+                   uint32_t n, int64_t *start, SchemaField *entry) {
+    int delim = schema_delim(schema);
+    int64_t p = fixlen;
+    // Without field definitions (no schema, or one that only gives the
+    // delimiter and pad bytes) every variable field ends with the delimiter.
+    if (schema_fields(schema) <= 0) {
+        *entry = SchemaField{0, 0xFFFF};
+        for (uint32_t i = 0; i < n; i++) {
+            if (p >= reclen) return 1;
+            p += walk(nullptr, rec + p, rec + reclen, delim);
+            if (p > reclen) return 445;
+        }
+        *start = p;
+        return p >= reclen ? 1 : 0;
+    }
+    // The first schema field at or beyond the fixed part.
+    int32_t nf = schema_fields(schema);
+    uint32_t first = 0;
+    int64_t off = 0;
+    int align = schema_align(schema);
+    SchemaField e{};
+    for (; first < uint32_t(nf > 0 ? nf : 0); first++) {
+        if (schema_field(schema, first, &e)) return 1;
+        off += align_pad(align, e.type, off);
+        if (off >= fixlen) break;
+        off += e.len;
+    }
+    for (uint32_t i = 0;; i++) {
+        if (first + i >= uint32_t(nf > 0 ? nf : 0) || schema_field(schema, first + i, &e)) return 1;
+        if (p >= reclen) return 1;
+        if (i == n) break;
+        p += walk(&e, rec + p, rec + reclen, delim);
+        if (p > reclen) return 445;
+    }
+    *start = p;
+    *entry = e;
+    return 0;
+}
+
+// Text up to the delimiter, cut at len bytes, the rest filled with pad.
+int copy_delimited(unsigned char *out, int32_t len, const unsigned char *src, int64_t avail, int delim, int pad) {
+    int64_t scan = avail < len ? avail : len;
+    const void *d = memchr(src, delim, size_t(scan > 0 ? scan : 0));
+    int64_t n;
+    if (d) n = static_cast<const unsigned char *>(d) - src;
+    else if (avail >= len) n = len;
+    else return 445;
+    memcpy(out, src, size_t(n));
+    memset(out + n, pad, size_t(len - n));
+    return 0;
+}
+
+// Text after a length prefix of w bytes, cut at len bytes, padded.
+int copy_prefixed(unsigned char *out, int32_t len, const unsigned char *src, int64_t avail, int w, int pad) {
+    if (avail < w) return 445;
+    int64_t n = host_word(src, w);
+    if (n > len) n = len;
+    if (n > avail - w) return 445;
+    memcpy(out, src + w, size_t(n));
+    memset(out + n, pad, size_t(len - n));
+    return 0;
+}
+
+// 2-byte characters, padded with units 00 pad (an odd last byte gets 0).
+int copy_wide(unsigned char *out, int32_t len, const unsigned char *src, int64_t avail, int type, int pad) {
+    const unsigned char *end = src + avail;
+    int64_t n;
+    if (type == 193 || type == kWide201) {
+        if (avail < 2) return 445;
+        n = host_word(src, 2);
+        src += 2;
+        if (n > avail - 2) n = avail - 2;
+    } else {
+        bool ended = false;
+        n = wide_bytes(src, end, &ended);
+    }
+    if (n > len) n = len;
+    n &= ~int64_t(1);
+    memcpy(out, src, size_t(n));
+    for (int64_t i = n; i < len; i++) out[i] = (i - n) & 1 ? uint8_t(pad) : 0;
+    if ((len - n) & 1) out[len - 1] = 0;
+    return 0;
+}
+
+// Fixed copy of len bytes at off: 0, 445 when it runs past the record, or
+// 1 when the record does not reach the segment.
+int copy_fixed(unsigned char *out, int32_t len, const unsigned char *rec, int32_t reclen, int64_t off) {
+    if (off >= reclen) return 1;
+    if (off + len > reclen) return 445;
+    memcpy(out, rec + off, size_t(len));
+    return 0;
+}
+
+bool open_block(const FCB *f) { return f && (f->state == 'y' || f->state == 'v' || f->state == 'w'); }
+
+// Runs the index's condition on the record: 1 the record belongs, 0 it
+// does not (*err 0), or 0 with *err set.
+int condition(ISAMKEY *k, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, int32_t reclen, int *err) {
+    INSTGV *g = zvWNGV;
+    *err = 0;
+    const unsigned char *schema = dfcb->schmap;
+    if (!schema) {
+        *err = 199;
+        return 0;
+    }
+    int32_t fixlen = dfcb->hdr.base.reclen;
+    void *image = const_cast<unsigned char *>(rec);
+    void *map = const_cast<unsigned char *>(schema);
+    int r;
+    if ((k->flags & kKeyCondCallback) && ifcb && ifcb->fltr) {
+        g->exprerr = 0;
+        r = clbkeval(ifcb->fltr, ifcb->fltrkind, datno, image, map, fixlen, reclen);
+        if (r == 0 && g->exprerr) *err = g->exprerr;
+        return r != 0;
+    }
+    int condno = (k->flags & kKeyCondCallback) ? -105 : k->cidxno;
+    int32_t saved = g->curkeylen;
+    if (ifcb) g->curkeylen = ifcb->hdr.base.keylen;
+    r = zvevalcidx(dfcb->cidxtab, datno, condno, rec, schema, fixlen, reclen);
+    g->curkeylen = saved;
+    if (r < 0) *err = -r;
+    return r > 0;
+}
+
+}  // namespace
+
+int32_t zvwalkfld(int type, const unsigned char *start, const unsigned char *last, int delim) {
+    if (!start || !last || last < start) return 0;
+    SchemaField e{0, uint16_t(type)};
+    int64_t n = walk(type < 0 ? nullptr : &e, start, last + 1, delim);
+    return n > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(n);
+}
+
+const unsigned char *zvfldadr(const unsigned char *rec, const unsigned char *schema, int32_t *len, int *varseen,
+                              int32_t reclen, int32_t fixlen, uint32_t fld) {
+    if (!rec || !schema) {
+        set_uerr(199);
+        return nullptr;
+    }
+    FieldAt at;
+    int rc = locate(schema, rec, reclen, fixlen, fld, &at);
+    if (!rc && at.off >= reclen) rc = 445;
+    if (rc) {
+        set_uerr(rc);
+        return nullptr;
+    }
+    if (len) *len = at.e.len;
+    if (varseen) *varseen = at.varseen;
+    return rec + at.off;
+}
+
+int32_t izvasskey(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, unsigned char *key,
+                  int32_t keyspace, int32_t reclen, int amode) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 0;
+    ierr(0, keyno < 0 ? 0 : keyno);
+    ISAMKEY *k = isam_key(keyno);
+    if (!key || !k) return fail(80, keyno);
+    if (datno < 0) datno = k->datno;
+    if (datno < 0) return fail(80, keyno);
+    if (!dfcb && !(dfcb = tstfnm(datno))) return fail(g->uerr_cod, datno);
+    if (!ifcb && open_block(fcb_at(keyno))) ifcb = fcb_at(keyno);
+    if (keyspace == -1) {
+        if (!ifcb) return fail(80, keyno);
+        keyspace = ifcb->hdr.base.keylen;
+    }
+    if (!rec || reclen == 0) return fail(445, keyno);
+    if (reclen < 0) return fail(634, keyno);
+
+    if (!(amode & kAsmNoCond) && (k->flags & (kKeyCondExpr | kKeyCondCallback))) {
+        int err = 0;
+        if (!condition(k, datno, ifcb, dfcb, rec, reclen, &err)) return err ? fail(err, keyno) : 0;
+    }
+
+    const unsigned char *schema = dfcb->schmap;
+    const unsigned char *last = rec + reclen - 1;
+    const int32_t fixlen = dfcb->hdr.base.reclen;
+    const int pad = schema_pad(schema);
+    const int delim = schema_delim(schema);
+    int32_t used = 0;
+    int present = 0, absent = 0;
+    for (int i = 0; i < kMapSegs && k->seg[i].soffset != kSegEnd; i++) {
+        ISAMSEG &s = k->seg[i];
+        const int32_t len = s.slength;
+        const int mode = s.segmode;
+        const int base = mode & kSegBaseMask;
+        if (len > keyspace - used) return fail(153, keyno);
+        unsigned char *out = key + used;
+        int rc = 0;  // 1: the segment is absent
+        switch (base) {
+        case 0: case 1: case 2: case 3: case 6: case 7: case 8: case 9: case 10: case 11:
+            if (mode & (kSegUnicode | kSegXtd))
+                rc = s.soffset >= reclen ? 1 : zvunic(keyno, i, nullptr, rec + s.soffset, last, len, out);
+            else
+                rc = copy_fixed(out, len, rec, reclen, s.soffset);
+            break;
+        case 256:
+            memset(out, 0, size_t(len));
+            break;
+        case 257:
+            if (!schema) rc = 199;
+            else if (dfcb->serpos <= 0) rc = 634;
+            else rc = copy_fixed(out, len, rec, reclen, int64_t(dfcb->serpos) - 1);
+            break;
+        case 4: case 5: {
+            int64_t start = 0;
+            SchemaField e{};
+            rc = variable_field(schema, rec, reclen, fixlen, s.soffset, &start, &e);
+            if (rc) break;
+            if (wide_type(e.type) && e.type != 0xFFFF)
+                rc = copy_wide(out, len, rec + start, reclen - start, e.type, pad);
+            else
+                rc = copy_delimited(out, len, rec + start, reclen - start, delim, pad);
+            break;
+        }
+        case 12: case 13: case 14: case 15: {
+            if (!schema) {
+                rc = 199;
+                break;
+            }
+            FieldAt at;
+            if ((rc = locate(schema, rec, reclen, fixlen, s.soffset, &at)) != 0) break;
+            if (at.off >= reclen) {
+                rc = 1;
+                break;
+            }
+            int t = at.e.type;
+            const unsigned char *src = rec + at.off;
+            int64_t avail = reclen - at.off;
+            if ((mode & kSegUnicode) || wide_type(t)) {
+                if (wide_type(t)) {
+                    s.segmode = uint16_t(s.segmode | kSegUnicode);
+                    s.binding = -1;
+                }
+                rc = zvunic(keyno, i, &at.e, src, last, len, out);
+            } else if (mode & kSegXtd) {
+                rc = zvunic(keyno, i, &at.e, src, last, len, out);
+            } else if ((t == ZV_FSTRING && base >= 14) || (t >= ZV_STRING && t <= ZV_4STRING)) {
+                int w = prefix_width(t);
+                rc = w ? copy_prefixed(out, len, src, avail, w, pad) : copy_delimited(out, len, src, avail, delim, pad);
+            } else {
+                rc = copy_fixed(out, len, rec, reclen, at.off);
+            }
+            break;
+        }
+        default:
+            rc = 446;
+            break;
+        }
+        if (rc > 1) return fail(rc, keyno);
+        if (rc == 1) {
+            if ((amode & 3) == kAsmComplete) return fail(445, keyno);
+            absent++;
+        } else {
+            present++;
+        }
+        if ((amode & 3) == kAsmProbe && present && absent) return -2;
+        used += len;
+    }
+    if ((amode & 3) == kAsmProbe && absent && !present) return -3;
+    if ((k->flags & kKeyNullMask) == 1) {
+        int32_t i = 0;
+        while (i < used && key[i] == k->empchar) i++;
+        if (i == used) return 0;
+    }
+    return used;
+}
+
+int32_t zvasskey(int keyno, const unsigned char *rec, unsigned char *key, int32_t reclen, int amode) {
+    return izvasskey(keyno, -1, nullptr, nullptr, rec, key, -1, reclen, amode);
+}
+
+namespace {
+
+// The transform pass; *total receives the key length with its suffix.
+unsigned char *transform(int keyno, int datno, FCB *dfcb, unsigned char *key, uint32_t poslow, int append,
+                         int unicode, int32_t *total) {
+    INSTGV *g = zvWNGV;
+    if (!g) return nullptr;
+    uint32_t poshigh = uint32_t(zvGETHGHi());
+    ISAMKEY *k = isam_key(keyno);
+    if (!key || !k) return fail(80, keyno), nullptr;
+    FCB *ifcb = fcb_at(keyno);
+    if (!open_block(ifcb)) return fail(80, keyno), nullptr;
+    if (datno < 0) datno = k->datno;
+    if (!dfcb) dfcb = datno >= 0 ? fcb_at(datno) : nullptr;
+    if (!open_block(dfcb)) return fail(80, keyno), nullptr;
+    int32_t used = 0;
+    for (int i = 0; i < kMapSegs && k->seg[i].soffset != kSegEnd; i++) {
+        const ISAMSEG &s = k->seg[i];
+        unsigned char *p = key + used;
+        int rc = 0;
+        if (unicode && (s.segmode & (kSegUnicode | kSegXtd)))
+            rc = zvunic(keyno, i, nullptr, p, p + s.slength - 1, s.slength, p);
+        if (!rc) rc = izvtseg(s.soffset, s.segmode, s.slength, p, ifcb->altseq, dfcb->schmap);
+        if (rc) return fail(rc, keyno), nullptr;
+        used += s.slength;
+    }
+    if (append && idx_dup(ifcb)) {
+        int32_t ps = idx_psize(ifcb);
+        if (used + ps > int32_t(ifcb->hdr.base.keylen)) return fail(153, keyno), nullptr;
+        if (ps == 8) {
+            stbe32(key + used, poshigh);
+            stbe32(key + used + 4, poslow);
+        } else {
+            stbe32(key + used, poslow);
+        }
+        used += ps;
+    }
+    if (total) *total = used;
+    set_uerr(0);
+    return key;
+}
+
+}  // namespace
+
+unsigned char *ii2TFRMKEY(int keyno, int datno, void *, FCB *dfcb, unsigned char *key, uint32_t poslow, int append,
+                          int unicode) {
+    return transform(keyno, datno, dfcb, key, poslow, append, unicode, nullptr);
+}
+
+unsigned char *i2TFRMKEY(int keyno, unsigned char *key, uint32_t poslow, int append, int unicode) {
+    return transform(keyno, -1, nullptr, key, poslow, append, unicode, nullptr);
+}
+
+namespace {
+
+int32_t form(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, unsigned char *key,
+             int32_t keyspace, uint32_t poslow, int32_t reclen, int amode) {
+    // The position's high word was set before the call; assembly may reach
+    // calls that use the cell, so it is taken now and put back.
+    int32_t hi = zvGETHGHi();
+    int32_t n = izvasskey(keyno, datno, ifcb, dfcb, rec, key, keyspace, reclen, amode);
+    if (n <= 0) return 0;
+    zvSETHGHi(hi);
+    int32_t total = 0;
+    if (!transform(keyno, datno, dfcb, key, poslow, 1, 0, &total)) return 0;
+    return total;
+}
+
+}  // namespace
+
+int32_t ifrmkey(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, unsigned char *key,
+                int32_t keyspace, uint32_t poslow, int32_t reclen) {
+    return form(keyno, datno, ifcb, dfcb, rec, key, keyspace, poslow, reclen, kAsmComplete);
+}
+
+}  // namespace zv
+
+extern "C" {
+
+ZV_API int32_t frmkey(int keyno, const void *rec, void *key, uint32_t pos, int32_t reclen) {
+    if (!zvWNGV) return 0;
+    return zv::form(keyno, -1, nullptr, nullptr, static_cast<const unsigned char *>(rec),
+                    static_cast<unsigned char *>(key), -1, pos, reclen, zv::kAsmComplete);
+}
+
+ZV_API int32_t frmkeyx(int keyno, const void *rec, void *key, uint32_t pos, int32_t reclen, int flags) {
+    if (!zvWNGV) return 0;
+    int amode = zv::kAsmComplete | ((flags & 1) ? zv::kAsmNoCond : 0);
+    return zv::form(keyno, -1, nullptr, nullptr, static_cast<const unsigned char *>(rec),
+                    static_cast<unsigned char *>(key), -1, pos, reclen, amode);
+}
+
+ZV_API void *TFRMKEY(int keyno, void *target) {
+    if (!zvWNGV) return nullptr;
+    zvSETHGHi(0);
+    return zv::i2TFRMKEY(keyno, static_cast<unsigned char *>(target), 0, 1, 1);
+}
+
+ZV_API void *lTFRMKEY(int keyno, void *target) {
+    if (!zvWNGV) return nullptr;
+    zvSETHGHi(-1);
+    return zv::i2TFRMKEY(keyno, static_cast<unsigned char *>(target), 0xFFFFFFFFu, 1, 1);
+}
+
+ZV_API void *uTFRMKEY(int keyno, void *key) {
+    INSTGV *g = zvWNGV;
+    if (!g) return nullptr;
+    zv::ISAMKEY *k = zv::isam_key(keyno);
+    if (!key || !k) return zv::fail(80, keyno), nullptr;
+    FCB *ifcb = zv::fcb_at(keyno);
+    FCB *dfcb = k->datno >= 0 ? zv::fcb_at(k->datno) : nullptr;
+    const uint16_t *alt = zv::open_block(ifcb) ? ifcb->altseq : nullptr;
+    const unsigned char *schema = zv::open_block(dfcb) ? dfcb->schmap : nullptr;
+    auto *p = static_cast<unsigned char *>(key);
+    for (int i = 0; i < zv::kMapSegs && k->seg[i].soffset != zv::kSegEnd; i++) {
+        const zv::ISAMSEG &s = k->seg[i];
+        if (int rc = zv::izvuseg(s.soffset, s.segmode, s.slength, p, alt, schema)) return zv::fail(rc, keyno), nullptr;
+        p += s.slength;
+    }
+    zv::set_uerr(0);
+    return key;
+}
+
+ZV_API int zvlfsegget(int keyno, int n) {
+    if (n < 1 || n > 15) return 0;
+    if (zv::ISAMKEY *k = zv::isam_key_make(keyno)) k->seg[n].soffset = zv::kSegEnd;
+    return 0;
+}
+
+ZV_API int zvlfsegput(int keyno, int segno, int a, int b, int c) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (keyno < 0 || !g->fcbtab || keyno > g->filecount) return 80;
+    if (segno >= zv::kMapSegs) return 446;
+    zv::ISAMKEY *k = zv::isam_key_make(keyno);
+    if (!k) return 82;
+    if (segno >= 0) {
+        k->seg[segno] = zv::ISAMSEG{uint16_t(a), uint16_t(b), uint16_t(c), 0, -1};
+        return 0;
+    }
+    k->flags = uint16_t(a);
+    k->empchar = uint8_t(b);
+    k->datno = int16_t(c);
+    k->values[0] = int16_t(c);
+    if (c >= 0 && c <= g->filecount) {
+        zv::ISAMKEY *d = zv::isam_key_make(c);
+        if (!d) return 82;
+        k = zv::isam_key(keyno);
+        int slot = 0;
+        while (slot < zv::kMapIndexes && d->idxlist[slot] != zv::kIdxListEnd && d->idxlist[slot] != keyno) slot++;
+        if (slot < zv::kMapIndexes) d->idxlist[slot] = int16_t(keyno);
+    }
+    return 0;
+}
+
+ZV_API int zvgetseginfo(int keyno, int segno, int which) {
+    zv::ISAMKEY *k = zv::isam_key(keyno);
+    if (!k || segno < 0 || segno >= zv::kMapSegs) return -1;
+    const zv::ISAMSEG &s = k->seg[segno];
+    switch (which) {
+    case 1: return s.slength;
+    case 2: return s.segmode;
+    case 3: return s.soffset;
+    default: return -1;
+    }
+}
+
+}  // extern "C"

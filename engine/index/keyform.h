@@ -1,0 +1,51 @@
+// Key formation from records: assembly of an index's key from a data record
+// by its segment list, the transform pass with the record-position suffix,
+// and the field walks of record schemas (see keyform.cpp).
+#pragma once
+
+#include <cstdint>
+
+#include "engine/index/segmode.h"
+
+struct FCB;
+
+namespace zv {
+
+// Bits of the assembly mode.
+constexpr int kAsmComplete = 0;   // the record is complete: an absent segment is 445
+constexpr int kAsmProbe = 1;      // partial record: -2 mixed, -3 nothing present
+constexpr int kAsmOverlay = 2;    // absent segments keep the key buffer's bytes
+constexpr int kAsmNoCond = 4;     // skip the index's condition
+
+// Assembles the untransformed key of index keyno from a record of reclen
+// bytes. datno -1, ifcb and dfcb null and keyspace -1 take the map's data
+// file, the open blocks and the index's key length. The number of key
+// bytes (the sum of the segment lengths); 0 when the record has no key in
+// the index or on error (isamerr_cod tells them apart); -2 and -3 only in
+// the probe mode.
+int32_t izvasskey(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, unsigned char *key,
+                  int32_t keyspace, int32_t reclen, int amode);
+int32_t zvasskey(int keyno, const unsigned char *rec, unsigned char *key, int32_t reclen, int amode);
+// Transforms an assembled key in place; with `append` a duplicate-key index
+// gets the record position (low word poslow, high word the pending one).
+// With `unicode`, Unicode and extended segments are produced from the key's
+// own bytes first. The key, or null with the error in isamerr_cod.
+unsigned char *ii2TFRMKEY(int keyno, int datno, void *unused, FCB *dfcb, unsigned char *key, uint32_t poslow,
+                          int append, int unicode);
+unsigned char *i2TFRMKEY(int keyno, unsigned char *key, uint32_t poslow, int append, int unicode);
+// Forms a whole key with explicit blocks (rebuild): the key length, or 0.
+int32_t ifrmkey(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, unsigned char *key,
+                int32_t keyspace, uint32_t poslow, int32_t reclen);
+
+// Field walks of record schemas. zvwalkfld: the bytes a variable-length
+// field of `type` (-1: a field ended by the delimiter) occupies from
+// `start`, its prefix or terminator included; it never reads past `last`.
+int32_t zvwalkfld(int type, const unsigned char *start, const unsigned char *last, int delim);
+// Address of field fld in a record image, with its declared length and
+// whether a variable-length field lies before it; null with uerr_cod 199
+// (no record or schema), 433 (no such field) or 445 (the record ends
+// before the field).
+const unsigned char *zvfldadr(const unsigned char *rec, const unsigned char *schema, int32_t *len,
+                              int *varseen, int32_t reclen, int32_t fixlen, uint32_t fld);
+
+}  // namespace zv
