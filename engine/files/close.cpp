@@ -134,7 +134,8 @@ int iclsfilx(int filno, int mode) {
         keep(zv::mbsave(f));
 
     zv::zvclncamo(f);
-    inrfil(f, 0);
+    // A member's ring entry is its host's, which stays open.
+    if (f->hostfcb == f || !f->hostfcb) inrfil(f, 0);
     int32_t blocks = 1;
     for (FCB *m = f->nextmember; m;) {
         FCB *next = m->nextmember;

@@ -34,7 +34,7 @@ namespace {
 
 // Frees what a failed open bound: member blocks, pages read, the descriptor.
 void abandon_open(FCB *f) {
-    inrfil(f, 0);
+    if (f->hostfcb == f || !f->hostfcb) inrfil(f, 0);
     if (f->hdr.base.sfiltyp == kSfHost || (f->sflink && f->sflink->hostfcb == f)) zv::superfile_host_unbind(f);
     for (FCB *m = f->nextmember; m;) {
         FCB *next = m->nextmember;

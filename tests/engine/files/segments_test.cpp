@@ -105,6 +105,11 @@ TEST_F(SegmentsTest, WritingPastSegmentsMakesThemWithTheirHeaders) {
     ASSERT_EQ(read_at(f, 4096, back), 0);
     EXPECT_EQ(back, data);
     EXPECT_EQ(zv::zvgsize81(nullptr, f), total);
+    // A segment shorter than its header area: no logical size.
+    ASSERT_EQ(truncate("data.002", 100), 0);
+    uint32_t hi = 0;
+    EXPECT_EQ(zv::zvgsize81(&hi, f), 0xFFFFFFFFu);
+    EXPECT_EQ(hi, 0xFFFFFFFFu);
 }
 
 TEST_F(SegmentsTest, AWriteAcrossALimitIsSplit) {
