@@ -106,6 +106,8 @@ ZV_API uint16_t UNRZARVO(const char *id) {
     zv::release_tmpdir(g);
     zv::release_rules(g);
     zv::release_redirects(g);
+    mbfree(g->seglist);
+    g->seglist = nullptr;
     if (g->next == g) {
         if (g != cur) terr(7300);  // a ring of one that is not current
         zvWNGV = nullptr;

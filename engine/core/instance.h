@@ -186,6 +186,8 @@ struct INSTGV {
     uint8_t redirslash;           // names get their back-slashes turned into slashes
     uint8_t cpyshared;            // zvcpyfil may copy a file opened shared
     int32_t segpolicy[2];         // existing file at segment creation: [0] matching, [1] nonmatching
+    void *seglist;                // segment list entries (segments.cpp), platform memory
+    int32_t nseglist, capseglist;
 };
 
 // The current instance; null when none is registered.

@@ -447,7 +447,7 @@ int data_resources(int filno, uint16_t mode, const XCREblk *x, bool memory, bool
         *keep = true;
         return rc;
     }
-    if (!rc && resource_step) rc = zv::segmented_store(f, filno);
+    if (!rc && resource_step) rc = zv::zvsetmges(f, filno);
     if (!rc && x && x->cipher && !(mode & 0x800) && !memory && !(f->hdr.base.hdrflags & 0x100) &&
         f->hdr.base.sfiltyp != kSfMember)
         rc = zv::zvsetcamo(f, int(x->cipher), filno) ? g->uerr_cod : 0;

@@ -46,6 +46,7 @@
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/fileops.h"
+#include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
@@ -93,41 +94,6 @@ uint32_t get32(const unsigned char *p) {
 }
 
 void log683(const char *msg) { zvrcvlog(msg, kLog683); }
-
-// The arrays (zvalcsegmdef, zvrlcsegmdef, zvfresegmdef).
-int alloc_arrays(FCB *f, int32_t n) {
-    if (n <= 0) terr(8960);
-    auto *s = static_cast<SegEntry *>(zvgetmem(int32_t(size_t(n) * sizeof(SegEntry))));
-    if (!s) return 82;
-    for (int32_t i = 0; i < n; i++) s[i].fd = -1;
-    f->segs = s;
-    f->nsegalloc = n;
-    return 0;
-}
-
-int realloc_arrays(FCB *f, int32_t n) {
-    if (n <= 0) terr(8893);
-    auto *s = static_cast<SegEntry *>(zvgetmem(int32_t(size_t(n) * sizeof(SegEntry))));
-    if (!s) {
-        log683("Could not reallocate segment arrays");
-        return 10;
-    }
-    for (int32_t i = 0; i < n; i++) s[i].fd = -1;
-    int32_t keep = n < f->nsegalloc ? n : f->nsegalloc;
-    if (f->segs) memcpy(s, f->segs, size_t(keep) * sizeof(SegEntry));
-    zvputmem(f->segs);
-    f->segs = s;
-    f->nsegalloc = n;
-    return 0;
-}
-
-int free_arrays(FCB *f, int code) {
-    zvputmem(f->segs);
-    f->segs = nullptr;
-    f->nsegalloc = 0;
-    f->seglimitset = 0;
-    return code;
-}
 
 // Limits of automatic segments: every segment has the file's segment size.
 void auto_limits(FCB *f) {
@@ -242,18 +208,13 @@ int refuse(FCB *f, bool matching, const char *name) {
 // The text of a definition: per segment name NUL size NUL, an empty name
 // at the end. Walks it into the arrays from segment `from`.
 int parse_list(FCB *f, const char *text, int32_t len, int32_t from, int32_t count) {
-    int32_t at = 0, i = from;
-    while (at < len && text[at] && i < count) {
-        const char *name = text + at;
-        size_t n = strnlen(name, size_t(len - at));
-        if (at + int32_t(n) + 1 >= len || n > 255) return 408;
-        at += int32_t(n) + 1;
-        const char *size = text + at;
-        size_t m = strnlen(size, size_t(len - at));
-        if (at + int32_t(m) >= len) return 408;
-        at += int32_t(m) + 1;
-        memcpy(f->segs[i].name, name, n + 1);
-        named_limit(f, i, uint64_t(strtoull(size, nullptr, 10)) * kMB);
+    const char *at = text, *end = text + len;
+    int32_t i = from;
+    while (at < end && *at && i < count) {
+        if (!memchr(at, 0, size_t(end - at))) return 408;
+        const char *size = zvnamsegmdef(f, at, i);
+        if (size >= end || !memchr(size, 0, size_t(end - size))) return 408;
+        at = zvsizsegmdef(f, size, i);
         i++;
     }
     return i == count ? 0 : 408;
@@ -288,7 +249,7 @@ int read_definition(FCB *f, int filno) {
     int32_t textlen = int32_t(words[5]);
     const char *text = reinterpret_cast<const char *>(body + kDefHead + kDefWords * 4);
     if (textlen < 0 || textlen > cap - kDefHead - kDefWords * 4) textlen = 0;
-    if ((rc = alloc_arrays(f, count)) == 0) {
+    if ((rc = zvalcsegmdef(f, count)) == 0) {
         // A list that begins with an empty name gives segment 0's size.
         int32_t from = 1;
         snprintf(f->segs[0].name, sizeof f->segs[0].name, "%s", f->name);
@@ -300,7 +261,7 @@ int read_definition(FCB *f, int filno) {
             textlen -= int32_t(skip);
         }
         rc = count > 1 ? parse_list(f, text, textlen, from, count) : 0;
-        if (rc) free_arrays(f, 0);
+        if (rc) zvfresegmdef(f, 0);
     }
     zvputmem(body);
     return rc;
@@ -366,6 +327,91 @@ int store_definition(FCB *f, int filno) {
 }
 
 }  // namespace
+
+int zvalcsegmdef(FCB *f, int32_t n) {
+    if (n <= 0) terr(8960);
+    auto *s = static_cast<SegEntry *>(zvgetmem(int32_t(size_t(n) * sizeof(SegEntry))));
+    if (!s) return 82;
+    for (int32_t i = 0; i < n; i++) s[i].fd = -1;
+    f->segs = s;
+    f->nsegalloc = n;
+    return 0;
+}
+
+int zvrlcsegmdef(FCB *f, int32_t n) {
+    if (n <= 0) terr(8893);
+    auto *s = static_cast<SegEntry *>(zvgetmem(int32_t(size_t(n) * sizeof(SegEntry))));
+    if (!s) {
+        log683("Could not reallocate segment arrays");
+        return 10;
+    }
+    for (int32_t i = 0; i < n; i++) s[i].fd = -1;
+    int32_t keep = n < f->nsegalloc ? n : f->nsegalloc;
+    if (f->segs) memcpy(s, f->segs, size_t(keep) * sizeof(SegEntry));
+    zvputmem(f->segs);
+    f->segs = s;
+    f->nsegalloc = n;
+    return 0;
+}
+
+int zvfresegmdef(FCB *f, int code) {
+    zvputmem(f->segs);
+    f->segs = nullptr;
+    f->nsegalloc = 0;
+    f->seglimitset = 0;
+    return code;
+}
+
+const char *zvsizsegmdef(FCB *f, const char *text, int i) {
+    named_limit(f, i, uint64_t(strtoull(text, nullptr, 10)) * kMB);
+    return text + strlen(text) + 1;
+}
+
+const char *zvnamsegmdef(FCB *f, const char *text, int i) {
+    snprintf(f->segs[i].name, sizeof f->segs[i].name, "%s", text);
+    return text + strlen(text) + 1;
+}
+
+namespace {
+
+// An entry of the instance's segment list: the file's unique id and an id.
+struct SegListEntry {
+    uint32_t file[3];
+    int32_t id;
+};
+
+}  // namespace
+
+int addseglst(FCB *f, int32_t id) {
+    INSTGV *g = zvWNGV;
+    if (!g || !f) return set_uerr(540);
+    int i = zvdallc(&g->capseglist, &g->nseglist, &g->seglist, int(sizeof(SegListEntry)), 8);
+    if (i < 0) return set_uerr(82);
+    SegListEntry &e = static_cast<SegListEntry *>(g->seglist)[i];
+    zvmakid(e.file, f);
+    e.id = id;
+    return 0;
+}
+
+int chkseglst(FCB *f, int32_t id) {
+    INSTGV *g = zvWNGV;
+    if (!g || !f) return 0;
+    auto *list = static_cast<SegListEntry *>(g->seglist);
+    for (int32_t i = 0; i < g->nseglist; i++) {
+        if (list[i].id < 0 && zvfmatch(f, list[i].file)) {
+            list[i].id = id;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void clnseglst(INSTGV *g) {
+    if (!g) return;
+    mbfree(g->seglist);
+    g->seglist = nullptr;
+    g->nseglist = g->capseglist = 0;
+}
 
 int zvatosegmdef(const char *name, int i, char (&out)[256]) {
     if (!name || strlen(name) > 250) return set_uerr(418);
@@ -529,14 +575,14 @@ int zvnxtsegmdef(FCB *f, int setseg, int i) {
 
 int zvopnsegmdef(FCB *f, int filno, uint16_t openmode) {
     if (!f) return set_uerr(540);
-    if (f->segs) free_arrays(f, 0);
+    if (f->segs) zvfresegmdef(f, 0);
     uint32_t defined = f->hdr.ext.nsegs ? f->hdr.ext.nsegs : 1;
     uint32_t p = present(f);
     if (hsize(f) < 1024 || p > defined) return set_uerr(681);
     int rc;
     if (automatic(f)) {
-        if ((rc = alloc_arrays(f, int32_t(defined)))) return set_uerr(rc);
-        if ((rc = auto_names(f, f->name))) return set_uerr(free_arrays(f, rc));
+        if ((rc = zvalcsegmdef(f, int32_t(defined)))) return set_uerr(rc);
+        if ((rc = auto_names(f, f->name))) return set_uerr(zvfresegmdef(f, rc));
         auto_limits(f);
     } else if ((rc = read_definition(f, filno))) {
         return set_uerr(rc);
@@ -566,7 +612,7 @@ int zvclssegmdef(FCB *f, int keep, int freeit, int limit) {
         close_fd(f, i);
         if (!keep && uint32_t(i) < p && (limit <= 0 || i < limit)) dltfilx(f->segs[i].name, 0, 0);
     }
-    if (freeit) free_arrays(f, 0);
+    if (freeit) zvfresegmdef(f, 0);
     return 0;
 }
 
@@ -592,22 +638,22 @@ int segmented_create(FCB *f, uint32_t sizemb, uint32_t nsegs) {
     f->hdr.base.hdrflags |= kHdrSegmented;
     if (!automatic(f)) {
         // A named file without a list: segment 0 alone, without a limit.
-        if (int rc = alloc_arrays(f, 1)) return rc;
+        if (int rc = zvalcsegmdef(f, 1)) return rc;
         snprintf(f->segs[0].name, sizeof f->segs[0].name, "%s", f->name);
         f->segs[0].limit = 0;
         x.nsegs = 1;
         return 0;
     }
     if (auto_size(f) <= x.segdefsiz) return 749;
-    if (int rc = alloc_arrays(f, int32_t(x.nsegs))) return rc;
-    if (int rc = auto_names(f, f->name)) return free_arrays(f, rc);
+    if (int rc = zvalcsegmdef(f, int32_t(x.nsegs))) return rc;
+    if (int rc = auto_names(f, f->name)) return zvfresegmdef(f, rc);
     auto_limits(f);
     f->segsatopen = 1;
     return 0;
 }
 
-int segmented_store(FCB *f, int filno) {
-    if (!f->segs || automatic(f)) return 0;
+int zvsetmges(FCB *f, int filno) {
+    if (!f->segs || automatic(f) || f->hdr.base.sfiltyp == kSfMember) return 0;
     return store_definition(f, filno);
 }
 
@@ -717,7 +763,7 @@ int apply_auto_change(FCB *f, int filno, const ZVSEGDEF *d) {
         }
     }
     if (newsize <= hsize(f)) return 446;
-    if (int rc = realloc_arrays(f, int32_t(newmax))) return rc;
+    if (int rc = zvrlcsegmdef(f, int32_t(newmax))) return rc;
     f->hdr.ext.segsizh = uint32_t(newsize >> 32);
     f->hdr.ext.segsizl = uint32_t(newsize);
     f->hdr.ext.nsegs = newmax;
@@ -742,7 +788,7 @@ int make_auto(FCB *f, const ZVSEGDEF *d) {
     x.segsizl = uint32_t(size);
     x.segmented = 1;
     x.nsegs = uint32_t(d->count);
-    if (int rc = alloc_arrays(f, d->count)) return rc;
+    if (int rc = zvalcsegmdef(f, d->count)) return rc;
     if (int rc = auto_names(f, f->name)) return rc;
     auto_limits(f);
     return 0;
@@ -763,7 +809,7 @@ int apply_named(FCB *f, const ZVSEGDEF *d, bool was_segmented, int32_t *made_fro
     uint32_t oldp = was_segmented ? present(f) : 1;
     f->segs = nullptr;
     f->nsegalloc = 0;
-    if (int rc = alloc_arrays(f, count)) {
+    if (int rc = zvalcsegmdef(f, count)) {
         f->segs = old;
         f->nsegalloc = oldn;
         return rc == 82 ? (refuse_change("SETSEG: cannot allocate memory for segment definitions"), 683) : rc;

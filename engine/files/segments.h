@@ -8,6 +8,7 @@
 #include "zarvo/zarvo.h"
 
 struct FCB;
+struct INSTGV;
 
 // One defined segment of an open segmented file. Limits are cumulative:
 // limit(0) = size(0), limit(i) = limit(i-1) + size(i) - H; the last
@@ -45,9 +46,24 @@ int zvatosegmdef(const char *name, int i, char (&out)[256]);
 // automatic files) and count, H, one segment present, and the arrays. 0 or
 // an error.
 int segmented_create(FCB *fcb, uint32_t sizemb, uint32_t nsegs);
-// Stores the definition resource of a new named segmented file: 0 or the
-// resource error.
-int segmented_store(FCB *fcb, int filno);
+// Stores the definition resource of a named segmented file that is not a
+// superfile member: 0 or the resource error.
+int zvsetmges(FCB *fcb, int filno);
+// The arrays: n entries (fatal 8960 for none; 82 no memory); resized
+// keeping the first entries (fatal 8893 for none; 10, logged, no memory);
+// released (returns code).
+int zvalcsegmdef(FCB *fcb, int32_t n);
+int zvrlcsegmdef(FCB *fcb, int32_t n);
+int zvfresegmdef(FCB *fcb, int code);
+// Segment i's size (megabytes as text) and name from a definition text;
+// each returns the position after its string.
+const char *zvsizsegmdef(FCB *fcb, const char *text, int i);
+const char *zvnamsegmdef(FCB *fcb, const char *text, int i);
+// The instance's segment list: an entry per (file, id); chkseglst gives an
+// entry of the same file with a negative id the new id (1 when found).
+int addseglst(FCB *fcb, int32_t id);
+int chkseglst(FCB *fcb, int32_t id);
+void clnseglst(INSTGV *g);
 // SETSEGz.
 int setseg(int filno, ZVSEGDEF *def);
 // End of the last segment of a segmented file when it has one, rounded down

@@ -358,4 +358,16 @@ TEST_F(SegmentsTest, ALastNamedSegmentWithoutSizeHasNoLimit) {
     EXPECT_EQ(file_bytes("p.s1").size(), size_t(10 * kMB - kMB + 1024 + 10));
 }
 
+TEST_F(SegmentsTest, TheInstanceSegmentList) {
+    FCB *a = make(1, "a", 2);
+    FCB *b = make(3, "b", 2);
+    ASSERT_EQ(zv::addseglst(a, -1), 0);
+    ASSERT_EQ(zv::addseglst(b, 4), 0);
+    EXPECT_EQ(zv::chkseglst(b, 9), 0);  // b's entry has a positive id
+    EXPECT_EQ(zv::chkseglst(a, 7), 1);
+    EXPECT_EQ(zv::chkseglst(a, 8), 0);  // replaced once
+    zv::clnseglst(g());
+    EXPECT_EQ(g()->nseglist, 0);
+}
+
 }  // namespace
