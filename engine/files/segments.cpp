@@ -67,6 +67,9 @@ constexpr int kLog683 = kLogSingleTry - 683;
 constexpr int32_t kDefWords = 6;          // words of the resource body before the text
 constexpr int32_t kDefHead = 16;          // type, number, "QV!SEGM" and its NUL
 constexpr uint32_t kDefAuto = 1, kDefNamed = 2;
+// Most segments a definition may name (the definition resource holds at
+// most 8170 bytes).
+constexpr int32_t kMaxSegments = 4096;
 
 bool automatic(const FCB *f) { return (f->hdr.ext.flmode2 & kFlmode2Auto) != 0; }
 uint32_t hsize(const FCB *f) { return f->hdr.ext.segdefsiz; }
@@ -578,7 +581,7 @@ int zvopnsegmdef(FCB *f, int filno, uint16_t openmode) {
     if (f->segs) zvfresegmdef(f, 0);
     uint32_t defined = f->hdr.ext.nsegs ? f->hdr.ext.nsegs : 1;
     uint32_t p = present(f);
-    if (hsize(f) < 1024 || p > defined) return set_uerr(681);
+    if (hsize(f) < 1024 || p > defined || defined > uint32_t(kMaxSegments)) return set_uerr(681);
     int rc;
     if (automatic(f)) {
         if ((rc = zvalcsegmdef(f, int32_t(defined)))) return set_uerr(rc);
@@ -895,7 +898,9 @@ int setseg(int filno, ZVSEGDEF *d) {
         return set_uerr(683);
     }
     if (!segmented && (b.flmode & (kOpenShared | kOpnReadOnly))) return set_uerr(62);
-    if (d->count < 1) return set_uerr(446);
+    if (d->count < 1 || d->count > kMaxSegments || (!d->automatic && d->textlen > 0 && !d->text) ||
+        d->textlen < 0)
+        return set_uerr(446);
 
     Saved saved;
     memcpy(&saved.hdr, &f->hdr, sizeof saved.hdr);
@@ -966,6 +971,7 @@ ZV_API int SETSEGz(int filno, ZVSEGDEF *definition) { return setseg(filno, defin
 ZV_API int zvstrsegmdef(int first, int count, const ZVSEGENTRY *entries, ZVSEGDEF **out) {
     if (!out || !entries) return set_uerr(540);
     *out = nullptr;
+    if (count > kMaxSegments) return set_uerr(446);
     bool automatic_form = first == 0 && count > 1;
     bool named = first >= 1 && first <= count;
     if (!automatic_form && !named) return set_uerr(446);
