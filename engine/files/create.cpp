@@ -854,7 +854,9 @@ ZV_API int CREMEMX(int hostno, int32_t keylen, int keytype, int dupflag, int mem
     if (!g) return 47;
     FCB *h = tstfnm(hostno);
     if (!h) return g->uerr_cod;
-    if (h->kind != kKindIndex || h->hostfcb != h) return zv::set_uerr(48);
+    // The host index: its own host, or a superfile member index.
+    if (h->kind != kKindIndex || h->hdr.base.kmem != 0 || (h->hostfcb != h && h->hdr.base.sfiltyp != kSfMember))
+        return zv::set_uerr(48);
     if (member < 1 || member > int(h->hdr.base.nmem)) return zv::set_uerr(23);
     if (h->hdr.base.flmode & 0x09) return zv::set_uerr(62);
     if (dupflag < 0 || dupflag >= 6) return zv::set_uerr(115);

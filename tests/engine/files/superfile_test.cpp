@@ -339,4 +339,52 @@ TEST_F(SuperfileTest, WriteFaultsDuringMemberRename) {
     sweep([] { ASSERT_EQ(OPNFIL(3, "h!cust", 0), 0); }, [] { return zvRENFIL(3, "h!clients"); }, check);
 }
 
+TEST_F(SuperfileTest, VariableLengthMembersAndMemberIndexesWithMembers) {
+    ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+    ASSERT_EQ(CREDAT(3, "h!var", 10, 0, 0x04), 0);
+    ASSERT_EQ(CREIDX(4, "h!mi", 8, 0, 0, 1, 0, 0), 0);
+    ASSERT_EQ(CREMEM(4, 12, 0, 0, 1), 0);
+    std::vector<uint32_t> pos;
+    for (int i = 0; i < 50; i++) {
+        std::string rec = "record number " + std::to_string(i) + std::string(size_t(i * 7), 'x');
+        zvSETHGH(0);
+        uint32_t p = NEWVREC(3, int32_t(rec.size()));
+        ASSERT_NE(p, 0u) << zvGetUserErrorCode();
+        ASSERT_EQ(WRTVREC(3, p, const_cast<char *>(rec.data()), uint32_t(rec.size())), 0);
+        pos.push_back(p);
+        char k8[9], k12[13];
+        snprintf(k8, sizeof k8, "k%07d", i);
+        snprintf(k12, sizeof k12, "m%011d", 49 - i);
+        ASSERT_EQ(ADDKEY(4, k8, p, 0), 0);
+        ASSERT_EQ(ADDKEY(5, k12, p, 0), 0);
+    }
+    for (int i = 0; i < 50; i++) {
+        char k12[13];
+        snprintf(k12, sizeof k12, "m%011d", 49 - i);
+        EXPECT_EQ(EQLKEY(5, k12), pos[size_t(i)]) << i;
+    }
+    ZVVERIFYOPT vo{};
+    EXPECT_EQ(zvVERIFYidx(4, &vo, nullptr), 0);
+    EXPECT_EQ(zvVERIFYidx(5, &vo, nullptr), 0);
+    ASSERT_EQ(STPUSR(), 0);
+    ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    ASSERT_EQ(OPNFIL(3, "h!var", 0), 0);
+    ASSERT_EQ(OPNFIL(4, "h!mi", 0), 0);
+    EXPECT_EQ(fcb(5)->state, 'y');
+    for (int i = 0; i < 50; i++) {
+        std::string rec = "record number " + std::to_string(i) + std::string(size_t(i * 7), 'x');
+        char buf[600] = {};
+        zvSETHGH(0);
+        ASSERT_EQ(RDVREC(3, pos[size_t(i)], buf, sizeof buf), 0) << i;
+        EXPECT_EQ(std::string(buf, rec.size()), rec);
+        char k8[9], k12[13];
+        snprintf(k8, sizeof k8, "k%07d", i);
+        snprintf(k12, sizeof k12, "m%011d", 49 - i);
+        EXPECT_EQ(EQLKEY(4, k8), pos[size_t(i)]);
+        EXPECT_EQ(EQLKEY(5, k12), pos[size_t(i)]);
+    }
+    int hostno = chkopnx("h");
+    EXPECT_EQ(members(hostno), (std::vector<std::string>{"mi", "var"}));
+}
+
 }  // namespace
