@@ -263,6 +263,14 @@ TEST_F(SegmentsTest, NamedSegmentsOfAPlainFile) {
     Bytes back(10);
     ASSERT_EQ(read_at(fcb(1), 2 * kMB, back), 0);
     EXPECT_EQ(back, Bytes(10, 7));
+    // A rename keeps the names of named segments.
+    ASSERT_EQ(zvRENFIL(1, "plain2"), 0);
+    EXPECT_TRUE(exists("plain.s1"));
+    EXPECT_TRUE(exists("plain.s2"));
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    ASSERT_EQ(OPNFIL(1, "plain2", 0), 0);
+    ASSERT_EQ(read_at(fcb(1), 2 * kMB, back), 0);
+    EXPECT_EQ(back, Bytes(10, 7));
     // A named file cannot become automatic.
     ZVSEGENTRY a[1] = {{"", 1}};
     EXPECT_EQ(zvSETSEG(1, 0, 3, a), 683);
