@@ -19,6 +19,7 @@
 #include "engine/core/pagecache.h"
 #include "engine/core/redirect.h"
 #include "engine/index/idxstate.h"
+#include "engine/index/navstate.h"
 
 struct FCB;
 struct LOCKENT;
@@ -180,6 +181,9 @@ struct INSTGV {
     void *ksglist;                // segment definitions (engine/index/ksegdef.h); position 0 unused
     int32_t nksg, capksg;         // positions in use (0 included) and allocated
     int32_t curkeylen;            // key length of the index whose condition is being evaluated
+
+    // ---- Key navigation: sets, ranges, current keys, bulk load (engine/index) --
+    zv::NavState nav;
 
     // ---- Redirection, segments, superfiles, copy (redirect, segments, superfile)
     zv::RedirList redir;          // the global redirection rules

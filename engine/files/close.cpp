@@ -216,6 +216,7 @@ ZV_API uint16_t STPUSR(void) {
     INSTGV *g = zvWNGV;
     if (!zv::is_started(g)) return uint16_t(zv::set_uerr(410));
     int first = zv::close_all_files();
+    zv::release_nav_state();
     zv::stop_instance();
     g->highfil = 0;
     g->uerr_cod = uint16_t(first);

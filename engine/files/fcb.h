@@ -117,6 +117,10 @@ struct FCB {
     int32_t ksegdflt;           // definition position for the whole index (data file: for its indexes); 0: none
     int32_t serpos;             // data file: 1-based offset of the serial field; 0 unknown, -1 none
 
+    // ---- Key navigation (engine/index): key range, current ISAM record --------
+    void *rngblk;               // key range of an index (keyrange.cpp); null: none
+    uint32_t isamposh, isamposl;  // current ISAM record of a data file (0, 0: none)
+
     // ---- Segmented files and superfiles (segments.cpp, superfile.cpp) ----------
     struct SegEntry *segs;      // one entry per defined segment; null: none
     int32_t nsegalloc;          // entries of segs

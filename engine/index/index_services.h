@@ -26,8 +26,11 @@ int igetaltseq(int filno, void *buf, int word);
 
 namespace zv {
 
-// Frees the key buffers of a block.
+// Frees the key buffers of a block, and its key range.
 void free_key_buffers(FCB *fcb);
+// Frees the key sets and the key-image refresh buffer of the instance and
+// ends a bulk load (the stop of an engine user).
+void release_nav_state();
 // Frees what key formation keeps with a block: the schema map, the
 // alternate collating sequence and the segment definitions it refers to.
 void free_key_definitions(FCB *fcb);

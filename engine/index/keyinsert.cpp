@@ -194,6 +194,8 @@ int zvinsert81(NODEBUF *b, FCB *f, const unsigned char *key, uint32_t ph, uint32
         int sn = choose_split(b, n, split);
         int fit = fit_split(b, n, &sn);
         auto undo = [&]() {
+            // The element is in the node but not yet in its count.
+            b->hdr.nkv = uint16_t(n + 1);
             s.elm = e;
             delexp(b, 0);
             if (leaf) {

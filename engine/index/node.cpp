@@ -377,7 +377,9 @@ void rev_nhdr(unsigned char *image, bool hug) {
 namespace zv {
 
 void free_key_buffers(FCB *f) {
-    if (!f || !f->keybufs) return;
+    if (!f) return;
+    zvputmemn(&f->rngblk);
+    if (!f->keybufs) return;
     zvputmem(f->keybufs);
     f->keybufs = nullptr;
 }

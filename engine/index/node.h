@@ -12,6 +12,7 @@
 constexpr uint32_t kIdxOptDupStrict = 0x01;  // duplicates fail even under the index's flag 32
 constexpr uint32_t kIdxOptRecovery = 0x02;   // recovery: mismatches not logged, broken stack not retried
 constexpr uint32_t kIdxOptNoEofTest = 0x04;  // node reads skip the logical-end test
+constexpr uint32_t kIdxOptDstSuspend = 0x08; // distinct-key counts not kept by caller inserts
 
 // Extended feature flags (header +176) that the index engine reads.
 constexpr uint32_t kFl2DupQuiet = 0x20;          // an equal key is not an error

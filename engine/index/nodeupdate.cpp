@@ -24,6 +24,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
+#include "engine/index/distinct.h"
 #include "engine/index/keydelete.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
@@ -106,8 +107,34 @@ void set_elem_ptr(NODEBUF *b, int n, uint32_t hi, uint32_t lo) {
     if (is_compressed(b) && b->expnum == n) put_elem_ptr(b->exparea, b->hug != 0, hi, lo);
 }
 
-int insexp81(NODEBUF *b, const unsigned char *key, uint32_t ph, uint32_t pl, int psize, int mode) {
-    (void)mode;
+namespace {
+
+// Positions of the first byte in which a key about to be written at the
+// positioned element differs from its neighbours in the node (0: no
+// neighbour there), from the comparisons nodser left; magnitudes that
+// compar capped are measured again.
+void neighbour_diffs(NODEBUF *b, const unsigned char *key, int32_t *prevpos, int32_t *nextpos) {
+    IdxState &s = zvWNGV->idx;
+    const int e = s.elm;
+    const int32_t k = b->keylen;
+    *prevpos = 0;
+    *nextpos = 0;
+    if (e > 1) {
+        *prevpos = s.tkp;
+        if (*prevpos >= 256)
+            if (const unsigned char *p = valpnt(b, e - 1)) *prevpos = first_diff(p, key, k);
+    }
+    if (e <= b->hdr.nkv) {
+        *nextpos = -s.tky;
+        if (*nextpos >= 256)
+            if (const unsigned char *p = valpnt(b, e)) *nextpos = first_diff(key, p, k);
+    }
+}
+
+}  // namespace
+
+// Writes the element (see insexp81).
+static int insexp_write(NODEBUF *b, const unsigned char *key, uint32_t ph, uint32_t pl, int psize) {
     IdxState &s = zvWNGV->idx;
     FCB *f = b->fcb;
     char line[120];
@@ -171,14 +198,36 @@ int insexp81(NODEBUF *b, const unsigned char *key, uint32_t ph, uint32_t pl, int
     return 0;
 }
 
+int insexp81(NODEBUF *b, const unsigned char *key, uint32_t ph, uint32_t pl, int psize, int mode) {
+    IdxState &s = zvWNGV->idx;
+    // Distinct-key counts follow keys that enter a leaf (not elements moved
+    // by a split).
+    const bool count = mode != 0 && b->hdr.leaf && dst_kept(b->fcb) &&
+                       (mode == 3 || !(s.options & kIdxOptDstSuspend));
+    unsigned char kept[kKeyRoom];
+    int32_t prevpos = 0, nextpos = 0;
+    const int elm = s.elm;
+    if (count && s.tky <= 0 && s.tkp >= 0 && elm >= 1 && elm <= b->hdr.nkv + 1) {
+        memcpy(kept, key, size_t(b->keylen));
+        key = kept;
+        neighbour_diffs(b, key, &prevpos, &nextpos);
+    }
+    int rc = insexp_write(b, key, ph, pl, psize);
+    if (rc == 0 && count) dst_insert(b, elm, prevpos, nextpos);
+    return rc;
+}
+
 int delexp(NODEBUF *b, int flag) {
-    (void)flag;
     IdxState &s = zvWNGV->idx;
     const int e = s.elm;
     const int nkv = b->hdr.nkv;
     if (e < 1 || e > nkv) {
         idx_corrupt(b->fcb, "Element out of range in delexp");
         return -1;
+    }
+    if (flag && b->hdr.leaf && !(s.options & kIdxOptRecovery) && dst_kept(b->fcb)) {
+        dst_delete(b, e);
+        s.elm = e;
     }
     const bool last = e == nkv;
     if (!is_compressed(b)) {

@@ -16,3 +16,16 @@ uint32_t part_ser(FCB *fcb, const void *target, void *keyout, int mode, int dire
 // Key count of a partitioned host summed over its members (low word; high
 // through zvSETHGHi); 0 with uerr_cod set.
 uint32_t zvhostent(FCB *fcb);
+
+// Estimates and counts of a partitioned host summed over its members
+// (key navigation). `which` names the estimate ('E' ESTKEY, 'R' RNGENT, 'S'
+// ESTRNG). Low word returned, high word through zvSETHGHi; 614 until
+// partitioned files exist.
+uint32_t zvhostest(int which, FCB *host, int keyno, const void *key1, const void *key2, int flag);
+// The key at a fractional position of a partitioned host.
+uint32_t zvhostfrc(FCB *host, int keyno, void *keyout, int32_t permille, int32_t scale, int32_t weight);
+// Distinct-key estimate of a partitioned host, and its recount.
+uint32_t zvhostdst(FCB *host, int keyno);
+uint32_t zvhostdst_set(FCB *host, int keyno, int mode, int flag);
+// Prepares the member search buffer of a partitioned host: 0 or 614.
+int initPARTSERbuf(int keyno);

@@ -59,7 +59,7 @@ int partition_active(FCB *, int, int32_t *) { return set_uerr(715); }
 int partition_refusal(FCB *) { return 0; }
 int chgpartattrs(FCB *, uint32_t) { return 0; }
 int chgpartmode(FCB *, int) { return 0; }
-void clear_isam_position(FCB *) {}
+void clear_isam_position(FCB *f) { f->isamposh = f->isamposl = 0; }
 int zvredirectifil(int) { return set_uerr(408); }
 
 }  // namespace zv

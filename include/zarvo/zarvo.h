@@ -738,6 +738,118 @@ ZV_API uint32_t IDXENT(int filno);
 /* Replaces the record position of key: 0, 101 key absent, 48 not an index. */
 ZV_API int UpdateRecordOffsetForKey(int filno, const void *key, uint64_t newpos);
 
+/* ------------------------------------------------------------------------ */
+/* Key navigation: current keys, estimates, sets, ranges, distinct counts,   */
+/* bulk load.                                                                */
+/* ------------------------------------------------------------------------ */
+/*
+ * The ISAM-level calls (sets, ranges, GETCURP, GETCURK) return, or leave, the
+ * ISAM error code (zvGetIsamErrorCode); the index calls leave uerr_cod.
+ * Targets and range values are in record-field form and are transformed to
+ * key form unless bit 1 of the start-up profile says they already are.
+ */
+
+/* Current ISAM record position of data file datno (low word; high word
+ * through zvGETHGH); 0 when it has none or is not open. */
+ZV_API uint32_t GETCURP(int datno);
+/* Current key image of index keyno: copied into buf (or, with buf NULL, a
+ * pointer to the image itself), *len the key length (len may be NULL). A
+ * stale image is formed again from the current record first. NULL with
+ * 894 no key, 893 error state, 892 still stale, 48 not an index. */
+ZV_API void *GETCURK(int keyno, void *buf, int32_t *len);
+/* Copies the current key image into buf (zeros when the index has no
+ * current node): 0, 894, 893, 48 for a data file, 540 no buffer. */
+ZV_API int GETCURKL(int keyno, void *buf);
+/* Estimated number of entries between two keys in key form (NULL: the start
+ * or the end of the index); low word, high word through zvGETHGH. */
+ZV_API uint32_t ESTKEY(int keyno, const void *key1, const void *key2);
+/* ESTKEY on two targets transformed to key form; *flag (may be NULL) is set
+ * to 1. */
+ZV_API uint32_t ESTRNG(int keyno, const void *target1, const void *target2, int32_t *flag);
+/* The key at percent (0..100) of the index, copied into buf; its record
+ * position. 60 above 100. */
+ZV_API uint32_t FRCKEY(int keyno, void *buf, int32_t percent);
+/* Exact number of entries e with key1 <= e <= key2 (NULL: lowest, highest). */
+ZV_API uint32_t RNGENT(int keyno, const void *key1, const void *key2);
+/* The key n entries after the first key >= target, copied into buf; its
+ * record position, and the index's current key (NXTKEY continues after it).
+ * 0 past the end. */
+ZV_API uint32_t ORDKEY(int keyno, const void *target, int32_t n, void *buf);
+
+/* Key sets: the records whose keys begin with the first siglen bytes of
+ * target (0: every key), in key order. FRSSET/LSTSET start at the first or
+ * last record, NXTSET/PRVSET step, MIDSET makes the set of the current
+ * record's key prefix current. The V forms read variable-length records
+ * (*len: buffer length in, record length out; NULL gives 633). 0, 101 no
+ * further record, 118 no set current on keyno, 100 no current record, 634
+ * negative length, or the error of the transform, search or read. */
+ZV_API int FRSSET(int keyno, const void *target, void *record, int32_t siglen);
+ZV_API int LSTSET(int keyno, const void *target, void *record, int32_t siglen);
+ZV_API int NXTSET(int keyno, void *record);
+ZV_API int PRVSET(int keyno, void *record);
+ZV_API int MIDSET(int keyno, void *record, int32_t siglen);
+ZV_API int FRSVSET(int keyno, const void *target, void *record, int32_t siglen, int32_t *len);
+ZV_API int LSTVSET(int keyno, const void *target, void *record, int32_t siglen, int32_t *len);
+ZV_API int NXTVSET(int keyno, void *record, int32_t *len);
+ZV_API int PRVVSET(int keyno, void *record, int32_t *len);
+ZV_API int MIDVSET(int keyno, void *record, int32_t siglen, int32_t *len);
+/* Parked sets: ALCSET allocates the set table (184 present, 185 no memory);
+ * CHGSET(n) parks the current set and makes set n current (a new number is
+ * an empty set); FRESETN frees one set, FRESET all of them and the table. */
+ZV_API int ALCSET(void);
+ZV_API int CHGSET(int32_t number);
+ZV_API int FRESETN(int32_t number);
+ZV_API int FRESET(void);
+
+/* Key ranges. ALCRNG defines the range of index keyno over its first nseg
+ * segments: one operator word per segment (193 =, 130 >, 195 >=, 196 <=,
+ * 69 <, 38 <>, 199 between, 72 between lower included, 137 upper
+ * included, 10 strictly between, 43 outside; 0x200 opens and 0x400 closes
+ * a group compared as one string; 0x100 on the first word: always search
+ * by key), values in lower and upper (NULL when no operator needs them).
+ * The operator array is only read. 0, 1032 with the sub-code (1 to 9) in
+ * the system error code, 446 operator not in the table, 608 more segments
+ * than the index has, 48 not an index, 614 no data file, 10 no memory; a
+ * failed definition keeps the previous range. */
+ZV_API int ALCRNG(int keyno, int32_t nseg, const void *lower, const void *upper, const uint32_t *ops);
+/* Range reads: op 17 first, 18 last, 1 next, 2 previous; with bit 32,
+ * record receives the entry's position (high word, low word) and no record
+ * is read. 0, 101 end of the range, 762 no range, 764 next or previous
+ * without a position, 633, or the read's error. */
+ZV_API int zvdoRNG(int keyno, void *record, int32_t *len, int op);
+ZV_API int FRSRNG(int keyno, void *record);
+ZV_API int LSTRNG(int keyno, void *record);
+ZV_API int NXTRNG(int keyno, void *record);
+ZV_API int PRVRNG(int keyno, void *record);
+ZV_API int FRSVRNG(int keyno, void *record, int32_t *len);
+ZV_API int LSTVRNG(int keyno, void *record, int32_t *len);
+ZV_API int NXTVRNG(int keyno, void *record, int32_t *len);
+ZV_API int PRVVRNG(int keyno, void *record, int32_t *len);
+/* Frees the range of an index. */
+ZV_API int FRERNG(int keyno);
+
+/* Distinct key values of an index (low word; high through zvGETHGH): a
+ * unique index gives IDXENT; 845 when the index keeps no counts, 48 not an
+ * index. The Xtd form also fills up to n level entries of four 32-bit
+ * words (segments, byte length, count high word, count low word) and the
+ * level count (749 for a bad n or a missing array). */
+ZV_API uint32_t zvDISTINCTest(int filno);
+ZV_API uint32_t zvDISTINCTestXtd(int filno, int32_t n, void *entries, int32_t *levels);
+/* Recounts the distinct keys of an index (mode 4), or of every index of a
+ * data file (the number of indexes processed is returned); 128, 256 and 64
+ * change the index's counting first. 749 bad mode bits or array, 446 mode
+ * not accepted. */
+ZV_API uint32_t zvDISTINCTsetXtd(int filno, int mode, int32_t n, void *entries, int32_t *levels);
+ZV_API uint32_t zvDISTINCTset(int filno, int mode);
+
+/* Bulk key load of keys in strictly ascending order (position: low word,
+ * high word by zvSETHGH): mode 0 starts (empty or appending), 1 adds, 2
+ * finishes. 0, 58 a load already running or of another file, 59 key not
+ * above the last, 62 index shared or read only, 48 not an index, 454
+ * appending to a memory index, 446 another mode, 28 position 0. A failed
+ * finish ends the load and marks the index for rebuild. */
+ZV_API int LOADKEY(int filno, const void *key, uint32_t poslow, int mode);
+
 /* Key dump of an index member (diagnostics). */
 typedef struct ZVDIDXDESC {
     const char *idxname;  /* index file to dump */
