@@ -88,8 +88,8 @@ int direct_io(int op, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len
     // An additional member of an index lives in its host's file.
     if (f->kind == kKindIndex && f->hostfcb && f->hostfcb != f && !is_member(f)) f = f->hostfcb;
     if (is_member(f)) {
-        f = f->hostfcb;
-        if (!f) return set_uerr(61);
+        if (!f->hostfcb) return set_uerr(61);
+        f = physical_fcb(f);
     }
     set_uerr(0);
     if (f->state == 'v' && zvswitch(f) != 0) return g->uerr_cod;

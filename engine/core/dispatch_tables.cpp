@@ -70,6 +70,8 @@ int a_RETREC(ZvArgs &a) { return RETREC(a.filno, pos4(a)); }
 int a_GETNAM(ZvArgs &a) { return GETNAM(a.filno, static_cast<char *>(a.arg5), *a.arg6); }
 int a_STPUSRA(ZvArgs &a) { return STPUSRA(a.arg7); }
 int a_TRANISO(ZvArgs &a) { return TRANISO(a.arg7); }
+int a_DELFIL(ZvArgs &a) { return DELFIL(a.filno); }
+int a_zvRENFIL(ZvArgs &a) { return zvRENFIL(a.filno, text5(a)); }
 // Start codes: bufs, fils, sect, dbufs, userprof from the block.
 int a_INTREEX(ZvArgs &a) {
     const intptr_t *p = block3(a);
@@ -306,6 +308,7 @@ int b_ZVASYNC(ZvArgs &a) { return ZVASYNC(val3(a), a.arg5); }
 int b_zvSETHGH(ZvArgs &a) { return zvSETHGH(int32_t(intptr_t(a.arg3))); }
 int b_zvSNAPSHOT(ZvArgs &a) { return zvSNAPSHOT(val3(a), nullptr, a.arg5, *a.arg6); }
 int b_zvSYSPUT(ZvArgs &) { return zvSYSPUT(); }
+int b_zvCopyFile(ZvArgs &a) { return zvCopyFile(a.arg5, int32_t(intptr_t(a.arg3))); }
 int b_zvSysQueueOpen(ZvArgs &a) { return zvSysQueueOpen(text5(a), val3(a)); }
 int b_zvSysQueueClose(ZvArgs &a) { return zvSysQueueClose(a.filno); }
 int b_zvSysQueueWrite(ZvArgs &a) { return zvSysQueueWrite(a.filno, a.arg5, *a.arg6); }
@@ -365,7 +368,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*   0 */ {nullptr, NOFUNCT},
     /*   1 */ {"PUTFIL", a_PUTFIL},
     /*   2 */ {"UPDCURI", NOFUNCT},
-    /*   3 */ {"DELFIL", NOFUNCT},
+    /*   3 */ {"DELFIL", a_DELFIL},
     /*   4 */ {"LKISAM", a_LKISAM},
     /*   5 */ {"DELREC", NOFUNCT},
     /*   6 */ {"ALCSET", a_ALCSET},
@@ -398,7 +401,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  33 */ {nullptr, NOFUNCT},
     /*  34 */ {"SAVPCLR", a_SAVPCLR},
     /*  35 */ {"TESTHUGE", a_TESTHUGE},
-    /*  36 */ {"zvRENFIL", NOFUNCT},
+    /*  36 */ {"zvRENFIL", a_zvRENFIL},
     /*  37 */ {"UPDCIDX", NOFUNCT},
     /*  38 */ {"SETFLTR", a_SETFLTR},
     /*  39 */ {nullptr, NOFUNCT},
@@ -663,7 +666,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 54 */ {"zvMEMSTAT", b_zvMEMSTAT},
     /* 55 */ {"zvSETCOMPRESS", b_zvSETCOMPRESS},
     /* 56 */ {"xtdatrIDfield", b_xtdatrIDfield},
-    /* 57 */ {"zvCopyFile", nosub},
+    /* 57 */ {"zvCopyFile", b_zvCopyFile},
     /* 58 */ {"zvVerifyFile", nosub},
     /* 59 */ {"GETFILX", b_GETFILX},
     /* 60 */ {"zvDeferredIndexControl", b_zvDeferredIndexControl},

@@ -75,19 +75,19 @@ int prepare_name(INSTGV *g, const char *path, uint16_t mode, char (&name)[256]) 
     return 0;
 }
 
-// One seek and one read or write, no cipher. Reads that come short and
-// writes that fail are final; a failed write is logged unless the I/O-log
-// options say otherwise.
-int raw_io(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *buf, uint32_t len,
-           uint32_t *count) {
-    if (is_segmented(f)) return 674;
+// One seek and one read or write of one descriptor, no cipher. Reads that
+// come short and writes that fail are final; a failed write is logged
+// unless the I/O-log options say otherwise. `off` is the logical offset
+// (messages), `at` where the bytes lie in the descriptor's file.
+int piece_io(INSTGV *g, FCB *f, int fd, bool wr, uint64_t off, uint64_t at, unsigned char *buf, uint32_t len,
+             uint32_t *count) {
     uint32_t hi, lo;
-    split64(off, &hi, &lo);
-    int rc = zvseek81(f->fd, hi, lo);
+    split64(at, &hi, &lo);
+    int rc = zvseek81(fd, hi, lo);
     if (rc) return rc;
     if (!wr) {
         errno = 0;
-        int64_t n = plat_read(f->fd, buf, len);
+        int64_t n = plat_read(fd, buf, len);
         if (n == int64_t{len}) {
             *count += len;
             return 0;
@@ -96,12 +96,8 @@ int raw_io(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *buf, uint32_
         if (n > 0) *count += static_cast<uint32_t>(n);
         return 36;
     }
-    if (len) {
-        uint64_t last = off + len - 1;
-        if (last > join64(f->hwoffh, f->hwoffl)) split64(last, &f->hwoffh, &f->hwoffl);
-    }
     errno = 0;
-    int64_t n = plat_write(f->fd, buf, len);
+    int64_t n = plat_write(fd, buf, len);
     if (n == int64_t{len}) {
         *count += len;
         return 0;
@@ -112,6 +108,7 @@ int raw_io(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *buf, uint32_
     *count += wrote;
     if (!(g->iologopts & 8)) {
         char msg[400];
+        split64(off, &hi, &lo);
         snprintf(msg, sizeof msg,
                  "WRITE_ERR: %.256s at %x:%xx  sysiocod=%d bufsiz=%d bytes written=%d[%d]  ioLoc=%d",
                  name_of(f), hi, lo, err, static_cast<int>(len), static_cast<int>(wrote),
@@ -119,6 +116,34 @@ int raw_io(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *buf, uint32_
         zvrcvlog(msg, -236);
     }
     return 37;
+}
+
+// Reads or writes at a logical offset: a segmented file's transfer is
+// split at segment ends and each piece goes to its segment.
+int raw_io(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *buf, uint32_t len,
+           uint32_t *count) {
+    if (wr && len) {
+        uint64_t last = off + len - 1;
+        if (last > join64(f->hwoffh, f->hwoffl)) split64(last, &f->hwoffh, &f->hwoffl);
+    }
+    if (!is_segmented(f) || !f->segs) return piece_io(g, f, f->fd, wr, off, off, buf, len, count);
+    while (len) {
+        uint64_t at = 0;
+        uint32_t n = len;
+        int seg = 0, code = 0;
+        int fd = zvdecsegmdef(wr ? 1 : 0, f, off, &at, &n, &seg, &code);
+        if (fd == -2) {
+            set_sys(g, 0);
+            return 36;
+        }
+        if (fd < 0) return code ? code : 674;
+        int rc = piece_io(g, f, fd, wr, off, at, buf, n, count);
+        if (rc) return rc;
+        off += n;
+        buf += n;
+        len -= n;
+    }
+    return 0;
 }
 
 // Whole aligned units through the hook: decipher after a read (the units
@@ -249,11 +274,12 @@ int mbopen(FCB *, const char *path, uint16_t mode) {
     return fd;
 }
 
-int mbcratx(FCB *fcb, const char *path) {
+int mbcratx(FCB *fcb, const char *path) { return mbcratm(fcb ? fcb->opnmode : 0, path); }
+
+int mbcratm(uint16_t mode, const char *path) {
     INSTGV *g = zvWNGV;
     if (!g) return -1;
     g->sysiocod = 0;
-    uint16_t mode = fcb ? fcb->opnmode : 0;
     zvchknum(mode);
     char name[256];
     int rc = prepare_name(g, path, mode, name);
@@ -287,7 +313,7 @@ int mbcratx(FCB *fcb, const char *path) {
     }
     // The whole-file lock tells other processes that the file is being made.
     // A refused lock leaves no half-made file behind.
-    int lk = zvfpglok81(fd, fcb, 0, 0, 0, 2);
+    int lk = zvfpglok81(fd, nullptr, 0, 0, 0, 2);
     if (lk != 0) {
         plat_close(fd);
         plat_unlink(name);
@@ -308,14 +334,17 @@ int mbcrat(FCB *fcb) {
 }
 
 int mbclosx(FCB *fcb, int fd) {
-    INSTGV *g = zvWNGV;
-    uint16_t mode = fcb ? fcb->opnmode : 0;
-    if (g && !(mode & kOpnPermanent) && g->openvcount > 0) g->openvcount--;
-    int r = plat_close(fd);
+    int r = mbclosm(fcb ? fcb->opnmode : 0, fd);
     // The descriptor is released even when close reports an error; keeping
     // its number in the FCB would later reach whatever file reuses it.
     if (fcb && fcb->fd == fd) fcb->fd = -1;
-    if (r != 0) {
+    return r;
+}
+
+int mbclosm(uint16_t mode, int fd) {
+    INSTGV *g = zvWNGV;
+    if (g && !(mode & kOpnPermanent) && g->openvcount > 0) g->openvcount--;
+    if (plat_close(fd) != 0) {
         if (g) set_sys(g, errno);
         return -1;
     }
@@ -353,8 +382,13 @@ int zvsysio81(int mode, FCB *fcb, int, uint32_t hi, uint32_t lo, void *buf, uint
     if (!fcb || (!buf && len)) return 540;
     FCB *f = io_fcb(fcb);
     bool wr = (mode & ~(kIoCentral | kIoPlain | kIoSegHdr) & kIoWrite) != 0;
-    // Segment-header I/O needs the segment mapper.
-    if (mode & kIoSegHdr) return 674;
+    // Segment-header I/O: hi names the segment, lo the offset in its file;
+    // never enciphered and no high-water mark.
+    if (mode & kIoSegHdr) {
+        int fd = hi == 0 ? f->fd : zvsegfd(f, int(hi));
+        if (fd < 0) return 674;
+        return piece_io(g, f, fd, wr, lo, lo, static_cast<unsigned char *>(buf), len, count);
+    }
     uint64_t off = join64(hi, lo);
     unsigned char *p = static_cast<unsigned char *>(buf);
     if (f->cipherclass < 2 || (mode & kIoPlain)) return raw_io(g, f, wr, off, p, len, count);
@@ -410,13 +444,21 @@ uint32_t zvfsize81(uint32_t *hi, FCB *fcb, int fd) {
 uint32_t zvgsize81(uint32_t *hi, FCB *fcb) {
     uint32_t h;
     if (!hi) hi = &h;
-    if (!fcb || is_segmented(io_fcb(fcb))) {
-        set_uerr(fcb ? 674 : 540);
+    if (!fcb) {
+        set_uerr(540);
         *hi = 0xFFFFFFFFu;
         return 0xFFFFFFFFu;
     }
     FCB *f = io_fcb(fcb);
-    return zvfsize81(hi, f, f->fd);
+    if (!is_segmented(f) || !f->segs) return zvfsize81(hi, f, f->fd);
+    uint64_t size = 0;
+    if (!segmented_size(f, &size)) {
+        *hi = 0xFFFFFFFFu;
+        return 0xFFFFFFFFu;
+    }
+    uint32_t lo;
+    split64(size, hi, &lo);
+    return lo;
 }
 
 int tstfilsiz(FCB *f) {
@@ -467,7 +509,6 @@ int mbsave(FCB *fcb) {
     if (f->fd == -2 || fcb_is_memory(f)) return 0;
     bool deferred = (f->hdr.ext.flmode2 & kFlmode2DeferSync) || (f->crflags & kCrDeferSync);
     if (deferred && !(g->saveflags & 0x2000)) return 0;
-    if (is_segmented(f)) return set_uerr(674);
     int r = zvfdatasync(f->fd);
     if (f->state == 's') g->syncsysfiles++;
     else g->syncfiles++;
@@ -476,6 +517,16 @@ int mbsave(FCB *fcb) {
         log_save_failure(f, err, '&', f->fd);
         set_sys(g, err);
         return set_uerr(49);
+    }
+    if (is_segmented(f) && f->segs) {
+        uint32_t synced = 0;
+        int err = sync_segments(f, &synced);
+        g->syncfiles += synced;
+        if (err) {
+            log_save_failure(f, err, 39, f->fd);
+            set_sys(g, err);
+            return set_uerr(49);
+        }
     }
     return 0;
 }

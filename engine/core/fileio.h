@@ -33,10 +33,15 @@ int mbopen(FCB *fcb, const char *path, uint16_t mode);
 // mode. Descriptor, or -1: uerr_cod 19 when the file exists (sysiocod 17),
 // else uerr_cod -1 with sysiocod set; a refused lock deletes the new file.
 int mbcratx(FCB *fcb, const char *path);
+// mbcratx under an open mode instead of an FCB's.
+int mbcratm(uint16_t mode, const char *path);
 int mbcrat(FCB *fcb);
 // Closes a descriptor (and the FCB's own when it is that one). 0, or -1
 // with sysiocod set.
 int mbclosx(FCB *fcb, int fd);
+// Closes a descriptor opened under an open mode (the budget follows it):
+// 0, or -1 with sysiocod set.
+int mbclosm(uint16_t mode, int fd);
 int mbclos(FCB *fcb);
 
 // Positions a descriptor at (hi << 32) | lo. 0, or 35 with sysiocod.

@@ -120,9 +120,8 @@ int zvfilexists(const char *name) {
     if (!g) return 47;
     if (!name) return 540;
     char sep = g->membersep ? g->membersep : '!';
-    // Member names are looked up among the open superfile hosts; none can
-    // be open before superfiles exist.
-    if (strchr(name, sep)) return -2;
+    // Member names are looked up among the open superfile hosts.
+    if (strchr(name, sep) && name[0] != sep) return member_exists(name);
     int fd = mbcratx(nullptr, name);
     if (fd >= 0) {
         mbclosx(nullptr, fd);

@@ -5,6 +5,7 @@
 // the instance after the current one and tries the current one last, so that
 // it always knows the predecessor of the block it removes.
 #include "engine/core/instance.h"
+#include "engine/core/redirect.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +105,9 @@ ZV_API uint16_t UNRZARVO(const char *id) {
     zv::release_all_lists(g);
     zv::release_tmpdir(g);
     zv::release_rules(g);
+    zv::release_redirects(g);
+    mbfree(g->seglist);
+    g->seglist = nullptr;
     if (g->next == g) {
         if (g != cur) terr(7300);  // a ring of one that is not current
         zvWNGV = nullptr;

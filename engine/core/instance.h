@@ -17,6 +17,7 @@
 
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
+#include "engine/core/redirect.h"
 #include "engine/index/idxstate.h"
 #include "engine/index/navstate.h"
 #include "engine/isam/isamstate.h"
@@ -188,6 +189,14 @@ struct INSTGV {
     int64_t lastid;               // identity value last assigned
     int32_t idfldoff;             // offset of the identity field in the record just handled
     uint8_t idnomapcheck;         // mapping keeps the stored signedness and width
+
+    // ---- Redirection, segments, superfiles, copy (redirect, segments, superfile)
+    zv::RedirList redir;          // the global redirection rules
+    uint8_t redirslash;           // names get their back-slashes turned into slashes
+    uint8_t cpyshared;            // zvcpyfil may copy a file opened shared
+    int32_t segpolicy[2];         // existing file at segment creation: [0] matching, [1] nonmatching
+    void *seglist;                // segment list entries (segments.cpp), platform memory
+    int32_t nseglist, capseglist;
 
     // ---- ISAM layer: key map beyond isamtab (engine/isam) -------------------
     zv::IsamState isam;

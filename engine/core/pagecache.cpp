@@ -59,12 +59,9 @@ inline uint32_t bucket_of(int32_t filno, uint32_t lo) {
     return ((lo >> g->pageshift) + static_cast<uint32_t>(filno)) % g->dathashsize;
 }
 
-// The FCB whose file number keys the pages of `f`: the host for a member.
-inline FCB *page_owner(FCB *f) {
-    uint16_t st = f->hdr.base.sfiltyp;
-    if (st != 0xFFFF && (st & 2) && f->hostfcb) return f->hostfcb;
-    return f;
-}
+// The FCB whose file number keys the pages of `f`: the superfile host for a
+// member, also for an index member of a member index (two steps up).
+inline FCB *page_owner(FCB *f) { return physical_fcb(f); }
 
 inline bool wide_offsets(const FCB *f) { return (f->hdr.base.hdrflags & kHdr8ByteOffsets) != 0; }
 

@@ -11,7 +11,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -89,6 +91,10 @@ int plat_open(const char *path, OpenHow how, int perm) {
         return open(path, O_RDWR);
     case OpenHow::CreateExclusive:
         return open(path, O_RDWR | O_CREAT | O_EXCL, static_cast<mode_t>(perm));
+    case OpenHow::WriteCreate:
+        return open(path, O_WRONLY | O_CREAT | O_TRUNC, static_cast<mode_t>(perm));
+    case OpenHow::WriteCreateExclusive:
+        return open(path, O_WRONLY | O_CREAT | O_EXCL, static_cast<mode_t>(perm));
     }
     errno = EINVAL;
     return -1;
@@ -117,6 +123,11 @@ int64_t plat_write(int fd, const void *buf, size_t n) {
 int64_t plat_seek(int fd, int64_t offset, bool from_end) {
     if (must_fail(IoKind::Seek)) return -1;
     return lseek(fd, static_cast<off_t>(offset), from_end ? SEEK_END : SEEK_SET);
+}
+
+int64_t plat_tell(int fd) {
+    if (must_fail(IoKind::Seek)) return -1;
+    return lseek(fd, 0, SEEK_CUR);
 }
 
 int plat_fsync(int fd) {
@@ -170,15 +181,69 @@ int plat_rmdir(const char *path) {
     return rmdir(path);
 }
 
-int plat_stat(const char *path, PlatStat *out) {
-    if (must_fail(IoKind::Stat)) return -1;
-    struct stat st;
-    if (stat(path, &st) != 0) return -1;
+namespace {
+
+void fill_stat(const struct stat &st, PlatStat *out) {
     out->dev = static_cast<uint64_t>(st.st_dev);
     out->ino = static_cast<uint64_t>(st.st_ino);
     out->size = static_cast<uint64_t>(st.st_size);
     out->is_dir = S_ISDIR(st.st_mode);
+    out->is_link = S_ISLNK(st.st_mode);
+    out->uid = static_cast<uint32_t>(st.st_uid);
+}
+
+}  // namespace
+
+int plat_stat(const char *path, PlatStat *out) {
+    if (must_fail(IoKind::Stat)) return -1;
+    struct stat st;
+    if (stat(path, &st) != 0) return -1;
+    fill_stat(st, out);
     return 0;
+}
+
+int plat_lstat(const char *path, PlatStat *out) {
+    if (must_fail(IoKind::Stat)) return -1;
+    struct stat st;
+    if (lstat(path, &st) != 0) return -1;
+    fill_stat(st, out);
+    return 0;
+}
+
+// A directory stream is the system's own stream under another name.
+PlatDir *plat_opendir(const char *path) {
+    if (must_fail(IoKind::Dir)) return nullptr;
+    return reinterpret_cast<PlatDir *>(opendir(path));
+}
+
+int plat_readdir(PlatDir *pd, char *name, size_t size) {
+    if (!pd || !name || size == 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (must_fail(IoKind::Dir)) return -1;
+    errno = 0;
+    struct dirent *e = readdir(reinterpret_cast<DIR *>(pd));
+    if (!e) return errno ? -1 : 0;
+    size_t n = strlen(e->d_name);
+    if (n >= size) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    memcpy(name, e->d_name, n + 1);
+    return 1;
+}
+
+int plat_closedir(PlatDir *pd) {
+    if (!pd) return 0;
+    return closedir(reinterpret_cast<DIR *>(pd));
+}
+
+int plat_user_known(uint32_t uid) {
+    struct passwd pw;
+    struct passwd *res = nullptr;
+    char buf[4096];
+    return getpwuid_r(static_cast<uid_t>(uid), &pw, buf, sizeof buf, &res) == 0 && res ? 1 : 0;
 }
 
 int plat_statvfs(const char *path, uint64_t *avail) {

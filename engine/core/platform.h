@@ -16,7 +16,9 @@ namespace zv {
 // Kinds of system calls the seam counts and can make fail.
 enum class IoKind : int {
     Open, Read, Write, Sync, Close, Seek, Unlink, Link, Rename, Mkdir, Rmdir,
-    Stat, Statvfs, Lock, Mkstemp, Fopen, Path, Count
+    Stat, Statvfs, Lock, Mkstemp, Fopen, Path,
+    Dir,  // opendir, readdir and closedir of directory walks
+    Count
 };
 
 // ---- Test support (not exported) -----------------------------------------
@@ -35,9 +37,14 @@ void fault_reset();
 
 // ---- Files by descriptor --------------------------------------------------
 // How plat_open opens a file.
-enum class OpenHow { ReadOnly, ReadWrite, CreateExclusive };
+enum class OpenHow {
+    ReadOnly, ReadWrite, CreateExclusive,
+    WriteCreate,           // write only; created when missing, else truncated to 0
+    WriteCreateExclusive,  // write only; the file must not exist
+};
 // Opens (or, with CreateExclusive, creates read-write a file that must not
-// exist, with permission bits perm). Descriptor, or -1 with errno.
+// exist, with permission bits perm; the Write* forms are the destinations of
+// whole-file copies). Descriptor, or -1 with errno.
 int plat_open(const char *path, OpenHow how, int perm);
 // read/write of up to n bytes at the descriptor's position: bytes moved, or -1.
 int64_t plat_read(int fd, void *buf, size_t n);
@@ -45,6 +52,8 @@ int64_t plat_write(int fd, const void *buf, size_t n);
 // Moves the descriptor's position: from the start of the file (end false) or
 // from its end. New position, or -1 with errno.
 int64_t plat_seek(int fd, int64_t offset, bool from_end);
+// The descriptor's position, or -1 with errno (counted as a seek).
+int64_t plat_tell(int fd);
 int plat_fsync(int fd);
 int plat_close(int fd);
 
@@ -70,8 +79,24 @@ struct PlatStat {
     uint64_t ino;
     uint64_t size;
     bool is_dir;
+    bool is_link;  // set by plat_lstat only
+    uint32_t uid;  // owner
 };
 int plat_stat(const char *path, PlatStat *out);
+// stat of the entry itself: a symbolic link is not followed (is_link set,
+// is_dir false).
+int plat_lstat(const char *path, PlatStat *out);
+
+// ---- Directory streams ------------------------------------------------------
+struct PlatDir;
+// Opens a directory stream; null with errno.
+PlatDir *plat_opendir(const char *path);
+// Next entry name into name (size bytes): 1 an entry, 0 the end (errno 0),
+// -1 a read error or a name that does not fit (errno set).
+int plat_readdir(PlatDir *dir, char *name, size_t size);
+int plat_closedir(PlatDir *dir);
+// 1 when the user id has an entry in the password database, else 0.
+int plat_user_known(uint32_t uid);
 // Bytes available to an unprivileged caller on the file system of path.
 int plat_statvfs(const char *path, uint64_t *avail);
 // Creates and opens a unique file from a template ending in "XXXXXX",

@@ -44,4 +44,29 @@ int close_all_files();
 // and keeps it (flush): 0 or the write's error.
 int identity_flush(FCB *fcb);
 
+// Whether a member name names a member of an open superfile host
+// (engine/files/superfile.cpp): -1 yes, 0 no, -2 its host is not open.
+int member_exists(const char *name);
+
+// Segmented files (engine/files/segments.cpp), for the platform I/O.
+// Maps the logical offset off of a segmented file to a segment: returns
+// its descriptor and the offset inside it (*segoff), cuts *size so that the
+// transfer ends at the segment's limit and sets *segment. A write past the
+// segments present creates the next one. Returns -2 for a read past the
+// segments present (end of file) and -1 when the offset lies beyond every
+// segment that can exist or the next one cannot be made (*code: 674, or the
+// creation's code). A file without segment arrays maps to its own
+// descriptor and the offset unchanged. No allocation, no system call for an
+// offset inside the segments present.
+int zvdecsegmdef(int write, FCB *fcb, uint64_t off, uint64_t *segoff, uint32_t *size, int *segment, int *code);
+// Descriptor of segment i for segment-header I/O: -1 when not open.
+int zvsegfd(FCB *fcb, int i);
+
+// Logical size of a segmented file: the sizes of its segments without
+// their header areas. false when a size cannot be had.
+bool segmented_size(FCB *fcb, uint64_t *size);
+// Forces every further segment to disk: 0 or the errno of the failure;
+// *count receives the segments synced.
+int sync_segments(FCB *fcb, uint32_t *count);
+
 }  // namespace zv

@@ -29,6 +29,8 @@
 #include "engine/files/header.h"
 #include "engine/files/identity_services.h"
 #include "engine/files/memfile.h"
+#include "engine/files/segments.h"
+#include "engine/files/superfile.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_files.h"
 
@@ -76,7 +78,10 @@ int iclsfilx(int filno, int mode) {
     FCB *f = g->fcbtab[filno];
     if (!f || f->state == 'n') return zv::set_uerr(26);
     if (f->state == 'd') return zv::set_uerr(643);
-    if (f->kind == kKindIndex && f->hostfcb && f->hostfcb != f) return zv::set_uerr(23);
+    // An index member closes with its host index, a directory with its host.
+    if (f->hostfcb && f->hostfcb != f &&
+        ((f->kind == kKindIndex && f->hostfcb->kind == kKindIndex) || f->hdr.base.sfiltyp == kSfDirectory))
+        return zv::set_uerr(23);
     if (f->state == 'm' || !is_open_state(f->state)) return zv::set_uerr(26);
 
     int first = 0;
@@ -90,6 +95,8 @@ int iclsfilx(int filno, int mode) {
         disk = false;
     }
     f->opflags |= kOpClosing;
+    // A host's members and its directory write themselves into it first.
+    if (f->hdr.base.sfiltyp == kSfHost) keep(zv::superfile_close_members(f, mode));
 
     // The identity block goes back over its resource first. A failure is
     // the close's own: the clean mark is not written, so the next open
@@ -119,6 +126,13 @@ int iclsfilx(int filno, int mode) {
     if (disk && wb == 0 && dar == 0) {
         int rc = write_clean_headers(f);
         keep(rc);
+        // Segments made during the open (the write-back may make them) are
+        // counted in the header.
+        if (rc == 0 && f->segs && f->hdr.ext.segmented != f->segsatopen &&
+            !(f->hdr.base.flmode & kOpnReadOnly)) {
+            rc = wrthdr(f);
+            keep(rc);
+        }
         if (rc == 0) keep(zvflushd(f, 1));
     }
     // 3. Whatever happened, nothing of the file stays behind.
@@ -127,7 +141,8 @@ int iclsfilx(int filno, int mode) {
         keep(zv::mbsave(f));
 
     zv::zvclncamo(f);
-    inrfil(f, 0);
+    // A member's ring entry is its host's, which stays open.
+    if (f->hostfcb == f || !f->hostfcb) inrfil(f, 0);
     int32_t blocks = 1;
     for (FCB *m = f->nextmember; m;) {
         FCB *next = m->nextmember;
@@ -142,6 +157,8 @@ int iclsfilx(int filno, int mode) {
         zv::free_key_buffers(f);
         zvidxfrsh(f->filno);
     }
+    // Close mode 2 deletes the segment files (the delete road).
+    zv::zvclssegmdef(f, mode == 2 ? 0 : 1, 1, 0);
     bool physical = f->fd >= 0 || f->state == 'v';
     bool system = f->state == 's';
     if (f->fd >= 0) keep(zvlclose(f, mode, 0));

@@ -4,7 +4,7 @@
 
 #include "engine/files/close.h"
 #include "engine/files/header.h"
-#include "engine/files/superfile_services.h"
+#include "engine/files/segments.h"
 
 namespace zv {
 

@@ -27,12 +27,14 @@
 #include "engine/core/platform.h"
 #include "engine/crypto/crypto_files.h"
 #include "engine/files/close.h"
+#include "engine/files/delete_rename.h"
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/header_codec.h"
 #include "engine/files/identity_services.h"
 #include "engine/files/resource.h"
-#include "engine/files/superfile_services.h"
+#include "engine/files/segments.h"
+#include "engine/files/superfile.h"
 #include "engine/files/xcreblk.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_files.h"
@@ -272,7 +274,11 @@ int set_index_geometry(FCB *f, FCB *host, int32_t keylen, int keytype, int dup) 
         int32_t per = (host->hdr.ext.flmode2 & kFlmode2Variant) ? 6 : 4;
         int32_t want = eff / 12 > 3 ? eff / 12 : 3;
         if (keytype & 0x0C) want /= 2;
-        while (entries > 1 && maxkbn - leaf_bytes(entries) < per * want) entries--;
+        // The reserve must also hold the leaf's high key and the control
+        // fields of at least two elements, or the index cannot use its nodes.
+        while (entries > 1 && (maxkbn - leaf_bytes(entries) < per * want ||
+                               maxkbn - leaf_bytes(entries) < eff + 2 * per))
+            entries--;
         node4 = (maxkbn - leaf_bytes(entries)) / per;
     }
     b.maxkbn = uint16_t(maxkbn);
@@ -333,7 +339,9 @@ int icredat8(Request &r, uint16_t reclen) {
     if (f->state != 'n') return 46;
     uint32_t nsegs = x && x->nsegs > 1 ? x->nsegs : 1;
     if (nsegs > 1 && !(x->mode & 0x200000)) return 977;
-    if (x && (x->segsize || (x->mode & 0x08))) return zv::zvstrsegmdef(f);
+    // A segment size or the segmented bit makes the file segmented.
+    bool segmented = x && (x->segsize || (x->mode & 0x08));
+    if (segmented) x->mode |= 0x08;
 
     zv::fcb_reset(f);
     snprintf(f->name, sizeof f->name, "%s", r.name);
@@ -377,7 +385,7 @@ int icredat8(Request &r, uint16_t reclen) {
     if (w10 & 0x800) e.flmode3 |= 0x800;
     if (w10 & 0x2000) e.flmode3 |= 0x2000;
 
-    b.sfiltyp = kSfPlain;
+    b.sfiltyp = (r.mode & 0x200) ? kSfHost : kSfPlain;
     b.hdrflags2 |= kHdr2Data | ((b.hdrflags2 & kHdr2Ext384) ? kHdr2Ext384Bits : 0);
     b.reclen = reclen;
     b.autodup = 1;
@@ -395,8 +403,15 @@ int icredat8(Request &r, uint16_t reclen) {
         return rc;
     }
     enter_open(f, 1);
+    if (segmented) {
+        if (int rc = zv::segmented_create(f, x->segsize, nsegs)) {
+            discard_new_file(r.filno);
+            return rc;
+        }
+    }
 
     set_creation_bytes(f);
+    if (b.sfiltyp == kSfHost) b.maxnamlen = uint16_t(g->membernamemax);
     uint64_t first = b.clstyp == kKindVariable ? zv::first_node_offset(f) : zv::first_record_offset(f);
     set_ends(f, first);
     uint32_t step = r.xtdsize;
@@ -415,22 +430,35 @@ int icredat8(Request &r, uint16_t reclen) {
 }
 
 // Steps after the file exists: resources, data-access resources,
-// encryption and partition resources. On failure the file is deleted.
-int finish_data_create(const Request &r) {
+// encryption and partition resources. 0 or the error; the file stays.
+// *resource_failed tells whether the resource step itself failed.
+int data_resources(int filno, uint16_t mode, const XCREblk *x, bool memory, bool *keep) {
     INSTGV *g = zvWNGV;
-    FCB *f = g->fcbtab[r.filno];
+    FCB *f = g->fcbtab[filno];
     int rc = 0;
     bool resource_step = false;
-    if (!(r.mode & 0x800)) {
+    *keep = false;
+    if (!(mode & 0x800)) {
         resource_step = true;
-        rc = ENARES(r.filno);
-        if (!rc && (f->hdr.base.hdrflags & kHdrHasExt)) rc = ADDDAR(r.filno, nullptr, 0);
+        rc = ENARES(filno);
+        if (!rc && (f->hdr.base.hdrflags & kHdrHasExt)) rc = ADDDAR(filno, nullptr, 0);
     }
-    if (rc && resource_step && (f->hdr.ext.flmode2 & 0x810)) return rc;
-    if (!rc && r.x && r.x->cipher && !(r.mode & 0x800) && !r.memory && !(f->hdr.base.hdrflags & 0x100))
-        rc = zv::zvsetcamo(f, int(r.x->cipher), r.filno) ? g->uerr_cod : 0;
-    if (!rc && (f->hdr.ext.flmode2 & kFlmode2PartHost)) rc = zv::zvsetpres(f, r.filno);
-    if (rc) discard_new_file(r.filno);
+    if (rc && resource_step && (f->hdr.ext.flmode2 & 0x810)) {
+        *keep = true;
+        return rc;
+    }
+    if (!rc && resource_step) rc = zv::zvsetmges(f, filno);
+    if (!rc && x && x->cipher && !(mode & 0x800) && !memory && !(f->hdr.base.hdrflags & 0x100) &&
+        f->hdr.base.sfiltyp != kSfMember)
+        rc = zv::zvsetcamo(f, int(x->cipher), filno) ? g->uerr_cod : 0;
+    if (!rc && (f->hdr.ext.flmode2 & kFlmode2PartHost)) rc = zv::zvsetpres(f, filno);
+    return rc;
+}
+
+int finish_data_create(const Request &r) {
+    bool keep = false;
+    int rc = data_resources(r.filno, r.mode, r.x, r.memory, &keep);
+    if (rc && !keep) discard_new_file(r.filno);
     return rc;
 }
 
@@ -446,12 +474,29 @@ int credat(int filno, const char *name, uint16_t reclen, uint32_t xtdsize, uint1
     int rc = begin_create(filno, name, given, &r.x);
     if (!rc && zv::grow_table_for(filno)) rc = 22;
     if (!rc) rc = check_memory(r, filmod);
-    if (!rc && (filmod & 0x200)) rc = 454;
-    if (!rc && zvsname1(name)) rc = zv::superfile_member_create(filno, name);
+    bool host = filmod & 0x200;
+    if (!rc && zvsname1(name)) {
+        // A member of a superfile host; a host cannot be a member.
+        rc = host ? 414 : zv::superfile_member_create(filno, name, reclen, -1, 0, 0, uint16_t(filmod & 0x7FF6), r.x);
+        clrxcre(r.x);
+        return zv::set_uerr(rc);
+    }
+    if (!rc && host) {
+        // A host is a variable-length file of page-sized nodes.
+        if (!(xtdsize & 0x8000) && !(r.x && r.x->extsize)) r.xtdsize = 32768;
+        reclen = 0;
+        filmod |= 0x0006;
+    }
     if (!rc) {
         r.mode = uint16_t(filmod & 0x7FF6);
         rc = icredat8(r, reclen);
         if (!rc) rc = finish_data_create(r);
+        if (!rc && host && (rc = zv::zvcresi(filno, r.mode)) != 0) {
+            suppressDEL(filno);
+            uint16_t keep = uint16_t(rc);
+            DELFIL(filno);
+            rc = keep;
+        }
     }
     clrxcre(r.x);
     return zv::set_uerr(rc);
@@ -477,8 +522,13 @@ int creidx(int filno, const char *name, int32_t keylen, int keytype, int dupflag
     if (!rc && nsegs > 1 && !(x->mode & 0x200000)) rc = 977;
     if (!rc && !(g->fileopt[0] & kOpt1KeyTypeBits)) keytype &= ~0x60;
     if (!rc) rc = check_memory(r, filmod);
-    if (!rc && (filmod & 0x200)) rc = 454;
-    if (!rc && zvsname1(name)) rc = zv::superfile_member_create(filno, name);
+    if (!rc && (filmod & 0x200)) rc = zvsname1(name) ? 414 : 454;
+    if (!rc && zvsname1(name)) {
+        rc = zv::superfile_member_create(filno, name, keylen, keytype, dupflag, nmembers,
+                                         uint16_t(filmod & 0x7FF6), x);
+        clrxcre(x);
+        return zv::set_uerr(rc);
+    }
     if (rc) {
         clrxcre(x);
         return zv::set_uerr(rc);
@@ -489,10 +539,10 @@ int creidx(int filno, const char *name, int32_t keylen, int keytype, int dupflag
         clrxcre(x);
         return g->uerr_cod;
     }
+    // Segments are for data files.
     if (x && (x->segsize || (x->mode & 0x08))) {
-        rc = zv::zvstrsegmdef(f);
         clrxcre(x);
-        return zv::set_uerr(rc);
+        return zv::set_uerr(454);
     }
     zv::fcb_reset(f);
     snprintf(f->name, sizeof f->name, "%s", name);
@@ -592,6 +642,143 @@ int is_directory(const char *path) {
 
 }  // namespace
 
+namespace zv {
+
+int icremember(FCB *host, int filno, const char *name, uint64_t hdrpos, uint32_t mno, int32_t len, int keytype,
+               int dup, int nmem, uint16_t mode) {
+    INSTGV *g = zvWNGV;
+    if (!filno_in_table(filno)) return 22;
+    FCB *f = zvgetfcb(filno);
+    if (!f) return g->uerr_cod;
+    if (f->state != 'n') return 46;
+    const FILEHDR &hb = host->hdr.base;
+    // Member kinds must be those the host was made for.
+    if (((mode & 0x10) && !(hb.hdrflags & 0x400)) || ((mode & 0x20) && !(hb.hdrflags & 0x200))) return 419;
+    const bool index = keytype >= 0;
+    if (index && (nmem < 0 || nmem > 127)) return 23;
+    if (index && nmem > 0) {
+        if (grow_table_for(filno + nmem)) return 22;
+        if (!all_free(filno + 1, filno + nmem)) return 46;
+    }
+
+    fcb_reset(f);
+    snprintf(f->name, sizeof f->name, "%s", name);
+    f->crflags |= kCrBusy;
+    f->opnmode = mode;
+    f->hostfcb = host;
+    f->sflink = host;
+    f->opflags |= kOpMember;
+    split64(hdrpos, &f->hposh, &f->hposl);
+    FILEHDR &b = f->hdr.base;
+    FILEHDRX &e = f->hdr.ext;
+    // The header follows the host's form: extended with the host, with its
+    // offset width and its configuration-version variant.
+    uint32_t m2 = hb.hdrflags & 0x852u;
+    if (host->hdr.ext.flmode2 & kFlmode2Variant) m2 |= kFlmode2Variant;
+    e.nsegs = 1;
+    e.crew15 = 0xFFFFFFFFu;
+    if (hb.hdrflags & kHdrHasExt) {
+        b.hdrflags2 |= kHdr2Ext384;
+        e.xmark = kXtdMark;
+    }
+    e.flmode2 = m2;
+    b.flmode = mode;
+    uint16_t kinds = mode & 0x30;
+    b.flpmode = uint16_t(kinds ? 0x86C4 & mode : mode & 0x86F4);
+    if (kinds) b.flmode &= uint16_t(~0x30);
+    b.hdrflags = uint16_t(m2 & 0xFFFF);
+    if (mode & 0x10) b.hdrflags |= 0x400;
+    if (mode & 0x20) b.hdrflags |= 0x200;
+    b.sfiltyp = kSfMember;
+    b.supmbr = mno;
+    const bool wide = b.hdrflags & kHdr8ByteOffsets;
+    const uint32_t wrap = wide ? 22 : 18;
+    int rc = 0;
+    if (index) {
+        b.hdrflags2 |= kHdr2Index | ((b.hdrflags2 & kHdr2Ext384) ? kHdr2Ext384Bits : 0);
+        rc = set_node_field(f, uint32_t(g->sectors) * 128 - wrap);
+        if (!rc) rc = set_index_geometry(f, f, len, keytype, dup);
+        b.nmem = uint16_t(nmem);
+    } else {
+        b.hdrflags2 |= kHdr2Data | ((b.hdrflags2 & kHdr2Ext384) ? kHdr2Ext384Bits : 0);
+        b.autodup = 1;
+        b.reclen = uint16_t(len);
+        if (mode & kOpenVarlen) {
+            uint32_t node = host->nodesize - wrap;
+            rc = set_node_field(f, node);
+            int32_t maxkbn = int32_t(node) - (wide ? 28 : 18);
+            int32_t ksz = wide ? 16 : 12;
+            if (!rc && maxkbn / (4 * (wide ? 2 : 1) + ksz) <= 2) rc = 20;
+            b.maxkbn = uint16_t(maxkbn);
+            b.maxkbl = uint16_t(ksz * (maxkbn / ksz - 1));
+            b.deltyp = 2;
+            b.keylen = uint16_t(ksz);
+            b.clstyp = kKindVariable;
+            b.node4 = uint16_t(node / 4);
+        } else {
+            if (len < (wide ? 9 : 5)) rc = 21;
+            b.clstyp = kKindFixed;
+        }
+    }
+    if (rc) {
+        fcb_reset(f);
+        return rc;
+    }
+    set_derived_fields(f);
+    if (host->opflags & kOpNoCache) f->opflags |= kOpNoCache;
+    set_creation_bytes(f);
+    b.maxnamlen = uint16_t(g->membernamemax);
+    b.phyend = b.numrec = 0xFFFFFFFFu;
+    e.phyendh = e.numrech = wide ? 0xFFFFFFFFu : 0;
+    b.extsiz = 0;
+    b.hdrpos = f->hposl;
+    e.hdrposh = f->hposh;
+    zvsetlog(&b);
+    if (index) {
+        FCB *prev = f;
+        for (int k = 1; k <= nmem; k++) {
+            FCB *m = zvgetfcb(filno + k);
+            if (!m) {
+                rc = g->uerr_cod;
+                break;
+            }
+            fcb_reset(m);
+            m->hostfcb = f;
+            m->state = 'm';
+            m->kind = kKindIndex;
+            m->opflags |= kOpMember;
+            memcpy(m->name, f->name, sizeof m->name);
+            prev->nextmember = m;
+            prev = m;
+        }
+        if (!rc) rc = zvgetkbf(f, len);
+    }
+    if (!rc) rc = wrthdr(f);
+    if (rc) {
+        free_key_buffers(f);
+        for (FCB *m = f->nextmember; m;) {
+            FCB *next = m->nextmember;
+            fcb_reset(m);
+            m = next;
+        }
+        fcb_reset(f);
+        return rc;
+    }
+    f->state = 'y';
+    if ((g->fileopt[1] & kOpt2Mark) || (g->fileopt[2] & kOpt3Mark)) f->crflags |= kCrOption;
+    g->nfiles++;
+    g->nallfiles += 1 + (index ? nmem : 0);
+    f->crflags &= ~kCrBusy;
+    return 0;
+}
+
+int create_resources(int filno, uint16_t mode) {
+    bool keep = false;
+    return data_resources(filno, mode, nullptr, false, &keep);
+}
+
+}  // namespace zv
+
 int zvCreateDirs(const char *name, int mode) {
     if (!name || strnlen(name, 256) > 255) return zv::set_uerr(749);
     char path[256];
@@ -667,7 +854,9 @@ ZV_API int CREMEMX(int hostno, int32_t keylen, int keytype, int dupflag, int mem
     if (!g) return 47;
     FCB *h = tstfnm(hostno);
     if (!h) return g->uerr_cod;
-    if (h->kind != kKindIndex || h->hostfcb != h) return zv::set_uerr(48);
+    // The host index: its own host, or a superfile member index.
+    if (h->kind != kKindIndex || h->hdr.base.kmem != 0 || (h->hostfcb != h && h->hdr.base.sfiltyp != kSfMember))
+        return zv::set_uerr(48);
     if (member < 1 || member > int(h->hdr.base.nmem)) return zv::set_uerr(23);
     if (h->hdr.base.flmode & 0x09) return zv::set_uerr(62);
     if (dupflag < 0 || dupflag >= 6) return zv::set_uerr(115);

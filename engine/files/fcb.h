@@ -128,6 +128,12 @@ struct FCB {
     int8_t idkeptlen;           // its width; 0: nothing kept
     uint8_t idmode;             // kIdMode* bits (identity.h)
 
+    // ---- Segmented files and superfiles (segments.cpp, superfile.cpp) ----------
+    struct SegEntry *segs;      // one entry per defined segment; null: none
+    int32_t nsegalloc;          // entries of segs
+    uint32_t segsatopen;        // segments present when the file was opened
+    uint8_t segrefused;         // a refusal to create a segment was logged
+
     // ---- ISAM layer (engine/isam) ----------------------------------------------
     uint16_t isamdat;           // index: 1 + the data file number it serves; 0: none
     int32_t srllen;             // data file: serial segment length (serpos the offset); negative: a schema field not yet resolved
@@ -143,6 +149,18 @@ constexpr uint32_t kStNoSave = 0x80000;          // stflags: never synced by a s
 constexpr uint32_t kStSizeNoted = 0x20000000;    // stflags: size-check message written once
 constexpr uint32_t kOpNoSizeCheck = 0x200040;    // opflags: either bit: record counters not confirmed
 constexpr uint32_t kFlmode2DeferSync = 0x2000;   // flmode2: synced only by a forced save
+
+// ---- Superfiles (engine/files/superfile.cpp) ---------------------------------
+// The block whose file holds the bytes of f: a superfile member (and an
+// index member of one, and a host's directory) lives in its superfile host.
+inline FCB *physical_fcb(FCB *f) {
+    for (int i = 0; i < 3 && f; i++) {
+        uint16_t st = f->hdr.base.sfiltyp;
+        if (st == 0xFFFF || !(st & 2) || !f->hostfcb || f->hostfcb == f) break;
+        f = f->hostfcb;
+    }
+    return f;
+}
 
 // True for a memory file (extended flags bit 31).
 inline bool fcb_is_memory(const FCB *f) { return (f->hdr.ext.flmode2 & kFlmode2Memory) != 0; }

@@ -33,7 +33,7 @@
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/memfile.h"
-#include "engine/files/superfile_services.h"
+#include "engine/files/segments.h"
 
 namespace {
 
@@ -138,7 +138,8 @@ extern "C" uint32_t extfil(FCB *fcb, uint32_t needed, uint32_t align, int mode) 
     if (!g) return 0;
     if (!fcb) return refuse(61);
     FCB *f = fcb;
-    if (mode != -1 && mode != 0 && f->hdr.base.sfiltyp == kSfMember && f->hostfcb && f->hostfcb != f)
+    if (mode != -1 && mode != 0 && (f->hdr.base.sfiltyp == kSfMember || f->hdr.base.sfiltyp == kSfDirectory) &&
+        f->hostfcb && f->hostfcb != f)
         f = f->hostfcb;
     if (fcb_is_memory(f)) return grow_memory(f, needed);
     if (!g->fillbuf || g->fillsize == 0) return refuse(47);

@@ -29,7 +29,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/header_codec.h"
-#include "engine/files/superfile_services.h"
+#include "engine/files/superfile.h"
 
 namespace zv {
 
@@ -298,10 +298,8 @@ int tstupd(FCB *f) {
     f->updcount++;
     if (f->hdr.base.updflg) return 0;
     FCB *host = (f->hostfcb && f->hostfcb != f) ? f->hostfcb : nullptr;
-    bool host_set = false;
     if (host && host->hdr.base.updflg == 0) {
         host->hdr.base.updflg = kUpdChanged;
-        host_set = true;
         if (int rc = wrthdr(host)) {
             host->hdr.base.updflg = 0;
             return set_uerr(rc);
@@ -309,9 +307,10 @@ int tstupd(FCB *f) {
     }
     f->hdr.base.updflg = kUpdChanged;
     if (int rc = wrthdr(f)) {
-        // Not marked on disk: the next change must try again.
+        // Not marked on disk: the next change must try again. The host's
+        // header went out with its mark, so the host keeps it and its clean
+        // close takes it away again.
         f->hdr.base.updflg = 0;
-        if (host_set) host->hdr.base.updflg = 0;
         return set_uerr(rc);
     }
     if (int rc = mbsave(host ? host : f)) return set_uerr(rc);

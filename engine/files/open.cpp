@@ -25,7 +25,8 @@
 #include "engine/files/header.h"
 #include "engine/files/header_codec.h"
 #include "engine/files/identity_services.h"
-#include "engine/files/superfile_services.h"
+#include "engine/files/segments.h"
+#include "engine/files/superfile.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_files.h"
 
@@ -33,7 +34,8 @@ namespace {
 
 // Frees what a failed open bound: member blocks, pages read, the descriptor.
 void abandon_open(FCB *f) {
-    inrfil(f, 0);
+    if (f->hostfcb == f || !f->hostfcb) inrfil(f, 0);
+    if (f->hdr.base.sfiltyp == kSfHost || (f->sflink && f->sflink->hostfcb == f)) zv::superfile_host_unbind(f);
     for (FCB *m = f->nextmember; m;) {
         FCB *next = m->nextmember;
         zv::free_key_buffers(m);
@@ -86,8 +88,10 @@ int check_header(FCB *f, uint16_t mode) {
     INSTGV *g = zvWNGV;
     FILEHDR &b = f->hdr.base;
     FILEHDRX &x = f->hdr.ext;
+    // Nodes of members are the page size less their area header.
+    uint32_t wrap = b.sfiltyp == kSfMember ? ((b.hdrflags & kHdr8ByteOffsets) ? 22 : 18) : 0;
     if (b.clstyp > 2 || b.sfiltyp > 6 || (b.nmem && b.clstyp != kKindIndex) ||
-        (b.nodsiz > 127 && b.nodsiz % 128))
+        (b.nodsiz > 127 && (b.nodsiz + wrap) % 128))
         return 13;
     if (tstverson(&b, (b.hdrflags & kHdrHasExt) ? &x : nullptr)) return 672;
     f->nodesize = zv::node_size_of(f);
@@ -111,6 +115,8 @@ int check_header(FCB *f, uint16_t mode) {
     if ((x.flmode2 & 0x01000000) && (x.flmode2 & kFlmode2PartHost)) return 727;
     if (f->nodesize > uint32_t(g->sectors) * 128 && !(g->fileopt[0] & kOpt1LargeNodes)) return 40;
     if ((mode & kOpenVarlen) && b.clstyp != kKindVariable) return 48;
+    if (b.sfiltyp == kSfHost && f->nodesize != uint32_t(g->nodesize)) return 417;
+    if (b.sfiltyp != kSfPlain && b.maxnamlen > g->membernamemax) return 418;
     if (b.keylen > 1024) return 45;
     if (b.updflg == kUpdRefused && !(mode & kOpenDamaged)) return 15;
     if (b.nmem > 127 || b.kmem > 0) return 23;
@@ -226,23 +232,28 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
     f->crflags |= kCrBusy;
     f->opnmode = mode;
 
-    if (zvsname1(name)) {
-        int rc = zv::superfile_member_open(f, name);
-        abandon_open(f);
-        return zv::set_uerr(rc ? rc : 454);
+    const bool member = zvsname1(name) != 0;
+    if (member) {
+        // A member's header lies in its host, at its directory entry.
+        if (int rc = zv::superfile_member_open(f, name)) {
+            abandon_open(f);
+            return zv::set_uerr(rc);
+        }
+    } else {
+        int fd = zv::mbopen(f, f->name, uint16_t(mode & ~kOpnNoConvert));
+        if (fd < 0) {
+            int sys = g->sysiocod;
+            abandon_open(f);
+            return zv::set_uerr((sys == 2 || sys == 20 || g->quietopen) ? 12 : 920);
+        }
+        f->fd = fd;
+        zv::set_highest_written(f);
     }
-    int fd = zv::mbopen(f, f->name, uint16_t(mode & ~kOpnNoConvert));
-    if (fd < 0) {
-        int sys = g->sysiocod;
-        abandon_open(f);
-        return zv::set_uerr((sys == 2 || sys == 20 || g->quietopen) ? 12 : 920);
-    }
-    f->fd = fd;
-    zv::set_highest_written(f);
 
     int rc = redhdr(f, 1);
+    if (!rc && member && f->hdr.base.sfiltyp != kSfMember) rc = 13;
     if (rc) {
-        if (rc != 46 && rc != 22 && rc != 603) diagnose_header_failure(f);
+        if (rc != 46 && rc != 22 && rc != 603 && !member) diagnose_header_failure(f);
         abandon_open(f);
         return zv::set_uerr(rc);
     }
@@ -254,7 +265,6 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
     if (!rc) rc = check_header(f, mode);
     if (!rc && (b.clstyp == kKindIndex || b.clstyp == kKindVariable)) rc = zvgetkbf(f, b.keylen);
     if (!rc) rc = open_members(f);
-    if (!rc && (b.hdrflags & kHdrSegmented)) rc = zv::zvopnsegmdef(f);
     if (rc) {
         abandon_open(f);
         return zv::set_uerr(rc);
@@ -280,6 +290,7 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
 
     bool syncclose = false;
     uint16_t newmode = open_file_mode(f, mode, &syncclose);
+    if (b.sfiltyp == kSfHost) newmode |= kOpnPermanent;
     if (syncclose) f->stflags |= kStForceDisk;
     for (FCB *m = f->nextmember; m; m = m->nextmember) {
         bool unused = false;
@@ -304,10 +315,14 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
     if ((g->fileopt[1] & kOpt2Mark) || (g->fileopt[2] & kOpt3Mark)) f->crflags |= kCrOption;
     g->nfiles++;
     g->nallfiles += blocks;
-    g->nphysfiles++;
-    for (FCB *m = f; m; m = m->nextmember) {
+    if (f->fd >= 0) g->nphysfiles++;
+    // The segments, whose definition may be a resource of the file.
+    if (b.hdrflags & kHdrSegmented) rc = zv::zvopnsegmdef(f, filno, mode);
+    for (FCB *m = f; m && !rc; m = m->nextmember) {
         if ((rc = read_resources(m, mode)) != 0) break;
     }
+    // A host opens its directory, the block that its header read bound.
+    if (!rc && b.sfiltyp == kSfHost) rc = zv::superfile_open_directory(f);
     if (rc) {
         iclsfil(filno, 0);
         return zv::set_uerr(rc);
@@ -376,6 +391,8 @@ ZV_API int OPNFIL(int filno, const char *name, uint16_t mode) {
     if ((mode & (kOpenShared | kOpnReadOnly)) == (kOpenShared | kOpnReadOnly)) mode &= uint16_t(~kOpenShared);
     if (mode & 0x100) mode |= kOpnPermanent;
     int rc = iopnfilx(filno, name, mode);
+    // A member whose host is not open opens the host and tries once more.
+    if (rc == 413 && zvsname1(name) && zv::zvhstopn(nullptr, filno, name, mode) == 0) rc = iopnfilx(filno, name, mode);
     if (rc == 0 && g->fcbtab[filno]->kind != kKindIndex && !(g->fileopt[1] & kOpt2Mark)) zv::setzvEOK(filno, 0);
     return rc;
 }

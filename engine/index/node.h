@@ -38,12 +38,24 @@ inline bool idx_dup(const FCB *f) {
     uint8_t d = f->hdr.base.autodup;
     return d == 1 || d == 3 || d == 5;
 }
-// The host that keeps the deleted-node stack, the logical end and the file.
-inline FCB *idx_host(FCB *f) { return f->hostfcb ? f->hostfcb : f; }
+// A superfile member index (or a host's directory): kept in a host's areas.
+inline bool idx_in_superfile(const FCB *f) {
+    uint16_t st = f->hdr.base.sfiltyp;
+    return (st == kSfMember || st == kSfDirectory) && f->hdr.base.kmem == 0;
+}
+// The host that keeps the deleted-node stack, the logical end and the file:
+// the index itself for a superfile member index (its header keeps its own
+// stack; the superfile host is grown through it), else the host index.
+inline FCB *idx_host(FCB *f) {
+    if (idx_in_superfile(f)) return f;
+    return f->hostfcb ? f->hostfcb : f;
+}
 // Nodes kept inside another file's space records: a superfile member (or an
-// index member of one) wraps each node in the host's area header.
+// index member of one, or a host's directory) wraps each node in the host's
+// area header.
 inline bool idx_wrapped(const FCB *f) {
-    return f->hdr.base.sfiltyp == 2 || (f->hostfcb && f->hostfcb->hdr.base.sfiltyp == 2);
+    uint16_t st = f->hdr.base.sfiltyp;
+    return st == kSfMember || st == kSfDirectory || (f->hostfcb && f->hostfcb->hdr.base.sfiltyp == kSfMember);
 }
 // Length of that area header: 18 bytes, 22 with 8-byte positions.
 inline int32_t idx_wraplen(const FCB *f) { return idx_wrapped(f) ? (idx_hug(f) ? 22 : 18) : 0; }

@@ -14,6 +14,7 @@
 #include "engine/files/close.h"
 #include "engine/files/fcb.h"
 #include "engine/files/xcreblk.h"
+#include "engine/files/delete_rename.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"

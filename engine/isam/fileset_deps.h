@@ -1,9 +1,7 @@
 // Services of other subsystems that file sets call and that this build
-// does not have yet, in their least form (fileset_deps_stub.cpp): each name
-// is the service's own, so the real routine takes its place.
-//   - file delete (DELFIL, suppressDEL): close the file and remove it;
-//   - name redirection (zvredirect, zvundoiflnam): no rules;
-//   - the duplicate-mode check of an index file against its definition.
+// does not have elsewhere (fileset_deps_stub.cpp): the duplicate-mode check
+// of an index file against its definition, and the record-schema map of a
+// data file as file sets read it.
 #pragma once
 
 #include <cstdint>
@@ -12,21 +10,8 @@
 
 struct FCB;
 
-extern "C" {
-// Deletes an open file: 0 or an error.
-int DELFIL(int filno);
-// Keeps an open file from the clean-up of a failed create.
-int suppressDEL(int filno);
-}
-
 namespace zv {
 
-// Rewrites a name by the redirection rules: 0 unchanged, 1 rewritten into
-// out, 77 too long.
-int zvredirect(const char *name, char *out, const char *title, const char *errtitle);
-// Copy of name without its extension (the instance's default of kind 0
-// data / 1 index when ext is empty).
-void zvundoiflnam(const char *name, const char *ext, char *out, int kind);
 // Whether an open index file's duplicate mode is the one the definition
 // gives: nonzero when they agree.
 int chkkeydup(const IIDX *x, const FCB *fcb);

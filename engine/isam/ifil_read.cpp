@@ -5,6 +5,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
+#include "engine/core/redirect.h"
 #include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_files.h"
@@ -49,8 +50,7 @@ int zvredirectifil(int filno) {
     zviflnam(&p, dname, 0, ext);
     bool changed = false;
     char newdata[256];
-    if (zvredirect(dname, out, kTitle, nullptr) == 1) {
-        zvundoiflnam(out, ext, newdata, 0);
+    if (zvredirect(dname, out, kTitle, nullptr) == 1 && zvundoiflnam(out, ext, newdata, 0) == 0) {
         ifil->pfilnam = newdata;
         changed = true;
     }

@@ -1542,6 +1542,273 @@ ZV_API int zvDeleteBackgroundLoadStatus(int filno, const char *idxname);
 ZV_API int16_t zarvo(uint16_t fn, int16_t filno, void *arg3, int32_t *arg4, void *arg5,
                      int32_t *arg6, int32_t arg7);
 
+/* Superfiles, segments, delete and rename, directories, redirection, copy.  */
+/* ------------------------------------------------------------------------ */
+
+/* Wildcard match of a pattern against a text, each given by its first and
+ * last character (last before first: empty). "?" any one character, "*"
+ * any run (a run of stars acts as one), byte 0x01 makes the next pattern
+ * character literal. flags: 0 or 2 ignore case, 1 exact; 2 lets '\\' and '/'
+ * match each other. 0 match, 1 no match. */
+ZV_API int zvmatch(const char *pfirst, const char *plast, const char *tfirst, const char *tlast, int flags);
+/* File-name pattern (exact case; a leading '^' inverts; with the member
+ * separator the host and member parts match apart): 0 match, 1 none. */
+ZV_API int zvrt_filmtc(const char *pattern, const char *name);
+/* User-name pattern, case ignored, '^' inverting: 0 match, 1 none. */
+ZV_API int zvrt_usrmtc(const char *pattern, const char *user);
+/* 1 when text starts with '^' or holds '*', '?' or the byte 0x01; else 0. */
+ZV_API int zvchkWC(const char *text);
+
+/* Traversal record handed to a directory-traversal callback. */
+typedef struct ZVDIRTRAV {
+    int32_t operation;  /* 1 begin, 2 end, 3 enter directory, 4 leave it, 5 subdirectory found, 6 reserved */
+    int32_t options;    /* 1 stop at the first error, 2 report subdirectories (operation 5) */
+    int32_t error;      /* the callback's answer */
+    int32_t syserr;     /* system error of the failure */
+    char *errtext;      /* error text buffer (may be NULL) and its size */
+    int32_t errsize;
+    int32_t progress;   /* 100 once the walk succeeded */
+    const char *entry;  /* the directory the call is about */
+    void *value1;       /* the two caller values */
+    void *value2;
+    int32_t firsterr;   /* kept by the traversal: the first error (its text stays) */
+    int32_t firstsys;   /* and its system error */
+} ZVDIRTRAV;
+/* Callback: the directory and the record; returns an error code or 0. */
+typedef int (*ZvDirTravCallback)(const char *dir, ZVDIRTRAV *rec);
+
+/* Deletes the files and the empty subdirectories of dir (not dir itself;
+ * symbolic links are removed, never followed): 0, or the errno of the
+ * failing unlink or rmdir (text gets "cleandir - Not able to delete ...")
+ * or of an entry that cannot be examined (ENAMETOOLONG for a full name
+ * over 254 characters). */
+ZV_API int cleandir(const char *dir, char *text, int size);
+/* Walks the directory tree below dir (symbolic links are not followed):
+ * callback operations 1, then 3/5/4 per directory (deepest first at 4),
+ * then 2. With option 1 the first error ends the walk. 0 or the first error
+ * (also uerr_cod, with sysiocod; logged); 540 no directory or callback. */
+ZV_API int zvFSdirtraverse(const char *dir, int options, ZvDirTravCallback cb, void *value1, void *value2);
+/* The callback of cleandirrecurs: cleandir at operation 4. */
+ZV_API int zvDelRecDirCBK(const char *dir, ZVDIRTRAV *rec);
+/* Deletes everything below dir; dir itself stays. 0 or the first error. */
+ZV_API int cleandirrecurs(const char *dir, void *value1, void *value2);
+
+/* Redirection rules of the instance. zvredirectadd reads "from to" (either
+ * name may be double-quoted; from at most 253 characters, to at most 256)
+ * and appends the rule: 0, or 2 (logged "could not read REDIRECT file
+ * names" or "could not allocate REDIRECT list"). zvredirect rewrites name
+ * by the first rule whose source name begins it into out (255 bytes): 0
+ * unchanged, 1 rewritten, 77 the result would reach 255 characters (out
+ * untouched). title / errtitle (may be NULL) ask for log and output lines. */
+ZV_API int zvredirectadd(const char *line);
+ZV_API int zvredirect(const char *name, char *out, const char *title, const char *errtitle);
+/* Two names from a text line (each a double-quoted text or a run of
+ * non-space characters) into first and second (sizes with their NUL):
+ * 0, or 1 when either is missing, unterminated or does not fit. */
+ZV_API int ireadfilenames(const char *line, char *first, int firstsize, char *second, int secondsize);
+/* The same over the next line of stream (at most 510 characters; a final
+ * newline is dropped): 1 also at the end of the input. */
+ZV_API int readfilenames(FILE *stream, char *first, int firstsize, char *second, int secondsize);
+/* Removes leading and trailing white space in place; the new length. */
+ZV_API int stripwhitespace(char *text);
+
+/* Byte lists: copies of the caller's bytes in the order added. */
+typedef struct ZVSLIST ZVSLIST;
+/* New empty list: 0, 540 NULL out, 82 no memory. */
+ZV_API int zvslstcre(ZVSLIST **out);
+/* Appends a copy of n bytes: 0, 540, 634 n below 1, 82. */
+ZV_API int zvslstadd(ZVSLIST *list, const void *bytes, int32_t n);
+/* First and next copy (NULL past the end) through the list's cursor: 0, 540. */
+ZV_API int zvslstfrs(ZVSLIST *list, void **out);
+ZV_API int zvslstnxt(ZVSLIST *list, void **out);
+/* Removes the first node for which compare(key, data) is nonzero: 0; 101
+ * none; 540 NULL list or compare. */
+ZV_API int zvslstdel(ZVSLIST *list, const void *key, int (*compare)(const void *key, const void *data));
+/* Frees every node and the list: 0, 540. */
+ZV_API int zvslstfre(ZVSLIST *list);
+
+/* Whole-file copy. The progress record receives the percentage copied
+ * before each callback; a nonzero answer stops the copy. */
+typedef struct ZVCOPYPROG {
+    uint16_t percent;  /* copied x 100 / size (100 for an empty source) */
+    uint16_t reserved;
+    void *argument;    /* the caller's */
+} ZVCOPYPROG;
+typedef int (*ZvCopyCallback)(ZVCOPYPROG *progress);
+/* Copies source to dest (created with mode 0660 when missing, truncated
+ * when it exists; option 2: it must not exist). 0, an errno, 5 a short
+ * write, 4 too many interruptions, -1015 stopped by the callback. */
+ZV_API int zvFSunxcopyXtd(const char *source, const char *dest, int options, ZvCopyCallback cb, ZVCOPYPROG *progress);
+ZV_API int zvFSunxcopy(const char *source, const char *dest, int options);
+/* The same with option 1 (make the destination's directories when they are
+ * missing): 0, or 796 with sysiocod = the copy's error. zvFScopyXtd gives
+ * 454 after a successful copy when option 4 was given. */
+ZV_API int zvFScopyXtd(const char *source, const char *dest, int options, ZvCopyCallback cb, ZVCOPYPROG *progress);
+ZV_API int zvFScopy(const char *source, const char *dest, int options);
+/* Size of an open descriptor (its position is kept) or stream: 0 or errno. */
+ZV_API int zvFSgetfilesizefd(int fd, int64_t *size);
+ZV_API int zvFSgetfilesize(FILE *stream, int64_t *size);
+
+/* Handles that collect file-copy (zvfcp) and temporary-directory (zvtdr)
+ * operations; an operation is reached through the link that Add returns.
+ * Codes: 540 NULL argument (or an operation without handle), 82 no memory
+ * (with a message in the handle's error buffer), 634 negative size. */
+typedef int (*ZvOperationCallback)(void *argument, int32_t progress);
+ZV_API int zvfcpAllocateHandle(void **out);
+ZV_API int zvfcpFreeHandle(void *handle);
+ZV_API int zvfcpAddFileCopyOperation(void *handle, void **link);
+ZV_API int zvfcpRemoveFileCopyOperation(void *link);
+ZV_API int zvfcpSetErrorBuffer(void *handle, char *buffer, int32_t size);
+ZV_API char *zvfcpGetErrorBuffer(void *handle, int *code);
+ZV_API int zvfcpSetCallback(void *handle, ZvOperationCallback fn, void *argument);
+ZV_API int zvfcpSetCopyOptions(void *link, int32_t options);
+/* count names of 255 bytes each in both lists. */
+ZV_API int zvfcpSetCopyFilenames(void *link, int32_t count, const char *sources, const char *destinations);
+ZV_API int zvfcpSetCopyFilePassword(void *link, const char *text);
+ZV_API int zvfcpSetServerParameters(void *link, const char *server, const char *user, const char *password);
+/* Runs the collected operations: 749 with none, else the copy engine's
+ * answer (454: not part of this build). */
+ZV_API int zvfcpCopyFile(void *handle);
+ZV_API int zvtdrAllocateHandle(void **out);
+ZV_API int zvtdrFreeHandle(void *handle);
+ZV_API int zvtdrAddTempDirOperation(void *handle, void **link);
+ZV_API int zvtdrRemoveTempDirOperation(void *link);
+ZV_API int zvtdrSetErrorBuffer(void *handle, char *buffer, int32_t size);
+ZV_API char *zvtdrGetErrorBuffer(void *handle, int *code);
+ZV_API int zvtdrSetCallback(void *handle, ZvOperationCallback fn, void *argument);
+ZV_API int zvtdrSetTempDirOptions(void *link, int32_t options);
+ZV_API int zvtdrSetTempDirNames(void *link, int32_t count, const char *names);
+ZV_API int zvtdrTempDir(void *handle);
+/* The copy and temporary-directory engines are not part of this build:
+ * both set and return 454. */
+ZV_API int zvCopyFile(void *operations, int32_t count);
+ZV_API int zvTempDir(void *operations, int32_t count);
+
+/* Replication work lists in a caller-owned context. The caller zeroes the
+ * context and sets the three table sizes; the create calls build the
+ * tables. Codes: 540 NULL context (or argument, or a table not built), 82
+ * or 89 no memory, 101 not found, 446 a record kind the call does not take.
+ * Chain keys hash as (k x 11737 + 3731) modulo the table size. */
+typedef struct ZVREPLLINK {
+    struct ZVREPLLINK *next;
+    struct ZVREPLLINK *prev;
+    void *head;  /* the chain head the link is on */
+} ZVREPLLINK;
+/* A file entry: the caller allocates it (zvReplAllocMem); the first u32 of
+ * its data is the file id. Delete and destroy free the entry, not the data. */
+typedef struct ZVREPLFILE {
+    ZVREPLLINK link;
+    void *data;
+} ZVREPLFILE;
+/* A replication record (64 bytes). */
+#define ZV_REPL_BEGIN  1  /* starts a transaction's operation list */
+#define ZV_REPL_COMMIT 7  /* a commit: queued under its id */
+#define ZV_REPL_ACK    8  /* a commit acknowledgement of a transaction (by key) */
+#define ZV_REPL_ACKPOS 1  /* flags: the acknowledged position is present */
+typedef struct ZVREPLREC {
+    uint8_t kind;
+    uint8_t flags;
+    uint16_t reserved;
+    int32_t count;    /* answers: operations of the transaction */
+    uint64_t key;     /* the transaction */
+    uint64_t id;      /* id of a commit record */
+    uint64_t pos;     /* position */
+    uint64_t ackpos;  /* acknowledged position */
+    uint8_t data[24];
+} ZVREPLREC;
+typedef struct ZVREPLCTX {
+    int32_t filetabsize;  /* table sizes, set by the caller */
+    int32_t optabsize;
+    int32_t cmttabsize;
+    int32_t opcount;      /* operations added */
+    ZVREPLLINK **filetab;
+    ZVREPLLINK **optab;
+    ZVREPLLINK **cmttab;
+    void *cmtfirst;       /* the commit queue, oldest first */
+    void *cmtlast;
+} ZVREPLCTX;
+ZV_API int zvReplFileListCreate(ZVREPLCTX *ctx);
+ZV_API int zvReplFileListAdd(ZVREPLCTX *ctx, ZVREPLFILE *entry);
+ZV_API int zvReplFileListDelete(ZVREPLCTX *ctx, uint32_t id);
+ZV_API int zvReplFileListGet(ZVREPLCTX *ctx, uint32_t id, void **out);
+ZV_API int zvReplFileListDestroy(ZVREPLCTX *ctx);
+ZV_API int zvReplOpListInit(ZVREPLCTX *ctx);
+/* A kind ZV_REPL_BEGIN record starts the transaction of its key. */
+ZV_API int zvReplOpListCreate(ZVREPLCTX *ctx, const ZVREPLREC *rec);
+ZV_API int zvReplOpListAdd(ZVREPLCTX *ctx, const ZVREPLREC *rec);
+ZV_API int zvReplOpListGet(ZVREPLCTX *ctx, const ZVREPLREC *rec, ZVREPLREC *out);
+ZV_API int zvReplOpListSetCmtAck(ZVREPLCTX *ctx, const ZVREPLREC *rec);
+ZV_API int zvReplOpListDestroy(ZVREPLCTX *ctx);
+ZV_API int zvReplOpListTerm(ZVREPLCTX *ctx);
+ZV_API int zvReplTranCmtListCreate(ZVREPLCTX *ctx);
+/* Kind 7: a new commit entry with the record's id; kind 8: the transaction
+ * of the record's key (its acknowledged position copied when flags has
+ * ZV_REPL_ACKPOS). The entry joins the end of the commit queue. */
+ZV_API int zvReplTranCmtListAdd(ZVREPLCTX *ctx, const ZVREPLREC *rec);
+/* The oldest queued entry into out (all zero when none): a commit gives its
+ * id and kind 7; a transaction its key, position and acknowledged one. */
+ZV_API int zvReplTranCmtGetOldestAck(ZVREPLCTX *ctx, ZVREPLREC *out);
+/* Removes the queued entry (kind 7 by id, else by key); 101 and a printed
+ * line when it is not queued. */
+ZV_API int zvReplTranCmtListRemove(ZVREPLCTX *ctx, const ZVREPLREC *rec);
+ZV_API int zvReplTranCmtListDestroy(ZVREPLCTX *ctx);
+ZV_API void *zvReplAllocMem(size_t size);
+ZV_API void zvReplFreeMem(void *p);
+
+/* Segmented data files. An entry of zvSETSEG: a segment file name and its
+ * size in megabytes (0: no limit, last entry only). */
+typedef struct ZVSEGENTRY {
+    const char *name;
+    uint32_t sizemb;
+} ZVSEGENTRY;
+/* A segment definition (from zvstrsegmdef). */
+typedef struct ZVSEGDEF {
+    int32_t owned;      /* 1: the caller keeps it; 0: SETSEGz releases it */
+    int32_t automatic;  /* 1: automatic segments named after the file */
+    int32_t present;    /* segments present (the first value of zvSETSEG) */
+    int32_t count;      /* segments defined; automatic: the most there may be */
+    uint32_t sizemb;    /* automatic: the size of every segment */
+    int32_t textlen;
+    char *text;         /* named: per segment its name and its size as text,
+                           each NUL-terminated, ended by an empty name; an
+                           empty first name gives the size of segment 0 */
+} ZVSEGDEF;
+/* Builds a definition: automatic when first is 0 and count above 1 (size
+ * from entries[0], count the most segments), named when 1 <= first <=
+ * count. 0; 446 another combination; 679 a size of 0 before the last; 678
+ * an empty name after the first entry; 82 no memory; 540 NULL argument. */
+ZV_API int zvstrsegmdef(int first, int count, const ZVSEGENTRY *entries, ZVSEGDEF **out);
+/* Changes the segment definitions of an open file. 0; 454 neither
+ * segmented nor extended; 48 superfile member; 62 not exclusive; 680 a
+ * segment file cannot be made; 683 refused (logged "SETSEG: ..."). A
+ * failure leaves the previous definitions in place. */
+ZV_API int SETSEGz(int filno, ZVSEGDEF *definition);
+/* zvstrsegmdef, then SETSEGz (the definition is released). */
+ZV_API int zvSETSEG(int filno, int first, int count, const ZVSEGENTRY *entries);
+
+/* Deletes an open file: closes it and removes it (a segmented file with all
+ * its segment files; a superfile member from its host's directory, its
+ * area marked deleted). 0; 56 opened shared or read only, or a superfile
+ * directory; 55 the system delete failed; the close's error. */
+ZV_API int DELFIL(int filno);
+/* Renames an open file (with its automatic segment files, whose headers
+ * follow, all or nothing). 0 (also for its own name, without touching the
+ * disk); 62 opened shared or read only; 446 a superfile directory; 418 a
+ * member name whose host part differs, a host name with the separator, or
+ * a name too long for its segments; 454 a host with open members; 67 the
+ * rename failed (the file stays open under its old name). */
+ZV_API int zvRENFIL(int filno, const char *newname);
+/* The n-th member name (n >= 1) of an open superfile host, without its
+ * trailing blanks, into buffer (length bytes): 0; 116 n below 1; 411 not a
+ * host; 101 fewer members; 153 the name and its NUL do not fit (the buffer
+ * is untouched). */
+ZV_API int GETMNAME(int hostno, char *buffer, int32_t length, int n);
+/* Copies the bytes of an open file to a new file: buffer size 0 takes
+ * 49152; flag 0 zeroes file bytes 32 to 35 (the file id) in the copy. 0;
+ * 62 opened shared; 675 more than one segment; 82; 657 the copy cannot be
+ * made; 658 short write; 659 the copy is shorter than the file. */
+ZV_API int zvcpyfil(int filno, const char *destination, int32_t bufsize, int flag);
+
 #ifdef __cplusplus
 }
 #endif

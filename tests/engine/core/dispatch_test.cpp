@@ -2,6 +2,7 @@
 // answers, the return rule and targets reached through it.
 #include <cstdint>
 #include <cstring>
+#include <unistd.h>
 #include <map>
 #include <string>
 
@@ -228,6 +229,18 @@ TEST_F(DispatchTest, CreateOpenAndCloseThroughParameterBlocks) {
     EXPECT_EQ(call(0x20CA, 2, nullptr), 540);  // no parameter block
     EXPECT_EQ(call(0x000C, 1), 0);
     EXPECT_EQ(call(0x000C, 1), 26);  // not open any more
+}
+
+TEST_F(DispatchTest, RenameAndDeleteReachTheirTargets) {
+    intptr_t cre[] = {intptr_t("old.dat"), 100, 0, 0, 0, 0, 0, 0};
+    ASSERT_EQ(call(0x208C, 4, cre), 0);
+    char newname[] = "new.dat";
+    EXPECT_EQ(call(0x0024, 4, nullptr, nullptr, newname), 0);  // zvRENFIL
+    EXPECT_NE(access("new.dat", F_OK), -1);
+    EXPECT_EQ(access("old.dat", F_OK), -1);
+    EXPECT_EQ(call(0x0003, 4), 0);  // DELFIL
+    EXPECT_EQ(access("new.dat", F_OK), -1);
+    EXPECT_EQ(TSTFILNUM(4), 0);
 }
 
 TEST_F(DispatchTest, KeyCallsStoreTheirPositionThroughTheFourthArgument) {

@@ -50,8 +50,10 @@ TEST_F(CreateTest, RefusalsLeaveNothingBehind) {
         {"data number in use", 46, [] { return CREDAT(9, "u.dat", 100, 0, 0); }, "u.dat"},
         {"index member number in use", 46, [] { return CREIDX(8, "u.idx", 10, 0, 0, 1, 0, 0); }, "u.idx"},
         {"negative number", 22, [] { return CREDAT(-1, "neg.dat", 100, 0, 0); }, "neg.dat"},
-        {"superfile host", 454, [] { return CREDAT(1, "host.dat", 100, 0, 0x200); }, "host.dat"},
-        {"superfile member", 454, [] { return CREDAT(1, "h.dat!m", 100, 0, 0); }, "h.dat!m"},
+        {"superfile member of a host that does not exist", 413, [] { return CREDAT(1, "h.dat!m", 100, 0, 0); },
+         "h.dat"},
+        {"superfile host as a member", 414, [] { return CREDAT(1, "h.dat!m", 100, 0, 0x200); }, "h.dat"},
+        {"superfile host index", 454, [] { return CREIDX(1, "hx.idx", 10, 0, 0, 0, 0, 0x200); }, "hx.idx"},
     };
     int fds = filestest::open_descriptors();
     for (const Case &c : cases) {

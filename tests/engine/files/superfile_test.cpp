@@ -1,0 +1,390 @@
+// Superfile hosts and members: creation, the directory, open, names,
+// delete, rename, and write faults during member create and rename.
+#include <cstring>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "engine/core/centralio.h"
+#include "engine/core/filenum.h"
+#include "engine/core/highword.h"
+#include "engine/files/superfile.h"
+#include "tests/engine/files/files_util.h"
+
+namespace {
+
+using filestest::Bytes;
+using filestest::file_bytes;
+using filestest::le16;
+using filestest::le32;
+using filestest::slice;
+using zv::IoKind;
+
+class SuperfileTest : public filestest::FilesTest {
+protected:
+    // Host "h" on 1 (directory on 2), members cust (3), orders (4), ix (5).
+    void make_all() {
+        ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+        ASSERT_EQ(CREDAT(3, "h!cust", 64, 0, 0), 0);
+        ASSERT_EQ(CREDAT(4, "h!orders", 32, 0, 0x800), 0);
+        ASSERT_EQ(CREIDX(5, "h!ix", 8, 0, 0, 0, 0, 0), 0);
+    }
+    std::string member_name(int host, int n, int *rc = nullptr) {
+        char buf[300] = {};
+        int r = GETMNAME(host, buf, sizeof buf, n);
+        if (rc) *rc = r;
+        return r ? std::string() : std::string(buf);
+    }
+    std::vector<std::string> members(int host) {
+        std::vector<std::string> out;
+        for (int n = 1;; n++) {
+            int rc = 0;
+            std::string s = member_name(host, n, &rc);
+            if (rc) break;
+            out.push_back(s);
+        }
+        return out;
+    }
+    bool exists(const char *path) {
+        struct stat st;
+        return stat(path, &st) == 0;
+    }
+};
+
+TEST_F(SuperfileTest, HostDirectoryAndMemberNumbers) {
+    make_all();
+    FCB *host = fcb(1);
+    EXPECT_EQ(host->hdr.base.sfiltyp, 1);
+    EXPECT_EQ(host->hdr.base.extsiz, 32768);
+    FCB *dir = fcb(2);
+    ASSERT_EQ(dir->state, 'y');
+    EXPECT_EQ(dir->hdr.base.sfiltyp, 6);
+    EXPECT_EQ(dir->hdr.base.supmbr, 1u);
+    EXPECT_EQ(dir->hdr.base.ktype, 28);
+    EXPECT_EQ(dir->hdr.base.keylen, 255);
+    EXPECT_EQ(host->hdr.base.sfdirpos, dir->hposl);
+    EXPECT_EQ(fcb(3)->hdr.base.supmbr, 2u);
+    EXPECT_EQ(fcb(4)->hdr.base.supmbr, 3u);
+    EXPECT_EQ(fcb(5)->hdr.base.supmbr, 4u);
+    EXPECT_EQ(std::string(fcb(3)->name), "h!cust");
+
+    ASSERT_EQ(CLSFIL(5, 0), 0);
+    ASSERT_EQ(CLSFIL(4, 0), 0);
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    EXPECT_EQ(fcb(2)->state, 'n');
+    // The member header on disk: member number at +76 of its header.
+    Bytes disk = file_bytes("h");
+    uint32_t pos = fcb(3)->hposl;
+    (void)pos;
+
+    ASSERT_EQ(OPNFIL(6, "h!orders", 0), 0);  // opens its host on its own
+    EXPECT_EQ(fcb(6)->hdr.base.supmbr, 3u);
+    int hostno = chkopnx("h");
+    ASSERT_GE(hostno, 0);
+    EXPECT_EQ(members(hostno), (std::vector<std::string>{"cust", "ix", "orders"}));
+    int rc = 0;
+    member_name(hostno, 4, &rc);
+    EXPECT_EQ(rc, 101);
+    member_name(hostno, 0, &rc);
+    EXPECT_EQ(rc, 116);
+    ASSERT_EQ(CREDAT(8, "plain.dat", 10, 0, 0x800), 0);
+    member_name(8, 1, &rc);
+    EXPECT_EQ(rc, 411);
+}
+
+TEST_F(SuperfileTest, CreatingAMemberTwice) {
+    make_all();
+    EXPECT_EQ(CREDAT(6, "h!cust", 64, 0, 0), 19);
+    EXPECT_EQ(CREIDX(6, "h!ix", 8, 0, 0, 0, 0, 0), 18);
+    EXPECT_EQ(members(1), (std::vector<std::string>{"cust", "ix", "orders"}));
+    EXPECT_TRUE(!fcb(6) || fcb(6)->state == 'n');
+}
+
+TEST_F(SuperfileTest, MemberNamesThatDoNotFit) {
+    make_all();
+    char buf[8];
+    memset(buf, 'Z', sizeof buf);
+    // "orders" and its NUL need 7 bytes.
+    EXPECT_EQ(GETMNAME(1, buf, 6, 3), 153);
+    EXPECT_EQ(std::string(buf, 8), std::string(8, 'Z'));
+    EXPECT_EQ(GETMNAME(1, buf, 7, 3), 0);
+    EXPECT_STREQ(buf, "orders");
+    EXPECT_EQ(buf[7], 'Z');
+}
+
+TEST_F(SuperfileTest, RecordsOfMembersSurviveAReopen) {
+    make_all();
+    unsigned char rec[64];
+    memset(rec, 'c', sizeof rec);
+    uint32_t pos = NEWREC(3);
+    ASSERT_NE(pos, 0u) << zvGetUserErrorCode();
+    ASSERT_EQ(WRTREC(3, pos, rec), 0);
+    ASSERT_EQ(ADDKEY(5, "key00001", pos, 0), 0);
+    ASSERT_EQ(STPUSR(), 0);
+    ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+    ASSERT_EQ(OPNFIL(3, "h!cust", 0), 0);
+    ASSERT_EQ(OPNFIL(5, "h!ix", 0), 0);
+    EXPECT_EQ(EQLKEY(5, "key00001"), pos);
+    unsigned char back[64] = {};
+    ASSERT_EQ(REDREC(3, pos, back), 0);
+    EXPECT_EQ(memcmp(back, rec, sizeof rec), 0);
+}
+
+TEST_F(SuperfileTest, MemberHeadersOnDisk) {
+    make_all();
+    uint64_t pos[3] = {fcb(3)->hposl, fcb(4)->hposl, fcb(5)->hposl};
+    ASSERT_EQ(STPUSR(), 0);
+    Bytes disk = file_bytes("h");
+    for (int i = 0; i < 3; i++) {
+        SCOPED_TRACE(i);
+        ASSERT_GT(disk.size(), pos[i] + 128);
+        EXPECT_EQ(le32(disk, pos[i] + 76), uint32_t(2 + i));  // member number
+        EXPECT_EQ(le16(disk, pos[i] + 92), 2);                // superfile type
+        EXPECT_EQ(le32(disk, pos[i] + 80), uint32_t(pos[i])); // its own position
+        // The name field before the header, padded with blanks.
+        const char *names[3] = {"cust", "orders", "ix"};
+        std::string field(reinterpret_cast<const char *>(disk.data() + pos[i] - 255), 255);
+        EXPECT_EQ(field, std::string(names[i]) + std::string(255 - strlen(names[i]), ' '));
+        // The area header: in use, owned by the member, a whole number of pages.
+        uint64_t area = pos[i] - 255 - 18;
+        EXPECT_EQ(le16(disk, area), 0xFAFA);
+        EXPECT_EQ(le32(disk, area + 2) % 1024, 0u);
+        EXPECT_EQ(le32(disk, area + 10), uint32_t(2 + i));
+    }
+}
+
+TEST_F(SuperfileTest, DeletingMembers) {
+    make_all();
+    ASSERT_EQ(CLSFIL(4, 0), 0);
+    ASSERT_EQ(OPNFIL(4, "h!orders", 0x0008), 0);
+    EXPECT_EQ(DELFIL(4), 56);
+    EXPECT_EQ(fcb(4)->state, 'y');
+    ASSERT_EQ(CLSFIL(4, 0), 0);
+    EXPECT_EQ(DELFIL(2), 56);  // the directory
+    EXPECT_EQ(fcb(2)->state, 'y');
+
+    uint64_t hpos = fcb(3)->hposl;
+    uint64_t area = hpos - 255 - 18;
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(OPNFIL(3, "h!cust", 0), 0);
+    Bytes before = slice(file_bytes("h"), area, 18 + 255 + 512);
+    ASSERT_EQ(DELFIL(3), 0);
+    EXPECT_EQ(fcb(3)->state, 'n');
+    Bytes after = slice(file_bytes("h"), area, 18 + 255 + 512);
+    Bytes want = before;
+    want[0] = want[1] = 0xFD;
+    EXPECT_EQ(after, want);
+    EXPECT_EQ(members(1), (std::vector<std::string>{"ix", "orders"}));
+    EXPECT_EQ(OPNFIL(3, "h!cust", 0), 12);
+    EXPECT_EQ(zv::zvfilexists("h!cust"), 0);
+    EXPECT_EQ(zv::zvfilexists("h!orders"), -1);
+    EXPECT_EQ(zv::zvfilexists("nohost!orders"), -2);
+    // The host goes with its members.
+    ASSERT_EQ(DELFIL(1), 0);
+    EXPECT_FALSE(exists("h"));
+    EXPECT_EQ(fcb(5)->state, 'n');
+    EXPECT_EQ(fcb(2)->state, 'n');
+}
+
+TEST_F(SuperfileTest, RenamingMembersAndHosts) {
+    make_all();
+    zv::fault_reset();
+    EXPECT_EQ(zvRENFIL(3, "h!cust"), 0);
+    for (int k = 0; k < int(IoKind::Count); k++) EXPECT_EQ(zv::io_calls(IoKind(k)), 0) << k;
+    EXPECT_EQ(zvRENFIL(2, "h!dir"), 446);
+    EXPECT_EQ(zvRENFIL(3, "other!cust"), 418);
+    EXPECT_EQ(zvRENFIL(3, "hh!cust"), 418);
+    EXPECT_EQ(zvRENFIL(1, "h2"), 454);  // members are open
+    EXPECT_EQ(zvRENFIL(1, "h2!x"), 418);
+    EXPECT_EQ(zvRENFIL(3, "h!orders"), 67);  // the name is taken
+
+    uint64_t hpos = fcb(3)->hposl;
+    ASSERT_EQ(zvRENFIL(3, "h!clients"), 0);
+    EXPECT_STREQ(fcb(3)->name, "h!clients");
+    EXPECT_EQ(fcb(3)->hposl, hpos);
+    EXPECT_EQ(members(1), (std::vector<std::string>{"clients", "ix", "orders"}));
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(OPNFIL(3, "h!clients", 0), 0);
+    EXPECT_EQ(fcb(3)->hposl, hpos);
+    EXPECT_EQ(fcb(3)->hdr.base.supmbr, 2u);
+    EXPECT_EQ(OPNFIL(6, "h!cust", 0), 12);
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(CLSFIL(4, 0), 0);
+    ASSERT_EQ(CLSFIL(5, 0), 0);
+    // With no member open the host can be renamed.
+    ASSERT_EQ(zvRENFIL(1, "h2"), 0);
+    EXPECT_TRUE(exists("h2"));
+    EXPECT_FALSE(exists("h"));
+    ASSERT_EQ(OPNFIL(3, "h2!orders", 0), 0);
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    // Shared: 62.
+    ASSERT_EQ(OPNFIL(1, "h2", 0x0001), 0);
+    ASSERT_EQ(OPNFIL(3, "h2!orders", 0x0001), 0);
+    EXPECT_EQ(zvRENFIL(3, "h2!x"), 62);
+}
+
+TEST_F(SuperfileTest, HostOpenAndNames) {
+    make_all();
+    ASSERT_EQ(STPUSR(), 0);
+    ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    FCB *f = zvgetfcb(10);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(zv::zvhstopn(f, 0, "h!cust", 0), 0);
+    EXPECT_EQ(fcb(10)->hdr.base.sfiltyp, 1);
+    EXPECT_EQ(fcb(11)->state, 'y');
+    EXPECT_EQ(zv::zvhstopn(nullptr, 0, "nosuch!cust", 0), 413);
+    EXPECT_EQ(zv::zvhstopn(nullptr, 0, "plain", 0), 413);
+    ASSERT_EQ(OPNFIL(3, "h!cust   ", 0), 0);  // trailing blanks dropped
+    EXPECT_STREQ(fcb(3)->name, "h!cust");
+    EXPECT_EQ(OPNFIL(4, ("h!" + std::string(256, 'n')).c_str(), 0), 139);
+    EXPECT_EQ(OPNFIL(4, "h!nosuch", 0), 12);
+}
+
+// Fails the nth write of an operation for n = 1, 2, ... until it succeeds:
+// prepare runs first, then op under the fault, then the engine is stopped
+// and started again and check looks at what the files hold.
+template <typename Prep, typename Op, typename Check>
+void sweep(Prep prepare, Op op, Check check) {
+    for (long n = 1; n < 300; n++) {
+        SCOPED_TRACE(n);
+        prepare();
+        zv::fault_reset();
+        zv::fault_set(IoKind::Write, n, EIO);
+        int rc = op();
+        bool failed = zv::io_calls(IoKind::Write) >= n;
+        zv::fault_reset();
+        ASSERT_EQ(STPUSR(), 0);
+        ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+        if (!failed) {
+            EXPECT_EQ(rc, 0);
+            check(false);
+            return;
+        }
+        EXPECT_NE(rc, 0);
+        check(true);
+        ASSERT_EQ(STPUSR(), 0);
+        ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    }
+    ADD_FAILURE() << "the operation never completed";
+}
+
+TEST_F(SuperfileTest, WriteFaultsDuringMemberCreate) {
+    make_all();
+    ASSERT_EQ(STPUSR(), 0);
+    ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    auto check = [this](bool failed) {
+        ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+        std::vector<std::string> m = members(1);
+        std::set<std::string> seen(m.begin(), m.end());
+        EXPECT_EQ(seen.size(), m.size());
+        bool made = seen.count("new") != 0;
+        if (!failed) {
+            EXPECT_TRUE(made);
+        }
+        std::vector<std::string> want = {"cust", "ix", "orders"};
+        if (made) want = {"cust", "ix", "new", "orders"};
+        EXPECT_EQ(m, want);
+        int filno = 5;
+        for (const std::string &name : m) {
+            EXPECT_EQ(OPNFIL(filno, ("h!" + name).c_str(), 0), 0) << name;
+            EXPECT_EQ(CLSFIL(filno, 0), 0);
+        }
+        if (made && failed) {
+            // The next round starts without the member.
+            ASSERT_EQ(OPNFIL(5, "h!new", 0), 0);
+            ASSERT_EQ(DELFIL(5), 0);
+        }
+    };
+    auto create = [this] {
+        int rc = CREDAT(3, "h!new", 40, 0, 0);
+        // A failed create leaves its number free (the member was closed
+        // before its area went back).
+        if (rc) {
+            EXPECT_TRUE(!fcb(3) || fcb(3)->state == 'n');
+        }
+        return rc;
+    };
+    sweep([] { ASSERT_EQ(OPNFIL(1, "h", 0), 0); }, create, check);
+}
+
+TEST_F(SuperfileTest, WriteFaultsDuringMemberRename) {
+    make_all();
+    ASSERT_EQ(STPUSR(), 0);
+    ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    auto check = [this](bool failed) {
+        ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+        std::vector<std::string> m = members(1);
+        ASSERT_EQ(m.size(), 3u);
+        bool renamed = m[0] == "clients";
+        EXPECT_TRUE(renamed || m[0] == "cust");
+        EXPECT_EQ(m[1], "ix");
+        EXPECT_EQ(m[2], "orders");
+        if (!failed) {
+            EXPECT_TRUE(renamed);
+        }
+        int filno = 5;
+        for (const std::string &name : m) {
+            EXPECT_EQ(OPNFIL(filno, ("h!" + name).c_str(), 0), 0) << name;
+            EXPECT_EQ(CLSFIL(filno, 0), 0);
+        }
+        if (renamed && failed) {
+            ASSERT_EQ(OPNFIL(3, "h!clients", 0), 0);
+            ASSERT_EQ(zvRENFIL(3, "h!cust"), 0);
+        }
+    };
+    sweep([] { ASSERT_EQ(OPNFIL(3, "h!cust", 0), 0); }, [] { return zvRENFIL(3, "h!clients"); }, check);
+}
+
+TEST_F(SuperfileTest, VariableLengthMembersAndMemberIndexesWithMembers) {
+    ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+    ASSERT_EQ(CREDAT(3, "h!var", 10, 0, 0x04), 0);
+    ASSERT_EQ(CREIDX(4, "h!mi", 8, 0, 0, 1, 0, 0), 0);
+    ASSERT_EQ(CREMEM(4, 12, 0, 0, 1), 0);
+    std::vector<uint32_t> pos;
+    for (int i = 0; i < 50; i++) {
+        std::string rec = "record number " + std::to_string(i) + std::string(size_t(i * 7), 'x');
+        zvSETHGH(0);
+        uint32_t p = NEWVREC(3, int32_t(rec.size()));
+        ASSERT_NE(p, 0u) << zvGetUserErrorCode();
+        ASSERT_EQ(WRTVREC(3, p, const_cast<char *>(rec.data()), uint32_t(rec.size())), 0);
+        pos.push_back(p);
+        char k8[9], k12[13];
+        snprintf(k8, sizeof k8, "k%07d", i);
+        snprintf(k12, sizeof k12, "m%011d", 49 - i);
+        ASSERT_EQ(ADDKEY(4, k8, p, 0), 0);
+        ASSERT_EQ(ADDKEY(5, k12, p, 0), 0);
+    }
+    for (int i = 0; i < 50; i++) {
+        char k12[13];
+        snprintf(k12, sizeof k12, "m%011d", 49 - i);
+        EXPECT_EQ(EQLKEY(5, k12), pos[size_t(i)]) << i;
+    }
+    ZVVERIFYOPT vo{};
+    EXPECT_EQ(zvVERIFYidx(4, &vo, nullptr), 0);
+    EXPECT_EQ(zvVERIFYidx(5, &vo, nullptr), 0);
+    ASSERT_EQ(STPUSR(), 0);
+    ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
+    ASSERT_EQ(OPNFIL(3, "h!var", 0), 0);
+    ASSERT_EQ(OPNFIL(4, "h!mi", 0), 0);
+    EXPECT_EQ(fcb(5)->state, 'y');
+    for (int i = 0; i < 50; i++) {
+        std::string rec = "record number " + std::to_string(i) + std::string(size_t(i * 7), 'x');
+        char buf[600] = {};
+        zvSETHGH(0);
+        ASSERT_EQ(RDVREC(3, pos[size_t(i)], buf, sizeof buf), 0) << i;
+        EXPECT_EQ(std::string(buf, rec.size()), rec);
+        char k8[9], k12[13];
+        snprintf(k8, sizeof k8, "k%07d", i);
+        snprintf(k12, sizeof k12, "m%011d", 49 - i);
+        EXPECT_EQ(EQLKEY(4, k8), pos[size_t(i)]);
+        EXPECT_EQ(EQLKEY(5, k12), pos[size_t(i)]);
+    }
+    int hostno = chkopnx("h");
+    EXPECT_EQ(members(hostno), (std::vector<std::string>{"mi", "var"}));
+}
+
+}  // namespace
