@@ -26,6 +26,8 @@ namespace zv {
 namespace {
 
 bool open_state(const FCB *f) { return f && (f->state == 'y' || f->state == 'v' || f->state == 'w'); }
+// An additional member of an index file: it opens and closes with its host.
+bool index_member(const FCB *f) { return f->kind == kKindIndex && f->hdr.base.kmem != 0; }
 
 int report(int code, int filno) {
     set_uerr(code);
@@ -183,7 +185,7 @@ int ishtifil(int datno, bool del) {
         for (int s = 0; s < kMapIndexes && list[s] != kMapNone; s++) {
             if (list[s] == kMapShared) continue;
             FCB *x = fcb_at(list[s]);
-            if (open_state(x) && x->hostfcb == x) keep(del ? DELFIL(list[s]) : close_set_file(list[s]));
+            if (open_state(x) && !index_member(x)) keep(del ? DELFIL(list[s]) : close_set_file(list[s]));
             clearifil(list[s], 1, 0);
         }
     }
@@ -332,7 +334,7 @@ ZV_API uint16_t CLISAM(void) {
                 ISAMMAPENT *e = isam_entry(i);
                 if (e->inuse == kMapFree) continue;
                 FCB *f = fcb_at(i);
-                if (open_state(f) && f->hostfcb == f) {
+                if (open_state(f) && !index_member(f)) {
                     if ((f->hdr.base.sfiltyp == kSfHost) != (pass == 1)) continue;
                     int rc = close_set_file(i);
                     if (rc && !first) {

@@ -753,7 +753,7 @@ int chkxisam(int datno, int chkseg, int *count) {
     for (int s = 0; list && s < kMapIndexes && list[s] != kMapNone; s++) {
         if (list[s] == kMapShared) continue;
         FCB *x = fcb_at(list[s]);
-        if (!open_state(x) || x->hostfcb != x) continue;
+        if (!open_state(x) || (x->kind == kKindIndex && x->hdr.base.kmem != 0)) continue;
         if (refused(x)) {
             ierr(56, list[s]);
             return -56;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/centralio.h"
+#include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
@@ -263,6 +265,40 @@ TEST_F(CreateTest, DeleteRemovesEveryFileAndFreesItsNumbers) {
     ASSERT_EQ(OPNIFIL(&t.ifil), 0);
     EXPECT_EQ(DELRFIL(t.ifil.tfilno), 0);
     EXPECT_TRUE(files_in().empty());
+}
+
+TEST_F(CreateTest, DeleteTakesTheSegmentFilesAlong) {
+    CustSet s;
+    XCREblk blocks[3] = {};
+    blocks[0].mode = 0x02 | 0x08 | 0x200000;  // automatic 1 MB segments
+    blocks[0].segsize = 1;
+    blocks[0].nsegs = 3;
+    blocks[1].mode = blocks[2].mode = 0x02;
+    ASSERT_EQ(CREIFILX8(&s.ifil, nullptr, nullptr, 0, nullptr, nullptr, blocks), 0);
+    int d = s.ifil.tfilno;
+    std::vector<unsigned char> bytes(1200000, 0x5A);
+    ASSERT_EQ(izvio81x(0x11, zv::fcb_at(d), 0, 4096, bytes.data(), int32_t(bytes.size()), nullptr, 0), 0);
+    EXPECT_EQ(files_in(), (std::set<std::string>{"cust.dat", "cust.dat.001", "cust.idx", "cust_x.idx"}));
+    EXPECT_EQ(DELIFIL(&s.ifil), 0);
+    EXPECT_TRUE(files_in().empty());
+    EXPECT_TRUE(all_free(d, d + 3));
+}
+
+TEST_F(CreateTest, SetsInsideASuperfileAreNotDeletedAsASet) {
+    ASSERT_EQ(CREDAT(30, "sh", 32, 0, 0x200), 0);
+    CustSet s("sh!cust");
+    s.idx[2].aidxnam = "sh!cust_x";
+    ASSERT_EQ(CREIFIL(&s.ifil), 0) << zvGetIsamFileNbr();
+    int d = s.ifil.tfilno;
+    EXPECT_EQ(files_in(), (std::set<std::string>{"sh"}));
+    EXPECT_EQ(DELIFIL(&s.ifil), 56);
+    EXPECT_EQ(zvGetIsamErrorCode(), 56);
+    EXPECT_EQ(s.ifil.tfilno, d);
+    EXPECT_EQ(GETFIL(d + 3, 4), d);
+    EXPECT_EQ(CLIFIL(&s.ifil), 0);
+    int r = OPNRFIL(-1, "sh!cust.dat", 0);
+    ASSERT_GE(r, 0) << zvGetUserErrorCode();
+    EXPECT_EQ(CLRFIL(r), 0);
 }
 
 }  // namespace

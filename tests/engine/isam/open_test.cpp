@@ -9,6 +9,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
+#include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "tests/engine/isam/setfix.h"
 
@@ -207,6 +208,31 @@ TEST_F(OpenTest, StoredPathsFollowTheDataFileWhenKept) {
     zvSETCFG_SUPPRESS_PATH_IN_IFIL("YES");
 }
 
+TEST_F(OpenTest, RedirectedIndexFileIsFoundWhereItMoved) {
+    ASSERT_EQ(zvSETCFG_SUPPRESS_PATH_IN_IFIL("NO"), 0);
+    std::filesystem::create_directory("B");
+    std::filesystem::create_directory("C");
+    CustSet s;
+    s.idx[2].aidxnam = "B/cust_x.idx";
+    ASSERT_EQ(CREIFIL(&s.ifil), 0);
+    int d = s.ifil.tfilno;
+    ASSERT_EQ(zvredirectadd("B/ C/"), 0);
+    EXPECT_EQ(zv::zvredirectifil(d), 0);
+    ASSERT_EQ(CLIFIL(&s.ifil), 0);
+    std::filesystem::rename("B/cust_x.idx", "C/cust_x.idx");
+    int r = OPNRFIL(-1, "cust.dat", 0);
+    ASSERT_GE(r, 0) << zvGetUserErrorCode();
+    char name[256];
+    ASSERT_EQ(GETNAM(r + 3, name, sizeof name), 0);
+    EXPECT_STREQ(name, "C/cust_x.idx");
+    EXPECT_EQ(CLRFIL(r), 0);
+    // Without a stored definition there is nothing to redirect.
+    IFIL bare{"bare", -1, 16, 0, 0x800, 0, 0, 0, nullptr, nullptr, nullptr, 0};
+    ASSERT_EQ(CREIFIL(&bare), 0);
+    EXPECT_EQ(zv::zvredirectifil(bare.tfilno), 408);
+    zvSETCFG_SUPPRESS_PATH_IN_IFIL("YES");
+}
+
 TEST_F(OpenTest, AnIndexFileServesOneDataFile) {
     make_cust();
     IFIL other{"other", -1, 64, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0};
@@ -242,6 +268,9 @@ TEST_F(OpenTest, StopClosesEverythingAndReportsTheFirstFailure) {
     ASSERT_EQ(CREIFIL(&a.ifil), 0);
     ASSERT_EQ(CREIFIL(&b.ifil), 0);
     ASSERT_EQ(CREDAT(15, "loose.dat", 32, 0, 0), 0);
+    // A superfile host (its directory on 17) with a member.
+    ASSERT_EQ(CREDAT(16, "host", 32, 0, 0x200), 0);
+    ASSERT_EQ(CREDAT(18, "host!member", 32, 0, 0), 0);
     // A record in a's data file: its close has pages to write.
     char rec[64] = "record";
     uint32_t pos = NEWREC(a.ifil.tfilno);
@@ -255,6 +284,7 @@ TEST_F(OpenTest, StopClosesEverythingAndReportsTheFirstFailure) {
     // Every file was closed: b and the loose file open again cleanly.
     EXPECT_EQ(OPNIFIL(&b.ifil), 0);
     EXPECT_EQ(OPNFIL(15, "loose.dat", 0), 0);
+    EXPECT_EQ(OPNFIL(16, "host!member", 0), 0);
     EXPECT_EQ(CLISAM(), 0);
     ASSERT_EQ(INTISAM(10, 20, 4), 0);
     EXPECT_EQ(CLISAM(), 0);
