@@ -228,6 +228,28 @@ TEST_F(CreateTest, FaultSweepsLeaveNothingBehind) {
     EXPECT_TRUE(codes.count(197));
 }
 
+// A data file whose create keeps it open after a failed resource step (its
+// block asks for that with 0x10) is closed and deleted by the set's create.
+TEST_F(CreateTest, ADataFileKeptByAFailedCreateGoesToo) {
+    int failures = 0;
+    for (long n = 1;; n++) {
+        ASSERT_LT(n, 100);
+        CustSet s("cust", 5);
+        XCREblk blocks[3] = {};
+        blocks[0].mode = 0x02 | 0x10;
+        blocks[1].mode = blocks[2].mode = 0x02;
+        zv::fault_set(IoKind::Write, n, EIO);
+        int rc = CREIFILX8(&s.ifil, nullptr, nullptr, 0, nullptr, nullptr, blocks);
+        zv::fault_reset();
+        if (rc == 0) break;
+        SCOPED_TRACE(n);
+        failures++;
+        EXPECT_TRUE(files_in().empty());
+        EXPECT_TRUE(all_free(5, 8));
+    }
+    EXPECT_GT(failures, 0);
+}
+
 TEST_F(CreateTest, SetBeyondTheStartUpCountGrowsBothTables) {
     INSTGV *g = zvWNGV;
     ASSERT_LT(g->isamtabn, 60);
