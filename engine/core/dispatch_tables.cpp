@@ -276,6 +276,7 @@ int a_TMPNAME(ZvArgs &a) { return TMPNAME(static_cast<char *>(a.arg5), *a.arg6);
 
 int s170(ZvArgs &) { return set_uerr(170); }
 int s454(ZvArgs &) { return set_uerr(454); }
+int s_zvCLSNAM(ZvArgs &a) { return zvCLSNAM(text5(a)); }
 // Sub 44: not supported for the file numbers 1 to 9, no function otherwise.
 int s44(ZvArgs &a) { return set_uerr(a.filno >= 1 && a.filno <= 9 ? 454 : 170); }
 // Sub 71: needs its third argument.
@@ -620,7 +621,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /*  8 */ {"zvSETHGH", b_zvSETHGH},
     /*  9 */ {"zvSNAPSHOT", b_zvSNAPSHOT},
     /* 10 */ {"zvSYSPUT", b_zvSYSPUT},
-    /* 11 */ {"zvCLSNAM", nosub},
+    /* 11 */ {"zvCLSNAM", s_zvCLSNAM},
     /* 12 */ {"zvSysQueueOpen", b_zvSysQueueOpen},
     /* 13 */ {"zvSysQueueClose", b_zvSysQueueClose},
     /* 14 */ {"zvSysQueueWrite", b_zvSysQueueWrite},

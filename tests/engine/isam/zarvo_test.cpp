@@ -65,6 +65,10 @@ TEST_F(ZarvoSetTest, ASetThroughFunctionNumbers) {
     EXPECT_EQ(GETFIL(datno + 3, 4), datno);
     ASSERT_EQ(zarvo(0x0112, int16_t(datno), nullptr, nullptr, nullptr, nullptr, 0), 0);
     EXPECT_TRUE(files_in().empty());
+    // Closing by name is not offered (second level, sub-function 11).
+    int32_t status = 0;
+    EXPECT_EQ(zarvo(0x26AB, 0, nullptr, &status, const_cast<char *>("cust.dat"), nullptr, 11), 454);
+    EXPECT_EQ(status, 454);
     // A refusal comes back as the ISAM error.
     EXPECT_EQ(zarvo(0x215F, 0, nullptr, nullptr, nullptr, nullptr, 0), 540);
     // Stop, start again, and a delete through the IFIL.
