@@ -152,6 +152,7 @@ ZV_API int PUTDODAX(int datno, const DATOBJ *doda, int n, int type) {
     if (!good_type(type)) return report(446, datno);
     if (!doda || n < 1) return report(540, datno);
     int64_t tlen = kTypeHead + int64_t(kTypeEntry) * n;
+    if (tlen > kMaxBlock) return report(434, datno);
     int64_t nlen = 0;
     for (int i = 0; i < n; i++) {
         const char *s = doda[i].fsymb;
@@ -160,7 +161,7 @@ ZV_API int PUTDODAX(int datno, const DATOBJ *doda, int n, int type) {
         nlen += s ? int64_t(l) + 2 : 1;
         if (dodaflen(doda[i].ftype, doda[i].flen) < 0) return report(432, datno);
     }
-    if (tlen > kMaxBlock || nlen > kMaxBlock) return report(434, datno);
+    if (nlen > kMaxBlock) return report(434, datno);
     int32_t delim = GETFIL(datno, 15);
     int32_t pad = GETFIL(datno, 16);
     auto *tb = static_cast<unsigned char *>(zvgetmem(int32_t(tlen)));

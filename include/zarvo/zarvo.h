@@ -1320,7 +1320,8 @@ ZV_API int32_t GETIFIL(int datno, int32_t buflen, void *buffer);
 
 /* Stores the record schema (n fields) of a data file as its field-type and
  * field-name blocks (definition-block type 0 or 200..299, else 446). 432 a
- * variable-length type without length, 435 no memory. */
+ * variable-length type without length, 434 a block of 64 KB or more, 153 a
+ * name over 253 characters, 540 no schema, 48 an index, 435 no memory. */
 ZV_API int PUTDODAX(int datno, const DATOBJ *doda, int n, int type);
 ZV_API int PUTDODA(int datno, const DATOBJ *doda, int n);
 /* The stored record schema: the length needed, copying into buffer only when
@@ -1331,10 +1332,10 @@ ZV_API int32_t GETDODAX(int datno, int32_t buflen, void *buffer, int form, int t
 ZV_API int32_t GETDODA(int datno, int32_t buflen, void *buffer, int form);
 
 /* Names of an open file: mode 0 its own name (GETNAM); 1 and 2 the two
- * field names and 3 the index name kept in the ISAM key map for the
- * number; 7 and 8 the data and index file names from the definition stored
- * in the data file. 0, 540 no buffer, 153 does not fit, 116 other modes,
- * 101 no such name kept. */
+ * field names and 3 the index name kept in the ISAM key map for the number
+ * (an empty name when none is kept); 7 and 8 the data and index file names
+ * from the definition stored in the data file (408 when none is stored).
+ * 0, 540 no buffer, 153 does not fit (buffer untouched), 116 other modes. */
 ZV_API int iGETNAM(int filno, char *buffer, int32_t len, int mode);
 
 /* ------------------------------------------------------------------------ */
