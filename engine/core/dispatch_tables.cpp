@@ -24,7 +24,9 @@
 
 #include <cstring>
 
+#include "engine/core/highword.h"
 #include "engine/core/instance.h"
+#include "engine/index/isam_upcalls.h"
 #include "engine/index/ksegdef.h"
 #include "zarvo/zarvo.h"
 
@@ -139,6 +141,40 @@ int a_FRSVRNG(ZvArgs &a) { return FRSVRNG(a.filno, a.arg5, a.arg6); }
 int a_LSTVRNG(ZvArgs &a) { return LSTVRNG(a.filno, a.arg5, a.arg6); }
 int a_NXTVRNG(ZvArgs &a) { return NXTVRNG(a.filno, a.arg5, a.arg6); }
 int a_PRVVRNG(ZvArgs &a) { return PRVVRNG(a.filno, a.arg5, a.arg6); }
+// ISAM records: the record in arg5 (a keyed read's target in arg5 and its
+// record in arg3), a variable-length record's length through arg6, a
+// position through the fourth argument, the UPDCURI mode in arg7.
+int a_ADDREC(ZvArgs &a) { return ADDREC(a.filno, a.arg5); }
+int a_RWTREC(ZvArgs &a) { return RWTREC(a.filno, a.arg5); }
+int a_DELREC(ZvArgs &a) { return DELREC(a.filno); }
+int a_ADDVREC(ZvArgs &a) { return ADDVREC(a.filno, a.arg5, *a.arg6); }
+int a_RWTVREC(ZvArgs &a) { return RWTVREC(a.filno, a.arg5, *a.arg6); }
+int a_DELVREC(ZvArgs &a) { return DELVREC(a.filno); }
+int a_RWTPREC(ZvArgs &a) { return RWTPREC(a.filno, a.arg5, *a.arg6); }
+int a_REDVREC(ZvArgs &a) { return REDVREC(a.filno, a.arg5, *a.arg6); }
+int a_EQLREC(ZvArgs &a) { return EQLREC(a.filno, a.arg5, a.arg3); }
+int a_GTEREC(ZvArgs &a) { return GTEREC(a.filno, a.arg5, a.arg3); }
+int a_LTEREC(ZvArgs &a) { return LTEREC(a.filno, a.arg5, a.arg3); }
+int a_GTREC(ZvArgs &a) { return GTREC(a.filno, a.arg5, a.arg3); }
+int a_LTREC(ZvArgs &a) { return LTREC(a.filno, a.arg5, a.arg3); }
+int a_EQLVREC(ZvArgs &a) { return EQLVREC(a.filno, a.arg5, a.arg3, a.arg6); }
+int a_GTEVREC(ZvArgs &a) { return GTEVREC(a.filno, a.arg5, a.arg3, a.arg6); }
+int a_LTEVREC(ZvArgs &a) { return LTEVREC(a.filno, a.arg5, a.arg3, a.arg6); }
+int a_GTVREC(ZvArgs &a) { return GTVREC(a.filno, a.arg5, a.arg3, a.arg6); }
+int a_LTVREC(ZvArgs &a) { return LTVREC(a.filno, a.arg5, a.arg3, a.arg6); }
+int a_NXTREC(ZvArgs &a) { return NXTREC(a.filno, a.arg5); }
+int a_PRVREC(ZvArgs &a) { return PRVREC(a.filno, a.arg5); }
+int a_FRSREC(ZvArgs &a) { return FRSREC(a.filno, a.arg5); }
+int a_LSTREC(ZvArgs &a) { return LSTREC(a.filno, a.arg5); }
+int a_RRDREC(ZvArgs &a) { return RRDREC(a.filno, a.arg5); }
+int a_NXTVREC(ZvArgs &a) { return NXTVREC(a.filno, a.arg5, a.arg6); }
+int a_PRVVREC(ZvArgs &a) { return PRVVREC(a.filno, a.arg5, a.arg6); }
+int a_FRSVREC(ZvArgs &a) { return FRSVREC(a.filno, a.arg5, a.arg6); }
+int a_LSTVREC(ZvArgs &a) { return LSTVREC(a.filno, a.arg5, a.arg6); }
+int a_REDIREC(ZvArgs &a) { return REDIREC(a.filno, pos4(a), a.arg5); }
+int a_SETCURI(ZvArgs &a) { return SETCURI(a.filno, pos4(a), a.arg5, *a.arg6); }
+int a_UPDCURI(ZvArgs &a) { return UPDCURI(a.filno, a.arg7); }
+int a_reset_cur(ZvArgs &a) { return reset_cur(a.filno, 0, 0, a.arg5); }
 int a_LOADKEY(ZvArgs &a) { return LOADKEY(a.filno, a.arg5, pos4(a), a.arg7); }
 int a_ADDKEY(ZvArgs &a) { return ADDKEY(a.filno, a.arg5, pos4(a), a.arg7); }
 int a_DELCHK(ZvArgs &a) { return DELCHK(a.filno, a.arg5, pos4(a)); }
@@ -171,6 +207,7 @@ uint32_t a_GETFIL(ZvArgs &a) { return uint32_t(GETFIL(a.filno, a.arg7)); }
 // ---- zvvptr: length targets ---------------------------------------------------------
 
 int32_t a_GTVLEN(ZvArgs &a) { return int32_t(GTVLEN(a.filno, pos4(a))); }
+int32_t a_GETVLEN(ZvArgs &a) { return GETVLEN(a.filno); }
 // The buffer in arg5, its length through the sixth argument; the schema
 // form in arg7 and its definition-block type through the fourth argument.
 int32_t a_GETIFILX(ZvArgs &a) { return GETIFILX(a.filno, *a.arg6, a.arg5, static_cast<const char *>(a.arg3)); }
@@ -215,6 +252,17 @@ int a_FRCKEY(ZvArgs &a) {
     return zvWNGV ? zvWNGV->uerr_cod : 0;
 }
 int a_TSTVREC(ZvArgs &a) { return TSTVREC(a.filno); }
+// The position through the fourth argument (its high word in the cell),
+// the record in arg5 and its length through arg6.
+int a_REDIVREC(ZvArgs &a) { return REDIVREC(a.filno, pos4(a), a.arg5, a.arg6); }
+// As REDIVREC; arg7 1 asks for the variable-length read (length through
+// arg6), 0 for the fixed-length one.
+int a_reset_cur2(ZvArgs &a) {
+    uint32_t hi = uint32_t(zvGETHGHi());
+    return reset_cur2(a.filno, hi, pos4(a), a.arg5, a.arg7 == 1 ? a.arg6 : nullptr);
+}
+// The value in arg5, its length through arg6.
+int a_setfndval(ZvArgs &a) { return setfndval(a.arg5, *a.arg6); }
 // The record length comes through arg6, the position goes through arg4.
 int a_NEWVREC(ZvArgs &a) {
     *a.arg4 = int32_t(NEWVREC(a.filno, *a.arg6));
@@ -368,13 +416,13 @@ int b_UpdateRecordOffsetForKey(ZvArgs &a) {
 const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*   0 */ {nullptr, NOFUNCT},
     /*   1 */ {"PUTFIL", a_PUTFIL},
-    /*   2 */ {"UPDCURI", NOFUNCT},
+    /*   2 */ {"UPDCURI", a_UPDCURI},
     /*   3 */ {"DELFIL", a_DELFIL},
     /*   4 */ {"LKISAM", a_LKISAM},
-    /*   5 */ {"DELREC", NOFUNCT},
+    /*   5 */ {"DELREC", a_DELREC},
     /*   6 */ {"ALCSET", a_ALCSET},
     /*   7 */ {"CHGSET", a_CHGSET},
-    /*   8 */ {"DELVREC", NOFUNCT},
+    /*   8 */ {"DELVREC", a_DELVREC},
     /*   9 */ {"CLISAM", a_CLISAM},
     /*  10 */ {"STPUSR", a_STPUSR},
     /*  11 */ {"FRESET", a_FRESET},
@@ -406,13 +454,13 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  37 */ {"UPDCIDX", NOFUNCT},
     /*  38 */ {"SETFLTR", a_SETFLTR},
     /*  39 */ {nullptr, NOFUNCT},
-    /*  40 */ {"ADDREC", NOFUNCT},
-    /*  41 */ {"RWTREC", NOFUNCT},
-    /*  42 */ {"NXTREC", NOFUNCT},
-    /*  43 */ {"PRVREC", NOFUNCT},
-    /*  44 */ {"FRSREC", NOFUNCT},
-    /*  45 */ {"LSTREC", NOFUNCT},
-    /*  46 */ {"RRDREC", NOFUNCT},
+    /*  40 */ {"ADDREC", a_ADDREC},
+    /*  41 */ {"RWTREC", a_RWTREC},
+    /*  42 */ {"NXTREC", a_NXTREC},
+    /*  43 */ {"PRVREC", a_PRVREC},
+    /*  44 */ {"FRSREC", a_FRSREC},
+    /*  45 */ {"LSTREC", a_LSTREC},
+    /*  46 */ {"RRDREC", a_RRDREC},
     /*  47 */ {"NXTSET", a_NXTSET},
     /*  48 */ {"PRVSET", a_PRVSET},
     /*  49 */ {"SETALTSEQ", a_SETALTSEQ},
@@ -430,16 +478,16 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  61 */ {"RDVREC", a_RDVREC},
     /*  62 */ {"REDREC", a_REDREC},
     /*  63 */ {"WRTREC", a_WRTREC},
-    /*  64 */ {"SETCURI", NOFUNCT},
+    /*  64 */ {"SETCURI", a_SETCURI},
     /*  65 */ {"RETREC", a_RETREC},
     /*  66 */ {"RETVREC", a_RETVREC},
-    /*  67 */ {"reset_cur", NOFUNCT},
-    /*  68 */ {"SETCURI", NOFUNCT},
-    /*  69 */ {"EQLVREC", NOFUNCT},
-    /*  70 */ {"GTEVREC", NOFUNCT},
-    /*  71 */ {"LTEVREC", NOFUNCT},
-    /*  72 */ {"GTVREC", NOFUNCT},
-    /*  73 */ {"LTVREC", NOFUNCT},
+    /*  67 */ {"reset_cur", a_reset_cur},
+    /*  68 */ {"SETCURI", a_SETCURI},
+    /*  69 */ {"EQLVREC", a_EQLVREC},
+    /*  70 */ {"GTEVREC", a_GTEVREC},
+    /*  71 */ {"LTEVREC", a_LTEVREC},
+    /*  72 */ {"GTVREC", a_GTVREC},
+    /*  73 */ {"LTVREC", a_LTVREC},
     /*  74 */ {"GETMNAME", NOFUNCT},
     /*  75 */ {"GETNAM", a_GETNAM},
     /*  76 */ {nullptr, NOFUNCT},
@@ -448,12 +496,12 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  79 */ {nullptr, NOFUNCT},
     /*  80 */ {"FRSSET", a_FRSSET},
     /*  81 */ {"LSTSET", a_LSTSET},
-    /*  82 */ {"EQLREC", NOFUNCT},
-    /*  83 */ {"GTEREC", NOFUNCT},
-    /*  84 */ {"LTEREC", NOFUNCT},
-    /*  85 */ {"GTREC", NOFUNCT},
-    /*  86 */ {"LTREC", NOFUNCT},
-    /*  87 */ {"REDIREC", NOFUNCT},
+    /*  82 */ {"EQLREC", a_EQLREC},
+    /*  83 */ {"GTEREC", a_GTEREC},
+    /*  84 */ {"LTEREC", a_LTEREC},
+    /*  85 */ {"GTREC", a_GTREC},
+    /*  86 */ {"LTREC", a_LTREC},
+    /*  87 */ {"REDIREC", a_REDIREC},
     /*  88 */ {"STPUSRA", a_STPUSRA},
     /*  89 */ {nullptr, NOFUNCT},
     /*  90 */ {"CREISAMX", NOFUNCT},
@@ -470,10 +518,10 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 101 */ {"CMPIFILz", NOFUNCT},
     /* 102 */ {nullptr, NOFUNCT},
     /* 103 */ {"RBLIIDXz", NOFUNCT},
-    /* 104 */ {"NXTVREC", NOFUNCT},
-    /* 105 */ {"PRVVREC", NOFUNCT},
-    /* 106 */ {"FRSVREC", NOFUNCT},
-    /* 107 */ {"LSTVREC", NOFUNCT},
+    /* 104 */ {"NXTVREC", a_NXTVREC},
+    /* 105 */ {"PRVVREC", a_PRVVREC},
+    /* 106 */ {"FRSVREC", a_FRSVREC},
+    /* 107 */ {"LSTVREC", a_LSTVREC},
     /* 108 */ {"NXTVSET", a_NXTVSET},
     /* 109 */ {"PRVVSET", a_PRVVSET},
     /* 110 */ {"INTREEX", a_INTREEX},
@@ -485,10 +533,10 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 116 */ {nullptr, NOFUNCT},
     /* 117 */ {"SETSEGz", NOFUNCT},
     /* 118 */ {"zvLOKDMP", a_zvLOKDMP},
-    /* 119 */ {"RWTPREC", NOFUNCT},
-    /* 120 */ {"ADDVREC", NOFUNCT},
-    /* 121 */ {"RWTVREC", NOFUNCT},
-    /* 122 */ {"REDVREC", NOFUNCT},
+    /* 119 */ {"RWTPREC", a_RWTPREC},
+    /* 120 */ {"ADDVREC", a_ADDVREC},
+    /* 121 */ {"RWTVREC", a_RWTVREC},
+    /* 122 */ {"REDVREC", a_REDVREC},
     /* 123 */ {"DELRES", a_DELRES},
     /* 124 */ {"ENARES", a_ENARES},
     /* 125 */ {"UPDRES", a_UPDRES},
@@ -554,7 +602,7 @@ const Slot<FnPos> zvlptr[kLptrSlots] = {
 // Length targets, by function index - 180.
 const Slot<FnLen> zvvptr[kVptrSlots] = {
     /*   0 */ {"GTVLEN", a_GTVLEN},
-    /*   1 */ {"GETVLEN", NOFUNCV},
+    /*   1 */ {"GETVLEN", a_GETVLEN},
     /*   2 */ {"GETIFILX", a_GETIFILX},
     /*   3 */ {"GETDODAX", a_GETDODAX},
     /*   4 */ {"GETCRES", NOFUNCV},
@@ -581,8 +629,8 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /*  8 0x06CE */ {"NEWVREC", a_NEWVREC},
     /*  9 0x06D5 */ {"ORDKEY", a_ORDKEY},
     /* 10 0x07BF */ {"BATSETX", NOFUNCT},
-    /* 11 0x0BE1 */ {"REDIVREC", NOFUNCT},
-    /* 12 0x0BE2 */ {"reset_cur2", NOFUNCT},
+    /* 11 0x0BE1 */ {"REDIVREC", a_REDIVREC},
+    /* 12 0x0BE2 */ {"reset_cur2", a_reset_cur2},
     /* 13 0x2076 */ {"zvLOKDMP", a_zvLOKDMP},
     /* 14 0x208C */ {"CREDATX8", a_CREDATX8},
     /* 15 0x208D */ {"CREIDXX8", a_CREIDXX8},
@@ -595,7 +643,7 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /* 22 0x22B1 */ {"zvImpersonateTask", a_zvImpersonateTask},
     /* 23 0x22E7 */ {"SPCLSAV", a_SPCLSAV},
     /* 24 0x23C4 */ {"OPNRFILX", a_OPNRFILX},
-    /* 25 0x24D1 */ {"setfndval", NOFUNCT},
+    /* 25 0x24D1 */ {"setfndval", a_setfndval},
     /* 26 0x24E4 */ {"zvSETENCRYPT", NOFUNCT},
     /* 27 0x2688 */ {"SETOPS", a_SETOPS},
     /* 28 0x28D2 */ {"IOPERFORMANCE", a_IOPERFORMANCE},

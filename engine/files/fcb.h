@@ -137,6 +137,13 @@ struct FCB {
     // ---- ISAM layer (engine/isam) ----------------------------------------------
     uint16_t isamdat;           // index: 1 + the data file number it serves; 0: none
     int32_t srllen;             // data file: serial segment length (serpos the offset); negative: a schema field not yet resolved
+
+    // ---- ISAM records: the saved copy of the current ISAM record (engine/isam) ----
+    uint32_t isamsavh, isamsavl;  // saved position (the add and rewrite paths put the new one here)
+    uint32_t isamflags;         // kIsamKeysInvalid: the current record's key images are not valid
+    uint32_t isamsavflags;      // the same bit of the saved copy
+    unsigned char idalt[8];     // saved identity image
+    int8_t idaltlen;            // its width; 0: none
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.

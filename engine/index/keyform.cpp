@@ -59,12 +59,13 @@ uint32_t host_word(const unsigned char *p, int width) {
     return v;
 }
 
-// Width of the length prefix of a string type (0: none).
+// Width of the length prefix of a string type, or of a JSON value (a u32
+// byte count, then the text); 0: none.
 int prefix_width(int type) {
     switch (type) {
     case ZV_FPSTRING: case ZV_PSTRING: return 1;
     case ZV_F2STRING: case ZV_2STRING: case kWide201: return 2;
-    case ZV_F4STRING: case ZV_4STRING: return 4;
+    case ZV_F4STRING: case ZV_4STRING: case ZV_JSON: return 4;
     default: return 0;
     }
 }

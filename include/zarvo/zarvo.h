@@ -1339,6 +1339,101 @@ ZV_API int32_t GETDODA(int datno, int32_t buflen, void *buffer, int form);
 ZV_API int iGETNAM(int filno, char *buffer, int32_t len, int mode);
 
 /* ------------------------------------------------------------------------ */
+/* ISAM records: add, rewrite, delete and reads with all keys (engine/isam). */
+/* ------------------------------------------------------------------------ */
+/*
+ * Every call clears the ISAM error at entry and returns it: 0, an ISAM code
+ * below, or a code of the file or index layer passed on as it is, with the
+ * file it concerns in zvGetIsamFileNbr (the data file or the index).
+ * Positions are 64-bit: the low word travels as the argument, the high
+ * word through zvSETHGH/zvGETHGH.
+ *
+ * A write changes the record and every key of every index of the data file
+ * in one call; when any step fails, the steps already done are undone and
+ * the data file and its indexes are as they were (105 only when an undo
+ * step failed too). A successful read, add or rewrite makes the record the
+ * current ISAM record of its data file; a failed call and a delete leave
+ * the current record as it was. Rewrite and delete act on the current
+ * record.
+ *
+ * Codes: 33 no record buffer; 48 an index where a data file is needed (or
+ * the wrong kind of data file); 100 no current record; 101 no record found;
+ * 114 the record was deleted meanwhile; 140 a partial image longer than the
+ * record; 149 a variable-length record shorter than the fixed part; 160 the
+ * record read no longer carries the key the index gave; 553 a fixed-length
+ * record beginning 0xFF or 0xFE 0xFE; 633 no length pointer; 634 a negative
+ * length; 794 the current record was read without its key images (a length
+ * asked only, or a partial read); 921/922 the identity field changed / not
+ * known; 1001 a key of an index whose key type has bit 0x80 would change; 2
+ * an existing key of a unique index (the index's number in
+ * zvGetIsamFileNbr).
+ */
+/* Adds a fixed-length record: serial segment and identity field are filled
+ * in the caller's buffer first. */
+ZV_API int ADDREC(int datno, void *record);
+/* Rewrites / deletes the current ISAM record. */
+ZV_API int RWTREC(int datno, void *record);
+ZV_API int DELREC(int datno);
+/* Variable-length twins: len is the record length (at least the fixed
+ * part). A longer rewrite moves the record unless its area is the last of
+ * the file or the next area is free and large enough; the old area is
+ * returned only after keys and record are written. */
+ZV_API int ADDVREC(int datno, void *record, int32_t len);
+ZV_API int RWTVREC(int datno, void *record, int32_t len);
+ZV_API int DELVREC(int datno);
+/* Replaces the first len bytes of the current record (fixed or variable);
+ * only the keys that the change touches move. */
+ZV_API int RWTPREC(int datno, void *record, int32_t len);
+/* Reads the whole current record into buffer (at most buflen bytes). */
+ZV_API int REDVREC(int datno, void *buffer, int32_t buflen);
+/* Length of the current variable-length record; 0 with the ISAM error. */
+ZV_API int32_t GETVLEN(int datno);
+
+/* Keyed reads through index keyno: equal, first >=, first > (past every
+ * duplicate), last <=, last <. The target is in record-field form and is
+ * transformed to key form unless bit 1 of the start-up profile says it is
+ * in key form already (a duplicate-key index then includes the position
+ * suffix). The V forms read a variable-length record: *len is the buffer
+ * length in and the record length out; a length of 0 only asks the length.
+ * A record the data file's filter refuses is passed over (EQLREC: 101). */
+ZV_API int EQLREC(int keyno, const void *target, void *record);
+ZV_API int GTEREC(int keyno, const void *target, void *record);
+ZV_API int GTREC(int keyno, const void *target, void *record);
+ZV_API int LTEREC(int keyno, const void *target, void *record);
+ZV_API int LTREC(int keyno, const void *target, void *record);
+ZV_API int EQLVREC(int keyno, const void *target, void *record, int32_t *len);
+ZV_API int GTEVREC(int keyno, const void *target, void *record, int32_t *len);
+ZV_API int GTVREC(int keyno, const void *target, void *record, int32_t *len);
+ZV_API int LTEVREC(int keyno, const void *target, void *record, int32_t *len);
+ZV_API int LTVREC(int keyno, const void *target, void *record, int32_t *len);
+/* First, last, next and previous record: in key order for an index (next
+ * and previous from the current record's key), in physical order for a
+ * data file (LSTREC and PRVREC of a plain fixed-length file only: 48
+ * otherwise). */
+ZV_API int FRSREC(int filno, void *record);
+ZV_API int LSTREC(int filno, void *record);
+ZV_API int NXTREC(int filno, void *record);
+ZV_API int PRVREC(int filno, void *record);
+ZV_API int FRSVREC(int filno, void *record, int32_t *len);
+ZV_API int LSTVREC(int filno, void *record, int32_t *len);
+ZV_API int NXTVREC(int filno, void *record, int32_t *len);
+ZV_API int PRVVREC(int filno, void *record, int32_t *len);
+/* Reads the current record again. */
+ZV_API int RRDREC(int datno, void *record);
+/* Reads the record at a position and makes it current. */
+ZV_API int REDIREC(int datno, uint32_t poslow, void *record);
+ZV_API int REDIVREC(int datno, uint32_t poslow, void *record, int32_t *len);
+/* Makes a record image current at a position without reading it (len 0:
+ * the fixed length; a NULL image leaves the key images not valid). */
+ZV_API int SETCURI(int datno, uint32_t poslow, const void *record, int32_t len);
+/* The saved copy of the current record: mode 0 saves, 1 restores, 2
+ * exchanges; 116 another mode. */
+ZV_API int UPDCURI(int datno, int mode);
+/* Copies at most 1,024 bytes into the find-value buffer that a key read
+ * compares the record's key with (NULL: nothing). 0. */
+ZV_API int setfndval(const void *buffer, int32_t len);
+
+/* ------------------------------------------------------------------------ */
 /* Key formation: keys from records, segment modes, collating sequences,     */
 /* definition blocks and extended segment definitions (index engine).        */
 /* ------------------------------------------------------------------------ */

@@ -331,7 +331,7 @@ TEST_F(DispatchTest, ReturnRuleOfIsamNumbers) {
     ierr(99, 2);
     EXPECT_EQ(call(0x2104, 0, nullptr, nullptr, nullptr, nullptr, 0), 0);
     ierr(99, 2);
-    EXPECT_EQ(call(0x0152, 2), 6);  // EQLREC, not built: 6 becomes the ISAM error
+    EXPECT_EQ(call(0x0125, 2), 6);  // UPDCIDX, not built: 6 becomes the ISAM error
     EXPECT_EQ(zvGetIsamErrorCode(), 6);
     // Without bit 0x0100 the ISAM error is left alone.
     ierr(99, 2);

@@ -321,7 +321,7 @@ TEST_F(CurKeyTest, EstrngTransformsItsTargetsUnlessTheyAreInKeyForm) {
     restart_with_profile(32);
     fill();
     Rec f3 = rec(3, 0, 0), f7 = rec(7, 0, 0);
-    std::string t3(reinterpret_cast<char *>(&f3), 12), t7(reinterpret_cast<char *>(&f7), 12);
+    std::string t3(reinterpret_cast<char *>(&f3) + kA, 12), t7(reinterpret_cast<char *>(&f7) + kA, 12);
     k3 = key_of(kAB, f3, 1);
     k7 = key_of(kAB, f7, 1);
     k3.replace(8, 4, 4, '\0');

@@ -104,6 +104,7 @@ std::vector<Item> NavTest::entries(int ixno) {
 Rec NavTest::rec(int32_t a, int32_t b, uint32_t id) {
     Rec r;
     memset(&r, 0, sizeof r);
+    r.tag[0] = 'R';
     r.a = a;
     r.b = b;
     r.id = id;

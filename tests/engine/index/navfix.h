@@ -14,14 +14,17 @@ namespace navtest {
 
 constexpr int kDat = 1;
 
-// A record: two signed 32-bit integers a and b (little-endian), a text, a
-// unique id and padding; 32 bytes.
+// A record: a tag byte, two signed 32-bit integers a and b (little-endian),
+// a text, a unique id and padding; 32 bytes. The tag keeps the first byte
+// of a live record away from 0xFF and 0xFE, which mark deleted records and
+// resources in a fixed-length data file.
 struct Rec {
+    char tag[4];
     int32_t a;
     int32_t b;
     char text[8];
     uint32_t id;
-    char pad[12];
+    char pad[8];
 };
 static_assert(sizeof(Rec) == 32, "test record is 32 bytes");
 
@@ -33,7 +36,7 @@ constexpr int kInt = 8;         // signed integer segment
 constexpr int kDesc = 0x10;     // descending
 
 // Record offsets of the fields.
-constexpr int kA = 0, kB = 4, kText = 8, kId = 16;
+constexpr int kA = 4, kB = 8, kText = 12, kId = 20;
 
 // One entry of an index: its key, its record position and its record.
 struct Item {
