@@ -543,7 +543,15 @@ int walk_fixed(FCB *d, uint64_t *pos, int step, bool *live) {
         }
         unsigned char m[6];
         const int32_t n = r >= 6 ? 6 : int32_t(r);
-        if (int rc = raw_read(d, p, m, n)) return rc;
+        int rc = raw_read(d, p, m, n);
+        if (rc == 36) {
+            // A slot handed out and freed before its record was ever
+            // written: it lies at the end and holds no record.
+            set_uerr(0);
+            m[0] = 0xFF;
+        } else if (rc) {
+            return rc;
+        }
         if (m[0] == 0xFF) {
             if (step < 0 && p < first + r) return 27;
             *pos = step > 0 ? p + r : p - r;

@@ -1,0 +1,282 @@
+// Add, rewrite and delete: refusals that change nothing, rewrites that
+// touch only the indexes whose keys change, deletes followed by reads and
+// adds, conditional indexes, and a failure at a later index of an add.
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "engine/core/instance.h"
+#include "engine/isam/cidx.h"
+#include "engine/isam/isammap.h"
+#include "tests/engine/isam/recfix.h"
+
+namespace {
+
+using namespace rectest;
+using zvtest::SetState;
+
+class RecUpdateTest : public RecTest {
+protected:
+    // A fresh set of ten customers (numbers 10..100) with record 40 current.
+    int fresh(CustDef &def) {
+        int d = make(def);
+        for (uint32_t n = 10; n <= 100; n += 10) pos_[n] = add(d, cust(n, n <= 50 ? "Bern" : "Rome"));
+        Cust r;
+        EXPECT_EQ(EQLREC(d + 1, num(40).data(), &r), 0);
+        return d;
+    }
+    std::map<uint32_t, uint64_t> pos_;
+};
+
+TEST_F(RecUpdateTest, RefusalsChangeNothing) {
+    struct Case {
+        const char *what;
+        std::function<int(int d)> call;
+        int code;
+        int file;  // offset of isamfil_num from the data file
+    };
+    const Case cases[] = {
+        {"existing number", [](int d) {
+             Cust c = cust(70, "Genf");
+             return ADDREC(d, &c);
+         }, 2, 1},
+        {"an index number", [](int d) {
+             Cust c = cust(700, "Genf");
+             return ADDREC(d + 1, &c);
+         }, 48, 1},
+        {"no buffer to add", [](int d) { return ADDREC(d, nullptr); }, 33, 0},
+        {"no buffer to rewrite", [](int d) { return RWTREC(d, nullptr); }, 33, 0},
+        {"record beginning 0xFF", [](int d) {
+             Cust c = cust(700, "Genf");
+             c.tag[0] = char(0xFF);
+             return ADDREC(d, &c);
+         }, 553, 0},
+        {"rewrite beginning 0xFE 0xFE", [](int d) {
+             Cust c = cust(40, "Bern");
+             c.tag[0] = c.tag[1] = char(0xFE);
+             return RWTREC(d, &c);
+         }, 553, 0},
+        {"rewrite to an existing number", [](int d) {
+             Cust c = cust(70, "Bern");
+             return RWTREC(d, &c);
+         }, 2, 1},
+        {"partial image longer than the record", [](int d) {
+             char img[65] = {};
+             return RWTPREC(d, img, 65);
+         }, 140, 0},
+        {"variable add on a fixed file", [](int d) {
+             Cust c = cust(700, "Genf");
+             return ADDVREC(d, &c, 64);
+         }, 48, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        CustDef def(c.what[0] == 'v' ? "v" : "r");
+        int d = fresh(def);
+        SetState before;
+        ASSERT_EQ(check(d, &before), "");
+        const uint64_t cur = curpos(d);
+        EXPECT_EQ(c.call(d), c.code);
+        EXPECT_EQ(zvGetIsamErrorCode(), c.code);
+        EXPECT_EQ(zvGetIsamFileNbr(), d + c.file);
+        SetState after;
+        EXPECT_EQ(check(d, &after), "");
+        EXPECT_TRUE(after == before);
+        EXPECT_EQ(curpos(d), cur) << "the current record stays";
+        ASSERT_EQ(DELIFIL(&def.ifil), 0);
+    }
+}
+
+TEST_F(RecUpdateTest, NoCurrentRecordAndARecordDeletedMeanwhile) {
+    CustDef def;
+    int d = make(def);
+    Cust c = cust(5, "Bern");
+    EXPECT_EQ(RWTREC(d, &c), 100);
+    EXPECT_EQ(DELREC(d), 100);
+    EXPECT_EQ(zvGetIsamFileNbr(), d);
+    for (uint32_t n = 10; n <= 30; n += 10) add(d, cust(n, "Bern"));
+    Cust r;
+    ASSERT_EQ(EQLREC(d + 1, num(20).data(), &r), 0);
+    ASSERT_EQ(DELREC(d), 0);
+    EXPECT_EQ(RWTREC(d, &r), 114);
+    EXPECT_EQ(DELREC(d), 114);
+    EXPECT_EQ(RRDREC(d, &r), 114);
+    EXPECT_EQ(check(d), "");
+    EXPECT_EQ(DATENT(d), 2u);
+}
+
+TEST_F(RecUpdateTest, UnchangedKeysTouchNoIndexAndAChangedCityMovesOneEntry) {
+    CustDef def;
+    int d = fresh(def);
+    ASSERT_EQ(CLIFIL(&def.ifil), 0);
+    ASSERT_EQ(OPNIFIL(&def.ifil), 0);
+    d = def.ifil.tfilno;
+    Cust r;
+    ASSERT_EQ(EQLREC(d + 1, num(40).data(), &r), 0);
+    EXPECT_EQ(GETFIL(d + 1, 25), 0);
+    EXPECT_EQ(GETFIL(d + 2, 25), 0);
+    // Only the name changes: no index is touched.
+    strcpy(r.name, "renamed");
+    ASSERT_EQ(RWTREC(d, &r), 0);
+    EXPECT_EQ(GETFIL(d + 1, 25), 0);
+    EXPECT_EQ(GETFIL(d + 2, 25), 0);
+    EXPECT_EQ(curpos(d), pos_[40]);
+    // A new city moves its entry in the city index only.
+    strcpy(r.city, "Zug");
+    ASSERT_EQ(RWTREC(d, &r), 0);
+    EXPECT_EQ(GETFIL(d + 1, 25), 0);
+    EXPECT_NE(GETFIL(d + 2, 25), 0);
+    EXPECT_EQ(IDXENT(d + 2), 10u);
+    Cust z;
+    ASSERT_EQ(LSTREC(d + 2, &z), 0);
+    EXPECT_EQ(z.number, 40u);
+    EXPECT_STREQ(z.name, "renamed");
+    EXPECT_EQ(check(d), "");
+}
+
+TEST_F(RecUpdateTest, DeleteThenNextReadsTheFollowingRecordAndTheSlotIsReused) {
+    CustDef def;
+    int d = fresh(def);
+    Cust r;
+    ASSERT_EQ(EQLREC(d + 1, num(40).data(), &r), 0);
+    ASSERT_EQ(DELREC(d), 0);
+    EXPECT_EQ(curpos(d), pos_[40]) << "a delete leaves the current record";
+    ASSERT_EQ(NXTREC(d + 1, &r), 0);
+    EXPECT_EQ(r.number, 50u);
+    ASSERT_EQ(EQLREC(d + 1, num(30).data(), &r), 0);
+    ASSERT_EQ(DELREC(d), 0);
+    ASSERT_EQ(PRVREC(d + 1, &r), 0);
+    EXPECT_EQ(r.number, 20u);
+    // Physical order steps over the deleted slots.
+    ASSERT_EQ(REDIREC(d, uint32_t(pos_[20]), &r), 0);
+    ASSERT_EQ(NXTREC(d, &r), 0);
+    EXPECT_EQ(r.number, 50u);
+    // The last slot freed is the next one handed out.
+    EXPECT_EQ(add(d, cust(35, "Chur")), pos_[30]);
+    EXPECT_EQ(add(d, cust(45, "Chur")), pos_[40]);
+    EXPECT_EQ(DATENT(d), 10u);
+    EXPECT_EQ(check(d), "");
+}
+
+// A set of three indexes: two on the city and name (duplicates), the unique
+// number last; or the number with key type bit 0x80 after the city.
+struct ThreeDef {
+    ISEG scity[1] = {{kCityOff, 20, 0}};
+    ISEG sname[1] = {{kNameOff, 24, 0}};
+    ISEG snum[1] = {{kNumberOff, 4, 1}};
+    IIDX idx[3] = {};
+    IFIL ifil = {};
+    explicit ThreeDef(bool fixedkey) {
+        idx[0] = IIDX{kCityKey, 0, 1, 0, 0, 1, scity, nullptr, nullptr, nullptr, nullptr};
+        idx[1] = IIDX{28, 0, 1, 0, 0, 1, sname, nullptr, "?_n.idx", nullptr, nullptr};
+        idx[2] = IIDX{4, int16_t(fixedkey ? 0x80 : 0), 0, 0, 0, 1, snum, nullptr, "?_k.idx", nullptr, nullptr};
+        ifil = IFIL{"three", -1, 64, 0, 0, 3, 0, 0, idx, nullptr, nullptr, 0};
+    }
+};
+
+TEST_F(RecUpdateTest, AFailureAtTheThirdIndexUndoesTheFirstTwo) {
+    ThreeDef def(false);
+    ASSERT_EQ(CREIFIL(&def.ifil), 0);
+    int d = def.ifil.tfilno;
+    add(d, cust(1, "Bern", "Anna"));
+    add(d, cust(2, "Oslo", "Beat"));
+    SetState before;
+    ASSERT_EQ(check(d, &before), "");
+    Cust c = cust(2, "Rome", "Carl");
+    EXPECT_EQ(ADDREC(d, &c), 2);
+    EXPECT_EQ(zvGetIsamFileNbr(), d + 3);
+    SetState after;
+    EXPECT_EQ(check(d, &after), "");
+    EXPECT_TRUE(after == before) << "keys of the first two indexes and the record space returned";
+    EXPECT_EQ(DATENT(d), 2u);
+}
+
+TEST_F(RecUpdateTest, AKeyThatMayNotChangeRefusesAfterUndoingEarlierIndexes) {
+    ThreeDef def(true);
+    ASSERT_EQ(CREIFIL(&def.ifil), 0);
+    int d = def.ifil.tfilno;
+    add(d, cust(1, "Bern", "Anna"));
+    add(d, cust(2, "Oslo", "Beat"));
+    SetState before;
+    ASSERT_EQ(check(d, &before), "");
+    Cust r;
+    ASSERT_EQ(EQLREC(d + 3, num(2).data(), &r), 0);
+    Cust moved = cust(9, "Zug", "Zora");
+    EXPECT_EQ(RWTREC(d, &moved), 1001);
+    EXPECT_EQ(zvGetIsamFileNbr(), d + 3);
+    SetState after;
+    EXPECT_EQ(check(d, &after), "");
+    EXPECT_TRUE(after == before) << "the city and name entries changed before were put back";
+    // The same number with a new city passes.
+    Cust ok = cust(2, "Zug", "Zora");
+    EXPECT_EQ(RWTREC(d, &ok), 0);
+    EXPECT_EQ(check(d), "");
+}
+
+// A conditional index holds only the records its condition lets in; a
+// rewrite into or out of the condition adds or deletes that one entry.
+int in_city_index(int, int, const void *record, int32_t) {
+    return static_cast<const Cust *>(record)->amount % 2 == 0;
+}
+
+TEST_F(RecUpdateTest, ConditionalIndexEntriesFollowTheCondition) {
+    CustDef def;
+    int d = make(def);
+    put_schema(d);
+    zv::isam_entry(d + 2)->keyflags |= zv::kKeyCondExpr;
+    zv::set_test_condition(in_city_index);
+    for (uint32_t n = 1; n <= 6; n++) add(d, cust(n, "Bern"));  // amount 3n: even for even n
+    EXPECT_EQ(IDXENT(d + 2), 3u);
+    EXPECT_EQ(check(d), "");
+    Cust r;
+    ASSERT_EQ(EQLREC(d + 1, num(3).data(), &r), 0);
+    r.amount = 10;  // into the condition
+    ASSERT_EQ(RWTREC(d, &r), 0);
+    EXPECT_EQ(IDXENT(d + 2), 4u);
+    r.amount = 11;  // out again
+    ASSERT_EQ(RWTREC(d, &r), 0);
+    EXPECT_EQ(IDXENT(d + 2), 3u);
+    ASSERT_EQ(EQLREC(d + 1, num(2).data(), &r), 0);
+    ASSERT_EQ(DELREC(d), 0);
+    EXPECT_EQ(IDXENT(d + 2), 2u);
+    EXPECT_EQ(check(d), "");
+    zv::set_test_condition(nullptr);
+}
+
+TEST_F(RecUpdateTest, ADataFileWithoutIndexes) {
+    IFIL ifil = IFIL{"plain", -1, 64, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0};
+    ASSERT_EQ(CREIFIL(&ifil), 0);
+    int d = ifil.tfilno;
+    uint64_t p = add(d, cust(1, "Bern"));
+    EXPECT_NE(p, 0u);
+    EXPECT_EQ(DATENT(d), 1u);
+    ASSERT_EQ(DELREC(d), 0);
+    EXPECT_EQ(DATENT(d), 0u);
+    EXPECT_EQ(add(d, cust(2, "Bern")), p);
+}
+
+// The serial number drawn for a new record is written into its serial
+// segment: an 8-byte segment of a file with 4-byte serials gets four zero
+// bytes, then the value, most significant byte first.
+TEST_F(RecUpdateTest, SerialSegmentsReceiveTheSerialNumber) {
+    ISEG sser[1] = {{56, 8, 3}};
+    IIDX idx[1] = {IIDX{8, 0, 0, 0, 0, 1, sser, nullptr, nullptr, nullptr, nullptr}};
+    IFIL ifil = IFIL{"serial", -1, 64, 0, 0, 1, 0, 0, idx, nullptr, nullptr, 0};
+    IFILPARM p{};
+    p.ifil = &ifil;
+    XCREblk std[2] = {};
+    std[0].mode = std[1].mode = 0x10000;  // standard headers: 4-byte serial numbers
+    p.xcre = std;
+    ASSERT_EQ(CREIFILz(&p), 0);
+    int d = ifil.tfilno;
+    for (uint32_t n = 1; n <= 3; n++) {
+        Cust c = cust(n, "Bern");
+        ASSERT_EQ(ADDREC(d, &c), 0);
+        const unsigned char want[8] = {0, 0, 0, 0, 0, 0, 0, uint8_t(n)};
+        EXPECT_EQ(memcmp(c.pad, want, 8), 0) << n;
+    }
+    EXPECT_EQ(check(d), "");
+}
+
+}  // namespace
