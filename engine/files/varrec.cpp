@@ -94,7 +94,13 @@ int take_serial(FCB *f, int delta, int sermode) {
 }
 
 // Header bookkeeping after the file grew for an area (allocation step 8).
+// The file is marked changed before any header of it is written, so that a
+// header written here and an allocation that fails afterwards cannot leave
+// a header on disk that the close would not write again.
 int grown_headers(FCB *f, bool internal) {
+    if (!internal) {
+        if (int rc = tstupd(f)) return rc;
+    }
     if (is_member(f)) {
         FCB *host = host_of(f);
         if (host != f && (host->hdr.base.flmode & 0x40)) {
@@ -109,7 +115,7 @@ int grown_headers(FCB *f, bool internal) {
     } else if (f->hdr.base.flmode & 0x40) {
         if (int rc = wrthdr(f)) return rc;
     }
-    return internal ? 0 : tstupd(f);
+    return 0;
 }
 
 void log_stale_key(const FCB *f, uint16_t mark, uint64_t pos) {
@@ -304,6 +310,7 @@ uint32_t inewvrec(FCB *f, int filno, int32_t len, uint32_t boundary, int mode, i
         if ((rc = take_serial(f, delta, sermode))) return fail(rc);
     }
     uint32_t lo, hi;
+    const uint64_t oldlast = last_used(f);
     if (!internal && !fcb_is_memory(f)) {
         lo = extfil(f, total, boundary, 1);
     } else {
@@ -312,6 +319,17 @@ uint32_t inewvrec(FCB *f, int filno, int32_t len, uint32_t boundary, int mode, i
     hi = uint32_t(zvGETHGHi());
     pos = join64(hi, lo);
     if (!pos) return fail(uerr_now() ? uerr_now() : 39);
+    // A failure from here on gives the new space back: an area whose header
+    // was never written must not stay inside the file's used space.
+    const int32_t oldchain = f->hdr.base.sfmember;
+    const uint32_t oldchainh = f->hdr.ext.sfmemberh;
+    auto fail_grown = [&](int code) -> uint32_t {
+        if (!fcb_is_memory(host) && last_used(f) > oldlast)
+            split64(oldlast, &host->hdr.ext.numrech, &host->hdr.base.numrec);
+        f->hdr.base.sfmember = oldchain;
+        f->hdr.ext.sfmemberh = oldchainh;
+        return fail(code);
+    };
     VRECHDR nh{};
     nh.mark = kVrecUsed;
     nh.arealen = total;
@@ -322,8 +340,8 @@ uint32_t inewvrec(FCB *f, int filno, int32_t len, uint32_t boundary, int mode, i
         f->hdr.base.sfmember = int32_t(lo);
         f->hdr.ext.sfmemberh = hi;
     }
-    if ((rc = grown_headers(f, internal))) return fail(rc);
-    if ((rc = putvhdr81(f, hi, lo, &nh))) return fail(rc);
+    if ((rc = grown_headers(f, internal))) return fail_grown(rc);
+    if ((rc = putvhdr81(f, hi, lo, &nh))) return fail_grown(rc);
     set_uerr(0);
     zvSETHGHi(int32_t(hi));
     return lo;

@@ -19,10 +19,10 @@ Cust cust(uint32_t number, const char *city, const char *name) {
     return c;
 }
 
-CustDef::CustDef(const char *name, bool variable) {
+CustDef::CustDef(const char *name, bool variable, int mode) {
     idx[0] = IIDX{4, 0, 0, 0, 0, 1, s0, "ByNumber", nullptr, nullptr, nullptr};
     idx[1] = IIDX{kCityKey, 0, 1, 0, 0, 1, s1, "ByCity", "?_city.idx", nullptr, nullptr};
-    ifil = IFIL{name, -1, 64, 0, int16_t(variable ? 0x4 : 0), 2, 0, 0, idx, nullptr, nullptr, 0};
+    ifil = IFIL{name, -1, 64, 0, int16_t((variable ? 0x4 : 0) | mode), 2, 0, int16_t(mode), idx, nullptr, nullptr, 0};
 }
 
 void RecTest::SetUp() {

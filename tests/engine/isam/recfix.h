@@ -39,7 +39,9 @@ struct CustDef {
     ISEG s1[1] = {{kCityOff, 20, 0}};
     IIDX idx[2] = {};
     IFIL ifil = {};
-    explicit CustDef(const char *name = "cust", bool variable = false);
+    // mode: further file mode bits of data and index files (0x40 write
+    // through).
+    explicit CustDef(const char *name = "cust", bool variable = false, int mode = 0);
     CustDef(const CustDef &) = delete;
     CustDef &operator=(const CustDef &) = delete;
 };
