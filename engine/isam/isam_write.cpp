@@ -278,9 +278,11 @@ int rwtikey81(int datno, UndoGuard &u, const void *rec, uint64_t newpos, uint64_
             return ierr(set_uerr(1001), ix);
         if (equal && !idx_dup(x)) {
             // Another position, the same key: the entry follows the record.
+            // The move is entered also when it failed: it may have taken
+            // effect, and moving the entry back to where it was is harmless.
             int rc = iaddkey(ix, neu, hi_of(newpos), lo_of(newpos), 64 | 128);
-            if (rc) return ierr(rc, ix);
             u.key_moved(ix, neu, oldpos);
+            if (rc) return ierr(rc, ix);
             continue;
         }
         if (neu) {

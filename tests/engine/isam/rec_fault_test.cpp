@@ -11,7 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/arith.h"
+#include "engine/core/instance.h"
 #include "engine/core/platform.h"
+#include "engine/files/fcb.h"
+#include "engine/files/spaceidx.h"
+#include "engine/files/varrec.h"
 #include "tests/engine/isam/recfix.h"
 
 namespace {
@@ -211,6 +216,82 @@ TEST_P(RecFaultTest, VariableLengthAddRewriteAndDelete) {
                     return RWTVREC(d, v.data(), int32_t(v.size()));
                 }});
     sweep(def, {"DELVREC", current(150), [](int d) { return DELVREC(d); }});
+}
+
+// A rewrite that grew the last area or joined the free area after it, and
+// then failed, leaves the area length, the last byte used, the neighbour's
+// header and its space-index entry as they were.
+TEST_P(RecFaultTest, AFailedGrowthOrJoinLeavesTheAreasAsTheyWere) {
+    restart(3, 3);
+    CustDef def("vcust", true, GetParam() ? 0x40 : 0);
+    int d = make(def);
+    for (uint32_t n = 1; n <= 4; n++) {
+        std::string r = vrec(n, "Bern", 40);
+        ASSERT_EQ(ADDVREC(d, r.data(), int32_t(r.size())), 0);
+    }
+    std::string b(400, '\0');
+    int32_t len = int32_t(b.size());
+    ASSERT_EQ(EQLVREC(d + 1, num(3).data(), b.data(), &len), 0);
+    ASSERT_EQ(DELVREC(d), 0);  // the area after 2 is free
+    // The space index took a node at the end: the area of 5 is the last.
+    std::string five = vrec(5, "Bern", 200);  // too long for the free area
+    ASSERT_EQ(ADDVREC(d, five.data(), int32_t(five.size())), 0);
+    ASSERT_EQ(CLIFIL(&def.ifil), 0);
+    save_template();
+    struct Area {
+        uint16_t mark;
+        uint32_t arealen;
+        bool operator==(const Area &o) const { return mark == o.mark && arealen == o.arealen; }
+    };
+    for (uint32_t which : {2u, 5u}) {
+        SCOPED_TRACE(which == 2 ? "joined" : "grown");
+        int failures = 0;
+        for (long n = 1;; n++) {
+            ASSERT_LT(n, 100);
+            restore_template();
+            ASSERT_EQ(OPNIFIL(&def.ifil), 0);
+            d = def.ifil.tfilno;
+            FCB *f = zvWNGV->fcbtab[d];
+            len = int32_t(b.size());
+            ASSERT_EQ(EQLVREC(d + 1, num(which).data(), b.data(), &len), 0);
+            const uint64_t pos = curpos(d);
+            auto area = [&](uint64_t p) {
+                VRECHDR h{};
+                EXPECT_EQ(getvhdr81(f, uint32_t(p >> 32), uint32_t(p), &h), 0);
+                return Area{h.mark, h.arealen};
+            };
+            const Area mine = area(pos);
+            const uint64_t next = pos + mine.arealen;
+            const uint64_t last = zv::join64(f->hdr.ext.numrech, f->hdr.base.numrec);
+            const Area neighbour = which == 2 ? area(next) : Area{};
+            zv::fault_reset();
+            zv::fault_set(IoKind::Write, n, EIO);
+            std::string r = vrec(which, "Bern", 90);
+            int rc = RWTVREC(d, r.data(), int32_t(r.size()));
+            const bool fired = zv::io_calls(IoKind::Write) >= n;
+            zv::fault_reset();
+            if (!fired) {
+                ASSERT_EQ(rc, 0);
+                EXPECT_EQ(curpos(d), pos) << "the record stayed";
+                ASSERT_EQ(CLIFIL(&def.ifil), 0);
+                if (GetParam()) {
+                    EXPECT_GT(failures, 3);
+                }
+                break;
+            }
+            if (rc) {
+                failures++;
+                EXPECT_TRUE(area(pos) == mine) << "write " << n;
+                EXPECT_EQ(zv::join64(f->hdr.ext.numrech, f->hdr.base.numrec), last) << "write " << n;
+                if (which == 2) {
+                    EXPECT_TRUE(area(next) == neighbour) << "write " << n;
+                    EXPECT_EQ(zv::space_has(zv::space_index_of(f), f, neighbour.arealen, next), 1) << "write " << n;
+                }
+            }
+            EXPECT_EQ(check(d), "");
+            ASSERT_EQ(CLIFIL(&def.ifil), 0);
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, RecFaultTest, ::testing::Values(true, false),

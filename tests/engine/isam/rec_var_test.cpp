@@ -1,0 +1,233 @@
+// Variable-length records: where a rewrite puts the record, partial
+// rewrites, reads of the whole current record, lengths, and the refusals of
+// the variable-length calls.
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "engine/core/arith.h"
+#include "engine/core/instance.h"
+#include "engine/files/fcb.h"
+#include "engine/files/spaceidx.h"
+#include "engine/files/varrec.h"
+#include "tests/engine/isam/recfix.h"
+
+namespace {
+
+using namespace rectest;
+using zvtest::SetState;
+
+std::string vrec(uint32_t number, const char *c, size_t tail, char fill = 't') {
+    Cust r = cust(number, c);
+    std::string s(reinterpret_cast<const char *>(&r), sizeof r);
+    s.append(tail, fill);
+    return s;
+}
+
+class RecVarTest : public RecTest {
+protected:
+    void SetUp() override {
+        RecTest::SetUp();
+        d_ = make(def_);
+    }
+    // Adds a record: its position.
+    uint64_t vadd(const std::string &r) {
+        EXPECT_EQ(ADDVREC(d_, const_cast<char *>(r.data()), int32_t(r.size())), 0);
+        return curpos(d_);
+    }
+    // Makes the record of a number current; its bytes.
+    std::string current(uint32_t number) {
+        std::string b(2000, '\0');
+        int32_t len = int32_t(b.size());
+        EXPECT_EQ(EQLVREC(d_ + 1, num(number).data(), b.data(), &len), 0);
+        b.resize(size_t(len));
+        return b;
+    }
+    int rewrite(const std::string &r) { return RWTVREC(d_, const_cast<char *>(r.data()), int32_t(r.size())); }
+    VRECHDR header(uint64_t pos) {
+        VRECHDR h{};
+        EXPECT_EQ(getvhdr81(zvWNGV->fcbtab[d_], uint32_t(pos >> 32), uint32_t(pos), &h), 0);
+        return h;
+    }
+    CustDef def_{"vcust", true};
+    int d_ = -1;
+};
+
+TEST_F(RecVarTest, WhereARewriteLeavesTheRecord) {
+    const uint64_t a = vadd(vrec(1, "Bern", 100));
+    const uint64_t b = vadd(vrec(2, "Bern", 100));
+    const uint64_t c = vadd(vrec(3, "Oslo", 100));
+    const uint64_t e = vadd(vrec(4, "Oslo", 100));
+    const uint64_t last = vadd(vrec(5, "Rome", 100));
+    // Shorter: in place.
+    current(1);
+    ASSERT_EQ(rewrite(vrec(1, "Bern", 10)), 0);
+    EXPECT_EQ(curpos(d_), a);
+    EXPECT_EQ(current(1), vrec(1, "Bern", 10));
+    // Longer, the next area live: moved, and the old area is free.
+    current(3);
+    ASSERT_EQ(rewrite(vrec(3, "Oslo", 400)), 0);
+    const uint64_t moved = curpos(d_);
+    EXPECT_NE(moved, c);
+    EXPECT_EQ(header(c).mark, kVrecFree);
+    EXPECT_EQ(current(3), vrec(3, "Oslo", 400));
+    // Longer, the last area of the file: it grows where it is.
+    current(3);
+    ASSERT_EQ(rewrite(vrec(3, "Oslo", 900)), 0);
+    EXPECT_EQ(curpos(d_), moved);
+    EXPECT_EQ(current(3), vrec(3, "Oslo", 900));
+    EXPECT_GT(moved, last);
+    // Longer, the next area free and large enough: the two are joined.
+    // (The area of 3 before it moved follows 2.)
+    current(2);
+    ASSERT_EQ(rewrite(vrec(2, "Bern", 150)), 0);
+    EXPECT_EQ(curpos(d_), b);
+    EXPECT_GE(header(b).arealen, 10 + sizeof(Cust) + 150);
+    EXPECT_EQ(current(2), vrec(2, "Bern", 150));
+    // Longer, the next area free but the two too small: moved.
+    current(4);
+    ASSERT_EQ(DELVREC(d_), 0);
+    current(2);
+    ASSERT_EQ(rewrite(vrec(2, "Bern", 700)), 0);
+    EXPECT_NE(curpos(d_), b);
+    EXPECT_EQ(current(2), vrec(2, "Bern", 700));
+    EXPECT_EQ(check(d_), "");
+    EXPECT_EQ(IDXENT(d_ + 1), 4u);
+    (void)e;
+}
+
+TEST_F(RecVarTest, TheOldAreaOfAMovedRecordIsReturnedLast) {
+    vadd(vrec(1, "Bern", 50));
+    const uint64_t b = vadd(vrec(2, "Bern", 50));
+    vadd(vrec(3, "Oslo", 50));
+    const VRECHDR before = header(b);
+    FCB *f = zvWNGV->fcbtab[d_];
+    const uint64_t freekeys = zv::space_keys(zv::space_index_of(f));
+    current(2);
+    ASSERT_EQ(rewrite(vrec(2, "Bern", 500)), 0);
+    EXPECT_NE(curpos(d_), b);
+    // The old area is free and listed once in the space index.
+    VRECHDR after = header(b);
+    EXPECT_EQ(after.mark, kVrecFree);
+    EXPECT_EQ(after.arealen, before.arealen);
+    EXPECT_EQ(zv::space_keys(zv::space_index_of(f)), freekeys + 1);
+    EXPECT_EQ(zv::space_has(zv::space_index_of(f), f, after.arealen, b), 1);
+    // The next add of a fitting record takes it again.
+    EXPECT_EQ(vadd(vrec(9, "Zug", 40)), b);
+    EXPECT_EQ(check(d_), "");
+}
+
+TEST_F(RecVarTest, PartialRewritesTouchOnlyTheKeysTheyCover) {
+    vadd(vrec(1, "Bern", 30));
+    vadd(vrec(2, "Oslo", 30));
+    ASSERT_EQ(CLIFIL(&def_.ifil), 0);
+    ASSERT_EQ(OPNIFIL(&def_.ifil), 0);
+    d_ = def_.ifil.tfilno;
+    const uint64_t p = (current(2), curpos(d_));
+    // The first four bytes hold no key segment.
+    char tag[4] = {'V', 'A', 'R', '!'};
+    ASSERT_EQ(RWTPREC(d_, tag, 4), 0);
+    EXPECT_EQ(GETFIL(d_ + 1, 25), 0) << "the number index is untouched";
+    EXPECT_EQ(GETFIL(d_ + 2, 25), 0) << "the city index is untouched";
+    std::string want = vrec(2, "Oslo", 30);
+    memcpy(want.data(), tag, 4);
+    EXPECT_EQ(current(2), want);
+    EXPECT_EQ(curpos(d_), p);
+    // Covering the number moves the entry of the number index only.
+    std::string head = want.substr(0, 8);
+    uint32_t n = 20;
+    memcpy(head.data() + kNumberOff, &n, 4);
+    ASSERT_EQ(RWTPREC(d_, head.data(), 8), 0);
+    EXPECT_NE(GETFIL(d_ + 1, 25), 0);
+    EXPECT_EQ(GETFIL(d_ + 2, 25), 0);
+    std::string b(2000, '\0');
+    int32_t len = int32_t(b.size());
+    EXPECT_EQ(EQLVREC(d_ + 1, num(2).data(), b.data(), &len), 101);
+    ASSERT_EQ(EQLVREC(d_ + 1, num(20).data(), b.data(), &len), 0);
+    EXPECT_EQ(len, int32_t(want.size())) << "the length stays";
+    EXPECT_EQ(check(d_), "");
+    // A partial image of a fixed-length set, too.
+    CustDef fixed("fixed");
+    int f = make(fixed);
+    add(f, cust(5, "Chur"));
+    uint32_t six = 6;
+    std::string fh(8, '\0');
+    memcpy(fh.data(), "CUST", 4);
+    memcpy(fh.data() + 4, &six, 4);
+    ASSERT_EQ(RWTPREC(f, fh.data(), 8), 0);
+    Cust r;
+    ASSERT_EQ(EQLREC(f + 1, num(6).data(), &r), 0);
+    EXPECT_STREQ(r.city, "Chur");
+    EXPECT_EQ(check(f), "");
+}
+
+TEST_F(RecVarTest, WholeRecordReadsAndLengths) {
+    const std::string r = vrec(7, "Bern", 300, 'q');
+    vadd(r);
+    // A read of the fixed part, then the whole record.
+    Cust c;
+    ASSERT_EQ(EQLREC(d_ + 1, num(7).data(), &c), 0);
+    EXPECT_EQ(GETVLEN(d_), int32_t(r.size()));
+    std::string whole(400, '#');
+    ASSERT_EQ(REDVREC(d_, whole.data(), int32_t(whole.size())), 0);
+    EXPECT_EQ(whole.substr(0, r.size()), r);
+    // A short buffer gets the start of the record and nothing beyond.
+    std::string part(200, '#');
+    ASSERT_EQ(REDVREC(d_, part.data(), 100), 0);
+    EXPECT_EQ(part.substr(0, 100), r.substr(0, 100));
+    EXPECT_EQ(part.substr(100), std::string(100, '#'));
+    // A keyed read into a short buffer is refused with the length needed.
+    int32_t len = 100;
+    EXPECT_EQ(EQLVREC(d_ + 1, num(7).data(), part.data(), &len), 153);
+    EXPECT_EQ(len, int32_t(r.size()));
+    // Length 0 asks the length: the record is current without key images,
+    // so a rewrite is refused until it is read whole.
+    len = 0;
+    ASSERT_EQ(EQLVREC(d_ + 1, num(7).data(), part.data(), &len), 0);
+    EXPECT_EQ(len, int32_t(r.size()));
+    EXPECT_EQ(RWTVREC(d_, const_cast<char *>(r.data()), int32_t(r.size())), 794);
+    EXPECT_EQ(DELVREC(d_), 794);
+    ASSERT_EQ(REDVREC(d_, whole.data(), int32_t(whole.size())), 0);
+    EXPECT_EQ(RWTVREC(d_, const_cast<char *>(r.data()), int32_t(r.size())), 0);
+    // Physical order of a variable-length file: forward only.
+    len = int32_t(whole.size());
+    ASSERT_EQ(FRSVREC(d_, whole.data(), &len), 0);
+    EXPECT_EQ(len, int32_t(r.size()));
+    EXPECT_EQ(NXTVREC(d_, whole.data(), &len), 101);
+    EXPECT_EQ(LSTVREC(d_, whole.data(), &len), 48);
+    EXPECT_EQ(PRVREC(d_, whole.data()), 48);
+    EXPECT_EQ(FRSVREC(d_, whole.data(), nullptr), 633);
+    EXPECT_EQ(REDIVREC(d_, 0, whole.data(), nullptr), 633);
+}
+
+TEST_F(RecVarTest, RefusalsOfTheVariableLengthCalls) {
+    vadd(vrec(1, "Bern", 30));
+    std::string shortrec(40, 'x');
+    struct Case {
+        const char *what;
+        int rc, want;
+    };
+    current(1);
+    SetState before;
+    ASSERT_EQ(check(d_, &before), "");
+    std::string b(200, '\0');
+    int32_t neg = -1;
+    const Case cases[] = {
+        {"add shorter than the fixed part", ADDVREC(d_, shortrec.data(), 40), 149},
+        {"add of length 0", ADDVREC(d_, shortrec.data(), 0), 149},
+        {"rewrite shorter than the fixed part", RWTVREC(d_, shortrec.data(), 40), 149},
+        {"partial image longer than the record", RWTPREC(d_, b.data(), 200), 140},
+        {"variable add on an index", ADDVREC(d_ + 1, b.data(), 100), 48},
+        {"negative length", EQLVREC(d_ + 1, num(1).data(), b.data(), &neg), 634},
+        {"no length pointer", EQLVREC(d_ + 1, num(1).data(), b.data(), nullptr), 633},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.rc, c.want);
+    }
+    SetState after;
+    EXPECT_EQ(check(d_, &after), "");
+    EXPECT_TRUE(after == before);
+}
+
+}  // namespace
