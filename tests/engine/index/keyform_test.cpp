@@ -537,4 +537,23 @@ TEST_F(KeyFormTest, FieldWalksStayInsideTheRecord) {
     EXPECT_EQ(zv::zvwalkfld(185, rec.data() + 13, rec.data() + 18, 0), 7);   // no zero unit: past the end
 }
 
+// A JSON value in the variable part takes its u32 length and the text; an
+// extended float its schema length.
+TEST_F(KeyFormTest, FieldWalksStepOverJsonAndExtendedFloatValues) {
+    const Bytes schema = schema_block(1, 0, ' ', {{4, ZV_INT4}, {4, ZV_JSON}, {10, ZV_EFLOAT}, {4, ZV_INT4}});
+    Bytes rec = {7, 0, 0, 0, 5, 0, 0, 0, 'h', 'e', 'l', 'l', 'o'};
+    rec.resize(rec.size() + 10, 0xEE);
+    for (uint8_t b : {1, 2, 3, 4}) rec.push_back(b);
+    int32_t len = 0;
+    int var = 0;
+    const unsigned char *p = zv::zvfldadr(rec.data(), schema.data(), &len, &var, int32_t(rec.size()), 4, 2);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p - rec.data(), 13) << "after the JSON value";
+    p = zv::zvfldadr(rec.data(), schema.data(), &len, &var, int32_t(rec.size()), 4, 3);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p - rec.data(), 23) << "after the extended float";
+    EXPECT_EQ(p[0], 1);
+    EXPECT_EQ(zv::zvwalkfld(ZV_JSON, rec.data() + 4, rec.data() + rec.size() - 1, 0), 9);
+}
+
 }  // namespace

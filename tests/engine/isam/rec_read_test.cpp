@@ -1,0 +1,164 @@
+// Reads: the physical walk past deleted records and resources in both
+// directions, the record filter in keyed, sequential and whole-record
+// reads, a record whose key changed behind the index's back, and the saved
+// copy of the current record.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/core/instance.h"
+#include "engine/expr/expr_services.h"
+#include "engine/index/isam_upcalls.h"
+#include "tests/engine/isam/recfix.h"
+
+namespace {
+
+using namespace rectest;
+
+class RecReadTest : public RecTest {
+protected:
+    void TearDown() override {
+        zv::set_test_evaluator(nullptr);
+        RecTest::TearDown();
+    }
+    // Numbers read by a first call and a stepping call until 101.
+    static std::vector<uint32_t> numbers(int filno, int (*first)(int, void *), int (*step)(int, void *)) {
+        std::vector<uint32_t> out;
+        Cust c;
+        int rc = first(filno, &c);
+        while (rc == 0 && out.size() < 100) {
+            out.push_back(c.number);
+            rc = step(filno, &c);
+        }
+        EXPECT_EQ(rc, 101);
+        return out;
+    }
+};
+
+TEST_F(RecReadTest, ThePhysicalWalkPassesResourcesWholeInBothDirections) {
+    CustDef def;
+    int d = make(def);
+    for (uint32_t n = 1; n <= 5; n++) add(d, cust(n, "Bern"));
+    // A resource in the record space whose body looks like records at
+    // every record boundary.
+    std::string body(8 + 8, '\0');
+    const uint32_t type = 10000, number = 1;
+    memcpy(body.data(), &type, 4);
+    memcpy(body.data() + 4, &number, 4);
+    memcpy(body.data() + 8, "looks", 6);
+    body.append(400, 'C');
+    ASSERT_EQ(ADDRES(d, body.data(), int32_t(body.size())), 0);
+    for (uint32_t n = 6; n <= 10; n++) add(d, cust(n, "Bern"));
+    Cust r;
+    for (uint32_t n : {2u, 7u}) {
+        ASSERT_EQ(EQLREC(d + 1, num(n).data(), &r), 0);
+        ASSERT_EQ(DELREC(d), 0);
+    }
+    const std::vector<uint32_t> live = {1, 3, 4, 5, 6, 8, 9, 10};
+    EXPECT_EQ(numbers(d, FRSREC, NXTREC), live);
+    EXPECT_EQ(numbers(d, LSTREC, PRVREC), std::vector<uint32_t>(live.rbegin(), live.rend()));
+    EXPECT_EQ(check(d), "");
+}
+
+int refuse40(int, const void *rec, void *) { return static_cast<const Cust *>(rec)->number == 40 ? 1 : 0; }
+
+TEST_F(RecReadTest, ReadsPassOverRecordsTheFilterRefuses) {
+    CustDef def;
+    int d = make(def);
+    for (uint32_t n = 10; n <= 60; n += 10) add(d, cust(n, "Bern"));
+    zv::set_isam_read_filter(refuse40, nullptr);
+    Cust r;
+    EXPECT_EQ(EQLREC(d + 1, num(40).data(), &r), 101) << "never 739";
+    ASSERT_EQ(GTEREC(d + 1, num(40).data(), &r), 0);
+    EXPECT_EQ(r.number, 50u);
+    ASSERT_EQ(LTEREC(d + 1, num(40).data(), &r), 0);
+    EXPECT_EQ(r.number, 30u);
+    ASSERT_EQ(NXTREC(d + 1, &r), 0);
+    EXPECT_EQ(r.number, 50u);
+    ASSERT_EQ(PRVREC(d + 1, &r), 0);
+    EXPECT_EQ(r.number, 30u);
+    EXPECT_EQ(numbers(d, FRSREC, NXTREC), (std::vector<uint32_t>{10, 20, 30, 50, 60}));
+    EXPECT_EQ(numbers(d + 2, LSTREC, PRVREC), (std::vector<uint32_t>{60, 50, 30, 20, 10}));
+}
+
+int evaluator_result = 1;
+int evaluate(const void *, const void *, int32_t) { return evaluator_result; }
+
+// The data file's own filter (the file layer's filter step): a whole-record
+// read passes a record only when the filter says true; an evaluation error
+// is 598.
+TEST_F(RecReadTest, WholeRecordReadsAndTheFilesOwnFilter) {
+    CustDef def("vcust", true);
+    int d = make(def);
+    Cust c = cust(7, "Bern");
+    ASSERT_EQ(ADDVREC(d, &c, sizeof c), 0);
+    Cust r;
+    ASSERT_EQ(EQLREC(d + 1, num(7).data(), &r), 0);
+    static int tree;
+    zv::set_test_evaluator(evaluate);
+    ASSERT_EQ(SETFLTRX(d, &tree), 0);
+    struct Case {
+        int result, want;
+    } cases[] = {{1, 0}, {0, 739}, {-3, 598}, {5, 0}};
+    for (const Case &k : cases) {
+        evaluator_result = k.result;
+        EXPECT_EQ(REDVREC(d, &r, sizeof r), k.want) << k.result;
+    }
+    evaluator_result = 0;
+    EXPECT_EQ(EQLREC(d + 1, num(7).data(), &r), 101);
+    EXPECT_EQ(FRSREC(d + 1, &r), 101);
+    evaluator_result = -4;
+    EXPECT_EQ(EQLREC(d + 1, num(7).data(), &r), 598);
+    ASSERT_EQ(SETFLTRX(d, nullptr), 0);
+}
+
+TEST_F(RecReadTest, ARecordWhoseKeyChangedBehindTheIndexIsRefused) {
+    CustDef def;
+    int d = make(def);
+    const uint64_t p = add(d, cust(10, "Bern"));
+    add(d, cust(20, "Bern"));
+    // The record changes without its keys.
+    Cust changed = cust(11, "Bern");
+    zvSETHGH(0);
+    ASSERT_EQ(WRTREC(d, uint32_t(p), &changed), 0);
+    Cust r;
+    ASSERT_EQ(EQLREC(d + 1, num(20).data(), &r), 0);
+    EXPECT_EQ(EQLREC(d + 1, num(10).data(), &r), 160);
+    EXPECT_EQ(zvGetIsamFileNbr(), d);
+    EXPECT_EQ(r.number, 11u) << "the record read is in the buffer";
+    ASSERT_EQ(RRDREC(d, &r), 0);
+    EXPECT_EQ(r.number, 20u) << "the current record stayed";
+}
+
+TEST_F(RecReadTest, TheSavedCopyOfTheCurrentRecord) {
+    CustDef def;
+    int d = make(def);
+    const uint64_t p10 = add(d, cust(10, "Bern"));
+    const uint64_t p20 = add(d, cust(20, "Oslo"));
+    Cust r;
+    ASSERT_EQ(EQLREC(d + 1, num(10).data(), &r), 0);
+    ASSERT_EQ(UPDCURI(d, 0), 0);
+    ASSERT_EQ(EQLREC(d + 1, num(20).data(), &r), 0);
+    ASSERT_EQ(UPDCURI(d, 2), 0);
+    EXPECT_EQ(curpos(d), p10);
+    ASSERT_EQ(NXTREC(d + 1, &r), 0) << "the keys came back with the position";
+    EXPECT_EQ(r.number, 20u);
+    ASSERT_EQ(UPDCURI(d, 1), 0);
+    EXPECT_EQ(curpos(d), p20) << "the saved copy held 20 after the exchange";
+    EXPECT_EQ(UPDCURI(d, 3), 116);
+    EXPECT_EQ(UPDCURI(d + 1, 0), 48);
+    // A record image made current without reading.
+    Cust img = cust(10, "Bern");
+    ASSERT_EQ(SETCURI(d, uint32_t(p10), &img, 0), 0);
+    ASSERT_EQ(NXTREC(d + 2, &r), 0);
+    EXPECT_EQ(r.number, 20u);
+    ASSERT_EQ(SETCURI(d, uint32_t(p10), nullptr, 0), 0);
+    Cust same = cust(10, "Bern");
+    EXPECT_EQ(RWTREC(d, &same), 794) << "no key images";
+    // The find-value buffer takes at most 1,024 bytes.
+    std::string big(2000, 'x');
+    EXPECT_EQ(setfndval(big.data(), int32_t(big.size())), 0);
+    EXPECT_EQ(setfndval(nullptr, 5), 0);
+}
+
+}  // namespace
