@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "engine/core/instance.h"
+#include "engine/files/fcb.h"
 #include "tests/engine/isam/recfix.h"
 
 namespace {
@@ -42,6 +44,33 @@ TEST_F(RecIdentityTest, AddsStoreTheNextValuesAndRewritesKeepThem) {
     // A record image made current without its identity field.
     EXPECT_EQ(SETCURI(d, uint32_t(curpos(d)), &r, 2), 445);
     EXPECT_EQ(RWTREC(d, &r), 794) << "neither key images nor an identity value";
+}
+
+// An identity field that a fixed-length record cannot hold: the add fails
+// after it took a record slot, and the slot is given back.
+TEST_F(RecIdentityTest, AFailedIdentityStepGivesTheSlotBack) {
+    CustDef def;
+    int d = make(def);
+    const DATOBJ doda[7] = {
+        {"tag", 0, ZV_ARRAY, 4, 0, 0},      {"number", 4, ZV_INT4U, 4, 0, 0}, {"city", 8, ZV_FSTRING, 20, 0, 0},
+        {"name", 28, ZV_FSTRING, 24, 0, 0}, {"amount", 52, ZV_INT4U, 4, 0, 0}, {"pad", 56, ZV_ARRAY, 8, 0, 0},
+        {"beyond", 64, ZV_INT4, 4, 0, 0},
+    };
+    ASSERT_EQ(PUTDODA(d, doda, 7), 0);
+    const uint64_t p = add(d, cust(1, "Bern"));
+    ASSERT_EQ(addIDfield(d, 1, 1, 6), 0);
+    SetState before;
+    ASSERT_EQ(check(d, &before), "");
+    FCB *f = zvWNGV->fcbtab[d];
+    ASSERT_EQ(f->hdr.base.delstk, 0u);
+    Cust c = cust(2, "Bern");
+    EXPECT_EQ(ADDREC(d, &c), 445);
+    EXPECT_NE(f->hdr.base.delstk, 0u) << "the slot is on the delete stack";
+    SetState after;
+    EXPECT_EQ(check(d, &after), "");
+    EXPECT_TRUE(after == before);
+    EXPECT_EQ(DATENT(d), 1u);
+    EXPECT_EQ(curpos(d), p);
 }
 
 // The variable-length customer with a JSON value and an identity field
