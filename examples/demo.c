@@ -37,10 +37,17 @@ static void expect(int ok, const char *what) {
 
 static void number_target(char *t, uint32_t n);
 
+/* Copies a city name into a 20-byte field padded with zero bytes. */
+static void set_city(char *field, const char *city) {
+    size_t n = strlen(city);
+    memset(field, 0, 20);
+    memcpy(field, city, n < 20 ? n : 20);
+}
+
 static void make_customer(struct customer *c, uint32_t n, const char *city) {
     memset(c, 0, sizeof *c);
     number_target(c->number, n);
-    strncpy(c->city, city, sizeof c->city);
+    set_city(c->city, city);
     snprintf(c->name, sizeof c->name, "Customer %u", (unsigned)n);
     c->balance = n * 10;
 }
@@ -62,7 +69,7 @@ static void number_target(char *t, uint32_t n) {
 
 static void city_target(char *t, const char *city) {
     memset(t, 0, 24);
-    strncpy(t, city, 20);
+    set_city(t, city);
 }
 
 /* Counts the records of one order and checks that each key is not below
@@ -148,7 +155,7 @@ static int customers(void) {
             expect(0, "customer found by number");
             continue;
         }
-        strncpy(c.city, "Zurich", sizeof c.city);
+        set_city(c.city, "Zurich");
         c.balance += 1;
         if (RWTREC(d, &c) == 0) rewritten++;
     }
