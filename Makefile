@@ -2,9 +2,11 @@
 #   make demo     build and run the demo program
 #   make test     build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
 #   make release  optimised build, with the benchmark programs of bench/
+#   make bench    optimised build and a run of the ISAM record benchmark
+#                 (BENCH_RECORDS records, 1,000,000 by default)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: demo test release clean
+.PHONY: demo test release bench clean
 
 demo:
 	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_BUILD_TESTS=OFF
@@ -20,6 +22,12 @@ test:
 release:
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZV_BUILD_BENCH=ON -DCMAKE_CXX_FLAGS_RELEASE=-O2 -DCMAKE_C_FLAGS_RELEASE=-O2
 	cmake --build build-release -j $(JOBS)
+
+BENCH_RECORDS ?= 1000000
+
+bench: release
+	mkdir -p build-release/bench-run
+	cd build-release/bench-run && rm -f ZVSTATUS.QVS && ../bench/isam_bench $(BENCH_RECORDS) .
 
 clean:
 	rm -rf build build-asan build-release

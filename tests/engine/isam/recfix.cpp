@@ -1,5 +1,6 @@
 #include "tests/engine/isam/recfix.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/core/platform.h"
@@ -13,8 +14,8 @@ Cust cust(uint32_t number, const char *city, const char *name) {
     memset(&c, 0, sizeof c);
     memcpy(c.tag, "CUST", 4);
     c.number = number;
-    strncpy(c.city, city, sizeof c.city);
-    strncpy(c.name, name, sizeof c.name);
+    memcpy(c.city, city, std::min(strlen(city), sizeof c.city));
+    memcpy(c.name, name, std::min(strlen(name), sizeof c.name));
     c.amount = number * 3;
     return c;
 }
@@ -57,7 +58,7 @@ std::string RecTest::num(uint32_t n) { return std::string(reinterpret_cast<const
 
 std::string RecTest::city(const char *c) {
     std::string t(kCityKey, '\0');
-    strncpy(t.data(), c, 20);
+    memcpy(t.data(), c, std::min<size_t>(strlen(c), 20));
     return t;
 }
 
