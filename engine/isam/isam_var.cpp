@@ -109,9 +109,9 @@ bool tail_split(const FCB *d, uint32_t arealen, int32_t len) {
 
 namespace zv {
 
-// Undo steps particular to variable-length areas, kept in the same guard
-// through its byte and neighbour steps; the two below need reads first and
-// are run by the caller before the guard rolls back.
+// Two repairs of a failed file-layer call that the guard's steps cannot
+// express (they depend on what the failed call left); the caller runs them
+// before the guard rolls back.
 
 // After a failed RWTVREC write in place that may have cut a tail off the
 // area: a space-index entry for the tail (or the tail merged with a free
@@ -279,7 +279,7 @@ ZV_API int RWTVREC(int datno, void *record, int32_t len) {
         zvSETHGHi(int32_t(hi_of(pos)));
         if (int rc = WRTVREC(datno, lo_of(pos), record, len)) {
             if (tail_split(d, area.arealen, len))
-                take_back_tail(d, pos, area.arealen, len, join ? 0 : pos + area.arealen);
+                take_back_tail(d, pos, area.arealen, len, pos + area.arealen);
             return fail(u, rc, datno);
         }
     } else {
