@@ -123,6 +123,25 @@ void apply_extended(FCB *f, const XCREblk *x) {
     b.hdrflags = uint16_t(m2 & 0xFFFF);
 }
 
+// A cleared block for a new file: its name, mode and extended options; a
+// memory file gets 8-byte offsets and the 384-byte extended part.
+void start_header(FCB *f, const char *name, uint16_t mode, const XCREblk *x, bool memory) {
+    zv::fcb_reset(f);
+    snprintf(f->name, sizeof f->name, "%s", name);
+    f->crflags |= kCrBusy;
+    f->opnmode = mode;
+    FILEHDR &b = f->hdr.base;
+    FILEHDRX &e = f->hdr.ext;
+    b.flmode = mode;
+    apply_extended(f, x);
+    if (memory) {
+        e.flmode2 |= kFlmode2Memory | kHdr8ByteOffsets;
+        b.hdrflags |= kHdr8ByteOffsets;
+        b.hdrflags2 |= kHdr2Ext384;
+        e.xmark = kXtdMark;
+    }
+}
+
 // Memory-file options of the block: 0, 749 conflicting options, 454.
 int check_memory(Request &r, uint16_t &filmod) {
     XCREblk *x = r.x;
@@ -343,20 +362,9 @@ int icredat8(Request &r, uint16_t reclen) {
     bool segmented = x && (x->segsize || (x->mode & 0x08));
     if (segmented) x->mode |= 0x08;
 
-    zv::fcb_reset(f);
-    snprintf(f->name, sizeof f->name, "%s", r.name);
-    f->crflags |= kCrBusy;
-    f->opnmode = r.mode;
+    start_header(f, r.name, r.mode, x, r.memory);
     FILEHDR &b = f->hdr.base;
     FILEHDRX &e = f->hdr.ext;
-    b.flmode = r.mode;
-    apply_extended(f, x);
-    if (r.memory) {
-        e.flmode2 |= kFlmode2Memory | kHdr8ByteOffsets;
-        b.hdrflags |= kHdr8ByteOffsets;
-        b.hdrflags2 |= kHdr2Ext384;
-        e.xmark = kXtdMark;
-    }
     bool wide = b.hdrflags & kHdr8ByteOffsets;
     uint32_t w10 = x ? x->flags : 0;
     if (r.mode & kOpenVarlen) {
@@ -544,21 +552,10 @@ int creidx(int filno, const char *name, int32_t keylen, int keytype, int dupflag
         clrxcre(x);
         return zv::set_uerr(454);
     }
-    zv::fcb_reset(f);
-    snprintf(f->name, sizeof f->name, "%s", name);
-    f->crflags |= kCrBusy;
     r.mode = uint16_t(filmod & 0x7FF6);
-    f->opnmode = r.mode;
+    start_header(f, name, r.mode, x, r.memory);
     FILEHDR &b = f->hdr.base;
     FILEHDRX &e = f->hdr.ext;
-    b.flmode = r.mode;
-    apply_extended(f, x);
-    if (r.memory) {
-        e.flmode2 |= kFlmode2Memory | kHdr8ByteOffsets;
-        b.hdrflags |= kHdr8ByteOffsets;
-        b.hdrflags2 |= kHdr2Ext384;
-        e.xmark = kXtdMark;
-    }
     uint32_t w10 = x ? x->flags : 0;
     // The configuration-version variant stays only with leaf reservation.
     if (!(e.flmode2 & kHdrLeafReserve)) e.flmode2 &= ~kFlmode2Variant;

@@ -20,6 +20,7 @@
 //     unsigned, so a wrap is seen as "next below value" and never as
 //     undefined signed overflow.
 //  4. A block marked kDarChangedMem differs from its resource on disk.
+#include "engine/core/bytes.h"
 #include "engine/files/identity.h"
 
 #include <bit>
@@ -43,31 +44,9 @@ namespace zv {
 
 namespace {
 
-// ---- Little-endian fields of a body --------------------------------------------
+// Fields of a resource body are little-endian.
+using namespace le;
 
-void put16(unsigned char *p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
-void put32(unsigned char *p, uint32_t v) {
-    for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
-}
-void put64(unsigned char *p, uint64_t v) {
-    for (int i = 0; i < 8; i++) p[i] = uint8_t(v >> (8 * i));
-}
-uint16_t get16(const unsigned char *p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t get32(const unsigned char *p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint64_t get64(const unsigned char *p) { return uint64_t(get32(p)) | uint64_t(get32(p + 4)) << 32; }
-// Fields of structures held in host order (the schema map).
-uint16_t get16_host(const unsigned char *p) {
-    uint16_t v;
-    memcpy(&v, p, 2);
-    return v;
-}
-uint32_t get32_host(const unsigned char *p) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
 
 // The resource layer takes and gives the type header (type, number) in host
 // order; the rest of a type-11 body is stored as it is.
@@ -813,7 +792,7 @@ int zvrdefx(int filno, int type, int block, void **out, int32_t *len) {
     GETRES(filno, key, head, kDefHead, 2);
     int rc = g->uerr_cod;
     uint16_t blen = 0;
-    if (!rc || rc == 404) blen = get16_host(head + 30 + 8 * block);
+    if (!rc || rc == 404) blen = host::get16(head + 30 + 8 * block);
     zvputmem(head);
     if (rc && rc != 404) return rc;
     if (blen == 0) return set_uerr(438);
@@ -842,7 +821,7 @@ int zvrdefx(int filno, int type, int block, void **out, int32_t *len) {
         data = w;
         size = grown;
     } else if (oldmap && size >= 16) {
-        uint32_t n = get32_host(data + 12);
+        uint32_t n = host::get32(data + 12);
         if (uint64_t(16) + 4ull * n > uint64_t(size)) {
             zvputmem(data);
             return set_uerr(439);
@@ -858,7 +837,7 @@ int zvrdefx(int filno, int type, int block, void **out, int32_t *len) {
         for (uint32_t i = 0; i < n; i++) {
             const unsigned char *e = data + 16 + 4 * i;
             unsigned char *q = w + 16 + 6 * i;
-            uint16_t elen = get16_host(e);
+            uint16_t elen = host::get16(e);
             uint16_t etype = e[2];
             memcpy(q, &elen, 2);
             memcpy(q + 2, &etype, 2);

@@ -10,6 +10,7 @@
 // that would run past it ends the walk, and the fields before it stay
 // converted. Counts that steer a walk are read in host order: before the
 // conversion when storing (direction 2), after it when reading (direction 1).
+#include "engine/core/bytes.h"
 #include "engine/files/resconv.h"
 
 #include <algorithm>
@@ -44,16 +45,6 @@ constexpr std::array<ZvMapEntry, 66> make_fdfc() {
 
 constexpr auto kFdfc = make_fdfc();
 
-uint16_t rd16(const unsigned char *p) {
-    uint16_t v;
-    memcpy(&v, p, 2);
-    return v;
-}
-uint32_t rd32(const unsigned char *p) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
 
 // Reverses each whole 32-bit word of `count` words from `off` that lies
 // within `len`.
@@ -190,7 +181,7 @@ extern "C" int zvconvert18(void *bufv, const unsigned char *headp, const unsigne
                     changed |= zvadjfld(type, f, 2);
                     prefixdone = true;
                 }
-                flen = int64_t(rd16(f)) + 2;
+                flen = int64_t(host::get16(f)) + 2;
                 break;
             case ZV_4STRING:
                 if (left < 4) return changed;
@@ -198,7 +189,7 @@ extern "C" int zvconvert18(void *bufv, const unsigned char *headp, const unsigne
                     changed |= zvadjfld(type, f, 4);
                     prefixdone = true;
                 }
-                flen = int64_t(rd32(f)) + 4;
+                flen = int64_t(host::get32(f)) + 4;
                 break;
             case ZV_WSTRING0: {
                 // The last two bytes of the buffer (three for an odd length
@@ -219,7 +210,7 @@ extern "C" int zvconvert18(void *bufv, const unsigned char *headp, const unsigne
                 if (left < 2) return changed;
                 unsigned char cnt[2] = {f[0], f[1]};
                 if (dir == kToHost) zvadjfld(ZV_INT2U, cnt, 2);
-                flen = int64_t(rd16(cnt)) + 2;
+                flen = int64_t(host::get16(cnt)) + 2;
                 break;
             }
             default:
@@ -295,14 +286,14 @@ int convert_fil2(void *blockv, int32_t len, int dir, bool extended) {
     q += 128;
     for (int32_t i = 0; i < entries; i++) {
         const unsigned char *e = blk + 36 + 32 * i;
-        if (rd32(e + 16) && !(q = skip_string(q, end))) return uerr_now();
-        if (rd32(e + 20) && !(q = skip_string(q, end))) return uerr_now();
-        if (rd32(e + 24)) {
+        if (host::get32(e + 16) && !(q = skip_string(q, end))) return uerr_now();
+        if (host::get32(e + 20) && !(q = skip_string(q, end))) return uerr_now();
+        if (host::get32(e + 24)) {
             if (end - q < 512) return uerr_now();
             walk(q, 512, zvseqcmap, zvseqcfld, dir);
             q += 512;
         }
-        if (rd32(e + 28)) {
+        if (host::get32(e + 28)) {
             if (end - q < 4) return uerr_now();
             q += 4;
         }
@@ -393,8 +384,8 @@ int convertfcr(FCB *fcb, const RESHDR *rh, void *bodyv, int32_t len, int dir) {
     for (int i = 0; i < 128; i++) {
         int64_t e = 24 + 8 * int64_t(i);
         if (e + 8 > bound) break;
-        uint32_t off = rd32(work + e);
-        uint16_t blen = rd16(work + e + 6);
+        uint32_t off = host::get32(work + e);
+        uint16_t blen = host::get16(work + e + 6);
         if (blen == 0) continue;
         if (int64_t(off) < bound) bound = off;
         if (int64_t(off) + blen > len) break;

@@ -26,6 +26,7 @@
 //     failed ENARES leaves the file without resources and can be retried.
 //  4. The caller's body is handed back byte-identical: a conversion to
 //     stored order is undone after the write, also on failure.
+#include "engine/core/bytes.h"
 #include "engine/files/resource.h"
 
 #include <algorithm>
@@ -42,6 +43,9 @@
 #include "engine/files/memfile.h"
 #include "engine/files/resconv.h"
 #include "engine/files/varrec.h"
+
+// Stored integers of areas, resources and segment headers are little-endian.
+using namespace zv::le;
 
 namespace zv {
 
@@ -106,19 +110,6 @@ int write_at(FCB *f, uint64_t pos, uint32_t origin, const void *buf, int32_t len
     return izvio81x(1, f, uint32_t(at >> 32), uint32_t(at), const_cast<void *>(buf), len, nullptr, origin);
 }
 
-void put16(unsigned char *p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
-void put32(unsigned char *p, uint32_t v) {
-    for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
-}
-uint16_t get16(const unsigned char *p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t get32(const unsigned char *p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint32_t host32(const void *p) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
 
 // The disk image of a header (hsize bytes).
 void encode_rhdr(const FCB *f, const RESHDR &h, unsigned char *o) {
@@ -238,13 +229,13 @@ int zvfndres(FCB *f, const void *key, void *buf, int32_t buflen, int mode, Found
     switch (base) {
     case kByKey:
     case kNextAfterKey:
-        ktype = host32(key);
-        knum = host32(static_cast<const char *>(key) + 4);
+        ktype = host::get32(key);
+        knum = host::get32(static_cast<const char *>(key) + 4);
         if (base == kByKey && ktype == 0 && knum == 0) return set_uerr(403);
         break;
     case kByType:
     case kTypeSurvey:
-        ktype = host32(key);
+        ktype = host::get32(key);
         if (base == kByType && ktype == 0) return set_uerr(403);
         break;
     case kByName:
@@ -252,7 +243,7 @@ int zvfndres(FCB *f, const void *key, void *buf, int32_t buflen, int mode, Found
         if (!*kname) return set_uerr(403);
         break;
     case kByPosition:
-        kpos = wide(f) ? join64(host32(key), host32(static_cast<const char *>(key) + 4)) : host32(key);
+        kpos = wide(f) ? join64(host::get32(key), host::get32(static_cast<const char *>(key) + 4)) : host::get32(key);
         break;
     default:
         break;
@@ -500,8 +491,8 @@ int getrhdr(FCB *f, uint64_t pos, RESHDR *h) {
     unsigned char th[8];
     memcpy(th, b + hs, 8);
     if (byte_swap_active()) rev_thdr(th, 8);
-    h->type = host32(th);
-    h->number = host32(th + 4);
+    h->type = host::get32(th);
+    h->number = host::get32(th + 4);
     return set_uerr(h->mark == kResMark ? 0 : 407);
 }
 
@@ -568,7 +559,7 @@ uint64_t iaddres(int filno, void *bodyv, int32_t len, int allow, RESHDR *out) {
     if (!f) return 0;
     if (!body) return set_uerr(33), 0;
     if (len < 8) return set_uerr(409), 0;
-    uint32_t type = host32(body), number = host32(body + 4);
+    uint32_t type = host::get32(body), number = host::get32(body + 4);
     Found r;
     uint32_t key[2] = {type, number};
     int rc = zvfndres(f, key, nullptr, 0, kByKey, &r, true);
@@ -704,7 +695,7 @@ ZV_API int ADDRES(int filno, void *body, int32_t len) {
     OpWordScope op(kResOpAdd);
     if (len <= 0) return set_uerr(409);
     if (!body) return set_uerr(33);
-    if (len >= 4 && type11_refused(host32(body))) return set_uerr(912);
+    if (len >= 4 && type11_refused(host::get32(body))) return set_uerr(912);
     iaddres(filno, body, len, 0, nullptr);
     return uerr_now();
 }
@@ -715,7 +706,7 @@ ZV_API int DELRES(int filno, const void *body) {
     set_uerr(0);
     OpWordScope op(kResOpDelete);
     if (!body) return set_uerr(33);
-    if (type11_refused(host32(body))) return set_uerr(912);
+    if (type11_refused(host::get32(body))) return set_uerr(912);
     FCB *f = tstfnm(filno);
     if (!f) return uerr_now();
     if (int rc = chkredf(filno, f)) return rc;
@@ -733,7 +724,7 @@ ZV_API int UPDRES(int filno, void *bodyv, int32_t len) {
     if (len < 1) return set_uerr(409);
     if (!body) return set_uerr(33);
     if (len < 8) return set_uerr(409);
-    uint32_t type = host32(body), number = host32(body + 4);
+    uint32_t type = host::get32(body), number = host::get32(body + 4);
     if (type11_refused(type)) return set_uerr(912);
     FCB *f = tstfnm(filno);
     if (!f) return uerr_now();

@@ -34,6 +34,7 @@
 //  2. Limits are cumulative and rising; only the last may be 0 (none).
 //  3. Mapping an offset inside the segments present walks the array only:
 //     no allocation and no system call.
+#include "engine/core/bytes.h"
 #include "engine/files/segments.h"
 
 #include <cerrno>
@@ -55,6 +56,9 @@
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
 #include "zarvo/zarvo.h"
+
+// Stored integers of areas, resources and segment headers are little-endian.
+using namespace zv::le;
 
 namespace zv {
 
@@ -84,17 +88,6 @@ uint32_t header_area() {
     return (1024 + unit - 1) / unit * unit;
 }
 
-void put16(unsigned char *p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void put32(unsigned char *p, uint32_t v) {
-    for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
-}
-uint16_t get16(const unsigned char *p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t get32(const unsigned char *p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 void log683(const char *msg) { zvrcvlog(msg, kLog683); }
 

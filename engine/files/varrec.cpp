@@ -19,6 +19,7 @@
 //     the space index or a free area never reads back as a record.
 //  5. Record writes and reads of an area whose bytes are cached allocate
 //     nothing and make no system call: headers and keys live on the stack.
+#include "engine/core/bytes.h"
 #include "engine/files/varrec.h"
 
 #include <cstdio>
@@ -41,6 +42,9 @@
 
 using namespace zv;
 
+// Stored integers of areas, resources and segment headers are little-endian.
+using namespace zv::le;
+
 namespace {
 
 constexpr uint32_t kFlm2NoStack = 0x10000000;  // flmode2: freed space is marked, not registered
@@ -55,14 +59,6 @@ uint64_t last_used(FCB *f) {
 }
 int uerr_now() { return zvWNGV ? zvWNGV->uerr_cod : 47; }
 
-void put16(unsigned char *p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
-void put32(unsigned char *p, uint32_t v) {
-    for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
-}
-uint16_t get16(const unsigned char *p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t get32(const unsigned char *p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // The area header between host order and its stored form, over the 22-byte
 // form (shorter headers use its first bytes).

@@ -16,6 +16,7 @@
 //     record-schema block; the stored form packs entries into 4 bytes unless
 //     a field type is above 256 (header flags 2 bit 0x40000 then marks the
 //     file).
+#include "engine/core/bytes.h"
 #include "engine/index/defblock.h"
 
 #include <cstring>
@@ -38,18 +39,6 @@ constexpr char kDefName[8] = "QV!DEF";
 constexpr int32_t kSeqBytes = 512;
 constexpr int32_t kMaxReserve = 65536;
 
-uint32_t h32(const unsigned char *p) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-uint16_t h16(const unsigned char *p) {
-    uint16_t v;
-    memcpy(&v, p, 2);
-    return v;
-}
-void p32(unsigned char *p, uint32_t v) { memcpy(p, &v, 4); }
-void p16(unsigned char *p, uint16_t v) { memcpy(p, &v, 2); }
 
 bool type_ok(int type) { return type == 0 || (type >= 200 && type <= 299); }
 
@@ -60,7 +49,7 @@ int32_t resource_header(const FCB *f) { return (f->hdr.base.hdrflags & kHdr8Byte
 // the given width.
 bool schema_fits(const unsigned char *b, int32_t len, int width, uint32_t *entries) {
     if (len < kSchemaHead) return false;
-    uint32_t n = h32(b + 12);
+    uint32_t n = host::get32(b + 12);
     *entries = n;
     return n <= uint32_t((len - kSchemaHead) / width);
 }
@@ -72,7 +61,7 @@ unsigned char *pack_schema(const unsigned char *b, int32_t len, uint32_t n, int3
     auto *p = static_cast<unsigned char *>(zvgetmem(out));
     if (!p) return nullptr;
     memcpy(p, b, kSchemaHead);
-    p32(p + 4, uint32_t(out));
+    host::put32(p + 4, uint32_t(out));
     for (uint32_t i = 0; i < n; i++) {
         const unsigned char *e = b + kSchemaHead + kSchemaEntry * i;
         unsigned char *q = p + kSchemaHead + 4 * i;
@@ -88,7 +77,7 @@ unsigned char *pack_schema(const unsigned char *b, int32_t len, uint32_t n, int3
 
 bool extended_types(const unsigned char *b, uint32_t n) {
     for (uint32_t i = 0; i < n; i++)
-        if (h16(b + kSchemaHead + kSchemaEntry * i + 2) > 256) return true;
+        if (host::get16(b + kSchemaHead + kSchemaEntry * i + 2) > 256) return true;
     return false;
 }
 
@@ -128,7 +117,7 @@ int read_resource(int filno, uint32_t type, uint32_t number, int32_t used, int32
     uint32_t hi = uint32_t(zvGETHGHi());
     int rc = (!lo && !hi) ? g->uerr_cod : 0;
     if (!rc) {
-        uint32_t total = h32(b + 16);
+        uint32_t total = host::get32(b + 16);
         if (total < uint32_t(kDefHead) || total > uint32_t(used)) rc = 439;
     }
     if (rc) {
@@ -160,12 +149,12 @@ int install_schema(FCB *f, const void *block, int32_t len) {
     auto *w = static_cast<unsigned char *>(zvgetmem(wide));
     if (!w) return 435;
     memcpy(w, b, kSchemaHead);
-    p32(w + 4, uint32_t(wide));
+    host::put32(w + 4, uint32_t(wide));
     for (uint32_t i = 0; i < n; i++) {
         const unsigned char *e = b + kSchemaHead + 4 * i;
         unsigned char *q = w + kSchemaHead + kSchemaEntry * i;
         memcpy(q, e, 2);
-        p16(q + 2, e[2]);
+        host::put16(q + 2, e[2]);
         q[4] = e[3];
         q[5] = 0;
     }
@@ -244,19 +233,19 @@ ZV_API int SETDEFBLKX(int filno, DEFBLK *blk, int type) {
         used = 2048 - resource_header(f);
         body = static_cast<unsigned char *>(zvgetmem(used + reserve));
         if (!body) return done(435);
-        p32(body, rtype);
-        p32(body + 4, mode);
+        host::put32(body, rtype);
+        host::put32(body + 4, mode);
         memcpy(body + 8, kDefName, sizeof kDefName);
-        p32(body + 16, uint32_t(kDefHead));
+        host::put32(body + 16, uint32_t(kDefHead));
     } else if ((rc = read_resource(filno, rtype, mode, used, reserve, &body)) != 0) {
         return done(rc);
     }
 
     unsigned char *e = body + kDefDir + 8 * blkno;
-    uint32_t total = h32(body + 16);
-    uint32_t off = h32(e);
-    uint16_t rsv = h16(e + 4);
-    if (off != 0 && (off < uint32_t(kDefHead) || uint64_t(off) + rsv > total || h16(e + 6) > rsv)) {
+    uint32_t total = host::get32(body + 16);
+    uint32_t off = host::get32(e);
+    uint16_t rsv = host::get16(e + 4);
+    if (off != 0 && (off < uint32_t(kDefHead) || uint64_t(off) + rsv > total || host::get16(e + 6) > rsv)) {
         zvputmem(body);
         return done(439);
     }
@@ -264,13 +253,13 @@ ZV_API int SETDEFBLKX(int filno, DEFBLK *blk, int type) {
         off = total;
         rsv = uint16_t(reserve);
         total += uint32_t(reserve);
-        p32(e, off);
-        p16(e + 4, rsv);
+        host::put32(e, off);
+        host::put16(e + 4, rsv);
     }
     if (len > 0) memcpy(body + off, src, size_t(len));
-    p16(e + 6, uint16_t(len));
-    p32(body + 16, total);
-    p32(body + 20, uint32_t(zvtime()));
+    host::put16(e + 6, uint16_t(len));
+    host::put32(body + 16, total);
+    host::put32(body + 20, uint32_t(zvtime()));
     int32_t bodylen = int32_t(total) > used ? int32_t(total) : used;
     rc = fresh ? ADDRES(filno, body, bodylen) : UPDRES(filno, body, bodylen);
     zvputmem(body);
@@ -309,9 +298,9 @@ int igetdefblkx(int filno, DEFBLK *blk, int, int type) {
     unsigned char *body = nullptr;
     if ((rc = read_resource(filno, uint32_t(type), mode, used, 0, &body)) != 0) return set_uerr(rc);
     const unsigned char *e = body + kDefDir + 8 * blk->blkno;
-    uint32_t total = h32(body + 16);
-    uint32_t off = h32(e);
-    uint16_t inuse = h16(e + 6);
+    uint32_t total = host::get32(body + 16);
+    uint32_t off = host::get32(e);
+    uint16_t inuse = host::get16(e + 6);
     if (inuse && (off < uint32_t(kDefHead) || uint64_t(off) + inuse > total)) rc = 439;
     else if (inuse > blk->len) rc = 434;
     else if (inuse == 0) rc = 438;
@@ -375,7 +364,7 @@ ZV_API uint16_t SETVARBYTS(int filno, const void *bytes) {
     unsigned char *block = fresh;
     int32_t len = kSchemaHead;
     if (f->schmap) {
-        uint32_t n = h32(f->schmap + 12);
+        uint32_t n = host::get32(f->schmap + 12);
         len = kSchemaHead + int32_t(kSchemaEntry * n);
         block = static_cast<unsigned char *>(zvgetmem(len));
         if (!block) return uint16_t(set_uerr(435));
@@ -386,7 +375,7 @@ ZV_API uint16_t SETVARBYTS(int filno, const void *bytes) {
         uint16_t head = uint16_t(g->startvals[0] ? g->startvals[0] : 520);
         fresh[0] = uint8_t(head >> 8);
         fresh[1] = uint8_t(head);
-        p32(fresh + 4, uint32_t(kSchemaHead));
+        host::put32(fresh + 4, uint32_t(kSchemaHead));
     }
     block[2] = b[1];
     block[3] = b[0];

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "engine/core/bytes.h"
 #include "engine/files/fcb.h"
 #include "engine/index/nodebuf.h"
 
@@ -66,20 +67,10 @@ inline bool levels_kept(const FCB *f) {
 }
 
 // Stored little-endian words.
-inline uint32_t ld32(const unsigned char *p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline uint16_t ld16(const unsigned char *p) { return uint16_t(p[0] | p[1] << 8); }
-inline void st32(unsigned char *p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-inline void st16(unsigned char *p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
+inline uint32_t ld32(const unsigned char *p) { return le::get32(p); }
+inline uint16_t ld16(const unsigned char *p) { return le::get16(p); }
+inline void st32(unsigned char *p, uint32_t v) { le::put32(p, v); }
+inline void st16(unsigned char *p, uint16_t v) { le::put16(p, v); }
 // Most significant byte first (the record-position suffix of duplicate keys).
 inline uint32_t ldbe32(const unsigned char *p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);

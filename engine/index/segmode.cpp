@@ -20,6 +20,7 @@
 //  3. A negative mode-10 decimal has its exponent and digits inverted, so
 //     that -5 sorts below -1. Zero gets the lowest positive key.
 //  4. Nothing here allocates; a transform works in place on the segment.
+#include "engine/core/bytes.h"
 #include "engine/index/segmode.h"
 
 #include <cstring>
@@ -56,17 +57,6 @@ namespace zv {
 
 namespace {
 
-uint32_t host32(const unsigned char *p) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-
-uint16_t host16(const unsigned char *p) {
-    uint16_t v;
-    memcpy(&v, p, 2);
-    return v;
-}
 
 bool profile_reverse() {
     const INSTGV *g = zvWNGV;
@@ -146,7 +136,7 @@ void decimal_reverse(unsigned char *p) {
 
 // Mode 11: text with a 2-byte length prefix moved to the front.
 void prefixed_forward(unsigned char *p, int32_t n) {
-    uint16_t l = host16(p);
+    uint16_t l = host::get16(p);
     if (l > n - 2) {
         memmove(p, p + 2, size_t(n - 2));
         p[n - 2] = p[n - 1] = 0;
@@ -185,11 +175,11 @@ int resolve_schema(uint32_t fld, int *base, bool *up, const unsigned char *schem
 int schema_align(const unsigned char *map) { return map ? map[1] : 1; }
 int schema_delim(const unsigned char *map) { return map ? map[2] : 0; }
 int schema_pad(const unsigned char *map) { return map ? map[3] : ' '; }
-int32_t schema_fields(const unsigned char *map) { return map ? int32_t(host32(map + 8)) : 0; }
+int32_t schema_fields(const unsigned char *map) { return map ? int32_t(host::get32(map + 8)) : 0; }
 
 int schema_field(const unsigned char *map, uint32_t fld, SchemaField *out) {
-    int32_t nf = int32_t(host32(map + 8));
-    int32_t ne = int32_t(host32(map + 12));
+    int32_t nf = int32_t(host::get32(map + 8));
+    int32_t ne = int32_t(host::get32(map + 12));
     if (nf < 0 || ne < 0 || fld >= uint32_t(nf)) return 433;
     const unsigned char *e = nullptr;
     if (ne == nf) {
@@ -207,8 +197,8 @@ int schema_field(const unsigned char *map, uint32_t fld, SchemaField *out) {
         }
         if (!e) return 433;
     }
-    out->len = host16(e);
-    out->type = host16(e + 2);
+    out->len = host::get16(e);
+    out->type = host::get16(e + 2);
     return 0;
 }
 

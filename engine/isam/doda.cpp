@@ -20,6 +20,7 @@
 // into. Every read of a stored block checks its lengths first.
 #include <cstring>
 
+#include "engine/core/bytes.h"
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/files/identity_services.h"
@@ -42,16 +43,6 @@ int report(int code, int filno) {
 
 bool good_type(int type) { return type == 0 || (type >= 200 && type <= 299); }
 
-uint32_t get32(const unsigned char *p) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-uint16_t get16(const unsigned char *p) {
-    uint16_t v;
-    memcpy(&v, p, 2);
-    return v;
-}
 
 // A stored block read through the definition-block service.
 struct Block {
@@ -72,7 +63,7 @@ struct Block {
 int widen_types(Block *b) {
     if (b->len < kTypeHead) return 0;
     const unsigned char *p = b->bytes();
-    uint32_t e = get32(p + 12);
+    uint32_t e = host::get32(p + 12);
     if (e == 0 || uint64_t(b->len) != uint64_t(kTypeHead) + 4ull * e) return 0;
     int64_t wide = kTypeHead + int64_t(kTypeEntry) * e;
     if (wide > 0x7FFFFFFF) return 439;
@@ -106,7 +97,7 @@ struct Fields {
 bool parse_types(const Block &b, Fields *out) {
     if (b.len < kTypeHead) return false;
     const unsigned char *p = b.bytes();
-    uint32_t n = get32(p + 8), e = get32(p + 12);
+    uint32_t n = host::get32(p + 8), e = host::get32(p + 12);
     if (e > uint32_t((b.len - kTypeHead) / kTypeEntry) || n > 0x7FFFFFFF) return false;
     out->n = int32_t(n);
     out->align = p[1] ? p[1] : 1;
@@ -287,7 +278,7 @@ ZV_API int32_t GETDODAX(int datno, int32_t buflen, void *buffer, int form, int t
     npos = 0;
     for (int32_t e = 0; e < fl.nentries && i < fl.n; e++) {
         const unsigned char *en = fl.entries + kTypeEntry * e;
-        uint16_t len = get16(en), t = get16(en + 2);
+        uint16_t len = host::get16(en), t = host::get16(en + 2);
         for (int r = 0; r <= en[4] && i < fl.n; r++, i++) {
             DATOBJ d{};
             if (off < fixed) off += zvadjadr(fl.align, t, off);

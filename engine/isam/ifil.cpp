@@ -30,6 +30,7 @@
 // records, all segments, the collating tables, the pad bytes, then the
 // names; every pointer points inside it. The image is never read as
 // structures: every field is copied out with its bounds checked.
+#include "engine/core/bytes.h"
 #include "engine/isam/ifil.h"
 
 #include <cstddef>
@@ -64,21 +65,11 @@ constexpr uint32_t kNoPathsMark = 0x10000001;
 int32_t slen(const char *s) { return s ? int32_t(strlen(s)) : 0; }
 bool prefixed(const char *s) { return s && (s[0] == '?' || s[0] == '*' || s[0] == '+'); }
 
-void put16(unsigned char *p, int v) {
-    uint16_t w = uint16_t(v);
-    memcpy(p, &w, 2);
-}
-void put32(unsigned char *p, uint32_t v) { memcpy(p, &v, 4); }
-int16_t get16(const unsigned char *p) {
-    int16_t w;
-    memcpy(&w, p, 2);
-    return w;
-}
-uint32_t get32(const unsigned char *p) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
+// The stored image is in host order; its 16-bit words are signed.
+void put16(unsigned char *p, int v) { host::put16(p, uint16_t(v)); }
+int16_t get16(const unsigned char *p) { return int16_t(host::get16(p)); }
+using host::get32;
+using host::put32;
 int32_t round_up(int32_t v, int32_t unit) { return (v + unit - 1) / unit * unit; }
 
 // The index records of an IFIL or of a bare IIDX array.
