@@ -24,6 +24,7 @@
 #include <cstring>
 
 #include "engine/core/arith.h"
+#include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/highword.h"
@@ -491,11 +492,6 @@ int seqrec(int keyno, bool next, void *record, int32_t *len) {
 
 enum class Dir { First, Last, Next, Prev };
 
-// Little-endian u32 at p.
-uint32_t le32(const unsigned char *p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 // The resource area of a fixed-length file that holds pos, by a walk of
 // the file's resource ring: true with its start and length.
 bool resource_at(FCB *d, uint64_t pos, uint64_t *start, uint64_t *len) {
@@ -559,7 +555,7 @@ int walk_fixed(FCB *d, uint64_t *pos, int step, bool *live) {
         }
         if (n >= 2 && m[0] == 0xFE && m[1] == 0xFE) {
             if (step > 0) {
-                uint64_t area = n >= 6 ? le32(m + 2) : r;
+                uint64_t area = n >= 6 ? le::get32(m + 2) : r;
                 area = area ? (area + r - 1) / r * r : r;
                 *pos = p + area;
             } else {

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "engine/core/arith.h"
+#include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
@@ -94,9 +95,7 @@ std::string check_set(int datno, SetState *state) {
                 continue;
             }
             if (p[0] == 0xFE && r >= 2 && p[1] == 0xFE) {
-                uint64_t area = r >= 6 ? uint64_t(p[2]) | uint64_t(p[3]) << 8 | uint64_t(p[4]) << 16 |
-                                             uint64_t(p[5]) << 24
-                                       : r;
+                uint64_t area = r >= 6 ? zv::le::get32(p + 2) : r;
                 pos += area ? (area + r - 1) / r * r : r;
                 continue;
             }
