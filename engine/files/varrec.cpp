@@ -497,12 +497,10 @@ ZV_API int WRTVREC(int filno, uint32_t posl, void *buf, int32_t len) {
         VRECHDR th{};
         th.mark = kVrecFree;
         th.arealen = uint32_t(rest);
-        if (putvhdr81(f, uint32_t(tail >> 32), uint32_t(tail), &th)) {
-            split = false;
-            set_uerr(0);
-        } else {
-            h.arealen = hs + uint32_t(len);
-        }
+        // A failed write of the tail's header fails the call before the
+        // record's own header changes.
+        if (int rc = putvhdr81(f, uint32_t(tail >> 32), uint32_t(tail), &th)) return rc;
+        h.arealen = hs + uint32_t(len);
     }
     if (int rc = putvhdr81(f, posh, posl, &h)) return rc;
     uint64_t at = pos + hs;

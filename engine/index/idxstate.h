@@ -28,6 +28,8 @@ struct IdxState {
     uint64_t requests;     // node requests (every read but a probe)
     uint64_t hits;         // requests found in the cache
     int32_t inuse;         // buffers bound to a node
+    int32_t wbfailed;      // code of a victim write-back that failed and was passed by
+                           // since the last call that asked (0: none)
     int32_t maxinuse;      // highest number ever bound
     uint64_t splits;       // node splits
     // Search state of nodser and fndkey.

@@ -348,7 +348,10 @@ int iaddkey(int filno, const void *key, uint32_t posh, uint32_t posl, int mode) 
             int rc = adroot81(f, 0, 0, posh, posl, s.workkey);
             if (rc == -1) continue;
             bool in = f->hdr.base.root || f->hdr.ext.rooth;
-            if (in) hdrupd(f, 1);
+            if (in) {
+                int hrc = hdrupd(f, 1);
+                if (!rc) rc = hrc;
+            }
             return set_uerr(rc);
         }
         NODEBUF *b = nullptr;
@@ -431,7 +434,12 @@ int iaddkey(int filno, const void *key, uint32_t posh, uint32_t posl, int mode) 
         if (e < 1 || e > b->hdr.nkv + 1) s.elm = b->hdr.nkv + 1;
         bool in = false;
         int rc = zvinsert81(b, f, s.workkey, posh, posl, split, &in);
-        if (in) hdrupd(f, 1);
+        // The key is in and counted; a failed header write still goes to
+        // the caller.
+        if (in) {
+            int hrc = hdrupd(f, 1);
+            if (!rc) rc = hrc;
+        }
         return set_uerr(rc);
     }
 }

@@ -12,6 +12,9 @@
 //  1. A node is bound to at most one buffer.
 //  2. A buffer whose write-back failed stays bound and updated; lrubuf81
 //     passes it by, so the node is written by a later write-back or flush.
+//     Its code is kept in idx.wbfailed, so that a record call in progress
+//     can undo itself and report the failure instead of half-finishing a
+//     split.
 //  3. Pinned buffers (an operation holds them across another node request)
 //     are never taken by lrubuf81.
 //  4. Nodes read from disk are checked before use: member byte, leaf flag,
@@ -280,7 +283,10 @@ NODEBUF *lrubuf81(int, uint32_t, uint32_t, FCB *) {
         if (b->pins) continue;
         if (b->filno >= 0 && b->updated == 'y') {
             if (int rc = wrtnod(b)) {
+                // The node stays cached and updated for a later write; the
+                // failure is kept for the call that is running.
                 failed = rc;
+                g->idx.wbfailed = rc;
                 continue;
             }
         }

@@ -177,6 +177,7 @@ ZV_API int ADDVREC(int datno, void *record, int32_t len) {
     zvSETHGHi(int32_t(hi));
     if (int rc = WRTVREC(datno, lo, record, len)) return fail(u, rc, datno);
     if (int rc = addikey81(datno, u, record, pos, len)) return fail(u, rc, g->isamfil_num);
+    if (int rc = u.write_failed()) return fail(u, rc, datno);
     u.commit();
     take_written_current(d, datno, hi, lo, record, len);
     flush_after_write(d, datno);
@@ -198,8 +199,12 @@ ZV_API int DELVREC(int datno) {
     UpdateBits bits(kUpdDelete | kUpdCurrent);
     UndoGuard u(datno);
     if (int rc = delikey81(datno, u, pos)) return fail(u, rc, g->isamfil_num);
+    // Checked before the area is freed, the one step that is not undone.
+    if (int rc = u.write_failed()) return fail(u, rc, datno);
     zvSETHGHi(int32_t(hi_of(pos)));
-    if (int rc = RETVREC(datno, lo_of(pos))) {
+    int rc = RETVREC(datno, lo_of(pos));
+    if (!rc) rc = u.write_failed();
+    if (rc) {
         take_back_area(d, pos, h);
         return fail(u, rc, datno);
     }
@@ -293,11 +298,17 @@ ZV_API int RWTVREC(int datno, void *record, int32_t len) {
         if (int rc = rwtikey81(datno, u, record, newpos, pos, len)) return fail(u, rc, g->isamfil_num);
         zvSETHGHi(int32_t(hi));
         if (int rc = WRTVREC(datno, lo, record, len)) return fail(u, rc, datno);
+        if (int rc = u.write_failed()) return fail(u, rc, datno);
         zvSETHGHi(int32_t(hi_of(pos)));
-        if (int rc = RETVREC(datno, lo_of(pos))) {
+        int rc = RETVREC(datno, lo_of(pos));
+        if (!rc) rc = u.write_failed();
+        if (rc) {
             take_back_area(d, pos, h);
             return fail(u, rc, datno);
         }
+    }
+    if (newpos == pos) {
+        if (int rc = u.write_failed()) return fail(u, rc, datno);
     }
     u.commit();
     take_written_current(d, datno, hi_of(newpos), lo_of(newpos), record, len);
@@ -364,6 +375,7 @@ ZV_API int RWTPREC(int datno, void *record, int32_t len) {
     if (len > 0) {
         if (int rc = iWRTREC(datno, hi_of(pos), lo_of(pos), uint32_t(len), frame, img, d)) return fail(u, rc, datno);
     }
+    if (int rc = u.write_failed()) return fail(u, rc, datno);
     u.commit();
     take_written_current(d, datno, hi_of(pos), lo_of(pos), img, full);
     flush_after_write(d, datno);

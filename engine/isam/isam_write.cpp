@@ -402,6 +402,7 @@ ZV_API int ADDREC(int datno, void *record) {
     if (int rc = addlok81(d, hi, lo, datno)) return fail(u, rc, datno);
     if (int rc = iWRTREC(datno, hi, lo, d->reclen, fixed_frame(d), record, d)) return fail(u, rc, datno);
     if (int rc = addikey81(datno, u, record, pos, d->reclen)) return fail(u, rc, g->isamfil_num);
+    if (int rc = u.write_failed()) return fail(u, rc, datno);
     u.commit();
     take_written_current(d, datno, hi, lo, record, d->reclen);
     flush_after_write(d, datno);
@@ -435,6 +436,7 @@ ZV_API int RWTREC(int datno, void *record) {
     u.bytes_changed(at, old, n);
     const uint32_t hi = uint32_t(pos >> 32), lo = uint32_t(pos);
     if (int rc = iWRTREC(datno, hi, lo, uint32_t(n), fixed_frame(d), record, d)) return fail(u, rc, datno);
+    if (int rc = u.write_failed()) return fail(u, rc, datno);
     u.commit();
     take_written_current(d, datno, hi, lo, record, n);
     flush_after_write(d, datno);
@@ -459,6 +461,8 @@ ZV_API int DELREC(int datno) {
     UpdateBits bits(kUpdDelete | kUpdCurrent);
     UndoGuard u(datno);
     if (int rc = delikey81(datno, u, pos)) return fail(u, rc, g->isamfil_num);
+    // Checked before the slot is freed, the one step that is not undone.
+    if (int rc = u.write_failed()) return fail(u, rc, datno);
     zvSETHGHi(int32_t(pos >> 32));
     if (int rc = RETREC(datno, uint32_t(pos))) return fail(u, rc, datno);
     u.commit();

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "engine/core/arith.h"
+#include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/index/nodebuf.h"
 
@@ -69,7 +70,9 @@ void flush_after_write(FCB *d, int datno);
 // uncertain: its undo first looks whether it did.
 class UndoGuard {
 public:
-    explicit UndoGuard(int datno) : datno_(datno) {}
+    // Starts the call's record of steps, and its watch for node write-backs
+    // that fail while the call runs (see write_failed).
+    explicit UndoGuard(int datno) : datno_(datno) { zvWNGV->idx.wbfailed = 0; }
     ~UndoGuard() {
         if (!committed_) rollback();
     }
@@ -95,6 +98,11 @@ public:
     // come back.
     void neighbour_joined(uint64_t pos, uint32_t arealen);
 
+    // The code of a node write-back that failed since the call began and
+    // that the node cache passed by (the node stays cached and updated): the
+    // call then undoes its steps and reports it, so it never succeeds over a
+    // write that did not happen. 0 when none failed.
+    int write_failed() const { return zvWNGV->idx.wbfailed; }
     void commit() { committed_ = true; }
     // Reverses every step now: 0, or 105 when a step could not be undone.
     int rollback();
