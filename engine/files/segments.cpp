@@ -410,8 +410,8 @@ void clnseglst(INSTGV *g) {
 }
 
 int zvatosegmdef(const char *name, int i, char (&out)[256]) {
-    if (!name || strlen(name) > 250) return set_uerr(418);
-    snprintf(out, sizeof out, "%s.%03d", name, i);
+    if (!name || strlen(name) > 250 || i < 0 || i > 9999) return set_uerr(418);
+    snprintf(out, sizeof out, "%.250s.%03d", name, i);
     return 0;
 }
 

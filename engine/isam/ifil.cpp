@@ -74,8 +74,8 @@ int32_t round_up(int32_t v, int32_t unit) { return (v + unit - 1) / unit * unit;
 
 // The index records of an IFIL or of a bare IIDX array.
 struct IdxView {
-    const IIDX *idx;
-    int n;
+    const IIDX *idx = nullptr;
+    int n = 0;
 };
 bool index_view(const IFIL *ifil, int nidx, IdxView *v) {
     if (!ifil) return false;
