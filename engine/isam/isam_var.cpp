@@ -52,25 +52,7 @@ inline uint64_t last_used(const FCB *f) {
 }
 bool partition_host(const FCB *d) { return (d->hdr.ext.flmode2 & kFlmode2PartHost) != 0; }
 
-class UpdateBits {
-public:
-    explicit UpdateBits(uint32_t bits) : g_(zvWNGV), old_(g_->opword) { g_->opword |= bits; }
-    ~UpdateBits() { g_->opword = old_; }
-    UpdateBits(const UpdateBits &) = delete;
-    UpdateBits &operator=(const UpdateBits &) = delete;
 
-private:
-    INSTGV *g_;
-    uint32_t old_;
-};
-
-int fail(UndoGuard &u, int code, int filno) {
-    if (u.rollback()) {
-        ierr(105, filno);
-        return 105;
-    }
-    return isam_end(code, filno);
-}
 
 // The variable-length data file of a call: the block, or null with the
 // ISAM error set.
@@ -177,12 +159,7 @@ ZV_API int ADDVREC(int datno, void *record, int32_t len) {
     zvSETHGHi(int32_t(hi));
     if (int rc = WRTVREC(datno, lo, record, len)) return fail(u, rc, datno);
     if (int rc = addikey81(datno, u, record, pos, len)) return fail(u, rc, g->isamfil_num);
-    if (int rc = u.write_failed()) return fail(u, rc, datno);
-    u.commit();
-    take_written_current(d, datno, hi, lo, record, len);
-    flush_after_write(d, datno);
-    int rc = (g->opsmode & 0x1) ? LOKREC(datno, 0, lo) : 0;
-    return isam_end(rc, datno);
+    return commit_write(u, d, datno, hi, lo, record, len, 0x1);
 }
 
 ZV_API int DELVREC(int datno) {
@@ -375,12 +352,7 @@ ZV_API int RWTPREC(int datno, void *record, int32_t len) {
     if (len > 0) {
         if (int rc = iWRTREC(datno, hi_of(pos), lo_of(pos), uint32_t(len), frame, img, d)) return fail(u, rc, datno);
     }
-    if (int rc = u.write_failed()) return fail(u, rc, datno);
-    u.commit();
-    take_written_current(d, datno, hi_of(pos), lo_of(pos), img, full);
-    flush_after_write(d, datno);
-    int rc = (g->opsmode & 0x2) ? LOKREC(datno, 0, lo_of(pos)) : 0;
-    return isam_end(rc, datno);
+    return commit_write(u, d, datno, hi_of(pos), lo_of(pos), img, full, 0x2);
 }
 
 ZV_API int REDVREC(int datno, void *buffer, int32_t buflen) {

@@ -86,21 +86,9 @@ const unsigned char *current_image(const KEYBUFSET *k, bool *bad) {
     return k->curstate == 1 ? k->cur : nullptr;
 }
 
-// Keeps the instance's update bits for the length of a call.
-class UpdateBits {
-public:
-    explicit UpdateBits(uint32_t bits) : g_(zvWNGV), old_(g_->opword) { g_->opword |= bits; }
-    ~UpdateBits() { g_->opword = old_; }
-    UpdateBits(const UpdateBits &) = delete;
-    UpdateBits &operator=(const UpdateBits &) = delete;
 
-private:
-    INSTGV *g_;
-    uint32_t old_;
-};
+}  // namespace
 
-// Ends a failed call: the guard's steps are reversed; the code (105 when an
-// undo step failed) is the ISAM error with its file.
 int fail(UndoGuard &u, int code, int filno) {
     INSTGV *g = zvWNGV;
     uint16_t at = g->isamfil_num;
@@ -110,6 +98,18 @@ int fail(UndoGuard &u, int code, int filno) {
     }
     return isam_end(code, filno);
 }
+
+int commit_write(UndoGuard &u, FCB *d, int datno, uint32_t hi, uint32_t lo, const void *rec, int32_t len,
+                 uint32_t lockbit) {
+    if (int rc = u.write_failed()) return fail(u, rc, datno);
+    u.commit();
+    take_written_current(d, datno, hi, lo, rec, len);
+    flush_after_write(d, datno);
+    int rc = (zvWNGV->opsmode & lockbit) ? LOKREC(datno, 0, lo) : 0;
+    return isam_end(rc, datno);
+}
+
+namespace {
 
 }  // namespace
 
@@ -402,12 +402,7 @@ ZV_API int ADDREC(int datno, void *record) {
     if (int rc = addlok81(d, hi, lo, datno)) return fail(u, rc, datno);
     if (int rc = iWRTREC(datno, hi, lo, d->reclen, fixed_frame(d), record, d)) return fail(u, rc, datno);
     if (int rc = addikey81(datno, u, record, pos, d->reclen)) return fail(u, rc, g->isamfil_num);
-    if (int rc = u.write_failed()) return fail(u, rc, datno);
-    u.commit();
-    take_written_current(d, datno, hi, lo, record, d->reclen);
-    flush_after_write(d, datno);
-    int rc = (g->opsmode & 0x1) ? LOKREC(datno, 0, lo) : 0;
-    return isam_end(rc, datno);
+    return commit_write(u, d, datno, hi, lo, record, d->reclen, 0x1);
 }
 
 ZV_API int RWTREC(int datno, void *record) {
@@ -436,12 +431,7 @@ ZV_API int RWTREC(int datno, void *record) {
     u.bytes_changed(at, old, n);
     const uint32_t hi = uint32_t(pos >> 32), lo = uint32_t(pos);
     if (int rc = iWRTREC(datno, hi, lo, uint32_t(n), fixed_frame(d), record, d)) return fail(u, rc, datno);
-    if (int rc = u.write_failed()) return fail(u, rc, datno);
-    u.commit();
-    take_written_current(d, datno, hi, lo, record, n);
-    flush_after_write(d, datno);
-    int rc = (g->opsmode & 0x2) ? LOKREC(datno, 0, lo) : 0;
-    return isam_end(rc, datno);
+    return commit_write(u, d, datno, hi, lo, record, n, 0x2);
 }
 
 ZV_API int DELREC(int datno) {

@@ -68,6 +68,19 @@ void flush_after_write(FCB *d, int datno);
 // the destructor reverses them, last first, unless the call committed. A
 // step that may have taken effect although it failed is entered as
 // uncertain: its undo first looks whether it did.
+// Keeps the instance's update bits for the length of a call.
+class UpdateBits {
+public:
+    explicit UpdateBits(uint32_t bits) : g_(zvWNGV), old_(g_->opword) { g_->opword |= bits; }
+    ~UpdateBits() { g_->opword = old_; }
+    UpdateBits(const UpdateBits &) = delete;
+    UpdateBits &operator=(const UpdateBits &) = delete;
+
+private:
+    INSTGV *g_;
+    uint32_t old_;
+};
+
 class UndoGuard {
 public:
     // Starts the call's record of steps, and its watch for node write-backs
@@ -163,5 +176,15 @@ private:
     unsigned char local_[kLocal];
     unsigned char *heap_ = nullptr;
 };
+
+// Ends a failed call: the guard's steps are reversed; the code (105 when an
+// undo step failed) is the ISAM error with its file.
+int fail(UndoGuard &u, int code, int filno);
+// Ends a write call whose record now stands at (hi, lo): a node write-back
+// that failed meanwhile fails the call; otherwise the call commits, the
+// record becomes current, the file is forced to disk when it asks for it
+// and the record is locked when the lock mode has `lockbit`.
+int commit_write(UndoGuard &u, FCB *d, int datno, uint32_t hi, uint32_t lo, const void *rec, int32_t len,
+                 uint32_t lockbit);
 
 }  // namespace zv
