@@ -195,8 +195,10 @@ TEST_F(DateTimeTest, ClocksAgreeWithTheSystemClock) {
     ASSERT_EQ(zvdbCurrentDateTimeUTC(&utc), 0);
     ASSERT_EQ(zvdbCurrentTimestamp(&stamp), 0);
     double after = now_seconds();
-    // Whole seconds locally (TZ=UTC), milliseconds in UTC.
-    EXPECT_GE(epoch_of(local), std::floor(before) - 0.01);
+    // Whole seconds locally (TZ=UTC), milliseconds in UTC. The whole-second
+    // clock may lag the fine one by a tick across a second boundary, so
+    // the local value is held to agree within a second.
+    EXPECT_GE(epoch_of(local), std::floor(before) - 1.0);
     EXPECT_LE(epoch_of(local), after + 0.01);
     EXPECT_GE(epoch_of(utc), before - 0.01);
     EXPECT_LE(epoch_of(utc), after + 0.01);
