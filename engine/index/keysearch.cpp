@@ -371,8 +371,11 @@ uint32_t igtkey(FCB *f, const void *t, void *out) {
 namespace {
 
 // First key: down the first element of every level, then right over empty
-// leaves.
-uint32_t first_key(FCB *f, void *keyout) {
+// leaves. Last key: right along each level, down its last element, then
+// left over empty leaves.
+uint32_t edge_key(FCB *f, void *keyout, bool last) {
+    const char *deleted_msg = last ? "Node on LSTKEY path appears deleted..." : "Node on FRSKEY path appears deleted...";
+    const char *noleaf_msg = last ? "No leaf node found during lstkey..." : "No leaf node found during frskey...";
     int same_deleted = 0, seq_restarts = 0, attempts = 0;
     uint32_t lasth = 0, lastl = 0;
     LoopGuard seq;
@@ -389,69 +392,11 @@ uint32_t first_key(FCB *f, void *keyout) {
                 same_deleted = (nh == lasth && nl == lastl) ? same_deleted + 1 : 1;
                 lasth = nh;
                 lastl = nl;
-                if (same_deleted > 1024)
-                    return idx_corrupt(f, "Node on FRSKEY path appears deleted..."), clear_current(f), fail();
+                if (same_deleted > 1024) return idx_corrupt(f, deleted_msg), clear_current(f), fail();
                 restart = true;
                 break;
             }
-            if (b->hdr.leaf) break;
-            if (b->hdr.nkv == 0) {
-                if (++attempts >= kDescentAttempts)
-                    return setidxcorrupt(f, "No leaf node found during frskey...", 11, 527), clear_current(f),
-                           fail();
-                restart = true;
-                break;
-            }
-            if (nodpnt81e(&nl, &nh, b, 1) != 0) return clear_current(f), fail();
-        }
-        if (restart) continue;
-        while (b->hdr.nkv == 0) {
-            nh = b->hdr.sucesrh;
-            nl = b->hdr.sucesr;
-            if (nh == 0 && nl == 0) return clear_current(f), not_found();
-            b = zvgetnod81(kNodRead, nh, nl, f);
-            if (!b) return clear_current(f), fail();
-            if (is_deleted(b)) {
-                restart = true;
-                break;
-            }
-        }
-        if (restart) {
-            if (++seq_restarts >= kSeqRestartLimit && seq.step(b->posh, b->posl, 1))
-                return loop_message(f, "FRSKEY", b->posh, b->posl), clear_current(f), fail();
-            continue;
-        }
-        uint32_t pos = take(f, b, 1, keyout);
-        if (!pos && !tsthghwrd()) clear_current(f);
-        return pos;
-    }
-}
-
-// Last key: right along each level, down its last element, then left over
-// empty leaves.
-uint32_t last_key(FCB *f, void *keyout) {
-    int same_deleted = 0, seq_restarts = 0, attempts = 0;
-    uint32_t lasth = 0, lastl = 0;
-    LoopGuard seq;
-    for (;;) {
-        uint32_t nl = gtroot(f);
-        uint32_t nh = uint32_t(zvGETHGHi());
-        if (nl == 0 && nh == 0) return clear_current(f), not_found();
-        NODEBUF *b;
-        bool restart = false;
-        for (;;) {
-            b = zvgetnod81(kNodRead, nh, nl, f);
-            if (!b) return clear_current(f), fail();
-            if (is_deleted(b)) {
-                same_deleted = (nh == lasth && nl == lastl) ? same_deleted + 1 : 1;
-                lasth = nh;
-                lastl = nl;
-                if (same_deleted > 1024)
-                    return idx_corrupt(f, "Node on LSTKEY path appears deleted..."), clear_current(f), fail();
-                restart = true;
-                break;
-            }
-            if (has_succ(b)) {
+            if (last && has_succ(b)) {
                 nh = b->hdr.sucesrh;
                 nl = b->hdr.sucesr;
                 continue;
@@ -459,17 +404,16 @@ uint32_t last_key(FCB *f, void *keyout) {
             if (b->hdr.leaf) break;
             if (b->hdr.nkv == 0) {
                 if (++attempts >= kDescentAttempts)
-                    return setidxcorrupt(f, "No leaf node found during lstkey...", 11, 527), clear_current(f),
-                           fail();
+                    return setidxcorrupt(f, noleaf_msg, 11, 527), clear_current(f), fail();
                 restart = true;
                 break;
             }
-            if (nodpnt81e(&nl, &nh, b, b->hdr.nkv) != 0) return clear_current(f), fail();
+            if (nodpnt81e(&nl, &nh, b, last ? b->hdr.nkv : 1) != 0) return clear_current(f), fail();
         }
         if (restart) continue;
         while (b->hdr.nkv == 0) {
-            nh = b->hdr.predsrh;
-            nl = b->hdr.predsr;
+            nh = last ? b->hdr.predsrh : b->hdr.sucesrh;
+            nl = last ? b->hdr.predsr : b->hdr.sucesr;
             if (nh == 0 && nl == 0) return clear_current(f), not_found();
             b = zvgetnod81(kNodRead, nh, nl, f);
             if (!b) return clear_current(f), fail();
@@ -480,14 +424,16 @@ uint32_t last_key(FCB *f, void *keyout) {
         }
         if (restart) {
             if (++seq_restarts >= kSeqRestartLimit && seq.step(b->posh, b->posl, 1))
-                return loop_message(f, "ilstkey", b->posh, b->posl), clear_current(f), fail();
+                return loop_message(f, last ? "ilstkey" : "FRSKEY", b->posh, b->posl), clear_current(f), fail();
             continue;
         }
-        uint32_t pos = take(f, b, b->hdr.nkv, keyout);
+        uint32_t pos = take(f, b, last ? b->hdr.nkv : 1, keyout);
         if (!pos && !tsthghwrd()) clear_current(f);
         return pos;
     }
 }
+uint32_t first_key(FCB *f, void *keyout) { return edge_key(f, keyout, false); }
+uint32_t last_key(FCB *f, void *keyout) { return edge_key(f, keyout, true); }
 
 // The current node when it still holds the work key at the current element;
 // null otherwise (changed, deleted, or unreadable with 69).

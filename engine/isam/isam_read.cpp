@@ -699,7 +699,9 @@ int phyrec(int datno, Dir dir, void *record, int32_t *len) {
     }
 }
 
-int first_or_last(int filno, bool first, void *record, int32_t *len) {
+// Sequential reads: by key order for an index number, in physical order
+// for a data file number.
+int walk(int filno, Dir dir, void *record, int32_t *len) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     g->isamerr_cod = 0;
@@ -708,23 +710,10 @@ int first_or_last(int filno, bool first, void *record, int32_t *len) {
     if (f->kind == kKindIndex) {
         if (!f->keybufs) return isam_end(48, filno);
         if (!record) return isam_end(set_uerr(33), filno);
-        return bndrec(filno, first, record, len);
+        if (dir == Dir::First || dir == Dir::Last) return bndrec(filno, dir == Dir::First, record, len);
+        return seqrec(filno, dir == Dir::Next, record, len);
     }
-    return phyrec(filno, first ? Dir::First : Dir::Last, record, len);
-}
-
-int next_or_prev(int filno, bool next, void *record, int32_t *len) {
-    INSTGV *g = zvWNGV;
-    if (!g) return 47;
-    g->isamerr_cod = 0;
-    FCB *f = tstifnm(filno);
-    if (!f) return isam_end(g->uerr_cod, filno);
-    if (f->kind == kKindIndex) {
-        if (!f->keybufs) return isam_end(48, filno);
-        if (!record) return isam_end(set_uerr(33), filno);
-        return seqrec(filno, next, record, len);
-    }
-    return phyrec(filno, next ? Dir::Next : Dir::Prev, record, len);
+    return phyrec(filno, dir, record, len);
 }
 
 // Reads by position: REDIREC, REDIVREC and RRDREC.
@@ -773,15 +762,15 @@ ZV_VARIABLE_READ(LTEVREC(int keyno, const void *target, void *record, int32_t *l
                  getREC(Op::Lte, keyno, target, record, len))
 ZV_VARIABLE_READ(LTVREC(int keyno, const void *target, void *record, int32_t *len),
                  getREC(Op::Lt, keyno, target, record, len))
-ZV_VARIABLE_READ(FRSVREC(int filno, void *record, int32_t *len), first_or_last(filno, true, record, len))
-ZV_VARIABLE_READ(LSTVREC(int filno, void *record, int32_t *len), first_or_last(filno, false, record, len))
-ZV_VARIABLE_READ(NXTVREC(int filno, void *record, int32_t *len), next_or_prev(filno, true, record, len))
-ZV_VARIABLE_READ(PRVVREC(int filno, void *record, int32_t *len), next_or_prev(filno, false, record, len))
+ZV_VARIABLE_READ(FRSVREC(int filno, void *record, int32_t *len), walk(filno, Dir::First, record, len))
+ZV_VARIABLE_READ(LSTVREC(int filno, void *record, int32_t *len), walk(filno, Dir::Last, record, len))
+ZV_VARIABLE_READ(NXTVREC(int filno, void *record, int32_t *len), walk(filno, Dir::Next, record, len))
+ZV_VARIABLE_READ(PRVVREC(int filno, void *record, int32_t *len), walk(filno, Dir::Prev, record, len))
 
-ZV_API int FRSREC(int filno, void *record) { return first_or_last(filno, true, record, nullptr); }
-ZV_API int LSTREC(int filno, void *record) { return first_or_last(filno, false, record, nullptr); }
-ZV_API int NXTREC(int filno, void *record) { return next_or_prev(filno, true, record, nullptr); }
-ZV_API int PRVREC(int filno, void *record) { return next_or_prev(filno, false, record, nullptr); }
+ZV_API int FRSREC(int filno, void *record) { return walk(filno, Dir::First, record, nullptr); }
+ZV_API int LSTREC(int filno, void *record) { return walk(filno, Dir::Last, record, nullptr); }
+ZV_API int NXTREC(int filno, void *record) { return walk(filno, Dir::Next, record, nullptr); }
+ZV_API int PRVREC(int filno, void *record) { return walk(filno, Dir::Prev, record, nullptr); }
 
 ZV_API int REDIREC(int datno, uint32_t poslow, void *record) {
     INSTGV *g = zvWNGV;
