@@ -119,16 +119,16 @@ bool run_zarvo(const Workload &w, const Config &c, const std::string &dir, RunRe
     }
     clock.stop(kLoad, 0);
 
+    // Reads the record of `id`, making it current, and returns its checksum.
+    auto read_one = [&](uint32_t id, long at) {
+        if (int rc = EQLREC(byid, id_key(id), rec)) fail("EQLREC", at, rc);
+        return record_sum(rec);
+    };
     clock.start();
-    uint64_t sum = 0;
-    for (long i = 0; i < w.n && ok; i++) {
-        if (int rc = EQLREC(byid, id_key(w.reads[size_t(i)]), rec)) fail("EQLREC", i, rc);
-        sum += record_sum(rec);
-    }
-    clock.stop(kReads, sum);
+    clock.stop(kReads, visit(w.reads, ok, read_one));
 
     clock.start();
-    sum = 0;
+    uint64_t sum = 0;
     long count = 0;
     int rc = FRSREC(byname, rec);
     while (rc == 0) {
@@ -140,25 +140,18 @@ bool run_zarvo(const Workload &w, const Config &c, const std::string &dir, RunRe
     clock.stop(kWalk, sum);
 
     clock.start();
-    sum = 0;
-    for (size_t i = 0; i < w.changes.size() && ok; i++) {
-        const uint32_t id = w.changes[i];
-        if (int e = EQLREC(byid, id_key(id), rec)) fail("EQLREC", long(i), e);
-        sum += record_sum(rec);
+    clock.stop(kRewrite, visit(w.changes, ok, [&](uint32_t id, long at) {
+        const uint64_t check = read_one(id, at);
         make_record(rec, id, 1, w.groups);
-        if (int e = RWTREC(d, rec)) fail("RWTREC", long(i), e);
-    }
-    clock.stop(kRewrite, sum);
-
+        if (int e = RWTREC(d, rec)) fail("RWTREC", at, e);
+        return check;
+    }));
     clock.start();
-    sum = 0;
-    for (size_t i = 0; i < w.changes.size() && ok; i++) {
-        const uint32_t id = w.changes[i];
-        if (int e = EQLREC(byid, id_key(id), rec)) fail("EQLREC", long(i), e);
-        sum += record_sum(rec);
-        if (int e = DELREC(d)) fail("DELREC", long(i), e);
-    }
-    clock.stop(kDelete, sum);
+    clock.stop(kDelete, visit(w.changes, ok, [&](uint32_t id, long at) {
+        const uint64_t check = read_one(id, at);
+        if (int e = DELREC(d)) fail("DELREC", at, e);
+        return check;
+    }));
 
     const uint32_t left = uint32_t(w.n - long(w.changes.size()));
     if (DATENT(d) != left || IDXENT(d + 1) != left || IDXENT(d + 2) != left || IDXENT(d + 3) != left) {

@@ -119,16 +119,16 @@ bool run_bdb(const Workload &w, const Config &c, const std::string &dir, RunResu
     }
     clock.stop(kLoad, 0);
 
+    // Reads the record of `id` into rec and returns its checksum.
+    auto read_one = [&](uint32_t id, long at) {
+        db.get(id, rec, at);
+        return record_sum(rec);
+    };
     clock.start();
-    uint64_t sum = 0;
-    for (long i = 0; i < w.n && db.ok; i++) {
-        db.get(w.reads[size_t(i)], rec, i);
-        sum += record_sum(rec);
-    }
-    clock.stop(kReads, sum);
+    clock.stop(kReads, visit(w.reads, db.ok, read_one));
 
     clock.start();
-    sum = 0;
+    uint64_t sum = 0;
     long count = 0;
     DBC *cur = nullptr;
     if (db.ok) {
@@ -151,26 +151,20 @@ bool run_bdb(const Workload &w, const Config &c, const std::string &dir, RunResu
     clock.stop(kWalk, sum);
 
     clock.start();
-    sum = 0;
-    for (size_t i = 0; i < w.changes.size() && db.ok; i++) {
-        const uint32_t id = w.changes[i];
-        db.get(id, rec, long(i));
-        sum += record_sum(rec);
+    clock.stop(kRewrite, visit(w.changes, db.ok, [&](uint32_t id, long at) {
+        const uint64_t check = read_one(id, at);
         make_record(rec, id, 1, w.groups);
         db.set(id, rec);
-        if (int rc = db.recs->put(db.recs, nullptr, &db.key, &db.data, 0)) db.fail("put", long(i), rc);
-    }
-    clock.stop(kRewrite, sum);
+        if (int rc = db.recs->put(db.recs, nullptr, &db.key, &db.data, 0)) db.fail("put", at, rc);
+        return check;
+    }));
 
     clock.start();
-    sum = 0;
-    for (size_t i = 0; i < w.changes.size() && db.ok; i++) {
-        const uint32_t id = w.changes[i];
-        db.get(id, rec, long(i));
-        sum += record_sum(rec);
-        if (int rc = db.recs->del(db.recs, nullptr, &db.key, 0)) db.fail("del", long(i), rc);
-    }
-    clock.stop(kDelete, sum);
+    clock.stop(kDelete, visit(w.changes, db.ok, [&](uint32_t id, long at) {
+        const uint64_t check = read_one(id, at);
+        if (int rc = db.recs->del(db.recs, nullptr, &db.key, 0)) db.fail("del", at, rc);
+        return check;
+    }));
 
     for (DB *d : {db.recs, db.names, db.amounts}) {
         DB_BTREE_STAT *st = nullptr;

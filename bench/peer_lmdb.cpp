@@ -102,13 +102,14 @@ bool run_lmdb(const Workload &w, const Config &, const std::string &dir, RunResu
     db.commit();
     clock.stop(kLoad, 0);
 
+    // Reads the record of `id` into r and returns its checksum.
+    auto read_one = [&](uint32_t id, long at, unsigned char *r) {
+        db.get(id, r, at);
+        return record_sum(r);
+    };
     clock.start();
     db.begin(MDB_RDONLY);
-    uint64_t sum = 0;
-    for (long i = 0; i < w.n && db.ok; i++) {
-        db.get(w.reads[size_t(i)], rec, i);
-        sum += record_sum(rec);
-    }
+    uint64_t sum = visit(w.reads, db.ok, [&](uint32_t id, long at) { return read_one(id, at, rec); });
     db.commit();
     clock.stop(kReads, sum);
 
@@ -140,31 +141,27 @@ bool run_lmdb(const Workload &w, const Config &, const std::string &dir, RunResu
 
     clock.start();
     db.begin(0);
-    sum = 0;
-    for (size_t i = 0; i < w.changes.size() && db.ok; i++) {
-        uint32_t id = w.changes[i];
-        db.get(id, old, long(i));
-        sum += record_sum(old);
+    sum = visit(w.changes, db.ok, [&](uint32_t id, long at) {
+        const uint64_t check = read_one(id, at, old);
         make_record(rec, id, 1, w.groups);
         MDB_val k{4, &id}, v{size_t(kRecLen), rec};
-        if (int rc = mdb_put(db.txn, db.recs, &k, &v, 0)) db.fail("mdb_put", long(i), rc);
-        db.index(old, false, long(i));
-        db.index(rec, true, long(i));
-    }
+        if (int rc = mdb_put(db.txn, db.recs, &k, &v, 0)) db.fail("mdb_put", at, rc);
+        db.index(old, false, at);
+        db.index(rec, true, at);
+        return check;
+    });
     db.commit();
     clock.stop(kRewrite, sum);
 
     clock.start();
     db.begin(0);
-    sum = 0;
-    for (size_t i = 0; i < w.changes.size() && db.ok; i++) {
-        uint32_t id = w.changes[i];
-        db.get(id, old, long(i));
-        sum += record_sum(old);
+    sum = visit(w.changes, db.ok, [&](uint32_t id, long at) {
+        const uint64_t check = read_one(id, at, old);
         MDB_val k{4, &id};
-        if (int rc = mdb_del(db.txn, db.recs, &k, nullptr)) db.fail("mdb_del", long(i), rc);
-        db.index(old, false, long(i));
-    }
+        if (int rc = mdb_del(db.txn, db.recs, &k, nullptr)) db.fail("mdb_del", at, rc);
+        db.index(old, false, at);
+        return check;
+    });
     db.commit();
     clock.stop(kDelete, sum);
 

@@ -94,8 +94,7 @@ bool run_sqlite(const Workload &w, const Config &c, const std::string &dir, RunR
 
     clock.start();
     exec(db, "BEGIN");
-    uint64_t sum = 0;
-    for (long i = 0; i < w.n && ok; i++) sum += read_one(w.reads[size_t(i)], i);
+    uint64_t sum = visit(w.reads, ok, read_one);
     exec(db, "COMMIT");
     clock.stop(kReads, sum);
 
@@ -115,30 +114,28 @@ bool run_sqlite(const Workload &w, const Config &c, const std::string &dir, RunR
 
     clock.start();
     exec(db, "BEGIN");
-    sum = 0;
-    for (size_t i = 0; i < w.changes.size() && ok; i++) {
-        const uint32_t id = w.changes[i];
-        sum += read_one(id, long(i));
+    sum = visit(w.changes, ok, [&](uint32_t id, long at) {
+        const uint64_t check = read_one(id, at);
         make_record(rec, id, 1, w.groups);
         sqlite3_bind_blob(upd, 1, rec + kNameOff, kNameLen, SQLITE_STATIC);
         sqlite3_bind_int64(upd, 2, rec_amount(rec));
         sqlite3_bind_int64(upd, 3, id);
-        if (sqlite3_step(upd) != SQLITE_DONE) fail("UPDATE", long(i));
+        if (sqlite3_step(upd) != SQLITE_DONE) fail("UPDATE", at);
         sqlite3_reset(upd);
-    }
+        return check;
+    });
     exec(db, "COMMIT");
     clock.stop(kRewrite, sum);
 
     clock.start();
     exec(db, "BEGIN");
-    sum = 0;
-    for (size_t i = 0; i < w.changes.size() && ok; i++) {
-        const uint32_t id = w.changes[i];
-        sum += read_one(id, long(i));
+    sum = visit(w.changes, ok, [&](uint32_t id, long at) {
+        const uint64_t check = read_one(id, at);
         sqlite3_bind_int64(del, 1, id);
-        if (sqlite3_step(del) != SQLITE_DONE) fail("DELETE", long(i));
+        if (sqlite3_step(del) != SQLITE_DONE) fail("DELETE", at);
         sqlite3_reset(del);
-    }
+        return check;
+    });
     exec(db, "COMMIT");
     clock.stop(kDelete, sum);
 

@@ -123,6 +123,15 @@ private:
 
 void report_failure(const char *engine, const char *what, long at, long code);
 
+// Visits `ids` in order while `ok` holds: step(id, i) does the work for one
+// id and returns the checksum of the record it read; returns their sum.
+template <class Step>
+uint64_t visit(const std::vector<uint32_t> &ids, const bool &ok, Step step) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < ids.size() && ok; i++) sum += step(ids[i], long(i));
+    return sum;
+}
+
 // One engine's run of the whole workload in files under `dir`. Each returns
 // false when the engine could not be set up; failures during the phases
 // clear RunResult::ok.
