@@ -277,6 +277,34 @@ TEST_F(SegmentsTest, NamedSegmentsOfAPlainFile) {
     EXPECT_EQ(log_messages().back(), "SETSEG: cannot change from SEGMDEF to SEGAUTO: 683");
 }
 
+// A definition handed over to SETSEGz is released also when the change is
+// refused before it starts.
+TEST_F(SegmentsTest, ARefusedDefinitionIsReleased) {
+    XCREblk x{};
+    x.mode = 0x02;
+    ASSERT_EQ(CREDATX8(1, "plain", 128, 0, 0, 0, nullptr, nullptr, &x), 0);
+    ZVSEGENTRY list[2] = {{"", 1}, {"plain.s1", 0}};
+    ASSERT_EQ(zvSETSEG(1, 2, 2, list), 0);
+    auto chunks = [] {
+        int32_t n = 0;
+        for (int l = 0; l < 24; l++) n += zv::list_chunks(l);
+        return n;
+    };
+    ZVSEGENTRY aut[1] = {{"", 1}};
+    ZVSEGDEF *d = nullptr;
+    for (int i = 0; i < 8; i++) {
+        ASSERT_EQ(zvstrsegmdef(0, 3, aut, &d), 0);
+        ASSERT_EQ(SETSEGz(1, d), 683);
+    }
+    int32_t before = chunks();
+    for (int i = 0; i < 4000; i++) {
+        ASSERT_EQ(zvstrsegmdef(0, 3, aut, &d), 0);
+        ASSERT_EQ(SETSEGz(1, d), 683);
+        ASSERT_EQ(zvSETSEG(1, 0, 3, aut), 683);
+    }
+    EXPECT_EQ(chunks(), before);
+}
+
 TEST_F(SegmentsTest, HeaderRewriteWithTheCreationTime) {
     FCB *f = make(1, "data", 3);
     ASSERT_EQ(write_at(f, kMB + 10, Bytes(10, 1)), 0);
