@@ -10,6 +10,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
+#include "engine/files/fcb.h"
 #include "engine/isam/isammap.h"
 #include "tests/engine/isam/setfix.h"
 
@@ -182,6 +183,73 @@ TEST_F(CreateTest, ExtensionsOfTheParameterBlock) {
     EXPECT_EQ(CREIFILX(&s.ifil, ".d", ".i", 0, nullptr, nullptr), 19);
     EXPECT_EQ(s.ifil.tfilno, -1);
     EXPECT_TRUE(all_free(1, 10));
+}
+
+// Every call that takes create blocks reads the default-block value as one
+// block of the engine's defaults per physical file: each file it makes gets
+// an extended header.
+TEST_F(CreateTest, DefaultBlocksForEveryCreateCall) {
+    struct Case {
+        const char *call;
+        bool set;  // a file set (data file, index file and its own file)
+        int (*create)(IFIL *ifil, int filno);
+    } cases[] = {
+        {"CREDATX8", false,
+         [](IFIL *, int n) { return CREDATX8(n, "a.dat", 64, 0, 0, 0, nullptr, nullptr, ZV_XCRE_DEFAULT); }},
+        {"CREIDXX8", false,
+         [](IFIL *, int n) {
+             return CREIDXX8(n, "a.idx", 8, 0, 0, 0, 0, 0, 0, nullptr, nullptr, ZV_XCRE_DEFAULT);
+         }},
+        {"zarvo CREDATX8", false,
+         [](IFIL *, int n) {
+             intptr_t b[] = {intptr_t("b.dat"), 64, 0, 0, 0, 0, 0, intptr_t(ZV_XCRE_DEFAULT)};
+             return int(zarvo(0x208C, int16_t(n), b, nullptr, nullptr, nullptr, 0));
+         }},
+        {"zarvo CREIDXX8", false,
+         [](IFIL *, int n) {
+             intptr_t b[] = {intptr_t("b.idx"), 8, 0, 0, 0, 0, 0, 0, 0, 0, intptr_t(ZV_XCRE_DEFAULT)};
+             return int(zarvo(0x208D, int16_t(n), b, nullptr, nullptr, nullptr, 0));
+         }},
+        {"CREIFILX8", true,
+         [](IFIL *f, int) { return CREIFILX8(f, nullptr, nullptr, 0, nullptr, nullptr, ZV_XCRE_DEFAULT); }},
+        {"CREIFILz", true,
+         [](IFIL *f, int) {
+             IFILPARM p{};
+             p.ifil = f;
+             p.xcre = ZV_XCRE_DEFAULT;
+             return CREIFILz(&p);
+         }},
+        {"zarvo CREIFILz", true,
+         [](IFIL *f, int) {
+             IFILPARM p{};
+             p.ifil = f;
+             p.xcre = ZV_XCRE_DEFAULT;
+             return int(zarvo(0x215F, 0, &p, nullptr, nullptr, nullptr, 0));
+         }},
+    };
+    int n = 20;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.call);
+        std::string name = "set" + std::to_string(n);
+        CustSet s(name.c_str(), int16_t(n));
+        s.idx[2].aidxnam = "?.x";
+        ASSERT_EQ(c.create(&s.ifil, n), 0);
+        std::vector<int> files = c.set ? std::vector<int>{n, n + 1, n + 3} : std::vector<int>{n};
+        if (c.set) {
+            EXPECT_EQ(s.ifil.tfilno, n);
+        }
+        for (int f : files) {
+            FCB *fc = zv::fcb_at(f);
+            ASSERT_NE(fc, nullptr) << f;
+            EXPECT_EQ(fc->hdr.base.verson, 0x91) << f;
+        }
+        if (c.set) {
+            EXPECT_EQ(CLIFIL(&s.ifil), 0);
+        } else {
+            EXPECT_EQ(CLSFIL(n, 0), 0);
+        }
+        n += 4;
+    }
 }
 
 // Fails the nth write, then the nth pool allocation, then the nth platform
