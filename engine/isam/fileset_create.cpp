@@ -149,7 +149,7 @@ ZV_API int CREIFILz(IFILPARM *p) {
     if (datno < 0) return set_uerr(-datno);
     // 4. The data file name.
     char dname[256];
-    zviflnam(p, dname, 0, nullptr);
+    if (int rc = zviflnam(p, dname, 0, nullptr)) return refuse(rc, datno);
     // 5. Partition bits of the data file's block. The default-block value
     // stands for one block of the engine's defaults per physical file.
     XCREblk *xcre = p->xcre;
@@ -210,8 +210,8 @@ ZV_API int CREIFILz(IFILPARM *p) {
             if (x.aidxnam) {
                 if ((rc = buildAidxnam(iname, x.aidxnam, sizeof iname, dname)) != 0)
                     return undo(ifil, made, rc, n);
-            } else {
-                zviflnam(p, iname, 1, nullptr);
+            } else if ((rc = zviflnam(p, iname, 1, nullptr)) != 0) {
+                return undo(ifil, made, rc, n);
             }
             XCREblk blk;
             XCREblk *bp = nullptr;

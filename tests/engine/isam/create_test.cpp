@@ -185,6 +185,42 @@ TEST_F(CreateTest, ExtensionsOfTheParameterBlock) {
     EXPECT_TRUE(all_free(1, 10));
 }
 
+// Names are refused, never cut: a data or index file name that does not
+// fit with its extension, and a field name longer than its stored slot.
+TEST_F(CreateTest, OverLongNamesAreRefusedNeverCut) {
+    std::string data(252, 'd');  // with ".dat": 256
+    CustSet a(data.c_str());
+    EXPECT_EQ(CREIFIL(&a.ifil), 139);
+    EXPECT_EQ(zvGetIsamErrorCode(), 139);
+    EXPECT_EQ(a.ifil.tfilno, -1);
+    // The data file fits (".d"), the index file (".idx") does not.
+    std::string both(252, 'e');
+    CustSet b(both.c_str());
+    EXPECT_EQ(CREIFILX(&b.ifil, ".d", ".idx2", 0, nullptr, nullptr), 139);
+    EXPECT_EQ(b.ifil.tfilno, -1);
+    EXPECT_EQ(files_in(), std::set<std::string>{});
+    EXPECT_TRUE(all_free(0, 20));
+    // Field names: 63 characters fit, 64 do not.
+    std::string f63(63, 'f'), f64(64, 'f');
+    CustSet c("fields");
+    c.ifil.rfstfld = f64.c_str();
+    EXPECT_EQ(CREIFIL(&c.ifil), 139);
+    EXPECT_EQ(files_in(), std::set<std::string>{});
+    CustSet e("fields");
+    e.ifil.tlstfld = f64.c_str();
+    EXPECT_EQ(CREIFIL(&e.ifil), 139);
+    CustSet ok("fields");
+    ok.ifil.rfstfld = f63.c_str();
+    ASSERT_EQ(CREIFIL(&ok.ifil), 0);
+    ASSERT_EQ(CLIFIL(&ok.ifil), 0);
+    int d = OPNRFIL(-1, "fields.dat", 0);
+    ASSERT_GE(d, 0);
+    char name[80];
+    ASSERT_EQ(iGETNAM(d, name, sizeof name, 1), 0);
+    EXPECT_EQ(std::string(name), f63);
+    EXPECT_EQ(CLRFIL(d), 0);
+}
+
 // Every call that takes create blocks reads the default-block value as one
 // block of the engine's defaults per physical file: each file it makes gets
 // an extended header.
