@@ -44,6 +44,12 @@ protected:
         EXPECT_EQ(CREDATX8(filno, name, 128, 0, 0x800, 0, nullptr, nullptr, &x), 0);
         return fcb(filno);
     }
+    // A plain data file with an extended header (no segments yet).
+    int make_plain(int filno, const char *name) {
+        XCREblk x{};
+        x.mode = 0x02;
+        return CREDATX8(filno, name, 128, 0, 0, 0, nullptr, nullptr, &x);
+    }
     int write_at(FCB *f, uint64_t off, const Bytes &b) {
         return izvio81x(0x11, f, uint32_t(off >> 32), uint32_t(off), const_cast<unsigned char *>(b.data()),
                         int32_t(b.size()), nullptr, 0);
@@ -248,9 +254,7 @@ TEST_F(SegmentsTest, BuildingDefinitions) {
 }
 
 TEST_F(SegmentsTest, NamedSegmentsOfAPlainFile) {
-    XCREblk x{};
-    x.mode = 0x02;
-    ASSERT_EQ(CREDATX8(1, "plain", 128, 0, 0, 0, nullptr, nullptr, &x), 0);
+    ASSERT_EQ(make_plain(1, "plain"), 0);
     ZVSEGENTRY list[3] = {{"", 1}, {"plain.s1", 1}, {"plain.s2", 0}};
     ASSERT_EQ(zvSETSEG(1, 2, 3, list), 0);
     EXPECT_TRUE(exists("plain.s1"));
@@ -280,9 +284,7 @@ TEST_F(SegmentsTest, NamedSegmentsOfAPlainFile) {
 // A definition handed over to SETSEGz is released also when the change is
 // refused before it starts.
 TEST_F(SegmentsTest, ARefusedDefinitionIsReleased) {
-    XCREblk x{};
-    x.mode = 0x02;
-    ASSERT_EQ(CREDATX8(1, "plain", 128, 0, 0, 0, nullptr, nullptr, &x), 0);
+    ASSERT_EQ(make_plain(1, "plain"), 0);
     ZVSEGENTRY list[2] = {{"", 1}, {"plain.s1", 0}};
     ASSERT_EQ(zvSETSEG(1, 2, 2, list), 0);
     auto chunks = [] {
@@ -381,9 +383,7 @@ TEST_F(SegmentsTest, ASaveSyncsEverySegment) {
 }
 
 TEST_F(SegmentsTest, ALastNamedSegmentWithoutSizeHasNoLimit) {
-    XCREblk x{};
-    x.mode = 0x02;
-    ASSERT_EQ(CREDATX8(1, "p", 128, 0, 0, 0, nullptr, nullptr, &x), 0);
+    ASSERT_EQ(make_plain(1, "p"), 0);
     ZVSEGENTRY list[2] = {{"", 1}, {"p.s1", 0}};
     ASSERT_EQ(zvSETSEG(1, 1, 2, list), 0);
     FCB *f = fcb(1);
