@@ -258,25 +258,69 @@ TEST_F(RecUpdateTest, ADataFileWithoutIndexes) {
 
 // The serial number drawn for a new record is written into its serial
 // segment: an 8-byte segment of a file with 4-byte serials gets four zero
-// bytes, then the value, most significant byte first.
+// bytes and the value, most significant byte first; under the profile
+// that byte-reverses integer keys, least significant byte first.
 TEST_F(RecUpdateTest, SerialSegmentsReceiveTheSerialNumber) {
-    ISEG sser[1] = {{56, 8, 3}};
-    IIDX idx[1] = {IIDX{8, 0, 0, 0, 0, 1, sser, nullptr, nullptr, nullptr, nullptr}};
-    IFIL ifil = IFIL{"serial", -1, 64, 0, 0, 1, 0, 0, idx, nullptr, nullptr, 0};
-    IFILPARM p{};
-    p.ifil = &ifil;
-    XCREblk std[2] = {};
-    std[0].mode = std[1].mode = 0x10000;  // standard headers: 4-byte serial numbers
-    p.xcre = std;
-    ASSERT_EQ(CREIFILz(&p), 0);
-    int d = ifil.tfilno;
-    for (uint32_t n = 1; n <= 3; n++) {
-        Cust c = cust(n, "Bern");
-        ASSERT_EQ(ADDREC(d, &c), 0);
-        const unsigned char want[8] = {0, 0, 0, 0, 0, 0, 0, uint8_t(n)};
-        EXPECT_EQ(memcmp(c.pad, want, 8), 0) << n;
+    for (int profile : {0, kProfile}) {
+        SCOPED_TRACE(profile);
+        restart(16, 32, profile);
+        ISEG sser[1] = {{56, 8, 3}};
+        IIDX idx[1] = {IIDX{8, 0, 0, 0, 0, 1, sser, nullptr, nullptr, nullptr, nullptr}};
+        std::string name = "serial" + std::to_string(profile);
+        IFIL ifil = IFIL{name.c_str(), -1, 64, 0, 0, 1, 0, 0, idx, nullptr, nullptr, 0};
+        IFILPARM p{};
+        p.ifil = &ifil;
+        XCREblk std[2] = {};
+        std[0].mode = std[1].mode = 0x10000;  // standard headers: 4-byte serial numbers
+        p.xcre = std;
+        ASSERT_EQ(CREIFILz(&p), 0);
+        int d = ifil.tfilno;
+        for (uint32_t n = 1; n <= 3; n++) {
+            Cust c = cust(n, "Bern");
+            ASSERT_EQ(ADDREC(d, &c), 0);
+            const unsigned char most_first[8] = {0, 0, 0, 0, 0, 0, 0, uint8_t(n)};
+            const unsigned char least_first[8] = {uint8_t(n), 0, 0, 0, 0, 0, 0, 0};
+            EXPECT_EQ(memcmp(c.pad, profile ? least_first : most_first, 8), 0) << n;
+        }
+        EXPECT_EQ(check(d), "");
+        EXPECT_EQ(CLIFIL(&ifil), 0);
     }
-    EXPECT_EQ(check(d), "");
+}
+
+// A serial index walks the records in the order they were added, 4-byte
+// and 8-byte serial numbers alike, with integers kept most significant
+// byte first (profile 0) or byte-reversed (the ISAM start-up profile 33).
+TEST_F(RecUpdateTest, SerialIndexesWalkInSerialOrder) {
+    for (int profile : {0, 33}) {
+        restart(16, 32, profile);
+        for (int width : {4, 8}) {
+            SCOPED_TRACE(std::to_string(profile) + " " + std::to_string(width));
+            ISEG sser[1] = {{56, int16_t(width), 3}};
+            IIDX idx[1] = {IIDX{int16_t(width), 0, 0, 0, 0, 1, sser, nullptr, nullptr, nullptr, nullptr}};
+            std::string name = "walk" + std::to_string(profile) + "_" + std::to_string(width);
+            IFIL ifil = IFIL{name.c_str(), -1, 64, 0, 0, 1, 0, 0, idx, nullptr, nullptr, 0};
+            ASSERT_EQ(CREIFIL(&ifil), 0);
+            int d = ifil.tfilno;
+            for (uint32_t n = 1; n <= 300; n++) {
+                Cust c = cust(n, "Bern");
+                ASSERT_EQ(ADDREC(d, &c), 0) << n;
+            }
+            Cust r;
+            uint32_t want = 1;
+            for (int rc = FRSREC(d + 1, &r); rc == 0; rc = NXTREC(d + 1, &r)) {
+                ASSERT_EQ(r.number, want);
+                want++;
+            }
+            EXPECT_EQ(zvGetIsamErrorCode(), 101);
+            EXPECT_EQ(want, 301u);
+            for (int rc = LSTREC(d + 1, &r); rc == 0; rc = PRVREC(d + 1, &r)) {
+                ASSERT_EQ(r.number, --want);
+            }
+            EXPECT_EQ(want, 1u);
+            EXPECT_EQ(check(d), "");
+            EXPECT_EQ(CLIFIL(&ifil), 0);
+        }
+    }
 }
 
 }  // namespace
