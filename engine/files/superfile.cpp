@@ -272,6 +272,7 @@ int zvcresi(int hostno, uint16_t mode) {
     if (rc) return rc;
     // The new member becomes the host's open directory.
     FCB *d = g->fcbtab[dirno];
+    d->dirmode = d->hdr.base.flmode;
     d->hdr.base.sfiltyp = kSfDirectory;
     d->hostfcb = host;
     d->sflink = host;
@@ -374,6 +375,7 @@ int superfile_open_directory(FCB *host) {
         if (!(host->hdr.base.flmode & kOpenDamaged) && b.updflg != kUpdRebuild) return 14;
         b.updflg = kUpdRebuild;
     }
+    d->dirmode = b.flmode;
     b.flmode = uint16_t((host->hdr.base.flmode & 0xFDFB) | kOpnPermanent);
     if (int rc = zvgetkbf(d, b.keylen)) return rc;
     d->state = 'y';

@@ -94,6 +94,44 @@ TEST_F(SuperfileTest, HostDirectoryAndMemberNumbers) {
     EXPECT_EQ(rc, 411);
 }
 
+// The directory is type 6 only in memory: its header on disk keeps type 2
+// at +92 and its creation mode at +48 through every write, and the host
+// opens again with its members.
+TEST_F(SuperfileTest, DirectoryHeaderOnDiskKeepsItsTypeAndMode) {
+    struct Case {
+        uint16_t hostmode;
+        uint16_t dirmode;  // the host's mode (a host adds 0x0006) without 0x200, with 0x1800
+    } cases[] = {{0x200, 0x1806}, {0x240, 0x1846}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.hostmode);
+        ASSERT_EQ(CREDAT(1, "h", 0, 0, c.hostmode), 0);
+        ASSERT_EQ(CREDAT(3, "h!cust", 64, 0, 0), 0);
+        ASSERT_EQ(CREIDX(5, "h!ix", 8, 0, 0, 0, 0, 0), 0);
+        ASSERT_EQ(CLSFIL(5, 0), 0);
+        ASSERT_EQ(CLSFIL(3, 0), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        Bytes disk = file_bytes("h");
+        uint32_t dir = le32(disk, 84);
+        ASSERT_GT(dir, 0u);
+        ASSERT_LT(size_t(dir) + 128, disk.size());
+        EXPECT_EQ(le16(disk, dir + 92), 2);
+        EXPECT_EQ(le16(disk, dir + 48), c.dirmode);
+        // Reopened, written again and closed: still type 2 and its mode.
+        ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+        EXPECT_EQ(members(1), (std::vector<std::string>{"cust", "ix"}));
+        ASSERT_EQ(CREDAT(3, "h!more", 16, 0, 0), 0);
+        ASSERT_EQ(CLSFIL(3, 0), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        disk = file_bytes("h");
+        EXPECT_EQ(le16(disk, dir + 92), 2);
+        EXPECT_EQ(le16(disk, dir + 48), c.dirmode);
+        ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+        EXPECT_EQ(members(1), (std::vector<std::string>{"cust", "ix", "more"}));
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        ASSERT_EQ(remove("h"), 0);
+    }
+}
+
 TEST_F(SuperfileTest, CreatingAMemberTwice) {
     make_all();
     EXPECT_EQ(CREDAT(6, "h!cust", 64, 0, 0), 19);
