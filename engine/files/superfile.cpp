@@ -479,9 +479,10 @@ int rensup(FCB *f, const char *oldpart, const char *newpart) {
     FCB *host = f->sflink;
     FCB *dir = directory_of(host);
     if (!is_host(host) || !dir) return set_uerr(413);
+    // The host part (through the separator) and the new member part stay
+    // below the member's maximum name length.
     int seppos = zvsname1(f->name);
-    if (seppos + strlen(newpart) >= sizeof f->name || strlen(newpart) > size_t(f->hdr.base.maxnamlen))
-        return set_uerr(418);
+    if (size_t(seppos) + strnlen(newpart, sizeof f->name) >= size_t(f->hdr.base.maxnamlen)) return set_uerr(418);
     unsigned char oldf[kFieldBuf], newf[kFieldBuf];
     if (make_field(host, oldpart, oldf) || make_field(host, newpart, newf)) return set_uerr(418);
     uint64_t pos = dir_find(dir, oldf);

@@ -265,6 +265,32 @@ TEST_F(SuperfileTest, RenamingMembersAndHosts) {
     EXPECT_EQ(zvRENFIL(3, "h2!x"), 62);
 }
 
+// A new member part is measured with the host part against the member's
+// maximum name length (+96): the sum must stay below it; longer parts, 256
+// characters among them, give 418.
+TEST_F(SuperfileTest, MemberRenameLimits) {
+    make_all();
+    const int L = fcb(3)->hdr.base.maxnamlen;  // the engine's member-name limit
+    ASSERT_TRUE(L == 128 || L == 255) << L;
+    struct Case {
+        size_t part;
+        int want;
+    } cases[] = {{size_t(L - 2), 418}, {size_t(L - 1), 418}, {256, 418}, {300, 418}, {size_t(L - 3), 0}};
+    for (const Case &c : cases) {
+        std::string name = "h!" + std::string(c.part, 'n');
+        EXPECT_EQ(zvRENFIL(3, name.c_str()), c.want) << c.part;
+        if (c.want) {
+            EXPECT_STREQ(fcb(3)->name, "h!cust") << c.part;
+        } else {
+            EXPECT_EQ(std::string(fcb(3)->name), name);
+        }
+    }
+    EXPECT_EQ(members(1), (std::vector<std::string>{"ix", std::string(size_t(L - 3), 'n'), "orders"}));
+    // A plain file's name still fits its buffer: 139 beyond 255.
+    ASSERT_EQ(CREDAT(8, "plain.dat", 10, 0, 0x800), 0);
+    EXPECT_EQ(zvRENFIL(8, std::string(256, 'p').c_str()), 139);
+}
+
 TEST_F(SuperfileTest, HostOpenAndNames) {
     make_all();
     ASSERT_EQ(STPUSR(), 0);
