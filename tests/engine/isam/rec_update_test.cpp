@@ -256,6 +256,48 @@ TEST_F(RecUpdateTest, ADataFileWithoutIndexes) {
     EXPECT_EQ(add(d, cust(2, "Bern")), p);
 }
 
+// The record position of one key of a set's index changes in place: a
+// unique index by its key, a duplicate-key index by the key with its
+// position suffix. Only indexes with a key number in use qualify.
+TEST_F(RecUpdateTest, UpdateRecordOffsetForKeyOfASetIndex) {
+    CustDef def("r");
+    int d = fresh(def);
+    // Unique index: number 70 now points at record 80.
+    std::string key70 = num(70);
+    ASSERT_NE(TFRMKEY(d + 1, key70.data()), nullptr);
+    EXPECT_EQ(UpdateRecordOffsetForKey(d + 1, key70.data(), pos_[80]), 0);
+    zvSETHGH(0);
+    EXPECT_EQ(EQLKEY(d + 1, key70.data()), uint32_t(pos_[80]));
+    std::string key999 = num(999);
+    ASSERT_NE(TFRMKEY(d + 1, key999.data()), nullptr);
+    EXPECT_EQ(UpdateRecordOffsetForKey(d + 1, key999.data(), pos_[80]), 101);
+    // Duplicate-key index: the entry of record 20 ("Bern") moves to 90's
+    // position; the other "Bern" entries stay.
+    Cust r;
+    ASSERT_EQ(EQLREC(d + 1, num(20).data(), &r), 0);
+    char cur[kCityKey];
+    int32_t len = 0;
+    ASSERT_NE(GETCURK(d + 2, cur, &len), nullptr);
+    ASSERT_EQ(len, kCityKey);
+    EXPECT_EQ(UpdateRecordOffsetForKey(d + 2, cur, pos_[90]), 0);
+    int found20 = 0, found90 = 0;
+    std::string bern = city("Bern");
+    for (uint32_t p = GTEKEY(d + 2, bern.data(), cur); p; p = NXTKEY(d + 2, cur)) {
+        if (memcmp(cur, "Bern", 4) != 0) break;
+        found20 += p == uint32_t(pos_[20]);
+        found90 += p == uint32_t(pos_[90]);
+    }
+    EXPECT_EQ(found20, 0);
+    EXPECT_EQ(found90, 1);
+    // Not an index of the set: 48.
+    EXPECT_EQ(UpdateRecordOffsetForKey(d, key70.data(), pos_[10]), 48);
+    ASSERT_EQ(CREIDX(40, "plain.idx", 4, 0, 0, 0, 0, 0), 0);
+    ASSERT_EQ(ADDKEY(40, "KEY1", 5, 0), 0);
+    EXPECT_EQ(UpdateRecordOffsetForKey(40, "KEY1", 6), 48);
+    EXPECT_EQ(EQLKEY(40, "KEY1"), 5u);
+    EXPECT_EQ(CLSFIL(40, 0), 0);
+}
+
 // The serial number drawn for a new record is written into its serial
 // segment: an 8-byte segment of a file with 4-byte serials gets four zero
 // bytes and the value, most significant byte first; under the profile
