@@ -17,6 +17,8 @@
 // too, since the file layer allows a file to be open twice.
 #include "engine/isam/isammap.h"
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "engine/core/filenum.h"
@@ -484,8 +486,15 @@ int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg
 }
 
 namespace {
-// One blank-delimited token of a parameter stream into buf (256 bytes).
-bool token(FILE *stream, char *buf) { return stream && fscanf(stream, "%255s", buf) == 1; }
+// One blank-delimited token of a parameter stream into buf (256 bytes); a
+// longer token is refused rather than read as two.
+bool token(FILE *stream, char *buf) {
+    if (!stream || fscanf(stream, "%255s", buf) != 1) return false;
+    int next = fgetc(stream);
+    if (next == EOF) return true;
+    ungetc(next, stream);
+    return isspace(next) != 0;
+}
 }  // namespace
 
 int setukey(FILE *stream, int idxno, int keytyp) {

@@ -180,6 +180,42 @@ TEST_F(OpenTest, StoredDefinitionOpensTheSet) {
     EXPECT_EQ(zvGetUserErrorCode(), 540);
 }
 
+// A name that does not fit the engine's name buffer is refused with 139;
+// cutting it would open another file: the first 255 characters here name
+// the set's own data file.
+TEST_F(OpenTest, OverLongNamesAreRefusedNeverCut) {
+    {
+        CustSet c("custs");
+        c.idx[2].aidxnam = nullptr;  // every index in custs.idx
+        ASSERT_EQ(CREIFIL(&c.ifil), 0);
+        ASSERT_EQ(CLIFIL(&c.ifil), 0);
+    }
+    std::string fits;
+    for (int i = 0; i < 123; i++) fits += "./";
+    fits += "custs.dat";
+    ASSERT_EQ(fits.size(), 255u);
+    int d = OPNRFIL(-1, fits.c_str(), 0);  // the longest name that fits opens
+    ASSERT_GE(d, 0) << zvGetIsamErrorCode() << " on " << zvGetIsamFileNbr();
+    ASSERT_EQ(CLRFIL(d), 0);
+    for (size_t len : {256u, 300u}) {
+        std::string name = fits + std::string(len - fits.size(), 'x');
+        EXPECT_EQ(OPNRFIL(-1, name.c_str(), 0), -1) << len;
+        EXPECT_EQ(zvGetUserErrorCode(), 139) << len;
+        EXPECT_EQ(zvGetIsamErrorCode(), 139) << len;
+        EXPECT_EQ(OPNRFILX(-1, name.c_str(), 0, nullptr), -1) << len;
+        EXPECT_EQ(zvGetUserErrorCode(), 139) << len;
+        EXPECT_EQ(zvWNGV->nfiles, 0) << len;
+        EXPECT_TRUE(all_free(0, 20)) << len;
+    }
+    // A set whose name fits only without its extension: 139, nothing opened.
+    std::string base = fits.substr(0, 252);  // ".dat" makes 256
+    CustSet s(base.c_str());
+    EXPECT_EQ(OPNIFIL(&s.ifil), 139);
+    EXPECT_EQ(zvGetIsamErrorCode(), 139);
+    EXPECT_EQ(s.ifil.tfilno, -1);
+    EXPECT_EQ(zvWNGV->nfiles, 0);
+}
+
 TEST_F(OpenTest, StoredDefinitionMovesToAFreshRunWhenTheNextNumbersAreTaken) {
     make_cust();
     int a = AVLFILNUM(1);
