@@ -37,6 +37,26 @@ protected:
         for (int i = 0; i < 8; i++) v = v << 8 | (unsigned char)out[size_t(i)];
         return {pos, pos ? v : 0};
     }
+    // The first and last key value of every leaf from the anchor on, with
+    // the leaves' positions when asked.
+    static std::vector<std::pair<uint64_t, uint64_t>> leaf_ranges(FCB *f, std::vector<uint32_t> *at = nullptr) {
+        std::vector<std::pair<uint64_t, uint64_t>> out;
+        for (uint32_t pos = f->hdr.base.lanchr; pos;) {
+            NODEBUF *b = zvgetnod81(kNodNoSettle, 0, pos, f);
+            EXPECT_NE(b, nullptr);
+            if (!b) break;
+            auto val = [&](int i) {
+                const unsigned char *k = b->elems + (i - 1) * b->esize + 4;
+                uint64_t v = 0;
+                for (int j = 0; j < 8; j++) v = v << 8 | k[j];
+                return v;
+            };
+            out.push_back({val(1), val(b->hdr.nkv)});
+            if (at) at->push_back(pos);
+            pos = b->hdr.sucesr;
+        }
+        return out;
+    }
     std::vector<uint64_t> ref_;
 };
 
@@ -71,20 +91,7 @@ TEST_F(SearchTest, GtkeyOnALeafsLastKeyCrossesEmptyLeaves) {
     FCB *f = fcb_of(1);
     f->noremove = 1;  // empty leaves stay in the tree
     // Leaves from the anchor: the second and third lose all their keys.
-    std::vector<std::pair<uint64_t, uint64_t>> leaves;  // first and last value per leaf
-    uint32_t pos = f->hdr.base.lanchr;
-    while (pos) {
-        NODEBUF *b = zvgetnod81(kNodNoSettle, 0, pos, f);
-        ASSERT_NE(b, nullptr);
-        auto val = [&](int i) {
-            const unsigned char *k = b->elems + (i - 1) * b->esize + 4;
-            uint64_t v = 0;
-            for (int j = 0; j < 8; j++) v = v << 8 | k[j];
-            return v;
-        };
-        leaves.push_back({val(1), val(b->hdr.nkv)});
-        pos = b->hdr.sucesr;
-    }
+    std::vector<std::pair<uint64_t, uint64_t>> leaves = leaf_ranges(f);
     ASSERT_GE(leaves.size(), 5u);
     for (int l = 1; l <= 2; l++)
         for (uint64_t v = leaves[size_t(l)].first; v <= leaves[size_t(l)].second; v += 2)
@@ -110,20 +117,7 @@ TEST_F(SearchTest, AnEmptyLeafHasNoElement) {
     FCB *f = fcb_of(1);
     f->noremove = 1;  // empty leaves stay in the tree
     std::vector<uint32_t> leaves;
-    std::vector<std::pair<uint64_t, uint64_t>> ranges;  // first and last value per leaf
-    for (uint32_t pos = f->hdr.base.lanchr; pos;) {
-        NODEBUF *b = zvgetnod81(kNodNoSettle, 0, pos, f);
-        ASSERT_NE(b, nullptr);
-        auto val = [&](int i) {
-            const unsigned char *k = b->elems + (i - 1) * b->esize + 4;
-            uint64_t v = 0;
-            for (int j = 0; j < 8; j++) v = v << 8 | k[j];
-            return v;
-        };
-        leaves.push_back(pos);
-        ranges.push_back({val(1), val(b->hdr.nkv)});
-        pos = b->hdr.sucesr;
-    }
+    std::vector<std::pair<uint64_t, uint64_t>> ranges = leaf_ranges(f, &leaves);
     ASSERT_GE(leaves.size(), 3u);
     for (uint64_t v = ranges[1].first; v <= ranges[1].second; v += 2) ASSERT_EQ(del(1, int_key(v, 8), v + 1000), 0);
     NODEBUF *b = zvgetnod81(kNodNoSettle, 0, leaves[1], f);
