@@ -236,6 +236,31 @@ TEST_F(CrossCheckTest, WithoutAnErrorRoutineEachFaultIsPrintedAfterItsCode) {
     EXPECT_NE(out.find("Record count in data file header      :          123\n"), std::string::npos) << out;
 }
 
+TEST_F(CrossCheckTest, TheEntryPointReachesBothVerifications) {
+    make_set(40);
+    int32_t status = -1;
+    VERIFYFILEOPT fo{};
+    fo.flags = 2 | 8;
+    fo.filename = "cust.dat";
+    fo.output = out_routine;
+    EXPECT_EQ(zarvo(0x26AB, 0, &fo, &status, nullptr, nullptr, 58), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(cap().has("Number of records read from data file :           40")) << cap().joined();
+    EXPECT_EQ(zarvo(0x26AB, 0, nullptr, &status, nullptr, nullptr, 58), 540);
+    int d = OPNRFILX(-1, "cust.dat", 0, nullptr);
+    ASSERT_GE(d, 0);
+    cap() = Capture{};
+    VERIFYIDXOPT vo{1, 2, 15, 0, out_routine, nullptr};
+    VERIFYIDXRES vr{};
+    EXPECT_EQ(zarvo(0x26AB, int16_t(d + 3), &vo, &status, &vr, nullptr, 48), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(vr.levelnodes[0], 1);
+    EXPECT_EQ(cap().lines.back(), "Internal Index Verify: SUCCESSFUL");
+    vo.version = 2;
+    EXPECT_EQ(zarvo(0x26AB, int16_t(d + 3), &vo, &status, &vr, nullptr, 48), 909);
+    EXPECT_EQ(CLRFIL(d), 0);
+}
+
 TEST_F(CrossCheckTest, TheOracleFailsADamagedSet) {
     make_set(200);
     RawIndex r("cust_x.idx", 10);
