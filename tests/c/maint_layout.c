@@ -3,20 +3,12 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "layout_check.h"
 #include "zarvo/zarvo.h"
-
-static int failures = 0;
 
 /* An application's own global of the name the dumps use internally: the
  * library must neither export nor write it. */
 int buf[4] = {1, 2, 3, 4};
-
-static void check(const char *what, size_t got, size_t want) {
-    if (got != want) {
-        fprintf(stderr, "%s: %lu, expected %lu\n", what, (unsigned long)got, (unsigned long)want);
-        failures++;
-    }
-}
 
 int main(void) {
     check("sizeof(VERIFYIDXOPT)", sizeof(VERIFYIDXOPT), 32);
