@@ -427,9 +427,12 @@ TEST_F(SuperfileTest, VariableLengthMembersAndMemberIndexesWithMembers) {
         snprintf(k12, sizeof k12, "m%011d", 49 - i);
         EXPECT_EQ(EQLKEY(5, k12), pos[size_t(i)]) << i;
     }
-    ZVVERIFYOPT vo{};
-    EXPECT_EQ(zvVERIFYidx(4, &vo, nullptr), 0);
-    EXPECT_EQ(zvVERIFYidx(5, &vo, nullptr), 0);
+    VERIFYIDXOPT vo{1, 1 | 2 | 8, 15, 0, nullptr, nullptr};
+    VERIFYIDXRES vr{};
+    EXPECT_EQ(zvVERIFYidx(4, &vo, &vr), 0);
+    EXPECT_EQ(vr.levelnodes[0], 1);
+    EXPECT_EQ(zvVERIFYidx(5, &vo, &vr), 0);
+    EXPECT_EQ(vr.levelnodes[0], 1);
     ASSERT_EQ(STPUSR(), 0);
     ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
     ASSERT_EQ(OPNFIL(3, "h!var", 0), 0);
