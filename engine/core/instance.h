@@ -21,6 +21,7 @@
 #include "engine/index/idxstate.h"
 #include "engine/index/navstate.h"
 #include "engine/isam/isamstate.h"
+#include "engine/maint/maintstate.h"
 
 struct FCB;
 struct LOCKENT;
@@ -223,6 +224,9 @@ struct INSTGV {
 
     // ---- ISAM layer: key map beyond isamtab (engine/isam) -------------------
     zv::IsamState isam;
+
+    // ---- Maintenance: verification routines and counters, sort settings ----
+    zv::MaintState maint;
 };
 
 // The current instance; null when none is registered.

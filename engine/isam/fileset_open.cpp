@@ -104,7 +104,10 @@ int opnifil(IFILPARM *p, bool dataopen, int *chosen) {
     if (dataopen) memcpy(dname, dat->name, sizeof dname);
     ISAMMAPENT *de = isam_entry(datno);
     de->inuse = state;
-    // 2. A variable-length data file.
+    // 2. A variable-length data file. Its record length (the fixed part of
+    // a variable-length one) is the definition's: a file that says another
+    // would have every read write past the caller's record buffer.
+    if (dat->hdr.base.reclen != ifil->dreclen) return undo_open(ifil, o, 608, datno);
     if (dat->kind == kKindVariable) ifil->dfilmod |= 0x4;
     // 3. The field names.
     for (int i = 0; i < 2; i++) {

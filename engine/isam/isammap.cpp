@@ -103,6 +103,20 @@ bool schema_mode(int mode) {
     return (b >= 12 && b <= 255) || b == 257;
 }
 
+// A segment that takes its bytes at a record offset must start inside the
+// record (a negative offset is as bad a segment as a negative length) and,
+// in a fixed-length file, end inside it too: such a definition would make
+// every later key of the index fail. Segments collated or transformed on
+// the way in take a length of their own and are only checked for the start.
+bool segment_in_record(const ISEG &sg, bool varfile, int32_t fixed) {
+    int b = base_mode(sg.segmode);
+    bool at_offset = b <= 3 || (b >= 6 && b <= 11);
+    if (!at_offset) return true;
+    if (sg.soffset < 0) return false;
+    if (varfile || (sg.segmode & 0x480)) return true;
+    return int32_t(sg.soffset) + int32_t(sg.slength) <= fixed;
+}
+
 // The schema field walk: offset of field `field` (alignment included), its
 // type and length. false when the schema has fewer fields.
 struct FieldPos {
@@ -592,6 +606,7 @@ int setimap(int pos, IFIL *ifil, int base, int offset, int stats) {
     for (int i = 0; i < x.inumseg; i++) {
         const ISEG &sg = x.isegarr[i];
         if (sg.slength < 0) return ierr(set_uerr(634), idxno);
+        if (!segment_in_record(sg, varfile, fixed)) return ierr(set_uerr(634), idxno);
         if (sg.segmode & 0x200) {
             if (i == 0) return ierr(set_uerr(895), idxno);
             part = true;

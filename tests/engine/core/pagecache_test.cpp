@@ -157,6 +157,40 @@ TEST_F(PageCacheTest, SmallWriteIntoExistingFileKeepsNeighbours) {
     EXPECT_EQ(read_file("d.dat"), shadow);
 }
 
+// A page whose read fails (EIO, or cut short below the end of the file)
+// is not a short page at the end: the read or write that needed it fails,
+// nothing of it stays cached, and no 0xFF reaches the file.
+TEST_F(PageCacheTest, APageThatCannotBeReadIsNeverFilledIn) {
+    struct Case {
+        const char *what;
+        int err;
+        long short_by;
+    } cases[] = {{"EIO", EIO, 0}, {"one byte short", 0, 1}};
+    start();
+    const std::string shadow = pattern(3 * kPage);
+    write_file("d.dat", shadow);
+    FCB *f = bind_file(1, "d.dat");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (int op : {0, 1}) {
+            SCOPED_TRACE(op ? "write" : "read");
+            char bytes[10];
+            memset(bytes, 0xAA, sizeof bytes);
+            zv::fault_reset();
+            zv::fault_set(IoKind::Read, 1, c.err, false, c.short_by);
+            int32_t count = -1;
+            EXPECT_EQ(izvio81(op, f, 0, kPage + 100, bytes, 10, &count), 36);
+            EXPECT_EQ(g()->sysiocod, EIO);
+            EXPECT_EQ(zv::io_calls(IoKind::Read), 1);
+            zv::fault_reset();
+            EXPECT_EQ(zvgetpag81(1, 0, kPage, 5, nullptr), nullptr) << "nothing cached";
+            EXPECT_EQ(check(), 0);
+        }
+    }
+    ASSERT_EQ(zvflushd(f, 0), 0);
+    EXPECT_EQ(read_file("d.dat"), shadow);
+}
+
 TEST_F(PageCacheTest, PageBeyondWrittenEndIsNotRead) {
     start();
     write_file("d.dat", pattern(kPage));

@@ -12,7 +12,7 @@
 #include "engine/core/pools.h"
 #include "engine/files/fcb.h"
 #include "engine/isam/isammap.h"
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 namespace {
 
@@ -124,6 +124,8 @@ TEST_F(CreateTest, RefusalsLeaveNoFile) {
          },
          109},
         {"negative length", [](CustSet &s) { s.s2[0].slength = -1; }, 634},
+        {"negative offset", [](CustSet &s) { s.s2[0].soffset = -1; }, 634},
+        {"segment past the record", [](CustSet &s) { s.s2[0].soffset = 60; }, 634},
         {"unicode collated", [](CustSet &s) { s.s1[1].segmode = 0x480; }, 694},
         {"partition segment first", [](CustSet &s) { s.s1[0].segmode = 0x200; }, 895},
         {"plain after partition",
@@ -150,6 +152,13 @@ TEST_F(CreateTest, RefusalsLeaveNoFile) {
     }
     EXPECT_EQ(CREIFIL(nullptr), 540);
     EXPECT_EQ(zvGetIsamErrorCode(), 540);
+    // A variable-length record goes on past its fixed part: a segment there
+    // is a segment of the record.
+    CustSet v("vcust", 2);
+    v.ifil.dfilmod = 0x4;
+    v.s2[0].soffset = 60;
+    ASSERT_EQ(CREIFIL(&v.ifil), 0);
+    EXPECT_EQ(CLIFIL(&v.ifil), 0);
 }
 
 TEST_F(CreateTest, PartitionedSetsAreRefused) {

@@ -11,7 +11,7 @@
 #include "engine/core/pools.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 namespace {
 
@@ -77,6 +77,7 @@ TEST_F(OpenTest, MismatchesCloseEverythingOpened) {
              s.s2[0].slength = 10;
          }, 608, 3},
         {"key type bit 0x80", [](CustSet &s) { s.idx[2].ikeytyp = 0x80; }, 608, 3},
+        {"record length", [](CustSet &s) { s.ifil.dreclen = 63; }, 608, 0},
         {"one member less in the file", [](CustSet &s) {
              static IIDX four[4];
              four[0] = s.idx[0];
@@ -129,6 +130,27 @@ TEST_F(OpenTest, FailedOpensLeaveNothingOpen) {
         }
         EXPECT_GT(failures, 2);
     }
+}
+
+// A data file whose header says a record is longer than the definition's
+// (65 bytes against 64) would make every read write past the caller's
+// record: both opens refuse it with 608 at the data file's number.
+TEST_F(OpenTest, ADataFileLongerThanItsDefinitionIs608) {
+    make_cust();
+    std::string bytes = zvtest::read_file("cust.dat");
+    ASSERT_EQ(uint8_t(bytes[44]), 64);
+    bytes[44] = 65;
+    zvtest::write_file("cust.dat", bytes);
+    CustSet s("cust", 2);
+    EXPECT_EQ(OPNIFIL(&s.ifil), 608);
+    EXPECT_EQ(zvGetIsamFileNbr(), 2);
+    EXPECT_EQ(s.ifil.tfilno, -1);
+    EXPECT_TRUE(all_free(1, 10));
+    EXPECT_EQ(OPNRFIL(2, "cust.dat", 0), -1);
+    EXPECT_EQ(zvGetUserErrorCode(), 608);
+    EXPECT_TRUE(all_free(1, 10));
+    EXPECT_EQ(zvWNGV->nfiles, 0);
+    EXPECT_EQ(zvtest::read_file("cust.dat"), bytes);
 }
 
 TEST_F(OpenTest, StoredDefinitionOpensTheSet) {
