@@ -3,7 +3,9 @@
 #   make test     build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
 #   make release  optimised build, with the benchmark programs of bench/
 #   make bench    optimised build and a run of the ISAM record benchmark
-#                 (BENCH_RECORDS records, 1,000,000 by default)
+#                 against the peer engines found (scripts/setup-bench installs
+#                 them): BENCH_RECORDS records (1,000,000 by default), RUNS
+#                 runs (1 by default; with more the table shows medians)
 #   make fuzz     with clang: build the fuzz targets (libFuzzer) and run the
 #                 condition parser's for FUZZ_SECONDS seconds (60 by default)
 #                 from its saved corpus; not part of make test
@@ -27,10 +29,11 @@ release:
 	cmake --build build-release -j $(JOBS)
 
 BENCH_RECORDS ?= 1000000
+RUNS ?= 1
 
 bench: release
 	mkdir -p build-release/bench-run
-	cd build-release/bench-run && rm -f ZVSTATUS.QVS && ../bench/isam_bench $(BENCH_RECORDS) .
+	cd build-release/bench-run && rm -f ZVSTATUS.QVS && ../bench/isam_bench --runs $(RUNS) --records $(BENCH_RECORDS) .
 
 FUZZ_SECONDS ?= 60
 CLANGXX := $(shell command -v clang++ 2>/dev/null)
