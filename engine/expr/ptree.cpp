@@ -63,6 +63,13 @@ PTNODE *constant(uint32_t vkind, int exprtype) {
     return n;
 }
 
+// A DATE, TIME or TIMEMS constant.
+PTNODE *u32_constant(uint32_t vkind, uint32_t value) {
+    PTNODE *n = constant(vkind, int(vkind));
+    if (n) n->u.value.v.u32 = value;
+    return n;
+}
+
 // Frees the bytes of a TEXT value and of a SET value's members.
 void free_value(PTVALUE *v) {
     if (v->kind == PT_TEXT) {
@@ -125,23 +132,9 @@ PTNODE *ptPutInteger(int64_t value) {
     return n;
 }
 
-PTNODE *ptPutDate(uint32_t date) {
-    PTNODE *n = constant(PT_DATE, PT_DATE);
-    if (n) n->u.value.v.u32 = date;
-    return n;
-}
-
-PTNODE *ptPutTime(uint32_t time) {
-    PTNODE *n = constant(PT_TIME, PT_TIME);
-    if (n) n->u.value.v.u32 = time;
-    return n;
-}
-
-PTNODE *ptPutTimeMsec(uint32_t time) {
-    PTNODE *n = constant(PT_TIMEMS, PT_TIMEMS);
-    if (n) n->u.value.v.u32 = time;
-    return n;
-}
+PTNODE *ptPutDate(uint32_t date) { return u32_constant(PT_DATE, date); }
+PTNODE *ptPutTime(uint32_t time) { return u32_constant(PT_TIME, time); }
+PTNODE *ptPutTimeMsec(uint32_t time) { return u32_constant(PT_TIMEMS, time); }
 
 PTNODE *ptPutStamp(double stamp) {
     PTNODE *n = constant(PT_STAMP, PT_STAMP);

@@ -5,17 +5,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "check.h"
 #include "zarvo/zarvo.h"
 #include "zarvo/zvdbpt.h"
-
-#define CHECK(cond)                                                  \
-    do {                                                             \
-        if (!(cond)) {                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__,   \
-                    __LINE__, #cond);                                \
-            return 1;                                                \
-        }                                                            \
-    } while (0)
 
 int main(void) {
     PTVALUE v;
