@@ -9,10 +9,46 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "zarvo/qvs.h"
 
 namespace zv {
+
+// ---- Block feeding shared by the digests --------------------------------------
+// Feeds len bytes to a hash of bs-byte blocks whose buffer holds `have`
+// bytes of a partial block: whole blocks go to step(block), what is left
+// waits in the buffer.
+template <typename Step>
+void feed_blocks(unsigned char *buffer, size_t bs, size_t have, const unsigned char *in, size_t len, Step &&step) {
+    size_t i = 0;
+    if (have) {
+        size_t take = bs - have < len ? bs - have : len;
+        memcpy(buffer + have, in, take);
+        i = take;
+        if (have + take < bs) return;
+        step(buffer);
+    }
+    for (; i + bs <= len; i += bs) step(in + i);
+    if (i < len) memcpy(buffer, in + i, len - i);
+}
+
+// Adds len bytes to a bit count held as two words (low first) and returns
+// the bytes of the partial 64-byte block before them.
+inline size_t count_bytes(uint32_t count[2], size_t len) {
+    size_t have = (count[0] >> 3) & 63;
+    uint64_t bits = (uint64_t(count[1]) << 32 | count[0]) + (uint64_t(len) << 3);
+    count[0] = uint32_t(bits);
+    count[1] = uint32_t(bits >> 32);
+    return have;
+}
+
+// Bytes of padding (0x80 then zeros) that bring `have` bytes of a partial
+// block to where the length field of lenfield bytes ends the block.
+inline size_t pad_length(size_t have, size_t bs, size_t lenfield) {
+    size_t room = bs - lenfield;
+    return have < room ? room - have : bs + room - have;
+}
 
 // ---- MD5 ---------------------------------------------------------------------
 void md5_init(QVSMD5CTX *ctx);

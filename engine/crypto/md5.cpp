@@ -73,29 +73,15 @@ void md5_init(QVSMD5CTX *ctx) {
 void md5_update(QVSMD5CTX *ctx, const void *data, size_t len) {
     if (!ctx || !data || len == 0) return;
     const unsigned char *in = static_cast<const unsigned char *>(data);
-    size_t have = (ctx->count[0] >> 3) & 63;
-    uint64_t bits = (uint64_t(ctx->count[1]) << 32 | ctx->count[0]) + (uint64_t(len) << 3);
-    ctx->count[0] = uint32_t(bits);
-    ctx->count[1] = uint32_t(bits >> 32);
-    size_t i = 0;
-    if (have) {
-        size_t take = 64 - have < len ? 64 - have : len;
-        memcpy(ctx->buffer + have, in, take);
-        i = take;
-        if (have + take < 64) return;
-        md5_transform(ctx->state, ctx->buffer);
-    }
-    for (; i + 64 <= len; i += 64) md5_transform(ctx->state, in + i);
-    if (i < len) memcpy(ctx->buffer, in + i, len - i);
+    auto step = [ctx](const unsigned char *b) { md5_transform(ctx->state, b); };
+    feed_blocks(ctx->buffer, 64, count_bytes(ctx->count, len), in, len, step);
 }
 
 void md5_round(QVSMD5CTX *ctx) {
     if (!ctx) return;
     unsigned char bits[8];
     encode_le(bits, ctx->count, 8);
-    size_t have = (ctx->count[0] >> 3) & 63;
-    size_t pad = have < 56 ? 56 - have : 120 - have;
-    md5_update(ctx, kPadding, pad);
+    md5_update(ctx, kPadding, pad_length((ctx->count[0] >> 3) & 63, 64, 8));
     md5_update(ctx, bits, 8);
 }
 

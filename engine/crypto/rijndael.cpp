@@ -115,60 +115,37 @@ void expand(RijSchedule *s, const uint32_t *key, int nk) {
         }
 }
 
-void encrypt_cols(const RijSchedule *s, const uint32_t in[4], uint32_t out[4]) {
-    const uint32_t *rk = s->ek;
-    const uint32_t *ft = s->ft;
-    uint32_t s0 = in[0] ^ rk[0], s1 = in[1] ^ rk[1], s2 = in[2] ^ rk[2], s3 = in[3] ^ rk[3];
-    const int nr = int(s->nr);
+// The rounds of either direction: round table `tab` and last-round box
+// `box`. Row r of output column c comes from input column (c + D * r) mod 4:
+// D = 1 is ShiftRows (encryption), D = 3 InvShiftRows (decryption).
+template <int D>
+void rounds(const uint32_t *rk, int nr, const uint32_t *tab, const uint8_t *box, const uint32_t in[4],
+            uint32_t out[4]) {
+    uint32_t s[4], t[4];
+    for (int c = 0; c < 4; c++) s[c] = in[c] ^ rk[c];
     for (int r = 1; r < nr; r++) {
         rk += 4;
-        uint32_t t0 = ft[b(s0, 0)] ^ std::rotl(ft[b(s1, 1)], 8) ^ std::rotl(ft[b(s2, 2)], 16) ^
-                      std::rotl(ft[b(s3, 3)], 24) ^ rk[0];
-        uint32_t t1 = ft[b(s1, 0)] ^ std::rotl(ft[b(s2, 1)], 8) ^ std::rotl(ft[b(s3, 2)], 16) ^
-                      std::rotl(ft[b(s0, 3)], 24) ^ rk[1];
-        uint32_t t2 = ft[b(s2, 0)] ^ std::rotl(ft[b(s3, 1)], 8) ^ std::rotl(ft[b(s0, 2)], 16) ^
-                      std::rotl(ft[b(s1, 3)], 24) ^ rk[2];
-        uint32_t t3 = ft[b(s3, 0)] ^ std::rotl(ft[b(s0, 1)], 8) ^ std::rotl(ft[b(s1, 2)], 16) ^
-                      std::rotl(ft[b(s2, 3)], 24) ^ rk[3];
-        s0 = t0;
-        s1 = t1;
-        s2 = t2;
-        s3 = t3;
+#pragma GCC unroll 4
+        for (int c = 0; c < 4; c++)
+            t[c] = tab[b(s[c], 0)] ^ std::rotl(tab[b(s[(c + D) & 3], 1)], 8) ^
+                   std::rotl(tab[b(s[(c + 2 * D) & 3], 2)], 16) ^ std::rotl(tab[b(s[(c + 3 * D) & 3], 3)], 24) ^ rk[c];
+#pragma GCC unroll 4
+        for (int c = 0; c < 4; c++) s[c] = t[c];
     }
     rk += 4;
-    const uint8_t *sb = s->sbox;
-    out[0] = column(sb[b(s0, 0)], sb[b(s1, 1)], sb[b(s2, 2)], sb[b(s3, 3)]) ^ rk[0];
-    out[1] = column(sb[b(s1, 0)], sb[b(s2, 1)], sb[b(s3, 2)], sb[b(s0, 3)]) ^ rk[1];
-    out[2] = column(sb[b(s2, 0)], sb[b(s3, 1)], sb[b(s0, 2)], sb[b(s1, 3)]) ^ rk[2];
-    out[3] = column(sb[b(s3, 0)], sb[b(s0, 1)], sb[b(s1, 2)], sb[b(s2, 3)]) ^ rk[3];
+#pragma GCC unroll 4
+    for (int c = 0; c < 4; c++)
+        out[c] = column(box[b(s[c], 0)], box[b(s[(c + D) & 3], 1)], box[b(s[(c + 2 * D) & 3], 2)],
+                        box[b(s[(c + 3 * D) & 3], 3)]) ^
+                 rk[c];
+}
+
+void encrypt_cols(const RijSchedule *s, const uint32_t in[4], uint32_t out[4]) {
+    rounds<1>(s->ek, int(s->nr), s->ft, s->sbox, in, out);
 }
 
 void decrypt_cols(const RijSchedule *s, const uint32_t in[4], uint32_t out[4]) {
-    const uint32_t *rk = s->dk;
-    const uint32_t *it = s->it;
-    uint32_t s0 = in[0] ^ rk[0], s1 = in[1] ^ rk[1], s2 = in[2] ^ rk[2], s3 = in[3] ^ rk[3];
-    const int nr = int(s->nr);
-    for (int r = 1; r < nr; r++) {
-        rk += 4;
-        uint32_t t0 = it[b(s0, 0)] ^ std::rotl(it[b(s3, 1)], 8) ^ std::rotl(it[b(s2, 2)], 16) ^
-                      std::rotl(it[b(s1, 3)], 24) ^ rk[0];
-        uint32_t t1 = it[b(s1, 0)] ^ std::rotl(it[b(s0, 1)], 8) ^ std::rotl(it[b(s3, 2)], 16) ^
-                      std::rotl(it[b(s2, 3)], 24) ^ rk[1];
-        uint32_t t2 = it[b(s2, 0)] ^ std::rotl(it[b(s1, 1)], 8) ^ std::rotl(it[b(s0, 2)], 16) ^
-                      std::rotl(it[b(s3, 3)], 24) ^ rk[2];
-        uint32_t t3 = it[b(s3, 0)] ^ std::rotl(it[b(s2, 1)], 8) ^ std::rotl(it[b(s1, 2)], 16) ^
-                      std::rotl(it[b(s0, 3)], 24) ^ rk[3];
-        s0 = t0;
-        s1 = t1;
-        s2 = t2;
-        s3 = t3;
-    }
-    rk += 4;
-    const uint8_t *ib = s->isbox;
-    out[0] = column(ib[b(s0, 0)], ib[b(s3, 1)], ib[b(s2, 2)], ib[b(s1, 3)]) ^ rk[0];
-    out[1] = column(ib[b(s1, 0)], ib[b(s0, 1)], ib[b(s3, 2)], ib[b(s2, 3)]) ^ rk[1];
-    out[2] = column(ib[b(s2, 0)], ib[b(s1, 1)], ib[b(s0, 2)], ib[b(s3, 3)]) ^ rk[2];
-    out[3] = column(ib[b(s3, 0)], ib[b(s2, 1)], ib[b(s1, 2)], ib[b(s0, 3)]) ^ rk[3];
+    rounds<3>(s->dk, int(s->nr), s->it, s->isbox, in, out);
 }
 
 // Key words from key bytes, first byte least (AES) or most (RIJ) significant.

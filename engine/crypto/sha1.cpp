@@ -48,20 +48,8 @@ void sha1_init(QVSSHA1CTX *ctx) {
 void sha1_update(QVSSHA1CTX *ctx, const void *data, size_t len) {
     if (!ctx || !data || len == 0) return;
     const unsigned char *in = static_cast<const unsigned char *>(data);
-    size_t have = (ctx->count[0] >> 3) & 63;
-    uint64_t bits = (uint64_t(ctx->count[1]) << 32 | ctx->count[0]) + (uint64_t(len) << 3);
-    ctx->count[0] = uint32_t(bits);
-    ctx->count[1] = uint32_t(bits >> 32);
-    size_t i = 0;
-    if (have) {
-        size_t take = 64 - have < len ? 64 - have : len;
-        memcpy(ctx->buffer + have, in, take);
-        i = take;
-        if (have + take < 64) return;
-        sha1_transform(ctx->state, ctx->buffer);
-    }
-    for (; i + 64 <= len; i += 64) sha1_transform(ctx->state, in + i);
-    if (i < len) memcpy(ctx->buffer, in + i, len - i);
+    auto step = [ctx](const unsigned char *b) { sha1_transform(ctx->state, b); };
+    feed_blocks(ctx->buffer, 64, count_bytes(ctx->count, len), in, len, step);
 }
 
 void sha1_final(unsigned char *out, QVSSHA1CTX *ctx) {
@@ -71,8 +59,7 @@ void sha1_final(unsigned char *out, QVSSHA1CTX *ctx) {
         be::put32(bits, ctx->count[1]);
         be::put32(bits + 4, ctx->count[0]);
         static constexpr unsigned char pad[64] = {0x80};
-        size_t have = (ctx->count[0] >> 3) & 63;
-        sha1_update(ctx, pad, have < 56 ? 56 - have : 120 - have);
+        sha1_update(ctx, pad, pad_length((ctx->count[0] >> 3) & 63, 64, 8));
         sha1_update(ctx, bits, 8);
         for (int i = 0; i < 5; i++) be::put32(out + 4 * i, ctx->state[i]);
     }

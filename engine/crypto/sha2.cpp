@@ -57,86 +57,80 @@ constexpr uint64_t kH512[8] = {
     0x510e527fade682d1ull, 0x9b05688c2b3e6c1full, 0x1f83d9abfb41bd6bull, 0x5be0cd19137e2179ull,
 };
 
+// The two word sizes: rounds, constants, the big and small sigma
+// functions and the big-endian word load.
+template <typename W>
+struct Sha2Words;
+
+template <>
+struct Sha2Words<uint32_t> {
+    static constexpr int kRounds = 64;
+    static constexpr const uint32_t *kK = kK256;
+    static uint32_t big0(uint32_t a) { return std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22); }
+    static uint32_t big1(uint32_t e) { return std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25); }
+    static uint32_t small0(uint32_t x) { return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3); }
+    static uint32_t small1(uint32_t x) { return std::rotr(x, 17) ^ std::rotr(x, 19) ^ (x >> 10); }
+    static uint32_t load(const unsigned char *p) { return be::get32(p); }
+};
+
+template <>
+struct Sha2Words<uint64_t> {
+    static constexpr int kRounds = 80;
+    static constexpr const uint64_t *kK = kK512;
+    static uint64_t big0(uint64_t a) { return std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39); }
+    static uint64_t big1(uint64_t e) { return std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41); }
+    static uint64_t small0(uint64_t x) { return std::rotr(x, 1) ^ std::rotr(x, 8) ^ (x >> 7); }
+    static uint64_t small1(uint64_t x) { return std::rotr(x, 19) ^ std::rotr(x, 61) ^ (x >> 6); }
+    static uint64_t load(const unsigned char *p) { return be::get64(p); }
+};
+
+// One block (16 words) into the eight state words.
+template <typename W>
+void compress(W state[8], const unsigned char *block) {
+    using P = Sha2Words<W>;
+    W w[P::kRounds];
+    for (int t = 0; t < 16; t++) w[t] = P::load(block + sizeof(W) * size_t(t));
+    for (int t = 16; t < P::kRounds; t++) w[t] = w[t - 16] + P::small0(w[t - 15]) + w[t - 7] + P::small1(w[t - 2]);
+    W a = state[0], b = state[1], c = state[2], d = state[3];
+    W e = state[4], f = state[5], g = state[6], h = state[7];
+    for (int t = 0; t < P::kRounds; t++) {
+        W t1 = h + P::big1(e) + ((e & f) ^ (~e & g)) + P::kK[t] + w[t];
+        W t2 = P::big0(a) + ((a & b) ^ (a & c) ^ (b & c));
+        h = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+    secure_zero(w, sizeof w);
+}
+
 bool valid(const QVSSHA2CTX *ctx) { return ctx->size == 32 || ctx->size == 64; }
 size_t block_of(const QVSSHA2CTX *ctx) { return ctx->size == 64 ? 128 : 64; }
 
 void transform(QVSSHA2CTX *ctx, const unsigned char *block) {
     if (ctx->size == 64) {
-        sha512_transform(ctx->state.w64, block);
+        compress(ctx->state.w64, block);
     } else {
-        sha256_transform(ctx->state.w32, block);
+        compress(ctx->state.w32, block);
     }
 }
 
 }  // namespace
 
-void sha256_transform(uint32_t state[8], const unsigned char block[64]) {
-    uint32_t w[64];
-    for (int t = 0; t < 16; t++) w[t] = be::get32(block + 4 * t);
-    for (int t = 16; t < 64; t++) {
-        uint32_t s0 = std::rotr(w[t - 15], 7) ^ std::rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
-        uint32_t s1 = std::rotr(w[t - 2], 17) ^ std::rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
-        w[t] = w[t - 16] + s0 + w[t - 7] + s1;
-    }
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int t = 0; t < 64; t++) {
-        uint32_t t1 = h + (std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25)) + ((e & f) ^ (~e & g)) +
-                      kK256[t] + w[t];
-        uint32_t t2 = (std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
-    secure_zero(w, sizeof w);
-}
-
-void sha512_transform(uint64_t state[8], const unsigned char block[128]) {
-    uint64_t w[80];
-    for (int t = 0; t < 16; t++) w[t] = be::get64(block + 8 * t);
-    for (int t = 16; t < 80; t++) {
-        uint64_t s0 = std::rotr(w[t - 15], 1) ^ std::rotr(w[t - 15], 8) ^ (w[t - 15] >> 7);
-        uint64_t s1 = std::rotr(w[t - 2], 19) ^ std::rotr(w[t - 2], 61) ^ (w[t - 2] >> 6);
-        w[t] = w[t - 16] + s0 + w[t - 7] + s1;
-    }
-    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int t = 0; t < 80; t++) {
-        uint64_t t1 = h + (std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41)) + ((e & f) ^ (~e & g)) +
-                      kK512[t] + w[t];
-        uint64_t t2 = (std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39)) + ((a & b) ^ (a & c) ^ (b & c));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
-    secure_zero(w, sizeof w);
-}
+void sha256_transform(uint32_t state[8], const unsigned char block[64]) { compress(state, block); }
+void sha512_transform(uint64_t state[8], const unsigned char block[128]) { compress(state, block); }
 
 int sha2_init(QVSSHA2CTX *ctx, int size) {
     if (!ctx || (size != 32 && size != 64)) return 1;
@@ -159,16 +153,7 @@ void sha2_update(QVSSHA2CTX *ctx, const void *data, size_t len) {
     ctx->count[1] += uint64_t(len) >> 61;
     ctx->count[0] += add;
     if (ctx->count[0] < add) ctx->count[1]++;
-    size_t i = 0;
-    if (have) {
-        size_t take = bs - have < len ? bs - have : len;
-        memcpy(ctx->buffer + have, in, take);
-        i = take;
-        if (have + take < bs) return;
-        transform(ctx, ctx->buffer);
-    }
-    for (; i + bs <= len; i += bs) transform(ctx, in + i);
-    if (i < len) memcpy(ctx->buffer, in + i, len - i);
+    feed_blocks(ctx->buffer, bs, have, in, len, [ctx](const unsigned char *blk) { transform(ctx, blk); });
 }
 
 void sha2_final(unsigned char *out, QVSSHA2CTX *ctx) {
@@ -180,9 +165,7 @@ void sha2_final(unsigned char *out, QVSSHA2CTX *ctx) {
         be::put64(bits, ctx->count[1]);
         be::put64(bits + 8, ctx->count[0]);
         static constexpr unsigned char pad[128] = {0x80};
-        size_t have = size_t(ctx->count[0] >> 3) & (bs - 1);
-        size_t room = bs - lenfield;
-        sha2_update(ctx, pad, have < room ? room - have : bs + room - have);
+        sha2_update(ctx, pad, pad_length(size_t(ctx->count[0] >> 3) & (bs - 1), bs, lenfield));
         sha2_update(ctx, bits + 16 - lenfield, lenfield);
         if (ctx->size == 64) {
             for (int i = 0; i < 8; i++) be::put64(out + 8 * i, ctx->state.w64[i]);

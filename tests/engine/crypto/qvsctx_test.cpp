@@ -83,7 +83,8 @@ TEST(QvsInit, IvLoading) {
     std::mt19937 rng(81);
     const Bytes key = zvtest::random_bytes(rng, 8), iv16 = zvtest::random_bytes(rng, 16);
     const Bytes data = zvtest::random_bytes(rng, 32);
-    EXPECT_EQ(crypt(QVS_DES, QVS_CBC, key, iv16, data), crypt(QVS_DES, QVS_CBC, key, Bytes(iv16.begin(), iv16.begin() + 8), data));
+    const Bytes iv8(iv16.begin(), iv16.begin() + 8);
+    EXPECT_EQ(crypt(QVS_DES, QVS_CBC, key, iv16, data), crypt(QVS_DES, QVS_CBC, key, iv8, data));
 
     const Bytes aeskey = zvtest::random_bytes(rng, 16);
     QVSCTX ctx;
