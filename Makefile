@@ -3,7 +3,9 @@
 #   make test     build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
 #   make release  optimised build, with the benchmark programs of bench/
 #   make bench    optimised build and a run of the ISAM record benchmark
-#                 (BENCH_RECORDS records, 1,000,000 by default)
+#                 against the peer engines found (scripts/setup-bench installs
+#                 them): BENCH_RECORDS records (1,000,000 by default), RUNS
+#                 runs (1 by default; with more the table shows medians)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: demo test release bench clean
@@ -24,10 +26,11 @@ release:
 	cmake --build build-release -j $(JOBS)
 
 BENCH_RECORDS ?= 1000000
+RUNS ?= 1
 
 bench: release
 	mkdir -p build-release/bench-run
-	cd build-release/bench-run && rm -f ZVSTATUS.QVS && ../bench/isam_bench $(BENCH_RECORDS) .
+	cd build-release/bench-run && rm -f ZVSTATUS.QVS && ../bench/isam_bench --runs $(RUNS) --records $(BENCH_RECORDS) .
 
 clean:
 	rm -rf build build-asan build-release

@@ -1,16 +1,19 @@
-// ISAM record benchmark: the main road of the engine, measured phase by
-// phase, and (when built with SQLite) the same workload on SQLite with the
-// same cache budget. A measurement for release builds, not a test.
+// ISAM record benchmark: one workload (see workload.h) on the engine and,
+// in the same run, on the peer engines found at build time (SQLite, LMDB,
+// Berkeley DB), each with the same cache budget. A measurement for release
+// builds, not a test.
 //
-//   isam_bench [records] [directory]
+//   isam_bench [--runs R] [--records N] [--only ENGINE] [--config cached|quarter] [directory]
 //
-// The workload: N records of 128 bytes (default 1,000,000) with a unique
-// 8-byte number, a 20-byte name shared by ten records and a unique 16-byte
-// code, each indexed; loaded in random number order; then N reads by a
-// random number, a full scan in number order, N/10 rewrites that change the
-// name, and N/10 deletes; the counts are checked at the end. Per phase the
-// program prints operations per second and the peak resident memory of the
-// phase (VmHWM, reset before each phase through /proc/self/clear_refs).
+// Two configurations: "cached", 16,384 index nodes and 16,384 data pages of
+// 8 KB (the whole set fits), and "quarter", a cache of a quarter of the
+// record bytes, where reads reach the file system. Every engine runs in a
+// child process of its own, so that its peak memory is its own. With R runs
+// the table shows the medians. The checksum of the records each phase read
+// must be equal across engines and runs; the program fails when it is not.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
@@ -18,48 +21,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/workload.h"
 #include "zarvo/zarvo.h"
 
-#ifdef ZV_BENCH_SQLITE
-#include <sqlite3.h>
-#endif
+namespace bench {
 
 namespace {
 
-constexpr int kRecLen = 128;
-constexpr int kNumOff = 4, kNameOff = 12, kCodeOff = 32, kPayloadOff = 48;
-// The engine's cache: 8192 index buffers and 8192 data pages of 4096 bytes.
-constexpr int kSect = 32, kBufs = 8192, kDbufs = 8192;
-constexpr long kCacheKB = (long(kBufs) + kDbufs) * 4096 / 1024;
-
-uint64_t splitmix(uint64_t &s) {
-    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
-void put_be(unsigned char *p, uint64_t v) {
-    for (int i = 0; i < 8; i++) p[i] = static_cast<unsigned char>(v >> (56 - 8 * i));
-}
-
-// The record of number n: tag, number (big-endian, so that bytes sort as
-// numbers), name, code and payload.
-void make_record(unsigned char *r, uint64_t n, uint32_t version) {
-    memset(r, 0, kRecLen);
-    memcpy(r, "REC1", 4);
-    put_be(r + kNumOff, n);
-    char name[48];
-    snprintf(name, sizeof name, "name%07" PRIu64 "v%u", (n / 10) % 10000000, version % 10);
-    memcpy(r + kNameOff, name, strlen(name));
-    uint64_t s = n;
-    put_be(r + kCodeOff, splitmix(s));
-    put_be(r + kCodeOff + 8, splitmix(s));
-    for (int i = kPayloadOff; i < kRecLen; i++) r[i] = static_cast<unsigned char>('a' + (n + i) % 26);
+double now_seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 long vmhwm_kb() {
@@ -75,52 +48,38 @@ void reset_hwm() {
     out << "5";
 }
 
-struct Phase {
-    std::string name;
-    long ops = 0;
-    double seconds = 0;
-    long hwm = 0;
-    double rate() const { return seconds > 0 ? double(ops) / seconds : 0; }
-};
+}  // namespace
 
-// Runs one phase: its operation count, time and peak memory.
-Phase measure(const char *name, const std::function<long()> &body) {
+void PhaseClock::start() {
     reset_hwm();
-    auto t0 = std::chrono::steady_clock::now();
-    long ops = body();
-    Phase p;
-    p.name = name;
-    p.ops = ops;
-    p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    p.hwm = vmhwm_kb();
-    return p;
+    t0_ = now_seconds();
 }
 
-void print(const char *who, const std::vector<Phase> &phases) {
-    std::printf("%s\n", who);
-    for (const Phase &p : phases)
-        std::printf("  %-9s %9ld ops %8.3f s %12.0f ops/s  peak %8ld kB\n", p.name.c_str(), p.ops, p.seconds, p.rate(),
-                    p.hwm);
+void PhaseClock::stop(int phase, uint64_t sum) {
+    PhaseResult &p = out_->phase[phase];
+    p.seconds = now_seconds() - t0_;
+    p.peak_kb = vmhwm_kb();
+    p.sum = sum;
 }
 
-bool fail(const char *what, long at, int rc) {
-    std::fprintf(stderr, "%s failed at %ld: %d\n", what, at, rc);
-    return false;
+void report_failure(const char *engine, const char *what, long at, long code) {
+    std::fprintf(stderr, "%s: %s failed at %ld: %ld\n", engine, what, at, code);
 }
 
 // ---- The engine ------------------------------------------------------------------
 
-bool run_engine(long n, const std::string &dir, const std::vector<uint64_t> &load,
-                const std::vector<uint64_t> &reads, const std::vector<uint64_t> &changes,
-                std::vector<Phase> *out) {
-    if (int rc = INTISAMX(kBufs, 8, kSect, kDbufs, 1)) return fail("start-up", 0, rc);
-    ISEG snum[1] = {{kNumOff, 8, 0}};
-    ISEG sname[1] = {{kNameOff, 20, 0}};
-    ISEG scode[1] = {{kCodeOff, 16, 0}};
+bool run_zarvo(const Workload &w, const Config &c, const std::string &dir, RunResult *out) {
+    if (int rc = INTISAMX(c.pages, 8, kPageSize / 128, c.pages, 33)) {
+        report_failure("Zarvo", "start-up", 0, rc);
+        return false;
+    }
+    ISEG sid[1] = {{kIdOff, 4, 1}};
+    ISEG sname[1] = {{kNameOff, kNameLen, 0}};
+    ISEG samount[1] = {{kAmountOff, 8, 8}};
     IIDX idx[3] = {
-        {8, 0, 0, 0, 0, 1, snum, "ByNumber", nullptr, nullptr, nullptr},
-        {24, 0, 1, 0, 0, 1, sname, "ByName", "?_name.idx", nullptr, nullptr},
-        {16, 0, 0, 0, 0, 1, scode, "ByCode", "?_code.idx", nullptr, nullptr},
+        {4, 0, 0, 0, 0, 1, sid, "ById", nullptr, nullptr, nullptr},
+        {kNameLen + 4, 0, 1, 0, 0, 1, sname, "ByName", "?_name.idx", nullptr, nullptr},
+        {8 + 4, 0, 1, 0, 0, 1, samount, "ByAmount", "?_amount.idx", nullptr, nullptr},
     };
     const std::string base = dir + "/isam_bench";
     IFIL ifil = {base.c_str(), -1, kRecLen, 0, 0, 3, 0, 0, idx, nullptr, nullptr, 0};
@@ -132,217 +91,290 @@ bool run_engine(long n, const std::string &dir, const std::vector<uint64_t> &loa
     IFILPARM p{};
     p.ifil = &ifil;
     p.xcre = x;
-    for (const char *ext : {".dat", ".idx", "_name.idx", "_code.idx"}) dltfil((base + ext).c_str());
-    if (int rc = CREIFILz(&p)) return fail("set creation", 0, rc);
-    const int d = ifil.tfilno;
-    unsigned char rec[kRecLen], key[8];
+    for (const char *ext : {".dat", ".idx", "_name.idx", "_amount.idx"}) dltfil((base + ext).c_str());
+    if (int rc = CREIFILz(&p)) {
+        report_failure("Zarvo", "set creation", 0, rc);
+        CLISAM();
+        return false;
+    }
+    const int d = ifil.tfilno, byid = d + 1, byname = d + 2;
+    unsigned char rec[kRecLen], key[4];
+    // Under the default start-up profile a keyed read's target is in key
+    // form: the unsigned id reversed into big-endian order.
+    auto id_key = [&key](uint32_t id) {
+        for (int i = 0; i < 4; i++) key[i] = static_cast<unsigned char>(id >> (24 - 8 * i));
+        return key;
+    };
     bool ok = true;
+    auto fail = [&](const char *what, long at, long rc) {
+        report_failure("Zarvo", what, at, rc);
+        ok = false;
+    };
+    PhaseClock clock(out);
 
-    out->push_back(measure("load", [&] {
-        for (long i = 0; i < n && ok; i++) {
-            make_record(rec, load[size_t(i)], 0);
-            if (int rc = ADDREC(d, rec)) ok = fail("ADDREC", i, rc);
-        }
-        return n;
+    clock.start();
+    for (long i = 0; i < w.n && ok; i++) {
+        make_record(rec, w.load[size_t(i)], 0, w.groups);
+        if (int rc = ADDREC(d, rec)) fail("ADDREC", i, rc);
+    }
+    clock.stop(kLoad, 0);
+
+    // Reads the record of `id`, making it current, and returns its checksum.
+    auto read_one = [&](uint32_t id, long at) {
+        if (int rc = EQLREC(byid, id_key(id), rec)) fail("EQLREC", at, rc);
+        return record_sum(rec);
+    };
+    clock.start();
+    clock.stop(kReads, visit(w.reads, ok, read_one));
+
+    clock.start();
+    uint64_t sum = 0;
+    long count = 0;
+    int rc = FRSREC(byname, rec);
+    while (rc == 0) {
+        count++;
+        sum += record_sum(rec);
+        rc = NXTREC(byname, rec);
+    }
+    if (rc != 101 || count != w.n) fail("walk", count, rc);
+    clock.stop(kWalk, sum);
+
+    clock.start();
+    clock.stop(kRewrite, visit(w.changes, ok, [&](uint32_t id, long at) {
+        const uint64_t check = read_one(id, at);
+        make_record(rec, id, 1, w.groups);
+        if (int e = RWTREC(d, rec)) fail("RWTREC", at, e);
+        return check;
     }));
-    out->push_back(measure("read", [&] {
-        for (long i = 0; i < n && ok; i++) {
-            put_be(key, reads[size_t(i)]);
-            if (int rc = EQLREC(d + 1, key, rec)) ok = fail("EQLREC", i, rc);
-        }
-        return n;
+    clock.start();
+    clock.stop(kDelete, visit(w.changes, ok, [&](uint32_t id, long at) {
+        const uint64_t check = read_one(id, at);
+        if (int e = DELREC(d)) fail("DELREC", at, e);
+        return check;
     }));
-    out->push_back(measure("scan", [&] {
-        long count = 0;
-        int rc = FRSREC(d + 1, rec);
-        while (rc == 0) {
-            count++;
-            rc = NXTREC(d + 1, rec);
-        }
-        if (rc != 101 || count != n) ok = fail("scan", count, rc);
-        return count;
-    }));
-    const long m = n / 10;
-    out->push_back(measure("rewrite", [&] {
-        for (long i = 0; i < m && ok; i++) {
-            put_be(key, changes[size_t(i)]);
-            if (int rc = EQLREC(d + 1, key, rec)) ok = fail("EQLREC", i, rc);
-            rec[kNameOff + 12] = '9';
-            if (int rc = RWTREC(d, rec)) ok = fail("RWTREC", i, rc);
-        }
-        return m;
-    }));
-    out->push_back(measure("delete", [&] {
-        for (long i = 0; i < m && ok; i++) {
-            put_be(key, changes[size_t(i)]);
-            if (int rc = EQLREC(d + 1, key, rec)) ok = fail("EQLREC", i, rc);
-            if (int rc = DELREC(d)) ok = fail("DELREC", i, rc);
-        }
-        return m;
-    }));
-    const uint32_t left = uint32_t(n - m);
+
+    const uint32_t left = uint32_t(w.n - long(w.changes.size()));
     if (DATENT(d) != left || IDXENT(d + 1) != left || IDXENT(d + 2) != left || IDXENT(d + 3) != left) {
-        std::fprintf(stderr, "counts: %u %u %u %u, %u expected\n", DATENT(d), IDXENT(d + 1), IDXENT(d + 2),
+        std::fprintf(stderr, "Zarvo: counts %u %u %u %u, %u expected\n", DATENT(d), IDXENT(d + 1), IDXENT(d + 2),
                      IDXENT(d + 3), left);
         ok = false;
     }
-    if (int rc = DELIFIL(&ifil)) ok = fail("DELIFIL", 0, rc);
+    if (int e = DELIFIL(&ifil)) fail("DELIFIL", 0, e);
     CLISAM();
-    return ok;
-}
-
-// ---- SQLite ----------------------------------------------------------------------
-
-#ifdef ZV_BENCH_SQLITE
-
-bool exec(sqlite3 *db, const char *sql) {
-    char *err = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        std::fprintf(stderr, "%s: %s\n", sql, err ? err : "?");
-        sqlite3_free(err);
-        return false;
-    }
+    out->ok = ok;
     return true;
 }
 
-bool run_sqlite(long n, const std::string &dir, const std::vector<uint64_t> &load,
-                const std::vector<uint64_t> &reads, const std::vector<uint64_t> &changes,
-                std::vector<Phase> *out) {
-    const std::string file = dir + "/isam_bench.sqlite";
-    std::remove(file.c_str());
-    sqlite3 *db = nullptr;
-    if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) return fail("sqlite3_open", 0, 1);
-    const std::string cache = "PRAGMA cache_size=-" + std::to_string(kCacheKB);
-    bool ok = exec(db, "PRAGMA journal_mode=OFF") && exec(db, "PRAGMA synchronous=OFF") && exec(db, cache.c_str()) &&
-              exec(db, "CREATE TABLE cust(number INTEGER NOT NULL, name BLOB, code BLOB, payload BLOB)") &&
-              exec(db, "CREATE UNIQUE INDEX bynumber ON cust(number)") && exec(db, "CREATE INDEX byname ON cust(name)") &&
-              exec(db, "CREATE UNIQUE INDEX bycode ON cust(code)");
-    sqlite3_stmt *ins, *sel, *scan, *upd, *del, *cnt;
-    sqlite3_prepare_v2(db, "INSERT INTO cust VALUES(?,?,?,?)", -1, &ins, nullptr);
-    sqlite3_prepare_v2(db, "SELECT number, name, code, payload FROM cust WHERE number=?", -1, &sel, nullptr);
-    sqlite3_prepare_v2(db, "SELECT number, name, code, payload FROM cust ORDER BY number", -1, &scan, nullptr);
-    sqlite3_prepare_v2(db, "UPDATE cust SET name=? WHERE number=?", -1, &upd, nullptr);
-    sqlite3_prepare_v2(db, "DELETE FROM cust WHERE number=?", -1, &del, nullptr);
-    sqlite3_prepare_v2(db, "SELECT count(*) FROM cust", -1, &cnt, nullptr);
-    unsigned char rec[kRecLen];
-    // Reads the record of a number into rec, as the engine's read does.
-    auto read_one = [&](uint64_t num) {
-        sqlite3_bind_int64(sel, 1, int64_t(num));
-        bool found = sqlite3_step(sel) == SQLITE_ROW;
-        if (found) {
-            put_be(rec + kNumOff, uint64_t(sqlite3_column_int64(sel, 0)));
-            memcpy(rec + kNameOff, sqlite3_column_blob(sel, 1), 20);
-            memcpy(rec + kCodeOff, sqlite3_column_blob(sel, 2), 16);
-            memcpy(rec + kPayloadOff, sqlite3_column_blob(sel, 3), kRecLen - kPayloadOff);
+namespace {
+
+// ---- The driver ------------------------------------------------------------------
+
+struct Engine {
+    const char *name;
+    bool (*run)(const Workload &, const Config &, const std::string &, RunResult *);
+};
+
+const Engine kEngines[] = {
+    {"Zarvo", run_zarvo},
+#ifdef ZV_BENCH_SQLITE
+    {"SQLite", run_sqlite},
+#endif
+#ifdef ZV_BENCH_LMDB
+    {"LMDB", run_lmdb},
+#endif
+#ifdef ZV_BENCH_BDB
+    {"Berkeley DB", run_bdb},
+#endif
+};
+constexpr size_t kEngineCount = sizeof kEngines / sizeof kEngines[0];
+
+// Runs one engine in a child process and collects its result through a pipe.
+RunResult run_child(const Engine &e, const Workload &w, const Config &c, const std::string &dir) {
+    RunResult r;
+    int fd[2];
+    if (pipe(fd) != 0) return r;
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fd[0]);
+        RunResult mine;
+        if (!e.run(w, c, dir, &mine)) mine.ok = 0;
+        const char *p = reinterpret_cast<const char *>(&mine);
+        size_t left = sizeof mine;
+        while (left > 0) {
+            ssize_t n = write(fd[1], p, left);
+            if (n <= 0) break;
+            p += n;
+            left -= size_t(n);
         }
-        sqlite3_reset(sel);
-        return found;
-    };
-    out->push_back(measure("load", [&] {
-        exec(db, "BEGIN");
-        for (long i = 0; i < n && ok; i++) {
-            const uint64_t num = load[size_t(i)];
-            make_record(rec, num, 0);
-            sqlite3_bind_int64(ins, 1, int64_t(num));
-            sqlite3_bind_blob(ins, 2, rec + kNameOff, 20, SQLITE_STATIC);
-            sqlite3_bind_blob(ins, 3, rec + kCodeOff, 16, SQLITE_STATIC);
-            sqlite3_bind_blob(ins, 4, rec + kPayloadOff, kRecLen - kPayloadOff, SQLITE_STATIC);
-            if (sqlite3_step(ins) != SQLITE_DONE) ok = fail("INSERT", i, 1);
-            sqlite3_reset(ins);
+        std::fflush(nullptr);
+        _exit(0);
+    }
+    close(fd[1]);
+    if (pid > 0) {
+        char *p = reinterpret_cast<char *>(&r);
+        size_t got = 0;
+        while (got < sizeof r) {
+            ssize_t n = read(fd[0], p + got, sizeof r - got);
+            if (n <= 0) break;
+            got += size_t(n);
         }
-        exec(db, "COMMIT");
-        return n;
-    }));
-    out->push_back(measure("read", [&] {
-        exec(db, "BEGIN");
-        for (long i = 0; i < n && ok; i++)
-            if (!read_one(reads[size_t(i)])) ok = fail("SELECT", i, 1);
-        exec(db, "COMMIT");
-        return n;
-    }));
-    out->push_back(measure("scan", [&] {
-        exec(db, "BEGIN");
-        long count = 0;
-        while (sqlite3_step(scan) == SQLITE_ROW) {
-            put_be(rec + kNumOff, uint64_t(sqlite3_column_int64(scan, 0)));
-            memcpy(rec + kPayloadOff, sqlite3_column_blob(scan, 3), kRecLen - kPayloadOff);
-            count++;
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (got != sizeof r || !WIFEXITED(status)) {
+            std::fprintf(stderr, "%s: the child process ended without a result\n", e.name);
+            r = RunResult();
         }
-        sqlite3_reset(scan);
-        exec(db, "COMMIT");
-        if (count != n) ok = fail("scan", count, 1);
-        return count;
-    }));
-    const long m = n / 10;
-    out->push_back(measure("rewrite", [&] {
-        exec(db, "BEGIN");
-        for (long i = 0; i < m && ok; i++) {
-            const uint64_t num = changes[size_t(i)];
-            if (!read_one(num)) ok = fail("SELECT", i, 1);
-            rec[kNameOff + 12] = '9';
-            sqlite3_bind_blob(upd, 1, rec + kNameOff, 20, SQLITE_STATIC);
-            sqlite3_bind_int64(upd, 2, int64_t(num));
-            if (sqlite3_step(upd) != SQLITE_DONE) ok = fail("UPDATE", i, 1);
-            sqlite3_reset(upd);
-        }
-        exec(db, "COMMIT");
-        return m;
-    }));
-    out->push_back(measure("delete", [&] {
-        exec(db, "BEGIN");
-        for (long i = 0; i < m && ok; i++) {
-            const uint64_t num = changes[size_t(i)];
-            if (!read_one(num)) ok = fail("SELECT", i, 1);
-            sqlite3_bind_int64(del, 1, int64_t(num));
-            if (sqlite3_step(del) != SQLITE_DONE) ok = fail("DELETE", i, 1);
-            sqlite3_reset(del);
-        }
-        exec(db, "COMMIT");
-        return m;
-    }));
-    long left = -1;
-    if (sqlite3_step(cnt) == SQLITE_ROW) left = long(sqlite3_column_int64(cnt, 0));
-    if (left != n - m) ok = fail("count", left, 1);
-    for (sqlite3_stmt *s : {ins, sel, scan, upd, del, cnt}) sqlite3_finalize(s);
-    sqlite3_close(db);
-    std::remove(file.c_str());
-    return ok;
+    }
+    close(fd[0]);
+    return r;
 }
 
-#endif
+template <typename T>
+T median(std::vector<T> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? T() : v[v.size() / 2];
+}
+
+std::string with_commas(double v) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%.0f", v);
+    std::string s = digits, out;
+    int k = 0;
+    for (size_t i = s.size(); i-- > 0;) {
+        out.insert(out.begin(), s[i]);
+        if (++k % 3 == 0 && i > 0) out.insert(out.begin(), ',');
+    }
+    return out;
+}
+
+std::string machine() {
+    std::ifstream in("/proc/cpuinfo");
+    std::string line, model = "unknown processor";
+    while (std::getline(in, line))
+        if (line.rfind("model name", 0) == 0) {
+            model = line.substr(line.find(':') + 2);
+            break;
+        }
+    long mem_kb = 0;
+    std::ifstream mi("/proc/meminfo");
+    while (std::getline(mi, line))
+        if (line.rfind("MemTotal:", 0) == 0) mem_kb = std::atol(line.c_str() + 9);
+    char buf[256];
+    std::snprintf(buf, sizeof buf, "%s, %ld cores, %.0f GiB", model.c_str(), sysconf(_SC_NPROCESSORS_ONLN),
+                  double(mem_kb) / (1024.0 * 1024.0));
+    return buf;
+}
+
+// Prints one configuration's table of medians; false when a run failed or
+// the checksums differ.
+bool print_table(const Workload &w, const Config &c, const std::vector<const Engine *> &engines,
+                 const std::vector<std::vector<RunResult>> &runs) {
+    std::printf("\n%s: %ld records of %d bytes; %d index nodes and %d data pages of %d bytes (%.0f MB cache)\n",
+                c.name, w.n, kRecLen, c.pages, c.pages, kPageSize, double(c.cache_bytes()) / 1e6);
+    std::printf("| engine | phase | ops/s | vs Zarvo | peak RSS MB | checksum |\n|---|---|---|---|---|---|\n");
+    bool good = true;
+    std::vector<double> zarvo_rate(kPhases, 0);
+    for (size_t e = 0; e < engines.size(); e++) {
+        for (const RunResult &r : runs[e])
+            if (!r.ok) {
+                std::printf("| %s | (failed) | | | | |\n", engines[e]->name);
+                good = false;
+            }
+        for (int p = 0; p < kPhases; p++) {
+            std::vector<double> rates;
+            std::vector<long> peaks;
+            for (const RunResult &r : runs[e]) {
+                rates.push_back(r.phase[p].seconds > 0 ? double(phase_ops(w, p)) / r.phase[p].seconds : 0);
+                peaks.push_back(r.phase[p].peak_kb);
+            }
+            const double rate = median(rates);
+            if (e == 0) zarvo_rate[size_t(p)] = rate;
+            const uint64_t sum = runs[e].empty() ? 0 : runs[e][0].phase[p].sum;
+            bool same = true;
+            for (size_t f = 0; f < engines.size(); f++)
+                for (const RunResult &r : runs[f]) same = same && r.phase[p].sum == sum;
+            good = good && same;
+            char ratio[32] = "";
+            if (e > 0 && rate > 0) std::snprintf(ratio, sizeof ratio, "%.2f", zarvo_rate[size_t(p)] / rate);
+            char check[40] = "-";  // the load reads nothing
+            if (p != kLoad) std::snprintf(check, sizeof check, "%016" PRIx64 "%s", sum, same ? "" : " DIFFERS");
+            std::printf("| %s | %s | %s | %s | %.0f | %s |\n", engines[e]->name, phase_name(p),
+                        with_commas(rate).c_str(), e == 0 ? "1.00" : ratio, double(median(peaks)) / 1024.0, check);
+        }
+    }
+    std::printf("(vs Zarvo: Zarvo's rate over the engine's rate; above 1 Zarvo is faster)\n");
+    return good;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: isam_bench [--runs R] [--records N] [--only ENGINE] [--config cached|quarter] [directory]\n");
+    return 2;
+}
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    const long n = argc > 1 ? std::atol(argv[1]) : 1000000;
-    const std::string dir = argc > 2 ? argv[2] : ".";
-    if (n < 10) {
-        std::fprintf(stderr, "at least 10 records\n");
-        return 2;
-    }
-    // The numbers in load order, the numbers read, and the numbers changed
-    // (distinct: each is rewritten once and then deleted once).
-    std::vector<uint64_t> load(static_cast<size_t>(n)), reads(static_cast<size_t>(n));
-    for (long i = 0; i < n; i++) load[size_t(i)] = uint64_t(i) * 7 + 1;
-    uint64_t seed = 20261209;
-    for (long i = n - 1; i > 0; i--) std::swap(load[size_t(i)], load[size_t(splitmix(seed) % uint64_t(i + 1))]);
-    for (long i = 0; i < n; i++) reads[size_t(i)] = load[size_t(splitmix(seed) % uint64_t(n))];
-    std::vector<uint64_t> changes(load.begin(), load.begin() + n / 10);
-    std::reverse(changes.begin(), changes.end());
+}  // namespace bench
 
-    std::printf("%ld records of %d bytes; cache %ld kB\n", n, kRecLen, kCacheKB);
-    std::vector<Phase> engine;
-    bool ok = run_engine(n, dir, load, reads, changes, &engine);
-    print("Zarvo", engine);
-#ifdef ZV_BENCH_SQLITE
-    std::vector<Phase> lite;
-    ok = run_sqlite(n, dir, load, reads, changes, &lite) && ok;
-    print("SQLite", lite);
-    std::printf("Zarvo / SQLite (operations per second)\n");
-    for (size_t i = 0; i < engine.size() && i < lite.size(); i++)
-        std::printf("  %-9s %6.2f\n", engine[i].name.c_str(), lite[i].rate() > 0 ? engine[i].rate() / lite[i].rate() : 0);
-#else
-    std::printf("SQLite not found at build time: no comparison\n");
-#endif
-    return ok ? 0 : 1;
+int main(int argc, char **argv) {
+    using namespace bench;
+    long n = 1000000, runs = 1;
+    std::string dir = ".", only, config;
+    for (int i = 1; i < argc; i++) {
+        const std::string a = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (a == "--runs" && has_value) runs = std::atol(argv[++i]);
+        else if (a == "--records" && has_value) n = std::atol(argv[++i]);
+        else if (a == "--only" && has_value) only = argv[++i];
+        else if (a == "--config" && has_value) config = argv[++i];
+        else if (a.rfind("--", 0) == 0) return usage();
+        else dir = a;
+    }
+    if (n < 100 || n > 100000000 || runs < 1 || runs > 99) return usage();
+
+    Workload w;
+    w.n = n;
+    w.groups = uint32_t(n / 5);
+    w.load.resize(size_t(n));
+    for (long i = 0; i < n; i++) w.load[size_t(i)] = uint32_t(i) * 7 + 1;
+    uint64_t seed = 20261209;
+    for (long i = n - 1; i > 0; i--) std::swap(w.load[size_t(i)], w.load[size_t(splitmix(seed) % uint64_t(i + 1))]);
+    w.reads.resize(size_t(n));
+    for (long i = 0; i < n; i++) w.reads[size_t(i)] = w.load[size_t(splitmix(seed) % uint64_t(n))];
+    // Distinct ids, each rewritten once and then deleted once.
+    std::vector<uint32_t> pick(w.load);
+    for (long i = 0; i < n / 10; i++) std::swap(pick[size_t(i)], pick[size_t(i) + splitmix(seed) % uint64_t(n - i)]);
+    w.changes.assign(pick.begin(), pick.begin() + n / 10);
+
+    // A quarter of the record bytes, half for index nodes and half for pages.
+    const int32_t quarter = std::max<int32_t>(64, int32_t(n * kRecLen / 4 / kPageSize / 2));
+    std::vector<Config> configs;
+    if (config.empty() || config == "cached") configs.push_back({"cached", 16384});
+    if (config.empty() || config == "quarter") configs.push_back({"quarter", quarter});
+    if (configs.empty()) return usage();
+
+    std::vector<const Engine *> engines;
+    // --only names one engine; Zarvo always runs, as the yardstick.
+    for (const Engine &e : kEngines)
+        if (only.empty() || only == e.name || &e == &kEngines[0]) engines.push_back(&e);
+    std::printf("machine: %s\n", machine().c_str());
+    std::printf("engines: ");
+    for (const Engine &e : kEngines) std::printf("%s ", e.name);
+    std::printf("(peers not found at build time are left out)\n");
+    if (engines.empty()) return usage();
+
+    // results[config][engine][run]; the engines take turns within each run.
+    std::vector<std::vector<std::vector<RunResult>>> results(
+        configs.size(), std::vector<std::vector<RunResult>>(engines.size()));
+    for (long r = 0; r < runs; r++)
+        for (size_t c = 0; c < configs.size(); c++)
+            for (size_t e = 0; e < engines.size(); e++) {
+                std::fprintf(stderr, "run %ld, %s, %s\n", r + 1, configs[c].name, engines[e]->name);
+                results[c][e].push_back(run_child(*engines[e], w, configs[c], dir));
+            }
+    bool good = true;
+    for (size_t c = 0; c < configs.size(); c++) good = print_table(w, configs[c], engines, results[c]) && good;
+    std::printf("\n%s\n", good ? "checksums equal across engines and runs" : "FAILED: a run failed or checksums differ");
+    return good ? 0 : 1;
 }

@@ -70,6 +70,8 @@ int a_REDREC(ZvArgs &a) { return REDREC(a.filno, pos4(a), a.arg5); }
 int a_WRTREC(ZvArgs &a) { return WRTREC(a.filno, pos4(a), a.arg5); }
 int a_RETREC(ZvArgs &a) { return RETREC(a.filno, pos4(a)); }
 int a_GETNAM(ZvArgs &a) { return GETNAM(a.filno, static_cast<char *>(a.arg5), *a.arg6); }
+// The member number in arg7.
+int a_GETMNAME(ZvArgs &a) { return GETMNAME(a.filno, static_cast<char *>(a.arg5), *a.arg6, a.arg7); }
 int a_STPUSRA(ZvArgs &a) { return STPUSRA(a.arg7); }
 int a_TRANISO(ZvArgs &a) { return TRANISO(a.arg7); }
 int a_DELFIL(ZvArgs &a) { return DELFIL(a.filno); }
@@ -86,6 +88,8 @@ int a_INTISAMX(ZvArgs &a) {
     return INTISAMX(int32_t(p[0]), int32_t(p[1]), int32_t(p[2]), int32_t(p[3]), int32_t(p[4]));
 }
 int a_SETNODE(ZvArgs &a) { return SETNODE(text5(a)); }
+// The segment definition (from zvstrsegmdef) in arg5.
+int a_SETSEGz(ZvArgs &a) { return SETSEGz(a.filno, static_cast<ZVSEGDEF *>(a.arg5)); }
 int a_zvLOKDMP(ZvArgs &a) { return zvLOKDMP(a.filno, text5(a), a.arg7); }
 int a_WRTVREC(ZvArgs &a) { return WRTVREC(a.filno, pos4(a), a.arg5, *a.arg6); }
 int a_RDVREC(ZvArgs &a) { return RDVREC(a.filno, pos4(a), a.arg5, *a.arg6); }
@@ -376,8 +380,10 @@ int b_zvQUIET(ZvArgs &a) { return zvQUIET(text5(a), *a.arg6, val3(a)); }
 int b_zvLOKTIMOUT(ZvArgs &a) { return zvLOKTIMOUT(a.filno, val3(a), *a.arg6); }
 int b_zvLOKDYN(ZvArgs &a) { return zvLOKDYN(a.filno, val3(a)); }
 int b_zvVERIFYidx(ZvArgs &a) {
-    return zvVERIFYidx(a.filno, static_cast<const ZVVERIFYOPT *>(a.arg3), a.arg5);
+    return zvVERIFYidx(a.filno, static_cast<VERIFYIDXOPT *>(a.arg3), static_cast<VERIFYIDXRES *>(a.arg5));
 }
+// The cross-check takes its option block through arg3.
+int b_zvVerifyFile(ZvArgs &a) { return zvVerifyFile(static_cast<VERIFYFILEOPT *>(a.arg3)); }
 int b_zvMEMSTAT(ZvArgs &) { return zvMEMSTAT(); }
 // Not supported; the length of its attribute text is measured first.
 int b_zvSETCOMPRESS(ZvArgs &a) {
@@ -488,7 +494,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  71 */ {"LTEVREC", a_LTEVREC},
     /*  72 */ {"GTVREC", a_GTVREC},
     /*  73 */ {"LTVREC", a_LTVREC},
-    /*  74 */ {"GETMNAME", NOFUNCT},
+    /*  74 */ {"GETMNAME", a_GETMNAME},
     /*  75 */ {"GETNAM", a_GETNAM},
     /*  76 */ {nullptr, NOFUNCT},
     /*  77 */ {nullptr, NOFUNCT},
@@ -531,7 +537,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 114 */ {"RENIFILz", NOFUNCT},
     /* 115 */ {"SETNODE", a_SETNODE},
     /* 116 */ {nullptr, NOFUNCT},
-    /* 117 */ {"SETSEGz", NOFUNCT},
+    /* 117 */ {"SETSEGz", a_SETSEGz},
     /* 118 */ {"zvLOKDMP", a_zvLOKDMP},
     /* 119 */ {"RWTPREC", a_RWTPREC},
     /* 120 */ {"ADDVREC", a_ADDVREC},
@@ -716,7 +722,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 55 */ {"zvSETCOMPRESS", b_zvSETCOMPRESS},
     /* 56 */ {"xtdatrIDfield", b_xtdatrIDfield},
     /* 57 */ {"zvCopyFile", b_zvCopyFile},
-    /* 58 */ {"zvVerifyFile", nosub},
+    /* 58 */ {"zvVerifyFile", b_zvVerifyFile},
     /* 59 */ {"GETFILX", b_GETFILX},
     /* 60 */ {"zvDeferredIndexControl", b_zvDeferredIndexControl},
     /* 61 */ {"izvRecordUpdateCallbackControl", b_izvRecordUpdateCallbackControl},

@@ -75,6 +75,18 @@ int prepare_name(INSTGV *g, const char *path, uint16_t mode, char (&name)[256]) 
     return 0;
 }
 
+// What a read that came short leaves in sysiocod: 0 only at the end of
+// the file (the bytes stop at or past its physical end); a failed read
+// keeps its errno, and a read that stops below the physical end without
+// one is a failure too (EIO). Callers read 36 with sysiocod 0 as the end
+// of the file and any other 36 as a failing disk.
+int read_failure(int fd, uint64_t at, int64_t got, int err) {
+    if (got < 0) return err ? err : EIO;
+    int64_t end = plat_seek(fd, 0, true);
+    if (end >= 0 && static_cast<uint64_t>(end) <= at + static_cast<uint64_t>(got)) return 0;
+    return err ? err : EIO;
+}
+
 // One seek and one read or write of one descriptor, no cipher. Reads that
 // come short and writes that fail are final; a failed write is logged
 // unless the I/O-log options say otherwise. `off` is the logical offset
@@ -92,8 +104,9 @@ int piece_io(INSTGV *g, FCB *f, int fd, bool wr, uint64_t off, uint64_t at, unsi
             *count += len;
             return 0;
         }
-        set_sys(g, errno);
+        int err = errno;
         if (n > 0) *count += static_cast<uint32_t>(n);
+        set_sys(g, read_failure(fd, at, n, err));
         return 36;
     }
     errno = 0;
@@ -406,6 +419,8 @@ int zvsysio81(int mode, FCB *fcb, int, uint32_t hi, uint32_t lo, void *buf, uint
     }
     return cipher_io(g, f, wr, off, p, len, count);
 }
+
+bool read_at_end(int code) { return code == 36 && zvWNGV && zvWNGV->sysiocod == 0; }
 
 void report_fsize(FCB *fcb, int syscode, int loc) {
     char msg[128];

@@ -51,8 +51,16 @@ int zvseek81(int fd, uint32_t hi, uint32_t lo);
 // host. 0, 35 seek, 36 short read (sysiocod 0 at end of file), 37 short
 // write (logged), 606 encrypted without a hook, 674 segmented file, 695 no
 // memory for a partial cipher unit, 697 the hook refused.
+//
+// A short read is the end of the file only when its bytes stop at or past
+// the file's physical end; then sysiocod is 0. A read that failed keeps its
+// errno in sysiocod, and one that stops below the physical end without an
+// errno leaves EIO there: both are 36 too, but never the end of the file.
 int zvsysio81(int mode, FCB *fcb, int reserved, uint32_t hi, uint32_t lo, void *buf,
               uint32_t len, uint32_t *count);
+// True when a read's code means the end of the file (36 with sysiocod 0),
+// not a failing disk.
+bool read_at_end(int code);
 
 // Physical size of a descriptor (the FCB's own when the file is virtually
 // closed). Low word; high word into *hi (may be null); all ones on failure.

@@ -16,6 +16,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/centralio.h"
+#include "engine/core/fileio.h"
 #include "engine/core/filerules.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
@@ -65,12 +66,26 @@ inline FCB *page_owner(FCB *f) { return physical_fcb(f); }
 
 inline bool wide_offsets(const FCB *f) { return (f->hdr.base.hdrflags & kHdr8ByteOffsets) != 0; }
 
-// Finds a cached page without touching the LRU order or the statistics.
+inline PAGEBUF **lookaside_of(INSTGV *g, int32_t filno, uint32_t hi, uint32_t lo) {
+    uint32_t h = (lo >> g->pageshift) + uint32_t(filno) * 0x9E3779B9u + hi * 0x85EBCA6Bu;
+    return &g->datlook[h & g->datlookmask];
+}
+
+// Finds a cached page without touching the LRU order or the statistics:
+// first the lookaside slot, checked against the page's file and offset,
+// then the hash chain, whose find the slot remembers.
 PAGEBUF *find(int32_t filno, uint32_t hi, uint32_t lo) {
-    PAGELINK *head = &zvWNGV->dathash[bucket_of(filno, lo)];
+    INSTGV *g = zvWNGV;
+    PAGEBUF **slot = lookaside_of(g, filno, hi, lo);
+    PAGEBUF *b = *slot;
+    if (b && b->offl == lo && b->filno == filno && b->offh == hi) return b;
+    PAGELINK *head = &g->dathash[bucket_of(filno, lo)];
     for (PAGELINK *l = head->next; l != head; l = l->next) {
-        PAGEBUF *b = l->owner;
-        if (b->offl == lo && b->filno == filno && b->offh == hi) return b;
+        b = l->owner;
+        if (b->offl == lo && b->filno == filno && b->offh == hi) {
+            *slot = b;
+            return b;
+        }
     }
     return nullptr;
 }
@@ -156,6 +171,7 @@ PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want) {
     v->dirty = 0;
     if (was_free && ++pc.usedbufs > pc.usedhigh) pc.usedhigh = pc.usedbufs;
     link_front(&v->hash, &g->dathash[bucket_of(filno, lo)]);
+    *lookaside_of(g, filno, hi, lo) = v;
     dedicate_on_miss(v, f);
 
     if (opcode == kPageWrite) {
@@ -169,7 +185,10 @@ PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want) {
     g->ioopts |= 4;
     int rc = direct_io(0, f, hi, lo, v->data, pc.pagesize, &got);
     g->ioopts &= ~4u;
-    if (rc != 0 && rc != 36) {
+    // Only the end of the file makes a short page; a read that failed must
+    // not leave a page of 0xFF that a later write-back would put over the
+    // records it could not read.
+    if (rc != 0 && !read_at_end(rc)) {
         clrpag(v);
         set_uerr(rc);
         return nullptr;
@@ -213,7 +232,10 @@ int run_read(FCB *f, uint64_t off, int32_t n, unsigned char *buf, int32_t *count
         if (int rc = read_stretch(start, i)) return set_uerr(rc);
         memcpy(buf + size_t(i) * size_t(ps), b->data, size_t(b->valid));
         *count += b->valid;
-        if (b->valid < ps) return set_uerr(36);
+        if (b->valid < ps) {
+            zvWNGV->sysiocod = 0;  // the page ends where the file ends
+            return set_uerr(36);
+        }
         start = i + 1;
     }
     if (int rc = read_stretch(start, n)) return set_uerr(rc);
@@ -233,6 +255,7 @@ int piece(FCB *f, int op, int wt, uint64_t at, unsigned char *buf, int32_t len, 
         if (cut < 0) cut = 0;
         if (cut) memcpy(buf, b->data + inpage, size_t(cut));
         *count += cut;
+        zvWNGV->sysiocod = 0;  // the page ends where the file ends
         return set_uerr(36);
     }
     *count += len;

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "engine/core/arith.h"
 #include "engine/core/fileio.h"
 #include "engine/core/centralio.h"
 #include "engine/core/instance.h"
@@ -60,13 +61,33 @@ int write_clean_headers(FCB *f) {
             b->hdr.base.hightran = b->pendtranl;
             b->hdr.ext.hightranh = b->pendtranh;
         }
-        if (!cleared || (b->hdr.base.flmode & kOpnReadOnly) || b->state == 'm') continue;
+        // A mark whose write failed half way may be on disk though memory
+        // holds none: the clean header goes over it.
+        bool unknown = (b->stflags & kStMarkUnknown) && b->hdr.base.updflg == 0;
+        if ((!cleared && !unknown) || (b->hdr.base.flmode & kOpnReadOnly) || b->state == 'm') continue;
         if (int rc = wrthdr(b)) {
-            b->hdr.base.updflg = kUpdChanged;
+            if (cleared) b->hdr.base.updflg = kUpdChanged;
             if (!first) first = rc;
+        } else {
+            b->stflags &= ~kStMarkUnknown;
         }
     }
     return first;
+}
+
+// A changed file is left at least as long as its last byte used: space
+// handed out without a fill (growth step 0) whose last bytes were never
+// written gets its last byte now (0xFF, the fill), so that the next open
+// finds the end inside the file. 0 or the write's error.
+int reach_last_byte(FCB *f) {
+    const FILEHDR &b = f->hdr.base;
+    if (b.updflg != kUpdChanged || b.sfiltyp == kSfMember || (b.hdrflags & kHdrSegmented) ||
+        (b.flmode & kOpnReadOnly) || fcb_is_memory(f))
+        return 0;
+    uint64_t last = zv::join64(f->hdr.ext.numrech, b.numrec);
+    if (last <= zv::join64(f->hwoffh, f->hwoffl)) return 0;
+    unsigned char fill = 0xFF;
+    return izvio81x(17, f, uint32_t(last >> 32), uint32_t(last), &fill, 1, nullptr, 0);
 }
 
 }  // namespace
@@ -124,7 +145,8 @@ int iclsfilx(int filno, int mode) {
     keep(wb);
     // 2. Then the clean mark, then the pages once more.
     if (disk && wb == 0 && dar == 0) {
-        int rc = write_clean_headers(f);
+        int rc = reach_last_byte(f);
+        if (rc == 0) rc = write_clean_headers(f);
         keep(rc);
         // Segments made during the open (the write-back may make them) are
         // counted in the header.

@@ -26,6 +26,7 @@ enum : uint8_t { kKindFixed = 0, kKindIndex = 1, kKindVariable = 2 };
 // State flags (FCB::stflags).
 constexpr uint32_t kStRefreshKeys = 0x08;        // refresh current key images before update
 constexpr uint32_t kStFirstGrowth = 0x80;        // first growth done
+constexpr uint32_t kStMarkUnknown = 0x100;       // a failed header write may have left the update mark on disk
 constexpr uint32_t kStNoReread = 0x8000;         // header not reread while update flag set
 constexpr uint32_t kStForceDisk = 0x20000;       // force to disk at close and after growth
 constexpr uint32_t kStEncrypted = 0x40000;       // file is encrypted
@@ -133,6 +134,7 @@ struct FCB {
     int32_t nsegalloc;          // entries of segs
     uint32_t segsatopen;        // segments present when the file was opened
     uint8_t segrefused;         // a refusal to create a segment was logged
+    uint16_t dirmode;           // a host's open directory: its file mode as stored (+48)
 
     // ---- ISAM layer (engine/isam) ----------------------------------------------
     uint16_t isamdat;           // index: 1 + the data file number it serves; 0: none

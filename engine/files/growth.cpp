@@ -14,7 +14,9 @@
 // Every refusal (maximum size 667, 32-bit limit 39, segment end 674) is
 // decided before anything changes: the header copy and the file stay as
 // they were. A growth that fits inside the physical end touches nothing but
-// the header copy: no system call and no allocation.
+// the header copy, after a variable-length file's space is read to see
+// that it holds no live area (the last byte used may have been lowered by
+// damage): no write and no allocation.
 //
 // Invariants after a successful growth:
 //  1. physical end >= last byte used, for every file;
@@ -25,15 +27,21 @@
 // and physical end both rise by exactly the bytes needed.
 #include "engine/files/growth.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "engine/core/arith.h"
+#include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
+#include "engine/core/statuslog.h"
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/memfile.h"
 #include "engine/files/segments.h"
+#include "engine/files/varrec.h"
 
 namespace {
 
@@ -42,6 +50,7 @@ constexpr uint32_t kAreaHeader = 18;           // member area header, 4-byte off
 constexpr uint32_t kAreaHeaderWide = 22;       // with 8-byte offsets
 constexpr uint32_t kFlmode2NoStepIndex = 1u << 25;
 constexpr uint64_t kMax32 = 0xFFFFFFFFull;
+constexpr size_t kPlainAreaHeader = 10;        // area header of a plain variable-length file
 
 bool wide(const FCB *f) { return (f->hdr.base.hdrflags & kHdr8ByteOffsets) != 0; }
 uint64_t last_used(const FCB *f) { return zv::join64(f->hdr.ext.numrech, f->hdr.base.numrec); }
@@ -120,6 +129,56 @@ int write_gap(FCB *f, uint64_t at, uint64_t len) {
     return 0;
 }
 
+// Whether a stored area header starts at p of buf (n bytes from the file
+// offset at): a mark of an area in use (a record, a node of the space
+// index, a resource) with a length that ends inside the physical end.
+bool live_header_at(const unsigned char *buf, size_t p, size_t n, uint64_t at, uint64_t physend) {
+    if (n - p < kPlainAreaHeader) return false;
+    const unsigned char *h = buf + p;
+    uint16_t mark = zv::le::get16(h);
+    if (mark != kVrecUsed && mark != kVrecNode && mark != kVrecResource) return false;
+    uint32_t arealen = zv::le::get32(h + 2);
+    uint32_t reclen = zv::le::get32(h + 6);
+    if (arealen < kPlainAreaHeader || at + p + arealen - 1 > physend) return false;
+    return mark != kVrecUsed || uint64_t(reclen) + kPlainAreaHeader <= arealen;
+}
+
+// A growth inside the physical end of a variable-length file takes bytes
+// that should hold nothing but fill. When the last byte used was lowered
+// into live areas (a damaged header), they hold areas in use, which the
+// new area would overwrite: the growth is refused (527) and changes
+// nothing. The space [from, to] is read through the page cache; bytes past
+// the end of the file hold nothing; a header must end by `physend`. 0, 527
+// or a read error.
+int refuse_live_areas(FCB *f, uint64_t from, uint64_t to, uint64_t physend) {
+    constexpr size_t kPiece = 1024;
+    unsigned char buf[kPiece + kPlainAreaHeader];
+    for (uint64_t at = from; at <= to;) {
+        // Each piece reads a header's length past its end, so that a header
+        // that starts in it is seen whole.
+        uint64_t want = to - at + 1 < kPiece ? to - at + 1 : kPiece;
+        uint64_t span = want + kPlainAreaHeader - 1;
+        if (at + span - 1 > physend) span = physend - at + 1;
+        int32_t got = 0;
+        int rc = izvio81x(0, f, uint32_t(at >> 32), uint32_t(at), buf, int32_t(span), &got, 0);
+        if (rc && !zv::read_at_end(rc)) return rc;
+        zv::set_uerr(0);
+        size_t n = got > 0 ? size_t(got) : 0;
+        for (size_t p = 0; p < want && p < n; p++) {
+            if (!live_header_at(buf, p, n, at, physend)) continue;
+            char line[96];
+            snprintf(line, sizeof line, "Growth into a live area at %04x-%08xx of file...", unsigned((at + p) >> 32),
+                     unsigned(uint32_t(at + p)));
+            zvrcvlog(line, 527);
+            zvrcvlog(f->name, 527);
+            return 527;
+        }
+        if (n < span) break;  // the file ends here
+        at += want;
+    }
+    return 0;
+}
+
 uint32_t grow_memory(FCB *f, uint32_t needed) {
     uint64_t newlast = last_used(f) + needed;
     uint64_t max = max_size(f);
@@ -181,6 +240,15 @@ extern "C" uint32_t extfil(FCB *fcb, uint32_t needed, uint32_t align, int mode) 
     if (max && (newstart > max || newlast >= max)) return refuse(667);
     if (!w && newlast > kMax32) return refuse(39);
     if (newlast < oldlast || newstart < start) return refuse(39);  // past 64 bits
+
+    // The part of the new space of a variable-length file that the file
+    // already holds must hold no live area.
+    if (f->kind == kKindVariable && !area) {
+        uint64_t held = std::max(oldphys, zv::join64(f->hwoffh, f->hwoffl));
+        if (newstart <= held) {
+            if (int rc = refuse_live_areas(f, newstart, std::min(newlast, held), held)) return refuse(rc);
+        }
+    }
 
     // 7. Inside the physical end: only the header copy changes.
     if (newlast <= oldphys) {

@@ -11,7 +11,9 @@
 // Invariants:
 //  1. The update flag (+56) is 0xFF in memory only after a header carrying
 //     it was written, or while that write is being tried: tstupd restores
-//     the flags it set when the write fails.
+//     the flags it set when the write fails, and when the failed write
+//     moved some bytes it takes the mark on disk as unknown (kStMarkUnknown)
+//     until a header write succeeds.
 //  2. The update counter (+108) and its copy (+236) are equal in every
 //     header this module writes.
 //  3. A header read of a file whose extended part is 128 bytes leaves
@@ -21,6 +23,7 @@
 #include <cstring>
 
 #include "engine/core/arith.h"
+#include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
@@ -115,10 +118,29 @@ int read_region(FCB *f, uint64_t add, void *buf, int32_t len) {
     return izvio81x(16, f, hi, lo, buf, len, nullptr, 0);
 }
 
-int write_region(FCB *f, uint64_t add, const void *buf, int32_t len) {
+int write_region(FCB *f, uint64_t add, const void *buf, int32_t len, int32_t *moved = nullptr) {
     uint32_t hi, lo;
     header_pos(f, add, &hi, &lo);
-    return izvio81x(17, f, hi, lo, const_cast<void *>(buf), len, nullptr, 0);
+    return izvio81x(17, f, hi, lo, const_cast<void *>(buf), len, moved, 0);
+}
+
+// wrthdr, telling the bytes that reached the file.
+int write_header(FCB *f, int32_t *moved) {
+    *moved = 0;
+    if (!zvWNGV || !f) return set_uerr(61);
+    if (fcb_is_memory(f)) return set_uerr(0);
+    FILEHDR &b = f->hdr.base;
+    b.updcnt++;
+    f->hdr.ext.updcnt2 = b.updcnt;
+    unsigned char buf[512];
+    size_t n = encode_header(f->hdr, header_disk_size(b), buf, buf + sizeof buf);
+    if (b.sfiltyp == kSfDirectory && n >= 128) {
+        // A host's directory is type 6 with the host's mode only while it
+        // is open: on disk it stays a member with its own stored mode.
+        le::put16(buf + 92, kSfMember);
+        le::put16(buf + 48, f->dirmode);
+    }
+    return set_uerr(write_region(f, 0, buf, int32_t(n), moved));
 }
 
 // Binds the blocks of an index's additional members to the host: they follow
@@ -262,14 +284,8 @@ int redhdr(FCB *f, int mode) {
 }
 
 int wrthdr(FCB *f) {
-    if (!zvWNGV || !f) return set_uerr(61);
-    if (fcb_is_memory(f)) return set_uerr(0);
-    FILEHDR &b = f->hdr.base;
-    b.updcnt++;
-    f->hdr.ext.updcnt2 = b.updcnt;
-    unsigned char buf[512];
-    size_t n = encode_header(f->hdr, header_disk_size(b), buf, buf + sizeof buf);
-    return set_uerr(write_region(f, 0, buf, int32_t(n)));
+    int32_t moved;
+    return write_header(f, &moved);
 }
 
 int filhdr(FCB *f) {
@@ -298,21 +314,30 @@ int tstupd(FCB *f) {
     f->updcount++;
     if (f->hdr.base.updflg) return 0;
     FCB *host = (f->hostfcb && f->hostfcb != f) ? f->hostfcb : nullptr;
-    if (host && host->hdr.base.updflg == 0) {
-        host->hdr.base.updflg = kUpdChanged;
-        if (int rc = wrthdr(host)) {
-            host->hdr.base.updflg = 0;
-            return set_uerr(rc);
+    // A header write that fails having moved some bytes (a write cut short
+    // carries byte 56) may have put the mark on disk: the mark is then
+    // unknown, and the clean close writes the header again whatever the
+    // flag in memory says. A write that moved nothing left the disk as it
+    // was.
+    auto mark = [](FCB *b) {
+        b->hdr.base.updflg = kUpdChanged;
+        int32_t moved = 0;
+        int rc = write_header(b, &moved);
+        if (rc) {
+            b->hdr.base.updflg = 0;
+            if (moved > 0) b->stflags |= kStMarkUnknown;
+        } else {
+            b->stflags &= ~kStMarkUnknown;
         }
+        return rc;
+    };
+    if (host && host->hdr.base.updflg == 0) {
+        if (int rc = mark(host)) return set_uerr(rc);
     }
-    f->hdr.base.updflg = kUpdChanged;
-    if (int rc = wrthdr(f)) {
-        // Not marked on disk: the next change must try again. The host's
-        // header went out with its mark, so the host keeps it and its clean
-        // close takes it away again.
-        f->hdr.base.updflg = 0;
-        return set_uerr(rc);
-    }
+    // Not marked on disk: the next change must try again. The host's header
+    // went out with its mark, so the host keeps it and its clean close takes
+    // it away again.
+    if (int rc = mark(f)) return set_uerr(rc);
     if (int rc = mbsave(host ? host : f)) return set_uerr(rc);
     return set_uerr(0);
 }

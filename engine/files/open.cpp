@@ -83,16 +83,40 @@ void diagnose_header_failure(FCB *f) {
     g->uerr_cod = uerr;
 }
 
+// A node-size field above 127 is a byte count: a whole number of 128-byte
+// units (for a superfile member, once its area header is added).
+bool node_field_ok(const FILEHDR &b) {
+    uint32_t wrap = b.sfiltyp == kSfMember ? ((b.hdrflags & kHdr8ByteOffsets) ? 22 : 18) : 0;
+    return b.nodsiz <= 127 || (b.nodsiz + wrap) % 128 == 0;
+}
+
+// Every node of an open file is read into one of the engine's node buffers,
+// which hold the engine's node size and no more, whatever the large-node
+// option says: a header asking for more is refused (40) before any read.
+bool node_fits(const FCB *f) { return f->nodesize <= uint32_t(zvWNGV->nodesize); }
+
+// The last byte used lies inside the file, give or take one growth step
+// whose fill may not have reached the disk. A header claiming more (a
+// damaged end) is refused, so that no walk of the file reads through
+// gigabytes that are not there. The size is the one the open just took
+// (the highest written offset); superfile members, memory files and
+// segmented files are measured elsewhere.
+bool end_within_file(const FCB *f) {
+    const FILEHDR &b = f->hdr.base;
+    const FILEHDRX &x = f->hdr.ext;
+    if (b.sfiltyp == kSfMember || fcb_is_memory(f) || (b.hdrflags & kHdrSegmented) || f->fd < 0) return true;
+    uint64_t step = (x.flmode2 & kFlmode2Ext32) ? x.extsiz32 : b.extsiz;
+    if ((x.flmode2 & kFlmode2FirstExt) && x.firstext > step) step = x.firstext;
+    uint64_t last = zv::join64(x.numrech, b.numrec);
+    return last <= zv::join64(f->hwoffh, f->hwoffl) + step;
+}
+
 // The checks that the header of a block itself must pass.
 int check_header(FCB *f, uint16_t mode) {
     INSTGV *g = zvWNGV;
     FILEHDR &b = f->hdr.base;
     FILEHDRX &x = f->hdr.ext;
-    // Nodes of members are the page size less their area header.
-    uint32_t wrap = b.sfiltyp == kSfMember ? ((b.hdrflags & kHdr8ByteOffsets) ? 22 : 18) : 0;
-    if (b.clstyp > 2 || b.sfiltyp > 6 || (b.nmem && b.clstyp != kKindIndex) ||
-        (b.nodsiz > 127 && (b.nodsiz + wrap) % 128))
-        return 13;
+    if (b.clstyp > 2 || b.sfiltyp > 6 || (b.nmem && b.clstyp != kKindIndex) || !node_field_ok(b)) return 13;
     if (tstverson(&b, (b.hdrflags & kHdrHasExt) ? &x : nullptr)) return 672;
     f->nodesize = zv::node_size_of(f);
     if (f->nodesize == 0 && b.clstyp != kKindFixed) return 812;
@@ -112,8 +136,9 @@ int check_header(FCB *f, uint16_t mode) {
     if (!(b.hdrflags & kHdr8ByteOffsets) && (x.numrech || x.phyendh) && b.sfiltyp != kSfMember &&
         zv::tstfilsiz(f))
         return 689;
+    if (!(mode & kOpenDamaged) && !end_within_file(f)) return 13;
     if ((x.flmode2 & 0x01000000) && (x.flmode2 & kFlmode2PartHost)) return 727;
-    if (f->nodesize > uint32_t(g->sectors) * 128 && !(g->fileopt[0] & kOpt1LargeNodes)) return 40;
+    if ((f->nodesize > uint32_t(g->sectors) * 128 && !(g->fileopt[0] & kOpt1LargeNodes)) || !node_fits(f)) return 40;
     if ((mode & kOpenVarlen) && b.clstyp != kKindVariable) return 48;
     if (b.sfiltyp == kSfHost && f->nodesize != uint32_t(g->nodesize)) return 417;
     if (b.sfiltyp != kSfPlain && b.maxnamlen > g->membernamemax) return 418;
@@ -144,9 +169,10 @@ int open_members(FCB *f) {
         zv::split64(zv::join64(f->hposh, f->hposl) + uint64_t(step) * uint64_t(k), &m->hposh, &m->hposl);
         memcpy(m->name, f->name, sizeof m->name);
         if (int rc = redhdr(m, 0)) return rc;
-        if (mb.kmem != k || mb.clstyp != kKindIndex) return 13;
+        if (mb.kmem != k || mb.clstyp != kKindIndex || !node_field_ok(mb)) return 13;
         m->nodesize = zv::node_size_of(m);
         if (m->nodesize == 0) return 812;
+        if (!node_fits(m)) return 40;
         if ((m->hdr.ext.flmode3 & 0x07000000) || (mb.ktype & 0x03)) return 52;
         if (m->hdr.ext.idxlayout > 4 && m->hdr.ext.dstlevels > 0) return 908;
         if (mb.keylen > 1024) return 45;

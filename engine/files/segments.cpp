@@ -870,14 +870,10 @@ int apply_named(FCB *f, const ZVSEGDEF *d, bool was_segmented, int32_t *made_fro
     return 0;
 }
 
-}  // namespace
-
-int setseg(int filno, ZVSEGDEF *d) {
+int apply_definition(ZVSEGDEF *d, int filno) {
     INSTGV *g = zvWNGV;
-    if (!g) return 47;
     FCB *f = tstfnm(filno);
     if (!f) return g->uerr_cod;
-    if (!d) return set_uerr(540);
     FILEHDR &b = f->hdr.base;
     bool segmented = (b.hdrflags & kHdrSegmented) && f->segs;
     if (!segmented && !(b.hdrflags & kHdrHasExt)) return set_uerr(454);
@@ -946,11 +942,21 @@ int setseg(int filno, ZVSEGDEF *d) {
     }
     zvputmem(saved.segs);
     f->seglimitset = 0;
+    return set_uerr(rc);
+}
+
+}  // namespace
+
+// A definition the caller does not keep is released whatever the outcome.
+int setseg(int filno, ZVSEGDEF *d) {
+    if (!zvWNGV) return 47;
+    if (!d) return set_uerr(540);
+    int rc = apply_definition(d, filno);
     if (!d->owned) {
         zvputmem(d->text);
         zvputmem(d);
     }
-    return set_uerr(rc);
+    return rc;
 }
 
 }  // namespace zv

@@ -319,7 +319,18 @@ uint32_t inewvrec(FCB *f, int filno, int32_t len, uint32_t boundary, int mode, i
     // was never written must not stay inside the file's used space.
     const int32_t oldchain = f->hdr.base.sfmember;
     const uint32_t oldchainh = f->hdr.ext.sfmemberh;
+    bool marked = false;  // the area's header write was tried
     auto fail_grown = [&](int code) -> uint32_t {
+        // The in-use mark of a header write that failed may be in a cached
+        // page or on disk: past the last byte used it would read as a live
+        // area to the next growth. It goes back to fill (as far as it can).
+        if (marked && !fcb_is_memory(host)) {
+            const uint16_t keep = uerr_now();
+            unsigned char fill[22];
+            memset(fill, 0xFF, sizeof fill);
+            izvio81x(1, f, hi, lo, fill, int32_t(vhdr_size(f)), nullptr, 0);
+            set_uerr(keep);
+        }
         if (!fcb_is_memory(host) && last_used(f) > oldlast)
             split64(oldlast, &host->hdr.ext.numrech, &host->hdr.base.numrec);
         f->hdr.base.sfmember = oldchain;
@@ -337,6 +348,7 @@ uint32_t inewvrec(FCB *f, int filno, int32_t len, uint32_t boundary, int mode, i
         f->hdr.ext.sfmemberh = hi;
     }
     if ((rc = grown_headers(f, internal))) return fail_grown(rc);
+    marked = true;
     if ((rc = putvhdr81(f, hi, lo, &nh))) return fail_grown(rc);
     set_uerr(0);
     zvSETHGHi(int32_t(hi));

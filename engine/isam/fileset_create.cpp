@@ -34,6 +34,12 @@ int refuse(int code, int filno) {
     return ierr(code, filno);
 }
 
+// The engine's copy of default create blocks, released with the call.
+struct DefaultBlocks {
+    XCREblk *blocks = nullptr;
+    ~DefaultBlocks() { clrxcre(blocks); }
+};
+
 // What a create has made so far, for the undo.
 struct Made {
     int datno = -1;
@@ -143,9 +149,15 @@ ZV_API int CREIFILz(IFILPARM *p) {
     if (datno < 0) return set_uerr(-datno);
     // 4. The data file name.
     char dname[256];
-    zviflnam(p, dname, 0, nullptr);
-    // 5. Partition bits of the data file's block.
+    if (int rc = zviflnam(p, dname, 0, nullptr)) return refuse(rc, datno);
+    // 5. Partition bits of the data file's block. The default-block value
+    // stands for one block of the engine's defaults per physical file.
     XCREblk *xcre = p->xcre;
+    DefaultBlocks defaults;
+    if (xcre == ZV_XCRE_DEFAULT) {
+        if (int rc = chkxcre(ZV_XCRE_DEFAULT, nismfil(ifil), &defaults.blocks)) return refuse(rc, datno);
+        xcre = defaults.blocks;
+    }
     if (xcre && (xcre[0].mode & 0xC00000u)) {
         int keyidx = int(xcre[0].option9);
         if (keyidx < 0 || keyidx >= ifil->dnumidx) return refuse(731, datno);
@@ -198,8 +210,8 @@ ZV_API int CREIFILz(IFILPARM *p) {
             if (x.aidxnam) {
                 if ((rc = buildAidxnam(iname, x.aidxnam, sizeof iname, dname)) != 0)
                     return undo(ifil, made, rc, n);
-            } else {
-                zviflnam(p, iname, 1, nullptr);
+            } else if ((rc = zviflnam(p, iname, 1, nullptr)) != 0) {
+                return undo(ifil, made, rc, n);
             }
             XCREblk blk;
             XCREblk *bp = nullptr;

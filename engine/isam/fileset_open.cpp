@@ -88,9 +88,9 @@ int opnifil(IFILPARM *p, bool dataopen, int *chosen) {
     char dname[256];
     if (!dataopen) {
         ifil->tfilno = -1;
-        zviflnam(p, dname, 0, nullptr);
         int datno = filrng(ifil->dfilno, ifil->dnumidx, ifil->dfilmod);
         if (datno < 0) return set_uerr(-datno);
+        if (int rc = zviflnam(p, dname, 0, nullptr)) return report(rc, datno);
         if (chosen) *chosen = datno;
         OptionBit mark(&g->fileopt[1], kIsamMark);
         if (int rc = OPNFIL(datno, dname, uint16_t(ifil->dfilmod))) return report(rc, datno);
@@ -104,7 +104,10 @@ int opnifil(IFILPARM *p, bool dataopen, int *chosen) {
     if (dataopen) memcpy(dname, dat->name, sizeof dname);
     ISAMMAPENT *de = isam_entry(datno);
     de->inuse = state;
-    // 2. A variable-length data file.
+    // 2. A variable-length data file. Its record length (the fixed part of
+    // a variable-length one) is the definition's: a file that says another
+    // would have every read write past the caller's record buffer.
+    if (dat->hdr.base.reclen != ifil->dreclen) return undo_open(ifil, o, 608, datno);
     if (dat->kind == kKindVariable) ifil->dfilmod |= 0x4;
     // 3. The field names.
     for (int i = 0; i < 2; i++) {
@@ -124,8 +127,8 @@ int opnifil(IFILPARM *p, bool dataopen, int *chosen) {
             char iname[256];
             if (x.aidxnam) {
                 if (int rc = buildAidxnam(iname, x.aidxnam, sizeof iname, dname)) return undo_open(ifil, o, rc, n);
-            } else {
-                zviflnam(p, iname, 1, nullptr);
+            } else if (int rc = zviflnam(p, iname, 1, nullptr)) {
+                return undo_open(ifil, o, rc, n);
             }
             {
                 OptionBit mark(&g->fileopt[2], kIsamIndexMark);
@@ -229,8 +232,14 @@ ZV_API int OPNRFIL(int filno, const char *name, int mode) {
         report(540, 0);
         return -1;
     }
+    // A name that does not fit is refused, never cut to another name.
     char nm[256];
-    cpynbuf(nm, name, sizeof nm);
+    size_t n = strnlen(name, sizeof nm);
+    if (n >= sizeof nm) {
+        report(139, 0);
+        return -1;
+    }
+    memcpy(nm, name, n + 1);
     int datno = filrng(filno, 0, mode);
     if (datno < 0) {
         set_uerr(-datno);

@@ -540,22 +540,23 @@ int zvsnp(char *out, const char *path) {
     return n;
 }
 
-void zviflnam(const IFILPARM *p, char *out, int kind, char *extout) {
+int zviflnam(const IFILPARM *p, char *out, int kind, char *extout) {
     INSTGV *g = zvWNGV;
     out[0] = '\0';
     if (extout) extout[0] = '\0';
     const IFIL *ifil = p ? p->ifil : nullptr;
-    if (!ifil || !ifil->pfilnam) return;
+    if (!ifil || !ifil->pfilnam) return 0;
     char ext[kExt + 1] = {};
     const char *given = kind ? p->idxext : p->dataext;
     if (given[0]) memcpy(ext, given, strnlen(given, kExt));
     else if (g) memcpy(ext, g->defext[kind ? 1 : 0], strnlen(g->defext[kind ? 1 : 0], kExt));
     if (ext[strspn(ext, " ")] == '\0' || (ifil->dfilmod & 0x200)) ext[0] = '\0';
-    size_t n = strlen(ifil->pfilnam), e = strlen(ext);
-    if (n + e >= 256) return;
+    size_t n = strnlen(ifil->pfilnam, 256), e = strlen(ext);
+    if (n + e >= 256) return 139;
     memcpy(out, ifil->pfilnam, n);
     memcpy(out + n, ext, e + 1);
     if (extout) memcpy(extout, ext, e + 1);
+    return 0;
 }
 
 int buildAidxnam(char *out, const char *aidxnam, int size, const char *datname) {
@@ -645,6 +646,11 @@ int zvrstdefx(int datno, IFIL *ifil, const char *dext, const char *iext, int mod
     FCB *f = tstfnm(datno);
     if (!f) return ierr(g->uerr_cod, datno);
     if (!ifil || !ifil->pfilnam) return ierr(set_uerr(198), datno);
+    // Field names are stored in fixed slots: one that does not fit is
+    // refused rather than stored cut.
+    for (const char *s : {ifil->rfstfld, ifil->tlstfld}) {
+        if (s && strnlen(s, kFieldName) >= size_t(kFieldName)) return ierr(set_uerr(139), datno);
+    }
     bool sw = suppress_path_in_ifil() != 0;
     uint32_t flags = f->hdr.base.hdrflags2;
     bool marked = (flags & kNoPathsMark) == kNoPathsMark;

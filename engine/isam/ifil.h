@@ -47,8 +47,9 @@ int nismfil(const IFIL *ifil);
 int zvsnp(char *out, const char *path);
 // Data (kind 0) or index (kind 1) file name of a set: pfilnam + extension
 // into out (256 bytes); the extension used into ext (9 bytes) when given.
-// An over-long name leaves out empty.
-void zviflnam(const IFILPARM *p, char *out, int kind, char *ext);
+// 0; 139 when the name and its extension do not fit (out left empty: a
+// name is never cut).
+int zviflnam(const IFILPARM *p, char *out, int kind, char *ext);
 // Alternate index file name into out (size bytes): "*x" and "+x" the data
 // file's directory + x, "?x" the data file name + x, others as they are.
 // 0, 540 (no data file name for a prefix), 139 (bad rest), 153 too long.

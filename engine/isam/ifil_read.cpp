@@ -47,7 +47,7 @@ int zvredirectifil(int filno) {
     setifil(&p, ifil, dext, iext, 0, nullptr, nullptr);
     static constexpr const char *kTitle = "redirecting files:";
     char dname[256], ext[9], out[256];
-    zviflnam(&p, dname, 0, ext);
+    (void)zviflnam(&p, dname, 0, ext);
     bool changed = false;
     char newdata[256];
     if (zvredirect(dname, out, kTitle, nullptr) == 1 && zvundoiflnam(out, ext, newdata, 0) == 0) {
@@ -141,9 +141,10 @@ ZV_API int iGETNAM(int filno, char *buffer, int32_t len, int mode) {
         IFILPARM p;
         setifil(&p, ifil, dext, iext, 0, nullptr, nullptr);
         char name[256];
-        zviflnam(&p, name, mode == 7 ? 0 : 1, nullptr);
+        int rc = zviflnam(&p, name, mode == 7 ? 0 : 1, nullptr);
         zvputmem(ifil);
         zvputmem(names);
+        if (rc) return set_uerr(rc);
         return put_name(buffer, len, name);
     }
     default:

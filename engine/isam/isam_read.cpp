@@ -540,7 +540,7 @@ int walk_fixed(FCB *d, uint64_t *pos, int step, bool *live) {
         unsigned char m[6];
         const int32_t n = r >= 6 ? 6 : int32_t(r);
         int rc = raw_read(d, p, m, n);
-        if (rc == 36) {
+        if (read_at_end(rc)) {
             // A slot handed out and freed before its record was ever
             // written: it lies at the end and holds no record.
             set_uerr(0);
@@ -666,7 +666,7 @@ int phyrec(int datno, Dir dir, void *record, int32_t *len) {
             bool live = false;
             rc = walk_fixed(d, &pos, step, &live);
         }
-        if (rc == 27 || rc == 30 || rc == 36) return isam_end(101, datno);
+        if (rc == 27 || rc == 30 || read_at_end(rc)) return isam_end(101, datno);
         if (rc) return isam_end(rc, datno);
         const uint32_t hi = uint32_t(pos >> 32), lo = uint32_t(pos);
         rc = addlok81(d, hi, lo, datno);

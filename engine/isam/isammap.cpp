@@ -17,6 +17,8 @@
 // too, since the file layer allows a file to be open twice.
 #include "engine/isam/isammap.h"
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "engine/core/filenum.h"
@@ -99,6 +101,20 @@ bool serial_mode(int mode) { return base_mode(mode) == 3 || base_mode(mode) == 2
 bool schema_mode(int mode) {
     int b = base_mode(mode);
     return (b >= 12 && b <= 255) || b == 257;
+}
+
+// A segment that takes its bytes at a record offset must start inside the
+// record (a negative offset is as bad a segment as a negative length) and,
+// in a fixed-length file, end inside it too: such a definition would make
+// every later key of the index fail. Segments collated or transformed on
+// the way in take a length of their own and are only checked for the start.
+bool segment_in_record(const ISEG &sg, bool varfile, int32_t fixed) {
+    int b = base_mode(sg.segmode);
+    bool at_offset = b <= 3 || (b >= 6 && b <= 11);
+    if (!at_offset) return true;
+    if (sg.soffset < 0) return false;
+    if (varfile || (sg.segmode & 0x480)) return true;
+    return int32_t(sg.soffset) + int32_t(sg.slength) <= fixed;
 }
 
 // The schema field walk: offset of field `field` (alignment included), its
@@ -470,8 +486,15 @@ int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg
 }
 
 namespace {
-// One blank-delimited token of a parameter stream into buf (256 bytes).
-bool token(FILE *stream, char *buf) { return stream && fscanf(stream, "%255s", buf) == 1; }
+// One blank-delimited token of a parameter stream into buf (256 bytes); a
+// longer token is refused rather than read as two.
+bool token(FILE *stream, char *buf) {
+    if (!stream || fscanf(stream, "%255s", buf) != 1) return false;
+    int next = fgetc(stream);
+    if (next == EOF) return true;
+    ungetc(next, stream);
+    return isspace(next) != 0;
+}
 }  // namespace
 
 int setukey(FILE *stream, int idxno, int keytyp) {
@@ -583,6 +606,7 @@ int setimap(int pos, IFIL *ifil, int base, int offset, int stats) {
     for (int i = 0; i < x.inumseg; i++) {
         const ISEG &sg = x.isegarr[i];
         if (sg.slength < 0) return ierr(set_uerr(634), idxno);
+        if (!segment_in_record(sg, varfile, fixed)) return ierr(set_uerr(634), idxno);
         if (sg.segmode & 0x200) {
             if (i == 0) return ierr(set_uerr(895), idxno);
             part = true;

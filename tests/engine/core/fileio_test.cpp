@@ -52,6 +52,52 @@ TEST_F(FileIoTest, ShortReadAtEndOfFile) {
     EXPECT_EQ(std::string(buf, 40), std::string(40, 'r'));
 }
 
+// A read that fails, or that stops short below the physical end of the
+// file, is 36 like the end of the file, but sysiocod tells them apart: 0
+// only at the end.
+TEST_F(FileIoTest, FailedAndShortReadsAreNotTheEndOfTheFile) {
+    struct Case {
+        const char *what;
+        long short_by;
+        int err;
+        uint32_t at;
+        uint32_t count;
+        int sys;
+    } cases[] = {
+        {"read fails with EIO", 0, EIO, 0, 0, EIO},
+        {"read cut short by one byte", 1, 0, 0, 99, EIO},
+        {"read cut short with its errno", 1, ENOSPC, 0, 99, ENOSPC},
+        {"the last byte cut off", 1, 0, 40, 99, EIO},
+    };
+    FCB *f = keep(open_file("f.dat", std::string(140, 'r')));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        char buf[100];
+        uint32_t count = 12345;
+        g->sysiocod = 0;
+        zv::fault_reset();
+        zv::fault_set(IoKind::Read, 1, c.err, false, c.short_by);
+        EXPECT_EQ(zv::zvsysio81(0, f, 0, 0, c.at, buf, 100, &count), 36);
+        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(sysio(), c.sys);
+        EXPECT_FALSE(zv::read_at_end(36));
+    }
+    // A cut read that still reaches the end of the file is the end.
+    zv::fault_reset();
+    zv::fault_set(IoKind::Read, 1, 0, false, 1);
+    char buf[100];
+    uint32_t count = 0;
+    g->sysiocod = 7;
+    EXPECT_EQ(zv::zvsysio81(0, f, 0, 0, 60, buf, 100, &count), 36);
+    EXPECT_EQ(count, 80u);
+    EXPECT_EQ(sysio(), 0);
+    g->sysiocod = 7;
+    EXPECT_EQ(zv::zvsysio81(0, f, 0, 0, 100, buf, 100, &count), 36);
+    EXPECT_EQ(count, 40u);
+    EXPECT_EQ(sysio(), 0);
+    EXPECT_TRUE(zv::read_at_end(36));
+}
+
 TEST_F(FileIoTest, CreatingAnExistingFileGives19) {
     write_file("x.dat", "old");
     auto f = make_fcb("x.dat");
@@ -253,6 +299,26 @@ TEST_F(FileIoTest, NoDescriptorToBeFreedGives766) {
         zv::fault_reset();
     }
     EXPECT_EQ(g->openvcount, 0);
+}
+
+// The system error reaches callers as a signed value: the engine's own
+// negative codes stay negative, errno values stay as they are.
+TEST_F(FileIoTest, SystemErrorCodeIsSigned) {
+    write_file("m.dat", "m");
+    struct Case {
+        int err;   // errno the open meets
+        int want;  // zvGetSystemErrorCode afterwards
+    } cases[] = {{EMFILE, -766}, {ENOENT, ENOENT}, {EACCES, EACCES}};
+    for (const Case &c : cases) {
+        zv::fault_set(IoKind::Open, 1, c.err);
+        EXPECT_LT(zv::mbopen(nullptr, "m.dat", 0), 0) << c.err;
+        EXPECT_EQ(zvGetSystemErrorCode(), c.want) << c.err;
+        zv::fault_reset();
+    }
+    for (int code : {-972, -973, 32767}) {
+        g->sysiocod = uint16_t(code);
+        EXPECT_EQ(zvGetSystemErrorCode(), code);
+    }
 }
 
 TEST_F(FileIoTest, RefusedCreateLockLeavesNoFile) {

@@ -44,6 +44,12 @@ protected:
         EXPECT_EQ(CREDATX8(filno, name, 128, 0, 0x800, 0, nullptr, nullptr, &x), 0);
         return fcb(filno);
     }
+    // A plain data file with an extended header (no segments yet).
+    int make_plain(int filno, const char *name) {
+        XCREblk x{};
+        x.mode = 0x02;
+        return CREDATX8(filno, name, 128, 0, 0, 0, nullptr, nullptr, &x);
+    }
     int write_at(FCB *f, uint64_t off, const Bytes &b) {
         return izvio81x(0x11, f, uint32_t(off >> 32), uint32_t(off), const_cast<unsigned char *>(b.data()),
                         int32_t(b.size()), nullptr, 0);
@@ -248,9 +254,7 @@ TEST_F(SegmentsTest, BuildingDefinitions) {
 }
 
 TEST_F(SegmentsTest, NamedSegmentsOfAPlainFile) {
-    XCREblk x{};
-    x.mode = 0x02;
-    ASSERT_EQ(CREDATX8(1, "plain", 128, 0, 0, 0, nullptr, nullptr, &x), 0);
+    ASSERT_EQ(make_plain(1, "plain"), 0);
     ZVSEGENTRY list[3] = {{"", 1}, {"plain.s1", 1}, {"plain.s2", 0}};
     ASSERT_EQ(zvSETSEG(1, 2, 3, list), 0);
     EXPECT_TRUE(exists("plain.s1"));
@@ -275,6 +279,32 @@ TEST_F(SegmentsTest, NamedSegmentsOfAPlainFile) {
     ZVSEGENTRY a[1] = {{"", 1}};
     EXPECT_EQ(zvSETSEG(1, 0, 3, a), 683);
     EXPECT_EQ(log_messages().back(), "SETSEG: cannot change from SEGMDEF to SEGAUTO: 683");
+}
+
+// A definition handed over to SETSEGz is released also when the change is
+// refused before it starts.
+TEST_F(SegmentsTest, ARefusedDefinitionIsReleased) {
+    ASSERT_EQ(make_plain(1, "plain"), 0);
+    ZVSEGENTRY list[2] = {{"", 1}, {"plain.s1", 0}};
+    ASSERT_EQ(zvSETSEG(1, 2, 2, list), 0);
+    auto chunks = [] {
+        int32_t n = 0;
+        for (int l = 0; l < 24; l++) n += zv::list_chunks(l);
+        return n;
+    };
+    ZVSEGENTRY aut[1] = {{"", 1}};
+    ZVSEGDEF *d = nullptr;
+    for (int i = 0; i < 8; i++) {
+        ASSERT_EQ(zvstrsegmdef(0, 3, aut, &d), 0);
+        ASSERT_EQ(SETSEGz(1, d), 683);
+    }
+    int32_t before = chunks();
+    for (int i = 0; i < 4000; i++) {
+        ASSERT_EQ(zvstrsegmdef(0, 3, aut, &d), 0);
+        ASSERT_EQ(SETSEGz(1, d), 683);
+        ASSERT_EQ(zvSETSEG(1, 0, 3, aut), 683);
+    }
+    EXPECT_EQ(chunks(), before);
 }
 
 TEST_F(SegmentsTest, HeaderRewriteWithTheCreationTime) {
@@ -353,9 +383,7 @@ TEST_F(SegmentsTest, ASaveSyncsEverySegment) {
 }
 
 TEST_F(SegmentsTest, ALastNamedSegmentWithoutSizeHasNoLimit) {
-    XCREblk x{};
-    x.mode = 0x02;
-    ASSERT_EQ(CREDATX8(1, "p", 128, 0, 0, 0, nullptr, nullptr, &x), 0);
+    ASSERT_EQ(make_plain(1, "p"), 0);
     ZVSEGENTRY list[2] = {{"", 1}, {"p.s1", 0}};
     ASSERT_EQ(zvSETSEG(1, 1, 2, list), 0);
     FCB *f = fcb(1);

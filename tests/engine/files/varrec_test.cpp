@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <unistd.h>
 
 #include "engine/core/highword.h"
 #include "engine/core/pools.h"
@@ -266,6 +267,39 @@ TEST_F(VarrecTest, MemoryFilesKeepEachAreaAsARecord) {
     zvSETHGH(hi);
     EXPECT_EQ(RDVREC(1, pos, back.data(), 40), 160);
     EXPECT_EQ(CLSFIL(1, 0), 0);
+}
+
+// A header whose last byte used was lowered into live areas: the growth
+// that would take their space is refused with 527 and changes nothing,
+// whether the cut falls on an area's start or inside a record.
+TEST_F(VarrecTest, GrowthIntoLiveAreasIs527) {
+    struct Case {
+        const char *what;
+        int64_t cut;  // last byte used, from the third area's start
+    } cases[] = {{"at an area start", -1}, {"inside a record", 4}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        unlink("v.dat");
+        make_var(1, "v.dat");
+        const Bytes recs[4] = {record(20, 1), record(30, 40), record(30, 80), record(30, 120)};
+        uint32_t pos[4];
+        for (int i = 0; i < 4; i++) ASSERT_NE(pos[i] = put(1, recs[i]), 0u);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        const uint32_t last = uint32_t(int64_t(pos[2]) + c.cut);
+        filestest::patch("v.dat", 8, {uint8_t(last), uint8_t(last >> 8), uint8_t(last >> 16), uint8_t(last >> 24)});
+        ASSERT_EQ(OPNFIL(1, "v.dat", 0x804), 0);
+        EXPECT_EQ(NEWVREC(1, 40), 0u);
+        EXPECT_EQ(zvGetUserErrorCode(), 527);
+        EXPECT_EQ(fcb(1)->hdr.base.numrec, last);
+        for (int i = 2; i < 4; i++) {
+            Bytes back(30);
+            EXPECT_EQ(RDVREC(1, pos[i], back.data(), 30), 0) << i;
+            EXPECT_EQ(back, recs[i]) << i;
+        }
+        EXPECT_EQ(CLSFIL(1, 0), 0);
+        Bytes disk = file_bytes("v.dat");
+        for (int i = 2; i < 4; i++) EXPECT_EQ(slice(disk, pos[i] + 10, 30), recs[i]) << i;
+    }
 }
 
 }  // namespace

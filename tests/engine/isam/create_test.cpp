@@ -10,8 +10,9 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
+#include "engine/files/fcb.h"
 #include "engine/isam/isammap.h"
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 namespace {
 
@@ -123,6 +124,8 @@ TEST_F(CreateTest, RefusalsLeaveNoFile) {
          },
          109},
         {"negative length", [](CustSet &s) { s.s2[0].slength = -1; }, 634},
+        {"negative offset", [](CustSet &s) { s.s2[0].soffset = -1; }, 634},
+        {"segment past the record", [](CustSet &s) { s.s2[0].soffset = 60; }, 634},
         {"unicode collated", [](CustSet &s) { s.s1[1].segmode = 0x480; }, 694},
         {"partition segment first", [](CustSet &s) { s.s1[0].segmode = 0x200; }, 895},
         {"plain after partition",
@@ -149,6 +152,13 @@ TEST_F(CreateTest, RefusalsLeaveNoFile) {
     }
     EXPECT_EQ(CREIFIL(nullptr), 540);
     EXPECT_EQ(zvGetIsamErrorCode(), 540);
+    // A variable-length record goes on past its fixed part: a segment there
+    // is a segment of the record.
+    CustSet v("vcust", 2);
+    v.ifil.dfilmod = 0x4;
+    v.s2[0].soffset = 60;
+    ASSERT_EQ(CREIFIL(&v.ifil), 0);
+    EXPECT_EQ(CLIFIL(&v.ifil), 0);
 }
 
 TEST_F(CreateTest, PartitionedSetsAreRefused) {
@@ -182,6 +192,109 @@ TEST_F(CreateTest, ExtensionsOfTheParameterBlock) {
     EXPECT_EQ(CREIFILX(&s.ifil, ".d", ".i", 0, nullptr, nullptr), 19);
     EXPECT_EQ(s.ifil.tfilno, -1);
     EXPECT_TRUE(all_free(1, 10));
+}
+
+// Names are refused, never cut: a data or index file name that does not
+// fit with its extension, and a field name longer than its stored slot.
+TEST_F(CreateTest, OverLongNamesAreRefusedNeverCut) {
+    std::string data(252, 'd');  // with ".dat": 256
+    CustSet a(data.c_str());
+    EXPECT_EQ(CREIFIL(&a.ifil), 139);
+    EXPECT_EQ(zvGetIsamErrorCode(), 139);
+    EXPECT_EQ(a.ifil.tfilno, -1);
+    // The data file fits (".d"), the index file (".idx") does not.
+    std::string both(252, 'e');
+    CustSet b(both.c_str());
+    EXPECT_EQ(CREIFILX(&b.ifil, ".d", ".idx2", 0, nullptr, nullptr), 139);
+    EXPECT_EQ(b.ifil.tfilno, -1);
+    EXPECT_EQ(files_in(), std::set<std::string>{});
+    EXPECT_TRUE(all_free(0, 20));
+    // Field names: 63 characters fit, 64 do not.
+    std::string f63(63, 'f'), f64(64, 'f');
+    CustSet c("fields");
+    c.ifil.rfstfld = f64.c_str();
+    EXPECT_EQ(CREIFIL(&c.ifil), 139);
+    EXPECT_EQ(files_in(), std::set<std::string>{});
+    CustSet e("fields");
+    e.ifil.tlstfld = f64.c_str();
+    EXPECT_EQ(CREIFIL(&e.ifil), 139);
+    CustSet ok("fields");
+    ok.ifil.rfstfld = f63.c_str();
+    ASSERT_EQ(CREIFIL(&ok.ifil), 0);
+    ASSERT_EQ(CLIFIL(&ok.ifil), 0);
+    int d = OPNRFIL(-1, "fields.dat", 0);
+    ASSERT_GE(d, 0);
+    char name[80];
+    ASSERT_EQ(iGETNAM(d, name, sizeof name, 1), 0);
+    EXPECT_EQ(std::string(name), f63);
+    EXPECT_EQ(CLRFIL(d), 0);
+}
+
+// Every call that takes create blocks reads the default-block value as one
+// block of the engine's defaults per physical file: each file it makes gets
+// an extended header.
+TEST_F(CreateTest, DefaultBlocksForEveryCreateCall) {
+    struct Case {
+        const char *call;
+        bool set;  // a file set (data file, index file and its own file)
+        int (*create)(IFIL *ifil, int filno);
+    } cases[] = {
+        {"CREDATX8", false,
+         [](IFIL *, int n) { return CREDATX8(n, "a.dat", 64, 0, 0, 0, nullptr, nullptr, ZV_XCRE_DEFAULT); }},
+        {"CREIDXX8", false,
+         [](IFIL *, int n) {
+             return CREIDXX8(n, "a.idx", 8, 0, 0, 0, 0, 0, 0, nullptr, nullptr, ZV_XCRE_DEFAULT);
+         }},
+        {"zarvo CREDATX8", false,
+         [](IFIL *, int n) {
+             intptr_t b[] = {intptr_t("b.dat"), 64, 0, 0, 0, 0, 0, intptr_t(ZV_XCRE_DEFAULT)};
+             return int(zarvo(0x208C, int16_t(n), b, nullptr, nullptr, nullptr, 0));
+         }},
+        {"zarvo CREIDXX8", false,
+         [](IFIL *, int n) {
+             intptr_t b[] = {intptr_t("b.idx"), 8, 0, 0, 0, 0, 0, 0, 0, 0, intptr_t(ZV_XCRE_DEFAULT)};
+             return int(zarvo(0x208D, int16_t(n), b, nullptr, nullptr, nullptr, 0));
+         }},
+        {"CREIFILX8", true,
+         [](IFIL *f, int) { return CREIFILX8(f, nullptr, nullptr, 0, nullptr, nullptr, ZV_XCRE_DEFAULT); }},
+        {"CREIFILz", true,
+         [](IFIL *f, int) {
+             IFILPARM p{};
+             p.ifil = f;
+             p.xcre = ZV_XCRE_DEFAULT;
+             return CREIFILz(&p);
+         }},
+        {"zarvo CREIFILz", true,
+         [](IFIL *f, int) {
+             IFILPARM p{};
+             p.ifil = f;
+             p.xcre = ZV_XCRE_DEFAULT;
+             return int(zarvo(0x215F, 0, &p, nullptr, nullptr, nullptr, 0));
+         }},
+    };
+    int n = 20;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.call);
+        std::string name = "set" + std::to_string(n);
+        CustSet s(name.c_str(), int16_t(n));
+        s.idx[2].aidxnam = "?.x";
+        ASSERT_EQ(c.create(&s.ifil, n), 0);
+        std::vector<int> files = c.set ? std::vector<int>{n, n + 1, n + 3} : std::vector<int>{n};
+        if (c.set) {
+            EXPECT_EQ(s.ifil.tfilno, n);
+        }
+        for (int f : files) {
+            FCB *fc = zv::fcb_at(f);
+            ASSERT_NE(fc, nullptr) << f;
+            EXPECT_EQ(fc->hdr.base.verson, 0x91) << f;
+        }
+        if (c.set) {
+            EXPECT_EQ(CLIFIL(&s.ifil), 0);
+        } else {
+            EXPECT_EQ(CLSFIL(n, 0), 0);
+        }
+        n += 4;
+    }
 }
 
 // Fails the nth write, then the nth pool allocation, then the nth platform

@@ -10,7 +10,7 @@
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 namespace {
 
@@ -174,6 +174,21 @@ TEST_F(MapTest, ParameterStreamEntries) {
     EXPECT_STREQ(zv::isam_entry(2)->idxnam, "ByKey");
     EXPECT_EQ(zv::isam_entry(2)->keytyp, 7);
     EXPECT_STREQ(zv::isam_entry(1)->datnam[1], "second");
+    // A name of 255 characters is read whole; a longer one is refused, not
+    // read as two names.
+    std::string n255(255, 'k'), n300(300, 'm');
+    std::string text = n255 + " " + n300 + " after";
+    FILE *longer = stream(text.c_str());
+    EXPECT_EQ(zv::setukey(longer, 3, 0), 0);
+    EXPECT_EQ(std::string(zv::isam_entry(3)->idxnam), n255);
+    EXPECT_EQ(zv::setukey(longer, 4, 0), 180);
+    EXPECT_EQ(zv::isam_entry(4)->idxnam, nullptr);
+    fclose(longer);
+    std::string pair = "first " + n300;
+    FILE *dat = stream(pair.c_str());
+    EXPECT_EQ(zv::setudat(dat, 5), 183);
+    EXPECT_EQ(zv::isam_entry(5)->datnam[0], nullptr);
+    fclose(dat);
 }
 
 TEST_F(MapTest, DistinctKeyLevels) {

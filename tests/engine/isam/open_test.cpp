@@ -11,7 +11,7 @@
 #include "engine/core/pools.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 namespace {
 
@@ -77,6 +77,7 @@ TEST_F(OpenTest, MismatchesCloseEverythingOpened) {
              s.s2[0].slength = 10;
          }, 608, 3},
         {"key type bit 0x80", [](CustSet &s) { s.idx[2].ikeytyp = 0x80; }, 608, 3},
+        {"record length", [](CustSet &s) { s.ifil.dreclen = 63; }, 608, 0},
         {"one member less in the file", [](CustSet &s) {
              static IIDX four[4];
              four[0] = s.idx[0];
@@ -131,6 +132,27 @@ TEST_F(OpenTest, FailedOpensLeaveNothingOpen) {
     }
 }
 
+// A data file whose header says a record is longer than the definition's
+// (65 bytes against 64) would make every read write past the caller's
+// record: both opens refuse it with 608 at the data file's number.
+TEST_F(OpenTest, ADataFileLongerThanItsDefinitionIs608) {
+    make_cust();
+    std::string bytes = zvtest::read_file("cust.dat");
+    ASSERT_EQ(uint8_t(bytes[44]), 64);
+    bytes[44] = 65;
+    zvtest::write_file("cust.dat", bytes);
+    CustSet s("cust", 2);
+    EXPECT_EQ(OPNIFIL(&s.ifil), 608);
+    EXPECT_EQ(zvGetIsamFileNbr(), 2);
+    EXPECT_EQ(s.ifil.tfilno, -1);
+    EXPECT_TRUE(all_free(1, 10));
+    EXPECT_EQ(OPNRFIL(2, "cust.dat", 0), -1);
+    EXPECT_EQ(zvGetUserErrorCode(), 608);
+    EXPECT_TRUE(all_free(1, 10));
+    EXPECT_EQ(zvWNGV->nfiles, 0);
+    EXPECT_EQ(zvtest::read_file("cust.dat"), bytes);
+}
+
 TEST_F(OpenTest, StoredDefinitionOpensTheSet) {
     make_cust();
     int d = OPNRFIL(-1, "cust.dat", 0);
@@ -156,6 +178,42 @@ TEST_F(OpenTest, StoredDefinitionOpensTheSet) {
     EXPECT_EQ(zvGetUserErrorCode(), 12);
     EXPECT_EQ(OPNRFIL(-1, nullptr, 0), -1);
     EXPECT_EQ(zvGetUserErrorCode(), 540);
+}
+
+// A name that does not fit the engine's name buffer is refused with 139;
+// cutting it would open another file: the first 255 characters here name
+// the set's own data file.
+TEST_F(OpenTest, OverLongNamesAreRefusedNeverCut) {
+    {
+        CustSet c("custs");
+        c.idx[2].aidxnam = nullptr;  // every index in custs.idx
+        ASSERT_EQ(CREIFIL(&c.ifil), 0);
+        ASSERT_EQ(CLIFIL(&c.ifil), 0);
+    }
+    std::string fits;
+    for (int i = 0; i < 123; i++) fits += "./";
+    fits += "custs.dat";
+    ASSERT_EQ(fits.size(), 255u);
+    int d = OPNRFIL(-1, fits.c_str(), 0);  // the longest name that fits opens
+    ASSERT_GE(d, 0) << zvGetIsamErrorCode() << " on " << zvGetIsamFileNbr();
+    ASSERT_EQ(CLRFIL(d), 0);
+    for (size_t len : {256u, 300u}) {
+        std::string name = fits + std::string(len - fits.size(), 'x');
+        EXPECT_EQ(OPNRFIL(-1, name.c_str(), 0), -1) << len;
+        EXPECT_EQ(zvGetUserErrorCode(), 139) << len;
+        EXPECT_EQ(zvGetIsamErrorCode(), 139) << len;
+        EXPECT_EQ(OPNRFILX(-1, name.c_str(), 0, nullptr), -1) << len;
+        EXPECT_EQ(zvGetUserErrorCode(), 139) << len;
+        EXPECT_EQ(zvWNGV->nfiles, 0) << len;
+        EXPECT_TRUE(all_free(0, 20)) << len;
+    }
+    // A set whose name fits only without its extension: 139, nothing opened.
+    std::string base = fits.substr(0, 252);  // ".dat" makes 256
+    CustSet s(base.c_str());
+    EXPECT_EQ(OPNIFIL(&s.ifil), 139);
+    EXPECT_EQ(zvGetIsamErrorCode(), 139);
+    EXPECT_EQ(s.ifil.tfilno, -1);
+    EXPECT_EQ(zvWNGV->nfiles, 0);
 }
 
 TEST_F(OpenTest, StoredDefinitionMovesToAFreshRunWhenTheNextNumbersAreTaken) {
