@@ -329,8 +329,9 @@ ZV_API int ierr(int code, int filno);
 /* ------------------------------------------------------------------------ */
 
 /* Current instance's user error code, ISAM error code and its file number,
- * and the operating-system error of the last failing file operation.
- * 0 when no instance is current. */
+ * and the operating-system error of the last failing file operation (an
+ * errno value, or a negative code of the engine's own: -766 no descriptor
+ * could be freed for a new open). 0 when no instance is current. */
 ZV_API int zvGetUserErrorCode(void);
 ZV_API int zvGetIsamErrorCode(void);
 ZV_API int zvGetIsamFileNbr(void);
