@@ -134,14 +134,15 @@ TEST_F(DamageTest, LoopsAndLevelChangesEndIn527) {
         const char *what;
         std::vector<std::pair<size_t, std::string>> patches;
         bool walk_next;  // NXTKEY from the first key meets it
+        bool first;      // FRSKEY meets it
         bool last;       // LSTKEY meets it
         uint64_t probe;  // a key whose search (and add and delete) meets it; 0: none
     } cases[] = {
-        {"a child that points at its own node", {{1536 + 18, le1536}}, false, false, 3},
-        {"a leaf successor back to the first leaf", {{1024, le512}}, true, true, 0},
-        {"a leaf that succeeds itself", {{1024, le1024}}, true, true, 0},
-        {"a non-leaf successor of a leaf", {{1024, le1536}}, true, true, 0},
-        {"an upper level that succeeds itself", {{1536, le1536}, {1536 + 34, k}}, false, false, 20},
+        {"a child that points at its own node", {{1536 + 18, le1536}}, false, true, false, 3},
+        {"a leaf successor back to the first leaf", {{1024, le512}}, true, false, true, 0},
+        {"a leaf that succeeds itself", {{1024, le1024}}, true, false, true, 0},
+        {"a non-leaf successor of a leaf", {{1024, le1536}}, true, false, true, 0},
+        {"an upper level that succeeds itself", {{1536, le1536}, {1536 + 34, k}}, false, false, false, 20},
     };
     build();
     std::string key(8, '\0');
@@ -159,6 +160,10 @@ TEST_F(DamageTest, LoopsAndLevelChangesEndIn527) {
                 pos = NXTKEY(1, key.data());
             }
             EXPECT_LE(steps, 41);
+            EXPECT_EQ(zvGetUserErrorCode(), 527);
+        }
+        if (c.first) {
+            EXPECT_EQ(FRSKEY(1, key.data()), 0u);
             EXPECT_EQ(zvGetUserErrorCode(), 527);
         }
         if (c.last) {
