@@ -350,6 +350,14 @@ uint32_t fndkey(FCB *f, const unsigned char *t, int mode, unsigned char *out) {
             if (r < 0) return not_found();
             if (s.cmp < 0) return answer(b, r, out);
             e = r + 1;
+            // The key after an equal one lies above it (a walk of greater
+            // keys must never come back to a smaller one).
+            if (e <= b->hdr.nkv) {
+                const unsigned char *nk = valpnt(b, e);
+                if (!nk) return fail();
+                if (compar_k(nk, t, b->keylen) <= 0)
+                    return level_message(f, "Keys out of order at node", "fndkey", b->posh, b->posl), fail();
+            }
             while (e > b->hdr.nkv) {
                 nh = b->hdr.sucesrh;
                 nl = b->hdr.sucesr;
