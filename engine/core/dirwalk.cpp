@@ -426,16 +426,18 @@ ZV_API int zvFSdirtraverse(const char *dir, int options, ZvDirTravCallback cb, v
     rec.options = options;
     rec.value1 = value1;
     rec.value2 = value2;
-    int rc = trav_call(dir, cb, &rec, 1);
-    if (rc) {
-        // The beginning failed: nothing was walked.
+    const int begin = trav_call(dir, cb, &rec, 1);
+    if (begin && (options & 1)) {
+        // The beginning failed under stop-at-first-error: nothing is walked.
         int syserr = rec.syserr;
         trav_call(dir, cb, &rec, 2);
         if (syserr) rec.syserr = syserr;
-        zv::set_error(rc, rec.syserr);
-        return rc;
+        zv::set_error(begin, rec.syserr);
+        return begin;
     }
-    rc = zvFSdirtravcmd(dir, options, cb, &rec);
+    // Otherwise the walk goes on and the first error is reported at the end.
+    const int walk = zvFSdirtravcmd(dir, options, cb, &rec);
+    int rc = begin ? begin : walk;
     if (rc == 0) {
         rec.progress = 100;
         return trav_call(dir, cb, &rec, 2);

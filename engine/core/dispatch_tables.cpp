@@ -380,8 +380,10 @@ int b_zvQUIET(ZvArgs &a) { return zvQUIET(text5(a), *a.arg6, val3(a)); }
 int b_zvLOKTIMOUT(ZvArgs &a) { return zvLOKTIMOUT(a.filno, val3(a), *a.arg6); }
 int b_zvLOKDYN(ZvArgs &a) { return zvLOKDYN(a.filno, val3(a)); }
 int b_zvVERIFYidx(ZvArgs &a) {
-    return zvVERIFYidx(a.filno, static_cast<const ZVVERIFYOPT *>(a.arg3), a.arg5);
+    return zvVERIFYidx(a.filno, static_cast<VERIFYIDXOPT *>(a.arg3), static_cast<VERIFYIDXRES *>(a.arg5));
 }
+// The cross-check takes its option block through arg3.
+int b_zvVerifyFile(ZvArgs &a) { return zvVerifyFile(static_cast<VERIFYFILEOPT *>(a.arg3)); }
 int b_zvMEMSTAT(ZvArgs &) { return zvMEMSTAT(); }
 // Not supported; the length of its attribute text is measured first.
 int b_zvSETCOMPRESS(ZvArgs &a) {
@@ -720,7 +722,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 55 */ {"zvSETCOMPRESS", b_zvSETCOMPRESS},
     /* 56 */ {"xtdatrIDfield", b_xtdatrIDfield},
     /* 57 */ {"zvCopyFile", b_zvCopyFile},
-    /* 58 */ {"zvVerifyFile", nosub},
+    /* 58 */ {"zvVerifyFile", b_zvVerifyFile},
     /* 59 */ {"GETFILX", b_GETFILX},
     /* 60 */ {"zvDeferredIndexControl", b_zvDeferredIndexControl},
     /* 61 */ {"izvRecordUpdateCallbackControl", b_izvRecordUpdateCallbackControl},

@@ -21,9 +21,11 @@
 #include "engine/index/idxstate.h"
 #include "engine/index/navstate.h"
 #include "engine/isam/isamstate.h"
+#include "engine/maint/maintstate.h"
 
 struct FCB;
 struct LOCKENT;
+struct NODEBUF;
 
 namespace zv {
 
@@ -40,6 +42,20 @@ struct FreeListCtl {
     int32_t free;           // free elements in all chunks
     int32_t chunks;         // number of chunks
     int32_t chunks_free;    // chunks with at least one free element
+};
+
+// Memory reserved at start-up for the chunks of the buffer lists (index
+// buffers, data pages and their images) of large pools: one platform block,
+// backed by huge pages where the system grants them, with one region per
+// list, carved into chunks in order (images that are never used then stay
+// untouched). Chunks that do not fit come from the plain allocation.
+struct PoolArena {
+    unsigned char *base;    // null when the pools have no arena
+    size_t size;            // bytes asked for
+    size_t next[4];         // per list region: offset of the next chunk
+    size_t end[4];          //   and the end of the region
+    int32_t mapped;         // 1: a platform mapping; 0: a plain allocation
+    int32_t huge;           // 1: the system backs it with huge pages
 };
 
 // Circular doubly-linked list head used for LRU lists and hash chains.
@@ -90,6 +106,13 @@ struct INSTGV {
     zv::ListLink *idxhash;        // hash chains of index buffers
     PAGELINK datlru;              // LRU list of data pages (head: owner null)
     PAGELINK *dathash;            // hash chains of data pages (array of heads)
+    // Lookasides in front of the hash chains: direct-mapped slots (a power of
+    // two, mask = slots - 1) of buffers found recently. A slot is a hint,
+    // used only after its buffer's file and position are checked; buffers
+    // live as long as the pools, so a stale slot is merely a miss.
+    NODEBUF **idxlook;
+    PAGEBUF **datlook;
+    uint32_t idxlookmask, datlookmask;
     unsigned char *fillbuf;       // 2048 bytes of 0xFF
     uint32_t fillsize;
     char defext[2][8];            // ".dat", ".idx"
@@ -123,6 +146,7 @@ struct INSTGV {
     int32_t listelemsize[zv::kFreeLists];  // element size, rounded to 8
     int32_t listperchunk[zv::kFreeLists];  // elements per chunk
     zv::FreeListCtl lists[zv::kFreeLists];
+    zv::PoolArena arena;                   // chunks of the buffer lists of large pools
     uint32_t encworksize;                  // recorded size of the encryption work buffer
 
     // ---- Settings read by other modules -------------------------------------
@@ -200,6 +224,9 @@ struct INSTGV {
 
     // ---- ISAM layer: key map beyond isamtab (engine/isam) -------------------
     zv::IsamState isam;
+
+    // ---- Maintenance: verification routines and counters, sort settings ----
+    zv::MaintState maint;
 };
 
 // The current instance; null when none is registered.

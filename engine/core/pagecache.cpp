@@ -66,12 +66,26 @@ inline FCB *page_owner(FCB *f) { return physical_fcb(f); }
 
 inline bool wide_offsets(const FCB *f) { return (f->hdr.base.hdrflags & kHdr8ByteOffsets) != 0; }
 
-// Finds a cached page without touching the LRU order or the statistics.
+inline PAGEBUF **lookaside_of(INSTGV *g, int32_t filno, uint32_t hi, uint32_t lo) {
+    uint32_t h = (lo >> g->pageshift) + uint32_t(filno) * 0x9E3779B9u + hi * 0x85EBCA6Bu;
+    return &g->datlook[h & g->datlookmask];
+}
+
+// Finds a cached page without touching the LRU order or the statistics:
+// first the lookaside slot, checked against the page's file and offset,
+// then the hash chain, whose find the slot remembers.
 PAGEBUF *find(int32_t filno, uint32_t hi, uint32_t lo) {
-    PAGELINK *head = &zvWNGV->dathash[bucket_of(filno, lo)];
+    INSTGV *g = zvWNGV;
+    PAGEBUF **slot = lookaside_of(g, filno, hi, lo);
+    PAGEBUF *b = *slot;
+    if (b && b->offl == lo && b->filno == filno && b->offh == hi) return b;
+    PAGELINK *head = &g->dathash[bucket_of(filno, lo)];
     for (PAGELINK *l = head->next; l != head; l = l->next) {
-        PAGEBUF *b = l->owner;
-        if (b->offl == lo && b->filno == filno && b->offh == hi) return b;
+        b = l->owner;
+        if (b->offl == lo && b->filno == filno && b->offh == hi) {
+            *slot = b;
+            return b;
+        }
     }
     return nullptr;
 }
@@ -157,6 +171,7 @@ PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want) {
     v->dirty = 0;
     if (was_free && ++pc.usedbufs > pc.usedhigh) pc.usedhigh = pc.usedbufs;
     link_front(&v->hash, &g->dathash[bucket_of(filno, lo)]);
+    *lookaside_of(g, filno, hi, lo) = v;
     dedicate_on_miss(v, f);
 
     if (opcode == kPageWrite) {

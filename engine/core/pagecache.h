@@ -4,7 +4,8 @@
 // and written through a cache of fixed-size pages owned by the instance.
 // Each page is keyed by (file number, offset high, offset low); a superfile
 // member's pages are kept under its host's number. Pages are found through
-// a hash table of about four buffers per bucket; the LRU list runs from the
+// a lookaside of recent finds (a hint, checked against the page's key before
+// use) and a hash table of about four buffers per bucket; the LRU list runs from the
 // least recently used page (front, next victim) to the most recent (back).
 // A page that is dedicated to a file with a cache quota is out of the LRU
 // list (its LRU next link is null) and is never taken as a victim.

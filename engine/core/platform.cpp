@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -297,6 +298,52 @@ int plat_ftell(FILE *fp, int64_t *pos) {
 int plat_fseek(FILE *fp, int64_t pos) {
     if (must_fail(IoKind::Seek)) return -1;
     return fseeko(fp, static_cast<off_t>(pos), SEEK_SET);
+}
+
+// ---- Memory of the buffer pools -------------------------------------------
+
+namespace {
+constexpr size_t kHugePage = size_t(2) << 20;
+bool g_map_fails = false;  // test switch
+}
+
+void fail_memory_map(bool on) { g_map_fails = on; }
+
+void *plat_map_memory(size_t n, bool *huge) {
+    *huge = false;
+    if (g_map_fails) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    if (n == 0 || n > SIZE_MAX - kHugePage) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const size_t want = (n + kHugePage - 1) & ~(kHugePage - 1);
+    if (want < kHugePage * 2) {
+        // Too small for huge pages to matter: plain pages.
+        void *p = mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return p == MAP_FAILED ? nullptr : p;
+    }
+    // Map one huge page more than needed and trim both ends, so that the
+    // block starts on a huge-page boundary.
+    void *raw = mmap(nullptr, want + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (start + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    const uintptr_t end = start + want + kHugePage;
+    if (end > aligned + want) munmap(reinterpret_cast<void *>(aligned + want), end - (aligned + want));
+    void *p = reinterpret_cast<void *>(aligned);
+#ifdef MADV_HUGEPAGE
+    *huge = madvise(p, want, MADV_HUGEPAGE) == 0;
+#endif
+    return p;
+}
+
+void plat_unmap_memory(void *p, size_t n) {
+    if (!p || n == 0) return;
+    munmap(p, (n + kHugePage - 1) & ~(kHugePage - 1));
 }
 
 }  // namespace zv

@@ -119,4 +119,15 @@ int plat_fchmod(FILE *fp, int mode);
 int plat_ftell(FILE *fp, int64_t *pos);
 int plat_fseek(FILE *fp, int64_t pos);
 
+// ---- Memory of the buffer pools -------------------------------------------
+// Zero-filled anonymous memory of at least n bytes for the buffer pools, not
+// a file mapping. A block of several huge pages starts on a huge-page
+// boundary and asks the system to back it with huge pages; *huge tells
+// whether it agreed. Null with errno when the system has no memory to give.
+void *plat_map_memory(size_t n, bool *huge);
+// Returns a block of plat_map_memory (n: the size that was asked for).
+void plat_unmap_memory(void *p, size_t n);
+// Test support: while on, plat_map_memory fails with ENOMEM.
+void fail_memory_map(bool on);
+
 }  // namespace zv

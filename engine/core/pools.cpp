@@ -7,6 +7,13 @@
 // elements from chunks; a chunk whose elements are all free again goes back
 // to the platform as long as another chunk of the list has free elements.
 //
+// The buffer lists of large pools (index buffers, data pages and their
+// images) take their chunks from an arena that start-up reserves in one
+// block, backed by huge pages where the system grants them: the buffers
+// that every cached read walks then cost few address-translation misses.
+// Arena chunks are never given back one by one; the arena goes back whole
+// with the lists.
+//
 // Chunk layout: a ListChunk header, then `capacity` slots of (element size +
 // 8) bytes. A slot is an 8-byte back reference to its chunk followed by the
 // element; callers get the element's address. A free element's first 8
@@ -25,6 +32,7 @@
 #include <cstring>
 
 #include "engine/core/instance.h"
+#include "engine/core/platform.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/fcb.h"
 #include "engine/core/pagecache.h"
@@ -41,6 +49,7 @@ struct ListChunk {
     int32_t neverleft;
     int32_t capacity;
     int32_t nfree;
+    int32_t inarena;           // 1: carved from the instance's arena
 };
 
 namespace {
@@ -78,6 +87,62 @@ void platform_free(void *p) {
     if (!p) return;
     g_frees++;
     free(p);
+}
+
+// A large zero-filled block from the platform's memory mapping (huge pages
+// where granted), or from the plain allocation when the mapping fails.
+// Counted and failed like platform_calloc.
+void *platform_block(size_t n, int32_t *mapped, int32_t *huge) {
+    *mapped = *huge = 0;
+    if (fault_now()) return nullptr;
+    bool big = false;
+    void *p = plat_map_memory(n, &big);
+    if (p) {
+        *mapped = 1;
+        *huge = big ? 1 : 0;
+    } else {
+        p = calloc(1, n);
+    }
+    if (p) g_allocs++;
+    return p;
+}
+
+void platform_block_free(void *p, size_t n, int32_t mapped) {
+    if (!p) return;
+    g_frees++;
+    if (mapped) plat_unmap_memory(p, n);
+    else free(p);
+}
+
+// The arena region of a buffer list, or -1 for any other list.
+constexpr int kArenaLists[4] = {kListIdxBuf, kListNode, kListPage, kListPageImg};
+inline int arena_region(int list) {
+    for (int r = 0; r < 4; r++)
+        if (kArenaLists[r] == list) return r;
+    return -1;
+}
+
+// Chunks in the arena start on a cache line.
+inline size_t round64(size_t n) { return (n + 63) & ~size_t{63}; }
+
+// A chunk of `bytes` for a buffer list from the instance's arena, or null
+// when the list has none or it is full.
+ListChunk *arena_chunk(INSTGV *g, int list, size_t bytes) {
+    PoolArena &a = g->arena;
+    const int r = arena_region(list);
+    if (!a.base || r < 0) return nullptr;
+    size_t need = round64(bytes);
+    if (need > a.end[r] - a.next[r]) return nullptr;
+    auto *ch = reinterpret_cast<ListChunk *>(a.base + a.next[r]);
+    a.next[r] += need;
+    ch->inarena = 1;
+    return ch;
+}
+
+// Gives a chunk back: to the platform, unless it lies in the arena, which
+// goes back whole when the lists are released.
+void release_chunk(ListChunk *ch) {
+    if (!ch->inarena) platform_free(ch);
 }
 
 int32_t round8(int64_t n) { return static_cast<int32_t>((n + 7) & ~int64_t{7}); }
@@ -180,7 +245,35 @@ void release_all_lists(INSTGV *g) {
     for (int i = 0; i <= 18; i++) freezvlist(i);
     static const int tail[] = {22, 19, 23, 20, 21};
     for (int i : tail) freezvlist(i);
+    platform_block_free(g->arena.base, g->arena.size, g->arena.mapped);
+    g->arena = PoolArena{};
     zvWNGV = saved;
+}
+
+int reserve_pool_arena(INSTGV *g) {
+    // Regions start on a huge page (2 MB), so that the images of buffers
+    // never used share no page with those in use.
+    constexpr size_t kRegionAlign = size_t(2) << 20;
+    PoolArena a{};
+    size_t total = 0, chunkbytes = 0;
+    for (int r = 0; r < 4; r++) {
+        const int list = kArenaLists[r];
+        const int32_t count = (list == kListIdxBuf || list == kListNode) ? g->bufs : g->dbufs;
+        const int32_t per = g->listperchunk[list];
+        a.next[r] = a.end[r] = total;
+        if (per <= 0 || g->listelemsize[list] <= 0 || count <= 0) continue;
+        const size_t chunks = (size_t(count) + size_t(per) - 1) / size_t(per);
+        const size_t bytes = chunks * round64(sizeof(ListChunk) + size_t(slot_size(g, list)) * size_t(per));
+        chunkbytes += bytes;
+        a.end[r] = total + bytes;
+        total = (a.end[r] + kRegionAlign - 1) & ~(kRegionAlign - 1);
+    }
+    if (chunkbytes < kArenaMin) return 0;
+    a.base = static_cast<unsigned char *>(platform_block(total, &a.mapped, &a.huge));
+    if (!a.base) return 10;
+    a.size = total;
+    g->arena = a;
+    return 0;
 }
 
 }  // namespace zv
@@ -269,7 +362,8 @@ ZV_API void *zvgetlst(int list) {
             // Grow: a new zero-filled chunk becomes the head.
             int32_t per = g->listperchunk[list];
             size_t bytes = sizeof(ListChunk) + size_t(zv::slot_size(g, list)) * size_t(per);
-            ch = static_cast<ListChunk *>(zv::platform_calloc(bytes));
+            ch = zv::arena_chunk(g, list, bytes);
+            if (!ch) ch = static_cast<ListChunk *>(zv::platform_calloc(bytes));
             if (!ch) {
                 zv::set_uerr(68);
                 return nullptr;
@@ -369,7 +463,7 @@ ZV_API void zvputlst(void *element, int list) {
                 ctl->cursor = next->next;
             }
         }
-        zv::platform_free(ch);
+        zv::release_chunk(ch);
     }
 }
 
@@ -382,7 +476,7 @@ ZV_API void freezvlist(int list) {
         c->prev->next = nullptr;  // open the ring
         while (c) {
             ListChunk *n = c->next;
-            zv::platform_free(c);
+            zv::release_chunk(c);
             c = n;
         }
     }

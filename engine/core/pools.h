@@ -25,6 +25,11 @@ enum : int {
 // order 0..18, 22, 19, 23, 20, 21.
 void release_all_lists(INSTGV *g);
 
+// Reserves the arena of the buffer lists for the start-up of `bufs` index
+// buffers and `dbufs` data pages, once the lists are sized; pools too small
+// for huge pages to matter get none. 0, or 10 when no memory can be had.
+int reserve_pool_arena(INSTGV *g);
+
 // ---- Test support (not exported) -----------------------------------------
 // Platform allocations made through the wrappers since the process started.
 uint64_t platform_alloc_count();
@@ -42,5 +47,7 @@ void fail_pool_at(long nth);
 int check_list(int list);
 // Number of chunks currently held by a list.
 int32_t list_chunks(int list);
+// Pools from this many bytes of buffer chunks on get an arena.
+constexpr size_t kArenaMin = size_t(4) << 20;
 
 }  // namespace zv

@@ -13,9 +13,13 @@
 //  - idxbuflist chains the `bufs` NODEBUFs through `next`; each image holds
 //    node size + 1064 bytes. datpagelist chains the `dbufs` PAGEBUFs through
 //    `next`; each page holds node size bytes.
+//  - Pools of several megabytes take those chunks from one arena reserved
+//    first (see pools.cpp), backed by huge pages where the system grants them.
 //  - idxhash is an array of idxhashsize = (bufs + 3) / 4 circular list heads
 //    (zv::ListLink), dathash one of dathashsize = (dbufs + 3) / 4 heads
 //    (PAGELINK, owner null). All chains are empty after start-up.
+//  - idxlook and datlook are lookasides of 2 x bufs (2 x dbufs) slots, a
+//    power of two, all empty after start-up.
 //  - idxlru and datlru are circular heads; every buffer is linked into its
 //    LRU list in chain order, least recently used first.
 //  - A free index buffer has file number -1, position all ones, update flag
@@ -138,6 +142,14 @@ void link_data_pages(INSTGV *g) {
     }
 }
 
+// Slots of a lookaside in front of the hash chains of n buffers: the power
+// of two from 2n up, so that the buffers in use seldom share a slot.
+size_t lookaside_slots(int32_t n) {
+    size_t slots = 16;
+    while (slots < size_t(n > 0 ? n : 0) * 2) slots *= 2;
+    return slots;
+}
+
 // The allocations of start-up: file table, slot-0 block, buffer chains, hash
 // tables, fill buffer and encryption work buffer.
 // 0, or 10 when memory ran out (the caller runs zvfree).
@@ -153,6 +165,7 @@ int allocate_tables(INSTGV *g) {
     g->fcbtab[0] = f0;
     g->slot0 = f0;
 
+    if (reserve_pool_arena(g)) return 10;
     auto *nodes = static_cast<NODEBUF *>(nullptr);
     int rc = cntlist(&nodes, g->bufs, kListIdxBuf, kListNode);
     g->idxbuflist = nodes;
@@ -172,6 +185,13 @@ int allocate_tables(INSTGV *g) {
     if (!g->dathash) return 10;
     g->dathashsize = static_cast<uint32_t>(dh);
     for (int64_t i = 0; i < dh; i++) page_list_init(&g->dathash[i]);
+
+    g->idxlook = static_cast<NODEBUF **>(mballc(lookaside_slots(g->bufs), sizeof(NODEBUF *)));
+    if (!g->idxlook) return 10;
+    g->idxlookmask = uint32_t(lookaside_slots(g->bufs) - 1);
+    g->datlook = static_cast<PAGEBUF **>(mballc(lookaside_slots(g->dbufs), sizeof(PAGEBUF *)));
+    if (!g->datlook) return 10;
+    g->datlookmask = uint32_t(lookaside_slots(g->dbufs) - 1);
 
     g->fillbuf = static_cast<unsigned char *>(mballc(1, kFillSize));
     if (!g->fillbuf) return 10;
@@ -249,6 +269,9 @@ int zvfree() {
     release(g->idxhash);
     release(g->dathash);
     g->idxhashsize = g->dathashsize = 0;
+    release(g->idxlook);
+    release(g->datlook);
+    g->idxlookmask = g->datlookmask = 0;
     release(g->fillbuf);
     g->fillsize = 0;
     release(g->fcbtab);

@@ -174,7 +174,9 @@ ZV_API void zvcatend(void) { zvrt_exit(100); }
 ZV_API int zvGetUserErrorCode(void) { return zvWNGV ? zvWNGV->uerr_cod : 0; }
 ZV_API int zvGetIsamErrorCode(void) { return zvWNGV ? zvWNGV->isamerr_cod : 0; }
 ZV_API int zvGetIsamFileNbr(void) { return zvWNGV ? zvWNGV->isamfil_num : 0; }
-ZV_API int zvGetSystemErrorCode(void) { return zvWNGV ? zvWNGV->sysiocod : 0; }
+// The engine's own system codes are negative 16-bit values (-766): they
+// reach the caller sign-extended; errno values are unchanged.
+ZV_API int zvGetSystemErrorCode(void) { return zvWNGV ? int16_t(zvWNGV->sysiocod) : 0; }
 
 ZV_API int zvMEMSTAT(void) { return zv::set_uerr(454); }
 ZV_API int ZVCHKPNT(void) { return zv::set_uerr(454); }

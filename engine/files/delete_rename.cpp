@@ -120,7 +120,6 @@ ZV_API int zvRENFIL(int filno, const char *newname) {
     FCB *f = tstfnm(filno);
     if (!f) return g->uerr_cod;
     if (!newname || !*newname) return zv::set_uerr(130);
-    if (strnlen(newname, 256) > 255) return zv::set_uerr(139);
     if (strcmp(f->name, newname) == 0) return zv::set_uerr(0);
     FILEHDR &b = f->hdr.base;
     if (b.flmode & 0x09) return zv::set_uerr(62);
@@ -132,6 +131,9 @@ ZV_API int zvRENFIL(int filno, const char *newname) {
         if (!olds || olds != news || strncmp(f->name, newname, size_t(olds)) != 0) return zv::set_uerr(418);
         return zv::rensup(f, f->name + olds, newname + news);
     }
+    // A member's name has its own limit (above); any other name must fit
+    // the name buffer.
+    if (strnlen(newname, 256) > 255) return zv::set_uerr(139);
     if (b.sfiltyp == kSfHost) {
         if (zvsname1(newname) || strchr(newname, g->membersep ? g->membersep : '!')) return zv::set_uerr(418);
         if (zv::open_members_of(f)) return zv::set_uerr(454);

@@ -134,6 +134,7 @@ struct FCB {
     int32_t nsegalloc;          // entries of segs
     uint32_t segsatopen;        // segments present when the file was opened
     uint8_t segrefused;         // a refusal to create a segment was logged
+    uint16_t dirmode;           // a host's open directory: its file mode as stored (+48)
 
     // ---- ISAM layer (engine/isam) ----------------------------------------------
     uint16_t isamdat;           // index: 1 + the data file number it serves; 0: none

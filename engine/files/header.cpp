@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "engine/core/arith.h"
+#include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
@@ -133,6 +134,12 @@ int write_header(FCB *f, int32_t *moved) {
     f->hdr.ext.updcnt2 = b.updcnt;
     unsigned char buf[512];
     size_t n = encode_header(f->hdr, header_disk_size(b), buf, buf + sizeof buf);
+    if (b.sfiltyp == kSfDirectory && n >= 128) {
+        // A host's directory is type 6 with the host's mode only while it
+        // is open: on disk it stays a member with its own stored mode.
+        le::put16(buf + 92, kSfMember);
+        le::put16(buf + 48, f->dirmode);
+    }
     return set_uerr(write_region(f, 0, buf, int32_t(n), moved));
 }
 

@@ -272,6 +272,7 @@ int zvcresi(int hostno, uint16_t mode) {
     if (rc) return rc;
     // The new member becomes the host's open directory.
     FCB *d = g->fcbtab[dirno];
+    d->dirmode = d->hdr.base.flmode;
     d->hdr.base.sfiltyp = kSfDirectory;
     d->hostfcb = host;
     d->sflink = host;
@@ -374,6 +375,7 @@ int superfile_open_directory(FCB *host) {
         if (!(host->hdr.base.flmode & kOpenDamaged) && b.updflg != kUpdRebuild) return 14;
         b.updflg = kUpdRebuild;
     }
+    d->dirmode = b.flmode;
     b.flmode = uint16_t((host->hdr.base.flmode & 0xFDFB) | kOpnPermanent);
     if (int rc = zvgetkbf(d, b.keylen)) return rc;
     d->state = 'y';
@@ -477,9 +479,10 @@ int rensup(FCB *f, const char *oldpart, const char *newpart) {
     FCB *host = f->sflink;
     FCB *dir = directory_of(host);
     if (!is_host(host) || !dir) return set_uerr(413);
+    // The host part (through the separator) and the new member part stay
+    // below the member's maximum name length.
     int seppos = zvsname1(f->name);
-    if (seppos + strlen(newpart) >= sizeof f->name || strlen(newpart) > size_t(f->hdr.base.maxnamlen))
-        return set_uerr(418);
+    if (size_t(seppos) + strnlen(newpart, sizeof f->name) >= size_t(f->hdr.base.maxnamlen)) return set_uerr(418);
     unsigned char oldf[kFieldBuf], newf[kFieldBuf];
     if (make_field(host, oldpart, oldf) || make_field(host, newpart, newf)) return set_uerr(418);
     uint64_t pos = dir_find(dir, oldf);

@@ -1,5 +1,4 @@
-// Structural checker of an index B-link tree, and the index verification
-// entry that runs it.
+// Structural checker of an index B-link tree (a check of the tests).
 //
 // The checker walks the tree level by level from the root: each level along
 // its successor links, checking that the level is exactly the children of
@@ -222,39 +221,3 @@ int btcheck(FCB *f, BtReport *rep) {
 }
 
 }  // namespace zv
-
-using namespace zv;
-
-namespace {
-
-// Index verification of the maintenance utilities, in its least form: the
-// structural check, 0 when it passes, else 527 with the finding logged and
-// the file marked for rebuild.
-int zvVERIFY(int filno, const ZVVERIFYOPT *) {
-    FCB *f = tstifnm(filno);
-    if (!f) return zvWNGV->uerr_cod;
-    if (f->kind != kKindIndex) return set_uerr(48);
-    BtReport rep;
-    if (btcheck(f, &rep) == 0) return set_uerr(0);
-    char msg[300];
-    snprintf(msg, sizeof msg, "Index verification: %s node=%04x-%08xx", rep.message, rep.nodeh, rep.nodel);
-    return idx_corrupt(f, msg);
-}
-
-}  // namespace
-
-extern "C" ZV_API int zvVERIFYidx(int filno, const ZVVERIFYOPT *options, void *results) {
-    INSTGV *g = zvWNGV;
-    if (!g) return 47;
-    if (!options) return set_uerr(540);
-    g->idx.verifymode = options->mode ? options->mode : 1;
-    g->idx.verifyflags = options->flags;
-    if (results) {
-        int32_t n = options->ncounters > 0 ? options->ncounters : 0;
-        memset(results, 0, 3 * sizeof(uint64_t) + size_t(n) * sizeof(uint32_t));
-    }
-    int rc = zvVERIFY(filno, options);
-    g->idx.verifymode = 0;
-    g->idx.verifyflags = 0;
-    return rc;
-}

@@ -47,8 +47,6 @@ struct IdxState {
     int32_t ndepth;
     // Options: see kIdxOpt* in engine/index/node.h.
     uint32_t options;
-    // Option fields of a running index verification (0 outside one).
-    int32_t verifymode, verifyflags;
     // Key of the running insertion or deletion (duplicate suffix appended).
     unsigned char workkey[kIdxKeyRoom];
     // Separator carried up after a split, and the key being placed in a parent.

@@ -40,6 +40,7 @@
 #include "engine/index/nodecache.h"
 #include "engine/index/nodeupdate.h"
 #include "engine/index/walkguard.h"
+#include "engine/isam/isammap.h"
 
 using namespace zv;
 
@@ -467,7 +468,9 @@ ZV_API int UpdateRecordOffsetForKey(int filno, const void *key, uint64_t newpos)
     if (!g) return 47;
     FCB *f = tstifnm(filno);
     if (!f) return g->uerr_cod;
-    if (f->kind != kKindIndex) return set_uerr(48);
+    // An index of a file set only: its ISAM key number must be in use.
+    const ISAMMAPENT *e = isam_entry(filno);
+    if (f->kind != kKindIndex || !e || e->inuse == kMapFree) return set_uerr(48);
     if (!key) return set_uerr(540);
     uint32_t nh = uint32_t(newpos >> 32), nlo = uint32_t(newpos);
     if (!idx_dup(f)) return iaddkey(filno, key, nh, nlo, 0x400 | 128);

@@ -197,9 +197,12 @@ int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
             return -1;
         }
         if (nkv == 0) {
-            s.elm = 1;
+            // An empty leaf has no element: -2 records -1 (insertion places
+            // a key at element 1 itself); moving right starts at element 1.
             s.cmp = 1;
-            return (mode == 'S' && has_succ(b)) ? -1 : -2;
+            const bool right = mode == 'S' && has_succ(b);
+            s.elm = right ? 1 : -1;
+            return right ? -1 : -2;
         }
     } else {
         if (nkv == 0) return -2;

@@ -2,7 +2,8 @@
 // through a NODEBUF of the instance's fixed set of buffers.
 //
 // A bound buffer sits in the hash bucket ((position low >> sectshift) + file
-// number) mod idxhashsize, at the front of its chain, and in the one LRU
+// number) mod idxhashsize, at the front of its chain (a lookaside of recent
+// finds, checked before use, spares most lookups the walk of the chain), and in the one LRU
 // list of the instance: a touched buffer moves to the tail, an unbound one
 // to the head, and a buffer for another node is taken from the head side
 // (lrubuf81). Nodes move between disk and buffer only through the central
@@ -64,6 +65,11 @@ void link_back(ListLink *h, ListLink *n) {
 
 inline ListLink *bucket_of(INSTGV *g, int32_t filno, uint32_t posl) {
     return &g->idxhash[((posl >> g->sectshift) + uint32_t(filno)) % g->idxhashsize];
+}
+
+inline NODEBUF **lookaside_of(INSTGV *g, int32_t filno, uint32_t posh, uint32_t posl) {
+    uint32_t h = (posl >> g->sectshift) + uint32_t(filno) * 0x9E3779B9u + posh * 0x85EBCA6Bu;
+    return &g->idxlook[h & g->idxlookmask];
 }
 
 // Node bytes moved by one read or write, and where they start.
@@ -152,12 +158,21 @@ int check_position(FCB *f, uint32_t posh, uint32_t posl) {
     return 0;
 }
 
-// The cached buffer of a node, or null.
+// The cached buffer of a node, or null: first the lookaside slot, checked
+// against the buffer's file and position, then the hash chain, whose find
+// the slot remembers.
 NODEBUF *find_cached(INSTGV *g, const FCB *f, uint32_t posh, uint32_t posl) {
-    ListLink *h = bucket_of(g, f->filno, posl);
+    const int32_t filno = f->filno;
+    NODEBUF **slot = lookaside_of(g, filno, posh, posl);
+    NODEBUF *c = *slot;
+    if (c && c->posl == posl && c->filno == filno && c->posh == posh) return c;
+    ListLink *h = bucket_of(g, filno, posl);
     for (ListLink *l = h->next; l != h; l = l->next) {
-        NODEBUF *c = nodelink_of(l)->owner;
-        if (c->posl == posl && c->posh == posh && c->filno == int32_t(f->filno)) return c;
+        c = nodelink_of(l)->owner;
+        if (c->posl == posl && c->posh == posh && c->filno == filno) {
+            *slot = c;
+            return c;
+        }
     }
     return nullptr;
 }
@@ -255,6 +270,7 @@ void bind_node(NODEBUF *b, FCB *f, uint32_t posh, uint32_t posl) {
     b->updated = 'n';
     if (b->memrec) return;
     link_front(bucket_of(g, b->filno, posl), &b->hash.link);
+    *lookaside_of(g, b->filno, posh, posl) = b;
     touch_node(b);
     if (++g->idx.inuse > g->idx.maxinuse) g->idx.maxinuse = g->idx.inuse;
 }

@@ -35,6 +35,7 @@
 #include "engine/index/keyinsert.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
+#include "engine/index/segmode.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
@@ -328,24 +329,23 @@ int delikey81(int datno, UndoGuard &u, uint64_t pos) {
     return ierr(0, 0);
 }
 
+// The serial number goes into the record so that its key sorts by value:
+// most significant byte first, or in host order (least significant byte
+// first) when the start-up profile has key formation byte-reverse integer
+// and serial segments. A segment wider than the file's serial numbers gets
+// zero high bytes.
 void setsrlpos(FCB *d, void *rec) {
     INSTGV *g = zvWNGV;
     if (d->serpos <= 0 || d->srllen <= 0) return;
     auto *p = static_cast<unsigned char *>(rec) + (d->serpos - 1);
-    const int32_t n = d->srllen;
-    unsigned char be[8];
-    for (int i = 0; i < 4; i++) {
-        be[i] = uint8_t(g->lastserh >> (24 - 8 * i));
-        be[4 + i] = uint8_t(g->lastserl >> (24 - 8 * i));
+    const int32_t n = d->srllen < 8 ? d->srllen : 8;
+    const uint64_t high = (n > 4 && (d->hdr.base.hdrflags & kHdrHasExt)) ? g->lastserh : 0;
+    const uint64_t value = high << 32 | g->lastserl;
+    const bool host_order = g->userprof & kProfReverse;
+    for (int32_t i = 0; i < n; i++) {
+        const int32_t shift = 8 * (host_order ? i : n - 1 - i);
+        p[i] = uint8_t(value >> shift);
     }
-    if (n <= 4) {
-        memcpy(p, be + 8 - n, size_t(n));
-        return;
-    }
-    const int32_t high = n - 4 < 4 ? n - 4 : 4;
-    if (d->hdr.base.hdrflags & kHdrHasExt) memcpy(p, be + 4 - high, size_t(high));
-    else memset(p, 0, size_t(high));
-    memcpy(p + high, be + 4, 4);
 }
 
 }  // namespace zv

@@ -329,8 +329,9 @@ ZV_API int ierr(int code, int filno);
 /* ------------------------------------------------------------------------ */
 
 /* Current instance's user error code, ISAM error code and its file number,
- * and the operating-system error of the last failing file operation.
- * 0 when no instance is current. */
+ * and the operating-system error of the last failing file operation (an
+ * errno value, or a negative code of the engine's own: -766 no descriptor
+ * could be freed for a new open). 0 when no instance is current. */
 ZV_API int zvGetUserErrorCode(void);
 ZV_API int zvGetIsamErrorCode(void);
 ZV_API int zvGetIsamFileNbr(void);
@@ -865,18 +866,6 @@ typedef struct ZVDIDXDESC {
  * name, 19 output file exists, 17 cannot create it, 48 not an index, 23
  * no such member, or the open's code. */
 ZV_API int32_t zvdidx(int member, const ZVDIDXDESC *desc);
-
-/* Options of an index verification. */
-typedef struct ZVVERIFYOPT {
-    int32_t mode;       /* verification level (0 means 1) */
-    int32_t flags;      /* report options */
-    int32_t ncounters;  /* 32-bit counters after the three 64-bit totals of the results */
-} ZVVERIFYOPT;
-/* Verifies the structure of index filno. results (may be NULL) receives
- * three 64-bit totals and options->ncounters 32-bit counters, cleared
- * first. 0 sound; 527 damaged (the finding is logged and the file marked
- * for rebuild); 48 not an index; 540 no options. */
-ZV_API int zvVERIFYidx(int filno, const ZVVERIFYOPT *options, void *results);
 
 /* Fixed answers of the index engine: services not supported (454) and the
  * default record-update callbacks (0). */
@@ -1904,6 +1893,119 @@ ZV_API int GETMNAME(int hostno, char *buffer, int32_t length, int n);
  * 62 opened shared; 675 more than one segment; 82; 657 the copy cannot be
  * made; 658 short write; 659 the copy is shorter than the file. */
 ZV_API int zvcpyfil(int filno, const char *destination, int32_t bufsize, int flag);
+
+/* ------------------------------------------------------------------------ */
+/* Maintenance: index verification, data and index cross-check, dumps.       */
+/* ------------------------------------------------------------------------ */
+
+/* Routines a caller installs for a verification: the output routine takes
+ * one formatted text and its answer is passed back; the progress routine
+ * takes (event, percent 0..100) and stops the run (910) by answering
+ * non-zero; the error routine of the cross-check takes each fault with its
+ * message and stops the current scan by answering non-zero. */
+typedef struct VERIFYERR {
+    int32_t version;  /* always 1 */
+    int32_t errcode;  /* the fault's error code */
+    int32_t syserr;   /* the operating-system error code at the time */
+} VERIFYERR;
+typedef int (*VERIFYOUTFN)(const char *text);
+typedef int (*VERIFYPROGFN)(int event, int percent);
+typedef int (*VERIFYERRFN)(VERIFYERR *err, const char *text);
+
+/* Options of an index verification (32 bytes). */
+typedef struct VERIFYIDXOPT {
+    int32_t version;          /* must be 1 (909) */
+    int32_t checks;           /* 1 deleted-node stack, 2 links, 4 leaf pages,
+                                 8 leaf pages with each key searched again;
+                                 only these bits, at least one (116) */
+    int32_t levels;           /* per-level counts the result block has room
+                                 for (at most 15 are filled); negative: 0 */
+    int32_t flags;            /* 16: output keeps its line breaks, and each
+                                 step's heading precedes its begin event */
+    VERIFYOUTFN output;       /* NULL: standard output */
+    VERIFYPROGFN progress;    /* NULL: none */
+} VERIFYIDXOPT;
+/* What a verification found: node counters, then the nodes of each tree
+ * level from the root (level 0) down. */
+typedef struct VERIFYIDXRES {
+    int32_t emptynodes;       /* leaves of the index without entries */
+    int32_t badnodes;         /* capacity faults, badly formed pages */
+    int32_t unusednodes;      /* deleted nodes met by the page scan */
+    int32_t resourcepages;    /* resource pages met by the page scan */
+    int32_t misalignednodes;  /* nodes off a node boundary */
+    int32_t badlinks;         /* link disagreements */
+    int32_t levelnodes[15];   /* filled up to the first level without nodes */
+} VERIFYIDXRES;
+/* Verifies the structure of index filno and reports through the routines
+ * of the options (standard output without one); it changes no file. The
+ * result block is cleared first (its six counters and `levels` counts) and
+ * filled at the end. 0 sound; 601 problems found; 910 stopped by the
+ * progress routine (the block still filled); 540 options or results NULL;
+ * 909 version; 116 checks; 48 not an index; 26 not open; 511 the
+ * deleted-node stack loops; 25 a node on it is not marked deleted; -1 a
+ * zero child pointer; -3 an empty non-leaf node; 454 leaf pages of a
+ * memory file; or a read error. */
+ZV_API int zvVERIFYidx(int filno, VERIFYIDXOPT *options, VERIFYIDXRES *results);
+
+/* Options of a data and index cross-check (56 bytes). */
+typedef struct VERIFYFILEOPT {
+    int32_t reserved0;        /* not read */
+    uint32_t flags;           /* 1 open mode 4096 instead of 4104; 2 data scan;
+                                 4 data scan looking every key up; 8 index scan;
+                                 16 index scan reading each key's record */
+    int32_t reserved1;        /* not read */
+    int32_t chkkey;           /* 0 every index; n: only the n-th (1..64) */
+    const char *filename;     /* data file of the set */
+    const void *openparm;     /* passed to the set's open as its last argument */
+    VERIFYOUTFN output;       /* NULL: standard output */
+    VERIFYPROGFN progress;    /* NULL: none */
+    VERIFYERRFN error;        /* NULL: each fault printed after "ERROR: [code] " */
+} VERIFYFILEOPT;
+/* Opens the set of opts->filename by its stored definition, checks every
+ * record against its keys and every key against its record as the flags
+ * ask, compares the counts with the headers and checks the unused end of a
+ * fixed-length data file, then closes the set. It changes no file. 0; the
+ * first fault's code (160 record and key disagree, 601 counts, 1133 and
+ * 1134 the file's end, 22 and 46 chkkey, 101 a record's key not found);
+ * 910 stopped by a routine; 540 NULL options; or the open's code. */
+ZV_API int zvVerifyFile(VERIFYFILEOPT *opts);
+
+/* Developer dumps on standard output. prthdr prints every header field of
+ * an open file: 0, or the code after "file number N is not active".
+ * prtnod prints node (hi, lo) of index filno with its entries, pausing for
+ * a line of standard input every screen when paging is non-zero ("#n"
+ * jumps to entry n, an empty line goes on, anything else ends): 0, the
+ * read's code, or -2 when the position holds no well-formed node. chkidx
+ * prints the header, then every node whose hexadecimal position is typed
+ * on standard input, until 0: prthdr's result. chkhgh checks that the last
+ * key of node pos does not exceed its high key: the node's successor (low
+ * word), the read's code, or -2. */
+ZV_API int prthdr(int filno);
+ZV_API int prtnod(int filno, uint32_t hi, uint32_t lo, int paging);
+ZV_API int chkidx(int filno, int paging);
+ZV_API int32_t chkhgh(int filno, uint32_t pos);
+/* The file control blocks the last dump used (the file, and the host of an
+ * index member), for inspection in a debugger. */
+ZV_API extern FCB *zvnum;
+ZV_API extern FCB *htnum;
+
+#ifdef __cplusplus
+#define ZV_ISAM_ASSERT(c, m) static_assert(c, m)
+#else
+#define ZV_ISAM_ASSERT(c, m) _Static_assert(c, m)
+#endif
+ZV_ISAM_ASSERT(sizeof(VERIFYERR) == 12, "VERIFYERR is 12 bytes");
+ZV_ISAM_ASSERT(offsetof(VERIFYIDXRES, badlinks) == 20, "VERIFYIDXRES badlinks at 20");
+ZV_ISAM_ASSERT(offsetof(VERIFYIDXRES, levelnodes) == 24, "VERIFYIDXRES levels at 24");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || sizeof(VERIFYIDXOPT) == 32, "VERIFYIDXOPT is 32 bytes");
+ZV_ISAM_ASSERT(offsetof(VERIFYIDXOPT, flags) == 12, "VERIFYIDXOPT flags at 12");
+ZV_ISAM_ASSERT(offsetof(VERIFYIDXOPT, output) == 16, "VERIFYIDXOPT output at 16");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(VERIFYIDXOPT, progress) == 24, "VERIFYIDXOPT progress at 24");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || sizeof(VERIFYFILEOPT) == 56, "VERIFYFILEOPT is 56 bytes");
+ZV_ISAM_ASSERT(offsetof(VERIFYFILEOPT, chkkey) == 12, "VERIFYFILEOPT chkkey at 12");
+ZV_ISAM_ASSERT(offsetof(VERIFYFILEOPT, filename) == 16, "VERIFYFILEOPT filename at 16");
+ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(VERIFYFILEOPT, error) == 48, "VERIFYFILEOPT error at 48");
+#undef ZV_ISAM_ASSERT
 
 #ifdef __cplusplus
 }

@@ -3,16 +3,8 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "layout_check.h"
 #include "zarvo/zarvo.h"
-
-static int failures = 0;
-
-static void check(const char *what, size_t got, size_t want) {
-    if (got != want) {
-        fprintf(stderr, "%s: %lu, expected %lu\n", what, (unsigned long)got, (unsigned long)want);
-        failures++;
-    }
-}
 
 int main(void) {
     check("sizeof(IFIL)", sizeof(IFIL), 56);

@@ -307,4 +307,36 @@ TEST_F(DirWalkTest, TraversalOrderAndOptions) {
     EXPECT_EQ(zvFSdirtraverse(nullptr, 0, trace_cb, &go, nullptr), 540);
 }
 
+// An error at the beginning (operation 1) ends the traversal only under
+// option 1; otherwise the tree is walked and the error reported at the end.
+TEST_F(DirWalkTest, AnErrorAtTheBeginningEndsTheWalkOnlyWithOption1) {
+    mkdirs({"t", "t/a", "t/a/b"});
+    struct Case {
+        int options;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {1, {"1:t", "2:t"}},
+        {0, {"1:t", "3:t", "3:t/a", "3:t/a/b", "4:t/a/b", "4:t/a", "4:t", "2:t"}},
+        {2, {"1:t", "3:t", "5:t/a", "3:t/a", "5:t/a/b", "3:t/a/b", "4:t/a/b", "4:t/a", "4:t", "2:t"}},
+    };
+    for (const Case &c : cases) {
+        Trace tr;
+        tr.fail_at = "1:t";
+        EXPECT_EQ(zvFSdirtraverse("t", c.options, trace_cb, &tr, nullptr), 7) << c.options;
+        EXPECT_EQ(tr.calls, c.calls) << c.options;
+        EXPECT_EQ(zvGetUserErrorCode(), 7) << c.options;
+    }
+    // A later error does not replace the first one.
+    Trace both;
+    both.fail_at = "1:t";
+    int calls = 0;
+    auto cb = [](const char *dir, ZVDIRTRAV *rec) -> int {
+        int rc = trace_cb(dir, rec);
+        (*static_cast<int *>(rec->value2))++;
+        return rc ? rc : (rec->operation == 4 ? 9 : 0);
+    };
+    EXPECT_EQ(zvFSdirtraverse("t", 0, cb, &both, &calls), 7);
+    EXPECT_EQ(calls, 8);
+}
+
 }  // namespace

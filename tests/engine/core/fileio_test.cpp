@@ -301,6 +301,26 @@ TEST_F(FileIoTest, NoDescriptorToBeFreedGives766) {
     EXPECT_EQ(g->openvcount, 0);
 }
 
+// The system error reaches callers as a signed value: the engine's own
+// negative codes stay negative, errno values stay as they are.
+TEST_F(FileIoTest, SystemErrorCodeIsSigned) {
+    write_file("m.dat", "m");
+    struct Case {
+        int err;   // errno the open meets
+        int want;  // zvGetSystemErrorCode afterwards
+    } cases[] = {{EMFILE, -766}, {ENOENT, ENOENT}, {EACCES, EACCES}};
+    for (const Case &c : cases) {
+        zv::fault_set(IoKind::Open, 1, c.err);
+        EXPECT_LT(zv::mbopen(nullptr, "m.dat", 0), 0) << c.err;
+        EXPECT_EQ(zvGetSystemErrorCode(), c.want) << c.err;
+        zv::fault_reset();
+    }
+    for (int code : {-972, -973, 32767}) {
+        g->sysiocod = uint16_t(code);
+        EXPECT_EQ(zvGetSystemErrorCode(), code);
+    }
+}
+
 TEST_F(FileIoTest, RefusedCreateLockLeavesNoFile) {
     auto f = make_fcb("l.dat");
     zv::fault_set(IoKind::Lock, 1, EAGAIN);

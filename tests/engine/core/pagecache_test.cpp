@@ -542,6 +542,38 @@ TEST_F(PageCacheTest, CachedReadMakesNoCallAndNoAllocation) {
     EXPECT_EQ(g()->lists[2].free, pooled);
 }
 
+// The lookaside in front of the hash chains is a hint: with every slot
+// pointing at one page (the same offset of another file, or a free page),
+// reads still get their own bytes, and every request that is no hit reads
+// its page once.
+TEST_F(PageCacheTest, MisleadingLookasideSlotsAreCheckedBeforeUse) {
+    start(4);
+    const std::string bytes = pattern(40 * kPage);
+    write_file("d.dat", bytes);
+    write_file("e.dat", std::string(2 * kPage, 'e'));
+    FCB *f = bind_file(1, "d.dat");
+    FCB *e = bind_file(2, "e.dat");
+    char buf[64];
+    for (int pass = 0; pass < 2; pass++) {
+        const long before = reads();
+        const uint32_t req = g()->pc.requests, hits = g()->pc.hits;
+        for (int i = 0; i < 400; i++) {
+            // The decoy: the page of e.dat at offset 0, then freed in pass 1.
+            ASSERT_EQ(zvio81(0, e, 0, 0, buf, 8), 0);
+            PAGEBUF *decoy = zvgetpag81(2, 0, 0, kPageLookup, nullptr);
+            ASSERT_NE(decoy, nullptr);
+            if (pass == 1) clrpag(decoy);
+            for (uint32_t j = 0; j <= g()->datlookmask; j++) g()->datlook[j] = decoy;
+            const uint32_t at = uint32_t((i * 7919) % (40 * kPage - 64)) % (i % 2 ? 40 * kPage : kPage - 64);
+            ASSERT_EQ(zvio81(0, f, 0, at, buf, 64), 0) << i;
+            ASSERT_EQ(memcmp(buf, bytes.data() + at, 64), 0) << pass << " " << i;
+        }
+        EXPECT_GT(g()->pc.requests - req, g()->pc.hits - hits) << "the small cache misses";
+        EXPECT_EQ(reads() - before, long(g()->pc.requests - req - (g()->pc.hits - hits))) << pass;
+        EXPECT_EQ(check(), 0);
+    }
+}
+
 TEST_F(PageCacheTest, LookupCostStaysFlatAsTheCacheGrows) {
     // Small pages so that 100,000 of them fit in memory.
     auto time_hits = [&](int pages) {

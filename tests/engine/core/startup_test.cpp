@@ -8,6 +8,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/lockent.h"
 #include "engine/core/pagecache.h"
+#include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/core/startup.h"
 #include "engine/crypto/crypto_services.h"
@@ -41,6 +42,7 @@ protected:
     }
     void TearDown() override {
         zv::fail_alloc_at(0);
+        zv::fail_memory_map(false);
         zv::camo_reset();
         ZvTest::TearDown();
     }
@@ -69,6 +71,9 @@ void expect_nothing_held(const INSTGV *g) {
     EXPECT_EQ(g->datpagelist, nullptr);
     EXPECT_EQ(g->idxhash, nullptr);
     EXPECT_EQ(g->dathash, nullptr);
+    EXPECT_EQ(g->idxlook, nullptr);
+    EXPECT_EQ(g->datlook, nullptr);
+    EXPECT_EQ(g->arena.base, nullptr);
     EXPECT_EQ(g->fillbuf, nullptr);
     EXPECT_EQ(g->encworkbuf, nullptr);
     EXPECT_EQ(g->ptrlist, nullptr);
@@ -472,6 +477,70 @@ TEST_F(StartupTest, SecondStartGives125AndChangesNothing) {
     EXPECT_EQ(CLISAM(), 0);
 }
 
+// Large pools take their buffers from one arena with a region per list:
+// each buffer and image lies in its list's region, the regions keep the
+// chain order, and stopping gives the arena back. Where the system's memory
+// mapping fails, a plain allocation stands in.
+TEST_F(StartupTest, LargePoolsLieInOneArena) {
+    ASSERT_EQ(REGZARVO("arena"), 0);
+    for (bool mapping : {true, false}) {
+        SCOPED_TRACE(mapping ? "mapped" : "plain");
+        AllocMark mark;
+        zv::fail_memory_map(!mapping);
+        ASSERT_EQ(INTREEX(600, 8, 64, 500, 33), 0);
+        zv::fail_memory_map(false);
+        const zv::PoolArena &a = zvWNGV->arena;
+        ASSERT_NE(a.base, nullptr);
+        EXPECT_EQ(a.mapped, mapping ? 1 : 0);
+        if (mapping) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(a.base) % (2u << 20), 0u);
+        }
+        // Regions in the order index buffers, node images, data pages, page
+        // images; each within the arena, none overlapping the next.
+        for (int r = 0; r < 4; r++) {
+            EXPECT_LE(a.next[r], a.end[r]) << r;
+            EXPECT_LE(a.end[r], a.size) << r;
+            if (r < 3) {
+                EXPECT_LE(a.end[r], a.next[r + 1]) << r;
+            }
+        }
+        auto region_of = [&](const void *p) {
+            const auto *c = static_cast<const unsigned char *>(p);
+            for (int r = 0; r < 4; r++)
+                if (c >= a.base + (r ? a.end[r - 1] : 0) && c < a.base + a.end[r]) return r;
+            return -1;
+        };
+        const unsigned char *last[4] = {};
+        int nodes = 0, pages = 0;
+        for (auto *b = static_cast<NODEBUF *>(zvWNGV->idxbuflist); b; b = b->next, nodes++) {
+            ASSERT_EQ(region_of(b), 0);
+            ASSERT_EQ(region_of(b->image), 1);
+            ASSERT_GT(reinterpret_cast<const unsigned char *>(b), last[0]);
+            ASSERT_GT(b->image, last[1]);
+            last[0] = reinterpret_cast<const unsigned char *>(b);
+            last[1] = b->image;
+        }
+        for (auto *p = static_cast<PAGEBUF *>(zvWNGV->datpagelist); p; p = p->next, pages++) {
+            ASSERT_EQ(region_of(p), 2);
+            ASSERT_EQ(region_of(p->data), 3);
+            // A page's bytes are its own: writing them all leaves the
+            // neighbours' headers intact.
+            memset(p->data, 0xA5, 8192);
+        }
+        EXPECT_EQ(nodes, 600);
+        EXPECT_EQ(pages, 500);
+        EXPECT_EQ(chain_length(static_cast<PAGEBUF *>(zvWNGV->datpagelist)), 500);
+        EXPECT_EQ(STPUSR(), 0);
+        EXPECT_EQ(zvWNGV->arena.base, nullptr);
+        expect_nothing_held(zvWNGV);
+        EXPECT_EQ(mark.held(), 0);
+    }
+    // Small pools keep the plain chunks.
+    ASSERT_EQ(INTREE(6, 7, 4), 0);
+    EXPECT_EQ(zvWNGV->arena.base, nullptr);
+    EXPECT_EQ(STPUSR(), 0);
+}
+
 TEST_F(StartupTest, FailingEachAllocationInTurnHoldsNothing) {
     struct Starter {
         const char *name;
@@ -481,6 +550,7 @@ TEST_F(StartupTest, FailingEachAllocationInTurnHoldsNothing) {
         {"INTREE", [] { return INTREE(6, 7, 4); }},
         {"INTISAM", [] { return INTISAM(6, 7, 4); }},
         {"INTREEX large", [] { return INTREEX(40, 20, 16, 60, 33); }},
+        {"INTREEX arena", [] { return INTREEX(600, 8, 64, 600, 33); }},
     };
     for (const Starter &s : starters) {
         long failures = 0;

@@ -136,7 +136,7 @@ TEST_F(OpenTest, PartialWriteAfterOpenKeepsTheBytesAroundIt) {
 TEST_F(OpenTest, ShortFileIsDiagnosedAsAnInterruptedCreate) {
     filestest::put_file("short.dat", Bytes(100, 0));
     EXPECT_EQ(OPNFIL(2, "short.dat", 0), 36);
-    EXPECT_EQ(zvGetSystemErrorCode(), 64997);
+    EXPECT_EQ(zvGetSystemErrorCode(), -539);  // the engine's own codes are negative
     EXPECT_EQ(fcb(2)->state, 'n');
 }
 

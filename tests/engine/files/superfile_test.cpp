@@ -94,6 +94,44 @@ TEST_F(SuperfileTest, HostDirectoryAndMemberNumbers) {
     EXPECT_EQ(rc, 411);
 }
 
+// The directory is type 6 only in memory: its header on disk keeps type 2
+// at +92 and its creation mode at +48 through every write, and the host
+// opens again with its members.
+TEST_F(SuperfileTest, DirectoryHeaderOnDiskKeepsItsTypeAndMode) {
+    struct Case {
+        uint16_t hostmode;
+        uint16_t dirmode;  // the host's mode (a host adds 0x0006) without 0x200, with 0x1800
+    } cases[] = {{0x200, 0x1806}, {0x240, 0x1846}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.hostmode);
+        ASSERT_EQ(CREDAT(1, "h", 0, 0, c.hostmode), 0);
+        ASSERT_EQ(CREDAT(3, "h!cust", 64, 0, 0), 0);
+        ASSERT_EQ(CREIDX(5, "h!ix", 8, 0, 0, 0, 0, 0), 0);
+        ASSERT_EQ(CLSFIL(5, 0), 0);
+        ASSERT_EQ(CLSFIL(3, 0), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        Bytes disk = file_bytes("h");
+        uint32_t dir = le32(disk, 84);
+        ASSERT_GT(dir, 0u);
+        ASSERT_LT(size_t(dir) + 128, disk.size());
+        EXPECT_EQ(le16(disk, dir + 92), 2);
+        EXPECT_EQ(le16(disk, dir + 48), c.dirmode);
+        // Reopened, written again and closed: still type 2 and its mode.
+        ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+        EXPECT_EQ(members(1), (std::vector<std::string>{"cust", "ix"}));
+        ASSERT_EQ(CREDAT(3, "h!more", 16, 0, 0), 0);
+        ASSERT_EQ(CLSFIL(3, 0), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        disk = file_bytes("h");
+        EXPECT_EQ(le16(disk, dir + 92), 2);
+        EXPECT_EQ(le16(disk, dir + 48), c.dirmode);
+        ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+        EXPECT_EQ(members(1), (std::vector<std::string>{"cust", "ix", "more"}));
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        ASSERT_EQ(remove("h"), 0);
+    }
+}
+
 TEST_F(SuperfileTest, CreatingAMemberTwice) {
     make_all();
     EXPECT_EQ(CREDAT(6, "h!cust", 64, 0, 0), 19);
@@ -225,6 +263,32 @@ TEST_F(SuperfileTest, RenamingMembersAndHosts) {
     ASSERT_EQ(OPNFIL(1, "h2", 0x0001), 0);
     ASSERT_EQ(OPNFIL(3, "h2!orders", 0x0001), 0);
     EXPECT_EQ(zvRENFIL(3, "h2!x"), 62);
+}
+
+// A new member part is measured with the host part against the member's
+// maximum name length (+96): the sum must stay below it; longer parts, 256
+// characters among them, give 418.
+TEST_F(SuperfileTest, MemberRenameLimits) {
+    make_all();
+    const int L = fcb(3)->hdr.base.maxnamlen;  // the engine's member-name limit
+    ASSERT_TRUE(L == 128 || L == 255) << L;
+    struct Case {
+        size_t part;
+        int want;
+    } cases[] = {{size_t(L - 2), 418}, {size_t(L - 1), 418}, {256, 418}, {300, 418}, {size_t(L - 3), 0}};
+    for (const Case &c : cases) {
+        std::string name = "h!" + std::string(c.part, 'n');
+        EXPECT_EQ(zvRENFIL(3, name.c_str()), c.want) << c.part;
+        if (c.want) {
+            EXPECT_STREQ(fcb(3)->name, "h!cust") << c.part;
+        } else {
+            EXPECT_EQ(std::string(fcb(3)->name), name);
+        }
+    }
+    EXPECT_EQ(members(1), (std::vector<std::string>{"ix", std::string(size_t(L - 3), 'n'), "orders"}));
+    // A plain file's name still fits its buffer: 139 beyond 255.
+    ASSERT_EQ(CREDAT(8, "plain.dat", 10, 0, 0x800), 0);
+    EXPECT_EQ(zvRENFIL(8, std::string(256, 'p').c_str()), 139);
 }
 
 TEST_F(SuperfileTest, HostOpenAndNames) {
@@ -363,9 +427,12 @@ TEST_F(SuperfileTest, VariableLengthMembersAndMemberIndexesWithMembers) {
         snprintf(k12, sizeof k12, "m%011d", 49 - i);
         EXPECT_EQ(EQLKEY(5, k12), pos[size_t(i)]) << i;
     }
-    ZVVERIFYOPT vo{};
-    EXPECT_EQ(zvVERIFYidx(4, &vo, nullptr), 0);
-    EXPECT_EQ(zvVERIFYidx(5, &vo, nullptr), 0);
+    VERIFYIDXOPT vo{1, 1 | 2 | 8, 15, 0, nullptr, nullptr};
+    VERIFYIDXRES vr{};
+    EXPECT_EQ(zvVERIFYidx(4, &vo, &vr), 0);
+    EXPECT_EQ(vr.levelnodes[0], 1);
+    EXPECT_EQ(zvVERIFYidx(5, &vo, &vr), 0);
+    EXPECT_EQ(vr.levelnodes[0], 1);
     ASSERT_EQ(STPUSR(), 0);
     ASSERT_EQ(zvtest::start_engine(8, 20, 8, 16), 0);
     ASSERT_EQ(OPNFIL(3, "h!var", 0), 0);

@@ -53,8 +53,11 @@ TEST_F(DamageTest, ZeroChildPointerIs527AndMarksTheFileForRebuild) {
     EXPECT_EQ(zvGetUserErrorCode(), 527);
     // The right half still reads.
     EXPECT_EQ(EQLKEY(1, int_key(40, 8).data()), 40u);
-    ZVVERIFYOPT opt{0, 0, 0};
-    EXPECT_EQ(zvVERIFYidx(1, &opt, nullptr), 527);
+    // The verification reports the zero child as a link fault of its own.
+    VERIFYIDXOPT opt{1, 2, 15, 0, nullptr, nullptr};
+    VERIFYIDXRES res{};
+    EXPECT_EQ(zvVERIFYidx(1, &opt, &res), -1);
+    EXPECT_EQ(zvGetUserErrorCode(), 0xFFFF);
 }
 
 TEST_F(DamageTest, NodeBeyondTheLogicalEndIs519) {

@@ -59,6 +59,31 @@ TEST_F(HotPathTest, CachedSearchesMakeNoCallAndTakeNoMemory) {
     EXPECT_GE(g->idx.maxinuse, g->idx.inuse);
 }
 
+// The lookaside in front of the hash chains is a hint: with every slot
+// pointing at one buffer (bound to another node, or free), searches still
+// find their nodes, and every request that is no hit reads its node once.
+TEST_F(HotPathTest, MisleadingLookasideSlotsAreCheckedBeforeUse) {
+    restart(8);
+    ASSERT_EQ(create_index(1, "l.idx", IndexShape{}), 0);
+    for (uint64_t i = 1; i <= 1500; i++) ASSERT_EQ(add(1, int_key(i * 3, 8, ' '), i), 0);
+    INSTGV *g = zvWNGV;
+    ASSERT_GT(g->idxlookmask, 0u);
+    auto *decoy = static_cast<NODEBUF *>(g->idxbuflist);
+    for (int pass = 0; pass < 2; pass++) {
+        if (pass == 1) zvclrhsh(decoy);  // a free buffer as the decoy
+        for (uint32_t i = 0; i <= g->idxlookmask; i++) g->idxlook[i] = decoy;
+        zv::fault_reset();
+        const uint64_t req = g->idx.requests, hits = g->idx.hits;
+        for (uint64_t i = 1; i <= 1500; i += 7) {
+            for (uint32_t j = 0; j <= g->idxlookmask; j += 3) g->idxlook[j] = decoy;
+            ASSERT_EQ(EQLKEY(1, int_key(i * 3, 8, ' ').data()), uint32_t(i)) << pass;
+            ASSERT_EQ(EQLKEY(1, int_key(i * 3 + 1, 8, ' ').data()), 0u) << pass;
+        }
+        EXPECT_GT(g->idx.requests - req, g->idx.hits - hits) << "the small cache misses";
+        EXPECT_EQ(zv::io_calls(IoKind::Read), long(g->idx.requests - req - (g->idx.hits - hits))) << pass;
+    }
+}
+
 TEST_F(HotPathTest, ProbesNeitherCountNorMoveBuffers) {
     ASSERT_EQ(create_index(1, "p.idx", IndexShape{}), 0);
     ASSERT_EQ(add(1, "AAAAAAAA", 1), 0);

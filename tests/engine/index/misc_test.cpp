@@ -19,20 +19,25 @@ using namespace idxtest;
 
 class MiscTest : public IndexTest {};
 
-TEST_F(MiscTest, VerificationPassesASoundIndexAndClearsItsResults) {
+TEST_F(MiscTest, VerificationPassesASoundIndexAndFillsItsResults) {
     ASSERT_EQ(create_index(1, "v.idx", IndexShape{}), 0);
     for (uint64_t i = 1; i <= 500; i++) ASSERT_EQ(add(1, int_key(i * 7 % 1000, 8), i), 0);
-    ZVVERIFYOPT opt{0, 5, 2};
-    unsigned char results[3 * 8 + 2 * 4];
-    memset(results, 0xAB, sizeof results);
-    EXPECT_EQ(zvVERIFYidx(1, &opt, results), 0);
-    for (unsigned char c : results) EXPECT_EQ(c, 0);
-    EXPECT_EQ(zvWNGV->idx.verifymode, 0);
-    EXPECT_EQ(zvWNGV->idx.verifyflags, 0);
-    EXPECT_EQ(zvVERIFYidx(1, nullptr, nullptr), 540);
+    VERIFYIDXOPT opt{1, 1 | 2 | 8, 2, 0, nullptr, nullptr};
+    VERIFYIDXRES results;
+    memset(&results, 0xAB, sizeof results);
+    EXPECT_EQ(zvVERIFYidx(1, &opt, &results), 0);
+    EXPECT_EQ(results.badnodes, 0);
+    EXPECT_EQ(results.badlinks, 0);
+    EXPECT_EQ(results.levelnodes[0], 1) << "one root";
+    EXPECT_GT(results.levelnodes[1], 1);
+    EXPECT_EQ(results.levelnodes[2], int32_t(0xABABABAB)) << "only the room the options give is written";
+    EXPECT_EQ(zvWNGV->maint.vfyinstalled, 0);
+    EXPECT_EQ(zvWNGV->maint.vfyprogress, nullptr);
+    EXPECT_EQ(zvVERIFYidx(1, nullptr, &results), 540);
+    EXPECT_EQ(zvVERIFYidx(1, &opt, nullptr), 540);
     ASSERT_EQ(CREDAT(2, "d.dat", 32, 4096, 0), 0);
-    EXPECT_EQ(zvVERIFYidx(2, &opt, nullptr), 48);
-    EXPECT_EQ(zvVERIFYidx(9, &opt, nullptr), 26);
+    EXPECT_EQ(zvVERIFYidx(2, &opt, &results), 48);
+    EXPECT_EQ(zvVERIFYidx(9, &opt, &results), 26);
 }
 
 TEST_F(MiscTest, KeyDumpWritesEveryKeyWithItsPosition) {

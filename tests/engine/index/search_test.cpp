@@ -7,6 +7,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
+#include "engine/index/keysearch.h"
 #include "engine/index/nodecache.h"
 #include "tests/engine/index/idxfix.h"
 #include "zarvo/zarvo.h"
@@ -35,6 +36,26 @@ protected:
         uint64_t v = 0;
         for (int i = 0; i < 8; i++) v = v << 8 | (unsigned char)out[size_t(i)];
         return {pos, pos ? v : 0};
+    }
+    // The first and last key value of every leaf from the anchor on, with
+    // the leaves' positions when asked.
+    static std::vector<std::pair<uint64_t, uint64_t>> leaf_ranges(FCB *f, std::vector<uint32_t> *at = nullptr) {
+        std::vector<std::pair<uint64_t, uint64_t>> out;
+        for (uint32_t pos = f->hdr.base.lanchr; pos;) {
+            NODEBUF *b = zvgetnod81(kNodNoSettle, 0, pos, f);
+            EXPECT_NE(b, nullptr);
+            if (!b) break;
+            auto val = [&](int i) {
+                const unsigned char *k = b->elems + (i - 1) * b->esize + 4;
+                uint64_t v = 0;
+                for (int j = 0; j < 8; j++) v = v << 8 | k[j];
+                return v;
+            };
+            out.push_back({val(1), val(b->hdr.nkv)});
+            if (at) at->push_back(pos);
+            pos = b->hdr.sucesr;
+        }
+        return out;
     }
     std::vector<uint64_t> ref_;
 };
@@ -70,20 +91,7 @@ TEST_F(SearchTest, GtkeyOnALeafsLastKeyCrossesEmptyLeaves) {
     FCB *f = fcb_of(1);
     f->noremove = 1;  // empty leaves stay in the tree
     // Leaves from the anchor: the second and third lose all their keys.
-    std::vector<std::pair<uint64_t, uint64_t>> leaves;  // first and last value per leaf
-    uint32_t pos = f->hdr.base.lanchr;
-    while (pos) {
-        NODEBUF *b = zvgetnod81(kNodNoSettle, 0, pos, f);
-        ASSERT_NE(b, nullptr);
-        auto val = [&](int i) {
-            const unsigned char *k = b->elems + (i - 1) * b->esize + 4;
-            uint64_t v = 0;
-            for (int j = 0; j < 8; j++) v = v << 8 | k[j];
-            return v;
-        };
-        leaves.push_back({val(1), val(b->hdr.nkv)});
-        pos = b->hdr.sucesr;
-    }
+    std::vector<std::pair<uint64_t, uint64_t>> leaves = leaf_ranges(f);
     ASSERT_GE(leaves.size(), 5u);
     for (int l = 1; l <= 2; l++)
         for (uint64_t v = leaves[size_t(l)].first; v <= leaves[size_t(l)].second; v += 2)
@@ -99,6 +107,47 @@ TEST_F(SearchTest, GtkeyOnALeafsLastKeyCrossesEmptyLeaves) {
     ASSERT_EQ(EQLKEY(1, int_key(last0, 8).data()), uint32_t(last0 + 1000));
     EXPECT_EQ(NXTKEY(1, k.data()), uint32_t(first3 + 1000));
     EXPECT_EQ(PRVKEY(1, k.data()), uint32_t(last0 + 1000));
+}
+
+// An empty leaf answers the node search with -2 and element -1; in mode
+// 'S' with a successor it sends the search right. Keys added again land in
+// the empty leaves, and the reads that cross them still work.
+TEST_F(SearchTest, AnEmptyLeafHasNoElement) {
+    fill(400);
+    FCB *f = fcb_of(1);
+    f->noremove = 1;  // empty leaves stay in the tree
+    std::vector<uint32_t> leaves;
+    std::vector<std::pair<uint64_t, uint64_t>> ranges = leaf_ranges(f, &leaves);
+    ASSERT_GE(leaves.size(), 3u);
+    for (uint64_t v = ranges[1].first; v <= ranges[1].second; v += 2) ASSERT_EQ(del(1, int_key(v, 8), v + 1000), 0);
+    NODEBUF *b = zvgetnod81(kNodNoSettle, 0, leaves[1], f);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->hdr.nkv, 0);
+    const std::string t = int_key(ranges[1].first, 8);
+    const unsigned char *target = reinterpret_cast<const unsigned char *>(t.data());
+    struct Case {
+        int mode;
+        int want;
+        int elm;
+    } cases[] = {{'E', -2, -1}, {'L', -2, -1}, {'S', -1, 1}};
+    for (const Case &c : cases) {
+        zvWNGV->idx.elm = 77;
+        EXPECT_EQ(nodser(b, target, c.mode, 0), c.want) << char(c.mode);
+        EXPECT_EQ(zvWNGV->idx.elm, c.elm) << char(c.mode);
+    }
+    // Reads around the empty leaf, then the keys back into it.
+    EXPECT_EQ(read(LTEKEY, ranges[1].first).second, ranges[0].second);
+    EXPECT_EQ(read(LTKEY, ranges[1].second).second, ranges[0].second);
+    EXPECT_EQ(read(GTEKEY, ranges[1].first).second, ranges[2].first);
+    EXPECT_EQ(EQLKEY(1, t.data()), 0u);
+    for (uint64_t v = ranges[1].first; v <= ranges[1].second; v += 2) ASSERT_EQ(add(1, int_key(v, 8), v + 1000), 0);
+    b = zvgetnod81(kNodNoSettle, 0, leaves[1], f);
+    ASSERT_NE(b, nullptr);
+    EXPECT_GT(b->hdr.nkv, 0) << "the keys went back into the empty leaf";
+    EXPECT_EQ(check(1), "");
+    for (uint64_t v = ranges[1].first; v <= ranges[1].second; v += 2)
+        EXPECT_EQ(EQLKEY(1, int_key(v, 8).data()), uint32_t(v + 1000)) << v;
+    EXPECT_EQ(IDXENT(1), 400u);
 }
 
 TEST_F(SearchTest, SequentialReadsStopAtBothEndsWithoutError) {

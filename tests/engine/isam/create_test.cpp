@@ -12,7 +12,7 @@
 #include "engine/core/pools.h"
 #include "engine/files/fcb.h"
 #include "engine/isam/isammap.h"
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 namespace {
 

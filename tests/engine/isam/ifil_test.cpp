@@ -7,7 +7,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/isam/ifil.h"
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "engine/core/pools.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 namespace {
 

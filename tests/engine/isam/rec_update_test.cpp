@@ -256,27 +256,113 @@ TEST_F(RecUpdateTest, ADataFileWithoutIndexes) {
     EXPECT_EQ(add(d, cust(2, "Bern")), p);
 }
 
+// The record position of one key of a set's index changes in place: a
+// unique index by its key, a duplicate-key index by the key with its
+// position suffix. Only indexes with a key number in use qualify.
+TEST_F(RecUpdateTest, UpdateRecordOffsetForKeyOfASetIndex) {
+    CustDef def("r");
+    int d = fresh(def);
+    // Unique index: number 70 now points at record 80.
+    std::string key70 = num(70);
+    ASSERT_NE(TFRMKEY(d + 1, key70.data()), nullptr);
+    EXPECT_EQ(UpdateRecordOffsetForKey(d + 1, key70.data(), pos_[80]), 0);
+    zvSETHGH(0);
+    EXPECT_EQ(EQLKEY(d + 1, key70.data()), uint32_t(pos_[80]));
+    std::string key999 = num(999);
+    ASSERT_NE(TFRMKEY(d + 1, key999.data()), nullptr);
+    EXPECT_EQ(UpdateRecordOffsetForKey(d + 1, key999.data(), pos_[80]), 101);
+    // Duplicate-key index: the entry of record 20 ("Bern") moves to 90's
+    // position; the other "Bern" entries stay.
+    Cust r;
+    ASSERT_EQ(EQLREC(d + 1, num(20).data(), &r), 0);
+    char cur[kCityKey];
+    int32_t len = 0;
+    ASSERT_NE(GETCURK(d + 2, cur, &len), nullptr);
+    ASSERT_EQ(len, kCityKey);
+    EXPECT_EQ(UpdateRecordOffsetForKey(d + 2, cur, pos_[90]), 0);
+    int found20 = 0, found90 = 0;
+    std::string bern = city("Bern");
+    for (uint32_t p = GTEKEY(d + 2, bern.data(), cur); p; p = NXTKEY(d + 2, cur)) {
+        if (memcmp(cur, "Bern", 4) != 0) break;
+        found20 += p == uint32_t(pos_[20]);
+        found90 += p == uint32_t(pos_[90]);
+    }
+    EXPECT_EQ(found20, 0);
+    EXPECT_EQ(found90, 1);
+    // Not an index of the set: 48.
+    EXPECT_EQ(UpdateRecordOffsetForKey(d, key70.data(), pos_[10]), 48);
+    ASSERT_EQ(CREIDX(40, "plain.idx", 4, 0, 0, 0, 0, 0), 0);
+    ASSERT_EQ(ADDKEY(40, "KEY1", 5, 0), 0);
+    EXPECT_EQ(UpdateRecordOffsetForKey(40, "KEY1", 6), 48);
+    EXPECT_EQ(EQLKEY(40, "KEY1"), 5u);
+    EXPECT_EQ(CLSFIL(40, 0), 0);
+}
+
 // The serial number drawn for a new record is written into its serial
 // segment: an 8-byte segment of a file with 4-byte serials gets four zero
-// bytes, then the value, most significant byte first.
+// bytes and the value, most significant byte first; under the profile
+// that byte-reverses integer keys, least significant byte first.
 TEST_F(RecUpdateTest, SerialSegmentsReceiveTheSerialNumber) {
-    ISEG sser[1] = {{56, 8, 3}};
-    IIDX idx[1] = {IIDX{8, 0, 0, 0, 0, 1, sser, nullptr, nullptr, nullptr, nullptr}};
-    IFIL ifil = IFIL{"serial", -1, 64, 0, 0, 1, 0, 0, idx, nullptr, nullptr, 0};
-    IFILPARM p{};
-    p.ifil = &ifil;
-    XCREblk std[2] = {};
-    std[0].mode = std[1].mode = 0x10000;  // standard headers: 4-byte serial numbers
-    p.xcre = std;
-    ASSERT_EQ(CREIFILz(&p), 0);
-    int d = ifil.tfilno;
-    for (uint32_t n = 1; n <= 3; n++) {
-        Cust c = cust(n, "Bern");
-        ASSERT_EQ(ADDREC(d, &c), 0);
-        const unsigned char want[8] = {0, 0, 0, 0, 0, 0, 0, uint8_t(n)};
-        EXPECT_EQ(memcmp(c.pad, want, 8), 0) << n;
+    for (int profile : {0, kProfile}) {
+        SCOPED_TRACE(profile);
+        restart(16, 32, profile);
+        ISEG sser[1] = {{56, 8, 3}};
+        IIDX idx[1] = {IIDX{8, 0, 0, 0, 0, 1, sser, nullptr, nullptr, nullptr, nullptr}};
+        std::string name = "serial" + std::to_string(profile);
+        IFIL ifil = IFIL{name.c_str(), -1, 64, 0, 0, 1, 0, 0, idx, nullptr, nullptr, 0};
+        IFILPARM p{};
+        p.ifil = &ifil;
+        XCREblk std[2] = {};
+        std[0].mode = std[1].mode = 0x10000;  // standard headers: 4-byte serial numbers
+        p.xcre = std;
+        ASSERT_EQ(CREIFILz(&p), 0);
+        int d = ifil.tfilno;
+        for (uint32_t n = 1; n <= 3; n++) {
+            Cust c = cust(n, "Bern");
+            ASSERT_EQ(ADDREC(d, &c), 0);
+            const unsigned char most_first[8] = {0, 0, 0, 0, 0, 0, 0, uint8_t(n)};
+            const unsigned char least_first[8] = {uint8_t(n), 0, 0, 0, 0, 0, 0, 0};
+            EXPECT_EQ(memcmp(c.pad, profile ? least_first : most_first, 8), 0) << n;
+        }
+        EXPECT_EQ(check(d), "");
+        EXPECT_EQ(CLIFIL(&ifil), 0);
     }
-    EXPECT_EQ(check(d), "");
+}
+
+// A serial index walks the records in the order they were added, 4-byte
+// and 8-byte serial numbers alike, with integers kept most significant
+// byte first (profile 0) or byte-reversed (the ISAM start-up profile 33).
+TEST_F(RecUpdateTest, SerialIndexesWalkInSerialOrder) {
+    for (int profile : {0, 33}) {
+        restart(16, 32, profile);
+        for (int width : {4, 8}) {
+            SCOPED_TRACE(std::to_string(profile) + " " + std::to_string(width));
+            ISEG sser[1] = {{56, int16_t(width), 3}};
+            IIDX idx[1] = {IIDX{int16_t(width), 0, 0, 0, 0, 1, sser, nullptr, nullptr, nullptr, nullptr}};
+            std::string name = "walk" + std::to_string(profile) + "_" + std::to_string(width);
+            IFIL ifil = IFIL{name.c_str(), -1, 64, 0, 0, 1, 0, 0, idx, nullptr, nullptr, 0};
+            ASSERT_EQ(CREIFIL(&ifil), 0);
+            int d = ifil.tfilno;
+            for (uint32_t n = 1; n <= 300; n++) {
+                Cust c = cust(n, "Bern");
+                ASSERT_EQ(ADDREC(d, &c), 0) << n;
+            }
+            Cust r;
+            uint32_t want = 1;
+            for (int rc = FRSREC(d + 1, &r); rc == 0; rc = NXTREC(d + 1, &r)) {
+                ASSERT_EQ(r.number, want);
+                want++;
+            }
+            EXPECT_EQ(zvGetIsamErrorCode(), 101);
+            EXPECT_EQ(want, 301u);
+            for (int rc = LSTREC(d + 1, &r); rc == 0; rc = PRVREC(d + 1, &r)) {
+                ASSERT_EQ(r.number, --want);
+            }
+            EXPECT_EQ(want, 1u);
+            EXPECT_EQ(check(d), "");
+            EXPECT_EQ(CLIFIL(&ifil), 0);
+        }
+    }
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/isam/isam_files.h"
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "engine/core/dispatch.h"
 #include "engine/core/instance.h"
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 namespace {
 

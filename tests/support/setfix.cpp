@@ -1,4 +1,4 @@
-#include "tests/engine/isam/setfix.h"
+#include "tests/support/setfix.h"
 
 #include <filesystem>
 
