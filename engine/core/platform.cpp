@@ -300,6 +300,13 @@ int plat_fseek(FILE *fp, int64_t pos) {
     return fseeko(fp, static_cast<off_t>(pos), SEEK_SET);
 }
 
+FILE *plat_popen(const char *command, const char *mode) {
+    if (must_fail(IoKind::Popen)) return nullptr;
+    return popen(command, mode);
+}
+
+int plat_pclose(FILE *fp) { return pclose(fp); }
+
 // ---- Memory of the buffer pools -------------------------------------------
 
 namespace {

@@ -17,7 +17,8 @@ namespace zv {
 enum class IoKind : int {
     Open, Read, Write, Sync, Close, Seek, Unlink, Link, Rename, Mkdir, Rmdir,
     Stat, Statvfs, Lock, Mkstemp, Fopen, Path,
-    Dir,  // opendir, readdir and closedir of directory walks
+    Dir,    // opendir, readdir and closedir of directory walks
+    Popen,  // command streams
     Count
 };
 
@@ -118,6 +119,12 @@ int plat_fchmod(FILE *fp, int mode);
 // 64-bit position of a stream: query (0 or -1) and set from the start (0 or -1).
 int plat_ftell(FILE *fp, int64_t *pos);
 int plat_fseek(FILE *fp, int64_t pos);
+// Runs a command through the shell with a stream on its output (mode "r")
+// or input ("w"); null on failure with errno set.
+FILE *plat_popen(const char *command, const char *mode);
+// Closes a command stream and waits for the command: its wait status, or
+// -1 with errno.
+int plat_pclose(FILE *fp);
 
 // ---- Memory of the buffer pools -------------------------------------------
 // Zero-filled anonymous memory of at least n bytes for the buffer pools, not

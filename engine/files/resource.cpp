@@ -93,6 +93,22 @@ uint64_t last_used(FCB *f) {
     return join64(p->hdr.ext.numrech, p->hdr.base.numrec);
 }
 uint64_t anchor(const FCB *f) { return join64(f->hdr.ext.reshdrh, f->hdr.base.reshdr); }
+
+// The end of a file (last byte used and physical end) before it grows, put
+// back when the new space cannot be completed on disk: a header never
+// claims space that no resource owns and the file may not hold.
+struct FileEnd {
+    FCB *f;
+    uint32_t numrec, numrech, phyend, phyendh;
+    explicit FileEnd(FCB *file) : f(physical(file)) {
+        numrec = f->hdr.base.numrec, numrech = f->hdr.ext.numrech;
+        phyend = f->hdr.base.phyend, phyendh = f->hdr.ext.phyendh;
+    }
+    void restore() const {
+        f->hdr.base.numrec = numrec, f->hdr.ext.numrech = numrech;
+        f->hdr.base.phyend = phyend, f->hdr.ext.phyendh = phyendh;
+    }
+};
 int uerr_now() { return zvWNGV ? zvWNGV->uerr_cod : 47; }
 
 // Reads or writes `len` bytes `origin` bytes into the resource at pos (the
@@ -523,13 +539,22 @@ uint64_t zvresspc(int filno, FCB **out, int32_t bodylen, uint32_t *arealen, int 
         if (unit == 0) return set_uerr(21), 0;
         uint64_t space = (total + unit - 1) / unit * unit;
         if (space > 0xFFFFFFFFull) return set_uerr(39), 0;
+        // The change is marked first; the new space is on disk before the
+        // header that claims it.
+        if (int rc = tstupd(f)) return set_uerr(rc), 0;
+        const FileEnd end(f);
         uint32_t lo = extfil(f, uint32_t(space), 0, 0);
         uint32_t hi = uint32_t(zvGETHGHi());
         if (!lo && !hi) return set_uerr(g->uerr_cod ? g->uerr_cod : 39), 0;
-        int rc = (f->hdr.base.flmode & 0x40) ? wrthdr(f) : 0;
-        if (!rc) rc = tstupd(f);
-        if (!rc && !f->hdr.base.extsiz && !f->hdr.ext.extsiz32) rc = zvfillff81(f, hi, lo, uint32_t(space));
-        if (rc) return set_uerr(rc), 0;
+        if (!f->hdr.base.extsiz && !f->hdr.ext.extsiz32) {
+            if (int rc = zvfillff81(f, hi, lo, uint32_t(space))) {
+                end.restore();
+                return set_uerr(rc), 0;
+            }
+        }
+        if (f->hdr.base.flmode & 0x40) {
+            if (int rc = wrthdr(f)) return set_uerr(rc), 0;
+        }
         pos = join64(hi, lo);
         area = uint32_t(space);
     } else {
@@ -759,17 +784,25 @@ ZV_API int UPDRES(int filno, void *bodyv, int32_t len) {
     if (unit == 0) return set_uerr(21);
     RESHDR h = r.cur;
     FCB *grow = physical(f);
+    // The area grows at the file's end; until its header on disk claims the
+    // new bytes, a failure gives them back.
+    if ((rc = tstupd(f))) return rc;
+    const FileEnd end(grow);
+    auto give_back = [&](int code) {
+        end.restore();
+        return set_uerr(code);
+    };
     while (need > h.arealen) {
         uint64_t shortfall = (need - h.arealen + unit - 1) / unit * unit;
-        if (shortfall > 0xFFFFFFFFull || uint64_t(h.arealen) + shortfall > 0xFFFFFFFFull) return set_uerr(39);
+        if (shortfall > 0xFFFFFFFFull || uint64_t(h.arealen) + shortfall > 0xFFFFFFFFull) return give_back(39);
         uint32_t lo = extfil(grow, uint32_t(shortfall), 0, 0);
         uint32_t hi = uint32_t(zvGETHGHi());
-        if (!lo && !hi) return set_uerr(uerr_now() ? uerr_now() : 39);
-        if (join64(hi, lo) != r.pos + h.arealen) return set_uerr(407);
-        if ((rc = after_growth(f))) return rc;
+        if (!lo && !hi) return give_back(uerr_now() ? uerr_now() : 39);
+        if (join64(hi, lo) != r.pos + h.arealen) return give_back(407);
         h.arealen += uint32_t(shortfall);
     }
-    return rewrite_in_place(f, r.pos, h, body, len);
+    if ((rc = rewrite_in_place(f, r.pos, h, body, len))) return give_back(rc);
+    return after_growth(f);
 }
 
 }  // extern "C"

@@ -131,7 +131,8 @@ int adroot81(FCB *f, uint32_t lh, uint32_t ll, uint32_t rh, uint32_t rl, const u
     bool leaf = lh == 0 && ll == 0;
     if (leaf && (oldl || oldh)) return -1;
     uint32_t nh, nl;
-    NODEBUF *nb = newnod81(f, &nh, &nl);
+    int hdrerr = 0;
+    NODEBUF *nb = newnod81(f, &nh, &nl, &hdrerr);
     if (!nb) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 10;
     zvnodcap(nb, f, leaf ? 1 : 0);
     s.elm = 1;
@@ -143,7 +144,7 @@ int adroot81(FCB *f, uint32_t lh, uint32_t ll, uint32_t rh, uint32_t rl, const u
         zvrstexc(nb);
         f->hdr.base.lanchr = nl;
         if (idx_hug(f)) f->hdr.ext.lanchrh = nh;
-        putnod(nb, 1, 1);
+        if (int rc = putnod(nb, 1, 1); rc && !hdrerr) hdrerr = rc;
     } else {
         if (int rc = insexp81(nb, key, lh, ll, p, 0)) return rc;
         nb->hdr.nkv = 1;
@@ -153,12 +154,15 @@ int adroot81(FCB *f, uint32_t lh, uint32_t ll, uint32_t rh, uint32_t rl, const u
         s.tky = -1;
         s.tkp = compar_k(ff, key, k);
         if (int rc = insexp81(nb, ff, rh, rl, p, 0)) return rc;
-        putnod(nb, 2, 1);
+        if (int rc = putnod(nb, 2, 1); rc && !hdrerr) hdrerr = rc;
     }
+    // The new root is in place in memory (a node that failed to reach the
+    // disk stays marked updated); a failed write is still the call's error.
     f->hdr.base.root = nl;
     if (idx_hug(f)) f->hdr.ext.rooth = nh;
     if (levels_kept(f)) f->hdr.ext.levels++;
-    return wrthdr(f);
+    int rc = wrthdr(f);
+    return hdrerr ? set_uerr(hdrerr) : rc;
 }
 
 int zvinsert81(NODEBUF *b, FCB *f, const unsigned char *key, uint32_t ph, uint32_t pl, int split, bool *inserted) {
@@ -214,7 +218,9 @@ int zvinsert81(NODEBUF *b, FCB *f, const unsigned char *key, uint32_t ph, uint32
         }
         NodePin pin(b);
         uint32_t nh, nl;
-        NODEBUF *nb = newnod81(f, &nh, &nl);
+        int hdrerr = 0;
+        NODEBUF *nb = newnod81(f, &nh, &nl, &hdrerr);
+        if (hdrerr && !first_err) first_err = hdrerr;
         if (!nb) {
             int rc = g->uerr_cod ? g->uerr_cod : 10;
             undo();

@@ -64,11 +64,21 @@ void zvintnod81(NODEBUF *b, FCB *f, uint32_t posh, uint32_t posl) {
     b->updated = 'y';
 }
 
-NODEBUF *newnod81(FCB *f, uint32_t *posh, uint32_t *posl) {
+NODEBUF *newnod81(FCB *f, uint32_t *posh, uint32_t *posl, int *hdrerr) {
     INSTGV *g = zvWNGV;
     FCB *host = idx_host(f);
     bool hug = idx_hug(host);
     *posh = *posl = 0;
+    if (hdrerr) *hdrerr = 0;
+    // The header of a write-through host follows every change of its
+    // allocation state.
+    auto header_follows = [&] {
+        if (!write_through(host)) return;
+        uint16_t keep = g->uerr_cod;
+        int rc = filhdr(host);
+        if (rc && hdrerr && !*hdrerr) *hdrerr = rc;
+        g->uerr_cod = keep;
+    };
     while (!f->noremove) {
         uint32_t sh = hug ? host->hdr.ext.delstkh : 0;
         uint32_t sl = host->hdr.base.delstk;
@@ -98,7 +108,7 @@ NODEBUF *newnod81(FCB *f, uint32_t *posh, uint32_t *posl) {
             continue;
         }
         set_stack(host, b->hdr.sucesrh, b->hdr.sucesr);
-        if (write_through(host)) filhdr(host);
+        header_follows();
         zvintnod81(b, f, sh, sl);
         *posh = sh;
         *posl = sl;
@@ -144,7 +154,7 @@ NODEBUF *newnod81(FCB *f, uint32_t *posh, uint32_t *posl) {
             return nullptr;
         }
     }
-    if (write_through(host)) filhdr(host);
+    header_follows();
     return b;
 }
 

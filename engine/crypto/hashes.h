@@ -1,0 +1,106 @@
+// Digests, CRC-32 and word packing inside the library.
+//
+// The exported routines of qvs.h are one-line entries over these; the
+// library's own callers (the ciphers, the generator, file encryption) use
+// these hidden names, so that an application's symbol of the same exported
+// name never replaces them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "zarvo/qvs.h"
+
+namespace zv {
+
+// ---- Block feeding shared by the digests --------------------------------------
+// Feeds len bytes to a hash of bs-byte blocks whose buffer holds `have`
+// bytes of a partial block: whole blocks go to step(block), what is left
+// waits in the buffer.
+template <typename Step>
+void feed_blocks(unsigned char *buffer, size_t bs, size_t have, const unsigned char *in, size_t len, Step &&step) {
+    size_t i = 0;
+    if (have) {
+        size_t take = bs - have < len ? bs - have : len;
+        memcpy(buffer + have, in, take);
+        i = take;
+        if (have + take < bs) return;
+        step(buffer);
+    }
+    for (; i + bs <= len; i += bs) step(in + i);
+    if (i < len) memcpy(buffer, in + i, len - i);
+}
+
+// Adds len bytes to a bit count held as two words (low first) and returns
+// the bytes of the partial 64-byte block before them.
+inline size_t count_bytes(uint32_t count[2], size_t len) {
+    size_t have = (count[0] >> 3) & 63;
+    uint64_t bits = (uint64_t(count[1]) << 32 | count[0]) + (uint64_t(len) << 3);
+    count[0] = uint32_t(bits);
+    count[1] = uint32_t(bits >> 32);
+    return have;
+}
+
+// Bytes of padding (0x80 then zeros) that bring `have` bytes of a partial
+// block to where the length field of lenfield bytes ends the block.
+inline size_t pad_length(size_t have, size_t bs, size_t lenfield) {
+    size_t room = bs - lenfield;
+    return have < room ? room - have : bs + room - have;
+}
+
+// ---- MD5 ---------------------------------------------------------------------
+void md5_init(QVSMD5CTX *ctx);
+void md5_update(QVSMD5CTX *ctx, const void *data, size_t len);
+// Digest into out (skipped when null); the state is always wiped.
+void md5_final(unsigned char *out, QVSMD5CTX *ctx);
+// Padding and length fed through md5_update; the state is kept.
+void md5_round(QVSMD5CTX *ctx);
+void md5_transform(uint32_t state[4], const unsigned char block[64]);
+// len / 4 words as little-endian bytes.
+void encode_le(unsigned char *out, const uint32_t *in, size_t len);
+// MD5 of one buffer.
+void md5_digest(const void *data, size_t len, unsigned char out[16]);
+
+// ---- SHA-1 and SHA-2 ---------------------------------------------------------
+void sha1_init(QVSSHA1CTX *ctx);
+void sha1_update(QVSSHA1CTX *ctx, const void *data, size_t len);
+void sha1_final(unsigned char *out, QVSSHA1CTX *ctx);
+void sha1_transform(uint32_t state[5], const unsigned char block[64]);
+
+int sha2_init(QVSSHA2CTX *ctx, int size);
+void sha2_update(QVSSHA2CTX *ctx, const void *data, size_t len);
+void sha2_final(unsigned char *out, QVSSHA2CTX *ctx);
+void sha256_transform(uint32_t state[8], const unsigned char block[64]);
+void sha512_transform(uint64_t state[8], const unsigned char block[128]);
+
+// ---- CRC-32 --------------------------------------------------------------------
+// The table of the reflected IEEE 802.3 polynomial 0xEDB88320: entry n is
+// the CRC register after eight shifts of n.
+constexpr std::array<uint32_t, 256> make_crc_table() {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t n = 0; n < 256; n++) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; k++) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        t[n] = c;
+    }
+    return t;
+}
+inline constexpr std::array<uint32_t, 256> crc_32_tab = make_crc_table();
+static_assert(crc_32_tab[1] == 0x77073096u && crc_32_tab[255] == 0x2D02EF8Du);
+
+inline uint32_t crc32_step(unsigned char byte, uint32_t crc) {
+    return (crc >> 8) ^ crc_32_tab[(crc ^ byte) & 0xFF];
+}
+uint32_t crc32_buffer(const void *buf, size_t len, uint32_t crc);
+uint32_t crc32_uint(uint32_t word, uint32_t crc);
+uint32_t crc32_block(const uint32_t *words, int32_t count, uint32_t crc);
+void expand32(uint32_t value, uint32_t *out, int32_t count);
+
+// ---- Word packing ----------------------------------------------------------------
+// Groups of 4 bytes to words and back, first byte most significant.
+void pack32(const unsigned char *bytes, uint32_t *words, int32_t count);
+void unpack32(const uint32_t *words, int32_t count, unsigned char *bytes);
+
+}  // namespace zv

@@ -1,0 +1,678 @@
+// External merge sort of fixed-length entries compared as unsigned bytes.
+//
+// Entries are copied once into the handle's entry buffers and sorted by
+// moving pointers. When memory is full the sorted load is written to a run
+// file through a 65,536-byte staging buffer; when the runs reach the buffer
+// count less one, the newer runs are merged into one (an intermediate
+// merge), so that the final merge never needs more buffers than exist. The
+// entries come back from the sorted pointer array when everything stayed
+// in memory, else from the final merge of the runs, where equal entries of
+// two runs come out higher run first.
+//
+// Work files are engine data files named "sw" + six hexadecimal digits of
+// the clock + "." + the three-digit run number, in the instance's sort
+// directory (the "X" output of a merge ends its extension with an X).
+//
+// Invariants:
+//  1. Every work file is created exclusively: a file of the same name made
+//     by anyone else is never opened, written, read or deleted. When run 0
+//     of the drawn base name exists, the next clock value is drawn.
+//  2. A run is read only up to the bytes written to it.
+//  3. own[k] (ownx) is set exactly while run k (the merge output) exists
+//     and was created by this handle; zvsabort deletes those files only.
+//  4. R <= B - 2 between calls: a run write that makes R = B - 1 merges at
+//     once.
+#include "engine/maint/sort.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "engine/core/arith.h"
+#include "engine/core/centralio.h"
+#include "engine/core/fileio.h"
+#include "engine/core/filenum.h"
+#include "engine/core/instance.h"
+#include "engine/files/fcb.h"
+#include "engine/files/fixrec.h"
+#include "zarvo/zarvo.h"
+
+namespace zv {
+
+namespace {
+
+constexpr uint64_t kDefaultBudget = 102400000;  // bytes, when the setting is 0
+constexpr int64_t kDefaultBudgetKb = 100000;
+constexpr int kNameDraws = 4096;                // base names tried when run 0 exists
+constexpr size_t kSegNameRoom = 250;            // longest name that automatic segments take
+
+// Sort statuses (the user error is the status + 370).
+enum : int {
+    kNotInitAdd = 108, kAddAfterRead = 109, kNoFit = 110, kNotInitRead = 111, kNoMemory = 112,
+    kNoRunLeft = 113, kRunOpen = 114, kMergeOut = 115, kTooLong = 116, kRunRead = 117, kOutClose = 120,
+    kRunClose = 121, kRunDelete = 122, kRename = 123, kNewRunClose = 124, kRunCreate = 125, kWrite = 126,
+    kPrefix = 127,
+};
+
+int fail(SORTHANDLE *h, int status) {
+    h->status = uint16_t(status);
+    set_uerr(status + 370);
+    return status;
+}
+
+// A call without a handle: the status with its user error.
+int no_handle(int status) {
+    set_uerr(status + 370);
+    return status;
+}
+
+// ---- Sorting one memory load by its pointers ------------------------------------
+
+inline bool greater(const unsigned char *a, const unsigned char *b, size_t l) { return memcmp(a, b, l) > 0; }
+
+void shell_sort(unsigned char **v, size_t n, size_t l) {
+    size_t h = 1;
+    while (h <= n / 3) h = 3 * h + 1;
+    for (; h >= 1; h /= 3) {
+        for (size_t i = h; i < n; i++) {
+            unsigned char *t = v[i];
+            size_t j = i;
+            while (j >= h && greater(v[j - h], t, l)) {
+                v[j] = v[j - h];
+                j -= h;
+            }
+            v[j] = t;
+        }
+    }
+}
+
+void sift_down(unsigned char **v, size_t root, size_t n, size_t l) {
+    for (;;) {
+        size_t c = 2 * root + 1;
+        if (c >= n) return;
+        if (c + 1 < n && greater(v[c + 1], v[c], l)) c++;
+        if (!greater(v[c], v[root], l)) return;
+        std::swap(v[root], v[c]);
+        root = c;
+    }
+}
+
+// A binary-heap sort of the pointers (the quicksort's fallback).
+void zvheapsort(unsigned char **v, size_t n, size_t l) {
+    if (n < 2) return;
+    for (size_t i = n / 2; i-- > 0;) sift_down(v, i, n, l);
+    for (size_t end = n - 1; end > 0; end--) {
+        std::swap(v[0], v[end]);
+        sift_down(v, 0, end, l);
+    }
+}
+
+void insertion_sort(unsigned char **v, size_t lo, size_t hi, size_t l) {
+    for (size_t i = lo + 1; i <= hi; i++) {
+        unsigned char *t = v[i];
+        size_t j = i;
+        while (j > lo && greater(v[j - 1], t, l)) {
+            v[j] = v[j - 1];
+            j--;
+        }
+        v[j] = t;
+    }
+}
+
+// Quicksort with an explicit stack of 50 ranges; too much work or too deep
+// a stack hands the whole array to the heap sort.
+void quick_sort(unsigned char **v, size_t n, size_t l) {
+    struct Range {
+        size_t lo, hi;
+    } stack[50];
+    int top = 0;
+    uint64_t limit = 0;
+    for (size_t m = n; m > 1; m >>= 1) limit++;
+    limit *= 4 * uint64_t(n);
+    uint64_t work = 0;
+    stack[top++] = {0, n - 1};
+    while (top > 0) {
+        Range r = stack[--top];
+        while (r.hi > r.lo && r.hi - r.lo + 1 >= 8) {
+            const size_t len = r.hi - r.lo + 1;
+            std::swap(v[r.lo], v[r.lo + (size_t(rand() % 100) * len) / 100]);
+            // Median of three: lo + 1, lo and hi - 1, the median at lo.
+            size_t a = r.lo + 1, b = r.lo, c = r.hi - 1;
+            if (greater(v[a], v[b], l)) std::swap(v[a], v[b]);
+            if (greater(v[b], v[c], l)) std::swap(v[b], v[c]);
+            if (greater(v[a], v[b], l)) std::swap(v[a], v[b]);
+            unsigned char *pivot = v[r.lo];
+            size_t i = r.lo, j = r.hi + 1;
+            for (;;) {
+                do i++;
+                while (i <= r.hi && greater(pivot, v[i], l));
+                do j--;
+                while (greater(v[j], pivot, l));
+                if (i >= j) break;
+                std::swap(v[i], v[j]);
+            }
+            std::swap(v[r.lo], v[j]);
+            work += len;
+            if (work > limit || top >= 49) {
+                zvheapsort(v, n, l);
+                return;
+            }
+            // Push the larger side, go on with the smaller one.
+            Range left{r.lo, j > r.lo ? j - 1 : r.lo}, right{j + 1, r.hi};
+            bool lefthas = j > r.lo, righthas = j + 1 <= r.hi;
+            size_t ln = lefthas ? left.hi - left.lo + 1 : 0, rn = righthas ? right.hi - right.lo + 1 : 0;
+            if (ln >= rn) {
+                if (lefthas) stack[top++] = left;
+                if (!righthas) break;
+                r = right;
+            } else {
+                if (righthas) stack[top++] = right;
+                if (!lefthas) break;
+                r = left;
+            }
+        }
+        if (r.hi > r.lo) insertion_sort(v, r.lo, r.hi, l);
+    }
+}
+
+void sort_load(SORTHANDLE *h) {
+    const size_t n = size_t(h->held), l = h->entrylen;
+    if (n < 2) return;
+    if (n < 1000) shell_sort(h->ptrs, n, l);
+    else quick_sort(h->ptrs, n, l);
+}
+
+// ---- Work files ---------------------------------------------------------------------
+
+void set_run_name(SORTHANDLE *h, int k) {
+    char base[9];
+    sort_base_name(h->clock, base);
+    snprintf(h->name, sizeof h->name, "%s.%03d", base, k);
+}
+
+void set_path(SORTHANDLE *h) { snprintf(h->path, sizeof h->path, "%s%s", h->prefix, h->name); }
+
+// The name of the merge output: the last run's name with the last digit of
+// its extension replaced by X.
+void set_x_name(SORTHANDLE *h, int last) {
+    set_run_name(h, last);
+    h->name[strlen(h->name) - 1] = 'X';
+    set_path(h);
+}
+
+// Creates the work file at h->path exclusively and opens it: its file
+// number, or -1 with *rc the create's code (19: the name exists).
+int create_work(SORTHANDLE *h, int *rc) {
+    int filno = AVLFILNUM(1);
+    if (filno < 0) {
+        *rc = zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 22;
+        return -1;
+    }
+    XCREblk x{};
+    x.mode = 0x00200000u | ((h->srcsize >> 32) ? 0x40u : 0u);
+    x.segsize = 2000;
+    x.nsegs = h->segallow;
+    // Automatic segment files are named after the file with a three-digit
+    // extension, which a path of more than 250 characters has no room for:
+    // such a work file stays one file.
+    if (strlen(h->path) > kSegNameRoom) {
+        x.mode &= ~0x00200000u;
+        x.segsize = 0;
+        x.nsegs = 0;
+    }
+    *rc = CREDATX8(filno, h->path, 128, 0, 6144, 0, nullptr, nullptr, &x);
+    if (*rc) return -1;
+    if (FCB *f = tstfnm(filno)) {
+        f->hdr.ext.flmode3 |= 0x2000;
+        h->base = begbytfix(f);
+    }
+    h->outpos = h->base;
+    return filno;
+}
+
+// Writes the staged bytes at the write position: 0 or kWrite.
+int flush_out(SORTHANDLE *h) {
+    if (h->outfill == 0) return 0;
+    FCB *f = tstfnm(h->outfil);
+    if (!f) return kWrite;
+    int32_t moved = 0;
+    int rc = izvio81x(0x11, f, uint32_t(h->outpos >> 32), uint32_t(h->outpos), h->outbuf, int32_t(h->outfill),
+                      &moved, 0);
+    if (rc || moved != int32_t(h->outfill)) return kWrite;
+    h->outpos += h->outfill;
+    h->outfill = 0;
+    return 0;
+}
+
+int stage(SORTHANDLE *h, const unsigned char *entry) {
+    const uint64_t l = h->entrylen;
+    if (h->outsize - h->outfill < l) {
+        if (int rc = flush_out(h)) return rc;
+    }
+    memcpy(h->outbuf + h->outfill, entry, l);
+    h->outfill += l;
+    return 0;
+}
+
+// Opens run k (created by this handle) for reading: 0 or kRunOpen.
+int open_run(SORTHANDLE *h, int k) {
+    set_run_name(h, k);
+    set_path(h);
+    int filno = AVLFILNUM(1);
+    if (filno < 0 || OPNFIL(filno, h->path, 0x1000) != 0) return kRunOpen;
+    h->runfil[k] = int16_t(filno);
+    if (FCB *f = tstfnm(filno)) f->hdr.ext.flmode3 |= 0x2000;
+    h->runpos[k] = h->base;
+    return 0;
+}
+
+// Deletes run k, opening it first when it is closed: 0 or kRunDelete.
+int delete_run(SORTHANDLE *h, int k) {
+    if (h->runfil[k] < 0) {
+        set_run_name(h, k);
+        set_path(h);
+        int filno = AVLFILNUM(1);
+        if (filno < 0 || OPNFIL(filno, h->path, 0x1000) != 0) return kRunDelete;
+        h->runfil[k] = int16_t(filno);
+    }
+    int rc = DELFIL(h->runfil[k]);
+    h->runfil[k] = -1;
+    if (rc) return kRunDelete;
+    h->own[k] = 0;
+    return 0;
+}
+
+// Fills run k's buffer from its read position, no further than the bytes
+// written to it; a run with nothing left is exhausted.
+int refill(SORTHANDLE *h, int k) {
+    const uint64_t l = h->entrylen;
+    const uint64_t end = h->base + h->runlen[k];
+    uint64_t want = (h->bufsize / l) * l;
+    if (h->runpos[k] + want > end) want = end - h->runpos[k];
+    h->runheld[k] = 0;
+    if (want == 0) {
+        h->runcur[k] = nullptr;
+        return 0;
+    }
+    FCB *f = tstfnm(h->runfil[k]);
+    if (!f) return kRunRead;
+    int32_t got = 0;
+    int rc = izvio81x(0x10, f, uint32_t(h->runpos[k] >> 32), uint32_t(h->runpos[k]), h->bufs[k], int32_t(want),
+                      &got, 0);
+    if (rc || got != int32_t(want)) return kRunRead;
+    h->runpos[k] += want;
+    h->runheld[k] = want;
+    h->eor[k] = h->runpos[k] >= end ? 1 : 0;
+    h->runcur[k] = h->bufs[k];
+    return 0;
+}
+
+// Moves run k past its current entry.
+int advance(SORTHANDLE *h, int k) {
+    const uint64_t l = h->entrylen;
+    unsigned char *next = h->runcur[k] + l;
+    if (uint64_t(next - h->bufs[k]) + l <= h->runheld[k]) {
+        h->runcur[k] = next;
+        return 0;
+    }
+    if (h->eor[k]) {
+        h->runcur[k] = nullptr;
+        return 0;
+    }
+    return refill(h, k);
+}
+
+// The run whose current entry is the smallest (the higher run on a tie),
+// or -1 when every run is exhausted.
+int choose(SORTHANDLE *h) {
+    int best = -1;
+    for (int k = int(h->mergestart) - 1; k < int(h->nruns); k++) {
+        if (!h->runcur[k]) continue;
+        if (best < 0 || memcmp(h->runcur[k], h->runcur[best], h->entrylen) <= 0) best = k;
+    }
+    return best;
+}
+
+// Opens runs F - 1 .. R - 1 and reads the first piece of each.
+int merge_start(SORTHANDLE *h) {
+    for (int k = int(h->mergestart) - 1; k < int(h->nruns); k++) {
+        h->eor[k] = 0;
+        h->runcur[k] = nullptr;
+        if (int rc = open_run(h, k)) return rc;
+        if (int rc = refill(h, k)) return rc;
+    }
+    h->merging = 1;
+    return 0;
+}
+
+// Closes and deletes the merged runs.
+int merge_end(SORTHANDLE *h) {
+    int first = 0;
+    for (int k = int(h->mergestart) - 1; k < int(h->nruns); k++) {
+        int rc = delete_run(h, k);
+        if (rc && !first) first = rc;
+    }
+    h->merging = 0;
+    return first;
+}
+
+// Merges runs F - 1 .. R - 1 into one, which becomes run F - 1.
+int intermediate_merge(SORTHANDLE *h) {
+    h->mergestart = (h->mergestart + 1 == h->nruns) ? 1 : h->mergestart + 1;
+    const int first = int(h->mergestart) - 1, last = int(h->nruns) - 1;
+    h->intermediate = 1;
+    set_x_name(h, last);
+    int rc = 0;
+    int filno = create_work(h, &rc);
+    if (filno < 0) return kMergeOut;
+    h->ownx = 1;
+    h->outfil = int16_t(filno);
+    h->outfill = 0;
+    uint64_t written = h->outpos;
+    if (int e = merge_start(h)) return e;
+    for (int k; (k = choose(h)) >= 0;) {
+        if (int e = stage(h, h->runcur[k])) return e;
+        if (int e = advance(h, k)) return e;
+    }
+    if (int e = flush_out(h)) return e;
+    written = h->outpos - written;
+    if (int e = merge_end(h)) return e;
+    // The output becomes run F - 1 under its name.
+    set_run_name(h, first);
+    set_path(h);
+    if (zvRENFIL(h->outfil, h->path) != 0) return kRename;
+    h->ownx = 0;
+    h->own[first] = 1;
+    rc = CLSFIL(h->outfil, 0);
+    h->outfil = -1;
+    if (rc) return kOutClose;
+    h->runlen[first] = written;
+    h->nruns = uint16_t(first + 1);
+    h->intermediate = 0;
+    h->merges++;
+    return 0;
+}
+
+// Writes the sorted memory load as the next run (nothing when everything
+// fits in memory at the first read), then empties memory.
+int write_run(SORTHANDLE *h) {
+    sort_load(h);
+    if (h->retrieving && h->nruns == 0) {
+        h->allmem = 1;
+        return 0;
+    }
+    if (h->held > 0) {
+        const int k = h->nruns;
+        if (k >= kSortMaxRuns) return kRunCreate;
+        int rc = 0, filno = -1;
+        for (int draw = 0; draw < kNameDraws; draw++) {
+            set_run_name(h, k);
+            set_path(h);
+            filno = create_work(h, &rc);
+            if (filno >= 0 || rc != 19 || k != 0) break;
+            h->clock = (h->clock + 1) & 0xFFFFFFu;  // run 0 exists: the next base name
+        }
+        if (filno < 0) return kRunCreate;
+        h->own[k] = 1;
+        h->nruns++;
+        h->outfil = int16_t(filno);
+        h->outfill = 0;
+        const uint64_t start = h->outpos;
+        for (uint64_t i = 0; i < h->held; i++) {
+            if (int e = stage(h, h->ptrs[i])) return e;
+        }
+        if (int e = flush_out(h)) return e;
+        h->runlen[k] = h->outpos - start;
+        rc = CLSFIL(h->outfil, 0);
+        h->outfil = -1;
+        if (rc) return kNewRunClose;
+        if (h->nruns == h->nbufs - 1) {
+            if (int e = intermediate_merge(h)) return e;
+        }
+    }
+    h->held = 0;
+    h->fill = 0;
+    h->curbuf = h->bufs[0];
+    h->nextbuf = 1;
+    return 0;
+}
+
+void release_buffers(SORTHANDLE *h) {
+    mbfree(h->ptrs);
+    mbfree(h->outbuf);
+    for (unsigned char *&b : h->bufs) {
+        mbfree(b);
+        b = nullptr;
+    }
+    h->ptrs = nullptr;
+    h->outbuf = nullptr;
+}
+
+// Allocates the buffers for capacity n and b buffers: true, or false with
+// nothing kept.
+bool allocate(SORTHANDLE *h, uint64_t n, uint32_t b) {
+    const uint64_t l = h->entrylen;
+    const uint64_t each = (n / b + 1) * l;
+    h->outbuf = static_cast<unsigned char *>(mballc64(kSortOutBuf));
+    h->ptrs = static_cast<unsigned char **>(mballc64(n * sizeof(unsigned char *)));
+    bool ok = h->outbuf && h->ptrs;
+    for (uint32_t i = 0; ok && i < b; i++) {
+        h->bufs[i] = static_cast<unsigned char *>(mballc64(each));
+        ok = h->bufs[i] != nullptr;
+    }
+    if (!ok) {
+        release_buffers(h);
+        return false;
+    }
+    h->bufsize = each;
+    return true;
+}
+
+// File numbers of the instance that no file uses now.
+uint32_t free_file_numbers() {
+    uint32_t n = 0;
+    for (int i = 0, end = fcb_table_size(zvWNGV); i < end; i++)
+        if (TSTFILNUM(i) == 0) n++;
+    set_uerr(0);
+    return n;
+}
+
+}  // namespace
+
+void sort_base_name(uint32_t clock, char out[9]) {
+    static const char digits[] = "0123456789ABCDEF";
+    out[0] = 's';
+    out[1] = 'w';
+    for (int i = 0; i < 6; i++) out[2 + i] = digits[(clock >> (4 * i)) & 0xF];
+    out[8] = '\0';
+}
+
+SORTHANDLE *zvsinit(uint16_t entrylen, int bufcount, FCB *datafcb, int) {
+    INSTGV *g = zvWNGV;
+    if (!g) return nullptr;
+    uint32_t b = bufcount <= 0 || bufcount > kSortMaxRuns ? kSortMaxRuns : uint32_t(bufcount);
+    // A merge holds a file number per run and one for its output: the fan-in
+    // is kept within the numbers free now, and a merge needs at least two
+    // runs and its output.
+    const uint32_t numbers = free_file_numbers();
+    if (b > numbers) b = numbers;
+    if (b < 3) b = 3;
+    auto *h = static_cast<SORTHANDLE *>(zvgetmem(int32_t(sizeof(SORTHANDLE))));
+    if (!h) {
+        set_uerr(kNoMemory + 370);
+        return nullptr;
+    }
+    h->outfil = -1;
+    for (int16_t &f : h->runfil) f = -1;
+    h->entrylen = entrylen;
+    h->outsize = kSortOutBuf;
+    if (entrylen == 0) {
+        fail(h, kTooLong);
+        zvsfree(h);
+        return nullptr;
+    }
+    // Segments each work file may grow into, from the size of the source.
+    if (datafcb) {
+        uint32_t hi = 0;
+        uint32_t lo = zvgsize81(&hi, physical_fcb(datafcb));
+        if (!(hi == 0xFFFFFFFFu && lo == 0xFFFFFFFFu)) h->srcsize = join64(hi, lo);
+    }
+    const uint64_t q = h->srcsize / 2097152000ull;
+    h->segallow = h->srcsize == 0 ? 10 : q > 0xFFFFFFFFull ? 200 : q == 0 ? 4 : uint32_t(2 * q);
+    const size_t plen = strnlen(g->maint.sortdir, sizeof g->maint.sortdir);
+    if (plen > size_t(kSortPrefixMax)) {
+        fail(h, kPrefix);
+        zvsfree(h);
+        return nullptr;
+    }
+    memcpy(h->prefix, g->maint.sortdir, plen);
+    h->clock = uint32_t(zvtime()) & 0xFFFFFFu;
+    set_run_name(h, 1);
+    set_path(h);
+    // How many entries to expect.
+    bool known = datafcb != nullptr;
+    uint64_t e = 0;
+    if (known) {
+        const FILEHDR &fh = datafcb->hdr.base;
+        if (datafcb->kind == kKindFixed && !(datafcb->hdr.ext.flmode2 & kFlmode2PartHost)) {
+            e = join64(datafcb->hdr.ext.numenth, fh.nument);
+        } else {
+            const uint64_t unit = uint64_t(datafcb->reclen) + (datafcb->kind == kKindVariable ? 10 : 0);
+            e = unit ? h->srcsize / unit : 0;
+        }
+        if (e == 0) e = 1;
+    }
+    h->estimate = e;
+    if (g->rebuildmemory == 0) g->rebuildmemory = kDefaultBudgetKb;
+    const uint64_t budget = g->rebuildmemory > 0 ? uint64_t(g->rebuildmemory) * 1024 : kDefaultBudget;
+    uint64_t n = budget / (uint64_t(entrylen) + 8);
+    if (n < 1) n = 1;
+    for (;;) {
+        if (known && n > e) {
+            n = e;
+            b = 3;
+        } else if (known) {
+            uint64_t want = e / n + 3;
+            if (want < b) b = uint32_t(want);
+        }
+        if (allocate(h, n, b)) break;
+        if (n < 2) {
+            fail(h, kNoMemory);
+            zvsfree(h);
+            return nullptr;
+        }
+        n /= 2;
+    }
+    h->capacity = n;
+    h->nbufs = b;
+    h->lastbuf = b - 1;
+    h->curbuf = h->bufs[0];
+    h->nextbuf = 1;
+    h->fill = 0;
+    h->initialised = 1;
+    return h;
+}
+
+int zvsadd(SORTHANDLE *h, const void *entry) {
+    if (!h) return no_handle(kNotInitAdd);
+    if (!h->initialised) return fail(h, kNotInitAdd);
+    if (h->retrieving) return fail(h, kAddAfterRead);
+    const uint64_t l = h->entrylen;
+    for (;;) {
+        if (h->held < h->capacity) {
+            if (h->bufsize - h->fill >= l) {
+                unsigned char *p = h->curbuf + h->fill;
+                memcpy(p, entry, l);
+                h->ptrs[h->held++] = p;
+                h->fill += l;
+                return 0;
+            }
+            if (h->nextbuf <= h->lastbuf) {
+                h->curbuf = h->bufs[h->nextbuf++];
+                h->fill = 0;
+                continue;
+            }
+            if (h->held == 0) return fail(h, kNoFit);
+        }
+        if (int rc = write_run(h)) return fail(h, rc);
+    }
+}
+
+int zvsval(SORTHANDLE *h, void *out) {
+    if (!h) return no_handle(kNotInitRead);
+    if (!h->initialised) return fail(h, kNotInitRead);
+    const size_t l = h->entrylen;
+    const bool first = !h->retrieving;
+    h->retrieving = 1;
+    if (first) {
+        if (int rc = write_run(h)) return fail(h, rc);
+        h->flushed = 1;
+    }
+    if (h->allmem) {
+        if (h->nextret < h->held) {
+            memcpy(out, h->ptrs[h->nextret++], l);
+            return 0;
+        }
+        release_buffers(h);
+        zvsfree(h);
+        return 1;
+    }
+    int k;
+    if (first) {
+        h->mergestart = 1;
+        if (int rc = merge_start(h)) return fail(h, rc);
+    } else if (h->merging) {
+        if (int rc = advance(h, int(h->lastrun))) return fail(h, rc);
+    }
+    k = h->merging ? choose(h) : -1;
+    if (k < 0) {
+        if (h->merging) {
+            if (int rc = merge_end(h)) return fail(h, rc);
+        }
+        h->done = 1;
+        release_buffers(h);
+        zvsfree(h);
+        return 1;
+    }
+    memcpy(out, h->runcur[k], l);
+    h->lastrun = uint32_t(k);
+    return 0;
+}
+
+int zvsabort(SORTHANDLE *h) {
+    if (!h) return 0;
+    INSTGV *g = zvWNGV;
+    const uint16_t sys = g ? g->sysiocod : 0;
+    int status = h->status;
+    if (h->outfil >= 0) {
+        CLSFIL(h->outfil, 0);
+        h->outfil = -1;
+    }
+    bool failed = false;
+    for (int k = 0; k < kSortMaxRuns && !failed; k++) {
+        if (!h->own[k]) continue;
+        if (delete_run(h, k) != 0) failed = true;
+    }
+    if (h->ownx && !failed) {
+        set_x_name(h, int(h->nruns) - 1);
+        int filno = AVLFILNUM(1);
+        if (filno < 0 || OPNFIL(filno, h->path, 0x1000) != 0 || DELFIL(filno) != 0) failed = true;
+        else h->ownx = 0;
+    }
+    if (failed) status = 101;
+    release_buffers(h);
+    zvputmem(h);
+    set_uerr(0);
+    if (g) g->sysiocod = sys;
+    return status;
+}
+
+int zvsfree(SORTHANDLE *h) {
+    if (!h) return 0;
+    int status = h->status;
+    zvputmem(h);
+    return status;
+}
+
+}  // namespace zv
