@@ -11,6 +11,7 @@
 #include "engine/expr/expr_services.h"
 #include "engine/index/isam_upcalls.h"
 #include "tests/engine/isam/recfix.h"
+#include "zarvo/zvdbpt.h"
 
 namespace {
 
@@ -132,9 +133,8 @@ TEST_F(RecReadTest, WholeRecordReadsAndTheFilesOwnFilter) {
     ASSERT_EQ(ADDVREC(d, &c, sizeof c), 0);
     Cust r;
     ASSERT_EQ(EQLREC(d + 1, num(7).data(), &r), 0);
-    static int tree;
     zv::set_test_evaluator(evaluate);
-    ASSERT_EQ(SETFLTRX(d, &tree), 0);
+    ASSERT_EQ(SETFLTRX(d, zvdbptPutInteger(1)), 0);
     struct Case {
         int result, want;
     } cases[] = {{1, 0}, {0, 739}, {-3, 598}, {5, 0}};
