@@ -6,7 +6,8 @@
 // a damaged file ends in 527 and never in an endless walk.
 //
 // Inside a node, uncompressed keys are narrowed by binary search to three
-// candidates and then scanned with compar, so that the magnitude of the
+// candidates (the keys of the next probes fetched ahead, so that their
+// memory latency overlaps the current comparison) and then scanned with compar, so that the magnitude of the
 // comparisons with the element found (tky) and with the one before it (tkp)
 // is at hand for the compression code; compressed nodes are scanned forward
 // from the element the last expansion left, or from the first.
@@ -151,6 +152,15 @@ int compar(const void *a, const void *b, const FCB *f) {
                     f->hdr.base.keylen);
 }
 
+// Asks the processor to fetch the key of element n of an uncompressed node
+// ahead of its comparison (the buffer's expansion state is left alone).
+inline void prefetch_key(const NODEBUF *b, int n) {
+    __builtin_prefetch(b->elems + (n - 1) * b->esize + (b->kind == 0 ? 0 : b->psize));
+}
+
+// First probe of the binary search over elements lo..hi.
+inline int probe_of(int lo, int hi) { return lo + (hi - lo + 1) / 2; }
+
 int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
     IdxState &s = zvWNGV->idx;
     if (is_deleted(b)) return -3;
@@ -158,6 +168,8 @@ int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
     const int32_t k = b->keylen;
     s.tkp = 1;
     s.tky = -1;
+    // The first probe's key is fetched while the bounds are compared.
+    if (!is_compressed(b) && nkv > 3) prefetch_key(b, probe_of(1, nkv));
     if (b->hdr.leaf) {
         if (memcmp(t, highkey_of(b), size_t(k)) > 0) {
             s.elm = 1;
@@ -186,7 +198,10 @@ int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
     int prev = 1;          // comparison with element lo - 1 (1: none)
     if (!is_compressed(b)) {
         while (hi - lo + 1 > 3) {
-            int probe = lo + (hi - lo + 1) / 2;
+            int probe = probe_of(lo, hi);
+            // Both possible next probes are fetched during this comparison.
+            if (probe - lo + 1 > 3) prefetch_key(b, probe_of(lo, probe));
+            if (hi - probe > 3) prefetch_key(b, probe_of(probe + 1, hi));
             int c = compar_k(t, valpnt(b, probe), k);
             if (c == 0) {
                 s.elm = probe;
