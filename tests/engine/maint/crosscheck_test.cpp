@@ -137,6 +137,8 @@ TEST_F(CrossCheckTest, EachFaultIsReportedWithItsCode) {
              r.save("cust.dat");
          },
          1 | 4 | 16, 1133, "error 1133: End Of File discrepancy"},
+        // The key walk itself refuses a successor whose keys do not rise
+        // (527), so the scan ends at the loop instead of going round it.
         {"looped leaf chain",
          [](const std::vector<uint32_t> &) {
              RawIndex r("cust_x.idx", 10);
@@ -145,7 +147,7 @@ TEST_F(CrossCheckTest, EachFaultIsReportedWithItsCode) {
              r.put32(lv.back().back(), lv.back().front());
              r.save("cust_x.idx");
          },
-         8, 601, "error 601: Index Cycle dectected in index 3 at node 0x"},
+         8, 527, "error 527: Error reading key #501 in index #3"},
     };
     for (const Fault &f : faults) {
         SCOPED_TRACE(f.name);
@@ -157,10 +159,11 @@ TEST_F(CrossCheckTest, EachFaultIsReportedWithItsCode) {
         EXPECT_EQ(check(f.flags), f.want) << cap().joined();
         EXPECT_TRUE(cap().has(f.line)) << f.line << " in " << cap().joined();
         if (std::string(f.name) == "looped leaf chain") {
+            // No key past the 500 of the index is handed out.
             EXPECT_EQ(cap().count("Index header key count (500) is smaller than actual number of keys; index 3 node 0x"),
-                      1)
+                      0)
                 << cap().joined();
-            EXPECT_EQ(cap().count("Index Cycle dectected"), 1);
+            EXPECT_EQ(cap().count("Number of keys read from index file   :          500"), 3) << cap().joined();
         }
         if (std::string(f.name).rfind("index entry", 0) == 0) {
             char want[160];
