@@ -149,6 +149,23 @@ TEST_F(CrossCheckTest, EachFaultIsReportedWithItsCode) {
              r.save("cust_x.idx");
          },
          8, 527, "error 527: Error reading key #501 in index #3"},
+        // Past a header count that is too low the walk watches the order of
+        // the keys: two entries of a later leaf in the wrong order are a
+        // cycle, and the walk of that index ends there.
+        {"keys out of order past a low header count",
+         [](const std::vector<uint32_t> &) {
+             RawIndex r("cust_x.idx", 10);
+             auto lv = r.levels();
+             ASSERT_GE(lv.back().size(), 8u);
+             r.put32(24, 100);
+             const uint32_t leaf = lv.back()[6];
+             const size_t a = r.elem(leaf, 3), b = r.elem(leaf, 4);
+             std::string ea = r.bytes.substr(a, 14), eb = r.bytes.substr(b, 14);
+             r.bytes.replace(a, 14, eb);
+             r.bytes.replace(b, 14, ea);
+             r.save("cust_x.idx");
+         },
+         8, 601, "error 601: Index Cycle dectected in index 3 at node 0x"},
     };
     for (const Fault &f : faults) {
         SCOPED_TRACE(f.name);
@@ -165,6 +182,13 @@ TEST_F(CrossCheckTest, EachFaultIsReportedWithItsCode) {
                       0)
                 << cap().joined();
             EXPECT_EQ(cap().count("Number of keys read from index file   :          500"), 3) << cap().joined();
+        }
+        if (std::string(f.name).rfind("keys out of order", 0) == 0) {
+            EXPECT_EQ(cap().count("Index header key count (100) is smaller than actual number of keys; index 3 node 0x"),
+                      1)
+                << cap().joined();
+            EXPECT_EQ(cap().count("Index Cycle dectected"), 1);
+            EXPECT_EQ(cap().count("Number of keys read from index file   :          500"), 2) << "the walk of index 3 ended";
         }
         if (std::string(f.name).rfind("index entry", 0) == 0) {
             char want[160];
