@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/maint/verify.h"
 #include "tests/engine/maint/maintfix.h"
 #include "tests/support/setfix.h"
 #include "tests/support/verifyset.h"
@@ -261,6 +262,40 @@ TEST_F(CrossCheckTest, TheEntryPointReachesBothVerifications) {
     EXPECT_EQ(cap().lines.back(), "Internal Index Verify: SUCCESSFUL");
     vo.version = 2;
     EXPECT_EQ(zarvo(0x26AB, int16_t(d + 3), &vo, &status, &vr, nullptr, 48), 909);
+    EXPECT_EQ(CLRFIL(d), 0);
+}
+
+TEST_F(CrossCheckTest, LeafEntriesAgainstTheirRecords) {
+    make_set(60);
+    // Record 7 gets another key value, record 9 is marked deleted; neither
+    // index entry is changed.
+    RawIndex dat("cust.dat");
+    dat.bytes[pos_[7] + 3] = char(0x7A);
+    dat.bytes[pos_[9]] = char(0xFF);
+    dat.save("cust.dat");
+    const int d = OPNRFILX(-1, "cust.dat", 0, nullptr);
+    ASSERT_GE(d, 0);
+    int rc = -1;
+    std::string out = stdout_of([&] { rc = zv::leaf_extra(d + 1, d); });
+    EXPECT_EQ(rc, 0);
+    char want[160];
+    snprintf(want, sizeof want, "\nKey value disagreement for record %xx from node ", pos_[7]);
+    EXPECT_NE(out.find(want), std::string::npos) << out;
+    EXPECT_NE(out.find("\n<9988>..."), std::string::npos);
+    snprintf(want, sizeof want, "\nBad first byte at %xx: ff\n", pos_[9]);
+    EXPECT_NE(out.find(want), std::string::npos) << out;
+    EXPECT_NE(out.find("\n<9986>..."), std::string::npos);
+    EXPECT_EQ(out.substr(out.size() - 30), "\nLEAVES: entries=60  header=60");
+    // The key of the third index does not hold the changed bytes; its
+    // entry of the deleted record is reported all the same.
+    out = stdout_of([&] { rc = zv::leaf_extra(d + 3, d); });
+    EXPECT_EQ(out.find("Key value disagreement"), std::string::npos) << out;
+    EXPECT_EQ(out, std::string(want) + "[43(C) 30(0) 30(0) 30(0) 30(0) 30(0) 30(0) 30(0) 30(0) 39(9) ]\n<9986>...\n"
+                                       "LEAVES: entries=60  header=60");
+    EXPECT_EQ(stdout_of([&] { rc = zv::leaf_extra(30, d); }), "\nIndex file not opened.");
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(stdout_of([&] { rc = zv::leaf_extra(d + 1, 31); }), "\nData file not opened.");
+    EXPECT_EQ(rc, 1);
     EXPECT_EQ(CLRFIL(d), 0);
 }
 
