@@ -6,9 +6,12 @@
 #                 against the peer engines found (scripts/setup-bench installs
 #                 them): BENCH_RECORDS records (1,000,000 by default), RUNS
 #                 runs (1 by default; with more the table shows medians)
+#   make fuzz     with clang: build the fuzz targets (libFuzzer) and run the
+#                 condition parser's for FUZZ_SECONDS seconds (60 by default)
+#                 from its saved corpus; not part of make test
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: demo test release bench clean
+.PHONY: demo test release bench fuzz clean
 
 demo:
 	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_BUILD_TESTS=OFF
@@ -32,5 +35,19 @@ bench: release
 	mkdir -p build-release/bench-run
 	cd build-release/bench-run && rm -f ZVSTATUS.QVS && ../bench/isam_bench --runs $(RUNS) --records $(BENCH_RECORDS) .
 
+FUZZ_SECONDS ?= 60
+CLANGXX := $(shell command -v clang++ 2>/dev/null)
+
+fuzz:
+ifeq ($(CLANGXX),)
+	@echo "clang++ not found: the fuzz targets need clang's libFuzzer"
+else
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+		-DCMAKE_CXX_COMPILER=clang++ -DZV_FUZZ=ON -DZV_BUILD_TESTS=OFF
+	cmake --build build-fuzz --target fuzz_expr -j $(JOBS)
+	mkdir -p build-fuzz/corpus-expr
+	cd build-fuzz && ./tests/fuzz/fuzz_expr -max_total_time=$(FUZZ_SECONDS) corpus-expr ../tests/fuzz/corpus/expr
+endif
+
 clean:
-	rm -rf build build-asan build-release
+	rm -rf build build-asan build-release build-fuzz

@@ -206,6 +206,13 @@ void fail_alloc_at(long nth, bool sticky) {
 
 void fail_pool_at(long nth) { g_pool_countdown = nth; }
 
+int64_t pool_blocks_in_use() {
+    INSTGV *g = zvWNGV;
+    int64_t n = int64_t(g_allocs) - int64_t(g_frees);
+    for (int l = 0; g && l < kFreeLists; l++) n += int64_t(g->lists[l].total) - g->lists[l].free - g->lists[l].chunks;
+    return n;
+}
+
 int check_list(int list) {
     INSTGV *g = zvWNGV;
     if (!g || list < 0 || list >= kFreeLists) return 1;

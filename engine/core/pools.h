@@ -42,6 +42,11 @@ void fail_alloc_at(long nth, bool sticky = false);
 // switches the fault off.
 void fail_pool_at(long nth);
 
+// Blocks taken and not given back: list elements in use and platform
+// blocks other than list chunks, for the current instance. Only the
+// difference of two readings means something (a leak check).
+int64_t pool_blocks_in_use();
+
 // Consistency check of one list: the ring, the chunk counts and the free
 // counts agree. Returns 0, or a nonzero number naming the first broken rule.
 int check_list(int list);

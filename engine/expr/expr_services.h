@@ -1,13 +1,24 @@
 // Services of the expression language that the file layer calls: record
-// filters and callback filters of conditional indexes.
+// filters and callback filters of conditional indexes. Parsing is built
+// (parser.cpp); evaluation is a stand-in (expr_stub.cpp).
 #pragma once
 
 #include <cstdint>
 
 extern "C" {
-// Parses a filter expression: the parse tree, or null with the user error
-// set; *kind receives 0 (expression), 1 or 5 (callback filter).
+// Parses a condition text against a record schema map and field-name list
+// (either may be null); len counts the terminating NUL. Returns the tree
+// bound to the layout with *kind 0, or for a text beginning with "@" a
+// callback-filter block (u32 use count 1, the text, a NUL) with *kind 1.
+// Null on failure: 540 null text, 454 a text beginning with "#", 82 no
+// memory for a callback block (user error); a text that does not parse
+// sets no user error and leaves the parser's result (1, or 2 for a tree
+// too deep) in INSTGV::exprerr.
 void *cndxparse(void *schema, void *names, const char *text, int32_t len, int *kind);
+// Parses text against the field names and schema map of an open file: 1
+// with the tree in *tree (freed by kind when tree is null) and its kind in
+// *kind; 0 with the user error set (597 when the text does not parse).
+int testparse(int filno, const char *text, void **tree, int *kind);
 // Initialises callback filters (kind 0: nothing, 1: one filter, 2: every
 // callback entry of a conditional-index table). Kind 0 and 1 give 1; kind 2
 // the number initialised; 0 with the user error on failure.

@@ -1,6 +1,6 @@
-// Stand-in of the expression language: no filter can be parsed yet, there
-// are no callback filters to initialise, and evaluation is handed to the
-// test evaluator when one is set.
+// Stand-in of expression evaluation: there are no callback filters to
+// initialise, and evaluation is handed to the test evaluator when one is
+// set.
 #include "engine/expr/expr_services.h"
 
 #include "engine/core/instance.h"
@@ -29,11 +29,6 @@ void set_test_evaluator(TestEvaluator fn) { test_evaluator = fn; }
 }  // namespace zv
 
 extern "C" {
-void *cndxparse(void *, void *, const char *, int32_t, int *kind) {
-    if (kind) *kind = 0;
-    zv::set_uerr(454);
-    return nullptr;
-}
 int zvclbkinit(const char *, void *, int kind) { return (kind == 0 || kind == 1) ? 1 : 0; }
 int cndxeval(void *tree, void *image, void *, int32_t, int32_t len) { return evaluate(tree, image, len); }
 int clbkeval(void *filter, int, int, void *image, void *, int32_t, int32_t len) {

@@ -51,8 +51,8 @@ int apply_record_filter(FCB *f, int filno, void *image) {
     int32_t len = f->hdr.base.reclen;
     g->exprerr = 0;
     int pass = (f->fltrkind == 1 || f->fltrkind == 5)
-                   ? clbkeval(f->fltr, f->fltrkind, filno, image, f->cnvmap, len, len)
-                   : cndxeval(f->fltr, image, f->cnvmap, len, len);
+                   ? clbkeval(f->fltr, f->fltrkind, filno, image, f->schmap, len, len)
+                   : cndxeval(f->fltr, image, f->schmap, len, len);
     if (g->exprerr) return set_uerr(598);
     return set_uerr(pass ? 0 : 739);
 }
@@ -79,15 +79,17 @@ ZV_API int SETFLTRN(int datno, int, int, const char *text) {
     if (n == 0) return set_uerr(0);
     if (int rc = take_eval_area()) return set_uerr(rc);
 
+    // Texts name the fields of the record schema (the map key formation
+    // uses); a file without one is parsed without names.
     void *names = nullptr;
-    if (f->cnvmap) {
+    if (f->schmap) {
         set_uerr(0);
         names = zvgetnames(datno);
         if (!names && g->uerr_cod) return set_uerr(596);
     }
     set_uerr(0);
     int kind = 0;
-    void *tree = cndxparse(f->cnvmap, names, text, int32_t(n + 1), &kind);
+    void *tree = cndxparse(f->schmap, names, text, int32_t(n + 1), &kind);
     zvputmem(names);
     if (!tree) return set_uerr(g->uerr_cod ? g->uerr_cod : 597);
     f->fltr = tree;

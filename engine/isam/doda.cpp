@@ -24,6 +24,7 @@
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/files/identity_services.h"
+#include "engine/index/segmode.h"
 #include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_files.h"
@@ -106,6 +107,22 @@ bool parse_types(const Block &b, Fields *out) {
     return true;
 }
 
+// A field-name block fit for the expression language: one record per
+// field of the schema map, each with a length byte of at least 1 that
+// stays inside the block and, from 2 on, a name ended by a NUL inside it.
+bool names_fit(const unsigned char *b, int32_t len, const unsigned char *schmap) {
+    int32_t fields = schema_fields(schmap);
+    int32_t pos = 0, records = 0;
+    while (pos < len) {
+        int l = b[pos];
+        if (l < 1 || l > len - pos) return false;
+        if (l >= 2 && !memchr(b + pos + 1, 0, size_t(l - 1))) return false;
+        pos += l;
+        records++;
+    }
+    return records == fields;
+}
+
 }  // namespace
 
 void *zvgetnames(int datno) {
@@ -116,8 +133,15 @@ void *zvgetnames(int datno) {
     void *names = nullptr;
     if (need > 0) {
         names = zvgetmem(need);
-        if (!names) set_uerr(435);
-        else if (GETDODA(datno, need, names, 2 | 0x100) != need) zvputmemn(&names);
+        if (!names) {
+            set_uerr(435);
+        } else if (GETDODA(datno, need, names, 2 | 0x100) != need) {
+            zvputmemn(&names);
+        } else if (FCB *f = tstfnm(datno);
+                   !f || !names_fit(static_cast<unsigned char *>(names), need, f->schmap)) {
+            zvputmemn(&names);
+            set_uerr(439);
+        }
     } else if (g->uerr_cod == 408 || g->uerr_cod == 438 || g->uerr_cod == 401) {
         set_uerr(0);
     }

@@ -12,7 +12,10 @@ void setzvEOK(int datno, int slot);
 // Loads the data file's conditional-index table: the table, or null with
 // the user error set (408: none stored).
 void *zvigetcidx(int datno);
-// Releases a conditional-index object by kind; null is ignored.
+// Releases a conditional-index object by kind (cidx.cpp): 0 a parse
+// tree, 1 one use of a callback filter (the callback ends with the last
+// use), 3 a plain block, 5 nothing, any other kind a whole CIDXTABLE
+// (cidx.h). Null is ignored.
 void zvfreecidx(void *object, int kind);
 // Writes the partition definition resources of a new partitioned host.
 int zvsetpres(FCB *fcb, int filno);
@@ -26,7 +29,10 @@ void isam_close_contexts(int datno);
 
 // ---- Record space (fixed-length records and record filters) --------------
 // A newly allocated list of the data file's field names from its record
-// schema (freed with zvputmem), or null with the user error set.
+// schema (freed with zvputmem), or null with the user error set: 439 when
+// the stored list is malformed (a length byte of 0 or past the end, a name
+// not ended inside its record, or not one record per schema field); null
+// without an error when the file has no names.
 void *zvgetnames(int datno);
 // Member of a partitioned host that holds the host record position: takes
 // the partition number from the high word (reduced to the member's own) and

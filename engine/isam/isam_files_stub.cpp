@@ -18,7 +18,6 @@ void *zvigetcidx(int) {
     set_uerr(408);
     return nullptr;
 }
-void zvfreecidx(void *, int) {}
 int zvchkcidx(int, int) { return 0; }
 
 int zvevalcidx(void *, int datno, int condno, const void *record, const unsigned char *, int32_t,

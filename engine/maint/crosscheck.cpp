@@ -360,7 +360,15 @@ int index_scan(Check &c) {
             return c.first;
         }
     }
-    std::vector<unsigned char> key(kKeyBuf), prev(kKeyBuf), formed(kKeyBuf + 16);
+    std::vector<unsigned char> key, prev, formed;
+    try {
+        key.resize(kKeyBuf);
+        prev.resize(kKeyBuf);
+        formed.resize(kKeyBuf + 16);
+    } catch (const std::bad_alloc &) {
+        c.report(82, "Could not allocate key buffers");
+        return c.first;
+    }
     for (const auto &p : idx) {
         if (c.stop) break;
         const int slot = p.first, ix = p.second;

@@ -4,17 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "check.h"
 #include "zarvo/zarvo.h"
 #include "zarvo/zvdb.h"
-
-#define CHECK(cond)                                                  \
-    do {                                                             \
-        if (!(cond)) {                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__,   \
-                    __LINE__, #cond);                                \
-            return 1;                                                \
-        }                                                            \
-    } while (0)
 
 int main(void) {
     uint32_t hi = 0, lo = 0xFFFFFFFFu;

@@ -4,16 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "check.h"
 #include "zarvo/qvs.h"
-
-#define CHECK(cond)                                                  \
-    do {                                                             \
-        if (!(cond)) {                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__,   \
-                    __LINE__, #cond);                                \
-            return 1;                                                \
-        }                                                            \
-    } while (0)
 
 /* The application's own routines of the same names: deliberately unlike
  * the library's. */

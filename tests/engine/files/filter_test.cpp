@@ -8,6 +8,7 @@
 #include "engine/files/resconv.h"
 #include "engine/core/pools.h"
 #include "tests/engine/files/files_util.h"
+#include "zarvo/zvdbpt.h"
 
 namespace {
 
@@ -57,8 +58,13 @@ protected:
         EXPECT_EQ(WRTREC(1, p, rec.data()), 0);
         return p;
     }
+    // A parsed expression to attach (the test evaluator decides).
+    static PTNODE *tree() {
+        PTNODE *t = zvdbptPutInteger(1);
+        EXPECT_NE(t, nullptr);
+        return t;
+    }
     uint32_t a_ = 0, r_ = 0, e_ = 0;
-    int token_ = 0;  // stands for a parsed expression
 };
 
 TEST_F(FilterTest, UnsupportedTextsAndIndexes) {
@@ -67,19 +73,23 @@ TEST_F(FilterTest, UnsupportedTextsAndIndexes) {
         EXPECT_EQ(SETFLTR(1, text), 454);
         EXPECT_EQ(zvGetUserErrorCode(), 454);
     }
-    // Every other text reaches the parser, which cannot parse yet.
-    EXPECT_EQ(SETFLTR(1, "balance > 0"), 454);
+    // Every other text reaches the parser: the file has no record schema,
+    // so no name is a field.
+    EXPECT_EQ(SETFLTR(1, "balance > 0"), 597);
     EXPECT_EQ(fcb(1)->fltr, nullptr);
     ASSERT_EQ(CREIDX(2, "k.idx", 10, 0, 0, 0, 0, 0), 0);
     EXPECT_EQ(SETFLTR(2, "x"), 48);
-    EXPECT_EQ(SETFLTRX(2, &token_), 48);
+    PTNODE *t = tree();
+    EXPECT_EQ(SETFLTRX(2, t), 48);
+    zvdbptDestroy(t);  // a refused tree stays with the caller
     EXPECT_EQ(SETFLTR(9, "x"), 26);
 }
 
 TEST_F(FilterTest, FilterRejectsAndReportsEvaluationErrors) {
     zv::set_test_evaluator(evaluate);
-    ASSERT_EQ(SETFLTRX(1, &token_), 0);
-    EXPECT_EQ(fcb(1)->fltr, &token_);
+    PTNODE *t = tree();
+    ASSERT_EQ(SETFLTRX(1, t), 0);
+    EXPECT_EQ(fcb(1)->fltr, t);
     EXPECT_NE(g()->evalwork, nullptr);
     char buf[100];
     struct Case {
@@ -101,38 +111,39 @@ TEST_F(FilterTest, FilterRejectsAndReportsEvaluationErrors) {
 TEST_F(FilterTest, ResetAndClear) {
     zv::set_test_evaluator(evaluate);
     char buf[100];
-    ASSERT_EQ(SETFLTRX(1, &token_), 0);
+    ASSERT_EQ(SETFLTRX(1, tree()), 0);
     EXPECT_EQ(RESETFLTR(1, 1), 116);
     EXPECT_EQ(REDREC(1, r_, buf), 739);
     EXPECT_EQ(RESETFLTR(1, 2), 0);
     EXPECT_EQ(fcb(1)->fltr, nullptr);
     EXPECT_EQ(REDREC(1, r_, buf), 0);
 
-    ASSERT_EQ(SETFLTRX(1, &token_), 0);
+    ASSERT_EQ(SETFLTRX(1, tree()), 0);
     EXPECT_EQ(SETFLTR(1, nullptr), 0);
     EXPECT_EQ(REDREC(1, r_, buf), 0);
-    ASSERT_EQ(SETFLTRX(1, &token_), 0);
+    ASSERT_EQ(SETFLTRX(1, tree()), 0);
     EXPECT_EQ(SETFLTR(1, ""), 0);
     EXPECT_EQ(fcb(1)->fltr, nullptr);
-    ASSERT_EQ(SETFLTRX(1, &token_), 0);
+    ASSERT_EQ(SETFLTRX(1, tree()), 0);
     EXPECT_EQ(SETFLTRX(1, nullptr), 0);
     EXPECT_EQ(fcb(1)->fltr, nullptr);
 
     // Closing the file drops its filter.
-    ASSERT_EQ(SETFLTRX(1, &token_), 0);
+    ASSERT_EQ(SETFLTRX(1, tree()), 0);
     ASSERT_EQ(CLSFIL(1, 0), 0);
     ASSERT_EQ(OPNFIL(1, "f.dat", 0), 0);
     EXPECT_EQ(REDREC(1, r_, buf), 0);
 }
 
 TEST_F(FilterTest, NoMemoryForTheEvaluationArea) {
+    PTNODE *t = tree();
     zv::fail_alloc_at(1);
-    EXPECT_EQ(SETFLTRX(1, &token_), 82);
+    EXPECT_EQ(SETFLTRX(1, t), 82);
     EXPECT_EQ(fcb(1)->fltr, nullptr);
     zv::fail_alloc_at(1);
     EXPECT_EQ(SETFLTR(1, "x"), 82);
     zv::fail_alloc_at(0);
-    EXPECT_EQ(SETFLTRX(1, &token_), 0);
+    EXPECT_EQ(SETFLTRX(1, t), 0);
 }
 
 TEST_F(FilterTest, ConversionOnReadAndWrite) {

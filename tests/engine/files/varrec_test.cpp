@@ -11,6 +11,7 @@
 #include "engine/files/spaceidx.h"
 #include "engine/files/varrec.h"
 #include "tests/engine/files/files_util.h"
+#include "zarvo/zvdbpt.h"
 
 namespace {
 
@@ -233,8 +234,7 @@ TEST_F(VarrecTest, ReadsPassTheRecordFilter) {
         const char c = *static_cast<const char *>(image);
         return c == 'r' ? 0 : c == 'e' ? -31 : 1;
     });
-    int token = 0;
-    ASSERT_EQ(SETFLTRX(1, &token), 0);
+    ASSERT_EQ(SETFLTRX(1, zvdbptPutInteger(1)), 0);
     Bytes buf(12);
     EXPECT_EQ(RDVREC(1, pass, buf.data(), 12), 0);
     EXPECT_EQ(RDVREC(1, reject, buf.data(), 12), 739);

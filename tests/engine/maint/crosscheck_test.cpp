@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/maint/verify.h"
 #include "tests/engine/maint/maintfix.h"
 #include "tests/support/setfix.h"
 #include "tests/support/verifyset.h"
@@ -137,12 +138,31 @@ TEST_F(CrossCheckTest, EachFaultIsReportedWithItsCode) {
              r.save("cust.dat");
          },
          1 | 4 | 16, 1133, "error 1133: End Of File discrepancy"},
+        // The key walk itself refuses a successor whose keys do not rise
+        // (527), so the scan ends at the loop instead of going round it.
         {"looped leaf chain",
          [](const std::vector<uint32_t> &) {
              RawIndex r("cust_x.idx", 10);
              auto lv = r.levels();
              ASSERT_GE(lv.size(), 2u);
              r.put32(lv.back().back(), lv.back().front());
+             r.save("cust_x.idx");
+         },
+         8, 527, "error 527: Error reading key #501 in index #3"},
+        // Past a header count that is too low the walk watches the order of
+        // the keys: two entries of a later leaf in the wrong order are a
+        // cycle, and the walk of that index ends there.
+        {"keys out of order past a low header count",
+         [](const std::vector<uint32_t> &) {
+             RawIndex r("cust_x.idx", 10);
+             auto lv = r.levels();
+             ASSERT_GE(lv.back().size(), 8u);
+             r.put32(24, 100);
+             const uint32_t leaf = lv.back()[6];
+             const size_t a = r.elem(leaf, 3), b = r.elem(leaf, 4);
+             std::string ea = r.bytes.substr(a, 14), eb = r.bytes.substr(b, 14);
+             r.bytes.replace(a, 14, eb);
+             r.bytes.replace(b, 14, ea);
              r.save("cust_x.idx");
          },
          8, 601, "error 601: Index Cycle dectected in index 3 at node 0x"},
@@ -157,10 +177,18 @@ TEST_F(CrossCheckTest, EachFaultIsReportedWithItsCode) {
         EXPECT_EQ(check(f.flags), f.want) << cap().joined();
         EXPECT_TRUE(cap().has(f.line)) << f.line << " in " << cap().joined();
         if (std::string(f.name) == "looped leaf chain") {
+            // No key past the 500 of the index is handed out.
             EXPECT_EQ(cap().count("Index header key count (500) is smaller than actual number of keys; index 3 node 0x"),
+                      0)
+                << cap().joined();
+            EXPECT_EQ(cap().count("Number of keys read from index file   :          500"), 3) << cap().joined();
+        }
+        if (std::string(f.name).rfind("keys out of order", 0) == 0) {
+            EXPECT_EQ(cap().count("Index header key count (100) is smaller than actual number of keys; index 3 node 0x"),
                       1)
                 << cap().joined();
             EXPECT_EQ(cap().count("Index Cycle dectected"), 1);
+            EXPECT_EQ(cap().count("Number of keys read from index file   :          500"), 2) << "the walk of index 3 ended";
         }
         if (std::string(f.name).rfind("index entry", 0) == 0) {
             char want[160];
@@ -258,6 +286,40 @@ TEST_F(CrossCheckTest, TheEntryPointReachesBothVerifications) {
     EXPECT_EQ(cap().lines.back(), "Internal Index Verify: SUCCESSFUL");
     vo.version = 2;
     EXPECT_EQ(zarvo(0x26AB, int16_t(d + 3), &vo, &status, &vr, nullptr, 48), 909);
+    EXPECT_EQ(CLRFIL(d), 0);
+}
+
+TEST_F(CrossCheckTest, LeafEntriesAgainstTheirRecords) {
+    make_set(60);
+    // Record 7 gets another key value, record 9 is marked deleted; neither
+    // index entry is changed.
+    RawIndex dat("cust.dat");
+    dat.bytes[pos_[7] + 3] = char(0x7A);
+    dat.bytes[pos_[9]] = char(0xFF);
+    dat.save("cust.dat");
+    const int d = OPNRFILX(-1, "cust.dat", 0, nullptr);
+    ASSERT_GE(d, 0);
+    int rc = -1;
+    std::string out = stdout_of([&] { rc = zv::leaf_extra(d + 1, d); });
+    EXPECT_EQ(rc, 0);
+    char want[160];
+    snprintf(want, sizeof want, "\nKey value disagreement for record %xx from node ", pos_[7]);
+    EXPECT_NE(out.find(want), std::string::npos) << out;
+    EXPECT_NE(out.find("\n<9988>..."), std::string::npos);
+    snprintf(want, sizeof want, "\nBad first byte at %xx: ff\n", pos_[9]);
+    EXPECT_NE(out.find(want), std::string::npos) << out;
+    EXPECT_NE(out.find("\n<9986>..."), std::string::npos);
+    EXPECT_EQ(out.substr(out.size() - 30), "\nLEAVES: entries=60  header=60");
+    // The key of the third index does not hold the changed bytes; its
+    // entry of the deleted record is reported all the same.
+    out = stdout_of([&] { rc = zv::leaf_extra(d + 3, d); });
+    EXPECT_EQ(out.find("Key value disagreement"), std::string::npos) << out;
+    EXPECT_EQ(out, std::string(want) + "[43(C) 30(0) 30(0) 30(0) 30(0) 30(0) 30(0) 30(0) 30(0) 39(9) ]\n<9986>...\n"
+                                       "LEAVES: entries=60  header=60");
+    EXPECT_EQ(stdout_of([&] { rc = zv::leaf_extra(30, d); }), "\nIndex file not opened.");
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(stdout_of([&] { rc = zv::leaf_extra(d + 1, 31); }), "\nData file not opened.");
+    EXPECT_EQ(rc, 1);
     EXPECT_EQ(CLRFIL(d), 0);
 }
 

@@ -1,0 +1,18 @@
+#include "tests/support/tablefix.h"
+
+#include "recapi/schema/table.h"
+
+namespace zvtest {
+
+ZVHANDLE make_table(const unsigned char *schmap) {
+    auto *t = static_cast<tagZVDBTABLE *>(_zvdb_alloc(1, sizeof(tagZVDBTABLE)));
+    if (t) {
+        t->kind = kZvdbTableKind;
+        t->schmap = schmap;
+    }
+    return t;
+}
+
+void free_table(ZVHANDLE table) { _zvdb_free(table); }
+
+}  // namespace zvtest
