@@ -129,49 +129,42 @@ int64_t read_upto(int fd, unsigned char *p, size_t n) {
     return int64_t(got);
 }
 
-}  // namespace
-
-void gen_master_key(const char *pw, int32_t pwlen, unsigned char *out, int32_t outlen) {
+// D1 = MD5(pw); Di+1 = MD5(pw, Di[, i as 4 bytes most significant first]);
+// out = D1 D2 ... cut to outlen.
+void md5_chain(const char *pw, int32_t pwlen, unsigned char *out, int32_t outlen, bool counter) {
     if (!out || outlen < 1) return;
     size_t n = pw_size(pw, pwlen);
+    const char *text = pw ? pw : "";
     unsigned char d[16];
-    md5_digest(pw ? pw : "", n, d);
+    md5_digest(text, n, d);
     int32_t done = 0;
     for (uint32_t i = 1;; i++) {
         int32_t take = outlen - done < 16 ? outlen - done : 16;
         memcpy(out + done, d, size_t(take));
         done += take;
         if (done >= outlen) break;
-        unsigned char counter[4];
-        be::put32(counter, i);
         QVSMD5CTX c;
         md5_init(&c);
-        md5_update(&c, pw ? pw : "", n);
+        md5_update(&c, text, n);
         md5_update(&c, d, 16);
-        md5_update(&c, counter, 4);
+        if (counter) {
+            unsigned char word[4];
+            be::put32(word, i);
+            md5_update(&c, word, 4);
+        }
         md5_final(d, &c);
     }
     secure_zero(d, sizeof d);
 }
 
+}  // namespace
+
+void gen_master_key(const char *pw, int32_t pwlen, unsigned char *out, int32_t outlen) {
+    md5_chain(pw, pwlen, out, outlen, true);
+}
+
 void pass_to_key(unsigned char *out, int32_t outlen, const char *pw, int32_t pwlen) {
-    if (!out || outlen < 1) return;
-    size_t n = pw_size(pw, pwlen);
-    unsigned char d[16];
-    md5_digest(pw ? pw : "", n, d);
-    int32_t done = 0;
-    for (;;) {
-        int32_t take = outlen - done < 16 ? outlen - done : 16;
-        memcpy(out + done, d, size_t(take));
-        done += take;
-        if (done >= outlen) break;
-        QVSMD5CTX c;
-        md5_init(&c);
-        md5_update(&c, pw ? pw : "", n);
-        md5_update(&c, d, 16);
-        md5_final(d, &c);
-    }
-    secure_zero(d, sizeof d);
+    md5_chain(pw, pwlen, out, outlen, false);
 }
 
 int create_master_file(const char *pw, int32_t pwlen, const char *path, char *msg, int32_t keylen,

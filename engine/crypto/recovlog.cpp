@@ -115,6 +115,16 @@ int read_all(int fd, void *p, size_t n) {
     return errno ? errno : EIO;
 }
 
+// Writes n bytes at the log's position and forces them to disk: 0, 37 or
+// 49 with a message naming the routine `who`.
+int put_and_sync(RecovCtx *c, const char *who, const void *p, uint32_t n) {
+    if (int e = write_all(c->fd, p, n))
+        return fail(c, 37, "%s: could not write to encryption key change recovery log file; system error %d", who, e);
+    if (plat_fsync(c->fd) != 0)
+        return fail(c, 49, "%s: could not flush encryption key change recovery log file; system error %d", who, errno);
+    return 0;
+}
+
 // Whether the name field holds a NUL within its 255 bytes.
 bool name_ok(const unsigned char *e) { return memchr(e, 0, kRecName) != nullptr; }
 const char *name_of(const unsigned char *e) { return reinterpret_cast<const char *>(e); }
@@ -380,15 +390,7 @@ int zvcmprecovWriteLog(RecovCtx *c) {
             return fail(c, 17, "zvcmprecovWriteLog: could not open file %s for write access; system error %d", c->log,
                         errno);
     }
-    uint32_t n = kRecHeader + data_len(c->buf);
-    if (int e = write_all(c->fd, c->buf, n))
-        return fail(c, 37, "zvcmprecovWriteLog: could not write to encryption key change recovery log file; system "
-                           "error %d",
-                    e);
-    if (plat_fsync(c->fd) != 0)
-        return fail(c, 49, "zvcmprecovWriteLog: could not flush encryption key change recovery log file; system "
-                           "error %d",
-                    errno);
+    if (int rc = put_and_sync(c, "zvcmprecovWriteLog", c->buf, kRecHeader + data_len(c->buf))) return rc;
     secure_zero(c->buf + kRecHeader, data_len(c->buf));
     return zvcmprecovResetBuffer(c);
 }
@@ -445,17 +447,13 @@ int zvcmprecovSetStatus(RecovCtx *c, const char *status) {
     if (c->fd < 0) return fail(c, 540, "zvcmprecovSetStatus: recovery log not written");
     char field[kRecName] = {};
     snprintf(field, sizeof field, "%s", status);
-    int e = plat_seek(c->fd, 0, false) == 0 ? write_all(c->fd, field, sizeof field) : errno;
-    if (e)
+    if (plat_seek(c->fd, 0, false) != 0)
         return fail(c, 37, "zvcmprecovSetStatus: could not write to encryption key change recovery log file; system "
                            "error %d",
-                    e);
-    if (plat_fsync(c->fd) != 0)
-        return fail(c, 49, "zvcmprecovSetStatus: could not flush encryption key change recovery log file; system "
-                           "error %d",
                     errno);
+    int rc = put_and_sync(c, "zvcmprecovSetStatus", field, sizeof field);
     plat_seek(c->fd, 0, true);
-    return 0;
+    return rc;
 }
 
 void zvcmprecovFree(RecovCtx **cp, int del) {

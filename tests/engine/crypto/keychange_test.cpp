@@ -258,6 +258,16 @@ protected:
         CLISAM();
         return INTISAM(10, 20, 4);
     }
+    // A key-block entry: at a + b of file f, the old image then the new.
+    static void image_entry(zv::RecovCtx *ctx, uint32_t a, uint32_t b, const std::string &old,
+                            const std::string &now) {
+        ASSERT_EQ(zv::zvcmprecovResetBuffer(ctx), 0);
+        ASSERT_EQ(zv::zvcmprecovSetFileName(ctx, "f"), 0);
+        ASSERT_EQ(zv::zvcmprecovSetOffset(ctx, a, b), 0);
+        ASSERT_EQ(zv::zvcmprecovSetImage(ctx, old.data(), uint32_t(old.size()), 0), 0);
+        ASSERT_EQ(zv::zvcmprecovSetImage(ctx, now.data(), uint32_t(now.size()), 1), 0);
+        ASSERT_EQ(zv::zvcmprecovWriteLog(ctx), 0);
+    }
 };
 
 TEST_F(Replay, ALogOfOnlyItsFirstEntryReplaysNothing) {
@@ -273,14 +283,7 @@ TEST_F(Replay, KeyBlockImagesGoBackOrForward) {
     zvtest::write_file("f", std::string(64, '.'));
     for (const char *status : {"undo", "redo"}) {
         SCOPED_TRACE(status);
-        write_log(status, [](zv::RecovCtx *ctx) {
-            ASSERT_EQ(zv::zvcmprecovResetBuffer(ctx), 0);
-            ASSERT_EQ(zv::zvcmprecovSetFileName(ctx, "f"), 0);
-            ASSERT_EQ(zv::zvcmprecovSetOffset(ctx, 10, 6), 0);
-            ASSERT_EQ(zv::zvcmprecovSetImage(ctx, "OLD", 3, 0), 0);
-            ASSERT_EQ(zv::zvcmprecovSetImage(ctx, "NEW", 3, 1), 0);
-            ASSERT_EQ(zv::zvcmprecovWriteLog(ctx), 0);
-        });
+        write_log(status, [](zv::RecovCtx *ctx) { image_entry(ctx, 10, 6, "OLD", "NEW"); });
         EXPECT_EQ(restart(), 0);
         std::string want(64, '.');
         want.replace(16, 3, strcmp(status, "undo") ? "NEW" : "OLD");
@@ -291,14 +294,7 @@ TEST_F(Replay, KeyBlockImagesGoBackOrForward) {
 
 TEST_F(Replay, TransactionLogImagesAreNotSupported) {
     zvtest::write_file("f", std::string(64, '.'));
-    write_log("undo", [](zv::RecovCtx *ctx) {
-        ASSERT_EQ(zv::zvcmprecovResetBuffer(ctx), 0);
-        ASSERT_EQ(zv::zvcmprecovSetFileName(ctx, "f"), 0);
-        ASSERT_EQ(zv::zvcmprecovSetOffset(ctx, zv::kRecTranLogImage, 22), 0);
-        ASSERT_EQ(zv::zvcmprecovSetImage(ctx, "OLD", 3, 0), 0);
-        ASSERT_EQ(zv::zvcmprecovSetImage(ctx, "NEW", 3, 1), 0);
-        ASSERT_EQ(zv::zvcmprecovWriteLog(ctx), 0);
-    });
+    write_log("undo", [](zv::RecovCtx *ctx) { image_entry(ctx, zv::kRecTranLogImage, 22, "OLD", "NEW"); });
     EXPECT_EQ(restart(), 454);
     EXPECT_NE(read_file("ZVSTATUS.QVS").find("zvcmprecovRecoverTransactionLog: This function is not supported"),
               std::string::npos);
@@ -312,12 +308,7 @@ TEST_F(Replay, UnknownEntriesAreNotedAndTheReplayGoesOn) {
     zvtest::write_file("f", std::string(64, '.'));
     write_log("redo", [](zv::RecovCtx *ctx) {
         ASSERT_EQ(zv::zvcmprecovSaveDelete(ctx, 0, "nothing"), 0);
-        ASSERT_EQ(zv::zvcmprecovResetBuffer(ctx), 0);
-        ASSERT_EQ(zv::zvcmprecovSetFileName(ctx, "f"), 0);
-        ASSERT_EQ(zv::zvcmprecovSetOffset(ctx, 0, 0), 0);
-        ASSERT_EQ(zv::zvcmprecovSetImage(ctx, "AB", 2, 0), 0);
-        ASSERT_EQ(zv::zvcmprecovSetImage(ctx, "XY", 2, 1), 0);
-        ASSERT_EQ(zv::zvcmprecovWriteLog(ctx), 0);
+        image_entry(ctx, 0, 0, "AB", "XY");
     });
     // The type-5 entry becomes an unknown type 9 (offset 268 + 255).
     std::string log = read_file("CMPRECOV.QVS");
