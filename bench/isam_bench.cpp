@@ -91,7 +91,8 @@ bool run_zarvo(const Workload &w, const Config &c, const std::string &dir, RunRe
     IFILPARM p{};
     p.ifil = &ifil;
     p.xcre = x;
-    for (const char *ext : {".dat", ".idx", "_name.idx", "_amount.idx"}) dltfil((base + ext).c_str());
+    // "?x" names an index file after the data file: isam_bench.dat_name.idx.
+    for (const char *ext : {".dat", ".idx", ".dat_name.idx", ".dat_amount.idx"}) dltfil((base + ext).c_str());
     if (int rc = CREIFILz(&p)) {
         report_failure("Zarvo", "set creation", 0, rc);
         CLISAM();

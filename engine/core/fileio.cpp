@@ -338,7 +338,7 @@ int mbcratm(uint16_t mode, const char *path) {
     }
     // The whole-file lock tells other processes that the file is being made.
     // A refused lock leaves no half-made file behind.
-    int lk = zvfpglok81(fd, nullptr, 0, 0, 0, 2);
+    int lk = zvfpglok81(fd, nullptr, 0, 0, 0, 2 | 32);
     if (lk != 0) {
         plat_close(fd);
         plat_unlink(name);
@@ -348,6 +348,13 @@ int mbcratm(uint16_t mode, const char *path) {
     }
     zvinrnum(mode, fd);
     return fd;
+}
+
+int lock_open_file(int fd, uint16_t openmode) {
+    // A read-only descriptor cannot hold an exclusive lock; reading beside
+    // other readers is what a shared lock allows.
+    bool shared = openmode & (0x0001 | kOpnReadOnly);
+    return zvfpglok81(fd, nullptr, 0, 0, 0, 2 | 32 | (shared ? 8 : 0));
 }
 
 int mbcrat(FCB *fcb) {

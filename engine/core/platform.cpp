@@ -186,7 +186,7 @@ int plat_close(int fd) {
     return close(fd);
 }
 
-int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder) {
+int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder, bool description) {
     if (holder) *holder = 0;
     if (must_fail(IoKind::Lock)) return -1;
     struct flock fl;
@@ -195,8 +195,14 @@ int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, in
     fl.l_whence = SEEK_SET;
     fl.l_start = static_cast<off_t>(start);
     fl.l_len = static_cast<off_t>(len);
-    fl.l_pid = getpid();
-    int op = cmd == LockCmd::Wait ? F_SETLKW : cmd == LockCmd::Try ? F_SETLK : F_GETLK;
+    // A description lock names no process (l_pid 0 on the way in).
+    fl.l_pid = description ? 0 : getpid();
+    int op;
+    if (description) {
+        op = cmd == LockCmd::Wait ? F_OFD_SETLKW : cmd == LockCmd::Try ? F_OFD_SETLK : F_OFD_GETLK;
+    } else {
+        op = cmd == LockCmd::Wait ? F_SETLKW : cmd == LockCmd::Try ? F_SETLK : F_GETLK;
+    }
     int r = fcntl(fd, op, &fl);
     if (r == 0 && cmd == LockCmd::Test && holder && fl.l_type != F_UNLCK) *holder = fl.l_pid;
     return r;

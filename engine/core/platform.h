@@ -65,14 +65,19 @@ int64_t plat_tell(int fd);
 int plat_fsync(int fd);
 int plat_close(int fd);
 
-// Byte-range locks (POSIX record locks of the process).
+// Byte-range locks: POSIX record locks of the process, or (description)
+// locks of the open file description, which belong to the descriptor and
+// its duplicates only: closing another descriptor of the same file keeps
+// them, and another description of the file, in this process or another,
+// conflicts with them.
 enum class LockCmd { Try, Wait, Test };
 enum class LockType { Shared, Exclusive, Unlock };
 // Sets, waits for or (Test) queries a lock of [start, start + len), len 0
 // meaning to the end of the file and beyond. For Test, *holder receives the
-// process id of a conflicting lock's holder, or 0 when none conflicts.
-// 0, or -1 with errno.
-int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder);
+// process id of a conflicting lock's holder (-1 for a description lock), or
+// 0 when none conflicts. 0, or -1 with errno.
+int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder,
+              bool description = false);
 
 // ---- Files by name --------------------------------------------------------
 int plat_unlink(const char *path);

@@ -268,8 +268,10 @@ uint32_t inewvrec(FCB *f, int filno, int32_t len, uint32_t boundary, int mode, i
         unsigned char key[kSpaceKeyMax];
         uint64_t at = space_find(sp, f, total, key);
         if (!at) {
-            if (uerr_now() == 527) return fail(527);
-            set_uerr(0);
+            // No free area is no error; a search that failed (a damaged
+            // space index, a failing read) ends the call: a file grown
+            // instead would answer 0 over a disk that failed.
+            if (int e = uerr_now()) return fail(e);
         } else {
             uint32_t klen = space_key_length(key);
             bool fits = !member || space_key_member(key) == member_no(f);

@@ -29,6 +29,7 @@
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
 #include "engine/index/partition_upcalls.h"
+#include "engine/index/walkguard.h"
 
 using namespace zv;
 
@@ -100,6 +101,9 @@ Found leaf_search(FCB *f, const unsigned char *t, const char *where, NODEBUF **o
     uint32_t nh = uint32_t(zvGETHGHi());
     NODEBUF *b = zvgetnod81(kNodRead, nh, nl, f);
     if (!b) return Found::Failed;
+    int levels = 0;
+    bool moved = false;
+    LevelWalk right(f);
     while (!b->hdr.leaf || is_deleted(b)) {
         int r = nodser(b, t, 'L', 0);
         if (r == -3) return Found::Restart;
@@ -107,14 +111,22 @@ Found leaf_search(FCB *f, const unsigned char *t, const char *where, NODEBUF **o
             nh = b->hdr.sucesrh;
             nl = b->hdr.sucesr;
             if (!nh && !nl) return corrupt(f, "Invalid tree found in", where), Found::Failed;
+            if (!right.step()) return corrupt(f, "Index with node loop found in", where), Found::Failed;
+            moved = true;
         } else if (r < 0) {
             return corrupt(f, "Corrupt index encountered during", where), Found::Failed;
+        } else if (++levels > kMaxDescent) {
+            return corrupt(f, "Too many levels in b-tree structure in", where), Found::Failed;
         } else if (!child_of(b, r, &nh, &nl)) {
             if (zvWNGV->uerr_cod == 527) return Found::Failed;
             return corrupt(f, "Invalid tree found in", where), Found::Failed;
+        } else {
+            right.restart();
+            moved = false;
         }
         b = zvgetnod81(kNodRead, nh, nl, f);
         if (!b) return Found::Failed;
+        if (moved && b->hdr.leaf && !is_deleted(b)) return corrupt(f, "Invalid tree found in", where), Found::Failed;
     }
     LoopGuard guard;
     for (;;) {
@@ -146,6 +158,7 @@ Found leaf_search(FCB *f, const unsigned char *t, const char *where, NODEBUF **o
         }
         b = zvgetnod81(kNodRead, nh, nl, f);
         if (!b) return Found::Failed;
+        if (!b->hdr.leaf && !is_deleted(b)) return corrupt(f, "Invalid tree found in", where), Found::Failed;
     }
 }
 
@@ -255,7 +268,8 @@ uint32_t iFRCKEY(int keyno, void *buf, int32_t permille) {
     int64_t frac = int64_t(permille) * 100;
     NODEBUF *b;
     int e;
-    for (;;) {
+    for (int levels = 0;; levels++) {
+        if (levels > kMaxDescent) return corrupt(f, "Too many levels in b-tree structure in", "FRCKEY"), fail();
         b = zvgetnod81(kNodRead, nh, nl, f);
         if (!b) return fail();
         if (is_deleted(b)) return corrupt(f, "Invalid tree found in", "FRCKEY"), fail();
@@ -283,12 +297,15 @@ uint32_t iFRCKEY(int keyno, void *buf, int32_t permille) {
     }
     // An empty leaf: the first element of the next leaf that has one, or the
     // last key of the index.
+    LevelWalk leaves(f);
     while (b->hdr.nkv == 0) {
         nh = b->hdr.sucesrh;
         nl = b->hdr.sucesr;
         if (!nh && !nl) return quiet_last_key(f, buf);
+        if (!leaves.step()) return corrupt(f, "Index with node loop found in", "FRCKEY"), fail();
         b = zvgetnod81(kNodRead, nh, nl, f);
         if (!b) return fail();
+        if (!b->hdr.leaf || is_deleted(b)) return corrupt(f, "Invalid tree found in", "FRCKEY"), fail();
         e = 1;
     }
     return element_answer(b, e, buf);

@@ -34,6 +34,7 @@
 #include "engine/index/nodealloc.h"
 #include "engine/index/nodecache.h"
 #include "engine/index/nodeupdate.h"
+#include "engine/index/walkguard.h"
 
 using namespace zv;
 
@@ -193,10 +194,15 @@ int zvdelkey(FCB *f, const unsigned char *key, uint32_t posh, uint32_t posl, int
         uint32_t nh = uint32_t(zvGETHGHi());
         if (nl == 0 && nh == 0) return set_uerr(4);
         bool restart = false;
+        bool moved = false;
+        LevelWalk right(f);
         for (;;) {
             b = zvgetnod81(kNodRead, nh, nl, f);
             if (!b) return g->uerr_cod;
-            if (b->hdr.leaf && !is_deleted(b)) break;
+            if (b->hdr.leaf && !is_deleted(b)) {
+                if (moved) return idx_corrupt(f, "Leaf node along an upper level during delkey...");
+                break;
+            }
             int r = nodser(b, key, 'L', 0);
             if (r == -1) {
                 nh = b->hdr.sucesrh;
@@ -206,6 +212,8 @@ int zvdelkey(FCB *f, const unsigned char *key, uint32_t posh, uint32_t posl, int
                     restart = true;
                     break;
                 }
+                if (!right.step()) return idx_corrupt(f, "Index node loop found during delkey...");
+                moved = true;
                 continue;
             }
             if (r == -3) {
@@ -220,6 +228,8 @@ int zvdelkey(FCB *f, const unsigned char *key, uint32_t posh, uint32_t posl, int
             pe.elm = r;
             pe.nkv = b->hdr.nkv;
             pe.full = is_compressed(b) && b->maxb - (k + b->hdr.nkb) < 0;
+            right.restart();
+            moved = false;
             if (nodpnt81e(&nl, &nh, b, r) != 0) return g->uerr_cod;
         }
         if (!restart) {

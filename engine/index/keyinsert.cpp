@@ -39,6 +39,7 @@
 #include "engine/index/nodealloc.h"
 #include "engine/index/nodecache.h"
 #include "engine/index/nodeupdate.h"
+#include "engine/index/walkguard.h"
 #include "engine/isam/isammap.h"
 
 using namespace zv;
@@ -363,10 +364,15 @@ int iaddkey(int filno, const void *key, uint32_t posh, uint32_t posl, int mode) 
         }
         NODEBUF *b = nullptr;
         bool restart = false;
+        bool moved = false;
+        LevelWalk right(f);
         for (;;) {
             b = zvgetnod81(kNodRead, nh, nl, f);
             if (!b) return g->uerr_cod;
-            if (b->hdr.leaf && !is_deleted(b)) break;
+            if (b->hdr.leaf && !is_deleted(b)) {
+                if (moved) return idx_corrupt(f, "Leaf node along an upper level during addkey");
+                break;
+            }
             int r = nodser(b, s.workkey, 'L', 0);
             if (r == -1) {
                 nh = b->hdr.sucesrh;
@@ -377,6 +383,8 @@ int iaddkey(int filno, const void *key, uint32_t posh, uint32_t posl, int mode) 
                     restart = true;
                     break;
                 }
+                if (!right.step()) return idx_corrupt(f, "Index node loop found during addkey");
+                moved = true;
                 continue;
             }
             if (r == -3) {
@@ -392,6 +400,8 @@ int iaddkey(int filno, const void *key, uint32_t posh, uint32_t posl, int mode) 
             s.path[s.depth].posh = b->posh;
             s.path[s.depth].posl = b->posl;
             s.depth++;
+            right.restart();
+            moved = false;
             if (nodpnt81e(&nl, &nh, b, r) != 0) return g->uerr_cod;
         }
         if (!restart) {

@@ -28,6 +28,7 @@
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
 #include "engine/index/partition_upcalls.h"
+#include "engine/index/walkguard.h"
 
 using namespace zv;
 
@@ -59,6 +60,38 @@ int loop_message(FCB *f, const char *where, uint32_t h, uint32_t l) {
     char msg[120];
     snprintf(msg, sizeof msg, "Looping on node %04x-%08xx in %s...", h, l, where);
     return idx_corrupt(f, msg);
+}
+
+int level_message(FCB *f, const char *what, const char *where, uint32_t h, uint32_t l) {
+    char msg[120];
+    snprintf(msg, sizeof msg, "%s %04x-%08xx in %s...", what, h, l, where);
+    return idx_corrupt(f, msg);
+}
+
+// The neighbour of a leaf along the leaf level (successor or predecessor
+// link h, l): null when the read fails, or with 527 reported when the link
+// names the leaf itself, leads to a node that is not a leaf, or the walk
+// has taken more steps than the index has nodes. A deleted node is handed
+// back (the caller searches again).
+NODEBUF *neighbour_leaf(FCB *f, const NODEBUF *from, uint32_t h, uint32_t l, LevelWalk &walk, const char *where) {
+    if ((h == from->posh && l == from->posl) || !walk.step())
+        return loop_message(f, where, h, l), nullptr;
+    NODEBUF *b = zvgetnod81(kNodRead, h, l, f);
+    if (!b) return nullptr;
+    if (!b->hdr.leaf && !is_deleted(b)) return level_message(f, "Non-leaf node along the leaves", where, h, l), nullptr;
+    return b;
+}
+
+// Keys along a level rise: the first key of a successor lies above the key
+// the walk comes from (dir 1), the last key of a predecessor below it
+// (dir -1). False with 527 reported otherwise, or when a key cannot be read.
+bool keys_in_order(FCB *f, NODEBUF *b, const unsigned char *from, int dir, const char *where) {
+    if (b->hdr.nkv == 0 || (zvWNGV->idx.options & kIdxOptRawLeafOrder)) return true;
+    const unsigned char *k = valpnt(b, dir > 0 ? 1 : b->hdr.nkv);
+    if (!k) return false;
+    if (compar_k(k, from, b->keylen) * dir > 0) return true;
+    level_message(f, "Keys out of order at node", where, b->posh, b->posl);
+    return false;
 }
 
 inline bool has_succ(const NODEBUF *b) { return b->hdr.sucesr || b->hdr.sucesrh; }
@@ -270,10 +303,16 @@ uint32_t fndkey(FCB *f, const unsigned char *t, int mode, unsigned char *out) {
         }
         NODEBUF *b = nullptr;
         bool restart = false;
+        int levels = 0;
+        bool moved = false;
+        LevelWalk right(f);
         for (;;) {
             b = zvgetnod81(kNodRead, nh, nl, f);
             if (!b) return fail();
-            if (b->hdr.leaf && !is_deleted(b)) break;
+            if (b->hdr.leaf && !is_deleted(b)) {
+                if (moved) return level_message(f, "Leaf node along an upper level", "fndkey", nh, nl), fail();
+                break;
+            }
             int r = nodser(b, t, 'L', 0);
             if (r == -1) {
                 nh = b->hdr.sucesrh;
@@ -284,6 +323,8 @@ uint32_t fndkey(FCB *f, const unsigned char *t, int mode, unsigned char *out) {
                     restart = true;
                     break;
                 }
+                if (!right.step()) return loop_message(f, "fndkey", nh, nl), fail();
+                moved = true;
                 continue;
             }
             if (r == -3) {
@@ -293,6 +334,9 @@ uint32_t fndkey(FCB *f, const unsigned char *t, int mode, unsigned char *out) {
                 break;
             }
             if (r < 0) return idx_corrupt(f, "Corrupt index encountered during fndkey..."), fail();
+            if (++levels > kMaxDescent) return idx_corrupt(f, "Too many levels in b-tree structure during fndkey..."), fail();
+            right.restart();
+            moved = false;
             s.downh = b->posh;
             s.downl = b->posl;
             if (nodpnt81e(&nl, &nh, b, r) != 0) return fail();
@@ -300,6 +344,7 @@ uint32_t fndkey(FCB *f, const unsigned char *t, int mode, unsigned char *out) {
         if (restart) continue;
         // Leaf level: move right to the leaf that covers the target.
         LoopGuard moves;
+        LevelWalk leaves(f);
         int r;
         for (;;) {
             r = nodser(b, t, leafmode, 0);
@@ -308,7 +353,7 @@ uint32_t fndkey(FCB *f, const unsigned char *t, int mode, unsigned char *out) {
             nl = b->hdr.sucesr;
             if (nh == 0 && nl == 0) return idx_corrupt(f, "Corrupt index encountered during fndkey..."), fail();
             if (moves.step(nh, nl, kMoveLimit)) return idx_corrupt(f, "Index node loop found in fndkey..."), fail();
-            b = zvgetnod81(kNodRead, nh, nl, f);
+            b = neighbour_leaf(f, b, nh, nl, leaves, "fndkey");
             if (!b) return fail();
         }
         if (r == -3) {
@@ -323,16 +368,25 @@ uint32_t fndkey(FCB *f, const unsigned char *t, int mode, unsigned char *out) {
             if (r < 0) return not_found();
             if (s.cmp < 0) return answer(b, r, out);
             e = r + 1;
+            // The key after an equal one lies above it (a walk of greater
+            // keys must never come back to a smaller one).
+            if (e <= b->hdr.nkv) {
+                const unsigned char *nk = valpnt(b, e);
+                if (!nk) return fail();
+                if (compar_k(nk, t, b->keylen) <= 0)
+                    return level_message(f, "Keys out of order at node", "fndkey", b->posh, b->posl), fail();
+            }
             while (e > b->hdr.nkv) {
                 nh = b->hdr.sucesrh;
                 nl = b->hdr.sucesr;
                 if (nh == 0 && nl == 0) return not_found();
-                b = zvgetnod81(kNodRead, nh, nl, f);
+                b = neighbour_leaf(f, b, nh, nl, leaves, "fndkey");
                 if (!b) return fail();
                 if (is_deleted(b)) {
                     restart = true;
                     break;
                 }
+                if (!keys_in_order(f, b, t, 1, "fndkey")) return fail();
                 e = 1;
             }
         } else if (mode == 'N' || mode == 'M') {
@@ -342,12 +396,13 @@ uint32_t fndkey(FCB *f, const unsigned char *t, int mode, unsigned char *out) {
                 nh = b->hdr.predsrh;
                 nl = b->hdr.predsr;
                 if (nh == 0 && nl == 0) return not_found();
-                b = zvgetnod81(kNodRead, nh, nl, f);
+                b = neighbour_leaf(f, b, nh, nl, leaves, "fnd2key");
                 if (!b) return fail();
                 if (is_deleted(b)) {
                     restart = true;
                     break;
                 }
+                if (!keys_in_order(f, b, t, -1, "fnd2key")) return fail();
                 e = b->hdr.nkv;
             }
         } else {
@@ -403,6 +458,10 @@ uint32_t edge_key(FCB *f, void *keyout, bool last) {
         if (nl == 0 && nh == 0) return clear_current(f), not_found();
         NODEBUF *b;
         bool restart = false;
+        const char *where = last ? "ilstkey" : "FRSKEY";
+        int levels = 0;
+        int level = -1;  // leaf flag of the level being walked (-1: none yet)
+        LevelWalk right(f);
         for (;;) {
             b = zvgetnod81(kNodRead, nh, nl, f);
             if (!b) return clear_current(f), fail();
@@ -414,9 +473,14 @@ uint32_t edge_key(FCB *f, void *keyout, bool last) {
                 restart = true;
                 break;
             }
+            if (level >= 0 && level != (b->hdr.leaf ? 1 : 0))
+                return level_message(f, "Node of another level", where, nh, nl), clear_current(f), fail();
             if (last && has_succ(b)) {
                 nh = b->hdr.sucesrh;
                 nl = b->hdr.sucesr;
+                if ((nh == b->posh && nl == b->posl) || !right.step())
+                    return loop_message(f, where, nh, nl), clear_current(f), fail();
+                level = b->hdr.leaf ? 1 : 0;
                 continue;
             }
             if (b->hdr.leaf) break;
@@ -426,14 +490,19 @@ uint32_t edge_key(FCB *f, void *keyout, bool last) {
                 restart = true;
                 break;
             }
+            if (++levels > kMaxDescent)
+                return idx_corrupt(f, "Too many levels in b-tree structure..."), clear_current(f), fail();
+            right.restart();
+            level = -1;
             if (nodpnt81e(&nl, &nh, b, last ? b->hdr.nkv : 1) != 0) return clear_current(f), fail();
         }
         if (restart) continue;
+        LevelWalk leaves(f);
         while (b->hdr.nkv == 0) {
             nh = last ? b->hdr.predsrh : b->hdr.sucesrh;
             nl = last ? b->hdr.predsr : b->hdr.sucesr;
             if (nh == 0 && nl == 0) return clear_current(f), not_found();
-            b = zvgetnod81(kNodRead, nh, nl, f);
+            b = neighbour_leaf(f, b, nh, nl, leaves, where);
             if (!b) return clear_current(f), fail();
             if (is_deleted(b)) {
                 restart = true;
@@ -442,7 +511,7 @@ uint32_t edge_key(FCB *f, void *keyout, bool last) {
         }
         if (restart) {
             if (++seq_restarts >= kSeqRestartLimit && seq.step(b->posh, b->posl, 1))
-                return loop_message(f, last ? "ilstkey" : "FRSKEY", b->posh, b->posl), clear_current(f), fail();
+                return loop_message(f, where, b->posh, b->posl), clear_current(f), fail();
             continue;
         }
         uint32_t pos = take(f, b, last ? b->hdr.nkv : 1, keyout);
@@ -479,13 +548,15 @@ uint32_t next_key(FCB *f, void *keyout) {
     if (failed) return fail();
     if (!b) return igtkey(f, f->keybufs->work, keyout);
     int e = f->curelm + 1;
+    LevelWalk leaves(f);
     while (e > b->hdr.nkv) {
         uint32_t nh = b->hdr.sucesrh, nl = b->hdr.sucesr;
         if (nh == 0 && nl == 0) return not_found();  // the current key stays the last
-        b = zvgetnod81(kNodRead, nh, nl, f);
+        b = neighbour_leaf(f, b, nh, nl, leaves, "NXTKEY");
         if (!b) return fail();
         // A successor deleted under the walk: search from the work key.
         if (is_deleted(b)) return igtkey(f, f->keybufs->work, keyout);
+        if (!keys_in_order(f, b, f->keybufs->work, 1, "NXTKEY")) return fail();
         e = 1;
     }
     return take(f, b, e, keyout);
@@ -497,6 +568,7 @@ uint32_t prev_key(FCB *f, void *keyout) {
     if (failed) return fail();
     if (!b) return ser(f, f->keybufs->work, static_cast<unsigned char *>(keyout), 'N');
     int e = f->curelm - 1;
+    LevelWalk leaves(f);
     while (e < 1) {
         uint32_t ph = b->hdr.predsrh, pl = b->hdr.predsr;
         if (ph == 0 && pl == 0) {
@@ -505,10 +577,11 @@ uint32_t prev_key(FCB *f, void *keyout) {
             return not_found();
         }
         uint32_t ch = b->posh, cl = b->posl;
-        b = zvgetnod81(kNodRead, ph, pl, f);
+        b = neighbour_leaf(f, b, ph, pl, leaves, "PRVKEY");
         if (!b) return fail();
         if (is_deleted(b)) return ser(f, f->keybufs->work, static_cast<unsigned char *>(keyout), 'N');
         if (b->hdr.sucesr != cl || b->hdr.sucesrh != ch) return set_uerr(34), fail();
+        if (!keys_in_order(f, b, f->keybufs->work, -1, "PRVKEY")) return fail();
         e = b->hdr.nkv;
     }
     return take(f, b, e, keyout);

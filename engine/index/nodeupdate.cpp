@@ -284,6 +284,7 @@ NODEBUF *movrgt(const unsigned char *key, FCB *f, NODEBUF *b, int flag) {
     int moves = 0;
     bool armed = false;
     uint32_t mh = 0, ml = 0;
+    const uint8_t leaf = b->hdr.leaf;
     for (;;) {
         int r = nodser(b, key, 'L', 0);
         if (r == -3) {
@@ -297,10 +298,8 @@ NODEBUF *movrgt(const unsigned char *key, FCB *f, NODEBUF *b, int flag) {
             idx_corrupt(f, "Key beyond the last node of its level in movrgt");
             return nullptr;
         }
-        if (armed && nh == mh && nl == ml) {
-            zvrcvlog("MOVRGT limit...", 527);
-            zvrcvlog(f->name, 527);
-            set_uerr(527);
+        if ((armed && nh == mh && nl == ml) || (nh == b->posh && nl == b->posl)) {
+            idx_corrupt(f, "MOVRGT limit...");
             return nullptr;
         }
         if (!armed && ++moves >= 16384) {
@@ -310,6 +309,11 @@ NODEBUF *movrgt(const unsigned char *key, FCB *f, NODEBUF *b, int flag) {
         }
         b = zvgetnod81(kNodRead, nh, nl, f);
         if (!b) return nullptr;
+        // A successor lies on the same level.
+        if (b->hdr.leaf != leaf && !is_deleted(b)) {
+            idx_corrupt(f, "Successor on another level in movrgt");
+            return nullptr;
+        }
     }
 }
 

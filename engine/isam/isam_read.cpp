@@ -656,7 +656,12 @@ int phyrec(int datno, Dir dir, void *record, int32_t *len) {
                 VRECHDR h;
                 rc = getvhdr81(d, uint32_t(pos >> 32), uint32_t(pos), &h);
                 if (!rc && h.mark != kVrecUsed) {
-                    pos = join64(h.prevh, h.prevl);
+                    // A member's areas are chained from the newest back, each
+                    // to one made before it, lower in the host: a link that
+                    // does not go down is a damaged chain, not a walk.
+                    const uint64_t prev = join64(h.prevh, h.prevl);
+                    if (prev >= pos) return isam_end(set_uerr(158), datno);
+                    pos = prev;
                     continue;
                 }
             }

@@ -388,16 +388,52 @@ struct Found {
     uint64_t pos = 0;
 };
 
-Found search_exact(FCB *f, NodeView &v, const unsigned char *target) {
+// The nodes of the last search, one per depth: the key check searches the
+// keys of the page scan's leaf one after another, whose paths share all
+// their nodes, so a node is read again only when the path moves on.
+struct SearchPath {
+    NodeView view[kVerifyLevels];
+    uint64_t at[kVerifyLevels] = {};
+    bool init(FCB *f) {
+        for (NodeView &v : view)
+            if (!v.init(f)) return false;
+        return true;
+    }
+};
+
+// The first element whose key is not below target (nkv + 1 when none).
+int first_not_below(NodeView &v, const unsigned char *target, size_t k) {
+    const int n = v.nkv();
+    if (is_compressed(v.buf())) {
+        // Compressed keys expand in order: a forward scan.
+        int i = 1;
+        while (i <= n && memcmp(v.key(i), target, k) < 0) i++;
+        return i;
+    }
+    int lo = 1, hi = n + 1;
+    while (lo < hi) {
+        int mid = lo + (hi - lo) / 2;
+        if (memcmp(v.key(mid), target, k) < 0) lo = mid + 1;
+        else hi = mid;
+    }
+    return lo;
+}
+
+Found search_exact(FCB *f, SearchPath &sp, const unsigned char *target) {
     Found out;
     const size_t k = size_t(f->hdr.base.keylen);
     uint32_t rl = gtroot(f);
     uint64_t pos = join64(uint32_t(zvGETHGHi()), rl);
     for (int depth = 0; depth < kVerifyLevels && pos != 0; depth++) {
-        if (v.read(pos, true) != 0 || !v.well_formed()) return out;
+        NodeView &v = sp.view[depth];
+        if (sp.at[depth] != pos) {
+            sp.at[depth] = 0;
+            if (v.read(pos, true) != 0) return out;
+            sp.at[depth] = pos;
+        }
+        if (!v.well_formed()) return out;
         const int n = v.nkv();
-        int i = 1;
-        while (i <= n && memcmp(v.key(i), target, k) < 0) i++;
+        const int i = first_not_below(v, target, k);
         if (v.leaf()) {
             out.leaf = pos;
             out.elm = i;
@@ -487,13 +523,17 @@ void prtkey(const unsigned char *key, FCB *f) {
     zvVERIFYprintf("%s", line.c_str());
 }
 
-int leaf_verify(FCB *f, bool keycheck, int64_t *entries) {
-    VerifyCounters &c = vc();
-    c.resnod = c.badnod = c.ununod = c.mtynod = c.lefxtr = 0;
-    if (fcb_is_memory(f)) {
-        zvVERIFYprintf("\nLeaf node verification is not supported for memory index files.\n");
-        return set_uerr(454);
-    }
+namespace {
+
+// Walks the pages of the file that holds index f's nodes, from its first
+// node to its last byte used, reads every node-sized page that may be a
+// node of f into v and calls visit(node position): a plain index steps
+// node by node over its resources (counted in *resources when given); a
+// host that wraps nodes in space headers steps area by area, taking the
+// node areas of f's superfile member only. 0, 910 when stopped, a read
+// error, or visit's non-zero answer.
+template <class Visit>
+int walk_pages(FCB *f, int32_t *resources, NodeView &v, Visit visit) {
     PageScan s;
     s.f = f;
     s.phys = physical_fcb(idx_host(f));
@@ -505,27 +545,23 @@ int leaf_verify(FCB *f, bool keycheck, int64_t *entries) {
     else s.wrap = 0;
     s.plain = s.wrap == 0 && s.phys->hdr.base.clstyp == kKindIndex;
     s.last = join64(hugfile ? s.phys->hdr.ext.numrech : 0, s.phys->hdr.base.numrec);
-    const uint16_t kmem = f->hdr.base.kmem;
     const uint32_t supmbr = idx_host(f)->hdr.base.supmbr;
     const uint64_t hdrpos = join64(f->hposh, f->hposl);
-    const bool rvrs = (f->hdr.base.flmode & 16) && s.phys->hdr.base.clstyp != kKindVariable;
-
-    NodeView v, sv;
-    if (!v.init(f) || !sv.init(f)) return set_uerr(82);
-    std::vector<unsigned char> key(size_t(f->hdr.base.keylen) + 1);
-    int64_t count = 0;
     uint64_t pages = 0;
-    bool badly_formed_seen = false;
     uint64_t pos = s.wrap ? first_node_offset(s.phys) : begbytnod(f);
-    while (pos != 0 && (s.wrap ? pos + uint64_t(s.wrap) <= s.last : pos + s.node - 1 <= s.last) && !stopped()) {
+    while (pos != 0 && (s.wrap ? pos + uint64_t(s.wrap) <= s.last : pos + s.node - 1 <= s.last)) {
+        if (stopped()) return 910;
         if (++pages % 1000 == 0 && progress(4, percent(pos, s.last))) return 910;
         uint64_t step = s.node;
         uint64_t nodepos = pos;
         if (s.plain) {
+            if (int rc = v.read(pos, false)) return rc;
+            // A resource begins with its mark; only then is its header read.
+            const unsigned char *p = node_of(v.buf());
             RESHDR r;
-            int rc = getrhdr(s.phys, pos, &r);
+            int rc = (p[0] == 0xFE && p[1] == 0xFE) ? getrhdr(s.phys, pos, &r) : 407;
             if (rc == 0 && r.arealen > 0 && r.arealen % s.node == 0) {
-                if (r.type != 0 || r.number != 0) c.resnod++;
+                if (resources && (r.type != 0 || r.number != 0)) (*resources)++;
                 pos += r.arealen;
                 continue;
             }
@@ -534,8 +570,9 @@ int leaf_verify(FCB *f, bool keycheck, int64_t *entries) {
         } else {
             // Each node sits in a space of the host behind its header.
             VRECHDR h;
-            if (int rc = getvhdr81(s.wrap == 10 ? s.phys : idx_host(f), uint32_t(pos >> 32), uint32_t(pos), &h)) return rc;
-            if (h.arealen == 0 || h.arealen == 0xFFFFFFFFu || int32_t(h.arealen) <= 0) {
+            if (int rc = getvhdr81(s.wrap == 10 ? s.phys : idx_host(f), uint32_t(pos >> 32), uint32_t(pos), &h))
+                return rc;
+            if (h.arealen == 0 || int32_t(h.arealen) <= 0) {
                 zvVERIFYprintf("\nMBR_SUPER scan: recmrk:%x trclen=%08xx @ %08xx", unsigned(h.mark), h.arealen,
                                uint32_t(pos));
                 if (pos >> 32) zvVERIFYprintf(":HW%xx", uint32_t(pos >> 32));
@@ -550,67 +587,195 @@ int leaf_verify(FCB *f, bool keycheck, int64_t *entries) {
                 pos += step;
                 continue;
             }
+            if (int rc = v.read(nodepos, false)) return rc;
         }
-        if (int rc = v.read(nodepos, false)) return rc;
+        if (int rc = visit(nodepos)) return rc;
+        pos += step;
+    }
+    return stopped() ? 910 : 0;
+}
+
+}  // namespace
+
+int leaf_verify(FCB *f, bool keycheck, int64_t *entries) {
+    VerifyCounters &c = vc();
+    c.resnod = c.badnod = c.ununod = c.mtynod = c.lefxtr = 0;
+    if (fcb_is_memory(f)) {
+        zvVERIFYprintf("\nLeaf node verification is not supported for memory index files.\n");
+        return set_uerr(454);
+    }
+    const uint16_t kmem = f->hdr.base.kmem;
+    const FCB *phys = physical_fcb(idx_host(f));
+    const bool rvrs = (f->hdr.base.flmode & 16) && phys->hdr.base.clstyp != kKindVariable;
+    const uint32_t node = f->nodesize;
+    NodeView v;
+    SearchPath sp;
+    if (!v.init(f) || !sp.init(f)) return set_uerr(82);
+    std::vector<unsigned char> key(size_t(f->hdr.base.keylen) + 1);
+    int64_t count = 0;
+    bool badly_formed_seen = false;
+    auto badly_formed = [&](uint64_t nodepos) {
+        if (!badly_formed_seen) zvVERIFYprintf("\nFirst badly formed node at offset %llxx ****", ull(nodepos));
+        badly_formed_seen = true;
+        c.badnod++;
+    };
+    int rc = walk_pages(f, &c.resnod, v, [&](uint64_t nodepos) {
         NODEBUF *b = v.buf();
         const bool live = !v.deleted();
         if (live && v.leafbyte() == 1 && b->hdr.member == kmem) {
             if (!v.well_formed()) {
-                if (!badly_formed_seen) zvVERIFYprintf("\nFirst badly formed node at offset %llxx ****", ull(nodepos));
-                badly_formed_seen = true;
+                badly_formed(nodepos);
+                return 0;
+            }
+            const int n = v.nkv();
+            count += n;
+            if (n == 0) c.mtynod++;
+            if (rvrs && n > 0 && zvelmexc81(b, 1, nullptr, nullptr) == kMarkDel) {
+                zvVERIFYprintf("\nLeaf Node %llxx begins with RVRS exc entry (pntr = %llxx) ****", ull(nodepos),
+                               ull(v.recptr(1)));
+                prtkey(v.key(1), f);
+                zvVERIFYprintf("\n<%d>...", 9999);
                 c.badnod++;
-            } else {
-                const int n = v.nkv();
-                count += n;
-                if (n == 0) c.mtynod++;
-                if (rvrs && n > 0 && zvelmexc81(b, 1, nullptr, nullptr) == kMarkDel) {
-                    zvVERIFYprintf("\nLeaf Node %llxx begins with RVRS exc entry (pntr = %llxx) ****", ull(nodepos),
-                                   ull(v.recptr(1)));
-                    prtkey(v.key(1), f);
-                    zvVERIFYprintf("\n<%d>...", 9999);
-                    c.badnod++;
+            }
+            for (int i = 1; keycheck && i <= n; i++) {
+                memcpy(key.data(), v.key(i), size_t(f->hdr.base.keylen));
+                const uint64_t ptr = v.recptr(i);
+                Found fd = search_exact(f, sp, key.data());
+                if (fd.pos != ptr) {
+                    zvVERIFYprintf("\nLeaf Node %llxx elm %d pntr disagreement (pntr %llxx EQLKEY %llxx)", ull(nodepos),
+                                   i, ull(ptr), ull(fd.pos));
+                    prtkey(key.data(), f);
+                    zvVERIFYprintf("\n<%d>...", 9992);
+                    c.lefxtr += n;
+                    break;
                 }
-                for (int i = 1; keycheck && i <= n; i++) {
-                    memcpy(key.data(), v.key(i), size_t(f->hdr.base.keylen));
-                    const uint64_t ptr = v.recptr(i);
-                    Found fd = search_exact(f, sv, key.data());
-                    if (fd.pos != ptr) {
-                        zvVERIFYprintf("\nLeaf Node %llxx elm %d pntr disagreement (pntr %llxx EQLKEY %llxx)",
-                                       ull(nodepos), i, ull(ptr), ull(fd.pos));
-                        prtkey(key.data(), f);
-                        zvVERIFYprintf("\n<%d>...", 9992);
-                        c.lefxtr += n;
-                        break;
-                    }
-                    if (fd.leaf != nodepos || fd.elm != i) {
-                        zvVERIFYprintf("\nLeaf Node %llxx retrieval disagreement (i %d zv_elm %d zv_fnode %llxx)",
-                                       ull(nodepos), i, fd.elm, ull(fd.leaf));
-                        prtkey(key.data(), f);
-                        zvVERIFYprintf("\n<%d>...", 9991);
-                        c.lefxtr += n;
-                        break;
-                    }
+                if (fd.leaf != nodepos || fd.elm != i) {
+                    zvVERIFYprintf("\nLeaf Node %llxx retrieval disagreement (i %d zv_elm %d zv_fnode %llxx)",
+                                   ull(nodepos), i, fd.elm, ull(fd.leaf));
+                    prtkey(key.data(), f);
+                    zvVERIFYprintf("\n<%d>...", 9991);
+                    c.lefxtr += n;
+                    break;
                 }
             }
         } else if (kmem == 0) {
-            if (!live) {
-                c.ununod++;
-            } else if (b->hdr.nkb > s.node || int16_t(b->hdr.nkv) < 0 || b->hdr.nkv > b->hdr.nkb ||
-                       v.leafbyte() > 1) {
-                if (!badly_formed_seen) zvVERIFYprintf("\nFirst badly formed node at offset %llxx ****", ull(nodepos));
-                badly_formed_seen = true;
-                c.badnod++;
-            }
+            if (!live) c.ununod++;
+            else if (b->hdr.nkb > node || int16_t(b->hdr.nkv) < 0 || b->hdr.nkv > b->hdr.nkb || v.leafbyte() > 1)
+                badly_formed(nodepos);
         }
-        pos += step;
-    }
-    if (stopped()) return 910;
+        return 0;
+    });
+    if (rc) return rc;
     progress(36, 100);
     zvVERIFYprintf("\nIndex page scan finds entries=%d  header=%d", int(count), int(header_count(f)));
     if (c.lefxtr) zvVERIFYprintf("\nScanned entries include %d entries no longer part of index.", c.lefxtr);
     if (c.misnod) zvVERIFYprintf("\nScanned entries may be understated because of misaligned nodes.");
     if (entries) *entries = count;
     return stopped() ? 910 : 0;
+}
+
+int leaf_extra(int idxno, int datno) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 1;
+    FILE *o = getZarvoSTDOUT();
+    FCB *f = tstfnm(idxno);
+    if (f && fcb_is_memory(f)) {
+        fprintf(o, "\nzvMEMFILE not supported.");
+        return 1;
+    }
+    if (!f || f->kind != kKindIndex) {
+        fprintf(o, "\nIndex file not opened.");
+        return 1;
+    }
+    FCB *d = tstfnm(datno);
+    if (!d || d->kind == kKindIndex) {
+        fprintf(o, "\nData file not opened.");
+        return 1;
+    }
+    // The routines of a verification run are not in force here: the lines
+    // go to standard output.
+    MaintState saved = g->maint;
+    g->maint.vfyout = nullptr;
+    g->maint.vfyprogress = nullptr;
+    g->maint.vfystopped = 0;
+    struct Restore {
+        INSTGV *g;
+        MaintState &m;
+        ~Restore() { g->maint = m; }
+    } restore{g, saved};
+    int32_t reclen = GETFIL(datno, 0);
+    std::vector<unsigned char> rec, formed(size_t(f->hdr.base.keylen) + 16);
+    try {
+        rec.resize(size_t(reclen > 0 ? reclen : 1));
+    } catch (const std::bad_alloc &) {
+        fprintf(o, "\nCould not allocate data record buffer (%d)", int(reclen));
+        return 1;
+    }
+    NodeView v;
+    if (!v.init(f)) {
+        fprintf(o, "\nCould not allocate data record buffer (%d)", int(reclen));
+        return 1;
+    }
+    const uint16_t kmem = f->hdr.base.kmem;
+    const size_t kl = size_t(f->hdr.base.keylen);
+    int64_t count = 0;
+    walk_pages(f, nullptr, v, [&](uint64_t nodepos) {
+        if (v.deleted() || v.leafbyte() != 1 || v.buf()->hdr.member != kmem || !v.well_formed()) return 0;
+        for (int i = 1; i <= v.nkv(); i++) {
+            count++;
+            const unsigned char *key = v.key(i);
+            const uint64_t pos = v.recptr(i);
+            const uint32_t hi = uint32_t(pos >> 32), lo = uint32_t(pos);
+            int32_t len = reclen;
+            if (d->kind == kKindVariable) {
+                VRECHDR h;
+                if (getvhdr81(d, hi, lo, &h) != 0 || h.mark != kVrecUsed) {
+                    fprintf(o, "\nRecord mark at %xx is bad: %x\n", lo, unsigned(h.mark));
+                    prtkey(key, f);
+                    fprintf(o, "\n<%d>...", 9987);
+                    continue;
+                }
+                len = int32_t(h.reclen);
+                if (rec.size() < size_t(len)) rec.resize(size_t(len));
+                zvSETHGH(int32_t(hi));
+                int rc = RDVREC(datno, lo, rec.data(), int32_t(rec.size()));
+                if (rc) {
+                    fprintf(o, "\nCould not read (error %d) record %xx for key ", rc, lo);
+                    prtkey(key, f);
+                    fprintf(o, "\n<%d>...", 9989);
+                    continue;
+                }
+            } else {
+                zvSETHGH(int32_t(hi));
+                int rc = REDREC(datno, lo, rec.data());
+                if (rc) {
+                    fprintf(o, "\nCould not read (error %d) record %xx for key ", rc, lo);
+                    prtkey(key, f);
+                    fprintf(o, "\n<%d>...", 9989);
+                    continue;
+                }
+                if (rec[0] == 0xFF || (rec.size() > 1 && rec[0] == 0xFE && rec[1] == 0xFE)) {
+                    fprintf(o, "\nBad first byte at %xx: %x\n", lo, unsigned(rec[0]));
+                    prtkey(key, f);
+                    fprintf(o, "\n<%d>...", 9986);
+                    continue;
+                }
+            }
+            zvSETHGH(int32_t(hi));
+            int32_t n = frmkey(idxno, rec.data(), formed.data(), lo, len);
+            if (n <= 0 || memcmp(formed.data(), key, kl) != 0) {
+                fprintf(o, "\nKey value disagreement for record %xx from node %llxx(%d) (frmkey,index)\n", lo,
+                        ull(nodepos), i);
+                prtkey(n > 0 ? formed.data() : nullptr, f);
+                prtkey(key, f);
+                fprintf(o, "\n<%d>...", 9988);
+            }
+        }
+        return 0;
+    });
+    set_uerr(0);
+    fprintf(o, "\nLEAVES: entries=%d  header=%d", int(count), int(header_count(f)));
+    return 0;
 }
 
 namespace {

@@ -216,6 +216,15 @@ TEST_F(PtreeTest, ArgumentListsCountTheirArguments) {
     EXPECT_EQ(ptGetLeft(ptGetLeft(ptGetLeft(list))), nullptr);
     EXPECT_EQ(ptArgCount(ptGetRight(list)), 0);
     ptDestroy(list);
+
+    // The count is a 16-bit word: a list stops at 32767 arguments.
+    int64_t base = pool_blocks_in_use();
+    list = nullptr;
+    for (int i = 1; i <= 32767; i++) ASSERT_NE(list = ptAddToExprList(list, nullptr), nullptr) << i;
+    EXPECT_EQ(ptArgCount(list), 32767);
+    EXPECT_EQ(ptAddToExprList(list, nullptr), nullptr);
+    ptDestroy(list);
+    EXPECT_EQ(pool_blocks_in_use(), base);
 }
 
 // A schema map with run entries (entry count below the field count).

@@ -127,4 +127,85 @@ TEST_F(DamageTest, TheCheckerNamesTheBrokenInvariant) {
     }
 }
 
+// Links that make a walk go round or leave its level: every call that
+// meets one ends with 527 (the index marked for rebuild), and a walk with
+// NXTKEY never hands out more keys than the index holds.
+TEST_F(DamageTest, LoopsAndLevelChangesEndIn527) {
+    const std::string le1536("\x00\x06\x00\x00", 4), le1024("\x00\x04\x00\x00", 4), le512("\x00\x02\x00\x00", 4);
+    std::string k = int_key(10, 8);
+    struct Case {
+        const char *what;
+        std::vector<std::pair<size_t, std::string>> patches;
+        bool walk_next;  // NXTKEY from the first key meets it
+        bool first;      // FRSKEY meets it
+        bool last;       // LSTKEY meets it
+        uint64_t probe;  // a key whose search (and add and delete) meets it; 0: none
+    } cases[] = {
+        {"a child that points at its own node", {{1536 + 18, le1536}}, false, true, false, 3},
+        {"a leaf successor back to the first leaf", {{1024, le512}}, true, false, true, 0},
+        {"a leaf that succeeds itself", {{1024, le1024}}, true, false, true, 0},
+        {"a non-leaf successor of a leaf", {{1024, le1536}}, true, false, true, 0},
+        {"an upper level that succeeds itself", {{1536, le1536}, {1536 + 34, k}}, false, false, false, 20},
+    };
+    build();
+    std::string key(8, '\0');
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string copy = image_;
+        for (const auto &p : c.patches) copy.replace(p.first, p.second.size(), p.second);
+        zvtest::write_file("bad.idx", copy);
+        ASSERT_EQ(open_index(1, "bad.idx"), 0);
+        if (c.walk_next) {
+            int steps = 0;
+            uint32_t pos = FRSKEY(1, key.data());
+            while (pos != 0 && steps <= 41) {
+                steps++;
+                pos = NXTKEY(1, key.data());
+            }
+            EXPECT_LE(steps, 41);
+            EXPECT_EQ(zvGetUserErrorCode(), 527);
+        }
+        if (c.first) {
+            EXPECT_EQ(FRSKEY(1, key.data()), 0u);
+            EXPECT_EQ(zvGetUserErrorCode(), 527);
+        }
+        if (c.last) {
+            EXPECT_EQ(LSTKEY(1, key.data()), 0u);
+            EXPECT_EQ(zvGetUserErrorCode(), 527);
+        }
+        if (c.probe) {
+            const std::string t = int_key(c.probe, 8);
+            EXPECT_EQ(EQLKEY(1, t.data()), 0u);
+            EXPECT_EQ(zvGetUserErrorCode(), 527);
+            EXPECT_EQ(GTKEY(1, t.data(), key.data()), 0u);
+            EXPECT_EQ(zvGetUserErrorCode(), 527);
+            EXPECT_EQ(LTKEY(1, t.data(), key.data()), 0u);
+            EXPECT_EQ(zvGetUserErrorCode(), 527);
+            EXPECT_EQ(add(1, t, 999), 527);
+            EXPECT_EQ(del(1, t, c.probe), 527);
+        }
+        EXPECT_EQ(fcb_of(1)->hdr.base.updflg, 'R');
+        drop_index(1);
+    }
+}
+
+// A leaf key below the one before it: the key after an equal one must lie
+// above it, so a greater-key search from the equal one ends with 527 rather
+// than hand back a smaller key (a walk of greater keys would go round).
+TEST_F(DamageTest, AGreaterKeyBelowTheTargetIs527) {
+    build();
+    std::string copy = image_;
+    // Element i of the first leaf holds key i (a 4-byte position, then the
+    // 8-byte key); the binary search meets element 1 + n / 2 first.
+    const int n = uint8_t(copy[512 + 8]) | uint8_t(copy[512 + 9]) << 8;
+    const int probe = 1 + n / 2;
+    copy.replace(512 + 18 + size_t(probe) * 12 + 4, 8, int_key(2, 8));
+    zvtest::write_file("bad.idx", copy);
+    ASSERT_EQ(open_index(1, "bad.idx"), 0);
+    std::string key(8, '\0');
+    EXPECT_EQ(GTKEY(1, int_key(uint64_t(probe), 8).data(), key.data()), 0u);
+    EXPECT_EQ(zvGetUserErrorCode(), 527);
+    EXPECT_EQ(fcb_of(1)->hdr.base.updflg, 'R');
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // directions, the record filter in keyed, sequential and whole-record
 // reads, a record whose key changed behind the index's back, and the saved
 // copy of the current record.
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -62,6 +63,43 @@ TEST_F(RecReadTest, ThePhysicalWalkPassesResourcesWholeInBothDirections) {
 }
 
 int refuse40(int, const void *rec, void *) { return static_cast<const Cust *>(rec)->number == 40 ? 1 : 0; }
+
+// The physical walk of a superfile member follows its chain of areas back
+// from the newest; a link that does not lead down to an older area (here a
+// free area that names itself, or the newest one) is a damaged chain: 158,
+// never a walk that goes round.
+TEST_F(RecReadTest, AMembersChainThatDoesNotGoDownIs158) {
+    for (bool self : {true, false}) {
+        SCOPED_TRACE(self ? "a free area names itself" : "a free area names the newest");
+        CLISAM();
+        ASSERT_EQ(INTISAMX(16, 30, 4, 32, kProfile), 0);
+        remove("h");
+        ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+        ASSERT_EQ(CREDAT(3, "h!cust", 64, 0, 0), 0);
+        uint32_t pos[3];
+        for (uint32_t i = 0; i < 3; i++) {
+            Cust c = cust(i + 1, "Bern");
+            pos[i] = NEWREC(3);
+            ASSERT_NE(pos[i], 0u);
+            ASSERT_EQ(WRTREC(3, pos[i], &c), 0);
+        }
+        std::vector<uint32_t> all = numbers(3, FRSREC, NXTREC);
+        EXPECT_EQ(all, (std::vector<uint32_t>{3, 2, 1}));
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        // The middle area freed (mark FC FC), its link to an older one bent.
+        std::string h = zvtest::read_file("h");
+        const uint32_t to = self ? pos[1] : pos[2];
+        h[pos[1]] = h[pos[1] + 1] = char(0xFC);
+        memcpy(h.data() + pos[1] + 14, &to, 4);
+        zvtest::write_file("h", h);
+        ASSERT_EQ(OPNFIL(3, "h!cust", 0), 0);
+        Cust c;
+        ASSERT_EQ(FRSREC(3, &c), 0);
+        EXPECT_EQ(c.number, 3u);
+        EXPECT_EQ(NXTREC(3, &c), 158);
+        EXPECT_EQ(CLSFIL(3, 0), 0);
+    }
+}
 
 TEST_F(RecReadTest, ReadsPassOverRecordsTheFilterRefuses) {
     CustDef def;

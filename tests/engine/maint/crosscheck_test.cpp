@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/core/instance.h"
+#include "engine/maint/verify.h"
 #include "tests/engine/maint/maintfix.h"
 #include "tests/support/setfix.h"
 #include "tests/support/verifyset.h"
@@ -137,12 +139,32 @@ TEST_F(CrossCheckTest, EachFaultIsReportedWithItsCode) {
              r.save("cust.dat");
          },
          1 | 4 | 16, 1133, "error 1133: End Of File discrepancy"},
+        // The last leaf's successor is the first leaf: the scan goes round
+        // the loop once past the header count, then sees a key that does not
+        // rise and ends that index's walk.
         {"looped leaf chain",
          [](const std::vector<uint32_t> &) {
              RawIndex r("cust_x.idx", 10);
              auto lv = r.levels();
              ASSERT_GE(lv.size(), 2u);
              r.put32(lv.back().back(), lv.back().front());
+             r.save("cust_x.idx");
+         },
+         8, 601, "error 601: Index Cycle dectected in index 3 at node 0x"},
+        // Past a header count that is too low the walk watches the order of
+        // the keys: two entries of a later leaf in the wrong order are a
+        // cycle, and the walk of that index ends there.
+        {"keys out of order past a low header count",
+         [](const std::vector<uint32_t> &) {
+             RawIndex r("cust_x.idx", 10);
+             auto lv = r.levels();
+             ASSERT_GE(lv.back().size(), 8u);
+             r.put32(24, 100);
+             const uint32_t leaf = lv.back()[6];
+             const size_t a = r.elem(leaf, 3), b = r.elem(leaf, 4);
+             std::string ea = r.bytes.substr(a, 14), eb = r.bytes.substr(b, 14);
+             r.bytes.replace(a, 14, eb);
+             r.bytes.replace(b, 14, ea);
              r.save("cust_x.idx");
          },
          8, 601, "error 601: Index Cycle dectected in index 3 at node 0x"},
@@ -160,7 +182,27 @@ TEST_F(CrossCheckTest, EachFaultIsReportedWithItsCode) {
             EXPECT_EQ(cap().count("Index header key count (500) is smaller than actual number of keys; index 3 node 0x"),
                       1)
                 << cap().joined();
+            EXPECT_EQ(cap().count("Index Cycle dectected"), 1) << cap().joined();
+            EXPECT_FALSE(cap().has("Error reading key")) << cap().joined();
+            // One lap past the header count, then the walk of index 3 ends.
+            EXPECT_EQ(cap().count("Number of keys read from index file   :          500"), 2) << cap().joined();
+            EXPECT_EQ(cap().count("Number of keys read from index file   :         1000"), 1) << cap().joined();
+            // Outside the check the same chain stops the key walk at the loop.
+            const int d = OPNRFILX(-1, "cust.dat", 0, nullptr);
+            ASSERT_GE(d, 0);
+            std::vector<unsigned char> k(64);
+            int n = 0;
+            for (uint32_t p = FRSKEY(d + 3, k.data()); p != 0 && n < 2000; p = NXTKEY(d + 3, k.data())) n++;
+            EXPECT_EQ(n, 500);
+            EXPECT_EQ(zvWNGV->uerr_cod, 527);
+            CLRFIL(d);
+        }
+        if (std::string(f.name).rfind("keys out of order", 0) == 0) {
+            EXPECT_EQ(cap().count("Index header key count (100) is smaller than actual number of keys; index 3 node 0x"),
+                      1)
+                << cap().joined();
             EXPECT_EQ(cap().count("Index Cycle dectected"), 1);
+            EXPECT_EQ(cap().count("Number of keys read from index file   :          500"), 2) << "the walk of index 3 ended";
         }
         if (std::string(f.name).rfind("index entry", 0) == 0) {
             char want[160];
@@ -258,6 +300,40 @@ TEST_F(CrossCheckTest, TheEntryPointReachesBothVerifications) {
     EXPECT_EQ(cap().lines.back(), "Internal Index Verify: SUCCESSFUL");
     vo.version = 2;
     EXPECT_EQ(zarvo(0x26AB, int16_t(d + 3), &vo, &status, &vr, nullptr, 48), 909);
+    EXPECT_EQ(CLRFIL(d), 0);
+}
+
+TEST_F(CrossCheckTest, LeafEntriesAgainstTheirRecords) {
+    make_set(60);
+    // Record 7 gets another key value, record 9 is marked deleted; neither
+    // index entry is changed.
+    RawIndex dat("cust.dat");
+    dat.bytes[pos_[7] + 3] = char(0x7A);
+    dat.bytes[pos_[9]] = char(0xFF);
+    dat.save("cust.dat");
+    const int d = OPNRFILX(-1, "cust.dat", 0, nullptr);
+    ASSERT_GE(d, 0);
+    int rc = -1;
+    std::string out = stdout_of([&] { rc = zv::leaf_extra(d + 1, d); });
+    EXPECT_EQ(rc, 0);
+    char want[160];
+    snprintf(want, sizeof want, "\nKey value disagreement for record %xx from node ", pos_[7]);
+    EXPECT_NE(out.find(want), std::string::npos) << out;
+    EXPECT_NE(out.find("\n<9988>..."), std::string::npos);
+    snprintf(want, sizeof want, "\nBad first byte at %xx: ff\n", pos_[9]);
+    EXPECT_NE(out.find(want), std::string::npos) << out;
+    EXPECT_NE(out.find("\n<9986>..."), std::string::npos);
+    EXPECT_EQ(out.substr(out.size() - 30), "\nLEAVES: entries=60  header=60");
+    // The key of the third index does not hold the changed bytes; its
+    // entry of the deleted record is reported all the same.
+    out = stdout_of([&] { rc = zv::leaf_extra(d + 3, d); });
+    EXPECT_EQ(out.find("Key value disagreement"), std::string::npos) << out;
+    EXPECT_EQ(out, std::string(want) + "[43(C) 30(0) 30(0) 30(0) 30(0) 30(0) 30(0) 30(0) 30(0) 39(9) ]\n<9986>...\n"
+                                       "LEAVES: entries=60  header=60");
+    EXPECT_EQ(stdout_of([&] { rc = zv::leaf_extra(30, d); }), "\nIndex file not opened.");
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(stdout_of([&] { rc = zv::leaf_extra(d + 1, 31); }), "\nData file not opened.");
+    EXPECT_EQ(rc, 1);
     EXPECT_EQ(CLRFIL(d), 0);
 }
 

@@ -150,6 +150,13 @@ TEST_F(SortTest, TinyBudgetsAndFailedAllocations) {
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(h->capacity, 64u * 1024 / 18 / 2);
     EXPECT_TRUE(same(run(h, in), sorted(in)));
+    // One or two buffers are taken as three, the least a merge works with.
+    for (int given : {1, 2}) {
+        h = zv::zvsinit(10, given, source(in.size()), 0);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(h->nbufs, 3u) << given;
+        EXPECT_TRUE(same(run(h, in), sorted(in))) << given;
+    }
     // No memory at all for a capacity of one.
     zv::fail_alloc_at(2, true);
     EXPECT_EQ(zv::zvsinit(10, 0, source(10), 0), nullptr);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -170,8 +171,22 @@ TEST_F(VerifyTest, ProgressRoutineStopsTheRunWith910) {
     EXPECT_GT(res.levelnodes[1], 1);
 }
 
-TEST_F(VerifyTest, DeletedNodesAreCountedByThePageScanAndOnTheStack) {
-    make_index(1, "v.idx", 3000);
+TEST_F(VerifyTest, DeletedNodesAndResourcesAreCountedByThePageScan) {
+    make_index(1, "v.idx", 1500);
+    int rc = ENARES(1);
+    ASSERT_TRUE(rc == 0 || rc == 400) << rc;
+    for (uint32_t n = 1; n <= 2; n++) {
+        std::string body(8 + 6 + 700, 'r');
+        const uint32_t words[2] = {7000, n};
+        memcpy(body.data(), words, 8);
+        memcpy(body.data() + 8, "named", 6);
+        ASSERT_EQ(ADDRES(1, body.data(), int32_t(body.size())), 0);
+    }
+    std::string key(8, 'k');
+    for (int i = 1501; i <= 3000; i++) {
+        key = key8(uint64_t(i) * 3);
+        ASSERT_EQ(ADDKEY(1, key.data(), uint32_t(1000 + i), 0), 0);
+    }
     for (int i = 1000; i <= 2000; i++) ASSERT_EQ(DELCHK(1, key8(uint64_t(i) * 3).data(), uint32_t(1000 + i)), 0);
     ASSERT_EQ(CLSFIL(1, 0), 0);
     RawIndex r("v.idx");
@@ -182,6 +197,7 @@ TEST_F(VerifyTest, DeletedNodesAreCountedByThePageScanAndOnTheStack) {
     VERIFYIDXRES res{};
     EXPECT_EQ(run(1, 1 | 2 | 4, 0, &res), 0) << cap().joined();
     EXPECT_EQ(res.unusednodes, stack);
+    EXPECT_EQ(res.resourcepages, 2);
     EXPECT_TRUE(cap().has("Index page scan finds entries=1999  header=1999")) << cap().joined();
 }
 
@@ -269,6 +285,74 @@ TEST_F(VerifyTest, HandMadeDamageIsReportedAndBounded) {
         EXPECT_EQ(zvWNGV->fcbtab[2]->hdr.base.updflg, 0) << "the verification marks no file";
         ASSERT_EQ(CLSFIL(2, 0), 0);
     }
+}
+
+TEST_F(VerifyTest, ATreeDeeperThanFifteenLevelsIsCutAtLevel14) {
+    build();
+    open_patched([](RawIndex &r) {
+        // Twenty leaves become a chain of one-child non-leaf nodes under
+        // the root: levels 1 to 20.
+        const auto leaves = r.levels()[2];
+        for (int i = 0; i < 20; i++) {
+            const uint32_t n = leaves[size_t(i)];
+            r.bytes[n + 17] = 0;
+            r.put16(n + 8, 1);
+            r.put16(n + 10, 12);
+            r.put32(n + 18, leaves[size_t(i) + 1]);
+            for (int b = 0; b < 8; b++) r.bytes[n + 22 + size_t(b)] = char(0xFF);
+        }
+        r.set_child(r.root(), 1, leaves[0]);
+    });
+    VERIFYIDXRES res{};
+    EXPECT_EQ(run(2, 2, 0, &res), 601) << cap().joined();
+    EXPECT_EQ(cap().count("lies below level 14, not followed ****"), 1) << cap().joined();
+    for (int i = 1; i < 15; i++) EXPECT_GE(res.levelnodes[i], 1) << i;
+    EXPECT_GE(res.badlinks, 1);
+}
+
+TEST_F(VerifyTest, RandomDamageEndsEveryRunWithACode) {
+    build(3000);
+    std::mt19937 rng(29);
+    int opened = 0, faulted = 0;
+    for (int round = 0; round < 120; round++) {
+        RawIndex r = raw_;
+        const int hits = 1 + int(rng() % 6);
+        for (int i = 0; i < hits; i++) {
+            size_t at = 512 + rng() % (r.bytes.size() - 512);
+            r.bytes[at] = char(rng() % 4 == 0 ? 0xFF : rng());
+        }
+        r.save("bad.idx");
+        if (OPNFIL(2, "bad.idx", 0) != 0) continue;
+        opened++;
+        cap() = Capture{};
+        VERIFYIDXRES res{};
+        int rc = run(2, 1 | 2 | 8, 0, &res);
+        if (rc != 0) faulted++;
+        int32_t count = 0;
+        std::string plain = stdout_of([&] { zvVERIFY(2, &count); });
+        EXPECT_NE(plain.find("Internal Index Verify"), std::string::npos) << round;
+        EXPECT_EQ(zvWNGV->fcbtab[2]->hdr.base.updflg, 0) << round;
+        CLSFIL(2, 0);
+    }
+    EXPECT_GT(opened, 60);
+    EXPECT_GT(faulted, opened / 2) << "most damage is found";
+}
+
+TEST_F(VerifyTest, AMemoryIndexHasItsLinksWalkedButNoPageScan) {
+    XCREblk x{};
+    x.mode = 0x02u | 0x80000000u;
+    x.maxsizelo = 4u << 20;
+    ASSERT_EQ(CREIDXX8(1, "mem.idx", 8, 0, 0, 0, 0, 0, 0, nullptr, nullptr, &x), 0);
+    for (int i = 1; i <= 2000; i++) ASSERT_EQ(ADDKEY(1, key8(uint64_t(i)).data(), uint32_t(i), 0), 0);
+    VERIFYIDXRES res{};
+    EXPECT_EQ(run(1, 1 | 2, 0, &res), 0) << cap().joined();
+    EXPECT_EQ(res.levelnodes[0], 1);
+    EXPECT_GT(res.levelnodes[1], 1);
+    EXPECT_EQ(res.misalignednodes, 0);
+    cap() = Capture{};
+    EXPECT_EQ(run(1, 4), 454);
+    EXPECT_TRUE(cap().has("Leaf node verification is not supported for memory index files.")) << cap().joined();
+    EXPECT_TRUE(cap().has("Internal Index Verify: leaf verify failed"));
 }
 
 TEST_F(VerifyTest, ALinksOnlyRunAfterADamagedOneStartsClean) {
