@@ -131,6 +131,51 @@ int64_t plat_write(int fd, const void *buf, size_t n) {
     return r;
 }
 
+namespace {
+
+// Runs one positioned transfer of descriptor fd after the plan has seen its
+// seek and its transfer: `io` moves up to m bytes at the offset.
+template <class Io>
+int64_t positioned(int fd, IoKind kind, size_t n, int64_t off, bool *seek_failed, Io io) {
+    *seek_failed = false;
+    if (must_fail(IoKind::Seek)) {
+        *seek_failed = true;
+        return -1;
+    }
+    if (off < 0) {
+        *seek_failed = true;
+        errno = EINVAL;
+        return -1;
+    }
+    Verdict v = plan(kind);
+    if (v.fail) return -1;
+    const bool cut_short = v.short_by > 0;
+    const size_t m = cut_short ? cut(n, v.short_by) : n;
+    ssize_t r = (m || !cut_short) ? io(m) : 0;
+    if (r < 0) {
+        // What a separate seek would have refused: a descriptor that is not
+        // open, or one that cannot be positioned.
+        const int err = errno;
+        if (err == ESPIPE || (err == EBADF && fcntl(fd, F_GETFD) < 0)) *seek_failed = true;
+        errno = err;
+        return r;
+    }
+    if (cut_short && v.err) errno = v.err;
+    return r;
+}
+
+}  // namespace
+
+int64_t plat_pread(int fd, void *buf, size_t n, int64_t off, bool *seek_failed) {
+    return positioned(fd, IoKind::Read, n, off, seek_failed,
+                      [&](size_t m) { return pread(fd, buf, m, static_cast<off_t>(off)); });
+}
+
+int64_t plat_pwrite(int fd, const void *buf, size_t n, int64_t off, bool *seek_failed) {
+    return positioned(fd, IoKind::Write, n, off, seek_failed,
+                      [&](size_t m) { return pwrite(fd, buf, m, static_cast<off_t>(off)); });
+}
+
 int64_t plat_seek(int fd, int64_t offset, bool from_end) {
     if (must_fail(IoKind::Seek)) return -1;
     return lseek(fd, static_cast<off_t>(offset), from_end ? SEEK_END : SEEK_SET);

@@ -54,6 +54,13 @@ int plat_open(const char *path, OpenHow how, int perm);
 // read/write of up to n bytes at the descriptor's position: bytes moved, or -1.
 int64_t plat_read(int fd, void *buf, size_t n);
 int64_t plat_write(int fd, const void *buf, size_t n);
+// read/write of up to n bytes at offset off, in one system call that leaves
+// the descriptor's position alone. Counted and planned as what it stands
+// for, a seek (from the start) followed by the transfer: a fault planned for
+// either hits it. -1 with errno on failure, *seek_failed telling whether the
+// positioning failed (a planned seek fault or a negative offset).
+int64_t plat_pread(int fd, void *buf, size_t n, int64_t off, bool *seek_failed);
+int64_t plat_pwrite(int fd, const void *buf, size_t n, int64_t off, bool *seek_failed);
 // Moves the descriptor's position: from the start of the file (end false) or
 // from its end. New position, or -1 with errno.
 int64_t plat_seek(int fd, int64_t offset, bool from_end);
