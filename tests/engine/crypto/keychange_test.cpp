@@ -292,6 +292,28 @@ TEST_F(Replay, KeyBlockImagesGoBackOrForward) {
     }
 }
 
+// A file to delete goes on an undo only; a key-store entry is refused and
+// the replay goes on.
+TEST_F(Replay, DeletesOnUndoAndRefusesKeyStoreEntries) {
+    for (const char *status : {"redo", "undo"}) {
+        SCOPED_TRACE(status);
+        zvtest::write_file("made", "x");
+        write_log(status, [](zv::RecovCtx *ctx) { ASSERT_EQ(zv::zvcmprecovSaveDelete(ctx, 0, "made"), 0); });
+        EXPECT_EQ(restart(), 0);
+        EXPECT_EQ(fs::exists("made"), strcmp(status, "redo") == 0);
+    }
+    zvtest::write_file("f", std::string(8, '.'));
+    write_log("redo", [](zv::RecovCtx *ctx) {
+        ASSERT_EQ(zv::zvcmprecovSaveKeyChange(ctx, "store", 5), 0);
+        image_entry(ctx, 0, 0, "AB", "XY");
+    });
+    char msg[128];
+    EXPECT_EQ(QVSVerifyMasterPassword("store", 5, "CMPRECOVA.QVS", msg, sizeof msg), 0);
+    EXPECT_EQ(restart(), 454);
+    EXPECT_EQ(read_file("f"), "XY......");
+    EXPECT_TRUE(fs::exists("CMPRECOV.QVS"));
+}
+
 TEST_F(Replay, TransactionLogImagesAreNotSupported) {
     zvtest::write_file("f", std::string(64, '.'));
     write_log("undo", [](zv::RecovCtx *ctx) { image_entry(ctx, zv::kRecTranLogImage, 22, "OLD", "NEW"); });
