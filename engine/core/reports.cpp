@@ -186,7 +186,7 @@ ZV_API int SYSCFG(int32_t *record) {
     record[ZV_SYSCFG_MAX_FILE_NUMBERS] = 65536;
     record[ZV_SYSCFG_MAX_KEY_LENGTH] = 1024;
     record[ZV_SYSCFG_PROCESS_ID] = int32_t(getpid());
-    record[ZV_SYSCFG_ADVANCED_ENCRYPTION] = 0;
+    record[ZV_SYSCFG_ADVANCED_ENCRYPTION] = 1;
     record[ZV_SYSCFG_PATH_SEPARATOR] = zv::kPathSeparator;
     record[ZV_SYSCFG_VERSION_WORD] = int32_t(zv::kVersionWord);
     record[ZV_SYSCFG_MAX_CONNECTIONS] = kNoLimit;

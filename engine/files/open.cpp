@@ -209,9 +209,8 @@ int read_resources(FCB *b, uint16_t mode) {
         return 0;
     };
     bool has_resources = b->hdr.base.reshdr || b->hdr.ext.reshdrh;
-    if (has_resources && zv::zvgetcamo(b) != 0) {
-        if (lenient) return read_only();
-        return 606;
+    if (has_resources) {
+        if (int rc = zv::zvgetcamo(b)) return lenient ? read_only() : rc;
     }
     if (b->hdr.ext.flmode3 & 0x200) {
         if (lenient) return read_only();
