@@ -368,6 +368,46 @@ TEST_F(WrappersTest, ResourcesAndSegmentDefinitions) {
     EXPECT_EQ(_zvdbTRANISO(3), 0);
 }
 
+TEST_F(WrappersTest, PositionsAtFourGigabytes) {
+    XCREblk x{};
+    x.mode = 0x42;  // 8-byte positions
+    ASSERT_EQ(CREDATX8(1, "big.dat", 32, 0, 0, 0, nullptr, nullptr, &x), 0);
+    // The file ends at 4 GiB: the next resource lies where the low word is 0.
+    for (int mode : {6, 5}) {
+        zvSETHGH(1);
+        ASSERT_EQ(PUTHDR(1, 0, mode), 0) << mode;
+    }
+    unsigned char body[16] = {};
+    uint32_t type = 0x10002, number = 1;
+    std::memcpy(body, &type, 4);
+    std::memcpy(body + 4, &number, 4);
+    std::memcpy(body + 9, "far", 3);
+    ASSERT_EQ(_zvdbADDRES(1, body, 12), 0);
+    unsigned char buf[32] = {};
+    ASSERT_EQ(GETRES(1, body, buf, sizeof buf, 2), 0u);
+    ASSERT_EQ(zvGETHGH(), 1);
+    EXPECT_EQ(_zvdbGETRES(1, body, buf, sizeof buf, 2), 0);
+    uint64_t pos = 0;
+    EXPECT_EQ(_zvdbREADRES(1, body, buf, sizeof buf, 2, &pos), 0);
+    EXPECT_EQ(pos, 0x100000000ull);
+    EXPECT_EQ(std::memcmp(buf, body, 12), 0);
+
+    // A key whose record lies at 4 GiB: the key calls give its whole position.
+    ASSERT_EQ(CREIDXX8(2, "big.idx", 4, 0, 0, 0, 0, 0, 0, nullptr, nullptr, &x), 0);
+    zvSETHGH(1);
+    ASSERT_EQ(ADDKEY(2, "abcd", 0, 0), 0);
+    char key[8] = {};
+    pos = 0;
+    EXPECT_EQ(_zvdbFRCKEY(2, key, 0, &pos), 0);
+    EXPECT_EQ(pos, 0x100000000ull);
+    pos = 0;
+    EXPECT_EQ(_zvdbMOVKEY(1, 2, &pos, key, 1), 0);
+    EXPECT_EQ(pos, 0x100000000ull);
+    pos = 0;
+    EXPECT_EQ(_zvdbFINDKEY(1, 2, "abcd", key, 4, &pos, 0), 0);
+    EXPECT_EQ(pos, 0x100000000ull);
+}
+
 // Fails the nth platform allocation of call() for n = 1, 2, ... until it
 // succeeds: each failure is clean (a code, nothing left allocated), and the
 // failure of allocation `mine` gives `code`.
