@@ -5,7 +5,6 @@
 
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
-#include "engine/index/isam_upcalls.h"
 
 namespace rectest {
 
@@ -34,7 +33,6 @@ void RecTest::SetUp() {
 
 void RecTest::TearDown() {
     zv::fault_reset();
-    zv::set_isam_read_filter(nullptr, nullptr);
     CLISAM();
     ZvTest::TearDown();
 }
