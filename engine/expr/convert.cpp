@@ -86,9 +86,14 @@ int text_number(const PTVALUE &v, tagZVNUMBER *out) {
     return zvdbStringToNumber(c.s, out);
 }
 
-int set_text(char *buffer, int32_t *len, const char *text) {
-    int n = snprintf(buffer, size_t(*len), "%s", text);
-    *len = n < *len ? n : *len - 1;
+// Copies a NUL-terminated text into a buffer of size bytes (at least 1),
+// cut to size - 1 bytes; the length copied in *len.
+int put_text(char *buffer, int32_t size, int32_t *len, const char *text) {
+    size_t n = strlen(text);
+    if (n > size_t(size - 1)) n = size_t(size - 1);
+    memcpy(buffer, text, n);
+    buffer[n] = 0;
+    *len = int32_t(n);
     return 0;
 }
 
@@ -271,27 +276,23 @@ int ExtractString(const PTVALUE &v, char *buffer, int32_t *len) {
     if (size < 1) return kExprKind;
     buffer[0] = 0;
     *len = 0;
+    // Text forms are made whole, then cut to the buffer.
+    char form[96];
     switch (v.kind) {
     case PT_NULL: return kExprNull;
-    case PT_INTEGER: {
-        int n = snprintf(buffer, size_t(size), "%lld", static_cast<long long>(v.v.integer));
-        *len = n < size ? n : size - 1;
-        return 0;
-    }
+    case PT_INTEGER:
+        snprintf(form, sizeof form, "%lld", static_cast<long long>(v.v.integer));
+        return put_text(buffer, size, len, form);
     case PT_DATE:
-        if (zvdbDateToString(v.v.u32, 1, buffer, size)) return set_text(buffer, len, "0"), 0;
-        break;
+        return put_text(buffer, size, len, zvdbDateToString(v.v.u32, 1, form, sizeof form) ? "0" : form);
     case PT_TIME: case PT_TIMEMS: {
         uint32_t t = v.kind == PT_TIMEMS ? v.v.u32 / 1000 : v.v.u32;
-        if (zvdbTimeToString(t, 3, buffer, size)) return set_text(buffer, len, "0"), 0;
-        break;
+        return put_text(buffer, size, len, zvdbTimeToString(t, 3, form, sizeof form) ? "0" : form);
     }
     case PT_STAMP:
-        if (zvdbDateTimeToString(v.v.stamp, 1, 3, buffer, size)) return set_text(buffer, len, "0"), 0;
-        break;
+        return put_text(buffer, size, len, zvdbDateTimeToString(v.v.stamp, 1, 3, form, sizeof form) ? "0" : form);
     case PT_NUMBER:
-        if (zvdbNumberToString(&v.v.number, buffer, size)) return set_text(buffer, len, "0.0"), 0;
-        break;
+        return put_text(buffer, size, len, zvdbNumberToString(&v.v.number, form, sizeof form) ? "0.0" : form);
     case PT_TEXT: {
         uint32_t n = v.v.text ? v.length : 0;
         if (n > uint32_t(size - 1)) n = uint32_t(size - 1);
@@ -302,8 +303,6 @@ int ExtractString(const PTVALUE &v, char *buffer, int32_t *len) {
     }
     default: return kExprKind;
     }
-    *len = int32_t(strnlen(buffer, size_t(size)));
-    return 0;
 }
 
 int extract_as(int kind, const PTVALUE &v, PTVALUE *out, char *buffer, int32_t len) {

@@ -414,6 +414,7 @@ int fn_pad(Call &c, bool left) {
     if (n < 0) n = 0;
     unsigned char *p;
     if (int rc = put_new(c, n, &p)) return rc;
+    if (n == 0) return 0;
     const int64_t keep = s.len < n ? s.len : n;
     const int64_t pad = n - keep;
     if (left) {

@@ -10,8 +10,10 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
+#include "engine/expr/expr_services.h"
 #include "engine/index/keyform.h"
 #include "engine/isam/cidx.h"
+#include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "tests/engine/index/keyfix.h"
 #include "tests/support/conditions.h"
@@ -340,6 +342,39 @@ TEST_F(KeyFormTest, NullKeysAndFalseConditionsGiveNoKey) {
     ASSERT_EQ(zvtest::install_conditions(1, {{rel, "1 / 0"}}), 0);
     EXPECT_TRUE(key(2, some).empty());
     EXPECT_EQ(isamerr(), 598);
+}
+
+// An index with a condition of its own (flag 0x20) evaluates its own
+// expression, or hands the record to its callback filter.
+TEST_F(KeyFormTest, AnIndexWithItsOwnConditionUsesIt) {
+    make_data(1, 10);
+    make_index(2, 1, 4, 0, false, 0x20);
+    seg(2, 0, 0, 4, 0);
+    set_schema(1, schema_block(1, 0, ' ', {{1, ZV_CHARU}, {9, ZV_ARRAY}}));
+    const Bytes rec = {7, 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'};
+    FCB *ix = idxtest::fcb_of(2);
+    // No condition installed: no key, 598.
+    EXPECT_TRUE(key(2, rec).empty());
+    EXPECT_EQ(isamerr(), 598);
+    struct Case {
+        const char *text;
+        size_t keylen;
+        int err;
+    };
+    const Case cases[] = {{"1", 4, 0}, {"0", 0, 0}, {"1 / 0", 0, 598}, {"@own", 4, 0}};
+    for (const Case &c : cases) {
+        void *tree = nullptr;
+        int kind = -1;
+        ASSERT_EQ(testparse(1, c.text, &tree, &kind), 1) << c.text;
+        ix->fltr = tree;
+        ix->fltrkind = kind;
+        ierr(0, 0);
+        EXPECT_EQ(key(2, rec).size(), c.keylen) << c.text;
+        EXPECT_EQ(isamerr(), c.err) << c.text;
+        zv::zvfreecidx(tree, kind);
+        ix->fltr = nullptr;
+        ix->fltrkind = 0;
+    }
 }
 
 TEST_F(KeyFormTest, DuplicateKeysCarryTheirPositionMostSignificantByteFirst) {
