@@ -121,6 +121,51 @@ int64_t plat_write(int fd, const void *buf, size_t n) {
     return r;
 }
 
+namespace {
+
+// Runs one positioned transfer of descriptor fd after the plan has seen its
+// seek and its transfer: `io` moves up to m bytes at the offset.
+template <class Io>
+int64_t positioned(int fd, IoKind kind, size_t n, int64_t off, bool *seek_failed, Io io) {
+    *seek_failed = false;
+    if (must_fail(IoKind::Seek)) {
+        *seek_failed = true;
+        return -1;
+    }
+    if (off < 0) {
+        *seek_failed = true;
+        errno = EINVAL;
+        return -1;
+    }
+    Verdict v = plan(kind);
+    if (v.fail) return -1;
+    const bool cut_short = v.short_by > 0;
+    const size_t m = cut_short ? cut(n, v.short_by) : n;
+    ssize_t r = (m || !cut_short) ? io(m) : 0;
+    if (r < 0) {
+        // What a separate seek would have refused: a descriptor that is not
+        // open, or one that cannot be positioned.
+        const int err = errno;
+        if (err == ESPIPE || (err == EBADF && fcntl(fd, F_GETFD) < 0)) *seek_failed = true;
+        errno = err;
+        return r;
+    }
+    if (cut_short && v.err) errno = v.err;
+    return r;
+}
+
+}  // namespace
+
+int64_t plat_pread(int fd, void *buf, size_t n, int64_t off, bool *seek_failed) {
+    return positioned(fd, IoKind::Read, n, off, seek_failed,
+                      [&](size_t m) { return pread(fd, buf, m, static_cast<off_t>(off)); });
+}
+
+int64_t plat_pwrite(int fd, const void *buf, size_t n, int64_t off, bool *seek_failed) {
+    return positioned(fd, IoKind::Write, n, off, seek_failed,
+                      [&](size_t m) { return pwrite(fd, buf, m, static_cast<off_t>(off)); });
+}
+
 int64_t plat_seek(int fd, int64_t offset, bool from_end) {
     if (must_fail(IoKind::Seek)) return -1;
     return lseek(fd, static_cast<off_t>(offset), from_end ? SEEK_END : SEEK_SET);
@@ -141,7 +186,7 @@ int plat_close(int fd) {
     return close(fd);
 }
 
-int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder) {
+int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder, bool description) {
     if (holder) *holder = 0;
     if (must_fail(IoKind::Lock)) return -1;
     struct flock fl;
@@ -150,8 +195,14 @@ int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, in
     fl.l_whence = SEEK_SET;
     fl.l_start = static_cast<off_t>(start);
     fl.l_len = static_cast<off_t>(len);
-    fl.l_pid = getpid();
-    int op = cmd == LockCmd::Wait ? F_SETLKW : cmd == LockCmd::Try ? F_SETLK : F_GETLK;
+    // A description lock names no process (l_pid 0 on the way in).
+    fl.l_pid = description ? 0 : getpid();
+    int op;
+    if (description) {
+        op = cmd == LockCmd::Wait ? F_OFD_SETLKW : cmd == LockCmd::Try ? F_OFD_SETLK : F_OFD_GETLK;
+    } else {
+        op = cmd == LockCmd::Wait ? F_SETLKW : cmd == LockCmd::Try ? F_SETLK : F_GETLK;
+    }
     int r = fcntl(fd, op, &fl);
     if (r == 0 && cmd == LockCmd::Test && holder && fl.l_type != F_UNLCK) *holder = fl.l_pid;
     return r;

@@ -273,6 +273,13 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
             return zv::set_uerr((sys == 2 || sys == 20 || g->quietopen) ? 12 : 920);
         }
         f->fd = fd;
+        // Exclusive across processes unless opened shared: a file another
+        // process holds the other way is refused with its lock's errno.
+        if (int err = zv::lock_open_file(fd, mode)) {
+            abandon_open(f);
+            g->sysiocod = uint16_t(err);
+            return zv::set_uerr(12);
+        }
         zv::set_highest_written(f);
     }
 

@@ -297,18 +297,25 @@ protected:
         opened_++;
         const int d = def.ifil.tfilno;
         for (int k = 0; k < 3; k++) walk_keys(d + 1 + k, kSetRecords, "set index");
-        // Records in the order of each index.
-        for (int k = 0; k < 3; k++) {
-            unsigned char buf[512];
-            int32_t len = int32_t(sizeof buf);
-            uint64_t steps = 0;
-            int rc = variable ? FRSVREC(d + 1 + k, buf, &len) : FRSREC(d + 1 + k, buf);
-            while (rc == 0 && steps <= kSetRecords) {
-                steps++;
-                len = int32_t(sizeof buf);
-                rc = variable ? NXTVREC(d + 1 + k, buf, &len) : NXTREC(d + 1 + k, buf);
+        // Records in the order of each index, both ways, and in the order of
+        // the data file (-1).
+        for (int k = -1; k < 3; k++) {
+            for (int dir = 0; dir < 2; dir++) {
+                if (k < 0 && dir && variable) continue;  // a variable-length file is walked forward only
+                const int f = d + 1 + k;
+                unsigned char buf[512];
+                int32_t len = int32_t(sizeof buf);
+                uint64_t steps = 0;
+                int rc = variable ? (dir ? LSTVREC(f, buf, &len) : FRSVREC(f, buf, &len))
+                                  : (dir ? LSTREC(f, buf) : FRSREC(f, buf));
+                while (rc == 0 && steps <= kSetRecords) {
+                    steps++;
+                    len = int32_t(sizeof buf);
+                    rc = variable ? (dir ? PRVVREC(f, buf, &len) : NXTVREC(f, buf, &len))
+                                  : (dir ? PRVREC(f, buf) : NXTREC(f, buf));
+                }
+                if (steps > kSetRecords) finding("a record walk passed " + std::to_string(kSetRecords) + " records");
             }
-            if (steps > kSetRecords) finding("a record walk passed " + std::to_string(kSetRecords) + " records");
         }
         // Keyed reads answer records that carry their keys.
         for (int i = 0; i < 25; i++) {

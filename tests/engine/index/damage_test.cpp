@@ -189,4 +189,23 @@ TEST_F(DamageTest, LoopsAndLevelChangesEndIn527) {
     }
 }
 
+// A leaf key below the one before it: the key after an equal one must lie
+// above it, so a greater-key search from the equal one ends with 527 rather
+// than hand back a smaller key (a walk of greater keys would go round).
+TEST_F(DamageTest, AGreaterKeyBelowTheTargetIs527) {
+    build();
+    std::string copy = image_;
+    // Element i of the first leaf holds key i (a 4-byte position, then the
+    // 8-byte key); the binary search meets element 1 + n / 2 first.
+    const int n = uint8_t(copy[512 + 8]) | uint8_t(copy[512 + 9]) << 8;
+    const int probe = 1 + n / 2;
+    copy.replace(512 + 18 + size_t(probe) * 12 + 4, 8, int_key(2, 8));
+    zvtest::write_file("bad.idx", copy);
+    ASSERT_EQ(open_index(1, "bad.idx"), 0);
+    std::string key(8, '\0');
+    EXPECT_EQ(GTKEY(1, int_key(uint64_t(probe), 8).data(), key.data()), 0u);
+    EXPECT_EQ(zvGetUserErrorCode(), 527);
+    EXPECT_EQ(fcb_of(1)->hdr.base.updflg, 'R');
+}
+
 }  // namespace

@@ -105,6 +105,25 @@ TEST_F(DumpsTest, NodeOfALeafWithItsEntries) {
     EXPECT_EQ(htnum, zvWNGV->fcbtab[1]);
 }
 
+TEST_F(DumpsTest, ANonLeafShowsItsChildrenWithoutLeafLines) {
+    make_index(1, "v.idx", 200);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    RawIndex r("v.idx");
+    const auto lv = r.levels();
+    ASSERT_EQ(lv.size(), 2u);
+    ASSERT_EQ(OPNFIL(1, "v.idx", 0), 0);
+    int rc = -1;
+    std::string out = stdout_of([&] { rc = prtnod(1, 0, r.root(), 0); });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(out.find("trans active"), std::string::npos) << out;
+    EXPECT_EQ(out.find("predecessor node"), std::string::npos);
+    EXPECT_NE(out.find("\n\t       leaf flag: 0 (0 => non-leaf / 1 => leaf)"), std::string::npos);
+    char first[64];
+    snprintf(first, sizeof first, "\n     1    00000000%08xx  ", lv[1][0]);
+    EXPECT_NE(out.find(first), std::string::npos) << out;
+    EXPECT_EQ(entries_of(out).size(), lv[1].size());
+}
+
 TEST_F(DumpsTest, APositionThatHoldsNoNodeIsMinus2) {
     make_index(1, "v.idx", 2000);
     ASSERT_EQ(CLSFIL(1, 0), 0);

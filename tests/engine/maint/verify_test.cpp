@@ -338,6 +338,23 @@ TEST_F(VerifyTest, RandomDamageEndsEveryRunWithACode) {
     EXPECT_GT(faulted, opened / 2) << "most damage is found";
 }
 
+TEST_F(VerifyTest, AMemoryIndexHasItsLinksWalkedButNoPageScan) {
+    XCREblk x{};
+    x.mode = 0x02u | 0x80000000u;
+    x.maxsizelo = 4u << 20;
+    ASSERT_EQ(CREIDXX8(1, "mem.idx", 8, 0, 0, 0, 0, 0, 0, nullptr, nullptr, &x), 0);
+    for (int i = 1; i <= 2000; i++) ASSERT_EQ(ADDKEY(1, key8(uint64_t(i)).data(), uint32_t(i), 0), 0);
+    VERIFYIDXRES res{};
+    EXPECT_EQ(run(1, 1 | 2, 0, &res), 0) << cap().joined();
+    EXPECT_EQ(res.levelnodes[0], 1);
+    EXPECT_GT(res.levelnodes[1], 1);
+    EXPECT_EQ(res.misalignednodes, 0);
+    cap() = Capture{};
+    EXPECT_EQ(run(1, 4), 454);
+    EXPECT_TRUE(cap().has("Leaf node verification is not supported for memory index files.")) << cap().joined();
+    EXPECT_TRUE(cap().has("Internal Index Verify: leaf verify failed"));
+}
+
 TEST_F(VerifyTest, ALinksOnlyRunAfterADamagedOneStartsClean) {
     build(2000);
     open_patched([](RawIndex &r) {
