@@ -305,6 +305,21 @@ int ExtractString(const PTVALUE &v, char *buffer, int32_t *len) {
     }
 }
 
+int TextOf::take(const PTVALUE &v) {
+    if (v.kind == PT_TEXT) {
+        p = v.v.text;
+        len = p ? v.length : 0;
+        binary = v.textflag != 0;
+        return 0;
+    }
+    int32_t n = int32_t(sizeof buf);
+    int rc = ExtractString(v, buf, &n);
+    p = reinterpret_cast<const unsigned char *>(buf);
+    len = rc ? 0 : n;
+    binary = false;
+    return rc;
+}
+
 int extract_as(int kind, const PTVALUE &v, PTVALUE *out, char *buffer, int32_t len) {
     memset(out, 0, sizeof *out);
     out->kind = uint32_t(kind);

@@ -161,16 +161,28 @@ int runLOGNOT(PTNODE *n, PTRECINFO *ri) {
     return runPushInteger(x == 0);
 }
 
+// Runs both operands of an arithmetic or bitwise operator: true with *a
+// pointing at them; false when the operator is done, its failure or its
+// NULL result pushed and its code in *code.
+bool operands(PTNODE *n, PTRECINFO *ri, int32_t base, const PTVALUE **a, int *code) {
+    if (int rc = runTREE(n, ri, base)) {
+        *code = fail_with(base, rc);
+        return false;
+    }
+    *a = area() + base;
+    if ((*a)[0].kind != PT_NULL && (*a)[1].kind != PT_NULL) return true;
+    stack_cut(base);
+    *code = runPushNULL();
+    return false;
+}
+
 // ---- Bitwise operators ---------------------------------------------------------------
 
 int runBITS(PTNODE *n, PTRECINFO *ri) {
     const int32_t base = top_of();
-    if (int rc = runTREE(n, ri, base)) return fail_with(base, rc);
-    const PTVALUE *a = area() + base;
-    if (a[0].kind == PT_NULL || a[1].kind == PT_NULL) {
-        stack_cut(base);
-        return runPushNULL();
-    }
+    const PTVALUE *a;
+    int code;
+    if (!operands(n, ri, base, &a, &code)) return code;
     int64_t x = 0, y = 0;
     int ex = ExtractInteger(a[0], &x);
     int ey = ExtractInteger(a[1], &y);
@@ -238,12 +250,9 @@ int decimal_arith(int op, const tagZVNUMBER &x, const tagZVNUMBER &y) {
 
 int runARITH(PTNODE *n, PTRECINFO *ri) {
     const int32_t base = top_of();
-    if (int rc = runTREE(n, ri, base)) return fail_with(base, rc);
-    const PTVALUE *a = area() + base;
-    if (a[0].kind == PT_NULL || a[1].kind == PT_NULL) {
-        stack_cut(base);
-        return runPushNULL();
-    }
+    const PTVALUE *a;
+    int code;
+    if (!operands(n, ri, base, &a, &code)) return code;
     int ex, ey;
     if (!wide_kind(a[0].kind) && !wide_kind(a[1].kind)) {
         int64_t x = 0, y = 0;

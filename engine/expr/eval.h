@@ -116,6 +116,16 @@ bool date_valid(uint32_t date);
 bool time_valid(uint32_t seconds);
 bool timems_valid(uint32_t ms);
 
+// The text of a value: its own bytes for a TEXT (not copied), else its
+// text form (at most 255 bytes) in buf.
+struct TextOf {
+    const unsigned char *p = nullptr;
+    int64_t len = 0;
+    bool binary = false;  // a TEXT marked binary
+    char buf[256];
+    int take(const PTVALUE &v);
+};
+
 // ---- Functions (functions.cpp, udf.cpp) -----------------------------------
 // Runs a PT_FUNCTION node.
 int runFUNCTION(PTNODE *node, PTRECINFO *ri);

@@ -109,24 +109,7 @@ int put_copy(Call &c, const unsigned char *src, int64_t len) {
 
 // ---- Arguments ----------------------------------------------------------------------
 
-// The text of an argument: its own bytes for a TEXT, else its text form.
-struct Text {
-    const unsigned char *p = nullptr;
-    int64_t len = 0;
-    char buf[256];
-    int take(const PTVALUE &v) {
-        if (v.kind == PT_TEXT) {
-            p = v.v.text;
-            len = p ? v.length : 0;
-            return 0;
-        }
-        int32_t n = int32_t(sizeof buf);
-        int rc = ExtractString(v, buf, &n);
-        p = reinterpret_cast<const unsigned char *>(buf);
-        len = rc ? 0 : n;
-        return rc;
-    }
-};
+using Text = TextOf;
 
 // The first 255 bytes of a text, NUL-terminated.
 struct Cstr {

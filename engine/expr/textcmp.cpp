@@ -33,27 +33,6 @@ int compare_numbers(int kind, const PTVALUE &x, const PTVALUE &y) {
     }
 }
 
-// A value as text: its own bytes for TEXT, else its text form in buf.
-struct TextOf {
-    const unsigned char *p = nullptr;
-    int64_t len = 0;
-    bool binary = false;
-    char buf[256];
-    int take(const PTVALUE &v) {
-        if (v.kind == PT_TEXT) {
-            p = v.v.text;
-            len = p ? v.length : 0;
-            binary = v.textflag != 0;
-            return 0;
-        }
-        int32_t n = int32_t(sizeof buf);
-        int rc = ExtractString(v, buf, &n);
-        p = reinterpret_cast<const unsigned char *>(buf);
-        len = rc ? 0 : n;
-        return rc;
-    }
-};
-
 }  // namespace
 
 int StrComp(const unsigned char *a, int64_t alen, const unsigned char *b, int64_t blen, int nocase,

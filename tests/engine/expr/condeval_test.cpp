@@ -3,6 +3,7 @@
 // their initialisation (zvclbkinit), and the record-filter callback.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "engine/isam/cidx.h"
 #include "engine/isam/isam_files.h"
 #include "tests/engine/expr/evalfix.h"
+#include "tests/support/engine.h"
 #include "zarvo/zarvo.h"
 #include "zarvo/zvdbpt.h"
 
@@ -25,25 +27,15 @@ class CondEvalTest : public EvalTest {
 protected:
     void SetUp() override {
         EvalTest::SetUp();
-        saved_ = getZarvoSTDOUT();
-        out_ = tmpfile();
-        ASSERT_NE(out_, nullptr);
-        setZarvoSTDOUT(out_);
+        out_ = std::make_unique<zvtest::EngineOutput>();
         img_ = full_image();
     }
     void TearDown() override {
         zv::zvfreecidx(table_, 2);
-        setZarvoSTDOUT(saved_);
-        fclose(out_);
+        out_.reset();
         EvalTest::TearDown();
     }
-    std::string printed() {
-        fflush(out_);
-        std::string s;
-        rewind(out_);
-        for (int c; (c = fgetc(out_)) != EOF;) s += char(c);
-        return s;
-    }
+    std::string printed() { return out_->text(); }
     void *parsed(const std::string &text, int *kind) {
         const Layout &l = full_layout();
         return cndxparse(const_cast<unsigned char *>(l.schema.data()), const_cast<unsigned char *>(l.names.data()),
@@ -71,8 +63,7 @@ protected:
         return zv::zvevalcidx(t, 1, relno, img_.data.data(), full_layout().schema.data(), full_layout().fixlen,
                               int32_t(img_.data.size()));
     }
-    FILE *saved_ = nullptr;
-    FILE *out_ = nullptr;
+    std::unique_ptr<zvtest::EngineOutput> out_;
     Image img_{full_layout()};
     zv::CIDXTABLE *table_ = nullptr;
 };

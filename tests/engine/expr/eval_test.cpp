@@ -16,17 +16,6 @@ namespace {
 
 using namespace evaltest;
 
-// describe()'s form of a TEXT value.
-std::string text(const std::string &s) {
-    std::string out = "TEXT";
-    char b[8];
-    for (unsigned char c : s) {
-        snprintf(b, sizeof b, " %02x", c);
-        out += b;
-    }
-    return out;
-}
-
 struct Truth {
     const char *text;
     int answer;  // cndxeval

@@ -1,6 +1,7 @@
 #include "tests/engine/expr/evalfix.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "engine/core/instance.h"
@@ -97,6 +98,16 @@ Image full_image() {
     img.put("$NULFLD$", Bytes{0, 0, 0, 0x04}).set<int64_t>("$ROWID$", 4242);
     img.var(bytes(std::string("note", 5))).var(prefixed(1, "pn")).var(prefixed(2, "two")).var(prefixed(4, "four"));
     return img;
+}
+
+std::string text(const std::string &s) {
+    std::string out = "TEXT";
+    char b[8];
+    for (unsigned char c : s) {
+        snprintf(b, sizeof b, " %02x", c);
+        out += b;
+    }
+    return out;
 }
 
 PTNODE *EvalTest::compile(const std::string &text, const Layout &l) {

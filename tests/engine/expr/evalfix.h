@@ -68,6 +68,9 @@ Image full_image();
 uint32_t date(int y, int m, int d);
 double stamp(int y, int m, int d, int h, int mi, int s, int ms = 0);
 
+// describe()'s form of a TEXT value holding s.
+std::string text(const std::string &s);
+
 class EvalTest : public exprtest::ExprTest {
 protected:
     // Parses text against a layout: the bound tree (the test fails and

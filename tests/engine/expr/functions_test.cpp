@@ -13,16 +13,6 @@ namespace {
 
 using namespace evaltest;
 
-std::string text(const std::string &s) {
-    std::string out = "TEXT";
-    char b[8];
-    for (unsigned char c : s) {
-        snprintf(b, sizeof b, " %02x", c);
-        out += b;
-    }
-    return out;
-}
-
 struct Case {
     const char *expr;
     std::string want;

@@ -362,6 +362,7 @@ TEST_F(KeyFormTest, AnIndexWithItsOwnConditionUsesIt) {
         int err;
     };
     const Case cases[] = {{"1", 4, 0}, {"0", 0, 0}, {"1 / 0", 0, 598}, {"@own", 4, 0}};
+    zvtest::EngineOutput out;
     for (const Case &c : cases) {
         void *tree = nullptr;
         int kind = -1;
@@ -375,6 +376,8 @@ TEST_F(KeyFormTest, AnIndexWithItsOwnConditionUsesIt) {
         ix->fltr = nullptr;
         ix->fltrkind = 0;
     }
+    // Only the callback filter went to the callback.
+    EXPECT_EQ(out.text(), " zvfiltercb: @own\n zvfiltercb_uninit: @own\n");
 }
 
 TEST_F(KeyFormTest, DuplicateKeysCarryTheirPositionMostSignificantByteFirst) {

@@ -9,6 +9,7 @@
 
 #include "engine/core/instance.h"
 #include "tests/engine/isam/recfix.h"
+#include "tests/support/engine.h"
 #include "zarvo/zarvo.h"
 
 namespace {
@@ -32,17 +33,6 @@ protected:
         memcpy(&c.amount, &qty, 4);
         return c;
     }
-    static std::vector<uint32_t> ids(int filno, int (*first)(int, void *), int (*step)(int, void *)) {
-        std::vector<uint32_t> out;
-        Cust c;
-        int rc = first(filno, &c);
-        while (rc == 0 && out.size() < 100) {
-            out.push_back(c.number);
-            rc = step(filno, &c);
-        }
-        EXPECT_EQ(rc, 101);
-        return out;
-    }
 };
 
 TEST_F(FilterReadTest, ReadsReturnOnlyTheRecordsTheFilterLetsIn) {
@@ -59,9 +49,9 @@ TEST_F(FilterReadTest, ReadsReturnOnlyTheRecordsTheFilterLetsIn) {
     zvSETHGH(0);
     EXPECT_EQ(REDREC(d, uint32_t(pos[4]), &r), 0);
     // Key order, both directions, and physical order (the order of adding).
-    EXPECT_EQ(ids(d + 1, FRSREC, NXTREC), (std::vector<uint32_t>{2, 4, 6, 8}));
-    EXPECT_EQ(ids(d + 1, LSTREC, PRVREC), (std::vector<uint32_t>{8, 6, 4, 2}));
-    EXPECT_EQ(ids(d, FRSREC, NXTREC), (std::vector<uint32_t>{2, 8, 4, 6}));
+    EXPECT_EQ(numbers(d + 1, FRSREC, NXTREC), (std::vector<uint32_t>{2, 4, 6, 8}));
+    EXPECT_EQ(numbers(d + 1, LSTREC, PRVREC), (std::vector<uint32_t>{8, 6, 4, 2}));
+    EXPECT_EQ(numbers(d, FRSREC, NXTREC), (std::vector<uint32_t>{2, 8, 4, 6}));
     // A refused record cannot be found; searches go on to the next one.
     EXPECT_EQ(EQLREC(d + 1, num(3).data(), &r), 101);
     ASSERT_EQ(GTEREC(d + 1, num(3).data(), &r), 0);
@@ -90,7 +80,7 @@ TEST_F(FilterReadTest, AnEvaluationErrorIs598) {
     EXPECT_EQ(REDREC(d, uint32_t(pos), &r), 598);
     // Cleared, every record reads again.
     ASSERT_EQ(RESETFLTR(d, 2), 0);
-    EXPECT_EQ(ids(d + 1, FRSREC, NXTREC), (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(numbers(d + 1, FRSREC, NXTREC), (std::vector<uint32_t>{1, 2, 3}));
 }
 
 TEST_F(FilterReadTest, AFilterOnTheVariablePartDecidesWholeRecordReads) {
@@ -130,20 +120,12 @@ TEST_F(FilterReadTest, ACallbackFilterReportsEveryRecord) {
     CustDef def;
     int d = make_set(def);
     for (uint32_t id = 1; id <= 3; id++) add(d, item(id, 3));
-    FILE *saved = getZarvoSTDOUT();
-    FILE *out = tmpfile();
-    ASSERT_NE(out, nullptr);
-    setZarvoSTDOUT(out);
+    zvtest::EngineOutput out;
     ASSERT_EQ(SETFLTR(d, "@flt"), 0);
-    std::vector<uint32_t> read = ids(d + 1, FRSREC, NXTREC);
+    EXPECT_EQ(numbers(d + 1, FRSREC, NXTREC), (std::vector<uint32_t>{1, 2, 3}));
     ASSERT_EQ(RESETFLTR(d, 2), 0);
     ASSERT_EQ(RESETFLTR(d, 2), 0);  // nothing left to end
-    setZarvoSTDOUT(saved);
-    EXPECT_EQ(read, (std::vector<uint32_t>{1, 2, 3}));
-    rewind(out);
-    std::string printed;
-    for (int c; (c = fgetc(out)) != EOF;) printed += char(c);
-    fclose(out);
+    const std::string printed = out.text();
     std::string want = " zvfiltercb_init: @flt\n";
     for (int i = 0; i < 3; i++) want += " zvfiltercb: @flt\n";
     want += " zvfiltercb_uninit: @flt\n";

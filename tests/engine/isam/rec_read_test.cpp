@@ -17,21 +17,7 @@ namespace {
 
 using namespace rectest;
 
-class RecReadTest : public RecTest {
-protected:
-    // Numbers read by a first call and a stepping call until 101.
-    static std::vector<uint32_t> numbers(int filno, int (*first)(int, void *), int (*step)(int, void *)) {
-        std::vector<uint32_t> out;
-        Cust c;
-        int rc = first(filno, &c);
-        while (rc == 0 && out.size() < 100) {
-            out.push_back(c.number);
-            rc = step(filno, &c);
-        }
-        EXPECT_EQ(rc, 101);
-        return out;
-    }
-};
+using RecReadTest = RecTest;
 
 TEST_F(RecReadTest, ThePhysicalWalkPassesResourcesWholeInBothDirections) {
     CustDef def;

@@ -68,6 +68,18 @@ void RecTest::put_schema(int datno) {
     ASSERT_EQ(PUTDODA(datno, doda, 6), 0);
 }
 
+std::vector<uint32_t> RecTest::numbers(int filno, int (*first)(int, void *), int (*step)(int, void *)) {
+    std::vector<uint32_t> out;
+    Cust c;
+    int rc = first(filno, &c);
+    while (rc == 0 && out.size() < 100) {
+        out.push_back(c.number);
+        rc = step(filno, &c);
+    }
+    EXPECT_EQ(rc, 101);
+    return out;
+}
+
 uint64_t RecTest::curpos(int datno) {
     uint32_t lo = GETCURP(datno);
     uint32_t hi = uint32_t(zvGETHGH());
