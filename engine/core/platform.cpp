@@ -35,6 +35,9 @@ struct Fault {
 constexpr int kKinds = static_cast<int>(IoKind::Count);
 long g_calls[kKinds];
 Fault g_faults[kKinds];
+// Planned ends of the process: countdown per kind (0: none) and status.
+long g_exit_at[kKinds];
+int g_exit_status[kKinds];
 
 // What the plan decides for one call.
 struct Verdict {
@@ -47,6 +50,7 @@ struct Verdict {
 Verdict plan(IoKind kind) {
     int k = static_cast<int>(kind);
     g_calls[k]++;
+    if (g_exit_at[k] > 0 && --g_exit_at[k] == 0) _exit(g_exit_status[k]);
     Fault &f = g_faults[k];
     if (f.countdown <= 0) return {false, 0, 0};
     if (f.countdown > 1) {
@@ -76,10 +80,16 @@ void fault_set(IoKind kind, long nth, int err, bool sticky, long short_by) {
     g_faults[static_cast<int>(kind)] = Fault{nth, err, sticky, short_by};
 }
 
+void fault_exit(IoKind kind, long nth, int status) {
+    g_exit_at[static_cast<int>(kind)] = nth;
+    g_exit_status[static_cast<int>(kind)] = status;
+}
+
 void fault_reset() {
     for (int k = 0; k < kKinds; k++) {
         g_calls[k] = 0;
         g_faults[k] = Fault{0, 0, false, 0};
+        g_exit_at[k] = 0;
     }
 }
 
@@ -242,6 +252,7 @@ void fill_stat(const struct stat &st, PlatStat *out) {
     out->is_dir = S_ISDIR(st.st_mode);
     out->is_link = S_ISLNK(st.st_mode);
     out->uid = static_cast<uint32_t>(st.st_uid);
+    out->mode = static_cast<uint32_t>(st.st_mode & 07777);
 }
 
 }  // namespace
@@ -252,6 +263,11 @@ int plat_stat(const char *path, PlatStat *out) {
     if (stat(path, &st) != 0) return -1;
     fill_stat(st, out);
     return 0;
+}
+
+int plat_chmod(const char *path, int mode) {
+    if (must_fail(IoKind::Stat)) return -1;
+    return chmod(path, static_cast<mode_t>(mode));
 }
 
 int plat_lstat(const char *path, PlatStat *out) {

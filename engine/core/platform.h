@@ -33,6 +33,10 @@ long io_calls(IoKind kind);
 // With `sticky` every call of the kind from the nth on is affected. One plan
 // per kind; a new plan replaces the old one.
 void fault_set(IoKind kind, long nth, int err, bool sticky = false, long short_by = 0);
+// Ends the process with _exit(status) at the nth call of a kind from now
+// (1 = the next), before the call does anything: a crash at that point.
+// One plan per kind; fault_reset clears it.
+void fault_exit(IoKind kind, long nth, int status);
 // Clears every fault and every counter.
 void fault_reset();
 
@@ -85,6 +89,8 @@ int plat_link(const char *from, const char *to);
 int plat_rename(const char *from, const char *to);
 int plat_mkdir(const char *path, int mode);
 int plat_rmdir(const char *path);
+// Sets the permission bits of a file (counted as a Stat call).
+int plat_chmod(const char *path, int mode);
 
 // What the engine asks of a file's status.
 struct PlatStat {
@@ -94,6 +100,7 @@ struct PlatStat {
     bool is_dir;
     bool is_link;  // set by plat_lstat only
     uint32_t uid;  // owner
+    uint32_t mode; // permission bits
 };
 int plat_stat(const char *path, PlatStat *out);
 // stat of the entry itself: a symbolic link is not followed (is_link set,
