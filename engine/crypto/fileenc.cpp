@@ -200,12 +200,11 @@ void install(FCB *f, const SecRec &r, FileKey *fk) {
 int load(FCB *f, bool rebuild) {
     INSTGV *g = zvWNGV;
     uint64_t pos = secres_pos(f);
-    uint64_t usedlen = UINT64_MAX;
-    if (!rebuild) {
-        RESHDR h;
-        if (getrhdr(f, pos, &h) || h.type != 0 || h.number != kResNumber) return 408;
-        usedlen = h.usedlen;
-    }
+    // The rebuild takes the record whatever type header it carries, but
+    // never past the resource's length.
+    RESHDR h;
+    if (getrhdr(f, pos, &h) || (!rebuild && (h.type != 0 || h.number != kResNumber))) return 408;
+    const uint64_t usedlen = h.usedlen;
     uint64_t at = pos + resource_header_size(f);
     unsigned char body[kHead + kKeyBlock];
     if (int rc = read_bytes(f, at, body, kHead)) return rebuild ? rc : 408;

@@ -111,7 +111,10 @@ TEST_F(AtRest, NothingLiesInClearAboveTheStartAndEverythingReadsBack) {
     }
     zvtest::SetState st;
     EXPECT_EQ(zvtest::check_set(d, &st), "");
-    EXPECT_EQ(st.records.size(), size_t(n));
+    std::multiset<std::string> want, got;
+    for (uint32_t i = 0; i < n; i++) want.insert(record(i));
+    for (const auto &[pos, rec] : st.records) got.insert(rec);
+    EXPECT_TRUE(got == want) << "every record reads back";
     for (int k = 0; k < 3; k++) {
         char enc = 0;
         int32_t len = 1;
@@ -170,8 +173,41 @@ TEST_F(AtRest, OpenRefusesForeignOrDamagedSecurityRecords) {
         zv::set_master_password("pw");
     }
     write_file("cust.dat", good);
+    // Opened as damaged, it still needs its key.
+    zv::set_master_password("other");
+    EXPECT_EQ(OPNFIL(20, "cust.dat", 0x4800), 606);
+    zv::set_master_password("pw");
     ASSERT_EQ(OPNFIL(20, "cust.dat", 0), 0);
     EXPECT_EQ(CLSFIL(20, 0), 0);
+}
+
+// A data file with 8-byte offsets: its resource header is 30 bytes long.
+TEST_F(AtRest, FilesWithEightByteOffsetsReadBack) {
+    encrypt_creates("8");
+    XCREblk x{};
+    x.mode = 0x40;
+    ASSERT_EQ(CREDATX8(1, "w.dat", 64, 0, 0, 0, nullptr, nullptr, &x), 0);
+    std::vector<uint32_t> pos;
+    for (uint32_t i = 0; i < 300; i++) {
+        std::string r = record(i);
+        pos.push_back(NEWREC(1));
+        ASSERT_EQ(zvGETHGH(), 0);
+        ASSERT_EQ(WRTREC(1, pos.back(), r.data()), 0);
+    }
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    const std::string f = read_file("w.dat");
+    const uint32_t at = camotest::le32(f, 116);
+    ASSERT_NE(at, 0u);
+    EXPECT_EQ(camotest::le32(f, at + 30 + 4), 6u) << "number 6 after a 30-byte header";
+    EXPECT_EQ(camotest::le32(f, at + 30 + 24), 5u) << "class 5";
+    EXPECT_EQ(f.find(record(7)), std::string::npos);
+    ASSERT_EQ(OPNFIL(1, "w.dat", 0), 0);
+    for (uint32_t i = 0; i < 300; i++) {
+        std::string got(64, '\0');
+        ASSERT_EQ(REDREC(1, pos[i], got.data()), 0) << i;
+        EXPECT_EQ(got, record(i)) << i;
+    }
+    EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
 }  // namespace

@@ -370,7 +370,7 @@ TEST_F(KeyChange, ACrashAnywhereLeavesOneWholeKey) {
             if (INTISAM(10, 20, 4) != 0) _exit(3);
             zv::fault_reset();
             zv::fault_exit(kind, n, 77);
-            std::string req = change_request(1, kOld, "next", {"a", "b", "c", "d"});
+            std::string req = change_request(1, kOld, "next-password", {"a", "b", "c", "d"});
             _exit(zvChangeMasterPassword(req.data()) == 0 ? 0 : 4);
         }
         int status = 0;
@@ -384,13 +384,16 @@ TEST_F(KeyChange, ACrashAnywhereLeavesOneWholeKey) {
         EXPECT_EQ(INTISAM(10, 20, 4), 0);
         EXPECT_FALSE(fs::exists("CMPRECOV.QVS"));
         EXPECT_FALSE(fs::exists("CMPRECOVA.QVS"));
-        int old_opens = opens_under(kOld), new_opens = opens_under("next");
+        int old_opens = opens_under(kOld), new_opens = opens_under("next-password");
         char msg[128];
         int old_ok = QVSVerifyMasterPassword(kOld, int32_t(strlen(kOld)), "zvsrvr.pvf", msg, sizeof msg);
-        int new_ok = QVSVerifyMasterPassword("next", 4, "zvsrvr.pvf", msg, sizeof msg);
+        int new_ok = QVSVerifyMasterPassword("next-password", 13, "zvsrvr.pvf", msg, sizeof msg);
         EXPECT_TRUE((old_opens == 3 && new_opens == 0 && old_ok == 0 && new_ok == 3) ||
                     (old_opens == 0 && new_opens == 3 && old_ok == 3 && new_ok == 0))
             << old_opens << " " << new_opens << " " << old_ok << " " << new_ok;
+        for (const auto &e : fs::directory_iterator("."))
+            for (const char *pw : {kOld, "next-password"})
+                EXPECT_EQ(read_file(e.path().string()).find(pw), std::string::npos) << e.path() << " " << pw;
         CLISAM();
         return code == 77;
     };

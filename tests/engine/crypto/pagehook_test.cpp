@@ -89,6 +89,10 @@ TEST_F(PageHook, UnitsAreCbcUnderTheFileKeyWithTheirOffsetsIv) {
     Bytes back = cipher;
     hook(back, 16384, 2);
     EXPECT_EQ(back, plain);
+    // A unit rewritten alone keeps its IV: the same bytes again.
+    Bytes unit(plain.begin() + 2048, plain.begin() + 4096);
+    auto *again = static_cast<unsigned char *>(hook(unit, 18432, 1));
+    EXPECT_EQ(Bytes(again, again + 2048), Bytes(cipher.begin() + 2048, cipher.begin() + 4096));
 }
 
 TEST_F(PageHook, EveryClassRoundTripsAndASkippedPrefixStaysPlain) {

@@ -188,6 +188,21 @@ TEST_F(Settings, RebuildReaderOpensTheKeyAsOpenDoes) {
     zv::set_master_password("other");
     EXPECT_EQ(zv::zvxtrcamo(f), 606);
     EXPECT_EQ(f->cipherclass, 0);
+    zv::set_master_password("pw");
+    EXPECT_EQ(CLSFIL(1, 0), 0);
+    // A resource whose length does not hold the key block: open refuses it
+    // (also as a damaged file), and so does the rebuild's reader.
+    std::string file = read_file("e.dat");
+    camotest::DiskRec r = camotest::disk_rec(file);
+    camotest::put_le32(file, r.pos + 6, 120);
+    zvtest::write_file("e.dat", file);
+    EXPECT_EQ(OPNFIL(1, "e.dat", 0x4800), 408);
+    zvWNGV->camo.replaying = 1;  // the open leaves the key alone
+    ASSERT_EQ(OPNFIL(1, "e.dat", 0), 0);
+    zvWNGV->camo.replaying = 0;
+    f = zvWNGV->fcbtab[1];
+    EXPECT_EQ(zv::zvxtrcamo(f), 408);
+    EXPECT_EQ(f->cipherclass, 0);
     EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
