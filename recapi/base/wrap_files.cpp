@@ -83,10 +83,7 @@ int _zvdbUPDRES(int file, void *body, int32_t length) { return UPDRES(file, body
 int _zvdbDELRES(int file, const void *body) { return DELRES(file, body); }
 
 int _zvdbGETRES(int file, const void *key, void *buffer, int32_t length, int mode) {
-    uint32_t low = GETRES(file, key, buffer, length, mode);
-    // A resource may lie at a position whose low word is 0.
-    if (low != 0 || zvGETHGH() != 0) return 0;
-    return zv::instance_uerr();
+    return GETRES(file, key, buffer, length, mode) != 0 ? 0 : zv::instance_uerr();
 }
 
 int _zvdbREADRES(int file, const void *key, void *buffer, int32_t length, int mode, uint64_t *position) {

@@ -134,6 +134,56 @@ TEST_F(KeyTest, MovesAndFindsGivePositionsOr101) {
     EXPECT_EQ(_zvdbIDXENT(d_, &n32), 48);  // a data file
 }
 
+TEST_F(KeyTest, KeySetsAndPositionedReads) {
+    uint64_t pos = 0;
+    char key[8] = {};
+    EXPECT_EQ(_zvdbFRCKEY(d_ + 1, key, 50, &pos), 101);  // empty index
+    const char *keys[] = {"aaaa", "aabb", "bbbb"};
+    std::vector<uint64_t> p = add({keys[0], keys[1], keys[2]});
+    Record buf("    ");
+    struct Step {
+        int mode;
+        const char *target;
+        int rc;
+        int record;  // index into p, -1 none
+    } steps[] = {
+        {1, "aa", 0, 0}, {3, nullptr, 0, 1}, {3, nullptr, 101, -1}, {2, "aa", 0, 1},
+        {4, nullptr, 0, 0}, {1, "cc", 101, -1}, {5, "aa", 4025, -1},
+    };
+    for (const Step &st : steps) {
+        pos = 0;
+        EXPECT_EQ(_zvdbMOVSET(d_, d_ + 1, st.target, buf.bytes, 2, &pos, st.mode, nullptr), st.rc) << st.mode;
+        if (st.record >= 0) {
+            EXPECT_EQ(pos, p[size_t(st.record)]) << st.mode;
+            EXPECT_EQ(std::string(buf.bytes, 4), keys[st.record]) << st.mode;
+        }
+    }
+
+    ASSERT_EQ(_zvdbREDIREC(d_, p[2], buf.bytes), 0);
+    EXPECT_EQ(std::string(buf.bytes, 4), "bbbb");
+    ASSERT_EQ(_zvdbGETCURP(d_, &pos), 0);
+    EXPECT_EQ(pos, p[2]);
+    Record first("aaaa");
+    EXPECT_EQ(_zvdbSETCURI(d_, p[0], first.bytes, 0), 0);
+    ASSERT_EQ(_zvdbGETCURP(d_, &pos), 0);
+    EXPECT_EQ(pos, p[0]);
+    ASSERT_EQ(_zvdbDELREC(d_), 0);
+    EXPECT_EQ(_zvdbREDIREC(d_, p[0], buf.bytes), 114);  // deleted meanwhile
+    EXPECT_EQ(_zvdbFRCKEY(d_ + 1, key, 0, &pos), 0);
+    EXPECT_EQ(pos, p[1]);
+    EXPECT_EQ(std::string(key, 4), "aabb");
+
+    char target[8] = "bbbb";
+    EXPECT_EQ(_zvdbTFRMKEY(d_ + 1, target), 0);
+    EXPECT_EQ(_zvdbTFRMKEY(d_ + 40, target), 80);
+    Record rec("cdef");
+    std::memset(key, 0, sizeof key);
+    EXPECT_EQ(_zvdbfrmkey(d_ + 1, rec.bytes, key, 0, 32), 0);
+    EXPECT_EQ(std::string(key, 4), "cdef");
+    EXPECT_EQ(_zvdbfrmkey(d_ + 40, rec.bytes, key, 0, 32), 80);
+    EXPECT_EQ(_zvdbESTKEY(d_ + 1, nullptr, nullptr), 2);
+}
+
 TEST_F(KeyTest, KeyWrappersAllocateNothing) {
     add({"aaaa", "bbbb", "cccc"});
     uint64_t pos;
@@ -194,6 +244,20 @@ TEST_F(KeyTest, SerialNumbersLeaveTheOperationBitAsFound) {
     uint64_t serial = 7;
     ASSERT_EQ(_zvdbGetSerial(t, &serial), 0);
     EXPECT_EQ(serial, uint64_t(first));
+    // A file with 8-byte positions keeps the high word of its serial number.
+    XCREblk x{};
+    x.mode = 0x42;
+    int wide = AVLFILNUM(1);
+    ASSERT_EQ(CREDATX8(wide, "wide.dat", 32, 0, 0, 0, nullptr, nullptr, &x), 0);
+    tagZVDBTABLE *w = table_on(session_, wide);
+    ASSERT_EQ(_zvdbUpdateSerial(w, 0x100000029ull), 0);
+    ASSERT_EQ(_zvdbGetSerial(w, &serial), 0);
+    EXPECT_EQ(serial, 0x100000029ull);
+    ASSERT_EQ(_zvdbGetSerialExt(w, &high, &low, 0), 0);
+    EXPECT_EQ(high, 1u);
+    EXPECT_EQ(low, 0x29u);
+    EXPECT_EQ(_zvdbUpdateSerial(nullptr, 1), 4013);
+    _zvdb_free(w);
     EXPECT_EQ(_zvdbGetSerialExt(t, &high, nullptr, 0), 4007);
     EXPECT_EQ(_zvdbGetSerialExt(nullptr, &high, &low, 0), 4013);
     EXPECT_EQ(_zvdbGetSerial(t, nullptr), 4007);
@@ -302,6 +366,46 @@ TEST_F(WrappersTest, ResourcesAndSegmentDefinitions) {
     for (const auto &m : schema_modes) EXPECT_EQ(_zvdbIsSCHSEG(m[0]), m[1]) << m[0];
     EXPECT_EQ(_zvdbMOVFTS(nullptr, 1), 4054);
     EXPECT_EQ(_zvdbTRANISO(3), 0);
+}
+
+TEST_F(WrappersTest, PositionsAtFourGigabytes) {
+    XCREblk x{};
+    x.mode = 0x42;  // 8-byte positions
+    ASSERT_EQ(CREDATX8(1, "big.dat", 32, 0, 0, 0, nullptr, nullptr, &x), 0);
+    // The file ends at 4 GiB: the next resource lies where the low word is 0.
+    for (int mode : {6, 5}) {
+        zvSETHGH(1);
+        ASSERT_EQ(PUTHDR(1, 0, mode), 0) << mode;
+    }
+    unsigned char body[16] = {};
+    uint32_t type = 0x10002, number = 1;
+    std::memcpy(body, &type, 4);
+    std::memcpy(body + 4, &number, 4);
+    std::memcpy(body + 9, "far", 3);
+    ASSERT_EQ(_zvdbADDRES(1, body, 12), 0);
+    unsigned char buf[32] = {};
+    ASSERT_EQ(GETRES(1, body, buf, sizeof buf, 2), 0u);
+    ASSERT_EQ(zvGETHGH(), 1);
+    EXPECT_EQ(_zvdbGETRES(1, body, buf, sizeof buf, 2), 0);
+    uint64_t pos = 0;
+    EXPECT_EQ(_zvdbREADRES(1, body, buf, sizeof buf, 2, &pos), 0);
+    EXPECT_EQ(pos, 0x100000000ull);
+    EXPECT_EQ(std::memcmp(buf, body, 12), 0);
+
+    // A key whose record lies at 4 GiB: the key calls give its whole position.
+    ASSERT_EQ(CREIDXX8(2, "big.idx", 4, 0, 0, 0, 0, 0, 0, nullptr, nullptr, &x), 0);
+    zvSETHGH(1);
+    ASSERT_EQ(ADDKEY(2, "abcd", 0, 0), 0);
+    char key[8] = {};
+    pos = 0;
+    EXPECT_EQ(_zvdbFRCKEY(2, key, 0, &pos), 0);
+    EXPECT_EQ(pos, 0x100000000ull);
+    pos = 0;
+    EXPECT_EQ(_zvdbMOVKEY(1, 2, &pos, key, 1), 0);
+    EXPECT_EQ(pos, 0x100000000ull);
+    pos = 0;
+    EXPECT_EQ(_zvdbFINDKEY(1, 2, "abcd", key, 4, &pos, 0), 0);
+    EXPECT_EQ(pos, 0x100000000ull);
 }
 
 // Fails the nth platform allocation of call() for n = 1, 2, ... until it
