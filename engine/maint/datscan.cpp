@@ -553,19 +553,21 @@ int TempIndex::make(int32_t keylen, bool widepos) {
     return 0;
 }
 
-void TempIndex::drop() {
+int TempIndex::drop() {
     INSTGV *g = zvWNGV;
-    if (!g) return;
+    if (!g) return 0;
     uint16_t uerr = g->uerr_cod, sys = g->sysiocod;
+    int rc = 0;
     if (filno >= 0) {
         FCB *f = fcb_at(filno);
-        if (f && f->state != 'n') iclsfilx(filno, 0);
+        if (f && f->state != 'n') rc = iclsfilx(filno, 0);
     }
     filno = -1;
     if (name[0]) dltfil(name);
     name[0] = 0;
     g->uerr_cod = uerr;
-    g->sysiocod = sys;
+    if (!rc) g->sysiocod = sys;
+    return rc;
 }
 
 uint64_t TempIndex::find(const unsigned char *key) {
@@ -818,7 +820,7 @@ int scndat(FCB *f, int filno, int options, const uint8_t olddar[8], int32_t *tai
     if (b.clstyp == kKindVariable && (rc = build_space_index(s)) != 0) return rc;
     // 9 and 6. The resource ring and the data-access resources.
     if ((rc = relink(s)) != 0) return rc;
-    return 0;
+    return s.res.drop();
 }
 
 namespace {

@@ -19,14 +19,15 @@ constexpr int kScanRepair = 2;    // unreadable stretches of a variable-length f
 
 // A temporary index of the scan: keys of keylen bytes, unique, positions
 // of 64 bits when wide. It lives on a number outside a running set
-// rebuild's run and is deleted by drop() (also by the destructor).
+// rebuild's run and is deleted by drop() (also by the destructor), which
+// answers the close's error (a failing disk shows there too).
 struct TempIndex {
     int filno = -1;
     char name[256] = {};
     ~TempIndex() { drop(); }
     // 0, or 485 when it cannot be made.
     int make(int32_t keylen, bool wide);
-    void drop();
+    int drop();
     // Position stored under key, 0 when none (uerr_cod 0), or 0 with an error.
     uint64_t find(const unsigned char *key);
     int put(const unsigned char *key, uint64_t pos);

@@ -78,12 +78,14 @@ struct Run {
     SetShape shape;
 };
 
-// Closes a file of the run when it is open, keeping the error codes.
-void quiet_close(int filno) {
+// Closes a file of the run when it is open, keeping the error codes; an
+// index after its key pass keeps its 'R' mark on disk (`marked`).
+void quiet_close(int filno, bool marked = false) {
     INSTGV *g = zvWNGV;
     if (!open_state(fcb_at(filno))) return;
     uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num, sys = g->sysiocod;
-    iclsfilx(filno, 0);
+    if (marked) rbl_close(filno);
+    else iclsfilx(filno, 0);
     g->uerr_cod = uerr;
     g->isamerr_cod = isam;
     g->isamfil_num = num;
@@ -172,10 +174,7 @@ int recreate_index(Run &r, int k, int filepos, FCB *dat) {
         uint16_t oldflags = 0;
         if (int rc = getidxres(r.first, n, iname, r.p->password, savename, &savefil, nmem, &oldflags, nullptr, &encset))
             return rerr(rc, n);
-        auto drop_save = [&]() {
-            if (savefil != kNoSaveFile) quiet_close(savefil);
-            rbl_drop_file(savename);
-        };
+        auto drop_save = [&]() { return savefil != kNoSaveFile ? rbl_drop_save(savefil, savename) : 0; };
         cnvdltfil(iname);
         set_uerr(0);
         XCREblk blk;
@@ -196,7 +195,8 @@ int recreate_index(Run &r, int k, int filepos, FCB *dat) {
         }
         if (savefil != kNoSaveFile) {
             rc = putidxres(n, savefil);
-            drop_save();
+            int dr = drop_save();
+            if (!rc) rc = dr;
             if (rc) {
                 quiet_close(n);
                 return rerr(rc, n);
@@ -260,15 +260,15 @@ int load_index(Run &r, int k) {
         if (!rc) rc = RBLMEM(r.first, r.dname, n, m, r.p->password, &r.rej, 0, &dups, opts, &bad);
         r.rejected += int64_t(dups) + bad;
         if (rc) {
-            quiet_close(n);
+            quiet_close(n, true);
             return rerr(rc, n + m);
         }
     }
     if (rc) {
-        quiet_close(n);
+        quiet_close(n, true);
         return rerr(rc, g->maint.rbl.err ? g->maint.rbl.errfil : n);
     }
-    if ((rc = iclsfilx(n, 0)) != 0) return rerr(rc, n);
+    if ((rc = rbl_close(n)) != 0) return rerr(rc, n);
     return 0;
 }
 
@@ -523,7 +523,7 @@ int finish(Run &r, int rc) {
     rbfreebuf();
     g->rebuilding = 0;
     if (r.first >= 0) {
-        for (int k = 0; k < ifil->dnumidx && k < kMapIndexes; k++) quiet_close(r.first + 1 + k);
+        for (int k = 0; k < ifil->dnumidx && k < kMapIndexes; k++) quiet_close(r.first + 1 + k, true);
         quiet_close(r.first);
         drop_maps(r, 0, ifil->dnumidx - 1);
         clearifil(r.first, 0, 1);
@@ -573,6 +573,9 @@ int partition_decision(Run &r, bool *handed) {
         rs.flags &= ~kRblPartitionRun;
         return rc ? rerr(rc, dfil) : 0;
     };
+    // Options that the run refuses are refused before any file is touched.
+    RblOptions o;
+    if (rbl_options(r.tfilno, &o) || (r.ifil->dfilmod & 0x200)) return 0;
     XCREblk *x = p->xcre == ZV_XCRE_DEFAULT ? nullptr : p->xcre;
     if (x && (x[0].mode & kPartitionBits)) return hand_off();
     // The probe: is the data file a partitioned host? A file that is gone

@@ -107,6 +107,19 @@ int zvsetupdflg(int filno, int value, bool write) {
     return 0;
 }
 
+int rbl_close(int filno) {
+    FCB *f = fcb_at(filno);
+    if (!f || (f->state != 'y' && f->state != 'v' && f->state != 'w')) return 0;
+    int first = 0;
+    for (FCB *b = f; b; b = b->nextmember) {
+        if (b->hdr.base.updflg != kUpdRebuild) continue;
+        int rc = wrthdr(b);
+        if (rc && !first) first = rc;
+    }
+    int rc = iclsfilx(filno, 0);
+    return first ? first : rc;
+}
+
 int yesno() { return 1; }
 int prnprm() { return 0; }
 

@@ -46,6 +46,12 @@ int rerr(int code, int filno);
 // written as well (the block keeps the value whatever the write says).
 int zvsetupdflg(int filno, int value, bool write = false);
 
+// Closes an open file. A block (or member) whose update flag is 'R' gets
+// its header written first: the close writes only the headers of files
+// changed cleanly, and the mark must go to disk with the file's last
+// counters. 0 or the close's first error.
+int rbl_close(int filno);
+
 // The prompts a rebuild could ask before changing a header value: yesno
 // agrees, prnprm declines. vcparm and vtparm store value into a header
 // field unless it holds the value already or prnprm declines: 1 when the

@@ -35,15 +35,16 @@ namespace {
 
 bool wide(const FCB *f) { return (f->hdr.base.hdrflags & kHdr8ByteOffsets) != 0; }
 
-// Closes and deletes a save file.
-void drop_save(int savefil, char *savename) {
-    INSTGV *g = zvWNGV;
-    uint16_t keep = g->uerr_cod, sys = g->sysiocod;
-    if (FCB *s = fcb_at(savefil); s && s->state != 'n') iclsfilx(savefil, 0);
-    if (savename && *savename) dltfil(savename);
-    if (savename) *savename = 0;
-    g->uerr_cod = keep;
-    g->sysiocod = sys;
+// Open errors of an old index that come from the disk rather than from
+// the file's bytes: the rebuild stops on them (and can run again) instead
+// of deleting an index whose resources it could not read.
+bool transient(int rc) {
+    switch (rc) {
+    case 10: case 24: case 35: case 36: case 37: case 38: case 49: case 82: case 766: case 920:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Copies the ring after the anchor at `first` into the open save file.
@@ -86,10 +87,12 @@ int getidxres(int datno, int idxno, const char *iname, const char *, char *saven
     savename[0] = 0;
     // 1. A superfile member keeps its resources in its host.
     if (zvsname1(iname)) return set_uerr(0);
-    // 2. The old index.
-    if (int rc = OPNFILX(idxno, iname, 0x7000, nullptr)) {
-        // An old index that is gone or cannot be read any more has nothing
-        // left to save; the new one takes the data file's encryption.
+    // 2. The old index, read only: nothing of it is written.
+    if (int rc = OPNFILX(idxno, iname, 0x7008, nullptr)) {
+        if (transient(rc)) return set_uerr(rc);
+        // An old index that is gone or whose bytes cannot be read as an
+        // index has nothing left to save; the new one takes the data file's
+        // encryption.
         if (rc != 12) {
             char line[96];
             snprintf(line, sizeof line, "Rebuild could not open index file (%d): its resources are not kept...", rc);
@@ -136,7 +139,7 @@ int getidxres(int datno, int idxno, const char *iname, const char *, char *saven
     }
     if (rc) {
         // 6. Nothing stays behind.
-        drop_save(n, savename);
+        rbl_drop_save(n, savename);
         iclsfilx(idxno, 0);
         return set_uerr(rc);
     }
@@ -145,6 +148,18 @@ int getidxres(int datno, int idxno, const char *iname, const char *, char *saven
     iclsfilx(idxno, 0);
     g->uerr_cod = keep;
     return set_uerr(0);
+}
+
+int rbl_drop_save(int savefil, char *savename) {
+    INSTGV *g = zvWNGV;
+    uint16_t keep = g->uerr_cod, sys = g->sysiocod;
+    int rc = 0;
+    if (FCB *s = fcb_at(savefil); s && s->state != 'n') rc = iclsfilx(savefil, 0);
+    if (savename && *savename) dltfil(savename);
+    if (savename) *savename = 0;
+    g->uerr_cod = keep;
+    if (!rc) g->sysiocod = sys;
+    return rc;
 }
 
 int putidxres(int newidx, int savefil) {

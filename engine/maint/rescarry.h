@@ -29,5 +29,7 @@ int getidxres(int datno, int idxno, const char *iname, const char *password, cha
 // the new file's own and are left out; a type 0 number 2 resource the new
 // file has already is rewritten.
 int putidxres(int newidx, int savefil);
+// Closes and deletes a save file: 0, or the close's error.
+int rbl_drop_save(int savefil, char *savename);
 
 }  // namespace zv

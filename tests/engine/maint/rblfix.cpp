@@ -151,6 +151,23 @@ std::multiset<std::string> RblTest::contents(RblSet &s, std::string *verdict, zv
 
 std::string RblTest::status_log() { return zvtest::read_file("ZVSTATUS.QVS"); }
 
+std::vector<std::string> RblTest::log_messages() {
+    std::vector<std::string> msgs;
+    for (const std::string &l : zvtest::lines_of(status_log())) {
+        size_t tab = l.find('\t');
+        if (tab != std::string::npos) msgs.push_back(l.substr(tab + 1));
+    }
+    return msgs;
+}
+
+std::string RblTest::entry_after(const std::string &text, int skip) {
+    std::vector<std::string> msgs = log_messages();
+    std::string found;
+    for (size_t i = 0; i + 1 + size_t(skip) < msgs.size(); i++)
+        if (msgs[i].find(text) != std::string::npos) found = msgs[i + 1 + size_t(skip)];
+    return found;
+}
+
 std::vector<std::string> RblTest::strays(const std::vector<std::string> &keep) {
     std::vector<std::string> out;
     for (const auto &e : std::filesystem::directory_iterator(".")) {

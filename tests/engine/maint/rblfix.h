@@ -90,8 +90,12 @@ protected:
     std::multiset<std::string> build(RblSet &s, uint32_t n);
     // Opens the set and checks it: its records, the set checker's verdict.
     std::multiset<std::string> contents(RblSet &s, std::string *verdict, zvtest::SetState *state = nullptr);
-    // The status log so far.
+    // The status log so far, and its messages one per entry.
     static std::string status_log();
+    static std::vector<std::string> log_messages();
+    // The message of the entry after the last one that holds text ("" when
+    // none).
+    static std::string entry_after(const std::string &text, int skip = 0);
     // Temporary files left in the directory (names not of the sets').
     static std::vector<std::string> strays(const std::vector<std::string> &keep);
     // The resource (type 6000, number) of an open file, or "" when none.
