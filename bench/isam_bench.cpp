@@ -69,7 +69,7 @@ void report_failure(const char *engine, const char *what, long at, long code) {
 // ---- The engine ------------------------------------------------------------------
 
 bool run_zarvo(const Workload &w, const Config &c, const std::string &dir, RunResult *out) {
-    if (int rc = INTISAMX(c.pages, 8, kPageSize / 128, c.pages, 33)) {
+    if (int rc = INTISAMX(c.nodes, 8, kPageSize / 128, c.pages, 33)) {
         report_failure("Zarvo", "start-up", 0, rc);
         return false;
     }
@@ -91,7 +91,8 @@ bool run_zarvo(const Workload &w, const Config &c, const std::string &dir, RunRe
     IFILPARM p{};
     p.ifil = &ifil;
     p.xcre = x;
-    for (const char *ext : {".dat", ".idx", "_name.idx", "_amount.idx"}) dltfil((base + ext).c_str());
+    // "?x" names an index file after the data file: isam_bench.dat_name.idx.
+    for (const char *ext : {".dat", ".idx", ".dat_name.idx", ".dat_amount.idx"}) dltfil((base + ext).c_str());
     if (int rc = CREIFILz(&p)) {
         report_failure("Zarvo", "set creation", 0, rc);
         CLISAM();
@@ -271,7 +272,7 @@ std::string machine() {
 bool print_table(const Workload &w, const Config &c, const std::vector<const Engine *> &engines,
                  const std::vector<std::vector<RunResult>> &runs) {
     std::printf("\n%s: %ld records of %d bytes; %d index nodes and %d data pages of %d bytes (%.0f MB cache)\n",
-                c.name, w.n, kRecLen, c.pages, c.pages, kPageSize, double(c.cache_bytes()) / 1e6);
+                c.name, w.n, kRecLen, c.nodes, c.pages, kPageSize, double(c.cache_bytes()) / 1e6);
     std::printf("| engine | phase | ops/s | vs Zarvo | peak RSS MB | checksum |\n|---|---|---|---|---|---|\n");
     bool good = true;
     std::vector<double> zarvo_rate(kPhases, 0);
@@ -342,16 +343,20 @@ int main(int argc, char **argv) {
     for (long i = n - 1; i > 0; i--) std::swap(w.load[size_t(i)], w.load[size_t(splitmix(seed) % uint64_t(i + 1))]);
     w.reads.resize(size_t(n));
     for (long i = 0; i < n; i++) w.reads[size_t(i)] = w.load[size_t(splitmix(seed) % uint64_t(n))];
-    // Distinct ids, each rewritten once and then deleted once.
-    std::vector<uint32_t> pick(w.load);
-    for (long i = 0; i < n / 10; i++) std::swap(pick[size_t(i)], pick[size_t(i) + splitmix(seed) % uint64_t(n - i)]);
-    w.changes.assign(pick.begin(), pick.begin() + n / 10);
+    {
+        // Distinct ids, each rewritten once and then deleted once (the copy
+        // goes before the engines run, so that it is not in their memory).
+        std::vector<uint32_t> pick(w.load);
+        for (long i = 0; i < n / 10; i++)
+            std::swap(pick[size_t(i)], pick[size_t(i) + splitmix(seed) % uint64_t(n - i)]);
+        w.changes.assign(pick.begin(), pick.begin() + n / 10);
+    }
 
     // A quarter of the record bytes, half for index nodes and half for pages.
     const int32_t quarter = std::max<int32_t>(64, int32_t(n * kRecLen / 4 / kPageSize / 2));
     std::vector<Config> configs;
-    if (config.empty() || config == "cached") configs.push_back({"cached", 16384});
-    if (config.empty() || config == "quarter") configs.push_back({"quarter", quarter});
+    if (config.empty() || config == "cached") configs.push_back({"cached", 16384, 16384});
+    if (config.empty() || config == "quarter") configs.push_back({"quarter", quarter, quarter});
     if (configs.empty()) return usage();
 
     std::vector<const Engine *> engines;

@@ -81,12 +81,14 @@ struct Workload {
     std::vector<uint32_t> changes;  // distinct ids rewritten, then deleted
 };
 
-// The cache every engine is given: pages of kPageSize bytes, as many index
-// nodes as data pages for the engine (a single pool for the peers).
+// The cache every engine is given, in buffers of kPageSize bytes: the
+// engine's index nodes and data pages; the peers, whose one pool serves
+// both, get the bytes of the two together.
 struct Config {
     const char *name;
-    int32_t pages;  // of each kind
-    long cache_bytes() const { return 2L * pages * kPageSize; }
+    int32_t nodes;
+    int32_t pages;
+    long cache_bytes() const { return (long(nodes) + pages) * kPageSize; }
 };
 
 enum Phase { kLoad, kReads, kWalk, kRewrite, kDelete, kPhases };

@@ -109,9 +109,11 @@ static int customers(void) {
     long rewritten = 0, deleted = 0, in_zurich = 0;
     int d, i, rc;
 
+    /* Files an interrupted run may have left; "?_city.idx" names the index
+     * file after the data file: customers.dat_city.idx. */
     remove("customers.dat");
     remove("customers.idx");
-    remove("customers_city.idx");
+    remove("customers.dat_city.idx");
     rc = CREIFIL(&set);
     if (rc != 0) {
         fprintf(stderr, "CREIFIL failed: %d\n", rc);

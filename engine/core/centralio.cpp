@@ -193,6 +193,13 @@ int zvswitch(FCB *fcb) {
     if (!fcb || fcb->state != 'v') return 0;
     int fd = mbopen(fcb, fcb->name, fcb->hdr.base.flmode);
     if (fd < 0) return set_uerr(38);
+    // The virtual close gave up the file's lock: it is taken again, and a
+    // refusal (another process took the file meanwhile) fails the call.
+    if (int err = lock_open_file(fd, fcb->hdr.base.flmode)) {
+        mbclosm(fcb->hdr.base.flmode, fd);
+        zvWNGV->sysiocod = uint16_t(err);
+        return set_uerr(12);
+    }
     fcb->fd = fd;
     fcb->state = 'y';
     zvWNGV->physopen++;

@@ -321,6 +321,14 @@ int a_SETOPS(ZvArgs &a) {
     return zvWNGV ? zvWNGV->uerr_cod : 0;
 }
 int a_IOPERFORMANCE(ZvArgs &a) { return IOPERFORMANCE(static_cast<uint32_t *>(a.arg5)); }
+// The code text comes as the third argument, the key text as the buffer;
+// the key length is the key text's.
+int a_zvSETENCRYPT(ZvArgs &a) {
+    const char *key = static_cast<const char *>(a.arg5);
+    return zvSETENCRYPT(static_cast<const char *>(a.arg3), key, key ? int32_t(strlen(key)) : 0);
+}
+int a_SESSVAL(ZvArgs &) { return SESSVAL(); }
+int a_SESSINC(ZvArgs &) { return SESSINC(); }
 int a_SYSCFG(ZvArgs &a) { return SYSCFG(static_cast<int32_t *>(a.arg5)); }
 int a_IOPERFORMANCEX(ZvArgs &a) { return IOPERFORMANCEX(static_cast<uint32_t *>(a.arg5)); }
 int a_TMPNAME(ZvArgs &a) { return TMPNAME(static_cast<char *>(a.arg5), *a.arg6); }
@@ -647,13 +655,13 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /* 17 0x20C9 */ {"AVLFILNUM", a_AVLFILNUM},
     /* 18 0x20CA */ {"OPNFILX", a_OPNFILX},
     /* 19 0x20CF */ {"TRANSAV", a_TRANSAV},
-    /* 20 0x20E5 */ {"SESSVAL", NOFUNCT},
-    /* 21 0x20E6 */ {"SESSINC", NOFUNCT},
+    /* 20 0x20E5 */ {"SESSVAL", a_SESSVAL},
+    /* 21 0x20E6 */ {"SESSINC", a_SESSINC},
     /* 22 0x22B1 */ {"zvImpersonateTask", a_zvImpersonateTask},
     /* 23 0x22E7 */ {"SPCLSAV", a_SPCLSAV},
     /* 24 0x23C4 */ {"OPNRFILX", a_OPNRFILX},
     /* 25 0x24D1 */ {"setfndval", a_setfndval},
-    /* 26 0x24E4 */ {"zvSETENCRYPT", NOFUNCT},
+    /* 26 0x24E4 */ {"zvSETENCRYPT", a_zvSETENCRYPT},
     /* 27 0x2688 */ {"SETOPS", a_SETOPS},
     /* 28 0x28D2 */ {"IOPERFORMANCE", a_IOPERFORMANCE},
     /* 29 0x28D7 */ {"SYSCFG", a_SYSCFG},

@@ -87,19 +87,30 @@ int read_failure(int fd, uint64_t at, int64_t got, int err) {
     return err ? err : EIO;
 }
 
-// One seek and one read or write of one descriptor, no cipher. Reads that
-// come short and writes that fail are final; a failed write is logged
-// unless the I/O-log options say otherwise. `off` is the logical offset
-// (messages), `at` where the bytes lie in the descriptor's file.
+// The code of a failed positioning (35), with the system's reason kept.
+int seek_failure(INSTGV *g) {
+    set_sys(g, errno);
+    return 35;
+}
+
+// One positioned read or write of one descriptor (a seek and a transfer in
+// one system call), no cipher. Reads that come short and writes that fail
+// are final; a failed write is logged unless the I/O-log options say
+// otherwise. `off` is the logical offset (messages), `at` where the bytes lie
+// in the descriptor's file.
 int piece_io(INSTGV *g, FCB *f, int fd, bool wr, uint64_t off, uint64_t at, unsigned char *buf, uint32_t len,
              uint32_t *count) {
     uint32_t hi, lo;
-    split64(at, &hi, &lo);
-    int rc = zvseek81(fd, hi, lo);
-    if (rc) return rc;
+    if (at > static_cast<uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        return seek_failure(g);
+    }
+    const int64_t where = static_cast<int64_t>(at);
+    bool seek_failed = false;
     if (!wr) {
         errno = 0;
-        int64_t n = plat_read(fd, buf, len);
+        int64_t n = plat_pread(fd, buf, len, where, &seek_failed);
+        if (seek_failed) return seek_failure(g);
         if (n == int64_t{len}) {
             *count += len;
             return 0;
@@ -110,7 +121,8 @@ int piece_io(INSTGV *g, FCB *f, int fd, bool wr, uint64_t off, uint64_t at, unsi
         return 36;
     }
     errno = 0;
-    int64_t n = plat_write(fd, buf, len);
+    int64_t n = plat_pwrite(fd, buf, len, where, &seek_failed);
+    if (seek_failed) return seek_failure(g);
     if (n == int64_t{len}) {
         *count += len;
         return 0;
@@ -326,7 +338,7 @@ int mbcratm(uint16_t mode, const char *path) {
     }
     // The whole-file lock tells other processes that the file is being made.
     // A refused lock leaves no half-made file behind.
-    int lk = zvfpglok81(fd, nullptr, 0, 0, 0, 2);
+    int lk = zvfpglok81(fd, nullptr, 0, 0, 0, 2 | 32);
     if (lk != 0) {
         plat_close(fd);
         plat_unlink(name);
@@ -336,6 +348,13 @@ int mbcratm(uint16_t mode, const char *path) {
     }
     zvinrnum(mode, fd);
     return fd;
+}
+
+int lock_open_file(int fd, uint16_t openmode) {
+    // A read-only descriptor cannot hold an exclusive lock; reading beside
+    // other readers is what a shared lock allows.
+    bool shared = openmode & (0x0001 | kOpnReadOnly);
+    return zvfpglok81(fd, nullptr, 0, 0, 0, 2 | 32 | (shared ? 8 : 0));
 }
 
 int mbcrat(FCB *fcb) {

@@ -36,6 +36,12 @@ int mbcratx(FCB *fcb, const char *path);
 // mbcratx under an open mode instead of an FCB's.
 int mbcratm(uint16_t mode, const char *path);
 int mbcrat(FCB *fcb);
+// The lock an open file holds against other processes, on its own open
+// file description (other descriptors of the file in this process neither
+// release nor meet it): exclusive, or shared for an open with the shared
+// bit or read only, over the whole file, never waiting. 0, or the errno of
+// the refusal (also in sysiocod).
+int lock_open_file(int fd, uint16_t openmode);
 // Closes a descriptor (and the FCB's own when it is that one). 0, or -1
 // with sysiocod set.
 int mbclosx(FCB *fcb, int fd);

@@ -110,6 +110,10 @@ ZV_API int zvFILMTX(const char *name, int mode) {
         if (fd < 0) {
             if (g->uerr_cod == 19) fd = mbopen(&scratch, name, 2);  // made by another process
             if (fd < 0) return zv::set_uerr(17);
+        } else {
+            // The lock file is made: its creation lock (of the descriptor)
+            // gives way to the mutex's own lock of the process.
+            zvfpglok81(fd, nullptr, 0, 0, 0, 4 | 32);
         }
     }
     if (zvfpglok81(fd, nullptr, 0, 0, kLockBytes, 2) != 0) {

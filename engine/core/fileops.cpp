@@ -49,6 +49,8 @@ int prepare_name(const char *src, int a, int b, char (&out)[kNameMax + 1]) {
 }  // namespace
 
 int zvfpglok81(int fd, FCB *, uint32_t hi, uint32_t lo, uint32_t len, int mode) {
+    const bool description = mode & 32;
+    mode &= ~32;
     LockType type = (mode & 8) ? LockType::Shared : LockType::Exclusive;
     LockCmd cmd;
     if (mode & 1) {
@@ -65,7 +67,7 @@ int zvfpglok81(int fd, FCB *, uint32_t hi, uint32_t lo, uint32_t len, int mode) 
     }
     uint64_t start = (uint64_t{hi} << 32) | lo;
     int holder = 0;
-    int r = plat_lock(fd, cmd, type, static_cast<int64_t>(start), int64_t{len}, &holder);
+    int r = plat_lock(fd, cmd, type, static_cast<int64_t>(start), int64_t{len}, &holder, description);
     if (r != 0) {
         int err = errno;
         set_sys(err);

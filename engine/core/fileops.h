@@ -13,9 +13,10 @@ namespace zv {
 
 // Byte-range lock of [(hi << 32) | lo, + len) (len 0: to the end and beyond).
 // mode: 1 wait, 4 unlock, 2 try, 16 test; with 8 the lock is shared, else
-// exclusive. 0, or the errno of a refusal (sysiocod set); a test returns the
-// process id of a conflicting holder (sysiocod 0). Another mode is the fatal
-// internal error 1105.
+// exclusive; with 32 it is a lock of the descriptor's open file description
+// rather than of the process (see plat_lock). 0, or the errno of a refusal
+// (sysiocod set); a test returns the process id of a conflicting holder
+// (sysiocod 0). Another mode is the fatal internal error 1105.
 int zvfpglok81(int fd, FCB *fcb, uint32_t hi, uint32_t lo, uint32_t len, int mode);
 
 // Puts prefix before a relative name (in place; room for 256 bytes).

@@ -15,6 +15,7 @@
 #include "engine/core/lifecycle.h"
 #include "engine/core/pools.h"
 #include "engine/core/statuslog.h"
+#include "engine/crypto/crypto_services.h"
 
 INSTGV *zvWNGV = nullptr;
 
@@ -106,6 +107,7 @@ ZV_API uint16_t UNRZARVO(const char *id) {
     zv::release_tmpdir(g);
     zv::release_rules(g);
     zv::release_redirects(g);
+    zv::camo_release(g);
     mbfree(g->seglist);
     g->seglist = nullptr;
     if (g->next == g) {

@@ -18,6 +18,7 @@
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/redirect.h"
+#include "engine/crypto/camostate.h"
 #include "engine/index/idxstate.h"
 #include "engine/index/navstate.h"
 #include "engine/isam/isamstate.h"
@@ -227,6 +228,9 @@ struct INSTGV {
 
     // ---- Maintenance: verification routines and counters, sort settings ----
     zv::MaintState maint;
+
+    // ---- Encryption: pending cipher of creates, page-size and replay marks ---
+    zv::CamoState camo;
 };
 
 // The current instance; null when none is registered.

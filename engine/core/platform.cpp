@@ -35,6 +35,9 @@ struct Fault {
 constexpr int kKinds = static_cast<int>(IoKind::Count);
 long g_calls[kKinds];
 Fault g_faults[kKinds];
+// Planned ends of the process: countdown per kind (0: none) and status.
+long g_exit_at[kKinds];
+int g_exit_status[kKinds];
 
 // What the plan decides for one call.
 struct Verdict {
@@ -47,6 +50,7 @@ struct Verdict {
 Verdict plan(IoKind kind) {
     int k = static_cast<int>(kind);
     g_calls[k]++;
+    if (g_exit_at[k] > 0 && --g_exit_at[k] == 0) _exit(g_exit_status[k]);
     Fault &f = g_faults[k];
     if (f.countdown <= 0) return {false, 0, 0};
     if (f.countdown > 1) {
@@ -76,10 +80,16 @@ void fault_set(IoKind kind, long nth, int err, bool sticky, long short_by) {
     g_faults[static_cast<int>(kind)] = Fault{nth, err, sticky, short_by};
 }
 
+void fault_exit(IoKind kind, long nth, int status) {
+    g_exit_at[static_cast<int>(kind)] = nth;
+    g_exit_status[static_cast<int>(kind)] = status;
+}
+
 void fault_reset() {
     for (int k = 0; k < kKinds; k++) {
         g_calls[k] = 0;
         g_faults[k] = Fault{0, 0, false, 0};
+        g_exit_at[k] = 0;
     }
 }
 
@@ -121,6 +131,51 @@ int64_t plat_write(int fd, const void *buf, size_t n) {
     return r;
 }
 
+namespace {
+
+// Runs one positioned transfer of descriptor fd after the plan has seen its
+// seek and its transfer: `io` moves up to m bytes at the offset.
+template <class Io>
+int64_t positioned(int fd, IoKind kind, size_t n, int64_t off, bool *seek_failed, Io io) {
+    *seek_failed = false;
+    if (must_fail(IoKind::Seek)) {
+        *seek_failed = true;
+        return -1;
+    }
+    if (off < 0) {
+        *seek_failed = true;
+        errno = EINVAL;
+        return -1;
+    }
+    Verdict v = plan(kind);
+    if (v.fail) return -1;
+    const bool cut_short = v.short_by > 0;
+    const size_t m = cut_short ? cut(n, v.short_by) : n;
+    ssize_t r = (m || !cut_short) ? io(m) : 0;
+    if (r < 0) {
+        // What a separate seek would have refused: a descriptor that is not
+        // open, or one that cannot be positioned.
+        const int err = errno;
+        if (err == ESPIPE || (err == EBADF && fcntl(fd, F_GETFD) < 0)) *seek_failed = true;
+        errno = err;
+        return r;
+    }
+    if (cut_short && v.err) errno = v.err;
+    return r;
+}
+
+}  // namespace
+
+int64_t plat_pread(int fd, void *buf, size_t n, int64_t off, bool *seek_failed) {
+    return positioned(fd, IoKind::Read, n, off, seek_failed,
+                      [&](size_t m) { return pread(fd, buf, m, static_cast<off_t>(off)); });
+}
+
+int64_t plat_pwrite(int fd, const void *buf, size_t n, int64_t off, bool *seek_failed) {
+    return positioned(fd, IoKind::Write, n, off, seek_failed,
+                      [&](size_t m) { return pwrite(fd, buf, m, static_cast<off_t>(off)); });
+}
+
 int64_t plat_seek(int fd, int64_t offset, bool from_end) {
     if (must_fail(IoKind::Seek)) return -1;
     return lseek(fd, static_cast<off_t>(offset), from_end ? SEEK_END : SEEK_SET);
@@ -141,7 +196,7 @@ int plat_close(int fd) {
     return close(fd);
 }
 
-int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder) {
+int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder, bool description) {
     if (holder) *holder = 0;
     if (must_fail(IoKind::Lock)) return -1;
     struct flock fl;
@@ -150,8 +205,14 @@ int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, in
     fl.l_whence = SEEK_SET;
     fl.l_start = static_cast<off_t>(start);
     fl.l_len = static_cast<off_t>(len);
-    fl.l_pid = getpid();
-    int op = cmd == LockCmd::Wait ? F_SETLKW : cmd == LockCmd::Try ? F_SETLK : F_GETLK;
+    // A description lock names no process (l_pid 0 on the way in).
+    fl.l_pid = description ? 0 : getpid();
+    int op;
+    if (description) {
+        op = cmd == LockCmd::Wait ? F_OFD_SETLKW : cmd == LockCmd::Try ? F_OFD_SETLK : F_OFD_GETLK;
+    } else {
+        op = cmd == LockCmd::Wait ? F_SETLKW : cmd == LockCmd::Try ? F_SETLK : F_GETLK;
+    }
     int r = fcntl(fd, op, &fl);
     if (r == 0 && cmd == LockCmd::Test && holder && fl.l_type != F_UNLCK) *holder = fl.l_pid;
     return r;
@@ -191,6 +252,7 @@ void fill_stat(const struct stat &st, PlatStat *out) {
     out->is_dir = S_ISDIR(st.st_mode);
     out->is_link = S_ISLNK(st.st_mode);
     out->uid = static_cast<uint32_t>(st.st_uid);
+    out->mode = static_cast<uint32_t>(st.st_mode & 07777);
 }
 
 }  // namespace
@@ -201,6 +263,11 @@ int plat_stat(const char *path, PlatStat *out) {
     if (stat(path, &st) != 0) return -1;
     fill_stat(st, out);
     return 0;
+}
+
+int plat_chmod(const char *path, int mode) {
+    if (must_fail(IoKind::Stat)) return -1;
+    return chmod(path, static_cast<mode_t>(mode));
 }
 
 int plat_lstat(const char *path, PlatStat *out) {

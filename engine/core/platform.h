@@ -33,6 +33,10 @@ long io_calls(IoKind kind);
 // With `sticky` every call of the kind from the nth on is affected. One plan
 // per kind; a new plan replaces the old one.
 void fault_set(IoKind kind, long nth, int err, bool sticky = false, long short_by = 0);
+// Ends the process with _exit(status) at the nth call of a kind from now
+// (1 = the next), before the call does anything: a crash at that point.
+// One plan per kind; fault_reset clears it.
+void fault_exit(IoKind kind, long nth, int status);
 // Clears every fault and every counter.
 void fault_reset();
 
@@ -50,6 +54,13 @@ int plat_open(const char *path, OpenHow how, int perm);
 // read/write of up to n bytes at the descriptor's position: bytes moved, or -1.
 int64_t plat_read(int fd, void *buf, size_t n);
 int64_t plat_write(int fd, const void *buf, size_t n);
+// read/write of up to n bytes at offset off, in one system call that leaves
+// the descriptor's position alone. Counted and planned as what it stands
+// for, a seek (from the start) followed by the transfer: a fault planned for
+// either hits it. -1 with errno on failure, *seek_failed telling whether the
+// positioning failed (a planned seek fault or a negative offset).
+int64_t plat_pread(int fd, void *buf, size_t n, int64_t off, bool *seek_failed);
+int64_t plat_pwrite(int fd, const void *buf, size_t n, int64_t off, bool *seek_failed);
 // Moves the descriptor's position: from the start of the file (end false) or
 // from its end. New position, or -1 with errno.
 int64_t plat_seek(int fd, int64_t offset, bool from_end);
@@ -58,14 +69,19 @@ int64_t plat_tell(int fd);
 int plat_fsync(int fd);
 int plat_close(int fd);
 
-// Byte-range locks (POSIX record locks of the process).
+// Byte-range locks: POSIX record locks of the process, or (description)
+// locks of the open file description, which belong to the descriptor and
+// its duplicates only: closing another descriptor of the same file keeps
+// them, and another description of the file, in this process or another,
+// conflicts with them.
 enum class LockCmd { Try, Wait, Test };
 enum class LockType { Shared, Exclusive, Unlock };
 // Sets, waits for or (Test) queries a lock of [start, start + len), len 0
 // meaning to the end of the file and beyond. For Test, *holder receives the
-// process id of a conflicting lock's holder, or 0 when none conflicts.
-// 0, or -1 with errno.
-int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder);
+// process id of a conflicting lock's holder (-1 for a description lock), or
+// 0 when none conflicts. 0, or -1 with errno.
+int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder,
+              bool description = false);
 
 // ---- Files by name --------------------------------------------------------
 int plat_unlink(const char *path);
@@ -73,6 +89,8 @@ int plat_link(const char *from, const char *to);
 int plat_rename(const char *from, const char *to);
 int plat_mkdir(const char *path, int mode);
 int plat_rmdir(const char *path);
+// Sets the permission bits of a file (counted as a Stat call).
+int plat_chmod(const char *path, int mode);
 
 // What the engine asks of a file's status.
 struct PlatStat {
@@ -82,6 +100,7 @@ struct PlatStat {
     bool is_dir;
     bool is_link;  // set by plat_lstat only
     uint32_t uid;  // owner
+    uint32_t mode; // permission bits
 };
 int plat_stat(const char *path, PlatStat *out);
 // stat of the entry itself: a symbolic link is not followed (is_link set,

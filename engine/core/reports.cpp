@@ -184,7 +184,7 @@ ZV_API int SYSCFG(int32_t *record) {
     record[ZV_SYSCFG_MAX_FILE_NUMBERS] = 65536;
     record[ZV_SYSCFG_MAX_KEY_LENGTH] = 1024;
     record[ZV_SYSCFG_PROCESS_ID] = int32_t(getpid());
-    record[ZV_SYSCFG_ADVANCED_ENCRYPTION] = 0;
+    record[ZV_SYSCFG_ADVANCED_ENCRYPTION] = 1;
     const INSTGV *g = zvWNGV;
     bool up = g && g->started && g->fcbtab;
     auto item = [up](int32_t v) { return up ? v : kNoInstance; };

@@ -1,12 +1,15 @@
-// Encryption services of start-up, least form.
-//
-// No masking key, no recovery log and no advanced encryption exist in this
-// form: every routine succeeds without effect unless a test has switched it
-// to fail with a chosen code. The process-wide page cipher hook stays null
-// unless a test sets one.
+// Encryption services of start-up: the steps that engine start-up runs,
+// each behind a test switch that can make it answer a chosen code instead.
 #include "engine/crypto/crypto_services.h"
 
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+
+#include "engine/crypto/masterkey.h"
+#include "engine/crypto/pagehook.h"
+#include "engine/crypto/recovlog.h"
+#include "zarvo/zarvo.h"
 
 namespace zv {
 
@@ -14,13 +17,11 @@ namespace {
 
 constexpr int kSteps = static_cast<int>(CamoStep::Count);
 
-// Test switches: the code each step answers (0: success) and its calls.
+// Test switches: the code each step answers instead of its work (0: the
+// work) and its calls.
 int g_fail_code[kSteps];
 long g_calls[kSteps];
 char g_recover_msg[200];
-
-// The process-wide page cipher hook.
-ZvPageCipherHook g_hook = nullptr;
 
 // Counts a call of a step and returns the code it must answer.
 int answer(CamoStep step) {
@@ -32,33 +33,51 @@ int answer(CamoStep step) {
 }  // namespace
 
 int zvprfcamo() {
-    int rc = answer(CamoStep::Prf);
-    if (rc) set_uerr(rc);
-    return rc;
+    if (int rc = answer(CamoStep::Prf)) return set_uerr(rc);
+    // A profile that asks for the master key clears the pending cipher; the
+    // key itself is asked for at the first open of an encrypted file.
+    char clock[16];
+    snprintf(clock, sizeof clock, "%013ld", static_cast<long>(time(nullptr)));
+    zvSETENCRYPT(nullptr, clock, 13);
+    set_uerr(0);
+    return 0;
 }
 
-int zvfnccamo() { return answer(CamoStep::Fnc); }
+int zvfnccamo() {
+    if (int rc = answer(CamoStep::Fnc)) return rc;
+    return zvfnccamo_install();
+}
 
 int zvchkcamo() {
     int len = answer(CamoStep::Chk);
+    // zvcamosys supplies no built-in key: nothing to prepare.
     if (len > 128) terr(7530);
     return len;
 }
 
-int camo_init() { return answer(CamoStep::Init); }
+int camo_init() {
+    if (int rc = answer(CamoStep::Init)) return rc;
+    return zvcamoi();
+}
 
 int zvcmprecovRecover(char *msg, int size) {
     int rc = answer(CamoStep::Recover);
-    if (rc && msg && size > 0) {
-        strncpy(msg, g_recover_msg, static_cast<size_t>(size) - 1);
-        msg[size - 1] = '\0';
+    if (rc) {
+        if (msg && size > 0) {
+            strncpy(msg, g_recover_msg, static_cast<size_t>(size) - 1);
+            msg[size - 1] = '\0';
+        }
+        return rc;
     }
-    return rc;
+    return zvcmprecovReplay(msg, size);
 }
 
-int zvcamosdkinit() { return answer(CamoStep::SdkInit); }
+int zvcamosdkinit() {
+    if (int rc = answer(CamoStep::SdkInit)) return rc;
+    return camo_sdk_start();
+}
 
-ZvPageCipherHook process_cipher_hook() { return g_hook; }
+ZvPageCipherHook process_cipher_hook() { return camo_process_hook(); }
 
 void camo_fail(CamoStep step, int code, const char *msg) {
     g_fail_code[static_cast<int>(step)] = code;
@@ -76,9 +95,9 @@ void camo_reset() {
         g_calls[k] = 0;
     }
     g_recover_msg[0] = '\0';
-    g_hook = nullptr;
+    camo_set_process_hook(nullptr);
 }
 
-void set_process_cipher_hook(ZvPageCipherHook hook) { g_hook = hook; }
+void set_process_cipher_hook(ZvPageCipherHook hook) { camo_set_process_hook(hook); }
 
 }  // namespace zv

@@ -55,18 +55,6 @@ const Cipher kCiphers[9] = {
     {AESInit, AESEncrypt, AESDecrypt, 4, 1},
 };
 
-bool key_length_ok(int32_t alg, int32_t len) {
-    switch (alg) {
-    case QVS_DES:
-        return len == 8 || len == 16 || len == 24;
-    case QVS_BLOWFISH:
-        return len >= 8 && len <= 56;
-    case QVS_MDC:
-        return len == 8 || len == 16 || len == 24 || len == 32;
-    default:  // Twofish, RIJ, AES
-        return len == 16 || len == 24 || len == 32;
-    }
-}
 
 inline void load(const QVSCTX *ctx, const unsigned char *p, uint32_t *w) {
     if (ctx->byteorder) {
@@ -154,7 +142,7 @@ int qvs_init(QVSCTX *ctx, int32_t alg, int32_t mode, const unsigned char *key, i
     ctx->mode = mode;
     ctx->ofbpos = -1;
     const Cipher &c = kCiphers[alg];
-    if (!key_length_ok(alg, keylen) || !c.init(ctx->schedule, key, keylen)) return QVS_EKEY;
+    if (!qvs_key_length_ok(alg, keylen) || !c.init(ctx->schedule, key, keylen)) return QVS_EKEY;
     ctx->blkwords = c.blkwords;
     ctx->byteorder = c.byteorder;
     ctx->encrypt = c.encrypt;
@@ -162,6 +150,35 @@ int qvs_init(QVSCTX *ctx, int32_t alg, int32_t mode, const unsigned char *key, i
     if (!iv) return QVS_OK;
     if (ivlen / 4 < ctx->blkwords) return QVS_EIV;
     load(ctx, iv, ctx->iv);
+    return QVS_OK;
+}
+
+bool qvs_key_length_ok(int32_t alg, int32_t len) {
+    switch (alg) {
+    case QVS_DES:
+        return len == 8 || len == 16 || len == 24;
+    case QVS_BLOWFISH:
+        return len >= 8 && len <= 56;
+    case QVS_MDC:
+        return len == 8 || len == 16 || len == 24 || len == 32;
+    case QVS_TWOFISH:
+    case QVS_RIJ:
+    case QVS_AES:
+    case QVS_AES_ALT:
+        return len == 16 || len == 24 || len == 32;
+    default:
+        return false;
+    }
+}
+
+char *get_password(const char *prompt) { return getpass(prompt ? prompt : ""); }
+
+int qvs_set_iv(QVSCTX *ctx, const unsigned char *iv, int32_t ivlen) {
+    if (!ctx) return QVS_ENULLCTX;
+    if (!ctx->encrypt || (ctx->blkwords != 2 && ctx->blkwords != 4)) return QVS_EALG;
+    if (!iv || ivlen / 4 < ctx->blkwords) return QVS_EIV;
+    load(ctx, iv, ctx->iv);
+    ctx->ofbpos = -1;
     return QVS_OK;
 }
 
@@ -186,7 +203,7 @@ ZV_API int QVSEncrypt(QVSCTX *ctx, unsigned char *buf, int32_t len) { return zv:
 ZV_API int QVSDecrypt(QVSCTX *ctx, unsigned char *buf, int32_t len) { return zv::qvs_decrypt(ctx, buf, len); }
 ZV_API int QVSFinal(QVSCTX *ctx) { return zv::qvs_final(ctx); }
 
-ZV_API char *QVSGetPassword(const char *prompt) { return getpass(prompt ? prompt : ""); }
+ZV_API char *QVSGetPassword(const char *prompt) { return zv::get_password(prompt); }
 
 ZV_API int zvstrerror_r(int errnum, char *buf, size_t size) {
     if (size == 0) {

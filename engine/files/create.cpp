@@ -456,9 +456,9 @@ int data_resources(int filno, uint16_t mode, const XCREblk *x, bool memory, bool
         return rc;
     }
     if (!rc && resource_step) rc = zv::zvsetmges(f, filno);
-    if (!rc && x && x->cipher && !(mode & 0x800) && !memory && !(f->hdr.base.hdrflags & 0x100) &&
-        f->hdr.base.sfiltyp != kSfMember)
-        rc = zv::zvsetcamo(f, int(x->cipher), filno) ? g->uerr_cod : 0;
+    if (!rc && zv::camo_wanted(x ? x->cipher : 0) && !(mode & 0x800) && !memory &&
+        !(f->hdr.base.hdrflags & 0x100) && f->hdr.base.sfiltyp != kSfMember)
+        rc = zv::zvsetcamo(f, x ? x->cipher : 0, filno) ? g->uerr_cod : 0;
     if (!rc && (f->hdr.ext.flmode2 & kFlmode2PartHost)) rc = zv::zvsetpres(f, filno);
     return rc;
 }
@@ -623,6 +623,11 @@ int creidx(int filno, const char *name, int32_t keylen, int keytype, int dupflag
     zv::zvsetlog(&b);
     rc = zvgetkbf(f, keylen);
     if (!rc) rc = write_new_header(f, first);
+    // An index is encrypted like a data file: its key stored in a security
+    // resource of its own.
+    if (!rc && zv::camo_wanted(x ? x->cipher : 0) && !(r.mode & 0x800) && !r.memory &&
+        !(b.hdrflags & 0x100))
+        rc = zv::zvsetcamo(f, x ? x->cipher : 0, filno) ? g->uerr_cod : 0;
     if (rc) discard_new_file(filno);
     else f->crflags &= ~kCrBusy;
     clrxcre(x);

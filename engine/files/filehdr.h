@@ -51,7 +51,9 @@
 //   104    4   hightran    index high transaction number (low word)
 //   108    4   updcnt      update counter
 //   112    4   clstime     time of the last clean close
-//   116   12   spare1      three words, zero at creation
+//   116    4   secres      security-resource position of an encrypted file
+//                          (low word; 0: none)
+//   120    8   spare1      two words, zero at creation
 #pragma once
 
 #include <cstddef>
@@ -101,7 +103,8 @@ struct FILEHDR {
     uint32_t hightran;
     uint32_t updcnt;
     uint32_t clstime;
-    uint32_t spare1[3];
+    uint32_t secres;
+    uint32_t spare1[2];
 };
 
 // Extended part; offsets are from the header start (extended offset 0 is
@@ -128,7 +131,7 @@ struct FILEHDR {
 //   204    4   nsegs       number of segments
 //   208    4   hdrposh     header position, high word
 //   212    4   xmark       extended-header mark 0x36353536 ("6556")
-//   216    4   spare3
+//   216    4   secresh     security-resource position, high word
 //   220    4   segmented   1 for segmented files
 //   224    4   crew15      create block word 15 / partition shift
 //   228    4   flmode3     further feature flags
@@ -181,7 +184,7 @@ struct FILEHDRX {
     uint32_t nsegs;
     uint32_t hdrposh;
     uint32_t xmark;
-    uint32_t spare3;
+    uint32_t secresh;
     uint32_t segmented;
     uint32_t crew15;
     uint32_t flmode3;
@@ -231,9 +234,11 @@ static_assert(offsetof(FILEHDR, hdrpos) == 80);
 static_assert(offsetof(FILEHDR, hdrflags) == 98);
 static_assert(offsetof(FILEHDR, hdrflags2) == 100);
 static_assert(offsetof(FILEHDR, updcnt) == 108);
+static_assert(offsetof(FILEHDR, secres) == 116);
 static_assert(offsetof(FILEHDRALL, ext.extsiz32) == 168);
 static_assert(offsetof(FILEHDRALL, ext.flmode2) == 176);
 static_assert(offsetof(FILEHDRALL, ext.xmark) == 212);
+static_assert(offsetof(FILEHDRALL, ext.secresh) == 216);
 static_assert(offsetof(FILEHDRALL, ext.flmode3) == 228);
 static_assert(offsetof(FILEHDRALL, ext.updcnt2) == 236);
 static_assert(offsetof(FILEHDRALL, ext.levels) == 276);

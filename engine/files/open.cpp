@@ -198,8 +198,8 @@ uint16_t open_file_mode(const FCB *f, uint16_t mode, bool *syncclose) {
 bool not_found(int rc) { return rc == 401 || rc == 408 || rc == 438; }
 
 // Reads what one block keeps in its resources. 0 or an error that stops the
-// open; in damaged-open mode (0x4000 with 0x0800) an encryption failure or
-// an unsupported feature makes the file read-only instead.
+// open; in damaged-open mode (0x4000 with 0x0800) an unsupported feature
+// makes the file read-only instead.
 int read_resources(FCB *b, uint16_t mode) {
     INSTGV *g = zvWNGV;
     bool lenient = (mode & kOpenDamaged) && (mode & kOpnNoConvert);
@@ -209,9 +209,10 @@ int read_resources(FCB *b, uint16_t mode) {
         return 0;
     };
     bool has_resources = b->hdr.base.reshdr || b->hdr.ext.reshdrh;
-    if (has_resources && zv::zvgetcamo(b) != 0) {
-        if (lenient) return read_only();
-        return 606;
+    // A file whose key cannot be had stays closed even when it is opened as
+    // damaged: its pages would be read as cipher text.
+    if (has_resources) {
+        if (int rc = zv::zvgetcamo(b)) return rc;
     }
     if (b->hdr.ext.flmode3 & 0x200) {
         if (lenient) return read_only();
@@ -273,6 +274,13 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
             return zv::set_uerr((sys == 2 || sys == 20 || g->quietopen) ? 12 : 920);
         }
         f->fd = fd;
+        // Exclusive across processes unless opened shared: a file another
+        // process holds the other way is refused with its lock's errno.
+        if (int err = zv::lock_open_file(fd, mode)) {
+            abandon_open(f);
+            g->sysiocod = uint16_t(err);
+            return zv::set_uerr(12);
+        }
         zv::set_highest_written(f);
     }
 

@@ -24,6 +24,7 @@
 #include "engine/core/pools.h"
 #include "engine/files/fcb.h"
 #include "engine/index/isam_upcalls.h"
+#include "engine/index/keyform.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
@@ -227,15 +228,20 @@ unsigned char *iGETCURK(int keyno, void *buf, int32_t *len) {
 }
 
 unsigned char *zvputk81(int keyno, const void *record, uint32_t posh, uint32_t posl, int which, int32_t reclen) {
-    INSTGV *g = zvWNGV;
     FCB *f = index_of(keyno);
     if (!f) return nullptr;
+    return put_key_image(keyno, f, nullptr, record, posh, posl, which, reclen);
+}
+
+unsigned char *put_key_image(int keyno, FCB *f, FCB *d, const void *record, uint32_t posh, uint32_t posl, int which,
+                             int32_t reclen) {
+    INSTGV *g = zvWNGV;
     KEYBUFSET *k = f->keybufs;
     unsigned char *img = which ? k->alt : k->cur;
     int8_t &state = which ? k->altstate : k->curstate;
     g->isamerr_cod = 0;
     zvSETHGHi(int32_t(posh));
-    int32_t n = frmkey(keyno, record, img, posl, reclen);
+    int32_t n = ifrmkey(keyno, -1, f, d, static_cast<const unsigned char *>(record), img, -1, posl, reclen);
     state = n > 0 ? 1 : (g->isamerr_cod ? 2 : 0);
     return state == 1 ? img : nullptr;
 }

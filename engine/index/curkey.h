@@ -20,6 +20,10 @@ unsigned char *iGETCURK(int keyno, void *buf, int32_t *len);
 // index keyno and sets that image's state: 1 formed, 0 no key, 2 failed.
 // The image, or null when its state is not 1.
 unsigned char *zvputk81(int keyno, const void *record, uint32_t posh, uint32_t posl, int which, int32_t reclen);
+// zvputk81 for a caller that holds the blocks already: f the open index
+// keyno (an index with key buffers), d its open data file or null.
+unsigned char *put_key_image(int keyno, FCB *f, FCB *d, const void *record, uint32_t posh, uint32_t posl, int which,
+                             int32_t reclen);
 // Stores a ready key into the current (which 0) or alternate image: state
 // 1 copies it; state 0 becomes 2 while isamerr_cod is set; other states are
 // stored as given. The image when the state is 1, else null.

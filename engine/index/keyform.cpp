@@ -327,8 +327,21 @@ const unsigned char *zvfldadr(const unsigned char *rec, const unsigned char *sch
     return rec + at.off;
 }
 
-int32_t izvasskey(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, unsigned char *key,
-                  int32_t keyspace, int32_t reclen, int amode) {
+namespace {
+
+// What both passes of one key formation need, resolved once by assembly:
+// the index's map entry and segments, its data file number and the two FCBs
+// (the index's null when it is not open).
+struct KeyJob {
+    ISAMMAPENT *k = nullptr;
+    ISAMSEG *segs = nullptr;
+    int datno = -1;
+    FCB *ifcb = nullptr;
+    FCB *dfcb = nullptr;
+};
+
+int32_t assemble(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, unsigned char *key,
+                 int32_t keyspace, int32_t reclen, int amode, KeyJob *job) {
     INSTGV *g = zvWNGV;
     if (!g) return 0;
     ierr(0, keyno < 0 ? 0 : keyno);
@@ -338,7 +351,11 @@ int32_t izvasskey(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned cha
     if (datno < 0) datno = int16_t(k->datno);
     if (datno < 0) return fail(80, keyno);
     if (!dfcb && !(dfcb = tstfnm(datno))) return fail(g->uerr_cod, datno);
-    if (!ifcb && open_block(fcb_at(keyno))) ifcb = fcb_at(keyno);
+    if (!ifcb) {
+        FCB *x = fcb_at(keyno);
+        if (open_block(x)) ifcb = x;
+    }
+    *job = KeyJob{k, segs, datno, ifcb, dfcb};
     if (keyspace == -1) {
         if (!ifcb) return fail(80, keyno);
         keyspace = ifcb->hdr.base.keylen;
@@ -445,34 +462,56 @@ int32_t izvasskey(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned cha
     return used;
 }
 
+}  // namespace
+
+int32_t izvasskey(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, unsigned char *key,
+                  int32_t keyspace, int32_t reclen, int amode) {
+    KeyJob job;
+    return assemble(keyno, datno, ifcb, dfcb, rec, key, keyspace, reclen, amode, &job);
+}
+
 int32_t zvasskey(int keyno, const unsigned char *rec, unsigned char *key, int32_t reclen, int amode) {
     return izvasskey(keyno, -1, nullptr, nullptr, rec, key, -1, reclen, amode);
 }
 
 namespace {
 
-// The transform pass; *total receives the key length with its suffix.
-unsigned char *transform(int keyno, int datno, FCB *dfcb, unsigned char *key, uint32_t poslow, int append,
-                         int unicode, int32_t *total) {
-    INSTGV *g = zvWNGV;
-    if (!g) return nullptr;
-    uint32_t poshigh = uint32_t(zvGETHGHi());
-    ISAMMAPENT *k = isam_entry(keyno);
-    const ISAMSEG *segs = isam_segs(keyno);
-    if (!key || !k) return fail(80, keyno), nullptr;
-    FCB *ifcb = fcb_at(keyno);
-    if (!open_block(ifcb)) return fail(80, keyno), nullptr;
-    if (datno < 0) datno = int16_t(k->datno);
+// The map entry, segments and FCBs of the transform pass of index keyno;
+// false (80 reported) when the index or its data file is not open.
+bool resolve(int keyno, int datno, FCB *dfcb, KeyJob *job) {
+    job->k = isam_entry(keyno);
+    job->segs = isam_segs(keyno);
+    if (!job->k) return fail(80, keyno), false;
+    job->ifcb = fcb_at(keyno);
+    if (!open_block(job->ifcb)) return fail(80, keyno), false;
+    if (datno < 0) datno = int16_t(job->k->datno);
     if (!dfcb) dfcb = datno >= 0 ? fcb_at(datno) : nullptr;
-    if (!open_block(dfcb)) return fail(80, keyno), nullptr;
+    if (!open_block(dfcb)) return fail(80, keyno), false;
+    job->datno = datno;
+    job->dfcb = dfcb;
+    return true;
+}
+
+// The transform pass over the resolved index; *total receives the key
+// length with its suffix. A plain byte segment (mode 0, no modifier) is its
+// own key form and is passed by.
+unsigned char *transform_job(int keyno, const KeyJob &job, unsigned char *key, uint32_t poslow, int append,
+                             int unicode, int32_t *total) {
+    uint32_t poshigh = uint32_t(zvGETHGHi());
+    FCB *ifcb = job.ifcb;
+    const ISAMSEG *segs = job.segs;
     int32_t used = 0;
     for (int i = 0; i < kMapSegs && segs[i].soffset != kSegEnd; i++) {
         const ISAMSEG &s = segs[i];
         unsigned char *p = key + used;
         int rc = 0;
+        if (s.segmode == 0 && s.slength >= 1) {
+            used += s.slength;
+            continue;
+        }
         if (unicode && (s.segmode & (kSegUnicode | kSegXtd)))
             rc = zvunic(keyno, i, nullptr, p, p + s.slength - 1, s.slength, p);
-        if (!rc) rc = izvtseg(s.soffset, s.segmode, s.slength, p, ifcb->altseq, dfcb->schmap);
+        if (!rc) rc = izvtseg(s.soffset, s.segmode, s.slength, p, ifcb->altseq, job.dfcb->schmap);
         if (rc) return fail(rc, keyno), nullptr;
         used += s.slength;
     }
@@ -490,6 +529,15 @@ unsigned char *transform(int keyno, int datno, FCB *dfcb, unsigned char *key, ui
     if (total) *total = used;
     set_uerr(0);
     return key;
+}
+
+unsigned char *transform(int keyno, int datno, FCB *dfcb, unsigned char *key, uint32_t poslow, int append,
+                         int unicode, int32_t *total) {
+    if (!zvWNGV) return nullptr;
+    if (!key) return fail(80, keyno), nullptr;
+    KeyJob job;
+    if (!resolve(keyno, datno, dfcb, &job)) return nullptr;
+    return transform_job(keyno, job, key, poslow, append, unicode, total);
 }
 
 }  // namespace
@@ -510,11 +558,17 @@ int32_t form(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *re
     // The position's high word was set before the call; assembly may reach
     // calls that use the cell, so it is taken now and put back.
     int32_t hi = zvGETHGHi();
-    int32_t n = izvasskey(keyno, datno, ifcb, dfcb, rec, key, keyspace, reclen, amode);
+    KeyJob job;
+    int32_t n = assemble(keyno, datno, ifcb, dfcb, rec, key, keyspace, reclen, amode, &job);
     if (n <= 0) return 0;
     zvSETHGHi(hi);
     int32_t total = 0;
-    if (!transform(keyno, datno, dfcb, key, poslow, 1, 0, &total)) return 0;
+    // The transform pass reuses what assembly resolved when the index it
+    // found open is the index's own block (as transform requires).
+    const bool same = job.ifcb == fcb_at(keyno) && open_block(job.ifcb) && open_block(job.dfcb);
+    if (same ? !transform_job(keyno, job, key, poslow, 1, 0, &total)
+             : !transform(keyno, datno, dfcb, key, poslow, 1, 0, &total))
+        return 0;
     return total;
 }
 

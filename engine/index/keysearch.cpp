@@ -86,7 +86,7 @@ NODEBUF *neighbour_leaf(FCB *f, const NODEBUF *from, uint32_t h, uint32_t l, Lev
 // the walk comes from (dir 1), the last key of a predecessor below it
 // (dir -1). False with 527 reported otherwise, or when a key cannot be read.
 bool keys_in_order(FCB *f, NODEBUF *b, const unsigned char *from, int dir, const char *where) {
-    if (b->hdr.nkv == 0) return true;
+    if (b->hdr.nkv == 0 || (zvWNGV->idx.options & kIdxOptRawLeafOrder)) return true;
     const unsigned char *k = valpnt(b, dir > 0 ? 1 : b->hdr.nkv);
     if (!k) return false;
     if (compar_k(k, from, b->keylen) * dir > 0) return true;

@@ -14,6 +14,10 @@ constexpr uint32_t kIdxOptDupStrict = 0x01;  // duplicates fail even under the i
 constexpr uint32_t kIdxOptRecovery = 0x02;   // recovery: mismatches not logged, broken stack not retried
 constexpr uint32_t kIdxOptNoEofTest = 0x04;  // node reads skip the logical-end test
 constexpr uint32_t kIdxOptDstSuspend = 0x08; // distinct-key counts not kept by caller inserts
+// The leaf walk hands out a successor's keys whatever their order: the data
+// and index cross-check walks a damaged leaf chain this way and bounds the
+// walk itself (its cycle mode), so that it can report the loop it finds.
+constexpr uint32_t kIdxOptRawLeafOrder = 0x10;
 
 // Extended feature flags (header +176) that the index engine reads.
 constexpr uint32_t kFl2DupQuiet = 0x20;          // an equal key is not an error

@@ -64,6 +64,21 @@ bool profile_reverse() {
 }
 
 void reverse(unsigned char *p, int32_t n) {
+    // The integer widths in one step each.
+    if (n == 4) {
+        uint32_t v;
+        memcpy(&v, p, 4);
+        v = __builtin_bswap32(v);
+        memcpy(p, &v, 4);
+        return;
+    }
+    if (n == 8) {
+        uint64_t v;
+        memcpy(&v, p, 8);
+        v = __builtin_bswap64(v);
+        memcpy(p, &v, 8);
+        return;
+    }
     for (int32_t i = 0, j = n - 1; i < j; i++, j--) {
         unsigned char t = p[i];
         p[i] = p[j];

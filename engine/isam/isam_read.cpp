@@ -38,6 +38,7 @@
 #include "engine/files/varrec.h"
 #include "engine/index/curkey.h"
 #include "engine/index/isam_upcalls.h"
+#include "engine/index/keyform.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
@@ -154,6 +155,19 @@ int chkism(int datno, FCB *d, uint64_t *pos) {
 
 // ---- Making a record current ------------------------------------------------------
 
+// The data file's block when index keyno belongs to it, else null (the key
+// formation then finds the index's own data file).
+inline FCB *data_of_index(int keyno, int datno, FCB *d) { return keymap_datno(keyno) == datno ? d : nullptr; }
+
+// zvputk81 into the current image of index ix, whose open block x the
+// caller holds, with its data file d (datno) handed down.
+unsigned char *form_key_image(int ix, FCB *x, int datno, FCB *d, const void *rec, uint32_t hi, uint32_t lo,
+                              int32_t len) {
+    if (x->kind != kKindIndex) return zvputk81(ix, rec, hi, lo, 0, len);
+    set_uerr(0);
+    return put_key_image(ix, x, data_of_index(ix, datno, d), rec, hi, lo, 0, len);
+}
+
 int iSETCURI(int datno, uint32_t hi, uint32_t lo, const void *rec, int32_t len, int pref, int leave) {
     INSTGV *g = zvWNGV;
     FCB *d = open_fcb(datno);
@@ -181,7 +195,7 @@ int iSETCURI(int datno, uint32_t hi, uint32_t lo, const void *rec, int32_t len, 
                 refresh_work(x);
                 continue;
             }
-            if (zvputk81(ix, rec, hi, lo, 0, len)) {
+            if (form_key_image(ix, x, datno, d, rec, hi, lo, len)) {
                 refresh_work(x);
             } else if (g->isamerr_cod) {
                 invalid = true;
@@ -341,7 +355,9 @@ int ismred(int datno, int keyno, uint32_t hi, uint32_t lo, void *buf, int32_t *l
     }
     const size_t kl = size_t(x->hdr.base.keylen);
     zvSETHGHi(int32_t(hi));
-    int32_t n = frmkey(keyno, buf, g->isam.keywork, lo, got);
+    set_uerr(0);
+    int32_t n = ifrmkey(keyno, -1, open_fcb(keyno), data_of_index(keyno, datno, open_fcb(datno)),
+                        static_cast<const unsigned char *>(buf), g->isam.keywork, -1, lo, got);
     if (n > 0 && memcmp(g->isam.keywork, g->nav.foundkey, kl) == 0) {
         memcpy(k->cur, g->isam.keywork, kl);
         k->curstate = 1;

@@ -34,6 +34,7 @@
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
+#include "engine/index/node.h"
 #include "engine/isam/isam_files.h"
 #include "engine/maint/verify.h"
 #include "zarvo/zarvo.h"
@@ -338,12 +339,21 @@ int index_scan(Check &c) {
     INSTGV *g = zvWNGV;
     const bool readrec = (c.opts->flags & 16) != 0;
     const uint16_t oldprof = g->userprof;
+    const uint32_t oldopts = g->idx.options;
     if (readrec) g->userprof |= 1;
+    // The key walk hands out a successor's keys whatever their order: a
+    // leaf chain that loops back is then seen by the cycle mode below, which
+    // bounds the walk and reports the loop, instead of ending as a read error.
+    g->idx.options |= kIdxOptRawLeafOrder;
     struct Restore {
         INSTGV *g;
         uint16_t prof;
-        ~Restore() { g->userprof = prof; }
-    } restore{g, oldprof};
+        uint32_t opts;
+        ~Restore() {
+            g->userprof = prof;
+            g->idx.options = opts;
+        }
+    } restore{g, oldprof, oldopts};
     c.errors = 0;
     c.endscan = false;
     FCB *d = tstfnm(c.datno);

@@ -250,6 +250,38 @@ ZV_API void _pack32(const unsigned char *bytes, uint32_t *words, int32_t count);
 ZV_API void _unpack32(const uint32_t *words, int32_t count, unsigned char *bytes);
 
 /* ------------------------------------------------------------------------ */
+/* Keys from passwords, and the master-password verification file.           */
+/* ------------------------------------------------------------------------ */
+
+/* D1 = MD5(password); Di+1 = MD5(password, Di, i as 4 bytes most
+ * significant first), i = 1, 2, ...; out = D1 D2 ... cut to outlen bytes.
+ * outlen below 1 leaves out untouched. */
+ZV_API void GenMasterKey(const char *password, int32_t pwlen, unsigned char *out, int32_t outlen);
+/* D1 = MD5(password); Di+1 = MD5(password, Di); out = D1 D2 ... cut to
+ * outlen bytes. */
+ZV_API void PassToKey(unsigned char *out, int32_t outlen, const char *password, int32_t pwlen);
+/* len random bytes of a started generator into out: the RNGRead result. */
+ZV_API int GenSessionKey(QVSRNG *generator, unsigned char *out, int32_t len);
+/* Writes the verification file of a password (132 bytes): 16 random bytes,
+ * 96 zero bytes and the MD5 of those 112, encrypted with QVS_RIJ in ECB
+ * under GenMasterKey(password, keylen), then keylen as a 4-byte word in
+ * host order. keylen must be 16, 24 or 32. 0, or (with a message in msg,
+ * msgsize bytes, when msg is not NULL): 6 a key length above 64 or not one
+ * of those (nothing written); 1 the file cannot be opened for writing; 2 or
+ * 3 the random generator failed; 4 the block or 5 the length word could
+ * not be written. */
+ZV_API int QVSCreateMasterFile(const char *password, int32_t pwlen, const char *path, char *msg,
+                               int32_t keylen, int32_t msgsize);
+/* Checks a password against a verification file (a file of only 128 bytes
+ * is read with key length 16): 0 right; 1 the file cannot be opened; 2 it
+ * is shorter than 128 bytes (or cut inside the length word); 4 its key
+ * length is not 16, 24 or 32; 3 wrong password ("Master password
+ * verification failed: Incorrect master password specified."). The message
+ * goes to msg, cut to msgsize - 1 bytes. */
+ZV_API int QVSVerifyMasterPassword(const char *password, int32_t pwlen, const char *path, char *msg,
+                                   int32_t msgsize);
+
+/* ------------------------------------------------------------------------ */
 /* Layout of the caller-allocated contexts.                                  */
 /* ------------------------------------------------------------------------ */
 #ifdef __cplusplus

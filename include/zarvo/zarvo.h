@@ -541,7 +541,7 @@ typedef struct XCREblk {
     uint32_t extsize;    /* 5: 32-bit extend size in bytes (at least 65536) */
     uint32_t nsegs;      /* 6: number of segments (0: 1) */
     uint32_t option7;    /* 7: option word kept in the header */
-    uint32_t cipher;     /* 8: encryption class */
+    uint32_t cipher;     /* 8: file security value (kept in the file when not 0) */
     uint32_t option9;    /* 9: option word kept in the header */
     uint32_t flags;      /* 10: 0x02 replace an index marked for replacement,
                             0x04 memory file, 0x1000 create missing
@@ -629,6 +629,55 @@ ZV_API uint32_t SERIALNUM(int filno);
  * it and clears it. */
 ZV_API int32_t zvSETHGH(int32_t hw);
 ZV_API int32_t zvGETHGH(void);
+
+/* ------------------------------------------------------------------------ */
+/* Encryption of files at rest and the master password.                      */
+/* ------------------------------------------------------------------------ */
+
+/* Advanced encryption support, set by the host: 0 off, 1 on (start-up asks
+ * for the master password at the terminal), 2 on without asking. Start-up
+ * turns it on when the environment variable ZARVO_ADVANCED_ENCRYPTION is
+ * "YES" (any case). */
+ZV_API extern int32_t cmosdksup;
+/* Set by the host: while support stays off, start-up chooses the cipher of
+ * the engine's logs. */
+ZV_API extern int32_t zvcamlog;
+
+/* Sets the cipher of the following creates of data and index files: each
+ * new file is then stored encrypted under a random key of its own, kept
+ * under the master key in the file. With support on, code (a decimal text)
+ * 1-3 DES with keys of 8, 16, 24 bytes; 4-6 Twofish 16, 24, 32; 7-9
+ * Rijndael 16, 24, 32; 10-58 Blowfish of code - 2 bytes; 60-62 AES 16, 24,
+ * 32; 98 the cipher of the open file whose number is the text key (keylen
+ * must be 1, else 116; a closed number gives its lookup's code; a plain
+ * file leaves nothing pending). keylen 0 or less clears the pending cipher
+ * (0); a NULL code or code 0 clears it with 454; other codes 446. With
+ * support off every code but 98 on a plain file gives 454. 47 without an
+ * instance. */
+ZV_API int zvSETENCRYPT(const char *code, const char *key, int32_t keylen);
+/* Changes the master password: re-seals the key of every listed encrypted
+ * file under the new password's key, all or nothing, under a recovery log
+ * that the next start-up replays after a crash, and writes the new
+ * password's verification file. The request is a u32 option word, a u32
+ * file count, then NUL-terminated texts: the old password (absent with
+ * option 4: the current master key is the old key), the new password, and
+ * the file names (transaction logs "L...QVS" are skipped). Options: 1
+ * change (8 and 16 beside it change nothing); exactly 16 checks the old
+ * password only. Prints one line per file and the counts; the passwords in
+ * the request are overwritten with zeros. 0, or: 540 NULL request, 454
+ * support off or option 2, 116 other options, 932 wrong old password (from
+ * the fifth failure on each waits a second), or the code of the first file
+ * that failed (then every key stays as it was). */
+ZV_API int zvChangeMasterPassword(void *request);
+/* Re-seals the key block of one file from the master key oldkey to newkey
+ * (each of the master key's length, 32 bytes); ctx is a recovery log of the
+ * key change or NULL. *outflags (may be NULL) receives the file's mode bits
+ * 0x30. 0 (also for a plain file), or the open's code, 408, 606, 952. */
+ZV_API int zvReencryptFileEncryptionRes(const char *name, const unsigned char *oldkey,
+                                        const unsigned char *newkey, uint32_t *outflags, void *ctx);
+/* Not supported in this build: 454. */
+ZV_API int SESSVAL(void);
+ZV_API int SESSINC(void);
 
 /* ------------------------------------------------------------------------ */
 /* Variable-length records and resources.                                    */

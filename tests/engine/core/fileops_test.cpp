@@ -266,8 +266,14 @@ TEST_F(FileOpsTest, PathServiceIsNotOffered) {
 
 TEST_F(FileOpsTest, LocksOfThisProcess) {
     auto f = make_fcb("lk.dat");
-    f->fd = zv::mbcrat(f.get());  // holds the whole file exclusively
+    f->fd = zv::mbcrat(f.get());  // holds the whole file exclusively, by its descriptor
     ASSERT_GE(f->fd, 0);
+    // The creation lock belongs to the open file description: even a lock of
+    // this process meets it, until it is given up.
+    int refused = zv::zvfpglok81(f->fd, f.get(), 0, 0, 128, 2);
+    EXPECT_TRUE(refused == EAGAIN || refused == EACCES) << refused;
+    EXPECT_EQ(zv::zvfpglok81(f->fd, f.get(), 0, 0, 0, 4 | 32), 0);
+    EXPECT_EQ(zv::zvfpglok81(f->fd, f.get(), 0, 0, 0, 2), 0);  // the process holds the whole file
     // A process never conflicts with its own locks.
     EXPECT_EQ(zv::zvfpglok81(f->fd, f.get(), 0, 0, 128, 16), 0);
     EXPECT_EQ(zv::zvfpglok81(f->fd, f.get(), 0, 0, 128, 2), 0);

@@ -108,3 +108,62 @@ TEST_F(PlatformTest, FailedCallsDoNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A positioned transfer is one system call that the plan sees as a seek and
+// a transfer: each counts, a fault of either hits it (the seek's reported
+// as such), a cut transfer moves fewer bytes, and the descriptor's own
+// position does not move.
+TEST_F(PlatformTest, PositionedTransfersCountAndFailAsSeekAndTransfer) {
+    bool seek_failed = true;
+    EXPECT_EQ(zv::plat_pwrite(fd, "0123456789", 10, 0, &seek_failed), 10);
+    EXPECT_FALSE(seek_failed);
+    EXPECT_EQ(zv::plat_pwrite(fd, "ab", 2, 4, &seek_failed), 2);
+    char buf[16] = {};
+    EXPECT_EQ(zv::plat_pread(fd, buf, 6, 2, &seek_failed), 6);
+    EXPECT_EQ(std::string(buf, 6), "23ab67");
+    EXPECT_EQ(zv::io_calls(IoKind::Seek), 3);
+    EXPECT_EQ(zv::io_calls(IoKind::Write), 2);
+    EXPECT_EQ(zv::io_calls(IoKind::Read), 1);
+    EXPECT_EQ(zv::plat_tell(fd), 0) << "the descriptor's position stays";
+    // Past the end: nothing to read, no failure.
+    EXPECT_EQ(zv::plat_pread(fd, buf, 4, 100, &seek_failed), 0);
+    EXPECT_FALSE(seek_failed);
+
+    struct Case {
+        IoKind kind;
+        long short_by;
+        int64_t want;
+        bool seek;
+    } cases[] = {
+        {IoKind::Seek, 0, -1, true},
+        {IoKind::Read, 0, -1, false},
+        {IoKind::Read, 4, 2, false},
+    };
+    for (const Case &c : cases) {
+        zv::fault_set(c.kind, 1, EIO, false, c.short_by);
+        errno = 0;
+        memset(buf, 0, sizeof buf);
+        EXPECT_EQ(zv::plat_pread(fd, buf, 6, 2, &seek_failed), c.want) << int(c.kind);
+        EXPECT_EQ(seek_failed, c.seek) << int(c.kind);
+        EXPECT_EQ(errno, EIO) << int(c.kind);
+        if (c.want > 0) {
+            EXPECT_EQ(std::string(buf, 2), "23");
+        }
+    }
+    zv::fault_set(IoKind::Write, 1, ENOSPC);
+    EXPECT_EQ(zv::plat_pwrite(fd, "zz", 2, 0, &seek_failed), -1);
+    EXPECT_FALSE(seek_failed);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(read_file("f"), "0123ab6789") << "failed writes change nothing";
+    // A negative offset and a descriptor that is not open fail as a seek.
+    EXPECT_EQ(zv::plat_pread(fd, buf, 1, -1, &seek_failed), -1);
+    EXPECT_TRUE(seek_failed);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(zv::plat_pread(-1, buf, 1, 0, &seek_failed), -1);
+    EXPECT_TRUE(seek_failed);
+    EXPECT_EQ(errno, EBADF);
+}
+
+}  // namespace

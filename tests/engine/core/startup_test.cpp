@@ -12,6 +12,7 @@
 #include "engine/core/pools.h"
 #include "engine/core/startup.h"
 #include "engine/crypto/crypto_services.h"
+#include "engine/crypto/pagehook.h"
 #include "engine/files/fcb.h"
 #include "engine/index/nodebuf.h"
 #include "tests/support/fixture.h"
@@ -636,7 +637,7 @@ void *test_hook(void *buf, uint32_t, uint32_t, int32_t, int, uint32_t, void *, i
 
 TEST_F(StartupTest, ProcessWideCipherHookIsTakenIntoTheInstance) {
     ASSERT_EQ(INTREE(6, 7, 4), 0);
-    EXPECT_EQ(zvWNGV->pagehook, nullptr);
+    EXPECT_EQ(zvWNGV->pagehook, &zv::zvcamo81);
     ASSERT_EQ(CLISAM(), 0);
     zv::set_process_cipher_hook(test_hook);
     ASSERT_EQ(INTREE(6, 7, 4), 0);

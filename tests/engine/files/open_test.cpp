@@ -1,12 +1,17 @@
 // Open: refusals of damaged files, file-number checks, modes, the ring and
 // the stop of an engine user.
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "engine/files/close.h"
 #include "engine/files/header.h"
 #include "engine/files/open.h"
+#include "engine/core/centralio.h"
 #include "tests/engine/files/files_util.h"
+#include "tests/support/child.h"
 
 namespace {
 
@@ -309,6 +314,85 @@ TEST_F(OpenTest, SystemFileOpenAndCreate) {
     ASSERT_EQ(zvspcopn(64, f), 0);
     EXPECT_STREQ(f->name, "sys.fiA");
     EXPECT_EQ(iclsfilx(10, 0), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A file held by this process, opened by another: its result code and
+// system error.
+zvtest::ChildResult open_in_child(const char *name, uint16_t mode) {
+    return zvtest::run_in_child([name, mode] {
+        zvtest::ChildResult r;
+        if (zvtest::start_engine(8, 20, 8, 16) != 0) return r;
+        r.rc = OPNFIL(1, name, mode);
+        r.sys = zvGetSystemErrorCode();
+        r.extra = zvWNGV->nfiles;
+        zvtest::stop_engine();
+        return r;
+    });
+}
+
+bool refused(const zvtest::ChildResult &r) {
+    return r.ok && r.rc == 12 && (r.sys == EAGAIN || r.sys == EACCES) && r.extra == 0;
+}
+
+// The lock of a new or open file belongs to its own descriptor: another
+// descriptor of the file in this process, opened and closed, leaves it in
+// place; a virtual close gives it up and the reopen takes it again, failing
+// the call with 12 while another process holds the file.
+TEST_F(OpenTest, LocksHoldAgainstOtherProcessesUntilTheFileIsClosed) {
+    ASSERT_EQ(CREDATX8(1, "a.dat", 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
+    EXPECT_TRUE(refused(open_in_child("a.dat", 0)));  // held since its creation
+    int probe = open("a.dat", O_RDONLY);
+    ASSERT_GE(probe, 0);
+    close(probe);
+    EXPECT_TRUE(refused(open_in_child("a.dat", 0x0001)));
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    zvtest::ChildResult r = open_in_child("a.dat", 0);
+    EXPECT_TRUE(r.ok && r.rc == 0) << r.rc;
+
+    // Virtual close: three files under a budget of two descriptors.
+    for (const char *n : {"b.dat", "c.dat"}) {
+        ASSERT_EQ(CREDATX8(2, n, 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
+        ASSERT_EQ(CLSFIL(2, 0), 0);
+    }
+    g()->openvlimit = 2;
+    ASSERT_EQ(OPNFIL(1, "a.dat", 0), 0);
+    ASSERT_EQ(OPNFIL(2, "b.dat", 0), 0);
+    ASSERT_EQ(OPNFIL(3, "c.dat", 0), 0);
+    ASSERT_EQ(fcb(1)->state, 'v');
+    // Another process takes a.dat meanwhile and holds it until told.
+    int ready[2], go[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(go), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        char c = 'f';
+        if (REGZARVO("child") == 0 && zvtest::start_engine(8, 20, 8, 16) == 0 && OPNFIL(1, "a.dat", 0) == 0) c = 'r';
+        if (write(ready[1], &c, 1) != 1 || read(go[0], &c, 1) != 1) _exit(2);
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    EXPECT_EQ(c, 'r');
+    unsigned char buf[100];
+    int32_t got = 0;
+    EXPECT_EQ(izvio81x(16, fcb(1), 0, 0, buf, 100, &got, 0), 12);
+    EXPECT_TRUE(zvGetSystemErrorCode() == EAGAIN || zvGetSystemErrorCode() == EACCES) << zvGetSystemErrorCode();
+    EXPECT_EQ(fcb(1)->state, 'v');
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
+    // The other process is gone: the next call reopens and locks the file.
+    EXPECT_EQ(izvio81x(16, fcb(1), 0, 0, buf, 100, &got, 0), 0);
+    EXPECT_EQ(fcb(1)->state, 'y');
+    EXPECT_TRUE(refused(open_in_child("a.dat", 0)));
+    for (int i = 1; i <= 3; i++) EXPECT_EQ(CLSFIL(i, 0), 0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "engine/core/pools.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
+#include "tests/support/child.h"
 #include "tests/support/setfix.h"
 
 namespace {
@@ -296,13 +297,18 @@ TEST_F(OpenTest, AnIndexFileServesOneDataFile) {
     IFIL other{"other", -1, 64, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0};
     ASSERT_EQ(CREIFIL(&other), 0);
     ASSERT_EQ(CLIFIL(&other), 0);
+    // Both sets open shared: a file opened twice (here cust.idx) is open
+    // shared each time, since an exclusive open holds its file against
+    // every other open.
     CustSet s;
+    s.ifil.dfilmod = s.ifil.ifilmod = 0x0001;
     ASSERT_EQ(OPNIFIL(&s.ifil), 0);
     int d = s.ifil.tfilno;
     // "other" names cust.idx as its index file.
     CustSet t("other");
     t.idx[0].aidxnam = "cust.idx";
     t.ifil.dnumidx = 2;
+    t.ifil.dfilmod = t.ifil.ifilmod = 0x0001;
     EXPECT_EQ(OPNIFIL(&t.ifil), 957);
     EXPECT_EQ(zvGetIsamErrorCode(), 957);
     int o = d + 4;
@@ -317,6 +323,60 @@ TEST_F(OpenTest, AnIndexFileServesOneDataFile) {
     // The set itself is untouched.
     expect_set_at(d);
     EXPECT_EQ(CLIFIL(&s.ifil), 0);
+}
+
+// A set open without the shared bit is held against every other process:
+// another process's open gives 12 with the lock's errno as its system
+// error, until the set is closed. Shared opens go together.
+TEST_F(OpenTest, ExclusiveOpensAreExclusiveAcrossProcesses) {
+    make_cust();
+    auto open_elsewhere = [](int16_t mode) {
+        return zvtest::run_in_child([mode] {
+            zvtest::ChildResult r;
+            if (INTISAM(10, 20, 4) != 0) return r;
+            CustSet c;
+            c.ifil.dfilmod = c.ifil.ifilmod = mode;
+            r.rc = OPNIFIL(&c.ifil);
+            r.sys = zvGetSystemErrorCode();
+            r.extra = zvWNGV->nfiles;  // files left open by the call
+            if (r.rc == 0) CLIFIL(&c.ifil);
+            CLISAM();
+            return r;
+        });
+    };
+    auto refused = [](const zvtest::ChildResult &r) {
+        return r.ok && r.rc == 12 && (r.sys == EAGAIN || r.sys == EACCES) && r.extra == 0;
+    };
+    struct Case {
+        int16_t here;   // this process's open mode
+        int16_t there;  // the other process's
+        bool opens;
+    } cases[] = {{0, 0, false}, {0, 0x0001, false}, {0x0001, 0, false}, {0x0001, 0x0001, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.here) + " " + std::to_string(c.there));
+        CustSet s;
+        s.ifil.dfilmod = s.ifil.ifilmod = c.here;
+        ASSERT_EQ(OPNIFIL(&s.ifil), 0);
+        zvtest::ChildResult r = open_elsewhere(c.there);
+        ASSERT_TRUE(r.ok);
+        if (c.opens) {
+            EXPECT_EQ(r.rc, 0);
+            EXPECT_EQ(r.extra, 3);  // cust.dat, cust.idx and cust_x.idx
+        } else {
+            EXPECT_TRUE(refused(r)) << r.rc << " " << r.sys << " " << r.extra;
+        }
+        if (!c.here) {
+            // The exclusive holder still changes its set.
+            char rec[64];
+            memset(rec, 'a' + c.there, sizeof rec);
+            EXPECT_EQ(ADDREC(s.ifil.tfilno, rec), 0);
+        }
+        ASSERT_EQ(CLIFIL(&s.ifil), 0);
+        // Closed here: the other process opens it.
+        r = open_elsewhere(c.there);
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.rc, 0);
+    }
 }
 
 TEST_F(OpenTest, StopClosesEverythingAndReportsTheFirstFailure) {
