@@ -4,11 +4,11 @@
 // index files a set rebuild creates again.
 #pragma once
 
+#include "engine/crypto/camostate.h"
+
 struct FCB;
 
 namespace zv {
-
-struct CamoSave;
 
 // Reads the encryption attributes and key of a file opened raw: 0, or an
 // error (the scan reports 607).

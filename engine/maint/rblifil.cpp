@@ -172,8 +172,11 @@ int recreate_index(Run &r, int k, int filepos, FCB *dat) {
         char savename[256];
         int savefil = kNoSaveFile, encset = 0;
         uint16_t oldflags = 0;
-        if (int rc = getidxres(r.first, n, iname, r.p->password, savename, &savefil, nmem, &oldflags, nullptr, &encset))
+        CamoSave enc{};
+        if (int rc = getidxres(r.first, n, iname, r.p->password, savename, &savefil, nmem, &oldflags, &enc, &encset)) {
+            if (encset) rbl_enc_restore(&enc);
             return rerr(rc, n);
+        }
         auto drop_save = [&]() { return savefil != kNoSaveFile ? rbl_drop_save(savefil, savename) : 0; };
         cnvdltfil(iname);
         set_uerr(0);
@@ -188,7 +191,7 @@ int recreate_index(Run &r, int k, int filepos, FCB *dat) {
                           haveblk ? &blk : nullptr);
             rs.flags &= ~1u;
         }
-        if (encset) rbl_enc_restore(nullptr);
+        if (encset) rbl_enc_restore(&enc);
         if (rc) {
             drop_save();
             return rerr(rc, n);

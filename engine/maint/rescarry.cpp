@@ -112,19 +112,22 @@ int getidxres(int datno, int idxno, const char *iname, const char *, char *saven
         iclsfilx(idxno, 0);
         return set_uerr(608);
     }
-    if (encsave) {
-        if (int er = rbl_enc_from_index(encsave, idxno)) {
-            iclsfilx(idxno, 0);
-            return set_uerr(er);
-        }
+    // The next create takes the old index's encryption; set once every
+    // temporary file of the carry-over exists.
+    auto take_encryption = [&]() {
+        if (!encsave) return 0;
+        if (int er = rbl_enc_from_index(encsave, idxno)) return er;
         *encset = 1;
-    }
+        return 0;
+    };
     // 4. Is there a ring with more than its anchor?
     const uint64_t first = join64(wide(f) ? f->hdr.ext.reshdrh : 0, f->hdr.base.reshdr);
     RESHDR a;
     if (!first || getrhdr(f, first, &a) || a.fwd == first || a.fwd == 0) {
         set_uerr(0);
-        return set_uerr(iclsfilx(idxno, 0));
+        int rc = take_encryption();
+        int cl = iclsfilx(idxno, 0);
+        return set_uerr(rc ? rc : cl);
     }
     // 5. The save file, one record per resource.
     int n = rbl_spare_filno();
@@ -142,6 +145,11 @@ int getidxres(int datno, int idxno, const char *iname, const char *, char *saven
         rbl_drop_save(n, savename);
         iclsfilx(idxno, 0);
         return set_uerr(rc);
+    }
+    if (int er = take_encryption()) {
+        rbl_drop_save(n, savename);
+        iclsfilx(idxno, 0);
+        return set_uerr(er);
     }
     *savefil = n;
     uint16_t keep = g->uerr_cod;

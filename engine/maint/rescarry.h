@@ -20,8 +20,10 @@ constexpr int kNoSaveFile = 65535;
 // With an encryption save block, the pending encryption settings are
 // saved into it and the next create copies the old index's encryption, or
 // the data file's when the old index does not open; *encset tells that
-// they must be put back. An old index that does not open saves nothing. 0
-// or an error; on an error nothing is left open or on disk.
+// they must be put back (also after an error). An old index that is gone,
+// or whose bytes do not open as an index, saves nothing; a read or write
+// failure while it opens is returned. 0 or an error; on an error nothing
+// is left open or on disk.
 int getidxres(int datno, int idxno, const char *iname, const char *password, char *savename, int *savefil, int nmem,
               uint16_t *flags, CamoSave *encsave, int *encset);
 // Adds the saved resources to the new index: 0, 82 no memory, or the

@@ -57,6 +57,10 @@ constexpr uint32_t kNode = 512;
 
 class RblMatrixTest : public RblTest, public ::testing::WithParamInterface<std::tuple<Kind, Damage>> {
 protected:
+    void SetUp() override {
+        if (kind() == Kind::Encrypted) with_encryption();
+        RblTest::SetUp();
+    }
     Kind kind() const { return std::get<0>(GetParam()); }
     Damage damage() const { return std::get<1>(GetParam()); }
 
@@ -105,6 +109,11 @@ protected:
             // The file of index 2 (unique 24-byte keys): random bytes over
             // a leaf and over the root, whose second child link first names
             // the root itself.
+            if (s.encrypted()) {
+                // Its nodes are cipher text on disk: noise over four pages.
+                zvtest::write_bytes(s.nm(), 2 * kNode, zvtest::garbage(4 * kNode, 7));
+                break;
+            }
             const uint32_t hs = wide ? 28 : 18, ps = wide ? 8 : 4, key = 24;
             uint32_t root = zvtest::get_le32(s.nm(), 28);
             std::string node = zvtest::read_bytes(s.nm(), root, kNode);
@@ -169,6 +178,13 @@ TEST_P(RblMatrixTest, RebuildRepairsTheSet) {
                                      << status_log();
 
     EXPECT_TRUE(zvtest::verify_set(s.dat()));
+    if (s.encrypted()) {
+        // The set stays encrypted; a new index file takes the data file's class.
+        const int32_t cls = cipher_class(s.dat());
+        EXPECT_GE(cls, 2);
+        EXPECT_EQ(cipher_class(s.idxfile()), cls);
+        EXPECT_EQ(cipher_class(s.nm()), cls);
+    }
     zvtest::SetState after;
     std::multiset<std::string> now = contents(s, &verdict, &after);
     EXPECT_EQ(verdict, "");
@@ -213,6 +229,16 @@ const Damage kEveryFile[] = {
 
 INSTANTIATE_TEST_SUITE_P(Fixed, RblMatrixTest,
                          ::testing::Combine(::testing::Values(Kind::Fixed, Kind::Wide), ::testing::ValuesIn(kEveryFile)),
+                         case_name);
+// Damage from outside reaches the clear header and whole files; bytes
+// written into the encrypted part of a file would read back as noise.
+INSTANTIATE_TEST_SUITE_P(Encrypted, RblMatrixTest,
+                         ::testing::Combine(::testing::Values(Kind::Encrypted),
+                                            ::testing::Values(Damage::TruncatedTail, Damage::ZeroUpdateFlag,
+                                                              Damage::ZeroActiveCount, Damage::ZeroDeleteStack,
+                                                              Damage::ZeroLastByteUsed, Damage::ZeroFirstResource,
+                                                              Damage::StackPastTheEnd, Damage::NodeBytes,
+                                                              Damage::DeletedIndexFile)),
                          case_name);
 INSTANTIATE_TEST_SUITE_P(Variable, RblMatrixTest,
                          ::testing::Combine(::testing::Values(Kind::Variable),

@@ -34,7 +34,9 @@ Rec rec(uint32_t n);
 // The bytes of r with a variable tail of `tail` bytes.
 std::string image(const Rec &r, size_t tail = 0);
 
-enum class Kind { Fixed, Variable, Wide };
+// Encrypted: a fixed-length set whose files are encrypted at rest (AES,
+// under the master password the fixture sets for it).
+enum class Kind { Fixed, Variable, Wide, Encrypted };
 const char *kind_name(Kind k);
 
 // The set `name`: <name>.dat, indexes 0 and 1 in <name>.idx, index 2 in
@@ -56,6 +58,7 @@ struct RblSet {
     std::string nm() const { return name + "_nm.idx"; }
     bool wide() const { return kind == Kind::Wide; }
     bool variable() const { return kind == Kind::Variable; }
+    bool encrypted() const { return kind == Kind::Encrypted; }
     // Creates the set and leaves it open: its data file number.
     int create();
     // The set's rebuild with these options in tfilno.
@@ -82,6 +85,12 @@ class RblTest : public zvtest::ZvTest {
 protected:
     void SetUp() override;
     void TearDown() override;
+    // Sets the master password the encrypted sets need; called before
+    // SetUp by the tests that make such sets.
+    static void with_encryption();
+    // The class of a file's encryption from its security record on disk
+    // (0: none).
+    static int32_t cipher_class(const std::string &file);
     // Adds the application resources to the data file and the first index
     // file (and, for a variable-length set, an identity field), then n
     // records (record k with a tail of k % 9 * 11 bytes in a
