@@ -90,11 +90,8 @@ TEST_F(RblIfilTest, EqualKeysOfAUniqueIndexAreReportedOrPurged) {
     for (bool purge : {false, true}) {
         SCOPED_TRACE(purge ? "purge" : "report");
         RblSet s(purge ? "eqp" : "eq", Kind::Fixed);
-        build(s, 40);
+        zvtest::SetState st = built(s, 40);
         std::string verdict;
-        zvtest::SetState st;
-        contents(s, &verdict, &st);
-        CLIFIL(&s.ifil);
         uint64_t at[3];
         auto it = st.records.begin();
         at[0] = (it++)->first;
@@ -178,11 +175,7 @@ TEST_F(RblIfilTest, AnAllOnesSerialNumberIsRejected) {
 // serial numbers alone; either way the index keeps the update flag 'R'.
 TEST_F(RblIfilTest, TheKeyPassWithoutAStreamFailsAndMarksTheIndex) {
     RblSet s("ns", Kind::Fixed);
-    build(s, 20);
-    std::string verdict;
-    zvtest::SetState st;
-    contents(s, &verdict, &st);
-    CLIFIL(&s.ifil);
+    zvtest::SetState st = built(s, 20);
     uint64_t at[3];
     auto it = st.records.begin();
     for (uint64_t &a : at) a = (it++)->first;

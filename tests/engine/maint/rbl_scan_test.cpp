@@ -127,11 +127,7 @@ TEST_F(RblScanTest, TheDeleteStackComesBackInFileOrder) {
 // Two free areas side by side become one.
 TEST_F(RblScanTest, AdjacentFreeAreasAreJoined) {
     RblSet s("join", Kind::Variable);
-    build(s, 40);
-    std::string verdict;
-    zvtest::SetState st;
-    contents(s, &verdict, &st);
-    CLIFIL(&s.ifil);
+    built(s, 40);
     // A free area (a deleted record) split in two by a header in its middle.
     uint64_t pos = 0;
     uint32_t len = 0;

@@ -162,6 +162,16 @@ std::multiset<std::string> RblTest::build(RblSet &s, uint32_t n) {
     return live;
 }
 
+zvtest::SetState RblTest::built(RblSet &s, uint32_t n) {
+    build(s, n);
+    std::string verdict;
+    zvtest::SetState st;
+    contents(s, &verdict, &st);
+    EXPECT_EQ(verdict, "");
+    EXPECT_EQ(CLIFIL(&s.ifil), 0);
+    return st;
+}
+
 std::multiset<std::string> RblTest::contents(RblSet &s, std::string *verdict, zvtest::SetState *state) {
     std::multiset<std::string> out;
     s.ifil.tfilno = -1;

@@ -97,6 +97,9 @@ protected:
     // variable-length set), deletes every seventh again and closes the set.
     // The images of the live records.
     std::multiset<std::string> build(RblSet &s, uint32_t n);
+    // build(), then the set opened, checked (the test fails on a finding)
+    // and closed again: the state the set checker found.
+    zvtest::SetState built(RblSet &s, uint32_t n);
     // Opens the set and checks it: its records, the set checker's verdict.
     std::multiset<std::string> contents(RblSet &s, std::string *verdict, zvtest::SetState *state = nullptr);
     // The status log so far, and its messages one per entry.
