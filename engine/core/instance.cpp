@@ -103,6 +103,13 @@ ZV_API uint16_t UNRZARVO(const char *id) {
         zv::stop_instance();
         zvWNGV = cur;
     }
+    // An engine that was never started may still hold the evaluation area
+    // of the conditions evaluated on it.
+    if (g->evalwork) {
+        zvWNGV = g;
+        zvputmemn(&g->evalwork);
+        zvWNGV = cur;
+    }
     zv::release_all_lists(g);
     zv::release_tmpdir(g);
     zv::release_rules(g);

@@ -19,6 +19,7 @@
 #include "engine/core/pagecache.h"
 #include "engine/core/redirect.h"
 #include "engine/crypto/camostate.h"
+#include "engine/expr/exprstate.h"
 #include "engine/index/idxstate.h"
 #include "engine/index/navstate.h"
 #include "engine/isam/isamstate.h"
@@ -192,8 +193,8 @@ struct INSTGV {
     // ---- Fixed-length record space, record filters, transactions ------------
     uint32_t lastserh, lastserl;  // serial number of the record last allocated
     uint32_t opword;              // operation word: 0x01 add, 0x02 update, 0x04 delete, 0x08 image check
-    void *evalwork;               // 49152-byte evaluation area of record filters (zvgetmem)
-    int32_t exprerr;              // expression error word: set by a failing filter evaluation
+    void *evalwork;               // 49152-byte evaluation stack area (zvgetmem), kept until the stop
+    int32_t exprerr;              // last expression error: the parser's or the evaluator's code
     uint32_t lockhashsize;        // lock-hash table size (zvuhash)
 
     // ---- Index engine: node cache, search and update state (engine/index) ---
@@ -222,6 +223,9 @@ struct INSTGV {
     int32_t segpolicy[2];         // existing file at segment creation: [0] matching, [1] nonmatching
     void *seglist;                // segment list entries (segments.cpp), platform memory
     int32_t nseglist, capseglist;
+
+    // ---- Expression evaluation: stack top, user-defined functions (engine/expr)
+    zv::ExprState expr;
 
     // ---- ISAM layer: key map beyond isamtab (engine/isam) -------------------
     zv::IsamState isam;

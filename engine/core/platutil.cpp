@@ -21,6 +21,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/statuslog.h"
+#include "engine/core/version.h"
 
 static_assert(sizeof(ZVDLLREQ) == ZV_DLLREQ_SIZE, "the library request block is 56 bytes");
 static_assert(offsetof(ZVDLLREQ, errbuf) == 8 && offsetof(ZVDLLREQ, libname) == 16 &&
@@ -29,9 +30,6 @@ static_assert(offsetof(ZVDLLREQ, errbuf) == 8 && offsetof(ZVDLLREQ, libname) == 
               "library request block layout");
 
 namespace {
-
-// Packed build identifier: minor version 1 in the low 7 bits, build 1 above.
-constexpr uint32_t kVersionId2 = (1u << 7) | 1u;
 
 constexpr const char *kDumpMarker = "\t\t  *****\t\t\t   *****\n";
 
@@ -387,7 +385,7 @@ ZV_API void zvSetRebuildMemory(int64_t kilobytes) {
 }
 
 ZV_API void zvSetVERSIONID2(uint32_t *out) {
-    if (out) *out = kVersionId2;
+    if (out) *out = zv::kVersionId2;
 }
 
 ZV_API void zvGetVERSIONID2(uint32_t id, uint32_t *low, uint32_t *rest) {
@@ -397,7 +395,7 @@ ZV_API void zvGetVERSIONID2(uint32_t id, uint32_t *low, uint32_t *rest) {
 }
 
 ZV_API void zvSetVERSIONID_BASE(uint32_t *out) {
-    if (out) *out = 0;
+    if (out) *out = zv::kVersionIdBase;
 }
 
 ZV_API void zvGetVERSIONID_BASE(uint32_t id, uint32_t *out) {

@@ -60,6 +60,7 @@ long g_fail_countdown = 0;  // 0: off
 bool g_fail_sticky = false;
 bool setlstflg = false;     // set by the first sizing in the process
 long g_pool_countdown = 0;  // 0: off; test switch of zvgetmem failures
+uint64_t g_pool_gets = 0;   // zvgetmem calls, for the tests of allocation-free paths
 
 // Size of a zvgetmem prefix and of a slot's back reference.
 constexpr int kPrefix = 8;
@@ -205,6 +206,8 @@ void fail_alloc_at(long nth, bool sticky) {
 }
 
 void fail_pool_at(long nth) { g_pool_countdown = nth; }
+
+uint64_t pool_get_count() { return g_pool_gets; }
 
 int64_t pool_blocks_in_use() {
     INSTGV *g = zvWNGV;
@@ -495,6 +498,7 @@ ZV_API void freezvlist(int list) {
 ZV_API void *zvgetmem(int32_t size) {
     if (size < 0) terr(7490);
     if (size == 0) return nullptr;
+    zv::g_pool_gets++;
     if (zv::g_pool_countdown > 0 && --zv::g_pool_countdown == 0) return nullptr;
     unsigned char *blk;
     int list = zv::list_of_size(size);

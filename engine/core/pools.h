@@ -41,6 +41,8 @@ void fail_alloc_at(long nth, bool sticky = false);
 // Makes the nth zvgetmem call from now return null (1 = the next one); 0
 // switches the fault off.
 void fail_pool_at(long nth);
+// zvgetmem calls made since the process started.
+uint64_t pool_get_count();
 
 // Blocks taken and not given back: list elements in use and platform
 // blocks other than list chunks, for the current instance. Only the

@@ -20,6 +20,7 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/core/upcalls.h"
+#include "engine/core/version.h"
 #include "engine/files/fcb.h"
 #include "engine/isam/isam_files.h"
 
@@ -29,6 +30,7 @@ std::atomic<FILE *> g_stdout{nullptr};
 std::atomic<FILE *> g_stderr{nullptr};
 
 constexpr int kNoInstance = -1;  // a configuration item that does not apply
+constexpr int kNoLimit = -1;     // a count without limit
 
 constexpr uint32_t kRedirectOpen = 0x40000000;  // fileopt[0] while the batch opens a file
 
@@ -179,12 +181,17 @@ ZV_API int SYSCFG(int32_t *record) {
     if (!record) return zvWNGV ? zv::set_uerr(540) : 540;
     memset(record, 0, ZV_SYSCFG_SIZE);
     record[ZV_SYSCFG_SIZE_WORD] = ZV_SYSCFG_SIZE;
-    record[ZV_SYSCFG_VERSION] = 0x000100;  // 0.1.0
+    record[ZV_SYSCFG_VERSION] = zv::kConfigVersion;
     record[ZV_SYSCFG_POINTER_BYTES] = int32_t(sizeof(void *));
     record[ZV_SYSCFG_MAX_FILE_NUMBERS] = 65536;
     record[ZV_SYSCFG_MAX_KEY_LENGTH] = 1024;
     record[ZV_SYSCFG_PROCESS_ID] = int32_t(getpid());
     record[ZV_SYSCFG_ADVANCED_ENCRYPTION] = 1;
+    record[ZV_SYSCFG_PATH_SEPARATOR] = zv::kPathSeparator;
+    record[ZV_SYSCFG_VERSION_WORD] = int32_t(zv::kVersionWord);
+    record[ZV_SYSCFG_MAX_CONNECTIONS] = kNoLimit;
+    record[ZV_SYSCFG_BUILD_ID] = int32_t(zv::kVersionId2);
+    record[ZV_SYSCFG_BUILD_BASE] = int32_t(zv::kVersionIdBase);
     const INSTGV *g = zvWNGV;
     bool up = g && g->started && g->fcbtab;
     auto item = [up](int32_t v) { return up ? v : kNoInstance; };

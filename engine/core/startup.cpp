@@ -277,6 +277,12 @@ int zvfree() {
     release(g->fcbtab);
     mbfrencam(&g->encworkbuf);
     zvputmemn(&g->evalwork);
+    // The user-defined functions' descriptors are pool blocks: they go with
+    // the pools below.
+    g->expr.top = 0;
+    g->expr.depth = 0;
+    g->expr.udfhead = nullptr;
+    g->expr.udfnames = 0;
     release(g->ptrlist);
     mbfren(&g->ksglist);   // segment definitions: their files are closed
     g->nksg = g->capksg = 0;

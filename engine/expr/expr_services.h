@@ -1,9 +1,13 @@
-// Services of the expression language that the file layer calls: record
-// filters and callback filters of conditional indexes. Parsing is built
-// (parser.cpp); evaluation is a stand-in (expr_stub.cpp).
+// Services of the expression language that the file layer, key formation
+// and the ISAM layer call: parsing condition texts (parser.cpp), and
+// record filters and callback filters (callback.cpp). Evaluation itself
+// (cndxeval, clbkeval) is declared in the public zarvo/zvdbpt.h.
 #pragma once
 
 #include <cstdint>
+
+#include "engine/expr/exprstate.h"
+#include "zarvo/zvdbpt.h"
 
 extern "C" {
 // Parses a condition text against a record schema map and field-name list
@@ -19,30 +23,21 @@ void *cndxparse(void *schema, void *names, const char *text, int32_t len, int *k
 // with the tree in *tree (freed by kind when tree is null) and its kind in
 // *kind; 0 with the user error set (597 when the text does not parse).
 int testparse(int filno, const char *text, void **tree, int *kind);
-// Initialises callback filters (kind 0: nothing, 1: one filter, 2: every
-// callback entry of a conditional-index table). Kind 0 and 1 give 1; kind 2
-// the number initialised; 0 with the user error on failure.
-int zvclbkinit(const char *name, void *object, int kind);
-// Evaluates a parsed expression over a record image: nonzero when it gives
-// an integer above 0. An evaluation error is left in the instance's
-// expression error word (INSTGV::exprerr).
-int cndxeval(void *tree, void *image, void *schema, int32_t reclen, int32_t len);
-// Runs the installed record-filter callback of a callback filter: nonzero
-// when the record passes. A negative callback result is kept as the
-// expression error and 0 is returned.
-int clbkeval(void *filter, int kind, int datno, void *image, void *schema, int32_t fixlen,
-             int32_t len);
+// Initialises callback filters. mode 0: nothing, 1; mode 1: the callback
+// block `object` (the callback's init routine), 1; mode 2: every callback
+// entry of the conditional-index table `object`, from the last entry to
+// the first: the number initialised, or 0 with user error 454 at an entry
+// of the reserved kind 5. Any other mode 0. `name` names the owner.
+int zvclbkinit(const char *name, void *object, int mode);
+// Calls the sample record-filter callback zvfiltercb with a callback
+// filter's text and the record: its result.
+int clbkrun(void *filter, void *record, void *schema, int32_t fixlen, int32_t totlen);
 }
 
 namespace zv {
 
-// ---- Test support (not exported) -----------------------------------------
-// Until the expression language exists, cndxeval and clbkeval hand their
-// work to this evaluator when one is set: it returns above 0 for a record
-// that passes, 0 for one that does not, and a negative value for an
-// evaluation error (kept, negated, as the expression error). Null: every
-// record passes.
-using TestEvaluator = int (*)(const void *tree, const void *image, int32_t len);
-void set_test_evaluator(TestEvaluator fn);
+// Installs the instance's record-filter callback, which clbkeval calls
+// (null: the sample callback zvfiltercb).
+void set_filter_callback(FilterCallback fn);
 
 }  // namespace zv

@@ -1,6 +1,7 @@
 // Record fields as the expression language sees them: the field map of a
-// bound tree built from a record schema map and a field-name list, and the
-// parser's lookup of a field by name (see fields.cpp).
+// bound tree built from a record schema map and a field-name list, the
+// parser's lookup of a field by name, and the evaluator's reading of the
+// fields of one record image (see fields.cpp).
 #pragma once
 
 #include <cstdint>
@@ -44,5 +45,18 @@ int field_expr_type(int type);
 // -1 for an unknown name or a field of a type that cannot be read.
 int32_t ptFieldName(const unsigned char *schema, const void *names, const char *name, int32_t len,
                     int *exprtype);
+
+// Locates every field of the record image in ri->record (ri->fixlen bytes
+// of fixed part, ri->totlen bytes in all): the field map's addresses, the
+// row-id address and the number of fields present (those wholly inside
+// the image). 0, or 16 for a null record info.
+int fixDodaOffsets(PTRECINFO *ri);
+// 1 when the null flag of field fieldno is set in "$NULFLD$"; 0 without
+// that field, for a field not present or hidden, or a flag beyond it.
+int fieldIsNULL(const PTRECINFO *ri, uint32_t fieldno);
+// Pushes the value of a PT_FIELD node's field (NULL for a null field): 0,
+// 6 stack full, 10 a field not present or of a type without a reading, 12
+// a value reaching beyond the image.
+int runFIELD(PTNODE *node, PTRECINFO *ri);
 
 }  // namespace zv

@@ -11,13 +11,15 @@
 //                   with a decimal point (and exponent) a NUMBER
 //   "..."           TEXT with C escapes, any length
 //   operators       && || == != <> ^= <= >= and single characters
-//   names           letters, digits, '_' and '.'; or [anything but blank and ]]
+//   names           letters, digits, '_' and '.'; or [anything but blank and ]];
+//                   a name is a keyword, else a user-defined function's
 // A date, time or number that does not convert is token 272; every token
 // other than a double-quoted string is limited to kMaxToken bytes.
 #include "engine/expr/lexer.h"
 
 #include <cstring>
 
+#include "engine/expr/udf.h"
 #include "zarvo/zarvo.h"
 #include "zarvo/zvdb.h"
 
@@ -389,7 +391,9 @@ int name(const char *p, int32_t n, LexToken *tok) {
     if (word_is(p, n, "NOT")) return kTokNot;
     if (word_is(p, n, "IS")) return kTokIs;
     if (word_is(p, n, "NULL")) return kTokNull;
-    if (const Keyword *kw = find_keyword(p, n)) {
+    const Keyword *kw = find_keyword(p, n);
+    if (!kw) kw = udf_keyword(p, n);
+    if (kw) {
         if (kw->cls == kClassFunction) {
             tok->kw = kw;
             return kTokFunc;

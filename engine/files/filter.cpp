@@ -1,19 +1,24 @@
 // Record filters of data files.
 //
 // A filter is a parsed expression (kind 0) or a callback filter (kind 1 or
-// 5) kept in the file's block; every record read (REDREC) applies it and
-// reports a rejected record with 739 while leaving its image in the buffer.
-// The expression language parses and evaluates; this module only keeps the
-// filter, its kind and the instance's 49152-byte evaluation area, which is
-// taken on first use and given back when the engine stops.
+// 5) kept in the file's block; every record read (REDREC, and RDVREC with
+// the whole length read) applies it and reports a rejected record with 739
+// while leaving its image in the buffer. The expression language parses
+// and evaluates; this module only keeps the filter, its kind and the
+// instance's 49152-byte evaluation area, which is taken when a filter is
+// set and given back when the engine stops.
 //
 // Invariants:
 //  1. fltr is null exactly when the file has no filter; fltrkind is then 0.
 //  2. A filter replaced or cleared is released through the ISAM layer's
 //     release by kind, once.
+//  3. A record passes only when the evaluation says true (1, or a
+//     callback's positive answer) and left no expression error; a failed
+//     evaluation is 598, never a pass.
 #include <cstring>
 
 #include "engine/core/instance.h"
+#include "engine/expr/eval.h"
 #include "engine/expr/expr_services.h"
 #include "engine/files/fcb.h"
 #include "engine/files/fixrec.h"
@@ -23,13 +28,8 @@ namespace zv {
 
 namespace {
 
-constexpr int32_t kEvalAreaSize = 49152;
-
-int take_eval_area() {
-    INSTGV *g = zvWNGV;
-    if (!g->evalwork) g->evalwork = zvgetmem(kEvalAreaSize);
-    return g->evalwork ? 0 : 82;
-}
+// The evaluation area for a filter about to be set: 0 or 82.
+int filter_area() { return take_eval_area() ? 82 : 0; }
 
 // Texts of filter kinds that this build does not have.
 bool unsupported_text(const char *t, size_t n) {
@@ -45,16 +45,16 @@ void free_record_filter(FCB *f) {
     f->fltrkind = 0;
 }
 
-int apply_record_filter(FCB *f, int filno, void *image) {
+int apply_record_filter(FCB *f, int filno, void *image, int32_t len) {
     INSTGV *g = zvWNGV;
     if (!f->fltr) return 0;
-    int32_t len = f->hdr.base.reclen;
+    const int32_t fixlen = f->hdr.base.reclen;
     g->exprerr = 0;
-    int pass = (f->fltrkind == 1 || f->fltrkind == 5)
-                   ? clbkeval(f->fltr, f->fltrkind, filno, image, f->schmap, len, len)
-                   : cndxeval(f->fltr, image, f->schmap, len, len);
-    if (g->exprerr) return set_uerr(598);
-    return set_uerr(pass ? 0 : 739);
+    int r = (f->fltrkind == 1 || f->fltrkind == 5)
+                ? clbkeval(f->fltr, f->fltrkind, filno, image, f->schmap, fixlen, len)
+                : cndxeval(f->fltr, image, f->schmap, fixlen, len);
+    if (r < 0 || g->exprerr) return set_uerr(598);
+    return set_uerr(r > 0 ? 0 : 739);
 }
 
 }  // namespace zv
@@ -77,7 +77,7 @@ ZV_API int SETFLTRN(int datno, int, int, const char *text) {
     if (unsupported_text(text, n)) return set_uerr(454);
     free_record_filter(f);
     if (n == 0) return set_uerr(0);
-    if (int rc = take_eval_area()) return set_uerr(rc);
+    if (int rc = filter_area()) return set_uerr(rc);
 
     // Texts name the fields of the record schema (the map key formation
     // uses); a file without one is parsed without names.
@@ -113,7 +113,7 @@ ZV_API int SETFLTRX(int datno, void *tree) {
     if (f->kind == kKindIndex) return set_uerr(48);
     free_record_filter(f);
     if (!tree) return set_uerr(0);
-    if (int rc = take_eval_area()) return set_uerr(rc);
+    if (int rc = filter_area()) return set_uerr(rc);
     f->fltr = tree;
     f->fltrkind = 0;
     zvclbkinit(f->name, tree, 0);

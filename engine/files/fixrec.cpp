@@ -441,7 +441,7 @@ ZV_API int REDREC(int datno, uint32_t recbyt, void *recptr) {
             if (int rc = convert(f, recptr, len, 1)) return set_uerr(rc);
         }
     }
-    return apply_record_filter(filter_of, rfno, recptr);
+    return apply_record_filter(filter_of, rfno, recptr, int32_t(len));
 }
 
 ZV_API int WRTREC(int datno, uint32_t recbyt, void *recptr) {

@@ -46,9 +46,10 @@ constexpr uint32_t kOpAdd = 0x01, kOpUpdate = 0x02, kOpImageCheck = 0x08;
 // flmode2 bit: freed records are marked but not stacked.
 constexpr uint32_t kFlmode2NoStack = 0x10000000;
 
-// Applies the record filter of the block to a record image just read:
-// 0 passes, 739 rejected, 598 evaluation error (also in uerr_cod).
-int apply_record_filter(FCB *fcb, int filno, void *image);
+// Applies the record filter of the block to a record image just read, of
+// len bytes (the fixed part is the file's record length): 0 passes, 739
+// rejected, 598 evaluation error (also in uerr_cod).
+int apply_record_filter(FCB *fcb, int filno, void *image, int32_t len);
 // Frees the record filter of a block (close, replacement).
 void free_record_filter(FCB *fcb);
 

@@ -451,7 +451,7 @@ int iRDVREC(int filno, uint32_t posl, void *buf, int32_t buflen, int mode, int32
     if (int rc = izvio81x(0, f, uint32_t(at >> 32), uint32_t(at), buf, n, &got, vhdr_size(f))) return rc;
     if (got < n) return set_uerr(36);
     convert_record(f, buf, n, kToHost);
-    return apply_record_filter(filter_of, rfno, buf);
+    return apply_record_filter(filter_of, rfno, buf, n);
 }
 
 extern "C" {

@@ -30,9 +30,4 @@ int reset_cur(int keyno, uint32_t posh, uint32_t posl, void *record);
 // 633 (also the ISAM error) for a null length pointer, else 0.
 int zv_chkplen(const int32_t *len);
 
-// Test hook beside the data file's record filter in the ISAM record reads:
-// 0 accepts the record, a positive answer rejects it (739) and a negative
-// one is an evaluation error (598). Null removes it.
-void set_isam_read_filter(int (*filter)(int datno, const void *record, void *context), void *context);
-
 }  // namespace zv

@@ -271,7 +271,9 @@ int copy_fixed(unsigned char *out, int32_t len, const unsigned char *rec, int32_
 bool open_block(const FCB *f) { return f && (f->state == 'y' || f->state == 'v' || f->state == 'w'); }
 
 // Runs the index's condition on the record: 1 the record belongs, 0 it
-// does not (*err 0), or 0 with *err set.
+// does not (*err 0), or 0 with *err set. An index with a condition of its
+// own (0x20) hands the record to its callback filter, or evaluates its own
+// expression; otherwise the data file's table holds the condition.
 int condition(const ISAMMAPENT *k, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, int32_t reclen,
               int *err) {
     INSTGV *g = zvWNGV;
@@ -285,19 +287,21 @@ int condition(const ISAMMAPENT *k, int datno, FCB *ifcb, FCB *dfcb, const unsign
     void *image = const_cast<unsigned char *>(rec);
     void *map = const_cast<unsigned char *>(schema);
     int r;
-    if ((k->keyflags & kKeyCondCallback) && ifcb && ifcb->fltr) {
+    const bool own = (k->keyflags & kKeyCondCallback) != 0;
+    if (own && ifcb && ifcb->fltr && ifcb->fltrkind != 0) {
         g->exprerr = 0;
         r = clbkeval(ifcb->fltr, ifcb->fltrkind, datno, image, map, fixlen, reclen);
         if (r == 0 && g->exprerr) *err = g->exprerr;
-        return r != 0;
+        return r > 0;
     }
-    int condno = (k->keyflags & kKeyCondCallback) ? -105 : int16_t(k->relidx);
+    void *table = own ? (ifcb ? ifcb->fltr : nullptr) : dfcb->cidxtab;
+    int condno = own ? -105 : int16_t(k->relidx);
     int32_t saved = g->curkeylen;
     if (ifcb) g->curkeylen = ifcb->hdr.base.keylen;
-    r = zvevalcidx(dfcb->cidxtab, datno, condno, rec, schema, fixlen, reclen);
+    r = zvevalcidx(table, datno, condno, rec, schema, fixlen, reclen);
     g->curkeylen = saved;
     if (r < 0) *err = -r;
-    return r > 0;
+    return r == 1;
 }
 
 }  // namespace

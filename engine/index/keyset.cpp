@@ -204,8 +204,6 @@ void release_nav_state() {
     g->nav.refsel = 0;
     g->nav.isammode = 0;
     g->nav.load.active = 0;
-    g->nav.readfilter = nullptr;
-    g->nav.readfilterctx = nullptr;
 }
 
 }  // namespace zv

@@ -55,10 +55,6 @@ struct NavState {
     void *refbuf;
     int32_t refsel;
     uint16_t isammode;
-    // Test hook standing in for a data file's record filter in the ISAM
-    // record reads: 0 accepts, anything else rejects (739).
-    int (*readfilter)(int datno, const void *record, void *context);
-    void *readfilterctx;
     // Bulk key load.
     LoadState load;
 };

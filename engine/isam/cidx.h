@@ -1,7 +1,7 @@
 // Conditional indexes: the per-file table of compiled conditions, sharing
-// and releasing filters and tables (cidx.cpp), and the least forms of the
-// lookups (isam_files_stub.cpp): no index carries a condition yet, and a
-// condition, when asked, lets every record in.
+// and releasing filters and tables, and the evaluation of a condition for
+// a record (cidx.cpp); the lookup of a file's conditions is still a least
+// form (isam_files_stub.cpp): no file carries conditions of its own yet.
 #pragma once
 
 #include <cstdint>
@@ -36,16 +36,13 @@ void *zvcpydatflt(void *filter, int kind);
 // Whether index relidx of a data file has a condition: 16 (expression),
 // 32 (callback) or 0. Least form: 0.
 int zvchkcidx(int datno, int relidx);
-// Evaluates an index condition on a record: 1 the record belongs in the
-// index, 0 it does not, negative on error (598 bad arguments).
-int zvevalcidx(void *handle, int datno, int condno, const void *record, const unsigned char *schema,
+// Evaluates the condition of relative index condno of a data file's table
+// on a record: 1 the record belongs in the index, 0 it does not; -598
+// (user error 598) for a null table or record, no entry for condno, or an
+// evaluation error (the expression error stays in INSTGV::exprerr); -435
+// when the evaluation area cannot be allocated. condno -105: `table` is
+// itself one compiled expression.
+int zvevalcidx(void *table, int datno, int condno, const void *record, const unsigned char *schema,
                int32_t fixlen, int32_t reclen);
-
-// ---- Test support (not exported) -----------------------------------------
-// Until the expression language evaluates conditions, zvevalcidx hands its
-// work to this predicate when one is set (same result convention); null:
-// every record belongs.
-using TestCondition = int (*)(int datno, int condno, const void *record, int32_t reclen);
-void set_test_condition(TestCondition fn);
 
 }  // namespace zv

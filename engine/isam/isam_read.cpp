@@ -123,13 +123,6 @@ int isam_end(int code, int filno) {
     return code;
 }
 
-int isam_read_filter(int datno, const void *rec) {
-    INSTGV *g = zvWNGV;
-    if (!g->nav.readfilter) return 0;
-    int r = g->nav.readfilter(datno, rec, g->nav.readfilterctx);
-    return r == 0 ? 0 : set_uerr(r > 0 ? kSkip : 598);
-}
-
 void flush_after_write(FCB *d, int datno) {
     if ((d->hdr.base.flmode & 0x40) || (d->stflags & kStForceDisk)) flushdos(datno);
 }
@@ -337,7 +330,6 @@ int ismred(int datno, int keyno, uint32_t hi, uint32_t lo, void *buf, int32_t *l
         if (want == 0) return iSETCURI(datno, hi, lo, nullptr, 0, -1, -1);
         got = full;
     }
-    if (int rc = isam_read_filter(datno, buf)) return rc;
     if (keyno == datno) return iSETCURI(datno, hi, lo, buf, got, -1, -1);
 
     // Read through an index: the record must still carry the key found.
@@ -401,12 +393,6 @@ int zv_chkplen(const int32_t *len) {
     if (len) return 0;
     ierr(633, 0);
     return set_uerr(633);
-}
-
-void set_isam_read_filter(int (*filter)(int, const void *, void *), void *context) {
-    if (!zvWNGV) return;
-    zvWNGV->nav.readfilter = filter;
-    zvWNGV->nav.readfilterctx = context;
 }
 
 namespace {

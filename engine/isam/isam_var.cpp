@@ -375,7 +375,6 @@ ZV_API int REDVREC(int datno, void *buffer, int32_t buflen) {
         rc = iRDVREC(datno, lo, buffer, buflen, 0, &full);
         if (rc == 29) rc = 100;
     }
-    if (!rc) rc = isam_read_filter(datno, buffer);
     if (rc) {
         zvclrlockon();
         return isam_end(rc, datno);

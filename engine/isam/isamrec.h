@@ -56,9 +56,6 @@ void take_written_current(FCB *d, int datno, uint32_t hi, uint32_t lo, const voi
 // every read): keyno is the index that led there, or datno for a read by
 // position; len null reads the fixed part. 0 or the error.
 int ismred(int datno, int keyno, uint32_t hi, uint32_t lo, void *buf, int32_t *len);
-// The record filter of the ISAM reads (the file's filter runs in the file
-// layer): the test hook: 0 passes, 739 refused, 598 evaluation error.
-int isam_read_filter(int datno, const void *rec);
 // Flushes a data file after a write when its mode asks for it.
 void flush_after_write(FCB *d, int datno);
 

@@ -1020,6 +1020,11 @@ ZV_API int ZVFLUSHX(int filno, int flags, int32_t value);
 #define ZV_SYSCFG_ALL_FILES           15
 #define ZV_SYSCFG_DESCRIPTOR_LIMIT    16
 #define ZV_SYSCFG_DESCRIPTORS         17
+#define ZV_SYSCFG_PATH_SEPARATOR     150  /* low byte: '/' */
+#define ZV_SYSCFG_VERSION_WORD       184  /* major << 24 | minor << 16 | patch */
+#define ZV_SYSCFG_MAX_CONNECTIONS    186  /* -1: no limit */
+#define ZV_SYSCFG_BUILD_ID           187  /* as zvSetVERSIONID2 gives it */
+#define ZV_SYSCFG_BUILD_BASE         188  /* as zvSetVERSIONID_BASE gives it */
 ZV_API int SYSCFG(int32_t *record);
 /* The instance's eight I/O counters: direct reads, bytes read directly,
  * direct writes, bytes written directly, cache requests, cache hits, pages

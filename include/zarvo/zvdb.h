@@ -106,6 +106,8 @@ typedef int ZVDBRET;
 #define ZVDB_BAD_NUMBER      4060 /* number conversion failed */
 #define ZVDB_BAD_DECIMALS    4062 /* negative number of decimal places */
 #define ZVDB_RECORD_BUFFER   4063 /* record buffer too small or cannot be resized */
+#define ZVDB_RECBYT_INDEX    4064 /* the record-position index cannot be deleted */
+#define ZVDB_ROWID_INDEX     4065 /* the row-identifier index cannot be deleted */
 #define ZVDB_NO_ROWID        4066 /* table has no row-identifier field */
 #define ZVDB_MKDIR_FAILED    4067 /* directory creation failed */
 #define ZVDB_COPY_FAILED     4068 /* file copy failed */
@@ -113,9 +115,18 @@ typedef int ZVDBRET;
 #define ZVDB_EXPR_FAILED     4071 /* expression evaluation failed */
 #define ZVDB_EXPR_TYPE       4076 /* expression type refused */
 #define ZVDB_BAD_SESSION_TYPE 4084 /* session type not valid */
+#define ZVDB_BAD_ALTER_ACTION 4085 /* alteration action not valid */
 #define ZVDB_RECORDS_DIFFER  4086 /* records differ */
+#define ZVDB_READ_ONLY       4088 /* table opened read-only */
 #define ZVDB_BAD_TAG_HANDLE  4090 /* handle not valid for callbacks or tags */
 #define ZVDB_BAD_CALLBACK    4091 /* callback kind out of range or library not loadable */
+#define ZVDB_SEGMENT_DELETED 4092 /* segment already deleted */
+#define ZVDB_INDEX_IN_DICT   4093 /* index name held by the database dictionary */
+#define ZVDB_DATABASE_UNUSABLE 4094 /* no database, or its dictionary cannot be opened */
+#define ZVDB_INDEX_NO_SEGMENTS 4095 /* index without segments */
+#define ZVDB_NO_BATCH        4096 /* no batch active */
+#define ZVDB_BATCH_ACTIVE    4097 /* refused while a batch is active */
+#define ZVDB_BAD_BATCH_OP    4098 /* batch operation not valid */
 #define ZVDB_BAD_RESOURCE    4099 /* resource handle not valid */
 #define ZVDB_BAD_ATTACH_MODE 4100 /* attach mode not valid */
 #define ZVDB_NOT_ATTACHED    4101 /* session not attached */
@@ -128,9 +139,24 @@ typedef int ZVDBRET;
 /* Handles and value types.                                                  */
 /* ------------------------------------------------------------------------ */
 
-/* A record-level handle: an opaque record whose first 16 bits hold its kind
- * (3505 session, 3506 database, 3507 table, 3508 record, ...). */
+/* A record-level handle: an opaque record whose first 16 bits hold its kind.
+ * A handle whose first 16 bits hold no kind below is no handle at all. */
 typedef void *ZVHANDLE;
+
+/* Kinds of handle records. */
+typedef uint16_t ZVDB_HANDLE_KIND;
+#define ZVDB_SESSION_HANDLE    3505
+#define ZVDB_DATABASE_HANDLE   3506
+#define ZVDB_TABLE_HANDLE      3507
+#define ZVDB_RECORD_HANDLE     3508
+#define ZVDB_INDEX_HANDLE      3509
+#define ZVDB_FIELD_HANDLE      3510
+#define ZVDB_SEGMENT_HANDLE    3511
+#define ZVDB_RESOURCE_HANDLE   3512
+#define ZVDB_RESULTSET_HANDLE  3513
+#define ZVDB_CRITERIA_HANDLE   3514
+#define ZVDB_FTI_HANDLE        3515
+#define ZVDB_FTIDICT_HANDLE    3516
 
 typedef int32_t ZVMONEY;       /* hundredths: 12.34 is 1234 */
 typedef int64_t ZVCURRENCY;    /* ten-thousandths: 12.3456 is 123456 */
@@ -511,12 +537,67 @@ ZV_API int zvdb_regerror(const zvdb_regexp *context);
 ZV_API void zvdb_regfree(zvdb_regexp *context);
 
 /* ------------------------------------------------------------------------ */
-/* Sessions, clocks and small utilities.                                     */
+/* Handles and the last result code.                                         */
+/*                                                                           */
+/* Handles form a tree: a database and a free table hang under a session, a  */
+/* table under its database, a record under its table, an index and a field */
+/* under their table, a segment under its index. Resolving a handle to an    */
+/* owner makes the owning session's engine instance current, so that the     */
+/* engine calls that follow act on the session's own instance; when that     */
+/* switch fails its engine code (516, 517) becomes the session's last code   */
+/* and the resolution gives NULL. A resource handle resolves through its     */
+/* table.                                                                    */
 /* ------------------------------------------------------------------------ */
 
-/* The session that owns a handle (the handle itself for a session); NULL for
- * NULL or a handle of no known kind. */
+/* The owner of the named kind that a handle leads to (the handle itself for
+ * that kind); NULL for NULL, a handle of no known kind, a missing link or a
+ * failed instance switch. */
 ZV_API ZVHANDLE zvdbGetSessionHandle(ZVHANDLE handle);
+ZV_API ZVHANDLE zvdbGetDatabaseHandle(ZVHANDLE handle);
+ZV_API ZVHANDLE zvdbGetTableHandle(ZVHANDLE handle);
+ZV_API ZVHANDLE zvdbGetIndexHandle(ZVHANDLE handle);
+ZV_API ZVHANDLE zvdbGetFieldHandle(ZVHANDLE handle);
+ZV_API ZVHANDLE zvdbGetSegmentHandle(ZVHANDLE handle);
+ZV_API ZVHANDLE zvdbGetResultSetHandle(ZVHANDLE handle);
+ZV_API ZVHANDLE zvdbGetResultSetCriHandle(ZVHANDLE handle);
+ZV_API ZVHANDLE zvdbGetFTIHandle(ZVHANDLE handle);
+ZV_API ZVHANDLE zvdbGetFTIDictHandle(ZVHANDLE handle);
+/* The kind of a session, database, table, record, index, field, segment,
+ * result-set or criterion handle; 0 for NULL and every other handle. Only
+ * the 16-bit kind is read. */
+ZV_API int zvdbGetHandleType(ZVHANDLE handle);
+
+/* Stores code as the last code of the handle's session: 0; 4002 for NULL,
+ * 4003 when no session is reachable (nothing stored then). */
+ZV_API ZVDBRET zvdbSetError(ZVHANDLE handle, ZVDBRET code);
+/* The session's last code; 4002 for NULL, 4003 without session. */
+ZV_API ZVDBRET zvdbGetError(ZVHANDLE handle);
+/* Sets the session's last code to 0 (nothing for NULL or no session). */
+ZV_API void zvdbClearError(ZVHANDLE handle);
+
+/* A pointer-sized tag of the caller in each session, database, table,
+ * record, index, field and segment handle (each its own). 4007 for a NULL
+ * handle or output, 4004 for a handle of another kind (both also given to
+ * zvdbSetError). Get clears *tag first. */
+ZV_API ZVDBRET zvdbGetUserTag(ZVHANDLE handle, void **tag);
+ZV_API ZVDBRET zvdbSetUserTag(ZVHANDLE handle, void *tag);
+/* A second tag kept in session, database, table and record handles; an
+ * index or field uses its table's, a segment its index's table's. Set: 0 or
+ * 4090 (NULL, another kind, or no table reached); Get: the tag or NULL. */
+ZV_API ZVDBRET zvdbSetLocalTag(ZVHANDLE handle, void *tag);
+ZV_API void *zvdbGetLocalTag(ZVHANDLE handle);
+
+/* Path prefix of a session: prepended to relative file names that the
+ * record-level API opens and creates. Set keeps a copy (NULL clears it):
+ * 0, 4003 no session, 4001 no memory. Get: the prefix, or NULL. */
+ZV_API ZVDBRET zvdbSetPathPrefix(ZVHANDLE handle, const char *prefix);
+ZV_API ZVDBRET zvdbClearPathPrefix(ZVHANDLE handle);
+ZV_API const char *zvdbGetPathPrefix(ZVHANDLE handle);
+
+/* ------------------------------------------------------------------------ */
+/* Clocks and small utilities.                                               */
+/* ------------------------------------------------------------------------ */
+
 /* The local time now, split; every output is optional. 4033 when the split
  * fails (nothing written). */
 ZV_API ZVDBRET _zvdbSysTime(int *year, int *month, int *day, int *hour, int *minute,

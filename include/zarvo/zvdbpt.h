@@ -178,6 +178,76 @@ ZV_API void zvdbptFreeMem(void *block);
  * the names are malformed. */
 ZV_API PTNODE *zvdbptPutRecinfo(ZVHANDLE table, const void *names, PTNODE *tree);
 
+/* ------------------------------------------------------------------------ */
+/* Evaluation of a condition against a record image.                         */
+/*                                                                          */
+/* A tree is evaluated on the current instance's value stack (1024 values). */
+/* record is the record image, schema the record schema map of its file,    */
+/* fixlen the length of the fixed part and totlen the bytes of the image.   */
+/* A tree bound by a PT_RECINFO root reads its fields through its own       */
+/* layout; any other tree is read with a layout made from schema.           */
+/*                                                                          */
+/* Expression error codes (kept as the instance's last expression error):   */
+/*  2 a user-defined function's result type is not usable, 4 a value kind   */
+/*  an operation does not accept, 5 no memory, 6 stack full or a tree       */
+/*  nested too deep, 7 too few values, 8 a node that cannot be run or a     */
+/*  missing child, 9 division by zero, 10 a field not in the record, 12     */
+/*  bytes beyond the record, 13 unknown function, 14 wrong argument count,  */
+/*  15 comparison of an unsupported kind, 16 null tree or NULL value;       */
+/*  4038 a text holding an integer beyond 32 bits or a number out of range. */
+/* ------------------------------------------------------------------------ */
+
+/* Evaluates tree: 1 when its value is a non-zero integer, 0 when it is 0,
+ * NULL or the evaluation failed (the error is the instance's last
+ * expression error), -435 (user error 435, expression error 5) when the
+ * value stack cannot be allocated. */
+ZV_API int cndxeval(void *tree, void *record, void *schema, int32_t fixlen, int32_t totlen);
+/* Evaluates tree and leaves its value on the stack for the pops below: 0,
+ * or the expression error. */
+ZV_API int cndxrun(void *tree, void *record, void *schema, int32_t fixlen, int32_t totlen);
+/* Releases a tree (zvdbptDestroy); NULL is ignored. */
+ZV_API void cndxfree(void *tree);
+/* Marks a bound tree as the condition of an index: 0, or 16 for NULL. */
+ZV_API int cndxSetCondIdxFlag(void *tree);
+/* Pops the top value converted to the kind asked: 0, 7 when the stack is
+ * empty (the output zeroed), 16 for a NULL value, 4 for a kind without
+ * the conversion, or the conversion's error. runPopString copies the text
+ * into buffer: *len is the buffer size on entry (at least 1) and the text
+ * length on return; the text is NUL-terminated and cut to fit. */
+ZV_API int runPopInteger(int64_t *out);
+ZV_API int runPopDate(ZVDATE *out);
+ZV_API int runPopTime(ZVTIME *out);
+ZV_API int runPopStamp(ZVDATETIME *out);
+ZV_API int runPopNumber(tagZVNUMBER *out);
+ZV_API int runPopString(char *buffer, int32_t *len);
+
+/* A callback filter (a condition text beginning with "@") on a record:
+ * the record-filter callback's result, non-zero when the record passes; a
+ * negative callback result r becomes the last expression error -r and 0
+ * is returned. kind is the filter's kind (1), datno its data file. */
+ZV_API int clbkeval(void *filter, int kind, int datno, void *record, void *schema, int32_t fixlen,
+                    int32_t totlen);
+
+/* User-defined functions of conditions. The routine gets the array of
+ * argument buffers and the result buffer: an INTEGER is an int32_t, a
+ * DATE, TIME or TIMEMS a uint32_t, a STAMP a double, a NUMBER a
+ * tagZVNUMBER, a TEXT 256 bytes (an argument at most 255 bytes and a NUL;
+ * a result up to its NUL, or all 256 bytes). Buffer 0 holds the last
+ * argument, buffer 1 the one before it, and so on. */
+typedef void (*ZVUDFPROC)(void **args, void *result);
+/* Registers a function of the current instance under name (letter case is
+ * not significant; texts parsed from then on may call it), with the field
+ * type (ZV_ code) of its result and of each of argcount arguments, in
+ * argument order. 0; 13 when the name is registered already or is not a
+ * name; 14 for a negative argument count, or argument types missing; 5
+ * when memory runs out (nothing is kept); 47 without an instance. */
+ZV_API int udfAdd(const char *name, ZVUDFPROC routine, int resulttype, const int *argtypes, int argcount);
+/* Forgets every function of the current instance (their memory goes when
+ * the instance stops). */
+ZV_API void udfInit(void);
+/* Frees every function of the current instance. */
+ZV_API void udfTerm(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,17 +1,19 @@
-// Session records and the resolution of a handle to its session (least form:
-// only session handles themselves are resolved).
+// Bare session records and the session a handle leads to.
 #include "recapi/base/session.h"
-
-#include <cstring>
 
 namespace zv {
 
 tagZVDBSESSION *session_record_new() {
     auto *s = static_cast<tagZVDBSESSION *>(_zvdb_alloc(1, sizeof(tagZVDBSESSION)));
     if (!s) return nullptr;
-    s->kind = kZvdbSessionKind;
+    s->kind = ZVDB_SESSION_HANDLE;
+    static constexpr int32_t kParams[kZvdbStartParams] = {10, 32, 32, 10, 513};
+    for (int i = 0; i < kZvdbStartParams; i++) s->params[i] = kParams[i];
     s->defdatetype = 1;
     s->deftimetype = 2;
+    s->isolation = -1;
+    s->dicttranmode = 3;
+    s->dictinsuper = 1;
     return s;
 }
 
@@ -22,14 +24,3 @@ tagZVDBSESSION *session_of(ZVHANDLE handle) {
 }
 
 }  // namespace zv
-
-extern "C" {
-
-ZV_API ZVHANDLE zvdbGetSessionHandle(ZVHANDLE handle) {
-    if (!handle) return nullptr;
-    uint16_t kind;
-    std::memcpy(&kind, handle, sizeof kind);
-    return kind == kZvdbSessionKind ? handle : nullptr;
-}
-
-}  // extern "C"

@@ -1,32 +1,20 @@
-// Session record of the record-level API (least form).
+// Session records of the record-level API.
 //
-// A session is the root of every handle tree. This form holds what the value
-// types use: the kind word that every handle record begins with and the
-// session's default date and time text types. The full session record, its
-// allocation and the resolution of other handle kinds to their session come
-// with the record API base.
+// A session is the root of every handle tree (handles.h). Until sessions
+// are allocated and logged on through the API, session_record_new makes a
+// bare session: its defaults set, no lists, no dictionary and no instance
+// of its own, so that resolving through it switches nothing.
 #pragma once
 
-#include <cstdint>
-
-#include "zarvo/zvdb.h"
-
-// Kind word of a session handle.
-constexpr uint16_t kZvdbSessionKind = 3505;
-
-struct tagZVDBSESSION {
-    uint16_t kind;            // 3505
-    ZVDATE_TYPE defdatetype;  // default date type, initially 1
-    ZVTIME_TYPE deftimetype;  // default time type, initially 2
-};
+#include "recapi/base/handles.h"
 
 namespace zv {
 
-// A new session record with its defaults (from _zvdb_alloc); NULL when
-// memory is short. Released with session_record_free.
+// A new bare session record (from _zvdb_alloc); NULL when memory is short.
+// Released with session_record_free, which frees only the record.
 tagZVDBSESSION *session_record_new();
 void session_record_free(tagZVDBSESSION *session);
-// The session a handle leads to, or NULL.
+// The session a handle leads to, or NULL (makes its instance current).
 tagZVDBSESSION *session_of(ZVHANDLE handle);
 
 }  // namespace zv

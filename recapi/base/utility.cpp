@@ -1,10 +1,11 @@
 // Utility routines of the record-level API: the clock routines the value
-// types read the time through, and small text routines.
+// types read the time through, small text routines and bit arrays.
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
-#include "zarvo/zvdb.h"
+#include "recapi/base/utility.h"
 
 namespace {
 
@@ -60,6 +61,41 @@ ZV_API char *_zvdb_strrev(char *text) {
         text[j] = c;
     }
     return text;
+}
+
+char *_zvdb_strlastchar(const char *text) {
+    if (!text) return nullptr;
+    const char *last = nullptr;
+    for (const char *p = text; *p; p++) {
+        if (!std::isspace(static_cast<unsigned char>(*p))) last = p;
+    }
+    return const_cast<char *>(last);
+}
+
+int32_t _zvdb_lastdelimiter(const char *text, int c) {
+    if (!text) return -1;
+    const char *p = std::strrchr(text, c);
+    return p && c != 0 ? int32_t(p - text) : -1;
+}
+
+void _zvdbFileNameOnly(char *name) {
+    if (char *dot = name ? std::strchr(name, '.') : nullptr) *dot = 0;
+}
+
+void _zvdbFlipBit(unsigned char *bits, int32_t n, int on) {
+    if (!bits || n < 0) return;
+    unsigned char mask = static_cast<unsigned char>(1u << (n % 8));
+    if (on) bits[n / 8] |= mask;
+    else bits[n / 8] &= static_cast<unsigned char>(~mask);
+}
+
+void _zvdbSetBit(unsigned char *bits, int32_t n) { _zvdbFlipBit(bits, n, 1); }
+
+void _zvdbClearBit(unsigned char *bits, int32_t n) { _zvdbFlipBit(bits, n, 0); }
+
+int _zvdbTestBit(const unsigned char *bits, int32_t n) {
+    if (!bits || n < 0) return 0;
+    return (bits[n / 8] >> (n % 8)) & 1;
 }
 
 }  // extern "C"

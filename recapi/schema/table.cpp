@@ -1,25 +1,14 @@
-// Table handles (least form): the table a handle leads to and the record
-// schema map it carries. Only a table handle itself leads to a table until
-// the handle tree of the record-level API links records, indexes and
-// fields to theirs.
+// What the engine asks of a table handle: the record description of its
+// open data file, which the expression language binds parse trees to.
 #include "recapi/schema/table.h"
-
-#include <cstring>
 
 #include "engine/expr/recapi_upcalls.h"
 
 extern "C" {
 
-ZVHANDLE zvdbGetTableHandle(ZVHANDLE handle) {
-    if (!handle) return nullptr;
-    uint16_t kind;
-    memcpy(&kind, handle, sizeof kind);
-    return kind == kZvdbTableKind ? handle : nullptr;
-}
-
 const unsigned char *_zvdbTableSchemaMap(ZVHANDLE table) {
-    ZVHANDLE t = zvdbGetTableHandle(table);
-    return t ? static_cast<const tagZVDBTABLE *>(t)->schmap : nullptr;
+    auto *t = static_cast<const tagZVDBTABLE *>(zvdbGetTableHandle(table));
+    return t ? t->recdesc : nullptr;
 }
 
 }  // extern "C"

@@ -91,6 +91,25 @@ int main(void) {
         zvdb_regfree(re);
         CHECK(_zvdb_free(_zvdb_alloc(2, 3)) == NULL);
     }
+    /* Handles: a NULL handle and a block of no known kind. */
+    {
+        uint16_t unknown = ZVDB_FTIDICT_HANDLE + 1;
+        void *tag = &unknown;
+        CHECK(zvdbGetHandleType(NULL) == 0 && zvdbGetHandleType(&unknown) == 0);
+        CHECK(zvdbGetSessionHandle(NULL) == NULL && zvdbGetTableHandle(&unknown) == NULL);
+        CHECK(zvdbGetDatabaseHandle(NULL) == NULL && zvdbGetIndexHandle(NULL) == NULL);
+        CHECK(zvdbGetFieldHandle(NULL) == NULL && zvdbGetSegmentHandle(NULL) == NULL);
+        CHECK(zvdbGetResultSetHandle(NULL) == NULL && zvdbGetResultSetCriHandle(NULL) == NULL);
+        CHECK(zvdbGetFTIHandle(NULL) == NULL && zvdbGetFTIDictHandle(NULL) == NULL);
+        CHECK(zvdbSetError(NULL, ZVDB_NO_MEMORY) == ZVDB_NULL_HANDLE);
+        CHECK(zvdbGetError(&unknown) == ZVDB_NO_SESSION);
+        zvdbClearError(NULL);
+        CHECK(zvdbGetUserTag(NULL, &tag) == ZVDB_NULL_ARGUMENT && tag == NULL);
+        CHECK(zvdbSetUserTag(&unknown, NULL) == ZVDB_BAD_ARGUMENT);
+        CHECK(zvdbSetLocalTag(NULL, NULL) == ZVDB_BAD_TAG_HANDLE && zvdbGetLocalTag(NULL) == NULL);
+        CHECK(zvdbSetPathPrefix(NULL, "p") == ZVDB_NO_SESSION && zvdbClearPathPrefix(NULL) == ZVDB_NO_SESSION);
+        CHECK(zvdbGetPathPrefix(NULL) == NULL);
+    }
     printf("capi ok\n");
     return 0;
 }

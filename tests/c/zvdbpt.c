@@ -9,7 +9,23 @@
 #include "zarvo/zarvo.h"
 #include "zarvo/zvdbpt.h"
 
+static void twice(void **args, void *result) {
+    int32_t v;
+    memcpy(&v, args[0], 4);
+    v *= 2;
+    memcpy(result, &v, 4);
+}
+
 int main(void) {
+    /* A record schema map of no fields: head of 16 bytes. */
+    unsigned char schema[16] = {2, 1, 0, ' ', 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    unsigned char record[4] = {0, 0, 0, 0};
+    unsigned char block[8];
+    const uint32_t uses = 1;
+    const int argtypes[1] = {ZV_INT4};
+    int64_t value = -1;
+    char out[16];
+    int32_t outlen;
     PTVALUE v;
     PTNODE *set, *text, *chain, *list, *cmp;
     char *buf;
@@ -69,6 +85,36 @@ int main(void) {
     for (i = 0; i < 1000000 && chain; i++) chain = zvdbptPutNode(PT_ADD, PT_INTEGER, chain, NULL);
     CHECK(chain != NULL && zvdbptGetExprType(chain) == PT_INTEGER);
     zvdbptDestroy(chain);
+
+    /* Evaluation: (2 + 3) * 4 == 20 over a record schema of no fields. */
+    cmp = zvdbptPutNode(PT_EQ, PT_INTEGER,
+                        zvdbptPutNode(PT_MUL, PT_INTEGER,
+                                      zvdbptPutNode(PT_ADD, PT_INTEGER, zvdbptPutInteger(2), zvdbptPutInteger(3)),
+                                      zvdbptPutInteger(4)),
+                        zvdbptPutInteger(20));
+    CHECK(cmp != NULL);
+    CHECK(cndxeval(cmp, record, schema, 0, 0) == 1);
+    CHECK(cndxrun(cmp, record, schema, 0, 0) == 0);
+    CHECK(runPopInteger(&value) == 0 && value == 1);
+    CHECK(runPopInteger(&value) == 7 && value == 0);
+    CHECK(cndxrun(cmp, record, schema, 0, 0) == 0);
+    outlen = (int32_t)sizeof out;
+    CHECK(runPopString(out, &outlen) == 0 && strcmp(out, "1") == 0 && outlen == 1);
+    CHECK(cndxSetCondIdxFlag(NULL) == 16);
+    cndxfree(cmp);
+    cndxfree(NULL);
+
+    /* User-defined functions are registered once per name. */
+    CHECK(udfAdd("CTWICE", twice, ZV_INT4, argtypes, 1) == 0);
+    CHECK(udfAdd("ctwice", twice, ZV_INT4, argtypes, 1) == 13);
+    udfTerm();
+    CHECK(udfAdd("ctwice", twice, ZV_INT4, argtypes, 1) == 0);
+    udfInit();
+
+    /* A callback filter: the sample callback lets the record pass. */
+    memcpy(block, &uses, 4);
+    memcpy(block + 4, "@c", 3);
+    CHECK(clbkeval(block, 1, 0, record, schema, 0, 0) == 1);
 
     CHECK(UNRZARVO("ptc") == 0);
 

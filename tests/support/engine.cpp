@@ -64,4 +64,23 @@ void unbind_file(int filno) {
     g->fcbtab[filno] = nullptr;
 }
 
+EngineOutput::EngineOutput() : saved_(getZarvoSTDOUT()), out_(tmpfile()) {
+    EXPECT_NE(out_, nullptr);
+    if (out_) setZarvoSTDOUT(out_);
+}
+
+EngineOutput::~EngineOutput() {
+    setZarvoSTDOUT(saved_);
+    if (out_) fclose(out_);
+}
+
+std::string EngineOutput::text() {
+    std::string s;
+    if (!out_) return s;
+    fflush(out_);
+    rewind(out_);
+    for (int c; (c = fgetc(out_)) != EOF;) s += char(c);
+    return s;
+}
+
 }  // namespace zvtest

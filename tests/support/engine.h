@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 struct FCB;
@@ -23,5 +24,21 @@ void unbind_file(int filno);
 
 // The byte pattern used by bind_file for fresh files.
 std::string pattern(size_t size);
+
+// Collects what the engine prints on its standard output while it lives
+// (the stream is restored at its end).
+class EngineOutput {
+public:
+    EngineOutput();
+    ~EngineOutput();
+    EngineOutput(const EngineOutput &) = delete;
+    EngineOutput &operator=(const EngineOutput &) = delete;
+    // Everything printed so far.
+    std::string text();
+
+private:
+    FILE *saved_;
+    FILE *out_;
+};
 
 }  // namespace zvtest

@@ -53,6 +53,29 @@ TEST_F(ReportsTest, ConfigurationRecord) {
     EXPECT_EQ(rec[ZV_SYSCFG_NODE_SIZE], -1);
 }
 
+TEST_F(ReportsTest, ConfigurationRecordNamesThePlatformAndTheVersion) {
+    int32_t rec[ZV_SYSCFG_SIZE / 4];
+    for (bool started : {true, false}) {
+        SCOPED_TRACE(started);
+        if (!started) zvtest::stop_engine();
+        memset(rec, 0x55, sizeof rec);
+        ASSERT_EQ(SYSCFG(rec), 0);
+        EXPECT_EQ(rec[150] & 0xFF, '/');
+        EXPECT_EQ(rec[ZV_SYSCFG_PATH_SEPARATOR], '/');
+        EXPECT_EQ(uint32_t(rec[ZV_SYSCFG_VERSION_WORD]), 0x00010000u);  // 0.1.0
+        EXPECT_EQ(rec[ZV_SYSCFG_MAX_CONNECTIONS], -1);
+        uint32_t id = 0, base = 7;
+        zvSetVERSIONID2(&id);
+        zvSetVERSIONID_BASE(&base);
+        EXPECT_EQ(uint32_t(rec[ZV_SYSCFG_BUILD_ID]), id);
+        EXPECT_EQ(uint32_t(rec[ZV_SYSCFG_BUILD_ID]), (1u << 7) | 1u);
+        EXPECT_EQ(rec[ZV_SYSCFG_BUILD_BASE], 0);
+        EXPECT_EQ(base, 0u);
+        EXPECT_EQ(rec[185], 0);
+        EXPECT_EQ(rec[189], 0);
+    }
+}
+
 TEST_F(ReportsTest, ExtendedIoCounters) {
     uint32_t buf[ZV_IOPERFX_SIZE / 4 + 1];
     memset(buf, 0x55, sizeof buf);

@@ -3,6 +3,7 @@
 // conditional-index tables.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "engine/core/instance.h"
@@ -11,6 +12,7 @@
 #include "engine/isam/cidx.h"
 #include "engine/isam/isam_files.h"
 #include "tests/engine/expr/exprfix.h"
+#include "tests/support/engine.h"
 #include "zarvo/zarvo.h"
 
 namespace {
@@ -21,32 +23,21 @@ class CidxTest : public ExprTest {
 protected:
     void SetUp() override {
         ExprTest::SetUp();
-        saved_ = getZarvoSTDOUT();
-        out_ = tmpfile();
-        ASSERT_NE(out_, nullptr);
-        setZarvoSTDOUT(out_);
+        out_ = std::make_unique<zvtest::EngineOutput>();
     }
     void TearDown() override {
-        setZarvoSTDOUT(saved_);
-        fclose(out_);
+        out_.reset();
         ExprTest::TearDown();
     }
     // What the engine printed so far.
-    std::string printed() {
-        fflush(out_);
-        std::string s;
-        rewind(out_);
-        for (int c; (c = fgetc(out_)) != EOF;) s += char(c);
-        return s;
-    }
+    std::string printed() { return out_->text(); }
     void *callback(const char *text) {
         int kind = 0;
         void *b = cndxparse(nullptr, nullptr, text, int32_t(strlen(text) + 1), &kind);
         EXPECT_EQ(kind, 1);
         return b;
     }
-    FILE *saved_ = nullptr;
-    FILE *out_ = nullptr;
+    std::unique_ptr<zvtest::EngineOutput> out_;
 };
 
 TEST_F(CidxTest, ASharedCallbackBlockEndsWithItsLastRelease) {

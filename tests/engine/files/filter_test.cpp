@@ -16,12 +16,9 @@ using filestest::Bytes;
 using filestest::file_bytes;
 using filestest::slice;
 
-// The test evaluator: rejects records beginning 'r', fails on records
-// beginning 'e' (error 31), passes the others.
-int evaluate(const void *, const void *image, int32_t) {
-    const char c = *static_cast<const char *>(image);
-    return c == 'r' ? 0 : c == 'e' ? -31 : 1;
-}
+// The filter of these tests: rejects records beginning 'r', fails on
+// records beginning 'e' (a division by zero), passes the others.
+const char kFilter[] = "first != 'r' AND (first != 'e' OR 1 / 0)";
 
 // The test converter: stored layout is the host layout with every byte
 // XOR 0x20; counts its calls by direction.
@@ -41,12 +38,14 @@ protected:
     void SetUp() override {
         FilesTest::SetUp();
         ASSERT_EQ(CREDATX8(1, "f.dat", 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
+        const DATOBJ doda[2] = {{"first", 0, ZV_CHARU, 1, 0, 0}, {"rest", 1, ZV_ARRAY, 99, 0, 0}};
+        ASSERT_EQ(ENARES(1), 0);
+        ASSERT_EQ(PUTDODA(1, doda, 2), 0);
         a_ = put('a');
         r_ = put('r');
         e_ = put('e');
     }
     void TearDown() override {
-        zv::set_test_evaluator(nullptr);
         zv::set_test_converter(nullptr);
         zv::fail_alloc_at(0);
         if (fcb(1)) fcb(1)->cnvmap = nullptr;
@@ -58,11 +57,13 @@ protected:
         EXPECT_EQ(WRTREC(1, p, rec.data()), 0);
         return p;
     }
-    // A parsed expression to attach (the test evaluator decides).
+    // The filter parsed against the file, to attach with SETFLTRX.
     static PTNODE *tree() {
-        PTNODE *t = zvdbptPutInteger(1);
-        EXPECT_NE(t, nullptr);
-        return t;
+        void *t = nullptr;
+        int kind = -1;
+        EXPECT_EQ(testparse(1, kFilter, &t, &kind), 1);
+        EXPECT_EQ(kind, 0);
+        return static_cast<PTNODE *>(t);
     }
     uint32_t a_ = 0, r_ = 0, e_ = 0;
 };
@@ -73,8 +74,7 @@ TEST_F(FilterTest, UnsupportedTextsAndIndexes) {
         EXPECT_EQ(SETFLTR(1, text), 454);
         EXPECT_EQ(zvGetUserErrorCode(), 454);
     }
-    // Every other text reaches the parser: the file has no record schema,
-    // so no name is a field.
+    // Every other text reaches the parser: balance is no field of the file.
     EXPECT_EQ(SETFLTR(1, "balance > 0"), 597);
     EXPECT_EQ(fcb(1)->fltr, nullptr);
     ASSERT_EQ(CREIDX(2, "k.idx", 10, 0, 0, 0, 0, 0), 0);
@@ -86,7 +86,6 @@ TEST_F(FilterTest, UnsupportedTextsAndIndexes) {
 }
 
 TEST_F(FilterTest, FilterRejectsAndReportsEvaluationErrors) {
-    zv::set_test_evaluator(evaluate);
     PTNODE *t = tree();
     ASSERT_EQ(SETFLTRX(1, t), 0);
     EXPECT_EQ(fcb(1)->fltr, t);
@@ -98,18 +97,23 @@ TEST_F(FilterTest, FilterRejectsAndReportsEvaluationErrors) {
         int code;
     };
     const Case cases[] = {{a_, 'a', 0}, {r_, 'r', 739}, {e_, 'e', 598}, {a_, 'a', 0}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.first);
-        memset(buf, 0, sizeof buf);
-        EXPECT_EQ(REDREC(1, c.pos, buf), c.code);
-        EXPECT_EQ(zvGetUserErrorCode(), c.code);
-        EXPECT_EQ(buf[0], c.first);  // the image is in the buffer whatever the filter said
-        EXPECT_EQ(buf[99], c.first);
+    // The tree given, then the same filter as text.
+    for (int round = 0; round < 2; round++) {
+        if (round == 1) {
+            ASSERT_EQ(SETFLTR(1, kFilter), 0);
+        }
+        for (const Case &c : cases) {
+            SCOPED_TRACE(testing::Message() << round << " " << c.first);
+            memset(buf, 0, sizeof buf);
+            EXPECT_EQ(REDREC(1, c.pos, buf), c.code);
+            EXPECT_EQ(zvGetUserErrorCode(), c.code);
+            EXPECT_EQ(buf[0], c.first);  // the image is in the buffer whatever the filter said
+            EXPECT_EQ(buf[99], c.first);
+        }
     }
 }
 
 TEST_F(FilterTest, ResetAndClear) {
-    zv::set_test_evaluator(evaluate);
     char buf[100];
     ASSERT_EQ(SETFLTRX(1, tree()), 0);
     EXPECT_EQ(RESETFLTR(1, 1), 116);

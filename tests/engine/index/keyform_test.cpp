@@ -10,11 +10,15 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
+#include "engine/expr/expr_services.h"
 #include "engine/index/keyform.h"
 #include "engine/isam/cidx.h"
+#include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "tests/engine/index/keyfix.h"
+#include "tests/support/conditions.h"
 #include "tests/support/engine.h"
+#include "zarvo/zvdbpt.h"
 
 namespace {
 
@@ -293,12 +297,13 @@ TEST_F(KeyFormTest, AbsentSegmentsFollowTheAssemblyMode) {
     EXPECT_EQ(isamerr(), 445);
 }
 
+// A function of conditions that counts its calls and answers 0.
 int g_condition_calls = 0;
-int refuse_all(int, int, const void *, int32_t) {
+void noted(void **, void *result) {
     g_condition_calls++;
-    return 0;
+    int32_t zero = 0;
+    memcpy(result, &zero, 4);
 }
-int fail_condition(int, int, const void *, int32_t) { return -598; }
 
 TEST_F(KeyFormTest, NullKeysAndFalseConditionsGiveNoKey) {
     make_data(1, 10);
@@ -318,8 +323,14 @@ TEST_F(KeyFormTest, NullKeysAndFalseConditionsGiveNoKey) {
     EXPECT_TRUE(key(2, some).empty());
     EXPECT_EQ(isamerr(), 199);
     set_schema(1, schema_block(1, 0, ' ', {{10, ZV_ARRAY}}));
+    // The data file has no condition for the index: no key, 598.
+    EXPECT_TRUE(key(2, some).empty());
+    EXPECT_EQ(isamerr(), 598);
+    const int rel = zv::isam_entry(2)->relidx;
+    ASSERT_EQ(zvtest::install_conditions(1, {{rel, "1"}}), 0);
     EXPECT_EQ(key(2, some).size(), 4u);
-    zv::set_test_condition(refuse_all);
+    ASSERT_EQ(udfAdd("NOTED", noted, ZV_INT4, nullptr, 0), 0);
+    ASSERT_EQ(zvtest::install_conditions(1, {{rel, "NOTED()"}}), 0);
     g_condition_calls = 0;
     EXPECT_TRUE(key(2, some).empty());
     EXPECT_EQ(isamerr(), 0);
@@ -328,10 +339,45 @@ TEST_F(KeyFormTest, NullKeysAndFalseConditionsGiveNoKey) {
     Bytes k(8, 0);
     EXPECT_EQ(frmkeyx(2, some.data(), k.data(), 1, int32_t(some.size()), 1), 4);
     EXPECT_EQ(g_condition_calls, 1);
-    zv::set_test_condition(fail_condition);
+    ASSERT_EQ(zvtest::install_conditions(1, {{rel, "1 / 0"}}), 0);
     EXPECT_TRUE(key(2, some).empty());
     EXPECT_EQ(isamerr(), 598);
-    zv::set_test_condition(nullptr);
+}
+
+// An index with a condition of its own (flag 0x20) evaluates its own
+// expression, or hands the record to its callback filter.
+TEST_F(KeyFormTest, AnIndexWithItsOwnConditionUsesIt) {
+    make_data(1, 10);
+    make_index(2, 1, 4, 0, false, 0x20);
+    seg(2, 0, 0, 4, 0);
+    set_schema(1, schema_block(1, 0, ' ', {{1, ZV_CHARU}, {9, ZV_ARRAY}}));
+    const Bytes rec = {7, 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'};
+    FCB *ix = idxtest::fcb_of(2);
+    // No condition installed: no key, 598.
+    EXPECT_TRUE(key(2, rec).empty());
+    EXPECT_EQ(isamerr(), 598);
+    struct Case {
+        const char *text;
+        size_t keylen;
+        int err;
+    };
+    const Case cases[] = {{"1", 4, 0}, {"0", 0, 0}, {"1 / 0", 0, 598}, {"@own", 4, 0}};
+    zvtest::EngineOutput out;
+    for (const Case &c : cases) {
+        void *tree = nullptr;
+        int kind = -1;
+        ASSERT_EQ(testparse(1, c.text, &tree, &kind), 1) << c.text;
+        ix->fltr = tree;
+        ix->fltrkind = kind;
+        ierr(0, 0);
+        EXPECT_EQ(key(2, rec).size(), c.keylen) << c.text;
+        EXPECT_EQ(isamerr(), c.err) << c.text;
+        zv::zvfreecidx(tree, kind);
+        ix->fltr = nullptr;
+        ix->fltrkind = 0;
+    }
+    // Only the callback filter went to the callback.
+    EXPECT_EQ(out.text(), " zvfiltercb: @own\n zvfiltercb_uninit: @own\n");
 }
 
 TEST_F(KeyFormTest, DuplicateKeysCarryTheirPositionMostSignificantByteFirst) {

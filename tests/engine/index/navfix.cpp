@@ -4,42 +4,46 @@
 #include <cstring>
 
 #include "engine/core/instance.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/expr/udf.h"
+#include "engine/files/fcb.h"
 #include "engine/index/keyform_needs.h"
 #include "tests/support/engine.h"
 #include "zarvo/zarvo.h"
+#include "zarvo/zvdbpt.h"
 
 namespace navtest {
 
 namespace {
 
-struct FilterState {
-    std::function<bool(const Rec &)> reject;
-    long calls = 0;
-};
-FilterState g_filter;
-
-int filter_thunk(int, const void *record, void *) {
-    g_filter.calls++;
-    Rec r;
-    memcpy(&r, record, sizeof r);
-    return g_filter.reject && g_filter.reject(r) ? 1 : 0;
+// Records the filter has seen: SEEN() counts its calls and answers 1.
+long g_filter_calls = 0;
+void seen(void **, void *result) {
+    g_filter_calls++;
+    int32_t one = 1;
+    memcpy(result, &one, 4);
 }
 
 }  // namespace
 
-void set_filter(std::function<bool(const Rec &)> reject) {
-    g_filter.reject = std::move(reject);
-    g_filter.calls = 0;
-    zv::set_isam_read_filter(filter_thunk, nullptr);
+void set_filter(const std::string &pass) {
+    FCB *f = zvWNGV->fcbtab[kDat];
+    if (!f->schmap) {
+        const DATOBJ doda[6] = {{"tag", 0, ZV_ARRAY, 4, 0, 0},   {"a", 4, ZV_INT4, 4, 0, 0},
+                                {"b", 8, ZV_INT4, 4, 0, 0},      {"text", 12, ZV_FSTRING, 8, 0, 0},
+                                {"id", 20, ZV_INT4U, 4, 0, 0},   {"pad", 24, ZV_ARRAY, 8, 0, 0}};
+        ASSERT_EQ(PUTDODA(kDat, doda, 6), 0);
+    }
+    if (!zv::udfFind("SEEN")) {
+        ASSERT_EQ(udfAdd("SEEN", seen, ZV_INT4, nullptr, 0), 0);
+    }
+    const std::string text = pass.empty() ? "SEEN()" : "SEEN() AND (" + pass + ")";
+    ASSERT_EQ(SETFLTR(kDat, text.c_str()), 0) << text;
+    g_filter_calls = 0;
 }
 
-void clear_filter() {
-    g_filter.reject = nullptr;
-    zv::set_isam_read_filter(nullptr, nullptr);
-}
+void clear_filter() { ASSERT_EQ(SETFLTR(kDat, nullptr), 0); }
 
-long filter_calls() { return g_filter.calls; }
+long filter_calls() { return g_filter_calls; }
 
 void NavTest::SetUp() {
     IndexTest::SetUp();

@@ -72,11 +72,12 @@ protected:
     std::vector<uint32_t> pos_;
 };
 
-// Installs a stand-in record filter that rejects the ids for which reject
-// answers true (removed again by clear_filter).
-void set_filter(std::function<bool(const Rec &)> reject);
+// Sets the data file's record filter to the condition `pass` over the
+// fields tag, a, b, text, id and pad of Rec (an empty text lets every
+// record pass), counting the records it sees; clear_filter removes it.
+void set_filter(const std::string &pass);
 void clear_filter();
-// Calls of the stand-in filter since set_filter (one per record read).
+// Records the filter has seen since set_filter (one per record read).
 long filter_calls();
 
 }  // namespace navtest

@@ -17,25 +17,7 @@ namespace {
 
 using namespace rectest;
 
-class RecReadTest : public RecTest {
-protected:
-    void TearDown() override {
-        zv::set_test_evaluator(nullptr);
-        RecTest::TearDown();
-    }
-    // Numbers read by a first call and a stepping call until 101.
-    static std::vector<uint32_t> numbers(int filno, int (*first)(int, void *), int (*step)(int, void *)) {
-        std::vector<uint32_t> out;
-        Cust c;
-        int rc = first(filno, &c);
-        while (rc == 0 && out.size() < 100) {
-            out.push_back(c.number);
-            rc = step(filno, &c);
-        }
-        EXPECT_EQ(rc, 101);
-        return out;
-    }
-};
+using RecReadTest = RecTest;
 
 TEST_F(RecReadTest, ThePhysicalWalkPassesResourcesWholeInBothDirections) {
     CustDef def;
@@ -61,8 +43,6 @@ TEST_F(RecReadTest, ThePhysicalWalkPassesResourcesWholeInBothDirections) {
     EXPECT_EQ(numbers(d, LSTREC, PRVREC), std::vector<uint32_t>(live.rbegin(), live.rend()));
     EXPECT_EQ(check(d), "");
 }
-
-int refuse40(int, const void *rec, void *) { return static_cast<const Cust *>(rec)->number == 40 ? 1 : 0; }
 
 // The physical walk of a superfile member follows its chain of areas back
 // from the newest; a link that does not lead down to an older area (here a
@@ -105,7 +85,8 @@ TEST_F(RecReadTest, ReadsPassOverRecordsTheFilterRefuses) {
     CustDef def;
     int d = make(def);
     for (uint32_t n = 10; n <= 60; n += 10) add(d, cust(n, "Bern"));
-    zv::set_isam_read_filter(refuse40, nullptr);
+    put_schema(d);
+    ASSERT_EQ(SETFLTR(d, "number != 40"), 0);
     Cust r;
     EXPECT_EQ(EQLREC(d + 1, num(40).data(), &r), 101) << "never 739";
     ASSERT_EQ(GTEREC(d + 1, num(40).data(), &r), 0);
@@ -120,12 +101,9 @@ TEST_F(RecReadTest, ReadsPassOverRecordsTheFilterRefuses) {
     EXPECT_EQ(numbers(d + 2, LSTREC, PRVREC), (std::vector<uint32_t>{60, 50, 30, 20, 10}));
 }
 
-int evaluator_result = 1;
-int evaluate(const void *, const void *, int32_t) { return evaluator_result; }
-
 // The data file's own filter (the file layer's filter step): a whole-record
-// read passes a record only when the filter says true; an evaluation error
-// is 598.
+// read passes a record only when the filter says true (any non-zero
+// integer); an evaluation error is 598.
 TEST_F(RecReadTest, WholeRecordReadsAndTheFilesOwnFilter) {
     CustDef def("vcust", true);
     int d = make(def);
@@ -133,19 +111,19 @@ TEST_F(RecReadTest, WholeRecordReadsAndTheFilesOwnFilter) {
     ASSERT_EQ(ADDVREC(d, &c, sizeof c), 0);
     Cust r;
     ASSERT_EQ(EQLREC(d + 1, num(7).data(), &r), 0);
-    zv::set_test_evaluator(evaluate);
-    ASSERT_EQ(SETFLTRX(d, zvdbptPutInteger(1)), 0);
+    put_schema(d);
     struct Case {
-        int result, want;
-    } cases[] = {{1, 0}, {0, 739}, {-3, 598}, {5, 0}};
+        const char *filter;
+        int want;
+    } cases[] = {{"number == 7", 0}, {"number == 8", 739}, {"number / (number - 7) > 0", 598}, {"number - 2", 0}};
     for (const Case &k : cases) {
-        evaluator_result = k.result;
-        EXPECT_EQ(REDVREC(d, &r, sizeof r), k.want) << k.result;
+        ASSERT_EQ(SETFLTR(d, k.filter), 0) << k.filter;
+        EXPECT_EQ(REDVREC(d, &r, sizeof r), k.want) << k.filter;
     }
-    evaluator_result = 0;
+    ASSERT_EQ(SETFLTR(d, "number == 8"), 0);
     EXPECT_EQ(EQLREC(d + 1, num(7).data(), &r), 101);
     EXPECT_EQ(FRSREC(d + 1, &r), 101);
-    evaluator_result = -4;
+    ASSERT_EQ(SETFLTR(d, "number / 0"), 0);
     EXPECT_EQ(EQLREC(d + 1, num(7).data(), &r), 598);
     ASSERT_EQ(SETFLTRX(d, nullptr), 0);
 }

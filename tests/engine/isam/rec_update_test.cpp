@@ -10,6 +10,7 @@
 #include "engine/isam/cidx.h"
 #include "engine/isam/isammap.h"
 #include "tests/engine/isam/recfix.h"
+#include "tests/support/conditions.h"
 
 namespace {
 
@@ -216,16 +217,12 @@ TEST_F(RecUpdateTest, AKeyThatMayNotChangeRefusesAfterUndoingEarlierIndexes) {
 
 // A conditional index holds only the records its condition lets in; a
 // rewrite into or out of the condition adds or deletes that one entry.
-int in_city_index(int, int, const void *record, int32_t) {
-    return static_cast<const Cust *>(record)->amount % 2 == 0;
-}
-
 TEST_F(RecUpdateTest, ConditionalIndexEntriesFollowTheCondition) {
     CustDef def;
     int d = make(def);
     put_schema(d);
     zv::isam_entry(d + 2)->keyflags |= zv::kKeyCondExpr;
-    zv::set_test_condition(in_city_index);
+    ASSERT_EQ(zvtest::install_conditions(d, {{zv::isam_entry(d + 2)->relidx, "amount % 2 == 0"}}), 0);
     for (uint32_t n = 1; n <= 6; n++) add(d, cust(n, "Bern"));  // amount 3n: even for even n
     EXPECT_EQ(IDXENT(d + 2), 3u);
     EXPECT_EQ(check(d), "");
@@ -241,7 +238,6 @@ TEST_F(RecUpdateTest, ConditionalIndexEntriesFollowTheCondition) {
     ASSERT_EQ(DELREC(d), 0);
     EXPECT_EQ(IDXENT(d + 2), 2u);
     EXPECT_EQ(check(d), "");
-    zv::set_test_condition(nullptr);
 }
 
 TEST_F(RecUpdateTest, ADataFileWithoutIndexes) {

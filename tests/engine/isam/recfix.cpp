@@ -5,7 +5,6 @@
 
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
-#include "engine/index/isam_upcalls.h"
 
 namespace rectest {
 
@@ -34,7 +33,6 @@ void RecTest::SetUp() {
 
 void RecTest::TearDown() {
     zv::fault_reset();
-    zv::set_isam_read_filter(nullptr, nullptr);
     CLISAM();
     ZvTest::TearDown();
 }
@@ -68,6 +66,18 @@ void RecTest::put_schema(int datno) {
         {"name", 28, ZV_FSTRING, 24, 0, 0}, {"amount", 52, ZV_INT4U, 4, 0, 0}, {"pad", 56, ZV_ARRAY, 8, 0, 0},
     };
     ASSERT_EQ(PUTDODA(datno, doda, 6), 0);
+}
+
+std::vector<uint32_t> RecTest::numbers(int filno, int (*first)(int, void *), int (*step)(int, void *)) {
+    std::vector<uint32_t> out;
+    Cust c;
+    int rc = first(filno, &c);
+    while (rc == 0 && out.size() < 100) {
+        out.push_back(c.number);
+        rc = step(filno, &c);
+    }
+    EXPECT_EQ(rc, 101);
+    return out;
 }
 
 uint64_t RecTest::curpos(int datno) {

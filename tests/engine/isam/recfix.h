@@ -68,6 +68,9 @@ protected:
     static void put_schema(int datno);
     // The current ISAM position of a data file (64-bit).
     static uint64_t curpos(int datno);
+    // Customer numbers read by a first call and a stepping call until 101
+    // (at most 100).
+    static std::vector<uint32_t> numbers(int filno, int (*first)(int, void *), int (*step)(int, void *));
     // The set checker's verdict on a data file.
     static std::string check(int datno, zvtest::SetState *state = nullptr) { return zvtest::check_set(datno, state); }
 };

@@ -221,9 +221,13 @@ TEST_F(DateTest, SessionDefault) {
     EXPECT_EQ(zvdbSetDefDateType(s, 0), 4028);
     EXPECT_EQ(zvdbSetDefDateType(s, 5), 0);
     EXPECT_EQ(zvdbGetDefDateType(s), 5);
-    uint16_t other[4] = {3506, 0, 0, 0};  // a handle of another kind
+    // A database handle without a session.
+    auto *other = static_cast<tagZVDBDATABASE *>(_zvdb_alloc(1, sizeof(tagZVDBDATABASE)));
+    ASSERT_NE(other, nullptr);
+    other->kind = 3506;
     EXPECT_EQ(zvdbGetDefDateType(other), 0);
     EXPECT_EQ(zvdbSetDefDateType(other, 1), 4003);
+    _zvdb_free(other);
     zv::session_record_free(s);
 }
 

@@ -18,8 +18,12 @@ TEST_F(SessionTest, SessionHandles) {
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->kind, 3505);
     EXPECT_EQ(zvdbGetSessionHandle(s), s);
-    uint16_t table[4] = {3507, 0, 0, 0};
+    // A table handle without a session.
+    auto *table = static_cast<tagZVDBTABLE *>(_zvdb_alloc(1, sizeof(tagZVDBTABLE)));
+    ASSERT_NE(table, nullptr);
+    table->kind = 3507;
     EXPECT_EQ(zvdbGetSessionHandle(table), nullptr);
+    _zvdb_free(table);
     zv::session_record_free(s);
 }
 

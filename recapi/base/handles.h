@@ -1,0 +1,324 @@
+// Handle records of the record-level API and the routines that resolve a
+// handle to its owners.
+//
+// Every handle record begins with its 16-bit kind, followed by the owner
+// links that the kind has, in this order:
+//   database            session
+//   table               session, database (NULL for a table made on a session)
+//   record              session, database, table
+//   index, field        table
+//   segment             index
+//   resource            table
+//   result set          name (its own text), then table
+//   criterion           result set, field
+//   full-text index     table, and further on its dictionary
+//   full-text dictionary session
+// Resolution follows only these links (a record reaches its database and
+// session through its table); the static_asserts below keep them where the
+// resolver reads them. The session, database, table and full-text index
+// records are laid out whole; the other kinds carry their kind, their links
+// and their tags until their own modules lay them out, keeping the links
+// first and the tags after their own fields.
+//
+// Lists hold handles without owning them: a session's children (databases
+// and tables made on it) and its connected databases, a database's tables,
+// a table's records. Freeing a parent first empties the links below it
+// (_zvdbUnlinkChildren).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "recapi/base/list.h"
+#include "zarvo/zarvo.h"
+#include "zarvo/zvdb.h"
+
+struct ZVDBDICT;   // a dictionary object (session or database dictionary)
+struct ZVDBICON;   // the ISAM-context slots of an open table
+struct ZVDBSUPER;  // a superfile host descriptor
+struct tagZVDBDATABASE;
+struct tagZVDBTABLE;
+struct tagZVDBINDEX;
+struct tagZVDBFIELD;
+struct tagZVDBRESULTSET;
+struct tagZVDBFTIDICT;
+
+// A callback routine kept in a slot; each caller casts it to its own type.
+using ZvdbRoutine = void (*)();
+
+// Callback slots kept by session, database and table records.
+constexpr int kZvdbCallbackSlots = 27;
+// Start parameters of a session's ISAM start-up.
+constexpr int kZvdbStartParams = 5;
+// Size of the buffer that holds a session's own instance name.
+constexpr int32_t kZvdbInstanceNameSize = 33;
+
+struct tagZVDBSESSION {
+    uint16_t kind;                      // 3505
+    int32_t loggedon;                   // 1 while logged on or attached
+    char *server;                       // server name, "QUENRITS"
+    char *user;                         // user name, ""
+    char *password;                     // password, ""
+    char *path;                         // directory of the session dictionary; NULL: current
+    ZVDBDICT *dict;                     // session dictionary object
+    ZVDBLIST *databases;                // connected databases
+    int32_t lasterror;                  // last result code
+    int32_t tranactive;                 // a transaction of the session is active
+    int32_t params[kZvdbStartParams];   // 10, 32, 32, 10, 513
+    ZVDATE_TYPE defdatetype;            // 1
+    ZVTIME_TYPE deftimetype;            // 2
+    char *floatformat;                  // NULL: "%g"
+    char *instname;                     // own instance name ("%p" of the record); NULL: current instance
+    int32_t instnamesize;               // bytes of instname, 33
+    int32_t logononly;                  // no dictionary is opened
+    int32_t sharedinst;                 // works in an instance started by another
+    void *usertag;
+    int16_t lockmode;
+    int32_t isolation;                  // -1
+    int32_t sesstype;                   // session type as stored
+    ZvdbRoutine sqlcallback;
+    int32_t sqlstate[2];
+    ZVDBLIST *children;                 // databases and tables made on the session
+    int32_t keeplock;
+    char *pathprefix;                   // prefix of relative file names
+    ZvdbRoutine callbacks[kZvdbCallbackSlots];
+    void *localtag;
+    ZvdbRoutine cblibset;               // callback library: set-callback entry
+    ZvdbRoutine cblibend;               //   end-callback entry
+    ZvdbRoutine cblibloaded;            //   loaded-callback entry
+    void *cblibhandle;                  //   library handle
+    int32_t cblibinit;                  //   initialised
+    void *(*onalloc)(int32_t size);     // zeroed allocation of n bytes
+    void (*onfree)(void *block);
+    int (*onalign)(int rule, int type, int offset);
+    int32_t exclusive;                  // the dictionary is open exclusively
+    int32_t tranmode;
+    int32_t opstatecached;
+    int32_t opstate;
+    int32_t attachmode;                 // 0 not attached; 1, 2, 3
+    int32_t dicttranmode;               // 3
+    int16_t lastbatch;                  // last batch number handed out
+    ZVDBLIST *freebatches;              // batch numbers released
+    uint8_t pathsep;                    // path separator; 0: not read yet
+    int32_t dictinsuper;                // 1
+    char *temppath;
+};
+
+struct tagZVDBDATABASE {
+    uint16_t kind;                      // 3506
+    tagZVDBSESSION *session;
+    uint32_t connected;
+    ZVDBDICT *dict;                     // database dictionary object
+    char *name;
+    char *path;
+    ZVDBLIST *tables;                   // tables opened through this handle
+    uint32_t uid;
+    void *objptr;                       // caller's object
+    ZVDBLIST *entries;                  // cached dictionary entries
+    char *sqlowner;
+    ZVDBLIST *third;
+    ZvdbRoutine callbacks[kZvdbCallbackSlots];
+    uint32_t exclusive;
+    uint32_t tranmode;                  // 3
+    uint32_t exthint;                   // 0..4
+    uint8_t dropdelopt;
+    uint8_t droplastmrt;
+    uint32_t dictinsuper;               // 1
+    void *usertag;
+    void *localtag;
+};
+
+struct tagZVDBTABLE {
+    uint16_t kind;                      // 3507
+    tagZVDBSESSION *session;
+    tagZVDBDATABASE *database;          // NULL for a table made on a session
+    int32_t active;                     // files open or attached
+    char *name;                         // logical name, "table"
+    char *physname;                     // file name without directory and extension
+    char *path;                         // directory of the files
+    char *dataext;                      // ".dat"
+    char *indexext;                     // ".idx"
+    char *password;
+    char *groupid;
+    uint32_t permission;                // 6366
+    ZVDBLIST *indexes;
+    ZVDBLIST *fields;
+    int16_t datno;                      // data file number; -1 closed
+    uint32_t createmode;
+    uint32_t openmode;
+    uint32_t dataextent;
+    uint32_t indexextent;
+    IFIL *ifil;                         // engine file definition
+    DATOBJ *doda;                       // record schema
+    int32_t dodasize;                   //   bytes
+    int32_t dodacount;                  //   entries
+    unsigned char *recdesc;             // record description of the open file
+    int32_t recdescsize;
+    ZVDBICON *icons;                    // ISAM-context slots
+    int32_t iconcount;
+    uint32_t fixedlen;
+    int32_t recformat;                  // 0 fixed, 1 variable, 3 made variable, 4 extended variable
+    int32_t reloadcount;
+    uint32_t uid;
+    void *userobj;                      // caller's object
+    ZVDBLIST *records;
+    int32_t hasnullfld;
+    ZVDBSUPER *superfile;               // host of which the table is a member (not owned)
+    int32_t hiddenfields;
+    int32_t operation;                  // 1 create, 2 open, 0 none
+    int32_t skippedindex;
+    int32_t hasrecbyt;
+    int16_t recbytno;
+    int32_t hasrowid;
+    int16_t rowidno;
+    int32_t rowidpos;
+    uint8_t padbyte;
+    uint8_t delimbyte;
+    int32_t hasdelfld;
+    char *mirrorname;
+    char *mirrorpath;
+    int32_t temporary;                  // 1 temporary, 2 kept open
+    uint32_t tempxmode;                 // 512, 1024 or 0
+    ZVDBLIST *alterfiles;
+    uint32_t tabletype;                 // 1..4, 0 until open
+    ZvdbRoutine callbacks[kZvdbCallbackSlots];
+    uint32_t rebuildprogress;
+    int32_t callbackresult;
+    uint32_t altermask;
+    uint16_t alterstate;                // 3: no alteration under way
+    int32_t defaultedfields;
+    char *owner;
+    int32_t vtnumber;
+    uint32_t vtkind;
+    void *vtinfo;
+    int32_t partindex;                  // -1
+    int32_t partbits;                   // -1
+    char *identityname;
+    int32_t identityword[2];
+    ZVDBLIST *cndxexprs;                // compiled conditional expressions
+    char *idxnamebase;
+    ZVDBLIST *droppedindexes;
+    ZVDBLIST *resultsets;
+    uint32_t alignment;                 // 8
+    uint32_t exthint;                   // 0..2
+    char *partrule;                     // (char *)1 marks a rule cleared
+    ZVDBLIST *ftis;                     // full-text index handles
+    int32_t reservedcheck;              // 1
+    tagZVDBINDEX *rowidindex;
+    tagZVDBINDEX *recbytindex;
+    void *usertag;
+    void *localtag;
+};
+
+struct tagZVDBFTI {
+    uint16_t kind;                      // 3515
+    tagZVDBTABLE *table;
+    int32_t status;                     // 1
+    ZVDBLIST *fieldlist;                // entries: field name and field mode
+    char *name;
+    tagZVDBFTIDICT *dict;
+    uint32_t option;
+    uint32_t word2;
+    uint8_t mode;                       // 1, 2 or 3
+    char *description;
+    char *further;
+};
+
+struct tagZVDBRECORD {
+    uint16_t kind;                      // 3508
+    tagZVDBSESSION *session;
+    tagZVDBDATABASE *database;
+    tagZVDBTABLE *table;
+    void *usertag;
+    void *localtag;
+};
+
+struct tagZVDBINDEX {
+    uint16_t kind;                      // 3509
+    tagZVDBTABLE *table;
+    void *usertag;
+};
+
+struct tagZVDBFIELD {
+    uint16_t kind;                      // 3510
+    tagZVDBTABLE *table;
+    void *usertag;
+};
+
+struct tagZVDBSEGMENT {
+    uint16_t kind;                      // 3511
+    tagZVDBINDEX *index;
+    void *usertag;
+};
+
+struct tagZVDBRESOURCE {
+    uint16_t kind;                      // 3512
+    tagZVDBTABLE *table;
+};
+
+struct tagZVDBRESULTSET {
+    uint16_t kind;                      // 3513
+    char *name;
+    tagZVDBTABLE *table;
+};
+
+struct tagZVDBCRITERIA {
+    uint16_t kind;                      // 3514
+    tagZVDBRESULTSET *resultset;
+    tagZVDBFIELD *field;
+};
+
+struct tagZVDBFTIDICT {
+    uint16_t kind;                      // 3516
+    tagZVDBSESSION *session;
+};
+
+// The links sit where the resolver reads them.
+static_assert(offsetof(tagZVDBDATABASE, session) == 8);
+static_assert(offsetof(tagZVDBTABLE, session) == 8 && offsetof(tagZVDBTABLE, database) == 16);
+static_assert(offsetof(tagZVDBRECORD, session) == 8 && offsetof(tagZVDBRECORD, database) == 16 &&
+              offsetof(tagZVDBRECORD, table) == 24);
+static_assert(offsetof(tagZVDBINDEX, table) == 8 && offsetof(tagZVDBFIELD, table) == 8);
+static_assert(offsetof(tagZVDBSEGMENT, index) == 8 && offsetof(tagZVDBRESOURCE, table) == 8);
+static_assert(offsetof(tagZVDBRESULTSET, table) == 16);
+static_assert(offsetof(tagZVDBCRITERIA, resultset) == 8 && offsetof(tagZVDBCRITERIA, field) == 16);
+static_assert(offsetof(tagZVDBFTI, table) == 8 && offsetof(tagZVDBFTI, dict) == 40);
+static_assert(offsetof(tagZVDBFTIDICT, session) == 8);
+
+extern "C" {
+
+// The owner of `wanted` kind that the handle leads to, after making the
+// session's engine instance current (nothing is switched when the instance
+// is current already or the session works in the current one). NULL for
+// NULL, an unknown kind, wanted 3512 or a kind outside 3505..3516, a missing
+// link, and a failed switch, whose engine code becomes the session's last
+// code.
+ZVHANDLE _zvdbSelectHandle(ZVHANDLE handle, int wanted);
+// The kind when it is 3505..3510, else 0.
+int _zvdbGetHandleId(ZVHANDLE handle);
+// The list in which the handle is kept by its parent: a database's in its
+// session's children, a table's in its database's tables (its session's
+// children without database), a record's in its table's records. NULL for
+// other kinds or a missing owner.
+ZVDBLIST *_zvdbGetSiblings(ZVHANDLE handle);
+// Adds the handle to / removes it from that list: 0, or the list's code.
+ZVDBRET _zvdbLinkChild(ZVHANDLE handle);
+ZVDBRET _zvdbUnlinkChild(ZVHANDLE handle);
+// Before a parent is freed: empties the links below it that point at the
+// kind being freed (3505 session, 3506 database, 3507 table). 0 or the last
+// recursive result; 4007 for NULL.
+ZVDBRET _zvdbUnlinkChildren(ZVHANDLE handle, int kind);
+
+}  // extern "C"
+
+namespace zv {
+
+// The 16-bit kind of a non-NULL handle.
+inline uint16_t handle_kind(const void *handle) {
+    uint16_t kind;
+    std::memcpy(&kind, handle, sizeof kind);
+    return kind;
+}
+
+}  // namespace zv
