@@ -496,7 +496,7 @@ int fn_add_days(Call &c) {
     int64_t n;
     if (int rc = arg_date(c, 0, &d)) return rc;
     if (int rc = arg_int(c, 1, &n)) return rc;
-    return put_u32(c, PT_DATE, uint32_t(int64_t(d) + n));
+    return put_u32(c, PT_DATE, uint32_t(uint64_t(d) + uint64_t(n)));
 }
 
 int fn_add_months(Call &c) {

@@ -78,6 +78,7 @@ TEST_F(EvalTest, IntegersWrapAndDivisionsByZeroFail) {
         {"-(int)-9223372036854775808 < 0", 1, 0},
         {"1.5 / 0.0", 0, 9},
         {"1.5 % 0.0", 0, 9},
+        {"1.0e100 * 1.0e100 == 0", 0, 4},  // beyond the decimal range
         {"7 / 0", 0, 9},
         {"-7 / 2 == -3 AND -7 % 2 == -1", 1, 0},
         {"7.5 % 2 == 1.5", 1, 0},
@@ -87,6 +88,9 @@ TEST_F(EvalTest, IntegersWrapAndDivisionsByZeroFail) {
         EXPECT_EQ(eval(c.text, img, &err), c.answer) << c.text;
         EXPECT_EQ(err, c.error) << c.text;
     }
+    // A failing operation leaves no stray value behind.
+    EXPECT_EQ(value("1.0e100 * 1.0e100", img), "error 4");
+    EXPECT_EQ(value("(1.5 / 0.0) + 1", img), "error 9");
 }
 
 TEST_F(EvalTest, EveryFieldTypeReadsItsValue) {
@@ -256,6 +260,25 @@ TEST_F(EvalTest, FieldTakesRecordBytes) {
     // Offset and length beyond 32 bits are still checked.
     EXPECT_EQ(eval("FIELD(4294967295, 4294967297) == \"a\"", img, &err), 0);
     EXPECT_EQ(err, 12);
+}
+
+// A constant text belongs to its node, whether it was copied in or taken
+// over: evaluations borrow it, and only the node's release frees it.
+TEST_F(EvalTest, ConstantTextsStayWithTheirNodes) {
+    const Image img = full_image();
+    auto *adopted = static_cast<char *>(zvgetmem(3));
+    memcpy(adopted, "abc", 3);
+    PTNODE *copied = zv::ptPutText("abc", 3, 0);
+    PTNODE *taken = zv::ptPutText(adopted, 3, 1);
+    ASSERT_NE(copied, nullptr);
+    ASSERT_NE(taken, nullptr);
+    for (PTNODE *c : {copied, taken}) {
+        PTNODE *t = zvdbptPutNode(PT_EQ, 9, zvdbptPutField(PT_FIELD, 15, 17), c);  // Name == "abc"
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < 3; i++) EXPECT_EQ(value_of(t, img), "INTEGER 1");
+        EXPECT_EQ(zv::ptGetText(c)[2], 'c') << "the text is still the node's";
+        zvdbptDestroy(t);
+    }
 }
 
 TEST_F(EvalTest, TreesWithoutALayoutReadTheSchemaGiven) {

@@ -26,6 +26,8 @@ TEST_F(EvalTest, FunctionsOfDatesAndTimes) {
         {"ADD_MONTHS('2023-11-15', 3)", "DATE 2024-2-15"},
         {"ADD_MONTHS('2023-03-15', -3)", "DATE 2022-12-15"},
         {"ADD_DAYS(Born, 1)", "DATE 2023-2-1"},
+        {"ADD_DAYS(Born, -31)", "DATE 2022-12-31"},
+        {"(int)ADD_DAYS(Born, 9223372036854775807) > 0", "INTEGER 1"},  // wraps, never overflows
         {"WEEK('2023-01-01')", "INTEGER 1"},
         {"WEEK('2023-01-07')", "INTEGER 1"},
         {"WEEK('2023-01-08')", "INTEGER 2"},
