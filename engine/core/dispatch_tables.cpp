@@ -115,6 +115,7 @@ int a_SETVARBYTS(ZvArgs &a) { return SETVARBYTS(a.filno, a.arg5); }
 // arg7 and the definition-block type through the fourth argument.
 int a_CREIFILz(ZvArgs &a) { return CREIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_OPNIFILz(ZvArgs &a) { return OPNIFILz(static_cast<IFILPARM *>(a.arg3)); }
+int a_RBLIFILz(ZvArgs &a) { return RBLIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_CLIFIL(ZvArgs &a) { return CLIFIL(static_cast<IFIL *>(a.arg3)); }
 int a_DELIFIL(ZvArgs &a) { return DELIFIL(static_cast<IFIL *>(a.arg3)); }
 int a_CLRFIL(ZvArgs &a) { return CLRFIL(a.filno); }
@@ -389,6 +390,8 @@ int b_zvSysQueueCount(ZvArgs &a) { return zvSysQueueCount(a.filno); }
 int b_zvNotify(ZvArgs &a) { return zvNotify(val3(a), a.filno, 0, a.arg5, *a.arg6, 0); }
 int b_TRANUSR(ZvArgs &) { return TRANUSR(); }
 int b_zvFILMTX(ZvArgs &a) { return zvFILMTX(text5(a), val3(a)); }
+// The progress routine in arg5, the interval in arg3.
+int b_SETCBRBL(ZvArgs &a) { return SETCBRBL(reinterpret_cast<RBLCBFN>(a.arg5), int32_t(intptr_t(a.arg3))); }
 int b_zvLOKLST(ZvArgs &a) { return zvLOKLST(a.filno, a.arg5, a.arg6, val3(a)); }
 int b_zvFILBLK(ZvArgs &a) { return zvFILBLK(val3(a), text5(a)); }
 int b_zvSETCFG(ZvArgs &a) { return zvSETCFG(val3(a), text5(a)); }
@@ -531,7 +534,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  91 */ {"OPNISAMX", NOFUNCT},
     /*  92 */ {"TRANISO", a_TRANISO},
     /*  93 */ {"DELIFIL", a_DELIFIL},
-    /*  94 */ {"RBLIFILz", NOFUNCT},
+    /*  94 */ {"RBLIFILz", a_RBLIFILz},
     /*  95 */ {"CREIFILz", a_CREIFILz},
     /*  96 */ {"CLIFIL", a_CLIFIL},
     /*  97 */ {"OPNIFILz", a_OPNIFILz},
@@ -709,7 +712,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 25 */ {nullptr, s454},
     /* 26 */ {nullptr, s454},
     /* 27 */ {nullptr, s454},
-    /* 28 */ {"SETCBRBL", nosub},
+    /* 28 */ {"SETCBRBL", b_SETCBRBL},
     /* 29 */ {"zvFILMTX", b_zvFILMTX},
     /* 30 */ {"zvLOKLST", b_zvLOKLST},
     /* 31 */ {"zvFILBLK", b_zvFILBLK},

@@ -1,6 +1,7 @@
 // Partitioned files as file sets see them (see partition.cpp). Until
 // partitioned files are built no partitioned set or host comes into being:
-// the calls that would make one answer 454.
+// the calls that would make one answer 454, and the rebuild of a
+// partitioned set is answered 454 as well.
 #pragma once
 
 #include "zarvo/zarvo.h"
@@ -41,5 +42,15 @@ int32_t partition_lowest_raw(const FCB *host);
 int hostpartno(FCB *host, int32_t *rawout, int hostno, int32_t raw);
 // Makes the host's current record the member's: 0, or negative on failure.
 int partcuri(int memberno, int hostno);
+
+// ---- Rebuild of partitioned sets --------------------------------------------
+// Rebuilds a partitioned set, its host and each member, through the set
+// rebuild (RBLIFILz): 0 or an error.
+int zvpartrbl(IFILPARM *params);
+// The partitioned host whose member a set rebuild is working on, or null.
+FCB *zvparthost();
+// Adds the key of a member's record to its host's global index (key pass of
+// a set with global indexes): 0, 2 a duplicate there, or an error.
+int zvpartaddk(int hostno, int keyno, const void *key, uint32_t posh, uint32_t posl);
 
 }  // namespace zv

@@ -1,0 +1,81 @@
+// A failing disk under the set rebuild: the Nth write fails (EIO), for N =
+// 1, 2, ... until a run meets no fault. A run that meets its fault answers
+// with a code and the rebuild's error pair set, leaves no descriptor open
+// and the page cache's rebuild flag clear; a healthy run afterwards yields
+// the fully repaired set with every record.
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "engine/core/instance.h"
+#include "engine/core/platform.h"
+#include "tests/engine/maint/rblfix.h"
+#include "tests/support/damage.h"
+#include "tests/support/verifyset.h"
+
+namespace {
+
+using namespace rbltest;
+using zv::IoKind;
+
+class RblFaultTest : public RblTest, public ::testing::WithParamInterface<Kind> {
+protected:
+    static void copy_all(const std::string &from, const std::string &to) {
+        std::filesystem::create_directories(to);
+        for (const auto &e : std::filesystem::directory_iterator(from)) {
+            std::string n = e.path().filename().string();
+            if (!e.is_regular_file() || n == "ZVSTATUS.QVS") continue;
+            std::filesystem::copy_file(e.path(), to + "/" + n, std::filesystem::copy_options::overwrite_existing);
+        }
+    }
+    static void clear_files() {
+        for (const auto &e : std::filesystem::directory_iterator(".")) {
+            if (e.is_regular_file() && e.path().filename() != "ZVSTATUS.QVS") std::filesystem::remove(e.path());
+        }
+    }
+};
+
+TEST_P(RblFaultTest, EveryFailingWriteLeavesARerunnableSet) {
+    RblSet s("flt", GetParam());
+    std::multiset<std::string> live = build(s, 40);
+    zvtest::zero_header_field(s.dat(), zvtest::HeaderField::ActiveCount);
+    zvtest::put_le32(s.dat(), 56, 0xFF);
+    copy_all(".", "tpl");
+    INSTGV *g = zvWNGV;
+    const int32_t open_before = g->physopen;
+    long n = 1;
+    for (;; n++) {
+        ASSERT_LT(n, 5000) << "the sweep does not end";
+        clear_files();
+        copy_all("tpl", ".");
+        zv::fault_reset();
+        zv::fault_set(IoKind::Write, n, EIO);
+        g->maint.rbl.err = 0;
+        int rc = s.rebuild();
+        const bool fired = zv::io_calls(IoKind::Write) >= n;
+        zv::fault_reset();
+        EXPECT_EQ(g->physopen, open_before) << "write " << n;
+        EXPECT_EQ(g->pc.forceread_rebuild, 0) << "write " << n;
+        if (!fired) {
+            EXPECT_EQ(rc, 0) << "write " << n;
+            break;
+        }
+        EXPECT_NE(rc, 0) << "write " << n;
+        EXPECT_EQ(g->maint.rbl.err, rc) << "write " << n;
+        // A healthy run repairs the set whatever the failed one left.
+        ASSERT_EQ(s.rebuild(), 0) << "rerun after write " << n << "\n" << status_log();
+        std::string verdict;
+        EXPECT_EQ(contents(s, &verdict), live) << "write " << n;
+        EXPECT_EQ(verdict, "") << "write " << n;
+        CLIFIL(&s.ifil);
+    }
+    EXPECT_GT(n, 20) << "the runs met their faults";
+    std::filesystem::remove_all("tpl");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, RblFaultTest, ::testing::Values(Kind::Fixed, Kind::Variable),
+                         [](const ::testing::TestParamInfo<Kind> &i) {
+                             return std::string(i.param == Kind::Fixed ? "fixed" : "variable");
+                         });
+
+}  // namespace
