@@ -135,6 +135,21 @@ void replace(FCB *d, ISAMCTX *old, ISAMCTX *copy) {
     zvputmem(old);
 }
 
+// Copies the data file's current record into the context: position,
+// partition state, state bytes and (unless it covers one index) the
+// key-images-not-valid bit.
+void take_position(ISAMCTX *c, const FCB *d) {
+    c->posl = d->isamposl;
+    c->posh = d->isamposh;
+    PartState ps;
+    partition_state_get(d, &ps);
+    memcpy(c->member, ps.member, sizeof c->member);
+    memcpy(c->partno, ps.partno, sizeof c->partno);
+    memcpy(c->state, d->idkept, sizeof c->state);
+    c->statelen = uint8_t(d->idkeptlen);
+    if (!(c->flags & kCtxOneIndex)) c->flags = (d->isamflags & kIsamKeysInvalid) ? kCtxKeysInvalid : 0;
+}
+
 int make_table() {
     IsamState &s = zvWNGV->isam;
     if (s.ctxtab) return 0;
@@ -251,15 +266,8 @@ int open_context(int datno, int keyno, int16_t want) {
     ISAMCTX *before = d->actctx;
     if (before && savicon(before)) return undo(10, datno);
     d->actctx = c;
-    memcpy(c->state, d->idkept, sizeof c->state);
-    c->statelen = uint8_t(d->idkeptlen);
-    c->posl = d->isamposl;
-    c->posh = d->isamposh;
-    PartState ps;
-    partition_state_get(d, &ps);
-    memcpy(c->member, ps.member, sizeof c->member);
-    memcpy(c->partno, ps.partno, sizeof c->partno);
-    c->flags = keyno < 0 ? ((d->isamflags & kIsamKeysInvalid) ? kCtxKeysInvalid : 0) : kCtxOneIndex;
+    c->flags = keyno < 0 ? 0 : kCtxOneIndex;
+    take_position(c, d);
 
     CTXBLOCK *b = c->first;
     if (keyno < 0) {
@@ -398,15 +406,7 @@ CTXBLOCK *lodconbuf(CTXBLOCK *block, int keyno, int range) {
 int savicon(ISAMCTX *c) {
     FCB *d = context_file(c);
     if (!d) return 26;
-    c->posl = d->isamposl;
-    c->posh = d->isamposh;
-    PartState ps;
-    partition_state_get(d, &ps);
-    memcpy(c->member, ps.member, sizeof c->member);
-    memcpy(c->partno, ps.partno, sizeof c->partno);
-    memcpy(c->state, d->idkept, sizeof c->state);
-    c->statelen = uint8_t(d->idkeptlen);
-    if (!(c->flags & kCtxOneIndex)) c->flags = (d->isamflags & kIsamKeysInvalid) ? kCtxKeysInvalid : 0;
+    take_position(c, d);
     zvfreecidx(c->fltr, c->fltrkind);
     c->fltr = zvcpydatflt(d->fltr, d->fltrkind);
     c->fltrkind = c->fltr ? d->fltrkind : 0;
