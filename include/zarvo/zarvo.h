@@ -2121,6 +2121,15 @@ ZV_API int RBLMEMX(int datno, const char *datname, int hostno, int member, const
                    int unused, int32_t *dups, int options, int32_t *badser, int memfilno);
 ZV_API int RBLMEM(int datno, const char *datname, int hostno, int member, const char *password, FILE **stream,
                   int unused, int32_t *dups, int options, int32_t *badser);
+/* Repairs a closed superfile host: re-marks and joins its free space,
+ * rebuilds its free-space index, finds every member and resource by the
+ * owner each area names, resets each member's counters and free lists and
+ * links each resource ring again; index members are left empty for their
+ * set rebuild. 0, or: 130 no name; 418 member count above 255; 48 not a
+ * superfile host; 123 an area of a member with a mark it cannot hold; 485
+ * no temporary index; 40 a node area of the wrong length; 512 a walk
+ * longer than the file; 12 cannot open. */
+ZV_API int ZVSBLDX(const char *hostname, const char *password);
 
 #ifdef __cplusplus
 #define ZV_ISAM_ASSERT(c, m) static_assert(c, m)

@@ -102,6 +102,9 @@ protected:
     zvtest::SetState built(RblSet &s, uint32_t n);
     // Opens the set and checks it: its records, the set checker's verdict.
     std::multiset<std::string> contents(RblSet &s, std::string *verdict, zvtest::SetState *state = nullptr);
+    // Opens the set and verifies the structure of each of its indexes
+    // (every check of zvVERIFYidx): true when all answer 0.
+    static bool indexes_verify(RblSet &s);
     // The status log so far, and its messages one per entry.
     static std::string status_log();
     static std::vector<std::string> log_messages();
