@@ -230,10 +230,12 @@ TEST_F(KeyTest, SerialNumbersLeaveTheOperationBitAsFound) {
     ASSERT_EQ(_zvdbGetSerialExt(t, &high, &low, 0), 0);
     uint32_t first = low;
     EXPECT_EQ(high, 0u);
+    uint32_t drawn = first;
     for (bool on : {false, true}) {
         SCOPED_TRACE(on);
         SETOPS(0x80000, on ? 2 : 0);
         ASSERT_EQ(_zvdbGetSerialExt(t, &high, &low, 1), 0);
+        EXPECT_EQ(low, ++drawn) << "next hands out the following number";
         EXPECT_EQ(SETOPS(0, 3) & 0x80000, on ? 0x80000 : 0);
         t->datno = 35;  // not open: the call fails
         EXPECT_NE(_zvdbGetSerialExt(t, &high, &low, 1), 0);
@@ -243,7 +245,7 @@ TEST_F(KeyTest, SerialNumbersLeaveTheOperationBitAsFound) {
     SETOPS(0x80000, 0);
     uint64_t serial = 7;
     ASSERT_EQ(_zvdbGetSerial(t, &serial), 0);
-    EXPECT_EQ(serial, uint64_t(first));
+    EXPECT_EQ(serial, uint64_t(drawn));
     // A file with 8-byte positions keeps the high word of its serial number.
     XCREblk x{};
     x.mode = 0x42;
