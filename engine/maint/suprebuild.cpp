@@ -376,20 +376,7 @@ int owned_area(Host &h, Member &m, uint64_t pos, Area &a) {
     }
     if (k == Kind::Index) {
         // A node of the index: on the deleted-node stack, its links dropped.
-        const uint32_t hs = h.wide ? 28 : 18;
-        unsigned char nh[28];
-        uint64_t at = pos + h.R;
-        if (int rc = read_at(h.f, at, nh, int32_t(hs))) return rc;
-        le::put32(nh, uint32_t(m.stack));
-        le::put32(nh + 4, kAllOnes);
-        memset(nh + 8, 0, 8);
-        if (h.wide) {
-            le::put32(nh + 20, uint32_t(m.stack >> 32));
-            le::put32(nh + 24, kAllOnes);
-        }
-        if (int rc = write_at(h.f, at, nh, int32_t(hs))) return rc;
-        m.stack = at;
-        return 0;
+        return rbl_push_node(h.f, pos + h.R, &m.stack, h.wide, false);
     }
     if (k == Kind::Fixed) {
         unsigned char first = 0;
@@ -447,18 +434,7 @@ int isupass2(Host &h) {
         if (n < 0) return 485;
         if (int rc = OPNFILX(n, full.c_str(), 0x7000, nullptr)) return rc;
         m.filno = n;
-        FCB *f = fcb_at(n);
-        for (FCB *b = f; b; b = b->nextmember) {
-            b->hdr.base.updflg = kUpdChanged;
-            b->hdr.base.nument = 0;
-            b->hdr.ext.numenth = 0;
-            b->hdr.base.root = 0;
-            b->hdr.ext.rooth = 0;
-            b->hdr.base.lanchr = 0;
-            b->hdr.ext.lanchrh = 0;
-            if (b->hdr.ext.levels > 0) b->hdr.ext.levels = 0;
-            b->hdr.ext.distl = b->hdr.ext.disth = 0;
-        }
+        rbl_empty_index(fcb_at(n));
     }
     // 3. Every area owned by an open member.
     steps = 0;

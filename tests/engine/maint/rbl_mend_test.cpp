@@ -57,13 +57,8 @@ TEST_F(RblMendTest, AnOldIndexThatDoesNotOpenDoesNotStopTheRebuild) {
 TEST_F(RblMendTest, ADuplicatedIdentityResourceIsCountedOnce) {
     RblSet s("dar2", Kind::Variable);
     std::multiset<std::string> live = build(s, 20);
-    s.ifil.tfilno = -1;
-    ASSERT_EQ(OPNIFILX(&s.ifil, nullptr, nullptr, nullptr), 0);
-    uint32_t key[2] = {11, 1};
-    unsigned char body[256];
-    uint32_t pos = GETRES(s.ifil.tfilno, key, body, sizeof body, 2);
+    const uint32_t pos = identity_resource(s);
     ASSERT_NE(pos, 0u);
-    CLIFIL(&s.ifil);
     std::string area = zvtest::read_bytes(s.dat(), pos, 22 + 256);
     zvtest::write_bytes(s.dat(), uint64_t(zvtest::get_le32(s.dat(), 8)) + 1, area);
     ASSERT_EQ(s.rebuild(), 0);

@@ -66,23 +66,6 @@ protected:
         return m;
     }
 
-    // The records of a member set through its first index.
-    static std::multiset<std::string> records_of(RblSet &s) {
-        std::multiset<std::string> out;
-        s.ifil.tfilno = -1;
-        if (OPNIFIL(&s.ifil)) return out;
-        const int d = s.ifil.tfilno;
-        char buf[512];
-        int32_t len = sizeof buf;
-        for (int rc = s.variable() ? FRSVREC(d + 1, buf, &len) : FRSREC(d + 1, buf); rc == 0;
-             rc = s.variable() ? NXTVREC(d + 1, buf, &len) : NXTREC(d + 1, buf)) {
-            out.insert(std::string(buf, s.variable() ? size_t(len) : 64));
-            len = sizeof buf;
-        }
-        CLIFIL(&s.ifil);
-        return out;
-    }
-
     // The area of the host that covers [pos, pos + len), or 0 with mark 0.
     static uint16_t covering_mark(uint64_t pos, uint32_t len) {
         for (uint64_t at = 512; at < zvtest::file_size("h");) {

@@ -113,6 +113,13 @@ protected:
     static std::string entry_after(const std::string &text, int skip = 0);
     // Temporary files left in the directory (names not of the sets').
     static std::vector<std::string> strays(const std::vector<std::string> &keep);
+    // The records of a set through its first index (also for superfile
+    // members, which the set checker does not read), of the open set
+    // (datno) or, with -1, of the set opened and closed for it.
+    static std::multiset<std::string> records_of(RblSet &s, int datno = -1);
+    // The position of the identity resource (type 11, number 1) of a closed
+    // set's data file; the test fails when there is none.
+    static uint32_t identity_resource(RblSet &s);
     // The resource (type 6000, number) of an open file, or "" when none.
     static std::string resource_of(int filno, uint32_t number);
 };
