@@ -705,6 +705,25 @@ ZV_API int RDVREC(int filno, uint32_t pos, void *buf, int32_t buflen);
 ZV_API uint32_t GTVLEN(int filno, uint32_t pos);
 ZV_API int TSTVREC(int filno);
 
+/* Header of one area of a variable-length file, in host order: its mark
+ * (0xFAFA a record, 0xFDFD free, 0xFCFC free in a superfile member, 0xFBBF a
+ * space-index node, 0xFEFE a resource), the whole area's length, the record
+ * bytes in it, and for superfile members the owner and its previous area. */
+typedef struct VRECHDR {
+    uint16_t mark;
+    uint32_t arealen;
+    uint32_t reclen;
+    uint32_t member;
+    uint32_t prevl;
+    uint32_t prevh;
+} VRECHDR;
+/* The control block of an open data or index file (members included); null
+ * with 22 bad number, 26 not open, 46 reserved member. */
+ZV_API FCB *tstifnm(int filno);
+/* Reads the area header at (hw, lw): 0, 159 position 0, 48 a fixed-length
+ * file that is no superfile member, or the read's error. */
+ZV_API int getvhdr81(FCB *fcb, uint32_t hw, uint32_t lw, VRECHDR *h);
+
 /* Per-record metadata prefix of a file: its length, flags (1 first part,
  * 2 second part), the length of the first part and two zero words. */
 typedef struct ZVRMD {
