@@ -234,6 +234,12 @@ void *a_GETCURKL(ZvArgs &a) {
 // A target that returns a value rather than a status stores it through the
 // fourth argument and answers with the user error.
 
+// Host name, password.
+int a_ZVSBLDX(ZvArgs &a) {
+    const intptr_t *p = block3(a);
+    if (!p) return no_block();
+    return ZVSBLDX(as_ptr<const char *>(p[0]), as_ptr<const char *>(p[1]));
+}
 // keylen, keytype, dupflag, member.
 int a_CREMEM(ZvArgs &a) {
     const intptr_t *p = block3(a);
@@ -660,7 +666,7 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /* 13 0x2076 */ {"zvLOKDMP", a_zvLOKDMP},
     /* 14 0x208C */ {"CREDATX8", a_CREDATX8},
     /* 15 0x208D */ {"CREIDXX8", a_CREIDXX8},
-    /* 16 0x20C0 */ {"ZVSBLDX", NOFUNCT},
+    /* 16 0x20C0 */ {"ZVSBLDX", a_ZVSBLDX},
     /* 17 0x20C9 */ {"AVLFILNUM", a_AVLFILNUM},
     /* 18 0x20CA */ {"OPNFILX", a_OPNFILX},
     /* 19 0x20CF */ {"TRANSAV", a_TRANSAV},

@@ -634,15 +634,17 @@ int rbl_raw_close(int filno, bool keepmark) {
     INSTGV *g = zvWNGV;
     FCB *f = fcb_at(filno);
     if (!f || f->state == 'n') return 0;
+    int first = 0;
     if (keepmark) {
         uint16_t keep = g->uerr_cod;
         f->hdr.base.updflg = kUpdChanged;
-        wrthdr(f);
+        first = wrthdr(f);
         // Held as 'R' in memory, the close leaves the 0xFF on disk alone.
         f->hdr.base.updflg = kUpdRebuild;
         g->uerr_cod = keep;
     }
-    return iclsfilx(filno, 0);
+    int rc = iclsfilx(filno, 0);
+    return first ? first : rc;
 }
 
 uint64_t rbl_file_size(FCB *f) {

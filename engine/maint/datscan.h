@@ -44,7 +44,8 @@ struct TempIndex {
 // free again on failure.
 int rbl_raw_open(int filno, const char *name, uint16_t mode);
 // Closes a file opened raw. With `keepmark` the update flag 0xFF stays on
-// disk (the file still needs a repair). 0 or the close's first error.
+// disk (the file still needs a repair). 0, or the first error of the
+// mark's write and the close.
 int rbl_raw_close(int filno, bool keepmark);
 
 // The scan of RBLDATX on an open block: rebuilds the record space, the

@@ -282,6 +282,38 @@ int walk_variable(Pass &p) {
     return 0;
 }
 
+// The records of a superfile member: its areas are chained from the newest
+// (the highest) down, each to one lower in the host.
+int walk_member(Pass &p) {
+    FCB *d = p.dat;
+    FCB *host = d->hostfcb ? d->hostfcb : d;
+    const uint64_t end = join64(host->hdr.ext.numrech, host->hdr.base.numrec);
+    const uint32_t unit = vhdr_size(d);
+    const uint64_t bound = end / unit + 2;
+    uint64_t steps = 0;
+    const bool variable = d->kind == kKindVariable;
+    for (uint64_t pos = join64(d->hdr.ext.sfmemberh, uint32_t(d->hdr.base.sfmember)); pos != 0;) {
+        if (++steps > bound || pos > end) return 512;
+        VRECHDR h;
+        if (int rc = getvhdr81(d, uint32_t(pos >> 32), uint32_t(pos), &h)) return rc;
+        if (h.mark == kVrecUsed && (!variable || h.reclen > 0)) {
+            int32_t len = variable ? int32_t(h.reclen) : int32_t(d->hdr.base.reclen);
+            unsigned char *rec = rbgetbuf(len);
+            if (!rec) return 120;
+            zvSETHGHi(int32_t(pos >> 32));
+            int rc = variable ? iRDVREC(p.datno, uint32_t(pos), rec, len, 1, &len) : REDREC(p.datno, uint32_t(pos), rec);
+            if (rc) return rc;
+            if (variable || rec[0] != 0xFF) {
+                if ((rc = key_record(p, pos, rec, len)) != 0) return rc;
+            }
+        }
+        const uint64_t prev = join64(h.prevh, h.prevl);
+        if (prev >= pos) return prev == 0 ? 0 : 512;
+        pos = prev;
+    }
+    return 0;
+}
+
 // Step 7 and 8: the sorted entries into the bulk load.
 int load(Pass &p) {
     INSTGV *g = zvWNGV;
@@ -400,7 +432,9 @@ int getdt(int idxno, int datno, const char *datname, int32_t *dups, FILE **strea
     p.sort = zvsinit(uint16_t(entrylen), g->maint.sortbufs, p.dat, 0);
     if (!p.sort) return g->uerr_cod ? g->uerr_cod : 82;
     // 6. Every active record.
-    int rc = p.dat->kind == kKindVariable ? walk_variable(p) : walk_fixed(p);
+    int rc = p.dat->hdr.base.sfiltyp == kSfMember ? walk_member(p)
+             : p.dat->kind == kKindVariable       ? walk_variable(p)
+                                                  : walk_fixed(p);
     // 7 and 8. The load.
     if (!rc) rc = load(p);
     if (rc) abandon_load(idxno);

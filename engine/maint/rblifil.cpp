@@ -586,6 +586,9 @@ int partition_decision(Run &r, bool *handed) {
     // scan to judge.
     char dname[256];
     if (int rc = zviflnam(p, dname, 0, nullptr)) return rerr(rc, dfil);
+    // A superfile member is no partitioned host, and its probe would leave
+    // its host open for reading only.
+    if (zvsname1(dname)) return 0;
     int n = rbl_spare_filno();
     if (n < 0) return g->uerr_cod ? rerr(g->uerr_cod, dfil) : 0;
     int rc = OPNFIL(n, dname, 0x700A);

@@ -172,6 +172,39 @@ void rbl_close_stream(FILE **fp) {
     }
 }
 
+void rbl_empty_index(FCB *f) {
+    for (FCB *m = f; m; m = m->nextmember) {
+        m->hdr.base.root = 0;
+        m->hdr.ext.rooth = 0;
+        m->hdr.base.nument = 0;
+        m->hdr.ext.numenth = 0;
+        m->hdr.base.lanchr = 0;
+        m->hdr.ext.lanchrh = 0;
+        if (m->hdr.ext.levels > 0) m->hdr.ext.levels = 0;
+        m->hdr.ext.distl = m->hdr.ext.disth = 0;
+        m->hdr.base.updflg = kUpdChanged;
+    }
+}
+
+int rbl_push_node(FCB *f, uint64_t at, uint64_t *head, bool wide, bool direct) {
+    const int32_t hs = wide ? 28 : 18;
+    unsigned char h[28];
+    int32_t got = 0;
+    int rc = izvio81x(direct ? 0x10 : 0, f, uint32_t(at >> 32), uint32_t(at), h, hs, &got, 0);
+    if (!rc && got < hs) rc = set_uerr(36);
+    if (rc) return rc;
+    le::put32(h, uint32_t(*head));
+    le::put32(h + 4, 0xFFFFFFFFu);
+    memset(h + 8, 0, 8);
+    if (wide) {
+        le::put32(h + 20, uint32_t(*head >> 32));
+        le::put32(h + 24, 0xFFFFFFFFu);
+    }
+    if ((rc = izvio81x(direct ? 0x11 : 1, f, uint32_t(at >> 32), uint32_t(at), h, hs, nullptr, 0)) != 0) return rc;
+    *head = at;
+    return 0;
+}
+
 int rblsavres(int datno, int idxno, const char *name, const char *password, uint16_t *flags, CamoSave *encsave) {
     INSTGV *g = zvWNGV;
     (void)password;
@@ -210,34 +243,14 @@ int rblsavres(int datno, int idxno, const char *name, const char *password, uint
             break;
         }
         // A node of the index: it goes on the deleted-node stack.
-        unsigned char h[28];
-        if ((rc = izvio81x(0x10, f, uint32_t(pos >> 32), uint32_t(pos), h, wide ? 28 : 18, nullptr, 0)) != 0) break;
-        le::put32(h, uint32_t(head));
-        le::put32(h + 4, 0xFFFFFFFFu);
-        memset(h + 8, 0, 8);
-        if (wide) {
-            le::put32(h + 20, uint32_t(head >> 32));
-            le::put32(h + 24, 0xFFFFFFFFu);
-        }
-        if ((rc = izvio81x(0x11, f, uint32_t(pos >> 32), uint32_t(pos), h, wide ? 28 : 18, nullptr, 0)) != 0) break;
-        head = pos;
+        if ((rc = rbl_push_node(f, pos, &head, wide, true)) != 0) break;
         pos += node;
     }
     set_uerr(0);
     split64(head, &f->hdr.ext.delstkh, &b.delstk);
     if (!wide) f->hdr.ext.delstkh = 0;
     if (pos > 0 && pos - 1 > join64(f->hdr.ext.numrech, b.numrec)) split64(pos - 1, &f->hdr.ext.numrech, &b.numrec);
-    for (FCB *m = f; m; m = m->nextmember) {
-        m->hdr.base.root = 0;
-        m->hdr.ext.rooth = 0;
-        m->hdr.base.nument = 0;
-        m->hdr.ext.numenth = 0;
-        m->hdr.base.lanchr = 0;
-        m->hdr.ext.lanchrh = 0;
-        if (m->hdr.ext.levels > 0) m->hdr.ext.levels = 0;
-        m->hdr.ext.distl = m->hdr.ext.disth = 0;
-        m->hdr.base.updflg = kUpdChanged;
-    }
+    rbl_empty_index(f);
     if (encsave && rbl_enc_from_index(encsave, idxno)) rc = rc ? rc : g->uerr_cod;
     int cl = iclsfilx(idxno, 0);
     if (!rc) rc = cl;

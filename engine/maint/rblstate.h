@@ -76,6 +76,16 @@ bool rbl_in_run(int filno);
 // 0x600.
 int rblsavres(int datno, int idxno, const char *name, const char *password, uint16_t *flags, CamoSave *encsave);
 
+// Empties an index (and its members) in the header copies: no root, no
+// keys, no levels or distinct counts; the update flag 0xFF, so that the
+// close writes the headers.
+void rbl_empty_index(FCB *index);
+// Puts the node at `at` of index file (or superfile host) f on a
+// deleted-node stack whose head is *head: its links become (head, all
+// ones), its counts 0, and *head the node. `direct` reads and writes past
+// the data page cache. 0 or the I/O error.
+int rbl_push_node(FCB *f, uint64_t at, uint64_t *head, bool wide, bool direct);
+
 // Deletes a temporary file by name, keeping uerr_cod and sysiocod.
 void rbl_drop_file(const char *name);
 // Opens a stream through the platform seam (the reject and dump files).

@@ -706,6 +706,25 @@ ZV_API int RDVREC(int filno, uint32_t pos, void *buf, int32_t buflen);
 ZV_API uint32_t GTVLEN(int filno, uint32_t pos);
 ZV_API int TSTVREC(int filno);
 
+/* Header of one area of a variable-length file, in host order: its mark
+ * (0xFAFA a record, 0xFDFD free, 0xFCFC free in a superfile member, 0xFBBF a
+ * space-index node, 0xFEFE a resource), the whole area's length, the record
+ * bytes in it, and for superfile members the owner and its previous area. */
+typedef struct VRECHDR {
+    uint16_t mark;
+    uint32_t arealen;
+    uint32_t reclen;
+    uint32_t member;
+    uint32_t prevl;
+    uint32_t prevh;
+} VRECHDR;
+/* The control block of an open data or index file (members included); null
+ * with 22 bad number, 26 not open, 46 reserved member. */
+ZV_API FCB *tstifnm(int filno);
+/* Reads the area header at (hw, lw): 0, 159 position 0, 48 a fixed-length
+ * file that is no superfile member, or the read's error. */
+ZV_API int getvhdr81(FCB *fcb, uint32_t hw, uint32_t lw, VRECHDR *h);
+
 /* Per-record metadata prefix of a file: its length, flags (1 first part,
  * 2 second part), the length of the first part and two zero words. */
 typedef struct ZVRMD {
@@ -2295,6 +2314,15 @@ ZV_API int RBLMEMX(int datno, const char *datname, int hostno, int member, const
                    int unused, int32_t *dups, int options, int32_t *badser, int memfilno);
 ZV_API int RBLMEM(int datno, const char *datname, int hostno, int member, const char *password, FILE **stream,
                   int unused, int32_t *dups, int options, int32_t *badser);
+/* Repairs a closed superfile host: re-marks and joins its free space,
+ * rebuilds its free-space index, finds every member and resource by the
+ * owner each area names, resets each member's counters and free lists and
+ * links each resource ring again; index members are left empty for their
+ * set rebuild. 0, or: 130 no name; 418 member count above 255; 48 not a
+ * superfile host; 123 an area of a member with a mark it cannot hold; 485
+ * no temporary index; 40 a node area of the wrong length; 512 a walk
+ * longer than the file; 12 cannot open. */
+ZV_API int ZVSBLDX(const char *hostname, const char *password);
 
 #ifdef __cplusplus
 #define ZV_ISAM_ASSERT(c, m) static_assert(c, m)

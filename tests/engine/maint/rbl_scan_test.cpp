@@ -217,13 +217,8 @@ TEST_F(RblScanTest, DataAccessCountsAndTheIdentityValueAreRecomputed) {
     RblSet s("dar", Kind::Variable);
     std::multiset<std::string> live = build(s, 30);
     // Find the identity resource (type 11, number 1) and lower its next value.
-    s.ifil.tfilno = -1;
-    ASSERT_EQ(OPNIFILX(&s.ifil, nullptr, nullptr, nullptr), 0);
-    uint32_t key[2] = {11, 1};
-    unsigned char body[256];
-    uint32_t pos = GETRES(s.ifil.tfilno, key, body, sizeof body, 2);
+    const uint32_t pos = identity_resource(s);
     ASSERT_NE(pos, 0u);
-    CLIFIL(&s.ifil);
     zvtest::write_bytes(s.dat(), pos + 22 + 40, std::string("\x02\0\0\0\0\0\0\0", 8));
     zvtest::write_bytes(s.dat(), 400, std::string(1, '\0'));
     ASSERT_EQ(s.rebuild(), 0);

@@ -102,6 +102,9 @@ protected:
     zvtest::SetState built(RblSet &s, uint32_t n);
     // Opens the set and checks it: its records, the set checker's verdict.
     std::multiset<std::string> contents(RblSet &s, std::string *verdict, zvtest::SetState *state = nullptr);
+    // Opens the set and verifies the structure of each of its indexes
+    // (every check of zvVERIFYidx): true when all answer 0.
+    static bool indexes_verify(RblSet &s);
     // The status log so far, and its messages one per entry.
     static std::string status_log();
     static std::vector<std::string> log_messages();
@@ -110,6 +113,13 @@ protected:
     static std::string entry_after(const std::string &text, int skip = 0);
     // Temporary files left in the directory (names not of the sets').
     static std::vector<std::string> strays(const std::vector<std::string> &keep);
+    // The records of a set through its first index (also for superfile
+    // members, which the set checker does not read), of the open set
+    // (datno) or, with -1, of the set opened and closed for it.
+    static std::multiset<std::string> records_of(RblSet &s, int datno = -1);
+    // The position of the identity resource (type 11, number 1) of a closed
+    // set's data file; the test fails when there is none.
+    static uint32_t identity_resource(RblSet &s);
     // The resource (type 6000, number) of an open file, or "" when none.
     static std::string resource_of(int filno, uint32_t number);
 };
