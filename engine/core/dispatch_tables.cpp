@@ -395,6 +395,12 @@ int b_zvSysQueueMlen(ZvArgs &a) { return zvSysQueueMlen(a.filno, val3(a)); }
 int b_zvSysQueueCount(ZvArgs &a) { return zvSysQueueCount(a.filno); }
 int b_zvNotify(ZvArgs &a) { return zvNotify(val3(a), a.filno, 0, a.arg5, *a.arg6, 0); }
 int b_TRANUSR(ZvArgs &) { return TRANUSR(); }
+// The blocking read: its block (BLKIRECBLK) through arg3.
+int b_BLKIREC(ZvArgs &a) {
+    const auto *p = static_cast<const BLKIRECBLK *>(a.arg3);
+    if (!p) return set_uerr(540);
+    return BLKIREC(a.filno, p->op, p->timeout, p->filter, p->target, p->record, p->len);
+}
 int b_zvFILMTX(ZvArgs &a) { return zvFILMTX(text5(a), val3(a)); }
 // The progress routine in arg5, the interval in arg3.
 int b_SETCBRBL(ZvArgs &a) { return SETCBRBL(reinterpret_cast<RBLCBFN>(a.arg5), int32_t(intptr_t(a.arg3))); }
@@ -711,7 +717,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 18 */ {"zvSysQueueCount", b_zvSysQueueCount},
     /* 19 */ {"zvNotify", b_zvNotify},
     /* 20 */ {"ESTRNG", b_ESTRNG},
-    /* 21 */ {"BLKIREC", nosub},
+    /* 21 */ {"BLKIREC", b_BLKIREC},
     /* 22 */ {"TRANUSR", b_TRANUSR},
     /* 23 */ {nullptr, s454},
     /* 24 */ {nullptr, s454},
