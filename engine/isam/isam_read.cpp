@@ -739,6 +739,12 @@ int read_at(int datno, uint32_t hi, uint32_t lo, void *record, int32_t *len) {
 
 }  // namespace
 
+int next_live_record(FCB *d, uint64_t *pos) {
+    if (d->kind == kKindVariable) return walk_variable(d, pos);
+    bool live = false;
+    return walk_fixed(d, pos, 1, &live);
+}
+
 }  // namespace zv
 
 using namespace zv;
