@@ -3,7 +3,6 @@
 // block, the refusals, and the write-fault sweep of the writing forms.
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
@@ -20,7 +19,6 @@
 namespace {
 
 using namespace rectest;
-namespace fs = std::filesystem;
 
 constexpr const char *kCities[] = {"Bern", "Basel", "Biel", "Chur"};
 constexpr int32_t kEntry = 4 + 64;  // position and record
@@ -605,16 +603,6 @@ TEST_F(BatchTest, ThroughTheFunctionNumberEntry) {
 
 class BatchFaultTest : public BatchTest {
 protected:
-    void save_template() {
-        fs::create_directory("tpl");
-        for (const auto &e : fs::directory_iterator("."))
-            if (e.is_regular_file() && e.path().filename() != "ZVSTATUS.QVS")
-                fs::copy_file(e.path(), fs::path("tpl") / e.path().filename(), fs::copy_options::overwrite_existing);
-    }
-    void restore_template() {
-        for (const auto &e : fs::directory_iterator("tpl"))
-            fs::copy_file(e.path(), e.path().filename(), fs::copy_options::overwrite_existing);
-    }
     // The sweep: for N = 1, 2, ... the Nth write fails, until the call runs
     // without reaching it. Each call returns 0 or a clean code, the set
     // checks clean (also after reopening), and the active count moved by
@@ -624,7 +612,7 @@ protected:
         int failures = 0, partial = 0;
         for (long n = 1;; n++) {
             ASSERT_LT(n, 600);
-            restore_template();
+            zvtest::restore_template();
             ASSERT_EQ(OPNIFIL(&def.ifil), 0);
             const int d = def.ifil.tfilno;
             const uint64_t before = counted(d, DATENT);
@@ -661,7 +649,7 @@ TEST_F(BatchFaultTest, InsertFormsAndDelete) {
     CustDef def;
     int d = make_customers(def, 60);
     ASSERT_EQ(CLIFIL(&def.ifil), 0);
-    save_template();
+    zvtest::save_template();
     (void)d;
     auto block = [](uint32_t from, int32_t slot) {
         std::vector<unsigned char> req(20 + 30 * size_t(64 + slot));
