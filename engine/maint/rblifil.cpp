@@ -74,6 +74,7 @@ struct Run {
     char rejname[256] = {};
     int64_t rejected = 0;
     int32_t tail = 0;
+    int32_t memstate = 0;      // a partition member's state word for the scan
     char dname[256] = {};
     SetShape shape;
 };
@@ -424,7 +425,6 @@ int rebuild(Run &r) {
     rs.forcescan = 1;
     if (ifil->dnumidx > 0) rs.flags |= kRblSetHasIndexes;
     else rs.flags &= ~kRblSetHasIndexes;
-    g->pc.forceread_rebuild = 1;
     r.flagsset = true;
     // 8. The data file.
     if (r.o.noscan) {
@@ -432,8 +432,8 @@ int rebuild(Run &r) {
     } else {
         int scanopts = (r.o.purge ? kScanDumpTail : 0) | (r.o.repair ? kScanRepair : 0);
         int32_t state = 0;
-        int rc = RBLDATX(first, r.dname, ifil->dreclen, ifil->dxtdsiz, uint16_t(ifil->dfilmod), p->password, 0,
-                         scanopts, &state);
+        int rc = RBLDATX(first, r.dname, ifil->dreclen, ifil->dxtdsiz, uint16_t(ifil->dfilmod), p->password,
+                         r.memstate, scanopts, &state);
         r.tail = state;
         if (rc) return rerr(rc, first);
     }
@@ -581,6 +581,11 @@ int partition_decision(Run &r, bool *handed) {
     if (rbl_options(r.tfilno, &o) || (r.ifil->dfilmod & 0x200)) return 0;
     XCREblk *x = p->xcre == ZV_XCRE_DEFAULT ? nullptr : p->xcre;
     if (x && (x[0].mode & kPartitionBits)) return hand_off();
+    // A member of a partitioned file: its host says whether the member's
+    // state word goes to the scan.
+    if (x && (x[0].mode & 0x1000000u)) {
+        if (FCB *host = zvparthost(); host && (host->hdr.ext.flmode2 & 0x2000000u)) r.memstate = int32_t(x[0].option14);
+    }
     // The probe: is the data file a partitioned host? A file that is gone
     // is the set's end; one that does not open as it stands is for the
     // scan to judge.
@@ -614,11 +619,14 @@ int rblifilz(IFILPARM *p) {
     r.ifilmod = r.ifil->ifilmod;
     g->maint.rbl.err = 0;
     g->maint.rbl.errfil = 0;
+    // Pages are read from the file whatever the header says it holds.
+    g->pc.forceread_rebuild = 1;
     int rc = 0;
     try {
         bool handed = false;
         rc = partition_decision(r, &handed);
         if (handed || rc) {
+            g->pc.forceread_rebuild = 0;
             r.ifil->tfilno = r.tfilno;
             return ierr(rc, rc ? g->maint.rbl.errfil : 0);
         }

@@ -269,6 +269,7 @@ TEST_F(RblIfilTest, NoTemporaryFileRemains) {
 struct Seen {
     std::vector<Progress> calls;
     std::vector<uint32_t> sizes;
+    int forceread = 0;  // calls made while the page cache reads past the written end
     int cancel_at_code = 0;
     int cancel_after = 0;
 };
@@ -277,6 +278,7 @@ int seeing_cb(uint32_t count, int32_t code, const char *text) {
     g_seen.calls.push_back({count, code, text});
     RBLCBST *st = GETCBRBLST();
     g_seen.sizes.push_back(st ? st->size : 0);
+    g_seen.forceread += zvWNGV->pc.forceread_rebuild ? 1 : 0;
     if (st && code == g_seen.cancel_at_code && --g_seen.cancel_after == 0) st->cancel = 1;
     return 0;
 }
@@ -307,6 +309,8 @@ TEST_F(RblIfilTest, TheProgressRoutineSeesEveryPhaseRecordAndKey) {
     EXPECT_EQ(phases, want);
     EXPECT_EQ(per_phase, (std::vector<int>{18, 18, 18, 18, 18, 18, 18}));
     for (uint32_t size : g_seen.sizes) EXPECT_EQ(size, 12u);
+    EXPECT_EQ(g_seen.forceread, int(g_seen.calls.size())) << "the cache's rebuild flag is set during the run";
+    EXPECT_EQ(zvWNGV->pc.forceread_rebuild, 0) << "and clear afterwards";
     EXPECT_EQ(GETCBRBLST(), nullptr) << "the run's status block is gone";
     // An interval of 5: every fifth count.
     g_seen = Seen{};
