@@ -561,6 +561,21 @@ int finish(Run &r, int rc) {
     return ierr(g->isamerr_cod, g->isamfil_num);
 }
 
+// The number of a file of the set that is open in this instance, or -1:
+// a rebuild would change it under its open block.
+int open_file_of(Run &r) {
+    if (zviflnam(r.p, r.dname, 0, nullptr)) return -1;
+    int n = chkopnx(r.dname);
+    SetShape shape;
+    if (n >= 0 || !r.ifil->iidxarr || r.ifil->dnumidx < 0 || r.ifil->dnumidx > kMapIndexes || !classify(r.ifil, &shape))
+        return n;
+    for (int k = 0; k < r.ifil->dnumidx && n < 0; k++) {
+        char iname[256];
+        if (shape.is_file(k) && index_name(r, k, iname) == 0) n = chkopnx(iname);
+    }
+    return n;
+}
+
 // Step 1: a partitioned set goes to the partition rebuild.
 int partition_decision(Run &r, bool *handed) {
     INSTGV *g = zvWNGV;
@@ -623,6 +638,10 @@ int rblifilz(IFILPARM *p) {
     g->pc.forceread_rebuild = 1;
     int rc = 0;
     try {
+        if (int open = open_file_of(r); open >= 0) {
+            g->pc.forceread_rebuild = 0;
+            return ierr(rerr(46, open), open);
+        }
         bool handed = false;
         rc = partition_decision(r, &handed);
         if (handed || rc) {

@@ -71,6 +71,28 @@ TEST_F(RblIfilTest, OptionsAreReadFromTfilnoAndTheIfilIsRestored) {
     EXPECT_EQ(RBLIFIL(nullptr), 540);
 }
 
+// A set that is open here is not rebuilt under its open blocks.
+TEST_F(RblIfilTest, AnOpenSetIsRefused) {
+    RblSet s("open", Kind::Fixed);
+    std::multiset<std::string> live = build(s, 10);
+    ASSERT_EQ(CREDAT(40, "other.dat", 64, 0, 0), 0);
+    ASSERT_EQ(CLSFIL(40, 0), 0);
+    s.ifil.tfilno = -1;
+    ASSERT_EQ(OPNIFIL(&s.ifil), 0);
+    const int d = s.ifil.tfilno;
+    IFIL copy = s.ifil;
+    copy.tfilno = -1;
+    EXPECT_EQ(RBLIFIL(&copy), 46);
+    EXPECT_EQ(zvGetIsamFileNbr(), d);
+    EXPECT_EQ(records_of(s, d), live);
+    ASSERT_EQ(CLIFIL(&s.ifil), 0);
+    ASSERT_EQ(OPNFIL(41, s.nm().c_str(), 0), 0);
+    EXPECT_EQ(RBLIFIL(&copy), 46) << "an index file alone";
+    EXPECT_EQ(zvGetIsamFileNbr(), 41);
+    ASSERT_EQ(CLSFIL(41, 0), 0);
+    EXPECT_TRUE(zvtest::verify_set(s.dat()));
+}
+
 // With no scan the routine hears of it before any index is touched.
 TEST_F(RblIfilTest, NoScanIsAnnouncedBeforeAnyIndexWork) {
     RblSet s("noscan", Kind::Fixed);
