@@ -2,6 +2,7 @@
 // with their records), its progress routine with the status block and the
 // cancel word, and its reach through the function-number entry point.
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "engine/core/instance.h"
@@ -123,6 +124,7 @@ TEST_F(RblIfilTest, EqualKeysOfAUniqueIndexAreReportedOrPurged) {
         at[2] = it->first;
         equal_numbers(s, at);
         s.ifil.dfilno = 5;
+        zvWNGV->maint.rbl.keydump = 1;  // the report shows each rejected key
         ASSERT_EQ(s.rebuild(purge ? int16_t(-101) : int16_t(-1)), purge ? 650 : 652);
         EXPECT_EQ(zvGetIsamFileNbr(), 5);
         s.ifil.dfilno = -1;
@@ -140,6 +142,11 @@ TEST_F(RblIfilTest, EqualKeysOfAUniqueIndexAreReportedOrPurged) {
                 EXPECT_NE(report.find(line), std::string::npos) << report;
             }
             EXPECT_NE(report.find("\nkeyno=6: 2 entries rejected (duplicates)."), std::string::npos) << report;
+            // The dump of each 4-byte key: a tab, the bytes in hex, three blanks, the bytes.
+            int dumps = 0;
+            for (const std::string &l : zvtest::lines_of(report))
+                dumps += std::regex_match(l, std::regex("\t([0-9a-f]{2} ){4}   [\\s\\S]{4}"));
+            EXPECT_EQ(dumps, 2) << report;
         } else {
             EXPECT_NE(status_log().find("Completed automatic purge of rejected data records."), std::string::npos)
                 << status_log();
