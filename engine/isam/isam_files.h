@@ -22,9 +22,7 @@ int zvsetpres(FCB *fcb, int filno);
 // An index file (with its members) is closing: no data file keeps it as
 // its record-position index any longer.
 void isam_index_closing(FCB *index);
-// Closes the ISAM contexts of a data file before the file is closed
-// (zvclrcon): 0.
-int zvclrcon(int datno);
+// Closes the ISAM contexts of a data file before the file is closed.
 void isam_close_contexts(int datno);
 
 // ---- Record space (fixed-length records and record filters) --------------
