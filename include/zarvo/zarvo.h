@@ -1417,6 +1417,28 @@ ZV_API int PUTCRES(int datno, const void *body, int32_t length);
 ZV_API int32_t GETCRES(int datno, int32_t length, void *buffer);
 ZV_API int32_t GETCIDX(int idxno, int32_t length, void *buffer);
 
+/* Full-text search is not offered by this build: each call answers 454
+ * and does nothing else; zvFullText also leaves 454 in uerr_cod.
+ * zvFullTextSearch(datno, query, mode), AllocFTSearch(datno, query) and
+ * FreeFTSearch() would set up and release a search; FirstInFT, NextInFT,
+ * LastInFT and PrevInFT(datno, record, length) would read its records;
+ * the three callbacks would keep a file's full-text indexes in step with
+ * its opens, closes and record changes (datno, operation, old record and
+ * length, new record and length); zvFullText(parameters) would serve the
+ * full-text index definitions. */
+ZV_API int zvFullTextSearch(int datno, const char *query, int mode);
+ZV_API int AllocFTSearch(int datno, const char *query);
+ZV_API int FreeFTSearch(void);
+ZV_API int FirstInFT(int datno, void *record, int32_t *length);
+ZV_API int NextInFT(int datno, void *record, int32_t *length);
+ZV_API int LastInFT(int datno, void *record, int32_t *length);
+ZV_API int PrevInFT(int datno, void *record, int32_t *length);
+ZV_API int FTS_OpenFileCallback(int datno);
+ZV_API int FTS_CloseFileCallback(int datno);
+ZV_API int FTS_RecordUpdateCallback(int datno, int operation, const void *oldrec, int32_t oldlen,
+                                    const void *newrec, int32_t newlen);
+ZV_API int zvFullText(void *params);
+
 /* ------------------------------------------------------------------------ */
 /* ISAM records: add, rewrite, delete and reads with all keys (engine/isam). */
 /* ------------------------------------------------------------------------ */
