@@ -18,7 +18,6 @@
 // old key), the new password, and the file names.
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "engine/core/arith.h"
@@ -52,7 +51,7 @@ int g_failures = 0;
 
 // One key block rewritten by this change, for putting it back.
 struct Rekeyed {
-    std::string name;
+    char name[256];
     uint64_t at;
     unsigned char old[kImage];
 };
@@ -71,7 +70,7 @@ void wipe_text(char *s) {
     if (s) secure_zero(s, strlen(s));
 }
 
-// Re-seals one file; a file it changed goes to *done.
+// Re-seals one file; a file it changed goes to *done (room reserved).
 int rekey_file(const char *name, const unsigned char *oldkey, const unsigned char *newkey, uint32_t *outflags,
                RecovCtx *ctx, std::vector<Rekeyed> *done) {
     INSTGV *g = zvWNGV;
@@ -93,7 +92,9 @@ int rekey_file(const char *name, const unsigned char *oldkey, const unsigned cha
     };
     uint32_t hsize = f->rhdrsize2 ? f->rhdrsize2 : ((f->hdr.base.hdrflags & kHdr8ByteOffsets) ? 30 : 22);
     uint64_t at = pos + hsize;
-    Rekeyed r{name, at, {}};
+    Rekeyed r{};
+    snprintf(r.name, sizeof r.name, "%s", name);
+    r.at = at;
     unsigned char img[kImage];
     int32_t got = 0;
     int rc = 0;
@@ -131,7 +132,7 @@ int put_back(const std::vector<Rekeyed> &done) {
     int first = 0;
     char msg[300];
     for (auto it = done.rbegin(); it != done.rend(); ++it) {
-        int rc = recov_put_image(it->name.c_str(), it->at, it->old, kImage, msg, sizeof msg);
+        int rc = recov_put_image(it->name, it->at, it->old, kImage, msg, sizeof msg);
         if (rc && !first) {
             first = rc;
             zvrt_printf("%s\n", msg);
@@ -141,6 +142,8 @@ int put_back(const std::vector<Rekeyed> &done) {
 }
 
 }  // namespace
+
+int change_master_password(void *request);
 
 }  // namespace zv
 
@@ -155,14 +158,26 @@ ZV_API int zvReencryptFileEncryptionRes(const char *name, const unsigned char *o
     if (!name || !oldkey || !newkey) return set_uerr(540);
     std::vector<Rekeyed> done;
     try {
-        int rc = rekey_file(name, oldkey, newkey, outflags, static_cast<RecovCtx *>(ctx), &done);
-        return set_uerr(rc);
+        done.reserve(1);
+    } catch (...) {
+        return set_uerr(82);
+    }
+    return set_uerr(rekey_file(name, oldkey, newkey, outflags, static_cast<RecovCtx *>(ctx), &done));
+}
+
+ZV_API int zvChangeMasterPassword(void *request) {
+    try {
+        return change_master_password(request);
     } catch (...) {
         return set_uerr(82);
     }
 }
 
-ZV_API int zvChangeMasterPassword(void *request) {
+}  // extern "C"
+
+namespace zv {
+
+int change_master_password(void *request) {
     if (!request) {
         zvrt_printf("\n%d succeeded, %d failed\n", 0, 0);
         return 540;
@@ -223,7 +238,11 @@ ZV_API int zvChangeMasterPassword(void *request) {
         secure_zero(newkey, sizeof newkey);
         return set_uerr(0);
     }
+    // Everything that may take memory is taken before the change begins.
     std::vector<char *> files;
+    files.reserve(count);
+    std::vector<Rekeyed> done;
+    done.reserve(count);
     char *q = newpw + strlen(newpw) + 1;
     for (uint32_t i = 0; i < count; i++) {
         files.push_back(q);
@@ -263,25 +282,19 @@ ZV_API int zvChangeMasterPassword(void *request) {
             first = rc;
         }
     }
-    std::vector<Rekeyed> done;
     if (tran && !first) {
-        try {
-            for (char *name : files) {
-                if (is_transaction_log(name)) continue;
-                uint32_t flags = 0;
-                rc = rekey_file(name, oldkey, newkey, &flags, logging ? ctx : nullptr, &done);
-                std::string line = rc ? std::string("[ ERROR ] ") + name + ": " + std::to_string(rc)
-                                      : std::string("[  OK   ] ") + name;
-                zvrt_printf("%s\n", line.c_str());
-                if (rc) {
-                    failed++;
-                    if (!first) first = rc;
-                } else {
-                    succeeded++;
-                }
+        for (char *name : files) {
+            if (is_transaction_log(name)) continue;
+            uint32_t flags = 0;
+            rc = rekey_file(name, oldkey, newkey, &flags, logging ? ctx : nullptr, &done);
+            if (rc) zvrt_printf("[ ERROR ] %s: %d\n", name, rc);
+            else zvrt_printf("[  OK   ] %s\n", name);
+            if (rc) {
+                failed++;
+                if (!first) first = rc;
+            } else {
+                succeeded++;
             }
-        } catch (...) {
-            if (!first) first = 82;
         }
     }
     if (tran) {
@@ -317,10 +330,6 @@ ZV_API int zvChangeMasterPassword(void *request) {
     zvcmprecovFinish();
     return set_uerr(first);
 }
-
-}  // extern "C"
-
-namespace zv {
 
 void keychange_reset() { g_failures = 0; }
 

@@ -173,6 +173,10 @@ typedef int32_t ZVDATE_TYPE;
  * 5 "HHMM", 6 "hh:mm:ss AM", 7 "hh:mm AM", 8 "hh:mm:ss", 9 "hh:mm",
  * 10 "h:mm:ss.mmm", 11 "hh:mm:ss.mmm" (h blank-padded, hh zero-padded). */
 typedef int32_t ZVTIME_TYPE;
+/* A session's keep-lock mode, kept for the caller. */
+typedef int32_t ZVKEEP_MODE;
+/* A session's transaction mode: bits 0..4. */
+typedef int32_t ZVBEGIN_MODE;
 
 /* A binary large object: used bytes, the owned buffer, its capacity. The
  * buffer is NULL exactly when the capacity is 0; used <= allocated. */

@@ -1,4 +1,5 @@
 // Central I/O roads and the data page cache.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -593,9 +594,14 @@ TEST_F(PageCacheTest, LookupCostStaysFlatAsTheCacheGrows) {
             longest = n > longest ? n : longest;
         }
         EXPECT_LE(longest, 8u);
-        auto t0 = std::chrono::steady_clock::now();
-        for (int i = 0; i < 200000; i++) zvio81(0, f, 0, uint32_t((i * 7919) % pages) * 128, b, 8);
-        double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count() / 200000;
+        // The fastest of several rounds: a busy machine slows some rounds
+        // down, never speeds one up, so the minimum measures the lookup.
+        double ns = 1e18;
+        for (int round = 0; round < 5; round++) {
+            auto t0 = std::chrono::steady_clock::now();
+            for (int i = 0; i < 40000; i++) zvio81(0, f, 0, uint32_t(((i + round * 40000) * 7919) % pages) * 128, b, 8);
+            ns = std::min(ns, std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count() / 40000);
+        }
         zvtest::stop_engine();
         unlink("big.dat");
         return ns;

@@ -240,6 +240,25 @@ TEST_F(KeyChange, OptionFourTakesTheCurrentKeyAsTheOldOne) {
     EXPECT_EQ(QVSVerifyMasterPassword("first", 5, "zvsrvr.pvf", msg, sizeof msg), 0);
 }
 
+// One file re-sealed by itself, from one master key to another.
+TEST_F(KeyChange, OneFileReSealsBetweenTwoKeys) {
+    make_files();
+    unsigned char oldkey[32], newkey[32];
+    GenMasterKey(kOld, int32_t(strlen(kOld)), oldkey, 32);
+    GenMasterKey("single", 6, newkey, 32);
+    uint32_t flags = 99;
+    EXPECT_EQ(zvReencryptFileEncryptionRes("d", oldkey, newkey, &flags, nullptr), 0) << "a plain file";
+    EXPECT_EQ(flags, 0u);
+    EXPECT_EQ(zvReencryptFileEncryptionRes("a", newkey, oldkey, nullptr, nullptr), 606) << "not under that key";
+    EXPECT_EQ(zvReencryptFileEncryptionRes("a", oldkey, newkey, nullptr, nullptr), 0);
+    EXPECT_EQ(zvReencryptFileEncryptionRes("a", oldkey, newkey, nullptr, nullptr), 606) << "no longer under the old";
+    EXPECT_EQ(zvReencryptFileEncryptionRes(nullptr, oldkey, newkey, nullptr, nullptr), 540);
+    zv::set_master_password("single");
+    EXPECT_EQ(OPNFIL(10, "a", 0), 0);
+    EXPECT_EQ(CLSFIL(10, 0), 0);
+    EXPECT_EQ(OPNFIL(11, "c", 0), 606);
+}
+
 // ---- Replay of hand-made logs at start-up ------------------------------------
 
 class Replay : public KeyChange {
@@ -290,6 +309,28 @@ TEST_F(Replay, KeyBlockImagesGoBackOrForward) {
         EXPECT_EQ(read_file("f"), want);
         EXPECT_FALSE(fs::exists("CMPRECOV.QVS"));
     }
+}
+
+// A file to delete goes on an undo only; a key-store entry is refused and
+// the replay goes on.
+TEST_F(Replay, DeletesOnUndoAndRefusesKeyStoreEntries) {
+    for (const char *status : {"redo", "undo"}) {
+        SCOPED_TRACE(status);
+        zvtest::write_file("made", "x");
+        write_log(status, [](zv::RecovCtx *ctx) { ASSERT_EQ(zv::zvcmprecovSaveDelete(ctx, 0, "made"), 0); });
+        EXPECT_EQ(restart(), 0);
+        EXPECT_EQ(fs::exists("made"), strcmp(status, "redo") == 0);
+    }
+    zvtest::write_file("f", std::string(8, '.'));
+    write_log("redo", [](zv::RecovCtx *ctx) {
+        ASSERT_EQ(zv::zvcmprecovSaveKeyChange(ctx, "store", 5), 0);
+        image_entry(ctx, 0, 0, "AB", "XY");
+    });
+    char msg[128];
+    EXPECT_EQ(QVSVerifyMasterPassword("store", 5, "CMPRECOVA.QVS", msg, sizeof msg), 0);
+    EXPECT_EQ(restart(), 454);
+    EXPECT_EQ(read_file("f"), "XY......");
+    EXPECT_TRUE(fs::exists("CMPRECOV.QVS"));
 }
 
 TEST_F(Replay, TransactionLogImagesAreNotSupported) {
