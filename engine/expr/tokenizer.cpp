@@ -103,64 +103,51 @@ int reset_span(SimpleState &s, const char *text, int length) {
     return 0;
 }
 
+// The simple and porter states: a SimpleState first, then what the row
+// adds; finish() turns a word of n bytes into the row's token and gives
+// its length.
 struct SimpleTok {
     SimpleState s;
     SimpleState &simple() { return s; }
+    int32_t finish(int32_t n) { return n; }
 };
-
-void *simple_init(const char *text, int length, int maxtoken, const void *, int *error) {
-    return new_state<SimpleTok>(text, length, maxtoken, error);
-}
-
-int simple_reset(void *state, const char *text, int length) {
-    if (!state) return 540;
-    return reset_span(static_cast<SimpleTok *>(state)->s, text, length);
-}
-
-const char *simple_next(void *state, int *length) {
-    int dummy = 0;
-    if (!length) length = &dummy;
-    *length = 0;
-    if (!state) return nullptr;
-    SimpleState &s = static_cast<SimpleTok *>(state)->s;
-    int32_t n = next_word(s);
-    if (n < 0) return nullptr;
-    *length = n;
-    return s.token;
-}
-
-void plain_end(void *state) { _zvdb_free(state); }
-
-// ---- Porter tokenizer ------------------------------------------------------------------
 
 struct PorterTok {
     SimpleState s;
     PorterStemmer stem;
     SimpleState &simple() { return s; }
+    int32_t finish(int32_t n) {
+        n = porter_stem(&stem, s.token, n);
+        s.token[n] = 0;
+        return n;
+    }
 };
 
-void *porter_init(const char *text, int length, int maxtoken, const void *, int *error) {
-    return new_state<PorterTok>(text, length, maxtoken, error);
+template <class State>
+void *word_init(const char *text, int length, int maxtoken, const void *, int *error) {
+    return new_state<State>(text, length, maxtoken, error);
 }
 
-int porter_reset(void *state, const char *text, int length) {
+template <class State>
+int word_reset(void *state, const char *text, int length) {
     if (!state) return 540;
-    return reset_span(static_cast<PorterTok *>(state)->s, text, length);
+    return reset_span(static_cast<State *>(state)->s, text, length);
 }
 
-const char *porter_next(void *state, int *length) {
+template <class State>
+const char *word_next(void *state, int *length) {
     int dummy = 0;
     if (!length) length = &dummy;
     *length = 0;
     if (!state) return nullptr;
-    auto *t = static_cast<PorterTok *>(state);
+    auto *t = static_cast<State *>(state);
     int32_t n = next_word(t->s);
     if (n < 0) return nullptr;
-    n = porter_stem(&t->stem, t->s.token, n);
-    t->s.token[n] = 0;
-    *length = n;
+    *length = t->finish(n);
     return t->s.token;
 }
+
+void word_end(void *state) { _zvdb_free(state); }
 
 // ---- Custom tokenizer ------------------------------------------------------------------
 
@@ -262,8 +249,8 @@ void icu_end(void *) {}
 
 const TokenizerOps tokenizers[4] = {
     {custom_init, custom_reset, custom_next, custom_end},
-    {simple_init, simple_reset, simple_next, plain_end},
-    {porter_init, porter_reset, porter_next, plain_end},
+    {word_init<SimpleTok>, word_reset<SimpleTok>, word_next<SimpleTok>, word_end},
+    {word_init<PorterTok>, word_reset<PorterTok>, word_next<PorterTok>, word_end},
     {icu_init, icu_reset, icu_next, icu_end},
 };
 

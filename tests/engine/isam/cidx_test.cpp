@@ -146,19 +146,22 @@ TEST_F(CidxSetTest, AConditionDecidesTheKeysOfItsIndexOnly) {
     EXPECT_EQ(check(d_), "");
 
     // Rewrites out of and into the condition.
+    struct Rewrite {
+        uint32_t number;
+        int32_t qty;
+        uint32_t keys;  // i2 entries afterwards
+        bool in;
+    };
     Item r;
-    ASSERT_EQ(EQLREC(i1_, &high.number, &r), 0);
-    r.qty = 3;
-    ASSERT_EQ(RWTREC(d_, &r), 0);
-    EXPECT_EQ(IDXENT(i2_), 1u);
-    EXPECT_FALSE(has_city_key(r));
-    EXPECT_EQ(check(d_), "");
-    ASSERT_EQ(EQLREC(i1_, &low.number, &r), 0);
-    r.qty = 9;
-    ASSERT_EQ(RWTREC(d_, &r), 0);
-    EXPECT_EQ(IDXENT(i2_), 2u);
-    EXPECT_TRUE(has_city_key(r));
-    EXPECT_EQ(check(d_), "");
+    for (const Rewrite &w : {Rewrite{high.number, 3, 1, false}, Rewrite{low.number, 9, 2, true}}) {
+        SCOPED_TRACE(w.number);
+        ASSERT_EQ(EQLREC(i1_, &w.number, &r), 0);
+        r.qty = w.qty;
+        ASSERT_EQ(RWTREC(d_, &r), 0);
+        EXPECT_EQ(IDXENT(i2_), w.keys);
+        EXPECT_EQ(has_city_key(r), w.in);
+        EXPECT_EQ(check(d_), "");
+    }
 
     // A record outside the condition is deleted.
     ASSERT_EQ(EQLREC(i1_, &high.number, &r), 0);
