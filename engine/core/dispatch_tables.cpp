@@ -57,6 +57,9 @@ int a_TRANRST(ZvArgs &a) { return TRANRST(a.arg7); }
 int a_TRANABT(ZvArgs &) { return TRANABT(); }
 int a_TRANCLR(ZvArgs &) { return TRANCLR(); }
 int a_FREBAT(ZvArgs &) { return FREBAT(); }
+// Contexts: the context id in arg7.
+int a_CHGICON(ZvArgs &a) { return CHGICON(a.arg7); }
+int a_CLSICON(ZvArgs &a) { return CLSICON(a.arg7); }
 int a_zvtestfunc(ZvArgs &) { return zvtestfunc(); }
 int a_ZVFLUSH(ZvArgs &a) { return ZVFLUSH(a.filno); }
 int a_ZVCHKPNT(ZvArgs &) { return ZVCHKPNT(); }
@@ -269,6 +272,12 @@ int a_FRCKEY(ZvArgs &a) {
     return zvWNGV ? zvWNGV->uerr_cod : 0;
 }
 int a_TSTVREC(ZvArgs &a) { return TSTVREC(a.filno); }
+// The index in arg3, the id asked for in arg7; the new id (or -1) goes
+// through the fourth argument.
+int a_OPNICON(ZvArgs &a) {
+    *a.arg4 = OPNICON(a.filno, val3(a), a.arg7);
+    return zvWNGV ? zvWNGV->uerr_cod : 0;
+}
 // The position through the fourth argument (its high word in the cell),
 // the record in arg5 and its length through arg6.
 int a_REDIVREC(ZvArgs &a) { return REDIVREC(a.filno, pos4(a), a.arg5, a.arg6); }
@@ -392,6 +401,12 @@ int b_zvSysQueueMlen(ZvArgs &a) { return zvSysQueueMlen(a.filno, val3(a)); }
 int b_zvSysQueueCount(ZvArgs &a) { return zvSysQueueCount(a.filno); }
 int b_zvNotify(ZvArgs &a) { return zvNotify(val3(a), a.filno, 0, a.arg5, *a.arg6, 0); }
 int b_TRANUSR(ZvArgs &) { return TRANUSR(); }
+// The blocking read: its block (BLKIRECBLK) through arg3.
+int b_BLKIREC(ZvArgs &a) {
+    const auto *p = static_cast<const BLKIRECBLK *>(a.arg3);
+    if (!p) return set_uerr(540);
+    return BLKIREC(a.filno, p->op, p->timeout, p->filter, p->target, p->record, p->len);
+}
 int b_zvFILMTX(ZvArgs &a) { return zvFILMTX(text5(a), val3(a)); }
 // The progress routine in arg5, the interval in arg3.
 int b_SETCBRBL(ZvArgs &a) { return SETCBRBL(reinterpret_cast<RBLCBFN>(a.arg5), int32_t(intptr_t(a.arg3))); }
@@ -470,8 +485,8 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  24 */ {nullptr, NOFUNCT},
     /*  25 */ {nullptr, NOFUNCT},
     /*  26 */ {"zvtestfunc", a_zvtestfunc},
-    /*  27 */ {"CHGICON", NOFUNCT},
-    /*  28 */ {"CLSICON", NOFUNCT},
+    /*  27 */ {"CHGICON", a_CHGICON},
+    /*  28 */ {"CLSICON", a_CLSICON},
     /*  29 */ {"ZVFLUSH", a_ZVFLUSH},
     /*  30 */ {"ZVCHKPNT", a_ZVCHKPNT},
     /*  31 */ {"TRANABTX", a_TRANABTX},
@@ -652,7 +667,7 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /*  2 0x02CD */ {"ESTKEY", a_ESTKEY},
     /*  3 0x02D4 */ {"RNGENT", a_RNGENT},
     /*  4 0x02D8 */ {"PUTHDR", a_PUTHDR},
-    /*  5 0x03D6 */ {"OPNICON", NOFUNCT},
+    /*  5 0x03D6 */ {"OPNICON", a_OPNICON},
     /*  6 0x05CB */ {"BATSET", NOFUNCT},
     /*  7 0x06C1 */ {"TSTVREC", a_TSTVREC},
     /*  8 0x06CE */ {"NEWVREC", a_NEWVREC},
@@ -708,7 +723,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 18 */ {"zvSysQueueCount", b_zvSysQueueCount},
     /* 19 */ {"zvNotify", b_zvNotify},
     /* 20 */ {"ESTRNG", b_ESTRNG},
-    /* 21 */ {"BLKIREC", nosub},
+    /* 21 */ {"BLKIREC", b_BLKIREC},
     /* 22 */ {"TRANUSR", b_TRANUSR},
     /* 23 */ {nullptr, s454},
     /* 24 */ {nullptr, s454},

@@ -25,9 +25,7 @@ int zvsetpres(FCB *fcb, int filno);
 // its record-position index any longer, and its key-map entries lose the
 // flag of an in-memory condition (the close frees the condition).
 void isam_index_closing(FCB *index);
-// Closes the ISAM contexts of a data file before the file is closed
-// (zvclrcon): 0.
-int zvclrcon(int datno);
+// Closes the ISAM contexts of a data file before the file is closed.
 void isam_close_contexts(int datno);
 
 // ---- Record space (fixed-length records and record filters) --------------

@@ -144,12 +144,14 @@ const uint16_t kBound[] = {
     0x2022, 0x203A, 0x2058, 0x205C, 0x2073, 0x2075, 0x2076, 0x208C, 0x208D, 0x20C0, 0x20C9, 0x20CA, 0x20CF,
     0x20E5,
     0x20E6, 0x2104,
+    // ISAM contexts, batches and the blocking read.
+    0x03D6, 0x211B, 0x211C,
     0x2106, 0x2107, 0x2109, 0x210B, 0x2115, 0x215E, 0x215F, 0x2161, 0x2186, 0x22A3, 0x22A7, 0x22B1, 0x22E7,
     0x23C4, 0x24D1, 0x24E4, 0x2688, 0x28D2, 0x28D7, 0x28E0, 0x2C4B, 0x2CC5, 0x2E3B, 0x306E, 0x316F, 0x4296,
     0x4297, 0x4298, 0x4299, 0x4A9C, 0x4A9D, 0x4AA4, 0x4AA5, 0x4AC8,
 };
 // Every sub-function of 0x26AB that reaches a built target.
-const int kBoundSub[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22,
+const int kBoundSub[] = {21, 1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22,
                          28, 29, 30, 31, 32, 33, 34, 35, 36, 40, 43, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56,
                          57, 59, 60, 61, 64, 70};
 
@@ -406,8 +408,13 @@ TEST_F(DispatchTest, DefinitionBlockTypeTravelsByShape) {
 // set only that, and keeps it as the ISAM error; the next ISAM call starts
 // clean.
 TEST_F(DispatchTest, ReturnRuleOfIsamNumbers) {
-    // LKISAM (0x2104) leaves its refusal in the user error only.
-    EXPECT_EQ(call(0x2104, 0, nullptr, nullptr, nullptr, nullptr, 99), 446);
+    // LKISAM (0x2104) refuses every request before ISAM start-up.
+    EXPECT_EQ(call(0x2104, 0, nullptr, nullptr, nullptr, nullptr, 0), 464);
+    EXPECT_EQ(zvGetIsamErrorCode(), 464);
+    zvtest::stop_engine();
+    ASSERT_EQ(INTISAMX(8, 20, 8, 16, 33), 0);
+    // Under the ISAM layer it refuses bits outside 0x2FF.
+    EXPECT_EQ(call(0x2104, 0, nullptr, nullptr, nullptr, nullptr, 0x1002), 446);
     EXPECT_EQ(zvGetIsamErrorCode(), 446);
     EXPECT_EQ(zvGetUserErrorCode(), 446);
     EXPECT_EQ(call(0x2104, 0, nullptr, nullptr, nullptr, nullptr, 0), 0);
