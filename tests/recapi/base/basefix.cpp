@@ -28,26 +28,12 @@ std::string instance_name_of(const void *p) {
 }
 
 tagZVDBSESSION *make_session(bool own_instance) {
-    tagZVDBSESSION *s = zv::session_record_new();
-    if (!s) return nullptr;
-    s->children = _zvdbListAlloc();
-    s->databases = _zvdbListAlloc();
-    if (own_instance) {
-        s->instname = _zvdb_stralloc(kZvdbInstanceNameSize - 1);
-        s->instnamesize = kZvdbInstanceNameSize;
-        std::snprintf(s->instname, size_t(kZvdbInstanceNameSize), "%p", static_cast<void *>(s));
-        EXPECT_EQ(REGZARVO(s->instname), 0);
-    }
-    return s;
+    return static_cast<tagZVDBSESSION *>(zvdbAllocSession(own_instance ? 0 : 3));
 }
 
 void free_session(tagZVDBSESSION *s) {
     if (!s) return;
-    _zvdbListFree(s->children);
-    _zvdbListFree(s->databases);
-    _zvdb_free(s->instname);
-    _zvdb_free(s->pathprefix);
-    zv::session_record_free(s);
+    EXPECT_EQ(zvdbFreeSession(s), 0);
 }
 
 Tree::Tree() {
@@ -94,6 +80,8 @@ Tree::Tree() {
 }
 
 Tree::~Tree() {
+    // The session first: freeing it empties the links below it.
+    free_session(sb);
     _zvdbListFree(table->records);
     _zvdbListFree(freetable->records);
     _zvdbListFree(db->tables);
@@ -101,7 +89,6 @@ Tree::~Tree() {
                                        criterion, fti, dict, orphanindex, orphansegment}) {
         _zvdb_free(h);
     }
-    free_session(sb);
 }
 
 void EngineTest::SetUp() {
