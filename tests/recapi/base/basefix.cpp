@@ -6,6 +6,7 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "recapi/base/session.h"
+#include "recapi/catalog/dict_standin.h"
 
 namespace basetest {
 
@@ -105,6 +106,37 @@ void EngineTest::TearDown() {
     zv::fault_reset();
     zv::fail_alloc_at(0);
     CLISAM();
+    BaseTest::TearDown();
+}
+
+}  // namespace basetest
+
+namespace basetest {
+
+int64_t live_blocks() { return int64_t(zv::platform_alloc_count()) - int64_t(zv::platform_free_count()); }
+
+tagZVDBSESSION *SessionTest::alloc(int type) {
+    auto *s = static_cast<tagZVDBSESSION *>(zvdbAllocSession(type));
+    if (s) sessions_.push_back(s);
+    return s;
+}
+
+int SessionTest::release(tagZVDBSESSION *s) {
+    for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+        if (*it == s) {
+            sessions_.erase(it);
+            return zvdbFreeSession(s);
+        }
+    }
+    ADD_FAILURE() << "not a session of the test";
+    return -1;
+}
+
+void SessionTest::TearDown() {
+    zv::set_dict_standin_hooks(nullptr);
+    zv::fail_alloc_at(0);
+    for (auto it = sessions_.rbegin(); it != sessions_.rend(); ++it) zvdbFreeSession(*it);
+    sessions_.clear();
     BaseTest::TearDown();
 }
 

@@ -76,3 +76,22 @@ protected:
 };
 
 }  // namespace basetest
+
+namespace basetest {
+
+// Platform blocks taken and not yet given back (only differences count).
+int64_t live_blocks();
+
+// Sessions allocated through the fixture are freed at the end of the test;
+// the dictionary stand-in's hooks are removed.
+class SessionTest : public BaseTest {
+protected:
+    void TearDown() override;
+    // zvdbAllocSession(type), remembered for the end of the test.
+    tagZVDBSESSION *alloc(int type);
+    // Frees a session made by alloc now: zvdbFreeSession's result.
+    int release(tagZVDBSESSION *s);
+    std::vector<tagZVDBSESSION *> sessions_;
+};
+
+}  // namespace basetest
