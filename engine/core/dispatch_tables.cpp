@@ -112,6 +112,7 @@ int a_SETVARBYTS(ZvArgs &a) { return SETVARBYTS(a.filno, a.arg5); }
 // arg7 and the definition-block type through the fourth argument.
 int a_CREIFILz(ZvArgs &a) { return CREIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_OPNIFILz(ZvArgs &a) { return OPNIFILz(static_cast<IFILPARM *>(a.arg3)); }
+int a_RBLIFILz(ZvArgs &a) { return RBLIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_CLIFIL(ZvArgs &a) { return CLIFIL(static_cast<IFIL *>(a.arg3)); }
 int a_DELIFIL(ZvArgs &a) { return DELIFIL(static_cast<IFIL *>(a.arg3)); }
 int a_CLRFIL(ZvArgs &a) { return CLRFIL(a.filno); }
@@ -230,6 +231,12 @@ void *a_GETCURKL(ZvArgs &a) {
 // A target that returns a value rather than a status stores it through the
 // fourth argument and answers with the user error.
 
+// Host name, password.
+int a_ZVSBLDX(ZvArgs &a) {
+    const intptr_t *p = block3(a);
+    if (!p) return no_block();
+    return ZVSBLDX(as_ptr<const char *>(p[0]), as_ptr<const char *>(p[1]));
+}
 // keylen, keytype, dupflag, member.
 int a_CREMEM(ZvArgs &a) {
     const intptr_t *p = block3(a);
@@ -380,6 +387,8 @@ int b_zvSysQueueCount(ZvArgs &a) { return zvSysQueueCount(a.filno); }
 int b_zvNotify(ZvArgs &a) { return zvNotify(val3(a), a.filno, 0, a.arg5, *a.arg6, 0); }
 int b_TRANUSR(ZvArgs &) { return TRANUSR(); }
 int b_zvFILMTX(ZvArgs &a) { return zvFILMTX(text5(a), val3(a)); }
+// The progress routine in arg5, the interval in arg3.
+int b_SETCBRBL(ZvArgs &a) { return SETCBRBL(reinterpret_cast<RBLCBFN>(a.arg5), int32_t(intptr_t(a.arg3))); }
 int b_zvLOKLST(ZvArgs &a) { return zvLOKLST(a.filno, a.arg5, a.arg6, val3(a)); }
 int b_zvFILBLK(ZvArgs &a) { return zvFILBLK(val3(a), text5(a)); }
 int b_zvSETCFG(ZvArgs &a) { return zvSETCFG(val3(a), text5(a)); }
@@ -522,7 +531,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  91 */ {"OPNISAMX", NOFUNCT},
     /*  92 */ {"TRANISO", a_TRANISO},
     /*  93 */ {"DELIFIL", a_DELIFIL},
-    /*  94 */ {"RBLIFILz", NOFUNCT},
+    /*  94 */ {"RBLIFILz", a_RBLIFILz},
     /*  95 */ {"CREIFILz", a_CREIFILz},
     /*  96 */ {"CLIFIL", a_CLIFIL},
     /*  97 */ {"OPNIFILz", a_OPNIFILz},
@@ -648,7 +657,7 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /* 13 0x2076 */ {"zvLOKDMP", a_zvLOKDMP},
     /* 14 0x208C */ {"CREDATX8", a_CREDATX8},
     /* 15 0x208D */ {"CREIDXX8", a_CREIDXX8},
-    /* 16 0x20C0 */ {"ZVSBLDX", NOFUNCT},
+    /* 16 0x20C0 */ {"ZVSBLDX", a_ZVSBLDX},
     /* 17 0x20C9 */ {"AVLFILNUM", a_AVLFILNUM},
     /* 18 0x20CA */ {"OPNFILX", a_OPNFILX},
     /* 19 0x20CF */ {"TRANSAV", a_TRANSAV},
@@ -700,7 +709,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 25 */ {nullptr, s454},
     /* 26 */ {nullptr, s454},
     /* 27 */ {nullptr, s454},
-    /* 28 */ {"SETCBRBL", nosub},
+    /* 28 */ {"SETCBRBL", b_SETCBRBL},
     /* 29 */ {"zvFILMTX", b_zvFILMTX},
     /* 30 */ {"zvLOKLST", b_zvLOKLST},
     /* 31 */ {"zvFILBLK", b_zvFILBLK},

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "engine/files/filehdr.h"
+#include "zarvo/zarvo.h"
 
 struct DEFBLK;
 struct IDBLK;
@@ -201,7 +202,7 @@ FCB *zvgetfcb(int filno);
 // null with 22 (47 when no table), 26 free, 46 reserved member, 643
 // unusable.
 FCB *tstfnm(int filno);
-FCB *tstifnm(int filno);
+// tstifnm (the same lookup, exported) is declared in zarvo.h.
 // File number of an open host file of exactly that name, or -1.
 int chkopnx(const char *name);
 // May the file be changed now? 0, 54 read only, 99 marked for rebuild.

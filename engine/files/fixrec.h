@@ -37,8 +37,10 @@ int32_t zvuhash(uint32_t a, uint32_t b);
 
 namespace zv {
 
+// Operation-mode word (INSTGV::opsmode, set by SETOPS) bit: SERIALNUM
+// hands out the next serial number instead of reading the current one.
+constexpr uint32_t kOpsSerialAlloc = 0x80000;
 // Instance option (INSTGV::fileopt[0]) bits read by the record space.
-constexpr uint32_t kOpt1SerialAlloc = 0x80000;      // SERIALNUM allocates the next serial
 constexpr uint32_t kOpt1AnyRecordOffset = 0x01000000; // positions need not be record multiples
 // Operation word (INSTGV::opword) bits: a record add or update in progress
 // (0x01, 0x02) under the record-image check (0x08).

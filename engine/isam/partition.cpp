@@ -17,6 +17,9 @@ int setkincmap(FCB *, int) { return set_uerr(454); }
 int zvpartcls(FCB *) { return 0; }
 int zvpartcln(FCB *) { return 0; }
 int zvpartdelete(int) { return 0; }
+int zvpartrbl(IFILPARM *) { return set_uerr(454); }
+FCB *zvparthost() { return nullptr; }
+int zvpartaddk(int, int, const void *, uint32_t, uint32_t) { return set_uerr(454); }
 
 int zvunfoldpartno(FCB *, uint32_t *, int *partno, int) {
     if (partno) *partno = -1;

@@ -705,6 +705,25 @@ ZV_API int RDVREC(int filno, uint32_t pos, void *buf, int32_t buflen);
 ZV_API uint32_t GTVLEN(int filno, uint32_t pos);
 ZV_API int TSTVREC(int filno);
 
+/* Header of one area of a variable-length file, in host order: its mark
+ * (0xFAFA a record, 0xFDFD free, 0xFCFC free in a superfile member, 0xFBBF a
+ * space-index node, 0xFEFE a resource), the whole area's length, the record
+ * bytes in it, and for superfile members the owner and its previous area. */
+typedef struct VRECHDR {
+    uint16_t mark;
+    uint32_t arealen;
+    uint32_t reclen;
+    uint32_t member;
+    uint32_t prevl;
+    uint32_t prevh;
+} VRECHDR;
+/* The control block of an open data or index file (members included); null
+ * with 22 bad number, 26 not open, 46 reserved member. */
+ZV_API FCB *tstifnm(int filno);
+/* Reads the area header at (hw, lw): 0, 159 position 0, 48 a fixed-length
+ * file that is no superfile member, or the read's error. */
+ZV_API int getvhdr81(FCB *fcb, uint32_t hw, uint32_t lw, VRECHDR *h);
+
 /* Per-record metadata prefix of a file: its length, flags (1 first part,
  * 2 second part), the length of the first part and two zero words. */
 typedef struct ZVRMD {
@@ -2043,6 +2062,94 @@ ZV_API int32_t chkhgh(int filno, uint32_t pos);
 ZV_API extern FCB *zvnum;
 ZV_API extern FCB *htnum;
 
+/* ------------------------------------------------------------------------ */
+/* Maintenance: rebuild of data files, indexes, file sets and superfiles.    */
+/* ------------------------------------------------------------------------ */
+
+/* Progress routine of a rebuild: (count of records or keys handled in the
+ * current phase, low word; code; text). Codes: 109 a phase begins, with its
+ * message ("Rebuilding data file...", "Rebuilding index file.", "Rebuilding
+ * additional index #n.", "Writing index file...", "Rebuilding superfile.",
+ * "Caller requested no scan of data file."); 100 records scanned or keyed;
+ * 105 keys loaded into an index. Its answer is not read. */
+typedef int (*RBLCBFN)(uint32_t count, int32_t code, const char *text);
+/* The status block of a running rebuild (12 bytes), allocated by the set
+ * rebuild while a progress routine is installed: the routine reads the high
+ * word of the count and stops the rebuild (869) by setting `cancel`. */
+typedef struct RBLCBST {
+    uint32_t size;             /* 12 */
+    uint32_t counthigh;        /* high word of the count */
+    uint16_t cancel;           /* non-zero: stop at the next count */
+    uint16_t spare;
+} RBLCBST;
+/* Installs the progress routine (NULL: none); the interval (calls every N
+ * records or keys; 0 counts as 1) changes only when not 0. 0. */
+ZV_API int SETCBRBL(RBLCBFN callback, int32_t interval);
+/* The status block of the running rebuild, or NULL. */
+ZV_API RBLCBST *GETCBRBLST(void);
+
+/* Repairs a closed file set from its definition: scans the data file and
+ * repairs its header, record space, free space and resource ring, creates
+ * every index file again (keeping its resources) and loads it from the
+ * records through the external sort. Options travel in ifil->tfilno
+ * (restored on return): -1 or more none; -(0x4000 + bits) with the bits
+ * 0x002 store the given definition, 0x004 purge rejected records, 0x008
+ * rebuild bad partition members only, 0x100 no data-file scan, 0x200
+ * repair unreadable stretches of a variable-length file (0x010 and 0x080
+ * accepted); the values -99 (store), -101 (purge), -105 (bad members) and
+ * their sums -200, -204, -206, -305. 0, or: 652 keys were rejected
+ * (duplicates in a unique index, bad serial numbers) and left in place,
+ * their report in the reject file named in the status log; 650 rejected
+ * and purged; 651 the purge failed; 869 stopped through the status block;
+ * 943 bad options; 48 dfilmod 0x200; 107 more than 64 indexes; 120 no work
+ * buffer; 454 bad partition members of a set that is not partitioned; 608
+ * a definition that disagrees with the files; and the codes of the scan,
+ * the creates and the opens, with the file concerned in zvGetIsamFileNbr.
+ * After a partial record at the end of the data file zvGetSystemErrorCode
+ * gives -972 (left in place) or -973 (dumped and blanked with purge). The
+ * files of the set must not be open. */
+ZV_API int RBLIFILz(IFILPARM *params);
+ZV_API int RBLIFILX8(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask,
+                     const char *group, const char *password, XCREblk *xcre);
+ZV_API int RBLIFILX(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask,
+                    const char *group, const char *password);
+ZV_API int RBLIFIL(IFIL *ifil);
+/* Repairs one closed data file in place on the free number filno: its
+ * header against the record length and file mode given (0x4 variable
+ * length, 0x800 no resources), then, when it was not closed cleanly or a
+ * set rebuild ran in this instance, a scan of every record, free area and
+ * resource. options: 1 dump a partial record at the end to a temporary
+ * file and blank it, 2 turn unreadable stretches of a variable-length file
+ * into free space (else 1107). *tail: 0, the bytes of a partial record
+ * left at the end, or minus them when dumped. 0 or an error code. */
+ZV_API int RBLDATX(int filno, const char *name, uint16_t reclen, uint32_t xtdsize, uint16_t filmod,
+                   const char *password, int32_t memstate, int options, int32_t *tail);
+/* Loads index idxno (open and empty) or the additional member
+ * `member` of host index hostno from the records of data file datno
+ * (opened here by datname when given, else open already), through the
+ * external sort and the bulk load. A key that cannot be loaded (a
+ * duplicate in a unique index, a record whose serial number is all ones)
+ * is rejected: counted in *dups or *badser and reported into *stream (text
+ * report; options bit 1: binary reject records for a purge). 0; 2
+ * duplicates and no stream; 605 bad serial numbers only and no stream; 869
+ * stopped; 26 host not open; 23 bad member; or the error of a step. A
+ * failed index keeps the update flag 'R'. */
+ZV_API int RBLIDX(int datno, const char *datname, int idxno, const char *password, FILE **stream, int unused,
+                  int32_t *dups, int options, int32_t *badser);
+ZV_API int RBLMEMX(int datno, const char *datname, int hostno, int member, const char *password, FILE **stream,
+                   int unused, int32_t *dups, int options, int32_t *badser, int memfilno);
+ZV_API int RBLMEM(int datno, const char *datname, int hostno, int member, const char *password, FILE **stream,
+                  int unused, int32_t *dups, int options, int32_t *badser);
+/* Repairs a closed superfile host: re-marks and joins its free space,
+ * rebuilds its free-space index, finds every member and resource by the
+ * owner each area names, resets each member's counters and free lists and
+ * links each resource ring again; index members are left empty for their
+ * set rebuild. 0, or: 130 no name; 418 member count above 255; 48 not a
+ * superfile host; 123 an area of a member with a mark it cannot hold; 485
+ * no temporary index; 40 a node area of the wrong length; 512 a walk
+ * longer than the file; 12 cannot open. */
+ZV_API int ZVSBLDX(const char *hostname, const char *password);
+
 #ifdef __cplusplus
 #define ZV_ISAM_ASSERT(c, m) static_assert(c, m)
 #else
@@ -2059,6 +2166,8 @@ ZV_ISAM_ASSERT(sizeof(void *) != 8 || sizeof(VERIFYFILEOPT) == 56, "VERIFYFILEOP
 ZV_ISAM_ASSERT(offsetof(VERIFYFILEOPT, chkkey) == 12, "VERIFYFILEOPT chkkey at 12");
 ZV_ISAM_ASSERT(offsetof(VERIFYFILEOPT, filename) == 16, "VERIFYFILEOPT filename at 16");
 ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(VERIFYFILEOPT, error) == 48, "VERIFYFILEOPT error at 48");
+ZV_ISAM_ASSERT(sizeof(RBLCBST) == 12, "RBLCBST is 12 bytes");
+ZV_ISAM_ASSERT(offsetof(RBLCBST, cancel) == 8, "RBLCBST cancel at 8");
 #undef ZV_ISAM_ASSERT
 
 #ifdef __cplusplus
