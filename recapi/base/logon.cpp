@@ -35,17 +35,6 @@ constexpr char kAddTableInstance[] = "zvdbAddTableToDatabase";
 
 using zv::session_of;
 
-ZVDBRET fail(ZVHANDLE handle, ZVDBRET rc) {
-    if (rc) zvdbSetError(handle, rc);
-    return rc;
-}
-
-// A copy of the current instance's name (empty when none is current).
-void current_instance(char (&name)[ZV_INSTANCE_ID_MAX + 2]) {
-    name[0] = 0;
-    if (const char *cur = _zvdbWCHZARVO()) std::snprintf(name, sizeof name, "%s", cur);
-}
-
 // Starts the ISAM layer in the current instance with the session's start
 // parameters, each taken as a 16-bit value. The operation-mode word cached
 // by the session belonged to the engine before: it is read anew.
@@ -179,18 +168,18 @@ ZVDBRET _zvdbDeactivateChildren(ZVHANDLE handle) {
 ZV_API ZVDBRET zvdbLogon(ZVHANDLE handle, const char *server, const char *user, const char *password) {
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (s->loggedon) return fail(handle, ZVDB_ACTIVE);
+    if (s->loggedon) return zv::keep_code(handle, ZVDB_ACTIVE);
     Credentials given;
-    if (ZVDBRET rc = given.copy(server, user, password)) return fail(handle, rc);
+    if (ZVDBRET rc = given.copy(server, user, password)) return zv::keep_code(handle, rc);
     given.store(s);
-    if (int rc = start_engine(s)) return fail(handle, rc);
+    if (int rc = start_engine(s)) return zv::keep_code(handle, rc);
     s->loggedon = 1;
     s->lockmode = int16_t(zvdbGetLockMode(s));
     if (!s->logononly) {
         if (ZVDBRET rc = open_session_dict(s)) {
             stop_engine(s);
             s->loggedon = 0;
-            return fail(handle, rc);
+            return zv::keep_code(handle, rc);
         }
     }
     if (ZVDBRET rc = run_session_callback(s, kOnLogon)) {
@@ -199,7 +188,7 @@ ZV_API ZVDBRET zvdbLogon(ZVHANDLE handle, const char *server, const char *user, 
         _zvdbCloseDict(s->dict);
         stop_engine(s);
         s->loggedon = 0;
-        return fail(handle, rc);
+        return zv::keep_code(handle, rc);
     }
     return 0;
 }
@@ -208,13 +197,13 @@ ZV_API ZVDBRET zvdbCreateSession(ZVHANDLE handle, const char *, const char *, co
     if (!handle) return ZVDB_NULL_HANDLE;
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (s->loggedon) return fail(handle, ZVDB_ACTIVE);
-    if (int rc = start_engine(s)) return fail(handle, rc);
+    if (s->loggedon) return zv::keep_code(handle, ZVDB_ACTIVE);
+    if (int rc = start_engine(s)) return zv::keep_code(handle, rc);
     ZVDBRET rc = zv::session_new_dict(s);
     char *name = rc ? nullptr : dict_name(s);
     if (!name) {
         stop_engine(s);
-        return fail(handle, ZVDB_NO_MEMORY);
+        return zv::keep_code(handle, ZVDB_NO_MEMORY);
     }
     s->loggedon = 1;
     const bool own_transaction = !zvdbIsTransActive(s);
@@ -228,17 +217,17 @@ ZV_API ZVDBRET zvdbCreateSession(ZVHANDLE handle, const char *, const char *, co
     _zvdb_free(name);
     stop_engine(s);
     s->loggedon = 0;
-    return fail(handle, rc);
+    return zv::keep_code(handle, rc);
 }
 
 ZV_API ZVDBRET zvdbAttachSession(ZVHANDLE handle, void *source, int mode, int transaction_active) {
     // Mode 3 takes the instance current at the call, before resolving the
     // handle makes the session's own current.
-    char current[ZV_INSTANCE_ID_MAX + 2];
-    current_instance(current);
+    zv::InstanceName current;
+    zv::current_instance_name(current);
     tagZVDBSESSION *s = zv::session_itself(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (s->loggedon) return fail(handle, ZVDB_ACTIVE);
+    if (s->loggedon) return zv::keep_code(handle, ZVDB_ACTIVE);
     const char *name = nullptr;
     tagZVDBSESSION *src = nullptr;
     Credentials creds;
@@ -246,28 +235,28 @@ ZV_API ZVDBRET zvdbAttachSession(ZVHANDLE handle, void *source, int mode, int tr
     switch (mode) {
     case 1:
         src = zv::session_itself(source);
-        if (!src) return fail(handle, ZVDB_NO_SESSION);
-        if (!src->instname) return fail(handle, ZVDB_NULL_ARGUMENT);
+        if (!src) return zv::keep_code(handle, ZVDB_NO_SESSION);
+        if (!src->instname) return zv::keep_code(handle, ZVDB_NULL_ARGUMENT);
         name = src->instname;
-        if (ZVDBRET rc = creds.copy(src->server, src->user, src->password)) return fail(handle, rc);
+        if (ZVDBRET rc = creds.copy(src->server, src->user, src->password)) return zv::keep_code(handle, rc);
         lockmode = int16_t(zvdbGetLockMode(src));
         break;
     case 2:
         name = static_cast<const char *>(source);
-        if (!name) return fail(handle, ZVDB_NULL_ARGUMENT);
+        if (!name) return zv::keep_code(handle, ZVDB_NULL_ARGUMENT);
         break;
     case 3:
-        if (!current[0]) return fail(handle, ZVDB_NULL_ARGUMENT);
+        if (!current[0]) return zv::keep_code(handle, ZVDB_NULL_ARGUMENT);
         name = current;
         break;
     default:
-        return fail(handle, ZVDB_BAD_ATTACH_MODE);
+        return zv::keep_code(handle, ZVDB_BAD_ATTACH_MODE);
     }
     const bool own = zv::has_own_instance(s);
     if (own) {
         if (ZVDBRET rc = take_instance(s, name)) {
             zv::print_own_instance_name(s);
-            return fail(handle, rc);
+            return zv::keep_code(handle, rc);
         }
     }
     if (mode == 1) {
@@ -282,7 +271,7 @@ ZV_API ZVDBRET zvdbAttachSession(ZVHANDLE handle, void *source, int mode, int tr
             // Back onto the session's own instance: nothing of the other
             // one stays with it.
             if (own && zv::print_own_instance_name(s) == 0) _zvdbSWTZARVO(s->instname);
-            return fail(handle, rc);
+            return zv::keep_code(handle, rc);
         }
     }
     s->attachmode = mode;
@@ -293,24 +282,24 @@ ZV_API ZVDBRET zvdbAttachSession(ZVHANDLE handle, void *source, int mode, int tr
 ZV_API ZVDBRET zvdbDetachSession(ZVHANDLE handle) {
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (!s->attachmode) return fail(handle, ZVDB_NOT_ATTACHED);
-    if (!s->loggedon) return fail(handle, ZVDB_NOT_ACTIVE);
+    if (!s->attachmode) return zv::keep_code(handle, ZVDB_NOT_ATTACHED);
+    if (!s->loggedon) return zv::keep_code(handle, ZVDB_NOT_ACTIVE);
     ZVDBRET rc = zv::session_reset(s);
     ZVDBRET made = zv::session_new_dict(s);
-    return fail(handle, rc ? rc : made);
+    return zv::keep_code(handle, rc ? rc : made);
 }
 
 ZV_API ZVDBRET zvdbLogout(ZVHANDLE handle) {
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (!s->loggedon) return fail(handle, ZVDB_NOT_ACTIVE);
+    if (!s->loggedon) return zv::keep_code(handle, ZVDB_NOT_ACTIVE);
     if (s->attachmode) return zvdbDetachSession(handle);
-    if (ZVDBRET rc = zvdbDisconnectAll(s)) return fail(handle, rc);
+    if (ZVDBRET rc = zvdbDisconnectAll(s)) return zv::keep_code(handle, rc);
     for (int32_t i = 0; i < _zvdbListCount(s->children); i++) {
         void *child = _zvdbListItem(s->children, i);
         if (zv::handle_kind(child) != ZVDB_TABLE_HANDLE || !static_cast<tagZVDBTABLE *>(child)->active) continue;
         ZVDBRET rc = zvdbCloseTable(child);
-        if (rc != 0 && rc != 26) return fail(handle, rc);
+        if (rc != 0 && rc != 26) return zv::keep_code(handle, rc);
     }
     run_session_callback(s, kOnLogout);
     ZVDBRET rc = zv::session_reset(s);
@@ -319,13 +308,13 @@ ZV_API ZVDBRET zvdbLogout(ZVHANDLE handle) {
     s->opstatecached = 0;
     if (rc == 0 && stopped != 0 && stopped != 127 && stopped != 128) rc = stopped;
     ZVDBRET made = zv::session_new_dict(s);
-    return fail(handle, rc ? rc : made);
+    return zv::keep_code(handle, rc ? rc : made);
 }
 
 ZV_API ZVDBRET zvdbAddTableToDatabase(const char *dbname, const char *dbpath, const char *tablename,
                                       const char *tablepath, void *, void *, int createdb) {
-    char caller[ZV_INSTANCE_ID_MAX + 2];
-    current_instance(caller);
+    zv::InstanceName caller;
+    zv::current_instance_name(caller);
     ZVDBRET rc = _zvdbREGZARVO(kAddTableInstance);
     if (rc) return rc;
     ZVHANDLE session = zvdbAllocSession(0);

@@ -53,24 +53,12 @@ void free_record(tagZVDBSESSION *s, bool registered) {
     _zvdb_free(s);
 }
 
-// A copy of the current instance's name (empty when none is current).
-void current_instance(char (&name)[ZV_INSTANCE_ID_MAX + 2]) {
-    name[0] = 0;
-    if (const char *cur = _zvdbWCHZARVO()) std::snprintf(name, sizeof name, "%s", cur);
-}
-
 // Copies text into a caller's buffer when it fits with its end: 0, 4006.
 ZVDBRET put_text(char *out, int32_t size, const char *text) {
     size_t n = std::strlen(text);
     if (size < 1 || n >= size_t(size)) return ZVDB_BUFFER_SMALL;
     std::memcpy(out, text, n + 1);
     return 0;
-}
-
-// A failing call's code kept in the session the handle leads to.
-ZVDBRET fail(ZVHANDLE handle, ZVDBRET rc) {
-    if (rc) zvdbSetError(handle, rc);
-    return rc;
 }
 
 // The configuration record of the engine, or the read's code.
@@ -80,12 +68,22 @@ ZVDBRET read_config(int32_t (&cfg)[kConfigItems]) { return _zvdbSYSCFG(cfg); }
 ZVDBRET entry_out(ZVHANDLE handle, ZVDBRET rc, const ZVDBDICTENTRY &e, char *name, int32_t namesize,
                   char *path, int32_t pathsize) {
     if (rc == 0) rc = zv::database_entry_text(e, _zvdbGetPathSeparator(handle), name, namesize, path, pathsize);
-    return fail(handle, rc);
+    return zv::keep_code(handle, rc);
 }
 
 }  // namespace
 
 namespace zv {
+
+ZVDBRET keep_code(ZVHANDLE handle, ZVDBRET rc) {
+    if (rc) zvdbSetError(handle, rc);
+    return rc;
+}
+
+void current_instance_name(InstanceName &name) {
+    name[0] = 0;
+    if (const char *cur = _zvdbWCHZARVO()) std::snprintf(name, sizeof name, "%s", cur);
+}
 
 tagZVDBSESSION *session_of(ZVHANDLE handle) {
     return static_cast<tagZVDBSESSION *>(zvdbGetSessionHandle(handle));
@@ -198,8 +196,8 @@ ZV_API ZVHANDLE zvdbAllocSession(ZVSESSION_TYPE type) {
     if (type != 0 && type != 1 && type != 3 && type != 4) return nullptr;
     auto *s = static_cast<tagZVDBSESSION *>(_zvdb_alloc(1, sizeof(tagZVDBSESSION)));
     if (!s) return nullptr;
-    char previous[ZV_INSTANCE_ID_MAX + 2];
-    current_instance(previous);
+    zv::InstanceName previous;
+    zv::current_instance_name(previous);
     s->dicttranmode = 3;
     s->dictinsuper = 1;
     bool registered = false;
@@ -255,7 +253,7 @@ ZV_API int zvdbGetAttachMode(ZVHANDLE handle) {
 ZV_API ZVDBRET zvdbSetSessionType(ZVHANDLE handle, ZVSESSION_TYPE type) {
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (type != 0 && type != 1 && type != 4) return fail(handle, ZVDB_BAD_SESSION_TYPE);
+    if (type != 0 && type != 1 && type != 4) return zv::keep_code(handle, ZVDB_BAD_SESSION_TYPE);
     s->sesstype = type == 4 ? 1 : type;
     s->logononly = s->sesstype;
     s->sharedinst = type == 4;
@@ -276,7 +274,7 @@ ZV_API ZVDBRET zvdbSetSessionParams(ZVHANDLE handle, ZVSESSION_PARAM n, int32_t 
     if (!handle) return ZVDB_NULL_HANDLE;
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (n < 1 || n > kZvdbStartParams) return fail(handle, ZVDB_BAD_ARGUMENT);
+    if (n < 1 || n > kZvdbStartParams) return zv::keep_code(handle, ZVDB_BAD_ARGUMENT);
     s->params[n - 1] = value;
     return 0;
 }
@@ -305,21 +303,21 @@ ZV_API ZVDBRET zvdbSetSessionPath(ZVHANDLE handle, const char *path) {
     if (!handle) return ZVDB_NULL_HANDLE;
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    return fail(handle, zv::replace_text(&s->path, path));
+    return zv::keep_code(handle, zv::replace_text(&s->path, path));
 }
 
 ZV_API ZVDBRET zvdbGetSessionPath(ZVHANDLE handle, char *buffer, int32_t size) {
     if (!handle) return ZVDB_NULL_HANDLE;
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (!buffer) return fail(handle, ZVDB_BAD_ARGUMENT);
-    return fail(handle, put_text(buffer, size, s->path ? s->path : ""));
+    if (!buffer) return zv::keep_code(handle, ZVDB_BAD_ARGUMENT);
+    return zv::keep_code(handle, put_text(buffer, size, s->path ? s->path : ""));
 }
 
 ZV_API ZVDBRET zvdbSetDefFloatFormat(ZVHANDLE handle, const char *format) {
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    return fail(handle, zv::replace_text(&s->floatformat, format));
+    return zv::keep_code(handle, zv::replace_text(&s->floatformat, format));
 }
 
 ZV_API const char *zvdbGetDefFloatFormat(ZVHANDLE handle) {
@@ -362,9 +360,9 @@ ZV_API ZVDBRET zvdbSetTempPath(ZVHANDLE handle, const char *path) {
     if (!handle) return 0;
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (s->loggedon) return fail(handle, ZVDB_ACTIVE);
-    if (!path) return fail(handle, ZVDB_BAD_KIND);
-    return fail(handle, zv::replace_text(&s->temppath, path));
+    if (s->loggedon) return zv::keep_code(handle, ZVDB_ACTIVE);
+    if (!path) return zv::keep_code(handle, ZVDB_BAD_KIND);
+    return zv::keep_code(handle, zv::replace_text(&s->temppath, path));
 }
 
 ZV_API ZVDBRET zvdbSwitchInstance(ZVHANDLE handle) { return session_of(handle) ? 0 : ZVDB_NO_SESSION; }
@@ -372,13 +370,13 @@ ZV_API ZVDBRET zvdbSwitchInstance(ZVHANDLE handle) { return session_of(handle) ?
 ZV_API ZVDBRET zvdbSetCurrentNodeName(ZVHANDLE handle, const char *name) {
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (!s->loggedon) return fail(handle, ZVDB_NOT_ACTIVE);
-    return fail(handle, SETNODE(name));
+    if (!s->loggedon) return zv::keep_code(handle, ZVDB_NOT_ACTIVE);
+    return zv::keep_code(handle, SETNODE(name));
 }
 
 ZV_API ZVDBRET zvdbFirstDatabase(ZVHANDLE handle, char *name, int32_t namesize, char *path, int32_t pathsize) {
     if (!session_of(handle)) return ZVDB_NO_SESSION;
-    if (!name && !path) return fail(handle, ZVDB_NULL_ARGUMENT);
+    if (!name && !path) return zv::keep_code(handle, ZVDB_NULL_ARGUMENT);
     ZVDBDICTENTRY e;
     ZVDBRET rc = _zvdbDictFirstDatabase(handle, &e);
     return entry_out(handle, rc, e, name, namesize, path, pathsize);
@@ -386,7 +384,7 @@ ZV_API ZVDBRET zvdbFirstDatabase(ZVHANDLE handle, char *name, int32_t namesize, 
 
 ZV_API ZVDBRET zvdbNextDatabase(ZVHANDLE handle, char *name, int32_t namesize, char *path, int32_t pathsize) {
     if (!session_of(handle)) return ZVDB_NO_SESSION;
-    if (!name && !path) return fail(handle, ZVDB_NULL_ARGUMENT);
+    if (!name && !path) return zv::keep_code(handle, ZVDB_NULL_ARGUMENT);
     ZVDBDICTENTRY e;
     ZVDBRET rc = _zvdbDictNextDatabase(handle, &e);
     return entry_out(handle, rc, e, name, namesize, path, pathsize);
@@ -394,7 +392,7 @@ ZV_API ZVDBRET zvdbNextDatabase(ZVHANDLE handle, char *name, int32_t namesize, c
 
 ZV_API ZVDBRET zvdbFindDatabase(ZVHANDLE handle, const char *name, char *path, int32_t pathsize) {
     if (!session_of(handle)) return ZVDB_NO_SESSION;
-    if (!name || !path) return fail(handle, ZVDB_NULL_ARGUMENT);
+    if (!name || !path) return zv::keep_code(handle, ZVDB_NULL_ARGUMENT);
     ZVDBDICTENTRY e;
     ZVDBRET rc = _zvdbDictFindDatabase(handle, name, &e);
     return entry_out(handle, rc, e, nullptr, 0, path, pathsize);
@@ -403,7 +401,7 @@ ZV_API ZVDBRET zvdbFindDatabase(ZVHANDLE handle, const char *name, char *path, i
 ZV_API ZVDBRET zvdbFindDatabaseByUID(ZVHANDLE handle, uint32_t uid, char *name, int32_t namesize, char *path,
                                      int32_t pathsize) {
     if (!session_of(handle)) return ZVDB_NO_SESSION;
-    if (!name || !path) return fail(handle, ZVDB_NULL_ARGUMENT);
+    if (!name || !path) return zv::keep_code(handle, ZVDB_NULL_ARGUMENT);
     ZVDBDICTENTRY e;
     ZVDBRET rc = _zvdbDictFindDatabaseByUID(handle, uid, &e);
     return entry_out(handle, rc, e, name, namesize, path, pathsize);
@@ -456,23 +454,23 @@ ZV_API ZVHANDLE zvdbFindActiveDatabaseByUID(ZVHANDLE handle, uint32_t uid) {
 }
 
 ZV_API ZVDBRET zvdbGetProductName(ZVHANDLE handle, char *buffer, int32_t size) {
-    if (!buffer) return fail(handle, ZVDB_NULL_ARGUMENT);
-    return fail(handle, put_text(buffer, size, kProductName));
+    if (!buffer) return zv::keep_code(handle, ZVDB_NULL_ARGUMENT);
+    return zv::keep_code(handle, put_text(buffer, size, kProductName));
 }
 
 ZV_API ZVDBRET zvdbGetProductVersion(ZVHANDLE handle, char *buffer, int32_t size) {
-    if (!buffer) return fail(handle, ZVDB_NULL_ARGUMENT);
-    if (size < kVersionBufferMin) return fail(handle, ZVDB_BUFFER_SMALL);
+    if (!buffer) return zv::keep_code(handle, ZVDB_NULL_ARGUMENT);
+    if (size < kVersionBufferMin) return zv::keep_code(handle, ZVDB_BUFFER_SMALL);
     int32_t cfg[kConfigItems];
-    if (ZVDBRET rc = read_config(cfg)) return fail(handle, rc);
-    return fail(handle, zv::format_version(uint32_t(cfg[ZV_SYSCFG_VERSION_WORD]), uint32_t(cfg[ZV_SYSCFG_BUILD_ID]),
+    if (ZVDBRET rc = read_config(cfg)) return zv::keep_code(handle, rc);
+    return zv::keep_code(handle, zv::format_version(uint32_t(cfg[ZV_SYSCFG_VERSION_WORD]), uint32_t(cfg[ZV_SYSCFG_BUILD_ID]),
                                            uint32_t(cfg[ZV_SYSCFG_BUILD_BASE]), buffer, size));
 }
 
 ZV_API ZVDBRET zvdbGetMaxConnections(ZVHANDLE handle, int32_t *out) {
-    if (!out) return fail(handle, ZVDB_NULL_ARGUMENT);
+    if (!out) return zv::keep_code(handle, ZVDB_NULL_ARGUMENT);
     int32_t cfg[kConfigItems];
-    if (ZVDBRET rc = read_config(cfg)) return fail(handle, rc);
+    if (ZVDBRET rc = read_config(cfg)) return zv::keep_code(handle, rc);
     *out = cfg[ZV_SYSCFG_MAX_CONNECTIONS];
     return 0;
 }

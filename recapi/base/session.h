@@ -13,8 +13,16 @@
 
 #include "recapi/base/handles.h"
 #include "recapi/catalog/dict_calls.h"
+#include "zarvo/zarvo.h"
 
 namespace zv {
+
+// Keeps a failing call's code as the last code of the session the handle
+// leads to; returns the code (0 passes untouched).
+ZVDBRET keep_code(ZVHANDLE handle, ZVDBRET rc);
+// A copy of the current instance's name; empty when none is current.
+using InstanceName = char[ZV_INSTANCE_ID_MAX + 2];
+void current_instance_name(InstanceName &name);
 
 // The session a handle leads to, or NULL (makes its instance current).
 tagZVDBSESSION *session_of(ZVHANDLE handle);

@@ -35,11 +35,6 @@ constexpr Variant kVariants[5] = {{0, 0}, {4, 7}, {11, 14}, {2, 6}, {3, 8}};
 constexpr int kToIsam[kMaxLockMode + 1] = {0, 4, 11, 2, 3, 1, 5, 7, 14, 6, 8};
 constexpr int kFromState[15] = {0, 5, 3, 4, 1, 6, 9, 7, 10, -1, -1, 2, -1, -1, 8};
 
-ZVDBRET fail(ZVHANDLE handle, ZVDBRET rc) {
-    if (rc) zvdbSetError(handle, rc);
-    return rc;
-}
-
 void free_entry(void *item) {
     auto *e = static_cast<ZVDBDROPENTRY *>(item);
     _zvdb_free(e->name);
@@ -95,7 +90,7 @@ ZV_API ZVDBRET zvdbPrepareCommit(ZVHANDLE handle) {
     if (rc == 0) return 0;
     s->tranactive = 0;
     s->lockmode = int16_t(zvdbGetLockMode(s));
-    return fail(handle, rc);
+    return zv::keep_code(handle, rc);
 }
 
 ZV_API int zvdbIsTransActive(ZVHANDLE handle) {
@@ -125,7 +120,7 @@ ZV_API ZVDBRET zvdbClearSavePoint(ZVHANDLE handle) { return zvdbRestoreSavePoint
 ZV_API ZVDBRET zvdbLock(ZVHANDLE handle, ZVLOCK_MODE mode) {
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (mode < 0 || mode > kMaxLockMode) return fail(handle, ZVDB_BAD_LOCK_MODE);
+    if (mode < 0 || mode > kMaxLockMode) return zv::keep_code(handle, ZVDB_BAD_LOCK_MODE);
     const int cur = s->lockmode;
     int requests[2];
     int count = 0;
@@ -164,7 +159,7 @@ ZV_API ZVDBRET zvdbLock(ZVHANDLE handle, ZVLOCK_MODE mode) {
         break;
     }
     for (int i = 0; i < count; i++) {
-        if (int rc = _zvdbLKISAM(requests[i])) return fail(handle, rc);
+        if (int rc = _zvdbLKISAM(requests[i])) return zv::keep_code(handle, rc);
     }
     s->lockmode = int16_t(stored);
     return 0;
@@ -213,7 +208,7 @@ ZV_API ZVKEEP_MODE zvdbGetKeepLock(ZVHANDLE handle) {
 ZV_API ZVDBRET zvdbSetTransactionMode(ZVHANDLE handle, ZVBEGIN_MODE mode) {
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
-    if (mode < 0 || mode > kMaxTranMode) return fail(handle, ZVDB_BAD_ARGUMENT);
+    if (mode < 0 || mode > kMaxTranMode) return zv::keep_code(handle, ZVDB_BAD_ARGUMENT);
     s->tranmode = mode;
     return 0;
 }
@@ -227,7 +222,7 @@ ZV_API ZVDBRET zvdbSetOperationState(ZVHANDLE handle, int32_t bits, int action) 
     tagZVDBSESSION *s = session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
     int32_t word = 0;
-    if (int rc = _zvdbSETOPS(bits, action, &word)) return fail(handle, rc);
+    if (int rc = _zvdbSETOPS(bits, action, &word)) return zv::keep_code(handle, rc);
     s->opstate = word;
     s->opstatecached = 1;
     return 0;

@@ -115,6 +115,13 @@ namespace basetest {
 
 int64_t live_blocks() { return int64_t(zv::platform_alloc_count()) - int64_t(zv::platform_free_count()); }
 
+bool file_open(int filno) {
+    GETFIL(filno, 10);
+    return zvGetUserErrorCode() == 0;
+}
+
+bool engine_running() { return zvdbGetSystemConfig(ZV_SYSCFG_FILE_NUMBERS) > 0; }
+
 tagZVDBSESSION *SessionTest::alloc(int type) {
     auto *s = static_cast<tagZVDBSESSION *>(zvdbAllocSession(type));
     if (s) sessions_.push_back(s);

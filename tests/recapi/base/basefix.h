@@ -81,6 +81,10 @@ namespace basetest {
 
 // Platform blocks taken and not yet given back (only differences count).
 int64_t live_blocks();
+// Whether the file number is open in the current instance.
+bool file_open(int filno);
+// Whether an engine runs in the current instance.
+bool engine_running();
 
 // Sessions allocated through the fixture are freed at the end of the test;
 // the dictionary stand-in's hooks are removed.

@@ -16,16 +16,9 @@
 namespace {
 
 using basetest::instance_name_of;
+using basetest::engine_running;
+using basetest::file_open;
 using basetest::SessionTest;
-
-// Whether the file number is open in the current instance.
-bool file_open(int filno) {
-    GETFIL(filno, 10);
-    return zvGetUserErrorCode() == 0;
-}
-
-// Whether an engine runs in the current instance.
-bool engine_running() { return zvdbGetSystemConfig(ZV_SYSCFG_FILE_NUMBERS) > 0; }
 
 // What the dictionary stand-in was asked, and what it answers.
 struct DictCall {

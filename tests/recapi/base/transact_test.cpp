@@ -9,12 +9,8 @@
 
 namespace {
 
+using basetest::file_open;
 using basetest::SessionTest;
-
-bool file_open(int filno) {
-    GETFIL(filno, 10);
-    return zvGetUserErrorCode() == 0;
-}
 
 class TransactTest : public SessionTest {
 protected:
