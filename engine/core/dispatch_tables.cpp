@@ -57,6 +57,9 @@ int a_TRANRST(ZvArgs &a) { return TRANRST(a.arg7); }
 int a_TRANABT(ZvArgs &) { return TRANABT(); }
 int a_TRANCLR(ZvArgs &) { return TRANCLR(); }
 int a_FREBAT(ZvArgs &) { return FREBAT(); }
+// Contexts: the context id in arg7.
+int a_CHGICON(ZvArgs &a) { return CHGICON(a.arg7); }
+int a_CLSICON(ZvArgs &a) { return CLSICON(a.arg7); }
 int a_zvtestfunc(ZvArgs &) { return zvtestfunc(); }
 int a_ZVFLUSH(ZvArgs &a) { return ZVFLUSH(a.filno); }
 int a_ZVCHKPNT(ZvArgs &) { return ZVCHKPNT(); }
@@ -98,6 +101,9 @@ int a_DELRES(ZvArgs &a) { return DELRES(a.filno, a.arg5); }
 int a_ENARES(ZvArgs &a) { return ENARES(a.filno); }
 int a_UPDRES(ZvArgs &a) { return UPDRES(a.filno, a.arg5, *a.arg6); }
 int a_ADDRES(ZvArgs &a) { return ADDRES(a.filno, a.arg5, *a.arg6); }
+// The condition text in arg5; a body in arg5 with its length through arg6.
+int a_UPDCIDX(ZvArgs &a) { return UPDCIDX(a.filno, text5(a)); }
+int a_PUTCRES(ZvArgs &a) { return PUTCRES(a.filno, a.arg5, *a.arg6); }
 int a_SETALTSEQ(ZvArgs &a) { return SETALTSEQ(a.filno, a.arg5); }
 int a_GETALTSEQ(ZvArgs &a) { return GETALTSEQ(a.filno, a.arg5); }
 // The block descriptor in arg3; the definition-block type through the
@@ -217,6 +223,9 @@ int32_t a_GETVLEN(ZvArgs &a) { return GETVLEN(a.filno); }
 // form in arg7 and its definition-block type through the fourth argument.
 int32_t a_GETIFILX(ZvArgs &a) { return GETIFILX(a.filno, *a.arg6, a.arg5, static_cast<const char *>(a.arg3)); }
 int32_t a_GETDODAX(ZvArgs &a) { return GETDODAX(a.filno, *a.arg6, a.arg5, a.arg7, *a.arg4); }
+// The buffer in arg5, its length through the sixth argument.
+int32_t a_GETCRES(ZvArgs &a) { return GETCRES(a.filno, *a.arg6, a.arg5); }
+int32_t a_GETCIDX(ZvArgs &a) { return GETCIDX(a.filno, *a.arg6, a.arg5); }
 
 // ---- zvtptr: pointer targets (the buffer argument is filled in place) -----------
 
@@ -263,6 +272,12 @@ int a_FRCKEY(ZvArgs &a) {
     return zvWNGV ? zvWNGV->uerr_cod : 0;
 }
 int a_TSTVREC(ZvArgs &a) { return TSTVREC(a.filno); }
+// The index in arg3, the id asked for in arg7; the new id (or -1) goes
+// through the fourth argument.
+int a_OPNICON(ZvArgs &a) {
+    *a.arg4 = OPNICON(a.filno, val3(a), a.arg7);
+    return zvWNGV ? zvWNGV->uerr_cod : 0;
+}
 // The position through the fourth argument (its high word in the cell),
 // the record in arg5 and its length through arg6.
 int a_REDIVREC(ZvArgs &a) { return REDIVREC(a.filno, pos4(a), a.arg5, a.arg6); }
@@ -386,6 +401,12 @@ int b_zvSysQueueMlen(ZvArgs &a) { return zvSysQueueMlen(a.filno, val3(a)); }
 int b_zvSysQueueCount(ZvArgs &a) { return zvSysQueueCount(a.filno); }
 int b_zvNotify(ZvArgs &a) { return zvNotify(val3(a), a.filno, 0, a.arg5, *a.arg6, 0); }
 int b_TRANUSR(ZvArgs &) { return TRANUSR(); }
+// The blocking read: its block (BLKIRECBLK) through arg3.
+int b_BLKIREC(ZvArgs &a) {
+    const auto *p = static_cast<const BLKIRECBLK *>(a.arg3);
+    if (!p) return set_uerr(540);
+    return BLKIREC(a.filno, p->op, p->timeout, p->filter, p->target, p->record, p->len);
+}
 int b_zvFILMTX(ZvArgs &a) { return zvFILMTX(text5(a), val3(a)); }
 // The progress routine in arg5, the interval in arg3.
 int b_SETCBRBL(ZvArgs &a) { return SETCBRBL(reinterpret_cast<RBLCBFN>(a.arg5), int32_t(intptr_t(a.arg3))); }
@@ -464,8 +485,8 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  24 */ {nullptr, NOFUNCT},
     /*  25 */ {nullptr, NOFUNCT},
     /*  26 */ {"zvtestfunc", a_zvtestfunc},
-    /*  27 */ {"CHGICON", NOFUNCT},
-    /*  28 */ {"CLSICON", NOFUNCT},
+    /*  27 */ {"CHGICON", a_CHGICON},
+    /*  28 */ {"CLSICON", a_CLSICON},
     /*  29 */ {"ZVFLUSH", a_ZVFLUSH},
     /*  30 */ {"ZVCHKPNT", a_ZVCHKPNT},
     /*  31 */ {"TRANABTX", a_TRANABTX},
@@ -474,7 +495,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  34 */ {"SAVPCLR", a_SAVPCLR},
     /*  35 */ {"TESTHUGE", a_TESTHUGE},
     /*  36 */ {"zvRENFIL", a_zvRENFIL},
-    /*  37 */ {"UPDCIDX", NOFUNCT},
+    /*  37 */ {"UPDCIDX", a_UPDCIDX},
     /*  38 */ {"SETFLTR", a_SETFLTR},
     /*  39 */ {nullptr, NOFUNCT},
     /*  40 */ {"ADDREC", a_ADDREC},
@@ -564,7 +585,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 124 */ {"ENARES", a_ENARES},
     /* 125 */ {"UPDRES", a_UPDRES},
     /* 126 */ {"ADDRES", a_ADDRES},
-    /* 127 */ {"PUTCRES", NOFUNCT},
+    /* 127 */ {"PUTCRES", a_PUTCRES},
     /* 128 */ {nullptr, NOFUNCT},
     /* 129 */ {"PTADMIN", NOFUNCT},
     /* 130 */ {"ADDKEY", a_ADDKEY},
@@ -628,8 +649,8 @@ const Slot<FnLen> zvvptr[kVptrSlots] = {
     /*   1 */ {"GETVLEN", a_GETVLEN},
     /*   2 */ {"GETIFILX", a_GETIFILX},
     /*   3 */ {"GETDODAX", a_GETDODAX},
-    /*   4 */ {"GETCRES", NOFUNCV},
-    /*   5 */ {"GETCIDX", NOFUNCV},
+    /*   4 */ {"GETCRES", a_GETCRES},
+    /*   5 */ {"GETCIDX", a_GETCIDX},
 };
 
 // Pointer targets, by function index - 188.
@@ -646,7 +667,7 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /*  2 0x02CD */ {"ESTKEY", a_ESTKEY},
     /*  3 0x02D4 */ {"RNGENT", a_RNGENT},
     /*  4 0x02D8 */ {"PUTHDR", a_PUTHDR},
-    /*  5 0x03D6 */ {"OPNICON", NOFUNCT},
+    /*  5 0x03D6 */ {"OPNICON", a_OPNICON},
     /*  6 0x05CB */ {"BATSET", NOFUNCT},
     /*  7 0x06C1 */ {"TSTVREC", a_TSTVREC},
     /*  8 0x06CE */ {"NEWVREC", a_NEWVREC},
@@ -702,7 +723,7 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 18 */ {"zvSysQueueCount", b_zvSysQueueCount},
     /* 19 */ {"zvNotify", b_zvNotify},
     /* 20 */ {"ESTRNG", b_ESTRNG},
-    /* 21 */ {"BLKIREC", nosub},
+    /* 21 */ {"BLKIREC", b_BLKIREC},
     /* 22 */ {"TRANUSR", b_TRANUSR},
     /* 23 */ {nullptr, s454},
     /* 24 */ {nullptr, s454},

@@ -19,6 +19,7 @@
 
 struct DEFBLK;
 struct IDBLK;
+struct ISAMCTX;
 struct KEYBUFSET;
 
 // File kinds kept in FCB::kind (same numbers as the header's file type).
@@ -147,6 +148,9 @@ struct FCB {
     uint32_t isamsavflags;      // the same bit of the saved copy
     unsigned char idalt[8];     // saved identity image
     int8_t idaltlen;            // its width; 0: none
+
+    // ---- ISAM contexts (engine/isam/context.cpp) ---------------------------------
+    ISAMCTX *actctx;            // data file: the context whose state the file holds now; null: none
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.

@@ -54,5 +54,11 @@ constexpr uint32_t kFlmode2NoStack = 0x10000000;
 int apply_record_filter(FCB *fcb, int filno, void *image, int32_t len);
 // Frees the record filter of a block (close, replacement).
 void free_record_filter(FCB *fcb);
+// Parses a filter text (not empty) for data file datno (block f): the tree
+// or callback filter and its kind, ready for apply_record_filter's
+// evaluation and released with zvfreecidx. 0, or 454 a kind this build
+// does not have, 82 no evaluation area, 596 the schema's names cannot be
+// read, 597 the text cannot be parsed, or the callback's refusal.
+int parse_record_filter(int datno, FCB *f, const char *text, void **tree, int *kind);
 
 }  // namespace zv
