@@ -105,6 +105,9 @@ int a_DELRES(ZvArgs &a) { return DELRES(a.filno, a.arg5); }
 int a_ENARES(ZvArgs &a) { return ENARES(a.filno); }
 int a_UPDRES(ZvArgs &a) { return UPDRES(a.filno, a.arg5, *a.arg6); }
 int a_ADDRES(ZvArgs &a) { return ADDRES(a.filno, a.arg5, *a.arg6); }
+// The condition text in arg5; a body in arg5 with its length through arg6.
+int a_UPDCIDX(ZvArgs &a) { return UPDCIDX(a.filno, text5(a)); }
+int a_PUTCRES(ZvArgs &a) { return PUTCRES(a.filno, a.arg5, *a.arg6); }
 int a_SETALTSEQ(ZvArgs &a) { return SETALTSEQ(a.filno, a.arg5); }
 int a_GETALTSEQ(ZvArgs &a) { return GETALTSEQ(a.filno, a.arg5); }
 // The block descriptor in arg3; the definition-block type through the
@@ -224,6 +227,9 @@ int32_t a_GETVLEN(ZvArgs &a) { return GETVLEN(a.filno); }
 // form in arg7 and its definition-block type through the fourth argument.
 int32_t a_GETIFILX(ZvArgs &a) { return GETIFILX(a.filno, *a.arg6, a.arg5, static_cast<const char *>(a.arg3)); }
 int32_t a_GETDODAX(ZvArgs &a) { return GETDODAX(a.filno, *a.arg6, a.arg5, a.arg7, *a.arg4); }
+// The buffer in arg5, its length through the sixth argument.
+int32_t a_GETCRES(ZvArgs &a) { return GETCRES(a.filno, *a.arg6, a.arg5); }
+int32_t a_GETCIDX(ZvArgs &a) { return GETCIDX(a.filno, *a.arg6, a.arg5); }
 
 // ---- zvtptr: pointer targets (the buffer argument is filled in place) -----------
 
@@ -499,7 +505,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  34 */ {"SAVPCLR", a_SAVPCLR},
     /*  35 */ {"TESTHUGE", a_TESTHUGE},
     /*  36 */ {"zvRENFIL", a_zvRENFIL},
-    /*  37 */ {"UPDCIDX", NOFUNCT},
+    /*  37 */ {"UPDCIDX", a_UPDCIDX},
     /*  38 */ {"SETFLTR", a_SETFLTR},
     /*  39 */ {nullptr, NOFUNCT},
     /*  40 */ {"ADDREC", a_ADDREC},
@@ -589,7 +595,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 124 */ {"ENARES", a_ENARES},
     /* 125 */ {"UPDRES", a_UPDRES},
     /* 126 */ {"ADDRES", a_ADDRES},
-    /* 127 */ {"PUTCRES", NOFUNCT},
+    /* 127 */ {"PUTCRES", a_PUTCRES},
     /* 128 */ {nullptr, NOFUNCT},
     /* 129 */ {"PTADMIN", NOFUNCT},
     /* 130 */ {"ADDKEY", a_ADDKEY},
@@ -653,8 +659,8 @@ const Slot<FnLen> zvvptr[kVptrSlots] = {
     /*   1 */ {"GETVLEN", a_GETVLEN},
     /*   2 */ {"GETIFILX", a_GETIFILX},
     /*   3 */ {"GETDODAX", a_GETDODAX},
-    /*   4 */ {"GETCRES", NOFUNCV},
-    /*   5 */ {"GETCIDX", NOFUNCV},
+    /*   4 */ {"GETCRES", a_GETCRES},
+    /*   5 */ {"GETCIDX", a_GETCIDX},
 };
 
 // Pointer targets, by function index - 188.

@@ -755,6 +755,9 @@ void isam_index_closing(FCB *index) {
             FCB *f = g->fcbtab[i];
             if (f && f->rposidx == m) f->rposidx = nullptr;
         }
+        // Its in-memory condition goes with the file.
+        if (ISAMMAPENT *e = isam_entry(m->filno); e && e->inuse != kMapFree)
+            e->keyflags &= uint16_t(~kKeyCondInMemory);
     }
 }
 

@@ -1408,6 +1408,64 @@ ZV_API int32_t GETDODA(int datno, int32_t buflen, void *buffer, int form);
  * 0, 540 no buffer, 153 does not fit (buffer untouched), 116 other modes. */
 ZV_API int iGETNAM(int filno, char *buffer, int32_t len, int mode);
 
+/* Conditional indexes. An index of a file set may carry a condition: an
+ * expression over the record's fields, or a callback filter ("@name"); a
+ * record has a key in that index only when the condition holds for it. The
+ * conditions of all indexes of a data file are kept in the data file as one
+ * resource (type 0, number 5, "QV!CIDX"), loaded at open. Its body, in host
+ * order, from the counts on:
+ *   OFFSET SIZE
+ *     0    2   A: number of conditions
+ *     2    2   B: number of entries of a second group (carried along)
+ *     4    8n  A + B entries: i16 relative index number, i16 text space
+ *              (with its NUL), i32 kind (0 expression, 1 callback filter)
+ *     ..       the texts in entry order, each NUL-terminated and padded
+ *              with NULs to its entry's space.
+ * An index file marked with header flag 0x20 (PUTHDR(n, 32, 20)) keeps its
+ * condition in memory instead, until it is closed; nothing is stored.
+ *
+ * UPDCIDX: sets, replaces or (NULL or empty text) removes the condition of
+ * the index idxno; keys already in the index stay as they are. 0; 614 the
+ * index is not in a key map; 597 the text does not parse (nothing stored);
+ * 596 the data file has no field names; 446 a text of 32767 bytes or more;
+ * 439 the stored conditions are damaged; 83 no memory; resource errors.
+ * PUTCRES: stores the body of length bytes (NULL, or no entries: removes
+ * the resource) and loads the conditions again. 0; 48 an index; 595 the
+ * body is longer than length; 439 a text without its NUL; 596, 597 a text
+ * that cannot be parsed (nothing stored); resource errors.
+ * GETCRES: the length of the stored body, copied into buffer only when
+ * length suffices; 0 with 408 in uerr_cod when none is stored, 439 when
+ * the resource is damaged.
+ * GETCIDX: the length of the index's condition text with its NUL, copied
+ * into buffer only when length suffices; 0 when the index has none, or 0
+ * with the error in uerr_cod (614 not in a key map, 439 damaged). */
+ZV_API int UPDCIDX(int idxno, const char *text);
+ZV_API int PUTCRES(int datno, const void *body, int32_t length);
+ZV_API int32_t GETCRES(int datno, int32_t length, void *buffer);
+ZV_API int32_t GETCIDX(int idxno, int32_t length, void *buffer);
+
+/* Full-text search is not offered by this build: each call answers 454
+ * and does nothing else; zvFullText also leaves 454 in uerr_cod.
+ * zvFullTextSearch(datno, query, mode), AllocFTSearch(datno, query) and
+ * FreeFTSearch() would set up and release a search; FirstInFT, NextInFT,
+ * LastInFT and PrevInFT(datno, record, length) would read its records;
+ * the three callbacks would keep a file's full-text indexes in step with
+ * its opens, closes and record changes (datno, operation, old record and
+ * length, new record and length); zvFullText(parameters) would serve the
+ * full-text index definitions. */
+ZV_API int zvFullTextSearch(int datno, const char *query, int mode);
+ZV_API int AllocFTSearch(int datno, const char *query);
+ZV_API int FreeFTSearch(void);
+ZV_API int FirstInFT(int datno, void *record, int32_t *length);
+ZV_API int NextInFT(int datno, void *record, int32_t *length);
+ZV_API int LastInFT(int datno, void *record, int32_t *length);
+ZV_API int PrevInFT(int datno, void *record, int32_t *length);
+ZV_API int FTS_OpenFileCallback(int datno);
+ZV_API int FTS_CloseFileCallback(int datno);
+ZV_API int FTS_RecordUpdateCallback(int datno, int operation, const void *oldrec, int32_t oldlen,
+                                    const void *newrec, int32_t newlen);
+ZV_API int zvFullText(void *params);
+
 /* ------------------------------------------------------------------------ */
 /* ISAM records: add, rewrite, delete and reads with all keys (engine/isam). */
 /* ------------------------------------------------------------------------ */
@@ -2277,7 +2335,8 @@ ZV_API RBLCBST *GETCBRBLST(void);
  * and purged; 651 the purge failed; 869 stopped through the status block;
  * 943 bad options; 48 dfilmod 0x200; 107 more than 64 indexes; 120 no work
  * buffer; 454 bad partition members of a set that is not partitioned; 608
- * a definition that disagrees with the files; and the codes of the scan,
+ * a definition that disagrees with the files; 46 a file of the set is open
+ * in this instance; and the codes of the scan,
  * the creates and the opens, with the file concerned in zvGetIsamFileNbr.
  * After a partial record at the end of the data file zvGetSystemErrorCode
  * gives -972 (left in place) or -973 (dumped and blanked with purge). The
@@ -2321,7 +2380,7 @@ ZV_API int RBLMEM(int datno, const char *datname, int hostno, int member, const 
  * set rebuild. 0, or: 130 no name; 418 member count above 255; 48 not a
  * superfile host; 123 an area of a member with a mark it cannot hold; 485
  * no temporary index; 40 a node area of the wrong length; 512 a walk
- * longer than the file; 12 cannot open. */
+ * longer than the file; 12 cannot open; 46 the host is open. */
 ZV_API int ZVSBLDX(const char *hostname, const char *password);
 
 #ifdef __cplusplus
