@@ -74,6 +74,7 @@ struct Run {
     char rejname[256] = {};
     int64_t rejected = 0;
     int32_t tail = 0;
+    int32_t memstate = 0;      // a partition member's state word for the scan
     char dname[256] = {};
     SetShape shape;
 };
@@ -424,7 +425,6 @@ int rebuild(Run &r) {
     rs.forcescan = 1;
     if (ifil->dnumidx > 0) rs.flags |= kRblSetHasIndexes;
     else rs.flags &= ~kRblSetHasIndexes;
-    g->pc.forceread_rebuild = 1;
     r.flagsset = true;
     // 8. The data file.
     if (r.o.noscan) {
@@ -432,8 +432,8 @@ int rebuild(Run &r) {
     } else {
         int scanopts = (r.o.purge ? kScanDumpTail : 0) | (r.o.repair ? kScanRepair : 0);
         int32_t state = 0;
-        int rc = RBLDATX(first, r.dname, ifil->dreclen, ifil->dxtdsiz, uint16_t(ifil->dfilmod), p->password, 0,
-                         scanopts, &state);
+        int rc = RBLDATX(first, r.dname, ifil->dreclen, ifil->dxtdsiz, uint16_t(ifil->dfilmod), p->password,
+                         r.memstate, scanopts, &state);
         r.tail = state;
         if (rc) return rerr(rc, first);
     }
@@ -561,6 +561,21 @@ int finish(Run &r, int rc) {
     return ierr(g->isamerr_cod, g->isamfil_num);
 }
 
+// The number of a file of the set that is open in this instance, or -1:
+// a rebuild would change it under its open block.
+int open_file_of(Run &r) {
+    if (zviflnam(r.p, r.dname, 0, nullptr)) return -1;
+    int n = chkopnx(r.dname);
+    SetShape shape;
+    if (n >= 0 || !r.ifil->iidxarr || r.ifil->dnumidx < 0 || r.ifil->dnumidx > kMapIndexes || !classify(r.ifil, &shape))
+        return n;
+    for (int k = 0; k < r.ifil->dnumidx && n < 0; k++) {
+        char iname[256];
+        if (shape.is_file(k) && index_name(r, k, iname) == 0) n = chkopnx(iname);
+    }
+    return n;
+}
+
 // Step 1: a partitioned set goes to the partition rebuild.
 int partition_decision(Run &r, bool *handed) {
     INSTGV *g = zvWNGV;
@@ -581,6 +596,11 @@ int partition_decision(Run &r, bool *handed) {
     if (rbl_options(r.tfilno, &o) || (r.ifil->dfilmod & 0x200)) return 0;
     XCREblk *x = p->xcre == ZV_XCRE_DEFAULT ? nullptr : p->xcre;
     if (x && (x[0].mode & kPartitionBits)) return hand_off();
+    // A member of a partitioned file: its host says whether the member's
+    // state word goes to the scan.
+    if (x && (x[0].mode & 0x1000000u)) {
+        if (FCB *host = zvparthost(); host && (host->hdr.ext.flmode2 & 0x2000000u)) r.memstate = int32_t(x[0].option14);
+    }
     // The probe: is the data file a partitioned host? A file that is gone
     // is the set's end; one that does not open as it stands is for the
     // scan to judge.
@@ -614,11 +634,18 @@ int rblifilz(IFILPARM *p) {
     r.ifilmod = r.ifil->ifilmod;
     g->maint.rbl.err = 0;
     g->maint.rbl.errfil = 0;
+    // Pages are read from the file whatever the header says it holds.
+    g->pc.forceread_rebuild = 1;
     int rc = 0;
     try {
+        if (int open = open_file_of(r); open >= 0) {
+            g->pc.forceread_rebuild = 0;
+            return ierr(rerr(46, open), open);
+        }
         bool handed = false;
         rc = partition_decision(r, &handed);
         if (handed || rc) {
+            g->pc.forceread_rebuild = 0;
             r.ifil->tfilno = r.tfilno;
             return ierr(rc, rc ? g->maint.rbl.errfil : 0);
         }

@@ -583,6 +583,8 @@ ZV_API int ZVSBLDX(const char *hostname, const char *password) {
     if (!g->started || !g->fcbtab) return rerr(47, 0);
     char name[256];
     snprintf(name, sizeof name, "%s", hostname);
+    // An open host would be changed under its open block.
+    if (chkopnx(name) >= 0) return rerr(46, chkopnx(name));
     RblState &rs = g->maint.rbl;
     rs.forcescan = 1;
     g->rebuilding = 1;

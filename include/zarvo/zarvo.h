@@ -2335,7 +2335,8 @@ ZV_API RBLCBST *GETCBRBLST(void);
  * and purged; 651 the purge failed; 869 stopped through the status block;
  * 943 bad options; 48 dfilmod 0x200; 107 more than 64 indexes; 120 no work
  * buffer; 454 bad partition members of a set that is not partitioned; 608
- * a definition that disagrees with the files; and the codes of the scan,
+ * a definition that disagrees with the files; 46 a file of the set is open
+ * in this instance; and the codes of the scan,
  * the creates and the opens, with the file concerned in zvGetIsamFileNbr.
  * After a partial record at the end of the data file zvGetSystemErrorCode
  * gives -972 (left in place) or -973 (dumped and blanked with purge). The
@@ -2379,7 +2380,7 @@ ZV_API int RBLMEM(int datno, const char *datname, int hostno, int member, const 
  * set rebuild. 0, or: 130 no name; 418 member count above 255; 48 not a
  * superfile host; 123 an area of a member with a mark it cannot hold; 485
  * no temporary index; 40 a node area of the wrong length; 512 a walk
- * longer than the file; 12 cannot open. */
+ * longer than the file; 12 cannot open; 46 the host is open. */
 ZV_API int ZVSBLDX(const char *hostname, const char *password);
 
 #ifdef __cplusplus

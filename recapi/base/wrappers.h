@@ -178,6 +178,9 @@ int instance_isamfil();
 struct WrapCounts {
     uint64_t swtzarvo;
     uint64_t syscfg;
+    uint64_t setops;
+    uint64_t lkisam;
+    int lkisam_log[16];  // request of LKISAM call n at n % 16
 };
 const WrapCounts &wrap_counts();
 

@@ -2,6 +2,7 @@
 // with their records), its progress routine with the status block and the
 // cancel word, and its reach through the function-number entry point.
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "engine/core/instance.h"
@@ -71,6 +72,28 @@ TEST_F(RblIfilTest, OptionsAreReadFromTfilnoAndTheIfilIsRestored) {
     EXPECT_EQ(RBLIFIL(nullptr), 540);
 }
 
+// A set that is open here is not rebuilt under its open blocks.
+TEST_F(RblIfilTest, AnOpenSetIsRefused) {
+    RblSet s("open", Kind::Fixed);
+    std::multiset<std::string> live = build(s, 10);
+    ASSERT_EQ(CREDAT(40, "other.dat", 64, 0, 0), 0);
+    ASSERT_EQ(CLSFIL(40, 0), 0);
+    s.ifil.tfilno = -1;
+    ASSERT_EQ(OPNIFIL(&s.ifil), 0);
+    const int d = s.ifil.tfilno;
+    IFIL copy = s.ifil;
+    copy.tfilno = -1;
+    EXPECT_EQ(RBLIFIL(&copy), 46);
+    EXPECT_EQ(zvGetIsamFileNbr(), d);
+    EXPECT_EQ(records_of(s, d), live);
+    ASSERT_EQ(CLIFIL(&s.ifil), 0);
+    ASSERT_EQ(OPNFIL(41, s.nm().c_str(), 0), 0);
+    EXPECT_EQ(RBLIFIL(&copy), 46) << "an index file alone";
+    EXPECT_EQ(zvGetIsamFileNbr(), 41);
+    ASSERT_EQ(CLSFIL(41, 0), 0);
+    EXPECT_TRUE(zvtest::verify_set(s.dat()));
+}
+
 // With no scan the routine hears of it before any index is touched.
 TEST_F(RblIfilTest, NoScanIsAnnouncedBeforeAnyIndexWork) {
     RblSet s("noscan", Kind::Fixed);
@@ -101,6 +124,7 @@ TEST_F(RblIfilTest, EqualKeysOfAUniqueIndexAreReportedOrPurged) {
         at[2] = it->first;
         equal_numbers(s, at);
         s.ifil.dfilno = 5;
+        zvWNGV->maint.rbl.keydump = 1;  // the report shows each rejected key
         ASSERT_EQ(s.rebuild(purge ? int16_t(-101) : int16_t(-1)), purge ? 650 : 652);
         EXPECT_EQ(zvGetIsamFileNbr(), 5);
         s.ifil.dfilno = -1;
@@ -118,6 +142,11 @@ TEST_F(RblIfilTest, EqualKeysOfAUniqueIndexAreReportedOrPurged) {
                 EXPECT_NE(report.find(line), std::string::npos) << report;
             }
             EXPECT_NE(report.find("\nkeyno=6: 2 entries rejected (duplicates)."), std::string::npos) << report;
+            // The dump of each 4-byte key: a tab, the bytes in hex, three blanks, the bytes.
+            int dumps = 0;
+            for (const std::string &l : zvtest::lines_of(report))
+                dumps += std::regex_match(l, std::regex("\t([0-9a-f]{2} ){4}   [\\s\\S]{4}"));
+            EXPECT_EQ(dumps, 2) << report;
         } else {
             EXPECT_NE(status_log().find("Completed automatic purge of rejected data records."), std::string::npos)
                 << status_log();
@@ -269,6 +298,7 @@ TEST_F(RblIfilTest, NoTemporaryFileRemains) {
 struct Seen {
     std::vector<Progress> calls;
     std::vector<uint32_t> sizes;
+    int forceread = 0;  // calls made while the page cache reads past the written end
     int cancel_at_code = 0;
     int cancel_after = 0;
 };
@@ -277,6 +307,7 @@ int seeing_cb(uint32_t count, int32_t code, const char *text) {
     g_seen.calls.push_back({count, code, text});
     RBLCBST *st = GETCBRBLST();
     g_seen.sizes.push_back(st ? st->size : 0);
+    g_seen.forceread += zvWNGV->pc.forceread_rebuild ? 1 : 0;
     if (st && code == g_seen.cancel_at_code && --g_seen.cancel_after == 0) st->cancel = 1;
     return 0;
 }
@@ -307,6 +338,8 @@ TEST_F(RblIfilTest, TheProgressRoutineSeesEveryPhaseRecordAndKey) {
     EXPECT_EQ(phases, want);
     EXPECT_EQ(per_phase, (std::vector<int>{18, 18, 18, 18, 18, 18, 18}));
     for (uint32_t size : g_seen.sizes) EXPECT_EQ(size, 12u);
+    EXPECT_EQ(g_seen.forceread, int(g_seen.calls.size())) << "the cache's rebuild flag is set during the run";
+    EXPECT_EQ(zvWNGV->pc.forceread_rebuild, 0) << "and clear afterwards";
     EXPECT_EQ(GETCBRBLST(), nullptr) << "the run's status block is gone";
     // An interval of 5: every fifth count.
     g_seen = Seen{};

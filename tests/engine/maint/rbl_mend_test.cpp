@@ -87,6 +87,27 @@ TEST_F(RblMendTest, GrowthFillAtTheEndIsNoUnreadableStretch) {
     CLIFIL(&s.ifil);
 }
 
+// A clean variable-length file that is not scanned keeps its free-space
+// index: only a scan builds it again.
+TEST_F(RblMendTest, AnUnscannedVariableFileKeepsItsFreeSpaceIndex) {
+    RblSet s("keepfree", Kind::Variable);
+    build(s, 30);
+    const uint32_t keys = zvtest::get_le32(s.dat(), 24), root = zvtest::get_le32(s.dat(), 28);
+    ASSERT_GT(keys, 0u) << "deleted records left free areas";
+    int32_t tail = 0;
+    ASSERT_EQ(RBLDATX(1, s.dat().c_str(), 64, 0, 0x4, nullptr, 0, 0, &tail), 0);
+    EXPECT_EQ(zvtest::get_le32(s.dat(), 24), keys);
+    EXPECT_EQ(zvtest::get_le32(s.dat(), 28), root);
+    std::string verdict;
+    contents(s, &verdict);
+    EXPECT_EQ(verdict, "");
+    const int d = s.ifil.tfilno;
+    std::string img = image(rec(777), 40);
+    EXPECT_EQ(ADDVREC(d, img.data(), int32_t(img.size())), 0) << "a free area is found again";
+    CLIFIL(&s.ifil);
+    EXPECT_TRUE(zvtest::verify_set(s.dat()));
+}
+
 // Counts of data-access resources are logged when the file holds other
 // counts than its header said, not on every run.
 TEST_F(RblMendTest, UnchangedCountsAreNotLogged) {

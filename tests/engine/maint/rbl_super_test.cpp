@@ -145,6 +145,9 @@ TEST_F(RblSuperTest, WhatTheRebuildRefuses) {
     build(plain, 3);
     EXPECT_EQ(ZVSBLDX("plain.dat", nullptr), 48);
     EXPECT_EQ(ZVSBLDX("absent", nullptr), 12);
+    ASSERT_EQ(OPNFIL(9, "h", 0), 0);
+    EXPECT_EQ(ZVSBLDX("h", nullptr), 46) << "an open host";
+    ASSERT_EQ(CLSFIL(9, 0), 0);
     std::string saved = zvtest::read_file("h");
     zvtest::put_le32("h", 16, 256);
     EXPECT_EQ(ZVSBLDX("h", nullptr), 418);
