@@ -116,6 +116,19 @@ int main(void) {
         CHECK(zvdbSetPathPrefix(NULL, "p") == ZVDB_NO_SESSION && zvdbClearPathPrefix(NULL) == ZVDB_NO_SESSION);
         CHECK(zvdbGetPathPrefix(NULL) == NULL);
     }
+    /* A logon-only session: logon, a session lock, a transaction, logout. */
+    {
+        ZVHANDLE s = zvdbAllocSession(1);
+        char name[16];
+        CHECK(s != NULL && zvdbGetSessionType(s) == 1 && zvdbGetLogonOnly(s) == 1);
+        CHECK(zvdbLogon(s, "server", "user", "password") == 0 && zvdbIsActiveSession(s) == 1);
+        CHECK(zvdbLock(s, 1) == 0 && zvdbGetLockMode(s) == 1 && zvdbIsLockActive(s) == 1);
+        CHECK(zvdbBegin(s) == 0 && zvdbCommit(s) == 0 && zvdbIsTransActive(s) == 0);
+        CHECK(zvdbSetCallback(s, 26, NULL) == 0 && zvdbGetCallback(s, 26) == NULL);
+        CHECK(zvdbGetProductName(s, name, sizeof name) == 0 && strcmp(name, "ZarvoCore") == 0);
+        CHECK(zvdbLogout(s) == 0 && zvdbGetServerName(s) == NULL);
+        CHECK(zvdbFreeSession(s) == 0);
+    }
     printf("capi ok\n");
     return 0;
 }
