@@ -232,7 +232,7 @@ int insert_each(int datno, FCB *d, unsigned char *data, int32_t size, uint32_t c
     INSTGV *g = zvWNGV;
     const bool variable = d->kind == kKindVariable;
     const int32_t slot = wide_positions(d) ? 8 : 4;
-    const bool own_mode = g->isamlockmode == 0;
+    const bool own_mode = g->isamlockmode == 0 && g->isam.active;
     if (own_mode) {
         if (int rc = LKISAM(2)) return rc;
     }
@@ -332,7 +332,8 @@ int insert_block(int datno, FCB *d, unsigned char *data, int32_t size, uint32_t 
     if (count == 0) return 0;
     const bool variable = d->kind == kKindVariable;
     if (uint64_t(count) * (variable ? 10 : d->reclen) > uint64_t(size)) return 429;
-    auto *layout = static_cast<BlockRecord *>(zvgetmem(int32_t(sizeof(BlockRecord) * count)));
+    const uint64_t bytes = uint64_t(sizeof(BlockRecord)) * count;
+    auto *layout = bytes <= 0x7FFFFFFF ? static_cast<BlockRecord *>(zvgetmem(int32_t(bytes))) : nullptr;
     if (!layout) return 10;
     struct Free {
         void *p;
@@ -476,6 +477,7 @@ int new_batch(BATSTATE &b, int filno, unsigned char *req, unsigned char *buf, in
     b.skipflt = (mode & kBatSkipFiltered) ? 1 : 0;
     b.extended = extended ? 1 : 0;
     b.wide = wide_positions(d) ? 1 : 0;
+    b.keyed = key_content(content) && !by_position ? 1 : 0;
     b.keylen = index ? f->hdr.base.keylen : 0;
     b.req = req;
     b.buf = op == 4 ? nullptr : buf;
@@ -539,7 +541,11 @@ int batsetx(int filno, unsigned char *req, unsigned char *buf, int32_t size, uin
     case 2:
         if (!b.op) return finish(426, filno);
         if (!req) return finish(430, filno);
-        if (mode & kBatContent) b.content = mode & kBatContent;
+        if (mode & kBatContent) {
+            // Key values come only from entries collected with their keys.
+            if (key_content(mode & kBatContent) && !b.keyed) return finish(430, filno);
+            b.content = mode & kBatContent;
+        }
         if (!b.content) return finish(427, filno);
         b.req = req;
         b.extended = extended ? 1 : 0;
@@ -635,7 +641,6 @@ void ifrebat(BATSTATE &b, bool signal) {
     }
     if (b.ownrange) FRERNG(b.filno);
     const bool unlock = b.lockflag && !(b.mode & kBatKeepLocks) && !(b.mode & kBatPhysKeep);
-    const bool keys = key_content(b.content) && b.selection != kBatSelPhysical && b.selection != kBatSelPosList;
     for (BatEntry *e = b.head; e;) {
         BatEntry *next = e->next;
         if (unlock) {
@@ -644,7 +649,7 @@ void ifrebat(BATSTATE &b, bool signal) {
             zvSETHGHi(int32_t(hi));
             LOKREC(b.datno, 0, lo);  // 41 (not locked) is no error here
         }
-        if (keys) zvputmem(e->u.key);
+        if (b.keyed) zvputmem(e->u.key);
         zvputlst(e, kListBatch);
         e = next;
     }

@@ -30,16 +30,12 @@ namespace zv {
 
 namespace {
 
-bool entries_hold_keys(const BATSTATE &b) {
-    return key_content(b.content) && b.selection != kBatSelPhysical && b.selection != kBatSelPosList;
-}
-
 // Appends an entry: 0, or 10 when memory runs out.
 int add_entry(BATSTATE &b, uint32_t hi, uint32_t lo, const unsigned char *key) {
     auto *e = static_cast<BatEntry *>(zvgetlst(kListBatch));
     if (!e) return 10;
     e->next = nullptr;
-    if (entries_hold_keys(b)) {
+    if (b.keyed) {
         auto *copy = static_cast<unsigned char *>(zvgetmem(b.keylen + 8));
         if (!copy) {
             zvputlst(e, kListBatch);
@@ -211,7 +207,7 @@ int read_entry(BATSTATE &b, FCB *d, uint32_t hi, uint32_t lo, unsigned char *dst
 }  // namespace
 
 void entry_position(const BATSTATE &b, const BatEntry *e, uint32_t *hi, uint32_t *lo) {
-    if (entries_hold_keys(b)) {
+    if (b.keyed) {
         memcpy(hi, e->u.key + b.keylen, 4);
         memcpy(lo, e->u.key + b.keylen + 4, 4);
     } else {

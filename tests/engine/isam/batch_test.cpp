@@ -151,6 +151,31 @@ TEST_F(BatchTest, RetrievalInPartsEqualsTheSetWalk) {
     EXPECT_EQ(BATSETX(d, q.b, nullptr, 0, ZV_BAT_FREE), 0);
     EXPECT_EQ(BATSETX(d, q.b, nullptr, 0, ZV_BAT_FREE), 426);
 
+    // Key values with their positions, the second total counting the
+    // records locked, and a batch that ends by itself once all is returned.
+    Req kq = Req::prefix("Chur", 4);
+    std::vector<unsigned char> kb(300 * 28);
+    ASSERT_EQ(BATSETX(d + 2, kq.b, kb.data(), int32_t(kb.size()),
+                      ZV_BAT_FIRST | ZV_BAT_KEYS | ZV_BAT_LOCK | ZV_BAT_AUTOFREE),
+              0);
+    EXPECT_EQ(zvWNGV->sysiocod, uint16_t(-844)) << "the batch ended";
+    EXPECT_EQ(kq.u32(ZV_BATREQ_TOTAL), 250u);
+    EXPECT_EQ(kq.u32(ZV_BATREQ_LOCKED), 250u);
+    ASSERT_EQ(kq.u32(ZV_BATREQ_RETURNED), 250u);
+    const std::vector<uint64_t> chur = set_walk(d + 2, "Chur", 4);
+    for (size_t i = 0; i < 250; i++) {
+        const unsigned char *e = kb.data() + 28 * i;
+        uint32_t lo, suffix;
+        memcpy(&lo, e, 4);
+        EXPECT_EQ(lo, uint32_t(chur[i]));
+        EXPECT_EQ(memcmp(e + 4, "Chur", 5), 0);
+        suffix = uint32_t(e[24]) << 24 | uint32_t(e[25]) << 16 | uint32_t(e[26]) << 8 | e[27];
+        EXPECT_EQ(suffix, lo) << "the key's position suffix";
+    }
+    zvWNGV->sysiocod = uint16_t(-844);
+    EXPECT_EQ(BATSETX(d + 2, kq.b, kb.data(), 100, ZV_BAT_NEXT), 426);
+    EXPECT_EQ(zvWNGV->sysiocod, 0) << "the next request clears the mark";
+
     // A record deleted after the selection is dropped from a later part
     // and counted out, never returned as the deleted slot it now is.
     Req bq = Req::prefix("Biel", 4);
@@ -251,6 +276,7 @@ TEST_F(BatchTest, Refusals) {
         {"next without a batch", nullptr, d + 2, ZV_BAT_NEXT, 4000, 426},
         {"a new request while one is active", start, d + 2, kFirstRecords, 4000, 425},
         {"an insert while one is active", start, d, ZV_BAT_INSERT | ZV_BAT_RECORDS, 0, 425},
+        {"key values of entries collected without keys", start, d + 2, ZV_BAT_NEXT | ZV_BAT_KEYS, 4000, 430},
         {"selection 0x4000", nullptr, d + 2, kFirstRecords | 0x4000, 4000, 421},
         {"0x80000 without physical order", nullptr, d, kFirstRecords | ZV_BAT_PHYSKEEP, 4000, 430},
         {"two content bits", nullptr, d + 2, kFirstRecords | ZV_BAT_POSITIONS, 4000, 430},
@@ -576,6 +602,23 @@ TEST_F(BatchTest, DirectBlockOfVariableLengthRecords) {
     EXPECT_EQ(len, 104);
     EXPECT_EQ(buf[103], 'e');
     EXPECT_EQ(check(d), "");
+    // In physical order each record comes with its length.
+    Req phys;
+    std::vector<unsigned char> out(2000);
+    ASSERT_EQ(BATSETX(d, phys.b, out.data(), 2000, ZV_BAT_FIRST | ZV_BAT_RECORDS | ZV_BAT_PHYSICAL), 0);
+    ASSERT_EQ(phys.u32(ZV_BATREQ_RETURNED), 5u);
+    size_t at = 0;
+    for (uint32_t i = 1; i <= 5; i++) {
+        int32_t l;
+        memcpy(&l, out.data() + at + 4, 4);
+        EXPECT_EQ(l, int32_t(64 + 10 * i));
+        Cust c;
+        memcpy(&c, out.data() + at + 8, sizeof c);
+        EXPECT_EQ(c.number, i);
+        EXPECT_EQ(out[at + 8 + size_t(l) - 1], 'a' + int(i));
+        at += 8 + size_t(l);
+    }
+    EXPECT_EQ(FREBAT(), 0);
     copy[20] = 0xFB;
     EXPECT_EQ(BATSETX(d, copy.data(), nullptr, int32_t(copy.size() - 20), ZV_BAT_INSERT | ZV_BAT_DIRECT), 123);
 }
