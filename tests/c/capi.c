@@ -67,6 +67,12 @@ int main(void) {
         CHECK(SETFLTR(1, "#x") == ZV_SNOT_SUPPORTED && RESETFLTR(1, 2) == 0);
         CHECK(TRANEND(0x200) == ZV_SNOT_SUPPORTED && TRANRDY() == 71);
     }
+    /* Conditions of indexes: a plain data file keeps none and is no index
+     * of a key map; full-text search is not offered. */
+    CHECK(GETCRES(1, 0, NULL) == 0 && zvGetUserErrorCode() == 408);
+    CHECK(GETCIDX(1, 0, NULL) == 0 && zvGetUserErrorCode() == 614);
+    CHECK(UPDCIDX(1, "x > 1") == 614 && PUTCRES(1, "\0\0\0", 3) == 595);
+    CHECK(FreeFTSearch() == ZV_SNOT_SUPPORTED && zvFullText(NULL) == ZV_SNOT_SUPPORTED);
     CHECK(CREIDX(2, "capi.idx", 10, 0, 0, 1, 0, 0) == 0 && CREMEM(2, 10, 0, 0, 1) == 0);
     CHECK(CLSFIL(5, 0) == 26);
     CHECK(CLISAM() == 0);
