@@ -699,6 +699,64 @@ int32_t iGETCIDX(int idxno, int32_t length, void *buffer, int mode) {
     return 0;
 }
 
+namespace {
+
+int drop_conditions_of(int datno, int rel, int count) {
+    StoredConditions cur;
+    int rc = read_stored(datno, &cur);
+    if (none_stored(rc)) return set_uerr(0);
+    if (rc) return set_uerr(rc);
+    BodyView v;
+    if (check_body(cur.body(), cur.length(), &v)) return set_uerr(439);
+    std::vector<Piece> pieces;
+    uint32_t a = 0;
+    int64_t pos = kCounts + int64_t(kEntry) * v.count();
+    for (uint32_t i = 0; i < v.count(); i++) {
+        BodyEntry be = entry_at(v.body, i);
+        const unsigned char *text = v.body + pos;
+        pos += be.len;
+        if (i < v.a) {
+            if (be.relno >= rel && be.relno < rel + count) continue;
+            if (be.relno >= rel + count) be.relno = int16_t(be.relno - count);
+            a++;
+        }
+        pieces.push_back(Piece{be, text, be.len});
+    }
+    if (a == v.a) return set_uerr(0);
+    if (pieces.empty()) return set_uerr(iPUTCRES(datno, nullptr, 0, 2, -1));
+    unsigned char *body = nullptr;
+    int32_t size = 0;
+    if ((rc = put_together(pieces, a, &body, &size)) == 0) rc = iPUTCRES(datno, body, size, 2, -1);
+    zvputmem(body);
+    return set_uerr(rc);
+}
+
+}  // namespace
+
+int drop_conditions(int datno, int rel, int count) {
+    if (!zvWNGV) return 47;
+    try {
+        return drop_conditions_of(datno, rel, count);
+    } catch (const std::bad_alloc &) {
+        return set_uerr(83);
+    }
+}
+
+int reload_conditions(int datno) {
+    INSTGV *g = zvWNGV;
+    FCB *f = tstfnm(datno);
+    if (!f) return g->uerr_cod;
+    void *t = zvigetcidx(datno);
+    int rc = g->uerr_cod;
+    if (!t && rc) return rc;
+    zvfreecidx(f->cidxtab, 2);
+    f->cidxtab = t;
+    follow_table(datno);
+    set_uerr(0);
+    if (t && zvclbkinit(f->name, t, 2) == 0 && g->uerr_cod) return g->uerr_cod;
+    return set_uerr(0);
+}
+
 int iUPDCIDX(int idxno, const char *text, int mode, int newrel) {
     if (!zvWNGV) return 47;
     set_uerr(0);

@@ -64,6 +64,10 @@ int undo_open(IFIL *ifil, const Opened &o, int code, int filno) {
 
 int close_set_file(int filno) { return iclsfilx(filno, 0); }
 
+bool set_file_open(const FCB *f) { return open_state(f); }
+
+int set_fail(int code, int filno) { return report(code, filno < 0 ? 0 : filno); }
+
 int opnifil(IFILPARM *p, bool dataopen, int *chosen) {
     INSTGV *g = zvWNGV;
     IFIL *ifil = p ? p->ifil : nullptr;
