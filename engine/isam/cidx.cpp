@@ -710,19 +710,26 @@ int drop_conditions_of(int datno, int rel, int count) {
     if (check_body(cur.body(), cur.length(), &v)) return set_uerr(439);
     std::vector<Piece> pieces;
     uint32_t a = 0;
+    bool changed = false;
     int64_t pos = kCounts + int64_t(kEntry) * v.count();
     for (uint32_t i = 0; i < v.count(); i++) {
         BodyEntry be = entry_at(v.body, i);
         const unsigned char *text = v.body + pos;
         pos += be.len;
         if (i < v.a) {
-            if (be.relno >= rel && be.relno < rel + count) continue;
-            if (be.relno >= rel + count) be.relno = int16_t(be.relno - count);
+            if (be.relno >= rel && be.relno < rel + count) {
+                changed = true;
+                continue;
+            }
+            if (be.relno >= rel + count) {
+                be.relno = int16_t(be.relno - count);
+                changed = true;
+            }
             a++;
         }
         pieces.push_back(Piece{be, text, be.len});
     }
-    if (a == v.a) return set_uerr(0);
+    if (!changed) return set_uerr(0);
     if (pieces.empty()) return set_uerr(iPUTCRES(datno, nullptr, 0, 2, -1));
     unsigned char *body = nullptr;
     int32_t size = 0;
