@@ -57,6 +57,13 @@ int a_TRANRST(ZvArgs &a) { return TRANRST(a.arg7); }
 int a_TRANABT(ZvArgs &) { return TRANABT(); }
 int a_TRANCLR(ZvArgs &) { return TRANCLR(); }
 int a_FREBAT(ZvArgs &) { return FREBAT(); }
+// Batches: the batch number in arg7.
+int a_ALCBAT(ZvArgs &) { return ALCBAT(); }
+int a_CHGBAT(ZvArgs &a) { return CHGBAT(a.arg7); }
+int a_FREBATN(ZvArgs &a) { return FREBATN(a.arg7); }
+// Contexts: the context id in arg7.
+int a_CHGICON(ZvArgs &a) { return CHGICON(a.arg7); }
+int a_CLSICON(ZvArgs &a) { return CLSICON(a.arg7); }
 int a_zvtestfunc(ZvArgs &) { return zvtestfunc(); }
 int a_ZVFLUSH(ZvArgs &a) { return ZVFLUSH(a.filno); }
 int a_ZVCHKPNT(ZvArgs &) { return ZVCHKPNT(); }
@@ -98,6 +105,9 @@ int a_DELRES(ZvArgs &a) { return DELRES(a.filno, a.arg5); }
 int a_ENARES(ZvArgs &a) { return ENARES(a.filno); }
 int a_UPDRES(ZvArgs &a) { return UPDRES(a.filno, a.arg5, *a.arg6); }
 int a_ADDRES(ZvArgs &a) { return ADDRES(a.filno, a.arg5, *a.arg6); }
+// The condition text in arg5; a body in arg5 with its length through arg6.
+int a_UPDCIDX(ZvArgs &a) { return UPDCIDX(a.filno, text5(a)); }
+int a_PUTCRES(ZvArgs &a) { return PUTCRES(a.filno, a.arg5, *a.arg6); }
 int a_SETALTSEQ(ZvArgs &a) { return SETALTSEQ(a.filno, a.arg5); }
 int a_GETALTSEQ(ZvArgs &a) { return GETALTSEQ(a.filno, a.arg5); }
 // The block descriptor in arg3; the definition-block type through the
@@ -112,6 +122,7 @@ int a_SETVARBYTS(ZvArgs &a) { return SETVARBYTS(a.filno, a.arg5); }
 // arg7 and the definition-block type through the fourth argument.
 int a_CREIFILz(ZvArgs &a) { return CREIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_OPNIFILz(ZvArgs &a) { return OPNIFILz(static_cast<IFILPARM *>(a.arg3)); }
+int a_RBLIFILz(ZvArgs &a) { return RBLIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_CLIFIL(ZvArgs &a) { return CLIFIL(static_cast<IFIL *>(a.arg3)); }
 int a_DELIFIL(ZvArgs &a) { return DELIFIL(static_cast<IFIL *>(a.arg3)); }
 int a_CLRFIL(ZvArgs &a) { return CLRFIL(a.filno); }
@@ -216,6 +227,9 @@ int32_t a_GETVLEN(ZvArgs &a) { return GETVLEN(a.filno); }
 // form in arg7 and its definition-block type through the fourth argument.
 int32_t a_GETIFILX(ZvArgs &a) { return GETIFILX(a.filno, *a.arg6, a.arg5, static_cast<const char *>(a.arg3)); }
 int32_t a_GETDODAX(ZvArgs &a) { return GETDODAX(a.filno, *a.arg6, a.arg5, a.arg7, *a.arg4); }
+// The buffer in arg5, its length through the sixth argument.
+int32_t a_GETCRES(ZvArgs &a) { return GETCRES(a.filno, *a.arg6, a.arg5); }
+int32_t a_GETCIDX(ZvArgs &a) { return GETCIDX(a.filno, *a.arg6, a.arg5); }
 
 // ---- zvtptr: pointer targets (the buffer argument is filled in place) -----------
 
@@ -230,6 +244,12 @@ void *a_GETCURKL(ZvArgs &a) {
 // A target that returns a value rather than a status stores it through the
 // fourth argument and answers with the user error.
 
+// Host name, password.
+int a_ZVSBLDX(ZvArgs &a) {
+    const intptr_t *p = block3(a);
+    if (!p) return no_block();
+    return ZVSBLDX(as_ptr<const char *>(p[0]), as_ptr<const char *>(p[1]));
+}
 // keylen, keytype, dupflag, member.
 int a_CREMEM(ZvArgs &a) {
     const intptr_t *p = block3(a);
@@ -256,6 +276,18 @@ int a_FRCKEY(ZvArgs &a) {
     return zvWNGV ? zvWNGV->uerr_cod : 0;
 }
 int a_TSTVREC(ZvArgs &a) { return TSTVREC(a.filno); }
+// The request block in arg3, the buffer in arg5, its size through the
+// sixth argument, the mode word in arg7.
+int a_BATSETX(ZvArgs &a) {
+    return BATSETX(a.filno, a.arg3, a.arg5, *a.arg6, uint32_t(a.arg7));
+}
+int a_BATSET(ZvArgs &a) { return BATSET(a.filno, a.arg3, a.arg5, *a.arg6, uint32_t(a.arg7)); }
+// The index in arg3, the id asked for in arg7; the new id (or -1) goes
+// through the fourth argument.
+int a_OPNICON(ZvArgs &a) {
+    *a.arg4 = OPNICON(a.filno, val3(a), a.arg7);
+    return zvWNGV ? zvWNGV->uerr_cod : 0;
+}
 // The position through the fourth argument (its high word in the cell),
 // the record in arg5 and its length through arg6.
 int a_REDIVREC(ZvArgs &a) { return REDIVREC(a.filno, pos4(a), a.arg5, a.arg6); }
@@ -379,7 +411,15 @@ int b_zvSysQueueMlen(ZvArgs &a) { return zvSysQueueMlen(a.filno, val3(a)); }
 int b_zvSysQueueCount(ZvArgs &a) { return zvSysQueueCount(a.filno); }
 int b_zvNotify(ZvArgs &a) { return zvNotify(val3(a), a.filno, 0, a.arg5, *a.arg6, 0); }
 int b_TRANUSR(ZvArgs &) { return TRANUSR(); }
+// The blocking read: its block (BLKIRECBLK) through arg3.
+int b_BLKIREC(ZvArgs &a) {
+    const auto *p = static_cast<const BLKIRECBLK *>(a.arg3);
+    if (!p) return set_uerr(540);
+    return BLKIREC(a.filno, p->op, p->timeout, p->filter, p->target, p->record, p->len);
+}
 int b_zvFILMTX(ZvArgs &a) { return zvFILMTX(text5(a), val3(a)); }
+// The progress routine in arg5, the interval in arg3.
+int b_SETCBRBL(ZvArgs &a) { return SETCBRBL(reinterpret_cast<RBLCBFN>(a.arg5), int32_t(intptr_t(a.arg3))); }
 int b_zvLOKLST(ZvArgs &a) { return zvLOKLST(a.filno, a.arg5, a.arg6, val3(a)); }
 int b_zvFILBLK(ZvArgs &a) { return zvFILBLK(val3(a), text5(a)); }
 int b_zvSETCFG(ZvArgs &a) { return zvSETCFG(val3(a), text5(a)); }
@@ -447,16 +487,16 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  16 */ {"TRANCLR", a_TRANCLR},
     /*  17 */ {"CLRFIL", a_CLRFIL},
     /*  18 */ {"DELRFIL", a_DELRFIL},
-    /*  19 */ {"ALCBAT", NOFUNCT},
-    /*  20 */ {"CHGBAT", NOFUNCT},
+    /*  19 */ {"ALCBAT", a_ALCBAT},
+    /*  20 */ {"CHGBAT", a_CHGBAT},
     /*  21 */ {"FREBAT", a_FREBAT},
     /*  22 */ {nullptr, NOFUNCT},
     /*  23 */ {nullptr, NOFUNCT},
     /*  24 */ {nullptr, NOFUNCT},
     /*  25 */ {nullptr, NOFUNCT},
     /*  26 */ {"zvtestfunc", a_zvtestfunc},
-    /*  27 */ {"CHGICON", NOFUNCT},
-    /*  28 */ {"CLSICON", NOFUNCT},
+    /*  27 */ {"CHGICON", a_CHGICON},
+    /*  28 */ {"CLSICON", a_CLSICON},
     /*  29 */ {"ZVFLUSH", a_ZVFLUSH},
     /*  30 */ {"ZVCHKPNT", a_ZVCHKPNT},
     /*  31 */ {"TRANABTX", a_TRANABTX},
@@ -465,7 +505,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  34 */ {"SAVPCLR", a_SAVPCLR},
     /*  35 */ {"TESTHUGE", a_TESTHUGE},
     /*  36 */ {"zvRENFIL", a_zvRENFIL},
-    /*  37 */ {"UPDCIDX", NOFUNCT},
+    /*  37 */ {"UPDCIDX", a_UPDCIDX},
     /*  38 */ {"SETFLTR", a_SETFLTR},
     /*  39 */ {nullptr, NOFUNCT},
     /*  40 */ {"ADDREC", a_ADDREC},
@@ -522,7 +562,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  91 */ {"OPNISAMX", NOFUNCT},
     /*  92 */ {"TRANISO", a_TRANISO},
     /*  93 */ {"DELIFIL", a_DELIFIL},
-    /*  94 */ {"RBLIFILz", NOFUNCT},
+    /*  94 */ {"RBLIFILz", a_RBLIFILz},
     /*  95 */ {"CREIFILz", a_CREIFILz},
     /*  96 */ {"CLIFIL", a_CLIFIL},
     /*  97 */ {"OPNIFILz", a_OPNIFILz},
@@ -555,13 +595,13 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 124 */ {"ENARES", a_ENARES},
     /* 125 */ {"UPDRES", a_UPDRES},
     /* 126 */ {"ADDRES", a_ADDRES},
-    /* 127 */ {"PUTCRES", NOFUNCT},
+    /* 127 */ {"PUTCRES", a_PUTCRES},
     /* 128 */ {nullptr, NOFUNCT},
     /* 129 */ {"PTADMIN", NOFUNCT},
     /* 130 */ {"ADDKEY", a_ADDKEY},
     /* 131 */ {"LOADKEY", a_LOADKEY},
     /* 132 */ {"DELCHK", a_DELCHK},
-    /* 133 */ {"FREBATN", NOFUNCT},
+    /* 133 */ {"FREBATN", a_FREBATN},
     /* 134 */ {"FRESETN", a_FRESETN},
     /* 135 */ {nullptr, NOFUNCT},
     /* 136 */ {nullptr, NOFUNCT},
@@ -619,8 +659,8 @@ const Slot<FnLen> zvvptr[kVptrSlots] = {
     /*   1 */ {"GETVLEN", a_GETVLEN},
     /*   2 */ {"GETIFILX", a_GETIFILX},
     /*   3 */ {"GETDODAX", a_GETDODAX},
-    /*   4 */ {"GETCRES", NOFUNCV},
-    /*   5 */ {"GETCIDX", NOFUNCV},
+    /*   4 */ {"GETCRES", a_GETCRES},
+    /*   5 */ {"GETCIDX", a_GETCIDX},
 };
 
 // Pointer targets, by function index - 188.
@@ -637,18 +677,18 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /*  2 0x02CD */ {"ESTKEY", a_ESTKEY},
     /*  3 0x02D4 */ {"RNGENT", a_RNGENT},
     /*  4 0x02D8 */ {"PUTHDR", a_PUTHDR},
-    /*  5 0x03D6 */ {"OPNICON", NOFUNCT},
-    /*  6 0x05CB */ {"BATSET", NOFUNCT},
+    /*  5 0x03D6 */ {"OPNICON", a_OPNICON},
+    /*  6 0x05CB */ {"BATSET", a_BATSET},
     /*  7 0x06C1 */ {"TSTVREC", a_TSTVREC},
     /*  8 0x06CE */ {"NEWVREC", a_NEWVREC},
     /*  9 0x06D5 */ {"ORDKEY", a_ORDKEY},
-    /* 10 0x07BF */ {"BATSETX", NOFUNCT},
+    /* 10 0x07BF */ {"BATSETX", a_BATSETX},
     /* 11 0x0BE1 */ {"REDIVREC", a_REDIVREC},
     /* 12 0x0BE2 */ {"reset_cur2", a_reset_cur2},
     /* 13 0x2076 */ {"zvLOKDMP", a_zvLOKDMP},
     /* 14 0x208C */ {"CREDATX8", a_CREDATX8},
     /* 15 0x208D */ {"CREIDXX8", a_CREIDXX8},
-    /* 16 0x20C0 */ {"ZVSBLDX", NOFUNCT},
+    /* 16 0x20C0 */ {"ZVSBLDX", a_ZVSBLDX},
     /* 17 0x20C9 */ {"AVLFILNUM", a_AVLFILNUM},
     /* 18 0x20CA */ {"OPNFILX", a_OPNFILX},
     /* 19 0x20CF */ {"TRANSAV", a_TRANSAV},
@@ -693,14 +733,14 @@ const Slot<FnStatus> zvsubfn[kSubFunctions] = {
     /* 18 */ {"zvSysQueueCount", b_zvSysQueueCount},
     /* 19 */ {"zvNotify", b_zvNotify},
     /* 20 */ {"ESTRNG", b_ESTRNG},
-    /* 21 */ {"BLKIREC", nosub},
+    /* 21 */ {"BLKIREC", b_BLKIREC},
     /* 22 */ {"TRANUSR", b_TRANUSR},
     /* 23 */ {nullptr, s454},
     /* 24 */ {nullptr, s454},
     /* 25 */ {nullptr, s454},
     /* 26 */ {nullptr, s454},
     /* 27 */ {nullptr, s454},
-    /* 28 */ {"SETCBRBL", nosub},
+    /* 28 */ {"SETCBRBL", b_SETCBRBL},
     /* 29 */ {"zvFILMTX", b_zvFILMTX},
     /* 30 */ {"zvLOKLST", b_zvLOKLST},
     /* 31 */ {"zvFILBLK", b_zvFILBLK},

@@ -54,8 +54,12 @@ inline void set_sys(INSTGV *g, int code) { g->sysiocod = static_cast<uint16_t>(c
 
 const char *name_of(const FCB *f) { return f->name[0] ? f->name : "????"; }
 
-// A member's I/O goes through its host's block.
-FCB *io_fcb(FCB *f) { return f->hostfcb ? f->hostfcb : f; }
+// A member's I/O goes through its host's block: an additional member of an
+// index kept in a superfile reaches the superfile host through its index.
+FCB *io_fcb(FCB *f) {
+    for (int i = 0; i < 3 && f->hostfcb && f->hostfcb != f; i++) f = f->hostfcb;
+    return f;
+}
 
 bool is_segmented(const FCB *f) { return (f->hdr.base.hdrflags & kHdrSegmented) != 0; }
 

@@ -99,18 +99,24 @@ int64_t names_size(const unsigned char *names, int32_t count) {
     return pos;
 }
 
-PTFIELDMAP *makeDoda(const unsigned char *schema, const void *names) {
+PTFIELDMAP *makeDoda(const unsigned char *schema, const void *names, const unsigned char **schema_copy) {
     SchemaView sv;
     if (!sv.open(schema)) return nullptr;
     auto *nb = static_cast<const unsigned char *>(names);
     int64_t nlen = nb ? names_size(nb, sv.count) : 0;
     if (nlen < 0) return nullptr;
     int64_t head = (int64_t(sv.count) + 1) * int64_t(sizeof(PTFIELDMAP));
-    if (head + nlen > 0x7FFFFFF0) return nullptr;
-    auto *map = static_cast<PTFIELDMAP *>(zvgetmem(int32_t(head + nlen)));
+    int64_t slen = schema && schema_copy ? kHead + int64_t(kEntry) * int32_t(host::get32(schema + 12)) : 0;
+    const int64_t sat = (nlen + 7) & ~int64_t(7);  // the schema copy, 8-byte aligned
+    if (head + sat + slen > 0x7FFFFFF0) return nullptr;
+    auto *map = static_cast<PTFIELDMAP *>(zvgetmem(int32_t(head + (slen ? sat + slen : nlen))));
     if (!map) return nullptr;
     unsigned char *copy = reinterpret_cast<unsigned char *>(map) + head;
     if (nlen > 0) memcpy(copy, nb, size_t(nlen));
+    if (schema_copy) {
+        *schema_copy = slen > 0 ? copy + sat : nullptr;
+        if (slen > 0) memcpy(copy + sat, schema, size_t(slen));
+    }
 
     // Fill the entries in one pass over the schema entries.
     int32_t i = 0;

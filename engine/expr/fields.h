@@ -33,8 +33,12 @@ int64_t names_size(const unsigned char *names, int32_t count);
 // each field, and with names a copy of the name list behind the entries,
 // each entry pointing at its name (null for a record shorter than 2
 // bytes). One zvgetmem block; null when memory runs out or the schema or
-// names are malformed. A null schema gives a map of no fields.
-PTFIELDMAP *makeDoda(const unsigned char *schema, const void *names);
+// names are malformed. A null schema gives a map of no fields. With
+// schema_copy the block also keeps a copy of the schema map itself, whose
+// address goes to *schema_copy (null for a null schema): a tree bound to
+// that copy never reads the caller's map again, which the file may free
+// and replace while the tree lives.
+PTFIELDMAP *makeDoda(const unsigned char *schema, const void *names, const unsigned char **schema_copy = nullptr);
 
 // Value kind that a field of this type yields in an expression: 9, 13, 14
 // or 15; 0 for a type that expressions cannot read.

@@ -221,7 +221,8 @@ PTNODE *ptPutRecinfo(const unsigned char *schema, const void *names, PTNODE *tre
     auto *ri = static_cast<PTRECINFO *>(zvgetmem(int32_t(sizeof(PTRECINFO))));
     PTNODE *info = ptCreate(PT_INFO, 0);
     PTNODE *root = ptCreate(PT_RECINFO, ptGetExprType(tree));
-    PTFIELDMAP *map = (ri && info && root) ? makeDoda(schema, names) : nullptr;
+    const unsigned char *own_schema = nullptr;
+    PTFIELDMAP *map = (ri && info && root) ? makeDoda(schema, names, &own_schema) : nullptr;
     SchemaView sv;
     sv.open(schema);  // makeDoda has checked it
     int32_t *visible = nullptr;
@@ -234,7 +235,7 @@ PTNODE *ptPutRecinfo(const unsigned char *schema, const void *names, PTNODE *tre
         return nullptr;
     }
     ri->fields = map;
-    ri->schema = schema;
+    ri->schema = own_schema;
     ri->visible = visible;
     ri->present = uint32_t(sv.count);
     int32_t counter = 0;

@@ -19,7 +19,8 @@ struct PTFIELDMAP {
 // The record layout of a bound tree, owned by its PT_INFO node.
 struct PTRECINFO {
     PTFIELDMAP *fields;            // field count + 1 entries, then the name copy
-    const unsigned char *schema;   // record schema map it was built from (not owned)
+    const unsigned char *schema;   // copy of the record schema map it was built from,
+                                   // kept in the field-map block (never the file's own)
     PTFIELDMAP *nullfld;           // entry of "$NULFLD$"; null when absent
     const unsigned char *record;   // record image being evaluated
     int32_t *visible;              // per field: visible-field number, -1 hidden
@@ -82,7 +83,9 @@ PTNODE *ptCopyIntoSet(PTNODE *set, const PTVALUE *value);
 PTNODE *ptAddToExprList(PTNODE *list, PTNODE *expr);
 // Root binding tree to the record layout of a schema map and field-name
 // list (either may be null); null when memory runs out or the schema or
-// names are malformed. tree stays with the caller on failure.
+// names are malformed. tree stays with the caller on failure. The root
+// keeps copies of the schema map and the names: the caller's may be freed
+// (a file's schema replaced) while the tree lives.
 PTNODE *ptPutRecinfo(const unsigned char *schema, const void *names, PTNODE *tree);
 // One more use of the same node (null stays null).
 PTNODE *ptCopy(PTNODE *node);

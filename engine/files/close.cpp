@@ -135,6 +135,8 @@ int iclsfilx(int filno, int mode) {
         zv::free_record_filter(f);
     } else {
         zv::isam_index_closing(f);
+        // The in-memory conditions of the index file and its members.
+        for (FCB *m = f; m; m = m->nextmember) zv::free_record_filter(m);
     }
 
     // 1. The file's own bytes first.

@@ -779,6 +779,10 @@ int create_resources(int filno, uint16_t mode) {
     return data_resources(filno, mode, nullptr, false, &keep);
 }
 
+int zvidxcap(FCB *f, FCB *host, int32_t keylen, int keytype, int dup) {
+    return set_index_geometry(f, host, keylen, keytype, dup);
+}
+
 }  // namespace zv
 
 int zvCreateDirs(const char *name, int mode) {

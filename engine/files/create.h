@@ -24,5 +24,9 @@ int icremember(FCB *host, int filno, const char *name, uint64_t hdrpos, uint32_t
                int dup, int nmem, uint16_t mode);
 // Resources of a new data file: 0 or the error (the file stays).
 int create_resources(int filno, uint16_t mode);
+// Node geometry of an index block (f, in host file host) for a key length,
+// key type and duplicate flag: the header fields that follow from them. 0,
+// or 45, 582, 52, 115 or 20 as a create would refuse them.
+int zvidxcap(FCB *f, FCB *host, int32_t keylen, int keytype, int dup);
 
 }  // namespace zv

@@ -130,7 +130,7 @@ FCB *tstfnm(int filno) {
     }
 }
 
-FCB *tstifnm(int filno) { return tstfnm(filno); }
+extern "C" ZV_API FCB *tstifnm(int filno) { return tstfnm(filno); }
 
 int chkopnx(const char *name) {
     INSTGV *g = zvWNGV;

@@ -15,9 +15,11 @@
 #include <cstdint>
 
 #include "engine/files/filehdr.h"
+#include "zarvo/zarvo.h"
 
 struct DEFBLK;
 struct IDBLK;
+struct ISAMCTX;
 struct KEYBUFSET;
 
 // File kinds kept in FCB::kind (same numbers as the header's file type).
@@ -97,6 +99,7 @@ struct FCB {
     // ---- Fixed-length record space and record filters (engine/files) -------
     unsigned char *cnvmap;      // record conversion map (schema-map format); null: none
     void *fltr;                 // record filter: parse tree or callback filter; null: none
+                                // (an index file: its in-memory condition, header flag 0x20)
     int32_t fltrkind;           // 0 expression, 1 or 5 callback filter
     uint32_t newrech, newrecl;  // position the latest NEWREC handed out; 0: none
 
@@ -146,6 +149,9 @@ struct FCB {
     uint32_t isamsavflags;      // the same bit of the saved copy
     unsigned char idalt[8];     // saved identity image
     int8_t idaltlen;            // its width; 0: none
+
+    // ---- ISAM contexts (engine/isam/context.cpp) ---------------------------------
+    ISAMCTX *actctx;            // data file: the context whose state the file holds now; null: none
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.
@@ -201,7 +207,7 @@ FCB *zvgetfcb(int filno);
 // null with 22 (47 when no table), 26 free, 46 reserved member, 643
 // unusable.
 FCB *tstfnm(int filno);
-FCB *tstifnm(int filno);
+// tstifnm (the same lookup, exported) is declared in zarvo.h.
 // File number of an open host file of exactly that name, or -1.
 int chkopnx(const char *name);
 // May the file be changed now? 0, 54 read only, 99 marked for rebuild.

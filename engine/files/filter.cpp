@@ -45,6 +45,39 @@ void free_record_filter(FCB *f) {
     f->fltrkind = 0;
 }
 
+int parse_record_filter(int datno, FCB *f, const char *text, void **tree, int *kind) {
+    INSTGV *g = zvWNGV;
+    *tree = nullptr;
+    *kind = 0;
+    const size_t n = strlen(text);
+    if (unsupported_text(text, n)) return 454;
+    if (int rc = filter_area()) return rc;
+    // Texts name the fields of the record schema (the map key formation
+    // uses); a file without one is parsed without names.
+    void *names = nullptr;
+    if (f->schmap) {
+        set_uerr(0);
+        names = zvgetnames(datno);
+        if (!names && g->uerr_cod) return 596;
+    }
+    set_uerr(0);
+    int k = 0;
+    void *t = cndxparse(f->schmap, names, text, int32_t(n + 1), &k);
+    zvputmem(names);
+    if (!t) return g->uerr_cod ? g->uerr_cod : 597;
+    set_uerr(0);
+    if (zvclbkinit(f->name, t, k) >= 1 && g->uerr_cod == 0) {
+        *tree = t;
+        *kind = k;
+        return 0;
+    }
+    // A filter that could not be initialised is no filter: never report it
+    // as made.
+    int rc = g->uerr_cod ? g->uerr_cod : 454;
+    zvfreecidx(t, k);
+    return rc;
+}
+
 int apply_record_filter(FCB *f, int filno, void *image, int32_t len) {
     INSTGV *g = zvWNGV;
     if (!f->fltr) return 0;
@@ -77,30 +110,12 @@ ZV_API int SETFLTRN(int datno, int, int, const char *text) {
     if (unsupported_text(text, n)) return set_uerr(454);
     free_record_filter(f);
     if (n == 0) return set_uerr(0);
-    if (int rc = filter_area()) return set_uerr(rc);
-
-    // Texts name the fields of the record schema (the map key formation
-    // uses); a file without one is parsed without names.
-    void *names = nullptr;
-    if (f->schmap) {
-        set_uerr(0);
-        names = zvgetnames(datno);
-        if (!names && g->uerr_cod) return set_uerr(596);
-    }
-    set_uerr(0);
     int kind = 0;
-    void *tree = cndxparse(f->schmap, names, text, int32_t(n + 1), &kind);
-    zvputmem(names);
-    if (!tree) return set_uerr(g->uerr_cod ? g->uerr_cod : 597);
+    void *tree = nullptr;
+    if (int rc = parse_record_filter(datno, f, text, &tree, &kind)) return set_uerr(rc);
     f->fltr = tree;
     f->fltrkind = kind;
-    set_uerr(0);
-    if (zvclbkinit(f->name, tree, kind) >= 1 && g->uerr_cod == 0) return 0;
-    // A filter that could not be initialised is no filter: never report it
-    // as set.
-    int rc = g->uerr_cod ? g->uerr_cod : 454;
-    free_record_filter(f);
-    return set_uerr(rc);
+    return set_uerr(0);
 }
 
 ZV_API int SETFLTR(int datno, const char *text) { return SETFLTRN(datno, 16384, 0, text); }

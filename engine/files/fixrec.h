@@ -37,8 +37,10 @@ int32_t zvuhash(uint32_t a, uint32_t b);
 
 namespace zv {
 
+// Operation-mode word (INSTGV::opsmode, set by SETOPS) bit: SERIALNUM
+// hands out the next serial number instead of reading the current one.
+constexpr uint32_t kOpsSerialAlloc = 0x80000;
 // Instance option (INSTGV::fileopt[0]) bits read by the record space.
-constexpr uint32_t kOpt1SerialAlloc = 0x80000;      // SERIALNUM allocates the next serial
 constexpr uint32_t kOpt1AnyRecordOffset = 0x01000000; // positions need not be record multiples
 // Operation word (INSTGV::opword) bits: a record add or update in progress
 // (0x01, 0x02) under the record-image check (0x08).
@@ -52,5 +54,11 @@ constexpr uint32_t kFlmode2NoStack = 0x10000000;
 int apply_record_filter(FCB *fcb, int filno, void *image, int32_t len);
 // Frees the record filter of a block (close, replacement).
 void free_record_filter(FCB *fcb);
+// Parses a filter text (not empty) for data file datno (block f): the tree
+// or callback filter and its kind, ready for apply_record_filter's
+// evaluation and released with zvfreecidx. 0, or 454 a kind this build
+// does not have, 82 no evaluation area, 596 the schema's names cannot be
+// read, 597 the text cannot be parsed, or the callback's refusal.
+int parse_record_filter(int datno, FCB *f, const char *text, void **tree, int *kind);
 
 }  // namespace zv

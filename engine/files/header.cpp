@@ -359,15 +359,15 @@ int tstverson(const FILEHDR *base, const FILEHDRX *ext) {
     return base->verson == want ? 0 : 43;
 }
 
-// Under the instance option that asks for it, SERIALNUM draws the next
-// serial number instead of reading the current one.
+// With the operation-mode bit that asks for it (SETOPS(0x80000, 2)),
+// SERIALNUM draws the next serial number instead of reading the current one.
 extern "C" ZV_API uint32_t SERIALNUM(int filno) {
     INSTGV *g = zvWNGV;
     if (!g) return 0;
     zvSETHGHi(0);
     FCB *f = tstfnm(filno);
     if (!f) return 0;
-    if (!(g->fileopt[0] & kOpt1SerialAlloc)) {
+    if (!(g->opsmode & kOpsSerialAlloc)) {
         zvSETHGHi(int32_t(f->hdr.ext.sernumh));
         return f->hdr.base.sernum;
     }

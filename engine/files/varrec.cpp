@@ -213,7 +213,7 @@ int chkvhdr(const VRECHDR *h) {
     }
 }
 
-int getvhdr81(FCB *f, uint32_t hw, uint32_t lw, VRECHDR *h) {
+extern "C" ZV_API int getvhdr81(FCB *f, uint32_t hw, uint32_t lw, VRECHDR *h) {
     if (hw == 0 && lw == 0) return set_uerr(159);
     if (f->kind == kKindFixed && !is_member(f)) return set_uerr(48);
     unsigned char b[22] = {};

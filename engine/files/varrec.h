@@ -6,9 +6,7 @@
 
 #include "zarvo/zarvo.h"
 
-struct FCB;
-
-// Area header, host order. On disk (little-endian):
+// Area header (VRECHDR of zarvo.h), host order. On disk (little-endian):
 //   OFFSET SIZE FIELD
 //     0    2   mark        0xFAFA in use, 0xFDFD free, 0xFCFC free in a
 //                          superfile member, 0xFBBF space-index node,
@@ -20,14 +18,6 @@ struct FCB;
 //    18    4   prevh       high word (members with 8-byte offsets only)
 // The header is 10 bytes in a plain file, 18 in a superfile member with
 // 4-byte offsets and 22 in one with 8-byte offsets.
-struct VRECHDR {
-    uint16_t mark;
-    uint32_t arealen;
-    uint32_t reclen;
-    uint32_t member;
-    uint32_t prevl;
-    uint32_t prevh;
-};
 
 constexpr uint16_t kVrecUsed = 0xFAFA;
 constexpr uint16_t kVrecFree = 0xFDFD;
@@ -48,9 +38,6 @@ int iretvrec(int spcfilno, int filno, uint32_t posl, int unused, int merge);
 int iRDVREC(int filno, uint32_t posl, void *buf, int32_t buflen, int mode, int32_t *outlen);
 // Bytes to read for a record at (hw, lw), 0 on error (uerr_cod).
 int32_t prprdv81(int filno, uint32_t hw, uint32_t lw, void *buf, int32_t buflen, int mode, int32_t *outlen);
-// Area header at a position: 0, 159 position 0, 48 fixed-length file that
-// is no superfile member, or the I/O error.
-int getvhdr81(FCB *fcb, uint32_t hw, uint32_t lw, VRECHDR *h);
 int putvhdr81(FCB *fcb, uint32_t hw, uint32_t lw, const VRECHDR *h);
 // 0 for one of the five marks, else 123.
 int chkvhdr(const VRECHDR *h);

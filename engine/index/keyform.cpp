@@ -271,8 +271,9 @@ int copy_fixed(unsigned char *out, int32_t len, const unsigned char *rec, int32_
 bool open_block(const FCB *f) { return f && (f->state == 'y' || f->state == 'v' || f->state == 'w'); }
 
 // Runs the index's condition on the record: 1 the record belongs, 0 it
-// does not (*err 0), or 0 with *err set. An index with a condition of its
-// own (0x20) hands the record to its callback filter, or evaluates its own
+// does not (*err 0), or 0 with *err set (598 a failed evaluation). An
+// index with an in-memory condition (0x20, kept in the index file's own
+// block) hands the record to its callback filter, or evaluates its own
 // expression; otherwise the data file's table holds the condition.
 int condition(const ISAMMAPENT *k, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, int32_t reclen,
               int *err) {
@@ -287,11 +288,11 @@ int condition(const ISAMMAPENT *k, int datno, FCB *ifcb, FCB *dfcb, const unsign
     void *image = const_cast<unsigned char *>(rec);
     void *map = const_cast<unsigned char *>(schema);
     int r;
-    const bool own = (k->keyflags & kKeyCondCallback) != 0;
+    const bool own = (k->keyflags & kKeyCondInMemory) != 0;
     if (own && ifcb && ifcb->fltr && ifcb->fltrkind != 0) {
         g->exprerr = 0;
         r = clbkeval(ifcb->fltr, ifcb->fltrkind, datno, image, map, fixlen, reclen);
-        if (r == 0 && g->exprerr) *err = g->exprerr;
+        if (r == 0 && g->exprerr) *err = set_uerr(598);
         return r > 0;
     }
     void *table = own ? (ifcb ? ifcb->fltr : nullptr) : dfcb->cidxtab;
@@ -367,7 +368,7 @@ int32_t assemble(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char
     if (!rec || reclen == 0) return fail(445, keyno);
     if (reclen < 0) return fail(634, keyno);
 
-    if (!(amode & kAsmNoCond) && (k->keyflags & (kKeyCondExpr | kKeyCondCallback))) {
+    if (!(amode & kAsmNoCond) && (k->keyflags & (kKeyCondExpr | kKeyCondInMemory))) {
         int err = 0;
         if (!condition(k, datno, ifcb, dfcb, rec, reclen, &err)) return err ? fail(err, keyno) : 0;
     }

@@ -48,6 +48,13 @@ constexpr uint32_t kIsamIndexMark = 0x1;       // fileopt[2]: index file of a se
 constexpr uint32_t kIsamClosing = 0x10000;     // fileopt[0]: set close, stop or undo
 constexpr uint32_t kIsamSetClose = 0x4000;     // fileopt[2]: close of a set
 
+// Marks the create blocks of the indexes first .. first + count (count -2:
+// every index of the set, one block per index file) that give up, keep or
+// need uniqueness across partitions (bits 0x2000000 and 0x4000000 of
+// their mode words); keyidx is the partition-key index and partbits the
+// indexes holding partition-key segments. 0.
+int zvchkunqidx(XCREblk *blocks, const IFIL *ifil, const IIDX *first, int partbits, int count, int keyidx);
+
 // Closes (del false) or deletes every file of the set of data file datno
 // and releases its key-map entries. The first error, also as the ISAM
 // error with datno.

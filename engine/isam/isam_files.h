@@ -9,8 +9,10 @@ namespace zv {
 
 // Ends the data file's list of index numbers at `slot`.
 void setzvEOK(int datno, int slot);
-// Loads the data file's conditional-index table: the table, or null with
-// the user error set (408: none stored).
+// Loads the data file's conditional-index table from its stored
+// conditions: the table; null without an error when none are stored; null
+// with the user error set when they cannot be loaded (439 damaged, 596 no
+// field names, 597 a text that does not parse, 435 no memory).
 void *zvigetcidx(int datno);
 // Releases a conditional-index object by kind (cidx.cpp): 0 a parse
 // tree, 1 one use of a callback filter (the callback ends with the last
@@ -20,11 +22,10 @@ void zvfreecidx(void *object, int kind);
 // Writes the partition definition resources of a new partitioned host.
 int zvsetpres(FCB *fcb, int filno);
 // An index file (with its members) is closing: no data file keeps it as
-// its record-position index any longer.
+// its record-position index any longer, and its key-map entries lose the
+// flag of an in-memory condition (the close frees the condition).
 void isam_index_closing(FCB *index);
-// Closes the ISAM contexts of a data file before the file is closed
-// (zvclrcon): 0.
-int zvclrcon(int datno);
+// Closes the ISAM contexts of a data file before the file is closed.
 void isam_close_contexts(int datno);
 
 // ---- Record space (fixed-length records and record filters) --------------

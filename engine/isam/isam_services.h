@@ -32,9 +32,8 @@ void zvfisam(int32_t nfiles);
 // file-number table).
 int isam_grow_tables(int n);
 
-// LKISAM (zarvo.h): stores a listed mode (0 free; 2, 3, 4, 11, 12, 13
-// enable variants; 5 suspend; 6, 7, 8, 14 restore) in the instance's ISAM
-// lock mode and gives 0; any other mode gives 446 and changes nothing.
+// LKISAM (zarvo.h, lockmode.cpp) sets the instance's ISAM lock mode;
+// FREBAT (batch.cpp) frees the batches on the stop roads.
 
 // The companion file numbers of a file (the indexes of a data file in use
 // by the ISAM layer), which are forced to disk with it: up to 64 entries,

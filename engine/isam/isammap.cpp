@@ -26,6 +26,7 @@
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
 #include "engine/isam/cidx.h"
+#include "engine/isam/context.h"
 #include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_files.h"
@@ -211,6 +212,7 @@ void zvfisam(int32_t) {
             zvputmemn(reinterpret_cast<void **>(&m[i].datnam[1]));
         }
     }
+    free_context_table();
     Tables t{map_of(g), g->isam.deflist, g->isam.actlist, g->isam.seglist};
     t.release();
     install(g, t, 0);
@@ -753,6 +755,9 @@ void isam_index_closing(FCB *index) {
             FCB *f = g->fcbtab[i];
             if (f && f->rposidx == m) f->rposidx = nullptr;
         }
+        // Its in-memory condition goes with the file.
+        if (ISAMMAPENT *e = isam_entry(m->filno); e && e->inuse != kMapFree)
+            e->keyflags &= uint16_t(~kKeyCondInMemory);
     }
 }
 

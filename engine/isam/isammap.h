@@ -27,8 +27,8 @@ enum : uint16_t {
 };
 
 // Key flags of an index entry.
-constexpr uint16_t kKeyCondExpr = 0x10;      // conditional expression
-constexpr uint16_t kKeyCondCallback = 0x20;  // condition evaluated by a callback
+constexpr uint16_t kKeyCondExpr = 0x10;      // condition stored with the data file
+constexpr uint16_t kKeyCondInMemory = 0x20;  // the index file's own in-memory condition
 constexpr uint16_t kKeyNullMask = 0x0F;      // low four bits 1: null keys suppressed
 
 // One entry of the index map, per file number. For an index it describes

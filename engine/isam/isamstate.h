@@ -7,9 +7,47 @@
 
 #include <cstdint>
 
+struct ISAMCTX;
+
 namespace zv {
 
 struct ISAMSEG;
+struct BatEntry;
+struct BatSlot;
+
+// The current batch (batch.cpp): the state of one set-oriented request,
+// saved and restored as one image when numbered batches are switched.
+// Plain data; all zero is "no batch".
+struct BATSTATE {
+    BatEntry *head;             // collected entries, in selection order
+    BatEntry *tail;
+    BatEntry *cursor;           // next entry to return (null: all returned)
+    unsigned char *req;         // the caller's request block (BATREQ)
+    unsigned char *buf;         // the caller's buffer of the last part
+    unsigned char *wcur;        // write cursor in it
+    int32_t bufsize;
+    int32_t op;                 // 0 none; the operation of the first fill
+    uint32_t selected;          // entries selected (lowered by entries dropped)
+    uint32_t returned;          // entries returned so far
+    uint32_t remaining;         // entries not returned yet
+    uint32_t locked;            // entries locked
+    int32_t filno;              // file of the request (data file or index)
+    int32_t datno;              // its data file
+    uint32_t mode;              // the mode word of the first fill
+    uint32_t content;           // mode & 0x2000E8
+    uint32_t selection;         // mode & 0x74700
+    uint32_t lockflag;          // mode & 0x2000
+    uint8_t skipflt;            // mode bit 0x10
+    uint8_t extended;           // the request is the extended form
+    uint8_t ownfilter;          // the batch installed the data file's filter
+    uint8_t ownrange;           // the batch installed the index's range
+    uint8_t wide;               // entries hold 8-byte positions
+    uint8_t keyed;              // entries hold key copies
+    int32_t keylen;             // key length of the index (0: a data file)
+    unsigned char *recbuf;      // record buffer of variable-length reads
+    int32_t recbuflen;
+    unsigned char *target;      // saved target (key prefix), or null
+};
 
 // Room of one key in the ISAM layer's buffers (keys of at most 1024 bytes
 // with an 8-byte position suffix, and spare).
@@ -29,6 +67,19 @@ struct IsamState {
     unsigned char target[kIsamKeyRoom];
     unsigned char keywork[kIsamKeyRoom];
     int32_t varidx;
+
+    // ISAM contexts (context.cpp): the table of chains, its bucket count
+    // (fixed when the table is made) and the last context id assigned.
+    ISAMCTX **ctxtab;
+    int32_t ctxbuckets;
+    int16_t lastctx;
+
+    // Batches (batch.cpp): the current batch, the slot table of numbered
+    // batches with its bucket count, and the slot of the current batch.
+    BATSTATE bat;
+    BatSlot **battab;
+    int32_t batbuckets;
+    BatSlot *batcur;
 };
 
 }  // namespace zv

@@ -3,6 +3,8 @@
 // would make or read a partitioned host answer 454.
 #include "engine/isam/partition.h"
 
+#include <cstdint>
+
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/isam/isam_files.h"
@@ -17,6 +19,9 @@ int setkincmap(FCB *, int) { return set_uerr(454); }
 int zvpartcls(FCB *) { return 0; }
 int zvpartcln(FCB *) { return 0; }
 int zvpartdelete(int) { return 0; }
+int zvpartrbl(IFILPARM *) { return set_uerr(454); }
+FCB *zvparthost() { return nullptr; }
+int zvpartaddk(int, int, const void *, uint32_t, uint32_t) { return set_uerr(454); }
 
 int zvunfoldpartno(FCB *, uint32_t *, int *partno, int) {
     if (partno) *partno = -1;
@@ -36,5 +41,15 @@ int partition_active(FCB *, int, int32_t *) { return set_uerr(715); }
 int partition_refusal(FCB *) { return 0; }
 int chgpartattrs(FCB *, uint32_t) { return 0; }
 int chgpartmode(FCB *, int) { return 0; }
+
+void partition_state_get(const FCB *, PartState *out) { *out = PartState{}; }
+void partition_state_set(FCB *, const PartState *) {}
+int32_t partition_lowest_raw(const FCB *) { return INT32_MAX; }
+int hostpartno(FCB *, int32_t *rawout, int, int32_t) {
+    if (rawout) *rawout = -1;
+    set_uerr(722);
+    return -1;
+}
+int partcuri(int, int) { return -1; }
 
 }  // namespace zv

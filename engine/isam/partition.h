@@ -1,6 +1,7 @@
 // Partitioned files as file sets see them (see partition.cpp). Until
 // partitioned files are built no partitioned set or host comes into being:
-// the calls that would make one answer 454.
+// the calls that would make one answer 454, and the rebuild of a
+// partitioned set is answered 454 as well.
 #pragma once
 
 #include "zarvo/zarvo.h"
@@ -21,5 +22,35 @@ int zvpartcls(FCB *host);
 int zvpartcln(FCB *host);
 // Deletes the partitions of a host before the host itself is deleted.
 int zvpartdelete(int datno);
+
+// The partition state of a data file that ISAM contexts save and restore:
+// the raw number of the current member with its companion word, and the
+// current partition number with its companion word (zeros while the file
+// keeps none).
+struct PartState {
+    int32_t member[2];
+    int32_t partno[2];
+};
+void partition_state_get(const FCB *f, PartState *out);
+void partition_state_set(FCB *f, const PartState *in);
+// The lowest raw member number of a partitioned host (INT32_MAX when it
+// has no member table).
+int32_t partition_lowest_raw(const FCB *host);
+// File number of the member recorded for raw number raw (-1: the host's
+// current one, returned through *rawout); -1 with 722 when the host has
+// no member table.
+int hostpartno(FCB *host, int32_t *rawout, int hostno, int32_t raw);
+// Makes the host's current record the member's: 0, or negative on failure.
+int partcuri(int memberno, int hostno);
+
+// ---- Rebuild of partitioned sets --------------------------------------------
+// Rebuilds a partitioned set, its host and each member, through the set
+// rebuild (RBLIFILz): 0 or an error.
+int zvpartrbl(IFILPARM *params);
+// The partitioned host whose member a set rebuild is working on, or null.
+FCB *zvparthost();
+// Adds the key of a member's record to its host's global index (key pass of
+// a set with global indexes): 0, 2 a duplicate there, or an error.
+int zvpartaddk(int hostno, int keyno, const void *key, uint32_t posh, uint32_t posl);
 
 }  // namespace zv

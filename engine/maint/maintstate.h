@@ -1,6 +1,7 @@
 // The maintenance utilities' part of the instance block (INSTGV::maint):
 // the routines and flags of a running verification or cross-check, its
-// per-run counters, and the settings the external sort reads.
+// per-run counters, the settings the external sort reads, and the progress,
+// work buffer and error state of the rebuilds.
 //
 // This header holds plain data only, so that the instance block can embed it.
 // One verification or cross-check runs at a time per instance: the routines
@@ -33,6 +34,32 @@ struct VerifyCounters {
     int32_t lefxtr;                   // leaf entries no longer part of the index
 };
 
+// Run flags of a rebuild (RblState::flags); each is set and cleared where
+// its run says, and none survives a run.
+constexpr uint32_t kRblSetHasIndexes = 0x100000;   // the set being rebuilt has indexes
+constexpr uint32_t kRblIdentityPass = 0x200000;    // the next identity value is to be recomputed
+constexpr uint32_t kRblPartitionRun = 0x1000000;   // a partition rebuild called the set rebuild
+constexpr uint32_t kRblMapMissing = 0x2000000;     // the scan found no readable identity map
+constexpr uint32_t kRblGlobalKeys = 0x0C000000;    // key pass of a partitioned set
+
+// Progress, work buffer and error state of the rebuilds (one at a time per
+// instance).
+struct RblState {
+    RBLCBFN callback;         // progress routine; null: none
+    RBLCBST *status;          // status block of the running set rebuild; null: none
+    uint16_t interval;        // callback every N records or keys (0 counts as 1)
+    uint64_t counter;         // records or keys handled in the current phase
+    unsigned char *buf;       // one record image; grows, never shrinks within a run
+    int32_t bufsize;          // bytes of buf
+    uint16_t err;             // last rebuild error code
+    uint16_t errfil;          // file number of that error
+    uint16_t forcescan;       // scan data files even when closed cleanly (set by set rebuilds)
+    uint32_t flags;           // kRbl* run flags
+    int32_t runlo, runn;      // file numbers runlo .. runlo + runn - 1 belong to the set being rebuilt
+    uint8_t keydump;          // reject reports carry a hex dump of each key
+    uint64_t loaded;          // keys handed to the bulk load (the index rebuild's own count)
+};
+
 struct MaintState {
     // Verification output: installed marks a run with an option block; its
     // output goes to vfyout, or to standard output when that is null.
@@ -48,6 +75,7 @@ struct MaintState {
     // buffer count the index rebuild passes (0: 500).
     char sortdir[256];
     int32_t sortbufs;
+    RblState rbl;
 };
 
 }  // namespace zv

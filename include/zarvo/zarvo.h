@@ -106,7 +106,8 @@ ZV_API uint16_t INTISAM(int32_t bufs, int32_t fils, int32_t sect);
  * fails), frees the ISAM tables and stops the engine user (STPUSR). The
  * first close error, else STPUSR's result (410 when no engine runs). */
 ZV_API uint16_t CLISAM(void);
-/* Frees every batch of the current user; 0. */
+/* Ends every batch of the current user (numbered or not) and frees the
+ * table of numbered batches; 0. */
 ZV_API int FREBAT(void);
 /* Stops the engine user: closes every open file (each descriptor is
  * released, whatever fails), releases its locks, buffers, tables and pools;
@@ -705,6 +706,25 @@ ZV_API int RDVREC(int filno, uint32_t pos, void *buf, int32_t buflen);
 ZV_API uint32_t GTVLEN(int filno, uint32_t pos);
 ZV_API int TSTVREC(int filno);
 
+/* Header of one area of a variable-length file, in host order: its mark
+ * (0xFAFA a record, 0xFDFD free, 0xFCFC free in a superfile member, 0xFBBF a
+ * space-index node, 0xFEFE a resource), the whole area's length, the record
+ * bytes in it, and for superfile members the owner and its previous area. */
+typedef struct VRECHDR {
+    uint16_t mark;
+    uint32_t arealen;
+    uint32_t reclen;
+    uint32_t member;
+    uint32_t prevl;
+    uint32_t prevh;
+} VRECHDR;
+/* The control block of an open data or index file (members included); null
+ * with 22 bad number, 26 not open, 46 reserved member. */
+ZV_API FCB *tstifnm(int filno);
+/* Reads the area header at (hw, lw): 0, 159 position 0, 48 a fixed-length
+ * file that is no superfile member, or the read's error. */
+ZV_API int getvhdr81(FCB *fcb, uint32_t hw, uint32_t lw, VRECHDR *h);
+
 /* Per-record metadata prefix of a file: its length, flags (1 first part,
  * 2 second part), the length of the first part and two zero words. */
 typedef struct ZVRMD {
@@ -1168,9 +1188,16 @@ ZV_API int zvultbl81(int filno, uint32_t hi, uint32_t lo, int mode);
 ZV_API int zvuutbl81(int filno, uint32_t hi, uint32_t lo);
 ZV_API int zvtestfunc(void);
 
-/* ISAM lock mode of the instance: 0 free; 2, 3, 4, 11, 12, 13 enable
- * variants; 5 suspend; 6, 7, 8, 14 restore. 0, or 446 for any other mode
- * (nothing changed). */
+/* ISAM lock mode of the instance: 0 free; 2, 3, 4, 11, 12, 13 enabled
+ * variants; 5 suspended. Requests: 0 releases the locks ISAM calls hold
+ * and frees the mode; 1 releases them and keeps the mode (2 when it was
+ * free); 2, 3, 4, 11, 12, 13 enable that variant (112 while a lock an ISAM
+ * call took is held, except that 2, 3, 4 and 11 replace another enabled
+ * variant at once); 5 suspends an enabled mode; 6, 7, 8, 14 restore a
+ * suspended one to 2, 4, 3, 11; 128 returns minus the mode (also left in
+ * the user and ISAM error codes); other requests below 256 change
+ * nothing. 0, 464 before ISAM start-up, 446 bits outside 0x2FF, 454 bit
+ * 0x200. A refused request leaves the mode as it was. */
 ZV_API int LKISAM(int mode);
 
 /* Transactions of this build are lock scopes; nothing is logged or undone.
@@ -1381,6 +1408,64 @@ ZV_API int32_t GETDODA(int datno, int32_t buflen, void *buffer, int form);
  * 0, 540 no buffer, 153 does not fit (buffer untouched), 116 other modes. */
 ZV_API int iGETNAM(int filno, char *buffer, int32_t len, int mode);
 
+/* Conditional indexes. An index of a file set may carry a condition: an
+ * expression over the record's fields, or a callback filter ("@name"); a
+ * record has a key in that index only when the condition holds for it. The
+ * conditions of all indexes of a data file are kept in the data file as one
+ * resource (type 0, number 5, "QV!CIDX"), loaded at open. Its body, in host
+ * order, from the counts on:
+ *   OFFSET SIZE
+ *     0    2   A: number of conditions
+ *     2    2   B: number of entries of a second group (carried along)
+ *     4    8n  A + B entries: i16 relative index number, i16 text space
+ *              (with its NUL), i32 kind (0 expression, 1 callback filter)
+ *     ..       the texts in entry order, each NUL-terminated and padded
+ *              with NULs to its entry's space.
+ * An index file marked with header flag 0x20 (PUTHDR(n, 32, 20)) keeps its
+ * condition in memory instead, until it is closed; nothing is stored.
+ *
+ * UPDCIDX: sets, replaces or (NULL or empty text) removes the condition of
+ * the index idxno; keys already in the index stay as they are. 0; 614 the
+ * index is not in a key map; 597 the text does not parse (nothing stored);
+ * 596 the data file has no field names; 446 a text of 32767 bytes or more;
+ * 439 the stored conditions are damaged; 83 no memory; resource errors.
+ * PUTCRES: stores the body of length bytes (NULL, or no entries: removes
+ * the resource) and loads the conditions again. 0; 48 an index; 595 the
+ * body is longer than length; 439 a text without its NUL; 596, 597 a text
+ * that cannot be parsed (nothing stored); resource errors.
+ * GETCRES: the length of the stored body, copied into buffer only when
+ * length suffices; 0 with 408 in uerr_cod when none is stored, 439 when
+ * the resource is damaged.
+ * GETCIDX: the length of the index's condition text with its NUL, copied
+ * into buffer only when length suffices; 0 when the index has none, or 0
+ * with the error in uerr_cod (614 not in a key map, 439 damaged). */
+ZV_API int UPDCIDX(int idxno, const char *text);
+ZV_API int PUTCRES(int datno, const void *body, int32_t length);
+ZV_API int32_t GETCRES(int datno, int32_t length, void *buffer);
+ZV_API int32_t GETCIDX(int idxno, int32_t length, void *buffer);
+
+/* Full-text search is not offered by this build: each call answers 454
+ * and does nothing else; zvFullText also leaves 454 in uerr_cod.
+ * zvFullTextSearch(datno, query, mode), AllocFTSearch(datno, query) and
+ * FreeFTSearch() would set up and release a search; FirstInFT, NextInFT,
+ * LastInFT and PrevInFT(datno, record, length) would read its records;
+ * the three callbacks would keep a file's full-text indexes in step with
+ * its opens, closes and record changes (datno, operation, old record and
+ * length, new record and length); zvFullText(parameters) would serve the
+ * full-text index definitions. */
+ZV_API int zvFullTextSearch(int datno, const char *query, int mode);
+ZV_API int AllocFTSearch(int datno, const char *query);
+ZV_API int FreeFTSearch(void);
+ZV_API int FirstInFT(int datno, void *record, int32_t *length);
+ZV_API int NextInFT(int datno, void *record, int32_t *length);
+ZV_API int LastInFT(int datno, void *record, int32_t *length);
+ZV_API int PrevInFT(int datno, void *record, int32_t *length);
+ZV_API int FTS_OpenFileCallback(int datno);
+ZV_API int FTS_CloseFileCallback(int datno);
+ZV_API int FTS_RecordUpdateCallback(int datno, int operation, const void *oldrec, int32_t oldlen,
+                                    const void *newrec, int32_t newlen);
+ZV_API int zvFullText(void *params);
+
 /* ------------------------------------------------------------------------ */
 /* ISAM records: add, rewrite, delete and reads with all keys (engine/isam). */
 /* ------------------------------------------------------------------------ */
@@ -1475,6 +1560,172 @@ ZV_API int UPDCURI(int datno, int mode);
 /* Copies at most 1,024 bytes into the find-value buffer that a key read
  * compares the record's key with (NULL: nothing). 0. */
 ZV_API int setfndval(const void *buffer, int32_t len);
+
+/* ------------------------------------------------------------------------ */
+/* ISAM contexts, the blocking filtered read and batches (engine/isam).      */
+/* ------------------------------------------------------------------------ */
+/*
+ * A context is a saved copy of a data file's current ISAM position under a
+ * 16-bit id: the current record, each index's current key image and range,
+ * and the record filter. The file has at most one active context, whose
+ * state is the file's own; switching saves it and restores another.
+ * OPNICON(datno, keyno, id): keyno < 0 covers every index of the data
+ * file, else only index keyno; id -1 takes the next free id after the last
+ * one assigned (never -1; after an explicit -2 the next is 0). The new
+ * context becomes active and returns its id; -1 with the ISAM error: 48
+ * datno is an index or keyno not an index of it, 899 a partition member,
+ * 83 no memory, 592 id in use (or none free), 10 the active context could
+ * not be saved, or the error of a file that is not open. CHGICON(id): 0
+ * (also when it is active already), 590 no such context, 591 its file is
+ * an index, or an index of it was closed or changed (the context active
+ * before is active again), 10 the active one could not be saved.
+ * CLSICON(id): 0 or 590. Closing the data file closes its contexts.
+ */
+ZV_API int OPNICON(int datno, int keyno, int id);
+ZV_API int CHGICON(int id);
+ZV_API int CLSICON(int id);
+
+/* One ISAM read combined with a filter text: op 1 first, 2 next, 3
+ * previous, 4 last (through an index in key order, through a data file in
+ * physical order), 10 greater, 11 greater or equal, 12 equal, 13 less or
+ * equal, 14 less (an index and a target: 80 without one, 80 for a target
+ * with a data file); with len the variable-length twins are used. A found
+ * record that the filter refuses ends the call with 101 and the current
+ * record as it was before the call. 0; 446 (ISAM file number: op) a bad
+ * operation; 454 a time-out other than 0 (waiting needs queue services
+ * this build does not have); 596, 597 the filter cannot be parsed, 598 it
+ * cannot be evaluated (current record as before); 614 an index without
+ * data file; or the read's error. An empty filter counts as none. */
+ZV_API int BLKIREC(int filno, int op, int32_t timeout, const char *filter, const void *target, void *record,
+                   int32_t *len);
+/* The block that the function-number entry passes to BLKIREC (0x26AB,
+ * sub-function 21, as its third argument; the file number is the second). */
+typedef struct BLKIRECBLK {
+    int32_t op;
+    int32_t timeout;
+    const char *filter;
+    const void *target;
+    void *record;
+    int32_t *len;
+} BLKIRECBLK;
+
+/*
+ * Batches: one set-oriented request per call on a data file or index. The
+ * mode word is the operation (mode & 7) with content, selection and option
+ * bits. The caller's request block (BATREQ) carries the selection and
+ * receives the counts; 4-byte words and positions are in the host's order.
+ *
+ * Operations: 1 ends the current batch (426 none); 3 (also 0 and 7) selects
+ * a set and returns its first part, 2 the next part (an empty part at the
+ * end); 4 deletes the selected set (a new selection, or the batch of
+ * operation 3 when none or all of its entries were returned; the number
+ * deleted is the returned count); 5 updates or adds records by the key of a
+ * unique index; 6 inserts records (content 0x20 one at a time, 0x200000 as
+ * one direct block written at the end of the file).
+ *
+ * A part is a run of entries in the buffer: the position (4 bytes; 8, high
+ * word first, when the file uses 8-byte offsets or lives in memory), then
+ * by content: 0x20 the record (a variable-length record preceded by its
+ * u32 length), 0x40 and 0x80 the key value, 0x08 and 0x200000 nothing more.
+ * Entries the record filter refuses (or whose record is gone) are dropped
+ * and counted out. A first entry larger than the buffer gives 429.
+ *
+ * Insert data (operation 6, from offset 20 of the request block, bufsize
+ * bytes, the count of records at offset 8): one at a time, each record is
+ * preceded by a position slot (4 bytes; 8 in a file with 8-byte offsets)
+ * and, in a variable-length file, by its i32 length (below 1: 634). A
+ * direct block holds the records as they are stored: fixed-length records
+ * back to back; variable-length areas each with its 10-byte header (u16
+ * mark 0xFAFA, u32 area length, u32 record length, little-endian; else
+ * 123). When the keys of record k fail, records k.. are returned to the
+ * file and the count inserted is the returned count.
+ * Update data (operation 5, on the index): entries of [6 skipped bytes
+ * with mode 0x200000, variable-length files only] [u32 length, variable
+ * files] [the key with mode 0x4000000] record image. The reply: u32 words
+ * at offset 0: records rewritten, records added, 0, the byte offset of the
+ * failing entry within the data, its failure kind (16 search, 32 data
+ * overrun, 64 key not formed, 128 length, 256 no memory, 1 rewrite, 2 add,
+ * 8 read).
+ *
+ * Codes: 421 selection 0x4000; 422 a next part of a selection that cannot
+ * continue; 425 a new request while a batch is active (or a delete after
+ * some entries were returned); 426 no active batch; 427 no content kind;
+ * 428 the batch lost its request; 429 the buffer cannot hold one entry
+ * (its size needed at the needed-size word with mode 0x10000000), or an
+ * entry passes the insert or update data; 430 a bad mode combination or a
+ * missing request part; 749 a negative buffer size; 767 a physical start
+ * that is not a record boundary; 158 a damaged area in a physical walk;
+ * 48 a file of the wrong kind; 614, 775 (a duplicate-key index for an
+ * update), 634, 123, 553 (a fixed record beginning 0xFF or 0xFE 0xFE).
+ */
+enum {
+    /* Plain request block. */
+    ZV_BATREQ_TOTAL = 0,      /* u32 out: entries selected */
+    ZV_BATREQ_LOCKED = 4,     /* u32 out: entries locked; the size needed after 429 */
+    ZV_BATREQ_RETURNED = 8,   /* u32 out: entries in this part; in: records given (5, 6) */
+    ZV_BATREQ_SIGLEN = 12,    /* u16: significant length of the key prefix */
+    ZV_BATREQ_TARGET = 14,    /* the target key */
+    ZV_BATREQ_PHYSHI = 12,    /* u32: physical start, high word (0, 0: the first record) */
+    ZV_BATREQ_PHYSLO = 16,    /* u32: physical start, low word */
+    ZV_BATREQ_LISTCOUNT = 0,  /* u32: entries of a key or position list */
+    ZV_BATREQ_LIST = 12,      /* the list */
+    ZV_BATREQ_DATA = 20,      /* insert and update data */
+    /* Extended request block (mode word exactly ZV_BAT_EXTENDED). */
+    ZV_BATREQX_MODE = 0,      /* u32: the real mode word */
+    ZV_BATREQX_NEEDED = 4,    /* u32 out: the size needed after 429 */
+    ZV_BATREQX_TOTAL = 8,     /* u32 out; in: the entries of a list */
+    ZV_BATREQX_LOCKED = 12,   /* u32 out */
+    ZV_BATREQX_RETURNED = 16, /* u32 out */
+    ZV_BATREQX_SIGLEN = 20,   /* u16; also the physical start's high word (u32) and the list */
+    ZV_BATREQX_NSEG = 22,     /* u16: range segments (not 0: a range selection) */
+    ZV_BATREQX_PHYSLO = 24,   /* u32: physical start, low word */
+    ZV_BATREQX_TARGET = 32,   /* pointer: the target key, or the lower range values */
+    ZV_BATREQX_UPPER = 40,    /* pointer: the upper range values */
+    ZV_BATREQX_OPS = 48,      /* pointer: the range operator words (u32) */
+    ZV_BATREQX_FILTER = 64    /* pointer: a filter text for the data file */
+};
+/* BATMODE bits. */
+#define ZV_BAT_FREE 0x1u
+#define ZV_BAT_NEXT 0x2u
+#define ZV_BAT_FIRST 0x3u
+#define ZV_BAT_DELETE 0x4u
+#define ZV_BAT_UPDATE 0x5u
+#define ZV_BAT_INSERT 0x6u
+#define ZV_BAT_OPMASK 0x7u
+#define ZV_BAT_POSITIONS 0x8u          /* content: positions */
+#define ZV_BAT_SKIPFILTERED 0x10u
+#define ZV_BAT_RECORDS 0x20u           /* content: records */
+#define ZV_BAT_KEYS 0x40u              /* content: key values */
+#define ZV_BAT_KEYS2 0x80u             /* content: key values */
+#define ZV_BAT_PREFIX 0x100u           /* selection: key prefix, ascending (also 0) */
+#define ZV_BAT_POSLIST 0x200u          /* selection: list of positions of the data file */
+#define ZV_BAT_KEYLIST 0x400u          /* selection: list of keys */
+#define ZV_BAT_LOCK 0x2000u            /* lock the selected records */
+#define ZV_BAT_NOTSUPPORTED 0x4000u    /* selection: 421 */
+#define ZV_BAT_KEEPLOCKS 0x8000u       /* ending the batch keeps its locks */
+#define ZV_BAT_PHYSICAL 0x10000u       /* selection: physical order of the data file */
+#define ZV_BAT_RANGE 0x20000u          /* selection: the key range of the extended block */
+#define ZV_BAT_PREFIXDESC 0x40000u     /* selection: key prefix, descending */
+#define ZV_BAT_PHYSKEEP 0x80000u       /* with ZV_BAT_PHYSICAL: its locks are kept at the end */
+#define ZV_BAT_DIRECT 0x200000u        /* content: positions; insert: a direct block; update: skip bytes */
+#define ZV_BAT_KEYFORM 0x800000u       /* update: the given keys are in key form */
+#define ZV_BAT_AUTOFREE 0x1000000u     /* free the batch once everything was returned */
+#define ZV_BAT_EXTENDED 0x2000000u     /* the mode word: the request block is the extended form */
+#define ZV_BAT_KEYGIVEN 0x4000000u     /* update: each entry carries its key */
+#define ZV_BAT_KEEPSERIAL 0x8000000u   /* update: a rewritten record keeps its serial number */
+#define ZV_BAT_NEEDED 0x10000000u      /* after 429 the size needed is stored */
+#define ZV_BAT_RANGEONLY 0x20000000u   /* allowed with the range selection alone */
+ZV_API int BATSETX(int filno, void *request, void *buffer, int32_t bufsize, uint32_t mode);
+ZV_API int BATSET(int filno, void *request, void *buffer, int32_t bufsize, uint32_t mode);
+/* Numbered batches: ALCBAT makes the slot table (184 present, 185 no
+ * memory), the current batch becoming batch 0; CHGBAT(n) parks the current
+ * batch and makes batch n current (a new number is an empty batch; 0 when
+ * n is current already; 185 no memory); FREBATN(n) ends batch n and frees
+ * its slot, the batch current before staying current (none when it was
+ * n); FREBAT ends every batch and frees the table. */
+ZV_API int ALCBAT(void);
+ZV_API int CHGBAT(int number);
+ZV_API int FREBATN(int number);
 
 /* ------------------------------------------------------------------------ */
 /* Key formation: keys from records, segment modes, collating sequences,     */
@@ -2043,6 +2294,95 @@ ZV_API int32_t chkhgh(int filno, uint32_t pos);
 ZV_API extern FCB *zvnum;
 ZV_API extern FCB *htnum;
 
+/* ------------------------------------------------------------------------ */
+/* Maintenance: rebuild of data files, indexes, file sets and superfiles.    */
+/* ------------------------------------------------------------------------ */
+
+/* Progress routine of a rebuild: (count of records or keys handled in the
+ * current phase, low word; code; text). Codes: 109 a phase begins, with its
+ * message ("Rebuilding data file...", "Rebuilding index file.", "Rebuilding
+ * additional index #n.", "Writing index file...", "Rebuilding superfile.",
+ * "Caller requested no scan of data file."); 100 records scanned or keyed;
+ * 105 keys loaded into an index. Its answer is not read. */
+typedef int (*RBLCBFN)(uint32_t count, int32_t code, const char *text);
+/* The status block of a running rebuild (12 bytes), allocated by the set
+ * rebuild while a progress routine is installed: the routine reads the high
+ * word of the count and stops the rebuild (869) by setting `cancel`. */
+typedef struct RBLCBST {
+    uint32_t size;             /* 12 */
+    uint32_t counthigh;        /* high word of the count */
+    uint16_t cancel;           /* non-zero: stop at the next count */
+    uint16_t spare;
+} RBLCBST;
+/* Installs the progress routine (NULL: none); the interval (calls every N
+ * records or keys; 0 counts as 1) changes only when not 0. 0. */
+ZV_API int SETCBRBL(RBLCBFN callback, int32_t interval);
+/* The status block of the running rebuild, or NULL. */
+ZV_API RBLCBST *GETCBRBLST(void);
+
+/* Repairs a closed file set from its definition: scans the data file and
+ * repairs its header, record space, free space and resource ring, creates
+ * every index file again (keeping its resources) and loads it from the
+ * records through the external sort. Options travel in ifil->tfilno
+ * (restored on return): -1 or more none; -(0x4000 + bits) with the bits
+ * 0x002 store the given definition, 0x004 purge rejected records, 0x008
+ * rebuild bad partition members only, 0x100 no data-file scan, 0x200
+ * repair unreadable stretches of a variable-length file (0x010 and 0x080
+ * accepted); the values -99 (store), -101 (purge), -105 (bad members) and
+ * their sums -200, -204, -206, -305. 0, or: 652 keys were rejected
+ * (duplicates in a unique index, bad serial numbers) and left in place,
+ * their report in the reject file named in the status log; 650 rejected
+ * and purged; 651 the purge failed; 869 stopped through the status block;
+ * 943 bad options; 48 dfilmod 0x200; 107 more than 64 indexes; 120 no work
+ * buffer; 454 bad partition members of a set that is not partitioned; 608
+ * a definition that disagrees with the files; 46 a file of the set is open
+ * in this instance; and the codes of the scan,
+ * the creates and the opens, with the file concerned in zvGetIsamFileNbr.
+ * After a partial record at the end of the data file zvGetSystemErrorCode
+ * gives -972 (left in place) or -973 (dumped and blanked with purge). The
+ * files of the set must not be open. */
+ZV_API int RBLIFILz(IFILPARM *params);
+ZV_API int RBLIFILX8(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask,
+                     const char *group, const char *password, XCREblk *xcre);
+ZV_API int RBLIFILX(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask,
+                    const char *group, const char *password);
+ZV_API int RBLIFIL(IFIL *ifil);
+/* Repairs one closed data file in place on the free number filno: its
+ * header against the record length and file mode given (0x4 variable
+ * length, 0x800 no resources), then, when it was not closed cleanly or a
+ * set rebuild ran in this instance, a scan of every record, free area and
+ * resource. options: 1 dump a partial record at the end to a temporary
+ * file and blank it, 2 turn unreadable stretches of a variable-length file
+ * into free space (else 1107). *tail: 0, the bytes of a partial record
+ * left at the end, or minus them when dumped. 0 or an error code. */
+ZV_API int RBLDATX(int filno, const char *name, uint16_t reclen, uint32_t xtdsize, uint16_t filmod,
+                   const char *password, int32_t memstate, int options, int32_t *tail);
+/* Loads index idxno (open and empty) or the additional member
+ * `member` of host index hostno from the records of data file datno
+ * (opened here by datname when given, else open already), through the
+ * external sort and the bulk load. A key that cannot be loaded (a
+ * duplicate in a unique index, a record whose serial number is all ones)
+ * is rejected: counted in *dups or *badser and reported into *stream (text
+ * report; options bit 1: binary reject records for a purge). 0; 2
+ * duplicates and no stream; 605 bad serial numbers only and no stream; 869
+ * stopped; 26 host not open; 23 bad member; or the error of a step. A
+ * failed index keeps the update flag 'R'. */
+ZV_API int RBLIDX(int datno, const char *datname, int idxno, const char *password, FILE **stream, int unused,
+                  int32_t *dups, int options, int32_t *badser);
+ZV_API int RBLMEMX(int datno, const char *datname, int hostno, int member, const char *password, FILE **stream,
+                   int unused, int32_t *dups, int options, int32_t *badser, int memfilno);
+ZV_API int RBLMEM(int datno, const char *datname, int hostno, int member, const char *password, FILE **stream,
+                  int unused, int32_t *dups, int options, int32_t *badser);
+/* Repairs a closed superfile host: re-marks and joins its free space,
+ * rebuilds its free-space index, finds every member and resource by the
+ * owner each area names, resets each member's counters and free lists and
+ * links each resource ring again; index members are left empty for their
+ * set rebuild. 0, or: 130 no name; 418 member count above 255; 48 not a
+ * superfile host; 123 an area of a member with a mark it cannot hold; 485
+ * no temporary index; 40 a node area of the wrong length; 512 a walk
+ * longer than the file; 12 cannot open; 46 the host is open. */
+ZV_API int ZVSBLDX(const char *hostname, const char *password);
+
 #ifdef __cplusplus
 #define ZV_ISAM_ASSERT(c, m) static_assert(c, m)
 #else
@@ -2059,6 +2399,8 @@ ZV_ISAM_ASSERT(sizeof(void *) != 8 || sizeof(VERIFYFILEOPT) == 56, "VERIFYFILEOP
 ZV_ISAM_ASSERT(offsetof(VERIFYFILEOPT, chkkey) == 12, "VERIFYFILEOPT chkkey at 12");
 ZV_ISAM_ASSERT(offsetof(VERIFYFILEOPT, filename) == 16, "VERIFYFILEOPT filename at 16");
 ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(VERIFYFILEOPT, error) == 48, "VERIFYFILEOPT error at 48");
+ZV_ISAM_ASSERT(sizeof(RBLCBST) == 12, "RBLCBST is 12 bytes");
+ZV_ISAM_ASSERT(offsetof(RBLCBST, cancel) == 8, "RBLCBST cancel at 8");
 #undef ZV_ISAM_ASSERT
 
 #ifdef __cplusplus

@@ -599,6 +599,277 @@ ZV_API ZVDBRET zvdbClearPathPrefix(ZVHANDLE handle);
 ZV_API const char *zvdbGetPathPrefix(ZVHANDLE handle);
 
 /* ------------------------------------------------------------------------ */
+/* Sessions.                                                                 */
+/*                                                                           */
+/* A session is the root of a handle tree and owns one engine instance.      */
+/* Types 0 and 1 register an instance of their own at allocation, named by   */
+/* "%p" of the handle, and make it current; types 3 and 4 work in the        */
+/* instance that is current. Types 1 and 4 are logon-only (no session        */
+/* dictionary is opened); type 4 is stored as 1 with the shared flag.        */
+/* Logon starts the ISAM layer in the session's instance with the five start */
+/* parameters (buffers, files, sectors, data buffers, user profile; 10, 32,  */
+/* 32, 10, 513 by default, each taken as a 16-bit value); the profile gets   */
+/* bits 0x21 for that start (targets in key form, integer keys byte-reversed */
+/* so that host-order values sort by value), the stored parameter stays as   */
+/* set. Logout closes what is open and stops the ISAM layer; the instance    */
+/* stays registered until the session is freed.                              */
+/* ------------------------------------------------------------------------ */
+
+/* Session type: 0, 1, 3 or 4 (see above). */
+typedef int32_t ZVSESSION_TYPE;
+/* Start parameter number, 1..5. */
+typedef int32_t ZVSESSION_PARAM;
+
+/* A new session; NULL for types 2, 5 and above (or negative), when memory is
+ * short or its instance cannot be registered. */
+ZV_API ZVHANDLE zvdbAllocSession(ZVSESSION_TYPE type);
+/* Logs a logged-on session out, runs the end entry of its callback library
+ * (leaving the library mapped), unregisters its instance and frees it with
+ * everything below it: 0; 4002 NULL, 4003 no session. */
+ZV_API ZVDBRET zvdbFreeSession(ZVHANDLE handle);
+/* Logs on: the non-NULL credentials replace the stored ones (4001), the
+ * ISAM layer starts (its code on failure, nothing left started), operation
+ * bit 0x2000000 is turned on, the user-defined-function table is cleared,
+ * and unless the session is logon-only the session dictionary (session path
+ * + "zvdbdict") is opened, once more exclusively when a shared open fails
+ * (the session is then exclusive); a dictionary failure stops the engine
+ * again and is returned. The on-logon callback (kind 25) then runs with the
+ * session; a nonzero result undoes the logon and is returned. 4003 no
+ * session, 4011 logged on already. */
+ZV_API ZVDBRET zvdbLogon(ZVHANDLE handle, const char *server, const char *user,
+                         const char *password);
+/* Creates a new session dictionary (the engine started for the call and
+ * stopped again; the credentials are not kept); the session stays logged
+ * off. 4002, 4003, 4011, the start-up's and the creation's codes. */
+ZV_API ZVDBRET zvdbCreateSession(ZVHANDLE handle, const char *server, const char *user,
+                                 const char *password);
+/* Logs out (an attached session detaches): disconnects the databases,
+ * closes the open tables, runs the on-logout callback (kind 26), resets the
+ * session (credentials and session path NULL, start parameters and defaults
+ * as allocated, lock mode 0) and stops the ISAM layer (its codes 127 and
+ * 128 accepted). 4003, 4012 not logged on. */
+ZV_API ZVDBRET zvdbLogout(ZVHANDLE handle);
+/* Attaches a logged-off session (the handle itself) to an instance started
+ * by another: mode 1 the instance of the session `source` with its
+ * credentials and lock mode; mode 2 the instance named by `source` (a
+ * text); mode 3 the current instance. The session is then logged on
+ * without starting the engine (a session that is not logon-only opens its
+ * dictionary; when that fails it keeps its own instance). transaction_active
+ * sets the transaction flag. 4003, 4011, 4007 no source or no instance
+ * name, 4100 other modes, the instance switch's code. */
+ZV_API ZVDBRET zvdbAttachSession(ZVHANDLE handle, void *source, int mode, int transaction_active);
+/* Detaches: the session is reset onto its own instance, logged off. 4003,
+ * 4101 not attached, 4012 not logged on. */
+ZV_API ZVDBRET zvdbDetachSession(ZVHANDLE handle);
+/* The attach mode (0 not attached); 0 unless the handle is a session. */
+ZV_API int zvdbGetAttachMode(ZVHANDLE handle);
+/* Type 0, 1 or 4 (stored as 1, shared); logon-only follows the stored type.
+ * 4084 for other types, 4003. The instance is not changed. */
+ZV_API ZVDBRET zvdbSetSessionType(ZVHANDLE handle, ZVSESSION_TYPE type);
+/* The stored type; 0 without session. */
+ZV_API ZVSESSION_TYPE zvdbGetSessionType(ZVHANDLE handle);
+/* Start parameter n (1..5); 0 for other n or without session. */
+ZV_API int32_t zvdbGetSessionParams(ZVHANDLE handle, ZVSESSION_PARAM n);
+/* Sets start parameter n for the next logon: 0; 4004 n outside 1..5 (kept
+ * as the session's last code), 4002 NULL, 4003. */
+ZV_API ZVDBRET zvdbSetSessionParams(ZVHANDLE handle, ZVSESSION_PARAM n, int32_t value);
+/* The stored credentials; NULL without session or when cleared by logout. */
+ZV_API const char *zvdbGetServerName(ZVHANDLE handle);
+ZV_API const char *zvdbGetUserLogonName(ZVHANDLE handle);
+ZV_API const char *zvdbGetUserPassword(ZVHANDLE handle);
+/* 1 while logged on or attached; 0 otherwise or without session. */
+ZV_API int zvdbIsActiveSession(ZVHANDLE handle);
+/* Directory of the session dictionary; a copy is kept (NULL clears it).
+ * 0, 4001, 4002, 4003. */
+ZV_API ZVDBRET zvdbSetSessionPath(ZVHANDLE handle, const char *path);
+/* The session path into buffer ("" when none): 0; 4004 NULL buffer, 4006
+ * when it does not fit in size bytes, 4002, 4003. */
+ZV_API ZVDBRET zvdbGetSessionPath(ZVHANDLE handle, char *buffer, int32_t size);
+/* printf format of floats turned into text; NULL clears it. 0, 4001, 4003. */
+ZV_API ZVDBRET zvdbSetDefFloatFormat(ZVHANDLE handle, const char *format);
+/* The format, or "%g" when none is set (also without session). */
+ZV_API const char *zvdbGetDefFloatFormat(ZVHANDLE handle);
+/* Logon-only flag: 0, 4003; Get 0 without session. */
+ZV_API ZVDBRET zvdbSetLogonOnly(ZVHANDLE handle, int flag);
+ZV_API int zvdbGetLogonOnly(ZVHANDLE handle);
+/* Whether the session dictionary is opened exclusively: 0, 4003. */
+ZV_API ZVDBRET zvdbSetSessionExclusive(ZVHANDLE handle, int flag);
+ZV_API int zvdbIsSessionExclusive(ZVHANDLE handle);
+/* Transaction mode of dictionary creation (3 by default): 0, 4003. */
+ZV_API ZVDBRET zvdbSetDictTranMode(ZVHANDLE handle, int mode);
+/* Directory of temporary files, set while logged off: 0 (also for a NULL
+ * handle, with nothing done); 4003, 4011 logged on, 4008 NULL path, 4001. */
+ZV_API ZVDBRET zvdbSetTempPath(ZVHANDLE handle, const char *path);
+/* Makes the session's instance current: 0, 4003. */
+ZV_API ZVDBRET zvdbSwitchInstance(ZVHANDLE handle);
+/* The engine's node-name call (SETNODE): its code; 4003, 4012. */
+ZV_API ZVDBRET zvdbSetCurrentNodeName(ZVHANDLE handle, const char *name);
+
+/* Databases listed in the session dictionary. First and next fill the name
+ * (its length must be below namesize, else 4006) and the path (directory,
+ * separator, file name and extension; 4006 unless it fits) of each entry,
+ * 101 at the end; at least one buffer is needed (4007). Find needs the name
+ * and the path buffer (4007), by UID the name and path buffers. Count: -1 on
+ * failure. The dictionary's codes pass through. */
+ZV_API ZVDBRET zvdbFirstDatabase(ZVHANDLE handle, char *name, int32_t namesize, char *path,
+                                 int32_t pathsize);
+ZV_API ZVDBRET zvdbNextDatabase(ZVHANDLE handle, char *name, int32_t namesize, char *path,
+                                int32_t pathsize);
+ZV_API ZVDBRET zvdbFindDatabase(ZVHANDLE handle, const char *name, char *path, int32_t pathsize);
+ZV_API ZVDBRET zvdbFindDatabaseByUID(ZVHANDLE handle, uint32_t uid, char *name, int32_t namesize,
+                                     char *path, int32_t pathsize);
+ZV_API int32_t zvdbGetDatabaseCount(ZVHANDLE handle);
+/* Connected databases of the session: first sets *index to 0, next adds 1;
+ * the database there, or NULL (4003 no session, 4007 NULL index kept as
+ * the last code). Find: by name, any letter case, or by dictionary UID. */
+ZV_API ZVHANDLE zvdbGetFirstActiveDatabase(ZVHANDLE handle, int *index);
+ZV_API ZVHANDLE zvdbGetNextActiveDatabase(ZVHANDLE handle, int *index);
+ZV_API ZVHANDLE zvdbFindActiveDatabase(ZVHANDLE handle, const char *name);
+ZV_API ZVHANDLE zvdbFindActiveDatabaseByUID(ZVHANDLE handle, uint32_t uid);
+
+/* "ZarvoCore" into buffer: 0; 4006 for a size below 10, 4007 NULL buffer. */
+ZV_API ZVDBRET zvdbGetProductName(ZVHANDLE handle, char *buffer, int32_t size);
+/* The engine's version as text ("V0.01(0000)"): 0; 4006 for a size below
+ * 40, 4007 NULL buffer, the configuration read's code. */
+ZV_API ZVDBRET zvdbGetProductVersion(ZVHANDLE handle, char *buffer, int32_t size);
+/* Item 186 of the configuration record (-1: no limit): 0, 4007, the read's code. */
+ZV_API ZVDBRET zvdbGetMaxConnections(ZVHANDLE handle, int32_t *out);
+/* Item 0..255 of the engine's configuration record (SYSCFG); 0 for another
+ * item or a failing read. */
+ZV_API int32_t zvdbGetSystemConfig(int item);
+/* Local date and time of a logged-on session's engine; 0 on failure, the
+ * code (4003, 4012, 4033, 0 on success) kept as the session's last code. */
+ZV_API ZVDATETIME zvdbServerDateTime(ZVHANDLE handle);
+/* Registers a table in a database's dictionary in a session of its own
+ * (an instance "zvdbAddTableToDatabase" marks the call while it runs; the
+ * caller's current instance is current again afterwards): the database is
+ * first created when createdb is nonzero, the table's entry is dropped and
+ * added again. reserved1 and reserved2 are not used. 0 or the first
+ * failing code (518 while another such call runs, 82 no session). */
+ZV_API ZVDBRET zvdbAddTableToDatabase(const char *dbname, const char *dbpath, const char *tablename,
+                                      const char *tablepath, void *reserved1, void *reserved2,
+                                      int createdb);
+/* The engine's zvSETENCRYPT: cipher of the data and index files created
+ * from now on. */
+ZV_API ZVDBRET zvdbSETENCRYPT(const char *code, const char *key, int32_t keylen);
+
+/* ------------------------------------------------------------------------ */
+/* Transactions, save points and session locks.                              */
+/*                                                                           */
+/* This library has no transaction processing (zvdbGetLibType gives 128, bit */
+/* 64 clear): begin, commit, abort and the save points keep only the         */
+/* session's transaction flag and its list of files dropped inside a         */
+/* transaction. Session locks set the ISAM lock mode of the session's        */
+/* instance.                                                                 */
+/* ------------------------------------------------------------------------ */
+
+/* Session lock mode: 0 free; 1..4 locking on (variants); 5 variant 3
+ * through the plain enable request; 6 suspend; 7..10 restore 1..4. */
+typedef int32_t ZVLOCK_MODE;
+
+/* 128: this library's type word. */
+ZV_API int zvdbGetLibType(void);
+/* Clear the transaction flag: 0, 4003 (commit and abort also forget the
+ * dropped files without closing them). */
+ZV_API ZVDBRET zvdbBegin(ZVHANDLE handle);
+ZV_API ZVDBRET zvdbCommit(ZVHANDLE handle);
+ZV_API ZVDBRET zvdbAbort(ZVHANDLE handle);
+/* 0 while an engine transaction is open; else the flag is cleared, the lock
+ * mode read again and the engine's 71 (or other code) kept and returned. */
+ZV_API ZVDBRET zvdbPrepareCommit(ZVHANDLE handle);
+/* 1 when the transaction flag is set. */
+ZV_API int zvdbIsTransActive(ZVHANDLE handle);
+/* No save point is made: 0. The current instance's pending engine code,
+ * when nonzero, is kept as the session's last code (-1 without instance). */
+ZV_API ZVDBRET zvdbSetSavePoint(ZVHANDLE handle);
+/* 0; 4003 kept when no session is reachable. */
+ZV_API ZVDBRET zvdbSetSingleSavePoint(ZVHANDLE handle);
+/* 0; 4002 NULL, 4003. */
+ZV_API ZVDBRET zvdbRestoreSavePoint(ZVHANDLE handle, int savepoint);
+ZV_API ZVDBRET zvdbClearSavePoint(ZVHANDLE handle);
+/* Sets the session lock mode: 0, 4003, 4055 mode outside 0..10, or the
+ * engine's code (464 ISAM not started, 112 locks held), the stored mode then
+ * unchanged. */
+ZV_API ZVDBRET zvdbLock(ZVHANDLE handle, ZVLOCK_MODE mode);
+/* zvdbLock(handle, 0). */
+ZV_API ZVDBRET zvdbUnlock(ZVHANDLE handle);
+/* The session lock mode that the engine's ISAM lock state stands for (-1
+ * for a state without one); 0 without session. */
+ZV_API ZVLOCK_MODE zvdbGetLockMode(ZVHANDLE handle);
+/* 1 when that mode is 1..4. */
+ZV_API int zvdbIsLockActive(ZVHANDLE handle);
+/* Isolation level 1..3 (kept only): 0; 4003, 4012 not logged on, 4070
+ * outside 0..3, 4054 level 0. Get: -1 until set or without session. */
+ZV_API ZVDBRET zvdbSetTransactionIsolation(ZVHANDLE handle, int level);
+ZV_API int zvdbGetTransactionIsolation(ZVHANDLE handle);
+/* Kept for the caller: 0, 4003; Get 0 without session. */
+ZV_API ZVDBRET zvdbSetKeepLock(ZVHANDLE handle, ZVKEEP_MODE mode);
+ZV_API ZVKEEP_MODE zvdbGetKeepLock(ZVHANDLE handle);
+/* Mode 0..31, kept for the caller: 0, 4003, 4004. */
+ZV_API ZVDBRET zvdbSetTransactionMode(ZVHANDLE handle, ZVBEGIN_MODE mode);
+ZV_API ZVBEGIN_MODE zvdbGetTransactionMode(ZVHANDLE handle);
+/* The engine's operation-mode word (SETOPS): action 0 turns bits off, 2 on,
+ * 3 only reads; the new word is cached in the session. 0, 4003, the
+ * engine's code. Get: the cached word, read once from the engine. */
+ZV_API ZVDBRET zvdbSetOperationState(ZVHANDLE handle, int32_t bits, int action);
+ZV_API int32_t zvdbGetOperationState(ZVHANDLE handle);
+/* Operation bit 0x40000. */
+ZV_API ZVDBRET zvdbSetAutoCommit(ZVHANDLE handle, int on);
+ZV_API int zvdbGetAutoCommit(ZVHANDLE handle);
+
+/* ------------------------------------------------------------------------ */
+/* Callbacks, callback libraries and user-defined functions.                 */
+/*                                                                           */
+/* Session, database, table and record handles keep one routine per         */
+/* callback kind (0..26) they own: a session all 27, a database 0..24, a     */
+/* table 0..22, a record 0..9. A kind a handle does not own climbs to its    */
+/* owner (record -> table -> database -> session); index, field and segment  */
+/* handles climb to their table. Kind 25 runs at logon and 26 at logout,     */
+/* each with the session handle; the other kinds run at the operations that */
+/* name them.                                                                */
+/* ------------------------------------------------------------------------ */
+
+/* Callback kind, 0..26. */
+typedef int32_t ZVDB_CALLBACK_KIND;
+/* A callback routine as stored; the operation that runs a kind calls it as
+ * that kind's own type (kinds 25 and 26: ZVDB_SESSION_CALLBACK). */
+typedef void (*ZVDB_CALLBACK)(void);
+/* Kinds 25 and 26: called with the session; a nonzero result of kind 25
+ * fails the logon. */
+typedef ZVDBRET (*ZVDB_SESSION_CALLBACK)(ZVHANDLE session);
+/* Entries of a callback library: "zvsqlSetCallback" is called with the
+ * handle and argument given to zvdbLoadCallbackLib, "zvsqlEndCallback" with
+ * the session and 0 when the library is unloaded. */
+typedef int (*ZVDB_CBLIB_SET)(ZVHANDLE handle, void *argument);
+typedef int (*ZVDB_CBLIB_END)(ZVHANDLE session, int reserved);
+
+/* 0; 4090 NULL handle, a handle of another kind or a climb that ends at no
+ * handle; 4091 kind outside 0..26. Not kept as the session's last code. */
+ZV_API ZVDBRET zvdbSetCallback(ZVHANDLE handle, ZVDB_CALLBACK_KIND kind, ZVDB_CALLBACK routine);
+/* The routine, or NULL; a table without database takes kinds 23 and up from
+ * its session. */
+ZV_API ZVDB_CALLBACK zvdbGetCallback(ZVHANDLE handle, ZVDB_CALLBACK_KIND kind);
+ZV_API ZVDBRET zvdbClearCallback(ZVHANDLE handle, ZVDB_CALLBACK_KIND kind);
+/* Clears every kind a session, database, table or record owns: 0, 4090. */
+ZV_API ZVDBRET zvdbClearAllCallback(ZVHANDLE handle);
+/* Stores the session's SQL callback and clears its state; the session
+ * handle, or NULL when none is reachable. */
+ZV_API ZVHANDLE zvdbSetSqlCallBack(ZVHANDLE handle, ZVDB_CALLBACK routine);
+/* Loads a callback library into a logged-off session (immediate binding),
+ * first unloading one loaded before. With initialise 1 its set entry runs
+ * with (handle, argument); a nonzero result unloads it again and is
+ * returned. 0; 4003, 4011 logged on, 4007 NULL path, 4091 not loadable. */
+ZV_API ZVDBRET zvdbLoadCallbackLib(ZVHANDLE handle, const char *path, void *argument, int initialise);
+/* Runs the end entry of an initialised library and, unless keep_mapped,
+ * unloads it; the session forgets it in every case. 0; 4003, 4011. */
+ZV_API ZVDBRET zvdbUnLoadCallbackLib(ZVHANDLE handle, int keep_mapped);
+/* Registers a function that expressions parsed afterwards in the session's
+ * instance can call (udfAdd of zvdbpt.h): its code (13 name taken, 5 no
+ * memory); 4003. Logon clears the table, logout frees it. */
+ZV_API ZVDBRET zvdbAddUserDefFunc(ZVHANDLE handle, const char *name, int resulttype, int argcount,
+                                  const int *argtypes, void (*routine)(void **args, void *result));
+
+/* ------------------------------------------------------------------------ */
 /* Clocks and small utilities.                                               */
 /* ------------------------------------------------------------------------ */
 

@@ -248,6 +248,22 @@ ZV_API void udfInit(void);
 /* Frees every function of the current instance. */
 ZV_API void udfTerm(void);
 
+/* Custom text tokenizers: a shared library that splits texts into words
+ * exports these four functions under the names "Tokenizer_init",
+ * "Tokenizer_reset", "Tokenizer_next" and "Tokenizer_end".
+ * init: a tokenizer over text[0..length), words cut to maxtoken bytes, with
+ *   the nopt option texts of the caller (their meaning is the library's):
+ *   its handle, or NULL with a non-zero code in *error.
+ * reset: starts over on a new text: 0, or a non-zero code.
+ * next: the next word (NUL-terminated, valid until the next call) with its
+ *   length in *length; NULL with *length 0 at the end.
+ * end: frees the handle. */
+typedef void *(*ZVTOKINIT)(int nopt, const char *const *opt, const char *text, int length, int maxtoken,
+                           int *error);
+typedef int (*ZVTOKRESET)(void *h, const char *text, int length);
+typedef const char *(*ZVTOKNEXT)(void *h, int *length);
+typedef void (*ZVTOKEND)(void *h);
+
 #ifdef __cplusplus
 }
 #endif

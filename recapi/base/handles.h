@@ -45,9 +45,10 @@ struct tagZVDBRESULTSET;
 struct tagZVDBFTIDICT;
 
 // A callback routine kept in a slot; each caller casts it to its own type.
-using ZvdbRoutine = void (*)();
+using ZvdbRoutine = ZVDB_CALLBACK;
 
-// Callback slots kept by session, database and table records.
+// Callback words kept by session, database, table and record records; each
+// kind uses the first 27, 25, 23 and 10 of them.
 constexpr int kZvdbCallbackSlots = 27;
 // Start parameters of a session's ISAM start-up.
 constexpr int kZvdbStartParams = 5;
@@ -103,6 +104,7 @@ struct tagZVDBSESSION {
     uint8_t pathsep;                    // path separator; 0: not read yet
     int32_t dictinsuper;                // 1
     char *temppath;
+    ZVDBLIST *droplist;                 // files removed inside a transaction (transact.h)
 };
 
 struct tagZVDBDATABASE {
@@ -230,6 +232,7 @@ struct tagZVDBRECORD {
     tagZVDBSESSION *session;
     tagZVDBDATABASE *database;
     tagZVDBTABLE *table;
+    ZvdbRoutine callbacks[kZvdbCallbackSlots];  // kinds 0..9 used
     void *usertag;
     void *localtag;
 };
@@ -309,6 +312,11 @@ ZVDBRET _zvdbUnlinkChild(ZVHANDLE handle);
 // kind being freed (3505 session, 3506 database, 3507 table). 0 or the last
 // recursive result; 4007 for NULL.
 ZVDBRET _zvdbUnlinkChildren(ZVHANDLE handle, int kind);
+// Closes what is open below a handle, depth first, stopping at the first
+// error: a connected database closes its tables and disconnects, an open
+// table closes, a logged-on session deactivates its children and logs out.
+// 0 for inactive handles and other kinds; 4007 for NULL.
+ZVDBRET _zvdbDeactivateChildren(ZVHANDLE handle);
 
 }  // extern "C"
 

@@ -54,13 +54,17 @@ int _zvdbSYSCFG(int32_t *record) {
 }
 
 int _zvdbSETOPS(int32_t bits, int32_t action, int32_t *mode) {
+    g_counts.setops++;
     int32_t word = SETOPS(bits, action);
     int rc = zv::instance_uerr();
     if (rc == 0 && mode) *mode = word;
     return rc;
 }
 
-int _zvdbLKISAM(int mode) { return LKISAM(mode); }
+int _zvdbLKISAM(int mode) {
+    g_counts.lkisam_log[g_counts.lkisam++ % 16] = mode;
+    return LKISAM(mode);
+}
 
 int _zvdbTRANISO(int) { return 0; }
 

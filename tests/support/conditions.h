@@ -1,6 +1,6 @@
-// Conditional-index tables built in memory: until the engine stores the
-// conditions of a data file, tests give a file its table from condition
-// texts, as loading the stored conditions would.
+// Conditional-index tables built in memory: tests give a file its table
+// from condition texts directly, as loading the stored conditions would,
+// without storing them in the file.
 #pragma once
 
 #include <string>

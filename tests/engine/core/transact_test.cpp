@@ -15,7 +15,8 @@ class TransactTest : public zvtest::ZvTest {
 protected:
     void SetUp() override {
         ZvTest::SetUp();
-        ASSERT_EQ(zvtest::start_engine(8, 4, 8, 16), 0);
+        // Under the ISAM layer: lock modes need it.
+        ASSERT_EQ(INTISAMX(8, 4, 8, 16, 33), 0);
     }
     void TearDown() override {
         zvtest::stop_engine();
@@ -85,7 +86,8 @@ TEST_F(TransactTest, BeginOpensOneTransaction) {
         int32_t mode;
         uint16_t lockmode;
     };
-    const Case cases[] = {{5, 11}, {2, 2}, {3, 3}, {4, 4}, {6, 6}, {7, 7}, {0x100 | 2, 2}};
+    // 6 and 7 restore a suspended mode only: from a free one nothing changes.
+    const Case cases[] = {{5, 11}, {2, 2}, {3, 3}, {4, 4}, {6, 0}, {7, 0}, {0x100 | 2, 2}, {1, 2}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.mode);
         EXPECT_EQ(TRANBEG(c.mode), 1);
@@ -96,10 +98,14 @@ TEST_F(TransactTest, BeginOpensOneTransaction) {
         EXPECT_EQ(TRANEND(0), 0);  // frees it
         EXPECT_EQ(g()->isamlockmode, 0);
     }
-    // A lock mode that LKISAM refuses opens nothing.
+    // A lock mode that LKISAM refuses opens nothing: before ISAM start-up.
+    zvtest::stop_engine();
+    ASSERT_EQ(zvtest::start_engine(8, 4, 8, 16), 0);
     EXPECT_EQ(TRANBEG(1), 0);
-    EXPECT_EQ(uerr(), 446);
+    EXPECT_EQ(uerr(), 464);
     EXPECT_EQ(TRANRDY(), 71);
+    EXPECT_EQ(TRANBEG(0), 1);  // without a lock mode it opens
+    EXPECT_EQ(TRANABT(), 0);
 }
 
 TEST_F(TransactTest, SavepointsAreCounted) {
@@ -193,14 +199,20 @@ TEST_F(TransactTest, UnsupportedRequests) {
 }
 
 TEST_F(TransactTest, IsamLockModes) {
-    for (int mode : {0, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14}) {
-        EXPECT_EQ(LKISAM(mode), 0) << mode;
-        EXPECT_EQ(g()->isamlockmode, mode);
-    }
-    for (int mode : {1, 9, 10, 15, 0x100 | 2, -1}) {
-        EXPECT_EQ(LKISAM(mode), 446) << mode;
-        EXPECT_EQ(uerr(), 446);
-        EXPECT_EQ(g()->isamlockmode, 14);
+    // Requests in order, each with its answer and the mode after it.
+    struct Case {
+        int request, result;
+        uint16_t mode;
+    };
+    const Case cases[] = {
+        {0, 0, 0},   {2, 0, 2},   {3, 0, 3},   {4, 0, 4},   {5, 0, 5},       {6, 0, 2},
+        {7, 0, 2},   {8, 0, 2},   {11, 0, 11}, {12, 0, 12}, {13, 0, 13},     {14, 0, 13},
+        {1, 0, 13},  {9, 0, 13},  {10, 0, 13}, {15, 0, 13}, {0x100 | 2, 446, 13}, {-1, 446, 13},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(LKISAM(c.request), c.result) << c.request;
+        EXPECT_EQ(uerr(), c.result) << c.request;
+        EXPECT_EQ(g()->isamlockmode, c.mode) << c.request;
     }
 }
 

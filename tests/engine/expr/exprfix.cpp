@@ -8,6 +8,16 @@
 
 namespace exprtest {
 
+::testing::AssertionResult reads_copy_of(const PTRECINFO *ri, const unsigned char *schema) {
+    if (!ri || !ri->schema || !schema) return ::testing::AssertionFailure() << "no layout or no schema";
+    if (ri->schema == schema) return ::testing::AssertionFailure() << "the layout reads the caller's map";
+    uint32_t entries;
+    memcpy(&entries, schema + 12, 4);
+    if (memcmp(ri->schema, schema, 16 + 6 * size_t(entries)) != 0)
+        return ::testing::AssertionFailure() << "the copy differs from the map";
+    return ::testing::AssertionSuccess();
+}
+
 int field_no(const char *name) {
     const auto &f = zvfuzz::expr_fields();
     for (size_t i = 0; i < f.size(); i++)

@@ -33,6 +33,11 @@ protected:
     PTNODE *tree_ = nullptr;
 };
 
+// Whether a bound layout reads its own copy of a schema map: the same
+// bytes at another address, so that the map may be freed while the tree
+// lives.
+::testing::AssertionResult reads_copy_of(const PTRECINFO *ri, const unsigned char *schema);
+
 // The tree below n as a nested list: an operator "(KIND:type child ...)"
 // with "PT_" dropped and null children left out, a field by its name,
 // "(ISNULL name)" and "(NOTNULL name)", an INTEGER constant by its value, a

@@ -32,7 +32,7 @@ TEST_F(ParseTest, TheRootBindsTheConditionToTheLayout) {
     EXPECT_EQ(zv::ptGetExprType(tree_), PT_INTEGER);
     const PTRECINFO *ri = zv::ptGetLeft(tree_)->u.op.pay.info;
     ASSERT_NE(ri, nullptr);
-    EXPECT_EQ(ri->schema, schema_.data());
+    EXPECT_TRUE(reads_copy_of(ri, schema_.data()));
     EXPECT_EQ(ri->present, uint32_t(zvfuzz::expr_fields().size()));
     EXPECT_EQ(ri->nullfld, &ri->fields[field_no("$NULFLD$")]);
     EXPECT_STREQ(ri->fields[field_no("Price")].name, "Price");

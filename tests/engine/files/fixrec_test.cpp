@@ -394,7 +394,11 @@ TEST_F(FixrecTest, SerialnumAllocatesUnderItsOption) {
     EXPECT_EQ(SERIALNUM(1), 41u);
     EXPECT_EQ(SERIALNUM(1), 41u);
     EXPECT_EQ(writes(), w);
-    g()->fileopt[0] |= zv::kOpt1SerialAlloc;
+    // Only the operation-mode bit callers set draws numbers.
+    g()->fileopt[0] |= 0x80000;
+    EXPECT_EQ(SERIALNUM(1), 41u);
+    g()->fileopt[0] &= ~0x80000u;
+    ASSERT_EQ(SETOPS(0x80000, 2) & 0x80000, 0x80000);
     EXPECT_EQ(SERIALNUM(1), 42u);
     EXPECT_EQ(SERIALNUM(1), 43u);
     EXPECT_EQ(fcb(1)->hdr.base.updflg, 0xFF);

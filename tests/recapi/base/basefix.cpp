@@ -6,6 +6,7 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "recapi/base/session.h"
+#include "recapi/catalog/dict_standin.h"
 
 namespace basetest {
 
@@ -28,26 +29,12 @@ std::string instance_name_of(const void *p) {
 }
 
 tagZVDBSESSION *make_session(bool own_instance) {
-    tagZVDBSESSION *s = zv::session_record_new();
-    if (!s) return nullptr;
-    s->children = _zvdbListAlloc();
-    s->databases = _zvdbListAlloc();
-    if (own_instance) {
-        s->instname = _zvdb_stralloc(kZvdbInstanceNameSize - 1);
-        s->instnamesize = kZvdbInstanceNameSize;
-        std::snprintf(s->instname, size_t(kZvdbInstanceNameSize), "%p", static_cast<void *>(s));
-        EXPECT_EQ(REGZARVO(s->instname), 0);
-    }
-    return s;
+    return static_cast<tagZVDBSESSION *>(zvdbAllocSession(own_instance ? 0 : 3));
 }
 
 void free_session(tagZVDBSESSION *s) {
     if (!s) return;
-    _zvdbListFree(s->children);
-    _zvdbListFree(s->databases);
-    _zvdb_free(s->instname);
-    _zvdb_free(s->pathprefix);
-    zv::session_record_free(s);
+    EXPECT_EQ(zvdbFreeSession(s), 0);
 }
 
 Tree::Tree() {
@@ -94,6 +81,8 @@ Tree::Tree() {
 }
 
 Tree::~Tree() {
+    // The session first: freeing it empties the links below it.
+    free_session(sb);
     _zvdbListFree(table->records);
     _zvdbListFree(freetable->records);
     _zvdbListFree(db->tables);
@@ -101,7 +90,6 @@ Tree::~Tree() {
                                        criterion, fti, dict, orphanindex, orphansegment}) {
         _zvdb_free(h);
     }
-    free_session(sb);
 }
 
 void EngineTest::SetUp() {
@@ -118,6 +106,44 @@ void EngineTest::TearDown() {
     zv::fault_reset();
     zv::fail_alloc_at(0);
     CLISAM();
+    BaseTest::TearDown();
+}
+
+}  // namespace basetest
+
+namespace basetest {
+
+int64_t live_blocks() { return int64_t(zv::platform_alloc_count()) - int64_t(zv::platform_free_count()); }
+
+bool file_open(int filno) {
+    GETFIL(filno, 10);
+    return zvGetUserErrorCode() == 0;
+}
+
+bool engine_running() { return zvdbGetSystemConfig(ZV_SYSCFG_FILE_NUMBERS) > 0; }
+
+tagZVDBSESSION *SessionTest::alloc(int type) {
+    auto *s = static_cast<tagZVDBSESSION *>(zvdbAllocSession(type));
+    if (s) sessions_.push_back(s);
+    return s;
+}
+
+int SessionTest::release(tagZVDBSESSION *s) {
+    for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+        if (*it == s) {
+            sessions_.erase(it);
+            return zvdbFreeSession(s);
+        }
+    }
+    ADD_FAILURE() << "not a session of the test";
+    return -1;
+}
+
+void SessionTest::TearDown() {
+    zv::set_dict_standin_hooks(nullptr);
+    zv::fail_alloc_at(0);
+    for (auto it = sessions_.rbegin(); it != sessions_.rend(); ++it) zvdbFreeSession(*it);
+    sessions_.clear();
     BaseTest::TearDown();
 }
 

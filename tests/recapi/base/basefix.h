@@ -76,3 +76,26 @@ protected:
 };
 
 }  // namespace basetest
+
+namespace basetest {
+
+// Platform blocks taken and not yet given back (only differences count).
+int64_t live_blocks();
+// Whether the file number is open in the current instance.
+bool file_open(int filno);
+// Whether an engine runs in the current instance.
+bool engine_running();
+
+// Sessions allocated through the fixture are freed at the end of the test;
+// the dictionary stand-in's hooks are removed.
+class SessionTest : public BaseTest {
+protected:
+    void TearDown() override;
+    // zvdbAllocSession(type), remembered for the end of the test.
+    tagZVDBSESSION *alloc(int type);
+    // Frees a session made by alloc now: zvdbFreeSession's result.
+    int release(tagZVDBSESSION *s);
+    std::vector<tagZVDBSESSION *> sessions_;
+};
+
+}  // namespace basetest

@@ -230,10 +230,12 @@ TEST_F(KeyTest, SerialNumbersLeaveTheOperationBitAsFound) {
     ASSERT_EQ(_zvdbGetSerialExt(t, &high, &low, 0), 0);
     uint32_t first = low;
     EXPECT_EQ(high, 0u);
+    uint32_t drawn = first;
     for (bool on : {false, true}) {
         SCOPED_TRACE(on);
         SETOPS(0x80000, on ? 2 : 0);
         ASSERT_EQ(_zvdbGetSerialExt(t, &high, &low, 1), 0);
+        EXPECT_EQ(low, ++drawn) << "next hands out the following number";
         EXPECT_EQ(SETOPS(0, 3) & 0x80000, on ? 0x80000 : 0);
         t->datno = 35;  // not open: the call fails
         EXPECT_NE(_zvdbGetSerialExt(t, &high, &low, 1), 0);
@@ -243,7 +245,7 @@ TEST_F(KeyTest, SerialNumbersLeaveTheOperationBitAsFound) {
     SETOPS(0x80000, 0);
     uint64_t serial = 7;
     ASSERT_EQ(_zvdbGetSerial(t, &serial), 0);
-    EXPECT_EQ(serial, uint64_t(first));
+    EXPECT_EQ(serial, uint64_t(drawn));
     // A file with 8-byte positions keeps the high word of its serial number.
     XCREblk x{};
     x.mode = 0x42;
@@ -681,6 +683,102 @@ TEST_F(WrappersTest, WithoutAnInstanceTheFieldsReadMinusOne) {
     EXPECT_EQ(_zvdbGETLOK(1, 0), 6);
     EXPECT_EQ(_zvdbISHUGEFILE(1), 0);
     ASSERT_EQ(REGZARVO("again"), 0);  // the fixture's tear-down stops an instance
+}
+
+}  // namespace
+
+namespace {
+
+// The scan form counts the records of a variable-length file by walking its
+// areas: freed areas and resources do not count.
+TEST_F(WrappersTest, RecordCountByScanOfAVariableLengthFile) {
+    ASSERT_EQ(CREDATX8(3, "v.dat", 8, 0, 0x4, 0, nullptr, nullptr, nullptr), 0);
+    std::vector<uint32_t> pos;
+    for (int i = 0; i < 40; i++) {
+        std::string rec(size_t(8 + i * 3), char('a' + i % 26));
+        uint32_t p = NEWVREC(3, int32_t(rec.size()));
+        ASSERT_NE(p, 0u) << i;
+        ASSERT_EQ(WRTVREC(3, p, rec.data(), int32_t(rec.size())), 0) << i;
+        pos.push_back(p);
+    }
+    char body[32] = {};
+    body[0] = 7;  // type 7, number 1, name "r"
+    body[4] = 1;
+    body[8] = 'r';
+    ASSERT_EQ(ADDRES(3, body, sizeof body), 0);
+    for (int i = 0; i < 40; i += 4) ASSERT_EQ(RETVREC(3, pos[size_t(i)]), 0) << i;
+    uint64_t n = 0;
+    ASSERT_EQ(_zvdbGetNumberOfRecords(3, 1, &n), 0);
+    EXPECT_EQ(n, 30u);
+    EXPECT_EQ(_zvdbGetNumberOfRecords(3, 1, nullptr), 4007);
+    EXPECT_EQ(_zvdbGetNumberOfRecords(3, 0, &n), 48) << "no active count kept for variable-length files";
+    EXPECT_EQ(_zvdbGetNumberOfRecords(30, 1, &n), 26);
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Contexts and batches through their wrappers: an all-index context's id
+// comes back, the engine's codes pass through, and a failed open gives the
+// ISAM error.
+TEST_F(KeyTest, ContextsAndBatchesPassThroughTheirWrappers) {
+    add({"aaaa", "bbbb", "cccc"});
+    int a = -1, b = -1;
+    ASSERT_EQ(_zvdbOPNICON(d_, &a), 0);
+    ASSERT_EQ(_zvdbOPNICON(d_, &b), 0);
+    EXPECT_NE(a, b);
+    Record r("    ");
+    ASSERT_EQ(FRSREC(d_ + 1, r.bytes), 0);
+    ASSERT_EQ(NXTREC(d_ + 1, r.bytes), 0);  // b stands on "bbbb"
+    EXPECT_EQ(_zvdbCHGICON(a), 0);
+    ASSERT_EQ(FRSREC(d_ + 1, r.bytes), 0);  // a on "aaaa"
+    EXPECT_EQ(_zvdbCHGICON(b), 0);
+    ASSERT_EQ(NXTREC(d_ + 1, r.bytes), 0);
+    EXPECT_EQ(std::string(r.bytes, 4), "cccc") << "b continues where it stood";
+    EXPECT_EQ(_zvdbCLSICON(a), 0);
+    EXPECT_EQ(_zvdbCLSICON(a), 590);
+    EXPECT_EQ(_zvdbCHGICON(a), 590);
+    int none = -7;
+    EXPECT_EQ(_zvdbOPNICON(d_ + 1, &none), 48) << "an index is no data file";
+    EXPECT_EQ(none, -7);
+    EXPECT_EQ(_zvdbOPNICON(d_, nullptr), 33);
+    // Batches: asking the next part with no batch gives the engine's 426.
+    unsigned char req[64] = {};
+    unsigned char buf[256];
+    EXPECT_EQ(_zvdbBATSETX(d_ + 1, req, buf, sizeof buf, ZV_BAT_NEXT), 426);
+    ASSERT_EQ(ALCBAT(), 0);
+    EXPECT_EQ(_zvdbCHGBAT(1), 0);
+    EXPECT_EQ(_zvdbFREBATN(1), 0);
+    EXPECT_EQ(FREBAT(), 0);
+}
+
+// A set rebuilt through the wrapper is found under the session's prefix.
+TEST_F(WrappersTest, RebuildUnderThePrefix) {
+    OneKeySet made("pre/cust");
+    ASSERT_EQ(CREIFILX(&made.ifil, nullptr, nullptr, 0, nullptr, nullptr), 0);
+    for (const char *k : {"aaaa", "bbbb", "cccc"}) {
+        Record r(k);
+        ASSERT_EQ(ADDREC(made.ifil.tfilno, r.bytes), 0);
+    }
+    ASSERT_EQ(CLIFIL(&made.ifil), 0);
+    ASSERT_TRUE(std::filesystem::remove("pre/cust.idx"));
+    tagZVDBTABLE *t = table_on(session_, -1);
+    OneKeySet bydef("cust");
+    EXPECT_EQ(_zvdbRBLIFILX(t, &bydef.ifil, ".dat", ".idx", 0, nullptr, nullptr), 0);
+    EXPECT_TRUE(std::filesystem::exists("pre/cust.idx")) << "the index was made again under the prefix";
+    EXPECT_STREQ(bydef.ifil.pfilnam, "cust") << "the caller's definition is not touched";
+    int f = -1;
+    ASSERT_EQ(_zvdbOPNIFILX(t, &bydef.ifil, 0, &f), 0);
+    uint32_t n = 0;
+    EXPECT_EQ(_zvdbIDXENT(f + 1, &n), 0);
+    EXPECT_EQ(n, 3u);
+    EXPECT_EQ(_zvdbCLIFIL(&bydef.ifil), 0);
+    EXPECT_EQ(_zvdbRBLIFILX(session_, &bydef.ifil, ".dat", ".idx", 0, nullptr, nullptr), 4013);
+    EXPECT_EQ(_zvdbRBLIFILX(t, nullptr, ".dat", ".idx", 0, nullptr, nullptr), 4007);
+    EXPECT_EQ(_zvdbSETCBRBL(nullptr, 0), 0);
+    _zvdb_free(t);
 }
 
 }  // namespace

@@ -214,7 +214,7 @@ TEST_F(DateTest, FormatConversionsAreNotSupported) {
 TEST_F(DateTest, SessionDefault) {
     EXPECT_EQ(zvdbGetDefDateType(nullptr), 0);
     EXPECT_EQ(zvdbSetDefDateType(nullptr, 1), 4003);
-    tagZVDBSESSION *s = zv::session_record_new();
+    auto *s = static_cast<tagZVDBSESSION *>(zvdbAllocSession(3));
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(zvdbGetDefDateType(s), 1);
     EXPECT_EQ(zvdbSetDefDateType(s, 7), 4028);
@@ -228,7 +228,7 @@ TEST_F(DateTest, SessionDefault) {
     EXPECT_EQ(zvdbGetDefDateType(other), 0);
     EXPECT_EQ(zvdbSetDefDateType(other, 1), 4003);
     _zvdb_free(other);
-    zv::session_record_free(s);
+    zvdbFreeSession(s);
 }
 
 TEST_F(DateTest, CurrentDate) {

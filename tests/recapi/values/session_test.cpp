@@ -14,7 +14,7 @@ using SessionTest = ZvTest;
 
 TEST_F(SessionTest, SessionHandles) {
     EXPECT_EQ(zvdbGetSessionHandle(nullptr), nullptr);
-    tagZVDBSESSION *s = zv::session_record_new();
+    auto *s = static_cast<tagZVDBSESSION *>(zvdbAllocSession(3));
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->kind, 3505);
     EXPECT_EQ(zvdbGetSessionHandle(s), s);
@@ -24,7 +24,7 @@ TEST_F(SessionTest, SessionHandles) {
     table->kind = 3507;
     EXPECT_EQ(zvdbGetSessionHandle(table), nullptr);
     _zvdb_free(table);
-    zv::session_record_free(s);
+    zvdbFreeSession(s);
 }
 
 TEST_F(SessionTest, StrRev) {

@@ -137,7 +137,7 @@ TEST_F(TimeTest, FormatConversionsAreNotSupported) {
 TEST_F(TimeTest, SessionDefault) {
     EXPECT_EQ(zvdbGetDefTimeType(nullptr), 0);
     EXPECT_EQ(zvdbSetDefTimeType(nullptr, 1), 4003);
-    tagZVDBSESSION *s = zv::session_record_new();
+    auto *s = static_cast<tagZVDBSESSION *>(zvdbAllocSession(3));
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(zvdbGetDefTimeType(s), 2);
     EXPECT_EQ(zvdbSetDefTimeType(s, 12), 4019);
@@ -145,7 +145,7 @@ TEST_F(TimeTest, SessionDefault) {
     EXPECT_EQ(zvdbSetDefTimeType(s, 11), 0);
     EXPECT_EQ(zvdbGetDefTimeType(s), 11);
     EXPECT_EQ(zvdbGetDefDateType(s), 1);  // the date default is its own field
-    zv::session_record_free(s);
+    zvdbFreeSession(s);
 }
 
 TEST_F(TimeTest, CurrentTime) {

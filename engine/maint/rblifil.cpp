@@ -1,0 +1,788 @@
+// IFIL rebuild: a whole closed file set repaired from its definition.
+//
+// The data file is scanned and its header repaired (datscan.cpp); every
+// index file of the set is created again empty from the definition, its
+// old resources carried over (rescarry.cpp), and loaded from the records
+// (idxrebuild.cpp). Keys that cannot be loaded are rejected and reported
+// in a reject file; on request the rejected records are deleted from the
+// set afterwards. The run takes consecutive file numbers for the set (the
+// data file first), which no temporary file of the run uses.
+//
+// Every exit goes through one end (`finish`): the reject file is closed
+// (and deleted when nothing was rejected), the work buffer, the status
+// block the run allocated and the key maps of the run are released, the
+// run flags and the cache's rebuild flag are cleared, and the IFIL's
+// tfilno, dfilno, dfilmod and ifilmod are as the caller gave them. A run
+// that failed can be started again: nothing it leaves behind stands in the
+// way of the next one.
+#include "engine/maint/rblifil.h"
+
+#include <cstring>
+#include <vector>
+
+#include "engine/core/arith.h"
+#include "engine/core/centralio.h"
+#include "engine/core/filenum.h"
+#include "engine/core/highword.h"
+#include "engine/core/instance.h"
+#include "engine/core/pools.h"
+#include "engine/core/statuslog.h"
+#include "engine/files/close.h"
+#include "engine/files/create.h"
+#include "engine/files/fcb.h"
+#include "engine/files/header.h"
+#include "engine/files/superfile.h"
+#include "engine/files/varrec.h"
+#include "engine/files/xcreblk.h"
+#include "engine/index/index_services.h"
+#include "engine/index/keydelete.h"
+#include "engine/index/nodebuf.h"
+#include "engine/index/ksegdef.h"
+#include "engine/isam/fileset.h"
+#include "engine/isam/fileset_deps.h"
+#include "engine/isam/ifil.h"
+#include "engine/isam/isam_files.h"
+#include "engine/isam/isammap.h"
+#include "engine/isam/partition.h"
+#include "engine/maint/datscan.h"
+#include "engine/maint/idxrebuild.h"
+#include "engine/maint/rblcrypt.h"
+#include "engine/maint/rblstate.h"
+#include "engine/maint/rescarry.h"
+
+namespace zv {
+
+namespace {
+
+constexpr uint32_t kPartitionBits = 0xC00000u;
+constexpr int kAllowedBits = 0x002 | 0x004 | 0x008 | 0x010 | 0x080 | 0x100 | 0x200;
+
+bool open_state(const FCB *f) { return f && (f->state == 'y' || f->state == 'v' || f->state == 'w'); }
+
+void log_line(const char *text, int code = kLogSingleTry) { zvrcvlog(text, code); }
+
+// One run of the set rebuild.
+struct Run {
+    IFILPARM *p = nullptr;
+    IFIL *ifil = nullptr;
+    int16_t tfilno = 0, dfilno = 0, dfilmod = 0, ifilmod = 0;
+    RblOptions o;
+    int first = -1;            // data file number of the run
+    bool ownstatus = false;
+    bool flagsset = false;
+    FILE *rej = nullptr;
+    char rejname[256] = {};
+    int64_t rejected = 0;
+    int32_t tail = 0;
+    int32_t memstate = 0;      // a partition member's state word for the scan
+    char dname[256] = {};
+    SetShape shape;
+};
+
+// Closes a file of the run when it is open, keeping the error codes; an
+// index after its key pass keeps its 'R' mark on disk (`marked`).
+void quiet_close(int filno, bool marked = false) {
+    INSTGV *g = zvWNGV;
+    if (!open_state(fcb_at(filno))) return;
+    uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num, sys = g->sysiocod;
+    if (marked) rbl_close(filno);
+    else iclsfilx(filno, 0);
+    g->uerr_cod = uerr;
+    g->isamerr_cod = isam;
+    g->isamfil_num = num;
+    g->sysiocod = sys;
+}
+
+// Releases the key-map entries of the index files first + 1 + k, k in
+// [from, to].
+void drop_maps(const Run &r, int from, int to) {
+    for (int k = from; k <= to; k++) clearifil(r.first + 1 + k, 1, 0);
+}
+
+// The name of index file k of the set.
+int index_name(Run &r, int k, char (&out)[256]) {
+    const IIDX &x = r.ifil->iidxarr[k];
+    if (x.aidxnam) return buildAidxnam(out, x.aidxnam, sizeof out, r.dname);
+    return zviflnam(r.p, out, 1, nullptr);
+}
+
+// Step 9: the schema serial description of the stored definition (the
+// first serial segment taken from a schema field) against the IFIL.
+int serial_check(Run &r, FCB *dat) {
+    INSTGV *g = zvWNGV;
+    if (!(dat->hdr.base.hdrflags & kHdrHasExt)) return 0;
+    uint16_t isam = g->isamerr_cod, num = g->isamfil_num;
+    IFIL *stored = cnvifilnpx(nullptr, dat->name, nullptr, nullptr, r.first, 0);
+    g->isamerr_cod = isam;
+    g->isamfil_num = num;
+    set_uerr(0);
+    if (!stored) return 0;
+    int32_t field = 0, length = 0;
+    bool have = false;
+    for (int k = 0; k < stored->dnumidx && !have; k++) {
+        const IIDX &x = stored->iidxarr[k];
+        for (int s = 0; s < x.inumseg && x.isegarr && !have; s++) {
+            if ((x.isegarr[s].segmode & 0x10F) != 257) continue;
+            field = x.isegarr[s].soffset + 1;
+            length = -x.isegarr[s].slength;
+            have = true;
+        }
+    }
+    zvputmem(stored);
+    if (!have) return 0;
+    int found = 0, failfil = 0;
+    int rc = chkschsrl(r.ifil, r.first, field, length, &found, &failfil);
+    if (rc && !r.o.update) return rerr(608, failfil);
+    // The key maps bind the description again.
+    dat->serpos = 0;
+    dat->srllen = 0;
+    return 0;
+}
+
+// The create block of index file k (one block per physical file after the
+// data file's), adjusted to the data file.
+bool index_block(const Run &r, int filepos, const FCB *dat, XCREblk *out) {
+    if (!r.p->xcre) return false;
+    *out = r.p->xcre[filepos];
+    const uint16_t dflags = dat->hdr.base.hdrflags;
+    if ((dflags & kHdrHasExt) && !(out->mode & 0x40000000u)) {
+        out->mode |= 0x20000002u;
+        out->mode &= ~0x40010000u;
+    }
+    out->mode = (out->mode & ~0x40u) | (dflags & kHdr8ByteOffsets);
+    out->mode &= ~kPartitionBits;
+    return true;
+}
+
+// Step 10 for one index file k: saved resources, delete, create, carried
+// resources, key maps of the host and its members, close.
+int recreate_index(Run &r, int k, int filepos, FCB *dat) {
+    INSTGV *g = zvWNGV;
+    RblState &rs = g->maint.rbl;
+    IFIL *ifil = r.ifil;
+    const IIDX &x = ifil->iidxarr[k];
+    const int n = r.first + 1 + k;
+    const int nmem = r.shape.nmem[k];
+    char iname[256];
+    if (int rc = index_name(r, k, iname)) return rerr(rc, n);
+    bool recreated = false;
+    if (zvsname1(iname)) {
+        // A superfile member keeps its file: it is only opened.
+        if (int rc = OPNFILX(n, iname, uint16_t(ifil->ifilmod), nullptr)) return rerr(rc, n);
+    } else {
+        char savename[256];
+        int savefil = kNoSaveFile, encset = 0;
+        uint16_t oldflags = 0;
+        CamoSave enc{};
+        if (int rc = getidxres(r.first, n, iname, r.p->password, savename, &savefil, nmem, &oldflags, &enc, &encset)) {
+            if (encset) rbl_enc_restore(&enc);
+            return rerr(rc, n);
+        }
+        auto drop_save = [&]() { return savefil != kNoSaveFile ? rbl_drop_save(savefil, savename) : 0; };
+        cnvdltfil(iname);
+        set_uerr(0);
+        XCREblk blk;
+        bool haveblk = index_block(r, filepos, dat, &blk);
+        int rc;
+        {
+            OptionBit mark(&g->fileopt[2], kIsamIndexMark);
+            rs.flags |= 1;
+            rc = CREIDXX8(n, iname, x.ikeylen, x.ikeytyp, x.ikeydup, nmem, ifil->ixtdsiz,
+                          uint16_t(ifil->ifilmod | 0x1000), int32_t(r.p->permmask), r.p->group, r.p->password,
+                          haveblk ? &blk : nullptr);
+            rs.flags &= ~1u;
+        }
+        if (encset) rbl_enc_restore(&enc);
+        if (rc) {
+            drop_save();
+            return rerr(rc, n);
+        }
+        if (savefil != kNoSaveFile) {
+            rc = putidxres(n, savefil);
+            int dr = drop_save();
+            if (!rc) rc = dr;
+            if (rc) {
+                quiet_close(n);
+                return rerr(rc, n);
+            }
+        }
+        (void)oldflags;
+        if (x.icolseq && (rc = SETALTSEQ(n, x.icolseq)) != 0) {
+            quiet_close(n);
+            return rerr(rc, n);
+        }
+        if (x.ipadbyt && (rc = SETVARBYTS(n, x.ipadbyt)) != 0) {
+            quiet_close(n);
+            return rerr(rc, n);
+        }
+        recreated = true;
+    }
+    // 10.5 to 10.7: key maps, members, close.
+    auto fail = [&](int code, int filno) {
+        drop_maps(r, k, k + nmem);
+        quiet_close(n);
+        return rerr(code, filno);
+    };
+    if (int rc = setimap(k, ifil, -1, 0, recreated ? 1 : 0)) return fail(rc, g->isamfil_num ? g->isamfil_num : n);
+    if (int rc = zvksgmap(n)) return fail(rc, n);
+    isam_entry(n)->inuse = kMapByIfil;
+    for (int m = 1; m <= nmem; m++) {
+        const IIDX &xm = ifil->iidxarr[k + m];
+        if (recreated) {
+            if (int rc = CREMEM(n, xm.ikeylen, xm.ikeytyp, xm.ikeydup, m)) return fail(rc, n + m);
+        }
+        if (int rc = setimap(k + m, ifil, -1, 0, recreated ? 1 : 0))
+            return fail(rc, g->isamfil_num ? g->isamfil_num : n + m);
+        if (int rc = zvksgmap(n + m)) return fail(rc, n + m);
+        isam_entry(n + m)->inuse = kMapByIfil;
+    }
+    if (int rc = iclsfilx(n, 0)) return fail(rc, n);
+    return 0;
+}
+
+// Step 12 for one index file k: open, header check, key pass of the host
+// and of each member, close.
+int load_index(Run &r, int k) {
+    INSTGV *g = zvWNGV;
+    IFIL *ifil = r.ifil;
+    const IIDX &x = ifil->iidxarr[k];
+    const int n = r.first + 1 + k;
+    const int nmem = r.shape.nmem[k];
+    char iname[256];
+    if (int rc = index_name(r, k, iname)) return rerr(rc, n);
+    if (int rc = OPNFILX(n, iname, uint16_t((ifil->ifilmod & 0xCFF6) | 0x3000), nullptr)) return rerr(rc, n);
+    const int opts = r.o.purge ? kRblPurge : 0;
+    auto check_of = [&](const IIDX &ix) { return (r.o.update || ix.icolseq || ix.ipadbyt) ? 1 : 0; };
+    int rc = chkidxhdr(check_of(x), &x, n, ifil->ifilmod, nmem);
+    int32_t dups = 0, bad = 0;
+    if (!rc) rc = RBLIDX(r.first, r.dname, n, r.p->password, &r.rej, 0, &dups, opts, &bad);
+    r.rejected += int64_t(dups) + bad;
+    for (int m = 1; m <= nmem && !rc; m++) {
+        const IIDX &xm = ifil->iidxarr[k + m];
+        rc = chkidxhdr(check_of(xm), &xm, n + m, ifil->ifilmod, -1);
+        dups = bad = 0;
+        if (!rc) rc = RBLMEM(r.first, r.dname, n, m, r.p->password, &r.rej, 0, &dups, opts, &bad);
+        r.rejected += int64_t(dups) + bad;
+        if (rc) {
+            quiet_close(n, true);
+            return rerr(rc, n + m);
+        }
+    }
+    if (rc) {
+        quiet_close(n, true);
+        return rerr(rc, g->maint.rbl.err ? g->maint.rbl.errfil : n);
+    }
+    if ((rc = rbl_close(n)) != 0) return rerr(rc, n);
+    return 0;
+}
+
+// Step 13.3: the rejected records leave the set.
+int purge(Run &r) {
+    INSTGV *g = zvWNGV;
+    IFIL *ifil = r.ifil;
+    ifil->dfilno = int16_t(r.first);
+    ifil->dfilmod = 2;
+    ifil->ifilmod = 0x4002;
+    const int16_t keep = ifil->tfilno;
+    int rc = OPNIFILz(r.p);
+    ifil->dfilno = r.dfilno;
+    ifil->dfilmod = r.dfilmod;
+    ifil->ifilmod = r.ifilmod;
+    if (rc) {
+        ifil->tfilno = keep;
+        log_line("Could not process any rejected records (dat)", kLogSingleTry - g->isamerr_cod);
+        return 651;
+    }
+    const int datno = ifil->tfilno;
+    rbl_close_stream(&r.rej);
+    FILE *in = rbl_open_stream(r.rejname, "rb");
+    auto close_set = [&]() {
+        uint16_t uerr = g->uerr_cod;
+        CLIFIL(ifil);
+        ifil->tfilno = keep;
+        g->uerr_cod = uerr;
+    };
+    if (!in) {
+        close_set();
+        log_line("Could not process any rejected records (tmp)");
+        return 651;
+    }
+    FCB *dat = fcb_at(datno);
+    const bool wide = (dat->hdr.base.hdrflags & kHdr8ByteOffsets) != 0;
+    const bool variable = dat->kind == kKindVariable;
+    const uint64_t largest = rbl_file_size(dat);
+    std::vector<unsigned char> slot(dat->hdr.base.reclen ? dat->hdr.base.reclen : 1);
+    unsigned char key[kKeyRoom];
+    char line[160];
+    int result = 0;
+    int64_t done = 0;
+    for (; done < r.rejected && !result; done++) {
+        uint32_t hi = 0, lo = 0, len = 0;
+        bool ok = (!wide || fread(&hi, 4, 1, in) == 1) && fread(&lo, 4, 1, in) == 1 && fread(&len, 4, 1, in) == 1;
+        unsigned char *buf = nullptr;
+        if (ok && (largest == UINT64_MAX || len > largest)) {
+            snprintf(line, sizeof line, "Only found %d records", int(done));
+            log_line(line);
+            result = 651;
+            break;
+        }
+        if (ok) buf = rbgetbuf(int32_t(len ? len : 1));
+        if (ok && !buf) ok = false;
+        if (ok && len) ok = fread(buf, 1, len, in) == len;
+        if (!ok) {
+            snprintf(line, sizeof line, "Only found %d records", int(done));
+            log_line(line);
+            result = 651;
+            break;
+        }
+        for (int k = 0; k < ifil->dnumidx && !result; k++) {
+            const int ix = datno + 1 + k;
+            zvSETHGH(int32_t(hi));
+            int32_t kl = frmkey(ix, buf, key, lo, int32_t(len));
+            if (kl <= 0) continue;
+            int drc = idelchk(ix, key, hi, lo, 0x81);
+            if (drc == 3 || drc == 4) drc = 0;
+            if (drc) {
+                snprintf(line, sizeof line, "Unexpected key delete error(%d) after processing %d records", drc,
+                         int(done));
+                log_line(line);
+                result = 651;
+            }
+        }
+        if (result) break;
+        set_uerr(0);
+        int drc = 0;
+        zvSETHGH(int32_t(hi));
+        if (variable) {
+            VRECHDR h;
+            drc = getvhdr81(dat, hi, lo, &h);
+            if (!drc && h.mark != kVrecFree) {
+                zvSETHGH(int32_t(hi));
+                drc = RETVREC(datno, lo);
+            }
+        } else {
+            drc = REDREC(datno, lo, slot.data());
+            if (!drc && slot[0] != 0xFF) {
+                zvSETHGH(int32_t(hi));
+                drc = RETREC(datno, lo);
+            }
+        }
+        if (drc) {
+            if (wide)
+                snprintf(line, sizeof line, "Could not mark record %lld deleted(%d) after processing %d records",
+                         (long long)join64(hi, lo), drc, int(done));
+            else
+                snprintf(line, sizeof line, "Could not mark record %d deleted(%d) after processing %d records",
+                         int(lo), drc, int(done));
+            log_line(line);
+            result = 651;
+        }
+    }
+    rbl_close_stream(&in);
+    if (!result) {
+        zvsetupdflg(datno, -1);
+        for (int k = 0; k < ifil->dnumidx; k++) zvsetupdflg(datno + 1 + k, -1);
+        log_line("Completed automatic purge of rejected data records.");
+    }
+    close_set();
+    return result;
+}
+
+// Steps 2 to 13 of RBLIFILz.
+int rebuild(Run &r) {
+    INSTGV *g = zvWNGV;
+    RblState &rs = g->maint.rbl;
+    IFILPARM *p = r.p;
+    IFIL *ifil = r.ifil;
+    // 2. Options.
+    g->isamerr_cod = 0;
+    if (rbl_options(r.tfilno, &r.o)) return rerr(943, r.dfilno < 0 ? 0 : r.dfilno);
+    if (ifil->dfilmod & 0x200) return rerr(48, r.dfilno < 0 ? 0 : r.dfilno);
+    // 3. File numbers.
+    if (ifil->dnumidx > kMapIndexes) return rerr(107, r.dfilno < 0 ? 0 : r.dfilno);
+    if (ifil->dnumidx < 0 || (ifil->dnumidx > 0 && !ifil->iidxarr) || !classify(ifil, &r.shape))
+        return rerr(540, r.dfilno < 0 ? 0 : r.dfilno);
+    int first = filrng(ifil->dfilno, ifil->dnumidx, ifil->dfilmod);
+    if (first < 0) return rerr(-first, r.dfilno < 0 ? 0 : r.dfilno);
+    r.first = first;
+    rs.runlo = first;
+    rs.runn = ifil->dnumidx + 1;
+    // 4. The work buffer.
+    if (!rbgetbuf(ifil->dreclen > 38 ? ifil->dreclen : 38)) return rerr(120, first);
+    // 5. Bad partition members of a set that is not partitioned.
+    if (r.o.badpart) return rerr(454, first);
+    // 6. The status block of the progress routine.
+    if (rs.callback && !rs.status) {
+        rs.status = static_cast<RBLCBST *>(zvgetmem(int32_t(sizeof(RBLCBST))));
+        if (!rs.status) return rerr(82, first);
+        rs.status->size = sizeof(RBLCBST);
+        r.ownstatus = true;
+    }
+    // 7. Names and run flags.
+    if (int rc = zviflnam(p, r.dname, 0, nullptr)) return rerr(rc, first);
+    ifil->tfilno = int16_t(first);
+    g->rebuilding = 1;
+    rs.forcescan = 1;
+    if (ifil->dnumidx > 0) rs.flags |= kRblSetHasIndexes;
+    else rs.flags &= ~kRblSetHasIndexes;
+    r.flagsset = true;
+    // 8. The data file.
+    if (r.o.noscan) {
+        rbl_phase("Caller requested no scan of data file.");
+    } else {
+        int scanopts = (r.o.purge ? kScanDumpTail : 0) | (r.o.repair ? kScanRepair : 0);
+        int32_t state = 0;
+        int rc = RBLDATX(first, r.dname, ifil->dreclen, ifil->dxtdsiz, uint16_t(ifil->dfilmod), p->password,
+                         r.memstate, scanopts, &state);
+        r.tail = state;
+        if (rc) return rerr(rc, first);
+    }
+    // 9. The data file opened.
+    {
+        OptionBit mark(&g->fileopt[1], kIsamMark);
+        if (int rc = OPNFIL(first, r.dname, uint16_t(ifil->dfilmod))) return rerr(rc, first);
+    }
+    FCB *dat = fcb_at(first);
+    if (dat->hdr.base.reclen != ifil->dreclen) {
+        quiet_close(first);
+        return rerr(608, first);
+    }
+    if (int rc = serial_check(r, dat)) {
+        quiet_close(first);
+        return rc;
+    }
+    isam_entry(first)->inuse = kMapByIfil;
+    // 10. The index files, created again.
+    int filepos = 1;
+    for (int k = 0; k < ifil->dnumidx; k++) {
+        if (!r.shape.is_file(k)) continue;
+        int pos = filepos++;
+        if (ifil->iidxarr[k].ikeylen < 0) continue;
+        if (int rc = recreate_index(r, k, pos, dat)) {
+            quiet_close(first);
+            return rc;
+        }
+    }
+    // 11. The end of the key map; the data file closed.
+    if (ifil->dnumidx < kMapIndexes) setzvEOK(first, ifil->dnumidx);
+    if (int rc = iclsfilx(first, 0)) return rerr(rc, first);
+    // 12. Index contents.
+    if (ifil->dnumidx > 0) {
+        int rc = iTMPNAME(r.rejname, sizeof r.rejname);
+        if (!rc) {
+            r.rej = rbl_open_stream(r.rejname, r.o.purge ? "wb" : "w");
+            if (!r.rej) rc = 37;
+        }
+        if (rc) {
+            r.rejname[0] = 0;
+            return rerr(rc, first);
+        }
+        for (int k = 0; k < ifil->dnumidx; k++) {
+            if (!r.shape.is_file(k) || ifil->iidxarr[k].ikeylen < 0) continue;
+            if (int lr = load_index(r, k)) return lr;
+        }
+    }
+    // 13. The definition, the reject report, the purge.
+    bool stored = true;
+    if (r.o.update && !(ifil->dfilmod & 0x800)) {
+        int rc;
+        {
+            OptionBit mark(&g->fileopt[1], kIsamMark);
+            rc = OPNFIL(first, r.dname, uint16_t(ifil->dfilmod));
+        }
+        if (!rc) {
+            rc = zvrstdefx(first, ifil, p->dataext, p->idxext, 0, 0);
+            g->isamerr_cod = uint16_t(rc);
+            int cl = iclsfilx(first, 0);
+            if (!rc) rc = cl;
+        }
+        if (rc) {
+            stored = false;
+            return rerr(rc, first);
+        }
+    }
+    if (r.rejected && stored) {
+        char line[120];
+        snprintf(line, sizeof line, "%d duplicate key(s) and/or bad serial number(s) rejected...", int(r.rejected));
+        log_line(line);
+        log_line(r.dname);
+        log_line(r.rejname);
+        if (r.rej) fflush(r.rej);
+    }
+    if (r.o.purge && r.rejected) {
+        if (int rc = purge(r)) return rerr(rc, first);
+    }
+    return 0;
+}
+
+// Step 14, on every path.
+int finish(Run &r, int rc) {
+    INSTGV *g = zvWNGV;
+    RblState &rs = g->maint.rbl;
+    IFIL *ifil = r.ifil;
+    rbl_close_stream(&r.rej);
+    if (r.rejname[0] && r.rejected == 0) rbl_drop_file(r.rejname);
+    if (rc == 0 && r.rejected) rc = rerr(r.o.purge ? 650 : 652, r.first);
+    rbfreebuf();
+    g->rebuilding = 0;
+    if (r.first >= 0) {
+        for (int k = 0; k < ifil->dnumidx && k < kMapIndexes; k++) quiet_close(r.first + 1 + k, true);
+        quiet_close(r.first);
+        drop_maps(r, 0, ifil->dnumidx - 1);
+        clearifil(r.first, 0, 1);
+    }
+    ifil->tfilno = r.tfilno;
+    ifil->dfilno = r.dfilno;
+    ifil->dfilmod = r.dfilmod;
+    ifil->ifilmod = r.ifilmod;
+    if (rc == 0 || rc == 650 || rc == 652) {
+        g->sysiocod = r.tail > 0 ? uint16_t(-972) : r.tail < 0 ? uint16_t(-973) : 0;
+    }
+    if (r.ownstatus) {
+        zvputmem(rs.status);
+        rs.status = nullptr;
+    }
+    rs.flags &= ~(kRblSetHasIndexes | kRblIdentityPass | kRblMapMissing | 1u);
+    rs.runn = 0;
+    g->pc.forceread_rebuild = 0;
+    if (rc) {
+        g->uerr_cod = uint16_t(rc);
+        g->isamerr_cod = uint16_t(rc);
+        if (rs.err != rc) {
+            rs.err = uint16_t(rc);
+            rs.errfil = uint16_t(r.first < 0 ? 0 : r.first);
+        }
+        g->isamfil_num = rs.errfil;
+    } else {
+        g->uerr_cod = 0;
+        g->isamerr_cod = 0;
+        g->isamfil_num = 0;
+    }
+    return ierr(g->isamerr_cod, g->isamfil_num);
+}
+
+// The number of a file of the set that is open in this instance, or -1:
+// a rebuild would change it under its open block.
+int open_file_of(Run &r) {
+    if (zviflnam(r.p, r.dname, 0, nullptr)) return -1;
+    int n = chkopnx(r.dname);
+    SetShape shape;
+    if (n >= 0 || !r.ifil->iidxarr || r.ifil->dnumidx < 0 || r.ifil->dnumidx > kMapIndexes || !classify(r.ifil, &shape))
+        return n;
+    for (int k = 0; k < r.ifil->dnumidx && n < 0; k++) {
+        char iname[256];
+        if (shape.is_file(k) && index_name(r, k, iname) == 0) n = chkopnx(iname);
+    }
+    return n;
+}
+
+// Step 1: a partitioned set goes to the partition rebuild.
+int partition_decision(Run &r, bool *handed) {
+    INSTGV *g = zvWNGV;
+    RblState &rs = g->maint.rbl;
+    IFILPARM *p = r.p;
+    *handed = false;
+    if (rs.flags & kRblPartitionRun) return 0;
+    const int dfil = r.dfilno < 0 ? 0 : r.dfilno;
+    auto hand_off = [&]() {
+        *handed = true;
+        rs.flags |= kRblPartitionRun;
+        int rc = zvpartrbl(p);
+        rs.flags &= ~kRblPartitionRun;
+        return rc ? rerr(rc, dfil) : 0;
+    };
+    // Options that the run refuses are refused before any file is touched.
+    RblOptions o;
+    if (rbl_options(r.tfilno, &o) || (r.ifil->dfilmod & 0x200)) return 0;
+    XCREblk *x = p->xcre == ZV_XCRE_DEFAULT ? nullptr : p->xcre;
+    if (x && (x[0].mode & kPartitionBits)) return hand_off();
+    // A member of a partitioned file: its host says whether the member's
+    // state word goes to the scan.
+    if (x && (x[0].mode & 0x1000000u)) {
+        if (FCB *host = zvparthost(); host && (host->hdr.ext.flmode2 & 0x2000000u)) r.memstate = int32_t(x[0].option14);
+    }
+    // The probe: is the data file a partitioned host? A file that is gone
+    // is the set's end; one that does not open as it stands is for the
+    // scan to judge.
+    char dname[256];
+    if (int rc = zviflnam(p, dname, 0, nullptr)) return rerr(rc, dfil);
+    // A superfile member is no partitioned host, and its probe would leave
+    // its host open for reading only.
+    if (zvsname1(dname)) return 0;
+    int n = rbl_spare_filno();
+    if (n < 0) return g->uerr_cod ? rerr(g->uerr_cod, dfil) : 0;
+    int rc = OPNFIL(n, dname, 0x700A);
+    if (rc == 12) return rerr(12, dfil);
+    set_uerr(0);
+    if (rc) return 0;
+    FCB *f = fcb_at(n);
+    bool host = (f->hdr.ext.flmode2 & kPartitionBits) != 0;
+    quiet_close(n);
+    if (!host) return 0;
+    if (!p->xcre) return rerr(929, dfil);
+    return hand_off();
+}
+
+int rblifilz(IFILPARM *p) {
+    INSTGV *g = zvWNGV;
+    Run r;
+    r.p = p;
+    r.ifil = p->ifil;
+    r.tfilno = r.ifil->tfilno;
+    r.dfilno = r.ifil->dfilno;
+    r.dfilmod = r.ifil->dfilmod;
+    r.ifilmod = r.ifil->ifilmod;
+    g->maint.rbl.err = 0;
+    g->maint.rbl.errfil = 0;
+    // Pages are read from the file whatever the header says it holds.
+    g->pc.forceread_rebuild = 1;
+    int rc = 0;
+    try {
+        if (int open = open_file_of(r); open >= 0) {
+            g->pc.forceread_rebuild = 0;
+            return ierr(rerr(46, open), open);
+        }
+        bool handed = false;
+        rc = partition_decision(r, &handed);
+        if (handed || rc) {
+            g->pc.forceread_rebuild = 0;
+            r.ifil->tfilno = r.tfilno;
+            return ierr(rc, rc ? g->maint.rbl.errfil : 0);
+        }
+        rc = rebuild(r);
+    } catch (...) {
+        rc = rerr(82, r.first < 0 ? 0 : r.first);
+    }
+    return finish(r, rc);
+}
+
+}  // namespace
+
+int rbl_options(int16_t tfilno, RblOptions *o) {
+    *o = RblOptions{};
+    if (tfilno >= -1) return 0;
+    if (!(uint16_t(tfilno) & 0x4000)) {
+        int bits = -int(int16_t(uint16_t(tfilno) | 0x4000));
+        if (bits & ~kAllowedBits) return 943;
+        if ((bits & 0x080) && (bits & 0x200)) return 943;
+        o->update = bits & 0x002;
+        o->purge = bits & 0x004;
+        o->badpart = bits & 0x008;
+        o->noscan = bits & 0x100;
+        o->repair = bits & 0x200;
+        return 0;
+    }
+    switch (tfilno) {
+    case -99: o->update = true; break;
+    case -101: o->purge = true; break;
+    case -105: o->badpart = true; break;
+    case -200: o->update = o->purge = true; break;
+    case -204: o->update = o->badpart = true; break;
+    case -206: o->purge = o->badpart = true; break;
+    case -305: o->update = o->purge = o->badpart = true; break;
+    default: break;
+    }
+    return 0;
+}
+
+int chkidxhdr(int check, const IIDX *x, int filno, int, int nmem) {
+    if (!check) return 0;
+    FCB *f = tstfnm(filno);
+    if (!f) return zvWNGV->uerr_cod;
+    FILEHDR &b = f->hdr.base;
+    bool changed = false;
+    if (b.keylen != uint16_t(x->ikeylen) || b.ktype != uint8_t(x->ikeytyp) || !chkkeydup(x, f)) {
+        FCB *host = f->hostfcb ? f->hostfcb : f;
+        if (int rc = zvidxcap(f, host, x->ikeylen, x->ikeytyp, x->ikeydup)) return set_uerr(rc);
+        changed = true;
+    }
+    uint8_t pad = x->ipadbyt ? uint8_t(x->ipadbyt[0]) : uint8_t(' ');
+    if (b.keypad != pad) {
+        b.keypad = pad;
+        changed = true;
+    }
+    if (nmem >= 0 && b.nmem != uint16_t(nmem)) {
+        b.nmem = uint16_t(nmem);
+        changed = true;
+    }
+    if (x->icolseq || f->altseq) {
+        if (int rc = SETALTSEQ(filno, x->icolseq)) return rc;
+    }
+    if (changed) {
+        if (int rc = wrthdr(f)) return rc;
+        if (b.clstyp == kKindIndex && !fcb_is_memory(f)) {
+            if (int rc = zvgetkbf(f, b.keylen)) return rc;
+        }
+    }
+    return set_uerr(0);
+}
+
+int chkschsrl(const IFIL *ifil, int datno, int32_t field, int32_t length, int *found, int *failfil) {
+    *found = 0;
+    *failfil = 0;
+    for (int k = 0; k < ifil->dnumidx; k++) {
+        const IIDX &x = ifil->iidxarr[k];
+        for (int s = 0; s < x.inumseg && x.isegarr; s++) {
+            const ISEG &sg = x.isegarr[s];
+            if ((sg.segmode & 0x10F) != 257) continue;
+            if (sg.soffset != field - 1 || sg.slength != -length) {
+                *failfil = datno + 1 + k;
+                return 608;
+            }
+            *found = 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace zv
+
+using namespace zv;
+
+extern "C" {
+
+ZV_API int RBLIFILz(IFILPARM *params) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    g->isamerr_cod = 0;
+    g->isamfil_num = 0;
+    if (!params || !params->ifil || !params->ifil->pfilnam) {
+        set_uerr(540);
+        return ierr(540, 0);
+    }
+    if (!g->started || !g->fcbtab || !g->isamtab) {
+        set_uerr(47);
+        return ierr(47, 0);
+    }
+    return rblifilz(params);
+}
+
+ZV_API int RBLIFILX8(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask, const char *group,
+                     const char *password, XCREblk *xcre) {
+    IFILPARM p;
+    setifil8(&p, ifil, dataext, idxext, permmask, group, password, xcre);
+    return RBLIFILz(&p);
+}
+
+ZV_API int RBLIFILX(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask, const char *group,
+                    const char *password) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (!ifil) {
+        g->isamerr_cod = 0;
+        set_uerr(540);
+        return ierr(540, 0);
+    }
+    XCREblk *blocks = nullptr;
+    if (int rc = chkxcre(ZV_XCRE_DEFAULT, nismfil(ifil), &blocks)) {
+        set_uerr(rc);
+        return ierr(rc, ifil->dfilno < 0 ? 0 : ifil->dfilno);
+    }
+    int rc = RBLIFILX8(ifil, dataext, idxext, permmask, group, password, blocks);
+    clrxcre(blocks);
+    return rc;
+}
+
+ZV_API int RBLIFIL(IFIL *ifil) { return RBLIFILX(ifil, nullptr, nullptr, 0, nullptr, nullptr); }
+
+}  // extern "C"

@@ -1,0 +1,279 @@
+// Progress, work buffer and error state of the rebuilds.
+//
+// Every rebuild step reports through one progress routine: a phase starts
+// with code 109 and its message, each record or key adds one to the
+// instance's counter, and every `interval` counts the routine gets the low
+// word (the high word goes to the status block first). The status block is
+// the caller's way back: a cancel word set from inside the routine stops
+// the step at its next count with 869.
+//
+// The work buffer holds one record image for the scan, the key pass and the
+// purge; it only grows while a run lasts, so that no record costs an
+// allocation.
+#include "engine/maint/rblstate.h"
+
+#include <cstring>
+
+#include "engine/core/arith.h"
+#include "engine/core/bytes.h"
+#include "engine/core/centralio.h"
+#include "engine/core/fileio.h"
+#include "engine/core/filenum.h"
+#include "engine/core/instance.h"
+#include "engine/core/platform.h"
+#include "engine/files/close.h"
+#include "engine/files/fcb.h"
+#include "engine/files/header.h"
+#include "engine/files/resource.h"
+#include "engine/files/superfile.h"
+#include "engine/maint/rblcrypt.h"
+
+namespace zv {
+
+namespace {
+
+RblState &rs() { return zvWNGV->maint.rbl; }
+
+void call(uint32_t count, int code, const char *text) {
+    RblState &r = rs();
+    if (r.callback) r.callback(count, code, text ? text : "");
+}
+
+}  // namespace
+
+void rbl_phase(const char *message) {
+    RblState &r = rs();
+    r.counter = 0;
+    if (r.status) r.status->counthigh = 0;
+    call(0, kRblPhase, message);
+}
+
+void rbl_note(const char *message) {
+    RblState &r = rs();
+    if (r.status) r.status->counthigh = uint32_t(r.counter >> 32);
+    call(uint32_t(r.counter), kRblPhase, message);
+}
+
+int rbl_count(int code) {
+    RblState &r = rs();
+    r.counter++;
+    if (!r.callback) return 0;
+    uint64_t every = r.interval ? r.interval : 1;
+    if (r.counter % every) return 0;
+    if (r.status) r.status->counthigh = uint32_t(r.counter >> 32);
+    call(uint32_t(r.counter), code, "");
+    if (r.status && r.status->cancel) return kRblCancelled;
+    return 0;
+}
+
+unsigned char *rbgetbuf(int32_t size) {
+    RblState &r = rs();
+    if (r.buf && size <= r.bufsize) return r.buf;
+    zvputmem(r.buf);
+    r.buf = nullptr;
+    r.bufsize = 0;
+    if (size < 1) size = 1;
+    r.buf = static_cast<unsigned char *>(zvgetmem(size));
+    if (r.buf) r.bufsize = size;
+    return r.buf;
+}
+
+void rbfreebuf() {
+    RblState &r = rs();
+    zvputmem(r.buf);
+    r.buf = nullptr;
+    r.bufsize = 0;
+}
+
+int rerr(int code, int filno) {
+    INSTGV *g = zvWNGV;
+    g->uerr_cod = uint16_t(code);
+    g->isamerr_cod = uint16_t(code);
+    g->maint.rbl.err = uint16_t(code);
+    g->maint.rbl.errfil = uint16_t(filno < 0 ? 0 : filno);
+    return code;
+}
+
+int zvsetupdflg(int filno, int value, bool write) {
+    INSTGV *g = zvWNGV;
+    FCB *f = fcb_at(filno);
+    if (!f || (f->state != 'y' && f->state != 'v' && f->state != 'w')) return 26;
+    f->hdr.base.updflg = uint8_t(value);
+    if (write) {
+        uint16_t keep = g->uerr_cod;
+        wrthdr(f);
+        g->uerr_cod = keep;
+    }
+    return 0;
+}
+
+int rbl_close(int filno) {
+    FCB *f = fcb_at(filno);
+    if (!f || (f->state != 'y' && f->state != 'v' && f->state != 'w')) return 0;
+    int first = 0;
+    for (FCB *b = f; b; b = b->nextmember) {
+        if (b->hdr.base.updflg != kUpdRebuild) continue;
+        int rc = wrthdr(b);
+        if (rc && !first) first = rc;
+    }
+    int rc = iclsfilx(filno, 0);
+    return first ? first : rc;
+}
+
+int yesno() { return 1; }
+int prnprm() { return 0; }
+
+int vcparm(uint16_t *field, uint16_t value, const char *) {
+    if (*field == value || !prnprm()) return 1;
+    *field = value;
+    return 0;
+}
+
+int vtparm(uint8_t *field, uint8_t value) {
+    if (*field == value || !prnprm()) return 1;
+    *field = value;
+    return 0;
+}
+
+bool rbl_in_run(int filno) {
+    const RblState &r = rs();
+    return r.runn > 0 && filno >= r.runlo && filno < r.runlo + r.runn;
+}
+
+int rbl_spare_filno() {
+    INSTGV *g = zvWNGV;
+    for (int attempt = 0; attempt < 2; attempt++) {
+        int32_t size = fcb_table_size(g);
+        for (int32_t i = 1; i < size; i++) {
+            FCB *f = fcb_at(i);
+            if ((!f || f->state == 'n') && !rbl_in_run(i)) return i;
+        }
+        if (!redofils(size)) break;
+    }
+    set_uerr(46);
+    return -1;
+}
+
+void rbl_drop_file(const char *name) {
+    INSTGV *g = zvWNGV;
+    if (!name || !*name) return;
+    uint16_t uerr = g->uerr_cod, sys = g->sysiocod;
+    dltfil(name);
+    g->uerr_cod = uerr;
+    g->sysiocod = sys;
+}
+
+FILE *rbl_open_stream(const char *name, const char *mode) { return plat_fopen(name, mode); }
+
+void rbl_close_stream(FILE **fp) {
+    if (fp && *fp) {
+        plat_fclose(*fp);
+        *fp = nullptr;
+    }
+}
+
+void rbl_empty_index(FCB *f) {
+    for (FCB *m = f; m; m = m->nextmember) {
+        m->hdr.base.root = 0;
+        m->hdr.ext.rooth = 0;
+        m->hdr.base.nument = 0;
+        m->hdr.ext.numenth = 0;
+        m->hdr.base.lanchr = 0;
+        m->hdr.ext.lanchrh = 0;
+        if (m->hdr.ext.levels > 0) m->hdr.ext.levels = 0;
+        m->hdr.ext.distl = m->hdr.ext.disth = 0;
+        m->hdr.base.updflg = kUpdChanged;
+    }
+}
+
+int rbl_push_node(FCB *f, uint64_t at, uint64_t *head, bool wide, bool direct) {
+    const int32_t hs = wide ? 28 : 18;
+    unsigned char h[28];
+    int32_t got = 0;
+    int rc = izvio81x(direct ? 0x10 : 0, f, uint32_t(at >> 32), uint32_t(at), h, hs, &got, 0);
+    if (!rc && got < hs) rc = set_uerr(36);
+    if (rc) return rc;
+    le::put32(h, uint32_t(*head));
+    le::put32(h + 4, 0xFFFFFFFFu);
+    memset(h + 8, 0, 8);
+    if (wide) {
+        le::put32(h + 20, uint32_t(*head >> 32));
+        le::put32(h + 24, 0xFFFFFFFFu);
+    }
+    if ((rc = izvio81x(direct ? 0x11 : 1, f, uint32_t(at >> 32), uint32_t(at), h, hs, nullptr, 0)) != 0) return rc;
+    *head = at;
+    return 0;
+}
+
+int rblsavres(int datno, int idxno, const char *name, const char *password, uint16_t *flags, CamoSave *encsave) {
+    INSTGV *g = zvWNGV;
+    (void)password;
+    *flags = 0;
+    if (int rc = OPNFILX(idxno, name, 0x7000, nullptr)) {
+        if (rc != 12 && zvsname1(name)) return -2;
+        if (encsave && rbl_enc_from_data(encsave, datno)) return -2;
+        set_uerr(0);
+        return -1;
+    }
+    FCB *f = fcb_at(idxno);
+    if (zvsname1(name)) {
+        iclsfilx(idxno, 0);
+        return set_uerr(0);
+    }
+    FILEHDR &b = f->hdr.base;
+    *flags = uint16_t(b.hdrflags & kHdrLeafReserve);
+    const bool wide = (b.hdrflags & kHdr8ByteOffsets) != 0;
+    const uint32_t node = f->nodesize;
+    uint32_t szh = 0;
+    uint32_t szl = zvgsize81(&szh, f);
+    const uint64_t size = (szh == 0xFFFFFFFFu && szl == 0xFFFFFFFFu) ? 0 : join64(szh, szl);
+    uint64_t head = join64(wide ? f->hdr.ext.delstkh : 0, b.delstk);
+    uint64_t pos = first_node_offset(f);
+    uint64_t steps = node ? size / node + 2 : 0;
+    int rc = 0;
+    while (node && pos + node <= size && steps--) {
+        RESHDR rh;
+        int r = getrhdr(f, pos, &rh);
+        if (r == 0 && rh.arealen >= node) {
+            pos += (uint64_t(rh.arealen) + node - 1) / node * node;
+            continue;
+        }
+        if (r != 0 && r != 407) {
+            if (r != 36) rc = r;
+            break;
+        }
+        // A node of the index: it goes on the deleted-node stack.
+        if ((rc = rbl_push_node(f, pos, &head, wide, true)) != 0) break;
+        pos += node;
+    }
+    set_uerr(0);
+    split64(head, &f->hdr.ext.delstkh, &b.delstk);
+    if (!wide) f->hdr.ext.delstkh = 0;
+    if (pos > 0 && pos - 1 > join64(f->hdr.ext.numrech, b.numrec)) split64(pos - 1, &f->hdr.ext.numrech, &b.numrec);
+    rbl_empty_index(f);
+    if (encsave && rbl_enc_from_index(encsave, idxno)) rc = rc ? rc : g->uerr_cod;
+    int cl = iclsfilx(idxno, 0);
+    if (!rc) rc = cl;
+    return set_uerr(rc);
+}
+
+}  // namespace zv
+
+using namespace zv;
+
+extern "C" {
+
+ZV_API int SETCBRBL(RBLCBFN callback, int32_t interval) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    g->maint.rbl.callback = callback;
+    if (interval) g->maint.rbl.interval = uint16_t(interval);
+    return set_uerr(0);
+}
+
+ZV_API RBLCBST *GETCBRBLST(void) {
+    INSTGV *g = zvWNGV;
+    return g ? g->maint.rbl.status : nullptr;
+}
+
+}  // extern "C"

@@ -1,0 +1,13 @@
+// Calls from the session layer up into the tables: logout and the
+// deactivation of a handle tree close the open tables below a session.
+#pragma once
+
+#include "zarvo/zvdb.h"
+
+extern "C" {
+
+// Closes an open table (its files, record contexts and records' positions):
+// 0; the engine's 817 and 820 leave it open; 4013 no table.
+ZVDBRET zvdbCloseTable(ZVHANDLE table);
+
+}  // extern "C"
