@@ -326,6 +326,19 @@ void follow_table(int datno) {
     }
 }
 
+// Makes t the data file's table (the old one released): the key-map flags
+// of its indexes follow, its callbacks are initialised. 0 or the error of
+// a callback.
+int install_table(FCB *f, int datno, CIDXTABLE *t) {
+    INSTGV *g = zvWNGV;
+    zvfreecidx(f->cidxtab, 2);
+    f->cidxtab = t;
+    follow_table(datno);
+    set_uerr(0);
+    if (t && zvclbkinit(f->name, t, 2) == 0 && g->uerr_cod) return g->uerr_cod;
+    return set_uerr(0);
+}
+
 // ---- Changes of one condition -------------------------------------------------------
 
 // One entry of a body being put together: its text is `textlen` bytes at
@@ -648,12 +661,7 @@ int iPUTCRES(int datno, const void *body, int32_t len, int mode, int) {
         if (t) release_table(t, false);
         return set_uerr(rc);
     }
-    zvfreecidx(f->cidxtab, 2);
-    f->cidxtab = t;
-    follow_table(datno);
-    set_uerr(0);
-    if (t && zvclbkinit(f->name, t, 2) == 0 && g->uerr_cod) return g->uerr_cod;
-    return set_uerr(0);
+    return install_table(f, datno, t);
 }
 
 int32_t iGETCRES(int datno, int32_t length, void *buffer) {
@@ -756,12 +764,7 @@ int reload_conditions(int datno) {
     void *t = zvigetcidx(datno);
     int rc = g->uerr_cod;
     if (!t && rc) return rc;
-    zvfreecidx(f->cidxtab, 2);
-    f->cidxtab = t;
-    follow_table(datno);
-    set_uerr(0);
-    if (t && zvclbkinit(f->name, t, 2) == 0 && g->uerr_cod) return g->uerr_cod;
-    return set_uerr(0);
+    return install_table(f, datno, static_cast<CIDXTABLE *>(t));
 }
 
 int iUPDCIDX(int idxno, const char *text, int mode, int newrel) {

@@ -75,14 +75,9 @@ struct StoredDef {
     }
     // Stores the image read back; the failure's codes stay as they are.
     void put_back(int datno) {
-        INSTGV *g = zvWNGV;
-        uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num, sys = g->sysiocod;
+        ErrorKeep keep;
         DEFBLK blk{image, len, len, 0, 1};
         SETDEFBLKX(datno, &blk, 0);
-        g->uerr_cod = uerr;
-        g->isamerr_cod = isam;
-        g->isamfil_num = num;
-        g->sysiocod = sys;
     }
 };
 
@@ -157,7 +152,7 @@ int IndexAdd::fail(int code, int filno) {
 // Takes back everything the call made; the failure's codes stay.
 void IndexAdd::undo() {
     INSTGV *g = zvWNGV;
-    uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num, sys = g->sysiocod;
+    ErrorKeep keep;
     ifil_->tfilno = -1;
     {
         OptionBit closing(&g->fileopt[0], kIsamClosing);
@@ -172,10 +167,6 @@ void IndexAdd::undo() {
     }
     if (slot0_ < kMapIndexes) setzvEOK(datno_, slot0_);
     if (stored_) def_.put_back(datno_);
-    g->uerr_cod = uerr;
-    g->isamerr_cod = isam;
-    g->isamfil_num = num;
-    g->sysiocod = sys;
 }
 
 // Step 2 of an add: the data file's present indexes.
@@ -361,9 +352,10 @@ int IndexAdd::run() {
         added.dnumidx = ifil_->dnumidx;
         if ((rc = addconbuf(dat_, &added)) != 0) {
             // Contexts extended before the failure lose the new blocks again.
-            uint16_t keep = g->uerr_cod;
-            dltconbuf(dat_, datno_, first_, ifil_->dnumidx);
-            g->uerr_cod = keep;
+            {
+                ErrorKeep keep;
+                dltconbuf(dat_, datno_, first_, ifil_->dnumidx);
+            }
             return fail(rc, datno_);
         }
     }
@@ -389,23 +381,6 @@ int add_indexes(IFILPARM *p, bool temporary, Load load) {
 }
 
 Load load_of(const IFIL *ifil) { return ifil && ifil->dxtdsiz == 3 ? Load::None : Load::Keys; }
-
-// An add entry that takes no create blocks: the engine's default blocks,
-// one per new physical file, for the call.
-template <class Call>
-int with_default_blocks(IFIL *ifil, Call call) {
-    INSTGV *g = zvWNGV;
-    if (!g) return 47;
-    if (!ifil) return set_fail(540, 0);
-    XCREblk *blocks = nullptr;
-    if (int rc = chkxcre(ZV_XCRE_DEFAULT, nismfil(ifil), &blocks)) {
-        ifil->tfilno = -1;
-        return set_fail(rc, ifil->dfilno);
-    }
-    int rc = call(blocks);
-    clrxcre(blocks);
-    return rc;
-}
 
 // ---- Drop -------------------------------------------------------------------------
 
@@ -543,8 +518,7 @@ void IndexDrop::reopen() {
 
 // Undoes steps 5 to 7 after a failed delete; the failure's codes stay.
 void IndexDrop::put_back() {
-    INSTGV *g = zvWNGV;
-    uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num, sys = g->sysiocod;
+    ErrorKeep keep;
     if (markchanged_) {
         dat_->hdr.base.hdrflags2 |= kHdr2FixedKeys;
         wrthdr(dat_);
@@ -552,10 +526,6 @@ void IndexDrop::put_back() {
     if (condchanged_) iPUTCRES(datno_, conds_.data(), int32_t(conds_.size()), 2, -1);
     if (defchanged_) def_.put_back(datno_);
     reopen();
-    g->uerr_cod = uerr;
-    g->isamerr_cod = isam;
-    g->isamfil_num = num;
-    g->sysiocod = sys;
 }
 
 // Step 9: later indexes move down over the dropped ones, which leave the
@@ -640,8 +610,12 @@ ZV_API int PRMIIDX8(IFIL *ifil, XCREblk *xcre) {
     return PRMIIDXz(&p);
 }
 
+// The add entries without create blocks: default blocks; tfilno -1 when
+// even those cannot be made.
 ZV_API int PRMIIDX(IFIL *ifil) {
-    return with_default_blocks(ifil, [ifil](XCREblk *b) { return PRMIIDX8(ifil, b); });
+    int rc = with_default_blocks(ifil, [ifil](XCREblk *b) { return PRMIIDX8(ifil, b); });
+    if (rc && ifil) ifil->tfilno = -1;
+    return rc;
 }
 
 ZV_API int TMPIIDXz(IFILPARM *p) { return add_indexes(p, true, load_of(p ? p->ifil : nullptr)); }
@@ -653,7 +627,9 @@ ZV_API int TMPIIDXX8(IFIL *ifil, int32_t permmask, const char *group, const char
 }
 
 ZV_API int TMPIIDXX(IFIL *ifil, int32_t permmask, const char *group, const char *password) {
-    return with_default_blocks(ifil, [&](XCREblk *b) { return TMPIIDXX8(ifil, permmask, group, password, b); });
+    int rc = with_default_blocks(ifil, [&](XCREblk *b) { return TMPIIDXX8(ifil, permmask, group, password, b); });
+    if (rc && ifil) ifil->tfilno = -1;
+    return rc;
 }
 
 ZV_API int TMPIIDX(IFIL *ifil) { return TMPIIDXX(ifil, 0, nullptr, nullptr); }

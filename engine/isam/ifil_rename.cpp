@@ -201,8 +201,7 @@ int SetRename::check_targets() {
 // Renames every file renamed so far back, last first; the failure's codes
 // stay as they are.
 void SetRename::rename_back() {
-    INSTGV *g = zvWNGV;
-    uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num, sys = g->sysiocod;
+    ErrorKeep keep;
     while (renamed_ > 0) {
         const UndoEntry &e = undo_[files_[--renamed_]];
         if (int rc = zvRENFIL(e.filno, e.name)) {
@@ -210,24 +209,15 @@ void SetRename::rename_back() {
             zvrcvlog(e.name, 0);
         }
     }
-    g->uerr_cod = uerr;
-    g->isamerr_cod = isam;
-    g->isamfil_num = num;
-    g->sysiocod = sys;
 }
 
 // Stores the definition block as it was (a failed store may have written
 // part of the new one); the failure's codes stay as they are.
 void SetRename::store_back() {
     if (!image_) return;
-    INSTGV *g = zvWNGV;
-    uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num, sys = g->sysiocod;
+    ErrorKeep keep;
     DEFBLK blk{image_, imagelen_, imagelen_, 0, 1};
     SETDEFBLKX(datno_, &blk, 0);
-    g->uerr_cod = uerr;
-    g->isamerr_cod = isam;
-    g->isamfil_num = num;
-    g->sysiocod = sys;
 }
 
 int SetRename::run() {

@@ -192,8 +192,7 @@ int Store::mark_data_file() {
 
 // Undoes the header changes of a failed store; the failure's codes stay.
 void Store::put_back() {
-    INSTGV *g = zvWNGV;
-    uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num, sys = g->sysiocod;
+    ErrorKeep keep;
     for (int i = nchanged_ - 1; i >= 0; i--) {
         changed_[i].f->hdr.base.ktype = changed_[i].old;
         wrthdr(changed_[i].f);
@@ -207,10 +206,6 @@ void Store::put_back() {
         DEFBLK blk{old_.image, old_.len, old_.len, uint16_t(old_.type == -1 ? 129 : 0), 1};
         SETDEFBLKX(datno_, &blk, old_.type == -1 ? 0 : old_.type);
     }
-    g->uerr_cod = uerr;
-    g->isamerr_cod = isam;
-    g->isamfil_num = num;
-    g->sysiocod = sys;
 }
 
 // Closes what this call opened: 0 or the first close error.
@@ -270,15 +265,12 @@ int Store::run() {
     // 8. A failure puts the key types, the mark and the definition back.
     if (rc) put_back();
     // 9. What this call opened.
-    uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num;
-    int closed = close_own();
     if (rc) {
-        g->uerr_cod = uerr;
-        g->isamerr_cod = isam;
-        g->isamfil_num = num;
+        ErrorKeep keep;
+        close_own();
         return rc;
     }
-    if (closed) return set_fail(closed, datno_);
+    if (int closed = close_own()) return set_fail(closed, datno_);
     set_uerr(0);
     return ierr(0, 0);
 }
@@ -308,14 +300,7 @@ ZV_API int PUTIFILX8(IFIL *ifil, const char *dataext, const char *idxext, const 
 }
 
 ZV_API int PUTIFILX(IFIL *ifil, const char *dataext, const char *idxext, const char *password) {
-    INSTGV *g = zvWNGV;
-    if (!g) return 47;
-    if (!ifil) return set_fail(540, 0);
-    XCREblk *blocks = nullptr;
-    if (int rc = chkxcre(ZV_XCRE_DEFAULT, nismfil(ifil), &blocks)) return set_fail(rc, 0);
-    int rc = PUTIFILX8(ifil, dataext, idxext, password, blocks);
-    clrxcre(blocks);
-    return rc;
+    return with_default_blocks(ifil, [&](XCREblk *b) { return PUTIFILX8(ifil, dataext, idxext, password, b); });
 }
 
 ZV_API int PUTIFIL(IFIL *ifil) { return PUTIFILX(ifil, nullptr, nullptr, nullptr); }

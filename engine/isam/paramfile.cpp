@@ -199,20 +199,13 @@ int isam_from_file(const char *name, int32_t userprof, bool create) {
         rc = pf.run(name);
     }
     if (!rc) return 0;
-    uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num, sys = g->sysiocod;
+    ErrorKeep keep;
     if (!started && g->isamtab) {
         // Closes every file in the key map, frees the tables and stops the
         // instance (the default instance is then removed).
         CLISAM();
     } else if (registered) {
-        char id[] = ZV_DEFAULT_INSTANCE_ID;
-        UNRZARVO(id);
-    }
-    if (INSTGV *now = zvWNGV) {
-        now->uerr_cod = uerr;
-        now->isamerr_cod = isam;
-        now->isamfil_num = num;
-        now->sysiocod = sys;
+        UNRZARVO(ZV_DEFAULT_INSTANCE_ID);
     }
     return rc;
 }
