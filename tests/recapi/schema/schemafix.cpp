@@ -1,5 +1,7 @@
 #include "tests/recapi/schema/schemafix.h"
 
+#include <filesystem>
+
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "tests/support/tablebind.h"
@@ -49,6 +51,13 @@ void SchemaTest::bind_fixture(uint32_t createmode, int16_t namedup) {
     const DATOBJ schema[3] = {{"id", 0, ZV_INT4, 4, 0, 0}, {"qty", 4, ZV_INT4, 4, 0, 0}, {"name", 8, ZV_FSTRING, 16, 0, 0}};
     ASSERT_EQ(zvtest::bind_table(table_, &ifil, schema, 3, createmode), 0);
     bound_ = true;
+}
+
+void SchemaTest::unbind_fixture() {
+    ASSERT_TRUE(bound_);
+    EXPECT_EQ(zvtest::unbind_table(table_), 0);
+    bound_ = false;
+    for (const char *name : {"fix.dat", "fix.idx"}) EXPECT_TRUE(std::filesystem::remove(name)) << name;
 }
 
 }  // namespace schematest

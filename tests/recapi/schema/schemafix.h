@@ -32,6 +32,8 @@ protected:
     // indexes "byid" (unique, extended segment 0/4, mode 0) and "byname"
     // (ikeydup `namedup`, schema segment on "name", mode 12).
     void bind_fixture(uint32_t createmode = 0, int16_t namedup = 1);
+    // Closes the fixture set, deletes its files and leaves the table closed.
+    void unbind_fixture();
 
     tagZVDBSESSION *session_ = nullptr;
     tagZVDBTABLE *table_ = nullptr;
