@@ -7,6 +7,7 @@
 // locale does).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "recapi/base/handles.h"
@@ -43,6 +44,11 @@ void free_field_record(tagZVDBFIELD *f);
 // The type the field reports: callback slot 0 when set, else the stored
 // type. 0 or the callback's code.
 ZVDBRET field_reported_type(tagZVDBFIELD *f, int32_t *type);
+
+// The text of a literal default (kind 1): its stored bytes without a last
+// zero byte, so that a default stored with or without its terminator reads
+// the same. Every reader of a literal default takes it from here.
+void literal_default(const tagZVDBFIELD *f, const char **text, size_t *length);
 
 // Counters of the name lookup (test support): name comparisons made after
 // a hash matched.

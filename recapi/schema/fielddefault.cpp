@@ -7,8 +7,8 @@
 //     NULL with deflength 0; only kind 1 (literal) keeps bytes.
 //  2. The table's defaultedfields counts its fields whose kind is not 0;
 //     it never drops below 0.
-// A literal's text is its stored bytes without a last zero byte, so that a
-// default stored with or without its terminator reads the same.
+// A literal's text is its stored bytes without a last zero byte
+// (zv::literal_default).
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -48,9 +48,7 @@ ZVDBRET default_text(tagZVDBFIELD *f, DefaultText &out, bool *none) {
     *none = false;
     switch (f->defkind) {
     case 1:
-        out.text = f->defvalue ? reinterpret_cast<const char *>(f->defvalue) : "";
-        out.length = size_t(f->deflength);
-        if (out.length > 0 && out.text[out.length - 1] == 0) out.length--;
+        zv::literal_default(f, &out.text, &out.length);
         return 0;
     case 2:
         out.text = zvdbGetUserLogonName(f);
@@ -234,6 +232,16 @@ int64_t text_layout(const tagZVDBFIELD *f, const DefaultText &t, int *prefix, bo
 }
 
 }  // namespace
+
+namespace zv {
+
+void literal_default(const tagZVDBFIELD *f, const char **text, size_t *length) {
+    *text = f->defvalue ? reinterpret_cast<const char *>(f->defvalue) : "";
+    *length = f->defvalue ? size_t(f->deflength) : 0;
+    if (*length > 0 && (*text)[*length - 1] == 0) --*length;
+}
+
+}  // namespace zv
 
 extern "C" {
 
