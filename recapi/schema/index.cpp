@@ -71,6 +71,15 @@ bool cndx_index(ZVHANDLE handle, tagZVDBINDEX *ix, int *idxno) {
     return true;
 }
 
+// Stores a value of the index, marking `bit` when it changes: 0, 4018.
+ZVDBRET set_marked(ZVHANDLE index, int32_t tagZVDBINDEX::*member, int32_t value, uint32_t bit) {
+    tagZVDBINDEX *ix = index_of(index);
+    if (!ix) return keep_code(index, ZVDB_NO_INDEX);
+    if (value != ix->*member) ix->status |= bit;
+    ix->*member = value;
+    return 0;
+}
+
 tagZVDBFTI *fti_of(ZVHANDLE h) { return static_cast<tagZVDBFTI *>(zvdbGetFTIHandle(h)); }
 
 // Field entry n of a full-text index, or NULL with the code kept (4149 no
@@ -299,12 +308,8 @@ ZV_API int32_t zvdbGetIndexKeyType(ZVHANDLE index) {
 }
 
 ZV_API ZVDBRET zvdbSetIndexKeyType(ZVHANDLE index, int32_t keytype) {
-    tagZVDBINDEX *ix = index_of(index);
-    if (!ix) return keep_code(index, ZVDB_NO_INDEX);
-    if (keytype & ~0x100EC) return keep_code(index, ZVDB_BAD_TYPE);
-    if (keytype != ix->keytype) ix->status |= 16;
-    ix->keytype = keytype;
-    return 0;
+    if (index_of(index) && (keytype & ~0x100EC)) return keep_code(index, ZVDB_BAD_TYPE);
+    return zv::set_marked(index, &tagZVDBINDEX::keytype, keytype, 16);
 }
 
 ZV_API int32_t zvdbGetIndexEmptyChar(ZVHANDLE index) {
@@ -313,11 +318,7 @@ ZV_API int32_t zvdbGetIndexEmptyChar(ZVHANDLE index) {
 }
 
 ZV_API ZVDBRET zvdbSetIndexEmptyChar(ZVHANDLE index, int32_t value) {
-    tagZVDBINDEX *ix = index_of(index);
-    if (!ix) return keep_code(index, ZVDB_NO_INDEX);
-    if (value != ix->emptychar) ix->status |= 32;
-    ix->emptychar = value;
-    return 0;
+    return zv::set_marked(index, &tagZVDBINDEX::emptychar, value, 32);
 }
 
 ZV_API int zvdbGetIndexDuplicateFlag(ZVHANDLE index) {
@@ -353,11 +354,7 @@ ZV_API int zvdbGetIndexNullFlag(ZVHANDLE index) {
 }
 
 ZV_API ZVDBRET zvdbSetIndexNullFlag(ZVHANDLE index, int flag) {
-    tagZVDBINDEX *ix = index_of(index);
-    if (!ix) return keep_code(index, ZVDB_NO_INDEX);
-    if (flag != ix->nullflag) ix->status |= 128;
-    ix->nullflag = flag;
-    return 0;
+    return zv::set_marked(index, &tagZVDBINDEX::nullflag, flag, 128);
 }
 
 ZV_API int zvdbGetIndexTemporaryFlag(ZVHANDLE index) {
