@@ -1245,8 +1245,8 @@ ZV_API void zvdbFreeSegment(ZVHANDLE segment);
  * checked against the field's type (callback slot 0 may report the type,
  * slot 7 the mode) unless the table is temporary, slot 8 runs for mode bit
  * 0x400, and the key length grows by the field's length. NULL with 4018,
- * 4017 bad field, 4014 a field of another table, 4054 a ZV_JSON field,
- * 4005, 4047 mode refused, a callback's code, 4001. */
+ * 4017 bad field (4014 for an insert), 4014 a field of another table, 4054
+ * a ZV_JSON field, 4005, 4047 mode refused, a callback's code, 4001. */
 ZV_API ZVHANDLE zvdbAddSegment(ZVHANDLE index, ZVHANDLE field, int32_t mode);
 ZV_API ZVHANDLE zvdbAddSegmentByNbr(ZVHANDLE table, int32_t index, int32_t field, int32_t mode);
 ZV_API ZVHANDLE zvdbAddSegmentByName(ZVHANDLE table, int32_t index, const char *field, int32_t mode);
