@@ -11,8 +11,9 @@
 // Layout of the buffers after start-up (the node cache and the page cache
 // work on it):
 //  - idxbuflist chains the `bufs` NODEBUFs through `next`; each image holds
-//    node size + 24 bytes, each expansion area (a block of its own) 1040. datpagelist chains the `dbufs` PAGEBUFs through
-//    `next`; each page holds node size bytes.
+//    node size + 24 bytes, each expansion area (in a block of its own) 1040
+//    bytes. datpagelist chains the `dbufs` PAGEBUFs through `next`; each
+//    page holds node size bytes.
 //  - Pools of several megabytes take those chunks from one arena reserved
 //    first (see pools.cpp), backed by huge pages where the system grants them.
 //  - idxhash is an array of idxhashsize = (bufs + 3) / 4 circular list heads

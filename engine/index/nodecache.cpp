@@ -21,6 +21,9 @@
 //  4. Nodes read from disk are checked before use: member byte, leaf flag,
 //     bytes used within the capacity and, uncompressed, bytes used equal to
 //     the element count times the element size.
+//  5. At most one node is in the instance's spill image; it goes back to
+//     its buffer's own image once it fits there again, at the latest when
+//     another node needs the spill image or its buffer is unbound.
 #include "engine/index/nodecache.h"
 
 #include <cstdio>
@@ -267,7 +270,9 @@ void spill_return(NODEBUF *b, bool force) {
     s.spillhome = nullptr;
 }
 
-uint32_t memnode_size(const FCB *f) { return kMemNodeHead + uint32_t(kKeyRoom) + f->nodesize + uint32_t(kNodeExtra); }
+uint32_t memnode_size(const FCB *f) {
+    return kMemNodeHead + uint32_t(kKeyRoom) + f->nodesize + uint32_t(kNodeExtra);
+}
 
 NODEBUF *memnode_init(const FCB *, uint64_t addr) {
     auto *b = reinterpret_cast<NODEBUF *>(static_cast<uintptr_t>(addr));
