@@ -19,6 +19,7 @@
 
 struct DEFBLK;
 struct IDBLK;
+struct PARTDEF;
 struct ISAMCTX;
 struct KEYBUFSET;
 
@@ -152,6 +153,10 @@ struct FCB {
 
     // ---- ISAM contexts (engine/isam/context.cpp) ---------------------------------
     ISAMCTX *actctx;            // data file: the context whose state the file holds now; null: none
+
+    // ---- Partitioned files (engine/isam/partition*.cpp) ---------------------------
+    PARTDEF *partdef;           // host data file: its partition definition while open; null: none
+    FCB *parthost;              // member data file opened by its host: the host; null otherwise
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.
