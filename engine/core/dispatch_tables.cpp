@@ -119,6 +119,7 @@ int a_SETVARBYTS(ZvArgs &a) { return SETVARBYTS(a.filno, a.arg5); }
 int a_CREIFILz(ZvArgs &a) { return CREIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_OPNIFILz(ZvArgs &a) { return OPNIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_RBLIFILz(ZvArgs &a) { return RBLIFILz(static_cast<IFILPARM *>(a.arg3)); }
+int a_CMPIFILz(ZvArgs &a) { return CMPIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_CLIFIL(ZvArgs &a) { return CLIFIL(static_cast<IFIL *>(a.arg3)); }
 int a_DELIFIL(ZvArgs &a) { return DELIFIL(static_cast<IFIL *>(a.arg3)); }
 int a_CLRFIL(ZvArgs &a) { return CLRFIL(a.filno); }
@@ -559,7 +560,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  98 */ {"PRMIIDXz", NOFUNCT},
     /*  99 */ {"TMPIIDXz", NOFUNCT},
     /* 100 */ {"PUTIFILz", NOFUNCT},
-    /* 101 */ {"CMPIFILz", NOFUNCT},
+    /* 101 */ {"CMPIFILz", a_CMPIFILz},
     /* 102 */ {nullptr, NOFUNCT},
     /* 103 */ {"RBLIIDXz", NOFUNCT},
     /* 104 */ {"NXTVREC", a_NXTVREC},

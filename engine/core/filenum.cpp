@@ -125,7 +125,11 @@ int zvfilexists(const char *name) {
     int fd = mbcratx(nullptr, name);
     if (fd >= 0) {
         mbclosx(nullptr, fd);
-        dltfilx(name, 0, 0);
+        // The probe must not stay: a name handed out while its probe file
+        // stands would refuse the caller's own exclusive create, and the
+        // file would be left behind for good. A failing delete is tried
+        // once more; a probe that still stands ends the search.
+        if (dltfilx(name, 0, 0) && dltfilx(name, 0, 0)) return 55;
         return 0;
     }
     int code = g->uerr_cod;

@@ -70,39 +70,6 @@ struct Run : IndexPhase {
     int32_t memstate = 0;      // a partition member's state word for the scan
 };
 
-// Step 9: the schema serial description of the stored definition (the
-// first serial segment taken from a schema field) against the IFIL.
-int serial_check(Run &r, FCB *dat) {
-    INSTGV *g = zvWNGV;
-    if (!(dat->hdr.base.hdrflags & kHdrHasExt)) return 0;
-    uint16_t isam = g->isamerr_cod, num = g->isamfil_num;
-    IFIL *stored = cnvifilnpx(nullptr, dat->name, nullptr, nullptr, r.first, 0);
-    g->isamerr_cod = isam;
-    g->isamfil_num = num;
-    set_uerr(0);
-    if (!stored) return 0;
-    int32_t field = 0, length = 0;
-    bool have = false;
-    for (int k = 0; k < stored->dnumidx && !have; k++) {
-        const IIDX &x = stored->iidxarr[k];
-        for (int s = 0; s < x.inumseg && x.isegarr && !have; s++) {
-            if ((x.isegarr[s].segmode & 0x10F) != 257) continue;
-            field = x.isegarr[s].soffset + 1;
-            length = -x.isegarr[s].slength;
-            have = true;
-        }
-    }
-    zvputmem(stored);
-    if (!have) return 0;
-    int found = 0, failfil = 0;
-    int rc = chkschsrl(r.ifil, r.first, field, length, &found, &failfil);
-    if (rc && !r.o.update) return rerr(608, failfil);
-    // The key maps bind the description again.
-    dat->serpos = 0;
-    dat->srllen = 0;
-    return 0;
-}
-
 // The create block of index file k (one block per physical file after the
 // data file's), adjusted to the data file.
 bool index_block(const IndexPhase &r, int filepos, const FCB *dat, XCREblk *out) {
@@ -202,7 +169,7 @@ int rebuild(Run &r) {
         rbl_quiet_close(first);
         return rerr(608, first);
     }
-    if (int rc = serial_check(r, dat)) {
+    if (int rc = rbl_serial_check(r, dat)) {
         rbl_quiet_close(first);
         return rc;
     }
@@ -307,21 +274,6 @@ int finish(Run &r, int rc) {
     return ierr(g->isamerr_cod, g->isamfil_num);
 }
 
-// The number of a file of the set that is open in this instance, or -1:
-// a rebuild would change it under its open block.
-int open_file_of(Run &r) {
-    if (zviflnam(r.p, r.dname, 0, nullptr)) return -1;
-    int n = chkopnx(r.dname);
-    SetShape shape;
-    if (n >= 0 || !r.ifil->iidxarr || r.ifil->dnumidx < 0 || r.ifil->dnumidx > kMapIndexes || !classify(r.ifil, &shape))
-        return n;
-    for (int k = 0; k < r.ifil->dnumidx && n < 0; k++) {
-        char iname[256];
-        if (shape.is_file(k) && rbl_index_name(r, k, iname) == 0) n = chkopnx(iname);
-    }
-    return n;
-}
-
 // Step 1: a partitioned set goes to the partition rebuild.
 int partition_decision(Run &r, bool *handed) {
     INSTGV *g = zvWNGV;
@@ -384,7 +336,7 @@ int rblifilz(IFILPARM *p) {
     g->pc.forceread_rebuild = 1;
     int rc = 0;
     try {
-        if (int open = open_file_of(r); open >= 0) {
+        if (int open = rbl_open_file_of(r); open >= 0) {
             g->pc.forceread_rebuild = 0;
             return ierr(rerr(46, open), open);
         }
@@ -403,6 +355,50 @@ int rblifilz(IFILPARM *p) {
 }
 
 }  // namespace
+
+int rbl_serial_check(IndexPhase &r, FCB *dat) {
+    INSTGV *g = zvWNGV;
+    if (!(dat->hdr.base.hdrflags & kHdrHasExt)) return 0;
+    uint16_t isam = g->isamerr_cod, num = g->isamfil_num;
+    IFIL *stored = cnvifilnpx(nullptr, dat->name, nullptr, nullptr, dat->filno, 0);
+    g->isamerr_cod = isam;
+    g->isamfil_num = num;
+    set_uerr(0);
+    if (!stored) return 0;
+    int32_t field = 0, length = 0;
+    bool have = false;
+    for (int k = 0; k < stored->dnumidx && !have; k++) {
+        const IIDX &x = stored->iidxarr[k];
+        for (int s = 0; s < x.inumseg && x.isegarr && !have; s++) {
+            if ((x.isegarr[s].segmode & 0x10F) != 257) continue;
+            field = x.isegarr[s].soffset + 1;
+            length = -x.isegarr[s].slength;
+            have = true;
+        }
+    }
+    zvputmem(stored);
+    if (!have) return 0;
+    int found = 0, failfil = 0;
+    int rc = chkschsrl(r.ifil, r.first, field, length, &found, &failfil);
+    if (rc && !r.o.update) return rerr(608, failfil);
+    // The key maps bind the description again.
+    dat->serpos = 0;
+    dat->srllen = 0;
+    return 0;
+}
+
+int rbl_open_file_of(IndexPhase &r) {
+    if (zviflnam(r.p, r.dname, 0, nullptr)) return -1;
+    int n = chkopnx(r.dname);
+    SetShape shape;
+    if (n >= 0 || !r.ifil->iidxarr || r.ifil->dnumidx < 0 || r.ifil->dnumidx > kMapIndexes || !classify(r.ifil, &shape))
+        return n;
+    for (int k = 0; k < r.ifil->dnumidx && n < 0; k++) {
+        char iname[256];
+        if (shape.is_file(k) && rbl_index_name(r, k, iname) == 0) n = chkopnx(iname);
+    }
+    return n;
+}
 
 int rbl_index_name(IndexPhase &r, int k, char (&out)[256]) {
     const IIDX &x = r.ifil->iidxarr[k];
@@ -663,13 +659,27 @@ int rbl_end_rejects(IndexPhase &r, int rc) {
     return rc;
 }
 
+int rbl_option_bits(int16_t tfilno, int allowed, int *bits, bool *legacy) {
+    *bits = 0;
+    *legacy = false;
+    if (tfilno >= -1) return 0;
+    if (uint16_t(tfilno) & 0x4000) {
+        *legacy = true;
+        return 0;
+    }
+    int b = -int(int16_t(uint16_t(tfilno) | 0x4000));
+    if (b & ~allowed) return 943;
+    if ((b & 0x080) && (b & 0x200)) return 943;
+    *bits = b;
+    return 0;
+}
+
 int rbl_options(int16_t tfilno, RblOptions *o) {
     *o = RblOptions{};
-    if (tfilno >= -1) return 0;
-    if (!(uint16_t(tfilno) & 0x4000)) {
-        int bits = -int(int16_t(uint16_t(tfilno) | 0x4000));
-        if (bits & ~kAllowedBits) return 943;
-        if ((bits & 0x080) && (bits & 0x200)) return 943;
+    int bits = 0;
+    bool legacy = false;
+    if (int rc = rbl_option_bits(tfilno, kAllowedBits, &bits, &legacy)) return rc;
+    if (!legacy) {
         o->update = bits & 0x002;
         o->purge = bits & 0x004;
         o->badpart = bits & 0x008;

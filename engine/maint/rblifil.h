@@ -8,6 +8,8 @@
 #include "engine/isam/fileset.h"
 #include "zarvo/zarvo.h"
 
+struct FCB;
+
 namespace zv {
 
 // The options of a set rebuild, read from the IFIL's tfilno.
@@ -21,6 +23,11 @@ struct RblOptions {
 // Reads the options: 0, or 943 (bits outside the known ones, or 0x080
 // together with 0x200).
 int rbl_options(int16_t tfilno, RblOptions *out);
+// The option bits of tfilno: -1 or more none; below -1 with bit 0x4000
+// clear the bits of -(tfilno | 0x4000); with it set a legacy value
+// (*legacy, the caller reads tfilno itself). 0, or 943 for a bit outside
+// `allowed` or 0x080 together with 0x200.
+int rbl_option_bits(int16_t tfilno, int allowed, int *bits, bool *legacy);
 
 // Brings an open index's header into line with its definition when check
 // is set: key length, key type and duplicate flag (the node geometry
@@ -86,6 +93,15 @@ int rbl_purge_records(IndexPhase &r, int datno, bool hexpos);
 // without another error (rc 0) that rejected entries answers 650 with the
 // purge, else 652. The code to return.
 int rbl_end_rejects(IndexPhase &r, int rc);
+// The number of a file of the set (r.p) that is open in this instance, or
+// -1: a run would change it under its open block. r.dname gets the data
+// file's name.
+int rbl_open_file_of(IndexPhase &r);
+// The schema serial description of the data file's stored definition (the
+// first serial segment taken from a schema field) against the IFIL: 0, or
+// 608 (through rerr, with the failing index's number from r.first) unless
+// the definition is to be stored. dat is the open data file.
+int rbl_serial_check(IndexPhase &r, FCB *dat);
 // Frees the key-map entries of the index files first + 1 + k, k in
 // [from, to].
 void rbl_drop_maps(const IndexPhase &r, int from, int to);
