@@ -213,7 +213,12 @@ int iTMPNAMEext(char *out, int length, const char *ext) {
             return set_uerr(155);
         }
         plat_close(fd);
-        plat_unlink(tmpl);
+        // The name is handed out free: a failing delete of the file just
+        // made is tried once more, and a file that stays is no name to give.
+        if (plat_unlink(tmpl) != 0 && plat_unlink(tmpl) != 0) {
+            g->sysiocod = static_cast<uint16_t>(errno);
+            return set_uerr(155);
+        }
         if (strlen(tmpl) >= size_t(length)) return set_uerr(153);
         memcpy(out, tmpl, strlen(tmpl) + 1);
         return 0;

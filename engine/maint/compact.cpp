@@ -346,7 +346,17 @@ int cmpdatx8(int filno, const char *datname, const char *newname, uint16_t recle
     c.newno = filno;
     c.oldno = filno + 1;
     c.blk = blk;
-    if (int rc = OPNFILX(c.oldno, datname, uint16_t((filmod & 0xFFF6) | 0x4000), password)) return set_uerr(rc);
+    int orc;
+    {
+        // The open would record its mode in the old file's header: the old
+        // file is never written.
+        const uint8_t keep = g->nowrite;
+        g->nowrite = 1;
+        // Its kind is checked here, not by the open (0x4).
+        orc = OPNFILX(c.oldno, datname, uint16_t((filmod & 0xFFF2) | 0x4000), password);
+        g->nowrite = keep;
+    }
+    if (orc) return set_uerr(orc);
     c.of = fcb_at(c.oldno);
     auto refuse = [&](int code) {
         quiet_close(c.oldno);

@@ -157,6 +157,19 @@ TEST_F(FileNumTest, FilexistsLeavesNoProbeBehind) {
         EXPECT_EQ(exists("probe.tmp"), c.left);
         zv::plat_unlink("probe.tmp");
     }
+    // A name made by the system: its file is deleted too, or no name is given.
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string("system name, ") + c.what);
+        zv::fault_reset();
+        zv::fault_set(IoKind::Unlink, 1, EIO, c.sticky);
+        char out[256] = "";
+        const int rc = TMPNAME(out, sizeof out);
+        zv::fault_reset();
+        EXPECT_EQ(rc, c.sticky ? 155 : 0);
+        if (rc == 0) {
+            EXPECT_FALSE(exists(out)) << out;
+        }
+    }
     ASSERT_EQ(zvSetZvTempDirName(dir().c_str()), 0);
     zv::fault_set(IoKind::Unlink, 1, EIO, true);
     char a[256];

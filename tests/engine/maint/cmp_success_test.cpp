@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/arith.h"
+#include "engine/core/filenum.h"
+#include "engine/files/fcb.h"
+#include "engine/files/header.h"
 #include "tests/engine/maint/cmpfix.h"
 #include "tests/support/verifyset.h"
 
@@ -76,6 +80,62 @@ TEST_F(CmpSuccessTest, FixedLengthSetLosesItsDeletedSlots) {
     std::set<std::string> names;
     for (const auto &f : files()) names.insert(f.first);
     EXPECT_EQ(names, (std::set<std::string>{s.dat(), s.idxfile(), s.nm()}));
+}
+
+// A variable-length set: the new file holds no free area (0xFDFD), and the
+// records come through with their lengths.
+TEST_F(CmpSuccessTest, VariableLengthSetLosesItsFreeAreas) {
+    RblSet s("vcmp", Kind::Variable);
+    const std::vector<std::string> live = fill(s, 600, 3);
+    auto free_areas = [&]() {
+        s.ifil.tfilno = -1;
+        EXPECT_EQ(OPNIFILX(&s.ifil, nullptr, nullptr, nullptr), 0);
+        FCB *f = zv::fcb_at(s.ifil.tfilno);
+        int n = 0;
+        const uint64_t end = zv::join64(f->hdr.ext.numrech, f->hdr.base.numrec);
+        for (uint64_t p = zv::first_node_offset(f); p != 0 && p <= end;) {
+            VRECHDR h{};
+            if (getvhdr81(f, uint32_t(p >> 32), uint32_t(p), &h) || h.arealen == 0) break;
+            n += h.mark == 0xFDFD;
+            p += h.arealen;
+        }
+        EXPECT_EQ(CLIFIL(&s.ifil), 0);
+        return n;
+    };
+    ASSERT_GT(free_areas(), 0);
+    ASSERT_EQ(compact(s), 0) << status_log();
+    EXPECT_EQ(free_areas(), 0);
+    std::string verdict;
+    EXPECT_EQ(in_order(s, &verdict), live);
+    EXPECT_EQ(verdict, "");
+    EXPECT_TRUE(zvtest::verify_set(s.dat()));
+    std::set<std::string> names;
+    for (const auto &f : files()) names.insert(f.first);
+    EXPECT_EQ(names, (std::set<std::string>{s.dat(), s.idxfile(), s.nm()}));
+}
+
+// A segmented data file: the original's segment files go with it, the new
+// file's segment files take the data file's name, and none is left behind.
+TEST_F(CmpSuccessTest, SegmentedDataFileMovesWithItsSegmentFiles) {
+    RblSet s("seg", Kind::Fixed);
+    s.x[0].mode = 0x02 | 0x08 | 0x200000;
+    s.x[0].segsize = 1;
+    s.x[0].nsegs = 8;
+    const std::vector<std::string> live = fill_raw(s, 40000, 2);
+    std::set<std::string> before;
+    for (const auto &f : files()) before.insert(f.first);
+    ASSERT_EQ(before, (std::set<std::string>{s.dat(), s.dat() + ".001", s.dat() + ".002", s.idxfile(), s.nm()}));
+    ASSERT_EQ(compact(s), 0) << status_log();
+    std::set<std::string> after;
+    for (const auto &f : files()) after.insert(f.first);
+    EXPECT_EQ(after, (std::set<std::string>{s.dat(), s.dat() + ".001", s.idxfile(), s.nm()}));
+    std::string verdict;
+    EXPECT_EQ(in_order(s, &verdict), live);
+    EXPECT_EQ(verdict, "");
+    EXPECT_TRUE(zvtest::verify_set(s.dat()));
+    // The segment's header names the file it belongs to now.
+    const std::string seg = zvtest::read_file(s.dat() + ".001");
+    EXPECT_NE(seg.find(s.dat() + ".001"), std::string::npos);
 }
 
 }  // namespace

@@ -54,6 +54,33 @@ std::vector<std::string> CmpTest::fill(RblSet &s, uint32_t n, uint32_t gap) {
     return live;
 }
 
+std::vector<std::string> CmpTest::fill_raw(RblSet &s, uint32_t n, uint32_t keep) {
+    std::vector<std::string> live;
+    int d = s.create();
+    if (d < 0) return live;
+    std::string a = rbltest::app_resource(1, "data file resource");
+    EXPECT_EQ(ADDRES(d, a.data(), int32_t(a.size())), 0);
+    std::vector<uint32_t> freed;
+    for (uint32_t k = 1; k <= n; k++) {
+        rbltest::Rec r = rbltest::rec(k * 10);
+        zvSETHGH(0);
+        uint32_t pos = NEWREC(d);
+        EXPECT_NE(pos, 0u);
+        EXPECT_EQ(WRTREC(d, pos, &r), 0);
+        if (keep && k % keep != 0) freed.push_back(pos);
+    }
+    for (uint32_t pos : freed) {
+        zvSETHGH(0);
+        EXPECT_EQ(RETREC(d, pos), 0);
+    }
+    EXPECT_EQ(CLIFIL(&s.ifil), 0);
+    EXPECT_EQ(s.rebuild(), 0);
+    std::string verdict;
+    live = in_order(s, &verdict);
+    EXPECT_EQ(verdict, "");
+    return live;
+}
+
 int CmpTest::compact(RblSet &s, int16_t options) {
     s.ifil.tfilno = options;
     if (s.kind == Kind::Fixed) return CMPIFIL(&s.ifil);
