@@ -30,12 +30,6 @@ enum class Shape { Fixed, Variable, Segmented };
 
 class CmpFaultTest : public CmpTest, public ::testing::WithParamInterface<Shape> {
 protected:
-    static void put_files(const Files &f) {
-        for (const auto &e : std::filesystem::directory_iterator(".")) {
-            if (e.is_regular_file() && e.path().filename() != "ZVSTATUS.QVS") std::filesystem::remove(e.path());
-        }
-        for (const auto &kv : f) zvtest::write_file(kv.first, kv.second);
-    }
     static std::string differences(const Files &now, const Files &orig) {
         std::string out;
         for (const auto &kv : orig) {

@@ -97,6 +97,13 @@ Files CmpTest::files() {
     return out;
 }
 
+void CmpTest::put_files(const Files &f) {
+    for (const auto &e : std::filesystem::directory_iterator(".")) {
+        if (e.is_regular_file() && e.path().filename() != "ZVSTATUS.QVS") std::filesystem::remove(e.path());
+    }
+    for (const auto &kv : f) zvtest::write_file(kv.first, kv.second);
+}
+
 std::vector<std::string> CmpTest::in_order(RblSet &s, std::string *verdict) {
     std::vector<std::string> out;
     zvtest::SetState st;

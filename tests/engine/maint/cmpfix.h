@@ -37,6 +37,8 @@ protected:
     // Options in their bit form.
     static int16_t bits(int b) { return int16_t(-(0x4000 + b)); }
     static Files files();
+    // Makes the directory hold exactly these files (the status log aside).
+    static void put_files(const Files &f);
     // The set opened, checked and closed: the checker's verdict (empty when
     // the set agrees) and the live records in file order.
     std::vector<std::string> in_order(RblSet &s, std::string *verdict);
