@@ -2466,6 +2466,8 @@ ZV_ISAM_ASSERT(offsetof(VERIFYFILEOPT, filename) == 16, "VERIFYFILEOPT filename 
 ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(VERIFYFILEOPT, error) == 48, "VERIFYFILEOPT error at 48");
 ZV_ISAM_ASSERT(sizeof(RBLCBST) == 12, "RBLCBST is 12 bytes");
 ZV_ISAM_ASSERT(offsetof(RBLCBST, cancel) == 8, "RBLCBST cancel at 8");
+ZV_ISAM_ASSERT(offsetof(CMPBLK, convert) == sizeof(void *), "CMPBLK convert after the IFIL pointer");
+ZV_ISAM_ASSERT(offsetof(CMPBLK, strict) == sizeof(void *) + 8, "CMPBLK strict last");
 #undef ZV_ISAM_ASSERT
 
 #ifdef __cplusplus
