@@ -100,10 +100,12 @@ int physical_name(const char *name, uint32_t i, char (&out)[256]) {
     return zvatosegmdef(name, int(i), out);
 }
 
-// Deletes the physical files of a closed file, segments first.
+// Deletes the physical files of a closed file, segments first, and any
+// segment file past them that a failed write may have begun.
 void drop_physical(const char *name, uint32_t files) {
+    char p[256];
+    for (uint32_t i = files; physical_name(name, i, p) == 0 && zv_uniqfile(p, p) == 0; i++) rbl_drop_file(p);
     for (uint32_t i = files; i-- > 0;) {
-        char p[256];
         if (physical_name(name, i, p) == 0) rbl_drop_file(p);
     }
 }
@@ -329,9 +331,6 @@ void discard_new(int filno, const char *name) {
         quiet_close(filno);
     }
     drop_physical(name, files);
-    // Segment files a failed write may have begun beyond the count known.
-    char p[256];
-    for (uint32_t i = files; physical_name(name, i, p) == 0 && zv_uniqfile(p, p) == 0; i++) rbl_drop_file(p);
 }
 
 int cmpdatx8(int filno, const char *datname, const char *newname, uint16_t reclen, uint32_t xtdsize, uint16_t filmod,
@@ -604,8 +603,10 @@ void abandon(Cmp &c) {
     const uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, sys = g->sysiocod;
     const uint16_t err = g->maint.rbl.err, errfil = g->maint.rbl.errfil;
     rbl_close_stream(&c.rej);
-    for (int k = 0; k < c.ifil->dnumidx && k < kMapIndexes; k++) rbl_quiet_close(c.first + 1 + k);
-    rbl_quiet_close(c.first);
+    if (c.first >= 0) {
+        for (int k = 0; k < c.ifil->dnumidx && k < kMapIndexes; k++) rbl_quiet_close(c.first + 1 + k);
+        rbl_quiet_close(c.first);
+    }
     for (size_t i = c.moves.size(); i-- > 0;) {
         Move &m = c.moves[i];
         if (!m.done) continue;
@@ -681,11 +682,14 @@ int checks(Cmp &c) {
         memcpy(c.iname[size_t(k)].data(), nm, sizeof nm);
         c.member[size_t(k)] = zvsname1(nm) ? 1 : 0;
     }
-    int first = filrng(ifil->dfilno, ifil->dnumidx, ifil->dfilmod);
+    // The run: the data file, its indexes, and at least one number more,
+    // on which the copy opens the old data file.
+    const int extra = ifil->dnumidx > 0 ? ifil->dnumidx : 1;
+    int first = filrng(ifil->dfilno, extra, ifil->dfilmod);
     if (first < 0) return rerr(-first, dfil(c));
     c.first = first;
     rs.runlo = first;
-    rs.runn = ifil->dnumidx + 1;
+    rs.runn = extra + 1;
     // The probe: a partitioned file is not compacted; a file the open
     // refuses is refused here (940 for features this build does not have).
     int pn = rbl_spare_filno();

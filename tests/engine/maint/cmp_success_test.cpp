@@ -138,4 +138,54 @@ TEST_F(CmpSuccessTest, SegmentedDataFileMovesWithItsSegmentFiles) {
     EXPECT_NE(seg.find(s.dat() + ".001"), std::string::npos);
 }
 
+// A set with 8-byte offsets, compacted with the caller's create blocks.
+TEST_F(CmpSuccessTest, SetWithEightByteOffsets) {
+    RblSet s("wide", Kind::Wide);
+    const std::vector<std::string> live = fill(s, 300, 3);
+    ASSERT_EQ(compact(s), 0) << status_log();
+    std::string verdict;
+    EXPECT_EQ(in_order(s, &verdict), live);
+    EXPECT_EQ(verdict, "");
+    EXPECT_TRUE(zvtest::verify_set(s.dat()));
+    s.ifil.tfilno = -1;
+    ASSERT_EQ(OPNIFIL(&s.ifil), 0);
+    EXPECT_NE(GETFIL(s.ifil.tfilno, 26) & 0x40, 0) << "still 8-byte offsets";
+    ASSERT_EQ(CLIFIL(&s.ifil), 0);
+}
+
+// A data file without indexes is compacted alone.
+TEST_F(CmpSuccessTest, DataFileWithoutIndexes) {
+    IFIL ifil{"alone", -1, 32, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0};
+    ASSERT_EQ(CREIFIL(&ifil), 0);
+    std::vector<std::string> live;
+    std::vector<uint32_t> freed;
+    for (int k = 0; k < 40; k++) {
+        std::string r(32, char('a' + k % 26));
+        zvSETHGH(0);
+        const uint32_t pos = NEWREC(ifil.tfilno);
+        ASSERT_EQ(WRTREC(ifil.tfilno, pos, r.data()), 0);
+        if (k % 2) freed.push_back(pos);
+        else live.push_back(r);
+    }
+    for (uint32_t pos : freed) {
+        zvSETHGH(0);
+        ASSERT_EQ(RETREC(ifil.tfilno, pos), 0);
+    }
+    ASSERT_EQ(CLIFIL(&ifil), 0);
+    const uint64_t before = zvtest::read_file("alone.dat").size();
+    ifil.tfilno = -1;
+    ASSERT_EQ(CMPIFIL(&ifil), 0) << status_log();
+    ifil.tfilno = -1;
+    ASSERT_EQ(OPNIFIL(&ifil), 0);
+    zvtest::SetState st;
+    EXPECT_EQ(zvtest::check_set(ifil.tfilno, &st), "");
+    std::vector<std::string> now;
+    for (auto &kv : st.records) now.push_back(kv.second);
+    EXPECT_EQ(now, live);
+    EXPECT_EQ(st.datent, live.size());
+    ASSERT_EQ(CLIFIL(&ifil), 0);
+    EXPECT_EQ(files().size(), 1u);
+    EXPECT_LT(zvtest::read_file("alone.dat").size(), before);
+}
+
 }  // namespace
