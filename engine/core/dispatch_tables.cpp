@@ -57,6 +57,10 @@ int a_TRANRST(ZvArgs &a) { return TRANRST(a.arg7); }
 int a_TRANABT(ZvArgs &) { return TRANABT(); }
 int a_TRANCLR(ZvArgs &) { return TRANCLR(); }
 int a_FREBAT(ZvArgs &) { return FREBAT(); }
+// Batches: the batch number in arg7.
+int a_ALCBAT(ZvArgs &) { return ALCBAT(); }
+int a_CHGBAT(ZvArgs &a) { return CHGBAT(a.arg7); }
+int a_FREBATN(ZvArgs &a) { return FREBATN(a.arg7); }
 // Contexts: the context id in arg7.
 int a_CHGICON(ZvArgs &a) { return CHGICON(a.arg7); }
 int a_CLSICON(ZvArgs &a) { return CLSICON(a.arg7); }
@@ -273,6 +277,12 @@ int a_FRCKEY(ZvArgs &a) {
     return zvWNGV ? zvWNGV->uerr_cod : 0;
 }
 int a_TSTVREC(ZvArgs &a) { return TSTVREC(a.filno); }
+// The request block in arg3, the buffer in arg5, its size through the
+// sixth argument, the mode word in arg7.
+int a_BATSETX(ZvArgs &a) {
+    return BATSETX(a.filno, a.arg3, a.arg5, *a.arg6, uint32_t(a.arg7));
+}
+int a_BATSET(ZvArgs &a) { return BATSET(a.filno, a.arg3, a.arg5, *a.arg6, uint32_t(a.arg7)); }
 // The index in arg3, the id asked for in arg7; the new id (or -1) goes
 // through the fourth argument.
 int a_OPNICON(ZvArgs &a) {
@@ -478,8 +488,8 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  16 */ {"TRANCLR", a_TRANCLR},
     /*  17 */ {"CLRFIL", a_CLRFIL},
     /*  18 */ {"DELRFIL", a_DELRFIL},
-    /*  19 */ {"ALCBAT", NOFUNCT},
-    /*  20 */ {"CHGBAT", NOFUNCT},
+    /*  19 */ {"ALCBAT", a_ALCBAT},
+    /*  20 */ {"CHGBAT", a_CHGBAT},
     /*  21 */ {"FREBAT", a_FREBAT},
     /*  22 */ {nullptr, NOFUNCT},
     /*  23 */ {nullptr, NOFUNCT},
@@ -592,7 +602,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 130 */ {"ADDKEY", a_ADDKEY},
     /* 131 */ {"LOADKEY", a_LOADKEY},
     /* 132 */ {"DELCHK", a_DELCHK},
-    /* 133 */ {"FREBATN", NOFUNCT},
+    /* 133 */ {"FREBATN", a_FREBATN},
     /* 134 */ {"FRESETN", a_FRESETN},
     /* 135 */ {nullptr, NOFUNCT},
     /* 136 */ {nullptr, NOFUNCT},
@@ -669,11 +679,11 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /*  3 0x02D4 */ {"RNGENT", a_RNGENT},
     /*  4 0x02D8 */ {"PUTHDR", a_PUTHDR},
     /*  5 0x03D6 */ {"OPNICON", a_OPNICON},
-    /*  6 0x05CB */ {"BATSET", NOFUNCT},
+    /*  6 0x05CB */ {"BATSET", a_BATSET},
     /*  7 0x06C1 */ {"TSTVREC", a_TSTVREC},
     /*  8 0x06CE */ {"NEWVREC", a_NEWVREC},
     /*  9 0x06D5 */ {"ORDKEY", a_ORDKEY},
-    /* 10 0x07BF */ {"BATSETX", NOFUNCT},
+    /* 10 0x07BF */ {"BATSETX", a_BATSETX},
     /* 11 0x0BE1 */ {"REDIVREC", a_REDIVREC},
     /* 12 0x0BE2 */ {"reset_cur2", a_reset_cur2},
     /* 13 0x2076 */ {"zvLOKDMP", a_zvLOKDMP},

@@ -99,6 +99,7 @@ struct FCB {
     // ---- Fixed-length record space and record filters (engine/files) -------
     unsigned char *cnvmap;      // record conversion map (schema-map format); null: none
     void *fltr;                 // record filter: parse tree or callback filter; null: none
+                                // (an index file: its in-memory condition, header flag 0x20)
     int32_t fltrkind;           // 0 expression, 1 or 5 callback filter
     uint32_t newrech, newrecl;  // position the latest NEWREC handed out; 0: none
 

@@ -660,7 +660,7 @@ int32_t iGETCRES(int datno, int32_t length, void *buffer) {
     if (!tstfnm(datno)) return 0;
     StoredConditions cur;
     if (int rc = read_stored(datno, &cur)) {
-        set_uerr(rc);
+        set_uerr(none_stored(rc) ? 408 : rc);
         return 0;
     }
     const int32_t n = cur.length();

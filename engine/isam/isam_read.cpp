@@ -571,6 +571,17 @@ int walk_fixed(FCB *d, uint64_t *pos, int step, bool *live) {
     }
 }
 
+// A fixed-length member keeps a freed record in its area, which stays in
+// use: the record bytes after the area header carry the delete mark (or the
+// resource mark). True for such a slot; a failed read leaves its code in rc.
+bool member_slot_freed(FCB *d, uint64_t pos, int *rc) {
+    if (d->kind != kKindFixed) return false;
+    unsigned char m[2] = {0, 0};
+    const int32_t n = d->reclen >= 2 ? 2 : 1;
+    if ((*rc = raw_read(d, pos + vhdr_size(d), m, n))) return false;
+    return m[0] == 0xFF || (n == 2 && m[0] == 0xFE && m[1] == 0xFE);
+}
+
 // The forward walk of a variable-length file (or a superfile member) from
 // pos: the next area with a live record at or beyond pos.
 int walk_variable(FCB *d, uint64_t *pos) {
@@ -657,7 +668,7 @@ int phyrec(int datno, Dir dir, void *record, int32_t *len) {
             } else {
                 VRECHDR h;
                 rc = getvhdr81(d, uint32_t(pos >> 32), uint32_t(pos), &h);
-                if (!rc && h.mark != kVrecUsed) {
+                if (!rc && (h.mark != kVrecUsed || member_slot_freed(d, pos, &rc))) {
                     // A member's areas are chained from the newest back, each
                     // to one made before it, lower in the host: a link that
                     // does not go down is a damaged chain, not a walk.
@@ -738,6 +749,12 @@ int read_at(int datno, uint32_t hi, uint32_t lo, void *record, int32_t *len) {
 }
 
 }  // namespace
+
+int next_live_record(FCB *d, uint64_t *pos) {
+    if (d->kind == kKindVariable) return walk_variable(d, pos);
+    bool live = false;
+    return walk_fixed(d, pos, 1, &live);
+}
 
 }  // namespace zv
 

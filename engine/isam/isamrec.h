@@ -58,6 +58,12 @@ void take_written_current(FCB *d, int datno, uint32_t hi, uint32_t lo, const voi
 int ismred(int datno, int keyno, uint32_t hi, uint32_t lo, void *buf, int32_t *len);
 // Flushes a data file after a write when its mode asks for it.
 void flush_after_write(FCB *d, int datno);
+// The physical walk forward of a plain fixed-length or variable-length
+// data file from *pos (a record boundary) to the next live record at or
+// beyond it: deleted records, free areas and resources are passed over.
+// 0 with *pos at the record; 27 or 30 past the end (30 beyond the last
+// byte used); 158 an area with a bad mark; or a read error.
+int next_live_record(FCB *d, uint64_t *pos);
 
 // ---- Key steps and their undo (isam_write.cpp) -----------------------------------
 

@@ -42,6 +42,8 @@ struct BATSTATE {
     uint8_t ownfilter;          // the batch installed the data file's filter
     uint8_t ownrange;           // the batch installed the index's range
     uint8_t wide;               // entries hold 8-byte positions
+    uint8_t keyed;              // entries hold key copies
+    int32_t keylen;             // key length of the index (0: a data file)
     unsigned char *recbuf;      // record buffer of variable-length reads
     int32_t recbuflen;
     unsigned char *target;      // saved target (key prefix), or null

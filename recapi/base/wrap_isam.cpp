@@ -277,4 +277,40 @@ int _zvdbOPNIFILX(ZVHANDLE table, IFIL *ifil, int mode, int *file) {
     return rc;
 }
 
+int _zvdbRBLIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
+                   const char *group, const char *password, XCREblk *xcre) {
+    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
+    if (!t) return ZVDB_NO_TABLE;
+    if (!ifil) return ZVDB_NULL_ARGUMENT;
+    IFIL *copy;
+    if (int rc = _zvdbFixIfilPath(t, ifil, &copy)) return rc == ZVDB_NO_MEMORY ? 83 : rc;
+    int rc = xcre ? RBLIFILX8(copy, dataext, idxext, permission, group, password, xcre)
+                  : RBLIFILX(copy, dataext, idxext, permission, group, password);
+    _zvdbFixIfilFree(copy);
+    return rc;
+}
+
+int _zvdbRBLIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
+                  const char *group, const char *password) {
+    return _zvdbRBLIFILX8(table, ifil, dataext, idxext, permission, group, password, nullptr);
+}
+
+int _zvdbSETCBRBL(RBLCBFN callback, int32_t interval) { return SETCBRBL(callback, interval); }
+
+int _zvdbOPNICON(int file, int *id) {
+    if (!id) return 33;
+    int n = OPNICON(file, -1, -1);
+    if (n == -1) return zv::instance_isamerr();
+    *id = n;
+    return 0;
+}
+
+int _zvdbCLSICON(int id) { return CLSICON(id); }
+int _zvdbCHGICON(int id) { return CHGICON(id); }
+int _zvdbBATSETX(int file, void *request, void *buffer, int32_t size, uint32_t mode) {
+    return BATSETX(file, request, buffer, size, mode);
+}
+int _zvdbFREBATN(int number) { return FREBATN(number); }
+int _zvdbCHGBAT(int number) { return CHGBAT(number); }
+
 }  // extern "C"

@@ -67,6 +67,12 @@ int main(void) {
         CHECK(SETFLTR(1, "#x") == ZV_SNOT_SUPPORTED && RESETFLTR(1, 2) == 0);
         CHECK(TRANEND(0x200) == ZV_SNOT_SUPPORTED && TRANRDY() == 71);
     }
+    /* Conditions of indexes: a plain data file keeps none and is no index
+     * of a key map; full-text search is not offered. */
+    CHECK(GETCRES(1, 0, NULL) == 0 && zvGetUserErrorCode() == 408);
+    CHECK(GETCIDX(1, 0, NULL) == 0 && zvGetUserErrorCode() == 614);
+    CHECK(UPDCIDX(1, "x > 1") == 614 && PUTCRES(1, "\0\0\0", 3) == 595);
+    CHECK(FreeFTSearch() == ZV_SNOT_SUPPORTED && zvFullText(NULL) == ZV_SNOT_SUPPORTED);
     CHECK(CREIDX(2, "capi.idx", 10, 0, 0, 1, 0, 0) == 0 && CREMEM(2, 10, 0, 0, 1) == 0);
     CHECK(CLSFIL(5, 0) == 26);
     CHECK(CLISAM() == 0);
@@ -109,6 +115,19 @@ int main(void) {
         CHECK(zvdbSetLocalTag(NULL, NULL) == ZVDB_BAD_TAG_HANDLE && zvdbGetLocalTag(NULL) == NULL);
         CHECK(zvdbSetPathPrefix(NULL, "p") == ZVDB_NO_SESSION && zvdbClearPathPrefix(NULL) == ZVDB_NO_SESSION);
         CHECK(zvdbGetPathPrefix(NULL) == NULL);
+    }
+    /* A logon-only session: logon, a session lock, a transaction, logout. */
+    {
+        ZVHANDLE s = zvdbAllocSession(1);
+        char name[16];
+        CHECK(s != NULL && zvdbGetSessionType(s) == 1 && zvdbGetLogonOnly(s) == 1);
+        CHECK(zvdbLogon(s, "server", "user", "password") == 0 && zvdbIsActiveSession(s) == 1);
+        CHECK(zvdbLock(s, 1) == 0 && zvdbGetLockMode(s) == 1 && zvdbIsLockActive(s) == 1);
+        CHECK(zvdbBegin(s) == 0 && zvdbCommit(s) == 0 && zvdbIsTransActive(s) == 0);
+        CHECK(zvdbSetCallback(s, 26, NULL) == 0 && zvdbGetCallback(s, 26) == NULL);
+        CHECK(zvdbGetProductName(s, name, sizeof name) == 0 && strcmp(name, "ZarvoCore") == 0);
+        CHECK(zvdbLogout(s) == 0 && zvdbGetServerName(s) == NULL);
+        CHECK(zvdbFreeSession(s) == 0);
     }
     printf("capi ok\n");
     return 0;

@@ -28,6 +28,20 @@ void write_file(const std::string &path, const std::string &bytes) {
     out << bytes;
 }
 
+void save_template(const std::string &tpl) {
+    namespace fs = std::filesystem;
+    fs::create_directory(tpl);
+    for (const auto &e : fs::directory_iterator("."))
+        if (e.is_regular_file() && e.path().filename() != "ZVSTATUS.QVS")
+            fs::copy_file(e.path(), fs::path(tpl) / e.path().filename(), fs::copy_options::overwrite_existing);
+}
+
+void restore_template(const std::string &tpl) {
+    namespace fs = std::filesystem;
+    for (const auto &e : fs::directory_iterator(tpl))
+        fs::copy_file(e.path(), e.path().filename(), fs::copy_options::overwrite_existing);
+}
+
 std::vector<std::string> lines_of(const std::string &text) {
     std::vector<std::string> out;
     std::string cur;

@@ -17,6 +17,11 @@ void clear_instance_ring();
 std::string read_file(const std::string &path);
 // Writes a whole file.
 void write_file(const std::string &path, const std::string &bytes);
+// Copies every file of the current directory (but the status log) into
+// the directory `tpl`; restore_template copies them back, so that a fault
+// sweep starts each run from the same files.
+void save_template(const std::string &tpl = "tpl");
+void restore_template(const std::string &tpl = "tpl");
 // Splits text into lines (without their newlines).
 std::vector<std::string> lines_of(const std::string &text);
 

@@ -17,11 +17,7 @@ protected:
     int make_items(uint32_t n) {
         def_.idx[1] = IIDX{4, 0, 0, 0, 0, 1, qty_, "ByQty", "?_qty.idx", nullptr, nullptr};
         int d = make(def_);
-        const DATOBJ doda[7] = {{"tag", 0, ZV_ARRAY, 4, 0, 0},   {"Id", 4, ZV_INT4U, 4, 0, 0},
-                                {"City", 8, ZV_FSTRING, 20, 0, 0}, {"Name", 28, ZV_FSTRING, 24, 0, 0},
-                                {"Qty", 52, ZV_INT4, 4, 0, 0},    {"Zero", 56, ZV_INT4, 4, 0, 0},
-                                {"Pad", 60, ZV_ARRAY, 4, 0, 0}};
-        EXPECT_EQ(PUTDODA(d, doda, 7), 0);
+        put_item_schema(d);
         for (uint32_t i = 1; i <= n; i++) {
             Cust c = cust(i, "Bern");
             c.amount = i;

@@ -311,6 +311,58 @@ TEST_F(ContextTest, ARewriteInAOneIndexContextChangesItsOwnRecordsKeys) {
     EXPECT_EQ(CLSICON(one), 0);
 }
 
+// An index replaced under its number by one with another key length: a
+// context with a block for it cannot be restored (591, the one before is
+// active again), and the active context is not saved into a block too
+// small for the new key (10, nothing written past the block).
+TEST_F(ContextTest, AnIndexReplacedWithAnotherKeyLength) {
+    Cust3Def def;
+    int d = make3(def, 10);
+    int c = OPNICON(d, -1, -1);
+    int a = OPNICON(d, -1, -1);
+    int o = OPNICON(d, d + 1, -1);
+    ASSERT_GE(c, 0);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(o, 0);
+    Cust r;
+    ASSERT_EQ(EQLREC(d + 1, num(7).data(), &r), 0);
+    ASSERT_EQ(CHGICON(a), 0);
+    ASSERT_EQ(EQLREC(d + 1, num(4).data(), &r), 0);
+    const uint64_t at4 = curpos(d);
+    ASSERT_EQ(CLSFIL(d + 3, 0), 0);
+    ASSERT_EQ(CREIDX(d + 3, "other.idx", 40, 0, 1, 0, 0, 0), 0);
+    EXPECT_EQ(CHGICON(o), 10);
+    EXPECT_EQ(zvWNGV->fcbtab[d]->actctx, zv::find_context(int16_t(a)));
+    EXPECT_EQ(curpos(d), at4);
+    ASSERT_EQ(CLSICON(a), 0);
+    ASSERT_EQ(CHGICON(o), 0);
+    const uint64_t at7 = curpos(d);
+    EXPECT_EQ(CHGICON(c), 591);
+    EXPECT_EQ(zvWNGV->fcbtab[d]->actctx, zv::find_context(int16_t(o)));
+    EXPECT_EQ(curpos(d), at7);
+}
+
+// Tables made while the instance's hash size is 0 have one bucket.
+TEST_F(ContextTest, AHashSizeOfZeroGivesOneBucket) {
+    Cust3Def def;
+    int d = make3(def, 3);
+    zvWNGV->idxhashsize = 0;
+    const int a = OPNICON(d, -1, -1), b = OPNICON(d, -1, -1);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    EXPECT_EQ(zvWNGV->isam.ctxbuckets, 1);
+    EXPECT_EQ(CHGICON(a), 0);
+    EXPECT_EQ(CLSICON(a), 0);
+    EXPECT_EQ(CLSICON(b), 0);
+    EXPECT_EQ(ALCBAT(), 0);
+    EXPECT_EQ(zvWNGV->isam.batbuckets, 1);
+    EXPECT_EQ(CHGBAT(9), 0);
+    EXPECT_EQ(CHGBAT(0), 0);
+    EXPECT_EQ(FREBATN(9), 0);
+    EXPECT_EQ(FREBAT(), 0);
+    zvWNGV->idxhashsize = 1;
+}
+
 TEST_F(ContextTest, ThroughTheFunctionNumberEntry) {
     Cust3Def def;
     int d = make3(def, 4);

@@ -21,11 +21,7 @@ protected:
     // The customer set with a schema naming Qty (the amount) and Zero.
     int make_set(CustDef &def) {
         int d = make(def);
-        const DATOBJ doda[7] = {{"tag", 0, ZV_ARRAY, 4, 0, 0},   {"Id", 4, ZV_INT4U, 4, 0, 0},
-                                {"City", 8, ZV_FSTRING, 20, 0, 0}, {"Name", 28, ZV_FSTRING, 24, 0, 0},
-                                {"Qty", 52, ZV_INT4, 4, 0, 0},    {"Zero", 56, ZV_INT4, 4, 0, 0},
-                                {"Pad", 60, ZV_ARRAY, 4, 0, 0}};
-        EXPECT_EQ(PUTDODA(d, doda, 7), 0);
+        put_item_schema(d);
         return d;
     }
     static Cust item(uint32_t id, int32_t qty, const char *city = "Bern") {

@@ -5,7 +5,6 @@
 // state before the call; also after close and reopen.
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,7 +22,6 @@ namespace {
 using namespace rectest;
 using zv::IoKind;
 using zvtest::SetState;
-namespace fs = std::filesystem;
 
 // A variable-length customer: the record and a tail of n bytes.
 std::string vrec(uint32_t number, const char *c, size_t tail) {
@@ -60,18 +58,9 @@ protected:
         }
     }
 
-    // Keeps a copy of every file of the directory (the set, closed).
-    void save_template() {
-        fs::create_directory("tpl");
-        for (const auto &e : fs::directory_iterator(".")) {
-            if (!e.is_regular_file() || e.path().filename() == "ZVSTATUS.QVS") continue;
-            fs::copy_file(e.path(), fs::path("tpl") / e.path().filename(), fs::copy_options::overwrite_existing);
-        }
-    }
-    void restore_template() {
-        for (const auto &e : fs::directory_iterator("tpl"))
-            fs::copy_file(e.path(), e.path().filename(), fs::copy_options::overwrite_existing);
-    }
+    // A copy of every file of the directory (the set, closed).
+    static void save_template() { zvtest::save_template(); }
+    static void restore_template() { zvtest::restore_template(); }
 
     struct Sweep {
         const char *what;

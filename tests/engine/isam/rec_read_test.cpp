@@ -178,3 +178,31 @@ TEST_F(RecReadTest, TheSavedCopyOfTheCurrentRecord) {
 }
 
 }  // namespace
+
+namespace {
+
+// Records deleted in a fixed-length superfile member are passed over by
+// the physical walk, which goes on to the member's older records.
+TEST_F(RecReadTest, AMembersWalkPassesItsDeletedRecords) {
+    CLISAM();
+    ASSERT_EQ(INTISAMX(16, 30, 4, 32, kProfile), 0);
+    remove("h");
+    ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+    ASSERT_EQ(CREDAT(3, "h!cust", 64, 0, 0), 0);
+    uint32_t pos[6];
+    for (uint32_t i = 0; i < 6; i++) {
+        Cust c = cust(i + 1, "Bern");
+        pos[i] = NEWREC(3);
+        ASSERT_NE(pos[i], 0u);
+        ASSERT_EQ(WRTREC(3, pos[i], &c), 0);
+    }
+    ASSERT_EQ(RETREC(3, pos[1]), 0);
+    ASSERT_EQ(RETREC(3, pos[4]), 0);
+    EXPECT_EQ(numbers(3, FRSREC, NXTREC), (std::vector<uint32_t>{6, 4, 3, 1}));
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(OPNFIL(3, "h!cust", 0), 0);
+    EXPECT_EQ(numbers(3, FRSREC, NXTREC), (std::vector<uint32_t>{6, 4, 3, 1}));
+    EXPECT_EQ(CLSFIL(3, 0), 0);
+}
+
+}  // namespace

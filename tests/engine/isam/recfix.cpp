@@ -68,6 +68,14 @@ void RecTest::put_schema(int datno) {
     ASSERT_EQ(PUTDODA(datno, doda, 6), 0);
 }
 
+void RecTest::put_item_schema(int datno) {
+    const DATOBJ doda[7] = {{"tag", 0, ZV_ARRAY, 4, 0, 0},   {"Id", 4, ZV_INT4U, 4, 0, 0},
+                            {"City", 8, ZV_FSTRING, 20, 0, 0}, {"Name", 28, ZV_FSTRING, 24, 0, 0},
+                            {"Qty", 52, ZV_INT4, 4, 0, 0},    {"Zero", 56, ZV_INT4, 4, 0, 0},
+                            {"Pad", 60, ZV_ARRAY, 4, 0, 0}};
+    ASSERT_EQ(PUTDODA(datno, doda, 7), 0);
+}
+
 std::vector<uint32_t> RecTest::numbers(int filno, int (*first)(int, void *), int (*step)(int, void *)) {
     std::vector<uint32_t> out;
     Cust c;

@@ -66,6 +66,10 @@ protected:
     static std::string city(const char *c);
     // Stores the record schema of the customer record in the data file.
     static void put_schema(int datno);
+    // Stores the schema that names the amount Qty and the pad's first four
+    // bytes Zero (both signed integers), the other fields as Id, City,
+    // Name.
+    static void put_item_schema(int datno);
     // The current ISAM position of a data file (64-bit).
     static uint64_t curpos(int datno);
     // Customer numbers read by a first call and a stepping call until 101

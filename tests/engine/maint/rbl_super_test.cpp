@@ -127,6 +127,9 @@ TEST_F(RblSuperTest, ADamagedHostIsRepairedAndItsMembersRebuilt) {
     EXPECT_EQ(records_of(v), m.variable);
     EXPECT_TRUE(indexes_verify(f));
     EXPECT_TRUE(indexes_verify(v));
+    // The whole member sets check clean: every record found through each key.
+    EXPECT_TRUE(zvtest::verify_set("h!cust.dat"));
+    EXPECT_TRUE(zvtest::verify_set("h!vary.dat"));
     // A record can be added to each.
     f.ifil.tfilno = -1;
     ASSERT_EQ(OPNIFIL(&f.ifil), 0);

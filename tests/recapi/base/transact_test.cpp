@@ -1,6 +1,7 @@
 // Transactions, the drop list, save points, isolation, the operation-mode
 // word and the session lock modes.
 #include <string>
+#include <vector>
 
 #include "recapi/base/transact.h"
 #include "recapi/base/wrappers.h"
@@ -205,6 +206,84 @@ TEST_F(TransactTest, LockModesOutOfRange) {
     EXPECT_EQ(zv::wrap_counts().lkisam, calls);
     EXPECT_EQ(zvdbLock(nullptr, 1), ZVDB_NO_SESSION);
     EXPECT_EQ(zvdbGetLockMode(nullptr), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The ISAM lock requests made through the wrapper since `start` calls.
+std::vector<int> lock_requests_since(uint64_t start) {
+    std::vector<int> out;
+    for (uint64_t n = start; n < zv::wrap_counts().lkisam; n++) out.push_back(zv::wrap_counts().lkisam_log[n % 16]);
+    return out;
+}
+
+TEST_F(TransactTest, SessionLockModesReachTheEngine) {
+    tagZVDBSESSION *s = logged_on();
+    ASSERT_NE(s, nullptr);
+    ASSERT_EQ(s->lockmode, 0);
+    struct Step {
+        int mode;
+        int tranactive;
+        std::vector<int> requests;  // ISAM lock requests, in order
+        int stored;                 // also what the engine's state reads as
+    };
+    const Step steps[] = {
+        {6, 0, {}, 0},        // nothing to suspend
+        {1, 0, {4}, 1},       {2, 0, {5, 14}, 2},   // suspend, restore as variant 2
+        {3, 0, {5, 6}, 3},    {4, 0, {5, 8}, 4},    {6, 0, {5}, 6},
+        {6, 0, {}, 6},        {1, 0, {7}, 1},       // from suspended: the restore alone
+        {6, 0, {5}, 6},       {9, 0, {6}, 3},       {0, 0, {0}, 0},
+        {5, 0, {1}, 3},       // the plain enable request gives variant 3
+        {0, 1, {5}, 6},       // inside a transaction locks are suspended
+        {0, 1, {}, 6},        {10, 1, {8}, 4},      {6, 0, {5}, 6},
+        {8, 0, {14}, 2},      {0, 0, {0}, 0},
+    };
+    for (const Step &st : steps) {
+        SCOPED_TRACE(testing::Message() << "lock " << st.mode << " after " << s->lockmode);
+        s->tranactive = st.tranactive;
+        const uint64_t start = zv::wrap_counts().lkisam;
+        ASSERT_EQ(zvdbLock(s, st.mode), 0);
+        EXPECT_EQ(lock_requests_since(start), st.requests);
+        EXPECT_EQ(s->lockmode, st.stored);
+        EXPECT_EQ(zvdbGetLockMode(s), st.stored);
+        EXPECT_EQ(zvdbIsLockActive(s), st.stored >= 1 && st.stored <= 4 ? 1 : 0);
+    }
+    s->tranactive = 0;
+    EXPECT_EQ(zvdbUnlock(s), 0);
+    EXPECT_EQ(zvdbGetLockMode(s), 0);
+
+    // Prepare-commit outside an engine transaction reads the mode again.
+    ASSERT_EQ(LKISAM(2), 0);
+    EXPECT_EQ(s->lockmode, 0);
+    EXPECT_EQ(zvdbPrepareCommit(s), 71);
+    EXPECT_EQ(s->lockmode, 3);
+
+    // Logged off: the engine refuses, the stored mode stays.
+    ASSERT_EQ(zvdbLogout(s), 0);
+    const uint64_t start = zv::wrap_counts().lkisam;
+    EXPECT_EQ(zvdbLock(s, 1), 464);
+    EXPECT_EQ(zvdbGetError(s), 464);
+    EXPECT_EQ(lock_requests_since(start), std::vector<int>{4});
+    EXPECT_EQ(s->lockmode, 0);
+    EXPECT_EQ(zvdbGetLockMode(s), 0);
+}
+
+// Logon reads the lock mode of the engine it started; an attached session
+// takes its source's.
+TEST_F(TransactTest, LogonAndAttachReadTheLockMode) {
+    tagZVDBSESSION *a = logged_on();
+    tagZVDBSESSION *b = alloc(1);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(zvdbLock(a, 2), 0);
+    ASSERT_EQ(zvdbAttachSession(b, a, 1, 0), 0);
+    EXPECT_EQ(b->lockmode, 2);
+    EXPECT_EQ(zvdbGetLockMode(b), 2);
+    ASSERT_EQ(zvdbDetachSession(b), 0);
+    EXPECT_EQ(b->lockmode, 0);
+    ASSERT_EQ(zvdbLogon(b, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(b->lockmode, 0);
 }
 
 }  // namespace

@@ -717,3 +717,68 @@ TEST_F(WrappersTest, RecordCountByScanOfAVariableLengthFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// Contexts and batches through their wrappers: an all-index context's id
+// comes back, the engine's codes pass through, and a failed open gives the
+// ISAM error.
+TEST_F(KeyTest, ContextsAndBatchesPassThroughTheirWrappers) {
+    add({"aaaa", "bbbb", "cccc"});
+    int a = -1, b = -1;
+    ASSERT_EQ(_zvdbOPNICON(d_, &a), 0);
+    ASSERT_EQ(_zvdbOPNICON(d_, &b), 0);
+    EXPECT_NE(a, b);
+    Record r("    ");
+    ASSERT_EQ(FRSREC(d_ + 1, r.bytes), 0);
+    ASSERT_EQ(NXTREC(d_ + 1, r.bytes), 0);  // b stands on "bbbb"
+    EXPECT_EQ(_zvdbCHGICON(a), 0);
+    ASSERT_EQ(FRSREC(d_ + 1, r.bytes), 0);  // a on "aaaa"
+    EXPECT_EQ(_zvdbCHGICON(b), 0);
+    ASSERT_EQ(NXTREC(d_ + 1, r.bytes), 0);
+    EXPECT_EQ(std::string(r.bytes, 4), "cccc") << "b continues where it stood";
+    EXPECT_EQ(_zvdbCLSICON(a), 0);
+    EXPECT_EQ(_zvdbCLSICON(a), 590);
+    EXPECT_EQ(_zvdbCHGICON(a), 590);
+    int none = -7;
+    EXPECT_EQ(_zvdbOPNICON(d_ + 1, &none), 48) << "an index is no data file";
+    EXPECT_EQ(none, -7);
+    EXPECT_EQ(_zvdbOPNICON(d_, nullptr), 33);
+    // Batches: asking the next part with no batch gives the engine's 426.
+    unsigned char req[64] = {};
+    unsigned char buf[256];
+    EXPECT_EQ(_zvdbBATSETX(d_ + 1, req, buf, sizeof buf, ZV_BAT_NEXT), 426);
+    ASSERT_EQ(ALCBAT(), 0);
+    EXPECT_EQ(_zvdbCHGBAT(1), 0);
+    EXPECT_EQ(_zvdbFREBATN(1), 0);
+    EXPECT_EQ(FREBAT(), 0);
+}
+
+// A set rebuilt through the wrapper is found under the session's prefix.
+TEST_F(WrappersTest, RebuildUnderThePrefix) {
+    OneKeySet made("pre/cust");
+    ASSERT_EQ(CREIFILX(&made.ifil, nullptr, nullptr, 0, nullptr, nullptr), 0);
+    for (const char *k : {"aaaa", "bbbb", "cccc"}) {
+        Record r(k);
+        ASSERT_EQ(ADDREC(made.ifil.tfilno, r.bytes), 0);
+    }
+    ASSERT_EQ(CLIFIL(&made.ifil), 0);
+    ASSERT_TRUE(std::filesystem::remove("pre/cust.idx"));
+    tagZVDBTABLE *t = table_on(session_, -1);
+    OneKeySet bydef("cust");
+    EXPECT_EQ(_zvdbRBLIFILX(t, &bydef.ifil, ".dat", ".idx", 0, nullptr, nullptr), 0);
+    EXPECT_TRUE(std::filesystem::exists("pre/cust.idx")) << "the index was made again under the prefix";
+    EXPECT_STREQ(bydef.ifil.pfilnam, "cust") << "the caller's definition is not touched";
+    int f = -1;
+    ASSERT_EQ(_zvdbOPNIFILX(t, &bydef.ifil, 0, &f), 0);
+    uint32_t n = 0;
+    EXPECT_EQ(_zvdbIDXENT(f + 1, &n), 0);
+    EXPECT_EQ(n, 3u);
+    EXPECT_EQ(_zvdbCLIFIL(&bydef.ifil), 0);
+    EXPECT_EQ(_zvdbRBLIFILX(session_, &bydef.ifil, ".dat", ".idx", 0, nullptr, nullptr), 4013);
+    EXPECT_EQ(_zvdbRBLIFILX(t, nullptr, ".dat", ".idx", 0, nullptr, nullptr), 4007);
+    EXPECT_EQ(_zvdbSETCBRBL(nullptr, 0), 0);
+    _zvdb_free(t);
+}
+
+}  // namespace
