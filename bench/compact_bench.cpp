@@ -8,7 +8,6 @@
 // a test.
 //
 //   compact_bench [--records N] [directory]
-#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -16,30 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/maintset.h"
 #include "zarvo/zarvo.h"
 
-namespace {
-
-struct Rec {
-    char tag[4];
-    uint32_t number;
-    char city[20];
-    char name[24];
-    uint32_t amount;
-    char pad[8];
-};
-static_assert(sizeof(Rec) == 64, "a record is 64 bytes");
-
-double now_seconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-int fail(const char *what, int rc) {
-    fprintf(stderr, "compact_bench: %s failed: %d\n", what, rc);
-    return 1;
-}
-
-}  // namespace
+using bench::fail;
+using bench::now_seconds;
 
 int main(int argc, char **argv) {
     uint32_t records = 1000000;
@@ -54,21 +34,13 @@ int main(int argc, char **argv) {
             dir = argv[i];
         }
     }
-    const std::string base = dir + "/cmpbench";
-    const std::string nm = dir + "/cmpbench_nm.idx";
-    for (const std::string &f : {base + ".dat", base + ".idx", nm}) remove(f.c_str());
-
-    ISEG s0[1] = {{4, 4, 1}}, s1[1] = {{8, 20, 0}}, s2[1] = {{28, 24, 0}};
-    IIDX idx[3] = {
-        IIDX{4, 0, 0, 0, 0, 1, s0, nullptr, nullptr, nullptr, nullptr},
-        IIDX{24, 0, 1, 0, 0, 1, s1, nullptr, nullptr, nullptr, nullptr},
-        IIDX{24, 0, 0, 0, 0, 1, s2, nullptr, nm.c_str(), nullptr, nullptr},
-    };
-    IFIL ifil{base.c_str(), -1, 64, 0, 0, 3, 0, 0, idx, nullptr, nullptr, 0};
-    if (int rc = INTISAMX(4096, 64, 32, 4096, 32)) return fail("start-up", rc);
-    if (int rc = CREIFIL(&ifil)) return fail("create", rc);
+    bench::MaintSet set(dir, "cmpbench");
+    set.remove_files();
+    IFIL &ifil = set.ifil;
+    const char *me = "compact_bench";
+    if (int rc = INTISAMX(4096, 64, 32, 4096, 32)) return fail(me, "start-up", rc);
+    if (int rc = CREIFIL(&ifil)) return fail(me, "create", rc);
     const int d = ifil.tfilno;
-    static const char *const cities[] = {"Bern", "Oslo", "Lima", "Riga", "Kiel", "Graz", "Turku"};
     const double t0 = now_seconds();
     // The records are written without their keys, every other one freed
     // again, and the set rebuilt: a consistent set with half its slots
@@ -76,36 +48,29 @@ int main(int argc, char **argv) {
     std::vector<uint32_t> freed;
     freed.reserve(records / 2 + 1);
     for (uint32_t k = 1; k <= records; k++) {
-        Rec r;
-        memset(&r, ' ', sizeof r);
-        memcpy(r.tag, "REC", 3);
-        const uint32_t n = uint32_t((uint64_t(k) * 2654435761u) % 4294967291u);
-        r.number = n;
-        snprintf(r.city, sizeof r.city, "%-19s", cities[k % 7]);
-        snprintf(r.name, sizeof r.name, "N%010u-%08u", n, k);
-        r.amount = k;
+        bench::MaintRec r = bench::maint_record(k);
         zvSETHGH(0);
         uint32_t pos = NEWREC(d);
-        if (!pos) return fail("NEWREC", zvGetUserErrorCode());
-        if (int rc = WRTREC(d, pos, &r)) return fail("WRTREC", rc);
+        if (!pos) return fail(me, "NEWREC", zvGetUserErrorCode());
+        if (int rc = WRTREC(d, pos, &r)) return fail(me, "WRTREC", rc);
         if (k % 2 == 0) freed.push_back(pos);
     }
     for (uint32_t pos : freed) {
         zvSETHGH(0);
-        if (int rc = RETREC(d, pos)) return fail("RETREC", rc);
+        if (int rc = RETREC(d, pos)) return fail(me, "RETREC", rc);
     }
-    if (int rc = CLIFIL(&ifil)) return fail("close", rc);
+    if (int rc = CLIFIL(&ifil)) return fail(me, "close", rc);
     ifil.tfilno = -1;
-    if (int rc = RBLIFIL(&ifil)) return fail("rebuild", rc);
+    if (int rc = RBLIFIL(&ifil)) return fail(me, "rebuild", rc);
     const uint32_t live = records - uint32_t(freed.size());
     const double t1 = now_seconds();
 
     ifil.tfilno = -1;
-    if (int rc = CMPIFIL(&ifil)) return fail("compaction", rc);
+    if (int rc = CMPIFIL(&ifil)) return fail(me, "compaction", rc);
     const double t2 = now_seconds();
 
     ifil.tfilno = -1;
-    if (int rc = OPNIFIL(&ifil)) return fail("open", rc);
+    if (int rc = OPNIFIL(&ifil)) return fail(me, "open", rc);
     uint32_t keys[3];
     for (int k = 0; k < 3; k++) {
         zvSETHGH(0);
@@ -115,7 +80,7 @@ int main(int argc, char **argv) {
     const uint32_t datent = DATENT(ifil.tfilno);
     CLIFIL(&ifil);
     CLISAM();
-    for (const std::string &f : {base + ".dat", base + ".idx", nm}) remove(f.c_str());
+    set.remove_files();
     if (datent != live || keys[0] != live || keys[1] != live || keys[2] != live) {
         fprintf(stderr, "compact_bench: %u records, keys %u %u %u after the compaction\n", datent, keys[0],
                 keys[1], keys[2]);

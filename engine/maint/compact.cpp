@@ -704,12 +704,7 @@ int checks(Cmp &c) {
         if (rc) return rc;
     }
     if (!rbgetbuf(ifil->dreclen > 30 ? ifil->dreclen : 30)) return rerr(120, first);
-    if (rs.callback && !rs.status) {
-        rs.status = static_cast<RBLCBST *>(zvgetmem(int32_t(sizeof(RBLCBST))));
-        if (!rs.status) return rerr(82, first);
-        rs.status->size = sizeof(RBLCBST);
-        c.ownstatus = true;
-    }
+    if (rbl_take_status(&c.ownstatus)) return rerr(82, first);
     return 0;
 }
 
@@ -932,26 +927,10 @@ int finish(Cmp &c, int rc) {
     ifil->dfilmod = c.dfilmod;
     ifil->ifilmod = c.ifilmod;
     g->sysiocod = sys;
-    if (c.ownstatus) {
-        zvputmem(rs.status);
-        rs.status = nullptr;
-    }
+    rbl_give_status(c.ownstatus);
     rs.flags &= ~1u;
     rs.runn = 0;
-    if (rc) {
-        g->uerr_cod = uint16_t(rc);
-        g->isamerr_cod = uint16_t(rc);
-        if (rs.err != rc) {
-            rs.err = uint16_t(rc);
-            rs.errfil = uint16_t(c.first < 0 ? dfil(c) : c.first);
-        }
-        g->isamfil_num = rs.errfil;
-    } else {
-        g->uerr_cod = 0;
-        g->isamerr_cod = 0;
-        g->isamfil_num = 0;
-    }
-    return ierr(g->isamerr_cod, g->isamfil_num);
+    return rbl_run_end(rc, c.first < 0 ? dfil(c) : c.first);
 }
 
 int cmpifilz(IFILPARM *p) {
@@ -998,18 +977,7 @@ ZV_API int CMPDATX8(int filno, const char *datname, const char *newname, uint16_
 }
 
 ZV_API int CMPIFILz(IFILPARM *params) {
-    INSTGV *g = zvWNGV;
-    if (!g) return 47;
-    g->isamerr_cod = 0;
-    g->isamfil_num = 0;
-    if (!params || !params->ifil || !params->ifil->pfilnam) {
-        set_uerr(540);
-        return ierr(540, 0);
-    }
-    if (!g->started || !g->fcbtab || !g->isamtab) {
-        set_uerr(47);
-        return ierr(47, 0);
-    }
+    if (int rc = rbl_set_entry(params)) return rc;
     return cmpifilz(params);
 }
 

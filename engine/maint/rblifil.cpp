@@ -134,12 +134,7 @@ int rebuild(Run &r) {
     // 5. Bad partition members of a set that is not partitioned.
     if (r.o.badpart) return rerr(454, first);
     // 6. The status block of the progress routine.
-    if (rs.callback && !rs.status) {
-        rs.status = static_cast<RBLCBST *>(zvgetmem(int32_t(sizeof(RBLCBST))));
-        if (!rs.status) return rerr(82, first);
-        rs.status->size = sizeof(RBLCBST);
-        r.ownstatus = true;
-    }
+    if (rbl_take_status(&r.ownstatus)) return rerr(82, first);
     // 7. Names and run flags.
     if (int rc = zviflnam(p, r.dname, 0, nullptr)) return rerr(rc, first);
     ifil->tfilno = int16_t(first);
@@ -251,27 +246,11 @@ int finish(Run &r, int rc) {
     if (rc == 0 || rc == 650 || rc == 652) {
         g->sysiocod = r.tail > 0 ? uint16_t(-972) : r.tail < 0 ? uint16_t(-973) : 0;
     }
-    if (r.ownstatus) {
-        zvputmem(rs.status);
-        rs.status = nullptr;
-    }
+    rbl_give_status(r.ownstatus);
     rs.flags &= ~(kRblSetHasIndexes | kRblIdentityPass | kRblMapMissing | 1u);
     rs.runn = 0;
     g->pc.forceread_rebuild = 0;
-    if (rc) {
-        g->uerr_cod = uint16_t(rc);
-        g->isamerr_cod = uint16_t(rc);
-        if (rs.err != rc) {
-            rs.err = uint16_t(rc);
-            rs.errfil = uint16_t(r.first < 0 ? 0 : r.first);
-        }
-        g->isamfil_num = rs.errfil;
-    } else {
-        g->uerr_cod = 0;
-        g->isamerr_cod = 0;
-        g->isamfil_num = 0;
-    }
-    return ierr(g->isamerr_cod, g->isamfil_num);
+    return rbl_run_end(rc, r.first < 0 ? 0 : r.first);
 }
 
 // Step 1: a partitioned set goes to the partition rebuild.
@@ -398,6 +377,56 @@ int rbl_open_file_of(IndexPhase &r) {
         if (shape.is_file(k) && rbl_index_name(r, k, iname) == 0) n = chkopnx(iname);
     }
     return n;
+}
+
+int rbl_set_entry(IFILPARM *params) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    g->isamerr_cod = 0;
+    g->isamfil_num = 0;
+    int rc = 0;
+    if (!params || !params->ifil || !params->ifil->pfilnam) rc = 540;
+    else if (!g->started || !g->fcbtab || !g->isamtab) rc = 47;
+    if (!rc) return 0;
+    set_uerr(rc);
+    return ierr(rc, 0);
+}
+
+int rbl_take_status(bool *own) {
+    RblState &rs = zvWNGV->maint.rbl;
+    *own = false;
+    if (!rs.callback || rs.status) return 0;
+    rs.status = static_cast<RBLCBST *>(zvgetmem(int32_t(sizeof(RBLCBST))));
+    if (!rs.status) return 82;
+    rs.status->size = sizeof(RBLCBST);
+    *own = true;
+    return 0;
+}
+
+void rbl_give_status(bool own) {
+    RblState &rs = zvWNGV->maint.rbl;
+    if (!own) return;
+    zvputmem(rs.status);
+    rs.status = nullptr;
+}
+
+int rbl_run_end(int rc, int filno) {
+    INSTGV *g = zvWNGV;
+    RblState &rs = g->maint.rbl;
+    if (rc) {
+        g->uerr_cod = uint16_t(rc);
+        g->isamerr_cod = uint16_t(rc);
+        if (rs.err != rc) {
+            rs.err = uint16_t(rc);
+            rs.errfil = uint16_t(filno < 0 ? 0 : filno);
+        }
+        g->isamfil_num = rs.errfil;
+    } else {
+        g->uerr_cod = 0;
+        g->isamerr_cod = 0;
+        g->isamfil_num = 0;
+    }
+    return ierr(g->isamerr_cod, g->isamfil_num);
 }
 
 int rbl_index_name(IndexPhase &r, int k, char (&out)[256]) {
@@ -757,18 +786,7 @@ using namespace zv;
 extern "C" {
 
 ZV_API int RBLIFILz(IFILPARM *params) {
-    INSTGV *g = zvWNGV;
-    if (!g) return 47;
-    g->isamerr_cod = 0;
-    g->isamfil_num = 0;
-    if (!params || !params->ifil || !params->ifil->pfilnam) {
-        set_uerr(540);
-        return ierr(540, 0);
-    }
-    if (!g->started || !g->fcbtab || !g->isamtab) {
-        set_uerr(47);
-        return ierr(47, 0);
-    }
+    if (int rc = rbl_set_entry(params)) return rc;
     return rblifilz(params);
 }
 

@@ -13,12 +13,6 @@ namespace {
 
 using namespace cmptest;
 
-// The record schema of the test records.
-const DATOBJ kDoda[6] = {
-    {"tag", 0, ZV_ARRAY, 4, 0, 0},      {"number", 4, ZV_INT4U, 4, 0, 0}, {"city", 8, ZV_FSTRING, 20, 0, 0},
-    {"name", 28, ZV_FSTRING, 24, 0, 0}, {"amount", 52, ZV_INT4U, 4, 0, 0}, {"pad", 56, ZV_ARRAY, 8, 0, 0},
-};
-
 uint32_t le32_at(const std::string &s, size_t at) {
     uint32_t v = 0;
     for (int i = 3; i >= 0; i--) v = (v << 8) | uint8_t(s[at + size_t(i)]);
@@ -46,7 +40,7 @@ protected:
         ASSERT_EQ(CREIFILX8(&s.ifil, nullptr, nullptr, 0, nullptr, nullptr, s.x), 0);
         const int d = s.ifil.tfilno;
         if (schema) {
-            ASSERT_EQ(PUTDODA(d, kDoda, 6), 0);
+            ASSERT_EQ(PUTDODA(d, rbltest::kRecDoda, 6), 0);
         }
         for (uint32_t k = 1; k <= n; k++) {
             std::string img = rbltest::image(rbltest::rec(k));

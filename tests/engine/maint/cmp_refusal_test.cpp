@@ -96,12 +96,8 @@ TEST_F(CmpRefusalTest, SchemaSerialSegmentThatDisagreesWithTheStoredOne) {
     IFIL ifil{"ser", -1, 64, 0, 0, 2, 0, 0, idx, nullptr, nullptr, 0};
     XCREblk x[3] = {};
     for (XCREblk &b : x) b.mode = 0x02;
-    const DATOBJ doda[6] = {
-        {"tag", 0, ZV_ARRAY, 4, 0, 0},      {"number", 4, ZV_INT4U, 4, 0, 0}, {"city", 8, ZV_FSTRING, 20, 0, 0},
-        {"name", 28, ZV_FSTRING, 24, 0, 0}, {"amount", 52, ZV_INT4U, 4, 0, 0}, {"pad", 56, ZV_ARRAY, 8, 0, 0},
-    };
     ASSERT_EQ(CREIFILX8(&ifil, nullptr, nullptr, 0, nullptr, nullptr, x), 0);
-    ASSERT_EQ(PUTDODA(ifil.tfilno, doda, 6), 0);
+    ASSERT_EQ(PUTDODA(ifil.tfilno, rbltest::kRecDoda, 6), 0);
     for (uint32_t k = 1; k <= 20; k++) {
         std::string img = rbltest::image(rbltest::rec(k));
         ASSERT_EQ(ADDREC(ifil.tfilno, img.data()), 0);

@@ -21,11 +21,7 @@ std::vector<std::string> CmpTest::fill(RblSet &s, uint32_t n, uint32_t gap) {
     int d = s.create();
     if (d < 0) return live;
     if (s.variable()) {
-        const DATOBJ doda[6] = {
-            {"tag", 0, ZV_ARRAY, 4, 0, 0},      {"number", 4, ZV_INT4U, 4, 0, 0}, {"city", 8, ZV_FSTRING, 20, 0, 0},
-            {"name", 28, ZV_FSTRING, 24, 0, 0}, {"amount", 52, ZV_INT4U, 4, 0, 0}, {"pad", 56, ZV_ARRAY, 8, 0, 0},
-        };
-        EXPECT_EQ(PUTDODA(d, doda, 6), 0);
+        EXPECT_EQ(PUTDODA(d, rbltest::kRecDoda, 6), 0);
     }
     std::string a = rbltest::app_resource(1, "data file resource"), b = rbltest::app_resource(1, "index resource");
     EXPECT_EQ(ADDRES(d, a.data(), int32_t(a.size())), 0);
