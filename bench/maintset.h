@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -32,6 +33,21 @@ inline double now_seconds() {
 inline int fail(const char *program, const char *what, int rc) {
     fprintf(stderr, "%s: %s failed: %d\n", program, what, rc);
     return 1;
+}
+
+// Reads "[--records N] [directory]": 0, or 2 after the usage line.
+inline int parse_args(int argc, char **argv, const char *program, uint32_t *records, std::string *dir) {
+    for (int i = 1; i < argc; i++) {
+        if (!strcmp(argv[i], "--records") && i + 1 < argc) {
+            *records = uint32_t(strtoul(argv[++i], nullptr, 10));
+        } else if (argv[i][0] == '-') {
+            fprintf(stderr, "usage: %s [--records N] [directory]\n", program);
+            return 2;
+        } else {
+            *dir = argv[i];
+        }
+    }
+    return 0;
 }
 
 // Record k (from 1) of the set.

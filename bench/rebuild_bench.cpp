@@ -22,16 +22,7 @@ using bench::now_seconds;
 int main(int argc, char **argv) {
     uint32_t records = 1000000;
     std::string dir = ".";
-    for (int i = 1; i < argc; i++) {
-        if (!strcmp(argv[i], "--records") && i + 1 < argc) {
-            records = uint32_t(strtoul(argv[++i], nullptr, 10));
-        } else if (argv[i][0] == '-') {
-            fprintf(stderr, "usage: rebuild_bench [--records N] [directory]\n");
-            return 2;
-        } else {
-            dir = argv[i];
-        }
-    }
+    if (int rc = bench::parse_args(argc, argv, "rebuild_bench", &records, &dir)) return rc;
     bench::MaintSet set(dir, "rblbench");
     set.remove_files();
     IFIL &ifil = set.ifil;
