@@ -60,23 +60,7 @@ int main(int argc, char **argv) {
     if (int rc = CMPIFIL(&ifil)) return fail(me, "compaction", rc);
     const double t2 = now_seconds();
 
-    ifil.tfilno = -1;
-    if (int rc = OPNIFIL(&ifil)) return fail(me, "open", rc);
-    uint32_t keys[3];
-    for (int k = 0; k < 3; k++) {
-        zvSETHGH(0);
-        keys[k] = IDXENT(ifil.tfilno + 1 + k);
-    }
-    zvSETHGH(0);
-    const uint32_t datent = DATENT(ifil.tfilno);
-    CLIFIL(&ifil);
-    CLISAM();
-    set.remove_files();
-    if (datent != live || keys[0] != live || keys[1] != live || keys[2] != live) {
-        fprintf(stderr, "compact_bench: %u records, keys %u %u %u after the compaction\n", datent, keys[0],
-                keys[1], keys[2]);
-        return 1;
-    }
+    if (int rc = set.check_counts(me, "compaction", live)) return rc;
     const double secs = t2 - t1;
     printf("records written, half deleted : %" PRIu32 " (%.2f s with the set rebuild)\n", records, t1 - t0);
     printf("compaction (%" PRIu32 " live, 3 indexes): %.2f s\n", live, secs);

@@ -78,6 +78,27 @@ struct MaintSet {
     }
     MaintSet(const MaintSet &) = delete;
     MaintSet &operator=(const MaintSet &) = delete;
+    // Opens the set, checks that the data file and each index hold `want`
+    // records or keys, closes it and stops the engine: 0, or 1 after a
+    // report naming the step.
+    int check_counts(const char *program, const char *step, uint32_t want) {
+        ifil.tfilno = -1;
+        if (int rc = OPNIFIL(&ifil)) return fail(program, "open", rc);
+        uint32_t keys[3];
+        for (int k = 0; k < 3; k++) {
+            zvSETHGH(0);
+            keys[k] = IDXENT(ifil.tfilno + 1 + k);
+        }
+        zvSETHGH(0);
+        const uint32_t datent = DATENT(ifil.tfilno);
+        CLIFIL(&ifil);
+        CLISAM();
+        remove_files();
+        if (datent == want && keys[0] == want && keys[1] == want && keys[2] == want) return 0;
+        fprintf(stderr, "%s: %u records, keys %u %u %u after the %s\n", program, datent, keys[0], keys[1], keys[2],
+                step);
+        return 1;
+    }
     void remove_files() const {
         for (const std::string &f : {base + ".dat", base + ".idx", nm}) remove(f.c_str());
     }
