@@ -79,7 +79,13 @@ struct Workload {
     std::vector<uint32_t> load;   // ids in load order
     std::vector<uint32_t> reads;  // ids read, n of them
     std::vector<uint32_t> changes;  // distinct ids rewritten, then deleted
+    // Bytes of the arrays above, which every engine's process holds.
+    long array_bytes() const {
+        return long((load.capacity() + reads.capacity() + changes.capacity()) * sizeof(uint32_t));
+    }
 };
+
+constexpr double kMiB = 1024.0 * 1024.0;
 
 // The cache every engine is given, in buffers of kPageSize bytes: the
 // engine's index nodes and data pages; the peers, whose one pool serves
@@ -88,6 +94,7 @@ struct Config {
     const char *name;
     int32_t nodes;
     int32_t pages;
+    bool whole;  // the whole set fits the cache
     long cache_bytes() const { return (long(nodes) + pages) * kPageSize; }
 };
 

@@ -58,6 +58,11 @@ struct PoolArena {
     size_t end[4];          //   and the end of the region
     int32_t mapped;         // 1: a platform mapping; 0: a plain allocation
     int32_t huge;           // 1: the system backs it with huge pages
+    // The expansion areas of the index buffers: a block of their own, of
+    // ordinary pages (see reserve_expansion_areas).
+    unsigned char *expbase;
+    size_t expsize;
+    int32_t expmapped;
 };
 
 // Circular doubly-linked list head used for LRU lists and hash chains.

@@ -383,7 +383,7 @@ bool g_map_fails = false;  // test switch
 
 void fail_memory_map(bool on) { g_map_fails = on; }
 
-void *plat_map_memory(size_t n, bool *huge) {
+void *plat_map_memory(size_t n, bool *huge, bool ask_huge) {
     *huge = false;
     if (g_map_fails) {
         errno = ENOMEM;
@@ -394,10 +394,15 @@ void *plat_map_memory(size_t n, bool *huge) {
         return nullptr;
     }
     const size_t want = (n + kHugePage - 1) & ~(kHugePage - 1);
-    if (want < kHugePage * 2) {
-        // Too small for huge pages to matter: plain pages.
+    if (want < kHugePage * 2 || !ask_huge) {
+        // Too small for huge pages to matter, or not wanted: plain pages,
+        // also where the system would otherwise give huge pages unasked.
         void *p = mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        return p == MAP_FAILED ? nullptr : p;
+        if (p == MAP_FAILED) return nullptr;
+#ifdef MADV_NOHUGEPAGE
+        if (!ask_huge) madvise(p, want, MADV_NOHUGEPAGE);
+#endif
+        return p;
     }
     // Map one huge page more than needed and trim both ends, so that the
     // block starts on a huge-page boundary.

@@ -149,8 +149,10 @@ int plat_pclose(FILE *fp);
 // Zero-filled anonymous memory of at least n bytes for the buffer pools, not
 // a file mapping. A block of several huge pages starts on a huge-page
 // boundary and asks the system to back it with huge pages; *huge tells
-// whether it agreed. Null with errno when the system has no memory to give.
-void *plat_map_memory(size_t n, bool *huge);
+// whether it agreed. With ask_huge false the block keeps ordinary pages, so
+// that only the pages touched become resident. Null with errno when the
+// system has no memory to give.
+void *plat_map_memory(size_t n, bool *huge, bool ask_huge = true);
 // Returns a block of plat_map_memory (n: the size that was asked for).
 void plat_unmap_memory(void *p, size_t n);
 // Test support: while on, plat_map_memory fails with ENOMEM.

@@ -93,11 +93,11 @@ void platform_free(void *p) {
 // A large zero-filled block from the platform's memory mapping (huge pages
 // where granted), or from the plain allocation when the mapping fails.
 // Counted and failed like platform_calloc.
-void *platform_block(size_t n, int32_t *mapped, int32_t *huge) {
+void *platform_block(size_t n, int32_t *mapped, int32_t *huge, bool ask_huge = true) {
     *mapped = *huge = 0;
     if (fault_now()) return nullptr;
     bool big = false;
-    void *p = plat_map_memory(n, &big);
+    void *p = plat_map_memory(n, &big, ask_huge);
     if (p) {
         *mapped = 1;
         *huge = big ? 1 : 0;
@@ -256,8 +256,25 @@ void release_all_lists(INSTGV *g) {
     static const int tail[] = {22, 19, 23, 20, 21};
     for (int i : tail) freezvlist(i);
     platform_block_free(g->arena.base, g->arena.size, g->arena.mapped);
+    platform_block_free(g->arena.expbase, g->arena.expsize, g->arena.expmapped);
     g->arena = PoolArena{};
     zvWNGV = saved;
+}
+
+int reserve_expansion_areas(INSTGV *g) {
+    const size_t bytes = size_t(g->bufs > 0 ? g->bufs : 0) * size_t(kKeyRoom);
+    if (bytes == 0) return 0;
+    PoolArena &a = g->arena;
+    int32_t huge = 0;
+    if (bytes >= kArenaMin) {
+        a.expbase = static_cast<unsigned char *>(platform_block(bytes, &a.expmapped, &huge, false));
+    } else {
+        a.expbase = static_cast<unsigned char *>(platform_calloc(bytes));
+        a.expmapped = 0;
+    }
+    if (!a.expbase) return 10;
+    a.expsize = bytes;
+    return 0;
 }
 
 int reserve_pool_arena(INSTGV *g) {

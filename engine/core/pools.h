@@ -29,6 +29,11 @@ void release_all_lists(INSTGV *g);
 // buffers and `dbufs` data pages, once the lists are sized; pools too small
 // for huge pages to matter get none. 0, or 10 when no memory can be had.
 int reserve_pool_arena(INSTGV *g);
+// Reserves the expansion areas of the `bufs` index buffers (kKeyRoom bytes
+// each) in one block of ordinary pages: they serve compressed indexes only,
+// and only the pages of the areas used become resident. Released with the
+// lists. 0, or 10 when no memory can be had.
+int reserve_expansion_areas(INSTGV *g);
 
 // ---- Test support (not exported) -----------------------------------------
 // Platform allocations made through the wrappers since the process started.

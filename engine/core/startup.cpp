@@ -11,13 +11,16 @@
 // Layout of the buffers after start-up (the node cache and the page cache
 // work on it):
 //  - idxbuflist chains the `bufs` NODEBUFs through `next`; each image holds
-//    node size + 1064 bytes. datpagelist chains the `dbufs` PAGEBUFs through
-//    `next`; each page holds node size bytes.
+//    node size + 24 bytes, each expansion area (in a block of its own) 1040
+//    bytes. datpagelist chains the `dbufs` PAGEBUFs through `next`; each
+//    page holds node size bytes.
 //  - Pools of several megabytes take those chunks from one arena reserved
 //    first (see pools.cpp), backed by huge pages where the system grants them.
 //  - idxhash is an array of idxhashsize = (bufs + 3) / 4 circular list heads
 //    (zv::ListLink), dathash one of dathashsize = (dbufs + 3) / 4 heads
 //    (PAGELINK, owner null). All chains are empty after start-up.
+//  - idx.spill is one node image with room for one element more, where a
+//    node that grows past its end waits for its split.
 //  - idxlook and datlook are lookasides of 2 x bufs (2 x dbufs) slots, a
 //    power of two, all empty after start-up.
 //  - idxlru and datlru are circular heads; every buffer is linked into its
@@ -120,7 +123,9 @@ int build_chain(Buf **head, int32_t n, int hdrlist, int datalist, unsigned char 
 // Marks every index buffer free and links it into the index LRU list.
 void link_index_buffers(INSTGV *g) {
     list_init(&g->idxlru);
-    for (auto *b = static_cast<NODEBUF *>(g->idxbuflist); b; b = b->next) {
+    unsigned char *area = g->arena.expbase;
+    for (auto *b = static_cast<NODEBUF *>(g->idxbuflist); b; b = b->next, area += kKeyRoom) {
+        b->exparea = area;
         b->filno = -1;
         b->posl = b->posh = 0xFFFFFFFFu;
         b->updated = 'n';
@@ -170,6 +175,9 @@ int allocate_tables(INSTGV *g) {
     int rc = cntlist(&nodes, g->bufs, kListIdxBuf, kListNode);
     g->idxbuflist = nodes;
     if (rc) return 10;
+    if (reserve_expansion_areas(g)) return 10;
+    g->idx.spill = static_cast<unsigned char *>(mballc(1, size_t(kNodeWrap + g->nodesize + kNodeSlack)));
+    if (!g->idx.spill) return 10;
     auto *pages = static_cast<PAGEBUF *>(nullptr);
     rc = cntlist(&pages, g->dbufs, kListPage, kListPageImg);
     g->datpagelist = pages;
@@ -274,6 +282,9 @@ int zvfree() {
     g->idxlookmask = g->datlookmask = 0;
     release(g->fillbuf);
     g->fillsize = 0;
+    release(g->idx.spill);
+    g->idx.spilled = nullptr;
+    g->idx.spillhome = nullptr;
     release(g->fcbtab);
     mbfrencam(&g->encworkbuf);
     zvputmemn(&g->evalwork);

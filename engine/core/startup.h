@@ -26,9 +26,9 @@ constexpr int32_t kMaxFils = 32767;
 // Bytes of the fill buffer (0xFF) and of the encryption work buffer.
 constexpr uint32_t kFillSize = 2048;
 // Extra bytes of a node image beyond the node size: room for a space-record
-// header before the node and for one element beyond a full node after it
-// (kNodeWrap + kNodeSlack of engine/index/nodebuf.h).
-constexpr int32_t kNodeExtra = 1064;
+// header before the node (kNodeWrap of engine/index/nodebuf.h; a node that
+// grows past its end for a while borrows the instance's spill image).
+constexpr int32_t kNodeExtra = 24;
 
 // True when the current instance's engine is started.
 inline bool is_started(const INSTGV *g) { return g && (g->started || g->slot0); }

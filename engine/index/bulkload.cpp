@@ -71,6 +71,7 @@ NODEBUF *lodins(NODEBUF *b, const unsigned char *key, uint32_t ph, uint32_t pl, 
     const int p = idx_psize(f);
     const int32_t k = f->hdr.base.keylen;
     position_append(b, key);
+    NodeSpill spill(b);
     if (insexp81(b, key, ph, pl, p, leaf ? 3 : 0) != 0) return nullptr;
     b->hdr.nkv = uint16_t(n + 1);
     bool full = b->hdr.nkb > b->maxb || n + 1 > b->maxkv;
@@ -87,6 +88,7 @@ NODEBUF *lodins(NODEBUF *b, const unsigned char *key, uint32_t ph, uint32_t pl, 
     // Full: the key goes back out and starts the next node.
     s.elm = n + 1;
     if (delexp(b, 1) < 0) return nullptr;
+    spill_return(b);
     const unsigned char *last = valpnt(b, n);
     if (!last) return nullptr;
     memcpy(closed, last, size_t(k));

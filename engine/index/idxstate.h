@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+struct NODEBUF;
+
 namespace zv {
 
 // Deepest tree the engine walks: levels 0..14 of non-leaf nodes.
@@ -54,6 +56,12 @@ struct IdxState {
     unsigned char upkey[kIdxKeyRoom];
     // High key of a leaf saved while it is split.
     unsigned char savedhigh[kIdxKeyRoom];
+    // Spill image (start-up's node size plus room for one element more): a
+    // node that grows past its end for a while, an insert before its split,
+    // is held here instead of in its buffer's own image.
+    unsigned char *spill;
+    NODEBUF *spilled;             // the buffer whose node is in it, null when free
+    unsigned char *spillhome;     // that buffer's own image
 };
 
 }  // namespace zv

@@ -154,6 +154,9 @@ int zvdelupl81(uint32_t sh, uint32_t sl, FCB *f) {
                     return broken_removal(f, 527);
                 }
                 const bool last_entry = r == nb->hdr.nkv;
+                // The new key goes in before the old one goes out: a full
+                // node holds one element more for that moment.
+                NodeSpill spill(nb);
                 if (insexp81(nb, s.upkey, ch, cl, p, 0) != 0) return broken_removal(f, 527);
                 nb->hdr.nkv++;
                 s.elm = r + 1;

@@ -177,6 +177,9 @@ int zvinsert81(NODEBUF *b, FCB *f, const unsigned char *key, uint32_t ph, uint32
     const unsigned char *cur = key;
     for (;;) {
         const bool leaf = b->hdr.leaf != 0;
+        // An insert into a full node may move it into the spill image until
+        // the split below has taken its upper part.
+        NodeSpill spill(b);
         if (leaf) memcpy(s.savedhigh, highkey_of(b), size_t(k));
         const int e = s.elm;
         const int n = b->hdr.nkv;
@@ -257,6 +260,7 @@ int zvinsert81(NODEBUF *b, FCB *f, const unsigned char *key, uint32_t ph, uint32
         }
         b->hdr.nkb = uint16_t(off1);
         b->expnum = 0;
+        spill_return(b);
         if (leaf) {
             memcpy(highkey_of(nb), s.savedhigh, size_t(k));
             memcpy(highkey_of(b), sep, size_t(k));

@@ -157,38 +157,9 @@ uint32_t take(FCB *f, NODEBUF *b, int e, void *keyout) {
 
 }  // namespace
 
-int compar_k(const unsigned char *a, const unsigned char *b, int32_t k) {
-    int32_t i = 0;
-    for (; i + 8 <= k; i += 8) {
-        uint64_t x, y;
-        memcpy(&x, a + i, 8);
-        memcpy(&y, b + i, 8);
-        if (x != y) {
-            // The first differing byte of the word: lowest address first.
-            uint64_t d = x ^ y;
-            if constexpr (std::endian::native == std::endian::little) i += __builtin_ctzll(d) / 8;
-            else i += __builtin_clzll(d) / 8;
-            break;
-        }
-    }
-    for (; i < k; i++) {
-        if (a[i] != b[i]) {
-            int pos = i + 1 > 256 ? 256 : i + 1;
-            return a[i] > b[i] ? pos : -pos;
-        }
-    }
-    return 0;
-}
-
 int compar(const void *a, const void *b, const FCB *f) {
     return compar_k(static_cast<const unsigned char *>(a), static_cast<const unsigned char *>(b),
                     f->hdr.base.keylen);
-}
-
-// Asks the processor to fetch the key of element n of an uncompressed node
-// ahead of its comparison (the buffer's expansion state is left alone).
-inline void prefetch_key(const NODEBUF *b, int n) {
-    __builtin_prefetch(b->elems + (n - 1) * b->esize + (b->kind == 0 ? 0 : b->psize));
 }
 
 // First probe of the binary search over elements lo..hi.
@@ -201,10 +172,15 @@ int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
     const int32_t k = b->keylen;
     s.tkp = 1;
     s.tky = -1;
+    // The keys of an uncompressed node lie at a fixed stride.
+    const bool compressed = is_compressed(b);
+    const unsigned char *keys = b->elems + (b->kind == 0 ? 0 : b->psize);
+    const int32_t stride = b->esize;
+    auto prefetch = [keys, stride](int n) { __builtin_prefetch(keys + (n - 1) * stride); };
     // The first probe's key is fetched while the bounds are compared.
-    if (!is_compressed(b) && nkv > 3) prefetch_key(b, probe_of(1, nkv));
+    if (!compressed && nkv > 3) prefetch(probe_of(1, nkv));
     if (b->hdr.leaf) {
-        if (memcmp(t, highkey_of(b), size_t(k)) > 0) {
+        if (compar_k(t, highkey_of(b), k) > 0) {
             s.elm = 1;
             return -1;
         }
@@ -218,24 +194,21 @@ int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
         }
     } else {
         if (nkv == 0) return -2;
-        if (!is_compressed(b)) {
-            const unsigned char *last = valpnt(b, nkv);
-            if (memcmp(t, last, size_t(k)) > 0) {
-                s.elm = 1;
-                return -1;
-            }
+        if (!compressed && compar_k(t, keys + (nkv - 1) * stride, k) > 0) {
+            s.elm = 1;
+            return -1;
         }
     }
     int lo = 1;
     int hi = nkv;          // the answer lies in lo..hi, or past the end
     int prev = 1;          // comparison with element lo - 1 (1: none)
-    if (!is_compressed(b)) {
+    if (!compressed) {
         while (hi - lo + 1 > 3) {
             int probe = probe_of(lo, hi);
             // Both possible next probes are fetched during this comparison.
-            if (probe - lo + 1 > 3) prefetch_key(b, probe_of(lo, probe));
-            if (hi - probe > 3) prefetch_key(b, probe_of(probe + 1, hi));
-            int c = compar_k(t, valpnt(b, probe), k);
+            if (probe - lo + 1 > 3) prefetch(probe_of(lo, probe));
+            if (hi - probe > 3) prefetch(probe_of(probe + 1, hi));
+            int c = compar_k(t, keys + (probe - 1) * stride, k);
             if (c == 0) {
                 s.elm = probe;
                 s.cmp = s.tky = 0;
@@ -264,7 +237,7 @@ int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
         }
     }
     for (int i = lo; i <= nkv; i++) {
-        const unsigned char *key = valpnt(b, i);
+        const unsigned char *key = compressed ? valpnt(b, i) : keys + (i - 1) * stride;
         if (!key) return -99;
         int c = compar_k(t, key, k);
         if (c <= 0) {

@@ -39,7 +39,7 @@
 #include "engine/index/partition_upcalls.h"
 #include "engine/files/header.h"
 
-static_assert(zv::kNodeExtra == kNodeWrap + kNodeSlack, "node images hold the wrapper and one element more");
+static_assert(zv::kNodeExtra == kNodeWrap, "node images hold the wrapper and the node");
 
 namespace zv {
 

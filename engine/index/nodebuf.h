@@ -13,14 +13,18 @@
 // a NODELINK whose first member is that ListLink, so a link reached from a
 // head converts back to its NODELINK and names its buffer through `owner`.
 //
-// Node image of a buffer (kNodeExtra bytes beyond the node size):
+// Node image of a buffer (kNodeWrap bytes beyond the node size):
 //   OFFSET          SIZE          CONTENT
 //   0               kNodeWrap     room for the space-record header of a node
 //                                 kept inside another file (read and written
 //                                 with the node, just before it)
 //   kNodeWrap       node size     the node as on disk: header, element area
-//   after the node  kNodeSlack    room for one element beyond a full node:
-//                                 an insert lands before a split moves it
+// An insert into a full node lands before a split moves it, so the node may
+// hold one element more than its size for a while: such a node first moves
+// into the instance's spill image, which has kNodeSlack bytes of room after
+// the node, and comes back once it fits again (see spill_room in node.h).
+// The expansion area (kKeyRoom bytes) lies apart from the buffer, in a block
+// of its own: only compressed indexes use it.
 //
 // On-disk node header (little-endian; 18 bytes, 28 with 8-byte positions):
 //   OFFSET SIZE FIELD
@@ -48,6 +52,9 @@
 //  5. expnum > 0 means that exparea holds element expnum expanded (pointer
 //     in its first psize bytes, key after it) and that expoff/explen give the
 //     element's place in the element area.
+//  6. image is the buffer's own node image, except while the node is in the
+//     instance's spill image (idx.spilled names the buffer): then image is
+//     the spill image and the buffer's own one is stale until it comes back.
 #pragma once
 
 #include <cstdint>
@@ -60,8 +67,9 @@ struct NODEBUF;
 // Room before the node for a wrapping space-record header (18 or 22 bytes,
 // or the 10-byte header of a space-index node), kept 8-byte aligned.
 constexpr int32_t kNodeWrap = 24;
-// Room after the node for one element beyond a full node: 8-byte pointer,
-// two count bytes and a key of at most 1024 bytes, rounded up.
+// Room after the node in the spill image for one element beyond a full
+// node: 8-byte pointer, two count bytes and a key of at most 1024 bytes,
+// rounded up.
 constexpr int32_t kNodeSlack = 1040;
 // Longest key of an index and the room of a key buffer (key plus pointer).
 constexpr int32_t kMaxKeyLen = 1024;
@@ -123,7 +131,7 @@ struct NODEBUF {
     int32_t pins;                  // holders that keep the buffer from being reused
     NODEHDR hdr;                   // decoded node header
     NODEBUF *next;                 // all-buffers chain (null ends it)
-    unsigned char exparea[kKeyRoom];  // expanded element: pointer, then key
+    unsigned char *exparea;        // expansion area, kKeyRoom bytes: pointer, then key
 };
 typedef NODEBUF IDXBUF;
 

@@ -21,6 +21,9 @@
 //  4. Nodes read from disk are checked before use: member byte, leaf flag,
 //     bytes used within the capacity and, uncompressed, bytes used equal to
 //     the element count times the element size.
+//  5. At most one node is in the instance's spill image; it goes back to
+//     its buffer's own image once it fits there again, at the latest when
+//     another node needs the spill image or its buffer is unbound.
 #include "engine/index/nodecache.h"
 
 #include <cstdio>
@@ -226,14 +229,56 @@ int write_file_nodes(FCB *host, int mode) {
 
 using namespace zv;
 
+namespace {
+
+constexpr uint32_t kMemNodeHead = uint32_t((sizeof(NODEBUF) + 7) / 8 * 8);
+
+// Points the image and the pointers into it at `image`, which holds the
+// same node bytes.
+void rebase_image(NODEBUF *b, unsigned char *image) {
+    const unsigned char *old = b->image;
+    b->elems = image + (b->elems - old);
+    if (b->ctl) b->ctl = image + (b->ctl - old);
+    b->image = image;
+}
+
+}  // namespace
+
+int spill_room(NODEBUF *b, int32_t growth) {
+    IdxState &s = zvWNGV->idx;
+    if (s.spilled == b) return 0;
+    const int32_t node = int32_t(b->fcb->nodesize);
+    if (b->hsize + b->hdr.nkb + growth <= node) return 0;
+    if (s.spilled) spill_return(s.spilled);
+    if (s.spilled || !s.spill || node > zvWNGV->nodesize || growth > kNodeSlack)
+        return idx_corrupt(b->fcb, "No room for a node beyond its end");
+    memcpy(s.spill, b->image, size_t(kNodeWrap + node));
+    s.spillhome = b->image;
+    s.spilled = b;
+    rebase_image(b, s.spill);
+    return 0;
+}
+
+void spill_return(NODEBUF *b, bool force) {
+    IdxState &s = zvWNGV->idx;
+    if (!b || s.spilled != b) return;
+    const int32_t node = int32_t(b->fcb->nodesize);
+    if (!force && b->hsize + b->hdr.nkb > node) return;
+    memcpy(s.spillhome, s.spill, size_t(kNodeWrap + node));
+    rebase_image(b, s.spillhome);
+    s.spilled = nullptr;
+    s.spillhome = nullptr;
+}
+
 uint32_t memnode_size(const FCB *f) {
-    return uint32_t((sizeof(NODEBUF) + 7) / 8 * 8) + f->nodesize + uint32_t(kNodeExtra);
+    return kMemNodeHead + uint32_t(kKeyRoom) + f->nodesize + uint32_t(kNodeExtra);
 }
 
 NODEBUF *memnode_init(const FCB *, uint64_t addr) {
     auto *b = reinterpret_cast<NODEBUF *>(static_cast<uintptr_t>(addr));
     memset(static_cast<void *>(b), 0, sizeof *b);
-    b->image = reinterpret_cast<unsigned char *>(b) + (sizeof(NODEBUF) + 7) / 8 * 8;
+    b->exparea = reinterpret_cast<unsigned char *>(b) + kMemNodeHead;
+    b->image = b->exparea + kKeyRoom;
     b->filno = -1;
     b->memrec = 1;
     return b;
@@ -277,6 +322,7 @@ void bind_node(NODEBUF *b, FCB *f, uint32_t posh, uint32_t posl) {
 
 void zvclrhsh(NODEBUF *b) {
     INSTGV *g = zvWNGV;
+    spill_return(b, true);
     if (b->filno < 0 || b->memrec) return;  // a memory record stays its node
     link_unlink(&b->hash.link);
     b->filno = -1;

@@ -39,7 +39,18 @@ int wrtnod(NODEBUF *b);
 void zvclrhsh(NODEBUF *b);
 // Moves a bound buffer to the LRU tail.
 void touch_node(NODEBUF *b);
-// Bytes of a memory file's node record: the NODEBUF, then its image.
+// Makes room for `growth` more bytes in the node of b: when they would pass
+// the node's end, the node moves into the instance's spill image (another
+// node held there that fits again goes back first). 0, or 527 when the
+// spill image is missing or holds a node that does not fit its own.
+int spill_room(NODEBUF *b, int32_t growth);
+// Brings b's node back from the spill image into its own image when it fits
+// there again (with `force` in any case: the node's bytes beyond its end are
+// dropped, as when the buffer is being unbound). Nothing when b is not held
+// in the spill image.
+void spill_return(NODEBUF *b, bool force = false);
+// Bytes of a memory file's node record: the NODEBUF, its expansion area,
+// then its image.
 uint32_t memnode_size(const FCB *fcb);
 // Lays a NODEBUF out in a new memory-file record at addr (not yet bound).
 NODEBUF *memnode_init(const FCB *fcb, uint64_t addr);
@@ -59,6 +70,19 @@ public:
     }
     NodePin(const NodePin &) = delete;
     NodePin &operator=(const NodePin &) = delete;
+
+private:
+    NODEBUF *b_;
+};
+
+// Brings a node back from the spill image when the operation that may have
+// moved it there ends (see spill_room).
+class NodeSpill {
+public:
+    explicit NodeSpill(NODEBUF *b) : b_(b) {}
+    ~NodeSpill() { spill_return(b_); }
+    NodeSpill(const NodeSpill &) = delete;
+    NodeSpill &operator=(const NodeSpill &) = delete;
 
 private:
     NODEBUF *b_;

@@ -150,6 +150,7 @@ static int insexp_write(NODEBUF *b, const unsigned char *key, uint32_t ph, uint3
     const int nkv = b->hdr.nkv;
     if (e < 1 || e > nkv + 1) return idx_corrupt(f, "Element out of range in insexp81");
     if (!is_compressed(b)) {
+        if (int rc = spill_room(b, b->esize)) return rc;
         int32_t off = (e - 1) * b->esize;
         shfrgt(b->esize, b, off);
         unsigned char *p = b->elems + off;
@@ -178,6 +179,8 @@ static int insexp_write(NODEBUF *b, const unsigned char *key, uint32_t ph, uint3
     int32_t l = (b->cmpbits & 4) && e > 1 ? lead_units(b, s.tkp, t) : 0;
     const int32_t nb = (b->cmpbits & 4 ? 1 : 0) + (b->cmpbits & 8 ? 1 : 0);
     const int32_t newlen = (b->kind != 0 ? b->psize : 0) + nb + b->kc - (l + t) * u + (b->kind != 1 ? b->psize : 0);
+    // The node grows by at most the new element's length.
+    if (int rc = spill_room(b, newlen)) return rc;
     // Re-encode the follower against the new key.
     int32_t diff = 0;
     if (e <= nkv && (b->cmpbits & 4)) {

@@ -31,8 +31,11 @@ namespace zv {
 
 bool NodeView::init(FCB *f) {
     f_ = f;
-    img_.reset(new (std::nothrow) unsigned char[size_t(f->nodesize) + size_t(kNodeExtra)]());
+    // The node image, then the expansion area of compressed elements.
+    const size_t image = size_t(f->nodesize) + size_t(kNodeExtra);
+    img_.reset(new (std::nothrow) unsigned char[image + size_t(kKeyRoom)]());
     b_.image = img_.get();
+    b_.exparea = img_ ? img_.get() + image : nullptr;
     return img_ != nullptr;
 }
 

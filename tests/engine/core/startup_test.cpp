@@ -99,10 +99,10 @@ TEST_F(StartupTest, IntreeWithNoInstanceRegistersDefaultAndStarts) {
     EXPECT_EQ(g->fcbtab[0], g->slot0);
     EXPECT_EQ(g->slot0->state, 'n');
     for (int i = 1; i <= 7; i++) EXPECT_EQ(g->fcbtab[i], nullptr);
-    // Buffers: 6 nodes of 512 + 1064 bytes, 6 pages of 512 bytes.
+    // Buffers: 6 nodes of 512 + 24 bytes, 6 pages of 512 bytes.
     EXPECT_EQ(chain_length(static_cast<NODEBUF *>(g->idxbuflist)), 6);
     EXPECT_EQ(chain_length(static_cast<PAGEBUF *>(g->datpagelist)), 6);
-    EXPECT_EQ(g->listelemsize[zv::kListNode], 1576);
+    EXPECT_EQ(g->listelemsize[zv::kListNode], 536);
     EXPECT_EQ(g->listelemsize[zv::kListPageImg], 512);
     EXPECT_EQ(g->idxhashsize, 2u);
     EXPECT_EQ(g->dathashsize, 2u);
@@ -326,7 +326,7 @@ TEST_F(StartupTest, LargeSectorCountLogsAndDoublesBuffers) {
     EXPECT_EQ(g->dbufs, 16);
     EXPECT_EQ(chain_length(static_cast<NODEBUF *>(g->idxbuflist)), 12);
     EXPECT_EQ(chain_length(static_cast<PAGEBUF *>(g->datpagelist)), 16);
-    EXPECT_EQ(g->listelemsize[zv::kListNode], 65536 + 1064);
+    EXPECT_EQ(g->listelemsize[zv::kListNode], 65536 + 24);
     EXPECT_EQ(g->sectshift, 16u);
     EXPECT_EQ(g->pageshift, 16u);
     EXPECT_EQ(CLISAM(), 0);
@@ -540,6 +540,35 @@ TEST_F(StartupTest, LargePoolsLieInOneArena) {
     ASSERT_EQ(INTREE(6, 7, 4), 0);
     EXPECT_EQ(zvWNGV->arena.base, nullptr);
     EXPECT_EQ(STPUSR(), 0);
+}
+
+// Beside the buffers, start-up gives every index buffer an expansion area
+// of its own (1040 bytes, for the expanded element of compressed indexes)
+// in one block apart from the arena, and the instance one spill image (a
+// node with room for one element more); stopping gives both back.
+TEST_F(StartupTest, ExpansionAreasAndSpillImageComeAndGoWithTheEngine) {
+    ASSERT_EQ(REGZARVO("areas"), 0);
+    for (int bufs : {6, 5000}) {
+        SCOPED_TRACE(bufs);
+        AllocMark mark;
+        ASSERT_EQ(INTREEX(bufs, 8, 64, 500, 33), 0);
+        const INSTGV *g = zvWNGV;
+        const zv::PoolArena &a = g->arena;
+        ASSERT_NE(a.expbase, nullptr);
+        EXPECT_EQ(a.expsize, size_t(bufs) * 1040);
+        EXPECT_EQ(a.expmapped, bufs == 5000 ? 1 : 0);
+        int n = 0;
+        for (auto *b = static_cast<NODEBUF *>(g->idxbuflist); b; b = b->next, n++) {
+            ASSERT_EQ(b->exparea, a.expbase + size_t(n) * 1040) << n;
+        }
+        EXPECT_EQ(n, bufs);
+        ASSERT_NE(g->idx.spill, nullptr);
+        EXPECT_EQ(g->idx.spilled, nullptr);
+        EXPECT_EQ(STPUSR(), 0);
+        EXPECT_EQ(zvWNGV->arena.expbase, nullptr);
+        EXPECT_EQ(zvWNGV->idx.spill, nullptr);
+        EXPECT_EQ(mark.held(), 0);
+    }
 }
 
 TEST_F(StartupTest, FailingEachAllocationInTurnHoldsNothing) {
