@@ -134,6 +134,7 @@ typedef int ZVDBRET;
 #define ZVDB_BAD_MSEC        4145 /* bad millisecond */
 #define ZVDB_NO_FTI          4149 /* no full-text index handle */
 #define ZVDB_NO_FTI_NAME     4150 /* full-text index not found by name */
+#define ZVDB_NO_BGLOAD       4165 /* no background-load status for the table */
 
 /* ------------------------------------------------------------------------ */
 /* Handles and value types.                                                  */
@@ -884,6 +885,454 @@ ZV_API ZVDBRET _zvdbUTCTime(int64_t seconds, int *year, int *month, int *day, in
                             int *minute, int *second);
 /* Reverses text in place and returns it (NULL stays NULL). */
 ZV_API char *_zvdb_strrev(char *text);
+
+
+/* ------------------------------------------------------------------------ */
+/* Tables, fields, indexes and segments: definitions.                        */
+/*                                                                           */
+/* A table handle hangs under a session (a free table) or a database. It     */
+/* keeps an ordered list of field handles (record order) and of index        */
+/* handles (index order); each index keeps an ordered list of key segments.  */
+/* A segment covers a field (linked both ways with it) or a stretch of the   */
+/* record given by offset and length (an extended segment). Nothing here     */
+/* touches a file: creation turns the lists into engine definitions and open */
+/* rebuilds them.                                                            */
+/*                                                                           */
+/* Every edit keeps change-status bits that alteration consumes:             */
+/*   field    1 new, 2 deleted, 4 moved, 16 renamed, 32 type, 64 length,     */
+/*            128 attributes (null flag, precision, scale, binary flag),     */
+/*            0x100 made the identity field;                                 */
+/*   index    1 new, 2 deleted, 16 key type, 32 empty character, 64          */
+/*            duplicates, 128 null keys, 0x100 own file, 0x200 name, 0x400    */
+/*            distinct-key counts;                                           */
+/*   segment  1 new, 2 deleted, 4 moved, 16 mode, 32 field.                  */
+/* A new item that is deleted goes away; an existing one stays listed with   */
+/* bit 2. Unless said otherwise a failing call keeps its code as the         */
+/* session's last code and returns it (or NULL, -1, 0 as stated).            */
+/* ------------------------------------------------------------------------ */
+
+/* A field type: one of the ZV_ codes of zvtypes.h. */
+typedef int32_t ZVFIELDTYPE;
+
+/* Field callback slots 0 (type), 1 (length) and 7 (segment mode) are called
+ * as this type with the field handle, a pointer to the int32_t to fill and
+ * two words 0; slot 8 with the field and the new segment handle as value,
+ * when a segment with mode bit 0x400 is built on the field. A nonzero
+ * result is a failure of the call that asked. Slots 2..6 belong to the
+ * record layer. */
+typedef ZVDBRET (*ZVDB_FIELD_CALLBACK)(ZVHANDLE field, void *value, intptr_t word1, intptr_t word2);
+
+/* A superfile host descriptor (opaque). */
+struct ZVDBSUPER;
+
+/* Key-segment transform block: the engine's KSEGDEF (zarvo.h), 64 bytes. */
+#define ZVDB_KSEG_SIZE 64
+
+/* ---- Table handle and properties ---- */
+
+/* A new closed table under the database or session the handle leads to:
+ * name and physical name "table", path the database's ("" without one),
+ * extensions ".dat" and ".idx", permission 6366, data file -1, the owner's
+ * callback words; listed among the owner's children. NULL (4001 kept) when
+ * memory is short or no session is reachable. */
+ZV_API ZVHANDLE zvdbAllocTable(ZVHANDLE handle);
+/* Frees the table with its fields, indexes, segments, full-text indexes,
+ * strings and lists, and unlinks it from its owner; NULL always. */
+ZV_API ZVHANDLE zvdbFreeTable(ZVHANDLE table);
+/* The getters take any handle below the table; a handle that leads to no
+ * table gives 0, NULL or -1. Strings are the table's own (not copies). */
+ZV_API int zvdbIsActiveTable(ZVHANDLE table);
+ZV_API const char *zvdbGetTableName(ZVHANDLE table);
+ZV_API const char *zvdbGetTablePath(ZVHANDLE table);
+ZV_API const char *zvdbGetTableExtension(ZVHANDLE table);
+ZV_API const char *zvdbGetIndexExtension(ZVHANDLE table);
+ZV_API const char *zvdbGetTablePassword(ZVHANDLE table);
+ZV_API const char *zvdbGetTableGroupid(ZVHANDLE table);
+ZV_API const char *zvdbGetTableOwner(ZVHANDLE table);
+ZV_API int32_t zvdbGetTableIndexCount(ZVHANDLE table);
+ZV_API int32_t zvdbGetTableFieldCount(ZVHANDLE table);
+ZV_API uint32_t zvdbGetTableOpenMode(ZVHANDLE table);
+ZV_API uint32_t zvdbGetTableCreateMode(ZVHANDLE table);
+ZV_API uint32_t zvdbGetTableDefaultDataExtentSize(ZVHANDLE table);
+ZV_API uint32_t zvdbGetTableDefaultIndexExtentSize(ZVHANDLE table);
+ZV_API uint32_t zvdbGetTablePermission(ZVHANDLE table);
+ZV_API void *zvdbGetTableObjptr(ZVHANDLE table);
+/* Setters: 0, 4013 no table (kept on the handle given). */
+ZV_API ZVDBRET zvdbSetTableObjptr(ZVHANDLE table, void *object);
+/* The text before a '|' becomes the path, the text after it the mirror path
+ * (cleared without a '|'); the caller's text is not changed. 4011 while
+ * the table is active, 4007 NULL, 4001. */
+ZV_API ZVDBRET zvdbSetTablePath(ZVHANDLE table, const char *path);
+/* 4007 NULL, 4001. */
+ZV_API ZVDBRET zvdbSetTableExtension(ZVHANDLE table, const char *extension);
+/* NULL restores ".idx"; 4001. */
+ZV_API ZVDBRET zvdbSetIndexExtension(ZVHANDLE table, const char *extension);
+/* NULL clears; 4011 while active (not for the owner); 4001. */
+ZV_API ZVDBRET zvdbSetTablePassword(ZVHANDLE table, const char *password);
+ZV_API ZVDBRET zvdbSetTableGroupid(ZVHANDLE table, const char *groupid);
+ZV_API ZVDBRET zvdbSetTableOwner(ZVHANDLE table, const char *owner);
+ZV_API ZVDBRET zvdbSetTablePermission(ZVHANDLE table, uint32_t permission);
+ZV_API ZVDBRET zvdbSetTableDefaultDataExtentSize(ZVHANDLE table, uint32_t size);
+ZV_API ZVDBRET zvdbSetTableDefaultIndexExtentSize(ZVHANDLE table, uint32_t size);
+/* Stores the create-mode bits used by the next creation. */
+ZV_API ZVDBRET _zvdbSetCreateMode(ZVHANDLE table, uint32_t mode);
+/* The table's dictionary UID into *uid: 0, 4007, 4013. */
+ZV_API ZVDBRET zvdbGetActiveTableUID(ZVHANDLE table, uint32_t *uid);
+/* The superfile host descriptor of which the table is a member (not owned).
+ * Set: 4007 NULL, 4012 a descriptor whose host is not open. */
+ZV_API struct ZVDBSUPER *zvdbGetTableSuperFile(ZVHANDLE table);
+ZV_API ZVDBRET zvdbSetTableSuperFile(ZVHANDLE table, struct ZVDBSUPER *descriptor);
+ZV_API ZVDBRET zvdbClearTableSuperFile(ZVHANDLE table);
+/* Whether the open table's schema carries "$NULFLD$", "$DELFLD$", the
+ * "$RECBYT$" index, "$ROWID$"; 0 without table. */
+ZV_API int zvdbHasNullFieldSupport(ZVHANDLE table);
+ZV_API int zvdbHasDelField(ZVHANDLE table);
+ZV_API int zvdbHasRecbyt(ZVHANDLE table);
+ZV_API int zvdbHasRowid(ZVHANDLE table);
+/* Pad and field-delimiter bytes kept in the handle (outputs may be NULL). */
+ZV_API ZVDBRET zvdbGetPadChar(ZVHANDLE table, unsigned char *pad, unsigned char *delimiter);
+ZV_API ZVDBRET zvdbSetPadChar(ZVHANDLE table, unsigned char pad, unsigned char delimiter);
+/* The engine's data file number of the open table; -1 with 4012 when it is
+ * closed, -1 with 4013. */
+ZV_API int zvdbGetDatno(ZVHANDLE table);
+/* The engine file number of index n (or of the index of that name) of the
+ * open table; -1 with the index lookup's code or 4012. */
+ZV_API int zvdbGetIdxnoByNumber(ZVHANDLE table, int32_t n);
+ZV_API int zvdbGetIdxnoByName(ZVHANDLE table, const char *name);
+/* The table's type, recomputed: 1 a session-dictionary table, 2 the
+ * "zvdbdict" table of a database dictionary, 3 another table inside a
+ * database-dictionary host, 4 a user table; 0 for a closed table. */
+ZV_API int zvdbGetTableType(ZVHANDLE table);
+/* Progress of a rebuild under way; all bits set without table. */
+ZV_API uint32_t zvdbGetRebuildProgress(ZVHANDLE table);
+/* 1 when the table is a user table with a callback set in any slot. */
+ZV_API int zvdbTableHasCallback(ZVHANDLE table);
+/* Releases every record lock (every write lock) of the data file: the
+ * engine's code; 4013 (not kept). */
+ZV_API ZVDBRET zvdbUnlockTable(ZVHANDLE table);
+ZV_API ZVDBRET zvdbUnlockTableWriteLocks(ZVHANDLE table);
+/* Not supported: 4054. */
+ZV_API ZVDBRET zvdbSetTableKSeg(ZVHANDLE table, void *block);
+ZV_API ZVDBRET zvdbGetTableKSeg(ZVHANDLE table, void *block);
+/* Conditional expression of an index of the open table, as the engine
+ * keeps it. Length: with its terminator, -1 when it has none (4018 no
+ * index, 4013, 4012 closed table, the engine's code). Get: the text into
+ * buffer, "" and 0 when there is none; 4006 when it does not fit in size
+ * bytes, 4007 NULL buffer. */
+ZV_API int32_t zvdbGetCndxIndexLength(ZVHANDLE index);
+ZV_API int32_t zvdbGetCndxIndexLengthByName(ZVHANDLE table, const char *name);
+ZV_API ZVDBRET zvdbGetCndxIndex(ZVHANDLE index, char *buffer, int32_t size);
+ZV_API ZVDBRET zvdbGetCndxIndexByName(ZVHANDLE table, const char *name, char *buffer, int32_t size);
+
+/* ---- Fields ---- */
+
+/* The name of a type code ("ZV_INT4"); NULL for 231, 239 and unknown codes. */
+ZV_API const char *_zvdbFieldTypeName(ZVFIELDTYPE type);
+/* The length a type forces (1, 2, 4, 8 or 20), else length. */
+ZV_API int32_t _zvdbFixFieldLength(ZVFIELDTYPE type, int32_t length);
+/* 1 for "$DELFLD$", "$NULFLD$", "$RECBYT$" and "$ROWID$" in any case. */
+ZV_API int _zvdbIsReservedName(const char *name);
+
+/* A new unlisted field (status 1). NULL with 4001, 4013, 4007. */
+ZV_API ZVHANDLE zvdbAllocField(ZVHANDLE table, const char *name, ZVFIELDTYPE type, int32_t length);
+/* Frees an unlisted field: its name, default and segment list. */
+ZV_API void zvdbFreeField(ZVHANDLE field);
+/* A new field appended (inserted before position n, before the named
+ * field). NULL with: 4013, 4007 NULL name, 4005 bad position, 4014 unknown
+ * field name, 4136 reserved name and 4016 a name used already (any case;
+ * both only while the table's reserved-name check is on), 4006 negative
+ * length, 4043 a length above 255 (ZV_FPSTRING, ZV_PSTRING) or 65535,
+ * 4001. The list is unchanged after a failure. */
+ZV_API ZVHANDLE zvdbAddField(ZVHANDLE table, const char *name, ZVFIELDTYPE type, int32_t length);
+ZV_API ZVHANDLE zvdbInsField(ZVHANDLE table, int32_t n, const char *name, ZVFIELDTYPE type,
+                             int32_t length);
+ZV_API ZVHANDLE zvdbInsFieldByName(ZVHANDLE table, const char *before, const char *name,
+                                   ZVFIELDTYPE type, int32_t length);
+/* Moves the field to position n (status 4): 0, 4017, 4013, 4014 not listed,
+ * 4005. */
+ZV_API ZVDBRET zvdbMoveField(ZVHANDLE field, int32_t n);
+/* Field n: NULL with 4013, 4005. */
+ZV_API ZVHANDLE zvdbGetField(ZVHANDLE table, int32_t n);
+/* By name, any letter case: NULL with 4013, 4014. */
+ZV_API ZVHANDLE zvdbGetFieldByName(ZVHANDLE table, const char *name);
+/* Position of the named field; -1 with 4013, 4007, 4014. */
+ZV_API int32_t zvdbGetFieldNumber(ZVHANDLE table, const char *name);
+/* Position of the field in its table's list; -1 (nothing kept). */
+ZV_API int32_t zvdbGetFieldNbr(ZVHANDLE field);
+/* Deletes field n: first every segment built on it, then a new field goes
+ * away and an existing one is marked 2; an identity field stops being one.
+ * 4013, 4005, a segment deletion's code. */
+ZV_API ZVDBRET zvdbDelField(ZVHANDLE table, int32_t n);
+ZV_API ZVDBRET zvdbDelFieldByName(ZVHANDLE table, const char *name);
+/* Name, type and length (each output optional; type and length through
+ * callback slots 0 and 1 when set): 0, 4017, a callback's code. */
+ZV_API ZVDBRET zvdbGetFieldProperties(ZVHANDLE field, const char **name, ZVFIELDTYPE *type,
+                                      int32_t *length);
+/* Renames (name not NULL and different in more than letter case), retypes
+ * (type not 0 and different), then sets the length normalised by the type
+ * given. 4017, 4013, 4016, 4001, 4006, 4043; nothing changes on failure. */
+ZV_API ZVDBRET zvdbSetFieldProperties(ZVHANDLE field, const char *name, ZVFIELDTYPE type,
+                                      int32_t length);
+ZV_API const char *zvdbGetFieldName(ZVHANDLE field);
+/* The type (callback slot 0 when set); 0 for a bad handle or a failing
+ * callback. */
+ZV_API ZVFIELDTYPE zvdbGetFieldType(ZVHANDLE field);
+/* The length (callback slot 1 when set); -1 for a bad handle or a failing
+ * callback. */
+ZV_API int32_t zvdbGetFieldLength(ZVHANDLE field);
+/* The stored length; -1 for a bad handle. */
+ZV_API int32_t _zvdbGetPhysicalFieldLength(ZVHANDLE field);
+/* Returned, not kept: rename (status 16; 4017, 4007, 4016, 4001); retype
+ * (status 32, length normalised again; 4017); length (status 64 when it
+ * changes; 4017, 4006, 4043). */
+ZV_API ZVDBRET zvdbSetFieldName(ZVHANDLE field, const char *name);
+ZV_API ZVDBRET zvdbSetFieldType(ZVHANDLE field, ZVFIELDTYPE type);
+ZV_API ZVDBRET zvdbSetFieldLength(ZVHANDLE field, int32_t length);
+/* Attributes; each set marks 128 (4017). Precision and scale: 4039
+ * negative, 4038 above 32767; read back a stored value above 0, else the
+ * type's default (precision 32 ZV_NUMBER, 19 ZV_CURRENCY, 10 ZV_MONEY, the
+ * length otherwise; scale 4 ZV_CURRENCY, 2 ZV_MONEY, 0 otherwise). The
+ * getters give -1 for a bad handle. */
+ZV_API int zvdbGetFieldNullFlag(ZVHANDLE field);
+ZV_API ZVDBRET zvdbSetFieldNullFlag(ZVHANDLE field, int flag);
+ZV_API int32_t zvdbGetFieldPrecision(ZVHANDLE field);
+ZV_API ZVDBRET zvdbSetFieldPrecision(ZVHANDLE field, int32_t precision);
+ZV_API int32_t zvdbGetFieldScale(ZVHANDLE field);
+ZV_API ZVDBRET zvdbSetFieldScale(ZVHANDLE field, int32_t scale);
+/* Binary flag 0..17 (1 for a new field): how the record layer treats string
+ * and array content. Set marks 128 when the value changes; returned, not
+ * kept: 4017, 4004 outside 0..17. Get: -1 for a bad handle. */
+ZV_API int32_t zvdbGetFieldBinaryFlag(ZVHANDLE field);
+ZV_API ZVDBRET zvdbSetFieldBinaryFlag(ZVHANDLE field, int32_t flag);
+ZV_API int32_t zvdbGetBinaryFlag(ZVHANDLE table, int32_t n);
+ZV_API ZVDBRET zvdbSetBinaryFlag(ZVHANDLE table, int32_t n, int32_t flag);
+ZV_API uint32_t zvdbGetFieldStatus(ZVHANDLE field);
+/* 1 for the numeric types (integers, money, date, time, floats, number,
+ * date-times, currency). */
+ZV_API int zvdbIsFieldNumeric(ZVHANDLE field);
+/* Stores a routine in slot 0..8: 0; returned, not kept: 4090 not a field
+ * handle, 4091 another slot. */
+ZV_API ZVDBRET zvdbSetFieldCallback(ZVHANDLE field, int slot, ZVDB_CALLBACK routine);
+/* Virtual fields are not supported: NULL and 4054 kept; 4054. */
+ZV_API ZVHANDLE zvdbAddVirtualField(ZVHANDLE table, const char *name, ZVFIELDTYPE type, int32_t length);
+ZV_API ZVDBRET zvdbSetVirtualFieldClear(ZVHANDLE table, int flag);
+
+/* Defaults. Kinds: 0 none, 1 literal bytes, 2 the user's logon name, 3 NULL,
+ * 4..6 the current date and time. The table counts its defaulted fields. */
+/* A copy of length bytes, kind 1: 4017, 4013, 4007 NULL bytes, 4004 length
+ * below 1, 4001. */
+ZV_API ZVDBRET zvdbSetFieldDefaultValue(ZVHANDLE field, const void *bytes, int32_t length);
+/* The stored bytes and their count when the kind is not 0, else NULL
+ * (4017). */
+ZV_API const void *zvdbGetFieldDefaultValue(ZVHANDLE field, int32_t *length);
+/* A kind other than 1 drops the stored bytes: 4017, 4013, 4004 kind 0. */
+ZV_API ZVDBRET zvdbSetFieldDefaultValueType(ZVHANDLE field, int32_t kind);
+ZV_API int32_t zvdbGetFieldDefaultValueType(ZVHANDLE field);
+/* Text forms of a date or time default: 4017. The getters give 1 and 3
+ * for a bad handle. */
+ZV_API ZVDBRET zvdbSetFieldDefaultDateTimeType(ZVHANDLE field, ZVDATE_TYPE datetype,
+                                               ZVTIME_TYPE timetype);
+ZV_API ZVDATE_TYPE zvdbGetFieldDefaultDateType(ZVHANDLE field);
+ZV_API ZVTIME_TYPE zvdbGetFieldDefaultTimeType(ZVHANDLE field);
+ZV_API int zvdbIsFieldDefaultValueSet(ZVHANDLE field);
+/* 4017, 4013. ClearAll stops at the first failure. */
+ZV_API ZVDBRET zvdbClearFieldDefaultValue(ZVHANDLE field);
+ZV_API ZVDBRET zvdbClearAllFieldDefaultValue(ZVHANDLE table);
+/* The default as the bytes the field holds in a record buffer. *size is the
+ * buffer's size and becomes the byte count; a NULL buffer with *size 0
+ * asks the size. A literal's text is its bytes without a last zero byte.
+ * 4017; 4008 NULL size, or NULL buffer with a nonzero size; 4006 a buffer
+ * too small (*size the size needed); 4054 kind 0 or unknown, or a type
+ * without a default form; 4042 a boolean text other than TRUE, YES, 1,
+ * FALSE, NO, 0; 4038 a float out of range, a prefixed text of 256 x its
+ * prefix width or more, or more bytes than a fixed-length text field
+ * holds; the value parsers' codes. Kind 3 gives *size 0. */
+ZV_API ZVDBRET zvdbGetFieldDefaultValueAsBinary(ZVHANDLE field, void *buffer, int32_t *size);
+
+/* ---- Indexes ---- */
+
+/* A new unlisted index (status 1): 4013, 4001. */
+ZV_API ZVHANDLE zvdbAllocIndex(ZVHANDLE table);
+/* Frees an unlisted index with its segments. */
+ZV_API void zvdbFreeIndex(ZVHANDLE index);
+/* A new index appended. With duplicates its key length starts at the
+ * suffix: 8 on an active table created with mode bit 0x100, else 4. NULL
+ * with 4013, 4136 reserved name (always), 4053 NULL or empty name, 4051 a
+ * name used already (any case), 4001. */
+ZV_API ZVHANDLE zvdbAddIndex(ZVHANDLE table, const char *name, int32_t keytype, int dupflag,
+                             int nullflag);
+/* Deletes index n: a new index goes away (its segments leave their fields),
+ * an existing one is marked 2. 4013, 4005, 4064 "$RECBYT$", 4065 "$ROWID$". */
+ZV_API ZVDBRET zvdbDelIndex(ZVHANDLE table, int32_t n);
+/* Index n; 10003 the partition index. NULL with 4013, 4005. */
+ZV_API ZVHANDLE zvdbGetIndex(ZVHANDLE table, int32_t n);
+/* As zvdbGetIndex; with hidden set, 10000 gives the "$RECBYT$" index and
+ * 10001 the "$ROWID$" index (4045 when absent). */
+ZV_API ZVHANDLE _zvdbGetIndex(ZVHANDLE table, int32_t n, int hidden);
+/* By name, any letter case: NULL / -1 with 4013, 4007, 4045. */
+ZV_API ZVHANDLE zvdbGetIndexByName(ZVHANDLE table, const char *name);
+ZV_API int32_t zvdbGetIndexNbrByName(ZVHANDLE table, const char *name);
+/* Position of the index in its table's list: 0, 4018, 4013, 4007, 4045. */
+ZV_API ZVDBRET zvdbGetIndexNbr(ZVHANDLE index, int32_t *n);
+/* The index of an active table with that dictionary UID; NULL with 4045. */
+ZV_API ZVHANDLE zvdbGetIndexByUID(ZVHANDLE table, uint32_t uid);
+ZV_API const char *zvdbGetIndexName(ZVHANDLE index);
+/* Renames (status 0x200): 4018, 4007, 4004 empty, 4051 used by another
+ * index, 4001. */
+ZV_API ZVDBRET zvdbSetIndexName(ZVHANDLE index, const char *name);
+ZV_API const char *zvdbGetIndexFilename(ZVHANDLE index);
+/* Gives the index a file of its own: directory path (the table's path when
+ * only name is given) joined with name (the table's physical name when
+ * NULL) and the table's index extension; status 0x100. Both NULL: back to
+ * the table's index file, 0. 4018, 4013, 4001 (no own file then). */
+ZV_API ZVDBRET zvdbSetIndexFilename(ZVHANDLE index, const char *path, const char *name);
+/* -1 with 4018. */
+ZV_API int32_t zvdbGetIndexSegmentCount(ZVHANDLE index);
+ZV_API int32_t zvdbGetIndexKeyLength(ZVHANDLE index);
+/* Key type: bits within 0x100EC (4019 others); status 16 when it changes.
+ * 0x7FFFFFFF for a bad handle. */
+ZV_API int32_t zvdbGetIndexKeyType(ZVHANDLE index);
+ZV_API ZVDBRET zvdbSetIndexKeyType(ZVHANDLE index, int32_t keytype);
+/* Empty character: status 32 when it changes; 0x7FFFFFFF for a bad handle. */
+ZV_API int32_t zvdbGetIndexEmptyChar(ZVHANDLE index);
+ZV_API ZVDBRET zvdbSetIndexEmptyChar(ZVHANDLE index, int32_t value);
+/* Duplicates: on adds the suffix to the key length, off takes away the
+ * suffix it had and the distinct-key-count flag; status 64. 4018, 4013. */
+ZV_API int zvdbGetIndexDuplicateFlag(ZVHANDLE index);
+ZV_API ZVDBRET zvdbSetIndexDuplicateFlag(ZVHANDLE index, int flag);
+/* Null keys: status 128 when it changes. 4018. */
+ZV_API int zvdbGetIndexNullFlag(ZVHANDLE index);
+ZV_API ZVDBRET zvdbSetIndexNullFlag(ZVHANDLE index, int flag);
+/* Temporary index: read once from the engine's file mode of an open index
+ * (bit 32), 0 for a new index or a closed table. Set keeps the flag. */
+ZV_API int zvdbGetIndexTemporaryFlag(ZVHANDLE index);
+ZV_API ZVDBRET zvdbSetIndexTemporaryFlag(ZVHANDLE index, int flag);
+/* Distinct-key counts: status 0x400 when it changes, and for 0 on 0 when
+ * the engine definition keeps counts (ikeydup 3, 4 or 5). 4018, 4013. */
+ZV_API int zvdbGetIndexDistinctKeyCountFlag(ZVHANDLE index);
+ZV_API ZVDBRET zvdbSetIndexDistinctKeyCountFlag(ZVHANDLE index, int flag);
+ZV_API uint32_t zvdbGetIndexStatus(ZVHANDLE index);
+/* Keeps a copy of the conditional expression for the next creation (NULL
+ * keeps ""): 4018, 4001. */
+ZV_API ZVDBRET zvdbSetIndexCndxExpr(ZVHANDLE index, const char *text);
+/* The engine's file number of the index; -1 with 4018, 4012 closed table. */
+ZV_API int zvdbGetIdxno(ZVHANDLE index);
+/* The key type of the index's engine definition (0 kept); -1 with 4018,
+ * 4025 no definition. */
+ZV_API int32_t _zvdbGetIndexikeytyp(ZVHANDLE index);
+/* The engine's estimate of distinct keys into *count: with capacity 0 the
+ * whole index, else also up to capacity 16-byte entries, one per
+ * leading-segment prefix, and their number into *levels. 0; 4018, 4007 NULL
+ * count, the engine's code; -1 without instance. */
+ZV_API ZVDBRET zvdbEstimateNumberOfDistinctKeyEntries(ZVHANDLE index, int32_t capacity, void *entries,
+                                                      int32_t *levels, uint64_t *count);
+/* The 120-byte background-load status of the table's data file: 0, 4013,
+ * 4012, 4007, 4165 none, the engine's code. */
+ZV_API ZVDBRET zvdbCheckIndexBackgroundLoad(ZVHANDLE table, void *status);
+/* Not supported: 4054. */
+ZV_API ZVDBRET zvdbSetIndexKSeg(ZVHANDLE index, void *block);
+ZV_API ZVDBRET zvdbGetIndexKSeg(ZVHANDLE index, void *block);
+
+/* ---- Segments ---- */
+
+/* 1 for the modes of extended segments: 256, or low four bits 0..5, 8..11. */
+ZV_API int zvdbIsExtSegment(int32_t mode);
+/* A new unlisted segment (mode 12, status 1): 4018, 4001. */
+ZV_API ZVHANDLE zvdbAllocSegment(ZVHANDLE index);
+/* Frees an unlisted segment (it leaves its field's list). */
+ZV_API void zvdbFreeSegment(ZVHANDLE segment);
+/* A field segment appended (inserted before position n): the mode is
+ * checked against the field's type (callback slot 0 may report the type,
+ * slot 7 the mode) unless the table is temporary, slot 8 runs for mode bit
+ * 0x400, and the key length grows by the field's length. NULL with 4018,
+ * 4017 bad field (4014 for an insert), 4014 a field of another table, 4054
+ * a ZV_JSON field, 4005, 4047 mode refused, a callback's code, 4001. */
+ZV_API ZVHANDLE zvdbAddSegment(ZVHANDLE index, ZVHANDLE field, int32_t mode);
+ZV_API ZVHANDLE zvdbAddSegmentByNbr(ZVHANDLE table, int32_t index, int32_t field, int32_t mode);
+ZV_API ZVHANDLE zvdbAddSegmentByName(ZVHANDLE table, int32_t index, const char *field, int32_t mode);
+ZV_API ZVHANDLE zvdbInsSegment(ZVHANDLE index, int32_t n, ZVHANDLE field, int32_t mode);
+ZV_API ZVHANDLE zvdbInsSegmentByNbr(ZVHANDLE table, int32_t index, int32_t n, int32_t field,
+                                    int32_t mode);
+ZV_API ZVHANDLE zvdbInsSegmentByName(ZVHANDLE table, int32_t index, int32_t n, const char *field,
+                                     int32_t mode);
+/* An extended segment over length bytes at offset; insertion checks that
+ * the mode is an extended mode (4047). 4018, 4005, 4004 negative length,
+ * 4001. */
+ZV_API ZVHANDLE zvdbAddSegmentEx(ZVHANDLE index, int32_t offset, int32_t length, int32_t mode);
+ZV_API ZVHANDLE zvdbInsSegmentEx(ZVHANDLE index, int32_t n, int32_t offset, int32_t length,
+                                 int32_t mode);
+/* The row-id segment (length -1, mode 0xFFFF): the key length grows by 8. */
+ZV_API ZVHANDLE zvdbAddRowIdSegment(ZVHANDLE index);
+/* A segment on a ZV_JSON field whose slot-0 callback reports the type it
+ * is keyed as: the key path, value type and key length are kept; the key
+ * length grows by length. NULL with 4017, 4054 (not a JSON field, or no
+ * other type reported), 4004 negative length, the add's codes. */
+ZV_API ZVHANDLE zvdbAddJSONSegment(ZVHANDLE index, ZVHANDLE field, const char *keypath,
+                                   int32_t valuetype, int32_t length);
+/* Segment n: NULL with 4018, 4005. */
+ZV_API ZVHANDLE zvdbGetSegment(ZVHANDLE index, int32_t n);
+/* Its position into *n: 0, 4020, 4018, 4007, 4049. */
+ZV_API ZVDBRET zvdbGetSegmentNbr(ZVHANDLE segment, int32_t *n);
+/* Deletes segment n (it leaves its field; the key length loses its bytes):
+ * a new segment goes away, an existing one is marked 2. 4018, 4005, 4092
+ * already deleted. */
+ZV_API ZVDBRET zvdbDelSegment(ZVHANDLE index, int32_t n);
+ZV_API ZVDBRET zvdbDelSegmentEx(ZVHANDLE segment);
+/* Moves to position n (0..count): a new segment moves (status 4); an
+ * existing one stays, marked 2, and a copy marked 1|4 takes the position.
+ * 4020, 4018, 4049, 4005, 4092 deleted, 4001. */
+ZV_API ZVDBRET zvdbMoveSegment(ZVHANDLE segment, int32_t n);
+/* The field (NULL for extended and row-id segments; 4020). */
+ZV_API ZVHANDLE zvdbGetSegmentField(ZVHANDLE segment);
+ZV_API const char *zvdbGetSegmentFieldName(ZVHANDLE segment);
+/* The field a segment covers, also for an extended segment of a table with
+ * a record schema; NULL when none. */
+ZV_API ZVHANDLE zvdbGetSegmentPartialField(ZVHANDLE segment);
+/* Mode: set marks 16 when it changes; 4020, 4054 a JSON field. Get: 0 for
+ * a bad handle. */
+ZV_API int32_t zvdbGetSegmentMode(ZVHANDLE segment);
+ZV_API ZVDBRET zvdbSetSegmentMode(ZVHANDLE segment, int32_t mode);
+/* Key bytes (-1 the row-id segment); 0 with 4020. */
+ZV_API int32_t zvdbGetSegmentLength(ZVHANDLE segment);
+ZV_API uint32_t zvdbGetSegmentStatus(ZVHANDLE segment);
+/* Re-points the segment to a field (status 32), dropping its transform:
+ * 4020, 4018, 4017, 4014 another table's field, 4054 a JSON field. */
+ZV_API ZVDBRET zvdbSetSegmentField(ZVHANDLE segment, ZVHANDLE field);
+/* Re-points the segment to a JSON field with a key path, value type and
+ * key length (status 32): 4020, 4018, 4017, 4054 not a JSON field. */
+ZV_API ZVDBRET zvdbSetJSONSegmentField(ZVHANDLE segment, ZVHANDLE field, const char *keypath,
+                                       int32_t valuetype, int32_t length);
+/* The JSON settings (outputs optional): 4020, 4046 not a JSON segment. */
+ZV_API ZVDBRET zvdbGetJSONSegmentProperties(ZVHANDLE segment, const char **keypath, int32_t *valuetype,
+                                            int32_t *length);
+/* Fills a 64-byte transform block with the defaults: words 0, 0, -2, 1, 1,
+ * 160, 0, 0 and the locale "en_US". Returned, not kept: 4007. */
+ZV_API ZVDBRET zvdbSetKSegDefaults(void *block);
+/* Copies a 64-byte transform block in or out. 4020, 4007, 4046 (get: the
+ * segment uses none; the block of an existing index of an open table is
+ * read from the index once). */
+ZV_API ZVDBRET zvdbSetSegmentKSeg(ZVHANDLE segment, const void *block);
+ZV_API ZVDBRET zvdbGetSegmentKSeg(ZVHANDLE segment, void *block);
+
+/* ---- Full-text index definitions of a table (none in this build) ---- */
+
+/* Index n: NULL with 4013, 4005. Count: -1 without list. Status: 0 for a
+ * bad handle. */
+ZV_API ZVHANDLE zvdbGetFTI(ZVHANDLE table, int32_t n);
+ZV_API int32_t zvdbGetTableFTICount(ZVHANDLE table);
+ZV_API uint32_t zvdbGetFTIStatus(ZVHANDLE fti);
+/* By name, any letter case: -1 / NULL with 4150, 4007, 4013. */
+ZV_API int32_t zvdbGetFTINbrByName(ZVHANDLE table, const char *name);
+ZV_API ZVHANDLE zvdbGetFTIByName(ZVHANDLE table, const char *name);
+/* Fields of a full-text index: -1 / NULL with 4149 no index, 4005, 4014. */
+ZV_API int32_t zvdbGetFTIFieldCount(ZVHANDLE fti);
+ZV_API ZVHANDLE zvdbGetFTIField(ZVHANDLE fti, int32_t n);
+ZV_API int32_t zvdbGetFTIFieldMode(ZVHANDLE fti, int32_t n);
+/* Not supported: 4054 (NULL), kept. */
+ZV_API ZVDBRET zvdbSetFTICndxExpr(ZVHANDLE fti, const char *text);
+ZV_API ZVDBRET zvdbGetFTINbr(ZVHANDLE fti);
+ZV_API const char *zvdbGetFTIName(ZVHANDLE fti);
+ZV_API ZVHANDLE zvdbGetFTIByUID(ZVHANDLE table, uint32_t uid);
 
 #ifdef __cplusplus
 }

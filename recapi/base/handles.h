@@ -15,10 +15,10 @@
 //   full-text dictionary session
 // Resolution follows only these links (a record reaches its database and
 // session through its table); the static_asserts below keep them where the
-// resolver reads them. The session, database, table and full-text index
-// records are laid out whole; the other kinds carry their kind, their links
-// and their tags until their own modules lay them out, keeping the links
-// first and the tags after their own fields.
+// resolver reads them. The session, database, table, index, field, segment
+// and full-text index records are laid out whole; the other kinds carry
+// their kind, their links and their tags until their own modules lay them
+// out, keeping the links first and the tags after their own fields.
 //
 // Lists hold handles without owning them: a session's children (databases
 // and tables made on it) and its connected databases, a database's tables,
@@ -237,21 +237,73 @@ struct tagZVDBRECORD {
     void *localtag;
 };
 
+// Field callback slots: 0 type, 1 length, 7 segment mode, 8 transform of
+// a new segment; 2..6 belong to the record layer.
+constexpr int kZvdbFieldCallbacks = 9;
+// Bytes of a key-segment transform block (the engine's KSEGDEF).
+constexpr int kZvdbKsegSize = 64;
+
 struct tagZVDBINDEX {
     uint16_t kind;                      // 3509
     tagZVDBTABLE *table;
+    ZVDBLIST *segments;                 // owned segment handles, in key order
+    IIDX *iidx;                         // engine definition while open; NULL for a new index
+    int32_t keylen;                     // segment lengths plus the duplicate suffix
+    int32_t keytype;                    // bits within 0x100EC
+    int32_t emptychar;
+    int32_t dupflag;                    // 0 or 1
+    int32_t nullflag;
+    int32_t tempflag;                   // -1 until known
+    char *name;
+    char *filename;                     // own index file; NULL: the table's index file
+    int16_t idxno;                      // engine file number while open; -1
+    uint32_t status;                    // change bits, 1 new
+    uint32_t uid;
+    int32_t distinctflag;
+    int32_t cndxstate;                  // -1 not loaded, 1 set by the caller
+    char *cndxexpr;
+    int32_t dupsuffix;                  // key bytes the duplicate suffix takes (0 without duplicates)
     void *usertag;
 };
 
 struct tagZVDBFIELD {
     uint16_t kind;                      // 3510
     tagZVDBTABLE *table;
+    char *name;
+    DATOBJ *dodaentry;                  // schema entry while open
+    int32_t type;
+    int32_t length;                     // normalised by the type
+    uint32_t status;                    // change bits, 1 new
+    int32_t schemapos;                  // among the stored user fields; -1
+    ZVDBLIST *segments;                 // segments built on the field (not owned); NULL when none
+    int32_t nullflag;
+    int16_t precision;
+    int16_t scale;
+    unsigned char *defvalue;            // deflength bytes and a zero byte
+    int32_t deflength;
+    int32_t defkind;                    // 0 none, 1 literal, 2 user, 3 NULL, 4..6 now
+    ZVDATE_TYPE defdatetype;            // 1
+    ZVTIME_TYPE deftimetype;            // 3
+    int32_t binaryflag;                 // 0..17, 1
+    ZvdbRoutine callbacks[kZvdbFieldCallbacks];
+    uint32_t namehash;                  // 0: not computed, matches any hash
     void *usertag;
 };
 
 struct tagZVDBSEGMENT {
     uint16_t kind;                      // 3511
     tagZVDBINDEX *index;
+    tagZVDBFIELD *field;                // NULL extended; zv::rowid_field() the row-id segment
+    int32_t offset;                     // record offset (schema modes: field number)
+    int32_t length;                     // key bytes; -1 marks the row-id segment
+    int32_t mode;                       // 12
+    uint32_t status;                    // change bits, 1 new
+    unsigned char kseg[kZvdbKsegSize];  // transform block (JSON settings of a JSON segment)
+    int32_t ksegstate;                  // -1 unknown, 0 none, 1 used
+    int32_t ksegchanged;
+    char *jsonpath;
+    char *ksegtext;                     // locale text moved out of a block read from the index
+    int32_t ksegread;                   // the stored block was read from the index
     void *usertag;
 };
 
@@ -321,6 +373,9 @@ ZVDBRET _zvdbDeactivateChildren(ZVHANDLE handle);
 }  // extern "C"
 
 namespace zv {
+
+// The field word that marks the row-id segment.
+inline tagZVDBFIELD *rowid_field() { return reinterpret_cast<tagZVDBFIELD *>(uintptr_t{1}); }
 
 // The 16-bit kind of a non-NULL handle.
 inline uint16_t handle_kind(const void *handle) {

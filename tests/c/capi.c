@@ -129,6 +129,24 @@ int main(void) {
         CHECK(zvdbLogout(s) == 0 && zvdbGetServerName(s) == NULL);
         CHECK(zvdbFreeSession(s) == 0);
     }
+    /* A table definition under a session: fields, an index with segments. */
+    {
+        ZVHANDLE s = zvdbAllocSession(1);
+        ZVHANDLE t = zvdbAllocTable(s);
+        ZVHANDLE id = zvdbAddField(t, "id", ZV_INT4, 0);
+        ZVHANDLE name = zvdbAddField(t, "name", ZV_FSTRING, 20);
+        ZVHANDLE ix = zvdbAddIndex(t, "byname", 0, 1, 0);
+        unsigned char value[4] = {0};
+        int32_t size = sizeof value;
+        CHECK(t != NULL && id != NULL && name != NULL && ix != NULL);
+        CHECK(strcmp(zvdbGetTableName(t), "table") == 0 && zvdbGetTableFieldCount(t) == 2);
+        CHECK(zvdbAddSegment(ix, name, 12) != NULL && zvdbAddSegment(ix, id, 8) != NULL);
+        CHECK(zvdbGetIndexKeyLength(ix) == 4 + 20 + 4 && zvdbGetIndexSegmentCount(ix) == 2);
+        CHECK(zvdbSetFieldDefaultValue(id, "258", 3) == 0);
+        CHECK(zvdbGetFieldDefaultValueAsBinary(id, value, &size) == 0 && size == 4 && value[0] == 2 && value[1] == 1);
+        CHECK(zvdbGetFieldByName(t, "NAME") == name && zvdbGetTableType(t) == 0);
+        CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
+    }
     printf("capi ok\n");
     return 0;
 }
