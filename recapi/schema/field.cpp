@@ -203,7 +203,11 @@ ZV_API ZVHANDLE zvdbAllocField(ZVHANDLE table, const char *name, ZVFIELDTYPE typ
 }
 
 ZV_API void zvdbFreeField(ZVHANDLE field) {
-    if (field && zv::handle_kind(field) == ZVDB_FIELD_HANDLE) zv::free_field_record(static_cast<tagZVDBFIELD *>(field));
+    if (!field || zv::handle_kind(field) != ZVDB_FIELD_HANDLE) return;
+    auto *f = static_cast<tagZVDBFIELD *>(field);
+    // A field still listed leaves its table first, so no list holds a freed handle.
+    if (f->table && f->table->fields) _zvdbListDeleteEx(f->table->fields, f);
+    zv::free_field_record(f);
 }
 
 ZV_API ZVHANDLE zvdbAddField(ZVHANDLE table, const char *name, ZVFIELDTYPE type, int32_t length) {
