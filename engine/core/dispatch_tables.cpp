@@ -123,6 +123,23 @@ int a_SETVARBYTS(ZvArgs &a) { return SETVARBYTS(a.filno, a.arg5); }
 int a_CREIFILz(ZvArgs &a) { return CREIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_OPNIFILz(ZvArgs &a) { return OPNIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_RBLIFILz(ZvArgs &a) { return RBLIFILz(static_cast<IFILPARM *>(a.arg3)); }
+int a_PUTIFILz(ZvArgs &a) { return PUTIFILz(static_cast<IFILPARM *>(a.arg3)); }
+int a_RENIFILz(ZvArgs &a) { return RENIFILz(static_cast<IFILPARM *>(a.arg3)); }
+int a_PRMIIDXz(ZvArgs &a) { return PRMIIDXz(static_cast<IFILPARM *>(a.arg3)); }
+int a_TMPIIDXz(ZvArgs &a) { return TMPIIDXz(static_cast<IFILPARM *>(a.arg3)); }
+int a_RBLIIDXz(ZvArgs &a) { return RBLIIDXz(static_cast<IFILPARM *>(a.arg3)); }
+int a_zvDROPIDX(ZvArgs &a) { return zvDROPIDX(a.filno); }
+// ISAM parameter files: the file name and the user profile from the block.
+int a_CREISAMX(ZvArgs &a) {
+    const intptr_t *p = block3(a);
+    if (!p) return no_block();
+    return CREISAMX(as_ptr<const char *>(p[0]), int32_t(p[1]));
+}
+int a_OPNISAMX(ZvArgs &a) {
+    const intptr_t *p = block3(a);
+    if (!p) return no_block();
+    return OPNISAMX(as_ptr<const char *>(p[0]), int32_t(p[1]));
+}
 int a_CLIFIL(ZvArgs &a) { return CLIFIL(static_cast<IFIL *>(a.arg3)); }
 int a_DELIFIL(ZvArgs &a) { return DELIFIL(static_cast<IFIL *>(a.arg3)); }
 int a_CLRFIL(ZvArgs &a) { return CLRFIL(a.filno); }
@@ -566,12 +583,12 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  95 */ {"CREIFILz", a_CREIFILz},
     /*  96 */ {"CLIFIL", a_CLIFIL},
     /*  97 */ {"OPNIFILz", a_OPNIFILz},
-    /*  98 */ {"PRMIIDXz", NOFUNCT},
-    /*  99 */ {"TMPIIDXz", NOFUNCT},
-    /* 100 */ {"PUTIFILz", NOFUNCT},
+    /*  98 */ {"PRMIIDXz", a_PRMIIDXz},
+    /*  99 */ {"TMPIIDXz", a_TMPIIDXz},
+    /* 100 */ {"PUTIFILz", a_PUTIFILz},
     /* 101 */ {"CMPIFILz", NOFUNCT},
     /* 102 */ {nullptr, NOFUNCT},
-    /* 103 */ {"RBLIIDXz", NOFUNCT},
+    /* 103 */ {"RBLIIDXz", a_RBLIIDXz},
     /* 104 */ {"NXTVREC", a_NXTVREC},
     /* 105 */ {"PRVVREC", a_PRVVREC},
     /* 106 */ {"FRSVREC", a_FRSVREC},
@@ -582,7 +599,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 111 */ {"INTISAMX", a_INTISAMX},
     /* 112 */ {nullptr, NOFUNCT},
     /* 113 */ {nullptr, NOFUNCT},
-    /* 114 */ {"RENIFILz", NOFUNCT},
+    /* 114 */ {"RENIFILz", a_RENIFILz},
     /* 115 */ {"SETNODE", a_SETNODE},
     /* 116 */ {nullptr, NOFUNCT},
     /* 117 */ {"SETSEGz", a_SETSEGz},
@@ -611,7 +628,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 140 */ {nullptr, NOFUNCT},
     /* 141 */ {nullptr, NOFUNCT},
     /* 142 */ {nullptr, NOFUNCT},
-    /* 143 */ {"zvDROPIDX", NOFUNCT},
+    /* 143 */ {"zvDROPIDX", a_zvDROPIDX},
     /* 144 */ {"LSTRNG", a_LSTRNG},
     /* 145 */ {"LSTVRNG", a_LSTVRNG},
     /* 146 */ {"NXTRNG", a_NXTRNG},
@@ -704,8 +721,8 @@ const Slot<FnStatus> zvdirect[kDirectCodes] = {
     /* 29 0x28D7 */ {"SYSCFG", a_SYSCFG},
     /* 30 0x28E0 */ {"IOPERFORMANCEX", a_IOPERFORMANCEX},
     /* 31 0x2CC5 */ {"TMPNAME", a_TMPNAME},
-    /* 32 0x315A */ {"CREISAMX", NOFUNCT},
-    /* 33 0x315B */ {"OPNISAMX", NOFUNCT},
+    /* 32 0x315A */ {"CREISAMX", a_CREISAMX},
+    /* 33 0x315B */ {"OPNISAMX", a_OPNISAMX},
     /* 34 0x4AC8 */ {"FRCKEY", a_FRCKEY},
 };
 

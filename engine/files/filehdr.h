@@ -279,9 +279,11 @@ constexpr uint32_t kHdr2Index = 0xE8;             // index file at creation
 constexpr uint32_t kHdr2Ext384Bits = 0x900;       // added with a 384-byte extended part
 constexpr uint32_t kHdr2Partition = 0x20000;      // partition attribute
 constexpr uint32_t kHdr2XtdTypes = 0x40000;      // record schema with field types above 256
+constexpr uint32_t kHdr2FixedKeys = 0x10000;     // data file: an index's keys may not change
+                                                 // (key type bit 0x80, ISAM layer)
 // Every bit of header flags 2 this engine knows; an open refuses others.
 // (0x10000000: the stored file definition holds no paths, ISAM layer.)
-constexpr uint32_t kHdr2Supported = 0x1006F9FF;
+constexpr uint32_t kHdr2Supported = 0x1007F9FF;
 // flmode2 (+176).
 constexpr uint32_t kFlmode2Variant = 0x20000000;  // configuration-version variant
 constexpr uint32_t kFlmode2NoVariant = 0x40000000;

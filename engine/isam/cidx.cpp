@@ -326,6 +326,19 @@ void follow_table(int datno) {
     }
 }
 
+// Makes t the data file's table (the old one released): the key-map flags
+// of its indexes follow, its callbacks are initialised. 0 or the error of
+// a callback.
+int install_table(FCB *f, int datno, CIDXTABLE *t) {
+    INSTGV *g = zvWNGV;
+    zvfreecidx(f->cidxtab, 2);
+    f->cidxtab = t;
+    follow_table(datno);
+    set_uerr(0);
+    if (t && zvclbkinit(f->name, t, 2) == 0 && g->uerr_cod) return g->uerr_cod;
+    return set_uerr(0);
+}
+
 // ---- Changes of one condition -------------------------------------------------------
 
 // One entry of a body being put together: its text is `textlen` bytes at
@@ -648,12 +661,7 @@ int iPUTCRES(int datno, const void *body, int32_t len, int mode, int) {
         if (t) release_table(t, false);
         return set_uerr(rc);
     }
-    zvfreecidx(f->cidxtab, 2);
-    f->cidxtab = t;
-    follow_table(datno);
-    set_uerr(0);
-    if (t && zvclbkinit(f->name, t, 2) == 0 && g->uerr_cod) return g->uerr_cod;
-    return set_uerr(0);
+    return install_table(f, datno, t);
 }
 
 int32_t iGETCRES(int datno, int32_t length, void *buffer) {
@@ -697,6 +705,66 @@ int32_t iGETCIDX(int idxno, int32_t length, void *buffer, int mode) {
         return n;
     }
     return 0;
+}
+
+namespace {
+
+int drop_conditions_of(int datno, int rel, int count) {
+    StoredConditions cur;
+    int rc = read_stored(datno, &cur);
+    if (none_stored(rc)) return set_uerr(0);
+    if (rc) return set_uerr(rc);
+    BodyView v;
+    if (check_body(cur.body(), cur.length(), &v)) return set_uerr(439);
+    std::vector<Piece> pieces;
+    uint32_t a = 0;
+    bool changed = false;
+    int64_t pos = kCounts + int64_t(kEntry) * v.count();
+    for (uint32_t i = 0; i < v.count(); i++) {
+        BodyEntry be = entry_at(v.body, i);
+        const unsigned char *text = v.body + pos;
+        pos += be.len;
+        if (i < v.a) {
+            if (be.relno >= rel && be.relno < rel + count) {
+                changed = true;
+                continue;
+            }
+            if (be.relno >= rel + count) {
+                be.relno = int16_t(be.relno - count);
+                changed = true;
+            }
+            a++;
+        }
+        pieces.push_back(Piece{be, text, be.len});
+    }
+    if (!changed) return set_uerr(0);
+    if (pieces.empty()) return set_uerr(iPUTCRES(datno, nullptr, 0, 2, -1));
+    unsigned char *body = nullptr;
+    int32_t size = 0;
+    if ((rc = put_together(pieces, a, &body, &size)) == 0) rc = iPUTCRES(datno, body, size, 2, -1);
+    zvputmem(body);
+    return set_uerr(rc);
+}
+
+}  // namespace
+
+int drop_conditions(int datno, int rel, int count) {
+    if (!zvWNGV) return 47;
+    try {
+        return drop_conditions_of(datno, rel, count);
+    } catch (const std::bad_alloc &) {
+        return set_uerr(83);
+    }
+}
+
+int reload_conditions(int datno) {
+    INSTGV *g = zvWNGV;
+    FCB *f = tstfnm(datno);
+    if (!f) return g->uerr_cod;
+    void *t = zvigetcidx(datno);
+    int rc = g->uerr_cod;
+    if (!t && rc) return rc;
+    return install_table(f, datno, static_cast<CIDXTABLE *>(t));
 }
 
 int iUPDCIDX(int idxno, const char *text, int mode, int newrel) {

@@ -67,6 +67,18 @@ int32_t iGETCIDX(int idxno, int32_t length, void *buffer, int mode);
 // (see UPDCIDX); newrel >= 0 gives the entry that relative number instead
 // of the index's own. Mode as iGETCIDX; passed on to iPUTCRES.
 int iUPDCIDX(int idxno, const char *text, int mode, int newrel);
+// After the indexes of relative numbers rel .. rel + count - 1 left data
+// file datno: their conditions leave the stored body and the conditions
+// of later indexes take numbers lower by count. Stored as iPUTCRES mode 2
+// does (the file's table is not loaded again). 0 (also when nothing is
+// stored or nothing changes) or the error: 439 damaged, 83 no memory, or
+// a resource error.
+int drop_conditions(int datno, int rel, int count);
+// Loads the table of a data file again from its stored conditions (after a
+// change stored with mode 2); the key-map flags 16 of its indexes follow.
+// 0 (no conditions stored: no table) or the load's error, the old table
+// then kept.
+int reload_conditions(int datno);
 // Allocates ((n + 2093) / 2048) * 2048 - 46 bytes (zeroed) for a resource
 // body of n bytes into *out: the size, or 0 (with *out null) when memory
 // runs out, `old` being freed then.

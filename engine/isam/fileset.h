@@ -6,7 +6,43 @@
 
 #include "zarvo/zarvo.h"
 
+struct FCB;
+
 namespace zv {
+
+// Whether a block is that of an open file.
+bool set_file_open(const FCB *f);
+
+// Keeps the error words of a failure (user, ISAM error and its file,
+// system error) across the clean-up that follows it: they are put back
+// when the object ends.
+class ErrorKeep {
+public:
+    ErrorKeep();
+    ~ErrorKeep();
+    ErrorKeep(const ErrorKeep &) = delete;
+    ErrorKeep &operator=(const ErrorKeep &) = delete;
+
+private:
+    uint16_t uerr_, isam_, num_, sys_;
+};
+
+// For an entry that takes no create blocks: one block of the engine's
+// defaults per physical file of ifil, handed to call(blocks) and freed
+// afterwards. The result of call, or the error of making the blocks.
+int default_blocks(const IFIL *ifil, XCREblk **out);
+void release_default_blocks(XCREblk *blocks);
+template <class Call>
+int with_default_blocks(const IFIL *ifil, Call call) {
+    XCREblk *blocks = nullptr;
+    if (int rc = default_blocks(ifil, &blocks)) return rc;
+    int rc = call(blocks);
+    release_default_blocks(blocks);
+    return rc;
+}
+// Ends a file-set call with a failure: code as the user error and as the
+// ISAM error with file number filno (0 when negative). Returns code.
+int set_fail(int code, int filno);
 
 // How the indexes of a set map onto physical files: index 0 and every
 // index with an alternate name start an index file; any other index is an
@@ -63,6 +99,11 @@ int ishtifil(int datno, bool del);
 int close_set_file(int filno);
 // Deletes an open file of a set that a failed call created.
 void discard_set_file(int filno);
+
+// Renames every file of the open set of p's IFIL (data file tfilno) to
+// the IFIL's names, the stored definition following: 0 or the error, with
+// every file under its old name again.
+int iRENIFILz(IFILPARM *p);
 
 // The open behind OPNIFILz and OPNRFIL: `dataopen` when the data file is
 // open already under ifil->tfilno (opened by name); *chosen receives the

@@ -13,6 +13,7 @@
 #include "engine/core/instance.h"
 #include "engine/files/close.h"
 #include "engine/files/fcb.h"
+#include "engine/files/header.h"
 #include "engine/files/xcreblk.h"
 #include "engine/files/delete_rename.h"
 #include "engine/isam/fileset.h"
@@ -182,10 +183,18 @@ ZV_API int CREIFILz(IFILPARM *p) {
         }
     }
     made.datno = datno;
-    // 7. The set's own entry.
+    // 7. The set's own entry; the data file is marked when an index's keys
+    // may not change (key type bit 0x80).
     ifil->tfilno = int16_t(datno);
     ISAMMAPENT *de = isam_entry(datno);
     de->inuse = kMapByIfil;
+    for (int k = 0; k < ifil->dnumidx; k++) {
+        FCB *d = fcb_at(datno);
+        if (!(ifil->iidxarr[k].ikeytyp & 0x80) || !d) continue;
+        d->hdr.base.hdrflags2 |= kHdr2FixedKeys;
+        if (int rc = wrthdr(d)) return undo(ifil, made, rc, datno);
+        break;
+    }
     for (int i = 0; i < 2; i++) {
         const char *s = i ? ifil->tlstfld : ifil->rfstfld;
         if (!s) continue;

@@ -12,6 +12,7 @@
 #include "engine/core/instance.h"
 #include "engine/files/close.h"
 #include "engine/files/fcb.h"
+#include "engine/files/xcreblk.h"
 #include "engine/index/ksegdef.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/fileset_deps.h"
@@ -63,6 +64,38 @@ int undo_open(IFIL *ifil, const Opened &o, int code, int filno) {
 }  // namespace
 
 int close_set_file(int filno) { return iclsfilx(filno, 0); }
+
+bool set_file_open(const FCB *f) { return open_state(f); }
+
+int set_fail(int code, int filno) { return report(code, filno < 0 ? 0 : filno); }
+
+ErrorKeep::ErrorKeep() {
+    INSTGV *g = zvWNGV;
+    uerr_ = g->uerr_cod;
+    isam_ = g->isamerr_cod;
+    num_ = g->isamfil_num;
+    sys_ = g->sysiocod;
+}
+
+ErrorKeep::~ErrorKeep() {
+    // The clean-up may have stopped the instance.
+    if (INSTGV *g = zvWNGV) {
+        g->uerr_cod = uerr_;
+        g->isamerr_cod = isam_;
+        g->isamfil_num = num_;
+        g->sysiocod = sys_;
+    }
+}
+
+int default_blocks(const IFIL *ifil, XCREblk **out) {
+    *out = nullptr;
+    if (!zvWNGV) return 47;
+    if (!ifil) return set_fail(540, 0);
+    if (int rc = chkxcre(ZV_XCRE_DEFAULT, nismfil(ifil), out)) return set_fail(rc, ifil->dfilno);
+    return 0;
+}
+
+void release_default_blocks(XCREblk *blocks) { clrxcre(blocks); }
 
 int opnifil(IFILPARM *p, bool dataopen, int *chosen) {
     INSTGV *g = zvWNGV;

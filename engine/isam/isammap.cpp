@@ -452,8 +452,10 @@ int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg
     int32_t sum = 0;
     bool part = false;
     for (int i = 0; i < nseg; i++) {
-        short off, len, mode;
-        if (!stream || fscanf(stream, "%hd %hd %hd", &off, &len, &mode) != 3) return ierr(110, idxno);
+        int v[3];
+        if (!param_number(stream, &v[0]) || !param_number(stream, &v[1]) || !param_number(stream, &v[2]))
+            return ierr(110, idxno);
+        const int16_t off = int16_t(v[0]), len = int16_t(v[1]), mode = int16_t(v[2]);
         if (mode & 0x200) {
             if (i == 0) return ierr(895, idxno);
             part = true;
@@ -487,16 +489,45 @@ int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg
     return 0;
 }
 
-namespace {
-// One blank-delimited token of a parameter stream into buf (256 bytes); a
-// longer token is refused rather than read as two.
-bool token(FILE *stream, char *buf) {
-    if (!stream || fscanf(stream, "%255s", buf) != 1) return false;
-    int next = fgetc(stream);
-    if (next == EOF) return true;
-    ungetc(next, stream);
-    return isspace(next) != 0;
+int param_item(FILE *stream, char *buf) {
+    if (!stream) return 0;
+    int c;
+    do {
+        c = getc(stream);
+    } while (c != EOF && isspace(c));
+    if (c == EOF) return 0;
+    int n = 0;
+    for (; c != EOF && !isspace(c); c = getc(stream)) {
+        if (n == kParamItem) return -1;
+        buf[n++] = char(c);
+    }
+    buf[n] = '\0';
+    return 1;
 }
+
+bool param_number(FILE *stream, int *out) {
+    char buf[kParamItem + 1];
+    if (param_item(stream, buf) != 1) return false;
+    const char *p = buf;
+    bool neg = *p == '-';
+    if (*p == '-' || *p == '+') p++;
+    if (!*p) return false;
+    long v = 0;
+    for (; *p; p++) {
+        if (*p < '0' || *p > '9') return false;
+        v = v * 10 + (*p - '0');
+        if (v > 32768) return false;
+    }
+    if (neg) v = -v;
+    if (v < -32768 || v > 32767) return false;
+    *out = int(v);
+    return true;
+}
+
+namespace {
+// One item of a parameter stream into buf (256 bytes); a longer item is
+// refused rather than read as two.
+bool token(FILE *stream, char *buf) { return param_item(stream, buf) == 1; }
 }  // namespace
 
 int setukey(FILE *stream, int idxno, int keytyp) {

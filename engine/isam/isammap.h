@@ -75,6 +75,15 @@ ISAMMAPENT *isam_entry_make(int filno);
 int tstinm(int first, int k);
 // Copy of a string in pooled memory; null for null or no memory.
 char *zvrtnam(const char *s);
+// Longest item of a parameter stream (a name or a number).
+constexpr int kParamItem = 255;
+// Reads the next blank-delimited item of a parameter stream into buf
+// (kParamItem + 1 bytes): 1 an item, 0 none left, -1 an item longer than
+// kParamItem (never read as two).
+int param_item(FILE *stream, char *buf);
+// Reads the next item as a decimal 16-bit number: false when none is
+// left, the item is no number or lies outside -32768..32767.
+bool param_number(FILE *stream, int *out);
 // Fills one index's entry and segment list from a parameter stream (nseg
 // lines of "offset length mode"). 0 or the error through ierr.
 int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg, int dup,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/isam/isam_files.h"
@@ -20,6 +21,14 @@ int zvpartcls(FCB *) { return 0; }
 int zvpartcln(FCB *) { return 0; }
 int zvpartdelete(int) { return 0; }
 int zvpartrbl(IFILPARM *) { return set_uerr(454); }
+// A set is renamed whole by the file-set rename; only a host has members.
+int part_ren(IFILPARM *p) {
+    FCB *f = p && p->ifil ? fcb_at(p->ifil->tfilno) : nullptr;
+    return f && (f->hdr.ext.flmode2 & kFlmode2PartHost) ? set_uerr(454) : 0;
+}
+int zvxfrres(int, int) { return set_uerr(454); }
+int zvpartdrop(FCB *, FCB *, int, int) { return set_uerr(454); }
+int zvpartiidx(FCB *, int, int, IFILPARM *, int, int) { return set_uerr(454); }
 FCB *zvparthost() { return nullptr; }
 int zvpartaddk(int, int, const void *, uint32_t, uint32_t) { return set_uerr(454); }
 

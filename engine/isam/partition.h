@@ -43,6 +43,20 @@ int hostpartno(FCB *host, int32_t *rawout, int hostno, int32_t raw);
 // Makes the host's current record the member's: 0, or negative on failure.
 int partcuri(int memberno, int hostno);
 
+// ---- Set-wide changes reaching the members ------------------------------------
+// Renames the member sets of a partitioned host after its set was renamed
+// to the names of p's IFIL: 0 for a set that is not partitioned.
+int part_ren(IFILPARM *p);
+// Copies the resources of file `from` to file `to`: 0 or the error.
+int zvxfrres(int from, int to);
+// Drops the index of relative number relkey (file `index`) from every
+// member of a host: 0 or the first member's error.
+int zvpartdrop(FCB *host, FCB *index, int hostno, int relkey);
+// Adds the indexes of p (the first of relative number relkey) to every
+// member of a host (add set) or rebuilds them there: 0 or the first
+// member's error.
+int zvpartiidx(FCB *host, int hostno, int relkey, IFILPARM *p, int add, int flag);
+
 // ---- Rebuild of partitioned sets --------------------------------------------
 // Rebuilds a partitioned set, its host and each member, through the set
 // rebuild (RBLIFILz): 0 or an error.

@@ -1388,6 +1388,112 @@ ZV_API int zvCLSNAM(const char *name);
 ZV_API int32_t GETIFILX(int datno, int32_t buflen, void *buffer, const char *password);
 ZV_API int32_t GETIFIL(int datno, int32_t buflen, void *buffer);
 
+/* Stores the definition of a set in its existing data file (definition
+ * block 0). The data file is opened by its name under a free number and
+ * closed again, unless the data file's create block (params->xcre[0]) has
+ * bit 0x1 in word 10: it is then open already under tfilno (bit 0x10000
+ * too: its indexes are open through its key list). Word 15 of that block
+ * is the definition-block type (0 or 200..299; -1 stores sub-number 129).
+ * An index whose key type has bit 0x80 (keys may not change) gets that bit
+ * in its index file's header, and the data file is marked (header flags 2
+ * bit 0x10000) while any index has it; a failure puts the key types back.
+ * Resources are enabled on a data file without them. 0, or: 540 NULL
+ * IFIL, name or index array; 107 more than 64 indexes; 749 word 10 bit
+ * 0x10000 without 0x1; 48 tfilno names an index; 62 a superfile member;
+ * 124 an index file with another number of members; 643 a shared index
+ * slot; 446 a bad definition-block type; the open's and store's codes.
+ * PUTIFILX builds default create blocks; PUTIFIL uses the default
+ * extensions and no password (the password is not used). */
+ZV_API int PUTIFILz(IFILPARM *params);
+ZV_API int PUTIFILX8(IFIL *ifil, const char *dataext, const char *idxext, const char *password,
+                     XCREblk *xcre);
+ZV_API int PUTIFILX(IFIL *ifil, const char *dataext, const char *idxext, const char *password);
+ZV_API int PUTIFIL(IFIL *ifil);
+/* Renames every file of the open set whose data file is tfilno (its index
+ * files and their automatic segment files with it) to the names of the
+ * IFIL, and stores the new names in the definition kept in the data file
+ * (unless dfilmod has 0x800). The set stays open. Nothing is renamed when
+ * a new name is taken by another file: 67 with the file concerned in
+ * zvGetIsamFileNbr; a rename that fails halfway renames every file back
+ * (a file that cannot be put back is logged "Could not undo rename
+ * for..." with the code, then its name). Renaming to the present names
+ * touches no file. 0, or: 608 the IFIL does not match the stored
+ * definition or the open files (another index count, key length, type or
+ * duplicate mode, alternate names present where the stored ones are not);
+ * 454 a superfile member; 56 a set holding a file that may not be
+ * changed; the codes of zvRENFIL and of the store. RENIFIL uses the
+ * default extensions. */
+ZV_API int RENIFILz(IFILPARM *params);
+ZV_API int RENIFILX(IFIL *ifil, const char *dataext, const char *idxext);
+ZV_API int RENIFIL(IFIL *ifil);
+
+/* Indexes added to an open data file. The IFIL describes the new indexes
+ * only: dfilno the data file, dnumidx their count, iidxarr their IIDX (the
+ * first must have aidxnam: its new index file, named as in CREIFIL after
+ * the data file), tfilno the first file number wanted (-1: any free run;
+ * on success the first number used, -1 after a failure). With dxtdsiz 3
+ * the new indexes stay empty; otherwise their keys are loaded from the
+ * records. PRMIIDX adds them to the stored definition; TMPIIDX adds
+ * working indexes (header flag 0x20) for as long as they are open, the
+ * stored definition untouched. A failure deletes every file the call
+ * created and leaves the key map and the stored definition as they were.
+ * 0, or: 465 no new indexes; 466 dfilno is no open data file of the key
+ * map; 467 the first new index has no aidxnam; 107 more than 64 indexes
+ * in all; 783 a permanent add to a data file with temporary indexes; 454
+ * a create block of the data file with 0x810; 408 no stored definition;
+ * 197 no memory; 198 a data file name too long; 2 duplicate keys in a
+ * unique new index; the codes of the creates and of the key load.
+ * RBLIIDX loads the keys of indexes added earlier (tfilno their first
+ * number): 454 a superfile member or a data file opened with 0x10, 608 an
+ * index file not open or of another key length. PRMIIDX and TMPIIDX use
+ * default create blocks. */
+ZV_API int PRMIIDXz(IFILPARM *params);
+ZV_API int PRMIIDX8(IFIL *ifil, XCREblk *xcre);
+ZV_API int PRMIIDX(IFIL *ifil);
+ZV_API int TMPIIDXz(IFILPARM *params);
+ZV_API int TMPIIDXX8(IFIL *ifil, int32_t permmask, const char *group, const char *password, XCREblk *xcre);
+ZV_API int TMPIIDXX(IFIL *ifil, int32_t permmask, const char *group, const char *password);
+ZV_API int TMPIIDX(IFIL *ifil);
+ZV_API int RBLIIDXz(IFILPARM *params);
+ZV_API int RBLIIDX(IFIL *ifil);
+/* Drops the index file idxno (with its members) from its data file and
+ * deletes it: the stored definition, the conditions of the data file's
+ * indexes (later ones renumbered) and the key map follow; the later
+ * indexes move down in the data file's index list. 0, or: 23 an index
+ * member; 48 not an index; 62 a superfile member; 446 a temporary index;
+ * 464 the ISAM layer is not started; 614 no data file in the key map; 608
+ * the index is not in its data file's list, or the stored definition does
+ * not match it. A failed delete puts everything back (the index reopened
+ * if the delete closed it) and returns the delete's code. */
+ZV_API int zvDROPIDX(int idxno);
+
+/* ISAM parameter files: a text of whitespace-separated items (numbers as
+ * 16-bit decimal integers, names as single words of at most 255
+ * characters): the initialisation record (buffers, index files, node
+ * sectors, data files); per data file its record (number, name, record
+ * length, extension size, file mode, index entries), its two field names,
+ * and per index file its record (key number, name, key length, key type,
+ * duplicate mode, members, extension size, file mode, null-key value,
+ * empty character, segments), its index name and its segments (offset,
+ * length, mode), then per member its record (key number = host + member,
+ * key length, key type, duplicate mode, null-key value, empty character,
+ * segments), name and segments. CREISAMX starts the ISAM layer (registering
+ * the default instance when none is current) and creates every file;
+ * OPNISAMX opens them. 0, or: 102 the file cannot be opened; 103, 106,
+ * 111, 117 an initialisation, data file, index or member record that is
+ * incomplete (a missing item, a name over 255 characters, a number outside
+ * -32768..32767, a negative count); 110 an incomplete segment record; 107
+ * more than 64 index entries; 108 a member's key number; 109 more than 16
+ * segments; 180, 183 a missing (or over-long) index or field name; 46 a
+ * file number in use; 22 out of range; 124, 608 (open) files that do not
+ * match the description; and the codes of the creates and opens. After a
+ * failure every file made or opened so far is closed (not deleted) and the
+ * ISAM layer stopped. CREISAM and OPNISAM use the user profile 33. */
+ZV_API int CREISAMX(const char *name, int32_t userprof);
+ZV_API int CREISAM(const char *name);
+ZV_API int OPNISAMX(const char *name, int32_t userprof);
+ZV_API int OPNISAM(const char *name);
+
 /* Stores the record schema (n fields) of a data file as its field-type and
  * field-name blocks (definition-block type 0 or 200..299, else 446). 432 a
  * variable-length type without length, 434 a block of 64 KB or more, 153 a

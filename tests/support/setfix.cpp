@@ -1,5 +1,7 @@
 #include "tests/support/setfix.h"
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "engine/core/platform.h"
@@ -34,6 +36,28 @@ bool SetTest::all_free(int first, int last) {
     for (int i = first; i <= last; i++)
         if (TSTFILNUM(i) != 0) return false;
     return true;
+}
+
+std::vector<uint64_t> SetTest::stored_ifil(int datno) {
+    int32_t need = GETIFIL(datno, 0, nullptr);
+    if (need <= 0) return {};
+    std::vector<uint64_t> buf(size_t(need) / 8 + 1);
+    if (GETIFIL(datno, need, buf.data()) != need) return {};
+    return buf;
+}
+
+std::string cust_record(int i) {
+    char rec[80];
+    snprintf(rec, sizeof rec, "%08d%04d%06d--C%09dN%-33d", i, i % 7, i / 10, i, i);
+    return std::string(rec, 64);
+}
+
+int SetTest::add_cust(int datno, int n) {
+    for (int i = 0; i < n; i++) {
+        std::string r = cust_record(i);
+        if (int rc = ADDREC(datno, r.data())) return rc;
+    }
+    return 0;
 }
 
 }  // namespace settest

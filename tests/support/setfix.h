@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"
@@ -41,6 +43,17 @@ protected:
     static std::set<std::string> files_in(const std::string &dir = ".");
     // Whether every number first .. last is free.
     static bool all_free(int first, int last);
+    // The definition stored in an open data file as GETIFIL gives it (an
+    // IFIL at the start of the buffer); empty when GETIFIL gives 0.
+    static std::vector<uint64_t> stored_ifil(int datno);
+    // Adds the records 0 .. n - 1 of the cust set (cust_record): 0 or the
+    // first error.
+    static int add_cust(int datno, int n);
 };
+
+// Record i of the cust set (64 bytes): its number (8 digits) for index 0,
+// i % 7 and i / 10 for index 1 (so records share those), and "C" and the
+// number in nine digits for index 2.
+std::string cust_record(int i);
 
 }  // namespace settest

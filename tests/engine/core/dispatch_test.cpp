@@ -149,6 +149,8 @@ const uint16_t kBound[] = {
     0x2106, 0x2107, 0x2109, 0x210B, 0x2115, 0x215E, 0x215F, 0x2161, 0x2186, 0x22A3, 0x22A7, 0x22B1, 0x22E7,
     0x23C4, 0x24D1, 0x24E4, 0x2688, 0x28D2, 0x28D7, 0x28E0, 0x2C4B, 0x2CC5, 0x2E3B, 0x306E, 0x316F, 0x4296,
     0x4297, 0x4298, 0x4299, 0x4A9C, 0x4A9D, 0x4AA4, 0x4AA5, 0x4AC8,
+    // Definition store and rename, index add and drop, parameter files.
+    0x2164, 0x2172, 0x0162, 0x0163, 0x0167, 0x008F, 0x315A, 0x315B,
 };
 // Every sub-function of 0x26AB that reaches a built target.
 const int kBoundSub[] = {21, 1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22,
@@ -423,7 +425,7 @@ TEST_F(DispatchTest, ReturnRuleOfIsamNumbers) {
     ierr(99, 2);
     EXPECT_EQ(call(0x2104, 0, nullptr, nullptr, nullptr, nullptr, 0), 0);
     ierr(99, 2);
-    EXPECT_EQ(call(0x0162, 2), 6);  // PRMIIDXz, not built: 6 becomes the ISAM error
+    EXPECT_EQ(call(0x2166, 2), 6);  // an empty slot: 6 becomes the ISAM error
     EXPECT_EQ(zvGetIsamErrorCode(), 6);
     // Without bit 0x0100 the ISAM error is left alone.
     ierr(99, 2);
