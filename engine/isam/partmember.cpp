@@ -394,6 +394,29 @@ int pfilno(int hostno, int32_t raw, bool create) {
     }
 }
 
+namespace {
+
+constexpr int kPassOver = -4;   // try_member: the member is archived or purged
+
+// Opens the active member r of a walk: its file number with *raw set;
+// kPassOver for a member that is archived or purged; -2 ends the walk;
+// -1 an error.
+int try_member(int hostno, int64_t r, int32_t *raw) {
+    int n = pfilno(hostno, int32_t(r), false);
+    if (n >= 0) {
+        *raw = int32_t(r);
+        return n;
+    }
+    const int code = zvWNGV->uerr_cod;
+    if (code == 720 || code == 721) {
+        set_uerr(0);
+        return kPassOver;
+    }
+    return code == 730 ? -2 : -1;
+}
+
+}  // namespace
+
 int nxtpartno(FCB *host, int hostno, int32_t *raw, bool openonly) {
     PARTDEF *pd = host->partdef;
     if (!pd || !pd->ptmbr) return -2;
@@ -404,17 +427,8 @@ int nxtpartno(FCB *host, int hostno, int32_t *raw, bool openonly) {
     for (; r - pd->ptbase < pd->ptcur && r <= pd->pthigh; r++) {
         const int32_t s = pd->ptmbr[r - pd->ptbase].state;
         if (s != kMbrOpen && (s != kMbrClosed || openonly)) continue;
-        int n = pfilno(hostno, int32_t(r), false);
-        if (n >= 0) {
-            *raw = int32_t(r);
-            return n;
-        }
-        const int code = zvWNGV->uerr_cod;
-        if (code == 720 || code == 721) {
-            set_uerr(0);
-            continue;
-        }
-        return code == 730 ? -2 : -1;
+        const int n = try_member(hostno, r, raw);
+        if (n != kPassOver) return n;
     }
     return -2;
 }
@@ -429,17 +443,8 @@ int prvpartno(FCB *host, int hostno, int32_t *raw) {
     for (; r >= pd->ptlow && r >= pd->ptbase; r--) {
         const int32_t s = pd->ptmbr[r - pd->ptbase].state;
         if (s != kMbrOpen && s != kMbrClosed) continue;
-        int n = pfilno(hostno, int32_t(r), false);
-        if (n >= 0) {
-            *raw = int32_t(r);
-            return n;
-        }
-        const int code = zvWNGV->uerr_cod;
-        if (code == 720 || code == 721) {
-            set_uerr(0);
-            continue;
-        }
-        return code == 730 ? -2 : -1;
+        const int n = try_member(hostno, r, raw);
+        if (n != kPassOver) return n;
     }
     return -2;
 }

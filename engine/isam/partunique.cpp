@@ -84,6 +84,25 @@ int delete_key(FCB *x, int ix, const unsigned char *key, int32_t raw, int32_t st
     return idelchk(ix, key, h, l, 129);
 }
 
+// Walks the global unique indexes of a host in relative-key order:
+// step(k, ix, x) for each; the first non-zero result ends the walk and is
+// returned. *reached: the relative key the walk reached (all of them when
+// it ran to the end).
+template <class Step>
+int each_global(int hostno, const PARTDEF *pd, int *reached, Step step) {
+    int k = 0;
+    for (; k < kMapIndexes; k++) {
+        const int ix = isam_map_index(hostno, k);
+        if (ix == kIdxListEnd) break;
+        *reached = k;
+        FCB *x = global_index(hostno, pd, k, ix);
+        if (!x) continue;
+        if (int rc = step(k, ix, x)) return rc;
+    }
+    *reached = k;
+    return 0;
+}
+
 // One index's part of a rewrite: what it deletes and adds.
 struct RewriteStep {
     const unsigned char *oldkey;
@@ -99,26 +118,18 @@ RewriteStep rewrite_step(FCB *x, const unsigned char *oldkey, const unsigned cha
     return s;
 }
 
-// Puts back the global keys of relative keys 0 .. count - 1 of a rewrite:
-// 0 or 105.
-int undo_rewrite(FCB *host, int hostno, int count, int32_t oldraw, int32_t oldstamp, int32_t newraw,
-                 int32_t newstamp, int32_t reclen, const void *rec) {
+// Undo walk: step(ix, x) for the global unique indexes of relative keys
+// count - 1 down to 0, every one whatever the others gave. 0, or 105 when
+// a step failed; the user error is left as it was.
+template <class Step>
+int each_global_back(int hostno, const PARTDEF *pd, int count, Step step) {
     INSTGV *g = zvWNGV;
-    const PARTDEF *pd = host->partdef;
-    const bool moved = oldraw != newraw || oldstamp != newstamp;
     const uint16_t keep = g->uerr_cod;
     bool failed = false;
-    unsigned char buf[kIsamKeyRoom];
     for (int k = count - 1; k >= 0; k--) {
         const int ix = isam_map_index(hostno, k);
         FCB *x = global_index(hostno, pd, k, ix);
-        if (!x) continue;
-        int e1 = 0, e2 = 0;
-        const unsigned char *oldkey = key_of(ix, x, nullptr, 0, nullptr, &e1);
-        const unsigned char *newkey = key_of(ix, x, rec, reclen, buf, &e2);
-        RewriteStep s = rewrite_step(x, oldkey, newkey, moved);
-        if (s.add && delete_key(x, ix, s.newkey, newraw, newstamp)) failed = true;
-        if (s.del && add_key(x, ix, s.oldkey, oldraw, oldstamp)) failed = true;
+        if (x && step(ix, x)) failed = true;
     }
     g->uerr_cod = keep;
     return failed ? 105 : 0;
@@ -170,28 +181,14 @@ int zvuniqpart(FCB *host, int *count, int *fail, int hostno, int32_t raw, int32_
     const PARTDEF *pd = host->partdef;
     if (!(host->hdr.ext.flmode2 & kPartGlobal) || !pd) return 0;
     unsigned char buf[kIsamKeyRoom];
-    int k = 0;
-    for (; k < kMapIndexes; k++) {
-        const int ix = isam_map_index(hostno, k);
-        if (ix == kIdxListEnd) break;
-        *count = k;
-        FCB *x = global_index(hostno, pd, k, ix);
-        if (!x) continue;
+    return each_global(hostno, pd, count, [&](int, int ix, FCB *x) {
         int err = 0;
         const unsigned char *key = key_of(ix, x, rec, reclen, buf, &err);
-        if (err) {
-            *fail = ix;
-            return set_uerr(err);
-        }
-        if (!key) continue;
-        int rc = rec ? add_key(x, ix, key, raw, stamp) : delete_key(x, ix, key, raw, stamp);
-        if (rc) {
-            *fail = ix;
-            return set_uerr(rc);
-        }
-    }
-    *count = k;
-    return 0;
+        int rc = err;
+        if (!rc && key) rc = rec ? add_key(x, ix, key, raw, stamp) : delete_key(x, ix, key, raw, stamp);
+        if (rc) *fail = ix;
+        return set_uerr(rc);
+    });
 }
 
 int zvuniqpartrwt(FCB *host, int *count, int *fail, int hostno, int32_t oldraw, int32_t oldstamp,
@@ -202,59 +199,50 @@ int zvuniqpartrwt(FCB *host, int *count, int *fail, int hostno, int32_t oldraw, 
     if (!(host->hdr.ext.flmode2 & kPartGlobal) || !pd) return 0;
     const bool moved = oldraw != newraw || oldstamp != newstamp;
     unsigned char buf[kIsamKeyRoom];
-    int k = 0;
-    for (; k < kMapIndexes; k++) {
-        const int ix = isam_map_index(hostno, k);
-        if (ix == kIdxListEnd) break;
-        *count = k;
-        FCB *x = global_index(hostno, pd, k, ix);
-        if (!x) continue;
+    return each_global(hostno, pd, count, [&](int k, int ix, FCB *x) {
         int e1 = 0, e2 = 0;
         const unsigned char *oldkey = key_of(ix, x, nullptr, 0, nullptr, &e1);
         const unsigned char *newkey = key_of(ix, x, rec, reclen, buf, &e2);
         int rc = e1 ? e1 : e2;
-        RewriteStep s = rewrite_step(x, oldkey, newkey, moved);
-        if (!rc && s.del) rc = delete_key(x, ix, s.oldkey, oldraw, oldstamp);
-        if (!rc && s.add && (rc = add_key(x, ix, s.newkey, newraw, newstamp)) != 0 && s.del) {
+        RewriteStep st = rewrite_step(x, oldkey, newkey, moved);
+        if (!rc && st.del) rc = delete_key(x, ix, st.oldkey, oldraw, oldstamp);
+        if (!rc && st.add && (rc = add_key(x, ix, st.newkey, newraw, newstamp)) != 0 && st.del) {
             ErrorKeep keep;
-            add_key(x, ix, s.oldkey, oldraw, oldstamp);
+            add_key(x, ix, st.oldkey, oldraw, oldstamp);
         }
-        if (rc) {
-            *fail = ix;
-            int u = undo_rewrite(host, hostno, k, oldraw, oldstamp, newraw, newstamp, reclen, rec);
-            return set_uerr(u ? u : rc);
-        }
-    }
-    *count = k;
-    return 0;
+        if (!rc) return 0;
+        *fail = ix;
+        int u = zvuniqpartrwt_undo(host, hostno, k, oldraw, oldstamp, newraw, newstamp, reclen, rec);
+        return set_uerr(u ? u : rc);
+    });
 }
 
 int zvuniqpartrwt_undo(FCB *host, int hostno, int count, int32_t oldraw, int32_t oldstamp, int32_t newraw,
                        int32_t newstamp, int32_t reclen, const void *rec) {
-    return undo_rewrite(host, hostno, count, oldraw, oldstamp, newraw, newstamp, reclen, rec);
+    const bool moved = oldraw != newraw || oldstamp != newstamp;
+    unsigned char buf[kIsamKeyRoom];
+    return each_global_back(hostno, host->partdef, count, [&](int ix, FCB *x) {
+        int e1 = 0, e2 = 0;
+        const unsigned char *oldkey = key_of(ix, x, nullptr, 0, nullptr, &e1);
+        const unsigned char *newkey = key_of(ix, x, rec, reclen, buf, &e2);
+        RewriteStep st = rewrite_step(x, oldkey, newkey, moved);
+        bool bad = false;
+        if (st.add && delete_key(x, ix, st.newkey, newraw, newstamp)) bad = true;
+        if (st.del && add_key(x, ix, st.oldkey, oldraw, oldstamp)) bad = true;
+        return bad;
+    });
 }
 
 int zvuniqpartundo(FCB *host, int hostno, int count, int mode, int32_t raw, int32_t stamp, int32_t reclen,
                    const void *rec) {
-    INSTGV *g = zvWNGV;
-    const PARTDEF *pd = host->partdef;
-    if (!pd) return 0;
-    const uint16_t keep = g->uerr_cod;
-    bool failed = false;
+    if (!host->partdef) return 0;
     unsigned char buf[kIsamKeyRoom];
-    for (int k = count - 1; k >= 0; k--) {
-        const int ix = isam_map_index(hostno, k);
-        FCB *x = global_index(hostno, pd, k, ix);
-        if (!x) continue;
+    return each_global_back(hostno, host->partdef, count, [&](int ix, FCB *x) {
         int err = 0;
         const unsigned char *key = key_of(ix, x, rec, reclen, buf, &err);
-        if (err) failed = true;
-        if (!key) continue;
-        int rc = mode == 1 ? delete_key(x, ix, key, raw, stamp) : add_key(x, ix, key, raw, stamp);
-        if (rc) failed = true;
-    }
-    g->uerr_cod = keep;
-    return failed ? 105 : 0;
+        if (!key) return err != 0;
+        return (mode == 1 ? delete_key(x, ix, key, raw, stamp) : add_key(x, ix, key, raw, stamp)) != 0 || err;
+    });
 }
 
 int zvpartaddk_member(int datno, int idxno, const void *key) {
