@@ -142,6 +142,8 @@ ZV_API ZVHANDLE zvdbAllocRecord(ZVHANDLE table) {
     r->stamp = kStampRebuild;
     r->errorindex = -1;
     r->criteriaindex = ZVDB_INDEX_PHYSICAL;
+    // A table opened with open bit 64 is read in physical order only.
+    if (t->openmode & 64) r->defindex = ZVDB_INDEX_PHYSICAL;
     r->identityon = 1;
     for (int k = 0; k < kZvdbCallbackSlots; k++) r->callbacks[k] = t->callbacks[k];
     if (t->session) r->setno = ++t->session->lastset;

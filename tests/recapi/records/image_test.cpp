@@ -105,6 +105,43 @@ TEST_F(ImageTest, BuffersOfOtherBytesAreRefusedWhole) {
     EXPECT_EQ(zvdbAssignRecordBuffer(reinterpret_cast<ZVHANDLE>(table_), kImage.data(), 12), ZVDB_NO_RECORD);
 }
 
+TEST_F(ImageTest, RawBufferIsReadOnlyWhenUnpacked) {
+    make_abcd();
+    tagZVDBRECORD *r = record();
+    fill(r);
+    std::vector<unsigned char> lent(16, 0xAB);
+    ASSERT_EQ(zvdbSetRecordBuffer(r, lent.data(), 16, ZVDB_BUFFER_CALLER | ZVDB_BUFFER_RAW), 0);
+    EXPECT_EQ(lent, std::vector<unsigned char>(16, 0xAB));
+    EXPECT_EQ(zvdbIsNewRecord(r), 1);
+    // Until its owner reads it, no field points into the buffer.
+    EXPECT_EQ(zvdbGetFieldAddress(r, 0), nullptr);
+    std::memcpy(lent.data(), kImage.data(), kImage.size());
+    ASSERT_EQ(_zvdbUpdateRecord(r, 0), 0);
+    EXPECT_EQ(values(r), "7|xy||9");
+    EXPECT_EQ(zvdbGetRecordSize(r), 16);
+}
+
+TEST_F(ImageTest, CopyIntoAnotherRecord) {
+    make_abcd();
+    tagZVDBRECORD *source = record();
+    fill(source);
+    ASSERT_EQ(zvdbSetFieldAsString(source, 1, "a longer text"), 0);
+    tagZVDBRECORD *target = record();
+    ASSERT_EQ(zvdbCopyRecordBuffer(source, target), 0);
+    EXPECT_EQ(values(target), "7|a longer text||9");
+    EXPECT_EQ(zvdbCompareRecords(source, target), 0);
+    // A lent buffer of the target takes the image only when it fits.
+    std::vector<unsigned char> small(16, 0), large(32, 0);
+    tagZVDBRECORD *lent = record();
+    ASSERT_EQ(zvdbSetRecordBuffer(lent, small.data(), 16, ZVDB_BUFFER_CALLER), 0);
+    EXPECT_EQ(zvdbCopyRecordBuffer(source, lent), ZVDB_RECORD_BUFFER);
+    ASSERT_EQ(zvdbSetRecordBuffer(lent, large.data(), 32, ZVDB_BUFFER_CALLER), 0);
+    ASSERT_EQ(zvdbCopyRecordBuffer(source, lent), 0);
+    EXPECT_EQ(values(lent), "7|a longer text||9");
+    EXPECT_EQ(large[4], 'a');
+    EXPECT_EQ(zvdbCopyRecordBuffer(source, table_), ZVDB_NO_RECORD);
+}
+
 // Each damaged image lies in a heap block of exactly its size, so that a
 // read past it is caught by the address sanitizer.
 TEST_F(ImageTest, DamagedImagesAreRefusedWithoutReadingPastThem) {
