@@ -17,26 +17,13 @@ bool variable_type(int32_t type) { return zv::field_type_info(type).varlen > 0; 
 
 }  // namespace
 
-void RecordTest::SetUp() {
-    ZvTest::SetUp();
-    zv::fault_reset();
-    session_ = static_cast<tagZVDBSESSION *>(zvdbAllocSession(1));
-    ASSERT_NE(session_, nullptr);
-    ASSERT_EQ(zvdbLogon(session_, nullptr, "tester", nullptr), 0);
-    table_ = static_cast<tagZVDBTABLE *>(zvdbAllocTable(session_));
-    ASSERT_NE(table_, nullptr);
-}
-
 void RecordTest::TearDown() {
     zv::fail_alloc_at(0);
     for (tagZVDBRECORD *r : records_) zvdbFreeRecord(r);
     if (bound_) {
         EXPECT_EQ(zvtest::unbind_table(table_), 0);
     }
-    zvdbFreeTable(table_);
-    EXPECT_EQ(zvdbFreeSession(session_), 0);
-    zv::fault_reset();
-    ZvTest::TearDown();
+    TableSessionTest::TearDown();
 }
 
 void RecordTest::make_table(std::initializer_list<FieldSpec> fields, uint32_t createmode,
@@ -112,7 +99,7 @@ std::vector<unsigned char> RecordTest::image(tagZVDBRECORD *r) const {
 }
 
 void TypedTest::SetUp() {
-    RecordTest::SetUp();
+    TableSessionTest::SetUp();
     make_table({{"bool", ZV_BOOL, 0},    {"ch", ZV_CHAR, 0},      {"chu", ZV_CHARU, 0},   {"i2", ZV_INT2, 0},
                 {"i2u", ZV_INT2U, 0},    {"i4", ZV_INT4, 0},      {"i4u", ZV_INT4U, 0},   {"money", ZV_MONEY, 0},
                 {"date", ZV_DATE, 0},    {"time", ZV_TIME, 0},    {"sf", ZV_SFLOAT, 0},   {"df", ZV_DFLOAT, 0},

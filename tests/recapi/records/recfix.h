@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "recapi/base/handles.h"
-#include "tests/support/fixture.h"
+#include "tests/support/tablesession.h"
 
 namespace rectest {
 
@@ -31,9 +31,8 @@ struct IndexSpec {
     int dup;
 };
 
-class RecordTest : public zvtest::ZvTest {
+class RecordTest : public zvtest::TableSessionTest {
 protected:
-    void SetUp() override;
     void TearDown() override;
 
     // Creates and binds the table "rec". Create bits: 32 no "$RECBYT$"
@@ -43,14 +42,9 @@ protected:
                     std::initializer_list<IndexSpec> indexes = {});
     // A record allocated on the table, freed at the end of the test.
     tagZVDBRECORD *record();
-    // The session's last code, and a mark no call sets.
-    int last() const { return zvdbGetError(session_); }
-    void mark() const { zvdbSetError(session_, 7777); }
     // The packed image of a record as bytes.
     std::vector<unsigned char> image(tagZVDBRECORD *r) const;
 
-    tagZVDBSESSION *session_ = nullptr;
-    tagZVDBTABLE *table_ = nullptr;
     std::vector<tagZVDBRECORD *> records_;
     bool bound_ = false;
 };
