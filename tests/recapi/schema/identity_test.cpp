@@ -11,9 +11,9 @@
 
 namespace {
 
-using IdentityTest = schematest::TableFileTest;
+using TableIdentityTest = schematest::TableFileTest;
 
-TEST_F(IdentityTest, OneIdentityFieldPerTableMarkedUnlessAltering) {
+TEST_F(TableIdentityTest, OneIdentityFieldPerTableMarkedUnlessAltering) {
     tagZVDBFIELD *a = field("a", ZV_INT4);
     tagZVDBFIELD *b = field("b", ZV_INT4);
     mark();
@@ -34,7 +34,7 @@ TEST_F(IdentityTest, OneIdentityFieldPerTableMarkedUnlessAltering) {
     EXPECT_EQ(zvdbSetIdentityField(session_, "b", 1, 1), ZVDB_NO_TABLE);
 }
 
-TEST_F(IdentityTest, SettingsAreReadOnlyFromAnOpenTable) {
+TEST_F(TableIdentityTest, SettingsAreReadOnlyFromAnOpenTable) {
     field("a", ZV_INT4);
     ASSERT_EQ(zvdbSetIdentityField(table_, "a", 7, 3), 0);
     EXPECT_EQ(zvdbGetIdentityField(table_), nullptr);
@@ -57,7 +57,7 @@ TEST_F(IdentityTest, SettingsAreReadOnlyFromAnOpenTable) {
     EXPECT_EQ(increment, 3);
 }
 
-TEST_F(IdentityTest, TheEngineAssignsFromSeedAndIncrement) {
+TEST_F(TableIdentityTest, TheEngineAssignsFromSeedAndIncrement) {
     bind_fixture();
     ASSERT_EQ(zvdbSetIdentityField(table_, "id", 1, 1), 0);
     ASSERT_EQ(_zvdb_AddIDField(table_), 0);
@@ -76,7 +76,7 @@ struct IdentityCase {
     int second;         // ADDREC of the second record
 };
 
-TEST_F(IdentityTest, TheDefinitionCountsHiddenEntriesAndKeepsTheWholeIncrement) {
+TEST_F(TableIdentityTest, TheDefinitionCountsHiddenEntriesAndKeepsTheWholeIncrement) {
     const DATOBJ schema[5] = {{"$DELFLD$", 0, ZV_ARRAY, 5, 0, 0},
                               {"$NULFLD$", 0, ZV_ARRAY, 1, 0, 0},
                               {"$ROWID$", 0, ZV_BIGINT, 8, 0, 0},
@@ -106,7 +106,7 @@ TEST_F(IdentityTest, TheDefinitionCountsHiddenEntriesAndKeepsTheWholeIncrement) 
     EXPECT_EQ(_zvdb_AddIDField(table_), ZVDB_NO_FIELD_NAME) << "no schema";
 }
 
-TEST_F(IdentityTest, ExtensionHintsBelongToTableHandles) {
+TEST_F(TableIdentityTest, ExtensionHintsBelongToTableHandles) {
     for (uint32_t hint : {0u, 1u, 2u}) {
         EXPECT_EQ(zvdbSetExtensionHint(table_, hint), 0);
         EXPECT_EQ(zvdbGetExtensionHint(table_), int32_t(hint));
@@ -125,7 +125,7 @@ TEST_F(IdentityTest, ExtensionHintsBelongToTableHandles) {
     EXPECT_EQ(zvdbGetExtensionHint(nullptr), -1);
 }
 
-TEST_F(IdentityTest, ThinServicesAnswerForOpenTablesOnly) {
+TEST_F(TableIdentityTest, ThinServicesAnswerForOpenTablesOnly) {
     EXPECT_EQ(zvdbPUTHDR(table_, 1, 1), ZVDB_NOT_ACTIVE);
     EXPECT_EQ(zvdbPUTHDR(nullptr, 1, 1), ZVDB_NO_TABLE);
     EXPECT_EQ(zvdbLOKTIMOUT(table_, 0, 10), ZVDB_NOT_ACTIVE);
@@ -150,7 +150,7 @@ struct ExprCase {
     ZVFIELDTYPE type;
 };
 
-TEST_F(IdentityTest, RecordExpressionsReportTheirValueTypeAndStayListed) {
+TEST_F(TableIdentityTest, RecordExpressionsReportTheirValueTypeAndStayListed) {
     bind_fixture();
     const ExprCase cases[] = {
         {"id + qty", 0, ZV_INT4},
@@ -173,7 +173,7 @@ TEST_F(IdentityTest, RecordExpressionsReportTheirValueTypeAndStayListed) {
     EXPECT_EQ(_zvdbListCount(table_->cndxexprs), expected);
 }
 
-TEST_F(IdentityTest, RefusedExpressionTextsAreNotListed) {
+TEST_F(TableIdentityTest, RefusedExpressionTextsAreNotListed) {
     bind_fixture();
     int32_t number = -1;
     EXPECT_EQ(zvdbParseRecordExpr(table_, "", nullptr, &number), ZVDB_BAD_ARGUMENT);

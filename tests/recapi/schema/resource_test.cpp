@@ -14,7 +14,7 @@ namespace {
 using schematest::Bytes;
 using schematest::Image;
 
-class ResourceTest : public schematest::TableFileTest {
+class TableResourceTest : public schematest::TableFileTest {
 protected:
     void TearDown() override {
         for (ZVHANDLE h : handles_) EXPECT_EQ(zvdbFreeResource(h), 0);
@@ -37,7 +37,7 @@ protected:
     std::vector<ZVHANDLE> handles_;
 };
 
-TEST_F(ResourceTest, AddsRecordsAsTheEngineHoldsThemAndNumbersNewOnes) {
+TEST_F(TableResourceTest, AddsRecordsAsTheEngineHoldsThemAndNumbersNewOnes) {
     bind_fixture();
     ZVHANDLE a = alloc(5000, 0xFFFFFFFF, "alpha");
     ZVHANDLE b = alloc(5000, 0xFFFFFFFF);
@@ -64,7 +64,7 @@ TEST_F(ResourceTest, AddsRecordsAsTheEngineHoldsThemAndNumbersNewOnes) {
     EXPECT_EQ(last(), 405);
 }
 
-TEST_F(ResourceTest, ReadsTakeRecordsWholeAndTheWalkEndsWith408) {
+TEST_F(TableResourceTest, ReadsTakeRecordsWholeAndTheWalkEndsWith408) {
     bind_fixture();
     const std::string big(1000, 'b');
     ZVHANDLE w = alloc(5000, 0, "alpha");
@@ -102,7 +102,7 @@ TEST_F(ResourceTest, ReadsTakeRecordsWholeAndTheWalkEndsWith408) {
     EXPECT_EQ(state(h), ours[0]);
 }
 
-TEST_F(ResourceTest, UpdateRewritesWholeAndDeleteRemoves) {
+TEST_F(TableResourceTest, UpdateRewritesWholeAndDeleteRemoves) {
     bind_fixture();
     ZVHANDLE h = alloc(5000, 3, "grow");
     ASSERT_EQ(zvdbAddResource(h, "short", 5), 0);
@@ -123,7 +123,7 @@ TEST_F(ResourceTest, UpdateRewritesWholeAndDeleteRemoves) {
     EXPECT_EQ(zvdbUpdateResource(h, "x", 1), 408);
 }
 
-TEST_F(ResourceTest, BadHandlesAreNotKeptAndEngineCodesAre) {
+TEST_F(TableResourceTest, BadHandlesAreNotKeptAndEngineCodesAre) {
     bind_fixture();
     ZVHANDLE field = zvdbGetField(table_, 0);
     ZVHANDLE h = alloc(5000, 1);
@@ -155,7 +155,7 @@ TEST_F(ResourceTest, BadHandlesAreNotKeptAndEngineCodesAre) {
     EXPECT_EQ(last(), ZVDB_NO_TABLE);
 }
 
-TEST_F(ResourceTest, LockedReadsHoldTheRecordUntilReleased) {
+TEST_F(TableResourceTest, LockedReadsHoldTheRecordUntilReleased) {
     bind_fixture();
     ZVHANDLE h = alloc(5000, 4, "locked");
     ASSERT_EQ(zvdbAddResource(h, "data", 4), 0);
@@ -187,7 +187,7 @@ TEST_F(ResourceTest, LockedReadsHoldTheRecordUntilReleased) {
     EXPECT_EQ(zvdbFreeResource(held), 0);
 }
 
-TEST_F(ResourceTest, RecordsWithoutANameInsideAreRefusedWithTheHandleKept) {
+TEST_F(TableResourceTest, RecordsWithoutANameInsideAreRefusedWithTheHandleKept) {
     bind_fixture();
     ASSERT_EQ(put_raw(Image().host32(6000).host32(1).text("abc").bytes()), 0);
     ASSERT_EQ(put_raw(Image().host32(6000).host32(2).bytes()), 0);
@@ -201,7 +201,7 @@ TEST_F(ResourceTest, RecordsWithoutANameInsideAreRefusedWithTheHandleKept) {
     }
 }
 
-TEST_F(ResourceTest, AFileWithoutResourcesAnswers401) {
+TEST_F(TableResourceTest, AFileWithoutResourcesAnswers401) {
     bind_bare();
     ZVHANDLE h = alloc(5000, 0);
     EXPECT_EQ(zvdbFirstResource(h, 0), 401);
