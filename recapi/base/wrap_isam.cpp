@@ -88,6 +88,43 @@ int not_found_result() {
     return sys == -8 || sys == -9 || sys == -1112 ? sys : 12;
 }
 
+// Create blocks for the files of a definition: one per index and one more.
+int32_t block_count(const IFIL *ifil) { return (ifil->dnumidx > 0 ? ifil->dnumidx : 0) + 1; }
+
+// Create-block word 10 of a definition store: the data file is open
+// already under tfilno, and its indexes with it.
+constexpr uint32_t kXcreDataOpen = 0x1;
+constexpr uint32_t kXcreIndexesOpen = 0x10000;
+
+// Indexes added to the table's open data file from a prefixed copy of
+// their definition; the first number used (or -1) comes back in tfilno.
+// The new files take 8-byte offsets when the table's create mode asks for
+// them (0x100), and create-block word 10 bit 0x2000 when the mode's bits
+// 0x4002 are 0x4000.
+int add_indexes(ZVHANDLE table, IFIL *ifil, bool temporary) {
+    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
+    if (!t) return ZVDB_NO_TABLE;
+    if (!ifil) return ZVDB_NULL_ARGUMENT;
+    const int32_t n = block_count(ifil);
+    auto *blocks = static_cast<XCREblk *>(_zvdb_alloc(n, sizeof(XCREblk)));
+    if (!blocks) return 83;
+    for (int32_t i = 0; i < n; i++) {
+        if (t->createmode & 0x100) blocks[i].mode = 0x40;
+        if ((t->createmode & 0x4002) == 0x4000) blocks[i].flags |= 0x2000;
+    }
+    IFIL *copy;
+    int rc = _zvdbFixIfilPath(t, ifil, &copy);
+    if (rc) {
+        _zvdb_free(blocks);
+        return rc == ZVDB_NO_MEMORY ? 83 : rc;
+    }
+    rc = temporary ? TMPIIDXX8(copy, 0, nullptr, t->password, blocks) : PRMIIDX8(copy, blocks);
+    ifil->tfilno = copy->tfilno;
+    _zvdbFixIfilFree(copy);
+    _zvdb_free(blocks);
+    return rc;
+}
+
 }  // namespace
 
 extern "C" {
@@ -296,6 +333,42 @@ int _zvdbRBLIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *i
 }
 
 int _zvdbSETCBRBL(RBLCBFN callback, int32_t interval) { return SETCBRBL(callback, interval); }
+
+int _zvdbRENIFIL(IFIL *ifil) { return RENIFIL(ifil); }
+
+int _zvdbRENIFILX(ZVHANDLE table, IFIL *ifil) {
+    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
+    if (!t) return ZVDB_NO_TABLE;
+    if (!ifil) return ZVDB_NULL_ARGUMENT;
+    IFIL *copy;
+    if (int rc = _zvdbFixIfilPath(t, ifil, &copy)) return rc == ZVDB_NO_MEMORY ? 83 : rc;
+    int rc = RENIFILX(copy, t->dataext, t->indexext);
+    _zvdbFixIfilFree(copy);
+    return rc;
+}
+
+int _zvdbPUTIFILX(ZVHANDLE table, IFIL *ifil) {
+    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
+    if (!t) return ZVDB_NO_TABLE;
+    if (!ifil) return ZVDB_NULL_ARGUMENT;
+    auto *blocks = static_cast<XCREblk *>(_zvdb_alloc(block_count(ifil), sizeof(XCREblk)));
+    if (!blocks) return ZVDB_NO_MEMORY;
+    // The table's set is open, its index files with its data file: the
+    // store reaches them through the key map. (Opened once more by name,
+    // an index file open exclusively refuses the second open, and one open
+    // shared would have two control blocks, one with a stale header.)
+    blocks[0].flags = kXcreDataOpen | kXcreIndexesOpen;
+    ifil->tfilno = t->datno;
+    int rc = PUTIFILX8(ifil, t->dataext, t->indexext, t->password, blocks);
+    _zvdb_free(blocks);
+    return rc;
+}
+
+int _zvdbPRMIIDX(ZVHANDLE table, IFIL *ifil) { return add_indexes(table, ifil, false); }
+
+int _zvdbTMPIIDX(ZVHANDLE table, IFIL *ifil) { return add_indexes(table, ifil, true); }
+
+int _zvdbDROPIDX(int idxno) { return zvDROPIDX(idxno); }
 
 int _zvdbOPNICON(int file, int *id) {
     if (!id) return 33;
