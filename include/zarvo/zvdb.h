@@ -1035,7 +1035,8 @@ ZV_API int _zvdbIsReservedName(const char *name);
 
 /* A new unlisted field (status 1). NULL with 4001, 4013, 4007. */
 ZV_API ZVHANDLE zvdbAllocField(ZVHANDLE table, const char *name, ZVFIELDTYPE type, int32_t length);
-/* Frees an unlisted field: its name, default and segment list. */
+/* Frees a field: its name, default and segment list; a listed field first
+ * leaves its table's list. */
 ZV_API void zvdbFreeField(ZVHANDLE field);
 /* A new field appended (inserted before position n, before the named
  * field). NULL with: 4013, 4007 NULL name, 4005 bad position, 4014 unknown
@@ -1153,7 +1154,8 @@ ZV_API ZVDBRET zvdbGetFieldDefaultValueAsBinary(ZVHANDLE field, void *buffer, in
 
 /* A new unlisted index (status 1): 4013, 4001. */
 ZV_API ZVHANDLE zvdbAllocIndex(ZVHANDLE table);
-/* Frees an unlisted index with its segments. */
+/* Frees an index with its segments; a listed index first leaves its
+ * table's list. */
 ZV_API void zvdbFreeIndex(ZVHANDLE index);
 /* A new index appended. With duplicates its key length starts at the
  * suffix: 8 on an active table created with mode bit 0x100, else 4. NULL
@@ -1239,7 +1241,8 @@ ZV_API ZVDBRET zvdbGetIndexKSeg(ZVHANDLE index, void *block);
 ZV_API int zvdbIsExtSegment(int32_t mode);
 /* A new unlisted segment (mode 12, status 1): 4018, 4001. */
 ZV_API ZVHANDLE zvdbAllocSegment(ZVHANDLE index);
-/* Frees an unlisted segment (it leaves its field's list). */
+/* Frees a segment; a listed one first leaves its index (with its key
+ * bytes) and its field's list. */
 ZV_API void zvdbFreeSegment(ZVHANDLE segment);
 /* A field segment appended (inserted before position n): the mode is
  * checked against the field's type (callback slot 0 may report the type,

@@ -104,6 +104,12 @@ TEST(Values, Throws) {
 }
 
 TEST(Values, CurrencyDivisionByZeroNeverReachesTheRoutine) {
+    // The count comes from the linker's wrap of the routine; a build that
+    // optimises across the whole library binds the call inside it, where no
+    // wrap can see it, and the count then says nothing.
+    int probe = currency_div_calls;
+    (void)(ZVCurrency(1) / ZVCurrency(1));
+    if (currency_div_calls == probe) GTEST_SKIP() << "the division routine is not reached through the wrap";
     int before = currency_div_calls;
     EXPECT_TRUE(thrown_by([] { ZVCurrency(5) / ZVCurrency(0); }).thrown);
     EXPECT_EQ(currency_div_calls, before);
