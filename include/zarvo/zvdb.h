@@ -571,6 +571,9 @@ ZV_API ZVHANDLE zvdbGetFTIDictHandle(ZVHANDLE handle);
  * result-set or criterion handle; 0 for NULL and every other handle. Only
  * the 16-bit kind is read. */
 ZV_API int zvdbGetHandleType(ZVHANDLE handle);
+/* The kind of a session, database, table, record, index or field handle
+ * (3505..3510); 0 for NULL and every other handle. */
+ZV_API int _zvdbGetHandleId(ZVHANDLE handle);
 
 /* Stores code as the last code of the handle's session: 0; 4002 for NULL,
  * 4003 when no session is reachable (nothing stored then). */

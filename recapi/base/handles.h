@@ -350,8 +350,6 @@ extern "C" {
 // link, and a failed switch, whose engine code becomes the session's last
 // code.
 ZVHANDLE _zvdbSelectHandle(ZVHANDLE handle, int wanted);
-// The kind when it is 3505..3510, else 0.
-int _zvdbGetHandleId(ZVHANDLE handle);
 // The list in which the handle is kept by its parent: a database's in its
 // session's children, a table's in its database's tables (its session's
 // children without database), a record's in its table's records. NULL for
