@@ -88,6 +88,21 @@ int not_found_result() {
     return sys == -8 || sys == -9 || sys == -1112 ? sys : 12;
 }
 
+// Runs a call on a copy of the definition whose names carry the table's
+// session prefix (`run(table, copy)`): the call's code, 4013 no table, 4007
+// NULL definition, 83 no memory.
+template <typename Run>
+int on_prefixed_set(ZVHANDLE table, IFIL *ifil, Run run) {
+    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
+    if (!t) return ZVDB_NO_TABLE;
+    if (!ifil) return ZVDB_NULL_ARGUMENT;
+    IFIL *copy;
+    if (int rc = _zvdbFixIfilPath(t, ifil, &copy)) return rc == ZVDB_NO_MEMORY ? 83 : rc;
+    int rc = run(t, copy);
+    _zvdbFixIfilFree(copy);
+    return rc;
+}
+
 // Create blocks for the files of a definition: one per index and one more.
 int32_t block_count(const IFIL *ifil) { return (ifil->dnumidx > 0 ? ifil->dnumidx : 0) + 1; }
 
@@ -102,27 +117,19 @@ constexpr uint32_t kXcreIndexesOpen = 0x10000;
 // them (0x100), and create-block word 10 bit 0x2000 when the mode's bits
 // 0x4002 are 0x4000.
 int add_indexes(ZVHANDLE table, IFIL *ifil, bool temporary) {
-    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
-    if (!t) return ZVDB_NO_TABLE;
-    if (!ifil) return ZVDB_NULL_ARGUMENT;
-    const int32_t n = block_count(ifil);
-    auto *blocks = static_cast<XCREblk *>(_zvdb_alloc(n, sizeof(XCREblk)));
-    if (!blocks) return 83;
-    for (int32_t i = 0; i < n; i++) {
-        if (t->createmode & 0x100) blocks[i].mode = 0x40;
-        if ((t->createmode & 0x4002) == 0x4000) blocks[i].flags |= 0x2000;
-    }
-    IFIL *copy;
-    int rc = _zvdbFixIfilPath(t, ifil, &copy);
-    if (rc) {
+    return on_prefixed_set(table, ifil, [&](const tagZVDBTABLE *t, IFIL *copy) {
+        const int32_t n = block_count(copy);
+        auto *blocks = static_cast<XCREblk *>(_zvdb_alloc(n, sizeof(XCREblk)));
+        if (!blocks) return 83;
+        for (int32_t i = 0; i < n; i++) {
+            if (t->createmode & 0x100) blocks[i].mode = 0x40;
+            if ((t->createmode & 0x4002) == 0x4000) blocks[i].flags |= 0x2000;
+        }
+        int rc = temporary ? TMPIIDXX8(copy, 0, nullptr, t->password, blocks) : PRMIIDX8(copy, blocks);
+        ifil->tfilno = copy->tfilno;
         _zvdb_free(blocks);
-        return rc == ZVDB_NO_MEMORY ? 83 : rc;
-    }
-    rc = temporary ? TMPIIDXX8(copy, 0, nullptr, t->password, blocks) : PRMIIDX8(copy, blocks);
-    ifil->tfilno = copy->tfilno;
-    _zvdbFixIfilFree(copy);
-    _zvdb_free(blocks);
-    return rc;
+        return rc;
+    });
 }
 
 }  // namespace
@@ -316,15 +323,10 @@ int _zvdbOPNIFILX(ZVHANDLE table, IFIL *ifil, int mode, int *file) {
 
 int _zvdbRBLIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
                    const char *group, const char *password, XCREblk *xcre) {
-    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
-    if (!t) return ZVDB_NO_TABLE;
-    if (!ifil) return ZVDB_NULL_ARGUMENT;
-    IFIL *copy;
-    if (int rc = _zvdbFixIfilPath(t, ifil, &copy)) return rc == ZVDB_NO_MEMORY ? 83 : rc;
-    int rc = xcre ? RBLIFILX8(copy, dataext, idxext, permission, group, password, xcre)
-                  : RBLIFILX(copy, dataext, idxext, permission, group, password);
-    _zvdbFixIfilFree(copy);
-    return rc;
+    return on_prefixed_set(table, ifil, [&](const tagZVDBTABLE *, IFIL *copy) {
+        return xcre ? RBLIFILX8(copy, dataext, idxext, permission, group, password, xcre)
+                    : RBLIFILX(copy, dataext, idxext, permission, group, password);
+    });
 }
 
 int _zvdbRBLIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
@@ -332,19 +334,27 @@ int _zvdbRBLIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *i
     return _zvdbRBLIFILX8(table, ifil, dataext, idxext, permission, group, password, nullptr);
 }
 
+int _zvdbCMPIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
+                   const char *group, const char *password, XCREblk *xcre) {
+    return on_prefixed_set(table, ifil, [&](const tagZVDBTABLE *, IFIL *copy) {
+        return xcre ? CMPIFILX8(copy, dataext, idxext, permission, group, password, xcre)
+                    : CMPIFILX(copy, dataext, idxext, permission, group, password);
+    });
+}
+
+int _zvdbCMPIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
+                  const char *group, const char *password) {
+    return _zvdbCMPIFILX8(table, ifil, dataext, idxext, permission, group, password, nullptr);
+}
+
 int _zvdbSETCBRBL(RBLCBFN callback, int32_t interval) { return SETCBRBL(callback, interval); }
 
 int _zvdbRENIFIL(IFIL *ifil) { return RENIFIL(ifil); }
 
 int _zvdbRENIFILX(ZVHANDLE table, IFIL *ifil) {
-    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
-    if (!t) return ZVDB_NO_TABLE;
-    if (!ifil) return ZVDB_NULL_ARGUMENT;
-    IFIL *copy;
-    if (int rc = _zvdbFixIfilPath(t, ifil, &copy)) return rc == ZVDB_NO_MEMORY ? 83 : rc;
-    int rc = RENIFILX(copy, t->dataext, t->indexext);
-    _zvdbFixIfilFree(copy);
-    return rc;
+    return on_prefixed_set(table, ifil, [](const tagZVDBTABLE *t, IFIL *copy) {
+        return RENIFILX(copy, t->dataext, t->indexext);
+    });
 }
 
 int _zvdbPUTIFILX(ZVHANDLE table, IFIL *ifil) {
