@@ -130,10 +130,13 @@ typedef int ZVDBRET;
 #define ZVDB_BAD_RESOURCE    4099 /* resource handle not valid */
 #define ZVDB_BAD_ATTACH_MODE 4100 /* attach mode not valid */
 #define ZVDB_NOT_ATTACHED    4101 /* session not attached */
+#define ZVDB_IDENTITY_EXISTS 4133 /* the table has an identity field already */
+#define ZVDB_NO_IDENTITY     4134 /* the table has no identity field */
 #define ZVDB_RESERVED_NAME   4136 /* reserved field name */
 #define ZVDB_BAD_MSEC        4145 /* bad millisecond */
 #define ZVDB_NO_FTI          4149 /* no full-text index handle */
 #define ZVDB_NO_FTI_NAME     4150 /* full-text index not found by name */
+#define ZVDB_FTI_NO_FIELDS   4152 /* full-text index definition without fields */
 #define ZVDB_NO_BGLOAD       4165 /* no background-load status for the table */
 
 /* ------------------------------------------------------------------------ */
@@ -995,6 +998,11 @@ ZV_API int zvdbHasRowid(ZVHANDLE table);
 /* Pad and field-delimiter bytes kept in the handle (outputs may be NULL). */
 ZV_API ZVDBRET zvdbGetPadChar(ZVHANDLE table, unsigned char *pad, unsigned char *delimiter);
 ZV_API ZVDBRET zvdbSetPadChar(ZVHANDLE table, unsigned char pad, unsigned char delimiter);
+/* Writes both bytes into the table's "QV!DPAD" resource: rewritten when
+ * present, added when absent (also on a file whose resources were never
+ * enabled, which then answers the add with 401); the handle's bytes are
+ * not changed. 4013, the engine's code of the read, add or rewrite. */
+ZV_API ZVDBRET zvdbUpdatePadChar(ZVHANDLE table, unsigned char pad, unsigned char delimiter);
 /* The engine's data file number of the open table; -1 with 4012 when it is
  * closed, -1 with 4013. */
 ZV_API int zvdbGetDatno(ZVHANDLE table);
@@ -1339,6 +1347,216 @@ ZV_API ZVDBRET zvdbSetFTICndxExpr(ZVHANDLE fti, const char *text);
 ZV_API ZVDBRET zvdbGetFTINbr(ZVHANDLE fti);
 ZV_API const char *zvdbGetFTIName(ZVHANDLE fti);
 ZV_API ZVHANDLE zvdbGetFTIByUID(ZVHANDLE table, uint32_t uid);
+
+/* Full-text index and dictionary handles and their parameter texts. The
+ * definitions can be built and exchanged; nothing can be added, removed or
+ * loaded (4054), and the engine's full-text entry point answers 454.
+ * Index handle: a table, status 1, an empty field list, no dictionary.
+ * Dictionary handle: words 0x002D and 1, five empty texts, flag 0. */
+/* A new unlisted index handle: NULL with 4013, 4001. */
+ZV_API ZVHANDLE zvdbAllocFTI(ZVHANDLE table);
+/* Frees its field entries, texts and the handle (NULL ignored). */
+ZV_API void zvdbFreeFTI(ZVHANDLE fti);
+/* A new dictionary handle on the session the handle leads to: NULL without
+ * session, NULL with 4001. */
+ZV_API ZVHANDLE zvdbAllocFTIDict(ZVHANDLE handle);
+ZV_API void zvdbFreeFTIDict(ZVHANDLE dict);
+/* 4054, kept (AddFTI gives NULL). */
+ZV_API ZVHANDLE zvdbAddFTI(ZVHANDLE table, const char *name);
+ZV_API ZVDBRET zvdbDelFTI(ZVHANDLE table, int32_t n);
+ZV_API ZVDBRET zvdbSetFTIOption(ZVHANDLE fti, int32_t option, const char *text, uint32_t value);
+ZV_API ZVDBRET zvdbSetFTIDictOption(ZVHANDLE dict, int32_t option, const char *text, uint32_t value);
+/* 4054, not kept. */
+ZV_API ZVDBRET zvdbAddFTIField(ZVHANDLE fti, ZVHANDLE field, uint32_t mode);
+/* Full-text index n of the table and the named field, then
+ * zvdbAddFTIField: 4013, 4149 no such index, 4007, 4014, else 4054; kept. */
+ZV_API ZVDBRET zvdbAddFTIFieldByName(ZVHANDLE table, int32_t n, const char *field, uint32_t mode);
+/* 4054, not kept. */
+ZV_API ZVDBRET zvdbStartFTIBackgroundLoad(ZVHANDLE table, int32_t n);
+ZV_API ZVDBRET zvdbFTIStartBackgroundLoad(ZVHANDLE table, int32_t n);
+ZV_API ZVDBRET zvdbCheckFTIBackgroundLoad(ZVHANDLE table, int32_t n, void *status);
+ZV_API ZVDBRET zvdbFTICheckBackgroundLoad(ZVHANDLE table, int32_t n, void *status);
+ZV_API ZVDBRET _zvdbParseFTIDictResourceParam(ZVHANDLE dict, const char *text);
+ZV_API ZVDBRET _zvdbParseFTIAttribParam(ZVHANDLE fti, const char *text);
+ZV_API ZVDBRET _zvdbParseFTIResourceParam(ZVHANDLE fti, const char *text);
+ZV_API ZVDBRET _zvdbUpdateNameInFTIParam(ZVHANDLE fti, const char *name);
+ZV_API ZVDBRET _zvdbGetFTIResources(ZVHANDLE table);
+/* Parameter texts, handed out in a block released with _zvdb_free:
+ *   dictionary "0002|%04x,%04x|" (the two words), [length "%04x," text 1]
+ *     "|" [length "%04x," text 2] "|" text 4 "|" ["!" when the flag is set]
+ *     text 5 "|" length of text 3 as "%08x" "|" text 3;
+ *   attributes "";
+ *   index "0004|", "!" "*" "+" for mode 1, 2, 3, the description,
+ *     "|%04x|" with the option, the dictionary text, "|%03d" with the field
+ *     count, per field ";" name "," mode as "%04x", "|", [length "%04x,"
+ *     further text], "|", the attributes, "|".
+ * 4007 NULL out; 4043 a text of 65536 bytes or more; 4025 no dictionary
+ * (NULL or no dictionary handle); 4149 no index handle; 4152 an index
+ * without fields; 4001. Nothing is kept. */
+ZV_API ZVDBRET _zvdbCreateFTIDictResourceParam(ZVHANDLE dict, char **text);
+ZV_API ZVDBRET _zvdbCreateFTIAttribParam(ZVHANDLE fti, char **text);
+ZV_API ZVDBRET _zvdbCreateFTIResourceParam(ZVHANDLE fti, char **text);
+/* Asks the engine's full-text entry point for the parameter text of a
+ * dictionary kept with an open file, with a reply buffer from 128 bytes
+ * grown while the engine asks for more (153): the engine's code (454 in
+ * this library); on 0 the text into *text (optional) and, with dict, its
+ * parse into the handle. */
+ZV_API ZVDBRET _zvdbGetFTIDictResourceParamFromFile(int file, const char *name, char **text, ZVHANDLE *dict);
+/* Hands the parameter text of full-text index n (-1: every index) of the
+ * table to the engine's full-text entry point; kept: 4013, 4066 the table
+ * has no "$ROWID$", 4005 n outside the list, the text's codes, the
+ * engine's code (454). flag is not read. */
+ZV_API ZVDBRET _zvdbCreateFTI(ZVHANDLE table, int32_t n, int flag);
+/* Whether a file belongs to a table by its name: the first occurrence of
+ * the table name in the file name that starts it or follows the separator
+ * and is followed by "_" gives 1, by "." or the end of the name 2; *start
+ * and *end (each optional) then bound it (end one past its last byte).
+ * Other occurrences are passed over; 0 when none counts (or NULL, or an
+ * empty table name). */
+ZV_API int _zvdbIsNameTableDep(const char *table, const char *file, int separator, const char **start,
+                               const char **end);
+
+/* ---- Table resources ---- */
+
+/* A resource handle is a buffer for one resource record of a table's data
+ * file: a type, a number (0xFFFFFFFF: the engine numbers it on add), an
+ * optional name and data bytes. The record handed to the engine is type
+ * and number (host order), the name and a zero byte, then the data.
+ * A call that finds no resource handle returns 4007 (NULL) or 4099 without
+ * keeping it; once the table is known codes are kept in its session. A
+ * handle read with a lock holds it until the next operation releases it
+ * (add, update, delete, unlock, a read, the free). */
+/* A new handle for the table the handle leads to (unlocked, no data): NULL
+ * with 4013, 4001. */
+ZV_API ZVHANDLE zvdbAllocResource(ZVHANDLE table, uint32_t type, uint32_t number, const char *name);
+/* Releases its lock, its data, its name and the handle: 0, 4099. */
+ZV_API ZVDBRET zvdbFreeResource(ZVHANDLE resource);
+/* 0 / NULL for a bad handle. The data belongs to the handle. */
+ZV_API uint32_t zvdbGetResourceType(ZVHANDLE resource);
+ZV_API uint32_t zvdbGetResourceNumber(ZVHANDLE resource);
+ZV_API const char *zvdbGetResourceName(ZVHANDLE resource);
+ZV_API int32_t zvdbGetResourceDataLength(ZVHANDLE resource);
+ZV_API const void *zvdbGetResourceData(ZVHANDLE resource);
+ZV_API int zvdbIsResourceLocked(ZVHANDLE resource);
+/* 4007, 4099; the name is copied (NULL: none), the data copied when bytes
+ * is not NULL and length is 1 or more (else none); 4001. */
+ZV_API ZVDBRET zvdbSetResourceType(ZVHANDLE resource, uint32_t type);
+ZV_API ZVDBRET zvdbSetResourceNumber(ZVHANDLE resource, uint32_t number);
+ZV_API ZVDBRET zvdbSetResourceName(ZVHANDLE resource, const char *name);
+ZV_API ZVDBRET zvdbSetResourceData(ZVHANDLE resource, const void *bytes, int32_t length);
+/* Releases the lock the handle holds: 0 (also when it holds none), 4013,
+ * the engine's code. */
+ZV_API ZVDBRET zvdbUnlockResource(ZVHANDLE resource);
+/* The bytes become the handle's data, then the record is added (a number
+ * 0xFFFFFFFF becomes the one the engine gave) or rewritten: 4013, 4004 NULL
+ * bytes or a length below 1 (nothing changes), 4001, the engine's code
+ * (405 exists, 408 absent, 401 resources not enabled). */
+ZV_API ZVDBRET zvdbAddResource(ZVHANDLE resource, const void *bytes, int32_t length);
+ZV_API ZVDBRET zvdbUpdateResource(ZVHANDLE resource, const void *bytes, int32_t length);
+/* Deletes the resource of the handle's type and number; its data goes:
+ * 4013, 4001, the engine's code (408 absent). */
+ZV_API ZVDBRET zvdbDeleteResource(ZVHANDLE resource);
+/* Reads a resource whole into the handle (type, number, name, data): the
+ * table's first, the one after the handle's type and number, the one of
+ * the given type and number, or of the given name. With lock the handle
+ * then holds the record's lock. 4013, 4007 NULL name, the engine's code
+ * (408 none, 401 resources not enabled), 407 a record that holds no
+ * zero-terminated name, 4001; a failed read leaves the handle as it was. */
+ZV_API ZVDBRET zvdbFirstResource(ZVHANDLE resource, int lock);
+ZV_API ZVDBRET zvdbNextResource(ZVHANDLE resource, int lock);
+ZV_API ZVDBRET zvdbFindResource(ZVHANDLE resource, uint32_t type, uint32_t number, int lock);
+ZV_API ZVDBRET zvdbFindResourceByName(ZVHANDLE resource, const char *name, int lock);
+
+/* ---- Field extensions and pad characters kept in the data file ---- */
+
+/* Beside the engine's record schema a table's data file keeps, as
+ * resources: "QV!DFLD" (type 1, number 1; 20 + 32 x fields bytes) the null
+ * flag, precision, scale, binary flag, default length and default kind of
+ * every field; "QV!DFL2" (type 1, number 4) the bytes of the literal
+ * defaults; "QV!DPAD" (type 1, number 2; 256 bytes) the pad and delimiter
+ * characters. Their integers after the 16-byte header are little-endian;
+ * the header and the record position at 20 (high word) and 24 (low word)
+ * of "QV!DPAD" are in host order. Nothing here keeps a code. */
+/* A zeroed "QV!DFLD" buffer of 20 + 32 x (schema entries or fields, the
+ * larger); NULL without table or memory. Freed with _zvdb_free. */
+ZV_API void *_zvdbAllocFldx(ZVHANDLE table);
+/* Adds "QV!DFLD" (version 6) and, when any literal default has bytes,
+ * "QV!DFL2": 0, 4013, 4001, 4017, the engine's code (nothing more is
+ * written after a failure). */
+ZV_API ZVDBRET _zvdbPutFldx(ZVHANDLE table);
+/* Sets every field's attributes and default from the resources ("QV!DFLD"
+ * or, when absent, type 0x0F000000 number 1), reading entries and default
+ * bytes only as far as the resources hold them; fields beyond them keep
+ * what they have. 0, 4013, 4017, 4001, 407 a record shorter than its
+ * header, the engine's code. */
+ZV_API ZVDBRET _zvdbGetFldx(ZVHANDLE table);
+/* "QV!DPAD" (or type 0xF0000000 number 2) into a 256-byte buffer (zeroed
+ * first) with its record position at 20 and 24 and its words in host
+ * order; with lock the read takes the record's lock. 0, 4013, 4007, the
+ * engine's code (-1 without engine instance). */
+ZV_API ZVDBRET _zvdbGetPadResource(ZVHANDLE table, void *buffer, int lock);
+/* Adds or rewrites a 256-byte "QV!DPAD" record given in host order; the
+ * caller's record is handed back unchanged. 4013, 4007, the engine's code. */
+ZV_API ZVDBRET _zvdbAddPadResource(ZVHANDLE table, void *record);
+ZV_API ZVDBRET _zvdbUpdPadResource(ZVHANDLE table, void *record);
+/* Loads the handle's pad and delimiter bytes from "QV!DPAD": 0 also when
+ * it is absent (the bytes then stay), 4013, the engine's code. */
+ZV_API ZVDBRET _zvdbReadPadChar(ZVHANDLE table);
+/* Pads a fixed-length string: when 0 <= used < size, bytes used .. size-2
+ * become the pad byte and byte size-1 the delimiter; else nothing. 4007. */
+ZV_API ZVDBRET _zvdbPadField(void *buffer, int32_t size, int32_t used, unsigned char pad,
+                             unsigned char delimiter);
+/* Trims a padded string whose last byte is the delimiter: the pad bytes
+ * before it are dropped, a zero byte ends what is kept and *length
+ * (optional) gets its count; another last byte changes nothing. 4007. */
+ZV_API ZVDBRET _zvdbTrimField(void *buffer, int32_t size, int32_t *length, unsigned char pad,
+                              unsigned char delimiter);
+
+/* ---- Identity field, record expressions and table services ---- */
+
+/* Makes the named field the identity field, with a seed and an increment
+ * (64-bit, as the engine keeps them); unless the table is being altered
+ * the field is marked 0x100. 0 kept; 4013, 4133 the table has one, 4014
+ * no such field, 4001. Deleting the field clears it. */
+ZV_API ZVDBRET zvdbSetIdentityField(ZVHANDLE table, const char *name, ZVBIGINT seed, ZVBIGINT increment);
+/* The identity field's name (NULL: none) and its settings (outputs
+ * optional) of an open table; 0 kept; NULL with 4013, 4012 closed. */
+ZV_API const char *zvdbGetIdentityField(ZVHANDLE table);
+ZV_API const char *zvdbGetIdentityFieldDetails(ZVHANDLE table, ZVBIGINT *seed, ZVBIGINT *increment);
+/* The last identity value the engine assigned: its next value less the
+ * increment. 4013, 4012, 4134 no identity field, 4007, the engine's code. */
+ZV_API ZVDBRET zvdbGetLastIdentity(ZVHANDLE table, ZVBIGINT *value);
+/* Defines the identity field in the engine at the field's position among
+ * every record-schema entry (the hidden ones counted): 4013, 4014 no
+ * identity field or no schema entry of that name, the engine's code. Not
+ * kept. */
+ZV_API ZVDBRET _zvdb_AddIDField(ZVHANDLE table);
+/* Parses an expression over the table's fields and keeps it: its number
+ * (position among the table's expressions, from 0) into *number and the
+ * field type of its value into *type (ZV_INT4, ZV_DATE, ZV_TIME,
+ * ZV_TIME_MS, ZV_TIMES, ZV_NUMBER, ZV_STRING; both outputs optional). 4013,
+ * 4007 NULL text, 4004 "", 4019 a truth value or a value of another kind
+ * (the expression stays kept), 4071 + the parser's error number for a text
+ * that does not parse, the engine's code (454 a full-text condition), 4054
+ * for a table without record schema; kept. */
+ZV_API ZVDBRET zvdbParseRecordExpr(ZVHANDLE table, const char *text, ZVFIELDTYPE *type, int32_t *number);
+/* How a path given to open a free table splits into name and extension:
+ * 0..2 (larger: 4004). Only a table handle itself takes it: -1 and 4090
+ * otherwise; kept. */
+ZV_API int32_t zvdbGetExtensionHint(ZVHANDLE table);
+ZV_API ZVDBRET zvdbSetExtensionHint(ZVHANDLE table, uint32_t hint);
+/* The engine's PUTHDR on the open table's data file: 4013, 4012, the
+ * engine's code; kept. */
+ZV_API ZVDBRET zvdbPUTHDR(ZVHANDLE table, int32_t value, int mode);
+/* The engine's lock time-out (zvLOKTIMOUT, 454 in this library) on the
+ * open table's data file, or with NULL on no file: 4013, 4012, the
+ * engine's code; kept with a table. */
+ZV_API ZVDBRET zvdbLOKTIMOUT(ZVHANDLE table, int mode, int32_t timeout);
+/* Not offered by this library: 454; 4054; 4054. The arguments are not
+ * read. */
+ZV_API int zvSQLImportTable(ZVHANDLE handle, const char *source, const char *target, void *options);
+ZV_API ZVDBRET zvdbCheckRecordSchemaConversion(ZVHANDLE table, void *status);
+ZV_API ZVDBRET zvdbStartRecordSchemaConversion(ZVHANDLE table, void *options);
 
 #ifdef __cplusplus
 }

@@ -15,10 +15,11 @@
 //   full-text dictionary session
 // Resolution follows only these links (a record reaches its database and
 // session through its table); the static_asserts below keep them where the
-// resolver reads them. The session, database, table, index, field, segment
-// and full-text index records are laid out whole; the other kinds carry
-// their kind, their links and their tags until their own modules lay them
-// out, keeping the links first and the tags after their own fields.
+// resolver reads them. The session, database, table, index, field, segment,
+// resource, full-text index and full-text dictionary records are laid out
+// whole; the other kinds carry their kind, their links and their tags until
+// their own modules lay them out, keeping the links first and the tags
+// after their own fields.
 //
 // Lists hold handles without owning them: a session's children (databases
 // and tables made on it) and its connected databases, a database's tables,
@@ -196,9 +197,10 @@ struct tagZVDBTABLE {
     void *vtinfo;
     int32_t partindex;                  // -1
     int32_t partbits;                   // -1
-    char *identityname;
-    int32_t identityword[2];
-    ZVDBLIST *cndxexprs;                // compiled conditional expressions
+    char *identityname;                 // identity field; NULL when none
+    int64_t identityseed;
+    int64_t identityincr;
+    ZVDBLIST *cndxexprs;                // parsed record and conditional expressions
     char *idxnamebase;
     ZVDBLIST *droppedindexes;
     ZVDBLIST *resultsets;
@@ -309,7 +311,14 @@ struct tagZVDBSEGMENT {
 
 struct tagZVDBRESOURCE {
     uint16_t kind;                      // 3512
-    tagZVDBTABLE *table;
+    tagZVDBTABLE *table;                // the table it was allocated for
+    uint32_t type;
+    uint32_t number;                    // 0xFFFFFFFF: the engine numbers it on add
+    char *name;                         // owned; NULL: none
+    int32_t datalength;
+    unsigned char *data;                // owned; NULL: none
+    int32_t locked;                     // holds the lock of the record it read
+    uint64_t lockpos;                   //   at this record position
 };
 
 struct tagZVDBRESULTSET {
@@ -324,9 +333,16 @@ struct tagZVDBCRITERIA {
     tagZVDBFIELD *field;
 };
 
+// Texts of a full-text dictionary, in the order of the record.
+constexpr int kZvdbFtiDictTexts = 5;
+
 struct tagZVDBFTIDICT {
     uint16_t kind;                      // 3516
     tagZVDBSESSION *session;
+    int32_t word1;                      // 1
+    uint16_t words[2];                  // 0x002D, 1
+    char *texts[kZvdbFtiDictTexts];     // owned; NULL: empty
+    int32_t flag;
 };
 
 // The links sit where the resolver reads them.

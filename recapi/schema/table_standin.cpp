@@ -3,16 +3,16 @@
 //  - the ISAM-context slots (icon.h): the array with its 32 free slots at
 //    allocation and its release; switching, adding, attaching and releasing
 //    slots come with the record handles;
-//  - the release of a full-text index handle (fti.h).
+//  - the record schema built from a table's field list (tablecreate.h):
+//    4054.
 #include <cstring>
-#include <initializer_list>
 
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
-#include "recapi/schema/fti.h"
 #include "recapi/schema/icon.h"
 #include "recapi/schema/table.h"
 #include "recapi/schema/table_calls.h"
+#include "recapi/schema/tablecreate.h"
 
 extern "C" {
 
@@ -53,17 +53,6 @@ ZVDBRET _zvdbIconFree(ZVHANDLE table) {
     return rc;
 }
 
-void zvdbFreeFTI(ZVHANDLE fti) {
-    if (!fti || zv::handle_kind(fti) != ZVDB_FTI_HANDLE) return;
-    auto *x = static_cast<tagZVDBFTI *>(fti);
-    for (int32_t i = 0; i < _zvdbListCount(x->fieldlist); i++) {
-        auto *entry = static_cast<ZVDBFTIFIELD *>(x->fieldlist->items[i]);
-        _zvdb_free(entry->name);
-        _zvdb_free(entry);
-    }
-    _zvdbListFree(x->fieldlist);
-    for (char *text : {x->name, x->description, x->further}) _zvdb_free(text);
-    _zvdb_free(x);
-}
+ZVDBRET _zvdbAllocDoda(ZVHANDLE, int) { return ZVDB_NOT_SUPPORTED; }
 
 }  // extern "C"

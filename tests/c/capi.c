@@ -147,6 +147,28 @@ int main(void) {
         CHECK(zvdbGetFieldByName(t, "NAME") == name && zvdbGetTableType(t) == 0);
         CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
     }
+    /* Table services from C: the identity field, full-text parameter texts,
+     * a resource handle, padding and the name test of table files. */
+    {
+        ZVHANDLE s = zvdbAllocSession(1);
+        ZVHANDLE t = zvdbAllocTable(s);
+        ZVHANDLE d = zvdbAllocFTIDict(s);
+        ZVHANDLE r = zvdbAllocResource(t, 5000, 0xFFFFFFFFu, "meta");
+        char *text = NULL;
+        char field[6] = "ab";
+        int32_t used = -1;
+        CHECK(zvdbAddField(t, "id", ZV_INT4, 0) != NULL && d != NULL && r != NULL);
+        CHECK(zvdbSetIdentityField(t, "id", 1, 1) == 0 && zvdbSetIdentityField(t, "id", 1, 1) == ZVDB_IDENTITY_EXISTS);
+        CHECK(_zvdbCreateFTIDictResourceParam(d, &text) == 0 && strcmp(text, "0002|002d,0001|||||00000000|") == 0);
+        CHECK(zvdbAddFTI(t, "words") == NULL && zvdbGetError(t) == ZVDB_NOT_SUPPORTED);
+        CHECK(zvdbSetResourceData(r, "x", 1) == 0 && zvdbGetResourceDataLength(r) == 1);
+        CHECK(_zvdbPadField(field, 6, 2, ' ', 0) == 0 && _zvdbTrimField(field, 6, &used, ' ', 0) == 0 && used == 2);
+        CHECK(_zvdbIsNameTableDep("cust", "data/cust.dat", '/', NULL, NULL) == 2);
+        _zvdb_free(text);
+        CHECK(zvdbFreeResource(r) == 0);
+        zvdbFreeFTIDict(d);
+        CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
+    }
     printf("capi ok\n");
     return 0;
 }

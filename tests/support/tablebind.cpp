@@ -58,8 +58,15 @@ int bind_table(ZVHANDLE table, IFIL *ifil, const DATOBJ *schema, int count, uint
     int rc = PUTDODA(ifil->tfilno, schema, count);
     int closed = CLIFIL(ifil);
     if (rc || closed) return rc ? rc : closed;
-    const std::string name = std::string(ifil->pfilnam) + t->dataext;
-    int datno = OPNRFILX(-1, name.c_str(), 0, nullptr);
+    return open_table(t, ifil->pfilnam, createmode);
+}
+
+int open_table(ZVHANDLE table, const char *name, uint32_t createmode) {
+    auto *t = static_cast<tagZVDBTABLE *>(zvdbGetTableHandle(table));
+    if (!t) return ZVDB_NO_TABLE;
+    const std::string file = std::string(name) + t->dataext;
+    int rc = 0;
+    int datno = OPNRFILX(-1, file.c_str(), 0, nullptr);
     if (datno < 0) return zv::instance_uerr();
     int32_t length = 0;
     IFIL *stored = nullptr;
@@ -82,8 +89,8 @@ int bind_table(ZVHANDLE table, IFIL *ifil, const DATOBJ *schema, int count, uint
     t->createmode = createmode;
     _zvdb_free(t->name);
     _zvdb_free(t->physname);
-    t->name = _zvdb_strdup(ifil->pfilnam);
-    t->physname = _zvdb_strdup(ifil->pfilnam);
+    t->name = _zvdb_strdup(name);
+    t->physname = _zvdb_strdup(name);
     t->reservedcheck = 0;
     int32_t user = 0;
     for (int32_t i = 0; i < t->dodacount; i++) {
