@@ -1,6 +1,7 @@
 /* A C11 program built against the public headers alone and linked to the
  * shared library: registers, switches and removes instances, starts and
  * stops an engine, and uses the value types of the record-level interface. */
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -167,6 +168,21 @@ int main(void) {
         _zvdb_free(text);
         CHECK(zvdbFreeResource(r) == 0);
         zvdbFreeFTIDict(d);
+        CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
+    }
+    /* Records from C: the slot layout, and a record refused on a table that
+     * is not open. */
+    {
+        ZVHANDLE s = zvdbAllocSession(1);
+        ZVHANDLE t = zvdbAllocTable(s);
+        ZVHANDLE r = zvdbAllocRecord(t);
+        int32_t v = 0;
+        CHECK(sizeof(ZVDBFIELDSLOT) == 72 && offsetof(ZVDBFIELDSLOT, record) == 64);
+        CHECK(r != NULL && zvdbIsNewRecord(r) == 1 && zvdbGetDefaultIndex(r) == 0);
+        CHECK(zvdbGetFieldAsSigned(r, 0, &v) == ZVDB_NOT_ACTIVE && zvdbGetError(s) == ZVDB_NOT_ACTIVE);
+        CHECK(zvdbSetFieldAsSigned(NULL, 0, 1) == ZVDB_NO_RECORD && zvdbGetRecordBuffer(r) == NULL);
+        CHECK(zvdbSetDefaultIndexByName(r, "$ROWID$") == 0 && zvdbGetDefaultIndex(r) == ZVDB_INDEX_ROWID);
+        CHECK(zvdbGetRecord(t, 0) == r && zvdbFreeRecord(r) == NULL && zvdbGetRecord(t, 0) == NULL);
         CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
     }
     printf("capi ok\n");
