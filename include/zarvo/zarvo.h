@@ -482,6 +482,10 @@ ZV_API int dltfil(const char *name);
 /* Full name of a file: the directory resolved, a member name after '!'
  * kept. 0, 36 when it does not fit in size bytes, else an errno. */
 ZV_API int zv_fullname(const char *name, char *out, int size);
+/* 0 when both names are the same file (the same device and inode, as with
+ * "a" and "./a" or a hard link), 1 otherwise or when either cannot be
+ * queried. */
+ZV_API int zv_uniqfile(const char *name1, const char *name2);
 /* Current directory with a trailing "/": 1, or 0 (empty) on failure or when
  * it does not fit. */
 ZV_API int zvGetCwd(char *buf, int size);

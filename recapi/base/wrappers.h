@@ -114,8 +114,8 @@ int _zvdbPUTKSEGDEF(int index, int segno, const void *def);
 int _zvdbGETKSEGDEF(int index, int segno, void *def);
 // 1 for the segment modes that take their value from a schema field.
 int _zvdbIsSCHSEG(int mode);
-// Full-text search is not part of this library: 4054.
-int _zvdbMOVFTS(ZVHANDLE record, int mode);
+// _zvdbMOVFTS (full-text moves, not part of this library) is exported:
+// zvdb.h.
 
 // ---- File sets and ISAM records (wrap_isam.cpp) ---------------------------
 int _zvdbCLRFIL(int datno);
