@@ -2520,7 +2520,8 @@ ZV_API int ZVSBLDX(const char *hostname, const char *password);
  * report in the reject file the status log names); 943 bad options; 454
  * 0x040 while cmpchgenc is 0; 954 a partitioned file; 48 dfilmod 0x200, a
  * data file that is a superfile member or no data file; 107 more than 64
- * indexes; 122 the file mode disagrees with the file's kind; 608 a schema
+ * indexes; 122 the file mode disagrees with the file's kind; 940 a data
+ * file in a format this build does not open; 608 a schema
  * serial segment that disagrees with the stored definition; 199, 433,
  * 116, 528 a serial field that cannot be placed; 1107 damaged
  * variable-length data; 512 a walk longer than the file; 869 stopped

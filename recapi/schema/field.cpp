@@ -291,7 +291,7 @@ ZV_API ZVDBRET zvdbDelField(ZVHANDLE table, int32_t n) {
     }
     if (t->identityname && zv::same_name(t->identityname, f->name)) {
         t->identityname = static_cast<char *>(_zvdb_free(t->identityname));
-        t->identityword[0] = t->identityword[1] = 0;
+        t->identityseed = t->identityincr = 0;
     }
     if (f->status & 1) {
         _zvdbListDelete(t->fields, n);

@@ -4,7 +4,6 @@
 
 extern "C" {
 
-ZVDBRET zvdbResetAll(ZVHANDLE) { return 0; }
 ZVDBRET zvdbFilterAll(ZVHANDLE) { return 0; }
 ZVDBRET zvdbFreeResultSet(ZVHANDLE) { return 0; }
 

@@ -213,6 +213,8 @@ int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno) {
         if (int rc = PUTHDR(datno, int32_t(t->alignment), 17)) return rc;
     }
     t->datno = int16_t(datno);
+    if (int rc = _zvdbPutFldx(t)) return rc;
+    if (int rc = zvdbUpdatePadChar(t, t->padbyte, t->delimbyte)) return rc;
     for (tagZVDBINDEX *ix : live_indexes(t)) {
         const char *text = _zvdbGetIdxcndxExpr(ix);
         if (!text || !*text) continue;
@@ -248,6 +250,7 @@ int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno) {
             if (int rc = SECURITY(datno + 1 + k, buf.data(), len, 4)) return rc;
         }
     }
+    if (t->identityname) return _zvdb_AddIDField(t);
     return 0;
 }
 

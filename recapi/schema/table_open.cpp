@@ -30,10 +30,6 @@
 #include "recapi/schema/tablefile.h"
 #include "recapi/schema/vtable_calls.h"
 
-// PENDING-TBLRES
-static ZVDBRET _zvdbGetFldx(ZVHANDLE) { return 0; }
-static ZVDBRET _zvdbReadPadChar(ZVHANDLE) { return 0; }
-
 namespace zv {
 
 namespace {
@@ -304,8 +300,8 @@ ZVDBRET read_identity(tagZVDBTABLE *t) {
     int64_t incr = 0, seed = 0;
     if (int rc = getIDfield(t->datno, 3, &incr)) return rc;
     if (int rc = getIDfield(t->datno, 4, &seed)) return rc;
-    t->identityword[0] = int32_t(incr);  // PENDING-TBLRES
-    t->identityword[1] = int32_t(seed);
+    t->identityincr = incr;
+    t->identityseed = seed;
     t->identityname = _zvdb_strdup(t->doda[pos].fsymb);
     return t->identityname ? 0 : ZVDB_NO_MEMORY;
 }

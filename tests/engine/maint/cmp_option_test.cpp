@@ -178,6 +178,22 @@ TEST_F(CmpOptionTest, FixedLengthFileBecomesVariableFormat) {
     ASSERT_EQ(CLIFIL(&s.ifil), 0);
 }
 
+// Two records whose numbers (5 and 9 of the set's) are taken already,
+// written into the closed set without their keys.
+void add_duplicates(RblSet &s) {
+    s.ifil.tfilno = -1;
+    ASSERT_EQ(OPNIFIL(&s.ifil), 0);
+    const int d = s.ifil.tfilno;
+    for (uint32_t k : {5u, 9u}) {
+        rbltest::Rec r = rbltest::rec(k * 10);
+        memcpy(r.name, "Duplicate", 9);
+        zvSETHGH(0);
+        uint32_t pos = NEWREC(d);
+        ASSERT_EQ(WRTREC(d, pos, &r), 0);
+    }
+    ASSERT_EQ(CLIFIL(&s.ifil), 0);
+}
+
 // Rejected keys: without the purge the records stay and the report names
 // them (652); with it they leave the data file (650).
 TEST_F(CmpOptionTest, RejectedKeysReportedOrPurged) {
@@ -185,20 +201,7 @@ TEST_F(CmpOptionTest, RejectedKeysReportedOrPurged) {
         SCOPED_TRACE(purge ? "purge" : "report");
         RblSet s(purge ? "pur" : "rep", Kind::Fixed);
         std::vector<std::string> live = fill(s, 40, 0);
-        // Two records whose number is taken already, written without keys.
-        s.ifil.tfilno = -1;
-        ASSERT_EQ(OPNIFIL(&s.ifil), 0);
-        const int d = s.ifil.tfilno;
-        std::vector<uint64_t> dups;
-        for (uint32_t k : {5u, 9u}) {
-            rbltest::Rec r = rbltest::rec(k * 10);
-            memcpy(r.name, "Duplicate", 9);
-            zvSETHGH(0);
-            uint32_t pos = NEWREC(d);
-            ASSERT_EQ(WRTREC(d, pos, &r), 0);
-            dups.push_back(pos);
-        }
-        ASSERT_EQ(CLIFIL(&s.ifil), 0);
+        add_duplicates(s);
         ASSERT_EQ(compact(s, purge ? bits(0x004) : int16_t(-1)), purge ? 650 : 652) << status_log();
         EXPECT_NE(status_log().find("2 duplicate key(s) and/or bad serial number(s) rejected..."), std::string::npos);
         EXPECT_EQ(entry_after("rejected..."), s.dat());
@@ -214,6 +217,34 @@ TEST_F(CmpOptionTest, RejectedKeysReportedOrPurged) {
             EXPECT_NE(report.find("Duplicate key(s) found for"), std::string::npos) << report;
             EXPECT_NE(report.find("2 entries rejected (duplicates)."), std::string::npos) << report;
         }
+    }
+}
+
+// The legacy option values: -99 stores the given definition, -101 purges
+// the rejected records, -200 does both; any other value selects nothing.
+TEST_F(CmpOptionTest, LegacyOptionValues) {
+    const struct Case {
+        const char *name;
+        int16_t value;
+        bool stored, purged;
+    } cases[] = {{"lg99", -99, true, false}, {"lg101", -101, false, true}, {"lg200", -200, true, true},
+                 {"lg98", -98, false, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        RblSet s(c.name, Kind::Fixed);
+        const std::vector<std::string> live = fill(s, 40, 0);
+        add_duplicates(s);
+        s.idx[0].ridxnam = "Renamed";
+        ASSERT_EQ(compact(s, c.value), c.purged ? 650 : 652) << status_log();
+        EXPECT_EQ(s.ifil.tfilno, c.value) << "tfilno is restored";
+        std::string verdict;
+        EXPECT_EQ(in_order(s, &verdict).size(), live.size() + (c.purged ? 0 : 2));
+        const int d = OPNRFIL(-1, s.dat().c_str(), 0);
+        ASSERT_GE(d, 0);
+        char name[64] = {};
+        EXPECT_EQ(iGETNAM(d + 1, name, sizeof name, 3), 0);
+        EXPECT_STREQ(name, c.stored ? "Renamed" : "ByNumber");
+        EXPECT_EQ(CLRFIL(d), 0);
     }
 }
 

@@ -80,8 +80,7 @@ TEST_F(TableCloseTest, ACloseCallbackThatRefusesKeepsTheTableOpen) {
 TEST_F(TableCloseTest, AFailedEngineCloseLeavesTheHandleWithTheFiles) {
     create_and_open();
     const int datno = table_->datno;
-    unsigned char record[44] = {};
-    ASSERT_EQ(ADDREC(datno, record), 0);
+    ASSERT_EQ(zvdbUpdatePadChar(table_, '*', '|'), 0);
     zv::fault_set(zv::IoKind::Write, 1, EIO, true);
     const int rc = zvdbCloseTable(table_);
     zv::fault_reset();
@@ -113,6 +112,17 @@ TEST_F(TableCloseTest, AFailedRemoveReopensTheFiles) {
     ASSERT_EQ(zvdbIsActiveTable(table_), 1);
     expect_open(table_->datno);
     EXPECT_EQ(zvdbGetIdxno(zvdbGetIndex(table_, 0)), table_->datno + 3);
+    EXPECT_EQ(zvdbCloseTable(table_), 0);
+}
+
+TEST_F(TableCloseTest, RemovingAFullTextIndexReopensTheFiles) {
+    create_and_open();
+    mark();
+    EXPECT_EQ(_zvdbRemoveFTI(table_, 0, -1), 454);
+    EXPECT_EQ(last(), 454);
+    ASSERT_EQ(zvdbIsActiveTable(table_), 1);
+    expect_open(table_->datno);
+    EXPECT_EQ(zvdbGetIdxno(zvdbGetIndex(table_, 1)), table_->datno + 4);
     EXPECT_EQ(zvdbCloseTable(table_), 0);
 }
 

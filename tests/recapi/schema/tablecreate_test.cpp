@@ -3,11 +3,13 @@
 // refusals, which leave no file; superfile hosts; the caller's name text.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "engine/core/platform.h"
 #include "recapi/base/wrappers.h"
 #include "recapi/schema/tablefile.h"
 #include "tests/recapi/schema/custfix.h"
@@ -138,16 +140,18 @@ TEST_F(HiddenFieldsTest, FollowTheCreateModeAndTheFieldTypes) {
             EXPECT_EQ(s.doda[i].ftype, c.hidden[i].type) << c.hidden[i].name;
             EXPECT_EQ(s.doda[i].flen, c.hidden[i].length) << c.hidden[i].name;
         }
-        if (c.hidden.size() < s.doda.size()) EXPECT_FALSE(_zvdbIsReservedName(s.names[c.hidden.size()].c_str()));
-        if (c.dreclen >= 0) EXPECT_EQ(s.ifil->dreclen, c.dreclen);
+        if (c.hidden.size() < s.doda.size()) {
+            EXPECT_FALSE(_zvdbIsReservedName(s.names[c.hidden.size()].c_str()));
+        }
+        if (c.dreclen >= 0) { EXPECT_EQ(s.ifil->dreclen, c.dreclen); }
         EXPECT_EQ(s.ifil->dnumidx, c.dnumidx);
         for (auto [name, keylen] : c.keylens) {
             const IIDX *x = s.index(name);
             ASSERT_NE(x, nullptr) << name;
             EXPECT_EQ(x->ikeylen, keylen) << name;
         }
-        if (c.mode & 32) EXPECT_EQ(s.index("$RECBYT$"), nullptr);
-        if (c.mode & 64) EXPECT_EQ(s.index("$ROWID$"), nullptr);
+        if (c.mode & 32) { EXPECT_EQ(s.index("$RECBYT$"), nullptr); }
+        if (c.mode & 64) { EXPECT_EQ(s.index("$ROWID$"), nullptr); }
         EXPECT_EQ((s.filemode & 4) != 0, c.variable);
         EXPECT_EQ((s.xmode & 64) != 0, c.wide);
         ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
@@ -202,6 +206,38 @@ TEST_F(TableCreateTest, RefusalsLeaveNoFileAndTheListsIntact) {
         while (zvdbGetTableIndexCount(table_) > 0) zvdbDelIndex(table_, 0);
         while (zvdbGetTableFieldCount(table_) > 0) zvdbDelField(table_, 0);
     }
+}
+
+TEST_F(TableCreateTest, AFailedWriteAtAnyStepLeavesNoFile) {
+    cust();
+    ASSERT_EQ(zvdbSetIdentityField(table_, "id", 1, 1), 0);
+    ZVHANDLE byname = zvdbGetIndexByName(table_, "byname");
+    ASSERT_EQ(zvdbSetIndexDistinctKeyCountFlag(byname, 1), 0);
+    ASSERT_EQ(zvdbSetIndexCndxExpr(byname, "amount > 0"), 0);
+    ASSERT_EQ(zvdbSetPadChar(table_, ' ', 0), 0);
+    int rc = -1;
+    int failures = 0;
+    for (long n = 1; rc != 0 && n < 400; n++) {
+        zv::fault_set(zv::IoKind::Write, n, EIO);
+        rc = zvdbCreateTable(table_, "cust", 0);
+        zv::fault_reset();
+        if (rc == 0) break;
+        failures++;
+        ASSERT_EQ(files(), Names{}) << "write " << n << " code " << rc;
+        ASSERT_EQ(zvdbGetTableIndexCount(table_), 2);
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    }
+    ASSERT_EQ(rc, 0);
+    EXPECT_GT(failures, 3);
+    const int datno = OPNRFILX(-1, "cust.dat", 0, nullptr);
+    ASSERT_GE(datno, 0);
+    EXPECT_TRUE(GETFIL(datno, 26) & 0x02);
+    EXPECT_TRUE(GETFIL(datno + 1, 26) & 0x02);
+    EXPECT_EQ(wchIDfield(datno), 3);
+    char cond[64] = {};
+    EXPECT_GT(GETCIDX(datno + 4, int32_t(sizeof cond), cond), 0);
+    EXPECT_STREQ(cond, "amount > 0");
+    EXPECT_EQ(CLRFIL(datno), 0);
 }
 
 TEST_F(TableCreateTest, CreateBitTwoGivesTheFilesNoTransactionMode) {

@@ -27,7 +27,25 @@ protected:
 };
 
 TEST_F(TableOpenTest, OpenRebuildsTheCreatedHandles) {
-    create_and_open();
+    cust();
+    // What the API keeps in the files beside the engine's schema.
+    ASSERT_EQ(zvdbSetFieldNullFlag(zvdbGetFieldByName(table_, "name"), 1), 0);
+    ASSERT_EQ(zvdbSetFieldPrecision(zvdbGetFieldByName(table_, "amount"), 12), 0);
+    ASSERT_EQ(zvdbSetPadChar(table_, ' ', '|'), 0);
+    ASSERT_EQ(zvdbSetIdentityField(table_, "id", 5, 2), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    EXPECT_EQ(zvdbGetFieldNullFlag(zvdbGetFieldByName(table_, "name")), 1);
+    EXPECT_EQ(zvdbGetFieldPrecision(zvdbGetFieldByName(table_, "amount")), 12);
+    unsigned char pad = 0, delimiter = 0;
+    ASSERT_EQ(zvdbGetPadChar(table_, &pad, &delimiter), 0);
+    EXPECT_EQ(pad, ' ');
+    EXPECT_EQ(delimiter, '|');
+    ZVBIGINT seed = 0, increment = 0;
+    EXPECT_STREQ(zvdbGetIdentityFieldDetails(table_, &seed, &increment), "id");
+    EXPECT_EQ(seed, 5);
+    EXPECT_EQ(increment, 2);
     EXPECT_EQ(zvdbIsActiveTable(table_), 1);
     EXPECT_STREQ(zvdbGetTableName(table_), "cust");
     struct Field {
@@ -97,7 +115,7 @@ TEST_F(TableOpenTest, ExtensionHintOneTakesTheExtensionFromThePath) {
     ASSERT_EQ(zvdbSetTableExtension(table_, ".tbl"), 0);
     ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
     ASSERT_EQ(files(), (Names{"cust.idx", "cust.tbl"}));
-    table_->exthint = 1;  // PENDING-TBLRES zvdbSetExtensionHint
+    ASSERT_EQ(zvdbSetExtensionHint(table_, 1), 0);
     ASSERT_EQ(zvdbOpenTable(table_, "cust.tbl", 0), 0) << last();
     EXPECT_STREQ(zvdbGetTableName(table_), "cust");
     EXPECT_STREQ(table_->physname, "cust");
