@@ -32,6 +32,14 @@ ZVDBRET slots_of(ZVHANDLE table, tagZVDBTABLE **t, ZVDBICON **icon) {
     return *icon ? 0 : ZVDB_NOT_ACTIVE;
 }
 
+// The array of a table and the check of a slot number in it: 0, 4013,
+// 4012, 4050 (not kept).
+ZVDBRET held_slot(ZVHANDLE table, int32_t slot, ZVDBICON **icon) {
+    tagZVDBTABLE *t = nullptr;
+    if (ZVDBRET rc = slots_of(table, &t, icon)) return rc;
+    return slot < 0 || slot >= (*icon)->capacity ? ZVDB_ISAM_CONTEXT : 0;
+}
+
 // Opens a context on the table's data file (it becomes current) and clears
 // its record filter; a failed clear closes it again. 0 or the engine's code.
 int open_context(const tagZVDBTABLE *t, int32_t *context) {
@@ -157,19 +165,15 @@ ZVDBRET _zvdbIconSwitch(ZVHANDLE table, int32_t *slot) {
 }
 
 ZVDBRET _zvdbIconAttach(ZVHANDLE table, int32_t slot) {
-    tagZVDBTABLE *t = nullptr;
     ZVDBICON *icon = nullptr;
-    if (ZVDBRET rc = zv::slots_of(table, &t, &icon)) return keep_code(table, rc);
-    if (slot < 0 || slot >= icon->capacity) return keep_code(table, ZVDB_ISAM_CONTEXT);
+    if (ZVDBRET rc = zv::held_slot(table, slot, &icon)) return keep_code(table, rc);
     icon->slots[slot].users++;
     return 0;
 }
 
 ZVDBRET _zvdbIconRelease(ZVHANDLE table, int32_t slot) {
-    tagZVDBTABLE *t = nullptr;
     ZVDBICON *icon = nullptr;
-    if (ZVDBRET rc = zv::slots_of(table, &t, &icon)) return keep_code(table, rc);
-    if (slot < 0 || slot >= icon->capacity) return keep_code(table, ZVDB_ISAM_CONTEXT);
+    if (ZVDBRET rc = zv::held_slot(table, slot, &icon)) return keep_code(table, rc);
     ZVDBICONSLOT &s = icon->slots[slot];
     if (s.users > 1) {
         s.users--;

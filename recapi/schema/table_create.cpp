@@ -63,33 +63,20 @@ struct Entry {
     uint16_t length;
 };
 
-// The user fields that go into the schema, in record order.
-std::vector<tagZVDBFIELD *> live_fields(const tagZVDBTABLE *t) {
-    std::vector<tagZVDBFIELD *> out;
-    for (int32_t i = 0; i < _zvdbListCount(t->fields); i++) {
-        auto *f = static_cast<tagZVDBFIELD *>(t->fields->items[i]);
-        if (!deleted(f->status)) out.push_back(f);
+// The items of a list of fields, indexes or segments that are not marked
+// deleted, in list order: what a new file is made of.
+template <typename T>
+std::vector<T *> live(const ZVDBLIST *list) {
+    std::vector<T *> out;
+    for (int32_t i = 0; i < _zvdbListCount(list); i++) {
+        auto *item = static_cast<T *>(list->items[i]);
+        if (!deleted(item->status)) out.push_back(item);
     }
     return out;
 }
-
-std::vector<tagZVDBINDEX *> live_indexes(const tagZVDBTABLE *t) {
-    std::vector<tagZVDBINDEX *> out;
-    for (int32_t i = 0; i < _zvdbListCount(t->indexes); i++) {
-        auto *ix = static_cast<tagZVDBINDEX *>(t->indexes->items[i]);
-        if (!deleted(ix->status)) out.push_back(ix);
-    }
-    return out;
-}
-
-std::vector<tagZVDBSEGMENT *> live_segments(const tagZVDBINDEX *ix) {
-    std::vector<tagZVDBSEGMENT *> out;
-    for (int32_t i = 0; i < _zvdbListCount(ix->segments); i++) {
-        auto *s = static_cast<tagZVDBSEGMENT *>(ix->segments->items[i]);
-        if (!deleted(s->status)) out.push_back(s);
-    }
-    return out;
-}
+std::vector<tagZVDBFIELD *> live_fields(const tagZVDBTABLE *t) { return live<tagZVDBFIELD>(t->fields); }
+std::vector<tagZVDBINDEX *> live_indexes(const tagZVDBTABLE *t) { return live<tagZVDBINDEX>(t->indexes); }
+std::vector<tagZVDBSEGMENT *> live_segments(const tagZVDBINDEX *ix) { return live<tagZVDBSEGMENT>(ix->segments); }
 
 bool varlen_type(int32_t type) { return field_type_info(type).varlen != 0; }
 
@@ -134,15 +121,8 @@ int32_t schema_position(const tagZVDBTABLE *t, const char *name) {
 // path/name when the table has a mirror. Empty on no memory.
 std::string ifil_name(const tagZVDBTABLE *t) {
     if (t->superfile) return std::string(_zvdbSuperGetName(t->superfile)) + "!" + t->physname;
-    const int sep = _zvdbGetPathSeparator(const_cast<tagZVDBTABLE *>(t));
-    auto joined = [sep](const char *dir, const char *name) {
-        char *p = _zvdb_MakeFilePath(dir ? dir : "", name, sep);
-        std::string s = p ? p : "";
-        _zvdb_free(p);
-        return s;
-    };
-    std::string name = joined(t->path, t->physname);
-    if (t->mirrorname) name += "|" + joined(t->mirrorpath, t->mirrorname);
+    std::string name = file_path(t, t->path, t->physname);
+    if (t->mirrorname) name += "|" + file_path(t, t->mirrorpath, t->mirrorname);
     return name;
 }
 
@@ -255,6 +235,13 @@ int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno) {
 }
 
 }  // namespace
+
+std::string file_path(const tagZVDBTABLE *t, const char *dir, const char *name) {
+    char *p = _zvdb_MakeFilePath(dir ? dir : "", name, _zvdbGetPathSeparator(const_cast<tagZVDBTABLE *>(t)));
+    std::string s = p ? p : "";
+    _zvdb_free(p);
+    return s;
+}
 
 }  // namespace zv
 

@@ -257,17 +257,10 @@ std::string engine_extension(tagZVDBTABLE *t, int mode, const char *fallback) {
 // alone takes the physical name, a mirror name alone an empty path).
 std::string open_file_name(tagZVDBTABLE *t) {
     if (t->superfile) return std::string(_zvdbSuperGetName(t->superfile)) + "!" + t->physname;
-    const int sep = _zvdbGetPathSeparator(t);
-    auto joined = [sep](const char *dir, const char *name) {
-        char *p = _zvdb_MakeFilePath(dir ? dir : "", name, sep);
-        std::string s = p ? p : "";
-        _zvdb_free(p);
-        return s;
-    };
-    std::string name = joined(t->path, t->physname);
+    std::string name = file_path(t, t->path, t->physname);
     const bool mname = t->mirrorname && *t->mirrorname;
     const bool mpath = t->mirrorpath && *t->mirrorpath;
-    if (mname || mpath) name += "|" + joined(mpath ? t->mirrorpath : "", mname ? t->mirrorname : t->physname);
+    if (mname || mpath) name += "|" + file_path(t, mpath ? t->mirrorpath : "", mname ? t->mirrorname : t->physname);
     return name;
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "recapi/base/handles.h"
 #include "zarvo/zarvo.h"
@@ -96,6 +97,8 @@ ZVDBRET _zvdbCleanupTableHandle(ZVHANDLE table);
 
 namespace zv {
 
+// dir joined with name by the session's separator ("" on no memory).
+std::string file_path(const tagZVDBTABLE *t, const char *dir, const char *name);
 // Gives the table a new layout stamp (never all ones).
 void new_layout(tagZVDBTABLE *t);
 // Frees the field and index handles (lists emptied), definition, schema and
