@@ -900,6 +900,116 @@ ZV_API ZVDBRET _zvdbUTCTime(int64_t seconds, int *year, int *month, int *day, in
 /* Reverses text in place and returns it (NULL stays NULL). */
 ZV_API char *_zvdb_strrev(char *text);
 
+/* ------------------------------------------------------------------------ */
+/* File-system routines.                                                     */
+/*                                                                           */
+/* Plain file operations for applications and the object layer. They take   */
+/* no handle, need no session and keep no last code.                         */
+/* ------------------------------------------------------------------------ */
+
+/* Copies source to target, created as fopen's "w" creates (0666 less the
+ * umask) or truncated, in blocks of 4096 bytes. 0; 4068 when either file
+ * cannot be opened, or when a read fails, a write is short or the target
+ * cannot be closed, and then no target is left behind; 4007 for NULL. A
+ * target that is the source itself (same device and inode, as "a" and
+ * "./a" or a hard link) is left alone: 0. */
+ZV_API ZVDBRET zvdbCopyFile(const char *source, const char *target);
+/* Removes a file: 0, 4015 when it cannot be removed, 4007 for NULL. */
+ZV_API ZVDBRET zvdbDeleteFile(const char *name);
+/* Moves source to target by zvdbCopyFile, then deletes source: the first
+ * failing code. The source is deleted only after a complete copy. A target
+ * that is the source itself: 0, nothing touched. */
+ZV_API ZVDBRET zvdbRenameFile(const char *source, const char *target);
+/* Creates a directory with permission bits 0777 less the umask: 0, 4067
+ * when it cannot be created (an existing one included), 4007 for NULL. */
+ZV_API ZVDBRET zvdbCreateDir(const char *path);
+
+/* A directory search, owned by the caller. The directory text is kept in
+ * text, and the full name of each entry tried is built behind it; the text
+ * together with one entry name and its terminator must fit in 4096 bytes. */
+typedef struct tagZVDBFINDFILE {
+    void *dir;          /* directory stream; NULL when none is open */
+    char entry[256];    /* name of the current entry */
+    char text[4096];    /* directory text, then directory text and entry name */
+} ZVDBFINDFILE;
+
+/* Opens the directory and returns the name of its first entry that is not
+ * a directory (its status read through symbolic links), or NULL. The
+ * directory is given with its trailing "/", since entry names are appended
+ * to it as they stand. Entries whose status cannot be read (a dangling
+ * link) and entries whose full name would not fit are skipped. NULL also
+ * for a NULL record or directory, a directory text without room for one
+ * entry name, and a directory that cannot be opened. The name lives in the
+ * record until the next call. */
+ZV_API const char *zvdbFindFirstFile(ZVDBFINDFILE *find, const char *directory);
+/* The next such entry, or NULL at the end (or without an open stream). */
+ZV_API const char *zvdbFindNextFile(ZVDBFINDFILE *find);
+/* Closes the record's stream: the close's result, 0 when none is open, -1
+ * for NULL. */
+ZV_API int zvdbFindClose(ZVDBFINDFILE *find);
+
+/* Reduces a path: runs of "/" become one, "/./" becomes "/", a leading
+ * "./" is dropped (with the "/" that follow it), and trailing "/" and "/."
+ * go, but the first character always stays ("/" stays "/", "./" gives ""
+ * and "/." is kept). ".." is not resolved. At most max characters of path
+ * are read; out receives the result and its terminator (max + 1 bytes at
+ * most). With lower nonzero letters become lower case. 0; 4007 for NULL,
+ * 4004 for a negative max. */
+ZV_API ZVDBRET _zvdbReducePath(const char *path, char *out, int32_t max, int lower);
+/* strncmp of the two reduced paths over at most 255 characters; the second
+ * form lower-cases both. NULL stands for "". */
+ZV_API int _zvdbPathCmp(const char *a, const char *b);
+ZV_API int _zvdbPathiCmp(const char *a, const char *b);
+
+/* ------------------------------------------------------------------------ */
+/* Services this library does not have.                                      */
+/*                                                                           */
+/* Servers, secure connections, impersonation, external configuration and   */
+/* logs, full-text search and session ids are not part of this library.     */
+/* Their entries stay callable and answer in a fixed way: arguments are     */
+/* ignored, a NULL handle is accepted, and no session's last code changes   */
+/* (zvdbGetSessionId aside).                                                 */
+/* ------------------------------------------------------------------------ */
+
+/* 4054. */
+ZV_API ZVDBRET zvdbSetLocalDirectory(ZVHANDLE handle, const char *path);
+ZV_API ZVDBRET zvdbSetSessionSSLParams(ZVHANDLE handle, const char *params);
+ZV_API ZVDBRET zvdbSetSSL(ZVHANDLE handle, int on);
+ZV_API ZVDBRET zvdbSyncTransactionState(ZVHANDLE handle);
+ZV_API ZVDBRET zvdbSetConfigurationFile(const char *path);
+ZV_API ZVDBRET zvdbBeginImpersonation(ZVHANDLE handle, int task);
+ZV_API ZVDBRET zvdbEndImpersonation(ZVHANDLE handle);
+ZV_API ZVDBRET zvdbSETENCRYPTParam(ZVHANDLE handle, const char *params);
+ZV_API ZVDBRET zvdbSetLogPath(ZVHANDLE handle, const char *path);
+ZV_API ZVDBRET zvdbSetStatusLogPath(ZVHANDLE handle, const char *path);
+ZV_API ZVDBRET _zvdbMOVFTS(ZVHANDLE record, int mode);
+/* 0: no, none, nothing done. */
+ZV_API int zvdbIsSSLActive(ZVHANDLE handle);
+ZV_API int zvdbIsSQLServer(ZVHANDLE handle);
+ZV_API ZVDBRET zvdbStartDatabaseEngine(void);
+ZV_API int32_t zvdbAcquireSessionId(ZVHANDLE handle);
+ZV_API int32_t zvdbGetZarvoOWNER(void);
+ZV_API int _zvdbAGGRLOCK(ZVHANDLE table, int mode);
+/* Nothing. */
+ZV_API void zvdbStopDatabaseEngine(void);
+ZV_API void zvdbSetSessionId(ZVHANDLE handle, int32_t id);
+ZV_API void zvdbSetZarvoOWNER(int32_t owner);
+/* Returns id. */
+ZV_API int32_t zvdbReleaseSessionId(int32_t id);
+/* Asks the engine's snapshot service, which this library lacks (454): -1,
+ * with the engine's 454 kept as the last code of the session the handle
+ * leads to. */
+ZV_API int32_t zvdbGetSessionId(ZVHANDLE handle);
+
+/* A sample call through the library: appends the line
+ * "zvdbHelloWorld: | HelloFileName={path} | HelloTextData={text} |
+ * HelloNintData={integer} | HelloULongData={unsigned} |
+ * HelloFloatData={real, six decimals}" to the file path (a NULL text is
+ * written as ""). 0; -1 when the file cannot be opened or the line cannot
+ * be written. */
+ZV_API int zvdbHelloWorld(const char *path, const char *text, int integer, unsigned int value,
+                          double real);
+
 
 /* ------------------------------------------------------------------------ */
 /* Tables, fields, indexes and segments: definitions.                        */

@@ -148,6 +148,23 @@ int main(void) {
         CHECK(zvdbGetFieldByName(t, "NAME") == name && zvdbGetTableType(t) == 0);
         CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
     }
+    /* File routines and the entries of services this library lacks. */
+    {
+        ZVDBFINDFILE find;
+        const char *first;
+        char out[16];
+        CHECK(zvdbCreateDir("capi.d") == 0 && zvdbHelloWorld("capi.d/h", "t", -1, 1u, 0.5) == 0);
+        CHECK(zvdbCopyFile("capi.d/h", "capi.d/c") == 0 && zvdbRenameFile("capi.d/c", "capi.d/c") == 0);
+        first = zvdbFindFirstFile(&find, "capi.d/");
+        CHECK(first != NULL && (strcmp(first, "h") == 0 || strcmp(first, "c") == 0));
+        CHECK(zvdbFindClose(&find) == 0);
+        CHECK(zvdbDeleteFile("capi.d/h") == 0 && zvdbDeleteFile("capi.d/c") == 0);
+        CHECK(zvdbDeleteFile("capi.d/h") == ZVDB_DELETE_FAILED && remove("capi.d") == 0);
+        CHECK(_zvdbReducePath("./a//b/.", out, 15, 0) == 0 && strcmp(out, "a/b") == 0);
+        CHECK(_zvdbPathiCmp("A/B", "a//b") == 0 && _zvdbPathCmp("A/B", "a/b") != 0);
+        CHECK(zvdbSetSSL(NULL, 1) == ZVDB_NOT_SUPPORTED && _zvdbMOVFTS(NULL, 1) == ZVDB_NOT_SUPPORTED);
+        CHECK(zvdbIsSQLServer(NULL) == 0 && zvdbReleaseSessionId(7) == 7 && zvdbGetSessionId(NULL) == -1);
+    }
     /* Table services from C: the identity field, full-text parameter texts,
      * a resource handle, padding and the name test of table files. */
     {
