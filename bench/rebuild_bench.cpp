@@ -7,106 +7,45 @@
 // test.
 //
 //   rebuild_bench [--records N] [directory]
-#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "bench/maintset.h"
 #include "zarvo/zarvo.h"
 
-namespace {
-
-struct Rec {
-    char tag[4];
-    uint32_t number;
-    char city[20];
-    char name[24];
-    uint32_t amount;
-    char pad[8];
-};
-static_assert(sizeof(Rec) == 64, "a record is 64 bytes");
-
-double now_seconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-int fail(const char *what, int rc) {
-    fprintf(stderr, "rebuild_bench: %s failed: %d\n", what, rc);
-    return 1;
-}
-
-}  // namespace
+using bench::fail;
+using bench::now_seconds;
 
 int main(int argc, char **argv) {
     uint32_t records = 1000000;
     std::string dir = ".";
-    for (int i = 1; i < argc; i++) {
-        if (!strcmp(argv[i], "--records") && i + 1 < argc) {
-            records = uint32_t(strtoul(argv[++i], nullptr, 10));
-        } else if (argv[i][0] == '-') {
-            fprintf(stderr, "usage: rebuild_bench [--records N] [directory]\n");
-            return 2;
-        } else {
-            dir = argv[i];
-        }
-    }
-    const std::string base = dir + "/rblbench";
-    const std::string nm = dir + "/rblbench_nm.idx";
-    for (const std::string &f : {base + ".dat", base + ".idx", nm}) remove(f.c_str());
-
-    ISEG s0[1] = {{4, 4, 1}}, s1[1] = {{8, 20, 0}}, s2[1] = {{28, 24, 0}};
-    IIDX idx[3] = {
-        IIDX{4, 0, 0, 0, 0, 1, s0, nullptr, nullptr, nullptr, nullptr},
-        IIDX{24, 0, 1, 0, 0, 1, s1, nullptr, nullptr, nullptr, nullptr},
-        IIDX{24, 0, 0, 0, 0, 1, s2, nullptr, nm.c_str(), nullptr, nullptr},
-    };
-    IFIL ifil{base.c_str(), -1, 64, 0, 0, 3, 0, 0, idx, nullptr, nullptr, 0};
-    if (int rc = INTISAMX(4096, 64, 32, 4096, 32)) return fail("start-up", rc);
-    if (int rc = CREIFIL(&ifil)) return fail("create", rc);
+    if (int rc = bench::parse_args(argc, argv, "rebuild_bench", &records, &dir)) return rc;
+    bench::MaintSet set(dir, "rblbench");
+    set.remove_files();
+    IFIL &ifil = set.ifil;
+    const char *me = "rebuild_bench";
+    if (int rc = INTISAMX(4096, 64, 32, 4096, 32)) return fail(me, "start-up", rc);
+    if (int rc = CREIFIL(&ifil)) return fail(me, "create", rc);
     const int d = ifil.tfilno;
-    static const char *const cities[] = {"Bern", "Oslo", "Lima", "Riga", "Kiel", "Graz", "Turku"};
     const double t0 = now_seconds();
     for (uint32_t k = 1; k <= records; k++) {
-        Rec r;
-        memset(&r, ' ', sizeof r);
-        memcpy(r.tag, "REC", 3);
-        // Numbers and names in a scattered order, so that the sort works.
-        const uint32_t n = uint32_t((uint64_t(k) * 2654435761u) % 4294967291u);
-        r.number = n;
-        snprintf(r.city, sizeof r.city, "%-19s", cities[k % 7]);
-        snprintf(r.name, sizeof r.name, "N%010u-%08u", n, k);
-        r.amount = k;
+        bench::MaintRec r = bench::maint_record(k);
         zvSETHGH(0);
         uint32_t pos = NEWREC(d);
-        if (!pos) return fail("NEWREC", zvGetUserErrorCode());
-        if (int rc = WRTREC(d, pos, &r)) return fail("WRTREC", rc);
+        if (!pos) return fail(me, "NEWREC", zvGetUserErrorCode());
+        if (int rc = WRTREC(d, pos, &r)) return fail(me, "WRTREC", rc);
     }
-    if (int rc = CLIFIL(&ifil)) return fail("close", rc);
+    if (int rc = CLIFIL(&ifil)) return fail(me, "close", rc);
     const double t1 = now_seconds();
 
     ifil.tfilno = -1;
-    if (int rc = RBLIFIL(&ifil)) return fail("rebuild", rc);
+    if (int rc = RBLIFIL(&ifil)) return fail(me, "rebuild", rc);
     const double t2 = now_seconds();
 
-    ifil.tfilno = -1;
-    if (int rc = OPNIFIL(&ifil)) return fail("open", rc);
-    uint32_t keys[3];
-    for (int k = 0; k < 3; k++) {
-        zvSETHGH(0);
-        keys[k] = IDXENT(ifil.tfilno + 1 + k);
-    }
-    zvSETHGH(0);
-    const uint32_t datent = DATENT(ifil.tfilno);
-    CLIFIL(&ifil);
-    CLISAM();
-    for (const std::string &f : {base + ".dat", base + ".idx", nm}) remove(f.c_str());
-    if (datent != records || keys[0] != records || keys[1] != records || keys[2] != records) {
-        fprintf(stderr, "rebuild_bench: %u records, keys %u %u %u after the rebuild\n", datent, keys[0], keys[1],
-                keys[2]);
-        return 1;
-    }
+    if (int rc = set.check_counts(me, "rebuild", records)) return rc;
     const double secs = t2 - t1;
     printf("records written             : %" PRIu32 " (%.2f s)\n", records, t1 - t0);
     printf("set rebuild (scan, 3 indexes): %.2f s\n", secs);

@@ -123,6 +123,7 @@ int a_SETVARBYTS(ZvArgs &a) { return SETVARBYTS(a.filno, a.arg5); }
 int a_CREIFILz(ZvArgs &a) { return CREIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_OPNIFILz(ZvArgs &a) { return OPNIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_RBLIFILz(ZvArgs &a) { return RBLIFILz(static_cast<IFILPARM *>(a.arg3)); }
+int a_CMPIFILz(ZvArgs &a) { return CMPIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_PUTIFILz(ZvArgs &a) { return PUTIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_RENIFILz(ZvArgs &a) { return RENIFILz(static_cast<IFILPARM *>(a.arg3)); }
 int a_PRMIIDXz(ZvArgs &a) { return PRMIIDXz(static_cast<IFILPARM *>(a.arg3)); }
@@ -586,7 +587,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /*  98 */ {"PRMIIDXz", a_PRMIIDXz},
     /*  99 */ {"TMPIIDXz", a_TMPIIDXz},
     /* 100 */ {"PUTIFILz", a_PUTIFILz},
-    /* 101 */ {"CMPIFILz", NOFUNCT},
+    /* 101 */ {"CMPIFILz", a_CMPIFILz},
     /* 102 */ {nullptr, NOFUNCT},
     /* 103 */ {"RBLIIDXz", a_RBLIIDXz},
     /* 104 */ {"NXTVREC", a_NXTVREC},

@@ -125,7 +125,11 @@ int zvfilexists(const char *name) {
     int fd = mbcratx(nullptr, name);
     if (fd >= 0) {
         mbclosx(nullptr, fd);
-        dltfilx(name, 0, 0);
+        // The probe must not stay: a name handed out while its probe file
+        // stands would refuse the caller's own exclusive create, and the
+        // file would be left behind for good. A failing delete is tried
+        // once more; a probe that still stands ends the search.
+        if (dltfilx(name, 0, 0) && dltfilx(name, 0, 0)) return 55;
         return 0;
     }
     int code = g->uerr_cod;
@@ -209,7 +213,12 @@ int iTMPNAMEext(char *out, int length, const char *ext) {
             return set_uerr(155);
         }
         plat_close(fd);
-        plat_unlink(tmpl);
+        // The name is handed out free: a failing delete of the file just
+        // made is tried once more, and a file that stays is no name to give.
+        if (plat_unlink(tmpl) != 0 && plat_unlink(tmpl) != 0) {
+            g->sysiocod = static_cast<uint16_t>(errno);
+            return set_uerr(155);
+        }
         if (strlen(tmpl) >= size_t(length)) return set_uerr(153);
         memcpy(out, tmpl, strlen(tmpl) + 1);
         return 0;

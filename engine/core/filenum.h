@@ -40,7 +40,8 @@ void zvinrnum(uint16_t mode, int fd);
 
 // Whether a file name is free: 0 free (checked by creating and deleting it),
 // -1 exists, -2 cannot be created (or a member name whose host is not
-// open), -3 no descriptor to be had, or a positive error code.
+// open), -3 no descriptor to be had, or a positive error code (55: the
+// probe file could not be deleted, twice).
 int zvfilexists(const char *name);
 
 // Unique file id: the header's file id, server id and creation time.

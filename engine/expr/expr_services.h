@@ -10,15 +10,8 @@
 #include "zarvo/zvdbpt.h"
 
 extern "C" {
-// Parses a condition text against a record schema map and field-name list
-// (either may be null); len counts the terminating NUL. Returns the tree
-// bound to the layout with *kind 0, or for a text beginning with "@" a
-// callback-filter block (u32 use count 1, the text, a NUL) with *kind 1.
-// Null on failure: 540 null text, 454 a text beginning with "#", 82 no
-// memory for a callback block (user error); a text that does not parse
-// sets no user error and leaves the parser's result (1, or 2 for a tree
-// too deep) in INSTGV::exprerr.
-void *cndxparse(void *schema, void *names, const char *text, int32_t len, int *kind);
+// cndxparse (zarvo/zvdbpt.h) gives for a text beginning with "@" the
+// callback-filter block u32 use count 1, the text, a NUL.
 // Parses text against the field names and schema map of an open file: 1
 // with the tree in *tree (freed by kind when tree is null) and its kind in
 // *kind; 0 with the user error set (597 when the text does not parse).

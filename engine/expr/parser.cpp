@@ -392,7 +392,7 @@ using namespace zv;
 
 extern "C" {
 
-void *cndxparse(void *schema, void *names, const char *text, int32_t len, int *kind) {
+ZV_API void *cndxparse(void *schema, void *names, const char *text, int32_t len, int *kind) {
     INSTGV *g = zvWNGV;
     if (kind) *kind = 0;
     if (!g) return nullptr;
@@ -423,6 +423,8 @@ void *cndxparse(void *schema, void *names, const char *text, int32_t len, int *k
     g->exprerr = rc;
     return rc ? nullptr : tree;
 }
+
+ZV_API int zvGetExprErrorCode(void) { return zvWNGV ? zvWNGV->exprerr : 0; }
 
 int testparse(int filno, const char *text, void **tree, int *kind) {
     INSTGV *g = zvWNGV;

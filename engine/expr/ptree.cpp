@@ -492,6 +492,8 @@ ZV_API PTNODE *zvdbptAddToExprList(PTNODE *list, PTNODE *expr) {
 
 ZV_API int64_t zvdbptGetInteger(const PTNODE *node) { return ptGetInteger(node); }
 ZV_API int zvdbptGetExprType(const PTNODE *node) { return ptGetExprType(node); }
+ZV_API int zvdbptGetNodeType(const PTNODE *node) { return ptGetNodeType(node); }
+ZV_API PTNODE *zvdbptGetRight(const PTNODE *node) { return ptGetRight(node); }
 ZV_API void zvdbptDestroy(PTNODE *node) { ptDestroy(node); }
 ZV_API void zvdbptFreeMem(void *block) { ptFreeMem(block); }
 

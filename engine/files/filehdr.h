@@ -296,3 +296,4 @@ constexpr uint32_t kFlmode2StdHeader = 0x10000;   // standard header required
 constexpr uint32_t kFlmode2Features = 0x315E004A; // any of these: extended header
 // flmode3 (+228).
 constexpr uint32_t kFlmode3Replaceable = 0x100001; // index marked for replacement
+constexpr uint32_t kFlmode3FixedOnly = 0x400;       // variable format holding records of the fixed length only

@@ -145,6 +145,7 @@ ZV_API int ADDVREC(int datno, void *record, int32_t len) {
     if (!d) return g->isamerr_cod;
     if (!record) return isam_end(set_uerr(33), datno);
     if (len <= 0 || len < int32_t(d->hdr.base.reclen)) return isam_end(149, datno);
+    if ((d->hdr.ext.flmode3 & kFlmode3FixedOnly) && len != int32_t(d->hdr.base.reclen)) return isam_end(945, datno);
     if (partition_host(d)) return isam_end(454, datno);
     UpdateBits bits(kUpdAdd | kUpdCurrent);
     UndoGuard u(datno);
@@ -198,6 +199,7 @@ ZV_API int RWTVREC(int datno, void *record, int32_t len) {
     if (!d) return g->isamerr_cod;
     if (!record) return isam_end(set_uerr(33), datno);
     if (len <= 0 || len < int32_t(d->hdr.base.reclen)) return isam_end(149, datno);
+    if ((d->hdr.ext.flmode3 & kFlmode3FixedOnly) && len != int32_t(d->hdr.base.reclen)) return isam_end(945, datno);
     if (d->hdr.base.flmode & 0x8) return isam_end(54, datno);
     if (partition_host(d)) return isam_end(454, datno);
     uint64_t pos = 0;

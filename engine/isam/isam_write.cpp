@@ -361,12 +361,17 @@ uint32_t fixed_frame(const FCB *d) { return is_member(d) ? (wide(d) ? 22 : 18) :
 // The fixed-length data file of a write: the block, or null with the ISAM
 // error set. *variable tells that the call belongs to the variable-length
 // twin (a variable format that holds only records of the fixed length).
-FCB *fixed_file(int datno) {
+FCB *fixed_file(int datno, bool *variable) {
     INSTGV *g = zvWNGV;
+    *variable = false;
     FCB *d = tstifnm(datno);
     if (!d) {
         ierr(g->uerr_cod, datno);
         return nullptr;
+    }
+    if (d->kind == kKindVariable && (d->hdr.ext.flmode3 & kFlmode3FixedOnly)) {
+        *variable = true;
+        return d;
     }
     if (d->kind != kKindFixed) {
         ierr(48, datno);
@@ -387,8 +392,10 @@ ZV_API int ADDREC(int datno, void *record) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     g->isamerr_cod = 0;
-    FCB *d = fixed_file(datno);
+    bool variable = false;
+    FCB *d = fixed_file(datno, &variable);
     if (!d) return g->isamerr_cod;
+    if (variable) return ADDVREC(datno, record, int32_t(d->hdr.base.reclen));
     if (!record) return isam_end(set_uerr(33), datno);
     if (partition_host(d)) return isam_end(454, datno);
     UpdateBits bits(kUpdAdd | kUpdCurrent);
@@ -410,8 +417,10 @@ ZV_API int RWTREC(int datno, void *record) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     g->isamerr_cod = 0;
-    FCB *d = fixed_file(datno);
+    bool variable = false;
+    FCB *d = fixed_file(datno, &variable);
     if (!d) return g->isamerr_cod;
+    if (variable) return RWTVREC(datno, record, int32_t(d->hdr.base.reclen));
     if (!record) return isam_end(set_uerr(33), datno);
     if (partition_host(d)) return isam_end(454, datno);
     uint64_t pos = 0;
@@ -440,8 +449,10 @@ ZV_API int DELREC(int datno) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     g->isamerr_cod = 0;
-    FCB *d = fixed_file(datno);
+    bool variable = false;
+    FCB *d = fixed_file(datno, &variable);
     if (!d) return g->isamerr_cod;
+    if (variable) return DELVREC(datno);
     if (partition_host(d)) return isam_end(454, datno);
     uint64_t pos = 0;
     if (int rc = chkism(datno, d, &pos)) return isam_end(rc, datno);

@@ -58,6 +58,8 @@ struct RblState {
     int32_t runlo, runn;      // file numbers runlo .. runlo + runn - 1 belong to the set being rebuilt
     uint8_t keydump;          // reject reports carry a hex dump of each key
     uint64_t loaded;          // keys handed to the bulk load (the index rebuild's own count)
+    uint64_t copyreads;       // live records the compaction's copy read
+    uint64_t copywrites;      // records the compaction's copy wrote
 };
 
 struct MaintState {

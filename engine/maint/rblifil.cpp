@@ -62,86 +62,17 @@ bool open_state(const FCB *f) { return f && (f->state == 'y' || f->state == 'v' 
 void log_line(const char *text, int code = kLogSingleTry) { zvrcvlog(text, code); }
 
 // One run of the set rebuild.
-struct Run {
-    IFILPARM *p = nullptr;
-    IFIL *ifil = nullptr;
+struct Run : IndexPhase {
     int16_t tfilno = 0, dfilno = 0, dfilmod = 0, ifilmod = 0;
-    RblOptions o;
-    int first = -1;            // data file number of the run
     bool ownstatus = false;
     bool flagsset = false;
-    FILE *rej = nullptr;
-    char rejname[256] = {};
-    int64_t rejected = 0;
     int32_t tail = 0;
     int32_t memstate = 0;      // a partition member's state word for the scan
-    char dname[256] = {};
-    SetShape shape;
 };
-
-// Closes a file of the run when it is open, keeping the error codes; an
-// index after its key pass keeps its 'R' mark on disk (`marked`).
-void quiet_close(int filno, bool marked = false) {
-    INSTGV *g = zvWNGV;
-    if (!open_state(fcb_at(filno))) return;
-    uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num, sys = g->sysiocod;
-    if (marked) rbl_close(filno);
-    else iclsfilx(filno, 0);
-    g->uerr_cod = uerr;
-    g->isamerr_cod = isam;
-    g->isamfil_num = num;
-    g->sysiocod = sys;
-}
-
-// Releases the key-map entries of the index files first + 1 + k, k in
-// [from, to].
-void drop_maps(const Run &r, int from, int to) {
-    for (int k = from; k <= to; k++) clearifil(r.first + 1 + k, 1, 0);
-}
-
-// The name of index file k of the set.
-int index_name(Run &r, int k, char (&out)[256]) {
-    const IIDX &x = r.ifil->iidxarr[k];
-    if (x.aidxnam) return buildAidxnam(out, x.aidxnam, sizeof out, r.dname);
-    return zviflnam(r.p, out, 1, nullptr);
-}
-
-// Step 9: the schema serial description of the stored definition (the
-// first serial segment taken from a schema field) against the IFIL.
-int serial_check(Run &r, FCB *dat) {
-    INSTGV *g = zvWNGV;
-    if (!(dat->hdr.base.hdrflags & kHdrHasExt)) return 0;
-    uint16_t isam = g->isamerr_cod, num = g->isamfil_num;
-    IFIL *stored = cnvifilnpx(nullptr, dat->name, nullptr, nullptr, r.first, 0);
-    g->isamerr_cod = isam;
-    g->isamfil_num = num;
-    set_uerr(0);
-    if (!stored) return 0;
-    int32_t field = 0, length = 0;
-    bool have = false;
-    for (int k = 0; k < stored->dnumidx && !have; k++) {
-        const IIDX &x = stored->iidxarr[k];
-        for (int s = 0; s < x.inumseg && x.isegarr && !have; s++) {
-            if ((x.isegarr[s].segmode & 0x10F) != 257) continue;
-            field = x.isegarr[s].soffset + 1;
-            length = -x.isegarr[s].slength;
-            have = true;
-        }
-    }
-    zvputmem(stored);
-    if (!have) return 0;
-    int found = 0, failfil = 0;
-    int rc = chkschsrl(r.ifil, r.first, field, length, &found, &failfil);
-    if (rc && !r.o.update) return rerr(608, failfil);
-    // The key maps bind the description again.
-    dat->serpos = 0;
-    dat->srllen = 0;
-    return 0;
-}
 
 // The create block of index file k (one block per physical file after the
 // data file's), adjusted to the data file.
-bool index_block(const Run &r, int filepos, const FCB *dat, XCREblk *out) {
+bool index_block(const IndexPhase &r, int filepos, const FCB *dat, XCREblk *out) {
     if (!r.p->xcre) return false;
     *out = r.p->xcre[filepos];
     const uint16_t dflags = dat->hdr.base.hdrflags;
@@ -154,129 +85,7 @@ bool index_block(const Run &r, int filepos, const FCB *dat, XCREblk *out) {
     return true;
 }
 
-// Step 10 for one index file k: saved resources, delete, create, carried
-// resources, key maps of the host and its members, close.
-int recreate_index(Run &r, int k, int filepos, FCB *dat) {
-    INSTGV *g = zvWNGV;
-    RblState &rs = g->maint.rbl;
-    IFIL *ifil = r.ifil;
-    const IIDX &x = ifil->iidxarr[k];
-    const int n = r.first + 1 + k;
-    const int nmem = r.shape.nmem[k];
-    char iname[256];
-    if (int rc = index_name(r, k, iname)) return rerr(rc, n);
-    bool recreated = false;
-    if (zvsname1(iname)) {
-        // A superfile member keeps its file: it is only opened.
-        if (int rc = OPNFILX(n, iname, uint16_t(ifil->ifilmod), nullptr)) return rerr(rc, n);
-    } else {
-        char savename[256];
-        int savefil = kNoSaveFile, encset = 0;
-        uint16_t oldflags = 0;
-        CamoSave enc{};
-        if (int rc = getidxres(r.first, n, iname, r.p->password, savename, &savefil, nmem, &oldflags, &enc, &encset)) {
-            if (encset) rbl_enc_restore(&enc);
-            return rerr(rc, n);
-        }
-        auto drop_save = [&]() { return savefil != kNoSaveFile ? rbl_drop_save(savefil, savename) : 0; };
-        cnvdltfil(iname);
-        set_uerr(0);
-        XCREblk blk;
-        bool haveblk = index_block(r, filepos, dat, &blk);
-        int rc;
-        {
-            OptionBit mark(&g->fileopt[2], kIsamIndexMark);
-            rs.flags |= 1;
-            rc = CREIDXX8(n, iname, x.ikeylen, x.ikeytyp, x.ikeydup, nmem, ifil->ixtdsiz,
-                          uint16_t(ifil->ifilmod | 0x1000), int32_t(r.p->permmask), r.p->group, r.p->password,
-                          haveblk ? &blk : nullptr);
-            rs.flags &= ~1u;
-        }
-        if (encset) rbl_enc_restore(&enc);
-        if (rc) {
-            drop_save();
-            return rerr(rc, n);
-        }
-        if (savefil != kNoSaveFile) {
-            rc = putidxres(n, savefil);
-            int dr = drop_save();
-            if (!rc) rc = dr;
-            if (rc) {
-                quiet_close(n);
-                return rerr(rc, n);
-            }
-        }
-        (void)oldflags;
-        if (x.icolseq && (rc = SETALTSEQ(n, x.icolseq)) != 0) {
-            quiet_close(n);
-            return rerr(rc, n);
-        }
-        if (x.ipadbyt && (rc = SETVARBYTS(n, x.ipadbyt)) != 0) {
-            quiet_close(n);
-            return rerr(rc, n);
-        }
-        recreated = true;
-    }
-    // 10.5 to 10.7: key maps, members, close.
-    auto fail = [&](int code, int filno) {
-        drop_maps(r, k, k + nmem);
-        quiet_close(n);
-        return rerr(code, filno);
-    };
-    if (int rc = setimap(k, ifil, -1, 0, recreated ? 1 : 0)) return fail(rc, g->isamfil_num ? g->isamfil_num : n);
-    if (int rc = zvksgmap(n)) return fail(rc, n);
-    isam_entry(n)->inuse = kMapByIfil;
-    for (int m = 1; m <= nmem; m++) {
-        const IIDX &xm = ifil->iidxarr[k + m];
-        if (recreated) {
-            if (int rc = CREMEM(n, xm.ikeylen, xm.ikeytyp, xm.ikeydup, m)) return fail(rc, n + m);
-        }
-        if (int rc = setimap(k + m, ifil, -1, 0, recreated ? 1 : 0))
-            return fail(rc, g->isamfil_num ? g->isamfil_num : n + m);
-        if (int rc = zvksgmap(n + m)) return fail(rc, n + m);
-        isam_entry(n + m)->inuse = kMapByIfil;
-    }
-    if (int rc = iclsfilx(n, 0)) return fail(rc, n);
-    return 0;
-}
-
-// Step 12 for one index file k: open, header check, key pass of the host
-// and of each member, close.
-int load_index(Run &r, int k) {
-    INSTGV *g = zvWNGV;
-    IFIL *ifil = r.ifil;
-    const IIDX &x = ifil->iidxarr[k];
-    const int n = r.first + 1 + k;
-    const int nmem = r.shape.nmem[k];
-    char iname[256];
-    if (int rc = index_name(r, k, iname)) return rerr(rc, n);
-    if (int rc = OPNFILX(n, iname, uint16_t((ifil->ifilmod & 0xCFF6) | 0x3000), nullptr)) return rerr(rc, n);
-    const int opts = r.o.purge ? kRblPurge : 0;
-    auto check_of = [&](const IIDX &ix) { return (r.o.update || ix.icolseq || ix.ipadbyt) ? 1 : 0; };
-    int rc = chkidxhdr(check_of(x), &x, n, ifil->ifilmod, nmem);
-    int32_t dups = 0, bad = 0;
-    if (!rc) rc = RBLIDX(r.first, r.dname, n, r.p->password, &r.rej, 0, &dups, opts, &bad);
-    r.rejected += int64_t(dups) + bad;
-    for (int m = 1; m <= nmem && !rc; m++) {
-        const IIDX &xm = ifil->iidxarr[k + m];
-        rc = chkidxhdr(check_of(xm), &xm, n + m, ifil->ifilmod, -1);
-        dups = bad = 0;
-        if (!rc) rc = RBLMEM(r.first, r.dname, n, m, r.p->password, &r.rej, 0, &dups, opts, &bad);
-        r.rejected += int64_t(dups) + bad;
-        if (rc) {
-            quiet_close(n, true);
-            return rerr(rc, n + m);
-        }
-    }
-    if (rc) {
-        quiet_close(n, true);
-        return rerr(rc, g->maint.rbl.err ? g->maint.rbl.errfil : n);
-    }
-    if ((rc = rbl_close(n)) != 0) return rerr(rc, n);
-    return 0;
-}
-
-// Step 13.3: the rejected records leave the set.
+// Step 13.3: the set opened again, its rejected records deleted.
 int purge(Run &r) {
     INSTGV *g = zvWNGV;
     IFIL *ifil = r.ifil;
@@ -293,99 +102,12 @@ int purge(Run &r) {
         log_line("Could not process any rejected records (dat)", kLogSingleTry - g->isamerr_cod);
         return 651;
     }
-    const int datno = ifil->tfilno;
-    rbl_close_stream(&r.rej);
-    FILE *in = rbl_open_stream(r.rejname, "rb");
-    auto close_set = [&]() {
-        uint16_t uerr = g->uerr_cod;
-        CLIFIL(ifil);
-        ifil->tfilno = keep;
-        g->uerr_cod = uerr;
-    };
-    if (!in) {
-        close_set();
-        log_line("Could not process any rejected records (tmp)");
-        return 651;
-    }
-    FCB *dat = fcb_at(datno);
-    const bool wide = (dat->hdr.base.hdrflags & kHdr8ByteOffsets) != 0;
-    const bool variable = dat->kind == kKindVariable;
-    const uint64_t largest = rbl_file_size(dat);
-    std::vector<unsigned char> slot(dat->hdr.base.reclen ? dat->hdr.base.reclen : 1);
-    unsigned char key[kKeyRoom];
-    char line[160];
-    int result = 0;
-    int64_t done = 0;
-    for (; done < r.rejected && !result; done++) {
-        uint32_t hi = 0, lo = 0, len = 0;
-        bool ok = (!wide || fread(&hi, 4, 1, in) == 1) && fread(&lo, 4, 1, in) == 1 && fread(&len, 4, 1, in) == 1;
-        unsigned char *buf = nullptr;
-        if (ok && (largest == UINT64_MAX || len > largest)) {
-            snprintf(line, sizeof line, "Only found %d records", int(done));
-            log_line(line);
-            result = 651;
-            break;
-        }
-        if (ok) buf = rbgetbuf(int32_t(len ? len : 1));
-        if (ok && !buf) ok = false;
-        if (ok && len) ok = fread(buf, 1, len, in) == len;
-        if (!ok) {
-            snprintf(line, sizeof line, "Only found %d records", int(done));
-            log_line(line);
-            result = 651;
-            break;
-        }
-        for (int k = 0; k < ifil->dnumidx && !result; k++) {
-            const int ix = datno + 1 + k;
-            zvSETHGH(int32_t(hi));
-            int32_t kl = frmkey(ix, buf, key, lo, int32_t(len));
-            if (kl <= 0) continue;
-            int drc = idelchk(ix, key, hi, lo, 0x81);
-            if (drc == 3 || drc == 4) drc = 0;
-            if (drc) {
-                snprintf(line, sizeof line, "Unexpected key delete error(%d) after processing %d records", drc,
-                         int(done));
-                log_line(line);
-                result = 651;
-            }
-        }
-        if (result) break;
-        set_uerr(0);
-        int drc = 0;
-        zvSETHGH(int32_t(hi));
-        if (variable) {
-            VRECHDR h;
-            drc = getvhdr81(dat, hi, lo, &h);
-            if (!drc && h.mark != kVrecFree) {
-                zvSETHGH(int32_t(hi));
-                drc = RETVREC(datno, lo);
-            }
-        } else {
-            drc = REDREC(datno, lo, slot.data());
-            if (!drc && slot[0] != 0xFF) {
-                zvSETHGH(int32_t(hi));
-                drc = RETREC(datno, lo);
-            }
-        }
-        if (drc) {
-            if (wide)
-                snprintf(line, sizeof line, "Could not mark record %lld deleted(%d) after processing %d records",
-                         (long long)join64(hi, lo), drc, int(done));
-            else
-                snprintf(line, sizeof line, "Could not mark record %d deleted(%d) after processing %d records",
-                         int(lo), drc, int(done));
-            log_line(line);
-            result = 651;
-        }
-    }
-    rbl_close_stream(&in);
-    if (!result) {
-        zvsetupdflg(datno, -1);
-        for (int k = 0; k < ifil->dnumidx; k++) zvsetupdflg(datno + 1 + k, -1);
-        log_line("Completed automatic purge of rejected data records.");
-    }
-    close_set();
-    return result;
+    rc = rbl_purge_records(r, ifil->tfilno, false);
+    uint16_t uerr = g->uerr_cod;
+    CLIFIL(ifil);
+    ifil->tfilno = keep;
+    g->uerr_cod = uerr;
+    return rc;
 }
 
 // Steps 2 to 13 of RBLIFILz.
@@ -412,12 +134,7 @@ int rebuild(Run &r) {
     // 5. Bad partition members of a set that is not partitioned.
     if (r.o.badpart) return rerr(454, first);
     // 6. The status block of the progress routine.
-    if (rs.callback && !rs.status) {
-        rs.status = static_cast<RBLCBST *>(zvgetmem(int32_t(sizeof(RBLCBST))));
-        if (!rs.status) return rerr(82, first);
-        rs.status->size = sizeof(RBLCBST);
-        r.ownstatus = true;
-    }
+    if (rbl_take_status(&r.ownstatus)) return rerr(82, first);
     // 7. Names and run flags.
     if (int rc = zviflnam(p, r.dname, 0, nullptr)) return rerr(rc, first);
     ifil->tfilno = int16_t(first);
@@ -444,11 +161,11 @@ int rebuild(Run &r) {
     }
     FCB *dat = fcb_at(first);
     if (dat->hdr.base.reclen != ifil->dreclen) {
-        quiet_close(first);
+        rbl_quiet_close(first);
         return rerr(608, first);
     }
-    if (int rc = serial_check(r, dat)) {
-        quiet_close(first);
+    if (int rc = rbl_serial_check(r, dat)) {
+        rbl_quiet_close(first);
         return rc;
     }
     isam_entry(first)->inuse = kMapByIfil;
@@ -458,8 +175,14 @@ int rebuild(Run &r) {
         if (!r.shape.is_file(k)) continue;
         int pos = filepos++;
         if (ifil->iidxarr[k].ikeylen < 0) continue;
-        if (int rc = recreate_index(r, k, pos, dat)) {
-            quiet_close(first);
+        char iname[256];
+        XCREblk blk;
+        const bool haveblk = index_block(r, pos, dat, &blk);
+        int rc = rbl_index_name(r, k, iname);
+        if (rc) rerr(rc, first + 1 + k);
+        else rc = rbl_recreate_index(r, k, iname, iname, haveblk ? &blk : nullptr, true);
+        if (rc) {
+            rbl_quiet_close(first);
             return rc;
         }
     }
@@ -468,18 +191,12 @@ int rebuild(Run &r) {
     if (int rc = iclsfilx(first, 0)) return rerr(rc, first);
     // 12. Index contents.
     if (ifil->dnumidx > 0) {
-        int rc = iTMPNAME(r.rejname, sizeof r.rejname);
-        if (!rc) {
-            r.rej = rbl_open_stream(r.rejname, r.o.purge ? "wb" : "w");
-            if (!r.rej) rc = 37;
-        }
-        if (rc) {
-            r.rejname[0] = 0;
-            return rerr(rc, first);
-        }
+        if (int rc = rbl_open_rejects(r)) return rc;
         for (int k = 0; k < ifil->dnumidx; k++) {
             if (!r.shape.is_file(k) || ifil->iidxarr[k].ikeylen < 0) continue;
-            if (int lr = load_index(r, k)) return lr;
+            char iname[256];
+            if (int rc = rbl_index_name(r, k, iname)) return rerr(rc, first + 1 + k);
+            if (int lr = rbl_load_index(r, k, iname)) return lr;
         }
     }
     // 13. The definition, the reject report, the purge.
@@ -501,14 +218,7 @@ int rebuild(Run &r) {
             return rerr(rc, first);
         }
     }
-    if (r.rejected && stored) {
-        char line[120];
-        snprintf(line, sizeof line, "%d duplicate key(s) and/or bad serial number(s) rejected...", int(r.rejected));
-        log_line(line);
-        log_line(r.dname);
-        log_line(r.rejname);
-        if (r.rej) fflush(r.rej);
-    }
+    if (r.rejected && stored) rbl_note_rejects(r, r.dname);
     if (r.o.purge && r.rejected) {
         if (int rc = purge(r)) return rerr(rc, first);
     }
@@ -520,15 +230,13 @@ int finish(Run &r, int rc) {
     INSTGV *g = zvWNGV;
     RblState &rs = g->maint.rbl;
     IFIL *ifil = r.ifil;
-    rbl_close_stream(&r.rej);
-    if (r.rejname[0] && r.rejected == 0) rbl_drop_file(r.rejname);
-    if (rc == 0 && r.rejected) rc = rerr(r.o.purge ? 650 : 652, r.first);
+    rc = rbl_end_rejects(r, rc);
     rbfreebuf();
     g->rebuilding = 0;
     if (r.first >= 0) {
-        for (int k = 0; k < ifil->dnumidx && k < kMapIndexes; k++) quiet_close(r.first + 1 + k, true);
-        quiet_close(r.first);
-        drop_maps(r, 0, ifil->dnumidx - 1);
+        for (int k = 0; k < ifil->dnumidx && k < kMapIndexes; k++) rbl_quiet_close(r.first + 1 + k, true);
+        rbl_quiet_close(r.first);
+        rbl_drop_maps(r, 0, ifil->dnumidx - 1);
         clearifil(r.first, 0, 1);
     }
     ifil->tfilno = r.tfilno;
@@ -538,42 +246,11 @@ int finish(Run &r, int rc) {
     if (rc == 0 || rc == 650 || rc == 652) {
         g->sysiocod = r.tail > 0 ? uint16_t(-972) : r.tail < 0 ? uint16_t(-973) : 0;
     }
-    if (r.ownstatus) {
-        zvputmem(rs.status);
-        rs.status = nullptr;
-    }
+    rbl_give_status(r.ownstatus);
     rs.flags &= ~(kRblSetHasIndexes | kRblIdentityPass | kRblMapMissing | 1u);
     rs.runn = 0;
     g->pc.forceread_rebuild = 0;
-    if (rc) {
-        g->uerr_cod = uint16_t(rc);
-        g->isamerr_cod = uint16_t(rc);
-        if (rs.err != rc) {
-            rs.err = uint16_t(rc);
-            rs.errfil = uint16_t(r.first < 0 ? 0 : r.first);
-        }
-        g->isamfil_num = rs.errfil;
-    } else {
-        g->uerr_cod = 0;
-        g->isamerr_cod = 0;
-        g->isamfil_num = 0;
-    }
-    return ierr(g->isamerr_cod, g->isamfil_num);
-}
-
-// The number of a file of the set that is open in this instance, or -1:
-// a rebuild would change it under its open block.
-int open_file_of(Run &r) {
-    if (zviflnam(r.p, r.dname, 0, nullptr)) return -1;
-    int n = chkopnx(r.dname);
-    SetShape shape;
-    if (n >= 0 || !r.ifil->iidxarr || r.ifil->dnumidx < 0 || r.ifil->dnumidx > kMapIndexes || !classify(r.ifil, &shape))
-        return n;
-    for (int k = 0; k < r.ifil->dnumidx && n < 0; k++) {
-        char iname[256];
-        if (shape.is_file(k) && index_name(r, k, iname) == 0) n = chkopnx(iname);
-    }
-    return n;
+    return rbl_run_end(rc, r.first < 0 ? 0 : r.first);
 }
 
 // Step 1: a partitioned set goes to the partition rebuild.
@@ -617,7 +294,7 @@ int partition_decision(Run &r, bool *handed) {
     if (rc) return 0;
     FCB *f = fcb_at(n);
     bool host = (f->hdr.ext.flmode2 & kPartitionBits) != 0;
-    quiet_close(n);
+    rbl_quiet_close(n);
     if (!host) return 0;
     if (!p->xcre) return rerr(929, dfil);
     return hand_off();
@@ -638,7 +315,7 @@ int rblifilz(IFILPARM *p) {
     g->pc.forceread_rebuild = 1;
     int rc = 0;
     try {
-        if (int open = open_file_of(r); open >= 0) {
+        if (int open = rbl_open_file_of(r); open >= 0) {
             g->pc.forceread_rebuild = 0;
             return ierr(rerr(46, open), open);
         }
@@ -658,13 +335,380 @@ int rblifilz(IFILPARM *p) {
 
 }  // namespace
 
+int rbl_serial_check(IndexPhase &r, FCB *dat) {
+    INSTGV *g = zvWNGV;
+    if (!(dat->hdr.base.hdrflags & kHdrHasExt)) return 0;
+    uint16_t isam = g->isamerr_cod, num = g->isamfil_num;
+    IFIL *stored = cnvifilnpx(nullptr, dat->name, nullptr, nullptr, dat->filno, 0);
+    g->isamerr_cod = isam;
+    g->isamfil_num = num;
+    set_uerr(0);
+    if (!stored) return 0;
+    int32_t field = 0, length = 0;
+    bool have = false;
+    for (int k = 0; k < stored->dnumidx && !have; k++) {
+        const IIDX &x = stored->iidxarr[k];
+        for (int s = 0; s < x.inumseg && x.isegarr && !have; s++) {
+            if ((x.isegarr[s].segmode & 0x10F) != 257) continue;
+            field = x.isegarr[s].soffset + 1;
+            length = -x.isegarr[s].slength;
+            have = true;
+        }
+    }
+    zvputmem(stored);
+    if (!have) return 0;
+    int found = 0, failfil = 0;
+    int rc = chkschsrl(r.ifil, r.first, field, length, &found, &failfil);
+    if (rc && !r.o.update) return rerr(608, failfil);
+    // The key maps bind the description again.
+    dat->serpos = 0;
+    dat->srllen = 0;
+    return 0;
+}
+
+int rbl_open_file_of(IndexPhase &r) {
+    if (zviflnam(r.p, r.dname, 0, nullptr)) return -1;
+    int n = chkopnx(r.dname);
+    SetShape shape;
+    if (n >= 0 || !r.ifil->iidxarr || r.ifil->dnumidx < 0 || r.ifil->dnumidx > kMapIndexes || !classify(r.ifil, &shape))
+        return n;
+    for (int k = 0; k < r.ifil->dnumidx && n < 0; k++) {
+        char iname[256];
+        if (shape.is_file(k) && rbl_index_name(r, k, iname) == 0) n = chkopnx(iname);
+    }
+    return n;
+}
+
+int rbl_set_entry(IFILPARM *params) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    g->isamerr_cod = 0;
+    g->isamfil_num = 0;
+    int rc = 0;
+    if (!params || !params->ifil || !params->ifil->pfilnam) rc = 540;
+    else if (!g->started || !g->fcbtab || !g->isamtab) rc = 47;
+    if (!rc) return 0;
+    set_uerr(rc);
+    return ierr(rc, 0);
+}
+
+int rbl_take_status(bool *own) {
+    RblState &rs = zvWNGV->maint.rbl;
+    *own = false;
+    if (!rs.callback || rs.status) return 0;
+    rs.status = static_cast<RBLCBST *>(zvgetmem(int32_t(sizeof(RBLCBST))));
+    if (!rs.status) return 82;
+    rs.status->size = sizeof(RBLCBST);
+    *own = true;
+    return 0;
+}
+
+void rbl_give_status(bool own) {
+    RblState &rs = zvWNGV->maint.rbl;
+    if (!own) return;
+    zvputmem(rs.status);
+    rs.status = nullptr;
+}
+
+int rbl_run_end(int rc, int filno) {
+    INSTGV *g = zvWNGV;
+    RblState &rs = g->maint.rbl;
+    if (rc) {
+        g->uerr_cod = uint16_t(rc);
+        g->isamerr_cod = uint16_t(rc);
+        if (rs.err != rc) {
+            rs.err = uint16_t(rc);
+            rs.errfil = uint16_t(filno < 0 ? 0 : filno);
+        }
+        g->isamfil_num = rs.errfil;
+    } else {
+        g->uerr_cod = 0;
+        g->isamerr_cod = 0;
+        g->isamfil_num = 0;
+    }
+    return ierr(g->isamerr_cod, g->isamfil_num);
+}
+
+int rbl_index_name(IndexPhase &r, int k, char (&out)[256]) {
+    const IIDX &x = r.ifil->iidxarr[k];
+    if (x.aidxnam) {
+        char dname[256];
+        if (int rc = zviflnam(r.p, dname, 0, nullptr)) return rc;
+        return buildAidxnam(out, x.aidxnam, sizeof out, dname);
+    }
+    return zviflnam(r.p, out, 1, nullptr);
+}
+
+void rbl_quiet_close(int filno, bool marked) {
+    INSTGV *g = zvWNGV;
+    if (!open_state(fcb_at(filno))) return;
+    uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, num = g->isamfil_num, sys = g->sysiocod;
+    if (marked) rbl_close(filno);
+    else iclsfilx(filno, 0);
+    g->uerr_cod = uerr;
+    g->isamerr_cod = isam;
+    g->isamfil_num = num;
+    g->sysiocod = sys;
+}
+
+void rbl_drop_maps(const IndexPhase &r, int from, int to) {
+    for (int k = from; k <= to; k++) clearifil(r.first + 1 + k, 1, 0);
+}
+
+int rbl_recreate_index(IndexPhase &r, int k, const char *oldname, const char *newname, const XCREblk *blk,
+                       bool keepenc) {
+    INSTGV *g = zvWNGV;
+    RblState &rs = g->maint.rbl;
+    IFIL *ifil = r.ifil;
+    const IIDX &x = ifil->iidxarr[k];
+    const int n = r.first + 1 + k;
+    const int nmem = r.shape.nmem[k];
+    bool recreated = false;
+    if (zvsname1(oldname)) {
+        // A superfile member keeps its file: it is only opened.
+        if (int rc = OPNFILX(n, oldname, uint16_t(ifil->ifilmod), nullptr)) return rerr(rc, n);
+    } else {
+        char savename[256];
+        int savefil = kNoSaveFile, encset = 0;
+        uint16_t oldflags = 0;
+        CamoSave enc{};
+        CamoSave *encsave = keepenc ? &enc : nullptr;
+        if (int rc = getidxres(r.first, n, oldname, r.p->password, savename, &savefil, nmem, &oldflags, encsave,
+                               &encset)) {
+            if (encset) rbl_enc_restore(&enc);
+            return rerr(rc, n);
+        }
+        auto drop_save = [&]() { return savefil != kNoSaveFile ? rbl_drop_save(savefil, savename) : 0; };
+        if (strcmp(oldname, newname) == 0) {
+            cnvdltfil(oldname);
+            set_uerr(0);
+        }
+        XCREblk local;
+        if (blk) local = *blk;
+        int rc;
+        {
+            OptionBit mark(&g->fileopt[2], kIsamIndexMark);
+            rs.flags |= 1;
+            rc = CREIDXX8(n, newname, x.ikeylen, x.ikeytyp, x.ikeydup, nmem, ifil->ixtdsiz,
+                          uint16_t(ifil->ifilmod | 0x1000), int32_t(r.p->permmask), r.p->group, r.p->password,
+                          blk ? &local : nullptr);
+            rs.flags &= ~1u;
+        }
+        if (encset) rbl_enc_restore(&enc);
+        if (rc) {
+            drop_save();
+            return rerr(rc, n);
+        }
+        // A file made beside the old one is not left behind by a failure.
+        const bool beside = strcmp(oldname, newname) != 0;
+        auto discard = [&](int code, int filno) {
+            rbl_quiet_close(n);
+            if (beside) rbl_drop_file(newname);
+            return rerr(code, filno);
+        };
+        if (savefil != kNoSaveFile) {
+            rc = putidxres(n, savefil);
+            int dr = drop_save();
+            if (!rc) rc = dr;
+            if (rc) return discard(rc, n);
+        }
+        (void)oldflags;
+        if (x.icolseq && (rc = SETALTSEQ(n, x.icolseq)) != 0) return discard(rc, n);
+        if (x.ipadbyt && (rc = SETVARBYTS(n, x.ipadbyt)) != 0) return discard(rc, n);
+        recreated = true;
+    }
+    // The key maps of the file and its members, then the close.
+    auto fail = [&](int code, int filno) {
+        rbl_drop_maps(r, k, k + nmem);
+        rbl_quiet_close(n);
+        if (recreated && strcmp(oldname, newname) != 0) rbl_drop_file(newname);
+        return rerr(code, filno);
+    };
+    if (int rc = setimap(k, ifil, -1, 0, recreated ? 1 : 0)) return fail(rc, g->isamfil_num ? g->isamfil_num : n);
+    if (int rc = zvksgmap(n)) return fail(rc, n);
+    isam_entry(n)->inuse = kMapByIfil;
+    for (int m = 1; m <= nmem; m++) {
+        const IIDX &xm = ifil->iidxarr[k + m];
+        if (recreated) {
+            if (int rc = CREMEM(n, xm.ikeylen, xm.ikeytyp, xm.ikeydup, m)) return fail(rc, n + m);
+        }
+        if (int rc = setimap(k + m, ifil, -1, 0, recreated ? 1 : 0))
+            return fail(rc, g->isamfil_num ? g->isamfil_num : n + m);
+        if (int rc = zvksgmap(n + m)) return fail(rc, n + m);
+        isam_entry(n + m)->inuse = kMapByIfil;
+    }
+    if (int rc = iclsfilx(n, 0)) return fail(rc, n);
+    return 0;
+}
+
+int rbl_open_rejects(IndexPhase &r) {
+    int rc = iTMPNAME(r.rejname, sizeof r.rejname);
+    if (!rc) {
+        r.rej = rbl_open_stream(r.rejname, r.o.purge ? "wb" : "w");
+        if (!r.rej) rc = 37;
+    }
+    if (rc) {
+        r.rejname[0] = 0;
+        return rerr(rc, r.first);
+    }
+    return 0;
+}
+
+int rbl_load_index(IndexPhase &r, int k, const char *iname) {
+    INSTGV *g = zvWNGV;
+    IFIL *ifil = r.ifil;
+    const IIDX &x = ifil->iidxarr[k];
+    const int n = r.first + 1 + k;
+    const int nmem = r.shape.nmem[k];
+    if (int rc = OPNFILX(n, iname, uint16_t((ifil->ifilmod & 0xCFF6) | 0x3000), nullptr)) return rerr(rc, n);
+    const int opts = r.o.purge ? kRblPurge : 0;
+    auto check_of = [&](const IIDX &ix) { return (r.o.update || ix.icolseq || ix.ipadbyt) ? 1 : 0; };
+    int rc = chkidxhdr(check_of(x), &x, n, ifil->ifilmod, nmem);
+    int32_t dups = 0, bad = 0;
+    if (!rc) rc = RBLIDX(r.first, r.dname, n, r.p->password, &r.rej, 0, &dups, opts, &bad);
+    r.rejected += int64_t(dups) + bad;
+    for (int m = 1; m <= nmem && !rc; m++) {
+        const IIDX &xm = ifil->iidxarr[k + m];
+        rc = chkidxhdr(check_of(xm), &xm, n + m, ifil->ifilmod, -1);
+        dups = bad = 0;
+        if (!rc) rc = RBLMEM(r.first, r.dname, n, m, r.p->password, &r.rej, 0, &dups, opts, &bad);
+        r.rejected += int64_t(dups) + bad;
+        if (rc) {
+            rbl_quiet_close(n, true);
+            return rerr(rc, n + m);
+        }
+    }
+    if (rc) {
+        rbl_quiet_close(n, true);
+        return rerr(rc, g->maint.rbl.err ? g->maint.rbl.errfil : n);
+    }
+    if ((rc = rbl_close(n)) != 0) return rerr(rc, n);
+    return 0;
+}
+
+void rbl_note_rejects(IndexPhase &r, const char *label) {
+    char line[120];
+    snprintf(line, sizeof line, "%d duplicate key(s) and/or bad serial number(s) rejected...", int(r.rejected));
+    log_line(line);
+    log_line(label);
+    log_line(r.rejname);
+    if (r.rej) fflush(r.rej);
+}
+
+int rbl_purge_records(IndexPhase &r, int datno, bool hexpos) {
+    IFIL *ifil = r.ifil;
+    rbl_close_stream(&r.rej);
+    FILE *in = rbl_open_stream(r.rejname, "rb");
+    if (!in) {
+        log_line("Could not process any rejected records (tmp)");
+        return 651;
+    }
+    FCB *dat = fcb_at(datno);
+    const bool wide = (dat->hdr.base.hdrflags & kHdr8ByteOffsets) != 0;
+    const bool variable = dat->kind == kKindVariable;
+    const uint64_t largest = rbl_file_size(dat);
+    std::vector<unsigned char> slot(dat->hdr.base.reclen ? dat->hdr.base.reclen : 1);
+    unsigned char key[kKeyRoom];
+    char line[160];
+    int result = 0;
+    int64_t done = 0;
+    for (; done < r.rejected && !result; done++) {
+        uint32_t hi = 0, lo = 0, len = 0;
+        bool ok = (!wide || fread(&hi, 4, 1, in) == 1) && fread(&lo, 4, 1, in) == 1 && fread(&len, 4, 1, in) == 1;
+        unsigned char *buf = nullptr;
+        if (ok && (largest == UINT64_MAX || len > largest)) ok = false;
+        if (ok) buf = rbgetbuf(int32_t(len ? len : 1));
+        if (ok && !buf) ok = false;
+        if (ok && len) ok = fread(buf, 1, len, in) == len;
+        if (!ok) {
+            snprintf(line, sizeof line, "Only found %d records", int(done));
+            log_line(line);
+            result = 651;
+            break;
+        }
+        for (int k = 0; k < ifil->dnumidx && !result; k++) {
+            const int ix = datno + 1 + k;
+            zvSETHGH(int32_t(hi));
+            int32_t kl = frmkey(ix, buf, key, lo, int32_t(len));
+            if (kl <= 0) continue;
+            int drc = idelchk(ix, key, hi, lo, 0x81);
+            if (drc == 3 || drc == 4) drc = 0;
+            if (drc) {
+                snprintf(line, sizeof line, "Unexpected key delete error(%d) after processing %d records", drc,
+                         int(done));
+                log_line(line);
+                result = 651;
+            }
+        }
+        if (result) break;
+        set_uerr(0);
+        int drc = 0;
+        zvSETHGH(int32_t(hi));
+        if (variable) {
+            VRECHDR h;
+            drc = getvhdr81(dat, hi, lo, &h);
+            if (!drc && h.mark != kVrecFree) {
+                zvSETHGH(int32_t(hi));
+                drc = RETVREC(datno, lo);
+            }
+        } else {
+            drc = REDREC(datno, lo, slot.data());
+            if (!drc && slot[0] != 0xFF) {
+                zvSETHGH(int32_t(hi));
+                drc = RETREC(datno, lo);
+            }
+        }
+        if (drc) {
+            if (hexpos)
+                snprintf(line, sizeof line, "Could not mark record %x%08xx deleted(%d) after processing %d records",
+                         unsigned(hi), unsigned(lo), drc, int(done));
+            else if (wide)
+                snprintf(line, sizeof line, "Could not mark record %lld deleted(%d) after processing %d records",
+                         (long long)join64(hi, lo), drc, int(done));
+            else
+                snprintf(line, sizeof line, "Could not mark record %d deleted(%d) after processing %d records",
+                         int(lo), drc, int(done));
+            log_line(line);
+            result = 651;
+        }
+    }
+    rbl_close_stream(&in);
+    if (!result) {
+        zvsetupdflg(datno, -1);
+        for (int k = 0; k < ifil->dnumidx; k++) zvsetupdflg(datno + 1 + k, -1);
+        log_line("Completed automatic purge of rejected data records.");
+    }
+    return result;
+}
+
+int rbl_end_rejects(IndexPhase &r, int rc) {
+    rbl_close_stream(&r.rej);
+    if (r.rejname[0] && r.rejected == 0) rbl_drop_file(r.rejname);
+    if (rc == 0 && r.rejected) rc = rerr(r.o.purge ? 650 : 652, r.first);
+    return rc;
+}
+
+int rbl_option_bits(int16_t tfilno, int allowed, int *bits, bool *legacy) {
+    *bits = 0;
+    *legacy = false;
+    if (tfilno >= -1) return 0;
+    if (uint16_t(tfilno) & 0x4000) {
+        *legacy = true;
+        return 0;
+    }
+    int b = -int(int16_t(uint16_t(tfilno) | 0x4000));
+    if (b & ~allowed) return 943;
+    if ((b & 0x080) && (b & 0x200)) return 943;
+    *bits = b;
+    return 0;
+}
+
 int rbl_options(int16_t tfilno, RblOptions *o) {
     *o = RblOptions{};
-    if (tfilno >= -1) return 0;
-    if (!(uint16_t(tfilno) & 0x4000)) {
-        int bits = -int(int16_t(uint16_t(tfilno) | 0x4000));
-        if (bits & ~kAllowedBits) return 943;
-        if ((bits & 0x080) && (bits & 0x200)) return 943;
+    int bits = 0;
+    bool legacy = false;
+    if (int rc = rbl_option_bits(tfilno, kAllowedBits, &bits, &legacy)) return rc;
+    if (!legacy) {
         o->update = bits & 0x002;
         o->purge = bits & 0x004;
         o->badpart = bits & 0x008;
@@ -742,18 +786,7 @@ using namespace zv;
 extern "C" {
 
 ZV_API int RBLIFILz(IFILPARM *params) {
-    INSTGV *g = zvWNGV;
-    if (!g) return 47;
-    g->isamerr_cod = 0;
-    g->isamfil_num = 0;
-    if (!params || !params->ifil || !params->ifil->pfilnam) {
-        set_uerr(540);
-        return ierr(540, 0);
-    }
-    if (!g->started || !g->fcbtab || !g->isamtab) {
-        set_uerr(47);
-        return ierr(47, 0);
-    }
+    if (int rc = rbl_set_entry(params)) return rc;
     return rblifilz(params);
 }
 

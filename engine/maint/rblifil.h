@@ -3,8 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
+#include "engine/isam/fileset.h"
 #include "zarvo/zarvo.h"
+
+struct FCB;
 
 namespace zv {
 
@@ -19,6 +23,11 @@ struct RblOptions {
 // Reads the options: 0, or 943 (bits outside the known ones, or 0x080
 // together with 0x200).
 int rbl_options(int16_t tfilno, RblOptions *out);
+// The option bits of tfilno: -1 or more none; below -1 with bit 0x4000
+// clear the bits of -(tfilno | 0x4000); with it set a legacy value
+// (*legacy, the caller reads tfilno itself). 0, or 943 for a bit outside
+// `allowed` or 0x080 together with 0x200.
+int rbl_option_bits(int16_t tfilno, int allowed, int *bits, bool *legacy);
 
 // Brings an open index's header into line with its definition when check
 // is set: key length, key type and duplicate flag (the node geometry
@@ -31,5 +40,85 @@ int chkidxhdr(int check, const IIDX *x, int filno, int ifilmod, int nmem);
 // 0; 608 at the first mismatch (*failfil = datno + 1 + the index
 // position). *found is set when a segment matches.
 int chkschsrl(const IFIL *ifil, int datno, int32_t field, int32_t length, int *found, int *failfil);
+
+// ---- The index phase --------------------------------------------------------
+// What the set rebuild and the compaction share once the data file is in
+// order: every index file created again from the definition with its old
+// resources, loaded from the records through the external sort and the bulk
+// load, and the rejected keys reported and, on request, purged.
+
+// The state of one index phase. The set runs on consecutive file numbers:
+// the data file on `first`, index k on first + 1 + k.
+struct IndexPhase {
+    IFILPARM *p = nullptr;
+    IFIL *ifil = nullptr;
+    RblOptions o;
+    SetShape shape;
+    int first = -1;
+    char dname[256] = {};       // the data file the keys are loaded from
+    FILE *rej = nullptr;        // reject file (text report, or binary records for a purge)
+    char rejname[256] = {};
+    int64_t rejected = 0;       // duplicates and bad serial numbers counted
+};
+
+// The set's own name of index file k: 0 or an error.
+int rbl_index_name(IndexPhase &r, int k, char (&out)[256]);
+// Creates index file k (its members with it) under newname with the
+// resources of the old file `oldname`, and binds the key maps of the file
+// and its members; the file is closed again. When newname is oldname the
+// old file is deleted first; a superfile member is only opened, in place.
+// With keepenc the new file takes the old file's encryption (the data
+// file's when the old one is gone); else the instance's pending cipher. blk
+// is the create block (null: none). 0 or the error (through rerr); on an
+// error nothing of the new file is left open and its key maps are freed.
+int rbl_recreate_index(IndexPhase &r, int k, const char *oldname, const char *newname, const XCREblk *blk,
+                       bool keepenc);
+// Opens the reject file: 0 or an error (through rerr).
+int rbl_open_rejects(IndexPhase &r);
+// Loads index file k (iname) and its members from the data file r.dname:
+// header check, key pass of the host and of each member. The file is
+// closed afterwards. 0 or the error (through rerr).
+int rbl_load_index(IndexPhase &r, int k, const char *iname);
+// Logs the count of rejected entries, the data file name `label` and the
+// reject file name.
+void rbl_note_rejects(IndexPhase &r, const char *label);
+// Deletes the rejected records of the reject file from the open set whose
+// data file is datno: their keys from every index, then the records. A
+// record that cannot be freed is logged with its position as a 64-bit
+// number, or with `hexpos` as its high and low words in hexadecimal. 0, or
+// 651 with the reason logged; the update flags of the set are cleared on
+// success. The reject file is closed.
+int rbl_purge_records(IndexPhase &r, int datno, bool hexpos);
+// Ends the reject file: closed, deleted when nothing was rejected. A run
+// without another error (rc 0) that rejected entries answers 650 with the
+// purge, else 652. The code to return.
+int rbl_end_rejects(IndexPhase &r, int rc);
+// The number of a file of the set (r.p) that is open in this instance, or
+// -1: a run would change it under its open block. r.dname gets the data
+// file's name.
+int rbl_open_file_of(IndexPhase &r);
+// The schema serial description of the data file's stored definition (the
+// first serial segment taken from a schema field) against the IFIL: 0, or
+// 608 (through rerr, with the failing index's number from r.first) unless
+// the definition is to be stored. dat is the open data file.
+int rbl_serial_check(IndexPhase &r, FCB *dat);
+// The checks of a set run's entry: 0 to go on, or the code (through ierr:
+// 47 no engine started, 540 no definition).
+int rbl_set_entry(IFILPARM *params);
+// The status block of the progress routine, made for the run when a
+// routine is installed without one: 0 (*own tells whether it was made), or
+// 82. rbl_give_status frees a block the run made.
+int rbl_take_status(bool *own);
+void rbl_give_status(bool own);
+// The codes a set run ends with: rc (0 or the error, the rebuild error
+// pair naming filno unless a step named its own file) in uerr_cod and
+// isamerr_cod, through ierr.
+int rbl_run_end(int rc, int filno);
+// Frees the key-map entries of the index files first + 1 + k, k in
+// [from, to].
+void rbl_drop_maps(const IndexPhase &r, int from, int to);
+// Closes a file when it is open, keeping the error codes; an index after
+// its key pass keeps its 'R' mark on disk (`marked`).
+void rbl_quiet_close(int filno, bool marked = false);
 
 }  // namespace zv

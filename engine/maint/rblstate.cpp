@@ -158,7 +158,9 @@ void rbl_drop_file(const char *name) {
     INSTGV *g = zvWNGV;
     if (!name || !*name) return;
     uint16_t uerr = g->uerr_cod, sys = g->sysiocod;
-    dltfil(name);
+    // A file left behind would stay for good: a failing delete is tried
+    // once more.
+    if (dltfil(name)) dltfil(name);
     g->uerr_cod = uerr;
     g->sysiocod = sys;
 }

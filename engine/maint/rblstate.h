@@ -86,7 +86,8 @@ void rbl_empty_index(FCB *index);
 // the data page cache. 0 or the I/O error.
 int rbl_push_node(FCB *f, uint64_t at, uint64_t *head, bool wide, bool direct);
 
-// Deletes a temporary file by name, keeping uerr_cod and sysiocod.
+// Deletes a temporary file by name, keeping uerr_cod and sysiocod; a
+// failing delete is tried a second time.
 void rbl_drop_file(const char *name);
 // Opens a stream through the platform seam (the reject and dump files).
 FILE *rbl_open_stream(const char *name, const char *mode);

@@ -163,7 +163,7 @@ int rbl_drop_save(int savefil, char *savename) {
     uint16_t keep = g->uerr_cod, sys = g->sysiocod;
     int rc = 0;
     if (FCB *s = fcb_at(savefil); s && s->state != 'n') rc = iclsfilx(savefil, 0);
-    if (savename && *savename) dltfil(savename);
+    if (savename && *savename) rbl_drop_file(savename);
     if (savename) *savename = 0;
     g->uerr_cod = keep;
     if (!rc) g->sysiocod = sys;

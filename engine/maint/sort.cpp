@@ -11,7 +11,10 @@
 //
 // Work files are engine data files named "sw" + six hexadecimal digits of
 // the clock + "." + the three-digit run number, in the instance's sort
-// directory (the "X" output of a merge ends its extension with an X).
+// directory (the "X" output of a merge ends its extension with an X). The
+// entries of an encrypted data file hold its keys: its work files are
+// created encrypted under its cipher, and their entries lie past the file's
+// security record, in the encrypted part.
 //
 // Invariants:
 //  1. Every work file is created exclusively: a file of the same name made
@@ -34,6 +37,7 @@
 #include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
+#include "engine/crypto/crypto_files.h"
 #include "engine/files/fcb.h"
 #include "engine/files/fixrec.h"
 #include "zarvo/zarvo.h"
@@ -221,11 +225,26 @@ int create_work(SORTHANDLE *h, int *rc) {
         x.segsize = 0;
         x.nsegs = 0;
     }
-    *rc = CREDATX8(filno, h->path, 128, 0, 6144, 0, nullptr, nullptr, &x);
+    if (h->encfil >= 0) {
+        // Resources stay enabled (0x800 clear): the security record is one.
+        CamoSave save{};
+        if ((*rc = setencatr(&save, h->encfil)) != 0) return -1;
+        *rc = CREDATX8(filno, h->path, 128, 0, 0x1000, 0, nullptr, nullptr, &x);
+        rstencatr(&save);
+    } else {
+        *rc = CREDATX8(filno, h->path, 128, 0, 6144, 0, nullptr, nullptr, &x);
+    }
     if (*rc) return -1;
     if (FCB *f = tstfnm(filno)) {
         f->hdr.ext.flmode3 |= 0x2000;
         h->base = begbytfix(f);
+        if (h->encfil >= 0) {
+            // Past the resources, on a cipher unit.
+            const uint64_t used = join64(f->hdr.ext.numrech, f->hdr.base.numrec) + 1;
+            const uint64_t unit = 2048;
+            const uint64_t past = (used + unit - 1) / unit * unit;
+            if (past > h->base) h->base = past;
+        }
     }
     h->outpos = h->base;
     return filno;
@@ -504,6 +523,7 @@ SORTHANDLE *zvsinit(uint16_t entrylen, int bufcount, FCB *datafcb, int) {
         return nullptr;
     }
     h->outfil = -1;
+    h->encfil = -1;
     for (int16_t &f : h->runfil) f = -1;
     h->entrylen = entrylen;
     h->outsize = kSortOutBuf;
@@ -514,6 +534,8 @@ SORTHANDLE *zvsinit(uint16_t entrylen, int bufcount, FCB *datafcb, int) {
     }
     // Segments each work file may grow into, from the size of the source.
     if (datafcb) {
+        const FCB *pf = physical_fcb(datafcb);
+        if (pf && pf->cipherclass >= 2) h->encfil = int16_t(pf->filno);
         uint32_t hi = 0;
         uint32_t lo = zvgsize81(&hi, physical_fcb(datafcb));
         if (!(hi == 0xFFFFFFFFu && lo == 0xFFFFFFFFu)) h->srcsize = join64(hi, lo);

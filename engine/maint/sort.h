@@ -48,6 +48,7 @@ struct SORTHANDLE {
     uint16_t status;                     // sort status; 0 when well
     uint16_t nruns;                      // R: run files that exist
     int16_t outfil;                      // file number of the work file being written; -1 none
+    int16_t encfil;                      // encrypted file whose cipher the work files take; -1 none
     int16_t runfil[kSortMaxRuns];        // file number of each open run; -1 closed
     char name[13];                       // "sw" + six hex digits + "." + three-digit run
     char path[256];                      // prefix + name
@@ -62,7 +63,9 @@ struct SORTHANDLE {
 
 // Starts a sort of entries of entrylen bytes with bufcount buffers (0:
 // 500; 1 and 2 are taken as 3) for the records of the open data file
-// datafcb (null: no estimate of their number). The handle, or null with
+// datafcb (null: no estimate of their number). The work files of an
+// encrypted data file are encrypted under its cipher (each with a key of
+// its own): no entry of it reaches the disk in clear. The handle, or null with
 // the user error set: 482 no memory, 497 the sort-directory prefix is
 // longer than 241 characters, otherwise the status + 370.
 SORTHANDLE *zvsinit(uint16_t entrylen, int bufcount, FCB *datafcb, int unused);

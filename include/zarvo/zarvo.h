@@ -482,6 +482,10 @@ ZV_API int dltfil(const char *name);
 /* Full name of a file: the directory resolved, a member name after '!'
  * kept. 0, 36 when it does not fit in size bytes, else an errno. */
 ZV_API int zv_fullname(const char *name, char *out, int size);
+/* 0 when both names are the same file (the same device and inode, as with
+ * "a" and "./a" or a hard link), 1 otherwise or when either cannot be
+ * queried. */
+ZV_API int zv_uniqfile(const char *name1, const char *name2);
 /* Current directory with a trailing "/": 1, or 0 (empty) on failure or when
  * it does not fit. */
 ZV_API int zvGetCwd(char *buf, int size);
@@ -2489,6 +2493,72 @@ ZV_API int RBLMEM(int datno, const char *datname, int hostno, int member, const 
  * longer than the file; 12 cannot open; 46 the host is open. */
 ZV_API int ZVSBLDX(const char *hostname, const char *password);
 
+/* Compaction of a closed file set: every live record and every resource of
+ * the data file is copied, in file order, into a new data file beside it;
+ * every index file is created again beside its old one (its resources
+ * carried over) and loaded from the new record positions through the
+ * external sort. Only when the new data file and every new index are
+ * complete are the files swapped, each original parked under a temporary
+ * name first and deleted after the last rename; any failure before or
+ * during the swap leaves the original files as they were, under their own
+ * names, and no new file behind. Index files that are superfile members
+ * are reloaded in place (and loaded again from the original data file when
+ * a later step fails).
+ * Options travel in ifil->tfilno (restored on return): -1 or more none;
+ * -(0x4000 + bits) with the bits 0x002 store the given definition, 0x004
+ * purge records whose keys were rejected, 0x010 give every record a new
+ * serial number in file order, 0x020 turn a fixed-length data file into a
+ * variable-format file that holds records of the fixed length (a
+ * variable-length file is copied as it is), 0x040 encrypt the new files
+ * with the instance's pending cipher (allowed only while cmpchgenc is not
+ * 0), 0x200 skip damaged stretches of a variable-length data file (the
+ * original is never written) instead of failing with 1107 (0x008, 0x080
+ * and 0x100 accepted); the values -99 (store), -101 (purge) and -200
+ * (both). Without 0x040 the new files keep the class and key length of
+ * the old ones, under new keys; an index file that did not exist is
+ * created like the data file.
+ * 0, or: 652 keys were rejected and left, 650 rejected and purged (their
+ * report in the reject file the status log names); 943 bad options; 454
+ * 0x040 while cmpchgenc is 0; 954 a partitioned file; 48 dfilmod 0x200, a
+ * data file that is a superfile member or no data file; 107 more than 64
+ * indexes; 122 the file mode disagrees with the file's kind; 940 a data
+ * file in a format this build does not open; 608 a schema
+ * serial segment that disagrees with the stored definition; 199, 433,
+ * 116, 528 a serial field that cannot be placed; 1107 damaged
+ * variable-length data; 512 a walk longer than the file; 869 stopped
+ * through the status block; 46 a file of the set is open; and the codes
+ * of the opens, creates, copies and renames, with the file concerned in
+ * zvGetIsamFileNbr. The status log records the steps ("Compact: ..."). */
+ZV_API int CMPIFILz(IFILPARM *params);
+ZV_API int CMPIFILX8(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask,
+                     const char *group, const char *password, XCREblk *xcre);
+ZV_API int CMPIFILX(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask,
+                    const char *group, const char *password);
+ZV_API int CMPIFIL(IFIL *ifil);
+/* What a compaction asks of the record copy (CMPDATX8). */
+typedef struct CMPBLK {
+    IFIL *ifil;         /* the definition whose serial segment gets new numbers; NULL: none */
+    int32_t convert;    /* 1: a fixed-length file becomes variable format (records of the fixed length) */
+    int32_t newenc;     /* 1: the new file takes the instance's pending cipher, else the old file's */
+    int32_t strict;     /* 1: damaged variable-length data ends the copy with 1107; 0: it is skipped */
+} CMPBLK;
+/* Copies data file `datname` into the new file `newname` (created on
+ * filno with the record length, extension size, file mode and create
+ * block; a caller's block counts only for a file with 8-byte offsets):
+ * every live record in file order and every resource but the file's own
+ * (type 0 numbers 2, 6, 7, 8). The old file is opened on filno + 1 and left
+ * open on success (the caller closes it); the new file is closed. 0 or an
+ * error, the new file then deleted: 48 a superfile member or no data
+ * file, 122 the file mode disagrees with the file's kind, 199, 433, 116,
+ * 528 (serial field), 1107, 512, 869, 120, 82, and the codes of the opens,
+ * reads and writes. The old file is never written. */
+ZV_API int CMPDATX8(int filno, const char *datname, const char *newname, uint16_t reclen, uint32_t xtdsize,
+                    uint16_t filmod, int32_t permmask, const char *group, const char *password, XCREblk *xcre,
+                    CMPBLK *blk);
+/* Set by the host application to allow compaction option 0x040 (new
+ * encryption); 0 at load, only read by the library. */
+ZV_API extern uint32_t cmpchgenc;
+
 #ifdef __cplusplus
 #define ZV_ISAM_ASSERT(c, m) static_assert(c, m)
 #else
@@ -2507,6 +2577,8 @@ ZV_ISAM_ASSERT(offsetof(VERIFYFILEOPT, filename) == 16, "VERIFYFILEOPT filename 
 ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(VERIFYFILEOPT, error) == 48, "VERIFYFILEOPT error at 48");
 ZV_ISAM_ASSERT(sizeof(RBLCBST) == 12, "RBLCBST is 12 bytes");
 ZV_ISAM_ASSERT(offsetof(RBLCBST, cancel) == 8, "RBLCBST cancel at 8");
+ZV_ISAM_ASSERT(offsetof(CMPBLK, convert) == sizeof(void *), "CMPBLK convert after the IFIL pointer");
+ZV_ISAM_ASSERT(offsetof(CMPBLK, strict) == sizeof(void *) + 8, "CMPBLK strict last");
 #undef ZV_ISAM_ASSERT
 
 #ifdef __cplusplus

@@ -130,11 +130,19 @@ typedef int ZVDBRET;
 #define ZVDB_BAD_RESOURCE    4099 /* resource handle not valid */
 #define ZVDB_BAD_ATTACH_MODE 4100 /* attach mode not valid */
 #define ZVDB_NOT_ATTACHED    4101 /* session not attached */
+#define ZVDB_IDENTITY_EXISTS 4133 /* the table has an identity field already */
+#define ZVDB_NO_IDENTITY     4134 /* the table has no identity field */
 #define ZVDB_RESERVED_NAME   4136 /* reserved field name */
 #define ZVDB_BAD_MSEC        4145 /* bad millisecond */
 #define ZVDB_NO_FTI          4149 /* no full-text index handle */
 #define ZVDB_NO_FTI_NAME     4150 /* full-text index not found by name */
+#define ZVDB_BAD_VARDATA     4108 /* record image damaged: a length or delimiter leads out of it */
+#define ZVDB_NUMBER_LENGTH   4144 /* number value longer than 17 bytes */
+#define ZVDB_MSEC_INTO_TIME  4147 /* millisecond time into a ZV_TIME field */
+#define ZVDB_FTI_NO_FIELDS   4152 /* full-text index definition without fields */
 #define ZVDB_NO_BGLOAD       4165 /* no background-load status for the table */
+#define ZVDB_JSON_FIXED      4168 /* ZV_JSON field in the fixed part of a record */
+#define ZVDB_FIELD_MASKED    4169 /* field not in the record's field mask */
 
 /* ------------------------------------------------------------------------ */
 /* Handles and value types.                                                  */
@@ -571,6 +579,9 @@ ZV_API ZVHANDLE zvdbGetFTIDictHandle(ZVHANDLE handle);
  * result-set or criterion handle; 0 for NULL and every other handle. Only
  * the 16-bit kind is read. */
 ZV_API int zvdbGetHandleType(ZVHANDLE handle);
+/* The kind of a session, database, table, record, index or field handle
+ * (3505..3510); 0 for NULL and every other handle. */
+ZV_API int _zvdbGetHandleId(ZVHANDLE handle);
 
 /* Stores code as the last code of the handle's session: 0; 4002 for NULL,
  * 4003 when no session is reachable (nothing stored then). */
@@ -886,6 +897,116 @@ ZV_API ZVDBRET _zvdbUTCTime(int64_t seconds, int *year, int *month, int *day, in
 /* Reverses text in place and returns it (NULL stays NULL). */
 ZV_API char *_zvdb_strrev(char *text);
 
+/* ------------------------------------------------------------------------ */
+/* File-system routines.                                                     */
+/*                                                                           */
+/* Plain file operations for applications and the object layer. They take   */
+/* no handle, need no session and keep no last code.                         */
+/* ------------------------------------------------------------------------ */
+
+/* Copies source to target, created as fopen's "w" creates (0666 less the
+ * umask) or truncated, in blocks of 4096 bytes. 0; 4068 when either file
+ * cannot be opened, or when a read fails, a write is short or the target
+ * cannot be closed, and then no target is left behind; 4007 for NULL. A
+ * target that is the source itself (same device and inode, as "a" and
+ * "./a" or a hard link) is left alone: 0. */
+ZV_API ZVDBRET zvdbCopyFile(const char *source, const char *target);
+/* Removes a file: 0, 4015 when it cannot be removed, 4007 for NULL. */
+ZV_API ZVDBRET zvdbDeleteFile(const char *name);
+/* Moves source to target by zvdbCopyFile, then deletes source: the first
+ * failing code. The source is deleted only after a complete copy. A target
+ * that is the source itself: 0, nothing touched. */
+ZV_API ZVDBRET zvdbRenameFile(const char *source, const char *target);
+/* Creates a directory with permission bits 0777 less the umask: 0, 4067
+ * when it cannot be created (an existing one included), 4007 for NULL. */
+ZV_API ZVDBRET zvdbCreateDir(const char *path);
+
+/* A directory search, owned by the caller. The directory text is kept in
+ * text, and the full name of each entry tried is built behind it; the text
+ * together with one entry name and its terminator must fit in 4096 bytes. */
+typedef struct tagZVDBFINDFILE {
+    void *dir;          /* directory stream; NULL when none is open */
+    char entry[256];    /* name of the current entry */
+    char text[4096];    /* directory text, then directory text and entry name */
+} ZVDBFINDFILE;
+
+/* Opens the directory and returns the name of its first entry that is not
+ * a directory (its status read through symbolic links), or NULL. The
+ * directory is given with its trailing "/", since entry names are appended
+ * to it as they stand. Entries whose status cannot be read (a dangling
+ * link) and entries whose full name would not fit are skipped. NULL also
+ * for a NULL record or directory, a directory text without room for one
+ * entry name, and a directory that cannot be opened. The name lives in the
+ * record until the next call. */
+ZV_API const char *zvdbFindFirstFile(ZVDBFINDFILE *find, const char *directory);
+/* The next such entry, or NULL at the end (or without an open stream). */
+ZV_API const char *zvdbFindNextFile(ZVDBFINDFILE *find);
+/* Closes the record's stream: the close's result, 0 when none is open, -1
+ * for NULL. */
+ZV_API int zvdbFindClose(ZVDBFINDFILE *find);
+
+/* Reduces a path: runs of "/" become one, "/./" becomes "/", a leading
+ * "./" is dropped (with the "/" that follow it), and trailing "/" and "/."
+ * go, but the first character always stays ("/" stays "/", "./" gives ""
+ * and "/." is kept). ".." is not resolved. At most max characters of path
+ * are read; out receives the result and its terminator (max + 1 bytes at
+ * most). With lower nonzero letters become lower case. 0; 4007 for NULL,
+ * 4004 for a negative max. */
+ZV_API ZVDBRET _zvdbReducePath(const char *path, char *out, int32_t max, int lower);
+/* strncmp of the two reduced paths over at most 255 characters; the second
+ * form lower-cases both. NULL stands for "". */
+ZV_API int _zvdbPathCmp(const char *a, const char *b);
+ZV_API int _zvdbPathiCmp(const char *a, const char *b);
+
+/* ------------------------------------------------------------------------ */
+/* Services this library does not have.                                      */
+/*                                                                           */
+/* Servers, secure connections, impersonation, external configuration and   */
+/* logs, full-text search and session ids are not part of this library.     */
+/* Their entries stay callable and answer in a fixed way: arguments are     */
+/* ignored, a NULL handle is accepted, and no session's last code changes   */
+/* (zvdbGetSessionId aside).                                                 */
+/* ------------------------------------------------------------------------ */
+
+/* 4054. */
+ZV_API ZVDBRET zvdbSetLocalDirectory(ZVHANDLE handle, const char *path);
+ZV_API ZVDBRET zvdbSetSessionSSLParams(ZVHANDLE handle, const char *params);
+ZV_API ZVDBRET zvdbSetSSL(ZVHANDLE handle, int on);
+ZV_API ZVDBRET zvdbSyncTransactionState(ZVHANDLE handle);
+ZV_API ZVDBRET zvdbSetConfigurationFile(const char *path);
+ZV_API ZVDBRET zvdbBeginImpersonation(ZVHANDLE handle, int task);
+ZV_API ZVDBRET zvdbEndImpersonation(ZVHANDLE handle);
+ZV_API ZVDBRET zvdbSETENCRYPTParam(ZVHANDLE handle, const char *params);
+ZV_API ZVDBRET zvdbSetLogPath(ZVHANDLE handle, const char *path);
+ZV_API ZVDBRET zvdbSetStatusLogPath(ZVHANDLE handle, const char *path);
+ZV_API ZVDBRET _zvdbMOVFTS(ZVHANDLE record, int mode);
+/* 0: no, none, nothing done. */
+ZV_API int zvdbIsSSLActive(ZVHANDLE handle);
+ZV_API int zvdbIsSQLServer(ZVHANDLE handle);
+ZV_API ZVDBRET zvdbStartDatabaseEngine(void);
+ZV_API int32_t zvdbAcquireSessionId(ZVHANDLE handle);
+ZV_API int32_t zvdbGetZarvoOWNER(void);
+ZV_API int _zvdbAGGRLOCK(ZVHANDLE table, int mode);
+/* Nothing. */
+ZV_API void zvdbStopDatabaseEngine(void);
+ZV_API void zvdbSetSessionId(ZVHANDLE handle, int32_t id);
+ZV_API void zvdbSetZarvoOWNER(int32_t owner);
+/* Returns id. */
+ZV_API int32_t zvdbReleaseSessionId(int32_t id);
+/* Asks the engine's snapshot service, which this library lacks (454): -1,
+ * with the engine's 454 kept as the last code of the session the handle
+ * leads to. */
+ZV_API int32_t zvdbGetSessionId(ZVHANDLE handle);
+
+/* A sample call through the library: appends the line
+ * "zvdbHelloWorld: | HelloFileName={path} | HelloTextData={text} |
+ * HelloNintData={integer} | HelloULongData={unsigned} |
+ * HelloFloatData={real, six decimals}" to the file path (a NULL text is
+ * written as ""). 0; -1 when the file cannot be opened or the line cannot
+ * be written. */
+ZV_API int zvdbHelloWorld(const char *path, const char *text, int integer, unsigned int value,
+                          double real);
+
 
 /* ------------------------------------------------------------------------ */
 /* Tables, fields, indexes and segments: definitions.                        */
@@ -992,6 +1113,11 @@ ZV_API int zvdbHasRowid(ZVHANDLE table);
 /* Pad and field-delimiter bytes kept in the handle (outputs may be NULL). */
 ZV_API ZVDBRET zvdbGetPadChar(ZVHANDLE table, unsigned char *pad, unsigned char *delimiter);
 ZV_API ZVDBRET zvdbSetPadChar(ZVHANDLE table, unsigned char pad, unsigned char delimiter);
+/* Writes both bytes into the table's "QV!DPAD" resource: rewritten when
+ * present, added when absent (also on a file whose resources were never
+ * enabled, which then answers the add with 401); the handle's bytes are
+ * not changed. 4013, the engine's code of the read, add or rewrite. */
+ZV_API ZVDBRET zvdbUpdatePadChar(ZVHANDLE table, unsigned char pad, unsigned char delimiter);
 /* The engine's data file number of the open table; -1 with 4012 when it is
  * closed, -1 with 4013. */
 ZV_API int zvdbGetDatno(ZVHANDLE table);
@@ -1035,7 +1161,8 @@ ZV_API int _zvdbIsReservedName(const char *name);
 
 /* A new unlisted field (status 1). NULL with 4001, 4013, 4007. */
 ZV_API ZVHANDLE zvdbAllocField(ZVHANDLE table, const char *name, ZVFIELDTYPE type, int32_t length);
-/* Frees an unlisted field: its name, default and segment list. */
+/* Frees a field: its name, default and segment list; a listed field first
+ * leaves its table's list. */
 ZV_API void zvdbFreeField(ZVHANDLE field);
 /* A new field appended (inserted before position n, before the named
  * field). NULL with: 4013, 4007 NULL name, 4005 bad position, 4014 unknown
@@ -1153,7 +1280,8 @@ ZV_API ZVDBRET zvdbGetFieldDefaultValueAsBinary(ZVHANDLE field, void *buffer, in
 
 /* A new unlisted index (status 1): 4013, 4001. */
 ZV_API ZVHANDLE zvdbAllocIndex(ZVHANDLE table);
-/* Frees an unlisted index with its segments. */
+/* Frees an index with its segments; a listed index first leaves its
+ * table's list. */
 ZV_API void zvdbFreeIndex(ZVHANDLE index);
 /* A new index appended. With duplicates its key length starts at the
  * suffix: 8 on an active table created with mode bit 0x100, else 4. NULL
@@ -1239,7 +1367,8 @@ ZV_API ZVDBRET zvdbGetIndexKSeg(ZVHANDLE index, void *block);
 ZV_API int zvdbIsExtSegment(int32_t mode);
 /* A new unlisted segment (mode 12, status 1): 4018, 4001. */
 ZV_API ZVHANDLE zvdbAllocSegment(ZVHANDLE index);
-/* Frees an unlisted segment (it leaves its field's list). */
+/* Frees a segment; a listed one first leaves its index (with its key
+ * bytes) and its field's list. */
 ZV_API void zvdbFreeSegment(ZVHANDLE segment);
 /* A field segment appended (inserted before position n): the mode is
  * checked against the field's type (callback slot 0 may report the type,
@@ -1333,6 +1462,535 @@ ZV_API ZVDBRET zvdbSetFTICndxExpr(ZVHANDLE fti, const char *text);
 ZV_API ZVDBRET zvdbGetFTINbr(ZVHANDLE fti);
 ZV_API const char *zvdbGetFTIName(ZVHANDLE fti);
 ZV_API ZVHANDLE zvdbGetFTIByUID(ZVHANDLE table, uint32_t uid);
+
+/* Full-text index and dictionary handles and their parameter texts. The
+ * definitions can be built and exchanged; nothing can be added, removed or
+ * loaded (4054), and the engine's full-text entry point answers 454.
+ * Index handle: a table, status 1, an empty field list, no dictionary.
+ * Dictionary handle: words 0x002D and 1, five empty texts, flag 0. */
+/* A new unlisted index handle: NULL with 4013, 4001. */
+ZV_API ZVHANDLE zvdbAllocFTI(ZVHANDLE table);
+/* Frees its field entries, texts and the handle (NULL ignored). */
+ZV_API void zvdbFreeFTI(ZVHANDLE fti);
+/* A new dictionary handle on the session the handle leads to: NULL without
+ * session, NULL with 4001. */
+ZV_API ZVHANDLE zvdbAllocFTIDict(ZVHANDLE handle);
+ZV_API void zvdbFreeFTIDict(ZVHANDLE dict);
+/* 4054, kept (AddFTI gives NULL). */
+ZV_API ZVHANDLE zvdbAddFTI(ZVHANDLE table, const char *name);
+ZV_API ZVDBRET zvdbDelFTI(ZVHANDLE table, int32_t n);
+ZV_API ZVDBRET zvdbSetFTIOption(ZVHANDLE fti, int32_t option, const char *text, uint32_t value);
+ZV_API ZVDBRET zvdbSetFTIDictOption(ZVHANDLE dict, int32_t option, const char *text, uint32_t value);
+/* 4054, not kept. */
+ZV_API ZVDBRET zvdbAddFTIField(ZVHANDLE fti, ZVHANDLE field, uint32_t mode);
+/* Full-text index n of the table and the named field, then
+ * zvdbAddFTIField: 4013, 4149 no such index, 4007, 4014, else 4054; kept. */
+ZV_API ZVDBRET zvdbAddFTIFieldByName(ZVHANDLE table, int32_t n, const char *field, uint32_t mode);
+/* 4054, not kept. */
+ZV_API ZVDBRET zvdbStartFTIBackgroundLoad(ZVHANDLE table, int32_t n);
+ZV_API ZVDBRET zvdbFTIStartBackgroundLoad(ZVHANDLE table, int32_t n);
+ZV_API ZVDBRET zvdbCheckFTIBackgroundLoad(ZVHANDLE table, int32_t n, void *status);
+ZV_API ZVDBRET zvdbFTICheckBackgroundLoad(ZVHANDLE table, int32_t n, void *status);
+ZV_API ZVDBRET _zvdbParseFTIDictResourceParam(ZVHANDLE dict, const char *text);
+ZV_API ZVDBRET _zvdbParseFTIAttribParam(ZVHANDLE fti, const char *text);
+ZV_API ZVDBRET _zvdbParseFTIResourceParam(ZVHANDLE fti, const char *text);
+ZV_API ZVDBRET _zvdbUpdateNameInFTIParam(ZVHANDLE fti, const char *name);
+ZV_API ZVDBRET _zvdbGetFTIResources(ZVHANDLE table);
+/* Parameter texts, handed out in a block released with _zvdb_free:
+ *   dictionary "0002|%04x,%04x|" (the two words), [length "%04x," text 1]
+ *     "|" [length "%04x," text 2] "|" text 4 "|" ["!" when the flag is set]
+ *     text 5 "|" length of text 3 as "%08x" "|" text 3;
+ *   attributes "";
+ *   index "0004|", "!" "*" "+" for mode 1, 2, 3, the description,
+ *     "|%04x|" with the option, the dictionary text, "|%03d" with the field
+ *     count, per field ";" name "," mode as "%04x", "|", [length "%04x,"
+ *     further text], "|", the attributes, "|".
+ * 4007 NULL out; 4043 a text of 65536 bytes or more; 4025 no dictionary
+ * (NULL or no dictionary handle); 4149 no index handle; 4152 an index
+ * without fields; 4001. Nothing is kept. */
+ZV_API ZVDBRET _zvdbCreateFTIDictResourceParam(ZVHANDLE dict, char **text);
+ZV_API ZVDBRET _zvdbCreateFTIAttribParam(ZVHANDLE fti, char **text);
+ZV_API ZVDBRET _zvdbCreateFTIResourceParam(ZVHANDLE fti, char **text);
+/* Asks the engine's full-text entry point for the parameter text of a
+ * dictionary kept with an open file, with a reply buffer from 128 bytes
+ * grown while the engine asks for more (153): the engine's code (454 in
+ * this library); on 0 the text into *text (optional) and, with dict, its
+ * parse into the handle. */
+ZV_API ZVDBRET _zvdbGetFTIDictResourceParamFromFile(int file, const char *name, char **text, ZVHANDLE *dict);
+/* Hands the parameter text of full-text index n (-1: every index) of the
+ * table to the engine's full-text entry point; kept: 4013, 4066 the table
+ * has no "$ROWID$", 4005 n outside the list, the text's codes, the
+ * engine's code (454). flag is not read. */
+ZV_API ZVDBRET _zvdbCreateFTI(ZVHANDLE table, int32_t n, int flag);
+/* Whether a file belongs to a table by its name: the first occurrence of
+ * the table name in the file name that starts it or follows the separator
+ * and is followed by "_" gives 1, by "." or the end of the name 2; *start
+ * and *end (each optional) then bound it (end one past its last byte).
+ * Other occurrences are passed over; 0 when none counts (or NULL, or an
+ * empty table name). */
+ZV_API int _zvdbIsNameTableDep(const char *table, const char *file, int separator, const char **start,
+                               const char **end);
+
+/* ---- Table resources ---- */
+
+/* A resource handle is a buffer for one resource record of a table's data
+ * file: a type, a number (0xFFFFFFFF: the engine numbers it on add), an
+ * optional name and data bytes. The record handed to the engine is type
+ * and number (host order), the name and a zero byte, then the data.
+ * A call that finds no resource handle returns 4007 (NULL) or 4099 without
+ * keeping it; once the table is known codes are kept in its session. A
+ * handle read with a lock holds it until the next operation releases it
+ * (add, update, delete, unlock, a read, the free). */
+/* A new handle for the table the handle leads to (unlocked, no data): NULL
+ * with 4013, 4001. */
+ZV_API ZVHANDLE zvdbAllocResource(ZVHANDLE table, uint32_t type, uint32_t number, const char *name);
+/* Releases its lock, its data, its name and the handle: 0, 4099. */
+ZV_API ZVDBRET zvdbFreeResource(ZVHANDLE resource);
+/* 0 / NULL for a bad handle. The data belongs to the handle. */
+ZV_API uint32_t zvdbGetResourceType(ZVHANDLE resource);
+ZV_API uint32_t zvdbGetResourceNumber(ZVHANDLE resource);
+ZV_API const char *zvdbGetResourceName(ZVHANDLE resource);
+ZV_API int32_t zvdbGetResourceDataLength(ZVHANDLE resource);
+ZV_API const void *zvdbGetResourceData(ZVHANDLE resource);
+ZV_API int zvdbIsResourceLocked(ZVHANDLE resource);
+/* 4007, 4099; the name is copied (NULL: none), the data copied when bytes
+ * is not NULL and length is 1 or more (else none); 4001. */
+ZV_API ZVDBRET zvdbSetResourceType(ZVHANDLE resource, uint32_t type);
+ZV_API ZVDBRET zvdbSetResourceNumber(ZVHANDLE resource, uint32_t number);
+ZV_API ZVDBRET zvdbSetResourceName(ZVHANDLE resource, const char *name);
+ZV_API ZVDBRET zvdbSetResourceData(ZVHANDLE resource, const void *bytes, int32_t length);
+/* Releases the lock the handle holds: 0 (also when it holds none), 4013,
+ * the engine's code. */
+ZV_API ZVDBRET zvdbUnlockResource(ZVHANDLE resource);
+/* The bytes become the handle's data, then the record is added (a number
+ * 0xFFFFFFFF becomes the one the engine gave) or rewritten: 4013, 4004 NULL
+ * bytes or a length below 1 (nothing changes), 4001, the engine's code
+ * (405 exists, 408 absent, 401 resources not enabled). */
+ZV_API ZVDBRET zvdbAddResource(ZVHANDLE resource, const void *bytes, int32_t length);
+ZV_API ZVDBRET zvdbUpdateResource(ZVHANDLE resource, const void *bytes, int32_t length);
+/* Deletes the resource of the handle's type and number; its data goes:
+ * 4013, 4001, the engine's code (408 absent). */
+ZV_API ZVDBRET zvdbDeleteResource(ZVHANDLE resource);
+/* Reads a resource whole into the handle (type, number, name, data): the
+ * table's first, the one after the handle's type and number, the one of
+ * the given type and number, or of the given name. With lock the handle
+ * then holds the record's lock. 4013, 4007 NULL name, the engine's code
+ * (408 none, 401 resources not enabled), 407 a record that holds no
+ * zero-terminated name, 4001; a failed read leaves the handle as it was. */
+ZV_API ZVDBRET zvdbFirstResource(ZVHANDLE resource, int lock);
+ZV_API ZVDBRET zvdbNextResource(ZVHANDLE resource, int lock);
+ZV_API ZVDBRET zvdbFindResource(ZVHANDLE resource, uint32_t type, uint32_t number, int lock);
+ZV_API ZVDBRET zvdbFindResourceByName(ZVHANDLE resource, const char *name, int lock);
+
+/* ---- Field extensions and pad characters kept in the data file ---- */
+
+/* Beside the engine's record schema a table's data file keeps, as
+ * resources: "QV!DFLD" (type 1, number 1; 20 + 32 x fields bytes) the null
+ * flag, precision, scale, binary flag, default length and default kind of
+ * every field; "QV!DFL2" (type 1, number 4) the bytes of the literal
+ * defaults; "QV!DPAD" (type 1, number 2; 256 bytes) the pad and delimiter
+ * characters. Their integers after the 16-byte header are little-endian;
+ * the header and the record position at 20 (high word) and 24 (low word)
+ * of "QV!DPAD" are in host order. Nothing here keeps a code. */
+/* A zeroed "QV!DFLD" buffer of 20 + 32 x (schema entries or fields, the
+ * larger); NULL without table or memory. Freed with _zvdb_free. */
+ZV_API void *_zvdbAllocFldx(ZVHANDLE table);
+/* Adds "QV!DFLD" (version 6) and, when any literal default has bytes,
+ * "QV!DFL2": 0, 4013, 4001, 4017, the engine's code (nothing more is
+ * written after a failure). */
+ZV_API ZVDBRET _zvdbPutFldx(ZVHANDLE table);
+/* Sets every field's attributes and default from the resources ("QV!DFLD"
+ * or, when absent, type 0x0F000000 number 1), reading entries and default
+ * bytes only as far as the resources hold them; fields beyond them keep
+ * what they have. 0, 4013, 4017, 4001, 407 a record shorter than its
+ * header, the engine's code. */
+ZV_API ZVDBRET _zvdbGetFldx(ZVHANDLE table);
+/* "QV!DPAD" (or type 0xF0000000 number 2) into a 256-byte buffer (zeroed
+ * first) with its record position at 20 and 24 and its words in host
+ * order; with lock the read takes the record's lock. 0, 4013, 4007, the
+ * engine's code (-1 without engine instance). */
+ZV_API ZVDBRET _zvdbGetPadResource(ZVHANDLE table, void *buffer, int lock);
+/* Adds or rewrites a 256-byte "QV!DPAD" record given in host order; the
+ * caller's record is handed back unchanged. 4013, 4007, the engine's code. */
+ZV_API ZVDBRET _zvdbAddPadResource(ZVHANDLE table, void *record);
+ZV_API ZVDBRET _zvdbUpdPadResource(ZVHANDLE table, void *record);
+/* Loads the handle's pad and delimiter bytes from "QV!DPAD": 0 also when
+ * it is absent (the bytes then stay), 4013, the engine's code. */
+ZV_API ZVDBRET _zvdbReadPadChar(ZVHANDLE table);
+/* Pads a fixed-length string: when 0 <= used < size, bytes used .. size-2
+ * become the pad byte and byte size-1 the delimiter; else nothing. 4007. */
+ZV_API ZVDBRET _zvdbPadField(void *buffer, int32_t size, int32_t used, unsigned char pad,
+                             unsigned char delimiter);
+/* Trims a padded string whose last byte is the delimiter: the pad bytes
+ * before it are dropped, a zero byte ends what is kept and *length
+ * (optional) gets its count; another last byte changes nothing. 4007. */
+ZV_API ZVDBRET _zvdbTrimField(void *buffer, int32_t size, int32_t *length, unsigned char pad,
+                              unsigned char delimiter);
+
+/* ---- Identity field, record expressions and table services ---- */
+
+/* Makes the named field the identity field, with a seed and an increment
+ * (64-bit, as the engine keeps them); unless the table is being altered
+ * the field is marked 0x100. 0 kept; 4013, 4133 the table has one, 4014
+ * no such field, 4001. Deleting the field clears it. */
+ZV_API ZVDBRET zvdbSetIdentityField(ZVHANDLE table, const char *name, ZVBIGINT seed, ZVBIGINT increment);
+/* The identity field's name (NULL: none) and its settings (outputs
+ * optional) of an open table; 0 kept; NULL with 4013, 4012 closed. */
+ZV_API const char *zvdbGetIdentityField(ZVHANDLE table);
+ZV_API const char *zvdbGetIdentityFieldDetails(ZVHANDLE table, ZVBIGINT *seed, ZVBIGINT *increment);
+/* The last identity value the engine assigned: its next value less the
+ * increment. 4013, 4012, 4134 no identity field, 4007, the engine's code. */
+ZV_API ZVDBRET zvdbGetLastIdentity(ZVHANDLE table, ZVBIGINT *value);
+/* Defines the identity field in the engine at the field's position among
+ * every record-schema entry (the hidden ones counted): 4013, 4014 no
+ * identity field or no schema entry of that name, the engine's code. Not
+ * kept. */
+ZV_API ZVDBRET _zvdb_AddIDField(ZVHANDLE table);
+/* Parses an expression over the table's fields and keeps it: its number
+ * (position among the table's expressions, from 0) into *number and the
+ * field type of its value into *type (ZV_INT4, ZV_DATE, ZV_TIME,
+ * ZV_TIME_MS, ZV_TIMES, ZV_NUMBER, ZV_STRING; both outputs optional). 4013,
+ * 4007 NULL text, 4004 "", 4019 a truth value or a value of another kind
+ * (the expression stays kept), 4071 + the parser's error number for a text
+ * that does not parse, the engine's code (454 a full-text condition), 4054
+ * for a table without record schema; kept. */
+ZV_API ZVDBRET zvdbParseRecordExpr(ZVHANDLE table, const char *text, ZVFIELDTYPE *type, int32_t *number);
+/* How a path given to open a free table splits into name and extension:
+ * 0..2 (larger: 4004). Only a table handle itself takes it: -1 and 4090
+ * otherwise; kept. */
+ZV_API int32_t zvdbGetExtensionHint(ZVHANDLE table);
+ZV_API ZVDBRET zvdbSetExtensionHint(ZVHANDLE table, uint32_t hint);
+/* The engine's PUTHDR on the open table's data file: 4013, 4012, the
+ * engine's code; kept. */
+ZV_API ZVDBRET zvdbPUTHDR(ZVHANDLE table, int32_t value, int mode);
+/* The engine's lock time-out (zvLOKTIMOUT, 454 in this library) on the
+ * open table's data file, or with NULL on no file: 4013, 4012, the
+ * engine's code; kept with a table. */
+ZV_API ZVDBRET zvdbLOKTIMOUT(ZVHANDLE table, int mode, int32_t timeout);
+/* Not offered by this library: 454; 4054; 4054. The arguments are not
+ * read. */
+ZV_API int zvSQLImportTable(ZVHANDLE handle, const char *source, const char *target, void *options);
+ZV_API ZVDBRET zvdbCheckRecordSchemaConversion(ZVHANDLE table, void *status);
+ZV_API ZVDBRET zvdbStartRecordSchemaConversion(ZVHANDLE table, void *options);
+
+/* ------------------------------------------------------------------------ */
+/* Records: the record handle, its image and typed field access.            */
+/*                                                                           */
+/* A record handle is one row buffer bound to an open table. Its image is    */
+/* the record exactly as the engine stores it: a fixed part of the table's   */
+/* fixed length with every field at its schema offset, then, in a           */
+/* variable-length table, a variable part in which the fields follow one    */
+/* another in their own forms: ZV_STRING as its text ended by the table's    */
+/* delimiter byte, ZV_PSTRING, ZV_2STRING, ZV_4STRING and ZV_JSON as a       */
+/* length prefix of 1, 2, 4, 4 bytes and the value, every other field with   */
+/* its defined length. Lengths and values are in host byte order. In a       */
+/* fixed-length table the variable string types are laid out as their fixed  */
+/* counterparts (ZV_STRING as ZV_FSTRING, ZV_PSTRING as ZV_FPSTRING, ...).   */
+/*                                                                           */
+/* Fields are numbered 0..n-1 over the user fields; the hidden fields are    */
+/* -1 "$DELFLD$", -2 "$NULFLD$" (one bit per user field, bit n % 8 of byte   */
+/* n / 8) and -3 "$ROWID$". Fixed-size values are written in place; a        */
+/* variable-part value of a new length waits in a buffer of its slot until   */
+/* the image is packed again, which every call that hands out the image      */
+/* does first. Every failing call keeps its code as the session's last code. */
+/* ------------------------------------------------------------------------ */
+
+/* One field of a record handle. The record keeps one slot per schema field,
+ * hidden fields included; the pointers stay valid until the next call on
+ * the record. Layout fixed on LP64 (see the checks below). */
+typedef struct ZVDBFIELDSLOT {
+    int32_t number;          /* field number: user 0..n-1, hidden -1, -2, -3 */
+    int32_t index;           /* user field number; -1 for hidden fields */
+    ZVHANDLE field;          /* the field handle; NULL for hidden fields */
+    uint32_t type;           /* field type as laid out in the image */
+    unsigned char *data;     /* start of the field in the image (its prefix) */
+    unsigned char *value;    /* the value bytes; NULL when there are none */
+    uint32_t deflength;      /* length in the schema */
+    uint32_t curlength;      /* length of the value (ZV_STRING: with the delimiter) */
+    uint32_t ownsvalue;      /* 1: value lies in a buffer of the slot */
+    uint32_t offset;         /* offset of the field in the image */
+    uint32_t reserved;       /* 0 after the image is read, 1 after a typed write */
+    uint32_t hasextras;      /* 1: the field's extras word is positive */
+    ZVHANDLE record;         /* the record handle; NULL for hidden fields */
+} ZVDBFIELDSLOT;
+
+#ifdef __cplusplus
+#define ZV_SLOT_ASSERT(c, m) static_assert(c, m)
+#else
+#define ZV_SLOT_ASSERT(c, m) _Static_assert(c, m)
+#endif
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, index) == 4, "slot index at 4");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, field) == 8, "slot field at 8");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, type) == 16, "slot type at 16");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, data) == 24, "slot data at 24");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, value) == 32, "slot value at 32");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, deflength) == 40, "slot deflength at 40");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, curlength) == 44, "slot curlength at 44");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, ownsvalue) == 48, "slot ownsvalue at 48");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, offset) == 52, "slot offset at 52");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, reserved) == 56, "slot reserved at 56");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, hasextras) == 60, "slot hasextras at 60");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, record) == 64, "slot record at 64");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || sizeof(ZVDBFIELDSLOT) == 72, "ZVDBFIELDSLOT is 72 bytes");
+#undef ZV_SLOT_ASSERT
+
+/* Default indexes beside the index numbers 0..n-1. */
+typedef int32_t ZVDB_SPECIAL_INDEX;
+#define ZVDB_INDEX_RECBYT    10000 /* record-position index "$RECBYT$" */
+#define ZVDB_INDEX_ROWID     10001 /* row-identifier index "$ROWID$" */
+#define ZVDB_INDEX_PHYSICAL  10002 /* physical order, no index */
+#define ZVDB_INDEX_FULLTEXT  10003 /* the full-text index */
+
+/* Mode word of zvdbSetRecordBuffer: low 16 bits nonzero, the buffer stays
+ * the caller's (never freed or grown); raw, the record is neither cleared
+ * before nor read from the buffer after it is taken. */
+#define ZVDB_BUFFER_CALLER   0x0001
+#define ZVDB_BUFFER_RAW      0x10000
+
+/* Record callbacks: kind 2 runs after the record's slots are built, kind 3
+ * before a reset or free of a record whose slots were built; each with the
+ * record, a nonzero result failing the call. They run for user tables not
+ * opened with both open bits 0x20 and 0x100. */
+typedef ZVDBRET (*ZVDB_RECORD_CALLBACK)(ZVHANDLE record);
+
+/* Value kinds handed to a field's value callbacks, with the size given. */
+#define ZVDB_VALUE_BOOL      1  /* int32_t 0/1, 4 */
+#define ZVDB_VALUE_SIGNED    2  /* int32_t, 4 */
+#define ZVDB_VALUE_UNSIGNED  3  /* uint32_t, 4 */
+#define ZVDB_VALUE_DOUBLE    4  /* double, 8 */
+#define ZVDB_VALUE_TEXT      5  /* text into a buffer of the size given (get) */
+#define ZVDB_VALUE_FIXTEXT   6  /* ZVDBFIXTEXT block (set) */
+#define ZVDB_VALUE_VARTEXT   7  /* ZVDBVARTEXT block (set) */
+#define ZVDB_VALUE_BIGINT    8  /* int64_t, 8 */
+#define ZVDB_VALUE_UBIGINT   9  /* uint64_t, 8 */
+#define ZVDB_VALUE_CURRENCY  10 /* ZVCURRENCY, 8 */
+#define ZVDB_VALUE_NUMBER    11 /* tagZVNUMBER, 20 */
+
+/* Field value callbacks, kept in slots 2..6 of a field handle
+ * (zvdbSetFieldCallback): 2 reads the value (get), 3 writes it (set), 4
+ * tells whether the field is null (get, an int32_t 0/1, kind 1), 5 clears it
+ * (set, no value), 6 gives its data length (get, an int32_t, kind 2). A get
+ * callback writes the value and its size through the pointers; its result
+ * is the result of the read or write that called it. A field with slot 2 or
+ * 3 set has value callbacks: its typed reads and writes reach the callbacks
+ * instead of the image. */
+typedef ZVDBRET (*ZVDB_FIELD_GET_CALLBACK)(ZVDBFIELDSLOT *slot, void *value, int32_t *size, int32_t kind);
+typedef ZVDBRET (*ZVDB_FIELD_SET_CALLBACK)(ZVDBFIELDSLOT *slot, const void *value, int32_t size, int32_t kind);
+/* The text written to a fixed-length text field: the bytes, the table's
+ * pad and delimiter bytes, and whether an over-long text is cut. */
+typedef struct ZVDBFIXTEXT {
+    const void *data;
+    int32_t length;
+    uint8_t pad;
+    uint8_t delimiter;
+    int32_t truncate;
+} ZVDBFIXTEXT;
+/* The text written to a variable-length text field. */
+typedef struct ZVDBVARTEXT {
+    const void *data;
+    int32_t length;
+    ZVHANDLE record;
+} ZVDBVARTEXT;
+
+/* ---- Record handles ---- */
+
+/* A new record on the table (new, not edited, default index 0, the table's
+ * callback words, the session's next set number), listed with the table's
+ * records. Slots and image appear at its first use. NULL with 4013, 4001,
+ * 4025 a virtual-table kind the library does not know, or the code of the
+ * type filter of a multi-record-type table. */
+ZV_API ZVHANDLE zvdbAllocRecord(ZVHANDLE table);
+/* Runs callback kind 3, releases the record's context, takes it off the
+ * table's list and frees it with its image (unless the caller's), slots,
+ * value buffers and field mask. NULL always. */
+ZV_API ZVHANDLE zvdbFreeRecord(ZVHANDLE record);
+/* Back to the state of a new handle: callback kind 3 first (its failure
+ * stops the reset), the context released, image (unless the caller's, which
+ * is let go), slots and value buffers freed, default index 0. 4024. */
+ZV_API ZVDBRET zvdbResetRecord(ZVHANDLE record);
+/* Resets every record of the table, stopping at the first failure. 4013. */
+ZV_API ZVDBRET zvdbResetAll(ZVHANDLE table);
+/* A new record of the same table sharing the source's context, with a copy
+ * of its image, position, flags and default index. NULL with 4024, 4012,
+ * 4001 (nothing left behind). */
+ZV_API ZVHANDLE zvdbDuplicateRecord(ZVHANDLE record);
+/* Packs the source and copies its image, position, new and edited flags and
+ * default index into the target of the same layout; a target that is not
+ * new becomes the current record of its context. 4024, 4012, 4001, 4063 a
+ * caller's buffer of the target too small. */
+ZV_API ZVDBRET zvdbCopyRecordBuffer(ZVHANDLE source, ZVHANDLE target);
+/* The handle when it is a record (its session's instance made current). */
+ZV_API ZVHANDLE zvdbGetRecordHandle(ZVHANDLE handle);
+/* Makes the record's context current: 0, 4024, 4012, the context's codes. */
+ZV_API ZVDBRET zvdbSwitchContext(ZVHANDLE record);
+/* Position of the record in its table's list (-1 on failure); the n-th
+ * record of a table (NULL when absent). */
+ZV_API int32_t zvdbGetRecordNbr(ZVHANDLE record);
+ZV_API ZVHANDLE zvdbGetRecord(ZVHANDLE table, int32_t n);
+
+/* ---- The record image ---- */
+
+/* The packed image, its data length and its allocated size, each after a
+ * pack to the exact length. NULL / 0 with 4024, 4012, 4001, 4063. */
+ZV_API void *zvdbGetRecordBuffer(ZVHANDLE record);
+ZV_API int32_t zvdbGetRecordLength(ZVHANDLE record);
+ZV_API int32_t zvdbGetRecordSize(ZVHANDLE record);
+/* Lends the record a buffer of size bytes (mode word above), which becomes
+ * its image: new and edited, no position, its fields read from it unless
+ * raw. A NULL buffer gives the record back an image of its own, cleared.
+ * 4024, 4012, 4004 size below 1, 4108 a buffer whose bytes do not hold a
+ * record of the table (the record unchanged). */
+ZV_API ZVDBRET zvdbSetRecordBuffer(ZVHANDLE record, void *buffer, int32_t size, uint32_t mode);
+/* Copies size bytes into a new image of exactly that size and reads the
+ * fields from it (edited); a record read from the table keeps its row id.
+ * 4024, 4012, 4054 the record uses a caller's buffer, 4004 NULL data or size
+ * below 1, 4001, 4025 no row-id slot, 4108 bytes that do not hold a record
+ * of the table: a length or delimiter leading out of them (the record
+ * unchanged; nothing is read past size). */
+ZV_API ZVDBRET zvdbAssignRecordBuffer(ZVHANDLE record, const void *data, int32_t size);
+/* Flags: 0 for a bad handle; the setters 4024. */
+ZV_API int zvdbIsNewRecord(ZVHANDLE record);
+ZV_API int zvdbIsEditedRecord(ZVHANDLE record);
+ZV_API ZVDBRET zvdbSetNewRecord(ZVHANDLE record, int flag);
+ZV_API ZVDBRET zvdbSetEditedRecord(ZVHANDLE record, int flag);
+/* Packs both: 0 when they hold the same data length and the same bytes from
+ * the first user field on; 4086 otherwise; 4024, 4012. */
+ZV_API ZVDBRET zvdbCompareRecords(ZVHANDLE a, ZVHANDLE b);
+/* The record's target-key buffer (NULL when none). */
+ZV_API void *zvdbGetKeyval(ZVHANDLE record);
+/* Key length of the default index; -1 with 80 in physical order, -1 for
+ * another special index, -1 with 4024, 4013. */
+ZV_API int32_t zvdbGetKeylen(ZVHANDLE record);
+
+/* ---- Field geometry and masks ---- */
+
+/* 1 when the table is variable-length and field n (counted with the hidden
+ * fields before it) lies in the variable part. */
+ZV_API int zvdbIsVariableField(ZVHANDLE record, int32_t n);
+/* Offset of field n (its prefix) in the packed image; 0 on failure. */
+ZV_API int32_t zvdbGetFieldOffset(ZVHANDLE record, int32_t n);
+/* The value pointer of field n (NULL for an empty prefixed value and on
+ * failure), and its slot. */
+ZV_API void *zvdbGetFieldAddress(ZVHANDLE record, int32_t n);
+ZV_API ZVDBFIELDSLOT *zvdbGetFieldData(ZVHANDLE record, int32_t n);
+/* The value's length (callback slot 6 when set) and the defined length
+ * (callback slot 1 when set); -1 with 4024, 4012, 4017. */
+ZV_API int32_t zvdbGetFieldDataLength(ZVHANDLE record, int32_t n);
+ZV_API int32_t zvdbGetFieldSize(ZVHANDLE record, int32_t n);
+/* Masked reads fetch only the fields of the mask; typed reads of other user
+ * fields give 4169. Add: 4097 during a batch, 4017 n outside the user
+ * fields, 4016 already in the mask, 4001. Remove: 4097. */
+ZV_API ZVDBRET zvdbAddToFieldMask(ZVHANDLE record, int32_t n);
+ZV_API ZVDBRET zvdbRemoveFieldMask(ZVHANDLE record);
+ZV_API int zvdbIsFieldMaskOn(ZVHANDLE record);
+/* Identity values are assigned at writes; they cannot be turned off (4054). */
+ZV_API ZVDBRET zvdbSetIdentityOn(ZVHANDLE record);
+ZV_API ZVDBRET zvdbSetIdentityOff(ZVHANDLE record);
+ZV_API int zvdbIsIdentityOff(ZVHANDLE record);
+/* The row id held in "$ROWID$" (host order; a shorter field zero-extended).
+ * 4024, 4012, 4066 no row-id field, 4007. */
+ZV_API ZVDBRET zvdbGetRowid(ZVHANDLE record, ZVBIGINT *out);
+/* 1 when field n's handle has value callbacks (slot 2 or 3); the slot's
+ * type (0 when absent); virtual field information (always 0). */
+ZV_API int _zvdbGetFieldAsWithCallback(ZVHANDLE record, int32_t n);
+ZV_API int32_t _zvdbGetFieldDataType(ZVHANDLE record, int32_t n);
+ZV_API int _zvdbGetFieldDataVirtInfo(void);
+
+/* ---- Default index ---- */
+
+/* 0 and 1..count-1, 10000, 10001, 10003 are taken as given; 10002 physical
+ * order. 4024, 4045 another number, 4054 an index of a table opened with
+ * open bit 64 (which reads in physical order only). */
+ZV_API ZVDBRET zvdbSetDefaultIndex(ZVHANDLE record, int32_t n);
+/* "$RECBYT$" and "$ROWID$" (any case) or an index name: 4045 unknown, 4013. */
+ZV_API ZVDBRET zvdbSetDefaultIndexByName(ZVHANDLE record, const char *name);
+ZV_API int32_t zvdbGetDefaultIndex(ZVHANDLE record);
+ZV_API const char *zvdbGetDefaultIndexName(ZVHANDLE record);
+
+/* ---- Debug dumps into the trace file "zvdbdbug.txt" ---- */
+
+/* The result of a call and the record's state with the first bytes of its
+ * image; its fields and values. Records of "zvdbdict" are not dumped. */
+ZV_API void _zvdbRecordDebugCall(const char *callname, ZVHANDLE record, ZVDBRET code);
+ZV_API void _zvdbDEBUGData(ZVHANDLE record);
+
+/* ---- Typed field access ---- */
+
+/* Field n of the record read as a C type, converted from the field's type.
+ * Common codes: 4024, 4013, 4012, 4169 masked, 4017 no field n, 4007 (Date,
+ * Time, TimeMsec) or 4008 (others) NULL output, 4019 no reading of the type
+ * this way, 4042 no such conversion, 4038 text out of range, the value
+ * routines' codes. Hidden fields read by their own type. The null flag is
+ * not consulted. */
+ZV_API ZVDBRET zvdbGetFieldAsBool(ZVHANDLE record, int32_t n, uint32_t *out);
+ZV_API ZVDBRET zvdbGetFieldAsSigned(ZVHANDLE record, int32_t n, int32_t *out);
+ZV_API ZVDBRET zvdbGetFieldAsUnsigned(ZVHANDLE record, int32_t n, uint32_t *out);
+ZV_API ZVDBRET zvdbGetFieldAsDate(ZVHANDLE record, int32_t n, ZVDATE *out);
+/* Seconds; TimeMsec milliseconds. */
+ZV_API ZVDBRET zvdbGetFieldAsTime(ZVHANDLE record, int32_t n, ZVTIME *out);
+ZV_API ZVDBRET zvdbGetFieldAsTimeMsec(ZVHANDLE record, int32_t n, ZVTIME *out);
+ZV_API ZVDBRET zvdbGetFieldAsMoney(ZVHANDLE record, int32_t n, ZVMONEY *out);
+ZV_API ZVDBRET zvdbGetFieldAsFloat(ZVHANDLE record, int32_t n, double *out);
+/* A date, time or millisecond time replaces that part of *out only. */
+ZV_API ZVDBRET zvdbGetFieldAsDateTime(ZVHANDLE record, int32_t n, ZVDATETIME *out);
+ZV_API ZVDBRET zvdbGetFieldAsBigint(ZVHANDLE record, int32_t n, ZVBIGINT *out);
+ZV_API ZVDBRET zvdbGetFieldAsUnsignedBigint(ZVHANDLE record, int32_t n, ZVUBIGINT *out);
+ZV_API ZVDBRET zvdbGetFieldAsCurrency(ZVHANDLE record, int32_t n, ZVCURRENCY *out);
+/* 4144 for a result longer than 17 bytes. */
+ZV_API ZVDBRET zvdbGetFieldAsNumber(ZVHANDLE record, int32_t n, tagZVNUMBER *out);
+/* Text of the value with its terminator within size bytes: 4006 when a
+ * formatted value does not fit (nothing written past size), 4052 a text
+ * value cut to size - 1 bytes and terminated, 4059 ZV_TIME_MS. */
+ZV_API ZVDBRET zvdbGetFieldAsString(ZVHANDLE record, int32_t n, char *buffer, int32_t size);
+/* A ZV_JSON field's text as above; 4059 for the other types. */
+ZV_API ZVDBRET zvdbGetFieldAsJSON(ZVHANDLE record, int32_t n, char *buffer, int32_t size);
+/* The field's bytes in host order (numbers at their width, texts their data). */
+ZV_API ZVDBRET zvdbGetFieldAsBlob(ZVHANDLE record, int32_t n, tagZVBLOB *blob);
+/* The same into a buffer: 4008 NULL buffer or size below 1, 4006 more bytes
+ * than size. */
+ZV_API ZVDBRET zvdbGetFieldAsBinary(ZVHANDLE record, int32_t n, void *buffer, int32_t size);
+/* 1 when field n's bit of "$NULFLD$" is set (or its null callback says so);
+ * 0 otherwise, with 4017 for n outside the user fields. */
+ZV_API int zvdbIsNullField(ZVHANDLE record, int32_t n);
+/* The field number of the field so named (any case); -1 when none, or with
+ * 4024, 4007. */
+ZV_API int32_t zvdbGetFieldNumberByName(ZVHANDLE record, const char *name);
+
+/* Field n of the record written from a C type, converted into the field's
+ * type; the record becomes edited and the field's null bit is cleared.
+ * Nothing of this happens on failure (a fixed-part byte may be written).
+ * Common codes: 4024, 4013, 4012, 4017 (hidden fields too), 4019 the field
+ * does not take the value this way, 4025 a type the setter does not know,
+ * 4042 no such conversion, 4043 text too long, 4038 out of range, the value
+ * routines' codes. */
+ZV_API ZVDBRET zvdbSetFieldAsBool(ZVHANDLE record, int32_t n, int32_t value);
+ZV_API ZVDBRET zvdbSetFieldAsSigned(ZVHANDLE record, int32_t n, int32_t value);
+ZV_API ZVDBRET zvdbSetFieldAsUnsigned(ZVHANDLE record, int32_t n, uint32_t value);
+ZV_API ZVDBRET zvdbSetFieldAsDate(ZVHANDLE record, int32_t n, ZVDATE value);
+/* Seconds; TimeMsec milliseconds (4147 into ZV_TIME). Into a date-time the
+ * time part of the stored value is replaced. */
+ZV_API ZVDBRET zvdbSetFieldAsTime(ZVHANDLE record, int32_t n, ZVTIME value);
+ZV_API ZVDBRET zvdbSetFieldAsTimeMsec(ZVHANDLE record, int32_t n, ZVTIME value);
+ZV_API ZVDBRET zvdbSetFieldAsMoney(ZVHANDLE record, int32_t n, ZVMONEY value);
+/* Into ZV_MONEY rounded half away from zero (4038 out of range, 4060 NaN). */
+ZV_API ZVDBRET zvdbSetFieldAsFloat(ZVHANDLE record, int32_t n, double value);
+ZV_API ZVDBRET zvdbSetFieldAsDateTime(ZVHANDLE record, int32_t n, ZVDATETIME value);
+ZV_API ZVDBRET zvdbSetFieldAsBigint(ZVHANDLE record, int32_t n, ZVBIGINT value);
+ZV_API ZVDBRET zvdbSetFieldAsUnsignedBigint(ZVHANDLE record, int32_t n, ZVUBIGINT value);
+ZV_API ZVDBRET zvdbSetFieldAsCurrency(ZVHANDLE record, int32_t n, ZVCURRENCY value);
+/* 4007 NULL number. */
+ZV_API ZVDBRET zvdbSetFieldAsNumber(ZVHANDLE record, int32_t n, const tagZVNUMBER *value);
+/* 4007 NULL text. A fixed-length text field takes the text cut to its
+ * length; a ZV_STRING refuses a text holding the table's delimiter byte
+ * (4004); ZV_BOOL takes "TRUE", "YES", "1", "FALSE", "NO", "0" (letters in
+ * any case), else 4042. */
+ZV_API ZVDBRET zvdbSetFieldAsString(ZVHANDLE record, int32_t n, const char *text);
+/* A ZV_JSON field's text: 4007 NULL, 4059 another field type. */
+ZV_API ZVDBRET zvdbSetFieldAsJSON(ZVHANDLE record, int32_t n, const char *text);
+/* The blob's bytes as the field's bytes (numbers take their width, texts
+ * their data; a ZV_STRING drops trailing delimiter bytes): 4008 NULL blob. */
+ZV_API ZVDBRET zvdbSetFieldAsBlob(ZVHANDLE record, int32_t n, const tagZVBLOB *blob);
+ZV_API ZVDBRET zvdbSetFieldAsBinary(ZVHANDLE record, int32_t n, const void *data, int32_t size);
 
 #ifdef __cplusplus
 }

@@ -217,7 +217,9 @@ public:
     virtual void Begin();
     virtual void Commit();
     virtual void Abort();
-    // The save point's number; 0 throws the handle's last code.
+    // The save point's number. This library makes no save points and gives
+    // 0 ("none made", which RestoreSavePoint(0) accepts); it throws only
+    // for a null handle (4002) or one that reaches no session (that code).
     virtual int SetSavePoint();
     virtual void RestoreSavePoint(int savepoint);
     virtual bool IsLockActive() const;

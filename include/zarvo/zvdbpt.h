@@ -165,6 +165,11 @@ ZV_API PTNODE *zvdbptAddToExprList(PTNODE *list, PTNODE *expr);
 ZV_API int64_t zvdbptGetInteger(const PTNODE *node);
 /* The value kind that a node yields; 0 for NULL. */
 ZV_API int zvdbptGetExprType(const PTNODE *node);
+/* The node's kind; 0 for NULL. */
+ZV_API int zvdbptGetNodeType(const PTNODE *node);
+/* The right child of a node of kind 16..18 or 20..44 (of a PT_RECINFO root:
+ * the condition); NULL for every other node. */
+ZV_API PTNODE *zvdbptGetRight(const PTNODE *node);
 /* Releases one use of a tree; the last use frees every node of it. NULL,
  * or no current instance, does nothing. */
 ZV_API void zvdbptDestroy(PTNODE *node);
@@ -177,6 +182,20 @@ ZV_API void zvdbptFreeMem(void *block);
  * to a table, when the table has no record schema, or when the schema or
  * the names are malformed. */
 ZV_API PTNODE *zvdbptPutRecinfo(ZVHANDLE table, const void *names, PTNODE *tree);
+
+/* Parses a condition text against a record schema map and its field-name
+ * list (as GETDODA forms 1 and 2 give them; either may be NULL); len counts
+ * the terminating NUL. Returns the tree bound to the layout (a PT_RECINFO
+ * root) with *kind 0, or for a text beginning with "@" a callback-filter
+ * block from the engine pool (released with zvputmem) with *kind 1. NULL
+ * on failure: user error 540 for a NULL text, 454 for a text beginning
+ * with "#", 82 no memory for a callback block; a text that does not parse
+ * sets no user error and leaves the parser's result (1, or 2 for a tree
+ * too deep) as the instance's last expression error. */
+ZV_API void *cndxparse(void *schema, void *names, const char *text, int32_t len, int *kind);
+/* The current instance's last expression error (the parser's or the
+ * evaluator's code); 0 when no instance is current. */
+ZV_API int zvGetExprErrorCode(void);
 
 /* ------------------------------------------------------------------------ */
 /* Evaluation of a condition against a record image.                         */

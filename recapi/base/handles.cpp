@@ -184,7 +184,7 @@ ZVHANDLE _zvdbSelectHandle(ZVHANDLE handle, int wanted) {
     return pick(o, wanted);
 }
 
-int _zvdbGetHandleId(ZVHANDLE handle) {
+ZV_API int _zvdbGetHandleId(ZVHANDLE handle) {
     if (!handle) return 0;
     uint16_t k = zv::handle_kind(handle);
     return k >= ZVDB_SESSION_HANDLE && k <= ZVDB_FIELD_HANDLE ? k : 0;

@@ -88,6 +88,21 @@ int not_found_result() {
     return sys == -8 || sys == -9 || sys == -1112 ? sys : 12;
 }
 
+// Runs a maintenance call of a closed file set (`run(copy)`) on a copy of
+// the definition whose names carry the table's session prefix: the call's
+// code, 4013 no table, 4007 NULL definition, 83 no memory.
+template <typename Run>
+int on_prefixed_set(ZVHANDLE table, IFIL *ifil, Run run) {
+    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
+    if (!t) return ZVDB_NO_TABLE;
+    if (!ifil) return ZVDB_NULL_ARGUMENT;
+    IFIL *copy;
+    if (int rc = _zvdbFixIfilPath(t, ifil, &copy)) return rc == ZVDB_NO_MEMORY ? 83 : rc;
+    int rc = run(copy);
+    _zvdbFixIfilFree(copy);
+    return rc;
+}
+
 }  // namespace
 
 extern "C" {
@@ -279,20 +294,28 @@ int _zvdbOPNIFILX(ZVHANDLE table, IFIL *ifil, int mode, int *file) {
 
 int _zvdbRBLIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
                    const char *group, const char *password, XCREblk *xcre) {
-    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
-    if (!t) return ZVDB_NO_TABLE;
-    if (!ifil) return ZVDB_NULL_ARGUMENT;
-    IFIL *copy;
-    if (int rc = _zvdbFixIfilPath(t, ifil, &copy)) return rc == ZVDB_NO_MEMORY ? 83 : rc;
-    int rc = xcre ? RBLIFILX8(copy, dataext, idxext, permission, group, password, xcre)
-                  : RBLIFILX(copy, dataext, idxext, permission, group, password);
-    _zvdbFixIfilFree(copy);
-    return rc;
+    return on_prefixed_set(table, ifil, [&](IFIL *copy) {
+        return xcre ? RBLIFILX8(copy, dataext, idxext, permission, group, password, xcre)
+                    : RBLIFILX(copy, dataext, idxext, permission, group, password);
+    });
 }
 
 int _zvdbRBLIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
                   const char *group, const char *password) {
     return _zvdbRBLIFILX8(table, ifil, dataext, idxext, permission, group, password, nullptr);
+}
+
+int _zvdbCMPIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
+                   const char *group, const char *password, XCREblk *xcre) {
+    return on_prefixed_set(table, ifil, [&](IFIL *copy) {
+        return xcre ? CMPIFILX8(copy, dataext, idxext, permission, group, password, xcre)
+                    : CMPIFILX(copy, dataext, idxext, permission, group, password);
+    });
+}
+
+int _zvdbCMPIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
+                  const char *group, const char *password) {
+    return _zvdbCMPIFILX8(table, ifil, dataext, idxext, permission, group, password, nullptr);
 }
 
 int _zvdbSETCBRBL(RBLCBFN callback, int32_t interval) { return SETCBRBL(callback, interval); }

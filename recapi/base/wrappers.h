@@ -114,8 +114,8 @@ int _zvdbPUTKSEGDEF(int index, int segno, const void *def);
 int _zvdbGETKSEGDEF(int index, int segno, void *def);
 // 1 for the segment modes that take their value from a schema field.
 int _zvdbIsSCHSEG(int mode);
-// Full-text search is not part of this library: 4054.
-int _zvdbMOVFTS(ZVHANDLE record, int mode);
+// _zvdbMOVFTS (full-text moves, not part of this library) is exported:
+// zvdb.h.
 
 // ---- File sets and ISAM records (wrap_isam.cpp) ---------------------------
 int _zvdbCLRFIL(int datno);
@@ -161,12 +161,16 @@ int _zvdbOPNRFILX(ZVHANDLE handle, const char *name, int mode, const char *passw
 // number goes to *file and the definition's tfilno. 33, 4013, codes as
 // _zvdbOPNRFILX.
 int _zvdbOPNIFILX(ZVHANDLE table, IFIL *ifil, int mode, int *file);
-// Rebuild of a file set from a prefixed copy of its definition (the
-// table's session gives the prefix): the engine's code; 4013 no table,
-// 4007 NULL definition, 83 no memory.
+// Rebuild and compaction of a file set from a prefixed copy of its
+// definition (the table's session gives the prefix): the engine's code;
+// 4013 no table, 4007 NULL definition, 83 no memory.
 int _zvdbRBLIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
                   const char *group, const char *password);
 int _zvdbRBLIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
+                   const char *group, const char *password, XCREblk *xcre);
+int _zvdbCMPIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
+                  const char *group, const char *password);
+int _zvdbCMPIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
                    const char *group, const char *password, XCREblk *xcre);
 int _zvdbSETCBRBL(RBLCBFN callback, int32_t interval);
 

@@ -63,14 +63,16 @@ ZVDBRET check_length(int32_t type, int32_t length) {
     return length > field_length_limit(type) ? ZVDB_NAME_TOO_LONG : 0;
 }
 
-// Adds a field at position pos (-1: appended): the field, or NULL with the
-// code kept on the handle.
+// Adds a field before position pos, or appended when pos is kAppend: the
+// field, or NULL with the code kept on the handle.
+constexpr int32_t kAppend = INT32_MIN;
+
 tagZVDBFIELD *add_field(ZVHANDLE handle, int32_t pos, const char *name, int32_t type, int32_t length) {
     tagZVDBTABLE *t = table_of(handle);
     ZVDBRET rc = 0;
     if (!t) rc = ZVDB_NO_TABLE;
     else if (!name) rc = ZVDB_NULL_ARGUMENT;
-    else if (pos >= 0 && pos >= _zvdbListCount(t->fields)) rc = ZVDB_BAD_POSITION;
+    else if (pos != kAppend && (pos < 0 || pos >= _zvdbListCount(t->fields))) rc = ZVDB_BAD_POSITION;
     else if (t->reservedcheck && _zvdbIsReservedName(name)) rc = ZVDB_RESERVED_NAME;
     else if (t->reservedcheck && find_field(t, name)) rc = ZVDB_FIELD_NAME;
     else rc = check_length(type, length);
@@ -83,7 +85,7 @@ tagZVDBFIELD *add_field(ZVHANDLE handle, int32_t pos, const char *name, int32_t 
         keep_code(handle, ZVDB_NO_MEMORY);
         return nullptr;
     }
-    rc = pos < 0 ? _zvdbListAdd(t->fields, f) : _zvdbListInsert(t->fields, pos, f);
+    rc = pos == kAppend ? _zvdbListAdd(t->fields, f) : _zvdbListInsert(t->fields, pos, f);
     if (rc) {
         free_field_record(f);
         keep_code(handle, rc);
@@ -203,18 +205,18 @@ ZV_API ZVHANDLE zvdbAllocField(ZVHANDLE table, const char *name, ZVFIELDTYPE typ
 }
 
 ZV_API void zvdbFreeField(ZVHANDLE field) {
-    if (field && zv::handle_kind(field) == ZVDB_FIELD_HANDLE) zv::free_field_record(static_cast<tagZVDBFIELD *>(field));
+    if (!field || zv::handle_kind(field) != ZVDB_FIELD_HANDLE) return;
+    auto *f = static_cast<tagZVDBFIELD *>(field);
+    // A field still listed leaves its table first, so no list holds a freed handle.
+    if (f->table && f->table->fields) _zvdbListDeleteEx(f->table->fields, f);
+    zv::free_field_record(f);
 }
 
 ZV_API ZVHANDLE zvdbAddField(ZVHANDLE table, const char *name, ZVFIELDTYPE type, int32_t length) {
-    return zv::add_field(table, -1, name, type, length);
+    return zv::add_field(table, zv::kAppend, name, type, length);
 }
 
 ZV_API ZVHANDLE zvdbInsField(ZVHANDLE table, int32_t n, const char *name, ZVFIELDTYPE type, int32_t length) {
-    if (n < 0) {
-        keep_code(table, table_of(table) ? ZVDB_BAD_POSITION : ZVDB_NO_TABLE);
-        return nullptr;
-    }
     return zv::add_field(table, n, name, type, length);
 }
 
@@ -289,7 +291,7 @@ ZV_API ZVDBRET zvdbDelField(ZVHANDLE table, int32_t n) {
     }
     if (t->identityname && zv::same_name(t->identityname, f->name)) {
         t->identityname = static_cast<char *>(_zvdb_free(t->identityname));
-        t->identityword[0] = t->identityword[1] = 0;
+        t->identityseed = t->identityincr = 0;
     }
     if (f->status & 1) {
         _zvdbListDelete(t->fields, n);

@@ -1,5 +1,6 @@
 // Full-text index handles of a table (tagZVDBFTI, recapi/base/handles.h):
-// the entries of their field lists and their release.
+// the entries of their field lists. The handles and their parameter texts
+// are made and released in fti.cpp (declared in zarvo/zvdb.h).
 #pragma once
 
 #include <cstdint>
@@ -11,11 +12,3 @@ struct ZVDBFTIFIELD {
     char *name;
     int32_t mode;
 };
-
-extern "C" {
-
-// Frees a full-text index handle: its field entries, list, texts and the
-// handle (NULL is ignored).
-void zvdbFreeFTI(ZVHANDLE fti);
-
-}  // extern "C"

@@ -154,7 +154,11 @@ ZV_API ZVHANDLE zvdbAllocIndex(ZVHANDLE table) {
 }
 
 ZV_API void zvdbFreeIndex(ZVHANDLE index) {
-    if (index && zv::handle_kind(index) == ZVDB_INDEX_HANDLE) zv::free_index_record(static_cast<tagZVDBINDEX *>(index));
+    if (!index || zv::handle_kind(index) != ZVDB_INDEX_HANDLE) return;
+    auto *ix = static_cast<tagZVDBINDEX *>(index);
+    // An index still listed leaves its table first, so no list holds a freed handle.
+    if (ix->table && ix->table->indexes) _zvdbListDeleteEx(ix->table->indexes, ix);
+    zv::free_index_record(ix);
 }
 
 ZV_API ZVHANDLE zvdbAddIndex(ZVHANDLE table, const char *name, int32_t keytype, int dupflag, int nullflag) {

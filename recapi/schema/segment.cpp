@@ -304,9 +304,12 @@ ZV_API ZVHANDLE zvdbAllocSegment(ZVHANDLE index) {
 }
 
 ZV_API void zvdbFreeSegment(ZVHANDLE segment) {
-    if (segment && zv::handle_kind(segment) == ZVDB_SEGMENT_HANDLE) {
-        zv::free_segment_record(static_cast<tagZVDBSEGMENT *>(segment));
-    }
+    if (!segment || zv::handle_kind(segment) != ZVDB_SEGMENT_HANDLE) return;
+    auto *s = static_cast<tagZVDBSEGMENT *>(segment);
+    // A segment still listed leaves its index first, with its key bytes.
+    tagZVDBINDEX *ix = s->index;
+    if (ix && _zvdbListDeleteEx(ix->segments, s) == 0 && !(s->status & 2)) ix->keylen -= zv::segment_key_bytes(s);
+    zv::free_segment_record(s);
 }
 
 ZV_API ZVHANDLE zvdbAddSegment(ZVHANDLE index, ZVHANDLE field, int32_t mode) {

@@ -144,7 +144,7 @@ ZVDBRET _zvdbInitTable(tagZVDBTABLE *t) {
     t->vtkind = 0;
     t->vtinfo = nullptr;
     t->partindex = t->partbits = -1;
-    t->identityword[0] = t->identityword[1] = 0;
+    t->identityseed = t->identityincr = 0;
     t->alignment = 8;
     t->exthint = 0;
     t->reservedcheck = 1;

@@ -2,6 +2,7 @@
  * out: sizes and field offsets that callers of the verification rely on. */
 #include <stddef.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "layout_check.h"
 #include "zarvo/zarvo.h"
@@ -58,6 +59,53 @@ int main(void) {
         check("buf untouched", (size_t)(buf[0] == 1 && buf[1] == 2 && buf[2] == 3 && buf[3] == 4), 1);
         CLISAM();
         remove(name);
+    }
+    check("sizeof(CMPBLK)", sizeof(CMPBLK), sizeof(void *) + 12 + (sizeof(void *) == 8 ? 4 : 0));
+    check("CMPBLK.convert", offsetof(CMPBLK, convert), sizeof(void *));
+    check("CMPBLK.strict", offsetof(CMPBLK, strict), sizeof(void *) + 8);
+
+    /* The host application allows new encryption by compaction through
+     * cmpchgenc. */
+    {
+        static const ISEG seg[1] = {{0, 4, 0}};
+        IIDX idx[1];
+        IFIL ifil;
+        char rec[16];
+        int k;
+        memset(idx, 0, sizeof idx);
+        memset(&ifil, 0, sizeof ifil);
+        idx[0].ikeylen = 4;
+        idx[0].inumseg = 1;
+        idx[0].isegarr = seg;
+        ifil.pfilnam = "maint_layout_cmp";
+        ifil.dfilno = -1;
+        ifil.dreclen = 16;
+        ifil.dnumidx = 1;
+        ifil.iidxarr = idx;
+        remove("maint_layout_cmp.dat");
+        remove("maint_layout_cmp.idx");
+        check("INTISAM", INTISAM(8, 8, 4), 0);
+        check("CREIFIL", (size_t)CREIFIL(&ifil), 0);
+        for (k = 0; k < 10; k++) {
+            memset(rec, 'r', sizeof rec);
+            memcpy(rec, "K00", 3);
+            rec[3] = (char)('0' + k);
+            check("ADDREC", (size_t)ADDREC(ifil.tfilno, rec), 0);
+        }
+        check("DELREC", (size_t)DELREC(ifil.tfilno), 0);
+        check("CLIFIL", (size_t)CLIFIL(&ifil), 0);
+        check("cmpchgenc at load", cmpchgenc, 0);
+        ifil.tfilno = -(0x4000 + 0x040);
+        check("new encryption refused", (size_t)CMPIFIL(&ifil), 454);
+        cmpchgenc = 1;
+        ifil.tfilno = -(0x4000 + 0x040);
+        check("new encryption allowed", (size_t)CMPIFIL(&ifil), 0);
+        cmpchgenc = 0;
+        ifil.tfilno = -1;
+        check("OPNIFIL", (size_t)OPNIFIL(&ifil), 0);
+        check("DATENT", (size_t)DATENT(ifil.tfilno), 9);
+        check("DELIFIL", (size_t)DELIFIL(&ifil), 0);
+        CLISAM();
     }
     return failures ? 1 : 0;
 }

@@ -45,6 +45,39 @@ int build_indexes(tagZVDBTABLE *t) {
     return 0;
 }
 
+// What open reads besides the handles: the fixed record length, the record
+// format from the file mode, the hidden fields of the schema, the hidden
+// indexes kept apart from the list, the table type, and one more open in
+// the reload count (the layout stamp of the table's records).
+int note_open(tagZVDBTABLE *t) {
+    t->fixedlen = uint32_t(GETFIL(t->datno, 0));
+    t->recformat = (GETFIL(t->datno, 3) & 4) ? 1 : 0;
+    for (int32_t i = 0; i < t->dodacount; i++) {
+        const char *name = t->doda[i].fsymb;
+        if (zv::same_name(name, "$DELFLD$")) t->hasdelfld = 1;
+        if (zv::same_name(name, "$NULFLD$")) t->hasnullfld = 1;
+        if (zv::same_name(name, "$ROWID$")) t->rowidpos = i;
+    }
+    for (int32_t i = _zvdbListCount(t->indexes) - 1; i >= 0; i--) {
+        auto *ix = static_cast<tagZVDBINDEX *>(t->indexes->items[i]);
+        const bool recbyt = zv::same_name(ix->name, "$RECBYT$");
+        if (!recbyt && !zv::same_name(ix->name, "$ROWID$")) continue;
+        _zvdbListDelete(t->indexes, i);
+        if (recbyt) {
+            t->recbytindex = ix;
+            t->hasrecbyt = 1;
+            t->recbytno = ix->idxno;
+        } else {
+            t->rowidindex = ix;
+            t->hasrowid = 1;
+            t->rowidno = ix->idxno;
+        }
+    }
+    t->tabletype = uint32_t(_zvdbCheckTableType(t));
+    t->reloadcount++;
+    return 0;
+}
+
 }  // namespace
 
 int bind_table(ZVHANDLE table, IFIL *ifil, const DATOBJ *schema, int count, uint32_t createmode) {
@@ -58,8 +91,15 @@ int bind_table(ZVHANDLE table, IFIL *ifil, const DATOBJ *schema, int count, uint
     int rc = PUTDODA(ifil->tfilno, schema, count);
     int closed = CLIFIL(ifil);
     if (rc || closed) return rc ? rc : closed;
-    const std::string name = std::string(ifil->pfilnam) + t->dataext;
-    int datno = OPNRFILX(-1, name.c_str(), 0, nullptr);
+    return open_table(t, ifil->pfilnam, createmode);
+}
+
+int open_table(ZVHANDLE table, const char *name, uint32_t createmode) {
+    auto *t = static_cast<tagZVDBTABLE *>(zvdbGetTableHandle(table));
+    if (!t) return ZVDB_NO_TABLE;
+    const std::string file = std::string(name) + t->dataext;
+    int rc = 0;
+    int datno = OPNRFILX(-1, file.c_str(), 0, nullptr);
     if (datno < 0) return zv::instance_uerr();
     int32_t length = 0;
     IFIL *stored = nullptr;
@@ -82,8 +122,8 @@ int bind_table(ZVHANDLE table, IFIL *ifil, const DATOBJ *schema, int count, uint
     t->createmode = createmode;
     _zvdb_free(t->name);
     _zvdb_free(t->physname);
-    t->name = _zvdb_strdup(ifil->pfilnam);
-    t->physname = _zvdb_strdup(ifil->pfilnam);
+    t->name = _zvdb_strdup(name);
+    t->physname = _zvdb_strdup(name);
     t->reservedcheck = 0;
     int32_t user = 0;
     for (int32_t i = 0; i < t->dodacount; i++) {
@@ -98,7 +138,8 @@ int bind_table(ZVHANDLE table, IFIL *ifil, const DATOBJ *schema, int count, uint
         f->schemapos = user++;
     }
     t->reservedcheck = 1;
-    return build_indexes(t);
+    if ((rc = build_indexes(t)) != 0) return rc;
+    return note_open(t);
 }
 
 int unbind_table(ZVHANDLE table) {

@@ -4,7 +4,10 @@
 // stored, closed and opened again by name; the handle then holds the data
 // file number, the stored definition and schema read back, field handles
 // built from the schema and index handles with their segments built from
-// the definition, all with status 0 (existing).
+// the definition, all with status 0 (existing); the hidden "$RECBYT$" and
+// "$ROWID$" indexes kept apart from the list, the fixed length, record
+// format, hidden-field flags and table type set, and the open counted in the
+// reload count.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +21,10 @@ namespace zvtest {
 // failing engine or API code (nothing bound then). The table's extensions
 // and permission are used; its name and physical name become ifil's name.
 int bind_table(ZVHANDLE table, IFIL *ifil, const DATOBJ *schema, int count, uint32_t createmode = 0);
+// Binds the table to the existing file set `name` (its stored schema and
+// definition), as bind_table does after creating it: 0 or the first
+// failing code.
+int open_table(ZVHANDLE table, const char *name, uint32_t createmode = 0);
 // Closes the files and returns the table to the closed state with its
 // handles freed: the engine's close code.
 int unbind_table(ZVHANDLE table);

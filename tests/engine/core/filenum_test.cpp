@@ -138,6 +138,45 @@ TEST_F(FileNumTest, FilexistsTriesAnExclusiveCreate) {
     EXPECT_EQ(zv::zvfilexists(nullptr), 540);
 }
 
+// The probe file of a name is never left behind with the name handed out:
+// a delete that fails once is tried again; one that keeps failing ends the
+// search with 55 instead of answering with a name that exists.
+TEST_F(FileNumTest, FilexistsLeavesNoProbeBehind) {
+    struct Case {
+        const char *what;
+        bool sticky;
+        int want;
+        bool left;
+    } cases[] = {{"one failing delete", false, 0, false}, {"every delete failing", true, 55, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        zv::fault_reset();
+        zv::fault_set(IoKind::Unlink, 1, EIO, c.sticky);
+        EXPECT_EQ(zv::zvfilexists("probe.tmp"), c.want);
+        zv::fault_reset();
+        EXPECT_EQ(exists("probe.tmp"), c.left);
+        zv::plat_unlink("probe.tmp");
+    }
+    // A name made by the system: its file is deleted too, or no name is given.
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string("system name, ") + c.what);
+        zv::fault_reset();
+        zv::fault_set(IoKind::Unlink, 1, EIO, c.sticky);
+        char out[256] = "";
+        const int rc = TMPNAME(out, sizeof out);
+        zv::fault_reset();
+        EXPECT_EQ(rc, c.sticky ? 155 : 0);
+        if (rc == 0) {
+            EXPECT_FALSE(exists(out)) << out;
+        }
+    }
+    ASSERT_EQ(zvSetZvTempDirName(dir().c_str()), 0);
+    zv::fault_set(IoKind::Unlink, 1, EIO, true);
+    char a[256];
+    EXPECT_EQ(TMPNAME(a, sizeof a), 55);
+    zv::fault_reset();
+}
+
 TEST_F(FileNumTest, TemporaryNameInADirectory) {
     ASSERT_EQ(zvSetZvTempDirName(dir().c_str()), 0);
     std::regex form(std::regex_replace(dir(), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +

@@ -230,4 +230,59 @@ TEST_F(RecVarTest, RefusalsOfTheVariableLengthCalls) {
     EXPECT_TRUE(after == before);
 }
 
+// A variable-format file that holds records of the fixed length only: the
+// fixed-length calls take the variable-length path with the fixed length,
+// and the variable-length calls refuse any other length.
+TEST_F(RecVarTest, FixedOnlyVariableFileTakesTheFixedLengthCalls) {
+    CustDef def("fixonly", true);
+    XCREblk x[3] = {};
+    for (XCREblk &b : x) b.mode = 0x02;
+    x[0].flags = 0x400;
+    ASSERT_EQ(CREIFILX8(&def.ifil, nullptr, nullptr, 0, nullptr, nullptr, x), 0);
+    const int d = def.ifil.tfilno;
+    ASSERT_EQ(GETFIL(d, 2), 2) << "variable format";
+    ASSERT_NE(GETFIL(d, 34) & 0x400, 0);
+    for (uint32_t n = 1; n <= 5; n++) add(d, cust(n, n % 2 ? "Bern" : "Oslo", "first"));
+    // Rewrite and delete act on the current record, found by a fixed read.
+    Cust c{};
+    ASSERT_EQ(EQLREC(d + 1, num(3).data(), &c), 0);
+    Cust moved = cust(3, "Riga", "second");
+    EXPECT_EQ(RWTREC(d, &moved), 0);
+    ASSERT_EQ(EQLREC(d + 1, num(4).data(), &c), 0);
+    EXPECT_EQ(DELREC(d), 0);
+    // Every record is stored at the fixed length.
+    std::string b(200, '\0');
+    int32_t len = int32_t(b.size());
+    ASSERT_EQ(EQLVREC(d + 1, num(3).data(), b.data(), &len), 0);
+    EXPECT_EQ(len, 64);
+    EXPECT_EQ(b.substr(0, 64), std::string(reinterpret_cast<const char *>(&moved), 64));
+    len = int32_t(b.size());
+    EXPECT_EQ(EQLVREC(d + 1, num(4).data(), b.data(), &len), 101);
+    EXPECT_EQ(numbers(d + 1, FRSREC, NXTREC), (std::vector<uint32_t>{1, 2, 3, 5}));
+    SetState before;
+    ASSERT_EQ(check(d, &before), "");
+    std::string longer = vrec(9, "Kiel", 10), shorter = vrec(9, "Kiel", 0).substr(0, 40);
+    struct Case {
+        const char *what;
+        int rc, want;
+    };
+    ASSERT_EQ(EQLREC(d + 1, num(5).data(), &c), 0);
+    const Case cases[] = {
+        {"variable add of another length", ADDVREC(d, longer.data(), int32_t(longer.size())), 945},
+        {"variable add shorter than the fixed part", ADDVREC(d, shorter.data(), int32_t(shorter.size())), 149},
+        {"variable rewrite of another length", RWTVREC(d, longer.data(), int32_t(longer.size())), 945},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        EXPECT_EQ(k.rc, k.want);
+    }
+    SetState after;
+    EXPECT_EQ(check(d, &after), "");
+    EXPECT_TRUE(after == before);
+    // Any other variable-length file keeps refusing the fixed-length calls.
+    Cust other = cust(7, "Lima");
+    EXPECT_EQ(ADDREC(d_, &other), 48);
+    EXPECT_EQ(CLIFIL(&def.ifil), 0);
+}
+
 }  // namespace

@@ -22,6 +22,11 @@ int progress_cb(uint32_t count, int32_t code, const char *text) {
     return 0;
 }
 
+const DATOBJ kRecDoda[6] = {
+    {"tag", 0, ZV_ARRAY, 4, 0, 0},      {"number", 4, ZV_INT4U, 4, 0, 0}, {"city", 8, ZV_FSTRING, 20, 0, 0},
+    {"name", 28, ZV_FSTRING, 24, 0, 0}, {"amount", 52, ZV_INT4U, 4, 0, 0}, {"pad", 56, ZV_ARRAY, 8, 0, 0},
+};
+
 Rec rec(uint32_t n) {
     Rec r;
     memset(&r, ' ', sizeof r);
@@ -127,11 +132,7 @@ std::multiset<std::string> RblTest::build(RblSet &s, uint32_t n) {
     int d = s.create();
     if (d < 0) return live;
     if (s.variable()) {
-        const DATOBJ doda[6] = {
-            {"tag", 0, ZV_ARRAY, 4, 0, 0},      {"number", 4, ZV_INT4U, 4, 0, 0}, {"city", 8, ZV_FSTRING, 20, 0, 0},
-            {"name", 28, ZV_FSTRING, 24, 0, 0}, {"amount", 52, ZV_INT4U, 4, 0, 0}, {"pad", 56, ZV_ARRAY, 8, 0, 0},
-        };
-        EXPECT_EQ(PUTDODA(d, doda, 6), 0);
+        EXPECT_EQ(PUTDODA(d, kRecDoda, 6), 0);
         EXPECT_EQ(addIDfield(d, 1, 1, 4), 0);
     }
     std::string a = app_resource(1, "data file resource"), b = app_resource(1, "index file resource");

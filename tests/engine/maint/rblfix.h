@@ -31,6 +31,8 @@ struct Rec {
 static_assert(sizeof(Rec) == 64, "a record is 64 bytes");
 
 Rec rec(uint32_t n);
+// The record schema of Rec (six fields).
+extern const DATOBJ kRecDoda[6];
 // The bytes of r with a variable tail of `tail` bytes.
 std::string image(const Rec &r, size_t tail = 0);
 

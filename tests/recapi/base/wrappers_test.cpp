@@ -781,4 +781,57 @@ TEST_F(WrappersTest, RebuildUnderThePrefix) {
     _zvdb_free(t);
 }
 
+// A set compacted through the wrappers is found under the session's prefix,
+// without its deleted records; the engine's refusals come back as they are.
+TEST_F(WrappersTest, CompactionUnderThePrefix) {
+    OneKeySet made("pre/cust");
+    ASSERT_EQ(CREIFILX(&made.ifil, nullptr, nullptr, 0, nullptr, nullptr), 0);
+    const char *keys[] = {"aaaa", "bbbb", "cccc", "dddd", "eeee", "ffff", "gggg", "hhhh"};
+    for (const char *k : keys) {
+        Record r(k);
+        ASSERT_EQ(ADDREC(made.ifil.tfilno, r.bytes), 0);
+    }
+    for (int i = 1; i < 8; i += 2) {
+        Record r(keys[i]);
+        ASSERT_EQ(EQLREC(made.ifil.tfilno + 1, r.bytes, r.bytes), 0);
+        ASSERT_EQ(DELREC(made.ifil.tfilno), 0);
+    }
+    ASSERT_EQ(CLIFIL(&made.ifil), 0);
+    tagZVDBTABLE *t = table_on(session_, -1);
+    OneKeySet bydef("cust");
+    // The live keys of the set, in key order.
+    auto live = [&]() {
+        std::vector<std::string> out;
+        int f = -1;
+        EXPECT_EQ(_zvdbOPNIFILX(t, &bydef.ifil, 0, &f), 0);
+        Record r("    ");
+        for (int rc = FRSREC(f + 1, r.bytes); rc == 0; rc = NXTREC(f + 1, r.bytes)) out.emplace_back(r.bytes, 4);
+        EXPECT_EQ(_zvdbCLIFIL(&bydef.ifil), 0);
+        bydef.ifil.tfilno = -1;
+        return out;
+    };
+    const std::vector<std::string> want = {"aaaa", "cccc", "eeee", "gggg"};
+    const auto before = std::filesystem::file_size("pre/cust.dat");
+    EXPECT_EQ(_zvdbCMPIFILX(t, &bydef.ifil, ".dat", ".idx", 0, nullptr, nullptr), 0);
+    EXPECT_STREQ(bydef.ifil.pfilnam, "cust") << "the caller's definition is not touched";
+    EXPECT_LT(std::filesystem::file_size("pre/cust.dat"), before) << "the deleted slots are gone";
+    EXPECT_EQ(live(), want);
+    // With create blocks, and a refusal of the engine passed on.
+    XCREblk x[2] = {};
+    for (XCREblk &b : x) b.mode = 0x02;
+    EXPECT_EQ(_zvdbCMPIFILX8(t, &bydef.ifil, ".dat", ".idx", 0, nullptr, nullptr, x), 0);
+    EXPECT_EQ(live(), want);
+    bydef.ifil.tfilno = int16_t(-(0x4000 + 0x040));  // new encryption, not allowed by the host
+    EXPECT_EQ(_zvdbCMPIFILX8(t, &bydef.ifil, ".dat", ".idx", 0, nullptr, nullptr, x), 454);
+    EXPECT_EQ(_zvdbCMPIFILX(t, &bydef.ifil, ".dat", ".idx", 0, nullptr, nullptr), 454);
+    bydef.ifil.tfilno = -1;
+    EXPECT_EQ(live(), want);
+    EXPECT_EQ(_zvdbCMPIFILX(session_, &bydef.ifil, ".dat", ".idx", 0, nullptr, nullptr), 4013);
+    EXPECT_EQ(_zvdbCMPIFILX8(t, nullptr, ".dat", ".idx", 0, nullptr, nullptr, x), 4007);
+    OneKeySet none("none");
+    EXPECT_EQ(_zvdbCMPIFILX(t, &none.ifil, ".dat", ".idx", 0, nullptr, nullptr), 12);
+    EXPECT_FALSE(std::filesystem::exists("none.dat"));
+    _zvdb_free(t);
+}
+
 }  // namespace

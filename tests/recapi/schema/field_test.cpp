@@ -105,14 +105,17 @@ TEST_F(FieldTest, InsertsGoBeforeThePositionOrTheNamedField) {
     EXPECT_NE(zvdbInsField(table_, 1, "b", ZV_INT4, 4), nullptr);
     EXPECT_NE(zvdbInsFieldByName(table_, "A", "first", ZV_INT4, 4), nullptr);
     EXPECT_EQ(names_of(table_), (std::vector<std::string>{"first", "a", "b", "c"}));
+    // A missing name is reported before a bad position, a bad position before
+    // a reserved or taken name.
     const struct {
         int32_t pos;
+        const char *name;
         int code;
-    } bad[] = {{4, 4005}, {-1, 4005}};
+    } bad[] = {{4, "x", 4005}, {-1, "x", 4005}, {-1, nullptr, 4007}, {-1, "$rowid$", 4005}, {0, "B", 4016}};
     for (const auto &c : bad) {
         mark();
-        EXPECT_EQ(zvdbInsField(table_, c.pos, "x", ZV_INT4, 4), nullptr);
-        EXPECT_EQ(last(), c.code);
+        EXPECT_EQ(zvdbInsField(table_, c.pos, c.name, ZV_INT4, 4), nullptr) << c.pos;
+        EXPECT_EQ(last(), c.code) << c.pos;
     }
     EXPECT_EQ(zvdbInsFieldByName(table_, "nosuch", "x", ZV_INT4, 4), nullptr);
     EXPECT_EQ(last(), 4014);

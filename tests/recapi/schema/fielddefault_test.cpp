@@ -199,6 +199,12 @@ TEST_F(DefaultTest, TheTableCountsDefaultedFieldsNeverBelowZero) {
     EXPECT_EQ(zvdbClearAllFieldDefaultValue(table_), 0);
     EXPECT_EQ(table_->defaultedfields, 0);
     EXPECT_EQ(zvdbIsFieldDefaultValueSet(a) + zvdbIsFieldDefaultValueSet(b), 0);
+    // A count reset while a field keeps its default (the table went back to
+    // its closed state) stays at 0 when that default is cleared.
+    ASSERT_EQ(zvdbSetFieldDefaultValue(a, "1", 1), 0);
+    table_->defaultedfields = 0;
+    EXPECT_EQ(zvdbClearFieldDefaultValue(a), 0);
+    EXPECT_EQ(table_->defaultedfields, 0);
 }
 
 }  // namespace

@@ -62,6 +62,42 @@ TEST_F(TableTest, ATableUnderASessionStartsClosedWithItsDefaults) {
     EXPECT_EQ(zvdbAllocTable(nullptr), nullptr);
 }
 
+TEST_F(TableTest, ATableUnderADatabaseTakesItsPathAndCallbacks) {
+    auto *db = static_cast<tagZVDBDATABASE *>(_zvdb_alloc(1, sizeof(tagZVDBDATABASE)));
+    db->kind = ZVDB_DATABASE_HANDLE;
+    db->session = session_;
+    db->path = _zvdb_strdup("dbdir");
+    db->tables = _zvdbListAlloc();
+    db->callbacks[5] = on_close;
+    auto *t = static_cast<tagZVDBTABLE *>(zvdbAllocTable(db));
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->database, db);
+    EXPECT_EQ(t->session, session_);
+    EXPECT_STREQ(zvdbGetTablePath(t), "dbdir");
+    EXPECT_EQ(t->callbacks[5], on_close);
+    EXPECT_EQ(_zvdbListIndexOf(db->tables, t), 0);
+    EXPECT_LT(_zvdbListIndexOf(session_->children, t), 0);
+    zvdbFreeTable(t);
+    EXPECT_EQ(_zvdbListCount(db->tables), 0);
+    _zvdbListFree(db->tables);
+    _zvdb_free(db->path);
+    _zvdb_free(db);
+}
+
+TEST_F(TableTest, SchemaPositionsOfFieldsComeFromTheirEntries) {
+    bind_fixture();
+    tagZVDBFIELD *fresh = field("fresh", ZV_INT4);
+    ASSERT_NE(fresh, nullptr);
+    const struct {
+        int32_t n, position, type;
+    } cases[] = {{0, 0, ZV_INT4}, {2, 2, ZV_FSTRING}, {3, -1, 0}, {9, -1, 0}};
+    for (const auto &c : cases) {
+        int32_t type = 0;
+        EXPECT_EQ(_zvdbGetDodaFieldInfo(table_, c.n, &type), c.position) << c.n;
+        EXPECT_EQ(type, c.type) << c.n;
+    }
+}
+
 TEST_F(TableTest, PathsSplitAtTheBarWithoutTouchingTheCallersText) {
     char text[] = "a|b";
     EXPECT_EQ(zvdbSetTablePath(table_, text), 0);
@@ -306,6 +342,48 @@ TEST_F(TableTest, FreeingAFullTableReleasesEverythingAndUnlinksIt) {
     EXPECT_EQ(zvdbFreeTable(t), nullptr);
     EXPECT_EQ(_zvdbListCount(session_->children), children);
     EXPECT_EQ(live_blocks(), before);
+}
+
+TEST_F(TableTest, AFailedTableAllocationLeavesNothingBehind) {
+    zvdbFreeTable(zvdbAllocTable(session_));  // the children list has its slots now
+    const int32_t children = _zvdbListCount(session_->children);
+    ZVHANDLE t = nullptr;
+    long n = 1;
+    for (; n < 40 && !t; n++) {
+        const int64_t blocks = live_blocks();
+        zv::fail_alloc_at(n);
+        mark();
+        t = zvdbAllocTable(session_);
+        zv::fail_alloc_at(0);
+        if (t) break;
+        EXPECT_EQ(last(), 4001) << n;
+        EXPECT_EQ(_zvdbListCount(session_->children), children) << n;
+        EXPECT_EQ(live_blocks(), blocks) << n;
+    }
+    ASSERT_NE(t, nullptr);
+    EXPECT_GT(n, 5);  // lists, slots and strings each failed once
+    zvdbFreeTable(t);
+}
+
+TEST_F(TableTest, FreeingListedHandlesTakesThemOutOfTheirLists) {
+    tagZVDBFIELD *a = field("a", ZV_INT4);
+    tagZVDBFIELD *b = field("b", ZV_FSTRING, 6);
+    tagZVDBINDEX *ix = index("ix");
+    tagZVDBINDEX *other = index("other");
+    ZVHANDLE sa = zvdbAddSegment(ix, a, 8);
+    ASSERT_NE(zvdbAddSegment(ix, b, 12), nullptr);
+    ASSERT_NE(zvdbAddSegment(other, b, 12), nullptr);
+    EXPECT_EQ(zvdbGetIndexKeyLength(ix), 10);
+    zvdbFreeSegment(sa);
+    EXPECT_EQ(zvdbGetIndexSegmentCount(ix), 1);
+    EXPECT_EQ(zvdbGetIndexKeyLength(ix), 6);
+    EXPECT_EQ(a->segments, nullptr);
+    zvdbFreeIndex(ix);
+    EXPECT_EQ(zvdbGetTableIndexCount(table_), 1);
+    EXPECT_EQ(_zvdbListCount(b->segments), 1);
+    zvdbFreeField(b);
+    EXPECT_EQ(zvdbGetTableFieldCount(table_), 1);
+    EXPECT_EQ(zvdbGetSegmentField(zvdbGetSegment(other, 0)), nullptr);  // the field is gone
 }
 
 // Allocation faults: the nth allocation of the operation fails, for n = 1,
