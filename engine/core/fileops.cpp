@@ -219,12 +219,6 @@ int zv_getuniqfile(const char *name, uint64_t *dev, uint64_t *ino) {
     return 0;
 }
 
-int zv_uniqfile(const char *name1, const char *name2) {
-    uint64_t d1 = 0, i1 = 0, d2 = 0, i2 = 0;
-    if (zv_getuniqfile(name1, &d1, &i1) != 0 || zv_getuniqfile(name2, &d2, &i2) != 0) return 1;
-    return (d1 == d2 && i1 == i2) ? 0 : 1;
-}
-
 void release_tmpdir(INSTGV *g) {
     if (!g) return;
     if (g->tmpdirowned) mbfree(g->tmpdirname);
@@ -235,6 +229,12 @@ void release_tmpdir(INSTGV *g) {
 }  // namespace zv
 
 extern "C" {
+
+ZV_API int zv_uniqfile(const char *name1, const char *name2) {
+    uint64_t d1 = 0, i1 = 0, d2 = 0, i2 = 0;
+    if (zv::zv_getuniqfile(name1, &d1, &i1) != 0 || zv::zv_getuniqfile(name2, &d2, &i2) != 0) return 1;
+    return (d1 == d2 && i1 == i2) ? 0 : 1;
+}
 
 ZV_API int renfil(const char *oldname, const char *newname) {
     return zv::renfilx(oldname, newname, 0, 0);

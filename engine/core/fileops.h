@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "zarvo/zarvo.h"
+
 struct FCB;
 struct INSTGV;
 
@@ -42,9 +44,8 @@ FILE *zvFSfopen(const char *path, const char *mode, int mkdirs);
 // Free bytes of the file system of path: low word, high word into *hi (may
 // be null; then a value of 2^32 or more gives 0xFFFFFFFF). 1 on failure.
 uint32_t zv_diskavl(const char *path, uint32_t *hi);
-// 0 when both names are the same file (device and inode), 1 otherwise or
-// when either cannot be queried.
-int zv_uniqfile(const char *name1, const char *name2);
+// zv_uniqfile (same file by device and inode) is exported: zarvo.h.
+using ::zv_uniqfile;
 // Device and inode of a file: 0 or the errno.
 int zv_getuniqfile(const char *name, uint64_t *dev, uint64_t *ino);
 

@@ -482,6 +482,10 @@ ZV_API int dltfil(const char *name);
 /* Full name of a file: the directory resolved, a member name after '!'
  * kept. 0, 36 when it does not fit in size bytes, else an errno. */
 ZV_API int zv_fullname(const char *name, char *out, int size);
+/* 0 when both names are the same file (the same device and inode, as with
+ * "a" and "./a" or a hard link), 1 otherwise or when either cannot be
+ * queried. */
+ZV_API int zv_uniqfile(const char *name1, const char *name2);
 /* Current directory with a trailing "/": 1, or 0 (empty) on failure or when
  * it does not fit. */
 ZV_API int zvGetCwd(char *buf, int size);
@@ -1298,6 +1302,9 @@ typedef struct DATOBJ {
     uint16_t fend;             /* 0xFFFF in the entry after the last field */
     uint16_t fspare;
 } DATOBJ;
+/* Pad bytes before a field of `type` placed at `offset` of a record image
+ * under the alignment setting `align` (the record-schema rule). */
+ZV_API int32_t zvadjadr(int align, int type, int32_t offset);
 
 /* Parameter block of the entries whose names end in z. Text fields are
  * NUL-terminated (an empty extension means the engine's default, one of
@@ -1442,7 +1449,9 @@ ZV_API int RENIFIL(IFIL *ifil);
  * in all; 783 a permanent add to a data file with temporary indexes; 454
  * a create block of the data file with 0x810; 408 no stored definition;
  * 197 no memory; 198 a data file name too long; 2 duplicate keys in a
- * unique new index; the codes of the creates and of the key load.
+ * unique new index; 869 the load stopped through the rebuild's status
+ * block (a progress routine without one gets one for the call); the codes
+ * of the creates and of the key load.
  * RBLIIDX loads the keys of indexes added earlier (tfilno their first
  * number): 454 a superfile member or a data file opened with 0x10, 608 an
  * index file not open or of another key length. PRMIIDX and TMPIIDX use

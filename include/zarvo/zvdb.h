@@ -130,14 +130,22 @@ typedef int ZVDBRET;
 #define ZVDB_BAD_RESOURCE    4099 /* resource handle not valid */
 #define ZVDB_BAD_ATTACH_MODE 4100 /* attach mode not valid */
 #define ZVDB_NOT_ATTACHED    4101 /* session not attached */
+#define ZVDB_BAD_VARDATA     4108 /* record image damaged: a length or delimiter leads out of it */
 #define ZVDB_IDENTITY_EXISTS 4133 /* the table has an identity field already */
 #define ZVDB_NO_IDENTITY     4134 /* the table has no identity field */
 #define ZVDB_RESERVED_NAME   4136 /* reserved field name */
+#define ZVDB_NUMBER_LENGTH   4144 /* number value longer than 17 bytes */
 #define ZVDB_BAD_MSEC        4145 /* bad millisecond */
+#define ZVDB_SEGMENT_OFFSET  4146 /* record offset of a key segment cannot be worked out */
+#define ZVDB_MSEC_INTO_TIME  4147 /* millisecond time into a ZV_TIME field */
 #define ZVDB_NO_FTI          4149 /* no full-text index handle */
 #define ZVDB_NO_FTI_NAME     4150 /* full-text index not found by name */
 #define ZVDB_FTI_NO_FIELDS   4152 /* full-text index definition without fields */
+#define ZVDB_ATTACH_DATABASE 4153 /* only a free table can be attached */
+#define ZVDB_NO_ROWID_SEGMENT 4161 /* row-id segment on a table without "$ROWID$" */
 #define ZVDB_NO_BGLOAD       4165 /* no background-load status for the table */
+#define ZVDB_JSON_FIXED      4168 /* ZV_JSON field in the fixed part of a record */
+#define ZVDB_FIELD_MASKED    4169 /* field not in the record's field mask */
 
 /* ------------------------------------------------------------------------ */
 /* Handles and value types.                                                  */
@@ -892,6 +900,116 @@ ZV_API ZVDBRET _zvdbUTCTime(int64_t seconds, int *year, int *month, int *day, in
 /* Reverses text in place and returns it (NULL stays NULL). */
 ZV_API char *_zvdb_strrev(char *text);
 
+/* ------------------------------------------------------------------------ */
+/* File-system routines.                                                     */
+/*                                                                           */
+/* Plain file operations for applications and the object layer. They take   */
+/* no handle, need no session and keep no last code.                         */
+/* ------------------------------------------------------------------------ */
+
+/* Copies source to target, created as fopen's "w" creates (0666 less the
+ * umask) or truncated, in blocks of 4096 bytes. 0; 4068 when either file
+ * cannot be opened, or when a read fails, a write is short or the target
+ * cannot be closed, and then no target is left behind; 4007 for NULL. A
+ * target that is the source itself (same device and inode, as "a" and
+ * "./a" or a hard link) is left alone: 0. */
+ZV_API ZVDBRET zvdbCopyFile(const char *source, const char *target);
+/* Removes a file: 0, 4015 when it cannot be removed, 4007 for NULL. */
+ZV_API ZVDBRET zvdbDeleteFile(const char *name);
+/* Moves source to target by zvdbCopyFile, then deletes source: the first
+ * failing code. The source is deleted only after a complete copy. A target
+ * that is the source itself: 0, nothing touched. */
+ZV_API ZVDBRET zvdbRenameFile(const char *source, const char *target);
+/* Creates a directory with permission bits 0777 less the umask: 0, 4067
+ * when it cannot be created (an existing one included), 4007 for NULL. */
+ZV_API ZVDBRET zvdbCreateDir(const char *path);
+
+/* A directory search, owned by the caller. The directory text is kept in
+ * text, and the full name of each entry tried is built behind it; the text
+ * together with one entry name and its terminator must fit in 4096 bytes. */
+typedef struct tagZVDBFINDFILE {
+    void *dir;          /* directory stream; NULL when none is open */
+    char entry[256];    /* name of the current entry */
+    char text[4096];    /* directory text, then directory text and entry name */
+} ZVDBFINDFILE;
+
+/* Opens the directory and returns the name of its first entry that is not
+ * a directory (its status read through symbolic links), or NULL. The
+ * directory is given with its trailing "/", since entry names are appended
+ * to it as they stand. Entries whose status cannot be read (a dangling
+ * link) and entries whose full name would not fit are skipped. NULL also
+ * for a NULL record or directory, a directory text without room for one
+ * entry name, and a directory that cannot be opened. The name lives in the
+ * record until the next call. */
+ZV_API const char *zvdbFindFirstFile(ZVDBFINDFILE *find, const char *directory);
+/* The next such entry, or NULL at the end (or without an open stream). */
+ZV_API const char *zvdbFindNextFile(ZVDBFINDFILE *find);
+/* Closes the record's stream: the close's result, 0 when none is open, -1
+ * for NULL. */
+ZV_API int zvdbFindClose(ZVDBFINDFILE *find);
+
+/* Reduces a path: runs of "/" become one, "/./" becomes "/", a leading
+ * "./" is dropped (with the "/" that follow it), and trailing "/" and "/."
+ * go, but the first character always stays ("/" stays "/", "./" gives ""
+ * and "/." is kept). ".." is not resolved. At most max characters of path
+ * are read; out receives the result and its terminator (max + 1 bytes at
+ * most). With lower nonzero letters become lower case. 0; 4007 for NULL,
+ * 4004 for a negative max. */
+ZV_API ZVDBRET _zvdbReducePath(const char *path, char *out, int32_t max, int lower);
+/* strncmp of the two reduced paths over at most 255 characters; the second
+ * form lower-cases both. NULL stands for "". */
+ZV_API int _zvdbPathCmp(const char *a, const char *b);
+ZV_API int _zvdbPathiCmp(const char *a, const char *b);
+
+/* ------------------------------------------------------------------------ */
+/* Services this library does not have.                                      */
+/*                                                                           */
+/* Servers, secure connections, impersonation, external configuration and   */
+/* logs, full-text search and session ids are not part of this library.     */
+/* Their entries stay callable and answer in a fixed way: arguments are     */
+/* ignored, a NULL handle is accepted, and no session's last code changes   */
+/* (zvdbGetSessionId aside).                                                 */
+/* ------------------------------------------------------------------------ */
+
+/* 4054. */
+ZV_API ZVDBRET zvdbSetLocalDirectory(ZVHANDLE handle, const char *path);
+ZV_API ZVDBRET zvdbSetSessionSSLParams(ZVHANDLE handle, const char *params);
+ZV_API ZVDBRET zvdbSetSSL(ZVHANDLE handle, int on);
+ZV_API ZVDBRET zvdbSyncTransactionState(ZVHANDLE handle);
+ZV_API ZVDBRET zvdbSetConfigurationFile(const char *path);
+ZV_API ZVDBRET zvdbBeginImpersonation(ZVHANDLE handle, int task);
+ZV_API ZVDBRET zvdbEndImpersonation(ZVHANDLE handle);
+ZV_API ZVDBRET zvdbSETENCRYPTParam(ZVHANDLE handle, const char *params);
+ZV_API ZVDBRET zvdbSetLogPath(ZVHANDLE handle, const char *path);
+ZV_API ZVDBRET zvdbSetStatusLogPath(ZVHANDLE handle, const char *path);
+ZV_API ZVDBRET _zvdbMOVFTS(ZVHANDLE record, int mode);
+/* 0: no, none, nothing done. */
+ZV_API int zvdbIsSSLActive(ZVHANDLE handle);
+ZV_API int zvdbIsSQLServer(ZVHANDLE handle);
+ZV_API ZVDBRET zvdbStartDatabaseEngine(void);
+ZV_API int32_t zvdbAcquireSessionId(ZVHANDLE handle);
+ZV_API int32_t zvdbGetZarvoOWNER(void);
+ZV_API int _zvdbAGGRLOCK(ZVHANDLE table, int mode);
+/* Nothing. */
+ZV_API void zvdbStopDatabaseEngine(void);
+ZV_API void zvdbSetSessionId(ZVHANDLE handle, int32_t id);
+ZV_API void zvdbSetZarvoOWNER(int32_t owner);
+/* Returns id. */
+ZV_API int32_t zvdbReleaseSessionId(int32_t id);
+/* Asks the engine's snapshot service, which this library lacks (454): -1,
+ * with the engine's 454 kept as the last code of the session the handle
+ * leads to. */
+ZV_API int32_t zvdbGetSessionId(ZVHANDLE handle);
+
+/* A sample call through the library: appends the line
+ * "zvdbHelloWorld: | HelloFileName={path} | HelloTextData={text} |
+ * HelloNintData={integer} | HelloULongData={unsigned} |
+ * HelloFloatData={real, six decimals}" to the file path (a NULL text is
+ * written as ""). 0; -1 when the file cannot be opened or the line cannot
+ * be written. */
+ZV_API int zvdbHelloWorld(const char *path, const char *text, int integer, unsigned int value,
+                          double real);
+
 
 /* ------------------------------------------------------------------------ */
 /* Tables, fields, indexes and segments: definitions.                        */
@@ -1034,6 +1152,71 @@ ZV_API int32_t zvdbGetCndxIndexLength(ZVHANDLE index);
 ZV_API int32_t zvdbGetCndxIndexLengthByName(ZVHANDLE table, const char *name);
 ZV_API ZVDBRET zvdbGetCndxIndex(ZVHANDLE index, char *buffer, int32_t size);
 ZV_API ZVDBRET zvdbGetCndxIndexByName(ZVHANDLE table, const char *name, char *buffer, int32_t size);
+
+/* ---- Table files: create, open, attach, close, remove ---- */
+
+/* Table callbacks of open, attach and close (kinds 10..15, 18..20; kind 14
+ * gets the number of fields as value, the others 0), called with the table.
+ * They run for a user table not opened raw (open bits 0x20 and 0x100
+ * together). A nonzero result fails the operation, except after the reads
+ * of kinds 12, 13 and 18, where the result replaces the read's code (kept as
+ * the table's last result), so that a callback can stand in for what a file
+ * lacks. */
+typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
+
+/* Makes the files of a closed table from its field and index handles and
+ * leaves the handle closed and reset ("table", no fields, no indexes). The
+ * name becomes the file name (text after a '|': the mirror's; the caller's
+ * text is not changed). Create bits: 32 no "$RECBYT$" index, 64 no
+ * "$ROWID$", 0x100 64-bit positions, 0x200 no "$DELFLD$", 0x400 no
+ * "$NULFLD$", 0x1000 a 4-byte "$DELFLD$", 0x2000 an extended
+ * variable-length file, 0x800 partitioned (not available: 454); bits 1
+ * and 2 give the files no mode. A path ending in '!' names a superfile
+ * host, made when missing. A failure leaves no file and the handle with
+ * its lists: 4013, 4007 NULL name, 4011 open, 4095 an index without
+ * segments, 4161 a row-id segment without "$ROWID$", 4146 a segment
+ * offset that cannot be worked out, 4014 a segment field not in the
+ * schema, 4004 bad partition settings, 4025, 4001, the engine's code. */
+ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t createmode);
+/* Opens a free table by path (split into name and extension as the
+ * table's extension hint says) or a table of a database by name, and
+ * builds its field, index and segment handles from the files. Open bits:
+ * 1 exclusive, 2, 4, 8, 16, 32 read only, 64 through the stored
+ * definition, 0x20|0x100 raw (no callbacks; a file without schema gives one
+ * ZV_ARRAY field "rawfld"). A failure leaves the handle closed: 4013, 4007,
+ * 4011 an open table (which is closed), 4004, 4023, 4014, 4001, a
+ * callback's code, the engine's code (12 not found). */
+ZV_API ZVDBRET zvdbOpenTable(ZVHANDLE table, const char *name, uint32_t openmode);
+/* Opens the table of the database entry of that UID: 0 also when it is
+ * open already; 4010 no database, 4023, codes as zvdbOpenTable. */
+ZV_API ZVDBRET zvdbOpenTableByUID(ZVHANDLE table, uint32_t uid, uint32_t openmode);
+/* Binds a free table to a data file the caller opened (datno), with its
+ * schema and definition read from the file, or copied from count DATOBJ
+ * entries and an IFIL when given. A failure leaves the table marked open
+ * until it is detached: 4013, 4011, 4153 a table of a database, a
+ * callback's code, the engine's code. */
+struct DATOBJ;
+struct IFIL;
+ZV_API ZVDBRET zvdbAttachTableXtd(ZVHANDLE table, int datno, int32_t count, const struct DATOBJ *fields,
+                                  const struct IFIL *ifil);
+ZV_API ZVDBRET zvdbAttachTable(ZVHANDLE table, int datno);
+/* Closes the files of an open table and resets the handle ("table", no
+ * fields, no indexes); a closed table gives 0. A nonzero close callback
+ * (kind 11) keeps the table open and is returned; so is an engine refusal
+ * that left the data file open (817, 820). A close after which the files
+ * are released leaves the handle closed and returns the first failure
+ * (a lock release other than 26, the engine's close). */
+ZV_API ZVDBRET zvdbCloseTable(ZVHANDLE table);
+/* Closes every open table of a database: past the tables that ended
+ * closed, the first failure is returned; it stops at one that stays open.
+ * 0 without database. */
+ZV_API ZVDBRET zvdbCloseAll(ZVHANDLE database);
+/* Resets an attached (or open) table without closing its files: 4013, 4012
+ * not open, the close callback's code, the lock release's code. */
+ZV_API ZVDBRET zvdbDetachTable(ZVHANDLE table);
+/* Deletes the files of a table (closing them first when it is open; a
+ * failed delete reopens them): 4013, the engine's code. */
+ZV_API ZVDBRET zvdbRemoveTable(ZVHANDLE table);
 
 /* ---- Fields ---- */
 
@@ -1440,6 +1623,11 @@ ZV_API ZVDBRET _zvdbGetFTIDictResourceParamFromFile(int file, const char *name, 
  * has no "$ROWID$", 4005 n outside the list, the text's codes, the
  * engine's code (454). flag is not read. */
 ZV_API ZVDBRET _zvdbCreateFTI(ZVHANDLE table, int32_t n, int flag);
+/* Hands the removal of full-text index n (mode -1 or -2) to the engine's
+ * full-text entry point with the table's files closed, then reopens them
+ * on an open table: the first failing code, kept (454 in this library);
+ * 4013. */
+ZV_API ZVDBRET _zvdbRemoveFTI(ZVHANDLE table, int32_t n, int32_t mode);
 /* Whether a file belongs to a table by its name: the first occurrence of
  * the table name in the file name that starts it or follows the separator
  * and is followed by "_" gives 1, by "." or the end of the name 2; *start
@@ -1590,6 +1778,325 @@ ZV_API ZVDBRET zvdbLOKTIMOUT(ZVHANDLE table, int mode, int32_t timeout);
 ZV_API int zvSQLImportTable(ZVHANDLE handle, const char *source, const char *target, void *options);
 ZV_API ZVDBRET zvdbCheckRecordSchemaConversion(ZVHANDLE table, void *status);
 ZV_API ZVDBRET zvdbStartRecordSchemaConversion(ZVHANDLE table, void *options);
+
+/* ------------------------------------------------------------------------ */
+/* Records: the record handle, its image and typed field access.            */
+/*                                                                           */
+/* A record handle is one row buffer bound to an open table. Its image is    */
+/* the record exactly as the engine stores it: a fixed part of the table's   */
+/* fixed length with every field at its schema offset, then, in a           */
+/* variable-length table, a variable part in which the fields follow one    */
+/* another in their own forms: ZV_STRING as its text ended by the table's    */
+/* delimiter byte, ZV_PSTRING, ZV_2STRING, ZV_4STRING and ZV_JSON as a       */
+/* length prefix of 1, 2, 4, 4 bytes and the value, every other field with   */
+/* its defined length. Lengths and values are in host byte order. In a       */
+/* fixed-length table the variable string types are laid out as their fixed  */
+/* counterparts (ZV_STRING as ZV_FSTRING, ZV_PSTRING as ZV_FPSTRING, ...).   */
+/*                                                                           */
+/* Fields are numbered 0..n-1 over the user fields; the hidden fields are    */
+/* -1 "$DELFLD$", -2 "$NULFLD$" (one bit per user field, bit n % 8 of byte   */
+/* n / 8) and -3 "$ROWID$". Fixed-size values are written in place; a        */
+/* variable-part value of a new length waits in a buffer of its slot until   */
+/* the image is packed again, which every call that hands out the image      */
+/* does first. Every failing call keeps its code as the session's last code. */
+/* ------------------------------------------------------------------------ */
+
+/* One field of a record handle. The record keeps one slot per schema field,
+ * hidden fields included; the pointers stay valid until the next call on
+ * the record. Layout fixed on LP64 (see the checks below). */
+typedef struct ZVDBFIELDSLOT {
+    int32_t number;          /* field number: user 0..n-1, hidden -1, -2, -3 */
+    int32_t index;           /* user field number; -1 for hidden fields */
+    ZVHANDLE field;          /* the field handle; NULL for hidden fields */
+    uint32_t type;           /* field type as laid out in the image */
+    unsigned char *data;     /* start of the field in the image (its prefix) */
+    unsigned char *value;    /* the value bytes; NULL when there are none */
+    uint32_t deflength;      /* length in the schema */
+    uint32_t curlength;      /* length of the value (ZV_STRING: with the delimiter) */
+    uint32_t ownsvalue;      /* 1: value lies in a buffer of the slot */
+    uint32_t offset;         /* offset of the field in the image */
+    uint32_t reserved;       /* 0 after the image is read, 1 after a typed write */
+    uint32_t hasextras;      /* 1: the field's extras word is positive */
+    ZVHANDLE record;         /* the record handle; NULL for hidden fields */
+} ZVDBFIELDSLOT;
+
+#ifdef __cplusplus
+#define ZV_SLOT_ASSERT(c, m) static_assert(c, m)
+#else
+#define ZV_SLOT_ASSERT(c, m) _Static_assert(c, m)
+#endif
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, index) == 4, "slot index at 4");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, field) == 8, "slot field at 8");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, type) == 16, "slot type at 16");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, data) == 24, "slot data at 24");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, value) == 32, "slot value at 32");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, deflength) == 40, "slot deflength at 40");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, curlength) == 44, "slot curlength at 44");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, ownsvalue) == 48, "slot ownsvalue at 48");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, offset) == 52, "slot offset at 52");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, reserved) == 56, "slot reserved at 56");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, hasextras) == 60, "slot hasextras at 60");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || offsetof(ZVDBFIELDSLOT, record) == 64, "slot record at 64");
+ZV_SLOT_ASSERT(sizeof(void *) != 8 || sizeof(ZVDBFIELDSLOT) == 72, "ZVDBFIELDSLOT is 72 bytes");
+#undef ZV_SLOT_ASSERT
+
+/* Default indexes beside the index numbers 0..n-1. */
+typedef int32_t ZVDB_SPECIAL_INDEX;
+#define ZVDB_INDEX_RECBYT    10000 /* record-position index "$RECBYT$" */
+#define ZVDB_INDEX_ROWID     10001 /* row-identifier index "$ROWID$" */
+#define ZVDB_INDEX_PHYSICAL  10002 /* physical order, no index */
+#define ZVDB_INDEX_FULLTEXT  10003 /* the full-text index */
+
+/* Mode word of zvdbSetRecordBuffer: low 16 bits nonzero, the buffer stays
+ * the caller's (never freed or grown); raw, the record is neither cleared
+ * before nor read from the buffer after it is taken. */
+#define ZVDB_BUFFER_CALLER   0x0001
+#define ZVDB_BUFFER_RAW      0x10000
+
+/* Record callbacks: kind 2 runs after the record's slots are built, kind 3
+ * before a reset or free of a record whose slots were built; each with the
+ * record, a nonzero result failing the call. They run for user tables not
+ * opened with both open bits 0x20 and 0x100. */
+typedef ZVDBRET (*ZVDB_RECORD_CALLBACK)(ZVHANDLE record);
+
+/* Value kinds handed to a field's value callbacks, with the size given. */
+#define ZVDB_VALUE_BOOL      1  /* int32_t 0/1, 4 */
+#define ZVDB_VALUE_SIGNED    2  /* int32_t, 4 */
+#define ZVDB_VALUE_UNSIGNED  3  /* uint32_t, 4 */
+#define ZVDB_VALUE_DOUBLE    4  /* double, 8 */
+#define ZVDB_VALUE_TEXT      5  /* text into a buffer of the size given (get) */
+#define ZVDB_VALUE_FIXTEXT   6  /* ZVDBFIXTEXT block (set) */
+#define ZVDB_VALUE_VARTEXT   7  /* ZVDBVARTEXT block (set) */
+#define ZVDB_VALUE_BIGINT    8  /* int64_t, 8 */
+#define ZVDB_VALUE_UBIGINT   9  /* uint64_t, 8 */
+#define ZVDB_VALUE_CURRENCY  10 /* ZVCURRENCY, 8 */
+#define ZVDB_VALUE_NUMBER    11 /* tagZVNUMBER, 20 */
+
+/* Field value callbacks, kept in slots 2..6 of a field handle
+ * (zvdbSetFieldCallback): 2 reads the value (get), 3 writes it (set), 4
+ * tells whether the field is null (get, an int32_t 0/1, kind 1), 5 clears it
+ * (set, no value), 6 gives its data length (get, an int32_t, kind 2). A get
+ * callback writes the value and its size through the pointers; its result
+ * is the result of the read or write that called it. A field with slot 2 or
+ * 3 set has value callbacks: its typed reads and writes reach the callbacks
+ * instead of the image. */
+typedef ZVDBRET (*ZVDB_FIELD_GET_CALLBACK)(ZVDBFIELDSLOT *slot, void *value, int32_t *size, int32_t kind);
+typedef ZVDBRET (*ZVDB_FIELD_SET_CALLBACK)(ZVDBFIELDSLOT *slot, const void *value, int32_t size, int32_t kind);
+/* The text written to a fixed-length text field: the bytes, the table's
+ * pad and delimiter bytes, and whether an over-long text is cut. */
+typedef struct ZVDBFIXTEXT {
+    const void *data;
+    int32_t length;
+    uint8_t pad;
+    uint8_t delimiter;
+    int32_t truncate;
+} ZVDBFIXTEXT;
+/* The text written to a variable-length text field. */
+typedef struct ZVDBVARTEXT {
+    const void *data;
+    int32_t length;
+    ZVHANDLE record;
+} ZVDBVARTEXT;
+
+/* ---- Record handles ---- */
+
+/* A new record on the table (new, not edited, default index 0, the table's
+ * callback words, the session's next set number), listed with the table's
+ * records. Slots and image appear at its first use. NULL with 4013, 4001,
+ * 4025 a virtual-table kind the library does not know, or the code of the
+ * type filter of a multi-record-type table. */
+ZV_API ZVHANDLE zvdbAllocRecord(ZVHANDLE table);
+/* Runs callback kind 3, releases the record's context, takes it off the
+ * table's list and frees it with its image (unless the caller's), slots,
+ * value buffers and field mask. NULL always. */
+ZV_API ZVHANDLE zvdbFreeRecord(ZVHANDLE record);
+/* Back to the state of a new handle: callback kind 3 first (its failure
+ * stops the reset), the context released, image (unless the caller's, which
+ * is let go), slots and value buffers freed, default index 0. 4024. */
+ZV_API ZVDBRET zvdbResetRecord(ZVHANDLE record);
+/* Resets every record of the table, stopping at the first failure. 4013. */
+ZV_API ZVDBRET zvdbResetAll(ZVHANDLE table);
+/* A new record of the same table sharing the source's context, with a copy
+ * of its image, position, flags and default index. NULL with 4024, 4012,
+ * 4001 (nothing left behind). */
+ZV_API ZVHANDLE zvdbDuplicateRecord(ZVHANDLE record);
+/* Packs the source and copies its image, position, new and edited flags and
+ * default index into the target of the same layout; a target that is not
+ * new becomes the current record of its context. 4024, 4012, 4001, 4063 a
+ * caller's buffer of the target too small. */
+ZV_API ZVDBRET zvdbCopyRecordBuffer(ZVHANDLE source, ZVHANDLE target);
+/* The handle when it is a record (its session's instance made current). */
+ZV_API ZVHANDLE zvdbGetRecordHandle(ZVHANDLE handle);
+/* Makes the record's context current: 0, 4024, 4012, the context's codes. */
+ZV_API ZVDBRET zvdbSwitchContext(ZVHANDLE record);
+/* Position of the record in its table's list (-1 on failure); the n-th
+ * record of a table (NULL when absent). */
+ZV_API int32_t zvdbGetRecordNbr(ZVHANDLE record);
+ZV_API ZVHANDLE zvdbGetRecord(ZVHANDLE table, int32_t n);
+
+/* ---- The record image ---- */
+
+/* The packed image, its data length and its allocated size, each after a
+ * pack to the exact length. NULL / 0 with 4024, 4012, 4001, 4063. */
+ZV_API void *zvdbGetRecordBuffer(ZVHANDLE record);
+ZV_API int32_t zvdbGetRecordLength(ZVHANDLE record);
+ZV_API int32_t zvdbGetRecordSize(ZVHANDLE record);
+/* Lends the record a buffer of size bytes (mode word above), which becomes
+ * its image: new and edited, no position, its fields read from it unless
+ * raw. A NULL buffer gives the record back an image of its own, cleared.
+ * 4024, 4012, 4004 size below 1, 4108 a buffer whose bytes do not hold a
+ * record of the table (the record unchanged). */
+ZV_API ZVDBRET zvdbSetRecordBuffer(ZVHANDLE record, void *buffer, int32_t size, uint32_t mode);
+/* Copies size bytes into a new image of exactly that size and reads the
+ * fields from it (edited); a record read from the table keeps its row id.
+ * 4024, 4012, 4054 the record uses a caller's buffer, 4004 NULL data or size
+ * below 1, 4001, 4025 no row-id slot, 4108 bytes that do not hold a record
+ * of the table: a length or delimiter leading out of them (the record
+ * unchanged; nothing is read past size). */
+ZV_API ZVDBRET zvdbAssignRecordBuffer(ZVHANDLE record, const void *data, int32_t size);
+/* Flags: 0 for a bad handle; the setters 4024. */
+ZV_API int zvdbIsNewRecord(ZVHANDLE record);
+ZV_API int zvdbIsEditedRecord(ZVHANDLE record);
+ZV_API ZVDBRET zvdbSetNewRecord(ZVHANDLE record, int flag);
+ZV_API ZVDBRET zvdbSetEditedRecord(ZVHANDLE record, int flag);
+/* Packs both: 0 when they hold the same data length and the same bytes from
+ * the first user field on; 4086 otherwise; 4024, 4012. */
+ZV_API ZVDBRET zvdbCompareRecords(ZVHANDLE a, ZVHANDLE b);
+/* The record's target-key buffer (NULL when none). */
+ZV_API void *zvdbGetKeyval(ZVHANDLE record);
+/* Key length of the default index; -1 with 80 in physical order, -1 for
+ * another special index, -1 with 4024, 4013. */
+ZV_API int32_t zvdbGetKeylen(ZVHANDLE record);
+
+/* ---- Field geometry and masks ---- */
+
+/* 1 when the table is variable-length and field n (counted with the hidden
+ * fields before it) lies in the variable part. */
+ZV_API int zvdbIsVariableField(ZVHANDLE record, int32_t n);
+/* Offset of field n (its prefix) in the packed image; 0 on failure. */
+ZV_API int32_t zvdbGetFieldOffset(ZVHANDLE record, int32_t n);
+/* The value pointer of field n (NULL for an empty prefixed value and on
+ * failure), and its slot. */
+ZV_API void *zvdbGetFieldAddress(ZVHANDLE record, int32_t n);
+ZV_API ZVDBFIELDSLOT *zvdbGetFieldData(ZVHANDLE record, int32_t n);
+/* The value's length (callback slot 6 when set) and the defined length
+ * (callback slot 1 when set); -1 with 4024, 4012, 4017. */
+ZV_API int32_t zvdbGetFieldDataLength(ZVHANDLE record, int32_t n);
+ZV_API int32_t zvdbGetFieldSize(ZVHANDLE record, int32_t n);
+/* Masked reads fetch only the fields of the mask; typed reads of other user
+ * fields give 4169. Add: 4097 during a batch, 4017 n outside the user
+ * fields, 4016 already in the mask, 4001. Remove: 4097. */
+ZV_API ZVDBRET zvdbAddToFieldMask(ZVHANDLE record, int32_t n);
+ZV_API ZVDBRET zvdbRemoveFieldMask(ZVHANDLE record);
+ZV_API int zvdbIsFieldMaskOn(ZVHANDLE record);
+/* Identity values are assigned at writes; they cannot be turned off (4054). */
+ZV_API ZVDBRET zvdbSetIdentityOn(ZVHANDLE record);
+ZV_API ZVDBRET zvdbSetIdentityOff(ZVHANDLE record);
+ZV_API int zvdbIsIdentityOff(ZVHANDLE record);
+/* The row id held in "$ROWID$" (host order; a shorter field zero-extended).
+ * 4024, 4012, 4066 no row-id field, 4007. */
+ZV_API ZVDBRET zvdbGetRowid(ZVHANDLE record, ZVBIGINT *out);
+/* 1 when field n's handle has value callbacks (slot 2 or 3); the slot's
+ * type (0 when absent); virtual field information (always 0). */
+ZV_API int _zvdbGetFieldAsWithCallback(ZVHANDLE record, int32_t n);
+ZV_API int32_t _zvdbGetFieldDataType(ZVHANDLE record, int32_t n);
+ZV_API int _zvdbGetFieldDataVirtInfo(void);
+
+/* ---- Default index ---- */
+
+/* 0 and 1..count-1, 10000, 10001, 10003 are taken as given; 10002 physical
+ * order. 4024, 4045 another number, 4054 an index of a table opened with
+ * open bit 64 (which reads in physical order only). */
+ZV_API ZVDBRET zvdbSetDefaultIndex(ZVHANDLE record, int32_t n);
+/* "$RECBYT$" and "$ROWID$" (any case) or an index name: 4045 unknown, 4013. */
+ZV_API ZVDBRET zvdbSetDefaultIndexByName(ZVHANDLE record, const char *name);
+ZV_API int32_t zvdbGetDefaultIndex(ZVHANDLE record);
+ZV_API const char *zvdbGetDefaultIndexName(ZVHANDLE record);
+
+/* ---- Debug dumps into the trace file "zvdbdbug.txt" ---- */
+
+/* The result of a call and the record's state with the first bytes of its
+ * image; its fields and values. Records of "zvdbdict" are not dumped. */
+ZV_API void _zvdbRecordDebugCall(const char *callname, ZVHANDLE record, ZVDBRET code);
+ZV_API void _zvdbDEBUGData(ZVHANDLE record);
+
+/* ---- Typed field access ---- */
+
+/* Field n of the record read as a C type, converted from the field's type.
+ * Common codes: 4024, 4013, 4012, 4169 masked, 4017 no field n, 4007 (Date,
+ * Time, TimeMsec) or 4008 (others) NULL output, 4019 no reading of the type
+ * this way, 4042 no such conversion, 4038 text out of range, the value
+ * routines' codes. Hidden fields read by their own type. The null flag is
+ * not consulted. */
+ZV_API ZVDBRET zvdbGetFieldAsBool(ZVHANDLE record, int32_t n, uint32_t *out);
+ZV_API ZVDBRET zvdbGetFieldAsSigned(ZVHANDLE record, int32_t n, int32_t *out);
+ZV_API ZVDBRET zvdbGetFieldAsUnsigned(ZVHANDLE record, int32_t n, uint32_t *out);
+ZV_API ZVDBRET zvdbGetFieldAsDate(ZVHANDLE record, int32_t n, ZVDATE *out);
+/* Seconds; TimeMsec milliseconds. */
+ZV_API ZVDBRET zvdbGetFieldAsTime(ZVHANDLE record, int32_t n, ZVTIME *out);
+ZV_API ZVDBRET zvdbGetFieldAsTimeMsec(ZVHANDLE record, int32_t n, ZVTIME *out);
+ZV_API ZVDBRET zvdbGetFieldAsMoney(ZVHANDLE record, int32_t n, ZVMONEY *out);
+ZV_API ZVDBRET zvdbGetFieldAsFloat(ZVHANDLE record, int32_t n, double *out);
+/* A date, time or millisecond time replaces that part of *out only. */
+ZV_API ZVDBRET zvdbGetFieldAsDateTime(ZVHANDLE record, int32_t n, ZVDATETIME *out);
+ZV_API ZVDBRET zvdbGetFieldAsBigint(ZVHANDLE record, int32_t n, ZVBIGINT *out);
+ZV_API ZVDBRET zvdbGetFieldAsUnsignedBigint(ZVHANDLE record, int32_t n, ZVUBIGINT *out);
+ZV_API ZVDBRET zvdbGetFieldAsCurrency(ZVHANDLE record, int32_t n, ZVCURRENCY *out);
+/* 4144 for a result longer than 17 bytes. */
+ZV_API ZVDBRET zvdbGetFieldAsNumber(ZVHANDLE record, int32_t n, tagZVNUMBER *out);
+/* Text of the value with its terminator within size bytes: 4006 when a
+ * formatted value does not fit (nothing written past size), 4052 a text
+ * value cut to size - 1 bytes and terminated, 4059 ZV_TIME_MS. */
+ZV_API ZVDBRET zvdbGetFieldAsString(ZVHANDLE record, int32_t n, char *buffer, int32_t size);
+/* A ZV_JSON field's text as above; 4059 for the other types. */
+ZV_API ZVDBRET zvdbGetFieldAsJSON(ZVHANDLE record, int32_t n, char *buffer, int32_t size);
+/* The field's bytes in host order (numbers at their width, texts their data). */
+ZV_API ZVDBRET zvdbGetFieldAsBlob(ZVHANDLE record, int32_t n, tagZVBLOB *blob);
+/* The same into a buffer: 4008 NULL buffer or size below 1, 4006 more bytes
+ * than size. */
+ZV_API ZVDBRET zvdbGetFieldAsBinary(ZVHANDLE record, int32_t n, void *buffer, int32_t size);
+/* 1 when field n's bit of "$NULFLD$" is set (or its null callback says so);
+ * 0 otherwise, with 4017 for n outside the user fields. */
+ZV_API int zvdbIsNullField(ZVHANDLE record, int32_t n);
+/* The field number of the field so named (any case); -1 when none, or with
+ * 4024, 4007. */
+ZV_API int32_t zvdbGetFieldNumberByName(ZVHANDLE record, const char *name);
+
+/* Field n of the record written from a C type, converted into the field's
+ * type; the record becomes edited and the field's null bit is cleared.
+ * Nothing of this happens on failure (a fixed-part byte may be written).
+ * Common codes: 4024, 4013, 4012, 4017 (hidden fields too), 4019 the field
+ * does not take the value this way, 4025 a type the setter does not know,
+ * 4042 no such conversion, 4043 text too long, 4038 out of range, the value
+ * routines' codes. */
+ZV_API ZVDBRET zvdbSetFieldAsBool(ZVHANDLE record, int32_t n, int32_t value);
+ZV_API ZVDBRET zvdbSetFieldAsSigned(ZVHANDLE record, int32_t n, int32_t value);
+ZV_API ZVDBRET zvdbSetFieldAsUnsigned(ZVHANDLE record, int32_t n, uint32_t value);
+ZV_API ZVDBRET zvdbSetFieldAsDate(ZVHANDLE record, int32_t n, ZVDATE value);
+/* Seconds; TimeMsec milliseconds (4147 into ZV_TIME). Into a date-time the
+ * time part of the stored value is replaced. */
+ZV_API ZVDBRET zvdbSetFieldAsTime(ZVHANDLE record, int32_t n, ZVTIME value);
+ZV_API ZVDBRET zvdbSetFieldAsTimeMsec(ZVHANDLE record, int32_t n, ZVTIME value);
+ZV_API ZVDBRET zvdbSetFieldAsMoney(ZVHANDLE record, int32_t n, ZVMONEY value);
+/* Into ZV_MONEY rounded half away from zero (4038 out of range, 4060 NaN). */
+ZV_API ZVDBRET zvdbSetFieldAsFloat(ZVHANDLE record, int32_t n, double value);
+ZV_API ZVDBRET zvdbSetFieldAsDateTime(ZVHANDLE record, int32_t n, ZVDATETIME value);
+ZV_API ZVDBRET zvdbSetFieldAsBigint(ZVHANDLE record, int32_t n, ZVBIGINT value);
+ZV_API ZVDBRET zvdbSetFieldAsUnsignedBigint(ZVHANDLE record, int32_t n, ZVUBIGINT value);
+ZV_API ZVDBRET zvdbSetFieldAsCurrency(ZVHANDLE record, int32_t n, ZVCURRENCY value);
+/* 4007 NULL number. */
+ZV_API ZVDBRET zvdbSetFieldAsNumber(ZVHANDLE record, int32_t n, const tagZVNUMBER *value);
+/* 4007 NULL text. A fixed-length text field takes the text cut to its
+ * length; a ZV_STRING refuses a text holding the table's delimiter byte
+ * (4004); ZV_BOOL takes "TRUE", "YES", "1", "FALSE", "NO", "0" (letters in
+ * any case), else 4042. */
+ZV_API ZVDBRET zvdbSetFieldAsString(ZVHANDLE record, int32_t n, const char *text);
+/* A ZV_JSON field's text: 4007 NULL, 4059 another field type. */
+ZV_API ZVDBRET zvdbSetFieldAsJSON(ZVHANDLE record, int32_t n, const char *text);
+/* The blob's bytes as the field's bytes (numbers take their width, texts
+ * their data; a ZV_STRING drops trailing delimiter bytes): 4008 NULL blob. */
+ZV_API ZVDBRET zvdbSetFieldAsBlob(ZVHANDLE record, int32_t n, const tagZVBLOB *blob);
+ZV_API ZVDBRET zvdbSetFieldAsBinary(ZVHANDLE record, int32_t n, const void *data, int32_t size);
 
 #ifdef __cplusplus
 }

@@ -101,6 +101,7 @@ struct tagZVDBSESSION {
     int32_t attachmode;                 // 0 not attached; 1, 2, 3
     int32_t dicttranmode;               // 3
     int16_t lastbatch;                  // last batch number handed out
+    uint16_t lastset;                   // last set number given to a record
     ZVDBLIST *freebatches;              // batch numbers released
     uint8_t pathsep;                    // path separator; 0: not read yet
     int32_t dictinsuper;                // 1
@@ -163,6 +164,8 @@ struct tagZVDBTABLE {
     uint32_t fixedlen;
     int32_t recformat;                  // 0 fixed, 1 variable, 3 made variable, 4 extended variable
     int32_t reloadcount;
+    uint32_t layoutstamp;               // changes at each open, attach, reload, reopen, close and
+                                        //   detach (never to all ones): record slots follow it
     uint32_t uid;
     void *userobj;                      // caller's object
     ZVDBLIST *records;
@@ -229,12 +232,68 @@ struct tagZVDBFTI {
     char *further;
 };
 
+// A record handle: one row buffer of an open table (recapi/records/record.h
+// describes its image and slots). The states of the later record services
+// (key-prefix set, target key, expression, range, filter, batch, locate
+// criteria, blocking read, result set, full-text search) are kept here for
+// their modules; nothing is active in them while their words are 0.
 struct tagZVDBRECORD {
     uint16_t kind;                      // 3508
     tagZVDBSESSION *session;
     tagZVDBDATABASE *database;
     tagZVDBTABLE *table;
+    unsigned char *buffer;              // the record image
+    int32_t size;                       // bytes of the image (the caller's size for a lent buffer)
+    int32_t length;                     // data length of the packed image
+    int32_t fixedlen;                   // fixed part, from the table
+    uint64_t position;                  // record position of the current record; 0 none
+    int32_t isnew;                      // 1: neither read from nor written to the table
+    int32_t edited;                     // 1: a field changed since the last read or write
+    int32_t icon;                       // ISAM-context slot of the table; -1 none yet
+    ZVDBFIELDSLOT *slots;               // one per schema field, hidden ones included
+    int32_t slotcount;
+    uint32_t stamp;                     // the table's layout stamp the slots were built for
+    ZVDBFIELDSLOT *delslot;             // "$DELFLD$", "$NULFLD$", "$ROWID$"; NULL when absent
+    ZVDBFIELDSLOT *nullslot;
+    ZVDBFIELDSLOT *rowidslot;
+    int32_t defindex;                   // default index or special number
+    int32_t repack;                     // a variable-part value waits in a slot buffer
+    int32_t firstvar;                   // first slot of the variable part; slotcount: none
+    int32_t leadinghidden;              // hidden slots before the first user field
+    int32_t hasnumbers;                 // the table has a ZV_NUMBER field
+    uint32_t buffermode;                // zvdbSetRecordBuffer's mode word; 0: the record's own image
+    uint16_t setno;                     // core set number, from the session's counter
+    int32_t recseton;                   // key-prefix set: on, prefix and its lengths
+    unsigned char *recsetprefix;
+    int16_t recsetlen;
+    int16_t recsetsize;
+    unsigned char *keyval;              // target key of finds, sets and ranges
+    int32_t keyvallen;
+    char *exprtext;                     // compiled conditional expression
+    void *exprtree;
+    void *exprnames;
+    int32_t rangeon;                    // range and its key number
+    int32_t rangekey;
+    char *filtertext;                   // filter: texts and type (0 none, 1 expression, 2 extended)
+    char *filtertext2;
+    int32_t filtertype;
     ZvdbRoutine callbacks[kZvdbCallbackSlots];  // kinds 0..9 used
+    int16_t batchno;                    // batch: number (0 none), mode, buffers
+    uint32_t batchmode;
+    void *batchbuffer;
+    char *batchfilter;
+    void *batchrange;
+    int32_t errorindex;                 // index whose key failed the last write; -1 none
+    ZVDBLIST *criteria;                 // locate criteria and the index chosen for them
+    int32_t criteriaindex;
+    int32_t blockon;                    // blocking read and its two parameters
+    int32_t blockparams[2];
+    void *resultset;                    // active result set
+    int32_t resultseton;
+    int32_t ftson;                      // full-text search and the index it uses
+    int32_t ftsindex;
+    int32_t identityon;                 // identity values assigned at writes
+    ZVDBLIST *fieldmask;                // field numbers + 1 of a masked read
     void *usertag;
     void *localtag;
 };

@@ -128,6 +128,4 @@ int _zvdbIsSCHSEG(int mode) {
     return (base >= 12 && base <= 15) || base == 0x101 ? 1 : 0;
 }
 
-int _zvdbMOVFTS(ZVHANDLE, int) { return ZVDB_NOT_SUPPORTED; }
-
 }  // extern "C"

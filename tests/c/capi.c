@@ -1,6 +1,7 @@
 /* A C11 program built against the public headers alone and linked to the
  * shared library: registers, switches and removes instances, starts and
  * stops an engine, and uses the value types of the record-level interface. */
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -147,6 +148,23 @@ int main(void) {
         CHECK(zvdbGetFieldByName(t, "NAME") == name && zvdbGetTableType(t) == 0);
         CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
     }
+    /* File routines and the entries of services this library lacks. */
+    {
+        ZVDBFINDFILE find;
+        const char *first;
+        char out[16];
+        CHECK(zvdbCreateDir("capi.d") == 0 && zvdbHelloWorld("capi.d/h", "t", -1, 1u, 0.5) == 0);
+        CHECK(zvdbCopyFile("capi.d/h", "capi.d/c") == 0 && zvdbRenameFile("capi.d/c", "capi.d/c") == 0);
+        first = zvdbFindFirstFile(&find, "capi.d/");
+        CHECK(first != NULL && (strcmp(first, "h") == 0 || strcmp(first, "c") == 0));
+        CHECK(zvdbFindClose(&find) == 0);
+        CHECK(zvdbDeleteFile("capi.d/h") == 0 && zvdbDeleteFile("capi.d/c") == 0);
+        CHECK(zvdbDeleteFile("capi.d/h") == ZVDB_DELETE_FAILED && remove("capi.d") == 0);
+        CHECK(_zvdbReducePath("./a//b/.", out, 15, 0) == 0 && strcmp(out, "a/b") == 0);
+        CHECK(_zvdbPathiCmp("A/B", "a//b") == 0 && _zvdbPathCmp("A/B", "a/b") != 0);
+        CHECK(zvdbSetSSL(NULL, 1) == ZVDB_NOT_SUPPORTED && _zvdbMOVFTS(NULL, 1) == ZVDB_NOT_SUPPORTED);
+        CHECK(zvdbIsSQLServer(NULL) == 0 && zvdbReleaseSessionId(7) == 7 && zvdbGetSessionId(NULL) == -1);
+    }
     /* Table services from C: the identity field, full-text parameter texts,
      * a resource handle, padding and the name test of table files. */
     {
@@ -167,6 +185,21 @@ int main(void) {
         _zvdb_free(text);
         CHECK(zvdbFreeResource(r) == 0);
         zvdbFreeFTIDict(d);
+        CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
+    }
+    /* Records from C: the slot layout, and a record refused on a table that
+     * is not open. */
+    {
+        ZVHANDLE s = zvdbAllocSession(1);
+        ZVHANDLE t = zvdbAllocTable(s);
+        ZVHANDLE r = zvdbAllocRecord(t);
+        int32_t v = 0;
+        CHECK(sizeof(ZVDBFIELDSLOT) == 72 && offsetof(ZVDBFIELDSLOT, record) == 64);
+        CHECK(r != NULL && zvdbIsNewRecord(r) == 1 && zvdbGetDefaultIndex(r) == 0);
+        CHECK(zvdbGetFieldAsSigned(r, 0, &v) == ZVDB_NOT_ACTIVE && zvdbGetError(s) == ZVDB_NOT_ACTIVE);
+        CHECK(zvdbSetFieldAsSigned(NULL, 0, 1) == ZVDB_NO_RECORD && zvdbGetRecordBuffer(r) == NULL);
+        CHECK(zvdbSetDefaultIndexByName(r, "$ROWID$") == 0 && zvdbGetDefaultIndex(r) == ZVDB_INDEX_ROWID);
+        CHECK(zvdbGetRecord(t, 0) == r && zvdbFreeRecord(r) == NULL && zvdbGetRecord(t, 0) == NULL);
         CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
     }
     printf("capi ok\n");

@@ -8,6 +8,7 @@
 #include "recapi/schema/index.h"
 #include "recapi/schema/segment.h"
 #include "recapi/schema/table.h"
+#include "recapi/schema/tablefile.h"
 
 namespace zvtest {
 
@@ -42,6 +43,40 @@ int build_indexes(tagZVDBTABLE *t) {
         ix->emptychar = x.iempchr;
         ix->distinctflag = x.ikeydup >= 3 && x.ikeydup <= 5;
     }
+    return 0;
+}
+
+// What open reads besides the handles: the fixed record length, the record
+// format from the file mode, the hidden fields of the schema, the hidden
+// indexes kept apart from the list, the table type, and one more open in
+// the reload count (the layout stamp of the table's records).
+int note_open(tagZVDBTABLE *t) {
+    t->fixedlen = uint32_t(GETFIL(t->datno, 0));
+    t->recformat = (GETFIL(t->datno, 3) & 4) ? 1 : 0;
+    for (int32_t i = 0; i < t->dodacount; i++) {
+        const char *name = t->doda[i].fsymb;
+        if (zv::same_name(name, "$DELFLD$")) t->hasdelfld = 1;
+        if (zv::same_name(name, "$NULFLD$")) t->hasnullfld = 1;
+        if (zv::same_name(name, "$ROWID$")) t->rowidpos = i;
+    }
+    for (int32_t i = _zvdbListCount(t->indexes) - 1; i >= 0; i--) {
+        auto *ix = static_cast<tagZVDBINDEX *>(t->indexes->items[i]);
+        const bool recbyt = zv::same_name(ix->name, "$RECBYT$");
+        if (!recbyt && !zv::same_name(ix->name, "$ROWID$")) continue;
+        _zvdbListDelete(t->indexes, i);
+        if (recbyt) {
+            t->recbytindex = ix;
+            t->hasrecbyt = 1;
+            t->recbytno = ix->idxno;
+        } else {
+            t->rowidindex = ix;
+            t->hasrowid = 1;
+            t->rowidno = ix->idxno;
+        }
+    }
+    t->tabletype = uint32_t(_zvdbCheckTableType(t));
+    t->reloadcount++;
+    zv::new_layout(t);
     return 0;
 }
 
@@ -105,7 +140,8 @@ int open_table(ZVHANDLE table, const char *name, uint32_t createmode) {
         f->schemapos = user++;
     }
     t->reservedcheck = 1;
-    return build_indexes(t);
+    if ((rc = build_indexes(t)) != 0) return rc;
+    return note_open(t);
 }
 
 int unbind_table(ZVHANDLE table) {

@@ -4,7 +4,10 @@
 // stored, closed and opened again by name; the handle then holds the data
 // file number, the stored definition and schema read back, field handles
 // built from the schema and index handles with their segments built from
-// the definition, all with status 0 (existing).
+// the definition, all with status 0 (existing); the hidden "$RECBYT$" and
+// "$ROWID$" indexes kept apart from the list, the fixed length, record
+// format, hidden-field flags and table type set, and the open counted in the
+// reload count.
 #pragma once
 
 #include <cstdint>

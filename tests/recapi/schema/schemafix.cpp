@@ -8,25 +8,12 @@
 
 namespace schematest {
 
-void SchemaTest::SetUp() {
-    ZvTest::SetUp();
-    zv::fault_reset();
-    session_ = static_cast<tagZVDBSESSION *>(zvdbAllocSession(1));
-    ASSERT_NE(session_, nullptr);
-    ASSERT_EQ(zvdbLogon(session_, nullptr, "tester", nullptr), 0);
-    table_ = static_cast<tagZVDBTABLE *>(zvdbAllocTable(session_));
-    ASSERT_NE(table_, nullptr);
-}
-
 void SchemaTest::TearDown() {
     zv::fail_alloc_at(0);
     if (bound_) {
         EXPECT_EQ(zvtest::unbind_table(table_), 0);
     }
-    zvdbFreeTable(table_);
-    EXPECT_EQ(zvdbFreeSession(session_), 0);
-    zv::fault_reset();
-    ZvTest::TearDown();
+    TableSessionTest::TearDown();
 }
 
 tagZVDBFIELD *SchemaTest::field(const char *name, int32_t type, int32_t length) {

@@ -1,5 +1,6 @@
 // Fixture of the schema tests: a fresh directory, a logged-on logon-only
-// session with an instance of its own, and a free table allocated under it.
+// session with an instance of its own, and a free table allocated under it
+// (tests/support/tablesession.h), which a test may bind to a file set.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,24 +9,19 @@
 
 #include "recapi/base/handles.h"
 #include "recapi/schema/field.h"
-#include "tests/support/fixture.h"
+#include "tests/support/tablesession.h"
 #include "zarvo/zarvo.h"
 
 namespace schematest {
 
-class SchemaTest : public zvtest::ZvTest {
+class SchemaTest : public zvtest::TableSessionTest {
 protected:
-    void SetUp() override;
     void TearDown() override;
 
     // Adds a field that must be accepted.
     tagZVDBFIELD *field(const char *name, int32_t type, int32_t length = 0);
     // Adds an index that must be accepted.
     tagZVDBINDEX *index(const char *name, int dup = 0);
-    // The session's last code.
-    int last() const { return zvdbGetError(session_); }
-    // Clears the session's last code to a mark that no call sets.
-    void mark() const { zvdbSetError(session_, 7777); }
 
     // Binds the table to the file set "fix" of a 24-byte record: fields
     // "id" ZV_INT4 at 0, "qty" ZV_INT4 at 4, "name" ZV_FSTRING 16 at 8;
@@ -35,8 +31,6 @@ protected:
     // Closes the fixture set, deletes its files and leaves the table closed.
     void unbind_fixture();
 
-    tagZVDBSESSION *session_ = nullptr;
-    tagZVDBTABLE *table_ = nullptr;
     bool bound_ = false;
 };
 

@@ -1,0 +1,25 @@
+// Fixture of the tests of tables and records: a fresh directory, a
+// logged-on logon-only session with an instance of its own, and a free
+// table allocated under it, freed with the session at the end of the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "recapi/base/handles.h"
+#include "tests/support/fixture.h"
+
+namespace zvtest {
+
+class TableSessionTest : public ZvTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // The session's last code, and a mark that no call sets.
+    int last() const { return zvdbGetError(session_); }
+    void mark() const { zvdbSetError(session_, 7777); }
+
+    tagZVDBSESSION *session_ = nullptr;
+    tagZVDBTABLE *table_ = nullptr;
+};
+
+}  // namespace zvtest
