@@ -1537,11 +1537,13 @@ typedef uint32_t ZVALTERACTION;
  * a field asks for a copy) OR the index part (4, 8, 16, 32, 0x400). A field
  * renamed, retyped or resized is weighed on each change: a type the stored
  * values keep (same width) or a longer variable-length field is rewritten
- * in place, any other change copies the records. The check leaves marks that stay: segments of a variable-length
- * field whose length changed get status 32, an existing index whose
- * segments are all deleted gets status 2, dropping the partition index ends
- * the partitioning. 0 for none; 0 with 4013, 4018 (an index list item that
- * is no index) kept. */
+ * in place, any other change copies the records. The check leaves marks
+ * that stay: segments of a variable-length field whose length changed, and
+ * segments keyed by the type of a field retyped in place, get status 32 (so
+ * their indexes are rebuilt); an existing index whose segments are all
+ * deleted gets status 2; dropping the partition index ends the
+ * partitioning. 0 for none; 0 with 4013, 4018 (an index list item that is
+ * no index) kept. */
 ZV_API ZVALTERMASK zvdbGetTableStatus(ZVHANDLE table);
 
 /* ---- Full-text index definitions of a table (none in this build) ---- */

@@ -4,9 +4,10 @@
 // The checks only read the change bits that the setters of fields, indexes
 // and segments left, with three exceptions that stay when no alteration
 // follows: segments on a variable-length field whose length changed get
-// bit 32 (their keys change), an existing index left without live segments
-// becomes deleted, and dropping the partition index ends the partitioning
-// kept in the table handle.
+// bit 32 (their keys change), and so do the schema segments of a field
+// whose type changed in place (the engine forms their keys by the type); an
+// existing index left without live segments becomes deleted; and dropping
+// the partition index ends the partitioning kept in the table handle.
 //
 // Field bits are weighed each on its own: a renamed field that also changed
 // its type in a way the stored records cannot take is copied, not renamed
@@ -76,6 +77,16 @@ bool compatible_in_place(int32_t stored, int32_t now) {
         return one_of(stored, {ZV_DFLOAT, ZV_TIMES, ZV_TIMES_MS});
     default:
         return false;
+    }
+}
+
+// Marks the segments built on a field as re-pointed (32), last to first,
+// so that the index check rebuilds their indexes; with `schema_only` only
+// the segments whose keys the engine forms by the field's stored type.
+void mark_segments(tagZVDBFIELD *f, bool schema_only) {
+    for (int32_t k = _zvdbListCount(f->segments) - 1; k >= 0; k--) {
+        auto *s = static_cast<tagZVDBSEGMENT *>(f->segments->items[k]);
+        if (!schema_only || _zvdbIsSCHSEG(s->mode)) s->status |= kSegField;
     }
 }
 
@@ -173,13 +184,14 @@ uint32_t _zvdbCheckFieldChanges(tagZVDBTABLE *t) {
         if (status & kFieldType) {
             if (!f->dodaentry || !compatible_in_place(f->dodaentry->ftype, f->type)) return kAlterCopy;
             mask |= kAlterSchema;
+            // Same bytes, but keys formed by the type (signed or unsigned,
+            // integer or float) may order them differently now.
+            mark_segments(f, true);
         }
         if (status & kFieldLength) {
             if (field_type_info(f->type).varlen > 0) {
                 mask |= kAlterSchema;
-                for (int32_t k = _zvdbListCount(f->segments) - 1; k >= 0; k--) {
-                    static_cast<tagZVDBSEGMENT *>(f->segments->items[k])->status |= kSegField;
-                }
+                mark_segments(f, false);
             } else {
                 mask |= kAlterCopy;
             }

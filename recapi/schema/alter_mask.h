@@ -39,8 +39,10 @@ int alter_steps(uint32_t mask, uint32_t steps[kAlterMaxSteps]);
 extern "C" {
 
 // The field part of the mask (bits 1, 2, 16, 64) over the table's field
-// list; 16 alone when some field asks for a copy. A variable-length field whose length changed marks every segment
-// built on it with bit 32, which the index check then reads.
+// list; 16 alone when some field asks for a copy. Bit 32 goes on every
+// segment built on a variable-length field whose length changed, and on the
+// schema segments of a field whose type changed in place; the index check
+// then reads it.
 uint32_t _zvdbCheckFieldChanges(tagZVDBTABLE *t);
 // The index part of the mask (bits 4, 8, 16, 32, 0x400) into *mask, and
 // into *nosegs (optional) 1 when some index has no segments, else 0. An
