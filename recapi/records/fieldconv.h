@@ -60,7 +60,7 @@ public:
     const char *text() const { return text_; }
 
 private:
-    char work_[kTextWork] = {};
+    char work_[kTextWork];
     char *text_ = work_;
     char *heap_ = nullptr;
     bool empty_ = true;

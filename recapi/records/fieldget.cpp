@@ -536,9 +536,10 @@ ZV_API ZVDBRET zvdbGetFieldAsCurrency(ZVHANDLE record, int32_t n, ZVCURRENCY *ou
 
 ZV_API ZVDBRET zvdbGetFieldAsNumber(ZVHANDLE record, int32_t n, tagZVNUMBER *out) {
     ZVDBRET rc = read_wide(record, n, cNumber, out, to_number);
-    // A number longer than its 17 bytes is no number, whatever the
-    // conversion said.
-    if (out && out->length > 17) rc = keep_code(record, ZVDB_NUMBER_LENGTH);
+    // A number read whole but longer than its 17 bytes (a damaged stored
+    // number) is no number. A failed read leaves the caller's bytes alone,
+    // and its own code.
+    if (rc == 0 && out->length > 17) rc = keep_code(record, ZVDB_NUMBER_LENGTH);
     return rc;
 }
 

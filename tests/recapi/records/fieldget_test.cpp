@@ -113,6 +113,18 @@ TEST_F(FieldGetTest, EmptyTextReadsAsZero) {
     EXPECT_EQ(read(fString, rBool), "1");
 }
 
+TEST_F(FieldGetTest, DamagedStoredNumberIsRefused) {
+    tagZVNUMBER num;
+    ASSERT_EQ(zvdbStringToNumber("1", &num), 0);
+    num.length = 18;
+    put(fNumber, num);
+    tagZVNUMBER out;
+    EXPECT_EQ(zvdbGetFieldAsNumber(r_, fNumber, &out), ZVDB_NUMBER_LENGTH);
+    out.length = 99;
+    EXPECT_EQ(zvdbGetFieldAsNumber(r_, fJson, &out), ZVDB_BAD_TYPE);
+    EXPECT_EQ(zvdbGetFieldAsNumber(r_, fNumber, nullptr), ZVDB_BAD_KIND);
+}
+
 TEST_F(FieldGetTest, NaNAndDateTimeParts) {
     put<double>(fDFloat, std::nan(""));
     EXPECT_EQ(read(fDFloat, rSigned), "-2147483648");
@@ -152,6 +164,18 @@ TEST_F(FieldGetTest, TextBufferSizes) {
     EXPECT_EQ(zvdbGetFieldAsString(r_, fString, nullptr, 5), ZVDB_BAD_KIND);
     EXPECT_EQ(zvdbGetFieldAsDate(r_, fDate, nullptr), ZVDB_NULL_ARGUMENT);
     EXPECT_EQ(zvdbGetFieldAsSigned(r_, fDate, nullptr), ZVDB_BAD_KIND);
+}
+
+// The session's float format is applied only when it is one floating-point
+// conversion; anything else could read arguments that are not there.
+TEST_F(FieldGetTest, FloatFormatOfTheSession) {
+    put<double>(fDFloat, 2.5);
+    ASSERT_EQ(zvdbSetDefFloatFormat(session_, "%08.3f%%"), 0);
+    EXPECT_EQ(read(fDFloat, rString), "0002.500%");
+    for (const char *bad : {"%s", "%f %f", "none", "%d", "%Lf"}) {
+        ASSERT_EQ(zvdbSetDefFloatFormat(session_, bad), 0);
+        EXPECT_EQ(read(fDFloat, rString), "#4028") << bad;
+    }
 }
 
 TEST_F(FieldGetTest, BlobAndBinaryGiveTheFieldsBytes) {

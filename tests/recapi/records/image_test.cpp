@@ -83,9 +83,46 @@ TEST_F(ImageTest, LentBufferTakesTheImageOnlyWhenItFits) {
             EXPECT_EQ(zvdbGetRecordBuffer(r), lent.data());
             EXPECT_EQ(values(r), "7|xy||9");
         }
-        // The record never frees or grows a lent buffer.
+        // The record never frees or grows a lent buffer; a reset lets go of
+        // it and the record takes an image of its own.
         EXPECT_EQ(zvdbResetRecord(r), 0);
+        ASSERT_EQ(zvdbSetFieldAsSigned(r, 0, 5), 0);
+        EXPECT_NE(zvdbGetRecordBuffer(r), lent.data());
+        EXPECT_EQ(values(r), "5|||0");
     }
+    // The record's own image cannot be lent back to it.
+    tagZVDBRECORD *r = record();
+    void *own = zvdbGetRecordBuffer(r);
+    EXPECT_EQ(zvdbSetRecordBuffer(r, own, zvdbGetRecordSize(r), ZVDB_BUFFER_CALLER), ZVDB_BAD_ARGUMENT);
+}
+
+// A variable-length data file whose fields all lie in its fixed part keeps
+// them there: none is moved past the fixed part.
+TEST_F(ImageTest, FieldsInsideTheFixedPartStayThere) {
+    make_table({{"a", ZV_INT4, 0}, {"b", ZV_INT4, 0}}, 0x200 | 0x400 | 64 | 32);
+    table_->recformat = 1;
+    tagZVDBRECORD *r = record();
+    ASSERT_EQ(zvdbSetFieldAsSigned(r, 1, 9), 0);
+    EXPECT_EQ(zvdbIsVariableField(r, 1), 0);
+    EXPECT_EQ(zvdbGetFieldOffset(r, 1), 4);
+    EXPECT_EQ(image(r), bytes({0, 0, 0, 0, 9, 0, 0, 0}));
+}
+
+// The row id is a host-order value in the field's first bytes: a shorter
+// field holds its low bytes, a longer one zeros after them.
+TEST_F(ImageTest, RowidOfOtherWidths) {
+    unsigned char bytes4[4] = {1, 0, 0, 0};
+    ZVDBFIELDSLOT s{};
+    s.value = bytes4;
+    s.curlength = 4;
+    EXPECT_EQ(zv::read_rowid(&s), 1u);
+    unsigned char bytes10[10];
+    std::memset(bytes10, 0xFF, sizeof bytes10);
+    s.value = bytes10;
+    s.curlength = 10;
+    zv::write_rowid(&s, 2);
+    EXPECT_EQ(std::vector<unsigned char>(bytes10, bytes10 + 10), bytes({2, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(zv::read_rowid(&s), 2u);
 }
 
 TEST_F(ImageTest, BuffersOfOtherBytesAreRefusedWhole) {
