@@ -1302,6 +1302,9 @@ typedef struct DATOBJ {
     uint16_t fend;             /* 0xFFFF in the entry after the last field */
     uint16_t fspare;
 } DATOBJ;
+/* Pad bytes before a field of `type` placed at `offset` of a record image
+ * under the alignment setting `align` (the record-schema rule). */
+ZV_API int32_t zvadjadr(int align, int type, int32_t offset);
 
 /* Parameter block of the entries whose names end in z. Text fields are
  * NUL-terminated (an empty extension means the engine's default, one of
