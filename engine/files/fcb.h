@@ -32,6 +32,7 @@ constexpr uint32_t kStMarkUnknown = 0x100;       // a failed header write may ha
 constexpr uint32_t kStNoReread = 0x8000;         // header not reread while update flag set
 constexpr uint32_t kStForceDisk = 0x20000;       // force to disk at close and after growth
 constexpr uint32_t kStEncrypted = 0x40000;       // file is encrypted
+constexpr uint32_t kStNoSerial = 0x00200000;     // new records keep the serial segment they carry (PUTHDR 23)
 constexpr uint32_t kStKeepOnCleanup = 0x2000000; // keep the file when a create is cleaned up
 // Open flags (FCB::opflags).
 constexpr uint32_t kOpClosing = 0x10;

@@ -334,10 +334,12 @@ int delikey81(int datno, UndoGuard &u, uint64_t pos) {
 // most significant byte first, or in host order (least significant byte
 // first) when the start-up profile has key formation byte-reverse integer
 // and serial segments. A segment wider than the file's serial numbers gets
-// zero high bytes.
+// zero high bytes. While the file's no-serial flag is set (PUTHDR 23) the
+// record keeps the bytes it carries there, so that records copied from
+// another file keep their serial numbers.
 void setsrlpos(FCB *d, void *rec) {
     INSTGV *g = zvWNGV;
-    if (d->serpos <= 0 || d->srllen <= 0) return;
+    if (d->serpos <= 0 || d->srllen <= 0 || (d->stflags & kStNoSerial)) return;
     auto *p = static_cast<unsigned char *>(rec) + (d->serpos - 1);
     const int32_t n = d->srllen < 8 ? d->srllen : 8;
     const uint64_t high = (n > 4 && (d->hdr.base.hdrflags & kHdrHasExt)) ? g->lastserh : 0;
