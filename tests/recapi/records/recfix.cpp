@@ -74,7 +74,8 @@ void RecordTest::make_table(std::initializer_list<FieldSpec> fields, uint32_t cr
     const int16_t suffix = (createmode & 0x100) ? 8 : 4;
     for (const IndexSpec &x : indexes) {
         const size_t i = hidden + size_t(x.field);
-        userseg.push_back(ISEG{int16_t(offsets[i]), int16_t(schema[i].flen), 0});
+        const int16_t place = x.mode == 12 ? int16_t(i) : int16_t(offsets[i]);
+        userseg.push_back(ISEG{place, int16_t(schema[i].flen), x.mode});
         idx.push_back(IIDX{int16_t(schema[i].flen + (x.dup ? suffix : 0)), 0, int16_t(x.dup), 0, 0, 1, &userseg.back(),
                            x.name, nullptr, nullptr, nullptr});
     }

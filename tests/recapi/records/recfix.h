@@ -24,11 +24,14 @@ struct FieldSpec {
     int32_t length;  // 0: the type's own length
 };
 
-// A user index over one user field (an offset segment of the field's bytes).
+// A user index over one user field: an offset segment of the field's bytes
+// (mode 0), or a segment of the field by its schema position (mode 12: the
+// key orders as the field's type does).
 struct IndexSpec {
     const char *name;
     int32_t field;
     int dup;
+    int16_t mode = 0;
 };
 
 class RecordTest : public zvtest::TableSessionTest {
