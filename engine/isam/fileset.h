@@ -15,7 +15,8 @@ bool set_file_open(const FCB *f);
 
 // Keeps the error words of a failure (user, ISAM error and its file,
 // system error) across the clean-up that follows it: they are put back
-// when the object ends.
+// when the object ends, unless the clean-up stopped and removed the
+// instance.
 class ErrorKeep {
 public:
     ErrorKeep();
@@ -24,6 +25,7 @@ public:
     ErrorKeep &operator=(const ErrorKeep &) = delete;
 
 private:
+    const void *inst_;
     uint16_t uerr_, isam_, num_, sys_;
 };
 

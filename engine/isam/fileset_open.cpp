@@ -71,6 +71,7 @@ int set_fail(int code, int filno) { return report(code, filno < 0 ? 0 : filno); 
 
 ErrorKeep::ErrorKeep() {
     INSTGV *g = zvWNGV;
+    inst_ = g;
     uerr_ = g->uerr_cod;
     isam_ = g->isamerr_cod;
     num_ = g->isamfil_num;
@@ -78,8 +79,7 @@ ErrorKeep::ErrorKeep() {
 }
 
 ErrorKeep::~ErrorKeep() {
-    // The clean-up may have stopped the instance.
-    if (INSTGV *g = zvWNGV) {
+    if (INSTGV *g = zvWNGV; g && g == inst_) {
         g->uerr_cod = uerr_;
         g->isamerr_cod = isam_;
         g->isamfil_num = num_;

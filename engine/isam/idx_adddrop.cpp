@@ -370,14 +370,20 @@ int add_indexes(IFILPARM *p, bool temporary, Load load) {
     g->isamfil_num = 0;
     if (!p) return set_fail(540, 0);
     const XCREblk *blk = p->xcre && p->xcre != ZV_XCRE_DEFAULT ? p->xcre : nullptr;
-    if (load != Load::Reload && blk && (blk->mode & kBlockRefused)) return set_fail(454, p->ifil ? p->ifil->dfilno : 0);
-    try {
-        IndexAdd add(p, temporary, load);
-        return add.run();
-    } catch (const std::bad_alloc &) {
-        if (p->ifil && load != Load::Reload) p->ifil->tfilno = -1;
-        return set_fail(197, 0);
+    int rc;
+    if (load != Load::Reload && blk && (blk->mode & kBlockRefused)) {
+        rc = set_fail(454, p->ifil ? p->ifil->dfilno : 0);
+    } else {
+        try {
+            IndexAdd add(p, temporary, load);
+            rc = add.run();
+        } catch (const std::bad_alloc &) {
+            rc = set_fail(197, 0);
+        }
     }
+    // A failed add hands out no numbers.
+    if (rc && p->ifil && load != Load::Reload) p->ifil->tfilno = -1;
+    return rc;
 }
 
 Load load_of(const IFIL *ifil) { return ifil && ifil->dxtdsiz == 3 ? Load::None : Load::Keys; }

@@ -171,7 +171,10 @@ int dodaflen(int type, int len) {
     return kSize[type >> 3];
 }
 
-int32_t zvadjadr(int align, int type, int32_t offset) {
+}  // namespace zv
+
+// Exported: the record-level API lays out record schemas by the same rule.
+ZV_API int32_t zvadjadr(int align, int type, int32_t offset) {
     uint32_t m;
     if (type >= 0 && type <= 256) {
         int k = type & 7;
@@ -187,6 +190,8 @@ int32_t zvadjadr(int align, int type, int32_t offset) {
     uint32_t c = uint32_t(offset) & 15u;
     return int32_t(((m + c) & ~m) - c);
 }
+
+namespace zv {
 
 int zvadjfld(int type, void *field, int32_t len) {
     auto *p = static_cast<unsigned char *>(field);

@@ -26,6 +26,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
+#include "engine/core/pagecache.h"
 #include "engine/core/fileio.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
@@ -307,6 +308,7 @@ int ismred(int datno, int keyno, uint32_t hi, uint32_t lo, void *buf, int32_t *l
     int32_t got = 0;
     if (!len) {
         zvSETHGHi(int32_t(hi));
+        RecordAround around(keyno != datno);
         if (int rc = REDREC(datno, lo, buf)) return rc;
         const auto *p = static_cast<const unsigned char *>(buf);
         if (d->kind == kKindVariable) {

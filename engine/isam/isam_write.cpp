@@ -23,6 +23,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/centralio.h"
 #include "engine/core/instance.h"
+#include "engine/core/pagecache.h"
 #include "engine/core/pools.h"
 #include "engine/files/fcb.h"
 #include "engine/files/fixrec.h"
@@ -424,6 +425,7 @@ ZV_API int RWTREC(int datno, void *record) {
     if (partition_host(d)) return isam_end(454, datno);
     uint64_t pos = 0;
     if (int rc = chkism(datno, d, &pos)) return isam_end(rc, datno);
+    RecordAround around;
     // The stored record, kept for the undo of a write that fails half way.
     const int32_t n = d->reclen;
     const uint64_t at = pos + fixed_frame(d);
@@ -454,6 +456,7 @@ ZV_API int DELREC(int datno) {
     if (partition_host(d)) return isam_end(454, datno);
     uint64_t pos = 0;
     if (int rc = chkism(datno, d, &pos)) return isam_end(rc, datno);
+    RecordAround around;
     unsigned char head[2] = {0, 0};
     const int32_t n = d->reclen >= 2 ? 2 : 1;
     if (int rc = raw_read(d, pos + fixed_frame(d), head, n)) return isam_end(rc, datno);

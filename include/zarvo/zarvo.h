@@ -1302,6 +1302,9 @@ typedef struct DATOBJ {
     uint16_t fend;             /* 0xFFFF in the entry after the last field */
     uint16_t fspare;
 } DATOBJ;
+/* Pad bytes before a field of `type` placed at `offset` of a record image
+ * under the alignment setting `align` (the record-schema rule). */
+ZV_API int32_t zvadjadr(int align, int type, int32_t offset);
 
 /* Parameter block of the entries whose names end in z. Text fields are
  * NUL-terminated (an empty extension means the engine's default, one of
@@ -1446,7 +1449,9 @@ ZV_API int RENIFIL(IFIL *ifil);
  * in all; 783 a permanent add to a data file with temporary indexes; 454
  * a create block of the data file with 0x810; 408 no stored definition;
  * 197 no memory; 198 a data file name too long; 2 duplicate keys in a
- * unique new index; the codes of the creates and of the key load.
+ * unique new index; 869 the load stopped through the rebuild's status
+ * block (a progress routine without one gets one for the call); the codes
+ * of the creates and of the key load.
  * RBLIIDX loads the keys of indexes added earlier (tfilno their first
  * number): 454 a superfile member or a data file opened with 0x10, 608 an
  * index file not open or of another key length. PRMIIDX and TMPIIDX use

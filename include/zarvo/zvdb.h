@@ -130,16 +130,19 @@ typedef int ZVDBRET;
 #define ZVDB_BAD_RESOURCE    4099 /* resource handle not valid */
 #define ZVDB_BAD_ATTACH_MODE 4100 /* attach mode not valid */
 #define ZVDB_NOT_ATTACHED    4101 /* session not attached */
+#define ZVDB_BAD_VARDATA     4108 /* record image damaged: a length or delimiter leads out of it */
 #define ZVDB_IDENTITY_EXISTS 4133 /* the table has an identity field already */
 #define ZVDB_NO_IDENTITY     4134 /* the table has no identity field */
 #define ZVDB_RESERVED_NAME   4136 /* reserved field name */
+#define ZVDB_NUMBER_LENGTH   4144 /* number value longer than 17 bytes */
 #define ZVDB_BAD_MSEC        4145 /* bad millisecond */
+#define ZVDB_SEGMENT_OFFSET  4146 /* record offset of a key segment cannot be worked out */
+#define ZVDB_MSEC_INTO_TIME  4147 /* millisecond time into a ZV_TIME field */
 #define ZVDB_NO_FTI          4149 /* no full-text index handle */
 #define ZVDB_NO_FTI_NAME     4150 /* full-text index not found by name */
-#define ZVDB_BAD_VARDATA     4108 /* record image damaged: a length or delimiter leads out of it */
-#define ZVDB_NUMBER_LENGTH   4144 /* number value longer than 17 bytes */
-#define ZVDB_MSEC_INTO_TIME  4147 /* millisecond time into a ZV_TIME field */
 #define ZVDB_FTI_NO_FIELDS   4152 /* full-text index definition without fields */
+#define ZVDB_ATTACH_DATABASE 4153 /* only a free table can be attached */
+#define ZVDB_NO_ROWID_SEGMENT 4161 /* row-id segment on a table without "$ROWID$" */
 #define ZVDB_NO_BGLOAD       4165 /* no background-load status for the table */
 #define ZVDB_JSON_FIXED      4168 /* ZV_JSON field in the fixed part of a record */
 #define ZVDB_FIELD_MASKED    4169 /* field not in the record's field mask */
@@ -1151,6 +1154,71 @@ ZV_API int32_t zvdbGetCndxIndexLengthByName(ZVHANDLE table, const char *name);
 ZV_API ZVDBRET zvdbGetCndxIndex(ZVHANDLE index, char *buffer, int32_t size);
 ZV_API ZVDBRET zvdbGetCndxIndexByName(ZVHANDLE table, const char *name, char *buffer, int32_t size);
 
+/* ---- Table files: create, open, attach, close, remove ---- */
+
+/* Table callbacks of open, attach and close (kinds 10..15, 18..20; kind 14
+ * gets the number of fields as value, the others 0), called with the table.
+ * They run for a user table not opened raw (open bits 0x20 and 0x100
+ * together). A nonzero result fails the operation, except after the reads
+ * of kinds 12, 13 and 18, where the result replaces the read's code (kept as
+ * the table's last result), so that a callback can stand in for what a file
+ * lacks. */
+typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
+
+/* Makes the files of a closed table from its field and index handles and
+ * leaves the handle closed and reset ("table", no fields, no indexes). The
+ * name becomes the file name (text after a '|': the mirror's; the caller's
+ * text is not changed). Create bits: 32 no "$RECBYT$" index, 64 no
+ * "$ROWID$", 0x100 64-bit positions, 0x200 no "$DELFLD$", 0x400 no
+ * "$NULFLD$", 0x1000 a 4-byte "$DELFLD$", 0x2000 an extended
+ * variable-length file, 0x800 partitioned (not available: 454); bits 1
+ * and 2 give the files no mode. A path ending in '!' names a superfile
+ * host, made when missing. A failure leaves no file and the handle with
+ * its lists: 4013, 4007 NULL name, 4011 open, 4095 an index without
+ * segments, 4161 a row-id segment without "$ROWID$", 4146 a segment
+ * offset that cannot be worked out, 4014 a segment field not in the
+ * schema, 4004 bad partition settings, 4025, 4001, the engine's code. */
+ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t createmode);
+/* Opens a free table by path (split into name and extension as the
+ * table's extension hint says) or a table of a database by name, and
+ * builds its field, index and segment handles from the files. Open bits:
+ * 1 exclusive, 2, 4, 8, 16, 32 read only, 64 through the stored
+ * definition, 0x20|0x100 raw (no callbacks; a file without schema gives one
+ * ZV_ARRAY field "rawfld"). A failure leaves the handle closed: 4013, 4007,
+ * 4011 an open table (which is closed), 4004, 4023, 4014, 4001, a
+ * callback's code, the engine's code (12 not found). */
+ZV_API ZVDBRET zvdbOpenTable(ZVHANDLE table, const char *name, uint32_t openmode);
+/* Opens the table of the database entry of that UID: 0 also when it is
+ * open already; 4010 no database, 4023, codes as zvdbOpenTable. */
+ZV_API ZVDBRET zvdbOpenTableByUID(ZVHANDLE table, uint32_t uid, uint32_t openmode);
+/* Binds a free table to a data file the caller opened (datno), with its
+ * schema and definition read from the file, or copied from count DATOBJ
+ * entries and an IFIL when given. A failure leaves the table marked open
+ * until it is detached: 4013, 4011, 4153 a table of a database, a
+ * callback's code, the engine's code. */
+struct DATOBJ;
+struct IFIL;
+ZV_API ZVDBRET zvdbAttachTableXtd(ZVHANDLE table, int datno, int32_t count, const struct DATOBJ *fields,
+                                  const struct IFIL *ifil);
+ZV_API ZVDBRET zvdbAttachTable(ZVHANDLE table, int datno);
+/* Closes the files of an open table and resets the handle ("table", no
+ * fields, no indexes); a closed table gives 0. A nonzero close callback
+ * (kind 11) keeps the table open and is returned; so is an engine refusal
+ * that left the data file open (817, 820). A close after which the files
+ * are released leaves the handle closed and returns the first failure
+ * (a lock release other than 26, the engine's close). */
+ZV_API ZVDBRET zvdbCloseTable(ZVHANDLE table);
+/* Closes every open table of a database: past the tables that ended
+ * closed, the first failure is returned; it stops at one that stays open.
+ * 0 without database. */
+ZV_API ZVDBRET zvdbCloseAll(ZVHANDLE database);
+/* Resets an attached (or open) table without closing its files: 4013, 4012
+ * not open, the close callback's code, the lock release's code. */
+ZV_API ZVDBRET zvdbDetachTable(ZVHANDLE table);
+/* Deletes the files of a table (closing them first when it is open; a
+ * failed delete reopens them): 4013, the engine's code. */
+ZV_API ZVDBRET zvdbRemoveTable(ZVHANDLE table);
+
 /* ---- Fields ---- */
 
 /* The name of a type code ("ZV_INT4"); NULL for 231, 239 and unknown codes. */
@@ -1523,6 +1591,11 @@ ZV_API ZVDBRET _zvdbGetFTIDictResourceParamFromFile(int file, const char *name, 
  * has no "$ROWID$", 4005 n outside the list, the text's codes, the
  * engine's code (454). flag is not read. */
 ZV_API ZVDBRET _zvdbCreateFTI(ZVHANDLE table, int32_t n, int flag);
+/* Hands the removal of full-text index n (mode -1 or -2) to the engine's
+ * full-text entry point with the table's files closed, then reopens them
+ * on an open table: the first failing code, kept (454 in this library);
+ * 4013. */
+ZV_API ZVDBRET _zvdbRemoveFTI(ZVHANDLE table, int32_t n, int32_t mode);
 /* Whether a file belongs to a table by its name: the first occurrence of
  * the table name in the file name that starts it or follows the separator
  * and is followed by "_" gives 1, by "." or the end of the name 2; *start

@@ -166,6 +166,8 @@ struct tagZVDBTABLE {
     uint32_t fixedlen;
     int32_t recformat;                  // 0 fixed, 1 variable, 3 made variable, 4 extended variable
     int32_t reloadcount;
+    uint32_t layoutstamp;               // changes at each open, attach, reload, reopen, close and
+                                        //   detach (never to all ones): record slots follow it
     uint32_t uid;
     void *userobj;                      // caller's object
     ZVDBLIST *records;

@@ -88,9 +88,9 @@ int not_found_result() {
     return sys == -8 || sys == -9 || sys == -1112 ? sys : 12;
 }
 
-// Runs a maintenance call of a closed file set (`run(copy)`) on a copy of
-// the definition whose names carry the table's session prefix: the call's
-// code, 4013 no table, 4007 NULL definition, 83 no memory.
+// Runs a call on a copy of the definition whose names carry the table's
+// session prefix (`run(table, copy)`): the call's code, 4013 no table, 4007
+// NULL definition, 83 no memory.
 template <typename Run>
 int on_prefixed_set(ZVHANDLE table, IFIL *ifil, Run run) {
     auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
@@ -98,9 +98,38 @@ int on_prefixed_set(ZVHANDLE table, IFIL *ifil, Run run) {
     if (!ifil) return ZVDB_NULL_ARGUMENT;
     IFIL *copy;
     if (int rc = _zvdbFixIfilPath(t, ifil, &copy)) return rc == ZVDB_NO_MEMORY ? 83 : rc;
-    int rc = run(copy);
+    int rc = run(t, copy);
     _zvdbFixIfilFree(copy);
     return rc;
+}
+
+// Create blocks for the files of a definition: one per index and one more.
+int32_t block_count(const IFIL *ifil) { return (ifil->dnumidx > 0 ? ifil->dnumidx : 0) + 1; }
+
+// Create-block word 10 of a definition store: the data file is open
+// already under tfilno, and its indexes with it.
+constexpr uint32_t kXcreDataOpen = 0x1;
+constexpr uint32_t kXcreIndexesOpen = 0x10000;
+
+// Indexes added to the table's open data file from a prefixed copy of
+// their definition; the first number used (or -1) comes back in tfilno.
+// The new files take 8-byte offsets when the table's create mode asks for
+// them (0x100), and create-block word 10 bit 0x2000 when the mode's bits
+// 0x4002 are 0x4000.
+int add_indexes(ZVHANDLE table, IFIL *ifil, bool temporary) {
+    return on_prefixed_set(table, ifil, [&](const tagZVDBTABLE *t, IFIL *copy) {
+        const int32_t n = block_count(copy);
+        auto *blocks = static_cast<XCREblk *>(_zvdb_alloc(n, sizeof(XCREblk)));
+        if (!blocks) return 83;
+        for (int32_t i = 0; i < n; i++) {
+            if (t->createmode & 0x100) blocks[i].mode = 0x40;
+            if ((t->createmode & 0x4002) == 0x4000) blocks[i].flags |= 0x2000;
+        }
+        int rc = temporary ? TMPIIDXX8(copy, 0, nullptr, t->password, blocks) : PRMIIDX8(copy, blocks);
+        ifil->tfilno = copy->tfilno;
+        _zvdb_free(blocks);
+        return rc;
+    });
 }
 
 }  // namespace
@@ -294,7 +323,7 @@ int _zvdbOPNIFILX(ZVHANDLE table, IFIL *ifil, int mode, int *file) {
 
 int _zvdbRBLIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
                    const char *group, const char *password, XCREblk *xcre) {
-    return on_prefixed_set(table, ifil, [&](IFIL *copy) {
+    return on_prefixed_set(table, ifil, [&](const tagZVDBTABLE *, IFIL *copy) {
         return xcre ? RBLIFILX8(copy, dataext, idxext, permission, group, password, xcre)
                     : RBLIFILX(copy, dataext, idxext, permission, group, password);
     });
@@ -307,7 +336,7 @@ int _zvdbRBLIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *i
 
 int _zvdbCMPIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
                    const char *group, const char *password, XCREblk *xcre) {
-    return on_prefixed_set(table, ifil, [&](IFIL *copy) {
+    return on_prefixed_set(table, ifil, [&](const tagZVDBTABLE *, IFIL *copy) {
         return xcre ? CMPIFILX8(copy, dataext, idxext, permission, group, password, xcre)
                     : CMPIFILX(copy, dataext, idxext, permission, group, password);
     });
@@ -319,6 +348,37 @@ int _zvdbCMPIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *i
 }
 
 int _zvdbSETCBRBL(RBLCBFN callback, int32_t interval) { return SETCBRBL(callback, interval); }
+
+int _zvdbRENIFIL(IFIL *ifil) { return RENIFIL(ifil); }
+
+int _zvdbRENIFILX(ZVHANDLE table, IFIL *ifil) {
+    return on_prefixed_set(table, ifil, [](const tagZVDBTABLE *t, IFIL *copy) {
+        return RENIFILX(copy, t->dataext, t->indexext);
+    });
+}
+
+int _zvdbPUTIFILX(ZVHANDLE table, IFIL *ifil) {
+    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
+    if (!t) return ZVDB_NO_TABLE;
+    if (!ifil) return ZVDB_NULL_ARGUMENT;
+    auto *blocks = static_cast<XCREblk *>(_zvdb_alloc(block_count(ifil), sizeof(XCREblk)));
+    if (!blocks) return ZVDB_NO_MEMORY;
+    // The table's set is open, its index files with its data file: the
+    // store reaches them through the key map. (Opened once more by name,
+    // an index file open exclusively refuses the second open, and one open
+    // shared would have two control blocks, one with a stale header.)
+    blocks[0].flags = kXcreDataOpen | kXcreIndexesOpen;
+    ifil->tfilno = t->datno;
+    int rc = PUTIFILX8(ifil, t->dataext, t->indexext, t->password, blocks);
+    _zvdb_free(blocks);
+    return rc;
+}
+
+int _zvdbPRMIIDX(ZVHANDLE table, IFIL *ifil) { return add_indexes(table, ifil, false); }
+
+int _zvdbTMPIIDX(ZVHANDLE table, IFIL *ifil) { return add_indexes(table, ifil, true); }
+
+int _zvdbDROPIDX(int idxno) { return zvDROPIDX(idxno); }
 
 int _zvdbOPNICON(int file, int *id) {
     if (!id) return 33;

@@ -173,6 +173,20 @@ int _zvdbCMPIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *i
 int _zvdbCMPIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
                    const char *group, const char *password, XCREblk *xcre);
 int _zvdbSETCBRBL(RBLCBFN callback, int32_t interval);
+int _zvdbRENIFIL(IFIL *ifil);
+// Renames the table's open set (tfilno) to a prefixed copy of ifil's names
+// with the table's extensions: the engine's code; 4013, 4007, 83.
+int _zvdbRENIFILX(ZVHANDLE table, IFIL *ifil);
+// Stores ifil as the definition of the table's open set (tfilno is set to
+// its data file; its index files are reached through the key map) with the
+// table's extensions and password: the engine's code; 4013, 4007, 4001.
+int _zvdbPUTIFILX(ZVHANDLE table, IFIL *ifil);
+// Adds the indexes of ifil (dfilno an open data file) permanently or as
+// working indexes, from a prefixed copy, with the table's password; the
+// first number used, or -1, comes back in tfilno. 4013, 4007, 83.
+int _zvdbPRMIIDX(ZVHANDLE table, IFIL *ifil);
+int _zvdbTMPIIDX(ZVHANDLE table, IFIL *ifil);
+int _zvdbDROPIDX(int idxno);
 
 // ---- ISAM contexts and batches (wrap_isam.cpp) ----------------------------
 // A context over every index of the data file: its id into *id, or

@@ -75,4 +75,20 @@ ZVDBRET zvdbDropTable(ZVHANDLE database, const char *name);
 ZVDBRET zvdbAddTable(ZVHANDLE database, const char *name, const char *path);
 ZVDBRET zvdbGetActiveDatabaseUID(ZVHANDLE database, uint32_t *out);
 
+// ---- Tables of a database ------------------------------------------------------
+// The file path of the dictionary's table of that name into path: 0, 4006.
+ZVDBRET zvdbFindTable(ZVHANDLE handle, const char *name, char *path, int32_t size);
+// Registers an existing data file under a logical name.
+ZVDBRET zvdbAddTableXtd(ZVHANDLE handle, const char *name, const char *file, const char *path);
+// Drops the entry of the table and deletes its files: 0, 4011 open.
+ZVDBRET zvdbDeleteTable(ZVHANDLE handle, const char *name, const char *password);
+// The dictionary entry of a table by name or UID: 0, 101 none.
+ZVDBRET _zvdbDictFindTable(ZVHANDLE handle, const char *name, ZVDBDICTENTRY *entry);
+ZVDBRET _zvdbDictFindTableByUID(ZVHANDLE handle, uint32_t uid, ZVDBDICTENTRY *entry);
+// The database's list of its open tables: a table opened through it is
+// added, a closed one removed (nothing when it is not listed). 0 or the
+// list's code.
+ZVDBRET _zvdbAddActiveTable(ZVHANDLE database, ZVHANDLE table);
+ZVDBRET _zvdbRemoveActiveTable(ZVHANDLE database, ZVHANDLE table);
+
 }  // extern "C"

@@ -1,8 +1,10 @@
 // Least stand-ins of the dictionary and database routines that the session
 // layer calls (dict_calls.h), until the dictionaries and databases are
 // built: the dictionary object exists and opens and closes as the test
-// hooks of dict_standin.h say; every other routine answers 4054. No
-// database is ever connected, so a session's connected list stays empty.
+// hooks of dict_standin.h say; every other routine answers 4054 (the
+// table routines of a database too: no database handle can be made yet,
+// so the table branches that call them are not reached). No database is
+// ever connected, so a session's connected list stays empty.
 #include "recapi/catalog/dict_calls.h"
 #include "recapi/catalog/dict_standin.h"
 
@@ -96,5 +98,13 @@ ZVDBRET zvdbDisconnectAll(ZVHANDLE session) {
 ZVDBRET zvdbDropTable(ZVHANDLE, const char *) { return ZVDB_NOT_SUPPORTED; }
 ZVDBRET zvdbAddTable(ZVHANDLE, const char *, const char *) { return ZVDB_NOT_SUPPORTED; }
 ZVDBRET zvdbGetActiveDatabaseUID(ZVHANDLE, uint32_t *) { return ZVDB_NOT_SUPPORTED; }
+
+ZVDBRET zvdbFindTable(ZVHANDLE, const char *, char *, int32_t) { return ZVDB_NOT_SUPPORTED; }
+ZVDBRET zvdbAddTableXtd(ZVHANDLE, const char *, const char *, const char *) { return ZVDB_NOT_SUPPORTED; }
+ZVDBRET zvdbDeleteTable(ZVHANDLE, const char *, const char *) { return ZVDB_NOT_SUPPORTED; }
+ZVDBRET _zvdbDictFindTable(ZVHANDLE, const char *, ZVDBDICTENTRY *) { return ZVDB_NOT_SUPPORTED; }
+ZVDBRET _zvdbDictFindTableByUID(ZVHANDLE, uint32_t, ZVDBDICTENTRY *) { return ZVDB_NOT_SUPPORTED; }
+ZVDBRET _zvdbAddActiveTable(ZVHANDLE, ZVHANDLE) { return ZVDB_NOT_SUPPORTED; }
+ZVDBRET _zvdbRemoveActiveTable(ZVHANDLE, ZVHANDLE) { return ZVDB_NOT_SUPPORTED; }
 
 }  // extern "C"

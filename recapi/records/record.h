@@ -88,8 +88,9 @@ tagZVDBRECORD *record_of(ZVHANDLE handle);
 // or 4024, 4012 (no table or not active), the slot build's codes.
 ZVDBRET open_record(ZVHANDLE handle, tagZVDBRECORD **r);
 
-// The table's layout stamp: it changes at every open and schema reload.
-inline uint32_t layout_stamp(const tagZVDBTABLE *t) { return uint32_t(t->reloadcount); }
+// The table's layout stamp: it changes at every open, attach, reload,
+// reopen, close and detach.
+inline uint32_t layout_stamp(const tagZVDBTABLE *t) { return t->layoutstamp; }
 // The record lays out a variable part: record formats other than 0 and 4.
 inline bool variable_table(const tagZVDBTABLE *t) { return t->recformat != 0 && t->recformat != 4; }
 // The buffer was lent by the caller.

@@ -26,6 +26,7 @@
 #include "recapi/base/session.h"
 #include "recapi/schema/field.h"
 #include "recapi/schema/table.h"
+#include "recapi/schema/tablefile.h"
 
 namespace zv {
 
@@ -49,7 +50,7 @@ struct FullTextRequest {
     char *reply;
     int32_t replysize;
 };
-enum : int32_t { kCreateIndex = 1, kDictionaryParam = 2 };
+enum : int32_t { kCreateIndex = 1, kDictionaryParam = 2, kRemoveIndex = 3 };
 
 tagZVDBFTIDICT *dict_itself(ZVHANDLE h) {
     return h && handle_kind(h) == ZVDB_FTIDICT_HANDLE ? static_cast<tagZVDBFTIDICT *>(h) : nullptr;
@@ -312,6 +313,27 @@ ZV_API ZVDBRET _zvdbCreateFTI(ZVHANDLE table, int32_t n, int) {
         if (rc) return keep_code(table, rc);
     }
     return 0;
+}
+
+ZV_API ZVDBRET _zvdbRemoveFTI(ZVHANDLE table, int32_t n, int32_t mode) {
+    tagZVDBTABLE *t = table_of(table);
+    if (!t) return keep_code(table, ZVDB_NO_TABLE);
+    const bool active = t->active != 0;
+    const uint32_t openmode = t->openmode;
+    // The removal works on closed files: the table is reopened after it.
+    ZVDBRET first = active ? _zvdbCloseZarvo(t) : 0;
+    if (first == 0) {
+        // The index number travels in the text's place, the mode in the
+        // reply size.
+        const std::string number = std::to_string(n);
+        zv::FullTextRequest request{zv::kRemoveIndex, -1, t->physname, number.c_str(), nullptr, mode};
+        first = zvFullText(&request);
+    }
+    if (active) {
+        ZVDBRET rc = t->datno < 0 ? _zvdbReopenZarvo(t, openmode) : 0;
+        if (!first) first = rc;
+    }
+    return keep_code(table, first);
 }
 
 ZV_API int _zvdbIsNameTableDep(const char *table, const char *file, int separator, const char **start,

@@ -17,7 +17,7 @@
 #include "recapi/base/wrappers.h"
 #include "recapi/schema/field.h"
 #include "recapi/schema/table.h"
-#include "recapi/schema/tablecreate.h"
+#include "recapi/schema/tablefile.h"
 #include "zarvo/zvdbpt.h"
 
 namespace zv {

@@ -7,7 +7,7 @@
 extern "C" {
 
 // Closes an open table (its files, record contexts and records' positions):
-// 0; the engine's 817 and 820 leave it open; 4013 no table.
+// 0, or the close's failure (zvdb.h says when the table stays open).
 ZVDBRET zvdbCloseTable(ZVHANDLE table);
 
 }  // extern "C"

@@ -1,7 +1,8 @@
 /* A C11 program that defines two functions under the names of exported
  * engine routines, as an application may by accident. The library binds
  * its own calls to its own definitions: a start, a set with records added
- * and read, and the stop never reach the program's functions. */
+ * and read, an index added and dropped, the set renamed and its definition
+ * stored again, and the stop never reach the program's functions. */
 #include <stdlib.h>
 #include <string.h>
 
@@ -60,12 +61,40 @@ int main(void) {
         } while (i < 1000 && NXTREC(set.tfilno + 1, back) == 0);
     }
     CHECK(i == 200);
-    CHECK(CLIFIL(&set) == 0);
+    /* An index added to the open set and dropped again, the set renamed,
+     * closed, its definition stored again and the set opened from it. */
+    {
+        ISEG tail = {8, 4, 0};
+        IIDX more;
+        IFIL add, moved;
+        int d;
+        memset(&more, 0, sizeof more);
+        more.ikeylen = 8;
+        more.ikeydup = 1;
+        more.inumseg = 1;
+        more.isegarr = &tail;
+        more.aidxnam = "*binding_t.idx";
+        memset(&add, 0, sizeof add);
+        add.dfilno = set.tfilno;
+        add.dnumidx = 1;
+        add.iidxarr = &more;
+        add.tfilno = -1;
+        CHECK(PRMIIDX(&add) == 0 && IDXENT(add.tfilno) == 200);
+        CHECK(zvDROPIDX(add.tfilno) == 0 && remove("binding_t.idx") != 0);
+        moved = set;
+        moved.pfilnam = "bound";
+        CHECK(RENIFIL(&moved) == 0);
+        CHECK(CLIFIL(&set) == 0);
+        CHECK(PUTIFIL(&moved) == 0);
+        d = OPNRFIL(-1, "bound.dat", 0);
+        CHECK(d >= 0 && IDXENT(d + 1) == 200);
+        CHECK(CLRFIL(d) == 0);
+    }
     CHECK(CLISAM() == 0);
     CHECK(mbfree_calls == 0);
     CHECK(terr_calls == 0);
-    (void)remove("binding.dat");
-    (void)remove("binding.idx");
+    (void)remove("bound.dat");
+    (void)remove("bound.idx");
     printf("the library called none of the program's functions\n");
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "recapi/schema/index.h"
 #include "recapi/schema/segment.h"
 #include "recapi/schema/table.h"
+#include "recapi/schema/tablefile.h"
 
 namespace zvtest {
 
@@ -75,6 +76,7 @@ int note_open(tagZVDBTABLE *t) {
     }
     t->tabletype = uint32_t(_zvdbCheckTableType(t));
     t->reloadcount++;
+    zv::new_layout(t);
     return 0;
 }
 

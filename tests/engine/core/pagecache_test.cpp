@@ -615,6 +615,175 @@ TEST_F(PageCacheTest, LookupCostStaysFlatAsTheCacheGrows) {
     EXPECT_LT(large, small * 10 + 2000);
 }
 
+// ---- Record pieces around the cache ----------------------------------------------
+
+// Within a RecordAround scope a record-sized piece whose page is not cached
+// is one call of the piece's own length; the page stays out of the cache and
+// the bytes are those the page road gives.
+TEST_F(PageCacheTest, RecordReadAroundTheCacheGivesThePageRoadsBytes) {
+    struct Case {
+        const char *what;
+        uint32_t at;
+        int32_t len;
+    } cases[] = {{"first page", 200, 100}, {"ends at a page end", 2 * kPage - 100, 100},
+                 {"later page", 2 * kPage + 300, 100}, {"two bytes", 3 * kPage + 700, 2}};
+    start();
+    const std::string shadow = pattern(4 * kPage);
+    write_file("d.dat", shadow);
+    FCB *f = bind_file(1, "d.dat");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        char buf[100];
+        long before = reads();
+        uint32_t requests = g()->pc.requests, bytes = g()->dreadbytes;
+        {
+            zv::RecordAround around;
+            ASSERT_EQ(zvio81(0, f, 0, c.at, buf, c.len), 0);
+        }
+        EXPECT_EQ(std::string(buf, size_t(c.len)), shadow.substr(c.at, size_t(c.len)));
+        EXPECT_EQ(reads(), before + 1);
+        EXPECT_EQ(g()->dreadbytes, bytes + uint32_t(c.len));
+        EXPECT_EQ(g()->pc.requests, requests + 1);
+        EXPECT_EQ(g()->pc.hits, 0u);
+        EXPECT_EQ(g()->pc.usedbufs, 0);
+    }
+    // Outside a scope the same piece takes its page.
+    char buf[100];
+    ASSERT_EQ(zvio81(0, f, 0, 200, buf, 100), 0);
+    EXPECT_EQ(std::string(buf, 100), shadow.substr(200, 100));
+    EXPECT_EQ(g()->pc.usedbufs, 1);
+    EXPECT_EQ(check(), 0);
+}
+
+// Reads again of the same bytes are served from what the cache kept of the
+// last read, without a call; the fourth read in a row, or a read of another
+// record of the page, takes the page.
+TEST_F(PageCacheTest, RereadsUseKeptBytesUntilThePageShowsLocality) {
+    start();
+    const std::string shadow = pattern(3 * kPage);
+    write_file("d.dat", shadow);
+    FCB *f = bind_file(1, "d.dat");
+    zv::RecordAround around;
+    char buf[100];
+    long before = reads();
+    ASSERT_EQ(zvio81(0, f, 0, 300, buf, 100), 0);
+    ASSERT_EQ(zvio81(0, f, 0, 300, buf, 2), 0);
+    EXPECT_EQ(std::string(buf, 2), shadow.substr(300, 2));
+    ASSERT_EQ(zvio81(0, f, 0, 300, buf, 100), 0);
+    EXPECT_EQ(std::string(buf, 100), shadow.substr(300, 100));
+    EXPECT_EQ(reads(), before + 1);
+    EXPECT_EQ(g()->pc.usedbufs, 0);
+    ASSERT_EQ(zvio81(0, f, 0, 300, buf, 100), 0);
+    EXPECT_EQ(reads(), before + 2);
+    EXPECT_EQ(g()->pc.usedbufs, 1) << "the fourth read took the page";
+    ASSERT_EQ(zvio81(0, f, 0, 900, buf, 100), 0);
+    EXPECT_EQ(reads(), before + 2);
+    EXPECT_EQ(g()->pc.hits, 1u);
+
+    ASSERT_EQ(zvio81(0, f, 0, kPage + 100, buf, 100), 0);
+    ASSERT_EQ(zvio81(0, f, 0, kPage + 200, buf, 100), 0);
+    EXPECT_EQ(std::string(buf, 100), shadow.substr(kPage + 200, 100));
+    EXPECT_EQ(reads(), before + 4);
+    EXPECT_EQ(g()->pc.usedbufs, 2) << "another record of the page took it";
+    EXPECT_EQ(check(), 0);
+}
+
+// A change still only in a cached page is what a record read gives, and
+// kept bytes never stand for a page that was loaded and changed since.
+TEST_F(PageCacheTest, RecordReadsSeeChangesStillInTheCache) {
+    start();
+    const std::string shadow = pattern(3 * kPage);
+    write_file("d.dat", shadow);
+    FCB *f = bind_file(1, "d.dat");
+    char buf[100], mine[100];
+    memset(mine, 'A', sizeof mine);
+    ASSERT_EQ(zvio81(1, f, 0, 1000, mine, 100), 0);
+    {
+        zv::RecordAround around;
+        ASSERT_EQ(zvio81(0, f, 0, 1000, buf, 100), 0);
+    }
+    EXPECT_EQ(memcmp(buf, mine, 100), 0);
+    EXPECT_EQ(read_file("d.dat").substr(1000, 100), shadow.substr(1000, 100)) << "still only cached";
+
+    {
+        zv::RecordAround around;
+        ASSERT_EQ(zvio81(0, f, 0, kPage + 400, buf, 100), 0);  // kept
+    }
+    memset(mine, 'B', sizeof mine);
+    ASSERT_EQ(zvio81(1, f, 0, kPage + 400, mine, 100), 0);  // loads the page and changes it
+    {
+        zv::RecordAround around;
+        ASSERT_EQ(zvio81(0, f, 0, kPage + 400, buf, 100), 0);
+    }
+    EXPECT_EQ(memcmp(buf, mine, 100), 0);
+    EXPECT_EQ(check(), 0);
+}
+
+// A write of a page last read around the cache goes to the file at once
+// where the page would have been read first; past the written end it takes
+// the page, whose write-back fills the gap with 0xFF as the page road does.
+TEST_F(PageCacheTest, RecordWritesAfterAnAroundReadGoStraightToTheFile) {
+    start();
+    std::string shadow = pattern(kPage + 50);
+    write_file("d.dat", shadow);
+    FCB *f = bind_file(1, "d.dat");
+    zv::RecordAround around;
+    char buf[100], mine[100];
+    memset(mine, 'C', sizeof mine);
+    ASSERT_EQ(zvio81(0, f, 0, 600, buf, 100), 0);
+    uint32_t requests = g()->pc.requests;
+    long before = writes();
+    ASSERT_EQ(zvio81(1, f, 0, 600, mine, 100), 0);
+    EXPECT_EQ(writes(), before + 1);
+    EXPECT_EQ(g()->pc.requests, requests + 1);
+    EXPECT_EQ(g()->pc.usedbufs, 0);
+    memcpy(shadow.data() + 600, mine, 100);
+    EXPECT_EQ(read_file("d.dat"), shadow);
+    ASSERT_EQ(zvio81(0, f, 0, 600, buf, 100), 0) << "the kept bytes went with the write";
+    EXPECT_EQ(memcmp(buf, mine, 100), 0);
+
+    int32_t count = -1;
+    EXPECT_EQ(izvio81(0, f, 0, kPage, buf, 100, &count), 36);
+    EXPECT_EQ(count, 50);
+    EXPECT_EQ(memcmp(buf, shadow.data() + kPage, 50), 0);
+    ASSERT_EQ(zvio81(1, f, 0, kPage + 200, mine, 100), 0);
+    EXPECT_EQ(g()->pc.usedbufs, 1);
+    ASSERT_EQ(zvflushd(f, 0), 0);
+    shadow += std::string(150, '\xFF') + std::string(mine, 100);
+    EXPECT_EQ(read_file("d.dat"), shadow);
+    EXPECT_EQ(check(), 0);
+}
+
+void *plain_hook(void *buf, uint32_t, uint32_t, int32_t, int, uint32_t, void *, int32_t, int) { return buf; }
+
+// Variable-length files, superfile members and enciphered files keep the
+// page road in a scope too.
+TEST_F(PageCacheTest, OnlyPlainFixedFilesGoAroundTheCache) {
+    start();
+    write_file("d.dat", pattern(2 * kPage));
+    write_file("v.dat", pattern(2 * kPage));
+    write_file("e.dat", pattern(2 * kPage));
+    FCB *host = bind_file(1, "d.dat");
+    host->hdr.base.sfiltyp = kSfHost;
+    FCB *m = bind_member(2, host);
+    bind_file(3, "v.dat", kKindVariable);
+    FCB *e = bind_file(4, "e.dat");
+    g()->pagehook = plain_hook;
+    e->cipherclass = 2;
+    zv::RecordAround around;
+    char buf[100];
+    int used = 0;
+    for (FCB *f : {m, g()->fcbtab[3], e}) {
+        ASSERT_EQ(zvio81(0, f, 0, 300, buf, 100), 0);
+        EXPECT_EQ(std::string(buf, 100), pattern(400).substr(300));
+        EXPECT_EQ(g()->pc.usedbufs, ++used);
+    }
+    e->cipherclass = 0;
+    g()->pagehook = nullptr;
+    unbind_member(2);
+    EXPECT_EQ(check(), 0);
+}
+
 // ---- Mutexes and utilities -------------------------------------------------------
 
 TEST_F(PageCacheTest, NamedMutexCountsAndRefusals) {

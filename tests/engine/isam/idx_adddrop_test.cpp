@@ -153,6 +153,7 @@ TEST_F(AddTest, EmptyReloadedAndTemporaryIndexes) {
     EXPECT_EQ(def_bytes(d), before);
     EXPECT_EQ(zvtest::check_set(d), "");
     NameIdx more{int16_t(d)};
+    more.ifil.tfilno = 15;
     EXPECT_EQ(PRMIIDX(&more.ifil), 783);
     EXPECT_EQ(zvGetIsamFileNbr(), t);
     EXPECT_EQ(more.ifil.tfilno, -1);
@@ -187,11 +188,13 @@ TEST_F(AddTest, RefusalsChangeNothing) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         NameIdx n{int16_t(d)};
+        n.ifil.tfilno = 12;  // a free run asked for
         XCREblk blk[3] = {};
         for (XCREblk &b : blk) b.mode = 0x02;
         c.change(n, blk);
         EXPECT_EQ(PRMIIDX8(&n.ifil, blk), c.code);
         EXPECT_EQ(zvGetIsamErrorCode(), c.code);
+        EXPECT_EQ(n.ifil.tfilno, -1);
         EXPECT_EQ(zv::isam_map_index(d, 3), -1);
         EXPECT_EQ(def_bytes(d), before);
         EXPECT_TRUE(all_free(d + 4, 19));

@@ -117,6 +117,17 @@ TEST_F(RenameTest, AutomaticSegmentsFollowTheDataFile) {
     ASSERT_EQ(RENIFIL(&moved), 0);
     EXPECT_EQ(files_in(), (std::set<std::string>{"moved.dat", "moved.dat.001", "moved.idx"}));
     EXPECT_EQ(count_in(d + 1), 300);
+    // A rename that fails after the data file moved brings its segment back
+    // with it: here the new definition cannot be written.
+    IFIL other = big;
+    other.pfilnam = "other";
+    zv::fault_reset();
+    zv::fault_set(IoKind::Write, 1, EIO, true);
+    EXPECT_NE(RENIFIL(&other), 0);
+    EXPECT_GE(zv::io_calls(IoKind::Link), 4) << "the data file and its segment went and came back";
+    zv::fault_reset();
+    EXPECT_EQ(files_in(), (std::set<std::string>{"moved.dat", "moved.dat.001", "moved.idx"}));
+    EXPECT_EQ(count_in(d + 1), 300);
     ASSERT_EQ(CLIFIL(&big), 0);
     int e = OPNRFIL(-1, "moved.dat", 0);
     ASSERT_GE(e, 0);
@@ -201,8 +212,10 @@ TEST_F(RenameTest, FaultsLeaveEveryFileUnderItsOldName) {
     struct Kind {
         IoKind kind;
         int err;
+        int code;  // the code expected, 0 any
     };
-    for (Kind k : {Kind{IoKind::Link, EEXIST}, Kind{IoKind::Unlink, EIO}, Kind{IoKind::Write, EIO}}) {
+    // A link that finds its target made meanwhile is refused as taken: 67.
+    for (Kind k : {Kind{IoKind::Link, EEXIST, 67}, Kind{IoKind::Unlink, EIO, 0}, Kind{IoKind::Write, EIO, 0}}) {
         int failures = 0;
         for (long n = 1;; n++) {
             ASSERT_LT(n, 100);
@@ -223,6 +236,9 @@ TEST_F(RenameTest, FaultsLeaveEveryFileUnderItsOldName) {
                 break;
             }
             failures++;
+            if (k.code) {
+                EXPECT_EQ(rc, k.code);
+            }
             EXPECT_EQ(set_files(), kCustFiles);
             EXPECT_EQ(zvtest::check_set(s.ifil.tfilno), "");
             ASSERT_EQ(CLIFIL(&s.ifil), 0);

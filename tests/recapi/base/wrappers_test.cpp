@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -832,6 +833,200 @@ TEST_F(WrappersTest, CompactionUnderThePrefix) {
     EXPECT_EQ(_zvdbCMPIFILX(t, &none.ifil, ".dat", ".idx", 0, nullptr, nullptr), 12);
     EXPECT_FALSE(std::filesystem::exists("none.dat"));
     _zvdb_free(t);
+}
+
+}  // namespace
+
+namespace {
+
+// The cust set of OneKeySet under the prefix with records "aaaa", "bbbb",
+// "cccc", left open; a table record on it.
+class SetChangeTest : public WrappersTest {
+protected:
+    void SetUp() override {
+        WrappersTest::SetUp();
+        made_.ifil.dfilmod = dfilmod();
+        ASSERT_EQ(CREIFILX(&made_.ifil, nullptr, nullptr, 0, nullptr, nullptr), 0);
+        d_ = made_.ifil.tfilno;
+        for (const char *k : {"aaaa", "bbbb", "cccc"}) {
+            Record r(k);
+            ASSERT_EQ(ADDREC(d_, r.bytes), 0);
+        }
+        t_ = table_on(session_, d_);
+    }
+    void TearDown() override {
+        _zvdb_free(t_);
+        WrappersTest::TearDown();
+    }
+    virtual int16_t dfilmod() const { return 0; }
+    // Indexes in the definition stored in the data file; -1 none.
+    int stored_indexes() {
+        IFIL *def = nullptr;
+        if (_zvdbGETIFIL(d_, &def, nullptr) != 0) return -1;
+        int n = def->dnumidx;
+        _zvdb_free(def);
+        return n;
+    }
+    OneKeySet made_{"pre/cust"};
+    int d_ = -1;
+    tagZVDBTABLE *t_ = nullptr;
+};
+
+// A second index on bytes 4..7 (all blanks: duplicates) in its own file,
+// named without the data file's name.
+struct SecondIdx {
+    ISEG seg[1] = {{4, 4, 0}};
+    IIDX idx[1] = {};
+    IFIL ifil = {};
+    explicit SecondIdx(int datno) {
+        idx[0] = IIDX{8, 0, 1, 0, 0, 1, seg, "BySecond", "second.idx", nullptr, nullptr};
+        ifil = IFIL{nullptr, int16_t(datno), 0, 0, 0, 1, 0, 0, idx, nullptr, nullptr, -1};
+    }
+};
+
+TEST_F(SetChangeTest, IndexesAddedAndDroppedUnderThePrefix) {
+    SecondIdx add(d_);
+    ASSERT_EQ(_zvdbPRMIIDX(t_, &add.ifil), 0);
+    const int n = add.ifil.tfilno;
+    EXPECT_GT(n, d_ + 1) << "the first number used comes back";
+    EXPECT_TRUE(std::filesystem::exists("pre/second.idx"));
+    EXPECT_FALSE(std::filesystem::exists("second.idx"));
+    EXPECT_STREQ(add.idx[0].aidxnam, "second.idx") << "the caller's definition keeps its names";
+    uint32_t count = 0;
+    EXPECT_EQ(_zvdbIDXENT(n, &count), 0);
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(stored_indexes(), 2);
+    EXPECT_EQ(_zvdbDROPIDX(n), 0);
+    EXPECT_FALSE(std::filesystem::exists("pre/second.idx"));
+    EXPECT_EQ(stored_indexes(), 1);
+    // A working index: the stored definition stays; it cannot be dropped.
+    add.ifil.tfilno = -1;
+    ASSERT_EQ(_zvdbTMPIIDX(t_, &add.ifil), 0);
+    EXPECT_EQ(GETFIL(add.ifil.tfilno, 26) & 32, 32);
+    EXPECT_TRUE(std::filesystem::exists("pre/second.idx"));
+    EXPECT_EQ(stored_indexes(), 1);
+    EXPECT_EQ(_zvdbDROPIDX(add.ifil.tfilno), 446);
+}
+
+// Refusals of the wrapper and of the engine, and the create blocks the
+// table's create mode asks for: with bits 0x4002 at 0x4000 the new index
+// files carry word 10 bit 0x2000, which an index file mode 0x20 refuses.
+TEST_F(SetChangeTest, AddRefusalsAndTheCreateModeRule) {
+    SecondIdx add(d_);
+    EXPECT_EQ(_zvdbPRMIIDX(session_, &add.ifil), 4013);
+    EXPECT_EQ(_zvdbTMPIIDX(t_, nullptr), 4007);
+    add.ifil.dnumidx = 0;
+    add.ifil.tfilno = 12;
+    EXPECT_EQ(_zvdbPRMIIDX(t_, &add.ifil), 465);
+    EXPECT_EQ(add.ifil.tfilno, -1) << "the engine's answer comes back to the caller";
+    add.ifil.dnumidx = 1;
+    add.ifil.ifilmod = 0x20;
+    struct Case {
+        uint32_t createmode;
+        int code;
+    };
+    for (Case c : {Case{0x4000, 48}, Case{0x4002, 0}, Case{0x0000, 0}}) {
+        SCOPED_TRACE(c.createmode);
+        t_->createmode = c.createmode;
+        add.ifil.tfilno = -1;
+        ASSERT_EQ(_zvdbPRMIIDX(t_, &add.ifil), c.code);
+        if (c.code) {
+            EXPECT_EQ(add.ifil.tfilno, -1);
+            EXPECT_FALSE(std::filesystem::exists("pre/second.idx"));
+            EXPECT_EQ(stored_indexes(), 1);
+        } else {
+            EXPECT_EQ(_zvdbDROPIDX(add.ifil.tfilno), 0);
+        }
+    }
+}
+
+// Memory that runs out anywhere in an add: a clean code (83 for the
+// wrapper's own blocks), nothing left allocated, no index file made. (One
+// add and drop first: what the engine makes once for a file number stays.)
+TEST_F(SetChangeTest, AnAddWithoutMemoryLeavesNothing) {
+    {
+        SecondIdx first(d_);
+        ASSERT_EQ(_zvdbPRMIIDX(t_, &first.ifil), 0);
+        ASSERT_EQ(_zvdbDROPIDX(first.ifil.tfilno), 0);
+    }
+    sweep_allocations(1, 83, [&] {
+        SecondIdx add(d_);
+        int rc = _zvdbPRMIIDX(t_, &add.ifil);
+        if (rc) {
+            EXPECT_EQ(add.ifil.tfilno, -1);
+            EXPECT_FALSE(std::filesystem::exists("pre/second.idx"));
+        }
+        return rc;
+    });
+    EXPECT_EQ(stored_indexes(), 2);
+}
+
+// The set made without a stored definition.
+class BareSetTest : public SetChangeTest {
+protected:
+    int16_t dfilmod() const override { return 0x800; }
+};
+
+// The definition goes into the table's open set: an index whose keys may
+// not change gets that mark in its open index file.
+TEST_F(BareSetTest, DefinitionStoredIntoTheTablesOpenSet) {
+    ASSERT_EQ(stored_indexes(), -1);
+    OneKeySet def("cust");
+    def.idx[0].ikeytyp = 0x80;
+    def.ifil.tfilno = 33;
+    ASSERT_EQ(_zvdbPUTIFILX(t_, &def.ifil), 0);
+    EXPECT_EQ(def.ifil.tfilno, d_) << "the table's data file";
+    IFIL *got = nullptr;
+    ASSERT_EQ(_zvdbGETIFIL(d_, &got, nullptr), 0);
+    EXPECT_STREQ(got->pfilnam, "pre/cust") << "the names of the files where they lie";
+    ASSERT_EQ(got->dnumidx, 1);
+    EXPECT_EQ(got->iidxarr[0].ikeytyp, 0x80);
+    _zvdb_free(got);
+    EXPECT_EQ(GETFIL(d_, 20) & 0x10000, 0x10000);
+    Record r("bbbb");
+    ASSERT_EQ(EQLREC(d_ + 1, r.bytes, r.bytes), 0);
+    r.bytes[0] = 'z';
+    EXPECT_EQ(RWTREC(d_, r.bytes), 1001) << "the key may not change";
+
+    EXPECT_EQ(_zvdbPUTIFILX(session_, &def.ifil), 4013);
+    EXPECT_EQ(_zvdbPUTIFILX(t_, nullptr), 4007);
+    def.idx[0].ikeytyp = 0;
+    sweep_allocations(1, 4001, [&] { return _zvdbPUTIFILX(t_, &def.ifil); });
+    EXPECT_EQ(GETFIL(d_, 20) & 0x10000, 0);
+}
+
+// Files of the prefix directory.
+std::set<std::string> files_in_prefix() {
+    std::set<std::string> out;
+    for (const auto &e : std::filesystem::directory_iterator("pre")) out.insert(e.path().filename().string());
+    return out;
+}
+
+TEST_F(SetChangeTest, SetRenamedUnderThePrefix) {
+    OneKeySet to("moved");
+    to.ifil.tfilno = int16_t(d_);
+    ASSERT_EQ(_zvdbRENIFILX(t_, &to.ifil), 0);
+    EXPECT_EQ(files_in_prefix(), (std::set<std::string>{"moved.dat", "moved.idx"}));
+    EXPECT_STREQ(to.ifil.pfilnam, "moved") << "the caller's definition is not touched";
+    char name[64];
+    ASSERT_EQ(_zvdbGETNAM(d_, name, sizeof name, 0), 0);
+    EXPECT_STREQ(name, "pre/moved.dat");
+    uint32_t n = 0;
+    EXPECT_EQ(_zvdbIDXENT(d_ + 1, &n), 0);
+    EXPECT_EQ(n, 3u);
+    // A name taken under the prefix refuses the rename.
+    std::filesystem::copy_file("pre/moved.idx", "pre/taken.idx");
+    OneKeySet taken("taken");
+    taken.ifil.tfilno = int16_t(d_);
+    EXPECT_EQ(_zvdbRENIFILX(t_, &taken.ifil), 67);
+    EXPECT_EQ(files_in_prefix(), (std::set<std::string>{"moved.dat", "moved.idx", "taken.idx"}));
+    EXPECT_EQ(_zvdbRENIFILX(session_, &taken.ifil), 4013);
+    EXPECT_EQ(_zvdbRENIFILX(t_, nullptr), 4007);
+    // The plain wrapper takes the names as they are.
+    OneKeySet back("pre/cust");
+    back.ifil.tfilno = int16_t(d_);
+    ASSERT_EQ(_zvdbRENIFIL(&back.ifil), 0);
+    EXPECT_EQ(files_in_prefix(), (std::set<std::string>{"cust.dat", "cust.idx", "taken.idx"}));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "recapi/base/wrappers.h"
 #include "recapi/records/record.h"
 #include "recapi/schema/icon.h"
+#include "recapi/schema/tablefile.h"
 #include "tests/recapi/records/recfix.h"
 #include "tests/support/fixture.h"
 
@@ -238,7 +239,7 @@ TEST_F(HandleTest, LifeOfAHandle) {
     ASSERT_EQ(zvdbSetNewRecord(r, 0), 0);
     ASSERT_EQ(zvdbSetEditedRecord(r, 0), 0);
     // A new layout of the table (a reopen) builds the slots again.
-    table_->reloadcount++;
+    zv::new_layout(table_);
     int32_t v = -1;
     ASSERT_EQ(zvdbGetFieldAsSigned(r, 0, &v), 0);
     EXPECT_EQ(v, 0);

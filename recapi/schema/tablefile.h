@@ -1,0 +1,124 @@
+// A table's engine files: what table creation (table_create.cpp), open and
+// attach (table_open.cpp) and close (table_close.cpp) share with each other
+// and with the later table services (rebuild, alteration, records).
+//
+// A table is closed (datno -1, not active, no definition) or active: its
+// data file open (or attached), its record schema (doda, names inside the
+// same block), record description and file definition (ifil, one block
+// whose pointers all lie inside it) read from the files, its field and index
+// handles built from them with status 0. Every change of that state gives
+// the table a new layout stamp.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "recapi/base/handles.h"
+#include "zarvo/zarvo.h"
+
+// Create-mode bits of a table.
+namespace zv::cmode {
+constexpr uint32_t kHuge = 0x100;          // 64-bit positions: longer hidden fields and suffixes
+constexpr uint32_t kNoDelField = 0x200;    // no "$DELFLD$"
+constexpr uint32_t kNoNullField = 0x400;   // no "$NULFLD$"
+constexpr uint32_t kNoRowid = 64;          // no "$ROWID$" field and index
+constexpr uint32_t kNoRecbyt = 32;         // no "$RECBYT$" index
+constexpr uint32_t kShortDelField = 0x1000;  // "$DELFLD$" of 4 bytes
+constexpr uint32_t kPartitioned = 0x800;
+constexpr uint32_t kExtVariable = 0x2000;  // variable-length file of the extended form
+constexpr uint32_t kVariable = 16;
+}  // namespace zv::cmode
+
+extern "C" {
+
+// ---- Creation (table_create.cpp) -------------------------------------------
+// Builds the table's record schema from its field list with the hidden
+// fields in front (forcreate: the schema of a new file, where full-text
+// indexes force "$ROWID$" and clear create bit 64): 0, 4013, 4001.
+ZVDBRET _zvdbAllocDoda(ZVHANDLE table, int forcreate);
+// Builds the table's file definition from its index handles with the hidden
+// indexes in front (the schema must be built): 0 or the code, kept.
+ZVDBRET _zvdbIfilAlloc(ZVHANDLE table);
+// One key segment of the definition: 0, 4161 a row-id segment without
+// "$ROWID$", 4146 a record offset that cannot be worked out.
+ZVDBRET _zvdbFillIseg(tagZVDBTABLE *t, tagZVDBSEGMENT *s, ISEG *out);
+// Creates the files of the built definition and writes what the API keeps
+// in them; a failure leaves no file. The engine's code, 83, 4004, 4025.
+int _zvdbCREIFILX(tagZVDBTABLE *t);
+// Opens the data file path/physname+dataext and deletes it with its
+// indexes: 0, 4004 no extension, 4001, the engine's code.
+int _zvdbUnlinkTable(ZVHANDLE table, const char *physname, const char *path, const char *dataext,
+                     const char *password);
+// Width of a variable-length field's length prefix (1, 2 or 4); 0 for other
+// types and NULL.
+int _zvdbIsVarlenField(const tagZVDBFIELD *f);
+// Key bytes of a field: its length less a string's length prefix, 0 for
+// ZV_JSON.
+int32_t _zvdbCalculateSegmentLength(const tagZVDBFIELD *f);
+// Index properties read from the open files once and cached in the handle:
+// the conditional expression (NULL when none) and the temporary flag.
+const char *_zvdbGetIdxcndxExpr(tagZVDBINDEX *ix);
+int _zvdbGetIdxTempFlag(tagZVDBINDEX *ix);
+// Whether a segment uses a key-segment transform (read from the index of an
+// open table on first use).
+int _zvdbIsSegKsegUsed(tagZVDBSEGMENT *s);
+
+// ---- Open, attach, reload (table_open.cpp) ----------------------------------
+// Opens the files named by the table's names and builds its handles: 0 or
+// the code (files closed again, handle inactive).
+ZVDBRET _zvdbOpenInternal(tagZVDBTABLE *t, uint32_t openmode);
+// Builds the index handles of the table's definition: 0, 4014, 4001, 4051.
+ZVDBRET _zvdbCreateIndexFromIfil(tagZVDBTABLE *t);
+// Reads schema and definition of the open files again (a temporary table
+// after its creation): 0 or the code.
+ZVDBRET _zvdbReloadTable(ZVHANDLE table);
+// Reopens the files after they were closed with _zvdbCloseZarvo and reads
+// everything again: 0 or the code.
+ZVDBRET _zvdbReopenTable(ZVHANDLE table, uint32_t openmode);
+// Reopens the data file and renumbers the open index handles: 0 or the
+// code.
+ZVDBRET _zvdbReopenZarvo(ZVHANDLE table, uint32_t openmode);
+// Of an active table: the record schema copied from count entries, or read
+// from the files (callbacks 13 and 12), and the field handles built again;
+// the definition copied, or read, and the index handles built again. 0,
+// 4007, 4012, 4001, the code of the read or the build.
+ZVDBRET _zvdbRELOADSCHEMAXTD(tagZVDBTABLE *t, int32_t count, const DATOBJ *fields);
+ZVDBRET _zvdbRELOADIFILXTD(tagZVDBTABLE *t, const IFIL *ifil);
+
+// ---- Close (table_close.cpp) --------------------------------------------------
+// Closes the files of an active table, which keeps its definition and stays
+// marked active (datno -1): 0, 4013, 4003, the engine's code.
+ZVDBRET _zvdbCloseZarvo(ZVHANDLE table);
+// Returns a table whose files were closed elsewhere to the closed state:
+// 0, 4013, the list's code.
+ZVDBRET _zvdbCleanupTableHandle(ZVHANDLE table);
+
+}  // extern "C"
+
+namespace zv {
+
+// dir joined with name by the session's separator ("" on no memory).
+std::string file_path(const tagZVDBTABLE *t, const char *dir, const char *name);
+// Gives the table a new layout stamp (never all ones).
+void new_layout(tagZVDBTABLE *t);
+// Frees the field and index handles (lists emptied), definition, schema and
+// record description (the handle's names stay).
+void drop_definition(tagZVDBTABLE *t);
+// Frees the definition and every string, then resets the handle to the
+// closed state (_zvdbInitTable) with table type 0 and a new layout stamp.
+void release_table(tagZVDBTABLE *t);
+// Whether the table's callbacks fire: a user table not opened raw (open
+// bits 0x20 and 0x100 together).
+bool table_callbacks_active(const tagZVDBTABLE *t);
+// Runs table callback `kind` with (table, value) when callbacks are active
+// and it is set: its result, else 0.
+ZVDBRET fire_table_callback(tagZVDBTABLE *t, int kind, int32_t value);
+// The engine file mode of a table open mode (open bit 64 aside).
+int engine_open_mode(uint32_t openmode);
+// The create-mode bits of an open data file's mode word and attributes
+// (record format and partition settings updated on the way).
+uint32_t create_mode_of_file(tagZVDBTABLE *t, int datno, int32_t filemode);
+// The create-mode bits of the hidden fields and indexes the table lacks.
+uint32_t hidden_create_bits(const tagZVDBTABLE *t);
+
+}  // namespace zv

@@ -1,0 +1,284 @@
+// Table creation: the files a table handle becomes, read back through the
+// engine alone; the hidden fields and indexes each create mode gives; the
+// refusals, which leave no file; superfile hosts; the caller's name text.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/core/platform.h"
+#include "recapi/base/wrappers.h"
+#include "recapi/schema/tablefile.h"
+#include "tests/recapi/schema/custfix.h"
+
+namespace {
+
+using schematest::Stored;
+using Names = std::vector<std::string>;
+
+class TableCreateTest : public schematest::CustTest {};
+
+struct Want {
+    const char *name;
+    int type;
+    int length;
+    intptr_t offset;
+};
+
+TEST_F(TableCreateTest, TheHiddenFieldsAndIndexesGoInFrontOfTheUserOnes) {
+    cust();
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    EXPECT_EQ(files(), (Names{"cust.dat", "cust.idx"}));
+    Stored s;
+    read_back("cust.dat", &s);
+    ASSERT_EQ(s.code, 0);
+    const Want want[] = {{"$DELFLD$", 128, 5, 0}, {"$NULFLD$", 128, 1, 5}, {"$ROWID$", 231, 8, 8},
+                         {"id", 51, 4, 16},       {"name", 144, 20, 20},   {"amount", 67, 4, 40}};
+    ASSERT_EQ(s.doda.size(), std::size(want));
+    for (size_t i = 0; i < s.doda.size(); i++) {
+        EXPECT_EQ(s.names[i], want[i].name);
+        EXPECT_EQ(s.doda[i].ftype, want[i].type) << want[i].name;
+        EXPECT_EQ(s.doda[i].flen, want[i].length) << want[i].name;
+        EXPECT_EQ(s.doda[i].fadr, want[i].offset) << want[i].name;
+    }
+    EXPECT_EQ(s.ifil->dreclen, 44);
+    ASSERT_EQ(s.ifil->dnumidx, 4);
+    struct Index {
+        const char *name;
+        int keylen, dup, offset, length, mode;
+    };
+    const Index idx[] = {{"$RECBYT$", 5, 1, 0, 1, 256}, {"$ROWID$", 8, 0, 8, 8, 3},
+                         {"pk", 4, 0, 3, 4, 12},        {"byname", 24, 1, 4, 20, 12}};
+    for (int k = 0; k < 4; k++) {
+        const IIDX &x = s.ifil->iidxarr[k];
+        EXPECT_STREQ(x.ridxnam, idx[k].name);
+        EXPECT_EQ(x.ikeylen, idx[k].keylen) << idx[k].name;
+        EXPECT_EQ(x.ikeydup, idx[k].dup) << idx[k].name;
+        ASSERT_EQ(x.inumseg, 1) << idx[k].name;
+        EXPECT_EQ(x.isegarr[0].soffset, idx[k].offset) << idx[k].name;
+        EXPECT_EQ(x.isegarr[0].slength, idx[k].length) << idx[k].name;
+        EXPECT_EQ(x.isegarr[0].segmode, idx[k].mode) << idx[k].name;
+    }
+    // The handle is closed and reset.
+    EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+    EXPECT_STREQ(zvdbGetTableName(table_), "table");
+    EXPECT_EQ(zvdbGetTableFieldCount(table_), 0);
+    EXPECT_EQ(zvdbGetTableIndexCount(table_), 0);
+    EXPECT_EQ(table_->datno, -1);
+}
+
+struct HiddenCase {
+    const char *what;
+    std::function<void(tagZVDBTABLE *)> layout;  // NULL: the cust layout
+    uint32_t mode;
+    std::vector<Want> hidden;       // the leading entries expected (offsets not compared)
+    int dreclen;                    // -1: not compared
+    int dnumidx;
+    std::vector<std::pair<const char *, int>> keylens;  // index name, ikeylen
+    bool variable;                  // data file mode bit 4
+    bool wide;                      // GETFIL 26 bit 64
+};
+
+using HiddenFieldsTest = schematest::CustTest;
+
+TEST_F(HiddenFieldsTest, FollowTheCreateModeAndTheFieldTypes) {
+    auto plain = [](tagZVDBTABLE *) {};
+    const HiddenCase cases[] = {
+        {"a variable-length field drops $DELFLD$",
+         [](tagZVDBTABLE *t) {
+             zvdbAddField(t, "a", ZV_INT4, 0);
+             zvdbAddField(t, "b", ZV_STRING, 20);
+         },
+         0, {{"$NULFLD$", 128, 1, 0}, {"$ROWID$", 231, 8, 0}}, 20, 2, {}, true, false},
+        {"nine fields take two null bytes",
+         [](tagZVDBTABLE *t) {
+             for (const char *n : {"f1", "f2", "f3", "f4", "f5", "f6", "f7", "f8", "f9"}) {
+                 zvdbAddField(t, n, ZV_INT4, 0);
+             }
+         },
+         0, {{"$DELFLD$", 128, 5, 0}, {"$NULFLD$", 128, 2, 0}, {"$ROWID$", 231, 8, 0}}, -1, 2, {}, false, false},
+        {"no fields take one null byte", plain, 0,
+         {{"$DELFLD$", 128, 5, 0}, {"$NULFLD$", 128, 1, 0}, {"$ROWID$", 231, 8, 0}}, 16, 2, {}, false, false},
+        {"0x100 widens $DELFLD$ and the duplicate suffixes", nullptr, 0x100,
+         {{"$DELFLD$", 128, 9, 0}, {"$NULFLD$", 128, 1, 0}, {"$ROWID$", 231, 8, 0}}, -1, 4,
+         {{"$RECBYT$", 9}, {"byname", 28}, {"pk", 4}}, false, true},
+        {"0x1000 wins over 0x100", nullptr, 0x1100,
+         {{"$DELFLD$", 128, 4, 0}, {"$NULFLD$", 128, 1, 0}, {"$ROWID$", 231, 8, 0}}, -1, 4, {}, false, true},
+        {"0x200 drops $DELFLD$", nullptr, 0x200, {{"$NULFLD$", 128, 1, 0}, {"$ROWID$", 231, 8, 0}}, -1, 4, {}, false,
+         false},
+        {"0x400 drops $NULFLD$", nullptr, 0x400, {{"$DELFLD$", 128, 5, 0}, {"$ROWID$", 231, 8, 0}}, -1, 4, {}, false,
+         false},
+        {"64 drops $ROWID$ and its index", nullptr, 64, {{"$DELFLD$", 128, 5, 0}, {"$NULFLD$", 128, 1, 0}}, -1, 3,
+         {{"$RECBYT$", 5}}, false, false},
+        {"32 drops $RECBYT$", nullptr, 32,
+         {{"$DELFLD$", 128, 5, 0}, {"$NULFLD$", 128, 1, 0}, {"$ROWID$", 231, 8, 0}}, -1, 3, {{"$ROWID$", 8}}, false,
+         false},
+        {"32|64 leave the user indexes", nullptr, 32 | 64, {{"$DELFLD$", 128, 5, 0}, {"$NULFLD$", 128, 1, 0}}, -1, 2,
+         {}, false, false},
+        {"a fixed part reaching 65536 makes the file variable-length",
+         [](tagZVDBTABLE *t) {
+             zvdbAddField(t, "a1", ZV_ARRAY, 40000);
+             zvdbAddField(t, "a2", ZV_ARRAY, 40000);
+         },
+         0, {{"$DELFLD$", 128, 5, 0}, {"$NULFLD$", 128, 1, 0}, {"$ROWID$", 231, 8, 0}}, 40016, 2, {}, true, false},
+    };
+    for (const HiddenCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.layout) c.layout(table_);
+        else cust();
+        ASSERT_EQ(zvdbCreateTable(table_, "cust", c.mode), 0) << last();
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+        Stored s;
+        read_back("cust.dat", &s);
+        ASSERT_EQ(s.code, 0);
+        ASSERT_GE(s.doda.size(), c.hidden.size());
+        for (size_t i = 0; i < c.hidden.size(); i++) {
+            EXPECT_EQ(s.names[i], c.hidden[i].name);
+            EXPECT_EQ(s.doda[i].ftype, c.hidden[i].type) << c.hidden[i].name;
+            EXPECT_EQ(s.doda[i].flen, c.hidden[i].length) << c.hidden[i].name;
+        }
+        if (c.hidden.size() < s.doda.size()) {
+            EXPECT_FALSE(_zvdbIsReservedName(s.names[c.hidden.size()].c_str()));
+        }
+        if (c.dreclen >= 0) { EXPECT_EQ(s.ifil->dreclen, c.dreclen); }
+        EXPECT_EQ(s.ifil->dnumidx, c.dnumidx);
+        for (auto [name, keylen] : c.keylens) {
+            const IIDX *x = s.index(name);
+            ASSERT_NE(x, nullptr) << name;
+            EXPECT_EQ(x->ikeylen, keylen) << name;
+        }
+        if (c.mode & 32) { EXPECT_EQ(s.index("$RECBYT$"), nullptr); }
+        if (c.mode & 64) { EXPECT_EQ(s.index("$ROWID$"), nullptr); }
+        EXPECT_EQ((s.filemode & 4) != 0, c.variable);
+        EXPECT_EQ((s.xmode & 64) != 0, c.wide);
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+        ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+        ASSERT_EQ(zvdbRemoveTable(table_), 0);
+        ASSERT_EQ(files(), Names{});
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    }
+}
+
+struct Refusal {
+    const char *what;
+    std::function<void(tagZVDBTABLE *)> setup;
+    const char *name;
+    uint32_t mode;
+    int code;
+};
+
+TEST_F(TableCreateTest, RefusalsLeaveNoFileAndTheListsIntact) {
+    const Refusal cases[] = {
+        {"no name", nullptr, nullptr, 0, ZVDB_NULL_ARGUMENT},
+        {"an index without segments", [](tagZVDBTABLE *t) { zvdbAddIndex(t, "empty", 0, 0, 0); }, "cust", 0,
+         ZVDB_INDEX_NO_SEGMENTS},
+        {"a row-id segment without $ROWID$",
+         [](tagZVDBTABLE *t) { zvdbAddRowIdSegment(zvdbGetIndexByName(t, "pk")); }, "cust", 64,
+         ZVDB_NO_ROWID_SEGMENT},
+        {"a partitioned file without partition index", nullptr, "cust", 0x800, ZVDB_BAD_ARGUMENT},
+        {"a segment with the default transform block",
+         [](tagZVDBTABLE *t) {
+             unsigned char kseg[ZVDB_KSEG_SIZE];
+             zvdbSetKSegDefaults(kseg);
+             zvdbSetSegmentKSeg(zvdbGetSegment(zvdbGetIndexByName(t, "byname"), 0), kseg);
+         },
+         "cust", 0, 454},
+    };
+    for (const Refusal &c : cases) {
+        SCOPED_TRACE(c.what);
+        cust();
+        if (c.setup) c.setup(table_);
+        const int fields = zvdbGetTableFieldCount(table_);
+        const int indexes = zvdbGetTableIndexCount(table_);
+        mark();
+        EXPECT_EQ(zvdbCreateTable(table_, c.name, c.mode), c.code);
+        EXPECT_EQ(last(), c.code);
+        EXPECT_EQ(files(), Names{});
+        EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+        EXPECT_EQ(table_->datno, -1);
+        EXPECT_EQ(zvdbGetTableFieldCount(table_), fields);
+        EXPECT_EQ(zvdbGetTableIndexCount(table_), indexes);
+        EXPECT_EQ(table_->ifil, nullptr);
+        EXPECT_EQ(table_->doda, nullptr);
+        while (zvdbGetTableIndexCount(table_) > 0) zvdbDelIndex(table_, 0);
+        while (zvdbGetTableFieldCount(table_) > 0) zvdbDelField(table_, 0);
+    }
+}
+
+TEST_F(TableCreateTest, AFailedWriteAtAnyStepLeavesNoFile) {
+    cust();
+    ASSERT_EQ(zvdbSetIdentityField(table_, "id", 1, 1), 0);
+    ZVHANDLE byname = zvdbGetIndexByName(table_, "byname");
+    ASSERT_EQ(zvdbSetIndexDistinctKeyCountFlag(byname, 1), 0);
+    ASSERT_EQ(zvdbSetIndexCndxExpr(byname, "amount > 0"), 0);
+    ASSERT_EQ(zvdbSetPadChar(table_, ' ', 0), 0);
+    int rc = -1;
+    int failures = 0;
+    for (long n = 1; rc != 0 && n < 400; n++) {
+        zv::fault_set(zv::IoKind::Write, n, EIO);
+        rc = zvdbCreateTable(table_, "cust", 0);
+        zv::fault_reset();
+        if (rc == 0) break;
+        failures++;
+        ASSERT_EQ(files(), Names{}) << "write " << n << " code " << rc;
+        ASSERT_EQ(zvdbGetTableIndexCount(table_), 2);
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    }
+    ASSERT_EQ(rc, 0);
+    EXPECT_GT(failures, 3);
+    const int datno = OPNRFILX(-1, "cust.dat", 0, nullptr);
+    ASSERT_GE(datno, 0);
+    EXPECT_TRUE(GETFIL(datno, 26) & 0x02);
+    EXPECT_TRUE(GETFIL(datno + 1, 26) & 0x02);
+    EXPECT_EQ(wchIDfield(datno), 3);
+    char cond[64] = {};
+    EXPECT_GT(GETCIDX(datno + 4, int32_t(sizeof cond), cond), 0);
+    EXPECT_STREQ(cond, "amount > 0");
+    EXPECT_EQ(CLRFIL(datno), 0);
+}
+
+TEST_F(TableCreateTest, CreateBitTwoGivesTheFilesNoTransactionMode) {
+    cust();
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 2), 0) << last();
+    const int datno = OPNRFILX(-1, "cust.dat", 0, nullptr);
+    ASSERT_GE(datno, 0);
+    EXPECT_EQ(GETFIL(datno, 3) & 48, 0);
+    unsigned char record[44] = {};
+    EXPECT_EQ(ADDREC(datno, record), 0);
+    EXPECT_EQ(CLRFIL(datno), 0);
+}
+
+TEST_F(TableCreateTest, AMissingSuperfileHostIsMadeBeforeTheMember) {
+    cust();
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    EXPECT_EQ(files(), Names{"host.sup"});
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    EXPECT_EQ(zvdbGetTableFieldCount(table_), 3);
+    EXPECT_EQ(zvdbGetTableIndexCount(table_), 2);
+    EXPECT_EQ(zvdbCloseTable(table_), 0);
+}
+
+TEST_F(TableCreateTest, TheCallersNameIsSplitInACopy) {
+    // The same create with the name in writable storage and in read-only
+    // storage (a literal): the same files, neither text changed.
+    char writable[] = "cust|m";
+    cust();
+    ASSERT_EQ(zvdbCreateTable(table_, writable, 0), 0) << last();
+    EXPECT_STREQ(writable, "cust|m");
+    const Names made = files();
+    ASSERT_FALSE(made.empty());
+    for (const std::string &f : made) std::remove(f.c_str());
+    static const char *const readonly = "cust|m";
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    cust();
+    ASSERT_EQ(zvdbCreateTable(table_, readonly, 0), 0) << last();
+    EXPECT_STREQ(readonly, "cust|m");
+    EXPECT_EQ(files(), made);
+}
+
+}  // namespace
