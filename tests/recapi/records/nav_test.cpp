@@ -215,8 +215,8 @@ TEST_F(NavTest, OrdinalsPercentilesAndCounts) {
 // Without "$RECBYT$" and "$ROWID$" the count comes from an index whose
 // entries count every record: one with a condition holds fewer.
 TEST_F(CityTest, CountPassesOverAConditionalIndex) {
-    make_table({{"id", ZV_INT4, 0}, {"city", ZV_FSTRING, 12}, {"amount", ZV_MONEY, 0}}, 32 | 64,
-               {{"pk", kId, 0, 12}, {"bycity", kCity, 1, 12}});
+    create_table("cond", {{"id", ZV_INT4, 0}, {"city", ZV_FSTRING, 12}, {"amount", ZV_MONEY, 0}}, 32 | 64,
+                 {{"pk", kId, 0}, {"bycity", kCity, 1}});
     ASSERT_EQ(UPDCIDX(zvdbGetIdxnoByNumber(table_, kPk), "id > 500"), 0);
     for (int32_t id = 1; id <= 1000; id++) ASSERT_EQ(add_city(id, city_for(id)), 0);
     EXPECT_EQ(zvdbNumberOfKeyEntries(table_, kPk), 500);

@@ -15,8 +15,8 @@ const std::vector<std::string> &CityTest::cities() {
 std::string CityTest::city_for(int32_t id) { return cities()[size_t(id * 7 % 10)]; }
 
 void CityTest::make_cities(uint32_t createmode, int32_t count) {
-    make_table({{"id", ZV_INT4, 0}, {"city", ZV_FSTRING, 12}, {"amount", ZV_MONEY, 0}}, createmode,
-               {{"pk", kId, 0, 12}, {"bycity", kCity, 1, 12}});
+    create_table("cities", {{"id", ZV_INT4, 0}, {"city", ZV_FSTRING, 12}, {"amount", ZV_MONEY, 0}}, createmode,
+                 {{"pk", kId, 0}, {"bycity", kCity, 1}});
     std::vector<int32_t> ids(static_cast<size_t>(count));
     std::iota(ids.begin(), ids.end(), 1);
     std::shuffle(ids.begin(), ids.end(), std::mt19937(1));

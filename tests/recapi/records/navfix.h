@@ -25,7 +25,8 @@ struct CityRow {
 
 class CityTest : public RecordTest {
 protected:
-    // Creates the city table with the create bits and writes `count`
+    // Creates the city table "cities" through zvdbCreateTable with the
+    // create bits, opens it and writes `count`
     // records with ids 1..count in a shuffled order; cities cycle through
     // ten names by id. The rows go to rows_ in write order.
     void make_cities(uint32_t createmode = 0, int32_t count = 1000);
