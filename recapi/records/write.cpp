@@ -110,7 +110,7 @@ int rewrite_record(tagZVDBRECORD *r, uint64_t *position, int *failfile) {
 // The write of an edited record (every step before the engine's write can
 // refuse it, and none changes the table).
 ZVDBRET write_edited(tagZVDBRECORD *r) {
-    if (zvdbIsFieldMaskOn(r)) return ZVDB_FIELD_MASKED;
+    if (_zvdbListCount(r->fieldmask) > 0) return ZVDB_FIELD_MASKED;
     ZVDBRET rc = identity_not_null(r);
     if (rc == 0) rc = _zvdbRecordContext(r);
     if (rc == 0) rc = _zvdbFixRecordBuffer(r, 1);
@@ -195,7 +195,7 @@ ZV_API ZVDBRET zvdbDeleteRecord(ZVHANDLE record) {
     if (rc == 0) rc = open_record(r, &r);
     if (rc) return keep_code(record, rc);
     if (r->isnew) return 0;
-    if (zvdbIsFieldMaskOn(r)) return keep_code(record, ZVDB_FIELD_MASKED);
+    if (_zvdbListCount(r->fieldmask) > 0) return keep_code(record, ZVDB_FIELD_MASKED);
     rc = _zvdbRecordContext(r);
     if (rc == 0) rc = variable_file(r->table) ? _zvdbDELVREC(r->table->datno) : _zvdbDELREC(r->table->datno);
     if (rc) return keep_code(record, rc);

@@ -52,6 +52,14 @@ protected:
         ASSERT_EQ(zvdbFindRecord(r, 0), code) << id;
     }
     uint32_t datent() const { return DATENT(table_->datno); }
+    // Gives the record a database whose after-read callbacks filter.
+    void filter_through_database(tagZVDBRECORD *r) {
+        filtering_.kind = ZVDB_DATABASE_HANDLE;
+        filtering_.session = session_;
+        filtering_.callbackfilter = 1;
+        r->database = &filtering_;
+    }
+    tagZVDBDATABASE filtering_{};
 };
 
 TEST_F(ReadCallbackTest, CallbacksRunAroundFindsAndWrites) {
@@ -133,11 +141,7 @@ ZVDBRET even_only(ZVHANDLE record) {
 
 TEST_F(ReadCallbackTest, TheDatabaseFilterPassesRecordsOver) {
     tagZVDBRECORD *r = record();
-    tagZVDBDATABASE filtering{};
-    filtering.kind = ZVDB_DATABASE_HANDLE;
-    filtering.session = session_;
-    filtering.callbackfilter = 1;
-    r->database = &filtering;
+    filter_through_database(r);
     ASSERT_EQ(zvdbSetCallback(r, 7, reinterpret_cast<ZVDB_CALLBACK>(even_only)), 0);
     ASSERT_EQ(zvdbFirstRecord(r), 0);
     EXPECT_EQ(id_of(r), 2);
@@ -177,20 +181,14 @@ TEST_F(ReadCallbackTest, TheDatabaseFilterPassesRecordsOver) {
     uint64_t after = 0;
     ASSERT_EQ(zvdbGetRecordPos(r, &after), 0);
     EXPECT_EQ(after, pos);
-    r->database = nullptr;
 }
 
 TEST_F(ReadCallbackTest, EveryRecordRejectedMeansTheEnd) {
     tagZVDBRECORD *r = record();
-    tagZVDBDATABASE filtering{};
-    filtering.kind = ZVDB_DATABASE_HANDLE;
-    filtering.session = session_;
-    filtering.callbackfilter = 1;
-    r->database = &filtering;
+    filter_through_database(r);
     ASSERT_EQ(zvdbSetCallback(r, 7, reinterpret_cast<ZVDB_CALLBACK>(spy<7>)), 0);
     EXPECT_EQ(zvdbFirstRecord(r), ZV_INOT_ERR);
     EXPECT_EQ(seen.size(), 200u);
-    r->database = nullptr;
 }
 
 class ContextTest : public CityTest {
