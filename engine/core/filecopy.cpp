@@ -133,6 +133,12 @@ int copy_bytes(const char *source, const char *dest, int options, ZvCopyCallback
         close_quiet(in);
         return err;
     }
+    // A target that is the source itself (another name, a hard link) already
+    // holds the bytes: opening it for writing would truncate the only copy.
+    if (!(options & 2) && zv_uniqfile(source, dest) == 0) {
+        close_quiet(in);
+        return 0;
+    }
     zv::OpenHow how = (options & 2) ? zv::OpenHow::WriteCreateExclusive : zv::OpenHow::WriteCreate;
     int out = zv::plat_open(dest, how, 0660);
     if (out < 0) {
@@ -336,6 +342,9 @@ ZV_API int zvcpyfil(int filno, const char *destination, int32_t bufsize, int fla
     FCB *f = tstfnm(filno);
     if (!f) return g->uerr_cod;
     if (!destination) return zv::set_uerr(540);
+    FCB *phys = f->hostfcb ? f->hostfcb : f;
+    // Writing the copy over the open file itself would truncate it.
+    if (zv_uniqfile(phys->name, destination) == 0) return zv::set_uerr(657);
     if ((f->hdr.base.flmode & 0x01) && !g->cpyshared) return zv::set_uerr(62);
     if (!(f->hdr.base.flmode & kOpnReadOnly)) {
         int rc = iZVFLUSH(filno, 0, 0, nullptr);
@@ -350,7 +359,6 @@ ZV_API int zvcpyfil(int filno, const char *destination, int32_t bufsize, int fla
         mbfree(buf);
         return zv::set_uerr(657);
     }
-    FCB *phys = f->hostfcb ? f->hostfcb : f;
     uint32_t szh = 0;
     uint32_t szl = zv::zvfsize81(&szh, phys, phys->fd);
     uint64_t size = (uint64_t(szh) << 32) | szl;

@@ -25,7 +25,6 @@ namespace {
 // Status flags (FCB::stflags) that PUTHDR modes set and clear.
 constexpr uint32_t kStRefresh = 0x08;          // mode 33
 constexpr uint32_t kStHeaderHeld = 0x8000;     // modes 43 and 44
-constexpr uint32_t kStMode23 = 0x00200000;     // mode 23
 constexpr uint32_t kStMode45 = 0x01000000;     // mode 45 (excludes mode 50's)
 constexpr uint32_t kStMode50 = 0x04000000;     // mode 50 (excludes mode 45's)
 constexpr uint32_t kStNoShare = 0x3C0000;      // PUTFIL refuses the shared mode
@@ -233,7 +232,7 @@ int puthdr(int filno, uint32_t value, int mode) {
     }
     case 23:
         if (is_index(f)) return zv::set_uerr(48);
-        set_flag(&f->stflags, kStMode23, value != 0);
+        set_flag(&f->stflags, kStNoSerial, value != 0);
         return 0;
     case 33:
         if (is_index(f)) return zv::set_uerr(48);

@@ -19,6 +19,7 @@
 
 struct DEFBLK;
 struct IDBLK;
+struct PARTDEF;
 struct ISAMCTX;
 struct KEYBUFSET;
 
@@ -32,6 +33,7 @@ constexpr uint32_t kStMarkUnknown = 0x100;       // a failed header write may ha
 constexpr uint32_t kStNoReread = 0x8000;         // header not reread while update flag set
 constexpr uint32_t kStForceDisk = 0x20000;       // force to disk at close and after growth
 constexpr uint32_t kStEncrypted = 0x40000;       // file is encrypted
+constexpr uint32_t kStNoSerial = 0x00200000;     // new records keep the serial segment they carry (PUTHDR 23)
 constexpr uint32_t kStKeepOnCleanup = 0x2000000; // keep the file when a create is cleaned up
 // Open flags (FCB::opflags).
 constexpr uint32_t kOpClosing = 0x10;
@@ -152,6 +154,10 @@ struct FCB {
 
     // ---- ISAM contexts (engine/isam/context.cpp) ---------------------------------
     ISAMCTX *actctx;            // data file: the context whose state the file holds now; null: none
+
+    // ---- Partitioned files (engine/isam/partition*.cpp) ---------------------------
+    PARTDEF *partdef;           // host data file: its partition definition while open; null: none
+    FCB *parthost;              // member data file opened by its host: the host; null otherwise
 
     // ---- Data page cache: pieces moved around it (engine/core/pagecache.cpp) ----
     uint64_t lonepage;          // 1 + offset of the page last read around the cache (0: none)

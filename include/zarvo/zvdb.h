@@ -1512,6 +1512,41 @@ ZV_API ZVDBRET zvdbSetKSegDefaults(void *block);
 ZV_API ZVDBRET zvdbSetSegmentKSeg(ZVHANDLE segment, const void *block);
 ZV_API ZVDBRET zvdbGetSegmentKSeg(ZVHANDLE segment, void *block);
 
+/* ---- Table alteration: the pending work ---- */
+
+/* Alteration mask: the work the pending edits of a table ask for.
+ *   1      record schema rewritten in place (names, types the stored values
+ *          keep, lengths of variable-length fields)
+ *   2      field attributes rewritten (null flag, precision, scale, binary)
+ *   4      indexes added or dropped in place; 0x400 with it: additions only
+ *   8      every index rebuilt
+ *   16     every record copied into a new table (excludes all other work)
+ *   32     distinct-key counts recomputed
+ *   64     identity field added
+ * Work is done in the order 16, else 1, 2, 64, then 8 (which leaves 4 and
+ * 32 undone) or 4 and 32. */
+typedef uint32_t ZVALTERMASK;
+/* Alteration action. Low byte: 0 the mask of the pending edits, 1 rebuild
+ * the indexes only, 3 copy every record (others refused). Higher bits:
+ * 0x100 the new table of a copy takes create-mode bit 0x1000; 0x1000
+ * records with duplicate keys are left out; 0x2000 recreate the table empty
+ * (implies 3); 0x4000 apply the table's owner to every file again; 0x8000
+ * the new table keeps its transaction modes while records are copied. */
+typedef uint32_t ZVALTERACTION;
+
+/* The mask of the pending edits: the field part (1, 2, 64, or 16 alone when
+ * a field asks for a copy) OR the index part (4, 8, 16, 32, 0x400). A field
+ * renamed, retyped or resized is weighed on each change: a type the stored
+ * values keep (same width) or a longer variable-length field is rewritten
+ * in place, any other change copies the records. The check leaves marks
+ * that stay: segments of a variable-length field whose length changed, and
+ * segments keyed by the type of a field retyped in place, get status 32 (so
+ * their indexes are rebuilt); an existing index whose segments are all
+ * deleted gets status 2; dropping the partition index ends the
+ * partitioning. 0 for none; 0 with 4013, 4018 (an index list item that is
+ * no index) kept. */
+ZV_API ZVALTERMASK zvdbGetTableStatus(ZVHANDLE table);
+
 /* ---- Full-text index definitions of a table (none in this build) ---- */
 
 /* Index n: NULL with 4013, 4005. Count: -1 without list. Status: 0 for a

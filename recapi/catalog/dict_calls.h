@@ -1,11 +1,14 @@
-// Calls from the session layer up into the dictionaries and the databases.
+// Calls from the session and table layers up into the dictionaries and the
+// databases.
 //
 // A session owns one dictionary object for its session dictionary; logon
 // opens it, session creation creates it, logout and detach close it. The
 // session also reads the database entries of that dictionary, disconnects
 // its databases at logout, and registers tables through a database of its
-// own (zvdbAddTableToDatabase). These are the only routines of the
-// dictionary and database layer that the session layer calls.
+// own (zvdbAddTableToDatabase). Tables of a database are found, entered
+// and deleted through its dictionary, and kept in its list of open tables
+// while open. These are the only routines of the dictionary and database
+// layer that the layers below it call.
 #pragma once
 
 #include <cstdint>

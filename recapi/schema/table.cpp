@@ -24,7 +24,9 @@
 #include "recapi/schema/fti.h"
 #include "recapi/schema/icon.h"
 #include "recapi/schema/index.h"
+#include "recapi/schema/record_calls.h"
 #include "recapi/schema/table_calls.h"
+#include "recapi/schema/tablefile.h"
 #include "zarvo/zvdbpt.h"
 
 namespace zv {
@@ -219,6 +221,10 @@ ZV_API ZVHANDLE zvdbFreeTable(ZVHANDLE table) {
     tagZVDBTABLE *t = table_of(table);
     if (!t) return nullptr;
     if (t->active) zvdbCloseTable(t);
+    // A close refused by its callback or the engine leaves the files open:
+    // the handle that goes cannot leave them open behind it.
+    if (t->active) _zvdbCloseZarvo(t);
+    for (int32_t i = _zvdbListCount(t->resultsets) - 1; i >= 0; i--) zvdbFreeResultSet(t->resultsets->items[i]);
     _zvdb_free(t->ifil);
     _zvdb_free(t->doda);
     _zvdb_free(t->recdesc);

@@ -41,6 +41,18 @@ TEST_F(FileCopyTest, CopyOverALongerFileLeavesAnIdenticalFile) {
     EXPECT_EQ(read_file("dst"), read_file("src"));
 }
 
+TEST_F(FileCopyTest, CopyOntoItselfKeepsTheFile) {
+    const std::string content = bytes(10000, 4);
+    write_file("src", content);
+    ASSERT_EQ(zv::plat_link("src", "hard"), 0);
+    for (const char *dest : {"src", "./src", "hard"}) {
+        EXPECT_EQ(zvFScopy("src", dest, 0), 0) << dest;
+        EXPECT_EQ(read_file("src"), content) << dest;
+    }
+    EXPECT_EQ(zvFScopy("src", "./src", 2), 796);
+    EXPECT_EQ(read_file("src"), content);
+}
+
 TEST_F(FileCopyTest, ExclusiveCopyRefusesAnExistingFile) {
     write_file("src", "new");
     write_file("dst", "old bytes");

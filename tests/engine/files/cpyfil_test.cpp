@@ -38,6 +38,11 @@ TEST_F(CpyfilTest, Refusals) {
     ASSERT_EQ(CREDATX8(1, "a.dat", 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(zvcpyfil(1, "nodir/x", 0, 0), 657);
     EXPECT_EQ(zvcpyfil(2, "x", 0, 0), 26);
+    // The open file itself, by its own name or another, is never the target.
+    Bytes before = file_bytes("a.dat");
+    EXPECT_EQ(zvcpyfil(1, "a.dat", 0, 0), 657);
+    EXPECT_EQ(zvcpyfil(1, "./a.dat", 0, 1), 657);
+    EXPECT_EQ(file_bytes("a.dat"), before);
     ASSERT_EQ(CLSFIL(1, 0), 0);
     ASSERT_EQ(OPNFIL(1, "a.dat", 0x0001), 0);
     EXPECT_EQ(zvcpyfil(1, "x", 0, 0), 62);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "engine/core/instance.h"
 #include "engine/isam/cidx.h"
@@ -320,6 +321,48 @@ TEST_F(RecUpdateTest, SerialSegmentsReceiveTheSerialNumber) {
             const unsigned char least_first[8] = {uint8_t(n), 0, 0, 0, 0, 0, 0, 0};
             EXPECT_EQ(memcmp(c.pad, profile ? least_first : most_first, 8), 0) << n;
         }
+        EXPECT_EQ(check(d), "");
+        EXPECT_EQ(CLIFIL(&ifil), 0);
+    }
+}
+
+// While the data file's no-serial flag is set (header attribute 23), new
+// records keep the serial bytes they carry, fixed and variable-length
+// files alike; the numbers drawn meanwhile are not reused, and once the
+// flag is cleared the next record gets the next number again. The serial
+// index then orders the kept values among the drawn ones.
+TEST_F(RecUpdateTest, TheNoSerialFlagKeepsTheSerialSegmentACopiedRecordCarries) {
+    restart(16, 32, 0);
+    for (bool variable : {false, true}) {
+        SCOPED_TRACE(variable);
+        ISEG sser[1] = {{56, 8, 3}};
+        IIDX idx[1] = {IIDX{8, 0, 0, 0, 0, 1, sser, nullptr, nullptr, nullptr, nullptr}};
+        const char *name = variable ? "keepv" : "keepf";
+        IFIL ifil = IFIL{name, -1, 64, 0, int16_t(variable ? 0x4 : 0), 1, 0, 0, idx, nullptr, nullptr, 0};
+        ASSERT_EQ(CREIFIL(&ifil), 0);
+        const int d = ifil.tfilno;
+        auto add_with = [&](uint32_t number, uint64_t serial) {
+            Cust c = cust(number, "Bern");
+            for (int i = 0; i < 8; i++) c.pad[i] = char(serial >> (8 * (7 - i)));
+            EXPECT_EQ(variable ? ADDVREC(d, &c, 64) : ADDREC(d, &c), 0) << number;
+            return c;
+        };
+        ASSERT_EQ(PUTHDR(d, 1, 23), 0);
+        const uint64_t kept[] = {0x0000000100000500ull, 700};
+        for (uint32_t n = 0; n < 2; n++) {
+            Cust c = add_with(n + 1, kept[n]);
+            uint64_t stored = 0;
+            for (int i = 0; i < 8; i++) stored = stored << 8 | uint8_t(c.pad[i]);
+            EXPECT_EQ(stored, kept[n]);
+        }
+        ASSERT_EQ(PUTHDR(d, 0, 23), 0);
+        Cust drawn = add_with(3, 999999);
+        const unsigned char third[8] = {0, 0, 0, 0, 0, 0, 0, 3};
+        EXPECT_EQ(memcmp(drawn.pad, third, 8), 0);
+        std::vector<uint32_t> order;
+        Cust r;
+        for (int rc = FRSREC(d + 1, &r); rc == 0; rc = NXTREC(d + 1, &r)) order.push_back(r.number);
+        EXPECT_EQ(order, (std::vector<uint32_t>{3, 2, 1}));
         EXPECT_EQ(check(d), "");
         EXPECT_EQ(CLIFIL(&ifil), 0);
     }

@@ -77,6 +77,18 @@ TEST_F(TableCloseTest, ACloseCallbackThatRefusesKeepsTheTableOpen) {
     EXPECT_EQ(zvdbIsActiveTable(table_), 0);
 }
 
+TEST_F(TableCloseTest, FreeingATableWhoseCloseWasRefusedClosesItsFiles) {
+    create_and_open();
+    const int datno = table_->datno;
+    g_close_answer = 4444;
+    ASSERT_EQ(zvdbSetCallback(table_, 11, reinterpret_cast<ZVDB_CALLBACK>(&refuse_close)), 0);
+    EXPECT_EQ(zvdbFreeTable(table_), nullptr);
+    table_ = nullptr;
+    g_close_answer = 0;
+    EXPECT_LT(GETFIL(datno, 0), 0);
+    EXPECT_LT(GETFIL(datno + 1, 0), 0);
+}
+
 TEST_F(TableCloseTest, AFailedEngineCloseLeavesTheHandleWithTheFiles) {
     create_and_open();
     const int datno = table_->datno;

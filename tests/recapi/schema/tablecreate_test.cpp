@@ -240,6 +240,22 @@ TEST_F(TableCreateTest, AFailedWriteAtAnyStepLeavesNoFile) {
     EXPECT_EQ(CLRFIL(datno), 0);
 }
 
+TEST_F(TableCreateTest, NamesLongerThanTheEngineTakesAreRefusedWhole) {
+    // Longer than the definition's and the open's fixed name buffers of
+    // the design (512 and 128 bytes): refused by the engine, nothing
+    // written past a buffer.
+    cust();
+    const std::string path(600, 'd');
+    ASSERT_EQ(zvdbSetTablePath(table_, path.c_str()), 0);
+    EXPECT_NE(zvdbCreateTable(table_, "cust", 0), 0);
+    EXPECT_EQ(files(), Names{});
+    EXPECT_EQ(zvdbGetTableIndexCount(table_), 2);
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    const std::string name(300, 'n');
+    EXPECT_NE(zvdbOpenTable(table_, name.c_str(), 0), 0);
+    EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+}
+
 TEST_F(TableCreateTest, CreateBitTwoGivesTheFilesNoTransactionMode) {
     cust();
     ASSERT_EQ(zvdbCreateTable(table_, "cust", 2), 0) << last();

@@ -110,6 +110,44 @@ TEST_F(TableOpenTest, TheCreateModeComesBackFromTheFiles) {
     EXPECT_EQ(zvdbCloseTable(table_), 0);
 }
 
+TEST_F(TableOpenTest, DuplicateAndDistinctCountFlagsAreReadAsTheEnginesBits) {
+    cust();
+    ZVHANDLE id = zvdbGetFieldByName(table_, "id");
+    ZVHANDLE counted = zvdbAddIndex(table_, "counted", 0, 0, 0);
+    ASSERT_NE(zvdbAddSegment(counted, id, 12), nullptr);
+    ASSERT_EQ(zvdbSetIndexDistinctKeyCountFlag(counted, 1), 0);
+    ASSERT_EQ(zvdbSetIndexDistinctKeyCountFlag(zvdbGetIndexByName(table_, "byname"), 1), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    struct Want {
+        const char *name;
+        int ikeydup, dup, distinct;
+    };
+    for (const Want &w : {Want{"pk", 0, 0, 0}, Want{"byname", 3, 1, 1}, Want{"counted", 4, 0, 1}}) {
+        ZVHANDLE ix = zvdbGetIndexByName(table_, w.name);
+        ASSERT_NE(ix, nullptr) << w.name;
+        EXPECT_EQ(static_cast<tagZVDBINDEX *>(ix)->iidx->ikeydup, w.ikeydup) << w.name;
+        EXPECT_EQ(zvdbGetIndexDuplicateFlag(ix), w.dup) << w.name;
+        EXPECT_EQ(zvdbGetIndexDistinctKeyCountFlag(ix), w.distinct) << w.name;
+    }
+    EXPECT_EQ(zvdbCloseTable(table_), 0);
+}
+
+TEST_F(TableOpenTest, AnIndexNameBaseNamesTheUserIndexesOnly) {
+    cust();
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    table_->idxnamebase = _zvdb_strdup("base");
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    ASSERT_EQ(zvdbGetTableIndexCount(table_), 2);
+    EXPECT_STREQ(zvdbGetIndexName(zvdbGetIndex(table_, 0)), "base_2");
+    EXPECT_STREQ(zvdbGetIndexName(zvdbGetIndex(table_, 1)), "base_3");
+    EXPECT_EQ(zvdbHasRecbyt(table_), 1);
+    EXPECT_NE(table_->rowidindex, nullptr);
+    EXPECT_EQ(zvdbCloseTable(table_), 0);
+}
+
 TEST_F(TableOpenTest, ExtensionHintOneTakesTheExtensionFromThePath) {
     cust();
     ASSERT_EQ(zvdbSetTableExtension(table_, ".tbl"), 0);
