@@ -13,22 +13,4 @@ uint32_t part_ser(FCB *, const void *, void *, int, int) {
     return zv::set_uerr(454), 0u;
 }
 
-uint32_t zvhostent(FCB *) {
-    zvSETHGHi(0);
-    return zv::set_uerr(454), 0u;
-}
-
-namespace {
-
-uint32_t no_partitions() {
-    zvSETHGHi(0);
-    return zv::set_uerr(614), 0u;
-}
-
-}  // namespace
-
-uint32_t zvhostest(int, FCB *, int, const void *, const void *, int) { return no_partitions(); }
-uint32_t zvhostfrc(FCB *, int, void *, int32_t, int32_t, int32_t) { return no_partitions(); }
-uint32_t zvhostdst(FCB *, int) { return no_partitions(); }
-uint32_t zvhostdst_set(FCB *, int, int, int) { return no_partitions(); }
 int initPARTSERbuf(int keyno) { return zv::keymap_datno(keyno) >= 0 ? 0 : zv::set_uerr(614); }

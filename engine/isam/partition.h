@@ -276,6 +276,26 @@ int setkincmap(FCB *dat, int datno);
 // 897 (no map).
 int usekincmap(const FCB *x, const void *key, void *partkey);
 
+// An index of a partitioned host as the counts and searches see it.
+struct HostIndex {
+    FCB *x = nullptr;        // the host index
+    int keyno = -1;          // its file number
+    FCB *host = nullptr;     // the host data file
+    int hostno = -1;
+    PARTDEF *pd = nullptr;
+    int rel = -1;            // relative key of the index
+    int pix = -1;            // file number of the partition index
+    bool ordered = false;    // keys in member order: the partition index, or mark 0x20
+    bool mapped = false;     // mark 0x40 with a key map
+};
+// The host index keyno: 0, or 614 (not in the index map), 722 (no
+// partition definition).
+int host_index_of(FCB *x, int keyno, HostIndex *h);
+// The raw number of the member a key of the index belongs to (its
+// partition key through the rule): the number, or -1 with the error set.
+// Only for the ordered and mapped indexes.
+int32_t raw_of_key(const HostIndex &h, const void *key);
+
 // ---- Least forms until the rebuilds and index additions are built -------------
 // (partition_standin.cpp)
 
