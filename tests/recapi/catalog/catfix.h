@@ -1,0 +1,45 @@
+// Fixture of the catalogue tests: a fresh directory holding a new session
+// dictionary, a session of its own logged on to it, and helpers that make
+// databases, tables and entries.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "recapi/base/handles.h"
+#include "recapi/catalog/dictionary.h"
+#include "tests/support/fixture.h"
+
+namespace cattest {
+
+class CatalogTest : public zvtest::ZvTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The session's last code.
+    int last() const { return zvdbGetError(session_); }
+    // Creates the database (directory made first) and connects a new
+    // handle to it; the handle is freed with the session.
+    tagZVDBDATABASE *connect(const char *name = "Sales", const char *dir = "db");
+    // A table under the handle with the fields custno (ZV_INT4) and name
+    // (ZV_FSTRING 20) and one unique index of that name on custno, created
+    // as `name`: the create's code; the handle is freed.
+    int make_table(ZVHANDLE owner, const char *name, const char *index);
+    // Writes an entry as it stands (its UID included) straight into the
+    // dictionary.
+    void put_entry(ZVDBDICT *d, const ZVDBDICTENTRY &e);
+    // An entry of the type with the name (and physical name), link and
+    // UID.
+    static ZVDBDICTENTRY entry(uint32_t type, const char *name, const char *link = "", uint32_t uid = 0);
+    // The names of the entries of a walk by type.
+    std::vector<std::string> walk(ZVDBDICT *d, uint32_t type);
+    // Regular files and directories of a directory, sorted.
+    static std::vector<std::string> listing(const std::string &dir = ".");
+
+    tagZVDBSESSION *session_ = nullptr;
+};
+
+}  // namespace cattest
