@@ -187,7 +187,7 @@ ZVDBRET open_database(tagZVDBDATABASE *db, const ZVDBDICTENTRY &e) {
     if (rc) return rc;
     int64_t mode = 0;
     _zvdbGETFIL(db->dict->table->datno, 3, &mode);
-    db->tranmode = (mode & 48) == 16 ? 1 : (mode & 48) == 48 ? 3 : 0;
+    db->tranmode = transaction_mode(mode);
     return 0;
 }
 

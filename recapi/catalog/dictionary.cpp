@@ -463,23 +463,22 @@ ZV_API ZVDBRET _zvdbDeleteDict(ZVDBDICT *d) {
     if (!d || !d->name) return ZVDB_NULL_ARGUMENT;
     _zvdbCloseDict(d);
     const std::string host = host_name(d, d->name);
-    const int sep = _zvdbGetPathSeparator(d->session);
     int hostno = -1;
     int rc = _zvdbAVLFILNBR(1, &hostno);
     if (rc == 0) rc = _zvdbOPNFIL(d->session, hostno, host.c_str(), 514);
-    std::string member = rc == 0 ? host + "!" + kTableName : host + char(sep) + kTableName;
-    if (rc != 0 && rc != 920) return keep(d, rc);
-    const bool plain = rc == 920;
-    int datno = -1;
-    rc = _zvdbOPNRFILX(d->session, member.c_str(), 0, nullptr, ".dat", &datno, 1);
-    if (rc == 0) rc = _zvdbDELRFIL(datno);
-    // A member a failed delete already took leaves the host to delete.
-    if (rc == 12 && !plain) rc = 0;
-    if (rc == 0 && !plain) {
+    if (rc == 0) {
+        // The engine deletes no set of superfile members (56): the host
+        // goes whole, its members with it.
         rc = _zvdbDELFIL(hostno);
-        if (rc == 0) hostno = -1;
+        if (rc) _zvdbCLSFIL(hostno);
+        return keep(d, rc);
     }
-    if (hostno >= 0 && !plain) _zvdbCLSFIL(hostno);
+    if (rc != 920) return keep(d, rc);
+    // A plain dictionary: the table's files in the directory.
+    const std::string table = host + char(_zvdbGetPathSeparator(d->session)) + kTableName;
+    int datno = -1;
+    rc = _zvdbOPNRFILX(d->session, table.c_str(), 0, nullptr, ".dat", &datno, 1);
+    if (rc == 0) rc = _zvdbDELRFIL(datno);
     return keep(d, rc);
 }
 

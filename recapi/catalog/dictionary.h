@@ -79,6 +79,12 @@ inline bool type_matches(uint32_t stored, uint32_t wanted) {
     return wanted <= 0xFFFFu ? (stored & 0xFFFFu) == wanted : stored == wanted;
 }
 
+// The transaction mode of a database by its dictionary data file's mode:
+// 1 for transaction bits 16, 3 for 48, else 0.
+inline uint32_t transaction_mode(int64_t filemode) {
+    return (filemode & 48) == 16 ? 1 : (filemode & 48) == 48 ? 3 : 0;
+}
+
 // A new entry of the type, in use, with NAME and PHY_NAME the name and
 // VERSION 0x10000: 0, 4043 a name longer than 128 characters.
 ZVDBRET new_entry(ZVDBDICTENTRY &e, uint32_t type, const char *name);

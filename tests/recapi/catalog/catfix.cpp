@@ -20,6 +20,7 @@ void CatalogTest::SetUp() {
 void CatalogTest::TearDown() {
     zv::fail_alloc_at(0);
     zv::fault_reset();
+    for (tagZVDBDATABASE *db : databases_) EXPECT_EQ(zvdbFreeDatabase(db), 0);
     EXPECT_EQ(zvdbFreeSession(session_), 0);
     ZvTest::TearDown();
 }
@@ -30,6 +31,7 @@ tagZVDBDATABASE *CatalogTest::connect(const char *name, const char *dir) {
     auto *db = static_cast<tagZVDBDATABASE *>(zvdbAllocDatabase(session_));
     EXPECT_NE(db, nullptr);
     if (db) {
+        databases_.push_back(db);
         EXPECT_EQ(zvdbConnect(db, name), 0);
     }
     return db;

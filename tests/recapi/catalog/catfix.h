@@ -22,7 +22,7 @@ protected:
     // The session's last code.
     int last() const { return zvdbGetError(session_); }
     // Creates the database (directory made first) and connects a new
-    // handle to it; the handle is freed with the session.
+    // handle to it; the handle is freed at the end of the test.
     tagZVDBDATABASE *connect(const char *name = "Sales", const char *dir = "db");
     // A table under the handle with the fields custno (ZV_INT4) and name
     // (ZV_FSTRING 20) and one unique index of that name on custno, created
@@ -40,6 +40,7 @@ protected:
     static std::vector<std::string> listing(const std::string &dir = ".");
 
     tagZVDBSESSION *session_ = nullptr;
+    std::vector<tagZVDBDATABASE *> databases_;
 };
 
 }  // namespace cattest
