@@ -44,25 +44,19 @@ tagZVDBDATABASE *database_or_code(ZVHANDLE handle) {
     return db;
 }
 
-// Runs work in a transaction of the session when none is active, committed
-// on success and aborted on failure: work's code (or the commit's).
-template <typename Work>
-ZVDBRET in_transaction(ZVHANDLE handle, Work &&work) {
-    const bool own = !zvdbIsTransActive(handle);
-    if (own) zvdbBegin(handle);
-    ZVDBRET rc = work();
-    if (own) {
-        ZVDBRET end = rc ? zvdbAbort(handle) : zvdbCommit(handle);
-        if (rc == 0) rc = end;
-    }
-    return rc;
-}
-
 // The file-name part of a database name into out: 0, 4007, 4043.
 ZVDBRET database_name(ZVHANDLE handle, const char *name, char (&out)[256]) {
     if (!name) return ZVDB_NULL_ARGUMENT;
     if (_zvdb_GetFileName(name, out, int32_t(sizeof out), _zvdbGetPathSeparator(handle))) return ZVDB_NAME_TOO_LONG;
     return std::strlen(out) > size_t(kMaxName) ? ZVDB_NAME_TOO_LONG : 0;
+}
+
+// The logged-on session of a call on a database of the session dictionary
+// and the database's name: 0, 4003, 4012, the name's codes (kept).
+ZVDBRET session_and_name(ZVHANDLE handle, const char *name, tagZVDBSESSION **s, char (&base)[256]) {
+    if (!(*s = zv::session_of(handle))) return ZVDB_NO_SESSION;
+    if (!(*s)->loggedon) return keep_code(handle, ZVDB_NOT_ACTIVE);
+    return keep_code(handle, database_name(handle, name, base));
 }
 
 // A database path without its trailing separator: 0, 4043.
@@ -170,6 +164,15 @@ ZVDBRET table_text(ZVHANDLE handle, ZVDBRET rc, const ZVDBDICTENTRY &e, char *na
                    int32_t pathsize) {
     if (rc == 0) rc = _zvdbTableMakePath(&e, name, namesize, path, pathsize, _zvdbGetPathSeparator(handle));
     return keep_code(handle, rc);
+}
+
+// One step of the public walk over the tables.
+ZVDBRET walk_tables(ZVHANDLE handle, ZVDBRET (*step)(ZVHANDLE, ZVDBDICTENTRY *), char *name, int32_t namesize,
+                    char *path, int32_t pathsize) {
+    if (!name) return keep_code(handle, ZVDB_NULL_ARGUMENT);
+    ZVDBDICTENTRY e;
+    ZVDBRET rc = step(handle, &e);
+    return table_text(handle, rc, e, name, namesize, path, pathsize);
 }
 
 // The connect after the entry was found: the dictionary opened (once more
@@ -318,12 +321,10 @@ ZV_API ZVDBRET zvdbCreateDatabase(ZVHANDLE handle, const char *name, const char 
 }
 
 ZV_API ZVDBRET zvdbAddDatabase(ZVHANDLE session, const char *name, const char *path) {
-    tagZVDBSESSION *s = zv::session_of(session);
-    if (!s) return ZVDB_NO_SESSION;
-    if (!s->loggedon) return keep_code(session, ZVDB_NOT_ACTIVE);
+    tagZVDBSESSION *s;
     char base[256];
     std::string dir;
-    if (ZVDBRET rc = database_name(session, name, base)) return keep_code(session, rc);
+    if (ZVDBRET rc = session_and_name(session, name, &s, base)) return rc;
     if (ZVDBRET rc = database_path(session, path, dir)) return keep_code(session, rc);
     int insuper = 0;
     {
@@ -340,11 +341,9 @@ ZV_API ZVDBRET zvdbAddDatabase(ZVHANDLE session, const char *name, const char *p
 }
 
 ZV_API ZVDBRET zvdbDeleteDatabase(ZVHANDLE session, const char *name) {
-    tagZVDBSESSION *s = zv::session_of(session);
-    if (!s) return ZVDB_NO_SESSION;
-    if (!s->loggedon) return keep_code(session, ZVDB_NOT_ACTIVE);
+    tagZVDBSESSION *s;
     char base[256];
-    if (ZVDBRET rc = database_name(session, name, base)) return keep_code(session, rc);
+    if (ZVDBRET rc = session_and_name(session, name, &s, base)) return rc;
     if (_zvdbLocateDatabase(s, base) >= 0) return keep_code(session, ZVDB_ACTIVE);
     ZVDBDICTENTRY e;
     ZVDBRET rc = _zvdbDictFindDatabase(s, base, &e);
@@ -362,11 +361,9 @@ ZV_API ZVDBRET zvdbDeleteDatabase(ZVHANDLE session, const char *name) {
 }
 
 ZV_API ZVDBRET zvdbDropDatabase(ZVHANDLE session, const char *name) {
-    tagZVDBSESSION *s = zv::session_of(session);
-    if (!s) return ZVDB_NO_SESSION;
-    if (!s->loggedon) return keep_code(session, ZVDB_NOT_ACTIVE);
+    tagZVDBSESSION *s;
     char base[256];
-    if (ZVDBRET rc = database_name(session, name, base)) return keep_code(session, rc);
+    if (ZVDBRET rc = session_and_name(session, name, &s, base)) return rc;
     return keep_code(session, in_transaction(session, [&] { return _zvdbDictDropDatabase(s, base); }));
 }
 
@@ -508,17 +505,11 @@ ZV_API ZVDBRET _zvdbTableMakePath(const ZVDBDICTENTRY *e, char *name, int32_t na
 }
 
 ZV_API ZVDBRET zvdbFirstTable(ZVHANDLE handle, char *name, int32_t namesize, char *path, int32_t pathsize) {
-    if (!name) return keep_code(handle, ZVDB_NULL_ARGUMENT);
-    ZVDBDICTENTRY e;
-    ZVDBRET rc = _zvdbDictFirstTable(handle, &e);
-    return table_text(handle, rc, e, name, namesize, path, pathsize);
+    return walk_tables(handle, _zvdbDictFirstTable, name, namesize, path, pathsize);
 }
 
 ZV_API ZVDBRET zvdbNextTable(ZVHANDLE handle, char *name, int32_t namesize, char *path, int32_t pathsize) {
-    if (!name) return keep_code(handle, ZVDB_NULL_ARGUMENT);
-    ZVDBDICTENTRY e;
-    ZVDBRET rc = _zvdbDictNextTable(handle, &e);
-    return table_text(handle, rc, e, name, namesize, path, pathsize);
+    return walk_tables(handle, _zvdbDictNextTable, name, namesize, path, pathsize);
 }
 
 ZV_API ZVDBRET zvdbFindTable(ZVHANDLE handle, const char *name, char *path, int32_t size) {

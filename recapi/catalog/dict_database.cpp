@@ -94,6 +94,14 @@ ZVDBRET add_index_entry(ZVDBDICT *d, const char *name, const char *table, uint32
     return rc;
 }
 
+// 0 when the new name is the old one (any letter case) or free among the
+// entries of the type, else `taken`.
+ZVDBRET name_free(ZVDBDICT *d, uint32_t type, const char *newname, const char *oldname, ZVDBRET taken) {
+    if (strcasecmp(oldname, newname) == 0) return 0;
+    ZVDBRET rc = _zvdbFindDict(d, type, 0, newname);
+    return rc == 0 ? taken : rc == 101 ? 0 : rc;
+}
+
 // 4131 when a virtual table names the host, else 0.
 ZVDBRET has_vtables(ZVDBDICT *d, const char *host) {
     return for_linked(d, ZVDBDICT_VTABLE, host, [](const ZVDBDICTENTRY &) { return ZVDB_HAS_VTABLES; });
@@ -125,6 +133,41 @@ ZVDBRET add_indexes(ZVDBDICT *d, tagZVDBTABLE *t, const char *table, uint32_t ta
         for (uint32_t uid : written) _zvdbRemoveDictByUID(d, uid);
     }
     return rc;
+}
+
+// The index entries of a table made to match its index handles: entries
+// of indexes it no longer has (or has marked deleted) go, indexes without
+// an entry get one.
+ZVDBRET match_indexes(ZVDBDICT *d, tagZVDBTABLE *t) {
+    auto live = [&](const char *name) {
+        for (int32_t i = 0; i < _zvdbListCount(t->indexes); i++) {
+            auto *ix = static_cast<tagZVDBINDEX *>(t->indexes->items[i]);
+            if (ix->name && strcasecmp(ix->name, name) == 0) return !(ix->status & 2);
+        }
+        return false;
+    };
+    ZVDBRET rc = for_linked(d, ZVDBDICT_INDEX, t->name, [&](const ZVDBDICTENTRY &e) -> ZVDBRET {
+        return live(e.name) ? 0 : zvdbDeleteRecord(d->record);
+    });
+    for (int32_t i = 0; rc == 0 && i < _zvdbListCount(t->indexes); i++) {
+        auto *ix = static_cast<tagZVDBINDEX *>(t->indexes->items[i]);
+        if (hidden_index(ix->name) || (ix->status & 2)) continue;
+        rc = _zvdbFindDict(d, ZVDBDICT_INDEX, 0, ix->name);
+        if (rc == 101) rc = add_index_entry(d, ix->name, t->name, t->uid, t->vtkind != 0, &ix->uid);
+    }
+    return rc;
+}
+
+// Renames an index entry in place: it keeps its UID and is never missing.
+ZVDBRET rename_index(ZVDBDICT *d, const char *newname, const char *oldname) {
+    ZVDBDICTENTRY e;
+    ZVDBRET rc = name_free(d, ZVDBDICT_INDEX, newname, oldname, ZVDB_INDEX_NAME);
+    if (rc == 0) rc = read_entry(d, ZVDBDICT_INDEX, 0, oldname, e);
+    if (rc) return rc;
+    if (!put_text(e.name, sizeof e.name, newname) || !put_text(e.physname, sizeof e.physname, newname)) {
+        return ZVDB_NAME_TOO_LONG;
+    }
+    return rewrite_entry(d, e);
 }
 
 // The table handle of an index operation and its database dictionary.
@@ -288,12 +331,8 @@ ZV_API ZVDBRET _zvdbDictMoveTable(ZVHANDLE handle, const char *oldname, const ch
     if (!oldname || !newname || !newphysname) return keep_code(handle, ZVDB_NULL_ARGUMENT);
     return locked(handle, d, kWrite, [&]() -> ZVDBRET {
         ZVDBDICTENTRY e;
-        if (strcasecmp(oldname, newname) != 0) {
-            ZVDBRET rc = _zvdbFindDict(d, ZVDBDICT_TABLE, 0, newname);
-            if (rc == 0) return ZVDB_TABLE_EXISTS;
-            if (rc != 101) return rc;
-        }
-        ZVDBRET rc = read_entry(d, ZVDBDICT_TABLE, 0, oldname, e);
+        ZVDBRET rc = name_free(d, ZVDBDICT_TABLE, newname, oldname, ZVDB_TABLE_EXISTS);
+        if (rc == 0) rc = read_entry(d, ZVDBDICT_TABLE, 0, oldname, e);
         if (rc) return rc;
         const std::string old = e.name;
         if (!put_text(e.name, sizeof e.name, newname) || !put_text(e.physname, sizeof e.physname, newphysname) ||
@@ -351,29 +390,7 @@ ZV_API ZVDBRET _zvdbDictUpdateIndex(ZVHANDLE table) {
     tagZVDBDATABASE *db;
     ZVDBDICT *d;
     if (ZVDBRET rc = table_dict(table, &t, &db, &d)) return rc;
-    const bool own = !zvdbIsTransActive(table);
-    if (own) zvdbBegin(table);
-    ZVDBRET rc = locked(table, d, kWrite, [&]() -> ZVDBRET {
-        auto live = [&](const char *name) {
-            for (int32_t i = 0; i < _zvdbListCount(t->indexes); i++) {
-                auto *ix = static_cast<tagZVDBINDEX *>(t->indexes->items[i]);
-                if (ix->name && strcasecmp(ix->name, name) == 0) return !(ix->status & 2);
-            }
-            return false;
-        };
-        ZVDBRET rc = for_linked(d, ZVDBDICT_INDEX, t->name, [&](const ZVDBDICTENTRY &e) -> ZVDBRET {
-            return live(e.name) ? 0 : zvdbDeleteRecord(d->record);
-        });
-        for (int32_t i = 0; rc == 0 && i < _zvdbListCount(t->indexes); i++) {
-            auto *ix = static_cast<tagZVDBINDEX *>(t->indexes->items[i]);
-            if (hidden_index(ix->name) || (ix->status & 2)) continue;
-            rc = _zvdbFindDict(d, ZVDBDICT_INDEX, 0, ix->name);
-            if (rc == 101) rc = add_index_entry(d, ix->name, t->name, t->uid, t->vtkind != 0, &ix->uid);
-        }
-        return rc;
-    });
-    if (own) rc ? zvdbAbort(table) : zvdbCommit(table);
-    return rc;
+    return in_transaction(table, [&] { return locked(table, d, kWrite, [&] { return match_indexes(d, t); }); });
 }
 
 ZV_API ZVDBRET _zvdbDictUpdateIndexName(ZVHANDLE table, const char *newname, const char *oldname) {
@@ -382,25 +399,8 @@ ZV_API ZVDBRET _zvdbDictUpdateIndexName(ZVHANDLE table, const char *newname, con
     ZVDBDICT *d;
     if (ZVDBRET rc = table_dict(table, &t, &db, &d)) return rc;
     if (!newname || !oldname) return keep_code(table, ZVDB_NULL_ARGUMENT);
-    const bool own = !zvdbIsTransActive(table);
-    if (own) zvdbBegin(table);
-    ZVDBRET rc = locked(table, d, kWrite, [&]() -> ZVDBRET {
-        ZVDBDICTENTRY e;
-        if (strcasecmp(newname, oldname) != 0) {
-            ZVDBRET rc = _zvdbFindDict(d, ZVDBDICT_INDEX, 0, newname);
-            if (rc == 0) return ZVDB_INDEX_NAME;
-            if (rc != 101) return rc;
-        }
-        ZVDBRET rc = read_entry(d, ZVDBDICT_INDEX, 0, oldname, e);
-        if (rc) return rc;
-        if (!put_text(e.name, sizeof e.name, newname) || !put_text(e.physname, sizeof e.physname, newname)) {
-            return ZVDB_NAME_TOO_LONG;
-        }
-        // In place: the entry keeps its UID and is never missing.
-        return rewrite_entry(d, e);
-    });
-    if (own) rc ? zvdbAbort(table) : zvdbCommit(table);
-    return rc;
+    return in_transaction(table,
+                          [&] { return locked(table, d, kWrite, [&] { return rename_index(d, newname, oldname); }); });
 }
 
 ZV_API ZVDBRET _zvdbDictDropIndex(ZVHANDLE handle, const char *name) {

@@ -104,6 +104,20 @@ ZVDBRET database_dict(ZVHANDLE handle, tagZVDBDATABASE **db, ZVDBDICT **out);
 template <typename Work>
 ZVDBRET locked(ZVHANDLE handle, ZVDBDICT *d, int mode, Work &&work);
 
+// Runs work in a transaction of the session when none is active, committed
+// on success and aborted on failure: work's code (or the commit's).
+template <typename Work>
+ZVDBRET in_transaction(ZVHANDLE handle, Work &&work) {
+    const bool own = !zvdbIsTransActive(handle);
+    if (own) zvdbBegin(handle);
+    ZVDBRET rc = work();
+    if (own) {
+        ZVDBRET end = rc ? zvdbAbort(handle) : zvdbCommit(handle);
+        if (rc == 0) rc = end;
+    }
+    return rc;
+}
+
 // Appends a new entry built by the caller (its UID given here): 0 or the
 // code.
 ZVDBRET add_entry(ZVDBDICT *d, ZVDBDICTENTRY &e);

@@ -77,7 +77,7 @@ std::vector<std::string> CatalogTest::walk(ZVDBDICT *d, uint32_t type) {
     return out;
 }
 
-std::vector<std::string> CatalogTest::listing(const std::string &dir) {
+std::vector<std::string> listing(const std::string &dir) {
     std::vector<std::string> out;
     for (const auto &e : std::filesystem::directory_iterator(dir)) {
         const std::string name = e.path().filename().string();
@@ -85,6 +85,13 @@ std::vector<std::string> CatalogTest::listing(const std::string &dir) {
     }
     std::sort(out.begin(), out.end());
     return out;
+}
+
+void CustTest::SetUp() {
+    CatalogTest::SetUp();
+    db_ = connect();
+    ASSERT_NE(db_, nullptr);
+    ASSERT_EQ(make_table(db_, "cust", "custno"), 0);
 }
 
 }  // namespace cattest

@@ -15,6 +15,10 @@
 
 namespace cattest {
 
+// Regular files and directories (with a '/') of a directory but the
+// status log, sorted.
+std::vector<std::string> listing(const std::string &dir = ".");
+
 class CatalogTest : public zvtest::ZvTest {
 protected:
     void SetUp() override;
@@ -37,11 +41,17 @@ protected:
     static ZVDBDICTENTRY entry(uint32_t type, const char *name, const char *link = "", uint32_t uid = 0);
     // The names of the entries of a walk by type.
     std::vector<std::string> walk(ZVDBDICT *d, uint32_t type);
-    // Regular files and directories of a directory, sorted.
-    static std::vector<std::string> listing(const std::string &dir = ".");
 
     tagZVDBSESSION *session_ = nullptr;
     std::vector<tagZVDBDATABASE *> databases_;
+};
+
+// The database "Sales" (directory "db") connected, holding the table
+// "cust" with its index "custno".
+class CustTest : public CatalogTest {
+protected:
+    void SetUp() override;
+    tagZVDBDATABASE *db_ = nullptr;
 };
 
 }  // namespace cattest

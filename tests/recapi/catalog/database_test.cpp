@@ -9,6 +9,7 @@
 namespace {
 
 using cattest::CatalogTest;
+using cattest::listing;
 namespace fs = std::filesystem;
 
 std::vector<ZVHANDLE> g_connects, g_disconnects;

@@ -11,6 +11,7 @@
 namespace {
 
 using cattest::CatalogTest;
+using cattest::listing;
 using Names = std::vector<std::string>;
 
 class DeleteTest : public CatalogTest {
@@ -52,66 +53,53 @@ TEST_F(DeleteTest, DroppingKeepsTheFilesAndRefusesAnOpenTable) {
     EXPECT_EQ(zvdbDropTable(session_, "cust"), ZVDB_NO_DATABASE);
 }
 
-TEST_F(DeleteTest, AFailedTableDeleteKeepsTheEntryForARepeat) {
+// Fails the nth unlink (then write) of `call` once, n = 1, 2, ... until
+// it succeeds. After each failure the entry must still be there, and a
+// repeat with the drop-delete option must leave neither entry nor file.
+template <typename Make, typename Call, typename Exists>
+void sweep(tagZVDBDATABASE *db, Make make, Call call, Exists exists) {
     for (zv::IoKind kind : {zv::IoKind::Unlink, zv::IoKind::Write}) {
         SCOPED_TRACE(int(kind));
         int failures = 0;
         for (long n = 1;; n++) {
-            SCOPED_TRACE(testing::Message() << int(kind) << " " << n);
-            ZVDBDICTENTRY e;
-            if (_zvdbDictFindTable(db_, "cust", &e) != 0) {
-                ASSERT_EQ(make_table(db_, "cust", "custno"), 0);
-            }
+            SCOPED_TRACE(n);
+            if (!exists()) make();
             zv::fault_reset();
             zv::fault_set(kind, n, EIO);
-            const int rc = zvdbDeleteTable(db_, "cust", nullptr);
+            const int rc = call();
             zv::fault_reset();
             if (rc == 0) break;
             failures++;
-            ASSERT_EQ(_zvdbDictFindTable(db_, "cust", &e), 0);
-            ASSERT_EQ(_zvdbSetDatabaseDropDelOpt(db_, 1), 0);
-            EXPECT_EQ(zvdbDeleteTable(db_, "cust", nullptr), 0);
-            ASSERT_EQ(_zvdbSetDatabaseDropDelOpt(db_, 0), 0);
-            EXPECT_EQ(_zvdbDictFindTable(db_, "cust", &e), 101);
-            EXPECT_EQ(_zvdbDictFindIndex(db_, "custno", &e), 101);
+            ASSERT_TRUE(exists());
+            ASSERT_EQ(_zvdbSetDatabaseDropDelOpt(db, 1), 0);
+            EXPECT_EQ(call(), 0);
+            ASSERT_EQ(_zvdbSetDatabaseDropDelOpt(db, 0), 0);
+            EXPECT_FALSE(exists());
             EXPECT_EQ(listing("db"), Names{"Sales.qdd"});
             ASSERT_LT(n, 300);
         }
         EXPECT_GT(failures, 0);
-        ZVDBDICTENTRY e;
-        EXPECT_EQ(_zvdbDictFindTable(db_, "cust", &e), 101);
+        EXPECT_FALSE(exists());
         EXPECT_EQ(listing("db"), Names{"Sales.qdd"});
     }
 }
 
+TEST_F(DeleteTest, AFailedTableDeleteKeepsTheEntryForARepeat) {
+    ZVDBDICTENTRY e;
+    sweep(
+        db_, [&] { ASSERT_EQ(make_table(db_, "cust", "custno"), 0); },
+        [&] { return zvdbDeleteTable(db_, "cust", nullptr); },
+        [&] { return _zvdbDictFindTable(db_, "cust", &e) == 0; });
+    EXPECT_EQ(_zvdbDictFindIndex(db_, "custno", &e), 101);
+}
+
 TEST_F(DeleteTest, AFailedDatabaseDeleteKeepsTheEntryForARepeat) {
     ASSERT_EQ(zvdbDisconnect(db_), 0);
-    for (zv::IoKind kind : {zv::IoKind::Unlink, zv::IoKind::Write}) {
-        SCOPED_TRACE(int(kind));
-        int failures = 0;
-        for (long n = 1;; n++) {
-            SCOPED_TRACE(testing::Message() << int(kind) << " " << n);
-            ZVDBDICTENTRY e;
-            if (_zvdbDictFindDatabase(session_, "Other", &e) != 0) {
-                ASSERT_EQ(zvdbCreateDatabase(session_, "Other", "db"), 0);
-            }
-            zv::fault_reset();
-            zv::fault_set(kind, n, EIO);
-            const int rc = zvdbDeleteDatabase(db_, "Other");
-            zv::fault_reset();
-            if (rc == 0) break;
-            failures++;
-            ASSERT_EQ(_zvdbDictFindDatabase(session_, "Other", &e), 0);
-            ASSERT_EQ(_zvdbSetDatabaseDropDelOpt(db_, 1), 0);
-            EXPECT_EQ(zvdbDeleteDatabase(db_, "Other"), 0);
-            ASSERT_EQ(_zvdbSetDatabaseDropDelOpt(db_, 0), 0);
-            EXPECT_EQ(_zvdbDictFindDatabase(session_, "Other", &e), 101);
-            EXPECT_EQ(listing("db"), Names{"Sales.qdd"});
-            ASSERT_LT(n, 300);
-        }
-        EXPECT_GT(failures, 0);
-        EXPECT_EQ(listing("db"), Names{"Sales.qdd"});
-    }
+    ZVDBDICTENTRY e;
+    sweep(
+        db_, [&] { ASSERT_EQ(zvdbCreateDatabase(session_, "Other", "db"), 0); },
+        [&] { return zvdbDeleteDatabase(db_, "Other"); },
+        [&] { return _zvdbDictFindDatabase(session_, "Other", &e) == 0; });
     // A connected database is not deleted under its handle.
     ASSERT_EQ(zvdbConnect(db_, "Sales"), 0);
     EXPECT_EQ(zvdbDeleteDatabase(session_, "Sales"), ZVDB_ACTIVE);

@@ -7,16 +7,13 @@
 
 namespace {
 
-using cattest::CatalogTest;
 using Names = std::vector<std::string>;
+using cattest::listing;
 
-class LinksTest : public CatalogTest {
+class LinksTest : public cattest::CustTest {
 protected:
     void SetUp() override {
-        CatalogTest::SetUp();
-        db_ = connect();
-        ASSERT_NE(db_, nullptr);
-        ASSERT_EQ(make_table(db_, "cust", "custno"), 0);
+        CustTest::SetUp();
         ASSERT_EQ(make_table(db_, "orders", "orderno"), 0);
         ASSERT_EQ(_zvdbDictFindTable(db_, "cust", &cust_), 0);
         // Virtual tables written as entries: their hosts' resources come
@@ -32,7 +29,6 @@ protected:
             v.counter = 0;
         }
     }
-    tagZVDBDATABASE *db_ = nullptr;
     ZVDBDICTENTRY cust_{};
 };
 

@@ -8,18 +8,8 @@
 
 namespace {
 
-using cattest::CatalogTest;
-
-class RegistrationTest : public CatalogTest {
-protected:
-    void SetUp() override {
-        CatalogTest::SetUp();
-        db_ = connect();
-        ASSERT_NE(db_, nullptr);
-        ASSERT_EQ(make_table(db_, "cust", "custno"), 0);
-    }
-    tagZVDBDATABASE *db_ = nullptr;
-};
+using RegistrationTest = cattest::CustTest;
+using cattest::listing;
 
 TEST_F(RegistrationTest, ATableIsEnteredWithItsIndexes) {
     ZVDBDICTENTRY t, ix;

@@ -12,6 +12,7 @@
 namespace {
 
 using cattest::CatalogTest;
+using cattest::listing;
 namespace fs = std::filesystem;
 
 // A session of its own with the session path, not logged on.
