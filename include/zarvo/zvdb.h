@@ -146,6 +146,7 @@ typedef int ZVDBRET;
 #define ZVDB_NO_BGLOAD       4165 /* no background-load status for the table */
 #define ZVDB_JSON_FIXED      4168 /* ZV_JSON field in the fixed part of a record */
 #define ZVDB_FIELD_MASKED    4169 /* field not in the record's field mask */
+#define ZVDB_VIRTUAL_COUNT   4155 /* record count of a multi-record-type table: every type counted */
 
 /* ------------------------------------------------------------------------ */
 /* Handles and value types.                                                  */
@@ -1809,6 +1810,62 @@ ZV_API int zvSQLImportTable(ZVHANDLE handle, const char *source, const char *tar
 ZV_API ZVDBRET zvdbCheckRecordSchemaConversion(ZVHANDLE table, void *status);
 ZV_API ZVDBRET zvdbStartRecordSchemaConversion(ZVHANDLE table, void *options);
 
+/* ---- Table files as a whole: move, rename, clone, temporary tables ---- */
+
+/* Renames the open file set of the table to newname (directory and name,
+ * without extension): the index files of their own whose names equal
+ * oldnames[i] (after the session's path prefix) take newnames[i], the
+ * others keep theirs; count pairs, entries may be NULL. The engine renames
+ * every file or none and never over an existing file (67). The table
+ * handle keeps its names. 0, 4013, 4007, 4012 the set is not open, the
+ * engine's code. */
+ZV_API ZVDBRET _zvdbRenameTable(ZVHANDLE table, const char *newname, const char *const *oldnames,
+                                const char *const *newnames, int32_t count);
+/* The default index file name: '?' and the table's index extension, into
+ * buffer: 0, 4013, 4007, 4006 when it does not fit in size bytes. */
+ZV_API ZVDBRET _zvdbDefaultIndexName(ZVHANDLE table, char *buffer, int32_t size);
+/* A new working base name, from the engine's temporary file name (made in
+ * the engine's temporary directory, or as "zarvo.tmp.XXXXXXXX" in the
+ * working directory): the text after its last separator (all of it without
+ * one) behind a 'c', each '.' made 'd', so "czarvodtmpd" and 8 characters,
+ * or "cZ" and 7 hex digits. Freed with _zvdb_free; NULL with the code
+ * kept (4013, 155 no unique name could be made, 4001). */
+ZV_API char *_zvdbTemporaryName(ZVHANDLE table);
+/* Makes target (closed) a new table from source's definition under name,
+ * in source's directory: fields, indexes and segments not marked deleted
+ * (an index needs a live segment), their attributes, defaults and
+ * conditional expressions, pad bytes, extents, permission, password,
+ * alignment and partition settings; the files take source's cipher. An
+ * index with a file of its own gets a working file name
+ * (_zvdbTemporaryName); when oldnames and newnames are given (one slot per
+ * index of source's list) slot i receives copies of both file names of
+ * index i (freed with _zvdb_free). The target is temporary and stays open,
+ * out of every dictionary; with keepopen its files keep source's
+ * transaction modes (create bits 1, 2), else they are left to the
+ * engine's temporary modes. Then source's application resources (types
+ * above 0x10000, types 2 and 10, type 0 numbers 11 and 12) are copied,
+ * and source's identity field is set when it is new in source or identity
+ * is nonzero. A failure after the files exist deletes them. The engine's
+ * next-create cipher is reset on every exit. Codes kept on source: 4013,
+ * 4001 also for a NULL name, 4011 target open, the create's, the engine's. */
+ZV_API ZVDBRET _zvdbCreateTemporary(ZVHANDLE source, ZVHANDLE target, const char *name, char **oldnames,
+                                    char **newnames, int keepopen, int identity);
+/* Makes table a clone of source under name (_zvdbCreateTemporary with
+ * keepopen and identity), lists it among its database's open tables and
+ * closes it: the files exist, encrypted when source's are, and the clone
+ * is in no dictionary. In a transaction of its own when none is active.
+ * The result is kept on source: 4013, the create's, the close's. */
+ZV_API ZVDBRET zvdbCloneTable(ZVHANDLE table, const char *name, ZVHANDLE source);
+/* 1 when an index without pending changes has a field segment without
+ * pending changes of a serial-number mode (mode & 0x10F is 3 or 257). */
+ZV_API int _zvdbHasSRLSEG(ZVHANDLE table);
+/* The names of the open table's record schema packed for the engine's
+ * filters: per entry a count byte (name length + 2), the name and a zero
+ * byte, then one zero byte. Freed with _zvdb_free; NULL with 4013, 438 no
+ * record schema, 4043 a name of 254 characters or more, 4001. The code
+ * (0 on success) is kept. */
+ZV_API char *_zvdbGenerateFilterNames(ZVHANDLE table);
+
 /* ------------------------------------------------------------------------ */
 /* Records: the record handle, its image and typed field access.            */
 /*                                                                           */
@@ -1884,10 +1941,19 @@ typedef int32_t ZVDB_SPECIAL_INDEX;
 #define ZVDB_BUFFER_RAW      0x10000
 
 /* Record callbacks: kind 2 runs after the record's slots are built, kind 3
- * before a reset or free of a record whose slots were built; each with the
- * record, a nonzero result failing the call. They run for user tables not
- * opened with both open bits 0x20 and 0x100. */
+ * before a reset or free of a record whose slots were built; kind 4 before
+ * a target key is built from the record and kind 5 after; kind 6 before a
+ * read (moves, finds, reads by position) and kind 7 after it, with the
+ * record read; kind 8 before a write and kind 9 after it. Each gets the
+ * record (kind 6 as ZVDB_READ_CALLBACK); a nonzero result fails the call.
+ * They run for user tables not opened with both open bits 0x20 and 0x100.
+ * The result of kind 7 is the read's result, unless the table's database
+ * filters by it: 0 then passes the record over (a find or a read by
+ * position gives 101), 4109 to 4128 take it, anything else fails the read. */
 typedef ZVDBRET (*ZVDB_RECORD_CALLBACK)(ZVHANDLE record);
+/* Kind 6: a read by position gets the position, a find its key-form target
+ * and its find mode, which the callback may change; the others 0 and NULL. */
+typedef ZVDBRET (*ZVDB_READ_CALLBACK)(ZVHANDLE record, uint64_t position, const void *target, int32_t *findmode);
 
 /* Value kinds handed to a field's value callbacks, with the size given. */
 #define ZVDB_VALUE_BOOL      1  /* int32_t 0/1, 4 */
@@ -2042,6 +2108,127 @@ ZV_API ZVDBRET zvdbSetDefaultIndex(ZVHANDLE record, int32_t n);
 ZV_API ZVDBRET zvdbSetDefaultIndexByName(ZVHANDLE record, const char *name);
 ZV_API int32_t zvdbGetDefaultIndex(ZVHANDLE record);
 ZV_API const char *zvdbGetDefaultIndexName(ZVHANDLE record);
+
+/* ---- Navigation and search ---- */
+
+/* Every read leaves the record read in the image, its fields read, its
+ * position stored, new and edited cleared; 101 means the end of the order
+ * or nothing found and keeps the stored position (a move past the end
+ * keeps the image too). Records of a variable-length table are read whole: the
+ * record's own image grows as needed (4063 for a caller's buffer too
+ * small); a shorter record leaves the rest of the image filled with the
+ * table's delimiter byte. Common codes: 4024, 4003, 4012, the engine's
+ * codes of the reads, the callbacks' results. */
+
+/* Moves: 1 first, 2 last, 3 next, 4 previous, 5 a jump by an offset. */
+typedef int32_t ZVDB_MOVE_MODE;
+/* Find modes: 0 equal, 1 less, 2 less or equal, 3 greater, 4 greater or
+ * equal; 4026 for any other. On an index with duplicates, equal finds the
+ * first of the equal keys, 2 the last and 3 the first key past them. */
+typedef int32_t ZVFIND_MODE;
+
+/* Moves in the record's order: its default index (10002 physical order),
+ * or its range or key-prefix set when one is active. */
+ZV_API ZVDBRET zvdbFirstRecord(ZVHANDLE record);
+ZV_API ZVDBRET zvdbLastRecord(ZVHANDLE record);
+ZV_API ZVDBRET zvdbNextRecord(ZVHANDLE record);
+ZV_API ZVDBRET zvdbPrevRecord(ZVHANDLE record);
+/* The record offset records from the current one (4004 for 0); on failure
+ * the record the jump started from is read again and the jump's code
+ * returned (4025 when that read fails too). */
+ZV_API ZVDBRET zvdbJumpToRecord(ZVHANDLE record, int32_t offset);
+
+/* Finds on the default index by the key of the record's fields: 4048 a
+ * table without indexes or a default index without a key, 80 physical
+ * order, 4026. */
+ZV_API ZVDBRET zvdbFindRecord(ZVHANDLE record, ZVFIND_MODE mode);
+/* By a key-form target the caller built (4007 NULL). */
+ZV_API ZVDBRET zvdbFindTarget(ZVHANDLE record, const void *target, ZVFIND_MODE mode);
+/* The default index's key of the record's fields for a find of the mode,
+ * into target of *length bytes; *length becomes the key length. 4008 NULL
+ * target or length, 4006 a shorter area (*length the key length), 4048, 80. */
+ZV_API ZVDBRET zvdbBuildTargetKey(ZVHANDLE record, ZVFIND_MODE mode, void *target, int32_t *length);
+/* The record with this row id ("$ROWID$" index), the default index kept:
+ * 4066 a table without row ids. */
+ZV_API ZVDBRET zvdbFindRowid(ZVHANDLE record, ZVBIGINT rowid, ZVFIND_MODE mode);
+/* Finds without reading: the position of the key found into *position, the
+ * key into the record's key buffer (zvdbGetKeyval); the image is left
+ * alone. 4007 NULL position or target. */
+ZV_API ZVDBRET zvdbFindKey(ZVHANDLE record, uint64_t *position, ZVFIND_MODE mode);
+ZV_API ZVDBRET zvdbFindTargetKey(ZVHANDLE record, const void *target, uint64_t *position, ZVFIND_MODE mode);
+/* Key moves on the default index, the same way. */
+ZV_API ZVDBRET zvdbFirstKey(ZVHANDLE record, uint64_t *position);
+ZV_API ZVDBRET zvdbLastKey(ZVHANDLE record, uint64_t *position);
+ZV_API ZVDBRET zvdbNextKey(ZVHANDLE record, uint64_t *position);
+ZV_API ZVDBRET zvdbPrevKey(ZVHANDLE record, uint64_t *position);
+
+/* Reads by record position: the record at position (made current);
+ * the record at the stored position again. */
+ZV_API ZVDBRET zvdbSeekRecord(ZVHANDLE record, uint64_t position);
+ZV_API ZVDBRET zvdbReadRecord(ZVHANDLE record);
+/* The stored position (0: none): 4007. */
+ZV_API ZVDBRET zvdbGetRecordPos(ZVHANDLE record, uint64_t *position);
+/* Makes position current with the record's image, without reading, and
+ * stores it; Offset only stores it. */
+ZV_API ZVDBRET zvdbSetRecordPos(ZVHANDLE record, uint64_t position);
+ZV_API ZVDBRET zvdbSetRecordOffset(ZVHANDLE record, uint64_t position);
+
+/* Blocking read: finds and moves read through the engine's blocking read
+ * with a wait parameter and a condition (copied; NULL an empty one). On
+ * 4012, 4001; Off ends it. */
+ZV_API ZVDBRET zvdbRecordBlockingReadOn(ZVHANDLE record, int32_t wait, const char *condition);
+ZV_API ZVDBRET zvdbRecordBlockingReadOff(ZVHANDLE record);
+ZV_API int zvdbIsRecordBlockingReadOn(ZVHANDLE record);
+
+/* ---- Positions and counts ---- */
+
+/* The ordinal (from 1) of the current record's key in the default index:
+ * 80, 4048, 4007, 101 none. */
+ZV_API ZVDBRET zvdbGetRecordKeyPos(ZVHANDLE record, uint64_t *ordinal);
+/* Reads the first record, then gives the position of the record the low 32
+ * bits of *position entries after it in *position: 4046 none, 80, 4048. */
+ZV_API ZVDBRET zvdbRecordPosAtOffset(ZVHANDLE record, uint64_t *position);
+/* Reads the record at percent (0..100) of the default index. */
+ZV_API ZVDBRET zvdbRecordAtPercentile(ZVHANDLE record, int32_t percent);
+/* The engine's estimate of the keys between two key-form targets; 0 with
+ * the engine's code kept. */
+ZV_API int64_t zvdbEstimateSpan(ZVHANDLE record, const void *key1, const void *key2);
+/* The table's records: the entries of "$RECBYT$", "$ROWID$" or an index
+ * whose entries count every record, else the data file's count. 4007;
+ * 4155 on a multi-record-type table (the count is stored). */
+ZV_API ZVDBRET zvdbGetRecordCount(ZVHANDLE record, uint64_t *count);
+/* Key entries of user index n; -1 with 4013, 4045 n out of range, 4018, the
+ * engine's code. */
+ZV_API int64_t zvdbNumberOfKeyEntries(ZVHANDLE table, int32_t n);
+
+/* ---- Writing, deleting and locking ---- */
+
+/* Adds a new record or rewrites the record read, when edited (else 0, and
+ * nothing is written). The identity field, when the table has one, gets
+ * its value from the engine and is not null. On failure new, edited and
+ * the position stay; a key refused gives the engine's code (2 a duplicate
+ * key) with zvdbGetErrorIndex naming the index (0..n-1, 10000, 10001; -1
+ * otherwise). 4169 with a field mask, 4014 the identity field missing. */
+ZV_API ZVDBRET zvdbWriteRecord(ZVHANDLE record);
+/* Deletes the record read (a new record: 0, nothing deleted); the image
+ * keeps it. 4169 with a field mask. */
+ZV_API ZVDBRET zvdbDeleteRecord(ZVHANDLE record);
+/* Empties the record: every byte zeroed, texts empty, numbers the zero
+ * number, fixed-length texts padded when the table pads and keeps no null
+ * bits, every field null; new, not edited. */
+ZV_API ZVDBRET zvdbClearRecord(ZVHANDLE record);
+/* Empties field n (its clear callback, slot 5, when it has one) and marks
+ * it null; a record read becomes edited. 4017, 4025 a type without an
+ * empty value. */
+ZV_API ZVDBRET zvdbClearField(ZVHANDLE record, int32_t n);
+/* Record locks, modes 0 (release) to 4: 4055 another mode, 4012 a new
+ * record, 4013. */
+ZV_API ZVDBRET zvdbLockRecord(ZVHANDLE record, int32_t mode);
+ZV_API ZVDBRET zvdbUnlockRecord(ZVHANDLE record);
+/* The lock held on the current record (0: none, also without position). */
+ZV_API int zvdbGetRecordLock(ZVHANDLE record);
+/* The index whose key refused the last write; -1 none or a bad handle. */
+ZV_API int32_t zvdbGetErrorIndex(ZVHANDLE record);
 
 /* ---- Debug dumps into the trace file "zvdbdbug.txt" ---- */
 

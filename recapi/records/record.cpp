@@ -145,6 +145,7 @@ ZV_API ZVHANDLE zvdbAllocRecord(ZVHANDLE table) {
     // A table opened with open bit 64 is read in physical order only.
     if (t->openmode & 64) r->defindex = ZVDB_INDEX_PHYSICAL;
     r->identityon = 1;
+    r->identitystamp = kStampRebuild;
     for (int k = 0; k < kZvdbCallbackSlots; k++) r->callbacks[k] = t->callbacks[k];
     if (t->session) r->setno = ++t->session->lastset;
     ZVDBRET rc = _zvdbLinkChild(r);
@@ -165,6 +166,7 @@ ZV_API ZVHANDLE zvdbFreeRecord(ZVHANDLE record) {
     zvdbEndBatch(r);
     _zvdbDropFilter(r);
     _zvdbEndFTSearch(r);
+    zvdbRecordBlockingReadOff(r);
     release_context(r);
     if (r->table) _zvdbUnlinkChild(r);
     drop_image(r);
