@@ -132,9 +132,6 @@ ZVDBRET commit_set(tagZVDBTABLE *t, uint32_t openmode, bool *written);
 ZVDBRET rebuild_set(tagZVDBTABLE *t, const IFIL *def, bool purge);
 // The engine name of open file n, or "" when it has none.
 std::string engine_name(int n);
-// The default index file name: '?' (the data file's name) followed by the
-// index extension.
-std::string default_index_name(const tagZVDBTABLE *t);
 // Bytes the duplicate suffix of a key takes on the table.
 int16_t duplicate_suffix_bytes(const tagZVDBTABLE *t);
 // The engine's duplicate code of an index handle: 0 unique, 1 duplicates,

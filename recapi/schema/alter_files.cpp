@@ -145,8 +145,6 @@ ZVDBRET new_index_entry(tagZVDBTABLE *t, tagZVDBINDEX *ix, IIDX *x, std::vector<
     return 0;
 }
 
-std::string default_index_name(const tagZVDBTABLE *t) { return std::string("?") + (t->indexext ? t->indexext : ".idx"); }
-
 std::string engine_name(int n) {
     char buf[256];
     return _zvdbGETNAM(n, buf, int32_t(sizeof buf), 0) == 0 ? std::string(buf) : std::string();

@@ -96,7 +96,8 @@ ZVDBRET kept_entry(tagZVDBTABLE *t, tagZVDBINDEX *ix, IIDX *x, std::vector<ISEG>
 // tells whether one of them has a condition. 0 or the code.
 ZVDBRET build_definition(tagZVDBTABLE *t, const IFIL *stored, DefBuilder *def, bool *conditions) {
     *conditions = false;
-    const std::string defname = default_index_name(t);
+    char defname[256];
+    if (ZVDBRET rc = _zvdbDefaultIndexName(t, defname, int32_t(sizeof defname))) return rc;
     // The hidden indexes, the first of them in the table's index file.
     bool first = true;
     for (const char *hidden : {kRecbyt, kRowid}) {
@@ -105,7 +106,7 @@ ZVDBRET build_definition(tagZVDBTABLE *t, const IFIL *stored, DefBuilder *def, b
         if (present && k < 0) return ZVDB_BAD_MODE;
         if (k < 0) continue;
         const IIDX &x = stored->iidxarr[k];
-        def->add(x, x.ridxnam, first ? defname.c_str() : x.aidxnam,
+        def->add(x, x.ridxnam, first ? defname : x.aidxnam,
                  std::vector<ISEG>(x.isegarr, x.isegarr + x.inumseg));
         first = false;
     }
@@ -123,7 +124,7 @@ ZVDBRET build_definition(tagZVDBTABLE *t, const IFIL *stored, DefBuilder *def, b
         def->add(x, rename ? ix->name : ix->iidx->ridxnam, refile ? ix->filename : ix->iidx->aidxnam, segs);
         *conditions = *conditions || nonempty(_zvdbGetIdxcndxExpr(ix));
     }
-    if (def->count() > 0 && !def->file(0)) def->set_file(0, defname.c_str());
+    if (def->count() > 0 && !def->file(0)) def->set_file(0, defname);
     return 0;
 }
 
