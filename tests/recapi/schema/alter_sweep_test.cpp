@@ -36,10 +36,7 @@ protected:
 
     void SetUp() override {
         AlterTest::SetUp();
-        ASSERT_EQ(zvdbLogout(session_), 0);
-        ASSERT_EQ(zvdbSetSessionParams(session_, 1, 3), 0);
-        ASSERT_EQ(zvdbSetSessionParams(session_, 4, 3), 0);
-        ASSERT_EQ(zvdbLogon(session_, nullptr, "tester", nullptr), 0);
+        small_caches();
     }
 
     Definition definition() {
