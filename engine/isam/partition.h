@@ -55,6 +55,11 @@ struct PARTDEF {
     int32_t ptraw;       // raw number of the host's current record
     int32_t ptrawsav;    // its saved copy (UPDCURI)
     int32_t ptsearch;    // raw number a cross-member key search continues from
+    int32_t ptsrchix;    // host index of the last cross-member search; -1: none (or
+                         //  a record of the host changed since)
+    uint32_t ptsrchh;    // the host position that search answered
+    uint32_t ptsrchl;
+    int32_t ptsrchdn;    // 1: that search was descending
     unsigned char key[zv::kIsamKeyRoom];   // a partition key formed from a record
     unsigned char keyu[zv::kIsamKeyRoom];  // its copy with the transforms undone
 };
@@ -259,6 +264,12 @@ int32_t partition_lowest_raw(const FCB *host);
 // current one, returned through *rawout); -1 with 722 when the host has
 // no member table.
 int hostpartno(FCB *host, int32_t *rawout, int hostno, int32_t raw);
+
+// ---- partsearch.cpp: key searches across members ---------------------------------
+
+// Forgets the host's last cross-member search: a record of the host was
+// added, rewritten or deleted, or its current record restored.
+void partition_search_reset(FCB *host);
 
 // ---- partkey.cpp: the partition key in the indexes of a set ---------------------
 
