@@ -1817,15 +1817,16 @@ ZV_API char *_zvdbTemporaryName(ZVHANDLE table);
  * engine's temporary modes. Then source's application resources (types
  * above 0x10000, types 2 and 10, type 0 numbers 11 and 12) are copied,
  * and source's identity field is set when it is new in source or identity
- * is nonzero. A failure after the files exist deletes them. The engine's
- * next-create cipher is reset on every exit. Codes kept on source: 4013,
+ * is nonzero. A failure leaves target closed and empty, and deletes the
+ * files it made. The engine's next-create cipher is reset on every exit. Codes kept on source: 4013,
  * 4001 also for a NULL name, 4011 target open, the create's, the engine's. */
 ZV_API ZVDBRET _zvdbCreateTemporary(ZVHANDLE source, ZVHANDLE target, const char *name, char **oldnames,
                                     char **newnames, int keepopen, int identity);
 /* Makes table a clone of source under name (_zvdbCreateTemporary with
  * keepopen and identity), lists it among its database's open tables and
  * closes it: the files exist, encrypted when source's are, and the clone
- * is in no dictionary. In a transaction of its own when none is active.
+ * is in no dictionary; a failure deletes the files it made. In a
+ * transaction of its own when none is active.
  * The result is kept on source: 4013, the create's, the close's. */
 ZV_API ZVDBRET zvdbCloneTable(ZVHANDLE table, const char *name, ZVHANDLE source);
 /* 1 when an index without pending changes has a field segment without
