@@ -1899,6 +1899,34 @@ typedef uint32_t ZVALTERACTION;
  * no index) kept. */
 ZV_API ZVALTERMASK zvdbGetTableStatus(ZVHANDLE table);
 
+/* Applies the pending edits of an open table (any handle leading to one)
+ * to its files with the work its mask asks for, in place, by an index
+ * rebuild or by copying every record into a new table that takes the
+ * table's place; the alteration callback (kind 16) runs at the start, once
+ * the mask is known (it may change the table's alteration mask then) and at
+ * the end, also after a failure; the copy reports its progress to kind 17.
+ * Transaction-controlled tables run inside a transaction (begun here when
+ * none is active). After the call the handles are read again from the
+ * files; after a failure the files are as before the call, or, when the
+ * failure came after the work was on disk, as altered. 0; 4013 no table,
+ * 4088 opened read only, 4054 mirrored or virtual table, or a new index
+ * built later by the engine without a file of its own (454 with one), 4012
+ * not active, 4095 an index without segments, 4085 a bad action, 4048
+ * action 1 without any index, 990 a data file whose header was patched, 2
+ * a duplicate key while copying (without 0x1000), a callback's nonzero
+ * result, record, field and engine codes. */
+ZV_API ZVDBRET zvdbAlterTable(ZVHANDLE handle, ZVALTERACTION action);
+/* Sets index n's condition (NULL or "" removes it) and rebuilds the indexes
+ * (action 1); the condition it holds already returns 0 at once. 4013, 4018,
+ * and the codes of zvdbAlterTable. */
+ZV_API ZVDBRET zvdbUpdateCndxIndex(ZVHANDLE table, int32_t n, const char *text);
+ZV_API ZVDBRET zvdbUpdateCndxIndexByName(ZVHANDLE table, const char *name, const char *text);
+/* Gives the table a new create mode by copying its records (action 3), in
+ * a transaction of its own (inside the caller's one, between save points).
+ * The create mode it has already returns 0 at once. 4013, 4088 opened read
+ * only, and the codes of zvdbAlterTable. */
+ZV_API ZVDBRET zvdbUpdateCreateMode(ZVHANDLE table, uint32_t createmode);
+
 /* ---- Full-text index definitions of a table (none in this build) ---- */
 
 /* Index n: NULL with 4013, 4005. Count: -1 without list. Status: 0 for a
