@@ -245,6 +245,14 @@ int zvuniqpartundo(FCB *host, int hostno, int count, int mode, int32_t raw, int3
 // Adds one key to host index ixno for a member: 0 or the add's error; a
 // stale equal entry is replaced.
 int zvpartaddk(int ixno, const void *key, int32_t raw, int32_t stamp, bool wide);
+// Keeps the enhanced counts of the host's global unique indexes in step
+// with a member change: direction > 0 purge, 0 archive, < 0 activate, of
+// the open member memberno whose state was prevstate. 0, or the error
+// (the counts then switched off).
+int setactdelta(FCB *host, int hostno, int memberno, int direction, int32_t prevstate);
+// Switches the enhanced counts of a host and its indexes off, with the
+// status log lines of location `location`: 0.
+int loseEnhancedGUIx(FCB *host, int hostno, int location);
 
 // ---- The context of a data file and other calls of the ISAM layer --------------
 
@@ -314,6 +322,8 @@ int32_t raw_of_key(const HostIndex &h, const void *key);
 int zvpartiidx(FCB *host, int hostno, int relkey, IFILPARM *p, int add, int flag);
 // Rebuilds a partitioned set: 454.
 int zvpartrbl(IFILPARM *params);
+// Rebuilds the closed member raw of an open host alone: 454.
+int rebuild_member(FCB *host, int hostno, int32_t raw);
 // The partitioned host whose member a set rebuild is working on: null.
 FCB *zvparthost();
 // The rebuild's key pass: adds the key of member index idxno of member
