@@ -46,7 +46,6 @@ enum : int {
 };
 constexpr int kActionMask = 0x6FF0;
 constexpr int kModeRefused = 0x1000;
-constexpr int32_t kGrowStep = 12;
 constexpr int32_t kPurgedFile = -6, kArchivedFile = -7;
 constexpr uint16_t kMemberOpen = 0x1000;
 
@@ -96,18 +95,6 @@ int open_by_name(FCB *host, const char *name) {
 void close_quietly(int n) {
     ErrorKeep keep;
     CLRFIL(n);
-}
-
-char *copy_name(const char *s) {
-    const size_t n = strnlen(s, 255);
-    auto *c = static_cast<char *>(zvgetmem(int32_t(n + 1)));
-    if (c) memcpy(c, s, n);
-    return c;
-}
-
-void widen(PARTDEF *pd, int32_t raw) {
-    if (pd->ptlow != -1 && raw < pd->ptlow) pd->ptlow = raw;
-    if (pd->pthigh != -1 && raw > pd->pthigh) pd->pthigh = raw;
 }
 
 // One call of PTADMIN.
@@ -292,7 +279,7 @@ int Admin::activate(int32_t raw) {
     } else {
         m->state = kMbrClosed;
         m->filno = -1;
-        widen(pd_, raw);
+        partition_widen(pd_, raw);
     }
     close_quietly(n);
     return rc;
@@ -314,23 +301,10 @@ int Admin::add(const char *name, int32_t raw) {
     }
     if (raw < pd_->ptbase) return 712;
     if (int64_t(raw) > int64_t(pd_->ptbase) + kRawSpan) return 730;
-    if (!entry(raw)) {
-        const int32_t need = raw - pd_->ptbase + 1;
-        if (need > pd_->ptmax) {
-            const int32_t cap = need + kGrowStep;
-            auto *t = static_cast<PARTMBR *>(zvgetmem(int32_t(sizeof(PARTMBR)) * cap));
-            if (!t) return 10;
-            if (pd_->ptcur > 0) memcpy(t, pd_->ptmbr, sizeof(PARTMBR) * size_t(pd_->ptcur));
-            zvputmem(pd_->ptmbr);
-            pd_->ptmbr = t;
-            pd_->ptmax = cap;
-        }
-        for (int32_t i = pd_->ptcur; i < need; i++) pd_->ptmbr[i] = PARTMBR{-1, kMbrNone, 0, nullptr};
-        pd_->ptcur = need;
-    }
+    if (partition_cover(pd_, raw)) return 10;
     PARTMBR *m = entry(raw);
     if (m->state != kMbrNone) return 718;
-    char *stored = copy_name(name);
+    char *stored = member_name_copy(name);
     if (!stored) return 10;
     char *oldname = m->name;
     const int32_t oldstamp = m->stamp;
@@ -360,7 +334,7 @@ int Admin::add(const char *name, int32_t raw) {
     zvputmem(oldname);
     m->state = kMbrClosed;
     m->filno = -1;
-    widen(pd_, raw);
+    partition_widen(pd_, raw);
     return 0;
 }
 

@@ -148,6 +148,13 @@ int host_index_slot(int hostno, int ixno);
 
 // ---- partmember.cpp: members ---------------------------------------------------
 
+// Grows the member table to cover raw (new entries state 0): 0 or 82.
+int partition_cover(PARTDEF *pd, int32_t raw);
+// Widens a known active range (ptlow, pthigh) to raw.
+void partition_widen(PARTDEF *pd, int32_t raw);
+// A zvgetmem copy of a member name (at most 255 bytes), or null.
+char *member_name_copy(const char *name);
+
 // The member name for raw number raw: host-side name and its suffix
 // (".%03d" with a rule, ".%04d%02d%02d.%06d" by the date rule) into out
 // (256 bytes): 0, or 418 when it would pass 255 bytes.
