@@ -10,6 +10,9 @@
 //
 // A share of the cache can be dedicated to files with a quota: their pages
 // leave the LRU list and are never taken as victims.
+//
+// Record pieces that the ISAM calls reach by key may go around the cache
+// while their page is not cached and shows no locality (see around()).
 #include "engine/core/pagecache.h"
 
 #include <cstring>

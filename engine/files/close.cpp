@@ -118,6 +118,10 @@ int iclsfilx(int filno, int mode) {
     f->opflags |= kOpClosing;
     // A host's members and its directory write themselves into it first.
     if (f->hdr.base.sfiltyp == kSfHost) keep(zv::superfile_close_members(f, mode));
+    // A partitioned host closes the members it opened; a member its host
+    // opened leaves the host's table of open members.
+    if (f->partdef) keep(zv::zvpartcls(f));
+    if (f->parthost) zv::partition_member_closing(f);
 
     // The identity block goes back over its resource first. A failure is
     // the close's own: the clean mark is not written, so the next open
@@ -165,6 +169,7 @@ int iclsfilx(int filno, int mode) {
         keep(zv::mbsave(f));
 
     zv::zvclncamo(f);
+    zv::zvpartcln(f);
     // A member's ring entry is its host's, which stays open.
     if (f->hostfcb == f || !f->hostfcb) inrfil(f, 0);
     int32_t blocks = 1;

@@ -19,6 +19,7 @@
 
 struct DEFBLK;
 struct IDBLK;
+struct PARTDEF;
 struct ISAMCTX;
 struct KEYBUFSET;
 
@@ -153,6 +154,10 @@ struct FCB {
 
     // ---- ISAM contexts (engine/isam/context.cpp) ---------------------------------
     ISAMCTX *actctx;            // data file: the context whose state the file holds now; null: none
+
+    // ---- Partitioned files (engine/isam/partition*.cpp) ---------------------------
+    PARTDEF *partdef;           // host data file: its partition definition while open; null: none
+    FCB *parthost;              // member data file opened by its host: the host; null otherwise
 
     // ---- Data page cache: pieces moved around it (engine/core/pagecache.cpp) ----
     uint64_t lonepage;          // 1 + offset of the page last read around the cache (0: none)

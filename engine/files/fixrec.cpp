@@ -413,7 +413,8 @@ ZV_API int REDREC(int datno, uint32_t recbyt, void *recptr) {
     FCB *filter_of = f;
     int rfno = datno;
     if ((f->hdr.ext.flmode2 & kFlmode2PartHost) && f->kind != kKindIndex) {
-        uint32_t mh = wide(f) ? hi : 0;
+        // The raw number is in the high word whatever the host's offsets.
+        uint32_t mh = hi;
         int part = -1;
         int m = zvunfoldpartno(f, &mh, &part, 1);
         if (m >= 0) {

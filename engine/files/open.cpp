@@ -241,6 +241,11 @@ int read_resources(FCB *b, uint16_t mode) {
         } else if (zvclbkinit(b->name, b->cidxtab, 2) == 0 && g->uerr_cod) {
             if ((rc = stop(g->uerr_cod))) return rc;
         }
+        // A partitioned host: its member table and its rule.
+        if (b->hdr.ext.flmode2 & kFlmode2PartHost) {
+            if ((rc = stop(zv::zvpartres(b->filno)))) return rc;
+            if ((rc = stop(zv::zvpartrule(b, b->filno)))) return rc;
+        }
     }
     if (int rc = stop(zvgetDAR(b, 0, mode))) return rc;
     return 0;

@@ -178,7 +178,8 @@ int merge_backward(FCB *f, FCB *sp, uint64_t *pos, uint32_t *alen, int mode) {
 int map_partition(FCB **f, int *filno, uint32_t *hi, FCB **filter_of) {
     FCB *h = *f;
     if ((h->hdr.ext.flmode2 & kFlmode2PartHost) && h->kind != kKindIndex) {
-        uint32_t mh = wide(h) ? *hi : 0;
+        // The raw number is in the high word whatever the host's offsets.
+        uint32_t mh = *hi;
         int part = -1;
         int m = zvunfoldpartno(h, &mh, &part, 1);
         if (m >= 0) {

@@ -39,12 +39,24 @@
 #include "engine/index/nodealloc.h"
 #include "engine/index/nodecache.h"
 #include "engine/index/nodeupdate.h"
+#include "engine/index/partition_upcalls.h"
 #include "engine/index/walkguard.h"
 #include "engine/isam/isammap.h"
 
 using namespace zv;
 
 namespace {
+
+// Flags of a partitioned host's index file that holds global unique
+// indexes: the host marks "partitioned" and "has global unique indexes".
+constexpr uint32_t kFl2GlobalHost = 0x2400000;
+
+// Whether index f lies in such a file (an additional member in its host
+// index file).
+bool global_unique_host(const FCB *f) {
+    const FCB *file = f->hostfcb && f->hostfcb->kind == kKindIndex ? f->hostfcb : f;
+    return (file->hdr.ext.flmode2 & kFl2GlobalHost) == kFl2GlobalHost;
+}
 
 // Marks an index whose split stopped half way for rebuild; keeps code.
 int broken_split(FCB *f, int code) {
@@ -444,6 +456,13 @@ int iaddkey(int filno, const void *key, uint32_t posh, uint32_t posl, int mode) 
                     usys(-837);
                     return set_uerr(0);
                 }
+            }
+            // A global unique index of a partitioned host: the caller may
+            // replace an entry whose member no longer holds it.
+            if (global_unique_host(f) && !idx_dup(f)) {
+                uint32_t oh, ol;
+                drnpnt81p(&ol, &oh, b, e);
+                usys(partition_entry_stale(f, oh, ol) ? -726 : 0);
             }
             return set_uerr(2);
         }

@@ -1,8 +1,11 @@
 // Calls of the index engine up into the ISAM layer's partition services.
 //
 // A partitioned host index hands its key reads and its key count to the
-// partition services of the ISAM layer. Until that layer provides them, the
-// stand-ins behind this header answer 454 (not supported).
+// partition services of the ISAM layer; the key insert asks it whether an
+// equal entry of a global unique index is stale. Until the searches, counts
+// and estimates across members are built, their stand-ins behind this
+// header (partition_standin.cpp) answer 454 (searches, counts) and 614
+// (estimates).
 #pragma once
 
 #include <cstdint>
@@ -29,3 +32,9 @@ uint32_t zvhostdst(FCB *host, int keyno);
 uint32_t zvhostdst_set(FCB *host, int keyno, int mode, int flag);
 // Prepares the member search buffer of a partitioned host: 0 or 614.
 int initPARTSERbuf(int keyno);
+
+// An entry (posh, posl) of the global unique index x of a partitioned host
+// met by an equal key: true when the member it names no longer holds it
+// (the raw number outside the member table, a member of state 0 or 4, or
+// another stamp).
+bool partition_entry_stale(FCB *x, uint32_t posh, uint32_t posl);

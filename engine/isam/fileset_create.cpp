@@ -41,6 +41,32 @@ struct DefaultBlocks {
     ~DefaultBlocks() { clrxcre(blocks); }
 };
 
+// Key-type bits that index creation keeps while set (fileopt[0]).
+constexpr uint32_t kOptKeepKeyType = 0x4000;
+
+// The partitioning of a set being created.
+struct Partitioning {
+    int keyidx = -1;             // relative key of the partition index
+    int marks[64] = {};          // partition marks (key type bits 0x60)
+    uint32_t bits = 0;           // indexes 0..31 that carry a mark
+    bool asked[65] = {};         // per block: global uniqueness asked for
+    uint32_t block = 0;          // word 0 of the block of the latest index file
+    bool any = false;            // a global unique index was made
+};
+
+// Whether index k becomes a global unique index: its file's block asks
+// for it, the index allows no duplicates, is not the partition index and
+// has no serial segment.
+bool global_unique(const Partitioning &p, const IIDX &x, int k) {
+    if (!(p.block & kPartGlobal) || !(p.block & (kPartBits | kPartMember))) return false;
+    if (k == p.keyidx || (x.ikeydup != 0 && x.ikeydup != 4) || (x.ikeytyp & 0x60)) return false;
+    for (int s = 0; s < x.inumseg && x.isegarr; s++) {
+        int b = x.isegarr[s].segmode & 0x10F;
+        if (b == 3 || b == 257) return false;
+    }
+    return true;
+}
+
 // What a create has made so far, for the undo.
 struct Made {
     int datno = -1;
@@ -159,13 +185,32 @@ ZV_API int CREIFILz(IFILPARM *p) {
         if (int rc = chkxcre(ZV_XCRE_DEFAULT, nismfil(ifil), &defaults.blocks)) return refuse(rc, datno);
         xcre = defaults.blocks;
     }
-    if (xcre && (xcre[0].mode & 0xC00000u)) {
-        int keyidx = int(xcre[0].option9);
-        if (keyidx < 0 || keyidx >= ifil->dnumidx) return refuse(731, datno);
+    // A partitioned set: the partition marks of each index (its key type's
+    // bits 0x60), and its global unique indexes: those whose block asks for
+    // it (0x2000000) and that may be one.
+    const bool partitioned = xcre && (xcre[0].mode & kPartBits);
+    Partitioning part;
+    if (partitioned && xcre == p->xcre) {
+        // The marks go into an engine copy: the caller's blocks are only read.
+        if (int rc = chkxcre(xcre, nismfil(ifil), &defaults.blocks)) return refuse(rc, datno);
+        xcre = defaults.blocks;
+    }
+    if (partitioned) {
+        part.keyidx = int(xcre[0].option9);
+        if (part.keyidx < 0 || part.keyidx >= ifil->dnumidx) return refuse(731, datno);
         for (int k = 0; k < ifil->dnumidx; k++) {
-            if (int rc = zvchkprtidx(xcre, ifil, k, keyidx)) return refuse(rc, datno + 1 + k);
+            int mark = zvchkprtidx(xcre, ifil, k, part.keyidx);
+            if (mark < 0) return refuse(-mark, datno + 1 + k);
+            part.marks[k] = mark & 0x60;
+            if (mark && k < 32) part.bits |= 1u << k;
         }
-        zvchkunqidx(xcre + 1, ifil, nullptr, 0, -2, keyidx);
+        const int files = nismfil(ifil);
+        for (int i = 1; i < files; i++) part.asked[i] = (xcre[i].mode & kPartGlobal) != 0;
+        zvchkunqidx(xcre + 1, ifil, nullptr, int(part.bits), -2, part.keyidx);
+        for (int i = 1; i < files; i++) {
+            if (!part.asked[i]) xcre[i].mode &= ~kPartGlobal;
+            xcre[i].mode = (xcre[i].mode & ~kPartBits) | (xcre[0].mode & kPartBits);
+        }
     }
     // 6. The data file.
     Made made;
@@ -212,8 +257,11 @@ ZV_API int CREIFILz(IFILPARM *p) {
         int n = datno + 1 + k;
         made.last = k;
         int rc = 0;
+        // A partitioned set keeps the partition marks in the key types.
+        const int16_t keytype = partitioned ? int16_t((x.ikeytyp & ~0x60) | part.marks[k]) : x.ikeytyp;
+        OptionBit marks(&g->fileopt[0], partitioned ? kOptKeepKeyType : 0u);
         if (!shape.is_file(k)) {
-            rc = CREMEM(datno + 1 + shape.host[k], x.ikeylen, x.ikeytyp, x.ikeydup, k - shape.host[k]);
+            rc = CREMEM(datno + 1 + shape.host[k], x.ikeylen, keytype, x.ikeydup, k - shape.host[k]);
         } else {
             char iname[256];
             if (x.aidxnam) {
@@ -236,18 +284,29 @@ ZV_API int CREIFILz(IFILPARM *p) {
                 bp = &blk;
             }
             OptionBit mark(&g->fileopt[2], kIsamIndexMark);
-            rc = CREIDXX8(n, iname, x.ikeylen, x.ikeytyp, x.ikeydup, shape.nmem[k], ifil->ixtdsiz, imode,
+            rc = CREIDXX8(n, iname, x.ikeylen, keytype, x.ikeydup, shape.nmem[k], ifil->ixtdsiz, imode,
                           int32_t(p->permmask), p->group, p->password, bp);
             if (rc == 0 || open_state(fcb_at(n))) made.indexfile[k] = true;
+            part.block = bp ? bp->mode : 0;
         }
         if (rc) return undo(ifil, made, rc, n);
+        if (partitioned && global_unique(part, x, k)) {
+            FCB *xf = fcb_at(n);
+            xf->hdr.ext.flmode2 |= kPartGlobalIdx;
+            if ((rc = wrthdr(xf)) != 0) return undo(ifil, made, rc, n);
+            part.any = true;
+        }
         if ((rc = setimap(k, ifil, -1, 0, 1)) != 0) return undo(ifil, made, rc, g->isamfil_num);
         if (x.icolseq && (rc = SETALTSEQ(n, x.icolseq)) != 0) return undo(ifil, made, rc, n);
         if (x.ipadbyt && (rc = SETVARBYTS(n, x.ipadbyt)) != 0) return undo(ifil, made, rc, n);
         isam_entry(n)->inuse = kMapByIfil;
     }
-    // 9. End of the index list.
+    // 9. End of the index list. A host with a global unique index says so.
     if (ifil->dnumidx < kMapIndexes) setzvEOK(datno, ifil->dnumidx);
+    if (part.any && dat && !(dat->hdr.ext.flmode2 & kPartGlobal)) {
+        dat->hdr.ext.flmode2 |= kPartGlobal;
+        if (int rc = wrthdr(dat)) return undo(ifil, made, rc, datno);
+    }
     // 10. Partition-key map of a partitioned set.
     if (dat && (dat->hdr.ext.flmode2 & 0x1C00000u)) {
         if (int rc = setkincmap(dat, datno)) return undo(ifil, made, rc, datno);

@@ -318,7 +318,8 @@ int IndexAdd::run() {
         }
         if (dat_->hdr.ext.flmode2 & kPartitioned) {
             for (int k = 0; k < ifil_->dnumidx; k++)
-                if (int rc = zvchkprtidx(blocks_, ifil_, k, int(dat_->hdr.ext.crew9))) return set_fail(rc, first_ + k);
+                if (int rc = zvchkprtidx(blocks_, ifil_, k, int(dat_->hdr.ext.crew9) - slot0_); rc < 0)
+                    return set_fail(-rc, first_ + k);
         }
     }
     // 8. The IFIL as the key map reads it.

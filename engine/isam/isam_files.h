@@ -21,6 +21,17 @@ void *zvigetcidx(int datno);
 void zvfreecidx(void *object, int kind);
 // Writes the partition definition resources of a new partitioned host.
 int zvsetpres(FCB *fcb, int filno);
+// A partitioned host at open reads its member table and its rule: 0 or
+// the error (resources not found: 401, 408, 438).
+int zvpartres(int filno);
+int zvpartrule(FCB *host, int filno);
+// A partitioned host at close: closes the members it opened, then frees
+// its partition definition.
+int zvpartcls(FCB *host);
+int zvpartcln(FCB *host);
+// A member data file that its host opened is closing on its own: the
+// host forgets its file number.
+void partition_member_closing(FCB *member);
 // An index file (with its members) is closing: no data file keeps it as
 // its record-position index any longer, and its key-map entries lose the
 // flag of an in-memory condition (the close frees the condition).

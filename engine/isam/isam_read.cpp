@@ -28,6 +28,7 @@
 #include "engine/core/centralio.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/fileio.h"
+#include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
@@ -44,6 +45,7 @@
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -99,6 +101,9 @@ FCB *index_file(int keyno) {
     }
     return x;
 }
+
+// A partitioned host data file: its reads go to its members.
+inline bool part_host(const FCB *d) { return d->kind != kKindIndex && (d->hdr.ext.flmode2 & kFlmode2PartHost); }
 
 inline void refresh_work(FCB *x) {
     KEYBUFSET *k = x->keybufs;
@@ -229,6 +234,12 @@ int iUPDCURI(int datno, int mode) {
     if (!d) return set_uerr(26);
     if (d->kind == kKindIndex) return 48;
     if (mode < 0 || mode > 2) return 116;
+    if (PARTDEF *pd = d->partdef) {
+        const int32_t raw = pd->ptraw, sav = pd->ptrawsav;
+        if (mode == 0) pd->ptrawsav = raw;
+        else if (mode == 1) pd->ptraw = sav;
+        else pd->ptraw = sav, pd->ptrawsav = raw;
+    }
     switch (mode) {
     case 0:
         d->isamsavh = d->isamposh;
@@ -378,8 +389,8 @@ int reset_cur2(int keyno, uint32_t posh, uint32_t posl, void *record, int32_t *l
         ierr(g->uerr_cod, datno);
         return g->uerr_cod;
     }
-    int rc = addlok81(d, posh, posl, datno);
-    if (!rc) rc = ismred(datno, keyno, posh, posl, record, len);
+    int rc = part_host(d) ? part_reset_cur(keyno, datno, posh, posl, record, len) : addlok81(d, posh, posl, datno);
+    if (!rc && !part_host(d)) rc = ismred(datno, keyno, posh, posl, record, len);
     if (rc) {
         zvclrlockon();
         ierr(rc, datno);
@@ -414,7 +425,7 @@ uint32_t search(Op op, int keyno, const unsigned char *target, unsigned char *ou
     return 0;
 }
 
-int getREC(Op op, int keyno, const void *target, void *record, int32_t *len) {
+int getREC(Op op, int keyno, const void *target, void *record, int32_t *len, bool keyform = false) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     g->isamerr_cod = 0;
@@ -425,7 +436,7 @@ int getREC(Op op, int keyno, const void *target, void *record, int32_t *len) {
     const size_t kl = size_t(x->hdr.base.keylen);
     unsigned char *t = g->isam.target;
     memcpy(t, target, kl);
-    if (!(g->userprof & 1)) {
+    if (!(g->userprof & 1) && !keyform) {
         void *r = (op == Op::Lte || op == Op::Gt) ? lTFRMKEY(keyno, t) : TFRMKEY(keyno, t);
         if (!r) return isam_end(g->isamerr_cod ? g->isamerr_cod : g->uerr_cod ? g->uerr_cod : 80, keyno);
     }
@@ -727,6 +738,13 @@ int walk(int filno, Dir dir, void *record, int32_t *len) {
     g->isamerr_cod = 0;
     FCB *f = tstifnm(filno);
     if (!f) return isam_end(g->uerr_cod, filno);
+    const FCB *host = f->kind == kKindIndex ? fcb_at(keymap_datno(filno)) : f;
+    if (host && part_host(host)) {
+        if (!record) return isam_end(set_uerr(33), filno);
+        if (f->kind == kKindIndex && !f->keybufs) return isam_end(48, filno);
+        if (dir == Dir::First || dir == Dir::Last) return zvp_bndrec(f, dir == Dir::First, filno, record, len);
+        return zvp_seqrec(f, dir == Dir::Next, filno, record, len);
+    }
     if (f->kind == kKindIndex) {
         if (!f->keybufs) return isam_end(48, filno);
         if (!record) return isam_end(set_uerr(33), filno);
@@ -741,6 +759,7 @@ int read_at(int datno, uint32_t hi, uint32_t lo, void *record, int32_t *len) {
     INSTGV *g = zvWNGV;
     FCB *d = data_file(datno);
     if (!d) return g->isamerr_cod;
+    if (part_host(d)) return part_read_at(datno, hi, lo, record, len);
     if (!keeps_high(d)) hi = 0;
     set_uerr(0);
     int rc = addlok81(d, hi, lo, datno);
@@ -751,6 +770,12 @@ int read_at(int datno, uint32_t hi, uint32_t lo, void *record, int32_t *len) {
 }
 
 }  // namespace
+
+int keyed_read(int op, int keyno, const void *target, void *rec, int32_t *len, bool keyform) {
+    static constexpr Op kOps[5] = {Op::Eql, Op::Gte, Op::Gt, Op::Lte, Op::Lt};
+    if (op < 0 || op > 4) return isam_end(116, keyno);
+    return getREC(kOps[op], keyno, target, rec, len, keyform);
+}
 
 int next_live_record(FCB *d, uint64_t *pos) {
     if (d->kind == kKindVariable) return walk_variable(d, pos);
@@ -830,8 +855,10 @@ ZV_API int SETCURI(int datno, uint32_t poslow, const void *record, int32_t len) 
     if (!g) return 47;
     uint32_t hi = uint32_t(zvGETHGHi());
     g->isamerr_cod = 0;
-    if (!data_file(datno)) return g->isamerr_cod;
+    FCB *d = data_file(datno);
+    if (!d) return g->isamerr_cod;
     if (len < 0) return isam_end(634, datno);
+    if (part_host(d)) return isam_end(part_setcuri(datno, hi, poslow, record, len), datno);
     return isam_end(iSETCURI(datno, hi, poslow, record, len, -1, -1), datno);
 }
 

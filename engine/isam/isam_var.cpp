@@ -33,6 +33,7 @@
 #include "engine/index/keyform_needs.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 
 using namespace zv;
@@ -146,7 +147,7 @@ ZV_API int ADDVREC(int datno, void *record, int32_t len) {
     if (!record) return isam_end(set_uerr(33), datno);
     if (len <= 0 || len < int32_t(d->hdr.base.reclen)) return isam_end(149, datno);
     if ((d->hdr.ext.flmode3 & kFlmode3FixedOnly) && len != int32_t(d->hdr.base.reclen)) return isam_end(945, datno);
-    if (partition_host(d)) return isam_end(454, datno);
+    if (partition_host(d)) return part_addrec(datno, d, record, len, true);
     UpdateBits bits(kUpdAdd | kUpdCurrent);
     UndoGuard u(datno);
     uint32_t lo = NEWVREC(datno, len);
@@ -154,7 +155,7 @@ ZV_API int ADDVREC(int datno, void *record, int32_t len) {
     if (!lo && !hi) return isam_end(g->uerr_cod ? g->uerr_cod : 39, datno);
     const uint64_t pos = join64(hi, lo);
     u.space_taken(pos, true);
-    setsrlpos(d, record);
+    if (!host_serial(d)) setsrlpos(d, record);
     if (!is_partition_member(d) && setIDfield(d, record, len)) return fail(u, g->uerr_cod, datno);
     if (int rc = addlok81(d, hi, lo, datno)) return fail(u, rc, datno);
     zvSETHGHi(int32_t(hi));
@@ -169,7 +170,7 @@ ZV_API int DELVREC(int datno) {
     g->isamerr_cod = 0;
     FCB *d = variable_file(datno);
     if (!d) return g->isamerr_cod;
-    if (partition_host(d)) return isam_end(454, datno);
+    if (partition_host(d)) return part_delrec(datno, d, true);
     uint64_t pos = 0;
     VRECHDR h;
     if (int rc = current_area(datno, d, &pos, &h)) return isam_end(rc, datno);
@@ -201,7 +202,7 @@ ZV_API int RWTVREC(int datno, void *record, int32_t len) {
     if (len <= 0 || len < int32_t(d->hdr.base.reclen)) return isam_end(149, datno);
     if ((d->hdr.ext.flmode3 & kFlmode3FixedOnly) && len != int32_t(d->hdr.base.reclen)) return isam_end(945, datno);
     if (d->hdr.base.flmode & 0x8) return isam_end(54, datno);
-    if (partition_host(d)) return isam_end(454, datno);
+    if (partition_host(d)) return part_rwtrec(datno, d, record, len, true);
     uint64_t pos = 0;
     VRECHDR h;
     if (int rc = current_area(datno, d, &pos, &h)) return isam_end(rc, datno);
@@ -309,7 +310,7 @@ ZV_API int RWTPREC(int datno, void *record, int32_t len) {
     if (d->kind == kKindIndex) return isam_end(48, datno);
     if (!record) return isam_end(set_uerr(33), datno);
     if (len < 0) return isam_end(634, datno);
-    if (partition_host(d)) return isam_end(454, datno);
+    if (partition_host(d)) return part_rwtprec(datno, d, record, len);
     const bool variable = d->kind == kKindVariable;
     uint64_t pos = 0;
     if (int rc = chkism(datno, d, &pos)) return isam_end(rc, datno);
@@ -366,6 +367,7 @@ ZV_API int REDVREC(int datno, void *buffer, int32_t buflen) {
     if (!d) return g->isamerr_cod;
     if (!buffer) return isam_end(set_uerr(33), datno);
     if (buflen < 0) return isam_end(634, datno);
+    if (partition_host(d)) return part_redvrec(datno, buffer, buflen);
     const uint32_t hi = d->isamposh, lo = d->isamposl;
     if (!hi && !lo) return isam_end(g->uerr_cod ? g->uerr_cod : 100, datno);
     const int varidx = g->isam.varidx;
@@ -400,6 +402,7 @@ ZV_API int32_t GETVLEN(int datno) {
     g->isamerr_cod = 0;
     FCB *d = variable_file(datno);
     if (!d) return 0;
+    if (partition_host(d)) return part_getvlen(datno);
     const uint32_t hi = d->isamposh, lo = d->isamposl;
     if (!hi && !lo) return isam_end(100, datno), 0;
     zvSETHGHi(int32_t(hi));

@@ -40,6 +40,7 @@
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -330,6 +331,11 @@ int delikey81(int datno, UndoGuard &u, uint64_t pos) {
     return ierr(0, 0);
 }
 
+bool host_serial(const FCB *d) {
+    const FCB *h = d->parthost;
+    return h && (h->hdr.ext.flmode2 & kPartSerial);
+}
+
 // The serial number goes into the record so that its key sorts by value:
 // most significant byte first, or in host order (least significant byte
 // first) when the start-up profile has key formation byte-reverse integer
@@ -383,7 +389,7 @@ FCB *fixed_file(int datno, bool *variable) {
 }
 
 // Partitioned hosts: their records live in member files, which the
-// partition layer adds and removes; no host can be made yet.
+// partition layer adds and removes.
 bool partition_host(const FCB *d) { return (d->hdr.ext.flmode2 & kFlmode2PartHost) != 0; }
 
 }  // namespace
@@ -399,7 +405,7 @@ ZV_API int ADDREC(int datno, void *record) {
     if (!d) return g->isamerr_cod;
     if (variable) return ADDVREC(datno, record, int32_t(d->hdr.base.reclen));
     if (!record) return isam_end(set_uerr(33), datno);
-    if (partition_host(d)) return isam_end(454, datno);
+    if (partition_host(d)) return part_addrec(datno, d, record, d->reclen, false);
     UpdateBits bits(kUpdAdd | kUpdCurrent);
     UndoGuard u(datno);
     uint32_t lo = NEWREC(datno);
@@ -407,7 +413,7 @@ ZV_API int ADDREC(int datno, void *record) {
     if (!lo && !hi) return isam_end(g->uerr_cod ? g->uerr_cod : 39, datno);
     const uint64_t pos = join64(hi, lo);
     u.space_taken(pos, false);
-    setsrlpos(d, record);
+    if (!host_serial(d)) setsrlpos(d, record);
     if (!is_partition_member(d) && setIDfield(d, record, d->reclen)) return fail(u, g->uerr_cod, datno);
     if (int rc = addlok81(d, hi, lo, datno)) return fail(u, rc, datno);
     if (int rc = iWRTREC(datno, hi, lo, d->reclen, fixed_frame(d), record, d)) return fail(u, rc, datno);
@@ -424,7 +430,7 @@ ZV_API int RWTREC(int datno, void *record) {
     if (!d) return g->isamerr_cod;
     if (variable) return RWTVREC(datno, record, int32_t(d->hdr.base.reclen));
     if (!record) return isam_end(set_uerr(33), datno);
-    if (partition_host(d)) return isam_end(454, datno);
+    if (partition_host(d)) return part_rwtrec(datno, d, record, d->reclen, false);
     uint64_t pos = 0;
     if (int rc = chkism(datno, d, &pos)) return isam_end(rc, datno);
     RecordAround around;
@@ -455,7 +461,7 @@ ZV_API int DELREC(int datno) {
     FCB *d = fixed_file(datno, &variable);
     if (!d) return g->isamerr_cod;
     if (variable) return DELVREC(datno);
-    if (partition_host(d)) return isam_end(454, datno);
+    if (partition_host(d)) return part_delrec(datno, d, false);
     uint64_t pos = 0;
     if (int rc = chkism(datno, d, &pos)) return isam_end(rc, datno);
     RecordAround around;

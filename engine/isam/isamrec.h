@@ -47,6 +47,12 @@ int iSETCURI(int datno, uint32_t hi, uint32_t lo, const void *rec, int32_t len, 
 // Save (0), restore (1) or exchange (2) the current record and its saved
 // copy: 0, 48 an index, 116 another mode.
 int iUPDCURI(int datno, int mode);
+// Takes bit kIsamKeysInvalid of `saved` into *flags.
+void zvsetisamflmd(uint32_t *flags, uint32_t saved);
+// A keyed read of index keyno (op 0 equal, 1 >=, 2 >, 3 <=, 4 <) that
+// makes the record found current; a target already in key form
+// (`keyform`) is not transformed. 0 or the ISAM error.
+int keyed_read(int op, int keyno, const void *target, void *rec, int32_t *len, bool keyform);
 // Makes a record written by an add or a rewrite current: its position is
 // stored as the saved one, the saved copy (holding the new key images) and
 // the current one change places, and the identity image is taken from the
@@ -159,6 +165,9 @@ int rwtikey81(int datno, UndoGuard &u, const void *rec, uint64_t newpos, uint64_
 int delikey81(int datno, UndoGuard &u, uint64_t pos);
 // Writes the serial number just drawn into the record's serial segment.
 void setsrlpos(FCB *d, void *rec);
+// Whether a data file is a member whose host assigns the serial numbers
+// (the member's own draw is then not written into the record).
+bool host_serial(const FCB *d);
 // Reads `len` raw bytes of a file at pos (no conversion, no filter): 0 or
 // the error.
 int raw_read(FCB *f, uint64_t pos, void *buf, int32_t len);

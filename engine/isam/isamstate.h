@@ -53,6 +53,10 @@ struct BATSTATE {
 // with an 8-byte position suffix, and spare).
 constexpr int kIsamKeyRoom = 1040;
 
+// Marks of a key search of a partitioned host's index: it runs across the
+// members; it continues from the host's search raw number.
+constexpr uint32_t kPartAcross = 0x1, kPartContinue = 0x2;
+
 struct IsamState {
     uint16_t (*deflist)[64];   // defined index list of each data file
     uint16_t (*actlist)[64];   // active index list (-66: defined, not open here)
@@ -67,6 +71,10 @@ struct IsamState {
     unsigned char target[kIsamKeyRoom];
     unsigned char keywork[kIsamKeyRoom];
     int32_t varidx;
+
+    // Partitioned files (partread.cpp): marks of a key search that runs
+    // across the members of a host (kPartAcross, kPartContinue).
+    uint32_t partmarks;
 
     // ISAM contexts (context.cpp): the table of chains, its bucket count
     // (fixed when the table is made) and the last context id assigned.

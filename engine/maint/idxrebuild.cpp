@@ -211,7 +211,7 @@ int key_record(Pass &p, uint64_t pos, const unsigned char *rec, int32_t reclen) 
     p.entries++;
     // A partitioned set with global indexes keys the host's index as well.
     if ((r.flags & kRblGlobalKeys) == kRblGlobalKeys) {
-        int rc = zvpartaddk(p.datno, p.idxno, key, uint32_t(pos >> 32), uint32_t(pos));
+        int rc = zvpartaddk_member(p.datno, p.idxno, key);
         if (rc == 2 && p.rep.purge && p.rep.fp) {
             if ((rc = tmpwrite81(p.widepos, pos, reclen, p.rep.fp)) != 0) return rc;
             char line[160];

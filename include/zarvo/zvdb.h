@@ -148,6 +148,7 @@ typedef int ZVDBRET;
 #define ZVDB_JSON_FIXED      4168 /* ZV_JSON field in the fixed part of a record */
 #define ZVDB_FIELD_MASKED    4169 /* field not in the record's field mask */
 #define ZVDB_BATCH_SET       4170 /* batch filter or range already set, or a record filter */
+#define ZVDB_VIRTUAL_COUNT   4155 /* record count of a multi-record-type table: every type counted */
 
 /* ------------------------------------------------------------------------ */
 /* Handles and value types.                                                  */
@@ -1858,10 +1859,19 @@ typedef int32_t ZVDB_SPECIAL_INDEX;
 #define ZVDB_BUFFER_RAW      0x10000
 
 /* Record callbacks: kind 2 runs after the record's slots are built, kind 3
- * before a reset or free of a record whose slots were built; each with the
- * record, a nonzero result failing the call. They run for user tables not
- * opened with both open bits 0x20 and 0x100. */
+ * before a reset or free of a record whose slots were built; kind 4 before
+ * a target key is built from the record and kind 5 after; kind 6 before a
+ * read (moves, finds, reads by position) and kind 7 after it, with the
+ * record read; kind 8 before a write and kind 9 after it. Each gets the
+ * record (kind 6 as ZVDB_READ_CALLBACK); a nonzero result fails the call.
+ * They run for user tables not opened with both open bits 0x20 and 0x100.
+ * The result of kind 7 is the read's result, unless the table's database
+ * filters by it: 0 then passes the record over (a find or a read by
+ * position gives 101), 4109 to 4128 take it, anything else fails the read. */
 typedef ZVDBRET (*ZVDB_RECORD_CALLBACK)(ZVHANDLE record);
+/* Kind 6: a read by position gets the position, a find its key-form target
+ * and its find mode, which the callback may change; the others 0 and NULL. */
+typedef ZVDBRET (*ZVDB_READ_CALLBACK)(ZVHANDLE record, uint64_t position, const void *target, int32_t *findmode);
 
 /* Value kinds handed to a field's value callbacks, with the size given. */
 #define ZVDB_VALUE_BOOL      1  /* int32_t 0/1, 4 */
@@ -2016,6 +2026,127 @@ ZV_API ZVDBRET zvdbSetDefaultIndex(ZVHANDLE record, int32_t n);
 ZV_API ZVDBRET zvdbSetDefaultIndexByName(ZVHANDLE record, const char *name);
 ZV_API int32_t zvdbGetDefaultIndex(ZVHANDLE record);
 ZV_API const char *zvdbGetDefaultIndexName(ZVHANDLE record);
+
+/* ---- Navigation and search ---- */
+
+/* Every read leaves the record read in the image, its fields read, its
+ * position stored, new and edited cleared; 101 means the end of the order
+ * or nothing found and keeps the stored position (a move past the end
+ * keeps the image too). Records of a variable-length table are read whole: the
+ * record's own image grows as needed (4063 for a caller's buffer too
+ * small); a shorter record leaves the rest of the image filled with the
+ * table's delimiter byte. Common codes: 4024, 4003, 4012, the engine's
+ * codes of the reads, the callbacks' results. */
+
+/* Moves: 1 first, 2 last, 3 next, 4 previous, 5 a jump by an offset. */
+typedef int32_t ZVDB_MOVE_MODE;
+/* Find modes: 0 equal, 1 less, 2 less or equal, 3 greater, 4 greater or
+ * equal; 4026 for any other. On an index with duplicates, equal finds the
+ * first of the equal keys, 2 the last and 3 the first key past them. */
+typedef int32_t ZVFIND_MODE;
+
+/* Moves in the record's order: its default index (10002 physical order),
+ * or its range or key-prefix set when one is active. */
+ZV_API ZVDBRET zvdbFirstRecord(ZVHANDLE record);
+ZV_API ZVDBRET zvdbLastRecord(ZVHANDLE record);
+ZV_API ZVDBRET zvdbNextRecord(ZVHANDLE record);
+ZV_API ZVDBRET zvdbPrevRecord(ZVHANDLE record);
+/* The record offset records from the current one (4004 for 0); on failure
+ * the record the jump started from is read again and the jump's code
+ * returned (4025 when that read fails too). */
+ZV_API ZVDBRET zvdbJumpToRecord(ZVHANDLE record, int32_t offset);
+
+/* Finds on the default index by the key of the record's fields: 4048 a
+ * table without indexes or a default index without a key, 80 physical
+ * order, 4026. */
+ZV_API ZVDBRET zvdbFindRecord(ZVHANDLE record, ZVFIND_MODE mode);
+/* By a key-form target the caller built (4007 NULL). */
+ZV_API ZVDBRET zvdbFindTarget(ZVHANDLE record, const void *target, ZVFIND_MODE mode);
+/* The default index's key of the record's fields for a find of the mode,
+ * into target of *length bytes; *length becomes the key length. 4008 NULL
+ * target or length, 4006 a shorter area (*length the key length), 4048, 80. */
+ZV_API ZVDBRET zvdbBuildTargetKey(ZVHANDLE record, ZVFIND_MODE mode, void *target, int32_t *length);
+/* The record with this row id ("$ROWID$" index), the default index kept:
+ * 4066 a table without row ids. */
+ZV_API ZVDBRET zvdbFindRowid(ZVHANDLE record, ZVBIGINT rowid, ZVFIND_MODE mode);
+/* Finds without reading: the position of the key found into *position, the
+ * key into the record's key buffer (zvdbGetKeyval); the image is left
+ * alone. 4007 NULL position or target. */
+ZV_API ZVDBRET zvdbFindKey(ZVHANDLE record, uint64_t *position, ZVFIND_MODE mode);
+ZV_API ZVDBRET zvdbFindTargetKey(ZVHANDLE record, const void *target, uint64_t *position, ZVFIND_MODE mode);
+/* Key moves on the default index, the same way. */
+ZV_API ZVDBRET zvdbFirstKey(ZVHANDLE record, uint64_t *position);
+ZV_API ZVDBRET zvdbLastKey(ZVHANDLE record, uint64_t *position);
+ZV_API ZVDBRET zvdbNextKey(ZVHANDLE record, uint64_t *position);
+ZV_API ZVDBRET zvdbPrevKey(ZVHANDLE record, uint64_t *position);
+
+/* Reads by record position: the record at position (made current);
+ * the record at the stored position again. */
+ZV_API ZVDBRET zvdbSeekRecord(ZVHANDLE record, uint64_t position);
+ZV_API ZVDBRET zvdbReadRecord(ZVHANDLE record);
+/* The stored position (0: none): 4007. */
+ZV_API ZVDBRET zvdbGetRecordPos(ZVHANDLE record, uint64_t *position);
+/* Makes position current with the record's image, without reading, and
+ * stores it; Offset only stores it. */
+ZV_API ZVDBRET zvdbSetRecordPos(ZVHANDLE record, uint64_t position);
+ZV_API ZVDBRET zvdbSetRecordOffset(ZVHANDLE record, uint64_t position);
+
+/* Blocking read: finds and moves read through the engine's blocking read
+ * with a wait parameter and a condition (copied; NULL an empty one). On
+ * 4012, 4001; Off ends it. */
+ZV_API ZVDBRET zvdbRecordBlockingReadOn(ZVHANDLE record, int32_t wait, const char *condition);
+ZV_API ZVDBRET zvdbRecordBlockingReadOff(ZVHANDLE record);
+ZV_API int zvdbIsRecordBlockingReadOn(ZVHANDLE record);
+
+/* ---- Positions and counts ---- */
+
+/* The ordinal (from 1) of the current record's key in the default index:
+ * 80, 4048, 4007, 101 none. */
+ZV_API ZVDBRET zvdbGetRecordKeyPos(ZVHANDLE record, uint64_t *ordinal);
+/* Reads the first record, then gives the position of the record the low 32
+ * bits of *position entries after it in *position: 4046 none, 80, 4048. */
+ZV_API ZVDBRET zvdbRecordPosAtOffset(ZVHANDLE record, uint64_t *position);
+/* Reads the record at percent (0..100) of the default index. */
+ZV_API ZVDBRET zvdbRecordAtPercentile(ZVHANDLE record, int32_t percent);
+/* The engine's estimate of the keys between two key-form targets; 0 with
+ * the engine's code kept. */
+ZV_API int64_t zvdbEstimateSpan(ZVHANDLE record, const void *key1, const void *key2);
+/* The table's records: the entries of "$RECBYT$", "$ROWID$" or an index
+ * whose entries count every record, else the data file's count. 4007;
+ * 4155 on a multi-record-type table (the count is stored). */
+ZV_API ZVDBRET zvdbGetRecordCount(ZVHANDLE record, uint64_t *count);
+/* Key entries of user index n; -1 with 4013, 4045 n out of range, 4018, the
+ * engine's code. */
+ZV_API int64_t zvdbNumberOfKeyEntries(ZVHANDLE table, int32_t n);
+
+/* ---- Writing, deleting and locking ---- */
+
+/* Adds a new record or rewrites the record read, when edited (else 0, and
+ * nothing is written). The identity field, when the table has one, gets
+ * its value from the engine and is not null. On failure new, edited and
+ * the position stay; a key refused gives the engine's code (2 a duplicate
+ * key) with zvdbGetErrorIndex naming the index (0..n-1, 10000, 10001; -1
+ * otherwise). 4169 with a field mask, 4014 the identity field missing. */
+ZV_API ZVDBRET zvdbWriteRecord(ZVHANDLE record);
+/* Deletes the record read (a new record: 0, nothing deleted); the image
+ * keeps it. 4169 with a field mask. */
+ZV_API ZVDBRET zvdbDeleteRecord(ZVHANDLE record);
+/* Empties the record: every byte zeroed, texts empty, numbers the zero
+ * number, fixed-length texts padded when the table pads and keeps no null
+ * bits, every field null; new, not edited. */
+ZV_API ZVDBRET zvdbClearRecord(ZVHANDLE record);
+/* Empties field n (its clear callback, slot 5, when it has one) and marks
+ * it null; a record read becomes edited. 4017, 4025 a type without an
+ * empty value. */
+ZV_API ZVDBRET zvdbClearField(ZVHANDLE record, int32_t n);
+/* Record locks, modes 0 (release) to 4: 4055 another mode, 4012 a new
+ * record, 4013. */
+ZV_API ZVDBRET zvdbLockRecord(ZVHANDLE record, int32_t mode);
+ZV_API ZVDBRET zvdbUnlockRecord(ZVHANDLE record);
+/* The lock held on the current record (0: none, also without position). */
+ZV_API int zvdbGetRecordLock(ZVHANDLE record);
+/* The index whose key refused the last write; -1 none or a bad handle. */
+ZV_API int32_t zvdbGetErrorIndex(ZVHANDLE record);
 
 /* ---- Debug dumps into the trace file "zvdbdbug.txt" ---- */
 

@@ -127,6 +127,8 @@ struct tagZVDBDATABASE {
     uint32_t exclusive;
     uint32_t tranmode;                  // 3
     uint32_t exthint;                   // 0..4
+    int32_t callbackfilter;             // after-read callbacks of its records filter (0: their
+                                        //   result is the read's result)
     uint8_t dropdelopt;
     uint8_t droplastmrt;
     uint32_t dictinsuper;               // 1
@@ -308,13 +310,16 @@ struct tagZVDBRECORD {
     int32_t errorindex;                 // index whose key failed the last write; -1 none
     ZVDBLIST *criteria;                 // locate criteria and the index chosen for them
     int32_t criteriaindex;
-    int32_t blockon;                    // blocking read and its two parameters
-    int32_t blockparams[2];
+    int32_t blockon;                    // blocking read: on, its wait parameter and condition (owned)
+    int32_t blockwait;
+    char *blockcond;
     tagZVDBRESULTSET *resultset;        // result set that drives the filter, and the flag
     int32_t resultseton;
     int32_t ftson;                      // full-text search and the index it uses
     int32_t ftsindex;
     int32_t identityon;                 // identity values assigned at writes
+    ZVDBFIELDSLOT *identityslot;        // slot of the table's identity field, looked up for the
+    uint32_t identitystamp;             //   slots of this stamp (kStampRebuild: not yet)
     ZVDBLIST *fieldmask;                // field numbers + 1 of a masked read
     void *usertag;
     void *localtag;

@@ -10,7 +10,6 @@
 
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
-#include "recapi/records/nav_calls.h"
 #include "recapi/records/record.h"
 #include "recapi/records/set_calls.h"
 

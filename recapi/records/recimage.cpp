@@ -26,7 +26,8 @@ struct Hidden {
 };
 constexpr Hidden kHidden[] = {{"$DELFLD$", -1}, {"$NULFLD$", -2}, {"$ROWID$", -3}};
 
-// Types the variable part holds at their defined length.
+}  // namespace
+
 bool fixed_size_type(uint32_t type) {
     switch (type) {
     case ZV_BOOL: case ZV_CHAR: case ZV_CHARU: case ZV_INT2: case ZV_INT2U: case ZV_INT4: case ZV_INT4U:
@@ -38,6 +39,8 @@ bool fixed_size_type(uint32_t type) {
         return false;
     }
 }
+
+namespace {
 
 // The prefixed string types whose field keeps its defined length.
 bool fixed_prefixed(uint32_t type) { return type == ZV_FPSTRING || type == ZV_F2STRING || type == ZV_F4STRING; }
@@ -294,6 +297,8 @@ void drop_slots(tagZVDBRECORD *r) {
     r->slots = static_cast<ZVDBFIELDSLOT *>(_zvdb_free(r->slots));
     r->slotcount = r->firstvar = 0;
     r->delslot = r->nullslot = r->rowidslot = nullptr;
+    r->identityslot = nullptr;
+    r->identitystamp = kStampRebuild;
     r->leadinghidden = 0;
     r->repack = 0;
 }

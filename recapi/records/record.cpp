@@ -12,6 +12,7 @@
 #include "recapi/base/wrappers.h"
 #include "recapi/records/record.h"
 #include "recapi/records/set_calls.h"
+#include "recapi/records/vtype_calls.h"
 #include "recapi/schema/field.h"
 #include "recapi/schema/icon.h"
 #include "recapi/schema/table.h"
@@ -145,6 +146,7 @@ ZV_API ZVHANDLE zvdbAllocRecord(ZVHANDLE table) {
     // A table opened with open bit 64 is read in physical order only.
     if (t->openmode & 64) r->defindex = ZVDB_INDEX_PHYSICAL;
     r->identityon = 1;
+    r->identitystamp = kStampRebuild;
     for (int k = 0; k < kZvdbCallbackSlots; k++) r->callbacks[k] = t->callbacks[k];
     if (t->session) r->setno = ++t->session->lastset;
     ZVDBRET rc = _zvdbLinkChild(r);
@@ -165,6 +167,7 @@ ZV_API ZVHANDLE zvdbFreeRecord(ZVHANDLE record) {
     zvdbEndBatch(r);
     _zvdbDropFilter(r);
     _zvdbEndFTSearch(r);
+    zvdbRecordBlockingReadOff(r);
     release_context(r);
     if (r->table) _zvdbUnlinkChild(r);
     drop_image(r);
@@ -172,6 +175,7 @@ ZV_API ZVHANDLE zvdbFreeRecord(ZVHANDLE record) {
     zvdbRecordSetOff(r);
     zvdbRecordRangeOff(r);
     _zvdbFreeCriteria(r);
+    _zvdbFreeBatchSettings(r);
     _zvdbListFree(r->fieldmask);
     _zvdb_free(r);
     return nullptr;
@@ -218,6 +222,7 @@ ZV_API ZVHANDLE zvdbDuplicateRecord(ZVHANDLE record) {
         if (rc == 0) d->icon = r->icon;
     }
     if (rc == 0) rc = zvdbCopyRecordBuffer(r, d);
+    if (rc == 0) rc = _zvdbCopyRecordSet(r, d);
     if (rc) {
         zvdbFreeRecord(d);
         return keep_code(record, rc), nullptr;

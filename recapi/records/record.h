@@ -98,9 +98,13 @@ inline bool lent_buffer(const tagZVDBRECORD *r) { return (r->buffermode & 0xFFFF
 // Record and field callbacks run: a user table not opened raw (open bits
 // 0x20 and 0x100 together).
 bool callbacks_active(const tagZVDBTABLE *t);
-// Runs record callback kind 2 or 3 when callbacks are active: its result.
+// Runs a record callback of a kind called with the record alone (2, 3, 4,
+// 5, 8, 9) when callbacks are active: its result.
 ZVDBRET run_record_callback(tagZVDBRECORD *r, int kind);
 
+// Types laid out at their defined length wherever they lie (the variable
+// part included): the numbers, dates, times, ZV_ARRAY and ZV_FSTRING.
+bool fixed_size_type(uint32_t type);
 // Width of the length prefix of a type in the image: 1, 2, 4; 0 none.
 int prefix_width(uint32_t type);
 // The form a type has in the fixed part: the variable string types as their

@@ -21,6 +21,7 @@
 
 #include "recapi/base/session.h"
 #include "recapi/records/locate.h"
+#include "recapi/records/record.h"
 #include "recapi/records/set_calls.h"
 #include "recapi/schema/table.h"
 

@@ -88,6 +88,10 @@ void drop_definition(tagZVDBTABLE *t) {
         free_field_record(static_cast<tagZVDBFIELD *>(t->fields->items[i]));
     }
     if (t->fields) _zvdbListClear(t->fields);
+    drop_read(t);
+}
+
+void drop_read(tagZVDBTABLE *t) {
     t->ifil = static_cast<IFIL *>(_zvdb_free(t->ifil));
     t->doda = static_cast<DATOBJ *>(_zvdb_free(t->doda));
     t->recdesc = static_cast<unsigned char *>(_zvdb_free(t->recdesc));

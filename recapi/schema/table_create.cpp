@@ -650,9 +650,7 @@ ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t create
     ZVDBRET rc = zv::create_table(t, name, createmode);
     t->operation = 0;
     if (rc && !t->active) {
-        t->ifil = static_cast<IFIL *>(_zvdb_free(t->ifil));
-        t->doda = static_cast<DATOBJ *>(_zvdb_free(t->doda));
-        t->dodacount = t->dodasize = 0;
+        zv::drop_read(t);
         t->datno = -1;
     }
     return keep_code(table, rc);

@@ -326,8 +326,9 @@ ZVDBRET read_create_mode(tagZVDBTABLE *t) {
 }
 
 // Steps of an open after the data file is open: everything the handle
-// keeps is read and built. 0 or the code.
-ZVDBRET open_files(tagZVDBTABLE *t) {
+// keeps is read and built (*rebuilt once the handles made before the open
+// are given up). 0 or the code.
+ZVDBRET open_files(tagZVDBTABLE *t, bool *rebuilt) {
     const bool raw = raw_open(t->openmode);
     if (ZVDBRET rc = read_create_mode(t)) return rc;
     if (t->vtkind != 0 && raw) return ZVDB_NOT_SUPPORTED;
@@ -345,6 +346,7 @@ ZVDBRET open_files(tagZVDBTABLE *t) {
     if (raw && !t->doda) {
         if ((rc = raw_schema(t, t->ifil ? t->ifil->dreclen : int32_t(t->fixedlen)))) return rc;
     }
+    *rebuilt = true;
     if ((rc = build_fields(t))) return rc;
     if (t->vtkind != 0x10000 && !raw) {
         if ((rc = _zvdbGetFldx(t))) return rc;
@@ -642,10 +644,17 @@ ZVDBRET _zvdbOpenInternal(tagZVDBTABLE *t, uint32_t openmode) {
         t->datno = int16_t(datno);
         rc = zv::fire_table_callback(t, zv::kCbOpened, 0);
     }
-    if (rc == 0) rc = zv::open_files(t);
+    bool rebuilt = false;
+    if (rc == 0) rc = zv::open_files(t, &rebuilt);
     if (rc == 0) return 0;
     t->active = 0;
-    zv::drop_definition(t);
+    // Field and index handles defined before the open stay until the open
+    // replaces them; what the open read goes.
+    if (rebuilt) {
+        zv::drop_definition(t);
+    } else {
+        zv::drop_read(t);
+    }
     if (t->datno >= 0) _zvdbCLRFIL(t->datno);
     t->datno = -1;
     zv::fire_table_callback(t, zv::kCbFailed, 0);

@@ -104,6 +104,8 @@ void new_layout(tagZVDBTABLE *t);
 // Frees the field and index handles (lists emptied), definition, schema and
 // record description (the handle's names stay).
 void drop_definition(tagZVDBTABLE *t);
+// Frees definition, schema and record description only.
+void drop_read(tagZVDBTABLE *t);
 // Frees the definition and every string, then resets the handle to the
 // closed state (_zvdbInitTable) with table type 0 and a new layout stamp.
 void release_table(tagZVDBTABLE *t);

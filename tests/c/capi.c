@@ -202,6 +202,30 @@ int main(void) {
         CHECK(zvdbGetRecord(t, 0) == r && zvdbFreeRecord(r) == NULL && zvdbGetRecord(t, 0) == NULL);
         CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
     }
+    /* Records written, walked, found and deleted from C. */
+    {
+        ZVHANDLE s = zvdbAllocSession(1);
+        ZVHANDLE t, r, ix;
+        int32_t id = 0;
+        uint64_t count = 0;
+        CHECK(zvdbLogon(s, NULL, "capi", NULL) == 0);
+        t = zvdbAllocTable(s);
+        ix = zvdbAddIndex(t, "pk", 0, 0, 0);
+        CHECK(zvdbSetTablePath(t, ".") == 0 && zvdbAddField(t, "id", ZV_INT4, 0) != NULL);
+        CHECK(zvdbAddSegment(ix, zvdbGetFieldByName(t, "id"), 12) != NULL);
+        CHECK(zvdbCreateTable(t, "capirec", 0) == 0 && zvdbOpenTable(t, "capirec", 0) == 0);
+        r = zvdbAllocRecord(t);
+        for (id = 3; id >= 1; id--) {
+            CHECK(zvdbClearRecord(r) == 0 && zvdbSetFieldAsSigned(r, 0, id) == 0 && zvdbWriteRecord(r) == 0);
+        }
+        CHECK(zvdbFirstRecord(r) == 0 && zvdbGetFieldAsSigned(r, 0, &id) == 0 && id == 1);
+        CHECK(zvdbNextRecord(r) == 0 && zvdbGetFieldAsSigned(r, 0, &id) == 0 && id == 2);
+        CHECK(zvdbJumpToRecord(r, 1) == 0 && zvdbNextRecord(r) == ZV_INOT_ERR && zvdbGetErrorIndex(r) == -1);
+        CHECK(zvdbSetFieldAsSigned(r, 0, 2) == 0 && zvdbFindRecord(r, 0) == 0 && zvdbDeleteRecord(r) == 0);
+        CHECK(zvdbGetRecordCount(r, &count) == 0 && count == 2);
+        CHECK(zvdbFreeRecord(r) == NULL && zvdbRemoveTable(t) == 0);
+        CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
+    }
     printf("capi ok\n");
     return 0;
 }

@@ -161,20 +161,23 @@ TEST_F(CreateTest, RefusalsLeaveNoFile) {
     EXPECT_EQ(CLIFIL(&v.ifil), 0);
 }
 
-TEST_F(CreateTest, PartitionedSetsAreRefused) {
+TEST_F(CreateTest, APartitionedSetNeedsItsPartitionIndex) {
     CustSet s("cust", 2);
     XCREblk blocks[3] = {};
     blocks[0].mode = 0x02 | 0xC00000;
     blocks[0].option9 = 3;
     EXPECT_EQ(CREIFILX8(&s.ifil, nullptr, nullptr, 0, nullptr, nullptr, blocks), 731);
     EXPECT_EQ(zvGetIsamErrorCode(), 731);
-    blocks[0].option9 = 1;
-    EXPECT_EQ(CREIFILX8(&s.ifil, nullptr, nullptr, 0, nullptr, nullptr, blocks), 454);
     EXPECT_TRUE(files_in().empty());
     EXPECT_TRUE(all_free(2, 5));
+    blocks[0].option9 = 1;
+    blocks[1].mode = 0x02000000;
+    ASSERT_EQ(CREIFILX8(&s.ifil, nullptr, nullptr, 0, nullptr, nullptr, blocks), 0);
+    EXPECT_EQ(files_in(), (std::set<std::string>{"cust.dat", "cust.idx", "cust_x.idx"}));
     // The caller's blocks are only read.
     EXPECT_EQ(blocks[0].mode, 0x02u | 0xC00000u);
-    EXPECT_EQ(blocks[1].mode, 0u);
+    EXPECT_EQ(blocks[1].mode, 0x02000000u);
+    EXPECT_EQ(CLIFIL(&s.ifil), 0);
 }
 
 TEST_F(CreateTest, ExtensionsOfTheParameterBlock) {

@@ -74,15 +74,54 @@ void RecordTest::make_table(std::initializer_list<FieldSpec> fields, uint32_t cr
     const int16_t suffix = (createmode & 0x100) ? 8 : 4;
     for (const IndexSpec &x : indexes) {
         const size_t i = hidden + size_t(x.field);
-        userseg.push_back(ISEG{int16_t(offsets[i]), int16_t(schema[i].flen), 0});
+        const int16_t place = x.mode == 12 ? int16_t(i) : int16_t(offsets[i]);
+        userseg.push_back(ISEG{place, int16_t(schema[i].flen), x.mode});
         idx.push_back(IIDX{int16_t(schema[i].flen + (x.dup ? suffix : 0)), 0, int16_t(x.dup), 0, 0, 1, &userseg.back(),
                            x.name, nullptr, nullptr, nullptr});
     }
-    const int16_t filemode = int16_t(varfields ? 4 : 0);
+    // Create bit 0x2000 keeps the records in a variable-length file; fixed
+    // fields alone then lie in the fixed part (record format 4).
+    const int16_t filemode = int16_t(varfields || (createmode & 0x2000) ? 4 : 0);
     IFIL ifil{"rec", -1, uint16_t(reclen), 0, filemode, int16_t(idx.size()), 0, 0,
               idx.empty() ? nullptr : idx.data(), nullptr, nullptr, 0};
     ASSERT_EQ(zvtest::bind_table(table_, &ifil, schema.data(), int(schema.size()), createmode), 0);
+    if ((createmode & 0x2000) && !varfields) table_->recformat = 4;
     bound_ = true;
+}
+
+void RecordTest::create_table(const char *name, std::initializer_list<FieldSpec> fields, uint32_t createmode,
+                              std::initializer_list<IndexSpec> indexes, uint8_t pad, uint8_t delimiter) {
+    define_table(fields, indexes, pad, delimiter);
+    if (HasFatalFailure()) return;
+    create_and_open(name, createmode);
+}
+
+void RecordTest::define_table(std::initializer_list<FieldSpec> fields, std::initializer_list<IndexSpec> indexes,
+                              uint8_t pad, uint8_t delimiter) {
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    std::vector<ZVHANDLE> made;
+    for (const FieldSpec &f : fields) {
+        made.push_back(zvdbAddField(table_, f.name, f.type, f.length));
+        ASSERT_NE(made.back(), nullptr) << f.name << " " << last();
+    }
+    for (const IndexSpec &x : indexes) {
+        ZVHANDLE ix = zvdbAddIndex(table_, x.name, 0, x.dup, 0);
+        ASSERT_NE(ix, nullptr) << x.name << " " << last();
+        ASSERT_NE(zvdbAddSegment(ix, made[size_t(x.field)], 12), nullptr) << x.name << " " << last();
+    }
+    if (pad) {
+        ASSERT_EQ(zvdbSetPadChar(table_, pad, delimiter), 0);
+    }
+}
+
+void RecordTest::create_and_open(const char *name, uint32_t createmode) {
+    ASSERT_EQ(zvdbCreateTable(table_, name, createmode), 0) << last();
+    ASSERT_EQ(zvdbOpenTable(table_, name, 0), 0) << last();
+}
+
+void RecordTest::reopen(const char *name) {
+    ASSERT_EQ(zvdbCloseTable(table_), 0) << last();
+    ASSERT_EQ(zvdbOpenTable(table_, name, 0), 0) << last();
 }
 
 tagZVDBRECORD *RecordTest::record() {

@@ -24,11 +24,14 @@ struct FieldSpec {
     int32_t length;  // 0: the type's own length
 };
 
-// A user index over one user field (an offset segment of the field's bytes).
+// A user index over one user field: an offset segment of the field's bytes
+// (mode 0), or a segment of the field by its schema position (mode 12: the
+// key orders as the field's type does).
 struct IndexSpec {
     const char *name;
     int32_t field;
     int dup;
+    int16_t mode = 0;
 };
 
 class RecordTest : public zvtest::TableSessionTest {
@@ -37,9 +40,23 @@ protected:
 
     // Creates and binds the table "rec". Create bits: 32 no "$RECBYT$"
     // index, 64 no "$ROWID$", 0x200 no "$DELFLD$", 0x400 no "$NULFLD$",
-    // 0x100 and 0x1000 the "$DELFLD$" lengths.
+    // 0x100 and 0x1000 the "$DELFLD$" lengths, 0x2000 a variable-length
+    // data file (record format 4 when every field is fixed).
     void make_table(std::initializer_list<FieldSpec> fields, uint32_t createmode,
                     std::initializer_list<IndexSpec> indexes = {});
+    // Creates the table `name` in the test's directory through
+    // zvdbCreateTable from these fields and indexes (each index one schema
+    // segment of mode 12 over its field, whatever the spec's mode), with
+    // the pad and delimiter bytes when pad is not 0, and opens it.
+    void create_table(const char *name, std::initializer_list<FieldSpec> fields, uint32_t createmode,
+                      std::initializer_list<IndexSpec> indexes = {}, uint8_t pad = 0, uint8_t delimiter = 0);
+    // The two halves of create_table: the handles of the fields, indexes and
+    // bytes; the create and the open.
+    void define_table(std::initializer_list<FieldSpec> fields, std::initializer_list<IndexSpec> indexes,
+                      uint8_t pad = 0, uint8_t delimiter = 0);
+    void create_and_open(const char *name, uint32_t createmode);
+    // Closes the open table and opens it again by name.
+    void reopen(const char *name);
     // A record allocated on the table, freed at the end of the test.
     tagZVDBRECORD *record();
     // The packed image of a record as bytes.

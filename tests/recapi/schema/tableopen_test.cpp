@@ -159,15 +159,21 @@ TEST_F(TableOpenTest, ExtensionHintOneTakesTheExtensionFromThePath) {
     EXPECT_STREQ(table_->physname, "cust");
     EXPECT_STREQ(zvdbGetTableExtension(table_), ".tbl");
     EXPECT_EQ(zvdbGetTableFieldCount(table_), 3);
-    EXPECT_EQ(zvdbCloseTable(table_), 0);
+    // Opening an open table by name closes it.
+    EXPECT_EQ(zvdbOpenTable(table_, "cust.tbl", 0), ZVDB_ACTIVE);
+    EXPECT_EQ(zvdbIsActiveTable(table_), 0);
 }
 
 TEST_F(TableOpenTest, AMissingFileGivesTwelveAndAClosedHandle) {
+    cust();
     mark();
     EXPECT_EQ(zvdbOpenTable(table_, "nothere", 0), 12);
     EXPECT_EQ(last(), 12);
     EXPECT_EQ(zvdbIsActiveTable(table_), 0);
     EXPECT_EQ(table_->datno, -1);
+    // The handles defined on the closed table are still there.
+    EXPECT_EQ(zvdbGetTableFieldCount(table_), 3);
+    EXPECT_EQ(zvdbGetTableIndexCount(table_), 2);
     EXPECT_EQ(zvdbOpenTable(table_, nullptr, 0), ZVDB_NULL_ARGUMENT);
     EXPECT_EQ(zvdbOpenTable(nullptr, "cust", 0), ZVDB_NO_TABLE);
 }
