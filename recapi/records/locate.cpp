@@ -201,6 +201,8 @@ ZVDBRET update_criteria(tagZVDBRECORD *r, int32_t mode) {
 ZVDBRET set_criteria(tagZVDBRECORD *r, int32_t mode) {
     if (_zvdbListCount(r->criteria) == 0) return ZVDB_BAD_ARGUMENT;
     if (ZVDBRET rc = zvdbSetDefaultIndex(r, ZVDB_INDEX_PHYSICAL)) return rc;
+    // Physical order has no key: a set of earlier criteria ends.
+    zvdbRecordSetOff(r);
     r->criteriaindex = ZVDB_INDEX_PHYSICAL;
     std::vector<const char *> names;
     try {
