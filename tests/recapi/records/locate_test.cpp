@@ -9,6 +9,7 @@
 
 #include "engine/core/platform.h"
 #include "recapi/records/set_calls.h"
+#include "recapi/schema/table.h"
 #include "tests/recapi/records/navfix.h"
 
 namespace rectest {
@@ -135,6 +136,17 @@ TEST_F(LocateTest, TheFilterTextAndItsBase) {
         EXPECT_STREQ(zvdbGetFilter(r), "id > 500");
         _zvdbFreeCriteria(r);
     }
+    // A parse-tree filter gives no text to build on: the base is empty.
+    tagZVDBRECORD *tree = record();
+    ZVDBRET rc = zv::expression_schema(table_);
+    ASSERT_EQ(rc, 0);
+    void *parsed = zv::parse_expression(table_, "id > 990", &rc);
+    ASSERT_NE(parsed, nullptr);
+    ASSERT_EQ(zvdbSetFilter(tree, static_cast<const char *>(parsed), 2), 0);
+    ASSERT_EQ(zvdbAddLocateCriteria(tree, "id", "5"), 0);
+    ASSERT_EQ(zvdbUpdateRecordCriteria(tree, 0), 0);
+    EXPECT_STREQ(zvdbGetFilter(tree), "");
+    EXPECT_STREQ(tree->filtertext, "id == 5 ");
     // The search under the locate filter: nothing passes id > 500 and id 5.
     EXPECT_EQ(walk(r, true), (std::vector<int32_t>{}));
     ASSERT_EQ(zvdbAddLocateCriteria(r, "town", "Paris"), 0);

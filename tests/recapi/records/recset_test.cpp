@@ -104,6 +104,17 @@ TEST_F(SetTest, PrefixLimitsAndOrdersWithoutKeys) {
         EXPECT_EQ(zvdbIsRecordSetOn(r), 0);
     }
     EXPECT_EQ(zvdbRecordSetOn(nullptr, 3), ZVDB_NO_RECORD);
+    // An index without a key length has no prefix to keep, as finds have
+    // no key to search.
+    ASSERT_EQ(zvdbSetDefaultIndex(r, kByCity), 0);
+    auto *ix = static_cast<tagZVDBINDEX *>(zvdbGetIndex(table_, kByCity));
+    ASSERT_NE(ix, nullptr);
+    const int32_t keylen = ix->keylen;
+    ix->keylen = 0;
+    EXPECT_EQ(zvdbRecordSetOn(r, 0), ZVDB_NO_INDEX_USE);
+    EXPECT_EQ(zvdbSetBatch(r, ZVBATCH_BY_PREFIX, 0, 0), ZVDB_NO_INDEX_USE);
+    EXPECT_EQ(zvdbIsBatchActive(r), 0);
+    ix->keylen = keylen;
 }
 
 TEST_F(SetTest, RangesOnTheDefaultIndex) {
