@@ -122,6 +122,19 @@ ZVDBRET call_engine(int file, void *block, void *buffer, int32_t size, uint32_t 
     return _zvdbBATSETX(file, block, buffer, size, word);
 }
 
+// Replaces the batch's buffer by an empty one of `data` bytes after a
+// header: 0 or 4001 (the old buffer kept).
+ZVDBRET replace_buffer(ZVDBBATCH &b, int64_t data) {
+    if (data > INT32_MAX - kHeader) return ZVDB_NO_MEMORY;
+    auto *grown = static_cast<unsigned char *>(_zvdb_alloc(1, int32_t(data) + kHeader));
+    if (!grown) return ZVDB_NO_MEMORY;
+    _zvdb_free(b.buffer);
+    b.buffer = grown;
+    b.size = int32_t(data) + kHeader;
+    b.cursor = grown + kHeader;
+    return 0;
+}
+
 // Issues a retrieval request; on a buffer too small for the next entry, a
 // batch that may grow takes a buffer of the size the engine names and asks
 // again for the rest.
@@ -132,13 +145,8 @@ ZVDBRET do_batch(tagZVDBRECORD *r, int file, unsigned char *block, bool extended
         ZVDBRET rc = call_engine(file, block, b.buffer, b.size, extended_block ? ZV_BAT_EXTENDED : word);
         if (rc != kBufferSmall || !(r->batchmode & kGrow)) return rc;
         const uint32_t needed = get_u32(block + (extended_block ? ZV_BATREQX_NEEDED : ZV_BATREQ_LOCKED));
-        if (needed == 0 || needed > uint32_t(INT32_MAX - kHeader)) return rc;
-        auto *grown = static_cast<unsigned char *>(_zvdb_alloc(1, int32_t(needed) + kHeader));
-        if (!grown) return ZVDB_NO_MEMORY;
-        _zvdb_free(b.buffer);
-        b.buffer = grown;
-        b.size = int32_t(needed) + kHeader;
-        b.cursor = grown + kHeader;
+        if (needed == 0) return rc;
+        if (ZVDBRET grown = replace_buffer(b, needed)) return grown;
         // The selection is made: what is left comes as a continuation.
         word = (word & ~ZV_BAT_OPMASK) | ZV_BAT_NEXT;
     }
@@ -347,13 +355,7 @@ ZVDBRET append_entry(tagZVDBRECORD *r) {
             if (ZVDBRET rc = flush(r)) return rc;
         }
         if (int64_t(b.size) - kHeader < entry) {
-            if (entry > INT32_MAX - kHeader) return ZVDB_NO_MEMORY;
-            auto *grown = static_cast<unsigned char *>(_zvdb_alloc(1, int32_t(entry) + kHeader));
-            if (!grown) return ZVDB_NO_MEMORY;
-            _zvdb_free(b.buffer);
-            b.buffer = grown;
-            b.size = int32_t(entry) + kHeader;
-            b.cursor = grown + kHeader;
+            if (ZVDBRET rc = replace_buffer(b, entry)) return rc;
         }
     }
     std::memset(b.cursor, 0, size_t(slot));
@@ -453,6 +455,13 @@ ZVDBRET range_on(tagZVDBRECORD *r, int32_t segments, const void *low, const void
     return 0;
 }
 
+// A count of an active retrieval batch, else 0; -4024 for a bad handle.
+int32_t retrieval_count(ZVHANDLE record, uint32_t ZVDBBATCH::*count) {
+    tagZVDBRECORD *r = record_of(record);
+    if (!r) return -ZVDB_NO_RECORD;
+    return r->batchno && operation(r) <= kPhysical ? int32_t(r->batch.*count) : 0;
+}
+
 }  // namespace
 
 BatchCounts &batch_counts() { return counts; }
@@ -532,23 +541,9 @@ ZV_API ZVDBRET zvdbEndBatch(ZVHANDLE record) {
     return rc ? keep_code(record, rc) : 0;
 }
 
-ZV_API int32_t zvdbBatchLoaded(ZVHANDLE record) {
-    tagZVDBRECORD *r = record_of(record);
-    if (!r) return -ZVDB_NO_RECORD;
-    return r->batchno && operation(r) <= kPhysical ? int32_t(r->batch.loaded) : 0;
-}
-
-ZV_API int32_t zvdbBatchLocked(ZVHANDLE record) {
-    tagZVDBRECORD *r = record_of(record);
-    if (!r) return -ZVDB_NO_RECORD;
-    return r->batchno && operation(r) <= kPhysical ? int32_t(r->batch.locked) : 0;
-}
-
-ZV_API int32_t zvdbBatchTotal(ZVHANDLE record) {
-    tagZVDBRECORD *r = record_of(record);
-    if (!r) return -ZVDB_NO_RECORD;
-    return r->batchno && operation(r) <= kPhysical ? int32_t(r->batch.total) : 0;
-}
+ZV_API int32_t zvdbBatchLoaded(ZVHANDLE record) { return retrieval_count(record, &ZVDBBATCH::loaded); }
+ZV_API int32_t zvdbBatchLocked(ZVHANDLE record) { return retrieval_count(record, &ZVDBBATCH::locked); }
+ZV_API int32_t zvdbBatchTotal(ZVHANDLE record) { return retrieval_count(record, &ZVDBBATCH::total); }
 
 ZV_API uint32_t zvdbBatchMode(ZVHANDLE record) {
     tagZVDBRECORD *r = record_of(record);

@@ -132,6 +132,14 @@ ZVDBRET pop_result(int e) {
     return e ? ZVDB_EXPR_FAILED + e : 0;
 }
 
+// Record expression n on the record, its value popped into *out by pop.
+template <typename T>
+ZVDBRET evaluate_as(ZVHANDLE record, int32_t n, T *out, int (*pop)(T *)) {
+    ZVDBRET rc = out ? run_record_expression(record, n) : ZVDB_NULL_ARGUMENT;
+    if (rc == 0) rc = pop_result(pop(out));
+    return keep_code(record, rc);
+}
+
 }  // namespace
 
 }  // namespace zv
@@ -250,37 +258,28 @@ ZV_API const char *zvdbCndxGetExpression(ZVHANDLE record) {
 // ---- Record expressions ------------------------------------------------------------
 
 ZV_API ZVDBRET zvdbEvalExprAsSigned(ZVHANDLE record, int32_t n, int32_t *out) {
-    ZVDBRET rc = out ? run_record_expression(record, n) : ZVDB_NULL_ARGUMENT;
+    if (!out) return keep_code(record, ZVDB_NULL_ARGUMENT);
     int64_t v = 0;
-    if (rc == 0) rc = pop_result(runPopInteger(&v));
-    if (rc == 0 && (v < INT32_MIN || v > INT32_MAX)) rc = ZVDB_OVERFLOW;
-    if (rc) return keep_code(record, rc);
+    if (ZVDBRET rc = evaluate_as(record, n, &v, runPopInteger)) return rc;
+    if (v < INT32_MIN || v > INT32_MAX) return keep_code(record, ZVDB_OVERFLOW);
     *out = int32_t(v);
     return 0;
 }
 
 ZV_API ZVDBRET zvdbEvalExprAsDate(ZVHANDLE record, int32_t n, ZVDATE *out) {
-    ZVDBRET rc = out ? run_record_expression(record, n) : ZVDB_NULL_ARGUMENT;
-    if (rc == 0) rc = pop_result(runPopDate(out));
-    return keep_code(record, rc);
+    return evaluate_as(record, n, out, runPopDate);
 }
 
 ZV_API ZVDBRET zvdbEvalExprAsTime(ZVHANDLE record, int32_t n, ZVTIME *out) {
-    ZVDBRET rc = out ? run_record_expression(record, n) : ZVDB_NULL_ARGUMENT;
-    if (rc == 0) rc = pop_result(runPopTime(out));
-    return keep_code(record, rc);
+    return evaluate_as(record, n, out, runPopTime);
 }
 
 ZV_API ZVDBRET zvdbEvalExprAsDateTime(ZVHANDLE record, int32_t n, ZVDATETIME *out) {
-    ZVDBRET rc = out ? run_record_expression(record, n) : ZVDB_NULL_ARGUMENT;
-    if (rc == 0) rc = pop_result(runPopStamp(out));
-    return keep_code(record, rc);
+    return evaluate_as(record, n, out, runPopStamp);
 }
 
 ZV_API ZVDBRET zvdbEvalExprAsNumber(ZVHANDLE record, int32_t n, tagZVNUMBER *out) {
-    ZVDBRET rc = out ? run_record_expression(record, n) : ZVDB_NULL_ARGUMENT;
-    if (rc == 0) rc = pop_result(runPopNumber(out));
-    return keep_code(record, rc);
+    return evaluate_as(record, n, out, runPopNumber);
 }
 
 ZV_API ZVDBRET zvdbEvalExprAsString(ZVHANDLE record, int32_t n, char *buffer, int32_t size) {

@@ -309,10 +309,7 @@ class BatchFaultTest : public CityTest {
 protected:
     void SetUp() override {
         CityTest::SetUp();
-        ASSERT_EQ(zvdbLogout(session_), 0);
-        ASSERT_EQ(zvdbSetSessionParams(session_, 1, 3), 0);
-        ASSERT_EQ(zvdbSetSessionParams(session_, 4, 3), 0);
-        ASSERT_EQ(zvdbLogon(session_, nullptr, "tester", nullptr), 0);
+        small_caches(3, 3);
         make_cities(4, 50);
     }
 };

@@ -239,10 +239,7 @@ class LocateFaultTest : public CityTest {
 protected:
     void SetUp() override {
         CityTest::SetUp();
-        ASSERT_EQ(zvdbLogout(session_), 0);
-        ASSERT_EQ(zvdbSetSessionParams(session_, 1, 3), 0);
-        ASSERT_EQ(zvdbSetSessionParams(session_, 4, 1), 0);
-        ASSERT_EQ(zvdbLogon(session_, nullptr, "tester", nullptr), 0);
+        small_caches(3, 1);
         make_cities(0, 300);
         ASSERT_EQ(add_city(1001, "Paris"), 0);
         ASSERT_EQ(add_city(1002, "Paris"), 0);
