@@ -125,7 +125,6 @@ int piece_io(INSTGV *g, FCB *f, int fd, bool wr, uint64_t off, uint64_t at, unsi
         return 36;
     }
     errno = 0;
-    f->writeseq++;
     int64_t n = plat_pwrite(fd, buf, len, where, &seek_failed);
     if (seek_failed) return seek_failure(g);
     if (n == int64_t{len}) {
@@ -273,10 +272,9 @@ void log_save_failure(const FCB *f, int err, int loc, int fd) {
 
 }  // namespace
 
-int mbopen(FCB *fcb, const char *path, uint16_t mode) {
+int mbopen(FCB *, const char *path, uint16_t mode) {
     INSTGV *g = zvWNGV;
     if (!g) return -1;
-    if (fcb) fcb->writeseq++;  // what the cache kept of another opening is not this one's
     g->sysiocod = 0;
     zvchknum(mode);
     char name[256];

@@ -10,9 +10,6 @@
 //
 // A share of the cache can be dedicated to files with a quota: their pages
 // leave the LRU list and are never taken as victims.
-//
-// Record pieces that the ISAM calls reach by key may go around the cache
-// while their page is not cached and shows no locality (see around()).
 #include "engine/core/pagecache.h"
 
 #include <cstring>
@@ -145,22 +142,21 @@ bool beyond_written(const FCB *f, uint32_t hi, uint32_t lo) {
     return join64(hi, lo) > join64(f->hwoffh, f->hwoffl);
 }
 
-// Counts a request found in the cache (opcode 5 only looks) and applies the
-// dedication rule.
-PAGEBUF *took_hit(PAGEBUF *b, FCB *f, int opcode) {
-    dedicate_on_hit(b, f);
-    if (opcode == kPageLookup) return b;
-    PageCacheState &pc = zvWNGV->pc;
-    pc.requests++;
-    pc.hits++;
-    return b;
-}
-
-// The miss road of get_page: the least recently used buffer takes the page.
-PAGEBUF *load_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want) {
+// Finds or loads a page. `f` is the page owner (host for a member). For a
+// write of a whole page nothing is read. Returns null with uerr_cod set when
+// a dirty victim cannot be written or the page cannot be read.
+PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want) {
     INSTGV *g = zvWNGV;
     PageCacheState &pc = g->pc;
     int32_t filno = f->filno;
+    if (hi == kFree && lo == kFree) terr(9773);
+    if (PAGEBUF *b = find(filno, hi, lo)) {
+        dedicate_on_hit(b, f);
+        if (opcode == kPageLookup) return b;
+        pc.requests++;
+        pc.hits++;
+        return b;
+    }
     if (opcode == kPageLookup) return nullptr;
     pc.requests++;
     PAGEBUF *v = g->datlru.next->owner;  // the LRU list is never empty
@@ -201,15 +197,6 @@ PAGEBUF *load_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want) {
     v->valid = got;
     if (got < pc.pagesize) memset(v->data + got, 0xFF, size_t(pc.pagesize - got));
     return v;
-}
-
-// Finds or loads a page. `f` is the page owner (host for a member). For a
-// write of a whole page nothing is read. Returns null with uerr_cod set when
-// a dirty victim cannot be written or the page cannot be read.
-PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want) {
-    if (hi == kFree && lo == kFree) terr(9773);
-    if (PAGEBUF *b = find(f->filno, hi, lo)) return took_hit(b, f, opcode);
-    return load_page(f, hi, lo, opcode, want);
 }
 
 // Drops the cached copies of n whole pages starting at `off`, after a run
@@ -255,87 +242,13 @@ int run_read(FCB *f, uint64_t off, int32_t n, unsigned char *buf, int32_t *count
     return 0;
 }
 
-// Within a RecordAround scope, pieces of a plain fixed-length data file
-// whose page is not cached go straight between the caller and the file, and
-// the page is left out of the cache, while the file shows no locality within
-// that page: under access by key a page read in for one record is seldom
-// used again before it is taken as a victim, and reading it whole copies a page where a record would
-// do, then writes it whole when a change made it dirty. The file's FCB
-// remembers the page of the last such read (lonepage, one more than its
-// offset), where it began and how many reads in a row took the page
-// (lonereads). A read of that page at another offset, or its fourth read in
-// a row, shows locality and loads the page as usual. A rewrite or a delete
-// reads the record it was given again, and a delete a third time as it frees
-// the slot: the cache keeps the bytes of the last read that went around it
-// (up to the size of `kept`) and serves reads within them while no write
-// reached their file since (its writeseq did not move). A write of a page
-// last read around the cache goes straight to the file when the page would
-// have been read before the write (every byte of the piece is already
-// written): the file then holds what the page's write-back would have put
-// there. The request count still counts every piece; a piece moved here is
-// no hit. Enciphered files keep the page road: their units are deciphered
-// whole.
-// The page is not cached.
-bool around(FCB *f, int op, uint64_t at, uint64_t pagestart, unsigned char *buf, int32_t len,
-            int32_t *count, int *rc) {
-    INSTGV *g = zvWNGV;
-    PageCacheState &pc = g->pc;
-    if (!pc.aroundok || f->kind != kKindFixed || f->hdr.base.sfiltyp != kSfPlain || f->cipherclass >= 2)
-        return false;
-    bool known = f->lonepage == pagestart + 1;
-    if (op == kPageRead) {
-        if (known && (f->loneat != at || f->lonereads >= 3)) return false;
-    } else if (!known || at + uint64_t(len) - 1 > join64(f->hwoffh, f->hwoffl)) {
-        return false;
-    }
-    pc.requests++;
-    if (op != kPageRead) {
-        int32_t moved = 0;
-        int code = direct_io(1, f, uint32_t(at >> 32), uint32_t(at), buf, len, &moved);
-        *count += moved;
-        *rc = set_uerr(code);
-        return true;
-    }
-    f->lonereads = known ? f->lonereads + 1 : 1;
-    f->lonepage = pagestart + 1;
-    f->loneat = at;
-    if (pc.keptfcb == f && pc.keptseq == f->writeseq && at >= pc.keptat &&
-        at + uint64_t(len) <= pc.keptat + uint64_t(pc.keptlen)) {
-        memcpy(buf, pc.kept + (at - pc.keptat), size_t(len));
-        *count += len;
-        *rc = set_uerr(0);
-        return true;
-    }
-    int32_t got = 0;
-    int code = direct_io(0, f, uint32_t(at >> 32), uint32_t(at), buf, len, &got);
-    *count += got;
-    if (code == 0 && size_t(len) <= sizeof pc.kept) {
-        memcpy(pc.kept, buf, size_t(len));
-        pc.keptfcb = f;
-        pc.keptat = at;
-        pc.keptlen = len;
-        pc.keptseq = f->writeseq;
-    }
-    *rc = set_uerr(code);
-    return true;
-}
-
 // Copies one piece between the caller and its page. For a read whose page
 // ends inside the piece, copies what is valid and returns 36.
 int piece(FCB *f, int op, int wt, uint64_t at, unsigned char *buf, int32_t len, int32_t *count) {
     int32_t ps = pcs().pagesize;
     uint64_t pagestart = at / uint64_t(ps) * uint64_t(ps);
     int32_t inpage = int32_t(at - pagestart);
-    uint32_t hi = uint32_t(pagestart >> 32), lo = uint32_t(pagestart);
-    if (hi == kFree && lo == kFree) terr(9773);
-    PAGEBUF *b = find(f->filno, hi, lo);
-    if (b) {
-        took_hit(b, f, op);
-    } else {
-        int rc = 0;
-        if (len < ps && around(f, op, at, pagestart, buf, len, count, &rc)) return rc;
-        b = load_page(f, hi, lo, op, len);
-    }
+    PAGEBUF *b = get_page(f, uint32_t(pagestart >> 32), uint32_t(pagestart), op, len);
     if (!b) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : set_uerr(10);
     if (op == kPageRead && b->valid < inpage + len) {
         int32_t cut = b->valid - inpage;
@@ -351,14 +264,6 @@ int piece(FCB *f, int op, int wt, uint64_t at, unsigned char *buf, int32_t len, 
 }
 
 }  // namespace
-
-RecordAround::RecordAround(bool open) : open_(open && zvWNGV) {
-    if (open_) zvWNGV->pc.aroundok++;
-}
-
-RecordAround::~RecordAround() {
-    if (INSTGV *g = zvWNGV; open_ && g && g->pc.aroundok > 0) g->pc.aroundok--;
-}
 
 void pagelist_init(PAGELINK *head) {
     head->next = head->prev = head;
@@ -379,8 +284,6 @@ int pagecache_init() {
     pc.requests = pc.hits = 0;
     pc.dedused = pc.dedhigh = 0;
     pc.dedtotal = g->specialpages;
-    pc.keptfcb = nullptr;
-    pc.aroundok = 0;
     return 0;
 }
 
@@ -605,7 +508,6 @@ ZV_API int zvflushd(FCB *fcb, int purge) {
     FCB *f = page_owner(fcb);
     if (!g->datpagelist) return 0;
     if (purge == -1) purge = 0;
-    if (purge && g->pc.keptfcb == f) g->pc.keptfcb = nullptr;
     int first = 0;
     for (PAGEBUF *b = all_pages(); b; b = b->next) {
         if (is_free(b) || b->filno != f->filno) continue;

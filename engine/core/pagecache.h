@@ -71,30 +71,6 @@ struct PageCacheState {
     int32_t runthreshold;   // pages through the cache before a run goes direct
     uint8_t forceread_recovery;  // set while a key-change log is replayed
     uint8_t forceread_rebuild;   // set while a rebuild runs
-    int32_t aroundok;            // RecordAround scopes open: pieces may go around the cache
-    // The bytes of the last read that went around the cache (see around() in
-    // pagecache.cpp): good while their file's writeseq is keptseq.
-    FCB *keptfcb;                // null: none
-    uint64_t keptat;
-    int32_t keptlen;
-    uint32_t keptseq;
-    unsigned char kept[256];
-};
-
-// While one stands, pieces of plain fixed-length data files whose page is
-// not cached may go around the cache (see around() in pagecache.cpp): the
-// ISAM calls open one where they reach a record through an index, and for
-// the rewrite and the delete of the current record, whose positions follow
-// the keys and not the file.
-class RecordAround {
-public:
-    explicit RecordAround(bool open = true);
-    ~RecordAround();
-    RecordAround(const RecordAround &) = delete;
-    RecordAround &operator=(const RecordAround &) = delete;
-
-private:
-    bool open_;
 };
 
 // Circular list primitives over PAGELINK heads.

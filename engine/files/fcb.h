@@ -158,13 +158,6 @@ struct FCB {
     // ---- Partitioned files (engine/isam/partition*.cpp) ---------------------------
     PARTDEF *partdef;           // host data file: its partition definition while open; null: none
     FCB *parthost;              // member data file opened by its host: the host; null otherwise
-
-    // ---- Data page cache: pieces moved around it (engine/core/pagecache.cpp) ----
-    uint64_t lonepage;          // 1 + offset of the page last read around the cache (0: none)
-    uint64_t loneat;            // where that read began
-    int32_t lonereads;          // reads in a row that took that page around the cache
-    uint32_t writeseq;          // counts the file's writes and opens: bytes the cache kept
-                                // of the file are good while it stands still
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.

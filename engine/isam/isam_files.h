@@ -48,8 +48,9 @@ void isam_close_contexts(int datno);
 void *zvgetnames(int datno);
 // Member of a partitioned host that holds the host record position: takes
 // the partition number from the high word (reduced to the member's own) and
-// returns the member's file number; -3 when the position carries none,
-// another negative value when the partition has no open member.
+// returns the member's file number, opening a member that is closed; -3
+// when the position carries none, another negative value when the
+// partition has no member that can be opened.
 int zvunfoldpartno(FCB *host, uint32_t *hi, int *partno, int log);
 // Active records of a partitioned host as a 64-bit count (low word
 // returned, high word in *hi); 614 in uerr_cod when it cannot be counted.

@@ -26,7 +26,6 @@
 #include "engine/core/arith.h"
 #include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
-#include "engine/core/pagecache.h"
 #include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
@@ -319,7 +318,6 @@ int ismred(int datno, int keyno, uint32_t hi, uint32_t lo, void *buf, int32_t *l
     int32_t got = 0;
     if (!len) {
         zvSETHGHi(int32_t(hi));
-        RecordAround around(keyno != datno);
         if (int rc = REDREC(datno, lo, buf)) return rc;
         const auto *p = static_cast<const unsigned char *>(buf);
         if (d->kind == kKindVariable) {

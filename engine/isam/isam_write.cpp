@@ -23,7 +23,6 @@
 #include "engine/core/highword.h"
 #include "engine/core/centralio.h"
 #include "engine/core/instance.h"
-#include "engine/core/pagecache.h"
 #include "engine/core/pools.h"
 #include "engine/files/fcb.h"
 #include "engine/files/fixrec.h"
@@ -433,7 +432,6 @@ ZV_API int RWTREC(int datno, void *record) {
     if (partition_host(d)) return part_rwtrec(datno, d, record, d->reclen, false);
     uint64_t pos = 0;
     if (int rc = chkism(datno, d, &pos)) return isam_end(rc, datno);
-    RecordAround around;
     // The stored record, kept for the undo of a write that fails half way.
     const int32_t n = d->reclen;
     const uint64_t at = pos + fixed_frame(d);
@@ -464,7 +462,6 @@ ZV_API int DELREC(int datno) {
     if (partition_host(d)) return part_delrec(datno, d, false);
     uint64_t pos = 0;
     if (int rc = chkism(datno, d, &pos)) return isam_end(rc, datno);
-    RecordAround around;
     unsigned char head[2] = {0, 0};
     const int32_t n = d->reclen >= 2 ? 2 : 1;
     if (int rc = raw_read(d, pos + fixed_frame(d), head, n)) return isam_end(rc, datno);

@@ -1348,9 +1348,30 @@ ZV_ISAM_ASSERT(sizeof(void *) != 8 || offsetof(IFILPARM, xcre) == 72, "IFILPARM 
  * more than 16 segments; 634 negative segment length; 694 segment mode
  * 0x80 with 0x400; 895 partition segment first or before a plain one; 115
  * key length does not match the segments; 731 partition-key index out of
- * range; 195/181 no memory for the copied names; 454 partitioned sets; and
- * the codes of the file layer. CREIFILX builds default create blocks;
- * CREIFIL uses the default extensions, no mask, group or password. */
+ * range; 195/181 no memory for the copied names; 454 a partitioned data
+ * file without an extended header (none of the header flags 0x02, 0x08,
+ * 0x40); and the codes of the file layer. CREIFILX builds default create
+ * blocks; CREIFIL uses the default extensions, no mask, group or password.
+ *
+ * A partitioned set (word 0 of the data file's block with 0x00400000) is a
+ * host whose records live in member sets, one per raw partition number:
+ * word 9 is the relative number of the partition index, word 15 the width
+ * of the raw number in the high word of a host record position (0: 16
+ * bits). An index whose block word 0 has 0x02000000, that allows no
+ * duplicates and is not the partition index, is a global unique index: a
+ * key in any member refuses the same key in every other. The partition
+ * rule is the resource "QV!PRUL" of the data file: "NONE" for the date
+ * rule (the partition key is a day serial or seconds; members are named
+ * ".YYYYMMDD.nnnnnn"), otherwise an expression over the key's fields
+ * (members named ".%03d"). A member set is made from the host's
+ * definition by the first record that needs it, opens and closes with the
+ * host, and follows the host's delete, rename, index drop and file modes;
+ * ADDREC, RWTREC, DELREC, their variable-length twins and the reads of
+ * the host and of its partition index work across the members: 712 no
+ * usable raw number, 730 a raw number too high, 418 a member name over 255
+ * bytes, 715 no such member, 720/721 a purged/archived member, 722 a
+ * damaged member table, 724 a position that names no member, 927 a member
+ * whose stamp differs from the host's table. */
 ZV_API int CREIFILz(IFILPARM *params);
 ZV_API int CREIFILX8(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask,
                      const char *group, const char *password, XCREblk *xcre);

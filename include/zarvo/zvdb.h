@@ -1784,6 +1784,62 @@ ZV_API int zvSQLImportTable(ZVHANDLE handle, const char *source, const char *tar
 ZV_API ZVDBRET zvdbCheckRecordSchemaConversion(ZVHANDLE table, void *status);
 ZV_API ZVDBRET zvdbStartRecordSchemaConversion(ZVHANDLE table, void *options);
 
+/* ---- Table files as a whole: move, rename, clone, temporary tables ---- */
+
+/* Renames the open file set of the table to newname (directory and name,
+ * without extension): the index files of their own whose names equal
+ * oldnames[i] (after the session's path prefix) take newnames[i], the
+ * others keep theirs; count pairs, entries may be NULL. The engine renames
+ * every file or none and never over an existing file (67). The table
+ * handle keeps its names. 0, 4013, 4007, 4012 the set is not open, the
+ * engine's code. */
+ZV_API ZVDBRET _zvdbRenameTable(ZVHANDLE table, const char *newname, const char *const *oldnames,
+                                const char *const *newnames, int32_t count);
+/* The default index file name: '?' and the table's index extension, into
+ * buffer: 0, 4013, 4007, 4006 when it does not fit in size bytes. */
+ZV_API ZVDBRET _zvdbDefaultIndexName(ZVHANDLE table, char *buffer, int32_t size);
+/* A new working base name, from the engine's temporary file name (made in
+ * the engine's temporary directory, or as "zarvo.tmp.XXXXXXXX" in the
+ * working directory): the text after its last separator (all of it without
+ * one) behind a 'c', each '.' made 'd', so "czarvodtmpd" and 8 characters,
+ * or "cZ" and 7 hex digits. Freed with _zvdb_free; NULL with the code
+ * kept (4013, 155 no unique name could be made, 4001). */
+ZV_API char *_zvdbTemporaryName(ZVHANDLE table);
+/* Makes target (closed) a new table from source's definition under name,
+ * in source's directory: fields, indexes and segments not marked deleted
+ * (an index needs a live segment), their attributes, defaults and
+ * conditional expressions, pad bytes, extents, permission, password,
+ * alignment and partition settings; the files take source's cipher. An
+ * index with a file of its own gets a working file name
+ * (_zvdbTemporaryName); when oldnames and newnames are given (one slot per
+ * index of source's list) slot i receives copies of both file names of
+ * index i (freed with _zvdb_free). The target is temporary and stays open,
+ * out of every dictionary; with keepopen its files keep source's
+ * transaction modes (create bits 1, 2), else they are left to the
+ * engine's temporary modes. Then source's application resources (types
+ * above 0x10000, types 2 and 10, type 0 numbers 11 and 12) are copied,
+ * and source's identity field is set when it is new in source or identity
+ * is nonzero. A failure after the files exist deletes them. The engine's
+ * next-create cipher is reset on every exit. Codes kept on source: 4013,
+ * 4001 also for a NULL name, 4011 target open, the create's, the engine's. */
+ZV_API ZVDBRET _zvdbCreateTemporary(ZVHANDLE source, ZVHANDLE target, const char *name, char **oldnames,
+                                    char **newnames, int keepopen, int identity);
+/* Makes table a clone of source under name (_zvdbCreateTemporary with
+ * keepopen and identity), lists it among its database's open tables and
+ * closes it: the files exist, encrypted when source's are, and the clone
+ * is in no dictionary. In a transaction of its own when none is active.
+ * The result is kept on source: 4013, the create's, the close's. */
+ZV_API ZVDBRET zvdbCloneTable(ZVHANDLE table, const char *name, ZVHANDLE source);
+/* 1 when an index without pending changes has a field segment without
+ * pending changes of a serial-number mode (mode & 0x10F is 3 or 257). */
+ZV_API int _zvdbHasSRLSEG(ZVHANDLE table);
+/* The names of the open table's record schema packed for the engine's
+ * filters: per entry a count byte (name length + 2), the name and a zero
+ * byte, then one zero byte. Freed with _zvdb_free; NULL with 4013, 438 no
+ * record schema, 4043 a name of 254 characters or more, 4001. The code
+ * (0 on success) is kept. */
+ZV_API char *_zvdbGenerateFilterNames(ZVHANDLE table);
+
 /* ------------------------------------------------------------------------ */
 /* Records: the record handle, its image and typed field access.            */
 /*                                                                           */

@@ -161,7 +161,9 @@ ZVDBRET fill_create_blocks(const tagZVDBTABLE *t, XCREblk *x, int32_t n) {
             b.flags = 0x4000;
         }
         if (data && (cm & 0x10000)) b.flags |= 0x8000;
-        if (data && (cm & cmode::kExtVariable)) b.flags |= t->recformat == 4 ? 0x600 : 0x200;
+        // Fixed fields kept in a variable-length file take the engine's
+        // converted form alone (0x400): the engine refuses it beside 0x200.
+        if (data && (cm & cmode::kExtVariable)) b.flags |= t->recformat == 4 ? 0x400 : 0x200;
         if (data && (cm & 0x20000)) b.flags |= 0x20000;
         if (!data && (cm & 0x40000)) b.flags |= 0x20000;
         if ((cm & 0x4000) && !(cm & 2)) b.flags |= 0x2000;

@@ -69,6 +69,16 @@ int PartTest::make(SalesDef &def) {
     return d;
 }
 
+int PartTest::make_regions(SalesDef &def) {
+    int d = make(def);
+    if (d >= 0) {
+        EXPECT_EQ(zv::zvpr_replace_rule(zv::fcb_at(d), d, "Region"), 0);
+    }
+    return d;
+}
+
+PARTMBR *PartTest::entry(int d, int32_t raw) { return zv::member_entry(zv::fcb_at(d)->partdef, raw); }
+
 int PartTest::add(int d, const Sale &s) {
     Sale c = s;
     return ADDREC(d, &c);
@@ -87,6 +97,15 @@ std::set<std::string> PartTest::files() {
         if (n != "ZVSTATUS.QVS") out.insert(n);
     }
     return out;
+}
+
+void PartTest::restore_files() {
+    namespace fs = std::filesystem;
+    std::set<std::string> keep;
+    for (const auto &e : fs::directory_iterator("tpl")) keep.insert(e.path().filename().string());
+    for (const std::string &n : files())
+        if (n != "tpl" && !keep.count(n)) fs::remove(n);
+    zvtest::restore_template();
 }
 
 std::string PartTest::resource(int filno, uint32_t number) {

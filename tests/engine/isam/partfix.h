@@ -14,6 +14,8 @@
 #include "tests/support/setcheck.h"
 #include "zarvo/zarvo.h"
 
+struct PARTMBR;
+
 namespace parttest {
 
 // A sale of 64 bytes.
@@ -61,10 +63,17 @@ protected:
     // Creates the set (left open) and stores the record schema in its data
     // file: the data file number.
     int make(SalesDef &def);
+    // make, and the host's rule becomes "Region".
+    int make_regions(SalesDef &def);
+    // The member-table entry of a raw number of open host d.
+    static PARTMBR *entry(int d, int32_t raw);
     // Adds a sale: 0 or the error.
     static int add(int d, const Sale &s);
     // The current ISAM position of a data file (64-bit).
     static uint64_t curpos(int datno);
+    // The files of the test directory as save_template left them: files
+    // made since are removed.
+    static void restore_files();
     // Names of the files in the test directory, the status log left out.
     static std::set<std::string> files();
     // The body of resource (0, number) of an open file: the bytes after

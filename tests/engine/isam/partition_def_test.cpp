@@ -131,8 +131,7 @@ TEST_F(PartDefTest, MemberNamesMayNotPassTheirLength) {
     std::string longname(246, 'n');  // "<246>.dat": 250 bytes
     SalesDef def(longname.c_str(), Rule::Region);
     def.idx[2].aidxnam = "*u.idx";
-    int d = make(def);
-    ASSERT_EQ(zv::zvpr_replace_rule(zv::fcb_at(d), d, "Region"), 0);
+    int d = make_regions(def);
     const std::set<std::string> before = files();
     EXPECT_EQ(add(d, sale(1, 0, 10000)), 418);
     EXPECT_EQ(files(), before);
@@ -180,14 +179,13 @@ TEST_F(PartDefTest, RuleResults) {
 // the one in force.
 TEST_F(PartDefTest, AFailedRuleWriteKeepsTheOldRule) {
     SalesDef def("sales", Rule::Region);
-    int d = make(def);
-    ASSERT_EQ(zv::zvpr_replace_rule(zv::fcb_at(d), d, "Region"), 0);
+    int d = make_regions(def);
     ASSERT_EQ(CLIFIL(&def.ifil), 0);
     zvtest::save_template();
     int failures = 0;
     for (long n = 1;; n++) {
         ASSERT_LT(n, 50);
-        zvtest::restore_template();
+        restore_files();
         d = OPNRFIL(-1, "sales.dat", 0);
         ASSERT_GE(d, 0);
         FCB *host = zv::fcb_at(d);
@@ -216,8 +214,7 @@ TEST_F(PartDefTest, AFailedRuleWriteKeepsTheOldRule) {
 
 TEST_F(PartDefTest, TheMemberTableAsStored) {
     SalesDef def("sales", Rule::Region);
-    int d = make(def);
-    ASSERT_EQ(zv::zvpr_replace_rule(zv::fcb_at(d), d, "Region"), 0);
+    int d = make_regions(def);
     ASSERT_EQ(add(d, sale(1, 0, 1)), 0);
     ASSERT_EQ(add(d, sale(2, 0, 3)), 0);
     ASSERT_EQ(CLIFIL(&def.ifil), 0);
@@ -230,20 +227,32 @@ TEST_F(PartDefTest, TheMemberTableAsStored) {
     want += std::string("1\0" "0\0" "3\0" "0\0", 8);
     const std::string stored = table_of(d);
     EXPECT_EQ(stored, want);
-    // An entry whose raw number lies outside the table: the open refuses.
-    std::string patched = stored;
-    const size_t at = patched.find(std::string("3\0" "1\0", 4) + m3);
-    ASSERT_NE(at, std::string::npos);
-    patched[at] = '9';
-    std::string body(16, '\0');
-    body[4] = 9;
-    memcpy(body.data() + 8, "QV!PART", 7);
-    body += patched;
-    ASSERT_EQ(UPDRES(d, body.data(), int32_t(body.size())), 0);
     ASSERT_EQ(CLRFIL(d), 0);
-    EXPECT_EQ(OPNRFIL(-1, "sales.dat", 0), -1);
-    EXPECT_EQ(zvGetUserErrorCode(), 722);
-    EXPECT_TRUE(zv::fcb_at(d) == nullptr || zv::fcb_at(d)->state == 'n');
+    zvtest::save_template();
+    // A stored entry outside the table, or more entries than the count:
+    // the open refuses the table.
+    const size_t entry3 = stored.find(std::string("3\0" "1\0", 4) + m3);
+    ASSERT_NE(entry3, std::string::npos);
+    struct Patch {
+        size_t at;
+        char to;
+    } patches[] = {{entry3, '9'}, {9, '4'}};
+    for (const Patch &p : patches) {
+        restore_files();
+        d = OPNRFIL(-1, "sales.dat", 0);
+        ASSERT_GE(d, 0);
+        std::string patched = stored;
+        patched[p.at] = p.to;
+        std::string body(16, '\0');
+        body[4] = 9;
+        memcpy(body.data() + 8, "QV!PART", 7);
+        body += patched;
+        ASSERT_EQ(UPDRES(d, body.data(), int32_t(body.size())), 0);
+        ASSERT_EQ(CLRFIL(d), 0);
+        EXPECT_EQ(OPNRFIL(-1, "sales.dat", 0), -1) << p.at;
+        EXPECT_EQ(zvGetUserErrorCode(), 722) << p.at;
+        EXPECT_TRUE(zv::fcb_at(d) == nullptr || zv::fcb_at(d)->state == 'n');
+    }
 }
 
 TEST_F(PartDefTest, PositionsCarryTheRawNumberInTheHighWord) {

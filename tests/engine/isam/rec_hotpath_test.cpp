@@ -65,49 +65,4 @@ TEST_F(RecHotPathTest, CachedReadsMakeNoCallAndAddsTakeNoMemory) {
     EXPECT_EQ(check(d), "");
 }
 
-// Records reached by key whose pages are not cached read only their own
-// bytes; a rewrite or a delete of such a record reads nothing more and
-// writes only the bytes it changes, and the set ends as the page road would
-// leave it.
-TEST_F(RecHotPathTest, KeyedRecordsMissingTheCacheMoveOnlyTheirBytes) {
-    restart(128, 2);
-    CustDef def;
-    int d = make(def);
-    const uint32_t n = 600;
-    for (uint32_t i = 1; i <= n; i++) add(d, cust(i, i % 2 ? "Bern" : "Oslo"));
-    ASSERT_EQ(zvflushd(zvWNGV->fcbtab[d], 1), 0);
-    Cust r;
-    for (uint32_t i = 7; i <= n; i += 97) {
-        SCOPED_TRACE(i);
-        uint32_t bytes = zvWNGV->dreadbytes, requests = zvWNGV->pc.requests;
-        ASSERT_EQ(EQLREC(d + 1, num(i).data(), &r), 0);
-        EXPECT_EQ(r.number, i);
-        EXPECT_EQ(zvWNGV->dreadbytes - bytes, sizeof(Cust));
-        EXPECT_EQ(zvWNGV->pc.requests - requests, 1u);
-        if (i % 2) {
-            Cust c = cust(i, "Rome", "moved");
-            uint32_t written = zvWNGV->dwritebytes;
-            ASSERT_EQ(RWTREC(d, &c), 0);
-            EXPECT_EQ(zvWNGV->dreadbytes - bytes, sizeof(Cust)) << "the stored record came from kept bytes";
-            EXPECT_GE(zvWNGV->dwritebytes - written, sizeof(Cust));
-        } else {
-            ASSERT_EQ(DELREC(d), 0);
-            EXPECT_EQ(zvWNGV->dreadbytes - bytes, sizeof(Cust));
-        }
-    }
-    EXPECT_EQ(zvWNGV->pc.usedbufs, 0);
-    EXPECT_EQ(check(d), "");
-    for (uint32_t i = 1; i <= n; i++) {
-        SCOPED_TRACE(i);
-        int rc = EQLREC(d + 1, num(i).data(), &r);
-        if (i % 97 == 7 && i % 2 == 0) {
-            EXPECT_EQ(rc, 101);
-            continue;
-        }
-        ASSERT_EQ(rc, 0);
-        EXPECT_EQ(r.number, i);
-        EXPECT_STREQ(r.city, i % 97 == 7 ? "Rome" : i % 2 ? "Bern" : "Oslo");
-    }
-}
-
 }  // namespace

@@ -2,6 +2,7 @@
 // a short one leaves the rest of the image filled with the delimiter byte,
 // a caller's buffer too small is refused, and a table of fixed fields kept
 // in a variable-length file (create bit 0x2000) is written and read.
+#include <functional>
 #include <string>
 
 #include "tests/recapi/records/recfix.h"
@@ -83,10 +84,8 @@ TEST_F(VarlenTest, ACallersBufferTooSmallIsRefused) {
 // Fixed fields in a variable-length data file (record format 4): every
 // field lies in the fixed part, and the records go through the engine's
 // variable-length calls (its fixed-length add would answer 48).
-TEST_F(RecordTest, FixedFieldsInAVariableLengthFile) {
-    make_table({{"id", ZV_INT4, 0}, {"name", ZV_FSTRING, 10}}, 0x2000, {{"pk", 0, 0, 12}});
-    ASSERT_EQ(table_->recformat, 4);
-    ASSERT_TRUE(GETFIL(table_->datno, 3) & 4);
+// Adds three records, rewrites one, deletes one and reads the rest back.
+void write_read_fixed_fields(const std::function<tagZVDBRECORD *()> &record) {
     tagZVDBRECORD *r = record();
     for (int32_t id = 1; id <= 3; id++) {
         ASSERT_EQ(zvdbClearRecord(r), 0);
@@ -111,6 +110,28 @@ TEST_F(RecordTest, FixedFieldsInAVariableLengthFile) {
     uint64_t count = 0;
     ASSERT_EQ(zvdbGetRecordCount(check, &count), 0);
     EXPECT_EQ(count, 2u);
+}
+
+TEST_F(RecordTest, FixedFieldsInAVariableLengthFile) {
+    make_table({{"id", ZV_INT4, 0}, {"name", ZV_FSTRING, 10}}, 0x2000, {{"pk", 0, 0, 12}});
+    ASSERT_EQ(table_->recformat, 4);
+    ASSERT_TRUE(GETFIL(table_->datno, 3) & 4);
+    write_read_fixed_fields([this] { return record(); });
+}
+
+TEST_F(RecordTest, FixedFieldsTableCreatedVariableLength) {
+    create_table("fixvar", {{"id", ZV_INT4, 0}, {"name", ZV_FSTRING, 10}}, 0x2000, {{"pk", 0, 0}});
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(GETFIL(table_->datno, 3) & 4);
+    write_read_fixed_fields([this] { return record(); });
+    ASSERT_FALSE(HasFatalFailure());
+    reopen("fixvar");
+    tagZVDBRECORD *r = record();
+    ASSERT_EQ(zvdbSetFieldAsSigned(r, 0, 2), 0);
+    ASSERT_EQ(zvdbFindRecord(r, 0), 0);
+    char name[16];
+    ASSERT_EQ(zvdbGetFieldAsString(r, 1, name, sizeof name), 0);
+    EXPECT_STREQ(name, "renamed");
 }
 
 }  // namespace

@@ -1,0 +1,36 @@
+// Renaming a table's file set and swapping a new file set into a table's
+// place (tablemove.cpp).
+//
+// A file set is renamed by the engine while it is open, all files or none:
+// the engine renames every file it has renamed so far back when one rename
+// fails, and never renames over an existing file. The swap builds on that:
+// it never deletes a file before the set that replaces it carries the
+// table's names, so that at every point each record lives in a complete set.
+#pragma once
+
+#include <cstdint>
+
+#include "recapi/base/handles.h"
+
+namespace zv {
+
+// Puts the file set of `fresh` in the place of the file set of `t`. Both
+// are open exclusively (open bit 1: the engine renames no shared set); fresh
+// was made under working names (_zvdbCreateTemporary, which
+// gave each index with a file of its own the working name newnames[i] for
+// the file oldnames[i] of t, count pairs).
+//   1. t's files are renamed aside under working names of their own;
+//   2. fresh's files are renamed to t's names (data file path/physname,
+//      oldnames[i] for newnames[i]); when this fails, t's files are renamed
+//      back and the code returned;
+//   3. t's files, now aside, are deleted; t's data file number becomes -1
+//      (the handle keeps its definition: the caller reopens it on the new
+//      files, which fresh holds open until it is closed).
+// *placed (optional) tells whether fresh's files carry t's names, which is
+// also so after a failure of step 3 (t's old files are then left under
+// their working names). 0, 4013 a missing table, 4012 a set not open, 4001,
+// the engine's codes.
+ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames,
+                         const char *const *newnames, int32_t count, bool *placed);
+
+}  // namespace zv

@@ -1,0 +1,177 @@
+// Partition members: opening and closing with the host, the stamp check,
+// and the changes that reach every member (delete, rename, file mode,
+// index drop), and a member of an encrypted host.
+#include <cstring>
+
+#include "engine/core/filenum.h"
+#include "engine/crypto/masterkey.h"
+#include "engine/files/fcb.h"
+#include "engine/isam/partition.h"
+#include "tests/engine/isam/partfix.h"
+
+namespace {
+
+using namespace parttest;
+
+class PartMemberTest : public PartTest {
+protected:
+    // A host of the Region rule with a sale in each of members 3 and 5.
+    int two_members(SalesDef &def) {
+        int d = make_regions(def);
+        EXPECT_EQ(add(d, sale(31, 0, 3)), 0);
+        EXPECT_EQ(add(d, sale(51, 0, 5)), 0);
+        return d;
+    }
+    static bool open_file(int n) {
+        FCB *f = zv::fcb_at(n);
+        return f && f->state != 'n';
+    }
+};
+
+TEST_F(PartMemberTest, AMemberWhoseStampDiffersIsNotOpened) {
+    SalesDef def("sales", Rule::Region);
+    two_members(def);
+    ASSERT_EQ(CLISAM(), 0);
+    std::string f = zvtest::read_file("sales.dat.005");
+    ASSERT_GT(f.size(), 412u);
+    f[408] = 1;
+    zvtest::write_file("sales.dat.005", f);
+    ASSERT_EQ(INTISAMX(16, 30, 4, 32, 32), 0);
+    int d = OPNRFIL(-1, "sales.dat", 0);
+    ASSERT_GE(d, 0);
+    Sale s;
+    ASSERT_EQ(FRSREC(d + 1, &s), 0);
+    EXPECT_EQ(NXTREC(d + 1, &s), 927);
+    EXPECT_EQ(entry(d, 5)->state, zv::kMbrClosed);
+    EXPECT_EQ(s.number, 31u);
+}
+
+TEST_F(PartMemberTest, TheHostClosesTheMembersItOpened) {
+    SalesDef def("sales", Rule::Region);
+    int d = two_members(def);
+    const int m3 = entry(d, 3)->filno, m5 = entry(d, 5)->filno;
+    // A member closed on its own leaves the host's table of open members.
+    ASSERT_EQ(CLRFIL(m5), 0);
+    EXPECT_EQ(entry(d, 5)->state, zv::kMbrClosed);
+    const int app = OPNRFIL(-1, "sales.dat.005", 0);
+    ASSERT_GE(app, 0);
+    ASSERT_EQ(CLIFIL(&def.ifil), 0);
+    EXPECT_FALSE(open_file(m3));
+    EXPECT_TRUE(open_file(app));
+    EXPECT_EQ(CLRFIL(app), 0);
+    d = OPNRFIL(-1, "sales.dat", 0);
+    ASSERT_GE(d, 0);
+    EXPECT_EQ(entry(d, 3)->state, zv::kMbrClosed);
+    EXPECT_EQ(entry(d, 5)->state, zv::kMbrClosed);
+    EXPECT_EQ(numbers(d, FRSREC, NXTREC), (std::vector<uint32_t>{31, 51}));
+    EXPECT_EQ(entry(d, 3)->state, zv::kMbrOpen);
+}
+
+TEST_F(PartMemberTest, DeletingTheHostDeletesEveryMember) {
+    SalesDef def("sales", Rule::Region);
+    two_members(def);
+    ASSERT_EQ(CLIFIL(&def.ifil), 0);
+    int d = OPNRFIL(-1, "sales.dat", 0);
+    ASSERT_GE(d, 0);
+    EXPECT_EQ(files().size(), 9u);
+    EXPECT_EQ(DELRFIL(d), 0);
+    EXPECT_TRUE(files().empty());
+}
+
+TEST_F(PartMemberTest, RenamingTheHostRenamesEveryMember) {
+    SalesDef def("sales", Rule::Region);
+    int d = two_members(def);
+    SalesDef to("store", Rule::Region);
+    to.ifil.tfilno = int16_t(d);
+    const std::set<std::string> before = files();
+    // The second member's new name is taken: nothing is renamed.
+    zvtest::write_file("store.dat.005", "x");
+    EXPECT_EQ(RENIFIL(&to.ifil), 67);
+    std::set<std::string> now = files();
+    now.erase("store.dat.005");
+    EXPECT_EQ(now, before);
+    EXPECT_EQ(entry(d, 3)->name, std::string("sales.dat.003"));
+    EXPECT_EQ(numbers(d, FRSREC, NXTREC), (std::vector<uint32_t>{31, 51}));
+    remove("store.dat.005");
+    ASSERT_EQ(RENIFIL(&to.ifil), 0);
+    for (const char *f : {"store.dat.003", "store.idx.003", "store_u.idx.005", "store.dat.005", "store.dat"})
+        EXPECT_EQ(files().count(f), 1u) << f;
+    for (const std::string &f : files()) EXPECT_EQ(f.rfind("sales", 0), std::string::npos) << f;
+    ASSERT_EQ(CLIFIL(&to.ifil), 0);
+    d = OPNRFIL(-1, "store.dat", 0);
+    ASSERT_GE(d, 0);
+    EXPECT_EQ(numbers(d, FRSREC, NXTREC), (std::vector<uint32_t>{31, 51}));
+}
+
+TEST_F(PartMemberTest, FileModesReachEveryMember) {
+    SalesDef def("sales", Rule::Region);
+    int d = two_members(def);
+    const int mode = GETFIL(d, 3);
+    ASSERT_EQ(PUTFIL(d, mode | 0x40), 0);
+    ASSERT_EQ(PUTFIL(d + 3, int(GETFIL(d + 3, 3)) | 0x40), 0);
+    for (int32_t raw : {3, 5}) {
+        const int m = entry(d, raw)->filno;
+        EXPECT_EQ(GETFIL(m, 3) & 0x40, 0x40) << raw;
+        EXPECT_EQ(GETFIL(m + 3, 3) & 0x40, 0x40) << raw;
+        EXPECT_EQ(GETFIL(m + 1, 3) & 0x40, 0) << raw;
+    }
+}
+
+TEST_F(PartMemberTest, AnIndexDroppedFromTheHostLeavesEveryMember) {
+    SalesDef def("sales", Rule::Region);
+    int d = two_members(def);
+    ASSERT_EQ(zvDROPIDX(d + 3), 0);
+    for (const char *f : {"sales_u.idx", "sales_u.idx.003", "sales_u.idx.005"}) EXPECT_EQ(files().count(f), 0u) << f;
+    EXPECT_EQ(zv::fcb_at(d)->hdr.ext.flmode2 & zv::kPartGlobal, 0u);
+    // A member made afterwards has the host's remaining indexes.
+    ASSERT_EQ(add(d, sale(71, 0, 7, "seven")), 0);
+    EXPECT_EQ(files().count("sales.idx.007"), 1u);
+    EXPECT_EQ(files().count("sales_u.idx.007"), 0u);
+    const int m7 = entry(d, 7)->filno;
+    IFIL *stored = nullptr;
+    std::vector<uint64_t> buf(4096);
+    ASSERT_GT(GETIFIL(m7, int32_t(buf.size() * 8), buf.data()), 0);
+    stored = reinterpret_cast<IFIL *>(buf.data());
+    EXPECT_EQ(stored->dnumidx, 2);
+    Sale s;
+    ASSERT_EQ(FRSREC(d + 2, &s), 454);
+    EXPECT_EQ(numbers(d + 1, FRSREC, NXTREC), (std::vector<uint32_t>{31, 51, 71}));
+    EXPECT_EQ(check_members(d), "");
+}
+
+// The members of an encrypted host take its cipher.
+TEST_F(PartMemberTest, AMemberOfAnEncryptedHostIsEncrypted) {
+    ASSERT_EQ(CLISAM(), 0);
+    zv::master_key_reset();
+    cmosdksup = 2;
+    zv::set_master_password("pw");
+    ASSERT_EQ(INTISAMX(16, 30, 4, 32, 32), 0);
+    ASSERT_EQ(zvSETENCRYPT("62", "secret-key-text", 15), 0);
+    SalesDef def("sales", Rule::Region);
+    int d = make(def);
+    ASSERT_EQ(zvSETENCRYPT(nullptr, nullptr, 0), 0);
+    ASSERT_GE(zv::fcb_at(d)->cipherclass, 2);
+    ASSERT_EQ(zv::zvpr_replace_rule(zv::fcb_at(d), d, "Region"), 0);
+    Sale s = sale(31, 0, 3, "PLAINNAMEPLAINNAME");
+    ASSERT_EQ(ADDREC(d, &s), 0);
+    const int m = entry(d, 3)->filno;
+    EXPECT_EQ(zv::fcb_at(m)->cipherclass, zv::fcb_at(d)->cipherclass);
+    EXPECT_GE(zv::fcb_at(m + 1)->cipherclass, 2);
+    // The next set created is plain: the member took the host's cipher
+    // for its own creation only.
+    SalesDef plain("plain", Rule::Region);
+    int p = make(plain);
+    EXPECT_EQ(zv::fcb_at(p)->cipherclass, 0);
+    ASSERT_EQ(CLISAM(), 0);
+    EXPECT_EQ(zvtest::read_file("sales.dat.003").find("PLAINNAMEPLAINNAME"), std::string::npos);
+    ASSERT_EQ(INTISAMX(16, 30, 4, 32, 32), 0);
+    d = OPNRFIL(-1, "sales.dat", 0);
+    ASSERT_GE(d, 0);
+    ASSERT_EQ(FRSREC(d, &s), 0);
+    EXPECT_EQ(std::string(s.name, 18), "PLAINNAMEPLAINNAME");
+    ASSERT_EQ(CLISAM(), 0);
+    zv::master_key_reset();
+    ASSERT_EQ(INTISAMX(16, 30, 4, 32, 32), 0);
+}
+
+}  // namespace
