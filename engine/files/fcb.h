@@ -23,6 +23,19 @@ struct PARTDEF;
 struct ISAMCTX;
 struct KEYBUFSET;
 
+// Partition-key map of an index of a partitioned set (engine/isam/partkey.cpp):
+// where the pieces of the partition key lie in this index's key. Built
+// once per open, for an index that holds every partition-key segment
+// outside its lead (key type bit 0x40).
+struct PartKeyMap {
+    uint8_t state;          // 0 not built yet, 1 the index has none, 2 built
+    uint8_t pieces;         // partition-key segments mapped
+    uint8_t highseg;        // highest segment of this index used, plus 1
+    uint16_t poff[16];      // per piece: offset in the partition key
+    uint16_t len[16];       //  its length
+    uint16_t xoff[16];      //  its offset in this index's key
+};
+
 // File kinds kept in FCB::kind (same numbers as the header's file type).
 enum : uint8_t { kKindFixed = 0, kKindIndex = 1, kKindVariable = 2 };
 
@@ -158,6 +171,7 @@ struct FCB {
     // ---- Partitioned files (engine/isam/partition*.cpp) ---------------------------
     PARTDEF *partdef;           // host data file: its partition definition while open; null: none
     FCB *parthost;              // member data file opened by its host: the host; null otherwise
+    PartKeyMap partkmap;        // index of a partitioned set: its partition-key map
 };
 
 // Platform file layer: open-mode bits (FCB::opnmode) and the flag bits it reads.

@@ -140,6 +140,8 @@ private:
     bool stored_ = false;    // the combined definition was stored
     int last_ = -1;          // highest new index position reached
     bool made_[kMapIndexes] = {};
+    int16_t marks_[kMapIndexes] = {};   // partition marks (key type bits 0x60) of a partitioned set
+    bool marked_ = false;
     char base_[256] = {};
 };
 
@@ -208,8 +210,11 @@ int IndexAdd::make_files() {
         const int n = first_ + k;
         last_ = k;
         int rc;
+        // A partitioned set's index keeps its partition mark.
+        const int16_t keytype = marked_ ? int16_t((x.ikeytyp & ~0x60) | marks_[k]) : x.ikeytyp;
+        OptionBit keep(&g->fileopt[0], marked_ ? kOpt1KeyTypeBits : 0u);
         if (!shape_.is_file(k)) {
-            rc = CREMEM(first_ + shape_.host[k], x.ikeylen, x.ikeytyp, x.ikeydup, k - shape_.host[k]);
+            rc = CREMEM(first_ + shape_.host[k], x.ikeylen, keytype, x.ikeydup, k - shape_.host[k]);
         } else {
             // Named after the data file as open and create name it.
             char iname[256];
@@ -217,7 +222,7 @@ int IndexAdd::make_files() {
             XCREblk *blk = blocks_ ? &blocks_[nextblock++] : nullptr;
             {
                 OptionBit mark(&g->fileopt[2], kIsamIndexMark);
-                rc = CREIDXX8(n, iname, x.ikeylen, x.ikeytyp, x.ikeydup, shape_.nmem[k], ifil_->ixtdsiz,
+                rc = CREIDXX8(n, iname, x.ikeylen, keytype, x.ikeydup, shape_.nmem[k], ifil_->ixtdsiz,
                               uint16_t(ifil_->ifilmod), int32_t(p_->permmask), p_->group, p_->password, blk);
             }
             if (rc == 0 || set_file_open(fcb_at(n))) made_[k] = true;
@@ -229,8 +234,12 @@ int IndexAdd::make_files() {
         if (x.ipadbyt && (rc = SETVARBYTS(n, x.ipadbyt)) != 0) return fail(rc, n);
         isam_entry(n)->inuse = kMapByIfil;
     }
-    // 10. The data file's list ends after them.
+    // 10. The data file's list ends after them; the new indexes of a
+    // partitioned set get their partition-key maps.
     if (slot0_ + ifil_->dnumidx < kMapIndexes) setzvEOK(datno_, slot0_ + ifil_->dnumidx);
+    if (marked_) {
+        if (int rc = setkincmap(dat_, datno_)) return fail(rc, datno_);
+    }
     return 0;
 }
 
@@ -317,9 +326,12 @@ int IndexAdd::run() {
             mode = (mode & ~kPartitionBits) | (dat_->hdr.ext.flmode2 & kPartitionBits);
         }
         if (dat_->hdr.ext.flmode2 & kPartitioned) {
-            for (int k = 0; k < ifil_->dnumidx; k++)
-                if (int rc = zvchkprtidx(blocks_, ifil_, k, int(dat_->hdr.ext.crew9) - slot0_); rc < 0)
-                    return set_fail(-rc, first_ + k);
+            for (int k = 0; k < ifil_->dnumidx; k++) {
+                int rc = partition_mark(datno_, ifil_->iidxarr[k]);
+                if (rc < 0) return set_fail(-rc, first_ + k);
+                marks_[k] = int16_t(rc);
+            }
+            marked_ = true;
         }
     }
     // 8. The IFIL as the key map reads it.

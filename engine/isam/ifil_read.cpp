@@ -3,6 +3,7 @@
 // rewrite of the stored file names by redirection rules.
 #include <cstring>
 
+#include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/core/redirect.h"
@@ -100,6 +101,16 @@ ZV_API int32_t GETIFILX(int datno, int32_t buflen, void *buffer, const char *) {
     char *names = nullptr;
     IFIL *ifil = cnvifilnpx(&names, f->name, nullptr, nullptr, datno, 0);
     if (!ifil) return 0;
+    // A partitioned set's partition marks live in its index headers.
+    if (f->hdr.ext.flmode2 & 0x1C00000u) {
+        for (int k = 0; k < ifil->dnumidx && k < kMapIndexes; k++) {
+            const int ix = isam_map_index(datno, k);
+            if (ix == kIdxListEnd) break;
+            const FCB *x = ix >= 0 ? fcb_at(ix) : nullptr;
+            if (x && x->kind == kKindIndex)
+                ifil->iidxarr[k].ikeytyp = int16_t((ifil->iidxarr[k].ikeytyp & ~0x60) | (x->hdr.base.ktype & 0x60));
+        }
+    }
     int32_t need = ifil_flat_size(ifil);
     if (need > 0 && buffer && buflen >= need) {
         IFIL *out = ifil_flatten(ifil, buffer, buflen);

@@ -9,7 +9,8 @@
 //                   changes (close, delete, drop, rename, file modes);
 //   partread.cpp    the host's current record and the reads across members;
 //   partwrite.cpp   add, rewrite and delete on a host;
-//   partunique.cpp  global unique indexes of a host.
+//   partunique.cpp  global unique indexes of a host;
+//   partkey.cpp     index marks and key maps of the partition key.
 // The file layer reaches them through isam_files.h, the index engine
 // through engine/index/partition_upcalls.h.
 #pragma once
@@ -259,15 +260,25 @@ int32_t partition_lowest_raw(const FCB *host);
 // no member table.
 int hostpartno(FCB *host, int32_t *rawout, int hostno, int32_t raw);
 
-// ---- Least forms until counts, key searches and rebuilds are built -------------
-// (partition_standin.cpp)
+// ---- partkey.cpp: the partition key in the indexes of a set ---------------------
 
 // The partition mark of index pos of a set whose partition index is
-// keyidx: 0x20 (partition-ordered) for the partition index, else 0.
+// keyidx: 0x20 when the index leads with the partition key (the partition
+// index always), 0x40 when it holds every piece of it elsewhere, else 0;
+// -895 when the partition index has no usable partition key.
 int zvchkprtidx(XCREblk *xcre, const IFIL *ifil, int pos, int keyidx);
-// Builds the partition-key maps of a host's indexes (every index "no
-// map"): 0.
-int setkincmap(FCB *host, int datno);
+// The same mark for a new index x of the open partitioned set datno.
+int partition_mark(int datno, const IIDX &x);
+// Builds the partition-key maps of the open indexes of a partitioned set
+// (data file datno) that have none yet: 0, or 614, 895, 896.
+int setkincmap(FCB *dat, int datno);
+// Copies the partition key out of a key of index x through its map: 0 or
+// 897 (no map).
+int usekincmap(const FCB *x, const void *key, void *partkey);
+
+// ---- Least forms until the rebuilds and index additions are built -------------
+// (partition_standin.cpp)
+
 // Adds the indexes of p to every member of a host: 454.
 int zvpartiidx(FCB *host, int hostno, int relkey, IFILPARM *p, int add, int flag);
 // Rebuilds a partitioned set: 454.

@@ -1,8 +1,6 @@
-// Least forms of the partition services that the counts, key searches,
-// rebuilds and index additions across members will replace: an index is
-// partition-ordered only when it is the partition index, no index has a
-// partition-key map, and adding indexes to, or rebuilding, a partitioned
-// set answers 454.
+// Least forms of the partition services that the counts, rebuilds and
+// index additions across members will replace: adding indexes to, or
+// rebuilding, a partitioned set answers 454.
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/isam/isam_files.h"
@@ -10,8 +8,6 @@
 
 namespace zv {
 
-int zvchkprtidx(XCREblk *, const IFIL *, int pos, int keyidx) { return pos == keyidx ? 0x20 : 0; }
-int setkincmap(FCB *, int) { return 0; }
 int zvpartiidx(FCB *, int, int, IFILPARM *, int, int) { return set_uerr(454); }
 int zvpartrbl(IFILPARM *) { return set_uerr(454); }
 FCB *zvparthost() { return nullptr; }

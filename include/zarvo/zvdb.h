@@ -131,9 +131,12 @@ typedef int ZVDBRET;
 #define ZVDB_BAD_ATTACH_MODE 4100 /* attach mode not valid */
 #define ZVDB_NOT_ATTACHED    4101 /* session not attached */
 #define ZVDB_BAD_VARDATA     4108 /* record image damaged: a length or delimiter leads out of it */
+#define ZVDB_DICT_REPAIR     4129 /* the dictionary's serial number cannot be repaired at open */
+#define ZVDB_HAS_VTABLES     4131 /* the table is the host of virtual tables */
 #define ZVDB_IDENTITY_EXISTS 4133 /* the table has an identity field already */
 #define ZVDB_NO_IDENTITY     4134 /* the table has no identity field */
 #define ZVDB_RESERVED_NAME   4136 /* reserved field name */
+#define ZVDB_DICT_STRUCTURE  4137 /* dictionary of an older structure */
 #define ZVDB_NUMBER_LENGTH   4144 /* number value longer than 17 bytes */
 #define ZVDB_BAD_MSEC        4145 /* bad millisecond */
 #define ZVDB_SEGMENT_OFFSET  4146 /* record offset of a key segment cannot be worked out */
@@ -770,6 +773,355 @@ ZV_API ZVDBRET zvdbAddTableToDatabase(const char *dbname, const char *dbpath, co
 /* The engine's zvSETENCRYPT: cipher of the data and index files created
  * from now on. */
 ZV_API ZVDBRET zvdbSETENCRYPT(const char *code, const char *key, int32_t keylen);
+
+/* ------------------------------------------------------------------------ */
+/* Databases and dictionaries.                                               */
+/*                                                                           */
+/* A session's catalogue is its session dictionary, the table "zvdbdict" in  */
+/* the superfile host "zvdbdict.qsd" of the session path (or, outside a      */
+/* superfile, the plain table "zvdbdict" in a directory of that name); it    */
+/* lists the databases by name and path. Each database has a database        */
+/* dictionary, the same table in "name.qdd" in the database's directory,     */
+/* which lists its tables, indexes and full-text indexes, virtual tables and */
+/* an SQL mark. Every entry has a UID unique within its dictionary. Names   */
+/* are found in any letter case. Index names are unique per database: a      */
+/* name another table's index holds is refused when an index is defined      */
+/* (4093) and when it is registered (4051).                                  */
+/*                                                                           */
+/* Every dictionary operation takes the session lock (mode 2 to read, 4 to   */
+/* change) and releases it before it returns: afterwards the session's lock  */
+/* mode is 6 when it was 0 or 6, else what it was. 101 means not found or    */
+/* the end of a walk.                                                        */
+/* ------------------------------------------------------------------------ */
+
+/* Entry types. A walk or count by a type that fits in 16 bits compares the
+ * low 16 bits of the stored type (tables include virtual tables); a look-up
+ * by name compares the whole type. */
+typedef uint32_t ZVDBDICT_TYPE;
+#define ZVDBDICT_DATABASE 1u       /* a database (session dictionary only) */
+#define ZVDBDICT_TABLE 2u          /* a table */
+#define ZVDBDICT_INDEX 3u          /* an index or full-text index */
+#define ZVDBDICT_SQLMARK 5u        /* the SQL mark "$ZVDB_SQL_FLAG$" */
+#define ZVDBDICT_VTABLE 0x10002u   /* a virtual (multi-record-type) table */
+
+/* One entry as every read fills it and every write takes it. Texts end with
+ * a zero byte. The mirror fields travel inside the stored path as
+ * "path|mirrorpath/mirrorname.ext". */
+typedef struct ZVDBDICTENTRY {
+    uint32_t type;          /* ZVDBDICT_TYPE */
+    uint32_t status;        /* 0 in use, 1 reserved */
+    char name[129];         /* logical name */
+    char physname[129];     /* file name (the name when none is stored) */
+    char link[129];         /* owning or host table */
+    uint32_t linknbr;       /* UID of the table named in link */
+    char path[256];         /* directory of the files */
+    char supext[17];        /* ".qdd" for a database whose dictionary is a superfile host */
+    char datext[17];
+    char idxext[17];
+    uint32_t version;       /* 0x10000; the SQL mark keeps its version here */
+    uint32_t counter;       /* number of a virtual table within its host */
+    uint32_t uid;
+    char owner[129];
+    char mirrorname[129];
+    char mirrorpath[256];
+} ZVDBDICTENTRY;
+
+#ifdef __cplusplus
+#define ZV_DICT_ASSERT(c, m) static_assert(c, m)
+#else
+#define ZV_DICT_ASSERT(c, m) _Static_assert(c, m)
+#endif
+ZV_DICT_ASSERT(sizeof(ZVDBDICTENTRY) == 1236, "ZVDBDICTENTRY is 1236 bytes");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, name) == 8, "entry name at 8");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, physname) == 137, "entry physical name at 137");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, link) == 266, "entry link at 266");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, linknbr) == 396, "entry link number at 396");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, path) == 400, "entry path at 400");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, supext) == 656, "entry supext at 656");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, datext) == 673, "entry datext at 673");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, idxext) == 690, "entry idxext at 690");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, version) == 708, "entry version at 708");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, counter) == 712, "entry counter at 712");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, uid) == 716, "entry UID at 716");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, owner) == 720, "entry owner at 720");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, mirrorname) == 849, "entry mirror name at 849");
+ZV_DICT_ASSERT(offsetof(ZVDBDICTENTRY, mirrorpath) == 978, "entry mirror path at 978");
+
+/* A dictionary object (opaque): the session's, or a database handle's. */
+struct ZVDBDICT;
+
+/* Kinds 23 (after connect; its result is the connect's) and 24 (before
+ * disconnect) are called with the database handle. */
+typedef ZVDBRET (*ZVDB_DATABASE_CALLBACK)(ZVHANDLE database);
+
+/* ---- Database handles ---- */
+
+/* A new handle under the session, not connected (transaction mode 3, in
+ * superfile 1, the session's callback words); NULL with 4001 or 4003 kept. */
+ZV_API ZVHANDLE zvdbAllocDatabase(ZVHANDLE session);
+/* Closes what is open below a connected handle, unlinks and frees it: 0;
+ * 4010 not a database handle. */
+ZV_API ZVDBRET zvdbFreeDatabase(ZVHANDLE database);
+/* Connects to the database of that name in the session dictionary: opens
+ * its dictionary (exclusively when the handle says so, or when a shared open
+ * fails, which then makes the handle exclusive). 4010, 4011 connected, 4003,
+ * 4007 NULL name, 101 no such database, the dictionary's codes, the
+ * connect callback's result (the handle stays connected). */
+ZV_API ZVDBRET zvdbConnect(ZVHANDLE database, const char *name);
+/* Runs the disconnect callback, closes the handle's tables and its
+ * dictionary: 4003, 4010, 4012 not connected. */
+ZV_API ZVDBRET zvdbDisconnect(ZVHANDLE database);
+/* Disconnects every connected database of the session; the first failure
+ * stops it. 4003. */
+ZV_API ZVDBRET zvdbDisconnectAll(ZVHANDLE session);
+/* Creates the dictionary directory/name.qdd (name reduced to its file-name
+ * part; a trailing separator of the path dropped) and registers the
+ * database in the session dictionary. No file is made when the name is
+ * taken. 4007 NULL name, 4043 a name over 127 or a path over 254
+ * characters, 4021 the name is taken, 4003, 4025 the session's dictionary
+ * transaction mode is not 0, 1 or 3, the dictionary's and engine's codes. */
+ZV_API ZVDBRET zvdbCreateDatabase(ZVHANDLE handle, const char *name, const char *path);
+/* Registers an existing dictionary directory/name: 4012 session logged
+ * off, 4007, 4043, 4094 it cannot be opened, 4021. */
+ZV_API ZVDBRET zvdbAddDatabase(ZVHANDLE session, const char *name, const char *path);
+/* Deletes the dictionary's files, then removes the entry: 4003, 4007, 4012,
+ * 101 unknown (0 with the database handle's drop-delete option), the
+ * engine's codes (the entry is kept after a failure). */
+ZV_API ZVDBRET zvdbDeleteDatabase(ZVHANDLE session, const char *name);
+/* Removes the entry only: 4003, 4007, 4012, 101. */
+ZV_API ZVDBRET zvdbDropDatabase(ZVHANDLE session, const char *name);
+/* The session-dictionary UID of a database: 4002, 4007, 101. */
+ZV_API ZVDBRET zvdbGetDatabaseUID(ZVHANDLE session, const char *name, uint32_t *uid);
+/* Of a connected database handle: 4010, 4007. */
+ZV_API ZVDBRET zvdbGetActiveDatabaseUID(ZVHANDLE database, uint32_t *uid);
+ZV_API int zvdbIsActiveDatabase(ZVHANDLE database);
+/* The connected database's name and directory; NULL when not connected. */
+ZV_API const char *zvdbGetDatabaseName(ZVHANDLE database);
+ZV_API const char *zvdbGetDatabasePath(ZVHANDLE database);
+ZV_API void *zvdbGetDatabaseObjptr(ZVHANDLE database);
+ZV_API ZVDBRET zvdbSetDatabaseObjptr(ZVHANDLE database, void *object);
+/* The default SQL table owner (a copy is kept): 4001, 4010. */
+ZV_API const char *zvdbGetDefaultSqlTableOwner(ZVHANDLE database);
+ZV_API ZVDBRET zvdbSetDefaultSqlTableOwner(ZVHANDLE database, const char *owner);
+/* Always 0. */
+ZV_API int zvdbIsSQLDatabase(ZVHANDLE database);
+/* Open the dictionary exclusively at the next connect: 4010. */
+ZV_API ZVDBRET zvdbSetDatabaseExclusive(ZVHANDLE database, int flag);
+ZV_API int zvdbIsDatabaseExclusive(ZVHANDLE database);
+/* From the dictionary's file mode at connect: 1 for 16, 3 for 48, else 0;
+ * 4007 bad handle or NULL out. */
+ZV_API ZVDBRET zvdbGetDatabaseTransactionMode(ZVHANDLE database, int32_t *mode);
+/* With flag 1, deleting a virtual table also deletes its host: 4010. */
+ZV_API ZVDBRET _zvdbSetDatabaseDropLastMRT(ZVHANDLE database, int flag);
+/* With flag 1, dropping or deleting a table or database whose entry or
+ * files are missing succeeds: 4010. */
+ZV_API ZVDBRET _zvdbSetDatabaseDropDelOpt(ZVHANDLE database, int flag);
+/* Whether new database dictionaries are superfile hosts, on a database
+ * handle or else on the session: 0, 4003. */
+ZV_API ZVDBRET zvdbSetDictInSuperfile(ZVHANDLE handle, int flag);
+/* Position of the connected database (any letter case) in the session's
+ * list, of an open table of the database in its list; -1 none. */
+ZV_API int32_t _zvdbLocateDatabase(ZVHANDLE session, const char *name);
+ZV_API int32_t _zvdbLocateTable(ZVHANDLE database, const char *name);
+
+/* ---- Tables of a database ---- */
+
+/* Table entries, virtual tables included: the name, and the file path
+ * (directory, separator, physical name, data extension) into the buffers.
+ * 4007 NULL name buffer, 4010, 4012, 4006, 101 at the end. */
+ZV_API ZVDBRET zvdbFirstTable(ZVHANDLE handle, char *name, int32_t namesize, char *path, int32_t pathsize);
+ZV_API ZVDBRET zvdbNextTable(ZVHANDLE handle, char *name, int32_t namesize, char *path, int32_t pathsize);
+/* The file path of the table of that name: 4007, 4010, 4012, 4006, 101. */
+ZV_API ZVDBRET zvdbFindTable(ZVHANDLE handle, const char *name, char *path, int32_t size);
+/* By UID: 4023 the UID is not a table's. */
+ZV_API ZVDBRET zvdbFindTableByUID(ZVHANDLE handle, uint32_t uid, char *name, int32_t namesize, char *path,
+                                  int32_t pathsize);
+/* Registers an existing data file under a logical name. The path is the
+ * directory (NULL: the file name's directory) and may carry "|mirror path".
+ * The database's extension hint says how the names are taken: 0 and 1 the
+ * file-name parts of both, the extension from the file (hint 0: ".dat"
+ * when it has none); 2 both as given, ".dat"; 3 the file as given, the
+ * logical name's file-name part; 4 the logical name as given, the physical
+ * name and extension from the file. 4007, 4010, 4012, 4025 another hint,
+ * 4022 the name is taken, the open's and dictionary's codes. */
+ZV_API ZVDBRET zvdbAddTableXtd(ZVHANDLE handle, const char *name, const char *file, const char *path);
+ZV_API ZVDBRET zvdbAddTable(ZVHANDLE handle, const char *name, const char *path);
+/* Removes the entry with those of its indexes: 4007, 4010, 4011 open
+ * through the handle, 4012, 4131 a host of virtual tables, 101 unknown (0
+ * with the drop-delete option). */
+ZV_API ZVDBRET zvdbDropTable(ZVHANDLE handle, const char *name);
+/* Deletes the table's files (a virtual table: its host's resource), then
+ * its entry; a failure keeps the entry, and a repeat with the drop-delete
+ * option finishes what files are left. 4007, 4010, 4011 open, 4023 unknown
+ * (0 with the option), the engine's codes. */
+ZV_API ZVDBRET zvdbDeleteTable(ZVHANDLE handle, const char *name, const char *password);
+/* Registers a virtual table over a host table: 4007, 4010, 4012, 4022,
+ * 4023 no such host. */
+ZV_API ZVDBRET zvdbAddMRTTable(ZVHANDLE database, const char *name, const char *host, int32_t number);
+/* UID of a table entry: 4002, 4007, 101. */
+ZV_API ZVDBRET zvdbGetTableUID(ZVHANDLE handle, const char *name, uint32_t *uid);
+/* Number of table entries (virtual tables included); -1 on failure. */
+ZV_API int32_t zvdbGetTableCount(ZVHANDLE handle);
+/* UID of an index entry: 4002, 4007, 101 no such index. */
+ZV_API ZVDBRET zvdbGetIndexUID(ZVHANDLE handle, const char *name, uint32_t *uid);
+/* The entry's name (4006 unless it fits), and its directory, separator,
+ * physical name and data extension (no separator after a directory ending
+ * in '!' or the separator; no directory when it is empty): 0, 4006. */
+ZV_API ZVDBRET _zvdbTableMakePath(const ZVDBDICTENTRY *entry, char *name, int32_t namesize, char *path,
+                                  int32_t pathsize, int separator);
+/* The directory of a table from its entry: 4010, 4012, 4006, 101. */
+ZV_API ZVDBRET _zvdbGetTableDirectory(ZVHANDLE handle, const char *name, char *buffer, int32_t size);
+/* A list of the virtual tables of a host: capacity entries, each with a
+ * 128-byte name buffer; count may pass the capacity (the entries past it
+ * are not written). */
+typedef struct ZVDBVTENTRY {
+    int32_t number;         /* number of the virtual table within its host */
+    uint32_t kind;          /* 0x10000 for a multi-record-type table, else 0 */
+    char *name;             /* 128 bytes */
+} ZVDBVTENTRY;
+typedef struct ZVDBVTINFO {
+    ZVHANDLE table;         /* the host table */
+    ZVDBVTENTRY *items;
+    uint16_t capacity;
+    uint16_t count;
+} ZVDBVTINFO;
+/* For each entry of the type linked to the host: its counter, kind and
+ * (virtual tables) name into the next item while there is room; every one
+ * is counted. 4007 NULL list or host, 4010, 4058, 4012. */
+ZV_API ZVDBRET zvdbGetVTableInfoFromDict(ZVHANDLE database, const char *host, uint32_t type, ZVDBVTINFO *list);
+
+/* ---- Open tables of a database ---- */
+
+/* First sets *index to 0, next adds 1: the open table there, or NULL. */
+ZV_API ZVHANDLE zvdbGetFirstActiveTable(ZVHANDLE database, int *index);
+ZV_API ZVHANDLE zvdbGetNextActiveTable(ZVHANDLE database, int *index);
+/* The open table of that name (any letter case), or NULL. */
+ZV_API ZVHANDLE zvdbFindActiveTable(ZVHANDLE database, const char *name);
+/* The open table of that UID; NULL with 4023 (4010 bad handle). */
+ZV_API ZVHANDLE zvdbFindActiveTableByUID(ZVHANDLE database, uint32_t uid);
+ZV_API ZVHANDLE zvdbGetActiveTableByUID(ZVHANDLE database, uint32_t uid);
+/* The n-th open table; NULL for a negative n or no database. */
+ZV_API ZVHANDLE zvdbGetTable(ZVHANDLE database, int32_t n);
+/* Position of the table in its database's open list; -1. */
+ZV_API int32_t zvdbGetTableNbr(ZVHANDLE table);
+
+/* ---- Dictionary objects ----
+ * Each takes the object first and keeps a failure as the session's last
+ * code. 4007 NULL argument, 4003 no session, 4010 no database, 4058 no
+ * dictionary object, 4012 not open, 4055 bad lock mode. */
+
+/* A closed object of kind 1 (session dictionary) or 0 for the handle's
+ * session; NULL with 4001 kept. */
+ZV_API struct ZVDBDICT *_zvdbAllocDict(ZVHANDLE handle, int kind);
+ZV_API ZVDBRET _zvdbFreeDict(struct ZVDBDICT *dict);
+/* Creates the dictionary of name (path and base name, no extension): a
+ * superfile host name.qsd (kind 1) or name.qdd holding "zvdbdict", or with
+ * insuper 0 a directory of that name holding it; closed afterwards. 4025
+ * for a dictionary transaction mode other than 0, 1, 3 (nothing made). */
+ZV_API ZVDBRET _zvdbCreateDict(struct ZVDBDICT *dict, const char *name, int insuper);
+/* Opens it (open mode 3 exclusive, else 0), first as a superfile member when
+ * trysuper, falling back to the plain form when the host is a directory
+ * (920 when neither is found); then moves the serial number past the
+ * highest UID (4129 when that fails, the dictionary closed again). 4008. */
+ZV_API ZVDBRET _zvdbOpenDict(struct ZVDBDICT *dict, const char *name, int exclusive, int trysuper);
+ZV_API ZVDBRET _zvdbReopenDict(struct ZVDBDICT *dict, int exclusive);
+ZV_API ZVDBRET _zvdbCloseDict(struct ZVDBDICT *dict);
+/* Closes it and deletes its files. */
+ZV_API ZVDBRET _zvdbDeleteDict(struct ZVDBDICT *dict);
+/* Mode 2 (read) or 4 (write) takes the session lock, 0 releases: 4055. */
+ZV_API ZVDBRET _zvdbLockDict(struct ZVDBDICT *dict, int mode);
+ZV_API ZVDBRET _zvdbUnlockDict(struct ZVDBDICT *dict);
+/* Positions on an entry: 101 none. */
+ZV_API ZVDBRET _zvdbFindDict(struct ZVDBDICT *dict, uint32_t type, uint32_t status, const char *name);
+ZV_API ZVDBRET _zvdbFindDictByUID(struct ZVDBDICT *dict, uint32_t uid);
+ZV_API ZVDBRET _zvdbRemoveDict(struct ZVDBDICT *dict, uint32_t type, uint32_t status, const char *name);
+ZV_API ZVDBRET _zvdbRemoveDictByUID(struct ZVDBDICT *dict, uint32_t uid);
+/* Walks the entries of that type and status in name order: 101 at the end. */
+ZV_API ZVDBRET _zvdbFirstDict(struct ZVDBDICT *dict, uint32_t type, uint32_t status);
+ZV_API ZVDBRET _zvdbNextDict(struct ZVDBDICT *dict, uint32_t type, uint32_t status);
+/* Number of such entries; 0 on failure. */
+ZV_API int32_t _zvdbGetDictCount(struct ZVDBDICT *dict, uint32_t type, uint32_t status);
+/* A set over the entries (type, status, link) in "DICTLINK" order, walked
+ * with _zvdbFirstDict and _zvdbNextDict. */
+ZV_API ZVDBRET _zvdbRecordSetByLinkOn(struct ZVDBDICT *dict, uint32_t type, uint32_t status, const char *link);
+ZV_API ZVDBRET _zvdbRecordSetByLinkOff(struct ZVDBDICT *dict);
+/* The current entry; the entry into the record (4137 a physical name other
+ * than the name in a dictionary of the older structure). */
+ZV_API ZVDBRET _zvdbGetDict(struct ZVDBDICT *dict, ZVDBDICTENTRY *entry);
+ZV_API ZVDBRET _zvdbPutDict(struct ZVDBDICT *dict, const ZVDBDICTENTRY *entry);
+/* The UID of the next new entry. */
+ZV_API ZVDBRET _zvdbGetDictUID(struct ZVDBDICT *dict, uint32_t *uid);
+/* Empties the record (a new entry); writes it (added, or rewritten when it
+ * was read). */
+ZV_API ZVDBRET _zvdbClearDict(struct ZVDBDICT *dict);
+ZV_API ZVDBRET _zvdbWriteDict(struct ZVDBDICT *dict);
+/* One header line, a rule of 181 '-', a line per entry in name order and a
+ * rule, to an open stream (a FILE *). */
+ZV_API ZVDBRET _zvdbDumpDictionary(void *stream, struct ZVDBDICT *dict);
+/* Writes "zvdbdict.txt": the session dictionary, then the database
+ * dictionary of the handle's database when it has one. */
+ZV_API ZVDBRET _zvdbDumpDict(ZVHANDLE handle);
+/* Compares the named database's dictionary with the current structure:
+ * 4137 when it differs (the upgrade itself is not available). */
+ZV_API ZVDBRET _zvdbUpdateDictStruct(ZVHANDLE handle, const char *database, int checkonly);
+
+/* ---- Session dictionary entries (any handle of the session) ---- */
+
+ZV_API ZVDBRET _zvdbDictAddDatabase(ZVHANDLE handle, const char *name, const char *path, int insuper);
+ZV_API ZVDBRET _zvdbDictDropDatabase(ZVHANDLE handle, const char *name);
+ZV_API ZVDBRET _zvdbDictFirstDatabase(ZVHANDLE handle, ZVDBDICTENTRY *entry);
+ZV_API ZVDBRET _zvdbDictNextDatabase(ZVHANDLE handle, ZVDBDICTENTRY *entry);
+ZV_API ZVDBRET _zvdbDictFindDatabase(ZVHANDLE handle, const char *name, ZVDBDICTENTRY *entry);
+ZV_API ZVDBRET _zvdbDictFindDatabaseByUID(ZVHANDLE handle, uint32_t uid, ZVDBDICTENTRY *entry);
+/* -1 on failure. */
+ZV_API int32_t _zvdbDictGetDatabaseCount(ZVHANDLE handle);
+ZV_API ZVDBRET _zvdbDictGetDatabaseUID(ZVHANDLE handle, const char *name, uint32_t *uid);
+
+/* ---- Database dictionary entries (a database handle or below) ---- */
+
+ZV_API ZVDBRET _zvdbDictFirstTable(ZVHANDLE handle, ZVDBDICTENTRY *entry);
+ZV_API ZVDBRET _zvdbDictNextTable(ZVHANDLE handle, ZVDBDICTENTRY *entry);
+/* A table, else a virtual table, of that name. */
+ZV_API ZVDBRET _zvdbDictFindTable(ZVHANDLE handle, const char *name, ZVDBDICTENTRY *entry);
+/* 4023 the UID is not a table's. */
+ZV_API ZVDBRET _zvdbDictFindTableByUID(ZVHANDLE handle, uint32_t uid, ZVDBDICTENTRY *entry);
+ZV_API int32_t _zvdbDictGetTableCount(ZVHANDLE handle);
+ZV_API ZVDBRET _zvdbDictGetTableUID(ZVHANDLE handle, const char *name, uint32_t *uid);
+/* The UID of the entry of that name, written as reserved when none exists. */
+ZV_API ZVDBRET _zvdbDictReserveTable(ZVHANDLE handle, const char *name, const char *physname, uint32_t *uid);
+ZV_API ZVDBRET _zvdbDictReserveIndex(ZVHANDLE handle, const char *name, uint32_t *uid);
+/* Opens the table's files to register it with its indexes; a failure
+ * leaves no entry. 4022 the name is taken, 4051 an index name is taken. */
+ZV_API ZVDBRET _zvdbDictAddTable(ZVHANDLE database, const char *name, const char *physname, const char *path,
+                                 const char *dataext, const char *mirrorname, const char *mirrorpath);
+/* 4131 a host of virtual tables. */
+ZV_API ZVDBRET _zvdbDictDropTable(ZVHANDLE handle, const char *name);
+/* Renames a table entry (path too when given) with the links of its index
+ * and virtual-table entries: 4007, 101. */
+ZV_API ZVDBRET _zvdbDictMoveTable(ZVHANDLE handle, const char *oldname, const char *newpath, const char *newname,
+                                  const char *newphysname);
+/* Index n of the table: 4013, 4018, 4051 the name is taken. */
+ZV_API ZVDBRET _zvdbDictAddIndex(ZVHANDLE table, int32_t n);
+ZV_API ZVDBRET _zvdbDictAddAllIndex(ZVHANDLE table);
+ZV_API ZVDBRET _zvdbDictAddFTI(ZVHANDLE table, const char *name);
+/* Index entries of the table made to match its index handles. */
+ZV_API ZVDBRET _zvdbDictUpdateIndex(ZVHANDLE table);
+/* Renames an index entry in place, keeping its UID: 101, 4051. */
+ZV_API ZVDBRET _zvdbDictUpdateIndexName(ZVHANDLE table, const char *newname, const char *oldname);
+ZV_API ZVDBRET _zvdbDictDropIndex(ZVHANDLE handle, const char *name);
+ZV_API ZVDBRET _zvdbDictDropAllIndex(ZVHANDLE handle, const char *table);
+ZV_API ZVDBRET _zvdbDictFindIndex(ZVHANDLE handle, const char *name, ZVDBDICTENTRY *entry);
+/* 4045 the UID is not an index's. */
+ZV_API ZVDBRET _zvdbDictFindIndexByUID(ZVHANDLE handle, uint32_t uid, ZVDBDICTENTRY *entry);
+/* Registers a virtual table (flag 0x10000) over the host: 4022, 4023. */
+ZV_API ZVDBRET _zvdbDictAddVTable(ZVHANDLE database, const char *host, const char *name, int32_t number,
+                                  uint32_t flag);
+/* 4131 when a virtual table names the host, else 0. */
+ZV_API ZVDBRET _zvdbDictCheckMRTTable(ZVHANDLE handle, const char *host);
+/* The SQL mark: version 2 and up, newer than the stored one (4006 below 2,
+ * 4025 not newer); its version, 0 without a mark. */
+ZV_API ZVDBRET _zvdbDictMarkSQLDB(ZVHANDLE handle, int32_t version);
+ZV_API int32_t _zvdbDictGetSQLDBVersion(ZVHANDLE handle);
 
 /* ------------------------------------------------------------------------ */
 /* Transactions, save points and session locks.                              */

@@ -30,6 +30,13 @@ constexpr uint32_t kIdentitySet = 0x100;
 constexpr int32_t kAltering = 3;
 // Largest extension hint of a table.
 constexpr uint32_t kMaxTableHint = 2;
+constexpr uint32_t kMaxDatabaseHint = 4;
+
+// The database a handle is, or NULL (its instance made current).
+tagZVDBDATABASE *database_itself(ZVHANDLE handle) {
+    if (!handle || handle_kind(handle) != ZVDB_DATABASE_HANDLE) return nullptr;
+    return static_cast<tagZVDBDATABASE *>(zvdbGetDatabaseHandle(handle));
+}
 
 // The table of a handle that is a table handle itself (NULL otherwise).
 tagZVDBTABLE *table_itself(ZVHANDLE h) {
@@ -208,16 +215,25 @@ ZV_API ZVDBRET zvdbParseRecordExpr(ZVHANDLE table, const char *text, ZVFIELDTYPE
 }
 
 ZV_API int32_t zvdbGetExtensionHint(ZVHANDLE handle) {
-    tagZVDBTABLE *t = zv::table_itself(handle);
-    if (!t) return keep_code(handle, ZVDB_BAD_TAG_HANDLE), -1;
-    return int32_t(t->exthint);
+    if (tagZVDBTABLE *t = zv::table_itself(handle)) return int32_t(t->exthint);
+    if (tagZVDBDATABASE *db = zv::database_itself(handle)) return int32_t(db->exthint);
+    return keep_code(handle, ZVDB_BAD_TAG_HANDLE), -1;
 }
 
 ZV_API ZVDBRET zvdbSetExtensionHint(ZVHANDLE handle, uint32_t hint) {
-    tagZVDBTABLE *t = zv::table_itself(handle);
-    if (!t) return keep_code(handle, ZVDB_BAD_TAG_HANDLE);
-    if (hint > zv::kMaxTableHint) return keep_code(handle, ZVDB_BAD_ARGUMENT);
-    t->exthint = hint;
+    uint32_t *slot = nullptr;
+    uint32_t most = 0;
+    if (tagZVDBTABLE *t = zv::table_itself(handle)) {
+        slot = &t->exthint;
+        most = zv::kMaxTableHint;
+    } else if (tagZVDBDATABASE *db = zv::database_itself(handle)) {
+        slot = &db->exthint;
+        most = zv::kMaxDatabaseHint;
+    } else {
+        return keep_code(handle, ZVDB_BAD_TAG_HANDLE);
+    }
+    if (hint > most) return keep_code(handle, ZVDB_BAD_ARGUMENT);
+    *slot = hint;
     return 0;
 }
 

@@ -19,6 +19,7 @@
 #include "recapi/base/paths.h"
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
+#include "recapi/catalog/dict_calls.h"
 #include "recapi/schema/field.h"
 #include "recapi/schema/fti.h"
 #include "recapi/schema/segment.h"
@@ -162,8 +163,13 @@ ZV_API void zvdbFreeIndex(ZVHANDLE index) {
 }
 
 ZV_API ZVHANDLE zvdbAddIndex(ZVHANDLE table, const char *name, int32_t keytype, int dupflag, int nullflag) {
-    if (!table_of(table)) return keep_code(table, ZVDB_NO_TABLE), nullptr;
+    tagZVDBTABLE *t = table_of(table);
+    if (!t) return keep_code(table, ZVDB_NO_TABLE), nullptr;
     if (name && _zvdbIsReservedName(name)) return keep_code(table, ZVDB_RESERVED_NAME), nullptr;
+    // Index names are unique in a database: another table's index has it.
+    if (name && t->database && _zvdbDictHoldsIndex(t->database, name)) {
+        return keep_code(table, ZVDB_INDEX_IN_DICT), nullptr;
+    }
     return _zvdbPutIndex(table, name, keytype, dupflag, nullflag);
 }
 
@@ -237,6 +243,18 @@ ZV_API ZVHANDLE zvdbGetIndexByUID(ZVHANDLE table, uint32_t uid) {
         auto *ix = static_cast<tagZVDBINDEX *>(t->indexes->items[i]);
         if (ix->uid == uid) return ix;
     }
+    // The dictionary names the index and its table; that table, when it is
+    // open through the database, holds the handle.
+    ZVDBDICTENTRY e;
+    if (t && t->database && _zvdbDictFindIndexByUID(t, uid, &e) == 0 && (!t->active || t->uid == e.linknbr)) {
+        auto *owner = static_cast<tagZVDBTABLE *>(zvdbFindActiveTable(t->database, e.link));
+        const int32_t n = owner ? zv::find_index(owner, e.name) : -1;
+        if (n >= 0) {
+            auto *ix = static_cast<tagZVDBINDEX *>(owner->indexes->items[n]);
+            ix->uid = uid;
+            return ix;
+        }
+    }
     keep_code(table, ZVDB_NO_INDEX_NAME);
     return nullptr;
 }
@@ -255,6 +273,9 @@ ZV_API ZVDBRET zvdbSetIndexName(ZVHANDLE index, const char *name) {
     if (ix->table) {
         int32_t other = zv::find_index(ix->table, name);
         if (other >= 0 && ix->table->indexes->items[other] != ix) return keep_code(index, ZVDB_INDEX_NAME);
+        if (ix->table->database && !zv::same_name(ix->name, name) && _zvdbDictHoldsIndex(ix->table->database, name)) {
+            return keep_code(index, ZVDB_INDEX_IN_DICT);
+        }
     }
     char *copy = _zvdb_strdup(name);
     if (!copy) return keep_code(index, ZVDB_NO_MEMORY);

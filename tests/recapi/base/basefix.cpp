@@ -6,7 +6,6 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "recapi/base/session.h"
-#include "recapi/catalog/dict_standin.h"
 
 namespace basetest {
 
@@ -140,7 +139,6 @@ int SessionTest::release(tagZVDBSESSION *s) {
 }
 
 void SessionTest::TearDown() {
-    zv::set_dict_standin_hooks(nullptr);
     zv::fail_alloc_at(0);
     for (auto it = sessions_.rbegin(); it != sessions_.rend(); ++it) zvdbFreeSession(*it);
     sessions_.clear();

@@ -86,8 +86,7 @@ bool file_open(int filno);
 // Whether an engine runs in the current instance.
 bool engine_running();
 
-// Sessions allocated through the fixture are freed at the end of the test;
-// the dictionary stand-in's hooks are removed.
+// Sessions allocated through the fixture are freed at the end of the test.
 class SessionTest : public BaseTest {
 protected:
     void TearDown() override;

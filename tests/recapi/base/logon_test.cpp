@@ -1,7 +1,7 @@
 // Logon and logout, session creation, the session dictionary's open at
 // logon, the logon and logout callbacks, attach and detach, and the
 // self-contained table registration.
-#include <deque>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -9,7 +9,8 @@
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "recapi/base/session.h"
-#include "recapi/catalog/dict_standin.h"
+#include "engine/core/platform.h"
+#include "recapi/catalog/dictionary.h"
 #include "tests/recapi/base/basefix.h"
 #include "zarvo/zarvo.h"
 
@@ -20,41 +21,24 @@ using basetest::engine_running;
 using basetest::file_open;
 using basetest::SessionTest;
 
-// What the dictionary stand-in was asked, and what it answers.
-struct DictCall {
-    std::string name;
-    int exclusive;
-    int trysuper;
-};
-std::vector<DictCall> g_opens;
-std::deque<int> g_open_answers;  // empty: 0
-std::vector<std::string> g_creates;
-int g_create_answer = 0;
-
-int open_hook(const char *name, int exclusive, int trysuper) {
-    g_opens.push_back({name, exclusive, trysuper});
-    if (g_open_answers.empty()) return 0;
-    int rc = g_open_answers.front();
-    g_open_answers.pop_front();
-    return rc;
-}
-
-int create_hook(const char *name, int) {
-    g_creates.push_back(name);
-    return g_create_answer;
-}
-
-const zv::DictStandInHooks kHooks = {open_hook, create_hook};
-
 class LogonTest : public SessionTest {
 protected:
     void SetUp() override {
         SessionTest::SetUp();
-        g_opens.clear();
-        g_open_answers.clear();
-        g_creates.clear();
-        g_create_answer = 0;
-        zv::set_dict_standin_hooks(&kHooks);
+        zv::fault_reset();
+    }
+    void TearDown() override {
+        zv::fault_reset();
+        SessionTest::TearDown();
+    }
+    // Makes the session dictionary of the session path through a session
+    // of its own.
+    void make_dictionary(const char *path = nullptr) {
+        tagZVDBSESSION *maker = alloc(0);
+        ASSERT_NE(maker, nullptr);
+        ASSERT_EQ(zvdbSetSessionPath(maker, path), 0);
+        ASSERT_EQ(zvdbCreateSession(maker, nullptr, nullptr, nullptr), 0);
+        EXPECT_EQ(release(maker), 0);
     }
 };
 
@@ -75,7 +59,7 @@ TEST_F(LogonTest, LogonStartsTheEngineInTheSessionsOwnInstance) {
     EXPECT_STREQ(zvdbGetServerName(s), "srv");
     EXPECT_STREQ(zvdbGetUserLogonName(s), "usr");
     EXPECT_STREQ(zvdbGetUserPassword(s), "pw");
-    EXPECT_TRUE(g_opens.empty());  // logon-only: no dictionary
+    EXPECT_EQ(s->dict->open, 0);  // logon-only: no dictionary, none needed
 
     EXPECT_EQ(zvdbLogon(s, nullptr, nullptr, nullptr), ZVDB_ACTIVE);
     EXPECT_EQ(zvdbGetError(s), ZVDB_ACTIVE);
@@ -161,6 +145,7 @@ TEST_F(LogonTest, AFailedStartLeavesTheSessionLoggedOff) {
 }
 
 TEST_F(LogonTest, LogonAndLogoutLeaveNoBlockBehind) {
+    make_dictionary();
     int64_t before = basetest::live_blocks();
     tagZVDBSESSION *s = alloc(0);
     ASSERT_NE(s, nullptr);
@@ -170,43 +155,53 @@ TEST_F(LogonTest, LogonAndLogoutLeaveNoBlockBehind) {
 }
 
 TEST_F(LogonTest, TheSessionDictionaryOpensAtLogon) {
+    std::filesystem::create_directory("sp");
+    make_dictionary(nullptr);
+    make_dictionary("sp");
+    // The opens a logon makes before the dictionary's: a logon-only
+    // session's.
+    tagZVDBSESSION *probe = alloc(1);
+    ASSERT_NE(probe, nullptr);
+    zv::fault_reset();
+    ASSERT_EQ(zvdbLogon(probe, nullptr, nullptr, nullptr), 0);
+    const long before = zv::io_calls(zv::IoKind::Open);
+    EXPECT_EQ(release(probe), 0);
     struct Case {
         const char *path;          // session path
         int exclusive;             // session exclusive before logon
-        std::deque<int> answers;   // of the opens, in order
-        int rc;
-        std::vector<int> opens;    // exclusive flag of each open
+        int fail;                  // 0 none, 1 the first dictionary open, 2 every one
         int exclusive_after;
     };
     const Case cases[] = {
-        {nullptr, 0, {}, 0, {0}, 0},
-        {"sp", 0, {9, 0}, 0, {0, 1}, 1},      // retried exclusively
-        {"sp", 0, {9, 11}, 9, {0, 1}, 0},     // the first failure stands
-        {"sp", 1, {9}, 9, {1}, 1},            // an exclusive session is not retried
+        {nullptr, 0, 0, 0},
+        {"sp", 0, 1, 1},   // retried exclusively
+        {"sp", 0, 2, 0},   // the first failure stands
+        {"sp", 1, 1, 1},   // an exclusive session is not retried
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << (c.path ? c.path : "-") << " " << c.exclusive << " " << c.rc);
+        SCOPED_TRACE(testing::Message() << (c.path ? c.path : "-") << " " << c.exclusive << " " << c.fail);
         tagZVDBSESSION *s = alloc(0);
         ASSERT_NE(s, nullptr);
         ASSERT_EQ(zvdbSetSessionPath(s, c.path), 0);
         ASSERT_EQ(zvdbSetSessionExclusive(s, c.exclusive), 0);
-        g_opens.clear();
-        g_open_answers = c.answers;
-        EXPECT_EQ(zvdbLogon(s, nullptr, nullptr, nullptr), c.rc);
-        EXPECT_EQ(zvdbIsActiveSession(s), c.rc == 0 ? 1 : 0);
-        EXPECT_EQ(engine_running(), c.rc == 0);
+        zv::fault_reset();
+        if (c.fail) zv::fault_set(zv::IoKind::Open, before + 1, EACCES, c.fail == 2);
+        const int rc = zvdbLogon(s, nullptr, nullptr, nullptr);
+        zv::fault_reset();
+        const bool fails = c.fail == 2 || (c.fail == 1 && c.exclusive);
+        EXPECT_EQ(rc != 0, fails);
+        EXPECT_EQ(zvdbIsActiveSession(s), fails ? 0 : 1);
+        EXPECT_EQ(engine_running(), !fails);
         EXPECT_EQ(zvdbIsSessionExclusive(s), c.exclusive_after);
-        ASSERT_EQ(g_opens.size(), c.opens.size());
-        for (size_t i = 0; i < c.opens.size(); i++) {
-            EXPECT_EQ(g_opens[i].name, c.path ? std::string(c.path) + "/zvdbdict" : "zvdbdict");
-            EXPECT_EQ(g_opens[i].exclusive, c.opens[i]);
-            EXPECT_EQ(g_opens[i].trysuper, 1);
-        }
-        if (c.rc) {
-            EXPECT_EQ(zvdbGetError(s), c.rc);
+        if (fails) {
+            EXPECT_EQ(zvdbGetError(s), rc);
             // The undone logon leaves the session ready for the next one.
             ASSERT_EQ(zvdbLogon(s, nullptr, nullptr, nullptr), 0);
         }
+        ASSERT_EQ(s->dict->open, 1);
+        EXPECT_STREQ(s->dict->name, c.path ? "sp/zvdbdict" : "zvdbdict");
+        EXPECT_EQ(s->dict->exclusive, zvdbIsSessionExclusive(s));
+        EXPECT_EQ(s->dictinsuper, 1);
         EXPECT_EQ(release(s), 0);
     }
 }
@@ -224,6 +219,7 @@ ZVDBRET on_logout(ZVHANDLE s) {
 }
 
 TEST_F(LogonTest, LogonAndLogoutCallbacks) {
+    make_dictionary();
     g_logons.clear();
     g_logouts.clear();
     tagZVDBSESSION *s = alloc(0);
@@ -251,17 +247,21 @@ TEST_F(LogonTest, LogonAndLogoutCallbacks) {
 }
 
 TEST_F(LogonTest, CreatingASessionDictionaryLeavesTheSessionLoggedOff) {
+    std::filesystem::create_directory("sp");
     tagZVDBSESSION *s = alloc(0);
     ASSERT_NE(s, nullptr);
     ASSERT_EQ(zvdbSetSessionPath(s, "sp"), 0);
-    g_create_answer = 19;
-    EXPECT_EQ(zvdbCreateSession(s, "srv", "usr", "pw"), 19);
-    EXPECT_EQ(zvdbGetError(s), 19);
-    ASSERT_EQ(g_creates.size(), 1u);
-    EXPECT_EQ(g_creates[0], "sp/zvdbdict");
+    EXPECT_EQ(zvdbCreateSession(s, "srv", "usr", "pw"), 0);
+    EXPECT_TRUE(std::filesystem::is_regular_file("sp/zvdbdict.qsd"));
     EXPECT_EQ(zvdbIsActiveSession(s), 0);
     EXPECT_FALSE(engine_running());
     EXPECT_STREQ(zvdbGetServerName(s), "QUENRITS");  // the credentials are not kept
+    // A second one finds the host made: the engine's code, kept.
+    const int rc = zvdbCreateSession(s, nullptr, nullptr, nullptr);
+    EXPECT_NE(rc, 0);
+    EXPECT_EQ(zvdbGetError(s), rc);
+    EXPECT_EQ(zvdbIsActiveSession(s), 0);
+    EXPECT_FALSE(engine_running());
     EXPECT_EQ(zvdbCreateSession(nullptr, nullptr, nullptr, nullptr), ZVDB_NULL_HANDLE);
     ASSERT_EQ(zvdbLogon(s, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(zvdbCreateSession(s, nullptr, nullptr, nullptr), ZVDB_ACTIVE);
@@ -271,10 +271,10 @@ TEST_F(LogonTest, AddTableToDatabaseAlwaysUnregistersItsInstance) {
     ASSERT_EQ(REGZARVO("mine"), 0);
     for (int create : {0, 1}) {
         SCOPED_TRACE(create);
-        g_create_answer = create ? 0 : 4054;
         int64_t before = basetest::live_blocks();
         for (int round = 0; round < 2; round++) {
-            int rc = zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 1);
+            // No database to connect to, or no table file to enter.
+            int rc = zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, create);
             EXPECT_NE(rc, 0);
             EXPECT_NE(rc, ZV_INST_EXISTS);
             EXPECT_EQ(GETZARVO("zvdbAddTableToDatabase"), nullptr);
@@ -288,6 +288,7 @@ TEST_F(LogonTest, AddTableToDatabaseAlwaysUnregistersItsInstance) {
 }
 
 TEST_F(LogonTest, AttachToAnotherSessionsInstance) {
+    make_dictionary();
     tagZVDBSESSION *a = alloc(1);
     tagZVDBSESSION *b = alloc(0);
     ASSERT_TRUE(a && b);
@@ -314,7 +315,7 @@ TEST_F(LogonTest, AttachToAnotherSessionsInstance) {
     EXPECT_EQ(zvdbIsActiveSession(b), 1);
     EXPECT_EQ(zvdbGetAttachMode(b), 1);
     EXPECT_EQ(zvdbIsTransActive(b), 1);
-    ASSERT_EQ(g_opens.size(), 1u);  // B is not logon-only: its dictionary
+    EXPECT_EQ(b->dict->open, 1);  // B is not logon-only: its dictionary
     // B acts on A's instance.
     ASSERT_EQ(SWTZARVO(bname.c_str()), 0);
     ASSERT_EQ(zvdbSwitchInstance(b), 0);
@@ -356,8 +357,8 @@ TEST_F(LogonTest, AFailedAttachKeepsTheOwnInstance) {
     ASSERT_TRUE(a && b);
     const std::string aname = instance_name_of(a), bname = instance_name_of(b);
     ASSERT_EQ(zvdbLogon(a, nullptr, nullptr, nullptr), 0);
-    g_open_answers = {9, 9};
-    EXPECT_EQ(zvdbAttachSession(b, a, 1, 0), 9);
+    // No session dictionary to open.
+    EXPECT_EQ(zvdbAttachSession(b, a, 1, 0), 12);
     EXPECT_EQ(zvdbIsActiveSession(b), 0);
     EXPECT_STREQ(b->instname, bname.c_str());
     EXPECT_EQ(release(b), 0);

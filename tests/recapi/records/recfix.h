@@ -46,7 +46,7 @@ protected:
                     std::initializer_list<IndexSpec> indexes = {});
     // Creates the table `name` in the test's directory through
     // zvdbCreateTable from these fields and indexes (each index one schema
-    // segment of mode 12 over its field, whatever the spec's mode), with
+    // segment of mode 12 over its field, whatever mode the IndexSpec holds), with
     // the pad and delimiter bytes when pad is not 0, and opens it.
     void create_table(const char *name, std::initializer_list<FieldSpec> fields, uint32_t createmode,
                       std::initializer_list<IndexSpec> indexes = {}, uint8_t pad = 0, uint8_t delimiter = 0);

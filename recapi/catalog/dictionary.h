@@ -1,0 +1,171 @@
+// Dictionaries: what the catalogue modules share (dictionary.cpp,
+// dict_session.cpp, dict_database.cpp, database.cpp).
+//
+// A dictionary object (ZVDBDICT) reaches one table "zvdbdict" through an
+// ordinary table handle and one record handle of the record-level API. The
+// table lives as the member "zvdbdict" of a superfile host "N.qsd" (session
+// dictionary) or "N.qdd" (database dictionary), or, outside a superfile, as
+// a plain table whose directory is that host name.
+//
+// Record of an entry (create modes 1120..1122: a 5-byte "$DELFLD$" leads,
+// alignment 8):
+//
+//   OFFSET SIZE FIELD      OFFSET SIZE FIELD       OFFSET SIZE FIELD
+//        0    5 $DELFLD$      276  255 PATH            584    4 COUNTER
+//        8    4 TYPE          531   16 SUPEXT          588    4 UID
+//       12    4 STATUS        547   16 DATEXT          592  128 OWNER
+//       16  128 NAME          563   16 IDXEXT          720  128 PHY_NAME
+//      144  128 LINK          580    4 VERSION         848 3257 RESERVED
+//      272    4 LINKNBR                                        (4105 bytes)
+//
+// Indexes, every segment of mode 13 (texts compare in upper case):
+// "DICTNAME" (TYPE, STATUS, NAME), "DICTUID" (UID), "DICTLINK" (TYPE,
+// STATUS, LINK, with duplicates).
+//
+// Invariants:
+//  1. A new entry's UID is the data file's serial number plus 998; every
+//     record added raises the serial number by one, and an open moves the
+//     serial number past the highest stored UID, so no two entries share a
+//     UID.
+//  2. The lock taken by an operation is released before it returns (held
+//     marks whether this object took it).
+#pragma once
+
+#include <strings.h>
+
+#include <cstdint>
+
+#include "recapi/base/handles.h"
+#include "recapi/base/super.h"
+
+struct ZVDBDICT {
+    tagZVDBSESSION *session;
+    ZVDBSUPER *super;         // the host; createsel 1 session, 2 database dictionary
+    tagZVDBTABLE *table;      // "zvdbdict", allocated under the session and unlisted there
+    tagZVDBRECORD *record;    // the record every read fills and every write takes
+    int32_t kind;             // 1 session dictionary, 0 database dictionary
+    int32_t exclusive;        // of the last open
+    int32_t open;
+    char *name;               // path and base name given to the last open or create
+    int32_t locked;           // this object holds the session lock
+    int32_t savedlock;        // the session's lock mode before it was taken
+    int32_t linkset;          // a set over "DICTLINK" is on
+};
+
+namespace zv::dict {
+
+// Field numbers of the dictionary record.
+enum Field : int32_t {
+    kType = 0, kStatus, kName, kLink, kLinkNbr, kPath, kSupExt, kDatExt, kIdxExt, kVersion, kCounter, kUid,
+    kOwner, kPhysName, kReserved
+};
+// Index numbers.
+enum Index : int32_t { kByName = 0, kByUid = 1, kByLink = 2 };
+
+constexpr uint32_t kVersion1 = 0x10000;
+constexpr uint32_t kUidBase = 998;
+// Key bytes of TYPE, STATUS and LINK: the prefix of a "DICTLINK" set.
+constexpr int32_t kLinkPrefix = 136;
+constexpr char kTableName[] = "zvdbdict";
+constexpr char kSqlMark[] = "$ZVDB_SQL_FLAG$";
+
+// Lock modes of the operations.
+constexpr int kRead = 2;
+constexpr int kWrite = 4;
+
+// Whether a stored TYPE is of the wanted type: a type that fits in 16 bits
+// is compared on the low 16 bits only.
+inline bool type_matches(uint32_t stored, uint32_t wanted) {
+    return wanted <= 0xFFFFu ? (stored & 0xFFFFu) == wanted : stored == wanted;
+}
+
+// The transaction mode of a database by its dictionary data file's mode:
+// 1 for transaction bits 16, 3 for 48, else 0.
+inline uint32_t transaction_mode(int64_t filemode) {
+    return (filemode & 48) == 16 ? 1 : (filemode & 48) == 48 ? 3 : 0;
+}
+
+// A new entry of the type, in use, with NAME and PHY_NAME the name and
+// VERSION 0x10000: 0, 4043 a name longer than 128 characters.
+ZVDBRET new_entry(ZVDBDICTENTRY &e, uint32_t type, const char *name);
+// Copies text into a fixed buffer of n bytes: false when it does not fit.
+bool put_text(char *out, size_t n, const char *text);
+
+// The session dictionary of a handle's session, checked for an operation:
+// 0, 4003, 4058 no object, 4012 not open.
+ZVDBRET session_dict(ZVHANDLE handle, ZVDBDICT **out);
+// The dictionary of the database a handle leads to: 0, 4003, 4010, 4058,
+// 4012 (the database not connected or its dictionary not open).
+ZVDBRET database_dict(ZVHANDLE handle, tagZVDBDATABASE **db, ZVDBDICT **out);
+
+// Runs work under the dictionary's lock of mode and releases it: the
+// work's code, or the release's when only that failed. Every failure is
+// kept as the session's last code.
+template <typename Work>
+ZVDBRET locked(ZVHANDLE handle, ZVDBDICT *d, int mode, Work &&work);
+
+// Runs work in a transaction of the session when none is active, committed
+// on success and aborted on failure: work's code (or the commit's).
+template <typename Work>
+ZVDBRET in_transaction(ZVHANDLE handle, Work &&work) {
+    const bool own = !zvdbIsTransActive(handle);
+    if (own) zvdbBegin(handle);
+    ZVDBRET rc = work();
+    if (own) {
+        ZVDBRET end = rc ? zvdbAbort(handle) : zvdbCommit(handle);
+        if (rc == 0) rc = end;
+    }
+    return rc;
+}
+
+// Appends a new entry built by the caller (its UID given here): 0 or the
+// code.
+ZVDBRET add_entry(ZVDBDICT *d, ZVDBDICTENTRY &e);
+// Rewrites the entry read last with e: 0 or the code.
+ZVDBRET rewrite_entry(ZVDBDICT *d, const ZVDBDICTENTRY &e);
+// Finds (type, status, name) and reads it into e: 0, 101, the code.
+ZVDBRET read_entry(ZVDBDICT *d, uint32_t type, uint32_t status, const char *name, ZVDBDICTENTRY &e);
+// Number of entries of the type and status: 0 or the walk's failure.
+ZVDBRET count(ZVDBDICT *d, uint32_t type, uint32_t status, int32_t *n);
+// Calls fn(entry) for every entry of the type (status 0) whose LINK equals
+// link in any letter case, the record positioned on it; fn may delete that
+// record but not change its LINK. 0 at the end, or the first failure.
+template <typename Fn>
+ZVDBRET for_linked(ZVDBDICT *d, uint32_t type, const char *link, Fn &&fn);
+// Turns on the set over "DICTLINK" (nothing kept as the last code): 0 or
+// the code.
+ZVDBRET link_set_on(ZVDBDICT *d, uint32_t type, uint32_t status, const char *link);
+// Adds the fields, indexes and segments of the definition table to a
+// table handle: 0 or the first failing call's code.
+ZVDBRET add_from_defs(tagZVDBTABLE *t);
+// The fields and indexes of an open dictionary table against the
+// definition table: true when they match.
+bool matches_defs(tagZVDBTABLE *t);
+
+}  // namespace zv::dict
+
+template <typename Fn>
+ZVDBRET zv::dict::for_linked(ZVDBDICT *d, uint32_t type, const char *link, Fn &&fn) {
+    const bool set = link_set_on(d, type, 0, link) == 0;
+    ZVDBDICTENTRY e;
+    ZVDBRET rc = _zvdbFirstDict(d, type, 0);
+    for (; rc == 0; rc = _zvdbNextDict(d, type, 0)) {
+        if ((rc = _zvdbGetDict(d, &e))) break;
+        if (!set && strcasecmp(e.link, link) != 0) continue;
+        if ((rc = fn(e))) break;
+    }
+    if (set) _zvdbRecordSetByLinkOff(d);
+    return rc == 101 ? 0 : rc;
+}
+
+template <typename Work>
+ZVDBRET zv::dict::locked(ZVHANDLE handle, ZVDBDICT *d, int mode, Work &&work) {
+    ZVDBRET rc = _zvdbLockDict(d, mode);
+    if (rc == 0) {
+        rc = work();
+        ZVDBRET released = _zvdbUnlockDict(d);
+        if (rc == 0) rc = released;
+    }
+    if (rc) zvdbSetError(handle, rc);
+    return rc;
+}
