@@ -244,12 +244,12 @@ uint32_t iDNCTset(FCB *f, FCB *, int keyno, int, int mode, int32_t n, void *entr
     set_uerr(0);
     zvSETHGHi(0);
     const int base = mode & ~0x28;
-    if (base != 4 && base != 64 && base != 128 && base != 256) return set_uerr(446), 0u;
+    if (base != 1 && base != 4 && base != 16 && base != 64 && base != 128 && base != 256) return set_uerr(446), 0u;
     if (f->kind != kKindIndex) return set_uerr(48), 0u;
     if (f->hdr.ext.flmode2 & kFl2PartHost) return zvhostdst_set(f, keyno, mode, 0);
     FILEHDRX &x = f->hdr.ext;
     // Changes of the distinct-count handling. A duplicate-key index keeps
-    // its position suffix, so its keys stay duplicates (flag 1 or 5).
+    // its position suffix, so its keys stay duplicates (flag 1, 3 or 5).
     const bool dupkeys = idx_dup(f);
     int handling = -1;
     if (base == 128) {
@@ -257,8 +257,13 @@ uint32_t iDNCTset(FCB *f, FCB *, int keyno, int, int mode, int32_t n, void *entr
         handling = 4;
     } else if (base == 64) {
         handling = dupkeys ? 5 : 0;
-    } else if (base == 256) {
+    } else if (base == 256 || base == 16) {
         handling = dupkeys ? 1 : 0;
+    } else if (base == 1 && f->dupmode2 == 0) {
+        // Counting switched on as a definition asks for it (duplicate flag
+        // 3 with prefix levels, or 4); a unique index only with bit 32.
+        if (!dupkeys && !(mode & 32)) return set_uerr(48), 0u;
+        handling = dupkeys ? 3 : 4;
     }
     if (handling >= 0) {
         if (int rc = tstupd(f)) return set_uerr(rc), 0u;

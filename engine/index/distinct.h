@@ -31,7 +31,9 @@ int32_t first_diff(const unsigned char *a, const unsigned char *b, int32_t n);
 
 // Recounts the distinct keys of one index (fi; fd its data file or null).
 // mode 4 recounts (bits 8 and 32 accepted); 128, 256 and 64 change the
-// index's distinct-count handling first (see distinct.cpp). Up to n level
+// index's distinct-count handling first (see distinct.cpp); 16 switches
+// counting off as 256 does, 1 switches it on as an index definition asks
+// (duplicate flag 3, or 4 for a unique index with bit 32) and recounts. Up to n level
 // entries go to entries (16 bytes each) and the level count to *levels.
 // The whole count (low word; high through zvSETHGHi), 0 with the error set
 // on failure (446 a mode not accepted).

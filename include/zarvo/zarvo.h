@@ -913,8 +913,10 @@ ZV_API uint32_t zvDISTINCTest(int filno);
 ZV_API uint32_t zvDISTINCTestXtd(int filno, int32_t n, void *entries, int32_t *levels);
 /* Recounts the distinct keys of an index (mode 4), or of every index of a
  * data file (the number of indexes processed is returned); 128, 256 and 64
- * change the index's counting first. 749 bad mode bits or array, 446 mode
- * not accepted. */
+ * change the index's counting first; 24 (16 with 8) switches it off, 41 (1
+ * with 8 and 32) switches it on (duplicate flag 3, or 4 when unique) and
+ * recounts. 749 bad mode bits or array, 446 mode not accepted, 48 a unique
+ * index switched on or made unique without bit 32. */
 ZV_API uint32_t zvDISTINCTsetXtd(int filno, int mode, int32_t n, void *entries, int32_t *levels);
 ZV_API uint32_t zvDISTINCTset(int filno, int mode);
 

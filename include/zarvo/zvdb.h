@@ -1901,6 +1901,34 @@ typedef uint32_t ZVALTERACTION;
  * no index) kept. */
 ZV_API ZVALTERMASK zvdbGetTableStatus(ZVHANDLE table);
 
+/* Applies the pending edits of an open table (any handle leading to one)
+ * to its files with the work its mask asks for, in place, by an index
+ * rebuild or by copying every record into a new table that takes the
+ * table's place; the alteration callback (kind 16) runs at the start, once
+ * the mask is known (it may change the table's alteration mask then) and at
+ * the end, also after a failure; the copy reports its progress to kind 17.
+ * Transaction-controlled tables run inside a transaction (begun here when
+ * none is active). After the call the handles are read again from the
+ * files; after a failure the files are as before the call, or, when the
+ * failure came after the work was on disk, as altered. 0; 4013 no table,
+ * 4088 opened read only, 4054 mirrored or virtual table, or a new index
+ * built later by the engine without a file of its own (454 with one), 4012
+ * not active, 4095 an index without segments, 4085 a bad action, 4048
+ * action 1 without any index, 990 a data file whose header was patched, 2
+ * a duplicate key while copying (without 0x1000), a callback's nonzero
+ * result, record, field and engine codes. */
+ZV_API ZVDBRET zvdbAlterTable(ZVHANDLE handle, ZVALTERACTION action);
+/* Sets index n's condition (NULL or "" removes it) and rebuilds the indexes
+ * (action 1); the condition it holds already returns 0 at once. 4013, 4018,
+ * and the codes of zvdbAlterTable. */
+ZV_API ZVDBRET zvdbUpdateCndxIndex(ZVHANDLE table, int32_t n, const char *text);
+ZV_API ZVDBRET zvdbUpdateCndxIndexByName(ZVHANDLE table, const char *name, const char *text);
+/* Gives the table a new create mode by copying its records (action 3), in
+ * a transaction of its own (inside the caller's one, between save points).
+ * The create mode it has already returns 0 at once. 4013, 4088 opened read
+ * only, and the codes of zvdbAlterTable. */
+ZV_API ZVDBRET zvdbUpdateCreateMode(ZVHANDLE table, uint32_t createmode);
+
 /* ---- Full-text index definitions of a table (none in this build) ---- */
 
 /* Index n: NULL with 4013, 4005. Count: -1 without list. Status: 0 for a
@@ -2136,6 +2164,43 @@ ZV_API int zvSQLImportTable(ZVHANDLE handle, const char *source, const char *tar
 ZV_API ZVDBRET zvdbCheckRecordSchemaConversion(ZVHANDLE table, void *status);
 ZV_API ZVDBRET zvdbStartRecordSchemaConversion(ZVHANDLE table, void *options);
 
+/* ---- Table files as a whole: rebuild, compaction, system filters ---- */
+
+/* Rebuilds (or with mode bit 8 compacts) the open table's data file and
+ * every index in place, through the engine's file-set rebuild: the files are
+ * closed, rebuilt from their stored definition under the table's path and
+ * physical name, and opened again with the open mode less bits 4 and 64.
+ * Mode bit 1 purges records whose keys are rejected (duplicates in a unique
+ * index), bit 2 stores the definition again. A transaction that is active
+ * is committed first and begun again afterwards. 0, or 650 (keys were
+ * rejected and purged; the table is open again); 4013 and 4012 (a closed
+ * table) are returned, not kept. The files' cached bytes are written out
+ * first: a failure there leaves the table open as it was. Any later failure
+ * leaves the table not active with its definition (record calls give 4012;
+ * zvdbOpenTable opens it again, or, for files the failed close could not
+ * mark closed (14), open bit 4 does and a rebuild mends them) and is kept:
+ * the engine's code. */
+ZV_API ZVDBRET zvdbRebuildTable(ZVHANDLE table, int32_t mode);
+/* The engine's rebuild progress routine: (count of records or keys of the
+ * phase, code, text); its answer is not read. */
+typedef int (*ZVDB_REBUILD_CALLBACK)(uint32_t count, int32_t code, const char *text);
+/* Installs the progress routine of the current engine instance's rebuilds
+ * (NULL: none), called every value records or keys (value 0 keeps the
+ * interval): the engine's code. */
+ZV_API ZVDBRET zvdbSetCallbackOnRebuild(ZVDB_REBUILD_CALLBACK callback, int32_t value);
+/* The system filters of the open table's data file: mode 1 reads ("@@?"
+ * and the physical name), 2 writes ("@@!" and the physical name), 3 both;
+ * off sets the marks alone. The engine's filter code is returned at its
+ * first failure (this library has no system filters: 454, the record
+ * filter staying as it was). 4013, 4004 another mode, 4012; kept. */
+ZV_API ZVDBRET zvdbSystemFilterOn(ZVHANDLE table, int32_t mode);
+ZV_API ZVDBRET zvdbSystemFilterOff(ZVHANDLE table, int32_t mode);
+/* Appends the table's state, record schema and file definition to the
+ * debug trace file target (NULL: "zvdbdbug.txt"), after a line naming the
+ * failing function when code is not 0; nothing for "zvdbdict". Returns
+ * code. */
+ZV_API ZVDBRET _zvdbTableDisplayDetail(const char *function, ZVHANDLE table, ZVDBRET code, const char *target);
+
 /* ---- Table files as a whole: move, rename, clone, temporary tables ---- */
 
 /* Renames the open file set of the table to newname (directory and name,
@@ -2171,15 +2236,16 @@ ZV_API char *_zvdbTemporaryName(ZVHANDLE table);
  * engine's temporary modes. Then source's application resources (types
  * above 0x10000, types 2 and 10, type 0 numbers 11 and 12) are copied,
  * and source's identity field is set when it is new in source or identity
- * is nonzero. A failure after the files exist deletes them. The engine's
- * next-create cipher is reset on every exit. Codes kept on source: 4013,
+ * is nonzero. A failure leaves target closed and empty, and deletes the
+ * files it made. The engine's next-create cipher is reset on every exit. Codes kept on source: 4013,
  * 4001 also for a NULL name, 4011 target open, the create's, the engine's. */
 ZV_API ZVDBRET _zvdbCreateTemporary(ZVHANDLE source, ZVHANDLE target, const char *name, char **oldnames,
                                     char **newnames, int keepopen, int identity);
 /* Makes table a clone of source under name (_zvdbCreateTemporary with
  * keepopen and identity), lists it among its database's open tables and
  * closes it: the files exist, encrypted when source's are, and the clone
- * is in no dictionary. In a transaction of its own when none is active.
+ * is in no dictionary; a failure deletes the files it made. In a
+ * transaction of its own when none is active.
  * The result is kept on source: 4013, the create's, the close's. */
 ZV_API ZVDBRET zvdbCloneTable(ZVHANDLE table, const char *name, ZVHANDLE source);
 /* 1 when an index without pending changes has a field segment without

@@ -185,6 +185,42 @@ void get_old_entries(tagZVDBTABLE *t, const unsigned char *entries, int32_t coun
 
 }  // namespace
 
+ZVDBRET rewrite_field_attributes(tagZVDBTABLE *t) {
+    const int32_t n = _zvdbListCount(t->fields);
+    auto *b = static_cast<unsigned char *>(_zvdbAllocFldx(t));
+    if (!b) return ZVDB_NO_MEMORY;
+    // Stored entries of this version keep their default words.
+    unsigned char *stored = nullptr;
+    int32_t length = 0;
+    const bool keep = read_resource(t->datno, kOwnType, kFldxNumber, &stored, &length) == 0 &&
+                      length == kHeadSize + kEntrySize * n && le::get32(stored + kVersionAt) == kFldxVersion;
+    put_head(b, kFldxNumber, "QV!DFLD");
+    le::put32(b + kVersionAt, kFldxVersion);
+    ZVDBRET rc = 0;
+    for (int32_t k = 0; k < n && rc == 0; k++) {
+        auto *f = static_cast<tagZVDBFIELD *>(t->fields->items[k]);
+        unsigned char *e = b + kHeadSize + int64_t(k) * kEntrySize;
+        if (!f) {
+            rc = ZVDB_NO_FIELD;
+        } else if (keep) {
+            std::memcpy(e, stored + kHeadSize + int64_t(k) * kEntrySize, kEntrySize);
+            le::put16(e + kNull, uint16_t(f->nullflag));
+            le::put16(e + kPrecision, uint16_t(zvdbGetFieldPrecision(f)));
+            le::put16(e + kScale, uint16_t(zvdbGetFieldScale(f)));
+            le::put16(e + kBinary, uint16_t(f->binaryflag));
+        } else {
+            put_entry(e, f);
+        }
+    }
+    _zvdb_free(stored);
+    if (rc == 0) {
+        rc = _zvdbUPDRES(t->datno, b, kHeadSize + kEntrySize * n);
+        if (resource_absent(rc)) rc = _zvdbADDRES(t->datno, b, kHeadSize + kEntrySize * n);
+    }
+    _zvdb_free(b);
+    return rc;
+}
+
 }  // namespace zv
 
 using zv::keep_code;

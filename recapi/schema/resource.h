@@ -32,4 +32,11 @@ inline bool resource_absent(int rc) { return rc == 408 || rc == 401; }
 // header read, so the block always holds the record whole.
 ZVDBRET read_resource(int datno, uint32_t type, uint32_t number, unsigned char **out, int32_t *length);
 
+// Rewrites "QV!DFLD" of the table's open data file from the null flag,
+// precision, scale and binary flag of each field of the list, adding it
+// when the file has none; stored entries of the current version keep their
+// default words. 0, 4017 a list item that is no field, 4001, the engine's
+// code (fldx.cpp).
+ZVDBRET rewrite_field_attributes(tagZVDBTABLE *t);
+
 }  // namespace zv

@@ -172,19 +172,6 @@ ZVDBRET fill_create_blocks(const tagZVDBTABLE *t, XCREblk *x, int32_t n) {
     return 0;
 }
 
-// The engine names of every file of an open set (data file first), read
-// before the set is closed so that the files can still be found afterwards.
-std::vector<std::string> set_file_names(int datno, int16_t nidx) {
-    std::vector<std::string> names;
-    char buf[256];
-    for (int k = -1; k < nidx; k++) {
-        if (_zvdbGETNAM(datno + 1 + k, buf, int32_t(sizeof buf), 0) != 0) continue;
-        bool seen = false;
-        for (const std::string &n : names) seen = seen || n == buf;
-        if (!seen) names.emplace_back(buf);
-    }
-    return names;
-}
 
 // Steps after the files exist, on the open set: schema, alignment, the
 // API's resources, conditional expressions, transform blocks, owner and
@@ -237,6 +224,18 @@ int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno) {
 }
 
 }  // namespace
+
+std::vector<std::string> set_file_names(int datno, int16_t nidx) {
+    std::vector<std::string> names;
+    char buf[256];
+    for (int k = -1; k < nidx; k++) {
+        if (_zvdbGETNAM(datno + 1 + k, buf, int32_t(sizeof buf), 0) != 0) continue;
+        bool seen = false;
+        for (const std::string &n : names) seen = seen || n == buf;
+        if (!seen) names.emplace_back(buf);
+    }
+    return names;
+}
 
 std::string file_path(const tagZVDBTABLE *t, const char *dir, const char *name) {
     char *p = _zvdb_MakeFilePath(dir ? dir : "", name, _zvdbGetPathSeparator(const_cast<tagZVDBTABLE *>(t)));

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "recapi/base/handles.h"
 #include "zarvo/zarvo.h"
@@ -99,6 +100,9 @@ namespace zv {
 
 // dir joined with name by the session's separator ("" on no memory).
 std::string file_path(const tagZVDBTABLE *t, const char *dir, const char *name);
+// The engine names of every file of an open set (data file first), read
+// before the set is closed so that the files can still be found afterwards.
+std::vector<std::string> set_file_names(int datno, int16_t nidx);
 // Gives the table a new layout stamp (never all ones).
 void new_layout(tagZVDBTABLE *t);
 // Frees the field and index handles (lists emptied), definition, schema and

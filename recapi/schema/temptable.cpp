@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "recapi/base/paths.h"
 #include "recapi/base/session.h"
@@ -244,26 +245,53 @@ ZVDBRET copy_defaults(tagZVDBTABLE *s, tagZVDBTABLE *t) {
     return 0;
 }
 
+// Deletes the files of a new table that is open, and closes its handle.
+void drop_new_files(tagZVDBTABLE *t) {
+    _zvdbIconReset(t);
+    _zvdbDELRFIL(t->datno);
+    if (t->database) _zvdbRemoveActiveTable(t->database, t);
+    release_table(t);
+}
+
 ZVDBRET create_temporary(tagZVDBTABLE *s, tagZVDBTABLE *t, const char *name, char **oldnames, char **newnames,
                          bool keepopen, bool identity) {
-    if (ZVDBRET rc = copy_table_settings(s, t)) return rc;
-    if (ZVDBRET rc = copy_fields(s, t)) return rc;
-    if (ZVDBRET rc = copy_indexes(s, t, oldnames, newnames)) return rc;
-    const uint32_t mode = temporary_mode(s, t, keepopen);
-    {
+    ZVDBRET rc = copy_table_settings(s, t);
+    if (rc == 0) rc = copy_fields(s, t);
+    if (rc == 0) rc = copy_indexes(s, t, oldnames, newnames);
+    if (rc == 0) {
+        const uint32_t mode = temporary_mode(s, t, keepopen);
         CreateCipher cipher;
-        if (s->datno >= 0) {
-            if (int rc = cipher.take_from(s->datno)) return rc;
-        }
-        if (ZVDBRET rc = zvdbCreateTable(t, name, mode)) return rc;
+        if (s->datno >= 0) rc = cipher.take_from(s->datno);
+        if (rc == 0) rc = zvdbCreateTable(t, name, mode);
     }
-    ZVDBRET rc = copy_defaults(s, t);
+    if (rc == 0) rc = copy_defaults(s, t);
     if (rc == 0 && s->datno >= 0) rc = copy_resources(s->datno, t->datno);
     if (rc == 0) rc = copy_identity(s, t, identity);
-    if (rc) {
-        _zvdbIconReset(t);
-        _zvdbDELRFIL(t->datno);
+    // A failure leaves the target closed and empty, its files (when made)
+    // deleted.
+    if (rc && t->active) {
+        drop_new_files(t);
+    } else if (rc) {
         release_table(t);
+    }
+    return rc;
+}
+
+// A clone listed among its database's open tables and closed; a failure
+// deletes its files.
+ZVDBRET finish_clone(tagZVDBTABLE *t) {
+    ZVDBRET rc = t->database ? _zvdbAddActiveTable(t->database, t) : 0;
+    if (rc) {
+        drop_new_files(t);
+        return rc;
+    }
+    const std::vector<std::string> names = set_file_names(t->datno, t->ifil ? t->ifil->dnumidx : 0);
+    rc = zvdbCloseTable(t);
+    if (rc && t->active) {
+        drop_new_files(t);
+    } else if (rc) {
+        // The engine let the files go: they are deleted by name.
+        for (const std::string &n : names) dltfil(n.c_str());
     }
     return rc;
 }
@@ -324,8 +352,7 @@ ZV_API ZVDBRET zvdbCloneTable(ZVHANDLE table, const char *name, ZVHANDLE source)
     const bool own = !s->session->tranactive;
     if (own) zvdbBegin(s);
     ZVDBRET rc = _zvdbCreateTemporary(s, t, name, nullptr, nullptr, 1, 1);
-    if (rc == 0 && t->database) rc = _zvdbAddActiveTable(t->database, t);
-    if (rc == 0) rc = zvdbCloseTable(t);
+    if (rc == 0) rc = zv::finish_clone(t);
     if (own) {
         const ZVDBRET end = rc ? zvdbAbort(s) : zvdbCommit(s);
         if (rc == 0) rc = end;

@@ -15,6 +15,13 @@ void TableSessionTest::SetUp() {
     ASSERT_NE(table_, nullptr);
 }
 
+void TableSessionTest::small_caches(int32_t buffers) {
+    ASSERT_EQ(zvdbLogout(session_), 0);
+    ASSERT_EQ(zvdbSetSessionParams(session_, 1, buffers), 0);
+    ASSERT_EQ(zvdbSetSessionParams(session_, 4, buffers), 0);
+    ASSERT_EQ(zvdbLogon(session_, nullptr, "tester", nullptr), 0);
+}
+
 void TableSessionTest::TearDown() {
     zv::fail_alloc_at(0);
     zvdbFreeTable(table_);

@@ -17,6 +17,9 @@ protected:
     // The session's last code, and a mark that no call sets.
     int last() const { return zvdbGetError(session_); }
     void mark() const { zvdbSetError(session_, 7777); }
+    // Logs the session on again with caches of `buffers` index nodes and
+    // data pages, so that writes fall inside the calls that make them.
+    void small_caches(int32_t buffers = 3);
 
     tagZVDBSESSION *session_ = nullptr;
     tagZVDBTABLE *table_ = nullptr;

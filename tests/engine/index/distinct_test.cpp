@@ -197,6 +197,34 @@ TEST_F(DistinctTest, ChangingTheCountingModeKeepsFlagModeAndCountsInStep) {
     EXPECT_EQ(zvGetUserErrorCode(), 48) << "a duplicate-key index cannot become unique";
 }
 
+// The switches an index definition's distinct-count flag asks for: 24 off,
+// 41 on with prefix counts for duplicates (3) or whole counts for a unique
+// index (4); the counts are exact right after switching on.
+TEST_F(DistinctTest, DefinitionSwitchesTurnCountingOffAndOn) {
+    make_index(kIx, {{kA, 4, kInt}}, 1);
+    make_index(3, {{kB, 4, kInt}}, 0);
+    for (uint32_t id = 1; id <= 30; id++) add_record(rec(int32_t(id % 6), int32_t(id), id));
+    EXPECT_EQ(zvDISTINCTsetXtd(kIx, 41, 0, nullptr, nullptr), 6u);
+    EXPECT_EQ(idxtest::fcb_of(kIx)->hdr.base.autodup, 3);
+    EXPECT_EQ(zvDISTINCTest(kIx), 6u);
+    EXPECT_EQ(zvDISTINCTsetXtd(kIx, 41, 0, nullptr, nullptr), 6u) << "on already: a recount";
+    EXPECT_EQ(idxtest::fcb_of(kIx)->hdr.base.autodup, 3);
+    zvDISTINCTsetXtd(kIx, 24, 0, nullptr, nullptr);
+    EXPECT_EQ(zvGetUserErrorCode(), 0);
+    EXPECT_EQ(idxtest::fcb_of(kIx)->hdr.base.autodup, 1);
+    EXPECT_EQ(zvDISTINCTest(kIx), 0u);
+    EXPECT_EQ(zvGetUserErrorCode(), 845);
+
+    EXPECT_EQ(zvDISTINCTsetXtd(3, 9, 0, nullptr, nullptr), 0u);
+    EXPECT_EQ(zvGetUserErrorCode(), 48) << "a unique index only with bit 32";
+    EXPECT_EQ(idxtest::fcb_of(3)->hdr.base.autodup, 0);
+    EXPECT_EQ(zvDISTINCTsetXtd(3, 41, 0, nullptr, nullptr), 30u);
+    EXPECT_EQ(idxtest::fcb_of(3)->hdr.base.autodup, 4);
+    zvDISTINCTsetXtd(3, 24, 0, nullptr, nullptr);
+    EXPECT_EQ(zvGetUserErrorCode(), 0);
+    EXPECT_EQ(idxtest::fcb_of(3)->hdr.base.autodup, 0);
+}
+
 }  // namespace
 
 namespace {

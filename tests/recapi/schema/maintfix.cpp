@@ -59,6 +59,22 @@ std::vector<int32_t> MaintTest::ids(tagZVDBTABLE *t, int n) {
     return out;
 }
 
+std::vector<int32_t> MaintTest::scan(tagZVDBTABLE *t) {
+    std::vector<int32_t> out;
+    ZVHANDLE r = zvdbAllocRecord(t);
+    if (!r) return {-zvdbGetError(t)};
+    int rc = zvdbSetDefaultIndex(r, 10002);
+    for (rc = rc ? rc : zvdbFirstRecord(r); rc == 0; rc = zvdbNextRecord(r)) {
+        int32_t v = 0;
+        if ((rc = zvdbGetFieldAsSigned(r, 0, &v)) != 0) break;
+        out.push_back(v);
+    }
+    zvdbFreeRecord(r);
+    if (rc != 101) return {-rc};
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 std::vector<int32_t> MaintTest::range(int from, int to) {
     std::vector<int32_t> out;
     for (int i = from; i < to; i++) out.push_back(i);

@@ -24,6 +24,10 @@ protected:
     // The ids of the open table t in the order of its index n (its user
     // indexes from 0; -1 the data file's physical order through "$RECBYT$").
     static std::vector<int32_t> ids(tagZVDBTABLE *t, int n);
+    // The ids of the open table t read through the record layer in the data
+    // file's physical order, sorted; {-code} when a read fails otherwise
+    // than at the end.
+    static std::vector<int32_t> scan(tagZVDBTABLE *t);
     // The ids from..to-1.
     static std::vector<int32_t> range(int from, int to);
     // Whether every index of the open table t yields exactly `want` (in id

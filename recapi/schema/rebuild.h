@@ -1,0 +1,30 @@
+// Rebuild and compaction of an open table's files in place (rebuild.cpp):
+// the definition the engine's rebuild is given.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "recapi/base/handles.h"
+#include "zarvo/zarvo.h"
+
+namespace zv {
+
+// The file definition a rebuild of the open table t in mode `mode` hands to
+// the engine: the definition stored in its data file with the data file
+// name path + separator + physical name (host!member for a member of a
+// superfile host), no data file number chosen (dfilno -1), and the rebuild
+// options in tfilno: 0, -101 with mode bit 1 (purge rejected keys), less 99
+// with mode bit 2 (store this definition): -99, -200.
+struct RebuildDefinition {
+    IFIL *ifil = nullptr;  // the block read from the file; pfilnam points at name
+    std::string name;
+    RebuildDefinition() = default;
+    RebuildDefinition(const RebuildDefinition &) = delete;
+    RebuildDefinition &operator=(const RebuildDefinition &) = delete;
+    ~RebuildDefinition();
+};
+// 0, 4012 not open, the read's code (the definition then empty).
+ZVDBRET rebuild_definition(tagZVDBTABLE *t, int32_t mode, RebuildDefinition *out);
+
+}  // namespace zv

@@ -1,0 +1,259 @@
+// Rebuild and compaction of an open table in place: the definition handed
+// to the engine, the records and keys kept, the file shrunk by compaction,
+// purged duplicates, a failing write at any point, the progress routine; the
+// system filters and the debug dump of a table.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/core/platform.h"
+#include "recapi/base/wrappers.h"
+#include "recapi/base/session.h"
+#include "recapi/schema/rebuild.h"
+#include "tests/recapi/schema/maintfix.h"
+
+namespace {
+
+class RebuildTest : public schematest::MaintTest {
+protected:
+    // Makes the record with that id current (a walk of "pk"): its record
+    // position, 0 when there is none.
+    uint64_t position_of(int32_t id) {
+        std::vector<unsigned char> image(table_->fixedlen);
+        const int key = zvdbGetIdxnoByNumber(table_, 0);
+        for (int rc = FRSREC(key, image.data()); rc == 0; rc = NXTREC(key, image.data())) {
+            int32_t v = 0;
+            std::memcpy(&v, &image[16], 4);
+            if (v != id) continue;
+            uint64_t pos = 0;
+            return _zvdbGETCURP(table_->datno, &pos) == 0 ? pos : 0;
+        }
+        return 0;
+    }
+    void delete_id(int32_t id) {
+        ASSERT_NE(position_of(id), 0u) << id;
+        ASSERT_EQ(_zvdbDELREC(table_->datno), 0) << id;
+    }
+};
+
+TEST_F(RebuildTest, TheDefinitionCarriesTheModeAsRebuildOptions) {
+    make_cust();
+    const int16_t options[] = {0, -101, -99, -200};
+    for (int32_t mode = 0; mode < 4; mode++) {
+        SCOPED_TRACE(mode);
+        zv::RebuildDefinition def;
+        ASSERT_EQ(zv::rebuild_definition(table_, mode, &def), 0);
+        EXPECT_EQ(def.ifil->tfilno, options[mode]);
+        EXPECT_EQ(def.ifil->dfilno, -1);
+        EXPECT_STREQ(def.ifil->pfilnam, "./cust");
+        EXPECT_EQ(def.ifil->dnumidx, 4);
+    }
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    zv::RebuildDefinition def;
+    EXPECT_EQ(zv::rebuild_definition(table_, 0, &def), ZVDB_NOT_ACTIVE);
+}
+
+TEST_F(RebuildTest, ARebuildKeepsEveryRecordAndKeyAndReopensTheTable) {
+    make_cust(true, 0, 4 | 2);
+    add(table_, 0, 40);
+    ASSERT_EQ(zvdbRebuildTable(table_, 0), 0) << last();
+    EXPECT_EQ(zvdbIsActiveTable(table_), 1);
+    EXPECT_EQ(zvdbGetTableOpenMode(table_), 2u);
+    EXPECT_TRUE(holds(table_, range(0, 40)));
+    EXPECT_EQ(scan(table_), range(0, 40));
+    // Records written after the rebuild reach every index.
+    add(table_, 40, 45);
+    EXPECT_TRUE(holds(table_, range(0, 45)));
+}
+
+TEST_F(RebuildTest, CompactionShrinksTheDataFileAndKeepsTheRest) {
+    make_cust(true);
+    add(table_, 0, 400);
+    std::vector<int32_t> kept;
+    for (int32_t id = 0; id < 400; id++) {
+        if (id % 2) {
+            delete_id(id);
+        } else {
+            kept.push_back(id);
+        }
+    }
+    // Sizes are read with the files closed, their caches written.
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    const auto before = std::filesystem::file_size("cust.dat");
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    ASSERT_EQ(zvdbRebuildTable(table_, 8), 0) << last();
+    EXPECT_TRUE(holds(table_, kept));
+    EXPECT_EQ(scan(table_), kept);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    EXPECT_LT(std::filesystem::file_size("cust.dat"), before * 3 / 4);
+}
+
+TEST_F(RebuildTest, PurgedDuplicatesAnswer650WithTheTableOpen) {
+    make_cust();
+    add(table_, 1, 3);
+    // Record 2 takes id 1 behind the indexes' back.
+    const uint64_t pos = position_of(2);
+    ASSERT_NE(pos, 0u);
+    std::vector<unsigned char> image(table_->fixedlen);
+    ASSERT_EQ(REDREC(table_->datno, uint32_t(pos), image.data()), 0);
+    const int32_t one = 1;
+    std::memcpy(&image[16], &one, 4);
+    ASSERT_EQ(WRTREC(table_->datno, uint32_t(pos), image.data()), 0);
+    mark();
+    EXPECT_EQ(zvdbRebuildTable(table_, 1), 650);
+    EXPECT_EQ(zvdbIsActiveTable(table_), 1);
+    EXPECT_EQ(ids(table_, 0), std::vector<int32_t>{1});
+    EXPECT_EQ(scan(table_), std::vector<int32_t>{1});
+}
+
+// A write failing once at the nth write of a compaction, n = 1, 2, ...
+// until it succeeds: each failure returns its code. A failure while the
+// files are written out leaves the table open; a later one leaves it not
+// active (record calls give 4012), and opening it again by name finds every
+// record, or, when the close could not mark the files closed (14), an open
+// that accepts that (open bit 4) and a rebuild do.
+TEST_F(RebuildTest, AFailedRebuildLeavesTheTableClosedAndItsRecordsWhole) {
+    make_cust(true);
+    add(table_, 0, 30);
+    ZVHANDLE r = zvdbAllocRecord(table_);
+    ASSERT_NE(r, nullptr);
+    bool done = false;
+    int open = 0, closed = 0;
+    for (long n = 1; n < 400 && !done; n++) {
+        SCOPED_TRACE(n);
+        zv::fault_set(zv::IoKind::Write, n, EIO);
+        const ZVDBRET rc = zvdbRebuildTable(table_, 8);
+        zv::fault_reset();
+        done = rc == 0;
+        if (done) break;
+        EXPECT_EQ(last(), rc);
+        if (zvdbIsActiveTable(table_)) {
+            open++;
+            EXPECT_EQ(scan(table_), range(0, 30));
+            continue;
+        }
+        closed++;
+        EXPECT_EQ(zvdbFirstRecord(r), ZVDB_NOT_ACTIVE);
+        EXPECT_EQ(zvdbRebuildTable(table_, 8), ZVDB_NOT_ACTIVE);
+        const ZVDBRET again = zvdbOpenTable(table_, "cust", 0);
+        ASSERT_TRUE(again == 0 || again == 14) << again;
+        if (again == 14) {
+            ASSERT_EQ(zvdbOpenTable(table_, "cust", 4), 0) << last();
+            ASSERT_EQ(zvdbRebuildTable(table_, 0), 0) << last();
+        }
+        EXPECT_EQ(scan(table_), range(0, 30));
+    }
+    EXPECT_TRUE(done);
+    EXPECT_GE(open, 2);
+    EXPECT_GE(closed, 3);
+    EXPECT_TRUE(holds(table_, range(0, 30)));
+    zvdbFreeRecord(r);
+}
+
+TEST_F(RebuildTest, MissingAndClosedTablesAreNotKept) {
+    mark();
+    EXPECT_EQ(zvdbRebuildTable(nullptr, 0), ZVDB_NO_TABLE);
+    EXPECT_EQ(zvdbRebuildTable(table_, 0), ZVDB_NOT_ACTIVE);
+    EXPECT_EQ(last(), 7777);
+}
+
+uint32_t g_progress_calls = 0;
+int progress(uint32_t, int32_t, const char *) { return ++g_progress_calls, 0; }
+
+TEST_F(RebuildTest, TheProgressRoutineIsCalledWhileItIsSet) {
+    make_cust();
+    add(table_, 0, 10);
+    ASSERT_EQ(zvdbSetCallbackOnRebuild(progress, 1), 0);
+    ASSERT_EQ(zvdbRebuildTable(table_, 0), 0) << last();
+    EXPECT_GT(g_progress_calls, 0u);
+    ASSERT_EQ(zvdbSetCallbackOnRebuild(nullptr, 0), 0);
+    const uint32_t calls = g_progress_calls;
+    ASSERT_EQ(zvdbRebuildTable(table_, 8), 0) << last();
+    EXPECT_EQ(g_progress_calls, calls);
+}
+
+// Records that pass the filter in "pk" order, skipping the rejected ones.
+std::vector<int32_t> filtered(tagZVDBTABLE *t) {
+    std::vector<int32_t> out;
+    std::vector<unsigned char> image(t->fixedlen);
+    const int key = zvdbGetIdxnoByNumber(t, 0);
+    for (int rc = FRSREC(key, image.data()); rc == 0 || rc == 739; rc = NXTREC(key, image.data())) {
+        int32_t v = 0;
+        std::memcpy(&v, &image[16], 4);
+        if (rc == 0) out.push_back(v);
+    }
+    return out;
+}
+
+TEST_F(RebuildTest, SystemFiltersAreRefusedByTheEngineAndLeaveTheRecordFilter) {
+    make_cust();
+    add(table_, 0, 6);
+    ASSERT_EQ(SETFLTR(table_->datno, "id > 2"), 0);
+    for (int32_t mode : {1, 2, 3}) {
+        SCOPED_TRACE(mode);
+        mark();
+        EXPECT_EQ(zvdbSystemFilterOn(table_, mode), 454);
+        EXPECT_EQ(last(), 454);
+        EXPECT_EQ(zvdbSystemFilterOff(table_, mode), 454);
+        EXPECT_EQ(filtered(table_), range(3, 6));
+    }
+    EXPECT_EQ(zvdbSystemFilterOn(table_, 4), ZVDB_BAD_ARGUMENT);
+    EXPECT_EQ(zvdbSystemFilterOff(table_, 0), ZVDB_BAD_ARGUMENT);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    EXPECT_EQ(zvdbSystemFilterOn(table_, 1), ZVDB_NOT_ACTIVE);
+    EXPECT_EQ(zvdbSystemFilterOff(nullptr, 1), ZVDB_NO_TABLE);
+}
+
+TEST_F(RebuildTest, TheDumpShowsStatusSchemaAndDefinition) {
+    make_cust();
+    EXPECT_EQ(_zvdbTableDisplayDetail("zvdbTest", table_, 42, "dump.txt"), 42);
+    const std::vector<std::string> lines = zvtest::lines_of(zvtest::read_file("dump.txt"));
+    ASSERT_GT(lines.size(), 10u);
+    EXPECT_EQ(lines[0], "");
+    EXPECT_EQ(lines[1], "zvdbTest returned 42 <<< ERROR >>>");
+    EXPECT_EQ(lines[2].rfind("   Table status => name: cust, active: YES, uid: 0, datno: ", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[2].substr(lines[2].size() - 16), ", database: NULL");
+    EXPECT_EQ(lines[3], "    Table DODA:");
+    EXPECT_EQ(lines[4], "    fsymb                            fadr     ftype        flen");
+    EXPECT_EQ(lines[8].substr(0, 37), "    id                               ");
+    EXPECT_EQ(lines[8].substr(45), " ZV_INT4      4");
+    const std::string rule60 = "    " + std::string(60, '-'), rule56 = "        " + std::string(56, '-'),
+                      rule52 = "            " + std::string(52, '-');
+    EXPECT_EQ(lines[11], rule60);
+    EXPECT_EQ(lines[12], "    Table IFIL");
+    EXPECT_EQ(lines[13], "    pfilnam: ./cust");
+    EXPECT_EQ(lines[23], "    dnumidx: 4");
+    EXPECT_EQ(lines[24], rule56);
+    EXPECT_EQ(lines[25], "        IIDX[0]");
+    EXPECT_EQ(lines[31], "        ridxnam: $RECBYT$");
+    EXPECT_EQ(lines[33], "        inumseg: 1");
+    EXPECT_EQ(lines[34], rule52);
+    EXPECT_EQ(lines[35], "            ISEG[0]");
+    EXPECT_EQ(lines[38], "            segmode: 256");
+    EXPECT_EQ(lines.back(), rule60);
+    size_t iidx = 0, iseg = 0;
+    for (const std::string &l : lines) {
+        iidx += l == rule56;
+        iseg += l == rule52;
+    }
+    EXPECT_EQ(iidx, 4u);
+    EXPECT_EQ(iseg, 4u);
+    // Code 0 writes no error line; the dictionary table writes nothing.
+    std::filesystem::remove("dump.txt");
+    EXPECT_EQ(_zvdbTableDisplayDetail("zvdbTest", table_, 0, "dump.txt"), 0);
+    EXPECT_EQ(zvtest::lines_of(zvtest::read_file("dump.txt"))[0].rfind("   Table status", 0), 0u);
+    std::filesystem::remove("dump.txt");
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    auto *dict = static_cast<tagZVDBTABLE *>(zvdbAllocTable(session_));
+    ASSERT_EQ(zv::replace_text(&dict->name, "zvdbdict"), 0);
+    EXPECT_EQ(_zvdbTableDisplayDetail("zvdbTest", dict, 5, "dump.txt"), 5);
+    EXPECT_FALSE(std::filesystem::exists("dump.txt"));
+    zvdbFreeTable(dict);
+}
+
+}  // namespace
