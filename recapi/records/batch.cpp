@@ -509,6 +509,7 @@ ZV_API ZVDBRET zvdbNextBatch(ZVHANDLE record) {
     tagZVDBRECORD *r = nullptr;
     ZVDBRET rc = batch_record(record, &r, kByPrefix, kPhysical);
     if (rc == 0) rc = _zvdbRecordContext(r);
+    if (rc == 0) rc = _zvdbInitRecord(r);
     if (rc == 0) rc = next_entry(r);
     return rc ? keep_code(record, rc) : 0;
 }

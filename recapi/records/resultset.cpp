@@ -252,6 +252,7 @@ ZV_API ZVDBRET zvdbFreeResultSet(ZVHANDLE resultset) {
             // The filter stays, as the record's own.
             r->resultset = nullptr;
             r->resultseton = 0;
+            r->filtertext2 = static_cast<char *>(_zvdb_free(r->filtertext2));
         }
         _zvdbListDeleteEx(t->resultsets, s);
     }

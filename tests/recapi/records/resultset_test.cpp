@@ -169,6 +169,7 @@ TEST_F(ResultSetTest, TheChosenIndexAndTheRefusals) {
     set_ = nullptr;
     EXPECT_EQ(zvdbGetActiveResultSet(r), nullptr);
     EXPECT_EQ(zvdbIsFilteredRecord(r), 1);
+    EXPECT_STREQ(zvdbGetFilter(r), "amount>= 5&& strcmp( city, \"Chur\" ) == 0 ");
     EXPECT_EQ(zvdbFilterRecord(r, nullptr), 0);
 }
 
