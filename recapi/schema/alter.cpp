@@ -32,7 +32,6 @@
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
 #include "recapi/schema/alter.h"
-#include "recapi/schema/alter_calls.h"
 #include "recapi/schema/alter_mask.h"
 #include "recapi/schema/field.h"
 #include "recapi/schema/icon.h"
