@@ -29,6 +29,7 @@
 #include "recapi/records/record.h"
 #include "recapi/schema/alter.h"
 #include "recapi/schema/field.h"
+#include "recapi/schema/fieldtype.h"
 #include "recapi/schema/icon.h"
 #include "recapi/schema/table.h"
 #include "recapi/schema/tablefile.h"
@@ -66,21 +67,9 @@ constexpr int32_t kTextMin = 255;
 constexpr int32_t kDefaultLiteral = 1, kDefaultUser = 2, kDefaultNull = 3, kDefaultNowFirst = 4,
                   kDefaultNowLast = 6;
 
-bool prefixed_type(int32_t type) {
-    switch (type) {
-    case ZV_ARRAY:
-    case ZV_FPSTRING:
-    case ZV_PSTRING:
-    case ZV_F2STRING:
-    case ZV_2STRING:
-    case ZV_F4STRING:
-    case ZV_4STRING:
-    case ZV_JSON:
-        return true;
-    default:
-        return false;
-    }
-}
+// Types whose literal default is set as its bytes: ZV_ARRAY and the
+// strings with a length prefix (ZV_JSON among them).
+bool binary_default(int32_t type) { return type == ZV_ARRAY || field_type_info(type).prefix > 0; }
 
 // The engine's lookups switched off around the create of an empty
 // replacement, and on again on every exit.
@@ -228,7 +217,7 @@ ZVDBRET Copy::set_default(tagZVDBFIELD *f, int32_t j) {
         const char *bytes = nullptr;
         size_t length = 0;
         literal_default(f, &bytes, &length);
-        if (bytes && prefixed_type(f->type)) {
+        if (bytes && binary_default(f->type)) {
             rc = zvdbSetFieldAsBinary(to_, j, bytes, int32_t(length));
         } else if (bytes) {
             if (text_.size() < length + 1) text_.resize(length + 1);
