@@ -611,7 +611,7 @@ ZV_API uint32_t LSTKEY(int filno, void *keyout) {
 ZV_API uint32_t NXTKEY(int filno, void *keyout) {
     FCB *f = key_file(filno);
     if (!f) return 0;
-    if (f->hdr.ext.flmode2 & kFl2PartHost) return set_uerr(454), 0u;
+    if (f->hdr.ext.flmode2 & kFl2PartHost) return part_ser(f, nullptr, keyout, 'H', 0x20);
     set_uerr(0);
     return next_key(f, keyout);
 }
@@ -619,7 +619,7 @@ ZV_API uint32_t NXTKEY(int filno, void *keyout) {
 ZV_API uint32_t PRVKEY(int filno, void *keyout) {
     FCB *f = key_file(filno);
     if (!f) return 0;
-    if (f->hdr.ext.flmode2 & kFl2PartHost) return set_uerr(454), 0u;
+    if (f->hdr.ext.flmode2 & kFl2PartHost) return part_ser(f, nullptr, keyout, 'N', 0x21);
     set_uerr(0);
     return prev_key(f, keyout);
 }

@@ -172,6 +172,8 @@ int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t use
     g->isam.resv[2] = fils + 2;
     for (int i = 0; i < n; i++) init_entry(g, i);
     g->isam.active = 1;
+    g->isam.partsample = 3;
+    g->isam.partpercent = 0;
     int rc = INTREEX(bufs, fils, sect, dbufs, userprof);
     if (rc != 0) {
         zvfisam(n);

@@ -75,6 +75,14 @@ struct IsamState {
     // Partitioned files (partread.cpp): marks of a key search that runs
     // across the members of a host (kPartAcross, kPartContinue).
     uint32_t partmarks;
+    // The estimates across members (partcount.cpp): sample size S and
+    // percentage P, 3 and 0 after start-up; S below 0 with P = 0 visits
+    // every member. No call sets them.
+    int32_t partsample;
+    int32_t partpercent;
+    // Member index searches made by key searches across members (counted
+    // for the tests of their cost).
+    uint64_t partsteps;
 
     // ISAM contexts (context.cpp): the table of chains, its bucket count
     // (fixed when the table is made) and the last context id assigned.

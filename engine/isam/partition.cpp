@@ -348,6 +348,7 @@ int zvpartres(int filno) {
     PARTDEF *pd = f->partdef;
     pd->ptbase = 1;
     pd->ptlow = pd->pthigh = -1;
+    pd->ptsrchix = -1;
     pd->ptshift = f->hdr.ext.crew15;
     pd->ptidx = int32_t(f->hdr.ext.crew9);
     unsigned char *block = nullptr;
@@ -817,6 +818,7 @@ void partition_state_set(FCB *f, const PartState *in) {
     if (PARTDEF *pd = f->partdef) {
         pd->ptraw = in->member[0];
         pd->ptrawsav = in->member[1];
+        pd->ptsrchix = -1;
     }
 }
 

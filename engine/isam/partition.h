@@ -55,6 +55,11 @@ struct PARTDEF {
     int32_t ptraw;       // raw number of the host's current record
     int32_t ptrawsav;    // its saved copy (UPDCURI)
     int32_t ptsearch;    // raw number a cross-member key search continues from
+    int32_t ptsrchix;    // host index of the last cross-member search; -1: none (or
+                         //  a record of the host changed since)
+    uint32_t ptsrchh;    // the host position that search answered
+    uint32_t ptsrchl;
+    int32_t ptsrchdn;    // 1: that search was descending
     unsigned char key[zv::kIsamKeyRoom];   // a partition key formed from a record
     unsigned char keyu[zv::kIsamKeyRoom];  // its copy with the transforms undone
 };
@@ -260,6 +265,12 @@ int32_t partition_lowest_raw(const FCB *host);
 // no member table.
 int hostpartno(FCB *host, int32_t *rawout, int hostno, int32_t raw);
 
+// ---- partsearch.cpp: key searches across members ---------------------------------
+
+// Forgets the host's last cross-member search: a record of the host was
+// added, rewritten or deleted, or its current record restored.
+void partition_search_reset(FCB *host);
+
 // ---- partkey.cpp: the partition key in the indexes of a set ---------------------
 
 // The partition mark of index pos of a set whose partition index is
@@ -275,6 +286,26 @@ int setkincmap(FCB *dat, int datno);
 // Copies the partition key out of a key of index x through its map: 0 or
 // 897 (no map).
 int usekincmap(const FCB *x, const void *key, void *partkey);
+
+// An index of a partitioned host as the counts and searches see it.
+struct HostIndex {
+    FCB *x = nullptr;        // the host index
+    int keyno = -1;          // its file number
+    FCB *host = nullptr;     // the host data file
+    int hostno = -1;
+    PARTDEF *pd = nullptr;
+    int rel = -1;            // relative key of the index
+    int pix = -1;            // file number of the partition index
+    bool ordered = false;    // keys in member order: the partition index, or mark 0x20
+    bool mapped = false;     // mark 0x40 with a key map
+};
+// The host index keyno: 0, or 614 (not in the index map), 722 (no
+// partition definition).
+int host_index_of(FCB *x, int keyno, HostIndex *h);
+// The raw number of the member a key of the index belongs to (its
+// partition key through the rule): the number, or -1 with the error set.
+// Only for the ordered and mapped indexes.
+int32_t raw_of_key(const HostIndex &h, const void *key);
 
 // ---- Least forms until the rebuilds and index additions are built -------------
 // (partition_standin.cpp)

@@ -20,6 +20,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
+#include "engine/index/keyform_needs.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/partition.h"
@@ -145,6 +146,41 @@ int usekincmap(const FCB *x, const void *key, void *partkey) {
     auto *out = static_cast<unsigned char *>(partkey);
     for (int p = 0; p < m.pieces; p++) memcpy(out + m.poff[p], in + m.xoff[p], m.len[p]);
     return 0;
+}
+
+int host_index_of(FCB *x, int keyno, HostIndex *h) {
+    h->x = x;
+    h->keyno = keyno;
+    h->hostno = keymap_datno(keyno);
+    if (h->hostno < 0) return set_uerr(614);
+    h->rel = host_index_slot(h->hostno, keyno);
+    if (h->rel < 0) return set_uerr(614);
+    h->host = fcb_at(h->hostno);
+    h->pd = h->host ? h->host->partdef : nullptr;
+    if (!h->pd) return set_uerr(722);
+    h->pix = relative_index(h->hostno, h->pd->ptidx);
+    h->ordered = h->rel == h->pd->ptidx || (x->hdr.base.ktype & 0x20);
+    h->mapped = !h->ordered && x->partkmap.state == 2;
+    return 0;
+}
+
+int32_t raw_of_key(const HostIndex &h, const void *key) {
+    if (h.pix < 0) return set_uerr(615), -1;
+    if (h.rel == h.pd->ptidx) return kprawno_i(h.hostno, h.pix, key);
+    // A key of the partition index's shape: the partition key, zeros after.
+    FCB *p = fcb_at(h.pix);
+    unsigned char *pk = h.pd->key;
+    memset(pk, 0, size_t(p->hdr.base.keylen));
+    if (h.ordered) {
+        const ISAMSEG *segs = isam_segs(h.pix);
+        const int pieces = lead_of(segs, segment_count(segs));
+        size_t len = 0;
+        for (int i = 0; i < pieces; i++) len += segs[i].slength;
+        memcpy(pk, key, len);
+    } else if (int rc = usekincmap(h.x, key, pk)) {
+        return set_uerr(rc), -1;
+    }
+    return kprawno_i(h.hostno, h.pix, pk);
 }
 
 }  // namespace zv

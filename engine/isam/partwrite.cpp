@@ -56,6 +56,7 @@ bool has_globals(const FCB *host) { return (host->hdr.ext.flmode2 & (kPartGlobal
 }  // namespace
 
 int part_addrec(int hostno, FCB *host, void *rec, int32_t len, bool variable) {
+    partition_search_reset(host);
     INSTGV *g = zvWNGV;
     if (int rc = chkredf(hostno, host)) return isam_end(rc, hostno);
     const int32_t reclen = variable ? len : int32_t(host->reclen);
@@ -94,6 +95,7 @@ int part_addrec(int hostno, FCB *host, void *rec, int32_t len, bool variable) {
 }
 
 int part_rwtrec(int hostno, FCB *host, void *rec, int32_t len, bool variable) {
+    partition_search_reset(host);
     INSTGV *g = zvWNGV;
     if (int rc = chkredf(hostno, host)) return isam_end(rc, hostno);
     const int32_t reclen = variable ? len : int32_t(host->reclen);
@@ -140,6 +142,7 @@ int part_rwtrec(int hostno, FCB *host, void *rec, int32_t len, bool variable) {
 }
 
 int part_delrec(int hostno, FCB *host, bool variable) {
+    partition_search_reset(host);
     INSTGV *g = zvWNGV;
     if (int rc = chkredf(hostno, host)) return isam_end(rc, hostno);
     const int mo = current_member(host, hostno);
@@ -160,6 +163,7 @@ int part_delrec(int hostno, FCB *host, bool variable) {
 }
 
 int part_rwtprec(int hostno, FCB *host, const void *rec, int32_t len) {
+    partition_search_reset(host);
     INSTGV *g = zvWNGV;
     const bool variable = host->kind == kKindVariable;
     const int mo = current_member(host, hostno);

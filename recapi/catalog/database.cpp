@@ -10,9 +10,11 @@
 // files (12) as already deleted.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "recapi/base/paths.h"
 #include "recapi/base/session.h"
@@ -34,6 +36,7 @@ constexpr int32_t kMaxName = 127;
 constexpr int32_t kMaxPath = 254;
 constexpr int kNotFound = 12;
 constexpr int32_t kTransactionControl = 16;
+constexpr int64_t kMember = 2;  // file kind (GETFIL 23) of a superfile member
 
 tagZVDBDATABASE *database_of(ZVHANDLE handle) { return static_cast<tagZVDBDATABASE *>(zvdbGetDatabaseHandle(handle)); }
 
@@ -94,9 +97,28 @@ void forget_entry(tagZVDBDATABASE *db) {
     db->path = static_cast<char *>(_zvdb_free(db->path));
 }
 
+// Deletes the files of those names that exist, in order, each opened
+// alone and deleted by the engine (a superfile member from its host): 0
+// when one was deleted, 12 when none was there, or the first failure.
+int delete_files(tagZVDBDATABASE *db, const std::vector<std::string> &names) {
+    int rc = kNotFound;
+    for (const std::string &name : names) {
+        int filno = -1;
+        int opened = _zvdbAVLFILNBR(1, &filno);
+        if (opened == 0) opened = _zvdbOPNFIL(db, filno, name.c_str(), 0);
+        if (opened == kNotFound) continue;
+        if (opened == 0 && (opened = _zvdbDELFIL(filno))) _zvdbCLSFIL(filno);
+        if (opened) return opened;
+        rc = 0;
+    }
+    return rc;
+}
+
 // Opens the set of a table's files by name (data file and indexes) and
 // deletes them; inside a transaction a transaction-controlled file is noted
-// in the session's drop list first. 12 when the set is missing.
+// in the session's drop list first. The engine deletes no set of superfile
+// members: such a set is closed and its files deleted one by one, the data
+// file last. 12 when the set is missing.
 int delete_set(tagZVDBDATABASE *db, const std::string &name, const char *password, const char *dataext) {
     int datno = -1;
     int rc = _zvdbOPNRFILX(db, name.c_str(), 0x4002, password, dataext, &datno, 1);
@@ -105,31 +127,36 @@ int delete_set(tagZVDBDATABASE *db, const std::string &name, const char *passwor
     if (zvdbIsTransActive(db) && _zvdbGETFIL(datno, 3, &mode) == 0 && (mode & kTransactionControl)) {
         _zvdbAddDropList(db, datno, name.c_str(), 0);
     }
-    rc = _zvdbDELRFIL(datno);
+    int64_t kind = 0;
+    if (_zvdbGETFIL(datno, 23, &kind) == 0 && kind == kMember) {
+        IFIL *ifil = nullptr;
+        int32_t length = 0;
+        rc = _zvdbGETIFIL(datno, &ifil, &length);
+        std::vector<std::string> files;
+        char buf[256];
+        for (int k = ifil ? ifil->dnumidx : 0; rc == 0 && k >= 0; k--) {
+            if (_zvdbGETNAM(datno + k, buf, int32_t(sizeof buf), 0) != 0) continue;
+            if (std::find(files.begin(), files.end(), buf) == files.end()) files.emplace_back(buf);
+        }
+        _zvdb_free(ifil);
+        if (rc == 0) rc = _zvdbCLRFIL(datno);
+        if (rc == 0) rc = delete_files(db, files);
+    } else {
+        rc = _zvdbDELRFIL(datno);
+    }
     if (rc) _zvdbDelDropList(db, datno, name.c_str());
     return rc;
 }
 
-// The files of a table entry that an earlier, failed delete left: the data
-// file and the index file by their names (a superfile member goes with its
-// set only). 0 when something was deleted, 12 when nothing was there.
+// The files of a table entry that an earlier, failed delete left: the
+// index file and the data file by their names. 0 when something was
+// deleted, 12 when nothing was there.
 int delete_leftovers(tagZVDBDATABASE *db, const ZVDBDICTENTRY &e) {
-    const size_t n = std::strlen(e.path);
-    if (n > 0 && e.path[n - 1] == '!') return kNotFound;
-    const int sep = _zvdbGetPathSeparator(db);
-    int rc = kNotFound;
-    for (const char *ext : {e.datext, e.idxext}) {
-        const std::string file = dict_name(db, e.path, (std::string(e.physname) + ext).c_str());
-        char *prefixed = nullptr;
-        int gone = zv::prefixed_name(db, file.c_str(), &prefixed);
-        if (gone == 0 && _zvdbFileExist("", prefixed, "", sep) == 0) {
-            gone = dltfil(prefixed);
-            if (gone == 0) rc = 0;
-        }
-        _zvdb_free(prefixed);
-        if (gone) return gone;
+    std::vector<std::string> files;
+    for (const char *ext : {e.idxext, e.datext}) {
+        files.push_back(dict_name(db, e.path, (std::string(e.physname) + ext).c_str()));
     }
-    return rc;
+    return delete_files(db, files);
 }
 
 // Deletes the files of a table entry: 0, 12 nothing there (with the

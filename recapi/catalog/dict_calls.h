@@ -6,7 +6,8 @@
 // session also reads the database entries of that dictionary and
 // disconnects its databases at logout. Tables of a database are found,
 // entered and deleted through its dictionary, and kept in its list of open
-// tables while open; index names of a database are checked against it.
+// tables while open; index names of a database are checked against it, and
+// an alteration rewrites a table's index entries (_zvdbDictUpdateIndex).
 // The public routines of the catalogue are declared in zarvo/zvdb.h; these
 // are the ones the layers below call that applications do not.
 #pragma once

@@ -31,6 +31,7 @@
 
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
+#include "recapi/catalog/dict_calls.h"
 #include "recapi/schema/alter.h"
 #include "recapi/schema/alter_mask.h"
 #include "recapi/schema/field.h"

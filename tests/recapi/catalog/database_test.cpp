@@ -1,9 +1,11 @@
 // Databases: creating, adding, finding, dropping and deleting them through
 // the session dictionary, and connecting database handles.
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "engine/core/platform.h"
 #include "tests/recapi/catalog/catfix.h"
 
 namespace {
@@ -139,6 +141,55 @@ TEST_F(CatalogTest, AConnectThatFindsTheDictionaryTakenOpensItExclusively) {
     EXPECT_EQ(zvdbIsActiveDatabase(other), 0);
     EXPECT_EQ(zvdbGetDatabaseName(other), nullptr);
     EXPECT_EQ(zvdbFreeDatabase(other), 0);
+}
+
+TEST_F(CatalogTest, AFailedCreateLeavesNeitherEntryNorFile) {
+    fs::create_directory("dir");
+    for (zv::IoKind kind : {zv::IoKind::Write, zv::IoKind::Open}) {
+        SCOPED_TRACE(int(kind));
+        int failures = 0;
+        for (long n = 1;; n++) {
+            SCOPED_TRACE(n);
+            zv::fault_reset();
+            zv::fault_set(kind, n, EIO);
+            const int rc = zvdbCreateDatabase(session_, "Sales", "dir");
+            zv::fault_reset();
+            ZVDBDICTENTRY e;
+            if (rc == 0) {
+                ASSERT_EQ(_zvdbDictFindDatabase(session_, "Sales", &e), 0);
+                ASSERT_EQ(zvdbDeleteDatabase(session_, "Sales"), 0);
+                break;
+            }
+            failures++;
+            EXPECT_EQ(_zvdbDictFindDatabase(session_, "Sales", &e), 101);
+            EXPECT_EQ(listing("dir"), std::vector<std::string>{});
+            ASSERT_LT(n, 200);
+        }
+        EXPECT_GT(failures, 0);
+    }
+}
+
+TEST_F(CatalogTest, ATableIsAddedToADatabaseInASessionOfItsOwn) {
+    fs::create_directory("tdir");
+    ZVHANDLE t = zvdbAllocTable(session_);
+    ASSERT_EQ(zvdbSetTablePath(t, "tdir"), 0);
+    ASSERT_NE(zvdbAddField(t, "k", ZV_INT4, 4), nullptr);
+    ASSERT_EQ(zvdbCreateTable(t, "t", 0), 0);
+    zvdbFreeTable(t);
+    fs::create_directory("dbdir");
+    // The call's own session works in this directory's session dictionary.
+    ASSERT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 1), 0);
+    ASSERT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 1), 0);  // dropped, added
+    // Read afresh: the call wrote through an engine instance of its own.
+    ASSERT_EQ(zvdbLogout(session_), 0);
+    ASSERT_EQ(zvdbLogon(session_, nullptr, nullptr, nullptr), 0);
+    auto *db = static_cast<tagZVDBDATABASE *>(zvdbAllocDatabase(session_));
+    ASSERT_EQ(zvdbConnect(db, "db"), 0);
+    char path[32];
+    EXPECT_EQ(zvdbFindTable(db, "t", path, sizeof path), 0);
+    EXPECT_STREQ(path, "tdir/t.dat");
+    EXPECT_EQ(zvdbGetTableCount(db), 1);
+    EXPECT_EQ(zvdbFreeDatabase(db), 0);
 }
 
 TEST_F(CatalogTest, DatabaseHandleSettings) {

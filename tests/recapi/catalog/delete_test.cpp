@@ -2,6 +2,7 @@
 // so that a failure at any write or unlink leaves an entry that a repeat
 // with the drop-delete option finishes.
 #include <cerrno>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -53,12 +54,14 @@ TEST_F(DeleteTest, DroppingKeepsTheFilesAndRefusesAnOpenTable) {
     EXPECT_EQ(zvdbDropTable(session_, "cust"), ZVDB_NO_DATABASE);
 }
 
-// Fails the nth unlink (then write) of `call` once, n = 1, 2, ... until
-// it succeeds. After each failure the entry must still be there, and a
-// repeat with the drop-delete option must leave neither entry nor file.
+// Fails the nth call of each kind (unlink, write) made by `call` once,
+// n = 1, 2, ... until it succeeds. After each failure the entry must still
+// be there, and a repeat with the drop-delete option must leave neither
+// entry nor file.
 template <typename Make, typename Call, typename Exists>
-void sweep(tagZVDBDATABASE *db, Make make, Call call, Exists exists) {
-    for (zv::IoKind kind : {zv::IoKind::Unlink, zv::IoKind::Write}) {
+void sweep(tagZVDBDATABASE *db, Make make, Call call, Exists exists,
+           std::initializer_list<zv::IoKind> kinds = {zv::IoKind::Unlink, zv::IoKind::Write}) {
+    for (zv::IoKind kind : kinds) {
         SCOPED_TRACE(int(kind));
         int failures = 0;
         for (long n = 1;; n++) {
@@ -91,6 +94,33 @@ TEST_F(DeleteTest, AFailedTableDeleteKeepsTheEntryForARepeat) {
         [&] { return zvdbDeleteTable(db_, "cust", nullptr); },
         [&] { return _zvdbDictFindTable(db_, "cust", &e) == 0; });
     EXPECT_EQ(_zvdbDictFindIndex(db_, "custno", &e), 101);
+}
+
+TEST_F(DeleteTest, ATableInsideTheDictionaryHostIsDeletedFileByFile) {
+    auto make = [&] {
+        ZVHANDLE t = zvdbAllocTable(db_);
+        ASSERT_EQ(zvdbSetTablePath(t, "db/Sales.qdd!"), 0);
+        ASSERT_NE(zvdbAddField(t, "k", ZV_INT4, 4), nullptr);
+        ASSERT_NE(zvdbAddIndex(t, "innerkey", 0, 0, 0), nullptr);
+        ASSERT_NE(zvdbAddSegmentByNbr(t, 0, 0, 12), nullptr);
+        ASSERT_EQ(zvdbCreateTable(t, "inner", 0), 0);
+        ASSERT_EQ(zvdbOpenTable(t, "inner", 0), 0);
+        EXPECT_EQ(zvdbGetTableType(t), 3);
+        zvdbFreeTable(t);
+    };
+    ZVDBDICTENTRY e;
+    // Members are deleted inside their host: no unlink, only writes.
+    sweep(db_, make, [&] { return zvdbDeleteTable(db_, "inner", nullptr); },
+          [&] { return _zvdbDictFindTable(db_, "inner", &e) == 0; }, {zv::IoKind::Write});
+    // The members are gone from the host, which holds the dictionary still.
+    make();
+    ASSERT_EQ(zvdbDeleteTable(db_, "inner", nullptr), 0);
+    auto *t = static_cast<tagZVDBTABLE *>(zvdbAllocTable(session_));
+    ASSERT_EQ(zvdbSetTablePath(t, "db/Sales.qdd!"), 0);
+    EXPECT_EQ(zvdbOpenTable(t, "inner", 0), 12);
+    zvdbFreeTable(t);
+    EXPECT_EQ(_zvdbDictFindIndex(db_, "innerkey", &e), 101);
+    EXPECT_EQ(zvdbGetTableCount(db_), 0);
 }
 
 TEST_F(DeleteTest, AFailedDatabaseDeleteKeepsTheEntryForARepeat) {

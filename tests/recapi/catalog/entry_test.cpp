@@ -192,6 +192,14 @@ TEST_F(CatalogTest, AnOperationReleasesTheSessionLockItTook) {
     }
     EXPECT_EQ(_zvdbLockDict(session_->dict, 3), ZVDB_BAD_LOCK_MODE);
     EXPECT_EQ(_zvdbUnlockDict(nullptr), ZVDB_NULL_ARGUMENT);
+    // A lock taken around operations stays until its own release: theirs
+    // does not end it.
+    ASSERT_EQ(zvdbLock(session_, 0), 0);
+    ASSERT_EQ(_zvdbLockDict(session_->dict, 4), 0);
+    EXPECT_GT(zvdbGetDatabaseCount(session_), 0);
+    EXPECT_EQ(session_->lockmode, 4);
+    ASSERT_EQ(_zvdbUnlockDict(session_->dict), 0);
+    EXPECT_EQ(session_->lockmode, 6);
 }
 
 TEST_F(CatalogTest, LocksLeftHeldAreSuspendedAndTheLockTriedOnceMore) {

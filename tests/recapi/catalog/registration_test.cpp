@@ -80,6 +80,22 @@ TEST_F(RegistrationTest, NamesAlreadyTakenAreRefused) {
     EXPECT_EQ(listing("db"), (std::vector<std::string>{"Sales.qdd", "cust.dat", "cust.idx", "first.dat", "first.idx"}));
 }
 
+TEST_F(RegistrationTest, AnAlterationRewritesTheIndexEntries) {
+    auto *t = static_cast<tagZVDBTABLE *>(zvdbAllocTable(db_));
+    ASSERT_EQ(zvdbOpenTable(t, "cust", 1), 0);
+    ZVHANDLE ix = zvdbAddIndex(t, "byname", 0, 1, 0);
+    ASSERT_NE(ix, nullptr);
+    ASSERT_NE(zvdbAddSegmentByNbr(t, 1, 1, 12), nullptr);
+    ASSERT_EQ(zvdbDelIndex(t, 0), 0);
+    ASSERT_EQ(zvdbAlterTable(t, 0), 0) << last();
+    EXPECT_EQ(walk(db_->dict, ZVDBDICT_INDEX), std::vector<std::string>{"byname"});
+    ZVDBDICTENTRY e;
+    ASSERT_EQ(_zvdbDictFindIndex(db_, "byname", &e), 0);
+    EXPECT_STREQ(e.link, "cust");
+    EXPECT_EQ(e.linknbr, t->uid);
+    zvdbFreeTable(t);
+}
+
 TEST_F(RegistrationTest, AReservationKeepsItsUID) {
     uint32_t table = 0, index = 0, again = 0;
     ASSERT_EQ(_zvdbDictReserveTable(db_, "orders", "orders", &table), 0);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "recapi/base/wrappers.h"
+#include "recapi/catalog/dict_calls.h"
 #include "tests/recapi/catalog/catfix.h"
 #include "zarvo/zarvo.h"
 
@@ -57,6 +58,27 @@ TEST_F(CatalogTest, CreatingASessionMakesOneHostHoldingTheDictionaryTable) {
     EXPECT_EQ(zvdbGetDatabaseCount(session_), 0);
 }
 
+TEST_F(CatalogTest, AReopenChangesOnlyTheExclusiveState) {
+    ZVDBDICT *d = _zvdbAllocDict(session_, 0);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(_zvdbReopenDict(d, 1), ZVDB_NOT_ACTIVE);
+    ASSERT_EQ(zvdbCreateDatabase(session_, "Sales", ""), 0);
+    ASSERT_EQ(_zvdbOpenDict(d, "Sales", 0, 1), 0);
+    const int datno = d->table->datno;
+    EXPECT_EQ(_zvdbReopenDict(d, 0), 0);
+    EXPECT_EQ(d->table->datno, datno);  // untouched
+    ASSERT_EQ(_zvdbReopenDict(d, 1), 0);
+    EXPECT_EQ(d->exclusive, 1);
+    EXPECT_EQ(d->open, 1);
+    EXPECT_STREQ(d->name, "Sales");
+    EXPECT_EQ(_zvdbDictInSuperfile(d), 1);
+    ASSERT_EQ(_zvdbCloseDict(d), 0);
+    EXPECT_EQ(_zvdbDictInSuperfile(d), 0);
+    EXPECT_EQ(_zvdbCloseDict(d), 0);
+    EXPECT_EQ(_zvdbFreeDict(d), 0);
+    EXPECT_EQ(_zvdbOpenDict(nullptr, "Sales", 0, 1), ZVDB_BAD_KIND);
+}
+
 TEST_F(CatalogTest, LogonNeedsTheSessionDictionary) {
     fs::create_directory("none");
     tagZVDBSESSION *s = new_session("none");
@@ -80,6 +102,12 @@ TEST_F(CatalogTest, AnUnknownTransactionModeMakesNoDictionary) {
     }
 }
 
+int g_calls = 0;
+ZVDBRET count_call(ZVHANDLE) {
+    g_calls++;
+    return 0;
+}
+
 TEST_F(CatalogTest, APlainSessionDictionaryIsADirectoryHoldingTheTable) {
     fs::create_directory("p");
     tagZVDBSESSION *s = new_session("p");
@@ -97,6 +125,15 @@ TEST_F(CatalogTest, APlainSessionDictionaryIsADirectoryHoldingTheTable) {
     EXPECT_EQ(zvdbFirstDatabase(s, name, sizeof name, nullptr, 0), 0);
     EXPECT_STREQ(name, "Plain");
     EXPECT_EQ(zvdbNextDatabase(s, name, sizeof name, nullptr, 0), 101);
+    // The dictionary's records run none of the caller's callbacks, though
+    // outside a host its table looks like any other.
+    g_calls = 0;
+    ASSERT_EQ(zvdbSetCallback(s, 7, reinterpret_cast<ZVDB_CALLBACK>(count_call)), 0);
+    ASSERT_EQ(zvdbLogout(s), 0);
+    ASSERT_EQ(zvdbSetSessionPath(s, "p"), 0);
+    ASSERT_EQ(zvdbLogon(s, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(zvdbFirstDatabase(s, name, sizeof name, nullptr, 0), 0);
+    EXPECT_EQ(g_calls, 0);
     EXPECT_EQ(zvdbFreeSession(s), 0);
 }
 
