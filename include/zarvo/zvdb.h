@@ -2201,6 +2201,29 @@ ZV_API ZVDBRET _zvdbTableDisplayDetail(const char *function, ZVHANDLE table, ZVD
 
 /* ---- Table files as a whole: move, rename, clone, temporary tables ---- */
 
+/* Moves a closed table to the directory newpath and/or renames it newname
+ * (at least one given). The handle is a database handle, a table of a
+ * database or a session handle. A table of a connected database is named
+ * by its logical name; a free table by its name in the directory of the
+ * closed table handle given (with its extensions and password), or by a
+ * file path with its extension when the handle is not a table. The data
+ * file and its index file take the new name and directory; an index file
+ * of its own named after the table ("cust_nm.idx" for "cust") is named
+ * after the new name ("client_nm.idx"), in the new directory, and, with a
+ * new name, so is its index ("client_nm") and its dictionary entry. The
+ * dictionary entry takes the new name (logical and physical) and
+ * directory, and the index entries' links follow. Refusals come before
+ * any file changes: 4003, 4012 a database not connected, 4011 the table
+ * handle given is open, 4007 NULL name, 4008 neither new path nor new
+ * name, 4022 the new name is in the dictionary, 4006 a new name that does
+ * not fit (128 characters for names, 255 for file names); then the open's
+ * codes (4023 unknown name), the engine's (67 a file of a new name exists).
+ * A failure after the files were renamed puts files, definition and
+ * dictionary entries back. Codes are kept. */
+ZV_API ZVDBRET zvdbMoveTable(ZVHANDLE handle, const char *name, const char *newpath, const char *newname);
+/* A move without a new path. */
+ZV_API ZVDBRET zvdbRenameTable(ZVHANDLE handle, const char *name, const char *newname);
+
 /* Renames the open file set of the table to newname (directory and name,
  * without extension): the index files of their own whose names equal
  * oldnames[i] (after the session's path prefix) take newnames[i], the

@@ -55,17 +55,6 @@ void leave_inactive(tagZVDBTABLE *t) {
     new_layout(t);
 }
 
-// Writes the cached bytes of every file of the open set: a failing write
-// then leaves the set open with its cache, where a close would lose it.
-int flush_set(const tagZVDBTABLE *t) {
-    if (int rc = ZVFLUSH(t->datno)) return rc;
-    for (int k = 0; t->ifil && k < t->ifil->dnumidx; k++) {
-        if (k > 0 && !t->ifil->iidxarr[k].aidxnam) continue;
-        if (int rc = ZVFLUSH(t->datno + 1 + k)) return rc;
-    }
-    return 0;
-}
-
 ZVDBRET rebuild(tagZVDBTABLE *t, int32_t mode) {
     RebuildDefinition def;
     if (ZVDBRET rc = rebuild_definition(t, mode, &def)) return rc;
@@ -164,6 +153,15 @@ void print_definition(FILE *f, const IFIL *x) {
 }  // namespace
 
 RebuildDefinition::~RebuildDefinition() { _zvdb_free(ifil); }
+
+int flush_set(const tagZVDBTABLE *t) {
+    if (int rc = ZVFLUSH(t->datno)) return rc;
+    for (int k = 0; t->ifil && k < t->ifil->dnumidx; k++) {
+        if (k > 0 && !t->ifil->iidxarr[k].aidxnam) continue;
+        if (int rc = ZVFLUSH(t->datno + 1 + k)) return rc;
+    }
+    return 0;
+}
 
 ZVDBRET rebuild_definition(tagZVDBTABLE *t, int32_t mode, RebuildDefinition *out) {
     if (!t->active || t->datno < 0) return ZVDB_NOT_ACTIVE;

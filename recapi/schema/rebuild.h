@@ -1,5 +1,6 @@
 // Rebuild and compaction of an open table's files in place (rebuild.cpp):
-// the definition the engine's rebuild is given.
+// the definition the engine's rebuild is given, and the write-out of a set
+// before it is closed.
 #pragma once
 
 #include <cstdint>
@@ -26,5 +27,9 @@ struct RebuildDefinition {
 };
 // 0, 4012 not open, the read's code (the definition then empty).
 ZVDBRET rebuild_definition(tagZVDBTABLE *t, int32_t mode, RebuildDefinition *out);
+// Writes the cached bytes of every file of the table's open set to disk: a
+// failing write then leaves the set open with its cache, where a close
+// would lose it. 0 or the engine's code.
+int flush_set(const tagZVDBTABLE *t);
 
 }  // namespace zv

@@ -16,8 +16,10 @@
 #include "recapi/base/paths.h"
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
+#include "recapi/catalog/dict_calls.h"
 #include "recapi/schema/icon.h"
 #include "recapi/schema/index.h"
+#include "recapi/schema/rebuild.h"
 #include "recapi/schema/table.h"
 #include "recapi/schema/tablefile.h"
 #include "recapi/schema/tablemove.h"
@@ -128,6 +130,230 @@ ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const
     return rc ? rc : gone;
 }
 
+namespace {
+
+// Longest names the files and the dictionary take.
+constexpr size_t kFileNameMax = 255;
+constexpr size_t kEntryNameMax = 128;
+
+// A table's file set renamed by a move: the work table holding it open,
+// the definition with the new names, and what the dictionary needs.
+class Move {
+public:
+    Move(tagZVDBTABLE *work, tagZVDBDATABASE *db) : w_(work), db_(db) {}
+    // The new names of the set: 0, 4006 a name that does not fit, 4001.
+    ZVDBRET plan(const char *newpath, const char *newname);
+    // Renames the files, stores the new definition, moves the dictionary
+    // entries; a failing step undoes the ones before it. 0 or the first
+    // failing code.
+    ZVDBRET run();
+    // After run: writes the set out (a failure there undoes the whole move)
+    // and closes the work table. A close whose last write fails releases
+    // files not marked closed, which the engine opens only for a rebuild:
+    // they are opened so, rebuilt and closed again. 0 or the code.
+    ZVDBRET finish();
+
+private:
+    ZVDBRET undo(int done, ZVDBRET rc);
+
+    tagZVDBTABLE *w_;
+    tagZVDBDATABASE *db_;
+    std::string oldname_, oldphys_, newname_, newphys_, newdata_;
+    std::string newpath_;      // empty: the path stays
+    bool haspath_ = false;
+    IFIL def_{};
+    std::vector<IIDX> iidx_;
+    std::vector<std::string> files_, names_;  // per index: new own file and new name ("" none)
+    std::vector<std::pair<std::string, std::string>> renamed_;  // index names: old, new
+};
+
+ZVDBRET Move::plan(const char *newpath, const char *newname) {
+    tagZVDBTABLE *t = w_;
+    const int sep = _zvdbGetPathSeparator(t);
+    oldname_ = t->name;
+    oldphys_ = t->physname;
+    newname_ = newname ? newname : oldname_;
+    newphys_ = newname ? newname : oldphys_;
+    haspath_ = newpath != nullptr;
+    newpath_ = newpath ? newpath : "";
+    const std::string dir = haspath_ ? newpath_ : std::string(t->path ? t->path : "");
+    newdata_ = file_path(t, dir.c_str(), newphys_.c_str());
+    const std::string ext = t->indexext ? t->indexext : ".idx";
+    if (newdata_.empty()) return ZVDB_NO_MEMORY;
+    if (newname_.size() > kEntryNameMax || newdata_.size() + std::strlen(t->dataext ? t->dataext : "") > kFileNameMax) {
+        return ZVDB_BUFFER_SMALL;
+    }
+    def_ = *t->ifil;
+    iidx_.assign(def_.iidxarr, def_.iidxarr + (def_.dnumidx > 0 ? def_.dnumidx : 0));
+    files_.assign(iidx_.size(), "");
+    names_.assign(iidx_.size(), "");
+    for (size_t k = 0; k < iidx_.size(); k++) {
+        const char *a = iidx_[k].aidxnam;
+        const char *start = nullptr, *end = nullptr;
+        if (!a || !_zvdbIsNameTableDep(oldphys_.c_str(), a, sep, &start, &end)) continue;
+        // The text after the table's name follows the new name, in the new
+        // directory (a rename keeps the file's own).
+        const std::string base = newphys_ + end;
+        const std::string where = haspath_ ? newpath_ : directory_of(t, a);
+        files_[k] = file_path(t, where.c_str(), base.c_str());
+        if (files_[k].empty()) return ZVDB_NO_MEMORY;
+        if (files_[k].size() > kFileNameMax) return ZVDB_BUFFER_SMALL;
+        if (!newname) continue;
+        const size_t cut = base.find(ext);
+        names_[k] = cut == std::string::npos ? base : base.substr(0, cut);
+        if (names_[k].size() > kEntryNameMax) return ZVDB_BUFFER_SMALL;
+    }
+    def_.iidxarr = iidx_.empty() ? nullptr : iidx_.data();
+    def_.pfilnam = newdata_.c_str();
+    def_.tfilno = t->datno;
+    for (size_t k = 0; k < iidx_.size(); k++) {
+        if (!files_[k].empty()) iidx_[k].aidxnam = files_[k].c_str();
+        if (names_[k].empty() || !iidx_[k].ridxnam) continue;
+        renamed_.emplace_back(iidx_[k].ridxnam, names_[k]);
+        iidx_[k].ridxnam = names_[k].c_str();
+    }
+    return 0;
+}
+
+// Steps of a move, in order; undo takes back those done.
+enum MoveStep { kFiles = 1, kDefinition, kEntry, kIndexNames };
+
+ZVDBRET Move::run() {
+    if (ZVDBRET rc = _zvdbRENIFILX(w_, &def_)) return rc;
+    // The rename stores the new file names; new index names need the whole
+    // definition stored.
+    if (!renamed_.empty()) {
+        if (ZVDBRET rc = _zvdbPUTIFILX(w_, &def_)) return undo(kFiles, rc);
+    }
+    if (!db_) return 0;
+    const char *path = haspath_ ? newpath_.c_str() : nullptr;
+    // A move that fails may have rewritten some entries: it is taken back
+    // as a whole.
+    if (ZVDBRET rc = _zvdbDictMoveTable(db_, oldname_.c_str(), path, newname_.c_str(), newphys_.c_str())) {
+        return undo(kEntry, rc);
+    }
+    for (const auto &[oldix, newix] : renamed_) {
+        if (ZVDBRET rc = _zvdbDictUpdateIndexName(w_, newix.c_str(), oldix.c_str())) return undo(kIndexNames, rc);
+    }
+    return 0;
+}
+
+ZVDBRET Move::finish() {
+    if (int rc = flush_set(w_)) {
+        undo(kIndexNames, rc);
+        zvdbCloseTable(w_);
+        return rc;
+    }
+    // What a second open needs: the handle is reset by the close.
+    const std::string dataext = w_->dataext ? w_->dataext : ".dat", indexext = w_->indexext ? w_->indexext : ".idx";
+    const std::string dir = haspath_ ? newpath_ : std::string(w_->path ? w_->path : "");
+    const std::string password = w_->password ? w_->password : "";
+    const bool haspassword = w_->password != nullptr;
+    ZVDBRET rc = zvdbCloseTable(w_);
+    if (rc == 0 || w_->active) return rc;
+    if (!db_ && (zvdbSetTablePath(w_, dir.c_str()) || zvdbSetTableExtension(w_, dataext.c_str()) ||
+                 zvdbSetIndexExtension(w_, indexext.c_str()) ||
+                 zvdbSetTablePassword(w_, haspassword ? password.c_str() : nullptr))) {
+        return rc;
+    }
+    if (zvdbOpenTable(w_, db_ ? newname_.c_str() : newphys_.c_str(), 1 | 4) != 0) return rc;
+    if (zvdbRebuildTable(w_, 0) != 0) {
+        zvdbCloseTable(w_);
+        return rc;
+    }
+    return zvdbCloseTable(w_);
+}
+
+// The dictionary entry, the file names and the stored definition as they
+// were. The failing step's code is returned.
+ZVDBRET Move::undo(int done, ZVDBRET rc) {
+    // Every step may have been done in part: each is taken back whole (a
+    // name that was not changed is not found, which changes nothing).
+    if (done >= kIndexNames) {
+        for (const auto &[oldix, newix] : renamed_) _zvdbDictUpdateIndexName(w_, oldix.c_str(), newix.c_str());
+    }
+    if (done >= kEntry) {
+        _zvdbDictMoveTable(db_, newname_.c_str(), haspath_ ? (w_->path ? w_->path : "") : nullptr, oldname_.c_str(),
+                           oldphys_.c_str());
+    }
+    // The work table's definition holds the old names: renaming to them
+    // puts the files back, and storing it puts the old index names back.
+    const std::string old = file_path(w_, w_->path, oldphys_.c_str());
+    if (_zvdbRenameTable(w_, old.c_str(), nullptr, nullptr, 0) == 0 && !renamed_.empty()) _zvdbPUTIFILX(w_, w_->ifil);
+    return rc;
+}
+
+// The session, database and table the move starts from, checked: 0, 4003,
+// 4012 a database not connected, 4011 an open table given.
+ZVDBRET move_origin(ZVHANDLE handle, tagZVDBDATABASE **db, tagZVDBTABLE **given) {
+    if (!session_of(handle)) return ZVDB_NO_SESSION;
+    *db = static_cast<tagZVDBDATABASE *>(zvdbGetDatabaseHandle(handle));
+    if (*db && !(*db)->connected) return ZVDB_NOT_ACTIVE;
+    *given = handle && handle_kind(handle) == ZVDB_TABLE_HANDLE ? static_cast<tagZVDBTABLE *>(handle) : nullptr;
+    if (*given && (*given)->active) return ZVDB_ACTIVE;
+    return 0;
+}
+
+// Opens the table to move exclusively on the work table: a table of the
+// database by name; a free table with the path and extensions of the table
+// handle given, or else split from the name.
+ZVDBRET open_work(tagZVDBTABLE *w, tagZVDBTABLE *given, const char *name) {
+    if (w->database) return zvdbOpenTable(w, name, 1);
+    std::string base = name;
+    if (given) {
+        if (zvdbSetTablePath(w, given->path ? given->path : "") || zvdbSetTableExtension(w, given->dataext) ||
+            zvdbSetIndexExtension(w, given->indexext) || zvdbSetTablePassword(w, given->password)) {
+            return zvdbGetError(w);
+        }
+    } else {
+        const int sep = _zvdbGetPathSeparator(w);
+        const auto size = int32_t(std::strlen(name) + 1);
+        std::string dir(size_t(size), '\0'), ext(size_t(size), '\0'), file(size_t(size), '\0');
+        if (ZVDBRET rc = _zvdb_GetFilePath(name, dir.data(), size, sep)) return rc;
+        if (ZVDBRET rc = _zvdb_GetFileExt(name, ext.data(), size, sep)) return rc;
+        if (ZVDBRET rc = _zvdb_GetFileName(name, file.data(), size, sep)) return rc;
+        if (zvdbSetTablePath(w, dir.c_str())) return zvdbGetError(w);
+        if (*ext.c_str() && zvdbSetTableExtension(w, ext.c_str())) return zvdbGetError(w);
+        base = file.c_str();
+    }
+    return zvdbOpenTable(w, base.c_str(), 1);
+}
+
+ZVDBRET move_table(ZVHANDLE handle, const char *name, const char *newpath, const char *newname) {
+    tagZVDBDATABASE *db = nullptr;
+    tagZVDBTABLE *given = nullptr;
+    if (ZVDBRET rc = move_origin(handle, &db, &given)) return rc;
+    if (!name) return ZVDB_NULL_ARGUMENT;
+    if (!newpath && !newname) return ZVDB_BAD_KIND;
+    if (newname && std::strlen(newname) > kEntryNameMax) return ZVDB_BUFFER_SMALL;
+    if (db && newname) {
+        char found[256];
+        if (zvdbFindTable(db, newname, found, int32_t(sizeof found)) == 0) return ZVDB_TABLE_EXISTS;
+    }
+    tagZVDBSESSION *s = session_of(handle);
+    auto *w = static_cast<tagZVDBTABLE *>(zvdbAllocTable(handle));
+    if (!w) return ZVDB_NO_MEMORY;
+    const bool own = !s->tranactive;
+    if (own) zvdbBegin(w);
+    ZVDBRET rc = open_work(w, given, name);
+    Move move(w, db);
+    if (rc == 0) rc = move.plan(newpath, newname);
+    if (rc == 0) rc = move.run();
+    if (rc == 0) {
+        rc = move.finish();
+    } else if (w->active) {
+        zvdbCloseTable(w);
+    }
+    if (own) {
+        const ZVDBRET end = rc ? zvdbAbort(s) : zvdbCommit(s);
+        if (rc == 0) rc = end;
+    }
+    zvdbFreeTable(w);
+    return rc;
+}
+
+}  // namespace
+
 }  // namespace zv
 
 using zv::keep_code;
@@ -156,6 +382,14 @@ ZV_API ZVDBRET _zvdbRenameTable(ZVHANDLE table, const char *newname, const char 
         }
     }
     return _zvdbRENIFILX(t, &def);
+}
+
+ZV_API ZVDBRET zvdbMoveTable(ZVHANDLE handle, const char *name, const char *newpath, const char *newname) {
+    return keep_code(handle, zv::move_table(handle, name, newpath, newname));
+}
+
+ZV_API ZVDBRET zvdbRenameTable(ZVHANDLE handle, const char *name, const char *newname) {
+    return zvdbMoveTable(handle, name, nullptr, newname);
 }
 
 ZV_API ZVDBRET _zvdbDefaultIndexName(ZVHANDLE table, char *buffer, int32_t size) {

@@ -98,4 +98,47 @@ void MaintTest::back_to_template() {
     zvtest::restore_template();
 }
 
+void MaintDbTest::SetUp() {
+    MaintTest::SetUp();
+    zvdbFreeTable(table_);
+    ASSERT_EQ(zvdbFreeSession(session_), 0);
+    session_ = static_cast<tagZVDBSESSION *>(zvdbAllocSession(0));
+    ASSERT_NE(session_, nullptr);
+    ASSERT_EQ(zvdbCreateSession(session_, nullptr, nullptr, nullptr), 0);
+    // Small caches: writes fall inside the calls that make them.
+    ASSERT_EQ(zvdbSetSessionParams(session_, 1, 3), 0);
+    ASSERT_EQ(zvdbSetSessionParams(session_, 4, 3), 0);
+    ASSERT_EQ(zvdbLogon(session_, nullptr, "tester", nullptr), 0);
+    std::filesystem::create_directories("db");
+    ASSERT_EQ(zvdbCreateDatabase(session_, "Sales", "db"), 0);
+    db_ = static_cast<tagZVDBDATABASE *>(zvdbAllocDatabase(session_));
+    ASSERT_NE(db_, nullptr);
+    ASSERT_EQ(zvdbConnect(db_, "Sales"), 0);
+    table_ = static_cast<tagZVDBTABLE *>(zvdbAllocTable(db_));
+    ASSERT_NE(table_, nullptr);
+}
+
+void MaintDbTest::TearDown() {
+    zvdbFreeTable(table_);
+    table_ = nullptr;
+    if (db_) EXPECT_EQ(zvdbFreeDatabase(db_), 0);
+    MaintTest::TearDown();
+}
+
+void MaintDbTest::make_db_cust() {
+    tagZVDBFIELD *id = field("id", ZV_INT4);
+    tagZVDBFIELD *name = field("name", ZV_FSTRING, 20);
+    field("amount", ZV_MONEY);
+    ASSERT_NE(zvdbAddSegment(index("custno"), id, 12), nullptr);
+    tagZVDBINDEX *byname = index("cust_nm", 1);
+    ASSERT_NE(zvdbAddSegment(byname, name, 12), nullptr);
+    ASSERT_EQ(zvdbSetIndexFilename(byname, nullptr, "cust_nm"), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+}
+
+int MaintDbTest::table_entry(const char *name, ZVDBDICTENTRY *e) { return _zvdbDictFindTable(db_, name, e); }
+
+int MaintDbTest::index_entry(const char *name, ZVDBDICTENTRY *e) { return _zvdbDictFindIndex(db_, name, e); }
+
 }  // namespace schematest

@@ -38,4 +38,22 @@ protected:
     static void back_to_template();
 };
 
+// The same with a session logged on, with small caches, to a session
+// dictionary of its own and the database "Sales" (directory "db")
+// connected: table_ is a table of that database.
+class MaintDbTest : public MaintTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Creates "cust" in the database: the cust fields, index "custno"
+    // (unique, on id) in the table's index file and index "cust_nm"
+    // (duplicates, on name) with its own file "cust_nm.idx"; opens it.
+    void make_db_cust();
+    // The dictionary entry of the table or index of that name: 0 or 101.
+    int table_entry(const char *name, ZVDBDICTENTRY *e);
+    int index_entry(const char *name, ZVDBDICTENTRY *e);
+
+    tagZVDBDATABASE *db_ = nullptr;
+};
+
 }  // namespace schematest

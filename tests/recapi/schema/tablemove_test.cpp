@@ -3,7 +3,10 @@
 // also under a failing rename or write at every step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -169,6 +172,147 @@ TEST_F(SwapTest, AFailureAtAnyStepLosesNeitherSet) {
         }
         EXPECT_GE(failures, 2);
     }
+}
+
+// Moving and renaming closed tables.
+class MoveTest : public schematest::MaintDbTest {
+protected:
+    // The files of the database directory but its dictionary's, sorted.
+    static Names table_files() {
+        Names out;
+        for (const std::string &f : cattest_listing("db")) {
+            if (f.find(".qdd") == std::string::npos) out.push_back(f);
+        }
+        return out;
+    }
+    static Names cattest_listing(const std::string &dir) {
+        Names out;
+        for (const auto &e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    // Whole contents of the table's files in the database directory.
+    static std::map<std::string, std::string> snapshot() {
+        std::map<std::string, std::string> out;
+        for (const std::string &f : table_files()) out[f] = zvtest::read_file("db/" + f);
+        return out;
+    }
+    // The table of that name, its files, its index entries and its records,
+    // all there, and nothing of the other name (the handle left closed): the
+    // name is where the table lives.
+    void expect_table_at(const std::string &name, const std::string &other, const std::vector<int32_t> &ids) {
+        ZVDBDICTENTRY e{};
+        ASSERT_EQ(table_entry(name.c_str(), &e), 0) << name;
+        EXPECT_EQ(std::string(e.name), name);
+        EXPECT_EQ(std::string(e.physname), name);
+        EXPECT_EQ(table_entry(other.c_str(), &e), 101) << other;
+        for (const std::string &f : {name + ".dat", name + ".idx", name + "_nm.idx"}) {
+            EXPECT_TRUE(std::filesystem::exists("db/" + f)) << f;
+        }
+        for (const std::string &f : {other + ".dat", other + ".idx", other + "_nm.idx"}) {
+            EXPECT_FALSE(std::filesystem::exists("db/" + f)) << f;
+        }
+        for (const std::string &ix : {std::string("custno"), name + "_nm"}) {
+            ASSERT_EQ(index_entry(ix.c_str(), &e), 0) << ix;
+            EXPECT_EQ(std::string(e.link), name) << ix;
+        }
+        EXPECT_EQ(index_entry((other + "_nm").c_str(), &e), 101);
+        ASSERT_EQ(zvdbOpenTable(table_, name.c_str(), 0), 0) << last();
+        EXPECT_STREQ(zvdbGetIndexName(zvdbGetIndex(table_, 1)), (name + "_nm").c_str());
+        EXPECT_TRUE(holds(table_, ids));
+        EXPECT_EQ(zvdbCloseTable(table_), 0);
+    }
+};
+
+TEST_F(MoveTest, ARenamedTableTakesItsDependentIndexFileAndEntries) {
+    make_db_cust();
+    add(table_, 0, 20);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    EXPECT_EQ(table_files(), (Names{"cust.dat", "cust.idx", "cust_nm.idx"}));
+    ASSERT_EQ(zvdbRenameTable(db_, "cust", "client"), 0) << last();
+    EXPECT_EQ(table_files(), (Names{"client.dat", "client.idx", "client_nm.idx"}));
+    expect_table_at("client", "cust", range(0, 20));
+    EXPECT_EQ(zvdbOpenTable(table_, "cust", 0), ZVDB_NO_TABLE_NAME);
+}
+
+TEST_F(MoveTest, RefusalsComeBeforeAnyFileChanges) {
+    make_db_cust();
+    add(table_, 0, 5);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    ZVHANDLE other = zvdbAllocTable(db_);
+    ASSERT_NE(zvdbAddField(other, "x", ZV_INT4, 0), nullptr);
+    ASSERT_EQ(zvdbCreateTable(other, "other", 0), 0);
+    zvdbFreeTable(other);
+    const auto before = snapshot();
+    EXPECT_EQ(zvdbRenameTable(db_, "cust", "other"), ZVDB_TABLE_EXISTS);
+    EXPECT_EQ(zvdbMoveTable(db_, "cust", nullptr, nullptr), ZVDB_BAD_KIND);
+    EXPECT_EQ(zvdbRenameTable(db_, nullptr, "x"), ZVDB_NULL_ARGUMENT);
+    EXPECT_EQ(zvdbRenameTable(db_, "nosuch", "x"), ZVDB_NO_TABLE_NAME);
+    EXPECT_EQ(zvdbRenameTable(db_, "cust", std::string(129, 'x').c_str()), ZVDB_BUFFER_SMALL);
+    EXPECT_TRUE(snapshot() == before);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0);
+    EXPECT_EQ(zvdbRenameTable(table_, "cust", "x"), ZVDB_ACTIVE);
+    EXPECT_EQ(zvdbCloseTable(table_), 0);
+    expect_table_at("cust", "x", range(0, 5));
+    EXPECT_EQ(zvdbRenameTable(nullptr, "cust", "x"), ZVDB_NO_SESSION);
+    ASSERT_EQ(zvdbDisconnect(db_), 0);
+    EXPECT_EQ(zvdbRenameTable(db_, "cust", "x"), ZVDB_NOT_ACTIVE);
+}
+
+// Fail the nth rename, delete or write of a rename once, for every n a
+// rename reaches, renaming back and forth: after each failure the table
+// lives under exactly one of the names (the old one), whole: its entry,
+// its index entries, its files and its records.
+TEST_F(MoveTest, AFailedRenameLeavesTheTableWholeUnderOneName) {
+    make_db_cust();
+    add(table_, 0, 20);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    const zv::IoKind kinds[] = {zv::IoKind::Link, zv::IoKind::Unlink, zv::IoKind::Write};
+    long calls[3] = {};
+    zv::fault_reset();
+    ASSERT_EQ(zvdbRenameTable(db_, "cust", "client"), 0) << last();
+    for (int k = 0; k < 3; k++) calls[k] = zv::io_calls(kinds[k]);
+    std::string at = "client";
+    for (int k = 0; k < 3; k++) {
+        int failures = 0;
+        for (long n = 1; n <= calls[k]; n++) {
+            SCOPED_TRACE(std::to_string(k) + " #" + std::to_string(n) + " from " + at);
+            const std::string to = at == "cust" ? "client" : "cust";
+            zv::fault_reset();
+            zv::fault_set(kinds[k], n, EIO);
+            if (kinds[k] == zv::IoKind::Link) zv::fault_set(zv::IoKind::Rename, 1, EIO, true);
+            const ZVDBRET rc = zvdbRenameTable(db_, at.c_str(), to.c_str());
+            zv::fault_reset();
+
+            failures += rc != 0;
+            // A failure leaves the table under one name, the dictionary's.
+            ZVDBDICTENTRY e{};
+            if (rc == 0 || table_entry(to.c_str(), &e) == 0) at = to;
+            expect_table_at(at, at == "cust" ? "client" : "cust", range(0, 20));
+        }
+        EXPECT_GE(failures, 2);
+    }
+}
+
+TEST_F(TableMoveTest, AFreeTableMovedToAnotherDirectoryOpensThere) {
+    make_cust(true);
+    add(table_, 0, 8);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    std::filesystem::create_directory("sub");
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    ASSERT_EQ(zvdbMoveTable(table_, "cust", "sub", nullptr), 0) << last();
+    EXPECT_EQ(files(), Names{});
+    ASSERT_EQ(zvdbSetTablePath(table_, "sub"), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    EXPECT_TRUE(holds(table_, range(0, 8)));
+    EXPECT_STREQ(table_->ifil->iidxarr[3].aidxnam, "sub/cust_nm.idx");
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    // A session handle takes directory and extension from the name.
+    ASSERT_EQ(zvdbRenameTable(session_, "sub/cust.dat", "moved"), 0) << last();
+    ASSERT_EQ(zvdbSetTablePath(table_, "sub"), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "moved", 0), 0) << last();
+    EXPECT_TRUE(holds(table_, range(0, 8)));
+    EXPECT_STREQ(zvdbGetIndexName(zvdbGetIndex(table_, 1)), "moved_nm");
 }
 
 }  // namespace
