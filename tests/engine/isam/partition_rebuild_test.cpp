@@ -16,6 +16,18 @@ namespace {
 
 using namespace parttest;
 
+// An index on the amount, in a file of its own, to add to host d.
+struct AmountIndex {
+    ISEG amount[1] = {{40, 4, 1}};
+    IIDX idx[1] = {{12, 0, 1, 0, 0, 1, amount, "ByAmount", "*sales_a.idx", nullptr, nullptr}};
+    IFIL ifil = {};
+    XCREblk blocks[2] = {};
+    explicit AmountIndex(int d) {
+        ifil = IFIL{"sales", int16_t(d), 64, 0, 0, 1, 0, 0, idx, nullptr, nullptr, -1};
+        blocks[1].mode = 0x40;
+    }
+};
+
 class PartRebuildTest : public PartTest {
 protected:
     // A Region host with sales 1..2 in member 1, 3..5 in member 2 and 6..9
@@ -148,12 +160,8 @@ TEST_F(PartRebuildTest, AnIndexAddedToTheHostReachesEveryMember) {
     made(def, false);
     ASSERT_EQ(OPNIFILX(&def.ifil, nullptr, nullptr, nullptr), 0);
     const int d = def.ifil.tfilno;
-    ISEG amount[1] = {{40, 4, 1}};
-    IIDX nidx[1] = {{12, 0, 1, 0, 0, 1, amount, "ByAmount", "*sales_a.idx", nullptr, nullptr}};
-    IFIL add = {"sales", int16_t(d), 64, 0, 0, 1, 0, 0, nidx, nullptr, nullptr, -1};
-    XCREblk blocks[2] = {};
-    blocks[1].mode = 0x40;
-    ASSERT_EQ(PRMIIDX8(&add, blocks), 0);
+    AmountIndex a(d);
+    ASSERT_EQ(PRMIIDX8(&a.ifil, a.blocks), 0);
     for (int32_t r = 1; r <= 3; r++) {
         const int m = zv::pfilno(d, r, false);
         const int mix = zv::relative_index(m, 3);
@@ -174,12 +182,8 @@ TEST_F(PartRebuildTest, AFailedMemberTakesTheIndexBackEverywhere) {
     ASSERT_EQ(OPNIFILX(&def.ifil, nullptr, nullptr, nullptr), 0);
     const int d = def.ifil.tfilno;
     const uint32_t flags = zv::fcb_at(d)->hdr.ext.flmode2, flags2 = zv::fcb_at(d)->hdr.base.hdrflags2;
-    ISEG amount[1] = {{40, 4, 1}};
-    IIDX nidx[1] = {{12, 0, 1, 0, 0, 1, amount, "ByAmount", "*sales_a.idx", nullptr, nullptr}};
-    IFIL add = {"sales", int16_t(d), 64, 0, 0, 1, 0, 0, nidx, nullptr, nullptr, -1};
-    XCREblk blocks[2] = {};
-    blocks[1].mode = 0x40;
-    EXPECT_NE(PRMIIDX8(&add, blocks), 0);
+    AmountIndex a(d);
+    EXPECT_NE(PRMIIDX8(&a.ifil, a.blocks), 0);
     EXPECT_EQ(zv::relative_index(zv::pfilno(d, 1, false), 3), -1);
     EXPECT_EQ(zv::relative_index(d, 3), -1);
     EXPECT_EQ(zv::fcb_at(d)->hdr.ext.flmode2, flags);
