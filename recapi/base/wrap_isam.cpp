@@ -299,6 +299,14 @@ int _zvdbOPNRFILX(ZVHANDLE handle, const char *name, int mode, const char *passw
     _zvdb_free(full);
     if (datno < 0) return rc;
     *file = datno;
+    // A pending partition-administration request of the table: the member
+    // file it names is added to the host now.
+    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(handle, ZVDB_TABLE_HANDLE));
+    if (t && t->partrequest) {
+        rc = PTADMIN(datno, t->partrequest, 0, 33);
+        t->partrequest = static_cast<char *>(_zvdb_free(t->partrequest));
+        return rc;
+    }
     return 0;
 }
 
