@@ -18,7 +18,6 @@
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
 #include "recapi/catalog/dict_calls.h"
-#include "recapi/catalog/linkset_calls.h"
 #include "recapi/records/set_calls.h"
 
 namespace zv::dict {
@@ -271,7 +270,7 @@ ZVDBRET link_set_on(ZVDBDICT *d, uint32_t type, uint32_t status, const char *lin
     if (rc == 0) rc = set_int(r, kType, type);
     if (rc == 0) rc = set_int(r, kStatus, status);
     if (rc == 0) rc = zvdbSetFieldAsString(r, kLink, link);
-    if (rc == 0) rc = _zvdbDictRecordSetOn(r, kLinkPrefix);
+    if (rc == 0) rc = zvdbRecordSetOn(r, kLinkPrefix);
     if (rc == 0) d->linkset = 1;
     else zvdbSetDefaultIndex(r, kByName);
     return rc;

@@ -59,6 +59,30 @@ TEST_F(LinksTest, WalksByTableIncludeVirtualTables) {
     EXPECT_EQ(_zvdbFindDict(d, ZVDBDICT_TABLE, 0, "vcust2"), 101);
 }
 
+TEST_F(LinksTest, ASetOverTheLinkYieldsTheEntriesThatNameATable) {
+    ZVDBDICT *d = db_->dict;
+    put_entry(d, entry(ZVDBDICT_INDEX, "custname", "cust", 5000));
+    ASSERT_EQ(_zvdbRecordSetByLinkOn(d, ZVDBDICT_INDEX, 0, "CUST"), 0);
+    EXPECT_EQ(d->linkset, 1);
+    // In "DICTLINK" order: equal links as they were written.
+    EXPECT_EQ(walk(d, ZVDBDICT_INDEX), (Names{"custno", "custname"}));
+    ASSERT_EQ(_zvdbRecordSetByLinkOff(d), 0);
+    EXPECT_EQ(d->linkset, 0);
+    ASSERT_EQ(_zvdbRecordSetByLinkOn(d, ZVDBDICT_VTABLE, 0, "cust"), 0);
+    EXPECT_EQ(walk(d, ZVDBDICT_VTABLE), (Names{"vcust2", "vcust0"}));
+    ASSERT_EQ(_zvdbRecordSetByLinkOn(d, ZVDBDICT_INDEX, 0, "orders"), 0);  // replaces the set
+    EXPECT_EQ(walk(d, ZVDBDICT_INDEX), Names{"orderno"});
+    ASSERT_EQ(_zvdbRecordSetByLinkOn(d, ZVDBDICT_INDEX, 0, "nothing"), 0);
+    EXPECT_EQ(walk(d, ZVDBDICT_INDEX), Names{});
+    ASSERT_EQ(_zvdbRecordSetByLinkOff(d), 0);
+    // Off, the walk sees every entry of the type again.
+    EXPECT_EQ(walk(d, ZVDBDICT_INDEX), (Names{"custname", "custno", "orderno"}));
+    EXPECT_EQ(_zvdbRecordSetByLinkOn(d, ZVDBDICT_INDEX, 0, nullptr), ZVDB_NULL_ARGUMENT);
+    // Dropping a table's indexes goes through the set.
+    ASSERT_EQ(_zvdbDictDropAllIndex(db_, "cust"), 0);
+    EXPECT_EQ(walk(d, ZVDBDICT_INDEX), Names{"orderno"});
+}
+
 TEST_F(LinksTest, AHostOfVirtualTablesIsNotDropped) {
     EXPECT_EQ(_zvdbDictCheckMRTTable(db_, "CUST"), ZVDB_HAS_VTABLES);
     EXPECT_EQ(_zvdbDictCheckMRTTable(db_, "orders"), 0);
@@ -92,9 +116,9 @@ TEST_F(LinksTest, VirtualTableListsCountPastTheirCapacity) {
     ZVDBVTINFO list{nullptr, items, 1, 9};
     ASSERT_EQ(zvdbGetVTableInfoFromDict(db_, "Cust", ZVDBDICT_VTABLE, &list), 0);
     EXPECT_EQ(list.count, 2);
-    EXPECT_EQ(items[0].number, 0);
+    EXPECT_EQ(items[0].number, 2);  // the first written
     EXPECT_EQ(items[0].kind, 0x10000u);
-    EXPECT_STREQ(items[0].name, "vcust0");
+    EXPECT_STREQ(items[0].name, "vcust2");
     // The indexes of a table: counted, numbered 0, no kind, no name.
     std::snprintf(name0, sizeof name0, "kept");
     ASSERT_EQ(zvdbGetVTableInfoFromDict(db_, "cust", ZVDBDICT_INDEX, &list), 0);
