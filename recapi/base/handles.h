@@ -212,6 +212,7 @@ struct tagZVDBTABLE {
     uint32_t alignment;                 // 8
     uint32_t exthint;                   // 0..2
     char *partrule;                     // (char *)1 marks a rule cleared
+    int32_t partdynmembers;             // dynamic-partition-members setting, kept for the engine
     ZVDBLIST *ftis;                     // full-text index handles
     int32_t reservedcheck;              // 1
     tagZVDBINDEX *rowidindex;

@@ -1,10 +1,6 @@
 // The record-type check of a write on a multi-record-type table, which
 // the virtual-table module owns (its type expression and the type
-// information of the table).
-//
-// Stand-in until that module lands (vtype_standin.cpp): no such table can
-// be opened yet, so every other table passes and one that claims the kind
-// is refused with 4054.
+// information of the table): recapi/schema/vtable.cpp.
 #pragma once
 
 #include "recapi/base/handles.h"
