@@ -147,11 +147,13 @@ typedef int ZVDBRET;
 #define ZVDB_NO_FTI_NAME     4150 /* full-text index not found by name */
 #define ZVDB_FTI_NO_FIELDS   4152 /* full-text index definition without fields */
 #define ZVDB_ATTACH_DATABASE 4153 /* only a free table can be attached */
+#define ZVDB_NO_BATCH_NUMBER 4154 /* no free batch number in the session */
 #define ZVDB_NO_ROWID_SEGMENT 4161 /* row-id segment on a table without "$ROWID$" */
 #define ZVDB_RECORD_LENGTH   4164 /* record length of a virtual table does not fit its host */
 #define ZVDB_NO_BGLOAD       4165 /* no background-load status for the table */
 #define ZVDB_JSON_FIXED      4168 /* ZV_JSON field in the fixed part of a record */
 #define ZVDB_FIELD_MASKED    4169 /* field not in the record's field mask */
+#define ZVDB_BATCH_SET       4170 /* batch filter or range already set, or a record filter */
 #define ZVDB_VIRTUAL_COUNT   4155 /* record count of a multi-record-type table: every type counted */
 
 /* ------------------------------------------------------------------------ */
@@ -2824,6 +2826,205 @@ ZV_API ZVDBRET zvdbSetFieldAsJSON(ZVHANDLE record, int32_t n, const char *text);
  * their data; a ZV_STRING drops trailing delimiter bytes): 4008 NULL blob. */
 ZV_API ZVDBRET zvdbSetFieldAsBlob(ZVHANDLE record, int32_t n, const tagZVBLOB *blob);
 ZV_API ZVDBRET zvdbSetFieldAsBinary(ZVHANDLE record, int32_t n, const void *data, int32_t size);
+
+
+/* ------------------------------------------------------------------------ */
+/* Filters, expressions, key-prefix sets, ranges, locate criteria, result   */
+/* sets and batches of records.                                             */
+/*                                                                           */
+/* Each narrows what the moves of one record return: the engine applies a   */
+/* record's filter to every read in the record's own ISAM context (another  */
+/* record of the table is not narrowed by it); a key-prefix set or a range  */
+/* replaces the default index's whole order. Common codes: 4024 no record,  */
+/* 4013 no table, 4012 the table is not open; engine codes pass unchanged.  */
+/* ------------------------------------------------------------------------ */
+
+/* ---- Filters ---- */
+
+/* Replaces the record's filter. Type 1: text is an expression, copied (an
+ * empty text sets none); type 2: text is a parse tree (zvdbpt.h) handed to
+ * the engine, which frees it when the filter is cleared or replaced; type 0
+ * or a NULL text: no filter. The old filter is cleared in the engine first;
+ * when that fails its code is returned and the old filter stays. 4059 while
+ * a result set drives the filter, 4054 on a virtual table, 4025 any other
+ * type (the old filter removed). */
+ZV_API ZVDBRET zvdbSetFilter(ZVHANDLE record, const char *text, int32_t type);
+/* zvdbSetFilter with type 1. */
+ZV_API ZVDBRET zvdbFilterRecord(ZVHANDLE record, const char *text);
+/* The filter the caller set: the base filter kept under locate criteria or
+ * a result set when there is one, else the filter text (a type-2 filter's
+ * parse tree); NULL when none. */
+ZV_API const char *zvdbGetFilter(ZVHANDLE record);
+ZV_API int zvdbIsFilteredRecord(ZVHANDLE record);
+ZV_API int32_t zvdbGetFilterType(ZVHANDLE record);
+/* The type filter of a multi-record-type table as the record's filter;
+ * 4004 on any other table. */
+ZV_API ZVDBRET zvdbMTRFilter(ZVHANDLE record);
+/* zvdbMTRFilter on every record of a multi-record-type table with a type
+ * filter: 0 or the first failure; 0 on other tables. */
+ZV_API ZVDBRET zvdbFilterAll(ZVHANDLE table);
+
+/* ---- Conditional and record expressions ---- */
+
+/* Compiles a condition for the record (against its table's fields): 4007
+ * NULL, 4004 empty, 4001, 4071 plus the parser's error. A text beginning
+ * with "@" names a filter callback. */
+ZV_API ZVDBRET zvdbCndxCompile(ZVHANDLE record, const char *text);
+/* Evaluates the compiled condition on the record's image: 0 true, 4071
+ * false or nothing compiled, 4071 + e when the evaluator failed with e. */
+ZV_API ZVDBRET zvdbCndxEval(ZVHANDLE record);
+ZV_API ZVDBRET zvdbCndxFree(ZVHANDLE record);
+/* The compiled text; NULL when none. */
+ZV_API const char *zvdbCndxGetExpression(ZVHANDLE record);
+/* Evaluates the table's record expression n (zvdbParseRecordExpr) on the
+ * record and gives its value in the form asked: 4004 no expression n, 4007
+ * NULL output, 4071 + e an evaluation error e, 4025 no value, 4038 a value
+ * beyond 32 bits. The string form is cut to size - 1 bytes (4006 size
+ * below 1). */
+ZV_API ZVDBRET zvdbEvalExprAsSigned(ZVHANDLE record, int32_t n, int32_t *out);
+ZV_API ZVDBRET zvdbEvalExprAsDate(ZVHANDLE record, int32_t n, ZVDATE *out);
+ZV_API ZVDBRET zvdbEvalExprAsTime(ZVHANDLE record, int32_t n, ZVTIME *out);
+ZV_API ZVDBRET zvdbEvalExprAsDateTime(ZVHANDLE record, int32_t n, ZVDATETIME *out);
+ZV_API ZVDBRET zvdbEvalExprAsNumber(ZVHANDLE record, int32_t n, tagZVNUMBER *out);
+ZV_API ZVDBRET zvdbEvalExprAsString(ZVHANDLE record, int32_t n, char *buffer, int32_t size);
+
+/* ---- Key-prefix sets and ranges ---- */
+
+/* Moves return only the records whose default-index key shares its first
+ * prefix bytes with the key of the record's image now: 4048 no index (or
+ * a default index without a key), 80 physical order, 4004 a negative
+ * prefix, 4043 a prefix longer than the key. */
+ZV_API ZVDBRET zvdbRecordSetOn(ZVHANDLE record, int32_t prefix);
+ZV_API ZVDBRET zvdbRecordSetOff(ZVHANDLE record);
+ZV_API int zvdbIsRecordSetOn(ZVHANDLE record);
+/* Moves return only the default index's keys in the range: one operator
+ * word per segment (193 =, 38 <>, 130 >, 195 >=, 196 <=, 69 <, 199 low to
+ * high, 72 low included to high excluded, 137 low excluded to high
+ * included, 10 strictly between, 43 below low or above high) with the
+ * values in key form in low and high (high may be NULL when no operator
+ * needs it). 4004 segments below 1, 4008 NULL low or operators, 4048 no
+ * index. Xtd keeps bit 0 of options. */
+ZV_API ZVDBRET zvdbRecordRangeOn(ZVHANDLE record, int32_t segments, const void *low, const void *high,
+                                const int32_t *operators);
+ZV_API ZVDBRET zvdbRecordRangeXtdOn(ZVHANDLE record, int32_t segments, const void *low, const void *high,
+                                   const int32_t *operators, int32_t options);
+ZV_API ZVDBRET zvdbRecordRangeOff(ZVHANDLE record);
+ZV_API int zvdbIsRecordRangeOn(ZVHANDLE record);
+
+/* ---- Full-text search: not available in this library (4054) ---- */
+
+ZV_API ZVDBRET zvdbFTSearchOn(ZVHANDLE record, const char *query, int32_t options);
+ZV_API ZVDBRET zvdbGetFTSErrorDetails(ZVHANDLE record, int32_t *code, int32_t *position);
+ZV_API ZVDBRET zvdbFTSearchOff(ZVHANDLE record);
+ZV_API int zvdbIsFTSearchOn(ZVHANDLE record);
+/* 0 <= n <= the table's full-text index count, else 4005. */
+ZV_API ZVDBRET zvdbSetDefaultFTI(ZVHANDLE record, int32_t n);
+
+/* ---- Locate criteria ---- */
+
+/* Locate modes: 0 exact, 1 exact in any case, 2 prefix, 3 prefix in any
+ * case; they apply to fields of the string types. A value of any other
+ * field must be one literal (an optional sign and a decimal or "0x"
+ * number, or a single-quoted date or time), else 4004; a text value is
+ * matched as it is, whatever characters it holds. */
+typedef int32_t ZVDB_LOCATE_MODE;
+/* Adds a field name and value pair (both copied): 4007, 4001. */
+ZV_API ZVDBRET zvdbAddLocateCriteria(ZVHANDLE record, const char *field, const char *value);
+/* Chooses the index that best fits the criteria's fields as the record's
+ * default index (physical order when none fits), then as Update. 4004 no
+ * criteria. */
+ZV_API ZVDBRET zvdbSetRecordCriteria(ZVHANDLE record, ZVDB_LOCATE_MODE mode);
+/* Filters the record by the criteria, joined by "&&" after the filter it
+ * had before the first criteria (its base filter), and on the chosen index
+ * writes the criteria's values into the record and starts a key-prefix set
+ * over the leading segments they fill. 4004 no criteria, 4017 a name that
+ * is no field of the table. */
+ZV_API ZVDBRET zvdbUpdateRecordCriteria(ZVHANDLE record, ZVDB_LOCATE_MODE mode);
+/* Reads into the record the first record matching the criteria that its
+ * own filter and set accept: 1 found, 0 not (the code kept: 101 none,
+ * else the failure). The criteria are consumed. */
+ZV_API int zvdbLocateRecord(ZVHANDLE record, ZVDB_LOCATE_MODE mode);
+/* The index that best fits the fields named in a NULL-terminated array,
+ * or NULL. */
+ZV_API ZVHANDLE zvdbGetBestIndex(ZVHANDLE record, const char *const *names, ZVDB_LOCATE_MODE mode);
+
+/* ---- Result sets ---- */
+
+/* Criterion operators: as the range operators, a single value for 193,
+ * 38, 130, 195, 196, 69 and two for 199, 72, 137, 10, 43. */
+typedef int32_t ZVDB_CRITERIA_OP;
+/* A new result set of the table with a name no other of its sets has
+ * (compared with case): 4004 the name is taken, 4007, 4001. */
+ZV_API ZVHANDLE zvdbAllocateResultSet(ZVHANDLE table, const char *name);
+ZV_API ZVHANDLE zvdbGetResultSetByName(ZVHANDLE table, const char *name);
+/* Adds a criterion on a field of the set's table (values copied; an empty
+ * second value is none): 4090 not a result set, 4017 not a field, 4014 a
+ * field of another table, 4004 an operator outside the eleven, 4001. */
+ZV_API ZVHANDLE zvdbAddCriteria(ZVHANDLE resultset, ZVHANDLE field, const char *value1, const char *value2,
+                                ZVDB_CRITERIA_OP op);
+/* Replaces a criterion's values (NULL first value: the empty text; NULL or
+ * empty second value: none): 4090, 4001. */
+ZV_API ZVDBRET zvdbUpdateCriteria(ZVHANDLE criterion, const char *value1, const char *value2);
+ZV_API ZVDBRET zvdbRemoveCriteria(ZVHANDLE resultset, ZVHANDLE criterion);
+/* Frees the set and its criteria; a record it drives keeps its filter as
+ * its own. */
+ZV_API ZVDBRET zvdbFreeResultSet(ZVHANDLE resultset);
+/* On: the criteria become the record's filter (compare mode as the locate
+ * modes; 4004 another mode on a string field) and, with chooseIndex, the
+ * index that best fits them its default index (physical order when none
+ * does). 4059 a record with a filter of its own, 4004 no criteria or a
+ * record of another table. Off: the record's filter is removed. */
+ZV_API ZVDBRET zvdbResultSetOnOff(ZVHANDLE resultset, ZVHANDLE record, int32_t on, int32_t chooseIndex,
+                                  ZVDB_LOCATE_MODE mode);
+ZV_API ZVHANDLE zvdbGetActiveResultSet(ZVHANDLE record);
+
+/* ---- Batches ---- */
+
+/* Batch mode word: the low byte the operation, with option bits. */
+typedef uint32_t ZVBATCH_MODE;
+#define ZVBATCH_BY_PREFIX   1         /* retrieve the records of a key prefix */
+#define ZVBATCH_BY_RANGE    2         /* retrieve the records of the range of the default index */
+#define ZVBATCH_PHYSICAL    3         /* retrieve in the order the records are stored */
+#define ZVBATCH_DELETE      4         /* delete the records of a key prefix */
+#define ZVBATCH_INSERT      5         /* insert the records given */
+#define ZVBATCH_UPDATE      6         /* rewrite the records given (by a unique default index) */
+#define ZVBATCH_GROW        0x80000   /* the buffer grows when an entry needs it */
+#define ZVBATCH_COMPACT     0x200000  /* retrieval: positions only */
+/* Starts a batch. Key prefixes are the first target bytes of the default
+ * index's key of the record's image. bufferSize 0: a buffer of 128 records
+ * that grows (ZVBATCH_GROW is added). 4097 a batch is active, 4098 a bad
+ * operation, 4054 a field mask (or operations 3 to 6 under a batch filter
+ * or range), 80 physical order for a key prefix, 4043 target longer than
+ * the key, 4154 no batch number, 4001. */
+ZV_API ZVDBRET zvdbSetBatch(ZVHANDLE record, ZVBATCH_MODE mode, int32_t target, int32_t bufferSize);
+/* Loads the next record of a retrieval batch: 0, 428 when no record is
+ * left (the record keeps the last one, the batch stays until ended), 4096
+ * no batch, 4098 not a retrieval. */
+ZV_API ZVDBRET zvdbNextBatch(ZVHANDLE record);
+/* Appends the record's image to an insert or update batch; a full buffer
+ * is handed to the engine first. A failed hand-over returns its code,
+ * keeps the records the engine did not take and does not append. 4096,
+ * 4098. */
+ZV_API ZVDBRET zvdbInsertBatch(ZVHANDLE record);
+/* Hands over what waits, ends the batch in the engine and gives its
+ * number back: 0 or the first failure (the batch ends in any case). */
+ZV_API ZVDBRET zvdbEndBatch(ZVHANDLE record);
+/* Counts of an active retrieval batch (records left in the buffer, locked,
+ * selected), else 0; -4024 for a bad handle. */
+ZV_API int32_t zvdbBatchLoaded(ZVHANDLE record);
+ZV_API int32_t zvdbBatchLocked(ZVHANDLE record);
+ZV_API int32_t zvdbBatchTotal(ZVHANDLE record);
+ZV_API ZVBATCH_MODE zvdbBatchMode(ZVHANDLE record);
+ZV_API int zvdbIsBatchActive(ZVHANDLE record);
+/* A filter for the retrievals of the next batches (NULL or "" removes it):
+ * 4097, 4170 a batch filter or a record filter is set, 4001. */
+ZV_API ZVDBRET zvdbSetBatchFilter(ZVHANDLE record, const char *text);
+/* A range for the retrievals of the next batches, as zvdbRecordRangeOn
+ * with keys of the default index's key length (copied): 4097, 4004, 4170
+ * a range is set, 4008, 4001. */
+ZV_API ZVDBRET zvdbSetBatchRangeOn(ZVHANDLE record, int32_t segments, const void *low, const void *high,
+                                  const int32_t *operators);
+ZV_API ZVDBRET zvdbSetBatchRangeOff(ZVHANDLE record);
 
 #ifdef __cplusplus
 }

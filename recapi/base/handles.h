@@ -100,7 +100,8 @@ struct tagZVDBSESSION {
     int32_t opstate;
     int32_t attachmode;                 // 0 not attached; 1, 2, 3
     int32_t dicttranmode;               // 3
-    int16_t lastbatch;                  // last batch number handed out
+    uint16_t lastbatch;                 // batch numbers: the highest handed out, and those
+                                        //   released below it (batch.cpp)
     uint16_t lastset;                   // last set number given to a record
     ZVDBLIST *freebatches;              // batch numbers released
     uint8_t pathsep;                    // path separator; 0: not read yet
@@ -235,6 +236,28 @@ struct tagZVDBFTI {
     char *further;
 };
 
+// Batch state of a record (recapi/records/batch.cpp). Retrieval: the
+// engine's counts, the entries left in the buffer (loaded) and the next one
+// (cursor). Insert and update: the entries waiting after the buffer's
+// 20-byte header (loaded) and the end of the last one (cursor). The batch
+// filter and batch range are set before a batch starts and outlive it.
+struct ZVDBBATCH {
+    uint32_t total;
+    uint32_t locked;
+    uint32_t loaded;
+    uint32_t target;                    // key-prefix length of the selection
+    uint32_t keylen;                    // key length of the default index
+    unsigned char *key;                 // the key formed from the record (owned, keylen bytes)
+    unsigned char *buffer;              // owned, size bytes
+    unsigned char *cursor;
+    int32_t size;
+    char *filter;                       // batch filter text (owned)
+    int32_t segments;                   // batch range: segment count, the two keys (owned, the
+    unsigned char *low;                 //   key length each; high may be NULL) and one operator
+    unsigned char *high;                //   word per segment (owned)
+    uint32_t *ops;
+};
+
 // A record handle: one row buffer of an open table (recapi/records/record.h
 // describes its image and slots). The states of the later record services
 // (key-prefix set, target key, expression, range, filter, batch, locate
@@ -266,33 +289,32 @@ struct tagZVDBRECORD {
     int32_t hasnumbers;                 // the table has a ZV_NUMBER field
     uint32_t buffermode;                // zvdbSetRecordBuffer's mode word; 0: the record's own image
     uint16_t setno;                     // core set number, from the session's counter
-    int32_t recseton;                   // key-prefix set: on, prefix and its lengths
-    unsigned char *recsetprefix;
-    int16_t recsetlen;
+    int32_t recseton;                   // key-prefix set: on, the whole key formed from the
+    unsigned char *recsetprefix;        //   record (owned, recsetsize bytes), the prefix length
+    int16_t recsetlen;                  //   and the key length
     int16_t recsetsize;
     unsigned char *keyval;              // target key of finds, sets and ranges
     int32_t keyvallen;
-    char *exprtext;                     // compiled conditional expression
-    void *exprtree;
-    void *exprnames;
-    int32_t rangeon;                    // range and its key number
+    char *exprtext;                     // compiled conditional expression: text (owned), parse tree
+    void *exprtree;                     //   (a callback block for kind 1) and evaluator kind
+    int32_t exprkind;
+    int32_t rangeon;                    // range: on, its key number, the extended flag
     int32_t rangekey;
-    char *filtertext;                   // filter: texts and type (0 none, 1 expression, 2 extended)
-    char *filtertext2;
-    int32_t filtertype;
+    int32_t rangextd;
+    char *filtertext;                   // filter: the text (owned for type 1; type 2: the caller's
+    char *filtertext2;                  //   parse tree), the saved base filter (owned) and the
+    int32_t filtertype;                 //   type (0 none, 1 expression, 2 extended)
     ZvdbRoutine callbacks[kZvdbCallbackSlots];  // kinds 0..9 used
-    int16_t batchno;                    // batch: number (0 none), mode, buffers
+    int16_t batchno;                    // batch: number (0 none), mode word and state
     uint32_t batchmode;
-    void *batchbuffer;
-    char *batchfilter;
-    void *batchrange;
+    ZVDBBATCH batch;
     int32_t errorindex;                 // index whose key failed the last write; -1 none
     ZVDBLIST *criteria;                 // locate criteria and the index chosen for them
     int32_t criteriaindex;
     int32_t blockon;                    // blocking read: on, its wait parameter and condition (owned)
     int32_t blockwait;
     char *blockcond;
-    void *resultset;                    // active result set
+    tagZVDBRESULTSET *resultset;        // result set that drives the filter, and the flag
     int32_t resultseton;
     int32_t ftson;                      // full-text search and the index it uses
     int32_t ftsindex;
@@ -388,14 +410,21 @@ struct tagZVDBRESOURCE {
 
 struct tagZVDBRESULTSET {
     uint16_t kind;                      // 3513
-    char *name;
-    tagZVDBTABLE *table;
+    char *name;                         // owned; unique within the table (compared with case)
+    tagZVDBTABLE *table;                // keeps the set in its result-set list
+    ZVDBLIST *criteria;                 // owned criteria, in the order added
+    int32_t chosenindex;                // -1 not chosen yet, an index number, 10002 none fits
 };
 
 struct tagZVDBCRITERIA {
     uint16_t kind;                      // 3514
     tagZVDBRESULTSET *resultset;
     tagZVDBFIELD *field;
+    char *value1;                       // owned; never NULL
+    char *value2;                       // owned; NULL when absent or given empty
+    uint16_t length1;                   // bytes of the buffers as first made: text length + 1 (1
+    uint16_t length2;                   //   without a first value); 0 without a second value
+    int32_t op;                         // one of the eleven comparison codes
 };
 
 // Texts of a full-text dictionary, in the order of the record.

@@ -97,6 +97,10 @@ ZVDBRET current_key_matches(int keyno, const unsigned char *key, int32_t length)
 // (else 101 and the stored position kept).
 ZVDBRET find_row(tagZVDBRECORD *r, const void *target, int mode, const KeyInfo *match);
 
+// The identity field of a record written (or handed to a batch) is never
+// null: the engine gives it its value. 0, 4014 the field is missing.
+ZVDBRET identity_not_null(tagZVDBRECORD *r);
+
 // Record callbacks of kinds 4, 5, 7, 8, 9 (the record) and 6 (the record,
 // a position, a target and a find mode it may change), when the table's
 // callbacks are active: the callback's result, 0 when none runs.

@@ -12,6 +12,7 @@
 #include "recapi/base/wrappers.h"
 #include "recapi/records/record.h"
 #include "recapi/records/set_calls.h"
+#include "recapi/records/vtype_calls.h"
 #include "recapi/schema/field.h"
 #include "recapi/schema/icon.h"
 #include "recapi/schema/table.h"
@@ -174,6 +175,7 @@ ZV_API ZVHANDLE zvdbFreeRecord(ZVHANDLE record) {
     zvdbRecordSetOff(r);
     zvdbRecordRangeOff(r);
     _zvdbFreeCriteria(r);
+    _zvdbFreeBatchSettings(r);
     _zvdbListFree(r->fieldmask);
     _zvdb_free(r);
     return nullptr;
@@ -220,6 +222,7 @@ ZV_API ZVHANDLE zvdbDuplicateRecord(ZVHANDLE record) {
         if (rc == 0) d->icon = r->icon;
     }
     if (rc == 0) rc = zvdbCopyRecordBuffer(r, d);
+    if (rc == 0) rc = _zvdbCopyRecordSet(r, d);
     if (rc) {
         zvdbFreeRecord(d);
         return keep_code(record, rc), nullptr;

@@ -60,17 +60,6 @@ ZVDBFIELDSLOT *identity_slot(tagZVDBRECORD *r) {
     return r->identityslot;
 }
 
-// The identity field of a record written is never null: the engine gives
-// it its value.
-ZVDBRET identity_not_null(tagZVDBRECORD *r) {
-    if (!r->table->identityname || !r->identityon) return 0;
-    const ZVDBFIELDSLOT *s = identity_slot(r);
-    if (!s) return ZVDB_NO_FIELD_NAME;
-    const ZVDBFIELDSLOT *bits = r->nullslot;
-    if (bits && bits->value && uint32_t(s->index) / 8 < bits->curlength) _zvdbClearBit(bits->value, s->index);
-    return 0;
-}
-
 // The index whose core key number is `file`: a user index number, 10001,
 // 10000, or -1.
 int32_t index_of_file(const tagZVDBTABLE *t, int file) {
@@ -172,6 +161,15 @@ ZVDBRET clear_slot(tagZVDBRECORD *r, ZVDBFIELDSLOT *s) {
 }
 
 }  // namespace
+
+ZVDBRET identity_not_null(tagZVDBRECORD *r) {
+    if (!r->table->identityname || !r->identityon) return 0;
+    const ZVDBFIELDSLOT *s = identity_slot(r);
+    if (!s) return ZVDB_NO_FIELD_NAME;
+    const ZVDBFIELDSLOT *bits = r->nullslot;
+    if (bits && bits->value && uint32_t(s->index) / 8 < bits->curlength) _zvdbClearBit(bits->value, s->index);
+    return 0;
+}
 
 }  // namespace zv
 

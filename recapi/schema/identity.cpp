@@ -88,8 +88,8 @@ int32_t expression_field_type(const PTNODE *tree) {
     }
 }
 
-// The record schema and its header that an expression is parsed against:
-// 0, or the failing step's code.
+}  // namespace
+
 ZVDBRET expression_schema(tagZVDBTABLE *t) {
     if (!t->doda) {
         if (ZVDBRET rc = _zvdbAllocDoda(t, 0)) return rc;
@@ -102,9 +102,7 @@ ZVDBRET expression_schema(tagZVDBTABLE *t) {
     return 0;
 }
 
-// Parses text against the table's schema and field names: the tree, or
-// NULL with the code in *rc.
-void *parse_expression(tagZVDBTABLE *t, const char *text, ZVDBRET *rc) {
+void *parse_expression(tagZVDBTABLE *t, const char *text, ZVDBRET *rc, int *callback) {
     void *names = nullptr;
     int32_t length = 0;
     if ((*rc = _zvdbGETSCHEMANAMES(t->datno, &names, &length)) != 0) return nullptr;
@@ -126,7 +124,8 @@ void *parse_expression(tagZVDBTABLE *t, const char *text, ZVDBRET *rc) {
         *rc = code ? code : ZVDB_EXPR_FAILED + zvGetExprErrorCode();
         return nullptr;
     }
-    if (kind != 0) {
+    if (callback) *callback = kind;
+    if (kind != 0 && !callback) {
         // A callback filter is no expression with a value.
         zvputmem(tree);
         *rc = ZVDB_BAD_TYPE;
@@ -135,8 +134,6 @@ void *parse_expression(tagZVDBTABLE *t, const char *text, ZVDBRET *rc) {
     *rc = 0;
     return tree;
 }
-
-}  // namespace
 
 }  // namespace zv
 

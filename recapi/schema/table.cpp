@@ -24,7 +24,6 @@
 #include "recapi/schema/fti.h"
 #include "recapi/schema/icon.h"
 #include "recapi/schema/index.h"
-#include "recapi/schema/record_calls.h"
 #include "recapi/schema/table_calls.h"
 #include "recapi/schema/tablefile.h"
 #include "recapi/schema/vtable.h"

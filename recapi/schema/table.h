@@ -34,4 +34,15 @@ namespace zv {
 // The table a handle leads to, or NULL.
 tagZVDBTABLE *table_of(ZVHANDLE handle);
 
+// Expressions over the records of an open table (identity.cpp).
+// The record schema and its header that an expression is parsed against,
+// read once: 0, or the failing step's code.
+ZVDBRET expression_schema(tagZVDBTABLE *t);
+// Parses text against the table's schema header and field names (after
+// expression_schema): the tree, or NULL with the code in *rc (the engine's
+// code, else 4071 plus the parser's error). A text naming a filter callback
+// ("@...") gives its block, with its kind (1) in *callback; without
+// callback such a text is refused with 4019.
+void *parse_expression(tagZVDBTABLE *t, const char *text, ZVDBRET *rc, int *callback = nullptr);
+
 }  // namespace zv

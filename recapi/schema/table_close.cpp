@@ -17,7 +17,6 @@
 #include "recapi/schema/field.h"
 #include "recapi/schema/icon.h"
 #include "recapi/schema/index.h"
-#include "recapi/schema/record_calls.h"
 #include "recapi/schema/table.h"
 #include "recapi/schema/table_calls.h"
 #include "recapi/schema/tablefile.h"

@@ -25,7 +25,7 @@
 #include "recapi/catalog/dict_calls.h"
 #include "recapi/schema/field.h"
 #include "recapi/schema/index.h"
-#include "recapi/schema/record_calls.h"
+#include "recapi/schema/resource.h"
 #include "recapi/schema/segment.h"
 #include "recapi/schema/table.h"
 #include "recapi/schema/tablefile.h"
@@ -350,7 +350,8 @@ ZVDBRET open_files(tagZVDBTABLE *t, bool *rebuilt) {
     *rebuilt = true;
     if ((rc = build_fields(t))) return rc;
     if (t->vtkind != 0x10000 && !raw) {
-        if ((rc = _zvdbGetFldx(t))) return rc;
+        // A file made without the API's field extras opens without them.
+        if ((rc = _zvdbGetFldx(t)) && !resource_absent(rc)) return rc;
     }
     for (int32_t i = 0; i < _zvdbListCount(t->fields); i++) static_cast<tagZVDBFIELD *>(t->fields->items[i])->status = 0;
     if ((rc = fire_table_callback(t, kCbFields, _zvdbListCount(t->fields)))) return rc;
@@ -530,7 +531,8 @@ ZVDBRET attach_files(tagZVDBTABLE *t, int32_t count, const DATOBJ *fields, const
     t->uid = 0;
     t->createmode |= hidden_create_bits(t);
     if (t->vtkind != 0x10000 && !raw_open(t->openmode)) {
-        if ((rc = _zvdbGetFldx(t))) return rc;
+        // A file made without the API's field extras opens without them.
+        if ((rc = _zvdbGetFldx(t)) && !resource_absent(rc)) return rc;
         for (int32_t i = 0; i < _zvdbListCount(t->fields); i++) static_cast<tagZVDBFIELD *>(t->fields->items[i])->status = 0;
     }
     if ((rc = fire_table_callback(t, kCbFields, _zvdbListCount(t->fields)))) return rc;
@@ -818,8 +820,11 @@ ZVDBRET _zvdbReopenTable(ZVHANDLE table, uint32_t openmode) {
     if (rc == 0) rc = zv::read_identity(t);
     if (rc == 0) {
         t->openmode = openmode;
+        // The schema read gave the short "$DELFLD$" its bit; the file's
+        // mode word does not hold it.
+        const uint32_t shortdel = t->createmode & zv::cmode::kShortDelField;
         rc = zv::read_create_mode(t);
-        t->createmode |= zv::hidden_create_bits(t);
+        t->createmode |= zv::hidden_create_bits(t) | shortdel;
     }
     if (rc) t->recdesc = static_cast<unsigned char *>(_zvdb_free(t->recdesc));
     t->reservedcheck = 1;

@@ -513,6 +513,38 @@ ZVDBRET _zvdbCheckRecordType(tagZVDBRECORD *r) {
     return error ? ZVDB_EXPR_FAILED + error : zv::kNotOfType;
 }
 
+ZVDBRET _zvdbTypeFilter(const tagZVDBTABLE *t, const char **text) {
+    *text = nullptr;
+    const auto *def = static_cast<const ZVDBVTDEF *>(t->vtinfo);
+    if (!def) return ZVDB_BAD_MODE;
+    *text = def->filter;
+    return 0;
+}
+
+ZVDBRET _zvdbTypeIndexDefault(tagZVDBRECORD *r) {
+    tagZVDBTABLE *t = r->table;
+    const auto *def = t ? static_cast<const ZVDBVTDEF *>(t->vtinfo) : nullptr;
+    if (!def) return ZVDB_BAD_MODE;
+    const auto *ix = def->typeindex >= 0 && def->typeindex < _zvdbListCount(t->indexes)
+                         ? static_cast<const tagZVDBINDEX *>(t->indexes->items[def->typeindex])
+                         : nullptr;
+    if (!ix || !def->key1 || def->key1len <= 0 || def->key1len > ix->keylen) {
+        r->defindex = ZVDB_INDEX_PHYSICAL;
+        return 0;
+    }
+    // The type index, and a key-prefix set on the type's prefix.
+    auto *key = static_cast<unsigned char *>(_zvdb_alloc(1, ix->keylen));
+    if (!key) return ZVDB_NO_MEMORY;
+    std::memcpy(key, def->key1, size_t(def->key1len));
+    zvdbRecordSetOff(r);
+    r->defindex = def->typeindex;
+    r->recsetprefix = key;
+    r->recsetlen = int16_t(def->key1len);
+    r->recsetsize = int16_t(ix->keylen);
+    r->recseton = 1;
+    return 0;
+}
+
 ZV_API ZVDBRET _zvdbGetLastVTableNbr(ZVHANDLE table, int32_t *number) {
     tagZVDBTABLE *t = table_of(table);
     if (!t) return keep_code(table, ZVDB_NO_TABLE);

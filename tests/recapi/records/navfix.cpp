@@ -23,6 +23,13 @@ void CityTest::make_cities(uint32_t createmode, int32_t count) {
     for (int32_t id : ids) ASSERT_EQ(add_city(id, city_for(id), id * 100), 0) << id;
 }
 
+void CityTest::small_caches(int32_t nodes, int32_t pages) {
+    ASSERT_EQ(zvdbLogout(session_), 0);
+    ASSERT_EQ(zvdbSetSessionParams(session_, 1, nodes), 0);
+    ASSERT_EQ(zvdbSetSessionParams(session_, 4, pages), 0);
+    ASSERT_EQ(zvdbLogon(session_, nullptr, "tester", nullptr), 0);
+}
+
 int CityTest::add_city(int32_t id, const std::string &city, int32_t amount) {
     auto *r = static_cast<tagZVDBRECORD *>(zvdbAllocRecord(table_));
     if (!r) return last();

@@ -30,6 +30,10 @@ protected:
     // records with ids 1..count in a shuffled order; cities cycle through
     // ten names by id. The rows go to rows_ in write order.
     void make_cities(uint32_t createmode = 0, int32_t count = 1000);
+    // Logs the session on again with caches of `nodes` index nodes and
+    // `pages` data pages, small enough that the engine's reads and writes
+    // reach the disk inside the calls that need them.
+    void small_caches(int32_t nodes, int32_t pages);
     // Writes one new record with these values through a record of its own:
     // the write's code.
     int add_city(int32_t id, const std::string &city, int32_t amount = 0);

@@ -37,9 +37,9 @@ void AlterTest::reopen() {
 }
 
 void AlterTest::layout(ZVHANDLE t) {
+    add_field(t, "name", ZV_FSTRING, 16);
     add_field(t, "id", ZV_INT4);
     add_field(t, "qty", ZV_INT4);
-    add_field(t, "name", ZV_FSTRING, 16);
     add_index(t, "byid", 0, {"id"});
     add_index(t, "byname", 1, {"name"});
 }
@@ -48,26 +48,41 @@ void AlterTest::fill(int n) {
     for (int id = 1; id <= n; id++) {
         const Row r = row(id);
         unsigned char rec[24] = {};
-        std::memcpy(rec, &r.id, 4);
-        std::memcpy(rec + 4, &r.qty, 4);
-        std::memset(rec + 8, ' ', 16);
-        std::memcpy(rec + 8, r.name.data(), r.name.size());
+        std::memset(rec, ' ', 16);
+        std::memcpy(rec, r.name.data(), r.name.size());
+        std::memcpy(rec + 16, &r.id, 4);
+        std::memcpy(rec + 20, &r.qty, 4);
         ASSERT_EQ(ADDREC(zvdbGetDatno(table_), rec), 0) << id;
     }
 }
 
 std::vector<Row> AlterTest::rows() {
     std::vector<Row> out;
-    unsigned char rec[64];
-    const int keyno = table_->recbytno;
-    for (int rc = FRSREC(keyno, rec); rc == 0; rc = NXTREC(keyno, rec)) {
-        Row r{};
-        std::memcpy(&r.id, rec, 4);
-        std::memcpy(&r.qty, rec + 4, 4);
-        r.name.assign(reinterpret_cast<const char *>(rec + 8), 16);
-        r.name.erase(r.name.find_last_not_of(' ') + 1);
-        out.push_back(r);
+    ZVHANDLE r = zvdbAllocRecord(table_);
+    EXPECT_NE(r, nullptr);
+    if (!r) return out;
+    const int32_t id = zvdbGetFieldNumberByName(r, "id");
+    const int32_t qty = zvdbGetFieldNumberByName(r, "qty");
+    const int32_t c = zvdbGetFieldNumberByName(r, "c");
+    int32_t name = zvdbGetFieldNumberByName(r, "name");
+    if (name < 0) name = zvdbGetFieldNumberByName(r, "title");
+    EXPECT_EQ(zvdbSetDefaultIndex(r, 10000), 0);
+    for (ZVDBRET rc = zvdbFirstRecord(r); rc == 0; rc = zvdbNextRecord(r)) {
+        Row w{0, -1, ""};
+        char text[64] = {};
+        EXPECT_EQ(zvdbGetFieldAsSigned(r, id, &w.id), 0);
+        if (qty >= 0) {
+            EXPECT_EQ(zvdbGetFieldAsSigned(r, qty, &w.qty), 0);
+        }
+        if (c >= 0) {
+            EXPECT_EQ(zvdbGetFieldAsSigned(r, c, &w.c), 0);
+        }
+        EXPECT_EQ(zvdbGetFieldAsString(r, name, text, int32_t(sizeof text)), 0);
+        w.name = text;
+        w.name.erase(w.name.find_last_not_of(' ') + 1);
+        out.push_back(w);
     }
+    zvdbFreeRecord(r);
     std::sort(out.begin(), out.end(), [](const Row &a, const Row &b) { return a.id < b.id; });
     return out;
 }
@@ -82,6 +97,22 @@ std::vector<std::pair<std::string, std::string>> AlterTest::snapshot() {
     std::vector<std::pair<std::string, std::string>> out;
     for (const std::string &f : files()) out.emplace_back(f, zvtest::read_file(f));
     return out;
+}
+
+::testing::AssertionResult AlterTest::same_files(const std::vector<std::pair<std::string, std::string>> &before) {
+    const auto now = snapshot();
+    std::string differ;
+    for (const auto &f : before) {
+        auto it = std::find_if(now.begin(), now.end(), [&f](const auto &g) { return g.first == f.first; });
+        if (it == now.end() || it->second != f.second) differ += " " + f.first;
+    }
+    for (const auto &g : now) {
+        if (std::none_of(before.begin(), before.end(), [&g](const auto &f) { return f.first == g.first; })) {
+            differ += " +" + g.first;
+        }
+    }
+    if (differ.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "files changed:" << differ;
 }
 
 std::vector<Row> AlterTest::rows_upto(int n) {

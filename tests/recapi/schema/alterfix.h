@@ -17,7 +17,8 @@ struct Row {
     int32_t id;
     int32_t qty;
     std::string name;
-    bool operator==(const Row &o) const { return id == o.id && qty == o.qty && name == o.name; }
+    int32_t c = -1;
+    bool operator==(const Row &o) const { return id == o.id && qty == o.qty && name == o.name && c == o.c; }
 };
 
 class AlterTest : public CustTest {
@@ -34,18 +35,23 @@ protected:
     ZVHANDLE fld(const char *name) { return zvdbGetFieldByName(table_, name); }
     ZVHANDLE idx(const char *name) { return zvdbGetIndexByName(table_, name); }
 
-    // The raw layout: "id" and "qty" ZV_INT4 and "name" ZV_FSTRING 16 (24
+    // The raw layout: "name" ZV_FSTRING 16, "id" and "qty" ZV_INT4 (24
     // bytes), "byid" unique on id and "byname" with duplicates on name,
     // both in the table's index file; rows id 1..n, qty id * 10, name
     // "n<id % 7>", added through the engine.
     static void layout(ZVHANDLE t);
     void fill(int n);
-    // The rows of the open table in the order of its "$RECBYT$" index.
+    // The rows of the open table read through a record by field name
+    // ("title" for a renamed "name"; qty and c -1 without those fields), by
+    // id.
     std::vector<Row> rows();
     // The keys of the open table's index of that name (-1 when none).
     int64_t keys(const char *index);
     // Every file of the directory with its bytes.
     static std::vector<std::pair<std::string, std::string>> snapshot();
+    // Whether the directory holds these files with these bytes; the names
+    // that differ are reported.
+    static ::testing::AssertionResult same_files(const std::vector<std::pair<std::string, std::string>> &before);
 
     static Row row(int id) { return Row{id, id * 10, "n" + std::to_string(id % 7)}; }
     static std::vector<Row> rows_upto(int n);

@@ -110,6 +110,27 @@ TEST_F(TableOpenTest, TheCreateModeComesBackFromTheFiles) {
     EXPECT_EQ(zvdbCloseTable(table_), 0);
 }
 
+// The reads that reopen a table in place (after its files changed) keep
+// what the schema says of the create mode: a 4-byte "$DELFLD$".
+TEST_F(TableOpenTest, AReopenInPlaceKeepsTheShortDeleteFlag) {
+    create_and_open(0x1000);
+    ASSERT_EQ(_zvdbCloseZarvo(table_), 0);
+    ASSERT_EQ(_zvdbReopenTable(table_, 0), 0);
+    EXPECT_EQ(zvdbGetTableCreateMode(table_), 0x1000u);
+    EXPECT_EQ(zvdbCloseTable(table_), 0);
+}
+
+// A data file made without the API's field extras ("QV!DFLD") opens.
+TEST_F(TableOpenTest, AFileWithoutFieldExtrasOpens) {
+    create_and_open();
+    const unsigned char key[8] = {1, 0, 0, 0, 1, 0, 0, 0};
+    ASSERT_EQ(DELRES(zvdbGetDatno(table_), key), 0);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    EXPECT_EQ(zvdbGetTableFieldCount(table_), 3);
+    EXPECT_EQ(zvdbCloseTable(table_), 0);
+}
+
 TEST_F(TableOpenTest, DuplicateAndDistinctCountFlagsAreReadAsTheEnginesBits) {
     cust();
     ZVHANDLE id = zvdbGetFieldByName(table_, "id");

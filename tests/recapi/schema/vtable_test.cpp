@@ -216,6 +216,74 @@ TEST_F(VTableTest, TheListHoldsWhatFitsAndCountsAll) {
     zvdbFreeVTableInfo(info);
 }
 
+// Writes the records (id, kind) to the host through a record handle.
+void write_host(tagZVDBTABLE *host, const std::vector<std::pair<int32_t, int32_t>> &records) {
+    ZVHANDLE r = zvdbAllocRecord(host);
+    ASSERT_NE(r, nullptr);
+    for (const auto &[id, kind] : records) {
+        ASSERT_EQ(zvdbClearRecord(r), 0);
+        ASSERT_EQ(zvdbSetFieldAsSigned(r, 0, id), 0);
+        ASSERT_EQ(zvdbSetFieldAsSigned(r, 1, kind), 0);
+        ASSERT_EQ(zvdbWriteRecord(r), 0) << id;
+    }
+    zvdbFreeRecord(r);
+}
+
+// The ids a record of the table reads in the order of index n (or physical
+// order), first to last.
+std::vector<int32_t> read_ids(tagZVDBTABLE *t, int32_t n) {
+    std::vector<int32_t> out;
+    ZVHANDLE r = zvdbAllocRecord(t);
+    if (!r || zvdbSetDefaultIndex(r, n) != 0) return {-1};
+    for (int rc = zvdbFirstRecord(r); rc == 0; rc = zvdbNextRecord(r)) {
+        int32_t id = 0;
+        zvdbGetFieldAsSigned(r, 0, &id);
+        out.push_back(id);
+    }
+    zvdbFreeRecord(r);
+    return out;
+}
+
+TEST_F(VTableTest, EachVirtualTableReadsTheRecordsItsFilterSelects) {
+    ASSERT_EQ(zvdbOpenTable(table_, "host", 0), 0);
+    write_host(table_, {{1, 1}, {2, 2}, {3, 1}, {4, 2}, {5, 3}});
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    ASSERT_EQ(create("A", "kind = 1"), 0) << last();
+    ASSERT_EQ(create("B", "kind = 2"), 0) << last();
+    auto *b = static_cast<tagZVDBTABLE *>(zvdbAllocTable(db_));
+    ASSERT_EQ(zvdbOpenTable(vt(), "A", 0), 0) << last();
+    ASSERT_EQ(zvdbOpenTable(b, "B", 0), 0) << last();
+    EXPECT_STREQ(zvdbGetIndexName(zvdbGetIndex(vt(), 0)), "A_2");
+    for (int32_t n : {0, int32_t(ZVDB_INDEX_PHYSICAL)}) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(read_ids(vt(), n), (std::vector<int32_t>{1, 3}));
+        EXPECT_EQ(read_ids(b, n), (std::vector<int32_t>{2, 4}));
+    }
+    ZVHANDLE r = zvdbAllocRecord(vt());
+    EXPECT_EQ(zvdbSetFilter(r, "id > 1", 1), ZVDB_NOT_SUPPORTED);
+    zvdbFreeRecord(r);
+    zvdbFreeTable(b);
+}
+
+TEST_F(VTableTest, WritesThroughAVirtualTableMustBeOfItsType) {
+    ASSERT_EQ(create("A", "kind = 1"), 0) << last();
+    tagZVDBTABLE *v = vt();
+    ASSERT_EQ(zvdbOpenTable(v, "A", 0), 0) << last();
+    ZVHANDLE r = zvdbAllocRecord(v);
+    ASSERT_NE(r, nullptr);
+    for (const auto &[kind, want] : std::vector<std::pair<int32_t, int>>{{1, 0}, {2, 739}}) {
+        SCOPED_TRACE(kind);
+        ASSERT_EQ(zvdbClearRecord(r), 0);
+        ASSERT_EQ(zvdbSetFieldAsSigned(r, 0, 10 + kind), 0);
+        ASSERT_EQ(zvdbSetFieldAsSigned(r, 1, kind), 0);
+        EXPECT_EQ(zvdbWriteRecord(r), want);
+    }
+    zvdbFreeRecord(r);
+    EXPECT_EQ(zvdbCloseTable(v), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "host", 0), 0);
+    EXPECT_EQ(scan(table_), std::vector<int32_t>{11});
+}
+
 TEST_F(VTableTest, DeletingAVirtualTableRemovesItsEntryAndDefinition) {
     ASSERT_EQ(create("A", "1"), 0);
     ASSERT_EQ(create("B", "1"), 0);

@@ -1,0 +1,304 @@
+// Alteration by a full copy: every record into a new table made from the
+// handles, which takes the table's place; values converted, defaults
+// filled, row ids, identity values and counters kept; the copy's progress,
+// duplicates, empty replacement, size limit and create mode.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/core/pools.h"
+#include "tests/recapi/schema/alterfix.h"
+
+namespace {
+
+using namespace schematest;
+
+// One record of the copy table: "a", its row id and identity value "k".
+struct Kept {
+    int32_t a;
+    ZVBIGINT rowid;
+    int32_t k;
+    bool operator==(const Kept &o) const { return a == o.a && rowid == o.rowid && k == o.k; }
+};
+
+std::vector<uint32_t> g_progress;
+ZVDBRET on_progress(ZVHANDLE, int32_t percent) {
+    g_progress.push_back(uint32_t(percent));
+    return 0;
+}
+
+class AlterCopyTest : public AlterTest {
+protected:
+    void SetUp() override {
+        AlterTest::SetUp();
+        g_progress.clear();
+    }
+    void TearDown() override {
+        if (rec_) zvdbFreeRecord(rec_);
+        AlterTest::TearDown();
+    }
+
+    // "a" ZV_INT4, "b" ZV_FSTRING 12, "k" ZV_INT4 the identity field (seed
+    // 1000, step 3); "bya" unique on a; every hidden field.
+    static void copy_layout(ZVHANDLE t) {
+        add_field(t, "a", ZV_INT4);
+        add_field(t, "b", ZV_FSTRING, 12);
+        add_field(t, "k", ZV_INT4);
+        add_index(t, "bya", 0, {"a"});
+        ASSERT_EQ(zvdbSetIdentityField(t, "k", 1000, 3), 0);
+    }
+    ZVHANDLE rec() {
+        if (!rec_) rec_ = zvdbAllocRecord(table_);
+        return rec_;
+    }
+    int32_t number(const char *field) { return zvdbGetFieldNumberByName(rec(), field); }
+    // Adds a record with a = value and b = "b<value>".
+    void add(int32_t value) {
+        ZVHANDLE r = rec();
+        ASSERT_EQ(zvdbClearRecord(r), 0);
+        ASSERT_EQ(zvdbSetFieldAsSigned(r, number("a"), value), 0);
+        if (number("b") >= 0) {
+            ASSERT_EQ(zvdbSetFieldAsString(r, number("b"), ("b" + std::to_string(value)).c_str()), 0);
+        }
+        ASSERT_EQ(zvdbWriteRecord(r), 0) << last();
+    }
+    // Every record in the order of "bya".
+    std::vector<Kept> kept() {
+        std::vector<Kept> out;
+        ZVHANDLE r = rec();
+        EXPECT_EQ(zvdbSetDefaultIndexByName(r, "bya"), 0);
+        for (ZVDBRET rc = zvdbFirstRecord(r); rc == 0; rc = zvdbNextRecord(r)) {
+            Kept k{};
+            EXPECT_EQ(zvdbGetFieldAsSigned(r, number("a"), &k.a), 0);
+            EXPECT_EQ(zvdbGetRowid(r, &k.rowid), 0);
+            EXPECT_EQ(zvdbGetFieldAsSigned(r, number("k"), &k.k), 0);
+            out.push_back(k);
+        }
+        return out;
+    }
+    void drop_record() {
+        if (rec_) rec_ = zvdbFreeRecord(rec_);
+    }
+    void watch_progress() {
+        ASSERT_EQ(zvdbSetCallback(table_, 17, reinterpret_cast<ZVDB_CALLBACK>(on_progress)), 0);
+    }
+
+    ZVHANDLE rec_ = nullptr;
+};
+
+TEST_F(AlterCopyTest, CopyKeepsRowIdsIdentityValuesAndCounters) {
+    create(copy_layout, 0);
+    for (int32_t v = 1; v <= 1000; v++) add(v * 2);
+    ZVBIGINT last_rowid = 0;
+    ASSERT_EQ(zvdbGetRowid(rec(), &last_rowid), 0);
+    // Gaps in the row ids and identity values: a copy that numbered the
+    // records afresh would show.
+    ZVHANDLE r = rec();
+    ASSERT_EQ(zvdbSetDefaultIndexByName(r, "bya"), 0);
+    for (int32_t v = 10; v <= 1000; v += 10) {
+        ASSERT_EQ(zvdbClearRecord(r), 0);
+        ASSERT_EQ(zvdbSetFieldAsSigned(r, number("a"), v * 2), 0);
+        ASSERT_EQ(zvdbFindRecord(r, 0), 0);
+        ASSERT_EQ(zvdbDeleteRecord(r), 0);
+    }
+    const std::vector<Kept> before = kept();
+    ASSERT_EQ(before.size(), 900u);
+    ZVBIGINT identity = 0;
+    ASSERT_EQ(zvdbGetLastIdentity(table_, &identity), 0);
+    drop_record();
+
+    ASSERT_EQ(zvdbDelFieldByName(table_, "b"), 0);
+    ZVHANDLE c = zvdbAddField(table_, "c", ZV_INT4, 0);
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(zvdbSetFieldDefaultValue(c, "7", 1), 0);
+    EXPECT_EQ(zvdbGetTableStatus(table_), 16u);
+    ASSERT_EQ(zvdbAlterTable(table_, 0), 0) << last();
+
+    EXPECT_STREQ(zvdbGetTableName(table_), "alt");
+    EXPECT_EQ(fld("b"), nullptr);
+    EXPECT_EQ(kept(), before);
+    ZVHANDLE rr = rec();
+    int32_t cvalue = 0;
+    for (ZVDBRET rc = zvdbFirstRecord(rr); rc == 0; rc = zvdbNextRecord(rr)) {
+        ASSERT_EQ(zvdbGetFieldAsSigned(rr, number("c"), &cvalue), 0);
+        ASSERT_EQ(cvalue, 7);
+    }
+    // The counters go on where they were.
+    add(5000);
+    ZVBIGINT rowid = 0;
+    ASSERT_EQ(zvdbGetRowid(rr, &rowid), 0);
+    EXPECT_EQ(rowid, last_rowid + 1);
+    int32_t k = 0;
+    ASSERT_EQ(zvdbGetFieldAsSigned(rr, number("k"), &k), 0);
+    EXPECT_EQ(k, identity + 3);
+    EXPECT_EQ(files(), (std::vector<std::string>{"alt.dat", "alt.idx"}));
+}
+
+// A retype the stored values do not keep: the copy converts each value.
+TEST_F(AlterCopyTest, CopyConvertsTimesToMilliseconds) {
+    create([](ZVHANDLE t) {
+        add_field(t, "a", ZV_INT4);
+        add_field(t, "t", ZV_TIME);
+        add_index(t, "bya", 0, {"a"});
+    }, 0);
+    ZVHANDLE r = rec();
+    for (int32_t v : {1, 2}) {
+        ASSERT_EQ(zvdbClearRecord(r), 0);
+        ASSERT_EQ(zvdbSetFieldAsSigned(r, number("a"), v), 0);
+        ASSERT_EQ(zvdbSetFieldAsTime(r, number("t"), ZVTIME(3600 * v)), 0);
+        ASSERT_EQ(zvdbWriteRecord(r), 0) << last();
+    }
+    drop_record();
+    ASSERT_EQ(zvdbSetFieldType(fld("t"), ZV_TIME_MS), 0);
+    EXPECT_EQ(zvdbGetTableStatus(table_), 16u);
+    ASSERT_EQ(zvdbAlterTable(table_, 0), 0) << last();
+    EXPECT_EQ(zvdbGetFieldType(fld("t")), ZV_TIME_MS);
+    r = rec();
+    ASSERT_EQ(zvdbSetDefaultIndexByName(r, "bya"), 0);
+    std::vector<ZVTIME> ms;
+    for (ZVDBRET rc = zvdbFirstRecord(r); rc == 0; rc = zvdbNextRecord(r)) {
+        ZVTIME v = 0;
+        ASSERT_EQ(zvdbGetFieldAsTimeMsec(r, number("t"), &v), 0);
+        ms.push_back(v);
+    }
+    EXPECT_EQ(ms, (std::vector<ZVTIME>{3600000, 7200000}));
+}
+
+// A new unique index over duplicate values, by a full rebuild: with 0x1000
+// the later duplicates are left out; without, the copy fails with 2 and
+// the table stays as it was.
+TEST_F(AlterCopyTest, DuplicatesOfANewUniqueIndex) {
+    create(copy_layout, 0);
+    for (int32_t v = 1; v <= 12; v++) {
+        add(v);
+        if (v % 4 == 0) {
+            ASSERT_EQ(zvdbSetFieldAsString(rec(), number("b"), "same"), 0);
+            ASSERT_EQ(zvdbWriteRecord(rec()), 0);
+        }
+    }
+    const std::vector<Kept> all = kept();
+    drop_record();
+    add_index(table_, "byb", 0, {"b"});
+    const std::vector<std::string> names = files();
+    EXPECT_EQ(zvdbAlterTable(table_, 3), 2);
+    EXPECT_EQ(last(), 2);
+    EXPECT_EQ(files(), names) << "the new files are gone";
+    EXPECT_EQ(idx("byb"), nullptr) << "the handles read again from the files";
+    EXPECT_EQ(kept(), all);
+    EXPECT_EQ(keys("bya"), 12);
+    drop_record();
+
+    add_index(table_, "byb", 0, {"b"});
+    ASSERT_EQ(zvdbAlterTable(table_, 3 | 0x1000), 0) << last();
+    const std::vector<Kept> left = kept();
+    ASSERT_EQ(left.size(), 10u);
+    for (int32_t gone : {8, 12}) {
+        EXPECT_EQ(std::count_if(left.begin(), left.end(), [gone](const Kept &k) { return k.a == gone; }), 0) << gone;
+    }
+    EXPECT_EQ(keys("byb"), 10);
+}
+
+TEST_F(AlterCopyTest, EmptyReplacementStartsItsSerialAgain) {
+    create(copy_layout, 0);
+    for (int32_t v = 1; v <= 30; v++) add(v);
+    drop_record();
+    watch_progress();
+    ASSERT_EQ(zvdbAlterTable(table_, 0x2000), 0) << last();
+    EXPECT_TRUE(g_progress.empty()) << "nothing copied";
+    EXPECT_EQ(kept().size(), 0u);
+    add(99);
+    ZVBIGINT rowid = 0;
+    ASSERT_EQ(zvdbGetRowid(rec(), &rowid), 0);
+    EXPECT_EQ(rowid, 1);
+    EXPECT_EQ(files(), (std::vector<std::string>{"alt.dat", "alt.idx"}));
+}
+
+// The progress callback: 0 first, each new whole percentage, 100 last.
+TEST_F(AlterCopyTest, ProgressGoesByWholePercentages) {
+    create(copy_layout, 0);
+    watch_progress();
+    ASSERT_EQ(zvdbAlterTable(table_, 3), 0) << last();
+    EXPECT_EQ(g_progress, (std::vector<uint32_t>{0, 100})) << "an empty table";
+    for (int32_t v = 1; v <= 7; v++) add(v);
+    drop_record();
+    g_progress.clear();
+    ASSERT_EQ(zvdbAlterTable(table_, 3), 0) << last();
+    EXPECT_EQ(g_progress, (std::vector<uint32_t>{0, 14, 28, 42, 57, 71, 85, 100}));
+    EXPECT_EQ(kept().size(), 7u);
+}
+
+// A segmented data file that has grown past its segment size cannot be
+// copied: refused before any file changes.
+TEST_F(AlterCopyTest, SegmentedTablePastItsSegmentSizeIsRefused) {
+    ISEG seg{4, 4, 1};
+    IIDX ix{};
+    ix.ikeylen = 4;
+    ix.inumseg = 1;
+    ix.isegarr = &seg;
+    ix.ridxnam = "byid";
+    IFIL def{};
+    def.pfilnam = "seg";
+    def.dfilno = -1;
+    def.dreclen = 1024;
+    def.dnumidx = 1;
+    def.iidxarr = &ix;
+    XCREblk x[2] = {};
+    x[0].mode = 0x02 | 0x08 | 0x200000;
+    x[0].segsize = 1;
+    x[0].nsegs = 8;
+    x[1].mode = 0x02;
+    ASSERT_EQ(CREIFILX8(&def, nullptr, nullptr, 0, nullptr, nullptr, x), 0);
+    const int datno = def.tfilno;
+    // A leading text: a record beginning with 0xFF would read as deleted.
+    DATOBJ schema[3] = {{"tag", 0, ZV_FSTRING, 4, 0, 0}, {"id", 0, ZV_INT4, 4, 0, 0}, {"pad", 0, ZV_FSTRING, 1016, 0, 0}};
+    ASSERT_EQ(PUTDODA(datno, schema, 3), 0);
+    std::vector<unsigned char> record(1024, ' ');
+    for (int32_t id = 1; id <= 1100; id++) {
+        std::memcpy(record.data() + 4, &id, 4);
+        ASSERT_EQ(ADDREC(datno, record.data()), 0) << id;
+    }
+    ASSERT_EQ(CLIFIL(&def), 0);
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "seg", 0), 0) << last();
+    const auto before = snapshot();
+    EXPECT_EQ(zvdbAlterTable(table_, 3), ZVDB_NOT_SUPPORTED);
+    EXPECT_TRUE(same_files(before));
+}
+
+TEST_F(AlterCopyTest, CreateModeChangeCopiesTheTable) {
+    create(copy_layout, 0);
+    for (int32_t v = 1; v <= 20; v++) add(v);
+    const std::vector<Kept> before = kept();
+    drop_record();
+    const uint32_t mode = zvdbGetTableCreateMode(table_);
+    EXPECT_EQ(mode & 0x1000, 0u);
+    ASSERT_EQ(zvdbUpdateCreateMode(table_, mode | 0x1000), 0) << last();
+    EXPECT_EQ(zvdbGetTableCreateMode(table_) & 0x1000, 0x1000u);
+    EXPECT_EQ(kept(), before);
+    reopen();
+    EXPECT_EQ(zvdbGetTableCreateMode(table_) & 0x1000, 0x1000u);
+}
+
+// The copy allocates nothing per record: its platform allocations are the
+// same for 100 records as for 1,000 (after a first copy that makes what the
+// process keeps).
+TEST_F(AlterCopyTest, CopyAllocationsDoNotGrowWithTheRecords) {
+    uint64_t made[3] = {};
+    for (int k = 0; k < 3; k++) {
+        const int32_t n = k < 2 ? 100 : 1000;
+        create(copy_layout, 0);
+        for (int32_t v = 1; v <= n; v++) add(v);
+        drop_record();
+        ASSERT_EQ(zvdbDelFieldByName(table_, "b"), 0);
+        const uint64_t before = zv::platform_alloc_count();
+        ASSERT_EQ(zvdbAlterTable(table_, 0), 0) << last();
+        made[k] = zv::platform_alloc_count() - before;
+        ASSERT_EQ(zvdbRemoveTable(table_), 0) << last();
+        zvdbFreeTable(table_);
+        table_ = static_cast<tagZVDBTABLE *>(zvdbAllocTable(session_));
+    }
+    EXPECT_EQ(made[1], made[2]);
+}
+
+}  // namespace
