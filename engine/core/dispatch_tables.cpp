@@ -210,6 +210,7 @@ int a_UPDCURI(ZvArgs &a) { return UPDCURI(a.filno, a.arg7); }
 int a_reset_cur(ZvArgs &a) { return reset_cur(a.filno, 0, 0, a.arg5); }
 int a_LOADKEY(ZvArgs &a) { return LOADKEY(a.filno, a.arg5, pos4(a), a.arg7); }
 int a_ADDKEY(ZvArgs &a) { return ADDKEY(a.filno, a.arg5, pos4(a), a.arg7); }
+int a_PTADMIN(ZvArgs &a) { return PTADMIN(a.filno, static_cast<const char *>(a.arg5), int32_t(pos4(a)), a.arg7); }
 int a_DELCHK(ZvArgs &a) { return DELCHK(a.filno, a.arg5, pos4(a)); }
 
 // ---- zvlptr: position and count targets -------------------------------------------
@@ -615,7 +616,7 @@ const Slot<FnStatus> zvfptr[kFptrSlots] = {
     /* 126 */ {"ADDRES", a_ADDRES},
     /* 127 */ {"PUTCRES", a_PUTCRES},
     /* 128 */ {nullptr, NOFUNCT},
-    /* 129 */ {"PTADMIN", NOFUNCT},
+    /* 129 */ {"PTADMIN", a_PTADMIN},
     /* 130 */ {"ADDKEY", a_ADDKEY},
     /* 131 */ {"LOADKEY", a_LOADKEY},
     /* 132 */ {"DELCHK", a_DELCHK},

@@ -148,6 +148,13 @@ int host_index_slot(int hostno, int ixno);
 
 // ---- partmember.cpp: members ---------------------------------------------------
 
+// Grows the member table to cover raw (new entries state 0): 0 or 82.
+int partition_cover(PARTDEF *pd, int32_t raw);
+// Widens a known active range (ptlow, pthigh) to raw.
+void partition_widen(PARTDEF *pd, int32_t raw);
+// A zvgetmem copy of a member name (at most 255 bytes), or null.
+char *member_name_copy(const char *name);
+
 // The member name for raw number raw: host-side name and its suffix
 // (".%03d" with a rule, ".%04d%02d%02d.%06d" by the date rule) into out
 // (256 bytes): 0, or 418 when it would pass 255 bytes.
@@ -245,6 +252,14 @@ int zvuniqpartundo(FCB *host, int hostno, int count, int mode, int32_t raw, int3
 // Adds one key to host index ixno for a member: 0 or the add's error; a
 // stale equal entry is replaced.
 int zvpartaddk(int ixno, const void *key, int32_t raw, int32_t stamp, bool wide);
+// Keeps the enhanced counts of the host's global unique indexes in step
+// with a member change: direction > 0 purge, 0 archive, < 0 activate, of
+// the open member memberno whose state was prevstate. 0, or the error
+// (the counts then switched off).
+int setactdelta(FCB *host, int hostno, int memberno, int direction, int32_t prevstate);
+// Switches the enhanced counts of a host and its indexes off, with the
+// status log lines of location `location`: 0.
+int loseEnhancedGUIx(FCB *host, int hostno, int location);
 
 // ---- The context of a data file and other calls of the ISAM layer --------------
 
@@ -314,6 +329,8 @@ int32_t raw_of_key(const HostIndex &h, const void *key);
 int zvpartiidx(FCB *host, int hostno, int relkey, IFILPARM *p, int add, int flag);
 // Rebuilds a partitioned set: 454.
 int zvpartrbl(IFILPARM *params);
+// Rebuilds the closed member raw of an open host alone: 454.
+int rebuild_member(FCB *host, int hostno, int32_t raw);
 // The partitioned host whose member a set rebuild is working on: null.
 FCB *zvparthost();
 // The rebuild's key pass: adds the key of member index idxno of member

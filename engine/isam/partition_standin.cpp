@@ -11,5 +11,6 @@ namespace zv {
 int zvpartiidx(FCB *, int, int, IFILPARM *, int, int) { return set_uerr(454); }
 int zvpartrbl(IFILPARM *) { return set_uerr(454); }
 FCB *zvparthost() { return nullptr; }
+int rebuild_member(FCB *, int, int32_t) { return 454; }
 
 }  // namespace zv

@@ -53,36 +53,6 @@ int member_mode(const FCB *host) {
            (host->kind == kKindVariable ? kOpenVarlen : 0);
 }
 
-// Grows the member table to cover raw: 0 or 82.
-int cover(PARTDEF *pd, int32_t raw) {
-    const int32_t need = raw - pd->ptbase + 1;
-    if (need <= pd->ptcur) return 0;
-    if (need > pd->ptmax) {
-        const int32_t cap = need + kTableStep;
-        auto *t = static_cast<PARTMBR *>(zvgetmem(int32_t(sizeof(PARTMBR)) * cap));
-        if (!t) return 82;
-        if (pd->ptcur > 0) memcpy(t, pd->ptmbr, sizeof(PARTMBR) * size_t(pd->ptcur));
-        zvputmem(pd->ptmbr);
-        pd->ptmbr = t;
-        pd->ptmax = cap;
-    }
-    for (int32_t i = pd->ptcur; i < need; i++) pd->ptmbr[i] = PARTMBR{-1, kMbrNone, 0, nullptr};
-    pd->ptcur = need;
-    return 0;
-}
-
-void widen(PARTDEF *pd, int32_t raw) {
-    if (pd->ptlow != -1 && raw < pd->ptlow) pd->ptlow = raw;
-    if (pd->pthigh != -1 && raw > pd->pthigh) pd->pthigh = raw;
-}
-
-char *copy_name(const char *s) {
-    size_t n = strnlen(s, 255);
-    auto *c = static_cast<char *>(zvgetmem(int32_t(n + 1)));
-    if (c) memcpy(c, s, n);
-    return c;
-}
-
 // Opens a member set by name in the host's mode and checks it against its
 // entry: its data file number, or -1 with the error.
 int open_member(FCB *host, PARTMBR *m) {
@@ -290,7 +260,7 @@ int MemberMaker::run() {
     };
     if (int rc = chkredf(hostno_, host_)) return set_uerr(rc), before_files(-3);
     if (definition()) return before_files(g->uerr_cod == 608 || g->uerr_cod == 615 ? -9 : -3);
-    char *name = copy_name(dname_.c_str());
+    char *name = member_name_copy(dname_.c_str());
     if (!name) return set_uerr(82), before_files(-9);
     zvputmem(m->name);
     m->name = name;
@@ -326,7 +296,7 @@ int MemberMaker::run() {
     m->state = kMbrClosed;
     m->stamp = stamp_;
     m->filno = -1;
-    widen(pd, raw_);
+    partition_widen(pd, raw_);
     stored = true;
     if ((rc = zvupdtpres(host_, hostno_)) != 0) return undo(rc, -13);
     step = open_member(host_, m);
@@ -334,6 +304,37 @@ int MemberMaker::run() {
 }
 
 }  // namespace
+
+// ---- The member table ------------------------------------------------------------
+
+int partition_cover(PARTDEF *pd, int32_t raw) {
+    const int32_t need = raw - pd->ptbase + 1;
+    if (need <= pd->ptcur) return 0;
+    if (need > pd->ptmax) {
+        const int32_t cap = need + kTableStep;
+        auto *t = static_cast<PARTMBR *>(zvgetmem(int32_t(sizeof(PARTMBR)) * cap));
+        if (!t) return 82;
+        if (pd->ptcur > 0) memcpy(t, pd->ptmbr, sizeof(PARTMBR) * size_t(pd->ptcur));
+        zvputmem(pd->ptmbr);
+        pd->ptmbr = t;
+        pd->ptmax = cap;
+    }
+    for (int32_t i = pd->ptcur; i < need; i++) pd->ptmbr[i] = PARTMBR{-1, kMbrNone, 0, nullptr};
+    pd->ptcur = need;
+    return 0;
+}
+
+void partition_widen(PARTDEF *pd, int32_t raw) {
+    if (pd->ptlow != -1 && raw < pd->ptlow) pd->ptlow = raw;
+    if (pd->pthigh != -1 && raw > pd->pthigh) pd->pthigh = raw;
+}
+
+char *member_name_copy(const char *s) {
+    size_t n = strnlen(s, 255);
+    auto *c = static_cast<char *>(zvgetmem(int32_t(n + 1)));
+    if (c) memcpy(c, s, n);
+    return c;
+}
 
 // ---- Names, numbers and opening --------------------------------------------------
 
@@ -367,7 +368,7 @@ int pfilno(int hostno, int32_t raw, bool create) {
     if (int64_t(raw) > int64_t(pd->ptbase) + kRawSpan) return set_uerr(730), -1;
     if (!member_entry(pd, raw)) {
         if (!create) return set_uerr(715), -1;
-        if (cover(pd, raw)) return set_uerr(82), -1;
+        if (partition_cover(pd, raw)) return set_uerr(82), -1;
     }
     PARTMBR *m = member_entry(pd, raw);
     switch (m->state) {
@@ -679,7 +680,7 @@ int part_ren(IFILPARM *p) {
             PARTMBR *m = member_entry(pd, it->raw);
             if (m && m->state == kMbrOpen) rename_member(m->filno, *it);
             if (m) {
-                char *old = copy_name(it->data.c_str());
+                char *old = member_name_copy(it->data.c_str());
                 if (old) {
                     zvputmem(m->name);
                     m->name = old;
@@ -707,7 +708,7 @@ int part_ren(IFILPARM *p) {
             rc = partnam_i(rule, hostidx[k].c_str(), raw, name);
             to.index.back() = name;
         }
-        char *stored = rc ? nullptr : copy_name(to.data.c_str());
+        char *stored = rc ? nullptr : member_name_copy(to.data.c_str());
         if (!rc && !stored) rc = 82;
         MemberNames old = names_of(n, raw);
         if (!rc) rc = rename_member(n, to);

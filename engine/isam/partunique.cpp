@@ -18,12 +18,15 @@
 //     index holds exactly the keys of the records in live members.
 //  2. A rewrite that moves neither the record nor a key writes nothing to
 //     a global index.
+#include <cstdio>
 #include <cstring>
 
 #include "engine/isam/fileset.h"
 #include "engine/isam/isam_files.h"
 #include "engine/core/filenum.h"
+#include "engine/core/highword.h"
 #include "engine/core/instance.h"
+#include "engine/core/statuslog.h"
 #include "engine/files/fcb.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/header.h"
@@ -154,8 +157,13 @@ int zvpartaddk(int ixno, const void *key, int32_t raw, int32_t stamp, bool wide)
     g->sysiocod = 0;
     int rc = iaddkey(ixno, key, h, l, 128);
     if (rc == 2 && int16_t(g->sysiocod) == kStale && !g->rebuilding) {
-        // The equal entry belongs to a member that no longer holds it.
-        DELBLD(ixno, key);
+        // The equal entry belongs to a member that no longer holds it: a
+        // purged one, whose keys the enhanced counts hold as purged.
+        FCB *x = fcb_at(ixno);
+        if (DELBLD(ixno, key) && x && (x->hdr.base.hdrflags2 & 0x20000) && x->hdr.ext.wide64[0] > 0) {
+            x->hdr.ext.wide64[0]--;
+            tstupd(x->hostfcb ? x->hostfcb : x);
+        }
         set_uerr(0);
         rc = iaddkey(ixno, key, h, l, 128);
     }
@@ -243,6 +251,97 @@ int zvuniqpartundo(FCB *host, int hostno, int count, int mode, int32_t raw, int3
         if (!key) return err != 0;
         return (mode == 1 ? delete_key(x, ix, key, raw, stamp) : add_key(x, ix, key, raw, stamp)) != 0 || err;
     });
+}
+
+namespace {
+
+constexpr uint32_t kEnhanced = 0x20000;   // header flags 2: enhanced counts kept
+
+bool enhanced(const FCB *f) { return (f->hdr.base.hdrflags2 & kEnhanced) != 0; }
+
+void log_pair(const char *line, const char *name) {
+    zvrcvlog(line, kLogSingleTry);
+    zvrcvlog(name, kLogSingleTry);
+}
+
+}  // namespace
+
+int loseEnhancedGUIx(FCB *host, int hostno, int location) {
+    INSTGV *g = zvWNGV;
+    char line[120];
+    snprintf(line, sizeof line, "Turning off enhanced IDXENT for GUIx at locale: %d", location);
+    log_pair(line, host->name);
+    host->hdr.base.hdrflags2 &= ~kEnhanced;
+    host->hdr.base.updflg = kUpdChanged;
+    for (int k = 0; k < kMapIndexes; k++) {
+        const int ix = isam_map_index(hostno, k);
+        if (ix == kIdxListEnd) break;
+        if (ix < 0) continue;
+        FCB *x = fcb_at(ix);
+        if (!x || x->kind != kKindIndex) {
+            snprintf(line, sizeof line, "Unexpected partitioned host index error: %d", int(g->uerr_cod ? g->uerr_cod : 26));
+            zvrcvlog(line, kLogSingleTry);
+            snprintf(line, sizeof line, "Relative key number: %d", k);
+            log_pair(line, host->name);
+            set_uerr(0);
+            continue;
+        }
+        if (!enhanced(x)) continue;
+        snprintf(line, sizeof line, "Enhanced IDXENT GUIx turned off for index %d", int(x->hdr.base.kmem));
+        log_pair(line, x->name);
+        x->hdr.ext.wide64[0] = x->hdr.ext.wide64[1] = 0;
+        x->hdr.base.hdrflags2 &= ~kEnhanced;
+        FCB *xh = x->hostfcb ? x->hostfcb : x;
+        xh->hdr.base.updflg = kUpdChanged;
+    }
+    return 0;
+}
+
+int setactdelta(FCB *host, int hostno, int memberno, int direction, int32_t prevstate) {
+    INSTGV *g = zvWNGV;
+    if (!(host->hdr.ext.flmode2 & kPartGlobal) || !enhanced(host) || !host->partdef) return 0;
+    const PARTDEF *pd = host->partdef;
+    int failed = 0;
+    for (int k = 0; k < kMapIndexes && !failed; k++) {
+        const int ix = isam_map_index(hostno, k);
+        if (ix == kIdxListEnd) break;
+        FCB *x = global_index(hostno, pd, k, ix);
+        if (!x || !enhanced(x)) continue;
+        const int mix = relative_index(memberno, k);
+        FCB *mx = mix >= 0 ? fcb_at(mix) : nullptr;
+        if (!mx || !(mx->hdr.ext.flmode2 & kPartGlobalIdx)) {
+            failed = 615;
+            break;
+        }
+        set_uerr(0);
+        const uint32_t lo = IDXENT(mix);
+        const uint64_t n = uint64_t(uint32_t(zvGETHGHi())) << 32 | lo;
+        if (g->uerr_cod) {
+            failed = g->uerr_cod;
+            break;
+        }
+        uint64_t &purged = x->hdr.ext.wide64[0], &archived = x->hdr.ext.wide64[1];
+        const uint64_t p0 = purged, a0 = archived;
+        if (direction > 0) {
+            purged += n;
+            if (prevstate == kMbrArchived) archived -= n;
+        } else if (direction == 0) {
+            archived += n;
+        } else {
+            archived -= n;
+        }
+        if (int rc = tstupd(x->hostfcb ? x->hostfcb : x)) {
+            purged = p0;
+            archived = a0;
+            failed = rc;
+        }
+    }
+    if (!failed) return 0;
+    {
+        ErrorKeep keep;
+        loseEnhancedGUIx(host, hostno, 1);
+    }
+    return set_uerr(failed);
 }
 
 int zvpartaddk_member(int datno, int idxno, const void *key) {

@@ -1488,6 +1488,26 @@ ZV_API int TMPIIDXX(IFIL *ifil, int32_t permmask, const char *group, const char 
 ZV_API int TMPIIDX(IFIL *ifil);
 ZV_API int RBLIIDXz(IFILPARM *params);
 ZV_API int RBLIIDX(IFIL *ifil);
+
+/* Partition administration of a partitioned host data file: the action is
+ * mode & 0x6FF0: 16 purge a member (delete its files), 32 add an existing
+ * member file (text its name, raw its raw number), 64 archive, 128 move the
+ * lowest raw number, 512 re-use a purged raw number, 1024 activate an
+ * archived member, 2048 ask a member's state (into the secondary error
+ * word, zvGetSystemErrorCode), 8192 change the partition rule (text, or
+ * NULL for the date rule), 16384 rebuild one closed member. The member is
+ * designated by mode & 7: 1 by name (text), 2 by a key of the partition
+ * index (text), 4 by raw number (raw); the rule change takes none. Codes:
+ * 713 not a partitioned host, 48 an index, 446 unknown action or
+ * designation, 454 action 256 or mode bit 0x1000 with purge, add, archive,
+ * activate or re-use, 712/730 a raw number below/above the table, 715 no
+ * such member or already in that state, 718 a state that does not allow
+ * the action, 714/734/737 the added file is no member / no data file of
+ * the kind / of another raw number, 747 a rule that does not parse (the
+ * parser's code in the secondary error word), 930 a stamp past 255 with
+ * 4-byte positions, 10 no memory; the codes of the opens, writes and
+ * deletes. */
+ZV_API int PTADMIN(int hostno, const char *text, int32_t raw, int mode);
 /* Drops the index file idxno (with its members) from its data file and
  * deletes it: the stored definition, the conditions of the data file's
  * indexes (later ones renumbered) and the key map follow; the later

@@ -299,6 +299,14 @@ int _zvdbOPNRFILX(ZVHANDLE handle, const char *name, int mode, const char *passw
     _zvdb_free(full);
     if (datno < 0) return rc;
     *file = datno;
+    // A pending partition-administration request of the table: the member
+    // file it names is added to the host now.
+    auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(handle, ZVDB_TABLE_HANDLE));
+    if (t && t->partrequest) {
+        rc = PTADMIN(datno, t->partrequest, 0, 33);
+        t->partrequest = static_cast<char *>(_zvdb_free(t->partrequest));
+        return rc;
+    }
     return 0;
 }
 
@@ -379,6 +387,8 @@ int _zvdbPRMIIDX(ZVHANDLE table, IFIL *ifil) { return add_indexes(table, ifil, f
 int _zvdbTMPIIDX(ZVHANDLE table, IFIL *ifil) { return add_indexes(table, ifil, true); }
 
 int _zvdbDROPIDX(int idxno) { return zvDROPIDX(idxno); }
+
+int _zvdbPTADMIN(int host, const char *text, int32_t raw, int mode) { return PTADMIN(host, text, raw, mode); }
 
 int _zvdbOPNICON(int file, int *id) {
     if (!id) return 33;

@@ -52,6 +52,7 @@ void drop(char **slot) { *slot = static_cast<char *>(_zvdb_free(*slot)); }
 void drop_rule(tagZVDBTABLE *t) {
     if (reinterpret_cast<uintptr_t>(t->partrule) > 1) _zvdb_free(t->partrule);
     t->partrule = nullptr;
+    drop(&t->partrequest);
 }
 
 // Frees every handle of a list and empties it (the list stays).

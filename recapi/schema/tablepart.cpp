@@ -13,7 +13,6 @@
 
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
-#include "recapi/schema/ptadmin_calls.h"
 #include "recapi/schema/table.h"
 #include "recapi/schema/tablefile.h"
 #include "recapi/schema/vtable.h"

@@ -1,6 +1,7 @@
 #include "tests/engine/isam/partfix.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -152,6 +153,18 @@ std::string PartTest::check_members(int host) {
         if (!r.empty()) out += "member " + std::to_string(m) + ": " + r;
     }
     return out;
+}
+
+int PartTest::faulted_call(long n, const std::function<int(int)> &op, int *host, bool *fired) {
+    restore_files();
+    *host = OPNRFIL(-1, "sales.dat", 0);
+    EXPECT_GE(*host, 0);
+    zv::fault_reset();
+    if (n > 0) zv::fault_set(zv::IoKind::Write, n, EIO);
+    const int rc = n >= 0 ? op(*host) : 0;
+    *fired = n > 0 && zv::io_calls(zv::IoKind::Write) >= n;
+    zv::fault_reset();
+    return rc;
 }
 
 }  // namespace parttest

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -86,6 +87,11 @@ protected:
     static std::vector<std::pair<uint32_t, uint64_t>> global_entries(int ix);
     // The set checker's verdict on every open member of a host.
     static std::string check_members(int host);
+    // One run of a fault sweep: the files as save_template left them, the
+    // host "sales.dat" opened (its number to *host), and op called on it
+    // with the nth write failing (n > 0), without a fault (0) or not at all
+    // (-1). op's result, with *fired telling whether the nth write came.
+    static int faulted_call(long n, const std::function<int(int)> &op, int *host, bool *fired);
 };
 
 }  // namespace parttest

@@ -158,6 +158,14 @@ TEST_F(PartSearchTest, AGlobalUniqueIndexNamesTheMember) {
     EXPECT_EQ(s.region, 5);
     number = 41;
     EXPECT_EQ(EQLREC(d + 3, &number, &s), 101);
+    // Through the function numbers: EQLKEY (key form) and IDXENT.
+    const unsigned char key[4] = {0, 0, 0, 51};
+    int32_t pos = 0, len = 0;
+    ASSERT_EQ(zarvo(0x029B, int16_t(d + 3), nullptr, &pos, const_cast<unsigned char *>(key), &len, 0), 0);
+    EXPECT_EQ(uint32_t(zvGETHGH()) >> zv::fcb_at(d)->partdef->ptshift, 5u);
+    EXPECT_NE(pos, 0);
+    ASSERT_EQ(zarvo(0x02A1, int16_t(d + 2), nullptr, &pos, nullptr, &len, 0), 0);
+    EXPECT_EQ(pos, 2);
 }
 
 TEST_F(PartSearchTest, EqualKeysOfLaterMembersComeNext) {

@@ -242,14 +242,8 @@ protected:
         ASSERT_EQ(CLIFIL(&def.ifil), 0);
         zvtest::save_template();
         auto run = [&](long n, bool *fired, int *rc) {
-            restore_files();
-            int h = OPNRFIL(-1, "sales.dat", 0);
-            EXPECT_GE(h, 0);
-            zv::fault_reset();
-            if (n > 0) zv::fault_set(zv::IoKind::Write, n, EIO);
-            *rc = n >= 0 ? op(h) : 0;
-            *fired = n > 0 && zv::io_calls(zv::IoKind::Write) >= n;
-            zv::fault_reset();
+            int h = -1;
+            *rc = faulted_call(n, op, &h, fired);
             return reopened(h);
         };
         bool fired = false;
