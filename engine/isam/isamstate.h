@@ -8,6 +8,7 @@
 #include <cstdint>
 
 struct ISAMCTX;
+struct FCB;
 
 namespace zv {
 
@@ -83,6 +84,10 @@ struct IsamState {
     // Member index searches made by key searches across members (counted
     // for the tests of their cost).
     uint64_t partsteps;
+    // The partition rebuild (partrebuild.cpp): the host being rebuilt, and
+    // the raw number and stamp of the member whose set is rebuilt now.
+    FCB *rblhost;
+    int32_t rblraw, rblstamp;
 
     // ISAM contexts (context.cpp): the table of chains, its bucket count
     // (fixed when the table is made) and the last context id assigned.

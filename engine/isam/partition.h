@@ -16,6 +16,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "engine/isam/isamstate.h"
 #include "zarvo/zarvo.h"
@@ -147,6 +149,27 @@ void zvGetYMDFromDaysSinceEpoch(int32_t days, int32_t *year, int32_t *month, int
 int host_index_slot(int hostno, int ixno);
 
 // ---- partmember.cpp: members ---------------------------------------------------
+
+// The definition of a member set made from its host's: names with the
+// member's suffix, create blocks with the member marks (raw number and
+// stamp), the files' modes those of a member set.
+struct MemberSetDef {
+    IFIL *def = nullptr;            // the host's stored definition
+    char *defnames = nullptr;
+    IFIL member{};                  // the member's definition
+    std::vector<IIDX> idx;
+    std::vector<XCREblk> blocks;
+    std::string dname;              // member data file name
+    std::vector<std::string> inames;   // member index file names (per index file)
+    std::vector<bool> placeholder;
+    int32_t stamp = 0;
+    MemberSetDef() = default;
+    MemberSetDef(const MemberSetDef &) = delete;
+    MemberSetDef &operator=(const MemberSetDef &) = delete;
+    ~MemberSetDef();
+    // 0, or the error (set): 608 fewer than 2 files, 615, 418, 408.
+    int build(FCB *host, int hostno, int32_t raw, int32_t stamp);
+};
 
 // Grows the member table to cover raw (new entries state 0): 0 or 82.
 int partition_cover(PARTDEF *pd, int32_t raw);
@@ -322,19 +345,24 @@ int host_index_of(FCB *x, int keyno, HostIndex *h);
 // Only for the ordered and mapped indexes.
 int32_t raw_of_key(const HostIndex &h, const void *key);
 
-// ---- Least forms until the rebuilds and index additions are built -------------
-// (partition_standin.cpp)
+// ---- partrebuild.cpp: rebuild and index addition across members ---------------
 
-// Adds the indexes of p to every member of a host: 454.
-int zvpartiidx(FCB *host, int hostno, int relkey, IFILPARM *p, int add, int flag);
-// Rebuilds a partitioned set: 454.
-int zvpartrbl(IFILPARM *params);
-// Rebuilds the closed member raw of an open host alone: 454.
+// Rebuilds a partitioned set (the set rebuild hands a partitioned host
+// here): the host, then each member, refilling the host's global unique
+// indexes. 0, 928 when a member rebuild failed, 931, 12, 454, 615, 930, or
+// the host's error.
+int zvpartrbld(IFILPARM *params);
+// Rebuilds the closed member raw of an open host alone: 0, 715, 718 or
+// the member rebuild's error.
 int rebuild_member(FCB *host, int hostno, int32_t raw);
-// The partitioned host whose member a set rebuild is working on: null.
+// The partitioned host whose member a set rebuild is working on, or null.
 FCB *zvparthost();
 // The rebuild's key pass: adds the key of member index idxno of member
 // datno to its host's global index: 0, 2 a duplicate there, or an error.
 int zvpartaddk_member(int datno, int idxno, const void *key);
+// Adds the indexes of p (add set) to every member of a host, or rebuilds
+// the member indexes of relative key relkey (add clear): 0 or the first
+// member's error, the members done and the host's marks put back.
+int zvpartiidx(FCB *host, int hostno, int relkey, IFILPARM *p, int add, int flag);
 
 }  // namespace zv

@@ -87,10 +87,6 @@ int open_member(FCB *host, PARTMBR *m) {
 class MemberMaker {
 public:
     MemberMaker(FCB *host, int hostno, int32_t raw) : host_(host), hostno_(hostno), raw_(raw) {}
-    ~MemberMaker() {
-        zvputmem(def_);
-        zvputmem(defnames_);
-    }
     MemberMaker(const MemberMaker &) = delete;
     MemberMaker &operator=(const MemberMaker &) = delete;
     // The member's file number, or the negative step that failed (the
@@ -98,7 +94,6 @@ public:
     int run();
 
 private:
-    int definition();
     int make_files();
     int copy_resources();
     int copy_schema();
@@ -108,81 +103,80 @@ private:
     FCB *host_;
     int hostno_;
     int32_t raw_;
-    int32_t stamp_ = 0;
-    IFIL *def_ = nullptr;          // the host's stored definition
-    char *defnames_ = nullptr;
-    IFIL member_{};                // the member's definition
-    std::vector<IIDX> idx_;
-    std::vector<XCREblk> blocks_;
-    std::string dname_;            // member data file name
-    std::vector<std::string> inames_;   // member index file names (per index file)
-    std::vector<bool> placeholder_;
+    MemberSetDef set_;
     int mdat_ = -1;                // member data file while open
 };
 
-int MemberMaker::definition() {
+}  // namespace
+
+MemberSetDef::~MemberSetDef() {
+    zvputmem(def);
+    zvputmem(defnames);
+}
+
+int MemberSetDef::build(FCB *host, int hostno, int32_t raw, int32_t stamp) {
+    this->stamp = stamp;
     char dext[9], iext[9];
-    def_ = cnvifilnp(&defnames_, host_->name, dext, iext, hostno_);
-    if (!def_) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 408;
+    def = cnvifilnp(&defnames, host->name, dext, iext, hostno);
+    if (!def) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 408;
     SetShape shape;
-    if (def_->dnumidx < 1 || !classify(def_, &shape)) return set_uerr(608);
-    const int files = nismfil(def_);
+    if (def->dnumidx < 1 || !classify(def, &shape)) return set_uerr(608);
+    const int files = nismfil(def);
     if (files < 2) return set_uerr(608);
-    PARTDEF *pd = host_->partdef;
-    PARTMBR *m = member_entry(pd, raw_);
-    const int32_t own = int32_t(host_->hdr.ext.crew14);
-    stamp_ = m->stamp > own ? m->stamp : own;
+    PARTDEF *pd = host->partdef;
     const bool rule = pd->ptrule != nullptr;
     char name[256];
-    if (int rc = partnam_i(rule, host_->name, raw_, name)) return set_uerr(rc);
-    dname_ = name;
-    blocks_.assign(size_t(files), XCREblk{});
-    setxcreblk(host_, &blocks_[0]);
-    blocks_[0].mode = (blocks_[0].mode | kPartMember) & ~(kPartBits | 0x810u);
-    blocks_[0].option14 = uint32_t(stamp_);
-    blocks_[0].width15 = uint32_t(raw_);
-    idx_.assign(def_->iidxarr, def_->iidxarr + def_->dnumidx);
-    inames_.assign(size_t(def_->dnumidx), std::string());
-    placeholder_.assign(size_t(def_->dnumidx), false);
+    if (int rc = partnam_i(rule, host->name, raw, name)) return set_uerr(rc);
+    dname = name;
+    blocks.assign(size_t(files), XCREblk{});
+    setxcreblk(host, &blocks[0]);
+    blocks[0].mode = (blocks[0].mode | kPartMember) & ~(kPartBits | 0x810u);
+    blocks[0].option14 = uint32_t(stamp);
+    blocks[0].width15 = uint32_t(raw);
+    idx.assign(def->iidxarr, def->iidxarr + def->dnumidx);
+    inames.assign(size_t(def->dnumidx), std::string());
+    placeholder.assign(size_t(def->dnumidx), false);
     static const ISEG kPlaceholderSeg = {0, 4, 0};
     int block = 0;
-    for (int k = 0; k < def_->dnumidx; k++) {
-        IIDX &x = idx_[size_t(k)];
-        const int hix = isam_map_index(hostno_, k);
+    for (int k = 0; k < def->dnumidx; k++) {
+        IIDX &x = idx[size_t(k)];
+        const int hix = isam_map_index(hostno, k);
         if (hix == kIdxListEmpty) {
             // A slot the host skips keeps the numbering with a placeholder,
             // dropped again once the set exists.
             if (x.ikeylen < 0) {
                 x = IIDX{4, 256, 2, 0, 0, 1, &kPlaceholderSeg, nullptr, nullptr, nullptr, nullptr};
-                placeholder_[size_t(k)] = true;
+                placeholder[size_t(k)] = true;
             }
         } else if (hix < 0) {
             return set_uerr(615);
         }
         if (!shape.is_file(k)) continue;
         block++;
-        FCB *hx = hix >= 0 ? fcb_at(hix) : host_;
+        FCB *hx = hix >= 0 ? fcb_at(hix) : host;
         if (!hx) return set_uerr(615);
-        setxcreblk(hx, &blocks_[size_t(block)]);
-        blocks_[size_t(block)].mode = (blocks_[size_t(block)].mode | kPartMember) & ~(kPartBits | 0x810u);
+        setxcreblk(hx, &blocks[size_t(block)]);
+        blocks[size_t(block)].mode = (blocks[size_t(block)].mode | kPartMember) & ~(kPartBits | 0x810u);
         if (hix >= 0) {
-            if (int rc = partnam_i(rule, hx->name, raw_, name)) return set_uerr(rc);
-            inames_[size_t(k)] = name;
+            if (int rc = partnam_i(rule, hx->name, raw, name)) return set_uerr(rc);
+            inames[size_t(k)] = name;
         } else {
-            inames_[size_t(k)] = dname_ + ".placeholder";
+            inames[size_t(k)] = dname + ".placeholder";
         }
     }
-    for (int k = 0; k < def_->dnumidx; k++) {
-        if (shape.is_file(k)) idx_[size_t(k)].aidxnam = inames_[size_t(k)].c_str();
+    for (int k = 0; k < def->dnumidx; k++) {
+        if (shape.is_file(k)) idx[size_t(k)].aidxnam = inames[size_t(k)].c_str();
     }
-    member_ = *def_;
-    member_.pfilnam = dname_.c_str();
-    member_.dfilno = -1;
-    member_.iidxarr = idx_.data();
-    member_.dfilmod = int16_t((member_.dfilmod & ~0x09) | kMemberMode);
-    member_.ifilmod = int16_t((member_.ifilmod & ~0x09) | kMemberMode);
+    member = *def;
+    member.pfilnam = dname.c_str();
+    member.dfilno = -1;
+    member.iidxarr = idx.data();
+    member.dfilmod = int16_t((member.dfilmod & ~0x09) | kMemberMode);
+    member.ifilmod = int16_t((member.ifilmod & ~0x09) | kMemberMode);
     return 0;
 }
+
+namespace {
 
 int MemberMaker::make_files() {
     INSTGV *g = zvWNGV;
@@ -192,23 +186,23 @@ int MemberMaker::make_files() {
     int rc;
     {
         OptionBit ops(&g->opsmode, kOpsMemberCreate);
-        rc = CREIFILX8(&member_, " ", nullptr, 0, nullptr, nullptr, blocks_.data());
+        rc = CREIFILX8(&set_.member, " ", nullptr, 0, nullptr, nullptr, set_.blocks.data());
     }
     if (encrypted) {
         ErrorKeep keep;
         rstencatr(&save);
     }
     if (rc) return rc;
-    mdat_ = member_.tfilno;
+    mdat_ = set_.member.tfilno;
     return 0;
 }
 
 int MemberMaker::copy_resources() {
     if (int rc = zvxfrres(hostno_, mdat_)) return rc;
     SetShape shape;
-    classify(def_, &shape);
-    for (int k = 0; k < def_->dnumidx; k++) {
-        if (!shape.is_file(k) || placeholder_[size_t(k)]) continue;
+    classify(set_.def, &shape);
+    for (int k = 0; k < set_.def->dnumidx; k++) {
+        if (!shape.is_file(k) || set_.placeholder[size_t(k)]) continue;
         const int hix = isam_map_index(hostno_, k);
         const int mix = relative_index(mdat_, k);
         if (hix < 0 || mix < 0) continue;
@@ -242,8 +236,8 @@ void MemberMaker::discard() {
         CLRFIL(mdat_);
     }
     mdat_ = -1;
-    dltfilx(dname_.c_str(), 0, 0);
-    for (const std::string &n : inames_)
+    dltfilx(set_.dname.c_str(), 0, 0);
+    for (const std::string &n : set_.inames)
         if (!n.empty()) dltfilx(n.c_str(), 0, 0);
 }
 
@@ -259,8 +253,11 @@ int MemberMaker::run() {
         return step;
     };
     if (int rc = chkredf(hostno_, host_)) return set_uerr(rc), before_files(-3);
-    if (definition()) return before_files(g->uerr_cod == 608 || g->uerr_cod == 615 ? -9 : -3);
-    char *name = member_name_copy(dname_.c_str());
+    // A new member takes the larger of its entry's stamp and the host's own.
+    const int32_t own = int32_t(host_->hdr.ext.crew14);
+    if (set_.build(host_, hostno_, raw_, m->stamp > own ? m->stamp : own))
+        return before_files(g->uerr_cod == 608 || g->uerr_cod == 615 ? -9 : -3);
+    char *name = member_name_copy(set_.dname.c_str());
     if (!name) return set_uerr(82), before_files(-9);
     zvputmem(m->name);
     m->name = name;
@@ -282,8 +279,8 @@ int MemberMaker::run() {
         set_uerr(code);
         return at;
     };
-    for (int k = def_->dnumidx - 1; k >= 0; k--) {
-        if (!placeholder_[size_t(k)]) continue;
+    for (int k = set_.def->dnumidx - 1; k >= 0; k--) {
+        if (!set_.placeholder[size_t(k)]) continue;
         int pix = relative_index(mdat_, k);
         if (pix >= 0 && (rc = zvDROPIDX(pix)) != 0) return undo(rc, -12);
     }
@@ -294,7 +291,7 @@ int MemberMaker::run() {
     if (rc) return undo(rc, -16);
     m = member_entry(pd, raw_);
     m->state = kMbrClosed;
-    m->stamp = stamp_;
+    m->stamp = set_.stamp;
     m->filno = -1;
     partition_widen(pd, raw_);
     stored = true;
@@ -527,6 +524,8 @@ int zvxfrres(int from, int to) {
         if (!GETRES(from, key, buf.data(), len, 2)) return g->uerr_cod;
         int rc = ADDRES(to, buf.data(), len);
         if (rc == 405 && (type == 1001 || (type == 0 && (number == 2 || number == 3)))) rc = UPDRES(to, buf.data(), len);
+        // A target that keeps no resources takes none.
+        if (rc == 401) return set_uerr(0);
         if (rc) return rc;
     }
 }

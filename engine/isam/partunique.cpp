@@ -352,7 +352,22 @@ int zvpartaddk_member(int datno, int idxno, const void *key) {
     const int hix = rel >= 0 ? relative_index(host->filno, rel) : -1;
     FCB *x = hix >= 0 ? fcb_at(hix) : nullptr;
     if (!x || !(x->hdr.ext.flmode2 & kPartGlobalIdx)) return 0;
-    return zvpartaddk(hix, key, int32_t(member->hdr.ext.crew15), int32_t(member->hdr.ext.crew14), wide_index(x));
+    // The member the partition rebuild recorded, under the stamp it gives it.
+    const IsamState &st = zvWNGV->isam;
+    const bool recorded = st.rblhost == host && st.rblraw > 0;
+    const int32_t raw = recorded ? st.rblraw : int32_t(member->hdr.ext.crew15);
+    const int32_t stamp = recorded ? st.rblstamp : int32_t(member->hdr.ext.crew14);
+    int rc = zvpartaddk(hix, key, raw, stamp, wide_index(x));
+    if (rc == 2 && recorded && int16_t(zvWNGV->sysiocod) == kStale) {
+        // An entry of the member as it was before this rebuild gave it a
+        // new stamp: the rebuilt member's key replaces it.
+        DELBLD(hix, key);
+        set_uerr(0);
+        uint32_t h, l;
+        global_position(wide_index(x), raw, stamp, &h, &l);
+        rc = iaddkey(hix, key, h, l, 128);
+    }
+    return rc;
 }
 
 }  // namespace zv

@@ -81,7 +81,8 @@ bool index_block(const IndexPhase &r, int filepos, const FCB *dat, XCREblk *out)
         out->mode &= ~0x40010000u;
     }
     out->mode = (out->mode & ~0x40u) | (dflags & kHdr8ByteOffsets);
-    out->mode &= ~kPartitionBits;
+    // The indexes of a partitioned host are the host's.
+    out->mode = (out->mode & ~kPartitionBits) | (dat->hdr.ext.flmode2 & kPartitionBits);
     return true;
 }
 
@@ -169,6 +170,19 @@ int rebuild(Run &r) {
         return rc;
     }
     isam_entry(first)->inuse = kMapByIfil;
+    // A partitioned host's indexes keep their partition marks.
+    const bool partitioned = (dat->hdr.ext.flmode2 & kPartitionBits) != 0;
+    if (partitioned) {
+        for (int k = 0; k < ifil->dnumidx; k++) {
+            const int mark = zvchkprtidx(nullptr, ifil, k, int(dat->hdr.ext.crew9));
+            if (mark < 0) {
+                rbl_quiet_close(first);
+                return rerr(-mark, first + 1 + k);
+            }
+            ifil->iidxarr[k].ikeytyp = int16_t((ifil->iidxarr[k].ikeytyp & ~0x60) | mark);
+        }
+    }
+    OptionBit marks(&g->fileopt[0], partitioned ? kOpt1KeyTypeBits : 0u);
     // 10. The index files, created again.
     int filepos = 1;
     for (int k = 0; k < ifil->dnumidx; k++) {
@@ -264,7 +278,7 @@ int partition_decision(Run &r, bool *handed) {
     auto hand_off = [&]() {
         *handed = true;
         rs.flags |= kRblPartitionRun;
-        int rc = zvpartrbl(p);
+        int rc = zvpartrbld(p);
         rs.flags &= ~kRblPartitionRun;
         return rc ? rerr(rc, dfil) : 0;
     };
@@ -498,6 +512,21 @@ int rbl_recreate_index(IndexPhase &r, int k, const char *oldname, const char *ne
         if (rc) {
             drop_save();
             return rerr(rc, n);
+        }
+        // A unique index of a partitioned host whose block asks for it is
+        // unique across the members.
+        const FCB *dat = fcb_at(r.first);
+        FCB *nx = fcb_at(n);
+        if (blk && dat && nx && (blk->mode & kPartitionBits) && (blk->mode & kPartGlobal) && x.ikeydup == 0 &&
+            !(x.ikeytyp & 0x60) && k != int(dat->hdr.ext.crew9)) {
+            nx->hdr.ext.flmode2 |= kPartGlobalIdx;
+            // Enhanced counts where the host keeps them.
+            if (dat->hdr.base.hdrflags2 & 0x20000u) nx->hdr.base.hdrflags2 |= 0x20000u;
+            if ((rc = wrthdr(nx)) != 0) {
+                rbl_quiet_close(n);
+                drop_save();
+                return rerr(rc, n);
+            }
         }
         // A file made beside the old one is not left behind by a failure.
         const bool beside = strcmp(oldname, newname) != 0;

@@ -226,6 +226,28 @@ int main(void) {
         CHECK(zvdbFreeRecord(r) == NULL && zvdbRemoveTable(t) == 0);
         CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
     }
+    /* A table altered from C: a field renamed in place, then every record
+     * copied. */
+    {
+        ZVHANDLE s = zvdbAllocSession(1);
+        ZVHANDLE t, r;
+        int32_t id = 0;
+        CHECK(zvdbLogon(s, NULL, "capi", NULL) == 0);
+        t = zvdbAllocTable(s);
+        CHECK(zvdbSetTablePath(t, ".") == 0 && zvdbAddField(t, "id", ZV_INT4, 0) != NULL);
+        CHECK(zvdbCreateTable(t, "capialt", 0) == 0 && zvdbOpenTable(t, "capialt", 0) == 0);
+        r = zvdbAllocRecord(t);
+        CHECK(zvdbClearRecord(r) == 0 && zvdbSetFieldAsSigned(r, 0, 5) == 0 && zvdbWriteRecord(r) == 0);
+        CHECK(zvdbFreeRecord(r) == NULL);
+        CHECK(zvdbSetFieldName(zvdbGetFieldByName(t, "id"), "key") == 0 && zvdbGetTableStatus(t) == 1);
+        CHECK(zvdbAlterTable(t, 0) == 0 && zvdbGetTableStatus(t) == 0 && zvdbGetFieldByName(t, "key") != NULL);
+        CHECK(zvdbAlterTable(t, 3) == 0 && zvdbUpdateCreateMode(t, zvdbGetTableCreateMode(t)) == 0);
+        CHECK(zvdbUpdateCndxIndexByName(t, "none", NULL) == ZVDB_NO_INDEX && zvdbAlterTable(NULL, 0) == ZVDB_NO_TABLE);
+        r = zvdbAllocRecord(t);
+        CHECK(zvdbFirstRecord(r) == 0 && zvdbGetFieldAsSigned(r, 0, &id) == 0 && id == 5);
+        CHECK(zvdbFreeRecord(r) == NULL && zvdbRemoveTable(t) == 0);
+        CHECK(zvdbFreeTable(t) == NULL && zvdbFreeSession(s) == 0);
+    }
     printf("capi ok\n");
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "tests/recapi/schema/alterfix.h"
 
@@ -205,6 +206,9 @@ TEST_F(AlterCopyTest, EmptyReplacementStartsItsSerialAgain) {
     drop_record();
     watch_progress();
     ASSERT_EQ(zvdbAlterTable(table_, 0x2000), 0) << last();
+    // The engine's file-rule lookups, off while the replacement was made,
+    // are on again.
+    EXPECT_EQ(zvWNGV->statusword & 0x00800000u, 0u);
     EXPECT_TRUE(g_progress.empty()) << "nothing copied";
     EXPECT_EQ(kept().size(), 0u);
     add(99);
@@ -278,6 +282,15 @@ TEST_F(AlterCopyTest, CreateModeChangeCopiesTheTable) {
     EXPECT_EQ(kept(), before);
     reopen();
     EXPECT_EQ(zvdbGetTableCreateMode(table_) & 0x1000, 0x1000u);
+    // Transaction control asked for: the files get no transaction modes
+    // (this engine reads them as a pending rebuild), and take records.
+    ASSERT_EQ(zvdbUpdateCreateMode(table_, zvdbGetTableCreateMode(table_) | 1), 0) << last();
+    EXPECT_EQ(GETFIL(zvdbGetDatno(table_), 3) & 0x30, 0);
+    add(99);
+    drop_record();
+    EXPECT_EQ(kept().size(), before.size() + 1);
+    reopen();
+    EXPECT_EQ(kept().size(), before.size() + 1);
 }
 
 // The copy allocates nothing per record: its platform allocations are the
@@ -299,6 +312,32 @@ TEST_F(AlterCopyTest, CopyAllocationsDoNotGrowWithTheRecords) {
         table_ = static_cast<tagZVDBTABLE *>(zvdbAllocTable(session_));
     }
     EXPECT_EQ(made[1], made[2]);
+}
+
+// Literal defaults of new fields are their stored bytes, less a last zero
+// byte: all of them for bytes without one.
+TEST_F(AlterCopyTest, LiteralDefaultsAreTheirStoredBytes) {
+    create([](ZVHANDLE t) {
+        add_field(t, "a", ZV_INT4);
+        add_index(t, "bya", 0, {"a"});
+    }, 0);
+    add(1);
+    drop_record();
+    ZVHANDLE arr = zvdbAddField(table_, "arr", ZV_ARRAY, 4);
+    ZVHANDLE txt = zvdbAddField(table_, "txt", ZV_FSTRING, 8);
+    ASSERT_NE(arr, nullptr);
+    ASSERT_NE(txt, nullptr);
+    ASSERT_EQ(zvdbSetFieldDefaultValue(arr, "xyz", 3), 0);
+    ASSERT_EQ(zvdbSetFieldDefaultValue(txt, "hi", 3), 0);
+    ASSERT_EQ(zvdbAlterTable(table_, 0), 0) << last();
+    ZVHANDLE r = rec();
+    ASSERT_EQ(zvdbFirstRecord(r), 0);
+    unsigned char bytes[4] = {};
+    ASSERT_EQ(zvdbGetFieldAsBinary(r, number("arr"), bytes, 4), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(bytes), 3), "xyz");
+    char text[16] = {};
+    ASSERT_EQ(zvdbGetFieldAsString(r, number("txt"), text, int32_t(sizeof text)), 0);
+    EXPECT_STREQ(text, "hi");
 }
 
 }  // namespace

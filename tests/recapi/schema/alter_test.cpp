@@ -390,6 +390,45 @@ TEST_F(AlterInPlaceTest, RebuildFollowsTheIndexHandles) {
     for (const char *ix : {"byname", "byqty"}) EXPECT_EQ(keys(ix), 20) << ix;
 }
 
+// An index made unique over duplicate keys: a rebuild fails with the old
+// indexes put back; a rebuild that purges duplicates (action 0x1000)
+// deletes the records whose keys the unique index rejects.
+TEST_F(AlterInPlaceTest, UniqueRebuildOverDuplicates) {
+    create(layout);
+    fill(20);
+    reopen();
+    ASSERT_EQ(zvdbSetIndexDuplicateFlag(idx("byname"), 0), 0);
+    EXPECT_NE(zvdbAlterTable(table_, 0), 0);
+    EXPECT_EQ(zvdbGetIndexDuplicateFlag(idx("byname")), 1) << "the handles read again from the files";
+    EXPECT_EQ(rows(), rows_upto(20));
+    for (const char *ix : {"byid", "byname"}) EXPECT_EQ(keys(ix), 20) << ix;
+    // The purging rebuild also takes a new name of the index.
+    ASSERT_EQ(zvdbSetIndexDuplicateFlag(idx("byname"), 0), 0);
+    ASSERT_EQ(zvdbSetIndexName(idx("byname"), "names"), 0);
+    ASSERT_EQ(zvdbAlterTable(table_, 1 | 0x1000), 0) << last();
+    EXPECT_EQ(zvdbGetIndexDuplicateFlag(idx("names")), 0);
+    EXPECT_EQ(rows().size(), 7u) << "one record per name";
+    for (const char *ix : {"byid", "names"}) EXPECT_EQ(keys(ix), 7) << ix;
+    reopen();
+    EXPECT_EQ(rows().size(), 7u);
+    EXPECT_EQ(keys("names"), 7);
+}
+
+// A new temporary index lives on the open set only: added with its keys,
+// gone once the table is closed.
+TEST_F(AlterInPlaceTest, TemporaryIndexesLiveWhileTheTableIsOpen) {
+    create(layout);
+    fill(9);
+    reopen();
+    add_index(table_, "scratch", 1, {"qty"}, "altscr");
+    ASSERT_EQ(zvdbSetIndexTemporaryFlag(idx("scratch"), 1), 0);
+    ASSERT_EQ(zvdbAlterTable(table_, 0), 0) << last();
+    EXPECT_EQ(keys("scratch"), 9);
+    reopen();
+    EXPECT_EQ(idx("scratch"), nullptr);
+    EXPECT_EQ(rows(), rows_upto(9));
+}
+
 TEST_F(AlterInPlaceTest, ConditionUpdatesRebuildTheIndexes) {
     create([](ZVHANDLE t) {
         layout(t);
