@@ -132,6 +132,7 @@ typedef int ZVDBRET;
 #define ZVDB_NOT_ATTACHED    4101 /* session not attached */
 #define ZVDB_BAD_VARDATA     4108 /* record image damaged: a length or delimiter leads out of it */
 #define ZVDB_DICT_REPAIR     4129 /* the dictionary's serial number cannot be repaired at open */
+#define ZVDB_NO_VTABLE_NUMBER 4130 /* no virtual-table number left in the host (0..198) */
 #define ZVDB_HAS_VTABLES     4131 /* the table is the host of virtual tables */
 #define ZVDB_IDENTITY_EXISTS 4133 /* the table has an identity field already */
 #define ZVDB_NO_IDENTITY     4134 /* the table has no identity field */
@@ -141,12 +142,14 @@ typedef int ZVDBRET;
 #define ZVDB_BAD_MSEC        4145 /* bad millisecond */
 #define ZVDB_SEGMENT_OFFSET  4146 /* record offset of a key segment cannot be worked out */
 #define ZVDB_MSEC_INTO_TIME  4147 /* millisecond time into a ZV_TIME field */
+#define ZVDB_PARTITION_SET   4148 /* partition index or rule already set */
 #define ZVDB_NO_FTI          4149 /* no full-text index handle */
 #define ZVDB_NO_FTI_NAME     4150 /* full-text index not found by name */
 #define ZVDB_FTI_NO_FIELDS   4152 /* full-text index definition without fields */
 #define ZVDB_ATTACH_DATABASE 4153 /* only a free table can be attached */
 #define ZVDB_NO_BATCH_NUMBER 4154 /* no free batch number in the session */
 #define ZVDB_NO_ROWID_SEGMENT 4161 /* row-id segment on a table without "$ROWID$" */
+#define ZVDB_RECORD_LENGTH   4164 /* record length of a virtual table does not fit its host */
 #define ZVDB_NO_BGLOAD       4165 /* no background-load status for the table */
 #define ZVDB_JSON_FIXED      4168 /* ZV_JSON field in the fixed part of a record */
 #define ZVDB_FIELD_MASKED    4169 /* field not in the record's field mask */
@@ -2280,6 +2283,100 @@ ZV_API int _zvdbHasSRLSEG(ZVHANDLE table);
  * record schema, 4043 a name of 254 characters or more, 4001. The code
  * (0 on success) is kept. */
 ZV_API char *_zvdbGenerateFilterNames(ZVHANDLE table);
+
+/* ---- Virtual tables ----
+ * A multi-record-type table (kind 0x10000) keeps its records in another
+ * table's data file, its host, with a field list of its own and a filter
+ * that selects its records among the host's. The host keeps its
+ * definition as the resource "QV!VFLT" (type 2, number = the virtual
+ * table's number, 0..198) and the last number given as "QV!VTNB" (type 3,
+ * number 0: "%03d" and a zero byte, "-01" when none is left). */
+
+/* Creates the virtual table name over the host table of its database from
+ * the field and index handles of table (closed): its record schema takes
+ * the host's hidden fields, and its fixed record length must equal the
+ * host's (a host with variable-length records: at least its fixed length).
+ * The host gets its definition and the database dictionary its entry. The
+ * handle is left empty, whatever the outcome; a failure leaves the host's
+ * resources and the dictionary as they were. 4013, 4094 no database, 4007
+ * NULL name, host or filter, 4011 table open, 4164 record lengths that do
+ * not fit, 4130, 4022 the name is taken (in the host or the dictionary),
+ * 4001, the codes of the host's open and the dictionary's; kept. */
+ZV_API ZVDBRET zvdbCreateMRTTable(ZVHANDLE table, const char *name, const char *host, uint32_t createmode,
+                                  const char *filter);
+/* Adds the definition of vtable to the open host and gives it the highest
+ * free number below the last given, else the next (its number is set in
+ * vtable); "QV!VTNB" is written when the number is above the last (or it
+ * was absent: the highest definition present then stands for the last).
+ * 4013, 4012 host not open, 4004 no definition, 4025 a damaged definition,
+ * 4054 a definition of another kind, 4022 the name is taken, 4130 no number
+ * left, 4043 a field name too long, the resource calls' codes; kept. */
+ZV_API ZVDBRET zvdbAddVTableResource(ZVHANDLE host, ZVHANDLE vtable);
+/* Deletes definition number of the open host; when it was the last, the
+ * last number becomes the highest present below it (-1 when none). 4013,
+ * 4012, the resource calls' codes (408 none); kept. */
+ZV_API ZVDBRET zvdbRemoveVTableResource(ZVHANDLE host, int32_t number);
+/* The last number given of the open host (0 when none is stored); writes
+ * it (rewritten, or added when absent). 4013, 4007, 4012, the resource
+ * calls' codes; kept. */
+ZV_API ZVDBRET _zvdbGetLastVTableNbr(ZVHANDLE table, int32_t *number);
+ZV_API ZVDBRET _zvdbUpdateLastVTableNbr(ZVHANDLE table, int32_t number);
+/* A list for zvdbGetVTableInfoFromTable with capacity entries of 128-byte
+ * names, owned by the table handle given (the host); NULL with 4001 kept. */
+ZV_API ZVDBVTINFO *zvdbAllocVTableInfo(ZVHANDLE table, uint16_t capacity);
+ZV_API void zvdbFreeVTableInfo(ZVDBVTINFO *list);
+/* Lists the definitions of the open host of the list (numbers 0..199):
+ * number, kind and name of each while there is room; every one is
+ * counted. 4007 NULL list or owner, 4012 (kept), the resource calls'
+ * codes (kept). */
+ZV_API ZVDBRET zvdbGetVTableInfoFromTable(ZVDBVTINFO *list);
+/* Of an open table: 1 when it is a virtual table; its number. */
+ZV_API int zvdbIsVTable(ZVHANDLE table);
+ZV_API int32_t zvdbGetVTableNumber(ZVHANDLE table);
+/* Replaces the filter of an open multi-record-type table ("" leaves none);
+ * the records take it when they take the filter next. Returned, not kept:
+ * 4013, 4004 not a multi-record-type table, 4007 NULL, 4001. */
+ZV_API ZVDBRET zvdbSetMRTTableFilter(ZVHANDLE table, const char *filter);
+/* The default-index settings of a multi-record-type table: the index, a
+ * copy of len1 bytes of key1 and (when key2 is not NULL) of len2 bytes of
+ * key2, both lengths and value. Returned, not kept: 4013, 4004, 4007 NULL
+ * key1 or len1 below 1, 4001. */
+ZV_API ZVDBRET zvdbSetMRTTableDefaultIndex(ZVHANDLE table, int32_t index, const void *key1, int32_t len1,
+                                           const void *key2, int32_t len2, int32_t value);
+
+/* ---- Partitioned tables ----
+ * A partitioned table (create bit 0x800) keeps its records in member files
+ * chosen by a rule on the key of its partition index. */
+
+/* The partition index as the caller counts indexes (the hidden "$RECBYT$"
+ * and "$ROWID$" not counted); -1 none. */
+ZV_API int32_t zvdbGetTablePartitionIndexNbr(ZVHANDLE table);
+/* Sets the partition index for the next creation (kept counted with the
+ * hidden indexes the table has, or, before creation, that its create mode
+ * gives): number bits 0, create bit 0x800, and, when no rule was ever set,
+ * "no rule text" (the date rule). -1 clears it and bit 0x800. Returned, not
+ * kept: 4013, 4148 set already. */
+ZV_API ZVDBRET zvdbSetTablePartitionIndexNbr(ZVHANDLE table, int32_t index);
+/* Returned, not kept: 4013, also without a partition index or for -1. */
+ZV_API ZVDBRET zvdbSetTablePartitionNumberBits(ZVHANDLE table, int32_t bits);
+/* A copy of the rule text; NULL drops a text kept ("no rule text").
+ * Returned, not kept: 4013, 4148 a text is kept already, 4001. */
+ZV_API ZVDBRET zvdbSetTablePartitionRule(ZVHANDLE table, const char *rule);
+/* Keeps the dynamic-members setting: 0 kept; 4090 not a table (kept). */
+ZV_API ZVDBRET zvdbSetTablePartitionDynMbrs(ZVHANDLE table, int32_t value);
+/* The engine's partition administration of the open table's data file, the
+ * member named, designated by a key of the partition index, or by its raw
+ * number (mode | 1, 2, 4; the action in the other bits). With mode bit
+ * 0x800 the engine's system error word (the member's state of an ask; -1
+ * without instance) goes to *status (optional). 4013, the engine's code;
+ * kept. */
+ZV_API ZVDBRET zvdbPartAdminByName(ZVHANDLE table, const char *name, int32_t mode, int16_t *status);
+ZV_API ZVDBRET zvdbPartAdminByKey(ZVHANDLE table, const char *key, int32_t mode, int16_t *status);
+ZV_API ZVDBRET zvdbPartAdminByNumber(ZVHANDLE table, int32_t number, int32_t mode, int16_t *status);
+/* The first / last active partition number of the open table's data file
+ * as the engine gives it; -1 with 4013, 4012 kept. */
+ZV_API int32_t zvdbGetFirstPartition(ZVHANDLE table);
+ZV_API int32_t zvdbGetLastPartition(ZVHANDLE table);
 
 /* ------------------------------------------------------------------------ */
 /* Records: the record handle, its image and typed field access.            */

@@ -213,6 +213,7 @@ struct tagZVDBTABLE {
     uint32_t alignment;                 // 8
     uint32_t exthint;                   // 0..2
     char *partrule;                     // (char *)1 marks a rule cleared
+    int32_t partdynmembers;             // dynamic-partition-members setting, kept for the engine
     char *partrequest;                  // pending partition-administration request: the
                                         //   name of a member file to add at the next open
     ZVDBLIST *ftis;                     // full-text index handles

@@ -388,6 +388,8 @@ int _zvdbTMPIIDX(ZVHANDLE table, IFIL *ifil) { return add_indexes(table, ifil, t
 
 int _zvdbDROPIDX(int idxno) { return zvDROPIDX(idxno); }
 
+int _zvdbPTADMIN(int host, const char *text, int32_t raw, int mode) { return PTADMIN(host, text, raw, mode); }
+
 int _zvdbOPNICON(int file, int *id) {
     if (!id) return 33;
     int n = OPNICON(file, -1, -1);

@@ -187,6 +187,10 @@ int _zvdbPUTIFILX(ZVHANDLE table, IFIL *ifil);
 int _zvdbPRMIIDX(ZVHANDLE table, IFIL *ifil);
 int _zvdbTMPIIDX(ZVHANDLE table, IFIL *ifil);
 int _zvdbDROPIDX(int idxno);
+// Partition administration of a partitioned host data file: (host, member
+// name or key text, raw number, mode) as the engine takes them; the
+// engine's code.
+int _zvdbPTADMIN(int host, const char *text, int32_t raw, int mode);
 
 // ---- ISAM contexts and batches (wrap_isam.cpp) ----------------------------
 // A context over every index of the data file: its id into *id, or

@@ -23,7 +23,6 @@
 #include "recapi/catalog/dict_calls.h"
 #include "recapi/catalog/dictionary.h"
 #include "recapi/schema/table_calls.h"
-#include "recapi/schema/vtable_calls.h"
 
 using namespace zv::dict;
 using zv::keep_code;

@@ -316,10 +316,9 @@ ZV_API ZVDBRET _zvdbDictDropTable(ZVHANDLE handle, const char *name) {
         ZVDBDICTENTRY e;
         ZVDBRET rc = find_table(d, name, e);
         if (rc) return rc;
-        if (e.type == ZVDBDICT_TABLE) {
-            if ((rc = has_vtables(d, e.name))) return rc;
-            if ((rc = drop_indexes(d, e.name))) return rc;
-        }
+        if (e.type == ZVDBDICT_TABLE && (rc = has_vtables(d, e.name))) return rc;
+        // A virtual table's index entries go with it as a table's do.
+        if ((rc = drop_indexes(d, e.name))) return rc;
         return _zvdbRemoveDictByUID(d, e.uid);
     });
 }

@@ -1,10 +1,6 @@
 // What records of a multi-record-type table ask of the virtual-table
-// module, which owns the table's type information (its type expression,
-// type filter and type index).
-//
-// Stand-ins until that module lands (vtype_standin.cpp): no such table can
-// be opened yet, so every other table passes and one that claims the kind
-// is refused with 4054.
+// module (recapi/schema/vtable.cpp), which owns the table's type
+// information (its type expression, type filter and type index).
 #pragma once
 
 #include <cstdint>

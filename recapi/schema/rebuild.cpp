@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <type_traits>
 
 #include "recapi/base/paths.h"
@@ -151,6 +152,22 @@ void print_definition(FILE *f, const IFIL *x) {
 }
 
 }  // namespace
+
+ZVDBRET close_clean(tagZVDBTABLE *t) {
+    // What a rebuild of the closed files takes, kept before the close
+    // resets the handle.
+    RebuildDefinition def;
+    const bool rebuildable = rebuild_definition(t, 0, &def) == 0;
+    const std::string dataext = t->dataext ? t->dataext : ".dat", indexext = t->indexext ? t->indexext : ".idx";
+    const std::string group = t->groupid ? t->groupid : "", password = t->password ? t->password : "";
+    const bool hasgroup = t->groupid != nullptr, haspassword = t->password != nullptr;
+    const auto perm = int32_t(t->permission);
+    const ZVDBRET rc = zvdbCloseTable(t);
+    if (rc == 0 || t->active || !rebuildable) return rc;
+    const int rebuilt = _zvdbRBLIFILX(t, def.ifil, dataext.c_str(), indexext.c_str(), perm,
+                                      hasgroup ? group.c_str() : nullptr, haspassword ? password.c_str() : nullptr);
+    return rebuilt == 0 ? 0 : rc;
+}
 
 RebuildDefinition::~RebuildDefinition() { _zvdb_free(ifil); }
 

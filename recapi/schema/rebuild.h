@@ -31,5 +31,11 @@ ZVDBRET rebuild_definition(tagZVDBTABLE *t, int32_t mode, RebuildDefinition *out
 // failing write then leaves the set open with its cache, where a close
 // would lose it. 0 or the engine's code.
 int flush_set(const tagZVDBTABLE *t);
+// Closes an open table whose files were written out (flush_set). A close
+// whose last write fails releases files that the engine takes as not
+// closed cleanly, and opens again only after a rebuild: the closed files
+// are rebuilt from their definition. 0, or the close's code when the
+// rebuild fails too.
+ZVDBRET close_clean(tagZVDBTABLE *t);
 
 }  // namespace zv

@@ -26,6 +26,7 @@
 #include "recapi/schema/index.h"
 #include "recapi/schema/table_calls.h"
 #include "recapi/schema/tablefile.h"
+#include "recapi/schema/vtable.h"
 #include "zarvo/zvdbpt.h"
 
 namespace zv {
@@ -146,6 +147,7 @@ ZVDBRET _zvdbInitTable(tagZVDBTABLE *t) {
     t->vtkind = 0;
     t->vtinfo = nullptr;
     t->partindex = t->partbits = -1;
+    t->partdynmembers = 0;
     t->identityseed = t->identityincr = 0;
     t->alignment = 8;
     t->exthint = 0;
@@ -228,7 +230,7 @@ ZV_API ZVHANDLE zvdbFreeTable(ZVHANDLE table) {
     _zvdb_free(t->ifil);
     _zvdb_free(t->doda);
     _zvdb_free(t->recdesc);
-    _zvdb_free(t->vtinfo);
+    _zvdbFreeVTableDef(t->vtinfo);
     for (char **text : {&t->name, &t->physname, &t->path, &t->dataext, &t->indexext, &t->password, &t->groupid,
                         &t->mirrorname, &t->mirrorpath, &t->owner, &t->identityname, &t->idxnamebase}) {
         zv::drop(text);

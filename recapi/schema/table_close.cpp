@@ -20,6 +20,7 @@
 #include "recapi/schema/table.h"
 #include "recapi/schema/table_calls.h"
 #include "recapi/schema/tablefile.h"
+#include "recapi/schema/vtable.h"
 
 namespace zv {
 
@@ -100,7 +101,8 @@ void drop_read(tagZVDBTABLE *t) {
 
 void release_table(tagZVDBTABLE *t) {
     drop_definition(t);
-    t->vtinfo = _zvdb_free(t->vtinfo);
+    _zvdbFreeVTableDef(t->vtinfo);
+    t->vtinfo = nullptr;
     _zvdbInitTable(t);
     t->tabletype = 0;
     new_layout(t);

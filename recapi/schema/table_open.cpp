@@ -29,7 +29,7 @@
 #include "recapi/schema/segment.h"
 #include "recapi/schema/table.h"
 #include "recapi/schema/tablefile.h"
-#include "recapi/schema/vtable_calls.h"
+#include "recapi/schema/vtable.h"
 
 namespace zv {
 
@@ -219,9 +219,9 @@ void drop_indexes(tagZVDBTABLE *t) {
 std::string index_name(const tagZVDBTABLE *t, const IIDX &x, int position, bool hidden) {
     const char *stored = x.ridxnam ? x.ridxnam : "";
     const bool generated = !*stored || std::strcmp(t->name, t->physname) != 0 || t->idxnamebase ||
-                           t->vtkind == 0x10000;
+                           t->vtkind == kZvdbMultiRecordType;
     if (hidden || !generated) return stored;
-    const char *base = t->idxnamebase ? t->idxnamebase : t->name;
+    const char *base = t->idxnamebase ? t->idxnamebase : vtable_name(t);
     return std::string(base) + "_" + std::to_string(position);
 }
 
@@ -396,24 +396,39 @@ ZVDBRET names_from_path(tagZVDBTABLE *t, const char *path) {
 }
 
 // Names of a table of a database from its dictionary entry, then the open
-// and the entry in the database's list of open tables.
+// and the entry in the database's list of open tables. A multi-record-type
+// table opens its host's files, named by the host's entry (found by the
+// UID its entry links), with its own type information; once open it shows
+// its own name and UID, and its record handles take its filter.
 ZVDBRET open_entry(tagZVDBTABLE *t, const ZVDBDICTENTRY &entry, uint32_t openmode) {
+    ZVDBDICTENTRY host{};
+    const ZVDBDICTENTRY *files = &entry;
     if (entry.type >= 0x10000) {
         t->vtkind = entry.type & 0xFFFF0000u;
-        t->vtnumber = int32_t(entry.linknbr);
-        // Multi-record-type tables are read through their host's entry.
-        if (t->vtkind == 0x10000) return ZVDB_NOT_SUPPORTED;
+        t->vtnumber = int32_t(entry.counter);
     }
-    for (auto [slot, text] : {std::pair{&t->path, entry.path}, std::pair{&t->name, entry.name},
-                              std::pair{&t->physname, entry.physname}, std::pair{&t->dataext, entry.datext},
-                              std::pair{&t->indexext, entry.idxext}}) {
+    if (t->vtkind == kZvdbMultiRecordType) {
+        _zvdbFreeVTableDef(t->vtinfo);
+        if (!(t->vtinfo = _zvdbAllocVTableDef(entry.name))) return ZVDB_NO_MEMORY;
+        ZVDBRET rc = _zvdbDictFindTableByUID(t->database, entry.linknbr, &host);
+        if (rc) return rc == 101 ? ZVDB_NO_TABLE_NAME : rc;
+        files = &host;
+    }
+    for (auto [slot, text] : {std::pair{&t->path, files->path}, std::pair{&t->name, files->name},
+                              std::pair{&t->physname, files->physname}, std::pair{&t->dataext, files->datext},
+                              std::pair{&t->indexext, files->idxext}}) {
         if (replace_text(slot, text)) return ZVDB_NO_MEMORY;
     }
-    if (*entry.mirrorpath && replace_text(&t->mirrorpath, entry.mirrorpath)) return ZVDB_NO_MEMORY;
-    if (*entry.mirrorname && replace_text(&t->mirrorname, entry.mirrorname)) return ZVDB_NO_MEMORY;
-    t->uid = entry.uid;
+    if (*files->mirrorpath && replace_text(&t->mirrorpath, files->mirrorpath)) return ZVDB_NO_MEMORY;
+    if (*files->mirrorname && replace_text(&t->mirrorname, files->mirrorname)) return ZVDB_NO_MEMORY;
+    t->uid = files->uid;
     if (ZVDBRET rc = _zvdbOpenInternal(t, openmode)) return rc;
-    return _zvdbAddActiveTable(t->database, t);
+    if (ZVDBRET rc = _zvdbAddActiveTable(t->database, t)) return rc;
+    if (t->vtkind != kZvdbMultiRecordType) return 0;
+    if (replace_text(&t->name, entry.name)) return ZVDB_NO_MEMORY;
+    t->uid = entry.uid;
+    const auto *def = static_cast<const ZVDBVTDEF *>(t->vtinfo);
+    return def && def->filter ? zvdbFilterAll(t) : 0;
 }
 
 ZVDBRET open_table(tagZVDBTABLE *t, const char *name, uint32_t openmode) {

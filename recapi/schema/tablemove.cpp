@@ -148,9 +148,7 @@ public:
     // failing code.
     ZVDBRET run();
     // After run: writes the set out (a failure there undoes the whole move)
-    // and closes the work table. A close whose last write fails releases
-    // files not marked closed, which the engine opens only for a rebuild:
-    // they are opened so, rebuilt and closed again. 0 or the code.
+    // and closes the work table (close_clean). 0 or the code.
     ZVDBRET finish();
 
 private:
@@ -244,24 +242,14 @@ ZVDBRET Move::finish() {
         zvdbCloseTable(w_);
         return rc;
     }
-    // What a second open needs: the handle is reset by the close.
-    const std::string dataext = w_->dataext ? w_->dataext : ".dat", indexext = w_->indexext ? w_->indexext : ".idx";
-    const std::string dir = haspath_ ? newpath_ : std::string(w_->path ? w_->path : "");
-    const std::string password = w_->password ? w_->password : "";
-    const bool haspassword = w_->password != nullptr;
-    ZVDBRET rc = zvdbCloseTable(w_);
-    if (rc == 0 || w_->active) return rc;
-    if (!db_ && (zvdbSetTablePath(w_, dir.c_str()) || zvdbSetTableExtension(w_, dataext.c_str()) ||
-                 zvdbSetIndexExtension(w_, indexext.c_str()) ||
-                 zvdbSetTablePassword(w_, haspassword ? password.c_str() : nullptr))) {
-        return rc;
-    }
-    if (zvdbOpenTable(w_, db_ ? newname_.c_str() : newphys_.c_str(), 1 | 4) != 0) return rc;
-    if (zvdbRebuildTable(w_, 0) != 0) {
+    // The handle names the files at their old place: the new one is what a
+    // second open needs.
+    if (replace_text(&w_->name, newname_.c_str()) || replace_text(&w_->physname, newphys_.c_str()) ||
+        (haspath_ && replace_text(&w_->path, newpath_.c_str()))) {
         zvdbCloseTable(w_);
-        return rc;
+        return ZVDB_NO_MEMORY;
     }
-    return zvdbCloseTable(w_);
+    return close_clean(w_);
 }
 
 // The dictionary entry, the file names and the stored definition as they

@@ -22,11 +22,12 @@
 #include "recapi/catalog/dict_calls.h"
 #include "recapi/schema/field.h"
 #include "recapi/schema/icon.h"
+#include "recapi/schema/index.h"
 #include "recapi/schema/resource.h"
 #include "recapi/schema/segment.h"
 #include "recapi/schema/table.h"
 #include "recapi/schema/tablefile.h"
-#include "recapi/schema/vtable_calls.h"
+#include "recapi/schema/vtable.h"
 
 namespace zv {
 
@@ -114,7 +115,9 @@ ZVDBRET copy_indexes(tagZVDBTABLE *s, tagZVDBTABLE *t, char **oldnames, char **n
     for (int32_t i = 0; i < _zvdbListCount(s->indexes); i++) {
         auto *ix = static_cast<tagZVDBINDEX *>(s->indexes->items[i]);
         if (deleted(ix->status) || !has_live_segment(ix)) continue;
-        auto *nix = static_cast<tagZVDBINDEX *>(zvdbAddIndex(t, ix->name, ix->keytype, ix->dupflag, ix->nullflag));
+        // The new table is entered in no dictionary: its index names need
+        // not be free in the database.
+        auto *nix = static_cast<tagZVDBINDEX *>(_zvdbPutIndex(t, ix->name, ix->keytype, ix->dupflag, ix->nullflag));
         if (!nix) return zvdbGetError(t);
         nix->emptychar = ix->emptychar;
         nix->distinctflag = ix->distinctflag;

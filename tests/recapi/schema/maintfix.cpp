@@ -121,7 +121,9 @@ void MaintDbTest::SetUp() {
 void MaintDbTest::TearDown() {
     zvdbFreeTable(table_);
     table_ = nullptr;
-    if (db_) EXPECT_EQ(zvdbFreeDatabase(db_), 0);
+    if (db_) {
+        EXPECT_EQ(zvdbFreeDatabase(db_), 0);
+    }
     MaintTest::TearDown();
 }
 
