@@ -256,4 +256,24 @@ TEST_F(RebuildTest, TheDumpShowsStatusSchemaAndDefinition) {
     zvdbFreeTable(dict);
 }
 
+class RebuildDbTest : public schematest::MaintDbTest {};
+
+// A table whose logical name is not its file name is rebuilt on its files.
+TEST_F(RebuildDbTest, ATableIsRebuiltUnderItsPhysicalName) {
+    make_db_cust();
+    add(table_, 0, 12);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    ASSERT_EQ(zvdbDropTable(db_, "cust"), 0) << last();
+    ASSERT_EQ(zvdbAddTableXtd(db_, "Customers", "cust.dat", "db"), 0) << last();
+    ASSERT_EQ(zvdbOpenTable(table_, "Customers", 0), 0) << last();
+    EXPECT_STREQ(zvdbGetTableName(table_), "Customers");
+    zv::RebuildDefinition def;
+    ASSERT_EQ(zv::rebuild_definition(table_, 0, &def), 0);
+    EXPECT_STREQ(def.ifil->pfilnam, "db/cust");
+    for (int32_t mode : {0, 8}) {
+        ASSERT_EQ(zvdbRebuildTable(table_, mode), 0) << last();
+        EXPECT_EQ(scan(table_), range(0, 12));
+    }
+}
+
 }  // namespace
