@@ -18,7 +18,6 @@
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
 #include "recapi/catalog/dict_calls.h"
-#include "recapi/records/set_calls.h"
 
 namespace zv::dict {
 
