@@ -200,15 +200,37 @@ private:
     std::vector<uint32_t> changed_;    // UIDs the merge deleted, rewrote or added in the destination
 };
 
-// Both sides checked by `check`, then merged under the session locks (the
+// The session dictionary of a handle's session for a merge: 0, 4003, 4012
+// not logged on (or no dictionary open), 4084 not open exclusively.
+ZVDBRET session_side(ZVHANDLE handle, ZVDBDICT **out) {
+    tagZVDBSESSION *s = zv::session_of(handle);
+    if (!s) return ZVDB_NO_SESSION;
+    if (!s->loggedon || !s->dict || !s->dict->open) return ZVDB_NOT_ACTIVE;
+    if (!s->dict->exclusive) return ZVDB_BAD_SESSION_TYPE;
+    *out = s->dict;
+    return 0;
+}
+
+// The dictionary of the database a handle leads to: 0, 4010 no database or
+// not open exclusively, 4012 not connected.
+ZVDBRET database_side(ZVHANDLE handle, ZVDBDICT **out) {
+    auto *db = static_cast<tagZVDBDATABASE *>(zvdbGetDatabaseHandle(handle));
+    if (!db) return ZVDB_NO_DATABASE;
+    if (!db->connected || !db->dict || !db->dict->open) return ZVDB_NOT_ACTIVE;
+    if (!db->dict->exclusive) return ZVDB_NO_DATABASE;
+    *out = db->dict;
+    return 0;
+}
+
+// Both sides checked by `side`, then merged under the session locks (the
 // source read, the destination written). A failure is kept as the last code
 // of both sessions and reported as the call's summary.
-template <typename Check>
-ZVDBRET merge_call(ZVHANDLE source, ZVHANDLE destination, ZVDB_MERGE_PLANNER planner,
-                   ZVDB_MERGE_MESSAGE messages, Check &&check) {
+ZVDBRET merge_call(ZVHANDLE source, ZVHANDLE destination, ZVDB_MERGE_PLANNER planner, ZVDB_MERGE_MESSAGE messages,
+                   ZVDBRET (*side)(ZVHANDLE, ZVDBDICT **)) {
     ZVDBDICT *from = nullptr;
     ZVDBDICT *to = nullptr;
-    ZVDBRET rc = check(source, destination, &from, &to);
+    ZVDBRET rc = side(source, &from);
+    if (rc == 0) rc = side(destination, &to);
     if (rc == 0) {
         rc = locked(source, from, kRead, [&] {
             return locked(destination, to, kWrite, [&] { return _zvdbMergeDictionary(from, to, planner, messages); });
@@ -255,43 +277,12 @@ ZV_API ZVDBRET _zvdbMergeDictionary(ZVDBDICT *source, ZVDBDICT *destination, ZVD
 
 ZV_API ZVDBRET zvdbMergeSessionDictionary(ZVHANDLE source, ZVHANDLE destination, ZVDB_MERGE_PLANNER planner,
                                           ZVDB_MERGE_MESSAGE messages) {
-    return merge_call(source, destination, planner, messages,
-                      [](ZVHANDLE a, ZVHANDLE b, ZVDBDICT **from, ZVDBDICT **to) -> ZVDBRET {
-                          tagZVDBSESSION *sessions[] = {zv::session_of(a), zv::session_of(b)};
-                          for (tagZVDBSESSION *s : sessions) {
-                              if (!s) return ZVDB_NO_SESSION;
-                          }
-                          for (tagZVDBSESSION *s : sessions) {
-                              if (!s->loggedon || !s->dict || !s->dict->open) return ZVDB_NOT_ACTIVE;
-                          }
-                          for (tagZVDBSESSION *s : sessions) {
-                              if (!s->dict->exclusive) return ZVDB_BAD_SESSION_TYPE;
-                          }
-                          *from = sessions[0]->dict;
-                          *to = sessions[1]->dict;
-                          return 0;
-                      });
+    return merge_call(source, destination, planner, messages, session_side);
 }
 
 ZV_API ZVDBRET zvdbMergeDatabaseDictionary(ZVHANDLE source, ZVHANDLE destination, ZVDB_MERGE_PLANNER planner,
                                            ZVDB_MERGE_MESSAGE messages) {
-    return merge_call(source, destination, planner, messages,
-                      [](ZVHANDLE a, ZVHANDLE b, ZVDBDICT **from, ZVDBDICT **to) -> ZVDBRET {
-                          tagZVDBDATABASE *dbs[] = {static_cast<tagZVDBDATABASE *>(zvdbGetDatabaseHandle(a)),
-                                                    static_cast<tagZVDBDATABASE *>(zvdbGetDatabaseHandle(b))};
-                          for (tagZVDBDATABASE *db : dbs) {
-                              if (!db) return ZVDB_NO_DATABASE;
-                          }
-                          for (tagZVDBDATABASE *db : dbs) {
-                              if (!db->connected || !db->dict || !db->dict->open) return ZVDB_NOT_ACTIVE;
-                          }
-                          for (tagZVDBDATABASE *db : dbs) {
-                              if (!db->dict->exclusive) return ZVDB_NO_DATABASE;
-                          }
-                          *from = dbs[0]->dict;
-                          *to = dbs[1]->dict;
-                          return 0;
-                      });
+    return merge_call(source, destination, planner, messages, database_side);
 }
 
 }  // extern "C"

@@ -106,6 +106,12 @@ protected:
         EXPECT_EQ(zvdbLogon(s, nullptr, "tester", nullptr), 0);
         return s;
     }
+    // A source and a destination session, exclusive, each in a new
+    // directory.
+    std::pair<ZVHANDLE, ZVHANDLE> fresh_pair() {
+        const std::string dir = "pair" + std::to_string(sessions_.size());
+        return {session_in((dir + "a").c_str(), true), session_in((dir + "b").c_str(), true)};
+    }
     // Logs the session out and on again (logout forgets the session path):
     // its dictionary closed and opened.
     static void relogon(ZVHANDLE s) {
@@ -157,12 +163,9 @@ TEST_F(MergeTest, TheDefaultPlanLeavesExactlyTheSourcesEntriesAndUIDs) {
         {"destination empty", {{"a", 1000}}, {}},
         {"destination UIDs above the source's", {{"a", 998}}, {{"b", 998}, {"c", 5000}}},
     };
-    int round = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string dir = "s" + std::to_string(round++);
-        ZVHANDLE src = session_in((dir + "a").c_str(), true);
-        ZVHANDLE dst = session_in((dir + "b").c_str(), true);
+        auto [src, dst] = fresh_pair();
         fill(src, c.source);
         fill(dst, c.destination);
         const Texts source = contents(dict_of(src));
@@ -180,17 +183,8 @@ TEST_F(MergeTest, TheDefaultPlanLeavesExactlyTheSourcesEntriesAndUIDs) {
 }
 
 TEST_F(MergeTest, DatabaseDictionariesMergeByDefault) {
-    auto exclusive = [&](const char *name, const char *dir) {
-        fs::create_directories(dir);
-        EXPECT_EQ(zvdbCreateDatabase(session_, name, dir), 0);
-        auto *db = static_cast<tagZVDBDATABASE *>(zvdbAllocDatabase(session_));
-        databases_.push_back(db);
-        EXPECT_EQ(zvdbSetDatabaseExclusive(db, 1), 0);
-        EXPECT_EQ(zvdbConnect(db, name), 0);
-        return db;
-    };
-    tagZVDBDATABASE *sales = exclusive("Sales", "db1");
-    tagZVDBDATABASE *stock = exclusive("Stock", "db2");
+    tagZVDBDATABASE *sales = connect("Sales", "db1", 1);
+    tagZVDBDATABASE *stock = connect("Stock", "db2", 1);
     ASSERT_EQ(make_table(sales, "cust", "custno"), 0);
     ASSERT_EQ(make_table(sales, "orders", "orderno"), 0);
     ASSERT_EQ(make_table(stock, "items", "itemno"), 0);
@@ -260,21 +254,11 @@ TEST_F(MergeTest, RefusalsComeBeforeAnyEntryIsRead) {
     ZVHANDLE shared = session_in("shared", false);
     ASSERT_EQ(zvdbIsSessionExclusive(shared), 0);
     // Databases: connected exclusively, connected shared, not connected.
-    ASSERT_EQ(zvdbCreateDatabase(session_, "Sales", ""), 0);
-    ASSERT_EQ(zvdbCreateDatabase(session_, "Stock", ""), 0);
-    auto database = [&](const char *name, int exclusive) {
-        auto *db = static_cast<tagZVDBDATABASE *>(zvdbAllocDatabase(session_));
-        databases_.push_back(db);
-        EXPECT_EQ(zvdbSetDatabaseExclusive(db, exclusive), 0);
-        if (name) {
-            EXPECT_EQ(zvdbConnect(db, name), 0);
-        }
-        return db;
-    };
-    tagZVDBDATABASE *sales = database("Sales", 1);
-    tagZVDBDATABASE *stock = database("Stock", 0);
+    tagZVDBDATABASE *sales = connect("Sales", "db1", 1);
+    tagZVDBDATABASE *stock = connect("Stock", "db2", 0);
     ASSERT_EQ(zvdbIsDatabaseExclusive(stock), 0);
-    tagZVDBDATABASE *idle = database(nullptr, 1);
+    ZVHANDLE idle = zvdbAllocDatabase(session_);
+    databases_.push_back(static_cast<tagZVDBDATABASE *>(idle));
 
     struct Case {
         const char *what;
@@ -390,12 +374,9 @@ TEST_F(MergeTest, AnEmptySourceEmptiesTheDestinationAndNoUIDComesBack) {
         std::vector<std::pair<const char *, uint32_t>> destination;
     };
     const Case cases[] = {{"entries up to 5000", {{"a", 998}, {"b", 5000}, {"c", 999}}}, {"nothing", {}}};
-    int round = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string dir = "e" + std::to_string(round++);
-        ZVHANDLE src = session_in((dir + "a").c_str(), true);
-        ZVHANDLE dst = session_in((dir + "b").c_str(), true);
+        auto [src, dst] = fresh_pair();
         fill(dst, c.destination);
         relogon(dst);  // the serial number moved past the UIDs written
         uint32_t before = 0;
@@ -411,8 +392,8 @@ TEST_F(MergeTest, AnEmptySourceEmptiesTheDestinationAndNoUIDComesBack) {
     EXPECT_EQ(g_messages, std::vector<Message>{});
 }
 
-// Over a failing disk: with a page cache of two buffers, so that the
-// dictionary's writes fall inside the call, the Nth write fails once, N = 1,
+// Over a failing disk: with a small page cache, so that the dictionary's
+// writes fall inside the call, the Nth write fails once, N = 1,
 // 2, ... until the merge meets no fault. A failed merge leaves the
 // destination with its old entries, a merge that answers 0 with the
 // source's, both also after the dictionary is closed and opened again.
@@ -420,20 +401,9 @@ class MergeSweepTest : public CatalogTest {
 protected:
     void SetUp() override {
         CatalogTest::SetUp();
-        ASSERT_EQ(zvdbLogout(session_), 0);
-        ASSERT_EQ(zvdbSetSessionParams(session_, 1, 2), 0);
-        ASSERT_EQ(zvdbSetSessionParams(session_, 4, 2), 0);
-        ASSERT_EQ(zvdbLogon(session_, nullptr, nullptr, nullptr), 0);
-        for (auto [name, dir] : {std::pair{"Sales", "db1"}, std::pair{"Stock", "db2"}}) {
-            fs::create_directories(dir);
-            ASSERT_EQ(zvdbCreateDatabase(session_, name, dir), 0);
-            auto *db = static_cast<tagZVDBDATABASE *>(zvdbAllocDatabase(session_));
-            databases_.push_back(db);
-            ASSERT_EQ(zvdbSetDatabaseExclusive(db, 1), 0);
-            ASSERT_EQ(zvdbConnect(db, name), 0);
-        }
-        sales_ = databases_[0];
-        stock_ = databases_[1];
+        small_cache();
+        sales_ = connect("Sales", "db1", 1);
+        stock_ = connect("Stock", "db2", 1);
     }
     // Both dictionaries closed, saved into "tpl" (or put back from there),
     // and opened again.
