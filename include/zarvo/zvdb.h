@@ -2233,6 +2233,9 @@ ZV_API ZVDBRET zvdbStartRecordSchemaConversion(ZVHANDLE table, void *options);
 
 /* ---- Table files as a whole: rebuild, compaction, system filters ---- */
 
+/* Rebuild mode bits (zvdbRebuildTable: 1, 2, 8 below). */
+typedef int32_t ZVREBUILD_MODE;
+
 /* Rebuilds (or with mode bit 8 compacts) the open table's data file and
  * every index in place, through the engine's file-set rebuild: the files are
  * closed, rebuilt from their stored definition under the table's path and
@@ -2255,6 +2258,8 @@ typedef int (*ZVDB_REBUILD_CALLBACK)(uint32_t count, int32_t code, const char *t
  * (NULL: none), called every value records or keys (value 0 keeps the
  * interval): the engine's code. */
 ZV_API ZVDBRET zvdbSetCallbackOnRebuild(ZVDB_REBUILD_CALLBACK callback, int32_t value);
+/* System filter mode: 1 reads, 2 writes, 3 both. */
+typedef int32_t ZVSYSFILTER;
 /* The system filters of the open table's data file: mode 1 reads ("@@?"
  * and the physical name), 2 writes ("@@!" and the physical name), 3 both;
  * off sets the marks alone. The engine's filter code is returned at its
@@ -2428,6 +2433,8 @@ ZV_API ZVDBRET zvdbSetTablePartitionNumberBits(ZVHANDLE table, int32_t bits);
 ZV_API ZVDBRET zvdbSetTablePartitionRule(ZVHANDLE table, const char *rule);
 /* Keeps the dynamic-members setting: 0 kept; 4090 not a table (kept). */
 ZV_API ZVDBRET zvdbSetTablePartitionDynMbrs(ZVHANDLE table, int32_t value);
+/* Partition administration mode bits (zvdbPartAdminByName and the others). */
+typedef int32_t ZVPART_MODE_E;
 /* The engine's partition administration of the open table's data file, the
  * member named, designated by a key of the partition index, or by its raw
  * number (mode | 1, 2, 4; the action in the other bits). With mode bit
