@@ -63,14 +63,22 @@ struct AsideNames {
     std::vector<const char *> ownp, asidep;
 };
 
-ZVDBRET aside_names(tagZVDBTABLE *t, AsideNames *out) {
+// A working name for t's files (_zvdbTemporaryName) into *out: 0, the
+// table's last code, or 4001.
+ZVDBRET working_name(tagZVDBTABLE *t, std::string *out) {
     char *base = _zvdbTemporaryName(t);
     if (!base) {
         const ZVDBRET rc = zvdbGetError(t);
         return rc ? rc : ZVDB_NO_MEMORY;
     }
-    const std::string work = base;
+    *out = base;
     _zvdb_free(base);
+    return 0;
+}
+
+ZVDBRET aside_names(tagZVDBTABLE *t, AsideNames *out) {
+    std::string work;
+    if (ZVDBRET rc = working_name(t, &work)) return rc;
     out->data = file_path(t, t->path, work.c_str());
     const IFIL *ifil = t->ifil;
     for (int k = 0; k < ifil->dnumidx; k++) {
@@ -151,13 +159,8 @@ ZVDBRET rename_members(const std::vector<MemberName> &files, bool back = false) 
 // file renamed is put back when a later one fails. The names are planned
 // before the first rename.
 ZVDBRET swap_members(tagZVDBTABLE *t, tagZVDBTABLE *fresh) {
-    char *base = _zvdbTemporaryName(t);
-    if (!base) {
-        const ZVDBRET rc = zvdbGetError(t);
-        return rc ? rc : ZVDB_NO_MEMORY;
-    }
-    const std::string work = base;
-    _zvdb_free(base);
+    std::string work;
+    if (ZVDBRET rc = working_name(t, &work)) return rc;
     std::vector<MemberName> olds, news;
     if (ZVDBRET rc = member_names(t, t->physname, work.c_str(), &olds)) return rc;
     if (ZVDBRET rc = member_names(fresh, fresh->physname, t->physname, &news)) return rc;
