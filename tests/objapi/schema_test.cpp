@@ -275,6 +275,22 @@ TEST_F(SchemaObjects, IndexFailuresThrowTheirMessages) {
     zvdbFreeIndex(unlisted);
 }
 
+// Once the table is open each index has its own engine file number.
+TEST_F(SchemaObjects, IndexFileNumbersOfAnOpenTable) {
+    ZVIndex byid = index(0), byname = index(1);
+    byid.AddSegment(field(0), 0);
+    byname.AddSegment(field(1), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "items", 0), 0) << last();
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "items", 0), 0) << last();
+    byid = index(0);
+    byname = index(1);
+    EXPECT_GE(byid.GetIdxno(), 0);
+    EXPECT_EQ(byname.GetIdxno(), zvdbGetIdxnoByName(table_, "BYNAME"));
+    EXPECT_NE(byid.GetIdxno(), byname.GetIdxno());
+    EXPECT_EQ(zvdbCloseTable(table_), 0);
+}
+
 /* ---- Segments ---- */
 
 TEST_F(SchemaObjects, SegmentsAddInsertMoveAndDelete) {
