@@ -1705,8 +1705,10 @@ ZV_API ZVFIELDTYPE zvdbGetFieldType(ZVHANDLE field);
 /* The length (callback slot 1 when set); -1 for a bad handle or a failing
  * callback. */
 ZV_API int32_t zvdbGetFieldLength(ZVHANDLE field);
-/* The stored length; -1 for a bad handle. */
+/* The stored length and type, without callbacks; -1 and 0 for a bad
+ * handle. */
 ZV_API int32_t _zvdbGetPhysicalFieldLength(ZVHANDLE field);
+ZV_API ZVFIELDTYPE _zvdbGetPhysicalFieldType(ZVHANDLE field);
 /* Returned, not kept: rename (status 16; 4017, 4007, 4016, 4001); retype
  * (status 32, length normalised again; 4017); length (status 64 when it
  * changes; 4017, 4006, 4043). */
