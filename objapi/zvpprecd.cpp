@@ -660,7 +660,13 @@ ZVDBRET ZVRecord::SetFilter(const ZVString &expression) {
 
 int ZVRecord::IsFiltered() const { return zvdbIsFilteredRecord(handle); }
 
-void ZVRecord::GetFilter(ZVString &out) const { out.Copy(zvdbGetFilter(handle)); }
+// A filter of type 2 is a parse tree, not text: the record-level call hands
+// back the tree's address, which must not be read as characters. Such a
+// filter has no text to give.
+void ZVRecord::GetFilter(ZVString &out) const {
+    constexpr int32_t kTreeFilter = 2;
+    out.Copy(zvdbGetFilterType(handle) == kTreeFilter ? nullptr : zvdbGetFilter(handle));
+}
 
 int ZVRecord::BatchLoaded() const { return zvdbBatchLoaded(handle); }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/objapi/objtest.h"
+#include "zarvo/zvdbpt.h"
 #include "tests/support/fixture.h"
 
 namespace {
@@ -404,6 +405,29 @@ TEST_F(RecordClass, CompareAndConditions) {
     EXPECT_TRUE(a.CndxEval());
     EXPECT_EQ(a.CndxFree(), 0);
     EXPECT_FALSE(a.CndxEval());
+}
+
+// The filter text reads back; a filter given as a parse tree has no text,
+// and its tree is not read as characters.
+TEST_F(RecordClass, FilterTextReadsBackAndATreeFilterHasNone) {
+    items(3);
+    ZVRecord r(*table_);
+    ZVString text("x");
+    r.GetFilter(text);
+    EXPECT_EQ(text_of(text), "<none>");
+    r.SetFilter(ZVString("id > 1"));
+    EXPECT_NE(r.IsFiltered(), 0);
+    r.GetFilter(text);
+    EXPECT_EQ(text_of(text), "id > 1");
+
+    PTNODE *tree = zvdbptPutInteger(1);
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(zvdbSetFilter(r.GetHandle(), reinterpret_cast<const char *>(tree), 2), 0);
+    ASSERT_EQ(zvdbGetFilterType(r.GetHandle()), 2);
+    text = "x";
+    r.GetFilter(text);
+    EXPECT_EQ(text_of(text), "<none>");
+    ASSERT_EQ(zvdbSetFilter(r.GetHandle(), nullptr, 0), 0);
 }
 
 // A null record pointer is refused with the code of a missing record
