@@ -1528,13 +1528,15 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * text is not changed). Create bits: 32 no "$RECBYT$" index, 64 no
  * "$ROWID$", 0x100 64-bit positions, 0x200 no "$DELFLD$", 0x400 no
  * "$NULFLD$", 0x1000 a 4-byte "$DELFLD$", 0x2000 an extended
- * variable-length file, 0x800 partitioned (not available: 454); bits 1
- * and 2 give the files no mode. A path ending in '!' names a superfile
- * host, made when missing. A failure leaves no file and the handle with
- * its lists: 4013, 4007 NULL name, 4011 open, 4095 an index without
- * segments, 4161 a row-id segment without "$ROWID$", 4146 a segment
- * offset that cannot be worked out, 4014 a segment field not in the
- * schema, 4004 bad partition settings, 4025, 4001, the engine's code. */
+ * variable-length file, 0x800 partitioned (a host whose records go to
+ * member files by the partition rule on the key of the partition index:
+ * see "Partitioned tables"); bits 1 and 2 give the files no mode. A path
+ * ending in '!' names a superfile host, made when missing. A failure
+ * leaves no file and the handle with its lists: 4013, 4007 NULL name, 4011
+ * open, 4095 an index without segments, 4161 a row-id segment without
+ * "$ROWID$", 4146 a segment offset that cannot be worked out, 4014 a
+ * segment field not in the schema, 4004 bad partition settings, 4025,
+ * 4001, the engine's code (747 a partition rule that does not parse). */
 ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t createmode);
 /* Opens a free table by path (split into name and extension as the
  * table's extension hint says) or a table of a database by name, and
@@ -2346,7 +2348,12 @@ ZV_API ZVDBRET zvdbSetMRTTableDefaultIndex(ZVHANDLE table, int32_t index, const 
 
 /* ---- Partitioned tables ----
  * A partitioned table (create bit 0x800) keeps its records in member files
- * chosen by a rule on the key of its partition index. */
+ * chosen by a rule on the key of its partition index. zvdbCreateTable
+ * makes the host files and stores the rule set here: an expression over
+ * the fields of the partition index's schema segments giving the member
+ * number (members "name.dat.001", ...), or, without a rule text, the date
+ * rule (the key is a day serial or seconds; one member per day). A member
+ * is made by the first record that goes to it. */
 
 /* The partition index as the caller counts indexes (the hidden "$RECBYT$"
  * and "$ROWID$" not counted); -1 none. */
