@@ -2180,8 +2180,10 @@ ZV_API ZVDBRET zvdbStartRecordSchemaConversion(ZVHANDLE table, void *options);
  * is committed first and begun again afterwards. 0, or 650 (keys were
  * rejected and purged; the table is open again); 4013 and 4012 (a closed
  * table) are returned, not kept. The files' cached bytes are written out
- * first: a failure there leaves the table open as it was. Any later failure
- * leaves the table not active with its definition (record calls give 4012;
+ * first: a failure there leaves the table open as it was. The new index
+ * files take the places of the old ones only when they are complete. Any
+ * later failure leaves the table not active with its definition, records
+ * and keys (record calls give 4012;
  * zvdbOpenTable opens it again, or, for files the failed close could not
  * mark closed (14), open bit 4 does and a rebuild mends them) and is kept:
  * the engine's code. */
