@@ -193,6 +193,26 @@ TEST_F(CreatedPartTest, ARuleTextSendsEachRecordToTheMemberOfItsNumber) {
     ASSERT_EQ(zvdbCloseTable(table_), 0);
 }
 
+// A rebuild in a logged-on session (whose logon sets the engine's
+// operation bit 0x2000000) rebuilds the host and every member.
+TEST_F(CreatedPartTest, ARebuildKeepsEveryMemberAndKey) {
+    define(ZV_INT4);
+    ASSERT_EQ(zvdbSetTablePartitionIndexNbr(table_, 0), 0);
+    ASSERT_EQ(zvdbSetTablePartitionRule(table_, "part"), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "orders", 0x800), 0) << last();
+    open();
+    const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {1, 2}, {3, 3}, {1, 4}};
+    write(rows);
+    ASSERT_EQ(zvdbRebuildTable(table_, 0), 0) << last();
+    EXPECT_EQ(zvdbGetFirstPartition(table_), 1);
+    EXPECT_EQ(zvdbGetLastPartition(table_), 3);
+    EXPECT_EQ(read(1), rows);
+    EXPECT_EQ(read(0), (std::vector<std::pair<double, int32_t>>{{1, 2}, {1, 4}, {2, 1}, {3, 3}}));
+    write({{2, 5}});
+    EXPECT_EQ(read(1).size(), 5u);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+}
+
 TEST_F(CreatedPartTest, WithoutARuleTextTheDayOfTheKeyChoosesTheMember) {
     define(ZV_DFLOAT);
     ASSERT_EQ(zvdbSetTablePartitionIndexNbr(table_, 0), 0);
