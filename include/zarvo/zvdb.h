@@ -1126,6 +1126,70 @@ ZV_API ZVDBRET _zvdbDictCheckMRTTable(ZVHANDLE handle, const char *host);
 ZV_API ZVDBRET _zvdbDictMarkSQLDB(ZVHANDLE handle, int32_t version);
 ZV_API int32_t _zvdbDictGetSQLDBVersion(ZVHANDLE handle);
 
+/* ---- Merging one dictionary into another ----
+ *
+ * The entries of a source dictionary are merged into a destination
+ * dictionary of the same kind (session into session, database into
+ * database) by a plan: one action per entry of each side. Without a planner
+ * the destination's entries are all deleted and the source's all added,
+ * each keeping its UID; the destination's serial number is then set so that
+ * its next UID is one above its highest. A merge that fails in execution or
+ * in that last step puts the destination back as it was: what it added is
+ * deleted, what it deleted or rewrote is written again with its UID.
+ *
+ * Messages: level 1 the public call's summary, 2 a failed stage, 3 a failing
+ * step inside a stage; detail is NULL or the entry's name. */
+
+/* A growable vector of pointers: count items in items[0..count-1]. */
+typedef struct ZVDBLIST {
+    int32_t capacity;       /* slots in items */
+    int32_t count;          /* slots in use */
+    void **items;
+} ZVDBLIST;
+
+/* Merge actions. */
+#define ZVDB_MERGE_NONE 0u     /* fresh item, no action chosen */
+#define ZVDB_MERGE_KEEP 1u     /* destination: leave the entry as it is */
+#define ZVDB_MERGE_DELETE 2u   /* destination: delete the entry */
+#define ZVDB_MERGE_REWRITE 3u  /* destination: rewrite the entry (found by UID) from the item */
+#define ZVDB_MERGE_SKIP 4u     /* source: leave the entry out */
+#define ZVDB_MERGE_ADD 5u      /* source: add the entry, with its UID, to the destination */
+
+/* One item of the lists a planner receives (1240 bytes). */
+typedef struct ZVDBMERGEITEM {
+    ZVDBDICTENTRY entry;
+    uint32_t action;        /* ZVDB_MERGE_* */
+} ZVDBMERGEITEM;
+ZV_DICT_ASSERT(sizeof(ZVDBMERGEITEM) == 1240, "ZVDBMERGEITEM is 1240 bytes");
+ZV_DICT_ASSERT(offsetof(ZVDBMERGEITEM, action) == 1236, "merge action at 1236");
+
+/* Called once with the source and the destination items (ZVDBMERGEITEM *),
+ * each list in ascending UID order and every action 0: sets every action
+ * and returns 0, or a code that stops the merge before anything changes. */
+typedef ZVDBRET (*ZVDB_MERGE_PLANNER)(ZVDBLIST *source, ZVDBLIST *destination);
+/* Receives a message of a failure: level, text, code, detail. */
+typedef void (*ZVDB_MERGE_MESSAGE)(int level, const char *text, ZVDBRET code, const char *detail);
+
+/* Merges the session dictionary of the source's session into that of the
+ * destination's (planner and messages may be NULL). Both sessions must be
+ * logged on with their dictionaries open exclusively. 4003 a handle leads
+ * to no session, 4012 not logged on, 4084 not exclusive (refused before any
+ * entry is read), 4025 a plan with a missing or wrong action or an entry
+ * not found by UID, the planner's code, the dictionary's codes. A failure
+ * is kept as both sessions' last code. */
+ZV_API ZVDBRET zvdbMergeSessionDictionary(ZVHANDLE source, ZVHANDLE destination, ZVDB_MERGE_PLANNER planner,
+                                          ZVDB_MERGE_MESSAGE messages);
+/* The same for the dictionaries of two database handles (or handles below
+ * them): 4010 not a database, or not connected exclusively; 4012 not
+ * connected. */
+ZV_API ZVDBRET zvdbMergeDatabaseDictionary(ZVHANDLE source, ZVHANDLE destination, ZVDB_MERGE_PLANNER planner,
+                                           ZVDB_MERGE_MESSAGE messages);
+/* The merge of two open dictionary objects, as above but without the
+ * checks of the sessions or databases and without taking their locks: 4007,
+ * 4012 an object not open. */
+ZV_API ZVDBRET _zvdbMergeDictionary(struct ZVDBDICT *source, struct ZVDBDICT *destination,
+                                    ZVDB_MERGE_PLANNER planner, ZVDB_MERGE_MESSAGE messages);
+
 /* ------------------------------------------------------------------------ */
 /* Transactions, save points and session locks.                              */
 /*                                                                           */
@@ -1635,8 +1699,10 @@ ZV_API ZVFIELDTYPE zvdbGetFieldType(ZVHANDLE field);
 /* The length (callback slot 1 when set); -1 for a bad handle or a failing
  * callback. */
 ZV_API int32_t zvdbGetFieldLength(ZVHANDLE field);
-/* The stored length; -1 for a bad handle. */
+/* The stored length and type, without callbacks; -1 and 0 for a bad
+ * handle. */
 ZV_API int32_t _zvdbGetPhysicalFieldLength(ZVHANDLE field);
+ZV_API ZVFIELDTYPE _zvdbGetPhysicalFieldType(ZVHANDLE field);
 /* Returned, not kept: rename (status 16; 4017, 4007, 4016, 4001); retype
  * (status 32, length normalised again; 4017); length (status 64 when it
  * changes; 4017, 4006, 4043). */
@@ -2171,6 +2237,9 @@ ZV_API ZVDBRET zvdbStartRecordSchemaConversion(ZVHANDLE table, void *options);
 
 /* ---- Table files as a whole: rebuild, compaction, system filters ---- */
 
+/* Rebuild mode bits (zvdbRebuildTable: 1, 2, 8 below). */
+typedef int32_t ZVREBUILD_MODE;
+
 /* Rebuilds (or with mode bit 8 compacts) the open table's data file and
  * every index in place, through the engine's file-set rebuild: the files are
  * closed, rebuilt from their stored definition under the table's path and
@@ -2195,6 +2264,8 @@ typedef int (*ZVDB_REBUILD_CALLBACK)(uint32_t count, int32_t code, const char *t
  * (NULL: none), called every value records or keys (value 0 keeps the
  * interval): the engine's code. */
 ZV_API ZVDBRET zvdbSetCallbackOnRebuild(ZVDB_REBUILD_CALLBACK callback, int32_t value);
+/* System filter mode: 1 reads, 2 writes, 3 both. */
+typedef int32_t ZVSYSFILTER;
 /* The system filters of the open table's data file: mode 1 reads ("@@?"
  * and the physical name), 2 writes ("@@!" and the physical name), 3 both;
  * off sets the marks alone. The engine's filter code is returned at its
@@ -2373,6 +2444,8 @@ ZV_API ZVDBRET zvdbSetTablePartitionNumberBits(ZVHANDLE table, int32_t bits);
 ZV_API ZVDBRET zvdbSetTablePartitionRule(ZVHANDLE table, const char *rule);
 /* Keeps the dynamic-members setting: 0 kept; 4090 not a table (kept). */
 ZV_API ZVDBRET zvdbSetTablePartitionDynMbrs(ZVHANDLE table, int32_t value);
+/* Partition administration mode bits (zvdbPartAdminByName and the others). */
+typedef int32_t ZVPART_MODE_E;
 /* The engine's partition administration of the open table's data file, the
  * member named, designated by a key of the partition index, or by its raw
  * number (mode | 1, 2, 4; the action in the other bits). With mode bit

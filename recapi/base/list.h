@@ -11,11 +11,7 @@
 
 #include "zarvo/zvdb.h"
 
-struct ZVDBLIST {
-    int32_t capacity;  // slots in items
-    int32_t count;     // slots in use
-    void **items;      // NULL while capacity is 0
-};
+// ZVDBLIST itself is public (zvdb.h): items is NULL while capacity is 0.
 
 // Slots added by each growth.
 constexpr int32_t kZvdbListStep = 32;

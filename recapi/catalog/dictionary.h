@@ -1,5 +1,5 @@
 // Dictionaries: what the catalogue modules share (dictionary.cpp,
-// dict_session.cpp, dict_database.cpp, database.cpp).
+// dict_session.cpp, dict_database.cpp, database.cpp, merge.cpp).
 //
 // A dictionary object (ZVDBDICT) reaches one table "zvdbdict" through an
 // ordinary table handle and one record handle of the record-level API. The
@@ -169,3 +169,13 @@ ZVDBRET zv::dict::locked(ZVHANDLE handle, ZVDBDICT *d, int mode, Work &&work) {
     if (rc) zvdbSetError(handle, rc);
     return rc;
 }
+
+extern "C" {
+
+// Appends one merge item (action 0) per entry of the dictionary, in the
+// order its record follows; the items are the caller's (_zvdb_free). 0 at
+// the end of the entries, 4007, 4001, the list's or the read's code, each
+// failure also handed to messages when given.
+ZVDBRET _zvdbCollectDictInfo(ZVDBLIST *list, ZVDBDICT *dict, ZVDB_MERGE_MESSAGE messages);
+
+}  // extern "C"

@@ -365,6 +365,11 @@ ZV_API int32_t _zvdbGetPhysicalFieldLength(ZVHANDLE field) {
     return f ? f->length : -1;
 }
 
+ZV_API ZVFIELDTYPE _zvdbGetPhysicalFieldType(ZVHANDLE field) {
+    tagZVDBFIELD *f = field_of(field);
+    return f ? f->type : 0;
+}
+
 ZV_API ZVDBRET zvdbSetFieldName(ZVHANDLE field, const char *name) {
     tagZVDBFIELD *f = field_of(field);
     if (!f) return ZVDB_NO_FIELD;

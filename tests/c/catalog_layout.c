@@ -1,11 +1,27 @@
-/* The dictionary entry of the public header as a C compiler lays it out,
- * and one call that takes it, made from C. */
+/* The dictionary entry and the merge item of the public header as a C
+ * compiler lays them out, and calls that take them, made from C. */
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "layout_check.h"
 #include "zarvo/zvdb.h"
+
+static int levels = 0;
+static ZVDBRET last_code = 0;
+
+static ZVDBRET plan(ZVDBLIST *source, ZVDBLIST *destination) {
+    (void)source;
+    (void)destination;
+    return 9;
+}
+
+static void message(int level, const char *text, ZVDBRET code, const char *detail) {
+    (void)text;
+    (void)detail;
+    levels = levels * 10 + level;
+    last_code = code;
+}
 
 int main(void) {
     check("sizeof(ZVDBDICTENTRY)", sizeof(ZVDBDICTENTRY), 1236);
@@ -37,5 +53,14 @@ int main(void) {
     check("make path", (size_t)_zvdbTableMakePath(&e, name, sizeof name, path, sizeof path, '/'), 0);
     check("name", (size_t)strcmp(name, "cust"), 0);
     check("path", (size_t)strcmp(path, "dir/custfile.dat"), 0);
+
+    check("sizeof(ZVDBMERGEITEM)", sizeof(ZVDBMERGEITEM), 1240);
+    check("item.action", offsetof(ZVDBMERGEITEM, action), 1236);
+    ZVDB_MERGE_PLANNER planner = plan;
+    ZVDB_MERGE_MESSAGE messages = message;
+    check("merge without sessions", (size_t)zvdbMergeSessionDictionary(NULL, NULL, planner, messages), 4003);
+    check("merge without databases", (size_t)zvdbMergeDatabaseDictionary(NULL, NULL, planner, messages), 4010);
+    check("message levels", (size_t)levels, 11);
+    check("message code", (size_t)last_code, 4010);
     return failures ? 1 : 0;
 }

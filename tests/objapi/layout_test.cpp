@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <type_traits>
 
 #include "tests/objapi/objtest.h"
@@ -104,6 +105,102 @@ TEST(Layout, BaseAndExceptionHaveNoFurtherSlots) {
     EXPECT_FALSE((std::is_base_of_v<std::exception, ZVException>));
     EXPECT_TRUE(std::is_nothrow_destructible_v<ZVException>);
     EXPECT_TRUE(std::is_nothrow_destructible_v<ZVBase>);
+}
+
+struct SlotCase {
+    const char *name;
+    long slot;
+    long expected;
+};
+
+void expect_slots(std::initializer_list<SlotCase> cases) {
+    for (const SlotCase &c : cases) EXPECT_EQ(c.slot, c.expected) << c.name;
+}
+
+TEST(Layout, SessionDatabaseAndSampleSlots) {
+    expect_slots({
+        {"ZVSession::Logon", slot_of(&ZVSession::Logon), 38},
+        {"ZVSession::SetTempPath", slot_of(&ZVSession::SetTempPath), 88},
+        {"ZVSession last", slot_of(&Probe<ZVSession>::probe), 89},
+        {"ZVDatabase::IsActive", slot_of(&ZVDatabase::IsActive), 38},
+        {"ZVDatabase::RenameTable", slot_of(&ZVDatabase::RenameTable), 66},
+        {"ZVDatabase last", slot_of(&Probe<ZVDatabase>::probe), 67},
+        {"ZVHelloWorld::HelloWorld", slot_of(&ZVHelloWorld::HelloWorld), 38},
+        {"ZVHelloWorld last", slot_of(&Probe<ZVHelloWorld>::probe), 39},
+    });
+}
+
+TEST(Layout, TableAndRecordSlots) {
+    using SetOptionByName = void (ZVTable::*)(const ZVString &, unsigned short, ZVString &, unsigned);
+    using FirstAddSegment = ZVSegment (ZVTable::*)(const ZVIndex &, const ZVField &, int);
+    using LastInsertSegment = ZVSegment (ZVTable::*)(int, int, const ZVField &, int);
+    expect_slots({
+        {"ZVTable::IsActive", slot_of(&ZVTable::IsActive), 38},
+        {"ZVTable::AddSegment first", slot_of(FirstAddSegment(&ZVTable::AddSegment)), 80},
+        {"ZVTable::InsertSegment last", slot_of(LastInsertSegment(&ZVTable::InsertSegment)), 99},
+        {"ZVTable::Alter", slot_of(&ZVTable::Alter), 102},
+        {"ZVTable::SetFullTextIndexOption last",
+         slot_of(SetOptionByName(&ZVTable::SetFullTextIndexOption)), 162},
+        {"ZVTable last", slot_of(&Probe<ZVTable>::probe), 163},
+        {"ZVRecord::First", slot_of(&ZVRecord::First), 38},
+        {"ZVRecord::GetFullTextSearchErrorDetails",
+         slot_of(&ZVRecord::GetFullTextSearchErrorDetails), 202},
+        {"ZVRecord last", slot_of(&Probe<ZVRecord>::probe), 203},
+    });
+}
+
+TEST(Layout, SchemaAndResourceSlots) {
+    expect_slots({
+        {"ZVField::operator=", slot_of(&ZVField::operator=), 38},
+        {"ZVField::GetStatus", slot_of(&ZVField::GetStatus), 62},
+        {"ZVIndex::AddJSONSegment", slot_of(&ZVIndex::AddJSONSegment), 66},
+        {"ZVSegment::SetJSONField", slot_of(&ZVSegment::SetJSONField), 49},
+        {"ZVFullTextIndex::GetName", slot_of(&ZVFullTextIndex::GetName), 46},
+        {"ZVFullTextIndexDictionary::SetOption", slot_of(&ZVFullTextIndexDictionary::SetOption), 38},
+        {"ZVResource::Unlock", slot_of(&ZVResource::Unlock), 2},
+        {"ZVResource::SetData", slot_of(&ZVResource::SetData), 19},
+        {"ZVField last", slot_of(&Probe<ZVField>::probe), 63},
+        {"ZVIndex last", slot_of(&Probe<ZVIndex>::probe), 67},
+        {"ZVSegment last", slot_of(&Probe<ZVSegment>::probe), 50},
+        {"ZVFullTextIndex last", slot_of(&Probe<ZVFullTextIndex>::probe), 47},
+        {"ZVFullTextIndexDictionary last", slot_of(&Probe<ZVFullTextIndexDictionary>::probe), 39},
+        {"ZVResource last", slot_of(&Probe<ZVResource>::probe), 20},
+    });
+}
+
+TEST(Layout, HandleClassSizesAndCopying) {
+    EXPECT_EQ(sizeof(ZVSession), 24u);
+    EXPECT_EQ(sizeof(ZVDatabase), 24u);
+    EXPECT_EQ(sizeof(ZVHelloWorld), 24u);
+    EXPECT_EQ(sizeof(ZVTable), 16u);
+    EXPECT_EQ(sizeof(ZVRecord), 16u);
+    EXPECT_EQ(sizeof(ZVField), 16u);
+    EXPECT_EQ(sizeof(ZVIndex), 16u);
+    EXPECT_EQ(sizeof(ZVSegment), 16u);
+    EXPECT_EQ(sizeof(ZVFullTextIndex), 16u);
+    EXPECT_EQ(sizeof(ZVFullTextIndexDictionary), 16u);
+    EXPECT_EQ(sizeof(ZVResource), 16u);
+    EXPECT_FALSE((std::is_base_of_v<ZVBase, ZVResource>));
+
+    // Owners free their handle, so a copy would free it twice.
+    EXPECT_FALSE(std::is_copy_constructible_v<ZVSession>);
+    EXPECT_FALSE(std::is_copy_assignable_v<ZVSession>);
+    EXPECT_FALSE(std::is_copy_constructible_v<ZVDatabase>);
+    EXPECT_FALSE(std::is_copy_assignable_v<ZVDatabase>);
+    EXPECT_FALSE(std::is_copy_constructible_v<ZVTable>);
+    EXPECT_FALSE(std::is_copy_assignable_v<ZVTable>);
+    EXPECT_FALSE(std::is_copy_constructible_v<ZVResource>);
+    EXPECT_FALSE(std::is_copy_assignable_v<ZVResource>);
+    EXPECT_FALSE(std::is_copy_constructible_v<ZVFullTextIndexDictionary>);
+    EXPECT_FALSE(std::is_copy_assignable_v<ZVFullTextIndexDictionary>);
+    // A record copy duplicates its handle; records are not assigned.
+    EXPECT_TRUE(std::is_copy_constructible_v<ZVRecord>);
+    EXPECT_FALSE(std::is_copy_assignable_v<ZVRecord>);
+    // Borrowed handles copy freely.
+    EXPECT_TRUE(std::is_copy_assignable_v<ZVField>);
+    EXPECT_TRUE(std::is_copy_assignable_v<ZVIndex>);
+    EXPECT_TRUE(std::is_copy_assignable_v<ZVSegment>);
+    EXPECT_TRUE(std::is_copy_assignable_v<ZVFullTextIndex>);
 }
 
 TEST(Exception, Forms) {

@@ -61,4 +61,14 @@ inline void expect_thrown(const Thrown &t, const ThrowCase &c) {
 // The text of a string; "<none>" for a string without storage.
 inline std::string text_of(const ZVString &s) { return s.c_str() ? s.c_str() : "<none>"; }
 
+// The used bytes of a blob.
+inline std::string bytes_of(const ZVBlob &b) {
+    void *data = nullptr;
+    int size = 0;
+    b.GetBlob(data, size);
+    std::string s(static_cast<const char *>(data ? data : ""), size_t(size));
+    _zvdb_free(data);
+    return s;
+}
+
 }  // namespace objtest

@@ -12,18 +12,10 @@
 
 namespace {
 
+using objtest::bytes_of;
 using objtest::text_of;
 using objtest::Thrown;
 using objtest::thrown_by;
-
-std::string bytes_of(const ZVBlob &b) {
-    void *data = nullptr;
-    int size = 0;
-    b.GetBlob(data, size);
-    std::string s(static_cast<const char *>(data ? data : ""), size_t(size));
-    _zvdb_free(data);
-    return s;
-}
 
 TEST(Number, CopiesAndAssignmentsAreIndependent) {
     ZVNumber a(ZVString("1.5"));

@@ -25,13 +25,21 @@ void CatalogTest::TearDown() {
     ZvTest::TearDown();
 }
 
-tagZVDBDATABASE *CatalogTest::connect(const char *name, const char *dir) {
+void CatalogTest::small_cache() {
+    ASSERT_EQ(zvdbLogout(session_), 0);
+    ASSERT_EQ(zvdbSetSessionParams(session_, 1, 2), 0);
+    ASSERT_EQ(zvdbSetSessionParams(session_, 4, 2), 0);
+    ASSERT_EQ(zvdbLogon(session_, nullptr, nullptr, nullptr), 0);
+}
+
+tagZVDBDATABASE *CatalogTest::connect(const char *name, const char *dir, int exclusive) {
     std::filesystem::create_directories(dir);
     EXPECT_EQ(zvdbCreateDatabase(session_, name, dir), 0);
     auto *db = static_cast<tagZVDBDATABASE *>(zvdbAllocDatabase(session_));
     EXPECT_NE(db, nullptr);
     if (db) {
         databases_.push_back(db);
+        EXPECT_EQ(zvdbSetDatabaseExclusive(db, exclusive), 0);
         EXPECT_EQ(zvdbConnect(db, name), 0);
     }
     return db;

@@ -24,11 +24,16 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Logs the session on again with page caches of two buffers: the
+    // dictionary's pages are written inside the calls, where a failing
+    // write is seen.
+    void small_cache();
     // The session's last code.
     int last() const { return zvdbGetError(session_); }
     // Creates the database (directory made first) and connects a new
-    // handle to it; the handle is freed at the end of the test.
-    tagZVDBDATABASE *connect(const char *name = "Sales", const char *dir = "db");
+    // handle to it (exclusively or not); the handle is freed at the end of
+    // the test.
+    tagZVDBDATABASE *connect(const char *name = "Sales", const char *dir = "db", int exclusive = 0);
     // A table under the handle with the fields custno (ZV_INT4) and name
     // (ZV_FSTRING 20) and one unique index of that name on custno, created
     // as `name`: the create's code; the handle is freed.

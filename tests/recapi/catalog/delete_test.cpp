@@ -19,12 +19,7 @@ class DeleteTest : public CatalogTest {
 protected:
     void SetUp() override {
         CatalogTest::SetUp();
-        // A small page cache: the dictionary's pages are written inside the
-        // calls, where a failing write is seen.
-        ASSERT_EQ(zvdbLogout(session_), 0);
-        ASSERT_EQ(zvdbSetSessionParams(session_, 1, 2), 0);
-        ASSERT_EQ(zvdbSetSessionParams(session_, 4, 2), 0);
-        ASSERT_EQ(zvdbLogon(session_, nullptr, nullptr, nullptr), 0);
+        small_cache();
         db_ = connect();
         ASSERT_NE(db_, nullptr);
     }

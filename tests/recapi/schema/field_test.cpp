@@ -232,6 +232,8 @@ TEST_F(FieldTest, CallbacksReportTypeAndLength) {
     EXPECT_EQ(zvdbGetFieldType(f), ZV_STRING);
     EXPECT_EQ(zvdbGetFieldLength(f), 77);
     EXPECT_EQ(_zvdbGetPhysicalFieldLength(f), 4);
+    EXPECT_EQ(_zvdbGetPhysicalFieldType(f), ZV_INT4);
+    EXPECT_EQ(_zvdbGetPhysicalFieldType(table_), 0);
     ASSERT_EQ(zvdbSetFieldCallback(f, 1, reinterpret_cast<ZVDB_CALLBACK>(refuse)), 0);
     EXPECT_EQ(zvdbGetFieldProperties(f, nullptr, nullptr, &length), 4444);
     EXPECT_EQ(zvdbGetFieldLength(f), -1);
