@@ -95,22 +95,27 @@ TEST_F(TablePartTest, TheRuleIsReadBackFromTheFileAtOpen) {
     EXPECT_STREQ(table_->partrule, "Number");
 }
 
-// A table "orders" made through the record calls: fields "part" (ZV_INT4,
-// or ZV_DFLOAT for the date rule), "id" ZV_INT4 and "name" ZV_FSTRING 12;
-// index "bypart" (duplicates, on part) and "byid" (unique, on id), both
-// schema segments.
+// A partitioned table "orders" made through the record calls: fields
+// "part" (ZV_INT4, or ZV_DFLOAT for the date rule), "id" ZV_INT4 and "name"
+// ZV_FSTRING 12; index "bypart" (duplicates, on part; the partition index)
+// and "byid" (unique, on id), both schema segments.
 class CreatedPartTest : public schematest::SchemaTest {
 protected:
     void SetUp() override {
         SchemaTest::SetUp();
         ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
     }
-    void define(int32_t parttype) {
+    // Defines the table with partition index "bypart" and the rule (none:
+    // the date rule) and creates it with bit 0x800: the code.
+    ZVDBRET create(int32_t parttype, const char *rule) {
         tagZVDBFIELD *part = field("part", parttype);
         tagZVDBFIELD *id = field("id", ZV_INT4);
         field("name", ZV_FSTRING, 12);
-        ASSERT_NE(zvdbAddSegment(index("bypart", 1), part, 12), nullptr);
-        ASSERT_NE(zvdbAddSegment(index("byid"), id, 12), nullptr);
+        EXPECT_NE(zvdbAddSegment(index("bypart", 1), part, 12), nullptr);
+        EXPECT_NE(zvdbAddSegment(index("byid"), id, 12), nullptr);
+        EXPECT_EQ(zvdbSetTablePartitionIndexNbr(table_, 0), 0);
+        if (rule) EXPECT_EQ(zvdbSetTablePartitionRule(table_, rule), 0);
+        return zvdbCreateTable(table_, "orders", 0x800);
     }
     void open() {
         ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
@@ -160,10 +165,7 @@ protected:
 };
 
 TEST_F(CreatedPartTest, ARuleTextSendsEachRecordToTheMemberOfItsNumber) {
-    define(ZV_INT4);
-    ASSERT_EQ(zvdbSetTablePartitionIndexNbr(table_, 0), 0);
-    ASSERT_EQ(zvdbSetTablePartitionRule(table_, "part"), 0);
-    ASSERT_EQ(zvdbCreateTable(table_, "orders", 0x800), 0) << last();
+    ASSERT_EQ(create(ZV_INT4, "part"), 0) << last();
     open();
     EXPECT_EQ(table_->createmode & 0x800, 0x800u);
     EXPECT_EQ(zvdbGetTablePartitionIndexNbr(table_), 0);
@@ -196,10 +198,7 @@ TEST_F(CreatedPartTest, ARuleTextSendsEachRecordToTheMemberOfItsNumber) {
 // A rebuild in a logged-on session (whose logon sets the engine's
 // operation bit 0x2000000) rebuilds the host and every member.
 TEST_F(CreatedPartTest, ARebuildKeepsEveryMemberAndKey) {
-    define(ZV_INT4);
-    ASSERT_EQ(zvdbSetTablePartitionIndexNbr(table_, 0), 0);
-    ASSERT_EQ(zvdbSetTablePartitionRule(table_, "part"), 0);
-    ASSERT_EQ(zvdbCreateTable(table_, "orders", 0x800), 0) << last();
+    ASSERT_EQ(create(ZV_INT4, "part"), 0) << last();
     open();
     const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {1, 2}, {3, 3}, {1, 4}};
     write(rows);
@@ -214,9 +213,7 @@ TEST_F(CreatedPartTest, ARebuildKeepsEveryMemberAndKey) {
 }
 
 TEST_F(CreatedPartTest, WithoutARuleTextTheDayOfTheKeyChoosesTheMember) {
-    define(ZV_DFLOAT);
-    ASSERT_EQ(zvdbSetTablePartitionIndexNbr(table_, 0), 0);
-    ASSERT_EQ(zvdbCreateTable(table_, "orders", 0x800), 0) << last();
+    ASSERT_EQ(create(ZV_DFLOAT, nullptr), 0) << last();
     open();
     EXPECT_EQ(table_->partrule, nullptr);
     // Day serials of three days; the member numbers count days from
@@ -233,10 +230,7 @@ TEST_F(CreatedPartTest, WithoutARuleTextTheDayOfTheKeyChoosesTheMember) {
 }
 
 TEST_F(CreatedPartTest, ARuleThatDoesNotParseLeavesNoFile) {
-    define(ZV_INT4);
-    ASSERT_EQ(zvdbSetTablePartitionIndexNbr(table_, 0), 0);
-    ASSERT_EQ(zvdbSetTablePartitionRule(table_, "part +"), 0);
-    EXPECT_EQ(zvdbCreateTable(table_, "orders", 0x800), 747);
+    EXPECT_EQ(create(ZV_INT4, "part +"), 747);
     EXPECT_EQ(last(), 747);
     EXPECT_EQ(data_files(), std::set<std::string>{});
     EXPECT_FALSE(std::filesystem::exists("orders.idx"));
