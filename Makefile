@@ -1,5 +1,6 @@
 # Front door of the build.
-#   make demo     build and run the demo program
+#   make demo     build and run the demo programs (the engine's, then the
+#                 object layer's in an emptied build/demo-run/objdemo)
 #   make test     build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
 #   make release  optimised build, with the benchmark programs of bench/
 #   make bench    optimised build and a run of the ISAM record benchmark
@@ -15,8 +16,10 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 demo:
 	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_BUILD_TESTS=OFF
-	cmake --build build --target demo -j $(JOBS)
+	cmake --build build --target demo objdemo -j $(JOBS)
 	mkdir -p build/demo-run && cd build/demo-run && rm -f ZVSTATUS.QVS && ../examples/demo
+	rm -rf build/demo-run/objdemo && mkdir -p build/demo-run/objdemo
+	cd build/demo-run/objdemo && ../../examples/objdemo
 
 test:
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=ON

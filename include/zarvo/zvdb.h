@@ -872,7 +872,8 @@ ZV_API ZVDBRET zvdbFreeDatabase(ZVHANDLE database);
  * connect callback's result (the handle stays connected). */
 ZV_API ZVDBRET zvdbConnect(ZVHANDLE database, const char *name);
 /* Runs the disconnect callback, closes the handle's tables and its
- * dictionary: 4003, 4010, 4012 not connected. */
+ * dictionary: 4003, 4010, 4012 not connected, the dictionary's close code
+ * (the handle is disconnected then). */
 ZV_API ZVDBRET zvdbDisconnect(ZVHANDLE database);
 /* Disconnects every connected database of the session; the first failure
  * stops it. 4003. */
@@ -1028,6 +1029,8 @@ ZV_API ZVDBRET _zvdbCreateDict(struct ZVDBDICT *dict, const char *name, int insu
  * highest UID (4129 when that fails, the dictionary closed again). 4008. */
 ZV_API ZVDBRET _zvdbOpenDict(struct ZVDBDICT *dict, const char *name, int exclusive, int trysuper);
 ZV_API ZVDBRET _zvdbReopenDict(struct ZVDBDICT *dict, int exclusive);
+/* Closes the table, then the host, each whatever the other answers: 0
+ * (also when not open), or the first close's failure. */
 ZV_API ZVDBRET _zvdbCloseDict(struct ZVDBDICT *dict);
 /* Closes it and deletes its files. */
 ZV_API ZVDBRET _zvdbDeleteDict(struct ZVDBDICT *dict);
@@ -1064,8 +1067,13 @@ ZV_API ZVDBRET _zvdbDumpDictionary(void *stream, struct ZVDBDICT *dict);
 /* Writes "zvdbdict.txt": the session dictionary, then the database
  * dictionary of the handle's database when it has one. */
 ZV_API ZVDBRET _zvdbDumpDict(ZVHANDLE handle);
-/* Compares the named database's dictionary with the current structure:
- * 4137 when it differs (the upgrade itself is not available). */
+/* Brings the named database's dictionary to the current structure: the
+ * database is connected exclusively, each missing field is inserted at its
+ * place, each field of another type or length changed, each missing index
+ * added, and the table altered (action 0x8000; its entries are copied into
+ * the new structure). With checkonly nothing is changed and a difference
+ * answers 4137. 0; 4003, 4007, the codes of zvdbConnect and
+ * zvdbAlterTable. */
 ZV_API ZVDBRET _zvdbUpdateDictStruct(ZVHANDLE handle, const char *database, int checkonly);
 
 /* ---- Session dictionary entries (any handle of the session) ---- */

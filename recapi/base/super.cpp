@@ -86,10 +86,10 @@ ZVDBRET _zvdbSuperClose(ZVDBSUPER *desc) {
     if (!desc) return ZVDB_NULL_ARGUMENT;
     if (desc->filno < 0) return 0;
     int rc = _zvdbCLSFIL(desc->filno);
-    if (rc != 0 && rc != 127 && rc != 128) return rc;
+    // The engine frees the number whatever the close answers.
     desc->filno = -1;
     desc->exclusive = 0;
-    return 0;
+    return rc == 127 || rc == 128 ? 0 : rc;
 }
 
 ZVDBRET _zvdbSuperDrop(ZVDBSUPER *desc) {

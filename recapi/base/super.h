@@ -35,7 +35,8 @@ int _zvdbSuperIsExclusive(const ZVDBSUPER *desc);
 ZVDBRET _zvdbSuperOpen(ZVDBSUPER *desc, int exclusive);
 // Nothing when open that way already; else closes and opens.
 ZVDBRET _zvdbSuperReopen(ZVDBSUPER *desc, int exclusive);
-// 0 (also when closed); close codes 127 and 128 count as closed; 4007.
+// 0 (also when closed); close codes 127 and 128 count as closed, others
+// are returned (the descriptor closed all the same); 4007.
 ZVDBRET _zvdbSuperClose(ZVDBSUPER *desc);
 // Reopens exclusively and deletes the host.
 ZVDBRET _zvdbSuperDrop(ZVDBSUPER *desc);

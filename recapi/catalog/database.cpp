@@ -305,9 +305,12 @@ ZV_API ZVDBRET zvdbDisconnect(ZVHANDLE database) {
     db->dictinsuper = 1;
     forget_entry(db);
     _zvdbListClear(db->tables);
+    // Disconnected whatever the close answers; its failure is reported.
+    const ZVDBRET closed = _zvdbCloseDict(db->dict);
     _zvdbFreeDict(db->dict);
     db->dict = _zvdbAllocDict(db->session, 0);
-    return db->dict ? 0 : keep_code(database, ZVDB_NO_MEMORY);
+    if (!db->dict) return keep_code(database, ZVDB_NO_MEMORY);
+    return keep_code(database, closed);
 }
 
 ZV_API ZVDBRET zvdbDisconnectAll(ZVHANDLE session) {

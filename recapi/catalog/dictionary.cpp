@@ -57,6 +57,9 @@ static_assert(sizeof kDefinition / sizeof kDefinition[0] == 26);
 constexpr uint32_t kCreateBase = 32 | 64 | 0x400;
 constexpr uint32_t kCreateMakeDirs = 0x80000;
 constexpr uint32_t kPermission = 6366;
+// The alteration that brings an older table to the definition: the pending
+// edits, the new table of a copy keeping its transaction modes.
+constexpr uint32_t kAlterKeepModes = 0x8000;
 
 const char *host_extension(const ZVDBDICT *d) { return d->kind == 1 ? ".qsd" : ".qdd"; }
 
@@ -66,6 +69,12 @@ std::string host_name(const ZVDBDICT *d, const char *name) { return std::string(
 void discard_definition(tagZVDBTABLE *t) {
     while (_zvdbListCount(t->indexes) > 0) zvdbFreeIndex(_zvdbListItem(t->indexes, 0));
     while (_zvdbListCount(t->fields) > 0) zvdbFreeField(_zvdbListItem(t->fields, 0));
+}
+
+// The code a failed handle call left on the table's session.
+ZVDBRET failure_of(tagZVDBTABLE *t) {
+    ZVDBRET rc = zvdbGetError(t);
+    return rc ? rc : ZVDB_NO_MEMORY;
 }
 
 ZVDBRET set_int(tagZVDBRECORD *r, int32_t n, uint32_t v) { return zvdbSetFieldAsSigned(r, n, int32_t(v)); }
@@ -284,32 +293,46 @@ ZVDBRET add_from_defs(tagZVDBTABLE *t) {
         case 'S': made = zvdbAddSegmentByNbr(t, row.a, row.b, kSegmentMode); break;
         default: return 0;
         }
-        if (!made) {
-            ZVDBRET rc = zvdbGetError(t);
-            return rc ? rc : ZVDB_NO_MEMORY;
-        }
+        if (!made) return failure_of(t);
     }
     return 0;
 }
 
-bool matches_defs(tagZVDBTABLE *t) {
+ZVDBRET edit_to_defs(tagZVDBTABLE *t, bool *changed) {
+    *changed = false;
     int32_t field = 0;
+    ZVHANDLE added = nullptr;  // the index of the segment rows that follow, when added here
     for (const DefRow &row : kDefinition) {
-        if (row.kind == 'F') {
-            auto *f = static_cast<tagZVDBFIELD *>(_zvdbListItem(t->fields, field++));
-            if (!f || !f->name || strcasecmp(f->name, row.name) != 0 || f->type != row.a || f->length != row.b) {
-                return false;
+        switch (row.kind) {
+        case 'F': {
+            auto *f = static_cast<tagZVDBFIELD *>(_zvdbListItem(t->fields, field));
+            if (!f || !f->name || strcasecmp(f->name, row.name) != 0) {
+                if (!zvdbInsField(t, field, row.name, row.a, row.b)) return failure_of(t);
+                *changed = true;
+            } else if (f->type != row.a || f->length != row.b) {
+                ZVDBRET rc = f->type != row.a ? zvdbSetFieldType(f, row.a) : 0;
+                if (rc == 0) rc = zvdbSetFieldLength(f, row.b);
+                if (rc) return rc;
+                *changed = true;
             }
-        } else if (row.kind == 'I') {
-            bool found = false;
-            for (int32_t i = 0; i < _zvdbListCount(t->indexes) && !found; i++) {
-                auto *ix = static_cast<tagZVDBINDEX *>(t->indexes->items[i]);
-                found = ix->name && strcasecmp(ix->name, row.name) == 0;
+            field++;
+            break;
+        }
+        case 'I':
+            added = zvdbAddIndex(t, row.name, 0, row.a, 0);
+            if (added) {
+                *changed = true;
+            } else if (ZVDBRET rc = failure_of(t); rc != ZVDB_INDEX_NAME) {
+                return rc;
             }
-            if (!found) return false;
+            break;
+        case 'S':
+            if (added && !zvdbAddSegment(added, zvdbGetField(t, row.b), kSegmentMode)) return failure_of(t);
+            break;
+        default: return 0;
         }
     }
-    return _zvdbListCount(t->fields) == field;
+    return 0;
 }
 
 }  // namespace zv::dict
@@ -450,11 +473,13 @@ ZV_API ZVDBRET _zvdbCloseDict(ZVDBDICT *d) {
     if (!d) return ZVDB_NULL_ARGUMENT;
     if (!d->open) return 0;
     _zvdbRecordSetByLinkOff(d);
-    zvdbCloseTable(d->table);
-    _zvdbSuperClose(d->super);
+    // Both close whatever the other answers; a file that could not be
+    // written as closed is reported.
+    ZVDBRET rc = zvdbCloseTable(d->table);
+    const int host = _zvdbSuperClose(d->super);
     d->open = 0;
     d->locked = 0;
-    return 0;
+    return keep(d, rc ? rc : host);
 }
 
 ZV_API ZVDBRET _zvdbDeleteDict(ZVDBDICT *d) {
@@ -676,17 +701,29 @@ ZV_API ZVDBRET _zvdbDumpDict(ZVHANDLE handle) {
 }
 
 ZV_API ZVDBRET _zvdbUpdateDictStruct(ZVHANDLE handle, const char *database, int checkonly) {
-    (void)checkonly;
     if (!zv::session_of(handle)) return ZVDB_NO_SESSION;
     if (!database) return keep_code(handle, ZVDB_NULL_ARGUMENT);
     auto *db = static_cast<tagZVDBDATABASE *>(zvdbAllocDatabase(handle));
     if (!db) return zvdbGetError(handle);
     zvdbSetDatabaseExclusive(db, 1);
     ZVDBRET rc = zvdbConnect(db, database);
-    // Changing the structure needs the table alteration: until then a
-    // dictionary of another structure is reported, whatever the mode.
-    if (rc == 0 && !matches_defs(db->dict->table)) rc = ZVDB_DICT_STRUCTURE;
-    if (db->connected) zvdbDisconnect(db);
+    bool changed = false;
+    tagZVDBTABLE *t = rc == 0 ? db->dict->table : nullptr;
+    if (t) rc = edit_to_defs(t, &changed);
+    if (rc == 0 && changed && checkonly) rc = ZVDB_DICT_STRUCTURE;
+    if (rc == 0 && t && !checkonly) {
+        t->createmode |= kCreateBase;
+        // The copy's new files go where the table's are: a member of the
+        // host is made and renamed by the host's name and '!'.
+        if (changed && t->superfile) {
+            rc = zv::replace_text(&t->path, (std::string(_zvdbSuperGetName(t->superfile)) + "!").c_str());
+        }
+        if (rc == 0 && changed) rc = zvdbAlterTable(t, kAlterKeepModes);
+    }
+    if (db->connected) {
+        ZVDBRET closed = zvdbDisconnect(db);
+        if (rc == 0) rc = closed;
+    }
     zvdbFreeDatabase(db);
     return keep_code(handle, rc);
 }

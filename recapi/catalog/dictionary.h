@@ -138,9 +138,13 @@ ZVDBRET link_set_on(ZVDBDICT *d, uint32_t type, uint32_t status, const char *lin
 // Adds the fields, indexes and segments of the definition table to a
 // table handle: 0 or the first failing call's code.
 ZVDBRET add_from_defs(tagZVDBTABLE *t);
-// The fields and indexes of an open dictionary table against the
-// definition table: true when they match.
-bool matches_defs(tagZVDBTABLE *t);
+// Edits the handles of an open dictionary table towards the definition
+// table, row by row: where the field at a row's position has another name
+// the row's field is inserted there, where it has another type or length
+// these are changed; each index of the definition the table lacks is added
+// with its segments. *changed tells whether anything was edited; nothing
+// reaches the files. 0 or the first failing call's code.
+ZVDBRET edit_to_defs(tagZVDBTABLE *t, bool *changed);
 
 }  // namespace zv::dict
 

@@ -310,7 +310,7 @@ ZVDBRET Copy::drop_fresh(ZVDBRET rc) {
     if (fresh_ && fresh_->active) {
         if (to_) to_ = static_cast<tagZVDBRECORD *>(zvdbFreeRecord(to_));
         _zvdbIconReset(fresh_);
-        if (fresh_->datno >= 0) _zvdbDELRFIL(fresh_->datno);
+        if (fresh_->datno >= 0) delete_set_files(fresh_->datno, fresh_->ifil);
         fresh_->datno = -1;
         _zvdbCleanupTableHandle(fresh_);
     }

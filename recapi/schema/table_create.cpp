@@ -251,6 +251,35 @@ std::vector<std::string> set_file_names(int datno, int16_t nidx) {
     return names;
 }
 
+std::vector<std::pair<int, std::string>> set_files(int datno, const IFIL *ifil) {
+    std::vector<std::pair<int, std::string>> files;
+    char buf[256];
+    const int nidx = ifil ? ifil->dnumidx : 0;
+    for (int k = -1; k < nidx; k++) {
+        if (k > 0 && !ifil->iidxarr[k].aidxnam) continue;
+        if (_zvdbGETNAM(datno + 1 + k, buf, int32_t(sizeof buf), 0) != 0) continue;
+        bool seen = false;
+        for (const auto &f : files) seen = seen || f.second == buf;
+        if (!seen) files.emplace_back(datno + 1 + k, buf);
+    }
+    return files;
+}
+
+int delete_set_files(int datno, const IFIL *ifil) {
+    const auto files = set_files(datno, ifil);
+    if (files.empty() || files[0].second.find('!') == std::string::npos) return _zvdbDELRFIL(datno);
+    const int room = (ifil ? ifil->dnumidx : 0) + 1;
+    int first = _zvdbCLRFIL(datno);
+    for (const auto &file : files) {
+        int f = -1;
+        int rc = _zvdbAVLFILNBR(room, &f);
+        if (rc == 0) rc = OPNFIL(f, file.second.c_str(), 0);
+        if (rc == 0 && (rc = _zvdbDELFIL(f)) != 0) _zvdbCLSFIL(f);
+        if (rc && !first) first = rc;
+    }
+    return first;
+}
+
 std::string file_path(const tagZVDBTABLE *t, const char *dir, const char *name) {
     char *p = _zvdb_MakeFilePath(dir ? dir : "", name, _zvdbGetPathSeparator(const_cast<tagZVDBTABLE *>(t)));
     std::string s = p ? p : "";

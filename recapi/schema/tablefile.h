@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recapi/base/handles.h"
@@ -103,6 +104,16 @@ std::string file_path(const tagZVDBTABLE *t, const char *dir, const char *name);
 // The engine names of every file of an open set (data file first), read
 // before the set is closed so that the files can still be found afterwards.
 std::vector<std::string> set_file_names(int datno, int16_t nidx);
+// The files of an open set by file number and engine name: its data file,
+// its first index file and each index file of its own (the other indexes
+// are members of the first index file).
+std::vector<std::pair<int, std::string>> set_files(int datno, const IFIL *ifil);
+// Deletes the files of an open set. The engine deletes a set of plain files
+// as a whole, but the members of a superfile host only one file at a time:
+// such a set is closed and each of its files opened alone (an index file
+// with room for its members) and deleted. 0 or the first failing code (the
+// other files are deleted still).
+int delete_set_files(int datno, const IFIL *ifil);
 // Gives the table a new layout stamp (never all ones).
 void new_layout(tagZVDBTABLE *t);
 // Frees the field and index handles (lists emptied), definition, schema and

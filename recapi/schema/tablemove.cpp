@@ -5,8 +5,10 @@
 //
 // Invariants:
 //  1. The engine renames a set all or nothing and never over an existing
-//     file; every routine here keeps that property for its whole work: a
-//     step that fails undoes the steps before it, in reverse order.
+//     file (a set of superfile members is renamed here file by file, each
+//     put back when a later one fails); every routine here keeps that
+//     property for its whole work: a step that fails undoes the steps
+//     before it, in reverse order.
 //  2. No file is deleted while the records it holds exist nowhere else: the
 //     swap deletes the old set only after the new one carries its names.
 #include <cstring>
@@ -61,14 +63,22 @@ struct AsideNames {
     std::vector<const char *> ownp, asidep;
 };
 
-ZVDBRET aside_names(tagZVDBTABLE *t, AsideNames *out) {
+// A working name for t's files (_zvdbTemporaryName) into *out: 0, the
+// table's last code, or 4001.
+ZVDBRET working_name(tagZVDBTABLE *t, std::string *out) {
     char *base = _zvdbTemporaryName(t);
     if (!base) {
         const ZVDBRET rc = zvdbGetError(t);
         return rc ? rc : ZVDB_NO_MEMORY;
     }
-    const std::string work = base;
+    *out = base;
     _zvdb_free(base);
+    return 0;
+}
+
+ZVDBRET aside_names(tagZVDBTABLE *t, AsideNames *out) {
+    std::string work;
+    if (ZVDBRET rc = working_name(t, &work)) return rc;
     out->data = file_path(t, t->path, work.c_str());
     const IFIL *ifil = t->ifil;
     for (int k = 0; k < ifil->dnumidx; k++) {
@@ -100,14 +110,74 @@ ZVDBRET take_place(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldn
     return 0;
 }
 
-}  // namespace
+// The engine's code of a service it does not give.
+constexpr int kUnsupported = 454;
 
-ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames,
-                         const char *const *newnames, int32_t count, bool *placed) {
-    if (placed) *placed = false;
-    if (!t || !fresh) return ZVDB_NO_TABLE;
-    if (t->datno < 0 || fresh->datno < 0 || !t->ifil || !fresh->ifil) return ZVDB_NOT_ACTIVE;
-    if (count > 0 && (!oldnames || !newnames)) return ZVDB_NULL_ARGUMENT;
+// A set whose files are members of a superfile host: the table names its
+// host, or its path ends with the host's name and '!'.
+bool in_host(const tagZVDBTABLE *t) {
+    const size_t n = t->path ? std::strlen(t->path) : 0;
+    return t->superfile || (n > 0 && t->path[n - 1] == '!');
+}
+
+// One member file of an open set: its file number, its name and the name
+// it is renamed to.
+struct MemberName {
+    int filno;
+    std::string name, target;
+};
+
+// The files of an open set of members (set_files) with the names they
+// take when the member part `from` at the start of each becomes `to`: 0,
+// or 454 when a file's member part does not begin with `from` (an index
+// file named apart from its set).
+ZVDBRET member_names(const tagZVDBTABLE *t, const char *from, const char *to, std::vector<MemberName> *out) {
+    const size_t cut = std::strlen(from);
+    for (const auto &[filno, name] : set_files(t->datno, t->ifil)) {
+        const size_t bang = name.rfind('!');
+        if (bang == std::string::npos || name.compare(bang + 1, cut, from) != 0) return kUnsupported;
+        out->push_back({filno, name, name.substr(0, bang + 1) + to + name.substr(bang + 1 + cut)});
+    }
+    return 0;
+}
+
+// Renames the files (to their targets, or back to their names): 0, or the
+// first failing code with the files renamed before it put back.
+ZVDBRET rename_members(const std::vector<MemberName> &files, bool back = false) {
+    for (size_t i = 0; i < files.size(); i++) {
+        const MemberName &m = files[i];
+        if (int rc = zvRENFIL(m.filno, (back ? m.name : m.target).c_str())) {
+            while (i-- > 0) zvRENFIL(files[i].filno, (back ? files[i].target : files[i].name).c_str());
+            return rc;
+        }
+    }
+    return 0;
+}
+
+// The swap of two sets in one host. The engine renames no member set as a
+// whole: each member file is renamed in the host's directory, and every
+// file renamed is put back when a later one fails. The names are planned
+// before the first rename.
+ZVDBRET swap_members(tagZVDBTABLE *t, tagZVDBTABLE *fresh) {
+    std::string work;
+    if (ZVDBRET rc = working_name(t, &work)) return rc;
+    std::vector<MemberName> olds, news;
+    if (ZVDBRET rc = member_names(t, t->physname, work.c_str(), &olds)) return rc;
+    if (ZVDBRET rc = member_names(fresh, fresh->physname, t->physname, &news)) return rc;
+    _zvdbIconReset(t);
+    _zvdbIconReset(fresh);
+    if (ZVDBRET rc = rename_members(olds)) return rc;
+    if (ZVDBRET rc = rename_members(news)) {
+        rename_members(olds, true);
+        return rc;
+    }
+    return 0;
+}
+
+// The swap of two sets of plain files: each set renamed by the engine as a
+// whole.
+ZVDBRET swap_sets(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames, const char *const *newnames,
+                  int32_t count) {
     AsideNames aside;
     if (ZVDBRET rc = aside_names(t, &aside)) return rc;
     const std::string home = file_path(t, t->path, t->physname);
@@ -123,9 +193,21 @@ ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const
         _zvdbRenameTable(t, home.c_str(), nullptr, nullptr, 0);
         return rc;
     }
+    return 0;
+}
+
+}  // namespace
+
+ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames,
+                         const char *const *newnames, int32_t count, bool *placed) {
+    if (placed) *placed = false;
+    if (!t || !fresh) return ZVDB_NO_TABLE;
+    if (t->datno < 0 || fresh->datno < 0 || !t->ifil || !fresh->ifil) return ZVDB_NOT_ACTIVE;
+    if (count > 0 && (!oldnames || !newnames)) return ZVDB_NULL_ARGUMENT;
+    if (ZVDBRET rc = in_host(t) ? swap_members(t, fresh) : swap_sets(t, fresh, oldnames, newnames, count)) return rc;
     if (placed) *placed = true;
     ZVDBRET rc = take_place(t, fresh, oldnames, newnames, count);
-    const int gone = _zvdbDELRFIL(t->datno);
+    const int gone = delete_set_files(t->datno, t->ifil);
     if (gone == 0 || _zvdbGETFIL(t->datno, 0, nullptr) != 0) t->datno = -1;
     return rc ? rc : gone;
 }

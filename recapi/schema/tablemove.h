@@ -3,8 +3,10 @@
 //
 // A file set is renamed by the engine while it is open, all files or none:
 // the engine renames every file it has renamed so far back when one rename
-// fails, and never renames over an existing file. The swap builds on that:
-// it never deletes a file before the set that replaces it carries the
+// fails, and never renames over an existing file. The members of a
+// superfile host the engine renames and deletes only one file at a time;
+// for them the swap renames file by file itself, with the same undo. The
+// swap never deletes a file before the set that replaces it carries the
 // table's names, so that at every point each record lives in a complete set.
 #pragma once
 
@@ -29,6 +31,7 @@ namespace zv {
 // *placed (optional) tells whether fresh's files carry t's names, which is
 // also so after a failure of step 3 (t's old files are then left under
 // their working names). 0, 4013 a missing table, 4012 a set not open, 4001,
+// 454 a set of members with an index file not named after its data file,
 // the engine's codes.
 ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames,
                          const char *const *newnames, int32_t count, bool *placed);

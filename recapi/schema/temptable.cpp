@@ -251,7 +251,7 @@ ZVDBRET copy_defaults(tagZVDBTABLE *s, tagZVDBTABLE *t) {
 // Deletes the files of a new table that is open, and closes its handle.
 void drop_new_files(tagZVDBTABLE *t) {
     _zvdbIconReset(t);
-    _zvdbDELRFIL(t->datno);
+    delete_set_files(t->datno, t->ifil);
     if (t->database) _zvdbRemoveActiveTable(t->database, t);
     release_table(t);
 }

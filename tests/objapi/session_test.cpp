@@ -286,6 +286,87 @@ TEST_F(ObjSession, DatabasesOutlivingTheirSessionBecomeInert) {
     for (const ThrowCase &c : cases) expect_thrown(thrown_by(c.call), c);
 }
 
+// The table "items" (id ZV_INT4, unique index "pk") in the database
+// "shop" of the session, open and holding one record, and a table object
+// of the database that was never opened.
+class ObjSessionTables : public ObjSession {
+protected:
+    void SetUp() override {
+        ObjSession::SetUp();
+        s().CreateDatabase("shop", "db");
+        shop_ = std::make_unique<ZVDatabase>(s());
+        shop_->Connect("shop");
+        items_ = std::make_unique<ZVTable>(*shop_);
+        items_->AddSegment(items_->AddIndex("pk", 0, 0, 0), items_->AddField("id", ZV_INT4, 4), 12);
+        items_->Create("items", 0);
+        items_->Open("items", 0);
+        ZVRecord r(*items_);
+        r.SetFieldAsSigned("id", 41);
+        r.Write();
+        spare_ = std::make_unique<ZVTable>(*shop_);
+    }
+    void TearDown() override {
+        items_.reset();
+        spare_.reset();
+        shop_.reset();
+        ObjSession::TearDown();
+    }
+    // The objects this fixture holds that still have a handle.
+    int with_handles() const {
+        int n = 0;
+        for (const ZVBase *o : {static_cast<const ZVBase *>(shop_.get()), static_cast<const ZVBase *>(items_.get()),
+                                static_cast<const ZVBase *>(spare_.get())}) {
+            n += o && o->GetHandle() ? 1 : 0;
+        }
+        return n;
+    }
+    // Opens items anew through new objects on the session and reads its
+    // record: the files were closed and left whole.
+    static void expect_items_intact(ZVSession &session) {
+        ZVDatabase shop(session);
+        shop.Connect("shop");
+        ZVTable items(shop);
+        items.Open("items", 0);
+        ZVRecord r(items);
+        ASSERT_TRUE(r.First());
+        EXPECT_EQ(r.GetFieldAsSigned("id"), 41);
+        EXPECT_FALSE(r.Next());
+    }
+
+    std::unique_ptr<ZVDatabase> shop_;
+    std::unique_ptr<ZVTable> items_, spare_;
+};
+
+// Out of the documented order: the session goes first, then the tables and
+// the database built on it. The objects its active lists reach are left
+// without handles, so that they free nothing afterwards (AddressSanitizer
+// sees every handle freed once).
+TEST_F(ObjSessionTables, SessionDestroyedBeforeItsDatabaseAndTables) {
+    ASSERT_EQ(with_handles(), 3);
+    session_.reset();
+    EXPECT_EQ(with_handles(), 0);
+    EXPECT_EQ(items_->IsActive(), 0);
+    EXPECT_EQ(shop_->GetFirstActive(), nullptr);
+    expect_thrown(thrown_by([&] { items_->Open("items", 0); }),
+                  {"open", nullptr, 4013, "Can't open table", "zvpptabl", -1});
+    items_.reset();
+    spare_.reset();
+    shop_.reset();
+    ZVSession again(0);
+    again.Logon("", "", "");
+    expect_items_intact(again);
+}
+
+TEST_F(ObjSessionTables, DatabaseDestroyedBeforeItsTables) {
+    EXPECT_EQ(shop_->GetFirstActive(), items_.get());
+    shop_.reset();
+    EXPECT_EQ(with_handles(), 0);
+    EXPECT_EQ(s().GetFirstActive(), nullptr);
+    items_.reset();
+    spare_.reset();
+    expect_items_intact(s());
+}
+
 // A fresh directory and an empty instance ring, nothing more.
 class ObjFresh : public zvtest::ZvTest {};
 

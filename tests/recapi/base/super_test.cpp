@@ -1,7 +1,9 @@
 // Superfile host descriptors: names, create under the prefix, open modes,
 // close and drop.
+#include <cerrno>
 #include <filesystem>
 
+#include "engine/core/platform.h"
 #include "recapi/base/super.h"
 #include "tests/recapi/base/basefix.h"
 
@@ -88,6 +90,21 @@ TEST_F(SuperTest, OpenModes) {
 
     EXPECT_EQ(_zvdbSuperOpen(d, 1), 12);  // gone
     EXPECT_EQ(d->filno, -1);
+    _zvdbSuperFree(d);
+}
+
+// The engine frees a file number whatever its close answers: a close that
+// could not write is reported, and the descriptor is closed all the same.
+TEST_F(SuperTest, AFailedCloseIsReportedAndLeavesTheDescriptorClosed) {
+    ZVDBSUPER *d = _zvdbSuperAlloc(session_);
+    ASSERT_EQ(_zvdbSuperSetName(d, "", "host", ".sf"), 0);
+    ASSERT_EQ(_zvdbSuperCreate(d), 0);
+    zv::fault_set(zv::IoKind::Write, 1, EIO, true);
+    EXPECT_NE(_zvdbSuperClose(d), 0);
+    zv::fault_reset();
+    EXPECT_EQ(d->filno, -1);
+    EXPECT_EQ(_zvdbSuperIsOpen(d), 0);
+    EXPECT_EQ(_zvdbSuperClose(d), 0);
     _zvdbSuperFree(d);
 }
 

@@ -126,6 +126,20 @@ TEST_F(CatalogTest, ConnectAndDisconnect) {
     EXPECT_EQ(zvdbFreeDatabase(session_), ZVDB_NO_DATABASE);
 }
 
+// A dictionary whose files could not be written as closed: the disconnect
+// reports it, and the handle is disconnected all the same.
+TEST_F(CatalogTest, ADisconnectReportsADictionaryItCouldNotClose) {
+    tagZVDBDATABASE *db = connect();
+    ASSERT_NE(db, nullptr);
+    ASSERT_EQ(make_table(db, "cust", "custno"), 0);
+    zv::fault_set(zv::IoKind::Write, 1, EIO, true);
+    EXPECT_NE(zvdbDisconnect(db), 0);
+    zv::fault_reset();
+    EXPECT_NE(last(), 0);
+    EXPECT_EQ(zvdbIsActiveDatabase(db), 0);
+    EXPECT_EQ(zvdbDisconnect(db), ZVDB_NOT_ACTIVE);
+}
+
 TEST_F(CatalogTest, AConnectThatFindsTheDictionaryTakenOpensItExclusively) {
     tagZVDBDATABASE *db = connect();
     ASSERT_NE(db, nullptr);

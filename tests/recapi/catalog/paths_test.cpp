@@ -1,11 +1,9 @@
 // File paths of table entries, the registration of existing files by the
-// database's extension hint, the dump of the dictionaries, and the
-// structure check of an older dictionary.
+// database's extension hint, and the dump of the dictionaries.
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "recapi/base/super.h"
 #include "tests/recapi/catalog/catfix.h"
 
 namespace {
@@ -119,67 +117,6 @@ TEST_F(CatalogTest, TheDumpListsBothDictionariesInNameOrder) {
     // The session alone.
     ASSERT_EQ(_zvdbDumpDict(session_), 0);
     EXPECT_EQ(zvtest::lines_of(zvtest::read_file("zvdbdict.txt")).size(), 5u);
-}
-
-// A database dictionary of the structure before PHY_NAME: the fields of
-// today's but that one.
-void make_old_dictionary(tagZVDBSESSION *s) {
-    ZVHANDLE t = zvdbAllocTable(s);
-    const struct {
-        const char *name;
-        int type, length;
-    } fields[] = {{"TYPE", ZV_INT4, 4},        {"STATUS", ZV_INT4, 4},     {"NAME", ZV_FSTRING, 128},
-                  {"LINK", ZV_FSTRING, 128},   {"LINKNBR", ZV_INT4, 4},    {"PATH", ZV_FSTRING, 255},
-                  {"SUPEXT", ZV_FSTRING, 16},  {"DATEXT", ZV_FSTRING, 16}, {"IDXEXT", ZV_FSTRING, 16},
-                  {"VERSION", ZV_INT4, 4},     {"COUNTER", ZV_INT4, 4},    {"UID", ZV_INT4, 4},
-                  {"OWNER", ZV_FSTRING, 128},  {"RESERVED", ZV_ARRAY, 3385}};
-    for (const auto &f : fields) ASSERT_NE(zvdbAddField(t, f.name, f.type, f.length), nullptr);
-    const struct {
-        const char *name;
-        int dup;
-        std::vector<int> fields;
-    } indexes[] = {{"DICTNAME", 0, {0, 1, 2}}, {"DICTUID", 0, {11}}, {"DICTLINK", 1, {0, 1, 3}}};
-    for (int k = 0; k < 3; k++) {
-        ASSERT_NE(zvdbAddIndex(t, indexes[k].name, 0, indexes[k].dup, 0), nullptr);
-        for (int f : indexes[k].fields) ASSERT_NE(zvdbAddSegmentByNbr(t, k, f, 13), nullptr);
-    }
-    ZVDBSUPER *host = _zvdbSuperAlloc(s);
-    host->createsel = 2;
-    ASSERT_EQ(_zvdbSuperSetPath(host, "Old.qdd"), 0);
-    ASSERT_EQ(_zvdbSuperCreate(host), 0);
-    ASSERT_EQ(zvdbSetTableSuperFile(t, host), 0);
-    ASSERT_EQ(zvdbCreateTable(t, "zvdbdict", 32 | 64 | 0x400 | 2), 0);
-    _zvdbSuperFree(host);
-    zvdbFreeTable(t);
-    ASSERT_EQ(_zvdbDictAddDatabase(s, "Old", "", 1), 0);
-}
-
-TEST_F(CatalogTest, ADictionaryOfTheOlderStructureIsReported) {
-    make_old_dictionary(session_);
-    tagZVDBDATABASE *now = connect("Now", "now");
-    ASSERT_NE(now, nullptr);
-    for (int checkonly : {1, 0}) {
-        SCOPED_TRACE(checkonly);
-        // Held open by a handle: the exclusive connect it needs fails.
-        EXPECT_NE(_zvdbUpdateDictStruct(session_, "Now", checkonly), 0);
-        EXPECT_EQ(_zvdbUpdateDictStruct(session_, "Old", checkonly), ZVDB_DICT_STRUCTURE);
-        EXPECT_EQ(_zvdbUpdateDictStruct(session_, "Missing", checkonly), 101);
-    }
-    ASSERT_EQ(zvdbDisconnect(now), 0);
-    EXPECT_EQ(_zvdbUpdateDictStruct(session_, "Now", 1), 0);
-    EXPECT_EQ(_zvdbUpdateDictStruct(session_, "Now", 0), 0);
-    // Its entries have no physical name of their own.
-    auto *old = static_cast<tagZVDBDATABASE *>(zvdbAllocDatabase(session_));
-    databases_.push_back(old);
-    ASSERT_EQ(zvdbConnect(old, "Old"), 0);
-    ZVDBDICTENTRY e = entry(ZVDBDICT_TABLE, "t", "", 3000);
-    put_entry(old->dict, e);
-    ZVDBDICTENTRY back;
-    ASSERT_EQ(_zvdbFindDictByUID(old->dict, 3000), 0);
-    ASSERT_EQ(_zvdbGetDict(old->dict, &back), 0);
-    EXPECT_STREQ(back.physname, "t");
-    std::snprintf(e.physname, sizeof e.physname, "other");
-    EXPECT_EQ(_zvdbPutDict(old->dict, &e), ZVDB_DICT_STRUCTURE);
 }
 
 }  // namespace

@@ -340,4 +340,56 @@ TEST_F(AlterCopyTest, LiteralDefaultsAreTheirStoredBytes) {
     EXPECT_STREQ(text, "hi");
 }
 
+void open_in_host(ZVHANDLE t) {
+    ASSERT_EQ(zvdbSetTablePath(t, "host.sup!"), 0);
+    ASSERT_EQ(zvdbOpenTable(t, "alt", 0), 0) << zvdbGetError(t);
+}
+
+// The members of a superfile host. The session logs out first: it closes
+// the host, which the open of a member opened.
+std::vector<std::string> members(tagZVDBSESSION *s, const char *hostname) {
+    std::vector<std::string> out;
+    EXPECT_EQ(zvdbLogout(s), 0);
+    EXPECT_EQ(zvdbLogon(s, nullptr, "tester", nullptr), 0);
+    const int h = AVLFILNUM(2);
+    EXPECT_EQ(OPNFIL(h, hostname, 0), 0);
+    char name[256];
+    for (int n = 1; GETMNAME(h, name, sizeof name, n) == 0; n++) out.emplace_back(name);
+    EXPECT_EQ(CLSFIL(h, 0), 0);
+    return out;
+}
+
+// A table whose files are members of a superfile host is copied within the
+// host: the new members take the names of the old ones, which go. One with
+// an index file named apart from its data file is refused before any file
+// changes.
+TEST_F(AlterCopyTest, ATableInAHostIsCopiedInItsHost) {
+    layout(table_);
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "alt", kRaw), 0) << last();
+    open_in_host(table_);
+    fill(40);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    const std::vector<std::string> before = members(session_, "host.sup");
+    open_in_host(table_);
+    ASSERT_EQ(zvdbAlterTable(table_, 3), 0) << last();
+    EXPECT_EQ(rows(), rows_upto(40));
+    EXPECT_EQ(keys("byid"), 40);
+    EXPECT_EQ(keys("byname"), 40);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    EXPECT_EQ(members(session_, "host.sup"), before);
+
+    open_in_host(table_);
+    add_index(table_, "byqty", 1, {"qty"}, "own");
+    ASSERT_EQ(zvdbAlterTable(table_, 0), 0) << last();
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    const std::vector<std::string> own = members(session_, "host.sup");
+    open_in_host(table_);
+    EXPECT_EQ(zvdbAlterTable(table_, 3), 454);
+    EXPECT_EQ(rows(), rows_upto(40));
+    EXPECT_EQ(keys("byqty"), 40);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    EXPECT_EQ(members(session_, "host.sup"), own);
+}
+
 }  // namespace

@@ -4,7 +4,9 @@
 // expressions, background-load status).
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/files/fcb.h"
@@ -288,6 +290,15 @@ TEST_F(IndexTest, ConditionalExpressionsAreReadFromTheOpenIndex) {
     EXPECT_EQ(zvdbGetCndxIndex(byid, buf, sizeof buf), 0);
     EXPECT_STREQ(buf, "");
     EXPECT_EQ(zvdbGetCndxIndexLength(byid), -1);
+    // No text is written without a buffer of at least one byte, also when
+    // the index has no condition.
+    for (const auto &[buffer, size, code] : {std::tuple<char *, int32_t, ZVDBRET>{nullptr, 8, 4007},
+                                             {nullptr, 0, 4007}, {buf, 0, 4006}, {buf, -1, 4006}}) {
+        std::strcpy(buf, "junk");
+        EXPECT_EQ(zvdbGetCndxIndex(byid, buffer, size), code) << size;
+        EXPECT_EQ(zvdbGetCndxIndexByName(table_, "byid", buffer, size), code) << size;
+        EXPECT_STREQ(buf, "junk");
+    }
     ASSERT_EQ(UPDCIDX(zvdbGetIdxno(byid), "qty > 5"), 0);
     EXPECT_EQ(zvdbGetCndxIndexLength(byid), 8);
     EXPECT_EQ(zvdbGetCndxIndexLengthByName(table_, "BYID"), 8);
