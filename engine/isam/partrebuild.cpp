@@ -40,7 +40,10 @@ namespace zv {
 
 namespace {
 
-constexpr uint32_t kOpsSingleMember = 0x2000000;   // opsmode: the walk rebuilds the member of state 5 only
+// opsmode while one member is rebuilt (the walk rebuilds the member of
+// state 5 only): both bits. 0x2000000 alone is no such mark: the record
+// layer's logon and a master-key change set it, and SETOPS cannot set
+// 0x1000000.
 constexpr uint32_t kOpsMemberRebuild = 0x3000000;
 constexpr uint32_t kEnhanced = 0x20000;
 
@@ -184,7 +187,7 @@ int zvpartrbld(IFILPARM *p) {
         return set_uerr(454);
     }
     const WalkOptions o = options_of(t);
-    const bool single = (g->opsmode & kOpsSingleMember) != 0;
+    const bool single = (g->opsmode & kOpsMemberRebuild) == kOpsMemberRebuild;
     const bool badonly = !single && o.badpart;
     kept.modes(0x1000);
     // 1. The host.

@@ -29,7 +29,6 @@
 //
 // The copy reads each live record once into the rebuild's work buffer
 // (which only grows) and writes it once; nothing is allocated per record.
-#include <array>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -89,40 +88,6 @@ void log_line(const char *text, int code = 0) { zvrcvlog(text, kLogSingleTry - c
 uint32_t physical_files(const FCB *f) {
     if (!f->segs || !(f->hdr.ext.flmode2 & kAutoSegments)) return 1;
     return f->segsatopen > 1 ? f->segsatopen : 1;
-}
-
-// Name of physical file i of `name` (0: the file, else its segment i).
-int physical_name(const char *name, uint32_t i, char (&out)[256]) {
-    if (i == 0) {
-        snprintf(out, sizeof out, "%s", name);
-        return 0;
-    }
-    return zvatosegmdef(name, int(i), out);
-}
-
-// Deletes the physical files of a closed file, segments first, and any
-// segment file past them that a failed write may have begun.
-void drop_physical(const char *name, uint32_t files) {
-    char p[256];
-    for (uint32_t i = files; physical_name(name, i, p) == 0 && zv_uniqfile(p, p) == 0; i++) rbl_drop_file(p);
-    for (uint32_t i = files; i-- > 0;) {
-        if (physical_name(name, i, p) == 0) rbl_drop_file(p);
-    }
-}
-
-// A temporary name in the directory of `path` (the current directory for
-// a bare name): 0 or the error of iTMPNAME.
-int temp_beside(const char *path, char (&out)[256]) {
-    INSTGV *g = zvWNGV;
-    memset(out, 0, sizeof out);
-    zvloadpath(path, out);
-    if (!out[0]) snprintf(out, sizeof out, "./");
-    const uint16_t prof = g->userprof;
-    g->userprof |= 0x80;
-    int rc = iTMPNAME(out, int(sizeof out));
-    g->userprof = prof;
-    if (rc) out[0] = 0;
-    return rc;
 }
 
 // ---- The record copy ----------------------------------------------------------------
@@ -474,19 +439,6 @@ int cmp_options(int16_t tfilno, RblOptions *o, CmpOptions *c) {
     return 0;
 }
 
-using Name = std::array<char, 256>;
-
-// One rename of the swap: a file (with its segment files) from one name to
-// another, and back when it is undone.
-struct Move {
-    Name from{}, to{};
-    uint32_t files = 1;     // the file and its segments 1 .. files - 1
-    bool open = false;      // renamed open (zvRENFIL): a segmented new file, whose segment headers follow
-    bool original = false;  // an original parked
-    bool datafile = false;
-    bool done = false;
-};
-
 struct Cmp : IndexPhase {
     int16_t tfilno = 0, dfilno = 0, dfilmod = 0, ifilmod = 0;
     CmpOptions co;
@@ -495,70 +447,12 @@ struct Cmp : IndexPhase {
     char ownname[256] = {};        // the data file's own name
     char tmpdat[256] = {};         // the new data file until the swap
     uint32_t oldfiles = 1, newfiles = 1;
-    std::vector<Name> iname, tname;  // per index: its own name, the new file's name
-    std::vector<uint8_t> made;       // the new index file exists
-    std::vector<uint8_t> member;     // a superfile member, loaded in place
     bool memberstouched = false;
-    std::vector<Move> moves;
+    FileSwap swap{"Compact"};
     bool swapped = false;
 };
 
 int dfil(const Cmp &c) { return c.dfilno < 0 ? 0 : c.dfilno; }
-
-// Renames one physical file; 0 or the code of renfil (67).
-int rename_one(const char *from, const char *to) { return renfil(from, to); }
-
-// Renames a closed segmented file open, so that its segment headers follow.
-int rename_open(const char *from, const char *to) {
-    int n = rbl_spare_filno();
-    if (n < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 46;
-    if (int rc = OPNFILX(n, from, 0, nullptr)) return rc;
-    int rc = zvRENFIL(n, to);
-    int cl = iclsfilx(n, 0);
-    return rc ? rc : cl;
-}
-
-// Carries out one move: 0, or the error with every file of the move under
-// its old name again.
-int do_move(Move &m) {
-    if (m.open) return rename_open(m.from.data(), m.to.data());
-    for (uint32_t i = 0; i < m.files; i++) {
-        char a[256], b[256];
-        int rc = physical_name(m.from.data(), i, a);
-        if (!rc) rc = physical_name(m.to.data(), i, b);
-        if (!rc) rc = rename_one(a, b);
-        if (rc) {
-            for (uint32_t j = i; j-- > 0;) {
-                if (physical_name(m.from.data(), j, a) || physical_name(m.to.data(), j, b)) continue;
-                if (rename_one(b, a)) {
-                    log_line(m.datafile ? "Compact: could not restore original data file segment name"
-                                        : "Compact: could not restore original index file name",
-                             zvWNGV->uerr_cod);
-                    log_line(b);
-                    log_line(a);
-                }
-            }
-            return rc;
-        }
-    }
-    return 0;
-}
-
-// Undoes one move: 0, or the error (logged for an original).
-int undo_move(Move &m) {
-    Move back = m;
-    back.from = m.to;
-    back.to = m.from;
-    int rc = do_move(back);
-    if (rc && m.original) {
-        log_line(m.datafile ? "Compact: could not restore original data file name"
-                            : "Compact: could not restore original index file name",
-                 rc);
-        log_line(m.to.data());
-        log_line(m.from.data());
-    }
-    return rc;
-}
 
 // Empties an index file (and its members) by deleting every key: a
 // superfile member is loaded again in place.
@@ -607,14 +501,9 @@ void abandon(Cmp &c) {
         for (int k = 0; k < c.ifil->dnumidx && k < kMapIndexes; k++) rbl_quiet_close(c.first + 1 + k);
         rbl_quiet_close(c.first);
     }
-    for (size_t i = c.moves.size(); i-- > 0;) {
-        Move &m = c.moves[i];
-        if (!m.done) continue;
-        if (undo_move(m) == 0) m.done = false;
-    }
+    c.swap.undo();
     if (c.tmpdat[0]) drop_physical(c.tmpdat, c.newfiles);
-    for (size_t k = 0; k < c.made.size(); k++)
-        if (c.made[k]) rbl_drop_file(c.tname[k].data());
+    rbl_drop_working(c);
     if (c.memberstouched) {
         // The original data file is where it was: the member indexes take
         // their keys from it again, without a report.
@@ -670,18 +559,7 @@ int checks(Cmp &c) {
     if (c.co.newenc && cmpchgenc == 0) return rerr(454, dfil(c));
     if (int rc = zviflnam(c.p, c.ownname, 0, nullptr)) return rerr(rc, dfil(c));
     if (zvsname1(c.ownname)) return rerr(48, dfil(c));
-    const size_t n = size_t(ifil->dnumidx);
-    c.iname.assign(n, Name{});
-    c.tname.assign(n, Name{});
-    c.made.assign(n, 0);
-    c.member.assign(n, 0);
-    for (int k = 0; k < ifil->dnumidx; k++) {
-        if (!c.shape.is_file(k)) continue;
-        char nm[256];
-        if (int rc = rbl_index_name(c, k, nm)) return rerr(rc, dfil(c) + 1 + k);
-        memcpy(c.iname[size_t(k)].data(), nm, sizeof nm);
-        c.member[size_t(k)] = zvsname1(nm) ? 1 : 0;
-    }
+    if (int rc = rbl_index_names(c, dfil(c))) return rc;
     // The run: the data file, its indexes, and at least one number more,
     // on which the copy opens the old data file.
     const int extra = ifil->dnumidx > 0 ? ifil->dnumidx : 1;
@@ -764,15 +642,8 @@ int build_indexes(Cmp &c) {
         if (c.member[ks]) {
             rc = rbl_recreate_index(c, k, c.iname[ks].data(), c.iname[ks].data(), nullptr, true);
         } else {
-            char t[256];
-            if ((rc = temp_beside(c.iname[ks].data(), t)) != 0) {
-                rerr(rc, first + 1 + k);
-            } else {
-                memcpy(c.tname[ks].data(), t, sizeof t);
-                const XCREblk blk = index_block(c, pos, dat, own);
-                rc = rbl_recreate_index(c, k, c.iname[ks].data(), t, &blk, !c.co.newenc);
-                if (!rc) c.made[ks] = 1;
-            }
+            const XCREblk blk = index_block(c, pos, dat, own);
+            rc = rbl_index_beside(c, k, &blk, !c.co.newenc);
         }
         if (rc) return rc;
     }
@@ -831,60 +702,19 @@ int build_indexes(Cmp &c) {
 // Steps 8, 9 and 16 as one sequence of renames: every original parked,
 // every new file in its place; the parked originals deleted afterwards.
 int swap(Cmp &c) {
-    IFIL *ifil = c.ifil;
-    c.moves.clear();
-    c.moves.reserve(size_t(2 * ifil->dnumidx + 2));
     // The names first: nothing is renamed while one is missing.
-    auto park = [&](const char *own, uint32_t files, bool datafile, int filno) {
-        Move m;
-        char t[256];
-        if (int rc = temp_beside(own, t)) return rerr(rc, filno);
-        snprintf(m.from.data(), m.from.size(), "%s", own);
-        memcpy(m.to.data(), t, sizeof t);
-        m.files = files;
-        m.original = true;
-        m.datafile = datafile;
-        c.moves.push_back(m);
-        return 0;
-    };
-    auto place = [&](const char *tmp, const char *own, uint32_t files, bool datafile) {
-        Move m;
-        snprintf(m.from.data(), m.from.size(), "%s", tmp);
-        snprintf(m.to.data(), m.to.size(), "%s", own);
-        m.files = files;
-        m.open = files > 1;
-        m.datafile = datafile;
-        c.moves.push_back(m);
-    };
-    if (int rc = park(c.ownname, c.oldfiles, true, c.first)) return rc;
-    place(c.tmpdat, c.ownname, c.newfiles, true);
-    for (int k = 0; k < ifil->dnumidx; k++) {
-        const size_t ks = size_t(k);
-        if (!c.made[ks]) continue;
-        uint64_t dev, ino;
-        if (zv_getuniqfile(c.iname[ks].data(), &dev, &ino) == 0) {
-            if (int rc = park(c.iname[ks].data(), 1, false, c.first + 1 + k)) return rc;
-        }
-        place(c.tname[ks].data(), c.iname[ks].data(), 1, false);
-    }
-    for (size_t i = 0; i < c.moves.size(); i++) {
-        if (int rc = do_move(c.moves[i])) return rerr(rc, c.first);
-        c.moves[i].done = true;
+    if (int rc = c.swap.park(c.ownname, c.oldfiles, true)) return rerr(rc, c.first);
+    c.swap.place(c.tmpdat, c.ownname, c.newfiles, true);
+    if (int rc = rbl_queue_indexes(c, c.swap)) return rc;
+    for (size_t i = 0; i < c.swap.size(); i++) {
+        if (int rc = c.swap.move(i)) return rerr(rc, c.first);
         if (i == 0) log_line("Compact: original renamed.");
         if (i == 1) log_line("Compact: temporary renamed.");
     }
     c.swapped = true;
     c.tmpdat[0] = 0;
     std::fill(c.made.begin(), c.made.end(), 0);
-    for (Move &m : c.moves) {
-        if (!m.original) continue;
-        drop_physical(m.to.data(), m.files);
-        char p[256];
-        if (physical_name(m.to.data(), 0, p) == 0 && zv_uniqfile(p, p) == 0) {
-            log_line("Compact: could not delete original file", zvWNGV->sysiocod);
-            log_line(p);
-        }
-    }
+    c.swap.commit();
     log_line("Compact: indices completed.");
     return 0;
 }

@@ -1,12 +1,14 @@
 // IFIL rebuild: a whole closed file set repaired from its definition.
 //
 // The data file is scanned and its header repaired (datscan.cpp); every
-// index file of the set is created again empty from the definition, its
-// old resources carried over (rescarry.cpp), and loaded from the records
-// (idxrebuild.cpp). Keys that cannot be loaded are rejected and reported
-// in a reject file; on request the rejected records are deleted from the
-// set afterwards. The run takes consecutive file numbers for the set (the
-// data file first), which no temporary file of the run uses.
+// index file of the set is created again empty from the definition beside
+// the old one, its old resources carried over (rescarry.cpp), and loaded
+// from the records (idxrebuild.cpp); only then do the new index files take
+// the places of the old ones (fileswap.cpp). Keys that cannot be loaded are
+// rejected and reported in a reject file; on request the rejected records
+// are deleted from the set afterwards. The run takes consecutive file
+// numbers for the set (the data file first), which no temporary file of
+// the run uses.
 //
 // Every exit goes through one end (`finish`): the reject file is closed
 // (and deleted when nothing was rejected), the work buffer, the status
@@ -14,15 +16,19 @@
 // run flags and the cache's rebuild flag are cleared, and the IFIL's
 // tfilno, dfilno, dfilmod and ifilmod are as the caller gave them. A run
 // that failed can be started again: nothing it leaves behind stands in the
-// way of the next one.
+// way of the next one. A run that fails before the swap is complete leaves
+// the old index files as they were under their own names and no new one
+// (an index file that is a superfile member is made again in place).
 #include "engine/maint/rblifil.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "engine/core/arith.h"
 #include "engine/core/centralio.h"
 #include "engine/core/filenum.h"
+#include "engine/core/fileops.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
@@ -68,6 +74,7 @@ struct Run : IndexPhase {
     bool flagsset = false;
     int32_t tail = 0;
     int32_t memstate = 0;      // a partition member's state word for the scan
+    FileSwap swap{"Rebuild"};
 };
 
 // The create block of index file k (one block per physical file after the
@@ -183,18 +190,20 @@ int rebuild(Run &r) {
         }
     }
     OptionBit marks(&g->fileopt[0], partitioned ? kOpt1KeyTypeBits : 0u);
-    // 10. The index files, created again.
+    // 10. The index files, created again beside the old ones.
+    if (int rc = rbl_index_names(r, first)) {
+        rbl_quiet_close(first);
+        return rc;
+    }
     int filepos = 1;
     for (int k = 0; k < ifil->dnumidx; k++) {
         if (!r.shape.is_file(k)) continue;
         int pos = filepos++;
         if (ifil->iidxarr[k].ikeylen < 0) continue;
-        char iname[256];
         XCREblk blk;
-        const bool haveblk = index_block(r, pos, dat, &blk);
-        int rc = rbl_index_name(r, k, iname);
-        if (rc) rerr(rc, first + 1 + k);
-        else rc = rbl_recreate_index(r, k, iname, iname, haveblk ? &blk : nullptr, true);
+        const XCREblk *b = index_block(r, pos, dat, &blk) ? &blk : nullptr;
+        const char *own = r.iname[size_t(k)].data();
+        int rc = r.member[size_t(k)] ? rbl_recreate_index(r, k, own, own, b, true) : rbl_index_beside(r, k, b, true);
         if (rc) {
             rbl_quiet_close(first);
             return rc;
@@ -208,11 +217,15 @@ int rebuild(Run &r) {
         if (int rc = rbl_open_rejects(r)) return rc;
         for (int k = 0; k < ifil->dnumidx; k++) {
             if (!r.shape.is_file(k) || ifil->iidxarr[k].ikeylen < 0) continue;
-            char iname[256];
-            if (int rc = rbl_index_name(r, k, iname)) return rerr(rc, first + 1 + k);
-            if (int lr = rbl_load_index(r, k, iname)) return lr;
+            const size_t ks = size_t(k);
+            if (int lr = rbl_load_index(r, k, (r.member[ks] ? r.iname[ks] : r.tname[ks]).data())) return lr;
         }
     }
+    // The new index files in the places of the old ones.
+    if (int rc = rbl_queue_indexes(r, r.swap)) return rc;
+    if (int rc = r.swap.run()) return rerr(rc, first);
+    std::fill(r.made.begin(), r.made.end(), 0);
+    r.swap.commit();
     // 13. The definition, the reject report, the purge.
     bool stored = true;
     if (r.o.update && !(ifil->dfilmod & 0x800)) {
@@ -239,17 +252,27 @@ int rebuild(Run &r) {
     return 0;
 }
 
-// Step 14, on every path.
+// Step 14, on every path. A failure before the swap is complete takes the
+// renames back and deletes the new index files; the run's error stays.
 int finish(Run &r, int rc) {
     INSTGV *g = zvWNGV;
     RblState &rs = g->maint.rbl;
     IFIL *ifil = r.ifil;
+    const bool failed = rc && rc != 650 && rc != 652;
     rc = rbl_end_rejects(r, rc);
     rbfreebuf();
     g->rebuilding = 0;
     if (r.first >= 0) {
         for (int k = 0; k < ifil->dnumidx && k < kMapIndexes; k++) rbl_quiet_close(r.first + 1 + k, true);
         rbl_quiet_close(r.first);
+        if (failed) {
+            ErrorKeep keep;
+            const uint16_t err = rs.err, errfil = rs.errfil;
+            r.swap.undo();
+            rbl_drop_working(r);
+            rs.err = err;
+            rs.errfil = errfil;
+        }
         rbl_drop_maps(r, 0, ifil->dnumidx - 1);
         clearifil(r.first, 0, 1);
     }
@@ -568,6 +591,52 @@ int rbl_recreate_index(IndexPhase &r, int k, const char *oldname, const char *ne
     }
     if (int rc = iclsfilx(n, 0)) return fail(rc, n);
     return 0;
+}
+
+int rbl_index_names(IndexPhase &r, int filno) {
+    const size_t n = size_t(r.ifil->dnumidx);
+    r.iname.assign(n, FileName{});
+    r.tname.assign(n, FileName{});
+    r.made.assign(n, 0);
+    r.member.assign(n, 0);
+    for (int k = 0; k < r.ifil->dnumidx; k++) {
+        if (!r.shape.is_file(k)) continue;
+        char nm[256];
+        if (int rc = rbl_index_name(r, k, nm)) return rerr(rc, filno + 1 + k);
+        memcpy(r.iname[size_t(k)].data(), nm, sizeof nm);
+        r.member[size_t(k)] = zvsname1(nm) ? 1 : 0;
+    }
+    return 0;
+}
+
+int rbl_index_beside(IndexPhase &r, int k, const XCREblk *blk, bool keepenc) {
+    const size_t ks = size_t(k);
+    char t[256];
+    if (int rc = temp_beside(r.iname[ks].data(), t)) return rerr(rc, r.first + 1 + k);
+    memcpy(r.tname[ks].data(), t, sizeof t);
+    if (int rc = rbl_recreate_index(r, k, r.iname[ks].data(), t, blk, keepenc)) return rc;
+    r.made[ks] = 1;
+    return 0;
+}
+
+int rbl_queue_indexes(IndexPhase &r, FileSwap &swap) {
+    for (int k = 0; k < r.ifil->dnumidx; k++) {
+        const size_t ks = size_t(k);
+        if (!r.made[ks]) continue;
+        uint64_t dev, ino;
+        if (zv_getuniqfile(r.iname[ks].data(), &dev, &ino) == 0) {
+            if (int rc = swap.park(r.iname[ks].data(), 1, false)) return rerr(rc, r.first + 1 + k);
+        }
+        swap.place(r.tname[ks].data(), r.iname[ks].data(), 1, false);
+    }
+    return 0;
+}
+
+void rbl_drop_working(IndexPhase &r) {
+    for (size_t k = 0; k < r.made.size(); k++) {
+        if (r.made[k]) rbl_drop_file(r.tname[k].data());
+        r.made[k] = 0;
+    }
 }
 
 int rbl_open_rejects(IndexPhase &r) {

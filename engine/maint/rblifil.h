@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "engine/isam/fileset.h"
+#include "engine/maint/fileswap.h"
 #include "zarvo/zarvo.h"
 
 struct FCB;
@@ -44,8 +46,10 @@ int chkschsrl(const IFIL *ifil, int datno, int32_t field, int32_t length, int *f
 // ---- The index phase --------------------------------------------------------
 // What the set rebuild and the compaction share once the data file is in
 // order: every index file created again from the definition with its old
-// resources, loaded from the records through the external sort and the bulk
-// load, and the rejected keys reported and, on request, purged.
+// resources beside the old file (a superfile member in place), loaded from
+// the records through the external sort and the bulk load, the rejected
+// keys reported and, on request, purged, and the new files swapped into
+// the places of the old ones.
 
 // The state of one index phase. The set runs on consecutive file numbers:
 // the data file on `first`, index k on first + 1 + k.
@@ -59,6 +63,11 @@ struct IndexPhase {
     FILE *rej = nullptr;        // reject file (text report, or binary records for a purge)
     char rejname[256] = {};
     int64_t rejected = 0;       // duplicates and bad serial numbers counted
+    // Per index of the definition: its own file name, the working name of
+    // its new file, whether that file exists, and whether the index file is
+    // a superfile member (made again in place).
+    std::vector<FileName> iname, tname;
+    std::vector<uint8_t> made, member;
 };
 
 // The set's own name of index file k: 0 or an error.
@@ -73,6 +82,17 @@ int rbl_index_name(IndexPhase &r, int k, char (&out)[256]);
 // error nothing of the new file is left open and its key maps are freed.
 int rbl_recreate_index(IndexPhase &r, int k, const char *oldname, const char *newname, const XCREblk *blk,
                        bool keepenc);
+// Names every index file of the set (iname) and marks the superfile
+// members: 0 or the error (through rerr, the index numbered from filno).
+int rbl_index_names(IndexPhase &r, int filno);
+// Creates index file k (rbl_recreate_index) under a working name beside
+// its own file, which stays as it is: 0 or the error (through rerr).
+int rbl_index_beside(IndexPhase &r, int k, const XCREblk *blk, bool keepenc);
+// Queues the new index files in the swap: the original (when there is one)
+// parked, the new file placed. 0 or the error (through rerr).
+int rbl_queue_indexes(IndexPhase &r, FileSwap &swap);
+// Deletes the new index files still under their working names (closed).
+void rbl_drop_working(IndexPhase &r);
 // Opens the reject file: 0 or an error (through rerr).
 int rbl_open_rejects(IndexPhase &r);
 // Loads index file k (iname) and its members from the data file r.dname:

@@ -2480,8 +2480,12 @@ ZV_API RBLCBST *GETCBRBLST(void);
 
 /* Repairs a closed file set from its definition: scans the data file and
  * repairs its header, record space, free space and resource ring, creates
- * every index file again (keeping its resources) and loads it from the
- * records through the external sort. Options travel in ifil->tfilno
+ * every index file again (keeping its resources) under a temporary name
+ * beside the old one, loads it from the records through the external sort,
+ * and then renames the new index files into the places of the old ones: a
+ * run that fails before that leaves the old index files as they were (an
+ * index file that is a superfile member is made again in place). Options
+ * travel in ifil->tfilno
  * (restored on return): -1 or more none; -(0x4000 + bits) with the bits
  * 0x002 store the given definition, 0x004 purge rejected records, 0x008
  * rebuild bad partition members only, 0x100 no data-file scan, 0x200
@@ -2494,8 +2498,8 @@ ZV_API RBLCBST *GETCBRBLST(void);
  * 943 bad options; 48 dfilmod 0x200; 107 more than 64 indexes; 120 no work
  * buffer; 454 bad partition members of a set that is not partitioned; 608
  * a definition that disagrees with the files; 46 a file of the set is open
- * in this instance; and the codes of the scan,
- * the creates and the opens, with the file concerned in zvGetIsamFileNbr.
+ * in this instance; and the codes of the scan, the creates, the opens and
+ * the renames, with the file concerned in zvGetIsamFileNbr.
  * After a partial record at the end of the data file zvGetSystemErrorCode
  * gives -972 (left in place) or -973 (dumped and blanked with purge). The
  * files of the set must not be open. */

@@ -1600,13 +1600,15 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * text is not changed). Create bits: 32 no "$RECBYT$" index, 64 no
  * "$ROWID$", 0x100 64-bit positions, 0x200 no "$DELFLD$", 0x400 no
  * "$NULFLD$", 0x1000 a 4-byte "$DELFLD$", 0x2000 an extended
- * variable-length file, 0x800 partitioned (not available: 454); bits 1
- * and 2 give the files no mode. A path ending in '!' names a superfile
- * host, made when missing. A failure leaves no file and the handle with
- * its lists: 4013, 4007 NULL name, 4011 open, 4095 an index without
- * segments, 4161 a row-id segment without "$ROWID$", 4146 a segment
- * offset that cannot be worked out, 4014 a segment field not in the
- * schema, 4004 bad partition settings, 4025, 4001, the engine's code. */
+ * variable-length file, 0x800 partitioned (a host whose records go to
+ * member files by the partition rule on the key of the partition index:
+ * see "Partitioned tables"); bits 1 and 2 give the files no mode. A path
+ * ending in '!' names a superfile host, made when missing. A failure
+ * leaves no file and the handle with its lists: 4013, 4007 NULL name, 4011
+ * open, 4095 an index without segments, 4161 a row-id segment without
+ * "$ROWID$", 4146 a segment offset that cannot be worked out, 4014 a
+ * segment field not in the schema, 4004 bad partition settings, 4025,
+ * 4001, the engine's code (747 a partition rule that does not parse). */
 ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t createmode);
 /* Opens a free table by path (split into name and extension as the
  * table's extension hint says) or a table of a database by name, and
@@ -2255,8 +2257,10 @@ typedef int32_t ZVREBUILD_MODE;
  * is committed first and begun again afterwards. 0, or 650 (keys were
  * rejected and purged; the table is open again); 4013 and 4012 (a closed
  * table) are returned, not kept. The files' cached bytes are written out
- * first: a failure there leaves the table open as it was. Any later failure
- * leaves the table not active with its definition (record calls give 4012;
+ * first: a failure there leaves the table open as it was. The new index
+ * files take the places of the old ones only when they are complete. Any
+ * later failure leaves the table not active with its definition, records
+ * and keys (record calls give 4012;
  * zvdbOpenTable opens it again, or, for files the failed close could not
  * mark closed (14), open bit 4 does and a rebuild mends them) and is kept:
  * the engine's code. */
@@ -2425,7 +2429,12 @@ ZV_API ZVDBRET zvdbSetMRTTableDefaultIndex(ZVHANDLE table, int32_t index, const 
 
 /* ---- Partitioned tables ----
  * A partitioned table (create bit 0x800) keeps its records in member files
- * chosen by a rule on the key of its partition index. */
+ * chosen by a rule on the key of its partition index. zvdbCreateTable
+ * makes the host files and stores the rule set here: an expression over
+ * the fields of the partition index's schema segments giving the member
+ * number (members "name.dat.001", ...), or, without a rule text, the date
+ * rule (the key is a day serial or seconds; one member per day). A member
+ * is made by the first record that goes to it. */
 
 /* The partition index as the caller counts indexes (the hidden "$RECBYT$"
  * and "$ROWID$" not counted); -1 none. */

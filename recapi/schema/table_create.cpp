@@ -52,7 +52,13 @@ constexpr int32_t kCidxBuffer = 4096;
 // Create-block words.
 constexpr uint32_t kXcreExtended = 0x02;
 constexpr uint32_t kXcreWide = 64;
-constexpr uint32_t kXcrePartition = 0x800000;
+// Partition bits of word 0: the partitioned-host mark that a partitioned
+// table's files take, and the other bit, which the data file of create bit
+// 0x8000 takes.
+constexpr uint32_t kXcrePartHost = 0x400000;
+constexpr uint32_t kXcrePartOther = 0x800000;
+// Partition administration: the rule change.
+constexpr int kRuleChange = 8192;
 
 bool deleted(uint32_t status) { return (status & 2) != 0; }
 
@@ -151,12 +157,12 @@ ZVDBRET fill_create_blocks(const tagZVDBTABLE *t, XCREblk *x, int32_t n) {
         if (cm & cmode::kHuge) b.mode |= kXcreWide;
         if (cm & cmode::kPartitioned) {
             if (t->partindex < 0 || t->partbits < 0) return ZVDB_BAD_ARGUMENT;
-            b.mode |= kXcrePartition;
+            b.mode |= kXcrePartHost;
             b.option9 = uint32_t(t->partindex);
             b.width15 = uint32_t(t->partbits);
         }
         if (data && (cm & 0x8000)) {
-            b.mode |= kXcrePartition;
+            b.mode |= kXcrePartOther;
             b.option9 = 0xFFFFFFFFu;
             b.flags = 0x4000;
         }
@@ -219,7 +225,15 @@ int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno) {
             if (int rc = SECURITY(datno + 1 + k, buf.data(), len, 4)) return rc;
         }
     }
-    if (t->identityname) return _zvdb_AddIDField(t);
+    if (t->identityname) {
+        if (int rc = _zvdb_AddIDField(t)) return rc;
+    }
+    // A partitioned file gets the table's rule; without a rule text, the
+    // date rule.
+    if (t->createmode & cmode::kPartitioned) {
+        const char *rule = reinterpret_cast<uintptr_t>(t->partrule) > 1 ? t->partrule : nullptr;
+        return _zvdbPTADMIN(datno, rule, 0, kRuleChange);
+    }
     return 0;
 }
 

@@ -101,6 +101,21 @@ TEST_F(PartRebuildTest, AFullRebuildRefillsTheGlobalIndex) {
     EXPECT_EQ(s.region, 2);
 }
 
+// Operation bit 0x2000000 alone (a record-layer logon sets it) is no
+// single-member rebuild: the host and every member are rebuilt.
+TEST_F(PartRebuildTest, TheLogonOperationBitLeavesAFullRebuild) {
+    SalesDef def("sales", Rule::Region);
+    made(def, false);
+    ASSERT_EQ(SETOPS(0x2000000, 2) & 0x2000000, 0x2000000);
+    const int rc = rebuild(def);
+    SETOPS(0x2000000, 0);
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(count_of(log(), "Partition member rebuilt successfully."), 3u);
+    const int d = opened(def);
+    EXPECT_EQ(DATENT(d), 9u);
+    EXPECT_EQ(CLIFIL(&def.ifil), 0);
+}
+
 TEST_F(PartRebuildTest, AFailedMemberDoesNotStopTheOthers) {
     SalesDef def("sales", Rule::Region);
     made(def, false);

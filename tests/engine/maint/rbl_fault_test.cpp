@@ -2,7 +2,9 @@
 // 1, 2, ... until a run meets no fault. A run that meets its fault answers
 // with a code and the rebuild's error pair set, leaves no descriptor open
 // and the page cache's rebuild flag clear; a healthy run afterwards yields
-// the fully repaired set with every record.
+// the fully repaired set with every record. Under failing writes, opens and
+// renames, a run that fails leaves the old index files byte for byte under
+// their own names and no new file.
 #include <cerrno>
 #include <filesystem>
 #include <functional>
@@ -13,6 +15,7 @@
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/core/platform.h"
+#include "tests/engine/maint/cmpfix.h"
 #include "tests/engine/maint/rblfix.h"
 #include "tests/support/damage.h"
 #include "tests/support/verifyset.h"
@@ -116,6 +119,51 @@ TEST_F(RblFaultTest, EveryFailingWriteOfTheSuperfileRebuildLeavesARerunnableHost
                        ASSERT_EQ(CLSFIL(chkopnx("h"), 0), 0);
                    });
     EXPECT_GT(n, 5) << "the runs met their faults";
+}
+
+class RblIndexFaultTest : public cmptest::CmpTest {};
+
+TEST_F(RblIndexFaultTest, AFailedRunLeavesTheOldIndexFiles) {
+    struct Sweep {
+        const char *name;
+        IoKind kind;
+        bool nolinks;  // every link fails: renames take the system's rename
+    };
+    const Sweep sweeps[] = {{"write", IoKind::Write, false}, {"open", IoKind::Open, false},
+                            {"rename", IoKind::Rename, true}};
+    RblSet s("swp", Kind::Fixed);
+    const std::multiset<std::string> live = build(s, 40);
+    const cmptest::Files orig = files();
+    for (const Sweep &sw : sweeps) {
+        long failed = 0;
+        for (long n = 1;; n++) {
+            SCOPED_TRACE(std::string(sw.name) + " " + std::to_string(n));
+            ASSERT_LT(n, 4000) << "the sweep does not end";
+            put_files(orig);
+            zv::fault_reset();
+            zv::fault_set(sw.kind, n, EIO);
+            if (sw.nolinks) zv::fault_set(IoKind::Link, 1, EPERM, true);
+            const int rc = s.rebuild();
+            const bool fired = zv::io_calls(sw.kind) >= n;
+            zv::fault_reset();
+            if (rc != 0) {
+                failed++;
+                const cmptest::Files now = files();
+                for (const std::string &f : {s.idxfile(), s.nm()}) {
+                    ASSERT_TRUE(now.count(f)) << f << "\n" << status_log();
+                    EXPECT_TRUE(now.at(f) == orig.at(f)) << f;
+                }
+                for (const auto &kv : now) EXPECT_TRUE(orig.count(kv.first)) << "left: " << kv.first;
+                ASSERT_EQ(s.rebuild(), 0) << status_log();
+            }
+            std::string verdict;
+            EXPECT_EQ(contents(s, &verdict), live);
+            EXPECT_EQ(verdict, "");
+            CLIFIL(&s.ifil);
+            if (HasFailure() || !fired) break;
+        }
+        EXPECT_GT(failed, 0) << sw.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RblFaultTest, ::testing::Values(Kind::Fixed, Kind::Variable),

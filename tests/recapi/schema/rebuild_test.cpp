@@ -111,47 +111,54 @@ TEST_F(RebuildTest, PurgedDuplicatesAnswer650WithTheTableOpen) {
     EXPECT_EQ(scan(table_), std::vector<int32_t>{1});
 }
 
-// A write failing once at the nth write of a compaction, n = 1, 2, ...
-// until it succeeds: each failure returns its code. A failure while the
-// files are written out leaves the table open; a later one leaves it not
-// active (record calls give 4012), and opening it again by name finds every
-// record, or, when the close could not mark the files closed (14), an open
+// A write failing once at the nth write of a compaction, and then of a
+// rebuild, n = 1, 2, ... until it succeeds, each after new records: each
+// failure returns its code. A failure while the files are written out
+// leaves the table open; a later one leaves it not active (record calls
+// give 4012), and opening it again by name finds every record under every
+// index, or, when the close could not mark the files closed (14), an open
 // that accepts that (open bit 4) and a rebuild do.
 TEST_F(RebuildTest, AFailedRebuildLeavesTheTableClosedAndItsRecordsWhole) {
     make_cust(true);
-    add(table_, 0, 30);
     ZVHANDLE r = zvdbAllocRecord(table_);
     ASSERT_NE(r, nullptr);
-    bool done = false;
-    int open = 0, closed = 0;
-    for (long n = 1; n < 400 && !done; n++) {
-        SCOPED_TRACE(n);
-        zv::fault_set(zv::IoKind::Write, n, EIO);
-        const ZVDBRET rc = zvdbRebuildTable(table_, 8);
-        zv::fault_reset();
-        done = rc == 0;
-        if (done) break;
-        EXPECT_EQ(last(), rc);
-        if (zvdbIsActiveTable(table_)) {
-            open++;
-            EXPECT_EQ(scan(table_), range(0, 30));
-            continue;
+    int records = 0;
+    for (const int32_t mode : {8, 0}) {
+        SCOPED_TRACE(mode);
+        add(table_, records, records + 30);
+        records += 30;
+        bool done = false;
+        int open = 0, closed = 0;
+        for (long n = 1; n < 400 && !done; n++) {
+            SCOPED_TRACE(n);
+            zv::fault_set(zv::IoKind::Write, n, EIO);
+            const ZVDBRET rc = zvdbRebuildTable(table_, mode);
+            zv::fault_reset();
+            done = rc == 0;
+            if (done) break;
+            EXPECT_EQ(last(), rc);
+            if (zvdbIsActiveTable(table_)) {
+                open++;
+                EXPECT_EQ(scan(table_), range(0, records));
+                continue;
+            }
+            closed++;
+            EXPECT_EQ(zvdbFirstRecord(r), ZVDB_NOT_ACTIVE);
+            EXPECT_EQ(zvdbRebuildTable(table_, mode), ZVDB_NOT_ACTIVE);
+            const ZVDBRET again = zvdbOpenTable(table_, "cust", 0);
+            ASSERT_TRUE(again == 0 || again == 14) << again;
+            if (again == 14) {
+                ASSERT_EQ(zvdbOpenTable(table_, "cust", 4), 0) << last();
+                ASSERT_EQ(zvdbRebuildTable(table_, 0), 0) << last();
+            }
+            EXPECT_EQ(scan(table_), range(0, records));
+            EXPECT_TRUE(holds(table_, range(0, records)));
         }
-        closed++;
-        EXPECT_EQ(zvdbFirstRecord(r), ZVDB_NOT_ACTIVE);
-        EXPECT_EQ(zvdbRebuildTable(table_, 8), ZVDB_NOT_ACTIVE);
-        const ZVDBRET again = zvdbOpenTable(table_, "cust", 0);
-        ASSERT_TRUE(again == 0 || again == 14) << again;
-        if (again == 14) {
-            ASSERT_EQ(zvdbOpenTable(table_, "cust", 4), 0) << last();
-            ASSERT_EQ(zvdbRebuildTable(table_, 0), 0) << last();
-        }
-        EXPECT_EQ(scan(table_), range(0, 30));
+        EXPECT_TRUE(done);
+        EXPECT_GE(open, 2);
+        EXPECT_GE(closed, 3);
+        EXPECT_TRUE(holds(table_, range(0, records)));
     }
-    EXPECT_TRUE(done);
-    EXPECT_GE(open, 2);
-    EXPECT_GE(closed, 3);
-    EXPECT_TRUE(holds(table_, range(0, 30)));
     zvdbFreeRecord(r);
 }
 

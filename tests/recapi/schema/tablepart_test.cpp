@@ -1,9 +1,16 @@
 // The partition administration of an open partitioned table: members
 // archived and activated again by number, the first and last partition,
-// and a member's state asked through the engine's system error word.
+// and a member's state asked through the engine's system error word; and
+// partitioned tables made by zvdbCreateTable (create bit 0x800), with a
+// rule text and with the date rule, written, closed, reopened and read
+// back through the record calls.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/recapi/schema/schemafix.h"
@@ -86,6 +93,148 @@ TEST_F(TablePartTest, TheRuleIsReadBackFromTheFileAtOpen) {
     ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
     ASSERT_EQ(zvdbOpenTable(table_, "sales", 0), 0) << last();
     EXPECT_STREQ(table_->partrule, "Number");
+}
+
+// A partitioned table "orders" made through the record calls: fields
+// "part" (ZV_INT4, or ZV_DFLOAT for the date rule), "id" ZV_INT4 and "name"
+// ZV_FSTRING 12; index "bypart" (duplicates, on part; the partition index)
+// and "byid" (unique, on id), both schema segments.
+class CreatedPartTest : public schematest::SchemaTest {
+protected:
+    void SetUp() override {
+        SchemaTest::SetUp();
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    }
+    // Defines the table with partition index "bypart" and the rule (none:
+    // the date rule) and creates it with bit 0x800: the code.
+    ZVDBRET create(int32_t parttype, const char *rule) {
+        tagZVDBFIELD *part = field("part", parttype);
+        tagZVDBFIELD *id = field("id", ZV_INT4);
+        field("name", ZV_FSTRING, 12);
+        EXPECT_NE(zvdbAddSegment(index("bypart", 1), part, 12), nullptr);
+        EXPECT_NE(zvdbAddSegment(index("byid"), id, 12), nullptr);
+        EXPECT_EQ(zvdbSetTablePartitionIndexNbr(table_, 0), 0);
+        if (rule) EXPECT_EQ(zvdbSetTablePartitionRule(table_, rule), 0);
+        return zvdbCreateTable(table_, "orders", 0x800);
+    }
+    void open() {
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+        ASSERT_EQ(zvdbOpenTable(table_, "orders", 0), 0) << last();
+    }
+    // Writes one record per (part, id), named "n" + id.
+    void write(const std::vector<std::pair<double, int32_t>> &rows) {
+        ZVHANDLE r = zvdbAllocRecord(table_);
+        ASSERT_NE(r, nullptr);
+        for (const auto &[part, id] : rows) {
+            ASSERT_EQ(zvdbClearRecord(r), 0);
+            ASSERT_EQ(zvdbSetFieldAsFloat(r, 0, part), 0);
+            ASSERT_EQ(zvdbSetFieldAsSigned(r, 1, id), 0);
+            ASSERT_EQ(zvdbSetFieldAsString(r, 2, ("n" + std::to_string(id)).c_str()), 0);
+            ASSERT_EQ(zvdbWriteRecord(r), 0) << id << " " << last();
+        }
+        zvdbFreeRecord(r);
+    }
+    // The (part, id) of every record in the order of index n, each name
+    // checked against its id.
+    std::vector<std::pair<double, int32_t>> read(int32_t n) {
+        std::vector<std::pair<double, int32_t>> out;
+        ZVHANDLE r = zvdbAllocRecord(table_);
+        EXPECT_EQ(zvdbSetDefaultIndex(r, n), 0);
+        for (ZVDBRET rc = zvdbFirstRecord(r); rc == 0; rc = zvdbNextRecord(r)) {
+            double part = 0;
+            int32_t id = 0;
+            char name[16] = {};
+            EXPECT_EQ(zvdbGetFieldAsFloat(r, 0, &part), 0);
+            EXPECT_EQ(zvdbGetFieldAsSigned(r, 1, &id), 0);
+            EXPECT_EQ(zvdbGetFieldAsString(r, 2, name, int32_t(sizeof name)), 0);
+            EXPECT_EQ(std::string(name), "n" + std::to_string(id));
+            out.emplace_back(part, id);
+        }
+        zvdbFreeRecord(r);
+        return out;
+    }
+    // The host's and the members' data files in the working directory.
+    static std::set<std::string> data_files() {
+        std::set<std::string> out;
+        for (const auto &e : std::filesystem::directory_iterator(".")) {
+            const std::string n = e.path().filename().string();
+            if (n.rfind("orders.dat", 0) == 0) out.insert(n);
+        }
+        return out;
+    }
+};
+
+TEST_F(CreatedPartTest, ARuleTextSendsEachRecordToTheMemberOfItsNumber) {
+    ASSERT_EQ(create(ZV_INT4, "part"), 0) << last();
+    open();
+    EXPECT_EQ(table_->createmode & 0x800, 0x800u);
+    EXPECT_EQ(zvdbGetTablePartitionIndexNbr(table_), 0);
+    EXPECT_STREQ(table_->partrule, "part");
+    // Ids in reverse order of their parts, so that the orders differ.
+    const std::vector<std::pair<double, int32_t>> rows = {{3, 1}, {3, 2}, {2, 3}, {1, 4}, {1, 5}};
+    write(rows);
+    EXPECT_EQ(zvdbGetFirstPartition(table_), 1);
+    EXPECT_EQ(zvdbGetLastPartition(table_), 3);
+    // One member data file per part beside the host.
+    EXPECT_EQ(data_files(), (std::set<std::string>{"orders.dat", "orders.dat.001", "orders.dat.002", "orders.dat.003"}));
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+
+    open();
+    EXPECT_STREQ(table_->partrule, "part");
+    EXPECT_EQ(read(1), rows);
+    EXPECT_EQ(read(0), (std::vector<std::pair<double, int32_t>>{{1, 4}, {1, 5}, {2, 3}, {3, 1}, {3, 2}}));
+    // A record of a new part makes its member; archiving member 1 takes
+    // its records out of every read until it is activated again.
+    write({{5, 6}});
+    EXPECT_EQ(zvdbGetLastPartition(table_), 5);
+    ASSERT_EQ(zvdbPartAdminByNumber(table_, 1, 64, nullptr), 0) << last();
+    EXPECT_EQ(zvdbGetFirstPartition(table_), 2);
+    EXPECT_EQ(read(1), (std::vector<std::pair<double, int32_t>>{{3, 1}, {3, 2}, {2, 3}, {5, 6}}));
+    ASSERT_EQ(zvdbPartAdminByNumber(table_, 1, 1024, nullptr), 0) << last();
+    EXPECT_EQ(read(1).size(), 6u);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+}
+
+// A rebuild in a logged-on session (whose logon sets the engine's
+// operation bit 0x2000000) rebuilds the host and every member.
+TEST_F(CreatedPartTest, ARebuildKeepsEveryMemberAndKey) {
+    ASSERT_EQ(create(ZV_INT4, "part"), 0) << last();
+    open();
+    const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {1, 2}, {3, 3}, {1, 4}};
+    write(rows);
+    ASSERT_EQ(zvdbRebuildTable(table_, 0), 0) << last();
+    EXPECT_EQ(zvdbGetFirstPartition(table_), 1);
+    EXPECT_EQ(zvdbGetLastPartition(table_), 3);
+    EXPECT_EQ(read(1), rows);
+    EXPECT_EQ(read(0), (std::vector<std::pair<double, int32_t>>{{1, 2}, {1, 4}, {2, 1}, {3, 3}}));
+    write({{2, 5}});
+    EXPECT_EQ(read(1).size(), 5u);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+}
+
+TEST_F(CreatedPartTest, WithoutARuleTextTheDayOfTheKeyChoosesTheMember) {
+    ASSERT_EQ(create(ZV_DFLOAT, nullptr), 0) << last();
+    open();
+    EXPECT_EQ(table_->partrule, nullptr);
+    // Day serials of three days; the member numbers count days from
+    // 1970-01-01 (serial 25569).
+    const double day = 25569.0 + 20000;
+    write({{day + 2, 1}, {day, 2}, {day + 1, 3}, {day + 0.5, 4}});
+    EXPECT_EQ(zvdbGetFirstPartition(table_), 20000);
+    EXPECT_EQ(zvdbGetLastPartition(table_), 20002);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    open();
+    EXPECT_EQ(read(0), (std::vector<std::pair<double, int32_t>>{{day, 2}, {day + 0.5, 4}, {day + 1, 3}, {day + 2, 1}}));
+    EXPECT_EQ(read(1).size(), 4u);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+}
+
+TEST_F(CreatedPartTest, ARuleThatDoesNotParseLeavesNoFile) {
+    EXPECT_EQ(create(ZV_INT4, "part +"), 747);
+    EXPECT_EQ(last(), 747);
+    EXPECT_EQ(data_files(), std::set<std::string>{});
+    EXPECT_FALSE(std::filesystem::exists("orders.idx"));
+    EXPECT_EQ(zvdbGetTableIndexCount(table_), 2);
 }
 
 }  // namespace
