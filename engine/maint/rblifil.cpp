@@ -17,12 +17,15 @@
 // tfilno, dfilno, dfilmod and ifilmod are as the caller gave them. A run
 // that failed can be started again: nothing it leaves behind stands in the
 // way of the next one. A run that fails before the swap is complete leaves
-// the old index files as they were under their own names and no new one
-// (an index file that is a superfile member is made again in place).
+// the old index files as they were under their own names and no new one.
+// Files that are superfile members are not scanned or made again: they are
+// repaired in place in their host from the areas they own (suprebuild.cpp),
+// whatever their update flags say, and their emptied indexes loaded again.
 #include "engine/maint/rblifil.h"
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "engine/core/arith.h"
@@ -55,6 +58,7 @@
 #include "engine/maint/rblcrypt.h"
 #include "engine/maint/rblstate.h"
 #include "engine/maint/rescarry.h"
+#include "engine/maint/suprebuild.h"
 
 namespace zv {
 
@@ -75,6 +79,7 @@ struct Run : IndexPhase {
     int32_t tail = 0;
     int32_t memstate = 0;      // a partition member's state word for the scan
     FileSwap swap{"Rebuild"};
+    std::vector<int> hosts;    // superfile hosts the run opened, closed at its end
 };
 
 // The create block of index file k (one block per physical file after the
@@ -151,6 +156,16 @@ int rebuild(Run &r) {
     if (ifil->dnumidx > 0) rs.flags |= kRblSetHasIndexes;
     else rs.flags &= ~kRblSetHasIndexes;
     r.flagsset = true;
+    if (int rc = rbl_index_names(r, first)) return rc;
+    // Superfile members are repaired in their host from the areas they
+    // own: the steps below only open them, and load the emptied indexes.
+    std::vector<MemberFile> members;
+    if (zvsname1(r.dname)) members.push_back({r.dname, 1});
+    for (int k = 0; k < ifil->dnumidx; k++) {
+        if (r.member[size_t(k)] && ifil->iidxarr[k].ikeylen >= 0)
+            members.push_back({r.iname[size_t(k)].data(), 1 + r.shape.nmem[k]});
+    }
+    if (int rc = rbl_member_pass(members, &r.hosts)) return rerr(rc, first);
     // 8. The data file.
     if (r.o.noscan) {
         rbl_phase("Caller requested no scan of data file.");
@@ -191,10 +206,6 @@ int rebuild(Run &r) {
     }
     OptionBit marks(&g->fileopt[0], partitioned ? kOpt1KeyTypeBits : 0u);
     // 10. The index files, created again beside the old ones.
-    if (int rc = rbl_index_names(r, first)) {
-        rbl_quiet_close(first);
-        return rc;
-    }
     int filepos = 1;
     for (int k = 0; k < ifil->dnumidx; k++) {
         if (!r.shape.is_file(k)) continue;
@@ -276,6 +287,7 @@ int finish(Run &r, int rc) {
         rbl_drop_maps(r, 0, ifil->dnumidx - 1);
         clearifil(r.first, 0, 1);
     }
+    for (int h : r.hosts) rbl_quiet_close(h);
     ifil->tfilno = r.tfilno;
     ifil->dfilno = r.dfilno;
     ifil->dfilmod = r.dfilmod;
@@ -502,8 +514,9 @@ int rbl_recreate_index(IndexPhase &r, int k, const char *oldname, const char *ne
     const int nmem = r.shape.nmem[k];
     bool recreated = false;
     if (zvsname1(oldname)) {
-        // A superfile member keeps its file: it is only opened.
-        if (int rc = OPNFILX(n, oldname, uint16_t(ifil->ifilmod), nullptr)) return rerr(rc, n);
+        // A superfile member keeps its file: it is only opened, emptied and
+        // still marked by the member pass.
+        if (int rc = OPNFILX(n, oldname, uint16_t(ifil->ifilmod | kOpenDamaged), nullptr)) return rerr(rc, n);
     } else {
         char savename[256];
         int savefil = kNoSaveFile, encset = 0;
@@ -658,7 +671,14 @@ int rbl_load_index(IndexPhase &r, int k, const char *iname) {
     const IIDX &x = ifil->iidxarr[k];
     const int n = r.first + 1 + k;
     const int nmem = r.shape.nmem[k];
-    if (int rc = OPNFILX(n, iname, uint16_t((ifil->ifilmod & 0xCFF6) | 0x3000), nullptr)) return rerr(rc, n);
+    const bool member = zvsname1(iname) != 0;
+    const uint16_t mode = uint16_t((ifil->ifilmod & 0xCFF6) | 0x3000 | (member ? kOpenDamaged : 0));
+    if (int rc = OPNFILX(n, iname, mode, nullptr)) return rerr(rc, n);
+    // A superfile member loaded in place keeps its mark on disk until its
+    // close after a complete load clears it.
+    if (member) {
+        for (FCB *b = fcb_at(n); b; b = b->nextmember) b->hdr.base.updflg = kUpdChanged;
+    }
     const int opts = r.o.purge ? kRblPurge : 0;
     auto check_of = [&](const IIDX &ix) { return (r.o.update || ix.icolseq || ix.ipadbyt) ? 1 : 0; };
     int rc = chkidxhdr(check_of(x), &x, n, ifil->ifilmod, nmem);

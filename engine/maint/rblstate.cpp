@@ -140,13 +140,18 @@ bool rbl_in_run(int filno) {
     return r.runn > 0 && filno >= r.runlo && filno < r.runlo + r.runn;
 }
 
-int rbl_spare_filno() {
+int rbl_spare_filno(int count) {
     INSTGV *g = zvWNGV;
+    auto spare = [](int32_t i) {
+        FCB *f = fcb_at(i);
+        return (!f || f->state == 'n') && !rbl_in_run(i);
+    };
     for (int attempt = 0; attempt < 2; attempt++) {
         int32_t size = fcb_table_size(g);
-        for (int32_t i = 1; i < size; i++) {
-            FCB *f = fcb_at(i);
-            if ((!f || f->state == 'n') && !rbl_in_run(i)) return i;
+        for (int32_t i = 1; i + count <= size; i++) {
+            int32_t k = 0;
+            while (k < count && spare(i + k)) k++;
+            if (k == count) return i;
         }
         if (!redofils(size)) break;
     }

@@ -61,9 +61,10 @@ int prnprm();
 int vcparm(uint16_t *field, uint16_t value, const char *label);
 int vtparm(uint8_t *field, uint8_t value);
 
-// A free file number outside the run of the set being rebuilt (the table
-// grows when none is left): the number, or -1 with 46.
-int rbl_spare_filno();
+// The first of `count` free file numbers side by side outside the run of
+// the set being rebuilt (the table grows when there are none): the number,
+// or -1 with 46.
+int rbl_spare_filno(int count = 1);
 // Whether a file number belongs to the run of the set being rebuilt.
 bool rbl_in_run(int filno);
 

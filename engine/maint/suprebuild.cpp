@@ -14,10 +14,14 @@
 // pointing at the first entry.
 //
 // Pass 2 opens the host and each member found: the free-space index is
-// built again from the free areas; each member's counters, delete stack
-// and area chain are rebuilt from the areas it owns, and index members are
-// emptied (their nodes go on the deleted-node stack) for the set rebuild
-// that loads them again.
+// built again from the free areas, the directory from the members found;
+// each member's counters, delete stack and area chain are rebuilt from the
+// areas it owns, and index members are emptied (their nodes go on the
+// deleted-node stack) for the set rebuild that loads them again.
+//
+// The set rebuild repairs the members of one set the same way on the open
+// host, without touching the host's own structures or other members
+// (rbl_member_pass).
 //
 // Every walk is bounded by the host's size. A failure leaves the update
 // flag 0xFF on the host (and on every member opened) and the rebuild can
@@ -45,6 +49,7 @@
 #include "engine/index/node.h"
 #include "engine/maint/datscan.h"
 #include "engine/maint/rblstate.h"
+#include "engine/maint/suprebuild.h"
 
 namespace zv {
 
@@ -69,6 +74,7 @@ struct Member {
     uint64_t area = 0;
     uint64_t hdrpos = 0;
     std::string part;          // member part of the name
+    std::string field;         // its member-name field as the area holds it
     int filno = -1;            // open in pass 2
     uint64_t head = 0;         // its area chain, rebuilt
     uint64_t stack = 0;        // its delete stack (fixed length) or deleted nodes (index)
@@ -169,6 +175,7 @@ int note_member(Host &h, uint64_t pos, const Area &a) {
         if (int rc = read_at(h.f, pos + h.R, field.data(), L)) return rc;
         uint8_t pad = h.f->hdr.base.keypad ? h.f->hdr.base.keypad : 0x20;
         m.part = field_part(field.data(), L, pad);
+        m.field.assign(field.begin(), field.end());
     }
     h.members[a.owner] = m;
     h.starts[pos] = a.owner;
@@ -423,6 +430,31 @@ int isupass2(Host &h) {
         if (rc) return rc;
         pos += a.len;
     }
+    // The directory: its nodes on its deleted-node stack, and a key for
+    // every member found, so that a directory that was not closed cleanly
+    // is whole again and its close writes it clean.
+    FCB *dir = h.f->sflink;
+    if (!dir || dir->hostfcb != h.f || dir->kind != kKindIndex) return 413;
+    rbl_empty_index(dir);
+    uint64_t dirstack = 0;
+    steps = 0;
+    for (uint64_t pos = first_node_offset(h.f); pos < end;) {
+        if (++steps > bound) return 512;
+        Area a;
+        if (int rc = get_area(h, pos, &a)) return rc;
+        if (a.len < 10) return 512;
+        if (a.mark == kVrecUsed && a.owner == 1 && !h.starts.count(pos)) {
+            if (int rc = rbl_push_node(h.f, pos + h.R, &dirstack, h.wide, false)) return rc;
+        }
+        pos += a.len;
+    }
+    split64(dirstack, &dir->hdr.ext.delstkh, &dir->hdr.base.delstk);
+    if (!h.wide) dir->hdr.ext.delstkh = 0;
+    for (const auto &kv : h.members) {
+        const Member &m = kv.second;
+        if (m.number <= 1) continue;
+        if (int rc = iaddkey(dir->filno, m.field.data(), uint32_t(m.hdrpos >> 32), uint32_t(m.hdrpos), 16)) return rc;
+    }
     // 2. Each member opened, its counters reset.
     const char sep = g->membersep ? g->membersep : '!';
     for (auto &kv : h.members) {
@@ -475,19 +507,34 @@ int isupass2(Host &h) {
 }
 
 // Leaves the update flag 0xFF on disk for a file that is closed after a
-// failure (its block held as 'R', the close keeps the disk's mark).
-void close_marked(int filno) {
+// failure, or that is left for a later step (its block held as 'R', the
+// close keeps the disk's mark): 0 or the first error of its header writes
+// and close.
+int close_marked(int filno) {
     INSTGV *g = zvWNGV;
     FCB *f = fcb_at(filno);
-    if (!f || f->state == 'n') return;
+    if (!f || f->state == 'n') return 0;
     uint16_t keep = g->uerr_cod;
+    int first = 0;
     for (FCB *b = f; b; b = b->nextmember) {
         b->hdr.base.updflg = kUpdChanged;
-        wrthdr(b);
+        int rc = wrthdr(b);
+        if (rc && !first) first = rc;
         b->hdr.base.updflg = kUpdRebuild;
     }
-    iclsfilx(filno, 0);
+    int rc = iclsfilx(filno, 0);
     g->uerr_cod = keep;
+    return first ? first : rc;
+}
+
+// Writes the headers of an open file (and its members) with the update
+// flag 0xFF: 0 or the first error.
+int mark_changed(FCB *f) {
+    for (FCB *b = f; b; b = b->nextmember) {
+        b->hdr.base.updflg = kUpdChanged;
+        if (int rc = wrthdr(b)) return rc;
+    }
+    return 0;
 }
 
 int irblsupx(const char *name) {
@@ -496,7 +543,7 @@ int irblsupx(const char *name) {
     Host h;
     h.name = name;
     // 2. The host raw.
-    h.filno = rbl_spare_filno();
+    h.filno = rbl_spare_filno(2);
     if (h.filno < 0) return 485;
     if (int rc = rbl_raw_open(h.filno, name, 0)) return rc;
     h.f = fcb_at(h.filno);
@@ -566,7 +613,108 @@ int irblsupx(const char *name) {
     return first ? first : cl;
 }
 
+// The members `names` of the host `hostname` repaired from the areas they
+// own, on the open host (opened here when it is not: its number then goes
+// to *opened).
+int repair_members(const std::string &hostname, const std::vector<MemberFile> &names, std::vector<int> *opened) {
+    INSTGV *g = zvWNGV;
+    Host h;
+    h.name = hostname;
+    h.filno = chkopnx(hostname.c_str());
+    if (h.filno < 0) {
+        // Opened as it stands (its directory on the next number): a host
+        // not closed cleanly (14) is for the superfile rebuild.
+        if ((h.filno = rbl_spare_filno(2)) < 0) return g->uerr_cod ? g->uerr_cod : 46;
+        if (int rc = OPNFIL(h.filno, hostname.c_str(), 0)) return rc;
+        opened->push_back(h.filno);
+    }
+    h.f = fcb_at(h.filno);
+    FILEHDR &hb = h.f->hdr.base;
+    h.wide = (hb.hdrflags & kHdr8ByteOffsets) != 0;
+    h.R = h.wide ? 22 : 18;
+    h.end = join64(h.wide ? h.f->hdr.ext.numrech : 0, hb.numrec) + 1;
+    h.size = h.end;
+    const uint64_t L = uint64_t(g->membernamemax > 0 ? g->membernamemax : 128);
+    int rc = hb.sfiltyp == kSfHost && hb.updflg != kUpdRebuild ? 0 : 14;
+    // Each member opened whatever its update flag says, its counters reset.
+    for (size_t i = 0; !rc && i < names.size(); i++) {
+        int n = rbl_spare_filno(names[i].files);
+        if (n < 0) {
+            rc = g->uerr_cod ? g->uerr_cod : 46;
+            break;
+        }
+        if ((rc = OPNFILX(n, names[i].name.c_str(), 0x7000, nullptr)) != 0) break;
+        FCB *f = fcb_at(n);
+        Member m;
+        m.number = f->hdr.base.supmbr;
+        m.filno = n;
+        m.hdrpos = join64(f->hposh, f->hposl);
+        m.area = m.hdrpos - L - h.R;
+        h.members[m.number] = m;
+        h.starts[m.area] = m.number;
+        // Marked on disk before any of its areas changes.
+        if ((rc = mark_changed(f)) != 0) break;
+        if (kind_of(f) == Kind::Index) rbl_empty_index(f);
+    }
+    // Every area they own; their resources noted.
+    const uint64_t bound = h.end / 10 + 2;
+    uint64_t steps = 0;
+    for (uint64_t pos = first_node_offset(h.f); !rc && pos < h.end;) {
+        Area a;
+        if (++steps > bound) rc = 512;
+        else if ((rc = get_area(h, pos, &a)) == 0 && a.len < 10) rc = 512;
+        if (rc) break;
+        auto it = h.members.find(a.owner);
+        const bool owned = a.mark == kVrecUsed || a.mark == kVrecMemberFree || a.mark == kVrecResource;
+        if (owned && it != h.members.end() && !h.starts.count(pos)) {
+            Member &m = it->second;
+            rc = a.mark == kVrecResource ? note_resource(h, pos) : owned_area(h, m, pos, a);
+        }
+        pos += a.len;
+    }
+    std::map<uint32_t, uint64_t> heads;
+    if (!rc) {
+        // Resources of other owners found through a wrong owner word stay.
+        for (auto it = h.res.begin(); it != h.res.end();) it = h.members.count(it->first.owner) ? ++it : h.res.erase(it);
+        rc = link_rings(h, &heads);
+    }
+    // A data member is closed clean; an index member stays marked, empty,
+    // until its set rebuild has loaded it.
+    int first = rc;
+    for (auto &kv : h.members) {
+        Member &m = kv.second;
+        FCB *f = fcb_at(m.filno);
+        if (rc) {
+            close_marked(m.filno);
+            continue;
+        }
+        FILEHDR &b = f->hdr.base;
+        FILEHDRX &x = f->hdr.ext;
+        split64(m.stack, &x.delstkh, &b.delstk);
+        split64(heads.count(m.number) ? heads[m.number] : 0, &x.reshdrh, &b.reshdr);
+        if (kind_of(f) != Kind::Index) {
+            split64(m.head, &x.sfmemberh, reinterpret_cast<uint32_t *>(&b.sfmember));
+            if (kind_of(f) == Kind::Fixed) split64(m.active, &x.numenth, &b.nument);
+        }
+        if (!h.wide) x.delstkh = x.sfmemberh = x.numenth = x.reshdrh = 0;
+        int cl = kind_of(f) == Kind::Index ? close_marked(m.filno) : iclsfilx(m.filno, 0);
+        if (cl && !first) first = cl;
+    }
+    return first;
+}
+
 }  // namespace
+
+int rbl_member_pass(const std::vector<MemberFile> &names, std::vector<int> *opened) {
+    std::map<std::string, std::vector<MemberFile>> byhost;
+    for (const MemberFile &f : names) {
+        if (int at = zvsname1(f.name.c_str())) byhost[f.name.substr(0, size_t(at - 1))].push_back(f);
+    }
+    for (const auto &kv : byhost) {
+        if (int rc = repair_members(kv.first, kv.second, opened)) return rc;
+    }
+    return 0;
+}
 
 }  // namespace zv
 

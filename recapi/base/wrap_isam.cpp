@@ -342,6 +342,14 @@ int _zvdbRBLIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *i
     return _zvdbRBLIFILX8(table, ifil, dataext, idxext, permission, group, password, nullptr);
 }
 
+int _zvdbZVSBLDX(ZVHANDLE handle, const char *name, const char *password) {
+    char *full;
+    if (int rc = zv::prefixed_name(handle, name, &full)) return rc == ZVDB_NO_MEMORY ? 83 : rc;
+    int rc = ZVSBLDX(full, password);
+    _zvdb_free(full);
+    return rc;
+}
+
 int _zvdbCMPIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
                    const char *group, const char *password, XCREblk *xcre) {
     return on_prefixed_set(table, ifil, [&](const tagZVDBTABLE *, IFIL *copy) {

@@ -172,6 +172,9 @@ int _zvdbCMPIFILX(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *i
                   const char *group, const char *password);
 int _zvdbCMPIFILX8(ZVHANDLE table, IFIL *ifil, const char *dataext, const char *idxext, int32_t permission,
                    const char *group, const char *password, XCREblk *xcre);
+// The superfile rebuild of the closed host `name` (prefixed through the
+// handle's session): the engine's code, 83 no memory.
+int _zvdbZVSBLDX(ZVHANDLE handle, const char *name, const char *password);
 int _zvdbSETCBRBL(RBLCBFN callback, int32_t interval);
 int _zvdbRENIFIL(IFIL *ifil);
 // Renames the table's open set (tfilno) to a prefixed copy of ifil's names

@@ -18,6 +18,7 @@
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
 #include "recapi/catalog/dict_calls.h"
+#include "recapi/schema/rebuild.h"
 
 namespace zv::dict {
 
@@ -473,13 +474,15 @@ ZV_API ZVDBRET _zvdbCloseDict(ZVDBDICT *d) {
     if (!d) return ZVDB_NULL_ARGUMENT;
     if (!d->open) return 0;
     _zvdbRecordSetByLinkOff(d);
-    // Both close whatever the other answers; a file that could not be
-    // written as closed is reported.
-    ZVDBRET rc = zvdbCloseTable(d->table);
-    const int host = _zvdbSuperClose(d->super);
+    // Both close whatever the other answers. Files that could not be
+    // written as closed are rebuilt (the host with them, which holds the
+    // dictionary alone) so that the dictionary opens again; a failed
+    // repair is reported.
+    ZVDBRET rc = zv::close_clean(d->table, _zvdbSuperIsOpen(d->super) ? d->super : nullptr);
+    _zvdbSuperClose(d->super);
     d->open = 0;
     d->locked = 0;
-    return keep(d, rc ? rc : host);
+    return keep(d, rc);
 }
 
 ZV_API ZVDBRET _zvdbDeleteDict(ZVDBDICT *d) {

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "recapi/base/paths.h"
 #include "recapi/base/session.h"
@@ -44,6 +45,9 @@ constexpr int16_t kOptPurge = -101;
 constexpr int16_t kOptStore = -99;
 // The engine's answer for a rebuild that purged rejected keys: it finished.
 constexpr int kRebuiltPurged = 650;
+// The file kind attribute (GETFIL) and its value for a superfile member.
+constexpr int kFileKind = 23;
+constexpr int64_t kSuperfileMember = 2;
 // Open bits a rebuilt table is not reopened with.
 constexpr uint32_t kNotReopened = 4 | 64;
 
@@ -153,7 +157,7 @@ void print_definition(FILE *f, const IFIL *x) {
 
 }  // namespace
 
-ZVDBRET close_clean(tagZVDBTABLE *t) {
+ZVDBRET close_clean(tagZVDBTABLE *t, ZVDBSUPER *host) {
     // What a rebuild of the closed files takes, kept before the close
     // resets the handle.
     RebuildDefinition def;
@@ -163,19 +167,33 @@ ZVDBRET close_clean(tagZVDBTABLE *t) {
     const bool hasgroup = t->groupid != nullptr, haspassword = t->password != nullptr;
     const auto perm = int32_t(t->permission);
     const ZVDBRET rc = zvdbCloseTable(t);
-    if (rc == 0 || t->active || !rebuildable) return rc;
+    const ZVDBRET hostrc = host ? _zvdbSuperClose(host) : 0;
+    const ZVDBRET failed = rc ? rc : hostrc;
+    if (failed == 0 || t->active || !rebuildable) return failed;
+    const char *pw = haspassword ? password.c_str() : nullptr;
+    // A host whose own close failed is rebuilt first: its index members
+    // are then empty until the set is rebuilt.
+    if (hostrc && _zvdbZVSBLDX(t, _zvdbSuperGetName(host), pw) != 0) return failed;
     const int rebuilt = _zvdbRBLIFILX(t, def.ifil, dataext.c_str(), indexext.c_str(), perm,
-                                      hasgroup ? group.c_str() : nullptr, haspassword ? password.c_str() : nullptr);
-    return rebuilt == 0 ? 0 : rc;
+                                      hasgroup ? group.c_str() : nullptr, pw);
+    return rebuilt == 0 ? 0 : failed;
 }
 
 RebuildDefinition::~RebuildDefinition() { _zvdb_free(ifil); }
 
 int flush_set(const tagZVDBTABLE *t) {
-    if (int rc = ZVFLUSH(t->datno)) return rc;
+    std::vector<int> files{t->datno};
     for (int k = 0; t->ifil && k < t->ifil->dnumidx; k++) {
-        if (k > 0 && !t->ifil->iidxarr[k].aidxnam) continue;
-        if (int rc = ZVFLUSH(t->datno + 1 + k)) return rc;
+        if (k == 0 || t->ifil->iidxarr[k].aidxnam) files.push_back(t->datno + 1 + k);
+    }
+    // The engine writes no superfile member alone (23): its pages are the
+    // host's. A set with one writes every file out.
+    for (int f : files) {
+        int64_t kind = 0;
+        if (_zvdbGETFIL(f, kFileKind, &kind) == 0 && kind == kSuperfileMember) return ZVFLUSH(-1);
+    }
+    for (int f : files) {
+        if (int rc = ZVFLUSH(f)) return rc;
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "recapi/base/handles.h"
+#include "recapi/base/super.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -31,11 +32,14 @@ ZVDBRET rebuild_definition(tagZVDBTABLE *t, int32_t mode, RebuildDefinition *out
 // failing write then leaves the set open with its cache, where a close
 // would lose it. 0 or the engine's code.
 int flush_set(const tagZVDBTABLE *t);
-// Closes an open table whose files were written out (flush_set). A close
-// whose last write fails releases files that the engine takes as not
-// closed cleanly, and opens again only after a rebuild: the closed files
-// are rebuilt from their definition. 0, or the close's code when the
-// rebuild fails too.
-ZVDBRET close_clean(tagZVDBTABLE *t);
+// Closes an open table whose files were written out (flush_set), then the
+// superfile host `host` that holds them when one is given. A close whose
+// last write fails releases files that the engine takes as not closed
+// cleanly, and opens again only after a rebuild: the closed files are
+// rebuilt from their definition, after the superfile rebuild of a host
+// whose own close failed (which empties every index of the host: the host
+// is to hold this table's files alone). 0, or the first close's code when
+// the repair fails too.
+ZVDBRET close_clean(tagZVDBTABLE *t, ZVDBSUPER *host = nullptr);
 
 }  // namespace zv

@@ -2,6 +2,8 @@
 // variable-length set and their index members, damaged inside the host
 // (a garbage stretch, an area whose owner is all ones, a member's zeroed
 // counters, a duplicate resource), rebuilt; then each member set rebuilt.
+// A member set rebuilt alone in its host, clean or not closed cleanly, and
+// a host not closed cleanly left to the superfile rebuild.
 #include <cstring>
 #include <string>
 
@@ -167,6 +169,108 @@ TEST_F(RblSuperTest, WhatTheRebuildRefuses) {
     int32_t pos = 0, len = 0;
     const intptr_t block[2] = {reinterpret_cast<intptr_t>("h"), 0};
     EXPECT_EQ(zarvo(0x20C0, 0, const_cast<intptr_t *>(block), &pos, nullptr, &len, 0), 0) << "through 0x20C0";
+}
+
+// A set in the host `host`, built with n records (every seventh deleted)
+// and closed with its host: the header positions of its files (the data
+// file, the index file, its member index, the index file of its own).
+struct HostSet {
+    std::string host;
+    RblSet set;
+    std::multiset<std::string> records;
+    std::vector<uint64_t> headers;
+    HostSet(const std::string &h, Kind kind) : host(h), set((h + "!cust").c_str(), kind) {}
+};
+
+class RblMemberTest : public RblTest {
+protected:
+    void make(HostSet &s, uint32_t n) {
+        ASSERT_EQ(CREDAT(1, s.host.c_str(), 0, 0, 0x200), 0);
+        s.records = build(s.set, n);
+        s.set.ifil.tfilno = -1;
+        ASSERT_EQ(OPNIFIL(&s.set.ifil), 0);
+        for (int k = 0; k < 4; k++) {
+            FCB *f = zv::fcb_at(s.set.ifil.tfilno + k);
+            s.headers.push_back(zv::join64(f->hposh, f->hposl));
+        }
+        ASSERT_EQ(CLIFIL(&s.set.ifil), 0);
+        ASSERT_EQ(CLSFIL(chkopnx(s.host.c_str()), 0), 0);
+    }
+    // The set opens, holds its records through every index, counts them
+    // (a fixed-length set) and takes one more.
+    void expect_whole(HostSet &s) {
+        EXPECT_EQ(records_of(s.set), s.records);
+        EXPECT_TRUE(indexes_verify(s.set));
+        EXPECT_TRUE(zvtest::verify_set(s.set.dat()));
+        s.set.ifil.tfilno = -1;
+        ASSERT_EQ(OPNIFIL(&s.set.ifil), 0);
+        const int datno = s.set.ifil.tfilno;
+        if (!s.set.variable()) EXPECT_EQ(DATENT(datno), s.records.size());
+        const std::string img = image(rec(99999));
+        EXPECT_EQ(s.set.variable() ? ADDVREC(datno, const_cast<char *>(img.data()), int32_t(img.size()))
+                                   : ADDREC(datno, const_cast<char *>(img.data())),
+                  0);
+        EXPECT_EQ(CLIFIL(&s.set.ifil), 0);
+        CLSFIL(chkopnx(s.host.c_str()), 0);
+    }
+};
+
+// Without a superfile rebuild: the indexes are emptied in the host and
+// loaded again. A host the rebuild found closed is closed again after it.
+TEST_F(RblMemberTest, ASetInAHostIsRebuiltInItsHost) {
+    int round = 0;
+    for (Kind kind : {Kind::Fixed, Kind::Variable}) {
+        for (bool hostopen : {false, true}) {
+            SCOPED_TRACE(std::string(kind_name(kind)) + (hostopen ? " host open" : " host closed"));
+            HostSet s("h" + std::to_string(round++), kind);
+            make(s, 40);
+            if (hostopen) ASSERT_EQ(OPNFIL(1, s.host.c_str(), 0), 0);
+            ASSERT_EQ(s.set.rebuild(), 0) << status_log();
+            EXPECT_EQ(chkopnx(s.host.c_str()) >= 0, hostopen);
+            if (hostopen) ASSERT_EQ(CLSFIL(1, 0), 0);
+            expect_whole(s);
+        }
+    }
+}
+
+// Every file of the set marked as not closed cleanly, the data file's
+// count and delete stack lost: the set opens again after its rebuild, the
+// counters taken again from the areas it owns.
+TEST_F(RblMemberTest, MembersNotClosedCleanlyAreRepairedInTheirHost) {
+    for (Kind kind : {Kind::Fixed, Kind::Variable}) {
+        SCOPED_TRACE(kind_name(kind));
+        HostSet s(std::string("m") + kind_name(kind), kind);
+        make(s, 60);
+        for (uint64_t h : s.headers) zvtest::write_bytes(s.host, h + 56, std::string(1, '\xFF'));
+        zvtest::put_le32(s.host, s.headers[0] + 24, 0);
+        if (!s.set.variable()) zvtest::put_le32(s.host, s.headers[0] + 4, 0);
+        s.set.ifil.tfilno = -1;
+        EXPECT_EQ(OPNIFIL(&s.set.ifil), 14);
+        CLSFIL(chkopnx(s.host.c_str()), 0);
+        ASSERT_EQ(s.set.rebuild(), 0) << status_log();
+        expect_whole(s);
+    }
+}
+
+// A host whose directory was not closed cleanly (and lost its root): the
+// set rebuild refuses it and changes nothing; the superfile rebuild makes
+// the directory whole again, and the set rebuild then completes.
+TEST_F(RblMemberTest, AHostNotClosedCleanlyIsLeftToTheSuperfileRebuild) {
+    HostSet s("d", Kind::Fixed);
+    make(s, 30);
+    const uint64_t dir = zvtest::get_le32("d", 84);
+    zvtest::write_bytes("d", dir + 56, std::string(1, '\xFF'));
+    zvtest::put_le32("d", dir + 28, 0);
+    const std::string before = zvtest::read_file("d");
+    EXPECT_EQ(OPNFIL(1, "d", 0), 14);
+    EXPECT_EQ(s.set.rebuild(), 14);
+    EXPECT_LT(chkopnx("d"), 0);
+    EXPECT_EQ(zvtest::read_file("d"), before);
+    ASSERT_EQ(ZVSBLDX("d", nullptr), 0) << status_log();
+    ASSERT_EQ(OPNFIL(1, "d", 0), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    ASSERT_EQ(s.set.rebuild(), 0) << status_log();
+    expect_whole(s);
 }
 
 }  // namespace

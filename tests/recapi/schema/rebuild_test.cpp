@@ -38,6 +38,7 @@ protected:
         ASSERT_NE(position_of(id), 0u) << id;
         ASSERT_EQ(_zvdbDELREC(table_->datno), 0) << id;
     }
+    void failing_rebuilds(const std::vector<int32_t> &modes);
 };
 
 TEST_F(RebuildTest, TheDefinitionCarriesTheModeAsRebuildOptions) {
@@ -93,6 +94,38 @@ TEST_F(RebuildTest, CompactionShrinksTheDataFileAndKeepsTheRest) {
     EXPECT_LT(std::filesystem::file_size("cust.dat"), before * 3 / 4);
 }
 
+// The files of the table are members of a superfile host: written out
+// with the host's, rebuilt in the host. The engine compacts no member
+// (48): the table is then closed, and opens again with every record.
+TEST_F(RebuildTest, ATableInASuperfileHostIsRebuiltInItsHost) {
+    cust();
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    add(table_, 0, 60);
+    std::vector<int32_t> kept;
+    for (int32_t id = 0; id < 60; id++) {
+        if (id % 3 == 0) delete_id(id);
+        else kept.push_back(id);
+    }
+    for (const int32_t mode : {0, 2}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(zvdbRebuildTable(table_, mode), 0) << last();
+        EXPECT_EQ(zvdbIsActiveTable(table_), 1);
+        EXPECT_TRUE(holds(table_, kept));
+        EXPECT_EQ(scan(table_), kept);
+    }
+    add(table_, 60, 65);
+    for (int32_t id = 60; id < 65; id++) kept.push_back(id);
+    EXPECT_TRUE(holds(table_, kept));
+    EXPECT_EQ(zvdbRebuildTable(table_, 8), 48);
+    EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    EXPECT_TRUE(holds(table_, kept));
+}
+
 TEST_F(RebuildTest, PurgedDuplicatesAnswer650WithTheTableOpen) {
     make_cust();
     add(table_, 1, 3);
@@ -111,19 +144,18 @@ TEST_F(RebuildTest, PurgedDuplicatesAnswer650WithTheTableOpen) {
     EXPECT_EQ(scan(table_), std::vector<int32_t>{1});
 }
 
-// A write failing once at the nth write of a compaction, and then of a
-// rebuild, n = 1, 2, ... until it succeeds, each after new records: each
-// failure returns its code. A failure while the files are written out
+// A write failing once at the nth write of a rebuild in each mode, n = 1,
+// 2, ... until it succeeds, each after new records: each failure returns
+// its code. A failure while the files are written out
 // leaves the table open; a later one leaves it not active (record calls
 // give 4012), and opening it again by name finds every record under every
 // index, or, when the close could not mark the files closed (14), an open
 // that accepts that (open bit 4) and a rebuild do.
-TEST_F(RebuildTest, AFailedRebuildLeavesTheTableClosedAndItsRecordsWhole) {
-    make_cust(true);
+void RebuildTest::failing_rebuilds(const std::vector<int32_t> &modes) {
     ZVHANDLE r = zvdbAllocRecord(table_);
     ASSERT_NE(r, nullptr);
     int records = 0;
-    for (const int32_t mode : {8, 0}) {
+    for (const int32_t mode : modes) {
         SCOPED_TRACE(mode);
         add(table_, records, records + 30);
         records += 30;
@@ -160,6 +192,20 @@ TEST_F(RebuildTest, AFailedRebuildLeavesTheTableClosedAndItsRecordsWhole) {
         EXPECT_TRUE(holds(table_, range(0, records)));
     }
     zvdbFreeRecord(r);
+}
+
+TEST_F(RebuildTest, AFailedRebuildLeavesTheTableClosedAndItsRecordsWhole) {
+    make_cust(true);
+    failing_rebuilds({8, 0});
+}
+
+TEST_F(RebuildTest, AFailedRebuildOfATableInAHostLeavesItsRecordsWhole) {
+    cust();
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    failing_rebuilds({0});
 }
 
 TEST_F(RebuildTest, MissingAndClosedTablesAreNotKept) {
