@@ -547,7 +547,16 @@ int _zvdbUnlinkTable(ZVHANDLE table, const char *physname, const char *path, con
     const int mode = (t->openmode & 4) ? 0x4002 : 2;
     int rc = _zvdbOPNRFILX(t, name, mode, password, dataext, &datno, 0);
     _zvdb_free(name);
-    return rc ? rc : _zvdbDELRFIL(datno);
+    if (rc) return rc;
+    IFIL *ifil = nullptr;
+    int32_t length = 0;
+    if ((rc = _zvdbGETIFIL(datno, &ifil, &length)) != 0) {
+        _zvdbCLRFIL(datno);
+        return rc;
+    }
+    rc = zv::delete_set_files(datno, ifil);
+    _zvdb_free(ifil);
+    return rc;
 }
 
 const char *_zvdbGetIdxcndxExpr(tagZVDBINDEX *ix) {

@@ -48,7 +48,8 @@ ZVDBRET _zvdbFillIseg(tagZVDBTABLE *t, tagZVDBSEGMENT *s, ISEG *out);
 // in them; a failure leaves no file. The engine's code, 83, 4004, 4025.
 int _zvdbCREIFILX(tagZVDBTABLE *t);
 // Opens the data file path/physname+dataext and deletes it with its
-// indexes: 0, 4004 no extension, 4001, the engine's code.
+// indexes (superfile members one by one, delete_set_files): 0, 4004 no
+// extension, 4001, the engine's code.
 int _zvdbUnlinkTable(ZVHANDLE table, const char *physname, const char *path, const char *dataext,
                      const char *password);
 // Width of a variable-length field's length prefix (1, 2 or 4); 0 for other

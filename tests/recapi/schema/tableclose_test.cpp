@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,41 @@ TEST_F(TableCloseTest, RemoveDeletesTheFilesOfAnOpenTable) {
     EXPECT_EQ(zvdbIsActiveTable(table_), 0);
     EXPECT_STREQ(zvdbGetTableName(table_), "table");
     EXPECT_EQ(zvdbRemoveTable(nullptr), ZVDB_NO_TABLE);
+}
+
+// Whether the engine opens the file of that name (and closes it again).
+bool opens(const char *name) {
+    const int f = AVLFILNUM(1);
+    const int rc = OPNFIL(f, name, 0);
+    if (rc == 0) CLSFIL(f, 0);
+    return rc == 0;
+}
+
+// The files of a table in a superfile host are members of the host: they
+// go one by one, and the host keeps the other members.
+TEST_F(TableCloseTest, RemoveDeletesTheMembersOfATableInAHost) {
+    cust();
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    std::unique_ptr<void, ZVHANDLE (*)(ZVHANDLE)> owner(zvdbAllocTable(session_), zvdbFreeTable);
+    ZVHANDLE keep = owner.get();
+    ASSERT_NE(zvdbAddField(keep, "x", ZV_INT4, 4), nullptr);
+    ASSERT_NE(zvdbAddIndex(keep, "byx", 0, 0, 0), nullptr);
+    ASSERT_NE(zvdbAddSegmentByNbr(keep, 0, 0, 12), nullptr);
+    ASSERT_EQ(zvdbSetTablePath(keep, "host.sup!"), 0);
+    ASSERT_EQ(zvdbCreateTable(keep, "keep", 0), 0) << last();
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    ASSERT_TRUE(opens("host.sup!cust.idx"));
+    ASSERT_EQ(zvdbRemoveTable(table_), 0) << last();
+    EXPECT_FALSE(opens("host.sup!cust.dat"));
+    EXPECT_FALSE(opens("host.sup!cust.idx"));
+    EXPECT_TRUE(opens("host.sup!keep.dat"));
+    ASSERT_EQ(zvdbSetTablePath(keep, "host.sup!"), 0);
+    ASSERT_EQ(zvdbOpenTable(keep, "keep", 0), 0) << last();
+    ASSERT_EQ(zvdbRemoveTable(keep), 0) << last();
+    EXPECT_FALSE(opens("host.sup!keep.dat"));
+    EXPECT_EQ(files(), Names{"host.sup"});
 }
 
 TEST_F(TableCloseTest, AFailedRemoveReopensTheFiles) {
