@@ -409,27 +409,36 @@ int owned_area(Host &h, Member &m, uint64_t pos, Area &a) {
     return chain();
 }
 
+// Calls fn(pos, area) for every area of the open host from its first node
+// position up to h.end, the walk bounded by that length: 0, 512, a read
+// error, or the first non-zero answer of fn.
+template <typename Fn>
+int each_area(Host &h, Fn fn) {
+    const uint64_t bound = h.end / 10 + 2;
+    uint64_t steps = 0;
+    for (uint64_t pos = first_node_offset(h.f); pos < h.end;) {
+        if (++steps > bound) return 512;
+        Area a;
+        if (int rc = get_area(h, pos, &a)) return rc;
+        if (a.len < 10) return 512;
+        if (int rc = fn(pos, a)) return rc;
+        pos += a.len;
+    }
+    return 0;
+}
+
 // Pass 2: the host open, its free-space index, the members' counters,
 // stacks and chains.
 int isupass2(Host &h) {
     INSTGV *g = zvWNGV;
     // 1. Free areas into the host's free-space index (its nodes grow the
     // host past the end of pass 1).
-    const uint64_t end = h.end;
-    const uint64_t bound = end / 10 + 2;
-    uint64_t steps = 0;
-    for (uint64_t pos = first_node_offset(h.f); pos < end;) {
-        if (++steps > bound) return 512;
-        Area a;
-        if (int rc = get_area(h, pos, &a)) return rc;
-        if (a.len < 10) return 512;
-        int rc = 0;
-        if (a.mark == kVrecFree) rc = add_free_key(h, 0, a.len, pos);
-        else if (a.mark == kVrecMemberFree && a.owner > 1 && a.owner < kAllOnes)
-            rc = add_free_key(h, a.owner, a.len, pos);
-        if (rc) return rc;
-        pos += a.len;
-    }
+    int rc = each_area(h, [&h](uint64_t pos, const Area &a) {
+        if (a.mark == kVrecFree) return add_free_key(h, 0, a.len, pos);
+        if (a.mark == kVrecMemberFree && a.owner > 1 && a.owner < kAllOnes) return add_free_key(h, a.owner, a.len, pos);
+        return 0;
+    });
+    if (rc) return rc;
     // The directory: its nodes on its deleted-node stack, and a key for
     // every member found, so that a directory that was not closed cleanly
     // is whole again and its close writes it clean.
@@ -437,17 +446,11 @@ int isupass2(Host &h) {
     if (!dir || dir->hostfcb != h.f || dir->kind != kKindIndex) return 413;
     rbl_empty_index(dir);
     uint64_t dirstack = 0;
-    steps = 0;
-    for (uint64_t pos = first_node_offset(h.f); pos < end;) {
-        if (++steps > bound) return 512;
-        Area a;
-        if (int rc = get_area(h, pos, &a)) return rc;
-        if (a.len < 10) return 512;
-        if (a.mark == kVrecUsed && a.owner == 1 && !h.starts.count(pos)) {
-            if (int rc = rbl_push_node(h.f, pos + h.R, &dirstack, h.wide, false)) return rc;
-        }
-        pos += a.len;
-    }
+    rc = each_area(h, [&h, &dirstack](uint64_t pos, const Area &a) {
+        if (a.mark != kVrecUsed || a.owner != 1 || h.starts.count(pos)) return 0;
+        return rbl_push_node(h.f, pos + h.R, &dirstack, h.wide, false);
+    });
+    if (rc) return rc;
     split64(dirstack, &dir->hdr.ext.delstkh, &dir->hdr.base.delstk);
     if (!h.wide) dir->hdr.ext.delstkh = 0;
     for (const auto &kv : h.members) {
@@ -469,26 +472,19 @@ int isupass2(Host &h) {
         rbl_empty_index(fcb_at(n));
     }
     // 3. Every area owned by an open member.
-    steps = 0;
-    for (uint64_t pos = first_node_offset(h.f); pos < end;) {
-        if (++steps > bound) return 512;
-        Area a;
-        if (int rc = get_area(h, pos, &a)) return rc;
-        if (a.len < 10) return 512;
+    rc = each_area(h, [&h](uint64_t pos, Area &a) {
         auto it = h.members.find(a.owner);
-        if (a.owner > 1 && it != h.members.end() && it->second.filno >= 0 && !h.starts.count(pos)) {
-            if (int rc = owned_area(h, it->second, pos, a)) {
-                if (rc == kBadMark) {
-                    char line[128];
-                    snprintf(line, sizeof line, "Superfile rebuild found mark %04x in an area of member %u at %x%08xx",
-                             unsigned(a.mark), unsigned(a.owner), unsigned(pos >> 32), unsigned(uint32_t(pos)));
-                    zvrcvlog(line, kLogSingleTry);
-                }
-                return rc;
-            }
+        if (a.owner <= 1 || it == h.members.end() || it->second.filno < 0 || h.starts.count(pos)) return 0;
+        int rc = owned_area(h, it->second, pos, a);
+        if (rc == kBadMark) {
+            char line[128];
+            snprintf(line, sizeof line, "Superfile rebuild found mark %04x in an area of member %u at %x%08xx",
+                     unsigned(a.mark), unsigned(a.owner), unsigned(pos >> 32), unsigned(uint32_t(pos)));
+            zvrcvlog(line, kLogSingleTry);
         }
-        pos += a.len;
-    }
+        return rc;
+    });
+    if (rc) return rc;
     // The members' counters, stacks and chains.
     for (auto &kv : h.members) {
         Member &m = kv.second;
@@ -657,20 +653,13 @@ int repair_members(const std::string &hostname, const std::vector<MemberFile> &n
         if (kind_of(f) == Kind::Index) rbl_empty_index(f);
     }
     // Every area they own; their resources noted.
-    const uint64_t bound = h.end / 10 + 2;
-    uint64_t steps = 0;
-    for (uint64_t pos = first_node_offset(h.f); !rc && pos < h.end;) {
-        Area a;
-        if (++steps > bound) rc = 512;
-        else if ((rc = get_area(h, pos, &a)) == 0 && a.len < 10) rc = 512;
-        if (rc) break;
-        auto it = h.members.find(a.owner);
-        const bool owned = a.mark == kVrecUsed || a.mark == kVrecMemberFree || a.mark == kVrecResource;
-        if (owned && it != h.members.end() && !h.starts.count(pos)) {
-            Member &m = it->second;
-            rc = a.mark == kVrecResource ? note_resource(h, pos) : owned_area(h, m, pos, a);
-        }
-        pos += a.len;
+    if (!rc) {
+        rc = each_area(h, [&h](uint64_t pos, Area &a) {
+            auto it = h.members.find(a.owner);
+            const bool owned = a.mark == kVrecUsed || a.mark == kVrecMemberFree || a.mark == kVrecResource;
+            if (!owned || it == h.members.end() || h.starts.count(pos)) return 0;
+            return a.mark == kVrecResource ? note_resource(h, pos) : owned_area(h, it->second, pos, a);
+        });
     }
     std::map<uint32_t, uint64_t> heads;
     if (!rc) {

@@ -39,6 +39,14 @@ protected:
         ASSERT_EQ(_zvdbDELREC(table_->datno), 0) << id;
     }
     void failing_rebuilds(const std::vector<int32_t> &modes);
+    // The cust table made in the superfile host "host.sup" and opened.
+    void make_cust_in_host() {
+        cust();
+        ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+        ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+        ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+        ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    }
 };
 
 TEST_F(RebuildTest, TheDefinitionCarriesTheModeAsRebuildOptions) {
@@ -98,11 +106,7 @@ TEST_F(RebuildTest, CompactionShrinksTheDataFileAndKeepsTheRest) {
 // with the host's, rebuilt in the host. The engine compacts no member
 // (48): the table is then closed, and opens again with every record.
 TEST_F(RebuildTest, ATableInASuperfileHostIsRebuiltInItsHost) {
-    cust();
-    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
-    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
-    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
-    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    make_cust_in_host();
     add(table_, 0, 60);
     std::vector<int32_t> kept;
     for (int32_t id = 0; id < 60; id++) {
@@ -200,11 +204,7 @@ TEST_F(RebuildTest, AFailedRebuildLeavesTheTableClosedAndItsRecordsWhole) {
 }
 
 TEST_F(RebuildTest, AFailedRebuildOfATableInAHostLeavesItsRecordsWhole) {
-    cust();
-    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
-    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
-    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
-    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    make_cust_in_host();
     failing_rebuilds({0});
 }
 
