@@ -158,9 +158,10 @@ int rebuild(Run &r) {
     r.flagsset = true;
     if (int rc = rbl_index_names(r, first)) return rc;
     // Superfile members are repaired in their host from the areas they
-    // own: the steps below only open them, and load the emptied indexes.
+    // own (the data file unless no scan was asked for): the steps below
+    // only open them, and load the emptied indexes.
     std::vector<MemberFile> members;
-    if (zvsname1(r.dname)) members.push_back({r.dname, 1});
+    if (zvsname1(r.dname) && !r.o.noscan) members.push_back({r.dname, 1});
     for (int k = 0; k < ifil->dnumidx; k++) {
         if (r.member[size_t(k)] && ifil->iidxarr[k].ikeylen >= 0)
             members.push_back({r.iname[size_t(k)].data(), 1 + r.shape.nmem[k]});
