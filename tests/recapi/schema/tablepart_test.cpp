@@ -3,7 +3,8 @@
 // and a member's state asked through the engine's system error word; and
 // partitioned tables made by zvdbCreateTable (create bit 0x800), with a
 // rule text and with the date rule, written, closed, reopened and read
-// back through the record calls.
+// back through the record calls; renamed, moved and altered by copy with
+// their members; and the create bit refused for want of a partition index.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -111,7 +112,7 @@ protected:
     // the date rule) and creates it with bit 0x800: the code. With
     // `ownfile` a third index "byname" (unique, on name) has a file of its
     // own, "orders_nm.idx".
-    ZVDBRET create(int32_t parttype, const char *rule, bool ownfile = false) {
+    ZVDBRET create(int32_t parttype, const char *rule, bool ownfile = false, uint32_t createmode = 0x800) {
         tagZVDBFIELD *part = field("part", parttype);
         tagZVDBFIELD *id = field("id", ZV_INT4);
         tagZVDBFIELD *name = field("name", ZV_FSTRING, 12);
@@ -126,7 +127,7 @@ protected:
         if (rule) {
             EXPECT_EQ(zvdbSetTablePartitionRule(table_, rule), 0);
         }
-        return zvdbCreateTable(table_, "orders", 0x800);
+        return zvdbCreateTable(table_, "orders", createmode);
     }
     void open(const char *name = "orders", const char *dir = ".") {
         ASSERT_EQ(zvdbSetTablePath(table_, dir), 0);
@@ -374,6 +375,33 @@ TEST_F(CreatedPartTest, AnAlterationByCopyKeepsTheMembersUnderTheirNames) {
     // Records still go to the member of their part.
     write({{2, 6}, {5, 7}});
     EXPECT_EQ(files(), set_files("orders", {1, 2, 3, 5}));
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+}
+
+// Create bit 0x8000 asks for a partitioned data file without a partition
+// index, which no record could be sent from to a member: it is refused
+// before any file is made, alone, beside bit 0x800 and in a superfile host,
+// and the handle keeps its definition.
+TEST_F(CreatedPartTest, CreateBit0x8000IsRefusedBeforeAnyFileIsMade) {
+    EXPECT_EQ(create(ZV_INT4, "part", false, 0x8000), ZVDB_BAD_ARGUMENT);
+    EXPECT_EQ(last(), ZVDB_BAD_ARGUMENT);
+    for (const char *path : {".", "host.sup!"}) {
+        for (uint32_t mode : {0x8000u, 0x8800u}) {
+            SCOPED_TRACE(std::string(path) + " " + std::to_string(mode));
+            ASSERT_EQ(zvdbSetTablePath(table_, path), 0);
+            mark();
+            EXPECT_EQ(zvdbCreateTable(table_, "orders", mode), ZVDB_BAD_ARGUMENT);
+            EXPECT_EQ(last(), ZVDB_BAD_ARGUMENT);
+            EXPECT_EQ(files(), std::set<std::string>{});
+            EXPECT_FALSE(table_->active);
+        }
+    }
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "orders", 0x800), 0) << last();
+    open();
+    write({{1, 1}, {2, 2}});
+    EXPECT_EQ(zvdbGetLastPartition(table_), 2);
+    EXPECT_EQ(read(1), (std::vector<std::pair<double, int32_t>>{{1, 1}, {2, 2}}));
     ASSERT_EQ(zvdbCloseTable(table_), 0);
 }
 
