@@ -167,6 +167,14 @@ protected:
         zvdbFreeRecord(r);
         return out;
     }
+    // A closed table of three indexes (create with `ownfile`, the rule
+    // "part") that holds `rows`.
+    void make_filled(const std::vector<std::pair<double, int32_t>> &rows) {
+        ASSERT_EQ(create(ZV_INT4, "part", true), 0) << last();
+        open();
+        write(rows);
+        ASSERT_EQ(zvdbCloseTable(table_), 0);
+    }
     // Every record and key of a table of three indexes (create with
     // `ownfile`) that holds `rows`, written in ascending id: each index
     // gives every record once, in its own order.
@@ -293,11 +301,8 @@ TEST_F(CreatedPartTest, ARuleThatDoesNotParseLeavesNoFile) {
 // members are named after the host's new names, and the table reads every
 // record through every index in its new place.
 TEST_F(CreatedPartTest, RenameAndMoveTakeEveryMemberAlong) {
-    ASSERT_EQ(create(ZV_INT4, "part", true), 0) << last();
-    open();
     std::vector<std::pair<double, int32_t>> rows = {{3, 1}, {1, 2}, {2, 3}, {1, 4}, {3, 5}};
-    write(rows);
-    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    make_filled(rows);
     ASSERT_EQ(files(), set_files("orders", {1, 2, 3}));
 
     ASSERT_EQ(zvdbRenameTable(table_, "orders", "sales"), 0) << last();
@@ -325,11 +330,8 @@ TEST_F(CreatedPartTest, RenameAndMoveTakeEveryMemberAlong) {
 // A rename refused for any file of the set, the host's or a member's,
 // leaves every file under its old name.
 TEST_F(CreatedPartTest, ARenameThatCannotNameEveryMemberChangesNoFile) {
-    ASSERT_EQ(create(ZV_INT4, "part", true), 0) << last();
-    open();
     const std::vector<std::pair<double, int32_t>> rows = {{1, 1}, {2, 2}, {3, 3}, {2, 4}};
-    write(rows);
-    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    make_filled(rows);
     for (const char *taken : {"sales.dat", "sales_nm.idx", "sales.dat.001", "sales.idx.002", "sales_nm.idx.003"}) {
         SCOPED_TRACE(taken);
         zvtest::write_file(taken, "x");
@@ -413,11 +415,8 @@ TEST_F(CreatedPartTest, CreateBit0x8000IsRefusedBeforeAnyFileIsMade) {
 // host and its members is under one name, and the table holds every record
 // under it.
 TEST_F(CreatedPartTest, AFailedRenameLeavesHostAndMembersUnderOneName) {
-    ASSERT_EQ(create(ZV_INT4, "part", true), 0) << last();
-    open();
     const std::vector<std::pair<double, int32_t>> rows = {{1, 1}, {2, 2}, {3, 3}, {1, 4}};
-    write(rows);
-    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    make_filled(rows);
     // A file is renamed through a link to its new name and the removal of
     // the old one (a failed link falls back on a rename, failed as well).
     const zv::IoKind kinds[] = {zv::IoKind::Link, zv::IoKind::Unlink, zv::IoKind::Write};
