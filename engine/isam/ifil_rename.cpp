@@ -38,6 +38,14 @@ namespace zv {
 namespace {
 
 constexpr uint32_t kAutoSegments = 0x200000;   // flmode2: segment names follow the file's
+constexpr uint32_t kPartitioned = 0x1C00000;   // flmode2: a partitioned host or a member
+// Key-type bits of a partitioned set's indexes that say how each index
+// orders against the partition key. The set derives them from its
+// definition (at create, rebuild and index addition) and keeps them in its
+// index headers, from where a definition read off the open set takes them:
+// they are not part of what a definition asks for, so the comparison with
+// the stored definition leaves them out.
+constexpr int16_t kPartitionMarks = 0x60;
 
 // Number of system files of an open file: 1, or its present automatic
 // segments.
@@ -152,6 +160,7 @@ int SetRename::check(int datno) {
     }
     // 5. Each index against the stored definition and the open files.
     const uint16_t *list = isam_actlist(datno);
+    const int16_t typemask = (dat->hdr.ext.flmode2 & kPartitioned) ? int16_t(~kPartitionMarks) : int16_t(-1);
     for (int k = 0; k < ifil->dnumidx; k++) {
         const IIDX &x = ifil->iidxarr[k];
         uint16_t v = list ? list[k] : kMapNone;
@@ -159,7 +168,8 @@ int SetRename::check(int datno) {
         if (stored_) {
             IIDX &s = stored_->iidxarr[k];
             if (k > 0 && (s.aidxnam != nullptr) != (x.aidxnam != nullptr)) return set_fail(608, at);
-            if (s.ikeylen != x.ikeylen || s.ikeytyp != x.ikeytyp || s.ikeydup != x.ikeydup) return set_fail(608, at);
+            if (s.ikeylen != x.ikeylen || ((s.ikeytyp ^ x.ikeytyp) & typemask) != 0 || s.ikeydup != x.ikeydup)
+                return set_fail(608, at);
             s.aidxnam = x.aidxnam;
         }
         if (v == kMapNone) return set_fail(608, at);

@@ -1602,13 +1602,16 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * "$NULFLD$", 0x1000 a 4-byte "$DELFLD$", 0x2000 an extended
  * variable-length file, 0x800 partitioned (a host whose records go to
  * member files by the partition rule on the key of the partition index:
- * see "Partitioned tables"); bits 1 and 2 give the files no mode. A path
+ * see "Partitioned tables"); bits 1 and 2 give the files no mode. Bit
+ * 0x8000 (a partitioned data file without partition index, which no member
+ * could be chosen for) is refused with 4004 before any file is made. A path
  * ending in '!' names a superfile host, made when missing. A failure
  * leaves no file and the handle with its lists: 4013, 4007 NULL name, 4011
  * open, 4095 an index without segments, 4161 a row-id segment without
  * "$ROWID$", 4146 a segment offset that cannot be worked out, 4014 a
- * segment field not in the schema, 4004 bad partition settings, 4025,
- * 4001, the engine's code (747 a partition rule that does not parse). */
+ * segment field not in the schema, 4004 bad partition settings (bit 0x800
+ * without partition index, bit 0x8000), 4025, 4001, the engine's code (747
+ * a partition rule that does not parse). */
 ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t createmode);
 /* Opens a free table by path (split into name and extension as the
  * table's extension hint says) or a table of a database by name, and

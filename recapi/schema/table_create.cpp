@@ -52,11 +52,8 @@ constexpr int32_t kCidxBuffer = 4096;
 // Create-block words.
 constexpr uint32_t kXcreExtended = 0x02;
 constexpr uint32_t kXcreWide = 64;
-// Partition bits of word 0: the partitioned-host mark that a partitioned
-// table's files take, and the other bit, which the data file of create bit
-// 0x8000 takes.
+// The partitioned-host mark of word 0 that a partitioned table's files take.
 constexpr uint32_t kXcrePartHost = 0x400000;
-constexpr uint32_t kXcrePartOther = 0x800000;
 // Partition administration: the rule change.
 constexpr int kRuleChange = 8192;
 
@@ -147,8 +144,15 @@ const char *put_text(char **area, const char *text) {
 
 // The create blocks of the table's files: one for the data file and one
 // per index, all asking for an extended header. 0 or 4004.
+//
+// Create bit 0x8000 would mark the data file alone as partitioned, with no
+// partition index (word 9 -1). The engine sends each record to its member
+// by the key of the partition index and refuses a partitioned set without
+// one (731), and nothing else gives such a file a meaning: the bit is
+// refused as a bad partition setting, before any file is made.
 ZVDBRET fill_create_blocks(const tagZVDBTABLE *t, XCREblk *x, int32_t n) {
     const uint32_t cm = t->createmode;
+    if (cm & cmode::kUnkeyedPartition) return ZVDB_BAD_ARGUMENT;
     for (int32_t i = 0; i < n; i++) {
         XCREblk &b = x[i];
         const bool data = i == 0;
@@ -160,11 +164,6 @@ ZVDBRET fill_create_blocks(const tagZVDBTABLE *t, XCREblk *x, int32_t n) {
             b.mode |= kXcrePartHost;
             b.option9 = uint32_t(t->partindex);
             b.width15 = uint32_t(t->partbits);
-        }
-        if (data && (cm & 0x8000)) {
-            b.mode |= kXcrePartOther;
-            b.option9 = 0xFFFFFFFFu;
-            b.flags = 0x4000;
         }
         if (data && (cm & 0x10000)) b.flags |= 0x8000;
         // Fixed fields kept in a variable-length file take the engine's

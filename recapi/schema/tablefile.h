@@ -27,6 +27,7 @@ constexpr uint32_t kNoRowid = 64;          // no "$ROWID$" field and index
 constexpr uint32_t kNoRecbyt = 32;         // no "$RECBYT$" index
 constexpr uint32_t kShortDelField = 0x1000;  // "$DELFLD$" of 4 bytes
 constexpr uint32_t kPartitioned = 0x800;
+constexpr uint32_t kUnkeyedPartition = 0x8000;  // refused: a partitioned data file without partition index
 constexpr uint32_t kExtVariable = 0x2000;  // variable-length file of the extended form
 constexpr uint32_t kVariable = 16;
 }  // namespace zv::cmode

@@ -2,6 +2,7 @@
 // and the changes that reach every member (delete, rename, file mode,
 // index drop), and a member of an encrypted host.
 #include <cstring>
+#include <vector>
 
 #include "engine/core/filenum.h"
 #include "engine/crypto/masterkey.h"
@@ -98,6 +99,38 @@ TEST_F(PartMemberTest, RenamingTheHostRenamesEveryMember) {
         EXPECT_EQ(files().count(f), 1u) << f;
     for (const std::string &f : files()) EXPECT_EQ(f.rfind("sales", 0), std::string::npos) << f;
     ASSERT_EQ(CLIFIL(&to.ifil), 0);
+    d = OPNRFIL(-1, "store.dat", 0);
+    ASSERT_GE(d, 0);
+    EXPECT_EQ(numbers(d, FRSREC, NXTREC), (std::vector<uint32_t>{31, 51}));
+}
+
+// The definition read off the open host carries the partition marks in its
+// key types, which the stored one does not: a rename compares the key types
+// without them, and still refuses any other difference.
+TEST_F(PartMemberTest, TheHostsOwnDefinitionRenamesIt) {
+    SalesDef def("sales", Rule::Region);
+    int d = two_members(def);
+    const int32_t need = GETIFIL(d, 0, nullptr);
+    ASSERT_GT(need, 0);
+    std::vector<char> buf(static_cast<size_t>(need));
+    ASSERT_EQ(GETIFIL(d, need, buf.data()), need);
+    IFIL got = *reinterpret_cast<IFIL *>(buf.data());
+    ASSERT_EQ(got.iidxarr[0].ikeytyp & 0x60, 0x20);
+    std::vector<IIDX> idx(got.iidxarr, got.iidxarr + got.dnumidx);
+    IFIL to = got;
+    to.pfilnam = "store";
+    to.tfilno = int16_t(d);
+    to.iidxarr = idx.data();
+    idx[0].ikeytyp = int16_t(idx[0].ikeytyp | 0x04);
+    EXPECT_EQ(RENIFIL(&to), 608);
+    EXPECT_EQ(zvGetIsamFileNbr(), d + 1);
+    idx[0].ikeytyp = got.iidxarr[0].ikeytyp;
+    idx[2].aidxnam = "*store_u.idx";
+    ASSERT_EQ(RENIFIL(&to), 0);
+    for (const char *f : {"store.dat.003", "store.idx.005", "store_u.idx.003", "store.dat"})
+        EXPECT_EQ(files().count(f), 1u) << f;
+    for (const std::string &f : files()) EXPECT_EQ(f.rfind("sales", 0), std::string::npos) << f;
+    ASSERT_EQ(CLIFIL(&to), 0);
     d = OPNRFIL(-1, "store.dat", 0);
     ASSERT_GE(d, 0);
     EXPECT_EQ(numbers(d, FRSREC, NXTREC), (std::vector<uint32_t>{31, 51}));

@@ -3,9 +3,13 @@
 // and a member's state asked through the engine's system error word; and
 // partitioned tables made by zvdbCreateTable (create bit 0x800), with a
 // rule text and with the date rule, written, closed, reopened and read
-// back through the record calls.
+// back through the record calls; renamed, moved and altered by copy with
+// their members; and the create bit refused for want of a partition index.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -13,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/core/platform.h"
 #include "tests/recapi/schema/schemafix.h"
 #include "zarvo/zarvo.h"
 
@@ -106,20 +111,29 @@ protected:
         ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
     }
     // Defines the table with partition index "bypart" and the rule (none:
-    // the date rule) and creates it with bit 0x800: the code.
-    ZVDBRET create(int32_t parttype, const char *rule) {
+    // the date rule) and creates it with bit 0x800: the code. With
+    // `ownfile` a third index "byname" (unique, on name) has a file of its
+    // own, "orders_nm.idx".
+    ZVDBRET create(int32_t parttype, const char *rule, bool ownfile = false, uint32_t createmode = 0x800) {
         tagZVDBFIELD *part = field("part", parttype);
         tagZVDBFIELD *id = field("id", ZV_INT4);
-        field("name", ZV_FSTRING, 12);
+        tagZVDBFIELD *name = field("name", ZV_FSTRING, 12);
         EXPECT_NE(zvdbAddSegment(index("bypart", 1), part, 12), nullptr);
         EXPECT_NE(zvdbAddSegment(index("byid"), id, 12), nullptr);
+        if (ownfile) {
+            tagZVDBINDEX *byname = index("byname");
+            EXPECT_NE(zvdbAddSegment(byname, name, 12), nullptr);
+            EXPECT_EQ(zvdbSetIndexFilename(byname, nullptr, "orders_nm"), 0);
+        }
         EXPECT_EQ(zvdbSetTablePartitionIndexNbr(table_, 0), 0);
-        if (rule) EXPECT_EQ(zvdbSetTablePartitionRule(table_, rule), 0);
-        return zvdbCreateTable(table_, "orders", 0x800);
+        if (rule) {
+            EXPECT_EQ(zvdbSetTablePartitionRule(table_, rule), 0);
+        }
+        return zvdbCreateTable(table_, "orders", createmode);
     }
-    void open() {
-        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
-        ASSERT_EQ(zvdbOpenTable(table_, "orders", 0), 0) << last();
+    void open(const char *name = "orders", const char *dir = ".") {
+        ASSERT_EQ(zvdbSetTablePath(table_, dir), 0);
+        ASSERT_EQ(zvdbOpenTable(table_, name, 0), 0) << last();
     }
     // Writes one record per (part, id), named "n" + id.
     void write(const std::vector<std::pair<double, int32_t>> &rows) {
@@ -151,6 +165,52 @@ protected:
             out.emplace_back(part, id);
         }
         zvdbFreeRecord(r);
+        return out;
+    }
+    // A closed table of three indexes (create with `ownfile`, the rule
+    // "part") that holds `rows`.
+    void make_filled(const std::vector<std::pair<double, int32_t>> &rows) {
+        ASSERT_EQ(create(ZV_INT4, "part", true), 0) << last();
+        open();
+        write(rows);
+        ASSERT_EQ(zvdbCloseTable(table_), 0);
+    }
+    // Every record and key of a table of three indexes (create with
+    // `ownfile`) that holds `rows`, written in ascending id: each index
+    // gives every record once, in its own order.
+    void expect_rows(std::vector<std::pair<double, int32_t>> rows) {
+        std::sort(rows.begin(), rows.end(), [](const auto &a, const auto &b) { return a.second < b.second; });
+        EXPECT_EQ(read(1), rows);
+        std::vector<std::pair<double, int32_t>> byname = rows;
+        std::sort(byname.begin(), byname.end(), [](const auto &a, const auto &b) {
+            return "n" + std::to_string(a.second) < "n" + std::to_string(b.second);
+        });
+        EXPECT_EQ(read(2), byname);
+        std::stable_sort(rows.begin(), rows.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        EXPECT_EQ(read(0), rows);
+    }
+    // Every file of a directory but the engine's status log.
+    static std::set<std::string> files(const char *dir = ".") {
+        std::set<std::string> out;
+        for (const auto &e : std::filesystem::directory_iterator(dir)) {
+            const std::string n = e.path().filename().string();
+            if (e.is_regular_file() && n != "ZVSTATUS.QVS") out.insert(n);
+        }
+        return out;
+    }
+    // The files of a table `base` created with `ownfile`, whose members
+    // hold the parts given: the host's data file, its index file and
+    // "base_nm.idx", and each of them with the member's number appended.
+    static std::set<std::string> set_files(const std::string &base, const std::vector<int> &parts) {
+        std::set<std::string> out;
+        for (const std::string &f : {base + ".dat", base + ".idx", base + "_nm.idx"}) {
+            out.insert(f);
+            for (int p : parts) {
+                char suffix[8];
+                std::snprintf(suffix, sizeof suffix, ".%03d", p);
+                out.insert(f + suffix);
+            }
+        }
         return out;
     }
     // The host's and the members' data files in the working directory.
@@ -235,6 +295,158 @@ TEST_F(CreatedPartTest, ARuleThatDoesNotParseLeavesNoFile) {
     EXPECT_EQ(data_files(), std::set<std::string>{});
     EXPECT_FALSE(std::filesystem::exists("orders.idx"));
     EXPECT_EQ(zvdbGetTableIndexCount(table_), 2);
+}
+
+// A rename and a move take every member file along with the host's: the
+// members are named after the host's new names, and the table reads every
+// record through every index in its new place.
+TEST_F(CreatedPartTest, RenameAndMoveTakeEveryMemberAlong) {
+    std::vector<std::pair<double, int32_t>> rows = {{3, 1}, {1, 2}, {2, 3}, {1, 4}, {3, 5}};
+    make_filled(rows);
+    ASSERT_EQ(files(), set_files("orders", {1, 2, 3}));
+
+    ASSERT_EQ(zvdbRenameTable(table_, "orders", "sales"), 0) << last();
+    EXPECT_EQ(files(), set_files("sales", {1, 2, 3}));
+    open("sales");
+    expect_rows(rows);
+    // A new member takes the new name.
+    write({{4, 6}});
+    rows.emplace_back(4, 6);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    EXPECT_EQ(files(), set_files("sales", {1, 2, 3, 4}));
+
+    std::filesystem::create_directory("sub");
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    ASSERT_EQ(zvdbMoveTable(table_, "sales", "sub", nullptr), 0) << last();
+    EXPECT_EQ(files(), std::set<std::string>{});
+    EXPECT_EQ(files("sub"), set_files("sales", {1, 2, 3, 4}));
+    open("sales", "sub");
+    EXPECT_EQ(zvdbGetFirstPartition(table_), 1);
+    EXPECT_EQ(zvdbGetLastPartition(table_), 4);
+    expect_rows(rows);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+}
+
+// A rename refused for any file of the set, the host's or a member's,
+// leaves every file under its old name.
+TEST_F(CreatedPartTest, ARenameThatCannotNameEveryMemberChangesNoFile) {
+    const std::vector<std::pair<double, int32_t>> rows = {{1, 1}, {2, 2}, {3, 3}, {2, 4}};
+    make_filled(rows);
+    for (const char *taken : {"sales.dat", "sales_nm.idx", "sales.dat.001", "sales.idx.002", "sales_nm.idx.003"}) {
+        SCOPED_TRACE(taken);
+        zvtest::write_file(taken, "x");
+        std::set<std::string> before = set_files("orders", {1, 2, 3});
+        before.insert(taken);
+        ASSERT_EQ(files(), before);
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+        EXPECT_EQ(zvdbRenameTable(table_, "orders", "sales"), 67);
+        EXPECT_EQ(files(), before);
+        open();
+        expect_rows(rows);
+        ASSERT_EQ(zvdbCloseTable(table_), 0);
+        std::filesystem::remove(taken);
+    }
+}
+
+// An alteration that copies the records makes a new partitioned set, whose
+// members take the old members' names; the old files go.
+TEST_F(CreatedPartTest, AnAlterationByCopyKeepsTheMembersUnderTheirNames) {
+    ASSERT_EQ(create(ZV_INT4, "part", true), 0) << last();
+    open();
+    const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {3, 2}, {1, 3}, {3, 4}, {2, 5}};
+    write(rows);
+    ZVHANDLE qty = zvdbAddField(table_, "qty", ZV_INT4, 0);
+    ASSERT_NE(qty, nullptr);
+    ASSERT_EQ(zvdbSetFieldDefaultValue(qty, "7", 1), 0);
+    EXPECT_EQ(zvdbGetTableStatus(table_), 16u);
+    ASSERT_EQ(zvdbAlterTable(table_, 0), 0) << last();
+    EXPECT_EQ(files(), set_files("orders", {1, 2, 3}));
+    EXPECT_EQ(zvdbGetTablePartitionIndexNbr(table_), 0);
+    expect_rows(rows);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+
+    open();
+    EXPECT_STREQ(table_->partrule, "part");
+    expect_rows(rows);
+    ZVHANDLE r = zvdbAllocRecord(table_);
+    int32_t n = 0;
+    for (ZVDBRET rc = zvdbFirstRecord(r); rc == 0; rc = zvdbNextRecord(r), n++) {
+        int32_t value = 0;
+        ASSERT_EQ(zvdbGetFieldAsSigned(r, 3, &value), 0);
+        EXPECT_EQ(value, 7);
+    }
+    EXPECT_EQ(n, 5);
+    zvdbFreeRecord(r);
+    // Records still go to the member of their part.
+    write({{2, 6}, {5, 7}});
+    EXPECT_EQ(files(), set_files("orders", {1, 2, 3, 5}));
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+}
+
+// Create bit 0x8000 asks for a partitioned data file without a partition
+// index, which no record could be sent from to a member: it is refused
+// before any file is made, alone, beside bit 0x800 and in a superfile host,
+// and the handle keeps its definition.
+TEST_F(CreatedPartTest, CreateBit0x8000IsRefusedBeforeAnyFileIsMade) {
+    EXPECT_EQ(create(ZV_INT4, "part", false, 0x8000), ZVDB_BAD_ARGUMENT);
+    EXPECT_EQ(last(), ZVDB_BAD_ARGUMENT);
+    for (const char *path : {".", "host.sup!"}) {
+        for (uint32_t mode : {0x8000u, 0x8800u}) {
+            SCOPED_TRACE(std::string(path) + " " + std::to_string(mode));
+            ASSERT_EQ(zvdbSetTablePath(table_, path), 0);
+            mark();
+            EXPECT_EQ(zvdbCreateTable(table_, "orders", mode), ZVDB_BAD_ARGUMENT);
+            EXPECT_EQ(last(), ZVDB_BAD_ARGUMENT);
+            EXPECT_EQ(files(), std::set<std::string>{});
+            EXPECT_FALSE(table_->active);
+        }
+    }
+    ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "orders", 0x800), 0) << last();
+    open();
+    write({{1, 1}, {2, 2}});
+    EXPECT_EQ(zvdbGetLastPartition(table_), 2);
+    EXPECT_EQ(read(1), (std::vector<std::pair<double, int32_t>>{{1, 1}, {2, 2}}));
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+}
+
+// Fail the nth rename or write of a rename once, for every n a rename
+// reaches, renaming back and forth: after each failure every file of the
+// host and its members is under one name, and the table holds every record
+// under it.
+TEST_F(CreatedPartTest, AFailedRenameLeavesHostAndMembersUnderOneName) {
+    const std::vector<std::pair<double, int32_t>> rows = {{1, 1}, {2, 2}, {3, 3}, {1, 4}};
+    make_filled(rows);
+    // A file is renamed through a link to its new name and the removal of
+    // the old one (a failed link falls back on a rename, failed as well).
+    const zv::IoKind kinds[] = {zv::IoKind::Link, zv::IoKind::Unlink, zv::IoKind::Write};
+    long calls[3] = {};
+    zv::fault_reset();
+    ASSERT_EQ(zvdbRenameTable(table_, "orders", "sales"), 0) << last();
+    for (int k = 0; k < 3; k++) calls[k] = zv::io_calls(kinds[k]);
+    std::string at = "sales";
+    for (int k = 0; k < 3; k++) {
+        int failures = 0;
+        for (long n = 1; n <= calls[k]; n++) {
+            SCOPED_TRACE(std::to_string(k) + " #" + std::to_string(n) + " from " + at);
+            const std::string to = at == "orders" ? "sales" : "orders";
+            ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+            zv::fault_reset();
+            zv::fault_set(kinds[k], n, EIO);
+            if (kinds[k] == zv::IoKind::Link) zv::fault_set(zv::IoKind::Rename, 1, EIO, true);
+            const ZVDBRET rc = zvdbRenameTable(table_, at.c_str(), to.c_str());
+            zv::fault_reset();
+            failures += rc != 0;
+            if (rc == 0) at = to;
+            ASSERT_EQ(files(), set_files(at, {1, 2, 3}));
+            open(at.c_str());
+            expect_rows(rows);
+            ASSERT_EQ(zvdbCloseTable(table_), 0);
+        }
+        // Every file renamed fails the rename when its own rename fails.
+        if (kinds[k] == zv::IoKind::Write) EXPECT_GE(failures, 1);
+        else EXPECT_EQ(failures, calls[k]);
+    }
 }
 
 }  // namespace
