@@ -61,6 +61,32 @@ TEST_F(FullTextDictionary, MadeOnEachOwnerAndOptionsRefused) {
     }
 }
 
+// A resource object that shows its handle.
+class VisibleResource : public ZVResource {
+public:
+    using ZVResource::ZVResource;
+    ZVHANDLE handle_of() const { return handle; }
+};
+
+// Full-text dictionary and resource handles are of no kind the base class
+// names: asking for the kind throws, as for no handle at all.
+TEST_F(FullTextDictionary, HandlesOfFullTextAndResourcesHaveNoKind) {
+    ZVFullTextIndexDictionary dict(*table_);
+    VisibleResource resource(*table_);
+    ASSERT_NE(resource.handle_of(), nullptr);
+    ZVBase holder;
+    holder.SetHandle(resource.handle_of());
+    ZVFullTextIndex index;
+    const ThrowCase cases[] = {
+        {"dictionary", [&] { dict.GetHandleType(); }, ZVDB_NULL_HANDLE, "Invalid handle type", "zvppbase", -1},
+        {"resource", [&] { holder.GetHandleType(); }, ZVDB_NULL_HANDLE, "Invalid handle type", "zvppbase", -1},
+        {"full-text index", [&] { index.GetHandleType(); }, ZVDB_NULL_HANDLE, "Invalid handle type", "zvppbase",
+         -1},
+    };
+    for (const ThrowCase &c : cases) expect_thrown(thrown_by(c.call), c);
+    holder.SetHandle(nullptr);
+}
+
 TEST_F(FullTextDictionary, AnOwnerWithoutHandleGivesNone) {
     Handleless owner;
     const ThrowCase c = {"no handle", [&] { ZVFullTextIndexDictionary dict(owner); }, ZVDB_NO_MEMORY,

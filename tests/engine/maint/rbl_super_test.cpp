@@ -205,7 +205,9 @@ protected:
         s.set.ifil.tfilno = -1;
         ASSERT_EQ(OPNIFIL(&s.set.ifil), 0);
         const int datno = s.set.ifil.tfilno;
-        if (!s.set.variable()) EXPECT_EQ(DATENT(datno), s.records.size());
+        if (!s.set.variable()) {
+            EXPECT_EQ(DATENT(datno), s.records.size());
+        }
         const std::string img = image(rec(99999));
         EXPECT_EQ(s.set.variable() ? ADDVREC(datno, const_cast<char *>(img.data()), int32_t(img.size()))
                                    : ADDREC(datno, const_cast<char *>(img.data())),
@@ -224,10 +226,14 @@ TEST_F(RblMemberTest, ASetInAHostIsRebuiltInItsHost) {
             SCOPED_TRACE(std::string(kind_name(kind)) + (hostopen ? " host open" : " host closed"));
             HostSet s("h" + std::to_string(round++), kind);
             make(s, 40);
-            if (hostopen) ASSERT_EQ(OPNFIL(1, s.host.c_str(), 0), 0);
+            if (hostopen) {
+                ASSERT_EQ(OPNFIL(1, s.host.c_str(), 0), 0);
+            }
             ASSERT_EQ(s.set.rebuild(), 0) << status_log();
             EXPECT_EQ(chkopnx(s.host.c_str()) >= 0, hostopen);
-            if (hostopen) ASSERT_EQ(CLSFIL(1, 0), 0);
+            if (hostopen) {
+                ASSERT_EQ(CLSFIL(1, 0), 0);
+            }
             expect_whole(s);
         }
     }
