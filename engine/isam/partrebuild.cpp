@@ -226,11 +226,13 @@ int zvpartrbld(IFILPARM *p) {
         host = fcb_at(ifil->tfilno);
     }
     const int hostno = host ? host->filno : -1;
+    // The host's close writes what the member rebuilds left in its cache
+    // (the global unique indexes): 0 or its error.
     auto close_host = [&]() {
-        if (!opened) return;
+        if (!opened) return 0;
         ErrorKeep keep;
         ifil->tfilno = int16_t(hostno);
-        CLIFIL(ifil);
+        return CLIFIL(ifil);
     };
     PARTDEF *pd = host ? host->partdef : nullptr;
     // 2. The partition index and the instance's record of the walk.
@@ -327,13 +329,14 @@ int zvpartrbld(IFILPARM *p) {
         ErrorKeep keep;
         zvupdtpres(host, hostno);
     }
-    close_host();
+    const int closed = close_host();
     if (stopped) return set_uerr(result);
     if (single) return set_uerr(membercode);
     if (failed) {
         log_code("Attempted to rebuild all partitions. One or more partition rebuilds failed.", 928);
         return set_uerr(928);
     }
+    if (closed) return set_uerr(closed);
     log_line("Partitioned file rebuild completed successfully.");
     return set_uerr(0);
 }

@@ -550,6 +550,13 @@ int rbl_recreate_index(IndexPhase &r, int k, const char *oldname, const char *ne
             drop_save();
             return rerr(rc, n);
         }
+        // A file made beside the old one is not left behind by a failure.
+        const bool beside = strcmp(oldname, newname) != 0;
+        auto discard = [&](int code, int filno) {
+            rbl_quiet_close(n);
+            if (beside) rbl_drop_file(newname);
+            return rerr(code, filno);
+        };
         // A unique index of a partitioned host whose block asks for it is
         // unique across the members.
         const FCB *dat = fcb_at(r.first);
@@ -560,18 +567,10 @@ int rbl_recreate_index(IndexPhase &r, int k, const char *oldname, const char *ne
             // Enhanced counts where the host keeps them.
             if (dat->hdr.base.hdrflags2 & 0x20000u) nx->hdr.base.hdrflags2 |= 0x20000u;
             if ((rc = wrthdr(nx)) != 0) {
-                rbl_quiet_close(n);
                 drop_save();
-                return rerr(rc, n);
+                return discard(rc, n);
             }
         }
-        // A file made beside the old one is not left behind by a failure.
-        const bool beside = strcmp(oldname, newname) != 0;
-        auto discard = [&](int code, int filno) {
-            rbl_quiet_close(n);
-            if (beside) rbl_drop_file(newname);
-            return rerr(code, filno);
-        };
         if (savefil != kNoSaveFile) {
             rc = putidxres(n, savefil);
             int dr = drop_save();

@@ -521,7 +521,9 @@ int _zvdbCREIFILX(tagZVDBTABLE *t) {
         return 0;
     }
     if (rc) {
-        DELIFIL(copy);
+        // Members of a superfile host go one by one: the engine deletes
+        // only a set of plain files whole.
+        zv::delete_set_files(datno, ifil);
     } else {
         const std::vector<std::string> names = zv::set_file_names(datno, ifil->dnumidx);
         rc = CLIFIL(copy);

@@ -1,6 +1,8 @@
 // Partitioned files: the rebuild of a partitioned set (host, members,
 // global unique index), the bad-only and single-member rebuilds, and
 // indexes added to a host reaching every member.
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -8,6 +10,7 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
+#include "engine/core/platform.h"
 #include "engine/files/fcb.h"
 #include "engine/isam/partition.h"
 #include "tests/engine/isam/partfix.h"
@@ -205,6 +208,38 @@ TEST_F(PartRebuildTest, AFailedMemberTakesTheIndexBackEverywhere) {
     EXPECT_EQ(zv::fcb_at(d)->hdr.base.hdrflags2, flags2);
     EXPECT_EQ(files().count("sales_a.idx.001"), 0u);
     EXPECT_EQ(zvtest::read_file("sales_a.idx.002"), "in the way");
+}
+
+// Fail the nth write once, n = 1, 2, ... until the rebuild of the host
+// with its global unique index succeeds, each run on the files as made: a
+// failed run leaves no new file beside the set's own, and the run that
+// answers 0 leaves a set that opens with every record.
+TEST_F(PartRebuildTest, EveryFailedWriteIsReportedAndLeavesNoNewFile) {
+    namespace fs = std::filesystem;
+    SalesDef def("sales", Rule::Region);
+    made(def, false);
+    const std::set<std::string> before = files();
+    fs::create_directory("orig");
+    for (const std::string &f : before) fs::copy_file(f, fs::path("orig") / f);
+    int rc = -1;
+    long failures = 0;
+    for (long n = 1; rc != 0 && n < 3000; n++) {
+        for (const std::string &f : before) fs::copy_file(fs::path("orig") / f, f, fs::copy_options::overwrite_existing);
+        zv::fault_set(zv::IoKind::Write, n, EIO);
+        rc = rebuild(def);
+        zv::fault_reset();
+        std::remove("ZVSTATUS.QVS");
+        if (rc == 0) break;
+        failures++;
+        std::set<std::string> now = files();
+        now.erase("orig");
+        ASSERT_EQ(now, before) << "write " << n << " code " << rc;
+    }
+    ASSERT_EQ(rc, 0);
+    EXPECT_GT(failures, 3);
+    const int d = opened(def);
+    EXPECT_EQ(DATENT(d), 9u);
+    EXPECT_EQ(CLIFIL(&def.ifil), 0);
 }
 
 }  // namespace

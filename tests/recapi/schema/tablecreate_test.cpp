@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -238,6 +239,32 @@ TEST_F(TableCreateTest, AFailedWriteAtAnyStepLeavesNoFile) {
     EXPECT_GT(GETCIDX(datno + 4, int32_t(sizeof cond), cond), 0);
     EXPECT_STREQ(cond, "amount > 0");
     EXPECT_EQ(CLRFIL(datno), 0);
+}
+
+// A step after the files exist that fails (here a conditional expression
+// that does not parse) takes the files away again, also when they are
+// members of a superfile host, which the engine deletes only one by one:
+// the same table can be made afterwards.
+TEST_F(TableCreateTest, AFailureAfterTheFilesExistLeavesNoMemberInTheHost) {
+    for (const char *path : {".", "host.sup!"}) {
+        SCOPED_TRACE(path);
+        ASSERT_EQ(zvdbSetTablePath(table_, path), 0);
+        cust();
+        ASSERT_EQ(zvdbSetIndexCndxExpr(zvdbGetIndexByName(table_, "byname"), "amount >"), 0);
+        EXPECT_NE(zvdbCreateTable(table_, "cust", 0), 0);
+        EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+        EXPECT_EQ(files(), std::string(path) == "." ? Names{} : Names{"host.sup"});
+        ASSERT_EQ(zvdbSetTablePath(table_, path), 0);
+        EXPECT_NE(zvdbOpenTable(table_, "cust", 0), 0);
+        ASSERT_EQ(zvdbSetIndexCndxExpr(zvdbGetIndexByName(table_, "byname"), "amount > 0"), 0);
+        ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+        ASSERT_EQ(zvdbSetTablePath(table_, path), 0);
+        ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+        EXPECT_EQ(zvdbCloseTable(table_), 0);
+        for (const std::string &f : files()) std::remove(f.c_str());
+        while (zvdbGetTableIndexCount(table_) > 0) zvdbDelIndex(table_, 0);
+        while (zvdbGetTableFieldCount(table_) > 0) zvdbDelField(table_, 0);
+    }
 }
 
 TEST_F(TableCreateTest, NamesLongerThanTheEngineTakesAreRefusedWhole) {
