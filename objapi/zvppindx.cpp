@@ -141,10 +141,15 @@ ZVDBRET ZVIndex::SetFilename(const ZVString *path, const ZVString *name) {
 
 ZVString ZVIndex::GetFilename() const { return zvpp::text_of(zvdbGetIndexFilename(handle)); }
 
-// The failure's code is the one this object's virtual GetError reports.
+// The failure's code is the one this object's virtual GetError reports. An
+// index added to an open table has no file until the table is altered: the
+// call answers -1 and keeps no code, which is reported as not active.
 int ZVIndex::GetIdxno() const {
+    zvdbClearError(handle);
     const int idxno = zvdbGetIdxno(handle);
-    if (idxno < 0) kModule.fail(GetError(), "Can't retrieve the index file number", __LINE__);
+    if (idxno < 0) {
+        kModule.fail(zvpp::code_or(GetError(), ZVDB_NOT_ACTIVE), "Can't retrieve the index file number", __LINE__);
+    }
     return idxno;
 }
 

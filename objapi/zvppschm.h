@@ -16,11 +16,11 @@ inline ZVDBRET checked(const Module &module, ZVDBRET code, const char *message, 
 
 // The code kept for the handle's session by the call that just failed. A
 // failure that keeps none (a segment without field answers null and keeps
-// nothing) gives fallback, so that no exception carries code 0.
-inline ZVDBRET kept_code(ZVHANDLE handle, ZVDBRET fallback) {
-    const ZVDBRET code = zvdbGetError(handle);
-    return code ? code : fallback;
-}
+// nothing) gives fallback, so that no exception carries code 0. Where the
+// call may keep none, the caller clears the session's code before it, so
+// that a code an earlier call left is not taken for this one's.
+inline ZVDBRET code_or(ZVDBRET code, ZVDBRET fallback) { return code ? code : fallback; }
+inline ZVDBRET kept_code(ZVHANDLE handle, ZVDBRET fallback) { return code_or(zvdbGetError(handle), fallback); }
 
 // A text of the record-level API as a string: "" for none.
 inline ZVString text_of(const char *text) { return ZVString(text ? text : ""); }

@@ -17,7 +17,7 @@
 // A resource object owns one resource handle of a table.
 #include <cstdint>
 
-#include "objapi/zvppxcep.h"
+#include "objapi/zvppschm.h"
 
 namespace {
 
@@ -339,15 +339,19 @@ int ZVTable::GetDatno() const {
     return datno;
 }
 
+// An index added to the open table has no file until the table is altered:
+// the call answers -1 and keeps no code, which is reported as not active.
 int ZVTable::GetIdxno(int index) const {
+    zvdbClearError(handle);
     const int idxno = zvdbGetIdxnoByNumber(handle, index);
-    if (idxno < 0) kModule.fail(GetError(), "can't retrieve idxno", __LINE__);
+    if (idxno < 0) kModule.fail(zvpp::code_or(GetError(), ZVDB_NOT_ACTIVE), "can't retrieve idxno", __LINE__);
     return idxno;
 }
 
 int ZVTable::GetIdxno(const ZVString &index) const {
+    zvdbClearError(handle);
     const int idxno = zvdbGetIdxnoByName(handle, index.c_str());
-    if (idxno < 0) kModule.fail(GetError(), "can't retrieve idxno", __LINE__);
+    if (idxno < 0) kModule.fail(zvpp::code_or(GetError(), ZVDB_NOT_ACTIVE), "can't retrieve idxno", __LINE__);
     return idxno;
 }
 
@@ -613,15 +617,20 @@ int ZVTable::PartAdminByNumber(int number, ZVPART_MODE_E mode) {
     return part_admin_result(mode, status);
 }
 
+// An open table that is not partitioned has no partitions: the engine
+// answers -1 and no code is kept, which is reported as a table of a kind
+// the call cannot use.
 int ZVTable::GetLastPartition() const {
+    zvdbClearError(handle);
     const int32_t n = zvdbGetLastPartition(handle);
-    if (n == -1) kModule.fail(zvdbGetError(handle), "Can't get last partition rawno", __LINE__);
+    if (n == -1) kModule.fail(zvpp::kept_code(handle, ZVDB_BAD_KIND), "Can't get last partition rawno", __LINE__);
     return n;
 }
 
 int ZVTable::GetFirstPartition() const {
+    zvdbClearError(handle);
     const int32_t n = zvdbGetFirstPartition(handle);
-    if (n == -1) kModule.fail(zvdbGetError(handle), "Can't get first partition rawno", __LINE__);
+    if (n == -1) kModule.fail(zvpp::kept_code(handle, ZVDB_BAD_KIND), "Can't get first partition rawno", __LINE__);
     return n;
 }
 

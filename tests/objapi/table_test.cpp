@@ -400,6 +400,36 @@ TEST_F(TableTest, PartitionAdministrationAnswersTheStatusWordOnlyWhenAsked) {
     for (const ThrowCase &c : cases) expect_thrown(thrown_by(c.call), c);
 }
 
+// Calls whose record-level answer is -1 without a code of its own: an open
+// table that is not partitioned has no first or last partition, and an
+// index added to an open table has no index file until the table is
+// altered. Each throws a code that says so, never 0 and never a code an
+// earlier call left in the session.
+TEST_F(TableTest, AnswersWithoutACodeThrowTheirOwn) {
+    make_cust();
+    const ZVIndex added = table_->AddIndex("added", 0, 1, 0);
+    table_->AddSegment(added, table_->GetField(0), 12);
+    const ThrowCase cases[] = {
+        {"GetFirstPartition", [&] { table_->GetFirstPartition(); }, ZVDB_BAD_KIND, "Can't get first partition rawno",
+         "zvpptabl", -1},
+        {"GetLastPartition", [&] { table_->GetLastPartition(); }, ZVDB_BAD_KIND, "Can't get last partition rawno",
+         "zvpptabl", -1},
+        {"GetIdxno by number", [&] { table_->GetIdxno(2); }, ZVDB_NOT_ACTIVE, "can't retrieve idxno", "zvpptabl",
+         -1},
+        {"GetIdxno by name", [&] { table_->GetIdxno("added"); }, ZVDB_NOT_ACTIVE, "can't retrieve idxno",
+         "zvpptabl", -1},
+        {"ZVIndex::GetIdxno", [&] { added.GetIdxno(); }, ZVDB_NOT_ACTIVE, "Can't retrieve the index file number",
+         "zvppindx", -1},
+    };
+    for (const ZVDBRET before : {0, ZVDB_BAD_POSITION}) {
+        for (const ThrowCase &c : cases) {
+            zvdbSetError(table_->GetHandle(), before);
+            expect_thrown(thrown_by(c.call), c);
+        }
+    }
+    EXPECT_GE(table_->GetIdxno("pk"), 0);
+}
+
 TEST_F(TableTest, ACloneOpensWithTheSourcesDefinition) {
     make_cust(2);
     ZVTable copy(*session_);
