@@ -160,7 +160,10 @@ ZVDBRET fill_create_blocks(const tagZVDBTABLE *t, XCREblk *x, int32_t n) {
         if (t->temporary == 1 && (t->tempxmode == 512 || t->tempxmode == 1024)) b.mode |= t->tempxmode;
         if (cm & cmode::kHuge) b.mode |= kXcreWide;
         if (cm & cmode::kPartitioned) {
-            if (t->partindex < 0 || t->partbits < 0) return ZVDB_BAD_ARGUMENT;
+            // The partition index is one of the caller's indexes.
+            if (t->partindex < hidden_indexes(t) || t->partindex >= n - 1 || t->partbits < 0) {
+                return ZVDB_BAD_ARGUMENT;
+            }
             b.mode |= kXcrePartHost;
             b.option9 = uint32_t(t->partindex);
             b.width15 = uint32_t(t->partbits);
@@ -659,11 +662,15 @@ ZVDBRET create_table(tagZVDBTABLE *t, const char *name, uint32_t createmode) {
         replace_text(&t->mirrorname, mirror)) {
         return ZVDB_NO_MEMORY;
     }
+    // The partition index is kept counted with the hidden indexes of the
+    // create mode it was set under; the files get those of this one.
+    const int32_t userpart = t->partindex >= 0 ? t->partindex - hidden_indexes(t) : -1;
     t->createmode = createmode;
     t->openmode = 3;
     t->hasrecbyt = !(createmode & cmode::kNoRecbyt);
     t->hasrowid = !(createmode & cmode::kNoRowid) || _zvdbListCount(t->ftis) > 0;
     if (_zvdbAllocDoda(t, 1)) return ZVDB_NO_MEMORY;
+    if (t->partindex >= 0) t->partindex = userpart >= 0 ? userpart + hidden_indexes(t) : -1;
     if (ZVDBRET rc = _zvdbIfilAlloc(t)) return rc;
 
     tagZVDBSESSION *s = t->session;

@@ -116,6 +116,9 @@ std::vector<std::pair<int, std::string>> set_files(int datno, const IFIL *ifil);
 // with room for its members) and deleted. 0 or the first failing code (the
 // other files are deleted still).
 int delete_set_files(int datno, const IFIL *ifil);
+// How many hidden indexes come before the caller's: those of the open
+// files, or, before creation, those the create mode gives.
+int32_t hidden_indexes(const tagZVDBTABLE *t);
 // Gives the table a new layout stamp (never all ones).
 void new_layout(tagZVDBTABLE *t);
 // Frees the field and index handles (lists emptied), definition, schema and

@@ -40,13 +40,6 @@ constexpr int kLastPartition = 39;
 
 bool has_rule_text(const tagZVDBTABLE *t) { return reinterpret_cast<uintptr_t>(t->partrule) > 1; }
 
-// How many hidden indexes come before the caller's: those of the open
-// files, or, before creation, those the create mode gives.
-int32_t hidden_indexes(const tagZVDBTABLE *t) {
-    if (t->active) return (t->hasrowid ? 1 : 0) + (t->hasrecbyt ? 1 : 0);
-    return (t->createmode & cmode::kNoRowid ? 0 : 1) + (t->createmode & cmode::kNoRecbyt ? 0 : 1);
-}
-
 ZVDBRET admin(ZVHANDLE table, const char *text, int32_t raw, int32_t mode, int designation, int16_t *status) {
     tagZVDBTABLE *t = table_of(table);
     if (!t) return keep_code(table, ZVDB_NO_TABLE);
@@ -65,6 +58,13 @@ int32_t partition_bound(ZVHANDLE table, int which) {
 }
 
 }  // namespace
+
+// How many hidden indexes come before the caller's: those of the open
+// files, or, before creation, those the create mode gives.
+int32_t hidden_indexes(const tagZVDBTABLE *t) {
+    if (t->active) return (t->hasrowid ? 1 : 0) + (t->hasrecbyt ? 1 : 0);
+    return (t->createmode & cmode::kNoRowid ? 0 : 1) + (t->createmode & cmode::kNoRecbyt ? 0 : 1);
+}
 
 }  // namespace zv
 

@@ -297,6 +297,49 @@ TEST_F(CreatedPartTest, ARuleThatDoesNotParseLeavesNoFile) {
     EXPECT_EQ(zvdbGetTableIndexCount(table_), 2);
 }
 
+// The partition index is the caller's index 0 whichever hidden indexes the
+// create mode gives the files (it is set before the create, under the
+// handle's own mode); a number past the caller's indexes, or one before
+// them, is refused with 4004 before any file is made.
+TEST_F(CreatedPartTest, ThePartitionIndexIsTheCallersUnderEveryCreateMode) {
+    struct Case {
+        uint32_t mode;
+        int32_t index;  // the partition index set
+        ZVDBRET code;
+    };
+    const Case cases[] = {{0x800, 0, 0},       {0x800 | 32, 0, 0},          {0x800 | 64, 0, 0},
+                          {0x800 | 96, 0, 0},  {0x800, 2, ZVDB_BAD_ARGUMENT}, {0x800 | 96, 2, ZVDB_BAD_ARGUMENT},
+                          {0x800, -2, ZVDB_BAD_ARGUMENT}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.mode) + " index " + std::to_string(c.index));
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+        tagZVDBFIELD *part = field("part", ZV_INT4);
+        tagZVDBFIELD *id = field("id", ZV_INT4);
+        field("name", ZV_FSTRING, 12);
+        EXPECT_NE(zvdbAddSegment(index("bypart", 1), part, 12), nullptr);
+        EXPECT_NE(zvdbAddSegment(index("byid"), id, 12), nullptr);
+        ASSERT_EQ(zvdbSetTablePartitionIndexNbr(table_, c.index), 0);
+        ASSERT_EQ(zvdbSetTablePartitionRule(table_, "part"), 0);
+        EXPECT_EQ(zvdbCreateTable(table_, "orders", c.mode), c.code);
+        if (c.code) {
+            EXPECT_EQ(files(), std::set<std::string>{});
+        } else {
+            open();
+            EXPECT_EQ(zvdbGetTablePartitionIndexNbr(table_), 0);
+            write({{3, 1}, {2, 2}});
+            EXPECT_EQ(zvdbGetLastPartition(table_), 3);
+            EXPECT_EQ(data_files(), (std::set<std::string>{"orders.dat", "orders.dat.002", "orders.dat.003"}));
+            EXPECT_EQ(read(1), (std::vector<std::pair<double, int32_t>>{{3, 1}, {2, 2}}));
+            ASSERT_EQ(zvdbCloseTable(table_), 0);
+        }
+        for (const std::string &f : files()) std::remove(f.c_str());
+        while (zvdbGetTableIndexCount(table_) > 0) zvdbDelIndex(table_, 0);
+        while (zvdbGetTableFieldCount(table_) > 0) zvdbDelField(table_, 0);
+        ASSERT_EQ(zvdbSetTablePartitionIndexNbr(table_, -1), 0);
+        ASSERT_EQ(zvdbSetTablePartitionRule(table_, nullptr), 0);
+    }
+}
+
 // A rename and a move take every member file along with the host's: the
 // members are named after the host's new names, and the table reads every
 // record through every index in its new place.
