@@ -1610,8 +1610,9 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * open, 4095 an index without segments, 4161 a row-id segment without
  * "$ROWID$", 4146 a segment offset that cannot be worked out, 4014 a
  * segment field not in the schema, 4004 bad partition settings (bit 0x800
- * without partition index, bit 0x8000), 4025, 4001, the engine's code (747
- * a partition rule that does not parse). */
+ * without partition index or with one that is not among the caller's
+ * indexes, bit 0x8000), 4025, 4001, the engine's code (747 a partition rule
+ * that does not parse). */
 ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t createmode);
 /* Opens a free table by path (split into name and extension as the
  * table's extension hint says) or a table of a database by name, and
