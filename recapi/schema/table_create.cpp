@@ -267,19 +267,33 @@ std::vector<std::pair<int, std::string>> set_files(int datno, const IFIL *ifil) 
     return files;
 }
 
-int delete_set_files(int datno, const IFIL *ifil) {
-    const auto files = set_files(datno, ifil);
-    if (files.empty() || files[0].second.find('!') == std::string::npos) return _zvdbDELRFIL(datno);
-    const int room = (ifil ? ifil->dnumidx : 0) + 1;
-    int first = _zvdbCLRFIL(datno);
-    for (const auto &file : files) {
-        int f = -1;
-        int rc = _zvdbAVLFILNBR(room, &f);
-        if (rc == 0) rc = OPNFIL(f, file.second.c_str(), 0);
-        if (rc == 0 && (rc = _zvdbDELFIL(f)) != 0) _zvdbCLSFIL(f);
+int delete_closed_files(const std::vector<std::string> &names, int room) {
+    int first = 0;
+    for (const std::string &name : names) {
+        int rc = 0;
+        if (name.find('!') == std::string::npos) {
+            rc = dltfil(name.c_str());
+        } else {
+            int f = -1;
+            rc = _zvdbAVLFILNBR(room, &f);
+            // A member whose close failed keeps its "not closed cleanly"
+            // mark: it is opened all the same, to be deleted.
+            if (rc == 0) rc = OPNFIL(f, name.c_str(), 0x4000);
+            if (rc == 0 && (rc = _zvdbDELFIL(f)) != 0) _zvdbCLSFIL(f);
+        }
         if (rc && !first) first = rc;
     }
     return first;
+}
+
+int delete_set_files(int datno, const IFIL *ifil) {
+    const auto files = set_files(datno, ifil);
+    if (files.empty() || files[0].second.find('!') == std::string::npos) return _zvdbDELRFIL(datno);
+    std::vector<std::string> names;
+    for (const auto &file : files) names.push_back(file.second);
+    const int first = _zvdbCLRFIL(datno);
+    const int rc = delete_closed_files(names, (ifil ? ifil->dnumidx : 0) + 1);
+    return first ? first : rc;
 }
 
 std::string file_path(const tagZVDBTABLE *t, const char *dir, const char *name) {
@@ -530,10 +544,9 @@ int _zvdbCREIFILX(tagZVDBTABLE *t) {
     } else {
         const std::vector<std::string> names = zv::set_file_names(datno, ifil->dnumidx);
         rc = CLIFIL(copy);
-        // The engine lets the files go even when their close fails.
-        if (rc) {
-            for (const std::string &n : names) dltfil(n.c_str());
-        }
+        // The engine lets the files go even when their close fails: they
+        // are deleted by name, members of a superfile host inside it.
+        if (rc) zv::delete_closed_files(names, ifil->dnumidx + 1);
     }
     t->datno = -1;
     _zvdbFixIfilFree(copy);

@@ -112,10 +112,14 @@ std::vector<std::string> set_file_names(int datno, int16_t nidx);
 std::vector<std::pair<int, std::string>> set_files(int datno, const IFIL *ifil);
 // Deletes the files of an open set. The engine deletes a set of plain files
 // as a whole, but the members of a superfile host only one file at a time:
-// such a set is closed and each of its files opened alone (an index file
-// with room for its members) and deleted. 0 or the first failing code (the
-// other files are deleted still).
+// such a set is closed and its files deleted by delete_closed_files. 0 or
+// the first failing code (the other files are deleted still).
 int delete_set_files(int datno, const IFIL *ifil);
+// Deletes the files of a closed set by their engine names: a member of a
+// superfile host is opened alone (an index file with room for room files)
+// and deleted inside its host, a plain file removed. 0 or the first
+// failing code (the other files are deleted still).
+int delete_closed_files(const std::vector<std::string> &names, int room);
 // How many hidden indexes come before the caller's: those of the open
 // files, or, before creation, those the create mode gives.
 int32_t hidden_indexes(const tagZVDBTABLE *t);

@@ -267,6 +267,58 @@ TEST_F(TableCreateTest, AFailureAfterTheFilesExistLeavesNoMemberInTheHost) {
     }
 }
 
+// Whether the engine opens the file of that name, also one not closed
+// cleanly (and closes it again).
+bool opens(const char *name) {
+    const int f = AVLFILNUM(1);
+    const int rc = OPNFIL(f, name, 0x4000);
+    if (rc == 0) CLSFIL(f, 0);
+    return rc == 0;
+}
+
+// A write that fails at any step of a create in a superfile host, the
+// final close of the new set included, leaves no member in the host: the
+// table does not open. A create that succeeds (a failed write of an
+// extension's fill is tolerated) gives a table that opens. Each step starts
+// from the same host holding no member.
+TEST_F(TableCreateTest, AFailedWriteInAHostLeavesNoMember) {
+    auto make = [&] {
+        zvdbSetTablePath(table_, "host.sup!");
+        return zvdbCreateTable(table_, "cust", 0);
+    };
+    auto remove = [&] {
+        ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+        ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+        ASSERT_EQ(zvdbRemoveTable(table_), 0) << last();
+        cust();
+    };
+    cust();
+    ASSERT_EQ(make(), 0) << last();
+    remove();
+    int failures = 0;
+    for (long n = 1;; n++) {
+        SCOPED_TRACE(n);
+        zv::fault_set(zv::IoKind::Write, n, EIO);
+        const int rc = make();
+        const bool reached = zv::io_calls(zv::IoKind::Write) >= n;
+        zv::fault_reset();
+        if (rc == 0) {
+            remove();
+            if (!reached) break;
+            continue;
+        }
+        failures++;
+        EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+        EXPECT_FALSE(opens("host.sup!cust.dat")) << rc;
+        EXPECT_FALSE(opens("host.sup!cust.idx")) << rc;
+        ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+        ASSERT_NE(zvdbOpenTable(table_, "cust", 0), 0) << rc;
+        ASSERT_LT(n, 400);
+    }
+    EXPECT_GT(failures, 5);
+    EXPECT_EQ(files(), Names{"host.sup"});
+}
+
 TEST_F(TableCreateTest, NamesLongerThanTheEngineTakesAreRefusedWhole) {
     // Longer than the definition's and the open's fixed name buffers of
     // the design (512 and 128 bytes): refused by the engine, nothing
