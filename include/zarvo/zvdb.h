@@ -2229,9 +2229,10 @@ ZV_API ZVDBRET _zvdb_AddIDField(ZVHANDLE table);
  * that does not parse, the engine's code (454 a full-text condition), 4054
  * for a table without record schema; kept. */
 ZV_API ZVDBRET zvdbParseRecordExpr(ZVHANDLE table, const char *text, ZVFIELDTYPE *type, int32_t *number);
-/* How a path given to open a free table splits into name and extension:
- * 0..2 (larger: 4004). Only a table handle itself takes it: -1 and 4090
- * otherwise; kept. */
+/* How a path given to open a free table splits into name and extension.
+ * A table handle takes 0..2, a database handle 0..4 for the tables it adds
+ * (larger: 4004); the get answers the hint of the handle given. Any
+ * other handle: -1 and 4090; kept. */
 ZV_API int32_t zvdbGetExtensionHint(ZVHANDLE table);
 ZV_API ZVDBRET zvdbSetExtensionHint(ZVHANDLE table, uint32_t hint);
 /* The engine's PUTHDR on the open table's data file: 4013, 4012, the
