@@ -720,6 +720,7 @@ extern "C" {
 ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t createmode) {
     tagZVDBTABLE *t = table_of(table);
     if (!t) return keep_code(table, ZVDB_NO_TABLE);
+    const zv::CallerHandle caller(table);
     t->operation = 1;
     ZVDBRET rc = zv::create_table(t, name, createmode);
     t->operation = 0;
@@ -727,7 +728,7 @@ ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t create
         zv::drop_read(t);
         t->datno = -1;
     }
-    return keep_code(table, rc);
+    return caller.keep(rc);
 }
 
 }  // extern "C"
