@@ -2448,7 +2448,9 @@ ZV_API int32_t zvdbGetTablePartitionIndexNbr(ZVHANDLE table);
  * hidden indexes the table has, or, before creation, that its create mode
  * gives): number bits 0, create bit 0x800, and, when no rule was ever set,
  * "no rule text" (the date rule). -1 clears it and bit 0x800. Returned, not
- * kept: 4013, 4148 set already. */
+ * kept: 4013, 4148 set already, 4004 a number that does not fit 32 bits
+ * once counted with the hidden indexes. A number outside the caller's
+ * indexes is refused by the creation (4004). */
 ZV_API ZVDBRET zvdbSetTablePartitionIndexNbr(ZVHANDLE table, int32_t index);
 /* Returned, not kept: 4013, also without a partition index or for -1. */
 ZV_API ZVDBRET zvdbSetTablePartitionNumberBits(ZVHANDLE table, int32_t bits);
