@@ -3118,7 +3118,8 @@ ZV_API int zvdbIsBatchActive(ZVHANDLE record);
 ZV_API ZVDBRET zvdbSetBatchFilter(ZVHANDLE record, const char *text);
 /* A range for the retrievals of the next batches, as zvdbRecordRangeOn
  * with keys of the default index's key length (copied): 4097, 4004, 4170
- * a range is set, 4008, 4001. */
+ * a range is set, 4008, 608 more segments than the default index has (no
+ * operator word is read), 4001. */
 ZV_API ZVDBRET zvdbSetBatchRangeOn(ZVHANDLE record, int32_t segments, const void *low, const void *high,
                                   const int32_t *operators);
 ZV_API ZVDBRET zvdbSetBatchRangeOff(ZVHANDLE record);
