@@ -52,6 +52,41 @@ TEST_F(RblMendTest, AnOldIndexThatDoesNotOpenDoesNotStopTheRebuild) {
     EXPECT_TRUE(zvtest::verify_set(s.dat()));
 }
 
+// An index file that ends inside its header (a create or copy cut short):
+// it cannot be read as an index, so the rebuild makes it again from the
+// records instead of stopping on the short read every time.
+TEST_F(RblMendTest, AnIndexFileShorterThanItsHeaderIsRebuilt) {
+    const struct {
+        const char *what;
+        bool second;     // the file of index 2 (else the file of indexes 0 and 1)
+        int64_t size;    // cut to this; negative: that many bytes short of the whole header
+    } cases[] = {
+        {"100 bytes", false, 100}, {"empty", false, 0}, {"just under the extended part's end", false, -1},
+        {"100 bytes", true, 100},  {"empty", true, 0},  {"just under the extended part's end", true, -1},
+    };
+    int run = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.what) + (c.second ? " (own file)" : " (with a member)"));
+        RblSet s(("cut" + std::to_string(run++)).c_str(), Kind::Fixed);
+        std::multiset<std::string> live = build(s, 40);
+        const std::string file = c.second ? s.nm() : s.idxfile();
+        const uint32_t whole = zvtest::header_bytes(file);
+        ASSERT_GT(whole, 128u) << "the set's index files have an extended part";
+        zvtest::truncate_to(file, c.size < 0 ? uint64_t(whole + c.size) : uint64_t(c.size));
+        ASSERT_EQ(s.rebuild(), 0) << status_log();
+        EXPECT_NE(status_log().find("Rebuild could not open index file (36)"), std::string::npos) << status_log();
+        EXPECT_EQ(entry_after("Rebuild could not open index file (36)"), file);
+        std::string verdict;
+        EXPECT_EQ(contents(s, &verdict), live);
+        EXPECT_EQ(verdict, "");
+        // The cut file's resources are gone with it; the other file keeps its own.
+        EXPECT_EQ(resource_of(s.ifil.tfilno + 1, 1), c.second ? app_resource(1, "index file resource") : "");
+        CLIFIL(&s.ifil);
+        EXPECT_TRUE(indexes_verify(s));
+        EXPECT_TRUE(zvtest::verify_set(s.dat()));
+    }
+}
+
 // A second copy of the identity resource: the counts come from the ring,
 // where one copy stays, so the file opens (no 916) and keeps its identity.
 TEST_F(RblMendTest, ADuplicatedIdentityResourceIsCountedOnce) {
