@@ -5,11 +5,12 @@
 // the reader of its own kind (an integer, hundredths, ten-thousandths, a
 // double or a number) and brought to the new type's units here, where its
 // fit is judged on the very value that is stored. The typed readers of the
-// new kind are not used for these: the 32-bit readers give a money's
-// hundredths and refuse 64-bit values above 2^31 - 1, and the 64-bit
-// reader takes a double through its six-decimal text, so that 0.9999999
-// would become 1. Floats and numbers are read by the reader of the new
-// kind, which converts every numeric kind into them as they are.
+// new kind are not used for these: the signed and unsigned 32-bit readers
+// give a money's hundredths, the unsigned one refuses 64-bit and number
+// values above 2^31 - 1, and the 64-bit reader takes a double through its
+// six-decimal text, so that 0.9999999 would become 1. Floats and numbers
+// are read by the reader of the new kind, which converts every numeric
+// kind into them as they are.
 #include "recapi/records/fieldcopy.h"
 
 #include <cmath>
@@ -80,57 +81,35 @@ struct Source {
     NumMag mag{};
 };
 
+// An exact old value read by `reader` into `fixed`, with its places.
+template <typename T>
+ZVDBRET read_fixed(ZVDBRET (*reader)(ZVHANDLE, int32_t, T *), ZVHANDLE r, int32_t n, int places, Source *s) {
+    T v = 0;
+    const ZVDBRET rc = reader(r, n, &v);
+    s->fixed = v;
+    s->places = places;
+    return rc;
+}
+
 ZVDBRET read_source(ZVHANDLE r, int32_t n, int32_t type, Source *s) {
     s->kind = kind_of(type);
-    ZVDBRET rc = 0;
     switch (s->kind) {
-    case Kind::kSigned: {
-        int32_t v = 0;
-        rc = zvdbGetFieldAsSigned(r, n, &v);
-        s->fixed = v;
-        break;
-    }
-    case Kind::kUnsigned: {
-        uint32_t v = 0;
-        rc = zvdbGetFieldAsUnsigned(r, n, &v);
-        s->fixed = v;
-        break;
-    }
+    case Kind::kSigned: return read_fixed(zvdbGetFieldAsSigned, r, n, 0, s);
+    case Kind::kUnsigned: return read_fixed(zvdbGetFieldAsUnsigned, r, n, 0, s);
     case Kind::kWide:
-        if (type == ZV_UBIGINT) {
-            ZVUBIGINT v = 0;
-            rc = zvdbGetFieldAsUnsignedBigint(r, n, &v);
-            s->fixed = v;
-        } else {
-            ZVBIGINT v = 0;
-            rc = zvdbGetFieldAsBigint(r, n, &v);
-            s->fixed = v;
-        }
-        break;
-    case Kind::kMoney: {
-        ZVMONEY v = 0;
-        rc = zvdbGetFieldAsMoney(r, n, &v);
-        s->fixed = v;
-        s->places = 2;
-        break;
-    }
-    case Kind::kCurrency: {
-        ZVCURRENCY v = 0;
-        rc = zvdbGetFieldAsCurrency(r, n, &v);
-        s->fixed = v;
-        s->places = 4;
-        break;
-    }
-    case Kind::kFloat: rc = zvdbGetFieldAsFloat(r, n, &s->d); break;
+        return type == ZV_UBIGINT ? read_fixed(zvdbGetFieldAsUnsignedBigint, r, n, 0, s)
+                                  : read_fixed(zvdbGetFieldAsBigint, r, n, 0, s);
+    case Kind::kMoney: return read_fixed(zvdbGetFieldAsMoney, r, n, 2, s);
+    case Kind::kCurrency: return read_fixed(zvdbGetFieldAsCurrency, r, n, 4, s);
+    case Kind::kFloat: return zvdbGetFieldAsFloat(r, n, &s->d);
     case Kind::kNumber: {
         tagZVNUMBER num;
-        rc = zvdbGetFieldAsNumber(r, n, &num);
-        if (rc == 0) rc = number_decode(&num, &s->mag);
-        break;
+        const ZVDBRET rc = zvdbGetFieldAsNumber(r, n, &num);
+        return rc ? rc : number_decode(&num, &s->mag);
     }
-    case Kind::kNone: rc = ZVDB_NO_CONVERSION; break;
+    case Kind::kNone: break;
     }
-    return rc;
+    return ZVDB_NO_CONVERSION;
 }
 
 // The value of a source that is not a double, times 10^places (0, 2 or 4),

@@ -31,8 +31,8 @@ CopyRoad copy_road(int32_t from, int32_t to);
 // stored. An integer type takes the integer part (truncated toward zero);
 // money and currency take the value to their places, rounded half away
 // from zero from a double and truncated otherwise; a ZV_SFLOAT takes any
-// double within its range; NaN and the infinities fit only the float
-// types. 0; 4038 for a value above the new type's range (and NaN), 4039
+// double within its range, a number any double below 10^124 in magnitude;
+// NaN and the infinities fit only the float types. 0; 4038 for a value above the new type's range (and NaN), 4039
 // below it (also a negative integer part into an unsigned type); 4042 for
 // a pair that is not kConvert; the readers' and writers' codes.
 ZVDBRET copy_numeric(ZVHANDLE from, int32_t n, int32_t fromtype, ZVHANDLE to, int32_t j, int32_t totype);
