@@ -7,6 +7,8 @@
 #                 against the peer engines found (scripts/setup-bench installs
 #                 them): BENCH_RECORDS records (1,000,000 by default), RUNS
 #                 runs (1 by default; with more the table shows medians)
+#                 and the maintenance table (set rebuild and compaction
+#                 beside SQLite's CREATE INDEX, REINDEX and VACUUM)
 #   make fuzz     with clang: build the fuzz targets (libFuzzer) and run the
 #                 condition parser's for FUZZ_SECONDS seconds (60 by default)
 #                 from its saved corpus; not part of make test
@@ -37,6 +39,7 @@ RUNS ?= 1
 bench: release
 	mkdir -p build-release/bench-run
 	cd build-release/bench-run && rm -f ZVSTATUS.QVS && ../bench/isam_bench --runs $(RUNS) --records $(BENCH_RECORDS) .
+	cd build-release/bench-run && rm -f ZVSTATUS.QVS && ../bench/maint_bench --runs $(RUNS) --records $(BENCH_RECORDS) .
 
 FUZZ_SECONDS ?= 60
 CLANGXX := $(shell command -v clang++ 2>/dev/null)

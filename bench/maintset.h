@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "zarvo/zarvo.h"
 
@@ -103,5 +104,82 @@ struct MaintSet {
         for (const std::string &f : {base + ".dat", base + ".idx", nm}) remove(f.c_str());
     }
 };
+
+// The engine's memory in the maintenance benchmarks: 4,096 index nodes and
+// 4,096 data pages of 4,096 bytes, and the sort's default budget of
+// 100,000 KB.
+constexpr int32_t kMaintNodes = 4096, kMaintPages = 4096, kMaintSect = 32;
+constexpr long kMaintSortKb = 100000;
+constexpr long maint_memory_bytes() { return (long(kMaintNodes) + kMaintPages) * kMaintSect * 128 + kMaintSortKb * 1024; }
+
+// Seconds of the engine's maintenance runs on `records` records.
+struct MaintTimes {
+    double write = 0;  // writing the records (and, for the compaction, the deletes and the rebuild before it)
+    double run = 0;    // the rebuild or the compaction itself
+};
+
+// Starts the engine, creates the set and writes `records` records without
+// their keys; with `half`, every other one is freed again and the set
+// rebuilt, so that it is consistent with half its slots deleted. Closes the
+// set and leaves the engine running. 0, or 1 after a report.
+inline int write_set(const char *me, MaintSet &set, uint32_t records, bool half, uint32_t *live) {
+    set.remove_files();
+    IFIL &ifil = set.ifil;
+    if (int rc = INTISAMX(kMaintNodes, 64, kMaintSect, kMaintPages, 32)) return fail(me, "start-up", rc);
+    if (int rc = CREIFIL(&ifil)) return fail(me, "create", rc);
+    const int d = ifil.tfilno;
+    std::vector<uint32_t> freed;
+    if (half) freed.reserve(records / 2 + 1);
+    for (uint32_t k = 1; k <= records; k++) {
+        MaintRec r = maint_record(k);
+        zvSETHGH(0);
+        uint32_t pos = NEWREC(d);
+        if (!pos) return fail(me, "NEWREC", zvGetUserErrorCode());
+        if (int rc = WRTREC(d, pos, &r)) return fail(me, "WRTREC", rc);
+        if (half && k % 2 == 0) freed.push_back(pos);
+    }
+    for (uint32_t pos : freed) {
+        zvSETHGH(0);
+        if (int rc = RETREC(d, pos)) return fail(me, "RETREC", rc);
+    }
+    if (int rc = CLIFIL(&ifil)) return fail(me, "close", rc);
+    if (half) {
+        ifil.tfilno = -1;
+        if (int rc = RBLIFIL(&ifil)) return fail(me, "rebuild", rc);
+    }
+    *live = records - uint32_t(freed.size());
+    return 0;
+}
+
+// Writes the set (half of it deleted for a compaction) and times its set
+// rebuild (RBLIFIL) or its compaction (CMPIFIL), then checks the counts and
+// removes the files. 0, or 1 after a report.
+inline int time_maintenance(const char *me, const std::string &dir, uint32_t records, bool compaction,
+                            MaintTimes *t) {
+    MaintSet set(dir, compaction ? "cmpbench" : "rblbench");
+    uint32_t live = 0;
+    const double t0 = now_seconds();
+    if (int rc = write_set(me, set, records, compaction, &live)) return rc;
+    const double t1 = now_seconds();
+    set.ifil.tfilno = -1;
+    if (int rc = compaction ? CMPIFIL(&set.ifil) : RBLIFIL(&set.ifil))
+        return fail(me, compaction ? "compaction" : "rebuild", rc);
+    const double t2 = now_seconds();
+    t->write = t1 - t0;
+    t->run = t2 - t1;
+    return set.check_counts(me, compaction ? "compaction" : "rebuild", live);
+}
+
+// Seconds of the peer's operations on an equal table.
+struct PeerMaintTimes {
+    double create_index = 0;  // the three indexes made on the filled table
+    double reindex = 0;       // the three indexes rebuilt
+    double vacuum = 0;        // the table compacted with half its rows deleted
+};
+
+#ifdef ZV_BENCH_SQLITE
+// The operations on SQLite (maint_sqlite.cpp): true when each succeeded.
+bool sqlite_maintenance(const std::string &dir, uint32_t records, long cache_bytes, PeerMaintTimes *t);
+#endif
 
 }  // namespace bench
