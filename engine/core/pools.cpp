@@ -197,6 +197,15 @@ int list_of_size(int32_t size) {
 
 }  // namespace
 
+void *work_block(size_t n, int32_t *mapped) {
+    *mapped = 0;
+    if (n < kArenaMin) return platform_calloc(n);
+    int32_t huge = 0;
+    return platform_block(n, mapped, &huge);
+}
+
+void free_work_block(void *p, size_t n, int32_t mapped) { platform_block_free(p, n, mapped); }
+
 uint64_t platform_alloc_count() { return g_allocs; }
 uint64_t platform_free_count() { return g_frees; }
 

@@ -62,4 +62,14 @@ int32_t list_chunks(int list);
 // Pools from this many bytes of buffer chunks on get an arena.
 constexpr size_t kArenaMin = size_t(4) << 20;
 
+// A zero-filled block of n bytes for transient bulk work read in no order
+// (the sort's entries and their pointers): from kArenaMin bytes on it is
+// mapped on huge-page boundaries and backed by huge pages where the system
+// grants them, so that its random reads cost few address-translation
+// misses; a smaller one is a plain allocation. *mapped tells
+// free_work_block which. Counted and failed like every platform allocation.
+void *work_block(size_t n, int32_t *mapped);
+// Gives back a block of work_block with its size and mapped flag.
+void free_work_block(void *p, size_t n, int32_t mapped);
+
 }  // namespace zv

@@ -27,6 +27,7 @@
 //     once.
 #include "engine/maint/sort.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,7 @@
 #include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
+#include "engine/core/pools.h"
 #include "engine/crypto/crypto_files.h"
 #include "engine/files/fcb.h"
 #include "engine/files/fixrec.h"
@@ -73,16 +75,47 @@ int no_handle(int status) {
 
 // ---- Sorting one memory load by its pointers ------------------------------------
 
-inline bool greater(const unsigned char *a, const unsigned char *b, size_t l) { return memcmp(a, b, l) > 0; }
+// The order of entries: unsigned bytes over the whole entry length, as
+// memcmp gives it, compared eight bytes at a time as big-endian words (the
+// last word of an entry whose length is no multiple of eight overlaps the
+// one before it, whose bytes are already equal then).
+class EntryOrder {
+public:
+    explicit EntryOrder(size_t l) : l_(l) {}
+    // True when a sorts after b.
+    bool greater(const unsigned char *a, const unsigned char *b) const {
+        if (l_ < 8) {
+            for (size_t i = 0; i < l_; i++)
+                if (a[i] != b[i]) return a[i] > b[i];
+            return false;
+        }
+        size_t i = 0;
+        for (; i + 8 <= l_; i += 8) {
+            const uint64_t x = word(a + i), y = word(b + i);
+            if (x != y) return x > y;
+        }
+        if (i < l_) return word(a + l_ - 8) > word(b + l_ - 8);
+        return false;
+    }
 
-void shell_sort(unsigned char **v, size_t n, size_t l) {
+private:
+    static uint64_t word(const unsigned char *p) {
+        uint64_t v;
+        memcpy(&v, p, 8);
+        if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+        return v;
+    }
+    size_t l_;
+};
+
+void shell_sort(unsigned char **v, size_t n, const EntryOrder &ord) {
     size_t h = 1;
     while (h <= n / 3) h = 3 * h + 1;
     for (; h >= 1; h /= 3) {
         for (size_t i = h; i < n; i++) {
             unsigned char *t = v[i];
             size_t j = i;
-            while (j >= h && greater(v[j - h], t, l)) {
+            while (j >= h && ord.greater(v[j - h], t)) {
                 v[j] = v[j - h];
                 j -= h;
             }
@@ -91,32 +124,32 @@ void shell_sort(unsigned char **v, size_t n, size_t l) {
     }
 }
 
-void sift_down(unsigned char **v, size_t root, size_t n, size_t l) {
+void sift_down(unsigned char **v, size_t root, size_t n, const EntryOrder &ord) {
     for (;;) {
         size_t c = 2 * root + 1;
         if (c >= n) return;
-        if (c + 1 < n && greater(v[c + 1], v[c], l)) c++;
-        if (!greater(v[c], v[root], l)) return;
+        if (c + 1 < n && ord.greater(v[c + 1], v[c])) c++;
+        if (!ord.greater(v[c], v[root])) return;
         std::swap(v[root], v[c]);
         root = c;
     }
 }
 
 // A binary-heap sort of the pointers (the quicksort's fallback).
-void zvheapsort(unsigned char **v, size_t n, size_t l) {
+void zvheapsort(unsigned char **v, size_t n, const EntryOrder &ord) {
     if (n < 2) return;
-    for (size_t i = n / 2; i-- > 0;) sift_down(v, i, n, l);
+    for (size_t i = n / 2; i-- > 0;) sift_down(v, i, n, ord);
     for (size_t end = n - 1; end > 0; end--) {
         std::swap(v[0], v[end]);
-        sift_down(v, 0, end, l);
+        sift_down(v, 0, end, ord);
     }
 }
 
-void insertion_sort(unsigned char **v, size_t lo, size_t hi, size_t l) {
+void insertion_sort(unsigned char **v, size_t lo, size_t hi, const EntryOrder &ord) {
     for (size_t i = lo + 1; i <= hi; i++) {
         unsigned char *t = v[i];
         size_t j = i;
-        while (j > lo && greater(v[j - 1], t, l)) {
+        while (j > lo && ord.greater(v[j - 1], t)) {
             v[j] = v[j - 1];
             j--;
         }
@@ -126,7 +159,7 @@ void insertion_sort(unsigned char **v, size_t lo, size_t hi, size_t l) {
 
 // Quicksort with an explicit stack of 50 ranges; too much work or too deep
 // a stack hands the whole array to the heap sort.
-void quick_sort(unsigned char **v, size_t n, size_t l) {
+void quick_sort(unsigned char **v, size_t n, const EntryOrder &ord) {
     struct Range {
         size_t lo, hi;
     } stack[50];
@@ -143,23 +176,23 @@ void quick_sort(unsigned char **v, size_t n, size_t l) {
             std::swap(v[r.lo], v[r.lo + (size_t(rand() % 100) * len) / 100]);
             // Median of three: lo + 1, lo and hi - 1, the median at lo.
             size_t a = r.lo + 1, b = r.lo, c = r.hi - 1;
-            if (greater(v[a], v[b], l)) std::swap(v[a], v[b]);
-            if (greater(v[b], v[c], l)) std::swap(v[b], v[c]);
-            if (greater(v[a], v[b], l)) std::swap(v[a], v[b]);
+            if (ord.greater(v[a], v[b])) std::swap(v[a], v[b]);
+            if (ord.greater(v[b], v[c])) std::swap(v[b], v[c]);
+            if (ord.greater(v[a], v[b])) std::swap(v[a], v[b]);
             unsigned char *pivot = v[r.lo];
             size_t i = r.lo, j = r.hi + 1;
             for (;;) {
                 do i++;
-                while (i <= r.hi && greater(pivot, v[i], l));
+                while (i <= r.hi && ord.greater(pivot, v[i]));
                 do j--;
-                while (greater(v[j], pivot, l));
+                while (ord.greater(v[j], pivot));
                 if (i >= j) break;
                 std::swap(v[i], v[j]);
             }
             std::swap(v[r.lo], v[j]);
             work += len;
             if (work > limit || top >= 49) {
-                zvheapsort(v, n, l);
+                zvheapsort(v, n, ord);
                 return;
             }
             // Push the larger side, go on with the smaller one.
@@ -176,15 +209,16 @@ void quick_sort(unsigned char **v, size_t n, size_t l) {
                 r = left;
             }
         }
-        if (r.hi > r.lo) insertion_sort(v, r.lo, r.hi, l);
+        if (r.hi > r.lo) insertion_sort(v, r.lo, r.hi, ord);
     }
 }
 
 void sort_load(SORTHANDLE *h) {
-    const size_t n = size_t(h->held), l = h->entrylen;
+    const size_t n = size_t(h->held);
     if (n < 2) return;
-    if (n < 1000) shell_sort(h->ptrs, n, l);
-    else quick_sort(h->ptrs, n, l);
+    const EntryOrder ord(h->entrylen);
+    if (n < 1000) shell_sort(h->ptrs, n, ord);
+    else quick_sort(h->ptrs, n, ord);
 }
 
 // ---- Work files ---------------------------------------------------------------------
@@ -345,10 +379,11 @@ int advance(SORTHANDLE *h, int k) {
 // The run whose current entry is the smallest (the higher run on a tie),
 // or -1 when every run is exhausted.
 int choose(SORTHANDLE *h) {
+    const EntryOrder ord(h->entrylen);
     int best = -1;
     for (int k = int(h->mergestart) - 1; k < int(h->nruns); k++) {
         if (!h->runcur[k]) continue;
-        if (best < 0 || memcmp(h->runcur[k], h->runcur[best], h->entrylen) <= 0) best = k;
+        if (best < 0 || !ord.greater(h->runcur[k], h->runcur[best])) best = k;
     }
     return best;
 }
@@ -458,33 +493,36 @@ int write_run(SORTHANDLE *h) {
 }
 
 void release_buffers(SORTHANDLE *h) {
-    mbfree(h->ptrs);
+    free_work_block(h->ptrs, size_t(h->ptrbytes), h->ptrsmapped);
     mbfree(h->outbuf);
-    for (unsigned char *&b : h->bufs) {
-        mbfree(b);
-        b = nullptr;
+    for (uint32_t i = 0; i < kSortMaxRuns; i++) {
+        free_work_block(h->bufs[i], size_t(h->bufsize), h->bufmapped[i]);
+        h->bufs[i] = nullptr;
     }
     h->ptrs = nullptr;
     h->outbuf = nullptr;
 }
 
 // Allocates the buffers for capacity n and b buffers: true, or false with
-// nothing kept.
+// nothing kept. The pointers and the entries are read in no order while the
+// load is sorted and served: large ones are work blocks.
 bool allocate(SORTHANDLE *h, uint64_t n, uint32_t b) {
     const uint64_t l = h->entrylen;
     const uint64_t each = (n / b + 1) * l;
+    if (n > SIZE_MAX / sizeof(unsigned char *) || each > SIZE_MAX) return false;
+    h->bufsize = each;
+    h->ptrbytes = n * sizeof(unsigned char *);
     h->outbuf = static_cast<unsigned char *>(mballc64(kSortOutBuf));
-    h->ptrs = static_cast<unsigned char **>(mballc64(n * sizeof(unsigned char *)));
+    h->ptrs = static_cast<unsigned char **>(work_block(size_t(h->ptrbytes), &h->ptrsmapped));
     bool ok = h->outbuf && h->ptrs;
     for (uint32_t i = 0; ok && i < b; i++) {
-        h->bufs[i] = static_cast<unsigned char *>(mballc64(each));
+        h->bufs[i] = static_cast<unsigned char *>(work_block(size_t(each), &h->bufmapped[i]));
         ok = h->bufs[i] != nullptr;
     }
     if (!ok) {
         release_buffers(h);
         return false;
     }
-    h->bufsize = each;
     return true;
 }
 

@@ -26,8 +26,11 @@ struct SORTHANDLE {
     uint64_t runlen[kSortMaxRuns];       // bytes written to each run (read no further)
     uint64_t srcsize;                    // physical size of the data file being keyed
     unsigned char **ptrs;                // N entry pointers
+    uint64_t ptrbytes;                   // bytes of the pointer block
+    int32_t ptrsmapped;                  // the pointer block is mapped (free_work_block)
     unsigned char *outbuf;               // kSortOutBuf staging bytes for work-file writes
     unsigned char *bufs[kSortMaxRuns];   // the B entry buffers
+    int32_t bufmapped[kSortMaxRuns];     // entry buffer k is mapped (free_work_block)
     unsigned char *curbuf;               // the buffer being filled
     unsigned char *runcur[kSortMaxRuns]; // merge: next entry of each run; null exhausted
     uint32_t nextret;                    // all in memory: next pointer to return

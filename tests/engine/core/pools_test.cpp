@@ -205,6 +205,39 @@ TEST_F(PoolsTest, PlatformWrappers) {
     EXPECT_EQ(zvWNGV->encworksize, 0u);
 }
 
+// Work blocks: below kArenaMin a plain allocation, from it on a mapping
+// that starts on a huge-page boundary; both zero-filled, counted, failed
+// like every platform allocation and given back (a leak would show in the
+// blocks in use).
+TEST_F(PoolsTest, WorkBlocksAreMappedFromTheArenaSizeOn) {
+    struct Case {
+        size_t bytes;
+        int32_t mapped;
+    };
+    const Case cases[] = {{1000, 0}, {zv::kArenaMin - 1, 0}, {zv::kArenaMin, 1}, {zv::kArenaMin * 2 + 3, 1}};
+    const int64_t inuse = zv::pool_blocks_in_use();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.bytes);
+        int32_t mapped = -1;
+        const uint64_t allocs = zv::platform_alloc_count();
+        auto *p = static_cast<unsigned char *>(zv::work_block(c.bytes, &mapped));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(mapped, c.mapped);
+        EXPECT_EQ(zv::platform_alloc_count(), allocs + 1);
+        if (mapped) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % (uintptr_t(2) << 20), 0u);
+        }
+        EXPECT_TRUE(all_zero(p, c.bytes));
+        memset(p, 0xA5, c.bytes);
+        EXPECT_EQ(zv::pool_blocks_in_use(), inuse + 1);
+        zv::free_work_block(p, c.bytes, mapped);
+        EXPECT_EQ(zv::pool_blocks_in_use(), inuse);
+        zv::fail_alloc_at(1);
+        EXPECT_EQ(zv::work_block(c.bytes, &mapped), nullptr);
+    }
+    zv::free_work_block(nullptr, 0, 0);
+}
+
 TEST_F(PoolsTest, BufferRoutines) {
     char dst[8];
     memset(dst, 'z', sizeof dst);

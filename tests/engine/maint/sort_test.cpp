@@ -133,6 +133,64 @@ TEST_F(SortTest, BothMemorySortsGiveTheSameOrder) {
     EXPECT_EQ(zv::io_calls(IoKind::Write), 0);
 }
 
+// Entries compared word by word must still order as their unsigned bytes:
+// of every length around a word's eight bytes, sharing all but their last
+// bytes (so that the last, partly overlapped word decides), with bytes on
+// both sides of 0x80, sorted in memory (the Shell sort and the quicksort)
+// and through runs and their merges.
+TEST_F(SortTest, EntriesDifferingLateOrderAsUnsignedBytes) {
+    const unsigned char tail[] = {0x00, 0x01, 0x7F, 0x80, 0xFE, 0xFF};
+    std::mt19937 rng(11);
+    auto late = [&](size_t n, size_t len) {
+        Entries out(n, std::string(len, char(0x80)));
+        for (std::string &e : out)
+            for (size_t i = len > 3 ? len - 3 : 0; i < len; i++) e[i] = char(tail[rng() % sizeof tail]);
+        return out;
+    };
+    source(0);
+    zv::fault_reset();
+    for (size_t len : {1, 2, 7, 8, 9, 12, 15, 16, 17, 28, 33}) {
+        for (size_t n : {500, 3000}) {
+            const Entries in = late(n, len);
+            SORTHANDLE *h = zv::zvsinit(uint16_t(len), 0, source(n), 0);
+            ASSERT_NE(h, nullptr);
+            EXPECT_TRUE(same(run(h, in), sorted(in))) << len << " bytes, " << n << " entries in memory";
+        }
+    }
+    zvSetRebuildMemory(16);
+    for (size_t len : {7, 9, 17}) {
+        const Entries in = late(4000, len);
+        SORTHANDLE *h = zv::zvsinit(uint16_t(len), 3, source(in.size()), 0);
+        ASSERT_NE(h, nullptr);
+        int merges = 0;
+        EXPECT_TRUE(same(run(h, in, &merges), sorted(in))) << len << " bytes through runs";
+        EXPECT_GT(merges, 0) << len << " bytes";
+    }
+    EXPECT_TRUE(work_files().empty());
+}
+
+// A sort that expects many entries takes its pointers and entry buffers as
+// mapped work blocks, sorts in them and gives them back.
+TEST_F(SortTest, LargeBuffersAreWorkBlocksGivenBack) {
+    const Entries in = random_entries(3000, 24, 21);
+    FCB *src = source(1000000);
+    zv::fault_reset();
+    const int64_t inuse = zv::pool_blocks_in_use();
+    SORTHANDLE *h = zv::zvsinit(24, 0, src, 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->capacity, 1000000u);
+    EXPECT_EQ(h->ptrsmapped, 1) << "8 MB of pointers";
+    EXPECT_EQ(h->bufmapped[0], 1) << "8 MB of entries a buffer";
+    EXPECT_TRUE(same(run(h, in), sorted(in)));
+    EXPECT_EQ(zv::pool_blocks_in_use(), inuse);
+    // An abandoned sort gives them back too.
+    h = zv::zvsinit(24, 0, src, 0);
+    ASSERT_NE(h, nullptr);
+    for (const std::string &e : in) ASSERT_EQ(zv::zvsadd(h, e.data()), 0);
+    EXPECT_EQ(zv::zvsabort(h), 0);
+    EXPECT_EQ(zv::pool_blocks_in_use(), inuse);
+}
+
 TEST_F(SortTest, TinyBudgetsAndFailedAllocations) {
     // A budget of one entry: every entry is a run of its own.
     zvSetRebuildMemory(1);
