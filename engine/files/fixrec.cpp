@@ -205,6 +205,27 @@ int allocate_once(FCB *f, uint64_t *pos, uint64_t *oldhead, bool *popped, uint64
 
 }  // namespace
 
+bool slots_read_as_stored(const FCB *f) {
+    const INSTGV *g = zvWNGV;
+    return g && f && f->kind == kKindFixed && f->hdr.base.clstyp == kKindFixed &&
+           f->hdr.base.sfiltyp == kSfPlain && !fcb_is_memory(f) && f->hdr.base.reclen > 0 &&
+           !(f->hdr.ext.flmode2 & kFlmode2PartHost) && !partition_host_of(const_cast<FCB *>(f)) && !converts(f) &&
+           !f->fltr && !(g->opsmode & 0x24);
+}
+
+int read_slots(FCB *f, uint64_t pos, void *buf, uint32_t n) {
+    const uint64_t bytes = uint64_t(n) * f->hdr.base.reclen;
+    if (n == 0 || bytes > 0x7FFFFFFFu) return set_uerr(33);
+    if (int rc = tstrec81(f, uint32_t(pos >> 32), uint32_t(pos))) return rc;
+    if (pos + bytes - 1 > last_used(f)) return set_uerr(30);
+    int32_t got = 0;
+    uint32_t hi, lo;
+    split64(pos, &hi, &lo);
+    int rc = izvio81x(0x10, f, hi, lo, buf, int32_t(bytes), &got, 0);
+    if (rc == 0 && got != int32_t(bytes)) rc = set_uerr(kShortRead);
+    return rc;
+}
+
 }  // namespace zv
 
 using namespace zv;

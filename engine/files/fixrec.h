@@ -52,6 +52,16 @@ constexpr uint32_t kFlmode2NoStack = 0x10000000;
 // len bytes (the fixed part is the file's record length): 0 passes, 739
 // rejected, 598 evaluation error (also in uerr_cod).
 int apply_record_filter(FCB *fcb, int filno, void *image, int32_t len);
+// True when REDREC hands f's records over exactly as their slots hold them:
+// a plain fixed-length data file on disk, no partition host or member, no
+// conversion map in use, no record filter, no lock mode that a read
+// changes. read_slots may then stand for REDREC.
+bool slots_read_as_stored(const FCB *fcb);
+// Reads n consecutive record slots from pos of such a file into buf in one
+// direct transfer, with the bytes of any changed cached page: 0, or 29,
+// 30, 767 (as tstrec81: the last slot too must lie within the last byte
+// used), 33 (n of 0 or too many bytes) or the read's error.
+int read_slots(FCB *fcb, uint64_t pos, void *buf, uint32_t n);
 // Frees the record filter of a block (close, replacement).
 void free_record_filter(FCB *fcb);
 // Parses a filter text (not empty) for data file datno (block f): the tree

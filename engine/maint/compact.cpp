@@ -62,6 +62,7 @@
 #include "engine/maint/datscan.h"
 #include "engine/maint/rblifil.h"
 #include "engine/maint/rblstate.h"
+#include "engine/maint/slotread.h"
 #include "zarvo/zarvo.h"
 
 ZV_API uint32_t cmpchgenc = 0;
@@ -197,12 +198,13 @@ int walk_fixed(Copy &c) {
     const uint64_t end = last_used(o);
     const uint64_t slots = end >= first ? (end - first) / r + 1 : 0;
     uint64_t steps = 0;
+    SlotReader reader(c.oldno, o, rec);
     for (uint64_t pos = first;;) {
         if (++steps > slots + 1) return 512;
-        zvSETHGH(int32_t(pos >> 32));
-        int rc = REDREC(c.oldno, uint32_t(pos), rec);
+        int rc = 0;
+        rec = reader.at(pos, &rc);
         if (rc == 30) return set_uerr(0);
-        if (rc) return rc;
+        if (!rec) return rc;
         if (rec[0] == 0xFF) {
             pos += r;
             continue;

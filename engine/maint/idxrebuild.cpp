@@ -36,6 +36,7 @@
 #include "engine/isam/partition.h"
 #include "engine/maint/datscan.h"
 #include "engine/maint/rblstate.h"
+#include "engine/maint/slotread.h"
 #include "engine/maint/sort.h"
 
 namespace zv {
@@ -112,9 +113,22 @@ int report_duplicate(Report &r, FCB *dat, int datno, uint64_t pos, const unsigne
     return 0;
 }
 
-int report_serial(Report &r, FCB *dat, uint64_t pos, int32_t reclen) {
+// Writes a rejected record to the binary reject file. tmpwrite81 takes the
+// image from the work buffer; a record read a stretch at a time is copied
+// there first.
+int reject_record(FILE *fp, bool widepos, uint64_t pos, const unsigned char *rec, int32_t reclen) {
+    const unsigned char *held = zvWNGV->maint.rbl.buf;
+    if (rec != held && reclen > 0) {
+        unsigned char *buf = rbgetbuf(reclen);
+        if (!buf) return 120;
+        memmove(buf, rec, size_t(reclen));
+    }
+    return tmpwrite81(widepos, pos, reclen, fp);
+}
+
+int report_serial(Report &r, FCB *dat, uint64_t pos, const unsigned char *rec, int32_t reclen) {
     if (!r.fp) return 0;
-    if (r.purge) return tmpwrite81(wide(dat), pos, reclen, r.fp);
+    if (r.purge) return reject_record(r.fp, wide(dat), pos, rec, reclen);
     if (!r.serheading) {
         fprintf(r.fp, "\nBad serial number(s) found for %s, keyno=%d:\n", r.datname, r.idxno);
         r.serheading = true;
@@ -181,7 +195,7 @@ int key_record(Pass &p, uint64_t pos, const unsigned char *rec, int32_t reclen) 
     }
     if (check_serial(p, rec, reclen)) {
         p.bad++;
-        if (int rc = report_serial(p.rep, p.dat, pos, reclen)) return rc;
+        if (int rc = report_serial(p.rep, p.dat, pos, rec, reclen)) return rc;
         return rbl_count(kRblRecord);
     }
     unsigned char key[kKeyRoom];
@@ -192,7 +206,7 @@ int key_record(Pass &p, uint64_t pos, const unsigned char *rec, int32_t reclen) 
         int rc = g->isamerr_cod;
         g->isamerr_cod = 0;
         if (rc == 445 && p.rep.purge && p.rep.fp) {
-            if ((rc = tmpwrite81(p.widepos, pos, reclen, p.rep.fp)) != 0) return rc;
+            if ((rc = reject_record(p.rep.fp, p.widepos, pos, rec, reclen)) != 0) return rc;
             char line[160];
             snprintf(line, sizeof line, "Rebuild marked %d length record at offset %04x-%08xx deleted due to error %d",
                      int(reclen), unsigned(pos >> 32), unsigned(uint32_t(pos)), 445);
@@ -213,7 +227,7 @@ int key_record(Pass &p, uint64_t pos, const unsigned char *rec, int32_t reclen) 
     if ((r.flags & kRblGlobalKeys) == kRblGlobalKeys) {
         int rc = zvpartaddk_member(p.datno, p.idxno, key);
         if (rc == 2 && p.rep.purge && p.rep.fp) {
-            if ((rc = tmpwrite81(p.widepos, pos, reclen, p.rep.fp)) != 0) return rc;
+            if ((rc = reject_record(p.rep.fp, p.widepos, pos, rec, reclen)) != 0) return rc;
             char line[160];
             snprintf(line, sizeof line,
                      "Rebuild marked %d length record at offset %04x-%08xx deleted due to duplicate key on index %d",
@@ -236,10 +250,12 @@ int walk_fixed(Pass &p) {
     const uint64_t end = join64(d->hdr.ext.numrech, d->hdr.base.numrec);
     const uint64_t bound = end / r + 2;
     uint64_t steps = 0;
+    SlotReader slots(p.datno, d, rec);
     for (uint64_t pos = begbytfix(d); pos + r - 1 <= end;) {
         if (++steps > bound) return 512;
-        zvSETHGHi(int32_t(pos >> 32));
-        if (int rc = REDREC(p.datno, uint32_t(pos), rec)) return rc;
+        int rc = 0;
+        rec = slots.at(pos, &rc);
+        if (!rec) return rc;
         if (rec[0] == 0xFF) {
             pos += r;
             continue;

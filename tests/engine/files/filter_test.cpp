@@ -186,6 +186,32 @@ TEST_F(FilterTest, ConversionOnReadAndWrite) {
     EXPECT_EQ(buf[0], 'h' ^ 0x20);
 }
 
+// Slots are read as stored (read_slots may stand for the record read) only
+// where the record read changes nothing: no filter, no conversion in use,
+// no lock mode that a read clears, a plain fixed-length file.
+TEST_F(FilterTest, SlotsAreReadAsStoredOnlyWhereTheRecordReadChangesNothing) {
+    EXPECT_TRUE(zv::slots_read_as_stored(fcb(1)));
+    ASSERT_EQ(SETFLTRX(1, tree()), 0);
+    EXPECT_FALSE(zv::slots_read_as_stored(fcb(1))) << "a filter";
+    ASSERT_EQ(SETFLTRN(1, 0, 0, nullptr), 0);
+    EXPECT_TRUE(zv::slots_read_as_stored(fcb(1)));
+    fcb(1)->cnvmap = fake_map;
+    const uint32_t prof = g()->userprof;
+    g()->userprof &= ~0x20u;  // automatic conversion on
+    EXPECT_FALSE(zv::slots_read_as_stored(fcb(1))) << "a conversion";
+    g()->userprof |= 0x20;
+    EXPECT_TRUE(zv::slots_read_as_stored(fcb(1))) << "conversion switched off";
+    g()->userprof = prof;
+    fcb(1)->cnvmap = nullptr;
+    for (uint32_t mode : {0x04u, 0x20u}) {
+        g()->opsmode |= mode;
+        EXPECT_FALSE(zv::slots_read_as_stored(fcb(1))) << mode;
+        g()->opsmode &= ~mode;
+    }
+    ASSERT_EQ(CREDATX8(2, "v.dat", 20, 0, 0x804, 0, nullptr, nullptr, nullptr), 0);
+    EXPECT_FALSE(zv::slots_read_as_stored(fcb(2))) << "variable length";
+}
+
 TEST_F(FilterTest, MarkedImagesAreRefusedWhileTheOperationWordAsksForIt) {
     zv::set_test_converter(convert);
     fcb(1)->cnvmap = fake_map;

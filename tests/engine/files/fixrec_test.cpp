@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/core/pools.h"
 #include "engine/files/fixrec.h"
@@ -519,6 +520,48 @@ TEST_F(FixrecTest, RecordsOfACachedPageCostNoCallAndNoAllocation) {
     EXPECT_EQ(zv::platform_free_count(), frees);
     for (int l = 0; l < zv::kFreeLists; l++) EXPECT_EQ(g()->lists[l].free, free_elems[l]) << l;
     EXPECT_EQ(fcb(1)->hdr.base.updcnt, updcnt);
+}
+
+// Slots read many at a time are what the record read gives slot by slot,
+// also where the newest bytes are still in changed cached pages (16 pages
+// of 1,024 bytes against a file of 30,000 record bytes); the bounds are
+// those of the record read.
+TEST_F(FixrecTest, SlotsReadAtOnceAreWhatRecordReadsGive) {
+    make(1, "slots.dat", 100);
+    std::vector<uint64_t> pos;
+    for (int i = 0; i < 300; i++) pos.push_back(add(1, char('A' + i % 50)));
+    for (int i = 0; i < 300; i += 7) {
+        std::string rec(100, char('a' + i % 26));
+        ASSERT_EQ(wrtrec(1, pos[size_t(i)], rec.data()), 0);
+    }
+    ASSERT_EQ(retrec(1, pos[5]), 0);
+    ASSERT_TRUE(zv::slots_read_as_stored(fcb(1)));
+    std::string all(300 * 100, '\0');
+    ASSERT_EQ(zv::read_slots(fcb(1), pos[0], all.data(), 300), 0);
+    for (int i = 0; i < 300; i++) {
+        std::string one(100, '\0');
+        ASSERT_EQ(redrec(1, pos[size_t(i)], one.data()), 0);
+        EXPECT_EQ(all.substr(size_t(i) * 100, 100), one) << "slot " << i;
+    }
+    char buf[300];
+    struct Case {
+        uint64_t at;
+        uint32_t n;
+        int want;
+    };
+    const Case cases[] = {
+        {pos[297], 3, 0},      // the last three slots
+        {pos[298], 3, 30},     // the last reaches past the last byte used
+        {pos[299] + 100, 1, 30},
+        {0, 1, 29},
+        {100, 1, 29},          // inside the header
+        {pos[3] + 1, 1, 767},  // no slot boundary
+        {pos[3], 0, 33},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(zv::read_slots(fcb(1), c.at, buf, c.n), c.want) << c.at << " x " << c.n;
+        EXPECT_EQ(zvGetUserErrorCode(), c.want) << c.at << " x " << c.n;
+    }
 }
 
 TEST(LockHash, UnsignedAndWithinTheTable) {

@@ -200,6 +200,40 @@ TEST_F(RblIfilTest, AnAllOnesSerialNumberIsRejected) {
     EXPECT_NE(report.find("\nkeyno=4: 1 entries rejected (bad serial numbers)."), std::string::npos) << report;
 }
 
+// With the purge, the reject file holds the record of the bad serial number
+// as it was: its position, its length and its image.
+TEST_F(RblIfilTest, APurgedBadSerialNumberLeavesItsRecordInTheRejectFile) {
+    ISEG sn[1] = {{4, 4, 1}}, ss[1] = {{56, 4, 3}};
+    IIDX idx[2] = {IIDX{4, 0, 0, 0, 0, 1, sn, nullptr, nullptr, nullptr, nullptr},
+                   IIDX{4, 0, 0, 0, 0, 1, ss, nullptr, "*serp_s.idx", nullptr, nullptr}};
+    IFIL ifil{"serp", -1, 64, 0, 0, 2, 0, 0, idx, nullptr, nullptr, 0};
+    ASSERT_EQ(CREIFIL(&ifil), 0);
+    int d = ifil.tfilno;
+    uint64_t bad = 0;
+    std::string badimg;
+    for (uint32_t k = 1; k <= 3000; k++) {
+        std::string img = image(rec(k));
+        ASSERT_EQ(ADDREC(d, img.data()), 0);
+        if (k == 2900) {
+            bad = uint64_t(GETCURP(d));
+            badimg = img;
+        }
+    }
+    ASSERT_EQ(CLIFIL(&ifil), 0);
+    zvtest::write_bytes("serp.dat", bad + 56, std::string(4, '\xFF'));
+    badimg.replace(56, 4, std::string(4, '\xFF'));
+    ifil.tfilno = -101;
+    ASSERT_EQ(RBLIFIL(&ifil), 650);
+    const std::string rej = zvtest::read_file(entry_after("bad serial number(s) rejected...", 1));
+    ASSERT_EQ(rej.size(), 8u + 64u);
+    uint32_t lo = 0, len = 0;
+    memcpy(&lo, rej.data(), 4);
+    memcpy(&len, rej.data() + 4, 4);
+    EXPECT_EQ(lo, uint32_t(bad));
+    EXPECT_EQ(len, 64u);
+    EXPECT_EQ(rej.substr(8), badimg);
+}
+
 // The key pass without a reject stream: 2 for duplicates, 605 for bad
 // serial numbers alone; either way the index keeps the update flag 'R'.
 TEST_F(RblIfilTest, TheKeyPassWithoutAStreamFailsAndMarksTheIndex) {
