@@ -157,6 +157,61 @@ void insertion_sort(unsigned char **v, size_t lo, size_t hi, const EntryOrder &o
     }
 }
 
+// Hoare's partition of v[lo + 1 .. hi] about the pivot v[lo] from both
+// ends: the left scan stops at an entry not below the pivot, the right scan
+// at one not above it, and the two are swapped. Returns j, the last
+// position of the left part (v[lo + 1 .. j] not above the pivot, v[j + 1 ..
+// hi] not below it, v[j] not above it). While the unscanned middle is
+// large, the scans go a block at a time: each end notes which of its next
+// kBlock entries must change sides, without a branch on the comparison, and
+// the noted entries are swapped pairwise; the middle that is left is
+// scanned entry by entry. Either way every entry is placed as the entry by
+// entry scans place it on its side of the pivot.
+constexpr size_t kBlock = 64;
+
+size_t partition(unsigned char **v, size_t lo, size_t hi, const EntryOrder &ord) {
+    unsigned char *const pivot = v[lo];
+    size_t l = lo + 1, r = hi;
+    if (r - l + 1 > 2 * kBlock) {
+        unsigned char offl[kBlock], offr[kBlock];
+        size_t nl = 0, nr = 0, sl = 0, sr = 0;
+        while (r - l + 1 > 2 * kBlock) {
+            if (nl == 0) {
+                sl = 0;
+                for (size_t k = 0; k < kBlock; k++) {
+                    offl[nl] = static_cast<unsigned char>(k);
+                    nl += !ord.greater(pivot, v[l + k]);
+                }
+            }
+            if (nr == 0) {
+                sr = 0;
+                for (size_t k = 0; k < kBlock; k++) {
+                    offr[nr] = static_cast<unsigned char>(k);
+                    nr += !ord.greater(v[r - k], pivot);
+                }
+            }
+            const size_t m = nl < nr ? nl : nr;
+            for (size_t k = 0; k < m; k++) std::swap(v[l + offl[sl + k]], v[r - offr[sr + k]]);
+            nl -= m;
+            nr -= m;
+            sl += m;
+            sr += m;
+            if (nl == 0) l += kBlock;
+            if (nr == 0) r -= kBlock;
+        }
+    }
+    // v[lo + 1 .. l - 1] are not above the pivot, v[r + 1 .. hi] not below.
+    size_t i = l - 1, j = r + 1;
+    for (;;) {
+        do i++;
+        while (i <= hi && ord.greater(pivot, v[i]));
+        do j--;
+        while (ord.greater(v[j], pivot));
+        if (i >= j) return j;
+        std::swap(v[i], v[j]);
+    }
+}
+
 // Quicksort with an explicit stack of 50 ranges; too much work or too deep
 // a stack hands the whole array to the heap sort.
 void quick_sort(unsigned char **v, size_t n, const EntryOrder &ord) {
@@ -179,16 +234,7 @@ void quick_sort(unsigned char **v, size_t n, const EntryOrder &ord) {
             if (ord.greater(v[a], v[b])) std::swap(v[a], v[b]);
             if (ord.greater(v[b], v[c])) std::swap(v[b], v[c]);
             if (ord.greater(v[a], v[b])) std::swap(v[a], v[b]);
-            unsigned char *pivot = v[r.lo];
-            size_t i = r.lo, j = r.hi + 1;
-            for (;;) {
-                do i++;
-                while (i <= r.hi && ord.greater(pivot, v[i]));
-                do j--;
-                while (ord.greater(v[j], pivot));
-                if (i >= j) break;
-                std::swap(v[i], v[j]);
-            }
+            const size_t j = partition(v, r.lo, r.hi, ord);
             std::swap(v[r.lo], v[j]);
             work += len;
             if (work > limit || top >= 49) {

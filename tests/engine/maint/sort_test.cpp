@@ -169,6 +169,38 @@ TEST_F(SortTest, EntriesDifferingLateOrderAsUnsignedBytes) {
     EXPECT_TRUE(work_files().empty());
 }
 
+// Inputs whose partitions go a block at a time and then entry by entry,
+// with long runs of equal entries, in order, reversed, rising and falling,
+// and of every size around two blocks: each sorts as std::sort does.
+TEST_F(SortTest, EveryShapeOfLoadSortsInMemory) {
+    auto shaped = [](size_t n, int shape) {
+        Entries out;
+        for (size_t i = 0; i < n; i++) {
+            uint64_t v = i;
+            if (shape == 1) v = n - i;
+            if (shape == 2) v = i < n / 2 ? i : n - i;
+            if (shape == 3) v = i % 5;
+            if (shape == 4) v = (i * 7919) % 61;
+            out.push_back(key8(v) + key8(shape == 3 ? 0 : i % 3));
+        }
+        return out;
+    };
+    source(0);
+    zv::fault_reset();
+    for (size_t n : {1000, 1127, 1128, 1129, 1130, 1200, 4099}) {
+        for (int shape = 0; shape < 5; shape++) {
+            const Entries in = shaped(n, shape);
+            SORTHANDLE *h = zv::zvsinit(16, 0, source(n), 0);
+            ASSERT_NE(h, nullptr);
+            EXPECT_TRUE(same(run(h, in), sorted(in))) << n << " entries of shape " << shape;
+        }
+    }
+    Entries mixed = random_entries(20000, 5, 3, 2);
+    SORTHANDLE *h = zv::zvsinit(5, 0, source(mixed.size()), 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(same(run(h, mixed), sorted(mixed))) << "32 values in 20,000 entries";
+}
+
 // A sort that expects many entries takes its pointers and entry buffers as
 // mapped work blocks, sorts in them and gives them back.
 TEST_F(SortTest, LargeBuffersAreWorkBlocksGivenBack) {
