@@ -1,7 +1,8 @@
 // Bulk key load: large ascending loads at two leaf fill settings, checked
 // by scan, search and the structural checker; the shape of the leaves; a
 // one-key load; appending onto an index built by insertion; the codes; and
-// a finish that fails through the I/O seam.
+// a finish that fails through the I/O seam, in a plain and in a superfile
+// member index.
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -216,6 +217,35 @@ TEST_F(BulkTest, AFailedFinishEndsTheLoad) {
             LOADKEY(1, nullptr, 0, 2);
         }
         drop_index(1);
+    }
+    EXPECT_TRUE(finished);
+    EXPECT_GT(failures, 0);
+}
+
+// A superfile member index whose load cannot finish is itself marked for
+// rebuild; its host, whose own structures the load never changed, is not.
+TEST_F(BulkTest, AFailedFinishInAMemberIndexMarksTheMemberNotItsHost) {
+    bool finished = false;
+    int failures = 0;
+    for (long n = 1; n < 40 && !finished; n++) {
+        SCOPED_TRACE(n);
+        ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+        ASSERT_EQ(CREIDX(3, "h!ix", 8, 0, 0, 0, 0, 0x40), 0);  // write through
+        for (int i = 0; i < 300; i++) ASSERT_EQ(load(3, uint64_t(i) + 1, i == 0 ? 0 : 1), 0);
+        zv::fault_set(zv::IoKind::Write, n, EIO);
+        int rc = LOADKEY(3, nullptr, 0, 2);
+        zv::fault_reset();
+        if (rc == 0) {
+            finished = true;
+            EXPECT_EQ(check(3), "");
+        } else {
+            failures++;
+            EXPECT_EQ(fcb_of(3)->hdr.base.updflg, 'R') << "the member is marked for rebuild";
+            EXPECT_NE(fcb_of(1)->hdr.base.updflg, 'R') << "the host is not";
+        }
+        ASSERT_EQ(CLSFIL(3, 0), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        ASSERT_EQ(remove("h"), 0);
     }
     EXPECT_TRUE(finished);
     EXPECT_GT(failures, 0);
