@@ -152,6 +152,8 @@ struct FCB {
     int32_t nsegalloc;          // entries of segs
     uint32_t segsatopen;        // segments present when the file was opened
     uint8_t segrefused;         // a refusal to create a segment was logged
+    int32_t segsavept;          // 1 + the savepoint of the open transaction's definition
+                                // change (SETSEGz); 0: none, cleared by the transaction's end
     uint16_t dirmode;           // a host's open directory: its file mode as stored (+48)
 
     // ---- ISAM layer (engine/isam) ----------------------------------------------
