@@ -116,6 +116,7 @@ struct FCB {
     void *fltr;                 // record filter: parse tree or callback filter; null: none
                                 // (an index file: its in-memory condition, header flag 0x20)
     int32_t fltrkind;           // 0 expression, 1 or 5 callback filter
+    char *fltrtext;             // an index file: the text of its in-memory condition; null: none
     uint32_t newrech, newrecl;  // position the latest NEWREC handed out; 0: none
 
     // ---- Index engine (engine/index) ------------------------------------------
