@@ -3046,7 +3046,9 @@ ZV_API ZVHANDLE zvdbGetBestIndex(ZVHANDLE record, const char *const *names, ZVDB
 /* ---- Result sets ---- */
 
 /* Criterion operators: as the range operators, a single value for 193,
- * 38, 130, 195, 196, 69 and two for 199, 72, 137, 10, 43. */
+ * 38, 130, 195, 196, 69 and two for 199, 72, 137, 10, 43; but 43 here is
+ * below the first value and above the second ("< v1 && > v2"), so it
+ * selects nothing when the first value is below the second. */
 typedef int32_t ZVDB_CRITERIA_OP;
 /* A new result set of the table with a name no other of its sets has
  * (compared with case): 4004 the name is taken, 4007, 4001. */
