@@ -1987,9 +1987,11 @@ ZV_API ZVALTERMASK zvdbGetTableStatus(ZVHANDLE table);
 /* Applies the pending edits of an open table (any handle leading to one)
  * to its files with the work its mask asks for, in place, by an index
  * rebuild or by copying every record into a new table that takes the
- * table's place; the alteration callback (kind 16) runs at the start, once
- * the mask is known (it may change the table's alteration mask then) and at
- * the end, also after a failure; the copy reports its progress to kind 17.
+ * table's place (a numeric field retyped to another numeric type gets each
+ * value converted, never its bytes); the alteration callback (kind 16)
+ * runs at the start, once the mask is known (it may change the table's
+ * alteration mask then) and at the end, also after a failure; the copy
+ * reports its progress to kind 17.
  * Transaction-controlled tables run inside a transaction (begun here when
  * none is active). After the call the handles are read again from the
  * files; after a failure the files are as before the call, or, when the
@@ -1998,8 +2000,11 @@ ZV_API ZVALTERMASK zvdbGetTableStatus(ZVHANDLE table);
  * built later by the engine without a file of its own (454 with one), 4012
  * not active, 4095 an index without segments, 4085 a bad action, 4048
  * action 1 without any index, 990 a data file whose header was patched, 2
- * a duplicate key while copying (without 0x1000), a callback's nonzero
- * result, record, field and engine codes. */
+ * a duplicate key while copying (without 0x1000), 4038 / 4039 a copied
+ * value above / below the range of its field's new type (a negative integer
+ * part into an unsigned type is below; NaN and the infinities fit only the
+ * float types), 4042 a field retyped to or from ZV_EFLOAT (before any file
+ * changes), a callback's nonzero result, record, field and engine codes. */
 ZV_API ZVDBRET zvdbAlterTable(ZVHANDLE handle, ZVALTERACTION action);
 /* Sets index n's condition (NULL or "" removes it) and rebuilds the indexes
  * (action 1); the condition it holds already returns 0 at once. 4013, 4018,
