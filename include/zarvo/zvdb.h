@@ -2453,7 +2453,9 @@ ZV_API int32_t zvdbGetTablePartitionIndexNbr(ZVHANDLE table);
  * hidden indexes the table has, or, before creation, that its create mode
  * gives): number bits 0, create bit 0x800, and, when no rule was ever set,
  * "no rule text" (the date rule). -1 clears it and bit 0x800. Returned, not
- * kept: 4013, 4148 set already. */
+ * kept: 4013, 4148 set already, 4004 a number that does not fit 32 bits
+ * once counted with the hidden indexes. A number outside the caller's
+ * indexes is refused by the creation (4004). */
 ZV_API ZVDBRET zvdbSetTablePartitionIndexNbr(ZVHANDLE table, int32_t index);
 /* Returned, not kept: 4013, also without a partition index or for -1. */
 ZV_API ZVDBRET zvdbSetTablePartitionNumberBits(ZVHANDLE table, int32_t bits);
@@ -3123,7 +3125,8 @@ ZV_API int zvdbIsBatchActive(ZVHANDLE record);
 ZV_API ZVDBRET zvdbSetBatchFilter(ZVHANDLE record, const char *text);
 /* A range for the retrievals of the next batches, as zvdbRecordRangeOn
  * with keys of the default index's key length (copied): 4097, 4004, 4170
- * a range is set, 4008, 4001. */
+ * a range is set, 4008, 608 more segments than the default index has (no
+ * operator word is read), 4001. */
 ZV_API ZVDBRET zvdbSetBatchRangeOn(ZVHANDLE record, int32_t segments, const void *low, const void *high,
                                   const int32_t *operators);
 ZV_API ZVDBRET zvdbSetBatchRangeOff(ZVHANDLE record);
