@@ -130,6 +130,8 @@ int read_resource(int filno, uint32_t type, uint32_t number, int32_t used, int32
 
 }  // namespace
 
+const unsigned char *schema_map(const FCB *f) { return f ? f->schmap : nullptr; }
+
 int zvsetseq(FCB *f, const void *table) {
     if (!f->altseq) {
         f->altseq = static_cast<uint16_t *>(zvgetmem(kSeqBytes));
