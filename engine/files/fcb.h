@@ -211,6 +211,8 @@ constexpr uint16_t kOpenVarlen = 0x0004;         // must be a variable-length fi
 constexpr uint16_t kOpenMirrorless = 0x2000;     // accept a mirrored file
 constexpr uint16_t kOpenDamaged = 0x4000;        // accept the update flag and counter mismatch
 // Bits of the instance's option words INSTGV::fileopt[0..2].
+constexpr uint32_t kOpt1SchemaSegments = 0x100;  // bit 8: a record schema stored (type 0) in a variable-length
+                                                  // file marks its indexes' segments on the variable part
 constexpr uint32_t kOpt1OpenMark = 0x200;         // cleared by every OPNFIL
 constexpr uint32_t kOpt1KeepWord10 = 0x8000;      // create keeps XCREblk word 10 bit 0x800
 constexpr uint32_t kOpt1KeyTypeBits = 0xC000;     // index keeps key type bits 0x60
