@@ -916,7 +916,10 @@ ZV_API uint32_t zvDISTINCTestXtd(int filno, int32_t n, void *entries, int32_t *l
  * change the index's counting first; 24 (16 with 8) switches it off, 41 (1
  * with 8 and 32) switches it on (duplicate flag 3, or 4 when unique) and
  * recounts. 749 bad mode bits or array, 446 mode not accepted, 48 a unique
- * index switched on or made unique without bit 32. */
+ * index switched on or made unique without bit 32. The change is written
+ * to the index file's header only: a set whose stored definition
+ * (PUTIFILX8) still names the old duplicate handling is refused with 608 by
+ * OPNRFIL and by a rename until the definition is stored again. */
 ZV_API uint32_t zvDISTINCTsetXtd(int filno, int mode, int32_t n, void *entries, int32_t *levels);
 ZV_API uint32_t zvDISTINCTset(int filno, int mode);
 
@@ -1405,7 +1408,9 @@ ZV_API int DELIFIL(IFIL *ifil);
 ZV_API int CLRFIL(int datno);
 ZV_API int DELRFIL(int datno);
 /* Releases a file held open beyond its last close: 1 plus the index files
- * released with it, 0 when nothing was held. */
+ * released with it, 0 when nothing was held. A data file held by itself is
+ * opened once more (shared) and that open closed again; when that open
+ * fails nothing is released: 0, the open's code as the user error. */
 ZV_API int zvundokepopn(const char *name);
 /* Closing by name is not supported: 454. */
 ZV_API int zvCLSNAM(const char *name);
