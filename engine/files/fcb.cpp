@@ -12,11 +12,13 @@
 //     Memory files and members never enter it.
 #include "engine/files/fcb.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
+#include "engine/core/fileops.h"
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/core/statuslog.h"
@@ -132,16 +134,37 @@ FCB *tstfnm(int filno) {
 
 extern "C" ZV_API FCB *tstifnm(int filno) { return tstfnm(filno); }
 
+namespace {
+
+bool open_host_file(const FCB *f) {
+    return f && (f->state == 'y' || f->state == 'v') && f->hostfcb == f && f->hdr.base.kmem == 0;
+}
+
+}  // namespace
+
 int chkopnx(const char *name) {
     INSTGV *g = zvWNGV;
     if (!g || !g->fcbtab || !name) return -1;
     for (int i = 0; i <= int(g->filecount); i++) {
         const FCB *f = g->fcbtab[i];
-        if (!f || (f->state != 'y' && f->state != 'v')) continue;
-        if (f->hostfcb != f || f->hdr.base.kmem != 0) continue;
-        if (strcmp(f->name, name) == 0) return i;
+        if (open_host_file(f) && strcmp(f->name, name) == 0) return i;
+    }
+    // Another spelling of an open file's name ("./db.qdd" for "db.qdd"):
+    // the same device and inode, the name converted as an open would.
+    char conv[256];
+    if (snprintf(conv, sizeof conv, "%s", name) >= int(sizeof conv)) return -1;
+    if (g->nameconv == 3 && zvcnvfn(conv) > 0) return -1;
+    uint64_t dev = 0, ino = 0;
+    if (zv_getuniqfile(conv, &dev, &ino) != 0) return -1;
+    for (int i = 0; i <= int(g->filecount); i++) {
+        const FCB *f = g->fcbtab[i];
+        if (open_host_file(f) && f->fileidset && f->filedev == dev && f->fileino == ino) return i;
     }
     return -1;
+}
+
+void zv::note_file_identity(FCB *f) {
+    f->fileidset = f->fd >= 0 && zv_fgetuniqfile(f->fd, &f->filedev, &f->fileino) == 0;
 }
 
 int chkredf(int filno, FCB *f) {

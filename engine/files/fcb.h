@@ -101,6 +101,8 @@ struct FCB {
 
     // ---- Platform file layer --------------------------------------------------
     uint16_t opnmode;           // open mode: kOpn* bits below
+    uint8_t fileidset;          // filedev and fileino are known
+    uint64_t filedev, fileino;  // device and inode of the open file (a file's own block)
 
     // ---- Open, close and creation (engine/files) -----------------------------
     uint32_t hposh, hposl;      // where this file's header lies (members: in the host)
@@ -228,7 +230,9 @@ FCB *zvgetfcb(int filno);
 // unusable.
 FCB *tstfnm(int filno);
 // tstifnm (the same lookup, exported) is declared in zarvo.h.
-// File number of an open host file of exactly that name, or -1.
+// File number of an open host file (not a member) of exactly that name;
+// else of one whose file has the same device and inode as the name (a
+// stat of the name, at open and create only); else -1.
 int chkopnx(const char *name);
 // May the file be changed now? 0, 54 read only, 99 marked for rebuild.
 int chkredf(int filno, FCB *fcb);
@@ -245,6 +249,9 @@ namespace zv {
 
 // Clears a block for a new file, keeping its file number; its state is 'n'.
 void fcb_reset(FCB *fcb);
+// Notes the device and inode of a block's newly opened descriptor, for
+// chkopnx (unknown when the query fails).
+void note_file_identity(FCB *fcb);
 // True when the number lies in the file table of the current instance.
 bool filno_in_table(int filno);
 // Grows the file table so that number `last` fits: 0 or 22.
