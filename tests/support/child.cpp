@@ -43,6 +43,21 @@ ChildResult run_in_child(const std::function<ChildResult()> &fn) {
     return r;
 }
 
+ChildResult tally(int from, int count, const std::function<int(int)> &op) {
+    ChildResult r;
+    r.rc = 0;
+    for (int i = from; i < from + count; i++) {
+        int rc = op(i);
+        if (rc == 0) {
+            r.extra++;
+        } else if (r.rc == 0) {
+            r.rc = rc;
+            r.sys = zvGetSystemErrorCode();
+        }
+    }
+    return r;
+}
+
 namespace {
 
 // Closes the descriptors a child inherited (but for stdin, stdout, stderr

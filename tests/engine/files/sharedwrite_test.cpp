@@ -74,6 +74,12 @@ protected:
         EXPECT_EQ(fcb(filno)->hdr.base.updflg, 0);
         EXPECT_EQ(file_bytes(file), before);
     }
+    // The file, opened alone, holds n records.
+    void expect_records(const char *file, uint32_t n) {
+        ASSERT_EQ(OPNFIL(1, file, 0), 0);
+        EXPECT_EQ(DATENT(1), n);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+    }
     uint32_t first_ = 0;
 };
 
@@ -100,9 +106,7 @@ TEST_F(SharedWriteTest, AChangeNeedsTheOnlyOpenOfTheFileAndKeepsItUntilTheClose)
     ASSERT_EQ(peer.ask(kOpen).rc, 0);
     ASSERT_EQ(peer.ask(kAdd).rc, 0);
     ASSERT_EQ(peer.ask(kClose).rc, 0);
-    ASSERT_EQ(OPNFIL(1, "a.dat", 0), 0);
-    EXPECT_EQ(DATENT(1), 4u);
-    ASSERT_EQ(CLSFIL(1, 0), 0);
+    expect_records("a.dat", 4u);
 }
 
 // Two opens inside this process follow the same rule as two processes:
@@ -149,9 +153,7 @@ TEST_F(SharedWriteTest, OpensInThisProcessExcludeAWriterLikeAnotherProcess) {
         on(false);
         ASSERT_EQ(CLSFIL(here, 0), 0);
     }
-    ASSERT_EQ(OPNFIL(1, "a.dat", 0), 0);
-    EXPECT_EQ(DATENT(1), 3u);
-    ASSERT_EQ(CLSFIL(1, 0), 0);
+    expect_records("a.dat", 3u);
 }
 
 // A writer is never closed virtually, so another process never finds the
@@ -184,9 +186,7 @@ TEST_F(SharedWriteTest, AWriterKeepsTheFileThroughVirtualCloses) {
     for (int i = 1; i <= 4; i++) ASSERT_EQ(CLSFIL(i, 0), 0) << i;
     ASSERT_EQ(peer.ask(kOpen).rc, 0);
     ASSERT_EQ(peer.ask(kClose).rc, 0);
-    ASSERT_EQ(OPNFIL(1, "a.dat", 0), 0);
-    EXPECT_EQ(DATENT(1), 3u);
-    ASSERT_EQ(CLSFIL(1, 0), 0);
+    expect_records("a.dat", 3u);
 }
 
 // The file of a superfile member is its host: a process writing a member

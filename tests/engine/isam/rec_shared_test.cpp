@@ -27,19 +27,10 @@ bool lock_refusal(int rc, int sys) { return rc == 12 && (sys == EAGAIN || sys ==
 // Adds records from .. from + kBatch - 1: the number acknowledged (0
 // answers) and the first other answer.
 zvtest::ChildResult add_batch(int datno, int from) {
-    zvtest::ChildResult r;
-    r.rc = 0;
-    for (int i = from; i < from + kBatch; i++) {
+    return zvtest::tally(from, kBatch, [datno](int i) {
         std::string rec = cust_record(i);
-        int rc = ADDREC(datno, rec.data());
-        if (rc == 0) {
-            r.extra++;
-        } else if (r.rc == 0) {
-            r.rc = rc;
-            r.sys = zvGetSystemErrorCode();
-        }
-    }
-    return r;
+        return ADDREC(datno, rec.data());
+    });
 }
 
 // Steps of the other process (the argument in the bits above the step):

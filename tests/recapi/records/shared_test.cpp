@@ -20,21 +20,14 @@ bool lock_refusal(int rc, int sys) { return rc == 12 && (sys == EAGAIN || sys ==
 // Adds the records of ids from .. from + kBatch - 1: the number
 // acknowledged (0 answers) and the first other answer.
 zvtest::ChildResult add_batch(ZVHANDLE table, int32_t from) {
-    zvtest::ChildResult r;
-    r.rc = 0;
-    for (int32_t id = from; id < from + kBatch; id++) {
+    return zvtest::tally(from, kBatch, [table](int id) {
         ZVHANDLE rec = zvdbAllocRecord(table);
-        int rc = rec ? zvdbSetFieldAsSigned(rec, 0, id) : -1;
+        if (!rec) return -1;
+        int rc = zvdbSetFieldAsSigned(rec, 0, id);
         if (rc == 0) rc = zvdbWriteRecord(rec);
-        if (rec) zvdbFreeRecord(rec);
-        if (rc == 0) {
-            r.extra++;
-        } else if (r.rc == 0) {
-            r.rc = rc;
-            r.sys = zvGetSystemErrorCode();
-        }
-    }
-    return r;
+        zvdbFreeRecord(rec);
+        return rc;
+    });
 }
 
 // Steps of the other process, on table "t" (the argument in the bits above
