@@ -17,8 +17,9 @@ namespace zv {
 
 // ---- Block feeding shared by the digests --------------------------------------
 // Feeds len bytes to a hash of bs-byte blocks whose buffer holds `have`
-// bytes of a partial block: whole blocks go to step(block), what is left
-// waits in the buffer.
+// bytes of a partial block: whole blocks go to step(first block, count),
+// the buffered one first, then every whole block of the input in one run;
+// what is left waits in the buffer.
 template <typename Step>
 void feed_blocks(unsigned char *buffer, size_t bs, size_t have, const unsigned char *in, size_t len, Step &&step) {
     size_t i = 0;
@@ -27,9 +28,11 @@ void feed_blocks(unsigned char *buffer, size_t bs, size_t have, const unsigned c
         memcpy(buffer + have, in, take);
         i = take;
         if (have + take < bs) return;
-        step(buffer);
+        step(buffer, size_t(1));
     }
-    for (; i + bs <= len; i += bs) step(in + i);
+    const size_t whole = (len - i) / bs;
+    if (whole) step(in + i, whole);
+    i += whole * bs;
     if (i < len) memcpy(buffer, in + i, len - i);
 }
 
@@ -90,9 +93,24 @@ constexpr std::array<uint32_t, 256> make_crc_table() {
 inline constexpr std::array<uint32_t, 256> crc_32_tab = make_crc_table();
 static_assert(crc_32_tab[1] == 0x77073096u && crc_32_tab[255] == 0x2D02EF8Du);
 
+// Slices for eight bytes at a time: slice k, entry n, is the register
+// after byte n followed by k zero bytes (slice 0 is crc_32_tab).
+using CrcSlices = std::array<std::array<uint32_t, 256>, 8>;
+constexpr CrcSlices make_crc_slices() {
+    CrcSlices t{};
+    t[0] = crc_32_tab;
+    for (size_t k = 1; k < 8; k++)
+        for (size_t n = 0; n < 256; n++) t[k][n] = (t[k - 1][n] >> 8) ^ crc_32_tab[t[k - 1][n] & 0xFF];
+    return t;
+}
+inline constexpr CrcSlices crc_slices = make_crc_slices();
+
 inline uint32_t crc32_step(unsigned char byte, uint32_t crc) {
     return (crc >> 8) ^ crc_32_tab[(crc ^ byte) & 0xFF];
 }
+// The register after the table steps over len bytes, from register reg
+// (no inversion), eight bytes per step where it can.
+uint32_t crc32_update(uint32_t reg, const unsigned char *p, size_t len);
 uint32_t crc32_buffer(const void *buf, size_t len, uint32_t crc);
 uint32_t crc32_uint(uint32_t word, uint32_t crc);
 uint32_t crc32_block(const uint32_t *words, int32_t count, uint32_t crc);

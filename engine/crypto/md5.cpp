@@ -73,7 +73,9 @@ void md5_init(QVSMD5CTX *ctx) {
 void md5_update(QVSMD5CTX *ctx, const void *data, size_t len) {
     if (!ctx || !data || len == 0) return;
     const unsigned char *in = static_cast<const unsigned char *>(data);
-    auto step = [ctx](const unsigned char *b) { md5_transform(ctx->state, b); };
+    auto step = [ctx](const unsigned char *b, size_t blocks) {
+        for (size_t i = 0; i < blocks; i++) md5_transform(ctx->state, b + 64 * i);
+    };
     feed_blocks(ctx->buffer, 64, count_bytes(ctx->count, len), in, len, step);
 }
 

@@ -7,7 +7,9 @@
 #include <cstring>
 
 #include "engine/core/bytes.h"
+#include "engine/crypto/hash_hw.h"
 #include "engine/crypto/hashes.h"
+#include "engine/crypto/road.h"
 #include "engine/crypto/wipe.h"
 
 namespace zv {
@@ -119,11 +121,13 @@ void compress(W state[8], const unsigned char *block) {
 bool valid(const QVSSHA2CTX *ctx) { return ctx->size == 32 || ctx->size == 64; }
 size_t block_of(const QVSSHA2CTX *ctx) { return ctx->size == 64 ? 128 : 64; }
 
-void transform(QVSSHA2CTX *ctx, const unsigned char *block) {
+void transform(QVSSHA2CTX *ctx, const unsigned char *block, size_t blocks) {
     if (ctx->size == 64) {
-        compress(ctx->state.w64, block);
+        for (size_t i = 0; i < blocks; i++) compress(ctx->state.w64, block + 128 * i);
+    } else if (crypto_road().sha) {
+        sha256_hw_blocks(ctx->state.w32, block, blocks);
     } else {
-        compress(ctx->state.w32, block);
+        for (size_t i = 0; i < blocks; i++) compress(ctx->state.w32, block + 64 * i);
     }
 }
 
@@ -153,7 +157,7 @@ void sha2_update(QVSSHA2CTX *ctx, const void *data, size_t len) {
     ctx->count[1] += uint64_t(len) >> 61;
     ctx->count[0] += add;
     if (ctx->count[0] < add) ctx->count[1]++;
-    feed_blocks(ctx->buffer, bs, have, in, len, [ctx](const unsigned char *blk) { transform(ctx, blk); });
+    feed_blocks(ctx->buffer, bs, have, in, len, [ctx](const unsigned char *blk, size_t blocks) { transform(ctx, blk, blocks); });
 }
 
 void sha2_final(unsigned char *out, QVSSHA2CTX *ctx) {
