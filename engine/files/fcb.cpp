@@ -19,7 +19,9 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
+#include "engine/core/highword.h"
 #include "engine/core/statuslog.h"
+#include "engine/index/index_services.h"
 
 namespace zv {
 
@@ -144,11 +146,35 @@ int chkopnx(const char *name) {
     return -1;
 }
 
+namespace {
+
+// Both bits of the operation-mode word together keep chkredf from forming
+// stale key images again.
+constexpr uint32_t kOpsNoRefresh = 0x01 | 0x08;
+
+// A data file whose readers left current key images stale (its state flag
+// 0x08) has them formed again from its current ISAM record before it is
+// changed, so that the update finds the keys of that record. The refresh
+// reads through the ISAM layer; the caller's high-word cell and ISAM error
+// stay as they were, and a refresh that fails leaves the images stale for
+// the update to report.
+void refresh_before_update(INSTGV *g, FCB *f) {
+    const int32_t hw = tsthghwrd();
+    const uint16_t isamerr = g->isamerr_cod, isamfil = g->isamfil_num;
+    zvkbufrefresh(f->filno, -1);
+    g->isamerr_cod = isamerr;
+    g->isamfil_num = isamfil;
+    zvSETHGHi(hw);
+}
+
+}  // namespace
+
 int chkredf(int filno, FCB *f) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     if (!f && !(f = tstfnm(filno))) return g->uerr_cod;
     if ((f->hdr.base.flmode & kOpnReadOnly) || (f->opflags & kOpNoUpdate)) return set_uerr(54);
+    if ((f->stflags & kStRefreshKeys) && (g->opsmode & kOpsNoRefresh) != kOpsNoRefresh) refresh_before_update(g, f);
     if ((f->hdr.base.flmode & 0x10) && !g->rebuilding) return set_uerr(99);
     return set_uerr(0);
 }

@@ -44,6 +44,7 @@ constexpr uint32_t kStRefreshKeys = 0x08;        // refresh current key images b
 constexpr uint32_t kStFirstGrowth = 0x80;        // first growth done
 constexpr uint32_t kStMarkUnknown = 0x100;       // a failed header write may have left the update mark on disk
 constexpr uint32_t kStNoReread = 0x8000;         // header not reread while update flag set
+constexpr uint32_t kStKeepOpen = 0x10000;        // held open beyond its last close (FCB::keepstate)
 constexpr uint32_t kStForceDisk = 0x20000;       // force to disk at close and after growth
 constexpr uint32_t kStEncrypted = 0x40000;       // file is encrypted
 constexpr uint32_t kStNoSerial = 0x00200000;     // new records keep the serial segment they carry (PUTHDR 23)
@@ -116,6 +117,7 @@ struct FCB {
     void *fltr;                 // record filter: parse tree or callback filter; null: none
                                 // (an index file: its in-memory condition, header flag 0x20)
     int32_t fltrkind;           // 0 expression, 1 or 5 callback filter
+    char *fltrtext;             // an index file: the text of its in-memory condition; null: none
     uint32_t newrech, newrecl;  // position the latest NEWREC handed out; 0: none
 
     // ---- Index engine (engine/index) ------------------------------------------
@@ -152,10 +154,13 @@ struct FCB {
     int32_t nsegalloc;          // entries of segs
     uint32_t segsatopen;        // segments present when the file was opened
     uint8_t segrefused;         // a refusal to create a segment was logged
+    int32_t segsavept;          // 1 + the savepoint of the open transaction's definition
+                                // change (SETSEGz); 0: none, cleared by the transaction's end
     uint16_t dirmode;           // a host's open directory: its file mode as stored (+48)
 
     // ---- ISAM layer (engine/isam) ----------------------------------------------
     uint16_t isamdat;           // index: 1 + the data file number it serves; 0: none
+    uint8_t keepstate;          // keep-open state beside kStKeepOpen: 1 or 2, lowered by zvundokepopn
     int32_t srllen;             // data file: serial segment length (serpos the offset); negative: a schema field not yet resolved
 
     // ---- ISAM records: the saved copy of the current ISAM record (engine/isam) ----
@@ -209,6 +214,8 @@ constexpr uint16_t kOpenVarlen = 0x0004;         // must be a variable-length fi
 constexpr uint16_t kOpenMirrorless = 0x2000;     // accept a mirrored file
 constexpr uint16_t kOpenDamaged = 0x4000;        // accept the update flag and counter mismatch
 // Bits of the instance's option words INSTGV::fileopt[0..2].
+constexpr uint32_t kOpt1SchemaSegments = 0x100;  // bit 8: a record schema stored (type 0) in a variable-length
+                                                  // file marks its indexes' segments on the variable part
 constexpr uint32_t kOpt1OpenMark = 0x200;         // cleared by every OPNFIL
 constexpr uint32_t kOpt1KeepWord10 = 0x8000;      // create keeps XCREblk word 10 bit 0x800
 constexpr uint32_t kOpt1KeyTypeBits = 0xC000;     // index keeps key type bits 0x60

@@ -305,7 +305,9 @@ uint32_t iDNCTset(FCB *f, FCB *, int keyno, int, int mode, int32_t n, void *entr
     return ret64(whole);
 }
 
-int chkkeydup(int d, const FCB *f) {
+int chkkeydup(const IIDX *x, const FCB *f) {
+    if (!x || !f) return 0;
+    const int d = x->ikeydup;
     const uint32_t fl = dst_flags(f);
     if (!(fl & 0x1FE)) return f->hdr.base.autodup == d ? 1 : 0;
     if (fl & 0xAA) {

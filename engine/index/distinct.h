@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "engine/index/nodebuf.h"
+#include "zarvo/zarvo.h"
 
 struct FCB;
 
@@ -38,6 +39,8 @@ int32_t first_diff(const unsigned char *a, const unsigned char *b, int32_t n);
 // The whole count (low word; high through zvSETHGHi), 0 with the error set
 // on failure (446 a mode not accepted).
 uint32_t iDNCTset(FCB *fi, FCB *fd, int keyno, int datno, int mode, int32_t n, void *entries, int32_t *levels);
-// 1 when the index file's duplicate handling agrees with duplicate mode
-// dupmode of an index definition, else 0.
-int chkkeydup(int dupmode, const FCB *fcb);
+// 1 when the index file's duplicate handling agrees with the duplicate mode
+// (ikeydup) of index definition x, else 0 (also for a null argument). The
+// file's distinct-mode flags (dst_flags) decide which modes a file that
+// counts distinct keys answers to.
+int chkkeydup(const IIDX *x, const FCB *fcb);

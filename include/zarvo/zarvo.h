@@ -1405,7 +1405,9 @@ ZV_API int DELIFIL(IFIL *ifil);
 ZV_API int CLRFIL(int datno);
 ZV_API int DELRFIL(int datno);
 /* Releases a file held open beyond its last close: 1 plus the index files
- * released with it, 0 when nothing was held. */
+ * released with it, 0 when nothing was held. A data file held by itself is
+ * opened once more (shared) and that open closed again; when that open
+ * fails nothing is released: 0, the open's code as the user error. */
 ZV_API int zvundokepopn(const char *name);
 /* Closing by name is not supported: 454. */
 ZV_API int zvCLSNAM(const char *name);
