@@ -25,8 +25,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/core/instance.h"
 #include "engine/core/bytes.h"
+#include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/crypto/aes_hw.h"
 #include "engine/crypto/hashes.h"
