@@ -498,22 +498,16 @@ int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg
         }
         ISAMSEG &s = segs[i];
         s = ISAMSEG{uint16_t(off), uint16_t(len), uint16_t(mode), 0, -1};
-        int b = base_mode(mode);
         if (serial_mode(mode)) {
             ISEG sg{off, len, mode};
             if (int rc = zvsrlseg(dat, nullptr, nullptr, idxno, i, &sg)) return ierr(rc, idxno);
         }
-        if (b == 4 || b == 5) {
-            e.varpart = 1;
-        } else if (schema_mode(mode)) {
-            if (openflags & 4) {
-                int v = chkvfin(datno, off, len);
-                if (v == -199) set_uerr(0);
-                else if (v < 0) return ierr(-v, idxno);
-                else if (v) e.varpart = 1;
-            }
-        } else if ((openflags & 4) && dat && off >= dat->hdr.base.reclen) {
-            e.varpart = 1;
+        // The variable part is marked as an open from a definition marks
+        // it: on a variable-length data file only.
+        if ((openflags & 4) && dat) {
+            int v = varpart_segment(datno, dat->hdr.base.reclen, off, len, mode);
+            if (v < 0) return ierr(-v, idxno);
+            if (v) e.varpart = 1;
         }
         if (mode & 0x80) return ierr(694, idxno);
         sum += len;

@@ -916,7 +916,10 @@ ZV_API uint32_t zvDISTINCTestXtd(int filno, int32_t n, void *entries, int32_t *l
  * change the index's counting first; 24 (16 with 8) switches it off, 41 (1
  * with 8 and 32) switches it on (duplicate flag 3, or 4 when unique) and
  * recounts. 749 bad mode bits or array, 446 mode not accepted, 48 a unique
- * index switched on or made unique without bit 32. */
+ * index switched on or made unique without bit 32. The change is written
+ * to the index file's header only: a set whose stored definition
+ * (PUTIFILX8) still names the old duplicate handling is refused with 608 by
+ * OPNRFIL and by a rename until the definition is stored again. */
 ZV_API uint32_t zvDISTINCTsetXtd(int filno, int mode, int32_t n, void *entries, int32_t *levels);
 ZV_API uint32_t zvDISTINCTset(int filno, int mode);
 

@@ -52,8 +52,8 @@ TEST_F(KeyDupTest, TheOpenTakesTheModeTheIndexCountsIn) {
         int mode;  // zvDISTINCTset mode, 0 for none
         int flag;  // the duplicate flag it leaves
     } steps[] = {
-        {1, 0, 1},   {1, 64, 5}, {1, 256, 1},  {1, 1, 3},   {1, 16, 1},
-        {0, 0, 0},   {0, 128, 4}, {0, 256, 0}, {0, 1 | 32, 4}, {0, 64, 0},
+        {1, 0, 1},   {1, 64, 5}, {1, 256, 1},  {1, 1, 3},   {1, 16, 1},  {1, 2, 5},
+        {0, 0, 0},   {0, 128, 4}, {0, 256, 0}, {0, 1 | 32, 4}, {0, 64, 0}, {0, 2 | 32, 4},
     };
     int now[2] = {0, 1};  // the definitions that open the set now
     for (const Step &st : steps) {
