@@ -183,6 +183,8 @@ int make_system_file(FCB *f, const Request &r, bool index) {
         int fd = zv::mbcratx(f, f->name);
         if (fd >= 0) {
             f->fd = fd;
+            f->wrlock = kLockOpen;
+            zv::note_file_identity(f);
             zv::set_highest_written(f);
             return 0;
         }

@@ -102,6 +102,9 @@ struct FCB {
 
     // ---- Platform file layer --------------------------------------------------
     uint16_t opnmode;           // open mode: kOpn* bits below
+    uint8_t wrlock;             // lock the descriptor holds: kLock* below (the descriptor's block)
+    uint8_t fileidset;          // filedev and fileino are known
+    uint64_t filedev, fileino;  // device and inode of the open file (a file's own block)
 
     // ---- Open, close and creation (engine/files) -----------------------------
     uint32_t hposh, hposl;      // where this file's header lies (members: in the host)
@@ -189,6 +192,11 @@ constexpr uint32_t kStNoSave = 0x80000;          // stflags: never synced by a s
 constexpr uint32_t kStSizeNoted = 0x20000000;    // stflags: size-check message written once
 constexpr uint32_t kOpNoSizeCheck = 0x200040;    // opflags: either bit: record counters not confirmed
 constexpr uint32_t kFlmode2DeferSync = 0x2000;   // flmode2: synced only by a forced save
+// The lock a block's descriptor holds against other opens of the file
+// (FCB::wrlock; for a member, its host's block says it).
+constexpr uint8_t kLockShared = 0;   // shared, or none (memory and system files)
+constexpr uint8_t kLockOpen = 1;     // exclusive since the open or the create
+constexpr uint8_t kLockWriter = 2;   // exclusive since the first change through a shared open
 
 // ---- Superfiles (engine/files/superfile.cpp) ---------------------------------
 // The block whose file holds the bytes of f: a superfile member (and an
@@ -235,7 +243,9 @@ FCB *zvgetfcb(int filno);
 // unusable.
 FCB *tstfnm(int filno);
 // tstifnm (the same lookup, exported) is declared in zarvo.h.
-// File number of an open host file of exactly that name, or -1.
+// File number of an open host file (not a member) of exactly that name;
+// else of one whose file has the same device and inode as the name (a
+// stat of the name, at open and create only); else -1.
 int chkopnx(const char *name);
 // May the file be changed now? 0, 54 read only, 99 marked for rebuild.
 int chkredf(int filno, FCB *fcb);
@@ -252,6 +262,16 @@ namespace zv {
 
 // Clears a block for a new file, keeping its file number; its state is 'n'.
 void fcb_reset(FCB *fcb);
+// Notes the device and inode of a block's newly opened descriptor, for
+// chkopnx (unknown when the query fails).
+void note_file_identity(FCB *fcb);
+// The writer's lock, taken before the first change of a file: a shared
+// open takes its file exclusively, without waiting, on the descriptor that
+// carries the block's I/O (a member's host), and keeps it until the close.
+// 0 when taken or not needed (held already; a memory, system or read-only
+// file, whose changes are refused elsewhere); 12 with the lock's errno in
+// sysiocod while another open holds the file; a failed reopen's code.
+int take_writer_lock(FCB *fcb);
 // True when the number lies in the file table of the current instance.
 bool filno_in_table(int filno);
 // Grows the file table so that number `last` fits: 0 or 22.

@@ -311,6 +311,9 @@ int wrthdrhgh(FCB *f) {
 
 int tstupd(FCB *f) {
     if (!zvWNGV || !f) return set_uerr(61);
+    // No change reaches a file that another open holds: the writer's lock
+    // comes before any byte, the mark included.
+    if (int rc = take_writer_lock(f)) return rc;
     f->updcount++;
     if (f->hdr.base.updflg) return 0;
     FCB *host = (f->hostfcb && f->hostfcb != f) ? f->hostfcb : nullptr;

@@ -20,9 +20,11 @@ int filhdr(FCB *fcb);
 // wrthdr with the pending index high transaction number in +104/+232 for
 // this one write.
 int wrthdrhgh(FCB *fcb);
-// Marks the file changed before its first change: sets the update flag to
-// 0xFF (a member's host first) and writes the header through to the disk.
-// On failure the flags it set are restored, so the next change tries again.
+// Marks the file changed before its first change: takes the writer's lock
+// (take_writer_lock: 12 while another open holds the file, nothing
+// written), sets the update flag to 0xFF (a member's host first) and writes
+// the header through to the disk. On failure the flags it set are
+// restored, so the next change tries again.
 int tstupd(FCB *fcb);
 // Configuration version for a new header of the block: 0x81, 0x91 or 0xA1.
 uint16_t setverson(const FCB *fcb);

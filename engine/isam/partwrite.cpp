@@ -59,6 +59,7 @@ int part_addrec(int hostno, FCB *host, void *rec, int32_t len, bool variable) {
     partition_search_reset(host);
     INSTGV *g = zvWNGV;
     if (int rc = chkredf(hostno, host)) return isam_end(rc, hostno);
+    if (int rc = claim_set(hostno)) return rc;
     const int32_t reclen = variable ? len : int32_t(host->reclen);
     int32_t raw = 0, stamp = 0;
     if (zvpartdest(hostno, rec, reclen, &raw, &stamp)) return isam_end(g->uerr_cod, hostno);
@@ -98,6 +99,7 @@ int part_rwtrec(int hostno, FCB *host, void *rec, int32_t len, bool variable) {
     partition_search_reset(host);
     INSTGV *g = zvWNGV;
     if (int rc = chkredf(hostno, host)) return isam_end(rc, hostno);
+    if (int rc = claim_set(hostno)) return rc;
     const int32_t reclen = variable ? len : int32_t(host->reclen);
     const int mo = current_member(host, hostno);
     if (mo < 0) return isam_end(g->uerr_cod, hostno);
@@ -145,6 +147,7 @@ int part_delrec(int hostno, FCB *host, bool variable) {
     partition_search_reset(host);
     INSTGV *g = zvWNGV;
     if (int rc = chkredf(hostno, host)) return isam_end(rc, hostno);
+    if (int rc = claim_set(hostno)) return rc;
     const int mo = current_member(host, hostno);
     if (mo < 0) return isam_end(g->uerr_cod, hostno);
     if (host->isamflags & kIsamKeysInvalid) return isam_end(794, hostno);

@@ -604,10 +604,16 @@ ZV_API int GETXCREBLK(int filno, XCREblk *xcre);
  * descriptor, 0x0004 must be variable length, 0x0008 read only, 0x4000
  * accept a file that was not closed cleanly. 0 or an error code: 130 no
  * name, 22 bad number, 46 number (or a member's number) in use, 12 no such
- * file, 13 damaged header, 14 not closed cleanly, 15 refused, 45 key too
- * long, 48 mode does not fit the file, 672 unknown version, 673 extended
- * mark missing, 689 update counters differ, 744 unsupported features.
- * A failed open leaves the number free. OPNFILX ignores its last argument. */
+ * file, or the file is held by another open (of this process or another:
+ * an open without 0x0001, or a shared open that has changed it), with the
+ * lock's errno in the system error code, 13 damaged header, 14 not closed
+ * cleanly, 15 refused, 45 key too long, 48 mode does not fit the file, 672
+ * unknown version, 673 extended mark missing, 689 update counters differ,
+ * 744 unsupported features. A failed open leaves the number free. A shared
+ * open changes its file only alone: its first change takes the file
+ * exclusively, or fails with 12 (nothing written) while another open holds
+ * it, and it keeps the file until it is closed. OPNFILX ignores its last
+ * argument. */
 ZV_API int OPNFIL(int filno, const char *name, uint16_t mode);
 ZV_API int OPNFILX(int filno, const char *name, uint16_t mode, const void *unused);
 /* Closes a file with its members. 0 or the first error (22 bad number, 26

@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "engine/core/centralio.h"
@@ -306,6 +307,53 @@ TEST_F(SuperfileTest, HostOpenAndNames) {
     EXPECT_STREQ(fcb(3)->name, "h!cust");
     EXPECT_EQ(OPNFIL(4, ("h!" + std::string(256, 'n')).c_str(), 0), 139);
     EXPECT_EQ(OPNFIL(4, "h!nosuch", 0), 12);
+}
+
+// A host open under one spelling of its name is the host of every other
+// spelling: members created and opened under another go into it (under
+// its own name), no second block of the host is opened, and the superfile
+// rebuild refuses it as an open host.
+TEST_F(SuperfileTest, AHostIsFoundUnderEverySpellingOfItsName) {
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    const std::string absolute = std::string(cwd) + "/h";
+    struct Case {
+        std::string opened;  // the host's name at its create and open
+        std::string other;   // the other spelling
+    } cases[] = {{"./h", "h"}, {"h", "./h"}, {absolute, "h"}, {"h", "sub/../h"}};
+    ASSERT_EQ(mkdir("sub", 0755), 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.opened + " as " + c.other);
+        ASSERT_EQ(CREDAT(1, c.opened.c_str(), 0, 0, 0x200), 0);
+        for (int n = 3; n <= 5; n++) {
+            const std::string name = c.other + "!m" + std::to_string(n);
+            ASSERT_EQ(CREDAT(n, name.c_str(), 64, 0, 0), 0) << n;
+            EXPECT_EQ(fcb(n)->hostfcb, fcb(1));
+            EXPECT_EQ(std::string(fcb(n)->name), c.opened + "!m" + std::to_string(n));
+            ASSERT_EQ(CLSFIL(n, 0), 0);
+        }
+        EXPECT_EQ(members(1), (std::vector<std::string>{"m3", "m4", "m5"}));
+        ASSERT_EQ(OPNFIL(3, (c.other + "!m3").c_str(), 0), 0);
+        ASSERT_EQ(OPNFIL(4, (c.opened + "!m4").c_str(), 0), 0);
+        EXPECT_EQ(fcb(3)->hostfcb, fcb(1));
+        EXPECT_EQ(fcb(4)->hostfcb, fcb(1));
+        int hosts = 0;
+        for (int i = 0; i <= int(g()->filecount); i++) {
+            if (fcb(i) && fcb(i)->state == 'y' && fcb(i)->hdr.base.sfiltyp == 1) hosts++;
+        }
+        EXPECT_EQ(hosts, 1);
+        EXPECT_EQ(ZVSBLDX(c.other.c_str(), nullptr), 46);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        ASSERT_EQ(unlink("h"), 0);
+    }
+    // A name that is no open file, or names no file at all, finds nothing.
+    ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+    ASSERT_EQ(CREDAT(6, "other", 64, 0, 0), 0);
+    EXPECT_EQ(chkopnx("./h"), 1);
+    EXPECT_EQ(chkopnx("./other"), 6);
+    EXPECT_EQ(chkopnx("./absent"), -1);
+    ASSERT_EQ(CLSFIL(6, 0), 0);
+    EXPECT_EQ(chkopnx("./other"), -1);
 }
 
 // Fails the nth write of an operation for n = 1, 2, ... until it succeeds:
