@@ -404,7 +404,9 @@ int icredat8(Request &r, uint16_t reclen) {
     b.reclen = reclen;
     b.autodup = 1;
     b.flpmode = uint16_t(r.mode & 0x86F4);
-    e.flmode2 &= ~kFlmode2Variant;
+    // The configuration-version variant stays only with a superfile host
+    // made for member kinds that reserve leaf room; its members follow it.
+    if (b.sfiltyp != kSfHost || !(e.flmode2 & kHdrLeafReserve)) e.flmode2 &= ~kFlmode2Variant;
     b.hdrflags = uint16_t(e.flmode2 & 0xFFFF);
     if ((e.flmode2 & 0x02000000) && (e.flmode2 & kFlmode2PartHost)) b.hdrflags2 |= kHdr2Partition;
     zv::set_derived_fields(f);

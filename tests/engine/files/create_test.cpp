@@ -285,6 +285,8 @@ TEST_F(LeafReserveTest, ControlFieldsCoverAFullLeaf) {
         {"member with compressed keys", "h", 0, "h!c", 0, 0, 32, 12, 0, false, 4},
         {"member with the longest key", "h", 0, "h!d", 0, 0, 1024, 0, 0, false, 4},
         {"member with 8-byte offsets", "w", 0x42, "w!a", 0, 0, 8, 0, 0, false, 4},
+        {"member of a host made for mode-0x10 members", "r", 0x402, "r!a", 0, 0, 8, 0, 0, false, 6},
+        {"member of a host made for mode-0x20 members", "s", 0x202, "s!a", 0, 0, 8, 0, 0, false, 6},
         {"index member of a member", "h", 0, "h!e", 0, 0, 10, 0, 0, true, 4},
         {"plain index, mode 0x10", nullptr, 0, "m10.idx", 0x10, 0, 8, 0, 0, false, 4},
         {"plain index, header flags 0x400", nullptr, 0, "f400.idx", 0, 0x402, 8, 0, 0, false, 6},
@@ -335,6 +337,75 @@ TEST_F(LeafReserveTest, ControlFieldsCoverAFullLeaf) {
         EXPECT_GE(maxkbl / elem, (node - hs - c.key) / (elem + c.per) - 1) << "more room given up than the fields need";
         ASSERT_EQ(remove(c.host ? c.host : c.name), 0);
     }
+}
+
+// A superfile host made with create-block mode 0x200 or 0x400 (for members
+// that reserve leaf room) keeps the configuration-version variant in its
+// stored header, and its member indexes follow it with 6-byte control
+// fields, whether made in the session that made the host or in a later one;
+// a host that declines the variant or is made for no such members has
+// members with 4-byte fields.
+TEST_F(LeafReserveTest, HostsForReservingMembersKeepTheVersionVariant) {
+    const struct {
+        uint32_t hostmode;
+        bool variant;
+    } cases[] = {{0x402, true}, {0x202, true}, {0x602, true}, {0x40000402, false}, {0x02, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.hostmode);
+        XCREblk hx{};
+        hx.mode = c.hostmode;
+        ASSERT_EQ(CREDATX8(1, "h", 0, 0, 0x200, 0, nullptr, nullptr, &hx), 0);
+        ASSERT_EQ(CREIDX(3, "h!first", 8, 0, 0, 0, 0, 0), 0);
+        const uint32_t first = fcb(3)->hposl;
+        ASSERT_EQ(CLSFIL(3, 0), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        EXPECT_EQ(le16(stored_header("h", 0), 40), c.variant ? 0x00A1 : 0x0091);
+        ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+        ASSERT_EQ(CREIDX(3, "h!later", 8, 0, 0, 0, 0, 0), 0);
+        const uint32_t later = fcb(3)->hposl;
+        ASSERT_EQ(CLSFIL(3, 0), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        EXPECT_EQ(field_width(stored_header("h", first)), c.variant ? 6 : 4);
+        EXPECT_EQ(field_width(stored_header("h", later)), c.variant ? 6 : 4);
+        ASSERT_EQ(remove("h"), 0);
+    }
+}
+
+// A host made for such members by earlier engines, whose stored header has
+// no variant (as its directory's has none), keeps it: a member index made
+// in it now has 4-byte control fields, takes keys, verifies sound and reads
+// every key after the host is opened anew.
+TEST_F(LeafReserveTest, EarlierHostWithoutTheVariantKeepsItsMembersFieldWidth) {
+    XCREblk hx{};
+    hx.mode = 0x402;
+    ASSERT_EQ(CREDATX8(1, "h", 0, 0, 0x200, 0, nullptr, nullptr, &hx), 0);
+    const uint32_t dir = fcb(2)->hposl;
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    // Version (+40) and the variant bit of flmode2 (+179, bit 5) as earlier
+    // engines stored them, in the host's header and in its directory's.
+    for (uint32_t pos : {0u, dir}) {
+        const Bytes hdr = slice(file_bytes("h"), pos, 256);
+        ASSERT_EQ(le16(hdr, 40), 0x00A1);
+        ASSERT_EQ(hdr[179], 0x20);
+        patch("h", pos + 40, {0x91, 0x00});
+        patch("h", pos + 179, {0x00});
+    }
+    ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+    ASSERT_EQ(CREIDX(3, "h!ix", 8, 0, 0, 0, 0, 0), 0);
+    const uint32_t pos = fcb(3)->hposl;
+    constexpr uint32_t kKeys = 3000;
+    std::vector<uint32_t> order(kKeys);
+    for (uint32_t i = 0; i < kKeys; i++) order[i] = i;
+    std::shuffle(order.begin(), order.end(), std::mt19937(3));
+    for (uint32_t v : order) ASSERT_EQ(ADDKEY(3, key8(v).data(), v + 1, 0), 0) << v;
+    EXPECT_GT(verified_leaves(3), 1);
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    EXPECT_EQ(le16(stored_header("h", 0), 40), 0x0091) << "the host keeps its version";
+    EXPECT_EQ(field_width(stored_header("h", pos)), 4);
+    ASSERT_EQ(OPNFIL(3, "h!ix", 0), 0);
+    EXPECT_GT(verified_leaves(3), 1);
+    for (uint32_t v = 0; v < kKeys; v++) ASSERT_EQ(EQLKEY(3, key8(v).data()), v + 1) << v;
 }
 
 // 40,000 keys in a superfile member index and in a plain index of the same
