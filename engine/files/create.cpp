@@ -69,6 +69,12 @@ bool all_free(int first, int last) {
 
 uint32_t clamp16(uint32_t v) { return v > 0xFFFF ? 0xFFFF : v; }
 
+// Header flags of the superfile member kinds a file mode names: 0x400 for
+// 0x10, 0x200 for 0x20. A file carries them beyond the low bits of its
+// flmode2: a host takes only members of the kinds its flags name, and the
+// open refuses a permanent mode with 0x10 or 0x20 whose flags lack them.
+uint16_t kind_flags(uint16_t mode) { return uint16_t(((mode & 0x10) ? 0x400 : 0) | ((mode & 0x20) ? 0x200 : 0)); }
+
 // Word 10 of the engine's copy loses the bits creation does not keep.
 void mask_word10(XCREblk *x) {
     if (!x) return;
@@ -405,9 +411,10 @@ int icredat8(Request &r, uint16_t reclen) {
     b.autodup = 1;
     b.flpmode = uint16_t(r.mode & 0x86F4);
     // The configuration-version variant stays only with a superfile host
-    // made for member kinds that reserve leaf room; its members follow it.
+    // whose create block names member kinds that reserve leaf room (a kind
+    // named by the file mode alone does not keep it); its members follow it.
     if (b.sfiltyp != kSfHost || !(e.flmode2 & kHdrLeafReserve)) e.flmode2 &= ~kFlmode2Variant;
-    b.hdrflags = uint16_t(e.flmode2 & 0xFFFF);
+    b.hdrflags = uint16_t((e.flmode2 & 0xFFFF) | kind_flags(r.mode));
     if ((e.flmode2 & 0x02000000) && (e.flmode2 & kFlmode2PartHost)) b.hdrflags2 |= kHdr2Partition;
     zv::set_derived_fields(f);
     if (r.memory || zvno_che(f, f->name)) f->opflags |= kOpNoCache;
@@ -567,7 +574,9 @@ int creidx(int filno, const char *name, int32_t keylen, int keytype, int dupflag
     uint32_t w10 = x ? x->flags : 0;
     // The configuration-version variant stays only with leaf reservation.
     if (!(e.flmode2 & kHdrLeafReserve)) e.flmode2 &= ~kFlmode2Variant;
-    b.hdrflags = uint16_t(e.flmode2 & 0xFFFF);
+    // The kind's flags are in place before the geometry, which reserves leaf
+    // room for them (the 0x10 that mode 0x20 adds comes after).
+    b.hdrflags = uint16_t((e.flmode2 & 0xFFFF) | kind_flags(r.mode));
     b.hdrflags2 |= kHdr2Index | ((b.hdrflags2 & kHdr2Ext384) ? kHdr2Ext384Bits : 0);
     if (w10 & 0x02) e.flmode3 |= kFlmode3Replaceable;
     if ((w10 & 0x2000) && (r.mode & 0x20)) rc = 48;
@@ -662,9 +671,10 @@ int icremember(FCB *host, int filno, const char *name, uint64_t hdrpos, uint32_t
     if (!f) return g->uerr_cod;
     if (f->state != 'n') return 46;
     const FILEHDR &hb = host->hdr.base;
-    // Member kinds must be those the host was made for.
-    if (((mode & 0x10) && !(hb.hdrflags & 0x400)) || ((mode & 0x20) && !(hb.hdrflags & 0x200))) return 419;
     const bool index = keytype >= 0;
+    const uint16_t kinds = mode & 0x30;
+    // Member kinds must be those the host was made for.
+    if (kind_flags(mode) & ~hb.hdrflags) return 419;
     if (index && (nmem < 0 || nmem > 127)) return 23;
     if (index && nmem > 0) {
         if (grow_table_for(filno + nmem)) return 22;
@@ -693,12 +703,9 @@ int icremember(FCB *host, int filno, const char *name, uint64_t hdrpos, uint32_t
     }
     e.flmode2 = m2;
     b.flmode = mode;
-    uint16_t kinds = mode & 0x30;
     b.flpmode = uint16_t(kinds ? 0x86C4 & mode : mode & 0x86F4);
     if (kinds) b.flmode &= uint16_t(~0x30);
-    b.hdrflags = uint16_t(m2 & 0xFFFF);
-    if (mode & 0x10) b.hdrflags |= 0x400;
-    if (mode & 0x20) b.hdrflags |= 0x200;
+    b.hdrflags = uint16_t((m2 & 0xFFFF) | kind_flags(mode));
     b.sfiltyp = kSfMember;
     b.supmbr = mno;
     const bool wide = b.hdrflags & kHdr8ByteOffsets;

@@ -204,6 +204,55 @@ TEST_F(CreateTest, MissingDirectoriesAreMadeOnRequest) {
     EXPECT_EQ(zvCreateDirs(std::string(300, 'x').c_str(), 0), 749);
 }
 
+// A data file or an index made with file mode 0x10 or 0x20 carries header
+// flags 0x400 or 0x200 and opens again for update: the open refuses a
+// permanent mode with 0x10 or 0x20 without them. Files whose mode keeps
+// 0x10 (an index made with 0x20 gains it) are changed only while the
+// rebuild flag is on.
+TEST_F(CreateTest, FilesMadeForAMemberKindOpenAgain) {
+    struct Case {
+        const char *what;
+        const char *name;
+        uint16_t mode;
+        uint16_t flags;  // header flags +98, of the group 0x600
+        bool rebuild;
+    } cases[] = {
+        {"data file, mode 0x20", "d20.dat", 0x20, 0x200, false},
+        {"data file, mode 0x10", "d10.dat", 0x10, 0x400, true},
+        {"index, mode 0x10", "i10.idx", 0x10, 0x400, true},
+        {"index, mode 0x20", "i20.idx", 0x20, 0x200, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool index = strstr(c.name, ".idx");
+        unsigned char rec[100];
+        memset(rec, 'r', sizeof rec);
+        g()->rebuilding = c.rebuild;
+        uint32_t pos = 77;
+        if (index) {
+            ASSERT_EQ(CREIDX(1, c.name, 8, 0, 0, 0, 0, c.mode), 0);
+            ASSERT_EQ(ADDKEY(1, "key00001", pos, 0), 0);
+        } else {
+            ASSERT_EQ(CREDAT(1, c.name, 100, 0, c.mode), 0);
+            pos = NEWREC(1);
+            ASSERT_NE(pos, 0u) << zvGetUserErrorCode();
+            ASSERT_EQ(WRTREC(1, pos, rec), 0);
+        }
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        g()->rebuilding = 0;
+        EXPECT_EQ(le16(file_bytes(c.name), 98) & 0x600, c.flags);
+        ASSERT_EQ(OPNFIL(1, c.name, 0), 0);
+        if (index) {
+            EXPECT_EQ(EQLKEY(1, "key00001"), pos);
+        } else {
+            unsigned char back[100] = {};
+            ASSERT_EQ(REDREC(1, pos, back), 0);
+            EXPECT_EQ(memcmp(back, rec, sizeof rec), 0);
+        }
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+    }
+}
+
 TEST_F(CreateTest, MemberDefinitionChecks) {
     ASSERT_EQ(CREIDX(1, "i.idx", 10, 0, 0, 2, 0, 0), 0);
     ASSERT_EQ(CREDATX8(5, "d.dat", 100, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
@@ -289,6 +338,7 @@ TEST_F(LeafReserveTest, ControlFieldsCoverAFullLeaf) {
         {"member of a host made for mode-0x20 members", "s", 0x202, "s!a", 0, 0, 8, 0, 0, false, 6},
         {"index member of a member", "h", 0, "h!e", 0, 0, 10, 0, 0, true, 4},
         {"plain index, mode 0x10", nullptr, 0, "m10.idx", 0x10, 0, 8, 0, 0, false, 4},
+        {"plain index, mode 0x20", nullptr, 0, "m20.idx", 0x20, 0, 8, 0, 0, false, 4},
         {"plain index, header flags 0x400", nullptr, 0, "f400.idx", 0, 0x402, 8, 0, 0, false, 6},
     };
     for (const Case &c : cases) {

@@ -502,4 +502,75 @@ TEST_F(SuperfileTest, VariableLengthMembersAndMemberIndexesWithMembers) {
     EXPECT_EQ(members(hostno), (std::vector<std::string>{"mi", "var"}));
 }
 
+// A host made with file mode 0x20 or 0x10 takes members of that kind: its
+// header flags carry 0x200 or 0x400, so its directory (made with the
+// host's kind) and its members of that kind are accepted, a member of the
+// other kind is refused with 419, and the host opens again for update with
+// its members' records and keys. A file whose mode keeps 0x10 is changed
+// only while the rebuild flag is on (the host of 0x10 and its directory
+// keep it), so the host of 0x10 is made and filled under that flag.
+TEST_F(SuperfileTest, HostsMadeForAMemberKind) {
+    struct Case {
+        uint16_t hostmode;
+        uint16_t flags;  // header flags of the kind, +98
+        uint16_t other;  // the kind the host does not take
+        bool rebuild;
+    } cases[] = {{0x220, 0x200, 0x10, false}, {0x210, 0x400, 0x20, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.hostmode);
+        const uint16_t kind = c.hostmode & 0x30;
+        g()->rebuilding = c.rebuild;
+        ASSERT_EQ(CREDAT(1, "h", 0, 0, c.hostmode), 0);
+        ASSERT_EQ(fcb(2)->state, 'y');
+        ASSERT_EQ(CREDAT(3, "h!kind", 64, 0, kind), 0);
+        ASSERT_EQ(CREIDX(4, "h!ix", 8, 0, 0, 0, 0, kind), 0);
+        ASSERT_EQ(CREDAT(5, "h!plain", 64, 0, 0), 0);
+        EXPECT_EQ(CREDAT(6, "h!other", 64, 0, c.other), 419);
+        EXPECT_EQ(CREIDX(6, "h!otherix", 8, 0, 0, 0, 0, c.other), 419);
+        uint32_t pos[2] = {};
+        unsigned char rec[64];
+        for (int i = 0; i < 2; i++) {
+            const int filno = i ? 5 : 3;
+            memset(rec, 'a' + i, sizeof rec);
+            pos[i] = NEWREC(filno);
+            ASSERT_NE(pos[i], 0u) << zvGetUserErrorCode();
+            ASSERT_EQ(WRTREC(filno, pos[i], rec), 0);
+            ASSERT_EQ(ADDKEY(4, i ? "key00002" : "key00001", pos[i], 0), 0);
+        }
+        const uint32_t dir = fcb(2)->hposl;
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        g()->rebuilding = 0;
+        const Bytes disk = file_bytes("h");
+        EXPECT_EQ(le16(disk, 98) & 0x600, c.flags) << "host";
+        EXPECT_EQ(le16(disk, dir + 98) & 0x600, c.flags) << "directory";
+
+        ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+        EXPECT_EQ(members(1), (std::vector<std::string>{"ix", "kind", "plain"}));
+        ASSERT_EQ(OPNFIL(3, "h!kind", 0), 0);
+        ASSERT_EQ(OPNFIL(4, "h!ix", 0), 0);
+        ASSERT_EQ(OPNFIL(5, "h!plain", 0), 0);
+        for (int i = 0; i < 2; i++) {
+            unsigned char back[64] = {};
+            ASSERT_EQ(REDREC(i ? 5 : 3, pos[i], back), 0);
+            EXPECT_EQ(back[0], 'a' + i);
+            EXPECT_EQ(back[63], 'a' + i);
+            EXPECT_EQ(EQLKEY(4, i ? "key00002" : "key00001"), pos[i]);
+        }
+        // The members themselves do not keep the kind in their file mode:
+        // they take records and keys outside the rebuild as well.
+        memset(rec, 'z', sizeof rec);
+        const uint32_t more = NEWREC(3);
+        ASSERT_NE(more, 0u) << zvGetUserErrorCode();
+        ASSERT_EQ(WRTREC(3, more, rec), 0);
+        ASSERT_EQ(ADDKEY(4, "key00003", more, 0), 0);
+        EXPECT_EQ(EQLKEY(4, "key00003"), more);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        ASSERT_EQ(remove("h"), 0);
+    }
+    // Outside the rebuild the host of 0x10 cannot be changed, its creation
+    // included; nothing is left behind.
+    EXPECT_EQ(CREDAT(1, "h", 0, 0, 0x210), 99);
+    EXPECT_FALSE(exists("h"));
+}
+
 }  // namespace
