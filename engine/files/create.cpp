@@ -692,9 +692,10 @@ int icremember(FCB *host, int filno, const char *name, uint64_t hdrpos, uint32_t
     FILEHDR &b = f->hdr.base;
     FILEHDRX &e = f->hdr.ext;
     // The header follows the host's form: extended with the host, with its
-    // offset width and its configuration-version variant.
+    // offset width and its configuration-version variant. An index member
+    // made for a kind keeps the variant whatever its host's.
     uint32_t m2 = hb.hdrflags & 0x852u;
-    if (host->hdr.ext.flmode2 & kFlmode2Variant) m2 |= kFlmode2Variant;
+    if ((host->hdr.ext.flmode2 & kFlmode2Variant) || (index && kinds)) m2 |= kFlmode2Variant;
     e.nsegs = 1;
     e.crew15 = 0xFFFFFFFFu;
     if (hb.hdrflags & kHdrHasExt) {

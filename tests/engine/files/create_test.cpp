@@ -458,6 +458,53 @@ TEST_F(LeafReserveTest, EarlierHostWithoutTheVariantKeepsItsMembersFieldWidth) {
     for (uint32_t v = 0; v < kKeys; v++) ASSERT_EQ(EQLKEY(3, key8(v).data()), v + 1) << v;
 }
 
+// An index member made with file mode 0x10 or 0x20 keeps the
+// configuration-version variant and reserves 6-byte control fields, also in
+// a host that has no variant (one made with file mode 0x220, whose
+// directory is such a member, or one that declined it); a member made
+// without a kind follows its host. The leaves take keys, verify sound and
+// read every key after the host is opened anew.
+TEST_F(LeafReserveTest, IndexMembersMadeForAKindTakeTheVersionVariant) {
+    struct Case {
+        uint16_t hostfilmode;
+        uint32_t hostblock;  // create-block word 0 of the host (0: defaults)
+        uint16_t mode;       // file mode of the member index
+        int32_t per, dirper;
+    } cases[] = {
+        {0x220, 0, 0x20, 6, 6},
+        {0x220, 0, 0, 4, 6},
+        {0x200, 0x40000202, 0x20, 6, 4},
+        {0x200, 0x40000402, 0x10, 6, 4},
+    };
+    constexpr uint32_t kKeys = 3000;
+    constexpr int32_t kKey = 8;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.hostfilmode << " " << c.hostblock << " " << c.mode);
+        XCREblk hx{};
+        hx.mode = c.hostblock;
+        ASSERT_EQ(CREDATX8(1, "h", 0, 0, c.hostfilmode, 0, nullptr, nullptr, c.hostblock ? &hx : ZV_XCRE_DEFAULT),
+                  0);
+        ASSERT_EQ(CREIDX(3, "h!ix", kKey, 0, 0, 0, 0, c.mode), 0);
+        const uint32_t pos = fcb(3)->hposl, dir = fcb(2)->hposl;
+        std::vector<uint32_t> order(kKeys);
+        for (uint32_t i = 0; i < kKeys; i++) order[i] = i;
+        std::shuffle(order.begin(), order.end(), std::mt19937(7));
+        for (uint32_t v : order) ASSERT_EQ(ADDKEY(3, key8(v).data(), v + 1, 0), 0) << v;
+        EXPECT_GT(verified_leaves(3), 1);
+        ASSERT_EQ(CLSFIL(3, 0), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        const Bytes hdr = stored_header("h", pos);
+        EXPECT_EQ(field_width(hdr), c.per);
+        EXPECT_EQ(field_width(stored_header("h", dir)), c.dirper);
+        EXPECT_LE(le16(hdr, 52) + kKey + le16(hdr, 94) * c.per, kPage - 18 - 18) << "the fields fit the node";
+        ASSERT_EQ(OPNFIL(3, "h!ix", 0), 0);
+        EXPECT_GT(verified_leaves(3), 1);
+        for (uint32_t v = 0; v < kKeys; v++) ASSERT_EQ(EQLKEY(3, key8(v).data()), v + 1) << v;
+        ASSERT_EQ(CLSFIL(chkopnx("h"), 0), 0);
+        ASSERT_EQ(remove("h"), 0);
+    }
+}
+
 // 40,000 keys in a superfile member index and in a plain index of the same
 // key: the member's leaves hold nearly as many keys as the plain index's
 // (the room of their control fields apart), both verify sound, and every
