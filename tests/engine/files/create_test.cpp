@@ -505,6 +505,43 @@ TEST_F(LeafReserveTest, IndexMembersMadeForAKindTakeTheVersionVariant) {
     }
 }
 
+// A standard-header index keeps no feature flags on disk: one made with
+// create-block mode 0x400 has the configuration-version variant, and 6-byte
+// control fields, only while the session that made it keeps it open, and
+// 4-byte fields after it is opened anew. The fields are cleared whatever
+// their width and the element limit (+94) stays within the narrower
+// fields, so the keys of both sessions stay found and the index sound.
+TEST_F(LeafReserveTest, StandardHeaderIndexReopensWithNarrowerControlFields) {
+    constexpr uint32_t kKeys = 4000;
+    XCREblk x{};
+    x.mode = 0x400;
+    ASSERT_EQ(CREIDXX8(3, "s.idx", 8, 0, 0, 0, 0, 0, 0, nullptr, nullptr, &x), 0);
+    ASSERT_NE(fcb(3)->hdr.ext.flmode2 & 0x20000000u, 0u);
+    std::vector<uint32_t> order(kKeys);
+    for (uint32_t i = 0; i < kKeys; i++) order[i] = i;
+    std::shuffle(order.begin(), order.end(), std::mt19937(9));
+    for (uint32_t v : order) {
+        if (v % 2 != 0) continue;
+        ASSERT_EQ(ADDKEY(3, key8(v).data(), v + 1, 0), 0) << v;
+    }
+    EXPECT_GT(verified_leaves(3), 1);
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    EXPECT_EQ(le16(stored_header("s.idx", 0), 40), 0x0081);
+
+    ASSERT_EQ(OPNFIL(3, "s.idx", 0), 0);
+    ASSERT_EQ(fcb(3)->hdr.ext.flmode2 & 0x20000000u, 0u);
+    for (uint32_t v : order) {
+        if (v % 2 != 1) continue;
+        ASSERT_EQ(ADDKEY(3, key8(v).data(), v + 1, 0), 0) << v;
+    }
+    for (uint32_t v = 0; v < kKeys; v += 3) ASSERT_EQ(DELCHK(3, key8(v).data(), v + 1), 0) << v;
+    EXPECT_GT(verified_leaves(3), 1);
+    ASSERT_EQ(CLSFIL(3, 0), 0);
+    ASSERT_EQ(OPNFIL(3, "s.idx", 0), 0);
+    EXPECT_GT(verified_leaves(3), 1);
+    for (uint32_t v = 0; v < kKeys; v++) ASSERT_EQ(EQLKEY(3, key8(v).data()), v % 3 ? v + 1 : 0) << v;
+}
+
 // 40,000 keys in a superfile member index and in a plain index of the same
 // key: the member's leaves hold nearly as many keys as the plain index's
 // (the room of their control fields apart), both verify sound, and every
