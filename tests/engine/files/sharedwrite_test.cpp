@@ -37,17 +37,22 @@ int add_record(int filno, char c) {
 enum Step { kOpen = 1, kAdd = 2, kClose = 3 };
 
 // The other process, working on `name` under file number 1 of its own
-// instance.
-zvtest::Peer other_process(const std::string &name) {
-    return zvtest::Peer([name](int step) {
+// instance; with a member name, `name` is a superfile host, and the
+// member, opened on number 3 after it, takes the record. The add reports
+// the record's position in extra.
+zvtest::Peer other_process(const std::string &name, const std::string &member = "") {
+    return zvtest::Peer([name, member](int step) {
         zvtest::ChildResult r;
         if (!zvWNGV->started && zvtest::start_engine(8, 20, 8, 16) != 0) return r;
+        const int filno = member.empty() ? 1 : 3;
         switch (step) {
         case kOpen:
             r.rc = OPNFIL(1, name.c_str(), kShared);
+            if (r.rc == 0 && !member.empty()) r.rc = OPNFIL(3, member.c_str(), kShared);
             break;
         case kAdd:
-            r.rc = add_record(1, 'p');
+            r.extra = int(NEWREC(filno));
+            r.rc = r.extra ? WRTREC(filno, uint32_t(r.extra), std::string(kReclen, 'p').data()) : zvWNGV->uerr_cod;
             break;
         case kClose:
             r.rc = CLSFIL(1, 0);
@@ -257,6 +262,41 @@ TEST_F(SharedWriteTest, AFileChangedWhileClosedVirtuallyIsNotChangedFromTheOldVi
         g()->openvlimit = 32767;
         expect_contents("a.dat", c.changed ? "ap" : "ab");
     }
+}
+
+// The same for a superfile member: its host is the file that was closed
+// virtually, and the other process changed it through the member.
+TEST_F(SharedWriteTest, AHostChangedThroughAMemberWhileClosedVirtuallyIsNotChangedFromTheOldView) {
+    ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+    ASSERT_EQ(CREDAT(3, "h!m", kReclen, 0, 0), 0);
+    ASSERT_EQ(add_record(3, 'a'), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    for (const char *n : {"b.dat", "c.dat"}) make(n);
+    zvtest::Peer peer = other_process("h", "h!m");
+    g()->openvlimit = 2;
+    ASSERT_EQ(OPNFIL(1, "h", kShared), 0);
+    ASSERT_EQ(OPNFIL(3, "h!m", kShared), 0);
+    ASSERT_EQ(OPNFIL(4, "b.dat", kShared), 0);
+    ASSERT_EQ(OPNFIL(5, "c.dat", kShared), 0);
+    ASSERT_EQ(fcb(1)->state, 'v');
+    ASSERT_EQ(peer.ask(kOpen).rc, 0);
+    const zvtest::ChildResult theirs = peer.ask(kAdd);
+    ASSERT_EQ(theirs.rc, 0);
+    ASSERT_EQ(peer.ask(kClose).rc, 0);
+    const Bytes before = file_bytes("h");
+    EXPECT_EQ(add_record(3, 'b'), 12);
+    EXPECT_EQ(zvGetSystemErrorCode(), 0);
+    EXPECT_EQ(fcb(1)->hdr.base.updflg, 0);
+    EXPECT_EQ(file_bytes("h"), before);
+    for (int i : {1, 4, 5}) ASSERT_EQ(CLSFIL(i, 0), 0) << i;
+    g()->openvlimit = 32767;
+    ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+    ASSERT_EQ(OPNFIL(3, "h!m", 0), 0);
+    EXPECT_EQ(DATENT(3), 2u);
+    std::string rec(kReclen, 0);
+    ASSERT_EQ(REDREC(3, uint32_t(theirs.extra), rec.data()), 0);
+    EXPECT_EQ(rec, std::string(kReclen, 'p'));
+    ASSERT_EQ(CLSFIL(1, 0), 0);
 }
 
 // The file of a superfile member is its host: a process writing a member
