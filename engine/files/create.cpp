@@ -292,15 +292,19 @@ int set_index_geometry(FCB *f, FCB *host, int32_t keylen, int keytype, int dup) 
     int32_t node4 = node / 4;
     bool reserve = (b.flmode & 0x10) || (host->hdr.base.hdrflags & kHdrLeafReserve) || b.sfiltyp == kSfMember;
     if (reserve) {
+        // A leaf of such an index keeps one control field per element
+        // behind its high key, and +94, the leaves' element-count limit, is
+        // the number of fields that fit there. Elements are taken from the
+        // leaf until the fields cover every element of a full leaf, and
+        // number at least max(key length / 12, 3) (half that with
+        // compression), so that the bytes of a leaf, not its count, decide
+        // when it splits.
         int32_t per = (host->hdr.ext.flmode2 & kFlmode2Variant) ? 6 : 4;
-        int32_t want = eff / 12 > 3 ? eff / 12 : 3;
-        if (keytype & 0x0C) want /= 2;
-        // The reserve must also hold the leaf's high key and the control
-        // fields of at least two elements, or the index cannot use its nodes.
-        while (entries > 1 && (maxkbn - leaf_bytes(entries) < per * want ||
-                               maxkbn - leaf_bytes(entries) < eff + 2 * per))
-            entries--;
-        node4 = (maxkbn - leaf_bytes(entries)) / per;
+        int32_t least = eff / 12 > 3 ? eff / 12 : 3;
+        if (keytype & 0x0C) least /= 2;
+        auto fields = [&](int32_t n) { return (maxkbn - leaf_bytes(n) - keylen) / per; };
+        while (entries > 2 && fields(entries) < (entries > least ? entries : least)) entries--;
+        node4 = fields(entries);
     }
     b.maxkbn = uint16_t(maxkbn);
     b.maxkbl = uint16_t(leaf_bytes(entries));
@@ -400,7 +404,9 @@ int icredat8(Request &r, uint16_t reclen) {
     b.reclen = reclen;
     b.autodup = 1;
     b.flpmode = uint16_t(r.mode & 0x86F4);
-    e.flmode2 &= ~kFlmode2Variant;
+    // The configuration-version variant stays only with a superfile host
+    // made for member kinds that reserve leaf room; its members follow it.
+    if (b.sfiltyp != kSfHost || !(e.flmode2 & kHdrLeafReserve)) e.flmode2 &= ~kFlmode2Variant;
     b.hdrflags = uint16_t(e.flmode2 & 0xFFFF);
     if ((e.flmode2 & 0x02000000) && (e.flmode2 & kFlmode2PartHost)) b.hdrflags2 |= kHdr2Partition;
     zv::set_derived_fields(f);
