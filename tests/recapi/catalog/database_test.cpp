@@ -183,13 +183,18 @@ TEST_F(CatalogTest, AFailedCreateLeavesNeitherEntryNorFile) {
     }
 }
 
-TEST_F(CatalogTest, ATableIsAddedToADatabaseInASessionOfItsOwn) {
+// Table "t" (one field) in the directory tdir, made through a session.
+void make_table_t(ZVHANDLE session) {
     fs::create_directory("tdir");
-    ZVHANDLE t = zvdbAllocTable(session_);
+    ZVHANDLE t = zvdbAllocTable(session);
     ASSERT_EQ(zvdbSetTablePath(t, "tdir"), 0);
     ASSERT_NE(zvdbAddField(t, "k", ZV_INT4, 4), nullptr);
     ASSERT_EQ(zvdbCreateTable(t, "t", 0), 0);
     zvdbFreeTable(t);
+}
+
+TEST_F(CatalogTest, ATableIsAddedToADatabaseInASessionOfItsOwn) {
+    make_table_t(session_);
     fs::create_directory("dbdir");
     // The call's own session works in this directory's session dictionary,
     // through an engine instance of its own: while this session holds the
@@ -215,13 +220,8 @@ TEST_F(CatalogTest, ATableIsAddedToADatabaseInASessionOfItsOwn) {
 // the dictionary; a registered database takes the table beside a session
 // that merely is logged on.
 TEST_F(CatalogTest, ATableIsAddedBesideTheCallersSessionWhenItChangesNothingTheSessionHolds) {
-    fs::create_directory("tdir");
+    make_table_t(session_);
     fs::create_directory("dbdir");
-    ZVHANDLE t = zvdbAllocTable(session_);
-    ASSERT_EQ(zvdbSetTablePath(t, "tdir"), 0);
-    ASSERT_NE(zvdbAddField(t, "k", ZV_INT4, 4), nullptr);
-    ASSERT_EQ(zvdbCreateTable(t, "t", 0), 0);
-    zvdbFreeTable(t);
     // A logon that has changed nothing yet.
     auto relogon = [this] {
         ASSERT_EQ(zvdbLogout(session_), 0);
