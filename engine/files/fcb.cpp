@@ -23,6 +23,13 @@
 //     The lock sits on the descriptor, so the blocks of one instance that
 //     share one (a host, its directory and its members; an index and its
 //     additional members) are one holder.
+//  4. A block closed virtually holds no lock until its reopen, so another
+//     open may change the file meanwhile. Every such change moves the
+//     update counter of the file's header (the update mark writes the whole
+//     header), so the reopen compares the counter on disk with the block's
+//     own; when they differ the block is outdated: its header and caches
+//     are not the file's, and it changes nothing more (12, system code 0)
+//     until it is closed, while its reads go on.
 #include "engine/files/fcb.h"
 
 #include <cstdio>
@@ -185,10 +192,15 @@ void zv::note_file_identity(FCB *f) {
 int zv::take_writer_lock(FCB *f) {
     INSTGV *g = zvWNGV;
     FCB *h = io_fcb(f);
-    if (h->wrlock != kLockShared || h->state == 's' || fcb_is_memory(h) || (h->hdr.base.flmode & kOpnReadOnly))
-        return 0;
+    if (h->state == 's' || fcb_is_memory(h) || (h->hdr.base.flmode & kOpnReadOnly)) return 0;
+    // The reopen of a block closed virtually tells whether another open
+    // changed the file meanwhile; a block that saw that writes nothing more.
     if (h->state == 'v' && zvswitch(h) != 0) return g->uerr_cod;
-    if (h->fd < 0) return 0;
+    if (h->outdated) {
+        g->sysiocod = 0;
+        return set_uerr(12);
+    }
+    if (h->wrlock != kLockShared || h->fd < 0) return 0;
     if (int err = zvfpglok81(h->fd, nullptr, 0, 0, 0, 2 | 32)) {
         g->sysiocod = uint16_t(err);
         return set_uerr(12);

@@ -103,6 +103,10 @@ struct FCB {
     // ---- Platform file layer --------------------------------------------------
     uint16_t opnmode;           // open mode: kOpn* bits below
     uint8_t wrlock;             // lock the descriptor holds: kLock* below (the descriptor's block)
+    uint8_t outdated;           // another open changed the file while this block's descriptor was
+                                // released (a virtual close): its header and caches are not the
+                                // file's, and its changes are refused until the close (the
+                                // descriptor's block)
     uint8_t fileidset;          // filedev and fileino are known
     uint64_t filedev, fileino;  // device and inode of the open file (a file's own block)
 
@@ -268,9 +272,12 @@ void note_file_identity(FCB *fcb);
 // The writer's lock, taken before the first change of a file: a shared
 // open takes its file exclusively, without waiting, on the descriptor that
 // carries the block's I/O (a member's host), and keeps it until the close.
+// A block closed virtually is reopened first, so that a file changed by
+// another open meanwhile (FCB::outdated) is known before the change.
 // 0 when taken or not needed (held already; a memory, system or read-only
 // file, whose changes are refused elsewhere); 12 with the lock's errno in
-// sysiocod while another open holds the file; a failed reopen's code.
+// sysiocod while another open holds the file; 12 with sysiocod 0 for an
+// outdated block; a failed reopen's code.
 int take_writer_lock(FCB *fcb);
 // True when the number lies in the file table of the current instance.
 bool filno_in_table(int filno);

@@ -227,6 +227,16 @@ void set_derived_fields(FCB *f) {
     zvhdradj(f);
 }
 
+bool header_written_elsewhere(FCB *f) {
+    unsigned char buf[128];
+    int32_t got = 0;
+    if (direct_io(0, f, f->hposh, f->hposl, buf, int32_t(sizeof buf), &got) != 0 || got != int32_t(sizeof buf))
+        return true;
+    FILEHDR disk;
+    decode_base(buf, buf + sizeof buf, &disk);
+    return disk.updcnt != f->hdr.base.updcnt;
+}
+
 uint32_t node_size_of(const FCB *f) {
     const FILEHDR &b = f->hdr.base;
     uint32_t n = b.nodsiz;

@@ -46,5 +46,12 @@ uint64_t first_record_offset(const FCB *fcb);
 void set_derived_fields(FCB *fcb);
 // Node size in bytes from the header field (1..127: units of 16384).
 uint32_t node_size_of(const FCB *fcb);
+// Whether another open wrote the file's header since the block last read
+// or wrote it: the update counter (+108) on disk, read past any cached
+// page, is not the block's own. A change through any other open passes
+// its update mark, which writes the whole header and so moves the counter.
+// One read of the base part; a header that cannot be read counts as
+// written elsewhere.
+bool header_written_elsewhere(FCB *fcb);
 
 }  // namespace zv

@@ -612,7 +612,11 @@ ZV_API int GETXCREBLK(int filno, XCREblk *xcre);
  * 744 unsupported features. A failed open leaves the number free. A shared
  * open changes its file only alone: its first change takes the file
  * exclusively, or fails with 12 (nothing written) while another open holds
- * it, and it keeps the file until it is closed. OPNFILX ignores its last
+ * it, and it keeps the file until it is closed. An open whose descriptor
+ * the engine gave up for a while (beyond the descriptor budget) holds no
+ * lock meanwhile: when it comes back to a file that another open changed,
+ * its changes fail with 12 and the system error code 0 (nothing written)
+ * until it is closed, while its reads go on. OPNFILX ignores its last
  * argument. */
 ZV_API int OPNFIL(int filno, const char *name, uint16_t mode);
 ZV_API int OPNFILX(int filno, const char *name, uint16_t mode, const void *unused);

@@ -5,6 +5,7 @@
 // file: another process, another instance of this process, another file
 // number of this instance. A superfile member's file is its host.
 #include <cerrno>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -36,17 +37,22 @@ int add_record(int filno, char c) {
 enum Step { kOpen = 1, kAdd = 2, kClose = 3 };
 
 // The other process, working on `name` under file number 1 of its own
-// instance.
-zvtest::Peer other_process(const std::string &name) {
-    return zvtest::Peer([name](int step) {
+// instance; with a member name, `name` is a superfile host, and the
+// member, opened on number 3 after it, takes the record. The add reports
+// the record's position in extra.
+zvtest::Peer other_process(const std::string &name, const std::string &member = "") {
+    return zvtest::Peer([name, member](int step) {
         zvtest::ChildResult r;
         if (!zvWNGV->started && zvtest::start_engine(8, 20, 8, 16) != 0) return r;
+        const int filno = member.empty() ? 1 : 3;
         switch (step) {
         case kOpen:
             r.rc = OPNFIL(1, name.c_str(), kShared);
+            if (r.rc == 0 && !member.empty()) r.rc = OPNFIL(3, member.c_str(), kShared);
             break;
         case kAdd:
-            r.rc = add_record(1, 'p');
+            r.extra = int(NEWREC(filno));
+            r.rc = r.extra ? WRTREC(filno, uint32_t(r.extra), std::string(kReclen, 'p').data()) : zvWNGV->uerr_cod;
             break;
         case kClose:
             r.rc = CLSFIL(1, 0);
@@ -78,6 +84,18 @@ protected:
     void expect_records(const char *file, uint32_t n) {
         ASSERT_EQ(OPNFIL(1, file, 0), 0);
         EXPECT_EQ(DATENT(1), n);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+    }
+    // The file, opened alone, holds one record of each byte of `bytes`, in
+    // that order from first_ on.
+    void expect_contents(const char *file, const std::string &bytes) {
+        ASSERT_EQ(OPNFIL(1, file, 0), 0);
+        EXPECT_EQ(DATENT(1), bytes.size());
+        std::string rec(kReclen, 0);
+        for (size_t i = 0; i < bytes.size(); i++) {
+            ASSERT_EQ(REDREC(1, first_ + uint32_t(i * kReclen), rec.data()), 0) << i;
+            EXPECT_EQ(rec, std::string(kReclen, bytes[i])) << i;
+        }
         ASSERT_EQ(CLSFIL(1, 0), 0);
     }
     uint32_t first_ = 0;
@@ -187,6 +205,98 @@ TEST_F(SharedWriteTest, AWriterKeepsTheFileThroughVirtualCloses) {
     ASSERT_EQ(peer.ask(kOpen).rc, 0);
     ASSERT_EQ(peer.ask(kClose).rc, 0);
     expect_records("a.dat", 3u);
+}
+
+// A block closed virtually holds no lock: another process may open the
+// file, change it and close it before the block is reopened. The block's
+// header and caches are then not the file's, so its changes are refused
+// (12, no system error) and write nothing while its reads go on, and every
+// record either process was told it wrote is there. A reopen that finds
+// the file as the block left it changes it as before.
+TEST_F(SharedWriteTest, AFileChangedWhileClosedVirtuallyIsNotChangedFromTheOldView) {
+    struct Case {
+        const char *what;
+        uint16_t mode;   // of this process's open
+        bool changed;    // the other process adds a record meanwhile
+    } cases[] = {
+        {"shared, changed elsewhere", kShared, true},
+        {"exclusive, changed elsewhere", 0, true},
+        {"shared, unchanged", kShared, false},
+        {"exclusive, unchanged", 0, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char *n : {"a.dat", "b.dat", "c.dat"}) {
+            std::remove(n);
+            make(n);
+        }
+        zvtest::Peer peer = other_process("a.dat");
+        g()->openvlimit = 2;
+        ASSERT_EQ(OPNFIL(1, "a.dat", c.mode), 0);
+        std::string rec(kReclen, 0);
+        ASSERT_EQ(REDREC(1, first_, rec.data()), 0);
+        ASSERT_EQ(OPNFIL(2, "b.dat", kShared), 0);
+        ASSERT_EQ(OPNFIL(3, "c.dat", kShared), 0);
+        ASSERT_EQ(fcb(1)->state, 'v');
+        if (c.changed) {
+            ASSERT_EQ(peer.ask(kOpen).rc, 0);
+            ASSERT_EQ(peer.ask(kAdd).rc, 0);
+            ASSERT_EQ(peer.ask(kClose).rc, 0);
+        }
+        const Bytes before = file_bytes("a.dat");
+        const int rc = add_record(1, 'b');
+        if (c.changed) {
+            EXPECT_EQ(rc, 12);
+            EXPECT_EQ(zvGetSystemErrorCode(), 0);
+            EXPECT_EQ(fcb(1)->hdr.base.updflg, 0);
+            EXPECT_EQ(file_bytes("a.dat"), before);
+            // Refused again, and read as before.
+            EXPECT_EQ(add_record(1, 'c'), 12);
+            rec.assign(kReclen, 0);
+            EXPECT_EQ(REDREC(1, first_, rec.data()), 0);
+            EXPECT_EQ(rec, std::string(kReclen, 'a'));
+        } else {
+            EXPECT_EQ(rc, 0);
+        }
+        for (int i = 1; i <= 3; i++) ASSERT_EQ(CLSFIL(i, 0), 0) << i;
+        g()->openvlimit = 32767;
+        expect_contents("a.dat", c.changed ? "ap" : "ab");
+    }
+}
+
+// The same for a superfile member: its host is the file that was closed
+// virtually, and the other process changed it through the member.
+TEST_F(SharedWriteTest, AHostChangedThroughAMemberWhileClosedVirtuallyIsNotChangedFromTheOldView) {
+    ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+    ASSERT_EQ(CREDAT(3, "h!m", kReclen, 0, 0), 0);
+    ASSERT_EQ(add_record(3, 'a'), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    for (const char *n : {"b.dat", "c.dat"}) make(n);
+    zvtest::Peer peer = other_process("h", "h!m");
+    g()->openvlimit = 2;
+    ASSERT_EQ(OPNFIL(1, "h", kShared), 0);
+    ASSERT_EQ(OPNFIL(3, "h!m", kShared), 0);
+    ASSERT_EQ(OPNFIL(4, "b.dat", kShared), 0);
+    ASSERT_EQ(OPNFIL(5, "c.dat", kShared), 0);
+    ASSERT_EQ(fcb(1)->state, 'v');
+    ASSERT_EQ(peer.ask(kOpen).rc, 0);
+    const zvtest::ChildResult theirs = peer.ask(kAdd);
+    ASSERT_EQ(theirs.rc, 0);
+    ASSERT_EQ(peer.ask(kClose).rc, 0);
+    const Bytes before = file_bytes("h");
+    EXPECT_EQ(add_record(3, 'b'), 12);
+    EXPECT_EQ(zvGetSystemErrorCode(), 0);
+    EXPECT_EQ(fcb(1)->hdr.base.updflg, 0);
+    EXPECT_EQ(file_bytes("h"), before);
+    for (int i : {1, 4, 5}) ASSERT_EQ(CLSFIL(i, 0), 0) << i;
+    g()->openvlimit = 32767;
+    ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+    ASSERT_EQ(OPNFIL(3, "h!m", 0), 0);
+    EXPECT_EQ(DATENT(3), 2u);
+    std::string rec(kReclen, 0);
+    ASSERT_EQ(REDREC(3, uint32_t(theirs.extra), rec.data()), 0);
+    EXPECT_EQ(rec, std::string(kReclen, 'p'));
+    ASSERT_EQ(CLSFIL(1, 0), 0);
 }
 
 // The file of a superfile member is its host: a process writing a member

@@ -131,6 +131,60 @@ TEST_F(SharedSetTest, TwoWritersKeepEveryAcknowledgedRecord) {
     ASSERT_EQ(CLIFIL(&check.ifil), 0);
 }
 
+// Every file of a set opened shared is closed virtually (no lock held) while
+// the other process adds records: the update that reopens them finds the
+// set changed, refuses with 12 (no system error) before any change, and
+// reads go on; no record is lost.
+TEST_F(SharedSetTest, ASetChangedWhileClosedVirtuallyIsNotUpdatedFromTheOldView) {
+    // Two files of this process besides the set, on numbers the set leaves
+    // free.
+    const int others[] = {15, 16};
+    for (int f : others) {
+        const std::string name = "other" + std::to_string(f) + ".dat";
+        ASSERT_EQ(CREDATX8(f, name.c_str(), 64, 0, 0x800, 0, nullptr, nullptr, nullptr), 0);
+        ASSERT_EQ(CLSFIL(f, 0), 0);
+    }
+    zvtest::Peer peer = other_process();
+    zvWNGV->openvlimit = 2;
+    CustSet s;
+    s.ifil.dfilmod = s.ifil.ifilmod = kShared;
+    ASSERT_EQ(OPNIFIL(&s.ifil), 0);
+    const int datno = s.ifil.tfilno;
+    for (int f : others) ASSERT_EQ(OPNFIL(f, ("other" + std::to_string(f) + ".dat").c_str(), kShared), 0);
+    for (int f = datno; f <= datno + 3; f++) ASSERT_EQ(zvWNGV->fcbtab[f]->fd, -1) << f;
+    ASSERT_EQ(peer.ask(command(kOpen)).rc, 0);
+    zvtest::ChildResult r = peer.ask(command(kAdd, 10));
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.extra, kBatch);
+    ASSERT_EQ(peer.ask(command(kClose)).rc, 0);
+
+    const std::vector<std::string> before = files();
+    std::string rec = cust_record(10 + kBatch);
+    EXPECT_EQ(ADDREC(datno, rec.data()), 12);
+    EXPECT_EQ(zvGetSystemErrorCode(), 0);
+    EXPECT_EQ(zvWNGV->isamerr_cod, 12);
+    EXPECT_TRUE(files() == before);
+    std::string got(64, 0);
+    ASSERT_EQ(EQLREC(datno + 1, cust_record(5).data(), got.data()), 0);
+    EXPECT_EQ(got, cust_record(5));
+    EXPECT_EQ(DELREC(datno), 12);
+    EXPECT_TRUE(files() == before);
+    ASSERT_EQ(CLIFIL(&s.ifil), 0);
+    for (int f : others) ASSERT_EQ(CLSFIL(f, 0), 0);
+    zvWNGV->openvlimit = 32767;
+
+    ASSERT_TRUE(zvtest::verify_set("cust.dat"));
+    CustSet check;
+    ASSERT_EQ(OPNIFIL(&check.ifil), 0);
+    EXPECT_EQ(DATENT(check.ifil.tfilno), uint32_t(10 + kBatch));
+    for (int i = 0; i < 10 + kBatch; i++) {
+        std::string want = cust_record(i);
+        ASSERT_EQ(EQLREC(check.ifil.tfilno + 1, want.data(), got.data()), 0) << i;
+        EXPECT_EQ(got, want);
+    }
+    ASSERT_EQ(CLIFIL(&check.ifil), 0);
+}
+
 // The data file is free, only an index file of the set is held elsewhere:
 // the update is refused before it changes anything.
 TEST_F(SharedSetTest, AnUpdateTakesEveryFileOfItsSetBeforeItsFirstChange) {
