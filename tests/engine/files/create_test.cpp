@@ -305,6 +305,13 @@ protected:
         }
         return leaves;
     }
+    // The values 0 .. n - 1 in an order drawn from seed.
+    static std::vector<uint32_t> shuffled(uint32_t n, unsigned seed) {
+        std::vector<uint32_t> order(n);
+        for (uint32_t i = 0; i < n; i++) order[i] = i;
+        std::shuffle(order.begin(), order.end(), std::mt19937(seed));
+        return order;
+    }
     static std::string key8(uint32_t v) {
         char k[9];
         snprintf(k, sizeof k, "%08u", v);
@@ -444,9 +451,7 @@ TEST_F(LeafReserveTest, EarlierHostWithoutTheVariantKeepsItsMembersFieldWidth) {
     ASSERT_EQ(CREIDX(3, "h!ix", 8, 0, 0, 0, 0, 0), 0);
     const uint32_t pos = fcb(3)->hposl;
     constexpr uint32_t kKeys = 3000;
-    std::vector<uint32_t> order(kKeys);
-    for (uint32_t i = 0; i < kKeys; i++) order[i] = i;
-    std::shuffle(order.begin(), order.end(), std::mt19937(3));
+    const std::vector<uint32_t> order = shuffled(kKeys, 3);
     for (uint32_t v : order) ASSERT_EQ(ADDKEY(3, key8(v).data(), v + 1, 0), 0) << v;
     EXPECT_GT(verified_leaves(3), 1);
     ASSERT_EQ(CLSFIL(3, 0), 0);
@@ -486,9 +491,7 @@ TEST_F(LeafReserveTest, IndexMembersMadeForAKindTakeTheVersionVariant) {
                   0);
         ASSERT_EQ(CREIDX(3, "h!ix", kKey, 0, 0, 0, 0, c.mode), 0);
         const uint32_t pos = fcb(3)->hposl, dir = fcb(2)->hposl;
-        std::vector<uint32_t> order(kKeys);
-        for (uint32_t i = 0; i < kKeys; i++) order[i] = i;
-        std::shuffle(order.begin(), order.end(), std::mt19937(7));
+        const std::vector<uint32_t> order = shuffled(kKeys, 7);
         for (uint32_t v : order) ASSERT_EQ(ADDKEY(3, key8(v).data(), v + 1, 0), 0) << v;
         EXPECT_GT(verified_leaves(3), 1);
         ASSERT_EQ(CLSFIL(3, 0), 0);
@@ -517,9 +520,7 @@ TEST_F(LeafReserveTest, StandardHeaderIndexReopensWithNarrowerControlFields) {
     x.mode = 0x400;
     ASSERT_EQ(CREIDXX8(3, "s.idx", 8, 0, 0, 0, 0, 0, 0, nullptr, nullptr, &x), 0);
     ASSERT_NE(fcb(3)->hdr.ext.flmode2 & 0x20000000u, 0u);
-    std::vector<uint32_t> order(kKeys);
-    for (uint32_t i = 0; i < kKeys; i++) order[i] = i;
-    std::shuffle(order.begin(), order.end(), std::mt19937(9));
+    const std::vector<uint32_t> order = shuffled(kKeys, 9);
     for (uint32_t v : order) {
         if (v % 2 != 0) continue;
         ASSERT_EQ(ADDKEY(3, key8(v).data(), v + 1, 0), 0) << v;
@@ -552,9 +553,7 @@ TEST_F(LeafReserveTest, MemberIndexLeavesHoldAsManyKeysAsTheNodeAllows) {
     ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
     ASSERT_EQ(CREIDX(3, "h!ix", kKey, 0, 0, 0, 0, 0), 0);
     ASSERT_EQ(CREIDX(4, "plain.idx", kKey, 0, 0, 0, 0, 0), 0);
-    std::vector<uint32_t> order(kKeys);
-    for (uint32_t i = 0; i < kKeys; i++) order[i] = i;
-    std::shuffle(order.begin(), order.end(), std::mt19937(11));
+    const std::vector<uint32_t> order = shuffled(kKeys, 11);
     for (int filno : {3, 4})
         for (uint32_t v : order) ASSERT_EQ(ADDKEY(filno, key8(v).data(), v + 1, 0), 0) << filno << " " << v;
     struct Index {
@@ -612,9 +611,7 @@ TEST_F(LeafReserveTest, EarlierMemberIndexKeepsItsStoredGeometry) {
     EXPECT_GE(f->elmlimit, 2);
     EXPECT_LE(kOldLeaf + kKey + f->elmlimit * 4, kNode - 18) << "the limit keeps the fields inside the node";
     constexpr uint32_t kKeys = 2000;
-    std::vector<uint32_t> order(kKeys);
-    for (uint32_t i = 0; i < kKeys; i++) order[i] = i;
-    std::shuffle(order.begin(), order.end(), std::mt19937(5));
+    const std::vector<uint32_t> order = shuffled(kKeys, 5);
     for (uint32_t v : order) ASSERT_EQ(ADDKEY(3, key8(v).data(), v + 1, 0), 0) << v;
     EXPECT_GE(verified_leaves(3), int32_t(kKeys / uint32_t(f->elmlimit)));
     for (uint32_t v = 0; v < kKeys; v++) ASSERT_EQ(EQLKEY(3, key8(v).data()), v + 1) << v;
