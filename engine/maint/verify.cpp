@@ -208,8 +208,11 @@ struct LinkWalk {
         const uint64_t node = f->nodesize;
         bool bad;
         if (idx_wrapped(f)) {
+            // A wrapped node, its area header and the node, is one page of
+            // the host and starts on a page boundary. Nodes that earlier
+            // engines placed on multiples of the node size are as sound.
             uint64_t h = idx_hug(f) ? 22 : 18;
-            bad = pos < h || (pos - h) % node != 0;
+            bad = pos < h || ((pos - h) % (node + h) != 0 && (pos - h) % node != 0);
         } else {
             if (physical_fcb(idx_host(f))->hdr.base.clstyp == kKindVariable) return;
             bad = pos % node != 0;

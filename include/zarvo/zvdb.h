@@ -769,7 +769,15 @@ ZV_API ZVDATETIME zvdbServerDateTime(ZVHANDLE handle);
  * caller's current instance is current again afterwards): the database is
  * first created when createdb is nonzero, the table's entry is dropped and
  * added again. reserved1 and reserved2 are not used. 0 or the first
- * failing code (518 while another such call runs, 82 no session). */
+ * failing code (518 while another such call runs, 82 no session). The call
+ * needs no session of the caller, but the caller's sessions are opens of
+ * the files it changes like any other: it fails with 12 (nothing written)
+ * when it must register the database (createdb, the database not yet in
+ * the dictionary) in the session dictionary of the current directory while
+ * a session there (the caller's own included) is logged on, and when a
+ * session there has changed that dictionary since its logon. While a
+ * session has the database connected, the table's old entry cannot be
+ * dropped and the add finds it there (4022). */
 ZV_API ZVDBRET zvdbAddTableToDatabase(const char *dbname, const char *dbpath, const char *tablename,
                                       const char *tablepath, void *reserved1, void *reserved2,
                                       int createdb);
@@ -3053,7 +3061,9 @@ ZV_API ZVHANDLE zvdbGetBestIndex(ZVHANDLE record, const char *const *names, ZVDB
 /* ---- Result sets ---- */
 
 /* Criterion operators: as the range operators, a single value for 193,
- * 38, 130, 195, 196, 69 and two for 199, 72, 137, 10, 43. */
+ * 38, 130, 195, 196, 69 and two for 199, 72, 137, 10, 43; but 43 here is
+ * below the first value and above the second ("< v1 && > v2"), so it
+ * selects nothing when the first value is below the second. */
 typedef int32_t ZVDB_CRITERIA_OP;
 /* A new result set of the table with a name no other of its sets has
  * (compared with case): 4004 the name is taken, 4007, 4001. */
