@@ -42,15 +42,6 @@ constexpr uint32_t kRblPartitionRun = 0x1000000;   // a partition rebuild called
 constexpr uint32_t kRblMapMissing = 0x2000000;     // the scan found no readable identity map
 constexpr uint32_t kRblGlobalKeys = 0x0C000000;    // key pass of a partitioned set
 
-// A block a sort of the running set rebuild or compaction gave back, kept
-// for the next sort of the run (rbl_take_block).
-struct KeptBlock {
-    unsigned char *p;         // null: the slot is free
-    uint64_t size;            // bytes
-    int32_t mapped;           // as work_block said
-};
-constexpr int kKeptBlocks = 8;
-
 // Progress, work buffer and error state of the rebuilds (one at a time per
 // instance).
 struct RblState {
@@ -69,7 +60,6 @@ struct RblState {
     uint64_t loaded;          // keys handed to the bulk load (the index rebuild's own count)
     uint64_t copyreads;       // live records the compaction's copy read
     uint64_t copywrites;      // records the compaction's copy wrote
-    KeptBlock kept[kKeptBlocks];  // sort blocks kept while a run lasts
 };
 
 struct MaintState {

@@ -9,12 +9,9 @@
 //
 // The work buffer holds one record image for the scan, the key pass and the
 // purge; it only grows while a run lasts, so that no record costs an
-// allocation. The blocks of a sort's pointers and entries are kept from one
-// sort of a run to the next: the three key passes of a set then fill the
-// same memory, which the system zeroes and maps only once.
+// allocation.
 #include "engine/maint/rblstate.h"
 
-#include <cstdint>
 #include <cstring>
 
 #include "engine/core/arith.h"
@@ -24,7 +21,6 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
-#include "engine/core/pools.h"
 #include "engine/files/close.h"
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
@@ -87,45 +83,6 @@ void rbfreebuf() {
     zvputmem(r.buf);
     r.buf = nullptr;
     r.bufsize = 0;
-    rbl_free_kept_blocks();
-}
-
-unsigned char *rbl_take_block(uint64_t n, uint64_t *size, int32_t *mapped) {
-    RblState &r = rs();
-    KeptBlock *best = nullptr;
-    if (zvWNGV->rebuilding) {
-        for (KeptBlock &k : r.kept)
-            if (k.p && k.size >= n && k.size / 2 <= n && (!best || k.size < best->size)) best = &k;
-    }
-    if (best) {
-        unsigned char *p = best->p;
-        *size = best->size;
-        *mapped = best->mapped;
-        *best = KeptBlock{};
-        return p;
-    }
-    if (n > SIZE_MAX) return nullptr;
-    *size = n;
-    return static_cast<unsigned char *>(work_block(size_t(n), mapped));
-}
-
-void rbl_give_block(unsigned char *p, uint64_t size, int32_t mapped) {
-    if (!p) return;
-    if (zvWNGV->rebuilding) {
-        for (KeptBlock &k : rs().kept) {
-            if (k.p) continue;
-            k = KeptBlock{p, size, mapped};
-            return;
-        }
-    }
-    free_work_block(p, size_t(size), mapped);
-}
-
-void rbl_free_kept_blocks() {
-    for (KeptBlock &k : rs().kept) {
-        if (k.p) free_work_block(k.p, size_t(k.size), k.mapped);
-        k = KeptBlock{};
-    }
 }
 
 int rerr(int code, int filno) {

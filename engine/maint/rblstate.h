@@ -35,20 +35,8 @@ int rbl_count(int code);
 // The work buffer holding at least size bytes (zero-filled when it had to
 // grow), or null with its size 0 (callers report 120).
 unsigned char *rbgetbuf(int32_t size);
-// Frees the work buffer and the sort blocks kept for the run.
+// Frees the work buffer.
 void rbfreebuf();
-
-// Blocks of at least n bytes for a sort's pointers and entries (contents
-// undefined): while a set rebuild or compaction runs, the smallest block
-// that an earlier sort of the run gave back, that holds n bytes and is less
-// than twice as large, else a new work block (work_block). *size and *mapped say what to give back.
-// Null when no memory.
-unsigned char *rbl_take_block(uint64_t n, uint64_t *size, int32_t *mapped);
-// Gives a block of rbl_take_block back: kept for the next sort while a run
-// lasts and a slot is free, else freed. Null is ignored.
-void rbl_give_block(unsigned char *p, uint64_t size, int32_t mapped);
-// Frees the blocks kept and not taken again.
-void rbl_free_kept_blocks();
 
 // Stores code as uerr_cod, isamerr_cod and the rebuild error, filno as the
 // rebuild error's file; returns code.

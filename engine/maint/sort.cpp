@@ -42,7 +42,6 @@
 #include "engine/crypto/crypto_files.h"
 #include "engine/files/fcb.h"
 #include "engine/files/fixrec.h"
-#include "engine/maint/rblstate.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -540,10 +539,10 @@ int write_run(SORTHANDLE *h) {
 }
 
 void release_buffers(SORTHANDLE *h) {
-    rbl_give_block(reinterpret_cast<unsigned char *>(h->ptrs), h->ptrbytes, h->ptrsmapped);
+    free_work_block(h->ptrs, size_t(h->ptrbytes), h->ptrsmapped);
     mbfree(h->outbuf);
     for (uint32_t i = 0; i < kSortMaxRuns; i++) {
-        rbl_give_block(h->bufs[i], h->bufbytes[i], h->bufmapped[i]);
+        free_work_block(h->bufs[i], size_t(h->bufsize), h->bufmapped[i]);
         h->bufs[i] = nullptr;
     }
     h->ptrs = nullptr;
@@ -552,19 +551,18 @@ void release_buffers(SORTHANDLE *h) {
 
 // Allocates the buffers for capacity n and b buffers: true, or false with
 // nothing kept. The pointers and the entries are read in no order while the
-// load is sorted and served: large ones are work blocks, kept from one sort
-// of a run to the next.
+// load is sorted and served: large ones are work blocks.
 bool allocate(SORTHANDLE *h, uint64_t n, uint32_t b) {
     const uint64_t l = h->entrylen;
     const uint64_t each = (n / b + 1) * l;
     if (n > SIZE_MAX / sizeof(unsigned char *) || each > SIZE_MAX) return false;
     h->bufsize = each;
+    h->ptrbytes = n * sizeof(unsigned char *);
     h->outbuf = static_cast<unsigned char *>(mballc64(kSortOutBuf));
-    h->ptrs = reinterpret_cast<unsigned char **>(
-        rbl_take_block(n * sizeof(unsigned char *), &h->ptrbytes, &h->ptrsmapped));
+    h->ptrs = static_cast<unsigned char **>(work_block(size_t(h->ptrbytes), &h->ptrsmapped));
     bool ok = h->outbuf && h->ptrs;
     for (uint32_t i = 0; ok && i < b; i++) {
-        h->bufs[i] = rbl_take_block(each, &h->bufbytes[i], &h->bufmapped[i]);
+        h->bufs[i] = static_cast<unsigned char *>(work_block(size_t(each), &h->bufmapped[i]));
         ok = h->bufs[i] != nullptr;
     }
     if (!ok) {
@@ -666,15 +664,12 @@ SORTHANDLE *zvsinit(uint16_t entrylen, int bufcount, FCB *datafcb, int) {
         }
         if (allocate(h, n, b)) break;
         if (n < 2) {
-            rbl_free_kept_blocks();
             fail(h, kNoMemory);
             zvsfree(h);
             return nullptr;
         }
         n /= 2;
     }
-    // Blocks of the run that this sort did not take are not held on to.
-    rbl_free_kept_blocks();
     h->capacity = n;
     h->nbufs = b;
     h->lastbuf = b - 1;

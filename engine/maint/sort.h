@@ -30,8 +30,7 @@ struct SORTHANDLE {
     int32_t ptrsmapped;                  // the pointer block is mapped (free_work_block)
     unsigned char *outbuf;               // kSortOutBuf staging bytes for work-file writes
     unsigned char *bufs[kSortMaxRuns];   // the B entry buffers
-    uint64_t bufbytes[kSortMaxRuns];     // bytes of the block of entry buffer k
-    int32_t bufmapped[kSortMaxRuns];     // the block of entry buffer k is mapped (free_work_block)
+    int32_t bufmapped[kSortMaxRuns];     // entry buffer k is mapped (free_work_block)
     unsigned char *curbuf;               // the buffer being filled
     unsigned char *runcur[kSortMaxRuns]; // merge: next entry of each run; null exhausted
     uint32_t nextret;                    // all in memory: next pointer to return

@@ -13,7 +13,6 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/files/fcb.h"
-#include "engine/maint/rblstate.h"
 #include "engine/maint/sort.h"
 #include "tests/engine/maint/maintfix.h"
 #include "zarvo/zarvo.h"
@@ -221,43 +220,6 @@ TEST_F(SortTest, LargeBuffersAreWorkBlocksGivenBack) {
     ASSERT_NE(h, nullptr);
     for (const std::string &e : in) ASSERT_EQ(zv::zvsadd(h, e.data()), 0);
     EXPECT_EQ(zv::zvsabort(h), 0);
-    EXPECT_EQ(zv::pool_blocks_in_use(), inuse);
-}
-
-// While a set rebuild or compaction runs, a sort takes the blocks that the
-// sort before it gave back when they fit (at most twice the size asked
-// for); blocks not taken are freed, and the run's end frees the rest.
-TEST_F(SortTest, BlocksAreKeptFromOneSortOfARunToTheNext) {
-    const Entries in = random_entries(100, 24, 5);
-    FCB *src = source(1000000);
-    zv::fault_reset();
-    const int64_t inuse = zv::pool_blocks_in_use();
-    zvWNGV->rebuilding = 1;
-    SORTHANDLE *h = zv::zvsinit(24, 0, src, 0);
-    ASSERT_NE(h, nullptr);
-    ASSERT_EQ(h->nbufs, 3u);
-    const std::set<void *> first = {h->ptrs, h->bufs[0], h->bufs[1], h->bufs[2]};
-    EXPECT_TRUE(same(run(h, in), sorted(in)));
-    EXPECT_EQ(zv::pool_blocks_in_use(), inuse + 4) << "the pointers and three buffers are kept";
-    // The same sort again fills the same memory.
-    h = zv::zvsinit(24, 0, src, 0);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ((std::set<void *>{h->ptrs, h->bufs[0], h->bufs[1], h->bufs[2]}), first);
-    EXPECT_TRUE(same(run(h, in), sorted(in)));
-    // A sort of a third of the entries fits none of them: they are freed.
-    const Entries small = random_entries(100, 8, 6);
-    h = zv::zvsinit(8, 0, source(1000000 / 3), 0);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(first.count(h->ptrs), 0u);
-    EXPECT_EQ(zv::pool_blocks_in_use(), inuse + 5 + 1) << "its own four blocks, its output buffer and handle";
-    EXPECT_TRUE(same(run(h, small), sorted(small)));
-    zv::rbfreebuf();
-    EXPECT_EQ(zv::pool_blocks_in_use(), inuse);
-    // Outside a run nothing is kept.
-    zvWNGV->rebuilding = 0;
-    h = zv::zvsinit(24, 0, src, 0);
-    ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(same(run(h, in), sorted(in)));
     EXPECT_EQ(zv::pool_blocks_in_use(), inuse);
 }
 
