@@ -52,6 +52,7 @@ constexpr uint64_t kDefaultBudget = 102400000;  // bytes, when the setting is 0
 constexpr int64_t kDefaultBudgetKb = 100000;
 constexpr int kNameDraws = 4096;                // base names tried when run 0 exists
 constexpr size_t kSegNameRoom = 250;            // longest name that automatic segments take
+constexpr uint64_t kServeAhead = 8;             // entries fetched ahead of the one served
 
 // Sort statuses (the user error is the status + 370).
 enum : int {
@@ -717,6 +718,9 @@ int zvsval(SORTHANDLE *h, void *out) {
     }
     if (h->allmem) {
         if (h->nextret < h->held) {
+            // The entries come back in no order of their addresses: the
+            // one a few calls on is fetched into the cache meanwhile.
+            if (h->nextret + kServeAhead < h->held) __builtin_prefetch(h->ptrs[h->nextret + kServeAhead]);
             memcpy(out, h->ptrs[h->nextret++], l);
             return 0;
         }
