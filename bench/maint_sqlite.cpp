@@ -12,20 +12,11 @@
 #include <string>
 
 #include "bench/maintset.h"
+#include "bench/sqlite_exec.h"
 
 namespace bench {
 
 namespace {
-
-bool exec(sqlite3 *db, const char *sql) {
-    char *err = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        std::fprintf(stderr, "SQLite: %s: %s\n", sql, err ? err : "?");
-        sqlite3_free(err);
-        return false;
-    }
-    return true;
-}
 
 // Opens the database with the benchmark's settings; null after a report.
 sqlite3 *open_db(const std::string &file, long cache_bytes) {

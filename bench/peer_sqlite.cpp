@@ -7,21 +7,12 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/sqlite_exec.h"
 #include "bench/workload.h"
 
 namespace bench {
 
 namespace {
-
-bool exec(sqlite3 *db, const char *sql) {
-    char *err = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        std::fprintf(stderr, "SQLite: %s: %s\n", sql, err ? err : "?");
-        sqlite3_free(err);
-        return false;
-    }
-    return true;
-}
 
 // The record of the current row of a statement selecting id, name, amount
 // and payload.

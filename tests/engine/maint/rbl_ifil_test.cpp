@@ -23,6 +23,37 @@ protected:
         zvtest::write_bytes(s.dat(), at[1] + 4, number);
         zvtest::write_bytes(s.dat(), at[2] + 4, number);
     }
+    // The set <name> of a number index and a serial index in a file of its
+    // own, records 1 .. n added and closed; record k = badk then gets an
+    // all-ones serial number on disk. bad and badimg: its position and its
+    // image as it now stands.
+    struct SerialSet {
+        ISEG sn[1] = {{4, 4, 1}}, ss[1] = {{56, 4, 3}};
+        std::string name, sidx;
+        IIDX idx[2];
+        IFIL ifil;
+        uint64_t bad = 0;
+        std::string badimg;
+        SerialSet(const char *n, uint32_t records, uint32_t badk) : name(n), sidx("*" + name + "_s.idx") {
+            idx[0] = IIDX{4, 0, 0, 0, 0, 1, sn, nullptr, nullptr, nullptr, nullptr};
+            idx[1] = IIDX{4, 0, 0, 0, 0, 1, ss, nullptr, sidx.c_str(), nullptr, nullptr};
+            ifil = IFIL{name.c_str(), -1, 64, 0, 0, 2, 0, 0, idx, nullptr, nullptr, 0};
+            EXPECT_EQ(CREIFIL(&ifil), 0);
+            const int d = ifil.tfilno;
+            for (uint32_t k = 1; k <= records; k++) {
+                std::string img = image(rec(k));
+                EXPECT_EQ(ADDREC(d, img.data()), 0);
+                if (k == badk) {
+                    bad = uint64_t(GETCURP(d));
+                    badimg = img.replace(56, 4, std::string(4, '\xFF'));
+                }
+            }
+            EXPECT_EQ(CLIFIL(&ifil), 0);
+            zvtest::write_bytes(name + ".dat", bad + 56, std::string(4, '\xFF'));
+        }
+        SerialSet(const SerialSet &) = delete;
+        SerialSet &operator=(const SerialSet &) = delete;
+    };
 };
 
 // Options in tfilno: accepted and refused forms; the caller's IFIL comes
@@ -174,28 +205,15 @@ TEST_F(RblIfilTest, EqualKeysOfAUniqueIndexAreReportedOrPurged) {
 
 // A serial number that is all ones is rejected from the serial index.
 TEST_F(RblIfilTest, AnAllOnesSerialNumberIsRejected) {
-    ISEG sn[1] = {{4, 4, 1}}, ss[1] = {{56, 4, 3}};
-    IIDX idx[2] = {IIDX{4, 0, 0, 0, 0, 1, sn, nullptr, nullptr, nullptr, nullptr},
-                   IIDX{4, 0, 0, 0, 0, 1, ss, nullptr, "*ser_s.idx", nullptr, nullptr}};
-    IFIL ifil{"ser", -1, 64, 0, 0, 2, 0, 0, idx, nullptr, nullptr, 0};
-    ASSERT_EQ(CREIFIL(&ifil), 0);
-    int d = ifil.tfilno;
-    uint64_t bad = 0;
-    for (uint32_t k = 1; k <= 20; k++) {
-        std::string img = image(rec(k));
-        ASSERT_EQ(ADDREC(d, img.data()), 0);
-        if (k == 9) bad = uint64_t(GETCURP(d));
-    }
-    ASSERT_EQ(CLIFIL(&ifil), 0);
-    zvtest::write_bytes("ser.dat", bad + 56, std::string(4, '\xFF'));
-    ifil.dfilno = 2;
-    ifil.tfilno = -1;
-    ASSERT_EQ(RBLIFIL(&ifil), 652);
+    SerialSet s("ser", 20, 9);
+    s.ifil.dfilno = 2;
+    s.ifil.tfilno = -1;
+    ASSERT_EQ(RBLIFIL(&s.ifil), 652);
     std::string report = zvtest::read_file(entry_after("bad serial number(s) rejected...", 1));
     EXPECT_NE(report.find("\nBad serial number(s) found for ser.dat, keyno=4:\n"), std::string::npos) << report;
     char line[96];
-    snprintf(line, sizeof line, "serial number rejected for recpos=%d (%xx) record length 64\n", int(bad),
-             unsigned(bad));
+    snprintf(line, sizeof line, "serial number rejected for recpos=%d (%xx) record length 64\n", int(s.bad),
+             unsigned(s.bad));
     EXPECT_NE(report.find(line), std::string::npos) << report;
     EXPECT_NE(report.find("\nkeyno=4: 1 entries rejected (bad serial numbers)."), std::string::npos) << report;
 }
@@ -203,35 +221,17 @@ TEST_F(RblIfilTest, AnAllOnesSerialNumberIsRejected) {
 // With the purge, the reject file holds the record of the bad serial number
 // as it was: its position, its length and its image.
 TEST_F(RblIfilTest, APurgedBadSerialNumberLeavesItsRecordInTheRejectFile) {
-    ISEG sn[1] = {{4, 4, 1}}, ss[1] = {{56, 4, 3}};
-    IIDX idx[2] = {IIDX{4, 0, 0, 0, 0, 1, sn, nullptr, nullptr, nullptr, nullptr},
-                   IIDX{4, 0, 0, 0, 0, 1, ss, nullptr, "*serp_s.idx", nullptr, nullptr}};
-    IFIL ifil{"serp", -1, 64, 0, 0, 2, 0, 0, idx, nullptr, nullptr, 0};
-    ASSERT_EQ(CREIFIL(&ifil), 0);
-    int d = ifil.tfilno;
-    uint64_t bad = 0;
-    std::string badimg;
-    for (uint32_t k = 1; k <= 3000; k++) {
-        std::string img = image(rec(k));
-        ASSERT_EQ(ADDREC(d, img.data()), 0);
-        if (k == 2900) {
-            bad = uint64_t(GETCURP(d));
-            badimg = img;
-        }
-    }
-    ASSERT_EQ(CLIFIL(&ifil), 0);
-    zvtest::write_bytes("serp.dat", bad + 56, std::string(4, '\xFF'));
-    badimg.replace(56, 4, std::string(4, '\xFF'));
-    ifil.tfilno = -101;
-    ASSERT_EQ(RBLIFIL(&ifil), 650);
+    SerialSet s("serp", 3000, 2900);
+    s.ifil.tfilno = -101;
+    ASSERT_EQ(RBLIFIL(&s.ifil), 650);
     const std::string rej = zvtest::read_file(entry_after("bad serial number(s) rejected...", 1));
     ASSERT_EQ(rej.size(), 8u + 64u);
     uint32_t lo = 0, len = 0;
     memcpy(&lo, rej.data(), 4);
     memcpy(&len, rej.data() + 4, 4);
-    EXPECT_EQ(lo, uint32_t(bad));
+    EXPECT_EQ(lo, uint32_t(s.bad));
     EXPECT_EQ(len, 64u);
-    EXPECT_EQ(rej.substr(8), badimg);
+    EXPECT_EQ(rej.substr(8), s.badimg);
 }
 
 // The key pass without a reject stream: 2 for duplicates, 605 for bad
