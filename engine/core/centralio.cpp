@@ -195,7 +195,7 @@ int zvswitch(FCB *fcb) {
     if (fd < 0) return set_uerr(38);
     // The virtual close gave up the file's lock: it is taken again, and a
     // refusal (another process took the file meanwhile) fails the call.
-    if (int err = lock_open_file(fd, fcb->hdr.base.flmode)) {
+    if (int err = relock_open_file(fcb, fd)) {
         mbclosm(fcb->hdr.base.flmode, fd);
         zvWNGV->sysiocod = uint16_t(err);
         return set_uerr(12);

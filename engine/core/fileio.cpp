@@ -54,13 +54,6 @@ inline void set_sys(INSTGV *g, int code) { g->sysiocod = static_cast<uint16_t>(c
 
 const char *name_of(const FCB *f) { return f->name[0] ? f->name : "????"; }
 
-// A member's I/O goes through its host's block: an additional member of an
-// index kept in a superfile reaches the superfile host through its index.
-FCB *io_fcb(FCB *f) {
-    for (int i = 0; i < 3 && f->hostfcb && f->hostfcb != f; i++) f = f->hostfcb;
-    return f;
-}
-
 bool is_segmented(const FCB *f) { return (f->hdr.base.hdrflags & kHdrSegmented) != 0; }
 
 uint64_t round_up_unit(uint64_t v) { return (v + kUnitMask) & ~kUnitMask; }
@@ -272,6 +265,11 @@ void log_save_failure(const FCB *f, int err, int loc, int fd) {
 
 }  // namespace
 
+FCB *io_fcb(FCB *f) {
+    for (int i = 0; i < 3 && f->hostfcb && f->hostfcb != f; i++) f = f->hostfcb;
+    return f;
+}
+
 int mbopen(FCB *, const char *path, uint16_t mode) {
     INSTGV *g = zvWNGV;
     if (!g) return -1;
@@ -357,8 +355,12 @@ int mbcratm(uint16_t mode, const char *path) {
 int lock_open_file(int fd, uint16_t openmode) {
     // A read-only descriptor cannot hold an exclusive lock; reading beside
     // other readers is what a shared lock allows.
-    bool shared = openmode & (0x0001 | kOpnReadOnly);
-    return zvfpglok81(fd, nullptr, 0, 0, 0, 2 | 32 | (shared ? 8 : 0));
+    return zvfpglok81(fd, nullptr, 0, 0, 0, 2 | 32 | (opens_shared(openmode) ? 8 : 0));
+}
+
+int relock_open_file(FCB *fcb, int fd) {
+    if (fcb->wrlock != kLockShared) return zvfpglok81(fd, nullptr, 0, 0, 0, 2 | 32);
+    return lock_open_file(fd, fcb->hdr.base.flmode);
 }
 
 int mbcrat(FCB *fcb) {

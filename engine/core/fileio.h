@@ -42,6 +42,17 @@ int mbcrat(FCB *fcb);
 // bit or read only, over the whole file, never waiting. 0, or the errno of
 // the refusal (also in sysiocod).
 int lock_open_file(int fd, uint16_t openmode);
+// Whether an open under this mode holds its file shared (the shared bit,
+// or read only) rather than exclusively.
+inline bool opens_shared(uint16_t openmode) { return (openmode & (0x0001 | 0x0008)) != 0; }
+// The lock a block takes again on a new descriptor of its file (after a
+// virtual close or a rename): exclusive when the block held the file
+// exclusively, else as its file mode says. 0 or the errno, as above.
+int relock_open_file(FCB *fcb, int fd);
+// The block whose descriptor carries f's I/O: f itself, or the host that a
+// member (a superfile member, an index's additional member, a host's
+// directory) reads and writes through.
+FCB *io_fcb(FCB *f);
 // Closes a descriptor (and the FCB's own when it is that one). 0, or -1
 // with sysiocod set.
 int mbclosx(FCB *fcb, int fd);

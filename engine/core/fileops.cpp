@@ -210,13 +210,27 @@ uint32_t zv_diskavl(const char *path, uint32_t *hi) {
     return static_cast<uint32_t>(avail);
 }
 
-int zv_getuniqfile(const char *name, uint64_t *dev, uint64_t *ino) {
-    if (!name) return EINVAL;
-    PlatStat st;
-    if (plat_stat(name, &st) != 0) return errno ? errno : EIO;
+namespace {
+
+// The identity of a status query's answer: 0, or the query's errno.
+int identity_of(int queried, const PlatStat &st, uint64_t *dev, uint64_t *ino) {
+    if (queried != 0) return errno ? errno : EIO;
     if (dev) *dev = st.dev;
     if (ino) *ino = st.ino;
     return 0;
+}
+
+}  // namespace
+
+int zv_getuniqfile(const char *name, uint64_t *dev, uint64_t *ino) {
+    if (!name) return EINVAL;
+    PlatStat st;
+    return identity_of(plat_stat(name, &st), st, dev, ino);
+}
+
+int zv_fgetuniqfile(int fd, uint64_t *dev, uint64_t *ino) {
+    PlatStat st;
+    return identity_of(plat_fstat(fd, &st), st, dev, ino);
 }
 
 void release_tmpdir(INSTGV *g) {

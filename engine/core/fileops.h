@@ -48,6 +48,8 @@ uint32_t zv_diskavl(const char *path, uint32_t *hi);
 using ::zv_uniqfile;
 // Device and inode of a file: 0 or the errno.
 int zv_getuniqfile(const char *name, uint64_t *dev, uint64_t *ino);
+// Device and inode of an open descriptor's file: 0 or the errno.
+int zv_fgetuniqfile(int fd, uint64_t *dev, uint64_t *ino);
 
 // Frees the instance's temporary directory name (instance removal).
 void release_tmpdir(INSTGV *g);

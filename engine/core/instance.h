@@ -131,6 +131,7 @@ struct INSTGV {
     uint16_t isamlockmode;        // ISAM lock mode
     unsigned char loadkeyleafpct; // bulk-load leaf fill percentage
     uint16_t tranactive, savepoints;
+    uint8_t segsavepts;           // a file recorded the savepoint of a segment definition change
     ZvStartHook starthook;        // optional system start routine
     int32_t filepermmode;         // mode bits for created files; default 0660
     void *encworkbuf;             // encryption work buffer

@@ -278,6 +278,14 @@ int plat_lstat(const char *path, PlatStat *out) {
     return 0;
 }
 
+int plat_fstat(int fd, PlatStat *out) {
+    if (must_fail(IoKind::Stat)) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0) return -1;
+    fill_stat(st, out);
+    return 0;
+}
+
 // A directory stream is the system's own stream under another name.
 PlatDir *plat_opendir(const char *path) {
     if (must_fail(IoKind::Dir)) return nullptr;

@@ -106,6 +106,8 @@ int plat_stat(const char *path, PlatStat *out);
 // stat of the entry itself: a symbolic link is not followed (is_link set,
 // is_dir false).
 int plat_lstat(const char *path, PlatStat *out);
+// stat of an open descriptor's file (counted as a Stat call).
+int plat_fstat(int fd, PlatStat *out);
 
 // ---- Directory streams ------------------------------------------------------
 struct PlatDir;

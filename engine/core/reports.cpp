@@ -134,10 +134,19 @@ int redirect_one(const char *name) {
 
 void izvGetFileNameFromFCB(const FCB *fcb, char *buffer, int32_t size) {
     if (!fcb || !buffer || size <= 0) return;
+    char text[300];
     if (fcb->hdr.base.sfiltyp == kSfMember) {
         const FCB *host = fcb->hostfcb && fcb->hostfcb != fcb ? fcb->hostfcb : fcb->sflink;
-        char text[300];
         snprintf(text, sizeof text, "%s M#%02u", host ? host->name : "", fcb->hdr.base.supmbr);
+        put_name(buffer, size, text);
+        return;
+    }
+    // An index without a name of its own is reached through the data file
+    // it hangs from: it shows as that file's name with " DI".
+    const FCB *data = fcb->hostfcb;
+    if (!fcb->name[0] && fcb->kind == kKindIndex && data && data != fcb && data->kind != kKindIndex &&
+        data->name[0]) {
+        snprintf(text, sizeof text, "%s DI", data->name);
         put_name(buffer, size, text);
         return;
     }

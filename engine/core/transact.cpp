@@ -13,9 +13,12 @@
 //  2. Every lock list is a chain from lockhead to locktail, whose next link
 //     is null; an empty list has both pointers null. Released entries go
 //     back to free list 13.
+//  3. Once a transaction has ended, no file keeps the savepoint that a
+//     segment definition change recorded on it (FCB::segsavept).
 #include "engine/core/instance.h"
 #include "engine/core/lockent.h"
 #include "engine/core/pools.h"
+#include "engine/files/fcb.h"
 #include "engine/isam/isam_services.h"
 
 namespace {
@@ -44,6 +47,16 @@ void release_locks(INSTGV *g, Pred release) {
         }
         *link = nullptr;
         g->locktail[i] = kept_tail;
+    }
+}
+
+// The savepoints that segment definition changes recorded on their files
+// belong to the transaction that ends.
+void forget_segment_savepoints(INSTGV *g) {
+    if (!g->segsavepts) return;
+    g->segsavepts = 0;
+    for (int i = 0; g->fcbtab && i <= g->filecount; i++) {
+        if (FCB *f = g->fcbtab[i]) f->segsavept = 0;
     }
 }
 
@@ -82,6 +95,7 @@ ZV_API int TRANABTX(int mode) {
     if (!g) return 47;
     if (!g->tranactive) return set_uerr(71);
     g->tranactive = 0;
+    forget_segment_savepoints(g);
     // The transaction is closed in every case below; a logged end cannot be
     // honoured, and saying so is the only honest answer.
     if (mode & kLogged) return set_uerr(454);

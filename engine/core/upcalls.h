@@ -19,7 +19,8 @@ namespace zv {
 int vtclosex_one(int quiet);
 
 // A virtually closed file got its descriptor back: it becomes the most
-// recently used file of the open-file ring.
+// recently used file of the open-file ring, and is marked outdated when
+// another open changed the file meanwhile (one header read).
 void vt_reopened(FCB *fcb);
 
 // Header fields by mode number (hdrmode.cpp): the header write of an open

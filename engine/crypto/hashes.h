@@ -17,8 +17,9 @@ namespace zv {
 
 // ---- Block feeding shared by the digests --------------------------------------
 // Feeds len bytes to a hash of bs-byte blocks whose buffer holds `have`
-// bytes of a partial block: whole blocks go to step(block), what is left
-// waits in the buffer.
+// bytes of a partial block: whole blocks go to step(first block, count),
+// the buffered one first, then every whole block of the input in one run;
+// what is left waits in the buffer.
 template <typename Step>
 void feed_blocks(unsigned char *buffer, size_t bs, size_t have, const unsigned char *in, size_t len, Step &&step) {
     size_t i = 0;
@@ -27,9 +28,11 @@ void feed_blocks(unsigned char *buffer, size_t bs, size_t have, const unsigned c
         memcpy(buffer + have, in, take);
         i = take;
         if (have + take < bs) return;
-        step(buffer);
+        step(buffer, size_t(1));
     }
-    for (; i + bs <= len; i += bs) step(in + i);
+    const size_t whole = (len - i) / bs;
+    if (whole) step(in + i, whole);
+    i += whole * bs;
     if (i < len) memcpy(buffer, in + i, len - i);
 }
 
@@ -73,6 +76,19 @@ int sha2_init(QVSSHA2CTX *ctx, int size);
 void sha2_update(QVSSHA2CTX *ctx, const void *data, size_t len);
 void sha2_final(unsigned char *out, QVSSHA2CTX *ctx);
 void sha256_transform(uint32_t state[8], const unsigned char block[64]);
+// SHA-256's round constants: the first 32 bits of the fractional parts of
+// the cube roots of the first 64 primes (aligned for vector loads).
+alignas(16) inline constexpr uint32_t sha256_k[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
 void sha512_transform(uint64_t state[8], const unsigned char block[128]);
 
 // ---- CRC-32 --------------------------------------------------------------------
@@ -90,9 +106,24 @@ constexpr std::array<uint32_t, 256> make_crc_table() {
 inline constexpr std::array<uint32_t, 256> crc_32_tab = make_crc_table();
 static_assert(crc_32_tab[1] == 0x77073096u && crc_32_tab[255] == 0x2D02EF8Du);
 
+// Slices for eight bytes at a time: slice k, entry n, is the register
+// after byte n followed by k zero bytes (slice 0 is crc_32_tab).
+using CrcSlices = std::array<std::array<uint32_t, 256>, 8>;
+constexpr CrcSlices make_crc_slices() {
+    CrcSlices t{};
+    t[0] = crc_32_tab;
+    for (size_t k = 1; k < 8; k++)
+        for (size_t n = 0; n < 256; n++) t[k][n] = (t[k - 1][n] >> 8) ^ crc_32_tab[t[k - 1][n] & 0xFF];
+    return t;
+}
+inline constexpr CrcSlices crc_slices = make_crc_slices();
+
 inline uint32_t crc32_step(unsigned char byte, uint32_t crc) {
     return (crc >> 8) ^ crc_32_tab[(crc ^ byte) & 0xFF];
 }
+// The register after the table steps over len bytes, from register reg
+// (no inversion), eight bytes per step where it can.
+uint32_t crc32_update(uint32_t reg, const unsigned char *p, size_t len);
 uint32_t crc32_buffer(const void *buf, size_t len, uint32_t crc);
 uint32_t crc32_uint(uint32_t word, uint32_t crc);
 uint32_t crc32_block(const uint32_t *words, int32_t count, uint32_t crc);

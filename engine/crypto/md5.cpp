@@ -46,9 +46,15 @@ void md5_transform(uint32_t state[4], const unsigned char block[64]) {
         b = b + rol(a + f + kT[i] + x[g], kShift[i >> 4][i & 3]);
         a = t;
     };
+    // Unrolled whole: the shifts become constants and the turn of the words
+    // renaming.
+#pragma GCC unroll 16
     for (int i = 0; i < 16; i++) step((b & c) | (~b & d), i, i);
+#pragma GCC unroll 16
     for (int i = 16; i < 32; i++) step((b & d) | (c & ~d), i, (5 * i + 1) & 15);
+#pragma GCC unroll 16
     for (int i = 32; i < 48; i++) step(b ^ c ^ d, i, (3 * i + 5) & 15);
+#pragma GCC unroll 16
     for (int i = 48; i < 64; i++) step(c ^ (b | ~d), i, (7 * i) & 15);
     state[0] += a;
     state[1] += b;
@@ -73,7 +79,9 @@ void md5_init(QVSMD5CTX *ctx) {
 void md5_update(QVSMD5CTX *ctx, const void *data, size_t len) {
     if (!ctx || !data || len == 0) return;
     const unsigned char *in = static_cast<const unsigned char *>(data);
-    auto step = [ctx](const unsigned char *b) { md5_transform(ctx->state, b); };
+    auto step = [ctx](const unsigned char *b, size_t blocks) {
+        for (size_t i = 0; i < blocks; i++) md5_transform(ctx->state, b + 64 * i);
+    };
     feed_blocks(ctx->buffer, 64, count_bytes(ctx->count, len), in, len, step);
 }
 

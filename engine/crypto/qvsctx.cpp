@@ -17,8 +17,10 @@
 #include <unistd.h>
 
 #include "engine/core/bytes.h"
+#include "engine/crypto/aes_hw.h"
 #include "engine/crypto/ciphers.h"
 #include "engine/crypto/hashes.h"
+#include "engine/crypto/road.h"
 #include "engine/crypto/wipe.h"
 
 namespace zv {
@@ -82,6 +84,19 @@ int crypt(QVSCTX *ctx, unsigned char *buf, int32_t len, bool encrypting) {
     const int32_t bs = 4 * bw;
     if (ctx->mode != QVS_OFB && len % bs) return QVS_ELENGTH;
     void *sched = ctx->schedule;
+    // AES and RIJ on the processor's instructions: whole blocks at once,
+    // the OFB bytes of a partial key-stream block on the loop below.
+    const bool hw = crypto_road().aes && (ctx->encrypt == AESEncrypt || ctx->encrypt == RIJEncrypt);
+    if (hw && ctx->mode != QVS_OFB) {
+        const auto *s = static_cast<const RijSchedule *>(sched);
+        const bool rij = ctx->encrypt == RIJEncrypt;
+        auto *iv = reinterpret_cast<unsigned char *>(ctx->iv);
+        const size_t blocks = size_t(len) / 16;
+        if (ctx->mode == QVS_ECB) aes_hw_ecb(s, encrypting, rij, buf, buf, blocks);
+        else if (encrypting) aes_hw_cbc_encrypt(s, rij, iv, buf, buf, blocks);
+        else aes_hw_cbc_decrypt(s, rij, iv, buf, buf, blocks);
+        return QVS_OK;
+    }
     uint32_t w[4], c[4];
     if (ctx->mode == QVS_ECB) {
         QVSBLOCKFN fn = encrypting ? ctx->encrypt : ctx->decrypt;
@@ -112,6 +127,15 @@ int crypt(QVSCTX *ctx, unsigned char *buf, int32_t len, bool encrypting) {
         // carries over between calls.
         int32_t pos = ctx->ofbpos;
         for (int32_t i = 0; i < len;) {
+            if (pos <= 0 && hw && len - i >= bs) {
+                const size_t blocks = size_t(len - i) / 16;
+                aes_hw_ofb(static_cast<const RijSchedule *>(sched), ctx->encrypt == RIJEncrypt,
+                           reinterpret_cast<unsigned char *>(ctx->iv), buf + i, buf + i, blocks);
+                store(ctx, ctx->iv, ctx->ofbblk);
+                i += int32_t(16 * blocks);
+                pos = 0;
+                continue;
+            }
             if (pos <= 0) {
                 ctx->encrypt(sched, ctx->iv, ctx->iv);
                 store(ctx, ctx->iv, ctx->ofbblk);

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "engine/core/bytes.h"
+#include "engine/crypto/hash_hw.h"
 #include "engine/crypto/hashes.h"
+#include "engine/crypto/road.h"
 #include "engine/crypto/wipe.h"
 
 namespace zv {
@@ -48,7 +50,13 @@ void sha1_init(QVSSHA1CTX *ctx) {
 void sha1_update(QVSSHA1CTX *ctx, const void *data, size_t len) {
     if (!ctx || !data || len == 0) return;
     const unsigned char *in = static_cast<const unsigned char *>(data);
-    auto step = [ctx](const unsigned char *b) { sha1_transform(ctx->state, b); };
+    auto step = [ctx](const unsigned char *b, size_t blocks) {
+        if (crypto_road().sha) {
+            sha1_hw_blocks(ctx->state, b, blocks);
+        } else {
+            for (size_t i = 0; i < blocks; i++) sha1_transform(ctx->state, b + 64 * i);
+        }
+    };
     feed_blocks(ctx->buffer, 64, count_bytes(ctx->count, len), in, len, step);
 }
 

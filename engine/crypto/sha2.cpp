@@ -7,25 +7,17 @@
 #include <cstring>
 
 #include "engine/core/bytes.h"
+#include "engine/crypto/hash_hw.h"
 #include "engine/crypto/hashes.h"
+#include "engine/crypto/road.h"
 #include "engine/crypto/wipe.h"
 
 namespace zv {
 
 namespace {
 
-// First 32 bits of the fractional parts of the cube roots of the first 64
-// primes, and of the square roots of the first 8 primes.
-constexpr uint32_t kK256[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
-};
+// The first 32 bits of the fractional parts of the square roots of the
+// first 8 primes (the round constants are sha256_k, hashes.h).
 constexpr uint32_t kH256[8] = {
     0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
 };
@@ -65,7 +57,7 @@ struct Sha2Words;
 template <>
 struct Sha2Words<uint32_t> {
     static constexpr int kRounds = 64;
-    static constexpr const uint32_t *kK = kK256;
+    static constexpr const uint32_t *kK = sha256_k;
     static uint32_t big0(uint32_t a) { return std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22); }
     static uint32_t big1(uint32_t e) { return std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25); }
     static uint32_t small0(uint32_t x) { return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3); }
@@ -119,11 +111,13 @@ void compress(W state[8], const unsigned char *block) {
 bool valid(const QVSSHA2CTX *ctx) { return ctx->size == 32 || ctx->size == 64; }
 size_t block_of(const QVSSHA2CTX *ctx) { return ctx->size == 64 ? 128 : 64; }
 
-void transform(QVSSHA2CTX *ctx, const unsigned char *block) {
+void transform(QVSSHA2CTX *ctx, const unsigned char *block, size_t blocks) {
     if (ctx->size == 64) {
-        compress(ctx->state.w64, block);
+        for (size_t i = 0; i < blocks; i++) compress(ctx->state.w64, block + 128 * i);
+    } else if (crypto_road().sha) {
+        sha256_hw_blocks(ctx->state.w32, block, blocks);
     } else {
-        compress(ctx->state.w32, block);
+        for (size_t i = 0; i < blocks; i++) compress(ctx->state.w32, block + 64 * i);
     }
 }
 
@@ -153,7 +147,7 @@ void sha2_update(QVSSHA2CTX *ctx, const void *data, size_t len) {
     ctx->count[1] += uint64_t(len) >> 61;
     ctx->count[0] += add;
     if (ctx->count[0] < add) ctx->count[1]++;
-    feed_blocks(ctx->buffer, bs, have, in, len, [ctx](const unsigned char *blk) { transform(ctx, blk); });
+    feed_blocks(ctx->buffer, bs, have, in, len, [ctx](const unsigned char *blk, size_t blocks) { transform(ctx, blk, blocks); });
 }
 
 void sha2_final(unsigned char *out, QVSSHA2CTX *ctx) {

@@ -10,8 +10,11 @@
 //     milliseconds), so a TIME field compares with a quoted time.
 //  4. A text is read from at most its first 255 bytes; integers read from
 //     a text must fit 32 bits (4038 otherwise), as atoi reads them.
+//  5. A NUMBER gives an integer, a DATE, a TIME or a TIMEMS through its
+//     integer part, which is 0 when it does not fit 64 bits signed.
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,10 +63,30 @@ uint32_t checked_timems(int64_t t) {
 }
 double checked_stamp(double s) { return stamp_valid(s) ? s : 0.0; }
 
-// The integer part of a NUMBER (0 when it does not fit 64 bits).
+// The integer part of a NUMBER, truncated toward zero; 0 when it does not
+// fit a signed 64-bit integer or the bytes hold no number. It is read from
+// the normalised magnitude (its first E base-100 digits lie before the
+// point) and not through the number's text, whose 64-bit parse wraps
+// silently.
 int64_t number_integer(const tagZVNUMBER &n) {
-    ZVBIGINT v = 0;
-    return zvdbNumberToBigInt(&n, &v) ? 0 : v;
+    tagZVNUMBER m;
+    if (zvdbNumberAbs(&n, &m)) return 0;
+    // A positive exponent byte is 0x80 + (E + 64); 100^10 passes 2^64.
+    const int e = int(m.exponent & 0x7F) - 64;
+    if (e > 10) return 0;
+    const int ndigits = m.length - 1;
+    uint64_t mag = 0;
+    for (int i = 0; i < e; i++) {
+        const unsigned d = i < ndigits ? m.digits[i] : 0;
+        if (mag > (UINT64_MAX - d) / 100) return 0;
+        mag = mag * 100 + d;
+    }
+    // The sign is bit 7 of the exponent byte (clear: negative); a byte of 0
+    // is a fresh positive value.
+    const bool neg = n.exponent != 0 && !(n.exponent & 0x80);
+    const uint64_t limit = neg ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
+    if (mag > limit) return 0;
+    return neg ? int64_t(0 - mag) : int64_t(mag);
 }
 
 double number_double(const tagZVNUMBER &n) {

@@ -69,6 +69,12 @@ bool all_free(int first, int last) {
 
 uint32_t clamp16(uint32_t v) { return v > 0xFFFF ? 0xFFFF : v; }
 
+// Header flags of the superfile member kinds a file mode names: 0x400 for
+// 0x10, 0x200 for 0x20. A file carries them beyond the low bits of its
+// flmode2: a host takes only members of the kinds its flags name, and the
+// open refuses a permanent mode with 0x10 or 0x20 whose flags lack them.
+uint16_t kind_flags(uint16_t mode) { return uint16_t(((mode & 0x10) ? 0x400 : 0) | ((mode & 0x20) ? 0x200 : 0)); }
+
 // Word 10 of the engine's copy loses the bits creation does not keep.
 void mask_word10(XCREblk *x) {
     if (!x) return;
@@ -183,6 +189,8 @@ int make_system_file(FCB *f, const Request &r, bool index) {
         int fd = zv::mbcratx(f, f->name);
         if (fd >= 0) {
             f->fd = fd;
+            f->wrlock = kLockOpen;
+            zv::note_file_identity(f);
             zv::set_highest_written(f);
             return 0;
         }
@@ -290,15 +298,19 @@ int set_index_geometry(FCB *f, FCB *host, int32_t keylen, int keytype, int dup) 
     int32_t node4 = node / 4;
     bool reserve = (b.flmode & 0x10) || (host->hdr.base.hdrflags & kHdrLeafReserve) || b.sfiltyp == kSfMember;
     if (reserve) {
+        // A leaf of such an index keeps one control field per element
+        // behind its high key, and +94, the leaves' element-count limit, is
+        // the number of fields that fit there. Elements are taken from the
+        // leaf until the fields cover every element of a full leaf, and
+        // number at least max(key length / 12, 3) (half that with
+        // compression), so that the bytes of a leaf, not its count, decide
+        // when it splits.
         int32_t per = (host->hdr.ext.flmode2 & kFlmode2Variant) ? 6 : 4;
-        int32_t want = eff / 12 > 3 ? eff / 12 : 3;
-        if (keytype & 0x0C) want /= 2;
-        // The reserve must also hold the leaf's high key and the control
-        // fields of at least two elements, or the index cannot use its nodes.
-        while (entries > 1 && (maxkbn - leaf_bytes(entries) < per * want ||
-                               maxkbn - leaf_bytes(entries) < eff + 2 * per))
-            entries--;
-        node4 = (maxkbn - leaf_bytes(entries)) / per;
+        int32_t least = eff / 12 > 3 ? eff / 12 : 3;
+        if (keytype & 0x0C) least /= 2;
+        auto fields = [&](int32_t n) { return (maxkbn - leaf_bytes(n) - keylen) / per; };
+        while (entries > 2 && fields(entries) < (entries > least ? entries : least)) entries--;
+        node4 = fields(entries);
     }
     b.maxkbn = uint16_t(maxkbn);
     b.maxkbl = uint16_t(leaf_bytes(entries));
@@ -398,8 +410,11 @@ int icredat8(Request &r, uint16_t reclen) {
     b.reclen = reclen;
     b.autodup = 1;
     b.flpmode = uint16_t(r.mode & 0x86F4);
-    e.flmode2 &= ~kFlmode2Variant;
-    b.hdrflags = uint16_t(e.flmode2 & 0xFFFF);
+    // The configuration-version variant stays only with a superfile host
+    // whose create block names member kinds that reserve leaf room (a kind
+    // named by the file mode alone does not keep it); its members follow it.
+    if (b.sfiltyp != kSfHost || !(e.flmode2 & kHdrLeafReserve)) e.flmode2 &= ~kFlmode2Variant;
+    b.hdrflags = uint16_t((e.flmode2 & 0xFFFF) | kind_flags(r.mode));
     if ((e.flmode2 & 0x02000000) && (e.flmode2 & kFlmode2PartHost)) b.hdrflags2 |= kHdr2Partition;
     zv::set_derived_fields(f);
     if (r.memory || zvno_che(f, f->name)) f->opflags |= kOpNoCache;
@@ -559,7 +574,9 @@ int creidx(int filno, const char *name, int32_t keylen, int keytype, int dupflag
     uint32_t w10 = x ? x->flags : 0;
     // The configuration-version variant stays only with leaf reservation.
     if (!(e.flmode2 & kHdrLeafReserve)) e.flmode2 &= ~kFlmode2Variant;
-    b.hdrflags = uint16_t(e.flmode2 & 0xFFFF);
+    // The kind's flags are in place before the geometry, which reserves leaf
+    // room for them (the 0x10 that mode 0x20 adds comes after).
+    b.hdrflags = uint16_t((e.flmode2 & 0xFFFF) | kind_flags(r.mode));
     b.hdrflags2 |= kHdr2Index | ((b.hdrflags2 & kHdr2Ext384) ? kHdr2Ext384Bits : 0);
     if (w10 & 0x02) e.flmode3 |= kFlmode3Replaceable;
     if ((w10 & 0x2000) && (r.mode & 0x20)) rc = 48;
@@ -654,9 +671,10 @@ int icremember(FCB *host, int filno, const char *name, uint64_t hdrpos, uint32_t
     if (!f) return g->uerr_cod;
     if (f->state != 'n') return 46;
     const FILEHDR &hb = host->hdr.base;
-    // Member kinds must be those the host was made for.
-    if (((mode & 0x10) && !(hb.hdrflags & 0x400)) || ((mode & 0x20) && !(hb.hdrflags & 0x200))) return 419;
     const bool index = keytype >= 0;
+    const uint16_t kinds = mode & 0x30;
+    // Member kinds must be those the host was made for.
+    if (kind_flags(mode) & ~hb.hdrflags) return 419;
     if (index && (nmem < 0 || nmem > 127)) return 23;
     if (index && nmem > 0) {
         if (grow_table_for(filno + nmem)) return 22;
@@ -674,9 +692,10 @@ int icremember(FCB *host, int filno, const char *name, uint64_t hdrpos, uint32_t
     FILEHDR &b = f->hdr.base;
     FILEHDRX &e = f->hdr.ext;
     // The header follows the host's form: extended with the host, with its
-    // offset width and its configuration-version variant.
+    // offset width and its configuration-version variant. An index member
+    // made for a kind keeps the variant whatever its host's.
     uint32_t m2 = hb.hdrflags & 0x852u;
-    if (host->hdr.ext.flmode2 & kFlmode2Variant) m2 |= kFlmode2Variant;
+    if ((host->hdr.ext.flmode2 & kFlmode2Variant) || (index && kinds)) m2 |= kFlmode2Variant;
     e.nsegs = 1;
     e.crew15 = 0xFFFFFFFFu;
     if (hb.hdrflags & kHdrHasExt) {
@@ -685,12 +704,9 @@ int icremember(FCB *host, int filno, const char *name, uint64_t hdrpos, uint32_t
     }
     e.flmode2 = m2;
     b.flmode = mode;
-    uint16_t kinds = mode & 0x30;
     b.flpmode = uint16_t(kinds ? 0x86C4 & mode : mode & 0x86F4);
     if (kinds) b.flmode &= uint16_t(~0x30);
-    b.hdrflags = uint16_t(m2 & 0xFFFF);
-    if (mode & 0x10) b.hdrflags |= 0x400;
-    if (mode & 0x20) b.hdrflags |= 0x200;
+    b.hdrflags = uint16_t((m2 & 0xFFFF) | kind_flags(mode));
     b.sfiltyp = kSfMember;
     b.supmbr = mno;
     const bool wide = b.hdrflags & kHdr8ByteOffsets;

@@ -38,7 +38,7 @@ int reopen(FCB *f, const char *name) {
     int fd = zv::mbopen(f, name, uint16_t(f->opnmode & ~kOpnNoConvert));
     if (fd < 0) return 38;
     // The close before the rename gave up the file's lock: taken again.
-    if (int err = zv::lock_open_file(fd, f->hdr.base.flmode)) {
+    if (int err = zv::relock_open_file(f, fd)) {
         zv::mbclosm(f->opnmode, fd);
         zvWNGV->sysiocod = uint16_t(err);
         return 12;

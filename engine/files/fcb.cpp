@@ -9,17 +9,41 @@
 //     number (fcb_reset), so nothing of an earlier file survives in it.
 //  2. The ring holds host blocks only, each at most once, and only while
 //     they hold a platform descriptor and were not opened permanent (0x02).
-//     Memory files and members never enter it.
+//     Memory files and members never enter it, nor a block that took the
+//     writer's lock through a shared open: a virtual close would give that
+//     lock up, and another process could change the file under the
+//     block's header and caches before the reopen took it back.
+//  3. A file changes only through a descriptor that holds it exclusively
+//     (take_writer_lock before the first change): an exclusive open holds
+//     it from the open (or the create) on, a shared one from its first
+//     change, and either keeps it until the close. While any other open of
+//     the file holds it, in this process or another, the change is refused
+//     (12). The one write outside this rule is the open's own record of its
+//     file mode in the header, which leaves the file's contents alone.
+//     The lock sits on the descriptor, so the blocks of one instance that
+//     share one (a host, its directory and its members; an index and its
+//     additional members) are one holder.
+//  4. A block closed virtually holds no lock until its reopen, so another
+//     open may change the file meanwhile. Every such change moves the
+//     update counter of the file's header (the update mark writes the whole
+//     header), so the reopen compares the counter on disk with the block's
+//     own; when they differ the block is outdated: its header and caches
+//     are not the file's, and it changes nothing more (12, system code 0)
+//     until it is closed, while its reads go on.
 #include "engine/files/fcb.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
+#include "engine/core/fileops.h"
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
+#include "engine/core/highword.h"
 #include "engine/core/statuslog.h"
+#include "engine/index/index_services.h"
 
 namespace zv {
 
@@ -132,23 +156,89 @@ FCB *tstfnm(int filno) {
 
 extern "C" ZV_API FCB *tstifnm(int filno) { return tstfnm(filno); }
 
+namespace {
+
+bool open_host_file(const FCB *f) {
+    return f && (f->state == 'y' || f->state == 'v') && f->hostfcb == f && f->hdr.base.kmem == 0;
+}
+
+}  // namespace
+
 int chkopnx(const char *name) {
     INSTGV *g = zvWNGV;
     if (!g || !g->fcbtab || !name) return -1;
     for (int i = 0; i <= int(g->filecount); i++) {
         const FCB *f = g->fcbtab[i];
-        if (!f || (f->state != 'y' && f->state != 'v')) continue;
-        if (f->hostfcb != f || f->hdr.base.kmem != 0) continue;
-        if (strcmp(f->name, name) == 0) return i;
+        if (open_host_file(f) && strcmp(f->name, name) == 0) return i;
+    }
+    // Another spelling of an open file's name ("./db.qdd" for "db.qdd"):
+    // the same device and inode, the name converted as an open would.
+    char conv[256];
+    if (snprintf(conv, sizeof conv, "%s", name) >= int(sizeof conv)) return -1;
+    if (g->nameconv == 3 && zvcnvfn(conv) > 0) return -1;
+    uint64_t dev = 0, ino = 0;
+    if (zv_getuniqfile(conv, &dev, &ino) != 0) return -1;
+    for (int i = 0; i <= int(g->filecount); i++) {
+        const FCB *f = g->fcbtab[i];
+        if (open_host_file(f) && f->fileidset && f->filedev == dev && f->fileino == ino) return i;
     }
     return -1;
 }
+
+void zv::note_file_identity(FCB *f) {
+    f->fileidset = f->fd >= 0 && zv_fgetuniqfile(f->fd, &f->filedev, &f->fileino) == 0;
+}
+
+int zv::take_writer_lock(FCB *f) {
+    INSTGV *g = zvWNGV;
+    FCB *h = io_fcb(f);
+    if (h->state == 's' || fcb_is_memory(h) || (h->hdr.base.flmode & kOpnReadOnly)) return 0;
+    // The reopen of a block closed virtually tells whether another open
+    // changed the file meanwhile; a block that saw that writes nothing more.
+    if (h->state == 'v' && zvswitch(h) != 0) return g->uerr_cod;
+    if (h->outdated) {
+        g->sysiocod = 0;
+        return set_uerr(12);
+    }
+    if (h->wrlock != kLockShared || h->fd < 0) return 0;
+    if (int err = zvfpglok81(h->fd, nullptr, 0, 0, 0, 2 | 32)) {
+        g->sysiocod = uint16_t(err);
+        return set_uerr(12);
+    }
+    h->wrlock = kLockWriter;
+    inrfil(h, 0);
+    return 0;
+}
+
+namespace {
+
+// Both bits of the operation-mode word together keep chkredf from forming
+// stale key images again.
+constexpr uint32_t kOpsNoRefresh = 0x01 | 0x08;
+
+// A data file whose readers left current key images stale (its state flag
+// 0x08) has them formed again from its current ISAM record before it is
+// changed, so that the update finds the keys of that record. The refresh
+// reads through the ISAM layer; the caller's high-word cell and ISAM error
+// stay as they were, and a refresh that fails leaves the images stale for
+// the update to report.
+void refresh_before_update(INSTGV *g, FCB *f) {
+    const int32_t hw = tsthghwrd();
+    const uint16_t isamerr = g->isamerr_cod, isamfil = g->isamfil_num;
+    zvkbufrefresh(f->filno, -1);
+    g->isamerr_cod = isamerr;
+    g->isamfil_num = isamfil;
+    zvSETHGHi(hw);
+}
+
+}  // namespace
 
 int chkredf(int filno, FCB *f) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     if (!f && !(f = tstfnm(filno))) return g->uerr_cod;
     if ((f->hdr.base.flmode & kOpnReadOnly) || (f->opflags & kOpNoUpdate)) return set_uerr(54);
+    if ((f->stflags & kStRefreshKeys) && (g->opsmode & kOpsNoRefresh) != kOpsNoRefresh) refresh_before_update(g, f);
     if ((f->hdr.base.flmode & 0x10) && !g->rebuilding) return set_uerr(99);
     return set_uerr(0);
 }
@@ -161,7 +251,7 @@ void inrfil(FCB *f, int how) {
     FCB *h = f->hostfcb ? f->hostfcb : f;
     ring_unlink(g, h);
     if (how != 1) return;
-    if (h->fd < 0 || fcb_is_memory(h) || (h->opnmode & kOpnPermanent)) return;
+    if (h->fd < 0 || fcb_is_memory(h) || (h->opnmode & kOpnPermanent) || h->wrlock == kLockWriter) return;
     ring_push_front(g, h);
 }
 

@@ -44,6 +44,7 @@ constexpr uint32_t kStRefreshKeys = 0x08;        // refresh current key images b
 constexpr uint32_t kStFirstGrowth = 0x80;        // first growth done
 constexpr uint32_t kStMarkUnknown = 0x100;       // a failed header write may have left the update mark on disk
 constexpr uint32_t kStNoReread = 0x8000;         // header not reread while update flag set
+constexpr uint32_t kStKeepOpen = 0x10000;        // held open beyond its last close (FCB::keepstate)
 constexpr uint32_t kStForceDisk = 0x20000;       // force to disk at close and after growth
 constexpr uint32_t kStEncrypted = 0x40000;       // file is encrypted
 constexpr uint32_t kStNoSerial = 0x00200000;     // new records keep the serial segment they carry (PUTHDR 23)
@@ -101,6 +102,13 @@ struct FCB {
 
     // ---- Platform file layer --------------------------------------------------
     uint16_t opnmode;           // open mode: kOpn* bits below
+    uint8_t wrlock;             // lock the descriptor holds: kLock* below (the descriptor's block)
+    uint8_t outdated;           // another open changed the file while this block's descriptor was
+                                // released (a virtual close): its header and caches are not the
+                                // file's, and its changes are refused until the close (the
+                                // descriptor's block)
+    uint8_t fileidset;          // filedev and fileino are known
+    uint64_t filedev, fileino;  // device and inode of the open file (a file's own block)
 
     // ---- Open, close and creation (engine/files) -----------------------------
     uint32_t hposh, hposl;      // where this file's header lies (members: in the host)
@@ -116,6 +124,7 @@ struct FCB {
     void *fltr;                 // record filter: parse tree or callback filter; null: none
                                 // (an index file: its in-memory condition, header flag 0x20)
     int32_t fltrkind;           // 0 expression, 1 or 5 callback filter
+    char *fltrtext;             // an index file: the text of its in-memory condition; null: none
     uint32_t newrech, newrecl;  // position the latest NEWREC handed out; 0: none
 
     // ---- Index engine (engine/index) ------------------------------------------
@@ -155,10 +164,13 @@ struct FCB {
     int32_t nsegalloc;          // entries of segs
     uint32_t segsatopen;        // segments present when the file was opened
     uint8_t segrefused;         // a refusal to create a segment was logged
+    int32_t segsavept;          // 1 + the savepoint of the open transaction's definition
+                                // change (SETSEGz); 0: none, cleared by the transaction's end
     uint16_t dirmode;           // a host's open directory: its file mode as stored (+48)
 
     // ---- ISAM layer (engine/isam) ----------------------------------------------
     uint16_t isamdat;           // index: 1 + the data file number it serves; 0: none
+    uint8_t keepstate;          // keep-open state beside kStKeepOpen: 1 or 2, lowered by zvundokepopn
     int32_t srllen;             // data file: serial segment length (serpos the offset); negative: a schema field not yet resolved
 
     // ---- ISAM records: the saved copy of the current ISAM record (engine/isam) ----
@@ -187,6 +199,11 @@ constexpr uint32_t kStNoSave = 0x80000;          // stflags: never synced by a s
 constexpr uint32_t kStSizeNoted = 0x20000000;    // stflags: size-check message written once
 constexpr uint32_t kOpNoSizeCheck = 0x200040;    // opflags: either bit: record counters not confirmed
 constexpr uint32_t kFlmode2DeferSync = 0x2000;   // flmode2: synced only by a forced save
+// The lock a block's descriptor holds against other opens of the file
+// (FCB::wrlock; for a member, its host's block says it).
+constexpr uint8_t kLockShared = 0;   // shared, or none (memory and system files)
+constexpr uint8_t kLockOpen = 1;     // exclusive since the open or the create
+constexpr uint8_t kLockWriter = 2;   // exclusive since the first change through a shared open
 
 // ---- Superfiles (engine/files/superfile.cpp) ---------------------------------
 // The block whose file holds the bytes of f: a superfile member (and an
@@ -212,6 +229,8 @@ constexpr uint16_t kOpenVarlen = 0x0004;         // must be a variable-length fi
 constexpr uint16_t kOpenMirrorless = 0x2000;     // accept a mirrored file
 constexpr uint16_t kOpenDamaged = 0x4000;        // accept the update flag and counter mismatch
 // Bits of the instance's option words INSTGV::fileopt[0..2].
+constexpr uint32_t kOpt1SchemaSegments = 0x100;  // bit 8: a record schema stored (type 0) in a variable-length
+                                                  // file marks its indexes' segments on the variable part
 constexpr uint32_t kOpt1OpenMark = 0x200;         // cleared by every OPNFIL
 constexpr uint32_t kOpt1KeepWord10 = 0x8000;      // create keeps XCREblk word 10 bit 0x800
 constexpr uint32_t kOpt1KeyTypeBits = 0xC000;     // index keeps key type bits 0x60
@@ -231,7 +250,9 @@ FCB *zvgetfcb(int filno);
 // unusable.
 FCB *tstfnm(int filno);
 // tstifnm (the same lookup, exported) is declared in zarvo.h.
-// File number of an open host file of exactly that name, or -1.
+// File number of an open host file (not a member) of exactly that name;
+// else of one whose file has the same device and inode as the name (a
+// stat of the name, at open and create only); else -1.
 int chkopnx(const char *name);
 // May the file be changed now? 0, 54 read only, 99 marked for rebuild.
 int chkredf(int filno, FCB *fcb);
@@ -248,6 +269,19 @@ namespace zv {
 
 // Clears a block for a new file, keeping its file number; its state is 'n'.
 void fcb_reset(FCB *fcb);
+// Notes the device and inode of a block's newly opened descriptor, for
+// chkopnx (unknown when the query fails).
+void note_file_identity(FCB *fcb);
+// The writer's lock, taken before the first change of a file: a shared
+// open takes its file exclusively, without waiting, on the descriptor that
+// carries the block's I/O (a member's host), and keeps it until the close.
+// A block closed virtually is reopened first, so that a file changed by
+// another open meanwhile (FCB::outdated) is known before the change.
+// 0 when taken or not needed (held already; a memory, system or read-only
+// file, whose changes are refused elsewhere); 12 with the lock's errno in
+// sysiocod while another open holds the file; 12 with sysiocod 0 for an
+// outdated block; a failed reopen's code.
+int take_writer_lock(FCB *fcb);
 // True when the number lies in the file table of the current instance.
 bool filno_in_table(int filno);
 // Grows the file table so that number `last` fits: 0 or 22.

@@ -10,6 +10,8 @@
 //
 // Invariants:
 //  1. fltr is null exactly when the file has no filter; fltrkind is then 0.
+//     An index file's in-memory condition keeps its text in fltrtext, which
+//     goes with it.
 //  2. A filter replaced or cleared is released through the ISAM layer's
 //     release by kind, once.
 //  3. A record passes only when the evaluation says true (1, or a
@@ -43,6 +45,7 @@ void free_record_filter(FCB *f) {
     if (f->fltr) zvfreecidx(f->fltr, f->fltrkind);
     f->fltr = nullptr;
     f->fltrkind = 0;
+    zvputmemn(reinterpret_cast<void **>(&f->fltrtext));
 }
 
 int parse_record_filter(int datno, FCB *f, const char *text, void **tree, int *kind) {

@@ -227,6 +227,16 @@ void set_derived_fields(FCB *f) {
     zvhdradj(f);
 }
 
+bool header_written_elsewhere(FCB *f) {
+    unsigned char buf[128];
+    int32_t got = 0;
+    if (direct_io(0, f, f->hposh, f->hposl, buf, int32_t(sizeof buf), &got) != 0 || got != int32_t(sizeof buf))
+        return true;
+    FILEHDR disk;
+    decode_base(buf, buf + sizeof buf, &disk);
+    return disk.updcnt != f->hdr.base.updcnt;
+}
+
 uint32_t node_size_of(const FCB *f) {
     const FILEHDR &b = f->hdr.base;
     uint32_t n = b.nodsiz;
@@ -311,6 +321,9 @@ int wrthdrhgh(FCB *f) {
 
 int tstupd(FCB *f) {
     if (!zvWNGV || !f) return set_uerr(61);
+    // No change reaches a file that another open holds: the writer's lock
+    // comes before any byte, the mark included.
+    if (int rc = take_writer_lock(f)) return rc;
     f->updcount++;
     if (f->hdr.base.updflg) return 0;
     FCB *host = (f->hostfcb && f->hostfcb != f) ? f->hostfcb : nullptr;

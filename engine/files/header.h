@@ -20,9 +20,11 @@ int filhdr(FCB *fcb);
 // wrthdr with the pending index high transaction number in +104/+232 for
 // this one write.
 int wrthdrhgh(FCB *fcb);
-// Marks the file changed before its first change: sets the update flag to
-// 0xFF (a member's host first) and writes the header through to the disk.
-// On failure the flags it set are restored, so the next change tries again.
+// Marks the file changed before its first change: takes the writer's lock
+// (take_writer_lock: 12 while another open holds the file, nothing
+// written), sets the update flag to 0xFF (a member's host first) and writes
+// the header through to the disk. On failure the flags it set are
+// restored, so the next change tries again.
 int tstupd(FCB *fcb);
 // Configuration version for a new header of the block: 0x81, 0x91 or 0xA1.
 uint16_t setverson(const FCB *fcb);
@@ -44,5 +46,12 @@ uint64_t first_record_offset(const FCB *fcb);
 void set_derived_fields(FCB *fcb);
 // Node size in bytes from the header field (1..127: units of 16384).
 uint32_t node_size_of(const FCB *fcb);
+// Whether another open wrote the file's header since the block last read
+// or wrote it: the update counter (+108) on disk, read past any cached
+// page, is not the block's own. A change through any other open passes
+// its update mark, which writes the whole header and so moves the counter.
+// One read of the base part; a header that cannot be read counts as
+// written elsewhere.
+bool header_written_elsewhere(FCB *fcb);
 
 }  // namespace zv

@@ -286,6 +286,8 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
             g->sysiocod = uint16_t(err);
             return zv::set_uerr(12);
         }
+        f->wrlock = zv::opens_shared(mode) ? kLockShared : kLockOpen;
+        zv::note_file_identity(f);
         zv::set_highest_written(f);
     }
 

@@ -16,7 +16,9 @@
 //     (header size + 9) steps (the record count of a memory file), and a
 //     link that is 0, lies beyond the last byte used (names no record of a
 //     memory file), or reaches a header without the mark gives 407. A damaged
-//     ring never makes a call loop.
+//     ring never makes a call loop. A file opened as damaged whose update
+//     flag is set takes its size on disk for its last byte used when that
+//     is larger (link_limit).
 //  2. Changes are written so that the forward links always lead from the
 //     anchor back to it: a new entry is complete before its predecessor
 //     points at it, and an entry leaves the ring through its predecessor's
@@ -158,19 +160,33 @@ void decode_rhdr(const FCB *f, const unsigned char *in, RESHDR *h) {
     }
 }
 
-// Most steps a walk of the ring may take: every entry takes at least a
-// header and a 9-byte body of the used space, or one record of a memory file.
-uint64_t walk_bound(FCB *f) {
-    if (fcb_is_memory(f)) return f->nmemrecs;
-    return (last_used(f) + 1) / (hsize(f) + 9);
+// The last position a link of the ring may name: the last byte used. A
+// file opened as damaged (0x4000) whose update flag is set was not closed
+// cleanly, and its header on disk may be older than the resources added
+// after it was written: for it the bytes the file holds on disk count too.
+uint64_t link_limit(FCB *f) {
+    uint64_t last = last_used(f);
+    if ((f->opnmode & kOpenDamaged) && f->hdr.base.updflg) {
+        const FCB *p = physical(f);
+        last = std::max(last, join64(p->hwoffh, p->hwoffl));
+    }
+    return last;
 }
 
-// Whether a link of the ring may name an entry: not 0, and inside the used
-// space (a record of a memory file).
+// Most steps a walk of the ring may take: every entry takes at least a
+// header and a 9-byte body of the space links may name, or one record of a
+// memory file.
+uint64_t walk_bound(FCB *f) {
+    if (fcb_is_memory(f)) return f->nmemrecs;
+    return (link_limit(f) + 1) / (hsize(f) + 9);
+}
+
+// Whether a link of the ring may name an entry: not 0, and inside the space
+// links may name (a record of a memory file).
 bool link_ok(FCB *f, uint64_t l) {
     if (l == 0) return false;
     if (fcb_is_memory(f)) return zvnodmemrec(f, uint32_t(l >> 32), uint32_t(l)) == l;
-    return l <= last_used(f);
+    return l <= link_limit(f);
 }
 
 // The entries a search hands back: the entry found (or the one before which

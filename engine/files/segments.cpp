@@ -733,6 +733,13 @@ namespace {
 
 void refuse_change(const char *msg) { log683(msg); }
 
+// Inside a transaction the definitions of a file change under one
+// savepoint only: the savepoint of its first change is kept on the file
+// until the transaction ends.
+bool other_savepoint(const INSTGV *g, const FCB *f) {
+    return g->tranactive && f->segsavept && f->segsavept != int32_t(int16_t(g->savepoints)) + 1;
+}
+
 // Everything a change may have to put back.
 struct Saved {
     FILEHDRALL hdr;
@@ -878,6 +885,10 @@ int apply_definition(ZVSEGDEF *d, int filno) {
     bool segmented = (b.hdrflags & kHdrSegmented) && f->segs;
     if (!segmented && !(b.hdrflags & kHdrHasExt)) return set_uerr(454);
     if (b.sfiltyp == kSfMember) return set_uerr(48);
+    if (other_savepoint(g, f)) {
+        refuse_change("SETSEG: cannot call zvSETSEG in different savepoint");
+        return set_uerr(683);
+    }
     if (segmented && automatic(f) && !d->automatic) {
         refuse_change("SETSEG: cannot change from SEGAUTO to SEGMDEF");
         return set_uerr(683);
@@ -942,6 +953,10 @@ int apply_definition(ZVSEGDEF *d, int filno) {
     }
     zvputmem(saved.segs);
     f->seglimitset = 0;
+    if (!rc && g->tranactive) {
+        f->segsavept = int32_t(int16_t(g->savepoints)) + 1;
+        g->segsavepts = 1;
+    }
     return set_uerr(rc);
 }
 

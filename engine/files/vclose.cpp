@@ -9,7 +9,8 @@
 // block it meets. Each block present when the walk starts is visited at
 // most once, so the walk ends even when nothing can be released. A released
 // file is in state 'v' and gets its descriptor back through zvswitch before
-// its next I/O, which puts it at the front of the ring again.
+// its next I/O, which puts it at the front of the ring again and looks
+// whether another open changed the file while it had none (FCB::outdated).
 #include "engine/files/vclose.h"
 
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/core/upcalls.h"
 #include "engine/files/fcb.h"
+#include "engine/files/header.h"
 
 int vtclosex(int quiet) {
     INSTGV *g = zvWNGV;
@@ -60,6 +62,19 @@ namespace zv {
 
 int vtclosex_one(int quiet) { return vtclosex(quiet); }
 
-void vt_reopened(FCB *fcb) { inrfil(fcb, 1); }
+void vt_reopened(FCB *fcb) {
+    inrfil(fcb, 1);
+    // Without a descriptor the block held no lock, and another open may
+    // have changed the file: then the block's header and caches are not the
+    // file's, and it must change nothing more. A block that can change
+    // nothing (read only) needs no look; the codes of the call that reopened
+    // the file stay as they were.
+    if (fcb->outdated || (fcb->hdr.base.flmode & kOpnReadOnly)) return;
+    INSTGV *g = zvWNGV;
+    const uint16_t uerr = g->uerr_cod, sys = g->sysiocod;
+    if (header_written_elsewhere(fcb)) fcb->outdated = 1;
+    g->uerr_cod = uerr;
+    g->sysiocod = sys;
+}
 
 }  // namespace zv

@@ -25,6 +25,7 @@
 // a new load can start.
 #include "engine/index/bulkload.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "engine/core/arith.h"
@@ -410,7 +411,17 @@ int iloadkey81(int filno, const void *key, uint32_t posh, uint32_t posl, int mod
     int rc = finish(f, rootcount, flag);
     L.active = 0;
     L.filno = -1;
-    if (rc) setidxcorrupt(f, "Bulk key load not finished in index", kLogSingleTry, rc);
+    if (rc) {
+        // The unfinished index itself is to be rebuilt. A superfile member
+        // must not mark its host through the host link, which would ask for
+        // a rebuild of the whole superfile; a broken tree found by the
+        // finish has been reported as corrupt already.
+        zvrcvlog("Bulk key load not finished in index", kLogSingleTry);
+        char line[300];
+        snprintf(line, sizeof line, "%s [%0d]", f->name, int(f->hdr.base.kmem));
+        zvrcvlog(line, rc);
+        f->hdr.base.updflg = kUpdRebuild;
+    }
     return set_uerr(rc);
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "engine/index/index_services.h"
+
 struct FCB;
 
 namespace zv {
@@ -38,10 +40,7 @@ int32_t binsrc(int keyno, const void *key);
 // current key image (not with mode bit 32): as NXTKEY or PRVKEY, 893 and 894
 // for an unusable image.
 uint32_t seqikey(int filno, void *keyout, int mode);
-// Forms current key images again by reading the data file's current ISAM
-// record: keyno >= 0 only that index, -1 every index but only when one of
-// them is stale, other negative values every index. 0 or the error code,
-// also in uerr_cod.
-int zvkbufrefresh(int datno, int keyno);
+// zvkbufrefresh, which forms stale images again, is declared with the
+// index services that the file layer calls (index_services.h).
 
 }  // namespace zv

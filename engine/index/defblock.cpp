@@ -132,6 +132,8 @@ int read_resource(int filno, uint32_t type, uint32_t number, int32_t used, int32
 
 }  // namespace
 
+const unsigned char *schema_map(const FCB *f) { return f ? f->schmap : nullptr; }
+
 int zvsetseq(FCB *f, const void *table) {
     if (!f->altseq) {
         f->altseq = static_cast<uint16_t *>(zvgetmem(kSeqBytes));
@@ -271,8 +273,14 @@ ZV_API int SETDEFBLKX(int filno, DEFBLK *blk, int type) {
 
     if (schema) {
         if ((rc = replace_schema(f, data, blk->len)) != 0) return done(rc);
-        // Serial segments by field that waited for a schema are bound now.
-        isam_rebind_serial(filno);
+        // The indexes' segments are examined again. Serial segments by field
+        // that waited for a schema are bound now whatever the options: no
+        // key of their index can be formed before. Under the instance option
+        // a variable-length file's indexes with a segment on a field of the
+        // variable part are marked so in the key map, as an open would mark
+        // them once the schema is there.
+        const bool varpart = (g->fileopt[0] & kOpt1SchemaSegments) && type == 0 && f->kind == kKindVariable;
+        isam_schema_stored(filno, varpart);
         uint32_t flags = f->hdr.base.hdrflags2;
         uint32_t now = xtd ? flags | kHdr2XtdTypes : flags & ~kHdr2XtdTypes;
         if (now != flags) {

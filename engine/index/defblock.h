@@ -32,6 +32,10 @@ constexpr int32_t kDefHead = 1048;
 constexpr int32_t kDefDir = 24;
 constexpr int kDefBlocks = 128;
 
+// The record-schema map of a data file (16-byte head, 6-byte entries, see
+// segmode.h), or null when it has none (also for a null block).
+const unsigned char *schema_map(const FCB *fcb);
+
 // (index_services.h) zvsetseq copies a table into the index block's
 // collating sequence (512 bytes, allocated on first use): 0, or 435 when
 // memory runs out. install_schema makes a record-schema block the data

@@ -244,7 +244,8 @@ uint32_t iDNCTset(FCB *f, FCB *, int keyno, int, int mode, int32_t n, void *entr
     set_uerr(0);
     zvSETHGHi(0);
     const int base = mode & ~0x28;
-    if (base != 1 && base != 4 && base != 16 && base != 64 && base != 128 && base != 256) return set_uerr(446), 0u;
+    if (base != 1 && base != 2 && base != 4 && base != 16 && base != 64 && base != 128 && base != 256)
+        return set_uerr(446), 0u;
     if (f->kind != kKindIndex) return set_uerr(48), 0u;
     if (f->hdr.ext.flmode2 & kFl2PartHost) return zvhostdst_set(f, keyno, mode, 0);
     FILEHDRX &x = f->hdr.ext;
@@ -259,11 +260,12 @@ uint32_t iDNCTset(FCB *f, FCB *, int keyno, int, int mode, int32_t n, void *entr
         handling = dupkeys ? 5 : 0;
     } else if (base == 256 || base == 16) {
         handling = dupkeys ? 1 : 0;
-    } else if (base == 1 && f->dupmode2 == 0) {
-        // Counting switched on as a definition asks for it (duplicate flag
-        // 3 with prefix levels, or 4); a unique index only with bit 32.
+    } else if (base == 1 || base == 2) {
+        // Counting switched on where it is off, else a recount: mode 1 with
+        // prefix levels (duplicate flag 3), mode 2 with the whole count only
+        // (5); a unique index counts with flag 4, and only with bit 32.
         if (!dupkeys && !(mode & 32)) return set_uerr(48), 0u;
-        handling = dupkeys ? 3 : 4;
+        if (f->dupmode2 == 0) handling = !dupkeys ? 4 : base == 1 ? 3 : 5;
     }
     if (handling >= 0) {
         if (int rc = tstupd(f)) return set_uerr(rc), 0u;
@@ -305,7 +307,9 @@ uint32_t iDNCTset(FCB *f, FCB *, int keyno, int, int mode, int32_t n, void *entr
     return ret64(whole);
 }
 
-int chkkeydup(int d, const FCB *f) {
+int chkkeydup(const IIDX *x, const FCB *f) {
+    if (!x || !f) return 0;
+    const int d = x->ikeydup;
     const uint32_t fl = dst_flags(f);
     if (!(fl & 0x1FE)) return f->hdr.base.autodup == d ? 1 : 0;
     if (fl & 0xAA) {

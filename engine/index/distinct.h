@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "engine/index/nodebuf.h"
+#include "zarvo/zarvo.h"
 
 struct FCB;
 
@@ -32,12 +33,15 @@ int32_t first_diff(const unsigned char *a, const unsigned char *b, int32_t n);
 // Recounts the distinct keys of one index (fi; fd its data file or null).
 // mode 4 recounts (bits 8 and 32 accepted); 128, 256 and 64 change the
 // index's distinct-count handling first (see distinct.cpp); 16 switches
-// counting off as 256 does, 1 switches it on as an index definition asks
-// (duplicate flag 3, or 4 for a unique index with bit 32) and recounts. Up to n level
-// entries go to entries (16 bytes each) and the level count to *levels.
-// The whole count (low word; high through zvSETHGHi), 0 with the error set
-// on failure (446 a mode not accepted).
+// counting off as 256 does; 1 and 2 switch it on where it is off and
+// recount: 1 with prefix levels (duplicate flag 3), 2 with the whole count
+// only (5), either of them 4 on a unique index, which takes them only with
+// bit 32 (else 48). Up to n level entries go to entries (16 bytes each) and
+// the level count to *levels. The whole count (low word; high through
+// zvSETHGHi), 0 with the error set on failure (446 a mode not accepted).
 uint32_t iDNCTset(FCB *fi, FCB *fd, int keyno, int datno, int mode, int32_t n, void *entries, int32_t *levels);
-// 1 when the index file's duplicate handling agrees with duplicate mode
-// dupmode of an index definition, else 0.
-int chkkeydup(int dupmode, const FCB *fcb);
+// 1 when the index file's duplicate handling agrees with the duplicate mode
+// (ikeydup) of index definition x, else 0 (also for a null argument). The
+// file's distinct-mode flags (dst_flags) decide which modes a file that
+// counts distinct keys answers to.
+int chkkeydup(const IIDX *x, const FCB *fcb);

@@ -1,6 +1,6 @@
-// Services of the index engine that open and close of files call: key
-// buffers, the write-back of cached nodes, and the definitions an index
-// keeps in its resources.
+// Services of the index engine that the file layer calls: key buffers, the
+// write-back of cached nodes, the definitions an index keeps in its
+// resources, and the refresh of stale current key images before an update.
 #pragma once
 
 #include <cstdint>
@@ -46,5 +46,10 @@ int write_file_nodes(FCB *host, int mode);
 // Writes every dirty cached node of a file and of its members (every file
 // when fcb is null) and keeps them cached: 0 or the first error.
 int flush_file_nodes(FCB *fcb);
+// Forms current key images again by reading the data file's current ISAM
+// record: keyno >= 0 only that index, -1 every index but only when one of
+// them is stale, other negative values every index. 0 or the error code,
+// also in uerr_cod. The update check of a data file calls it with -1.
+int zvkbufrefresh(int datno, int keyno);
 
 }  // namespace zv

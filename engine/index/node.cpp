@@ -122,6 +122,8 @@ int idx_geometry(FCB *f) {
     if (f->elmlimit != node / 4) {
         // Control fields follow the high key, one per element: a limit whose
         // fields would not fit in the node is lowered to the fields that do.
+        // Indexes made by earlier engines counted the high key's bytes as
+        // room for fields and keep such a limit.
         int32_t w = (f->hdr.ext.flmode2 & kFl2Ctl6) ? 6 : 4;
         int32_t fit = (room - f->leafcap - k) / w;
         if (fit < f->elmlimit) f->elmlimit = fit;

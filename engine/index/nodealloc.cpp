@@ -129,13 +129,17 @@ NODEBUF *newnod81(FCB *f, uint32_t *posh, uint32_t *posl, int *hdrerr) {
         *posl = lo;
         return b;
     }
-    // Extend the file (a member's host) by one node and its wrapper.
+    // Extend the file (a member's host) by one node and its wrapper. A
+    // wrapped node, area header and node, is one page of the host: it starts
+    // on a page boundary, so that it fills its page alone and the next one
+    // follows it without a gap.
     NODEBUF *b = lrubuf81(0, 0, 0, f);
     if (!b) return nullptr;
     const bool wrapped = idx_wrapped(f);
     int wrap = wrapped ? idx_wraplen(f) : (f->kind == kKindVariable ? 10 : 0);
+    const uint32_t align = wrapped ? uint32_t(g->nodesize) : f->nodesize;
     zvSETHGHi(0);
-    uint32_t lo = extfil(host, f->nodesize + uint32_t(wrap), f->nodesize, 1);
+    uint32_t lo = extfil(host, f->nodesize + uint32_t(wrap), align, 1);
     uint32_t hi = uint32_t(zvGETHGHi());
     if (lo == 0 && hi == 0) {
         if (g->uerr_cod == 0) set_uerr(39);

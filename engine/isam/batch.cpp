@@ -343,6 +343,7 @@ int insert_block(int datno, FCB *d, unsigned char *data, int32_t size, uint32_t 
     if (int rc = lay_out_block(d, data, size, count, layout, &total)) return rc;
     if (total > 0x7FFFFFFF) return 39;
     if (int rc = chkredf(datno, d)) return rc;
+    if (int rc = claim_set(datno)) return rc;
     if (int rc = tstupd(d)) return rc;
     UpdateBits busy(kUpdAdd);
     // Serial numbers and identity values, drawn for good.

@@ -52,6 +52,7 @@
 #include "engine/expr/filtercb.h"
 #include "engine/expr/ptree.h"
 #include "engine/files/fcb.h"
+#include "engine/files/fixrec.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "zarvo/zarvo.h"
@@ -408,25 +409,33 @@ int kind_of(int datno, const char *text, int *kind) {
     return 0;
 }
 
-// The in-memory condition of an index file with header flag 0x20.
+// The in-memory condition of an index file with header flag 0x20, kept
+// with its text (GETCIDX hands the text out).
 int set_memory_condition(FCB *x, ISAMMAPENT *e, int datno, const char *text) {
     INSTGV *g = zvWNGV;
     if (!text || !*text) {
-        if (x->fltr) zvfreecidx(x->fltr, x->fltrkind);
-        x->fltr = nullptr;
-        x->fltrkind = 0;
+        free_record_filter(x);
         e->keyflags &= uint16_t(~(kFlagStored | kFlagMemory));
         return set_uerr(0);
     }
+    const size_t n = strlen(text) + 1;
+    if (n > size_t(kMaxText)) return set_uerr(446);
     if (take_eval_area()) return set_uerr(435);
+    char *copy = static_cast<char *>(zvgetmem(int32_t(n)));
+    if (!copy) return set_uerr(435);
+    memcpy(copy, text, n);
     void *tree = nullptr;
     int kind = 0;
     set_uerr(0);
-    if (!testparse(datno, text, &tree, &kind)) return set_uerr(g->uerr_cod ? g->uerr_cod : 597);
+    if (!testparse(datno, text, &tree, &kind)) {
+        zvputmem(copy);
+        return set_uerr(g->uerr_cod ? g->uerr_cod : 597);
+    }
     if (kind == 0) cndxSetCondIdxFlag(tree);
-    if (x->fltr) zvfreecidx(x->fltr, x->fltrkind);
+    free_record_filter(x);
     x->fltr = tree;
     x->fltrkind = kind;
+    x->fltrtext = copy;
     zvclbkinit(x->name, tree, kind == 0 ? 0 : 1);
     e->keyflags |= kFlagMemory;
     return set_uerr(0);
@@ -677,14 +686,29 @@ int32_t iGETCRES(int datno, int32_t length, void *buffer) {
     return n;
 }
 
+namespace {
+
+// A condition text for GETCIDX: strlen + 1, copied when the buffer holds it.
+int32_t copy_text(const char *text, int32_t length, void *buffer) {
+    const int32_t n = int32_t(strlen(text) + 1);
+    if (buffer && length >= n) memcpy(buffer, text, size_t(n));
+    set_uerr(0);
+    return n;
+}
+
+}  // namespace
+
 int32_t iGETCIDX(int idxno, int32_t length, void *buffer, int mode) {
-    if (!index_block(idxno, mode)) return 0;
+    const FCB *x = index_block(idxno, mode);
+    if (!x) return 0;
     int datno = -1, relno = -1;
-    if (!mapped_index(idxno, &datno, &relno)) {
+    const ISAMMAPENT *e = mapped_index(idxno, &datno, &relno);
+    if (!e) {
         set_uerr(614);
         return 0;
     }
     if (!tstfnm(datno)) return 0;
+    if ((e->keyflags & kFlagMemory) && x->fltrtext) return copy_text(x->fltrtext, length, buffer);
     StoredConditions cur;
     int rc = read_stored(datno, &cur);
     if (rc) {
@@ -699,10 +723,7 @@ int32_t iGETCIDX(int idxno, int32_t length, void *buffer, int mode) {
     set_uerr(0);
     for (uint32_t i = 0; i < v.a; i++) {
         if (entry_at(v.body, i).relno != relno) continue;
-        const char *text = reinterpret_cast<const char *>(v.body + v.text_at(i));
-        const int32_t n = int32_t(strlen(text) + 1);
-        if (buffer && length >= n) memcpy(buffer, text, size_t(n));
-        return n;
+        return copy_text(reinterpret_cast<const char *>(v.body + v.text_at(i)), length, buffer);
     }
     return 0;
 }

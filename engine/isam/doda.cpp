@@ -25,7 +25,6 @@
 #include "engine/files/fcb.h"
 #include "engine/files/identity_services.h"
 #include "engine/index/segmode.h"
-#include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_files.h"
 

@@ -17,7 +17,6 @@
 #include "engine/files/xcreblk.h"
 #include "engine/files/delete_rename.h"
 #include "engine/isam/fileset.h"
-#include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"

@@ -1,7 +1,8 @@
 // File-set open and close: a data file and all its indexes opened from an
 // IFIL (OPNIFILz) or from the definition stored in the data file (OPNRFIL),
-// closed or deleted together (CLIFIL, CLRFIL, DELIFIL, DELRFIL), and the
-// stop of the whole ISAM layer (CLISAM).
+// closed or deleted together (CLIFIL, CLRFIL, DELIFIL, DELRFIL), the stop
+// of the whole ISAM layer (CLISAM), and the release of a file held open
+// beyond its last close (zvundokepopn).
 //
 // An open never leaves half a set behind: on any failure every file this
 // call opened is closed again and its key-map entries are released. Each
@@ -13,9 +14,9 @@
 #include "engine/files/close.h"
 #include "engine/files/fcb.h"
 #include "engine/files/xcreblk.h"
+#include "engine/index/distinct.h"
 #include "engine/index/ksegdef.h"
 #include "engine/isam/fileset.h"
-#include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isam_services.h"
@@ -34,6 +35,9 @@ int report(int code, int filno) {
     set_uerr(code);
     return ierr(code, filno);
 }
+
+// Open mode of the extra open that releases a held data file: shared.
+constexpr uint16_t kKeepReopenMode = 4097;
 
 // What an open has opened so far, for the undo.
 struct Opened {
@@ -59,6 +63,40 @@ int undo_open(IFIL *ifil, const Opened &o, int code, int filno) {
     }
     g->sysiocod = sys;
     return report(code, filno);
+}
+
+// Releases a file held open beyond its last close (and, for a data file,
+// its index files held with it): 1 plus those index files, 0 when nothing
+// was held or the extra open failed (its code in uerr_cod).
+int undo_keep_open(const char *name) {
+    const int filno = name ? chkopnx(name) : -1;
+    FCB *f = filno >= 0 ? fcb_at(filno) : nullptr;
+    if (!f || !(f->stflags & kStKeepOpen)) return 0;
+    const bool data = f->kind != kKindIndex;
+    // A data file held by itself is opened once more, so that the release
+    // ends with a close of its own.
+    int extra = -1;
+    if (f->keepstate == 1 && data) {
+        extra = filrng(-1, 0, kKeepReopenMode);
+        if (extra < 0) return set_uerr(-extra), 0;
+        if (int rc = OPNFIL(extra, name, kKeepReopenMode)) return set_uerr(rc), 0;
+    }
+    f->stflags &= ~kStKeepOpen;
+    if (f->keepstate > 0) f->keepstate--;
+    int released = 1;
+    if (data) {
+        const uint16_t *list = isam_actlist(filno);
+        for (int s = 0; list && s < kMapIndexes && list[s] != kMapNone; s++) {
+            if (list[s] == kMapShared) continue;
+            FCB *x = fcb_at(list[s]);
+            if (!open_state(x) || index_member(x) || x->keepstate != 2) continue;
+            x->keepstate = 1;
+            x->stflags &= ~kStKeepOpen;
+            released++;
+        }
+    }
+    if (extra >= 0) close_set_file(extra);
+    return released;
 }
 
 }  // namespace
@@ -396,7 +434,10 @@ ZV_API uint16_t CLISAM(void) {
     return uint16_t(first ? first : rc);
 }
 
-ZV_API int zvundokepopn(const char *) { return 0; }
+ZV_API int zvundokepopn(const char *name) {
+    if (!zvWNGV) return 0;
+    return undo_keep_open(name);
+}
 
 ZV_API int zvCLSNAM(const char *) { return set_uerr(454); }
 

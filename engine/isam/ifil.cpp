@@ -43,7 +43,6 @@
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/identity_services.h"
-#include "engine/isam/fileset_deps.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 

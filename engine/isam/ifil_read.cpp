@@ -7,7 +7,6 @@
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/core/redirect.h"
-#include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"

@@ -81,10 +81,12 @@ int chgpartattrs(FCB *host, uint32_t flags);
 int chgpartmode(FCB *host, int mode);
 // Sets the file's current ISAM record position to 0.
 void clear_isam_position(FCB *fcb);
-// Binds the serial-number segments by schema field of a data file's
-// indexes once the file has a record schema (a pair recorded without one
-// is resolved).
-void isam_rebind_serial(int datno);
+// A data file has been given a record schema: the serial-number segments
+// by schema field of its indexes that waited for one are bound (a pair
+// recorded without a schema is resolved), and with `varpart` the key-map
+// entry of every index with a segment on a field of the variable part is
+// marked so (a variable-length file).
+void isam_schema_stored(int datno, bool varpart);
 // Rewrites the file paths kept in the stored file definition of an open
 // data file by the redirection rules: 0, 408 when it keeps none, or the
 // error of storing it again.

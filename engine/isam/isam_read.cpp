@@ -156,6 +156,8 @@ int chkism(int datno, FCB *d, uint64_t *pos) {
 
 // ---- Making a record current ------------------------------------------------------
 
+void clear_isam_position(FCB *f) { f->isamposh = f->isamposl = 0; }
+
 // The data file's block when index keyno belongs to it, else null (the key
 // formation then finds the index's own data file).
 inline FCB *data_of_index(int keyno, int datno, FCB *d) { return keymap_datno(keyno) == datno ? d : nullptr; }

@@ -148,6 +148,7 @@ ZV_API int ADDVREC(int datno, void *record, int32_t len) {
     if (len <= 0 || len < int32_t(d->hdr.base.reclen)) return isam_end(149, datno);
     if ((d->hdr.ext.flmode3 & kFlmode3FixedOnly) && len != int32_t(d->hdr.base.reclen)) return isam_end(945, datno);
     if (partition_host(d)) return part_addrec(datno, d, record, len, true);
+    if (int rc = claim_set(datno)) return rc;
     UpdateBits bits(kUpdAdd | kUpdCurrent);
     UndoGuard u(datno);
     uint32_t lo = NEWVREC(datno, len);
@@ -175,6 +176,7 @@ ZV_API int DELVREC(int datno) {
     VRECHDR h;
     if (int rc = current_area(datno, d, &pos, &h)) return isam_end(rc, datno);
     if (d->isamflags & kIsamKeysInvalid) return isam_end(794, datno);
+    if (int rc = claim_set(datno)) return rc;
     UpdateBits bits(kUpdDelete | kUpdCurrent);
     UndoGuard u(datno);
     if (int rc = delikey81(datno, u, pos)) return fail(u, rc, g->isamfil_num);
@@ -226,6 +228,7 @@ ZV_API int RWTVREC(int datno, void *record, int32_t len) {
         }
         set_uerr(0);
     }
+    if (int rc = claim_set(datno)) return rc;
     UpdateBits bits(kUpdRewrite | kUpdCurrent);
     UndoGuard u(datno);
     ScratchBuffer sb;
@@ -348,6 +351,7 @@ ZV_API int RWTPREC(int datno, void *record, int32_t len) {
     }
     memcpy(img, record, size_t(len));
     if (chgIDfield(d, img, full)) return g->isamerr_cod;
+    if (int rc = claim_set(datno)) return rc;
     UpdateBits bits(kUpdRewrite | kUpdCurrent);
     UndoGuard u(datno);
     if (int rc = rwtikey81(datno, u, img, pos, pos, full)) return fail(u, rc, g->isamfil_num);

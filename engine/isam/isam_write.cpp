@@ -101,6 +101,19 @@ int fail(UndoGuard &u, int code, int filno) {
     return isam_end(code, filno);
 }
 
+int claim_set(int datno) {
+    FCB *d = zvWNGV->fcbtab[datno];
+    if (int rc = take_writer_lock(d)) return isam_end(rc, datno);
+    for (int slot = 0; slot < kMapIndexes; slot++) {
+        int ix = active_index(datno, slot);
+        if (ix == kIdxListEnd) break;
+        FCB *x = ix < 0 ? nullptr : open_index(ix);
+        if (!x) continue;
+        if (int rc = take_writer_lock(x)) return isam_end(rc, ix);
+    }
+    return 0;
+}
+
 int commit_write(UndoGuard &u, FCB *d, int datno, uint32_t hi, uint32_t lo, const void *rec, int32_t len,
                  uint32_t lockbit) {
     if (int rc = u.write_failed()) return fail(u, rc, datno);
@@ -405,6 +418,7 @@ ZV_API int ADDREC(int datno, void *record) {
     if (variable) return ADDVREC(datno, record, int32_t(d->hdr.base.reclen));
     if (!record) return isam_end(set_uerr(33), datno);
     if (partition_host(d)) return part_addrec(datno, d, record, d->reclen, false);
+    if (int rc = claim_set(datno)) return rc;
     UpdateBits bits(kUpdAdd | kUpdCurrent);
     UndoGuard u(datno);
     uint32_t lo = NEWREC(datno);
@@ -442,6 +456,7 @@ ZV_API int RWTREC(int datno, void *record) {
     if (old[0] == 0xFF || (n >= 2 && old[0] == 0xFE && old[1] == 0xFE)) return isam_end(set_uerr(114), datno);
     if (d->isamflags & kIsamKeysInvalid) return isam_end(794, datno);
     if (chgIDfield(d, record, n)) return g->isamerr_cod;
+    if (int rc = claim_set(datno)) return rc;
     UpdateBits bits(kUpdRewrite | kUpdCurrent);
     UndoGuard u(datno);
     if (int rc = rwtikey81(datno, u, record, pos, pos, n)) return fail(u, rc, g->isamfil_num);
@@ -467,6 +482,7 @@ ZV_API int DELREC(int datno) {
     if (int rc = raw_read(d, pos + fixed_frame(d), head, n)) return isam_end(rc, datno);
     if (head[0] == 0xFF || (n == 2 && head[0] == 0xFE && head[1] == 0xFE)) return isam_end(set_uerr(114), datno);
     if (d->isamflags & kIsamKeysInvalid) return isam_end(794, datno);
+    if (int rc = claim_set(datno)) return rc;
     UpdateBits bits(kUpdDelete | kUpdCurrent);
     UndoGuard u(datno);
     if (int rc = delikey81(datno, u, pos)) return fail(u, rc, g->isamfil_num);

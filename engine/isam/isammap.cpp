@@ -25,9 +25,9 @@
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
+#include "engine/index/defblock.h"
 #include "engine/isam/cidx.h"
 #include "engine/isam/context.h"
-#include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isam_services.h"
@@ -375,20 +375,6 @@ int zvsrlseg(FCB *dat, int32_t *offout, int32_t *lenout, int idxno, int segno, c
     return 0;
 }
 
-void isam_rebind_serial(int datno) {
-    FCB *dat = fcb_at(datno);
-    const uint16_t *list = isam_actlist(datno);
-    if (!dat || !list || dat->srllen >= 0 || !schema_map(dat)) return;
-    uint16_t uerr = zvWNGV->uerr_cod;
-    for (int s = 0; s < kMapIndexes && list[s] != kMapNone; s++) {
-        if (list[s] == kMapShared) continue;
-        const ISAMSEG *segs = isam_segs(list[s]);
-        for (int i = 0; segs && i < kMapSegs && segs[i].soffset != kSegEnd; i++)
-            if (base_mode(segs[i].segmode) == 257) zvsrlseg(dat, nullptr, nullptr, list[s], i, nullptr);
-    }
-    zvWNGV->uerr_cod = uerr;
-}
-
 int chkvfin(int datno, int field, int32_t len) {
     INSTGV *g = zvWNGV;
     FCB *f = tstfnm(datno);
@@ -400,6 +386,52 @@ int chkvfin(int datno, int field, int32_t len) {
     int32_t fixed = f->hdr.base.reclen;
     if (fp.varbefore || fp.offset >= fixed) return 1;
     return int64_t(fp.offset) + len > fixed ? 1 : 0;
+}
+
+namespace {
+
+// Whether a segment (record offset or schema field, length, mode) of an
+// index of variable-length data file datno, whose fixed part is `fixed`
+// bytes, reads the variable part of the records: 1 or 0. A schema field is
+// placed by chkvfin; without a schema yet (-199) it counts as 0 with the
+// error cleared, another failure is returned as its negative code.
+int varpart_segment(int datno, int32_t fixed, int off, int len, int mode) {
+    if (schema_mode(mode)) {
+        int v = chkvfin(datno, off, len);
+        if (v == -199) {
+            set_uerr(0);
+            return 0;
+        }
+        return v < 0 ? v : v ? 1 : 0;
+    }
+    int b = base_mode(mode);
+    if (b == 4 || b == 5) return 1;
+    return off >= fixed && (b <= 3 || (b >= 8 && b <= 11)) ? 1 : 0;
+}
+
+}  // namespace
+
+void isam_schema_stored(int datno, bool varpart) {
+    FCB *dat = fcb_at(datno);
+    const uint16_t *list = isam_actlist(datno);
+    if (!dat || !list || !schema_map(dat)) return;
+    const bool serial = dat->srllen < 0;
+    if (!serial && !varpart) return;
+    const int32_t fixed = dat->hdr.base.reclen;
+    // Nothing here fails the store that brought the schema: a segment that
+    // cannot be bound or placed stays as it was, and the caller's code stays.
+    uint16_t uerr = zvWNGV->uerr_cod;
+    for (int s = 0; s < kMapIndexes && list[s] != kMapNone; s++) {
+        if (list[s] == kMapShared) continue;
+        const ISAMSEG *segs = isam_segs(list[s]);
+        ISAMMAPENT *e = isam_entry(list[s]);
+        for (int i = 0; segs && i < kMapSegs && segs[i].soffset != kSegEnd; i++) {
+            const ISAMSEG &sg = segs[i];
+            if (serial && base_mode(sg.segmode) == 257) zvsrlseg(dat, nullptr, nullptr, list[s], i, nullptr);
+            if (varpart && e && varpart_segment(datno, fixed, sg.soffset, sg.slength, sg.segmode) > 0) e->varpart = 1;
+        }
+    }
+    zvWNGV->uerr_cod = uerr;
 }
 
 // ---- Key assembly helpers ----------------------------------------------------------
@@ -466,22 +498,16 @@ int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg
         }
         ISAMSEG &s = segs[i];
         s = ISAMSEG{uint16_t(off), uint16_t(len), uint16_t(mode), 0, -1};
-        int b = base_mode(mode);
         if (serial_mode(mode)) {
             ISEG sg{off, len, mode};
             if (int rc = zvsrlseg(dat, nullptr, nullptr, idxno, i, &sg)) return ierr(rc, idxno);
         }
-        if (b == 4 || b == 5) {
-            e.varpart = 1;
-        } else if (schema_mode(mode)) {
-            if (openflags & 4) {
-                int v = chkvfin(datno, off, len);
-                if (v == -199) set_uerr(0);
-                else if (v < 0) return ierr(-v, idxno);
-                else if (v) e.varpart = 1;
-            }
-        } else if ((openflags & 4) && dat && off >= dat->hdr.base.reclen) {
-            e.varpart = 1;
+        // The variable part is marked as an open from a definition marks
+        // it: on a variable-length data file only.
+        if ((openflags & 4) && dat) {
+            int v = varpart_segment(datno, dat->hdr.base.reclen, off, len, mode);
+            if (v < 0) return ierr(-v, idxno);
+            if (v) e.varpart = 1;
         }
         if (mode & 0x80) return ierr(694, idxno);
         sum += len;
@@ -653,18 +679,10 @@ int setimap(int pos, IFIL *ifil, int base, int offset, int stats) {
         if (serial_mode(sg.segmode)) {
             if (int rc = zvsrlseg(dat, nullptr, nullptr, idxno, i, &sg)) return ierr(rc, idxno);
         }
-        int b = base_mode(sg.segmode);
         if (varfile) {
-            if (schema_mode(sg.segmode)) {
-                int v = chkvfin(datno, sg.soffset, sg.slength);
-                if (v == -199) set_uerr(0);
-                else if (v < 0) return ierr(set_uerr(-v), idxno);
-                else if (v) e.varpart = 1;
-            } else if (b == 4 || b == 5) {
-                e.varpart = 1;
-            } else if (sg.soffset >= fixed && (b <= 3 || (b >= 8 && b <= 11))) {
-                e.varpart = 1;
-            }
+            int v = varpart_segment(datno, fixed, sg.soffset, sg.slength, sg.segmode);
+            if (v < 0) return ierr(set_uerr(-v), idxno);
+            if (v) e.varpart = 1;
         }
         if ((sg.segmode & 0x480) && (sg.segmode & 0x80)) return ierr(set_uerr(694), idxno);
         sum += sg.slength;

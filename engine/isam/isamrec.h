@@ -152,6 +152,11 @@ private:
     Step steps_[kMaxSteps];
 };
 
+// Takes the writer's lock of every file of a data file's set (the data file
+// and its open indexes) before an update's first change, so that a refusal
+// writes nothing: 0, or 12 (the lock's errno in sysiocod) ended as the
+// ISAM error of the file that another open holds.
+int claim_set(int datno);
 // Forms the key of every index of the data file from a new record into the
 // alternate images and enters them at pos. 0 or the ISAM error (with its
 // file); the entered keys are in the guard.

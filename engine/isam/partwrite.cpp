@@ -17,6 +17,10 @@
 //  3. After the first record of a member, an add parses no rule and looks
 //     its member up in the table by index; it allocates nothing beyond the
 //     member's own add.
+//  4. Before the first change (a global key, an identity value, a member
+//     made) a call takes the writer's lock of the host's set and of every
+//     existing member set it will change, so that a file held by another
+//     open refuses it (12) with nothing written.
 #include <cstdio>
 #include <cstring>
 
@@ -53,15 +57,39 @@ int32_t current_raw(const FCB *host) {
 
 bool has_globals(const FCB *host) { return (host->hdr.ext.flmode2 & (kPartGlobal | kPartSerial)) != 0; }
 
+// claim_member: the member of the raw number is still to be made.
+constexpr int kNotMade = -2;
+
+// The member of raw number raw, opened when it exists, with the writer's
+// lock of its whole set taken: a member that another open holds refuses
+// the call before the host's global keys or identity change. 0 with *m its
+// file number, or kNotMade for a member that the call makes later (its
+// files new, so nobody else holds them); else the ISAM error, ended (12 for
+// a member held elsewhere).
+int claim_member(int hostno, FCB *host, int32_t raw, int *m) {
+    *m = kNotMade;
+    const PARTMBR *e = member_entry(host->partdef, raw);
+    if (!e || e->state == kMbrNone) return 0;
+    *m = pfilno(hostno, raw, false);
+    if (*m < 0) {
+        const uint16_t code = zvWNGV->uerr_cod;
+        return isam_end(code ? code : 714, hostno);
+    }
+    return claim_set(*m);
+}
+
 }  // namespace
 
 int part_addrec(int hostno, FCB *host, void *rec, int32_t len, bool variable) {
     partition_search_reset(host);
     INSTGV *g = zvWNGV;
     if (int rc = chkredf(hostno, host)) return isam_end(rc, hostno);
+    if (int rc = claim_set(hostno)) return rc;
     const int32_t reclen = variable ? len : int32_t(host->reclen);
     int32_t raw = 0, stamp = 0;
     if (zvpartdest(hostno, rec, reclen, &raw, &stamp)) return isam_end(g->uerr_cod, hostno);
+    int m = kNotMade;
+    if (int rc = claim_member(hostno, host, raw, &m)) return rc;
     int count = 0, failed = 0;
     auto undo = [&](int code, int filno) {
         if (count && zvuniqpartundo(host, hostno, count, 1, raw, stamp, reclen, rec)) return isam_end(105, filno);
@@ -77,8 +105,7 @@ int part_addrec(int hostno, FCB *host, void *rec, int32_t len, bool variable) {
         if (err) return undo(err, hostno);
         if (setIDfield(host, rec, reclen)) return undo(g->uerr_cod, hostno);
     }
-    const int m = pfilno(hostno, raw, true);
-    if (m < 0) return undo(g->uerr_cod ? g->uerr_cod : 714, hostno);
+    if (m == kNotMade && (m = pfilno(hostno, raw, true)) < 0) return undo(g->uerr_cod ? g->uerr_cod : 714, hostno);
     if (int rc = add_in(m, rec, len, variable)) {
         const uint16_t at = g->isamfil_num;
         if (host->hdr.base.flmode & 0x10) return isam_end(rc, at);
@@ -98,6 +125,7 @@ int part_rwtrec(int hostno, FCB *host, void *rec, int32_t len, bool variable) {
     partition_search_reset(host);
     INSTGV *g = zvWNGV;
     if (int rc = chkredf(hostno, host)) return isam_end(rc, hostno);
+    if (int rc = claim_set(hostno)) return rc;
     const int32_t reclen = variable ? len : int32_t(host->reclen);
     const int mo = current_member(host, hostno);
     if (mo < 0) return isam_end(g->uerr_cod, hostno);
@@ -107,6 +135,13 @@ int part_rwtrec(int hostno, FCB *host, void *rec, int32_t len, bool variable) {
     int32_t newraw = 0, newstamp = 0;
     if (zvpartdest(hostno, rec, reclen, &newraw, &newstamp)) return isam_end(g->uerr_cod, hostno);
     if (identity_active(host) && chgIDfield(host, rec, reclen)) return g->isamerr_cod;
+    // Both members are taken before anything changes: the record's own,
+    // and the one it moves to.
+    if (int rc = claim_set(mo)) return rc;
+    int mn = mo;
+    if (newraw != oldraw) {
+        if (int rc = claim_member(hostno, host, newraw, &mn)) return rc;
+    }
     int count = 0, failed = 0;
     if (int rc = zvuniqpartrwt(host, &count, &failed, hostno, oldraw, oldstamp, newraw, newstamp, reclen, rec))
         return isam_end(rc, failed ? failed : hostno);
@@ -122,8 +157,8 @@ int part_rwtrec(int hostno, FCB *host, void *rec, int32_t len, bool variable) {
         return isam_end(0, hostno);
     }
     // Another member: the new copy first, then the old one goes.
-    const int mn = pfilno(hostno, newraw, true);
-    if (mn < 0) return undo(g->uerr_cod ? g->uerr_cod : 714, hostno);
+    if (mn == kNotMade && (mn = pfilno(hostno, newraw, true)) < 0)
+        return undo(g->uerr_cod ? g->uerr_cod : 714, hostno);
     if (int rc = add_in(mn, rec, len, variable)) return undo(rc, g->isamfil_num);
     partcuri(mo, hostno);
     if (int rc = delete_in(mo, variable)) {
@@ -145,10 +180,12 @@ int part_delrec(int hostno, FCB *host, bool variable) {
     partition_search_reset(host);
     INSTGV *g = zvWNGV;
     if (int rc = chkredf(hostno, host)) return isam_end(rc, hostno);
+    if (int rc = claim_set(hostno)) return rc;
     const int mo = current_member(host, hostno);
     if (mo < 0) return isam_end(g->uerr_cod, hostno);
     if (host->isamflags & kIsamKeysInvalid) return isam_end(794, hostno);
     const int32_t raw = current_raw(host), stamp = stamp_of(host->partdef, raw);
+    if (int rc = claim_set(mo)) return rc;
     int count = 0, failed = 0;
     auto undo = [&](int code, int filno) {
         if (count && zvuniqpartundo(host, hostno, count, 0, raw, stamp, 0, nullptr)) return isam_end(105, filno);

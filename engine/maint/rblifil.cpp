@@ -43,12 +43,13 @@
 #include "engine/files/superfile.h"
 #include "engine/files/varrec.h"
 #include "engine/files/xcreblk.h"
+#include "engine/index/distinct.h"
 #include "engine/index/index_services.h"
 #include "engine/index/keydelete.h"
 #include "engine/index/nodebuf.h"
 #include "engine/index/ksegdef.h"
+#include "engine/index/node.h"
 #include "engine/isam/fileset.h"
-#include "engine/isam/fileset_deps.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
@@ -854,8 +855,10 @@ int chkidxhdr(int check, const IIDX *x, int filno, int, int nmem) {
     FILEHDR &b = f->hdr.base;
     bool changed = false;
     if (b.keylen != uint16_t(x->ikeylen) || b.ktype != uint8_t(x->ikeytyp) || !chkkeydup(x, f)) {
-        FCB *host = f->hostfcb ? f->hostfcb : f;
-        if (int rc = zvidxcap(f, host, x->ikeylen, x->ikeytyp, x->ikeydup)) return set_uerr(rc);
+        // The geometry follows the header that keeps the index's offset width,
+        // leaf reservation and control-field width: the host index's, or the
+        // index's own in a superfile, whose host is a data file.
+        if (int rc = zvidxcap(f, idx_host(f), x->ikeylen, x->ikeytyp, x->ikeydup)) return set_uerr(rc);
         changed = true;
     }
     uint8_t pad = x->ipadbyt ? uint8_t(x->ipadbyt[0]) : uint8_t(' ');

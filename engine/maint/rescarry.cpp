@@ -16,13 +16,16 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/centralio.h"
+#include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
+#include "engine/core/platform.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/close.h"
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
+#include "engine/files/header_codec.h"
 #include "engine/files/resource.h"
 #include "engine/files/superfile.h"
 #include "engine/files/varrec.h"
@@ -45,6 +48,41 @@ bool transient(int rc) {
     default:
         return false;
     }
+}
+
+// Whether the file iname (named as the open with `mode` names it) ends
+// before its header does: shorter than the base part, or than the base and
+// extended parts when the base part says there is one. Such a file cannot
+// be read as an index; its open's 36 comes from its bytes, not the disk.
+// False when the file cannot be opened, measured or read. The open's
+// error codes are left as they were.
+bool header_cut_short(const char *iname, uint16_t mode) {
+    INSTGV *g = zvWNGV;
+    const uint16_t uerr = g->uerr_cod, sys = g->sysiocod;
+    struct Keep {
+        INSTGV *g;
+        uint16_t uerr, sys;
+        ~Keep() { g->uerr_cod = uerr, g->sysiocod = sys; }
+    } keep{g, uerr, sys};
+    int fd = mbopen(nullptr, iname, uint16_t(mode & ~kOpnNoConvert));
+    if (fd < 0) return false;
+    bool cut = false;
+    uint32_t hi = 0;
+    uint32_t lo = zvfsize81(&hi, nullptr, fd);
+    if (hi != 0xFFFFFFFFu || lo != 0xFFFFFFFFu) {
+        const uint64_t size = join64(hi, lo);
+        unsigned char buf[128];
+        bool seek_failed = false;
+        FILEHDR b{};
+        if (size < sizeof buf) {
+            cut = true;
+        } else if (plat_pread(fd, buf, sizeof buf, 0, &seek_failed) == int64_t(sizeof buf) &&
+                   decode_base(buf, buf + sizeof buf, &b) == 0) {
+            cut = size < header_disk_size(b);
+        }
+    }
+    mbclosm(uint16_t(mode & ~kOpnNoConvert), fd);
+    return cut;
 }
 
 // Copies the ring after the anchor at `first` into the open save file.
@@ -88,11 +126,12 @@ int getidxres(int datno, int idxno, const char *iname, const char *, char *saven
     // 1. A superfile member keeps its resources in its host.
     if (zvsname1(iname)) return set_uerr(0);
     // 2. The old index, read only: nothing of it is written.
-    if (int rc = OPNFILX(idxno, iname, 0x7008, nullptr)) {
-        if (transient(rc)) return set_uerr(rc);
+    constexpr uint16_t kOldIndexMode = 0x7008;
+    if (int rc = OPNFILX(idxno, iname, kOldIndexMode, nullptr)) {
+        if (transient(rc) && !(rc == 36 && header_cut_short(iname, kOldIndexMode))) return set_uerr(rc);
         // An old index that is gone or whose bytes cannot be read as an
-        // index has nothing left to save; the new one takes the data file's
-        // encryption.
+        // index (a file that ends inside its header among them) has nothing
+        // left to save; the new one takes the data file's encryption.
         if (rc != 12) {
             char line[96];
             snprintf(line, sizeof line, "Rebuild could not open index file (%d): its resources are not kept...", rc);

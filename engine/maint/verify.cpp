@@ -23,13 +23,16 @@
 //     cached nodes before the page scan.
 //  2. Every walk is bounded: the link walk never goes below level 14 nor
 //     into a node already on its path from the root, and stops after twice
-//     the nodes the file can hold; the stack walk stops after the nodes the
-//     file can hold; the key search descends at most 15 levels.
+//     the nodes the file can hold (by its size on disk or by the last byte
+//     used of its header in memory, whichever is larger: the cache may
+//     hold nodes the disk has not seen yet); the stack walk stops after the
+//     nodes the file can hold; the key search descends at most 15 levels.
 //  3. Every per-run counter is cleared when a run starts.
 //  4. Output is formatted into a buffer sized to the text, so nothing is
 //     cut (82 bytes when that buffer cannot be had).
 #include "engine/maint/verify.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -172,7 +175,8 @@ int stack_walk(FCB *f) {
 struct LinkWalk {
     FCB *f;
     uint64_t visits = 0;
-    uint64_t estimate = 1;     // twice the nodes the file can hold
+    uint64_t estimate = 1;     // twice the nodes of the file on disk (progress only)
+    uint64_t bound = 1;        // twice the nodes the file can hold, cached ones included
     bool abandoned = false;    // the walk met its bound and stopped
     bool misaligned_seen = false;
     uint64_t path[kVerifyLevels] = {};
@@ -190,7 +194,7 @@ struct LinkWalk {
     int visit() {
         visits++;
         if (visits % 1000 == 0 && progress(2, percent(visits, estimate))) return 910;
-        if (visits > estimate && !abandoned) {
+        if (visits > bound && !abandoned) {
             zvVERIFYprintf("\nLink walk stopped after %llu node visits, more than the index file can hold ****",
                            ull(visits));
             vc().badlnk++;
@@ -204,8 +208,11 @@ struct LinkWalk {
         const uint64_t node = f->nodesize;
         bool bad;
         if (idx_wrapped(f)) {
+            // A wrapped node, its area header and the node, is one page of
+            // the host and starts on a page boundary. Nodes that earlier
+            // engines placed on multiples of the node size are as sound.
             uint64_t h = idx_hug(f) ? 22 : 18;
-            bad = pos < h || (pos - h) % node != 0;
+            bad = pos < h || ((pos - h) % (node + h) != 0 && (pos - h) % node != 0);
         } else {
             if (physical_fcb(idx_host(f))->hdr.base.clstyp == kKindVariable) return;
             bad = pos % node != 0;
@@ -498,8 +505,13 @@ int link_verify(FCB *f, uint32_t rooth, uint32_t rootl) {
     if (!w.init()) return set_uerr(82);
     uint64_t size = 0;
     if (!index_file_size(f, &size)) return set_uerr(1016);
-    w.estimate = 2 * (size / (f->nodesize ? f->nodesize : 1));
-    if (w.estimate < 1) w.estimate = 1;
+    const uint64_t node = f->nodesize ? f->nodesize : 1;
+    w.estimate = std::max<uint64_t>(1, 2 * (size / node));
+    // Nodes the cache holds may not have reached the file yet, but the
+    // header in memory already counts them in its last byte used.
+    const FCB *phys = physical_fcb(idx_host(f));
+    const uint64_t used = join64(phys->hdr.ext.numrech, phys->hdr.base.numrec) + 1;
+    w.bound = std::max<uint64_t>(1, 2 * (std::max(size, used) / node));
     return w.walk(join64(rooth, rootl), 0, 0, 1, 1);
 }
 

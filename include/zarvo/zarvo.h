@@ -604,10 +604,20 @@ ZV_API int GETXCREBLK(int filno, XCREblk *xcre);
  * descriptor, 0x0004 must be variable length, 0x0008 read only, 0x4000
  * accept a file that was not closed cleanly. 0 or an error code: 130 no
  * name, 22 bad number, 46 number (or a member's number) in use, 12 no such
- * file, 13 damaged header, 14 not closed cleanly, 15 refused, 45 key too
- * long, 48 mode does not fit the file, 672 unknown version, 673 extended
- * mark missing, 689 update counters differ, 744 unsupported features.
- * A failed open leaves the number free. OPNFILX ignores its last argument. */
+ * file, or the file is held by another open (of this process or another:
+ * an open without 0x0001, or a shared open that has changed it), with the
+ * lock's errno in the system error code, 13 damaged header, 14 not closed
+ * cleanly, 15 refused, 45 key too long, 48 mode does not fit the file, 672
+ * unknown version, 673 extended mark missing, 689 update counters differ,
+ * 744 unsupported features. A failed open leaves the number free. A shared
+ * open changes its file only alone: its first change takes the file
+ * exclusively, or fails with 12 (nothing written) while another open holds
+ * it, and it keeps the file until it is closed. An open whose descriptor
+ * the engine gave up for a while (beyond the descriptor budget) holds no
+ * lock meanwhile: when it comes back to a file that another open changed,
+ * its changes fail with 12 and the system error code 0 (nothing written)
+ * until it is closed, while its reads go on. OPNFILX ignores its last
+ * argument. */
 ZV_API int OPNFIL(int filno, const char *name, uint16_t mode);
 ZV_API int OPNFILX(int filno, const char *name, uint16_t mode, const void *unused);
 /* Closes a file with its members. 0 or the first error (22 bad number, 26
@@ -916,7 +926,10 @@ ZV_API uint32_t zvDISTINCTestXtd(int filno, int32_t n, void *entries, int32_t *l
  * change the index's counting first; 24 (16 with 8) switches it off, 41 (1
  * with 8 and 32) switches it on (duplicate flag 3, or 4 when unique) and
  * recounts. 749 bad mode bits or array, 446 mode not accepted, 48 a unique
- * index switched on or made unique without bit 32. */
+ * index switched on or made unique without bit 32. The change is written
+ * to the index file's header only: a set whose stored definition
+ * (PUTIFILX8) still names the old duplicate handling is refused with 608 by
+ * OPNRFIL and by a rename until the definition is stored again. */
 ZV_API uint32_t zvDISTINCTsetXtd(int filno, int mode, int32_t n, void *entries, int32_t *levels);
 ZV_API uint32_t zvDISTINCTset(int filno, int mode);
 
@@ -1405,7 +1418,9 @@ ZV_API int DELIFIL(IFIL *ifil);
 ZV_API int CLRFIL(int datno);
 ZV_API int DELRFIL(int datno);
 /* Releases a file held open beyond its last close: 1 plus the index files
- * released with it, 0 when nothing was held. */
+ * released with it, 0 when nothing was held. A data file held by itself is
+ * opened once more (shared) and that open closed again; when that open
+ * fails nothing is released: 0, the open's code as the user error. */
 ZV_API int zvundokepopn(const char *name);
 /* Closing by name is not supported: 454. */
 ZV_API int zvCLSNAM(const char *name);

@@ -769,7 +769,15 @@ ZV_API ZVDATETIME zvdbServerDateTime(ZVHANDLE handle);
  * caller's current instance is current again afterwards): the database is
  * first created when createdb is nonzero, the table's entry is dropped and
  * added again. reserved1 and reserved2 are not used. 0 or the first
- * failing code (518 while another such call runs, 82 no session). */
+ * failing code (518 while another such call runs, 82 no session). The call
+ * needs no session of the caller, but the caller's sessions are opens of
+ * the files it changes like any other: it fails with 12 (nothing written)
+ * when it must register the database (createdb, the database not yet in
+ * the dictionary) in the session dictionary of the current directory while
+ * a session there (the caller's own included) is logged on, and when a
+ * session there has changed that dictionary since its logon. While a
+ * session has the database connected, the table's old entry cannot be
+ * dropped and the add finds it there (4022). */
 ZV_API ZVDBRET zvdbAddTableToDatabase(const char *dbname, const char *dbpath, const char *tablename,
                                       const char *tablepath, void *reserved1, void *reserved2,
                                       int createdb);
@@ -1987,9 +1995,11 @@ ZV_API ZVALTERMASK zvdbGetTableStatus(ZVHANDLE table);
 /* Applies the pending edits of an open table (any handle leading to one)
  * to its files with the work its mask asks for, in place, by an index
  * rebuild or by copying every record into a new table that takes the
- * table's place; the alteration callback (kind 16) runs at the start, once
- * the mask is known (it may change the table's alteration mask then) and at
- * the end, also after a failure; the copy reports its progress to kind 17.
+ * table's place (a numeric field retyped to another numeric type gets each
+ * value converted, never its bytes); the alteration callback (kind 16)
+ * runs at the start, once the mask is known (it may change the table's
+ * alteration mask then) and at the end, also after a failure; the copy
+ * reports its progress to kind 17.
  * Transaction-controlled tables run inside a transaction (begun here when
  * none is active). After the call the handles are read again from the
  * files; after a failure the files are as before the call, or, when the
@@ -1998,8 +2008,11 @@ ZV_API ZVALTERMASK zvdbGetTableStatus(ZVHANDLE table);
  * built later by the engine without a file of its own (454 with one), 4012
  * not active, 4095 an index without segments, 4085 a bad action, 4048
  * action 1 without any index, 990 a data file whose header was patched, 2
- * a duplicate key while copying (without 0x1000), a callback's nonzero
- * result, record, field and engine codes. */
+ * a duplicate key while copying (without 0x1000), 4038 / 4039 a copied
+ * value above / below the range of its field's new type (a negative integer
+ * part into an unsigned type is below; NaN and the infinities fit only the
+ * float types), 4042 a field retyped to or from ZV_EFLOAT (before any file
+ * changes), a callback's nonzero result, record, field and engine codes. */
 ZV_API ZVDBRET zvdbAlterTable(ZVHANDLE handle, ZVALTERACTION action);
 /* Sets index n's condition (NULL or "" removes it) and rebuilds the indexes
  * (action 1); the condition it holds already returns 0 at once. 4013, 4018,
@@ -2448,7 +2461,9 @@ ZV_API int32_t zvdbGetTablePartitionIndexNbr(ZVHANDLE table);
  * hidden indexes the table has, or, before creation, that its create mode
  * gives): number bits 0, create bit 0x800, and, when no rule was ever set,
  * "no rule text" (the date rule). -1 clears it and bit 0x800. Returned, not
- * kept: 4013, 4148 set already. */
+ * kept: 4013, 4148 set already, 4004 a number that does not fit 32 bits
+ * once counted with the hidden indexes. A number outside the caller's
+ * indexes is refused by the creation (4004). */
 ZV_API ZVDBRET zvdbSetTablePartitionIndexNbr(ZVHANDLE table, int32_t index);
 /* Returned, not kept: 4013, also without a partition index or for -1. */
 ZV_API ZVDBRET zvdbSetTablePartitionNumberBits(ZVHANDLE table, int32_t bits);
@@ -3046,7 +3061,9 @@ ZV_API ZVHANDLE zvdbGetBestIndex(ZVHANDLE record, const char *const *names, ZVDB
 /* ---- Result sets ---- */
 
 /* Criterion operators: as the range operators, a single value for 193,
- * 38, 130, 195, 196, 69 and two for 199, 72, 137, 10, 43. */
+ * 38, 130, 195, 196, 69 and two for 199, 72, 137, 10, 43; but 43 here is
+ * below the first value and above the second ("< v1 && > v2"), so it
+ * selects nothing when the first value is below the second. */
 typedef int32_t ZVDB_CRITERIA_OP;
 /* A new result set of the table with a name no other of its sets has
  * (compared with case): 4004 the name is taken, 4007, 4001. */
@@ -3116,7 +3133,8 @@ ZV_API int zvdbIsBatchActive(ZVHANDLE record);
 ZV_API ZVDBRET zvdbSetBatchFilter(ZVHANDLE record, const char *text);
 /* A range for the retrievals of the next batches, as zvdbRecordRangeOn
  * with keys of the default index's key length (copied): 4097, 4004, 4170
- * a range is set, 4008, 4001. */
+ * a range is set, 4008, 608 more segments than the default index has (no
+ * operator word is read), 4001. */
 ZV_API ZVDBRET zvdbSetBatchRangeOn(ZVHANDLE record, int32_t segments, const void *low, const void *high,
                                   const int32_t *operators);
 ZV_API ZVDBRET zvdbSetBatchRangeOff(ZVHANDLE record);

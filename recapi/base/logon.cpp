@@ -294,12 +294,13 @@ ZV_API ZVDBRET zvdbLogout(ZVHANDLE handle) {
     if (!s) return ZVDB_NO_SESSION;
     if (!s->loggedon) return zv::keep_code(handle, ZVDB_NOT_ACTIVE);
     if (s->attachmode) return zvdbDetachSession(handle);
-    if (ZVDBRET rc = zvdbDisconnectAll(s)) return zv::keep_code(handle, rc);
+    const zv::CallerHandle caller(handle);
+    if (ZVDBRET rc = zvdbDisconnectAll(s)) return caller.keep(rc);
     for (int32_t i = 0; i < _zvdbListCount(s->children); i++) {
         void *child = _zvdbListItem(s->children, i);
         if (zv::handle_kind(child) != ZVDB_TABLE_HANDLE || !static_cast<tagZVDBTABLE *>(child)->active) continue;
         ZVDBRET rc = zvdbCloseTable(child);
-        if (rc != 0 && rc != 26) return zv::keep_code(handle, rc);
+        if (rc != 0 && rc != 26) return caller.keep(rc);
     }
     run_session_callback(s, kOnLogout);
     ZVDBRET rc = zv::session_reset(s);
@@ -308,7 +309,7 @@ ZV_API ZVDBRET zvdbLogout(ZVHANDLE handle) {
     s->opstatecached = 0;
     if (rc == 0 && stopped != 0 && stopped != 127 && stopped != 128) rc = stopped;
     ZVDBRET made = zv::session_new_dict(s);
-    return zv::keep_code(handle, rc ? rc : made);
+    return caller.keep(rc ? rc : made);
 }
 
 ZV_API ZVDBRET zvdbAddTableToDatabase(const char *dbname, const char *dbpath, const char *tablename,

@@ -80,6 +80,52 @@ ZVDBRET keep_code(ZVHANDLE handle, ZVDBRET rc) {
     return rc;
 }
 
+namespace {
+
+bool list_holds(const ZVDBLIST *list, const void *h) {
+    for (int32_t i = 0; i < _zvdbListCount(list); i++) {
+        if (_zvdbListItem(list, i) == h) return true;
+    }
+    return false;
+}
+
+bool index_holds(const tagZVDBINDEX *ix, const void *h) { return ix && (ix == h || list_holds(ix->segments, h)); }
+
+// Whether h is still one of the table's handles; only addresses are
+// compared, so h may be a handle already freed.
+bool table_holds(const tagZVDBTABLE *t, const void *h) {
+    if (list_holds(t->fields, h) || list_holds(t->ftis, h)) return true;
+    if (index_holds(t->recbytindex, h) || index_holds(t->rowidindex, h)) return true;
+    for (const ZVDBLIST *list : {t->indexes, t->droppedindexes}) {
+        for (int32_t i = 0; i < _zvdbListCount(list); i++) {
+            if (index_holds(static_cast<const tagZVDBINDEX *>(_zvdbListItem(list, i)), h)) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+CallerHandle::CallerHandle(ZVHANDLE handle) : handle_(handle) {
+    if (!handle) return;
+    switch (handle_kind(handle)) {
+    case ZVDB_FIELD_HANDLE: table_ = static_cast<tagZVDBFIELD *>(handle)->table; break;
+    case ZVDB_INDEX_HANDLE: table_ = static_cast<tagZVDBINDEX *>(handle)->table; break;
+    case ZVDB_SEGMENT_HANDLE: {
+        const tagZVDBINDEX *ix = static_cast<tagZVDBSEGMENT *>(handle)->index;
+        table_ = ix ? ix->table : nullptr;
+        break;
+    }
+    case ZVDB_FTI_HANDLE: table_ = static_cast<tagZVDBFTI *>(handle)->table; break;
+    default: break;
+    }
+}
+
+ZVDBRET CallerHandle::keep(ZVDBRET rc) const {
+    if (!rc) return 0;
+    return keep_code(!table_ || table_holds(table_, handle_) ? handle_ : table_, rc);
+}
+
 void current_instance_name(InstanceName &name) {
     name[0] = 0;
     if (const char *cur = _zvdbWCHZARVO()) std::snprintf(name, sizeof name, "%s", cur);

@@ -20,6 +20,21 @@ namespace zv {
 // Keeps a failing call's code as the last code of the session the handle
 // leads to; returns the code (0 passes untouched).
 ZVDBRET keep_code(ZVHANDLE handle, ZVDBRET rc);
+// The caller's handle of a call that may free it: a table's close (also as
+// part of a database's or session's), a failed open and a definition reload
+// free the table's field, index, segment and full-text index handles.
+// Made before the call, keep() sets a failing code on the caller's handle
+// while its table still holds it, else on that table, which outlives such
+// calls.
+class CallerHandle {
+public:
+    explicit CallerHandle(ZVHANDLE handle);
+    ZVDBRET keep(ZVDBRET rc) const;
+
+private:
+    ZVHANDLE handle_;
+    tagZVDBTABLE *table_ = nullptr;  // the table of a handle that can go
+};
 // A copy of the current instance's name; empty when none is current.
 using InstanceName = char[ZV_INSTANCE_ID_MAX + 2];
 void current_instance_name(InstanceName &name);

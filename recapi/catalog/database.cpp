@@ -295,8 +295,9 @@ ZV_API ZVDBRET zvdbDisconnect(ZVHANDLE database) {
     if (!db) return ZVDB_NO_DATABASE;
     if (!db->session) return ZVDB_NO_SESSION;
     if (!db->connected) return keep_code(database, ZVDB_NOT_ACTIVE);
+    const zv::CallerHandle caller(database);
     if (ZvdbRoutine cb = db->callbacks[kOnDisconnect]) reinterpret_cast<ZVDB_DATABASE_CALLBACK>(cb)(db);
-    if (ZVDBRET rc = zvdbCloseAll(db)) return keep_code(database, rc);
+    if (ZVDBRET rc = zvdbCloseAll(db)) return caller.keep(rc);
     for (int32_t i = 0; i < _zvdbListCount(db->entries); i++) _zvdb_free(db->entries->items[i]);
     _zvdbListClear(db->entries);
     _zvdbListDeleteEx(db->session->databases, db);
@@ -309,8 +310,8 @@ ZV_API ZVDBRET zvdbDisconnect(ZVHANDLE database) {
     const ZVDBRET closed = _zvdbCloseDict(db->dict);
     _zvdbFreeDict(db->dict);
     db->dict = _zvdbAllocDict(db->session, 0);
-    if (!db->dict) return keep_code(database, ZVDB_NO_MEMORY);
-    return keep_code(database, closed);
+    if (!db->dict) return caller.keep(ZVDB_NO_MEMORY);
+    return caller.keep(closed);
 }
 
 ZV_API ZVDBRET zvdbDisconnectAll(ZVHANDLE session) {

@@ -51,10 +51,12 @@ constexpr int32_t kMaxTarget = 1024;
 constexpr uint32_t kWidePositions = 0x100 | 0x800;
 
 // The engine's answers the batch reads: the end of a batch, no batch to
-// end, a buffer too small.
+// end, a buffer too small; and its code for a range of more segments than
+// the index has.
 constexpr int kBatchEnded = 428;
 constexpr int kNoBatch = 426;
 constexpr int kBufferSmall = 429;
+constexpr int kTooManySegments = 608;
 
 using Block = unsigned char[kBlockSize];
 
@@ -441,6 +443,8 @@ ZVDBRET range_on(tagZVDBRECORD *r, int32_t segments, const void *low, const void
     if (!r->table || !r->table->active) return ZVDB_NOT_ACTIVE;
     KeyInfo k{};
     if (ZVDBRET rc = default_key(r, &k)) return rc;
+    // The engine's limit for a range, before the caller's words are read.
+    if (segments > k.segments) return kTooManySegments;
     b.low = static_cast<unsigned char *>(_zvdb_alloc(1, k.keylen));
     b.high = high ? static_cast<unsigned char *>(_zvdb_alloc(1, k.keylen)) : nullptr;
     b.ops = static_cast<uint32_t *>(_zvdb_alloc(segments, sizeof(uint32_t)));

@@ -113,6 +113,7 @@ ZVDBRET default_key(const tagZVDBRECORD *r, KeyInfo *k) {
     k->keyno = ix->idxno;
     k->keylen = ix->keylen;
     k->suffix = ix->dupflag ? ((t->createmode & 0x100) ? 8 : 4) : 0;
+    k->segments = ix->iidx ? ix->iidx->inumseg : _zvdbListCount(ix->segments);
     return 0;
 }
 

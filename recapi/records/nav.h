@@ -68,12 +68,14 @@ inline bool variable_file(const tagZVDBTABLE *t) { return t->recformat != 0; }
 // the high word it left.
 uint64_t engine_wide(uint32_t low);
 
-// The default index as a key: its key number, key length and the width of
-// its record-position suffix (0 without duplicates).
+// The default index as a key: its key number, key length, the width of
+// its record-position suffix (0 without duplicates) and its number of
+// segments as its files have them (the most a range can name).
 struct KeyInfo {
     int keyno;
     int32_t keylen;
     int32_t suffix;
+    int32_t segments;
 };
 // 0, 80 physical order, 4048 an index without a usable key (the full-text
 // index, an index that is not open).

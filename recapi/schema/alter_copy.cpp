@@ -17,7 +17,10 @@
 //     after the copy, with the old file's next value.
 //  4. The copy allocates nothing per record: the record handles, the text
 //     buffer and the blob are made once and reused.
-//  5. The new files get no transaction modes (file mode 16 or 48), as no
+//  5. A numeric value reaches its new type converted and range-checked
+//     (fieldcopy.h), never as its bytes; a retype that has no road at all
+//     is refused before any file is touched.
+//  6. The new files get no transaction modes (file mode 16 or 48), as no
 //     table file does: this engine reads those modes as a mark that the
 //     file awaits a rebuild, and this library logs no transactions.
 #include <cstring>
@@ -26,6 +29,7 @@
 
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
+#include "recapi/records/fieldcopy.h"
 #include "recapi/records/record.h"
 #include "recapi/schema/alter.h"
 #include "recapi/schema/field.h"
@@ -98,6 +102,7 @@ public:
     ZVDBRET run();
 
 private:
+    ZVDBRET check_roads() const;
     ZVDBRET size_limit();
     ZVDBRET make_fresh();
     ZVDBRET copy_records();
@@ -128,6 +133,20 @@ Copy::~Copy() {
     for (char *p : oldnames_) _zvdb_free(p);
     for (char *p : newnames_) _zvdb_free(p);
     if (fresh_) zvdbFreeTable(fresh_);
+}
+
+// The type of field f in the old records.
+int32_t stored_type(const tagZVDBFIELD *f) { return f->dodaentry ? f->dodaentry->ftype : f->type; }
+
+// Every field whose values the copy carries over has a road to its new
+// type: 0, or 4042.
+ZVDBRET Copy::check_roads() const {
+    for (int32_t i = 0; i < _zvdbListCount(t_->fields); i++) {
+        const auto *f = static_cast<const tagZVDBFIELD *>(t_->fields->items[i]);
+        if (f->status & (kFieldNew | kFieldDeleted)) continue;
+        if (copy_road(stored_type(f), f->type) == CopyRoad::kNone) return ZVDB_NO_CONVERSION;
+    }
+    return 0;
 }
 
 // A segmented data file that has reached its segment size cannot be copied
@@ -182,7 +201,8 @@ ZVDBRET Copy::progress(uint32_t percent) {
 // the new one.
 ZVDBRET Copy::copy_field(tagZVDBFIELD *f, int32_t j) {
     const int32_t n = f->schemapos;
-    const int32_t stored = f->dodaentry ? f->dodaentry->ftype : f->type;
+    const int32_t stored = stored_type(f);
+    if (copy_road(stored, f->type) == CopyRoad::kConvert) return copy_numeric(from_, n, stored, to_, j, f->type);
     if (stored == ZV_FSTRING || stored == ZV_STRING) {
         const int32_t length = zvdbGetFieldDataLength(from_, n);
         const size_t need = size_t(length > kTextMin ? length : kTextMin) + 1;
@@ -322,6 +342,9 @@ ZVDBRET Copy::drop_fresh(ZVDBRET rc) {
 ZVDBRET Copy::run() {
     tagZVDBTABLE *t = t_;
     previous_ = t->openmode;
+    if (!(action_ & kActionEmpty)) {
+        if (ZVDBRET rc = check_roads()) return rc;
+    }
     if (ZVDBRET rc = size_limit()) return rc;
     const int32_t nidx = _zvdbListCount(t->indexes);
     oldnames_.assign(size_t(nidx > 0 ? nidx : 1), nullptr);

@@ -127,25 +127,27 @@ extern "C" {
 ZV_API ZVDBRET zvdbCloseTable(ZVHANDLE table) {
     tagZVDBTABLE *t = table_of(table);
     if (!t) return 0;
+    const zv::CallerHandle caller(table);
     ZVDBRET rc = t->active ? zv::close_table(t) : 0;
     t->operation = 0;
-    return keep_code(table, rc);
+    return caller.keep(rc);
 }
 
 ZV_API ZVDBRET zvdbCloseAll(ZVHANDLE database) {
     auto *db = static_cast<tagZVDBDATABASE *>(zvdbGetDatabaseHandle(database));
     if (!db) return 0;
+    const zv::CallerHandle caller(database);
     ZVDBRET first = 0;
     while (_zvdbListCount(db->tables) > 0) {
         auto *t = static_cast<tagZVDBTABLE *>(_zvdbListItem(db->tables, 0));
         ZVDBRET rc = zvdbCloseTable(t);
-        if (t->active) return keep_code(database, rc ? rc : ZVDB_ACTIVE);
+        if (t->active) return caller.keep(rc ? rc : ZVDB_ACTIVE);
         if (rc && !first) first = rc;
         if (_zvdbListIndexOf(db->tables, t) >= 0) {
-            if (ZVDBRET gone = _zvdbRemoveActiveTable(db, t)) return keep_code(database, first ? first : gone);
+            if (ZVDBRET gone = _zvdbRemoveActiveTable(db, t)) return caller.keep(first ? first : gone);
         }
     }
-    return keep_code(database, first);
+    return caller.keep(first);
 }
 
 ZV_API ZVDBRET zvdbDetachTable(ZVHANDLE table) {

@@ -18,6 +18,7 @@
 //     it, freed with one _zvdb_free.
 //  4. Every create block asks for an extended header: identity fields and
 //     distinct-key counts need one.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -683,7 +684,12 @@ ZVDBRET create_table(tagZVDBTABLE *t, const char *name, uint32_t createmode) {
     t->hasrecbyt = !(createmode & cmode::kNoRecbyt);
     t->hasrowid = !(createmode & cmode::kNoRowid) || _zvdbListCount(t->ftis) > 0;
     if (_zvdbAllocDoda(t, 1)) return ZVDB_NO_MEMORY;
-    if (t->partindex >= 0) t->partindex = userpart >= 0 ? userpart + hidden_indexes(t) : -1;
+    // A number that does not fit once counted with the hidden indexes lies
+    // past the caller's indexes: it is refused below like one that does.
+    if (t->partindex >= 0) {
+        const int32_t hidden = hidden_indexes(t);
+        t->partindex = userpart >= 0 && userpart <= INT32_MAX - hidden ? userpart + hidden : -1;
+    }
     if (ZVDBRET rc = _zvdbIfilAlloc(t)) return rc;
 
     tagZVDBSESSION *s = t->session;
@@ -720,6 +726,7 @@ extern "C" {
 ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t createmode) {
     tagZVDBTABLE *t = table_of(table);
     if (!t) return keep_code(table, ZVDB_NO_TABLE);
+    const zv::CallerHandle caller(table);
     t->operation = 1;
     ZVDBRET rc = zv::create_table(t, name, createmode);
     t->operation = 0;
@@ -727,7 +734,7 @@ ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t create
         zv::drop_read(t);
         t->datno = -1;
     }
-    return keep_code(table, rc);
+    return caller.keep(rc);
 }
 
 }  // extern "C"

@@ -682,11 +682,12 @@ ZVDBRET _zvdbOpenInternal(tagZVDBTABLE *t, uint32_t openmode) {
 ZV_API ZVDBRET zvdbOpenTable(ZVHANDLE table, const char *name, uint32_t openmode) {
     tagZVDBTABLE *t = table_of(table);
     if (!t) return keep_code(table, ZVDB_NO_TABLE);
+    const zv::CallerHandle caller(table);
     t->operation = 2;
     ZVDBRET rc = zv::open_table(t, name, openmode);
     if (rc && t->active) zvdbCloseTable(t);
     t->operation = 0;
-    return keep_code(table, rc);
+    return caller.keep(rc);
 }
 
 ZV_API ZVDBRET zvdbOpenTableByUID(ZVHANDLE table, uint32_t uid, uint32_t openmode) {
@@ -694,6 +695,7 @@ ZV_API ZVDBRET zvdbOpenTableByUID(ZVHANDLE table, uint32_t uid, uint32_t openmod
     if (!t) return keep_code(table, ZVDB_NO_TABLE);
     if (t->active) return 0;
     if (!t->database) return keep_code(table, ZVDB_NO_DATABASE);
+    const zv::CallerHandle caller(table);
     t->operation = 2;
     ZVDBDICTENTRY entry{};
     ZVDBRET rc = _zvdbDictFindTableByUID(t->database, uid, &entry);
@@ -701,7 +703,7 @@ ZV_API ZVDBRET zvdbOpenTableByUID(ZVHANDLE table, uint32_t uid, uint32_t openmod
     if (rc == 0) rc = zv::open_entry(t, entry, openmode);
     if (rc && t->active) zvdbCloseTable(t);
     t->operation = 0;
-    return keep_code(table, rc);
+    return caller.keep(rc);
 }
 
 ZV_API ZVDBRET zvdbAttachTableXtd(ZVHANDLE table, int datno, int32_t count, const DATOBJ *fields, const IFIL *ifil) {
@@ -709,11 +711,12 @@ ZV_API ZVDBRET zvdbAttachTableXtd(ZVHANDLE table, int datno, int32_t count, cons
     if (!t) return keep_code(table, ZVDB_NO_TABLE);
     if (t->active) return keep_code(table, ZVDB_ACTIVE);
     if (t->database) return keep_code(table, ZVDB_ATTACH_DATABASE);
+    const zv::CallerHandle caller(table);
     t->active = 1;
     t->datno = int16_t(datno);
     ZVDBRET rc = zv::attach_files(t, count, fields, ifil);
     if (rc) zv::fire_table_callback(t, zv::kCbFailed, 0);
-    return keep_code(table, rc);
+    return caller.keep(rc);
 }
 
 ZV_API ZVDBRET zvdbAttachTable(ZVHANDLE table, int datno) {

@@ -8,6 +8,7 @@
 // "$RECBYT$" and "$ROWID$" indexes first; callers count their own indexes
 // only. The rule is "never set" (NULL), "no rule text" ((char *)1) or an
 // owned text.
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -103,7 +104,10 @@ ZV_API ZVDBRET zvdbSetTablePartitionIndexNbr(ZVHANDLE table, int32_t index) {
         return 0;
     }
     if (t->partindex >= 0) return ZVDB_PARTITION_SET;
-    t->partindex = index + zv::hidden_indexes(t);
+    // The stored number must fit its 32 bits.
+    const int32_t hidden = zv::hidden_indexes(t);
+    if (index > INT32_MAX - hidden) return ZVDB_BAD_ARGUMENT;
+    t->partindex = index + hidden;
     t->partbits = 0;
     t->createmode |= zv::cmode::kPartitioned;
     if (!t->partrule) t->partrule = zv::kNoRuleText;

@@ -582,6 +582,7 @@ ZV_API ZVDBRET zvdbCreateMRTTable(ZVHANDLE table, const char *name, const char *
     if (!t->database) return keep_code(table, ZVDB_DATABASE_UNUSABLE);
     if (!name || !host || !filter) return keep_code(table, ZVDB_NULL_ARGUMENT);
     if (t->active) return keep_code(table, ZVDB_ACTIVE);
+    const zv::CallerHandle caller(table);
     t->operation = 1;
     auto *h = static_cast<tagZVDBTABLE *>(zvdbAllocTable(t->database));
     if (!h) {
@@ -599,7 +600,7 @@ ZV_API ZVDBRET zvdbCreateMRTTable(ZVHANDLE table, const char *name, const char *
         if (rc == 0) rc = end;
     }
     zvdbFreeTable(h);
-    return keep_code(table, rc);
+    return caller.keep(rc);
 }
 
 ZV_API ZVDBVTINFO *zvdbAllocVTableInfo(ZVHANDLE table, uint16_t capacity) {

@@ -1,7 +1,13 @@
 #include "tests/support/child.h"
 
+#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <initializer_list>
+#include <vector>
 
 #include "zarvo/zarvo.h"
 
@@ -35,6 +41,99 @@ ChildResult run_in_child(const std::function<ChildResult()> &fn) {
     waitpid(pid, &status, 0);
     if (n == ssize_t(sizeof got) && WIFEXITED(status) && WEXITSTATUS(status) == 0) r = got;
     return r;
+}
+
+ChildResult tally(int from, int count, const std::function<int(int)> &op) {
+    ChildResult r;
+    r.rc = 0;
+    for (int i = from; i < from + count; i++) {
+        int rc = op(i);
+        if (rc == 0) {
+            r.extra++;
+        } else if (r.rc == 0) {
+            r.rc = rc;
+            r.sys = zvGetSystemErrorCode();
+        }
+    }
+    return r;
+}
+
+namespace {
+
+// Closes the descriptors a child inherited (but for stdin, stdout, stderr
+// and those it keeps): a copy of a descriptor shares its open file
+// description, and with it the locks on it, which would then stay held
+// after the parent closed its own copy.
+void close_inherited(std::initializer_list<int> keep) {
+    std::vector<int> fds;
+    if (DIR *d = opendir("/proc/self/fd")) {
+        const int own = dirfd(d);
+        while (dirent *e = readdir(d)) {
+            int fd = atoi(e->d_name);
+            if (fd > 2 && fd != own && std::find(keep.begin(), keep.end(), fd) == keep.end()) fds.push_back(fd);
+        }
+        closedir(d);
+    }
+    for (int fd : fds) close(fd);
+}
+
+}  // namespace
+
+Peer::Peer(std::function<ChildResult(int)> step) {
+    int down[2], up[2];
+    if (pipe(down) != 0) return;
+    if (pipe(up) != 0) {
+        close(down[0]);
+        close(down[1]);
+        return;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(down[1]);
+        close(up[0]);
+        close_inherited({down[0], up[1]});
+        const bool registered = REGZARVO("peer") == 0;
+        int command = 0;
+        while (read(down[0], &command, sizeof command) == ssize_t(sizeof command) && command != 0) {
+            ChildResult r;
+            if (registered) {
+                r = step(command);
+                r.ok = true;
+            }
+            if (write(up[1], &r, sizeof r) != ssize_t(sizeof r)) _exit(1);
+        }
+        _exit(0);
+    }
+    close(down[0]);
+    close(up[1]);
+    if (pid < 0) {
+        close(down[1]);
+        close(up[0]);
+        return;
+    }
+    pid_ = pid;
+    to_ = down[1];
+    from_ = up[0];
+}
+
+Peer::~Peer() {
+    if (pid_ < 0) return;
+    int stop = 0;
+    ssize_t n = write(to_, &stop, sizeof stop);
+    (void)n;
+    close(to_);
+    close(from_);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+}
+
+ChildResult Peer::ask(int command) {
+    ChildResult r;
+    if (pid_ < 0 || command == 0) return r;
+    if (write(to_, &command, sizeof command) != ssize_t(sizeof command)) return r;
+    ChildResult got;
+    if (read(from_, &got, sizeof got) != ssize_t(sizeof got)) return r;
+    return got;
 }
 
 }  // namespace zvtest

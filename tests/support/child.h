@@ -18,4 +18,30 @@ struct ChildResult {
 // runs fn and ends without running the parent's exit handlers.
 ChildResult run_in_child(const std::function<ChildResult()> &fn);
 
+// Runs op(i) for i = from .. from + count - 1 and tallies the answers:
+// extra counts the 0 answers, rc and sys keep the first other answer and
+// the system error left with it (0 and 0 when there was none).
+ChildResult tally(int from, int count, const std::function<int(int)> &op);
+
+// Another process that stays while a test goes on, for steps that must
+// interleave with this process's (one holds a file while the other tries
+// it). The child registers and makes current a new instance "peer", then
+// runs step(command) for each command that ask sends and reports the
+// result back; nothing else synchronises the two. The child ends when the
+// Peer is destroyed, without running the parent's exit handlers.
+class Peer {
+public:
+    explicit Peer(std::function<ChildResult(int command)> step);
+    ~Peer();
+    Peer(const Peer &) = delete;
+    Peer &operator=(const Peer &) = delete;
+    // Runs one step in the child (command not 0) and waits for its result;
+    // ok is false when the child is gone.
+    ChildResult ask(int command);
+
+private:
+    int to_ = -1, from_ = -1;
+    int pid_ = -1;
+};
+
 }  // namespace zvtest

@@ -107,6 +107,12 @@ void zero_header_field(const std::string &path, HeaderField field) {
     if (w.high && extended) write_bytes(path, w.high, std::string(4, '\0'));
 }
 
+uint32_t header_bytes(const std::string &path) {
+    const uint32_t flags = get_le32(path, 96) >> 16, flags2 = get_le32(path, 100);
+    if ((flags & 0x4A) == 0) return 128;
+    return (flags2 & 0x100) ? 512 : 256;
+}
+
 const char *header_field_name(HeaderField field) {
     switch (field) {
     case HeaderField::UpdateFlag: return "update flag";

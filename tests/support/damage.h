@@ -27,6 +27,9 @@ std::string garbage(size_t len, uint32_t seed);
 // for the counters the high word of the extended part as well.
 enum class HeaderField { UpdateFlag, ActiveCount, DeleteStack, LastByteUsed, FirstResource };
 void zero_header_field(const std::string &path, HeaderField field);
+// Bytes the header of a plain file takes as its base part describes it:
+// 128, or 128 plus its extended part (128 or 384 bytes).
+uint32_t header_bytes(const std::string &path);
 const char *header_field_name(HeaderField field);
 
 }  // namespace zvtest

@@ -143,17 +143,18 @@ TEST_F(HdrModeTest, HeaderFlagRules) {
     EXPECT_EQ(PUTHDR(1, 0x800, 20), 99);
     EXPECT_EQ(memcmp(&before, &fcb(1)->hdr, sizeof before), 0);
 
-    // With 0x30 the header flags and flmode2 gain 0x0810.
+    // With 0x30 the header flags gain 0x0810, and flmode2 takes the new
+    // flags' bits 0x0E10 (the file's kind flags 0x600 among them).
     extended(2, "b.dat", 0x830);
     uint16_t flags = fcb(2)->hdr.base.hdrflags;
     uint32_t m2 = fcb(2)->hdr.ext.flmode2;
     EXPECT_EQ(PUTHDR(2, 0x800, 20), 0);
     EXPECT_EQ(fcb(2)->hdr.base.hdrflags, flags | 0x0810);
-    EXPECT_EQ(fcb(2)->hdr.ext.flmode2, m2 | 0x0810);
+    EXPECT_EQ(fcb(2)->hdr.ext.flmode2, (m2 & ~0x0E10u) | ((flags | 0x0810u) & 0x0E10u));
     // Clearing 0x10 clears 0x800 with it.
     EXPECT_EQ(PUTHDR(2, 0x10, 21), 0);
     EXPECT_EQ(fcb(2)->hdr.base.hdrflags, flags);
-    EXPECT_EQ(fcb(2)->hdr.ext.flmode2 & 0x0E10, 0u);
+    EXPECT_EQ(fcb(2)->hdr.ext.flmode2 & 0x0E10, flags & 0x0E10u);
 
     // Replacing the flags keeps the bit of 8-byte offsets.
     extended(3, "c.dat", 0x800, true);

@@ -153,6 +153,52 @@ TEST_F(ReportsTest, DisplayNameIsWholeOrEmpty) {
     EXPECT_STREQ(buf, "keep");
 }
 
+// An index without a name of its own shows through the data file it hangs
+// from; any other nameless block shows as nothing.
+TEST_F(ReportsTest, DisplayNameOfAnIndexReachedThroughItsDataFile) {
+    FCB fixed{};
+    strcpy(fixed.name, "d.dat");
+    fixed.kind = kKindFixed;
+    FCB variable{};
+    strcpy(variable.name, "var.dat");
+    variable.kind = kKindVariable;
+    FCB other_index{};
+    strcpy(other_index.name, "x.idx");
+    other_index.kind = kKindIndex;
+    FCB nameless_data{};
+    nameless_data.kind = kKindFixed;
+    struct Case {
+        const char *what;
+        const char *own;
+        uint8_t kind;
+        FCB *host;  // null: the block itself
+        int32_t size;
+        const char *shown;
+    };
+    const Case cases[] = {
+        {"fits with its NUL", "", kKindIndex, &fixed, 9, "d.dat DI"},
+        {"one byte short", "", kKindIndex, &fixed, 8, ""},
+        {"of a variable-length file", "", kKindIndex, &variable, 20, "var.dat DI"},
+        {"an own name wins", "i.idx", kKindIndex, &fixed, 20, "i.idx"},
+        {"its own host", "", kKindIndex, nullptr, 20, ""},
+        {"hangs from an index", "", kKindIndex, &other_index, 20, ""},
+        {"a data file without a name", "", kKindFixed, &fixed, 20, ""},
+        {"the data file has no name", "", kKindIndex, &nameless_data, 20, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        FCB f{};
+        strcpy(f.name, c.own);
+        f.kind = c.kind;
+        f.hostfcb = c.host ? c.host : &f;
+        char buf[32];
+        memset(buf, 'x', sizeof buf);
+        izvGetFileNameFromFCB(&f, buf, c.size);
+        EXPECT_STREQ(buf, c.shown);
+        EXPECT_EQ(buf[c.size], 'x');  // nothing past the size
+    }
+}
+
 TEST_F(ReportsTest, EngineStreams) {
     EXPECT_EQ(getZarvoSTDOUT(), stdout);
     EXPECT_EQ(getZarvoSTDERR(), stderr);

@@ -7,6 +7,30 @@
 
 namespace zvtest {
 
+std::vector<Road> roads() {
+    const zv::CryptoRoad hw = zv::crypto_hardware();
+    std::vector<Road> r = {{"portable road", {false, false, false, false}}};
+    r.push_back({"processor's road, 128-bit registers", {hw.aes, false, hw.sha, hw.clmul}});
+    if (hw.wide) r.push_back({"processor's road with VAES on 512-bit registers", hw});
+    return r;
+}
+
+void for_each_road(const std::function<void()> &body) {
+    struct Restore {
+        ~Restore() { zv::crypto_set_road(zv::crypto_hardware()); }
+    } restore;
+    for (const Road &r : roads()) {
+        SCOPED_TRACE(r.name);
+        zv::crypto_set_road(r.road);
+        body();
+    }
+}
+
+bool processor_road_complete() {
+    const zv::CryptoRoad r = zv::crypto_hardware();
+    return r.aes && r.sha && r.clmul;
+}
+
 Bytes from_hex(const std::string &hex) {
     Bytes out;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));

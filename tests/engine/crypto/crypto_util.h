@@ -1,12 +1,15 @@
-// Helpers of the cryptography tests: hex text, seeded random bytes, and
-// the independent implementations (openssl, gzip) run as child processes
-// in the test's own directory.
+// Helpers of the cryptography tests: hex text, seeded random bytes, the two
+// roads of the primitives, and the independent implementations (openssl,
+// gzip) run as child processes in the test's own directory.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "engine/crypto/road.h"
 
 namespace zvtest {
 
@@ -18,6 +21,20 @@ inline std::string to_hex(const Bytes &b) { return to_hex(b.data(), b.size()); }
 inline Bytes bytes_of(const std::string &s) { return Bytes(s.begin(), s.end()); }
 // Every 4-byte group of b reversed.
 Bytes reverse_groups(Bytes b);
+
+// The roads of the primitives this processor can take: the portable code,
+// its AES, SHA and carry-less multiply instructions on 128-bit registers,
+// and, where it has them, VAES on 512-bit registers as well.
+struct Road {
+    const char *name;
+    zv::CryptoRoad road;
+};
+std::vector<Road> roads();
+// Runs body on each road (each run traced by its name) and leaves the road
+// chosen at load in place.
+void for_each_road(const std::function<void()> &body);
+// Whether the processor offers AES, SHA and carry-less multiply.
+bool processor_road_complete();
 
 // n bytes of a seeded generator.
 Bytes random_bytes(std::mt19937 &rng, size_t n);

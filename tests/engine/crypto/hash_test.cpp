@@ -66,41 +66,43 @@ TEST(Md5, Rfc1321Suite) {
 }
 
 TEST(Sha, Fips180Vectors) {
-    const std::string abc = "abc";
-    const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-    const std::string two512 =
-        "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrst"
-        "nopqrstu";
-    const std::string million(1000000, 'a');
-    const struct {
-        const char *alg;
-        const std::string *text;
-        const char *hex;
-    } cases[] = {
-        {"sha1", &abc, "a9993e364706816aba3e25717850c26c9cd0d89d"},
-        {"sha1", &two, "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
-        {"sha1", &million, "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
-        {"sha256", &abc, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"sha256", &two, "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {"sha256", &million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-        {"sha512", &abc,
-         "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a"
-         "2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f"},
-        {"sha512", &two,
-         "204a8fc6dda82f0a0ced7beb8e08a41657c16ef468b228a8279be331a703c335"
-         "96fd15c13b1b07f9aa1d3bea57789ca031ad85c7a71dd70354ec631238ca3445"},
-        {"sha512", &two512,
-         "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018"
-         "501d289e4900f7e4331b99dec4b5433ac7d329eeb6dd26545e96e55b874be909"},
-        {"sha512", &million,
-         "e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973eb"
-         "de0ff244877ea60a4cb0432ce577c31beb009c5c2c49aa2e4eadb217ad8cc09b"},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(digest(c.alg, zvtest::bytes_of(*c.text)), c.hex) << c.alg << " of " << c.text->size() << " bytes";
-    // The million bytes fed in uneven pieces give the same digests.
-    EXPECT_EQ(digest("sha512", zvtest::bytes_of(million), {1, 127, 128, 129, 1000}), cases[9].hex);
-    EXPECT_EQ(digest("sha1", zvtest::bytes_of(million), {3, 61, 64, 65}), cases[2].hex);
+    zvtest::for_each_road([&] {
+        const std::string abc = "abc";
+        const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+        const std::string two512 =
+            "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrst"
+            "nopqrstu";
+        const std::string million(1000000, 'a');
+        const struct {
+            const char *alg;
+            const std::string *text;
+            const char *hex;
+        } cases[] = {
+            {"sha1", &abc, "a9993e364706816aba3e25717850c26c9cd0d89d"},
+            {"sha1", &two, "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+            {"sha1", &million, "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
+            {"sha256", &abc, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+            {"sha256", &two, "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+            {"sha256", &million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+            {"sha512", &abc,
+             "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a"
+             "2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f"},
+            {"sha512", &two,
+             "204a8fc6dda82f0a0ced7beb8e08a41657c16ef468b228a8279be331a703c335"
+             "96fd15c13b1b07f9aa1d3bea57789ca031ad85c7a71dd70354ec631238ca3445"},
+            {"sha512", &two512,
+             "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018"
+             "501d289e4900f7e4331b99dec4b5433ac7d329eeb6dd26545e96e55b874be909"},
+            {"sha512", &million,
+             "e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973eb"
+             "de0ff244877ea60a4cb0432ce577c31beb009c5c2c49aa2e4eadb217ad8cc09b"},
+        };
+        for (const auto &c : cases)
+            EXPECT_EQ(digest(c.alg, zvtest::bytes_of(*c.text)), c.hex) << c.alg << " of " << c.text->size() << " bytes";
+        // The million bytes fed in uneven pieces give the same digests.
+        EXPECT_EQ(digest("sha512", zvtest::bytes_of(million), {1, 127, 128, 129, 1000}), cases[9].hex);
+        EXPECT_EQ(digest("sha1", zvtest::bytes_of(million), {3, 61, 64, 65}), cases[2].hex);
+    });
 }
 
 class HashOracle : public zvtest::ZvTest {};
@@ -109,21 +111,23 @@ class HashOracle : public zvtest::ZvTest {};
 // size) and larger inputs fed in random pieces, against openssl dgst.
 TEST_F(HashOracle, AgreesWithOpenssl) {
     if (!zvtest::have_tool("openssl")) GTEST_SKIP() << "openssl is not installed";
-    std::mt19937 rng(30);
-    std::vector<Bytes> inputs;
-    for (size_t len = 0; len <= 300; len++) inputs.push_back(zvtest::random_bytes(rng, len));
-    const size_t whole = inputs.size();
-    for (size_t len : {1000u, 4099u, 20000u}) inputs.push_back(zvtest::random_bytes(rng, len));
-    for (const char *alg : {"md5", "sha1", "sha256", "sha512"}) {
-        std::vector<std::string> want;
-        ASSERT_TRUE(zvtest::openssl_digests(alg, inputs, &want)) << alg;
-        for (size_t i = 0; i < whole; i++) EXPECT_EQ(digest(alg, inputs[i]), want[i]) << alg << " length " << i;
-        for (size_t i = whole; i < inputs.size(); i++) {
-            std::vector<size_t> pieces;
-            for (int k = 0; k < 16; k++) pieces.push_back(1 + rng() % 300);
-            EXPECT_EQ(digest(alg, inputs[i], pieces), want[i]) << alg << " in pieces, " << inputs[i].size();
+    zvtest::for_each_road([&] {
+        std::mt19937 rng(30);
+        std::vector<Bytes> inputs;
+        for (size_t len = 0; len <= 300; len++) inputs.push_back(zvtest::random_bytes(rng, len));
+        const size_t whole = inputs.size();
+        for (size_t len : {1000u, 4099u, 20000u}) inputs.push_back(zvtest::random_bytes(rng, len));
+        for (const char *alg : {"md5", "sha1", "sha256", "sha512"}) {
+            std::vector<std::string> want;
+            ASSERT_TRUE(zvtest::openssl_digests(alg, inputs, &want)) << alg;
+            for (size_t i = 0; i < whole; i++) EXPECT_EQ(digest(alg, inputs[i]), want[i]) << alg << " length " << i;
+            for (size_t i = whole; i < inputs.size(); i++) {
+                std::vector<size_t> pieces;
+                for (int k = 0; k < 16; k++) pieces.push_back(1 + rng() % 300);
+                EXPECT_EQ(digest(alg, inputs[i], pieces), want[i]) << alg << " in pieces, " << inputs[i].size();
+            }
         }
-    }
+    });
 }
 
 TEST(Sha2, InitRefusesOtherSizesAndChangesNothing) {

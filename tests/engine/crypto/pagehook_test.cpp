@@ -14,6 +14,7 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/crypto/pagehook.h"
+#include "engine/crypto/road.h"
 #include "engine/files/fcb.h"
 #include "tests/engine/crypto/camofix.h"
 #include "tests/engine/crypto/crypto_util.h"
@@ -59,96 +60,150 @@ protected:
 };
 
 TEST_F(PageHook, IvIsTheChainedCrcOfTheUnitOffset) {
-    uint32_t iv[4];
-    for (uint32_t off : {0u, 2048u, 4096u, 0x7FFFF800u}) {
-        zv::generateIV(off, iv, 4);
-        EXPECT_EQ(Bytes(reinterpret_cast<unsigned char *>(iv), reinterpret_cast<unsigned char *>(iv) + 16), iv_of(off));
-    }
-    EXPECT_NE(iv_of(0), iv_of(2048));
-    EXPECT_NE(iv_of(2048), iv_of(4096));
+    zvtest::for_each_road([&] {
+        uint32_t iv[4];
+        for (uint32_t off : {0u, 2048u, 4096u, 0x7FFFF800u}) {
+            zv::generateIV(off, iv, 4);
+            EXPECT_EQ(Bytes(reinterpret_cast<unsigned char *>(iv), reinterpret_cast<unsigned char *>(iv) + 16), iv_of(off));
+        }
+        EXPECT_NE(iv_of(0), iv_of(2048));
+        EXPECT_NE(iv_of(2048), iv_of(4096));
+    });
 }
 
 // Each unit is AES-256-CBC by itself under the file key with its own IV.
 TEST_F(PageHook, UnitsAreCbcUnderTheFileKeyWithTheirOffsetsIv) {
     if (!zvtest::have_tool("openssl")) GTEST_SKIP() << "openssl is not installed";
-    const Bytes key = key_of(32, 3);
-    fk = zv::file_key_new(8, key.data(), 32);
-    ASSERT_NE(fk, nullptr);
-    std::mt19937 rng(5);
-    const Bytes plain = zvtest::random_bytes(rng, 3 * 2048);
-    Bytes buf = plain;
-    auto *out = static_cast<unsigned char *>(hook(buf, 16384, 1));
-    EXPECT_EQ(buf, plain) << "the caller's buffer stays plain";
-    ASSERT_NE(out, buf.data());
-    Bytes cipher(out, out + buf.size());
-    for (uint32_t u = 0; u < 3; u++) {
-        Bytes unit(plain.begin() + 2048 * u, plain.begin() + 2048 * (u + 1)), want;
-        ASSERT_TRUE(zvtest::openssl_enc("aes-256-cbc", key, iv_of(16384 + 2048 * u), unit, false, &want));
-        EXPECT_EQ(Bytes(cipher.begin() + 2048 * u, cipher.begin() + 2048 * (u + 1)), want) << u;
-    }
-    Bytes back = cipher;
-    hook(back, 16384, 2);
-    EXPECT_EQ(back, plain);
-    // A unit rewritten alone keeps its IV: the same bytes again.
-    Bytes unit(plain.begin() + 2048, plain.begin() + 4096);
-    auto *again = static_cast<unsigned char *>(hook(unit, 18432, 1));
-    EXPECT_EQ(Bytes(again, again + 2048), Bytes(cipher.begin() + 2048, cipher.begin() + 4096));
+    zvtest::for_each_road([&] {
+        const Bytes key = key_of(32, 3);
+        zv::file_key_free(fk);
+        fk = zv::file_key_new(8, key.data(), 32);
+        ASSERT_NE(fk, nullptr);
+        std::mt19937 rng(5);
+        const Bytes plain = zvtest::random_bytes(rng, 3 * 2048);
+        Bytes buf = plain;
+        auto *out = static_cast<unsigned char *>(hook(buf, 16384, 1));
+        EXPECT_EQ(buf, plain) << "the caller's buffer stays plain";
+        ASSERT_NE(out, buf.data());
+        Bytes cipher(out, out + buf.size());
+        for (uint32_t u = 0; u < 3; u++) {
+            Bytes unit(plain.begin() + 2048 * u, plain.begin() + 2048 * (u + 1)), want;
+            ASSERT_TRUE(zvtest::openssl_enc("aes-256-cbc", key, iv_of(16384 + 2048 * u), unit, false, &want));
+            EXPECT_EQ(Bytes(cipher.begin() + 2048 * u, cipher.begin() + 2048 * (u + 1)), want) << u;
+        }
+        Bytes back = cipher;
+        hook(back, 16384, 2);
+        EXPECT_EQ(back, plain);
+        // A unit rewritten alone keeps its IV: the same bytes again.
+        Bytes unit(plain.begin() + 2048, plain.begin() + 4096);
+        auto *again = static_cast<unsigned char *>(hook(unit, 18432, 1));
+        EXPECT_EQ(Bytes(again, again + 2048), Bytes(cipher.begin() + 2048, cipher.begin() + 4096));
+    });
 }
 
 TEST_F(PageHook, EveryClassRoundTripsAndASkippedPrefixStaysPlain) {
-    struct Case {
-        int cls;
-        int32_t keylen;
-    } const cases[] = {{2, 8}, {2, 24}, {3, 56}, {4, 32}, {5, 16}, {6, 32}, {7, 24}, {8, 32}};
-    std::mt19937 rng(9);
-    const Bytes plain = zvtest::random_bytes(rng, 3 * 2048);
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.cls);
-        zv::file_key_free(fk);
-        const Bytes key = key_of(size_t(c.keylen), 1);
-        fk = zv::file_key_new(c.cls, key.data(), c.keylen);
-        ASSERT_NE(fk, nullptr);
+    zvtest::for_each_road([&] {
+        struct Case {
+            int cls;
+            int32_t keylen;
+        } const cases[] = {{2, 8}, {2, 24}, {3, 56}, {4, 32}, {5, 16}, {6, 32}, {7, 24}, {8, 32}};
+        std::mt19937 rng(9);
+        const Bytes plain = zvtest::random_bytes(rng, 3 * 2048);
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.cls);
+            zv::file_key_free(fk);
+            const Bytes key = key_of(size_t(c.keylen), 1);
+            fk = zv::file_key_new(c.cls, key.data(), c.keylen);
+            ASSERT_NE(fk, nullptr);
+            Bytes b = plain;
+            // Operation 1 in place (the start lies inside the transfer), then
+            // operation 3 puts the caller's bytes back.
+            void *out = hook(b, 4096, 1, 6144);
+            EXPECT_EQ(out, b.data());
+            EXPECT_EQ(Bytes(b.begin(), b.begin() + 2048), Bytes(plain.begin(), plain.begin() + 2048));
+            EXPECT_NE(Bytes(b.begin() + 2048, b.end()), Bytes(plain.begin() + 2048, plain.end()));
+            Bytes stored = b;
+            hook(b, 4096, 3, 6144);
+            EXPECT_EQ(b, plain);
+            // Each unit deciphers by itself.
+            Bytes last(stored.begin() + 4096, stored.end());
+            hook(last, 8192, 2);
+            EXPECT_EQ(last, Bytes(plain.begin() + 4096, plain.end()));
+            hook(stored, 4096, 2, 6144);
+            EXPECT_EQ(stored, plain);
+        }
         Bytes b = plain;
-        // Operation 1 in place (the start lies inside the transfer), then
-        // operation 3 puts the caller's bytes back.
-        void *out = hook(b, 4096, 1, 6144);
-        EXPECT_EQ(out, b.data());
-        EXPECT_EQ(Bytes(b.begin(), b.begin() + 2048), Bytes(plain.begin(), plain.begin() + 2048));
-        EXPECT_NE(Bytes(b.begin() + 2048, b.end()), Bytes(plain.begin() + 2048, plain.end()));
-        Bytes stored = b;
-        hook(b, 4096, 3, 6144);
-        EXPECT_EQ(b, plain);
-        // Each unit deciphers by itself.
-        Bytes last(stored.begin() + 4096, stored.end());
-        hook(last, 8192, 2);
-        EXPECT_EQ(last, Bytes(plain.begin() + 4096, plain.end()));
-        hook(stored, 4096, 2, 6144);
-        EXPECT_EQ(stored, plain);
-    }
-    Bytes b = plain;
-    EXPECT_EQ(zv::zvcamo81(b.data(), 0, 0, 2048, 1, 0, fk, 0, 0), nullptr) << "class 0";
+        EXPECT_EQ(zv::zvcamo81(b.data(), 0, 0, 2048, 1, 0, fk, 0, 0), nullptr) << "class 0";
+    });
 }
 
 // Without a work buffer operation 1 works in place and operation 3
 // deciphers; with one, operation 3 leaves the caller's bytes alone.
 TEST_F(PageHook, UndoDeciphersExactlyWhenTheWriteWorkedInPlace) {
-    const Bytes key = key_of(32, 2);
-    fk = zv::file_key_new(8, key.data(), 32);
-    std::mt19937 rng(11);
-    const Bytes plain = zvtest::random_bytes(rng, 8 * 2048);  // more than the work buffer holds
-    Bytes b = plain;
-    zv::fail_alloc_at(1);
-    void *out = hook(b, 8192, 1);
-    zv::fail_alloc_at(0);
-    ASSERT_EQ(out, b.data());
-    EXPECT_NE(b, plain);
-    hook(b, 8192, 3);
-    EXPECT_EQ(b, plain);
-    out = hook(b, 8192, 1);
-    EXPECT_NE(out, b.data());
-    EXPECT_EQ(b, plain);
-    hook(b, 8192, 3);
-    EXPECT_EQ(b, plain);
+    zvtest::for_each_road([&] {
+        const Bytes key = key_of(32, 2);
+        zv::file_key_free(fk);
+        fk = zv::file_key_new(8, key.data(), 32);
+        mbfrencam(&zvWNGV->encworkbuf);  // the first road's work buffer would hold the transfer
+        std::mt19937 rng(11);
+        const Bytes plain = zvtest::random_bytes(rng, 8 * 2048);  // more than the work buffer holds
+        Bytes b = plain;
+        zv::fail_alloc_at(1);
+        void *out = hook(b, 8192, 1);
+        zv::fail_alloc_at(0);
+        ASSERT_EQ(out, b.data());
+        EXPECT_NE(b, plain);
+        hook(b, 8192, 3);
+        EXPECT_EQ(b, plain);
+        out = hook(b, 8192, 1);
+        EXPECT_NE(out, b.data());
+        EXPECT_EQ(b, plain);
+        hook(b, 8192, 3);
+        EXPECT_EQ(b, plain);
+    });
+}
+
+// On the processor's road the units of a transfer are enciphered up to
+// eight side by side, straight into the work buffer: the bytes must be the
+// portable road's for every AES and RIJ class, transfers of 1 to 11 units,
+// with and without a plain prefix, and every road deciphers every other's.
+TEST_F(PageHook, EveryRoadStoresTheSameBytes) {
+    if (!zvtest::processor_road_complete()) GTEST_SKIP() << "the processor lacks AES: one road only";
+    struct RestoreRoad {
+        ~RestoreRoad() { zv::crypto_set_road(zv::crypto_hardware()); }
+    } restore;
+    const auto all = zvtest::roads();
+    std::mt19937 rng(64);
+    const uint32_t off = 0x10000;
+    for (int cls : {5, 7, 8})
+        for (int32_t keylen : {16, 32})
+            for (uint32_t units : {1u, 2u, 3u, 4u, 5u, 8u, 9u, 11u})
+                for (uint32_t encstart : {0u, off + 2048}) {
+                    SCOPED_TRACE(testing::Message() << "class " << cls << " key " << keylen << " units " << units
+                                                    << " start " << encstart);
+                    const Bytes key = zvtest::random_bytes(rng, size_t(keylen));
+                    zv::file_key_free(fk);
+                    fk = zv::file_key_new(cls, key.data(), keylen);
+                    ASSERT_NE(fk, nullptr);
+                    const Bytes plain = zvtest::random_bytes(rng, 2048 * units);
+                    std::vector<Bytes> stored;
+                    for (const zvtest::Road &r : all) {
+                        zv::crypto_set_road(r.road);
+                        Bytes b = plain;
+                        auto *out = static_cast<unsigned char *>(hook(b, off, 1, encstart));
+                        stored.emplace_back(out, out + b.size());
+                        hook(b, off, 3, encstart);
+                        EXPECT_EQ(b, plain) << r.name << ": the caller's bytes after the undo";
+                        EXPECT_EQ(zvtest::to_hex(stored.back()), zvtest::to_hex(stored[0])) << r.name;
+                    }
+                    for (const zvtest::Road &r : all)
+                        for (size_t w = 0; w < all.size(); w++) {
+                            zv::crypto_set_road(r.road);
+                            Bytes b = stored[w];
+                            hook(b, off, 2, encstart);
+                            EXPECT_EQ(b, plain) << all[w].name << " read on the " << r.name;
+                        }
+                }
 }
 
 TEST_F(PageHook, PageSizesMustCarryWholeUnits) {

@@ -144,50 +144,54 @@ TEST(QvsFinal, LeavesTheWholeContextZero) {
 
 // NIST SP 800-38A, F.2.1 (CBC-AES128) and F.4.1 (OFB-AES128).
 TEST(QvsModes, Sp80038aAes128) {
-    const Bytes key = from_hex("2b7e151628aed2a6abf7158809cf4f3c");
-    const Bytes iv = from_hex("000102030405060708090a0b0c0d0e0f");
-    const Bytes plain = from_hex(
-        "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e5130c81c46a35ce411e5fbc1191a0a52ef"
-        "f69f2445df4f9b17ad2b417be66c3710");
-    const struct {
-        int mode;
-        const char *cipher;
-    } cases[] = {
-        {QVS_CBC, "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b273bed6b8e3c1743b7116e69e22229516"
-                  "3ff1caa1681fac09120eca307586e1a7"},
-        {QVS_OFB, "3b3fd92eb72dad20333449f8e83cfb4a7789508d16918f03f53c52dac54ed8259740051e9c5fecf64344f7a82260edcc"
-                  "304c6528f659c77866a510d9c1d6ae5e"},
-        {QVS_ECB, "3ad77bb40d7a3660a89ecaf32466ef97f5d3d58503b9699de785895a96fdbaaf43b1cd7f598ece23881b00e3ed030688"
-                  "7b0c785e27e8ad3f8223207104725dd4"},
-    };
-    for (const auto &c : cases) {
-        const Bytes ct = crypt(QVS_AES, c.mode, key, iv, plain);
-        EXPECT_EQ(to_hex(ct), c.cipher) << c.mode;
-        EXPECT_EQ(crypt(QVS_AES, c.mode, key, iv, ct, true), plain) << c.mode;
-    }
+    zvtest::for_each_road([&] {
+        const Bytes key = from_hex("2b7e151628aed2a6abf7158809cf4f3c");
+        const Bytes iv = from_hex("000102030405060708090a0b0c0d0e0f");
+        const Bytes plain = from_hex(
+            "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e5130c81c46a35ce411e5fbc1191a0a52ef"
+            "f69f2445df4f9b17ad2b417be66c3710");
+        const struct {
+            int mode;
+            const char *cipher;
+        } cases[] = {
+            {QVS_CBC, "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b273bed6b8e3c1743b7116e69e22229516"
+                      "3ff1caa1681fac09120eca307586e1a7"},
+            {QVS_OFB, "3b3fd92eb72dad20333449f8e83cfb4a7789508d16918f03f53c52dac54ed8259740051e9c5fecf64344f7a82260edcc"
+                      "304c6528f659c77866a510d9c1d6ae5e"},
+            {QVS_ECB, "3ad77bb40d7a3660a89ecaf32466ef97f5d3d58503b9699de785895a96fdbaaf43b1cd7f598ece23881b00e3ed030688"
+                      "7b0c785e27e8ad3f8223207104725dd4"},
+        };
+        for (const auto &c : cases) {
+            const Bytes ct = crypt(QVS_AES, c.mode, key, iv, plain);
+            EXPECT_EQ(to_hex(ct), c.cipher) << c.mode;
+            EXPECT_EQ(crypt(QVS_AES, c.mode, key, iv, ct, true), plain) << c.mode;
+        }
+    });
 }
 
 // Any stream cut in pieces gives the same OFB output as in one call.
 TEST(QvsModes, OfbInPiecesEqualsOneCall) {
-    std::mt19937 rng(516);
-    const Bytes iv = zvtest::random_bytes(rng, 16), data = zvtest::random_bytes(rng, 40);
-    for (int alg = QVS_DES; alg <= QVS_AES_ALT; alg++) {
-        const Bytes key = zvtest::random_bytes(rng, alg == QVS_DES ? 24 : 16);
-        const Bytes whole = crypt(alg, QVS_OFB, key, iv, data);
-        for (const std::vector<int> &cuts : {std::vector<int>{5, 11, 24}, std::vector<int>{1, 7, 8, 9, 15}}) {
-            QVSCTX ctx;
-            ASSERT_EQ(QVSInit(&ctx, alg, QVS_OFB, key.data(), int32_t(key.size()), iv.data(), 16), 0);
-            Bytes b = data;
-            int off = 0;
-            for (int n : cuts) {
-                ASSERT_EQ(QVSEncrypt(&ctx, b.data() + off, n), 0);
-                off += n;
+    zvtest::for_each_road([&] {
+        std::mt19937 rng(516);
+        const Bytes iv = zvtest::random_bytes(rng, 16), data = zvtest::random_bytes(rng, 40);
+        for (int alg = QVS_DES; alg <= QVS_AES_ALT; alg++) {
+            const Bytes key = zvtest::random_bytes(rng, alg == QVS_DES ? 24 : 16);
+            const Bytes whole = crypt(alg, QVS_OFB, key, iv, data);
+            for (const std::vector<int> &cuts : {std::vector<int>{5, 11, 24}, std::vector<int>{1, 7, 8, 9, 15}}) {
+                QVSCTX ctx;
+                ASSERT_EQ(QVSInit(&ctx, alg, QVS_OFB, key.data(), int32_t(key.size()), iv.data(), 16), 0);
+                Bytes b = data;
+                int off = 0;
+                for (int n : cuts) {
+                    ASSERT_EQ(QVSEncrypt(&ctx, b.data() + off, n), 0);
+                    off += n;
+                }
+                EXPECT_EQ(Bytes(b.begin(), b.begin() + off), Bytes(whole.begin(), whole.begin() + off))
+                    << "algorithm " << alg << ", " << cuts.size() << " pieces";
+                QVSFinal(&ctx);
             }
-            EXPECT_EQ(Bytes(b.begin(), b.begin() + off), Bytes(whole.begin(), whole.begin() + off))
-                << "algorithm " << alg << ", " << cuts.size() << " pieces";
-            QVSFinal(&ctx);
         }
-    }
+    });
 }
 
 class QvsOracle : public zvtest::ZvTest {};
@@ -197,45 +201,47 @@ class QvsOracle : public zvtest::ZvTest {};
 // every 4-byte group of key, IV and data reversed.
 TEST_F(QvsOracle, AgreesWithOpensslEnc) {
     if (!zvtest::have_tool("openssl")) GTEST_SKIP() << "openssl is not installed";
-    std::mt19937 rng(197);
-    const char *modes[3] = {"ecb", "cbc", "ofb"};
-    struct Case {
-        int alg;
-        size_t keylen;
-        std::string cipher;  // openssl's name, "%s" for the mode
-    };
-    std::vector<Case> cases = {
-        {QVS_AES, 16, "aes-128-%s"}, {QVS_AES, 24, "aes-192-%s"}, {QVS_AES_ALT, 32, "aes-256-%s"},
-        {QVS_RIJ, 16, "aes-128-%s"}, {QVS_RIJ, 24, "aes-192-%s"}, {QVS_RIJ, 32, "aes-256-%s"},
-        {QVS_DES, 8, "des-%s"},      {QVS_DES, 16, "des-ede-%s"}, {QVS_DES, 24, "des-ede3-%s"},
-        {QVS_BLOWFISH, 16, "bf-%s"},
-    };
-    for (const Case &c : cases)
-        for (int mode = 0; mode < 3; mode++) {
-            const size_t bs = c.alg == QVS_DES || c.alg == QVS_BLOWFISH ? 8 : 16;
-            const Bytes key = zvtest::random_bytes(rng, c.keylen), iv = zvtest::random_bytes(rng, bs);
-            size_t len = mode == QVS_OFB ? 1 + rng() % 200 : bs * (1 + rng() % 12);
-            const Bytes data = zvtest::random_bytes(rng, len);
-            std::string name = c.cipher;
-            name.replace(name.find("%s"), 2, modes[mode]);
-            const Bytes ctx_iv = mode == QVS_ECB ? Bytes{} : iv;
-            Bytes want;
-            if (c.alg == QVS_RIJ) {
-                // OFB data need not be whole groups; reverse a padded copy.
-                Bytes padded = data;
-                padded.resize((len + 3) / 4 * 4, 0);
-                ASSERT_TRUE(zvtest::openssl_enc(name, reverse_groups(key), reverse_groups(ctx_iv),
-                                                reverse_groups(padded), false, &want))
-                    << name;
-                want = reverse_groups(want);
-                want.resize(len);
-            } else {
-                ASSERT_TRUE(zvtest::openssl_enc(name, key, ctx_iv, data, false, &want)) << name;
+    zvtest::for_each_road([&] {
+        std::mt19937 rng(197);
+        const char *modes[3] = {"ecb", "cbc", "ofb"};
+        struct Case {
+            int alg;
+            size_t keylen;
+            std::string cipher;  // openssl's name, "%s" for the mode
+        };
+        std::vector<Case> cases = {
+            {QVS_AES, 16, "aes-128-%s"}, {QVS_AES, 24, "aes-192-%s"}, {QVS_AES_ALT, 32, "aes-256-%s"},
+            {QVS_RIJ, 16, "aes-128-%s"}, {QVS_RIJ, 24, "aes-192-%s"}, {QVS_RIJ, 32, "aes-256-%s"},
+            {QVS_DES, 8, "des-%s"},      {QVS_DES, 16, "des-ede-%s"}, {QVS_DES, 24, "des-ede3-%s"},
+            {QVS_BLOWFISH, 16, "bf-%s"},
+        };
+        for (const Case &c : cases)
+            for (int mode = 0; mode < 3; mode++) {
+                const size_t bs = c.alg == QVS_DES || c.alg == QVS_BLOWFISH ? 8 : 16;
+                const Bytes key = zvtest::random_bytes(rng, c.keylen), iv = zvtest::random_bytes(rng, bs);
+                size_t len = mode == QVS_OFB ? 1 + rng() % 200 : bs * (1 + rng() % 12);
+                const Bytes data = zvtest::random_bytes(rng, len);
+                std::string name = c.cipher;
+                name.replace(name.find("%s"), 2, modes[mode]);
+                const Bytes ctx_iv = mode == QVS_ECB ? Bytes{} : iv;
+                Bytes want;
+                if (c.alg == QVS_RIJ) {
+                    // OFB data need not be whole groups; reverse a padded copy.
+                    Bytes padded = data;
+                    padded.resize((len + 3) / 4 * 4, 0);
+                    ASSERT_TRUE(zvtest::openssl_enc(name, reverse_groups(key), reverse_groups(ctx_iv),
+                                                    reverse_groups(padded), false, &want))
+                        << name;
+                    want = reverse_groups(want);
+                    want.resize(len);
+                } else {
+                    ASSERT_TRUE(zvtest::openssl_enc(name, key, ctx_iv, data, false, &want)) << name;
+                }
+                const Bytes got = crypt(c.alg, mode, key, ctx_iv, data);
+                EXPECT_EQ(to_hex(got), to_hex(want)) << "algorithm " << c.alg << " " << name << ", " << len << " bytes";
+                EXPECT_EQ(crypt(c.alg, mode, key, ctx_iv, got, true), data) << name;
             }
-            const Bytes got = crypt(c.alg, mode, key, ctx_iv, data);
-            EXPECT_EQ(to_hex(got), to_hex(want)) << "algorithm " << c.alg << " " << name << ", " << len << " bytes";
-            EXPECT_EQ(crypt(c.alg, mode, key, ctx_iv, got, true), data) << name;
-        }
+    });
 }
 
 TEST(ZvStrerror, SizesAndTruncation) {

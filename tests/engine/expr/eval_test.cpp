@@ -93,6 +93,44 @@ TEST_F(EvalTest, IntegersWrapAndDivisionsByZeroFail) {
     EXPECT_EQ(value("(1.5 / 0.0) + 1", img), "error 9");
 }
 
+// A NUMBER gives an integer (and a DATE, TIME or TIMEMS) through its
+// integer part, which is 0 when it leaves the signed 64-bit range; inside
+// the range the part is truncated toward zero. 2^64 + v must not wrap to v.
+TEST_F(EvalTest, NumbersBeyond64BitsGiveTheIntegerZero) {
+    const Image img = full_image();
+    const std::string wrap = "18446744073709551616 + ";  // 2^64 +
+    struct Case {
+        std::string expr;
+        std::string want;
+    };
+    const Case cases[] = {
+        {"0 == 18446744073709551615", "INTEGER 1"},
+        {"-1 == 18446744073709551615", "INTEGER 0"},
+        {"CAST(18446744073709551615 AS INTEGER)", "INTEGER 0"},
+        {"(int)9223372036854775808", "INTEGER 0"},
+        {"(int)-9223372036854775809", "INTEGER 0"},
+        {"(int)123456789012345678901234", "INTEGER 0"},
+        {"(int)(" + wrap + "5)", "INTEGER 0"},
+        {"(int)ULong", "INTEGER 0"},  // 18000000000000000000
+        // The edges of the range and the truncation inside it.
+        {"(int)9223372036854775807.9", "INTEGER 9223372036854775807"},
+        {"(int)-9223372036854775808.9", "INTEGER -9223372036854775808"},
+        {"(int)99999999999999999999 == 0", "INTEGER 1"},
+        {"(int)-12.9", "INTEGER -12"},
+        {"(int)0.75", "INTEGER 0"},
+        {"(int)1000000000000000000", "INTEGER 1000000000000000000"},
+        // DATE, TIME and TIMEMS take the same integer part.
+        {"(int)CAST(" + wrap + std::to_string(date(2023, 1, 31)) + " AS DATE)", "INTEGER 0"},
+        {"CAST(" + std::to_string(date(2023, 1, 31)) + ".5 AS DATE)", "DATE 2023-1-31"},
+        {"Born == " + wrap + std::to_string(date(2023, 1, 31)), "INTEGER 0"},
+        {"At == " + wrap + "43200", "INTEGER 0"},
+        {"At == 43200.0", "INTEGER 1"},
+        {"AtMs == " + wrap + "45296789", "INTEGER 0"},
+        {"AtMs == 45296789.0", "INTEGER 1"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(value(c.expr, img), c.want) << c.expr;
+}
+
 TEST_F(EvalTest, EveryFieldTypeReadsItsValue) {
     const Image img = full_image();
     struct Case {

@@ -158,6 +158,50 @@ TEST_F(OpenTest, DamagedModeOpensAFileMarkedChangedAndLeavesItAsItIs) {
     EXPECT_EQ(OPNFIL(2, "d.dat", 0), 14);
 }
 
+// A file whose header on disk ends before a resource that was added after
+// the header was last written. Marked changed, the damaged mode opens it
+// and finds the resource (the bytes on disk bound the ring); a clean header
+// is trusted, so its ring is refused in either mode.
+TEST_F(OpenTest, DamagedModeOfAFileMarkedChangedReachesResourcesBeyondItsHeaderEnd) {
+    const uint32_t words[2] = {6000, 1};
+    std::string body(reinterpret_cast<const char *>(words), 8);
+    body += std::string("late\0", 5) + std::string(150, 'r');
+    const struct {
+        uint8_t flag;
+        uint16_t mode;
+        int want;
+    } cases[] = {{0xFF, 0x4000, 0}, {0xFF, 0, 14}, {0, 0x4000, 407}, {0, 0, 407}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE("flag " + std::to_string(c.flag) + ", mode " + std::to_string(c.mode));
+        make("r.dat");
+        ASSERT_EQ(OPNFIL(1, "r.dat", 0), 0);
+        ASSERT_EQ(ENARES(1), 0);
+        ASSERT_EQ(ADDRES(1, body.data(), int32_t(body.size())), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        // The header's end falls back to just after the ring's anchor.
+        Bytes img = file_bytes("r.dat");
+        const uint32_t anchor = filestest::le32(img, 12);
+        const uint32_t late = filestest::le32(img, anchor + 14);
+        ASSERT_GT(late, anchor);
+        patch("r.dat", 8, le32(late - 1));
+        patch("r.dat", 56, {c.flag});
+        Bytes before = file_bytes("r.dat");
+        ASSERT_EQ(OPNFIL(2, "r.dat", c.mode), c.want);
+        if (c.want == 0) {
+            char got[200] = {};
+            EXPECT_EQ(GETRES(2, const_cast<uint32_t *>(words), got, sizeof got, 2), late);
+            EXPECT_EQ(std::string(got, body.size()), body);
+            zvSETHGH(0);
+            EXPECT_EQ(GETFIL(2, 10), int32_t(late)) << "the header's end is not moved";
+            EXPECT_EQ(CLSFIL(2, 0), 0);
+        }
+        if (c.flag) {
+            EXPECT_EQ(file_bytes("r.dat"), before) << "a file marked changed is not written";
+        }
+        ASSERT_EQ(dltfil("r.dat"), 0);
+    }
+}
+
 TEST_F(OpenTest, FileNumberChecks) {
     EXPECT_EQ(CLSFIL(4, 0), 26);
     EXPECT_EQ(CLSFIL(-1, 0), 22);

@@ -2,6 +2,7 @@
 // headers, strays in the way of a new segment, and definition changes.
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -234,6 +235,47 @@ TEST_F(SegmentsTest, DefinitionChangesOfAnAutomaticFile) {
     EXPECT_EQ(zvSETSEG(1, 1, 2, named), 683);
     EXPECT_EQ(log_messages().back(), "SETSEG: cannot change from SEGAUTO to SEGMDEF: 683");
     EXPECT_EQ(f->hdr.ext.nsegs, 4u);
+}
+
+// Inside a transaction a file's definitions change under the savepoint of
+// their first change only; the transaction's end, by either call, lifts
+// the rule.
+TEST_F(SegmentsTest, DefinitionChangesKeepToOneSavepointOfATransaction) {
+    FCB *f = make(1, "data", 3);
+    FCB *other = make(2, "other", 3);
+    ZVSEGENTRY one[1] = {{"", 1}};
+    const std::string refusal = "SETSEG: cannot call zvSETSEG in different savepoint: 683";
+    const struct {
+        const char *what;
+        std::function<int()> end;
+    } ends[] = {{"TRANEND", [] { return TRANEND(0); }}, {"TRANABT", [] { return TRANABT(); }}};
+    int32_t count = 3;
+    int refusals = 0;
+    for (const auto &c : ends) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(TRANBEG(0), 1);
+        ASSERT_EQ(zvSETSEG(1, 0, ++count, one), 0);
+        EXPECT_EQ(zvSETSEG(1, 0, ++count, one), 0) << "the same savepoint";
+        ASSERT_EQ(TRANSAV(), 1);
+        const Bytes disk = file_bytes("data");
+        EXPECT_EQ(zvSETSEG(1, 0, count + 1, one), 683);
+        EXPECT_EQ(count_lines(refusal), ++refusals);
+        EXPECT_EQ(f->hdr.ext.nsegs, uint32_t(count));
+        EXPECT_EQ(f->nsegalloc, count);
+        EXPECT_EQ(file_bytes("data"), disk);
+        EXPECT_EQ(zvSETSEG(2, 0, count, one), 0) << "another file keeps its own savepoint";
+        EXPECT_EQ(other->hdr.ext.nsegs, uint32_t(count));
+        ASSERT_EQ(c.end(), 0);
+        // A new transaction under another savepoint number may change it.
+        ASSERT_EQ(TRANBEG(0), 1);
+        ASSERT_EQ(TRANSAV(), 1);
+        ASSERT_EQ(TRANSAV(), 2);
+        EXPECT_EQ(zvSETSEG(1, 0, ++count, one), 0);
+        EXPECT_EQ(f->hdr.ext.nsegs, uint32_t(count));
+        ASSERT_EQ(c.end(), 0);
+    }
+    EXPECT_EQ(zvSETSEG(1, 0, ++count, one), 0) << "outside a transaction";
+    EXPECT_EQ(count_lines(refusal), refusals);
 }
 
 TEST_F(SegmentsTest, BuildingDefinitions) {

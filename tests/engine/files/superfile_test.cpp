@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "engine/core/centralio.h"
@@ -308,6 +309,53 @@ TEST_F(SuperfileTest, HostOpenAndNames) {
     EXPECT_EQ(OPNFIL(4, "h!nosuch", 0), 12);
 }
 
+// A host open under one spelling of its name is the host of every other
+// spelling: members created and opened under another go into it (under
+// its own name), no second block of the host is opened, and the superfile
+// rebuild refuses it as an open host.
+TEST_F(SuperfileTest, AHostIsFoundUnderEverySpellingOfItsName) {
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    const std::string absolute = std::string(cwd) + "/h";
+    struct Case {
+        std::string opened;  // the host's name at its create and open
+        std::string other;   // the other spelling
+    } cases[] = {{"./h", "h"}, {"h", "./h"}, {absolute, "h"}, {"h", "sub/../h"}};
+    ASSERT_EQ(mkdir("sub", 0755), 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.opened + " as " + c.other);
+        ASSERT_EQ(CREDAT(1, c.opened.c_str(), 0, 0, 0x200), 0);
+        for (int n = 3; n <= 5; n++) {
+            const std::string name = c.other + "!m" + std::to_string(n);
+            ASSERT_EQ(CREDAT(n, name.c_str(), 64, 0, 0), 0) << n;
+            EXPECT_EQ(fcb(n)->hostfcb, fcb(1));
+            EXPECT_EQ(std::string(fcb(n)->name), c.opened + "!m" + std::to_string(n));
+            ASSERT_EQ(CLSFIL(n, 0), 0);
+        }
+        EXPECT_EQ(members(1), (std::vector<std::string>{"m3", "m4", "m5"}));
+        ASSERT_EQ(OPNFIL(3, (c.other + "!m3").c_str(), 0), 0);
+        ASSERT_EQ(OPNFIL(4, (c.opened + "!m4").c_str(), 0), 0);
+        EXPECT_EQ(fcb(3)->hostfcb, fcb(1));
+        EXPECT_EQ(fcb(4)->hostfcb, fcb(1));
+        int hosts = 0;
+        for (int i = 0; i <= int(g()->filecount); i++) {
+            if (fcb(i) && fcb(i)->state == 'y' && fcb(i)->hdr.base.sfiltyp == 1) hosts++;
+        }
+        EXPECT_EQ(hosts, 1);
+        EXPECT_EQ(ZVSBLDX(c.other.c_str(), nullptr), 46);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        ASSERT_EQ(unlink("h"), 0);
+    }
+    // A name that is no open file, or names no file at all, finds nothing.
+    ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+    ASSERT_EQ(CREDAT(6, "other", 64, 0, 0), 0);
+    EXPECT_EQ(chkopnx("./h"), 1);
+    EXPECT_EQ(chkopnx("./other"), 6);
+    EXPECT_EQ(chkopnx("./absent"), -1);
+    ASSERT_EQ(CLSFIL(6, 0), 0);
+    EXPECT_EQ(chkopnx("./other"), -1);
+}
+
 // Fails the nth write of an operation for n = 1, 2, ... until it succeeds:
 // prepare runs first, then op under the fault, then the engine is stopped
 // and started again and check looks at what the files hold.
@@ -452,6 +500,77 @@ TEST_F(SuperfileTest, VariableLengthMembersAndMemberIndexesWithMembers) {
     }
     int hostno = chkopnx("h");
     EXPECT_EQ(members(hostno), (std::vector<std::string>{"mi", "var"}));
+}
+
+// A host made with file mode 0x20 or 0x10 takes members of that kind: its
+// header flags carry 0x200 or 0x400, so its directory (made with the
+// host's kind) and its members of that kind are accepted, a member of the
+// other kind is refused with 419, and the host opens again for update with
+// its members' records and keys. A file whose mode keeps 0x10 is changed
+// only while the rebuild flag is on (the host of 0x10 and its directory
+// keep it), so the host of 0x10 is made and filled under that flag.
+TEST_F(SuperfileTest, HostsMadeForAMemberKind) {
+    struct Case {
+        uint16_t hostmode;
+        uint16_t flags;  // header flags of the kind, +98
+        uint16_t other;  // the kind the host does not take
+        bool rebuild;
+    } cases[] = {{0x220, 0x200, 0x10, false}, {0x210, 0x400, 0x20, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.hostmode);
+        const uint16_t kind = c.hostmode & 0x30;
+        g()->rebuilding = c.rebuild;
+        ASSERT_EQ(CREDAT(1, "h", 0, 0, c.hostmode), 0);
+        ASSERT_EQ(fcb(2)->state, 'y');
+        ASSERT_EQ(CREDAT(3, "h!kind", 64, 0, kind), 0);
+        ASSERT_EQ(CREIDX(4, "h!ix", 8, 0, 0, 0, 0, kind), 0);
+        ASSERT_EQ(CREDAT(5, "h!plain", 64, 0, 0), 0);
+        EXPECT_EQ(CREDAT(6, "h!other", 64, 0, c.other), 419);
+        EXPECT_EQ(CREIDX(6, "h!otherix", 8, 0, 0, 0, 0, c.other), 419);
+        uint32_t pos[2] = {};
+        unsigned char rec[64];
+        for (int i = 0; i < 2; i++) {
+            const int filno = i ? 5 : 3;
+            memset(rec, 'a' + i, sizeof rec);
+            pos[i] = NEWREC(filno);
+            ASSERT_NE(pos[i], 0u) << zvGetUserErrorCode();
+            ASSERT_EQ(WRTREC(filno, pos[i], rec), 0);
+            ASSERT_EQ(ADDKEY(4, i ? "key00002" : "key00001", pos[i], 0), 0);
+        }
+        const uint32_t dir = fcb(2)->hposl;
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        g()->rebuilding = 0;
+        const Bytes disk = file_bytes("h");
+        EXPECT_EQ(le16(disk, 98) & 0x600, c.flags) << "host";
+        EXPECT_EQ(le16(disk, dir + 98) & 0x600, c.flags) << "directory";
+
+        ASSERT_EQ(OPNFIL(1, "h", 0), 0);
+        EXPECT_EQ(members(1), (std::vector<std::string>{"ix", "kind", "plain"}));
+        ASSERT_EQ(OPNFIL(3, "h!kind", 0), 0);
+        ASSERT_EQ(OPNFIL(4, "h!ix", 0), 0);
+        ASSERT_EQ(OPNFIL(5, "h!plain", 0), 0);
+        for (int i = 0; i < 2; i++) {
+            unsigned char back[64] = {};
+            ASSERT_EQ(REDREC(i ? 5 : 3, pos[i], back), 0);
+            EXPECT_EQ(back[0], 'a' + i);
+            EXPECT_EQ(back[63], 'a' + i);
+            EXPECT_EQ(EQLKEY(4, i ? "key00002" : "key00001"), pos[i]);
+        }
+        // The members themselves do not keep the kind in their file mode:
+        // they take records and keys outside the rebuild as well.
+        memset(rec, 'z', sizeof rec);
+        const uint32_t more = NEWREC(3);
+        ASSERT_NE(more, 0u) << zvGetUserErrorCode();
+        ASSERT_EQ(WRTREC(3, more, rec), 0);
+        ASSERT_EQ(ADDKEY(4, "key00003", more, 0), 0);
+        EXPECT_EQ(EQLKEY(4, "key00003"), more);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        ASSERT_EQ(remove("h"), 0);
+    }
+    // Outside the rebuild the host of 0x10 cannot be changed, its creation
+    // included; nothing is left behind.
+    EXPECT_EQ(CREDAT(1, "h", 0, 0, 0x210), 99);
+    EXPECT_FALSE(exists("h"));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // Bulk key load: large ascending loads at two leaf fill settings, checked
 // by scan, search and the structural checker; the shape of the leaves; a
 // one-key load; appending onto an index built by insertion; the codes; and
-// a finish that fails through the I/O seam.
+// a finish that fails through the I/O seam, in a plain and in a superfile
+// member index.
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -194,31 +196,66 @@ TEST_F(BulkTest, Codes) {
     EXPECT_EQ(load(5, 9, 0), 26);
 }
 
-TEST_F(BulkTest, AFailedFinishEndsTheLoad) {
-    IndexShape shape;
-    shape.mode = 0x40;  // write through: the finish writes at once
+// Loads 300 ascending keys into the index on filno, made anew by `make` for
+// each n, and fails the nth write of its finish, n = 1, 2, ... until the
+// finish succeeds (the index then checks sound); `failed` checks each
+// failure and `end` gives the files up.
+void sweep_failed_finish(int filno, const std::function<void()> &make, const std::function<void()> &failed,
+                         const std::function<void()> &end) {
     bool finished = false;
     int failures = 0;
     for (long n = 1; n < 40 && !finished; n++) {
         SCOPED_TRACE(n);
-        ASSERT_EQ(create_index(1, "f.idx", shape), 0);
-        for (int i = 0; i < 300; i++) ASSERT_EQ(load(1, uint64_t(i) + 1, i == 0 ? 0 : 1), 0);
+        make();
+        if (::testing::Test::HasFatalFailure()) return;
+        for (int i = 0; i < 300; i++) ASSERT_EQ(load(filno, uint64_t(i) + 1, i == 0 ? 0 : 1), 0);
         zv::fault_set(zv::IoKind::Write, n, EIO);
-        int rc = LOADKEY(1, nullptr, 0, 2);
+        int rc = LOADKEY(filno, nullptr, 0, 2);
         zv::fault_reset();
         if (rc == 0) {
             finished = true;
-            EXPECT_EQ(check(1), "");
+            EXPECT_EQ(check(filno), "");
         } else {
             failures++;
-            EXPECT_EQ(fcb_of(1)->hdr.base.updflg, 'R') << "marked for rebuild";
-            EXPECT_NE(load(1, 1000, 0), 58) << "a new load can start";
-            LOADKEY(1, nullptr, 0, 2);
+            failed();
         }
-        drop_index(1);
+        end();
     }
     EXPECT_TRUE(finished);
     EXPECT_GT(failures, 0);
+}
+
+TEST_F(BulkTest, AFailedFinishEndsTheLoad) {
+    IndexShape shape;
+    shape.mode = 0x40;  // write through: the finish writes at once
+    sweep_failed_finish(
+        1, [&] { ASSERT_EQ(create_index(1, "f.idx", shape), 0); },
+        [] {
+            EXPECT_EQ(fcb_of(1)->hdr.base.updflg, 'R') << "marked for rebuild";
+            EXPECT_NE(load(1, 1000, 0), 58) << "a new load can start";
+            LOADKEY(1, nullptr, 0, 2);
+        },
+        [] { drop_index(1); });
+}
+
+// A superfile member index whose load cannot finish is itself marked for
+// rebuild; its host, whose own structures the load never changed, is not.
+TEST_F(BulkTest, AFailedFinishInAMemberIndexMarksTheMemberNotItsHost) {
+    sweep_failed_finish(
+        3,
+        [] {
+            ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+            ASSERT_EQ(CREIDX(3, "h!ix", 8, 0, 0, 0, 0, 0x40), 0);  // write through
+        },
+        [] {
+            EXPECT_EQ(fcb_of(3)->hdr.base.updflg, 'R') << "the member is marked for rebuild";
+            EXPECT_NE(fcb_of(1)->hdr.base.updflg, 'R') << "the host is not";
+        },
+        [] {
+            ASSERT_EQ(CLSFIL(3, 0), 0);
+            ASSERT_EQ(CLSFIL(1, 0), 0);
+            ASSERT_EQ(remove("h"), 0);
+        });
 }
 
 TEST_F(BulkTest, StateCanBeRestoredFromASavedImage) {

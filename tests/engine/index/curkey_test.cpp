@@ -3,8 +3,10 @@
 // the key n entries after a target, against a sorted reference.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <random>
 
+#include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/index/curkey.h"
@@ -309,6 +311,88 @@ TEST_F(CurKeyTest, RefreshClearsAndRestoresTheDataFilesRefreshFlag) {
     EXPECT_EQ(std::string(reinterpret_cast<char *>(images()->cur), 12), std::string(12, '\0'));
     EXPECT_EQ(zv::zvkbufrefresh(kDat, -2), 0);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(images()->cur), 12), key_of(kAB, r, pos_of(r.id)));
+}
+
+// The update check of a data file whose flag 0x08 is set forms stale
+// current images again from the current record, unless the operation mode
+// has both 0x01 and 0x08; the caller's high word and ISAM error stay.
+TEST_F(CurKeyTest, TheUpdateCheckOfAFlaggedFileFormsStaleImagesAgain) {
+    fill();
+    set_filter("");
+    INSTGV *g = zvWNGV;
+    const uint32_t ops = g->opsmode;
+    struct Case {
+        const char *what;
+        bool flagged;
+        uint32_t ops;
+        bool refreshed;
+    };
+    const Case cases[] = {
+        {"flagged", true, 0, true},
+        {"mode bit 0x01 alone", true, 0x01, true},
+        {"mode bit 0x08 alone", true, 0x08, true},
+        {"both mode bits", true, 0x09, false},
+        {"not flagged", false, 0, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(PUTHDR(kDat, c.flagged ? 1 : 0, 33), 0);
+        Rec r = read_one();
+        images()->curstate = 3;
+        memset(images()->cur, 0, 12);
+        g->opsmode = c.ops;
+        const long reads = filter_calls();
+        zvSETHGHi(77);
+        g->isamerr_cod = 55;
+        g->isamfil_num = 9;
+        EXPECT_EQ(chkredf(kDat, nullptr), 0);
+        g->opsmode = ops;
+        EXPECT_EQ(tsthghwrd(), 77);
+        EXPECT_EQ(g->isamerr_cod, 55);
+        EXPECT_EQ(g->isamfil_num, 9);
+        zvSETHGHi(0);
+        EXPECT_EQ(filter_calls() - reads, c.refreshed ? 1 : 0) << "the current record read again";
+        EXPECT_EQ(images()->curstate, c.refreshed ? 1 : 3);
+        const std::string img(reinterpret_cast<char *>(images()->cur), 12);
+        EXPECT_EQ(img, c.refreshed ? key_of(kAB, r, pos_of(r.id)) : std::string(12, '\0'));
+        EXPECT_EQ(GETCURP(kDat), pos_of(r.id)) << "the record stays current";
+        EXPECT_EQ(bool(fcb_of(kDat)->stflags & kStRefreshKeys), c.flagged);
+    }
+    // A read-only refusal comes first.
+    ASSERT_EQ(PUTHDR(kDat, 1, 33), 0);
+    read_one();
+    images()->curstate = 3;
+    fcb_of(kDat)->opflags |= kOpNoUpdate;
+    EXPECT_EQ(chkredf(kDat, nullptr), 54);
+    fcb_of(kDat)->opflags &= ~kOpNoUpdate;
+    EXPECT_EQ(images()->curstate, 3);
+}
+
+// An ISAM update of a flagged file with stale images reads its current
+// record once: the update check and the update's own use of the images do
+// not both form them.
+TEST_F(CurKeyTest, AnIsamUpdateOfAFlaggedFileReadsTheCurrentRecordOnce) {
+    fill();
+    set_filter("");
+    const struct {
+        const char *what;
+        std::function<int(Rec &)> update;
+    } cases[] = {
+        {"add", [](Rec &) { Rec n = rec(4, 1, 5000); return ADDREC(kDat, &n); }},
+        {"rewrite with a new key", [](Rec &r) { r.b += 100; return RWTREC(kDat, &r); }},
+        {"delete", [](Rec &) { return DELREC(kDat); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(PUTHDR(kDat, 1, 33), 0);
+        Rec r = read_one();
+        images()->curstate = 3;
+        memset(images()->cur, 0, 12);
+        const long reads = filter_calls();
+        EXPECT_EQ(c.update(r), 0);
+        EXPECT_EQ(filter_calls() - reads, 1);
+    }
+    EXPECT_EQ(IDXENT(kAB), 200u) << "one added, one deleted";
 }
 
 TEST_F(CurKeyTest, EstrngTransformsItsTargetsUnlessTheyAreInKeyForm) {

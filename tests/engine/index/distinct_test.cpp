@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 #include <set>
+#include <string>
 
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
@@ -223,6 +224,57 @@ TEST_F(DistinctTest, DefinitionSwitchesTurnCountingOffAndOn) {
     zvDISTINCTsetXtd(3, 24, 0, nullptr, nullptr);
     EXPECT_EQ(zvGetUserErrorCode(), 0);
     EXPECT_EQ(idxtest::fcb_of(3)->hdr.base.autodup, 0);
+}
+
+// Modes 1 and 2 switch counting on where it is off, 1 with prefix levels
+// (duplicate flag 3) and 2 with the whole count only (5), and recount where
+// it is on, keeping the handling; a unique index takes either only with
+// bit 32 (flag 4), else 48. Afterwards the handling, the levels and the
+// counts agree. A data file passes the mode to each index that takes it.
+TEST_F(DistinctTest, ModesOneAndTwoSwitchCountingOnOrRecount) {
+    make_index(kIx, {{kA, 4, kInt}, {kB, 4, kInt}}, 1);
+    make_index(3, {{kId, 4, 1}}, 0);
+    // 12 distinct pairs (a, b), 4 distinct values of a, 24 ids.
+    for (uint32_t id = 1; id <= 24; id++) add_record(rec(int32_t(id % 4), int32_t(id % 3), id));
+    struct Step {
+        int ix;
+        int mode;
+        int code;
+        int flag;       // duplicate flag left
+        uint32_t count; // whole count answered
+        int levels;     // prefix levels kept
+    } steps[] = {
+        {kIx, 2, 0, 5, 12, 0},            // off: on with the whole count
+        {kIx, 2 | 8, 0, 5, 12, 0},        // on: a recount
+        {kIx, 1, 0, 5, 12, 0},            // on: a recount, the handling kept
+        {kIx, 16, 0, 1, 0, 0},            // off
+        {kIx, 1, 0, 3, 12, 1},            // off: on with prefix levels
+        {kIx, 2, 0, 3, 12, 1},            // on: a recount, the levels kept
+        {3, 2, 48, 0, 0, 0},              // unique, without bit 32
+        {3, 2 | 32, 0, 4, 24, 0},         // unique: flag 4
+        {3, 1, 48, 4, 0, 0},              // counting, still without bit 32
+        {3, 2 | 8 | 32, 0, 4, 24, 0},     // a recount
+    };
+    for (const Step &st : steps) {
+        SCOPED_TRACE("index " + std::to_string(st.ix) + " mode " + std::to_string(st.mode));
+        EXPECT_EQ(zvDISTINCTset(st.ix, st.mode), st.count);
+        EXPECT_EQ(zvGetUserErrorCode(), st.code);
+        EXPECT_EQ(idxtest::fcb_of(st.ix)->hdr.base.autodup, st.flag);
+        if (st.code || st.flag == 1) continue;
+        uint32_t e[4][4];
+        int32_t levels = -1;
+        EXPECT_EQ(zvDISTINCTestXtd(st.ix, 4, e, &levels), st.count);
+        EXPECT_EQ(levels, st.levels);
+        if (st.levels) {
+            EXPECT_EQ(e[0][3], 4u) << "distinct values of a";
+        }
+    }
+    // The data file: the duplicate-key index takes mode 2, the unique one
+    // is passed over without bit 32.
+    EXPECT_EQ(zvDISTINCTset(kDat, 2), 1u);
+    EXPECT_EQ(zvGetUserErrorCode(), 0);
+    EXPECT_EQ(zvDISTINCTset(kDat, 2 | 32), 2u);
+    EXPECT_EQ(zvGetUserErrorCode(), 0);
 }
 
 }  // namespace

@@ -420,6 +420,40 @@ TEST_F(CidxSetTest, AnIndexFileKeepsItsOwnConditionInMemory) {
     EXPECT_EQ(out->text(), " zvfiltercb_init: @mem\n zvfiltercb_uninit: @mem\n");
 }
 
+// GETCIDX hands out the text of an in-memory condition as it does a stored
+// one, and the stored conditions of the other indexes stay apart from it.
+TEST_F(CidxSetTest, GetcidxHandsOutAnInMemoryCondition) {
+    auto out = std::make_unique<zvtest::EngineOutput>();
+    ASSERT_EQ(PUTHDR(i3_, 32, 20), 0);
+    ASSERT_EQ(UPDCIDX(i2_, "Qty > 5"), 0);
+    const std::string stored = body();
+    const char *texts[] = {"Qty > 5", "@flt", "Qty < 3 && Zero == 0", "Qty > 1"};
+    for (const char *t : texts) {
+        SCOPED_TRACE(t);
+        ASSERT_EQ(UPDCIDX(i3_, t), 0);
+        ASSERT_EQ(flags(i3_) & 32, 32);
+        const int32_t n = int32_t(strlen(t) + 1);
+        EXPECT_EQ(cidx(i3_), std::string(t, size_t(n)));
+        EXPECT_EQ(GETCIDX(i3_, 0, nullptr), n);
+        char shortbuf[4] = "xyz";
+        EXPECT_EQ(GETCIDX(i3_, 3, shortbuf), n);
+        EXPECT_STREQ(shortbuf, "xyz") << "nothing copied into a buffer too short";
+        EXPECT_EQ(cidx(i2_), bytes("Qty > 5\0"));
+        EXPECT_EQ(body(), stored);
+    }
+    // A text that does not parse leaves the condition and its text.
+    EXPECT_NE(UPDCIDX(i3_, "Qty >"), 0);
+    EXPECT_EQ(cidx(i3_), bytes("Qty > 1\0"));
+    ASSERT_EQ(UPDCIDX(i3_, ""), 0);
+    EXPECT_EQ(GETCIDX(i3_, 0, nullptr), 0);
+    EXPECT_EQ(zvGetUserErrorCode(), 0);
+    // The condition and its text go with the index.
+    ASSERT_EQ(UPDCIDX(i3_, "Qty > 5"), 0);
+    reopen();
+    EXPECT_EQ(GETCIDX(i3_, 0, nullptr), 0);
+    EXPECT_EQ(cidx(i2_), bytes("Qty > 5\0"));
+}
+
 TEST_F(CidxSetTest, TheFunctionNumberEntryReachesTheConditionCalls) {
     char text[] = "Qty > 5";
     EXPECT_EQ(zarvo(0x0125, int16_t(i2_), nullptr, nullptr, text, nullptr, 0), 0);

@@ -9,6 +9,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
+#include "engine/files/fcb.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "tests/support/child.h"
@@ -377,6 +378,81 @@ TEST_F(OpenTest, ExclusiveOpensAreExclusiveAcrossProcesses) {
         ASSERT_TRUE(r.ok);
         EXPECT_EQ(r.rc, 0);
     }
+}
+
+// A file held open beyond its last close is released by name. A data file
+// releases with it every index file of its set held in state 2 (lowered to
+// state 1; members go with their file); one held by itself (state 1) is
+// opened once more under a free number and that open closed again, which an
+// exclusive open of the set refuses (12): nothing is released then.
+TEST_F(OpenTest, HeldFilesAreReleasedByName) {
+    make_cust();
+    CustSet s;
+    s.ifil.dfilmod = s.ifil.ifilmod = 0x0001;
+    ASSERT_EQ(OPNIFIL(&s.ifil), 0);
+    const int d = s.ifil.tfilno;
+    // The data file, cust.idx, its member and cust_x.idx.
+    FCB *f[4];
+    for (int i = 0; i < 4; i++) f[i] = zvWNGV->fcbtab[d + i];
+    struct Held {
+        bool flag;
+        uint8_t state;
+    };
+    struct Case {
+        const char *what;
+        int file;         // the file named
+        Held before[4];
+        int released;
+        int opens;        // open system calls made on the way
+        Held after[4];
+    } cases[] = {
+        {"nothing held", 0, {{false, 0}, {false, 0}, {false, 0}, {false, 0}}, 0, 0,
+         {{false, 0}, {false, 0}, {false, 0}, {false, 0}}},
+        {"a state without the flag", 0, {{false, 1}, {false, 2}, {false, 0}, {false, 2}}, 0, 0,
+         {{false, 1}, {false, 2}, {false, 0}, {false, 2}}},
+        {"data file and both index files", 0, {{true, 2}, {true, 2}, {true, 2}, {true, 2}}, 3, 0,
+         {{false, 1}, {false, 1}, {true, 2}, {false, 1}}},
+        {"data file held by itself", 0, {{true, 1}, {true, 2}, {false, 0}, {true, 1}}, 2, 1,
+         {{false, 0}, {false, 1}, {false, 0}, {true, 1}}},
+        {"an index file", 3, {{true, 2}, {true, 2}, {false, 0}, {true, 1}}, 1, 0,
+         {{true, 2}, {true, 2}, {false, 0}, {false, 0}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (int i = 0; i < 4; i++) {
+            f[i]->stflags = c.before[i].flag ? f[i]->stflags | kStKeepOpen : f[i]->stflags & ~kStKeepOpen;
+            f[i]->keepstate = c.before[i].state;
+        }
+        const int32_t open = zvWNGV->nfiles;
+        zv::fault_reset();
+        EXPECT_EQ(zvundokepopn(f[c.file]->name), c.released);
+        EXPECT_EQ(zv::io_calls(IoKind::Open), c.opens);
+        EXPECT_EQ(zvWNGV->nfiles, open) << "the extra open is closed again";
+        EXPECT_TRUE(all_free(d + 4, d + 10));
+        for (int i = 0; i < 4; i++) {
+            EXPECT_EQ((f[i]->stflags & kStKeepOpen) != 0, c.after[i].flag) << i;
+            EXPECT_EQ(f[i]->keepstate, c.after[i].state) << i;
+        }
+    }
+    EXPECT_EQ(zvundokepopn("nothere.dat"), 0);
+    EXPECT_EQ(zvundokepopn(nullptr), 0);
+    expect_set_at(d);
+    ASSERT_EQ(CLIFIL(&s.ifil), 0);
+
+    // Opened exclusively, the data file held by itself cannot be opened once
+    // more: 0 with the open's code, and it stays held.
+    CustSet x;
+    ASSERT_EQ(OPNIFIL(&x.ifil), 0);
+    FCB *dat = zvWNGV->fcbtab[x.ifil.tfilno];
+    dat->stflags |= kStKeepOpen;
+    dat->keepstate = 1;
+    const int32_t open = zvWNGV->nfiles;
+    EXPECT_EQ(zvundokepopn("cust.dat"), 0);
+    EXPECT_EQ(zvGetUserErrorCode(), 12);
+    EXPECT_NE(dat->stflags & kStKeepOpen, 0u);
+    EXPECT_EQ(dat->keepstate, 1);
+    EXPECT_EQ(zvWNGV->nfiles, open);
+    EXPECT_EQ(CLIFIL(&x.ifil), 0);
 }
 
 TEST_F(OpenTest, StopClosesEverythingAndReportsTheFirstFailure) {

@@ -2,11 +2,13 @@
 // created (CREISAM) or opened (OPNISAM), and texts that stop the start with
 // the code of their incomplete or wrong record, the files made so far
 // closed and the ISAM layer stopped.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "engine/core/instance.h"
 #include "engine/isam/isam_files.h"
+#include "engine/isam/isammap.h"
 #include "tests/support/fixture.h"
 #include "tests/support/setcheck.h"
 
@@ -141,6 +143,53 @@ TEST_F(ParamTest, FaultyTextsStopTheStart) {
     }
     EXPECT_EQ(CREISAM("no-such-file.txt"), 102);
     EXPECT_EQ(zvWNGV, nullptr);
+}
+
+// An index described by a parameter file is marked as reading the variable
+// part exactly when the same index opened through its definition is: only
+// on a variable-length data file, for a variable field (modes 4 and 5) or
+// a segment at or past the fixed part whose mode takes bytes at a record
+// offset (bases 0..3 and 8..11, descending or not).
+TEST_F(ParamTest, SegmentsOnTheVariablePartAreMarkedAsByAnOpen) {
+    struct Case {
+        const char *what;
+        int filmod;  // data file mode: 4 variable length
+        ISEG seg;
+        bool marked;
+    };
+    const Case cases[] = {
+        {"fixed length, variable field", 0, {0, 8, 4}, false},
+        {"fixed length, upper-cased variable field", 0, {0, 8, 5}, false},
+        {"variable field", 4, {0, 8, 4}, true},
+        {"upper-cased variable field", 4, {0, 8, 5}, true},
+        {"bytes in the fixed part", 4, {8, 4, 0}, false},
+        {"bytes past the fixed part", 4, {70, 4, 0}, true},
+        {"descending bytes past the fixed part", 4, {70, 4, 0x10}, true},
+        {"signed integer past the fixed part", 4, {70, 4, 8}, true},
+        {"packed decimal past the fixed part", 4, {70, 4, 6}, false},
+        {"mode 7 past the fixed part", 4, {70, 4, 7}, false},
+        {"constant segment", 4, {70, 4, 256}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        remove("pv.dat");
+        remove("pv.idx");
+        char text[256];
+        snprintf(text, sizeof text,
+                 "10 6 4 1\n1 pv.dat 64 0 %d 1\nfirst last\n2 pv.idx %d 0 0 0 0 0 0 32 1\nByX\n%d %d %d\n", c.filmod,
+                 c.seg.slength, c.seg.soffset, c.seg.slength, c.seg.segmode);
+        zvtest::write_file("pv.txt", text);
+        ASSERT_EQ(CREISAM("pv.txt"), 0);
+        EXPECT_EQ(zv::isam_entry(2)->varpart, c.marked ? 1 : 0) << "parameter file";
+        ASSERT_EQ(CLISAM(), 0);
+        ISEG seg = c.seg;
+        IIDX x{seg.slength, 0, 0, 0, 32, 1, &seg, "ByX", nullptr, nullptr, nullptr};
+        IFIL f{"pv", 1, 64, 0, int16_t(c.filmod), 1, 0, 0, &x, "first", "last", 0};
+        ASSERT_EQ(INTISAM(10, 20, 4), 0);
+        ASSERT_EQ(OPNIFIL(&f), 0);
+        EXPECT_EQ(zv::isam_entry(2)->varpart, c.marked ? 1 : 0) << "definition";
+        ASSERT_EQ(CLISAM(), 0);
+    }
 }
 
 TEST_F(ParamTest, FilesThatDoNotMatchAreNotOpened) {

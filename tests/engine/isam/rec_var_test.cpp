@@ -10,6 +10,8 @@
 #include "engine/files/fcb.h"
 #include "engine/files/spaceidx.h"
 #include "engine/files/varrec.h"
+#include "engine/isam/fileset.h"
+#include "engine/isam/isammap.h"
 #include "tests/engine/isam/recfix.h"
 
 namespace {
@@ -283,6 +285,87 @@ TEST_F(RecVarTest, FixedOnlyVariableFileTakesTheFixedLengthCalls) {
     Cust other = cust(7, "Lima");
     EXPECT_EQ(ADDREC(d_, &other), 48);
     EXPECT_EQ(CLIFIL(&def.ifil), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The customer set, variable-length, with a third index on the note: schema
+// field 6, ten bytes right after the 64-byte fixed part, so that the fixed
+// part of a record never holds its key. The set is made before its record
+// schema is stored, as a set always is.
+struct NotedSet {
+    ISEG note[1] = {{6, 10, 12}};
+    CustDef def;
+    IIDX idx[3];
+    explicit NotedSet(const char *name) : def(name, true) {
+        idx[0] = def.idx[0];
+        idx[1] = def.idx[1];
+        idx[2] = IIDX{10, 0, 0, 0, 0, 1, note, "ByNote", "?_note.idx", nullptr, nullptr};
+        def.ifil.iidxarr = idx;
+        def.ifil.dnumidx = 3;
+    }
+};
+
+// The customer schema with the note after it, stored as definition type
+// `type`.
+int put_noted_schema(int datno, int type) {
+    const DATOBJ doda[7] = {
+        {"tag", 0, ZV_ARRAY, 4, 0, 0},      {"number", 4, ZV_INT4U, 4, 0, 0}, {"city", 8, ZV_FSTRING, 20, 0, 0},
+        {"name", 28, ZV_FSTRING, 24, 0, 0}, {"amount", 52, ZV_INT4U, 4, 0, 0}, {"pad", 56, ZV_ARRAY, 8, 0, 0},
+        {"note", 64, ZV_FSTRING, 10, 0, 0},
+    };
+    return PUTDODAX(datno, doda, 7, type);
+}
+
+// A record schema stored into a variable-length file marks, under the
+// instance option, the indexes whose segments read the variable part: a
+// read of the fixed part through such an index leaves the key check to the
+// read of the whole record. Without the mark the key formed from the fixed
+// part alone never matches the one found (160). A schema stored as another
+// definition type marks nothing; an open marks what the option would have.
+TEST_F(RecTest, AStoredSchemaMarksSegmentsOnTheVariablePart) {
+    struct Case {
+        const char *name;
+        bool option;
+        int type;
+        bool marked;
+    } cases[] = {
+        {"marked", true, 0, true},
+        {"nooption", false, 0, false},
+        {"othertype", true, 201, false},
+    };
+    const std::string note = "Lakeside!!";
+    std::string rec = vrec(7, "Bern", 0) + note;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        NotedSet s(c.name);
+        ASSERT_EQ(CREIFIL(&s.def.ifil), 0);
+        int d = s.def.ifil.tfilno;
+        zv::OptionBit option(&zvWNGV->fileopt[0], c.option ? kOpt1SchemaSegments : 0u);
+        ASSERT_EQ(put_noted_schema(d, c.type), 0);
+        EXPECT_EQ(zv::isam_entry(d + 3)->varpart, c.marked ? 1 : 0);
+        ASSERT_EQ(ADDVREC(d, rec.data(), int32_t(rec.size())), 0);
+        Cust fixed{};
+        EXPECT_EQ(FRSREC(d + 3, &fixed), c.marked ? 0 : 160);
+        if (c.marked) {
+            EXPECT_EQ(fixed.number, 7u);
+            std::string whole(200, '\0');
+            ASSERT_EQ(REDVREC(d, whole.data(), int32_t(whole.size())), 0);
+            EXPECT_EQ(whole.substr(0, rec.size()), rec);
+        }
+        ASSERT_EQ(CLIFIL(&s.def.ifil), 0);
+    }
+    // Opened again, the set without the option finds its note segment on
+    // the variable part.
+    NotedSet again("nooption");
+    ASSERT_EQ(OPNIFIL(&again.def.ifil), 0);
+    int d = again.def.ifil.tfilno;
+    EXPECT_EQ(zv::isam_entry(d + 3)->varpart, 1);
+    Cust fixed{};
+    EXPECT_EQ(FRSREC(d + 3, &fixed), 0);
+    EXPECT_EQ(fixed.number, 7u);
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 // saved from an old index and added to its successor, the progress
 // interval, the work buffer, the error pair, the update-flag setter, the
 // prompts, and the in-place emptying of an index that keeps its resources.
+#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "engine/core/instance.h"
+#include "engine/core/platform.h"
 #include "engine/files/resource.h"
 #include "engine/maint/rblstate.h"
 #include "engine/maint/rescarry.h"
@@ -77,6 +79,58 @@ TEST_F(RblCarryTest, NothingToSaveGivesTheNoFileNumber) {
         EXPECT_EQ(TSTFILNUM(6), 0) << name;
     }
     EXPECT_EQ(strays({"bare.idx", "anch.idx"}), std::vector<std::string>{});
+}
+
+// An old index that ends inside its header cannot be read as an index:
+// nothing is saved and the carry-over goes on. A read that fails on the
+// disk (the same 36 from the open) stops it, and the old file stays.
+TEST_F(RblCarryTest, AnIndexEndingInsideItsHeaderSavesNothing) {
+    XCREblk ext{};
+    ext.mode = 0x02;
+    ASSERT_EQ(CREIDXX8(2, "ext.idx", 8, 0, 0, 0, 0, 0, 0, nullptr, nullptr, &ext), 0);
+    ASSERT_EQ(CLSFIL(2, 0), 0);
+    const uint64_t exthdr = zvtest::header_bytes("ext.idx");
+    ASSERT_GT(exthdr, 128u) << "a header with its extended part";
+    ASSERT_EQ(dltfil("ext.idx"), 0);
+    const struct {
+        const char *file;
+        uint64_t size;
+    } cases[] = {{"plain.idx", 0}, {"plain.idx", 100}, {"plain.idx", 127}, {"ext.idx", 128}, {"ext.idx", exthdr - 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " cut to " + std::to_string(c.size));
+        if (std::string(c.file) == "plain.idx") {
+            make_index(2, c.file, 60, {1, 2});
+        } else {
+            ASSERT_EQ(CREIDXX8(2, c.file, 8, 0, 0, 0, 0, 0, 0, nullptr, nullptr, &ext), 0);
+            ASSERT_EQ(CLSFIL(2, 0), 0);
+        }
+        zvtest::truncate_to(c.file, c.size);
+        char savename[256] = "x";
+        int savefil = -1, encset = 1;
+        uint16_t flags = 0xFFFF;
+        EXPECT_EQ(zv::getidxres(1, 2, c.file, nullptr, savename, &savefil, 0, &flags, nullptr, &encset), 0);
+        EXPECT_EQ(savefil, zv::kNoSaveFile);
+        EXPECT_EQ(savename[0], 0);
+        EXPECT_EQ(TSTFILNUM(2), 0);
+        EXPECT_EQ(entry_after("Rebuild could not open index file (36)"), c.file) << status_log();
+        ASSERT_EQ(dltfil(c.file), 0);
+    }
+    // The whole file, its header read failing on the disk.
+    make_index(2, "whole.idx", 60, {1, 2});
+    const uint64_t size = zvtest::file_size("whole.idx");
+    for (long short_by : {0L, 40L}) {
+        SCOPED_TRACE(short_by ? "short read" : "EIO");
+        char savename[256] = "x";
+        int savefil = -1, encset = 1;
+        uint16_t flags = 0;
+        zv::fault_set(zv::IoKind::Read, 1, EIO, false, short_by);
+        EXPECT_EQ(zv::getidxres(1, 2, "whole.idx", nullptr, savename, &savefil, 0, &flags, nullptr, &encset), 36);
+        zv::fault_reset();
+        EXPECT_EQ(zvWNGV->sysiocod, EIO) << "the disk's error stays for the caller";
+        EXPECT_EQ(savefil, zv::kNoSaveFile);
+        EXPECT_EQ(TSTFILNUM(2), 0);
+        EXPECT_EQ(zvtest::file_size("whole.idx"), size);
+    }
 }
 
 TEST_F(RblCarryTest, AnotherMemberCountIs608) {

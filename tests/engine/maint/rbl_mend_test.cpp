@@ -10,6 +10,7 @@
 #include "engine/core/instance.h"
 #include "engine/maint/rblifil.h"
 #include "tests/engine/maint/rblfix.h"
+#include "tests/support/child.h"
 #include "tests/support/damage.h"
 #include "tests/support/verifyset.h"
 
@@ -50,6 +51,103 @@ TEST_F(RblMendTest, AnOldIndexThatDoesNotOpenDoesNotStopTheRebuild) {
     EXPECT_EQ(verdict, "");
     CLIFIL(&s.ifil);
     EXPECT_TRUE(zvtest::verify_set(s.dat()));
+}
+
+// An index file that ends inside its header (a create or copy cut short):
+// it cannot be read as an index, so the rebuild makes it again from the
+// records instead of stopping on the short read every time.
+TEST_F(RblMendTest, AnIndexFileShorterThanItsHeaderIsRebuilt) {
+    const struct {
+        const char *what;
+        bool second;     // the file of index 2 (else the file of indexes 0 and 1)
+        int64_t size;    // cut to this; negative: that many bytes short of the whole header
+    } cases[] = {
+        {"100 bytes", false, 100}, {"empty", false, 0}, {"just under the extended part's end", false, -1},
+        {"100 bytes", true, 100},  {"empty", true, 0},  {"just under the extended part's end", true, -1},
+    };
+    int run = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.what) + (c.second ? " (own file)" : " (with a member)"));
+        RblSet s(("cut" + std::to_string(run++)).c_str(), Kind::Fixed);
+        std::multiset<std::string> live = build(s, 40);
+        const std::string file = c.second ? s.nm() : s.idxfile();
+        const uint32_t whole = zvtest::header_bytes(file);
+        ASSERT_GT(whole, 128u) << "the set's index files have an extended part";
+        zvtest::truncate_to(file, c.size < 0 ? uint64_t(whole + c.size) : uint64_t(c.size));
+        ASSERT_EQ(s.rebuild(), 0) << status_log();
+        EXPECT_NE(status_log().find("Rebuild could not open index file (36)"), std::string::npos) << status_log();
+        EXPECT_EQ(entry_after("Rebuild could not open index file (36)"), file);
+        std::string verdict;
+        EXPECT_EQ(contents(s, &verdict), live);
+        EXPECT_EQ(verdict, "");
+        // The cut file's resources are gone with it; the other file keeps its own.
+        EXPECT_EQ(resource_of(s.ifil.tfilno + 1, 1), c.second ? app_resource(1, "index file resource") : "");
+        CLIFIL(&s.ifil);
+        EXPECT_TRUE(indexes_verify(s));
+        EXPECT_TRUE(zvtest::verify_set(s.dat()));
+    }
+}
+
+// A set created and filled by a process that ended without closing it: the
+// header on disk is the one its first change wrote, and the set's
+// definition (added by the create after that) lies beyond the last byte
+// used it gives. The damaged-file mode in both the data and the index
+// modes opens the set as it stands; the rebuild then restores every record
+// that reached the file.
+TEST_F(RblMendTest, ASetLeftOpenByAProcessThatEndedOpensAsDamagedAndIsRebuilt) {
+    for (Kind k : {Kind::Fixed, Kind::Variable, Kind::Wide}) {
+        SCOPED_TRACE(kind_name(k));
+        RblSet s((std::string("left") + std::to_string(int(k))).c_str(), k);
+        const uint32_t n = 300;
+        std::multiset<std::string> live;
+        for (uint32_t i = 1; i <= n; i++) live.insert(image(rec(i), s.variable() ? i % 9 * 11 : 0));
+        // The child ends without closing anything; its records were put in
+        // the file (the data pages written), its headers not again.
+        zvtest::ChildResult c = zvtest::run_in_child([&] {
+            zvtest::ChildResult r;
+            if (INTISAMX(16, 60, 4, 32, kProfile) != 0) return r;
+            const int d = s.create();
+            r.rc = d < 0 ? -1 : 0;
+            for (uint32_t i = 1; i <= n && r.rc == 0; i++) {
+                std::string img = image(rec(i), s.variable() ? i % 9 * 11 : 0);
+                r.rc = s.variable() ? ADDVREC(d, img.data(), int32_t(img.size())) : ADDREC(d, img.data());
+                if (r.rc == 0) r.extra = int(i);
+            }
+            if (r.rc == 0) r.rc = ZVFLUSH(d);
+            return r;
+        });
+        ASSERT_TRUE(c.ok);
+        ASSERT_EQ(c.rc, 0);
+        ASSERT_EQ(c.extra, int(n));
+        const uint64_t disk_end = uint64_t(zvtest::get_le32(s.dat(), 8)) + 1;
+        ASSERT_EQ(zvtest::read_bytes(s.dat(), 56, 1), "\xFF") << "not closed";
+        ASSERT_LT(disk_end, zvtest::file_size(s.dat())) << "the header on disk is older than the file";
+        const int16_t dmode = s.ifil.dfilmod, imode = s.ifil.ifilmod;
+        const struct {
+            uint16_t dbits, ibits;
+            int want;
+        } modes[] = {{0, 0, 14}, {0x4000, 0, 14}, {0, 0x4000, 14}, {0x4000, 0x4000, 0}, {0x4008, 0x4008, 0}};
+        for (const auto &m : modes) {
+            SCOPED_TRACE("dfilmod bits " + std::to_string(m.dbits) + ", ifilmod bits " + std::to_string(m.ibits));
+            s.ifil.dfilmod = int16_t(dmode | m.dbits);
+            s.ifil.ifilmod = int16_t(imode | m.ibits);
+            s.ifil.tfilno = -1;
+            ASSERT_EQ(OPNIFIL(&s.ifil), m.want) << "file " << zvGetIsamFileNbr();
+            if (m.want) continue;
+            // Nothing beyond the header's last byte used is taken as the file's.
+            zvSETHGH(0);
+            EXPECT_EQ(uint64_t(GETFIL(s.ifil.tfilno, 10)), disk_end);
+            EXPECT_EQ(CLIFIL(&s.ifil), 0);
+        }
+        s.ifil.dfilmod = dmode;
+        s.ifil.ifilmod = imode;
+        ASSERT_EQ(s.rebuild(), 0) << status_log();
+        std::string verdict;
+        EXPECT_EQ(contents(s, &verdict), live);
+        EXPECT_EQ(verdict, "");
+        CLIFIL(&s.ifil);
+        EXPECT_TRUE(indexes_verify(s));
+    }
 }
 
 // A second copy of the identity resource: the counts come from the ring,

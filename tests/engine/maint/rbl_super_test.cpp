@@ -12,6 +12,7 @@
 #include "engine/core/instance.h"
 #include "engine/files/fcb.h"
 #include "engine/files/superfile.h"
+#include "engine/maint/rblifil.h"
 #include "tests/engine/maint/rblfix.h"
 #include "tests/support/damage.h"
 #include "tests/support/verifyset.h"
@@ -216,6 +217,27 @@ protected:
         CLSFIL(chkopnx(s.host.c_str()), 0);
     }
 };
+
+// The rebuild's check of an index header against a changed definition
+// works the node geometry out again from the header that keeps the index's
+// control-field width. A member index made for mode-0x20 members keeps
+// 6-byte fields in a host without the configuration-version variant (one
+// made with file mode 0x220), and the element limit it stores for its new
+// key length leaves room for them behind the high key.
+TEST_F(RblSuperTest, AChangedMemberIndexKeepsRoomForItsControlFields) {
+    ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x220), 0);
+    ASSERT_EQ(CREIDX(3, "h!ix", 8, 0, 0, 0, 0, 0x20), 0);
+    const FCB *f = zv::fcb_at(3);
+    const uint64_t pos = zv::join64(f->hposh, f->hposl);
+    IIDX x{};
+    x.ikeylen = 12;
+    ASSERT_EQ(zv::chkidxhdr(1, &x, 3, 0, -1), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    auto le16 = [&](uint64_t off) { return zvtest::get_le32("h", pos + off) & 0xFFFF; };
+    ASSERT_EQ(le16(66), 12u);
+    ASSERT_EQ(le16(40), 0x00A1u) << "6-byte control fields";
+    EXPECT_LE(le16(52) + 12 + le16(94) * 6, le16(42) - 18);
+}
 
 // Without a superfile rebuild: the indexes are emptied in the host and
 // loaded again. A host the rebuild found closed is closed again after it.

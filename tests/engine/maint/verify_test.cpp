@@ -12,6 +12,7 @@
 #include "engine/files/fcb.h"
 #include "engine/maint/verify.h"
 #include "tests/engine/maint/maintfix.h"
+#include "tests/support/damage.h"
 #include "zarvo/zarvo.h"
 
 namespace {
@@ -285,6 +286,61 @@ TEST_F(VerifyTest, HandMadeDamageIsReportedAndBounded) {
         EXPECT_EQ(zvWNGV->fcbtab[2]->hdr.base.updflg, 0) << "the verification marks no file";
         ASSERT_EQ(CLSFIL(2, 0), 0);
     }
+}
+
+// An index filled while open keeps its newest nodes in a large node cache:
+// the file on disk is shorter than the header in memory says, and the link
+// walk must not take the nodes beyond the disk's end for a loop.
+TEST_F(VerifyTest, AnOpenIndexWithNodesOnlyInTheCachePassesEveryCheck) {
+    CLISAM();
+    ASSERT_EQ(INTISAM(400, 40, 32), 0);
+    const struct {
+        const char *name;
+        const char *host;  // a superfile host to create first, or null
+    } cases[] = {{"big.idx", nullptr}, {"h!big", "h"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.host) {
+            ASSERT_EQ(CREDAT(5, c.host, 0, 0, 0x200), 0);
+        }
+        ASSERT_EQ(CREIDX(1, c.name, 8, 0, 0, 0, 0, 0), 0);
+        for (int i = 1; i <= 40000; i++)
+            ASSERT_EQ(ADDKEY(1, key8(uint64_t(i) * 7919 % 100003).data(), uint32_t(i), 0), 0) << i;
+        if (!c.host) {
+            zvSETHGH(0);
+            ASSERT_LT(zvtest::file_size(c.name), uint64_t(GETFIL(1, 10))) << "nodes the disk has not seen";
+        }
+        cap() = Capture{};
+        VERIFYIDXRES res{};
+        EXPECT_EQ(run(1, 15, 0, &res), 0) << cap().joined().substr(0, 2000);
+        EXPECT_FALSE(cap().has("Link walk stopped")) << cap().joined().substr(0, 2000);
+        EXPECT_TRUE(cap().has("Index page scan finds entries=40000  header=40000"));
+        EXPECT_EQ(res.badlinks, 0);
+        EXPECT_GT(res.levelnodes[1], 1) << "the walk reached the leaves";
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        if (c.host) {
+            ASSERT_EQ(CLSFIL(5, 0), 0);
+        }
+    }
+}
+
+// Level-1 nodes whose every child is the next level-1 node: no node lies on
+// its own path, but each is reached again and again. The walk stops at its
+// bound and says so.
+TEST_F(VerifyTest, AWalkThatKeepsMeetingTheSameNodesStopsAtItsBound) {
+    build();
+    open_patched([](RawIndex &r) {
+        const auto l1 = r.levels()[1];
+        for (size_t i = 0; i + 1 < l1.size(); i++)
+            for (int e = 1; e <= r.nkv(l1[i]); e++) r.set_child(l1[i], e, l1[i + 1]);
+    });
+    VERIFYIDXRES res{};
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(run(2, 2, 0, &res), 601);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
+    EXPECT_EQ(cap().count("Link walk stopped after"), 1) << cap().joined().substr(0, 2000);
+    EXPECT_GE(res.badlinks, 1);
+    EXPECT_TRUE(cap().has("Internal Index Verify: Problems Discovered"));
 }
 
 TEST_F(VerifyTest, ATreeDeeperThanFifteenLevelsIsCutAtLevel14) {

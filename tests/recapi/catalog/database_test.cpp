@@ -183,19 +183,27 @@ TEST_F(CatalogTest, AFailedCreateLeavesNeitherEntryNorFile) {
     }
 }
 
-TEST_F(CatalogTest, ATableIsAddedToADatabaseInASessionOfItsOwn) {
+// Table "t" (one field) in the directory tdir, made through a session.
+void make_table_t(ZVHANDLE session) {
     fs::create_directory("tdir");
-    ZVHANDLE t = zvdbAllocTable(session_);
+    ZVHANDLE t = zvdbAllocTable(session);
     ASSERT_EQ(zvdbSetTablePath(t, "tdir"), 0);
     ASSERT_NE(zvdbAddField(t, "k", ZV_INT4, 4), nullptr);
     ASSERT_EQ(zvdbCreateTable(t, "t", 0), 0);
     zvdbFreeTable(t);
+}
+
+TEST_F(CatalogTest, ATableIsAddedToADatabaseInASessionOfItsOwn) {
+    make_table_t(session_);
     fs::create_directory("dbdir");
-    // The call's own session works in this directory's session dictionary.
+    // The call's own session works in this directory's session dictionary,
+    // through an engine instance of its own: while this session holds the
+    // dictionary open, that instance may not change it (12).
+    EXPECT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 1), 12);
+    ASSERT_EQ(zvdbLogout(session_), 0);
     ASSERT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 1), 0);
     ASSERT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 1), 0);  // dropped, added
     // Read afresh: the call wrote through an engine instance of its own.
-    ASSERT_EQ(zvdbLogout(session_), 0);
     ASSERT_EQ(zvdbLogon(session_, nullptr, nullptr, nullptr), 0);
     auto *db = static_cast<tagZVDBDATABASE *>(zvdbAllocDatabase(session_));
     ASSERT_EQ(zvdbConnect(db, "db"), 0);
@@ -204,6 +212,39 @@ TEST_F(CatalogTest, ATableIsAddedToADatabaseInASessionOfItsOwn) {
     EXPECT_STREQ(path, "tdir/t.dat");
     EXPECT_EQ(zvdbGetTableCount(db), 1);
     EXPECT_EQ(zvdbFreeDatabase(db), 0);
+}
+
+// The call's own instance opens the files of this directory beside the
+// caller's session: it may register a new database only while no session
+// here is logged on, and may not even log on once a session here changed
+// the dictionary; a registered database takes the table beside a session
+// that merely is logged on.
+TEST_F(CatalogTest, ATableIsAddedBesideTheCallersSessionWhenItChangesNothingTheSessionHolds) {
+    make_table_t(session_);
+    fs::create_directory("dbdir");
+    // A logon that has changed nothing yet.
+    auto relogon = [this] {
+        ASSERT_EQ(zvdbLogout(session_), 0);
+        ASSERT_EQ(zvdbLogon(session_, nullptr, nullptr, nullptr), 0);
+    };
+    relogon();
+    const std::string dict = zvtest::read_file("zvdbdict");
+    EXPECT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 1), 12);
+    EXPECT_EQ(zvtest::read_file("zvdbdict"), dict);
+    EXPECT_EQ(listing("dbdir"), std::vector<std::string>{});
+    ASSERT_EQ(zvdbLogout(session_), 0);
+    ASSERT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 1), 0);
+    ASSERT_EQ(zvdbLogon(session_, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 1), 0);
+    EXPECT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 0), 0);
+    auto *db = static_cast<tagZVDBDATABASE *>(zvdbAllocDatabase(session_));
+    ASSERT_EQ(zvdbConnect(db, "db"), 0);
+    EXPECT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 0), ZVDB_TABLE_EXISTS);
+    EXPECT_EQ(zvdbFreeDatabase(db), 0);
+    ASSERT_EQ(zvdbCreateDatabase(session_, "other", "dbdir"), 0);
+    EXPECT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 0), 12);
+    relogon();
+    EXPECT_EQ(zvdbAddTableToDatabase("db", "dbdir", "t", "tdir", nullptr, nullptr, 0), 0);
 }
 
 TEST_F(CatalogTest, DatabaseHandleSettings) {

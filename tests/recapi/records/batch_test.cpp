@@ -5,8 +5,10 @@
 // system calls and allocations of a walk through a buffer.
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
@@ -175,6 +177,31 @@ TEST_F(BatchTest, TheRefusals) {
     EXPECT_EQ(zvdbSetBatch(r, ZVBATCH_PHYSICAL, 0, 0), ZVDB_NOT_SUPPORTED);
     EXPECT_EQ(zvdbSetBatch(r, 9, 0, 0), ZVDB_BAD_BATCH_OP);
     EXPECT_EQ(zvdbBatchTotal(nullptr), -ZVDB_NO_RECORD);
+}
+
+// A batch range names at most the default index's segments, as a record
+// range does; more are refused before the operator words are read (the
+// caller's array holds one word here).
+TEST_F(BatchTest, ARangeOfMoreSegmentsThanTheIndexHasIsRefused) {
+    tagZVDBRECORD *r = record();
+    ASSERT_EQ(zvdbSetDefaultIndex(r, kPk), 0);
+    std::vector<unsigned char> low(4), high(4);
+    const std::vector<int32_t> ops{199};
+    for (int32_t segments : {2, 65535, INT32_MAX}) {
+        SCOPED_TRACE(segments);
+        mark();
+        EXPECT_EQ(zvdbSetBatchRangeOn(r, segments, low.data(), high.data(), ops.data()), 608);
+        EXPECT_EQ(last(), 608);
+    }
+    // The record range's answer for the same counts (the engine reads every
+    // word it is given, so it gets them all).
+    for (int32_t segments : {2, 65535}) {
+        const std::vector<int32_t> all(size_t(segments), 199);
+        EXPECT_EQ(zvdbRecordRangeOn(r, segments, low.data(), high.data(), all.data()), 608) << segments;
+    }
+    // Nothing was kept: the range of one segment is taken.
+    EXPECT_EQ(zvdbSetBatchRangeOn(r, 1, low.data(), high.data(), ops.data()), 0);
+    ASSERT_EQ(zvdbSetBatchRangeOff(r), 0);
 }
 
 TEST_F(BatchTest, AWalkThroughABufferAsksNothingOfTheSystem) {

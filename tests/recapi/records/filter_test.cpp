@@ -1,7 +1,8 @@
 // Record filters and expressions: the filter narrows every order of its
 // own record only, its texts and types, replacing and removing it, an
 // engine that refuses to drop it; conditional expressions of a record and
-// the table's record expressions evaluated against a record.
+// the table's record expressions evaluated against a record; what filters
+// and conditional indexes select on an unsigned 64-bit field.
 #include <algorithm>
 #include <string>
 
@@ -183,6 +184,84 @@ TEST_F(FilterTest, RecordExpressionsOfTheTable) {
     char small[4] = {};
     ASSERT_EQ(zvdbEvalExprAsString(r, name, small, sizeof small), 0);
     EXPECT_EQ(std::string(small), city_of(r).substr(0, 3));
+}
+
+// A ZV_UBIGINT field is read as a NUMBER. Compared with a NUMBER (the
+// field on the left) it keeps its whole value; compared as an integer (an
+// integer on the left, or a cast) a value from 2^63 up is 0, not a wrapped
+// negative. Filters and conditional indexes select alike.
+class UnsignedBigFilterTest : public RecordTest {
+protected:
+    static std::vector<int32_t> ids(tagZVDBRECORD *r) {
+        std::vector<int32_t> out;
+        for (int rc = zvdbFirstRecord(r); rc == 0; rc = zvdbNextRecord(r)) {
+            int32_t id = 0;
+            EXPECT_EQ(zvdbGetFieldAsSigned(r, 0, &id), 0);
+            out.push_back(id);
+        }
+        return out;
+    }
+};
+
+TEST_F(UnsignedBigFilterTest, FiltersAndConditionalIndexesSelectByTheConversions) {
+    // Ids 1..5 hold 0, 1, 2^63 - 1, 2^63 and 2^64 - 1.
+    const char *const values[] = {"0", "1", "9223372036854775807", "9223372036854775808", "18446744073709551615"};
+    struct Case {
+        const char *condition;
+        std::vector<int32_t> ids;
+    };
+    const std::vector<Case> cases = {
+        {"u == 0", {1}},
+        {"0 == u", {1, 4, 5}},
+        {"(int)u == 0", {1, 4, 5}},
+        {"(int)u < 0", {}},
+        {"-1 == u", {}},
+        {"(int)u >= 1", {2, 3}},
+        {"9223372036854775807 == u", {3}},
+        {"u > 9223372036854775807", {4, 5}},
+        {"u == 9223372036854775808", {4}},
+        {"u == 18446744073709551615", {5}},
+    };
+    define_table({{"id", ZV_INT4, 0}, {"u", ZV_UBIGINT, 0}}, {{"byid", 0, 0}});
+    ASSERT_FALSE(HasFatalFailure());
+    // One conditional index on the id per condition, indexes 1.. in order.
+    for (size_t i = 0; i < cases.size(); i++) {
+        const std::string name = "c" + std::to_string(i);
+        ZVHANDLE ix = zvdbAddIndex(table_, name.c_str(), 0, 1, 0);
+        ASSERT_NE(ix, nullptr) << last();
+        ASSERT_NE(zvdbAddSegment(ix, zvdbGetFieldByName(table_, "id"), 12), nullptr) << last();
+        ASSERT_EQ(zvdbSetIndexCndxExpr(ix, cases[i].condition), 0) << last();
+    }
+    create_and_open("ubig", 0);
+    ASSERT_FALSE(HasFatalFailure());
+    tagZVDBRECORD *w = record();
+    for (int32_t id = 1; id <= 5; id++) {
+        ASSERT_EQ(zvdbClearRecord(w), 0);
+        ASSERT_EQ(zvdbSetFieldAsSigned(w, 0, id), 0);
+        ASSERT_EQ(zvdbSetFieldAsString(w, 1, values[id - 1]), 0) << last();
+        ASSERT_EQ(zvdbWriteRecord(w), 0) << last();
+    }
+    tagZVDBRECORD *r = record();
+    ASSERT_EQ(zvdbSetDefaultIndex(r, 0), 0);
+    ASSERT_EQ(ids(r), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+    // The values are stored whole.
+    ASSERT_EQ(zvdbFirstRecord(r), 0);
+    for (const char *v : values) {
+        char text[32] = {};
+        ASSERT_EQ(zvdbGetFieldAsString(r, 1, text, sizeof text), 0);
+        EXPECT_STREQ(text, v);
+        zvdbNextRecord(r);
+    }
+    for (size_t i = 0; i < cases.size(); i++) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(c.condition);
+        ASSERT_EQ(zvdbSetDefaultIndex(r, 0), 0);
+        ASSERT_EQ(zvdbSetFilter(r, c.condition, 1), 0) << last();
+        EXPECT_EQ(ids(r), c.ids);
+        ASSERT_EQ(zvdbSetFilter(r, "", 1), 0);
+        ASSERT_EQ(zvdbSetDefaultIndex(r, int32_t(i + 1)), 0);
+        EXPECT_EQ(ids(r), c.ids);
+    }
 }
 
 }  // namespace

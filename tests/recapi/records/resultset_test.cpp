@@ -52,6 +52,7 @@ TEST_F(ResultSetTest, EveryOperatorSelectsItsRecords) {
     const struct {
         int32_t op;
         std::function<bool(int32_t)> pass;
+        const char *v1 = "10", *v2 = "20";
     } cases[] = {
         {193, [](int32_t id) { return id == 10; }},
         {38, [](int32_t id) { return id != 10; }},
@@ -63,16 +64,23 @@ TEST_F(ResultSetTest, EveryOperatorSelectsItsRecords) {
         {72, [](int32_t id) { return id >= 10 && id < 20; }},
         {137, [](int32_t id) { return id > 10 && id <= 20; }},
         {10, [](int32_t id) { return id > 10 && id < 20; }},
+        // Below the first value and above the second: nothing when the
+        // first is the lower, unlike the range operator 43.
         {43, [](int32_t id) { return id < 10 && id > 20; }},
+        {43, [](int32_t id) { return id < 20 && id > 10; }, "20", "10"},
     };
     for (const auto &c : cases) {
-        ZVHANDLE cr = zvdbAddCriteria(set_, field(kId), "10", "20", c.op);
-        ASSERT_NE(cr, nullptr) << c.op;
-        ASSERT_EQ(zvdbResultSetOnOff(set_, r, 1, 0, 0), 0) << c.op;
+        SCOPED_TRACE(testing::Message() << c.op << " " << c.v1 << " " << c.v2);
+        ZVHANDLE cr = zvdbAddCriteria(set_, field(kId), c.v1, c.v2, c.op);
+        ASSERT_NE(cr, nullptr);
+        ASSERT_EQ(zvdbResultSetOnOff(set_, r, 1, 0, 0), 0);
         EXPECT_EQ(zvdbGetActiveResultSet(r), set_);
-        EXPECT_EQ(walk(r, true), ids_where(c.pass)) << c.op;
+        EXPECT_EQ(walk(r, true), ids_where(c.pass));
         if (c.op == 199) {
             EXPECT_STREQ(r->filtertext, "id>= 10&& id<= 20");
+        }
+        if (c.op == 43) {
+            EXPECT_EQ(std::string(r->filtertext), std::string("id< ") + c.v1 + "&& id> " + c.v2);
         }
         ASSERT_EQ(zvdbRemoveCriteria(set_, cr), 0);
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/core/pools.h"
 #include "tests/support/fixture.h"
 
 namespace schematest {
@@ -113,6 +114,16 @@ std::vector<std::pair<std::string, std::string>> AlterTest::snapshot() {
     }
     if (differ.empty()) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "files changed:" << differ;
+}
+
+uint64_t AlterTest::alteration_allocations(uint32_t action) {
+    const uint64_t before = zv::platform_alloc_count();
+    EXPECT_EQ(zvdbAlterTable(table_, action), 0) << last();
+    const uint64_t made = zv::platform_alloc_count() - before;
+    EXPECT_EQ(zvdbRemoveTable(table_), 0) << last();
+    zvdbFreeTable(table_);
+    table_ = static_cast<tagZVDBTABLE *>(zvdbAllocTable(session_));
+    return made;
 }
 
 std::vector<Row> AlterTest::rows_upto(int n) {

@@ -53,6 +53,11 @@ protected:
     // that differ are reported.
     static ::testing::AssertionResult same_files(const std::vector<std::pair<std::string, std::string>> &before);
 
+    // The platform allocations that zvdbAlterTable(action) makes, which
+    // must succeed; the table is then removed and a fresh handle takes its
+    // place.
+    uint64_t alteration_allocations(uint32_t action);
+
     static Row row(int id) { return Row{id, id * 10, "n" + std::to_string(id % 7)}; }
     static std::vector<Row> rows_upto(int n);
 };

@@ -38,7 +38,7 @@ protected:
         ASSERT_NE(position_of(id), 0u) << id;
         ASSERT_EQ(_zvdbDELREC(table_->datno), 0) << id;
     }
-    void failing_rebuilds(const std::vector<int32_t> &modes);
+    void failing_rebuilds(const std::vector<int32_t> &modes, int batch = 30);
     // The cust table made in the superfile host "host.sup" and opened.
     void make_cust_in_host() {
         cust();
@@ -149,20 +149,20 @@ TEST_F(RebuildTest, PurgedDuplicatesAnswer650WithTheTableOpen) {
 }
 
 // A write failing once at the nth write of a rebuild in each mode, n = 1,
-// 2, ... until it succeeds, each after new records: each failure returns
-// its code. A failure while the files are written out
+// 2, ... until it succeeds, each after `batch` new records: each failure
+// returns its code. A failure while the files are written out
 // leaves the table open; a later one leaves it not active (record calls
 // give 4012), and opening it again by name finds every record under every
 // index, or, when the close could not mark the files closed (14), an open
 // that accepts that (open bit 4) and a rebuild do.
-void RebuildTest::failing_rebuilds(const std::vector<int32_t> &modes) {
+void RebuildTest::failing_rebuilds(const std::vector<int32_t> &modes, int batch) {
     ZVHANDLE r = zvdbAllocRecord(table_);
     ASSERT_NE(r, nullptr);
     int records = 0;
     for (const int32_t mode : modes) {
         SCOPED_TRACE(mode);
-        add(table_, records, records + 30);
-        records += 30;
+        add(table_, records, records + batch);
+        records += batch;
         bool done = false;
         int open = 0, closed = 0;
         for (long n = 1; n < 400 && !done; n++) {
@@ -203,9 +203,12 @@ TEST_F(RebuildTest, AFailedRebuildLeavesTheTableClosedAndItsRecordsWhole) {
     failing_rebuilds({8, 0});
 }
 
+// Enough records that the host's pages outgrow the data cache: writes then
+// come both while the table's definition is read and while its files are
+// flushed, before they are closed.
 TEST_F(RebuildTest, AFailedRebuildOfATableInAHostLeavesItsRecordsWhole) {
     make_cust_in_host();
-    failing_rebuilds({0});
+    failing_rebuilds({0}, 300);
 }
 
 TEST_F(RebuildTest, MissingAndClosedTablesAreNotKept) {

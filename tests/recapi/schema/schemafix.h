@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 
+#include "engine/core/platform.h"
 #include "recapi/base/handles.h"
 #include "recapi/schema/field.h"
 #include "tests/support/tablesession.h"
@@ -30,6 +32,20 @@ protected:
     void bind_fixture(uint32_t createmode = 0, int16_t namedup = 1);
     // Closes the fixture set, deletes its files and leaves the table closed.
     void unbind_fixture();
+    // Changes the open table's pad bytes, then runs a call that closes it
+    // with the engine's first write failing (EIO): the close fails, its code
+    // is the session's last code, and the table is closed all the same.
+    template <typename Close>
+    void expect_failed_close(Close close) {
+        ASSERT_EQ(zvdbUpdatePadChar(table_, '*', '|'), 0);
+        mark();
+        zv::fault_set(zv::IoKind::Write, 1, EIO, true);
+        const int rc = close();
+        zv::fault_reset();
+        EXPECT_NE(rc, 0);
+        EXPECT_EQ(last(), rc);
+        EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+    }
 
     bool bound_ = false;
 };

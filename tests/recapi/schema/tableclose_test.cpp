@@ -93,13 +93,7 @@ TEST_F(TableCloseTest, FreeingATableWhoseCloseWasRefusedClosesItsFiles) {
 TEST_F(TableCloseTest, AFailedEngineCloseLeavesTheHandleWithTheFiles) {
     create_and_open();
     const int datno = table_->datno;
-    ASSERT_EQ(zvdbUpdatePadChar(table_, '*', '|'), 0);
-    zv::fault_set(zv::IoKind::Write, 1, EIO, true);
-    const int rc = zvdbCloseTable(table_);
-    zv::fault_reset();
-    EXPECT_NE(rc, 0);
-    EXPECT_EQ(last(), rc);
-    EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+    expect_failed_close([&] { return zvdbCloseTable(table_); });
     EXPECT_STREQ(zvdbGetTableName(table_), "table");
     EXPECT_LT(GETFIL(datno, 0), 0);
     EXPECT_LT(GETFIL(datno + 1, 0), 0);

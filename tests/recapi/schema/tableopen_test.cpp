@@ -1,9 +1,12 @@
 // Table open and attach: the handles rebuilt from the files a create made,
 // the create mode read back, names from the path, raw opens, the table
-// callbacks in their order and a refusal by one of them, attach and detach.
+// callbacks in their order and a refusal by one of them, attach and detach,
+// and the code of a call that frees the handle it was given.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recapi/base/wrappers.h"
@@ -324,6 +327,67 @@ TEST_F(TableOpenTest, EveryChangeOfTheFilesGivesANewLayoutStamp) {
     ASSERT_EQ(zvdbDetachTable(table_), 0);
     changed("detach");
     EXPECT_EQ(CLRFIL(datno), 0);
+}
+
+ZVDBRET refuse_fields(ZVHANDLE, int32_t) { return 4444; }
+
+// Calls given a field, index or segment handle of the table they close or
+// rebuild free that handle with the table's definition: the code is then
+// kept through the table (the session's last code is the call's), and the
+// freed handle is not read again.
+TEST_F(TableOpenTest, ACallThatFreesTheCallersHandleKeepsItsCodeThroughTheTable) {
+    using Pick = ZVHANDLE (*)(tagZVDBTABLE *);
+    const std::pair<const char *, Pick> picks[] = {
+        {"field", [](tagZVDBTABLE *t) { return zvdbGetField(t, 1); }},
+        {"index", [](tagZVDBTABLE *t) { return zvdbGetIndex(t, 1); }},
+        {"segment", [](tagZVDBTABLE *t) { return zvdbGetSegment(zvdbGetIndex(t, 1), 0); }},
+    };
+    // A definition naming a schema entry the file does not have.
+    ISEG missing{99, 4, 12};
+    IIDX bad{4, 0, 0, 0, 0, 1, &missing, "bad", nullptr, nullptr, nullptr};
+    const IFIL badifil{"cust", -1, 44, 0, 0, 1, 0, 0, &bad, nullptr, nullptr, 0};
+    for (const auto &[kind, pick] : picks) {
+        SCOPED_TRACE(kind);
+        create_and_open();
+        ASSERT_FALSE(HasFatalFailure());
+        // Open of an open table closes it and refuses.
+        ZVHANDLE h = pick(table_);
+        ASSERT_NE(h, nullptr);
+        mark();
+        EXPECT_EQ(zvdbOpenTable(h, "cust", 0), ZVDB_ACTIVE);
+        EXPECT_EQ(last(), ZVDB_ACTIVE);
+        EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+
+        // An open refused once the handles are rebuilt drops them.
+        cust();
+        h = pick(table_);
+        ASSERT_EQ(zvdbSetCallback(table_, 14, reinterpret_cast<ZVDB_CALLBACK>(&refuse_fields)), 0);
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+        mark();
+        EXPECT_EQ(zvdbOpenTable(h, "cust", 0), 4444);
+        EXPECT_EQ(last(), 4444);
+        EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+        ASSERT_EQ(zvdbSetCallback(table_, 14, nullptr), 0);
+
+        // Attach replaces the caller's definition before the bad one fails.
+        cust();
+        h = pick(table_);
+        const std::string full = dir() + "/cust.dat";
+        const int datno = OPNRFILX(-1, full.c_str(), 0, nullptr);
+        ASSERT_GE(datno, 0);
+        mark();
+        EXPECT_EQ(zvdbAttachTableXtd(h, datno, 0, nullptr, &badifil), ZVDB_NO_FIELD_NAME);
+        EXPECT_EQ(last(), ZVDB_NO_FIELD_NAME);
+        ASSERT_EQ(zvdbDetachTable(table_), 0);
+        ASSERT_EQ(CLRFIL(datno), 0);
+
+        // A close whose write fails lets the files go all the same.
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+        ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+        h = pick(table_);
+        expect_failed_close([h] { return zvdbCloseTable(h); });
+        for (const std::string &f : files()) std::remove(f.c_str());
+    }
 }
 
 }  // namespace

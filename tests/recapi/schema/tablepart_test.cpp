@@ -340,6 +340,45 @@ TEST_F(CreatedPartTest, ThePartitionIndexIsTheCallersUnderEveryCreateMode) {
     }
 }
 
+// The partition index is kept counted with the hidden indexes of the
+// handle's create mode: a number whose stored form would pass the 32-bit
+// range is refused with 4004 (returned, not kept) and nothing is set. A
+// number that fits under a mode without hidden indexes but not under the
+// create mode that makes the files lies past the caller's indexes: the
+// create refuses it (4004) before any file is made.
+TEST_F(CreatedPartTest, APartitionIndexWhoseStoredFormDoesNotFitIsRefused) {
+    struct Case {
+        uint32_t handlemode;  // the handle's create mode when the number is set
+        int32_t index;
+        ZVDBRET code;
+        int32_t stored;
+    };
+    const Case cases[] = {
+        {0, INT32_MAX, ZVDB_BAD_ARGUMENT, -1},      {0, INT32_MAX - 1, ZVDB_BAD_ARGUMENT, -1},
+        {0, INT32_MAX - 2, 0, INT32_MAX},           {32, INT32_MAX, ZVDB_BAD_ARGUMENT, -1},
+        {32, INT32_MAX - 1, 0, INT32_MAX},          {96, INT32_MAX, 0, INT32_MAX},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.handlemode) + " index " + std::to_string(c.index));
+        ASSERT_EQ(_zvdbSetCreateMode(table_, c.handlemode), 0);
+        mark();
+        EXPECT_EQ(zvdbSetTablePartitionIndexNbr(table_, c.index), c.code);
+        EXPECT_EQ(last(), 7777);
+        EXPECT_EQ(table_->partindex, c.stored);
+        EXPECT_EQ(zvdbGetTablePartitionIndexNbr(table_), c.code ? -1 : c.index);
+        EXPECT_EQ(table_->createmode & 0x800, c.code ? 0u : 0x800u);
+        ASSERT_EQ(zvdbSetTablePartitionIndexNbr(table_, -1), 0);
+    }
+    // Set under a mode without hidden indexes, created under one with both.
+    tagZVDBFIELD *part = field("part", ZV_INT4);
+    EXPECT_NE(zvdbAddSegment(index("bypart", 1), part, 12), nullptr);
+    ASSERT_EQ(_zvdbSetCreateMode(table_, 96), 0);
+    ASSERT_EQ(zvdbSetTablePartitionIndexNbr(table_, INT32_MAX), 0);
+    ASSERT_EQ(zvdbSetTablePartitionRule(table_, "part"), 0);
+    EXPECT_EQ(zvdbCreateTable(table_, "orders", 0x800), ZVDB_BAD_ARGUMENT);
+    EXPECT_EQ(files(), std::set<std::string>{});
+}
+
 // A rename and a move take every member file along with the host's: the
 // members are named after the host's new names, and the table reads every
 // record through every index in its new place.

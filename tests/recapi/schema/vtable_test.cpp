@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/core/platform.h"
@@ -178,6 +179,50 @@ TEST_F(VTableTest, RefusalsLeaveHostAndDictionaryAsTheyWere) {
     ZVHANDLE free_table = zvdbAllocTable(session_);
     EXPECT_EQ(zvdbCreateMRTTable(free_table, "F", "host", 0, "1"), ZVDB_DATABASE_UNUSABLE);
     zvdbFreeTable(free_table);
+}
+
+ZVDBRET refuse_fields(ZVHANDLE, int32_t) { return 4444; }
+
+// Calls given a field handle of a table they empty, close or rebuild free
+// that handle: the code is kept through its table (the session's last code
+// is the call's), and the freed handle is not read again.
+TEST_F(VTableTest, CallsThatFreeTheCallersFieldKeepTheirCodeThroughTheTable) {
+    // A virtual table whose record is shorter than the host's: the handle
+    // is emptied whatever the outcome.
+    tagZVDBTABLE *v = vt();
+    ZVHANDLE f = zvdbAddField(v, "id", ZV_INT4, 0);
+    ASSERT_NE(f, nullptr);
+    mark();
+    EXPECT_EQ(zvdbCreateMRTTable(f, "short", "host", 0, "1"), ZVDB_RECORD_LENGTH);
+    EXPECT_EQ(last(), ZVDB_RECORD_LENGTH);
+    EXPECT_EQ(zvdbGetTableFieldCount(v), 0);
+
+    // An open by UID refused once the handles are rebuilt.
+    ZVDBDICTENTRY host{};
+    ASSERT_EQ(table_entry("host", &host), 0);
+    f = field("id", ZV_INT4);
+    ASSERT_EQ(zvdbSetCallback(table_, 14, reinterpret_cast<ZVDB_CALLBACK>(&refuse_fields)), 0);
+    mark();
+    EXPECT_EQ(zvdbOpenTableByUID(f, host.uid, 0), 4444);
+    EXPECT_EQ(last(), 4444);
+    EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+    ASSERT_EQ(zvdbSetCallback(table_, 14, nullptr), 0);
+
+    // Closes of the database's tables, and of the session's, whose write
+    // fails: the files go all the same (each on a table of its own, which
+    // the failed close leaves unfit to open).
+    using Call = ZVDBRET (*)(ZVHANDLE);
+    const std::pair<const char *, Call> closes[] = {
+        {"close_all", zvdbCloseAll}, {"disconnect", zvdbDisconnect}, {"logout", zvdbLogout}};
+    for (const auto &[name, call] : closes) {
+        SCOPED_TRACE(name);
+        ASSERT_NE(zvdbAddSegment(index((std::string(name) + "_id").c_str()), field("id", ZV_INT4), 12), nullptr);
+        field("text", ZV_FSTRING, 12);
+        ASSERT_EQ(zvdbCreateTable(table_, name, 0), 0) << last();
+        ASSERT_EQ(zvdbOpenTable(table_, name, 0), 0) << last();
+        f = zvdbGetField(table_, 1);
+        expect_failed_close([call = call, f] { return call(f); });
+    }
 }
 
 TEST_F(VTableTest, NoNumberIsGivenAbove198) {
