@@ -28,7 +28,7 @@
 #include "engine/core/platform.h"
 #include "engine/expr/fields.h"
 #include "engine/expr/keywords.h"
-#include "engine/expr/recapi_upcalls.h"
+#include "recapi/base/recapi_services.h"
 
 namespace zv {
 

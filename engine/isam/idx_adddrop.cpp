@@ -34,8 +34,7 @@
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
-#include "engine/maint/maintstate.h"
-#include "engine/maint/rblstate.h"
+#include "engine/maint/maint_services.h"
 
 namespace zv {
 
@@ -90,21 +89,8 @@ struct WorkBuffer {
 // the routine has none.
 struct StatusBlock {
     bool own = false;
-    int make() {
-        RblState &rs = zvWNGV->maint.rbl;
-        if (!rs.callback || rs.status) return 0;
-        rs.status = static_cast<RBLCBST *>(zvgetmem(int32_t(sizeof(RBLCBST))));
-        if (!rs.status) return 82;
-        rs.status->size = sizeof(RBLCBST);
-        own = true;
-        return 0;
-    }
-    ~StatusBlock() {
-        if (!own) return;
-        RblState &rs = zvWNGV->maint.rbl;
-        zvputmem(rs.status);
-        rs.status = nullptr;
-    }
+    int make() { return rbl_take_status(&own); }
+    ~StatusBlock() { rbl_give_status(own); }
 };
 
 class IndexAdd {

@@ -34,6 +34,7 @@
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/partition.h"
+#include "engine/maint/maint_services.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -64,6 +65,17 @@ struct DefinitionKept {
         ifil->dfilmod = int16_t((dfilmod & ~0x09) | bits);
         ifil->ifilmod = int16_t((ifilmod & ~0x09) | bits);
     }
+};
+
+// The set rebuild of one member runs marked as the partition rebuild's
+// own, so that it does not hand the set back here; the mark goes with the
+// call unless it was there before.
+struct PartitionRunMark {
+    bool had = rbl_partition_run_begin();
+    PartitionRunMark() = default;
+    PartitionRunMark(const PartitionRunMark &) = delete;
+    PartitionRunMark &operator=(const PartitionRunMark &) = delete;
+    ~PartitionRunMark() { rbl_partition_run_end(had); }
 };
 
 // The instance's record of the walk, cleared on every exit.
@@ -368,7 +380,7 @@ int rebuild_member(FCB *host, int hostno, int32_t raw) {
         setifil8(&p, def, dext[0] ? dext : nullptr, iext[0] ? iext : nullptr, 0, nullptr, nullptr, blocks.data());
         m->state = kMbrRebuilding;
         g->isam.rblhost = host;
-        OptionBit run(&g->maint.rbl.flags, kRblPartitionRun);
+        PartitionRunMark run;
         OptionBit ops(&g->opsmode, kOpsMemberRebuild);
         rc = zvpartrbld(&p);
     } catch (const std::bad_alloc &) {

@@ -5,6 +5,7 @@
 #include "engine/maint/rblcrypt.h"
 
 #include "engine/crypto/crypto_files.h"
+#include "engine/files/fileenc.h"
 
 namespace zv {
 

@@ -443,24 +443,6 @@ int rbl_set_entry(IFILPARM *params) {
     return ierr(rc, 0);
 }
 
-int rbl_take_status(bool *own) {
-    RblState &rs = zvWNGV->maint.rbl;
-    *own = false;
-    if (!rs.callback || rs.status) return 0;
-    rs.status = static_cast<RBLCBST *>(zvgetmem(int32_t(sizeof(RBLCBST))));
-    if (!rs.status) return 82;
-    rs.status->size = sizeof(RBLCBST);
-    *own = true;
-    return 0;
-}
-
-void rbl_give_status(bool own) {
-    RblState &rs = zvWNGV->maint.rbl;
-    if (!own) return;
-    zvputmem(rs.status);
-    rs.status = nullptr;
-}
-
 int rbl_run_end(int rc, int filno) {
     INSTGV *g = zvWNGV;
     RblState &rs = g->maint.rbl;

@@ -125,11 +125,6 @@ int rbl_serial_check(IndexPhase &r, FCB *dat);
 // The checks of a set run's entry: 0 to go on, or the code (through ierr:
 // 47 no engine started, 540 no definition).
 int rbl_set_entry(IFILPARM *params);
-// The status block of the progress routine, made for the run when a
-// routine is installed without one: 0 (*own tells whether it was made), or
-// 82. rbl_give_status frees a block the run made.
-int rbl_take_status(bool *own);
-void rbl_give_status(bool own);
 // The codes a set run ends with: rc (0 or the error, the rebuild error
 // pair naming filno unless a step named its own file) in uerr_cod and
 // isamerr_cod, through ierr.

@@ -85,6 +85,35 @@ void rbfreebuf() {
     r.bufsize = 0;
 }
 
+int rbl_take_status(bool *own) {
+    RblState &r = rs();
+    *own = false;
+    if (!r.callback || r.status) return 0;
+    r.status = static_cast<RBLCBST *>(zvgetmem(int32_t(sizeof(RBLCBST))));
+    if (!r.status) return 82;
+    r.status->size = sizeof(RBLCBST);
+    *own = true;
+    return 0;
+}
+
+void rbl_give_status(bool own) {
+    RblState &r = rs();
+    if (!own) return;
+    zvputmem(r.status);
+    r.status = nullptr;
+}
+
+bool rbl_partition_run_begin() {
+    RblState &r = rs();
+    const bool had = (r.flags & kRblPartitionRun) != 0;
+    r.flags |= kRblPartitionRun;
+    return had;
+}
+
+void rbl_partition_run_end(bool had) {
+    if (!had) rs().flags &= ~kRblPartitionRun;
+}
+
 int rerr(int code, int filno) {
     INSTGV *g = zvWNGV;
     g->uerr_cod = uint16_t(code);

@@ -3,11 +3,16 @@
 // holds one record, the rebuild error pair, the update-flag setter, the
 // prompts that always decline, file numbers kept clear of a running set
 // rebuild, and the in-place emptying of an index that keeps its resources.
+//
+// The work buffer, the status block and the mark of a partition's set
+// rebuild are declared in maint_services.h, which the ISAM layer includes
+// as well.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
+#include "engine/maint/maint_services.h"
 #include "zarvo/zarvo.h"
 
 struct FCB;
@@ -31,12 +36,6 @@ void rbl_note(const char *message);
 // routine gets the count: 0, or 869 when the status block's cancel word
 // was set.
 int rbl_count(int code);
-
-// The work buffer holding at least size bytes (zero-filled when it had to
-// grow), or null with its size 0 (callers report 120).
-unsigned char *rbgetbuf(int32_t size);
-// Frees the work buffer.
-void rbfreebuf();
 
 // Stores code as uerr_cod, isamerr_cod and the rebuild error, filno as the
 // rebuild error's file; returns code.

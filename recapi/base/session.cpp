@@ -1,7 +1,8 @@
 // Session records: allocation and freeing with the session's own engine
-// instance, the reset after logout or detach, the session's settings, its
-// databases (the entries of its dictionary and the connected ones), and the
-// product, configuration and clock queries made through a session.
+// instance, the reset after logout or detach, the session's settings (the
+// default date and time text forms among them), its databases (the entries
+// of its dictionary and the connected ones), and the product, configuration
+// and clock queries made through a session.
 //
 // Every entry resolves its handle first, which makes the session's instance
 // current, so the engine calls that follow act on that instance.
@@ -369,6 +370,32 @@ ZV_API ZVDBRET zvdbSetDefFloatFormat(ZVHANDLE handle, const char *format) {
 ZV_API const char *zvdbGetDefFloatFormat(ZVHANDLE handle) {
     tagZVDBSESSION *s = session_of(handle);
     return s && s->floatformat ? s->floatformat : "%g";
+}
+
+ZV_API ZVDATE_TYPE zvdbGetDefDateType(ZVHANDLE handle) {
+    tagZVDBSESSION *s = session_of(handle);
+    return s ? s->defdatetype : 0;
+}
+
+ZV_API ZVDBRET zvdbSetDefDateType(ZVHANDLE handle, ZVDATE_TYPE type) {
+    tagZVDBSESSION *s = session_of(handle);
+    if (!s) return ZVDB_NO_SESSION;
+    if (type < 1 || type > 6) return ZVDB_BAD_FORMAT;
+    s->defdatetype = type;
+    return 0;
+}
+
+ZV_API ZVTIME_TYPE zvdbGetDefTimeType(ZVHANDLE handle) {
+    tagZVDBSESSION *s = session_of(handle);
+    return s ? s->deftimetype : 0;
+}
+
+ZV_API ZVDBRET zvdbSetDefTimeType(ZVHANDLE handle, ZVTIME_TYPE type) {
+    tagZVDBSESSION *s = session_of(handle);
+    if (!s) return ZVDB_NO_SESSION;
+    if (type < 1 || type > 11) return ZVDB_BAD_TYPE;
+    s->deftimetype = type;
+    return 0;
 }
 
 ZV_API ZVDBRET zvdbSetLogonOnly(ZVHANDLE handle, int flag) {

@@ -1,6 +1,6 @@
 // Small routines of the record-level API: text, bit arrays and the debug
-// trace file. The clock routines and _zvdb_strrev are declared in
-// zarvo/zvdb.h.
+// trace file. _zvdb_strrev is declared in zarvo/zvdb.h, like the clock
+// routines of the value types (recapi/values/clock.cpp).
 #pragma once
 
 #include <cstdint>

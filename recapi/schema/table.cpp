@@ -16,7 +16,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "engine/expr/recapi_upcalls.h"
+#include "recapi/base/recapi_services.h"
 #include "recapi/base/session.h"
 #include "recapi/base/super.h"
 #include "recapi/base/wrappers.h"

@@ -9,7 +9,6 @@
 
 #include "recapi/values/date.h"
 
-#include "recapi/base/session.h"
 #include "recapi/values/dtparse.h"
 #include "recapi/values/valtext.h"
 #include "zarvo/zvdb.h"
@@ -197,19 +196,6 @@ ZV_API int zvdbIsLeapYear(ZVDATE date) {
 ZV_API int zvdbDayOfWeek(ZVDATE date) {
     int y, m, d;
     return date_parts(date, &y, &m, &d) ? -1 : int(date % 7);
-}
-
-ZV_API ZVDATE_TYPE zvdbGetDefDateType(ZVHANDLE handle) {
-    tagZVDBSESSION *s = zv::session_of(handle);
-    return s ? s->defdatetype : 0;
-}
-
-ZV_API ZVDBRET zvdbSetDefDateType(ZVHANDLE handle, ZVDATE_TYPE type) {
-    tagZVDBSESSION *s = zv::session_of(handle);
-    if (!s) return ZVDB_NO_SESSION;
-    if (type < 1 || type > 6) return ZVDB_BAD_FORMAT;
-    s->defdatetype = type;
-    return 0;
 }
 
 ZV_API ZVDBRET zvdbCurrentDate(ZVDATE *out) {

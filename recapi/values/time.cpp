@@ -6,7 +6,6 @@
 // on the regular-expression matcher.
 #include <cstdio>
 
-#include "recapi/base/session.h"
 #include "recapi/values/dtparse.h"
 #include "recapi/values/valtext.h"
 #include "zarvo/zvdb.h"
@@ -181,19 +180,6 @@ ZV_API ZVDBRET zvdbStringToTime(const char *text, ZVTIME_TYPE type, ZVTIME *out)
 
 ZV_API ZVDBRET zvdbStringToTimeMsec(const char *text, ZVTIME_TYPE type, ZVTIME *out) {
     return string_to_time(text, type, out, true);
-}
-
-ZV_API ZVTIME_TYPE zvdbGetDefTimeType(ZVHANDLE handle) {
-    tagZVDBSESSION *s = zv::session_of(handle);
-    return s ? s->deftimetype : 0;
-}
-
-ZV_API ZVDBRET zvdbSetDefTimeType(ZVHANDLE handle, ZVTIME_TYPE type) {
-    tagZVDBSESSION *s = zv::session_of(handle);
-    if (!s) return ZVDB_NO_SESSION;
-    if (type < 1 || type > 11) return ZVDB_BAD_TYPE;
-    s->deftimetype = type;
-    return 0;
 }
 
 ZV_API ZVDBRET zvdbCurrentTime(ZVTIME *out) {

@@ -2,8 +2,8 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
-#include "engine/crypto/keychange.h"
 #include "engine/crypto/recovlog.h"
+#include "engine/files/keychange.h"
 
 namespace camotest {
 

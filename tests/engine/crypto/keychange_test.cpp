@@ -16,9 +16,9 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
-#include "engine/crypto/keychange.h"
 #include "engine/crypto/masterkey.h"
 #include "engine/crypto/recovlog.h"
+#include "engine/files/keychange.h"
 #include "tests/engine/crypto/camofix.h"
 #include "tests/support/fixture.h"
 

@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "engine/core/dispatch.h"
 #include "engine/core/instance.h"
+#include "engine/entry/dispatch.h"
 #include "engine/isam/isam_files.h"
 #include "tests/support/setcheck.h"
 #include "tests/support/setfix.h"

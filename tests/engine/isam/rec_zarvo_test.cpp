@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/core/dispatch.h"
+#include "engine/entry/dispatch.h"
 #include "tests/engine/isam/recfix.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/core/dispatch.h"
 #include "engine/core/instance.h"
+#include "engine/entry/dispatch.h"
 #include "tests/support/setfix.h"
 
 namespace {

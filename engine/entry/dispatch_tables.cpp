@@ -20,7 +20,11 @@
 //
 // To bind a target, write its adapter here and put it in its slot in place
 // of the empty-slot routine; nothing else changes.
-#include "engine/core/dispatch.h"
+//
+// The tables reach targets in every engine subsystem, which is why they
+// live in engine/entry, above all of them: an adapter may include any
+// engine header, and nothing below includes this module.
+#include "engine/entry/dispatch.h"
 
 #include <cstring>
 

@@ -8,6 +8,11 @@
 // sits in its slot under its name with the empty-slot routine of its table,
 // so binding it later changes exactly that one entry.
 //
+// The entry point sits above every engine subsystem (engine/entry): it may
+// include the headers of all of them and the public headers, since its
+// tables name targets from each. Nothing in the engine includes it; the
+// record-level API and applications reach it through zarvo.h alone.
+//
 // Invariants:
 //  1. Every one of the 205 valid function numbers appears once in kCodes;
 //     any other number is refused (170) by the decoder.

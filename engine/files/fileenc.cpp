@@ -1,14 +1,19 @@
-// File encryption at rest: the pending cipher of an instance, the security
-// resource of an encrypted file, and its set-up at create, open and close.
+// File encryption at rest: the security resource of an encrypted file, and
+// its set-up at create, open and close.
 //
-// zvSETENCRYPT records a cipher class and key length for the following
-// creates; every create of a data or index file then draws a random key of
-// its own and keeps it, sealed under the master key, in the file's security
-// resource (type 0, number 6, no name). From the encryption start offset on
-// every byte of the file is stored enciphered by the page hook
-// (pagehook.cpp); the bytes below it (header, the resources that existed at
-// create, the security resource among them) stay plain. The header's
-// security-resource position word points to the resource.
+// The cipher a create takes is the instance's pending cipher, which
+// zvSETENCRYPT records (engine/crypto/pendcipher.cpp). When one is pending,
+// every create of a data or index file draws a random key of its own and
+// keeps it, sealed under the master key, in the file's security resource
+// (type 0, number 6, no name). From the encryption start offset on every
+// byte of the file is stored enciphered by the page hook
+// (engine/crypto/pagehook.cpp); the bytes below it (header, the resources
+// that existed at create, the security resource among them) stay plain. The
+// header's security-resource position word points to the resource.
+//
+// The module belongs to the file layer: it reads and writes the file's
+// header and resources, and uses the encryption subsystem below it for the
+// master key, the ciphers, the digests and the page hook.
 //
 // The resource body (FILESECRES), as handed to ADDRES/UPDRES in host order;
 // on disk it stands at the resource position + 22 (+ 30 with 8-byte
@@ -40,8 +45,8 @@
 //
 // Every stored field is checked before it sizes a copy; a record that
 // fails the checks is a damaged resource (408).
-#include <cstdio>
-#include <cstdlib>
+#include "engine/files/fileenc.h"
+
 #include <cstring>
 
 #include "engine/core/arith.h"
@@ -50,8 +55,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
-#include "engine/crypto/crypto_files.h"
-#include "engine/crypto/crypto_services.h"
+#include "engine/crypto/camostate.h"
 #include "engine/crypto/hashes.h"
 #include "engine/crypto/masterkey.h"
 #include "engine/crypto/pagehook.h"
@@ -255,48 +259,6 @@ int refill(FCB *f, uint64_t start, uint64_t last) {
     return 0;
 }
 
-void free_pending(CamoState &c) {
-    if (c.pendkey) {
-        secure_zero(c.pendkey, size_t(c.pendkeylen > 0 ? c.pendkeylen : 0));
-        mbfree(c.pendkey);
-    }
-    c.pendkey = nullptr;
-    c.pendkeylen = 0;
-}
-
-// A pending cipher of a class and key length: 0 or 82.
-int set_pending(CamoState &c, int32_t cls, int32_t keylen) {
-    c.pendkey = static_cast<unsigned char *>(mballc(1, size_t(keylen)));
-    if (!c.pendkey) return 82;
-    c.pendkeylen = keylen;
-    c.pendclass = cls;
-    return 0;
-}
-
-// Class and key length of codes 1 to 62; false for a code without one.
-bool code_cipher(int code, int32_t *cls, int32_t *keylen) {
-    static const int32_t kLen3[3] = {16, 24, 32};
-    if (code >= 1 && code <= 3) {
-        *cls = QVS_DES;
-        *keylen = 8 * code;
-    } else if (code >= 4 && code <= 6) {
-        *cls = QVS_TWOFISH;
-        *keylen = kLen3[code - 4];
-    } else if (code >= 7 && code <= 9) {
-        *cls = QVS_RIJ;
-        *keylen = kLen3[code - 7];
-    } else if (code >= 10 && code <= 58) {
-        *cls = QVS_BLOWFISH;
-        *keylen = code - 2;
-    } else if (code >= 60 && code <= 62) {
-        *cls = QVS_AES_ALT;
-        *keylen = kLen3[code - 60];
-    } else {
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool camo_wanted(uint32_t secvalue) {
@@ -461,86 +423,5 @@ int reseal_key_block(unsigned char *rec, const unsigned char *oldkey, const unsi
     return right ? 0 : 606;
 }
 
-int setencatr(CamoSave *save, int filno) {
-    INSTGV *g = zvWNGV;
-    if (!g) return 47;
-    if (!save) return set_uerr(540);
-    save->key = g->camo.pendkey;
-    save->keylen = g->camo.pendkeylen;
-    save->cls = g->camo.pendclass;
-    g->camo.pendkey = nullptr;
-    g->camo.pendkeylen = 0;
-    char num[16];
-    snprintf(num, sizeof num, "%d", filno);
-    int rc = zvSETENCRYPT("98", num, 1);
-    if (rc) {
-        rstencatr(save);
-        return set_uerr(rc);
-    }
-    return 0;
-}
-
-int rstencatr(CamoSave *save) {
-    INSTGV *g = zvWNGV;
-    if (!save || !g) return 0;
-    free_pending(g->camo);
-    g->camo.pendkey = save->key;
-    g->camo.pendkeylen = save->keylen;
-    g->camo.pendclass = save->cls;
-    save->key = nullptr;
-    save->keylen = 0;
-    return 0;
-}
-
-void camo_release(INSTGV *g) {
-    if (g) free_pending(g->camo);
-}
 
 }  // namespace zv
-
-using zv::set_uerr;
-
-extern "C" {
-
-ZV_API int zvSETENCRYPT(const char *code, const char *key, int32_t keylen) {
-    INSTGV *g = zvWNGV;
-    if (!g) return 47;
-    zv::CamoState &c = g->camo;
-    zv::free_pending(c);
-    if (keylen <= 0) {
-        c.pendclass = 0;
-        return set_uerr(0);
-    }
-    int n = code ? atoi(code) : 0;
-    if (n == 0) {
-        c.pendclass = 0;
-        return set_uerr(454);
-    }
-    if (n == 98) {
-        if (keylen != 1) return set_uerr(116);
-        if (!key) return set_uerr(540);
-        FCB *f = tstifnm(atoi(key));
-        if (!f) return g->uerr_cod;
-        if (f->cipherclass == 0) {
-            c.pendclass = 0;
-            return set_uerr(0);
-        }
-        if (f->cipherclass == 1 || !zv::camo_support()) {
-            c.pendclass = 0;
-            return set_uerr(454);
-        }
-        return set_uerr(zv::set_pending(c, f->cipherclass, f->cipherkeylen));
-    }
-    if (!zv::camo_support()) {
-        c.pendclass = 0;
-        return set_uerr(454);
-    }
-    int32_t cls = 0, len = 0;
-    if (!zv::code_cipher(n, &cls, &len)) return set_uerr(446);
-    return set_uerr(zv::set_pending(c, cls, len));
-}
-
-ZV_API int SESSVAL(void) { return set_uerr(454); }
-ZV_API int SESSINC(void) { return set_uerr(454); }
-
-}  // extern "C"

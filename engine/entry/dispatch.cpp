@@ -10,7 +10,10 @@
 // Nothing here allocates or calls the system: the two locals that stand in
 // for missing fourth and sixth arguments live on the stack. The only side
 // path is the status-log line of a number that matches no code.
-#include "engine/core/dispatch.h"
+//
+// Like the rest of engine/entry it may use every engine subsystem below it;
+// the decoder itself needs only the instance block and the high word.
+#include "engine/entry/dispatch.h"
 
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"

@@ -8,10 +8,10 @@
 #include <set>
 #include <string>
 
-#include "engine/core/dispatch.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
+#include "engine/entry/dispatch.h"
 #include "tests/support/engine.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"

@@ -16,6 +16,10 @@
 // Request block: u32 options, u32 file count, then NUL-terminated strings:
 // the old password (absent with option 4: the current master key is the
 // old key), the new password, and the file names.
+//
+// The change opens, reads and rewrites files, so it belongs to the file
+// layer; the master key, the password check and the recovery log it runs
+// under are the encryption subsystem's, below it.
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -25,12 +29,12 @@
 #include "engine/core/centralio.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
-#include "engine/crypto/crypto_files.h"
-#include "engine/crypto/keychange.h"
 #include "engine/crypto/masterkey.h"
 #include "engine/crypto/recovlog.h"
 #include "engine/crypto/wipe.h"
 #include "engine/files/fcb.h"
+#include "engine/files/fileenc.h"
+#include "engine/files/keychange.h"
 #include "engine/files/resource.h"
 
 namespace zv {

@@ -1,6 +1,9 @@
 // Calls from the expression language up into the record-level API: the
 // table behind a record-level handle, and the record schema map it keeps
 // (zvdbptPutRecinfo binds a tree to it).
+//
+// The one place where the engine calls the record-level API: once per
+// bound tree, never per record. It includes only the public headers.
 #pragma once
 
 #include "zarvo/zvdb.h"

@@ -1,4 +1,6 @@
-// Master-key change (keychange.cpp); the entries are declared in zarvo.h.
+// Master-key change (keychange.cpp): a file-layer module that re-seals the
+// key blocks of encrypted files under the encryption subsystem's master
+// key. The entries are declared in zarvo.h.
 #pragma once
 
 namespace zv {
