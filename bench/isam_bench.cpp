@@ -3,15 +3,19 @@
 // Berkeley DB), each with the same cache budget. A measurement for release
 // builds, not a test.
 //
-//   isam_bench [--runs R] [--records N] [--only ENGINE] [--config cached|quarter] [--encrypted] [directory]
+//   isam_bench [--runs R] [--records N] [--only ENGINE] [--config cached,wide,quarter] [--encrypted]
+//              [directory]
 //
 // --encrypted runs the engine twice instead of beside its peers: on a plain
 // set and on a set stored encrypted with AES-256 ("Zarvo AES-256"); its
 // "vs Zarvo" is then the plain rate over the encrypted one.
 //
-// Two configurations: "cached", 16,384 index nodes and 16,384 data pages of
-// 8 KB (the whole set fits), and "quarter", a cache of a quarter of the
-// record bytes, where reads reach the file system. The engine's cache is two
+// Configurations: "cached", 16,384 index nodes and 16,384 data pages of
+// 8 KB (the whole set fits; above a million records the buffers grow to
+// 16, 32 KB ... so that it still does), "wide", the same with 32,000
+// buffers of each kind (run only when named), and "quarter", a cache of a
+// quarter of the record bytes, where reads reach the file system. The
+// engine's cache is two
 // pools of a size fixed at start-up; in the quarter configuration seven
 // eighths of the bytes go to index nodes and one eighth to data pages, as a
 // user sizing the pools for random access would give them (see
@@ -20,6 +24,11 @@
 // With R runs the table shows the medians. The checksum of the records each
 // phase read must be equal across engines and runs; the program fails when
 // it is not. Memory is counted in MiB (2^20 bytes).
+//
+// The engine also runs the workload through its record-level API (zvdb
+// calls, recapi_run.cpp) in a child of its own; a table per configuration
+// sets that run's rates beside SQLite's and the ISAM road's of the same
+// runs, with the same checksums.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -112,7 +121,7 @@ bool start_encryption() {
 }
 
 bool run_zarvo(const Workload &w, const Config &c, const std::string &dir, RunResult *out) {
-    if (int rc = INTISAMX(c.nodes, 8, kPageSize / 128, c.pages, 33)) {
+    if (int rc = INTISAMX(c.nodes, 8, c.page / 128, c.pages, 33)) {
         report_failure("Zarvo", "start-up", 0, rc);
         return false;
     }
@@ -243,6 +252,9 @@ const Engine kEngines[] = {
 #endif
 };
 constexpr size_t kEngineCount = sizeof kEngines / sizeof kEngines[0];
+// The engine through the record-level API: a table of its own, beside the
+// ISAM road and SQLite.
+const Engine kRecords = {"records", run_recapi};
 // --encrypted: the engine plain and encrypted, without the peers.
 const Engine kEncrypted[] = {{"Zarvo", run_zarvo}, {"Zarvo AES-256", run_zarvo_aes}};
 
@@ -329,7 +341,7 @@ std::string machine() {
 bool print_table(const Workload &w, const Config &c, const std::vector<const Engine *> &engines,
                  const std::vector<std::vector<RunResult>> &runs) {
     std::printf("\n%s: %ld records of %d bytes; %d index nodes and %d data pages of %d bytes (%.0f MiB cache)\n",
-                c.name, w.n, kRecLen, c.nodes, c.pages, kPageSize, double(c.cache_bytes()) / kMiB);
+                c.name, w.n, kRecLen, c.nodes, c.pages, c.page, double(c.cache_bytes()) / kMiB);
     std::printf("| engine | phase | ops/s | vs Zarvo | peak RSS MiB | checksum |\n|---|---|---|---|---|---|\n");
     bool good = true;
     std::vector<double> zarvo_rate(kPhases, 0);
@@ -383,16 +395,70 @@ bool print_table(const Workload &w, const Config &c, const std::vector<const Eng
 // and a larger share of the leaves that every operation passes. So seven
 // eighths of the buffers are index nodes; the data pages keep the pages that
 // operations at hand and the appends use.
+// The whole set cached in `buffers` index nodes and as many data pages:
+// pages of 8 KB, larger when the records need more room (a session's
+// start-up parameters are 16-bit values, so buffers are counted up to
+// 32,767; 16,384 pages of 8 KB hold a million records).
+Config cached_config(const char *name, long n, int32_t buffers) {
+    int32_t page = kPageSize;
+    while (n * kRecLen > 16384L * page) page *= 2;
+    return {name, buffers, buffers, true, page};
+}
+
 Config quarter_config(long n) {
     const int32_t buffers = std::max<int32_t>(128, int32_t(n * kRecLen / 4 / kPageSize));
     const int32_t nodes = buffers * 7 / 8;
     return {"quarter", nodes, buffers - nodes, false};
 }
 
+// ---- The record-level table -----------------------------------------------------
+
+// One configuration's record-level API rates (medians) beside SQLite's and
+// the ISAM road's of the same runs; false when a run failed or a checksum
+// differs from the ISAM road's.
+bool print_record_table(const Workload &w, const Config &c, const std::vector<const Engine *> &engines,
+                        const std::vector<std::vector<RunResult>> &runs, const std::vector<RunResult> &records) {
+    const std::vector<RunResult> *sqlite = nullptr;
+    for (size_t e = 0; e < engines.size(); e++)
+        if (std::strcmp(engines[e]->name, "SQLite") == 0) sqlite = &runs[e];
+    std::printf("\nrecord-level API (zvdb calls), %s: %ld records; session start-up parameters %d index nodes "
+                "and %d data pages of %d bytes; SQLite cache_size %.0f MiB\n",
+                c.name, w.n, c.nodes, c.pages, c.page, double(c.cache_bytes()) / kMiB);
+    std::printf("| phase | records ops/s | SQLite ops/s | ISAM ops/s | records/SQLite | records/ISAM | peak RSS MiB "
+                "| checksum |\n|---|---|---|---|---|---|---|---|\n");
+    bool good = true;
+    for (const RunResult &r : records) good = good && r.ok;
+    auto rate = [&w](const std::vector<RunResult> &v, int p) {
+        std::vector<double> rates;
+        for (const RunResult &r : v) rates.push_back(r.phase[p].seconds > 0 ? double(phase_ops(w, p)) / r.phase[p].seconds : 0);
+        return median(rates);
+    };
+    for (int p = 0; p < kPhases; p++) {
+        const double mine = rate(records, p), isam = rate(runs[0], p), peer = sqlite ? rate(*sqlite, p) : 0;
+        const uint64_t sum = runs[0].empty() ? 0 : runs[0][0].phase[p].sum;
+        bool same = true;
+        std::vector<long> peaks;
+        for (const RunResult &r : records) {
+            same = same && r.phase[p].sum == sum;
+            peaks.push_back(r.phase[p].peak_kb);
+        }
+        good = good && same;
+        char vs_peer[32] = "-", vs_isam[32] = "-", check[40] = "-";
+        if (peer > 0) std::snprintf(vs_peer, sizeof vs_peer, "%.2f", mine / peer);
+        if (isam > 0) std::snprintf(vs_isam, sizeof vs_isam, "%.2f", mine / isam);
+        if (p != kLoad) std::snprintf(check, sizeof check, "%016" PRIx64 "%s", sum, same ? "" : " DIFFERS");
+        std::printf("| %s | %s | %s | %s | %s | %s | %.0f | %s |\n", phase_name(p), with_commas(mine).c_str(),
+                    sqlite ? with_commas(peer).c_str() : "-", with_commas(isam).c_str(), vs_peer, vs_isam,
+                    double(median(peaks)) / 1024.0, check);
+    }
+    if (!good) std::printf("| (a record-level run failed or its checksums differ) | | | | | | | |\n");
+    return good;
+}
+
 int usage() {
     std::fprintf(stderr,
-                 "usage: isam_bench [--runs R] [--records N] [--only ENGINE] [--config cached|quarter] [--encrypted] "
-                 "[directory]\n");
+                 "usage: isam_bench [--runs R] [--records N] [--only ENGINE] [--config cached,wide,quarter] "
+                 "[--encrypted] [directory]\n");
     return 2;
 }
 
@@ -436,15 +502,24 @@ int main(int argc, char **argv) {
         w.changes.assign(pick.begin(), pick.begin() + n / 10);
     }
 
+    // --config names a comma-separated list of configurations; "wide" is
+    // the cached one with 32,000 buffers of each kind, run only when named.
     std::vector<Config> configs;
-    if (config.empty() || config == "cached") configs.push_back({"cached", 16384, 16384, true});
-    if (config.empty() || config == "quarter") configs.push_back(quarter_config(n));
+    const std::string named = "," + config + ",";
+    auto wanted = [&](const char *name) { return named.find("," + std::string(name) + ",") != std::string::npos; };
+    if (config.empty() || wanted("cached")) configs.push_back(cached_config("cached", n, 16384));
+    if (wanted("wide")) configs.push_back(cached_config("wide", n, 32000));
+    if (config.empty() || wanted("quarter")) configs.push_back(quarter_config(n));
     if (configs.empty()) return usage();
 
     std::vector<const Engine *> engines;
-    // --only names one engine; Zarvo always runs, as the yardstick.
+    // --only names one engine; Zarvo always runs, as the yardstick. The
+    // record-level API runs unless another engine is named or --encrypted
+    // is given; with --only records SQLite runs beside it.
+    const bool records = !encrypted && (only.empty() || only == kRecords.name);
     for (const Engine &e : kEngines)
-        if (only.empty() || only == e.name || &e == &kEngines[0]) engines.push_back(&e);
+        if (only.empty() || only == e.name || &e == &kEngines[0] || (records && std::strcmp(e.name, "SQLite") == 0))
+            engines.push_back(&e);
     if (encrypted) engines = {&kEncrypted[0], &kEncrypted[1]};
     std::printf("machine: %s\n", machine().c_str());
     std::printf("engines: ");
@@ -455,14 +530,22 @@ int main(int argc, char **argv) {
     // results[config][engine][run]; the engines take turns within each run.
     std::vector<std::vector<std::vector<RunResult>>> results(
         configs.size(), std::vector<std::vector<RunResult>>(engines.size()));
+    std::vector<std::vector<RunResult>> record_results(configs.size());
     for (long r = 0; r < runs; r++)
-        for (size_t c = 0; c < configs.size(); c++)
+        for (size_t c = 0; c < configs.size(); c++) {
             for (size_t e = 0; e < engines.size(); e++) {
                 std::fprintf(stderr, "run %ld, %s, %s\n", r + 1, configs[c].name, engines[e]->name);
                 results[c][e].push_back(run_child(*engines[e], w, configs[c], dir));
             }
+            if (records) {
+                std::fprintf(stderr, "run %ld, %s, %s\n", r + 1, configs[c].name, kRecords.name);
+                record_results[c].push_back(run_child(kRecords, w, configs[c], dir));
+            }
+        }
     bool good = true;
     for (size_t c = 0; c < configs.size(); c++) good = print_table(w, configs[c], engines, results[c]) && good;
+    for (size_t c = 0; c < configs.size() && records; c++)
+        good = print_record_table(w, configs[c], engines, results[c], record_results[c]) && good;
     std::printf("\n%s\n", good ? "checksums equal across engines and runs" : "FAILED: a run failed or checksums differ");
     return good ? 0 : 1;
 }

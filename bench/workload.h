@@ -87,15 +87,17 @@ struct Workload {
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
-// The cache every engine is given, in buffers of kPageSize bytes: the
-// engine's index nodes and data pages; the peers, whose one pool serves
-// both, get the bytes of the two together.
+// The cache every engine is given: the engine's index nodes and data
+// pages, of `page` bytes each (kPageSize unless a larger set needs larger
+// buffers to fit); the peers, whose one pool serves both, get the bytes of
+// the two together in pages of kPageSize.
 struct Config {
     const char *name;
     int32_t nodes;
     int32_t pages;
     bool whole;  // the whole set fits the cache
-    long cache_bytes() const { return (long(nodes) + pages) * kPageSize; }
+    int32_t page = kPageSize;
+    long cache_bytes() const { return (long(nodes) + pages) * page; }
 };
 
 enum Phase { kLoad, kReads, kWalk, kRewrite, kDelete, kPhases };
@@ -148,5 +150,7 @@ bool run_zarvo(const Workload &w, const Config &c, const std::string &dir, RunRe
 bool run_sqlite(const Workload &w, const Config &c, const std::string &dir, RunResult *out);
 bool run_lmdb(const Workload &w, const Config &c, const std::string &dir, RunResult *out);
 bool run_bdb(const Workload &w, const Config &c, const std::string &dir, RunResult *out);
+// The same workload on the engine through the record-level API (zvdb calls).
+bool run_recapi(const Workload &w, const Config &c, const std::string &dir, RunResult *out);
 
 }  // namespace bench

@@ -309,6 +309,18 @@ void pagecache_direct_written(FCB *fcb, uint32_t hi, uint32_t lo, const void *bu
     }
 }
 
+void pagecache_prefetch(FCB *fcb, uint64_t at, int32_t len) {
+    INSTGV *g = zvWNGV;
+    if (!g || !g->datpagelist || g->pc.usedbufs == 0 || g->pc.pagesize <= 0) return;
+    const int32_t ps = g->pc.pagesize;
+    const uint64_t pagestart = at / uint64_t(ps) * uint64_t(ps);
+    const PAGEBUF *b = find(page_owner(fcb)->filno, uint32_t(pagestart >> 32), uint32_t(pagestart));
+    if (!b) return;
+    const int32_t from = int32_t(at - pagestart);
+    const int32_t to = len < ps - from ? from + len : ps;
+    for (int32_t off = from & ~63; off < to; off += 64) __builtin_prefetch(b->data + off);
+}
+
 int32_t pagecache_direct_read(FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len,
                               int32_t got) {
     INSTGV *g = zvWNGV;

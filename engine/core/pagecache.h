@@ -94,6 +94,12 @@ void pagecache_direct_written(FCB *fcb, uint32_t hi, uint32_t lo, const void *bu
 int32_t pagecache_direct_read(FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len,
                               int32_t got);
 
+// Asks the processor to fetch [at, at + len) of `fcb`'s file into its cache
+// when the page holding `at` is cached, so that a read of those bytes that
+// follows soon finds them there. The page cache itself is left as it is:
+// no LRU move, no count, no read.
+void pagecache_prefetch(FCB *fcb, uint64_t at, int32_t len);
+
 // Test support: the number of buffers in the LRU list, and a consistency
 // check of the cache (0, or the number of the first broken invariant).
 int pagecache_lru_count();

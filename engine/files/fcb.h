@@ -141,6 +141,9 @@ struct FCB {
 
     // ---- Key formation and definition blocks (engine/index) -------------------
     unsigned char *schmap;      // data file: record schema map (16-byte head, 6-byte entries); null: none
+    void *schplaces;            // data file: where each field of schmap lies while the fields before
+                                //   it are fixed (SchemaPlaces, segmode.h); null: none; made and
+                                //   freed with schmap
     uint16_t *altseq;           // index: alternate collating sequence (256 entries); null: none
     int32_t *ksegtab;           // index: definition position per segment (16 entries); null: none
     int32_t ksegdflt;           // definition position for the whole index (data file: for its indexes); 0: none

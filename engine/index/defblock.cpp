@@ -27,6 +27,7 @@
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/index_services.h"
+#include "engine/index/keyform.h"
 #include "engine/index/ksegdef.h"
 #include "engine/index/segmode.h"
 #include "engine/isam/isam_files.h"
@@ -87,6 +88,7 @@ int replace_schema(FCB *f, const unsigned char *wide, int32_t len) {
     memcpy(m, wide, size_t(len));
     if (f->schmap) zvputmem(f->schmap);
     f->schmap = m;
+    schema_places_make(f);
     return 0;
 }
 
@@ -162,6 +164,7 @@ int install_schema(FCB *f, const void *block, int32_t len) {
     }
     if (f->schmap) zvputmem(f->schmap);
     f->schmap = w;
+    schema_places_make(f);
     return 0;
 }
 
@@ -173,6 +176,7 @@ void free_key_definitions(FCB *f) {
     if (!f) return;
     if (f->schmap) zvputmem(f->schmap);
     if (f->altseq) zvputmem(f->altseq);
+    schema_places_drop(f);
     f->schmap = nullptr;
     f->altseq = nullptr;
     ksg_release(f);

@@ -171,6 +171,15 @@ int locate(const unsigned char *schema, const unsigned char *rec, int32_t reclen
     return 433;
 }
 
+// Where field fld lies, from the places of the schema map, when every
+// field before it lies in the fixed part: true with *out as locate gives it.
+bool fixed_place(const FCB *dfcb, int32_t fixlen, uint32_t fld, FieldAt *out) {
+    const auto *pl = static_cast<const SchemaPlaces *>(dfcb->schplaces);
+    if (!pl || fld >= pl->count || pl->at[fld].start >= fixlen) return false;
+    *out = FieldAt{pl->at[fld].off, pl->at[fld].e, false};
+    return true;
+}
+
 // Start of the n-th variable-length field (0 the first): 0 with *start and
 // the field's schema entry (type -1 without a schema), 1 when the record
 // does not reach it, 445 when a field before it runs past the record.
@@ -307,6 +316,42 @@ int condition(const ISAMMAPENT *k, int datno, FCB *ifcb, FCB *dfcb, const unsign
 
 }  // namespace
 
+void schema_places_drop(FCB *f) {
+    if (f->schplaces) zvputmem(f->schplaces);
+    f->schplaces = nullptr;
+}
+
+void schema_places_make(FCB *f) {
+    schema_places_drop(f);
+    const unsigned char *schema = f->schmap;
+    const int32_t nf = schema_fields(schema);
+    // A map claiming more fields than a record could hold keeps no places.
+    if (nf <= 0 || nf > 65536) return;
+    const int align = schema_align(schema);
+    uint32_t ne;
+    memcpy(&ne, schema + 12, 4);
+    auto *pl = static_cast<SchemaPlaces *>(zvgetmem(int32_t(sizeof(SchemaPlaces) + sizeof(SchemaPlace) * size_t(nf))));
+    if (!pl) return;
+    // The walk of locate while every field lies in the fixed part; it stops
+    // where offsets no longer fit an i32 (such fields are walked for).
+    uint32_t j = 0;
+    int64_t p = 0;
+    for (uint32_t i = 0; i < ne && j < uint32_t(nf); i++) {
+        const unsigned char *x = schema + kSchemaHead + kSchemaEntry * i;
+        SchemaField e;
+        memcpy(&e.len, x, 2);
+        memcpy(&e.type, x + 2, 2);
+        for (uint32_t c = 0; c <= x[4] && j < uint32_t(nf); c++, j++) {
+            const int64_t off = p + align_pad(align, e.type, p);
+            if (off > INT32_MAX) break;
+            pl->at[j] = SchemaPlace{int32_t(p), int32_t(off), e};
+            p = off + e.len;
+        }
+    }
+    pl->count = j;
+    f->schplaces = pl;
+}
+
 int32_t zvwalkfld(int type, const unsigned char *start, const unsigned char *last, int delim) {
     if (!start || !last || last < start) return 0;
     SchemaField e{0, uint16_t(type)};
@@ -420,7 +465,9 @@ int32_t assemble(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char
                 break;
             }
             FieldAt at;
-            if ((rc = locate(schema, rec, reclen, fixlen, s.soffset, &at)) != 0) break;
+            if (!fixed_place(dfcb, fixlen, s.soffset, &at) &&
+                (rc = locate(schema, rec, reclen, fixlen, s.soffset, &at)) != 0)
+                break;
             if (at.off >= reclen) {
                 rc = 1;
                 break;

@@ -11,6 +11,26 @@ struct FCB;
 
 namespace zv {
 
+// The fields of a schema map one by one (repeats counted), each with the
+// offset where the field before it ends (`start`) and its own offset after
+// alignment (`off`). While start lies inside a record's fixed part, every
+// field before it does too and the field lies at `off` whatever the record
+// holds, so key formation can take it from here instead of walking the
+// schema.
+struct SchemaPlace {
+    int32_t start;
+    int32_t off;
+    SchemaField e;
+};
+struct SchemaPlaces {
+    uint32_t count;
+    SchemaPlace at[1];  // count entries
+};
+// Makes the places of f's schema map (replacing any); none when there is
+// no map or no memory (key formation then walks the map).
+void schema_places_make(FCB *f);
+void schema_places_drop(FCB *f);
+
 // Bits of the assembly mode.
 constexpr int kAsmComplete = 0;   // the record is complete: an absent segment is 445
 constexpr int kAsmProbe = 1;      // partial record: -2 mixed, -3 nothing present

@@ -26,6 +26,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
+#include "engine/core/pagecache.h"
 #include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
@@ -41,6 +42,8 @@
 #include "engine/index/isam_upcalls.h"
 #include "engine/index/keyform.h"
 #include "engine/index/keyform_needs.h"
+#include "engine/index/node.h"
+#include "engine/index/nodecache.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
@@ -480,6 +483,45 @@ int bndrec(int keyno, bool first, void *record, int32_t *len) {
     }
 }
 
+// Record position of element n of an uncompressed leaf, read in place
+// without touching the buffer or reporting anything: false when there is
+// no such element.
+bool leaf_position(const NODEBUF *b, int n, uint32_t *hi, uint32_t *lo) {
+    if (!b->hdr.leaf || is_deleted(b) || is_compressed(b) || n < 1 || n > b->hdr.nkv) return false;
+    if (int64_t(n) * b->esize > b->hdr.nkb) return false;
+    const unsigned char *e = b->elems + int64_t(n - 1) * b->esize;
+    if (b->kind == 0) {
+        // A duplicate leaf holds the position in the key's suffix, most
+        // significant byte first.
+        const unsigned char *p = e + b->keylen - b->psize;
+        *hi = b->hug ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3] : 0;
+        if (b->hug) p += 4;
+        *lo = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    } else {
+        get_elem_ptr(e, b->hug, hi, lo);
+    }
+    return *hi || *lo;
+}
+
+// A walk in key order reads the records of one leaf one after another, each
+// most likely on another data page: the record of the key after the current
+// one (before it, walking back) is fetched into the processor's cache now,
+// while the caller works on the record just read. Only what is cached is
+// looked at, and nothing of either cache changes.
+constexpr int kPrefetchAhead = 2;
+void prefetch_following(FCB *x, FCB *d, bool next) {
+    if (d->kind != kKindFixed || part_host(d) || fcb_is_memory(x) || fcb_is_memory(d) || x->curelm < 1) return;
+    if (!x->curnodh && !x->curnodl) return;
+    const NODEBUF *b = zvgetnod81(kNodProbe, x->curnodh, x->curnodl, x);
+    if (!b) return;
+    const int step = next ? 1 : -1;
+    for (int ahead = 1; ahead <= kPrefetchAhead; ahead++) {
+        uint32_t hi = 0, lo = 0;
+        if (!leaf_position(b, x->curelm + step * ahead, &hi, &lo)) return;
+        pagecache_prefetch(d, join64(keeps_high(d) ? hi : 0, lo), d->reclen);
+    }
+}
+
 // Next (next true) or previous record of an index from the current record.
 int seqrec(int keyno, bool next, void *record, int32_t *len) {
     INSTGV *g = zvWNGV;
@@ -497,6 +539,9 @@ int seqrec(int keyno, bool next, void *record, int32_t *len) {
         uint32_t hi = uint32_t(tsthghwrd());
         if (!lo && !hi && g->uerr_cod) return isam_end(g->uerr_cod, keyno);
         int rc = reset_cur2(keyno, hi, lo, record, len);
+        if (rc == 0) {
+            if (FCB *x = open_fcb(keyno); x && x->kind == kKindIndex) prefetch_following(x, d, next);
+        }
         if (rc != kSkip) return isam_end(rc, rc == 101 ? keyno : g->isamfil_num);
         if (len) *len = given;
         mode |= 0x20;

@@ -288,6 +288,9 @@ struct tagZVDBRECORD {
     int32_t repack;                     // a variable-part value waits in a slot buffer
     int32_t firstvar;                   // first slot of the variable part; slotcount: none
     int32_t leadinghidden;              // hidden slots before the first user field
+    int32_t plainend;                   // > 0: every fixed-part slot is a fixed-size field and
+                                        //   they end at this offset (the unpack then places
+                                        //   them without walking the image); 0 otherwise
     int32_t hasnumbers;                 // the table has a ZV_NUMBER field
     uint32_t buffermode;                // zvdbSetRecordBuffer's mode word; 0: the record's own image
     uint16_t setno;                     // core set number, from the session's counter

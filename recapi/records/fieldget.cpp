@@ -424,19 +424,27 @@ ZVDBRET field_bytes(ZVDBFIELDSLOT *s, int32_t type, unsigned char *work, const u
     return 0;
 }
 
-// The field's bytes into a blob: 0 or the code (not kept).
-ZVDBRET blob_of(ZVHANDLE record, int32_t n, tagZVBLOB *blob) {
+// Where the bytes of field n of a record lie for a blob or a binary read:
+// in the image (texts) or in work (numbers). 0 or the code (not kept);
+// 4008 after the field checks when the caller gave no output.
+ZVDBRET bytes_of(ZVHANDLE record, int32_t n, bool output, unsigned char *work, const unsigned char **bytes,
+                 int32_t *count) {
     tagZVDBRECORD *r = nullptr;
     ZVDBFIELDSLOT *s = nullptr;
     ZVDBRET rc = _zvdbGetFieldCheck(record, n, &r, &s);
-    if (rc == 0 && !blob) rc = ZVDB_BAD_KIND;
+    if (rc == 0 && !output) rc = ZVDB_BAD_KIND;
     int32_t type = 0;
     if (rc == 0) rc = effective_type(s, &type);
+    if (rc == 0) rc = field_bytes(s, type, work, bytes, count);
+    return rc;
+}
+
+// The field's bytes into a blob: 0 or the code (not kept).
+ZVDBRET blob_of(ZVHANDLE record, int32_t n, tagZVBLOB *blob) {
     unsigned char work[sizeof(tagZVNUMBER)];
     const unsigned char *bytes = nullptr;
     int32_t count = 0;
-    if (rc == 0) rc = field_bytes(s, type, work, &bytes, &count);
-    if (rc) return rc;
+    if (ZVDBRET rc = bytes_of(record, n, blob != nullptr, work, &bytes, &count)) return rc;
     return count > 0 ? zvdbBlobSet(blob, bytes, count) : zvdbBlobClear(blob);
 }
 
@@ -581,11 +589,13 @@ ZV_API ZVDBRET zvdbGetFieldAsBlob(ZVHANDLE record, int32_t n, tagZVBLOB *blob) {
 }
 
 ZV_API ZVDBRET zvdbGetFieldAsBinary(ZVHANDLE record, int32_t n, void *buffer, int32_t size) {
-    tagZVBLOB blob{0, nullptr, 0};
-    ZVDBRET rc = !buffer || size < 1 ? ZVDB_BAD_KIND : blob_of(record, n, &blob);
-    if (rc == 0 && blob.used > size) rc = ZVDB_BUFFER_SMALL;
-    if (rc == 0 && blob.used > 0) std::memcpy(buffer, blob.data, size_t(blob.used));
-    _zvdb_free(blob.data);
+    // The bytes go from the field straight to the caller: no blob between.
+    unsigned char work[sizeof(tagZVNUMBER)];
+    const unsigned char *bytes = nullptr;
+    int32_t count = 0;
+    ZVDBRET rc = !buffer || size < 1 ? ZVDB_BAD_KIND : bytes_of(record, n, true, work, &bytes, &count);
+    if (rc == 0 && count > size) rc = ZVDB_BUFFER_SMALL;
+    if (rc == 0 && count > 0) std::memcpy(buffer, bytes, size_t(count));
     return keep_code(record, rc);
 }
 

@@ -155,7 +155,16 @@ ZVDBRET place_variable(const ZVDBFIELDSLOT &s, unsigned char *image, int64_t siz
 ZVDBRET walk_image(tagZVDBRECORD *r, unsigned char *image, int64_t size, bool setdelim, bool apply,
                    int32_t *length) {
     Place p{};
-    for (int32_t i = 0; i < r->firstvar; i++) {
+    // Fixed-size fields inside the image need no check: each lies at its
+    // offset with its defined length.
+    const bool plain = r->plainend > 0 && r->plainend <= size;
+    for (int32_t i = 0; plain && apply && i < r->firstvar; i++) {
+        ZVDBFIELDSLOT &s = r->slots[i];
+        s.data = s.value = image + s.offset;
+        s.curlength = s.deflength;
+        s.reserved = 0;
+    }
+    for (int32_t i = 0; !plain && i < r->firstvar; i++) {
         ZVDBFIELDSLOT &s = r->slots[i];
         const uint32_t type = fixed_form(s.type);
         if (ZVDBRET rc = place_fixed(s, type, image, size, &p)) return rc;
@@ -296,6 +305,7 @@ void drop_slots(tagZVDBRECORD *r) {
     free_slot_values(r);
     r->slots = static_cast<ZVDBFIELDSLOT *>(_zvdb_free(r->slots));
     r->slotcount = r->firstvar = 0;
+    r->plainend = 0;
     r->delslot = r->nullslot = r->rowidslot = nullptr;
     r->identityslot = nullptr;
     r->identitystamp = kStampRebuild;
@@ -480,6 +490,15 @@ ZVDBRET _zvdbInitRecord(tagZVDBRECORD *r) {
         r->stamp = kStampRebuild;
         return rc;
     }
+    // The first unpack gave the fixed-part slots their fixed forms; when
+    // all of them are fixed-size fields, later unpacks place them directly.
+    int64_t plainend = 0;
+    for (int32_t i = 0; i < r->firstvar && plainend >= 0; i++) {
+        const ZVDBFIELDSLOT &s = r->slots[i];
+        const int64_t end = int64_t(s.offset) + s.deflength;
+        plainend = fixed_size_type(s.type) ? (end > plainend ? end : plainend) : -1;
+    }
+    r->plainend = plainend > 0 && plainend <= INT32_MAX ? int32_t(plainend) : 0;
     return run_record_callback(r, 2);
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -541,6 +542,35 @@ TEST_F(PageCacheTest, CachedReadMakesNoCallAndNoAllocation) {
     EXPECT_EQ(reads() + writes(), calls);
     EXPECT_EQ(zv::platform_alloc_count(), allocs);
     EXPECT_EQ(g()->lists[2].free, pooled);
+}
+
+// A prefetch only looks: a cached page keeps its place in the LRU order, an
+// uncached one is not read, no count moves, and bytes past the page's end
+// or a request of nothing are passed by.
+TEST_F(PageCacheTest, PrefetchLeavesTheCacheAsItIs) {
+    start(4);
+    write_file("d.dat", pattern(8 * kPage));
+    FCB *f = bind_file(1, "d.dat");
+    char buf[8];
+    for (uint32_t p = 0; p < 3; p++) ASSERT_EQ(zvio81(0, f, 0, p * kPage, buf, 8), 0);
+    auto lru = [&] {
+        std::vector<const PAGEBUF *> order;
+        for (PAGELINK *l = g()->datlru.next; l != &g()->datlru; l = l->next) order.push_back(l->owner);
+        return order;
+    };
+    const std::vector<const PAGEBUF *> before = lru();
+    const uint32_t req = g()->pc.requests, hits = g()->pc.hits;
+    const long calls = reads() + writes();
+    zv::pagecache_prefetch(f, 10, 64);                 // the least recent page
+    zv::pagecache_prefetch(f, 2 * kPage - 8, 64);      // the tail of a page
+    zv::pagecache_prefetch(f, 5 * kPage, 64);          // not cached
+    zv::pagecache_prefetch(f, kPage, 0);
+    EXPECT_EQ(lru(), before);
+    EXPECT_EQ(g()->pc.requests, req);
+    EXPECT_EQ(g()->pc.hits, hits);
+    EXPECT_EQ(reads() + writes(), calls);
+    EXPECT_EQ(g()->pc.usedbufs, 3);
+    EXPECT_EQ(check(), 0);
 }
 
 // The lookaside in front of the hash chains is a hint: with every slot

@@ -273,6 +273,45 @@ TEST_F(KeyFormTest, VariableFieldsAreFoundBehindTheFixedPart) {
     EXPECT_EQ(key(2, rec2), (Bytes{'r', 's', '.', '.', '.', '.', '.', '.'}));
 }
 
+// Schema segments find their fields where a walk of the schema puts them
+// (alignment from the record's start, repeated entries counted one by one),
+// also after the data file's schema block was replaced by another layout.
+TEST_F(KeyFormTest, SchemaSegmentsFollowTheSchemaInForce) {
+    make_data(1, 22);
+    // Alignment 4: a 1 (0), INT4 (padded to 4), b 3 (8), c and d, one entry
+    // repeated (11, 12), INT4 (padded to 16), e 2 (20).
+    Bytes aligned = schema_block(4, 0, ' ', {{1, ZV_ARRAY}, {4, ZV_INT4}, {3, ZV_ARRAY}, {1, ZV_ARRAY},
+                                             {4, ZV_INT4}, {2, ZV_ARRAY}});
+    aligned[16 + 6 * 3 + 4] = 1;  // the fourth entry stands for two fields
+    uint32_t fields = 7;
+    memcpy(&aligned[8], &fields, 4);
+    Bytes rec(22);
+    for (size_t i = 0; i < rec.size(); i++) rec[i] = uint8_t(i);
+    struct Case {
+        int field, len;
+        Bytes aligned, packed;  // the key under each schema
+    };
+    // Without alignment: a 0, INT4 1, b 5, c 8, d 9, INT4 10, e 14.
+    const Case cases[] = {
+        {2, 3, {8, 9, 10}, {5, 6, 7}},
+        {3, 1, {11}, {8}},
+        {4, 1, {12}, {9}},
+        {6, 2, {20, 21}, {14, 15}},
+    };
+    Bytes packed = aligned;
+    packed[1] = 1;
+    for (const Bytes *schema : {&aligned, &packed}) {
+        set_schema(1, *schema);
+        for (const Case &c : cases) {
+            make_index(2, 1, c.len);
+            seg(2, 0, c.field, c.len, 12);
+            zvlfsegget(2, 1);
+            EXPECT_EQ(key(2, rec), schema == &aligned ? c.aligned : c.packed) << "field " << c.field;
+            ASSERT_EQ(CLSFIL(2, 0), 0);
+        }
+    }
+}
+
 TEST_F(KeyFormTest, AbsentSegmentsFollowTheAssemblyMode) {
     make_data(1, 20);
     make_index(2, 1, 8);

@@ -65,4 +65,28 @@ TEST_F(RecHotPathTest, CachedReadsMakeNoCallAndAddsTakeNoMemory) {
     EXPECT_EQ(check(d), "");
 }
 
+// A walk in key order, forward and back, reads each record through one page
+// request: what it looks at ahead of the reads is neither counted nor read,
+// and the records come in key order.
+TEST_F(RecHotPathTest, AWalkMakesOneRequestPerRecord) {
+    restart(128, 128);
+    CustDef def;
+    int d = make(def);
+    for (uint32_t n = 1; n <= 600; n++) add(d, cust(n * 7 % 601, n % 3 ? "Bern" : "Oslo"));
+    Cust r;
+    ASSERT_EQ(FRSREC(d + 1, &r), 0);
+    while (NXTREC(d + 1, &r) == 0) {
+    }
+    zv::fault_reset();
+    const uint32_t req = zvWNGV->pc.requests, hits = zvWNGV->pc.hits;
+    uint32_t expect = 1, reads = 0;
+    for (int rc = FRSREC(d + 1, &r); rc == 0; rc = NXTREC(d + 1, &r), reads++) ASSERT_EQ(r.number, expect++);
+    EXPECT_EQ(expect, 601u);
+    for (int rc = LSTREC(d + 1, &r); rc == 0; rc = PRVREC(d + 1, &r), reads++) ASSERT_EQ(r.number, --expect);
+    EXPECT_EQ(expect, 1u);
+    EXPECT_EQ(zvWNGV->pc.requests - req, reads);
+    EXPECT_EQ(zvWNGV->pc.hits - hits, reads);
+    EXPECT_EQ(all_io_calls(), 0);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/core/pools.h"
 #include "recapi/records/nav.h"
 #include "tests/recapi/records/navfix.h"
 
@@ -243,6 +244,41 @@ TEST_F(FindTest, AFailingCurrentKeyIsNoMatch) {
     const int keyno = zvdbGetIdxnoByNumber(table_, kByCity);
     EXPECT_EQ(zv::current_key_matches(keyno, static_cast<unsigned char *>(zvdbGetKeyval(r)), 12), 0);
     EXPECT_EQ(zv::current_key_matches(keyno, key, 12), ZV_INOT_ERR);
+}
+
+// Once the cache holds the table, a find and a walk with the typed reads
+// of every field take no memory: the record, its key area and the engine's
+// buffers serve each call.
+TEST_F(FindTest, CachedReadsAndTheirFieldReadsAllocateNothing) {
+    tagZVDBRECORD *r = record();
+    char city[16] = {}, binary[16] = {};
+    ZVMONEY amount = 0;
+    auto read_fields = [&](int32_t id) {
+        EXPECT_EQ(id_of(r), id);
+        ASSERT_EQ(zvdbGetFieldAsString(r, kCity, city, sizeof city), 0);
+        EXPECT_EQ(city, city_for(id));
+        ASSERT_EQ(zvdbGetFieldAsMoney(r, kAmount, &amount), 0);
+        EXPECT_EQ(amount, id * 100);
+        std::memset(binary, 0, sizeof binary);
+        ASSERT_EQ(zvdbGetFieldAsBinary(r, kCity, binary, sizeof binary), 0);
+        EXPECT_EQ(std::string(binary), city_for(id));
+    };
+    // The first find makes the record's key area.
+    ASSERT_EQ(zvdbSetFieldAsSigned(r, kId, 1), 0);
+    ASSERT_EQ(zvdbFindRecord(r, 0), 0);
+    const uint64_t allocs = zv::platform_alloc_count();
+    for (int32_t id = 2; id < 200; id += 3) {
+        ASSERT_EQ(zvdbSetFieldAsSigned(r, kId, id), 0);
+        ASSERT_EQ(zvdbFindRecord(r, 0), 0) << id;
+        read_fields(id);
+    }
+    ASSERT_EQ(zvdbSetDefaultIndex(r, kByCity), 0);
+    ASSERT_EQ(zvdbFirstRecord(r), 0);
+    for (int i = 0; i < 50; i++) {
+        read_fields(id_of(r));
+        ASSERT_EQ(zvdbNextRecord(r), 0);
+    }
+    EXPECT_EQ(zv::platform_alloc_count(), allocs);
 }
 
 }  // namespace

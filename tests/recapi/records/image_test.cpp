@@ -277,6 +277,39 @@ TEST_F(ImageTest, FailedAllocationDuringPackKeepsImageAndValues) {
                                9, 0, 0, 0}));
 }
 
+// Every field of a fixed-length table is placed again at each unpack: in
+// the image the record holds now, at its full length, and never when the
+// image does not reach its end.
+TEST_F(ImageTest, FixedFieldsArePlacedInTheImageOfTheMoment) {
+    make_table({{"n", ZV_INT4, 0}, {"s", ZV_FSTRING, 6}, {"b", ZV_BIGINT, 0}}, 0x200 | 0x400 | 64 | 32);
+    tagZVDBRECORD *r = record();
+    ASSERT_EQ(zvdbSetFieldAsString(r, 1, "ab"), 0);
+    ASSERT_EQ(_zvdbUpdateRecord(r, 0), 0);
+    EXPECT_EQ(zvdbGetFieldDataLength(r, 1), 6);
+    // n 4, s "abcdef", padding to 16, b 7.
+    std::vector<unsigned char> lent = bytes({4, 0, 0, 0, 'a', 'b', 'c', 'd', 'e', 'f', 0, 0, 0, 0, 0, 0,
+                                             7, 0, 0, 0, 0, 0, 0, 0, 0xEE});
+    ASSERT_EQ(zvdbSetRecordBuffer(r, lent.data(), int32_t(lent.size()), ZVDB_BUFFER_CALLER), 0);
+    EXPECT_EQ(zvdbGetFieldAddress(r, 0), lent.data());
+    EXPECT_EQ(zvdbGetFieldAddress(r, 2), lent.data() + 16);
+    char text[8] = {};
+    ZVBIGINT b = 0;
+    ASSERT_EQ(zvdbGetFieldAsString(r, 1, text, sizeof text), 0);
+    EXPECT_STREQ(text, "abcdef");
+    ASSERT_EQ(zvdbGetFieldAsBigint(r, 2, &b), 0);
+    EXPECT_EQ(b, 7);
+    // An image that ends inside the last field places nothing.
+    std::vector<unsigned char> shorter(lent.begin(), lent.begin() + 20);
+    ASSERT_EQ(zvdbSetRecordBuffer(r, shorter.data(), int32_t(shorter.size()), ZVDB_BUFFER_CALLER | ZVDB_BUFFER_RAW),
+              0);
+    EXPECT_EQ(_zvdbUpdateRecord(r, 0), ZVDB_BAD_VARDATA);
+    EXPECT_EQ(zvdbGetFieldAddress(r, 0), nullptr);
+    EXPECT_EQ(zvdbGetFieldAddress(r, 2), nullptr);
+    ASSERT_EQ(zvdbSetRecordBuffer(r, lent.data(), int32_t(lent.size()), ZVDB_BUFFER_CALLER | ZVDB_BUFFER_RAW), 0);
+    ASSERT_EQ(_zvdbUpdateRecord(r, 0), 0);
+    EXPECT_EQ(zvdbGetFieldAddress(r, 2), lent.data() + 16);
+}
+
 TEST_F(ImageTest, HotPathAllocatesNothing) {
     make_table({{"n", ZV_INT4, 0}, {"m", ZV_MONEY, 0}, {"s", ZV_FSTRING, 40}, {"v", ZV_STRING, 200}}, 64);
     tagZVDBRECORD *r = record();
