@@ -7,6 +7,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/lockent.h"
+#include "engine/core/nodebuf.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
@@ -14,7 +15,6 @@
 #include "engine/crypto/crypto_services.h"
 #include "engine/crypto/pagehook.h"
 #include "engine/files/fcb.h"
-#include "engine/index/nodebuf.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"
 
