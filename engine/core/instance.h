@@ -3,8 +3,12 @@
 // All engine state lives in one INSTGV per registered instance. The
 // registered instances form a ring; zvWNGV designates the current one (or
 // is null when none is registered), and every engine routine works on it.
-// Fields follow the order of the instance block's definition; the fields
-// that later modules own are grouped at the end in their own sub-structs.
+// Fields follow the order of the instance block's definition. The state of
+// the layers above core (index, key navigation, expressions, ISAM,
+// maintenance, encryption) sits in rooms of fixed size: core knows only
+// their sizes; each layer's state header defines its struct and the
+// accessor that takes the room as it (camo_state(g) ...), at g plus a
+// constant offset as any other field.
 //
 // Invariants:
 //  1. zvWNGV is null exactly when no instance is registered.
@@ -14,11 +18,12 @@
 
 #include <cstdint>
 #include <cstddef>
+#include <new>
+#include <type_traits>
 
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/redirect.h"
-#include "engine/crypto/camostate.h"
 #include "engine/expr/exprstate.h"
 #include "engine/index/idxstate.h"
 #include "engine/index/navstate.h"
@@ -64,6 +69,29 @@ struct PoolArena {
     size_t expsize;
     int32_t expmapped;
 };
+
+// Bytes of the rooms of the upper layers' states in the instance block. A
+// state that outgrows its room stops the build (see fits_state_room); raise
+// the number here then.
+constexpr size_t kCamoStateBytes = 64;
+// Alignment of every room: that of any plain type.
+constexpr size_t kStateAlign = alignof(std::max_align_t);
+
+// True when a layer's state T can live in a room of `bytes` bytes: it fits,
+// the room's alignment serves it, and it needs no constructor or
+// destructor, for the instance block is zeroed memory from calloc, freed
+// with free, and its states are copied as values.
+template <class T>
+constexpr bool fits_state_room(size_t bytes) {
+    return sizeof(T) <= bytes && alignof(T) <= kStateAlign && std::is_trivially_copyable_v<T> &&
+           std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>;
+}
+
+// The state of type T that a room of the instance block holds.
+template <class T, size_t N>
+inline T &state_in(unsigned char (&room)[N]) {
+    return *std::launder(reinterpret_cast<T *>(room));
+}
 
 // Circular doubly-linked list head used for LRU lists and hash chains.
 struct ListLink {
@@ -240,7 +268,7 @@ struct INSTGV {
     zv::MaintState maint;
 
     // ---- Encryption: pending cipher of creates, page-size and replay marks ---
-    zv::CamoState camo;
+    alignas(zv::kStateAlign) unsigned char camo_[zv::kCamoStateBytes];  // camo_state(g)
 };
 
 // The current instance; null when none is registered.
