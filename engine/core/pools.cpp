@@ -35,7 +35,7 @@
 #include "engine/core/nodebuf.h"
 #include "engine/core/platform.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/core/pagecache.h"
 
 namespace zv {

@@ -45,12 +45,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "engine/core/fcb.h"
 #include "engine/core/lockent.h"
 #include "engine/core/nodebuf.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/pools.h"
 #include "engine/crypto/crypto_services.h"
-#include "engine/files/fcb.h"
 #include "engine/isam/isam_services.h"
 
 namespace zv {

@@ -28,7 +28,7 @@
 #include "engine/expr/expr_services.h"
 #include "engine/expr/fields.h"
 #include "engine/expr/lexer.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/isam/isam_files.h"
 
 namespace zv {

@@ -27,7 +27,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/expr/expr_services.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/ksegdef.h"
 #include "engine/index/node.h"
 #include "engine/isam/cidx.h"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/fcb.h"
 #include "engine/core/instance.h"
 #include "engine/core/lockent.h"
 #include "engine/core/nodebuf.h"
@@ -14,7 +15,6 @@
 #include "engine/core/startup.h"
 #include "engine/crypto/crypto_services.h"
 #include "engine/crypto/pagehook.h"
-#include "engine/files/fcb.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"
 
