@@ -24,7 +24,6 @@
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/redirect.h"
-#include "engine/expr/exprstate.h"
 #include "engine/index/idxstate.h"
 #include "engine/index/navstate.h"
 #include "engine/isam/isamstate.h"
@@ -73,6 +72,7 @@ struct PoolArena {
 // Bytes of the rooms of the upper layers' states in the instance block. A
 // state that outgrows its room stops the build (see fits_state_room); raise
 // the number here then.
+constexpr size_t kExprStateBytes = 32;
 constexpr size_t kCamoStateBytes = 64;
 // Alignment of every room: that of any plain type.
 constexpr size_t kStateAlign = alignof(std::max_align_t);
@@ -228,6 +228,8 @@ struct INSTGV {
     uint32_t lastserh, lastserl;  // serial number of the record last allocated
     uint32_t opword;              // operation word: 0x01 add, 0x02 update, 0x04 delete, 0x08 image check
     void *evalwork;               // 49152-byte evaluation stack area (zvgetmem), kept until the stop
+    int32_t evaltop;              // entries in use on that stack (0 between evaluations, at most 1024)
+    int32_t evaldepth;            // nodes being run, from the root down
     int32_t exprerr;              // last expression error: the parser's or the evaluator's code
     uint32_t lockhashsize;        // lock-hash table size (zvuhash)
 
@@ -258,8 +260,8 @@ struct INSTGV {
     void *seglist;                // segment list entries (segments.cpp), platform memory
     int32_t nseglist, capseglist;
 
-    // ---- Expression evaluation: stack top, user-defined functions (engine/expr)
-    zv::ExprState expr;
+    // ---- Expression evaluation: user-defined functions, filter callback ----
+    alignas(zv::kStateAlign) unsigned char expr_[zv::kExprStateBytes];  // expr_state(g)
 
     // ---- ISAM layer: key map beyond isamtab (engine/isam) -------------------
     zv::IsamState isam;

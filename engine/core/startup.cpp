@@ -51,6 +51,7 @@
 #include "engine/core/pagecache.h"
 #include "engine/core/pools.h"
 #include "engine/crypto/crypto_services.h"
+#include "engine/expr/expr_services.h"
 #include "engine/isam/isam_services.h"
 
 namespace zv {
@@ -290,10 +291,9 @@ int zvfree() {
     zvputmemn(&g->evalwork);
     // The user-defined functions' descriptors are pool blocks: they go with
     // the pools below.
-    g->expr.top = 0;
-    g->expr.depth = 0;
-    g->expr.udfhead = nullptr;
-    g->expr.udfnames = 0;
+    g->evaltop = 0;
+    g->evaldepth = 0;
+    expr_instance_freed(g);
     release(g->ptrlist);
     mbfren(&g->ksglist);   // segment definitions: their files are closed
     g->nksg = g->capksg = 0;
