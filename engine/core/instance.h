@@ -27,7 +27,6 @@
 #include "engine/index/idxstate.h"
 #include "engine/index/navstate.h"
 #include "engine/isam/isamstate.h"
-#include "engine/maint/maintstate.h"
 
 struct FCB;
 struct LOCKENT;
@@ -73,6 +72,7 @@ struct PoolArena {
 // state that outgrows its room stops the build (see fits_state_room); raise
 // the number here then.
 constexpr size_t kExprStateBytes = 32;
+constexpr size_t kMaintStateBytes = 576;
 constexpr size_t kCamoStateBytes = 64;
 // Alignment of every room: that of any plain type.
 constexpr size_t kStateAlign = alignof(std::max_align_t);
@@ -267,7 +267,7 @@ struct INSTGV {
     zv::IsamState isam;
 
     // ---- Maintenance: verification routines and counters, sort settings ----
-    zv::MaintState maint;
+    alignas(zv::kStateAlign) unsigned char maint_[zv::kMaintStateBytes];  // maint_state(g)
 
     // ---- Encryption: pending cipher of creates, page-size and replay marks ---
     alignas(zv::kStateAlign) unsigned char camo_[zv::kCamoStateBytes];  // camo_state(g)

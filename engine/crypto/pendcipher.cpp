@@ -1,4 +1,4 @@
-// The instance's pending cipher (INSTGV::camo): the cipher class and key
+// The instance's pending cipher (camo_state of the instance): the cipher class and key
 // length that the following creates of data and index files take, set by
 // zvSETENCRYPT, saved and put back around a create that copies the cipher
 // of an open file (setencatr, rstencatr), and released with the instance.

@@ -36,6 +36,7 @@
 #include "engine/files/header.h"
 #include "engine/index/node.h"
 #include "engine/isam/isam_files.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/verify.h"
 #include "zarvo/zarvo.h"
 
@@ -82,13 +83,13 @@ void Check::report(int code, const char *fmt, ...) {
         va_end(ap);
     }
     int r = zvVERIFYerror(opts, &err, "%s", whole.empty() ? text : whole.c_str());
-    if (!g->maint.vfyerror) fputc('\n', getZarvoSTDOUT());
+    if (!maint_state(g).vfyerror) fputc('\n', getZarvoSTDOUT());
     if (r != 0) endscan = true;
     if (r == 910) stop = true;
 }
 
 void Check::progress(int event, int pct) {
-    VERIFYPROGFN fn = zvWNGV->maint.vfyprogress;
+    VERIFYPROGFN fn = maint_state(zvWNGV).vfyprogress;
     if (fn && fn(event, pct) != 0) stop = true;
 }
 
@@ -102,7 +103,7 @@ void say(const char *fmt, ...) {
     vsnprintf(text, sizeof text, fmt, ap);
     va_end(ap);
     zvVERIFYprintf("%s", text);
-    if (!zvWNGV->maint.vfyout) fputc('\n', getZarvoSTDOUT());
+    if (!maint_state(zvWNGV).vfyout) fputc('\n', getZarvoSTDOUT());
 }
 
 int pct_of(uint64_t done, uint64_t whole) {
@@ -533,7 +534,7 @@ using namespace zv;
 extern "C" ZV_API int zvVerifyFile(VERIFYFILEOPT *opts) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    MaintState &m = g->maint;
+    MaintState &m = maint_state(g);
     if (!opts) {
         m.vfyout = nullptr;
         m.vfyprogress = nullptr;
