@@ -24,6 +24,10 @@
 // walk works on offsets and compares them with the bytes left, so a
 // damaged length never points outside the image; a field that does not
 // end inside the image, and every field after it, is not present.
+//
+// The padding rule of the fixed part (zvadjadr, exported) lives here too:
+// the file layer, the ISAM layer and the record-level API lay out record
+// schemas by the same rule.
 #include "engine/expr/fields.h"
 
 #include <cstring>
@@ -31,7 +35,6 @@
 
 #include "engine/core/bytes.h"
 #include "engine/expr/eval.h"
-#include "engine/isam/ifil.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -365,3 +368,20 @@ int runFIELD(PTNODE *node, PTRECINFO *ri) {
 }
 
 }  // namespace zv
+
+ZV_API int32_t zvadjadr(int align, int type, int32_t offset) {
+    uint32_t m;
+    if (type >= 0 && type <= 256) {
+        int k = type & 7;
+        if (k == 0 || k == 2) return 0;
+        m = k == 4 ? (uint32_t(align - 1) & 7u) : (uint32_t(align - 1) & uint32_t(k));
+    } else if (type >= 257 && type <= 259) {
+        static constexpr uint32_t kUnit[3] = {8, 4, 1};
+        m = uint32_t(align - 1) & (kUnit[type - 257] - 1);
+    } else {
+        return 0;
+    }
+    if (m == 0) return 0;
+    uint32_t c = uint32_t(offset) & 15u;
+    return int32_t(((m + c) & ~m) - c);
+}

@@ -804,6 +804,26 @@ using namespace zv;
 
 extern "C" {
 
+int testparse(int filno, const char *text, void **tree, int *kind) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 0;
+    FCB *f = tstifnm(filno);
+    if (!f) return 0;
+    void *names = zvgetnames(filno);
+    if (!names && g->uerr_cod) return 0;
+    int k = 0;
+    void *t = cndxparse(f->schmap, names, text, text ? int32_t(strlen(text) + 1) : 0, &k);
+    zvputmem(names);
+    if (kind) *kind = k;
+    if (!t) {
+        if (!g->uerr_cod) set_uerr(597);
+        return 0;
+    }
+    if (tree) *tree = t;
+    else zvfreecidx(t, k);
+    return 1;
+}
+
 ZV_API int UPDCIDX(int idxno, const char *text) {
     if (!zvWNGV) return 47;
     isam_begin();

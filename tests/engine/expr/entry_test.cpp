@@ -8,6 +8,7 @@
 #include "engine/core/pools.h"
 #include "engine/expr/expr_services.h"
 #include "engine/files/fcb.h"
+#include "engine/isam/cidx.h"
 #include "engine/isam/isam_files.h"
 #include "tests/engine/expr/exprfix.h"
 #include "zarvo/zarvo.h"
