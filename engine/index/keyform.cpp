@@ -29,10 +29,10 @@
 #include "engine/expr/expr_services.h"
 #include "engine/expr/schemamap.h"
 #include "engine/files/fcb.h"
+#include "engine/index/keycond.h"
+#include "engine/index/keymap.h"
 #include "engine/index/ksegdef.h"
 #include "engine/index/node.h"
-#include "engine/isam/cidx.h"
-#include "engine/isam/isammap.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {

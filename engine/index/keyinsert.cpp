@@ -34,6 +34,7 @@
 #include "engine/files/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/keydelete.h"
+#include "engine/index/keymap.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
 #include "engine/index/nodealloc.h"
@@ -41,7 +42,6 @@
 #include "engine/index/nodeupdate.h"
 #include "engine/index/partition_upcalls.h"
 #include "engine/index/walkguard.h"
-#include "engine/isam/isammap.h"
 
 using namespace zv;
 

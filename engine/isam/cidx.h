@@ -1,8 +1,8 @@
 // Conditional indexes (cidx.cpp): the "QV!CIDX" resource of a data file
 // with the condition texts of its indexes, the per-file table of compiled
-// conditions built from it, sharing and releasing filters and tables, the
-// evaluation of a condition for a record, and the in-memory condition of
-// an index file marked with header flag 0x20.
+// conditions built from it, sharing and releasing filters and tables, and
+// the in-memory condition of an index file marked with header flag 0x20.
+// (Key formation evaluates a condition for a record: engine/index/keycond.h.)
 #pragma once
 
 #include <cstdint>
@@ -65,14 +65,6 @@ int reload_conditions(int datno);
 // body of n bytes into *out: the size, or 0 (with *out null) when memory
 // runs out, `old` being freed then.
 int32_t rndsiz(int32_t n, unsigned char **out, void *old);
-// Evaluates the condition of relative index condno of a data file's table
-// on a record: 1 the record belongs in the index, 0 it does not; -598
-// (user error 598) for a null table or record, no entry for condno, or an
-// evaluation error (the expression error stays in INSTGV::exprerr); -435
-// when the evaluation area cannot be allocated. condno -105: `table` is
-// itself one compiled expression.
-int zvevalcidx(void *table, int datno, int condno, const void *record, const unsigned char *schema,
-               int32_t fixlen, int32_t reclen);
 
 }  // namespace zv
 

@@ -2,8 +2,8 @@
 //
 // Start-up under the ISAM layer (INTISAMX) and the stop road of an instance
 // call these routines; this header is the one place where the core calls up
-// into the ISAM layer. The ISAM tables (the key map, isammap.h) are made
-// with the engine and grow with its file-number table.
+// into the ISAM layer. The ISAM tables (the key map, engine/index/keymap.h)
+// are made with the engine and grow with its file-number table.
 #pragma once
 
 #include <cstdint>
@@ -18,10 +18,6 @@ namespace zv {
 // started, 11 a file count outside 0..32767, 83 when the tables cannot be
 // allocated, else INTREEX's code.
 int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t userprof);
-// Grows the ISAM tables to n file entries, keeping their contents: nonzero
-// on success (also when they are that large already), 0 when memory runs
-// out or there are no tables (the old tables stay untouched).
-int redoisam(int32_t n);
 // Frees the ISAM tables of the current instance with the names they hold
 // (none: no effect).
 void zvfisam(int32_t nfiles);

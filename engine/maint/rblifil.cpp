@@ -437,7 +437,7 @@ int rbl_set_entry(IFILPARM *params) {
     g->isamfil_num = 0;
     int rc = 0;
     if (!params || !params->ifil || !params->ifil->pfilnam) rc = 540;
-    else if (!g->started || !g->fcbtab || !g->isamtab) rc = 47;
+    else if (!g->started || !g->fcbtab || !g->idx.isamtab) rc = 47;
     if (!rc) return 0;
     set_uerr(rc);
     return ierr(rc, 0);

@@ -12,6 +12,7 @@
 #include "engine/core/pools.h"
 #include "engine/expr/eval.h"
 #include "engine/expr/expr_services.h"
+#include "engine/index/keycond.h"
 #include "engine/isam/cidx.h"
 #include "engine/isam/isam_files.h"
 #include "tests/engine/expr/evalfix.h"
