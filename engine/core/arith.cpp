@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 
 extern "C" {
 

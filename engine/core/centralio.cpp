@@ -22,7 +22,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 
 namespace zv {
 

@@ -37,7 +37,7 @@
 #include "engine/core/platform.h"
 #include "engine/core/statuslog.h"
 #include "engine/core/upcalls.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 
 namespace zv {
 

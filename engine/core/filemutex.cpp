@@ -14,7 +14,7 @@
 #include "engine/core/fileops.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 
 using namespace zv;
 

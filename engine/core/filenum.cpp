@@ -21,7 +21,7 @@
 #include "engine/isam/isam_services.h"
 #include "engine/core/platform.h"
 #include "engine/core/upcalls.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 
 namespace zv {
 

@@ -12,7 +12,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/upcalls.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_files.h"
 

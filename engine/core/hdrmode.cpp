@@ -17,7 +17,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/upcalls.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/isam/isam_files.h"
 
 namespace {

@@ -185,7 +185,7 @@ struct INSTGV {
     FCB *ringfront, *ringback;    // open-file ring: front = most recently used
     int32_t highfil;              // highest file number whose block was taken
     int32_t nfiles, nphysfiles, nallfiles;  // open files; holding a descriptor; with members
-    uint32_t fileopt[3];          // option words read by open, close and create (files/fcb.h)
+    uint32_t fileopt[3];          // option words read by open, close and create (core/fcb.h)
     uint16_t xtdopenmode;         // extended open mode (SetXtdFileOpenMode)
     uint8_t quietmode;            // resource errors do not stop an open
     uint8_t quietopen;            // a failed open reports 12

@@ -20,7 +20,7 @@
 #include "engine/core/filerules.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 
 namespace zv {
 

@@ -34,7 +34,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/core/pagecache.h"
 #include "engine/index/nodebuf.h"
 

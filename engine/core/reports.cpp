@@ -21,7 +21,7 @@
 #include "engine/core/pools.h"
 #include "engine/core/upcalls.h"
 #include "engine/core/version.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/isam/isam_files.h"
 
 namespace {

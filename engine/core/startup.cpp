@@ -49,7 +49,7 @@
 #include "engine/core/pagecache.h"
 #include "engine/core/pools.h"
 #include "engine/crypto/crypto_services.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/nodebuf.h"
 #include "engine/isam/isam_services.h"
 

@@ -18,7 +18,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/lockent.h"
 #include "engine/core/pools.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/isam/isam_services.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "engine/crypto/crypto_services.h"
 #include "engine/crypto/masterkey.h"
 #include "engine/crypto/wipe.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "zarvo/qvs.h"
 #include "zarvo/zarvo.h"
 

@@ -24,7 +24,7 @@
 #include "engine/core/upcalls.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/fileenc.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/header.h"

@@ -19,7 +19,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/files/close.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/header.h"
 #include "engine/files/segments.h"
 #include "engine/files/superfile.h"

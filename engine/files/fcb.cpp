@@ -1,19 +1,17 @@
-// File control blocks: the file-number table of the instance, the checks
-// that turn a file number into a usable block, the open-file ring, and the
-// small per-file services on top of them (names, update permission, the
-// large-offset test).
+// The open-file services over the file control blocks: the open-file ring,
+// the lookup of an open file by name, the update permission, the writer's
+// lock, and the small per-file queries on top of them (names, the
+// large-offset test). The blocks and the file-number table themselves are
+// the engine core's (engine/core/fcb.h, fcbtab.cpp).
 //
 // Invariants:
-//  1. A block is allocated once per file number and kept for the life of
-//     the engine; a block taken for a new file is cleared but for its file
-//     number (fcb_reset), so nothing of an earlier file survives in it.
-//  2. The ring holds host blocks only, each at most once, and only while
+//  1. The ring holds host blocks only, each at most once, and only while
 //     they hold a platform descriptor and were not opened permanent (0x02).
 //     Memory files and members never enter it, nor a block that took the
 //     writer's lock through a shared open: a virtual close would give that
 //     lock up, and another process could change the file under the
 //     block's header and caches before the reopen took it back.
-//  3. A file changes only through a descriptor that holds it exclusively
+//  2. A file changes only through a descriptor that holds it exclusively
 //     (take_writer_lock before the first change): an exclusive open holds
 //     it from the open (or the create) on, a shared one from its first
 //     change, and either keeps it until the close. While any other open of
@@ -23,51 +21,27 @@
 //     The lock sits on the descriptor, so the blocks of one instance that
 //     share one (a host, its directory and its members; an index and its
 //     additional members) are one holder.
-//  4. A block closed virtually holds no lock until its reopen, so another
+//  3. A block closed virtually holds no lock until its reopen, so another
 //     open may change the file meanwhile. Every such change moves the
 //     update counter of the file's header (the update mark writes the whole
 //     header), so the reopen compares the counter on disk with the block's
 //     own; when they differ the block is outdated: its header and caches
 //     are not the file's, and it changes nothing more (12, system code 0)
 //     until it is closed, while its reads go on.
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
-#include "engine/core/filenum.h"
 #include "engine/core/fileops.h"
 #include "engine/core/instance.h"
-#include "engine/core/pools.h"
 #include "engine/core/highword.h"
 #include "engine/core/statuslog.h"
 #include "engine/index/index_services.h"
 
 namespace zv {
-
-void fcb_reset(FCB *f) {
-    uint16_t n = f->filno;
-    memset(static_cast<void *>(f), 0, sizeof *f);
-    f->filno = n;
-    f->state = 'n';
-    f->fd = -1;
-    f->hostfcb = f;
-}
-
-bool filno_in_table(int filno) {
-    const INSTGV *g = zvWNGV;
-    return g && g->fcbtab && filno >= 0 && filno <= int(g->filecount);
-}
-
-int grow_table_for(int last) {
-    INSTGV *g = zvWNGV;
-    if (!g || !g->fcbtab || last < 0) return 22;
-    if (last <= int(g->filecount)) return 0;
-    if (!redofils(last) || last > int(g->filecount)) return 22;
-    return 0;
-}
 
 namespace {
 
@@ -95,66 +69,6 @@ void ring_push_front(INSTGV *g, FCB *h) {
 }  // namespace zv
 
 using namespace zv;
-
-FCB *zvgetfcb(int filno) {
-    INSTGV *g = zvWNGV;
-    if (!filno_in_table(filno)) {
-        set_uerr(22);
-        return nullptr;
-    }
-    FCB *&slot = g->fcbtab[filno];
-    if (!slot) {
-        FCB *f = static_cast<FCB *>(zvgetlst(kListFcb));
-        if (!f) {
-            set_uerr(603);
-            return nullptr;
-        }
-        f->filno = uint16_t(filno);
-        fcb_reset(f);
-        slot = f;
-    }
-    if (filno > g->highfil) g->highfil = filno;
-    return slot;
-}
-
-FCB *tstfnm(int filno) {
-    INSTGV *g = zvWNGV;
-    if (!g) return nullptr;
-    set_uerr(0);
-    if (!g->fcbtab) {
-        set_uerr(47);
-        return nullptr;
-    }
-    if (!filno_in_table(filno)) {
-        set_uerr(22);
-        return nullptr;
-    }
-    FCB *f = g->fcbtab[filno];
-    if (!f) {
-        set_uerr(26);
-        return nullptr;
-    }
-    switch (f->state) {
-    case 'y':
-    case 'v':
-    case 'w':
-        return f;
-    case 'n':
-    case 's':  // an engine system file is no open file of the caller
-        set_uerr(26);
-        return nullptr;
-    case 'm':
-        set_uerr(46);
-        return nullptr;
-    case 'd':
-        set_uerr(643);
-        return nullptr;
-    default:
-        terr(222);
-    }
-}
-
-extern "C" ZV_API FCB *tstifnm(int filno) { return tstfnm(filno); }
 
 namespace {
 

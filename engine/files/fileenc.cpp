@@ -62,7 +62,7 @@
 #include "engine/crypto/qvsctx.h"
 #include "engine/crypto/rng.h"
 #include "engine/crypto/wipe.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/resource.h"
 

@@ -22,7 +22,7 @@
 #include "engine/core/instance.h"
 #include "engine/expr/eval.h"
 #include "engine/expr/expr_services.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
 #include "engine/isam/isam_files.h"
 

@@ -31,8 +31,9 @@
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/fixrec.h"
-#include "engine/files/header_codec.h"
+#include "engine/core/header_codec.h"
 #include "engine/files/superfile.h"
+#include "engine/files/fcbops.h"
 
 namespace zv {
 

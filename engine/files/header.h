@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 
 // Reads the header at the block's header position into the block. Mode 1
 // also binds the blocks of an index's additional members (they must be

@@ -35,7 +35,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/core/upcalls.h"
 #include "engine/expr/schemamap.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/header.h"
 #include "engine/index/defblock.h"
 #include "engine/isam/isam_files.h"

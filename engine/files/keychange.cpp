@@ -32,7 +32,7 @@
 #include "engine/crypto/masterkey.h"
 #include "engine/crypto/recovlog.h"
 #include "engine/crypto/wipe.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/fileenc.h"
 #include "engine/files/keychange.h"
 #include "engine/files/resource.h"

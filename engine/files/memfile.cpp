@@ -26,7 +26,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/instance.h"
 #include "engine/core/upcalls.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 
 namespace {
 

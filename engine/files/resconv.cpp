@@ -19,7 +19,7 @@
 #include <cstring>
 
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/resource.h"
 #include "engine/isam/ifil.h"
 

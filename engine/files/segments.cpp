@@ -53,7 +53,7 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "zarvo/zarvo.h"
 

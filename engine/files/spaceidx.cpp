@@ -13,7 +13,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/keydelete.h"
 #include "engine/index/keyinsert.h"
 #include "engine/index/keysearch.h"

@@ -30,7 +30,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/growth.h"
 #include "engine/files/header.h"

@@ -18,7 +18,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/core/upcalls.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/header.h"
 
 int vtclosex(int quiet) {

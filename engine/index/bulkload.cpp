@@ -33,7 +33,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"

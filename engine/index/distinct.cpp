@@ -24,7 +24,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/isam_upcalls.h"
 #include "engine/index/keyform_needs.h"

@@ -13,7 +13,7 @@
 #include "engine/core/fileio.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/node.h"
 #include "zarvo/zarvo.h"
 

@@ -23,12 +23,12 @@
 
 #include <cstring>
 
+#include "engine/core/fcb.h"
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/expr/expr_services.h"
 #include "engine/expr/schemamap.h"
-#include "engine/files/fcb.h"
 #include "engine/index/keycond.h"
 #include "engine/index/keymap.h"
 #include "engine/index/ksegdef.h"

@@ -22,7 +22,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/curkey.h"
 #include "engine/index/index_services.h"
 #include "engine/index/isam_upcalls.h"

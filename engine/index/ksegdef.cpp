@@ -23,7 +23,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/index_services.h"
 #include "engine/index/keymap.h"
 #include "zarvo/zarvo.h"

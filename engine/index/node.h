@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "engine/core/bytes.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/nodebuf.h"
 
 // Bits of the instance's index option word (INSTGV::idx.options).

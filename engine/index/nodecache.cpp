@@ -34,7 +34,7 @@
 #include "engine/core/startup.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/memfile.h"
 #include "engine/files/header.h"
 #include "engine/index/index_services.h"

@@ -22,7 +22,7 @@
 #include "engine/core/fileio.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/distinct.h"
 #include "engine/index/keydelete.h"

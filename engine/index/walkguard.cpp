@@ -2,7 +2,7 @@
 #include "engine/index/walkguard.h"
 
 #include "engine/core/arith.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/node.h"
 
 namespace zv {

@@ -10,7 +10,7 @@
 // the system queue and notification services, which this build does not
 // have: such a call ends with 454 before any read.
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/isam/isam_files.h"

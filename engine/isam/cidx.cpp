@@ -48,7 +48,7 @@
 #include "engine/expr/expr_services.h"
 #include "engine/expr/filtercb.h"
 #include "engine/expr/ptree.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"

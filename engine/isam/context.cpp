@@ -33,8 +33,8 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
-#include "engine/files/fcb.h"
-#include "engine/files/filehdr.h"
+#include "engine/core/fcb.h"
+#include "engine/core/filehdr.h"
 #include "engine/files/fixrec.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/index/nodebuf.h"

@@ -22,7 +22,7 @@
 
 #include "engine/core/bytes.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/identity_services.h"
 #include "engine/index/segmode.h"
 #include "engine/isam/ifil.h"

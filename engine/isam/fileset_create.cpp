@@ -12,7 +12,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/files/close.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/xcreblk.h"
 #include "engine/files/delete_rename.h"

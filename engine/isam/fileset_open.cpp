@@ -12,7 +12,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/files/close.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/xcreblk.h"
 #include "engine/index/distinct.h"
 #include "engine/index/ksegdef.h"

@@ -40,7 +40,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/startup.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/identity_services.h"
 #include "engine/isam/isam_files.h"

@@ -5,7 +5,7 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/core/redirect.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_files.h"

@@ -24,7 +24,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/identity_services.h"
 #include "engine/files/segments.h"
 #include "engine/index/distinct.h"

@@ -31,7 +31,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/header.h"
 #include "engine/files/identity.h"

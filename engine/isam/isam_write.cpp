@@ -24,7 +24,7 @@
 #include "engine/core/centralio.h"
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/header.h"
 #include "engine/files/identity.h"

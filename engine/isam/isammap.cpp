@@ -18,7 +18,7 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/defblock.h"
 #include "engine/isam/cidx.h"

@@ -6,7 +6,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/nodebuf.h"
 
 namespace zv {

@@ -15,7 +15,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/distinct.h"
 #include "engine/index/ksegdef.h"
 #include "engine/isam/fileset.h"

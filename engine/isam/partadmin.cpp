@@ -20,8 +20,8 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
-#include "engine/files/filehdr.h"
+#include "engine/core/fcb.h"
+#include "engine/core/filehdr.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"

@@ -30,7 +30,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/index/partition_upcalls.h"
 #include "engine/isam/isam_files.h"

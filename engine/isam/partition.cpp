@@ -34,7 +34,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/expr/eval.h"
 #include "engine/expr/expr_services.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/node.h"
 #include "engine/index/segmode.h"
 #include "engine/isam/isam_files.h"

@@ -19,7 +19,7 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"

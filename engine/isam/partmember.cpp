@@ -28,7 +28,7 @@
 #include "engine/core/fileops.h"
 #include "engine/core/instance.h"
 #include "engine/crypto/crypto_files.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/xcreblk.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"

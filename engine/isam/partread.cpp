@@ -28,7 +28,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/identity.h"
 #include "engine/index/isam_upcalls.h"
 #include "engine/index/keyform_needs.h"

@@ -27,7 +27,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/header.h"
 #include "engine/index/curkey.h"

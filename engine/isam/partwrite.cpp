@@ -26,7 +26,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/identity.h"
 #include "engine/isam/fileset.h"

@@ -43,7 +43,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/crypto/crypto_files.h"
 #include "engine/files/close.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/header.h"
 #include "engine/files/identity_services.h"

@@ -32,7 +32,7 @@
 #include "engine/core/fileio.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/node.h"
 #include "engine/isam/isam_files.h"

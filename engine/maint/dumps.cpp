@@ -16,7 +16,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
 #include "engine/maint/dumps.h"

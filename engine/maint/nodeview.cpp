@@ -23,7 +23,7 @@
 #include "engine/core/fileio.h"
 #include "engine/core/instance.h"
 #include "engine/core/startup.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
 

@@ -38,7 +38,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/files/close.h"
 #include "engine/files/create.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/header.h"
 #include "engine/files/superfile.h"
 #include "engine/files/varrec.h"

@@ -22,7 +22,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/files/close.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/resource.h"
 #include "engine/files/superfile.h"

@@ -13,7 +13,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/highword.h"
 #include "engine/core/pools.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
 #include "zarvo/zarvo.h"
 

@@ -40,7 +40,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/crypto/crypto_files.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
 #include "zarvo/zarvo.h"
 

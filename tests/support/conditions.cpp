@@ -3,7 +3,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/expr/expr_services.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/isam/cidx.h"
 #include "engine/isam/isam_files.h"
 #include "zarvo/zarvo.h"

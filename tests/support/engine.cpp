@@ -7,7 +7,7 @@
 #include "engine/core/fileio.h"
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"
 

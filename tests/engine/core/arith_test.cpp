@@ -2,7 +2,7 @@
 #include <cstring>
 #include <random>
 
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/core/pools.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"

@@ -14,7 +14,7 @@
 #include "engine/core/pagecache.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "tests/support/engine.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"

@@ -13,7 +13,7 @@
 #include "engine/core/startup.h"
 #include "engine/crypto/crypto_services.h"
 #include "engine/crypto/pagehook.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/nodebuf.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"

@@ -15,7 +15,7 @@
 #include "engine/core/pools.h"
 #include "engine/crypto/pagehook.h"
 #include "engine/crypto/road.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "tests/engine/crypto/camofix.h"
 #include "tests/engine/crypto/crypto_util.h"
 #include "tests/support/fixture.h"

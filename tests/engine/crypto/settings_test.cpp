@@ -11,7 +11,7 @@
 #include "engine/core/platform.h"
 #include "engine/crypto/crypto_files.h"
 #include "engine/crypto/masterkey.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/fileenc.h"
 #include "tests/engine/crypto/camofix.h"
 #include "tests/support/fixture.h"

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/fcb.h"
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/expr/expr_services.h"
-#include "engine/files/fcb.h"
 #include "engine/isam/cidx.h"
 #include "engine/isam/isam_files.h"
 #include "tests/engine/expr/exprfix.h"

@@ -11,7 +11,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/isam/isam_files.h"
 #include "tests/engine/expr/exprfix.h"
 #include "tests/engine/expr/texts.h"

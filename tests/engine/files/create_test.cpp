@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/files/create.h"
+#include "engine/files/fcbops.h"
 #include "tests/engine/files/files_util.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "tests/support/engine.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"

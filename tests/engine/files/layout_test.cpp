@@ -3,7 +3,7 @@
 #include <ctime>
 
 #include "engine/files/header.h"
-#include "engine/files/header_codec.h"
+#include "engine/core/header_codec.h"
 #include "tests/engine/files/files_util.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include "engine/files/header.h"
 #include "engine/files/open.h"
 #include "engine/core/centralio.h"
+#include "engine/files/fcbops.h"
 #include "tests/engine/files/files_util.h"
 #include "tests/support/child.h"
 

@@ -11,6 +11,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/files/superfile.h"
+#include "engine/files/fcbops.h"
 #include "tests/engine/files/files_util.h"
 
 namespace {

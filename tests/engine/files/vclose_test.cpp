@@ -5,6 +5,7 @@
 
 #include "engine/core/centralio.h"
 #include "engine/files/vclose.h"
+#include "engine/files/fcbops.h"
 #include "tests/engine/files/files_util.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/btcheck.h"
 #include "engine/index/bulkload.h"
 #include "engine/index/node.h"

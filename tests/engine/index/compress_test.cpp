@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "tests/engine/index/idxfix.h"
 #include "zarvo/zarvo.h"
 

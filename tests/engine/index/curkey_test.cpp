@@ -8,7 +8,7 @@
 
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/index/curkey.h"
 #include "engine/index/node.h"
 #include "engine/index/nodebuf.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "tests/engine/index/idxfix.h"
 #include "zarvo/zarvo.h"
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/keydelete.h"
 #include "engine/index/node.h"
 #include "engine/index/nodealloc.h"

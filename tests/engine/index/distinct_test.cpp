@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/keyform_needs.h"
 #include "tests/engine/index/navfix.h"
 #include "zarvo/zarvo.h"

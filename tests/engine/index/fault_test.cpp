@@ -10,7 +10,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "tests/engine/index/idxfix.h"
 #include "zarvo/zarvo.h"
 

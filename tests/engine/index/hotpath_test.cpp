@@ -5,7 +5,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/index_services.h"
 #include "engine/index/nodecache.h"
 #include "tests/engine/index/idxfix.h"

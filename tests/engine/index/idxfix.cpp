@@ -5,7 +5,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/index/btcheck.h"
 #include "engine/index/index_services.h"
 #include "engine/index/node.h"

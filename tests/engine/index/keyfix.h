@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "tests/engine/index/idxfix.h"
 #include "zarvo/zarvo.h"
 

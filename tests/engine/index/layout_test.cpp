@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
 #include "tests/engine/index/idxfix.h"

@@ -16,7 +16,7 @@
 #include "engine/core/centralio.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/growth.h"
 #include "tests/engine/index/idxfix.h"
 #include "tests/support/damage.h"

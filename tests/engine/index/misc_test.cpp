@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
 #include "tests/engine/index/idxfix.h"

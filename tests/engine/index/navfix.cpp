@@ -5,7 +5,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/expr/udf.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/keyform_needs.h"
 #include "tests/support/engine.h"
 #include "zarvo/zarvo.h"

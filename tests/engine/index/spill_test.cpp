@@ -13,7 +13,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/startup.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/nodebuf.h"
 #include "tests/engine/index/idxfix.h"
 #include "zarvo/zarvo.h"

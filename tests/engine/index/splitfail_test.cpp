@@ -1,7 +1,7 @@
 // An insert whose split cannot get a new node leaves the full node exactly
 // as it was: the new key goes out again and no other key is lost.
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/nodecache.h"
 #include "tests/engine/index/idxfix.h"
 #include "zarvo/zarvo.h"

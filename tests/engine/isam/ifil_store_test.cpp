@@ -8,7 +8,7 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/core/platform.h"
 #include "engine/index/defblock.h"
 #include "tests/support/setcheck.h"

@@ -6,7 +6,7 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "tests/support/fixture.h"
 #include "tests/support/setfix.h"
 

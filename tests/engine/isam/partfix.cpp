@@ -8,7 +8,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/platform.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/keysearch.h"
 #include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/core/filenum.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/isam/partition.h"
 #include "tests/engine/isam/partfix.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "engine/core/filenum.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/isam_upcalls.h"
 #include "engine/isam/isamrec.h"
 #include "engine/isam/partition.h"

@@ -8,7 +8,7 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/nodebuf.h"
 #include "engine/isam/partition.h"
 #include "tests/engine/isam/partfix.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "tests/engine/isam/recfix.h"
 
 namespace {

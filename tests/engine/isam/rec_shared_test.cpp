@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "tests/support/child.h"
 #include "tests/support/setfix.h"
 #include "tests/support/verifyset.h"

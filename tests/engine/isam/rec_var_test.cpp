@@ -7,7 +7,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/spaceidx.h"
 #include "engine/files/varrec.h"
 #include "engine/isam/fileset.h"

@@ -11,7 +11,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "tests/engine/maint/cmpfix.h"
 #include "tests/support/verifyset.h"
 

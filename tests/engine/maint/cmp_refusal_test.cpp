@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "tests/engine/maint/cmpfix.h"
 #include "tests/support/damage.h"
 #include "tests/support/verifyset.h"

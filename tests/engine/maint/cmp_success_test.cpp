@@ -8,7 +8,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/filenum.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "tests/engine/maint/cmpfix.h"
 #include "tests/support/verifyset.h"

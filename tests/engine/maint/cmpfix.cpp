@@ -5,7 +5,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/filenum.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
 #include "tests/support/fixture.h"
 

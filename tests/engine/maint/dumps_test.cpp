@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/index/nodebuf.h"
 #include "engine/maint/dumps.h"
 #include "tests/engine/maint/maintfix.h"

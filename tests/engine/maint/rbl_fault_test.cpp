@@ -13,7 +13,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/core/platform.h"
 #include "tests/engine/maint/cmpfix.h"
 #include "tests/engine/maint/rblfix.h"

@@ -10,7 +10,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/superfile.h"
 #include "engine/maint/rblifil.h"
 #include "tests/engine/maint/rblfix.h"

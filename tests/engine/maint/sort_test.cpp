@@ -12,7 +12,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/maint/sort.h"
 #include "tests/engine/maint/maintfix.h"
 #include "zarvo/zarvo.h"

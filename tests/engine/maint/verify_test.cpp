@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/core/instance.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "engine/maint/verify.h"
 #include "tests/engine/maint/maintfix.h"
 #include "tests/support/damage.h"

@@ -9,7 +9,7 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/platform.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "recapi/base/wrappers.h"
 #include "recapi/schema/alter.h"
 #include "recapi/schema/resource.h"

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "recapi/schema/index.h"
 #include "recapi/schema/segment.h"
 #include "tests/recapi/schema/schemafix.h"

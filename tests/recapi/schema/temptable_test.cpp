@@ -12,7 +12,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/crypto/masterkey.h"
-#include "engine/files/fcb.h"
+#include "engine/core/fcb.h"
 #include "recapi/schema/tablefile.h"
 #include "tests/recapi/schema/maintfix.h"
 

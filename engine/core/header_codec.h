@@ -32,7 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/files/filehdr.h"
+#include "engine/core/filehdr.h"
 
 namespace zv {
 

@@ -3,6 +3,12 @@
 // One FCB per file number of an instance, taken from free list 21 on first
 // use and kept for the life of the engine. It begins with the host-order copy
 // of the whole file header (512 bytes), followed by the open-file state.
+// It lives in the engine core because the platform layer, the central I/O
+// and the page cache read and write files through it; the subsystems above
+// keep their per-file state in its sections, each marked with its owner,
+// and reach their own structures through pointers to forward-declared types.
+// The file-number table is in fcbtab.cpp; the open-file services are the
+// file layer's (engine/files/fcbops.h).
 //
 // Invariants:
 //  1. state is one of 'n' free, 'y' open, 'v' open with its descriptor
@@ -14,7 +20,7 @@
 
 #include <cstdint>
 
-#include "engine/files/filehdr.h"
+#include "engine/core/filehdr.h"
 #include "zarvo/zarvo.h"
 
 struct DEFBLK;
@@ -250,38 +256,11 @@ FCB *zvgetfcb(int filno);
 // unusable.
 FCB *tstfnm(int filno);
 // tstifnm (the same lookup, exported) is declared in zarvo.h.
-// File number of an open host file (not a member) of exactly that name;
-// else of one whose file has the same device and inode as the name (a
-// stat of the name, at open and create only); else -1.
-int chkopnx(const char *name);
-// May the file be changed now? 0, 54 read only, 99 marked for rebuild.
-int chkredf(int filno, FCB *fcb);
-int chkredsrv(FCB *fcb);
-// Open-file ring: how 1 moves the file's host to the front (inserting it),
-// anything else takes it out. Only blocks with a platform descriptor that
-// are not permanent ever enter it.
-void inrfil(FCB *fcb, int how);
-// Releases the descriptor of a block: 0, or 24 when the close fails and
-// quiet is not 1. The descriptor is -1 afterwards in every case.
-int zvlclose(FCB *fcb, int mode, int quiet);
 
 namespace zv {
 
 // Clears a block for a new file, keeping its file number; its state is 'n'.
 void fcb_reset(FCB *fcb);
-// Notes the device and inode of a block's newly opened descriptor, for
-// chkopnx (unknown when the query fails).
-void note_file_identity(FCB *fcb);
-// The writer's lock, taken before the first change of a file: a shared
-// open takes its file exclusively, without waiting, on the descriptor that
-// carries the block's I/O (a member's host), and keeps it until the close.
-// A block closed virtually is reopened first, so that a file changed by
-// another open meanwhile (FCB::outdated) is known before the change.
-// 0 when taken or not needed (held already; a memory, system or read-only
-// file, whose changes are refused elsewhere); 12 with the lock's errno in
-// sysiocod while another open holds the file; 12 with sysiocod 0 for an
-// outdated block; a failed reopen's code.
-int take_writer_lock(FCB *fcb);
 // True when the number lies in the file table of the current instance.
 bool filno_in_table(int filno);
 // Grows the file table so that number `last` fits: 0 or 22.
