@@ -38,7 +38,7 @@
 #include "engine/files/fcbops.h"
 #include "engine/files/header.h"
 #include "engine/index/defblock.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace zv {
 

@@ -40,8 +40,8 @@
 #include "engine/index/nodealloc.h"
 #include "engine/index/nodecache.h"
 #include "engine/index/nodeupdate.h"
-#include "engine/index/partition_upcalls.h"
 #include "engine/index/walkguard.h"
+#include "engine/isam/isam_services.h"
 
 using namespace zv;
 

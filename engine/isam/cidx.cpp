@@ -50,7 +50,7 @@
 #include "engine/expr/ptree.h"
 #include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "zarvo/zarvo.h"
 

@@ -43,7 +43,7 @@
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/identity_services.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 
 namespace zv {

@@ -91,8 +91,6 @@ int dodaflen(int type, int len);
 // record image under the alignment setting `align` (exported by zarvo.h,
 // defined with the expression language's record fields).
 using ::zvadjadr;
-// Reverses the byte order of a field value in place: 1 done, 0 none.
-int zvadjfld(int type, void *field, int32_t len);
 // Whether a field type is of variable length (in the variable part of a
 // record, its successors have no fixed offset).
 bool vartype(int type);

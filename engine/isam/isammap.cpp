@@ -24,7 +24,6 @@
 #include "engine/isam/cidx.h"
 #include "engine/isam/context.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
 #include "engine/isam/isam_services.h"
 
 namespace zv {

@@ -20,7 +20,6 @@
 #include "engine/index/ksegdef.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/isam_services.h"
-#include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 
 namespace zv {

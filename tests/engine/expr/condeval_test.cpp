@@ -14,7 +14,7 @@
 #include "engine/expr/expr_services.h"
 #include "engine/index/keycond.h"
 #include "engine/isam/cidx.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "tests/engine/expr/evalfix.h"
 #include "tests/support/engine.h"
 #include "zarvo/zarvo.h"

@@ -7,7 +7,6 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
-#include "engine/isam/isam_files.h"
 #include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "tests/support/setfix.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/core/instance.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "tests/support/fixture.h"
 #include "tests/support/setcheck.h"
