@@ -35,6 +35,7 @@
 
 #include "engine/core/bytes.h"
 #include "engine/expr/eval.h"
+#include "engine/expr/schemamap.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -43,8 +44,6 @@ namespace {
 
 constexpr int32_t kHead = 16;
 constexpr int32_t kEntry = 6;
-constexpr int kWide185 = 185;   // 2-byte units ended by a zero unit
-constexpr int kWide201 = 201;   // 16-bit count, then 2-byte units
 
 const unsigned char *entry_at(const unsigned char *map, int32_t e) { return map + kHead + int64_t(kEntry) * e; }
 
@@ -186,28 +185,6 @@ int32_t ptFieldName(const unsigned char *schema, const void *names, const char *
 
 namespace {
 
-// Width of the length prefix of a variable-length type; 0 for none.
-int prefix_width(int type) {
-    switch (type) {
-    case ZV_FPSTRING: case ZV_PSTRING: return 1;
-    case ZV_F2STRING: case ZV_2STRING: case kWide201: return 2;
-    case ZV_F4STRING: case ZV_4STRING: case ZV_JSON: return 4;
-    default: return 0;
-    }
-}
-
-uint32_t prefix_value(const unsigned char *p, int width) {
-    if (width == 1) return p[0];
-    if (width == 2) {
-        uint16_t v;
-        memcpy(&v, p, 2);
-        return v;
-    }
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-
 // Bytes a field of the variable part takes from p, with `left` bytes of
 // the image left; more than `left` when it claims more than there is.
 int64_t variable_step(const PTFIELDMAP &f, const unsigned char *p, int64_t left, int delim) {
@@ -220,7 +197,7 @@ int64_t variable_step(const PTFIELDMAP &f, const unsigned char *p, int64_t left,
             if (p[i] == 0 && p[i + 1] == 0) return i + 2;
         return left + 1;
     }
-    if (int w = prefix_width(f.type)) return left < w ? w : int64_t(w) + prefix_value(p, w);
+    if (int w = schema_prefix_width(f.type)) return left < w ? w : int64_t(w) + schema_prefix_value(p, w);
     return f.len;
 }
 
@@ -355,9 +332,9 @@ int runFIELD(PTNODE *node, PTRECINFO *ri) {
         return runPushText(p, int32_t(static_cast<const unsigned char *>(d) - p), 1, 0);
     }
     case ZV_FPSTRING: case ZV_PSTRING: case ZV_F2STRING: case ZV_2STRING: case ZV_F4STRING: case ZV_4STRING: {
-        const int w = prefix_width(f.type);
+        const int w = schema_prefix_width(f.type);
         if (avail < w) return kExprRange;
-        const uint32_t n = prefix_value(p, w);
+        const uint32_t n = schema_prefix_value(p, w);
         if (int64_t(n) > avail - w) return kExprRange;
         return runPushText(p + w, int32_t(n), 1, 0);
     }
