@@ -18,7 +18,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/upcalls.h"
 #include "engine/core/fcb.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace {
 

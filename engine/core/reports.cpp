@@ -22,7 +22,7 @@
 #include "engine/core/upcalls.h"
 #include "engine/core/version.h"
 #include "engine/core/fcb.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace {
 

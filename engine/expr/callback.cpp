@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "engine/core/instance.h"
+#include "engine/expr/condtable.h"
 #include "engine/expr/eval.h"
 #include "engine/expr/expr_services.h"
 #include "engine/expr/exprstate.h"
 #include "engine/expr/filtercb.h"
-#include "engine/isam/cidx.h"
 
 namespace zv {
 

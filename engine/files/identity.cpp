@@ -34,11 +34,11 @@
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/core/upcalls.h"
+#include "engine/expr/schemamap.h"
 #include "engine/files/fcbops.h"
 #include "engine/files/header.h"
 #include "engine/index/defblock.h"
-#include "engine/index/keyform.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace zv {
 
