@@ -25,7 +25,6 @@
 #include "engine/core/pagecache.h"
 #include "engine/core/redirect.h"
 #include "engine/index/idxstate.h"
-#include "engine/index/navstate.h"
 #include "engine/isam/isamstate.h"
 
 struct FCB;
@@ -71,6 +70,7 @@ struct PoolArena {
 // Bytes of the rooms of the upper layers' states in the instance block. A
 // state that outgrows its room stops the build (see fits_state_room); raise
 // the number here then.
+constexpr size_t kNavStateBytes = 4480;
 constexpr size_t kExprStateBytes = 32;
 constexpr size_t kMaintStateBytes = 576;
 constexpr size_t kCamoStateBytes = 64;
@@ -243,7 +243,7 @@ struct INSTGV {
     int32_t curkeylen;            // key length of the index whose condition is being evaluated
 
     // ---- Key navigation: sets, ranges, current keys, bulk load (engine/index) --
-    zv::NavState nav;
+    alignas(zv::kStateAlign) unsigned char nav_[zv::kNavStateBytes];  // nav_state(g)
 
     // ---- Identity fields (engine/files/identity.cpp) -------------------------
     int64_t lastid;               // identity value last assigned

@@ -36,6 +36,7 @@
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/keysearch.h"
+#include "engine/index/navstate.h"
 #include "engine/index/node.h"
 #include "engine/index/nodealloc.h"
 #include "engine/index/nodecache.h"
@@ -47,7 +48,7 @@ namespace {
 
 constexpr int kReadReused = 0x800;  // read of a node whose buffer may have been taken
 
-LoadState &ld() { return zvWNGV->nav.load; }
+LoadState &ld() { return nav_state(zvWNGV).load; }
 
 // Positions b for an append of key after its last element.
 void position_append(NODEBUF *b, const unsigned char *key) {

@@ -31,6 +31,7 @@
 #include "engine/files/spaceidx.h"
 #include "engine/files/varrec.h"
 #include "engine/index/keyform_needs.h"
+#include "engine/index/navstate.h"
 #include "engine/isam/isam_services.h"
 #include "engine/isam/isamrec.h"
 #include "engine/isam/partition.h"
@@ -394,7 +395,7 @@ ZV_API int REDVREC(int datno, void *buffer, int32_t buflen) {
         FCB *x = g->fcbtab[ix];
         zvSETHGHi(int32_t(hi));
         int32_t n = k ? frmkey(ix, buffer, g->isam.keywork, lo, full) : 0;
-        if (n <= 0 || memcmp(g->isam.keywork, g->nav.foundkey, size_t(x->hdr.base.keylen)) != 0)
+        if (n <= 0 || memcmp(g->isam.keywork, nav_state(g).foundkey, size_t(x->hdr.base.keylen)) != 0)
             return isam_end(set_uerr(160), datno);
     }
     return isam_end(iSETCURI(datno, hi, lo, buffer, full, -1, -1), datno);

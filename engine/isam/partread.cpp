@@ -32,6 +32,7 @@
 #include "engine/files/identity.h"
 #include "engine/isam/isam_services.h"
 #include "engine/index/keyform_needs.h"
+#include "engine/index/navstate.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
 #include "engine/isam/partition.h"
@@ -284,15 +285,15 @@ int part_read_at(int hostno, uint32_t hi, uint32_t lo, void *rec, int32_t *len) 
     if (m < 0) return isam_end(g->uerr_cod, hostno);
     // A key selector of a host index moves to the member's index of the
     // same relative key for the read.
-    const int32_t kept = g->nav.refsel;
+    const int32_t kept = nav_state(g).refsel;
     if (kept < 0) {
         const int rel = host_index_slot(hostno, -(kept + 1));
         const int mix = rel >= 0 ? relative_index(m, rel) : -1;
-        g->nav.refsel = mix >= 0 ? -(mix + 1) : 0;
+        nav_state(g).refsel = mix >= 0 ? -(mix + 1) : 0;
     }
     zvSETHGHi(int32_t(hi));
     int rc = len ? REDIVREC(m, lo, rec, len) : REDIREC(m, lo, rec);
-    g->nav.refsel = kept;
+    nav_state(g).refsel = kept;
     if (rc) return rc;
     return isam_end(take_member(hostno, m, rec, len), hostno);
 }

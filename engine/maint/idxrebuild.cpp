@@ -29,6 +29,7 @@
 #include "engine/files/varrec.h"
 #include "engine/index/bulkload.h"
 #include "engine/index/keyform.h"
+#include "engine/index/navstate.h"
 #include "engine/index/node.h"
 #include "engine/index/segmode.h"
 #include "engine/isam/fileset.h"
@@ -51,7 +52,7 @@ bool wide(const FCB *f) { return (f->hdr.base.hdrflags & kHdr8ByteOffsets) != 0;
 // Ends a bulk load of idxno that a failure left running, so that the next
 // load can start.
 void abandon_load(int idxno) {
-    LoadState &L = zvWNGV->nav.load;
+    LoadState &L = nav_state(zvWNGV).load;
     if (L.active && L.filno == idxno) {
         L.active = 0;
         L.filno = -1;
