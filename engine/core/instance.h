@@ -24,7 +24,6 @@
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/redirect.h"
-#include "engine/index/idxstate.h"
 #include "engine/isam/isamstate.h"
 
 struct FCB;
@@ -70,6 +69,7 @@ struct PoolArena {
 // Bytes of the rooms of the upper layers' states in the instance block. A
 // state that outgrows its room stops the build (see fits_state_room); raise
 // the number here then.
+constexpr size_t kIdxStateBytes = 4928;
 constexpr size_t kNavStateBytes = 4480;
 constexpr size_t kExprStateBytes = 32;
 constexpr size_t kMaintStateBytes = 576;
@@ -91,6 +91,10 @@ constexpr bool fits_state_room(size_t bytes) {
 template <class T, size_t N>
 inline T &state_in(unsigned char (&room)[N]) {
     return *std::launder(reinterpret_cast<T *>(room));
+}
+template <class T, size_t N>
+inline const T &state_in(const unsigned char (&room)[N]) {
+    return *std::launder(reinterpret_cast<const T *>(room));
 }
 
 // Circular doubly-linked list head used for LRU lists and hash chains.
@@ -148,6 +152,13 @@ struct INSTGV {
     NODEBUF **idxlook;
     PAGEBUF **datlook;
     uint32_t idxlookmask, datlookmask;
+    // The spill image of the node buffers (see engine/core/nodebuf.h): a
+    // node image with room for one element more, where a node that grows
+    // past its end waits for its split; the buffer whose node is in it (null
+    // when free) and that buffer's own image.
+    unsigned char *idxspill;
+    NODEBUF *idxspilled;
+    unsigned char *idxspillhome;
     unsigned char *fillbuf;       // 2048 bytes of 0xFF
     uint32_t fillsize;
     char defext[2][8];            // ".dat", ".idx"
@@ -232,7 +243,7 @@ struct INSTGV {
     uint32_t lockhashsize;        // lock-hash table size (zvuhash)
 
     // ---- Index engine: node cache, search and update state (engine/index) ---
-    zv::IdxState idx;
+    alignas(zv::kStateAlign) unsigned char idx_[zv::kIdxStateBytes];  // idx_state(g)
 
     // ---- Variable-length records and resources (engine/files) ---------------
     uint8_t restype11;            // type-11 resources may be written

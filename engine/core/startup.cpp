@@ -19,7 +19,7 @@
 //  - idxhash is an array of idxhashsize = (bufs + 3) / 4 circular list heads
 //    (zv::ListLink), dathash one of dathashsize = (dbufs + 3) / 4 heads
 //    (PAGELINK, owner null). All chains are empty after start-up.
-//  - idx.spill is one node image with room for one element more, where a
+//  - idxspill is one node image with room for one element more, where a
 //    node that grows past its end waits for its split.
 //  - idxlook and datlook are lookasides of 2 x bufs (2 x dbufs) slots, a
 //    power of two, all empty after start-up.
@@ -177,8 +177,8 @@ int allocate_tables(INSTGV *g) {
     g->idxbuflist = nodes;
     if (rc) return 10;
     if (reserve_expansion_areas(g)) return 10;
-    g->idx.spill = static_cast<unsigned char *>(mballc(1, size_t(kNodeWrap + g->nodesize + kNodeSlack)));
-    if (!g->idx.spill) return 10;
+    g->idxspill = static_cast<unsigned char *>(mballc(1, size_t(kNodeWrap + g->nodesize + kNodeSlack)));
+    if (!g->idxspill) return 10;
     auto *pages = static_cast<PAGEBUF *>(nullptr);
     rc = cntlist(&pages, g->dbufs, kListPage, kListPageImg);
     g->datpagelist = pages;
@@ -283,9 +283,9 @@ int zvfree() {
     g->idxlookmask = g->datlookmask = 0;
     release(g->fillbuf);
     g->fillsize = 0;
-    release(g->idx.spill);
-    g->idx.spilled = nullptr;
-    g->idx.spillhome = nullptr;
+    release(g->idxspill);
+    g->idxspilled = nullptr;
+    g->idxspillhome = nullptr;
     release(g->fcbtab);
     mbfrencam(&g->encworkbuf);
     zvputmemn(&g->evalwork);

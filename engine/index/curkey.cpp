@@ -23,6 +23,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/core/fcb.h"
+#include "engine/index/idxstate.h"
 #include "engine/isam/isam_services.h"
 #include "engine/index/keyform.h"
 #include "engine/index/keyform_needs.h"
@@ -97,7 +98,7 @@ enum class Found { Element, End, Restart, Failed };
 // (*b is the last leaf reached); Restart: a deleted node was met; Failed:
 // reported (527) or an I/O error.
 Found leaf_search(FCB *f, const unsigned char *t, const char *where, NODEBUF **out, int *elm) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     uint32_t nl = gtroot(f);
     uint32_t nh = uint32_t(zvGETHGHi());
     NODEBUF *b = zvgetnod81(kNodRead, nh, nl, f);
@@ -478,7 +479,7 @@ ZV_API uint32_t RNGENT(int keyno, const void *key1, const void *key2) {
         memset(highest, 0xFF, sizeof highest);
         k2 = highest;
     }
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     for (int attempt = 0;; attempt++) {
         set_uerr(0);
         if (attempt > kRestartLimit) return corrupt(f, "Corrupt index encountered during", "RNGENT"), fail();

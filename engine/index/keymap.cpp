@@ -20,15 +20,16 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
+#include "engine/index/idxstate.h"
 
 namespace zv {
 
 namespace {
 
-ISAMMAPENT *map_of(INSTGV *g) { return static_cast<ISAMMAPENT *>(g->idx.isamtab); }
+ISAMMAPENT *map_of(INSTGV *g) { return static_cast<ISAMMAPENT *>(idx_state(g).isamtab); }
 
 bool in_tables(const INSTGV *g, int filno) {
-    return g && g->idx.isamtab && filno >= 0 && filno < g->idx.isamtabn;
+    return g && idx_state(g).isamtab && filno >= 0 && filno < idx_state(g).isamtabn;
 }
 
 void init_entry(INSTGV *g, int i) {
@@ -38,11 +39,11 @@ void init_entry(INSTGV *g, int i) {
     e.datno = kMapNone;
     e.relidx = kMapNone;
     for (int s = 0; s < kMapIndexes; s++) {
-        g->idx.deflist[i][s] = kMapNone;
-        g->idx.actlist[i][s] = kMapNone;
+        idx_state(g).deflist[i][s] = kMapNone;
+        idx_state(g).actlist[i][s] = kMapNone;
     }
-    memset(g->idx.seglist[i], 0, sizeof g->idx.seglist[i]);
-    for (ISAMSEG &sg : g->idx.seglist[i]) {
+    memset(idx_state(g).seglist[i], 0, sizeof idx_state(g).seglist[i]);
+    for (ISAMSEG &sg : idx_state(g).seglist[i]) {
         sg.soffset = kSegEnd;
         sg.binding = -1;
     }
@@ -73,11 +74,11 @@ struct Tables {
 };
 
 void install(INSTGV *g, const Tables &t, int32_t n) {
-    g->idx.isamtab = t.map;
-    g->idx.deflist = t.def;
-    g->idx.actlist = t.act;
-    g->idx.seglist = t.seg;
-    g->idx.isamtabn = n;
+    idx_state(g).isamtab = t.map;
+    idx_state(g).deflist = t.def;
+    idx_state(g).actlist = t.act;
+    idx_state(g).seglist = t.seg;
+    idx_state(g).isamtabn = n;
 }
 
 }  // namespace
@@ -94,16 +95,16 @@ bool keymap_make(int32_t n) {
 int redoisam(int32_t n) {
     INSTGV *g = zvWNGV;
     if (!g || n < 1 || n > kMapMaxEntries) return 0;
-    if (!g->idx.isamtab) return 0;
-    int32_t old = g->idx.isamtabn;
+    if (!idx_state(g).isamtab) return 0;
+    int32_t old = idx_state(g).isamtabn;
     if (n <= old) return 1;
     Tables t;
     if (!t.allocate(n)) return 0;
-    memcpy(static_cast<void *>(t.map), g->idx.isamtab, sizeof(ISAMMAPENT) * size_t(old));
-    memcpy(t.def, g->idx.deflist, sizeof(uint16_t[64]) * size_t(old));
-    memcpy(t.act, g->idx.actlist, sizeof(uint16_t[64]) * size_t(old));
-    memcpy(static_cast<void *>(t.seg), g->idx.seglist, sizeof(ISAMSEG[16]) * size_t(old));
-    Tables prev{map_of(g), g->idx.deflist, g->idx.actlist, g->idx.seglist};
+    memcpy(static_cast<void *>(t.map), idx_state(g).isamtab, sizeof(ISAMMAPENT) * size_t(old));
+    memcpy(t.def, idx_state(g).deflist, sizeof(uint16_t[64]) * size_t(old));
+    memcpy(t.act, idx_state(g).actlist, sizeof(uint16_t[64]) * size_t(old));
+    memcpy(static_cast<void *>(t.seg), idx_state(g).seglist, sizeof(ISAMSEG[16]) * size_t(old));
+    Tables prev{map_of(g), idx_state(g).deflist, idx_state(g).actlist, idx_state(g).seglist};
     install(g, t, n);
     for (int32_t i = old; i < n; i++) init_entry(g, i);
     prev.release();
@@ -113,15 +114,15 @@ int redoisam(int32_t n) {
 void keymap_free() {
     INSTGV *g = zvWNGV;
     if (!g) return;
-    if (g->idx.isamtab) {
+    if (idx_state(g).isamtab) {
         ISAMMAPENT *m = map_of(g);
-        for (int32_t i = 0; i < g->idx.isamtabn; i++) {
+        for (int32_t i = 0; i < idx_state(g).isamtabn; i++) {
             zvputmemn(reinterpret_cast<void **>(&m[i].idxnam));
             zvputmemn(reinterpret_cast<void **>(&m[i].datnam[0]));
             zvputmemn(reinterpret_cast<void **>(&m[i].datnam[1]));
         }
     }
-    Tables t{map_of(g), g->idx.deflist, g->idx.actlist, g->idx.seglist};
+    Tables t{map_of(g), idx_state(g).deflist, idx_state(g).actlist, idx_state(g).seglist};
     t.release();
     install(g, t, 0);
 }
@@ -134,18 +135,18 @@ ISAMMAPENT *isam_entry(int filno) {
 }
 uint16_t *isam_deflist(int datno) {
     INSTGV *g = zvWNGV;
-    return in_tables(g, datno) ? g->idx.deflist[datno] : nullptr;
+    return in_tables(g, datno) ? idx_state(g).deflist[datno] : nullptr;
 }
 uint16_t *isam_actlist(int datno) {
     INSTGV *g = zvWNGV;
-    return in_tables(g, datno) ? g->idx.actlist[datno] : nullptr;
+    return in_tables(g, datno) ? idx_state(g).actlist[datno] : nullptr;
 }
 ISAMMAPENT *isam_entry_make(int filno) {
     INSTGV *g = zvWNGV;
     if (!g || !g->fcbtab || filno < 0 || filno >= fcb_table_size(g)) return nullptr;
-    if (!g->idx.isamtab) {
+    if (!idx_state(g).isamtab) {
         if (!keymap_make(fcb_table_size(g))) return nullptr;
-    } else if (filno >= g->idx.isamtabn && !redoisam(fcb_table_size(g))) {
+    } else if (filno >= idx_state(g).isamtabn && !redoisam(fcb_table_size(g))) {
         return nullptr;
     }
     return isam_entry(filno);
@@ -153,7 +154,7 @@ ISAMMAPENT *isam_entry_make(int filno) {
 
 ISAMSEG *isam_segs(int idxno) {
     INSTGV *g = zvWNGV;
-    return in_tables(g, idxno) ? g->idx.seglist[idxno] : nullptr;
+    return in_tables(g, idxno) ? idx_state(g).seglist[idxno] : nullptr;
 }
 
 int setidstseg(const IIDX *x, int32_t segs[4], int32_t bytes[4], int keytype) {

@@ -30,7 +30,7 @@
 //     in its first psize bytes, key after it) and that expoff/explen give the
 //     element's place in the element area.
 //  6. image is the buffer's own node image, except while the node is in the
-//     instance's spill image (idx.spilled names the buffer): then image is
+//     instance's spill image (INSTGV::idxspilled names the buffer): then image is
 //     the spill image and the buffer's own one is stale until it comes back.
 #pragma once
 

@@ -21,6 +21,7 @@
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/defblock.h"
+#include "engine/index/idxstate.h"
 #include "engine/isam/cidx.h"
 #include "engine/isam/context.h"
 #include "engine/isam/ifil.h"
@@ -127,7 +128,7 @@ void zvfisam(int32_t) {
 
 int isam_grow_tables(int n) {
     INSTGV *g = zvWNGV;
-    if (!g || !g->idx.isamtab) return 1;
+    if (!g || !idx_state(g).isamtab) return 1;
     return redoisam(n);
 }
 
@@ -165,7 +166,7 @@ int isam_map_index(int datno, int slot) { return keymap_index(datno, slot); }
 
 int tstinm(int first, int k) {
     INSTGV *g = zvWNGV;
-    if (!g || !g->idx.isamtab || first < 0 || k < 0 || int64_t(first) + k >= g->idx.isamtabn)
+    if (!g || !idx_state(g).isamtab || first < 0 || k < 0 || int64_t(first) + k >= idx_state(g).isamtabn)
         return ierr(22, first < 0 ? 0 : first);
     for (int i = first; i <= first + k; i++) {
         if (isam_entry(i)->inuse) {
@@ -707,8 +708,8 @@ void clearifil(int filno, int index, int mode) {
 
 void rtfisam() {
     INSTGV *g = zvWNGV;
-    if (!g || !g->idx.isamtab) return;
-    for (int32_t i = 0; i < g->idx.isamtabn; i++) {
+    if (!g || !idx_state(g).isamtab) return;
+    for (int32_t i = 0; i < idx_state(g).isamtabn; i++) {
         FCB *f = fcb_at(i);
         ISAMMAPENT *e = isam_entry(i);
         if (!f || (f->state != 'y' && f->state != 'v') || e->inuse == kMapFree) continue;

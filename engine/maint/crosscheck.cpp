@@ -34,6 +34,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/node.h"
 #include "engine/isam/isam_services.h"
 #include "engine/maint/maintstate.h"
@@ -340,19 +341,19 @@ int index_scan(Check &c) {
     INSTGV *g = zvWNGV;
     const bool readrec = (c.opts->flags & 16) != 0;
     const uint16_t oldprof = g->userprof;
-    const uint32_t oldopts = g->idx.options;
+    const uint32_t oldopts = idx_state(g).options;
     if (readrec) g->userprof |= 1;
     // The key walk hands out a successor's keys whatever their order: a
     // leaf chain that loops back is then seen by the cycle mode below, which
     // bounds the walk and reports the loop, instead of ending as a read error.
-    g->idx.options |= kIdxOptRawLeafOrder;
+    idx_state(g).options |= kIdxOptRawLeafOrder;
     struct Restore {
         INSTGV *g;
         uint16_t prof;
         uint32_t opts;
         ~Restore() {
             g->userprof = prof;
-            g->idx.options = opts;
+            idx_state(g).options = opts;
         }
     } restore{g, oldprof, oldopts};
     c.errors = 0;

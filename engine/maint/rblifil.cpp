@@ -44,6 +44,7 @@
 #include "engine/files/varrec.h"
 #include "engine/files/xcreblk.h"
 #include "engine/index/distinct.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/index_services.h"
 #include "engine/index/keydelete.h"
 #include "engine/index/nodebuf.h"
@@ -438,7 +439,7 @@ int rbl_set_entry(IFILPARM *params) {
     g->isamfil_num = 0;
     int rc = 0;
     if (!params || !params->ifil || !params->ifil->pfilnam) rc = 540;
-    else if (!g->started || !g->fcbtab || !g->idx.isamtab) rc = 47;
+    else if (!g->started || !g->fcbtab || !idx_state(g).isamtab) rc = 47;
     if (!rc) return 0;
     set_uerr(rc);
     return ierr(rc, 0);

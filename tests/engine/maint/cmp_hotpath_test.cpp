@@ -12,6 +12,7 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/files/fcbops.h"
+#include "engine/index/idxstate.h"
 #include "engine/maint/maintstate.h"
 #include "tests/engine/maint/cmpfix.h"
 #include "tests/support/verifyset.h"
@@ -36,11 +37,11 @@ protected:
         const std::vector<std::string> live = fill(s, n, 2);
         INSTGV *g = zvWNGV;
         maint_state(g).rbl.copyreads = maint_state(g).rbl.copywrites = maint_state(g).rbl.loaded = 0;
-        const uint64_t splits = g->idx.splits;
+        const uint64_t splits = idx_state(g).splits;
         const uint64_t allocs = zv::platform_alloc_count();
         EXPECT_EQ(compact(s), 0) << status_log();
         Run r{zv::platform_alloc_count() - allocs, maint_state(g).rbl.copyreads, maint_state(g).rbl.copywrites,
-              maint_state(g).rbl.loaded, g->idx.splits - splits, maint_state(g).rbl.bufsize};
+              maint_state(g).rbl.loaded, idx_state(g).splits - splits, maint_state(g).rbl.bufsize};
         std::string verdict;
         EXPECT_EQ(in_order(s, &verdict), live);
         EXPECT_EQ(verdict, "");
