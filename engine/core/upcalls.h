@@ -30,9 +30,6 @@ int write_header(FCB *fcb);
 uint64_t first_record_position(const FCB *fcb);
 int rewrite_segment_headers(FCB *fcb);
 
-// Closes an open file without the checks of CLSFIL: 0 or the first error.
-int close_file(int filno);
-
 // The record of a memory file at position pos: its data, with its size in
 // *size; null when no record of the file lies there.
 unsigned char *memfile_record(FCB *fcb, uint64_t pos, uint32_t *size);

@@ -2,7 +2,6 @@
 // (declared in engine/core/upcalls.h).
 #include "engine/core/upcalls.h"
 
-#include "engine/files/close.h"
 #include "engine/files/header.h"
 #include "engine/files/segments.h"
 
@@ -13,7 +12,5 @@ int write_header(FCB *fcb) { return wrthdr(fcb); }
 uint64_t first_record_position(const FCB *fcb) { return first_record_offset(fcb); }
 
 int rewrite_segment_headers(FCB *fcb) { return zvputsegmdef(fcb); }
-
-int close_file(int filno) { return iclsfil(filno, 0); }
 
 }  // namespace zv
