@@ -35,7 +35,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/files/fcbops.h"
 #include "engine/files/header.h"
-#include "engine/index/defblock.h"
+#include "engine/index/index_services.h"
 #include "engine/index/keyform.h"
 #include "engine/isam/isam_files.h"
 
