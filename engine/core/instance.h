@@ -146,8 +146,6 @@ struct INSTGV {
     int32_t ptrslots;             // 6 when zero at start-up
     int32_t membernamemax;        // longest member name: 128, or 255 from 1024-byte nodes
     int32_t specialpct;           // special-cache percentage given before start (1..99)
-    void *isamtab;                // ISAM index map (engine/isam), null when not allocated
-    int32_t isamtabn;             // entries of isamtab and of the key-map arrays
 
     // ---- Memory pools -------------------------------------------------------
     int32_t listblocksize;                 // bytes per chunk of lists 0..21 (2048)
@@ -233,7 +231,7 @@ struct INSTGV {
     // ---- Expression evaluation: stack top, user-defined functions (engine/expr)
     zv::ExprState expr;
 
-    // ---- ISAM layer: key map beyond isamtab (engine/isam) -------------------
+    // ---- ISAM layer: file sets, records, contexts, batches (engine/isam) ----
     zv::IsamState isam;
 
     // ---- Maintenance: verification routines and counters, sort settings ----

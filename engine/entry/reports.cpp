@@ -19,7 +19,7 @@
 #include "engine/core/version.h"
 #include "engine/core/fcb.h"
 #include "engine/files/close.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace {
 

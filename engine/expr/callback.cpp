@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "engine/core/instance.h"
+#include "engine/expr/condtable.h"
 #include "engine/expr/eval.h"
 #include "engine/expr/expr_services.h"
 #include "engine/expr/filtercb.h"
-#include "engine/isam/cidx.h"
 
 namespace zv {
 

@@ -1,7 +1,7 @@
 // Services of the expression language that the file layer, key formation
-// and the ISAM layer call: parsing condition texts (parser.cpp), and
-// record filters and callback filters (callback.cpp). Evaluation itself
-// (cndxeval, clbkeval) is declared in the public zarvo/zvdbpt.h.
+// and the ISAM layer call: record filters and callback filters
+// (callback.cpp). Parsing (cndxparse) and evaluation (cndxeval, clbkeval)
+// are declared in the public zarvo/zvdbpt.h.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +12,6 @@
 extern "C" {
 // cndxparse (zarvo/zvdbpt.h) gives for a text beginning with "@" the
 // callback-filter block u32 use count 1, the text, a NUL.
-// Parses text against the field names and schema map of an open file: 1
-// with the tree in *tree (freed by kind when tree is null) and its kind in
-// *kind; 0 with the user error set (597 when the text does not parse).
-int testparse(int filno, const char *text, void **tree, int *kind);
 // Initialises callback filters. mode 0: nothing, 1; mode 1: the callback
 // block `object` (the callback's init routine), 1; mode 2: every callback
 // entry of the conditional-index table `object`, from the last entry to

@@ -14,7 +14,7 @@
 #include "engine/core/fcb.h"
 #include "engine/files/identity_services.h"
 #include "engine/index/index_services.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace {
 

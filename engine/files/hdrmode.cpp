@@ -19,7 +19,7 @@
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/segments.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace {
 

@@ -33,11 +33,11 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
+#include "engine/expr/schemamap.h"
 #include "engine/files/fcbops.h"
 #include "engine/files/header.h"
 #include "engine/index/index_services.h"
-#include "engine/index/keyform.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace zv {
 

@@ -38,7 +38,7 @@
 #include "engine/files/resconv.h"
 #include "engine/files/spaceidx.h"
 #include "engine/index/index_services.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 using namespace zv;
 

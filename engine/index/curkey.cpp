@@ -23,13 +23,12 @@
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/core/fcb.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/index/keyform.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
-#include "engine/index/partition_upcalls.h"
 #include "engine/index/walkguard.h"
 
 using namespace zv;

@@ -1,6 +1,7 @@
 // Per-instance state of the index engine (INSTGV::idx): the node-cache
 // counters, the search state left by nodser and fndkey, the descent paths of
-// insertion and deletion, and the key buffers of one key operation.
+// insertion and deletion, the key buffers of one key operation, and the
+// tables of the key map (keymap.cpp).
 //
 // This header holds plain data only, so that the instance block can embed it.
 #pragma once
@@ -10,6 +11,8 @@
 struct NODEBUF;
 
 namespace zv {
+
+struct ISAMSEG;
 
 // Deepest tree the engine walks: levels 0..14 of non-leaf nodes.
 constexpr int kIdxLevels = 15;
@@ -62,6 +65,14 @@ struct IdxState {
     unsigned char *spill;
     NODEBUF *spilled;             // the buffer whose node is in it, null when free
     unsigned char *spillhome;     // that buffer's own image
+    // The key map (keymap.cpp): the index map, an ISAMMAPENT per file
+    // number (null when not allocated), its number of entries, and the
+    // three further arrays with as many entries.
+    void *isamtab;
+    int32_t isamtabn;
+    uint16_t (*deflist)[64];   // defined index list of each data file
+    uint16_t (*actlist)[64];   // active index list (-66: defined, not open here)
+    ISAMSEG (*seglist)[16];    // segment list of each index
 };
 
 }  // namespace zv

@@ -34,14 +34,14 @@
 #include "engine/files/fcbops.h"
 #include "engine/files/header.h"
 #include "engine/index/keydelete.h"
+#include "engine/index/keymap.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
 #include "engine/index/nodealloc.h"
 #include "engine/index/nodecache.h"
 #include "engine/index/nodeupdate.h"
-#include "engine/index/partition_upcalls.h"
 #include "engine/index/walkguard.h"
-#include "engine/isam/isammap.h"
+#include "engine/isam/isam_services.h"
 
 using namespace zv;
 

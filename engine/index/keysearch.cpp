@@ -27,7 +27,7 @@
 #include "engine/files/header.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
-#include "engine/index/partition_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/index/walkguard.h"
 
 using namespace zv;

@@ -25,7 +25,7 @@
 #include "engine/core/fcb.h"
 #include "engine/index/curkey.h"
 #include "engine/index/index_services.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"

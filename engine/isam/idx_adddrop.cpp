@@ -30,7 +30,7 @@
 #include "engine/isam/context.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"

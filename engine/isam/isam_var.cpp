@@ -31,7 +31,7 @@
 #include "engine/files/spaceidx.h"
 #include "engine/files/varrec.h"
 #include "engine/index/keyform_needs.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isamrec.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"

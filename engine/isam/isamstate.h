@@ -1,8 +1,6 @@
-// The ISAM layer's part of the instance block (see isammap.cpp).
-//
-// The index map itself hangs from INSTGV::isamtab (INSTGV::isamtabn
-// entries, one per file number); the three further arrays of the key map
-// hang from here and have the same number of entries.
+// The ISAM layer's part of the instance block: the reserved file numbers,
+// ISAM records, partitions, contexts and batches. (The key map that the
+// ISAM layer fills is the index engine's state, engine/index/idxstate.h.)
 #pragma once
 
 #include <cstdint>
@@ -12,7 +10,6 @@ struct FCB;
 
 namespace zv {
 
-struct ISAMSEG;
 struct BatEntry;
 struct BatSlot;
 
@@ -59,9 +56,6 @@ constexpr int kIsamKeyRoom = 1040;
 constexpr uint32_t kPartAcross = 0x1, kPartContinue = 0x2;
 
 struct IsamState {
-    uint16_t (*deflist)[64];   // defined index list of each data file
-    uint16_t (*actlist)[64];   // active index list (-66: defined, not open here)
-    ISAMSEG (*seglist)[16];    // segment list of each index
     int32_t resv[3];           // the reserved internal file numbers n, n + 1, n + 2
     uint32_t active;           // 1 from ISAM start-up until the tables are freed
 

@@ -20,7 +20,6 @@
 #include "engine/index/ksegdef.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/isam_services.h"
-#include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 
 namespace zv {
@@ -192,7 +191,7 @@ int isam_from_file(const char *name, int32_t userprof, bool create) {
     INSTGV *g = zvWNGV;
     g->isamerr_cod = 0;
     g->isamfil_num = 0;
-    const bool started = g->isamtab != nullptr;
+    const bool started = g->idx.isamtab != nullptr;
     int rc;
     {
         ParamFile pf(create, userprof);
@@ -200,7 +199,7 @@ int isam_from_file(const char *name, int32_t userprof, bool create) {
     }
     if (!rc) return 0;
     ErrorKeep keep;
-    if (!started && g->isamtab) {
+    if (!started && g->idx.isamtab) {
         // Closes every file in the key map, frees the tables and stops the
         // instance (the default instance is then removed).
         CLISAM();

@@ -32,8 +32,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
 #include "engine/index/keyform_needs.h"
-#include "engine/index/partition_upcalls.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 

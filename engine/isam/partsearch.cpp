@@ -45,8 +45,7 @@
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
 #include "engine/index/nodebuf.h"
-#include "engine/index/partition_upcalls.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 

@@ -22,7 +22,7 @@
 #include <cstring>
 
 #include "engine/isam/fileset.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
@@ -34,7 +34,6 @@
 #include "engine/index/keydelete.h"
 #include "engine/index/keyinsert.h"
 #include "engine/index/node.h"
-#include "engine/index/partition_upcalls.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
 #include "engine/isam/partition.h"

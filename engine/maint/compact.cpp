@@ -56,7 +56,7 @@
 #include "engine/index/segmode.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
 #include "engine/maint/datscan.h"

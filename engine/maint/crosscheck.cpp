@@ -35,7 +35,7 @@
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/node.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/maint/verify.h"
 #include "zarvo/zarvo.h"
 

@@ -51,7 +51,7 @@
 #include "engine/index/node.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/partition.h"
 #include "engine/maint/datscan.h"
@@ -437,7 +437,7 @@ int rbl_set_entry(IFILPARM *params) {
     g->isamfil_num = 0;
     int rc = 0;
     if (!params || !params->ifil || !params->ifil->pfilnam) rc = 540;
-    else if (!g->started || !g->fcbtab || !g->isamtab) rc = 47;
+    else if (!g->started || !g->fcbtab || !g->idx.isamtab) rc = 47;
     if (!rc) return 0;
     set_uerr(rc);
     return ierr(rc, 0);

@@ -78,7 +78,7 @@ void expect_nothing_held(const INSTGV *g) {
     EXPECT_EQ(g->fillbuf, nullptr);
     EXPECT_EQ(g->encworkbuf, nullptr);
     EXPECT_EQ(g->ptrlist, nullptr);
-    EXPECT_EQ(g->isamtab, nullptr);
+    EXPECT_EQ(g->idx.isamtab, nullptr);
     for (int l = 0; l < zv::kFreeLists; l++) EXPECT_EQ(g->lists[l].chunks, 0) << "list " << l;
 }
 

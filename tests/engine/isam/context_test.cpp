@@ -11,7 +11,7 @@
 #include "engine/core/pools.h"
 #include "engine/core/fcb.h"
 #include "engine/isam/context.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "tests/engine/isam/recfix.h"
 

@@ -4,7 +4,7 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/fcb.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isamrec.h"
 #include "engine/isam/partition.h"
 #include "tests/engine/isam/partfix.h"
