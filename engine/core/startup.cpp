@@ -4,7 +4,8 @@
 // INTREEX checks and scales the start values and allocates the instance's
 // pointer list, then the initialiser iintree sizes the free lists and builds
 // the file table, the index buffers and the data pages with their hash
-// tables and LRU lists. INTISAMX does the same under the ISAM layer. zvfree
+// tables and LRU lists. INTISAMX (engine/isam/isamstart.cpp) does the same
+// under the ISAM layer, calling INTREEX after its own tables. zvfree
 // undoes all of it and is the last step of the stop road and of every failed
 // start.
 //
@@ -52,7 +53,6 @@
 #include "engine/core/pools.h"
 #include "engine/crypto/crypto_services.h"
 #include "engine/expr/expr_services.h"
-#include "engine/isam/isam_services.h"
 
 namespace zv {
 
@@ -443,25 +443,6 @@ ZV_API uint16_t INTREEX(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs,
 
 ZV_API uint16_t INTREE(int32_t bufs, int32_t fils, int32_t sect) {
     return INTREEX(bufs, fils, sect, bufs, 33);
-}
-
-ZV_API uint16_t INTISAMX(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs,
-                         int32_t userprof) {
-    if (!zvWNGV) {
-        uint16_t rc = REGZARVO(ZV_DEFAULT_INSTANCE_ID);
-        if (rc) return rc;
-    }
-    INSTGV *g = zvWNGV;
-    if (is_started(g)) return static_cast<uint16_t>(ierr(zv::set_uerr(125), 0));
-    g->isamerr_cod = 0;
-    int rc = zv::zviisam(bufs, fils, sect, dbufs, userprof);
-    if (rc == 0) return 0;
-    int code = g->uerr_cod ? g->uerr_cod : zv::set_uerr(rc);
-    return static_cast<uint16_t>(ierr(code, 0));
-}
-
-ZV_API uint16_t INTISAM(int32_t bufs, int32_t fils, int32_t sect) {
-    return INTISAMX(bufs, fils, sect, bufs, 33);
 }
 
 ZV_API int32_t SETOPS(int32_t bits, int32_t request) {

@@ -21,7 +21,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/lifecycle.h"
 #include "engine/core/startup.h"
-#include "engine/core/upcalls.h"
+#include "engine/files/files_services.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/fcbops.h"

@@ -47,6 +47,7 @@
 #include "engine/index/nodecache.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/sync.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 

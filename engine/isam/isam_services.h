@@ -14,34 +14,21 @@ struct FCB;
 namespace zv {
 
 // ---- For the engine core ----------------------------------------------------
-// Start-up under the ISAM layer (INTISAMX) and the stop road of an
-// instance. The ISAM tables (the key map, engine/index/keymap.h) are made
-// with the engine and grow with its file-number table.
-
-// ISAM start-up: allocates the ISAM tables for fils + 3 file numbers, then
-// starts the engine with INTREEX and the same parameters. 0, or the error
-// code (also in uerr_cod) with the tables released again: 125 already
-// started, 11 a file count outside 0..32767, 83 when the tables cannot be
-// allocated, else INTREEX's code.
-int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t userprof);
-// Frees the ISAM tables of the current instance with the names they hold
-// (none: no effect).
-void zvfisam(int32_t nfiles);
+// The file-number table grows (filenum.cpp), a transaction ends
+// (transact.cpp: LKISAM releases the ISAM locks), an instance stops
+// (lifecycle.cpp: FREBAT frees the batches, zvfisam the tables). LKISAM
+// (lockmode.cpp) and FREBAT (batch.cpp) are declared in zarvo.h. The ISAM
+// tables (the key map, engine/index/keymap.h) are made with the engine
+// under INTISAMX (isamstart.cpp).
 
 // Grows the ISAM tables to n file entries along with the file-number table,
 // when the ISAM layer is started. Nonzero on success or when there is
 // nothing to grow; 0 when memory runs out (the caller then keeps its old
 // file-number table).
 int isam_grow_tables(int n);
-
-// LKISAM (zarvo.h, lockmode.cpp) sets the instance's ISAM lock mode;
-// FREBAT (batch.cpp) frees the batches on the stop roads.
-
-// The companion file numbers of a file (the indexes of a data file in use
-// by the ISAM layer), which are forced to disk with it: up to 64 entries,
-// -1 ends the list, other negative entries are empty. Null when the file
-// has none.
-const int16_t *isam_companions(int filno);
+// Frees the ISAM tables of the current instance with the names they hold
+// (none: no effect).
+void zvfisam(int32_t nfiles);
 
 // ---- For the file layer -----------------------------------------------------
 // Open, close and creation of files.

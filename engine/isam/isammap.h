@@ -73,4 +73,17 @@ void clearifil(int filno, int index, int mode);
 // Frees every data file's copied names (ISAM stop).
 void rtfisam();
 
+// ---- Start of the tables --------------------------------------------------------
+// ISAM start-up: allocates the ISAM tables for fils + 3 file numbers, then
+// starts the engine with INTREEX and the same parameters. 0, or the error
+// code (also in uerr_cod) with the tables released again: 125 already
+// started, 11 a file count outside 0..32767, 83 when the tables cannot be
+// allocated, else INTREEX's code.
+int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t userprof);
+// The companion file numbers of a file (the indexes of a data file in use
+// by the ISAM layer), which are forced to disk with it: up to 64 entries,
+// -1 ends the list, other negative entries are empty. Null when the file
+// has none.
+const int16_t *isam_companions(int filno);
+
 }  // namespace zv
