@@ -24,7 +24,6 @@
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/redirect.h"
-#include "engine/isam/isamstate.h"
 
 struct FCB;
 struct LOCKENT;
@@ -72,6 +71,7 @@ struct PoolArena {
 constexpr size_t kIdxStateBytes = 4928;
 constexpr size_t kNavStateBytes = 4480;
 constexpr size_t kExprStateBytes = 32;
+constexpr size_t kIsamStateBytes = 2368;
 constexpr size_t kMaintStateBytes = 576;
 constexpr size_t kCamoStateBytes = 64;
 // Alignment of every room: that of any plain type.
@@ -273,7 +273,7 @@ struct INSTGV {
     alignas(zv::kStateAlign) unsigned char expr_[zv::kExprStateBytes];  // expr_state(g)
 
     // ---- ISAM layer: file sets, records, contexts, batches (engine/isam) ----
-    zv::IsamState isam;
+    alignas(zv::kStateAlign) unsigned char isam_[zv::kIsamStateBytes];  // isam_state(g)
 
     // ---- Maintenance: verification routines and counters, sort settings ----
     alignas(zv::kStateAlign) unsigned char maint_[zv::kMaintStateBytes];  // maint_state(g)

@@ -47,6 +47,7 @@
 #include "engine/index/nodecache.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/isamstate.h"
 #include "engine/isam/sync.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
@@ -319,7 +320,7 @@ void take_written_current(FCB *d, int datno, uint32_t hi, uint32_t lo, const voi
 int ismred(int datno, int keyno, uint32_t hi, uint32_t lo, void *buf, int32_t *len) {
     INSTGV *g = zvWNGV;
     FCB *d = g->fcbtab[datno];
-    g->isam.varidx = 0;
+    isam_state(g).varidx = 0;
     if (!buf) return set_uerr(33);
     int32_t got = 0;
     if (!len) {
@@ -359,16 +360,16 @@ int ismred(int datno, int keyno, uint32_t hi, uint32_t lo, void *buf, int32_t *l
         // record is read (REDVREC), or on first use.
         int rc = iSETCURI(datno, hi, lo, buf, got, -1, keyno);
         k->curstate = 3;
-        g->isam.varidx = keyno + 1;
+        isam_state(g).varidx = keyno + 1;
         return rc;
     }
     const size_t kl = size_t(x->hdr.base.keylen);
     zvSETHGHi(int32_t(hi));
     set_uerr(0);
     int32_t n = ifrmkey(keyno, -1, open_fcb(keyno), data_of_index(keyno, datno, open_fcb(datno)),
-                        static_cast<const unsigned char *>(buf), g->isam.keywork, -1, lo, got);
-    if (n > 0 && memcmp(g->isam.keywork, nav_state(g).foundkey, kl) == 0) {
-        memcpy(k->cur, g->isam.keywork, kl);
+                        static_cast<const unsigned char *>(buf), isam_state(g).keywork, -1, lo, got);
+    if (n > 0 && memcmp(isam_state(g).keywork, nav_state(g).foundkey, kl) == 0) {
+        memcpy(k->cur, isam_state(g).keywork, kl);
         k->curstate = 1;
         return iSETCURI(datno, hi, lo, buf, got, -1, keyno);
     }
@@ -438,7 +439,7 @@ int getREC(Op op, int keyno, const void *target, void *record, int32_t *len, boo
     if (!target) return isam_end(set_uerr(540), keyno);
     if (!record) return isam_end(set_uerr(33), keyno);
     const size_t kl = size_t(x->hdr.base.keylen);
-    unsigned char *t = g->isam.target;
+    unsigned char *t = isam_state(g).target;
     memcpy(t, target, kl);
     if (!(g->userprof & 1) && !keyform) {
         void *r = (op == Op::Lte || op == Op::Gt) ? lTFRMKEY(keyno, t) : TFRMKEY(keyno, t);

@@ -26,6 +26,7 @@
 #include "engine/isam/context.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_services.h"
+#include "engine/isam/isamstate.h"
 
 namespace zv {
 
@@ -102,12 +103,12 @@ int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t use
     int32_t n = fils + 3;
     zvfisam(0);
     if (!keymap_make(n)) return set_uerr(83);
-    g->isam.resv[0] = fils;
-    g->isam.resv[1] = fils + 1;
-    g->isam.resv[2] = fils + 2;
-    g->isam.active = 1;
-    g->isam.partsample = 3;
-    g->isam.partpercent = 0;
+    isam_state(g).resv[0] = fils;
+    isam_state(g).resv[1] = fils + 1;
+    isam_state(g).resv[2] = fils + 2;
+    isam_state(g).active = 1;
+    isam_state(g).partsample = 3;
+    isam_state(g).partpercent = 0;
     int rc = INTREEX(bufs, fils, sect, dbufs, userprof);
     if (rc != 0) {
         zvfisam(n);
@@ -123,7 +124,7 @@ void zvfisam(int32_t) {
     if (!g) return;
     free_context_table();
     keymap_free();
-    g->isam.active = 0;
+    isam_state(g).active = 0;
 }
 
 int isam_grow_tables(int n) {

@@ -1,9 +1,14 @@
-// The ISAM layer's part of the instance block: the reserved file numbers,
-// ISAM records, partitions, contexts and batches. (The key map that the
-// ISAM layer fills is the index engine's state, engine/index/idxstate.h.)
+// The ISAM layer's part of the instance block (its room INSTGV::isam_,
+// reached through isam_state): the reserved file numbers, ISAM records,
+// partitions, contexts and batches. (The key map that the ISAM layer fills
+// is the index engine's state, engine/index/idxstate.h.)
+//
+// Plain data only, so that the zeroed instance block holds it.
 #pragma once
 
 #include <cstdint>
+
+#include "engine/core/instance.h"
 
 struct ISAMCTX;
 struct FCB;
@@ -98,3 +103,9 @@ struct IsamState {
 };
 
 }  // namespace zv
+
+static_assert(zv::fits_state_room<zv::IsamState>(zv::kIsamStateBytes),
+              "the ISAM state fits its room of the instance block");
+
+// The ISAM layer's state of an instance.
+inline zv::IsamState &isam_state(INSTGV *g) { return zv::state_in<zv::IsamState>(g->isam_); }

@@ -35,6 +35,7 @@
 #include "engine/index/navstate.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 
@@ -212,9 +213,9 @@ int zvp_bndrec(FCB *f, bool first, int filno, void *rec, int32_t *len) {
         // for the lowest or highest key.
         unsigned char t[kIsamKeyRoom];
         memset(t, first ? 0x00 : 0xFF, sizeof t);
-        zvWNGV->isam.partmarks |= kPartAcross;
+        isam_state(zvWNGV).partmarks |= kPartAcross;
         int rc = keyed_read(first ? 1 : 3, filno, t, rec, len, true);
-        zvWNGV->isam.partmarks &= ~kPartAcross;
+        isam_state(zvWNGV).partmarks &= ~kPartAcross;
         return rc;
     }
     int rc = walk_members(host, hostno, first ? -1 : 0x7FFFFFFF, first, rel, rec, l);
@@ -243,9 +244,9 @@ int zvp_seqrec(FCB *f, bool next, int filno, void *rec, int32_t *len) {
         memcpy(t, cur, size_t(f->hdr.base.keylen));
         uint32_t hi = host->isamposh;
         pd->ptsearch = zvunfoldpart(host, &hi);
-        g->isam.partmarks |= kPartAcross | kPartContinue;
+        isam_state(g).partmarks |= kPartAcross | kPartContinue;
         int rc = keyed_read(next ? 2 : 4, filno, t, rec, len, true);
-        g->isam.partmarks &= ~(kPartAcross | kPartContinue);
+        isam_state(g).partmarks &= ~(kPartAcross | kPartContinue);
         return rc;
     }
     uint32_t hi = host->isamposh;

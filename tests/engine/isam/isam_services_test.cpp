@@ -4,6 +4,7 @@
 #include "engine/index/idxstate.h"
 #include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
+#include "engine/isam/isamstate.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"
 
@@ -40,8 +41,8 @@ TEST_F(IsamServicesTest, StartAllocatesTablesForFilsPlusThree) {
     EXPECT_EQ(idx_state(g).isamtabn, 10);
     for (int i = 0; i < 10; i++) expect_empty(i);
     EXPECT_EQ(zv::isam_entry(10), nullptr);
-    EXPECT_EQ(g->isam.resv[0], 7);
-    EXPECT_EQ(g->isam.resv[2], 9);
+    EXPECT_EQ(isam_state(g).resv[0], 7);
+    EXPECT_EQ(isam_state(g).resv[2], 9);
     EXPECT_EQ(g->isamerr_cod, 0);
     EXPECT_EQ(CLISAM(), 0);
     EXPECT_EQ(WCHZARVO(), nullptr);
