@@ -18,7 +18,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/fileio.h"
-#include "engine/core/upcalls.h"
+#include "engine/files/files_services.h"
 #include "engine/core/instance.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/statuslog.h"

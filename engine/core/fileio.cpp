@@ -33,10 +33,9 @@
 #include "engine/core/fileops.h"
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
-#include "engine/isam/isam_services.h"
 #include "engine/core/platform.h"
 #include "engine/core/statuslog.h"
-#include "engine/core/upcalls.h"
+#include "engine/files/files_services.h"
 #include "engine/core/fcb.h"
 
 namespace zv {
@@ -569,25 +568,6 @@ int mbsave(FCB *fcb) {
         }
     }
     return 0;
-}
-
-void flushdos(int filno) {
-    INSTGV *g = zvWNGV;
-    if (!g) return;
-    auto sync_open = [g](FCB *f, bool skip_index_members) {
-        if (!f || f->fd < 0 || f->hdr.base.sfiltyp == 2) return;
-        if (f->state != 'y' && f->state != 'w' && f->state != 's') return;
-        if (skip_index_members && f->hdr.base.kmem != 0) return;
-        g->syncdos++;
-        zvfdatasync(f->fd);
-    };
-    sync_open(fcb_at(filno), false);
-    const int16_t *list = isam_companions(filno);
-    if (!list) return;
-    for (int i = 0; i < 64 && list[i] != -1; i++) {
-        if (list[i] == -65) continue;
-        sync_open(fcb_at(list[i]), true);
-    }
 }
 
 int zvcfill(const void *buf, int fill, uint32_t len) {

@@ -94,9 +94,6 @@ void report_fsize(FCB *fcb, int syscode, int loc);
 int zvfdatasync(int fd);
 // Forces a file to disk (the body of the save call). 0 or 49 (logged).
 int mbsave(FCB *fcb);
-// Forces an open file and its companion files (the indexes of a data file)
-// to disk.
-void flushdos(int filno);
 
 // 0 when every one of len bytes equals fill, 1 otherwise.
 int zvcfill(const void *buf, int fill, uint32_t len);

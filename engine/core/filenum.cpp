@@ -20,7 +20,7 @@
 #include "engine/core/instance.h"
 #include "engine/isam/isam_services.h"
 #include "engine/core/platform.h"
-#include "engine/core/upcalls.h"
+#include "engine/files/files_services.h"
 #include "engine/core/fcb.h"
 
 namespace zv {

@@ -3,8 +3,12 @@
 // All engine state lives in one INSTGV per registered instance. The
 // registered instances form a ring; zvWNGV designates the current one (or
 // is null when none is registered), and every engine routine works on it.
-// Fields follow the order of the instance block's definition; the fields
-// that later modules own are grouped at the end in their own sub-structs.
+// Fields follow the order of the instance block's definition. The state of
+// the layers above core (index, key navigation, expressions, ISAM,
+// maintenance, encryption) sits in rooms of fixed size: core knows only
+// their sizes; each layer's state header defines its struct and the
+// accessor that takes the room as it (camo_state(g) ...), at g plus a
+// constant offset as any other field.
 //
 // Invariants:
 //  1. zvWNGV is null exactly when no instance is registered.
@@ -14,16 +18,12 @@
 
 #include <cstdint>
 #include <cstddef>
+#include <new>
+#include <type_traits>
 
 #include "zarvo/zarvo.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/redirect.h"
-#include "engine/crypto/camostate.h"
-#include "engine/expr/exprstate.h"
-#include "engine/index/idxstate.h"
-#include "engine/index/navstate.h"
-#include "engine/isam/isamstate.h"
-#include "engine/maint/maintstate.h"
 
 struct FCB;
 struct LOCKENT;
@@ -64,6 +64,38 @@ struct PoolArena {
     size_t expsize;
     int32_t expmapped;
 };
+
+// Bytes of the rooms of the upper layers' states in the instance block. A
+// state that outgrows its room stops the build (see fits_state_room); raise
+// the number here then.
+constexpr size_t kIdxStateBytes = 4928;
+constexpr size_t kNavStateBytes = 4480;
+constexpr size_t kExprStateBytes = 32;
+constexpr size_t kIsamStateBytes = 2368;
+constexpr size_t kMaintStateBytes = 576;
+constexpr size_t kCamoStateBytes = 64;
+// Alignment of every room: that of any plain type.
+constexpr size_t kStateAlign = alignof(std::max_align_t);
+
+// True when a layer's state T can live in a room of `bytes` bytes: it fits,
+// the room's alignment serves it, and it needs no constructor or
+// destructor, for the instance block is zeroed memory from calloc, freed
+// with free, and its states are copied as values.
+template <class T>
+constexpr bool fits_state_room(size_t bytes) {
+    return sizeof(T) <= bytes && alignof(T) <= kStateAlign && std::is_trivially_copyable_v<T> &&
+           std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>;
+}
+
+// The state of type T that a room of the instance block holds.
+template <class T, size_t N>
+inline T &state_in(unsigned char (&room)[N]) {
+    return *std::launder(reinterpret_cast<T *>(room));
+}
+template <class T, size_t N>
+inline const T &state_in(const unsigned char (&room)[N]) {
+    return *std::launder(reinterpret_cast<const T *>(room));
+}
 
 // Circular doubly-linked list head used for LRU lists and hash chains.
 struct ListLink {
@@ -120,6 +152,13 @@ struct INSTGV {
     NODEBUF **idxlook;
     PAGEBUF **datlook;
     uint32_t idxlookmask, datlookmask;
+    // The spill image of the node buffers (see engine/core/nodebuf.h): a
+    // node image with room for one element more, where a node that grows
+    // past its end waits for its split; the buffer whose node is in it (null
+    // when free) and that buffer's own image.
+    unsigned char *idxspill;
+    NODEBUF *idxspilled;
+    unsigned char *idxspillhome;
     unsigned char *fillbuf;       // 2048 bytes of 0xFF
     uint32_t fillsize;
     char defext[2][8];            // ".dat", ".idx"
@@ -146,8 +185,6 @@ struct INSTGV {
     int32_t ptrslots;             // 6 when zero at start-up
     int32_t membernamemax;        // longest member name: 128, or 255 from 1024-byte nodes
     int32_t specialpct;           // special-cache percentage given before start (1..99)
-    void *isamtab;                // ISAM index map (engine/isam), null when not allocated
-    int32_t isamtabn;             // entries of isamtab and of the key-map arrays
 
     // ---- Memory pools -------------------------------------------------------
     int32_t listblocksize;                 // bytes per chunk of lists 0..21 (2048)
@@ -200,11 +237,13 @@ struct INSTGV {
     uint32_t lastserh, lastserl;  // serial number of the record last allocated
     uint32_t opword;              // operation word: 0x01 add, 0x02 update, 0x04 delete, 0x08 image check
     void *evalwork;               // 49152-byte evaluation stack area (zvgetmem), kept until the stop
+    int32_t evaltop;              // entries in use on that stack (0 between evaluations, at most 1024)
+    int32_t evaldepth;            // nodes being run, from the root down
     int32_t exprerr;              // last expression error: the parser's or the evaluator's code
     uint32_t lockhashsize;        // lock-hash table size (zvuhash)
 
     // ---- Index engine: node cache, search and update state (engine/index) ---
-    zv::IdxState idx;
+    alignas(zv::kStateAlign) unsigned char idx_[zv::kIdxStateBytes];  // idx_state(g)
 
     // ---- Variable-length records and resources (engine/files) ---------------
     uint8_t restype11;            // type-11 resources may be written
@@ -215,7 +254,7 @@ struct INSTGV {
     int32_t curkeylen;            // key length of the index whose condition is being evaluated
 
     // ---- Key navigation: sets, ranges, current keys, bulk load (engine/index) --
-    zv::NavState nav;
+    alignas(zv::kStateAlign) unsigned char nav_[zv::kNavStateBytes];  // nav_state(g)
 
     // ---- Identity fields (engine/files/identity.cpp) -------------------------
     int64_t lastid;               // identity value last assigned
@@ -230,17 +269,17 @@ struct INSTGV {
     void *seglist;                // segment list entries (segments.cpp), platform memory
     int32_t nseglist, capseglist;
 
-    // ---- Expression evaluation: stack top, user-defined functions (engine/expr)
-    zv::ExprState expr;
+    // ---- Expression evaluation: user-defined functions, filter callback ----
+    alignas(zv::kStateAlign) unsigned char expr_[zv::kExprStateBytes];  // expr_state(g)
 
-    // ---- ISAM layer: key map beyond isamtab (engine/isam) -------------------
-    zv::IsamState isam;
+    // ---- ISAM layer: file sets, records, contexts, batches (engine/isam) ----
+    alignas(zv::kStateAlign) unsigned char isam_[zv::kIsamStateBytes];  // isam_state(g)
 
     // ---- Maintenance: verification routines and counters, sort settings ----
-    zv::MaintState maint;
+    alignas(zv::kStateAlign) unsigned char maint_[zv::kMaintStateBytes];  // maint_state(g)
 
     // ---- Encryption: pending cipher of creates, page-size and replay marks ---
-    zv::CamoState camo;
+    alignas(zv::kStateAlign) unsigned char camo_[zv::kCamoStateBytes];  // camo_state(g)
 };
 
 // The current instance; null when none is registered.

@@ -9,7 +9,7 @@
 #include "engine/core/filemutex.h"
 #include "engine/core/instance.h"
 #include "engine/core/startup.h"
-#include "engine/core/upcalls.h"
+#include "engine/files/files_services.h"
 #include "engine/isam/isam_services.h"
 
 namespace zv {

@@ -32,11 +32,11 @@
 #include <cstring>
 
 #include "engine/core/instance.h"
+#include "engine/core/nodebuf.h"
 #include "engine/core/platform.h"
 #include "engine/core/statuslog.h"
 #include "engine/core/fcb.h"
 #include "engine/core/pagecache.h"
-#include "engine/index/nodebuf.h"
 
 namespace zv {
 

@@ -4,7 +4,8 @@
 // INTREEX checks and scales the start values and allocates the instance's
 // pointer list, then the initialiser iintree sizes the free lists and builds
 // the file table, the index buffers and the data pages with their hash
-// tables and LRU lists. INTISAMX does the same under the ISAM layer. zvfree
+// tables and LRU lists. INTISAMX (engine/isam/isamstart.cpp) does the same
+// under the ISAM layer, calling INTREEX after its own tables. zvfree
 // undoes all of it and is the last step of the stop road and of every failed
 // start.
 //
@@ -19,7 +20,7 @@
 //  - idxhash is an array of idxhashsize = (bufs + 3) / 4 circular list heads
 //    (zv::ListLink), dathash one of dathashsize = (dbufs + 3) / 4 heads
 //    (PAGELINK, owner null). All chains are empty after start-up.
-//  - idx.spill is one node image with room for one element more, where a
+//  - idxspill is one node image with room for one element more, where a
 //    node that grows past its end waits for its split.
 //  - idxlook and datlook are lookasides of 2 x bufs (2 x dbufs) slots, a
 //    power of two, all empty after start-up.
@@ -45,13 +46,13 @@
 #include <cstring>
 #include <ctime>
 
+#include "engine/core/fcb.h"
 #include "engine/core/lockent.h"
+#include "engine/core/nodebuf.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/pools.h"
 #include "engine/crypto/crypto_services.h"
-#include "engine/core/fcb.h"
-#include "engine/index/nodebuf.h"
-#include "engine/isam/isam_services.h"
+#include "engine/expr/expr_services.h"
 
 namespace zv {
 
@@ -176,8 +177,8 @@ int allocate_tables(INSTGV *g) {
     g->idxbuflist = nodes;
     if (rc) return 10;
     if (reserve_expansion_areas(g)) return 10;
-    g->idx.spill = static_cast<unsigned char *>(mballc(1, size_t(kNodeWrap + g->nodesize + kNodeSlack)));
-    if (!g->idx.spill) return 10;
+    g->idxspill = static_cast<unsigned char *>(mballc(1, size_t(kNodeWrap + g->nodesize + kNodeSlack)));
+    if (!g->idxspill) return 10;
     auto *pages = static_cast<PAGEBUF *>(nullptr);
     rc = cntlist(&pages, g->dbufs, kListPage, kListPageImg);
     g->datpagelist = pages;
@@ -282,18 +283,17 @@ int zvfree() {
     g->idxlookmask = g->datlookmask = 0;
     release(g->fillbuf);
     g->fillsize = 0;
-    release(g->idx.spill);
-    g->idx.spilled = nullptr;
-    g->idx.spillhome = nullptr;
+    release(g->idxspill);
+    g->idxspilled = nullptr;
+    g->idxspillhome = nullptr;
     release(g->fcbtab);
     mbfrencam(&g->encworkbuf);
     zvputmemn(&g->evalwork);
     // The user-defined functions' descriptors are pool blocks: they go with
     // the pools below.
-    g->expr.top = 0;
-    g->expr.depth = 0;
-    g->expr.udfhead = nullptr;
-    g->expr.udfnames = 0;
+    g->evaltop = 0;
+    g->evaldepth = 0;
+    expr_instance_freed(g);
     release(g->ptrlist);
     mbfren(&g->ksglist);   // segment definitions: their files are closed
     g->nksg = g->capksg = 0;
@@ -443,25 +443,6 @@ ZV_API uint16_t INTREEX(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs,
 
 ZV_API uint16_t INTREE(int32_t bufs, int32_t fils, int32_t sect) {
     return INTREEX(bufs, fils, sect, bufs, 33);
-}
-
-ZV_API uint16_t INTISAMX(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs,
-                         int32_t userprof) {
-    if (!zvWNGV) {
-        uint16_t rc = REGZARVO(ZV_DEFAULT_INSTANCE_ID);
-        if (rc) return rc;
-    }
-    INSTGV *g = zvWNGV;
-    if (is_started(g)) return static_cast<uint16_t>(ierr(zv::set_uerr(125), 0));
-    g->isamerr_cod = 0;
-    int rc = zv::zviisam(bufs, fils, sect, dbufs, userprof);
-    if (rc == 0) return 0;
-    int code = g->uerr_cod ? g->uerr_cod : zv::set_uerr(rc);
-    return static_cast<uint16_t>(ierr(code, 0));
-}
-
-ZV_API uint16_t INTISAM(int32_t bufs, int32_t fils, int32_t sect) {
-    return INTISAMX(bufs, fils, sect, bufs, 33);
 }
 
 ZV_API int32_t SETOPS(int32_t bits, int32_t request) {

@@ -26,7 +26,7 @@ constexpr int32_t kMaxFils = 32767;
 // Bytes of the fill buffer (0xFF) and of the encryption work buffer.
 constexpr uint32_t kFillSize = 2048;
 // Extra bytes of a node image beyond the node size: room for a space-record
-// header before the node (kNodeWrap of engine/index/nodebuf.h; a node that
+// header before the node (kNodeWrap of engine/core/nodebuf.h; a node that
 // grows past its end for a while borrows the instance's spill image).
 constexpr int32_t kNodeExtra = 24;
 

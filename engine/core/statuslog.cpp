@@ -14,7 +14,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
-#include "engine/core/upcalls.h"
+#include "engine/files/files_services.h"
 
 namespace {
 

@@ -1,13 +1,16 @@
-// The encryption subsystem's part of the instance block (INSTGV::camo):
+// The encryption subsystem's part of the instance block (its room
+// INSTGV::camo_, reached through camo_state):
 // the cipher that the following creates of data and index files take, and
 // the instance's marks of the page-size check and of a key-change replay.
 //
-// Plain data only, so that the instance block can embed it. The pending
+// Plain data only, so that the zeroed instance block holds it. The pending
 // key buffer is owned (platform memory, wiped before it is freed); it is
 // present exactly when pendkeylen is above 0.
 #pragma once
 
 #include <cstdint>
+
+#include "engine/core/instance.h"
 
 namespace zv {
 
@@ -27,3 +30,9 @@ struct CamoSave {
 };
 
 }  // namespace zv
+
+static_assert(zv::fits_state_room<zv::CamoState>(zv::kCamoStateBytes),
+              "the encryption state fits its room of the instance block");
+
+// The encryption state of an instance.
+inline zv::CamoState &camo_state(INSTGV *g) { return zv::state_in<zv::CamoState>(g->camo_); }

@@ -29,6 +29,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/crypto/aes_hw.h"
+#include "engine/crypto/camostate.h"
 #include "engine/crypto/hashes.h"
 #include "engine/crypto/qvsctx.h"
 #include "engine/crypto/road.h"
@@ -194,11 +195,11 @@ int chkcamoblk(int32_t pagesize, char *msg, int32_t size) {
 int zvcamoi() {
     INSTGV *g = zvWNGV;
     if (!g) return 0;
-    g->camo.pagebad = 0;
+    camo_state(g).pagebad = 0;
     char msg[200];
     if (g->nodesize && chkcamoblk(g->nodesize, msg, sizeof msg)) {
         zvrcvlog(msg, 0);
-        g->camo.pagebad = 1;
+        camo_state(g).pagebad = 1;
         return 1;
     }
     return 0;

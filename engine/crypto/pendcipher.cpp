@@ -1,4 +1,4 @@
-// The instance's pending cipher (INSTGV::camo): the cipher class and key
+// The instance's pending cipher (camo_state of the instance): the cipher class and key
 // length that the following creates of data and index files take, set by
 // zvSETENCRYPT, saved and put back around a create that copies the cipher
 // of an open file (setencatr, rstencatr), and released with the instance.
@@ -75,11 +75,11 @@ int setencatr(CamoSave *save, int filno) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     if (!save) return set_uerr(540);
-    save->key = g->camo.pendkey;
-    save->keylen = g->camo.pendkeylen;
-    save->cls = g->camo.pendclass;
-    g->camo.pendkey = nullptr;
-    g->camo.pendkeylen = 0;
+    save->key = camo_state(g).pendkey;
+    save->keylen = camo_state(g).pendkeylen;
+    save->cls = camo_state(g).pendclass;
+    camo_state(g).pendkey = nullptr;
+    camo_state(g).pendkeylen = 0;
     char num[16];
     snprintf(num, sizeof num, "%d", filno);
     int rc = zvSETENCRYPT("98", num, 1);
@@ -93,17 +93,17 @@ int setencatr(CamoSave *save, int filno) {
 int rstencatr(CamoSave *save) {
     INSTGV *g = zvWNGV;
     if (!save || !g) return 0;
-    free_pending(g->camo);
-    g->camo.pendkey = save->key;
-    g->camo.pendkeylen = save->keylen;
-    g->camo.pendclass = save->cls;
+    free_pending(camo_state(g));
+    camo_state(g).pendkey = save->key;
+    camo_state(g).pendkeylen = save->keylen;
+    camo_state(g).pendclass = save->cls;
     save->key = nullptr;
     save->keylen = 0;
     return 0;
 }
 
 void camo_release(INSTGV *g) {
-    if (g) free_pending(g->camo);
+    if (g) free_pending(camo_state(g));
 }
 
 }  // namespace zv
@@ -115,7 +115,7 @@ extern "C" {
 ZV_API int zvSETENCRYPT(const char *code, const char *key, int32_t keylen) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    zv::CamoState &c = g->camo;
+    zv::CamoState &c = camo_state(g);
     zv::free_pending(c);
     if (keylen <= 0) {
         c.pendclass = 0;

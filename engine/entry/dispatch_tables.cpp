@@ -30,8 +30,8 @@
 
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/index/isam_upcalls.h"
 #include "engine/index/ksegdef.h"
+#include "engine/isam/isam_services.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {

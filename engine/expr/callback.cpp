@@ -5,10 +5,11 @@
 #include <cstring>
 
 #include "engine/core/instance.h"
+#include "engine/expr/condtable.h"
 #include "engine/expr/eval.h"
 #include "engine/expr/expr_services.h"
+#include "engine/expr/exprstate.h"
 #include "engine/expr/filtercb.h"
-#include "engine/isam/cidx.h"
 
 namespace zv {
 
@@ -20,7 +21,7 @@ const char *callback_text(const void *filter) { return static_cast<const char *>
 }  // namespace
 
 void set_filter_callback(FilterCallback fn) {
-    if (zvWNGV) zvWNGV->expr.filtercb = fn;
+    if (zvWNGV) expr_state(zvWNGV).filtercb = fn;
 }
 
 }  // namespace zv
@@ -36,7 +37,7 @@ ZV_API int clbkeval(void *filter, int, int, void *record, void *schema, int32_t 
         g->exprerr = kExprNull;
         return 0;
     }
-    FilterCallback cb = g->expr.filtercb ? g->expr.filtercb : zvfiltercb;
+    FilterCallback cb = expr_state(g).filtercb ? expr_state(g).filtercb : zvfiltercb;
     int r = cb(callback_text(filter), record, schema, fixlen, totlen);
     if (r < 0) {
         g->exprerr = -r;

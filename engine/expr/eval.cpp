@@ -30,7 +30,7 @@ namespace zv {
 namespace {
 
 inline PTVALUE *area() { return static_cast<PTVALUE *>(zvWNGV->evalwork); }
-inline int32_t &top_of() { return zvWNGV->expr.top; }
+inline int32_t &top_of() { return zvWNGV->evaltop; }
 
 inline void release(PTVALUE &v) {
     if (v.kind == PT_TEXT && !v.borrowed && v.v.text) zvputmem(v.v.text);
@@ -350,7 +350,7 @@ constexpr RunFn runtable[37] = {
 int run_tree(void *tree, void *record, void *schema, int32_t fixlen, int32_t totlen) {
     INSTGV *g = zvWNGV;
     stack_cut(0);
-    g->expr.depth = 0;
+    g->evaldepth = 0;
     auto *t = static_cast<PTNODE *>(tree);
     auto *rec = static_cast<const unsigned char *>(record);
     if (t->kind == PT_RECINFO) {
@@ -388,7 +388,7 @@ int take_eval_area() {
     INSTGV *g = zvWNGV;
     if (g->evalwork) return 0;
     g->evalwork = zvgetmem(kEvalAreaSize);
-    g->expr.top = 0;
+    g->evaltop = 0;
     return g->evalwork ? 0 : set_uerr(435);
 }
 
@@ -398,7 +398,7 @@ int32_t stack_top() { return top_of(); }
 void stack_cut(int32_t base) {
     INSTGV *g = zvWNGV;
     if (!g->evalwork) {
-        g->expr.top = 0;
+        g->evaltop = 0;
         return;
     }
     PTVALUE *s = area();
@@ -506,7 +506,7 @@ int runEXEC(PTNODE *node, PTRECINFO *ri) {
     if (!node) return kExprNode;
     const unsigned k = unsigned(node->kind - PT_FIELD);
     if (k >= sizeof runtable / sizeof runtable[0] || !runtable[k]) return kExprNode;
-    int32_t &depth = zvWNGV->expr.depth;
+    int32_t &depth = zvWNGV->evaldepth;
     if (depth >= kMaxEvalDepth) return kExprOverflow;
     depth++;
     const int rc = runtable[k](node, ri);
@@ -520,7 +520,7 @@ namespace {
 template <class T>
 int pop_as(int (*extract)(const PTVALUE &, T *), T *out) {
     INSTGV *g = zvWNGV;
-    if (!g || !g->evalwork || g->expr.top < 1) {
+    if (!g || !g->evalwork || g->evaltop < 1) {
         if (out) memset(static_cast<void *>(out), 0, sizeof *out);
         return kExprUnderflow;
     }
@@ -554,7 +554,7 @@ ZV_API int runPopString(char *buffer, int32_t *len) {
     INSTGV *g = zvWNGV;
     if (!buffer || !len || *len < 1) return kExprKind;
     buffer[0] = 0;
-    if (!g || !g->evalwork || g->expr.top < 1) {
+    if (!g || !g->evalwork || g->evaltop < 1) {
         *len = 0;
         return kExprUnderflow;
     }
@@ -582,7 +582,7 @@ ZV_API int cndxeval(void *tree, void *record, void *schema, int32_t fixlen, int3
     }
     int rc = tree ? run_tree(tree, record, schema, fixlen, totlen) : kExprNull;
     int result = 0;
-    if (rc == 0 && g->expr.top > 0) {
+    if (rc == 0 && g->evaltop > 0) {
         int64_t v = 0;
         int e = runPopInteger(&v);
         if (e == 0) result = v != 0;

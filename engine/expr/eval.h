@@ -3,7 +3,7 @@
 // functions (functions.cpp, udf.cpp).
 //
 // The stack is the instance's 49152-byte area INSTGV::evalwork: 1024
-// PTVALUE entries, the top in INSTGV::expr.top. A TEXT entry that is not
+// PTVALUE entries, the top in INSTGV::evaltop. A TEXT entry that is not
 // borrowed owns its bytes (a zvgetmem block) and frees them when dropped;
 // every other entry owns nothing.
 //

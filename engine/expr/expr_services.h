@@ -1,21 +1,20 @@
 // Services of the expression language that the file layer, key formation
-// and the ISAM layer call: parsing condition texts (parser.cpp), and
-// record filters and callback filters (callback.cpp). Evaluation itself
-// (cndxeval, clbkeval) is declared in the public zarvo/zvdbpt.h.
+// and the ISAM layer call: record filters and callback filters
+// (callback.cpp). Parsing (cndxparse) and evaluation (cndxeval, clbkeval)
+// are declared in the public zarvo/zvdbpt.h. The engine core calls one of
+// them, at the stop of an instance (udf.cpp), so this header uses nothing
+// above core.
 #pragma once
 
 #include <cstdint>
 
-#include "engine/expr/exprstate.h"
 #include "zarvo/zvdbpt.h"
+
+struct INSTGV;
 
 extern "C" {
 // cndxparse (zarvo/zvdbpt.h) gives for a text beginning with "@" the
 // callback-filter block u32 use count 1, the text, a NUL.
-// Parses text against the field names and schema map of an open file: 1
-// with the tree in *tree (freed by kind when tree is null) and its kind in
-// *kind; 0 with the user error set (597 when the text does not parse).
-int testparse(int filno, const char *text, void **tree, int *kind);
 // Initialises callback filters. mode 0: nothing, 1; mode 1: the callback
 // block `object` (the callback's init routine), 1; mode 2: every callback
 // entry of the conditional-index table `object`, from the last entry to
@@ -28,6 +27,17 @@ int clbkrun(void *filter, void *record, void *schema, int32_t fixlen, int32_t to
 }
 
 namespace zv {
+
+// Record-filter callback of callback filters: called with the callback
+// text (its leading "@" included), the record image, the record schema map
+// and the fixed and total lengths; non-zero lets the record pass, a
+// negative value is an error.
+using FilterCallback = int (*)(const char *text, ...);
+
+// The stop of an instance: forgets its user-defined functions (their
+// descriptors are pool blocks, which go with the pools) and turns off the
+// lexer's look-up of their names. The filter callback stays.
+void expr_instance_freed(INSTGV *g);
 
 // Installs the instance's record-filter callback, which clbkeval calls
 // (null: the sample callback zvfiltercb).

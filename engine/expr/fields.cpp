@@ -24,6 +24,10 @@
 // walk works on offsets and compares them with the bytes left, so a
 // damaged length never points outside the image; a field that does not
 // end inside the image, and every field after it, is not present.
+//
+// The padding rule of the fixed part (zvadjadr, exported) lives here too:
+// the file layer, the ISAM layer and the record-level API lay out record
+// schemas by the same rule.
 #include "engine/expr/fields.h"
 
 #include <cstring>
@@ -31,7 +35,7 @@
 
 #include "engine/core/bytes.h"
 #include "engine/expr/eval.h"
-#include "engine/isam/ifil.h"
+#include "engine/expr/schemamap.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -40,8 +44,6 @@ namespace {
 
 constexpr int32_t kHead = 16;
 constexpr int32_t kEntry = 6;
-constexpr int kWide185 = 185;   // 2-byte units ended by a zero unit
-constexpr int kWide201 = 201;   // 16-bit count, then 2-byte units
 
 const unsigned char *entry_at(const unsigned char *map, int32_t e) { return map + kHead + int64_t(kEntry) * e; }
 
@@ -183,28 +185,6 @@ int32_t ptFieldName(const unsigned char *schema, const void *names, const char *
 
 namespace {
 
-// Width of the length prefix of a variable-length type; 0 for none.
-int prefix_width(int type) {
-    switch (type) {
-    case ZV_FPSTRING: case ZV_PSTRING: return 1;
-    case ZV_F2STRING: case ZV_2STRING: case kWide201: return 2;
-    case ZV_F4STRING: case ZV_4STRING: case ZV_JSON: return 4;
-    default: return 0;
-    }
-}
-
-uint32_t prefix_value(const unsigned char *p, int width) {
-    if (width == 1) return p[0];
-    if (width == 2) {
-        uint16_t v;
-        memcpy(&v, p, 2);
-        return v;
-    }
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-
 // Bytes a field of the variable part takes from p, with `left` bytes of
 // the image left; more than `left` when it claims more than there is.
 int64_t variable_step(const PTFIELDMAP &f, const unsigned char *p, int64_t left, int delim) {
@@ -217,7 +197,7 @@ int64_t variable_step(const PTFIELDMAP &f, const unsigned char *p, int64_t left,
             if (p[i] == 0 && p[i + 1] == 0) return i + 2;
         return left + 1;
     }
-    if (int w = prefix_width(f.type)) return left < w ? w : int64_t(w) + prefix_value(p, w);
+    if (int w = schema_prefix_width(f.type)) return left < w ? w : int64_t(w) + schema_prefix_value(p, w);
     return f.len;
 }
 
@@ -352,9 +332,9 @@ int runFIELD(PTNODE *node, PTRECINFO *ri) {
         return runPushText(p, int32_t(static_cast<const unsigned char *>(d) - p), 1, 0);
     }
     case ZV_FPSTRING: case ZV_PSTRING: case ZV_F2STRING: case ZV_2STRING: case ZV_F4STRING: case ZV_4STRING: {
-        const int w = prefix_width(f.type);
+        const int w = schema_prefix_width(f.type);
         if (avail < w) return kExprRange;
-        const uint32_t n = prefix_value(p, w);
+        const uint32_t n = schema_prefix_value(p, w);
         if (int64_t(n) > avail - w) return kExprRange;
         return runPushText(p + w, int32_t(n), 1, 0);
     }
@@ -365,3 +345,20 @@ int runFIELD(PTNODE *node, PTRECINFO *ri) {
 }
 
 }  // namespace zv
+
+ZV_API int32_t zvadjadr(int align, int type, int32_t offset) {
+    uint32_t m;
+    if (type >= 0 && type <= 256) {
+        int k = type & 7;
+        if (k == 0 || k == 2) return 0;
+        m = k == 4 ? (uint32_t(align - 1) & 7u) : (uint32_t(align - 1) & uint32_t(k));
+    } else if (type >= 257 && type <= 259) {
+        static constexpr uint32_t kUnit[3] = {8, 4, 1};
+        m = uint32_t(align - 1) & (kUnit[type - 257] - 1);
+    } else {
+        return 0;
+    }
+    if (m == 0) return 0;
+    uint32_t c = uint32_t(offset) & 15u;
+    return int32_t(((m + c) & ~m) - c);
+}

@@ -28,8 +28,6 @@
 #include "engine/expr/expr_services.h"
 #include "engine/expr/fields.h"
 #include "engine/expr/lexer.h"
-#include "engine/core/fcb.h"
-#include "engine/isam/isam_files.h"
 
 namespace zv {
 
@@ -425,25 +423,5 @@ ZV_API void *cndxparse(void *schema, void *names, const char *text, int32_t len,
 }
 
 ZV_API int zvGetExprErrorCode(void) { return zvWNGV ? zvWNGV->exprerr : 0; }
-
-int testparse(int filno, const char *text, void **tree, int *kind) {
-    INSTGV *g = zvWNGV;
-    if (!g) return 0;
-    FCB *f = tstifnm(filno);
-    if (!f) return 0;
-    void *names = zvgetnames(filno);
-    if (!names && g->uerr_cod) return 0;
-    int k = 0;
-    void *t = cndxparse(f->schmap, names, text, text ? int32_t(strlen(text) + 1) : 0, &k);
-    zvputmem(names);
-    if (kind) *kind = k;
-    if (!t) {
-        if (!g->uerr_cod) set_uerr(597);
-        return 0;
-    }
-    if (tree) *tree = t;
-    else zvfreecidx(t, k);
-    return 1;
-}
 
 }  // extern "C"

@@ -1,7 +1,7 @@
 // User-defined functions: registration, lookup and calls.
 //
 // The functions of an instance form a list, the newest first, whose head
-// and the switch after it live in INSTGV::expr; udfAdd turns the switch
+// and the switch after it live in the instance's expression state; udfAdd turns the switch
 // on, so that the lexer finds the names of the functions; udfInit forgets
 // the list (its blocks go with the pools when the instance stops) and
 // udfTerm frees it, both turning the switch off.
@@ -22,6 +22,8 @@
 
 #include "engine/core/instance.h"
 #include "engine/expr/eval.h"
+#include "engine/expr/expr_services.h"
+#include "engine/expr/exprstate.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -66,7 +68,7 @@ void free_desc(UDFDESC *d) {
 }
 
 bool registered(const UDFDESC *d) {
-    for (const UDFDESC *x = zvWNGV->expr.udfhead; x; x = x->next)
+    for (const UDFDESC *x = expr_state(zvWNGV).udfhead; x; x = x->next)
         if (x == d) return true;
     return false;
 }
@@ -115,19 +117,24 @@ int convZVType(int type) {
 UDFDESC *udfFind(const char *name) {
     INSTGV *g = zvWNGV;
     if (!g || !name) return nullptr;
-    for (UDFDESC *d = g->expr.udfhead; d; d = d->next)
+    for (UDFDESC *d = expr_state(g).udfhead; d; d = d->next)
         if (strcasecmp(d->kw->name, name) == 0) return d;
     return nullptr;
 }
 
 const Keyword *udf_keyword(const char *name, int32_t len) {
     INSTGV *g = zvWNGV;
-    if (!g || !g->expr.udfnames || len <= 0) return nullptr;
-    for (UDFDESC *d = g->expr.udfhead; d; d = d->next) {
+    if (!g || !expr_state(g).udfnames || len <= 0) return nullptr;
+    for (UDFDESC *d = expr_state(g).udfhead; d; d = d->next) {
         const char *n = d->kw->name;
         if (strlen(n) == size_t(len) && strncasecmp(n, name, size_t(len)) == 0) return d->kw;
     }
     return nullptr;
+}
+
+void expr_instance_freed(INSTGV *g) {
+    expr_state(g).udfhead = nullptr;
+    expr_state(g).udfnames = 0;
 }
 
 int udf_call(void *descriptor, const PTVALUE *args, int32_t count, PTVALUE *result) {
@@ -207,25 +214,22 @@ ZV_API int udfAdd(const char *name, ZVUDFPROC routine, int resulttype, const int
     }
     memcpy(copy, name, nlen + 1);
     *d->kw = Keyword{copy, kClassFunction, argcount, argcount, d->resultkind, -1, d};
-    d->next = g->expr.udfhead;
-    g->expr.udfhead = d;
-    g->expr.udfnames = 1;
+    d->next = expr_state(g).udfhead;
+    expr_state(g).udfhead = d;
+    expr_state(g).udfnames = 1;
     return 0;
 }
 
 ZV_API void udfInit(void) {
-    INSTGV *g = zvWNGV;
-    if (!g) return;
-    g->expr.udfhead = nullptr;
-    g->expr.udfnames = 0;
+    if (zvWNGV) zv::expr_instance_freed(zvWNGV);
 }
 
 ZV_API void udfTerm(void) {
     INSTGV *g = zvWNGV;
     if (!g) return;
-    UDFDESC *d = g->expr.udfhead;
-    g->expr.udfhead = nullptr;
-    g->expr.udfnames = 0;
+    UDFDESC *d = expr_state(g).udfhead;
+    expr_state(g).udfhead = nullptr;
+    expr_state(g).udfnames = 0;
     while (d) {
         UDFDESC *next = d->next;
         free_desc(d);

@@ -21,7 +21,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/lifecycle.h"
 #include "engine/core/startup.h"
-#include "engine/core/upcalls.h"
+#include "engine/files/files_services.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/fcbops.h"
@@ -33,7 +33,7 @@
 #include "engine/files/segments.h"
 #include "engine/files/superfile.h"
 #include "engine/index/index_services.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace {
 

@@ -37,7 +37,7 @@
 #include "engine/files/superfile.h"
 #include "engine/files/xcreblk.h"
 #include "engine/index/index_services.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace {
 

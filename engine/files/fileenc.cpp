@@ -223,7 +223,7 @@ int load(FCB *f, bool rebuild) {
             camo_support_on();
             camo_sdk_start();
         }
-        if (g->camo.pagebad) return 606;
+        if (camo_state(g).pagebad) return 606;
         if (int rc = open_key_block(body + kHead, r, key, rebuild)) return rc;
     } else {
         memcpy(key, body + kHead, kValueLen);
@@ -262,14 +262,14 @@ int refill(FCB *f, uint64_t start, uint64_t last) {
 }  // namespace
 
 bool camo_wanted(uint32_t secvalue) {
-    return secvalue != 0 || (zvWNGV && zvWNGV->camo.pendkeylen > 0);
+    return secvalue != 0 || (zvWNGV && camo_state(zvWNGV).pendkeylen > 0);
 }
 
 int zvsetcamo(FCB *f, uint32_t secvalue, int filno) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     if (!f) return set_uerr(540);
-    CamoState &c = g->camo;
+    CamoState &c = camo_state(g);
     f->encstart = 0;
     bool keyed = c.pendkeylen > 0 && c.pendclass >= 2;
     if (!keyed && !secvalue) return 0;
@@ -354,7 +354,7 @@ int zvgetcamo(FCB *f) {
     if (!g) return 47;
     if (!f) return 540;
     // A key-change replay opens files only to put key blocks back.
-    if (g->camo.replaying) return 0;
+    if (camo_state(g).replaying) return 0;
     // The encryption of an index member is its host's.
     if ((f->opflags & kOpMember) || f->hdr.base.kmem) return 0;
     if (!secres_pos(f)) return 0;

@@ -24,7 +24,7 @@
 #include "engine/expr/expr_services.h"
 #include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace zv {
 

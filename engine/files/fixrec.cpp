@@ -44,7 +44,7 @@
 #include "engine/files/identity_services.h"
 #include "engine/files/memfile.h"
 #include "engine/files/resconv.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace zv {
 

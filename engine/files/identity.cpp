@@ -29,16 +29,15 @@
 #include "engine/core/arith.h"
 #include "engine/core/centralio.h"
 #include "engine/core/pagecache.h"
-#include "engine/core/flush.h"
+#include "engine/files/flush.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
-#include "engine/core/upcalls.h"
+#include "engine/expr/schemamap.h"
 #include "engine/files/fcbops.h"
 #include "engine/files/header.h"
-#include "engine/index/defblock.h"
-#include "engine/index/keyform.h"
-#include "engine/isam/isam_files.h"
+#include "engine/index/index_services.h"
+#include "engine/isam/isam_services.h"
 
 namespace zv {
 

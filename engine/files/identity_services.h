@@ -24,5 +24,8 @@ namespace zv {
 // identity field, hands out its next value. 0, or 1002 when the field has
 // already overflowed.
 int identity_step(FCB *fcb);
+// Writes a changed identity block of a data file back over its resource
+// and keeps it (flush): 0 or the write's error.
+int identity_flush(FCB *fcb);
 
 }  // namespace zv

@@ -25,7 +25,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/instance.h"
-#include "engine/core/upcalls.h"
+#include "engine/files/files_services.h"
 #include "engine/core/fcb.h"
 
 namespace {

@@ -28,7 +28,7 @@
 #include "engine/files/segments.h"
 #include "engine/files/superfile.h"
 #include "engine/index/index_services.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace {
 

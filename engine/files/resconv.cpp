@@ -21,7 +21,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
 #include "engine/files/resource.h"
-#include "engine/isam/ifil.h"
+#include "engine/isam/isam_services.h"
 
 namespace zv {
 

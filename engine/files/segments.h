@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/core/upcalls.h"
+#include "engine/files/files_services.h"
 #include "zarvo/zarvo.h"
 
 struct FCB;

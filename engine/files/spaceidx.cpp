@@ -14,9 +14,7 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
-#include "engine/index/keydelete.h"
-#include "engine/index/keyinsert.h"
-#include "engine/index/keysearch.h"
+#include "engine/index/index_services.h"
 
 namespace {
 

@@ -43,9 +43,6 @@
 #include "engine/files/open.h"
 #include "engine/files/varrec.h"
 #include "engine/index/index_services.h"
-#include "engine/index/keydelete.h"
-#include "engine/index/keyinsert.h"
-#include "engine/index/keysearch.h"
 
 extern "C" int zvsname1(const char *name) {
     if (!name || !zvWNGV) return 0;

@@ -37,8 +37,8 @@
 #include "engine/files/memfile.h"
 #include "engine/files/resconv.h"
 #include "engine/files/spaceidx.h"
-#include "engine/index/keysearch.h"
-#include "engine/isam/isam_files.h"
+#include "engine/index/index_services.h"
+#include "engine/isam/isam_services.h"
 
 using namespace zv;
 

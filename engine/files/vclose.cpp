@@ -17,7 +17,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
-#include "engine/core/upcalls.h"
+#include "engine/files/files_services.h"
 #include "engine/files/fcbops.h"
 #include "engine/files/header.h"
 

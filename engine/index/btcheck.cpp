@@ -23,6 +23,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"

@@ -35,7 +35,9 @@
 #include "engine/core/statuslog.h"
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/keysearch.h"
+#include "engine/index/navstate.h"
 #include "engine/index/node.h"
 #include "engine/index/nodealloc.h"
 #include "engine/index/nodecache.h"
@@ -47,11 +49,11 @@ namespace {
 
 constexpr int kReadReused = 0x800;  // read of a node whose buffer may have been taken
 
-LoadState &ld() { return zvWNGV->nav.load; }
+LoadState &ld() { return nav_state(zvWNGV).load; }
 
 // Positions b for an append of key after its last element.
 void position_append(NODEBUF *b, const unsigned char *key) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     const int n = b->hdr.nkv;
     s.elm = n + 1;
     s.tky = -1;
@@ -65,7 +67,7 @@ void position_append(NODEBUF *b, const unsigned char *key) {
 
 // lodins81 with the closed node's last key (its separator) left in closed.
 NODEBUF *lodins(NODEBUF *b, const unsigned char *key, uint32_t ph, uint32_t pl, FCB *f, unsigned char *closed) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     LoadState &L = ld();
     const bool leaf = b->hdr.leaf != 0;
     const int n = b->hdr.nkv;
@@ -135,7 +137,7 @@ int code_or(int fallback) {
 
 // Appends the work key (record position ph, pl) to the current leaf.
 int append(FCB *f, uint32_t ph, uint32_t pl) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     LoadState &L = ld();
     const int32_t k = f->hdr.base.keylen;
     NODEBUF *b = zvgetnod81(kNodRead | kReadReused, L.leafh, L.leafl, f);
@@ -251,7 +253,7 @@ int finish(FCB *f, int32_t *rootcount, int32_t *flag) {
 
 int start(FCB *f, int filno, uint32_t ph, uint32_t pl) {
     INSTGV *g = zvWNGV;
-    IdxState &s = g->idx;
+    IdxState &s = idx_state(g);
     LoadState &L = ld();
     const int32_t k = f->hdr.base.keylen;
     if (L.active) return 58;
@@ -291,7 +293,7 @@ int start(FCB *f, int filno, uint32_t ph, uint32_t pl) {
 }  // namespace
 
 NODEBUF *lodins81(NODEBUF *b, const unsigned char *key, uint32_t ptrh, uint32_t ptrl, FCB *f) {
-    return lodins(b, key, ptrh, ptrl, f, zvWNGV->idx.sepkey);
+    return lodins(b, key, ptrh, ptrl, f, idx_state(zvWNGV).sepkey);
 }
 
 NODEBUF *lodnod81(FCB *f, uint32_t *posh, uint32_t *posl) {
@@ -338,7 +340,7 @@ void nonleaf(NODEBUF *b, FCB *f) {
 }
 
 int addtoparent(FCB *f, int lev, const unsigned char *sep, uint32_t ch, uint32_t cl) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     LoadState &L = ld();
     const int32_t k = f->hdr.base.keylen;
     unsigned char carry[kKeyRoom], closed[kKeyRoom];
@@ -395,8 +397,8 @@ int iloadkey81(int filno, const void *key, uint32_t posh, uint32_t posl, int mod
         if (!key) return set_uerr(540);
         if (!idx_hug(f)) posh = 0;
         if (posh == 0 && posl == 0) return set_uerr(28);
-        memcpy(g->idx.workkey, key, f->hdr.base.keylen);
-        if (idx_dup(f)) prpdup81(g->idx.workkey, f, posh, posl);
+        memcpy(idx_state(g).workkey, key, f->hdr.base.keylen);
+        if (idx_dup(f)) prpdup81(idx_state(g).workkey, f, posh, posl);
     }
     if (mode == 0) {
         int rc = start(f, filno, posh, posl);
@@ -405,7 +407,7 @@ int iloadkey81(int filno, const void *key, uint32_t posh, uint32_t posl, int mod
     }
     if (!L.active || L.filno != filno) return set_uerr(58);
     if (mode == 1) {
-        if (compar_k(g->idx.workkey, L.lastkey, f->hdr.base.keylen) <= 0) return set_uerr(59);
+        if (compar_k(idx_state(g).workkey, L.lastkey, f->hdr.base.keylen) <= 0) return set_uerr(59);
         return set_uerr(append(f, posh, posl));
     }
     int rc = finish(f, rootcount, flag);

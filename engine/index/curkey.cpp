@@ -23,13 +23,14 @@
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/core/fcb.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/index/idxstate.h"
+#include "engine/isam/isam_services.h"
 #include "engine/index/keyform.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/index/keysearch.h"
+#include "engine/index/navstate.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
-#include "engine/index/partition_upcalls.h"
 #include "engine/index/walkguard.h"
 
 using namespace zv;
@@ -97,7 +98,7 @@ enum class Found { Element, End, Restart, Failed };
 // (*b is the last leaf reached); Restart: a deleted node was met; Failed:
 // reported (527) or an I/O error.
 Found leaf_search(FCB *f, const unsigned char *t, const char *where, NODEBUF **out, int *elm) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     uint32_t nl = gtroot(f);
     uint32_t nh = uint32_t(zvGETHGHi());
     NODEBUF *b = zvgetnod81(kNodRead, nh, nl, f);
@@ -369,12 +370,12 @@ int zvkbufrefresh(int datno, int keyno) {
         reclen = int32_t(GTVLEN(datno, lo));
         if (reclen == 0) return g->uerr_cod;
     }
-    if (!g->nav.refbuf || g->nav.refsel < reclen) {
-        zvputmemn(&g->nav.refbuf);
-        g->nav.refsel = 0;
-        g->nav.refbuf = zvgetmem(reclen > 0 ? reclen : 1);
-        if (!g->nav.refbuf) return set_uerr(82);
-        g->nav.refsel = reclen;
+    if (!nav_state(g).refbuf || nav_state(g).refsel < reclen) {
+        zvputmemn(&nav_state(g).refbuf);
+        nav_state(g).refsel = 0;
+        nav_state(g).refbuf = zvgetmem(reclen > 0 ? reclen : 1);
+        if (!nav_state(g).refbuf) return set_uerr(82);
+        nav_state(g).refsel = reclen;
     }
     bool cleared = false;
     if (d->stflags & kStRefreshKeys) {
@@ -382,15 +383,15 @@ int zvkbufrefresh(int datno, int keyno) {
         cleared = true;
     }
     zvSETHGHi(int32_t(hi));
-    const uint16_t mode = g->nav.isammode;
-    g->nav.isammode = 5;
-    const int32_t kept = g->nav.refsel;
-    if (keyno >= 0) g->nav.refsel = -(keyno + 1);
+    const uint16_t mode = nav_state(g).isammode;
+    nav_state(g).isammode = 5;
+    const int32_t kept = nav_state(g).refsel;
+    if (keyno >= 0) nav_state(g).refsel = -(keyno + 1);
     int32_t len = kept;
-    int rc = d->kind == kKindVariable ? REDIVREC(datno, lo, g->nav.refbuf, &len)
-                                      : REDIREC(datno, lo, g->nav.refbuf);
-    g->nav.refsel = kept;
-    g->nav.isammode = mode;
+    int rc = d->kind == kKindVariable ? REDIVREC(datno, lo, nav_state(g).refbuf, &len)
+                                      : REDIREC(datno, lo, nav_state(g).refbuf);
+    nav_state(g).refsel = kept;
+    nav_state(g).isammode = mode;
     if (cleared) PUTHDR(datno, 1, 33);
     if (rc) {
         d->isamposh = hi;
@@ -478,7 +479,7 @@ ZV_API uint32_t RNGENT(int keyno, const void *key1, const void *key2) {
         memset(highest, 0xFF, sizeof highest);
         k2 = highest;
     }
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     for (int attempt = 0;; attempt++) {
         set_uerr(0);
         if (attempt > kRestartLimit) return corrupt(f, "Corrupt index encountered during", "RNGENT"), fail();

@@ -30,7 +30,7 @@
 #include "engine/index/keyform.h"
 #include "engine/index/ksegdef.h"
 #include "engine/index/segmode.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace zv {
 

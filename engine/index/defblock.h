@@ -4,33 +4,15 @@
 
 #include <cstdint>
 
+#include "engine/index/index_services.h"
 #include "zarvo/zarvo.h"
 
 struct FCB;
 
-extern "C" {
-// Copies block blk->blkno of the definition resource of `type` into
-// blk->data: 0 or an error (see GETDEFBLK). `word` is not used.
-int igetdefblkx(int filno, DEFBLK *blk, int word, int type);
-}
-
 namespace zv {
 
-// The definition resource of a file:
-//   OFFSET SIZE FIELD
-//     0    4   resource type (0 or 200..299)
-//     4    4   resource number: the mode (1 data file, 3 index file)
-//     8    8   name "QV!DEF", NUL-terminated
-//    16    4   total length in bytes (1048 when new)
-//    20    4   time of the last change (engine clock)
-//    24  1024  directory, 128 entries: u32 offset of the block, u16
-//              reserved size (a multiple of 8), u16 length in use
-//  1048    …   the blocks
-// A new resource takes at least 2048 bytes less the resource header; the
-// bytes after the total length are room for growth.
-constexpr int32_t kDefHead = 1048;
-constexpr int32_t kDefDir = 24;
-constexpr int kDefBlocks = 128;
+// The layout of the definition resource (kDefHead ...) and igetdefblkx are
+// in index_services.h.
 
 // The record-schema map of a data file (16-byte head, 6-byte entries, see
 // segmode.h), or null when it has none (also for a null block).

@@ -26,11 +26,10 @@
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
-#include "engine/index/partition_upcalls.h"
 
 using namespace zv;
 

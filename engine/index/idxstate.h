@@ -1,15 +1,22 @@
-// Per-instance state of the index engine (INSTGV::idx): the node-cache
-// counters, the search state left by nodser and fndkey, the descent paths of
-// insertion and deletion, and the key buffers of one key operation.
+// Per-instance state of the index engine (its room INSTGV::idx_ of the
+// instance block, reached through idx_state): the node-cache counters, the
+// search state left by nodser and fndkey, the descent paths of insertion
+// and deletion, the key buffers of one key operation, and the tables of the
+// key map (keymap.cpp). The spill image of the node cache is core's, with
+// the node buffers (INSTGV::idxspill).
 //
-// This header holds plain data only, so that the instance block can embed it.
+// This header holds plain data only, so that the zeroed instance block holds it.
 #pragma once
 
 #include <cstdint>
 
+#include "engine/core/instance.h"
+
 struct NODEBUF;
 
 namespace zv {
+
+struct ISAMSEG;
 
 // Deepest tree the engine walks: levels 0..14 of non-leaf nodes.
 constexpr int kIdxLevels = 15;
@@ -56,12 +63,21 @@ struct IdxState {
     unsigned char upkey[kIdxKeyRoom];
     // High key of a leaf saved while it is split.
     unsigned char savedhigh[kIdxKeyRoom];
-    // Spill image (start-up's node size plus room for one element more): a
-    // node that grows past its end for a while, an insert before its split,
-    // is held here instead of in its buffer's own image.
-    unsigned char *spill;
-    NODEBUF *spilled;             // the buffer whose node is in it, null when free
-    unsigned char *spillhome;     // that buffer's own image
+    // The key map (keymap.cpp): the index map, an ISAMMAPENT per file
+    // number (null when not allocated), its number of entries, and the
+    // three further arrays with as many entries.
+    void *isamtab;
+    int32_t isamtabn;
+    uint16_t (*deflist)[64];   // defined index list of each data file
+    uint16_t (*actlist)[64];   // active index list (-66: defined, not open here)
+    ISAMSEG (*seglist)[16];    // segment list of each index
 };
 
 }  // namespace zv
+
+static_assert(zv::fits_state_room<zv::IdxState>(zv::kIdxStateBytes),
+              "the index engine's state fits its room of the instance block");
+
+// The index engine's state of an instance.
+inline zv::IdxState &idx_state(INSTGV *g) { return zv::state_in<zv::IdxState>(g->idx_); }
+inline const zv::IdxState &idx_state(const INSTGV *g) { return zv::state_in<zv::IdxState>(g->idx_); }

@@ -29,6 +29,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/files/fcbops.h"
 #include "engine/files/header.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
 #include "engine/index/nodealloc.h"
@@ -74,7 +75,7 @@ bool path_full(const IdxState &s) {
 // node): the child of element e - 1, or the last node at the removed node's
 // depth under the nearest ancestor whose path element is above 1.
 int relink_left(FCB *f, int lvl, int e, uint32_t sh, uint32_t sl) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     int from = lvl, elm = e;
     while (elm <= 1) {
         if (--from < 0) return 0;  // leftmost on its level: nothing to link
@@ -101,7 +102,7 @@ int relink_left(FCB *f, int lvl, int e, uint32_t sh, uint32_t sl) {
 
 int zvdelupl81(uint32_t sh, uint32_t sl, FCB *f) {
     INSTGV *g = zvWNGV;
-    IdxState &s = g->idx;
+    IdxState &s = idx_state(g);
     const int32_t k = f->hdr.base.keylen;
     const int p = idx_psize(f);
     for (int round = 0;; round++) {
@@ -180,7 +181,7 @@ int zvdelupl81(uint32_t sh, uint32_t sl, FCB *f) {
 
 int zvdelkey(FCB *f, const unsigned char *key, uint32_t posh, uint32_t posl, int mode) {
     INSTGV *g = zvWNGV;
-    IdxState &s = g->idx;
+    IdxState &s = idx_state(g);
     if ((mode & 128) && f->kind != kKindIndex) return set_uerr(48);
     if (!(mode & 0x120)) {
         if (int rc = chkredf(f->filno, f)) return set_uerr(rc);
@@ -319,10 +320,10 @@ int idelchk(int filno, const void *key, uint32_t posh, uint32_t posl, int mode) 
     // A file without node geometry (never set up by zvgetkbf) has no index.
     if (f->kind == kKindFixed || f->nhdrsiz == 0 || f->hdr.base.keylen == 0) return set_uerr(48);
     const int32_t k = f->hdr.base.keylen;
-    memcpy(g->idx.workkey, key, size_t(k));
+    memcpy(idx_state(g).workkey, key, size_t(k));
     if (!idx_hug(f)) posh = 0;
-    if (idx_dup(f)) prpdup81(g->idx.workkey, f, posh, posl);
-    return zvdelkey(f, g->idx.workkey, posh, posl, mode);
+    if (idx_dup(f)) prpdup81(idx_state(g).workkey, f, posh, posl);
+    return zvdelkey(f, idx_state(g).workkey, posh, posl, mode);
 }
 
 extern "C" {

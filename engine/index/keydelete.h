@@ -3,12 +3,11 @@
 
 #include <cstdint>
 
+#include "engine/index/index_services.h"
+
 struct FCB;
 
-// Removes (key, record position) from the index of file filno: the work key
-// gets the position as its suffix in a duplicate-key index. 48 for a data
-// file; otherwise as zvdelkey.
-int idelchk(int filno, const void *key, uint32_t posh, uint32_t posl, int mode);
+// idelchk is declared in index_services.h.
 // Removes key (already in key form) holding record position (posh, posl).
 // mode: 128 the file must be an index (48); 0x120 no read-only check; 32 no
 // update mark; after removing 0x1A0, 2 removes the empty leaf that key

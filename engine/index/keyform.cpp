@@ -23,23 +23,21 @@
 
 #include <cstring>
 
+#include "engine/core/fcb.h"
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/expr/expr_services.h"
-#include "engine/core/fcb.h"
+#include "engine/expr/schemamap.h"
+#include "engine/index/keycond.h"
+#include "engine/index/keymap.h"
 #include "engine/index/ksegdef.h"
 #include "engine/index/node.h"
-#include "engine/isam/cidx.h"
-#include "engine/isam/isammap.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
 
 namespace {
-
-constexpr int kWide185 = 185;   // 2-byte units ended by a zero unit
-constexpr int kWide201 = 201;   // 16-bit byte count, then 2-byte units
 
 int32_t fail(int code, int keyno) {
     set_uerr(code);
@@ -47,136 +45,15 @@ int32_t fail(int code, int keyno) {
     return 0;
 }
 
-uint32_t host_word(const unsigned char *p, int width) {
-    if (width == 1) return p[0];
-    if (width == 2) {
-        uint16_t v;
-        memcpy(&v, p, 2);
-        return v;
-    }
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-
-// Width of the length prefix of a string type, or of a JSON value (a u32
-// byte count, then the text); 0: none.
-int prefix_width(int type) {
-    switch (type) {
-    case ZV_FPSTRING: case ZV_PSTRING: return 1;
-    case ZV_F2STRING: case ZV_2STRING: case kWide201: return 2;
-    case ZV_F4STRING: case ZV_4STRING: case ZV_JSON: return 4;
-    default: return 0;
-    }
-}
-
 bool wide_type(int type) { return type >= 177 && type <= 207; }
 
-// Padding before a field of `type` at offset `off` under the schema's
-// alignment setting.
-int32_t align_pad(int align, int type, int64_t off) {
-    int m;
-    if (type <= 256) {
-        int k = type & 7;
-        if (k == 0 || k == 2) return 0;
-        m = (align - 1) & (k == 4 ? 7 : k);
-    } else if (type <= 259) {
-        static const int kUnit[3] = {8, 4, 1};
-        m = (align - 1) & (kUnit[type - 257] - 1);
-    } else {
-        return 0;
-    }
-    if (m <= 0) return 0;
-    int c = int(off & 15);
-    return ((m + c) & ~m) - c;
-}
-
-// Bytes of 2-byte units before a zero unit (or before the end).
-int64_t wide_bytes(const unsigned char *p, const unsigned char *end, bool *ended) {
-    const unsigned char *q = p;
-    while (end - q >= 2) {
-        if (q[0] == 0 && q[1] == 0) {
-            *ended = true;
-            return q - p;
-        }
-        q += 2;
-    }
-    *ended = false;
-    return q - p;
-}
-
-// Bytes a variable-length field occupies from p (end: one past the record);
-// the result exceeds end - p when the field claims more than the record has.
-int64_t walk(const SchemaField *e, const unsigned char *p, const unsigned char *end, int delim) {
-    int64_t left = end - p;
-    if (left <= 0) return 1;
-    int type = e ? e->type : -1;
-    if (type == -1 || type == ZV_STRING) {
-        const void *d = memchr(p, delim, size_t(left));
-        return d ? static_cast<const unsigned char *>(d) - p + 1 : left;
-    }
-    if (type == kWide185) {
-        bool ended = false;
-        int64_t n = wide_bytes(p, end, &ended);
-        return ended ? n + 2 : left + 1;
-    }
-    if (int w = prefix_width(type)) {
-        if (left < w) return w;
-        return int64_t(w) + host_word(p, w);
-    }
-    return e->len;
-}
-
-// Where field fld of a record lies: 0 with *off (at or beyond reclen when
-// the record does not reach it), 433 no such field, 445 a field before it
-// runs past the record.
-struct FieldAt {
-    int64_t off;
-    SchemaField e;
-    bool varseen;
-};
-
-int locate(const unsigned char *schema, const unsigned char *rec, int32_t reclen, int32_t fixlen, uint32_t fld,
-           FieldAt *out) {
-    int32_t nf = schema_fields(schema);
-    if (nf <= 0 || fld >= uint32_t(nf)) return 433;
-    int align = schema_align(schema);
-    int delim = schema_delim(schema);
-    uint32_t ne;
-    memcpy(&ne, schema + 12, 4);
-    int64_t p = 0;
-    uint32_t j = 0;
-    bool var = false;
-    for (uint32_t i = 0; i < ne; i++) {
-        const unsigned char *x = schema + kSchemaHead + kSchemaEntry * i;
-        SchemaField e;
-        memcpy(&e.len, x, 2);
-        memcpy(&e.type, x + 2, 2);
-        for (uint32_t c = 0; c <= x[4]; c++, j++) {
-            if (p < fixlen) p += align_pad(align, e.type, p);
-            if (j == fld) {
-                *out = FieldAt{p, e, var};
-                return 0;
-            }
-            if (p < fixlen) {
-                p += e.len;
-                continue;
-            }
-            var = true;
-            if (p >= reclen) continue;
-            p += walk(&e, rec + p, rec + reclen, delim);
-            if (p > reclen) return 445;
-        }
-    }
-    return 433;
-}
-
 // Where field fld lies, from the places of the schema map, when every
-// field before it lies in the fixed part: true with *out as locate gives it.
-bool fixed_place(const FCB *dfcb, int32_t fixlen, uint32_t fld, FieldAt *out) {
+// field before it lies in the fixed part: true with *out as schema_locate
+// gives it.
+bool fixed_place(const FCB *dfcb, int32_t fixlen, uint32_t fld, SchemaFieldAt *out) {
     const auto *pl = static_cast<const SchemaPlaces *>(dfcb->schplaces);
     if (!pl || fld >= pl->count || pl->at[fld].start >= fixlen) return false;
-    *out = FieldAt{pl->at[fld].off, pl->at[fld].e, false};
+    *out = SchemaFieldAt{pl->at[fld].off, pl->at[fld].e, false};
     return true;
 }
 
@@ -193,7 +70,7 @@ int variable_field(const unsigned char *schema, const unsigned char *rec, int32_
         *entry = SchemaField{0, 0xFFFF};
         for (uint32_t i = 0; i < n; i++) {
             if (p >= reclen) return 1;
-            p += walk(nullptr, rec + p, rec + reclen, delim);
+            p += schema_walk(nullptr, rec + p, rec + reclen, delim);
             if (p > reclen) return 445;
         }
         *start = p;
@@ -207,7 +84,7 @@ int variable_field(const unsigned char *schema, const unsigned char *rec, int32_
     SchemaField e{};
     for (; first < uint32_t(nf > 0 ? nf : 0); first++) {
         if (schema_field(schema, first, &e)) return 1;
-        off += align_pad(align, e.type, off);
+        off += schema_align_pad(align, e.type, off);
         if (off >= fixlen) break;
         off += e.len;
     }
@@ -215,7 +92,7 @@ int variable_field(const unsigned char *schema, const unsigned char *rec, int32_
         if (first + i >= uint32_t(nf > 0 ? nf : 0) || schema_field(schema, first + i, &e)) return 1;
         if (p >= reclen) return 1;
         if (i == n) break;
-        p += walk(&e, rec + p, rec + reclen, delim);
+        p += schema_walk(&e, rec + p, rec + reclen, delim);
         if (p > reclen) return 445;
     }
     *start = p;
@@ -239,7 +116,7 @@ int copy_delimited(unsigned char *out, int32_t len, const unsigned char *src, in
 // Text after a length prefix of w bytes, cut at len bytes, padded.
 int copy_prefixed(unsigned char *out, int32_t len, const unsigned char *src, int64_t avail, int w, int pad) {
     if (avail < w) return 445;
-    int64_t n = host_word(src, w);
+    int64_t n = schema_prefix_value(src, w);
     if (n > len) n = len;
     if (n > avail - w) return 445;
     memcpy(out, src + w, size_t(n));
@@ -253,12 +130,12 @@ int copy_wide(unsigned char *out, int32_t len, const unsigned char *src, int64_t
     int64_t n;
     if (type == 193 || type == kWide201) {
         if (avail < 2) return 445;
-        n = host_word(src, 2);
+        n = schema_prefix_value(src, 2);
         src += 2;
         if (n > avail - 2) n = avail - 2;
     } else {
         bool ended = false;
-        n = wide_bytes(src, end, &ended);
+        n = schema_wide_bytes(src, end, &ended);
     }
     if (n > len) n = len;
     n &= ~int64_t(1);
@@ -332,8 +209,9 @@ void schema_places_make(FCB *f) {
     memcpy(&ne, schema + 12, 4);
     auto *pl = static_cast<SchemaPlaces *>(zvgetmem(int32_t(sizeof(SchemaPlaces) + sizeof(SchemaPlace) * size_t(nf))));
     if (!pl) return;
-    // The walk of locate while every field lies in the fixed part; it stops
-    // where offsets no longer fit an i32 (such fields are walked for).
+    // The walk of schema_locate while every field lies in the fixed part;
+    // it stops where offsets no longer fit an i32 (such fields are walked
+    // for).
     uint32_t j = 0;
     int64_t p = 0;
     for (uint32_t i = 0; i < ne && j < uint32_t(nf); i++) {
@@ -342,7 +220,7 @@ void schema_places_make(FCB *f) {
         memcpy(&e.len, x, 2);
         memcpy(&e.type, x + 2, 2);
         for (uint32_t c = 0; c <= x[4] && j < uint32_t(nf); c++, j++) {
-            const int64_t off = p + align_pad(align, e.type, p);
+            const int64_t off = p + schema_align_pad(align, e.type, p);
             if (off > INT32_MAX) break;
             pl->at[j] = SchemaPlace{int32_t(p), int32_t(off), e};
             p = off + e.len;
@@ -350,31 +228,6 @@ void schema_places_make(FCB *f) {
     }
     pl->count = j;
     f->schplaces = pl;
-}
-
-int32_t zvwalkfld(int type, const unsigned char *start, const unsigned char *last, int delim) {
-    if (!start || !last || last < start) return 0;
-    SchemaField e{0, uint16_t(type)};
-    int64_t n = walk(type < 0 ? nullptr : &e, start, last + 1, delim);
-    return n > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(n);
-}
-
-const unsigned char *zvfldadr(const unsigned char *rec, const unsigned char *schema, int32_t *len, int *varseen,
-                              int32_t reclen, int32_t fixlen, uint32_t fld) {
-    if (!rec || !schema) {
-        set_uerr(199);
-        return nullptr;
-    }
-    FieldAt at;
-    int rc = locate(schema, rec, reclen, fixlen, fld, &at);
-    if (!rc && at.off >= reclen) rc = 445;
-    if (rc) {
-        set_uerr(rc);
-        return nullptr;
-    }
-    if (len) *len = at.e.len;
-    if (varseen) *varseen = at.varseen;
-    return rec + at.off;
 }
 
 namespace {
@@ -464,9 +317,9 @@ int32_t assemble(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char
                 rc = 199;
                 break;
             }
-            FieldAt at;
+            SchemaFieldAt at;
             if (!fixed_place(dfcb, fixlen, s.soffset, &at) &&
-                (rc = locate(schema, rec, reclen, fixlen, s.soffset, &at)) != 0)
+                (rc = schema_locate(schema, rec, reclen, fixlen, s.soffset, &at)) != 0)
                 break;
             if (at.off >= reclen) {
                 rc = 1;
@@ -484,7 +337,7 @@ int32_t assemble(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char
             } else if (mode & kSegXtd) {
                 rc = zvunic(keyno, i, &at.e, src, last, len, out);
             } else if ((t == ZV_FSTRING && base >= 14) || (t >= ZV_STRING && t <= ZV_4STRING)) {
-                int w = prefix_width(t);
+                int w = schema_prefix_width(t);
                 rc = w ? copy_prefixed(out, len, src, avail, w, pad) : copy_delimited(out, len, src, avail, delim, pad);
             } else {
                 rc = copy_fixed(out, len, rec, reclen, at.off);

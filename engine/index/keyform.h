@@ -1,10 +1,11 @@
 // Key formation from records: assembly of an index's key from a data record
-// by its segment list, the transform pass with the record-position suffix,
-// and the field walks of record schemas (see keyform.cpp).
+// by its segment list, and the transform pass with the record-position
+// suffix (see keyform.cpp).
 #pragma once
 
 #include <cstdint>
 
+#include "engine/expr/schemamap.h"
 #include "engine/index/segmode.h"
 
 struct FCB;
@@ -56,16 +57,5 @@ unsigned char *i2TFRMKEY(int keyno, unsigned char *key, uint32_t poslow, int app
 // Forms a whole key with explicit blocks (rebuild): the key length, or 0.
 int32_t ifrmkey(int keyno, int datno, FCB *ifcb, FCB *dfcb, const unsigned char *rec, unsigned char *key,
                 int32_t keyspace, uint32_t poslow, int32_t reclen);
-
-// Field walks of record schemas. zvwalkfld: the bytes a variable-length
-// field of `type` (-1: a field ended by the delimiter) occupies from
-// `start`, its prefix or terminator included; it never reads past `last`.
-int32_t zvwalkfld(int type, const unsigned char *start, const unsigned char *last, int delim);
-// Address of field fld in a record image, with its declared length and
-// whether a variable-length field lies before it; null with uerr_cod 199
-// (no record or schema), 433 (no such field) or 445 (the record ends
-// before the field).
-const unsigned char *zvfldadr(const unsigned char *rec, const unsigned char *schema, int32_t *len,
-                              int *varseen, int32_t reclen, int32_t fixlen, uint32_t fld);
 
 }  // namespace zv

@@ -33,15 +33,16 @@
 #include "engine/core/statuslog.h"
 #include "engine/files/fcbops.h"
 #include "engine/files/header.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/keydelete.h"
+#include "engine/index/keymap.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
 #include "engine/index/nodealloc.h"
 #include "engine/index/nodecache.h"
 #include "engine/index/nodeupdate.h"
-#include "engine/index/partition_upcalls.h"
 #include "engine/index/walkguard.h"
-#include "engine/isam/isammap.h"
+#include "engine/isam/isam_services.h"
 
 using namespace zv;
 
@@ -120,7 +121,7 @@ int fit_split(NODEBUF *b, int n, int *sp) {
 }
 
 void log_parent_mismatch(FCB *f, const NODEBUF *pb, int e, uint32_t oh, uint32_t ol, uint32_t fh, uint32_t fl) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     setidxcorrupt(f, "Parent-Child branch error", 999, 527);
     char line[120];
     for (int i = s.depth - 1; i >= 0; i--) {
@@ -135,7 +136,7 @@ void log_parent_mismatch(FCB *f, const NODEBUF *pb, int e, uint32_t oh, uint32_t
 }  // namespace
 
 int adroot81(FCB *f, uint32_t lh, uint32_t ll, uint32_t rh, uint32_t rl, const unsigned char *key) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     const int32_t k = f->hdr.base.keylen;
     const int p = idx_psize(f);
     uint32_t oldl = gtroot(f);
@@ -179,7 +180,7 @@ int adroot81(FCB *f, uint32_t lh, uint32_t ll, uint32_t rh, uint32_t rl, const u
 
 int zvinsert81(NODEBUF *b, FCB *f, const unsigned char *key, uint32_t ph, uint32_t pl, int split, bool *inserted) {
     INSTGV *g = zvWNGV;
-    IdxState &s = g->idx;
+    IdxState &s = idx_state(g);
     const int32_t k = f->hdr.base.keylen;
     const int p = idx_psize(f);
     *inserted = false;
@@ -211,7 +212,7 @@ int zvinsert81(NODEBUF *b, FCB *f, const unsigned char *key, uint32_t ph, uint32
             return first_err ? first_err : rc;
         }
         // Split.
-        g->idx.splits++;
+        idx_state(g).splits++;
         int sn = choose_split(b, n, split);
         int fit = fit_split(b, n, &sn);
         auto undo = [&]() {
@@ -355,7 +356,7 @@ int iaddkey(int filno, const void *key, uint32_t posh, uint32_t posl, int mode) 
     const bool mark = !(mode & 0x20);
     int split = (mode & ~(sf6 ? 0x3F0 : 0x3E0)) & 3;
     if (split == 3) split = 0;
-    IdxState &s = g->idx;
+    IdxState &s = idx_state(g);
     const int32_t k = f->hdr.base.keylen;
     memcpy(s.workkey, key, size_t(k));
     if (idx_dup(f)) prpdup81(s.workkey, f, posh, posl);

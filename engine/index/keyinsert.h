@@ -3,17 +3,12 @@
 
 #include <cstdint>
 
+#include "engine/index/index_services.h"
 #include "engine/index/nodebuf.h"
 
 struct FCB;
 
-// Adds (key, record position) to the index of file filno. mode: 128 the
-// file must be an index (48); 0x20 no update mark; 0x120 no read-only
-// check; 64 an equal key takes the new position; 0x400 update only (101
-// when absent); 16 required on superfile status 6 (415). Of the rest, mode &
-// 3 is the split mode (0 none, 1 ascending, 2 descending, 3 as 0).
-// 0 or an error code.
-int iaddkey(int filno, const void *key, uint32_t posh, uint32_t posl, int mode);
+// iaddkey is declared in index_services.h.
 // Inserts (key, pointer) at the positioned element of b and splits upward
 // as needed. *inserted tells whether the key reached the tree, also when a
 // later step failed. 0 or an error code.

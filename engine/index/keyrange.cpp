@@ -38,11 +38,11 @@
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/core/fcb.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/index/keysearch.h"
+#include "engine/index/navstate.h"
 #include "engine/index/node.h"
-#include "engine/index/partition_upcalls.h"
 
 using namespace zv;
 
@@ -284,7 +284,7 @@ int chkinrng(int keyno, Range &r, uint32_t posh, uint32_t posl, void *record, in
              int *grp) {
     const int32_t k = r.h->keylen;
     unsigned char *v = r.img[kWork1];
-    memcpy(v, zvWNGV->nav.foundkey, size_t(k));
+    memcpy(v, nav_state(zvWNGV).foundkey, size_t(k));
     int32_t o = 0;
     for (int gi = 0; gi < r.h->ngroups; gi++) {
         const int32_t n = r.len[gi];
@@ -330,7 +330,7 @@ int izvdorng(int keyno, void *record, int32_t *len, int op) {
     if (posonly && !record) return set_uerr(540);
     const bool forward = dir == 17 || dir == 1;
     const bool bound = dir == 17 || dir == 18;
-    unsigned char *found = g->nav.foundkey;
+    unsigned char *found = nav_state(g).foundkey;
     const int32_t given = len ? *len : 0;
     // The next entry in the walking direction.
     auto step = [&]() -> uint32_t {

@@ -25,9 +25,10 @@
 #include "engine/core/statuslog.h"
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
-#include "engine/index/partition_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/index/walkguard.h"
 
 using namespace zv;
@@ -86,7 +87,7 @@ NODEBUF *neighbour_leaf(FCB *f, const NODEBUF *from, uint32_t h, uint32_t l, Lev
 // the walk comes from (dir 1), the last key of a predecessor below it
 // (dir -1). False with 527 reported otherwise, or when a key cannot be read.
 bool keys_in_order(FCB *f, NODEBUF *b, const unsigned char *from, int dir, const char *where) {
-    if (b->hdr.nkv == 0 || (zvWNGV->idx.options & kIdxOptRawLeafOrder)) return true;
+    if (b->hdr.nkv == 0 || (idx_state(zvWNGV).options & kIdxOptRawLeafOrder)) return true;
     const unsigned char *k = valpnt(b, dir > 0 ? 1 : b->hdr.nkv);
     if (!k) return false;
     if (compar_k(k, from, b->keylen) * dir > 0) return true;
@@ -99,7 +100,7 @@ inline bool has_pred(const NODEBUF *b) { return b->hdr.predsr || b->hdr.predsrh;
 
 // Position of the answer (leaf b, element e): key to out, position returned.
 uint32_t answer(NODEBUF *b, int e, unsigned char *out) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     uint32_t lo, hi;
     unsigned char *k = drnpnt81p(&lo, &hi, b, e);
     if (!k) return zvSETHGHi(0), 0u;
@@ -166,7 +167,7 @@ int compar(const void *a, const void *b, const FCB *f) {
 inline int probe_of(int lo, int hi) { return lo + (hi - lo + 1) / 2; }
 
 int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     if (is_deleted(b)) return -3;
     const int nkv = b->hdr.nkv;
     const int32_t k = b->keylen;
@@ -260,7 +261,7 @@ int nodser(NODEBUF *b, const unsigned char *t, int mode, int) {
 
 uint32_t fndkey(FCB *f, const unsigned char *t, int mode, unsigned char *out) {
     INSTGV *g = zvWNGV;
-    IdxState &s = g->idx;
+    IdxState &s = idx_state(g);
     set_uerr(0);
     zvSETHGHi(0);
     const int leafmode = (mode == 'E' || mode == 'M' || mode == 'N') ? 'E' : 'S';
@@ -396,7 +397,7 @@ uint32_t ser(FCB *f, const unsigned char *t, unsigned char *keyout, int mode) {
     uint32_t pos = fndkey(f, t, mode, f->keybufs->work);
     uint32_t hi = uint32_t(tsthghwrd());
     if (pos == 0 && hi == 0) return 0;
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     if (keyout) memcpy(keyout, f->keybufs->work, f->hdr.base.keylen);
     f->curnodh = s.leafh;
     f->curnodl = s.leafl;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/index/index_services.h"
 #include "engine/index/nodebuf.h"
 
 struct FCB;
@@ -72,15 +73,9 @@ int compar(const void *a, const void *b, const FCB *fcb);
 // comparison with it (tky) and with the element before it (tkp) in the
 // instance's search state.
 int nodser(NODEBUF *b, const unsigned char *target, int mode, int flag);
-// Finds a key by mode ('E', 'G', 'H', 'N', 'M'): record position low word
-// (high through zvSETHGHi), 0 when none or on failure. The key found is
-// copied to keyout when given; the leaf and element found stay in the
-// instance's search state.
-uint32_t fndkey(FCB *fcb, const unsigned char *target, int mode, unsigned char *keyout);
 // fndkey that on success copies the key found to the work key (and keyout)
 // and makes it the index's current node and element.
 uint32_t ser(FCB *fcb, const unsigned char *target, unsigned char *keyout, int mode);
-uint32_t ieqlkey(FCB *fcb, const void *target);
-uint32_t igtekey(FCB *fcb, const void *target, void *keyout);
+// fndkey, ieqlkey and igtekey are declared in index_services.h.
 uint32_t igtkey(FCB *fcb, const void *target, void *keyout);
 uint32_t ilstkey(FCB *fcb, void *keyout);

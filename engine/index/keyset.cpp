@@ -25,9 +25,10 @@
 #include "engine/core/fcb.h"
 #include "engine/index/curkey.h"
 #include "engine/index/index_services.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/index/keysearch.h"
+#include "engine/index/navstate.h"
 #include "engine/index/node.h"
 
 namespace zv {
@@ -44,7 +45,7 @@ static_assert(sizeof(SetSlot) == 2064, "a set slot is 2064 bytes");
 
 namespace {
 
-NavState &nav() { return zvWNGV->nav; }
+NavState &nav() { return nav_state(zvWNGV); }
 
 int strict(int mode) { return mode == 'G' ? 'H' : mode == 'M' ? 'N' : mode; }
 
@@ -132,7 +133,7 @@ int isam_result(int code, int keyno) { return ierr(code, keyno); }
 
 int boundSET(int mode, int fill, int keyno, const void *target, void *record, int32_t siglen, int32_t *len) {
     INSTGV *g = zvWNGV;
-    NavState &N = g->nav;
+    NavState &N = nav_state(g);
     if (siglen < 0) return set_uerr(634);
     N.setidx1 = 0;
     FCB *f = set_index(keyno);
@@ -168,7 +169,7 @@ int seqSET(int mode, int keyno, void *record, int32_t *len) {
     INSTGV *g = zvWNGV;
     FCB *f = set_index(keyno);
     if (!f) return g->uerr_cod;
-    if (g->nav.setidx1 != keyno + 1) return set_uerr(118);
+    if (nav_state(g).setidx1 != keyno + 1) return set_uerr(118);
     return set_walk(f, keyno, mode, record, len);
 }
 
@@ -192,7 +193,7 @@ int iMIDSET(int keyno, void *record, int32_t siglen, int32_t *len) {
     g->userprof |= 1;
     int rc = boundSET('G', 0x00, keyno, cur, record, klen, len);
     g->userprof = prof;
-    if (rc == 0) g->nav.setsiglen = siglen < klen ? siglen : klen;
+    if (rc == 0) nav_state(g).setsiglen = siglen < klen ? siglen : klen;
     return rc;
 }
 
@@ -200,10 +201,10 @@ void release_nav_state() {
     INSTGV *g = zvWNGV;
     if (!g) return;
     free_sets();
-    zvputmemn(&g->nav.refbuf);
-    g->nav.refsel = 0;
-    g->nav.isammode = 0;
-    g->nav.load.active = 0;
+    zvputmemn(&nav_state(g).refbuf);
+    nav_state(g).refsel = 0;
+    nav_state(g).isammode = 0;
+    nav_state(g).load.active = 0;
 }
 
 }  // namespace zv
@@ -271,14 +272,14 @@ ZV_API int ALCSET(void) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     g->isamerr_cod = 0;
-    if (g->nav.settab) return isam_result(184, 0);
+    if (nav_state(g).settab) return isam_result(184, 0);
     return isam_result(alloc_table(), 0);
 }
 
 ZV_API int CHGSET(int32_t number) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    NavState &N = g->nav;
+    NavState &N = nav_state(g);
     g->isamerr_cod = 0;
     if (!N.settab)
         if (int rc = alloc_table()) return isam_result(rc, 0);
@@ -312,7 +313,7 @@ ZV_API int CHGSET(int32_t number) {
 ZV_API int FRESETN(int32_t number) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    NavState &N = g->nav;
+    NavState &N = nav_state(g);
     g->isamerr_cod = 0;
     if (!N.settab) return 0;
     if (N.setcur && N.setcur->number == number) {

@@ -24,8 +24,9 @@
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/index_services.h"
-#include "engine/isam/isammap.h"
+#include "engine/index/keymap.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -137,7 +138,7 @@ FCB *member_block(FCB *host, uint32_t member) {
 // Forgets the bindings that may rest on a file's definitions: those of the
 // index itself and of every index over it as a data file.
 void unbind(int filno) {
-    int32_t n = zvWNGV && zvWNGV->isamtab ? zvWNGV->isamtabn : 0;
+    int32_t n = zvWNGV && idx_state(zvWNGV).isamtab ? idx_state(zvWNGV).isamtabn : 0;
     for (int32_t i = 0; i < n; i++) {
         if (i != filno && int16_t(isam_entry(i)->datno) != filno) continue;
         ISAMSEG *segs = isam_segs(i);

@@ -1,13 +1,15 @@
-// Per-instance state of key navigation (INSTGV::nav): the current key set
+// Per-instance state of key navigation (its room INSTGV::nav_ of the
+// instance block, reached through nav_state): the current key set
 // and its parked slots, the found-key buffer shared by sets and ranges, the
 // key-image refresh buffer, and the state of a running bulk key load.
 //
-// Plain data only, so that the instance block can embed it; the block starts
-// zeroed, so every "none" below is encoded as zero.
+// Plain data only, so that the zeroed instance block holds it; every
+// "none" below is encoded as zero.
 #pragma once
 
 #include <cstdint>
 
+#include "engine/core/instance.h"
 #include "engine/index/idxstate.h"
 
 namespace zv {
@@ -60,3 +62,9 @@ struct NavState {
 };
 
 }  // namespace zv
+
+static_assert(zv::fits_state_room<zv::NavState>(zv::kNavStateBytes),
+              "the key navigation state fits its room of the instance block");
+
+// The key navigation state of an instance.
+inline zv::NavState &nav_state(INSTGV *g) { return zv::state_in<zv::NavState>(g->nav_); }

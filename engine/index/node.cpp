@@ -36,7 +36,7 @@
 #include "engine/core/statuslog.h"
 #include "engine/index/index_services.h"
 #include "engine/index/nodecache.h"
-#include "engine/index/partition_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/files/header.h"
 
 static_assert(zv::kNodeExtra == kNodeWrap, "node images hold the wrapper and the node");

@@ -9,7 +9,7 @@
 #include "engine/core/fcb.h"
 #include "engine/index/nodebuf.h"
 
-// Bits of the instance's index option word (INSTGV::idx.options).
+// Bits of the instance's index option word (idx_state(g).options).
 constexpr uint32_t kIdxOptDupStrict = 0x01;  // duplicates fail even under the index's flag 32
 constexpr uint32_t kIdxOptRecovery = 0x02;   // recovery: mismatches not logged, broken stack not retried
 constexpr uint32_t kIdxOptNoEofTest = 0x04;  // node reads skip the logical-end test

@@ -24,6 +24,7 @@
 #include "engine/core/fcb.h"
 #include "engine/files/growth.h"
 #include "engine/files/header.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
 
@@ -104,7 +105,7 @@ NODEBUF *newnod81(FCB *f, uint32_t *posh, uint32_t *posl, int *hdrerr) {
             zvrcvlog(host->name, kLogSingleTry);
             zvrcvlog(msg, kLogSingleTry);
             set_stack(host, 0, 0);
-            if (!(g->idx.options & kIdxOptRecovery)) zvrcvlog(kStackRetry, -224);
+            if (!(idx_state(g).options & kIdxOptRecovery)) zvrcvlog(kStackRetry, -224);
             continue;
         }
         set_stack(host, b->hdr.sucesrh, b->hdr.sucesr);

@@ -37,6 +37,7 @@
 #include "engine/core/fcb.h"
 #include "engine/files/memfile.h"
 #include "engine/files/header.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/index_services.h"
 #include "engine/index/node.h"
 #include "engine/index/nodeupdate.h"
@@ -150,7 +151,7 @@ int check_position(FCB *f, uint32_t posh, uint32_t posl) {
         snprintf(msg, sizeof msg, "Node position before the first node %04x-%08xx", posh, posl);
         return idx_corrupt(f, msg);
     }
-    if (g->idx.options & kIdxOptNoEofTest) return 0;
+    if (idx_state(g).options & kIdxOptNoEofTest) return 0;
     if ((host->hdr.base.flmode & 0x4008) == 0x4008) return 0;
     uint64_t used = join64(idx_hug(host) ? host->hdr.ext.numrech : 0, host->hdr.base.numrec);
     if (pos + f->nodesize - 1 > used) {
@@ -245,29 +246,29 @@ void rebase_image(NODEBUF *b, unsigned char *image) {
 }  // namespace
 
 int spill_room(NODEBUF *b, int32_t growth) {
-    IdxState &s = zvWNGV->idx;
-    if (s.spilled == b) return 0;
+    INSTGV *g = zvWNGV;
+    if (g->idxspilled == b) return 0;
     const int32_t node = int32_t(b->fcb->nodesize);
     if (b->hsize + b->hdr.nkb + growth <= node) return 0;
-    if (s.spilled) spill_return(s.spilled);
-    if (s.spilled || !s.spill || node > zvWNGV->nodesize || growth > kNodeSlack)
+    if (g->idxspilled) spill_return(g->idxspilled);
+    if (g->idxspilled || !g->idxspill || node > g->nodesize || growth > kNodeSlack)
         return idx_corrupt(b->fcb, "No room for a node beyond its end");
-    memcpy(s.spill, b->image, size_t(kNodeWrap + node));
-    s.spillhome = b->image;
-    s.spilled = b;
-    rebase_image(b, s.spill);
+    memcpy(g->idxspill, b->image, size_t(kNodeWrap + node));
+    g->idxspillhome = b->image;
+    g->idxspilled = b;
+    rebase_image(b, g->idxspill);
     return 0;
 }
 
 void spill_return(NODEBUF *b, bool force) {
-    IdxState &s = zvWNGV->idx;
-    if (!b || s.spilled != b) return;
+    INSTGV *g = zvWNGV;
+    if (!b || g->idxspilled != b) return;
     const int32_t node = int32_t(b->fcb->nodesize);
     if (!force && b->hsize + b->hdr.nkb > node) return;
-    memcpy(s.spillhome, s.spill, size_t(kNodeWrap + node));
-    rebase_image(b, s.spillhome);
-    s.spilled = nullptr;
-    s.spillhome = nullptr;
+    memcpy(g->idxspillhome, g->idxspill, size_t(kNodeWrap + node));
+    rebase_image(b, g->idxspillhome);
+    g->idxspilled = nullptr;
+    g->idxspillhome = nullptr;
 }
 
 uint32_t memnode_size(const FCB *f) {
@@ -317,7 +318,7 @@ void bind_node(NODEBUF *b, FCB *f, uint32_t posh, uint32_t posl) {
     link_front(bucket_of(g, b->filno, posl), &b->hash.link);
     *lookaside_of(g, b->filno, posh, posl) = b;
     touch_node(b);
-    if (++g->idx.inuse > g->idx.maxinuse) g->idx.maxinuse = g->idx.inuse;
+    if (++idx_state(g).inuse > idx_state(g).maxinuse) idx_state(g).maxinuse = idx_state(g).inuse;
 }
 
 void zvclrhsh(NODEBUF *b) {
@@ -332,7 +333,7 @@ void zvclrhsh(NODEBUF *b) {
     b->expnum = 0;
     link_unlink(&b->lru.link);
     link_front(&g->idxlru, &b->lru.link);
-    if (g->idx.inuse > 0) g->idx.inuse--;
+    if (idx_state(g).inuse > 0) idx_state(g).inuse--;
 }
 
 NODEBUF *lrubuf81(int, uint32_t, uint32_t, FCB *) {
@@ -348,7 +349,7 @@ NODEBUF *lrubuf81(int, uint32_t, uint32_t, FCB *) {
                 // The node stays cached and updated for a later write; the
                 // failure is kept for the call that is running.
                 failed = rc;
-                g->idx.wbfailed = rc;
+                idx_state(g).wbfailed = rc;
                 continue;
             }
         }
@@ -381,16 +382,16 @@ NODEBUF *zvgetnod81(int mode, uint32_t posh, uint32_t posl, FCB *f) {
                 return nullptr;
             }
             if (m == kNodProbe) return b;
-            g->idx.requests++;
-            g->idx.hits++;
+            idx_state(g).requests++;
+            idx_state(g).hits++;
         } else if (b) {
             if (m == kNodProbe) return b;
-            g->idx.requests++;
-            g->idx.hits++;
+            idx_state(g).requests++;
+            idx_state(g).hits++;
             touch_node(b);
         } else {
             if (m == kNodProbe) return nullptr;
-            g->idx.requests++;
+            idx_state(g).requests++;
             // Only positions inside the index's nodes are read from disk.
             if (check_position(f, posh, posl) != 0) return nullptr;
             b = lrubuf81(mode, posh, posl, f);
@@ -451,7 +452,7 @@ int wrtnod(NODEBUF *b) {
 extern "C" void zvidxfrsh(int filno) {
     INSTGV *g = zvWNGV;
     if (!g) return;
-    if (g->idx.inuse > 0) {
+    if (idx_state(g).inuse > 0) {
         for (auto *b = static_cast<NODEBUF *>(g->idxbuflist); b; b = b->next)
             if (b->filno == filno) zvclrhsh(b);
     }

@@ -25,6 +25,7 @@
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/distinct.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/keydelete.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
@@ -114,7 +115,7 @@ namespace {
 // neighbour there), from the comparisons nodser left; magnitudes that
 // compar capped are measured again.
 void neighbour_diffs(NODEBUF *b, const unsigned char *key, int32_t *prevpos, int32_t *nextpos) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     const int e = s.elm;
     const int32_t k = b->keylen;
     *prevpos = 0;
@@ -135,7 +136,7 @@ void neighbour_diffs(NODEBUF *b, const unsigned char *key, int32_t *prevpos, int
 
 // Writes the element (see insexp81).
 static int insexp_write(NODEBUF *b, const unsigned char *key, uint32_t ph, uint32_t pl, int psize) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     FCB *f = b->fcb;
     char line[120];
     if (s.tky > 0 || s.tkp < 0) {
@@ -202,7 +203,7 @@ static int insexp_write(NODEBUF *b, const unsigned char *key, uint32_t ph, uint3
 }
 
 int insexp81(NODEBUF *b, const unsigned char *key, uint32_t ph, uint32_t pl, int psize, int mode) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     // Distinct-key counts follow keys that enter a leaf (not elements moved
     // by a split).
     const bool count = mode != 0 && b->hdr.leaf && dst_kept(b->fcb) &&
@@ -221,7 +222,7 @@ int insexp81(NODEBUF *b, const unsigned char *key, uint32_t ph, uint32_t pl, int
 }
 
 int delexp(NODEBUF *b, int flag) {
-    IdxState &s = zvWNGV->idx;
+    IdxState &s = idx_state(zvWNGV);
     const int e = s.elm;
     const int nkv = b->hdr.nkv;
     if (e < 1 || e > nkv) {
@@ -336,7 +337,7 @@ int zvclup(int mode, NODEBUF *b, int settle, int remove) {
         }
         changed = true;
         if (mark == kMarkDel) {
-            g->idx.elm = e;
+            idx_state(g).elm = e;
             if (delexp(b, 1) < 0) return g->uerr_cod;
             zvrmvexc(b, e);
         } else {
@@ -357,7 +358,7 @@ int zvclup(int mode, NODEBUF *b, int settle, int remove) {
     if ((settle == 17 || (settle == 34 && changed)) && !hold) {
         if (int rc = putnod(b, b->hdr.nkv, 1)) return rc;
     }
-    if (b->hdr.nkv == 0 && changed && !(g->idx.options & kIdxOptRecovery) && !hold && remove) {
+    if (b->hdr.nkv == 0 && changed && !(idx_state(g).options & kIdxOptRecovery) && !hold && remove) {
         unsigned char high[kKeyRoom];
         memcpy(high, highkey_of(b), size_t(b->keylen));
         if (int rc = zvdelkey(f, high, 0, 0, (mode & 0x100) ? 34 : 2)) return rc;

@@ -187,36 +187,6 @@ int resolve_schema(uint32_t fld, int *base, bool *up, const unsigned char *schem
 
 }  // namespace
 
-int schema_align(const unsigned char *map) { return map ? map[1] : 1; }
-int schema_delim(const unsigned char *map) { return map ? map[2] : 0; }
-int schema_pad(const unsigned char *map) { return map ? map[3] : ' '; }
-int32_t schema_fields(const unsigned char *map) { return map ? int32_t(host::get32(map + 8)) : 0; }
-
-int schema_field(const unsigned char *map, uint32_t fld, SchemaField *out) {
-    int32_t nf = int32_t(host::get32(map + 8));
-    int32_t ne = int32_t(host::get32(map + 12));
-    if (nf < 0 || ne < 0 || fld >= uint32_t(nf)) return 433;
-    const unsigned char *e = nullptr;
-    if (ne == nf) {
-        e = map + kSchemaHead + kSchemaEntry * fld;
-    } else {
-        uint32_t first = 0;
-        for (int32_t i = 0; i < ne; i++) {
-            const unsigned char *x = map + kSchemaHead + kSchemaEntry * i;
-            uint32_t count = 1u + x[4];
-            if (fld < first + count) {
-                e = x;
-                break;
-            }
-            first += count;
-        }
-        if (!e) return 433;
-    }
-    out->len = host::get16(e);
-    out->type = host::get16(e + 2);
-    return 0;
-}
-
 int zvkindof(int type) {
     if (type < 0) return 0;
     if (type >= 240 && type <= 256) return zvkindkey[18];

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "engine/expr/schemamap.h"
+
 namespace zv {
 
 // Parts of the SEGMODE word.
@@ -17,33 +19,6 @@ constexpr int kSegXtd = 0x400;          // transformed by an extended definition
 // Bit of the instance's user-profile word: integer, serial and float
 // segments are byte-reversed around their sign handling.
 constexpr uint16_t kProfReverse = 0x20;
-
-// The record schema map of a data file, in memory (host order):
-//   OFFSET SIZE FIELD
-//     0    1   not read
-//     1    1   alignment setting
-//     2    1   field delimiter byte
-//     3    1   pad byte
-//     4    4   block length
-//     8    4   number of fields
-//    12    4   number of entries
-//    16    6n  entries: length u16, type u16, repeat count u8 (the entry
-//              stands for 1 + repeat fields), one byte not read
-constexpr int32_t kSchemaHead = 16;
-constexpr int32_t kSchemaEntry = 6;
-
-struct SchemaField {
-    uint16_t len;
-    uint16_t type;
-};
-// Alignment, delimiter and pad byte of a schema map (defaults without one:
-// 1, 0 and a blank).
-int schema_align(const unsigned char *map);
-int schema_delim(const unsigned char *map);
-int schema_pad(const unsigned char *map);
-int32_t schema_fields(const unsigned char *map);
-// Entry of field `fld`: 0, or 433 when the map has no such field.
-int schema_field(const unsigned char *map, uint32_t fld, SchemaField *out);
 
 // Base mode that a field type maps to for schema segments: 0 text, 1
 // unsigned, 8 signed, 9 float, 11 length-prefixed text, 128 wide text.

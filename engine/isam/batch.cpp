@@ -33,6 +33,7 @@
 #include "engine/isam/batch.h"
 #include "engine/isam/isam_services.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/isamstate.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -232,7 +233,7 @@ int insert_each(int datno, FCB *d, unsigned char *data, int32_t size, uint32_t c
     INSTGV *g = zvWNGV;
     const bool variable = d->kind == kKindVariable;
     const int32_t slot = wide_positions(d) ? 8 : 4;
-    const bool own_mode = g->isamlockmode == 0 && g->isam.active;
+    const bool own_mode = g->isamlockmode == 0 && isam_state(g).active;
     if (own_mode) {
         if (int rc = LKISAM(2)) return rc;
     }
@@ -532,7 +533,7 @@ int batsetx(int filno, unsigned char *req, unsigned char *buf, int32_t size, uin
     }
     if (int rc = check_mode(mode)) return finish(rc, filno);
     if (size < 0) return finish(749, filno);
-    BATSTATE &b = g->isam.bat;
+    BATSTATE &b = isam_state(g).bat;
     const uint32_t op = mode & kBatOp;
     switch (op) {
     case 1:
@@ -584,7 +585,7 @@ int batsetx(int filno, unsigned char *req, unsigned char *buf, int32_t size, uin
 // ---- Numbered batches ---------------------------------------------------------------------
 
 BatSlot **slot_bucket(int16_t n) {
-    IsamState &s = zvWNGV->isam;
+    IsamState &s = isam_state(zvWNGV);
     return &s.battab[uint32_t(int32_t(n)) % uint32_t(s.batbuckets)];
 }
 
@@ -615,7 +616,7 @@ void unlink_slot(BatSlot *s) {
 
 // The slot table with batch 0 (the current batch): 0, or 185.
 int make_slot_table() {
-    IsamState &s = zvWNGV->isam;
+    IsamState &s = isam_state(zvWNGV);
     int32_t n = int32_t(zvWNGV->idxhashsize);
     if (n < 1) n = 1;
     s.battab = static_cast<BatSlot **>(zvgetmem(int32_t(sizeof(BatSlot *)) * n));
@@ -678,14 +679,14 @@ ZV_API int BATSET(int filno, void *request, void *buffer, int32_t bufsize, uint3
 ZV_API int ALCBAT(void) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    if (g->isam.battab) return set_uerr(184);
+    if (isam_state(g).battab) return set_uerr(184);
     return set_uerr(make_slot_table());
 }
 
 ZV_API int CHGBAT(int number) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    IsamState &s = g->isam;
+    IsamState &s = isam_state(g);
     if (!s.battab && make_slot_table()) return set_uerr(185);
     const int16_t n = int16_t(number);
     if (s.batcur && s.batcur->number == n) return set_uerr(0);
@@ -702,7 +703,7 @@ ZV_API int CHGBAT(int number) {
 ZV_API int FREBATN(int number) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    IsamState &s = g->isam;
+    IsamState &s = isam_state(g);
     BatSlot *slot = s.battab ? find_slot(int16_t(number)) : nullptr;
     if (!slot) return set_uerr(0);
     if (slot == s.batcur) {
@@ -719,7 +720,7 @@ ZV_API int FREBATN(int number) {
 ZV_API int FREBAT(void) {
     INSTGV *g = zvWNGV;
     if (!g) return 0;
-    IsamState &s = g->isam;
+    IsamState &s = isam_state(g);
     if (s.battab) {
         for (int32_t i = 0; i < s.batbuckets; i++) {
             while (BatSlot *slot = s.battab[i]) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/core/instance.h"
+#include "engine/isam/isamstate.h"
 
 struct FCB;
 

@@ -22,6 +22,7 @@
 #include "engine/files/fixrec.h"
 #include "engine/files/header.h"
 #include "engine/files/varrec.h"
+#include "engine/index/navstate.h"
 #include "engine/isam/batch.h"
 #include "engine/isam/isamrec.h"
 #include "zarvo/zarvo.h"
@@ -93,7 +94,7 @@ int collect_prefix(BATSTATE &b, bool ascending) {
     memcpy(work, t, size_t(kl));
     if (int rc = transform(keyno, work, !ascending)) return rc;
     memset(work + sig, ascending ? 0x00 : 0xFF, size_t(kl - sig));
-    unsigned char *found = zvWNGV->nav.foundkey;
+    unsigned char *found = nav_state(zvWNGV).foundkey;
     set_uerr(0);
     uint32_t lo = ascending ? GTEKEY(keyno, work, found) : LTEKEY(keyno, work, found);
     uint32_t hi = uint32_t(tsthghwrd());
@@ -170,7 +171,7 @@ int collect_range(BATSTATE &b) {
     uint32_t at[2];
     int rc = zvdoRNG(b.filno, at, nullptr, 17 | 32);
     while (rc == 0) {
-        if ((rc = add_entry(b, at[0], at[1], zvWNGV->nav.foundkey))) return rc;
+        if ((rc = add_entry(b, at[0], at[1], nav_state(zvWNGV).foundkey))) return rc;
         rc = zvdoRNG(b.filno, at, nullptr, 1 | 32);
     }
     return rc == 101 ? 0 : rc;

@@ -13,7 +13,7 @@
 #include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
 #include "engine/index/keyform_needs.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isamrec.h"
 #include "zarvo/zarvo.h"
 #include "zarvo/zvdbpt.h"

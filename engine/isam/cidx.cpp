@@ -1,6 +1,6 @@
 // Conditional indexes: the stored conditions of a data file, the table of
-// compiled conditions built from them, sharing and releasing conditions,
-// and the evaluation of a condition for a record.
+// compiled conditions built from them, and sharing and releasing
+// conditions. (Key formation evaluates them: engine/index/keycond.cpp.)
 //
 // The conditions of all indexes of a data file live in one resource of the
 // data file (type 0, number 5, "QV!CIDX"). The resource layer hands its
@@ -35,9 +35,6 @@
 //  5. Releasing a table leaves the instance's evaluation area alone: it is
 //     kept until the instance stops.
 //
-// Evaluating a condition answers 1 only for a true condition: a false
-// condition, a NULL result and every failure keep the record out of the
-// index, a failure with -598.
 #include "engine/isam/cidx.h"
 
 #include <cstring>
@@ -53,7 +50,7 @@
 #include "engine/expr/ptree.h"
 #include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "zarvo/zarvo.h"
 
@@ -528,7 +525,7 @@ void isam_begin() {
 
 }  // namespace
 
-// ---- Sharing, releasing and evaluating ------------------------------------------
+// ---- Sharing and releasing ------------------------------------------------------
 
 void zvfreecidx(void *object, int kind) {
     if (!object) return;
@@ -549,32 +546,6 @@ void *zvcpydatflt(void *filter, int kind) {
         return filter;
     }
     return nullptr;
-}
-
-int zvevalcidx(void *table, int datno, int condno, const void *record, const unsigned char *schema,
-               int32_t fixlen, int32_t reclen) {
-    INSTGV *g = zvWNGV;
-    if (!g) return -598;
-    if (!table || !record) return -set_uerr(598);
-    if (take_eval_area()) return -435;
-    void *expr = table;
-    int kind = 0;
-    if (condno != -105) {
-        const auto *t = static_cast<const CIDXTABLE *>(table);
-        const CIDXENTRY *found = nullptr;
-        for (uint32_t i = 0; t->entries && i < t->count_a() && !found; i++)
-            if (t->entries[i] && t->entries[i]->relno == condno) found = t->entries[i];
-        if (!found) return -set_uerr(598);
-        expr = found->expr;
-        kind = found->kind;
-    }
-    void *rec = const_cast<void *>(record);
-    void *map = const_cast<unsigned char *>(schema);
-    g->exprerr = 0;
-    int r = kind != 0 && expr ? clbkeval(expr, kind, datno, rec, map, fixlen, reclen)
-                              : cndxeval(expr, rec, map, fixlen, reclen);
-    if (r < 0 || g->exprerr) return -set_uerr(598);
-    return r > 0 ? 1 : 0;
 }
 
 int zvchkcidx(int datno, int relidx) {
@@ -803,6 +774,26 @@ int iUPDCIDX(int idxno, const char *text, int mode, int newrel) {
 using namespace zv;
 
 extern "C" {
+
+int testparse(int filno, const char *text, void **tree, int *kind) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 0;
+    FCB *f = tstifnm(filno);
+    if (!f) return 0;
+    void *names = zvgetnames(filno);
+    if (!names && g->uerr_cod) return 0;
+    int k = 0;
+    void *t = cndxparse(f->schmap, names, text, text ? int32_t(strlen(text) + 1) : 0, &k);
+    zvputmem(names);
+    if (kind) *kind = k;
+    if (!t) {
+        if (!g->uerr_cod) set_uerr(597);
+        return 0;
+    }
+    if (tree) *tree = t;
+    else zvfreecidx(t, k);
+    return 1;
+}
 
 ZV_API int UPDCIDX(int idxno, const char *text) {
     if (!zvWNGV) return 47;

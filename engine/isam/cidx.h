@@ -1,33 +1,15 @@
 // Conditional indexes (cidx.cpp): the "QV!CIDX" resource of a data file
 // with the condition texts of its indexes, the per-file table of compiled
-// conditions built from it, sharing and releasing filters and tables, the
-// evaluation of a condition for a record, and the in-memory condition of
-// an index file marked with header flag 0x20.
+// conditions built from it, sharing and releasing filters and tables, and
+// the in-memory condition of an index file marked with header flag 0x20.
+// (Key formation evaluates a condition for a record: engine/index/keycond.h.)
 #pragma once
 
 #include <cstdint>
 
+#include "engine/expr/condtable.h"
+
 namespace zv {
-
-// One condition of a data file's table: the resource entry (relative index
-// number, the space its text takes with the NUL, its kind: 0 expression,
-// 1 callback filter, 5 reserved) and what was made of the text.
-struct CIDXENTRY {
-    int16_t relno;
-    int16_t len;
-    int32_t kind;
-    void *expr;     // parse tree (kind 0) or callback block (kind 1)
-};
-static_assert(sizeof(CIDXENTRY) == 16, "a table entry is 16 bytes");
-
-// The conditional-index table of an open data file (released as kind 2).
-struct CIDXTABLE {
-    uint32_t counts;        // count A in the high half, count B in the low half
-    CIDXENTRY **entries;    // A + B entry pointers; null when A is 0
-    CIDXENTRY **bentries;   // the B entries' part of that array
-    uint32_t count_a() const { return counts >> 16; }
-    uint32_t count_b() const { return counts & 0xFFFF; }
-};
 
 // Shares a filter: kind 0 adds a use to a parse tree, 1 (callback filter)
 // and 5 add one to the use count in the block's first word. Returns the
@@ -83,13 +65,12 @@ int reload_conditions(int datno);
 // body of n bytes into *out: the size, or 0 (with *out null) when memory
 // runs out, `old` being freed then.
 int32_t rndsiz(int32_t n, unsigned char **out, void *old);
-// Evaluates the condition of relative index condno of a data file's table
-// on a record: 1 the record belongs in the index, 0 it does not; -598
-// (user error 598) for a null table or record, no entry for condno, or an
-// evaluation error (the expression error stays in INSTGV::exprerr); -435
-// when the evaluation area cannot be allocated. condno -105: `table` is
-// itself one compiled expression.
-int zvevalcidx(void *table, int datno, int condno, const void *record, const unsigned char *schema,
-               int32_t fixlen, int32_t reclen);
 
 }  // namespace zv
+
+extern "C" {
+// Parses text against the field names and schema map of an open file: 1
+// with the tree in *tree (freed by kind when tree is null) and its kind in
+// *kind; 0 with the user error set (597 when the text does not parse).
+int testparse(int filno, const char *text, void **tree, int *kind);
+}

@@ -38,11 +38,11 @@
 #include "engine/files/fixrec.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/index/nodebuf.h"
-#include "engine/index/partition_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/cidx.h"
-#include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
 
 namespace zv {
@@ -98,13 +98,13 @@ FCB *context_file(const ISAMCTX *c) {
 }
 
 ISAMCTX **bucket_of(int16_t id) {
-    IsamState &s = zvWNGV->isam;
+    IsamState &s = isam_state(zvWNGV);
     return &s.ctxtab[uint32_t(int32_t(id)) % uint32_t(s.ctxbuckets)];
 }
 
 // The link that points to c in its chain, or null.
 ISAMCTX **link_of(const ISAMCTX *c) {
-    if (!zvWNGV->isam.ctxtab) return nullptr;
+    if (!isam_state(zvWNGV).ctxtab) return nullptr;
     for (ISAMCTX **pp = bucket_of(c->id); *pp; pp = &(*pp)->next)
         if (*pp == c) return pp;
     return nullptr;
@@ -151,7 +151,7 @@ void take_position(ISAMCTX *c, const FCB *d) {
 }
 
 int make_table() {
-    IsamState &s = zvWNGV->isam;
+    IsamState &s = isam_state(zvWNGV);
     if (s.ctxtab) return 0;
     int32_t n = int32_t(zvWNGV->idxhashsize);
     if (n < 1) n = 1;
@@ -162,7 +162,7 @@ int make_table() {
 }
 
 bool table_empty() {
-    IsamState &s = zvWNGV->isam;
+    IsamState &s = isam_state(zvWNGV);
     for (int32_t i = 0; i < s.ctxbuckets; i++)
         if (s.ctxtab[i]) return false;
     return true;
@@ -171,7 +171,7 @@ bool table_empty() {
 // An id for a new context: the requested one, or with -1 the next free one
 // after the last id assigned (never -1 itself). 0, or 592.
 int assign_id(int16_t want, int16_t *out) {
-    IsamState &s = zvWNGV->isam;
+    IsamState &s = isam_state(zvWNGV);
     if (want != -1) {
         if (find_context(want)) return 592;
         *out = want;
@@ -226,12 +226,12 @@ int open_context(int datno, int keyno, int16_t want) {
         nb = 1;
     }
 
-    const bool made = !g->isam.ctxtab;
+    const bool made = !isam_state(g).ctxtab;
     if (make_table()) return open_failed(83, datno);
     auto drop_table = [&]() {
         if (made && table_empty()) {
-            zvputmemn(reinterpret_cast<void **>(&g->isam.ctxtab));
-            g->isam.ctxbuckets = 0;
+            zvputmemn(reinterpret_cast<void **>(&isam_state(g).ctxtab));
+            isam_state(g).ctxbuckets = 0;
         }
     };
     auto *c = static_cast<ISAMCTX *>(zvgetmem(size));
@@ -240,7 +240,7 @@ int open_context(int datno, int keyno, int16_t want) {
         return open_failed(83, datno);
     }
     int16_t id = 0;
-    const int16_t lastbefore = g->isam.lastctx;
+    const int16_t lastbefore = isam_state(g).lastctx;
     if (int rc = assign_id(want, &id)) {
         zvputmem(c);
         drop_table();
@@ -258,7 +258,7 @@ int open_context(int datno, int keyno, int16_t want) {
     ierr(0, 0);
     auto undo = [&](int code, int filno) {
         close_one(c);
-        g->isam.lastctx = lastbefore;
+        isam_state(g).lastctx = lastbefore;
         drop_table();
         return open_failed(code, filno);
     };
@@ -375,7 +375,7 @@ int change_context(int16_t id) {
 
 ISAMCTX *find_context(int16_t id) {
     INSTGV *g = zvWNGV;
-    if (!g || !g->isam.ctxtab) return nullptr;
+    if (!g || !isam_state(g).ctxtab) return nullptr;
     for (ISAMCTX *c = *bucket_of(id); c; c = c->next)
         if (c->id == id) return c;
     return nullptr;
@@ -420,9 +420,9 @@ int savicon(ISAMCTX *c) {
 
 int zvclrcon(int datno, int mode) {
     INSTGV *g = zvWNGV;
-    if (mode != 1 || !g || !g->isam.ctxtab || g->isam.ctxbuckets <= 0) return 0;
-    for (int32_t i = 0; i < g->isam.ctxbuckets; i++) {
-        ISAMCTX **pp = &g->isam.ctxtab[i];
+    if (mode != 1 || !g || !isam_state(g).ctxtab || isam_state(g).ctxbuckets <= 0) return 0;
+    for (int32_t i = 0; i < isam_state(g).ctxbuckets; i++) {
+        ISAMCTX **pp = &isam_state(g).ctxtab[i];
         while (*pp) {
             ISAMCTX *c = *pp;
             if (c->datno != datno) {
@@ -441,22 +441,22 @@ void isam_close_contexts(int datno) { zvclrcon(datno, 1); }
 
 void free_context_table() {
     INSTGV *g = zvWNGV;
-    if (!g || !g->isam.ctxtab) return;
-    for (int32_t i = 0; i < g->isam.ctxbuckets; i++) {
-        while (ISAMCTX *c = g->isam.ctxtab[i]) {
-            g->isam.ctxtab[i] = c->next;
+    if (!g || !isam_state(g).ctxtab) return;
+    for (int32_t i = 0; i < isam_state(g).ctxbuckets; i++) {
+        while (ISAMCTX *c = isam_state(g).ctxtab[i]) {
+            isam_state(g).ctxtab[i] = c->next;
             if (filno_in_table(c->datno) && g->fcbtab[c->datno] && g->fcbtab[c->datno]->actctx == c)
                 g->fcbtab[c->datno]->actctx = nullptr;
             release(c);
         }
     }
-    zvputmemn(reinterpret_cast<void **>(&g->isam.ctxtab));
-    g->isam.ctxbuckets = 0;
+    zvputmemn(reinterpret_cast<void **>(&isam_state(g).ctxtab));
+    isam_state(g).ctxbuckets = 0;
 }
 
 int addconbuf(FCB *datfcb, const IFIL *ifil) {
     INSTGV *g = zvWNGV;
-    if (!g || !ifil || !g->isam.ctxtab || ifil->dnumidx <= 0) return 0;
+    if (!g || !ifil || !isam_state(g).ctxtab || ifil->dnumidx <= 0) return 0;
     const int datno = ifil->dfilno;
     int32_t extra = 0;
     for (int i = 0; i < ifil->dnumidx; i++) {
@@ -464,8 +464,8 @@ int addconbuf(FCB *datfcb, const IFIL *ifil) {
         if (!x) return g->isamerr_cod;
         extra += ctx_block_size(x->hdr.base.keylen);
     }
-    for (int32_t bkt = 0; bkt < g->isam.ctxbuckets; bkt++) {
-        for (ISAMCTX *c = g->isam.ctxtab[bkt]; c;) {
+    for (int32_t bkt = 0; bkt < isam_state(g).ctxbuckets; bkt++) {
+        for (ISAMCTX *c = isam_state(g).ctxtab[bkt]; c;) {
             ISAMCTX *next = c->next;
             if (c->datno != datno || !c->allidx) {
                 c = next;
@@ -494,10 +494,10 @@ int addconbuf(FCB *datfcb, const IFIL *ifil) {
 
 int dltconbuf(FCB *datfcb, int datno, int first, int count) {
     INSTGV *g = zvWNGV;
-    if (!g || !g->isam.ctxtab || count <= 0) return 0;
+    if (!g || !isam_state(g).ctxtab || count <= 0) return 0;
     auto dropped = [&](const CTXBLOCK *b) { return b->ixno >= first && b->ixno < first + count; };
-    for (int32_t bkt = 0; bkt < g->isam.ctxbuckets; bkt++) {
-        for (ISAMCTX *c = g->isam.ctxtab[bkt]; c;) {
+    for (int32_t bkt = 0; bkt < isam_state(g).ctxbuckets; bkt++) {
+        for (ISAMCTX *c = isam_state(g).ctxtab[bkt]; c;) {
             ISAMCTX *next = c->next;
             int32_t size = int32_t(sizeof(ISAMCTX));
             int kept = 0;

@@ -26,7 +26,7 @@
 #include "engine/files/identity_services.h"
 #include "engine/index/segmode.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace zv {
 

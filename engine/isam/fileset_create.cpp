@@ -16,9 +16,10 @@
 #include "engine/files/header.h"
 #include "engine/files/xcreblk.h"
 #include "engine/files/delete_rename.h"
+#include "engine/index/idxstate.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/partition.h"
 
@@ -169,7 +170,7 @@ ZV_API int CREIFILz(IFILPARM *p) {
     if (ifil->dnumidx > kMapIndexes) return refuse(107, 0);
     SetShape shape;
     if (!classify(ifil, &shape)) return refuse(540, 0);
-    if (!g->isamtab) return refuse(47, 0);
+    if (!idx_state(g).isamtab) return refuse(47, 0);
     // 2. The run of file numbers.
     int datno = filrng(ifil->dfilno, ifil->dnumidx, ifil->dfilmod);
     if (datno < 0) return set_uerr(-datno);

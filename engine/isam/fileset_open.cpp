@@ -15,10 +15,10 @@
 #include "engine/files/fcbops.h"
 #include "engine/files/xcreblk.h"
 #include "engine/index/distinct.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/ksegdef.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
 #include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/partition.h"
@@ -152,7 +152,7 @@ int opnifil(IFILPARM *p, bool dataopen, int *chosen) {
     SetShape shape;
     if (ifil->dnumidx > kMapIndexes) return refuse(107);
     if (!classify(ifil, &shape)) return refuse(540);
-    if (!g->isamtab) return refuse(47);
+    if (!idx_state(g).isamtab) return refuse(47);
 
     // 1. The data file.
     uint16_t state = kMapByName;
@@ -402,7 +402,7 @@ ZV_API uint16_t CLISAM(void) {
     INSTGV *g = zvWNGV;
     // An engine started without the ISAM layer (or none at all) is stopped
     // as the user stop does it.
-    if (!g || !g->isamtab) return STPUSR();
+    if (!g || !idx_state(g).isamtab) return STPUSR();
     int first = 0, firstno = 0;
     {
         OptionBit closing(&g->fileopt[0], kIsamClosing);
@@ -410,7 +410,7 @@ ZV_API uint16_t CLISAM(void) {
         FRESET();
         rtfisam();
         for (int pass = 0; pass < 2; pass++) {
-            for (int i = 0; i < g->isamtabn; i++) {
+            for (int i = 0; i < idx_state(g).isamtabn; i++) {
                 ISAMMAPENT *e = isam_entry(i);
                 if (e->inuse == kMapFree) continue;
                 FCB *f = fcb_at(i);
@@ -427,7 +427,7 @@ ZV_API uint16_t CLISAM(void) {
                 setzvEOK(i, 0);
             }
         }
-        zvfisam(g->isamtabn);
+        zvfisam(idx_state(g).isamtabn);
     }
     if (first) ierr(first, firstno);
     int rc = STPUSR();

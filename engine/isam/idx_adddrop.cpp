@@ -30,7 +30,7 @@
 #include "engine/isam/context.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
@@ -344,7 +344,7 @@ int IndexAdd::run() {
     if (load_ != Load::Reload && !temp_ && (dat_->hdr.ext.flmode2 & kFlmode2PartHost)) {
         if ((rc = zvpartiidx(dat_, datno_, slot0_, p_, 1, 0)) != 0) return fail(rc, datno_);
     }
-    if (load_ != Load::Reload && g->isam.ctxtab) {
+    if (load_ != Load::Reload && isam_state(g).ctxtab) {
         IFIL added = {};
         added.dfilno = int16_t(datno_);
         added.tfilno = int16_t(first_);
@@ -431,7 +431,7 @@ int IndexDrop::check() {
     if (x_->kind != kKindIndex) return set_fail(48, idxno_);
     if (x_->hdr.base.sfiltyp == kSfMember) return set_fail(62, idxno_);
     if (x_->hdr.base.hdrflags & kHdrTemporary) return set_fail(446, idxno_);
-    if (!g->isam.active) return set_fail(464, idxno_);
+    if (!isam_state(g).active) return set_fail(464, idxno_);
     ISAMMAPENT *e = isam_entry(idxno_);
     if (!e || e->inuse == kMapFree || e->datno == kMapNone) return set_fail(614, idxno_);
     datno_ = e->datno;
@@ -592,7 +592,7 @@ int IndexDrop::run() {
     if (dat_->hdr.ext.flmode2 & kFlmode2PartHost) {
         if ((rc = zvpartdrop(dat_, nullptr, datno_, rel_)) != 0) return set_fail(rc, datno_);
     }
-    if (zvWNGV->isam.ctxtab) {
+    if (isam_state(zvWNGV).ctxtab) {
         if ((rc = dltconbuf(dat_, datno_, idxno_, count_)) != 0) return set_fail(rc, datno_);
     }
     set_uerr(0);

@@ -43,7 +43,7 @@
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/identity_services.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 
 namespace zv {
@@ -169,28 +169,6 @@ int dodaflen(int type, int len) {
     };
     return kSize[type >> 3];
 }
-
-}  // namespace zv
-
-// Exported: the record-level API lays out record schemas by the same rule.
-ZV_API int32_t zvadjadr(int align, int type, int32_t offset) {
-    uint32_t m;
-    if (type >= 0 && type <= 256) {
-        int k = type & 7;
-        if (k == 0 || k == 2) return 0;
-        m = k == 4 ? (uint32_t(align - 1) & 7u) : (uint32_t(align - 1) & uint32_t(k));
-    } else if (type >= 257 && type <= 259) {
-        static constexpr uint32_t kUnit[3] = {8, 4, 1};
-        m = uint32_t(align - 1) & (kUnit[type - 257] - 1);
-    } else {
-        return 0;
-    }
-    if (m == 0) return 0;
-    uint32_t c = uint32_t(offset) & 15u;
-    return int32_t(((m + c) & ~m) - c);
-}
-
-namespace zv {
 
 int zvadjfld(int type, void *field, int32_t len) {
     auto *p = static_cast<unsigned char *>(field);

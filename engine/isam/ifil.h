@@ -88,10 +88,9 @@ void setifil(IFILPARM *p, IFIL *ifil, const char *dext, const char *iext, int32_
 // -432 for variable-length types that need one.
 int dodaflen(int type, int len);
 // Pad bytes before a field of `type` at `offset` from the start of the
-// record image under the alignment setting `align` (exported by zarvo.h).
+// record image under the alignment setting `align` (exported by zarvo.h,
+// defined with the expression language's record fields).
 using ::zvadjadr;
-// Reverses the byte order of a field value in place: 1 done, 0 none.
-int zvadjfld(int type, void *field, int32_t len);
 // Whether a field type is of variable length (in the variable part of a
 // record, its successors have no fixed offset).
 bool vartype(int type);

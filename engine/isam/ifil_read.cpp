@@ -8,7 +8,7 @@
 #include "engine/core/fcb.h"
 #include "engine/core/redirect.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 
 namespace zv {

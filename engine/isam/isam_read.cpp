@@ -39,14 +39,16 @@
 #include "engine/files/resource.h"
 #include "engine/files/varrec.h"
 #include "engine/index/curkey.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/index/keyform.h"
 #include "engine/index/keyform_needs.h"
+#include "engine/index/navstate.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
-#include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/isamstate.h"
+#include "engine/isam/sync.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 
@@ -138,7 +140,7 @@ void flush_after_write(FCB *d, int datno) {
 int addlok81(FCB *, uint32_t hi, uint32_t lo, int filno) {
     INSTGV *g = zvWNGV;
     const uint16_t mode = g->isamlockmode;
-    if (mode == kLockFree || mode == kLockSuspended || g->nav.isammode == kLockSuspended) return 0;
+    if (mode == kLockFree || mode == kLockSuspended || nav_state(g).isammode == kLockSuspended) return 0;
     if (!hi && !lo) return set_uerr(29);
     return set_uerr(zvultbl81(filno, hi, lo, 0));
 }
@@ -177,7 +179,7 @@ int iSETCURI(int datno, uint32_t hi, uint32_t lo, const void *rec, int32_t len, 
     if (!d) return set_uerr(26);
     if (d->kind == kKindIndex) return 48;
     if (!keeps_high(d)) hi = 0;
-    if (pref < 0 && pref != -2 && g->nav.refsel < 0) pref = -(g->nav.refsel + 1);
+    if (pref < 0 && pref != -2 && nav_state(g).refsel < 0) pref = -(nav_state(g).refsel + 1);
     int result = 0;
     bool invalid = false;
     if (rec) {
@@ -318,7 +320,7 @@ void take_written_current(FCB *d, int datno, uint32_t hi, uint32_t lo, const voi
 int ismred(int datno, int keyno, uint32_t hi, uint32_t lo, void *buf, int32_t *len) {
     INSTGV *g = zvWNGV;
     FCB *d = g->fcbtab[datno];
-    g->isam.varidx = 0;
+    isam_state(g).varidx = 0;
     if (!buf) return set_uerr(33);
     int32_t got = 0;
     if (!len) {
@@ -358,16 +360,16 @@ int ismred(int datno, int keyno, uint32_t hi, uint32_t lo, void *buf, int32_t *l
         // record is read (REDVREC), or on first use.
         int rc = iSETCURI(datno, hi, lo, buf, got, -1, keyno);
         k->curstate = 3;
-        g->isam.varidx = keyno + 1;
+        isam_state(g).varidx = keyno + 1;
         return rc;
     }
     const size_t kl = size_t(x->hdr.base.keylen);
     zvSETHGHi(int32_t(hi));
     set_uerr(0);
     int32_t n = ifrmkey(keyno, -1, open_fcb(keyno), data_of_index(keyno, datno, open_fcb(datno)),
-                        static_cast<const unsigned char *>(buf), g->isam.keywork, -1, lo, got);
-    if (n > 0 && memcmp(g->isam.keywork, g->nav.foundkey, kl) == 0) {
-        memcpy(k->cur, g->isam.keywork, kl);
+                        static_cast<const unsigned char *>(buf), isam_state(g).keywork, -1, lo, got);
+    if (n > 0 && memcmp(isam_state(g).keywork, nav_state(g).foundkey, kl) == 0) {
+        memcpy(k->cur, isam_state(g).keywork, kl);
         k->curstate = 1;
         return iSETCURI(datno, hi, lo, buf, got, -1, keyno);
     }
@@ -437,13 +439,13 @@ int getREC(Op op, int keyno, const void *target, void *record, int32_t *len, boo
     if (!target) return isam_end(set_uerr(540), keyno);
     if (!record) return isam_end(set_uerr(33), keyno);
     const size_t kl = size_t(x->hdr.base.keylen);
-    unsigned char *t = g->isam.target;
+    unsigned char *t = isam_state(g).target;
     memcpy(t, target, kl);
     if (!(g->userprof & 1) && !keyform) {
         void *r = (op == Op::Lte || op == Op::Gt) ? lTFRMKEY(keyno, t) : TFRMKEY(keyno, t);
         if (!r) return isam_end(g->isamerr_cod ? g->isamerr_cod : g->uerr_cod ? g->uerr_cod : 80, keyno);
     }
-    unsigned char *found = g->nav.foundkey;
+    unsigned char *found = nav_state(g).foundkey;
     const int32_t given = len ? *len : 0;
     if (op == Op::Eql) {
         memcpy(found, t, kl);
@@ -471,7 +473,7 @@ int getREC(Op op, int keyno, const void *target, void *record, int32_t *len, boo
 // First (first true) or last record of an index.
 int bndrec(int keyno, bool first, void *record, int32_t *len) {
     INSTGV *g = zvWNGV;
-    unsigned char *found = g->nav.foundkey;
+    unsigned char *found = nav_state(g).foundkey;
     const int32_t given = len ? *len : 0;
     uint32_t lo = first ? FRSKEY(keyno, found) : LSTKEY(keyno, found);
     for (;;) {
@@ -530,7 +532,7 @@ int seqrec(int keyno, bool next, void *record, int32_t *len) {
     FCB *d = data_file(datno);
     if (!d) return g->isamerr_cod;
     if (!d->isamposh && !d->isamposl) return isam_end(100, datno);
-    unsigned char *found = g->nav.foundkey;
+    unsigned char *found = nav_state(g).foundkey;
     const int32_t given = len ? *len : 0;
     int mode = next ? 1 : 2;
     for (;;) {
@@ -920,7 +922,7 @@ ZV_API int setfndval(const void *buffer, int32_t len) {
     if (!g) return 47;
     if (!buffer || len <= 0) return 0;
     if (len > 1024) len = 1024;
-    memcpy(g->nav.foundkey, buffer, size_t(len));
+    memcpy(nav_state(g).foundkey, buffer, size_t(len));
     return 0;
 }
 

@@ -31,8 +31,10 @@
 #include "engine/files/spaceidx.h"
 #include "engine/files/varrec.h"
 #include "engine/index/keyform_needs.h"
-#include "engine/isam/isam_files.h"
+#include "engine/index/navstate.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 
@@ -374,8 +376,8 @@ ZV_API int REDVREC(int datno, void *buffer, int32_t buflen) {
     if (partition_host(d)) return part_redvrec(datno, buffer, buflen);
     const uint32_t hi = d->isamposh, lo = d->isamposl;
     if (!hi && !lo) return isam_end(g->uerr_cod ? g->uerr_cod : 100, datno);
-    const int varidx = g->isam.varidx;
-    g->isam.varidx = 0;
+    const int varidx = isam_state(g).varidx;
+    isam_state(g).varidx = 0;
     int rc = addlok81(d, hi, lo, datno);
     int32_t full = 0;
     if (!rc) {
@@ -393,8 +395,8 @@ ZV_API int REDVREC(int datno, void *buffer, int32_t buflen) {
         KEYBUFSET *k = key_images(ix);
         FCB *x = g->fcbtab[ix];
         zvSETHGHi(int32_t(hi));
-        int32_t n = k ? frmkey(ix, buffer, g->isam.keywork, lo, full) : 0;
-        if (n <= 0 || memcmp(g->isam.keywork, g->nav.foundkey, size_t(x->hdr.base.keylen)) != 0)
+        int32_t n = k ? frmkey(ix, buffer, isam_state(g).keywork, lo, full) : 0;
+        if (n <= 0 || memcmp(isam_state(g).keywork, nav_state(g).foundkey, size_t(x->hdr.base.keylen)) != 0)
             return isam_end(set_uerr(160), datno);
     }
     return isam_end(iSETCURI(datno, hi, lo, buffer, full, -1, -1), datno);

@@ -36,7 +36,7 @@
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
 #include "engine/index/segmode.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
 #include "engine/isam/partition.h"

@@ -1,15 +1,10 @@
-// The ISAM tables and the key map of file sets.
+// ISAM start-up and the key map of file sets.
 //
-// Four arrays hang from the instance, one element per file number (the
-// tables have at least as many entries as the file-number table):
-//  1. the index map (INSTGV::isamtab): an ISAMMAPENT per number;
-//  2. the defined index list of each data file: 64 index numbers in
-//     definition order, 0xFFFF ends it;
-//  3. the active index list: the same order, -66 (0xFFBE) for an index that
-//     is defined but not open here; every record operation walks this one;
-//  4. the segment list of each index: 16 ISAMSEG, offset -1 after the last.
-// The tables live from ISAM start-up (zviisam) until the instance stops;
-// they grow with the file-number table (redoisam) and keep their contents.
+// The key map itself (engine/index/keymap.cpp) is the index engine's: per
+// file number an entry, the defined and the active index lists of a data
+// file and the segment list of an index. The ISAM layer makes its tables
+// at start-up (zviisam), frees them at the stop (zvfisam), and fills them
+// from parameter files and IFIL definitions (setmap, setimap).
 //
 // An index file serves one data file only: its block remembers the data
 // file (FCB::isamdat), and a second open of the same physical index (its
@@ -26,73 +21,16 @@
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/index/defblock.h"
+#include "engine/index/idxstate.h"
 #include "engine/isam/cidx.h"
 #include "engine/isam/context.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
 #include "engine/isam/isam_services.h"
+#include "engine/isam/isamstate.h"
 
 namespace zv {
 
 namespace {
-
-// Highest number of table entries: the file-number range plus three.
-constexpr int64_t kMaxEntries = 32767 + 3;
-
-ISAMMAPENT *map_of(INSTGV *g) { return static_cast<ISAMMAPENT *>(g->isamtab); }
-
-bool in_tables(const INSTGV *g, int filno) {
-    return g && g->isamtab && filno >= 0 && filno < g->isamtabn;
-}
-
-void init_entry(INSTGV *g, int i) {
-    ISAMMAPENT &e = map_of(g)[i];
-    memset(&e, 0, sizeof e);
-    e.keytyp = kMapNone;
-    e.datno = kMapNone;
-    e.relidx = kMapNone;
-    for (int s = 0; s < kMapIndexes; s++) {
-        g->isam.deflist[i][s] = kMapNone;
-        g->isam.actlist[i][s] = kMapNone;
-    }
-    memset(g->isam.seglist[i], 0, sizeof g->isam.seglist[i]);
-    for (ISAMSEG &sg : g->isam.seglist[i]) {
-        sg.soffset = kSegEnd;
-        sg.binding = -1;
-    }
-}
-
-// The four arrays for n entries; false (nothing kept) when memory runs out.
-struct Tables {
-    ISAMMAPENT *map = nullptr;
-    uint16_t (*def)[64] = nullptr;
-    uint16_t (*act)[64] = nullptr;
-    ISAMSEG (*seg)[16] = nullptr;
-    void release() {
-        mbfree(map);
-        mbfree(def);
-        mbfree(act);
-        mbfree(seg);
-        *this = Tables{};
-    }
-    bool allocate(int32_t n) {
-        map = static_cast<ISAMMAPENT *>(mballc(size_t(n), sizeof(ISAMMAPENT)));
-        def = static_cast<uint16_t (*)[64]>(mballc(size_t(n), sizeof(uint16_t[64])));
-        act = static_cast<uint16_t (*)[64]>(mballc(size_t(n), sizeof(uint16_t[64])));
-        seg = static_cast<ISAMSEG (*)[16]>(mballc(size_t(n), sizeof(ISAMSEG[16])));
-        if (map && def && act && seg) return true;
-        release();
-        return false;
-    }
-};
-
-void install(INSTGV *g, const Tables &t, int32_t n) {
-    g->isamtab = t.map;
-    g->isam.deflist = t.def;
-    g->isam.actlist = t.act;
-    g->isam.seglist = t.seg;
-    g->isamtabn = n;
-}
 
 int16_t as16(uint16_t v) { return int16_t(v); }
 
@@ -161,19 +99,16 @@ int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t use
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     if (g->slot0 || g->started) return set_uerr(125);
-    if (fils < 0 || fils > kMaxEntries - 3) return set_uerr(11);
+    if (fils < 0 || fils > kMapMaxEntries - 3) return set_uerr(11);
     int32_t n = fils + 3;
     zvfisam(0);
-    Tables t;
-    if (!t.allocate(n)) return set_uerr(83);
-    install(g, t, n);
-    g->isam.resv[0] = fils;
-    g->isam.resv[1] = fils + 1;
-    g->isam.resv[2] = fils + 2;
-    for (int i = 0; i < n; i++) init_entry(g, i);
-    g->isam.active = 1;
-    g->isam.partsample = 3;
-    g->isam.partpercent = 0;
+    if (!keymap_make(n)) return set_uerr(83);
+    isam_state(g).resv[0] = fils;
+    isam_state(g).resv[1] = fils + 1;
+    isam_state(g).resv[2] = fils + 2;
+    isam_state(g).active = 1;
+    isam_state(g).partsample = 3;
+    isam_state(g).partpercent = 0;
     int rc = INTREEX(bufs, fils, sect, dbufs, userprof);
     if (rc != 0) {
         zvfisam(n);
@@ -184,97 +119,37 @@ int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t use
     return 0;
 }
 
-int redoisam(int32_t n) {
-    INSTGV *g = zvWNGV;
-    if (!g || n < 1 || n > kMaxEntries) return 0;
-    if (!g->isamtab) return 0;
-    int32_t old = g->isamtabn;
-    if (n <= old) return 1;
-    Tables t;
-    if (!t.allocate(n)) return 0;
-    memcpy(static_cast<void *>(t.map), g->isamtab, sizeof(ISAMMAPENT) * size_t(old));
-    memcpy(t.def, g->isam.deflist, sizeof(uint16_t[64]) * size_t(old));
-    memcpy(t.act, g->isam.actlist, sizeof(uint16_t[64]) * size_t(old));
-    memcpy(static_cast<void *>(t.seg), g->isam.seglist, sizeof(ISAMSEG[16]) * size_t(old));
-    Tables prev{map_of(g), g->isam.deflist, g->isam.actlist, g->isam.seglist};
-    install(g, t, n);
-    for (int32_t i = old; i < n; i++) init_entry(g, i);
-    prev.release();
-    return 1;
-}
-
 void zvfisam(int32_t) {
     INSTGV *g = zvWNGV;
     if (!g) return;
-    if (g->isamtab) {
-        ISAMMAPENT *m = map_of(g);
-        for (int32_t i = 0; i < g->isamtabn; i++) {
-            zvputmemn(reinterpret_cast<void **>(&m[i].idxnam));
-            zvputmemn(reinterpret_cast<void **>(&m[i].datnam[0]));
-            zvputmemn(reinterpret_cast<void **>(&m[i].datnam[1]));
-        }
-    }
     free_context_table();
-    Tables t{map_of(g), g->isam.deflist, g->isam.actlist, g->isam.seglist};
-    t.release();
-    install(g, t, 0);
-    g->isam.active = 0;
+    keymap_free();
+    isam_state(g).active = 0;
 }
 
 int isam_grow_tables(int n) {
     INSTGV *g = zvWNGV;
-    if (!g || !g->isamtab) return 1;
+    if (!g || !idx_state(g).isamtab) return 1;
     return redoisam(n);
 }
 
 const int16_t *isam_companions(int filno) {
-    INSTGV *g = zvWNGV;
-    if (!in_tables(g, filno) || map_of(g)[filno].inuse == kMapFree) return nullptr;
-    const uint16_t *list = g->isam.actlist[filno];
+    const ISAMMAPENT *e = isam_entry(filno);
+    if (!e || e->inuse == kMapFree) return nullptr;
+    const uint16_t *list = isam_actlist(filno);
     if (list[0] == kMapNone) return nullptr;
     return reinterpret_cast<const int16_t *>(list);
 }
 
-// ---- Access --------------------------------------------------------------------
-
-ISAMMAPENT *isam_entry(int filno) {
-    INSTGV *g = zvWNGV;
-    return in_tables(g, filno) ? &map_of(g)[filno] : nullptr;
-}
-uint16_t *isam_deflist(int datno) {
-    INSTGV *g = zvWNGV;
-    return in_tables(g, datno) ? g->isam.deflist[datno] : nullptr;
-}
-uint16_t *isam_actlist(int datno) {
-    INSTGV *g = zvWNGV;
-    return in_tables(g, datno) ? g->isam.actlist[datno] : nullptr;
-}
-ISAMMAPENT *isam_entry_make(int filno) {
-    INSTGV *g = zvWNGV;
-    if (!g || !g->fcbtab || filno < 0 || filno >= fcb_table_size(g)) return nullptr;
-    if (!g->isamtab) {
-        int32_t n = fcb_table_size(g);
-        Tables t;
-        if (!t.allocate(n)) return nullptr;
-        install(g, t, n);
-        for (int32_t i = 0; i < n; i++) init_entry(g, i);
-    } else if (filno >= g->isamtabn && !redoisam(fcb_table_size(g))) {
-        return nullptr;
-    }
-    return isam_entry(filno);
-}
-
-ISAMSEG *isam_segs(int idxno) {
-    INSTGV *g = zvWNGV;
-    return in_tables(g, idxno) ? g->isam.seglist[idxno] : nullptr;
-}
+// ---- Key map words --------------------------------------------------------------
 
 void setzvEOK(int datno, int slot) {
-    INSTGV *g = zvWNGV;
-    if (!in_tables(g, datno) || slot < 0 || slot >= kMapIndexes) return;
+    uint16_t *act = isam_actlist(datno);
+    uint16_t *def = isam_deflist(datno);
+    if (!act || slot < 0 || slot >= kMapIndexes) return;
     for (int s = slot; s < kMapIndexes; s++) {
-        g->isam.actlist[datno][s] = kMapNone;
-        g->isam.deflist[datno][s] = kMapNone;
+        act[s] = kMapNone;
+        def[s] = kMapNone;
     }
 }
 
@@ -288,23 +163,18 @@ int32_t isam_map_value(int filno, int which) {
     }
 }
 
-int isam_map_index(int datno, int slot) {
-    const uint16_t *list = isam_actlist(datno);
-    if (!list || slot < 0 || slot >= kMapIndexes) return -1;
-    return as16(list[slot]);
-}
+int isam_map_index(int datno, int slot) { return keymap_index(datno, slot); }
 
 int tstinm(int first, int k) {
     INSTGV *g = zvWNGV;
-    if (!g || !g->isamtab || first < 0 || k < 0 || int64_t(first) + k >= g->isamtabn)
+    if (!g || !idx_state(g).isamtab || first < 0 || k < 0 || int64_t(first) + k >= idx_state(g).isamtabn)
         return ierr(22, first < 0 ? 0 : first);
-    ISAMMAPENT *m = map_of(g);
     for (int i = first; i <= first + k; i++) {
-        if (m[i].inuse) {
-            for (int j = first; j < i; j++) m[j].inuse = kMapFree;
+        if (isam_entry(i)->inuse) {
+            for (int j = first; j < i; j++) isam_entry(j)->inuse = kMapFree;
             return ierr(46, i);
         }
-        m[i].inuse = kMapByName;
+        isam_entry(i)->inuse = kMapByName;
     }
     return 0;
 }
@@ -466,15 +336,14 @@ int padrec(unsigned char *dst, const unsigned char *src, int32_t seglen, const u
 
 int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg, int dup, int padchar,
            int nulkey, FILE *stream) {
-    INSTGV *g = zvWNGV;
-    if (!in_tables(g, datno) || !in_tables(g, idxno) || relidx < 0 || relidx >= kMapIndexes)
+    if (!isam_entry(datno) || !isam_entry(idxno) || relidx < 0 || relidx >= kMapIndexes)
         return ierr(22, idxno < 0 ? 0 : idxno);
     if (nseg < 0 || nseg > kMapSegs) return ierr(109, idxno);
     FCB *dat = tstfnm(datno);
-    g->isam.deflist[datno][relidx] = uint16_t(idxno);
-    g->isam.actlist[datno][relidx] = uint16_t(idxno);
-    g->isam.actlist[idxno][0] = kMapNone;
-    ISAMMAPENT &e = map_of(g)[idxno];
+    isam_deflist(datno)[relidx] = uint16_t(idxno);
+    isam_actlist(datno)[relidx] = uint16_t(idxno);
+    isam_actlist(idxno)[0] = kMapNone;
+    ISAMMAPENT &e = *isam_entry(idxno);
     e.datno = uint16_t(datno);
     e.relidx = uint16_t(relidx);
     e.padchar = uint8_t(padchar);
@@ -482,7 +351,7 @@ int setmap(int datno, int openflags, int relidx, int idxno, int keylen, int nseg
     e.varpart = 0;
     int32_t width = dat && (dat->hdr.base.hdrflags & kHdr8ByteOffsets) ? 8 : 4;
     int32_t want = dup ? width : 0;
-    ISAMSEG *segs = g->isam.seglist[idxno];
+    ISAMSEG *segs = isam_segs(idxno);
     int32_t sum = 0;
     bool part = false;
     for (int i = 0; i < nseg; i++) {
@@ -591,31 +460,6 @@ int setudat(FILE *stream, int datno) {
 
 // ---- File sets ------------------------------------------------------------------
 
-int setidstseg(const IIDX *x, int32_t segs[4], int32_t bytes[4], int keytype) {
-    if (!x || (keytype != 3 && keytype != 4) || x->inumseg <= 1 || !x->isegarr) return 0;
-    int n = x->inumseg > kMapSegs ? kMapSegs : x->inumseg;
-    int levels;
-    int at[4];
-    if (n < 6) {
-        levels = n - 1;
-        for (int i = 0; i < levels; i++) at[i] = i + 1;
-    } else {
-        int q = n / 4;
-        levels = 4;
-        at[0] = 1;
-        at[1] = q + 1;
-        at[2] = 2 * q + 1;
-        at[3] = 3 * q + 1;
-    }
-    for (int i = 0; i < levels; i++) {
-        int32_t sum = 0;
-        for (int s = 0; s < at[i]; s++) sum += x->isegarr[s].slength;
-        segs[i] = at[i];
-        bytes[i] = sum;
-    }
-    return levels;
-}
-
 int setimap(int pos, IFIL *ifil, int base, int offset, int stats) {
     INSTGV *g = zvWNGV;
     if (!g || !ifil || !ifil->iidxarr || pos < 0 || pos >= ifil->dnumidx) return ierr(set_uerr(540), 0);
@@ -623,7 +467,7 @@ int setimap(int pos, IFIL *ifil, int base, int offset, int stats) {
     int datno = base < 0 ? ifil->tfilno : ifil->dfilno;
     int idxno = base < 0 ? ifil->tfilno + pos + 1 : base + pos;
     int slot = pos + offset;
-    if (!in_tables(g, idxno) || !in_tables(g, datno) || slot < 0 || slot >= kMapIndexes)
+    if (!isam_entry(idxno) || !isam_entry(datno) || slot < 0 || slot >= kMapIndexes)
         return ierr(set_uerr(22), idxno < 0 ? 0 : idxno);
     if (x.inumseg < 0 || x.inumseg > kMapSegs) return ierr(set_uerr(109), idxno);
     if (x.inumseg > 0 && !x.isegarr) return ierr(set_uerr(540), idxno);
@@ -634,10 +478,10 @@ int setimap(int pos, IFIL *ifil, int base, int offset, int stats) {
     int32_t width = widthof && (widthof->hdr.base.hdrflags & kHdr8ByteOffsets) ? 8 : 4;
 
     // 3. Slot lists and the index entry.
-    g->isam.deflist[datno][slot] = uint16_t(idxno);
-    g->isam.actlist[datno][slot] = uint16_t(idxno);
-    g->isam.actlist[idxno][0] = kMapNone;
-    ISAMMAPENT &e = map_of(g)[idxno];
+    isam_deflist(datno)[slot] = uint16_t(idxno);
+    isam_actlist(datno)[slot] = uint16_t(idxno);
+    isam_actlist(idxno)[0] = kMapNone;
+    ISAMMAPENT &e = *isam_entry(idxno);
     e.datno = uint16_t(datno);
     e.relidx = uint16_t(slot);
     e.padchar = uint8_t(x.iempchr);
@@ -659,7 +503,7 @@ int setimap(int pos, IFIL *ifil, int base, int offset, int stats) {
     }
 
     // 5. Segments.
-    ISAMSEG *segs = g->isam.seglist[idxno];
+    ISAMSEG *segs = isam_segs(idxno);
     bool varfile = (ifil->dfilmod & 0x4) != 0;
     int32_t fixed = dat ? dat->hdr.base.reclen : ifil->dreclen;
     int32_t sum = 0;
@@ -865,13 +709,13 @@ void clearifil(int filno, int index, int mode) {
 
 void rtfisam() {
     INSTGV *g = zvWNGV;
-    if (!g || !g->isamtab) return;
-    ISAMMAPENT *m = map_of(g);
-    for (int32_t i = 0; i < g->isamtabn; i++) {
+    if (!g || !idx_state(g).isamtab) return;
+    for (int32_t i = 0; i < idx_state(g).isamtabn; i++) {
         FCB *f = fcb_at(i);
-        if (!f || (f->state != 'y' && f->state != 'v') || m[i].inuse == kMapFree) continue;
-        zvputmemn(reinterpret_cast<void **>(&m[i].datnam[0]));
-        zvputmemn(reinterpret_cast<void **>(&m[i].datnam[1]));
+        ISAMMAPENT *e = isam_entry(i);
+        if (!f || (f->state != 'y' && f->state != 'v') || e->inuse == kMapFree) continue;
+        zvputmemn(reinterpret_cast<void **>(&e->datnam[0]));
+        zvputmemn(reinterpret_cast<void **>(&e->datnam[1]));
     }
 }
 

@@ -1,73 +1,18 @@
-// The ISAM key map (see isammap.cpp): per file number, which indexes a data
-// file has and how each index key is cut out of a record.
+// The ISAM layer's side of the key map (see isammap.cpp): reserving its
+// entries for file sets, filling them from parameter files and IFIL
+// definitions, serial-number segments, and the associations of index files.
+// The key map itself is the index engine's (engine/index/keymap.h).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
+#include "engine/index/keymap.h"
 #include "zarvo/zarvo.h"
 
 struct FCB;
 
 namespace zv {
-
-constexpr int kMapIndexes = 64;           // index slots of a data file
-constexpr int kMapSegs = 16;              // segments of a key
-constexpr uint16_t kMapNone = 0xFFFF;     // unset number; end of an index list
-constexpr uint16_t kMapShared = 0xFFBE;   // -66: a slot defined but not open here
-constexpr uint16_t kSegEnd = 0xFFFF;      // segment offset that ends a segment list
-constexpr int16_t kIdxListEnd = -1;       // an index list slot read as int16: its end
-constexpr int16_t kIdxListEmpty = -66;    //  ... and a slot to skip
-
-// Key-map entry states (ISAMMAPENT::inuse).
-enum : uint16_t {
-    kMapFree = 0,      // unused
-    kMapByName = 1,    // reserved, or opened from the definition stored in the file
-    kMapByIfil = 3,    // created or opened through an IFIL
-};
-
-// Key flags of an index entry.
-constexpr uint16_t kKeyCondExpr = 0x10;      // condition stored with the data file
-constexpr uint16_t kKeyCondInMemory = 0x20;  // the index file's own in-memory condition
-constexpr uint16_t kKeyNullMask = 0x0F;      // low four bits 1: null keys suppressed
-
-// One entry of the index map, per file number. For an index it describes
-// the index; for a data file the two field names (rfstfld, tlstfld) and
-// its state are used.
-struct ISAMMAPENT {
-    char *idxnam;          // copy of the index's symbolic name (iGETNAM mode 3), or null
-    uint16_t keytyp;       // IIDX key type; 0xFFFF unset
-    char *datnam[2];       // data file: copies of the two field names (modes 1, 2), or null
-    uint16_t inuse;        // state, see above
-    uint16_t datno;        // data file of the index (GETFIL mode 4); 0xFFFF unset
-    uint16_t relidx;       // position in its data file's list (mode 7; the condition
-                           // number); 0xFFFF unset
-    uint16_t keyflags;     // null-key setting and condition flags (mode 18)
-    uint8_t padchar;       // empty (pad) character
-    uint8_t varpart;       // 1 when a segment reads beyond the fixed part of a record
-};
-
-// One segment of an index key: six 16-bit words.
-struct ISAMSEG {
-    uint16_t soffset;      // record offset, field number, or variable-field number;
-                           // kSegEnd ends the list
-    uint16_t slength;      // segment length in bytes
-    uint16_t segmode;      // SEGMODE
-    uint16_t spare;
-    int32_t binding;       // extended definition: -1 not bound yet, -2 none, else a position
-};
-static_assert(sizeof(ISAMSEG) == 12, "segment entry is 12 bytes");
-
-// ---- Access (null / 0xFFFF answers when the number has no entry) ----------
-ISAMMAPENT *isam_entry(int filno);
-uint16_t *isam_deflist(int datno);
-uint16_t *isam_actlist(int datno);
-ISAMSEG *isam_segs(int idxno);
-// The entry, making the tables (sized to the file-number table) or growing
-// them when they do not reach the number yet, so that key formation can
-// define indexes without a file set; null outside the file-number table or
-// when memory runs out.
-ISAMMAPENT *isam_entry_make(int filno);
 
 // ---- Tables ---------------------------------------------------------------
 // Reserves the entries first .. first + k for a file set: 0, 22 (out of
@@ -113,9 +58,6 @@ int padrec(unsigned char *dst, const unsigned char *src, int32_t seglen, const u
 // the distinct-key levels are computed and written. 0 or the error
 // (reported with the index file number).
 int setimap(int pos, IFIL *ifil, int base, int offset, int stats);
-// Distinct-key prefix levels of an index (duplicate modes 3 and 4 only):
-// their count, segment counts and byte lengths.
-int setidstseg(const IIDX *x, int32_t segs[4], int32_t bytes[4], int keytype);
 // An index file serves one data file only: 0, or 957 (logged).
 int chkrvnum(int datno, int idxno);
 // Drops the associations of an index file (and its members) or of a data
@@ -130,5 +72,18 @@ int chkxisam(int datno, int chkseg, int *count);
 void clearifil(int filno, int index, int mode);
 // Frees every data file's copied names (ISAM stop).
 void rtfisam();
+
+// ---- Start of the tables --------------------------------------------------------
+// ISAM start-up: allocates the ISAM tables for fils + 3 file numbers, then
+// starts the engine with INTREEX and the same parameters. 0, or the error
+// code (also in uerr_cod) with the tables released again: 125 already
+// started, 11 a file count outside 0..32767, 83 when the tables cannot be
+// allocated, else INTREEX's code.
+int zviisam(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs, int32_t userprof);
+// The companion file numbers of a file (the indexes of a data file in use
+// by the ISAM layer), which are forced to disk with it: up to 64 entries,
+// -1 ends the list, other negative entries are empty. Null when the file
+// has none.
+const int16_t *isam_companions(int filno);
 
 }  // namespace zv

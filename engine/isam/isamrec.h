@@ -7,6 +7,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/nodebuf.h"
 
 namespace zv {
@@ -94,7 +95,7 @@ class UndoGuard {
 public:
     // Starts the call's record of steps, and its watch for node write-backs
     // that fail while the call runs (see write_failed).
-    explicit UndoGuard(int datno) : datno_(datno) { zvWNGV->idx.wbfailed = 0; }
+    explicit UndoGuard(int datno) : datno_(datno) { idx_state(zvWNGV).wbfailed = 0; }
     ~UndoGuard() {
         if (!committed_) rollback();
     }
@@ -124,7 +125,7 @@ public:
     // that the node cache passed by (the node stays cached and updated): the
     // call then undoes its steps and reports it, so it never succeeds over a
     // write that did not happen. 0 when none failed.
-    int write_failed() const { return zvWNGV->idx.wbfailed; }
+    int write_failed() const { return idx_state(zvWNGV).wbfailed; }
     void commit() { committed_ = true; }
     // Reverses every step now: 0, or 105 when a step could not be undone.
     int rollback();

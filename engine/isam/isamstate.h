@@ -1,18 +1,20 @@
-// The ISAM layer's part of the instance block (see isammap.cpp).
+// The ISAM layer's part of the instance block (its room INSTGV::isam_,
+// reached through isam_state): the reserved file numbers, ISAM records,
+// partitions, contexts and batches. (The key map that the ISAM layer fills
+// is the index engine's state, engine/index/idxstate.h.)
 //
-// The index map itself hangs from INSTGV::isamtab (INSTGV::isamtabn
-// entries, one per file number); the three further arrays of the key map
-// hang from here and have the same number of entries.
+// Plain data only, so that the zeroed instance block holds it.
 #pragma once
 
 #include <cstdint>
+
+#include "engine/core/instance.h"
 
 struct ISAMCTX;
 struct FCB;
 
 namespace zv {
 
-struct ISAMSEG;
 struct BatEntry;
 struct BatSlot;
 
@@ -59,9 +61,6 @@ constexpr int kIsamKeyRoom = 1040;
 constexpr uint32_t kPartAcross = 0x1, kPartContinue = 0x2;
 
 struct IsamState {
-    uint16_t (*deflist)[64];   // defined index list of each data file
-    uint16_t (*actlist)[64];   // active index list (-66: defined, not open here)
-    ISAMSEG (*seglist)[16];    // segment list of each index
     int32_t resv[3];           // the reserved internal file numbers n, n + 1, n + 2
     uint32_t active;           // 1 from ISAM start-up until the tables are freed
 
@@ -104,3 +103,9 @@ struct IsamState {
 };
 
 }  // namespace zv
+
+static_assert(zv::fits_state_room<zv::IsamState>(zv::kIsamStateBytes),
+              "the ISAM state fits its room of the instance block");
+
+// The ISAM layer's state of an instance.
+inline zv::IsamState &isam_state(INSTGV *g) { return zv::state_in<zv::IsamState>(g->isam_); }

@@ -14,6 +14,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/lockent.h"
 #include "engine/core/pools.h"
+#include "engine/isam/isamstate.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -82,7 +83,7 @@ extern "C" {
 ZV_API int LKISAM(int request) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    if (!g->isam.active) return answer(g, 464);
+    if (!isam_state(g).active) return answer(g, 464);
     if (request & ~0x2FF) return answer(g, 446);
     if (request & 0x200) return answer(g, 454);
     const uint16_t mode = g->isamlockmode;

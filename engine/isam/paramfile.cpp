@@ -17,10 +17,10 @@
 #include "engine/core/platform.h"
 #include "engine/core/fcb.h"
 #include "engine/index/distinct.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/ksegdef.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/isam_services.h"
-#include "engine/isam/isam_files.h"
 #include "engine/isam/isammap.h"
 
 namespace zv {
@@ -192,7 +192,7 @@ int isam_from_file(const char *name, int32_t userprof, bool create) {
     INSTGV *g = zvWNGV;
     g->isamerr_cod = 0;
     g->isamfil_num = 0;
-    const bool started = g->isamtab != nullptr;
+    const bool started = idx_state(g).isamtab != nullptr;
     int rc;
     {
         ParamFile pf(create, userprof);
@@ -200,7 +200,7 @@ int isam_from_file(const char *name, int32_t userprof, bool create) {
     }
     if (!rc) return 0;
     ErrorKeep keep;
-    if (!started && g->isamtab) {
+    if (!started && idx_state(g).isamtab) {
         // Closes every file in the key map, frees the tables and stops the
         // instance (the default instance is then removed).
         CLISAM();

@@ -23,7 +23,7 @@
 #include "engine/core/fcb.h"
 #include "engine/core/filehdr.h"
 #include "engine/isam/fileset.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"

@@ -32,8 +32,8 @@
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
 #include "engine/index/keyform_needs.h"
-#include "engine/index/partition_upcalls.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
+#include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 
@@ -84,12 +84,12 @@ bool each_member(FCB *host, int hostno, int rel, int32_t last, uint64_t *sum, Co
 }
 
 // Whether estimates read a sample of the members.
-bool sampling() { return zvWNGV->isam.partsample >= 0 || zvWNGV->isam.partpercent != 0; }
+bool sampling() { return isam_state(zvWNGV).partsample >= 0 || isam_state(zvWNGV).partpercent != 0; }
 
 // How many members a sampled estimate over n active members reads: at
 // least 3.
 int32_t sample_size(int32_t n) {
-    const IsamState &st = zvWNGV->isam;
+    const IsamState &st = isam_state(zvWNGV);
     const int32_t S = st.partsample, P = st.partpercent;
     int32_t s = S;
     if (P != 0) {

@@ -37,7 +37,7 @@
 #include "engine/core/fcb.h"
 #include "engine/index/node.h"
 #include "engine/index/segmode.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "zarvo/zvdbpt.h"
 

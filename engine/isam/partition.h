@@ -11,8 +11,8 @@
 //   partwrite.cpp   add, rewrite and delete on a host;
 //   partunique.cpp  global unique indexes of a host;
 //   partkey.cpp     index marks and key maps of the partition key.
-// The file layer reaches them through isam_files.h, the index engine
-// through engine/index/partition_upcalls.h.
+// The file layer and the index engine reach them through
+// engine/isam/isam_services.h.
 #pragma once
 
 #include <cstdint>

@@ -21,7 +21,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
 #include "engine/index/keyform_needs.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"

@@ -32,7 +32,7 @@
 #include "engine/files/xcreblk.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"

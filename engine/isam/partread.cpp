@@ -30,11 +30,12 @@
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
 #include "engine/files/identity.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "engine/index/keyform_needs.h"
-#include "engine/isam/isam_files.h"
+#include "engine/index/navstate.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 
@@ -212,9 +213,9 @@ int zvp_bndrec(FCB *f, bool first, int filno, void *rec, int32_t *len) {
         // for the lowest or highest key.
         unsigned char t[kIsamKeyRoom];
         memset(t, first ? 0x00 : 0xFF, sizeof t);
-        zvWNGV->isam.partmarks |= kPartAcross;
+        isam_state(zvWNGV).partmarks |= kPartAcross;
         int rc = keyed_read(first ? 1 : 3, filno, t, rec, len, true);
-        zvWNGV->isam.partmarks &= ~kPartAcross;
+        isam_state(zvWNGV).partmarks &= ~kPartAcross;
         return rc;
     }
     int rc = walk_members(host, hostno, first ? -1 : 0x7FFFFFFF, first, rel, rec, l);
@@ -243,9 +244,9 @@ int zvp_seqrec(FCB *f, bool next, int filno, void *rec, int32_t *len) {
         memcpy(t, cur, size_t(f->hdr.base.keylen));
         uint32_t hi = host->isamposh;
         pd->ptsearch = zvunfoldpart(host, &hi);
-        g->isam.partmarks |= kPartAcross | kPartContinue;
+        isam_state(g).partmarks |= kPartAcross | kPartContinue;
         int rc = keyed_read(next ? 2 : 4, filno, t, rec, len, true);
-        g->isam.partmarks &= ~(kPartAcross | kPartContinue);
+        isam_state(g).partmarks &= ~(kPartAcross | kPartContinue);
         return rc;
     }
     uint32_t hi = host->isamposh;
@@ -285,15 +286,15 @@ int part_read_at(int hostno, uint32_t hi, uint32_t lo, void *rec, int32_t *len) 
     if (m < 0) return isam_end(g->uerr_cod, hostno);
     // A key selector of a host index moves to the member's index of the
     // same relative key for the read.
-    const int32_t kept = g->nav.refsel;
+    const int32_t kept = nav_state(g).refsel;
     if (kept < 0) {
         const int rel = host_index_slot(hostno, -(kept + 1));
         const int mix = rel >= 0 ? relative_index(m, rel) : -1;
-        g->nav.refsel = mix >= 0 ? -(mix + 1) : 0;
+        nav_state(g).refsel = mix >= 0 ? -(mix + 1) : 0;
     }
     zvSETHGHi(int32_t(hi));
     int rc = len ? REDIVREC(m, lo, rec, len) : REDIREC(m, lo, rec);
-    g->nav.refsel = kept;
+    nav_state(g).refsel = kept;
     if (rc) return rc;
     return isam_end(take_member(hostno, m, rec, len), hostno);
 }

@@ -31,8 +31,9 @@
 #include "engine/files/xcreblk.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
+#include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
 #include "engine/maint/maint_services.h"
 #include "zarvo/zarvo.h"
@@ -80,9 +81,9 @@ struct PartitionRunMark {
 
 // The instance's record of the walk, cleared on every exit.
 struct WalkRecord {
-    WalkRecord(FCB *host) { zvWNGV->isam.rblhost = host; }
+    WalkRecord(FCB *host) { isam_state(zvWNGV).rblhost = host; }
     ~WalkRecord() {
-        IsamState &st = zvWNGV->isam;
+        IsamState &st = isam_state(zvWNGV);
         st.rblhost = nullptr;
         st.rblraw = st.rblstamp = 0;
     }
@@ -187,7 +188,7 @@ int stamp_member(const std::string &name, int32_t stamp) {
 
 }  // namespace
 
-FCB *zvparthost() { return zvWNGV ? zvWNGV->isam.rblhost : nullptr; }
+FCB *zvparthost() { return zvWNGV ? isam_state(zvWNGV).rblhost : nullptr; }
 
 int zvpartrbld(IFILPARM *p) {
     INSTGV *g = zvWNGV;
@@ -207,7 +208,7 @@ int zvpartrbld(IFILPARM *p) {
     bool opened = false;
     char hostname[256] = {};
     if (single) {
-        host = g->isam.rblhost;
+        host = isam_state(g).rblhost;
     } else {
         if (!badonly) {
             int rc = RBLIFILz(p);
@@ -309,8 +310,8 @@ int zvpartrbld(IFILPARM *p) {
         def.member.tfilno = o.purge ? int16_t(-(0x4000 + 0x004)) : int16_t(-1);
         def.member.dfilno = -1;
         setifil8(&mp, &def.member, " ", nullptr, 0, nullptr, nullptr, def.blocks.data());
-        g->isam.rblraw = raw;
-        g->isam.rblstamp = stamp;
+        isam_state(g).rblraw = raw;
+        isam_state(g).rblstamp = stamp;
         // Under its new stamp the member's old global entries are stale.
         const int32_t oldstamp = m->stamp;
         m->stamp = stamp;
@@ -379,7 +380,7 @@ int rebuild_member(FCB *host, int hostno, int32_t raw) {
         IFILPARM p;
         setifil8(&p, def, dext[0] ? dext : nullptr, iext[0] ? iext : nullptr, 0, nullptr, nullptr, blocks.data());
         m->state = kMbrRebuilding;
-        g->isam.rblhost = host;
+        isam_state(g).rblhost = host;
         PartitionRunMark run;
         OptionBit ops(&g->opsmode, kOpsMemberRebuild);
         rc = zvpartrbld(&p);

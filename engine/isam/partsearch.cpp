@@ -45,8 +45,8 @@
 #include "engine/index/keysearch.h"
 #include "engine/index/node.h"
 #include "engine/index/nodebuf.h"
-#include "engine/index/partition_upcalls.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
+#include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 
@@ -85,7 +85,7 @@ uint32_t nothing(int code) {
 
 // One member index search, counted.
 uint32_t member_search(int mix, int op, const void *target, void *out) {
-    zvWNGV->isam.partsteps++;
+    isam_state(zvWNGV).partsteps++;
     set_uerr(0);
     switch (op) {
     case 'E': return EQLKEY(mix, target);
@@ -329,7 +329,7 @@ uint32_t part_ser(FCB *x, const void *target, void *keyout, int mode, int direct
     if (!x->keybufs) return nothing(614);
     const bool descending = (direction & 1) != 0;
     const bool onward = (direction & 0x20) != 0;   // NXTKEY / PRVKEY: from the last key
-    const bool isam = (g->isam.partmarks & kPartContinue) != 0;
+    const bool isam = (isam_state(g).partmarks & kPartContinue) != 0;
     if (mode == 'E') return exact(h, target);
     if (direction & 0x10) target = nullptr;
     unsigned char from[kIsamKeyRoom];

@@ -22,7 +22,7 @@
 #include <cstring>
 
 #include "engine/isam/fileset.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
@@ -34,9 +34,9 @@
 #include "engine/index/keydelete.h"
 #include "engine/index/keyinsert.h"
 #include "engine/index/node.h"
-#include "engine/index/partition_upcalls.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
+#include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
 #include "zarvo/zarvo.h"
 
@@ -353,7 +353,7 @@ int zvpartaddk_member(int datno, int idxno, const void *key) {
     FCB *x = hix >= 0 ? fcb_at(hix) : nullptr;
     if (!x || !(x->hdr.ext.flmode2 & kPartGlobalIdx)) return 0;
     // The member the partition rebuild recorded, under the stamp it gives it.
-    const IsamState &st = zvWNGV->isam;
+    const IsamState &st = isam_state(zvWNGV);
     const bool recorded = st.rblhost == host && st.rblraw > 0;
     const int32_t raw = recorded ? st.rblraw : int32_t(member->hdr.ext.crew15);
     const int32_t stamp = recorded ? st.rblstamp : int32_t(member->hdr.ext.crew14);

@@ -56,10 +56,11 @@
 #include "engine/index/segmode.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/isamrec.h"
 #include "engine/maint/datscan.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/rblifil.h"
 #include "engine/maint/rblstate.h"
 #include "engine/maint/slotread.h"
@@ -170,7 +171,7 @@ int copy_resource(Copy &c, uint64_t pos, uint32_t usedlen) {
 // error.
 int copy_record(Copy &c, unsigned char *rec, int32_t len) {
     INSTGV *g = zvWNGV;
-    RblState &rs = g->maint.rbl;
+    RblState &rs = maint_state(g).rbl;
     const bool variable = c.nf->kind == kKindVariable;
     zvSETHGH(0);
     const uint32_t lo = variable ? NEWVREC(c.newno, len) : NEWREC(c.newno);
@@ -217,7 +218,7 @@ int walk_fixed(Copy &c) {
             pos += span > r ? span : r;
             continue;
         }
-        zvWNGV->maint.rbl.copyreads++;
+        maint_state(zvWNGV).rbl.copyreads++;
         if ((rc = copy_record(c, rec, int32_t(r))) != 0) return rc;
         pos += r;
     }
@@ -248,7 +249,7 @@ int walk_variable(Copy &c) {
                 int32_t got = 0;
                 zvSETHGH(int32_t(pos >> 32));
                 if ((rc = iRDVREC(c.oldno, uint32_t(pos), rec, data, 1, &got)) != 0) return rc;
-                zvWNGV->maint.rbl.copyreads++;
+                maint_state(zvWNGV).rbl.copyreads++;
                 if ((rc = copy_record(c, rec, got)) != 0) return rc;
                 break;
             }
@@ -303,7 +304,7 @@ void discard_new(int filno, const char *name) {
 int cmpdatx8(int filno, const char *datname, const char *newname, uint16_t reclen, uint32_t xtdsize, uint16_t filmod,
              int32_t permmask, const char *group, const char *password, XCREblk *xcre, const CMPBLK *blk) {
     INSTGV *g = zvWNGV;
-    RblState &rs = g->maint.rbl;
+    RblState &rs = maint_state(g).rbl;
     // 1. A superfile member is not compacted here.
     if (zvsname1(datname)) return set_uerr(48);
     rbl_note("Compressing data file.");
@@ -497,7 +498,7 @@ int reload_member(Cmp &c, int k) {
 void abandon(Cmp &c) {
     INSTGV *g = zvWNGV;
     const uint16_t uerr = g->uerr_cod, isam = g->isamerr_cod, sys = g->sysiocod;
-    const uint16_t err = g->maint.rbl.err, errfil = g->maint.rbl.errfil;
+    const uint16_t err = maint_state(g).rbl.err, errfil = maint_state(g).rbl.errfil;
     rbl_close_stream(&c.rej);
     if (c.first >= 0) {
         for (int k = 0; k < c.ifil->dnumidx && k < kMapIndexes; k++) rbl_quiet_close(c.first + 1 + k);
@@ -524,8 +525,8 @@ void abandon(Cmp &c) {
     g->uerr_cod = uerr;
     g->isamerr_cod = isam;
     g->sysiocod = sys;
-    g->maint.rbl.err = err;
-    g->maint.rbl.errfil = errfil;
+    maint_state(g).rbl.err = err;
+    maint_state(g).rbl.errfil = errfil;
 }
 
 // The create block of index file k: the caller's (adjusted to the data
@@ -548,7 +549,7 @@ XCREblk index_block(const Cmp &c, int filepos, const FCB *dat, const XCREblk &ow
 // Steps 1 to 5: every refusal comes before any file changes.
 int checks(Cmp &c) {
     INSTGV *g = zvWNGV;
-    RblState &rs = g->maint.rbl;
+    RblState &rs = maint_state(g).rbl;
     IFIL *ifil = c.ifil;
     g->isamerr_cod = 0;
     XCREblk *x0 = c.p->xcre;
@@ -734,7 +735,7 @@ int compact(Cmp &c) {
 // The end of every run.
 int finish(Cmp &c, int rc) {
     INSTGV *g = zvWNGV;
-    RblState &rs = g->maint.rbl;
+    RblState &rs = maint_state(g).rbl;
     IFIL *ifil = c.ifil;
     if (rc && rc != 650 && rc != 652) {
         abandon(c);
@@ -774,8 +775,8 @@ int cmpifilz(IFILPARM *p) {
     c.dfilno = c.ifil->dfilno;
     c.dfilmod = c.ifil->dfilmod;
     c.ifilmod = c.ifil->ifilmod;
-    g->maint.rbl.err = 0;
-    g->maint.rbl.errfil = 0;
+    maint_state(g).rbl.err = 0;
+    maint_state(g).rbl.errfil = 0;
     int rc = 0;
     try {
         if (int open = rbl_open_file_of(c); open >= 0) return ierr(rerr(46, open), open);

@@ -34,8 +34,10 @@
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/node.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/verify.h"
 #include "zarvo/zarvo.h"
 
@@ -82,13 +84,13 @@ void Check::report(int code, const char *fmt, ...) {
         va_end(ap);
     }
     int r = zvVERIFYerror(opts, &err, "%s", whole.empty() ? text : whole.c_str());
-    if (!g->maint.vfyerror) fputc('\n', getZarvoSTDOUT());
+    if (!maint_state(g).vfyerror) fputc('\n', getZarvoSTDOUT());
     if (r != 0) endscan = true;
     if (r == 910) stop = true;
 }
 
 void Check::progress(int event, int pct) {
-    VERIFYPROGFN fn = zvWNGV->maint.vfyprogress;
+    VERIFYPROGFN fn = maint_state(zvWNGV).vfyprogress;
     if (fn && fn(event, pct) != 0) stop = true;
 }
 
@@ -102,7 +104,7 @@ void say(const char *fmt, ...) {
     vsnprintf(text, sizeof text, fmt, ap);
     va_end(ap);
     zvVERIFYprintf("%s", text);
-    if (!zvWNGV->maint.vfyout) fputc('\n', getZarvoSTDOUT());
+    if (!maint_state(zvWNGV).vfyout) fputc('\n', getZarvoSTDOUT());
 }
 
 int pct_of(uint64_t done, uint64_t whole) {
@@ -339,19 +341,19 @@ int index_scan(Check &c) {
     INSTGV *g = zvWNGV;
     const bool readrec = (c.opts->flags & 16) != 0;
     const uint16_t oldprof = g->userprof;
-    const uint32_t oldopts = g->idx.options;
+    const uint32_t oldopts = idx_state(g).options;
     if (readrec) g->userprof |= 1;
     // The key walk hands out a successor's keys whatever their order: a
     // leaf chain that loops back is then seen by the cycle mode below, which
     // bounds the walk and reports the loop, instead of ending as a read error.
-    g->idx.options |= kIdxOptRawLeafOrder;
+    idx_state(g).options |= kIdxOptRawLeafOrder;
     struct Restore {
         INSTGV *g;
         uint16_t prof;
         uint32_t opts;
         ~Restore() {
             g->userprof = prof;
-            g->idx.options = opts;
+            idx_state(g).options = opts;
         }
     } restore{g, oldprof, oldopts};
     c.errors = 0;
@@ -533,7 +535,7 @@ using namespace zv;
 extern "C" ZV_API int zvVerifyFile(VERIFYFILEOPT *opts) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    MaintState &m = g->maint;
+    MaintState &m = maint_state(g);
     if (!opts) {
         m.vfyout = nullptr;
         m.vfyprogress = nullptr;

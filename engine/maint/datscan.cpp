@@ -54,6 +54,7 @@
 #include "engine/index/index_services.h"
 #include "engine/index/keyform.h"
 #include "engine/index/node.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/rblcrypt.h"
 #include "engine/maint/rblstate.h"
 
@@ -492,7 +493,7 @@ int relink(Scan &s) {
     INSTGV *g = zvWNGV;
     int counts[kDarKinds] = {};
     uint64_t anchor = 0;
-    const bool missing = (g->maint.rbl.flags & kRblMapMissing) != 0;
+    const bool missing = (maint_state(g).rbl.flags & kRblMapMissing) != 0;
     for (size_t i = 0; i < n; i++) {
         if (hdrs[i].type != kDarType) continue;
         unsigned char body[kDarBody];
@@ -526,7 +527,7 @@ int relink(Scan &s) {
     }
     x.daranchh = uint32_t(anchor >> 32);
     x.daranchl = uint32_t(anchor);
-    if (f->idblk && !(f->idblk->state & kDarNoPass) && s.hasrec) g->maint.rbl.flags |= kRblIdentityPass;
+    if (f->idblk && !(f->idblk->state & kDarNoPass) && s.hasrec) maint_state(g).rbl.flags |= kRblIdentityPass;
     return 0;
 }
 
@@ -776,7 +777,7 @@ int scndat(FCB *f, int filno, int options, const uint8_t olddar[8], int32_t *tai
     FILEHDR &b = f->hdr.base;
     FILEHDRX &x = f->hdr.ext;
     if (s.res.make(8, wide(f))) return 485;
-    g->maint.rbl.flags &= ~kRblIdentityPass;
+    maint_state(g).rbl.flags &= ~kRblIdentityPass;
     // 3. The real size.
     s.size = rbl_file_size(f);
     if (s.size == UINT64_MAX) return g->uerr_cod ? g->uerr_cod : 36;
@@ -887,7 +888,7 @@ int identity_pass(int filno, const char *name) {
         rbl_note("Writing index file...");
         rc = wrthdr(f);
     }
-    g->maint.rbl.flags &= ~kRblIdentityPass;
+    maint_state(g).rbl.flags &= ~kRblIdentityPass;
     int cl = iclsfilx(filno, 0);
     return rc ? rc : cl;
 }
@@ -945,7 +946,7 @@ bool repair_header(FCB *f, uint16_t reclen, uint32_t xtdsize, uint16_t filmod) {
 int rbldat(int filno, const char *name, uint16_t reclen, uint32_t xtdsize, uint16_t filmod, int options,
            int32_t *tail) {
     INSTGV *g = zvWNGV;
-    RblState &r = g->maint.rbl;
+    RblState &r = maint_state(g).rbl;
     // 3 and 4. The file, its header as it stands.
     if (int rc = rbl_raw_open(filno, name, 0)) return rerr(rc, filno);
     FCB *f = fcb_at(filno);
@@ -1030,7 +1031,7 @@ ZV_API int RBLDATX(int filno, const char *name, uint16_t reclen, uint32_t xtdsiz
     (void)password;
     (void)memstate;
     if (tail) *tail = 0;
-    g->maint.rbl.counter = 0;
+    maint_state(g).rbl.counter = 0;
     g->uerr_cod = 0;
     if (!name || !*name) return rerr(130, filno);
     if (strnlen(name, 256) > 255) return rerr(139, filno);

@@ -29,12 +29,14 @@
 #include "engine/files/varrec.h"
 #include "engine/index/bulkload.h"
 #include "engine/index/keyform.h"
+#include "engine/index/navstate.h"
 #include "engine/index/node.h"
 #include "engine/index/segmode.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/partition.h"
 #include "engine/maint/datscan.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/rblstate.h"
 #include "engine/maint/slotread.h"
 #include "engine/maint/sort.h"
@@ -50,7 +52,7 @@ bool wide(const FCB *f) { return (f->hdr.base.hdrflags & kHdr8ByteOffsets) != 0;
 // Ends a bulk load of idxno that a failure left running, so that the next
 // load can start.
 void abandon_load(int idxno) {
-    LoadState &L = zvWNGV->nav.load;
+    LoadState &L = nav_state(zvWNGV).load;
     if (L.active && L.filno == idxno) {
         L.active = 0;
         L.filno = -1;
@@ -109,7 +111,7 @@ int report_duplicate(Report &r, FCB *dat, int datno, uint64_t pos, const unsigne
     }
     fprintf(r.fp, "key value rejected for recpos=%04x-%08xx record length %d\n", unsigned(pos >> 32),
             unsigned(uint32_t(pos)), record_length(dat, pos));
-    if (zvWNGV->maint.rbl.keydump) hex_dump(r.fp, key, keylen);
+    if (maint_state(zvWNGV).rbl.keydump) hex_dump(r.fp, key, keylen);
     return 0;
 }
 
@@ -117,7 +119,7 @@ int report_duplicate(Report &r, FCB *dat, int datno, uint64_t pos, const unsigne
 // image from the work buffer; a record read a stretch at a time is copied
 // there first.
 int reject_record(FILE *fp, bool widepos, uint64_t pos, const unsigned char *rec, int32_t reclen) {
-    const unsigned char *held = zvWNGV->maint.rbl.buf;
+    const unsigned char *held = maint_state(zvWNGV).rbl.buf;
     if (rec != held && reclen > 0) {
         unsigned char *buf = rbgetbuf(reclen);
         if (!buf) return 120;
@@ -189,7 +191,7 @@ int check_serial(Pass &p, const unsigned char *rec, int32_t reclen) {
 // progress. 0 or an error.
 int key_record(Pass &p, uint64_t pos, const unsigned char *rec, int32_t reclen) {
     INSTGV *g = zvWNGV;
-    RblState &r = g->maint.rbl;
+    RblState &r = maint_state(g).rbl;
     if (r.flags & kRblIdentityPass) {
         if (int rc = rblIDfield(p.dat, pos, rec, reclen)) return rc;
     }
@@ -353,7 +355,7 @@ int load(Pass &p) {
         } else if (rc) {
             return rc;
         } else {
-            g->maint.rbl.loaded++;
+            maint_state(g).rbl.loaded++;
         }
         started = true;
         if ((rc = rbl_count(kRblKey)) != 0) return rc;
@@ -367,7 +369,7 @@ int load(Pass &p) {
 }  // namespace
 
 int tmpwrite81(bool widepos, uint64_t pos, int32_t len, FILE *stream) {
-    const unsigned char *buf = zvWNGV->maint.rbl.buf;
+    const unsigned char *buf = maint_state(zvWNGV).rbl.buf;
     uint32_t hi = uint32_t(pos >> 32), lo = uint32_t(pos), n = uint32_t(len < 0 ? 0 : len);
     bool ok = stream && (!widepos || fwrite(&hi, 4, 1, stream) == 1) && fwrite(&lo, 4, 1, stream) == 1 &&
               fwrite(&n, 4, 1, stream) == 1 && (n == 0 || (buf && fwrite(buf, 1, n, stream) == n));
@@ -398,7 +400,7 @@ int tmpdata81(FILE *stream, FCB *dat, uint64_t pos, int datno) {
 int getdt(int idxno, int datno, const char *datname, int32_t *dups, FILE **stream, int options, int32_t *badser,
           bool *opened) {
     INSTGV *g = zvWNGV;
-    RblState &r = g->maint.rbl;
+    RblState &r = maint_state(g).rbl;
     *opened = false;
     // 1. The data file and the index.
     if (datname) {
@@ -445,7 +447,7 @@ int getdt(int idxno, int datno, const char *datname, int32_t *dups, FILE **strea
     p.widepos = wide(p.dat);
     const int32_t entrylen = sort_entry_length(p.keylen, p.widepos, false);
     if (entrylen > kEntryRoom) return set_uerr(45);
-    p.sort = zvsinit(uint16_t(entrylen), g->maint.sortbufs, p.dat, 0);
+    p.sort = zvsinit(uint16_t(entrylen), maint_state(g).sortbufs, p.dat, 0);
     if (!p.sort) return g->uerr_cod ? g->uerr_cod : 82;
     // 6. Every active record.
     int rc = p.dat->hdr.base.sfiltyp == kSfMember ? walk_member(p)
@@ -506,7 +508,7 @@ int rblmemx(int datno, const char *datname, int hostno, int member, FILE **strea
     int32_t nd = 0, nb = 0;
     bool opened = false;
     int rc = getdt(memfilno, datno, datname, &nd, stream, options, &nb, &opened);
-    g->maint.rbl.flags &= ~kRblGlobalKeys;
+    maint_state(g).rbl.flags &= ~kRblGlobalKeys;
     return finish_index(rc, memfilno, datno, opened, stream, options, nd, nb, dups, badser);
 }
 
@@ -524,7 +526,7 @@ ZV_API int RBLIDX(int datno, const char *datname, int idxno, const char *, FILE 
         int32_t nd = 0, nb = 0;
         bool opened = false;
         int rc = getdt(idxno, datno, datname, &nd, stream, options, &nb, &opened);
-        g->maint.rbl.flags &= ~kRblGlobalKeys;
+        maint_state(g).rbl.flags &= ~kRblGlobalKeys;
         return finish_index(rc, idxno, datno, opened, stream, options, nd, nb, dups, badser);
     } catch (...) {
         abandon_load(idxno);

@@ -12,7 +12,7 @@
 // per record. It includes nothing of the layers above the ISAM layer.
 //
 // The definitions are in rblstate.cpp, beside the state they keep
-// (INSTGV::maint.rbl).
+// (maint_state(g).rbl).
 #pragma once
 
 #include <cstdint>

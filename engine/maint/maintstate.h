@@ -1,15 +1,17 @@
-// The maintenance utilities' part of the instance block (INSTGV::maint):
+// The maintenance utilities' part of the instance block (its room
+// INSTGV::maint_, reached through maint_state):
 // the routines and flags of a running verification or cross-check, its
 // per-run counters, the settings the external sort reads, and the progress,
 // work buffer and error state of the rebuilds.
 //
-// This header holds plain data only, so that the instance block can embed it.
+// This header holds plain data only, so that the zeroed instance block holds it.
 // One verification or cross-check runs at a time per instance: the routines
 // are installed for the length of one run and removed on every return.
 #pragma once
 
 #include <cstdint>
 
+#include "engine/core/instance.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -81,3 +83,9 @@ struct MaintState {
 };
 
 }  // namespace zv
+
+static_assert(zv::fits_state_room<zv::MaintState>(zv::kMaintStateBytes),
+              "the maintenance state fits its room of the instance block");
+
+// The maintenance state of an instance.
+inline zv::MaintState &maint_state(INSTGV *g) { return zv::state_in<zv::MaintState>(g->maint_); }

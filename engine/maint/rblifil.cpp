@@ -44,6 +44,7 @@
 #include "engine/files/varrec.h"
 #include "engine/files/xcreblk.h"
 #include "engine/index/distinct.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/index_services.h"
 #include "engine/index/keydelete.h"
 #include "engine/index/nodebuf.h"
@@ -51,11 +52,12 @@
 #include "engine/index/node.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/partition.h"
 #include "engine/maint/datscan.h"
 #include "engine/maint/idxrebuild.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/rblcrypt.h"
 #include "engine/maint/rblstate.h"
 #include "engine/maint/rescarry.h"
@@ -127,7 +129,7 @@ int purge(Run &r) {
 // Steps 2 to 13 of RBLIFILz.
 int rebuild(Run &r) {
     INSTGV *g = zvWNGV;
-    RblState &rs = g->maint.rbl;
+    RblState &rs = maint_state(g).rbl;
     IFILPARM *p = r.p;
     IFIL *ifil = r.ifil;
     // 2. Options.
@@ -269,7 +271,7 @@ int rebuild(Run &r) {
 // renames back and deletes the new index files; the run's error stays.
 int finish(Run &r, int rc) {
     INSTGV *g = zvWNGV;
-    RblState &rs = g->maint.rbl;
+    RblState &rs = maint_state(g).rbl;
     IFIL *ifil = r.ifil;
     const bool failed = rc && rc != 650 && rc != 652;
     rc = rbl_end_rejects(r, rc);
@@ -307,7 +309,7 @@ int finish(Run &r, int rc) {
 // Step 1: a partitioned set goes to the partition rebuild.
 int partition_decision(Run &r, bool *handed) {
     INSTGV *g = zvWNGV;
-    RblState &rs = g->maint.rbl;
+    RblState &rs = maint_state(g).rbl;
     IFILPARM *p = r.p;
     *handed = false;
     if (rs.flags & kRblPartitionRun) return 0;
@@ -360,8 +362,8 @@ int rblifilz(IFILPARM *p) {
     r.dfilno = r.ifil->dfilno;
     r.dfilmod = r.ifil->dfilmod;
     r.ifilmod = r.ifil->ifilmod;
-    g->maint.rbl.err = 0;
-    g->maint.rbl.errfil = 0;
+    maint_state(g).rbl.err = 0;
+    maint_state(g).rbl.errfil = 0;
     // Pages are read from the file whatever the header says it holds.
     g->pc.forceread_rebuild = 1;
     int rc = 0;
@@ -375,7 +377,7 @@ int rblifilz(IFILPARM *p) {
         if (handed || rc) {
             g->pc.forceread_rebuild = 0;
             r.ifil->tfilno = r.tfilno;
-            return ierr(rc, rc ? g->maint.rbl.errfil : 0);
+            return ierr(rc, rc ? maint_state(g).rbl.errfil : 0);
         }
         rc = rebuild(r);
     } catch (...) {
@@ -437,7 +439,7 @@ int rbl_set_entry(IFILPARM *params) {
     g->isamfil_num = 0;
     int rc = 0;
     if (!params || !params->ifil || !params->ifil->pfilnam) rc = 540;
-    else if (!g->started || !g->fcbtab || !g->isamtab) rc = 47;
+    else if (!g->started || !g->fcbtab || !idx_state(g).isamtab) rc = 47;
     if (!rc) return 0;
     set_uerr(rc);
     return ierr(rc, 0);
@@ -445,7 +447,7 @@ int rbl_set_entry(IFILPARM *params) {
 
 int rbl_run_end(int rc, int filno) {
     INSTGV *g = zvWNGV;
-    RblState &rs = g->maint.rbl;
+    RblState &rs = maint_state(g).rbl;
     if (rc) {
         g->uerr_cod = uint16_t(rc);
         g->isamerr_cod = uint16_t(rc);
@@ -491,7 +493,7 @@ void rbl_drop_maps(const IndexPhase &r, int from, int to) {
 int rbl_recreate_index(IndexPhase &r, int k, const char *oldname, const char *newname, const XCREblk *blk,
                        bool keepenc) {
     INSTGV *g = zvWNGV;
-    RblState &rs = g->maint.rbl;
+    RblState &rs = maint_state(g).rbl;
     IFIL *ifil = r.ifil;
     const IIDX &x = ifil->iidxarr[k];
     const int n = r.first + 1 + k;
@@ -681,7 +683,7 @@ int rbl_load_index(IndexPhase &r, int k, const char *iname) {
     }
     if (rc) {
         rbl_quiet_close(n, true);
-        return rerr(rc, g->maint.rbl.err ? g->maint.rbl.errfil : n);
+        return rerr(rc, maint_state(g).rbl.err ? maint_state(g).rbl.errfil : n);
     }
     if ((rc = rbl_close(n)) != 0) return rerr(rc, n);
     return 0;

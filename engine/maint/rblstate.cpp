@@ -26,13 +26,14 @@
 #include "engine/files/header.h"
 #include "engine/files/resource.h"
 #include "engine/files/superfile.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/rblcrypt.h"
 
 namespace zv {
 
 namespace {
 
-RblState &rs() { return zvWNGV->maint.rbl; }
+RblState &rs() { return maint_state(zvWNGV).rbl; }
 
 void call(uint32_t count, int code, const char *text) {
     RblState &r = rs();
@@ -118,8 +119,8 @@ int rerr(int code, int filno) {
     INSTGV *g = zvWNGV;
     g->uerr_cod = uint16_t(code);
     g->isamerr_cod = uint16_t(code);
-    g->maint.rbl.err = uint16_t(code);
-    g->maint.rbl.errfil = uint16_t(filno < 0 ? 0 : filno);
+    maint_state(g).rbl.err = uint16_t(code);
+    maint_state(g).rbl.errfil = uint16_t(filno < 0 ? 0 : filno);
     return code;
 }
 
@@ -302,14 +303,14 @@ extern "C" {
 ZV_API int SETCBRBL(RBLCBFN callback, int32_t interval) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
-    g->maint.rbl.callback = callback;
-    if (interval) g->maint.rbl.interval = uint16_t(interval);
+    maint_state(g).rbl.callback = callback;
+    if (interval) maint_state(g).rbl.interval = uint16_t(interval);
     return set_uerr(0);
 }
 
 ZV_API RBLCBST *GETCBRBLST(void) {
     INSTGV *g = zvWNGV;
-    return g ? g->maint.rbl.status : nullptr;
+    return g ? maint_state(g).rbl.status : nullptr;
 }
 
 }  // extern "C"

@@ -42,6 +42,7 @@
 #include "engine/crypto/crypto_files.h"
 #include "engine/core/fcb.h"
 #include "engine/files/fixrec.h"
+#include "engine/maint/maintstate.h"
 #include "zarvo/zarvo.h"
 
 namespace zv {
@@ -627,13 +628,13 @@ SORTHANDLE *zvsinit(uint16_t entrylen, int bufcount, FCB *datafcb, int) {
     }
     const uint64_t q = h->srcsize / 2097152000ull;
     h->segallow = h->srcsize == 0 ? 10 : q > 0xFFFFFFFFull ? 200 : q == 0 ? 4 : uint32_t(2 * q);
-    const size_t plen = strnlen(g->maint.sortdir, sizeof g->maint.sortdir);
+    const size_t plen = strnlen(maint_state(g).sortdir, sizeof maint_state(g).sortdir);
     if (plen > size_t(kSortPrefixMax)) {
         fail(h, kPrefix);
         zvsfree(h);
         return nullptr;
     }
-    memcpy(h->prefix, g->maint.sortdir, plen);
+    memcpy(h->prefix, maint_state(g).sortdir, plen);
     h->clock = uint32_t(zvtime()) & 0xFFFFFFu;
     set_run_name(h, 1);
     set_path(h);

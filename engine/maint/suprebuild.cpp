@@ -48,6 +48,7 @@
 #include "engine/index/keyinsert.h"
 #include "engine/index/node.h"
 #include "engine/maint/datscan.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/rblstate.h"
 #include "engine/maint/suprebuild.h"
 
@@ -535,7 +536,7 @@ int mark_changed(FCB *f) {
 
 int irblsupx(const char *name) {
     INSTGV *g = zvWNGV;
-    RblState &rs = g->maint.rbl;
+    RblState &rs = maint_state(g).rbl;
     Host h;
     h.name = name;
     // 2. The host raw.
@@ -725,7 +726,7 @@ ZV_API int ZVSBLDX(const char *hostname, const char *password) {
     snprintf(name, sizeof name, "%s", hostname);
     // An open host would be changed under its open block.
     if (chkopnx(name) >= 0) return rerr(46, chkopnx(name));
-    RblState &rs = g->maint.rbl;
+    RblState &rs = maint_state(g).rbl;
     rs.forcescan = 1;
     g->rebuilding = 1;
     g->pc.forceread_rebuild = 1;

@@ -51,6 +51,7 @@
 #include "engine/files/varrec.h"
 #include "engine/index/index_services.h"
 #include "engine/index/node.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/nodeview.h"
 
 namespace zv {
@@ -60,8 +61,8 @@ namespace {
 // Room of the output buffer when one sized to the text cannot be had.
 constexpr size_t kFallbackRoom = 82;
 
-MaintState &ms() { return zvWNGV->maint; }
-VerifyCounters &vc() { return zvWNGV->maint.vc; }
+MaintState &ms() { return maint_state(zvWNGV); }
+VerifyCounters &vc() { return maint_state(zvWNGV).vc; }
 
 // Formats into a buffer sized to the text; the fallback holds at least
 // kFallbackRoom bytes. Returns the text.
@@ -706,14 +707,14 @@ int leaf_extra(int idxno, int datno) {
     }
     // The routines of a verification run are not in force here: the lines
     // go to standard output.
-    MaintState saved = g->maint;
-    g->maint.vfyout = nullptr;
-    g->maint.vfyprogress = nullptr;
-    g->maint.vfystopped = 0;
+    MaintState saved = maint_state(g);
+    maint_state(g).vfyout = nullptr;
+    maint_state(g).vfyprogress = nullptr;
+    maint_state(g).vfystopped = 0;
     struct Restore {
         INSTGV *g;
         MaintState &m;
-        ~Restore() { g->maint = m; }
+        ~Restore() { maint_state(g) = m; }
     } restore{g, saved};
     int32_t reclen = GETFIL(datno, 0);
     std::vector<unsigned char> rec, formed(size_t(f->hdr.base.keylen) + 16);
@@ -827,7 +828,7 @@ bool begin_step(const char *heading, int event) {
 
 int verify_run(int filno, void *arg) {
     INSTGV *g = zvWNGV;
-    MaintState &m = g->maint;
+    MaintState &m = maint_state(g);
     VerifyCounters &c = m.vc;
     memset(&c, 0, sizeof c);
     m.vfystopped = 0;
@@ -1003,7 +1004,7 @@ ZV_API int zvVERIFYidx(int filno, VERIFYIDXOPT *options, VERIFYIDXRES *results) 
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     if (!options) return set_uerr(540);
-    MaintState &m = g->maint;
+    MaintState &m = maint_state(g);
     m.vfyinstalled = 1;
     m.vfyout = options->output;
     m.vfyprogress = options->progress;

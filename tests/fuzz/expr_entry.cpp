@@ -6,7 +6,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/expr/expr_services.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "zarvo/zarvo.h"
 
 namespace zvfuzz {

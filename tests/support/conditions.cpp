@@ -5,7 +5,7 @@
 #include "engine/expr/expr_services.h"
 #include "engine/core/fcb.h"
 #include "engine/isam/cidx.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "zarvo/zarvo.h"
 
 namespace zvtest {

@@ -12,7 +12,7 @@
 #include "engine/files/fixrec.h"
 #include "engine/files/header.h"
 #include "engine/files/varrec.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "zarvo/zarvo.h"
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "zarvo/zarvo.h"
 
 namespace zvtest {

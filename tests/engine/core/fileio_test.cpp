@@ -7,6 +7,7 @@
 #include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
 #include "engine/core/pools.h"
+#include "engine/isam/sync.h"
 #include "tests/engine/core/platfix.h"
 
 namespace {

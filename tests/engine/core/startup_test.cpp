@@ -5,16 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/fcb.h"
 #include "engine/core/instance.h"
 #include "engine/core/lockent.h"
+#include "engine/core/nodebuf.h"
 #include "engine/core/pagecache.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/core/startup.h"
 #include "engine/crypto/crypto_services.h"
 #include "engine/crypto/pagehook.h"
-#include "engine/core/fcb.h"
-#include "engine/index/nodebuf.h"
+#include "engine/index/idxstate.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"
 
@@ -78,7 +79,7 @@ void expect_nothing_held(const INSTGV *g) {
     EXPECT_EQ(g->fillbuf, nullptr);
     EXPECT_EQ(g->encworkbuf, nullptr);
     EXPECT_EQ(g->ptrlist, nullptr);
-    EXPECT_EQ(g->isamtab, nullptr);
+    EXPECT_EQ(idx_state(g).isamtab, nullptr);
     for (int l = 0; l < zv::kFreeLists; l++) EXPECT_EQ(g->lists[l].chunks, 0) << "list " << l;
 }
 
@@ -562,11 +563,11 @@ TEST_F(StartupTest, ExpansionAreasAndSpillImageComeAndGoWithTheEngine) {
             ASSERT_EQ(b->exparea, a.expbase + size_t(n) * 1040) << n;
         }
         EXPECT_EQ(n, bufs);
-        ASSERT_NE(g->idx.spill, nullptr);
-        EXPECT_EQ(g->idx.spilled, nullptr);
+        ASSERT_NE(g->idxspill, nullptr);
+        EXPECT_EQ(g->idxspilled, nullptr);
         EXPECT_EQ(STPUSR(), 0);
         EXPECT_EQ(zvWNGV->arena.expbase, nullptr);
-        EXPECT_EQ(zvWNGV->idx.spill, nullptr);
+        EXPECT_EQ(zvWNGV->idxspill, nullptr);
         EXPECT_EQ(mark.held(), 0);
     }
 }

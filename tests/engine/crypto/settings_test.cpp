@@ -9,6 +9,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
+#include "engine/crypto/camostate.h"
 #include "engine/crypto/crypto_files.h"
 #include "engine/crypto/masterkey.h"
 #include "engine/core/fcb.h"
@@ -27,7 +28,7 @@ struct Pending {
 };
 std::ostream &operator<<(std::ostream &os, const Pending &p) { return os << "class " << p.cls << " len " << p.len; }
 
-Pending pending() { return {zvWNGV->camo.pendclass, zvWNGV->camo.pendkeylen}; }
+Pending pending() { return {camo_state(zvWNGV).pendclass, camo_state(zvWNGV).pendkeylen}; }
 
 int by_number(const char *code, const char *key) {
     int32_t pos = 0, len = 0;
@@ -73,7 +74,7 @@ TEST_F(Settings, CodesSelectClassAndKeyLength) {
         if (c.want.len) {
             EXPECT_EQ(pending(), c.want);
         }
-        EXPECT_EQ(zvWNGV->camo.pendkey != nullptr, c.want.len > 0);
+        EXPECT_EQ(camo_state(zvWNGV).pendkey != nullptr, c.want.len > 0);
         // The entry point takes the key length from the key text.
         ASSERT_EQ(zvSETENCRYPT("5", "x", 1), 0);
         if (c.keylen == 1) {
@@ -120,7 +121,7 @@ TEST_F(Settings, NoInstanceAnswers47) {
 TEST_F(Settings, SaveCopyAndRestoreOfThePendingCipher) {
     open_files();
     ASSERT_EQ(zvSETENCRYPT("3", "x", 1), 0);
-    unsigned char *before = zvWNGV->camo.pendkey;
+    unsigned char *before = camo_state(zvWNGV).pendkey;
     zv::CamoSave save{};
     ASSERT_EQ(zv::setencatr(&save, 2), 0);
     EXPECT_EQ(pending(), (Pending{8, 24}));
@@ -131,7 +132,7 @@ TEST_F(Settings, SaveCopyAndRestoreOfThePendingCipher) {
     EXPECT_EQ(enc, 1);
     EXPECT_EQ(zv::rstencatr(&save), 0);
     EXPECT_EQ(pending(), (Pending{2, 24}));
-    EXPECT_EQ(zvWNGV->camo.pendkey, before);
+    EXPECT_EQ(camo_state(zvWNGV).pendkey, before);
     // A failing copy puts the saved cipher back.
     EXPECT_EQ(zv::setencatr(&save, 9), 26);
     EXPECT_EQ(pending(), (Pending{2, 24}));
@@ -198,9 +199,9 @@ TEST_F(Settings, RebuildReaderOpensTheKeyAsOpenDoes) {
     camotest::put_le32(file, r.pos + 6, 120);
     zvtest::write_file("e.dat", file);
     EXPECT_EQ(OPNFIL(1, "e.dat", 0x4800), 408);
-    zvWNGV->camo.replaying = 1;  // the open leaves the key alone
+    camo_state(zvWNGV).replaying = 1;  // the open leaves the key alone
     ASSERT_EQ(OPNFIL(1, "e.dat", 0), 0);
-    zvWNGV->camo.replaying = 0;
+    camo_state(zvWNGV).replaying = 0;
     f = zvWNGV->fcbtab[1];
     EXPECT_EQ(zv::zvxtrcamo(f), 408);
     EXPECT_EQ(f->cipherclass, 0);

@@ -10,7 +10,7 @@
 #include "engine/core/pools.h"
 #include "engine/expr/expr_services.h"
 #include "engine/isam/cidx.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "tests/engine/expr/exprfix.h"
 #include "tests/support/engine.h"
 #include "zarvo/zarvo.h"

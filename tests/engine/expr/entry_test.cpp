@@ -4,11 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/fcb.h"
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/expr/expr_services.h"
-#include "engine/core/fcb.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/cidx.h"
+#include "engine/isam/isam_services.h"
 #include "tests/engine/expr/exprfix.h"
 #include "zarvo/zarvo.h"
 

@@ -12,7 +12,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
 #include "engine/core/fcb.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "tests/engine/expr/exprfix.h"
 #include "tests/engine/expr/texts.h"
 #include "zarvo/zarvo.h"

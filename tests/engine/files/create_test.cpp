@@ -314,8 +314,8 @@ protected:
         return order;
     }
     static std::string key8(uint32_t v) {
-        char k[9];
-        snprintf(k, sizeof k, "%08u", v);
+        char k[12];  // room for any 32-bit value; the key is its last eight digits
+        snprintf(k, sizeof k, "%08u", v % 100000000u);
         return std::string(k, 8);
     }
 };

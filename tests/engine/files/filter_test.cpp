@@ -6,6 +6,7 @@
 #include "engine/expr/expr_services.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/resconv.h"
+#include "engine/isam/cidx.h"
 #include "engine/core/pools.h"
 #include "tests/engine/files/files_util.h"
 #include "zarvo/zvdbpt.h"

@@ -6,7 +6,7 @@
 
 #include "engine/files/resconv.h"
 #include "engine/files/resource.h"
-#include "engine/isam/ifil.h"
+#include "engine/isam/isam_services.h"
 #include "tests/engine/files/files_util.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "engine/files/spaceidx.h"
 #include "engine/files/varrec.h"
 #include "engine/index/btcheck.h"
+#include "engine/index/idxstate.h"
 #include "tests/engine/files/files_util.h"
 
 namespace {
@@ -217,10 +218,10 @@ TEST_F(SpaceIndexTest, ReuseCostsOneSearchAndOneDelete) {
     long calls = 0;
     for (int k = 0; k < int(IoKind::Count); k++) calls += zv::io_calls(IoKind(k));
     uint64_t allocs = zv::platform_alloc_count();
-    uint64_t requests = g()->idx.requests;
+    uint64_t requests = idx_state(g()).requests;
     EXPECT_EQ(NEWVREC(1, 60), a);
     // A one-level tree: one node request for the search, one for the delete.
-    EXPECT_EQ(g()->idx.requests - requests, 2u);
+    EXPECT_EQ(idx_state(g()).requests - requests, 2u);
     long now = 0;
     for (int k = 0; k < int(IoKind::Count); k++) now += zv::io_calls(IoKind(k));
     EXPECT_EQ(now, calls);

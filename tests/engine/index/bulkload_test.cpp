@@ -14,6 +14,7 @@
 #include "engine/core/fcb.h"
 #include "engine/index/btcheck.h"
 #include "engine/index/bulkload.h"
+#include "engine/index/navstate.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
 #include "tests/engine/index/idxfix.h"
@@ -261,13 +262,13 @@ TEST_F(BulkTest, AFailedFinishInAMemberIndexMarksTheMemberNotItsHost) {
 TEST_F(BulkTest, StateCanBeRestoredFromASavedImage) {
     ASSERT_EQ(create_index(1, "s.idx", IndexShape{}), 0);
     ASSERT_EQ(load(1, 1, 0), 0);
-    zv::LoadState saved = zvWNGV->nav.load;
+    zv::LoadState saved = nav_state(zvWNGV).load;
     ASSERT_EQ(LOADKEY(1, nullptr, 0, 2), 0);
     EXPECT_EQ(savlks(&saved, int32_t(sizeof saved) - 1), 446);
     EXPECT_EQ(load(1, 2, 1), 58);
     ASSERT_EQ(savlks(&saved, int32_t(sizeof saved)), 0);
-    EXPECT_EQ(zvWNGV->nav.load.active, 1);
-    EXPECT_EQ(zvWNGV->nav.load.filno, 1);
+    EXPECT_EQ(nav_state(zvWNGV).load.active, 1);
+    EXPECT_EQ(nav_state(zvWNGV).load.filno, 1);
 }
 
 TEST_F(BulkTest, NodeHeadersAreReadAlone) {

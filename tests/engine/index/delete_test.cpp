@@ -5,6 +5,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/keydelete.h"
 #include "engine/index/node.h"
 #include "engine/index/nodealloc.h"
@@ -168,7 +169,7 @@ TEST_F(DeleteTest, ARootLeftWithOneChildGivesWayToIt) {
     b = zvgetnod81(kNodNoSettle, 0, lv[0].pos, f);
     ASSERT_NE(b, nullptr);
     ASSERT_EQ(rtnode81(b, 0, lv[0].pos, f), 0);
-    zv::IdxState &s = zvWNGV->idx;
+    zv::IdxState &s = idx_state(zvWNGV);
     s.ndepth = 1;
     s.npath[0] = zv::IdxPathEntry{0, root, 1, 2, 0};
     ASSERT_EQ(zvdelupl81(0, lv[1].pos, f), 0);

@@ -6,6 +6,7 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/core/fcb.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/index_services.h"
 #include "engine/index/nodecache.h"
 #include "tests/engine/index/idxfix.h"
@@ -39,7 +40,7 @@ TEST_F(HotPathTest, CachedSearchesMakeNoCallAndTakeNoMemory) {
     const uint64_t allocs = zv::platform_alloc_count();
     int32_t free_before[zv::kFreeLists];
     for (int l = 0; l < zv::kFreeLists; l++) free_before[l] = g->lists[l].free;
-    const uint64_t req = g->idx.requests, hits = g->idx.hits;
+    const uint64_t req = idx_state(g).requests, hits = idx_state(g).hits;
     for (int round = 0; round < 50; round++) {
         for (uint64_t i = 700; i < 720; i++) {
             std::string t = int_key(i * 3, 8, ' ');
@@ -53,10 +54,10 @@ TEST_F(HotPathTest, CachedSearchesMakeNoCallAndTakeNoMemory) {
     EXPECT_EQ(all_io_calls(), 0);
     EXPECT_EQ(zv::platform_alloc_count(), allocs);
     for (int l = 0; l < zv::kFreeLists; l++) EXPECT_EQ(g->lists[l].free, free_before[l]) << "list " << l;
-    EXPECT_GT(g->idx.requests, req);
-    EXPECT_EQ(g->idx.requests - req, g->idx.hits - hits) << "every request was a hit";
-    EXPECT_LE(g->idx.inuse, 64);
-    EXPECT_GE(g->idx.maxinuse, g->idx.inuse);
+    EXPECT_GT(idx_state(g).requests, req);
+    EXPECT_EQ(idx_state(g).requests - req, idx_state(g).hits - hits) << "every request was a hit";
+    EXPECT_LE(idx_state(g).inuse, 64);
+    EXPECT_GE(idx_state(g).maxinuse, idx_state(g).inuse);
 }
 
 // The lookaside in front of the hash chains is a hint: with every slot
@@ -73,14 +74,14 @@ TEST_F(HotPathTest, MisleadingLookasideSlotsAreCheckedBeforeUse) {
         if (pass == 1) zvclrhsh(decoy);  // a free buffer as the decoy
         for (uint32_t i = 0; i <= g->idxlookmask; i++) g->idxlook[i] = decoy;
         zv::fault_reset();
-        const uint64_t req = g->idx.requests, hits = g->idx.hits;
+        const uint64_t req = idx_state(g).requests, hits = idx_state(g).hits;
         for (uint64_t i = 1; i <= 1500; i += 7) {
             for (uint32_t j = 0; j <= g->idxlookmask; j += 3) g->idxlook[j] = decoy;
             ASSERT_EQ(EQLKEY(1, int_key(i * 3, 8, ' ').data()), uint32_t(i)) << pass;
             ASSERT_EQ(EQLKEY(1, int_key(i * 3 + 1, 8, ' ').data()), 0u) << pass;
         }
-        EXPECT_GT(g->idx.requests - req, g->idx.hits - hits) << "the small cache misses";
-        EXPECT_EQ(zv::io_calls(IoKind::Read), long(g->idx.requests - req - (g->idx.hits - hits))) << pass;
+        EXPECT_GT(idx_state(g).requests - req, idx_state(g).hits - hits) << "the small cache misses";
+        EXPECT_EQ(zv::io_calls(IoKind::Read), long(idx_state(g).requests - req - (idx_state(g).hits - hits))) << pass;
     }
 }
 
@@ -88,12 +89,12 @@ TEST_F(HotPathTest, ProbesNeitherCountNorMoveBuffers) {
     ASSERT_EQ(create_index(1, "p.idx", IndexShape{}), 0);
     ASSERT_EQ(add(1, "AAAAAAAA", 1), 0);
     INSTGV *g = zvWNGV;
-    const uint64_t req = g->idx.requests;
+    const uint64_t req = idx_state(g).requests;
     FCB *f = fcb_of(1);
     zv::ListLink *tail = g->idxlru.prev;
     EXPECT_NE(zvgetnod81(kNodProbe, 0, 512, f), nullptr);
     EXPECT_EQ(zvgetnod81(kNodProbe, 0, 1024, f), nullptr);
-    EXPECT_EQ(g->idx.requests, req);
+    EXPECT_EQ(idx_state(g).requests, req);
     EXPECT_EQ(g->idxlru.prev, tail);
     // After the file's nodes are dropped nothing is cached under its number.
     zvidxfrsh(1);

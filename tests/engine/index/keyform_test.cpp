@@ -13,7 +13,7 @@
 #include "engine/expr/expr_services.h"
 #include "engine/index/keyform.h"
 #include "engine/isam/cidx.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "tests/engine/index/keyfix.h"
 #include "tests/support/conditions.h"

@@ -8,6 +8,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/keyform_needs.h"
 #include "engine/index/keyset.h"
 #include "engine/index/node.h"
@@ -244,12 +245,12 @@ TEST_F(SetTest, AStepCostsOneSearchAndOneRecordRead) {
     const int32_t depth = idxtest::fcb_of(kAB)->hdr.ext.levels;
     const uint64_t allocs = zv::platform_alloc_count();
     long steps = 0;
-    uint64_t before = zvWNGV->idx.requests;
+    uint64_t before = idx_state(zvWNGV).requests;
     long reads = filter_calls();
     while (NXTSET(kAB, &r) == 0) steps++;
     ASSERT_GT(steps, 5);
     EXPECT_EQ(filter_calls() - reads, steps) << "one record read per record";
-    EXPECT_LE(zvWNGV->idx.requests - before, uint64_t((steps + 1) * (depth + 1))) << "one search per step";
+    EXPECT_LE(idx_state(zvWNGV).requests - before, uint64_t((steps + 1) * (depth + 1))) << "one search per step";
     EXPECT_EQ(zv::platform_alloc_count(), allocs) << "no allocation per step";
     clear_filter();
 }

@@ -10,6 +10,7 @@
 #include "engine/core/fcb.h"
 #include "engine/index/node.h"
 #include "engine/index/nodecache.h"
+#include "engine/maint/maintstate.h"
 #include "tests/engine/index/idxfix.h"
 #include "zarvo/zarvo.h"
 
@@ -31,8 +32,8 @@ TEST_F(MiscTest, VerificationPassesASoundIndexAndFillsItsResults) {
     EXPECT_EQ(results.levelnodes[0], 1) << "one root";
     EXPECT_GT(results.levelnodes[1], 1);
     EXPECT_EQ(results.levelnodes[2], int32_t(0xABABABAB)) << "only the room the options give is written";
-    EXPECT_EQ(zvWNGV->maint.vfyinstalled, 0);
-    EXPECT_EQ(zvWNGV->maint.vfyprogress, nullptr);
+    EXPECT_EQ(maint_state(zvWNGV).vfyinstalled, 0);
+    EXPECT_EQ(maint_state(zvWNGV).vfyprogress, nullptr);
     EXPECT_EQ(zvVERIFYidx(1, nullptr, &results), 540);
     EXPECT_EQ(zvVERIFYidx(1, &opt, nullptr), 540);
     ASSERT_EQ(CREDAT(2, "d.dat", 32, 4096, 0), 0);

@@ -7,6 +7,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
+#include "engine/index/idxstate.h"
 #include "engine/index/keysearch.h"
 #include "engine/index/nodecache.h"
 #include "tests/engine/index/idxfix.h"
@@ -131,9 +132,9 @@ TEST_F(SearchTest, AnEmptyLeafHasNoElement) {
         int elm;
     } cases[] = {{'E', -2, -1}, {'L', -2, -1}, {'S', -1, 1}};
     for (const Case &c : cases) {
-        zvWNGV->idx.elm = 77;
+        idx_state(zvWNGV).elm = 77;
         EXPECT_EQ(nodser(b, target, c.mode, 0), c.want) << char(c.mode);
-        EXPECT_EQ(zvWNGV->idx.elm, c.elm) << char(c.mode);
+        EXPECT_EQ(idx_state(zvWNGV).elm, c.elm) << char(c.mode);
     }
     // Reads around the empty leaf, then the keys back into it.
     EXPECT_EQ(read(LTEKEY, ranges[1].first).second, ranges[0].second);

@@ -97,10 +97,10 @@ TEST_P(SpillTest, FullNodesNeverReachPastTheirImages) {
 
     // Every node is back in its own buffer, the neighbours untouched, and
     // the spill image was used on the way.
-    EXPECT_EQ(zvWNGV->idx.spilled, nullptr);
+    EXPECT_EQ(zvWNGV->idxspilled, nullptr);
     for (auto *b = static_cast<NODEBUF *>(zvWNGV->idxbuflist); b; b = b->next) EXPECT_EQ(b->image, home[b]);
     EXPECT_EQ(gaps(), before);
-    const unsigned char *spill = zvWNGV->idx.spill;
+    const unsigned char *spill = zvWNGV->idxspill;
     const size_t room = size_t(kNodeWrap + zvWNGV->nodesize + kNodeSlack);
     EXPECT_TRUE(std::any_of(spill, spill + room, [](unsigned char c) { return c != 0; }));
 

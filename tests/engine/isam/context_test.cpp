@@ -11,8 +11,9 @@
 #include "engine/core/pools.h"
 #include "engine/core/fcb.h"
 #include "engine/isam/context.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
+#include "engine/isam/isamstate.h"
 #include "tests/engine/isam/recfix.h"
 
 namespace {
@@ -350,12 +351,12 @@ TEST_F(ContextTest, AHashSizeOfZeroGivesOneBucket) {
     const int a = OPNICON(d, -1, -1), b = OPNICON(d, -1, -1);
     ASSERT_GE(a, 0);
     ASSERT_GE(b, 0);
-    EXPECT_EQ(zvWNGV->isam.ctxbuckets, 1);
+    EXPECT_EQ(isam_state(zvWNGV).ctxbuckets, 1);
     EXPECT_EQ(CHGICON(a), 0);
     EXPECT_EQ(CLSICON(a), 0);
     EXPECT_EQ(CLSICON(b), 0);
     EXPECT_EQ(ALCBAT(), 0);
-    EXPECT_EQ(zvWNGV->isam.batbuckets, 1);
+    EXPECT_EQ(isam_state(zvWNGV).batbuckets, 1);
     EXPECT_EQ(CHGBAT(9), 0);
     EXPECT_EQ(CHGBAT(0), 0);
     EXPECT_EQ(FREBATN(9), 0);

@@ -11,6 +11,7 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/core/fcb.h"
+#include "engine/index/idxstate.h"
 #include "engine/isam/isammap.h"
 #include "tests/support/setfix.h"
 
@@ -368,10 +369,10 @@ TEST_F(CreateTest, ADataFileKeptByAFailedCreateGoesToo) {
 
 TEST_F(CreateTest, SetBeyondTheStartUpCountGrowsBothTables) {
     INSTGV *g = zvWNGV;
-    ASSERT_LT(g->isamtabn, 60);
+    ASSERT_LT(idx_state(g).isamtabn, 60);
     CustSet s("cust", 60);
     ASSERT_EQ(CREIFIL(&s.ifil), 0);
-    EXPECT_GE(g->isamtabn, 64);
+    EXPECT_GE(idx_state(g).isamtabn, 64);
     EXPECT_GE(g->filecount + 1, 64);
     EXPECT_EQ(GETFIL(63, 4), 60);
     EXPECT_EQ(GETFIL(62, 13), 1);

@@ -7,7 +7,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/entry/dispatch.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "tests/support/setcheck.h"
 #include "tests/support/setfix.h"
 

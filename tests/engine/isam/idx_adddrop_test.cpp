@@ -12,7 +12,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/isam/context.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "tests/engine/isam/recfix.h"
 #include "tests/support/setcheck.h"

@@ -7,7 +7,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
-#include "engine/isam/isam_files.h"
+#include "engine/index/idxstate.h"
 #include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "tests/support/setfix.h"
@@ -123,8 +123,8 @@ TEST_F(MapTest, ReservationsRollBackOnlyTheirOwnMarks) {
     EXPECT_EQ(zv::isam_entry(3)->inuse, 0);
     EXPECT_EQ(zv::isam_entry(4)->inuse, 1);
     EXPECT_EQ(zv::tstinm(-1, 0), 22);
-    EXPECT_EQ(zv::tstinm(g->isamtabn - 1, 1), 22);
-    EXPECT_EQ(zv::tstinm(g->isamtabn - 1, 0), 0);
+    EXPECT_EQ(zv::tstinm(idx_state(g).isamtabn - 1, 1), 22);
+    EXPECT_EQ(zv::tstinm(idx_state(g).isamtabn - 1, 0), 0);
 }
 
 TEST_F(MapTest, ParameterStreamEntries) {

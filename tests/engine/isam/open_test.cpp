@@ -10,7 +10,8 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/core/fcb.h"
-#include "engine/isam/isam_files.h"
+#include "engine/index/idxstate.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "tests/support/child.h"
 #include "tests/support/setfix.h"
@@ -128,7 +129,7 @@ TEST_F(OpenTest, FailedOpensLeaveNothingOpen) {
             SCOPED_TRACE(n);
             EXPECT_NE(zvGetUserErrorCode(), 0);
             EXPECT_EQ(zvWNGV->nfiles, 0);
-            for (int i = 0; i < zvWNGV->isamtabn; i++) ASSERT_EQ(zv::isam_entry(i)->inuse, 0) << i;
+            for (int i = 0; i < idx_state(zvWNGV).isamtabn; i++) ASSERT_EQ(zv::isam_entry(i)->inuse, 0) << i;
         }
         EXPECT_GT(failures, 2);
     }

@@ -7,7 +7,8 @@
 #include <string>
 
 #include "engine/core/instance.h"
-#include "engine/isam/isam_files.h"
+#include "engine/index/idxstate.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "tests/support/fixture.h"
 #include "tests/support/setcheck.h"
@@ -83,11 +84,11 @@ TEST_F(ParamTest, NoDataFilesStartsTheIsamLayerOnly) {
     zvtest::write_file("none.txt", "8 4 4 0\n");
     ASSERT_EQ(CREISAM("none.txt"), 0);
     ASSERT_NE(zvWNGV, nullptr);
-    EXPECT_NE(zvWNGV->isamtab, nullptr);
+    EXPECT_NE(idx_state(zvWNGV).isamtab, nullptr);
     EXPECT_EQ(INTISAM(8, 4, 4), 125);
     ASSERT_EQ(CLISAM(), 0);
     ASSERT_EQ(OPNISAM("none.txt"), 0);
-    EXPECT_NE(zvWNGV->isamtab, nullptr);
+    EXPECT_NE(idx_state(zvWNGV).isamtab, nullptr);
 }
 
 // Each text stops at its faulty record: its code, the files made before

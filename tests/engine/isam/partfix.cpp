@@ -10,7 +10,7 @@
 #include "engine/core/platform.h"
 #include "engine/core/fcb.h"
 #include "engine/index/keysearch.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "engine/isam/partition.h"
 

@@ -7,6 +7,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
+#include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
 #include "tests/engine/isam/partfix.h"
 
@@ -44,8 +45,8 @@ protected:
         return n;
     }
     static void sampling(int32_t s, int32_t p) {
-        zvWNGV->isam.partsample = s;
-        zvWNGV->isam.partpercent = p;
+        isam_state(zvWNGV).partsample = s;
+        isam_state(zvWNGV).partpercent = p;
     }
     // Puts member raw out of use as archived (closing it first).
     static void archive(int d, int32_t raw) {

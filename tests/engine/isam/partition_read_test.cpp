@@ -4,7 +4,8 @@
 
 #include "engine/core/filenum.h"
 #include "engine/core/fcb.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/index/navstate.h"
+#include "engine/isam/isam_services.h"
 #include "engine/isam/isamrec.h"
 #include "engine/isam/partition.h"
 #include "tests/engine/isam/partfix.h"
@@ -166,7 +167,7 @@ TEST_F(PartReadTest, AnEntryOfTheHostIndexReadsItsMember) {
     Sale want = sale(32, 0, 3, "even");
     const FCB *m3 = zv::fcb_at(entry(d, 3)->filno);
     zvSETHGH(int32_t(m3->isamposh));
-    ASSERT_GT(frmkey(d + 1, &want, zvWNGV->nav.foundkey, uint32_t(pos), sizeof want), 0);
+    ASSERT_GT(frmkey(d + 1, &want, nav_state(zvWNGV).foundkey, uint32_t(pos), sizeof want), 0);
     Sale r;
     EXPECT_EQ(zv::reset_cur2(d + 1, uint32_t(pos >> 32), uint32_t(pos), &r, nullptr), 0);
     EXPECT_EQ(r.number, 32u);

@@ -10,6 +10,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
 #include "engine/index/nodebuf.h"
+#include "engine/isam/isamstate.h"
 #include "engine/isam/partition.h"
 #include "tests/engine/isam/partfix.h"
 
@@ -269,9 +270,9 @@ TEST_F(PartSearchTest, ANextKeyStepsOnlyTheMemberWhoseKeyWasTaken) {
     unsigned char key[4];
     ASSERT_NE(FRSKEY(d + 3, key) | uint32_t(zvGETHGH()), 0u);
     for (int i = 0; i < 20; i++) {
-        const uint64_t before = zvWNGV->isam.partsteps;
+        const uint64_t before = isam_state(zvWNGV).partsteps;
         ASSERT_NE(NXTKEY(d + 3, key) | uint32_t(zvGETHGH()), 0u);
-        EXPECT_EQ(zvWNGV->isam.partsteps - before, 1u) << i;
+        EXPECT_EQ(isam_state(zvWNGV).partsteps - before, 1u) << i;
     }
 }
 

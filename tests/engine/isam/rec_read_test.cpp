@@ -9,7 +9,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/expr/expr_services.h"
-#include "engine/index/isam_upcalls.h"
+#include "engine/isam/isam_services.h"
 #include "tests/engine/isam/recfix.h"
 #include "zarvo/zvdbpt.h"
 

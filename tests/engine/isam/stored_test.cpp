@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/core/instance.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 #include "tests/support/setfix.h"
 
 namespace {

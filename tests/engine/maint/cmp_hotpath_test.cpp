@@ -12,6 +12,8 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/files/fcbops.h"
+#include "engine/index/idxstate.h"
+#include "engine/maint/maintstate.h"
 #include "tests/engine/maint/cmpfix.h"
 #include "tests/support/verifyset.h"
 
@@ -34,12 +36,12 @@ protected:
         RblSet s(name.c_str(), k);
         const std::vector<std::string> live = fill(s, n, 2);
         INSTGV *g = zvWNGV;
-        g->maint.rbl.copyreads = g->maint.rbl.copywrites = g->maint.rbl.loaded = 0;
-        const uint64_t splits = g->idx.splits;
+        maint_state(g).rbl.copyreads = maint_state(g).rbl.copywrites = maint_state(g).rbl.loaded = 0;
+        const uint64_t splits = idx_state(g).splits;
         const uint64_t allocs = zv::platform_alloc_count();
         EXPECT_EQ(compact(s), 0) << status_log();
-        Run r{zv::platform_alloc_count() - allocs, g->maint.rbl.copyreads, g->maint.rbl.copywrites,
-              g->maint.rbl.loaded, g->idx.splits - splits, g->maint.rbl.bufsize};
+        Run r{zv::platform_alloc_count() - allocs, maint_state(g).rbl.copyreads, maint_state(g).rbl.copywrites,
+              maint_state(g).rbl.loaded, idx_state(g).splits - splits, maint_state(g).rbl.bufsize};
         std::string verdict;
         EXPECT_EQ(in_order(s, &verdict), live);
         EXPECT_EQ(verdict, "");
@@ -62,7 +64,7 @@ TEST_F(CmpHotPathTest, OneReadAndOneWritePerRecordAndNoKeyInserted) {
         EXPECT_EQ(small.splits, 0u) << "no key was inserted";
         EXPECT_EQ(large.splits, 0u) << "no key was inserted";
         EXPECT_EQ(large.allocs, small.allocs) << "ten times the records, the same allocations";
-        EXPECT_EQ(zvWNGV->maint.rbl.bufsize, 0) << "the work buffer is given back";
+        EXPECT_EQ(maint_state(zvWNGV).rbl.bufsize, 0) << "the work buffer is given back";
     }
 }
 

@@ -9,6 +9,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/files/resource.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/rblstate.h"
 #include "engine/maint/rescarry.h"
 #include "tests/engine/maint/rblfix.h"
@@ -219,12 +220,12 @@ TEST_F(RblCarryTest, AResourceTheNewIndexHoldsIsRewritten) {
 TEST_F(RblCarryTest, ProgressBufferAndErrorState) {
     // The interval changes only when not 0.
     ASSERT_EQ(SETCBRBL(progress_cb, 4), 0);
-    EXPECT_EQ(zvWNGV->maint.rbl.interval, 4);
+    EXPECT_EQ(maint_state(zvWNGV).rbl.interval, 4);
     ASSERT_EQ(SETCBRBL(progress_cb, 0), 0);
-    EXPECT_EQ(zvWNGV->maint.rbl.interval, 4);
+    EXPECT_EQ(maint_state(zvWNGV).rbl.interval, 4);
     EXPECT_EQ(GETCBRBLST(), nullptr);
     // Interval 0 behaves as 1.
-    zvWNGV->maint.rbl.interval = 0;
+    maint_state(zvWNGV).rbl.interval = 0;
     zv::rbl_phase("phase");
     for (int i = 0; i < 3; i++) EXPECT_EQ(zv::rbl_count(100), 0);
     ASSERT_EQ(progress().size(), 4u);
@@ -236,15 +237,15 @@ TEST_F(RblCarryTest, ProgressBufferAndErrorState) {
     EXPECT_EQ(zv::rbgetbuf(40), a);
     unsigned char *b = zv::rbgetbuf(5000);
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(zvWNGV->maint.rbl.bufsize, 5000);
+    EXPECT_EQ(maint_state(zvWNGV).rbl.bufsize, 5000);
     zv::rbfreebuf();
-    EXPECT_EQ(zvWNGV->maint.rbl.bufsize, 0);
+    EXPECT_EQ(maint_state(zvWNGV).rbl.bufsize, 0);
     // The error pair.
     EXPECT_EQ(zv::rerr(652, 7), 652);
     EXPECT_EQ(zvGetUserErrorCode(), 652);
     EXPECT_EQ(zvWNGV->isamerr_cod, 652);
-    EXPECT_EQ(zvWNGV->maint.rbl.err, 652);
-    EXPECT_EQ(zvWNGV->maint.rbl.errfil, 7);
+    EXPECT_EQ(maint_state(zvWNGV).rbl.err, 652);
+    EXPECT_EQ(maint_state(zvWNGV).rbl.errfil, 7);
     // The update flag of a file that is not open: 26, uerr_cod untouched.
     EXPECT_EQ(zv::zvsetupdflg(9, 'R'), 26);
     EXPECT_EQ(zvGetUserErrorCode(), 652);

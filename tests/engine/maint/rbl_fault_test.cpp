@@ -15,6 +15,7 @@
 #include "engine/core/instance.h"
 #include "engine/files/fcbops.h"
 #include "engine/core/platform.h"
+#include "engine/maint/maintstate.h"
 #include "tests/engine/maint/cmpfix.h"
 #include "tests/engine/maint/rblfix.h"
 #include "tests/support/damage.h"
@@ -59,7 +60,7 @@ protected:
             copy_all("tpl", ".");
             zv::fault_reset();
             zv::fault_set(IoKind::Write, n, EIO);
-            g->maint.rbl.err = 0;
+            maint_state(g).rbl.err = 0;
             int rc = run();
             const bool fired = zv::io_calls(IoKind::Write) >= n;
             zv::fault_reset();
@@ -70,7 +71,7 @@ protected:
                 break;
             }
             EXPECT_NE(rc, 0) << "write " << n;
-            EXPECT_EQ(g->maint.rbl.err, rc) << "write " << n;
+            EXPECT_EQ(maint_state(g).rbl.err, rc) << "write " << n;
             rerun(n);
             if (HasFatalFailure()) break;
         }

@@ -7,6 +7,8 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/pools.h"
+#include "engine/index/idxstate.h"
+#include "engine/maint/maintstate.h"
 #include "tests/engine/maint/rblfix.h"
 #include "tests/support/damage.h"
 
@@ -45,16 +47,16 @@ protected:
         EXPECT_EQ(OPNIFIL(&e.ifil), 0);
         const int x = e.ifil.tfilno;
         INSTGV *g = zvWNGV;
-        g->maint.rbl.loaded = 0;
-        const uint64_t splits = g->idx.splits;
+        maint_state(g).rbl.loaded = 0;
+        const uint64_t splits = idx_state(g).splits;
         const uint64_t allocs = zv::platform_alloc_count();
         FILE *none = nullptr;
         int32_t dups = 0, bad = 0;
         EXPECT_EQ(RBLIDX(x, nullptr, x + 1, nullptr, &none, 0, &dups, 0, &bad), 0);
         EXPECT_EQ(RBLMEM(x, nullptr, x + 1, 1, nullptr, &none, 0, &dups, 0, &bad), 0);
         EXPECT_EQ(RBLIDX(x, nullptr, x + 3, nullptr, &none, 0, &dups, 0, &bad), 0);
-        Pass p{zv::platform_alloc_count() - allocs, g->maint.rbl.loaded, g->idx.splits - splits,
-               g->maint.rbl.bufsize, 0};
+        Pass p{zv::platform_alloc_count() - allocs, maint_state(g).rbl.loaded, idx_state(g).splits - splits,
+               maint_state(g).rbl.bufsize, 0};
         zvSETHGH(0);
         p.keys = IDXENT(x + 1);
         EXPECT_EQ(CLIFIL(&e.ifil), 0);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/core/instance.h"
+#include "engine/maint/maintstate.h"
 #include "tests/engine/maint/rblfix.h"
 #include "tests/support/damage.h"
 #include "tests/support/verifyset.h"
@@ -155,7 +156,7 @@ TEST_F(RblIfilTest, EqualKeysOfAUniqueIndexAreReportedOrPurged) {
         at[2] = it->first;
         equal_numbers(s, at);
         s.ifil.dfilno = 5;
-        zvWNGV->maint.rbl.keydump = 1;  // the report shows each rejected key
+        maint_state(zvWNGV).rbl.keydump = 1;  // the report shows each rejected key
         ASSERT_EQ(s.rebuild(purge ? int16_t(-101) : int16_t(-1)), purge ? 650 : 652);
         EXPECT_EQ(zvGetIsamFileNbr(), 5);
         s.ifil.dfilno = -1;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/core/instance.h"
+#include "engine/maint/maintstate.h"
 #include "tests/engine/maint/rblfix.h"
 #include "tests/support/damage.h"
 #include "tests/support/verifyset.h"
@@ -67,7 +68,7 @@ TEST_F(RblScanTest, APartialRecordAtTheEndIsLeftOrDumped) {
         const std::string bytes = zvtest::read_bytes(s.dat(), partial, 40);
         ASSERT_EQ(bytes.size(), 40u);
         // The scan alone first, to see the tail state.
-        zvWNGV->maint.rbl.forcescan = 1;
+        maint_state(zvWNGV).rbl.forcescan = 1;
         int32_t tail = 0;
         ASSERT_EQ(RBLDATX(1, s.dat().c_str(), 64, 0, 0, nullptr, 0, c.purge ? 1 : 0, &tail), 0);
         EXPECT_EQ(tail, c.purge ? -40 : 40);
@@ -274,12 +275,12 @@ TEST_F(RblScanTest, ACleanFileIsScannedOnlyWithTheForceWord) {
     build(s, 20);
     zvtest::zero_header_field(s.dat(), zvtest::HeaderField::ActiveCount);
     SETCBRBL(progress_cb, 1);
-    ASSERT_EQ(zvWNGV->maint.rbl.forcescan, 0);
+    ASSERT_EQ(maint_state(zvWNGV).rbl.forcescan, 0);
     int32_t tail = 0;
     ASSERT_EQ(RBLDATX(1, s.dat().c_str(), 64, 0, 0, nullptr, 0, 0, &tail), 0);
     EXPECT_EQ(zvtest::get_le32(s.dat(), 24), 0u) << "not scanned";
     EXPECT_TRUE(progress().empty());
-    zvWNGV->maint.rbl.forcescan = 1;
+    maint_state(zvWNGV).rbl.forcescan = 1;
     ASSERT_EQ(RBLDATX(1, s.dat().c_str(), 64, 0, 0, nullptr, 0, 0, &tail), 0);
     EXPECT_EQ(zvtest::get_le32(s.dat(), 24), 20u - 2u);
     ASSERT_FALSE(progress().empty());

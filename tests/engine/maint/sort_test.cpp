@@ -13,6 +13,7 @@
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
 #include "engine/core/fcb.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/sort.h"
 #include "tests/engine/maint/maintfix.h"
 #include "zarvo/zarvo.h"
@@ -258,7 +259,7 @@ TEST_F(SortTest, TinyBudgetsAndFailedAllocations) {
 TEST_F(SortTest, SortDirectoryPrefixOfAtMost241Characters) {
     const std::string dir(240, 'd');
     std::filesystem::create_directory(dir);
-    zv::MaintState &m = zvWNGV->maint;
+    zv::MaintState &m = maint_state(zvWNGV);
     snprintf(m.sortdir, sizeof m.sortdir, "%s/", dir.c_str());
     ASSERT_EQ(strlen(m.sortdir), 241u);
     zvSetRebuildMemory(4);

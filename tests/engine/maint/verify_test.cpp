@@ -10,6 +10,7 @@
 
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
+#include "engine/maint/maintstate.h"
 #include "engine/maint/verify.h"
 #include "tests/engine/maint/maintfix.h"
 #include "tests/support/damage.h"
@@ -70,7 +71,7 @@ TEST_F(VerifyTest, SoundIndexOfThreeLevelsPassesWithItsLevelCounts) {
 
 TEST_F(VerifyTest, OutputTakesOutOneLineBreakOfEachPairUnlessFlag16) {
     ASSERT_NE(zvWNGV, nullptr);
-    zv::MaintState &m = zvWNGV->maint;
+    zv::MaintState &m = maint_state(zvWNGV);
     m.vfyout = out_routine;
     const struct {
         const char *text;
@@ -438,7 +439,7 @@ TEST_F(VerifyTest, TheKeyLineOfALongKeyArrivesWhole) {
         want += cell;
     }
     want += "]";
-    zv::MaintState &m = zvWNGV->maint;
+    zv::MaintState &m = maint_state(zvWNGV);
     m.vfyout = out_routine;
     zv::prtkey(reinterpret_cast<const unsigned char *>(key.data()), zvWNGV->fcbtab[1]);
     zv::prtkey(nullptr, zvWNGV->fcbtab[1]);

@@ -5,16 +5,16 @@
 // cached, and then forces the file to disk with a forced save. Every dirty
 // page is tried even after a failure; the first error is the result,
 // returned negative (ZVFLUSH returns it positive).
-#include "engine/core/flush.h"
+#include "engine/files/flush.h"
 
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/instance.h"
 #include "engine/core/pagecache.h"
-#include "engine/core/upcalls.h"
 #include "engine/core/fcb.h"
+#include "engine/files/identity_services.h"
 #include "engine/index/index_services.h"
-#include "engine/isam/isam_files.h"
+#include "engine/isam/isam_services.h"
 
 namespace {
 

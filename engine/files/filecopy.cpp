@@ -17,7 +17,7 @@
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/fileops.h"
-#include "engine/core/flush.h"
+#include "engine/files/flush.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"

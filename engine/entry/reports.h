@@ -1,4 +1,4 @@
-// Reports and messages (see reports.cpp).
+// Reports over the engine's files (see reports.cpp).
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,12 @@
 // Calls that the engine core makes into the file layer above it.
 //
-// The core's I/O and logging paths must sometimes act on open files (free a
-// descriptor by closing a file virtually). Those calls are declared here, in
-// one place, so that the upward arrow from engine/core to engine/files is
-// visible.
+// The core's I/O and logging paths must sometimes act on open files: free a
+// descriptor by closing a file virtually, read a memory file's record, map
+// an offset of a segmented file to its segment, close every file at the
+// stop. Those calls are declared here, in one place, so that the upward
+// arrow from engine/core to engine/files is visible. They are plain
+// functions of the file layer resolved at link time: the memory-file and
+// segment calls lie on the per-record and per-I/O paths.
 #pragma once
 
 #include <cstdint>
@@ -23,16 +26,6 @@ int vtclosex_one(int quiet);
 // another open changed the file meanwhile (one header read).
 void vt_reopened(FCB *fcb);
 
-// Header fields by mode number (hdrmode.cpp): the header write of an open
-// file (0 or the error), the position of a fixed-length file's first
-// record, and the rewrite of a segmented file's segment headers.
-int write_header(FCB *fcb);
-uint64_t first_record_position(const FCB *fcb);
-int rewrite_segment_headers(FCB *fcb);
-
-// Closes an open file without the checks of CLSFIL: 0 or the first error.
-int close_file(int filno);
-
 // The record of a memory file at position pos: its data, with its size in
 // *size; null when no record of the file lies there.
 unsigned char *memfile_record(FCB *fcb, uint64_t pos, uint32_t *size);
@@ -40,10 +33,6 @@ unsigned char *memfile_record(FCB *fcb, uint64_t pos, uint32_t *size);
 // Closes every open file of the current instance (the stop road): 0 or the
 // first close error. Every descriptor is released whatever the errors.
 int close_all_files();
-
-// Writes a changed identity block of a data file back over its resource
-// and keeps it (flush): 0 or the write's error.
-int identity_flush(FCB *fcb);
 
 // Whether a member name names a member of an open superfile host
 // (engine/files/superfile.cpp): -1 yes, 0 no, -2 its host is not open.

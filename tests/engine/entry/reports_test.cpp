@@ -5,7 +5,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "engine/core/reports.h"
+#include "engine/entry/reports.h"
 #include "tests/engine/files/files_util.h"
 
 namespace {

@@ -16,9 +16,10 @@
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
-#include "engine/core/upcalls.h"
 #include "engine/core/fcb.h"
-#include "engine/isam/isam_files.h"
+#include "engine/files/header.h"
+#include "engine/files/segments.h"
+#include "engine/isam/isam_services.h"
 
 namespace {
 
@@ -310,10 +311,10 @@ int puthdr(int filno, uint32_t value, int mode) {
 
     // A header field changed: on disk at once unless the file mode defers it.
     if (is_field_mode(mode) && !(b.flmode & 0x20)) {
-        if (int rc = zv::write_header(f)) return rc;
+        if (int rc = wrthdr(f)) return rc;
     }
     if (mode == 4 && (b.hdrflags & kHdrSegmented)) {
-        if (int rc = zv::rewrite_segment_headers(f)) return zv::set_uerr(rc);
+        if (int rc = zv::zvputsegmdef(f)) return zv::set_uerr(rc);
     }
     if (mode == 20 && part_host(f)) return zv::set_uerr(zv::chgpartattrs(f, value));
     return zv::set_uerr(0);
@@ -396,7 +397,7 @@ ZV_API int32_t GETFIL(int filno, int mode) {
         if (b.sfiltyp == kSfMember) return pair(zv::join64(x.sfmemberh, uint32_t(b.sfmember)));
         if (is_index(f)) return getfil_fail(48);
         if (f->kind == kKindVariable) return int32_t(f->nodesize);
-        return pair(zv::first_record_position(f));
+        return pair(zv::first_record_offset(f));
     case 32:
         return getfil_fail(454);
     case 33:
@@ -482,7 +483,7 @@ ZV_API int PUTFIL(int filno, int mode) {
     int first = 0;
     for (FCB *k = f; k; k = k->nextmember) {
         if (k->state == 'm') continue;
-        int rc = zv::write_header(k);
+        int rc = wrthdr(k);
         if (rc && !first) first = rc;
     }
     if (!first && part_host(f)) first = zv::chgpartmode(f, int(m));
