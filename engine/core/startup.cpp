@@ -357,7 +357,7 @@ int iintree(const StartBlock &sb) {
     // Values that cannot be used.
     if (sb.sect < 1 || sb.sect > 512 || sb.fils < 0 || sb.fils > kMaxFils || g->dbufs < 0) return 11;
     // Free lists, special cache, start time.
-    zvsetlst(g->nodesize + kNodeExtra, g->nodesize, g->bufs, g->dbufs);
+    zvsetlst(g->nodesize + kNodeWrap, g->nodesize, g->bufs, g->dbufs);
     g->specialpages = (g->specialpct >= 1 && g->specialpct <= 99)
                           ? static_cast<int32_t>(int64_t{g->dbufs} * g->specialpct / 100)
                           : 0;

@@ -25,10 +25,6 @@ static_assert(sizeof(StartBlock) == 200, "the start block is 200 bytes");
 constexpr int32_t kMaxFils = 32767;
 // Bytes of the fill buffer (0xFF) and of the encryption work buffer.
 constexpr uint32_t kFillSize = 2048;
-// Extra bytes of a node image beyond the node size: room for a space-record
-// header before the node (kNodeWrap of engine/core/nodebuf.h; a node that
-// grows past its end for a while borrows the instance's spill image).
-constexpr int32_t kNodeExtra = 24;
 
 // True when the current instance's engine is started.
 inline bool is_started(const INSTGV *g) { return g && (g->started || g->slot0); }

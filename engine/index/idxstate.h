@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "engine/core/instance.h"
+#include "engine/core/nodebuf.h"
 
 struct NODEBUF;
 
@@ -20,9 +21,8 @@ struct ISAMSEG;
 
 // Deepest tree the engine walks: levels 0..14 of non-leaf nodes.
 constexpr int kIdxLevels = 15;
-// Room of one key in the instance's buffers (key of at most 1024 bytes plus
-// an 8-byte pointer and spare).
-constexpr int kIdxKeyRoom = 1040;
+// Room of one key in the instance's buffers: a key buffer's room.
+constexpr int kIdxKeyRoom = kKeyRoom;
 
 // One non-leaf node on a descent path.
 struct IdxPathEntry {

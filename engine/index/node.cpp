@@ -39,7 +39,6 @@
 #include "engine/isam/isam_services.h"
 #include "engine/files/header.h"
 
-static_assert(zv::kNodeExtra == kNodeWrap, "node images hold the wrapper and the node");
 
 namespace zv {
 

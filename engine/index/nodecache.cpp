@@ -31,6 +31,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/centralio.h"
+#include "engine/core/nodebuf.h"
 #include "engine/core/startup.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
@@ -272,7 +273,7 @@ void spill_return(NODEBUF *b, bool force) {
 }
 
 uint32_t memnode_size(const FCB *f) {
-    return kMemNodeHead + uint32_t(kKeyRoom) + f->nodesize + uint32_t(kNodeExtra);
+    return kMemNodeHead + uint32_t(kKeyRoom) + f->nodesize + uint32_t(kNodeWrap);
 }
 
 NODEBUF *memnode_init(const FCB *, uint64_t addr) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "engine/core/instance.h"
+#include "engine/core/nodebuf.h"
 
 struct ISAMCTX;
 struct FCB;
@@ -53,8 +54,8 @@ struct BATSTATE {
 };
 
 // Room of one key in the ISAM layer's buffers (keys of at most 1024 bytes
-// with an 8-byte position suffix, and spare).
-constexpr int kIsamKeyRoom = 1040;
+// with an 8-byte position suffix, and spare): a key buffer's room.
+constexpr int kIsamKeyRoom = kKeyRoom;
 
 // Marks of a key search of a partitioned host's index: it runs across the
 // members; it continues from the host's search raw number.

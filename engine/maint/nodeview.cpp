@@ -22,6 +22,7 @@
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
 #include "engine/core/instance.h"
+#include "engine/core/nodebuf.h"
 #include "engine/core/startup.h"
 #include "engine/core/fcb.h"
 #include "engine/index/node.h"
@@ -32,7 +33,7 @@ namespace zv {
 bool NodeView::init(FCB *f) {
     f_ = f;
     // The node image, then the expansion area of compressed elements.
-    const size_t image = size_t(f->nodesize) + size_t(kNodeExtra);
+    const size_t image = size_t(f->nodesize) + size_t(kNodeWrap);
     img_.reset(new (std::nothrow) unsigned char[image + size_t(kKeyRoom)]());
     b_.image = img_.get();
     b_.exparea = img_ ? img_.get() + image : nullptr;
