@@ -1,16 +1,10 @@
 // Record fields for the expression language.
 //
-// The record schema map is read as the file control block holds it:
-//   OFFSET SIZE FIELD
-//     1    1   alignment setting
-//     2    1   field delimiter byte
-//     3    1   pad byte
-//     8    4   number of fields
-//    12    4   number of entries
-//    16    6n  entries: length u16, type u16, repeat count u8 at +4
-// An entry stands for 1 + repeat fields, unless there are as many entries
-// as fields (then each entry is one field). A map whose entries cover
-// another number of fields is refused.
+// The record schema map is read as the file control block holds it (its
+// layout in engine/expr/schemamap.h). An entry stands for 1 + repeat
+// fields, unless there are as many entries as fields (then each entry is
+// one field). A map whose entries cover another number of fields is
+// refused.
 //
 // The field-name list holds one record per field: a byte with the record
 // length (1 for a field without a name), then the NUL-terminated name.
@@ -42,10 +36,9 @@ namespace zv {
 
 namespace {
 
-constexpr int32_t kHead = 16;
-constexpr int32_t kEntry = 6;
-
-const unsigned char *entry_at(const unsigned char *map, int32_t e) { return map + kHead + int64_t(kEntry) * e; }
+const unsigned char *entry_at(const unsigned char *map, int32_t e) {
+    return map + kSchemaHead + int64_t(kSchemaEntry) * e;
+}
 
 }  // namespace
 
@@ -108,7 +101,7 @@ PTFIELDMAP *makeDoda(const unsigned char *schema, const void *names, const unsig
     int64_t nlen = nb ? names_size(nb, sv.count) : 0;
     if (nlen < 0) return nullptr;
     int64_t head = (int64_t(sv.count) + 1) * int64_t(sizeof(PTFIELDMAP));
-    int64_t slen = schema && schema_copy ? kHead + int64_t(kEntry) * int32_t(host::get32(schema + 12)) : 0;
+    int64_t slen = schema && schema_copy ? kSchemaHead + int64_t(kSchemaEntry) * int32_t(host::get32(schema + 12)) : 0;
     const int64_t sat = (nlen + 7) & ~int64_t(7);  // the schema copy, 8-byte aligned
     if (head + sat + slen > 0x7FFFFFF0) return nullptr;
     auto *map = static_cast<PTFIELDMAP *>(zvgetmem(int32_t(head + (slen ? sat + slen : nlen))));
