@@ -3,12 +3,15 @@
 passes; an include of a higher layer, an up-call header used where it may
 not be or too often or reaching above its users, a circle of includes
 through two folders and an unranked folder fail, naming the file and line;
-a baseline lets known violations pass and names the stale ones.
+a baseline lets known violations pass and names the stale ones; with
+compiled objects, a call into a higher layer fails unless the caller's
+source includes that layer's up-call header.
 
   check_layers_test.py PATH_TO_CHECK_LAYERS
 """
 
 import importlib.machinery
+import shutil
 import importlib.util
 import os
 import subprocess
@@ -165,6 +168,51 @@ class CheckLayers(unittest.TestCase):
         self.assertEqual(rc, 1, out)
         self.assertIn(f"violations not in the baseline:\n  {LOW}/b.cpp:1: includes", out)
         self.assertNotIn(f"  {LOW}/a.cpp:1: includes", out)
+
+
+    def compile_objects(self, *sources):
+        """Compiles each source of the tree into an object named as CMake
+        names it (objs/x.dir/<source>.o) and gives the objects' paths."""
+        cxx = shutil.which("c++") or shutil.which("g++")
+        if not cxx:
+            self.skipTest("no C++ compiler")
+        objs = []
+        for src in sources:
+            obj = os.path.join(self.root, "objs", "x.dir", src + ".o")
+            os.makedirs(os.path.dirname(obj), exist_ok=True)
+            subprocess.run([cxx, "-c", "-I", self.root, os.path.join(self.root, src), "-o", obj], check=True)
+            objs.append(obj)
+        return objs
+
+    def test_call_into_a_higher_layer_needs_its_upcall_header(self):
+        upper = check_layers.layer_of(UPCALL)
+        self.write(f"{upper}/service.cpp", 'extern "C" int upper_service(void) { return 7; }\n')
+        # Declared where it is used, as a public header would: invisible to
+        # the include check.
+        call = 'extern "C" int upper_service(void);\nint user(void) { return upper_service(); }\n'
+        self.write(f"{USER}/caller.cpp", call)
+        objs = self.compile_objects(f"{upper}/service.cpp", f"{USER}/caller.cpp")
+        rc, out = self.run_check("--objects", ";".join(objs))
+        self.assertEqual(rc, 1, out)
+        self.assertIn(f"{USER}/caller.cpp: refers to upper_service, defined in {upper}/service.cpp", out)
+        # The same call from a source that includes the layer's up-call header.
+        self.write(f"{USER}/caller.cpp", f'#include "{UPCALL}"\n' + call)
+        objs = self.compile_objects(f"{upper}/service.cpp", f"{USER}/caller.cpp")
+        rc, out = self.run_check("--objects", *objs)
+        self.assertEqual(rc, 0, out)
+        self.assertIn("2 objects checked; 0 violations", out)
+        # A call downward needs nothing.
+        self.write(f"{upper}/service.cpp", 'extern "C" int user_low(void);\n'
+                   'extern "C" int upper_service(void) { return user_low(); }\n')
+        self.write(f"{USER}/caller.cpp", 'extern "C" int user_low(void) { return 1; }\n')
+        objs = self.compile_objects(f"{upper}/service.cpp", f"{USER}/caller.cpp")
+        rc, out = self.run_check("--objects", *objs)
+        self.assertEqual(rc, 0, out)
+
+    def test_objects_of_no_ranked_source_fail(self):
+        rc, out = self.run_check("--objects", os.path.join(self.root, "objs/x.dir/engine/core/gone.cpp.o"))
+        self.assertEqual(rc, 1, out)
+        self.assertIn("no object of a ranked source", out)
 
 
 if __name__ == "__main__":
