@@ -28,8 +28,13 @@ namespace {
 
 ISAMMAPENT *map_of(INSTGV *g) { return static_cast<ISAMMAPENT *>(idx_state(g).isamtab); }
 
-bool in_tables(const INSTGV *g, int filno) {
-    return g && idx_state(g).isamtab && filno >= 0 && filno < idx_state(g).isamtabn;
+// The index engine's state when `filno` has an entry in the key map's
+// tables, else null. The state is reached once, so the look-ups below read
+// the table pointer and its size in one go.
+IdxState *tables_for(INSTGV *g, int filno) {
+    if (!g) return nullptr;
+    IdxState &s = idx_state(g);
+    return s.isamtab && filno >= 0 && filno < s.isamtabn ? &s : nullptr;
 }
 
 void init_entry(INSTGV *g, int i) {
@@ -131,15 +136,18 @@ void keymap_free() {
 
 ISAMMAPENT *isam_entry(int filno) {
     INSTGV *g = zvWNGV;
-    return in_tables(g, filno) ? &map_of(g)[filno] : nullptr;
+    IdxState *s = tables_for(g, filno);
+    return s ? &static_cast<ISAMMAPENT *>(s->isamtab)[filno] : nullptr;
 }
 uint16_t *isam_deflist(int datno) {
     INSTGV *g = zvWNGV;
-    return in_tables(g, datno) ? idx_state(g).deflist[datno] : nullptr;
+    IdxState *s = tables_for(g, datno);
+    return s ? s->deflist[datno] : nullptr;
 }
 uint16_t *isam_actlist(int datno) {
     INSTGV *g = zvWNGV;
-    return in_tables(g, datno) ? idx_state(g).actlist[datno] : nullptr;
+    IdxState *s = tables_for(g, datno);
+    return s ? s->actlist[datno] : nullptr;
 }
 ISAMMAPENT *isam_entry_make(int filno) {
     INSTGV *g = zvWNGV;
@@ -154,7 +162,8 @@ ISAMMAPENT *isam_entry_make(int filno) {
 
 ISAMSEG *isam_segs(int idxno) {
     INSTGV *g = zvWNGV;
-    return in_tables(g, idxno) ? idx_state(g).seglist[idxno] : nullptr;
+    IdxState *s = tables_for(g, idxno);
+    return s ? s->seglist[idxno] : nullptr;
 }
 
 int setidstseg(const IIDX *x, int32_t segs[4], int32_t bytes[4], int keytype) {
