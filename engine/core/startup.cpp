@@ -401,10 +401,7 @@ extern "C" {
 
 ZV_API uint16_t INTREEX(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs,
                         int32_t userprof) {
-    if (!zvWNGV) {
-        uint16_t rc = REGZARVO(ZV_DEFAULT_INSTANCE_ID);
-        if (rc) return rc;
-    }
+    if (uint16_t rc = zv::use_default_instance()) return rc;
     INSTGV *g = zvWNGV;
     if (is_started(g)) return static_cast<uint16_t>(zv::set_uerr(125));
     if (userprof & 0x800) {

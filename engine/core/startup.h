@@ -29,6 +29,10 @@ constexpr uint32_t kFillSize = 2048;
 // True when the current instance's engine is started.
 inline bool is_started(const INSTGV *g) { return g && (g->started || g->slot0); }
 
+// The start calls work on the current instance and register the default
+// one when none is current: 0, or REGZARVO's code.
+inline uint16_t use_default_instance() { return zvWNGV ? 0 : REGZARVO(ZV_DEFAULT_INSTANCE_ID); }
+
 // For sect above 512: multiplies bufs and dbufs by sect / 512 and sets sect
 // to 512. 0, or 11 (nothing changed) when a product leaves 32 bits.
 int scale_for_sect(int32_t *bufs, int32_t *dbufs, int32_t *sect);

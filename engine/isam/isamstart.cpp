@@ -13,10 +13,7 @@ extern "C" {
 
 ZV_API uint16_t INTISAMX(int32_t bufs, int32_t fils, int32_t sect, int32_t dbufs,
                          int32_t userprof) {
-    if (!zvWNGV) {
-        uint16_t rc = REGZARVO(ZV_DEFAULT_INSTANCE_ID);
-        if (rc) return rc;
-    }
+    if (uint16_t rc = zv::use_default_instance()) return rc;
     INSTGV *g = zvWNGV;
     if (zv::is_started(g)) return static_cast<uint16_t>(ierr(zv::set_uerr(125), 0));
     g->isamerr_cod = 0;
