@@ -51,9 +51,16 @@ ZVDBRET done(ZVDBRET rc, const char *message, int line) {
     return rc;
 }
 
+// A table object whose session or database was destroyed has lost its
+// handle: that is 4013, not a shortage of memory. Otherwise the code the
+// record-level call left stands, 4001 when it left none.
 ZVHANDLE new_record(ZVHANDLE table) {
+    if (!table) kModule.fail(ZVDB_NO_TABLE, "Table is not open", __LINE__);
     ZVHANDLE h = zvdbAllocRecord(table);
-    if (!h) kModule.fail(ZVDB_NO_MEMORY, "Can't allocate record handle", __LINE__);
+    if (!h) {
+        const ZVDBRET rc = zvdbGetError(table);
+        kModule.fail(rc ? rc : ZVDB_NO_MEMORY, "Can't allocate record handle", __LINE__);
+    }
     return h;
 }
 

@@ -213,7 +213,8 @@ bool slots_read_as_stored(const FCB *f) {
            !f->fltr && !(g->opsmode & 0x24);
 }
 
-int read_slots(FCB *f, uint64_t pos, void *buf, uint32_t n) {
+int read_slots(FCB *f, uint64_t pos, void *buf, uint32_t n, uint32_t *got_slots) {
+    *got_slots = 0;
     const uint64_t bytes = uint64_t(n) * f->hdr.base.reclen;
     if (n == 0 || bytes > 0x7FFFFFFFu) return set_uerr(33);
     if (int rc = tstrec81(f, uint32_t(pos >> 32), uint32_t(pos))) return rc;
@@ -222,7 +223,8 @@ int read_slots(FCB *f, uint64_t pos, void *buf, uint32_t n) {
     uint32_t hi, lo;
     split64(pos, &hi, &lo);
     int rc = izvio81x(0x10, f, hi, lo, buf, int32_t(bytes), &got, 0);
-    if (rc == 0 && got != int32_t(bytes)) rc = set_uerr(kShortRead);
+    if (rc == kShortRead || (rc == 0 && got != int32_t(bytes))) rc = set_uerr(0);
+    if (rc == 0) *got_slots = got > 0 ? uint32_t(got) / f->hdr.base.reclen : 0;
     return rc;
 }
 

@@ -57,11 +57,15 @@ int apply_record_filter(FCB *fcb, int filno, void *image, int32_t len);
 // conversion map in use, no record filter, no lock mode that a read
 // changes. read_slots may then stand for REDREC.
 bool slots_read_as_stored(const FCB *fcb);
-// Reads n consecutive record slots from pos of such a file into buf in one
-// direct transfer, with the bytes of any changed cached page: 0, or 29,
-// 30, 767 (as tstrec81: the last slot too must lie within the last byte
-// used), 33 (n of 0 or too many bytes) or the read's error.
-int read_slots(FCB *fcb, uint64_t pos, void *buf, uint32_t n);
+// Reads up to n consecutive record slots from pos of such a file into buf
+// in one direct transfer, with the bytes of any changed cached page; *got
+// receives the number of whole slots delivered, which is less than n where
+// the file ends before them (the last byte used can lie past the bytes
+// written: an area reserved at the end, such as a grown resource, is
+// written only as far as its contents). 0 (also for such a short read),
+// or 29, 30, 767 (as tstrec81: the last slot too must lie within the last
+// byte used), 33 (n of 0 or too many bytes) or the read's error.
+int read_slots(FCB *fcb, uint64_t pos, void *buf, uint32_t n, uint32_t *got);
 // Frees the record filter of a block (close, replacement).
 void free_record_filter(FCB *fcb);
 // Parses a filter text (not empty) for data file datno (block f): the tree

@@ -5,9 +5,11 @@
 // a pass through the record read and the data cache; read as stretches of
 // 128 KB, a walk costs one transfer per stretch. Only files whose records
 // REDREC hands over exactly as stored (slots_read_as_stored) are read so,
-// and only slots that lie wholly within the last byte used; every other
-// slot is read by REDREC itself, so a walk sees the same images and the
-// same errors either way.
+// and only slots that lie wholly within the last byte used and within the
+// bytes the file holds (an area reserved at the end, a grown resource for
+// one, can reach past them; the walk skips such areas by their headers);
+// every other slot is read by REDREC itself, so a walk sees the same
+// images and the same errors either way.
 #include "engine/maint/slotread.h"
 
 #include "engine/core/arith.h"
@@ -44,10 +46,14 @@ unsigned char *SlotReader::at(uint64_t pos, int *rc) {
     if (buf_ && pos >= begbytfix(f_) && pos % r == 0 && pos + r - 1 <= end) {
         const uint64_t whole = (end - pos + 1) / r;
         const uint32_t n = whole < room_ ? uint32_t(whole) : room_;
-        if ((*rc = read_slots(f_, pos, buf_, n)) != 0) return nullptr;
-        first_ = pos;
-        held_ = n;
-        return buf_;
+        uint32_t got = 0;
+        if ((*rc = read_slots(f_, pos, buf_, n, &got)) != 0) return nullptr;
+        if (got > 0) {
+            first_ = pos;
+            held_ = got;
+            return buf_;
+        }
+        // The file ends inside this slot: REDREC answers for it.
     }
     zvSETHGHi(int32_t(pos >> 32));
     if ((*rc = REDREC(datno_, uint32_t(pos), rec_)) != 0) return nullptr;

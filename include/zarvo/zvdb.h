@@ -2622,7 +2622,8 @@ typedef struct ZVDBVARTEXT {
  * callback words, the session's next set number), listed with the table's
  * records. Slots and image appear at its first use. NULL with 4013, 4001,
  * 4025 a virtual-table kind the library does not know, or the code of the
- * type filter of a multi-record-type table. */
+ * type filter of a multi-record-type table; NULL for a table whose session
+ * was freed (zvdbGetError on the table then gives 4003). */
 ZV_API ZVHANDLE zvdbAllocRecord(ZVHANDLE table);
 /* Runs callback kind 3, releases the record's context, takes it off the
  * table's list and frees it with its image (unless the caller's), slots,

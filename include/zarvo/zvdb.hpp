@@ -1111,9 +1111,11 @@ public:
 // counts and row ids are long long.
 class ZV_API ZVRecord : public ZVBase {
 public:
-    // 4001 when no record handle can be made; the pointer forms throw 4013
-    // "Invalid table handle" and 4024 "Invalid record handle" for a null
-    // pointer.
+    // A table whose session or database object was destroyed has lost its
+    // handle: 4013 "Table is not open". Otherwise the code the record-level
+    // call gave when no record handle can be made (4001 when out of
+    // memory); the pointer forms throw 4013 "Invalid table handle" and 4024
+    // "Invalid record handle" for a null pointer.
     explicit ZVRecord(const ZVTable &table);
     explicit ZVRecord(const ZVTable *table);
     ZVRecord(const ZVRecord &other);

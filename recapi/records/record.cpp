@@ -131,6 +131,9 @@ int _zvdbIdxno(tagZVDBRECORD *r) {
 ZV_API ZVHANDLE zvdbAllocRecord(ZVHANDLE table) {
     tagZVDBTABLE *t = table_of(table);
     if (!t) return keep_code(table, ZVDB_NO_TABLE), nullptr;
+    // A table outlives its session only as a handle to free: the engine
+    // instance its files were in went with the session.
+    if (!t->session) return nullptr;
     if (t->vtkind != 0 && t->vtkind != 0x10000) return keep_code(table, ZVDB_BAD_MODE), nullptr;
     auto *r = static_cast<tagZVDBRECORD *>(_zvdb_alloc(1, sizeof(tagZVDBRECORD)));
     if (!r) return keep_code(table, ZVDB_NO_MEMORY), nullptr;

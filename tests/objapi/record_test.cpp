@@ -571,6 +571,22 @@ TEST_F(RecordClass, FailuresThrowTheirCodeAndMessage) {
     for (const ThrowCase &c : cases) expect_thrown(thrown_by(c.call), c);
 }
 
+// A table made on a session whose object is gone is reached by no session:
+// a record made on it throws 4003, the code that says so, not 4001 (out of
+// memory). (A table of a database loses its handle: see the table tests.)
+TEST_F(RecordClass, ARecordOnATableWhoseSessionIsGoneSaysSo) {
+    items(2);
+    session_.reset();
+    for (bool by_pointer : {false, true}) {
+        expect_thrown(thrown_by([&] {
+                          if (by_pointer) ZVRecord r(table_.get());
+                          else ZVRecord r(*table_);
+                      }),
+                      {"record on a table without session", nullptr, 4003, "Can't allocate record handle",
+                       "zvpprecd", -1});
+    }
+}
+
 // By-name calls and the unlock reach the by-number forms through the
 // virtual slots, so a derived class sees them.
 TEST_F(RecordClass, DerivedRecordsSeeTheCallsMadeOfOthers) {

@@ -148,6 +148,25 @@ TEST_F(TableTest, TheTablesOfADatabaseAreFoundThroughIt) {
     EXPECT_EQ(shop.FindActive("items"), &items);
 }
 
+// Destroying the session takes the handles of its databases' table
+// objects: a record made on such a table then throws 4013.
+TEST_F(TableTest, ARecordOnATableWhoseSessionIsGoneThrows4013) {
+    auto owner = std::make_unique<ZVSession>(0);
+    owner->Create("", "", "");
+    owner->Logon("", "", "");
+    owner->CreateDatabase("shop", ".");
+    ZVDatabase shop(*owner);
+    shop.Connect("shop");
+    ZVTable items(shop);
+    define(items);
+    items.Create("items", 0);
+    items.Open("items", 0);
+    owner.reset();
+    EXPECT_EQ(items.GetHandle(), nullptr);
+    expect_thrown(thrown_by([&] { ZVRecord r(items); }),
+                  {"record on a closed table", nullptr, 4013, "Table is not open", "zvpprecd", -1});
+}
+
 TEST_F(TableTest, TextsOfAHandleThatHasNone) {
     tagZVDBTABLE *t = raw();
     for (char **text : {&t->name, &t->path, &t->dataext, &t->indexext, &t->password, &t->groupid, &t->owner}) {

@@ -537,7 +537,9 @@ TEST_F(FixrecTest, SlotsReadAtOnceAreWhatRecordReadsGive) {
     ASSERT_EQ(retrec(1, pos[5]), 0);
     ASSERT_TRUE(zv::slots_read_as_stored(fcb(1)));
     std::string all(300 * 100, '\0');
-    ASSERT_EQ(zv::read_slots(fcb(1), pos[0], all.data(), 300), 0);
+    uint32_t got = 0;
+    ASSERT_EQ(zv::read_slots(fcb(1), pos[0], all.data(), 300, &got), 0);
+    ASSERT_EQ(got, 300u);
     for (int i = 0; i < 300; i++) {
         std::string one(100, '\0');
         ASSERT_EQ(redrec(1, pos[size_t(i)], one.data()), 0);
@@ -559,7 +561,7 @@ TEST_F(FixrecTest, SlotsReadAtOnceAreWhatRecordReadsGive) {
         {pos[3], 0, 33},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(zv::read_slots(fcb(1), c.at, buf, c.n), c.want) << c.at << " x " << c.n;
+        EXPECT_EQ(zv::read_slots(fcb(1), c.at, buf, c.n, &got), c.want) << c.at << " x " << c.n;
         EXPECT_EQ(zvGetUserErrorCode(), c.want) << c.at << " x " << c.n;
     }
 }

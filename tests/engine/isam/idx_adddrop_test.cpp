@@ -276,6 +276,72 @@ TEST_F(AddTest, AProgressRoutineMayStopTheLoad) {
     EXPECT_EQ(CLIFIL(&s.ifil), 0);
 }
 
+// A set whose definition is stored after create and then renamed: the
+// longer definition grows its resource at the end of the data file, so the
+// last byte used lies past the bytes written. Adding, reloading or taking a
+// temporary index still reads every record.
+TEST_F(AddTest, IndexesAddedAfterTheStoredDefinitionGrew) {
+    enum How { Permanent, Reloaded, Temporary };
+    for (How how : {Permanent, Reloaded, Temporary}) {
+        SCOPED_TRACE(how);
+        for (const char *f : {"cust.dat", "cust.idx", "cust_x.idx", "client.dat", "client.idx", "client_x.idx",
+                              "client_v.idx"})
+            std::remove(f);
+        ISEG u[1] = {{0, 4, 0}};
+        ISEG m[1] = {{8, 4, 0}};
+        ISEG x[1] = {{20, 10, 0}};
+        IIDX idx[3] = {IIDX{4, 0, 0, 0, 0, 1, u, "ByNumber", nullptr, nullptr, nullptr},
+                       IIDX{8, 0, 1, 0, 0, 1, m, "ByDay", nullptr, nullptr, nullptr},
+                       IIDX{10, 0, 0, 0, 0, 1, x, "ByCity", "*cust_x.idx", nullptr, nullptr}};
+        IFIL cust = {"cust", -1, 64, 0, 0x800, 3, 0, 0, idx, nullptr, nullptr, 0};
+        ASSERT_EQ(CREIFIL(&cust), 0);
+        for (int i = 0; i < 500; i++) {
+            std::string r = settest::cust_record(i);
+            const unsigned char number[4] = {0, 0, uint8_t(i >> 8), uint8_t(i)};  // most significant first
+            memcpy(r.data(), number, 4);
+            ASSERT_EQ(ADDREC(cust.tfilno, r.data()), 0) << i;
+        }
+        ASSERT_EQ(CLIFIL(&cust), 0);
+        ASSERT_EQ(PUTIFIL(&cust), 0);
+
+        const int d = OPNRFIL(-1, "cust.dat", 0);
+        ASSERT_GE(d, 0);
+        IFIL client = cust;
+        client.pfilnam = "client";
+        client.tfilno = int16_t(d);
+        client.dfilmod = 0;  // the new names are stored
+        idx[2].aidxnam = "*client_x.idx";
+        ASSERT_EQ(RENIFIL(&client), 0);
+        ISEG vs[1] = {{0, 4, 0}};
+        ISEG vm[1] = {{24, 8, 0}};
+        IIDX vidx[2] = {IIDX{4, 0, 0, 0, 0, 1, vs, "ByNumberV", "*client_v.idx", nullptr, nullptr},
+                        IIDX{12, 0, 1, 0, 0, 1, vm, "ByTail", nullptr, nullptr, nullptr}};
+        IFIL v = {nullptr, int16_t(d), 0, 0, 0, 2, 0, 0, vidx, nullptr, nullptr, -1};
+        if (how == Permanent) {
+            ASSERT_EQ(PRMIIDX(&v), 0);
+        } else if (how == Temporary) {
+            ASSERT_EQ(TMPIIDX(&v), 0);
+        } else {
+            v.dxtdsiz = 3;
+            ASSERT_EQ(PRMIIDX(&v), 0);
+            EXPECT_EQ(IDXENT(v.tfilno), 0u);
+            ASSERT_EQ(RBLIIDX(&v), 0);
+        }
+        EXPECT_EQ(IDXENT(v.tfilno), 500u);
+        EXPECT_EQ(IDXENT(v.tfilno + 1), 500u);
+        EXPECT_EQ(zvtest::check_set(d), "");
+        ASSERT_EQ(CLRFIL(d), 0);
+        // The set reopens cleanly under its new name.
+        const int e = OPNRFIL(-1, "client.dat", 0);
+        ASSERT_GE(e, 0) << zvGetUserErrorCode();
+        EXPECT_EQ(zvtest::check_set(e), "");
+        if (how != Temporary) {
+            EXPECT_EQ(IDXENT(zv::isam_map_index(e, 3)), 500u);
+        }
+        ASSERT_EQ(CLRFIL(e), 0);
+    }
+}
+
 // ---- Drop ------------------------------------------------------------------
 
 using rectest::Cust;
