@@ -616,8 +616,13 @@ ZV_API ZVDBRET zvdbSetLocalTag(ZVHANDLE handle, void *tag);
 ZV_API void *zvdbGetLocalTag(ZVHANDLE handle);
 
 /* Path prefix of a session: prepended to relative file names that the
- * record-level API opens and creates. Set keeps a copy (NULL clears it):
- * 0, 4003 no session, 4001 no memory. Get: the prefix, or NULL. */
+ * record-level API opens and creates (the session dictionary's among them;
+ * absolute names and names that begin with the prefix stay as they are).
+ * With databases and tables made under relative paths, a prefix naming a
+ * copy of their directory makes the session use the copy's files; paths
+ * stored absolute keep naming the original's. Set keeps a copy (NULL
+ * clears it): 0, 4003 no session, 4001 no memory. Get: the prefix, or
+ * NULL. */
 ZV_API ZVDBRET zvdbSetPathPrefix(ZVHANDLE handle, const char *prefix);
 ZV_API ZVDBRET zvdbClearPathPrefix(ZVHANDLE handle);
 ZV_API const char *zvdbGetPathPrefix(ZVHANDLE handle);
@@ -659,12 +664,17 @@ ZV_API ZVDBRET zvdbFreeSession(ZVHANDLE handle);
  * (the session is then exclusive); a dictionary failure stops the engine
  * again and is returned. The on-logon callback (kind 25) then runs with the
  * session; a nonzero result undoes the logon and is returned. 4003 no
- * session, 4011 logged on already. */
+ * session, 4011 logged on already. 14: the session dictionary was left
+ * unclosed by a process that changed it and ended without logging out
+ * (README.md, "Using the record level", tells what mends it). */
 ZV_API ZVDBRET zvdbLogon(ZVHANDLE handle, const char *server, const char *user,
                          const char *password);
 /* Creates a new session dictionary (the engine started for the call and
  * stopped again; the credentials are not kept); the session stays logged
- * off. 4002, 4003, 4011, the start-up's and the creation's codes. */
+ * off. 4002, 4003, 4011, the start-up's and the creation's codes: 17 the
+ * dictionary file cannot be created, as when the session path names no
+ * existing directory (the call makes none); 19 a session dictionary is
+ * there already. */
 ZV_API ZVDBRET zvdbCreateSession(ZVHANDLE handle, const char *server, const char *user,
                                  const char *password);
 /* Logs out (an attached session detaches): disconnects the databases,
@@ -876,8 +886,9 @@ ZV_API ZVDBRET zvdbFreeDatabase(ZVHANDLE database);
 /* Connects to the database of that name in the session dictionary: opens
  * its dictionary (exclusively when the handle says so, or when a shared open
  * fails, which then makes the handle exclusive). 4010, 4011 connected, 4003,
- * 4007 NULL name, 101 no such database, the dictionary's codes, the
- * connect callback's result (the handle stays connected). */
+ * 4007 NULL name, 101 no such database, the dictionary's codes (14: left
+ * unclosed, as zvdbLogon's), the connect callback's result (the handle
+ * stays connected). */
 ZV_API ZVDBRET zvdbConnect(ZVHANDLE database, const char *name);
 /* Runs the disconnect callback, closes the handle's tables and its
  * dictionary: 4003, 4010, 4012 not connected, the dictionary's close code
@@ -888,7 +899,12 @@ ZV_API ZVDBRET zvdbDisconnect(ZVHANDLE database);
 ZV_API ZVDBRET zvdbDisconnectAll(ZVHANDLE session);
 /* Creates the dictionary directory/name.qdd (name reduced to its file-name
  * part; a trailing separator of the path dropped) and registers the
- * database in the session dictionary. No file is made when the name is
+ * database in the session dictionary. The path is stored as given, and the
+ * tables made in the database store it as their directory (unless given
+ * one of their own, zvdbSetTablePath): a relative path is taken
+ * from the process's current directory (or the session's path prefix) at
+ * every open, an absolute one names the same files wherever the
+ * dictionaries are copied. No file is made when the name is
  * taken. 4007 NULL name, 4043 a name over 127 or a path over 254
  * characters, 4021 the name is taken, 4003, 4025 the session's dictionary
  * transaction mode is not 0, 1 or 3, the dictionary's and engine's codes. */
@@ -1612,7 +1628,13 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * member files by the partition rule on the key of the partition index:
  * see "Partitioned tables"); bits 1 and 2 give the files no mode. Bit
  * 0x8000 (a partitioned data file without partition index, which no member
- * could be chosen for) is refused with 4004 before any file is made. A path
+ * could be chosen for) is refused with 4004 before any file is made. Bit 4
+ * makes the data and index files write-through (the engine's file mode
+ * 0x0040, kept in the files, so every later open has it): each record add,
+ * rewrite and delete writes its pages and nodes to the files at once and
+ * syncs the data file and its index files (fsync) before it returns; a
+ * close then writes the files' clean marks without a further sync. Without
+ * it changes wait in the caches (see "Flushing a table" below). A path
  * ending in '!' names a superfile host, made when missing. A failure
  * leaves no file and the handle with its lists: 4013, 4007 NULL name, 4011
  * open, 4095 an index without segments, 4161 a row-id segment without
@@ -1625,11 +1647,35 @@ ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t create
 /* Opens a free table by path (split into name and extension as the
  * table's extension hint says) or a table of a database by name, and
  * builds its field, index and segment handles from the files. Open bits:
- * 1 exclusive, 2, 4, 8, 16, 32 read only, 64 through the stored
- * definition, 0x20|0x100 raw (no callbacks; a file without schema gives one
- * ZV_ARRAY field "rawfld"). A failure leaves the handle closed: 4013, 4007,
- * 4011 an open table (which is closed), 4004, 4023, 4014, 4001, a
- * callback's code, the engine's code (12 not found). */
+ * 1 exclusive, 2, 4 files left unclosed, 8, 16, 32 read only, 64 through
+ * the stored definition, 0x20|0x100 raw (no callbacks; a file without
+ * schema gives one ZV_ARRAY field "rawfld"). A failure leaves the handle
+ * closed: 4013, 4007, 4011 an open table (which is closed), 4004, 4023,
+ * 4014, 4001, a callback's code, the engine's code (12 not found, or held
+ * by another open as below; 14 left unclosed).
+ *
+ * Between processes (and between sessions of one process):
+ *  - 0, shared: others open the table shared or read only and read it. A
+ *    shared open changes the table only alone: an add, rewrite or delete
+ *    fails with 12 (nothing written) while another open holds the table,
+ *    and once it has changed the table, other opens fail with 12 until it
+ *    is closed.
+ *  - 1, exclusive: every other open fails with 12, read only included.
+ *  - 32, read only: reads only (changes fail with 54); others open it as
+ *    beside a shared open that has not changed it. With 32, bit 1 makes no
+ *    exclusive open.
+ *  - 4: a table whose last opener ended without closing it (a killed
+ *    process) opens with 14 until it is rebuilt. Bit 4 opens it anyway,
+ *    shared unless bit 1 is given, to read it or to rebuild it:
+ *    zvdbOpenTable gives 14, zvdbOpenTable with bit 4 gives 0, then
+ *    zvdbRebuildTable(table, 0) mends the files and reopens them without
+ *    bit 4 (12 while another open holds the table). Until then the files
+ *    hold what the killed process had written when it ended: the records
+ *    it still cached are gone, and a walk of an index it changed may fail
+ *    with 519 (a node beyond the index file's recorded end) or 69 (a node
+ *    of another index); with 32 as well (open bits 36) the recorded end is
+ *    not checked, and such a walk may fail with 36 (a node past the file's
+ *    end) or 69 instead. */
 ZV_API ZVDBRET zvdbOpenTable(ZVHANDLE table, const char *name, uint32_t openmode);
 /* Opens the table of the database entry of that UID: 0 also when it is
  * open already; 4010 no database, 4023, codes as zvdbOpenTable. */
@@ -1651,6 +1697,16 @@ ZV_API ZVDBRET zvdbAttachTable(ZVHANDLE table, int datno);
  * are released leaves the handle closed and returns the first failure
  * (a lock release other than 26, the engine's close). */
 ZV_API ZVDBRET zvdbCloseTable(ZVHANDLE table);
+/* Flushing a table. The record level has no flush call of its own; the
+ * engine's ZVFLUSH (zarvo.h) takes the open table's file numbers:
+ * ZVFLUSH(zvdbGetDatno(table)) writes the data file's changed pages and
+ * syncs it (fsync), ZVFLUSH(zvdbGetIdxnoByNumber(table, 0)) the same for
+ * the index file of the table's indexes (ZVFLUSH(zvdbGetIdxno(index)) for
+ * an index with a file of its own). ZVFLUSH(-1) writes every open file
+ * without syncing any; so does a close. A table in a superfile host is
+ * flushed only by ZVFLUSH(-1) (a member answers 23). A table created with
+ * bit 4 needs no flush: each change is synced as it is made. */
+
 /* Closes every open table of a database: past the tables that ended
  * closed, the first failure is returned; it stops at one that stays open.
  * 0 without database. */
@@ -2741,7 +2797,15 @@ ZV_API const char *zvdbGetDefaultIndexName(ZVHANDLE record);
  * record's own image grows as needed (4063 for a caller's buffer too
  * small); a shorter record leaves the rest of the image filled with the
  * table's delimiter byte. Common codes: 4024, 4003, 4012, the engine's
- * codes of the reads, the callbacks' results. */
+ * codes of the reads (519 and 69 on a table opened with bit 4 over the
+ * indexes of a killed process: see zvdbOpenTable), the callbacks' results.
+ *
+ * A walk follows the record's own position. A rewrite through the walking
+ * record that changes its default-index key moves the walk there: the next
+ * move goes on from the new key, so that the records between the old and
+ * the new key are passed over (a key moved forward) or read again (moved
+ * back). A rewrite through another record handle leaves the walk where it
+ * was: it may then meet the rewritten record again at its new key. */
 
 /* Moves: 1 first, 2 last, 3 next, 4 previous, 5 a jump by an offset. */
 typedef int32_t ZVDB_MOVE_MODE;
@@ -2831,7 +2895,9 @@ ZV_API int64_t zvdbNumberOfKeyEntries(ZVHANDLE table, int32_t n);
  * its value from the engine and is not null. On failure new, edited and
  * the position stay; a key refused gives the engine's code (2 a duplicate
  * key) with zvdbGetErrorIndex naming the index (0..n-1, 10000, 10001; -1
- * otherwise). 4169 with a field mask, 4014 the identity field missing. */
+ * otherwise). 4169 with a field mask, 4014 the identity field missing. A
+ * rewrite that changes the key of the record's default index moves its
+ * walk to the new key ("Navigation and search" above). */
 ZV_API ZVDBRET zvdbWriteRecord(ZVHANDLE record);
 /* Deletes the record read (a new record: 0, nothing deleted); the image
  * keeps it. 4169 with a field mask. */
@@ -2952,7 +3018,35 @@ ZV_API ZVDBRET zvdbSetFieldAsBinary(ZVHANDLE record, int32_t n, const void *data
 
 /* ---- Filters ---- */
 
-/* Replaces the record's filter. Type 1: text is an expression, copied (an
+/* The expression language of filters, conditions (zvdbCndxCompile) and
+ * conditional indexes:
+ *  - operators, loosest first: OR (||); AND (&&); |; ^; &; == (=), !=
+ *    (<>, ^=); < > <= >=; + -; * / % (all left-associative); unary !
+ *    (NOT), ~, +, -; casts (int), (unsigned), (double) and CAST(x AS type)
+ *    or CAST(x, type) with type one of BIGINT BINARY BIT CHAR CHARACTER
+ *    DATE DECIMAL FLOAT INTEGER LVARBINARY LVARCHAR MONEY NUMBER NUMERIC
+ *    REAL SMALLINT TIME TIMESTAMP TINYINT VARBINARY VARCHAR; "name IS
+ *    NULL", "name IS NOT NULL"; parentheses.
+ *  - literals: integers (decimal, 0x hex; from 10 digits a number), numbers
+ *    with a decimal point or exponent, texts in double quotes with C
+ *    escapes, a character in single quotes ('A' is 65), dates,
+ *    times and date-times in single quotes ('2024-03-01', '12:30:00') or as
+ *    {d '...'}, {t '...'}, {ts '...'}.
+ *  - names: the table's field names (letters, digits, '_' and '.', or any
+ *    text in [ ]); any letter case for keywords and functions.
+ *  - functions: ABS ACOS ADD_DAYS ADD_MONTHS ASCII ASIN ATAN ATOF ATOI
+ *    ATOL CEIL CEILING CHR CONCAT COS CURDATE CURTIME DAYNAME DAYOFMONTH
+ *    DAYOFWEEK DAYOFYEAR EXP FABS FIELD FLOOR FMOD HOUR INSERT LABS
+ *    LAST_DAY LEFT LENGTH LOCATE LOG10 LOWER LPAD LTRIM MATCH MATCHI MEMCMP
+ *    MINUTE MOD MONTH MONTHNAME NOW PI POWER QUARTER RAND REPEAT RIGHT
+ *    ROWID RPAD RTRIM SECOND SIGN SIN SPACE SQRT STRCMP STRICMP STRLEN
+ *    STRNCMP STRNICMP SUBSTRING SYSDATE SYSTIME SYSTIMESTAMP TAN
+ *    TIMET2ZVDATE TIMET2ZVTIME TIMET2ZVTIMES UPPER WEEK YEAR, and those
+ *    added with zvdbAddUserDefFunc.
+ * A text that does not parse, or names no field of the table, gives 597.
+ * Example: id > 2 AND STRNCMP(name, "tea", 3) == 0.
+ *
+ * Replaces the record's filter. Type 1: text is an expression, copied (an
  * empty text sets none); type 2: text is a parse tree (zvdbpt.h) handed to
  * the engine, which frees it when the filter is cleared or replaced; type 0
  * or a NULL text: no filter. The old filter is cleared in the engine first;
