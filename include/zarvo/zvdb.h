@@ -1703,9 +1703,10 @@ ZV_API ZVDBRET zvdbCloseTable(ZVHANDLE table);
  * syncs it (fsync), ZVFLUSH(zvdbGetIdxnoByNumber(table, 0)) the same for
  * the index file of the table's indexes (ZVFLUSH(zvdbGetIdxno(index)) for
  * an index with a file of its own). ZVFLUSH(-1) writes every open file
- * without syncing any; so does a close. A table in a superfile host is
- * flushed only by ZVFLUSH(-1) (a member answers 23). A table created with
- * bit 4 needs no flush: each change is synced as it is made. */
+ * without syncing any, and a close writes the table's files without
+ * syncing them. A table in a superfile host is flushed only by
+ * ZVFLUSH(-1) (a member answers 23). A table created with bit 4 needs no
+ * flush: each change is synced as it is made. */
 
 /* Closes every open table of a database: past the tables that ended
  * closed, the first failure is returned; it stops at one that stays open.
