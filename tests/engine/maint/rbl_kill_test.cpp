@@ -1,18 +1,20 @@
-// A process killed while it changes a variable-length set, at each write
-// of a run of changes in turn, and the repair that follows (RBLIFIL, with
-// the purge of rejected records where a killed move may leave a record
-// twice): the set comes back sound, every record of the last clean close
-// is there exactly once, in that version or the one the killed process
-// wrote, and a record the process added is there whole or not at all.
+// A process killed while it changes a variable-length set, at one write of
+// a run of changes after another, and the repair that follows (RBLIFIL,
+// with the purge of rejected records where a killed move may leave a
+// record twice): the set comes back sound, every record of the last clean
+// close is there exactly once, in that version or the one the killed
+// process wrote, and a record the process added is there as written, but
+// for the bytes of pages that had not reached the file (read as zeros),
+// or not at all.
 // Beside the sweeps, a file left extended by a stretch that no write
 // reached, followed by a sound area, shows where the scan goes on.
-#include <cstddef>
-#include <cstring>
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
-#include <random>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -226,6 +228,42 @@ TEST_F(RblKillTest, AnUnwrittenStretchIsFreedUpToTheNextSoundArea) {
         EXPECT_EQ(ADDVREC(s.ifil.tfilno, img.data(), int32_t(img.size())), 0);
         CLIFIL(&s.ifil);
         EXPECT_TRUE(zvtest::verify_set(s.dat()));
+    }
+}
+
+// The file a kill between the two writes of a move leaves: the record's
+// old area and its new copy, further on, both live. The plain repair keeps
+// the copy the unique indexes meet first indexed and the other in the data
+// file (652); each form of the purge deletes the other copy (650).
+TEST_F(RblKillTest, ThePurgeKeepsOneOfTwoCopiesOfAMovedRecord) {
+    const struct {
+        const char *what;
+        int16_t options;
+    } cases[] = {{"option 0x004", kPurge}, {"-101", -101}, {"-200", -200}};
+    int run = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        RblSet s(("twice" + std::to_string(run++)).c_str(), Kind::Variable);
+        zvtest::SetState st = built(s, 30);
+        auto it = st.records.begin();
+        std::advance(it, 5);
+        const std::string old = it->second, copy = grown(old);
+        std::string area(10, '\0');
+        area[0] = area[1] = char(0xFA);
+        const uint32_t arealen = uint32_t(10 + copy.size()), reclen = uint32_t(copy.size());
+        for (int i = 0; i < 4; i++) area[size_t(2 + i)] = char(arealen >> (8 * i));
+        for (int i = 0; i < 4; i++) area[size_t(6 + i)] = char(reclen >> (8 * i));
+        zvtest::write_bytes(s.dat(), uint64_t(zvtest::get_le32(s.dat(), 8)) + 1, area + copy);
+        ASSERT_EQ(s.rebuild(), 652) << status_log();
+        std::string verdict;
+        zvtest::SetState now;
+        contents(s, &verdict, &now);
+        EXPECT_NE(verdict, "") << "the second copy is in no unique index";
+        CLIFIL(&s.ifil);
+        EXPECT_EQ(s.rebuild(c.options), 650) << status_log();
+        std::map<uint32_t, std::set<std::string>> kept;
+        for (const auto &kv : st.records) kept[number_of(kv.second)] = {kv.second};
+        check_repaired(s, kept, {});
     }
 }
 
