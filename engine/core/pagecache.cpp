@@ -343,6 +343,20 @@ int32_t pagecache_direct_read(FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int
     return int32_t(covered - start);
 }
 
+int pagecache_write_back(FCB *fcb, uint64_t at, uint64_t len) {
+    INSTGV *g = zvWNGV;
+    if (!g || !fcb || !g->datpagelist || len == 0) return 0;
+    FCB *f = page_owner(fcb);
+    const uint64_t ps = uint64_t(g->pc.pagesize);
+    int first = 0;
+    for (uint64_t page = at / ps * ps; page < at + len; page += ps) {
+        PAGEBUF *b = find(f->filno, uint32_t(page >> 32), uint32_t(page));
+        if (!b || !b->dirty) continue;
+        if (int rc = zvwrtbuf(b, 3); rc && !first) first = rc;
+    }
+    return first;
+}
+
 int pagecache_lru_count() {
     int n = 0;
     PAGELINK *head = &zvWNGV->datlru;

@@ -94,6 +94,12 @@ void pagecache_direct_written(FCB *fcb, uint32_t hi, uint32_t lo, const void *bu
 int32_t pagecache_direct_read(FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len,
                               int32_t got);
 
+// Writes the dirty cached pages of `fcb`'s file that overlap [at, at + len)
+// to the file now, in file order, so that what they hold reaches the file
+// before any change made after this call. Pages not cached or clean cost
+// nothing. 0, or the first write's error (the page stays dirty).
+int pagecache_write_back(FCB *fcb, uint64_t at, uint64_t len);
+
 // Asks the processor to fetch [at, at + len) of `fcb`'s file into its cache
 // when the page holding `at` is cached, so that a read of those bytes that
 // follows soon finds them there. The page cache itself is left as it is:

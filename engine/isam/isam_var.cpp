@@ -8,7 +8,8 @@
 // the two are large enough, and otherwise moves to new space. Keys change
 // first when the position stays (the area is then grown or joined and the
 // record written); a moved record is written to its new area, and its old
-// area is returned only after keys and record are in place.
+// area is returned only after keys and record are in place and the new
+// copy has reached the file.
 //
 // Rules kept here (beside those of isam_write.cpp):
 //  1. A failed rewrite leaves area length, last byte used, the free
@@ -22,6 +23,7 @@
 #include "engine/core/centralio.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
+#include "engine/core/pagecache.h"
 #include "engine/files/fcbops.h"
 #include "engine/files/fixrec.h"
 #include "engine/files/growth.h"
@@ -284,6 +286,12 @@ ZV_API int RWTVREC(int datno, void *record, int32_t len) {
         zvSETHGHi(int32_t(hi));
         if (int rc = WRTVREC(datno, lo, record, len)) return fail(u, rc, datno);
         if (int rc = u.write_failed()) return fail(u, rc, datno);
+        // The new copy (its header, the record and the header of a free
+        // tail cut off behind it) goes to the file before the old area is
+        // marked free in the cache: cached pages reach the file in any
+        // order, and a process killed between the two writes must leave
+        // the record twice (the rebuild's purge keeps one), never lost.
+        if (int rc = pagecache_write_back(d, newpos, 2 * uint64_t(hs) + uint64_t(len))) return fail(u, rc, datno);
         zvSETHGHi(int32_t(hi_of(pos)));
         int rc = RETVREC(datno, lo_of(pos));
         if (!rc) rc = u.write_failed();

@@ -10,8 +10,11 @@
 //  - a variable-length file area by area: active records are counted,
 //    free areas next to each other are joined, nodes of the old free-space
 //    index become free areas, resources are recorded, and an unreadable
-//    stretch becomes one free area (scan option 2) or stops the scan
-//    (1107); the free-space index is then built again from the free areas.
+//    stretch becomes one free area up to the next sound area header or the
+//    end (always when its first header position was never written, as a
+//    killed process leaves pages it had not written yet; else with scan
+//    option 2) or stops the scan (1107); the free-space index is then
+//    built again from the free areas.
 // The resources found are linked into one ring again, the larger of two of
 // the same type and number winning; the counts of data-access resources
 // and the identity map are taken from what the ring holds. A run of 0xFF
@@ -266,6 +269,20 @@ int make_free(Scan &s, FreeRun &run, uint64_t pos, uint64_t len) {
     return 0;
 }
 
+// Whether the area header at pos is bytes no write of a header left: all
+// zeros or all 0xFF. 1 or 0, or the negated read error.
+int never_written(FCB *f, uint64_t pos, uint32_t unit) {
+    unsigned char raw[32];
+    const int32_t n = int32_t(unit < sizeof raw ? unit : sizeof raw);
+    if (int rc = read_at(f, pos, raw, n, nullptr)) return -rc;
+    bool zero = true, fill = true;
+    for (int32_t i = 0; i < n; i++) {
+        zero = zero && raw[i] == 0;
+        fill = fill && raw[i] == 0xFF;
+    }
+    return zero || fill ? 1 : 0;
+}
+
 int walk_variable(Scan &s) {
     FCB *f = s.f;
     FILEHDR &b = f->hdr.base;
@@ -300,7 +317,16 @@ int walk_variable(Scan &s) {
                 if (m == 1) break;
                 if (m < 0) return -m;
             }
-            if (!(s.options & kScanRepair)) {
+            // A header position that holds no byte the engine ever wrote
+            // there (zeros: a stretch of the file that no write reached
+            // while a later one did; 0xFF: growth fill) is space a killed
+            // process left unwritten, with no record in it: it becomes free
+            // space like the stretch the repair option frees. Any other
+            // unreadable bytes are damage, and stop the scan unless the
+            // repair option is given.
+            int unwritten = never_written(f, pos, unit);
+            if (unwritten < 0) return -unwritten;
+            if (!unwritten && !(s.options & kScanRepair)) {
                 char line[128];
                 snprintf(line, sizeof line, "scndat() found unreadable data at offset %x%08xx of data file...",
                          unsigned(pos >> 32), unsigned(uint32_t(pos)));
