@@ -36,7 +36,9 @@
 //
 // The suite runs kRuns runs (the kinds in turn); ZV_KILL_RUNS asks for more
 // and ZV_KILL_SEED for another seed. Every finding names its seed and run:
-// ZV_KILL_SEED=<seed> ZV_KILL_RUN=<run> replays that run alone.
+// ZV_KILL_SEED=<seed> ZV_KILL_RUN=<run> replays that run alone;
+// ZV_KILL_VERBOSE=1 prints each run's recovery, ZV_KILL_KEEP=<dir> keeps a
+// copy of the last run's directory.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,6 +100,7 @@ struct Plan {
     Kind kind = Kind::Fixed;
     bool variable = false;  // variable-length records (ISAM kinds)
     bool force = false;     // force-to-disk mode
+    bool flush_each = false;  // ZVFLUSH on each file of the set, else ZVFLUSH(-1)
     unsigned seed = 0;      // of the work
     bool kill = false;
     IoKind killkind = IoKind::Write;
@@ -228,7 +231,7 @@ public:
 
 class IsamWriter : public Writer {
 public:
-    IsamWriter(int datno, bool variable) : d_(datno), variable_(variable) {}
+    IsamWriter(int datno, bool variable, bool each) : d_(datno), variable_(variable), each_(each) {}
     int put(uint32_t key, uint32_t version, uint32_t tail, bool exists) override {
         std::string img = image(key, version, variable_ ? tail : 0);
         if (!exists) return variable_ ? ADDVREC(d_, img.data(), int32_t(img.size())) : ADDREC(d_, img.data());
@@ -239,7 +242,14 @@ public:
         if (int rc = current(key)) return rc;
         return variable_ ? DELVREC(d_) : DELREC(d_);
     }
-    int flush() override { return ZVFLUSH(-1); }
+    // Every file of the instance, or the data file and its two index files
+    // one by one.
+    int flush() override {
+        if (!each_) return ZVFLUSH(-1);
+        for (int f : {d_, d_ + 1, d_ + 3})
+            if (int rc = ZVFLUSH(f)) return rc;
+        return 0;
+    }
 
 private:
     int current(uint32_t key) {
@@ -249,7 +259,7 @@ private:
         return variable_ ? EQLVREC(d_ + 1, t.data(), buf, &len) : EQLREC(d_ + 1, t.data(), buf);
     }
     int d_;
-    bool variable_;
+    bool variable_, each_;
 };
 
 // The table "kt" of the database "Sales" (directory "db"): fields key,
@@ -380,7 +390,7 @@ void child_isam(const Plan &p, AckLog &log) {
     if (in_host(p.kind) && CREDAT(1, "h", 0, 0, 0x200) != 0) return log.line("error host");
     KSet s(set_name(p), p.variable, p.force);
     if (int rc = CREIFIL(&s.ifil)) return log.line("error create %d", rc);
-    IsamWriter w(s.ifil.tfilno, p.variable);
+    IsamWriter w(s.ifil.tfilno, p.variable, p.flush_each);
     if (!is_maintenance(p.kind)) {
         arm(p);
         if (work(w, log, p.seed, kWriterOps)) finish(log);
@@ -572,6 +582,8 @@ Allowed allowed_states(const Acks &a, bool force) {
 
 struct Findings {
     std::vector<std::string> list;
+    std::string trail;   // the recovery's steps and what it found
+    void step(const std::string &s) { trail += (trail.empty() ? "" : ", ") + s; }
     long tolerated = 0;  // records dropped under kRewriteAfterFlushMayBeDropped
     void add(const std::string &f) { list.push_back(f); }
 };
@@ -638,25 +650,33 @@ protected:
     // Starts the ISAM layer of the parent again (closing whatever is open).
     static int restart() {
         CLISAM();
-        return INTISAMX(10, 40, 8, 10, kProfile);
+        return INTISAMX(10, 40, 4, 10, kProfile);  // the children's sector count: a host keeps its node size
     }
 
     // Recovers a set as documented and checks it.
     void recover_set(const Plan &p, const Allowed &allowed, Findings &f) {
         if (int rc = restart()) return f.add("the engine does not start: " + std::to_string(rc));
+        bool rebuilt_host = false;
         if (in_host(p.kind)) {
             int rc = OPNFIL(1, "h", 0);
+            f.step("host open " + std::to_string(rc));
             if (rc == 14) {
+                f.step("ZVSBLDX");
                 restart();
                 if ((rc = ZVSBLDX("h", nullptr)) != 0) return f.add("ZVSBLDX answered " + std::to_string(rc));
+                rebuilt_host = true;
                 rc = OPNFIL(1, "h", 0);
             }
             if (rc != 0) return f.add("the host opens with " + std::to_string(rc));
             restart();
         }
         KSet s(set_name(p), p.variable, p.force);
-        int rc = OPNIFIL(&s.ifil);
+        // The superfile rebuild leaves the index members empty for the
+        // rebuild of their set.
+        int rc = rebuilt_host ? 14 : OPNIFIL(&s.ifil);
+        if (!rebuilt_host) f.step("open " + std::to_string(rc));
         if (rc == 14) {
+            f.step("RBLIFIL");
             restart();
             s.ifil.tfilno = -1;
             if ((rc = RBLIFIL(&s.ifil)) != 0) {
@@ -666,7 +686,7 @@ protected:
             s.ifil.tfilno = -1;
             rc = OPNIFIL(&s.ifil);
         }
-        if (rc != 0) return f.add("the set opens with " + std::to_string(rc) + " after its recovery");
+        if (rc != 0) return f.add("the set opens with " + std::to_string(rc) + " (" + f.trail + ")");
         const int d = s.ifil.tfilno;
         if (!in_host(p.kind)) {
             const std::string verdict = zvtest::check_set(d);
@@ -681,7 +701,9 @@ protected:
         if (!p.variable && DATENT(d) != by[0].size())
             f.add("the data file counts " + std::to_string(DATENT(d)) + " records, its index " +
                   std::to_string(by[0].size()));
-        check_contents(decode_all(by[0], f), allowed, p.force, is_maintenance(p.kind), f);
+        const std::map<uint32_t, uint32_t> found = decode_all(by[0], f);
+        f.step(std::to_string(found.size()) + " records");
+        check_contents(found, allowed, p.force, is_maintenance(p.kind), f);
         if (int c = CLIFIL(&s.ifil)) f.add("the set closes with " + std::to_string(c));
         restart();
         if (!zvtest::verify_set(s.dat())) f.add("zvVerifyFile or zvVERIFYidx found faults");
@@ -694,7 +716,9 @@ protected:
         if (int rc = table_logon(s, 10)) return f.add("the database does not connect: " + std::to_string(rc));
         s.table = zvdbAllocTable(s.db);
         int rc = zvdbOpenTable(s.table, "kt", 0);
+        f.step("open " + std::to_string(rc));
         if (rc == 14) {
+            f.step("zvdbRebuildTable");
             if ((rc = zvdbOpenTable(s.table, "kt", 4)) != 0)
                 return f.add("the table opens with 14, and with open bit 4 with " + std::to_string(rc));
             if ((rc = zvdbRebuildTable(s.table, 0)) != 0) return f.add("zvdbRebuildTable answered " + std::to_string(rc));
@@ -732,6 +756,7 @@ protected:
             if (c != 101) f.add(std::string("the walk of ") + (orders[o] ? orders[o] : "the data file") + " ended with " + std::to_string(c));
         }
         if (walks[1] != walks[0] || walks[2] != walks[0]) f.add("the indexes and the data file hold other records");
+        f.step(std::to_string(found.size()) + " records");
         check_contents(found, allowed, false, is_maintenance(p.kind), f);
         // The table's files, closed, verified through the engine.
         char datname[512] = {};
@@ -751,10 +776,12 @@ protected:
                                                    p.kind == Kind::Host || p.kind == Kind::HostRebuild) && (rng() & 1));
         p.force = p.kind == Kind::Force;
         if (p.force) p.variable = rng() & 1;
+        p.flush_each = !in_host(p.kind) && !is_table(p.kind) && (rng() & 1);
         p.seed = rng();
         p.log = fs::absolute("acks.log").string();
         what = "seed " + std::to_string(seed) + " run " + std::to_string(run) + ": " + kKindNames[int(p.kind)] +
-               (is_table(p.kind) ? "" : p.variable ? ", variable-length" : ", fixed-length");
+               (is_table(p.kind) ? "" : p.variable ? ", variable-length" : ", fixed-length") +
+               (is_maintenance(p.kind) ? "" : p.flush_each ? ", ZVFLUSH of each file" : ", ZVFLUSH(-1)");
         // The count.
         fresh(p);
         const int counting = run_child(p);
@@ -794,9 +821,19 @@ protected:
         else
             recover_set(p, allowed, here);
         fs::current_path("..");
+        if (const char *keep = getenv("ZV_KILL_KEEP"); keep && *keep) {
+            // The directory as the recovery left it, for a closer look.
+            std::error_code ec;
+            fs::remove_all(keep, ec);
+            fs::copy("run", keep, fs::copy_options::recursive, ec);
+        }
         for (const std::string &x : here.list) f.add(what + ": " + x);
         f.tolerated += here.tolerated;
+        if (here.tolerated) here.step(std::to_string(here.tolerated) + " rewritten records dropped");
+        if (verbose_) fprintf(stderr, "%s: %s%s\n", what.c_str(), here.trail.c_str(), here.list.empty() ? "" : " FAILED");
     }
+
+    bool verbose_ = env_long("ZV_KILL_VERBOSE", 0) != 0;
 
     // An empty run directory (the child works in it) and an empty log.
     static void fresh(const Plan &p) {
