@@ -704,6 +704,9 @@ protected:
         const std::map<uint32_t, uint32_t> found = decode_all(by[0], f);
         f.step(std::to_string(found.size()) + " records");
         check_contents(found, allowed, p.force, is_maintenance(p.kind), f);
+        // The set takes a record again.
+        IsamWriter w(d, p.variable, false);
+        if (int c = w.put(kKeys + 1, 1, 8, false)) f.add("a record added after the recovery answers " + std::to_string(c));
         if (int c = CLIFIL(&s.ifil)) f.add("the set closes with " + std::to_string(c));
         restart();
         if (!zvtest::verify_set(s.dat())) f.add("zvVerifyFile or zvVERIFYidx found faults");
@@ -758,6 +761,8 @@ protected:
         if (walks[1] != walks[0] || walks[2] != walks[0]) f.add("the indexes and the data file hold other records");
         f.step(std::to_string(found.size()) + " records");
         check_contents(found, allowed, false, is_maintenance(p.kind), f);
+        TableWriter w(s);
+        if (int c = w.put(kKeys + 1, 1, 0, false)) f.add("a record added after the recovery answers " + std::to_string(c));
         // The table's files, closed, verified through the engine.
         char datname[512] = {};
         GETNAM(d, datname, int32_t(sizeof datname));
