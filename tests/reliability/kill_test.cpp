@@ -424,8 +424,8 @@ int make_table(TableSession &s) {
     return zvdbCreateTable(t, "kt", 0);
 }
 
-// Logs the session on (caches of `buffers`), connects "Sales" and opens
-// "kt" with `openmode`: 0 or the first failing code.
+// Logs the session on (caches of `buffers`) and connects the database
+// "Sales": 0 or the first failing code.
 int table_logon(TableSession &s, int32_t buffers) {
     if (!s.session) s.session = zvdbAllocSession(0);
     if (!s.session) return -1;
