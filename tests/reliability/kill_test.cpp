@@ -607,8 +607,7 @@ void check_contents(const std::map<uint32_t, uint32_t> &found, const Allowed &al
         if (k < 1 || k > kKeys) f.add("a record of key " + std::to_string(k) + " that was never written");
 }
 
-// Walks ISAM file f (an index, or the data file itself) from the first
-// record: the bytes of each record.
+// Walks index f from its first key: the bytes of each record.
 std::vector<std::string> walk_isam(int f, bool variable, Findings &out, const char *what) {
     std::vector<std::string> recs;
     std::string buf(4096, '\0');
@@ -819,6 +818,7 @@ protected:
             f.add(what + ": the child ended with wait status " + std::to_string(killed) + " before its kill");
         for (const std::string &e : acks.errors) f.add(what + ": the writer met " + e);
         const Allowed allowed = allowed_states(acks, p.force);
+        SCOPED_TRACE(what);  // for the verifiers' own reports
         fs::current_path("run");
         Findings here;
         if (is_table(p.kind))
