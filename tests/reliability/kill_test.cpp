@@ -17,9 +17,13 @@
 // covered. A first child with the same seed runs the work to its end and
 // counts the calls, so that the kill falls inside it.
 //
+// A writer flushes with ZVFLUSH(-1) or with ZVFLUSH of each file of its set
+// (the seed chooses; a superfile member takes only the former).
+//
 // The parent then recovers as documented: it opens the set or table, and on
-// 14 repairs it (ZVSBLDX for the host, RBLIFIL for a set, zvdbRebuildTable
-// for a table opened with open bit 4), and checks:
+// 14 repairs it (RBLIFIL for a set; ZVSBLDX for a host, then RBLIFIL for its
+// set, whose index members the superfile rebuild leaves empty;
+// zvdbRebuildTable for a table opened with open bit 4), and checks:
 //  1. it opens, zvVerifyFile and zvVERIFYidx find it sound, the set checker
 //     finds every index agreeing with the data file, and every index walks
 //     the same records;
@@ -547,7 +551,8 @@ struct Allowed {
     std::set<uint32_t> rewritten_after;  // present at the guarantee point, rewritten after it
     std::string describe(uint32_t key) const {
         std::string s;
-        for (int64_t v : states.at(key)) s += (s.empty() ? "" : ", ") + (v < 0 ? std::string("absent") : std::to_string(v));
+        for (int64_t v : states.at(key))
+            s += (s.empty() ? "" : ", ") + (v < 0 ? std::string("absent") : std::to_string(v));
         return "{" + s + "}";
     }
 };
@@ -630,8 +635,8 @@ std::map<uint32_t, uint32_t> decode_all(const std::vector<std::string> &recs, Fi
         if (!decode(b, &k, &v)) {
             KRec r{};
             memcpy(&r, b.data(), std::min(b.size(), sizeof r));
-            f.add("a record delivered torn (" + std::to_string(b.size()) + " bytes, key field " + std::to_string(r.key) +
-                  ", version field " + std::to_string(r.version) + ")");
+            f.add("a record delivered torn (" + std::to_string(b.size()) + " bytes, key field " +
+                  std::to_string(r.key) + ", version field " + std::to_string(r.version) + ")");
             continue;
         }
         if (!found.emplace(k, v).second) f.add("key " + std::to_string(k) + " found twice");
@@ -705,7 +710,8 @@ protected:
         check_contents(found, allowed, p.force, is_maintenance(p.kind), f);
         // The set takes a record again.
         IsamWriter w(d, p.variable, false);
-        if (int c = w.put(kKeys + 1, 1, 8, false)) f.add("a record added after the recovery answers " + std::to_string(c));
+        if (int c = w.put(kKeys + 1, 1, 8, false))
+            f.add("a record added after the recovery answers " + std::to_string(c));
         if (int c = CLIFIL(&s.ifil)) f.add("the set closes with " + std::to_string(c));
         restart();
         if (!zvtest::verify_set(s.dat())) f.add("zvVerifyFile or zvVERIFYidx found faults");
@@ -723,7 +729,8 @@ protected:
             f.step("zvdbRebuildTable");
             if ((rc = zvdbOpenTable(s.table, "kt", 4)) != 0)
                 return f.add("the table opens with 14, and with open bit 4 with " + std::to_string(rc));
-            if ((rc = zvdbRebuildTable(s.table, 0)) != 0) return f.add("zvdbRebuildTable answered " + std::to_string(rc));
+            if ((rc = zvdbRebuildTable(s.table, 0)) != 0)
+                return f.add("zvdbRebuildTable answered " + std::to_string(rc));
             if (!zvdbIsActiveTable(s.table)) return f.add("the table is not open after its rebuild");
         } else if (rc != 0) {
             return f.add("the table opens with " + std::to_string(rc));
@@ -746,22 +753,27 @@ protected:
                 zvdbGetFieldAsSigned(r, s.field("version"), &version);
                 zvdbGetFieldAsString(r, s.field("city"), city, int32_t(sizeof city));
                 zvdbGetFieldAsSigned(r, s.field("sum"), &sum);
-                walks[o].insert(std::to_string(key) + "/" + std::to_string(version) + "/" + city + "/" + std::to_string(sum));
+                walks[o].insert(std::to_string(key) + "/" + std::to_string(version) + "/" + city + "/" +
+                                std::to_string(sum));
                 if (o) continue;
-                if (uint32_t(sum) != table_sum(key, version, city) || city != table_city(uint32_t(key), uint32_t(version))) {
+                if (uint32_t(sum) != table_sum(key, version, city) ||
+                    city != table_city(uint32_t(key), uint32_t(version))) {
                     f.add("a record delivered torn (key field " + std::to_string(key) + ", version field " +
                           std::to_string(version) + ")");
                 } else if (!found.emplace(uint32_t(key), uint32_t(version)).second) {
                     f.add("key " + std::to_string(key) + " found twice");
                 }
             }
-            if (c != 101) f.add(std::string("the walk of ") + (orders[o] ? orders[o] : "the data file") + " ended with " + std::to_string(c));
+            if (c != 101)
+                f.add(std::string("the walk of ") + (orders[o] ? orders[o] : "the data file") + " ended with " +
+                      std::to_string(c));
         }
         if (walks[1] != walks[0] || walks[2] != walks[0]) f.add("the indexes and the data file hold other records");
         f.step(std::to_string(found.size()) + " records");
         check_contents(found, allowed, false, is_maintenance(p.kind), f);
         TableWriter w(s);
-        if (int c = w.put(kKeys + 1, 1, 0, false)) f.add("a record added after the recovery answers " + std::to_string(c));
+        if (int c = w.put(kKeys + 1, 1, 0, false))
+            f.add("a record added after the recovery answers " + std::to_string(c));
         // The table's files, closed, verified through the engine.
         char datname[512] = {};
         GETNAM(d, datname, int32_t(sizeof datname));
@@ -798,7 +810,8 @@ protected:
             return;
         }
         if (is_maintenance(p.kind) && counted.maintenance_rc != 0)
-            f.add(what + ": the maintenance call answers " + std::to_string(counted.maintenance_rc) + " without a kill");
+            f.add(what + ": the maintenance call answers " + std::to_string(counted.maintenance_rc) +
+                  " without a kill");
         // The kill: a write most often, else a sync, rename or unlink the
         // work makes.
         int k = 0;
@@ -835,7 +848,8 @@ protected:
         for (const std::string &x : here.list) f.add(what + ": " + x);
         f.tolerated += here.tolerated;
         if (here.tolerated) here.step(std::to_string(here.tolerated) + " rewritten records dropped");
-        if (verbose_) fprintf(stderr, "%s: %s%s\n", what.c_str(), here.trail.c_str(), here.list.empty() ? "" : " FAILED");
+        if (verbose_)
+            fprintf(stderr, "%s: %s%s\n", what.c_str(), here.trail.c_str(), here.list.empty() ? "" : " FAILED");
     }
 
     bool verbose_ = env_long("ZV_KILL_VERBOSE", 0) != 0;
