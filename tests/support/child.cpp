@@ -40,6 +40,7 @@ ChildResult run_in_child(const std::function<ChildResult()> &fn) {
     int status = 0;
     waitpid(pid, &status, 0);
     if (n == ssize_t(sizeof got) && WIFEXITED(status) && WEXITSTATUS(status) == 0) r = got;
+    r.status = status;
     return r;
 }
 

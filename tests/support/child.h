@@ -12,6 +12,7 @@ struct ChildResult {
     int sys = 0;      // its system error code
     int extra = 0;    // anything else the function reports
     bool ok = false;  // the child ran to the end and reported
+    int status = -1;  // run_in_child: the child's wait status (waitpid)
 };
 
 // Forks; in the child registers and makes current a new instance "child",
