@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "engine/core/fcb.h"
 #include "engine/core/filehdr.h"
@@ -32,6 +33,9 @@
 #include "engine/core/statuslog.h"
 #include "engine/files/close.h"
 #include "engine/files/segments.h"
+#include "engine/index/keymap.h"
+#include "engine/isam/fileset.h"
+#include "engine/isam/ifil.h"
 #include "engine/maint/rblstate.h"
 #include "zarvo/zarvo.h"
 
@@ -176,7 +180,9 @@ int FileSwap::undo_move(Move &m) {
     }
     if (!m.original && !m.open && m.files == 1) {
         if (Move *p = kept_original(m)) {
-            // The original over the new file, in one step.
+            // The new file takes its own name back (a second name), then the
+            // original goes over it, in one step.
+            if (linkfil(m.to.data(), m.from.data())) set_uerr(0);
             int rc = replfil(p->to.data(), m.to.data());
             if (rc) {
                 log(p->datafile ? "could not restore original data file name" : "could not restore original index file name",
@@ -219,10 +225,19 @@ int FileSwap::run() {
 }
 
 void FileSwap::undo() {
+    INSTGV *g = zvWNGV;
+    const uint16_t uerr = g->uerr_cod, sys = g->sysiocod;
     for (size_t i = moves_.size(); i-- > 0;) {
         Move &m = moves_[i];
         if (m.done && undo_move(m) == 0) m.done = false;
     }
+    // The new files under their own names again are whole sets of their
+    // own: their marks go.
+    for (Move &m : moves_) {
+        if (!m.original && m.marked && !m.done && putupdflg(m.from.data(), 0) == 0) m.marked = false;
+    }
+    g->uerr_cod = uerr;
+    g->sysiocod = sys;
 }
 
 int FileSwap::commit() {
@@ -248,3 +263,78 @@ int FileSwap::commit() {
 }
 
 }  // namespace zv
+
+using namespace zv;
+
+namespace {
+
+// The names of the physical files of a definition: the data file first,
+// then each index file of its own. 0 or the error.
+int set_names(IFIL *ifil, const char *dataext, const char *idxext, const SetShape &shape,
+              std::vector<FileName> *out) {
+    IFILPARM p;
+    setifil(&p, ifil, dataext, idxext, 0, nullptr, nullptr);
+    FileName dat{};
+    if (int rc = zviflnam(&p, dat.data(), 0, nullptr)) return rc;
+    out->push_back(dat);
+    for (int k = 0; k < ifil->dnumidx; k++) {
+        if (!shape.is_file(k)) continue;
+        FileName x{};
+        const char *a = ifil->iidxarr[k].aidxnam;
+        int rc = a ? buildAidxnam(x.data(), a, int(x.size()), dat.data()) : zviflnam(&p, x.data(), 1, nullptr);
+        if (rc) return rc;
+        out->push_back(x);
+    }
+    return 0;
+}
+
+int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
+    if (!from || !to || !from->pfilnam || !to->pfilnam || from->dnumidx != to->dnumidx || from->dnumidx < 0 ||
+        (from->dnumidx > 0 && (!from->iidxarr || !to->iidxarr)))
+        return set_fail(540, 0);
+    if (from->dnumidx > kMapIndexes) return set_fail(107, 0);
+    SetShape a, b;
+    if (!classify(from, &a) || !classify(to, &b)) return set_fail(540, 0);
+    for (int k = 0; k < from->dnumidx; k++) {
+        if (a.is_file(k) != b.is_file(k)) return set_fail(540, 0);
+    }
+    std::vector<FileName> news, olds;
+    if (int rc = set_names(from, dataext, idxext, a, &news)) return set_fail(rc, 0);
+    if (int rc = set_names(to, dataext, idxext, b, &olds)) return set_fail(rc, 0);
+    FileSwap swap("Swap");
+    for (size_t i = 0; i < news.size(); i++) {
+        if (strcmp(news[i].data(), olds[i].data()) == 0) continue;
+        uint64_t dev, ino;
+        if (zv_getuniqfile(olds[i].data(), &dev, &ino) == 0) {
+            if (int rc = swap.park(olds[i].data(), 1, i == 0)) return set_fail(rc, 0);
+        }
+        swap.place(news[i].data(), olds[i].data(), 1, i == 0);
+    }
+    int rc = swap.run();
+    if (!rc) rc = swap.commit();
+    if (rc) {
+        ErrorKeep keep;
+        swap.undo();
+        return set_fail(rc, 0);
+    }
+    set_uerr(0);
+    return ierr(0, 0);
+}
+
+}  // namespace
+
+extern "C" {
+
+ZV_API int SWPIFILX(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    g->isamerr_cod = 0;
+    g->isamfil_num = 0;
+    try {
+        return swap_sets(from, to, dataext, idxext);
+    } catch (const std::bad_alloc &) {
+        return set_fail(82, 0);
+    }
+}
+
+}  // extern "C"

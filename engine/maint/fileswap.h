@@ -50,7 +50,8 @@ public:
     // Marks the new files, then carries out every queued move in order: 0
     // or the first error.
     int run();
-    // Undoes the moves carried out, last first.
+    // Undoes the moves carried out, last first (each new file under its
+    // own name again, its mark cleared); the error codes stay.
     void undo();
     // Clears the marks of the new files under their own names (0 or the
     // first error, the moves kept for an undo), then deletes the kept
