@@ -204,8 +204,9 @@ ZVDBRET swap_members(tagZVDBTABLE *t, tagZVDBTABLE *fresh) {
     return 0;
 }
 
-// The swap of two sets of segmented files: each set renamed by the engine as
-// a whole (the table's names are missing between the two renames).
+// The swap of two sets of segmented or partitioned files: each set renamed by
+// the engine as a whole, members and segment files with it (the table's
+// names are missing between the two renames).
 ZVDBRET swap_sets_renamed(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames,
                           const char *const *newnames, int32_t count) {
     AsideNames aside;
@@ -226,10 +227,13 @@ ZVDBRET swap_sets_renamed(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *cons
     return 0;
 }
 
-// The data file of an open set is segmented.
-bool segmented(const tagZVDBTABLE *t) {
+// An open set whose files the engine's swap of plain files does not take:
+// a segmented data file, or a partitioned one (its members are named after
+// it and renamed with it).
+bool beyond_plain_swap(const tagZVDBTABLE *t) {
     int64_t flags = 0;
-    return _zvdbGETFIL(t->datno, kInfoHeaderFlags, &flags) != 0 || (flags & kHeaderSegmented) != 0;
+    return _zvdbGETFIL(t->datno, kInfoHeaderFlags, &flags) != 0 || (flags & kHeaderSegmented) != 0 ||
+           _zvdbPartKeyNo(t->datno) >= 0;
 }
 
 // Stores def, through a copy with the session's prefix, as the definition of
@@ -302,7 +306,7 @@ ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const
     if (!t || !fresh) return ZVDB_NO_TABLE;
     if (t->datno < 0 || fresh->datno < 0 || !t->ifil || !fresh->ifil) return ZVDB_NOT_ACTIVE;
     if (count > 0 && (!oldnames || !newnames)) return ZVDB_NULL_ARGUMENT;
-    if (!in_host(t) && !segmented(t) && !segmented(fresh)) {
+    if (!in_host(t) && !beyond_plain_swap(t) && !beyond_plain_swap(fresh)) {
         bool done = false;
         ZVDBRET rc = swap_sets(t, fresh, oldnames, newnames, count, &done);
         if (placed) *placed = done;

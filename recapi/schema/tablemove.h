@@ -23,7 +23,8 @@ namespace zv {
 // was made under working names (_zvdbCreateTemporary, which
 // gave each index with a file of its own the working name newnames[i] for
 // the file oldnames[i] of t, count pairs).
-// A set of plain files (no segments, not in a superfile host):
+// A set of plain files (no segments, no partition members, not in a
+// superfile host):
 //   1. fresh's data file is given fresh's definition with t's names;
 //   2. both sets are closed and the engine swaps them (SWPIFILX): each new
 //      file is renamed over the old file of its name in one step, the new
@@ -36,7 +37,7 @@ namespace zv {
 //   3. t's files that no new file replaced are deleted; t's data file number
 //      is -1 (the handle keeps its definition: the caller reopens it on the
 //      new files) and fresh is open again on the table's names.
-// Segmented sets and sets of superfile members:
+// Segmented and partitioned sets and sets of superfile members:
 //   1. t's files are renamed aside under working names of their own;
 //   2. fresh's files are renamed to t's names (data file path/physname,
 //      oldnames[i] for newnames[i]); when this fails, t's files are renamed
