@@ -57,6 +57,7 @@ protected:
         if (open == 0) {
             CLIFIL(&s.ifil);
         } else {
+            repaired_++;
             ASSERT_EQ(s.rebuild(), 0) << status_log();
         }
         std::string verdict;
@@ -67,6 +68,8 @@ protected:
         EXPECT_TRUE(zvtest::verify_set(s.dat()));
     }
     void sweep(RblSet &s, Work work, const std::multiset<std::string> &live, const std::vector<Kill> &kills);
+
+    long repaired_ = 0;  // kills after which the set answered 14
 };
 
 void CmpKillTest::sweep(RblSet &s, Work work, const std::multiset<std::string> &live, const std::vector<Kill> &kills) {
@@ -87,6 +90,7 @@ void CmpKillTest::sweep(RblSet &s, Work work, const std::multiset<std::string> &
         }
     }
     EXPECT_GT(killed, 0) << "the run made no call of the kinds";
+    EXPECT_GT(repaired_, 0) << "no kill fell between two renames of the swap";
     put_files(orig);
 }
 

@@ -56,6 +56,7 @@ protected:
         const ZVDBRET open = zvdbOpenTable(table_, "alt", 0);
         ASSERT_TRUE(open == 0 || open == 14) << "open answered " << open;
         if (open == 14) {
+            repaired_++;
             ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
             ASSERT_EQ(zvdbOpenTable(table_, "alt", kOpenDamaged), 0) << last();
             ASSERT_EQ(zvdbRebuildTable(table_, 0), 0) << last();
@@ -70,7 +71,11 @@ protected:
         EXPECT_EQ(keys("byqty"), kRecords);
         ASSERT_EQ(zvdbCloseTable(table_), 0) << last();
         EXPECT_TRUE(zvtest::verify_set("alt.dat"));
+        (altered ? newdef_ : olddef_)++;
     }
+
+    long repaired_ = 0;           // kills after which the table answered 14
+    long olddef_ = 0, newdef_ = 0;  // kills after which it had its old or new definition
 };
 
 TEST_F(AlterKillTest, AKillInsideTheSwapLeavesTheOldTableOrTheNewOneWhole) {
@@ -102,6 +107,9 @@ TEST_F(AlterKillTest, AKillInsideTheSwapLeavesTheOldTableOrTheNewOneWhole) {
         }
     }
     EXPECT_GT(killed, 0) << "the alteration made no call of the kinds";
+    EXPECT_GT(repaired_, 0) << "no kill fell between two renames of the swap";
+    EXPECT_GT(olddef_, 0);
+    EXPECT_GT(newdef_, 1);
     EXPECT_TRUE(altered);
 }
 
