@@ -11,6 +11,9 @@
 // never hand out the same name.
 #include "engine/core/filenum.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -27,8 +30,18 @@ namespace zv {
 
 namespace {
 
-// Process-wide file-id counter.
-uint32_t g_srvfileid = 1;
+// Process-wide file-id counter, and the process that started it. A file's
+// id is (counter, server id 0, creation second): two processes creating
+// files in the same second must not draw the same counter value, so each
+// process starts its counter in a range of its own, the process id in the
+// high bits (pid_max is at most 2^22): the first 1024 files a process makes
+// take ids no other live process takes. A forked child, which inherits
+// the parent's counter, starts a range of its own at its first file.
+constexpr int kFileIdCounterBits = 10;
+std::atomic<uint32_t> g_srvfileid{1};
+std::atomic<int32_t> g_srvfilepid{0};
+
+uint32_t file_id_start(int32_t pid) { return (uint32_t(pid) << kFileIdCounterBits) | 1u; }
 
 // Candidate names tried before a temporary-name draw gives up.
 constexpr long kMaxNameDraws = 65536;
@@ -160,8 +173,15 @@ int zvfmatch(const FCB *fcb, const uint32_t id[3]) {
 }
 
 uint32_t srvfileid(int increment) {
-    uint32_t v = g_srvfileid;
-    if (increment) g_srvfileid++;
+    const int32_t pid = int32_t(getpid());
+    int32_t seeded = g_srvfilepid.load(std::memory_order_acquire);
+    if (seeded != pid && g_srvfilepid.compare_exchange_strong(seeded, pid, std::memory_order_acq_rel)) {
+        g_srvfileid.store(file_id_start(pid), std::memory_order_release);
+    }
+    if (!increment) return g_srvfileid.load(std::memory_order_acquire);
+    uint32_t v = g_srvfileid.fetch_add(1, std::memory_order_acq_rel);
+    // 0 is no id: a counter that wraps skips it.
+    if (v == 0) v = g_srvfileid.fetch_add(1, std::memory_order_acq_rel);
     return v;
 }
 

@@ -48,8 +48,10 @@ int zvfilexists(const char *name);
 void zvsetlog(FILEHDR *hdr);
 void zvmakid(uint32_t id[3], const FCB *fcb);
 int zvfmatch(const FCB *fcb, const uint32_t id[3]);
-// The process-wide file-id counter (starts at 1); incremented afterwards
-// when increment is nonzero.
+// The process-wide file-id counter; incremented afterwards when increment
+// is nonzero. Each process (a forked child too) starts it at its process id
+// times 1024, plus 1, so that files two processes create in the same second
+// get different ids.
 uint32_t srvfileid(int increment);
 
 // Growth step of a new or rebuilt file (fcb may be null).

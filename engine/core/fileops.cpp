@@ -9,12 +9,16 @@
 //
 // Rename never replaces an existing target unless the instance's operation
 // mode has 0x4000000: it links the new name first (which fails when the
-// target exists) and only then removes the old one.
+// target exists) and only then removes the old one. The replacing rename
+// (replfil) is for the swaps of maintenance, which put a new file in an old
+// one's place in one step.
 #include "engine/core/fileops.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
+#include "engine/core/filehdr.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
@@ -143,6 +147,50 @@ int renfilx(const char *oldname, const char *newname, int a, int b) {
     if (plat_rename(from, to) != 0) {
         set_sys(errno);
         return set_uerr(67);
+    }
+    return 0;
+}
+
+int replfil(const char *oldname, const char *newname) {
+    char from[kNameMax + 1], to[kNameMax + 1];
+    int rc = prepare_name(oldname, 0, 0, from);
+    if (!rc) rc = prepare_name(newname, 0, 0, to);
+    if (rc) return set_uerr(rc);
+    if (strcmp(from, to) == 0) return 0;
+    if (plat_rename(from, to) != 0) {
+        set_sys(errno);
+        return set_uerr(67);
+    }
+    return 0;
+}
+
+int linkfil(const char *name, const char *alias) {
+    char from[kNameMax + 1], to[kNameMax + 1];
+    int rc = prepare_name(name, 0, 0, from);
+    if (!rc) rc = prepare_name(alias, 0, 0, to);
+    if (rc) return set_uerr(rc);
+    if (plat_link(from, to) != 0) {
+        set_sys(errno);
+        return set_uerr(67);
+    }
+    return 0;
+}
+
+int putupdflg(const char *name, uint8_t flag) {
+    char path[kNameMax + 1];
+    if (int rc = prepare_name(name, 0, 0, path)) return set_uerr(rc);
+    int fd = plat_open(path, OpenHow::ReadWrite, 0);
+    if (fd < 0) {
+        set_sys(errno);
+        return set_uerr(12);
+    }
+    bool seek_failed = false;
+    const int64_t n = plat_pwrite(fd, &flag, 1, int64_t(offsetof(FILEHDR, updflg)), &seek_failed);
+    const int err = errno;
+    plat_close(fd);
+    if (n != 1) {
+        set_sys(n < 0 ? err : 0);
+        return set_uerr(37);
     }
     return 0;
 }

@@ -33,6 +33,17 @@ int dltfilx(const char *name, int a, int b);
 // Renames a file without replacing an existing target (67) unless the
 // instance's operation mode has 0x4000000. 0, 67 with sysiocod, 139, 540.
 int renfilx(const char *oldname, const char *newname, int a, int b);
+// Renames a file to newname, replacing a file of that name in the same
+// step (rename(2)): the target name never goes missing, it names the old
+// file until it names the new one. 0, 67 with sysiocod, 139, 540.
+int replfil(const char *oldname, const char *newname);
+// Gives a file a second name (link(2)); an existing file of that name
+// refuses it. 0, 67 with sysiocod, 139, 540.
+int linkfil(const char *name, const char *alias);
+// Writes the update flag (header byte 56) of a closed file, which is what
+// an open reads to answer 14 (not closed cleanly) when it is not 0.
+// 0, 12 the file does not open, 37 the write failed (sysiocod set), 139, 540.
+int putupdflg(const char *name, uint8_t flag);
 
 // Makes the missing directories of a path (its last component excluded)
 // with mode 0755 when create is 1. 0 all there; 1 with *err (2 when a

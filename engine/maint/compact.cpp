@@ -16,12 +16,17 @@
 //     directories. (Index files that are superfile members are the one
 //     exception: they are loaded again in place, and loaded from the
 //     original data file once more when a later step fails.)
-//  2. The swap is one sequence of renames, segment files included: each
-//     original is first parked under a temporary name, then the new file
-//     takes its name. A failing rename undoes the ones before it in
-//     reverse order (the new file moved away before its original comes
-//     back: no rename ever goes over an existing file). The parked
-//     originals are deleted only after the last rename.
+//  2. The swap is one sequence of renames (fileswap.cpp): the new files
+//     are first marked as not closed cleanly; each original keeps a second
+//     name beside it, and the new file is renamed over it in one step (a
+//     segmented original is parked under a temporary name first). A kill
+//     between two renames leaves every name holding its original or its new
+//     file, never none, and the set answering 14 until the marks are
+//     cleared after the last rename; the rebuild then repairs it from the
+//     data file it finds, old or new, which holds every record. A failing
+//     rename undoes the ones before it in reverse order (each kept original
+//     renamed back over its new file). The kept originals are deleted only
+//     after the marks are cleared.
 //  3. A failure leaves no new or temporary file behind, and the original
 //     files byte for byte as they were under their own names.
 //  4. The old data file is only read: a damaged stretch that the tolerant
@@ -709,15 +714,18 @@ int swap(Cmp &c) {
     if (int rc = c.swap.park(c.ownname, c.oldfiles, true)) return rerr(rc, c.first);
     c.swap.place(c.tmpdat, c.ownname, c.newfiles, true);
     if (int rc = rbl_queue_indexes(c, c.swap)) return rc;
+    // Until the last rename the new files answer 14 to an open: a kill
+    // between two renames leaves a set that the rebuild repairs.
+    if (int rc = c.swap.mark()) return rerr(rc, c.first);
     for (size_t i = 0; i < c.swap.size(); i++) {
         if (int rc = c.swap.move(i)) return rerr(rc, c.first);
         if (i == 0) log_line("Compact: original renamed.");
         if (i == 1) log_line("Compact: temporary renamed.");
     }
+    if (int rc = c.swap.commit()) return rerr(rc, c.first);
     c.swapped = true;
     c.tmpdat[0] = 0;
     std::fill(c.made.begin(), c.made.end(), 0);
-    c.swap.commit();
     log_line("Compact: indices completed.");
     return 0;
 }

@@ -23,12 +23,15 @@ int physical_name(const char *name, uint32_t i, char (&out)[256]);
 // segment file past them that a failed write may have begun.
 void drop_physical(const char *name, uint32_t files);
 
-// The swap: each original is first parked under a temporary name beside
-// it, then the new file takes its name. The moves are queued (park, place),
-// carried out in order (move), and either undone in reverse order (undo: the
-// new file moved away before its original comes back, so that no rename
-// ever goes over an existing file) or committed (the parked originals
-// deleted). Status-log lines begin with the label ("Compact", ...).
+// The swap: each original keeps a second name beside it (a segmented one
+// is parked under it), then the new file takes the original's name in one
+// rename. The moves are queued (park, place), the new files marked as not
+// closed cleanly (mark), the moves carried out in order (move), and either
+// undone in reverse order (undo: each kept original renamed back over its
+// new file) or committed (the marks cleared, then the kept originals
+// deleted). A kill at any point leaves under each name the original or its
+// new file, and the set answering 14 while the two are mixed. Status-log
+// lines begin with the label ("Compact", ...).
 class FileSwap {
 public:
     explicit FileSwap(const char *label) : label_(label) {}
@@ -38,28 +41,42 @@ public:
     // Queues the move of the new file `tmp` to `own`.
     void place(const char *tmp, const char *own, uint32_t files, bool datafile);
     size_t size() const { return moves_.size(); }
+    // Marks every queued new file (under its temporary name) as not closed
+    // cleanly: 0 or the first error (nothing renamed yet).
+    int mark();
     // Carries out move i: 0, or the rename's error with every file of that
     // move under its old name again.
     int move(size_t i);
-    // Carries out every queued move in order: 0 or the first error.
+    // Marks the new files, then carries out every queued move in order: 0
+    // or the first error.
     int run();
-    // Undoes the moves carried out, last first.
+    // Undoes the moves carried out, last first (each new file under its
+    // own name again, its mark cleared); the error codes stay.
     void undo();
-    // Deletes the parked originals (a file that stays is logged) and
-    // forgets the moves.
-    void commit();
+    // Clears the marks of the new files under their own names (0 or the
+    // first error, the moves kept for an undo), then deletes the kept
+    // originals (a file that stays is logged) and forgets the moves.
+    int commit();
 
 private:
     struct Move {
         FileName from{}, to{};
         uint32_t files = 1;     // the file and its segments 1 .. files - 1
         bool open = false;      // renamed open (zvRENFIL): a segmented new file, whose segment headers follow
-        bool original = false;  // an original parked
+        bool original = false;  // an original kept (a plain file: linked) or parked (segmented: renamed)
         bool datafile = false;
+        bool linked = false;    // the original kept under a second name (a hard link)
+        bool marked = false;    // a new file marked as not closed cleanly
         bool done = false;
     };
-    int do_move(const Move &m) const;
-    int undo_move(const Move &m) const;
+    int do_move(Move &m);
+    // The files of m renamed (with their segments, or open for a
+    // segmented new file): 0 or the error with every one back.
+    int rename_files(const Move &m) const;
+    int undo_move(Move &m);
+    // The kept second name of the original that new file m replaced, while
+    // it is there; null when m had no plain original.
+    Move *kept_original(const Move &m);
     void log(const char *what, int code) const;
 
     const char *label_;

@@ -239,8 +239,8 @@ int rebuild(Run &r) {
     // The new index files in the places of the old ones.
     if (int rc = rbl_queue_indexes(r, r.swap)) return rc;
     if (int rc = r.swap.run()) return rerr(rc, first);
+    if (int rc = r.swap.commit()) return rerr(rc, first);
     std::fill(r.made.begin(), r.made.end(), 0);
-    r.swap.commit();
     // 13. The definition, the reject report, the purge.
     bool stored = true;
     if (r.o.update && !(ifil->dfilmod & 0x800)) {

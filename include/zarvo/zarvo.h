@@ -1471,6 +1471,22 @@ ZV_API int PUTIFIL(IFIL *ifil);
 ZV_API int RENIFILz(IFILPARM *params);
 ZV_API int RENIFILX(IFIL *ifil, const char *dataext, const char *idxext);
 ZV_API int RENIFIL(IFIL *ifil);
+/* Puts the closed set `from` in the place of the files that `to` names:
+ * the data file and each index file of its own of `from` (its names formed
+ * as OPNIFIL forms them, with the extensions) take the names of the same
+ * files of `to` (a definition with the same indexes). The new files are
+ * marked as not closed cleanly before the first rename and the marks
+ * cleared after the last; a file that a name held keeps a second name
+ * until the end, and each new file is renamed over it in one step, so that
+ * a kill at any point leaves every name holding its file or the new one,
+ * and the set answering 14 (for the rebuild) while they are mixed. A file
+ * of the old set that no name of `to` reaches is not touched. A failure
+ * puts every old file back under its name and every new one under its
+ * own (a name that cannot be put back is logged). Segmented files are
+ * not swapped here. 0, or: 540 a NULL IFIL or name, or definitions of
+ * another shape; 107 more than 64 indexes; the codes of the renames and
+ * of the header writes. */
+ZV_API int SWPIFILX(IFIL *from, IFIL *to, const char *dataext, const char *idxext);
 
 /* Indexes added to an open data file. The IFIL describes the new indexes
  * only: dfilno the data file, dnumidx their count, iidxarr their IIDX (the

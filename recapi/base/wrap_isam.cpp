@@ -373,6 +373,14 @@ int _zvdbRENIFILX(ZVHANDLE table, IFIL *ifil) {
     });
 }
 
+int _zvdbSWPIFILX(ZVHANDLE table, IFIL *from, IFIL *to) {
+    return on_prefixed_set(table, from, [to](const tagZVDBTABLE *t, IFIL *news) {
+        return on_prefixed_set(const_cast<tagZVDBTABLE *>(t), to, [news](const tagZVDBTABLE *u, IFIL *olds) {
+            return SWPIFILX(news, olds, u->dataext, u->indexext);
+        });
+    });
+}
+
 int _zvdbPUTIFILX(ZVHANDLE table, IFIL *ifil) {
     auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
     if (!t) return ZVDB_NO_TABLE;

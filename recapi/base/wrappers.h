@@ -180,6 +180,10 @@ int _zvdbRENIFIL(IFIL *ifil);
 // Renames the table's open set (tfilno) to a prefixed copy of ifil's names
 // with the table's extensions: the engine's code; 4013, 4007, 83.
 int _zvdbRENIFILX(ZVHANDLE table, IFIL *ifil);
+// Puts the closed set `from` in the place of the files `to` names, both
+// through prefixed copies with the table's extensions (SWPIFILX): the
+// engine's code; 4013, 4007, 83.
+int _zvdbSWPIFILX(ZVHANDLE table, IFIL *from, IFIL *to);
 // Stores ifil as the definition of the table's open set (tfilno is set to
 // its data file; its index files are reached through the key map) with the
 // table's extensions and password: the engine's code; 4013, 4007, 4001.

@@ -19,6 +19,7 @@
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
 #include "recapi/catalog/dict_calls.h"
+#include "recapi/schema/alter.h"
 #include "recapi/schema/icon.h"
 #include "recapi/schema/index.h"
 #include "recapi/schema/rebuild.h"
@@ -110,6 +111,35 @@ ZVDBRET take_place(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldn
     return 0;
 }
 
+// A table's definition with the data file newname and, for each of count
+// pairs, the index file named oldnames[n] (the same file) named
+// newnames[n]: the index array is the object's own, every other pointer
+// shared with the table's (the engine only reads them).
+struct RenamedSet {
+    IFIL def{};
+    std::vector<IIDX> iidx;
+};
+
+void renamed_set(tagZVDBTABLE *t, const char *newname, const char *const *oldnames, const char *const *newnames,
+                 int32_t count, RenamedSet *out) {
+    out->def = *t->ifil;
+    out->iidx.assign(out->def.iidxarr, out->def.iidxarr + (out->def.dnumidx > 0 ? out->def.dnumidx : 0));
+    out->def.iidxarr = out->iidx.empty() ? nullptr : out->iidx.data();
+    out->def.pfilnam = newname;
+    out->def.tfilno = t->datno;
+    for (IIDX &x : out->iidx) {
+        for (int32_t n = 0; x.aidxnam && n < count; n++) {
+            if (!oldnames[n] || !newnames[n] || !same_file(t, x.aidxnam, oldnames[n])) continue;
+            x.aidxnam = newnames[n];
+            break;
+        }
+    }
+}
+
+// File information: the header-flag word and its bit of a segmented file.
+constexpr int kInfoHeaderFlags = 26;
+constexpr int64_t kHeaderSegmented = 0x08;
+
 // The engine's code of a service it does not give.
 constexpr int kUnsupported = 454;
 
@@ -174,10 +204,11 @@ ZVDBRET swap_members(tagZVDBTABLE *t, tagZVDBTABLE *fresh) {
     return 0;
 }
 
-// The swap of two sets of plain files: each set renamed by the engine as a
-// whole.
-ZVDBRET swap_sets(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames, const char *const *newnames,
-                  int32_t count) {
+// The swap of two sets of segmented or partitioned files: each set renamed by
+// the engine as a whole, members and segment files with it (the table's
+// names are missing between the two renames).
+ZVDBRET swap_sets_renamed(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames,
+                          const char *const *newnames, int32_t count) {
     AsideNames aside;
     if (ZVDBRET rc = aside_names(t, &aside)) return rc;
     const std::string home = file_path(t, t->path, t->physname);
@@ -196,6 +227,77 @@ ZVDBRET swap_sets(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldna
     return 0;
 }
 
+// An open set whose files the engine's swap of plain files does not take:
+// a segmented data file, or a partitioned one (its members are named after
+// it and renamed with it).
+bool beyond_plain_swap(const tagZVDBTABLE *t) {
+    int64_t flags = 0;
+    return _zvdbGETFIL(t->datno, kInfoHeaderFlags, &flags) != 0 || (flags & kHeaderSegmented) != 0 ||
+           _zvdbPartKeyNo(t->datno) >= 0;
+}
+
+// Stores def, through a copy with the session's prefix, as the definition of
+// t's open set: 0 or the code.
+ZVDBRET store_definition(tagZVDBTABLE *t, const IFIL *def) {
+    IFIL *copy = nullptr;
+    if (ZVDBRET rc = _zvdbFixIfilPath(t, def, &copy)) return rc;
+    const int rc = _zvdbPUTIFILX(t, copy);
+    _zvdbFixIfilFree(copy);
+    return rc;
+}
+
+// The swap of two sets of plain files, closed, by the engine's swap
+// (SWPIFILX): every name of the table holds at every moment its old file or
+// the new one, and the set answers 14 while they are mixed, so that a kill
+// leaves a table that opens, or opens after its rebuild, under the old
+// definition or the new one with every record. The new data file holds the
+// new definition with the table's names before the first rename. A failure
+// puts the old set back and leaves fresh open under its working names
+// again; t's set is open again too. *placed tells whether the new set has
+// the table's names (then a later failure leaves it there). On success t's set is closed (datno -1),
+// its files that the new set does not replace deleted, and fresh open on the
+// table's names.
+ZVDBRET swap_sets(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames, const char *const *newnames,
+                  int32_t count, bool *placed) {
+    const std::string home = file_path(t, t->path, t->physname);
+    const std::string work = file_path(fresh, fresh->path, fresh->physname);
+    if (home.empty() || work.empty()) return ZVDB_NO_MEMORY;
+    RenamedSet from, to;
+    renamed_set(fresh, work.c_str(), nullptr, nullptr, 0, &from);
+    renamed_set(fresh, home.c_str(), newnames, oldnames, count, &to);
+    _zvdbIconReset(t);
+    _zvdbIconReset(fresh);
+    std::vector<std::string> olds;
+    for (const auto &f : set_files(t->datno, t->ifil)) olds.push_back(f.second);
+    const uint32_t tmode = t->openmode, fmode = fresh->openmode;
+    // Puts both sets back open (a set whose close failed rebuilt from its
+    // definition), fresh's definition with its own names.
+    auto back = [&](ZVDBRET rc) {
+        if (fresh->datno < 0) open_set(fresh, fmode, &from.def, false);
+        if (fresh->datno >= 0) store_definition(fresh, &from.def);
+        if (t->datno < 0) open_set(t, tmode, t->ifil, false);
+        return rc;
+    };
+    if (ZVDBRET rc = store_definition(fresh, &to.def)) return back(rc);
+    if (ZVDBRET rc = close_set(fresh)) return back(rc);
+    if (ZVDBRET rc = close_set(t)) return back(rc);
+    if (ZVDBRET rc = _zvdbSWPIFILX(t, &from.def, &to.def)) return back(rc);
+    *placed = true;
+    // fresh reopens on the table's names.
+    if (ZVDBRET rc = take_place(t, fresh, oldnames, newnames, count)) return rc;
+    if (ZVDBRET rc = open_set(fresh, fmode, &to.def, false)) return rc;
+    // The old files the new set did not replace (index files the new
+    // definition has no more).
+    std::vector<std::string> gone;
+    const auto now = set_files(fresh->datno, fresh->ifil);
+    for (const std::string &o : olds) {
+        bool kept = false;
+        for (const auto &f : now) kept = kept || f.second == o;
+        if (!kept) gone.push_back(o);
+    }
+    return delete_closed_files(gone, 1);
+}
+
 }  // namespace
 
 ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames,
@@ -204,7 +306,14 @@ ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const
     if (!t || !fresh) return ZVDB_NO_TABLE;
     if (t->datno < 0 || fresh->datno < 0 || !t->ifil || !fresh->ifil) return ZVDB_NOT_ACTIVE;
     if (count > 0 && (!oldnames || !newnames)) return ZVDB_NULL_ARGUMENT;
-    if (ZVDBRET rc = in_host(t) ? swap_members(t, fresh) : swap_sets(t, fresh, oldnames, newnames, count)) return rc;
+    if (!in_host(t) && !beyond_plain_swap(t) && !beyond_plain_swap(fresh)) {
+        bool done = false;
+        ZVDBRET rc = swap_sets(t, fresh, oldnames, newnames, count, &done);
+        if (placed) *placed = done;
+        return rc;
+    }
+    if (ZVDBRET rc = in_host(t) ? swap_members(t, fresh) : swap_sets_renamed(t, fresh, oldnames, newnames, count))
+        return rc;
     if (placed) *placed = true;
     ZVDBRET rc = take_place(t, fresh, oldnames, newnames, count);
     const int gone = delete_set_files(t->datno, t->ifil);
@@ -437,21 +546,9 @@ ZV_API ZVDBRET _zvdbRenameTable(ZVHANDLE table, const char *newname, const char 
     if (!t) return ZVDB_NO_TABLE;
     if (!newname || (count > 0 && (!oldnames || !newnames))) return ZVDB_NULL_ARGUMENT;
     if (!t->ifil || t->datno < 0) return ZVDB_NOT_ACTIVE;
-    // The definition with the new names: its index array copied, every
-    // other pointer shared with the table's (the engine only reads them).
-    IFIL def = *t->ifil;
-    std::vector<IIDX> iidx(def.iidxarr, def.iidxarr + (def.dnumidx > 0 ? def.dnumidx : 0));
-    def.iidxarr = iidx.empty() ? nullptr : iidx.data();
-    def.pfilnam = newname;
-    def.tfilno = t->datno;
-    for (IIDX &x : iidx) {
-        for (int32_t n = 0; x.aidxnam && n < count; n++) {
-            if (!oldnames[n] || !newnames[n] || !zv::same_file(t, x.aidxnam, oldnames[n])) continue;
-            x.aidxnam = newnames[n];
-            break;
-        }
-    }
-    return _zvdbRENIFILX(t, &def);
+    zv::RenamedSet def;
+    zv::renamed_set(t, newname, oldnames, newnames, count, &def);
+    return _zvdbRENIFILX(t, &def.def);
 }
 
 ZV_API ZVDBRET zvdbMoveTable(ZVHANDLE handle, const char *name, const char *newpath, const char *newname) {

@@ -3,7 +3,9 @@
 //
 // A file set is renamed by the engine while it is open, all files or none:
 // the engine renames every file it has renamed so far back when one rename
-// fails, and never renames over an existing file. The members of a
+// fails, and never renames over an existing file. A new set of plain files
+// takes a table's place through the engine's swap of closed sets, which
+// renames each new file over the old one in one step. The members of a
 // superfile host the engine renames and deletes only one file at a time;
 // for them the swap renames file by file itself, with the same undo. The
 // swap never deletes a file before the set that replaces it carries the
@@ -21,6 +23,21 @@ namespace zv {
 // was made under working names (_zvdbCreateTemporary, which
 // gave each index with a file of its own the working name newnames[i] for
 // the file oldnames[i] of t, count pairs).
+// A set of plain files (no segments, no partition members, not in a
+// superfile host):
+//   1. fresh's data file is given fresh's definition with t's names;
+//   2. both sets are closed and the engine swaps them (SWPIFILX): each new
+//      file is renamed over the old file of its name in one step, the new
+//      files marked as not closed cleanly until the last one is in place,
+//      so that a kill at any point leaves the table opening (or answering
+//      14 and opening after its rebuild) under its old definition or the
+//      new one, with every record; when the swap fails every old file is
+//      back, fresh is open again under its working names (its definition
+//      with them) and t's set is open again;
+//   3. t's files that no new file replaced are deleted; t's data file number
+//      is -1 (the handle keeps its definition: the caller reopens it on the
+//      new files) and fresh is open again on the table's names.
+// Segmented and partitioned sets and sets of superfile members:
 //   1. t's files are renamed aside under working names of their own;
 //   2. fresh's files are renamed to t's names (data file path/physname,
 //      oldnames[i] for newnames[i]); when this fails, t's files are renamed

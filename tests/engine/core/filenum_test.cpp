@@ -10,6 +10,7 @@
 #include "engine/core/fileops.h"
 #include "engine/core/pools.h"
 #include "tests/engine/core/platfix.h"
+#include "tests/support/child.h"
 #include "zarvo/zarvo.h"
 
 namespace {
@@ -334,6 +335,38 @@ TEST_F(FileNumTest, UniqueFileIds) {
     id[2]++;
     EXPECT_EQ(zv::zvfmatch(f.get(), id), 0);
     EXPECT_EQ(zv::zvfmatch(nullptr, id), 0);
+}
+
+// Files made by two processes in the same second (forked from one, so that
+// both start from the same state) carry different ids, and each process's
+// ids still differ from one file to the next.
+TEST_F(FileNumTest, FileIdsDifferBetweenProcesses) {
+    auto stamp_two = [] {
+        FILEHDR a{}, b{};
+        zv::zvsetlog(&a);
+        zv::zvsetlog(&b);
+        zvtest::ChildResult r;
+        r.rc = int(a.cretime);
+        r.sys = a.fileid != b.fileid ? 1 : 0;
+        r.extra = int(a.fileid);
+        return r;
+    };
+    zvtest::ChildResult first, second;
+    for (int attempt = 0; attempt < 3; attempt++) {
+        first = zvtest::run_in_child(stamp_two);
+        second = zvtest::run_in_child(stamp_two);
+        ASSERT_TRUE(first.ok && second.ok);
+        if (first.rc == second.rc) break;
+    }
+    ASSERT_EQ(first.rc, second.rc) << "the two processes never stamped in the same second";
+    EXPECT_NE(first.extra, second.extra);
+    EXPECT_EQ(first.sys, 1);
+    EXPECT_EQ(second.sys, 1);
+    FILEHDR own{};
+    zv::zvsetlog(&own);
+    EXPECT_NE(int(own.fileid), first.extra);
+    EXPECT_NE(int(own.fileid), second.extra);
+    EXPECT_NE(own.fileid, 0u);
 }
 
 TEST_F(FileNumTest, DeleteWithConversion) {

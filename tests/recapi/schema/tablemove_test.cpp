@@ -119,8 +119,8 @@ TEST_F(SwapTest, TheNewSetTakesTheTablesNamesAndTheOldOneGoes) {
     EXPECT_EQ(zv::swap_table_files(table_, fresh_, nullptr, nullptr, 0, nullptr), ZVDB_NOT_ACTIVE);
 }
 
-// Fail the nth rename, delete or write of the swap once, for every n the
-// swap reaches: after each failure the table's name holds the old records
+// Fail the nth link, rename, delete or write of the swap once, for every n
+// the swap reaches: after each failure the table's name holds the old records
 // or the new ones whole, and while the new set is not in place it is whole
 // under its working name.
 TEST_F(SwapTest, AFailureAtAnyStepLosesNeitherSet) {
@@ -128,18 +128,21 @@ TEST_F(SwapTest, AFailureAtAnyStepLosesNeitherSet) {
     ASSERT_EQ(zvdbCloseTable(table_), 0);
     zvtest::save_template();
     const std::vector<int32_t> old_ids = range(0, 10), new_ids = range(100, 103);
-    // A file is renamed through a link to its new name and the removal of
-    // the old one (a failed link falls back on a rename, failed as well).
-    const zv::IoKind kinds[] = {zv::IoKind::Link, zv::IoKind::Unlink, zv::IoKind::Write};
-    long calls[3] = {};
+    // Each old file keeps a second name (a link; a failed link falls back
+    // on parking it by a rename, failed as well) and the new file is
+    // renamed over it; the marks are header writes. A failed removal of a
+    // second name at the end fails nothing: the removal is tried again.
+    const zv::IoKind kinds[] = {zv::IoKind::Link, zv::IoKind::Rename, zv::IoKind::Unlink, zv::IoKind::Write};
+    const int least_failures[] = {2, 2, 0, 2};
+    long calls[4] = {};
     ASSERT_EQ(reopen(table_, "cust"), 0) << last();
     ASSERT_EQ(reopen(fresh_, work_), 0) << last();
     zv::fault_reset();
     ASSERT_EQ(swap(nullptr), 0);
-    for (int k = 0; k < 3; k++) calls[k] = zv::io_calls(kinds[k]);
+    for (int k = 0; k < 4; k++) calls[k] = zv::io_calls(kinds[k]);
     zvdbCloseTable(fresh_);
     zvdbCloseTable(table_);
-    for (int k = 0; k < 3; k++) {
+    for (int k = 0; k < 4; k++) {
         int failures = 0;
         for (long n = 1; n <= calls[k]; n++) {
             SCOPED_TRACE(std::to_string(k) + " #" + std::to_string(n));
@@ -170,7 +173,7 @@ TEST_F(SwapTest, AFailureAtAnyStepLosesNeitherSet) {
             zvdbCloseTable(fresh_);
             zvdbCloseTable(table_);
         }
-        EXPECT_GE(failures, 2);
+        EXPECT_GE(failures, least_failures[k]);
     }
 }
 

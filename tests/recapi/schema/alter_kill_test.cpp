@@ -1,0 +1,116 @@
+// An alteration by copy killed inside the swap of its files: for each link,
+// rename and unlink the alteration makes, a child process alters the table
+// and ends at the Nth call of that kind (as a kill would), for N = 1, 2, ...
+// until an alteration ends by itself. The table then opens, or answers 14
+// and opens after its rebuild, under its old definition or its new one,
+// with every record, and its files verify.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/core/platform.h"
+#include "tests/recapi/schema/alterfix.h"
+#include "tests/support/verifyset.h"
+
+namespace {
+
+using namespace schematest;
+
+constexpr int kKilled = 77;
+constexpr int kRecords = 40;
+// Open mode of a table whose files answer 14: taken as they are, for the
+// rebuild.
+constexpr uint32_t kOpenDamaged = 4;
+
+class AlterKillTest : public AlterTest {
+protected:
+    // The alteration (a new field "c" with the default 7: a full copy) in a
+    // child that ends at the nth call of kind: true when it ended by
+    // itself, with *rc its answer.
+    bool alter_killed(zv::IoKind kind, long n, int *rc) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int code = 3;
+            if (zvdbSetTablePath(table_, ".") == 0 && zvdbOpenTable(table_, "alt", 0) == 0) {
+                ZVHANDLE c = zvdbAddField(table_, "c", ZV_INT4, 0);
+                if (c && zvdbSetFieldDefaultValue(c, "7", 1) == 0) {
+                    zv::fault_reset();
+                    zv::fault_exit(kind, n, kKilled);
+                    code = zvdbAlterTable(table_, 0) == 0 ? 0 : 4;
+                }
+            }
+            _exit(code);
+        }
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return false;
+        *rc = WEXITSTATUS(status);
+        return *rc != kKilled;
+    }
+    // The table as a kill left it: it opens (or answers 14, is opened as it
+    // stands and rebuilt) and holds every record under one definition.
+    void check_table() {
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+        const ZVDBRET open = zvdbOpenTable(table_, "alt", 0);
+        ASSERT_TRUE(open == 0 || open == 14) << "open answered " << open;
+        if (open == 14) {
+            repaired_++;
+            ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+            ASSERT_EQ(zvdbOpenTable(table_, "alt", kOpenDamaged), 0) << last();
+            ASSERT_EQ(zvdbRebuildTable(table_, 0), 0) << last();
+        }
+        const bool altered = fld("c") != nullptr;
+        std::vector<Row> want = rows_upto(kRecords);
+        if (altered) {
+            for (Row &r : want) r.c = 7;
+        }
+        EXPECT_EQ(rows(), want) << (altered ? "new" : "old") << " definition";
+        EXPECT_EQ(keys("byid"), kRecords);
+        EXPECT_EQ(keys("byqty"), kRecords);
+        ASSERT_EQ(zvdbCloseTable(table_), 0) << last();
+        EXPECT_TRUE(zvtest::verify_set("alt.dat"));
+        (altered ? newdef_ : olddef_)++;
+    }
+
+    long repaired_ = 0;           // kills after which the table answered 14
+    long olddef_ = 0, newdef_ = 0;  // kills after which it had its old or new definition
+};
+
+TEST_F(AlterKillTest, AKillInsideTheSwapLeavesTheOldTableOrTheNewOneWhole) {
+    create([](ZVHANDLE t) {
+        layout(t);
+        add_index(t, "byqty", 1, {"qty"}, "alt_q");
+    });
+    fill(kRecords);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    zvtest::save_template();
+    long killed = 0;
+    bool altered = false;
+    for (zv::IoKind kind : {zv::IoKind::Link, zv::IoKind::Rename, zv::IoKind::Unlink}) {
+        for (long n = 1;; n++) {
+            SCOPED_TRACE("kind " + std::to_string(int(kind)) + " call " + std::to_string(n));
+            ASSERT_LT(n, 200) << "the sweep does not end";
+            for (const std::string &f : files()) std::filesystem::remove(f);
+            zvtest::restore_template();
+            int rc = -1;
+            const bool ended = alter_killed(kind, n, &rc);
+            if (ended) EXPECT_EQ(rc, 0);
+            check_table();
+            if (HasFailure()) return;
+            if (ended) {
+                altered = true;
+                break;
+            }
+            killed++;
+        }
+    }
+    EXPECT_GT(killed, 0) << "the alteration made no call of the kinds";
+    EXPECT_GT(repaired_, 0) << "no kill fell between two renames of the swap";
+    EXPECT_GT(olddef_, 0);
+    EXPECT_GT(newdef_, 1);
+    EXPECT_TRUE(altered);
+}
+
+}  // namespace
