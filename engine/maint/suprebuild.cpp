@@ -313,6 +313,12 @@ int isupass1(Host &h) {
     split64(h.size - 1, &x.phyendh, &b.phyend);
     if (!h.wide) x.numrech = x.phyendh = 0;
     if (uint32_t(b.sfmember) < h.highest) b.sfmember = int32_t(h.highest);
+    // The directory is member 1: its own area says where its header is,
+    // whatever the host's header held when the host was last written (a
+    // host whose creator was killed may never have written it there).
+    auto dir = h.members.find(1);
+    if (dir == h.members.end() || (dir->second.hdrpos >> 32)) return 48;
+    b.sfdirpos = uint32_t(dir->second.hdrpos);
     // The resource rings, each owner's header pointing at its first entry.
     std::map<uint32_t, uint64_t> heads;
     if (int rc = link_rings(h, &heads)) return rc;
@@ -428,6 +434,37 @@ int each_area(Host &h, Fn fn) {
     return 0;
 }
 
+// Leaves the update flag 0xFF on disk for a file that is closed after a
+// failure, or that is left for a later step (its block held as 'R', the
+// close keeps the disk's mark): 0 or the first error of its header writes
+// and close.
+int close_marked(int filno) {
+    INSTGV *g = zvWNGV;
+    FCB *f = fcb_at(filno);
+    if (!f || f->state == 'n') return 0;
+    uint16_t keep = g->uerr_cod;
+    int first = 0;
+    for (FCB *b = f; b; b = b->nextmember) {
+        b->hdr.base.updflg = kUpdChanged;
+        int rc = wrthdr(b);
+        if (rc && !first) first = rc;
+        b->hdr.base.updflg = kUpdRebuild;
+    }
+    int rc = iclsfilx(filno, 0);
+    g->uerr_cod = keep;
+    return first ? first : rc;
+}
+
+// Writes the headers of an open file (and its members) with the update
+// flag 0xFF: 0 or the first error.
+int mark_changed(FCB *f) {
+    for (FCB *b = f; b; b = b->nextmember) {
+        b->hdr.base.updflg = kUpdChanged;
+        if (int rc = wrthdr(b)) return rc;
+    }
+    return 0;
+}
+
 // Pass 2: the host open, its free-space index, the members' counters,
 // stacks and chains.
 int isupass2(Host &h) {
@@ -470,6 +507,8 @@ int isupass2(Host &h) {
         if (n < 0) return 485;
         if (int rc = OPNFILX(n, full.c_str(), 0x7000, nullptr)) return rc;
         m.filno = n;
+        // Marked on disk before any of its areas changes.
+        if (int rc = mark_changed(fcb_at(n))) return rc;
         rbl_empty_index(fcb_at(n));
     }
     // 3. Every area owned by an open member.
@@ -499,37 +538,6 @@ int isupass2(Host &h) {
             if (kind_of(f) == Kind::Fixed) split64(m.active, &x.numenth, &b.nument);
         }
         if (!h.wide) x.delstkh = x.sfmemberh = x.numenth = 0;
-    }
-    return 0;
-}
-
-// Leaves the update flag 0xFF on disk for a file that is closed after a
-// failure, or that is left for a later step (its block held as 'R', the
-// close keeps the disk's mark): 0 or the first error of its header writes
-// and close.
-int close_marked(int filno) {
-    INSTGV *g = zvWNGV;
-    FCB *f = fcb_at(filno);
-    if (!f || f->state == 'n') return 0;
-    uint16_t keep = g->uerr_cod;
-    int first = 0;
-    for (FCB *b = f; b; b = b->nextmember) {
-        b->hdr.base.updflg = kUpdChanged;
-        int rc = wrthdr(b);
-        if (rc && !first) first = rc;
-        b->hdr.base.updflg = kUpdRebuild;
-    }
-    int rc = iclsfilx(filno, 0);
-    g->uerr_cod = keep;
-    return first ? first : rc;
-}
-
-// Writes the headers of an open file (and its members) with the update
-// flag 0xFF: 0 or the first error.
-int mark_changed(FCB *f) {
-    for (FCB *b = f; b; b = b->nextmember) {
-        b->hdr.base.updflg = kUpdChanged;
-        if (int rc = wrthdr(b)) return rc;
     }
     return 0;
 }
@@ -599,10 +607,15 @@ int irblsupx(const char *name) {
         close_marked(h.filno);
         return rc;
     }
+    // A data member closes clean. An index member stays marked on disk
+    // (update flag 0xFF), empty, until its set rebuild has loaded it: a
+    // clean mark would let its set open with no keys, and a kill before the
+    // set rebuild would leave it so.
     int first = 0;
     for (auto &kv : h.members) {
         if (kv.second.filno < 0) continue;
-        int cl = iclsfilx(kv.second.filno, 0);
+        FCB *f = fcb_at(kv.second.filno);
+        int cl = kind_of(f) == Kind::Index ? close_marked(kv.second.filno) : iclsfilx(kv.second.filno, 0);
         if (cl && !first) first = cl;
     }
     h.f->hdr.base.updflg = kUpdChanged;
