@@ -191,4 +191,39 @@ TEST_F(RblSuperKill, MembersMadeByAKilledProcessAreRecoveredAsFlushed) {
     }
 }
 
+// A process that made a host and a set in it and was killed before any
+// flush: the host's header never learnt where its directory lies. The
+// superfile rebuild finds the directory by its own area and answers 0 (not
+// a damaged header), and the set comes back whole with whatever records
+// reached the file, each one that was written (nothing was flushed, so
+// nothing more is owed).
+TEST_F(RblSuperKill, AHostKilledBeforeItsFirstFlushIsRebuilt) {
+    RblSet s("n!cust", Kind::Fixed);
+    const uint32_t written = 30;
+    zvtest::ChildResult c = zvtest::run_in_child([&] {
+        zvtest::ChildResult r;
+        if ((r.rc = INTISAMX(16, 60, 4, 32, kProfile)) || (r.rc = CREDAT(1, "n", 0, 0, 0x200))) return r;
+        const int d = s.create();
+        if (d < 0) return r.rc = -1, r;
+        for (uint32_t k = 1; k <= written; k++) {
+            const std::string img = image(rec(k * 10));
+            if ((r.rc = ADDREC(d, const_cast<char *>(img.data())))) return r;
+        }
+        _exit(0);
+    });
+    ASSERT_FALSE(c.ok) << "the child ended without closing: " << c.rc;
+    EXPECT_EQ(zvtest::get_le32("n", 84), 0u) << "the host's header without its directory";
+    ASSERT_EQ(ZVSBLDX("n", nullptr), 0) << status_log();
+    EXPECT_NE(zvtest::get_le32("n", 84), 0u);
+    ASSERT_EQ(repair(s, "n"), 0) << status_log();
+    // The definition stored in the data file at its creation never reached
+    // the file either: the rebuild that stores it again.
+    ASSERT_EQ(s.rebuild(-99), 0) << status_log();
+    std::set<std::string> all;
+    for (uint32_t k = 1; k <= written; k++) all.insert(image(rec(k * 10)));
+    const std::multiset<std::string> got = records_of(s);
+    for (const std::string &r : got) EXPECT_EQ(all.count(r), 1u) << "a record never written";
+    expect_whole(s, "n", got);
+}
+
 }  // namespace
