@@ -13,8 +13,12 @@
 // stays), and every owner's resource ring is linked again, its file header
 // pointing at the first entry.
 //
+// Pass 1 also takes the directory's position from the directory's own area
+// (member 1), whatever the host's header held.
+//
 // Pass 2 opens the host and each member found: the free-space index is
-// built again from the free areas, the directory from the members found;
+// built again from the free areas, the directory from the members found
+// (a member whose headers do not open is left out, its own area freed);
 // each member's counters, delete stack and area chain are rebuilt from the
 // areas it owns, and index members are emptied (their nodes go on the
 // deleted-node stack) for the set rebuild that loads them again.
@@ -22,6 +26,11 @@
 // The set rebuild repairs the members of one set the same way on the open
 // host, without touching the host's own structures or other members
 // (rbl_member_pass).
+//
+// Every member opened is marked on disk before any of its areas changes;
+// at the end a data member closes clean, an index member stays marked
+// (empty) until its set rebuild loads it, so its set does not open with
+// empty indexes in between.
 //
 // Every walk is bounded by the host's size. A failure leaves the update
 // flag 0xFF on the host (and on every member opened) and the rebuild can
@@ -465,6 +474,27 @@ int mark_changed(FCB *f) {
     return 0;
 }
 
+// Whether a member's open answered that its headers are damaged.
+bool unmade(int rc) { return rc == 13 || rc == 43 || rc == 672 || rc == 812; }
+
+// Leaves out a member found in pass 1 that does not open: its directory key
+// goes, its own area becomes free space of the host (the areas it owns stay
+// as they are, owned by no member that opens), and the status log says so.
+int drop_member(Host &h, const Member &m) {
+    char line[128];
+    snprintf(line, sizeof line, "Superfile rebuild left out member %u, whose header does not open:", unsigned(m.number));
+    zvrcvlog(line, kLogSingleTry);
+    zvrcvlog(m.part.c_str(), kLogSingleTry);
+    FCB *dir = h.f->sflink;
+    int rc = idelchk(dir->filno, m.field.data(), uint32_t(m.hdrpos >> 32), uint32_t(m.hdrpos), 0);
+    if (rc) return rc;
+    Area a;
+    if ((rc = get_area(h, m.area, &a)) != 0) return rc;
+    if ((rc = put_free(h, m.area, a.len)) != 0) return rc;
+    h.starts.erase(m.area);
+    return add_free_key(h, 0, a.len, m.area);
+}
+
 // Pass 2: the host open, its free-space index, the members' counters,
 // stacks and chains.
 int isupass2(Host &h) {
@@ -496,16 +526,29 @@ int isupass2(Host &h) {
         if (m.number <= 1) continue;
         if (int rc = iaddkey(dir->filno, m.field.data(), uint32_t(m.hdrpos >> 32), uint32_t(m.hdrpos), 16)) return rc;
     }
-    // 2. Each member opened, its counters reset.
+    // 2. Each member opened, its counters reset. A member whose headers do
+    // not open as they stand (an index whose creation a kill cut short
+    // between the header of the index and those of its additional members)
+    // was never made: it is left out (dropped).
     const char sep = g->membersep ? g->membersep : '!';
-    for (auto &kv : h.members) {
-        Member &m = kv.second;
-        if (m.number <= 1) continue;
+    for (auto it = h.members.begin(); it != h.members.end();) {
+        Member &m = it->second;
+        if (m.number <= 1) {
+            ++it;
+            continue;
+        }
         std::string full = h.name + sep + m.part;
         if (full.size() > 255) return 418;
         int n = rbl_spare_filno();
         if (n < 0) return 485;
-        if (int rc = OPNFILX(n, full.c_str(), 0x7000, nullptr)) return rc;
+        if (int rc = OPNFILX(n, full.c_str(), 0x7000, nullptr)) {
+            if (!unmade(rc)) return rc;
+            set_uerr(0);
+            if ((rc = drop_member(h, m))) return rc;
+            it = h.members.erase(it);
+            continue;
+        }
+        ++it;
         m.filno = n;
         // Marked on disk before any of its areas changes.
         if (int rc = mark_changed(fcb_at(n))) return rc;

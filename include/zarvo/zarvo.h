@@ -2558,7 +2558,9 @@ ZV_API int RBLMEM(int datno, const char *datname, int hostno, int member, const 
  * owner each area names, resets each member's counters and free lists and
  * links each resource ring again; index members are left empty and marked
  * as not closed cleanly (their sets open with 14) until their set rebuild
- * loads them. The directory is found by its own area. 0, or: 130 no name;
+ * loads them. The directory is found by its own area; a member whose
+ * headers do not open (one whose creation a kill cut short) is left out,
+ * its own area freed, and the status log names it. 0, or: 130 no name;
  * 418 member count above 255; 48 not a superfile host (or one without a
  * directory); 123 an area of a member with a mark it cannot hold; 485
  * no temporary index; 40 a node area of the wrong length; 512 a walk

@@ -226,4 +226,39 @@ TEST_F(RblSuperKill, AHostKilledBeforeItsFirstFlushIsRebuilt) {
     expect_whole(s, "n", got);
 }
 
+// A kill at each write of the creation of a second set in a host whose
+// first set was closed cleanly: the superfile rebuild answers 0 whatever
+// the kill left of the new members (their areas, headers, directory keys),
+// and the first set comes back whole.
+TEST_F(RblSuperKill, AKillWhileMembersAreMadeLeavesTheHostRebuildable) {
+    RblSet a("h!cust", Kind::Fixed), b("h!more", Kind::Variable);
+    ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+    const std::multiset<std::string> records = build(a, 40);
+    ASSERT_EQ(CLSFIL(chkopnx("h"), 0), 0);
+    zvtest::save_template();
+    bool completed = false;
+    for (long n = 1; !completed; n++) {
+        SCOPED_TRACE("kill at write " + std::to_string(n));
+        ASSERT_LT(n, 400);
+        zvtest::restore_template();
+        fflush(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (REGZARVO("child") != 0 || INTISAMX(16, 60, 4, 32, kProfile) != 0) _exit(3);
+            zv::fault_reset();
+            zv::fault_exit(zv::IoKind::Write, n, kKilled);
+            _exit(b.create() < 0 ? 4 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_TRUE(WEXITSTATUS(status) == kKilled || WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+        completed = WEXITSTATUS(status) == 0;
+        EXPECT_EQ(ZVSBLDX("h", nullptr), 0) << status_log();
+        ASSERT_EQ(repair(a, "h"), 0) << status_log();
+        expect_whole(a, "h", records);
+        if (HasFailure()) break;
+    }
+}
+
 }  // namespace
