@@ -13,6 +13,7 @@
 #include "engine/core/pagecache.h"
 #include "engine/core/fcb.h"
 #include "engine/files/identity_services.h"
+#include "engine/files/superfile.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_services.h"
 
@@ -80,6 +81,16 @@ int iZVFLUSH(int filno, int allfiles, int flags, int32_t *) {
         if (int rc = write_all_pages(g); rc && !first) first = rc;
         int rc = zv::flush_file_nodes(nullptr);
         if (rc && !first) first = rc;
+        // A superfile host keeps where its directory lies and how many
+        // members it has in its header, and each member its counters in its
+        // own: written now, the members made and filled before the flush
+        // are found again after a kill. The headers go over the pages just
+        // written, which the page cache keeps in step.
+        for (int i = 0; g->fcbtab && i <= int(g->filecount); i++) {
+            FCB *f = g->fcbtab[i];
+            if (!f || f->hdr.base.sfiltyp != kSfHost || (f->state != 'y' && f->state != 'w')) continue;
+            if (int hr = zv::superfile_write_headers(f); hr && !first) first = hr;
+        }
         zv::set_uerr(first);
         return -first;
     }

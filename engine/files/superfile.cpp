@@ -192,6 +192,27 @@ int open_members_of(const FCB *host) {
     return n;
 }
 
+int superfile_write_headers(FCB *host) {
+    INSTGV *g = zvWNGV;
+    if (!is_host(host) || host->hdr.base.updflg != kUpdChanged || (host->hdr.base.flmode & kOpnReadOnly)) return 0;
+    int first = 0;
+    auto put = [&first](FCB *f) {
+        for (FCB *b = f; b; b = b->nextmember) {
+            int rc = wrthdr(b);
+            if (rc && !first) first = rc;
+        }
+    };
+    for (int i = 0; g->fcbtab && i <= int(g->filecount); i++) {
+        FCB *m = g->fcbtab[i];
+        if (!m || m == host || m->sflink != host || m->hostfcb != host || m->hdr.base.sfiltyp != kSfMember) continue;
+        if (m->state != 'y' && m->state != 'v' && m->state != 'w') continue;
+        put(m);
+    }
+    if (FCB *d = directory_of(host)) put(d);
+    put(host);
+    return first;
+}
+
 int cresmem(uint64_t area, int hostno, int memno, const char *name, const unsigned char *field, int32_t len,
             int keytype, int dup, int nmem, uint16_t mode, const XCREblk *) {
     INSTGV *g = zvWNGV;

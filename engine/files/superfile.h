@@ -64,6 +64,11 @@ int member_exists(const char *name);
 // The member part of a delete: removes the member from its host's
 // directory and marks its area deleted. The member is closed first.
 int member_delete(FCB *f);
+// Writes the headers of a changed host's open members (each with its
+// additional index members), of its directory and of the host itself, so
+// that a flush leaves on disk where the directory lies, how many members
+// the host has and each member's counters. 0 or the first error.
+int superfile_write_headers(FCB *host);
 // Number of open members of a host (its directory not counted).
 int open_members_of(const FCB *host);
 

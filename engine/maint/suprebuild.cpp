@@ -13,8 +13,12 @@
 // stays), and every owner's resource ring is linked again, its file header
 // pointing at the first entry.
 //
+// Pass 1 also takes the directory's position from the directory's own area
+// (member 1), whatever the host's header held.
+//
 // Pass 2 opens the host and each member found: the free-space index is
-// built again from the free areas, the directory from the members found;
+// built again from the free areas, the directory from the members found
+// (a member whose headers do not open is left out, its own area freed);
 // each member's counters, delete stack and area chain are rebuilt from the
 // areas it owns, and index members are emptied (their nodes go on the
 // deleted-node stack) for the set rebuild that loads them again.
@@ -22,6 +26,11 @@
 // The set rebuild repairs the members of one set the same way on the open
 // host, without touching the host's own structures or other members
 // (rbl_member_pass).
+//
+// Every member opened is marked on disk before any of its areas changes;
+// at the end a data member closes clean, an index member stays marked
+// (empty) until its set rebuild loads it, so its set does not open with
+// empty indexes in between.
 //
 // Every walk is bounded by the host's size. A failure leaves the update
 // flag 0xFF on the host (and on every member opened) and the rebuild can
@@ -313,6 +322,12 @@ int isupass1(Host &h) {
     split64(h.size - 1, &x.phyendh, &b.phyend);
     if (!h.wide) x.numrech = x.phyendh = 0;
     if (uint32_t(b.sfmember) < h.highest) b.sfmember = int32_t(h.highest);
+    // The directory is member 1: its own area says where its header is,
+    // whatever the host's header held when the host was last written (a
+    // host whose creator was killed may never have written it there).
+    auto dir = h.members.find(1);
+    if (dir == h.members.end() || (dir->second.hdrpos >> 32)) return 48;
+    b.sfdirpos = uint32_t(dir->second.hdrpos);
     // The resource rings, each owner's header pointing at its first entry.
     std::map<uint32_t, uint64_t> heads;
     if (int rc = link_rings(h, &heads)) return rc;
@@ -428,6 +443,58 @@ int each_area(Host &h, Fn fn) {
     return 0;
 }
 
+// Leaves the update flag 0xFF on disk for a file that is closed after a
+// failure, or that is left for a later step (its block held as 'R', the
+// close keeps the disk's mark): 0 or the first error of its header writes
+// and close.
+int close_marked(int filno) {
+    INSTGV *g = zvWNGV;
+    FCB *f = fcb_at(filno);
+    if (!f || f->state == 'n') return 0;
+    uint16_t keep = g->uerr_cod;
+    int first = 0;
+    for (FCB *b = f; b; b = b->nextmember) {
+        b->hdr.base.updflg = kUpdChanged;
+        int rc = wrthdr(b);
+        if (rc && !first) first = rc;
+        b->hdr.base.updflg = kUpdRebuild;
+    }
+    int rc = iclsfilx(filno, 0);
+    g->uerr_cod = keep;
+    return first ? first : rc;
+}
+
+// Writes the headers of an open file (and its members) with the update
+// flag 0xFF: 0 or the first error.
+int mark_changed(FCB *f) {
+    for (FCB *b = f; b; b = b->nextmember) {
+        b->hdr.base.updflg = kUpdChanged;
+        if (int rc = wrthdr(b)) return rc;
+    }
+    return 0;
+}
+
+// Whether a member's open answered that its headers are damaged.
+bool unmade(int rc) { return rc == 13 || rc == 43 || rc == 672 || rc == 812; }
+
+// Leaves out a member found in pass 1 that does not open: its directory key
+// goes, its own area becomes free space of the host (the areas it owns stay
+// as they are, owned by no member that opens), and the status log says so.
+int drop_member(Host &h, const Member &m) {
+    char line[128];
+    snprintf(line, sizeof line, "Superfile rebuild left out member %u, whose header does not open:", unsigned(m.number));
+    zvrcvlog(line, kLogSingleTry);
+    zvrcvlog(m.part.c_str(), kLogSingleTry);
+    FCB *dir = h.f->sflink;
+    int rc = idelchk(dir->filno, m.field.data(), uint32_t(m.hdrpos >> 32), uint32_t(m.hdrpos), 0);
+    if (rc) return rc;
+    Area a;
+    if ((rc = get_area(h, m.area, &a)) != 0) return rc;
+    if ((rc = put_free(h, m.area, a.len)) != 0) return rc;
+    h.starts.erase(m.area);
+    return add_free_key(h, 0, a.len, m.area);
+}
+
 // Pass 2: the host open, its free-space index, the members' counters,
 // stacks and chains.
 int isupass2(Host &h) {
@@ -459,17 +526,32 @@ int isupass2(Host &h) {
         if (m.number <= 1) continue;
         if (int rc = iaddkey(dir->filno, m.field.data(), uint32_t(m.hdrpos >> 32), uint32_t(m.hdrpos), 16)) return rc;
     }
-    // 2. Each member opened, its counters reset.
+    // 2. Each member opened, its counters reset. A member whose headers do
+    // not open as they stand (an index whose creation a kill cut short
+    // between the header of the index and those of its additional members)
+    // was never made: it is left out (dropped).
     const char sep = g->membersep ? g->membersep : '!';
-    for (auto &kv : h.members) {
-        Member &m = kv.second;
-        if (m.number <= 1) continue;
+    for (auto it = h.members.begin(); it != h.members.end();) {
+        Member &m = it->second;
+        if (m.number <= 1) {
+            ++it;
+            continue;
+        }
         std::string full = h.name + sep + m.part;
         if (full.size() > 255) return 418;
         int n = rbl_spare_filno();
         if (n < 0) return 485;
-        if (int rc = OPNFILX(n, full.c_str(), 0x7000, nullptr)) return rc;
+        if (int rc = OPNFILX(n, full.c_str(), 0x7000, nullptr)) {
+            if (!unmade(rc)) return rc;
+            set_uerr(0);
+            if ((rc = drop_member(h, m))) return rc;
+            it = h.members.erase(it);
+            continue;
+        }
+        ++it;
         m.filno = n;
+        // Marked on disk before any of its areas changes.
+        if (int rc = mark_changed(fcb_at(n))) return rc;
         rbl_empty_index(fcb_at(n));
     }
     // 3. Every area owned by an open member.
@@ -499,37 +581,6 @@ int isupass2(Host &h) {
             if (kind_of(f) == Kind::Fixed) split64(m.active, &x.numenth, &b.nument);
         }
         if (!h.wide) x.delstkh = x.sfmemberh = x.numenth = 0;
-    }
-    return 0;
-}
-
-// Leaves the update flag 0xFF on disk for a file that is closed after a
-// failure, or that is left for a later step (its block held as 'R', the
-// close keeps the disk's mark): 0 or the first error of its header writes
-// and close.
-int close_marked(int filno) {
-    INSTGV *g = zvWNGV;
-    FCB *f = fcb_at(filno);
-    if (!f || f->state == 'n') return 0;
-    uint16_t keep = g->uerr_cod;
-    int first = 0;
-    for (FCB *b = f; b; b = b->nextmember) {
-        b->hdr.base.updflg = kUpdChanged;
-        int rc = wrthdr(b);
-        if (rc && !first) first = rc;
-        b->hdr.base.updflg = kUpdRebuild;
-    }
-    int rc = iclsfilx(filno, 0);
-    g->uerr_cod = keep;
-    return first ? first : rc;
-}
-
-// Writes the headers of an open file (and its members) with the update
-// flag 0xFF: 0 or the first error.
-int mark_changed(FCB *f) {
-    for (FCB *b = f; b; b = b->nextmember) {
-        b->hdr.base.updflg = kUpdChanged;
-        if (int rc = wrthdr(b)) return rc;
     }
     return 0;
 }
@@ -599,10 +650,15 @@ int irblsupx(const char *name) {
         close_marked(h.filno);
         return rc;
     }
+    // A data member closes clean. An index member stays marked on disk
+    // (update flag 0xFF), empty, until its set rebuild has loaded it: a
+    // clean mark would let its set open with no keys, and a kill before the
+    // set rebuild would leave it so.
     int first = 0;
     for (auto &kv : h.members) {
         if (kv.second.filno < 0) continue;
-        int cl = iclsfilx(kv.second.filno, 0);
+        FCB *f = fcb_at(kv.second.filno);
+        int cl = kind_of(f) == Kind::Index ? close_marked(kv.second.filno) : iclsfilx(kv.second.filno, 0);
         if (cl && !first) first = cl;
     }
     h.f->hdr.base.updflg = kUpdChanged;

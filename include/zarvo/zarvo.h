@@ -1030,7 +1030,10 @@ ZV_API int zvSYSPUT(void);
 ZV_API int64_t zvFILELIST(char *name, int32_t *value, int32_t value2, int32_t kind, int32_t mode);
 
 /* Writes the dirty cached bytes of an open file (filno -1: of every file)
- * to the file and forces it to disk (not for a file opened read only). 0,
+ * to the file and forces it to disk (not for a file opened read only); with
+ * -1 also the headers of every changed superfile host, its directory and
+ * its open members, so that the members made and filled before are found
+ * again by the superfile rebuild after a kill. 0,
  * or the first error as a positive value: 48 superfile host, 23 member, the
  * codes of the writes and of the sync. ZVFLUSHX with flags 1 also flushes
  * the partitions of a partitioned host; value is not used. */
@@ -2569,9 +2572,13 @@ ZV_API int RBLMEM(int datno, const char *datname, int hostno, int member, const 
 /* Repairs a closed superfile host: re-marks and joins its free space,
  * rebuilds its free-space index, finds every member and resource by the
  * owner each area names, resets each member's counters and free lists and
- * links each resource ring again; index members are left empty for their
- * set rebuild. 0, or: 130 no name; 418 member count above 255; 48 not a
- * superfile host; 123 an area of a member with a mark it cannot hold; 485
+ * links each resource ring again; index members are left empty and marked
+ * as not closed cleanly (their sets open with 14) until their set rebuild
+ * loads them. The directory is found by its own area; a member whose
+ * headers do not open (one whose creation a kill cut short) is left out,
+ * its own area freed, and the status log names it. 0, or: 130 no name;
+ * 418 member count above 255; 48 not a superfile host (or one without a
+ * directory); 123 an area of a member with a mark it cannot hold; 485
  * no temporary index; 40 a node area of the wrong length; 512 a walk
  * longer than the file; 12 cannot open; 46 the host is open. */
 ZV_API int ZVSBLDX(const char *hostname, const char *password);

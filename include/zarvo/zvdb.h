@@ -662,11 +662,12 @@ ZV_API ZVDBRET zvdbFreeSession(ZVHANDLE handle);
  * and unless the session is logon-only the session dictionary (session path
  * + "zvdbdict") is opened, once more exclusively when a shared open fails
  * (the session is then exclusive); a dictionary failure stops the engine
- * again and is returned. The on-logon callback (kind 25) then runs with the
+ * again and is returned. A dictionary whose files a process left not closed
+ * cleanly (killed, 14) is repaired by the open itself, its entries kept:
+ * the superfile rebuild of its host when the host was left so, then the
+ * rebuild of its table. The on-logon callback (kind 25) then runs with the
  * session; a nonzero result undoes the logon and is returned. 4003 no
- * session, 4011 logged on already. 14: the session dictionary was left
- * unclosed by a process that changed it and ended without logging out
- * (README.md, "Using the record level", tells what mends it). */
+ * session, 4011 logged on already. */
 ZV_API ZVDBRET zvdbLogon(ZVHANDLE handle, const char *server, const char *user,
                          const char *password);
 /* Creates a new session dictionary (the engine started for the call and
@@ -885,10 +886,10 @@ ZV_API ZVHANDLE zvdbAllocDatabase(ZVHANDLE session);
 ZV_API ZVDBRET zvdbFreeDatabase(ZVHANDLE database);
 /* Connects to the database of that name in the session dictionary: opens
  * its dictionary (exclusively when the handle says so, or when a shared open
- * fails, which then makes the handle exclusive). 4010, 4011 connected, 4003,
- * 4007 NULL name, 101 no such database, the dictionary's codes (14: left
- * unclosed, as zvdbLogon's), the connect callback's result (the handle
- * stays connected). */
+ * fails, which then makes the handle exclusive), repairing it as zvdbLogon
+ * repairs the session dictionary. 4010, 4011 connected, 4003,
+ * 4007 NULL name, 101 no such database, the dictionary's codes, the
+ * connect callback's result (the handle stays connected). */
 ZV_API ZVDBRET zvdbConnect(ZVHANDLE database, const char *name);
 /* Runs the disconnect callback, closes the handle's tables and its
  * dictionary: 4003, 4010, 4012 not connected, the dictionary's close code

@@ -132,10 +132,44 @@ bool stored_path(const ZVDBDICTENTRY &e, int sep, char (&out)[256]) {
     return put_text(out, sizeof out, text.c_str());
 }
 
-// The open of the table in the host or in the directory the host names.
-ZVDBRET open_table(ZVDBDICT *d, bool insuper, const std::string &host, int exclusive) {
+// The engine's answer for files a process did not close (killed, or its
+// close failed): they open again only after their rebuild.
+constexpr int kNotClosed = 14;
+// Table open bit: open files not closed cleanly, for their rebuild.
+constexpr uint32_t kOpenForRebuild = 4;
+
+// The open of the table in the host or in the directory the host names,
+// with the open bits `more`.
+ZVDBRET open_table(ZVDBDICT *d, bool insuper, const std::string &host, int exclusive, uint32_t more = 0) {
     ZVDBRET rc = insuper ? zvdbSetTableSuperFile(d->table, d->super) : zvdbSetTablePath(d->table, host.c_str());
-    if (rc == 0) rc = zvdbOpenTable(d->table, kTableName, exclusive ? 3 : 0);
+    if (rc == 0) rc = zvdbOpenTable(d->table, kTableName, (exclusive ? 3 : 0) | more);
+    return rc;
+}
+
+// The host of a dictionary in a superfile opened; a host that a process
+// left not closed cleanly is first repaired by the superfile rebuild. Its
+// index members are then empty and marked until the table's rebuild (see
+// open_repaired). 0, 920 not a superfile host, or the code of the open or
+// of the rebuild.
+ZVDBRET open_host(ZVDBDICT *d, const std::string &host) {
+    ZVDBRET rc = _zvdbSuperSetPath(d->super, host.c_str());
+    if (rc == 0) rc = _zvdbSuperOpen(d->super, d->exclusive);
+    if (rc != kNotClosed) return rc;
+    if ((rc = _zvdbZVSBLDX(d->table, host.c_str(), nullptr)) != 0) return rc;
+    return _zvdbSuperOpen(d->super, d->exclusive);
+}
+
+// The dictionary's table opened; files that a process left not closed
+// cleanly are rebuilt in place from their stored definition (the table
+// opened as it stands for that, then rebuilt and opened again as asked).
+// The dictionary is the record layer's own table: its repair needs nothing
+// from the caller, and leaves every entry flushed before the kill. 0 or
+// the first code that stops it (the table closed then).
+ZVDBRET open_repaired(ZVDBDICT *d, bool insuper, const std::string &host) {
+    ZVDBRET rc = open_table(d, insuper, host, d->exclusive);
+    if (rc != kNotClosed) return rc;
+    if ((rc = open_table(d, insuper, host, d->exclusive, kOpenForRebuild)) != 0) return rc;
+    if ((rc = zvdbRebuildTable(d->table, 0)) != 0 && d->table->active) zvdbCloseTable(d->table);
     return rc;
 }
 
@@ -439,8 +473,7 @@ ZV_API ZVDBRET _zvdbOpenDict(ZVDBDICT *d, const char *name, int exclusive, int t
     bool insuper = trysuper != 0;
     bool fallback = false;
     if (insuper) {
-        ZVDBRET rc = _zvdbSuperSetPath(d->super, host.c_str());
-        if (rc == 0) rc = _zvdbSuperOpen(d->super, d->exclusive);
+        ZVDBRET rc = open_host(d, host);
         if (rc == 920) {
             // The host is a directory: a dictionary outside a superfile.
             insuper = false;
@@ -449,7 +482,7 @@ ZV_API ZVDBRET _zvdbOpenDict(ZVDBDICT *d, const char *name, int exclusive, int t
             return keep(d, rc);
         }
     }
-    if (ZVDBRET rc = open_table(d, insuper, host, d->exclusive)) {
+    if (ZVDBRET rc = open_repaired(d, insuper, host)) {
         _zvdbSuperClose(d->super);
         return keep(d, fallback ? 920 : rc);
     }

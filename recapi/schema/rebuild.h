@@ -37,9 +37,10 @@ int flush_set(const tagZVDBTABLE *t);
 // last write fails releases files that the engine takes as not closed
 // cleanly, and opens again only after a rebuild: the closed files are
 // rebuilt from their definition, after the superfile rebuild of a host
-// whose own close failed (which empties every index of the host: the host
-// is to hold this table's files alone). 0, or the first close's code when
-// the repair fails too.
+// whose own close failed (which empties every index of the host and leaves
+// them marked until their sets are rebuilt: another table of the host then
+// opens with 14 and is rebuilt by its own open for rebuild). 0, or the first
+// close's code when the repair fails too.
 ZVDBRET close_clean(tagZVDBTABLE *t, ZVDBSUPER *host = nullptr);
 
 }  // namespace zv
