@@ -82,7 +82,9 @@ void CmpKillTest::sweep(RblSet &s, Work work, const std::multiset<std::string> &
             put_files(orig);
             int rc = -1;
             const bool ended = run_killed(s, work, k.kind, n, &rc);
-            if (ended) EXPECT_EQ(rc, 0);
+            if (ended) {
+                EXPECT_EQ(rc, 0);
+            }
             check_after(s, live);
             if (HasFailure()) return;
             if (ended) break;

@@ -96,7 +96,9 @@ TEST_F(AlterKillTest, AKillInsideTheSwapLeavesTheOldTableOrTheNewOneWhole) {
             zvtest::restore_template();
             int rc = -1;
             const bool ended = alter_killed(kind, n, &rc);
-            if (ended) EXPECT_EQ(rc, 0);
+            if (ended) {
+                EXPECT_EQ(rc, 0);
+            }
             check_table();
             if (HasFailure()) return;
             if (ended) {
