@@ -100,7 +100,11 @@ bool node_fits(const FCB *f) { return f->nodesize <= uint32_t(zvWNGV->nodesize);
 // damaged end) is refused, so that no walk of the file reads through
 // gigabytes that are not there. The size is the one the open just took
 // (the highest written offset); superfile members, memory files and
-// segmented files are measured elsewhere.
+// segmented files are measured elsewhere. A header whose update flag is
+// set is not held to it: a process that ended while it changed the file
+// may have written the header (write-through mode writes it after each
+// growth) before the bytes of the space it took, and such a file is
+// answered as one that was not closed cleanly, for the repair.
 bool end_within_file(const FCB *f) {
     const FILEHDR &b = f->hdr.base;
     const FILEHDRX &x = f->hdr.ext;
@@ -136,7 +140,7 @@ int check_header(FCB *f, uint16_t mode) {
     if (!(b.hdrflags & kHdr8ByteOffsets) && (x.numrech || x.phyendh) && b.sfiltyp != kSfMember &&
         zv::tstfilsiz(f))
         return 689;
-    if (!(mode & kOpenDamaged) && !end_within_file(f)) return 13;
+    if (!(mode & kOpenDamaged) && !b.updflg && !end_within_file(f)) return 13;
     if ((x.flmode2 & 0x01000000) && (x.flmode2 & kFlmode2PartHost)) return 727;
     if ((f->nodesize > uint32_t(g->sectors) * 128 && !(g->fileopt[0] & kOpt1LargeNodes)) || !node_fits(f)) return 40;
     if ((mode & kOpenVarlen) && b.clstyp != kKindVariable) return 48;

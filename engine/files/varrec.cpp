@@ -517,12 +517,17 @@ ZV_API int WRTVREC(int filno, uint32_t posl, void *buf, int32_t len) {
         if (int rc = putvhdr81(f, uint32_t(tail >> 32), uint32_t(tail), &th)) return rc;
         h.arealen = hs + uint32_t(len);
     }
-    if (int rc = putvhdr81(f, posh, posl, &h)) return rc;
+    // The record's bytes go before its header: the header is what makes
+    // them a record. Written the other way, a process ended between the
+    // two writes (write-through mode writes each at once) would leave a
+    // header marking the area live over the bytes it held before, a
+    // deleted record's among them, and the repair would take those back.
     uint64_t at = pos + hs;
     bool converted = convert_record(f, buf, len, kToStored) != 0;
     int rc = izvio81x(1, f, uint32_t(at >> 32), uint32_t(at), buf, len, nullptr, hs);
     if (converted) convert_record(f, buf, len, kToHost);
     if (rc) return set_uerr(rc);
+    if ((rc = putvhdr81(f, posh, posl, &h)) != 0) return rc;
     if (split) {
         zvSETHGHi(int32_t(tail >> 32));
         return iretvrec(space_index_of(f)->filno, filno, uint32_t(tail), 1, 1);

@@ -258,6 +258,17 @@ ZV_API int RWTVREC(int datno, void *record, int32_t len) {
             if (!lo && !hi) return fail(u, g->uerr_cod ? g->uerr_cod : 39, datno);
             if (join64(hi, lo) != next) return fail(u, set_uerr(146), datno);
             if ((d->hdr.base.flmode & 0x40) && wrthdr(d)) return fail(u, g->uerr_cod, datno);
+            // Space handed out without a fill is not in the file yet, and
+            // the record may end short of it: the area's last byte is
+            // written (0xFF, the fill) before its header claims the
+            // stretch, so that the file holds the whole area whenever the
+            // header is there. An area running past the end of the file is
+            // a partial record to the repair, which drops it.
+            const uint64_t end = next + extra - 1;
+            if (end > join64(d->hwoffh, d->hwoffl)) {
+                unsigned char fill = 0xFF;
+                if (int rc = izvio81x(1, d, hi_of(end), lo_of(end), &fill, 1, nullptr, 0)) return fail(u, rc, datno);
+            }
             area.arealen = avail + extra;
         } else if (join) {
             u.neighbour_joined(next, nh.arealen);

@@ -51,6 +51,7 @@ TEST_F(OpenTest, DamagedHeadersAreRefused) {
         {"key length 1025", 45, {{66, {0x01, 0x04}}}, 0},
         {"variable-length mode on a fixed file", 48, {}, 0x0004},
         {"last byte used 0xFFFFFFFF", 13, {{8, le32(0xFFFFFFFF)}}, 0},
+        {"last byte used 0xFFFFFFFF, not closed cleanly", 14, {{8, le32(0xFFFFFFFF)}, {56, {0xFF}}}, 0},
         {"node size beyond the node buffers", 40, {{42, {0x00, 0x80}}}, 0},
     };
     int fds = filestest::open_descriptors();
@@ -119,6 +120,45 @@ TEST_F(OpenTest, ACleanCloseLeavesTheLastByteUsedInsideTheFile) {
     EXPECT_EQ(file_bytes("d.dat")[last], 0xFF);
     ASSERT_EQ(OPNFIL(1, "d.dat", 0x800), 0);
     ASSERT_EQ(CLSFIL(1, 0), 0);
+}
+
+// A write-through file (mode 0x40) grown without a fill writes its header
+// at each growth, before the record that takes the new space: a process
+// killed between the two leaves a header marked changed whose last byte
+// used lies past the end of the file. Killed at any write of its adds, the
+// file opens with 14, the answer that calls for the repair; a kill before
+// the mark reached the file leaves it as it was.
+TEST_F(OpenTest, AWriteThroughFileKilledAtAnyWriteOfItsAddsOpensWith14) {
+    auto run = [](long kill_at) {
+        return zvtest::run_in_child([kill_at] {
+            zvtest::ChildResult r;
+            if ((r.rc = zvtest::start_engine(8, 20, 8, 16)) != 0) return r;
+            if ((r.rc = OPNFIL(1, "d.dat", 0x40)) != 0) return r;
+            zv::fault_reset();
+            if (kill_at) zv::fault_exit(zv::IoKind::Write, kill_at, 77);
+            char rec[100];
+            for (int i = 0; i < 3 && r.rc == 0; i++) {
+                memset(rec, 'a' + i, sizeof rec);
+                const uint32_t pos = NEWREC(1);
+                r.rc = pos ? WRTREC(1, pos, rec) : zvGetUserErrorCode();
+            }
+            r.extra = int(zv::io_calls(zv::IoKind::Write));
+            return r;
+        });
+    };
+    make("d.dat");
+    const zvtest::ChildResult whole = run(0);
+    ASSERT_TRUE(whole.ok);
+    ASSERT_EQ(whole.rc, 0);
+    ASSERT_GE(whole.extra, 4);  // the mark, then a header and a record per add
+    for (long n = 1; n <= whole.extra; n++) {
+        SCOPED_TRACE("killed at write " + std::to_string(n));
+        unlink("d.dat");
+        make("d.dat");
+        EXPECT_FALSE(run(n).ok);
+        EXPECT_EQ(OPNFIL(2, "d.dat", 0), n == 1 ? 0 : 14);
+        CLSFIL(2, 0);
+    }
 }
 
 TEST_F(OpenTest, PartialWriteAfterOpenKeepsTheBytesAroundIt) {

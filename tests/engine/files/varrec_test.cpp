@@ -11,6 +11,7 @@
 #include "engine/files/spaceidx.h"
 #include "engine/files/varrec.h"
 #include "tests/engine/files/files_util.h"
+#include "tests/support/child.h"
 #include "zarvo/zvdbpt.h"
 
 namespace {
@@ -298,6 +299,57 @@ TEST_F(VarrecTest, GrowthIntoLiveAreasIs527) {
         EXPECT_EQ(CLSFIL(1, 0), 0);
         Bytes disk = file_bytes("v.dat");
         for (int i = 2; i < 4; i++) EXPECT_EQ(slice(disk, pos[i] + 10, 30), recs[i]) << i;
+    }
+}
+
+// A record written into the area of a deleted one, in write-through mode
+// (each write reaches the file at once), by a process killed at any of its
+// writes: an area marked live on disk holds the new record whole; else it
+// is still free. Never does a live mark stand over the deleted record's
+// bytes, which the repair would take back as a record.
+TEST_F(VarrecTest, AKilledWriteIntoAFreedAreaNeverMarksTheOldBytesLive) {
+    const Bytes old = record(40, 1), fresh = record(40, 101);
+    auto made = [&](uint32_t *at) {
+        make_var(1, "k.dat", 0x4 | 0x40);
+        *at = put(1, old);
+        ASSERT_NE(*at, 0u);
+        ASSERT_NE(put(1, record(40, 51)), 0u);  // the freed area is not the last
+        ASSERT_EQ(RETVREC(1, *at), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+    };
+    auto run = [&](long kill_at) {
+        return zvtest::run_in_child([&, kill_at] {
+            zvtest::ChildResult r;
+            if ((r.rc = zvtest::start_engine(8, 20, 8, 16)) != 0) return r;
+            if ((r.rc = OPNFIL(1, "k.dat", 0x40)) != 0) return r;
+            zv::fault_reset();
+            if (kill_at) zv::fault_exit(IoKind::Write, kill_at, 77);
+            r.extra = int(put(1, fresh));
+            r.rc = r.extra ? 0 : zvGetUserErrorCode();
+            r.sys = int(zv::io_calls(IoKind::Write));
+            return r;
+        });
+    };
+    uint32_t at = 0;
+    made(&at);
+    const zvtest::ChildResult whole = run(0);
+    ASSERT_TRUE(whole.ok);
+    ASSERT_EQ(whole.rc, 0);
+    ASSERT_EQ(uint32_t(whole.extra), at) << "the new record takes the freed area";
+    ASSERT_GE(whole.sys, 2);
+    for (long n = 1; n <= whole.sys; n++) {
+        SCOPED_TRACE("killed at write " + std::to_string(n));
+        unlink("k.dat");
+        made(&at);
+        EXPECT_FALSE(run(n).ok);
+        const Bytes disk = file_bytes("k.dat");
+        ASSERT_GE(disk.size(), at + 50u);
+        if (disk[at] == 0xFA && disk[at + 1] == 0xFA) {
+            EXPECT_EQ(le32(disk, at + 6), 40u);
+            EXPECT_EQ(slice(disk, at + 10, 40), fresh);
+        } else {
+            EXPECT_EQ(disk[at], 0xFD);
+        }
     }
 }
 

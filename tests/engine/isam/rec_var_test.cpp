@@ -1,18 +1,23 @@
 // Variable-length records: where a rewrite puts the record, partial
 // rewrites, reads of the whole current record, lengths, and the refusals of
 // the variable-length calls.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <map>
 #include <string>
 
 #include "engine/core/arith.h"
 #include "engine/core/instance.h"
+#include "engine/core/platform.h"
 #include "engine/core/fcb.h"
 #include "engine/files/spaceidx.h"
 #include "engine/files/varrec.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/isammap.h"
 #include "tests/engine/isam/recfix.h"
+#include "tests/support/child.h"
 
 namespace {
 
@@ -366,6 +371,83 @@ TEST_F(RecTest, AStoredSchemaMarksSegmentsOnTheVariablePart) {
     Cust fixed{};
     EXPECT_EQ(FRSREC(d + 3, &fixed), 0);
     EXPECT_EQ(fixed.number, 7u);
+}
+
+// A write-through set (mode 0x40) whose last record grows where it is,
+// by less than the growth step, so that its area ends past the record:
+// a process killed at any write of that rewrite or of the calls after
+// it leaves a file that holds the whole area, and the repair finds the
+// record in the version the process was told of (or the other one, had
+// the rewrite not answered yet). An area whose end lies past the end of
+// the file would be a partial record to the repair, and dropped.
+TEST_F(RecTest, AKilledWriteThroughRewriteThatGrowsTheLastAreaLeavesTheRecord) {
+    const std::string before = vrec(3, "Oslo", 100), after = vrec(3, "Oslo", 130);
+    auto made = [] {
+        CustDef def("wt", true, 0x40);
+        ASSERT_EQ(CREIFIL(&def.ifil), 0);
+        for (uint32_t n = 1; n <= 3; n++) {
+            std::string r = vrec(n, "Oslo", 100);
+            ASSERT_EQ(ADDVREC(def.ifil.tfilno, r.data(), int32_t(r.size())), 0);
+        }
+        ASSERT_EQ(CLIFIL(&def.ifil), 0);
+    };
+    // The child rewrites 3 and deletes 1; the file "acks" gets a byte when
+    // the rewrite has answered 0, through a write of its own (not counted).
+    auto run = [&](long kill_at) {
+        return zvtest::run_in_child([&, kill_at] {
+            zvtest::ChildResult r;
+            CustDef def("wt", true, 0x40);
+            if ((r.rc = INTISAMX(16, 30, 4, 32, kProfile)) != 0) return r;
+            if ((r.rc = OPNIFIL(&def.ifil)) != 0) return r;
+            const int d = def.ifil.tfilno;
+            zv::fault_reset();
+            if (kill_at) zv::fault_exit(zv::IoKind::Write, kill_at, 77);
+            std::string b(2000, '\0'), w = after;
+            int32_t len = int32_t(b.size());
+            if ((r.rc = EQLVREC(d + 1, num(3).data(), b.data(), &len)) != 0) return r;
+            if ((r.rc = RWTVREC(d, w.data(), int32_t(w.size()))) != 0) return r;
+            const int ack = open("acks", O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (ack < 0 || write(ack, "r", 1) != 1) r.rc = -1;
+            if (ack >= 0) close(ack);
+            len = int32_t(b.size());
+            if (r.rc == 0 && (r.rc = EQLVREC(d + 1, num(1).data(), b.data(), &len)) == 0) r.rc = DELVREC(d);
+            r.extra = int(zv::io_calls(zv::IoKind::Write));
+            return r;
+        });
+    };
+    auto fresh = [&] {
+        CLISAM();
+        for (const char *f : {"wt.dat", "wt.idx", "wt.dat_city.idx", "acks"}) unlink(f);
+        ASSERT_EQ(INTISAMX(16, 30, 4, 32, kProfile), 0);
+        made();
+    };
+    fresh();
+    const zvtest::ChildResult whole = run(0);
+    ASSERT_TRUE(whole.ok);
+    ASSERT_EQ(whole.rc, 0);
+    for (long n = 1; n <= whole.extra; n++) {
+        SCOPED_TRACE("killed at write " + std::to_string(n));
+        fresh();
+        EXPECT_FALSE(run(n).ok);
+        const bool acked = zvtest::read_file("acks") == "r";
+        CustDef def("wt", true, 0x40);
+        int rc = OPNIFIL(&def.ifil);
+        if (rc == 14) {
+            def.ifil.tfilno = -1;
+            ASSERT_EQ(RBLIFIL(&def.ifil), 0);
+            def.ifil.tfilno = -1;
+            rc = OPNIFIL(&def.ifil);
+        }
+        ASSERT_EQ(rc, 0);
+        std::string b(2000, '\0');
+        int32_t len = int32_t(b.size());
+        ASSERT_EQ(EQLVREC(def.ifil.tfilno + 1, num(3).data(), b.data(), &len), 0) << "record 3 is there";
+        b.resize(size_t(len));
+        if (acked) EXPECT_EQ(b, after);
+        else EXPECT_TRUE(b == before || b == after);
+        EXPECT_EQ(check(def.ifil.tfilno), "");
+        EXPECT_EQ(CLIFIL(&def.ifil), 0);
+    }
 }
 
 }  // namespace
