@@ -143,56 +143,65 @@ TEST_F(RblKillTest, AKillDuringWriteBackLeavesNoHoleTakenForARecord) {
     }
 }
 
-// Records that cross page boundaries (96 bytes in pages of 512) are all
-// written and flushed, then rewritten to a second version. A kill between
-// two writes of the file never leaves a record torn: every record is whole
-// in its first or its second version.
+// Records that cross page boundaries (96 bytes in pages of 512; 64 bytes
+// and a tail of 40 behind a 10-byte area header in a variable-length set)
+// are all written and flushed, then rewritten in place to a second version
+// of the same length. A kill between two writes of the file never leaves a
+// record torn: every record is whole in its first or its second version.
 TEST_F(RblKillTest, AKillBetweenWritesLeavesNoRecordTorn) {
     constexpr uint32_t kRecords = 120;
-    constexpr size_t kLen = 96;
-    auto prepare = [](RblSet &s) { s.ifil.dreclen = int16_t(kLen); };
-    auto work = [](int d) {
-        for (uint32_t n = 1; n <= kRecords; n++) {
-            std::string img = versioned(n, 1, kLen);
-            if (int rc = ADDREC(d, img.data())) return rc;
+    for (Kind kind : {Kind::Fixed, Kind::Variable}) {
+        SCOPED_TRACE(kind_name(kind));
+        const bool variable = kind == Kind::Variable;
+        const size_t len = variable ? 104 : 96;
+        auto prepare = [&](RblSet &s) {
+            if (!variable) s.ifil.dreclen = int16_t(len);
+        };
+        auto work = [&](int d) {
+            for (uint32_t n = 1; n <= kRecords; n++) {
+                std::string img = versioned(n, 1, len);
+                if (int rc = variable ? ADDVREC(d, img.data(), int32_t(len)) : ADDREC(d, img.data())) return rc;
+            }
+            if (int rc = ZVFLUSH(d)) return rc;
+            mark();
+            for (uint32_t n = 1; n <= kRecords; n++) {
+                char buf[128];
+                int32_t got = sizeof buf;
+                uint32_t key = n;
+                if (int rc = variable ? EQLVREC(d + 1, &key, buf, &got) : EQLREC(d + 1, &key, buf)) return rc;
+                std::string img = versioned(n, 2, len);
+                if (int rc = variable ? RWTVREC(d, img.data(), int32_t(len)) : RWTREC(d, img.data())) return rc;
+            }
+            return 0;
+        };
+        const std::string stem = std::string("torn") + (variable ? "v" : "f");
+        RblSet probe((stem + "probe").c_str(), kind);
+        prepare(probe);
+        long flushed = 0;
+        const long total = run(probe, 0, work, &flushed);
+        ASSERT_GT(total, flushed);
+        for (long nth : kill_points(total, flushed)) {
+            SCOPED_TRACE("stopped at write " + std::to_string(nth) + " of " + std::to_string(total));
+            RblSet s((stem + std::to_string(nth)).c_str(), kind);
+            prepare(s);
+            ASSERT_EQ(run(s, nth, work), -2);
+            ASSERT_EQ(s.rebuild(), 0) << status_log();
+            std::string verdict;
+            std::multiset<std::string> found = contents(s, &verdict);
+            EXPECT_EQ(verdict, "");
+            CLIFIL(&s.ifil);
+            EXPECT_TRUE(zvtest::verify_set(s.dat()));
+            std::set<uint32_t> numbers;
+            for (const std::string &img : found) {
+                ASSERT_EQ(img.size(), len);
+                uint32_t n = 0;
+                memcpy(&n, img.data() + 4, 4);
+                numbers.insert(n);
+                EXPECT_TRUE(img == versioned(n, 1, len) || img == versioned(n, 2, len)) << "record " << n << " torn";
+            }
+            EXPECT_EQ(numbers.size(), size_t(kRecords));
+            EXPECT_EQ(found.size(), size_t(kRecords));
         }
-        if (int rc = ZVFLUSH(d)) return rc;
-        mark();
-        for (uint32_t n = 1; n <= kRecords; n++) {
-            char buf[kLen];
-            uint32_t key = n;
-            if (int rc = EQLREC(d + 1, &key, buf)) return rc;
-            std::string img = versioned(n, 2, kLen);
-            if (int rc = RWTREC(d, img.data())) return rc;
-        }
-        return 0;
-    };
-    RblSet probe("probe", Kind::Fixed);
-    prepare(probe);
-    long flushed = 0;
-    const long total = run(probe, 0, work, &flushed);
-    ASSERT_GT(total, flushed);
-    for (long nth : kill_points(total, flushed)) {
-        SCOPED_TRACE("stopped at write " + std::to_string(nth) + " of " + std::to_string(total));
-        RblSet s(("torn" + std::to_string(nth)).c_str(), Kind::Fixed);
-        prepare(s);
-        ASSERT_EQ(run(s, nth, work), -2);
-        ASSERT_EQ(s.rebuild(), 0) << status_log();
-        std::string verdict;
-        std::multiset<std::string> found = contents(s, &verdict);
-        EXPECT_EQ(verdict, "");
-        CLIFIL(&s.ifil);
-        EXPECT_TRUE(zvtest::verify_set(s.dat()));
-        std::set<uint32_t> numbers;
-        for (const std::string &img : found) {
-            ASSERT_EQ(img.size(), kLen);
-            uint32_t n = 0;
-            memcpy(&n, img.data() + 4, 4);
-            numbers.insert(n);
-            EXPECT_TRUE(img == versioned(n, 1, kLen) || img == versioned(n, 2, kLen)) << "record " << n << " torn";
-        }
-        EXPECT_EQ(numbers.size(), size_t(kRecords));
-        EXPECT_EQ(found.size(), size_t(kRecords));
     }
 }
 
