@@ -8,6 +8,30 @@
 // of its pages; a run read takes cached pages from the cache (they may be
 // newer than the disk) and reads the stretches between them directly.
 //
+// What a process killed at any moment leaves in the file:
+//  - No hole. A write that starts past the bytes the file has written (a
+//    victim above dirty pages not yet written, a direct write past the end)
+//    first writes back the dirty pages below it, lowest first, and 0xFF
+//    over any stretch no page holds (pagecache_close_gap), so the file only
+//    grows from its end (a stretch longer than the cache and a margin,
+//    which only an offset set far past the end makes, is left as it is).
+//    The highest written offset of the FCB, raised by
+//    every write by what reached the file, tells where that end is; only a
+//    write that starts past it costs anything more.
+//  - No record torn between two writes. A dirty page goes to the file with
+//    the run of dirty pages next to it (those below written whole, then up
+//    while each is written whole), copied into the stage and written one
+//    stage at a time, the stages of a run one right after the other. A
+//    write into several pages takes all of them before it puts a byte in
+//    any, so that making room never writes back part of it. In force-to-
+//    disk mode, and when the middle of a write went straight to the file,
+//    the write's first and last pages follow at the end of the call.
+//  What remains: a record that a write carries can still be torn by a
+//  kill during that write. The system may end a buffered write early at a
+//  4096-byte boundary of the file once the kill is pending, and a run
+//  longer than the stage, or a write whose middle bypasses the cache, is
+//  several system calls in a row.
+//
 // A share of the cache can be dedicated to files with a quota: their pages
 // leave the LRU list and are never taken as victims.
 #include "engine/core/pagecache.h"
@@ -389,6 +413,11 @@ int pagecache_close_gap(FCB *f, uint64_t at) {
     // (one system call) makes sure the stretch lies past every byte the
     // file holds, whatever opened it.
     if (int rc = raise_written_end(f)) return rc;
+    // A stretch longer than the whole cache and a margin was mostly never
+    // written through it (an offset set far past the end): it is left to
+    // the file system as it is, rather than a write of that length.
+    const uint64_t bound = uint64_t(g->dbufs) * ps + kGapFillMargin;
+    if (at > join64(f->hwoffh, f->hwoffl) + 1 + bound) return 0;
     for (;;) {
         const uint64_t end = join64(f->hwoffh, f->hwoffl) + 1;  // first byte not written
         if (end >= at) return 0;

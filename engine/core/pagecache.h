@@ -19,6 +19,9 @@
 //  4. A dirty page differs from the disk only within [0, valid).
 //  5. usedbufs counts the buffers that hold a page; dedused counts the
 //     dedicated ones, and equals the sum of the files' dedcount.
+//  6. A write-back (zvwrtbuf, the victim of a load, a flush) writes the
+//     run of neighbouring dirty pages the page belongs to, and never starts
+//     past the bytes the file has written (see pagecache.cpp).
 #pragma once
 
 #include <cstdint>
@@ -81,6 +84,9 @@ struct PageCacheState {
 
 // Bytes of the stage of a run write, at most (and at most the whole cache).
 constexpr int32_t kStageBytes = 64 * 1024;
+// A gap below a write is closed when it is at most the cache's bytes and
+// this margin long.
+constexpr uint64_t kGapFillMargin = 1024 * 1024;
 
 // Circular list primitives over PAGELINK heads.
 void pagelist_init(PAGELINK *head);
@@ -101,7 +107,8 @@ void pagecache_direct_written(FCB *fcb, uint32_t hi, uint32_t lo, const void *bu
 // ascending order, the dirty cached pages that lie in between, and 0xFF
 // over the rest of the stretch, so that the file never holds a hole (a hole
 // reads as zeros, which a scan of a fixed-length file takes for a record).
-// 0, or the code of the write that failed.
+// A stretch longer than the cache's bytes and kGapFillMargin is left as it
+// is. 0, or the code of the write that failed.
 int pagecache_close_gap(FCB *f, uint64_t at);
 // After a direct read of [hi:lo, +len) that delivered `got` bytes: overlays
 // the bytes of every dirty cached page it overlaps (those pages are newer
