@@ -534,12 +534,15 @@ int zvblock81(int opcode, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t
     unsigned char *p = static_cast<unsigned char *>(buf);
     int32_t remaining = len;
     int32_t pagesdone = 0;
-    const uint64_t firstpage = at / uint64_t(ps) * uint64_t(ps);
-    const uint64_t lastpage = (at + uint64_t(len) - 1) / uint64_t(ps) * uint64_t(ps);
     // A write over several pages first takes every page it puts bytes in
     // (the first is taken by its piece): a victim written back to make room
     // then never carries some of this write's bytes without the rest.
-    const bool spread = op == kPageWrite && lastpage != firstpage;
+    uint64_t firstpage = 0, lastpage = 0;
+    if (op == kPageWrite) {
+        firstpage = at / uint64_t(ps) * uint64_t(ps);
+        lastpage = (at + uint64_t(len) - 1) / uint64_t(ps) * uint64_t(ps);
+    }
+    const bool spread = lastpage != firstpage;
     if (spread) {
         uint64_t a = at;
         int32_t left = len, done = 0;
