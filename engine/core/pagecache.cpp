@@ -210,6 +210,13 @@ int write_run(FCB *f, uint64_t low) {
             PAGEBUF *b = find(f->filno, uint32_t(at >> 32), uint32_t(at));
             if (!b || !b->dirty) break;
             const int32_t len = write_length(b);
+            // An enciphered file puts a write that ends inside a cipher unit
+            // through a read of every unit it covers: a short last page goes
+            // on its own, right after the rest of the run.
+            if (len != ps && n > 0 && f->cipherclass >= 2) {
+                more = true;
+                break;
+            }
             memcpy(pc.stage + bytes, b->data, size_t(len));
             pc.stagebufs[n++] = b;
             bytes += len;
@@ -643,7 +650,10 @@ int zvwrtbuf(PAGEBUF *buf, int) {
     // written whole, then up from it while each page is written whole.
     uint64_t low = at;
     bool alone = true;
-    if (pc.stagepages >= 2 && !pc.staging) {
+    // An enciphered file takes runs only of whole cipher units: a write that
+    // does not cover whole units is a read of the units it covers first.
+    const bool units = f->cipherclass < 2 || ps % int32_t(kCipherUnit) == 0;
+    if (pc.stagepages >= 2 && !pc.staging && units) {
         while (low >= uint64_t(ps)) {
             PAGEBUF *b = find(f->filno, uint32_t((low - ps) >> 32), uint32_t(low - ps));
             if (!b || !b->dirty || write_length(b) != ps) break;
