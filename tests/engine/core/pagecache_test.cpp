@@ -293,6 +293,35 @@ TEST_F(PageCacheTest, WritesPastTheEndNeverLeaveAHole) {
 
 // ---- Page runs ---------------------------------------------------------------
 
+// A dirty page goes to the file with the dirty pages next to it: one write
+// per stage of pages, lowest first, so that a record crossing from one of
+// them into the next never reaches the file half at a time. Pages apart
+// are written apart.
+TEST_F(PageCacheTest, WriteBackTakesNeighbouringDirtyPagesInOneWrite) {
+    start(32);
+    const int stage = g()->pc.stagepages;
+    ASSERT_EQ(stage, zv::kStageBytes / kPage);
+    const int run = stage + 4;  // one stage and a part
+    std::string shadow = pattern((run + 3) * kPage);
+    write_file("d.dat", shadow);
+    FCB *f = bind_file(1, "d.dat");
+    // Records crossing every page boundary of pages 0 .. run - 1, and one
+    // byte in page run + 2 (page run + 1 stays clean).
+    for (int p = 1; p < run; p++) {
+        std::string rec(16, char('a' + p % 26));
+        ASSERT_EQ(zvio81(1, f, 0, uint32_t(p * kPage - 8), rec.data(), 16), 0);
+        memcpy(shadow.data() + p * kPage - 8, rec.data(), 16);
+    }
+    char b = 'x';
+    ASSERT_EQ(zvio81(1, f, 0, uint32_t((run + 2) * kPage), &b, 1), 0);
+    shadow[size_t(run + 2) * kPage] = b;
+    long before = writes();
+    ASSERT_EQ(zvflushd(f, 0), 0);
+    EXPECT_EQ(writes() - before, 3) << "a stage, the rest of the run, the page apart";
+    EXPECT_EQ(read_file("d.dat"), shadow);
+    EXPECT_EQ(check(), 0);
+}
+
 TEST_F(PageCacheTest, RunReadTakesMiddlePagesDirectlyOrFromCache) {
     start();
     std::string data = pattern(5 * kPage);
