@@ -37,6 +37,10 @@ inline bool is_member(const FCB *f) {
 // (whose pages live under the host).
 inline bool may_have_pages(const FCB *f) { return f->kind != kKindIndex || is_member(f); }
 
+// A physical file whose space holds records: a data file, or a superfile
+// host (its members' records and nodes share its space).
+inline bool holds_records(const FCB *f) { return f->kind != kKindIndex || f->hdr.base.sfiltyp == kSfHost; }
+
 // Memory-file size reports logged by this process (only the first ten are).
 std::atomic<int> memory_size_reports{0};
 
@@ -103,6 +107,12 @@ int direct_io(int op, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len
         g->dreads++;
         g->dreadbytes += uint32_t(*count);
     } else {
+        // The file grows without holes: a write that starts past the bytes
+        // already written first puts down what lies between.
+        if (!(op & 0x300) && join64(hi, lo) > join64(f->hwoffh, f->hwoffl) + 1 && g->datpagelist &&
+            holds_records(f)) {
+            if (int gap = pagecache_close_gap(f, join64(hi, lo))) return set_uerr(gap);
+        }
         if (len < 0) {
             zvrcvlog("Warning: write size request > 2GB", kLogSingleTry);
             zvrcvlog(f->name, kLogSingleTry);
@@ -114,6 +124,17 @@ int direct_io(int op, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len
         g->dwritebytes += uint32_t(*count);
     }
     return set_uerr(rc);
+}
+
+int raise_written_end(FCB *fcb) {
+    if (!fcb || fcb_is_memory(fcb)) return 0;
+    uint32_t hi = 0;
+    uint32_t lo = (fcb->hdr.base.hdrflags & kHdrSegmented) ? zvgsize81(&hi, fcb)
+                                                           : zvfsize81(&hi, fcb, fcb->fd);
+    if (hi == 0xFFFFFFFFu && lo == 0xFFFFFFFFu) return set_uerr(35);
+    uint64_t size = join64(hi, lo);
+    if (size && size - 1 > join64(fcb->hwoffh, fcb->hwoffl)) split64(size - 1, &fcb->hwoffh, &fcb->hwoffl);
+    return 0;
 }
 
 int set_highest_written(FCB *fcb) {

@@ -13,7 +13,8 @@ namespace zv {
 
 // The direct road without the page-cache coherence step: platform read or
 // write at a 64-bit offset, after a member has been turned into its host and
-// a virtually closed file reopened. op: 0 read or 1 write, plus 0x80, 0x100
+// a virtually closed file reopened; a write that starts past the bytes the
+// file has written first closes the gap (pagecache_close_gap). op: 0 read or 1 write, plus 0x80, 0x100
 // and 0x200 passed to the platform routine. Keeps the direct statistics.
 int direct_io(int op, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len, int32_t *count);
 
@@ -21,6 +22,10 @@ int direct_io(int op, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len
 // size of a segmented file): size - 1, or 0 for an empty file. Open and
 // create call it once the file is bound to its FCB.
 int set_highest_written(FCB *fcb);
+// Raises the highest written offset to the file's size - 1 when the file
+// holds more than it says (never lowers it). 0, or 35 when the size cannot
+// be had.
+int raise_written_end(FCB *fcb);
 
 }  // namespace zv
 

@@ -99,7 +99,7 @@ struct FCB {
     char state;                 // see invariants
     uint8_t kind;               // 0 fixed data, 1 index, 2 variable data
     uint16_t reclen;            // record length
-    uint32_t hwoffh, hwoffl;    // highest written offset
+    uint32_t hwoffh, hwoffl;    // highest offset written (bytes that reached the file)
     uint32_t drawseed;          // seed of the per-file draw
     uint8_t drawlimit;          // the draw is limited by the header counters
     DEFBLK *defblk;             // definition block

@@ -141,12 +141,8 @@ int piece_io(INSTGV *g, FCB *f, int fd, bool wr, uint64_t off, uint64_t at, unsi
 
 // Reads or writes at a logical offset: a segmented file's transfer is
 // split at segment ends and each piece goes to its segment.
-int raw_io(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *buf, uint32_t len,
-           uint32_t *count) {
-    if (wr && len) {
-        uint64_t last = off + len - 1;
-        if (last > join64(f->hwoffh, f->hwoffl)) split64(last, &f->hwoffh, &f->hwoffl);
-    }
+int raw_transfer(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *buf, uint32_t len,
+                 uint32_t *count) {
     if (!is_segmented(f) || !f->segs) return piece_io(g, f, f->fd, wr, off, off, buf, len, count);
     while (len) {
         uint64_t at = 0;
@@ -165,6 +161,21 @@ int raw_io(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *buf, uint32_
         len -= n;
     }
     return 0;
+}
+
+// A write raises the highest written offset by what reached the file, so
+// that the offset tells where the file's written bytes end (a write that
+// failed leaves no bytes there to count on).
+int raw_io(INSTGV *g, FCB *f, bool wr, uint64_t off, unsigned char *buf, uint32_t len,
+           uint32_t *count) {
+    if (!wr || !len) return raw_transfer(g, f, wr, off, buf, len, count);
+    const uint32_t before = *count;
+    int rc = raw_transfer(g, f, wr, off, buf, len, count);
+    if (uint32_t moved = *count - before) {
+        uint64_t last = off + moved - 1;
+        if (last > join64(f->hwoffh, f->hwoffl)) split64(last, &f->hwoffh, &f->hwoffl);
+    }
+    return rc;
 }
 
 // Whole aligned units through the hook: decipher after a read (the units

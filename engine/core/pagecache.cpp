@@ -8,11 +8,36 @@
 // of its pages; a run read takes cached pages from the cache (they may be
 // newer than the disk) and reads the stretches between them directly.
 //
+// What a process killed at any moment leaves in the file:
+//  - No hole. A write that starts past the bytes the file has written (a
+//    victim above dirty pages not yet written, a direct write past the end)
+//    first writes back the dirty pages below it, lowest first, and 0xFF
+//    over any stretch no page holds (pagecache_close_gap), so the file only
+//    grows from its end (a stretch longer than the cache and a margin,
+//    which only an offset set far past the end makes, is left as it is).
+//    The highest written offset of the FCB, raised by
+//    every write by what reached the file, tells where that end is; only a
+//    write that starts past it costs anything more.
+//  - No record torn between two writes. A dirty page goes to the file with
+//    the run of dirty pages next to it (those below written whole, then up
+//    while each is written whole), copied into the stage and written one
+//    stage at a time, the stages of a run one right after the other. A
+//    write into several pages takes all of them before it puts a byte in
+//    any, so that making room never writes back part of it. In force-to-
+//    disk mode, and when the middle of a write went straight to the file,
+//    the write's first and last pages follow at the end of the call.
+//  What remains: a record that a write carries can still be torn by a
+//  kill during that write. The system may end a buffered write early at a
+//  4096-byte boundary of the file once the kill is pending, and a run
+//  longer than the stage, or a write whose middle bypasses the cache, is
+//  several system calls in a row.
+//
 // A share of the cache can be dedicated to files with a quota: their pages
 // leave the LRU list and are never taken as victims.
 #include "engine/core/pagecache.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "engine/core/arith.h"
 #include "engine/core/centralio.h"
@@ -142,23 +167,93 @@ bool beyond_written(const FCB *f, uint32_t hi, uint32_t lo) {
     return join64(hi, lo) > join64(f->hwoffh, f->hwoffl);
 }
 
+// The bytes of a dirty page that go to the file: the whole page, or only
+// its valid bytes when the page reaches the file's logical end.
+int32_t write_length(const PAGEBUF *b) {
+    const int32_t ps = pcs().pagesize;
+    const FCB *f = b->fcb;
+    uint64_t logical_end = join64(f->hdr.ext.numrech, f->hdr.base.numrec) + 1;
+    if (wide_offsets(f)) {
+        if (join64(b->offh, b->offl) + uint64_t(ps) >= logical_end) return b->valid;
+    } else if (uint64_t(b->offl) + uint64_t(ps) >= uint64_t(uint32_t(logical_end))) {
+        return b->valid;
+    }
+    return ps;
+}
+
+int write_failed(FCB *f, int rc) {
+    zvrcvlog("FAILED IO: zvwrtbuf...", kLogSingleTry - rc);
+    zvrcvlog(f->name, kLogSingleTry - rc);
+    return set_uerr(rc);
+}
+
+// Writes the run of neighbouring dirty pages of `f` that starts at `low`
+// (every page but the last written whole), a stage full at a time: one
+// platform write per stage, one after the other, lowest first. A record
+// that crosses from one page of the run into the next thus reaches the
+// file in one write (or, in a run longer than the stage, in writes that
+// follow each other at once), never one page now and the next at a later
+// write-back. A run past the bytes already written first closes the gap
+// below it, before the stage is filled (closing it may write other runs).
+int write_run(FCB *f, uint64_t low) {
+    PageCacheState &pc = pcs();
+    const int32_t ps = pc.pagesize;
+    if (low > join64(f->hwoffh, f->hwoffl) + 1) {
+        if (int rc = pagecache_close_gap(f, low)) return write_failed(f, rc);
+    }
+    uint64_t at = low;
+    for (bool more = true; more;) {
+        pc.staging = 1;
+        int32_t n = 0, bytes = 0;
+        more = false;
+        for (;;) {
+            PAGEBUF *b = find(f->filno, uint32_t(at >> 32), uint32_t(at));
+            if (!b || !b->dirty) break;
+            const int32_t len = write_length(b);
+            // An enciphered file puts a write that ends inside a cipher unit
+            // through a read of every unit it covers: a short last page goes
+            // on its own, right after the rest of the run.
+            if (len != ps && n > 0 && f->cipherclass >= 2) {
+                more = true;
+                break;
+            }
+            memcpy(pc.stage + bytes, b->data, size_t(len));
+            pc.stagebufs[n++] = b;
+            bytes += len;
+            at += uint64_t(ps);
+            if (len != ps) break;
+            if (n == pc.stagepages) {
+                more = true;
+                break;
+            }
+        }
+        const uint64_t from = at - uint64_t(n) * uint64_t(ps);
+        int32_t moved = 0;
+        int rc = n ? direct_io(1, f, uint32_t(from >> 32), uint32_t(from), pc.stage, bytes, &moved) : 0;
+        pc.staging = 0;
+        if (rc) return write_failed(f, rc);
+        for (int32_t i = 0; i < n; i++) pc.stagebufs[i]->dirty = 0;
+    }
+    return 0;
+}
+
 // Finds or loads a page. `f` is the page owner (host for a member). For a
 // write of a whole page nothing is read. Returns null with uerr_cod set when
 // a dirty victim cannot be written or the page cannot be read.
-PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want) {
+PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want, bool tally = true) {
     INSTGV *g = zvWNGV;
     PageCacheState &pc = g->pc;
     int32_t filno = f->filno;
     if (hi == kFree && lo == kFree) terr(9773);
     if (PAGEBUF *b = find(filno, hi, lo)) {
         dedicate_on_hit(b, f);
-        if (opcode == kPageLookup) return b;
+        if (opcode == kPageLookup || !tally) return b;
         pc.requests++;
         pc.hits++;
         return b;
     }
     if (opcode == kPageLookup) return nullptr;
-    pc.requests++;
+    if (tally) pc.requests++;
     PAGEBUF *v = g->datlru.next->owner;  // the LRU list is never empty
     if (v->dirty && zvwrtbuf(v, 1) != 0) return nullptr;
     bool was_free = is_free(v);
@@ -244,11 +339,12 @@ int run_read(FCB *f, uint64_t off, int32_t n, unsigned char *buf, int32_t *count
 
 // Copies one piece between the caller and its page. For a read whose page
 // ends inside the piece, copies what is valid and returns 36.
-int piece(FCB *f, int op, int wt, uint64_t at, unsigned char *buf, int32_t len, int32_t *count) {
+int piece(FCB *f, int op, int wt, uint64_t at, unsigned char *buf, int32_t len, int32_t *count,
+          bool tally = true) {
     int32_t ps = pcs().pagesize;
     uint64_t pagestart = at / uint64_t(ps) * uint64_t(ps);
     int32_t inpage = int32_t(at - pagestart);
-    PAGEBUF *b = get_page(f, uint32_t(pagestart >> 32), uint32_t(pagestart), op, len);
+    PAGEBUF *b = get_page(f, uint32_t(pagestart >> 32), uint32_t(pagestart), op, len, tally);
     if (!b) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : set_uerr(10);
     if (op == kPageRead && b->valid < inpage + len) {
         int32_t cut = b->valid - inpage;
@@ -306,6 +402,46 @@ void pagecache_direct_written(FCB *fcb, uint32_t hi, uint32_t lo, const void *bu
         uint64_t to = p + uint64_t(ps) < end ? p + uint64_t(ps) : end;
         memcpy(b->data + (from - p), src + (from - start), size_t(to - from));
         if (int32_t(to - p) > b->valid) b->valid = int32_t(to - p);
+    }
+}
+
+int pagecache_close_gap(FCB *f, uint64_t at) {
+    INSTGV *g = zvWNGV;
+    const uint64_t ps = uint64_t(g->pc.pagesize);
+    unsigned char local[512];
+    unsigned char *fill = g->fillbuf;
+    uint64_t fillsize = g->fillsize;
+    if (!fill || fillsize == 0) {
+        memset(local, 0xFF, sizeof local);
+        fill = local;
+        fillsize = sizeof local;
+    }
+    // The gap is rare: before anything is put into it, the file's real size
+    // (one system call) makes sure the stretch lies past every byte the
+    // file holds, whatever opened it.
+    if (int rc = raise_written_end(f)) return rc;
+    // A stretch longer than the whole cache and a margin was mostly never
+    // written through it (an offset set far past the end): it is left to
+    // the file system as it is, rather than a write of that length.
+    const uint64_t bound = uint64_t(g->dbufs) * ps + kGapFillMargin;
+    if (at > join64(f->hwoffh, f->hwoffl) + 1 + bound) return 0;
+    for (;;) {
+        const uint64_t end = join64(f->hwoffh, f->hwoffl) + 1;  // first byte not written
+        if (end >= at) return 0;
+        const uint64_t page = end / ps * ps;
+        PAGEBUF *b = g->pc.usedbufs ? find(f->filno, uint32_t(page >> 32), uint32_t(page)) : nullptr;
+        if (b && b->dirty) {
+            if (int rc = zvwrtbuf(b, 4)) return rc;
+            if (join64(f->hwoffh, f->hwoffl) + 1 > end) continue;
+        }
+        // Nothing cached to write here (or the page's bytes stop short of
+        // the stretch): the fill up to the next page, or to `at`.
+        uint64_t to = page + ps < at ? page + ps : at;
+        uint64_t n = to - end < fillsize ? to - end : fillsize;
+        int32_t moved = 0;
+        int rc = direct_io(1, f, uint32_t(end >> 32), uint32_t(end), fill, int32_t(n), &moved);
+        pagecache_direct_written(f, uint32_t(end >> 32), uint32_t(end), fill, moved, true);
+        if (rc) return rc;
     }
 }
 
@@ -419,10 +555,43 @@ int zvblock81(int opcode, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t
     unsigned char *p = static_cast<unsigned char *>(buf);
     int32_t remaining = len;
     int32_t pagesdone = 0;
-    while (remaining > 0) {
+    // A write over several pages first takes every page it puts bytes in
+    // (the first is taken by its piece): a victim written back to make room
+    // then never carries some of this write's bytes without the rest.
+    uint64_t firstpage = 0, lastpage = 0;
+    if (op == kPageWrite) {
+        firstpage = at / uint64_t(ps) * uint64_t(ps);
+        lastpage = (at + uint64_t(len) - 1) / uint64_t(ps) * uint64_t(ps);
+    }
+    const bool spread = lastpage != firstpage;
+    if (spread) {
+        uint64_t a = at;
+        int32_t left = len, done = 0;
+        for (bool first = true; left > 0; first = false) {
+            int32_t n = ps - int32_t(a % uint64_t(ps));
+            if (n > left) n = left;
+            if (!first) {
+                uint64_t page = a / uint64_t(ps) * uint64_t(ps);
+                if (!get_page(f, uint32_t(page >> 32), uint32_t(page), op, n))
+                    return g->uerr_cod ? g->uerr_cod : set_uerr(10);
+            }
+            a += uint64_t(n);
+            left -= n;
+            if (left < ps) continue;  // the tail next, if any
+            if (done++ >= pc.runthreshold) {
+                a += uint64_t(left / ps) * uint64_t(ps);
+                left -= left / ps * ps;
+            }
+        }
+    }
+    // In force-to-disk mode the pages go to the file once the whole write is
+    // in them, together where they are neighbours.
+    const int pieceop = op == kPageWrite ? opcode & ~0x20 : wt;
+    bool direct = false;
+    for (bool first = true; remaining > 0; first = false) {
         int32_t inpage = int32_t(at % uint64_t(ps));
         int32_t n = ps - inpage < remaining ? ps - inpage : remaining;
-        if (int rc = piece(f, op, wt, at, p, n, count)) return rc;
+        if (int rc = piece(f, op, pieceop, at, p, n, count, first || !spread)) return rc;
         at += uint64_t(n);
         p += n;
         remaining -= n;
@@ -436,6 +605,7 @@ int zvblock81(int opcode, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t
                 *count += moved;
                 drop_pages(f, at, pages, rc == 0);
                 if (rc) return set_uerr(rc);
+                direct = true;
             } else if (int rc = run_read(f, at, pages, p, count)) {
                 return rc;
             }
@@ -447,7 +617,17 @@ int zvblock81(int opcode, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t
         pagesdone++;
     }
     if (remaining > 0) {
-        if (int rc = piece(f, op, wt, at, p, remaining, count)) return rc;
+        if (int rc = piece(f, op, pieceop, at, p, remaining, count, !spread)) return rc;
+    }
+    // The pages of a write whose middle went straight to the file, and
+    // every page of a write in force-to-disk mode, follow it at once.
+    if (op == kPageWrite && (wt == kWriteThrough || direct)) {
+        for (uint64_t page : {firstpage, lastpage}) {
+            PAGEBUF *b = find(f->filno, uint32_t(page >> 32), uint32_t(page));
+            if (b && b->dirty) {
+                if (int rc = zvwrtbuf(b, 2)) return rc;
+            }
+        }
     }
     return g->uerr_cod;
 }
@@ -478,22 +658,39 @@ int zvwrtbuf(PAGEBUF *buf, int) {
     if (!buf->dirty) return 0;
     PageCacheState &pc = pcs();
     FCB *f = buf->fcb;
-    int32_t len = pc.pagesize;
-    uint64_t logical_end = join64(f->hdr.ext.numrech, f->hdr.base.numrec) + 1;
-    if (wide_offsets(f)) {
-        if (join64(buf->offh, buf->offl) + uint64_t(pc.pagesize) >= logical_end) len = buf->valid;
-    } else if (uint64_t(buf->offl) + uint64_t(pc.pagesize) >= uint64_t(uint32_t(logical_end))) {
-        len = buf->valid;
+    const int32_t ps = pc.pagesize;
+    const uint64_t at = join64(buf->offh, buf->offl);
+    // The run of dirty pages around this one: the pages below it that are
+    // written whole, then up from it while each page is written whole.
+    uint64_t low = at;
+    bool alone = true;
+    // An enciphered file takes runs only of whole cipher units: a write that
+    // does not cover whole units is a read of the units it covers first.
+    const bool units = f->cipherclass < 2 || ps % int32_t(kCipherUnit) == 0;
+    if (pc.stagepages >= 2 && !pc.staging && units) {
+        while (low >= uint64_t(ps)) {
+            PAGEBUF *b = find(f->filno, uint32_t((low - ps) >> 32), uint32_t(low - ps));
+            if (!b || !b->dirty || write_length(b) != ps) break;
+            low -= uint64_t(ps);
+        }
+        if (low < at) {
+            alone = false;
+        } else if (write_length(buf) == ps) {
+            const uint64_t up = at + uint64_t(ps);
+            const PAGEBUF *b = find(f->filno, uint32_t(up >> 32), uint32_t(up));
+            alone = !b || !b->dirty;
+        }
     }
-    int32_t moved = 0;
-    int rc = direct_io(1, f, buf->offh, buf->offl, buf->data, len, &moved);
-    if (rc == 0) {
-        buf->dirty = 0;
-        return 0;
+    if (alone) {
+        int32_t moved = 0;
+        int rc = direct_io(1, f, buf->offh, buf->offl, buf->data, write_length(buf), &moved);
+        if (rc == 0) {
+            buf->dirty = 0;
+            return 0;
+        }
+        return write_failed(f, rc);
     }
-    zvrcvlog("FAILED IO: zvwrtbuf...", kLogSingleTry - rc);
-    zvrcvlog(f->name, kLogSingleTry - rc);
-    return set_uerr(rc);
+    return write_run(f, low);
 }
 
 void zvputdsh(PAGEBUF *buf, int list, int where) {

@@ -19,6 +19,9 @@
 //  4. A dirty page differs from the disk only within [0, valid).
 //  5. usedbufs counts the buffers that hold a page; dedused counts the
 //     dedicated ones, and equals the sum of the files' dedcount.
+//  6. A write-back (zvwrtbuf, the victim of a load, a flush) writes the
+//     run of neighbouring dirty pages the page belongs to, and never starts
+//     past the bytes the file has written (see pagecache.cpp).
 #pragma once
 
 #include <cstdint>
@@ -71,7 +74,19 @@ struct PageCacheState {
     int32_t runthreshold;   // pages through the cache before a run goes direct
     uint8_t forceread_recovery;  // set while a key-change log is replayed
     uint8_t forceread_rebuild;   // set while a rebuild runs
+    uint8_t staging;             // set while a run is copied into the stage
+    // Where a run of neighbouring dirty pages is put together for one write
+    // (stagepages pages and their buffers; null when fewer than two fit).
+    unsigned char *stage;
+    PAGEBUF **stagebufs;
+    int32_t stagepages;
 };
+
+// Bytes of the stage of a run write, at most (and at most the whole cache).
+constexpr int32_t kStageBytes = 64 * 1024;
+// A gap below a write is closed when it is at most the cache's bytes and
+// this margin long.
+constexpr uint64_t kGapFillMargin = 1024 * 1024;
 
 // Circular list primitives over PAGELINK heads.
 void pagelist_init(PAGELINK *head);
@@ -87,6 +102,14 @@ int pagecache_init();
 // differ from them) and dirty pages are kept.
 void pagecache_direct_written(FCB *fcb, uint32_t hi, uint32_t lo, const void *buf, int32_t len,
                               bool ok);
+// Before a write at `at` of the physical file `f` that starts past the
+// bytes already written (its highest written offset + 1): writes back, in
+// ascending order, the dirty cached pages that lie in between, and 0xFF
+// over the rest of the stretch, so that the file never holds a hole (a hole
+// reads as zeros, which a scan of a fixed-length file takes for a record).
+// A stretch longer than the cache's bytes and kGapFillMargin is left as it
+// is. 0, or the code of the write that failed.
+int pagecache_close_gap(FCB *f, uint64_t at);
 // After a direct read of [hi:lo, +len) that delivered `got` bytes: overlays
 // the bytes of every dirty cached page it overlaps (those pages are newer
 // than the disk) and returns how many leading bytes of the request are now

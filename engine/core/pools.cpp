@@ -352,6 +352,11 @@ ZV_API void *mballccam(uint32_t n) {
     INSTGV *g = zvWNGV;
     if (!g) return nullptr;
     if (g->encworkbuf && g->encworksize >= n) return g->encworkbuf;
+    // The page cache hands the hook runs of up to a stage of pages: the
+    // buffer grows to a whole stage at once, so that no later run needs
+    // another.
+    const uint64_t stage = uint64_t(g->pc.stagepages) * uint64_t(g->pc.pagesize > 0 ? g->pc.pagesize : 0);
+    if (stage > n && stage <= UINT32_MAX) n = uint32_t(stage);
     mbfren(&g->encworkbuf);
     g->encworksize = 0;
     g->encworkbuf = mballc(1, n);

@@ -202,6 +202,17 @@ int allocate_tables(INSTGV *g) {
     if (!g->datlook) return 10;
     g->datlookmask = uint32_t(lookaside_slots(g->dbufs) - 1);
 
+    // The stage of run writes: as many whole pages as kStageBytes holds,
+    // no more than the cache has; none when fewer than two.
+    int32_t stagepages = g->nodesize > 0 ? zv::kStageBytes / g->nodesize : 0;
+    if (stagepages > g->dbufs) stagepages = g->dbufs;
+    if (stagepages >= 2) {
+        g->pc.stage = static_cast<unsigned char *>(mballc(size_t(stagepages), size_t(g->nodesize)));
+        g->pc.stagebufs = static_cast<PAGEBUF **>(mballc(size_t(stagepages), sizeof(PAGEBUF *)));
+        if (!g->pc.stage || !g->pc.stagebufs) return 10;
+        g->pc.stagepages = stagepages;
+    }
+
     g->fillbuf = static_cast<unsigned char *>(mballc(1, kFillSize));
     if (!g->fillbuf) return 10;
     memset(g->fillbuf, 0xFF, kFillSize);
@@ -283,6 +294,9 @@ int zvfree() {
     g->idxlookmask = g->datlookmask = 0;
     release(g->fillbuf);
     g->fillsize = 0;
+    release(g->pc.stage);
+    release(g->pc.stagebufs);
+    g->pc.stagepages = 0;
     release(g->idxspill);
     g->idxspilled = nullptr;
     g->idxspillhome = nullptr;
