@@ -750,7 +750,10 @@ int rbl_purge_records(IndexPhase &r, int datno, bool hexpos) {
         if (variable) {
             VRECHDR h;
             drc = getvhdr81(dat, hi, lo, &h);
-            if (!drc && h.mark != kVrecFree) {
+            // A record rejected by more than one index is listed once per
+            // index: only an area still in use is freed (a member's freed
+            // area carries the member free mark, not the file's).
+            if (!drc && h.mark == kVrecUsed) {
                 zvSETHGH(int32_t(hi));
                 drc = RETVREC(datno, lo);
             }
