@@ -1669,10 +1669,11 @@ ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t create
  *    process) opens with 14 until it is rebuilt. Bit 4 opens it anyway,
  *    shared unless bit 1 is given, to read it or to rebuild it:
  *    zvdbOpenTable gives 14, zvdbOpenTable with bit 4 gives 0, then
- *    zvdbRebuildTable(table, 0) mends the files and reopens them without
- *    bit 4 (12 while another open holds the table). Until then the files
- *    hold what the killed process had written when it ended: the records
- *    it still cached are gone, and a walk of an index it changed may fail
+ *    zvdbRebuildTable(table, 1) mends the files and reopens them without
+ *    bit 4 (12 while another open holds the table; mode 1 also removes the
+ *    second copy a moved record may have left, answering 650). Until then
+ *    the files hold what the killed process had written when it ended: the
+ *    records it still cached are gone, and a walk of an index it changed may fail
  *    with 519 (a node beyond the index file's recorded end) or 69 (a node
  *    of another index); with 32 as well (open bits 36) the recorded end is
  *    not checked, and such a walk may fail with 36 (a node past the file's
@@ -2331,7 +2332,9 @@ typedef int32_t ZVREBUILD_MODE;
  * Mode bit 1 purges records whose keys are rejected (duplicates in a unique
  * index), bit 2 stores the definition again. A transaction that is active
  * is committed first and begun again afterwards. 0, or 650 (keys were
- * rejected and purged; the table is open again); 4013 and 4012 (a closed
+ * rejected and purged; the table is open again; after a kill, mode 1 removes
+ * the second copy that a record moved by a rewrite may leave, where mode 0
+ * answers 652 and leaves the table not active); 4013 and 4012 (a closed
  * table) are returned, not kept. The files' cached bytes are written out
  * first: a failure there leaves the table open as it was. The new index
  * files take the places of the old ones only when they are complete. Any
