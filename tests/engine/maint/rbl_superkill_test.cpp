@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -259,6 +260,31 @@ TEST_F(RblSuperKill, AKillWhileMembersAreMadeLeavesTheHostRebuildable) {
         expect_whole(a, "h", records);
         if (HasFailure()) break;
     }
+}
+
+// A variable-length set in a host left with a record twice (a second live
+// copy in the data member that no index points at, as a kill inside a move
+// leaves it): the copy is rejected by both unique indexes and so listed
+// twice for the purge. The purge frees it once (a member's freed area
+// carries the member free mark, so a second free would fail), answers 650
+// and keeps the first copy; the set verifies sound.
+TEST_F(RblSuperKill, ThePurgeFreesAMemberRecordListedByTwoIndexesOnce) {
+    RblSet s("t!twice", Kind::Variable);
+    ASSERT_EQ(CREDAT(1, "t", 0, 0, 0x200), 0);
+    const std::multiset<std::string> records = build(s, 30);
+    const std::string copy = *std::next(records.begin(), 5);
+    s.ifil.tfilno = -1;
+    ASSERT_EQ(OPNIFIL(&s.ifil), 0);
+    const int d = s.ifil.tfilno;
+    const uint32_t pos = NEWVREC(d, int32_t(copy.size()));
+    ASSERT_NE(pos, 0u);
+    ASSERT_EQ(WRTVREC(d, pos, const_cast<char *>(copy.data()), int32_t(copy.size())), 0);
+    ASSERT_EQ(CLIFIL(&s.ifil), 0);
+    ASSERT_EQ(CLSFIL(chkopnx("t"), 0), 0);
+    s.ifil.tfilno = -1;
+    EXPECT_EQ(s.rebuild(int16_t(-(0x4000 + 0x004))), 650) << status_log();
+    CLSFIL(chkopnx("t"), 0);
+    expect_whole(s, "t", records);
 }
 
 }  // namespace
