@@ -326,8 +326,14 @@ int tstupd(FCB *f) {
     // comes before any byte, the mark included.
     if (int rc = take_writer_lock(f)) return rc;
     f->updcount++;
-    if (f->hdr.base.updflg) return 0;
     FCB *host = (f->hostfcb && f->hostfcb != f) ? f->hostfcb : nullptr;
+    // A member may be marked while its host is not: a member opened with
+    // its mark still on disk (an index the superfile rebuild emptied, which
+    // the set rebuild opens as it stands) in a host that opened clean. The
+    // host takes its mark at the member's first change all the same, or its
+    // clean close would not write its header, and the last byte used that
+    // the member's growth moved would be lost.
+    if (f->hdr.base.updflg && (!host || host->hdr.base.updflg)) return 0;
     // A header write that fails having moved some bytes (a write cut short
     // carries byte 56) may have put the mark on disk: the mark is then
     // unknown, and the clean close writes the header again whatever the
@@ -347,6 +353,7 @@ int tstupd(FCB *f) {
     };
     if (host && host->hdr.base.updflg == 0) {
         if (int rc = mark(host)) return set_uerr(rc);
+        if (f->hdr.base.updflg) return set_uerr(mbsave(host));
     }
     // Not marked on disk: the next change must try again. The host's header
     // went out with its mark, so the host keeps it and its clean close takes

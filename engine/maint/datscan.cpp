@@ -722,11 +722,16 @@ int zvscnmrk81(FCB *f, uint64_t pos, uint64_t end, int depth) {
     const uint64_t stop = pos + h.arealen;
     if (stop > end) return 0;
     if (stop == end) return 1;
+    // The area is sound when the next one begins where it ends; in a
+    // superfile host the next may be a member's freed area.
     VRECHDR nh;
     if (stop + unit <= end && get_hdr(f, stop, &nh) == 0 &&
-        (nh.mark == kVrecUsed || nh.mark == kVrecNode || nh.mark == kVrecResource || nh.mark == kVrecFree))
+        (nh.mark == kVrecUsed || nh.mark == kVrecNode || nh.mark == kVrecResource || nh.mark == kVrecFree ||
+         (nh.mark == kVrecMemberFree && f->hdr.base.sfiltyp == kSfHost)))
         return 1;
     set_uerr(0);
+    // The last area in use: nothing but the growth fill follows it.
+    if (int fill = rbl_all_fill(f, stop, end); fill != 0) return fill < 0 ? fill : 1;
     if (depth > 0) return 2;
     for (uint64_t q = pos + 1; q < stop; q++) {
         int m = zvscnmrk81(f, q, end, 1);
