@@ -126,24 +126,33 @@ int direct_io(int op, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t len
     return set_uerr(rc);
 }
 
-int raise_written_end(FCB *fcb) {
-    if (!fcb || fcb_is_memory(fcb)) return 0;
+namespace {
+
+// The size of a file on disk (every segment of a segmented one) into
+// *size: 0, or 35 when it cannot be read.
+int disk_size(FCB *fcb, uint64_t *size) {
     uint32_t hi = 0;
     uint32_t lo = (fcb->hdr.base.hdrflags & kHdrSegmented) ? zvgsize81(&hi, fcb)
                                                            : zvfsize81(&hi, fcb, fcb->fd);
     if (hi == 0xFFFFFFFFu && lo == 0xFFFFFFFFu) return set_uerr(35);
-    uint64_t size = join64(hi, lo);
+    *size = join64(hi, lo);
+    return 0;
+}
+
+}  // namespace
+
+int raise_written_end(FCB *fcb) {
+    if (!fcb || fcb_is_memory(fcb)) return 0;
+    uint64_t size = 0;
+    if (int rc = disk_size(fcb, &size)) return rc;
     if (size && size - 1 > join64(fcb->hwoffh, fcb->hwoffl)) split64(size - 1, &fcb->hwoffh, &fcb->hwoffl);
     return 0;
 }
 
 int set_highest_written(FCB *fcb) {
     if (!fcb || fcb_is_memory(fcb)) return 0;
-    uint32_t hi = 0;
-    uint32_t lo = (fcb->hdr.base.hdrflags & kHdrSegmented) ? zvgsize81(&hi, fcb)
-                                                           : zvfsize81(&hi, fcb, fcb->fd);
-    if (hi == 0xFFFFFFFFu && lo == 0xFFFFFFFFu) return set_uerr(35);
-    uint64_t size = join64(hi, lo);
+    uint64_t size = 0;
+    if (int rc = disk_size(fcb, &size)) return rc;
     split64(size ? size - 1 : 0, &fcb->hwoffh, &fcb->hwoffl);
     return 0;
 }

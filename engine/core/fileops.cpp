@@ -151,11 +151,21 @@ int renfilx(const char *oldname, const char *newname, int a, int b) {
     return 0;
 }
 
+namespace {
+
+// Both names of a rename or link, prepared as file names: 0 or the
+// user error (540 NULL, 139 too long).
+int prepare_pair(const char *a, const char *b, char (&from)[kNameMax + 1], char (&to)[kNameMax + 1]) {
+    int rc = prepare_name(a, 0, 0, from);
+    if (!rc) rc = prepare_name(b, 0, 0, to);
+    return rc ? set_uerr(rc) : 0;
+}
+
+}  // namespace
+
 int replfil(const char *oldname, const char *newname) {
     char from[kNameMax + 1], to[kNameMax + 1];
-    int rc = prepare_name(oldname, 0, 0, from);
-    if (!rc) rc = prepare_name(newname, 0, 0, to);
-    if (rc) return set_uerr(rc);
+    if (int rc = prepare_pair(oldname, newname, from, to)) return rc;
     if (strcmp(from, to) == 0) return 0;
     if (plat_rename(from, to) != 0) {
         set_sys(errno);
@@ -166,9 +176,7 @@ int replfil(const char *oldname, const char *newname) {
 
 int linkfil(const char *name, const char *alias) {
     char from[kNameMax + 1], to[kNameMax + 1];
-    int rc = prepare_name(name, 0, 0, from);
-    if (!rc) rc = prepare_name(alias, 0, 0, to);
-    if (rc) return set_uerr(rc);
+    if (int rc = prepare_pair(name, alias, from, to)) return rc;
     if (plat_link(from, to) != 0) {
         set_sys(errno);
         return set_uerr(67);

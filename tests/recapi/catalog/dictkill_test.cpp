@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/filenum.h"
 #include "engine/core/platform.h"
 #include "recapi/base/handles.h"
 #include "tests/support/child.h"
@@ -43,14 +42,6 @@ const TableCase kTables[] = {
     {"items", "itemno", "db/stock!", "db/stock!items.dat", "db/stock"},
 };
 
-// A forked child goes on with its parent's file-id counter: files it makes
-// would carry the ids of files the parent makes in the same second, and the
-// engine takes two open index files of one id for one file. Each child
-// moves its counter away first, as a process of its own would start apart.
-void own_file_ids() {
-    for (uint32_t n = (uint32_t(getpid()) % 4096 + 1) * 4096; n; n--) zv::srvfileid(1);
-}
-
 class DictKill : public zvtest::ZvTest {
 protected:
     // The tables of a layout: dictionaries in superfile hosts hold a table
@@ -70,7 +61,6 @@ protected:
     static void make_and_kill(bool insuper = true) {
         std::filesystem::create_directories("db");
         zvtest::ChildResult c = zvtest::run_in_child([insuper] {
-            own_file_ids();
             zvtest::ChildResult r;
             ZVHANDLE s = zvdbAllocSession(0);
             if ((r.rc = zvdbSetDictInSuperfile(s, insuper)) || (r.rc = zvdbCreateSession(s, nullptr, nullptr, nullptr)) ||
@@ -210,7 +200,6 @@ TEST_F(DictKill, AKillInsideTheRepairOfADictionaryLeavesItRepairable) {
     };
     auto repair_in_child = [](long killat) {
         return zvtest::run_in_child([killat] {
-            own_file_ids();
             zvtest::ChildResult r;
             ZVHANDLE s = zvdbAllocSession(0);
             zv::fault_reset();
