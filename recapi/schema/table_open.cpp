@@ -280,6 +280,40 @@ int open_through_definition(tagZVDBTABLE *t, const std::string &name, int mode, 
     return rc;
 }
 
+// The engine's answer to a member open whose host cannot be opened, and
+// to an open of a file a process left not closed cleanly.
+constexpr int kHostNotOpen = 413;
+constexpr int kNotClosed = 14;
+
+// The host of a set in a superfile host: the part of its file name before
+// the member separator, or "" for a set outside a host.
+std::string host_of(const std::string &name) {
+    const size_t bang = name.find('!');
+    return bang == std::string::npos || bang == 0 ? std::string() : name.substr(0, bang);
+}
+
+// Before the open for rebuild of a set in a superfile host: a host that a
+// process left not closed cleanly gets its superfile rebuild, which leaves
+// its data members clean and its index members empty and marked, so that
+// each set of it opens as it stands and its rebuild restores it (opened as
+// it stands, the host itself would stay not closed cleanly and the set's
+// rebuild would fail). Only a host that nobody holds: it is tried
+// exclusively, which every other open of it refuses (another process's,
+// or one in this process, each holding its lock on its own open), and
+// which answers 14 only when the host was left not closed cleanly. 0 when
+// the host was rebuilt or is left as it is; 413 when its rebuild failed.
+ZVDBRET rebuild_host(tagZVDBTABLE *t, const std::string &name) {
+    const std::string host = host_of(name);
+    if (host.empty()) return 0;
+    ZVDBSUPER *probe = _zvdbSuperAlloc(t);
+    if (!probe) return ZVDB_NO_MEMORY;
+    int rc = _zvdbSuperSetPath(probe, host.c_str());
+    if (rc == 0) rc = _zvdbSuperOpen(probe, 1);
+    _zvdbSuperFree(probe);
+    if (rc != kNotClosed) return 0;
+    return _zvdbZVSBLDX(t, host.c_str(), t->password) == 0 ? 0 : kHostNotOpen;
+}
+
 // The identity field of the open files: its schema position from the
 // engine (none: 914, 170, 454), its increment and seed, its name from the
 // schema. 0, 4017 a position beyond the schema, the engine's code.
@@ -653,6 +687,9 @@ ZVDBRET _zvdbOpenInternal(tagZVDBTABLE *t, uint32_t openmode) {
     const int mode = zv::engine_open_mode(openmode);
     t->tabletype = uint32_t(_zvdbCheckTableType(t));
     ZVDBRET rc = zv::fire_table_callback(t, zv::kCbOpening, 0);
+    // Opened for its rebuild (bit 4, not read only), a set in a host that
+    // was left not closed cleanly has the host rebuilt first.
+    if (rc == 0 && (openmode & 4) && !(openmode & 32)) rc = zv::rebuild_host(t, name);
     int datno = -1;
     if (rc == 0) {
         rc = (openmode & 64) ? zv::open_through_definition(t, name, mode, &datno)
