@@ -8,10 +8,11 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "engine/core/platform.h"
 #include "tests/support/child.h"
 #include "tests/support/fixture.h"
 #include "tests/support/verifyset.h"
@@ -25,6 +26,21 @@ constexpr int kLater = 40;     // records written after it, before the kill
 constexpr const char *kHost = "db/stock";
 constexpr const char *kTables[] = {"items", "parts"};
 constexpr uint32_t kOpenForRebuild = 4;
+
+// Opens the session "tester" and connects the database "Sales".
+void connect(ZVHANDLE *s, ZVHANDLE *db) {
+    *s = zvdbAllocSession(0);
+    ASSERT_EQ(zvdbLogon(*s, nullptr, "tester", nullptr), 0);
+    *db = zvdbAllocDatabase(*s);
+    ASSERT_EQ(zvdbConnect(*db, "Sales"), 0);
+}
+
+void disconnect(ZVHANDLE s, ZVHANDLE db) {
+    EXPECT_EQ(zvdbDisconnect(db), 0);
+    EXPECT_EQ(zvdbFreeDatabase(db), 0);
+    EXPECT_EQ(zvdbLogout(s), 0);
+    EXPECT_EQ(zvdbFreeSession(s), 0);
+}
 
 class HostKill : public zvtest::ZvTest {
 protected:
@@ -92,22 +108,36 @@ protected:
         EXPECT_LE(want - 1, kFlushed + kLater);
         zvdbFreeRecord(r);
     }
+
+    // The documented way back for a table after a kill: opened as usual, or,
+    // when it answers 413 (its host not closed cleanly) or 14, opened for
+    // rebuild and rebuilt; then it holds its records and opens as usual.
+    static void bring_back(ZVHANDLE db, const char *name) {
+        ZVHANDLE t = zvdbAllocTable(db);
+        const ZVDBRET rc = zvdbOpenTable(t, name, 0);
+        if (rc == 413 || rc == 14) {
+            ASSERT_EQ(zvdbOpenTable(t, name, kOpenForRebuild), 0);
+            const ZVDBRET rebuilt = zvdbRebuildTable(t, 1);
+            ASSERT_TRUE(rebuilt == 0 || rebuilt == 650) << rebuilt;
+        } else {
+            ASSERT_EQ(rc, 0);
+        }
+        expect_records(t, name);
+        ASSERT_EQ(zvdbCloseTable(t), 0);
+        ASSERT_EQ(zvdbOpenTable(t, name, 0), 0) << "the table opens as usual again";
+        expect_records(t, name);
+        ASSERT_EQ(zvdbCloseTable(t), 0);
+        zvdbFreeTable(t);
+    }
+
+    // Every set of the host verifies sound (the engine started as a session
+    // starts it).
+    static void verify_tables() {
+        ASSERT_EQ(INTISAMX(10, 32, 32, 10, 513 | 0x21), 0);
+        for (const char *name : kTables) EXPECT_TRUE(zvtest::verify_set(std::string(kHost) + "!" + name + ".dat"));
+        CLISAM();
+    }
 };
-
-// Opens the session "tester" and connects the database "Sales".
-void connect(ZVHANDLE *s, ZVHANDLE *db) {
-    *s = zvdbAllocSession(0);
-    ASSERT_EQ(zvdbLogon(*s, nullptr, "tester", nullptr), 0);
-    *db = zvdbAllocDatabase(*s);
-    ASSERT_EQ(zvdbConnect(*db, "Sales"), 0);
-}
-
-void disconnect(ZVHANDLE s, ZVHANDLE db) {
-    EXPECT_EQ(zvdbDisconnect(db), 0);
-    EXPECT_EQ(zvdbFreeDatabase(db), 0);
-    EXPECT_EQ(zvdbLogout(s), 0);
-    EXPECT_EQ(zvdbFreeSession(s), 0);
-}
 
 TEST_F(HostKill, ATableOpenedForRebuildHasItsHostRebuiltAndComesBackWithEveryFlushedRecord) {
     make_and_kill();
@@ -160,28 +190,84 @@ TEST_F(HostKill, ATableOpenedForRebuildHasItsHostRebuiltAndComesBackWithEveryFlu
         EXPECT_TRUE(zvtest::read_file(kHost) == before) << "the host is unchanged";
     }
 
+    // The first table finds its host not closed cleanly; the second, the
+    // host rebuilt and its own index member empty.
     ASSERT_NO_FATAL_FAILURE(connect(&s, &db));
     ZVHANDLE t = zvdbAllocTable(db);
-    for (const char *name : kTables) {
-        SCOPED_TRACE(name);
-        // The first table finds its host not closed cleanly (also without
-        // bit 4 after a try with it, when the host is held); the second, the
-        // host rebuilt and its own index member empty.
-        EXPECT_EQ(zvdbOpenTable(t, name, 0), name == kTables[0] ? 413 : 14);
-        ASSERT_EQ(zvdbOpenTable(t, name, kOpenForRebuild), 0);
-        const ZVDBRET rebuilt = zvdbRebuildTable(t, 1);
-        ASSERT_TRUE(rebuilt == 0 || rebuilt == 650) << rebuilt;
-        expect_records(t, name);
-        ASSERT_EQ(zvdbCloseTable(t), 0);
-        ASSERT_EQ(zvdbOpenTable(t, name, 0), 0) << "the table opens as usual again";
-        expect_records(t, name);
-        ASSERT_EQ(zvdbCloseTable(t), 0);
-    }
+    EXPECT_EQ(zvdbOpenTable(t, kTables[0], 0), 413);
+    ASSERT_NO_FATAL_FAILURE(bring_back(db, kTables[0]));
+    EXPECT_EQ(zvdbOpenTable(t, kTables[1], 0), 14);
+    ASSERT_NO_FATAL_FAILURE(bring_back(db, kTables[1]));
     zvdbFreeTable(t);
     disconnect(s, db);
-    ASSERT_EQ(INTISAMX(10, 32, 32, 10, 513 | 0x21), 0);
-    for (const char *name : kTables) EXPECT_TRUE(zvtest::verify_set(std::string(kHost) + "!" + name + ".dat"));
-    CLISAM();
+    verify_tables();
+}
+
+// A kill inside that repair (the superfile rebuild of the host, or the
+// rebuild of either table) leaves it to be done again: the same steps then
+// bring both tables back with every flushed record. ZV_HOSTKILL_RUNS kill
+// points (default 10) are spread over the repair's writes;
+// ZV_HOSTKILL_SEED moves them.
+TEST_F(HostKill, AKillInsideTheRepairLeavesItToBeDoneAgain) {
+    make_and_kill();
+    namespace fs = std::filesystem;
+    fs::create_directory("tpl");
+    for (const auto &e : fs::directory_iterator("."))
+        if (e.path().filename() != "tpl" && e.path().filename() != "ZVSTATUS.QVS")
+            fs::copy(e.path(), fs::path("tpl") / e.path().filename(), fs::copy_options::recursive);
+    auto restore = [] {
+        for (const auto &e : fs::directory_iterator("tpl")) {
+            fs::remove_all(e.path().filename());
+            fs::copy(e.path(), e.path().filename(), fs::copy_options::recursive);
+        }
+    };
+    // The repair in a child, ended at its killat-th write after the connect
+    // (none when 0); extra counts its writes.
+    auto repair_in_child = [](long killat) {
+        return zvtest::run_in_child([killat] {
+            zvtest::ChildResult r;
+            ZVHANDLE s = zvdbAllocSession(0);
+            if ((r.rc = zvdbLogon(s, nullptr, "tester", nullptr))) return r;
+            ZVHANDLE db = zvdbAllocDatabase(s);
+            if ((r.rc = zvdbConnect(db, "Sales"))) return r;
+            zv::fault_reset();
+            if (killat > 0) zv::fault_exit(zv::IoKind::Write, killat, 77);
+            for (const char *name : kTables) {
+                ZVHANDLE t = zvdbAllocTable(db);
+                r.rc = zvdbOpenTable(t, name, 0);
+                if (r.rc == 413 || r.rc == 14) {
+                    if ((r.rc = zvdbOpenTable(t, name, kOpenForRebuild))) return r;
+                    if ((r.rc = zvdbRebuildTable(t, 1)) == 650) r.rc = 0;
+                }
+                if (r.rc || (r.rc = zvdbCloseTable(t))) return r;
+            }
+            r.extra = int(zv::io_calls(zv::IoKind::Write));
+            return r;
+        });
+    };
+    const zvtest::ChildResult whole = repair_in_child(0);
+    ASSERT_TRUE(whole.ok);
+    ASSERT_EQ(whole.rc, 0);
+    ASSERT_GT(whole.extra, 0);
+    const char *runs_env = std::getenv("ZV_HOSTKILL_RUNS");
+    const char *seed_env = std::getenv("ZV_HOSTKILL_SEED");
+    const long runs = runs_env ? std::atol(runs_env) : 10;
+    const long seed = seed_env ? std::atol(seed_env) : 1;
+    const long step = runs >= whole.extra ? 1 : whole.extra / runs;
+    for (long n = 1 + seed % step; n <= whole.extra; n += step) {
+        SCOPED_TRACE("kill at write " + std::to_string(n));
+        restore();
+        EXPECT_FALSE(repair_in_child(n).ok) << "the kill came";
+        ZVHANDLE s = nullptr, db = nullptr;
+        ASSERT_NO_FATAL_FAILURE(connect(&s, &db));
+        for (const char *name : kTables) {
+            SCOPED_TRACE(name);
+            ASSERT_NO_FATAL_FAILURE(bring_back(db, name));
+        }
+        disconnect(s, db);
+        verify_tables();
+        if (HasFailure()) break;
+    }
 }
 
 }  // namespace
