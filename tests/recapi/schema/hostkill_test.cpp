@@ -1,10 +1,10 @@
 // Tables in a superfile host of their own, written by a process that was
-// killed after a flush: the host is left not closed cleanly and every open
-// of its tables answers 413. Opened for rebuild (open bit 4), a table has
-// the host rebuilt first and then comes back through zvdbRebuildTable with
+// killed after a flush: the host is left not closed cleanly and an open of
+// its tables answers 413. Opened for rebuild (open bit 4), a table has the
+// host rebuilt first and then comes back through zvdbRebuildTable with
 // every record flushed before the kill; the other tables of the host then
-// answer 14 and come back the same way. A host another process holds is
-// left as it is.
+// answer 14 and come back the same way. A host that another process, or
+// this session, holds is left as it is.
 #include <unistd.h>
 
 #include <cstdint>
