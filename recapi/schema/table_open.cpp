@@ -301,7 +301,8 @@ std::string host_of(const std::string &name) {
 // exclusively, which every other open of it refuses (another process's,
 // or one in this process, each holding its lock on its own open), and
 // which answers 14 only when the host was left not closed cleanly. 0 when
-// the host was rebuilt or is left as it is; 413 when its rebuild failed.
+// the host was rebuilt or is left as it is; 413 when its rebuild failed,
+// 4001.
 ZVDBRET rebuild_host(tagZVDBTABLE *t, const std::string &name) {
     const std::string host = host_of(name);
     if (host.empty()) return 0;
