@@ -43,6 +43,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
+#include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
@@ -595,6 +596,16 @@ int irblsupx(const char *name) {
     if (h.filno < 0) return 485;
     if (int rc = rbl_raw_open(h.filno, name, 0)) return rc;
     h.f = fcb_at(h.filno);
+    // Held exclusively before a byte of it changes, as an exclusive open
+    // holds its file: a host that another open holds (another process's or
+    // one in this process, shared or exclusive) is refused as such an open
+    // is, 12 with the lock's system error.
+    if (int err = lock_open_file(h.f->fd, 0)) {
+        rbl_raw_close(h.filno, false);
+        g->sysiocod = uint16_t(err);
+        return 12;
+    }
+    h.f->wrlock = kLockOpen;
     FILEHDR &b = h.f->hdr.base;
     FILEHDRX &x = h.f->hdr.ext;
     auto fail_raw = [&](int rc, bool mark) {
