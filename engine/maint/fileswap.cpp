@@ -18,6 +18,10 @@
 //     renames taken back before it reports the failure.
 //  4. Parked originals are deleted only when every move is done and every
 //     mark cleared.
+//  5. A data file parked by renames (segmented) has the swap's note beside
+//     it (swapnote.h) from before the first rename until the swap is
+//     committed or undone: an open that finds its name missing or its
+//     segments mixed finishes the swap from it.
 #include "engine/maint/fileswap.h"
 
 #include <cerrno>
@@ -120,6 +124,17 @@ int FileSwap::mark() {
         if (m.original) continue;
         if (int rc = putupdflg(m.from.data(), kUpdRebuild)) return rc;
         m.marked = true;
+    }
+    // A segmented original is parked by renames, one file at a time.
+    for (const Move &p : moves_) {
+        if (!p.original || !p.datafile || p.files < 2) continue;
+        for (const Move &m : moves_) {
+            if (m.original || strcmp(m.to.data(), p.from.data()) != 0) continue;
+            if (int rc = note_.write(p.from.data(), p.files, p.to.data(), m.from.data(), m.files)) {
+                log("could not write the swap's note", rc);
+                return set_uerr(rc);
+            }
+        }
     }
     return 0;
 }
@@ -236,6 +251,7 @@ void FileSwap::undo() {
     for (Move &m : moves_) {
         if (!m.original && m.marked && !m.done && putupdflg(m.from.data(), 0) == 0) m.marked = false;
     }
+    note_.drop();
     g->uerr_cod = uerr;
     g->sysiocod = sys;
 }
@@ -258,6 +274,7 @@ int FileSwap::commit() {
             zvrcvlog(p, kLogSingleTry);
         }
     }
+    note_.drop();
     moves_.clear();
     return 0;
 }
