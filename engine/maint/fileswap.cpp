@@ -88,6 +88,27 @@ int rename_open(const char *from, const char *to) {
     return rc ? rc : cl;
 }
 
+// Flags of the extended header: segment names follow the file's.
+constexpr uint32_t kAutoSegments = 0x200000u;
+
+// The physical files of the closed file `name`: the file and, with
+// automatic segments, its segment files present. 1 when it does not open.
+uint32_t closed_physical_files(const char *name) {
+    const int n = rbl_spare_filno();
+    if (n < 0) return 1;
+    const uint8_t keep = zvWNGV->nowrite;
+    zvWNGV->nowrite = 1;  // the open records nothing in the file
+    uint32_t files = 1;
+    if (OPNFILX(n, name, uint16_t(kOpenDamaged | kOpnReadOnly), nullptr) == 0) {
+        const FCB *f = zvWNGV->fcbtab[n];
+        if (f->segs && (f->hdr.ext.flmode2 & kAutoSegments) && f->segsatopen > 1) files = f->segsatopen;
+        iclsfilx(n, 0);
+    }
+    zvWNGV->nowrite = keep;
+    set_uerr(0);
+    return files;
+}
+
 }  // namespace
 
 void FileSwap::log(const char *what, int code) const {
@@ -321,11 +342,14 @@ int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
     FileSwap swap("Swap");
     for (size_t i = 0; i < news.size(); i++) {
         if (strcmp(news[i].data(), olds[i].data()) == 0) continue;
+        // A data file with automatic segments moves with its segment files.
+        const uint32_t newfiles = i == 0 ? closed_physical_files(news[i].data()) : 1;
         uint64_t dev, ino;
         if (zv_getuniqfile(olds[i].data(), &dev, &ino) == 0) {
-            if (int rc = swap.park(olds[i].data(), 1, i == 0)) return set_fail(rc, 0);
+            const uint32_t oldfiles = i == 0 ? closed_physical_files(olds[i].data()) : 1;
+            if (int rc = swap.park(olds[i].data(), oldfiles, i == 0)) return set_fail(rc, 0);
         }
-        swap.place(news[i].data(), olds[i].data(), 1, i == 0);
+        swap.place(news[i].data(), olds[i].data(), newfiles, i == 0);
     }
     int rc = swap.run();
     if (!rc) rc = swap.commit();
