@@ -133,7 +133,12 @@ int SwapNote::write(const char *own, uint32_t oldfiles, const char *parked, cons
 
 void SwapNote::drop() {
     if (fd_ < 0) return;
-    plat_unlink(name_);
+    // A note left behind is harmless (finishing a finished swap moves
+    // nothing), but it is not left lightly: a failed delete is tried again.
+    if (plat_unlink(name_) != 0 && plat_unlink(name_) != 0) {
+        zvrcvlog("Swap: could not delete the swap's note", kLogSingleTry);
+        zvrcvlog(name_, kLogSingleTry);
+    }
     plat_close(fd_);
     fd_ = -1;
     name_[0] = 0;
