@@ -306,6 +306,69 @@ void drop_pages(FCB *f, uint64_t off, int32_t n, bool ok) {
     }
 }
 
+// The whole pages in the middle of a write over several pages, which go
+// to the file without a stay in the cache.
+struct Middle {
+    uint64_t at = 0;
+    const unsigned char *bytes = nullptr;
+    int32_t pages = 0;
+};
+constexpr uint64_t kNoPage = ~uint64_t(0);
+
+// Writes a write over several pages whose middle bypasses the cache: its
+// first page (cached), the middle (from the caller) and its last page
+// (cached, kNoPage when the write ends on a page boundary) in one platform
+// write through the stage, so that a process ended at any write leaves the
+// bytes of the call all in the file or none. A span longer than the stage
+// (or whose short last page an enciphered file takes on its own) goes in
+// writes lowest first, one after the other. The middle's cached pages are
+// dropped: the file now holds newer bytes.
+int write_spread(FCB *f, uint64_t first, const Middle &mid, uint64_t last, int32_t *count) {
+    PageCacheState &pc = pcs();
+    const int32_t ps = pc.pagesize;
+    const int32_t midbytes = mid.pages * ps;
+    PAGEBUF *head = find(f->filno, uint32_t(first >> 32), uint32_t(first));
+    PAGEBUF *tail = last == kNoPage ? nullptr : find(f->filno, uint32_t(last >> 32), uint32_t(last));
+    const int32_t taillen = tail ? write_length(tail) : 0;
+    const int64_t total = int64_t(ps) + midbytes + taillen;
+    const bool whole = head && head->dirty && write_length(head) == ps && (!tail || tail->dirty) &&
+                       !pc.staging && total <= int64_t(pc.stagepages) * ps &&
+                       (!tail || taillen == ps || f->cipherclass < 2);
+    if (whole) {
+        if (first > join64(f->hwoffh, f->hwoffl) + 1) {
+            if (int rc = pagecache_close_gap(f, first)) return write_failed(f, rc);
+        }
+        pc.staging = 1;
+        memcpy(pc.stage, head->data, size_t(ps));
+        memcpy(pc.stage + ps, mid.bytes, size_t(midbytes));
+        if (tail) memcpy(pc.stage + ps + midbytes, tail->data, size_t(taillen));
+        int32_t moved = 0;
+        int rc = direct_io(1, f, uint32_t(first >> 32), uint32_t(first), pc.stage, int32_t(total), &moved);
+        pc.staging = 0;
+        drop_pages(f, mid.at, mid.pages, rc == 0);
+        if (rc) return write_failed(f, rc);
+        *count += midbytes;
+        head->dirty = 0;
+        if (tail) tail->dirty = 0;
+        return zvWNGV->uerr_cod;
+    }
+    // Lowest first: the first page (with the dirty runs around it), the
+    // middle, the last page.
+    if (head && head->dirty) {
+        if (int rc = zvwrtbuf(head, 2)) return rc;
+    }
+    int32_t moved = 0;
+    int rc = direct_io(1, f, uint32_t(mid.at >> 32), uint32_t(mid.at), const_cast<unsigned char *>(mid.bytes),
+                       midbytes, &moved);
+    *count += moved;
+    drop_pages(f, mid.at, mid.pages, rc == 0);
+    if (rc) return set_uerr(rc);
+    if (tail && tail->dirty) {
+        if (int r = zvwrtbuf(tail, 2)) return r;
+    }
+    return zvWNGV->uerr_cod;
+}
+
 // Reads n whole pages starting at `off` into `buf`: cached pages come from
 // the cache, the stretches between them straight from the file.
 int run_read(FCB *f, uint64_t off, int32_t n, unsigned char *buf, int32_t *count) {
@@ -587,7 +650,7 @@ int zvblock81(int opcode, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t
     // In force-to-disk mode the pages go to the file once the whole write is
     // in them, together where they are neighbours.
     const int pieceop = op == kPageWrite ? opcode & ~0x20 : wt;
-    bool direct = false;
+    Middle mid;
     for (bool first = true; remaining > 0; first = false) {
         int32_t inpage = int32_t(at % uint64_t(ps));
         int32_t n = ps - inpage < remaining ? ps - inpage : remaining;
@@ -600,12 +663,9 @@ int zvblock81(int opcode, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t
             int32_t pages = remaining / ps;
             int32_t bytes = pages * ps;
             if (op == kPageWrite) {
-                int32_t moved = 0;
-                int rc = direct_io(1, f, uint32_t(at >> 32), uint32_t(at), p, bytes, &moved);
-                *count += moved;
-                drop_pages(f, at, pages, rc == 0);
-                if (rc) return set_uerr(rc);
-                direct = true;
+                // The whole pages in the middle go straight to the file,
+                // with the first and last page, once the last is in.
+                mid = {at, p, pages};
             } else if (int rc = run_read(f, at, pages, p, count)) {
                 return rc;
             }
@@ -619,9 +679,12 @@ int zvblock81(int opcode, FCB *fcb, uint32_t hi, uint32_t lo, void *buf, int32_t
     if (remaining > 0) {
         if (int rc = piece(f, op, pieceop, at, p, remaining, count, !spread)) return rc;
     }
-    // The pages of a write whose middle went straight to the file, and
-    // every page of a write in force-to-disk mode, follow it at once.
-    if (op == kPageWrite && (wt == kWriteThrough || direct)) {
+    if (mid.pages) {
+        const uint64_t tail = mid.at + uint64_t(mid.pages) * uint64_t(ps);
+        return write_spread(f, firstpage, mid, remaining > 0 ? tail : kNoPage, count);
+    }
+    // Every page of a write in force-to-disk mode follows it at once.
+    if (op == kPageWrite && wt == kWriteThrough) {
         for (uint64_t page : {firstpage, lastpage}) {
             PAGEBUF *b = find(f->filno, uint32_t(page >> 32), uint32_t(page));
             if (b && b->dirty) {

@@ -27,6 +27,7 @@
 #include "engine/files/identity_services.h"
 #include "engine/files/segments.h"
 #include "engine/files/superfile.h"
+#include "engine/files/swapnote.h"
 #include "engine/index/index_services.h"
 #include "engine/isam/isam_services.h"
 
@@ -436,6 +437,14 @@ ZV_API int OPNFIL(int filno, const char *name, uint16_t mode) {
     if ((mode & (kOpenShared | kOpnReadOnly)) == (kOpenShared | kOpnReadOnly)) mode &= uint16_t(~kOpenShared);
     if (mode & 0x100) mode |= kOpnPermanent;
     int rc = iopnfilx(filno, name, mode);
+    // A data file whose swap a process left unfinished (its name missing,
+    // its segments mixed) has the swap finished from its note, and opens
+    // as the new file.
+    if ((rc == 12 || rc == 14 || rc == 676 || rc == 681) && !zvsname1(name) && zv::swapnote_finish(name)) {
+        g->uerr_cod = 0;
+        g->sysiocod = 0;
+        rc = iopnfilx(filno, name, mode);
+    }
     // A member whose host is not open opens the host and tries once more.
     if (rc == 413 && zvsname1(name) && zv::zvhstopn(nullptr, filno, name, mode) == 0) rc = iopnfilx(filno, name, mode);
     if (rc == 0 && g->fcbtab[filno]->kind != kKindIndex && !(g->fileopt[1] & kOpt2Mark)) zv::setzvEOK(filno, 0);

@@ -235,6 +235,39 @@ int putvhdr81(FCB *f, uint32_t hw, uint32_t lw, const VRECHDR *h) {
     return izvio81x(1, f, hw, lw, b, int32_t(vhdr_size(f)), nullptr, 0);
 }
 
+namespace {
+
+// A live record rewritten in place with a new header: header, record and
+// the header of a free tail cut off behind it (taillen, 0 for none) go in
+// one write. Written apart, a process ended between them would leave the
+// old header over new bytes, or a tail header inside the old record: a
+// record neither version. 0 or the code.
+int rewrite_whole(FCB *f, uint64_t pos, const VRECHDR *h, const void *buf, int32_t len, uint32_t taillen) {
+    const uint32_t hs = vhdr_size(f);
+    const uint64_t total = uint64_t(hs) + uint64_t(len) + (taillen ? hs : 0);
+    if (total > 0x7FFFFFFFull) return 148;
+    unsigned char local[4096];
+    unsigned char *b = total <= sizeof local ? local : static_cast<unsigned char *>(zvgetmem(int32_t(total)));
+    if (!b) return 82;
+    unsigned char hb[22];
+    rev_vhdr_out(*h, hb);
+    memcpy(b, hb, hs);
+    memcpy(b + hs, buf, size_t(len));
+    convert_record(f, b + hs, len, kToStored);
+    if (taillen) {
+        VRECHDR th{};
+        th.mark = kVrecFree;
+        th.arealen = taillen;
+        rev_vhdr_out(th, hb);
+        memcpy(b + hs + len, hb, hs);
+    }
+    const int rc = izvio81x(1, f, uint32_t(pos >> 32), uint32_t(pos), b, int32_t(total), nullptr, 0);
+    if (b != local) zvputmem(b);
+    return rc;
+}
+
+}  // namespace
+
 uint32_t inewvrec(FCB *f, int filno, int32_t len, uint32_t boundary, int mode, int delta, int sermode) {
     INSTGV *g = zvWNGV;
     if (!g) return 0;
@@ -501,6 +534,10 @@ ZV_API int WRTVREC(int filno, uint32_t posl, void *buf, int32_t len) {
     uint32_t hs = vhdr_size(f);
     if (uint64_t(h.arealen) < uint64_t(hs) + uint64_t(len)) return set_uerr(148);
     if (int rc = tstupd(f)) return rc;
+    // A live record rewritten in place whose header changes (its length,
+    // or a free tail cut off behind it).
+    const bool rewrite = h.mark == kVrecUsed && h.reclen != 0 && !fcb_is_memory(f);
+    const uint32_t oldlen = h.reclen;
     h.reclen = uint32_t(len);
     h.mark = kVrecUsed;
     h.member = member_no(f);
@@ -508,6 +545,15 @@ ZV_API int WRTVREC(int filno, uint32_t posl, void *buf, int32_t len) {
     uint64_t rest = uint64_t(h.arealen) - hs - uint64_t(len);
     bool split = rest > uint64_t(f->hdr.base.reclen) + hs && rest > 64 && !fcb_is_memory(f) && !is_member(f);
     uint64_t tail = pos + hs + uint64_t(len);
+    if (rewrite && (split || oldlen != uint32_t(len))) {
+        if (split) h.arealen = hs + uint32_t(len);
+        if (int rc = rewrite_whole(f, pos, &h, buf, len, split ? uint32_t(rest) : 0)) return set_uerr(rc);
+        if (split) {
+            zvSETHGHi(int32_t(tail >> 32));
+            return iretvrec(space_index_of(f)->filno, filno, uint32_t(tail), 1, 1);
+        }
+        return set_uerr(0);
+    }
     if (split) {
         VRECHDR th{};
         th.mark = kVrecFree;

@@ -18,6 +18,10 @@
 //     renames taken back before it reports the failure.
 //  4. Parked originals are deleted only when every move is done and every
 //     mark cleared.
+//  5. A data file parked by renames (segmented) has the swap's note beside
+//     it (swapnote.h) from before the first rename until the swap is
+//     committed or undone: an open that finds its name missing or its
+//     segments mixed finishes the swap from it.
 #include "engine/maint/fileswap.h"
 
 #include <cerrno>
@@ -84,6 +88,27 @@ int rename_open(const char *from, const char *to) {
     return rc ? rc : cl;
 }
 
+// Flags of the extended header: segment names follow the file's.
+constexpr uint32_t kAutoSegments = 0x200000u;
+
+// The physical files of the closed file `name`: the file and, with
+// automatic segments, its segment files present. 1 when it does not open.
+uint32_t closed_physical_files(const char *name) {
+    const int n = rbl_spare_filno();
+    if (n < 0) return 1;
+    const uint8_t keep = zvWNGV->nowrite;
+    zvWNGV->nowrite = 1;  // the open records nothing in the file
+    uint32_t files = 1;
+    if (OPNFILX(n, name, uint16_t(kOpenDamaged | kOpnReadOnly), nullptr) == 0) {
+        const FCB *f = zvWNGV->fcbtab[n];
+        if (f->segs && (f->hdr.ext.flmode2 & kAutoSegments) && f->segsatopen > 1) files = f->segsatopen;
+        iclsfilx(n, 0);
+    }
+    zvWNGV->nowrite = keep;
+    set_uerr(0);
+    return files;
+}
+
 }  // namespace
 
 void FileSwap::log(const char *what, int code) const {
@@ -120,6 +145,17 @@ int FileSwap::mark() {
         if (m.original) continue;
         if (int rc = putupdflg(m.from.data(), kUpdRebuild)) return rc;
         m.marked = true;
+    }
+    // A segmented original is parked by renames, one file at a time.
+    for (const Move &p : moves_) {
+        if (!p.original || !p.datafile || p.files < 2) continue;
+        for (const Move &m : moves_) {
+            if (m.original || strcmp(m.to.data(), p.from.data()) != 0) continue;
+            if (int rc = note_.write(p.from.data(), p.files, p.to.data(), m.from.data(), m.files)) {
+                log("could not write the swap's note", rc);
+                return set_uerr(rc);
+            }
+        }
     }
     return 0;
 }
@@ -236,6 +272,7 @@ void FileSwap::undo() {
     for (Move &m : moves_) {
         if (!m.original && m.marked && !m.done && putupdflg(m.from.data(), 0) == 0) m.marked = false;
     }
+    note_.drop();
     g->uerr_cod = uerr;
     g->sysiocod = sys;
 }
@@ -258,6 +295,7 @@ int FileSwap::commit() {
             zvrcvlog(p, kLogSingleTry);
         }
     }
+    note_.drop();
     moves_.clear();
     return 0;
 }
@@ -304,11 +342,14 @@ int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
     FileSwap swap("Swap");
     for (size_t i = 0; i < news.size(); i++) {
         if (strcmp(news[i].data(), olds[i].data()) == 0) continue;
+        // A data file with automatic segments moves with its segment files.
+        const uint32_t newfiles = i == 0 ? closed_physical_files(news[i].data()) : 1;
         uint64_t dev, ino;
         if (zv_getuniqfile(olds[i].data(), &dev, &ino) == 0) {
-            if (int rc = swap.park(olds[i].data(), 1, i == 0)) return set_fail(rc, 0);
+            const uint32_t oldfiles = i == 0 ? closed_physical_files(olds[i].data()) : 1;
+            if (int rc = swap.park(olds[i].data(), oldfiles, i == 0)) return set_fail(rc, 0);
         }
-        swap.place(news[i].data(), olds[i].data(), 1, i == 0);
+        swap.place(news[i].data(), olds[i].data(), newfiles, i == 0);
     }
     int rc = swap.run();
     if (!rc) rc = swap.commit();

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/files/swapnote.h"
+
 namespace zv {
 
 using FileName = std::array<char, 256>;
@@ -81,6 +83,7 @@ private:
 
     const char *label_;
     std::vector<Move> moves_;
+    SwapNote note_;  // the note of a data file parked by renames
 };
 
 }  // namespace zv

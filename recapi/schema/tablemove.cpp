@@ -136,10 +136,6 @@ void renamed_set(tagZVDBTABLE *t, const char *newname, const char *const *oldnam
     }
 }
 
-// File information: the header-flag word and its bit of a segmented file.
-constexpr int kInfoHeaderFlags = 26;
-constexpr int64_t kHeaderSegmented = 0x08;
-
 // The engine's code of a service it does not give.
 constexpr int kUnsupported = 454;
 
@@ -204,9 +200,9 @@ ZVDBRET swap_members(tagZVDBTABLE *t, tagZVDBTABLE *fresh) {
     return 0;
 }
 
-// The swap of two sets of segmented or partitioned files: each set renamed by
-// the engine as a whole, members and segment files with it (the table's
-// names are missing between the two renames).
+// The swap of two sets of partitioned files: each set renamed by the engine
+// as a whole, its members with it (the table's names are missing between
+// the two renames).
 ZVDBRET swap_sets_renamed(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames,
                           const char *const *newnames, int32_t count) {
     AsideNames aside;
@@ -227,14 +223,10 @@ ZVDBRET swap_sets_renamed(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *cons
     return 0;
 }
 
-// An open set whose files the engine's swap of plain files does not take:
-// a segmented data file, or a partitioned one (its members are named after
-// it and renamed with it).
-bool beyond_plain_swap(const tagZVDBTABLE *t) {
-    int64_t flags = 0;
-    return _zvdbGETFIL(t->datno, kInfoHeaderFlags, &flags) != 0 || (flags & kHeaderSegmented) != 0 ||
-           _zvdbPartKeyNo(t->datno) >= 0;
-}
+// An open set whose files the engine's swap does not take: a partitioned
+// data file (its members are named after it and renamed with it). A
+// segmented data file moves with its segment files in the engine's swap.
+bool beyond_plain_swap(const tagZVDBTABLE *t) { return _zvdbPartKeyNo(t->datno) >= 0; }
 
 // Stores def, through a copy with the session's prefix, as the definition of
 // t's open set: 0 or the code.

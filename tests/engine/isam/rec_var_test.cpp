@@ -451,3 +451,122 @@ TEST_F(RecTest, AKilledWriteThroughRewriteThatGrowsTheLastAreaLeavesTheRecord) {
 }
 
 }  // namespace
+
+namespace {
+
+// A write-through set (mode 0x40) whose record 2, spanning pages, is
+// rewritten in place with a new length: shrunk so that a free tail is cut
+// off behind it, shrunk within its area, grown within its area's slack,
+// grown into the free area after it (record 3 deleted first). A process
+// killed at any write of the rewrite leaves record 2 in its old version or
+// its new one (the new one once the rewrite answered), never a mix of the
+// two, and the other records as they were.
+TEST_F(RecTest, AKilledWriteThroughRewriteInPlaceLeavesOneVersion) {
+    struct Case {
+        const char *what;
+        size_t first, before, after;  // variable tails: as added, before and after the rewrite
+        bool free_follower;           // record 3 deleted before the rewrite
+    };
+    const Case cases[] = {
+        {"shrunk, a free tail cut off", 1500, 1500, 300, false},
+        {"shrunk within its area", 1500, 1500, 1480, false},
+        {"grown within its area", 1500, 1460, 1495, false},
+        {"grown into the free area after it", 1500, 1500, 2600, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string before = vrec(2, "Oslo", c.before, 'o'), after = vrec(2, "Oslo", c.after, 'n');
+        auto fresh = [&] {
+            CLISAM();
+            for (const char *f : {"ip.dat", "ip.idx", "ip.dat_city.idx", "acks"}) unlink(f);
+            ASSERT_EQ(INTISAMX(16, 30, 4, 32, kProfile), 0);
+            CustDef def("ip", true, 0x40);
+            ASSERT_EQ(CREIFIL(&def.ifil), 0);
+            const int d = def.ifil.tfilno;
+            for (uint32_t n = 1; n <= 4; n++) {
+                std::string r = vrec(n, "Oslo", c.first, 'o');
+                ASSERT_EQ(ADDVREC(d, r.data(), int32_t(r.size())), 0);
+            }
+            std::string b(4000, '\0');
+            int32_t len = int32_t(b.size());
+            if (c.free_follower) {
+                ASSERT_EQ(EQLVREC(d + 1, num(3).data(), b.data(), &len), 0);
+                ASSERT_EQ(DELVREC(d), 0);
+            }
+            if (c.before != c.first) {
+                len = int32_t(b.size());
+                ASSERT_EQ(EQLVREC(d + 1, num(2).data(), b.data(), &len), 0);
+                std::string r = before;
+                ASSERT_EQ(RWTVREC(d, r.data(), int32_t(r.size())), 0);
+            }
+            ASSERT_EQ(CLIFIL(&def.ifil), 0);
+        };
+        // The child rewrites record 2; the file "acks" gets a byte once the
+        // rewrite has answered 0, through a write of its own (not counted).
+        auto run = [&](long kill_at) {
+            return zvtest::run_in_child([&, kill_at] {
+                zvtest::ChildResult r;
+                CustDef def("ip", true, 0x40);
+                if ((r.rc = INTISAMX(16, 30, 4, 32, kProfile)) != 0) return r;
+                if ((r.rc = OPNIFIL(&def.ifil)) != 0) return r;
+                const int d = def.ifil.tfilno;
+                std::string b(4000, '\0'), w = after;
+                int32_t len = int32_t(b.size());
+                if ((r.rc = EQLVREC(d + 1, num(2).data(), b.data(), &len)) != 0) return r;
+                zv::fault_reset();
+                const long base = zv::io_calls(zv::IoKind::Write);
+                if (kill_at) zv::fault_exit(zv::IoKind::Write, kill_at, 77);
+                if ((r.rc = RWTVREC(d, w.data(), int32_t(w.size()))) != 0) return r;
+                r.extra = int(zv::io_calls(zv::IoKind::Write) - base);
+                const int ack = open("acks", O_WRONLY | O_CREAT | O_APPEND, 0644);
+                if (ack < 0 || write(ack, "r", 1) != 1) r.rc = -1;
+                if (ack >= 0) close(ack);
+                return r;
+            });
+        };
+        fresh();
+        const zvtest::ChildResult whole = run(0);
+        ASSERT_TRUE(whole.ok);
+        ASSERT_EQ(whole.rc, 0);
+        ASSERT_GT(whole.extra, 0);
+        for (long n = 1; n <= whole.extra + 1; n++) {
+            SCOPED_TRACE("killed at write " + std::to_string(n));
+            fresh();
+            run(n);
+            const bool acked = zvtest::read_file("acks") == "r";
+            CustDef def("ip", true, 0x40);
+            int rc = OPNIFIL(&def.ifil);
+            if (rc == 14) {
+                def.ifil.tfilno = -1;
+                ASSERT_EQ(RBLIFIL(&def.ifil), 0);
+                def.ifil.tfilno = -1;
+                rc = OPNIFIL(&def.ifil);
+            }
+            ASSERT_EQ(rc, 0);
+            const int d = def.ifil.tfilno;
+            for (uint32_t k = 1; k <= 4; k++) {
+                std::string b(4000, '\0');
+                int32_t len = int32_t(b.size());
+                const int found = EQLVREC(d + 1, num(k).data(), b.data(), &len);
+                if (k == 3 && c.free_follower) {
+                    EXPECT_NE(found, 0) << "record 3 was deleted";
+                    continue;
+                }
+                ASSERT_EQ(found, 0) << "record " << k;
+                b.resize(size_t(len));
+                if (k != 2) {
+                    EXPECT_EQ(b, vrec(k, "Oslo", c.first, 'o')) << "record " << k;
+                } else if (acked) {
+                    EXPECT_EQ(b, after);
+                } else {
+                    EXPECT_TRUE(b == before || b == after)
+                        << "record 2 torn: " << b.size() << " bytes, last " << b.back();
+                }
+            }
+            EXPECT_EQ(check(d), "");
+            EXPECT_EQ(CLIFIL(&def.ifil), 0);
+        }
+    }
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 // N = 1, 2, ... until a run ends by itself. What the kill leaves either
 // opens as a sound set with every record, or answers 14 and the set
 // rebuild then restores every record with indexes that agree.
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -108,6 +109,32 @@ TEST_P(CmpKillTest, AKillInsideTheSetRebuildSwapLeavesASetThatOpensOrIsRepaired)
     RblSet s("krb", GetParam());
     const std::vector<std::string> order = fill(s, 60, 3);
     sweep(s, Work::Rebuild, std::multiset<std::string>(order.begin(), order.end()), kSwapKills);
+}
+
+// A segmented data file is parked by renames, one physical file at a time,
+// and its new file renamed in the same way: a kill between two of them
+// leaves the data file's name missing or its segments mixed, and the open
+// finishes the swap from the note beside the data file. The new file has
+// fewer segment files than the old, or none.
+TEST_F(CmpKillTest, AKillInsideTheCompactionOfASegmentedFileLeavesASetThatOpensOrIsRepaired) {
+    struct Case {
+        const char *name;
+        uint32_t records, keep;  // records added, one in keep left live
+        std::vector<Kill> kills;
+    };
+    const Case cases[] = {{"sgk", 40000, 2, {{"link", IoKind::Link}}}, {"sgp", 18000, 100, kAllKills}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        RblSet s(c.name, Kind::Fixed);
+        s.x[0].mode = 0x02 | 0x08 | 0x200000;
+        s.x[0].segsize = 1;
+        s.x[0].nsegs = 8;
+        const std::vector<std::string> live = fill_raw(s, c.records, c.keep);
+        ASSERT_TRUE(std::filesystem::exists(s.dat() + ".001"));
+        sweep(s, Work::Compact, std::multiset<std::string>(live.begin(), live.end()), c.kills);
+        if (HasFailure()) return;
+        EXPECT_FALSE(std::filesystem::exists(s.dat() + ".swap"));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, CmpKillTest, ::testing::Values(Kind::Fixed, Kind::Variable),

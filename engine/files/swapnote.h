@@ -1,0 +1,52 @@
+// The note of a swap whose data file moves as several physical files (a
+// file with automatic segments): while its original is parked and its new
+// file renamed in, one file at a time, the data file's name is missing or
+// its segments are mixed. The note, "<data file>.swap" beside it, says
+// which files move where, so that an open that finds the data file so
+// (missing: 12; segments missing or of another file: 676, 681; not closed
+// cleanly: 14) finishes the swap first and opens the new file, which the
+// swap marked as not closed cleanly (the set then answers 14 until it is
+// rebuilt).
+//
+// Invariants:
+//  1. The note is whole in the file before the first rename of the swap,
+//     and goes only after the last file of the swap has its place (or every
+//     file is back, after an undo).
+//  2. The swapping process holds a lock on the note while it runs: an open
+//     in another process that finds the lock leaves the files alone.
+//  3. Finishing is a sequence of single-file renames, each done only while
+//     its source is there: a kill inside it leaves a note that finishes the
+//     rest. The park (original to its parked name) is finished only while
+//     every file of the new file still has its temporary name; once one has
+//     moved, the park was complete.
+#pragma once
+#include <cstdint>
+
+namespace zv {
+
+// A swap's note, held locked while the swap runs.
+class SwapNote {
+public:
+    SwapNote() = default;
+    SwapNote(const SwapNote &) = delete;
+    SwapNote &operator=(const SwapNote &) = delete;
+    ~SwapNote() { drop(); }
+    // Writes the note of the data file `own` (with `oldfiles` physical
+    // files) parked under `parked` while `fresh` (with `newfiles`) takes
+    // its place, and locks it: 0 or the error (no note left).
+    int write(const char *own, uint32_t oldfiles, const char *parked, const char *fresh, uint32_t newfiles);
+    // Deletes the note and lets its lock go.
+    void drop();
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+    char name_[264] = {};
+};
+
+// Finishes the swap that the note of the data file `name` describes, when
+// there is a note and no live process holds it: true when the swap was
+// finished (the open may be tried again), false otherwise.
+bool swapnote_finish(const char *name);
+
+}  // namespace zv
