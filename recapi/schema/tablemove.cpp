@@ -146,6 +146,14 @@ bool in_host(const tagZVDBTABLE *t) {
     return t->superfile || (n > 0 && t->path[n - 1] == '!');
 }
 
+// The status log's note of a swap by two renames of whole sets: a process
+// ended between them leaves the table's names missing, and these lines say
+// where its old set and its new one are.
+void log_swap(const std::string &home, const std::string &aside, const std::string &fresh) {
+    zvStatusLogWrite(("Alter: the old files of " + home + " go aside as " + aside).c_str(), 0);
+    zvStatusLogWrite(("Alter: the new files of " + home + " are under " + fresh).c_str(), 0);
+}
+
 // One member file of an open set: its file number, its name and the name
 // it is renamed to.
 struct MemberName {
@@ -192,6 +200,7 @@ ZVDBRET swap_members(tagZVDBTABLE *t, tagZVDBTABLE *fresh) {
     if (ZVDBRET rc = member_names(fresh, fresh->physname, t->physname, &news)) return rc;
     _zvdbIconReset(t);
     _zvdbIconReset(fresh);
+    if (!olds.empty() && !news.empty()) log_swap(olds.front().name, olds.front().target, news.front().name);
     if (ZVDBRET rc = rename_members(olds)) return rc;
     if (ZVDBRET rc = rename_members(news)) {
         rename_members(olds, true);
@@ -212,6 +221,7 @@ ZVDBRET swap_sets_renamed(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *cons
     _zvdbIconReset(t);
     _zvdbIconReset(fresh);
     const auto n = int32_t(aside.own.size());
+    log_swap(home, aside.data, file_path(fresh, fresh->path, fresh->physname));
     if (ZVDBRET rc = _zvdbRenameTable(t, aside.data.c_str(), aside.ownp.data(), aside.asidep.data(), n)) return rc;
     if (ZVDBRET rc = _zvdbRenameTable(fresh, home.c_str(), newnames, oldnames, count)) {
         // t's definition still holds its own names: renaming to them puts

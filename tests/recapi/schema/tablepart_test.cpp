@@ -17,8 +17,12 @@
 #include <utility>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "engine/core/platform.h"
 #include "tests/recapi/schema/schemafix.h"
+#include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"
 
 namespace {
@@ -529,6 +533,77 @@ TEST_F(CreatedPartTest, AFailedRenameLeavesHostAndMembersUnderOneName) {
         if (kinds[k] == zv::IoKind::Write) EXPECT_GE(failures, 1);
         else EXPECT_EQ(failures, calls[k]);
     }
+}
+
+// An alteration by copy of a partitioned table renames its old set aside
+// and the new set in, each as a whole, file by file: a process killed at
+// any link, rename or unlink leaves a table that opens (or answers 14 and
+// opens after its rebuild) with every record under its old or its new
+// definition, or, killed inside the two set renames, a table split between
+// its names and temporary ones, which neither opens nor rebuilds: no file
+// is deleted then, and the status log names the temporary names of both
+// sets.
+TEST_F(CreatedPartTest, AKilledAlterationLeavesTheTableWholeOrEveryFileNamed) {
+    const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {3, 2}, {1, 3}, {3, 4}, {2, 5}};
+    make_filled(rows);
+    zvtest::save_template();
+    constexpr int kKilled = 77;
+    constexpr uint32_t kOpenDamaged = 4;
+    long missing = 0, whole = 0;
+    // A file is renamed through a link to its new name and the removal of
+    // the old one.
+    for (zv::IoKind kind : {zv::IoKind::Link}) {
+        for (long n = 1;; n++) {
+            SCOPED_TRACE("kind " + std::to_string(int(kind)) + " call " + std::to_string(n));
+            ASSERT_LT(n, 300) << "the sweep does not end";
+            for (const std::string &f : files()) std::filesystem::remove(f);
+            std::filesystem::remove("ZVSTATUS.QVS");
+            zvtest::restore_template();
+            const size_t before = files().size();
+            const pid_t pid = fork();
+            if (pid == 0) {
+                int code = 3;
+                if (zvdbSetTablePath(table_, ".") == 0 && zvdbOpenTable(table_, "orders", 0) == 0) {
+                    ZVHANDLE qty = zvdbAddField(table_, "qty", ZV_INT4, 0);
+                    if (qty && zvdbSetFieldDefaultValue(qty, "7", 1) == 0) {
+                        zv::fault_reset();
+                        zv::fault_exit(kind, n, kKilled);
+                        code = zvdbAlterTable(table_, 0) == 0 ? 0 : 4;
+                    }
+                }
+                _exit(code);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(pid, &status, 0), pid);
+            ASSERT_TRUE(WIFEXITED(status));
+            const int code = WEXITSTATUS(status);
+            ASSERT_TRUE(code == 0 || code == kKilled) << code;
+            ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+            ZVDBRET rc = zvdbOpenTable(table_, "orders", 0);
+            if (rc == 14) {
+                ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+                rc = zvdbOpenTable(table_, "orders", kOpenDamaged);
+                if (rc == 0 && (rc = zvdbRebuildTable(table_, 0)) != 0) zvdbCloseTable(table_);
+            }
+            if (rc == 0) {
+                whole++;
+                expect_rows(rows);
+                ASSERT_EQ(zvdbCloseTable(table_), 0);
+            } else {
+                // Split between the table's names and the temporary ones.
+                missing++;
+                EXPECT_EQ(code, kKilled) << rc;
+                EXPECT_GE(files().size(), before) << "a file went before the new set had every name";
+                const std::string log = zvtest::read_file("ZVSTATUS.QVS");
+                EXPECT_NE(log.find("Alter: the old files of ./orders go aside as ./"), std::string::npos) << log;
+                EXPECT_NE(log.find("Alter: the new files of ./orders are under ./"), std::string::npos) << log;
+            }
+            if (HasFailure() || code == 0) break;
+        }
+        if (HasFailure()) return;
+    }
+    EXPECT_GT(missing, 0) << "no kill fell inside the two set renames";
+    EXPECT_GT(whole, 0);
 }
 
 }  // namespace
