@@ -1677,7 +1677,13 @@ ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t create
  *    with 519 (a node beyond the index file's recorded end) or 69 (a node
  *    of another index); with 32 as well (open bits 36) the recorded end is
  *    not checked, and such a walk may fail with 36 (a node past the file's
- *    end) or 69 instead. */
+ *    end) or 69 instead. A table in a superfile host that was left not
+ *    closed cleanly answers 413 without bit 4; with bit 4 (and without 32)
+ *    the host gets its superfile rebuild first, unless another open holds
+ *    it. That rebuild empties the index members of every table of the
+ *    host until each is rebuilt: the table opened then answers 0 and
+ *    zvdbRebuildTable(table, 1) restores it, and the host's other tables
+ *    answer 14 until their own rebuild. */
 ZV_API ZVDBRET zvdbOpenTable(ZVHANDLE table, const char *name, uint32_t openmode);
 /* Opens the table of the database entry of that UID: 0 also when it is
  * open already; 4010 no database, 4023, codes as zvdbOpenTable. */
