@@ -31,6 +31,9 @@
 //     files byte for byte as they were under their own names.
 //  4. The old data file is only read: a damaged stretch that the tolerant
 //     walk skips stays as it is in the old file.
+//  5. A set with a file that another open holds (the data file or an index
+//     file that is swapped, shared or exclusive, in any process or
+//     instance) is refused with 12 before the run starts.
 //
 // The copy reads each live record once into the rebuild's work buffer
 // (which only grows) and writes it once; nothing is allocated per record.
@@ -589,6 +592,8 @@ int checks(Cmp &c) {
         rbl_quiet_close(pn);
         if (rc) return rc;
     }
+    // Nothing of a set that another open holds is touched.
+    if (int rc = rbl_set_held(c, c.ownname)) return rc;
     if (!rbgetbuf(ifil->dreclen > 30 ? ifil->dreclen : 30)) return rerr(120, first);
     if (rbl_take_status(&c.ownstatus)) return rerr(82, first);
     return 0;

@@ -30,6 +30,8 @@
 //  2. A failed scan leaves the update flag 0xFF on disk, so the file stays
 //     marked as needing repair; the scan can be run again.
 //  3. The temporary index of the resources is deleted on every path.
+//  4. The file is held exclusively from its open on: one that another open
+//     holds is refused (12) before anything of it is written.
 #include "engine/maint/datscan.h"
 
 #include <cstdio>
@@ -981,6 +983,16 @@ int rbldat(int filno, const char *name, uint16_t reclen, uint32_t xtdsize, uint1
     // 3 and 4. The file, its header as it stands.
     if (int rc = rbl_raw_open(filno, name, 0)) return rerr(rc, filno);
     FCB *f = fcb_at(filno);
+    // Held exclusively before a byte of it changes, as an exclusive open
+    // holds its file: a file that another open holds (shared or exclusive,
+    // in any process or instance) is refused as such an open is, 12 with
+    // the lock's system error.
+    if (int err = lock_open_file(f->fd, 0)) {
+        rbl_raw_close(filno, false);
+        g->sysiocod = uint16_t(err);
+        return rerr(12, filno);
+    }
+    f->wrlock = kLockOpen;
     FILEHDR &b = f->hdr.base;
     auto fail = [&](int code, bool keepmark) {
         rbl_raw_close(filno, keepmark);

@@ -8,7 +8,9 @@
 // rejected and reported in a reject file; on request the rejected records
 // are deleted from the set afterwards. The run takes consecutive file
 // numbers for the set (the data file first), which no temporary file of
-// the run uses.
+// the run uses. A set of which another open (in any process or instance,
+// shared or exclusive) holds the data file or an index file the run makes
+// again is refused with 12 before anything is written.
 //
 // Every exit goes through one end (`finish`): the reject file is closed
 // (and deleted when nothing was rejected), the work buffer, the status
@@ -30,6 +32,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/centralio.h"
+#include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
 #include "engine/core/fileops.h"
 #include "engine/core/highword.h"
@@ -160,6 +163,8 @@ int rebuild(Run &r) {
     else rs.flags &= ~kRblSetHasIndexes;
     r.flagsset = true;
     if (int rc = rbl_index_names(r, first)) return rc;
+    // Nothing of a set that another open holds is touched.
+    if (int rc = rbl_set_held(r, r.dname)) return rc;
     // Superfile members are repaired in their host from the areas they
     // own (the data file unless no scan was asked for): the steps below
     // only open them, and load the emptied indexes.
@@ -430,6 +435,38 @@ int rbl_open_file_of(IndexPhase &r) {
         if (shape.is_file(k) && rbl_index_name(r, k, iname) == 0) n = chkopnx(iname);
     }
     return n;
+}
+
+namespace {
+
+// The system error of an exclusive lock on the file that another open
+// holds, or 0 (also when the file does not open: the run judges it).
+int held_elsewhere(const char *name) {
+    INSTGV *g = zvWNGV;
+    const uint16_t uerr = g->uerr_cod, sys = g->sysiocod;
+    int fd = mbopen(nullptr, name, 0);
+    if (fd < 0) {
+        g->uerr_cod = uerr;
+        g->sysiocod = sys;
+        return 0;
+    }
+    const int err = lock_open_file(fd, 0);
+    mbclosm(0, fd);
+    g->uerr_cod = uerr;
+    g->sysiocod = err ? uint16_t(err) : sys;
+    return err;
+}
+
+}  // namespace
+
+int rbl_set_held(IndexPhase &r, const char *datname) {
+    if (!zvsname1(datname) && held_elsewhere(datname)) return rerr(12, r.first);
+    for (int k = 0; k < r.ifil->dnumidx; k++) {
+        const size_t ks = size_t(k);
+        if (!r.shape.is_file(k) || r.ifil->iidxarr[k].ikeylen < 0 || r.member[ks]) continue;
+        if (held_elsewhere(r.iname[ks].data())) return rerr(12, r.first + 1 + k);
+    }
+    return 0;
 }
 
 int rbl_set_entry(IFILPARM *params) {

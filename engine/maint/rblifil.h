@@ -117,6 +117,14 @@ int rbl_end_rejects(IndexPhase &r, int rc);
 // -1: a run would change it under its open block. r.dname gets the data
 // file's name.
 int rbl_open_file_of(IndexPhase &r);
+// Whether another open (in any process or instance) holds a file of the
+// set that the run rewrites or replaces: the data file `datname` and every
+// index file the run makes again beside its old one (superfile members
+// aside). Each is tried with an exclusive lock, released at once. 0 when
+// none is held (a file that does not open is left to the run), else 12
+// (through rerr, naming the held file's number from r.first) with the
+// lock's system error in sysiocod. Names come from rbl_index_names.
+int rbl_set_held(IndexPhase &r, const char *datname);
 // The schema serial description of the data file's stored definition (the
 // first serial segment taken from a schema field) against the IFIL: 0, or
 // 608 (through rerr, with the failing index's number from r.first) unless
