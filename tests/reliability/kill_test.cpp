@@ -759,9 +759,10 @@ protected:
         return INTISAMX(10, 40, 4, 10, kProfile);  // the children's sector count: a host keeps its node size
     }
 
-    // Recovers a set as documented and checks it.
-    void recover_set(const Plan &p, const Allowed &allowed, Findings &f) {
-        if (int rc = restart()) return f.add("the engine does not start: " + std::to_string(rc));
+    // Opens the set as documented (its host first), repairing what answers
+    // 14: true when it is open (s.ifil.tfilno), else a finding was added.
+    static bool open_repaired(const Plan &p, KSet &s, Findings &f) {
+        const size_t from = f.trail.size();
         bool rebuilt_host = false;
         if (in_host(p.kind)) {
             int rc = OPNFIL(1, "h", 0);
@@ -769,14 +770,20 @@ protected:
             if (rc == 14) {
                 f.step("ZVSBLDX");
                 restart();
-                if ((rc = ZVSBLDX("h", nullptr)) != 0) return f.add("ZVSBLDX answered " + std::to_string(rc));
+                if ((rc = ZVSBLDX("h", nullptr)) != 0) {
+                    f.add("ZVSBLDX answered " + std::to_string(rc));
+                    return false;
+                }
                 rebuilt_host = true;
                 rc = OPNFIL(1, "h", 0);
             }
-            if (rc != 0) return f.add("the host opens with " + std::to_string(rc));
+            if (rc != 0) {
+                f.add("the host opens with " + std::to_string(rc));
+                return false;
+            }
             restart();
         }
-        KSet s(set_name(p), p.variable, p.force, p.reclen(), p.kind == Kind::SegCompact);
+        s.ifil.tfilno = -1;
         // The superfile rebuild leaves the index members empty for the
         // rebuild of their set.
         int rc = rebuilt_host ? 14 : OPNIFIL(&s.ifil);
@@ -795,8 +802,9 @@ protected:
                 if ((rc = RBLIFIL(&s.ifil)) == 650) rc = 0;
             }
             if (rc != 0) {
-                return f.add("RBLIFIL answered " + std::to_string(rc) + " (system error " +
-                             std::to_string(zvGetSystemErrorCode()) + ")");
+                f.add("RBLIFIL answered " + std::to_string(rc) + " (system error " +
+                      std::to_string(zvGetSystemErrorCode()) + ")");
+                return false;
             }
             s.ifil.tfilno = -1;
             rc = OPNIFIL(&s.ifil);
@@ -804,15 +812,53 @@ protected:
         if (rc != 0) {
             // Not a code the recovery knows: whether the repair would take
             // it anyway tells the two faults apart.
-            const bool repaired = f.trail.find("RBLIFIL") != std::string::npos;
+            const bool repaired = f.trail.find("RBLIFIL", from) != std::string::npos;
             std::string more;
             if (!repaired) {
                 restart();
                 s.ifil.tfilno = -1;
                 more = "; RBLIFIL would answer " + std::to_string(RBLIFIL(&s.ifil));
             }
-            return f.add("the set opens with " + std::to_string(rc) + " (" + f.trail + more + ")");
+            f.add("the set opens with " + std::to_string(rc) + " (" + f.trail + more + ")");
+            return false;
         }
+        return true;
+    }
+
+    // After its recovery the set is written on by a process that adds a
+    // record, flushes and ends without a close: the same repair brings it
+    // back with exactly the records it had and that one (nothing left by
+    // the first kill takes its place). The records it had: `had`.
+    void written_on(const Plan &p, KSet &s, std::multiset<std::string> had, Findings &f) {
+        const uint32_t key = p.keys + 2, tail = p.variable ? 8 : p.reclen() - 64;
+        CLISAM();
+        const zvtest::ChildResult c = zvtest::run_in_child([&] {
+            zvtest::ChildResult r;
+            if ((r.rc = INTISAMX(3, 30, 4, 3, kProfile))) return r;
+            s.ifil.tfilno = -1;
+            if ((r.rc = OPNIFIL(&s.ifil))) return r;
+            IsamWriter w(s.ifil.tfilno, p.variable, false, p.reclen());
+            if ((r.rc = w.put(key, 1, tail, false)) || (r.rc = ZVFLUSH(-1))) return r;
+            _exit(0);
+        });
+        if (c.ok) return f.add("the recovered set is not written on: " + std::to_string(c.rc));
+        had.insert(image(key, 1, tail));
+        f.step("written on");
+        if (int rc = restart()) return f.add("the engine does not start: " + std::to_string(rc));
+        if (!open_repaired(p, s, f)) return;
+        const std::vector<std::string> got =
+            walk_isam(s.ifil.tfilno + 1, p.variable, p.reclen(), 4 * p.keys, f, "index walk after the second repair");
+        if (std::multiset<std::string>(got.begin(), got.end()) != had)
+            f.add("written on after its recovery and killed, the set comes back with " + std::to_string(got.size()) +
+                  " records, not its " + std::to_string(had.size()));
+        if (int rc = CLIFIL(&s.ifil)) f.add("the set closes with " + std::to_string(rc));
+    }
+
+    // Recovers a set as documented and checks it.
+    void recover_set(const Plan &p, const Allowed &allowed, Findings &f) {
+        if (int rc = restart()) return f.add("the engine does not start: " + std::to_string(rc));
+        KSet s(set_name(p), p.variable, p.force, p.reclen(), p.kind == Kind::SegCompact);
+        if (!open_repaired(p, s, f)) return;
         const int d = s.ifil.tfilno;
         if (!in_host(p.kind)) {
             const std::string verdict = zvtest::check_set(d);
@@ -832,11 +878,15 @@ protected:
         check_contents(found, allowed, p.force, is_maintenance(p.kind), f);
         // The set takes a record again.
         IsamWriter w(d, p.variable, false, p.reclen());
+        std::multiset<std::string> had(by[0].begin(), by[0].end());
         if (int c = w.put(p.keys + 1, 1, 8, false))
             f.add("a record added after the recovery answers " + std::to_string(c));
+        else
+            had.insert(image(p.keys + 1, 1, p.variable ? 8 : p.reclen() - 64));
         if (int c = CLIFIL(&s.ifil)) f.add("the set closes with " + std::to_string(c));
         restart();
         if (!zvtest::verify_set(s.dat())) f.add("zvVerifyFile or zvVERIFYidx found faults");
+        written_on(p, s, had, f);
         CLISAM();
     }
 
