@@ -44,7 +44,10 @@
 //  3. every record present is a version that was written (records carry
 //     their key, version and a check sum of their bytes, so that a torn or
 //     zeroed record shows), none deleted before the last flush is back;
-//  4. the repair answers 0 (650 for the purge).
+//  4. the repair answers 0 (650 for the purge), and a set, written on after
+//     it by a process that adds a record, flushes and ends without a close,
+//     comes back through the same repair with exactly its records and that
+//     one (nothing the first kill left behind takes their place).
 // One limit holds without a log (kRewriteAfterFlushMayBeDropped): outside
 // force-to-disk mode a record rewritten after the last flush may be torn by
 // the kill, and the repair may then drop it; it is never delivered torn.
