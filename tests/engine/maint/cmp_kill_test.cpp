@@ -5,6 +5,8 @@
 // N = 1, 2, ... until a run ends by itself. What the kill leaves either
 // opens as a sound set with every record, or answers 14 and the set
 // rebuild then restores every record with indexes that agree.
+#include <unistd.h>
+
 #include <filesystem>
 #include <set>
 #include <string>
