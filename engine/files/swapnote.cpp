@@ -170,6 +170,20 @@ bool swapnote_finish(const char *name) {
     // The park is finished only while no file of the new one has moved.
     bool placing = false;
     for (uint32_t i = 0; i < note.newfiles && !placing; i++) placing = !exists(physical(fresh, i));
+    // A swap stopped before its first rename left the original whole under
+    // its own name, and the open that followed took it as it was: what was
+    // written to it since is not in the new file. Such a note is void.
+    bool parking = false;
+    for (uint32_t i = 0; i < note.oldfiles && !placing && !parking; i++) {
+        const std::string p = physical(parked, i);
+        parking = !p.empty() && exists(p);
+    }
+    if (!placing && !parking) {
+        zvrcvlog("Swap: the swap renamed nothing, its note is dropped", kLogSingleTry);
+        plat_unlink(path);
+        plat_close(fd);
+        return false;
+    }
     bool ok = true;
     if (!placing) {
         for (uint32_t i = 0; i < note.oldfiles && ok; i++) {

@@ -19,6 +19,10 @@
 //     rest. The park (original to its parked name) is finished only while
 //     every file of the new file still has its temporary name; once one has
 //     moved, the park was complete.
+//  4. A note whose swap renamed nothing (no file of the original parked, no
+//     file of the new one placed) is void: the original kept its name and
+//     may have been written since. The open drops it and answers as it
+//     found the file.
 #pragma once
 #include <cstdint>
 

@@ -5,6 +5,8 @@
 // N = 1, 2, ... until a run ends by itself. What the kill leaves either
 // opens as a sound set with every record, or answers 14 and the set
 // rebuild then restores every record with indexes that agree.
+#include <unistd.h>
+
 #include <filesystem>
 #include <set>
 #include <string>
@@ -135,6 +137,38 @@ TEST_F(CmpKillTest, AKillInsideTheCompactionOfASegmentedFileLeavesASetThatOpensO
         if (HasFailure()) return;
         EXPECT_FALSE(std::filesystem::exists(s.dat() + ".swap"));
     }
+}
+
+// A kill after the swap's note is written and before its first rename
+// leaves the original whole under its name: the set opens as it was and is
+// written on. The note then describes a swap that never began: a later
+// open that answers 14 (the set left not closed cleanly by another kill)
+// must not finish it, which would put the compacted copy, without the
+// records written since, in the set's place.
+TEST_F(CmpKillTest, ANoteOfASwapThatRenamedNothingIsNotFinishedLater) {
+    RblSet s("sgv", Kind::Fixed);
+    s.x[0].mode = 0x02 | 0x08 | 0x200000;
+    s.x[0].segsize = 1;
+    s.x[0].nsegs = 8;
+    std::vector<std::string> live = fill_raw(s, 18000, 100);
+    ASSERT_TRUE(std::filesystem::exists(s.dat() + ".001"));
+    int rc = -1;
+    ASSERT_FALSE(run_killed(s, Work::Compact, IoKind::Link, 1, &rc)) << "the compaction ended by itself: " << rc;
+    ASSERT_TRUE(std::filesystem::exists(s.dat() + ".swap")) << "the kill came before the note";
+    // A record added and flushed by a process that ends without a close.
+    rbltest::Rec added = rbltest::rec(999990);
+    const zvtest::ChildResult c = zvtest::run_in_child([&] {
+        zvtest::ChildResult r;
+        if ((r.rc = INTISAMX(16, 60, 4, 32, rbltest::kProfile))) return r;
+        s.ifil.tfilno = -1;
+        if ((r.rc = OPNIFIL(&s.ifil)) || (r.rc = ADDREC(s.ifil.tfilno, &added)) || (r.rc = ZVFLUSH(-1))) return r;
+        _exit(0);
+    });
+    ASSERT_FALSE(c.ok) << "the writer failed: " << c.rc;
+    live.push_back(rbltest::image(added));
+    check_after(s, std::multiset<std::string>(live.begin(), live.end()));
+    EXPECT_EQ(repaired_, 1) << "the writer left the set not closed cleanly";
+    EXPECT_FALSE(std::filesystem::exists(s.dat() + ".swap"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, CmpKillTest, ::testing::Values(Kind::Fixed, Kind::Variable),
