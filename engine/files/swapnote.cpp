@@ -144,7 +144,7 @@ void SwapNote::drop() {
     name_[0] = 0;
 }
 
-bool swapnote_finish(const char *name) {
+bool swapnote_finish(const char *name, bool opened) {
     char path[264];
     if (!name || !note_name(name, path)) return false;
     const int fd = plat_open(path, OpenHow::ReadWrite, 0);
@@ -165,8 +165,6 @@ bool swapnote_finish(const char *name) {
     }
     const std::string dir = dir_of(name);
     const std::string own = dir + note.own, parked = dir + note.parked, fresh = dir + note.fresh;
-    zvrcvlog("Swap: finishing the swap of", kLogSingleTry);
-    zvrcvlog(name, kLogSingleTry);
     // The park is finished only while no file of the new one has moved.
     bool placing = false;
     for (uint32_t i = 0; i < note.newfiles && !placing; i++) placing = !exists(physical(fresh, i));
@@ -178,12 +176,21 @@ bool swapnote_finish(const char *name) {
         const std::string p = physical(parked, i);
         parking = !p.empty() && exists(p);
     }
-    if (!placing && !parking) {
-        zvrcvlog("Swap: the swap renamed nothing, its note is dropped", kLogSingleTry);
+    if (!placing && (!parking || opened)) {
+        // The original opened whole: a parked name that is only its second
+        // name (a link) goes with the note.
+        for (uint32_t i = 0; i < note.oldfiles; i++) {
+            const std::string o = physical(own, i), p = physical(parked, i);
+            if (!o.empty() && !p.empty() && exists(o) && exists(p)) plat_unlink(p.c_str());
+        }
+        zvrcvlog("Swap: the original is whole under its name, the swap's note is dropped", kLogSingleTry);
+        zvrcvlog(name, kLogSingleTry);
         plat_unlink(path);
         plat_close(fd);
         return false;
     }
+    zvrcvlog("Swap: finishing the swap of", kLogSingleTry);
+    zvrcvlog(name, kLogSingleTry);
     bool ok = true;
     if (!placing) {
         for (uint32_t i = 0; i < note.oldfiles && ok; i++) {

@@ -22,7 +22,9 @@
 //  4. A note whose swap renamed nothing (no file of the original parked, no
 //     file of the new one placed) is void: the original kept its name and
 //     may have been written since. The open drops it and answers as it
-//     found the file.
+//     found the file. So does an open of a segmented data file that opens
+//     whole while no file of the new one has moved (the original, perhaps
+//     with a parked second name beside it).
 #pragma once
 #include <cstdint>
 
@@ -50,7 +52,9 @@ private:
 
 // Finishes the swap that the note of the data file `name` describes, when
 // there is a note and no live process holds it: true when the swap was
-// finished (the open may be tried again), false otherwise.
-bool swapnote_finish(const char *name);
+// finished (the open may be tried again), false otherwise. With `opened`
+// (the data file has just opened whole), a note whose new file has not
+// begun to move is void: the original is in use again.
+bool swapnote_finish(const char *name, bool opened = false);
 
 }  // namespace zv

@@ -7,6 +7,8 @@
 // rebuild then restores every record with indexes that agree.
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <set>
 #include <string>
@@ -169,6 +171,42 @@ TEST_F(CmpKillTest, ANoteOfASwapThatRenamedNothingIsNotFinishedLater) {
     check_after(s, std::multiset<std::string>(live.begin(), live.end()));
     EXPECT_EQ(repaired_, 1) << "the writer left the set not closed cleanly";
     EXPECT_FALSE(std::filesystem::exists(s.dat() + ".swap"));
+}
+
+// A compaction killed after the first file of the segmented original got
+// its parked name beside its own (a link) but before it lost its own: the
+// original is whole under its names and opens as it was. That open voids
+// the note, so that a later open that answers 14 (the set written on and
+// left not closed cleanly) does not put the compacted copy in its place.
+TEST_F(CmpKillTest, AnOpenOfTheWholeOriginalVoidsTheSwapsNote) {
+    RblSet s("sgl", Kind::Fixed);
+    s.x[0].mode = 0x02 | 0x08 | 0x200000;
+    s.x[0].segsize = 1;
+    s.x[0].nsegs = 8;
+    std::vector<std::string> live = fill_raw(s, 18000, 100);
+    const Files orig = files();
+    bool found = false;
+    for (long n = 1; n < 100 && !found; n++) {
+        put_files(orig);
+        int rc = -1;
+        if (run_killed(s, Work::Compact, IoKind::Unlink, n, &rc)) break;  // ended by itself
+        struct stat st {};
+        found = std::filesystem::exists(s.dat() + ".swap") && stat(s.dat().c_str(), &st) == 0 && st.st_nlink == 2;
+    }
+    ASSERT_TRUE(found) << "no kill fell between the first park's link and unlink";
+    rbltest::Rec added = rbltest::rec(999990);
+    const zvtest::ChildResult c = zvtest::run_in_child([&] {
+        zvtest::ChildResult r;
+        if ((r.rc = INTISAMX(16, 60, 4, 32, rbltest::kProfile))) return r;
+        s.ifil.tfilno = -1;
+        if ((r.rc = OPNIFIL(&s.ifil)) || (r.rc = ADDREC(s.ifil.tfilno, &added)) || (r.rc = ZVFLUSH(-1))) return r;
+        _exit(0);
+    });
+    ASSERT_FALSE(c.ok) << "the writer failed: " << c.rc;
+    EXPECT_FALSE(std::filesystem::exists(s.dat() + ".swap")) << "the open left the note";
+    live.push_back(rbltest::image(added));
+    check_after(s, std::multiset<std::string>(live.begin(), live.end()));
+    EXPECT_EQ(repaired_, 1) << "the writer left the set not closed cleanly";
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, CmpKillTest, ::testing::Values(Kind::Fixed, Kind::Variable),
