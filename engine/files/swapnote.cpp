@@ -49,7 +49,7 @@ const char *base_of(const char *path) {
 // The directory part of path, with its '/' ("" for a bare name).
 std::string dir_of(const char *path) { return std::string(path, size_t(base_of(path) - path)); }
 
-bool note_name(const char *datafile, char (&out)[264]) {
+bool note_name(const char *datafile, char (&out)[kSwapNoteName]) {
     return snprintf(out, sizeof out, "%s%s", datafile, kSuffix) < int(sizeof out);
 }
 
@@ -95,7 +95,7 @@ bool parse(const unsigned char *b, size_t n, Note *note) {
 
 int SwapNote::write(const char *own, uint32_t oldfiles, const char *parked, const char *fresh, uint32_t newfiles) {
     drop();
-    char work[264];
+    char work[kSwapNoteName];
     if (!note_name(own, name_) || snprintf(work, sizeof work, "%s.new", name_) >= int(sizeof work)) {
         name_[0] = 0;
         return 139;
@@ -145,7 +145,7 @@ void SwapNote::drop() {
 }
 
 bool swapnote_finish(const char *name, bool opened) {
-    char path[264];
+    char path[kSwapNoteName];
     if (!name || !note_name(name, path)) return false;
     const int fd = plat_open(path, OpenHow::ReadWrite, 0);
     if (fd < 0) return false;

@@ -26,9 +26,14 @@
 //     whole while no file of the new one has moved (the original, perhaps
 //     with a parked second name beside it).
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace zv {
+
+// Room for a note's name: a file name of 255 bytes, ".swap" and the
+// ".new" of the note's working name.
+constexpr size_t kSwapNoteName = 272;
 
 // A swap's note, held locked while the swap runs.
 class SwapNote {
@@ -47,7 +52,7 @@ public:
 
 private:
     int fd_ = -1;
-    char name_[264] = {};
+    char name_[kSwapNoteName] = {};
 };
 
 // Finishes the swap that the note of the data file `name` describes, when
