@@ -415,6 +415,19 @@ int zvatosegmdef(const char *name, int i, char (&out)[256]) {
     return 0;
 }
 
+int physical_name(const char *name, uint32_t i, char (&out)[256]) {
+    if (i == 0) {
+        snprintf(out, sizeof out, "%s", name);
+        return 0;
+    }
+    return zvatosegmdef(name, int(i), out);
+}
+
+uint32_t physical_files(const FCB *f) {
+    if (!f->segs || !automatic(f)) return 1;
+    return f->segsatopen > 1 ? f->segsatopen : 1;
+}
+
 int zvsegfd(FCB *f, int i) {
     if (!f || !f->segs || i < 0 || i >= f->nsegalloc) return -1;
     return i == 0 ? f->fd : f->segs[i].fd;

@@ -42,6 +42,12 @@ int zvhdrsegmdef(FCB *fcb, int i, int how, int create, uint16_t openmode);
 int zvputsegmdef(FCB *fcb);
 // Automatic name of segment i ("%s" then ".%03d"): 0 or 418 (over 250).
 int zvatosegmdef(const char *name, int i, char (&out)[256]);
+// Name of physical file i of `name` (0: the file, else its automatic
+// segment i): 0 or 418.
+int physical_name(const char *name, uint32_t i, char (&out)[256]);
+// Physical files of an open file that move with its name: the file and,
+// with automatic segments, the segment files present when it was opened.
+uint32_t physical_files(const FCB *fcb);
 // Segment settings of a new segmented file: segment size (megabytes, for
 // automatic files) and count, H, one segment present, and the arrays. 0 or
 // an error.

@@ -94,12 +94,6 @@ uint64_t last_used(const FCB *f) { return join64(f->hdr.ext.numrech, f->hdr.base
 // A status-log line; a code other than 0 follows it.
 void log_line(const char *text, int code = 0) { zvrcvlog(text, kLogSingleTry - code); }
 
-// Physical files of an open file: the file and its segments present.
-uint32_t physical_files(const FCB *f) {
-    if (!f->segs || !(f->hdr.ext.flmode2 & kAutoSegments)) return 1;
-    return f->segsatopen > 1 ? f->segsatopen : 1;
-}
-
 // ---- The record copy ----------------------------------------------------------------
 
 struct Copy {

@@ -58,14 +58,6 @@ int temp_beside(const char *path, char (&out)[256]) {
     return rc;
 }
 
-int physical_name(const char *name, uint32_t i, char (&out)[256]) {
-    if (i == 0) {
-        snprintf(out, sizeof out, "%s", name);
-        return 0;
-    }
-    return zvatosegmdef(name, int(i), out);
-}
-
 void drop_physical(const char *name, uint32_t files) {
     char p[256];
     for (uint32_t i = files; physical_name(name, i, p) == 0 && zv_uniqfile(p, p) == 0; i++) rbl_drop_file(p);
@@ -88,9 +80,6 @@ int rename_open(const char *from, const char *to) {
     return rc ? rc : cl;
 }
 
-// Flags of the extended header: segment names follow the file's.
-constexpr uint32_t kAutoSegments = 0x200000u;
-
 // The physical files of the closed file `name`: the file and, with
 // automatic segments, its segment files present. 1 when it does not open.
 uint32_t closed_physical_files(const char *name) {
@@ -100,8 +89,7 @@ uint32_t closed_physical_files(const char *name) {
     zvWNGV->nowrite = 1;  // the open records nothing in the file
     uint32_t files = 1;
     if (OPNFILX(n, name, uint16_t(kOpenDamaged | kOpnReadOnly), nullptr) == 0) {
-        const FCB *f = zvWNGV->fcbtab[n];
-        if (f->segs && (f->hdr.ext.flmode2 & kAutoSegments) && f->segsatopen > 1) files = f->segsatopen;
+        files = physical_files(zvWNGV->fcbtab[n]);
         iclsfilx(n, 0);
     }
     zvWNGV->nowrite = keep;

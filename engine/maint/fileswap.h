@@ -18,9 +18,6 @@ using FileName = std::array<char, 256>;
 // A temporary name in the directory of `path` (the current directory for a
 // bare name): 0 or the error of iTMPNAME (out is then empty).
 int temp_beside(const char *path, char (&out)[256]);
-// Name of physical file i of `name` (0: the file, else its segment i): 0 or
-// an error.
-int physical_name(const char *name, uint32_t i, char (&out)[256]);
 // Deletes the physical files of a closed file, segments first, and any
 // segment file past them that a failed write may have begun.
 void drop_physical(const char *name, uint32_t files);

@@ -42,6 +42,23 @@ void restore_template(const std::string &tpl) {
         fs::copy_file(e.path(), e.path().filename(), fs::copy_options::overwrite_existing);
 }
 
+void save_tree(const std::string &tpl) {
+    namespace fs = std::filesystem;
+    fs::create_directory(tpl);
+    for (const auto &e : fs::directory_iterator("."))
+        if (e.path().filename() != tpl && e.path().filename() != "ZVSTATUS.QVS")
+            fs::copy(e.path(), fs::path(tpl) / e.path().filename(),
+                     fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+void restore_tree(const std::string &tpl) {
+    namespace fs = std::filesystem;
+    for (const auto &e : fs::directory_iterator(tpl)) {
+        fs::remove_all(e.path().filename());
+        fs::copy(e.path(), e.path().filename(), fs::copy_options::recursive);
+    }
+}
+
 std::vector<std::string> lines_of(const std::string &text) {
     std::vector<std::string> out;
     std::string cur;

@@ -22,6 +22,11 @@ void write_file(const std::string &path, const std::string &bytes);
 // sweep starts each run from the same files.
 void save_template(const std::string &tpl = "tpl");
 void restore_template(const std::string &tpl = "tpl");
+// The same with the directories below the current one (a database's
+// directory, say): each is saved whole, and put back whole in place of
+// what it holds then.
+void save_tree(const std::string &tpl = "tpl");
+void restore_tree(const std::string &tpl = "tpl");
 // Splits text into lines (without their newlines).
 std::vector<std::string> lines_of(const std::string &text);
 

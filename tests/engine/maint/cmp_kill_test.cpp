@@ -73,6 +73,26 @@ protected:
         EXPECT_TRUE(zvtest::verify_set(s.dat()));
     }
     void sweep(RblSet &s, Work work, const std::multiset<std::string> &live, const std::vector<Kill> &kills);
+    // A data file with automatic segments of 1 MB.
+    static void segmented(RblSet &s) {
+        s.x[0].mode = 0x02 | 0x08 | 0x200000;
+        s.x[0].segsize = 1;
+        s.x[0].nsegs = 8;
+    }
+    // A record added and flushed by a process that ends without a close;
+    // its image joins *live.
+    static void write_one_and_end(RblSet &s, std::vector<std::string> *live) {
+        rbltest::Rec added = rbltest::rec(999990);
+        const zvtest::ChildResult c = zvtest::run_in_child([&] {
+            zvtest::ChildResult r;
+            if ((r.rc = INTISAMX(16, 60, 4, 32, rbltest::kProfile))) return r;
+            s.ifil.tfilno = -1;
+            if ((r.rc = OPNIFIL(&s.ifil)) || (r.rc = ADDREC(s.ifil.tfilno, &added)) || (r.rc = ZVFLUSH(-1))) return r;
+            _exit(0);
+        });
+        ASSERT_FALSE(c.ok) << "the writer failed: " << c.rc;
+        live->push_back(rbltest::image(added));
+    }
 
     long repaired_ = 0;  // kills after which the set answered 14
 };
@@ -130,9 +150,7 @@ TEST_F(CmpKillTest, AKillInsideTheCompactionOfASegmentedFileLeavesASetThatOpensO
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         RblSet s(c.name, Kind::Fixed);
-        s.x[0].mode = 0x02 | 0x08 | 0x200000;
-        s.x[0].segsize = 1;
-        s.x[0].nsegs = 8;
+        segmented(s);
         const std::vector<std::string> live = fill_raw(s, c.records, c.keep);
         ASSERT_TRUE(std::filesystem::exists(s.dat() + ".001"));
         sweep(s, Work::Compact, std::multiset<std::string>(live.begin(), live.end()), c.kills);
@@ -149,25 +167,13 @@ TEST_F(CmpKillTest, AKillInsideTheCompactionOfASegmentedFileLeavesASetThatOpensO
 // records written since, in the set's place.
 TEST_F(CmpKillTest, ANoteOfASwapThatRenamedNothingIsNotFinishedLater) {
     RblSet s("sgv", Kind::Fixed);
-    s.x[0].mode = 0x02 | 0x08 | 0x200000;
-    s.x[0].segsize = 1;
-    s.x[0].nsegs = 8;
+    segmented(s);
     std::vector<std::string> live = fill_raw(s, 18000, 100);
     ASSERT_TRUE(std::filesystem::exists(s.dat() + ".001"));
     int rc = -1;
     ASSERT_FALSE(run_killed(s, Work::Compact, IoKind::Link, 1, &rc)) << "the compaction ended by itself: " << rc;
     ASSERT_TRUE(std::filesystem::exists(s.dat() + ".swap")) << "the kill came before the note";
-    // A record added and flushed by a process that ends without a close.
-    rbltest::Rec added = rbltest::rec(999990);
-    const zvtest::ChildResult c = zvtest::run_in_child([&] {
-        zvtest::ChildResult r;
-        if ((r.rc = INTISAMX(16, 60, 4, 32, rbltest::kProfile))) return r;
-        s.ifil.tfilno = -1;
-        if ((r.rc = OPNIFIL(&s.ifil)) || (r.rc = ADDREC(s.ifil.tfilno, &added)) || (r.rc = ZVFLUSH(-1))) return r;
-        _exit(0);
-    });
-    ASSERT_FALSE(c.ok) << "the writer failed: " << c.rc;
-    live.push_back(rbltest::image(added));
+    write_one_and_end(s, &live);
     check_after(s, std::multiset<std::string>(live.begin(), live.end()));
     EXPECT_EQ(repaired_, 1) << "the writer left the set not closed cleanly";
     EXPECT_FALSE(std::filesystem::exists(s.dat() + ".swap"));
@@ -180,9 +186,7 @@ TEST_F(CmpKillTest, ANoteOfASwapThatRenamedNothingIsNotFinishedLater) {
 // left not closed cleanly) does not put the compacted copy in its place.
 TEST_F(CmpKillTest, AnOpenOfTheWholeOriginalVoidsTheSwapsNote) {
     RblSet s("sgl", Kind::Fixed);
-    s.x[0].mode = 0x02 | 0x08 | 0x200000;
-    s.x[0].segsize = 1;
-    s.x[0].nsegs = 8;
+    segmented(s);
     std::vector<std::string> live = fill_raw(s, 18000, 100);
     const Files orig = files();
     bool found = false;
@@ -194,17 +198,8 @@ TEST_F(CmpKillTest, AnOpenOfTheWholeOriginalVoidsTheSwapsNote) {
         found = std::filesystem::exists(s.dat() + ".swap") && stat(s.dat().c_str(), &st) == 0 && st.st_nlink == 2;
     }
     ASSERT_TRUE(found) << "no kill fell between the first park's link and unlink";
-    rbltest::Rec added = rbltest::rec(999990);
-    const zvtest::ChildResult c = zvtest::run_in_child([&] {
-        zvtest::ChildResult r;
-        if ((r.rc = INTISAMX(16, 60, 4, 32, rbltest::kProfile))) return r;
-        s.ifil.tfilno = -1;
-        if ((r.rc = OPNIFIL(&s.ifil)) || (r.rc = ADDREC(s.ifil.tfilno, &added)) || (r.rc = ZVFLUSH(-1))) return r;
-        _exit(0);
-    });
-    ASSERT_FALSE(c.ok) << "the writer failed: " << c.rc;
+    write_one_and_end(s, &live);
     EXPECT_FALSE(std::filesystem::exists(s.dat() + ".swap")) << "the open left the note";
-    live.push_back(rbltest::image(added));
     check_after(s, std::multiset<std::string>(live.begin(), live.end()));
     EXPECT_EQ(repaired_, 1) << "the writer left the set not closed cleanly";
 }

@@ -187,17 +187,7 @@ TEST_F(DictKill, TheDictionariesAndTablesOfAKilledSessionComeBack) {
 TEST_F(DictKill, AKillInsideTheRepairOfADictionaryLeavesItRepairable) {
     make_and_kill();
     // The files the kill left, the database's directory with them.
-    namespace fs = std::filesystem;
-    fs::create_directory("tpl");
-    for (const auto &e : fs::directory_iterator("."))
-        if (e.path().filename() != "tpl" && e.path().filename() != "ZVSTATUS.QVS")
-            fs::copy(e.path(), fs::path("tpl") / e.path().filename(), fs::copy_options::recursive);
-    auto restore = [] {
-        for (const auto &e : fs::directory_iterator("tpl")) {
-            fs::remove_all(e.path().filename());
-            fs::copy(e.path(), e.path().filename(), fs::copy_options::recursive);
-        }
-    };
+    zvtest::save_tree();
     auto repair_in_child = [](long killat) {
         return zvtest::run_in_child([killat] {
             zvtest::ChildResult r;
@@ -222,7 +212,7 @@ TEST_F(DictKill, AKillInsideTheRepairOfADictionaryLeavesItRepairable) {
     const long step = runs >= whole.extra ? 1 : whole.extra / runs;
     for (long n = 1 + seed % step; n <= whole.extra; n += step) {
         SCOPED_TRACE("kill at write " + std::to_string(n));
-        restore();
+        zvtest::restore_tree();
         EXPECT_FALSE(repair_in_child(n).ok) << "the kill came";
         expect_back();
         if (HasFailure()) break;

@@ -210,17 +210,7 @@ TEST_F(HostKill, ATableOpenedForRebuildHasItsHostRebuiltAndComesBackWithEveryFlu
 // ZV_HOSTKILL_SEED moves them.
 TEST_F(HostKill, AKillInsideTheRepairLeavesItToBeDoneAgain) {
     make_and_kill();
-    namespace fs = std::filesystem;
-    fs::create_directory("tpl");
-    for (const auto &e : fs::directory_iterator("."))
-        if (e.path().filename() != "tpl" && e.path().filename() != "ZVSTATUS.QVS")
-            fs::copy(e.path(), fs::path("tpl") / e.path().filename(), fs::copy_options::recursive);
-    auto restore = [] {
-        for (const auto &e : fs::directory_iterator("tpl")) {
-            fs::remove_all(e.path().filename());
-            fs::copy(e.path(), e.path().filename(), fs::copy_options::recursive);
-        }
-    };
+    zvtest::save_tree();
     // The repair in a child, ended at its killat-th write after the connect
     // (none when 0); extra counts its writes.
     auto repair_in_child = [](long killat) {
@@ -256,7 +246,7 @@ TEST_F(HostKill, AKillInsideTheRepairLeavesItToBeDoneAgain) {
     const long step = runs >= whole.extra ? 1 : whole.extra / runs;
     for (long n = 1 + seed % step; n <= whole.extra; n += step) {
         SCOPED_TRACE("kill at write " + std::to_string(n));
-        restore();
+        zvtest::restore_tree();
         EXPECT_FALSE(repair_in_child(n).ok) << "the kill came";
         ZVHANDLE s = nullptr, db = nullptr;
         ASSERT_NO_FATAL_FAILURE(connect(&s, &db));
