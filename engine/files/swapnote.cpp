@@ -61,9 +61,8 @@ bool exists(const std::string &path) {
 // Physical file i of `path` (0: the file, else its segment i): empty when
 // the name would be too long.
 std::string physical(const std::string &path, uint32_t i) {
-    if (i == 0) return path;
     char out[256];
-    if (zvatosegmdef(path.c_str(), int(i), out)) return {};
+    if (path.size() >= sizeof out || physical_name(path.c_str(), i, out)) return {};
     return out;
 }
 
@@ -85,6 +84,9 @@ bool parse(const unsigned char *b, size_t n, Note *note) {
         at += 2;
         if (len == 0 || at + len > n - 4) return false;
         s->assign(reinterpret_cast<const char *>(b + at), len);
+        // Base names in the note's own directory, nothing else.
+        if (s->find('/') != std::string::npos || s->find('\0') != std::string::npos || *s == "." || *s == "..")
+            return false;
         at += len;
     }
     return at == n - 4 && note->oldfiles >= 1 && note->newfiles >= 1 && note->oldfiles <= 10000 &&
