@@ -445,9 +445,11 @@ ZV_API int OPNFIL(int filno, const char *name, uint16_t mode) {
         g->sysiocod = 0;
         rc = iopnfilx(filno, name, mode);
     }
-    // A segmented data file that opened whole beside a swap's note: the
-    // note is void unless the new file has begun to take its place.
-    if (rc == 0 && !zvsname1(name) && g->fcbtab[filno]->segs && g->fcbtab[filno]->kind != kKindIndex)
+    // A segmented data file or a partitioned host that opened whole beside
+    // a swap's note: the note is void unless the new file has begun to take
+    // its place, and a swap that has is finished.
+    if (rc == 0 && !zvsname1(name) && g->fcbtab[filno]->kind != kKindIndex &&
+        (g->fcbtab[filno]->segs || (g->fcbtab[filno]->hdr.ext.flmode2 & kFlmode2PartHost)))
         zv::swapnote_finish(name, true);
     // A member whose host is not open opens the host and tries once more.
     if (rc == 413 && zvsname1(name) && zv::zvhstopn(nullptr, filno, name, mode) == 0) rc = iopnfilx(filno, name, mode);

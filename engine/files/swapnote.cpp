@@ -9,12 +9,22 @@
 //                       parked name and the new file's temporary name (the
 //                       three lie in one directory)
 //   u32                 FNV-1a of every byte before it
+//
+// A listed swap's note (version 2):
+//   "ZVSWAP" 2 0        magic and version
+//   u32 count           entries, the data file's first
+//   count x 3 x (u16 n, n bytes)  per entry the base names of the
+//                       original, its kept second name and the new file
+//                       (the last two may be empty)
+//   u32                 FNV-1a of every byte before it
 #include "engine/files/swapnote.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "engine/core/filehdr.h"
+#include "engine/core/fileops.h"
 #include "engine/core/platform.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/segments.h"
@@ -24,7 +34,11 @@ namespace zv {
 namespace {
 
 constexpr char kMagic[8] = {'Z', 'V', 'S', 'W', 'A', 'P', 1, 0};
+constexpr char kListMagic[8] = {'Z', 'V', 'S', 'W', 'A', 'P', 2, 0};
 constexpr size_t kNoteMax = 1024;
+// A listed note: every file of a host and of its members.
+constexpr size_t kListMax = size_t(1) << 22;
+constexpr uint32_t kListEntries = 20000;
 constexpr const char *kSuffix = ".swap";
 
 uint32_t fnv(const unsigned char *p, size_t n) {
@@ -71,6 +85,26 @@ struct Note {
     std::string own, parked, fresh;  // base names
 };
 
+// A base name in the note's own directory at b[*at] (empty only with
+// `empty`): false when it is none.
+bool read_name(const unsigned char *b, size_t end, size_t *at, bool empty, std::string *s) {
+    if (*at + 2 > end) return false;
+    const size_t len = size_t(b[*at]) | size_t(b[*at + 1]) << 8;
+    *at += 2;
+    if ((len == 0 && !empty) || *at + len > end) return false;
+    s->assign(reinterpret_cast<const char *>(b + *at), len);
+    *at += len;
+    return s->find('/') == std::string::npos && s->find('\0') == std::string::npos && *s != "." && *s != "..";
+}
+
+void put_name(std::string *body, const char *name) {
+    const char *b = base_of(name);
+    const size_t len = strlen(b);
+    body->push_back(char(len & 0xFF));
+    body->push_back(char(len >> 8));
+    body->append(b, len);
+}
+
 bool parse(const unsigned char *b, size_t n, Note *note) {
     if (n < 8 + 8 + 6 + 4 || memcmp(b, kMagic, 8) != 0) return false;
     if (fnv(b, n - 4) != get32(b + n - 4)) return false;
@@ -79,46 +113,152 @@ bool parse(const unsigned char *b, size_t n, Note *note) {
     size_t at = 16;
     std::string *names[3] = {&note->own, &note->parked, &note->fresh};
     for (std::string *s : names) {
-        if (at + 2 > n - 4) return false;
-        const size_t len = size_t(b[at]) | size_t(b[at + 1]) << 8;
-        at += 2;
-        if (len == 0 || at + len > n - 4) return false;
-        s->assign(reinterpret_cast<const char *>(b + at), len);
         // Base names in the note's own directory, nothing else.
-        if (s->find('/') != std::string::npos || s->find('\0') != std::string::npos || *s == "." || *s == "..")
-            return false;
-        at += len;
+        if (!read_name(b, n - 4, &at, false, s)) return false;
     }
     return at == n - 4 && note->oldfiles >= 1 && note->newfiles >= 1 && note->oldfiles <= 10000 &&
            note->newfiles <= 10000;
+}
+
+
+// A note begun under its working name by a process that ended before it
+// was whole: its swap moved nothing, and the working file goes (unless a
+// live swap holds it).
+void drop_unfinished(const char *path) {
+    char work[kSwapNoteName];
+    if (snprintf(work, sizeof work, "%s.new", path) >= int(sizeof work)) return;
+    const int fd = plat_open(work, OpenHow::ReadWrite, 0);
+    if (fd < 0) return;
+    if (plat_lock(fd, LockCmd::Try, LockType::Exclusive, 0, 0, nullptr, true) == 0) plat_unlink(work);
+    plat_close(fd);
+}
+
+// The whole note (at most kListMax bytes): false when it cannot be read.
+bool read_note(int fd, std::string *out) {
+    char buf[4096];
+    for (;;) {
+        const int64_t got = plat_read(fd, buf, sizeof buf);
+        if (got < 0) return false;
+        if (got == 0) return !out->empty();
+        out->append(buf, size_t(got));
+        if (out->size() > kListMax) return false;
+    }
+}
+
+bool parse_list(const unsigned char *b, size_t n, std::vector<SwapNote::Entry> *out) {
+    if (n < 8 + 4 + 4 || memcmp(b, kListMagic, 8) != 0) return false;
+    if (fnv(b, n - 4) != get32(b + n - 4)) return false;
+    const uint32_t count = get32(b + 8);
+    if (count == 0 || count > kListEntries) return false;
+    size_t at = 12;
+    out->resize(count);
+    for (SwapNote::Entry &e : *out) {
+        if (!read_name(b, n - 4, &at, false, &e.own) || !read_name(b, n - 4, &at, true, &e.parked) ||
+            !read_name(b, n - 4, &at, true, &e.fresh))
+            return false;
+    }
+    // The data file's own entry moves a new file.
+    return at == n - 4 && !(*out)[0].fresh.empty();
+}
+
+// Finishes (or, before its first move, voids) the listed swap of the data
+// file `name` whose note is `path`: true when the swap was finished.
+bool finish_list(const char *name, const char *path, const std::vector<SwapNote::Entry> &list, bool opened) {
+    const std::string dir = dir_of(name);
+    auto at = [&](const std::string &base) { return dir + base; };
+    bool placing = false;
+    for (const SwapNote::Entry &e : list) placing = placing || (!e.fresh.empty() && !exists(at(e.fresh)));
+    if (!placing) {
+        // Nothing moved: every original is in place (one parked by a rename,
+        // where links fail, goes back), and the new files, which carry the
+        // originals' names inside, go with the note.
+        for (const SwapNote::Entry &e : list) {
+            if (e.parked.empty() || !exists(at(e.parked))) continue;
+            if (exists(at(e.own))) plat_unlink(at(e.parked).c_str());
+            else plat_rename(at(e.parked).c_str(), at(e.own).c_str());
+        }
+        for (const SwapNote::Entry &e : list) {
+            if (!e.fresh.empty()) plat_unlink(at(e.fresh).c_str());
+        }
+        zvrcvlog("Swap: the original is whole under its name, the swap's note is dropped", kLogSingleTry);
+        zvrcvlog(name, kLogSingleTry);
+        plat_unlink(path);
+        return false;
+    }
+    zvrcvlog("Swap: finishing the swap of", kLogSingleTry);
+    zvrcvlog(name, kLogSingleTry);
+    bool ok = true;
+    for (const SwapNote::Entry &e : list) {
+        if (!e.fresh.empty() && exists(at(e.fresh))) ok = ok && plat_rename(at(e.fresh).c_str(), at(e.own).c_str()) == 0;
+    }
+    // Every new file has its name: the marks go, the data file's last (an
+    // open that found it whole keeps its own).
+    for (size_t i = list.size(); ok && i-- > 0;) {
+        if (list[i].fresh.empty() || (i == 0 && opened)) continue;
+        ok = putupdflg(at(list[i].own).c_str(), 0) == 0;
+    }
+    if (!ok) {
+        zvrcvlog("Swap: could not finish the swap", kLogSingleTry);
+        return false;
+    }
+    for (const SwapNote::Entry &e : list) {
+        if (!e.parked.empty()) plat_unlink(at(e.parked).c_str());
+        if (e.fresh.empty()) plat_unlink(at(e.own).c_str());
+    }
+    plat_unlink(path);
+    return true;
 }
 
 }  // namespace
 
 int SwapNote::write(const char *own, uint32_t oldfiles, const char *parked, const char *fresh, uint32_t newfiles) {
     drop();
-    char work[kSwapNoteName];
-    if (!note_name(own, name_) || snprintf(work, sizeof work, "%s.new", name_) >= int(sizeof work)) {
+    if (!note_name(own, name_)) {
         name_[0] = 0;
         return 139;
     }
     std::string body(kMagic, sizeof kMagic);
     put32(&body, oldfiles);
     put32(&body, newfiles);
-    for (const char *n : {own, parked, fresh}) {
-        const char *b = base_of(n);
-        const size_t len = strlen(b);
-        body.push_back(char(len & 0xFF));
-        body.push_back(char(len >> 8));
-        body.append(b, len);
+    for (const char *n : {own, parked, fresh}) put_name(&body, n);
+    return put(body);
+}
+
+int SwapNote::write_list(const char *datafile, const std::vector<Entry> &entries) {
+    drop();
+    if (entries.empty() || entries.size() > kListEntries || !note_name(datafile, name_)) {
+        name_[0] = 0;
+        return entries.empty() ? 540 : 139;
     }
+    std::string body(kListMagic, sizeof kListMagic);
+    put32(&body, uint32_t(entries.size()));
+    for (const Entry &e : entries) {
+        for (const std::string *n : {&e.own, &e.parked, &e.fresh}) put_name(&body, n->c_str());
+    }
+    if (body.size() + 4 > kListMax) {
+        name_[0] = 0;
+        return 139;
+    }
+    return put(body);
+}
+
+int SwapNote::put(const std::string &text) {
+    char work[kSwapNoteName];
+    if (snprintf(work, sizeof work, "%s.new", name_) >= int(sizeof work)) {
+        name_[0] = 0;
+        return 139;
+    }
+    std::string body = text;
     put32(&body, fnv(reinterpret_cast<const unsigned char *>(body.data()), body.size()));
     // Written whole under a working name, locked, then renamed into place:
     // a note under its own name is always whole and always locked while
     // its swap runs.
     plat_unlink(work);
     const int fd = plat_open(work, OpenHow::CreateExclusive, 0644);
-    if (fd < 0) return 12;
+    if (fd < 0) {
+        name_[0] = 0;
+        return 12;
+    }
     int rc = 0;
     if (plat_lock(fd, LockCmd::Try, LockType::Exclusive, 0, 0, nullptr, true) != 0) rc = 12;
     if (!rc && plat_write(fd, body.data(), body.size()) != int64_t(body.size())) rc = 37;
@@ -150,16 +290,33 @@ bool swapnote_finish(const char *name, bool opened) {
     char path[kSwapNoteName];
     if (!name || !note_name(name, path)) return false;
     const int fd = plat_open(path, OpenHow::ReadWrite, 0);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        drop_unfinished(path);
+        return false;
+    }
     // A note locked by a description of its own belongs to a swap that runs.
     if (plat_lock(fd, LockCmd::Try, LockType::Exclusive, 0, 0, nullptr, true) != 0) {
         plat_close(fd);
         return false;
     }
-    unsigned char b[kNoteMax];
-    const int64_t got = plat_read(fd, b, sizeof b);
+    std::string text;
+    if (!read_note(fd, &text)) {
+        plat_close(fd);
+        return false;
+    }
+    const auto *b = reinterpret_cast<const unsigned char *>(text.data());
+    if (text.size() >= 8 && memcmp(b, kListMagic, 8) == 0) {
+        std::vector<SwapNote::Entry> list;
+        if (!parse_list(b, text.size(), &list) || list[0].own != base_of(name)) {
+            plat_close(fd);
+            return false;
+        }
+        const bool done = finish_list(name, path, list, opened);
+        plat_close(fd);
+        return done;
+    }
     Note note;
-    if (got <= 0 || size_t(got) >= sizeof b || !parse(b, size_t(got), &note) || note.own != base_of(name)) {
+    if (text.size() >= kNoteMax || !parse(b, text.size(), &note) || note.own != base_of(name)) {
         // Not a note of this file's swap: one begun but never written whole
         // (the swap then renamed nothing), or of another file.
         plat_close(fd);

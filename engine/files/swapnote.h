@@ -25,9 +25,21 @@
 //     found the file. So does an open of a segmented data file that opens
 //     whole while no file of the new one has moved (the original, perhaps
 //     with a parked second name beside it).
+//
+// A note may instead list every file of a swap (a partitioned set: the
+// host's files and every member's), each new file renamed over its
+// original, whose second name (a hard link) is kept until the end. The
+// host's data file moves first. Once one file has moved, finishing renames
+// every other new file over its original, clears the marks the swap set
+// (the new set was whole and closed cleanly before the swap), and deletes
+// the kept originals and the old files the new set has no place for.
+// Before the first move the note is void: its new files, which already
+// carry the stored names of the originals, are deleted with it.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace zv {
 
@@ -46,11 +58,21 @@ public:
     // files) parked under `parked` while `fresh` (with `newfiles`) takes
     // its place, and locks it: 0 or the error (no note left).
     int write(const char *own, uint32_t oldfiles, const char *parked, const char *fresh, uint32_t newfiles);
+    // One file of a listed swap: the original's name, its kept second
+    // name (empty: no original) and the new file's temporary name (empty:
+    // an old file deleted once the swap is done).
+    struct Entry {
+        std::string own, parked, fresh;
+    };
+    // Writes the note of the listed swap of the data file `datafile`
+    // (entries[0] is its own file) and locks it: 0 or the error.
+    int write_list(const char *datafile, const std::vector<Entry> &entries);
     // Deletes the note and lets its lock go.
     void drop();
     bool held() const { return fd_ >= 0; }
 
 private:
+    int put(const std::string &body);
     int fd_ = -1;
     char name_[kSwapNoteName] = {};
 };

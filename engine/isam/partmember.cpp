@@ -487,6 +487,19 @@ int zvpartdelete(int datno) {
     for (;;) {
         int n = nxtpartno(host, datno, &raw, false);
         if (n == -2) return 0;
+        if (n < 0 && zvWNGV->uerr_cod == 14) {
+            // A member whose close failed is marked as not closed cleanly:
+            // it goes with its set all the same, opened as it stands.
+            PARTDEF *pd = host->partdef;
+            for (int64_t r = int64_t(raw) + 1; n < 0 && r - pd->ptbase < pd->ptcur; r++) {
+                PARTMBR &m = pd->ptmbr[r - pd->ptbase];
+                if (m.state != kMbrClosed || !m.name) continue;
+                n = OPNRFIL(-1, m.name, member_mode(host) | kOpenDamaged);
+                if (n < 0) break;
+                m.state = kMbrNone;
+                raw = int32_t(r);
+            }
+        }
         if (n < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 714;
         if (int rc = DELRFIL(n)) return rc;
     }

@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "engine/core/fcb.h"
 #include "engine/core/filehdr.h"
@@ -36,10 +37,12 @@
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/close.h"
+#include "engine/files/identity_services.h"
 #include "engine/files/segments.h"
 #include "engine/index/keymap.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
+#include "engine/maint/partswap.h"
 #include "engine/maint/rblstate.h"
 #include "zarvo/zarvo.h"
 
@@ -128,11 +131,38 @@ void FileSwap::place(const char *tmp, const char *own, uint32_t files, bool data
     moves_.push_back(m);
 }
 
+void FileSwap::extra(const char *own) {
+    FileName f{};
+    snprintf(f.data(), f.size(), "%s", own);
+    extras_.push_back(f);
+}
+
+void FileSwap::list(const char *datafile) { snprintf(listed_.data(), listed_.size(), "%s", datafile); }
+
 int FileSwap::mark() {
+    if (marked_) return 0;
+    marked_ = true;
     for (Move &m : moves_) {
         if (m.original) continue;
         if (int rc = putupdflg(m.from.data(), kUpdRebuild)) return rc;
         m.marked = true;
+    }
+    if (listed_[0]) {
+        std::vector<SwapNote::Entry> list;
+        for (const Move &m : moves_) {
+            if (m.original) continue;
+            SwapNote::Entry e{m.to.data(), "", m.from.data()};
+            for (const Move &p : moves_) {
+                if (p.original && strcmp(p.from.data(), m.to.data()) == 0) e.parked = p.to.data();
+            }
+            list.push_back(std::move(e));
+        }
+        for (const FileName &x : extras_) list.push_back({x.data(), "", ""});
+        if (int rc = note_.write_list(listed_.data(), list)) {
+            log("could not write the swap's note", rc);
+            return set_uerr(rc);
+        }
+        return 0;
     }
     // A segmented original is parked by renames, one file at a time.
     for (const Move &p : moves_) {
@@ -233,6 +263,14 @@ int FileSwap::undo_move(Move &m) {
     return rc;
 }
 
+int FileSwap::remark() {
+    for (const Move &m : moves_) {
+        if (m.original || !m.marked || m.done) continue;
+        if (int rc = putupdflg(m.from.data(), kUpdRebuild)) return rc;
+    }
+    return 0;
+}
+
 int FileSwap::move(size_t i) {
     Move &m = moves_[i];
     if (int rc = do_move(m)) return rc;
@@ -260,7 +298,7 @@ void FileSwap::undo() {
     for (Move &m : moves_) {
         if (!m.original && m.marked && !m.done && putupdflg(m.from.data(), 0) == 0) m.marked = false;
     }
-    note_.drop();
+    if (!listed_[0]) note_.drop();
     g->uerr_cod = uerr;
     g->sysiocod = sys;
 }
@@ -283,6 +321,14 @@ int FileSwap::commit() {
             zvrcvlog(p, kLogSingleTry);
         }
     }
+    for (const FileName &x : extras_) {
+        rbl_drop_file(x.data());
+        if (zv_uniqfile(x.data(), x.data()) == 0) {
+            log("could not delete original file", zvWNGV->sysiocod);
+            zvrcvlog(x.data(), kLogSingleTry);
+        }
+    }
+    extras_.clear();
     note_.drop();
     moves_.clear();
     return 0;
@@ -314,6 +360,140 @@ int set_names(IFIL *ifil, const char *dataext, const char *idxext, const SetShap
     return 0;
 }
 
+// Stores def (with the extensions) as the definition of the closed data
+// file `name`, when one is stored there: 0 or the error.
+int store_closed_definition(const char *name, IFIL *def, const char *dataext, const char *idxext) {
+    const int n = rbl_spare_filno();
+    if (n < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 46;
+    // The swap may have marked the file as not closed cleanly by now.
+    if (int rc = OPNFILX(n, name, kOpenDamaged, nullptr)) return rc;
+    void *blk = nullptr;
+    int32_t blen = 0;
+    int rc = zvrdefx(n, 0, 0, &blk, &blen);
+    const bool stored = rc == 0 && blk;
+    zvputmem(blk);
+    if (stored) {
+        const int16_t keep = def->tfilno;
+        def->tfilno = int16_t(n);
+        rc = zvrstdefx(n, def, dataext, idxext, 0, 0);
+        def->tfilno = keep;
+    } else if (rc == 401 || rc == 408 || rc == 438) {
+        rc = 0;
+    }
+    const int cl = iclsfilx(n, 0);
+    return rc ? rc : cl;
+}
+
+// The directory part of a name, with its '/'.
+std::string dir_part(const std::string &name) {
+    const size_t slash = name.rfind('/');
+    return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+}
+
+bool file_there(const std::string &name) { return zv_uniqfile(name.c_str(), name.c_str()) == 0; }
+
+// The swap of two partitioned sets: the new set's members are named after
+// the old set's host-side names, the names stored inside the new set
+// (members' definitions, the host's member table) are the old set's before
+// the first move, and the swap's note lists every file, so that a process
+// ended at any moment leaves either the old set whole (the note void) or
+// the new one once an open has finished the swap. news / olds are the
+// host-side files of the new and the old set (set_names), fresh the new
+// set's members. The files must all lie in one directory and have no
+// segment files (else 454, nothing changed).
+int swap_partitioned(const std::vector<FileName> &news, const std::vector<FileName> &olds, IFIL *from, IFIL *to,
+                     const char *dataext, const char *idxext, const SetShape &shape, bool rule,
+                     const std::vector<PartMemberFiles> &fresh) {
+    const IFIL *def = from;
+    const std::string dir = dir_part(olds[0].data());
+    // The host-side names of the old set per index position.
+    std::vector<std::string> hostside{olds[0].data()};
+    for (int k = 0, j = 1; k < def->dnumidx; k++) hostside.push_back(shape.is_file(k) ? olds[size_t(j++)].data() : "");
+    std::vector<PartMemberFiles> targets(fresh.size());
+    for (size_t i = 0; i < fresh.size(); i++) {
+        if (int rc = part_member_names(rule, fresh[i].raw, hostside, &targets[i])) return rc;
+        targets[i].files.resize(fresh[i].files.size());
+        for (size_t k = 0; k < fresh[i].files.size(); k++) {
+            if (fresh[i].files[k].empty()) targets[i].files[k].clear();
+            else if (targets[i].files[k].empty()) return 540;
+        }
+    }
+    bool oldhost = false, oldrule = false;
+    std::vector<PartMemberFiles> old;
+    if (file_there(olds[0].data())) {
+        if (int rc = part_member_files(olds[0].data(), &oldhost, &oldrule, &old)) return rc;
+    }
+    // One directory, no segment files.
+    auto plain = [&](const std::string &name) { return name.empty() || dir_part(name) == dir; };
+    for (size_t i = 0; i < news.size(); i++) {
+        if (!plain(news[i].data()) || !plain(olds[i].data())) return 454;
+    }
+    if (closed_physical_files(news[0].data()) > 1 || (file_there(olds[0].data()) && closed_physical_files(olds[0].data()) > 1))
+        return 454;
+    const std::vector<PartMemberFiles> *sets[] = {&fresh, &targets, &old};
+    for (const auto *set : sets) {
+        for (const PartMemberFiles &m : *set) {
+            for (const std::string &f : m.files) {
+                if (!plain(f)) return 454;
+            }
+        }
+    }
+    FileSwap swap("Swap");
+    auto queue = [&](const std::string &from, const std::string &own, bool datafile) {
+        if (from == own) return 0;
+        if (file_there(own)) {
+            if (int rc = swap.park(own.c_str(), 1, datafile)) return rc;
+        }
+        swap.place(from.c_str(), own.c_str(), 1, datafile);
+        return 0;
+    };
+    // The host's data file moves first: until it has, an open takes the old
+    // set as it is.
+    for (size_t i = 0; i < news.size(); i++) {
+        if (int rc = queue(news[i].data(), olds[i].data(), i == 0)) return rc;
+    }
+    std::vector<std::string> taken;
+    for (size_t i = 0; i < fresh.size(); i++) {
+        for (size_t k = 0; k < fresh[i].files.size(); k++) {
+            if (fresh[i].files[k].empty()) continue;
+            if (int rc = queue(fresh[i].files[k], targets[i].files[k], k == 0)) return rc;
+            taken.push_back(targets[i].files[k]);
+        }
+    }
+    // The old members' files that no new file replaces go once the swap is
+    // done.
+    for (const PartMemberFiles &m : old) {
+        for (const std::string &f : m.files) {
+            bool kept = f.empty();
+            for (size_t i = 0; i < olds.size() && !kept; i++) kept = f == olds[i].data();
+            for (size_t i = 0; i < taken.size() && !kept; i++) kept = f == taken[i];
+            if (!kept) swap.extra(f.c_str());
+        }
+    }
+    // The note first: a process ended from here on leaves it to void the
+    // swap (the new files deleted, whatever names they carry) or finish it.
+    swap.list(olds[0].data());
+    int rc = swap.mark();
+    if (!rc) rc = store_closed_definition(news[0].data(), to, dataext, idxext);
+    if (!rc) rc = part_store_names(news[0].data(), fresh, targets);
+    // Storing reopened the files: their marks go to disk once more.
+    if (!rc) rc = swap.remark();
+    if (!rc) rc = swap.run();
+    if (!rc) rc = swap.commit();
+    if (rc) {
+        ErrorKeep keep;
+        swap.undo();
+        // The new set's own names inside it again, before its note goes.
+        if (part_store_names(news[0].data(), fresh, fresh) ||
+            store_closed_definition(news[0].data(), from, dataext, idxext)) {
+            zvrcvlog("Swap: could not store the new set's own names again", kLogSingleTry);
+            zvrcvlog(news[0].data(), kLogSingleTry);
+        }
+        swap.drop_note();
+    }
+    return rc;
+}
+
 int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
     if (!from || !to || !from->pfilnam || !to->pfilnam || from->dnumidx != to->dnumidx || from->dnumidx < 0 ||
         (from->dnumidx > 0 && (!from->iidxarr || !to->iidxarr)))
@@ -327,6 +507,17 @@ int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
     std::vector<FileName> news, olds;
     if (int rc = set_names(from, dataext, idxext, a, &news)) return set_fail(rc, 0);
     if (int rc = set_names(to, dataext, idxext, b, &olds)) return set_fail(rc, 0);
+    {
+        bool host = false, rule = false;
+        std::vector<PartMemberFiles> fresh;
+        const int rc = part_member_files(news[0].data(), &host, &rule, &fresh);
+        if (host) {
+            if (rc) return set_fail(rc, 0);
+            if (int r = swap_partitioned(news, olds, from, to, dataext, idxext, a, rule, fresh)) return set_fail(r, 0);
+            set_uerr(0);
+            return ierr(0, 0);
+        }
+    }
     FileSwap swap("Swap");
     for (size_t i = 0; i < news.size(); i++) {
         if (strcmp(news[i].data(), olds[i].data()) == 0) continue;
@@ -339,11 +530,18 @@ int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
         }
         swap.place(news[i].data(), olds[i].data(), newfiles, i == 0);
     }
-    int rc = swap.run();
+    // The new data file names the files it is to have inside before it
+    // has them.
+    int rc = store_closed_definition(news[0].data(), to, dataext, idxext);
+    if (!rc) rc = swap.run();
     if (!rc) rc = swap.commit();
     if (rc) {
         ErrorKeep keep;
         swap.undo();
+        if (store_closed_definition(news[0].data(), from, dataext, idxext)) {
+            zvrcvlog("Swap: could not store the new set's own names again", kLogSingleTry);
+            zvrcvlog(news[0].data(), kLogSingleTry);
+        }
         return set_fail(rc, 0);
     }
     set_uerr(0);

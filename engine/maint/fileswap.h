@@ -39,10 +39,24 @@ public:
     int park(const char *own, uint32_t files, bool datafile);
     // Queues the move of the new file `tmp` to `own`.
     void place(const char *tmp, const char *own, uint32_t files, bool datafile);
+    // Queues the deletion, once every move is done, of an old file that
+    // no new file replaces.
+    void extra(const char *own);
+    // Has the swap's note list every move (and every old file deleted),
+    // written before the first move under the data file `datafile`: a
+    // process ended after the first move leaves the swap to be finished
+    // from it, and ended before it, to be voided (swapnote.h). An undo
+    // keeps the note; drop_note lets it go.
+    void list(const char *datafile);
+    void drop_note() { note_.drop(); }
     size_t size() const { return moves_.size(); }
     // Marks every queued new file (under its temporary name) as not closed
-    // cleanly: 0 or the first error (nothing renamed yet).
+    // cleanly, and writes the swap's note: 0 or the first error (nothing
+    // renamed yet). Once is enough: run marks only a swap not marked yet.
     int mark();
+    // Writes the marks of the new files not moved yet once more (a file
+    // opened and closed since may have lost its mark): 0 or the error.
+    int remark();
     // Carries out move i: 0, or the rename's error with every file of that
     // move under its old name again.
     int move(size_t i);
@@ -80,6 +94,9 @@ private:
 
     const char *label_;
     std::vector<Move> moves_;
+    std::vector<FileName> extras_;
+    FileName listed_{};  // the data file of a listed swap; empty: none
+    bool marked_ = false;
     SwapNote note_;  // the note of a data file parked by renames
 };
 

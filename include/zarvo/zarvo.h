@@ -1482,13 +1482,24 @@ ZV_API int RENIFIL(IFIL *ifil);
  * cleared after the last; a file that a name held keeps a second name
  * until the end, and each new file is renamed over it in one step, so that
  * a kill at any point leaves every name holding its file or the new one,
- * and the set answering 14 (for the rebuild) while they are mixed. A file
- * of the old set that no name of `to` reaches is not touched. A failure
- * puts every old file back under its name and every new one under its
- * own (a name that cannot be put back is logged). Segmented files are
- * not swapped here. 0, or: 540 a NULL IFIL or name, or definitions of
- * another shape; 107 more than 64 indexes; the codes of the renames and
- * of the header writes. */
+ * and the set answering 14 (for the rebuild) while they are mixed. Before
+ * the first rename the definition stored in `from`'s data file (if any)
+ * becomes `to` with the extensions, and after a failure its own again. A
+ * data file with automatic segments moves with its segment files, a note
+ * beside it ("<data file>.swap") saying how. A partitioned host moves with
+ * its members: each member's files take the names of the old host's files
+ * with its suffix (its stored definition and the host's member table
+ * naming them so first), an old member's file that no new one replaces is
+ * deleted at the end, and the note lists every file: an open of the host
+ * finishes the swap once the host's data file has moved (clearing the
+ * marks) and drops it with the new files before. 454 when such a set's
+ * files lie in more than one directory or have automatic segments. A file
+ * of the old set that no name of `to` reaches is not touched (but for the
+ * members above). A failure puts every old file back under its name and
+ * every new one under its own (a name that cannot be put back is logged).
+ * 0, or: 540 a NULL IFIL or name, or definitions of another shape; 107
+ * more than 64 indexes; the codes of the opens, renames and header
+ * writes. */
 ZV_API int SWPIFILX(IFIL *from, IFIL *to, const char *dataext, const char *idxext);
 
 /* Indexes added to an open data file. The IFIL describes the new indexes

@@ -233,32 +233,21 @@ ZVDBRET swap_sets_renamed(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *cons
     return 0;
 }
 
-// An open set whose files the engine's swap does not take: a partitioned
-// data file (its members are named after it and renamed with it). A
-// segmented data file moves with its segment files in the engine's swap.
-bool beyond_plain_swap(const tagZVDBTABLE *t) { return _zvdbPartKeyNo(t->datno) >= 0; }
+// An open partitioned set.
+bool partitioned(const tagZVDBTABLE *t) { return _zvdbPartKeyNo(t->datno) >= 0; }
 
-// Stores def, through a copy with the session's prefix, as the definition of
-// t's open set: 0 or the code.
-ZVDBRET store_definition(tagZVDBTABLE *t, const IFIL *def) {
-    IFIL *copy = nullptr;
-    if (ZVDBRET rc = _zvdbFixIfilPath(t, def, &copy)) return rc;
-    const int rc = _zvdbPUTIFILX(t, copy);
-    _zvdbFixIfilFree(copy);
-    return rc;
-}
-
-// The swap of two sets of plain files, closed, by the engine's swap
-// (SWPIFILX): every name of the table holds at every moment its old file or
-// the new one, and the set answers 14 while they are mixed, so that a kill
-// leaves a table that opens, or opens after its rebuild, under the old
-// definition or the new one with every record. The new data file holds the
-// new definition with the table's names before the first rename. A failure
-// puts the old set back and leaves fresh open under its working names
-// again; t's set is open again too. *placed tells whether the new set has
-// the table's names (then a later failure leaves it there). On success t's set is closed (datno -1),
-// its files that the new set does not replace deleted, and fresh open on the
-// table's names.
+// The swap of two sets of files, closed, by the engine's swap (SWPIFILX):
+// every name of the table holds at every moment its old file or the new
+// one, and the set answers 14 while they are mixed (a partitioned set: an
+// open finishes the swap once it has begun), so that a kill leaves a table
+// that opens, or opens after its rebuild, under the old definition or the
+// new one with every record. The new data file holds the new definition
+// with the table's names before the first rename. A failure puts the old
+// set back and leaves fresh open under its working names again; t's set is
+// open again too. *placed tells whether the new set has the table's names
+// (then a later failure leaves it there). On success t's set is closed
+// (datno -1), its files that the new set does not replace deleted, and
+// fresh open on the table's names.
 ZVDBRET swap_sets(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldnames, const char *const *newnames,
                   int32_t count, bool *placed) {
     const std::string home = file_path(t, t->path, t->physname);
@@ -271,16 +260,18 @@ ZVDBRET swap_sets(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldna
     _zvdbIconReset(fresh);
     std::vector<std::string> olds;
     for (const auto &f : set_files(t->datno, t->ifil)) olds.push_back(f.second);
-    const uint32_t tmode = t->openmode, fmode = fresh->openmode;
+    // The swap takes both sets exclusively, and a failure gives them back
+    // so.
+    const uint32_t tmode = t->openmode | kOpenExclusive, fmode = fresh->openmode | kOpenExclusive;
     // Puts both sets back open (a set whose close failed rebuilt from its
-    // definition), fresh's definition with its own names.
+    // definition). The engine's swap stores the table's names in the new
+    // data file before its first rename and fresh's own again when it
+    // fails.
     auto back = [&](ZVDBRET rc) {
         if (fresh->datno < 0) open_set(fresh, fmode, &from.def, false);
-        if (fresh->datno >= 0) store_definition(fresh, &from.def);
         if (t->datno < 0) open_set(t, tmode, t->ifil, false);
         return rc;
     };
-    if (ZVDBRET rc = store_definition(fresh, &to.def)) return back(rc);
     if (ZVDBRET rc = close_set(fresh)) return back(rc);
     if (ZVDBRET rc = close_set(t)) return back(rc);
     if (ZVDBRET rc = _zvdbSWPIFILX(t, &from.def, &to.def)) return back(rc);
@@ -308,14 +299,18 @@ ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const
     if (!t || !fresh) return ZVDB_NO_TABLE;
     if (t->datno < 0 || fresh->datno < 0 || !t->ifil || !fresh->ifil) return ZVDB_NOT_ACTIVE;
     if (count > 0 && (!oldnames || !newnames)) return ZVDB_NULL_ARGUMENT;
-    if (!in_host(t) && !beyond_plain_swap(t) && !beyond_plain_swap(fresh)) {
+    if (!in_host(t)) {
         bool done = false;
         ZVDBRET rc = swap_sets(t, fresh, oldnames, newnames, count, &done);
         if (placed) *placed = done;
+        // A partitioned set the engine's swap does not take (files in
+        // several directories, segment files) is renamed set by set.
+        if (rc != kUnsupported || done || !(partitioned(t) || partitioned(fresh))) return rc;
+        if (t->datno < 0 || fresh->datno < 0) return rc;
+        if ((rc = swap_sets_renamed(t, fresh, oldnames, newnames, count))) return rc;
+    } else if (ZVDBRET rc = swap_members(t, fresh)) {
         return rc;
     }
-    if (ZVDBRET rc = in_host(t) ? swap_members(t, fresh) : swap_sets_renamed(t, fresh, oldnames, newnames, count))
-        return rc;
     if (placed) *placed = true;
     ZVDBRET rc = take_place(t, fresh, oldnames, newnames, count);
     const int gone = delete_set_files(t->datno, t->ifil);

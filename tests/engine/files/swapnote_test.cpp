@@ -1,8 +1,13 @@
-// The note of a swap that moves a segmented data file: what an open does
-// with a note it finds, whole, damaged or naming files elsewhere.
+// The note of a swap that moves a segmented data file, or that lists every
+// file of a partitioned set: what an open does with a note it finds, whole,
+// damaged or naming files elsewhere.
+#include <cstddef>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "engine/core/filehdr.h"
+#include "engine/core/platform.h"
 #include "engine/files/swapnote.h"
 #include "tests/engine/files/files_util.h"
 #include "tests/support/fixture.h"
@@ -30,6 +35,42 @@ std::string note_bytes(uint32_t oldfiles, uint32_t newfiles, const std::string &
     for (unsigned char c : b) h = (h ^ c) * 16777619u;
     u32(h);
     return b;
+}
+
+// A listed note: per entry the original, its kept second name and the new
+// file ("" for none).
+std::string list_bytes(const std::vector<std::vector<std::string>> &entries) {
+    std::string b("ZVSWAP\x02\x00", 8);
+    auto u32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; i++) b.push_back(char(v >> (8 * i)));
+    };
+    u32(uint32_t(entries.size()));
+    for (const auto &e : entries) {
+        for (const std::string &n : e) {
+            b.push_back(char(n.size() & 0xFF));
+            b.push_back(char(n.size() >> 8));
+            b += n;
+        }
+    }
+    uint32_t h = 2166136261u;
+    for (unsigned char c : b) h = (h ^ c) * 16777619u;
+    u32(h);
+    return b;
+}
+
+// A file long enough to hold a header's update flag, its text first and
+// the flag given.
+void header_file(const char *name, const std::string &text, char flag) {
+    std::string b = text;
+    b.resize(1024, ' ');
+    b[offsetof(FILEHDR, updflg)] = flag;
+    zvtest::write_file(name, b);
+}
+
+char flag_of(const char *name) { return zvtest::read_file(name).at(offsetof(FILEHDR, updflg)); }
+std::string text_of(const char *name) {
+    const std::string b = zvtest::read_file(name);
+    return b.substr(0, b.find(' '));
 }
 
 class SwapNoteTest : public filestest::FilesTest {};
@@ -94,6 +135,68 @@ TEST_F(SwapNoteTest, ADamagedOrStrayNoteMovesNothing) {
     }
     EXPECT_FALSE(zv::swapnote_finish(nullptr));
     EXPECT_FALSE(zv::swapnote_finish(std::string(300, 'x').c_str()));
+}
+
+// A listed swap of a partitioned set: the host's data file (d.dat) has
+// moved, a member's (d.dat.001) has not. The rest moves over its original,
+// the marks go (the data file's stays when an open holds it), and the kept
+// originals, the old file no new one replaces and the note go.
+TEST_F(SwapNoteTest, AListedSwapBegunIsFinished) {
+    for (bool opened : {false, true}) {
+        SCOPED_TRACE(opened ? "opened" : "not opened");
+        header_file("d.dat", "newhost", 'R');
+        header_file("k.dat", "oldhost", 0);
+        header_file("d.dat.001", "oldmember", 0);
+        ASSERT_EQ(zv::plat_link("d.dat.001", "k.dat.001"), 0);
+        header_file("t.dat.001", "newmember", 'R');
+        header_file("d.idx.002", "oldextra", 0);
+        zvtest::write_file("d.dat.swap", list_bytes({{"d.dat", "k.dat", "t.dat"},
+                                                     {"d.dat.001", "k.dat.001", "t.dat.001"},
+                                                     {"d.idx.002", "", ""}}));
+        EXPECT_TRUE(zv::swapnote_finish("d.dat", opened));
+        EXPECT_EQ(text_of("d.dat"), "newhost");
+        EXPECT_EQ(text_of("d.dat.001"), "newmember");
+        EXPECT_EQ(flag_of("d.dat"), opened ? 'R' : 0);
+        EXPECT_EQ(flag_of("d.dat.001"), 0);
+        for (const char *gone : {"k.dat", "k.dat.001", "t.dat.001", "d.idx.002", "d.dat.swap"})
+            EXPECT_FALSE(fs::exists(gone)) << gone;
+    }
+}
+
+// A listed swap that moved nothing is void: the originals stay as they are
+// (a kept second name goes; one parked by a rename comes back), and the new
+// files, whose insides already name the originals, go with the note.
+TEST_F(SwapNoteTest, AListedSwapThatMovedNothingIsVoid) {
+    header_file("d.dat", "oldhost", 0);
+    ASSERT_EQ(zv::plat_link("d.dat", "k.dat"), 0);
+    header_file("k.dat.001", "oldmember", 0);  // parked by a rename
+    header_file("t.dat", "newhost", 'R');
+    header_file("t.dat.001", "newmember", 'R');
+    header_file("d.idx.002", "oldextra", 0);
+    zvtest::write_file("d.dat.swap", list_bytes({{"d.dat", "k.dat", "t.dat"},
+                                                 {"d.dat.001", "k.dat.001", "t.dat.001"},
+                                                 {"d.idx.002", "", ""}}));
+    EXPECT_FALSE(zv::swapnote_finish("d.dat", true));
+    EXPECT_EQ(text_of("d.dat"), "oldhost");
+    EXPECT_EQ(text_of("d.dat.001"), "oldmember");
+    EXPECT_EQ(text_of("d.idx.002"), "oldextra");
+    for (const char *gone : {"k.dat", "k.dat.001", "t.dat", "t.dat.001", "d.dat.swap"})
+        EXPECT_FALSE(fs::exists(gone)) << gone;
+}
+
+// A note that a process began and never finished writing is deleted by the
+// next open that looks for the note, unless a live swap holds it.
+TEST_F(SwapNoteTest, AnUnfinishedNoteGoesUnlessItsSwapRuns) {
+    zvtest::write_file("d.dat.swap.new", "ZVSW");
+    EXPECT_FALSE(zv::swapnote_finish("d.dat"));
+    EXPECT_FALSE(fs::exists("d.dat.swap.new"));
+    zvtest::write_file("d.dat.swap.new", "ZVSW");
+    const int fd = zv::plat_open("d.dat.swap.new", zv::OpenHow::ReadWrite, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(zv::plat_lock(fd, zv::LockCmd::Try, zv::LockType::Exclusive, 0, 0, nullptr, true), 0);
+    EXPECT_FALSE(zv::swapnote_finish("d.dat"));
+    EXPECT_TRUE(fs::exists("d.dat.swap.new"));
+    zv::plat_close(fd);
 }
 
 }  // namespace

@@ -158,4 +158,52 @@ TEST_F(AlterKillTest, AKillInsideTheSwapOfASegmentedTableLeavesTheOldTableOrTheN
     sweep();
 }
 
+// Fail the nth link, rename, delete or write of an alteration by copy
+// once, for every n it reaches: the table holds every record under its old
+// definition or its new one, and the directory holds its files and no
+// other (the working set gone, and with it none of the table's: the new
+// data file named the table's index files inside while it was swapped).
+TEST_F(AlterKillTest, AFailedAlterationLeavesTheOldTableOrTheNewOneWhole) {
+    create([](ZVHANDLE t) {
+        layout(t);
+        add_index(t, "byqty", 1, {"qty"}, "alt_q");
+    });
+    fill(kRecords);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    zvtest::save_template();
+    const std::vector<std::string> own = files();
+    auto alter = [&]() {
+        EXPECT_EQ(zvdbSetTablePath(table_, "."), 0);
+        EXPECT_EQ(zvdbOpenTable(table_, "alt", 0), 0) << last();
+        ZVHANDLE c = zvdbAddField(table_, "c", ZV_INT4, 0);
+        EXPECT_NE(c, nullptr);
+        EXPECT_EQ(zvdbSetFieldDefaultValue(c, "7", 1), 0);
+        const ZVDBRET rc = zvdbAlterTable(table_, 0);
+        zvdbCloseTable(table_);
+        return rc;
+    };
+    const zv::IoKind kinds[] = {zv::IoKind::Link, zv::IoKind::Rename, zv::IoKind::Unlink, zv::IoKind::Write};
+    long calls[4] = {};
+    zv::fault_reset();
+    ASSERT_EQ(alter(), 0);
+    for (int k = 0; k < 4; k++) calls[k] = zv::io_calls(kinds[k]);
+    for (int k = 0; k < 4; k++) {
+        for (long n = 1; n <= calls[k]; n++) {
+            SCOPED_TRACE(std::to_string(int(kinds[k])) + " #" + std::to_string(n));
+            for (const std::string &f : files()) std::filesystem::remove(f);
+            zvtest::restore_template();
+            zv::fault_reset();
+            zv::fault_set(kinds[k], n, EIO);
+            const ZVDBRET rc = alter();
+            zv::fault_reset();
+            check_table();
+            EXPECT_TRUE(rc != 0 || newdef_ > 0);
+            EXPECT_EQ(files(), own);
+            if (HasFailure()) return;
+        }
+    }
+    EXPECT_GT(olddef_, 0);
+    EXPECT_GT(newdef_, 0);
+}
+
 }  // namespace

@@ -117,8 +117,9 @@ protected:
     // Defines the table with partition index "bypart" and the rule (none:
     // the date rule) and creates it with bit 0x800: the code. With
     // `ownfile` a third index "byname" (unique, on name) has a file of its
-    // own, "orders_nm.idx".
-    ZVDBRET create(int32_t parttype, const char *rule, bool ownfile = false, uint32_t createmode = 0x800) {
+    // own, "orders_nm.idx" (in `ownpath` when given).
+    ZVDBRET create(int32_t parttype, const char *rule, bool ownfile = false, uint32_t createmode = 0x800,
+                   const char *ownpath = nullptr) {
         tagZVDBFIELD *part = field("part", parttype);
         tagZVDBFIELD *id = field("id", ZV_INT4);
         tagZVDBFIELD *name = field("name", ZV_FSTRING, 12);
@@ -127,7 +128,7 @@ protected:
         if (ownfile) {
             tagZVDBINDEX *byname = index("byname");
             EXPECT_NE(zvdbAddSegment(byname, name, 12), nullptr);
-            EXPECT_EQ(zvdbSetIndexFilename(byname, nullptr, "orders_nm"), 0);
+            EXPECT_EQ(zvdbSetIndexFilename(byname, ownpath, "orders_nm"), 0);
         }
         EXPECT_EQ(zvdbSetTablePartitionIndexNbr(table_, 0), 0);
         if (rule) {
@@ -535,31 +536,104 @@ TEST_F(CreatedPartTest, AFailedRenameLeavesHostAndMembersUnderOneName) {
     }
 }
 
-// An alteration by copy of a partitioned table renames its old set aside
-// and the new set in, each as a whole, file by file: a process killed at
-// any link, rename or unlink leaves a table that opens (or answers 14 and
-// opens after its rebuild) with every record under its old or its new
-// definition, or, killed inside the two set renames, a table split between
-// its names and temporary ones, which neither opens nor rebuilds: no file
-// is deleted then, and the status log names the temporary names of both
-// sets.
-TEST_F(CreatedPartTest, AKilledAlterationLeavesTheTableWholeOrEveryFileNamed) {
+// Fail the nth link, rename, delete or write of an alteration by copy of a
+// partitioned table once, for every n the alteration reaches: the table
+// then holds every record under its old definition or its new one, and
+// the files under its names are those of its host and its members, no
+// other (the working set is gone: its members, named after the table
+// inside while they were swapped, were named after themselves again first).
+TEST_F(CreatedPartTest, AFailedAlterationLeavesTheOldTableOrTheNewOneWhole) {
+    const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {3, 2}, {1, 3}, {3, 4}, {2, 5}};
+    make_filled(rows);
+    zvtest::save_template();
+    auto alter = [&]() {
+        EXPECT_EQ(zvdbSetTablePath(table_, "."), 0);
+        EXPECT_EQ(zvdbOpenTable(table_, "orders", 0), 0) << last();
+        ZVHANDLE qty = zvdbAddField(table_, "qty", ZV_INT4, 0);
+        EXPECT_NE(qty, nullptr);
+        EXPECT_EQ(zvdbSetFieldDefaultValue(qty, "7", 1), 0);
+        const ZVDBRET rc = zvdbAlterTable(table_, 0);
+        zvdbCloseTable(table_);
+        return rc;
+    };
+    const zv::IoKind kinds[] = {zv::IoKind::Link, zv::IoKind::Rename, zv::IoKind::Unlink, zv::IoKind::Write};
+    long calls[4] = {};
+    zv::fault_reset();
+    ASSERT_EQ(alter(), 0);
+    for (int k = 0; k < 4; k++) calls[k] = zv::io_calls(kinds[k]);
+    long olddef = 0, newdef = 0;
+    for (int k = 0; k < 4; k++) {
+        for (long n = 1; n <= calls[k]; n++) {
+            SCOPED_TRACE(std::to_string(int(kinds[k])) + " #" + std::to_string(n));
+            for (const std::string &f : files()) std::filesystem::remove(f);
+            zvtest::restore_template();
+            zv::fault_reset();
+            zv::fault_set(kinds[k], n, EIO);
+            const ZVDBRET rc = alter();
+            zv::fault_reset();
+            open();
+            const bool altered = zvdbGetFieldByName(table_, "qty") != nullptr;
+            (altered ? newdef : olddef)++;
+            EXPECT_TRUE(altered || rc != 0);
+            expect_rows(rows);
+            ASSERT_EQ(zvdbCloseTable(table_), 0);
+            EXPECT_EQ(files(), set_files("orders", {1, 2, 3}));
+            if (HasFailure()) return;
+        }
+    }
+    EXPECT_GT(olddef, 0);
+    EXPECT_GT(newdef, 0);
+}
+
+// A partitioned table whose index file of its own lies in another
+// directory is altered by renaming its old set aside and the new one in:
+// the table has its new definition and every record, and each directory
+// the files of its own set only.
+TEST_F(CreatedPartTest, ATableWithFilesInTwoDirectoriesIsAlteredAsWell) {
+    std::filesystem::create_directory("ix");
+    ASSERT_EQ(create(ZV_INT4, "part", true, 0x800, "ix"), 0) << last();
+    const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {3, 2}, {1, 3}};
+    open();
+    write(rows);
+    ZVHANDLE qty = zvdbAddField(table_, "qty", ZV_INT4, 0);
+    ASSERT_NE(qty, nullptr);
+    ASSERT_EQ(zvdbSetFieldDefaultValue(qty, "7", 1), 0);
+    ASSERT_EQ(zvdbAlterTable(table_, 0), 0) << last();
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    open();
+    EXPECT_NE(zvdbGetFieldByName(table_, "qty"), nullptr);
+    expect_rows(rows);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    std::set<std::string> here = set_files("orders", {1, 2, 3}), there;
+    for (const std::string &f : set_files("orders", {1, 2, 3})) {
+        if (f.rfind("orders_nm", 0) != 0) continue;
+        here.erase(f);
+        there.insert(f);
+    }
+    EXPECT_EQ(files(), here);
+    EXPECT_EQ(files("ix"), there);
+}
+
+// An alteration by copy of a partitioned table killed at any link, rename,
+// unlink or write of the alteration: the table opens (or answers 14 and
+// opens after its rebuild) with every record under its old definition or
+// its new one, and every file under the table's names belongs to the set
+// it opened as: no member of the other set, no swap's note, no kept
+// original.
+TEST_F(CreatedPartTest, AKilledAlterationLeavesTheOldTableOrTheNewOneWhole) {
     const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {3, 2}, {1, 3}, {3, 4}, {2, 5}};
     make_filled(rows);
     zvtest::save_template();
     constexpr int kKilled = 77;
     constexpr uint32_t kOpenDamaged = 4;
-    long missing = 0, whole = 0;
-    // A file is renamed through a link to its new name and the removal of
-    // the old one.
-    for (zv::IoKind kind : {zv::IoKind::Link}) {
+    long olddef = 0, newdef = 0, finished = 0;
+    for (zv::IoKind kind : {zv::IoKind::Link, zv::IoKind::Rename, zv::IoKind::Unlink, zv::IoKind::Write}) {
         for (long n = 1;; n++) {
             SCOPED_TRACE("kind " + std::to_string(int(kind)) + " call " + std::to_string(n));
-            ASSERT_LT(n, 300) << "the sweep does not end";
+            ASSERT_LT(n, 400) << "the sweep does not end";
             for (const std::string &f : files()) std::filesystem::remove(f);
             std::filesystem::remove("ZVSTATUS.QVS");
             zvtest::restore_template();
-            const size_t before = files().size();
             const pid_t pid = fork();
             if (pid == 0) {
                 int code = 3;
@@ -582,28 +656,26 @@ TEST_F(CreatedPartTest, AKilledAlterationLeavesTheTableWholeOrEveryFileNamed) {
             ZVDBRET rc = zvdbOpenTable(table_, "orders", 0);
             if (rc == 14) {
                 ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
-                rc = zvdbOpenTable(table_, "orders", kOpenDamaged);
-                if (rc == 0 && (rc = zvdbRebuildTable(table_, 0)) != 0) zvdbCloseTable(table_);
-            }
-            if (rc == 0) {
-                whole++;
-                expect_rows(rows);
-                ASSERT_EQ(zvdbCloseTable(table_), 0);
+                ASSERT_EQ(zvdbOpenTable(table_, "orders", kOpenDamaged), 0) << last();
+                ASSERT_EQ(zvdbRebuildTable(table_, 0), 0) << last();
             } else {
-                // Split between the table's names and the temporary ones.
-                missing++;
-                EXPECT_EQ(code, kKilled) << rc;
-                EXPECT_GE(files().size(), before) << "a file went before the new set had every name";
-                const std::string log = zvtest::read_file("ZVSTATUS.QVS");
-                EXPECT_NE(log.find("Alter: the old files of ./orders go aside as ./"), std::string::npos) << log;
-                EXPECT_NE(log.find("Alter: the new files of ./orders are under ./"), std::string::npos) << log;
+                ASSERT_EQ(rc, 0) << last();
+            }
+            const bool altered = zvdbGetFieldByName(table_, "qty") != nullptr;
+            (altered ? newdef : olddef)++;
+            expect_rows(rows);
+            ASSERT_EQ(zvdbCloseTable(table_), 0);
+            if (zvtest::read_file("ZVSTATUS.QVS").find("Swap: finishing the swap of") != std::string::npos) finished++;
+            for (const std::string &f : files()) {
+                EXPECT_TRUE(f.rfind("orders", 0) != 0 || set_files("orders", {1, 2, 3}).count(f)) << f;
             }
             if (HasFailure() || code == 0) break;
         }
         if (HasFailure()) return;
     }
-    EXPECT_GT(missing, 0) << "no kill fell inside the two set renames";
-    EXPECT_GT(whole, 0);
+    EXPECT_GT(olddef, 0);
+    EXPECT_GT(newdef, 0);
+    EXPECT_GT(finished, 0) << "no kill fell between two moves of the swap";
 }
 
 }  // namespace
