@@ -436,6 +436,10 @@ ZV_API int OPNFIL(int filno, const char *name, uint16_t mode) {
     if (f && f->state != 'n') return zv::set_uerr(46);
     if ((mode & (kOpenShared | kOpnReadOnly)) == (kOpenShared | kOpnReadOnly)) mode &= uint16_t(~kOpenShared);
     if (mode & 0x100) mode |= kOpnPermanent;
+    // A superfile member whose swap a process left unfinished (its name
+    // missing, or another member's) has the swap finished or voided from
+    // its note first.
+    if (zvsname1(name)) zv::swapnote_finish(name);
     int rc = iopnfilx(filno, name, mode);
     // A data file whose swap a process left unfinished (its name missing,
     // its segments mixed) has the swap finished from its note, and opens

@@ -23,11 +23,17 @@
 #include <cstring>
 #include <string>
 
+#include "engine/core/fcb.h"
 #include "engine/core/filehdr.h"
+#include "engine/core/instance.h"
 #include "engine/core/fileops.h"
 #include "engine/core/platform.h"
 #include "engine/core/statuslog.h"
+#include "engine/files/close.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/segments.h"
+#include "engine/files/superfile.h"
+#include "zarvo/zarvo.h"
 
 namespace zv {
 
@@ -161,7 +167,103 @@ bool parse_list(const unsigned char *b, size_t n, std::vector<SwapNote::Entry> *
     return at == n - 4 && !(*out)[0].fresh.empty();
 }
 
-// Finishes (or, before its first move, voids) the listed swap of the data
+// ---- Superfile members ----------------------------------------------------------
+
+// Whether the member `name` is there: 1, 0 (12: no such member), -1 when
+// it cannot be told (its host does not open).
+int member_there(const std::string &name) {
+    const int n = AVLFILNUM(1);
+    if (n < 0) return -1;
+    // Not read only: a host that this open opens serves the renames too.
+    const int rc = OPNFIL(n, name.c_str(), kOpenDamaged);
+    if (rc == 0) {
+        iclsfilx(n, 0);
+        return 1;
+    }
+    return rc == 12 ? 0 : -1;
+}
+
+// Opens the member `name` exclusively, as it stands: its file number, or
+// -1 with the error.
+int open_member(const std::string &name) {
+    const int n = AVLFILNUM(1);
+    if (n < 0) return -1;
+    return OPNFIL(n, name.c_str(), kOpenDamaged) == 0 ? n : -1;
+}
+
+// A member's rename or delete changes its host through the page cache: the
+// host's pages go to the file before the next step, so that a kill leaves
+// the steps on disk in their order (the superfile rebuild finds each
+// member under the name its own area holds).
+int host_to_file() { return ZVFLUSH(-1); }
+
+int rename_member(const std::string &from, const std::string &to) {
+    const int n = open_member(from);
+    if (n < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 12;
+    const int rc = zvRENFIL(n, to.c_str());
+    const int cl = iclsfilx(n, 0);
+    const int fl = host_to_file();
+    return rc ? rc : cl ? cl : fl;
+}
+
+void delete_member(const std::string &name) {
+    const int n = open_member(name);
+    if (n >= 0 && DELFIL(n) != 0) iclsfilx(n, 0);
+    host_to_file();
+}
+
+bool member_name(const std::string &n) { return zvsname1(n.c_str()) != 0; }
+
+// Finishes (or, before its first move, voids) the listed swap of the
+// superfile members whose data member is `name` (the note `path`): true
+// when the swap was finished.
+bool finish_members(const char *name, const char *path, std::vector<SwapNote::Entry> list) {
+    const std::string dir = dir_of(name);
+    bool moved = false;
+    for (SwapNote::Entry &e : list) {
+        for (std::string *n : {&e.own, &e.parked, &e.fresh}) {
+            if (!n->empty()) *n = dir + *n;
+            if (!n->empty() && !member_name(*n)) return false;
+        }
+        // A member that cannot be looked at (its host not open: a host left
+        // not closed cleanly waits for its superfile rebuild) stops here.
+        const int kept = e.parked.empty() ? 0 : member_there(e.parked);
+        const int fresh = e.fresh.empty() ? 1 : member_there(e.fresh);
+        const int own = member_there(e.own);
+        if (kept < 0 || fresh < 0 || own < 0) return false;
+        // Each name stands as the swap leaves it between two steps: not
+        // begun (the original under its name, the new member under its
+        // own), parked, placed (the original kept or already deleted).
+        // Anything else is a host whose directory lost a step: it is left
+        // to the superfile rebuild.
+        const bool whole = e.parked.empty() ? own != fresh || e.fresh.empty()
+                                            : (own && !kept && fresh) || (!own && kept && fresh) || (own && !fresh);
+        if (!whole) return false;
+        moved = moved || kept || !fresh;
+    }
+    if (!moved) {
+        // Nothing moved: the new members, which already name the originals
+        // inside, go with the note.
+        for (const SwapNote::Entry &e : list) {
+            if (!e.fresh.empty()) delete_member(e.fresh);
+        }
+        zvrcvlog("Swap: the original is whole under its name, the swap's note is dropped", kLogSingleTry);
+        zvrcvlog(name, kLogSingleTry);
+        plat_unlink(path);
+        return false;
+    }
+    zvrcvlog("Swap: finishing the swap of", kLogSingleTry);
+    zvrcvlog(name, kLogSingleTry);
+    if (int rc = member_swap_advance(list)) {
+        zvrcvlog("Swap: could not finish the swap", kLogSingleTry - rc);
+        return false;
+    }
+    member_swap_drop_kept(list);
+    plat_unlink(path);
+    return true;
+}
+
+// Finishes (or, before its first move, voids) the listed swap of the data// Finishes (or, before its first move, voids) the listed swap of the data
 // file `name` whose note is `path`: true when the swap was finished.
 bool finish_list(const char *name, const char *path, const std::vector<SwapNote::Entry> &list, bool opened) {
     const std::string dir = dir_of(name);
@@ -286,6 +388,57 @@ void SwapNote::drop() {
     name_[0] = 0;
 }
 
+int member_swap_advance(const std::vector<SwapNote::Entry> &entries) {
+    for (const SwapNote::Entry &e : entries) {
+        if (e.parked.empty()) continue;
+        const int own = member_there(e.own), kept = member_there(e.parked);
+        const int fresh = e.fresh.empty() ? 1 : member_there(e.fresh);
+        if (own < 0 || kept < 0 || fresh < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 413;
+        // The name holds the original while the new member has not moved.
+        if (own && !kept && fresh) {
+            if (int rc = rename_member(e.own, e.parked)) return rc;
+        }
+    }
+    for (const SwapNote::Entry &e : entries) {
+        if (e.fresh.empty()) continue;
+        const int own = member_there(e.own), fresh = member_there(e.fresh);
+        if (own < 0 || fresh < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 413;
+        if (fresh && !own) {
+            if (int rc = rename_member(e.fresh, e.own)) return rc;
+        } else if (fresh) {
+            return 67;  // the name is held by a member the swap does not know
+        }
+    }
+    return 0;
+}
+
+void member_swap_undo(const std::vector<SwapNote::Entry> &entries) {
+    INSTGV *g = zvWNGV;
+    const uint16_t uerr = g->uerr_cod, sys = g->sysiocod;
+    for (size_t i = entries.size(); i-- > 0;) {
+        const SwapNote::Entry &e = entries[i];
+        if (e.fresh.empty() || member_there(e.fresh) != 0 || member_there(e.own) != 1) continue;
+        if (rename_member(e.own, e.fresh)) zvrcvlog("Swap: could not put a new member back", kLogSingleTry);
+    }
+    for (size_t i = entries.size(); i-- > 0;) {
+        const SwapNote::Entry &e = entries[i];
+        if (e.parked.empty() || member_there(e.parked) != 1 || member_there(e.own) != 0) continue;
+        if (rename_member(e.parked, e.own)) {
+            zvrcvlog("Swap: could not restore original member name", kLogSingleTry);
+            zvrcvlog(e.own.c_str(), kLogSingleTry);
+        }
+    }
+    g->uerr_cod = uerr;
+    g->sysiocod = sys;
+}
+
+void member_swap_drop_kept(const std::vector<SwapNote::Entry> &entries) {
+    for (const SwapNote::Entry &e : entries) {
+        if (!e.parked.empty() && member_there(e.parked) == 1) delete_member(e.parked);
+        if (e.fresh.empty() && member_there(e.own) == 1) delete_member(e.own);
+    }
+}
+
 bool swapnote_finish(const char *name, bool opened) {
     char path[kSwapNoteName];
     if (!name || !note_name(name, path)) return false;
@@ -311,7 +464,25 @@ bool swapnote_finish(const char *name, bool opened) {
             plat_close(fd);
             return false;
         }
-        const bool done = finish_list(name, path, list, opened);
+        bool done = false;
+        if (member_name(list[0].own)) {
+            // The host that finishing opens goes again: the open that called
+            // has its file numbers chosen.
+            const std::string host(name, size_t(zvsname1(name) - 1));
+            const bool open = chkopnx(host.c_str()) >= 0;
+            // Only a host that opens as it should, not left unclean by the
+            // kill (its superfile rebuild comes first), is looked into.
+            const int h0 = open ? 0 : AVLFILNUM(2);
+            if (!open && (h0 < 0 || OPNFIL(h0, host.c_str(), 0) != 0)) {
+                plat_close(fd);
+                return false;
+            }
+            done = finish_members(name, path, list);
+            const int h = open ? -1 : chkopnx(host.c_str());
+            if (h >= 0 && open_members_of(zvWNGV->fcbtab[h]) == 0) iclsfilx(h, 0);
+        } else {
+            done = finish_list(name, path, list, opened);
+        }
         plat_close(fd);
         return done;
     }

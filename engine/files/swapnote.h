@@ -77,6 +77,26 @@ private:
     char name_[kSwapNoteName] = {};
 };
 
+// A listed swap of superfile members: every name is "host!member" of one
+// host, and a member is renamed within its host, never over another, so
+// each original is renamed to its kept name before its new member takes
+// the name. The host is not closed cleanly after a kill in it: once its
+// superfile rebuild has run, the open of the table's data member finishes
+// the swap (or voids it) from its note ("host!member.swap" beside the
+// host), as above; the index members the rebuild emptied answer 14 until
+// the set is rebuilt.
+//
+// Carries the swap forward from where it stands (the entries hold whole
+// names): each original that has not been moved to its kept name is, then
+// each new member still under its temporary name takes the original's. 0
+// or the first error.
+int member_swap_advance(const std::vector<SwapNote::Entry> &entries);
+// Takes the moves back, last first: each new member under its temporary
+// name again, each original under its own; the error codes stay.
+void member_swap_undo(const std::vector<SwapNote::Entry> &entries);
+// Deletes the kept originals, and the entries' members without a new one.
+void member_swap_drop_kept(const std::vector<SwapNote::Entry> &entries);
+
 // Finishes the swap that the note of the data file `name` describes, when
 // there is a note and no live process holds it: true when the swap was
 // finished (the open may be tried again), false otherwise. With `opened`

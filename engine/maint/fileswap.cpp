@@ -22,11 +22,18 @@
 //     it (swapnote.h) from before the first rename until the swap is
 //     committed or undone: an open that finds its name missing or its
 //     segments mixed finishes the swap from it.
+//  6. SWPIFILX stores the target names in the new data file before its
+//     first move and its own names back after a failure. A partitioned set
+//     (with its members) and a set of superfile members move under a note
+//     that lists every move, written before the new set's names inside are
+//     changed: an open finishes a swap that has begun and voids one that
+//     has not, deleting the new files (they name the originals inside).
 #include "engine/maint/fileswap.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 
@@ -39,6 +46,7 @@
 #include "engine/files/close.h"
 #include "engine/files/identity_services.h"
 #include "engine/files/segments.h"
+#include "engine/files/superfile.h"
 #include "engine/index/keymap.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
@@ -384,6 +392,14 @@ int store_closed_definition(const char *name, IFIL *def, const char *dataext, co
     return rc ? rc : cl;
 }
 
+// Opens the closed file `name` read only, as it stands, on a spare file
+// number: the number, or -1 with the error.
+int open_spare(const char *name) {
+    const int n = rbl_spare_filno();
+    if (n < 0) return -1;
+    return OPNFILX(n, name, uint16_t(kOpenDamaged | kOpnReadOnly), nullptr) == 0 ? n : -1;
+}
+
 // The directory part of a name, with its '/'.
 std::string dir_part(const std::string &name) {
     const size_t slash = name.rfind('/');
@@ -494,6 +510,66 @@ int swap_partitioned(const std::vector<FileName> &news, const std::vector<FileNa
     return rc;
 }
 
+// A name for an original member kept beside the new one in its host: the
+// host part of `own` with a name no member has. 0 or the error.
+int kept_member_name(const std::string &own, std::string *out) {
+    const size_t cut = size_t(zvsname1(own.c_str()));
+    INSTGV *g = zvWNGV;
+    for (int draw = 0; draw < 64; draw++) {
+        g->tmpnamecount = g->tmpnamecount * 11737u + 3731u;
+        char part[16];
+        snprintf(part, sizeof part, "zvk%08X", unsigned(g->tmpnamecount ^ uint32_t(time(nullptr))));
+        *out = own.substr(0, cut) + part;
+        const int there = member_exists(out->c_str());  // -1 a member has it
+        if (there == 0) return 0;
+        if (there != -1) return 413;
+    }
+    return 17;
+}
+
+// The swap of two sets of superfile members of one host: the originals are
+// renamed to kept names, then the new members to the originals' names, one
+// at a time, after a note that lists every move ("<data member>.swap").
+// The new data member names the table's files inside before the first
+// move. A failure takes the moves back.
+int swap_member_sets(const std::vector<FileName> &news, const std::vector<FileName> &olds, IFIL *from, IFIL *to,
+                     const char *dataext, const char *idxext) {
+    const std::string dir = dir_part(olds[0].data());
+    std::vector<SwapNote::Entry> list;
+    for (size_t i = 0; i < news.size(); i++) {
+        const std::string n = news[i].data(), o = olds[i].data();
+            if (!zvsname1(n.c_str()) || !zvsname1(o.c_str()) || dir_part(n) != dir || dir_part(o) != dir) return 454;
+        if (n == o) continue;
+        // The host is open while its members are looked at.
+        const int nh = open_spare(n.c_str());
+        if (nh < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 12;
+        std::string kept;
+        const int there = member_exists(o.c_str());
+        int rc = there == -1 ? kept_member_name(o, &kept) : there == 0 ? 0 : 413;
+        iclsfilx(nh, 0);
+        if (rc) return rc;
+        list.push_back({o, kept, n});
+    }
+    if (list.empty()) return 0;
+    SwapNote note;
+    if (int rc = note.write_list(olds[0].data(), list)) return rc;
+    int rc = store_closed_definition(news[0].data(), to, dataext, idxext);
+    // The definition in the file before the first rename.
+    if (!rc) rc = ZVFLUSH(-1);
+    if (!rc) rc = member_swap_advance(list);
+    if (rc) {
+        ErrorKeep keep;
+        member_swap_undo(list);
+        if (store_closed_definition(news[0].data(), from, dataext, idxext)) {
+            zvrcvlog("Swap: could not store the new set's own names again", kLogSingleTry);
+            zvrcvlog(news[0].data(), kLogSingleTry);
+        }
+        return rc;
+    }
+    member_swap_drop_kept(list);
+    return 0;
+}
+
 int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
     if (!from || !to || !from->pfilnam || !to->pfilnam || from->dnumidx != to->dnumidx || from->dnumidx < 0 ||
         (from->dnumidx > 0 && (!from->iidxarr || !to->iidxarr)))
@@ -507,6 +583,11 @@ int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
     std::vector<FileName> news, olds;
     if (int rc = set_names(from, dataext, idxext, a, &news)) return set_fail(rc, 0);
     if (int rc = set_names(to, dataext, idxext, b, &olds)) return set_fail(rc, 0);
+    if (zvsname1(news[0].data())) {
+        if (int r = swap_member_sets(news, olds, from, to, dataext, idxext)) return set_fail(r, 0);
+        set_uerr(0);
+        return ierr(0, 0);
+    }
     {
         bool host = false, rule = false;
         std::vector<PartMemberFiles> fresh;

@@ -1493,7 +1493,14 @@ ZV_API int RENIFIL(IFIL *ifil);
  * deleted at the end, and the note lists every file: an open of the host
  * finishes the swap once the host's data file has moved (clearing the
  * marks) and drops it with the new files before. 454 when such a set's
- * files lie in more than one directory or have automatic segments. A file
+ * files lie in more than one directory or have automatic segments. Sets of
+ * superfile members of one host are swapped inside it: each old member
+ * renamed to a kept name, then each new member to the old one's, every
+ * step flushed to the host before the next, after the note
+ * ("host!member.swap" of the data member); the open of the data member
+ * finishes the swap from it once a member has moved, and before drops it
+ * with the new members (a host left not closed cleanly is rebuilt by
+ * ZVSBLDX first); 454 when a file of either set is no member. A file
  * of the old set that no name of `to` reaches is not touched (but for the
  * members above). A failure puts every old file back under its name and
  * every new one under its own (a name that cannot be put back is logged).

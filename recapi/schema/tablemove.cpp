@@ -5,8 +5,7 @@
 //
 // Invariants:
 //  1. The engine renames a set all or nothing and never over an existing
-//     file (a set of superfile members is renamed here file by file, each
-//     put back when a later one fails); every routine here keeps that
+//     file; every routine here keeps that
 //     property for its whole work: a step that fails undoes the steps
 //     before it, in reverse order.
 //  2. No file is deleted while the records it holds exist nowhere else: the
@@ -154,61 +153,6 @@ void log_swap(const std::string &home, const std::string &aside, const std::stri
     zvStatusLogWrite(("Alter: the new files of " + home + " are under " + fresh).c_str(), 0);
 }
 
-// One member file of an open set: its file number, its name and the name
-// it is renamed to.
-struct MemberName {
-    int filno;
-    std::string name, target;
-};
-
-// The files of an open set of members (set_files) with the names they
-// take when the member part `from` at the start of each becomes `to`: 0,
-// or 454 when a file's member part does not begin with `from` (an index
-// file named apart from its set).
-ZVDBRET member_names(const tagZVDBTABLE *t, const char *from, const char *to, std::vector<MemberName> *out) {
-    const size_t cut = std::strlen(from);
-    for (const auto &[filno, name] : set_files(t->datno, t->ifil)) {
-        const size_t bang = name.rfind('!');
-        if (bang == std::string::npos || name.compare(bang + 1, cut, from) != 0) return kUnsupported;
-        out->push_back({filno, name, name.substr(0, bang + 1) + to + name.substr(bang + 1 + cut)});
-    }
-    return 0;
-}
-
-// Renames the files (to their targets, or back to their names): 0, or the
-// first failing code with the files renamed before it put back.
-ZVDBRET rename_members(const std::vector<MemberName> &files, bool back = false) {
-    for (size_t i = 0; i < files.size(); i++) {
-        const MemberName &m = files[i];
-        if (int rc = zvRENFIL(m.filno, (back ? m.name : m.target).c_str())) {
-            while (i-- > 0) zvRENFIL(files[i].filno, (back ? files[i].target : files[i].name).c_str());
-            return rc;
-        }
-    }
-    return 0;
-}
-
-// The swap of two sets in one host. The engine renames no member set as a
-// whole: each member file is renamed in the host's directory, and every
-// file renamed is put back when a later one fails. The names are planned
-// before the first rename.
-ZVDBRET swap_members(tagZVDBTABLE *t, tagZVDBTABLE *fresh) {
-    std::string work;
-    if (ZVDBRET rc = working_name(t, &work)) return rc;
-    std::vector<MemberName> olds, news;
-    if (ZVDBRET rc = member_names(t, t->physname, work.c_str(), &olds)) return rc;
-    if (ZVDBRET rc = member_names(fresh, fresh->physname, t->physname, &news)) return rc;
-    _zvdbIconReset(t);
-    _zvdbIconReset(fresh);
-    if (!olds.empty() && !news.empty()) log_swap(olds.front().name, olds.front().target, news.front().name);
-    if (ZVDBRET rc = rename_members(olds)) return rc;
-    if (ZVDBRET rc = rename_members(news)) {
-        rename_members(olds, true);
-        return rc;
-    }
-    return 0;
-}
-
 // The swap of two sets of partitioned files: each set renamed by the engine
 // as a whole, its members with it (the table's names are missing between
 // the two renames).
@@ -299,20 +243,16 @@ ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const
     if (!t || !fresh) return ZVDB_NO_TABLE;
     if (t->datno < 0 || fresh->datno < 0 || !t->ifil || !fresh->ifil) return ZVDB_NOT_ACTIVE;
     if (count > 0 && (!oldnames || !newnames)) return ZVDB_NULL_ARGUMENT;
-    if (!in_host(t)) {
-        bool done = false;
-        ZVDBRET rc = swap_sets(t, fresh, oldnames, newnames, count, &done);
-        if (placed) *placed = done;
-        // A partitioned set the engine's swap does not take (files in
-        // several directories, segment files) is renamed set by set.
-        if (rc != kUnsupported || done || !(partitioned(t) || partitioned(fresh))) return rc;
-        if (t->datno < 0 || fresh->datno < 0) return rc;
-        if ((rc = swap_sets_renamed(t, fresh, oldnames, newnames, count))) return rc;
-    } else if (ZVDBRET rc = swap_members(t, fresh)) {
-        return rc;
-    }
+    bool done = false;
+    ZVDBRET rc = swap_sets(t, fresh, oldnames, newnames, count, &done);
+    if (placed) *placed = done;
+    // A partitioned set the engine's swap does not take (files in several
+    // directories, segment files) is renamed set by set.
+    if (rc != kUnsupported || done || in_host(t) || !(partitioned(t) || partitioned(fresh))) return rc;
+    if (t->datno < 0 || fresh->datno < 0) return rc;
+    if ((rc = swap_sets_renamed(t, fresh, oldnames, newnames, count))) return rc;
     if (placed) *placed = true;
-    ZVDBRET rc = take_place(t, fresh, oldnames, newnames, count);
+    rc = take_place(t, fresh, oldnames, newnames, count);
     const int gone = delete_set_files(t->datno, t->ifil);
     if (gone == 0 || _zvdbGETFIL(t->datno, 0, nullptr) != 0) t->datno = -1;
     return rc ? rc : gone;
