@@ -69,6 +69,12 @@ const char *base_of(const char *path) {
 // The directory part of path, with its '/' ("" for a bare name).
 std::string dir_of(const char *path) { return std::string(path, size_t(base_of(path) - path)); }
 
+// A status-log line and the name it is about.
+void log_line(const char *what, const char *name) {
+    zvrcvlog(what, kLogSingleTry);
+    zvrcvlog(name, kLogSingleTry);
+}
+
 bool note_name(const char *datafile, char (&out)[kSwapNoteName]) {
     return snprintf(out, sizeof out, "%s%s", datafile, kSuffix) < int(sizeof out);
 }
@@ -247,13 +253,11 @@ bool finish_members(const char *name, const char *path, std::vector<SwapNote::En
         for (const SwapNote::Entry &e : list) {
             if (!e.fresh.empty()) delete_member(e.fresh);
         }
-        zvrcvlog("Swap: the original is whole under its name, the swap's note is dropped", kLogSingleTry);
-        zvrcvlog(name, kLogSingleTry);
+        log_line("Swap: the original is whole under its name, the swap's note is dropped", name);
         plat_unlink(path);
         return false;
     }
-    zvrcvlog("Swap: finishing the swap of", kLogSingleTry);
-    zvrcvlog(name, kLogSingleTry);
+    log_line("Swap: finishing the swap of", name);
     if (int rc = member_swap_advance(list)) {
         zvrcvlog("Swap: could not finish the swap", kLogSingleTry - rc);
         return false;
@@ -263,7 +267,7 @@ bool finish_members(const char *name, const char *path, std::vector<SwapNote::En
     return true;
 }
 
-// Finishes (or, before its first move, voids) the listed swap of the data// Finishes (or, before its first move, voids) the listed swap of the data
+// Finishes (or, before its first move, voids) the listed swap of the data
 // file `name` whose note is `path`: true when the swap was finished.
 bool finish_list(const char *name, const char *path, const std::vector<SwapNote::Entry> &list, bool opened) {
     const std::string dir = dir_of(name);
@@ -282,13 +286,11 @@ bool finish_list(const char *name, const char *path, const std::vector<SwapNote:
         for (const SwapNote::Entry &e : list) {
             if (!e.fresh.empty()) plat_unlink(at(e.fresh).c_str());
         }
-        zvrcvlog("Swap: the original is whole under its name, the swap's note is dropped", kLogSingleTry);
-        zvrcvlog(name, kLogSingleTry);
+        log_line("Swap: the original is whole under its name, the swap's note is dropped", name);
         plat_unlink(path);
         return false;
     }
-    zvrcvlog("Swap: finishing the swap of", kLogSingleTry);
-    zvrcvlog(name, kLogSingleTry);
+    log_line("Swap: finishing the swap of", name);
     bool ok = true;
     for (const SwapNote::Entry &e : list) {
         if (!e.fresh.empty() && exists(at(e.fresh))) ok = ok && plat_rename(at(e.fresh).c_str(), at(e.own).c_str()) == 0;
@@ -380,8 +382,7 @@ void SwapNote::drop() {
     // A note left behind is harmless (finishing a finished swap moves
     // nothing), but it is not left lightly: a failed delete is tried again.
     if (plat_unlink(name_) != 0 && plat_unlink(name_) != 0) {
-        zvrcvlog("Swap: could not delete the swap's note", kLogSingleTry);
-        zvrcvlog(name_, kLogSingleTry);
+        log_line("Swap: could not delete the swap's note", name_);
     }
     plat_close(fd_);
     fd_ = -1;
@@ -424,8 +425,7 @@ void member_swap_undo(const std::vector<SwapNote::Entry> &entries) {
         const SwapNote::Entry &e = entries[i];
         if (e.parked.empty() || member_there(e.parked) != 1 || member_there(e.own) != 0) continue;
         if (rename_member(e.parked, e.own)) {
-            zvrcvlog("Swap: could not restore original member name", kLogSingleTry);
-            zvrcvlog(e.own.c_str(), kLogSingleTry);
+            log_line("Swap: could not restore original member name", e.own.c_str());
         }
     }
     g->uerr_cod = uerr;
@@ -513,14 +513,12 @@ bool swapnote_finish(const char *name, bool opened) {
             const std::string o = physical(own, i), p = physical(parked, i);
             if (!o.empty() && !p.empty() && exists(o) && exists(p)) plat_unlink(p.c_str());
         }
-        zvrcvlog("Swap: the original is whole under its name, the swap's note is dropped", kLogSingleTry);
-        zvrcvlog(name, kLogSingleTry);
+        log_line("Swap: the original is whole under its name, the swap's note is dropped", name);
         plat_unlink(path);
         plat_close(fd);
         return false;
     }
-    zvrcvlog("Swap: finishing the swap of", kLogSingleTry);
-    zvrcvlog(name, kLogSingleTry);
+    log_line("Swap: finishing the swap of", name);
     bool ok = true;
     if (!placing) {
         for (uint32_t i = 0; i < note.oldfiles && ok; i++) {

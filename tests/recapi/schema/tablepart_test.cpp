@@ -17,11 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "engine/core/platform.h"
 #include "tests/recapi/schema/schemafix.h"
+#include "tests/support/faultsweep.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"
 
@@ -217,6 +215,27 @@ protected:
             }
         }
         return out;
+    }
+    // The files as zvtest::save_template kept them, and no other.
+    static void restore() {
+        for (const std::string &f : files()) std::filesystem::remove(f);
+        zvtest::restore_template();
+    }
+    // Adds the field "qty" (default 7) to "orders" and alters the table by
+    // copy, the process ending at the nth call of kind (with code `killed`)
+    // when kind is given: the answer.
+    ZVDBRET alter(zv::IoKind kind = zv::IoKind::Write, long n = 0, int killed = 0) {
+        ZVDBRET rc = zvdbSetTablePath(table_, ".");
+        if (!rc) rc = zvdbOpenTable(table_, "orders", 0);
+        ZVHANDLE qty = rc ? nullptr : zvdbAddField(table_, "qty", ZV_INT4, 0);
+        if (!rc && (!qty || zvdbSetFieldDefaultValue(qty, "7", 1) != 0)) rc = -1;
+        if (!rc && n > 0) {
+            zv::fault_reset();
+            zv::fault_exit(kind, n, killed);
+        }
+        if (!rc) rc = zvdbAlterTable(table_, 0);
+        zvdbCloseTable(table_);
+        return rc;
     }
     // The host's and the members' data files in the working directory.
     static std::set<std::string> data_files() {
@@ -546,31 +565,11 @@ TEST_F(CreatedPartTest, AFailedAlterationLeavesTheOldTableOrTheNewOneWhole) {
     const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {3, 2}, {1, 3}, {3, 4}, {2, 5}};
     make_filled(rows);
     zvtest::save_template();
-    auto alter = [&]() {
-        EXPECT_EQ(zvdbSetTablePath(table_, "."), 0);
-        EXPECT_EQ(zvdbOpenTable(table_, "orders", 0), 0) << last();
-        ZVHANDLE qty = zvdbAddField(table_, "qty", ZV_INT4, 0);
-        EXPECT_NE(qty, nullptr);
-        EXPECT_EQ(zvdbSetFieldDefaultValue(qty, "7", 1), 0);
-        const ZVDBRET rc = zvdbAlterTable(table_, 0);
-        zvdbCloseTable(table_);
-        return rc;
-    };
-    const zv::IoKind kinds[] = {zv::IoKind::Link, zv::IoKind::Rename, zv::IoKind::Unlink, zv::IoKind::Write};
-    long calls[4] = {};
-    zv::fault_reset();
-    ASSERT_EQ(alter(), 0);
-    for (int k = 0; k < 4; k++) calls[k] = zv::io_calls(kinds[k]);
     long olddef = 0, newdef = 0;
-    for (int k = 0; k < 4; k++) {
-        for (long n = 1; n <= calls[k]; n++) {
-            SCOPED_TRACE(std::to_string(int(kinds[k])) + " #" + std::to_string(n));
-            for (const std::string &f : files()) std::filesystem::remove(f);
-            zvtest::restore_template();
-            zv::fault_reset();
-            zv::fault_set(kinds[k], n, EIO);
-            const ZVDBRET rc = alter();
-            zv::fault_reset();
+    zvtest::fault_sweep(
+        {zv::IoKind::Link, zv::IoKind::Rename, zv::IoKind::Unlink, zv::IoKind::Write}, [&] { restore(); },
+        [&] { return alter(); },
+        [&](int rc) {
             open();
             const bool altered = zvdbGetFieldByName(table_, "qty") != nullptr;
             (altered ? newdef : olddef)++;
@@ -578,9 +577,7 @@ TEST_F(CreatedPartTest, AFailedAlterationLeavesTheOldTableOrTheNewOneWhole) {
             expect_rows(rows);
             ASSERT_EQ(zvdbCloseTable(table_), 0);
             EXPECT_EQ(files(), set_files("orders", {1, 2, 3}));
-            if (HasFailure()) return;
-        }
-    }
+        });
     EXPECT_GT(olddef, 0);
     EXPECT_GT(newdef, 0);
 }
@@ -627,30 +624,14 @@ TEST_F(CreatedPartTest, AKilledAlterationLeavesTheOldTableOrTheNewOneWhole) {
     constexpr int kKilled = 77;
     constexpr uint32_t kOpenDamaged = 4;
     long olddef = 0, newdef = 0, finished = 0;
-    for (zv::IoKind kind : {zv::IoKind::Link, zv::IoKind::Rename, zv::IoKind::Unlink, zv::IoKind::Write}) {
-        for (long n = 1;; n++) {
-            SCOPED_TRACE("kind " + std::to_string(int(kind)) + " call " + std::to_string(n));
-            ASSERT_LT(n, 400) << "the sweep does not end";
-            for (const std::string &f : files()) std::filesystem::remove(f);
+    zvtest::kill_sweep(
+        {zv::IoKind::Link, zv::IoKind::Rename, zv::IoKind::Unlink, zv::IoKind::Write}, kKilled, 400,
+        [&] {
+            restore();
             std::filesystem::remove("ZVSTATUS.QVS");
-            zvtest::restore_template();
-            const pid_t pid = fork();
-            if (pid == 0) {
-                int code = 3;
-                if (zvdbSetTablePath(table_, ".") == 0 && zvdbOpenTable(table_, "orders", 0) == 0) {
-                    ZVHANDLE qty = zvdbAddField(table_, "qty", ZV_INT4, 0);
-                    if (qty && zvdbSetFieldDefaultValue(qty, "7", 1) == 0) {
-                        zv::fault_reset();
-                        zv::fault_exit(kind, n, kKilled);
-                        code = zvdbAlterTable(table_, 0) == 0 ? 0 : 4;
-                    }
-                }
-                _exit(code);
-            }
-            int status = 0;
-            ASSERT_EQ(waitpid(pid, &status, 0), pid);
-            ASSERT_TRUE(WIFEXITED(status));
-            const int code = WEXITSTATUS(status);
+        },
+        [&](zv::IoKind kind, long n) { return alter(kind, n, kKilled) == 0 ? 0 : 4; },
+        [&](int code) {
             ASSERT_TRUE(code == 0 || code == kKilled) << code;
             ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
             ZVDBRET rc = zvdbOpenTable(table_, "orders", 0);
@@ -669,10 +650,7 @@ TEST_F(CreatedPartTest, AKilledAlterationLeavesTheOldTableOrTheNewOneWhole) {
             for (const std::string &f : files()) {
                 EXPECT_TRUE(f.rfind("orders", 0) != 0 || set_files("orders", {1, 2, 3}).count(f)) << f;
             }
-            if (HasFailure() || code == 0) break;
-        }
-        if (HasFailure()) return;
-    }
+        });
     EXPECT_GT(olddef, 0);
     EXPECT_GT(newdef, 0);
     EXPECT_GT(finished, 0) << "no kill fell between two moves of the swap";
