@@ -13,9 +13,9 @@
 // A listed swap's note (version 2):
 //   "ZVSWAP" 2 0        magic and version
 //   u32 count           entries, the data file's first
-//   count x 3 x (u16 n, n bytes)  per entry the base names of the
-//                       original, its kept second name and the new file
-//                       (the last two may be empty)
+//   count x 3 x (u16 n, n bytes)  per entry the paths, below the note's
+//                       directory, of the original, its kept second name
+//                       and the new file (the last two may be empty)
 //   u32                 FNV-1a of every byte before it
 #include "engine/files/swapnote.h"
 
@@ -97,24 +97,24 @@ struct Note {
     std::string own, parked, fresh;  // base names
 };
 
-// A base name in the note's own directory at b[*at] (empty only with
-// `empty`): false when it is none.
-bool read_name(const unsigned char *b, size_t end, size_t *at, bool empty, std::string *s) {
+// A name in the note's own directory at b[*at] (empty only with `empty`):
+// a base name, or with `below` a path below that directory. False when it
+// is none.
+bool read_name(const unsigned char *b, size_t end, size_t *at, bool empty, std::string *s, bool below = false) {
     if (*at + 2 > end) return false;
     const size_t len = size_t(b[*at]) | size_t(b[*at + 1]) << 8;
     *at += 2;
     if ((len == 0 && !empty) || *at + len > end) return false;
     s->assign(reinterpret_cast<const char *>(b + *at), len);
     *at += len;
-    return s->find('/') == std::string::npos && s->find('\0') == std::string::npos && *s != "." && *s != "..";
+    if (s->empty()) return true;
+    return below ? path_below(*s) : s->find('/') == std::string::npos && path_below(*s);
 }
 
-void put_name(std::string *body, const char *name) {
-    const char *b = base_of(name);
-    const size_t len = strlen(b);
-    body->push_back(char(len & 0xFF));
-    body->push_back(char(len >> 8));
-    body->append(b, len);
+void put_name(std::string *body, const std::string &name) {
+    body->push_back(char(name.size() & 0xFF));
+    body->push_back(char(name.size() >> 8));
+    body->append(name);
 }
 
 bool parse(const unsigned char *b, size_t n, Note *note) {
@@ -165,8 +165,8 @@ bool parse_list(const unsigned char *b, size_t n, std::vector<SwapNote::Entry> *
     size_t at = 12;
     out->resize(count);
     for (SwapNote::Entry &e : *out) {
-        if (!read_name(b, n - 4, &at, false, &e.own) || !read_name(b, n - 4, &at, true, &e.parked) ||
-            !read_name(b, n - 4, &at, true, &e.fresh))
+        if (!read_name(b, n - 4, &at, false, &e.own, true) || !read_name(b, n - 4, &at, true, &e.parked, true) ||
+            !read_name(b, n - 4, &at, true, &e.fresh, true))
             return false;
     }
     // The data file's own entry moves a new file.
@@ -315,6 +315,29 @@ bool finish_list(const char *name, const char *path, const std::vector<SwapNote:
 
 }  // namespace
 
+bool path_below(const std::string &rel) {
+    if (rel.empty() || rel[0] == '/' || rel.find('\0') != std::string::npos) return false;
+    for (size_t at = 0; at <= rel.size();) {
+        size_t slash = rel.find('/', at);
+        if (slash == std::string::npos) slash = rel.size();
+        const std::string part = rel.substr(at, slash - at);
+        if (part.empty() || part == "." || part == "..") return false;
+        at = slash + 1;
+    }
+    return true;
+}
+
+bool name_below(const std::string &dir, const std::string &name, std::string *rel) {
+    if (dir.empty() || dir == "./") {
+        *rel = name.compare(0, 2, "./") == 0 ? name.substr(2) : name;
+    } else if (name.compare(0, dir.size(), dir) == 0) {
+        *rel = name.substr(dir.size());
+    } else {
+        return false;
+    }
+    return path_below(*rel);
+}
+
 int SwapNote::write(const char *own, uint32_t oldfiles, const char *parked, const char *fresh, uint32_t newfiles) {
     drop();
     if (!note_name(own, name_)) {
@@ -324,7 +347,7 @@ int SwapNote::write(const char *own, uint32_t oldfiles, const char *parked, cons
     std::string body(kMagic, sizeof kMagic);
     put32(&body, oldfiles);
     put32(&body, newfiles);
-    for (const char *n : {own, parked, fresh}) put_name(&body, n);
+    for (const char *n : {own, parked, fresh}) put_name(&body, base_of(n));
     return put(body);
 }
 
@@ -336,8 +359,16 @@ int SwapNote::write_list(const char *datafile, const std::vector<Entry> &entries
     }
     std::string body(kListMagic, sizeof kListMagic);
     put32(&body, uint32_t(entries.size()));
+    const std::string dir = dir_of(datafile);
     for (const Entry &e : entries) {
-        for (const std::string *n : {&e.own, &e.parked, &e.fresh}) put_name(&body, n->c_str());
+        for (const std::string *n : {&e.own, &e.parked, &e.fresh}) {
+            std::string rel;
+            if (!n->empty() && !name_below(dir, *n, &rel)) {
+                name_[0] = 0;
+                return 454;
+            }
+            put_name(&body, rel);
+        }
     }
     if (body.size() + 4 > kListMax) {
         name_[0] = 0;

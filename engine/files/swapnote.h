@@ -27,7 +27,8 @@
 //     with a parked second name beside it).
 //
 // A note may instead list every file of a swap (a partitioned set: the
-// host's files and every member's), each new file renamed over its
+// host's files and every member's, in the data file's directory or below
+// it), each new file renamed over its
 // original, whose second name (a hard link) is kept until the end. The
 // host's data file moves first. Once one file has moved, finishing renames
 // every other new file over its original, clears the marks the swap set
@@ -96,6 +97,14 @@ int member_swap_advance(const std::vector<SwapNote::Entry> &entries);
 void member_swap_undo(const std::vector<SwapNote::Entry> &entries);
 // Deletes the kept originals, and the entries' members without a new one.
 void member_swap_drop_kept(const std::vector<SwapNote::Entry> &entries);
+
+// Whether rel is a path below a directory (no leading '/', no empty, "."
+// or ".." part).
+bool path_below(const std::string &rel);
+// The path of `name` below the directory `dir` (a data file's directory
+// part, with its '/'; "" or "./" the working directory) into *rel: false
+// when it lies elsewhere. A listed note holds such paths.
+bool name_below(const std::string &dir, const std::string &name, std::string *rel);
 
 // Finishes the swap that the note of the data file `name` describes, when
 // there is a note and no live process holds it: true when the swap was

@@ -415,8 +415,8 @@ bool file_there(const std::string &name) { return zv_uniqfile(name.c_str(), name
 // ended at any moment leaves either the old set whole (the note void) or
 // the new one once an open has finished the swap. news / olds are the
 // host-side files of the new and the old set (set_names), fresh the new
-// set's members. The files must all lie in one directory and have no
-// segment files (else 454, nothing changed).
+// set's members. The files must all lie in the data file's directory or
+// below it and have no segment files (else 454, nothing changed).
 int swap_partitioned(const std::vector<FileName> &news, const std::vector<FileName> &olds, IFIL *from, IFIL *to,
                      const char *dataext, const char *idxext, const SetShape &shape, bool rule,
                      const std::vector<PartMemberFiles> &fresh) {
@@ -439,8 +439,12 @@ int swap_partitioned(const std::vector<FileName> &news, const std::vector<FileNa
     if (file_there(olds[0].data())) {
         if (int rc = part_member_files(olds[0].data(), &oldhost, &oldrule, &old)) return rc;
     }
-    // One directory, no segment files.
-    auto plain = [&](const std::string &name) { return name.empty() || dir_part(name) == dir; };
+    // Every file in the data file's directory or below it, no segment
+    // files.
+    auto plain = [&](const std::string &name) {
+        std::string rel;
+        return name.empty() || name_below(dir, name, &rel);
+    };
     for (size_t i = 0; i < news.size(); i++) {
         if (!plain(news[i].data()) || !plain(olds[i].data())) return 454;
     }

@@ -1492,8 +1492,9 @@ ZV_API int RENIFIL(IFIL *ifil);
  * naming them so first), an old member's file that no new one replaces is
  * deleted at the end, and the note lists every file: an open of the host
  * finishes the swap once the host's data file has moved (clearing the
- * marks) and drops it with the new files before. 454 when such a set's
- * files lie in more than one directory or have automatic segments. Sets of
+ * marks) and drops it with the new files before. 454 when a file of such
+ * a set lies outside the data file's directory and the directories below
+ * it, or has automatic segments. Sets of
  * superfile members of one host are swapped inside it: each old member
  * renamed to a kept name, then each new member to the old one's, every
  * step flushed to the host before the next, after the note

@@ -246,8 +246,8 @@ ZVDBRET swap_table_files(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const
     bool done = false;
     ZVDBRET rc = swap_sets(t, fresh, oldnames, newnames, count, &done);
     if (placed) *placed = done;
-    // A partitioned set the engine's swap does not take (files in several
-    // directories, segment files) is renamed set by set.
+    // A partitioned set the engine's swap does not take (a file outside the
+    // data file's directory tree, segment files) is renamed set by set.
     if (rc != kUnsupported || done || in_host(t) || !(partitioned(t) || partitioned(fresh))) return rc;
     if (t->datno < 0 || fresh->datno < 0) return rc;
     if ((rc = swap_sets_renamed(t, fresh, oldnames, newnames, count))) return rc;

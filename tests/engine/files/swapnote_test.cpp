@@ -199,4 +199,36 @@ TEST_F(SwapNoteTest, AnUnfinishedNoteGoesUnlessItsSwapRuns) {
     zv::plat_close(fd);
 }
 
+// A listed note names files below its directory only: a name that climbs
+// out of it or starts at the root moves nothing, and the note stays.
+TEST_F(SwapNoteTest, AListedNoteReachesBelowItsDirectoryOnly) {
+    fs::create_directory("ix");
+    header_file("d.dat", "newhost", 'R');
+    header_file("ix/t.idx", "newindex", 'R');
+    header_file("ix/d.idx", "oldindex", 0);
+    zvtest::write_file("d.dat.swap", list_bytes({{"d.dat", "", "t.dat"}, {"ix/d.idx", "", "ix/t.idx"}}));
+    EXPECT_TRUE(zv::swapnote_finish("d.dat"));
+    EXPECT_EQ(text_of("ix/d.idx"), "newindex");
+    EXPECT_EQ(flag_of("ix/d.idx"), 0);
+    for (const std::string bad : {"../d.idx", "/tmp/d.idx", "ix/../../d.idx", "ix//d.idx", "./d.idx"}) {
+        SCOPED_TRACE(bad);
+        header_file("t.idx", "newindex", 'R');
+        zvtest::write_file("d.dat.swap", list_bytes({{"d.dat", "", "t.dat"}, {bad, "", "t.idx"}}));
+        EXPECT_FALSE(zv::swapnote_finish("d.dat"));
+        EXPECT_TRUE(fs::exists("t.idx"));
+        EXPECT_TRUE(fs::exists("d.dat.swap"));
+    }
+    std::string rel;
+    const struct {
+        const char *dir, *name, *rel;
+    } names[] = {{"", "a/b.idx", "a/b.idx"}, {"./", "./a/b.idx", "a/b.idx"}, {"./", "a.idx", "a.idx"},
+                 {"db/", "db/ix/a.idx", "ix/a.idx"}, {"db/", "ix/a.idx", nullptr}, {"db/", "db/../a.idx", nullptr},
+                 {"", "/abs/a.idx", nullptr}};
+    for (const auto &n : names) {
+        SCOPED_TRACE(std::string(n.dir) + " " + n.name);
+        EXPECT_EQ(zv::name_below(n.dir, n.name, &rel), n.rel != nullptr);
+        if (n.rel) EXPECT_EQ(rel, n.rel);
+    }
+}
+
 }  // namespace

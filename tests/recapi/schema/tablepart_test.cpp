@@ -583,32 +583,48 @@ TEST_F(CreatedPartTest, AFailedAlterationLeavesTheOldTableOrTheNewOneWhole) {
 }
 
 // A partitioned table whose index file of its own lies in another
-// directory is altered by renaming its old set aside and the new one in:
-// the table has its new definition and every record, and each directory
-// the files of its own set only.
+// directory is altered as well: below the data file's directory through
+// the listed swap, elsewhere by renaming its old set aside and the new one
+// in. The table has its new definition and every record, and each
+// directory the files of its own set only.
 TEST_F(CreatedPartTest, ATableWithFilesInTwoDirectoriesIsAlteredAsWell) {
-    std::filesystem::create_directory("ix");
-    ASSERT_EQ(create(ZV_INT4, "part", true, 0x800, "ix"), 0) << last();
-    const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {3, 2}, {1, 3}};
-    open();
-    write(rows);
-    ZVHANDLE qty = zvdbAddField(table_, "qty", ZV_INT4, 0);
-    ASSERT_NE(qty, nullptr);
-    ASSERT_EQ(zvdbSetFieldDefaultValue(qty, "7", 1), 0);
-    ASSERT_EQ(zvdbAlterTable(table_, 0), 0) << last();
-    ASSERT_EQ(zvdbCloseTable(table_), 0);
-    open();
-    EXPECT_NE(zvdbGetFieldByName(table_, "qty"), nullptr);
-    expect_rows(rows);
-    ASSERT_EQ(zvdbCloseTable(table_), 0);
-    std::set<std::string> here = set_files("orders", {1, 2, 3}), there;
-    for (const std::string &f : set_files("orders", {1, 2, 3})) {
-        if (f.rfind("orders_nm", 0) != 0) continue;
-        here.erase(f);
-        there.insert(f);
+    const struct {
+        const char *dir, *ixdir;
+    } cases[] = {{".", "ix"}, {"data", "ix"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.dir) + " " + c.ixdir);
+        std::filesystem::create_directory(c.dir);
+        std::filesystem::create_directory(c.ixdir);
+        for (const char *d : {c.dir, c.ixdir}) {
+            for (const std::string &f : files(d)) std::filesystem::remove(std::string(d) + "/" + f);
+        }
+        std::filesystem::remove("ZVSTATUS.QVS");
+        ASSERT_EQ(zvdbSetTablePath(table_, c.dir), 0);
+        ASSERT_EQ(create(ZV_INT4, "part", true, 0x800, c.ixdir), 0) << last();
+        const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {3, 2}, {1, 3}};
+        open("orders", c.dir);
+        write(rows);
+        ZVHANDLE qty = zvdbAddField(table_, "qty", ZV_INT4, 0);
+        ASSERT_NE(qty, nullptr);
+        ASSERT_EQ(zvdbSetFieldDefaultValue(qty, "7", 1), 0);
+        ASSERT_EQ(zvdbAlterTable(table_, 0), 0) << last();
+        ASSERT_EQ(zvdbCloseTable(table_), 0);
+        open("orders", c.dir);
+        EXPECT_NE(zvdbGetFieldByName(table_, "qty"), nullptr);
+        expect_rows(rows);
+        ASSERT_EQ(zvdbCloseTable(table_), 0);
+        std::set<std::string> here = set_files("orders", {1, 2, 3}), there;
+        for (const std::string &f : set_files("orders", {1, 2, 3})) {
+            if (f.rfind("orders_nm", 0) != 0) continue;
+            here.erase(f);
+            there.insert(f);
+        }
+        EXPECT_EQ(files(c.dir), here);
+        EXPECT_EQ(files(c.ixdir), there);
+        // Only the set whose files lie apart is renamed set by set.
+        const bool apart = zvtest::read_file("ZVSTATUS.QVS").find("Alter: the old files of") != std::string::npos;
+        EXPECT_EQ(apart, std::string(c.dir) != ".");
     }
-    EXPECT_EQ(files(), here);
-    EXPECT_EQ(files("ix"), there);
 }
 
 // An alteration by copy of a partitioned table killed at any link, rename,
