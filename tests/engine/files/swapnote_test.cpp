@@ -227,7 +227,9 @@ TEST_F(SwapNoteTest, AListedNoteReachesBelowItsDirectoryOnly) {
     for (const auto &n : names) {
         SCOPED_TRACE(std::string(n.dir) + " " + n.name);
         EXPECT_EQ(zv::name_below(n.dir, n.name, &rel), n.rel != nullptr);
-        if (n.rel) EXPECT_EQ(rel, n.rel);
+        if (n.rel) {
+            EXPECT_EQ(rel, n.rel);
+        }
     }
 }
 

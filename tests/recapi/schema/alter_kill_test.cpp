@@ -74,7 +74,9 @@ protected:
         EXPECT_EQ(keys("byid"), kRecords);
         EXPECT_EQ(keys("byqty"), kRecords);
         ASSERT_EQ(zvdbCloseTable(table_), 0) << last();
-        if (!host) EXPECT_TRUE(zvtest::verify_set("alt.dat"));
+        if (!host) {
+            EXPECT_TRUE(zvtest::verify_set("alt.dat"));
+        }
         (altered ? newdef_ : olddef_)++;
     }
     // The files as zvtest::save_template kept them, and no other.
