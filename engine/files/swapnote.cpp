@@ -496,6 +496,11 @@ bool swapnote_finish(const char *name, bool opened) {
             return false;
         }
         bool done = false;
+        if (member_name(list[0].own) != (zvsname1(name) != 0)) {
+            // Members and files are never swapped together.
+            plat_close(fd);
+            return false;
+        }
         if (member_name(list[0].own)) {
             // The host that finishing opens goes again: the open that called
             // has its file numbers chosen.

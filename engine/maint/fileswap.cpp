@@ -81,27 +81,24 @@ namespace {
 
 // Renames a closed segmented file open, so that its segment headers follow.
 int rename_open(const char *from, const char *to) {
-    int n = rbl_spare_filno();
-    if (n < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 46;
     // The new file is marked as not closed cleanly by now: the open takes
     // it as it is.
-    if (int rc = OPNFILX(n, from, kOpenDamaged, nullptr)) return rc;
-    int rc = zvRENFIL(n, to);
-    int cl = iclsfilx(n, 0);
+    SpareOpen f(from, kOpenDamaged);
+    if (f.rc()) return f.rc();
+    const int rc = zvRENFIL(f.filno(), to);
+    const int cl = f.close();
     return rc ? rc : cl;
 }
 
 // The physical files of the closed file `name`: the file and, with
 // automatic segments, its segment files present. 1 when it does not open.
 uint32_t closed_physical_files(const char *name) {
-    const int n = rbl_spare_filno();
-    if (n < 0) return 1;
     const uint8_t keep = zvWNGV->nowrite;
     zvWNGV->nowrite = 1;  // the open records nothing in the file
     uint32_t files = 1;
-    if (OPNFILX(n, name, uint16_t(kOpenDamaged | kOpnReadOnly), nullptr) == 0) {
-        files = physical_files(zvWNGV->fcbtab[n]);
-        iclsfilx(n, 0);
+    {
+        SpareOpen f(name, uint16_t(kOpenDamaged | kOpnReadOnly));
+        if (f.rc() == 0) files = physical_files(f.fcb());
     }
     zvWNGV->nowrite = keep;
     set_uerr(0);
@@ -371,33 +368,24 @@ int set_names(IFIL *ifil, const char *dataext, const char *idxext, const SetShap
 // Stores def (with the extensions) as the definition of the closed data
 // file `name`, when one is stored there: 0 or the error.
 int store_closed_definition(const char *name, IFIL *def, const char *dataext, const char *idxext) {
-    const int n = rbl_spare_filno();
-    if (n < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 46;
     // The swap may have marked the file as not closed cleanly by now.
-    if (int rc = OPNFILX(n, name, kOpenDamaged, nullptr)) return rc;
+    SpareOpen d(name, kOpenDamaged);
+    if (d.rc()) return d.rc();
     void *blk = nullptr;
     int32_t blen = 0;
-    int rc = zvrdefx(n, 0, 0, &blk, &blen);
+    int rc = zvrdefx(d.filno(), 0, 0, &blk, &blen);
     const bool stored = rc == 0 && blk;
     zvputmem(blk);
     if (stored) {
         const int16_t keep = def->tfilno;
-        def->tfilno = int16_t(n);
-        rc = zvrstdefx(n, def, dataext, idxext, 0, 0);
+        def->tfilno = int16_t(d.filno());
+        rc = zvrstdefx(d.filno(), def, dataext, idxext, 0, 0);
         def->tfilno = keep;
     } else if (rc == 401 || rc == 408 || rc == 438) {
         rc = 0;
     }
-    const int cl = iclsfilx(n, 0);
+    const int cl = d.close();
     return rc ? rc : cl;
-}
-
-// Opens the closed file `name` read only, as it stands, on a spare file
-// number: the number, or -1 with the error.
-int open_spare(const char *name) {
-    const int n = rbl_spare_filno();
-    if (n < 0) return -1;
-    return OPNFILX(n, name, uint16_t(kOpenDamaged | kOpnReadOnly), nullptr) == 0 ? n : -1;
 }
 
 // The directory part of a name, with its '/'.
@@ -540,19 +528,24 @@ int swap_member_sets(const std::vector<FileName> &news, const std::vector<FileNa
                      const char *dataext, const char *idxext) {
     const std::string dir = dir_part(olds[0].data());
     std::vector<SwapNote::Entry> list;
-    for (size_t i = 0; i < news.size(); i++) {
-        const std::string n = news[i].data(), o = olds[i].data();
+    {
+        // The host is open (through the new data member) while its members
+        // are looked at.
+        SpareOpen host(news[0].data(), uint16_t(kOpenDamaged | kOpnReadOnly));
+        if (host.rc()) return host.rc();
+        for (size_t i = 0; i < news.size(); i++) {
+            const std::string n = news[i].data(), o = olds[i].data();
             if (!zvsname1(n.c_str()) || !zvsname1(o.c_str()) || dir_part(n) != dir || dir_part(o) != dir) return 454;
-        if (n == o) continue;
-        // The host is open while its members are looked at.
-        const int nh = open_spare(n.c_str());
-        if (nh < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 12;
-        std::string kept;
-        const int there = member_exists(o.c_str());
-        int rc = there == -1 ? kept_member_name(o, &kept) : there == 0 ? 0 : 413;
-        iclsfilx(nh, 0);
-        if (rc) return rc;
-        list.push_back({o, kept, n});
+            if (n == o) continue;
+            std::string kept;
+            const int there = member_exists(o.c_str());  // -1 a member has the name
+            if (there == -1) {
+                if (int rc = kept_member_name(o, &kept)) return rc;
+            } else if (there != 0) {
+                return 413;
+            }
+            list.push_back({o, kept, n});
+        }
     }
     if (list.empty()) return 0;
     SwapNote note;

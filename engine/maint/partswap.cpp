@@ -28,36 +28,6 @@ namespace {
 
 constexpr uint16_t kMemberOpen = 0x1000;  // open mode of a member set
 
-// A data file opened on its own for the life of the object.
-class OpenData {
-public:
-    OpenData(const char *name, uint16_t mode) {
-        const int n = rbl_spare_filno();
-        if (n < 0) {
-            rc_ = zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 46;
-            return;
-        }
-        rc_ = OPNFILX(n, name, mode, nullptr);
-        if (rc_ == 0) filno_ = n;
-    }
-    ~OpenData() { close(); }
-    OpenData(const OpenData &) = delete;
-    OpenData &operator=(const OpenData &) = delete;
-    int rc() const { return rc_; }
-    int filno() const { return filno_; }
-    FCB *fcb() const { return filno_ >= 0 ? fcb_at(filno_) : nullptr; }
-    int close() {
-        if (filno_ < 0) return 0;
-        const int rc = iclsfilx(filno_, 0);
-        filno_ = -1;
-        return rc;
-    }
-
-private:
-    int rc_ = 0;
-    int filno_ = -1;
-};
-
 bool has_files(const PARTMBR &m) {
     return m.name && (m.state == kMbrClosed || m.state == kMbrOpen || m.state == kMbrArchived);
 }
@@ -79,7 +49,7 @@ int member_set_files(const char *name, uint16_t mode, PartMemberFiles *out) {
 // Stores `to` in the member data file now.files[0] as its files' names.
 int store_member(const PartMemberFiles &now, const PartMemberFiles &to) {
     // The swap has marked the file as not closed cleanly by now.
-    OpenData d(now.files[0].c_str(), kOpenDamaged);
+    SpareOpen d(now.files[0].c_str(), kOpenDamaged);
     if (d.rc()) return d.rc();
     char *names = nullptr;
     char dext[9], iext[9];
@@ -107,7 +77,7 @@ int part_member_files(const char *name, bool *host, bool *rule, std::vector<Part
     *rule = false;
     out->clear();
     try {
-        OpenData h(name, kOpnReadOnly);
+        SpareOpen h(name, kOpnReadOnly);
         if (h.rc()) return h.rc();
         const FCB *f = h.fcb();
         const PARTDEF *pd = f->partdef;
@@ -148,7 +118,7 @@ int part_store_names(const char *name, const std::vector<PartMemberFiles> &now,
                      const std::vector<PartMemberFiles> &names) {
     if (now.size() != names.size()) return 540;
     try {
-        OpenData h(name, kOpenDamaged);
+        SpareOpen h(name, kOpenDamaged);
         if (h.rc()) return h.rc();
         FCB *f = h.fcb();
         PARTDEF *pd = f->partdef;

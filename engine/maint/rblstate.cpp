@@ -189,6 +189,25 @@ int rbl_spare_filno(int count) {
     return -1;
 }
 
+SpareOpen::SpareOpen(const char *name, uint16_t mode) {
+    const int n = rbl_spare_filno();
+    if (n < 0) {
+        rc_ = zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 46;
+        return;
+    }
+    rc_ = OPNFILX(n, name, mode, nullptr);
+    if (rc_ == 0) filno_ = n;
+}
+
+FCB *SpareOpen::fcb() const { return filno_ >= 0 ? zvWNGV->fcbtab[filno_] : nullptr; }
+
+int SpareOpen::close() {
+    if (filno_ < 0) return 0;
+    const int rc = iclsfilx(filno_, 0);
+    filno_ = -1;
+    return rc;
+}
+
 void rbl_drop_file(const char *name) {
     INSTGV *g = zvWNGV;
     if (!name || !*name) return;

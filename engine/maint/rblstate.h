@@ -64,6 +64,26 @@ int vtparm(uint8_t *field, uint8_t value);
 // the set being rebuilt (the table grows when there are none): the number,
 // or -1 with 46.
 int rbl_spare_filno(int count = 1);
+// A closed file opened on its own on a spare file number (rbl_spare_filno)
+// for the life of the object, closed at its end unless closed before.
+class SpareOpen {
+public:
+    SpareOpen(const char *name, uint16_t mode);
+    ~SpareOpen() { close(); }
+    SpareOpen(const SpareOpen &) = delete;
+    SpareOpen &operator=(const SpareOpen &) = delete;
+    // 0, or the open's error.
+    int rc() const { return rc_; }
+    int filno() const { return filno_; }
+    FCB *fcb() const;
+    // 0 or the close's error.
+    int close();
+
+private:
+    int rc_ = 0;
+    int filno_ = -1;
+};
+
 // Whether a file number belongs to the run of the set being rebuilt.
 bool rbl_in_run(int filno);
 
