@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "engine/core/filehdr.h"
+#include "engine/core/filehold.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
@@ -55,6 +56,9 @@ int prepare_name(const char *src, int a, int b, char (&out)[kNameMax + 1]) {
 int zvfpglok81(int fd, FCB *, uint32_t hi, uint32_t lo, uint32_t len, int mode) {
     const bool description = mode & 32;
     mode &= ~32;
+    // A file the instance holds is the holding call's own: its opens get
+    // their description locks at once, and the hold's lock stays as it is.
+    if (description && zvWNGV && zvWNGV->nholds > 0 && fd_held(fd)) return 0;
     LockType type = (mode & 8) ? LockType::Shared : LockType::Exclusive;
     LockCmd cmd;
     if (mode & 1) {

@@ -216,6 +216,10 @@ struct INSTGV {
     uint32_t dwrites, dwritebytes;
     int32_t physopen;             // files holding a platform descriptor
 
+    // ---- Files held by a call of the instance (filehold.cpp) -----------------
+    void *holds;                  // HoldEntry array (mballc), nholds in use of capholds
+    int32_t nholds, capholds;
+
     // ---- Named file mutexes (filemutex.cpp) ----------------------------------
     int32_t mtxcap, mtxcount;     // growable array of 272-byte entries
     void *mtxentries;

@@ -6,6 +6,7 @@
 // The instance stays registered; STPUSR and UNRZARVO decide about that.
 #include "engine/core/lifecycle.h"
 
+#include "engine/core/filehold.h"
 #include "engine/core/filemutex.h"
 #include "engine/core/instance.h"
 #include "engine/core/startup.h"
@@ -22,6 +23,7 @@ void stop_instance() {
     zvfisam(0);
     zvfilok();
     zvfree();
+    release_all_holds();
 }
 
 }  // namespace zv

@@ -106,6 +106,18 @@ int plat_open(const char *path, OpenHow how, int perm) {
         return open(path, O_WRONLY | O_CREAT | O_TRUNC, static_cast<mode_t>(perm));
     case OpenHow::WriteCreateExclusive:
         return open(path, O_WRONLY | O_CREAT | O_EXCL, static_cast<mode_t>(perm));
+    case OpenHow::ReadWriteRegular: {
+        // O_NONBLOCK: a FIFO under the name must not stop the open.
+        const int fd = open(path, O_RDWR | O_NONBLOCK);
+        if (fd < 0) return fd;
+        struct stat st;
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            close(fd);
+            errno = EINVAL;
+            return -1;
+        }
+        return fd;
+    }
     }
     errno = EINVAL;
     return -1;
@@ -196,6 +208,11 @@ int plat_close(int fd) {
     return close(fd);
 }
 
+int plat_dup(int fd) {
+    if (must_fail(IoKind::Open)) return -1;
+    return dup(fd);
+}
+
 int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder, bool description) {
     if (holder) *holder = 0;
     if (must_fail(IoKind::Lock)) return -1;
@@ -251,6 +268,7 @@ void fill_stat(const struct stat &st, PlatStat *out) {
     out->size = static_cast<uint64_t>(st.st_size);
     out->is_dir = S_ISDIR(st.st_mode);
     out->is_link = S_ISLNK(st.st_mode);
+    out->is_regular = S_ISREG(st.st_mode);
     out->uid = static_cast<uint32_t>(st.st_uid);
     out->mode = static_cast<uint32_t>(st.st_mode & 07777);
 }

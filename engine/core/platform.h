@@ -46,6 +46,8 @@ enum class OpenHow {
     ReadOnly, ReadWrite, CreateExclusive,
     WriteCreate,           // write only; created when missing, else truncated to 0
     WriteCreateExclusive,  // write only; the file must not exist
+    ReadWriteRegular,      // read-write, never blocking on the open, and only a regular
+                           // file (anything else: -1 with EINVAL); links are followed
 };
 // Opens (or, with CreateExclusive, creates read-write a file that must not
 // exist, with permission bits perm; the Write* forms are the destinations of
@@ -68,6 +70,9 @@ int64_t plat_seek(int fd, int64_t offset, bool from_end);
 int64_t plat_tell(int fd);
 int plat_fsync(int fd);
 int plat_close(int fd);
+// A second descriptor of fd's open file description (dup(2), counted as an
+// open): it shares the description's position and its description locks.
+int plat_dup(int fd);
 
 // Byte-range locks: POSIX record locks of the process, or (description)
 // locks of the open file description, which belong to the descriptor and
@@ -99,6 +104,7 @@ struct PlatStat {
     uint64_t size;
     bool is_dir;
     bool is_link;  // set by plat_lstat only
+    bool is_regular;  // a regular file
     uint32_t uid;  // owner
     uint32_t mode; // permission bits
 };

@@ -1,0 +1,175 @@
+// Holds: exclusive locks that one engine call keeps on files from its first
+// check to its last step, across its own opens, closes and renames of them,
+// so that no other open reaches the files in between: another process,
+// another instance, or another description of this process is refused
+// (12) as by any exclusive open.
+//
+// A hold is a descriptor of its own with an exclusive whole-file lock of the
+// open file description (plat_lock, description form). Such a lock belongs
+// to the file, not to its name: it stays through renames and unlinks of the
+// file and ends when the hold's descriptor closes (or the last descriptor of
+// the description, for a hold taken over from an engine open).
+//
+// The call's own opens of a held file must not meet its hold (two
+// descriptions conflict within one process too). The instance keeps its
+// held files by device and inode; zvfpglok81 grants at once a description
+// lock asked for a descriptor of a held file, without changing the hold's
+// lock. Only while the instance holds files does a lock request cost the
+// look-up (an fstat).
+//
+// Invariants:
+//  1. An entry of the instance's table has refs >= 1 and fd >= 0 holding
+//     the exclusive lock; no two entries name one file.
+//  2. A hold never shrinks to a shared lock or an unlock while an entry
+//     names it: the granted requests above never reach the description.
+#include "engine/core/filehold.h"
+
+#include <cerrno>
+#include <new>
+
+#include "engine/core/instance.h"
+#include "engine/core/platform.h"
+#include "zarvo/zarvo.h"
+
+namespace zv {
+
+namespace {
+
+struct HoldEntry {
+    uint64_t dev, ino;
+    int32_t fd;
+    int32_t refs;
+};
+
+HoldEntry *entries(INSTGV *g) { return static_cast<HoldEntry *>(g->holds); }
+
+HoldEntry *find(INSTGV *g, uint64_t dev, uint64_t ino) {
+    HoldEntry *e = entries(g);
+    for (int32_t i = 0; i < g->nholds; i++) {
+        if (e[i].dev == dev && e[i].ino == ino) return &e[i];
+    }
+    return nullptr;
+}
+
+int refuse(INSTGV *g, int err) {
+    g->sysiocod = uint16_t(err);
+    return set_uerr(12);
+}
+
+// Locks descriptor fd (a description of this instance's own) exclusively
+// and records it: 0, or the code with fd closed.
+int adopt(INSTGV *g, int fd, HoldRef *out) {
+    PlatStat st{};
+    if (plat_fstat(fd, &st) != 0) {
+        const int err = errno;
+        plat_close(fd);
+        return refuse(g, err);
+    }
+    if (!st.is_regular) {
+        plat_close(fd);
+        return refuse(g, EINVAL);
+    }
+    out->g = g;
+    out->dev = st.dev;
+    out->ino = st.ino;
+    if (HoldEntry *e = find(g, st.dev, st.ino)) {
+        plat_close(fd);
+        e->refs++;
+        return 0;
+    }
+    if (plat_lock(fd, LockCmd::Try, LockType::Exclusive, 0, 0, nullptr, true) != 0) {
+        const int err = errno;
+        plat_close(fd);
+        return refuse(g, err);
+    }
+    const int at = zvdallc(&g->capholds, &g->nholds, &g->holds, int(sizeof(HoldEntry)), 8);
+    if (at < 0) {
+        plat_close(fd);
+        return set_uerr(82);
+    }
+    entries(g)[at] = HoldEntry{st.dev, st.ino, fd, 1};
+    return 0;
+}
+
+}  // namespace
+
+int hold_file(const char *name, HoldRef *out) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (!name || !out) return set_uerr(540);
+    const int fd = plat_open(name, OpenHow::ReadWriteRegular, 0);
+    if (fd < 0) return refuse(g, errno);
+    return adopt(g, fd, out);
+}
+
+int hold_descriptor(int fd, HoldRef *out) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (fd < 0 || !out) return set_uerr(540);
+    const int copy = plat_dup(fd);
+    if (copy < 0) return refuse(g, errno);
+    return adopt(g, copy, out);
+}
+
+void release_hold(const HoldRef &ref) {
+    INSTGV *g = ref.g;
+    if (!g) return;
+    HoldEntry *e = find(g, ref.dev, ref.ino);
+    if (!e || --e->refs > 0) return;
+    plat_close(e->fd);
+    *e = entries(g)[--g->nholds];
+}
+
+bool fd_held(int fd) {
+    INSTGV *g = zvWNGV;
+    if (!g || g->nholds == 0) return false;
+    PlatStat st{};
+    return plat_fstat(fd, &st) == 0 && find(g, st.dev, st.ino) != nullptr;
+}
+
+bool name_held(const char *name) {
+    INSTGV *g = zvWNGV;
+    if (!g || g->nholds == 0 || !name) return false;
+    PlatStat st{};
+    return plat_stat(name, &st) == 0 && find(g, st.dev, st.ino) != nullptr;
+}
+
+void release_all_holds() {
+    INSTGV *g = zvWNGV;
+    if (!g) return;
+    for (int32_t i = 0; i < g->nholds; i++) plat_close(entries(g)[i].fd);
+    mbfree(g->holds);
+    g->holds = nullptr;
+    g->nholds = g->capholds = 0;
+}
+
+int HeldFiles::take(const char *name) {
+    HoldRef r;
+    if (int rc = hold_file(name, &r)) return rc;
+    try {
+        refs_.push_back(r);
+    } catch (const std::bad_alloc &) {
+        release_hold(r);
+        return set_uerr(82);
+    }
+    return 0;
+}
+
+int HeldFiles::take_fd(int fd) {
+    HoldRef r;
+    if (int rc = hold_descriptor(fd, &r)) return rc;
+    try {
+        refs_.push_back(r);
+    } catch (const std::bad_alloc &) {
+        release_hold(r);
+        return set_uerr(82);
+    }
+    return 0;
+}
+
+void HeldFiles::release() {
+    for (size_t i = refs_.size(); i-- > 0;) release_hold(refs_[i]);
+    refs_.clear();
+}
+
+}  // namespace zv

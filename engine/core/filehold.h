@@ -1,0 +1,62 @@
+// Holds: exclusive locks that one engine call keeps on files across its own
+// opens, closes and renames of them (see filehold.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct INSTGV;
+
+namespace zv {
+
+// A held file, by device and inode.
+struct HoldRef {
+    INSTGV *g = nullptr;  // the instance that holds it
+    uint64_t dev = 0, ino = 0;
+};
+
+// Takes a hold of the file `name` (the name as the engine opens it: no
+// conversion is applied): opened read-write, a regular file only, with an
+// exclusive lock of its description. A file the instance holds already gets
+// one more reference. 0 and *out; 12 with sysiocod the lock's errno when
+// another open (another process, another instance, another description of
+// this process) has the file; 12 with sysiocod the open's errno (ENOENT
+// when it is missing, EINVAL when it is not a regular file); 82 no memory.
+int hold_file(const char *name, HoldRef *out);
+// Takes a hold of the file of an open descriptor of the instance's own (an
+// engine open): its description is kept by a second descriptor and its lock
+// made exclusive, so that closing the engine's descriptor keeps the hold.
+// Codes as hold_file.
+int hold_descriptor(int fd, HoldRef *out);
+// Gives one reference of a hold back (to the instance that took it, current
+// or not); the last one releases the lock.
+void release_hold(const HoldRef &ref);
+// Whether the file of descriptor fd is held by the current instance. The
+// description locks the engine asks for on such a descriptor are granted
+// without touching the hold (zvfpglok81).
+bool fd_held(int fd);
+// Whether the file `name` is held by the current instance (false when it
+// cannot be looked at).
+bool name_held(const char *name);
+// Releases every hold of the current instance (its stop).
+void release_all_holds();
+
+// The holds one call takes, released together when it ends.
+class HeldFiles {
+public:
+    HeldFiles() = default;
+    ~HeldFiles() { release(); }
+    HeldFiles(const HeldFiles &) = delete;
+    HeldFiles &operator=(const HeldFiles &) = delete;
+    // hold_file / hold_descriptor, kept until release.
+    int take(const char *name);
+    int take_fd(int fd);
+    void release();
+    size_t size() const { return refs_.size(); }
+
+private:
+    std::vector<HoldRef> refs_;
+};
+
+}  // namespace zv
