@@ -11,6 +11,7 @@
 // never hand out the same name.
 #include "engine/core/filenum.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,18 +31,82 @@ namespace zv {
 
 namespace {
 
-// Process-wide file-id counter, and the process that started it. A file's
-// id is (counter, server id 0, creation second): two processes creating
-// files in the same second must not draw the same counter value, so each
-// process starts its counter in a range of its own, the process id in the
-// high bits (pid_max is at most 2^22): the first 1024 files a process makes
-// take ids no other live process takes. A forked child, which inherits
-// the parent's counter, starts a range of its own at its first file.
-constexpr int kFileIdCounterBits = 10;
-std::atomic<uint32_t> g_srvfileid{1};
-std::atomic<int32_t> g_srvfilepid{0};
+// Process-wide source of file ids. A file's unique id is three words: its
+// file id, its server id and its creation second. Each process draws 62
+// random bits when it first stamps a file: 31 become its server id, the
+// same for every file it makes, and 31 the start of its file-id counter.
+// Two processes (neighbouring pids, a pid reused within a second, alike
+// pids of two pid namespaces sharing a directory) thus differ in the server
+// id unless 31 random bits meet, and then the counters must still overlap.
+// Both words stay in 1 .. 0x7FFFFFFF: GETFIL answers them as positive
+// 32-bit values (-1 is its failure), and an older file, stamped with server
+// id 0, never matches a new one.
+//
+// The source is one atomic word, the server id in the high half and the
+// next file id in the low half, 0 before the first draw: a draw takes id
+// and server id together in one compare-and-swap, and threads racing to
+// the first draw agree on the winner's values. A forked child inherits the
+// parent's word; the fork handler clears it while the child still has one
+// thread, so the child's first draw seeds its own.
+constexpr uint32_t kIdMax = 0x7FFFFFFFu;
+std::atomic<uint64_t> g_fileidsrc{0};
 
-uint32_t file_id_start(int32_t pid) { return (uint32_t(pid) << kFileIdCounterBits) | 1u; }
+uint32_t in_id_range(uint32_t v) {
+    v &= kIdMax;
+    return v ? v : 1u;
+}
+
+uint64_t pack_source(uint32_t servid, uint32_t next) { return (uint64_t{servid} << 32) | next; }
+
+// Fallback when the system gives no random bytes: the clocks, the pid and
+// an address, stirred (a finalizer of SplitMix64).
+uint64_t stirred_clock() {
+    struct timespec rt{}, mono{};
+    clock_gettime(CLOCK_REALTIME, &rt);
+    clock_gettime(CLOCK_MONOTONIC, &mono);
+    int local = 0;
+    uint64_t z = uint64_t(rt.tv_sec) * 1000000007u ^ uint64_t(rt.tv_nsec) ^ (uint64_t(mono.tv_nsec) << 21) ^
+                 (uint64_t(uint32_t(getpid())) << 32) ^ uint64_t(reinterpret_cast<uintptr_t>(&local));
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
+}
+
+uint64_t fresh_source() {
+    const int saved = errno;
+    uint32_t r[2] = {0, 0};
+    if (!plat_random(r, sizeof r)) {
+        uint64_t z = stirred_clock();
+        r[0] = uint32_t(z >> 32);
+        r[1] = uint32_t(z);
+    }
+    errno = saved;
+    return pack_source(in_id_range(r[0]), in_id_range(r[1]));
+}
+
+// The file id of a source, and (increment) the source that follows it; the
+// counter wraps from 0x7FFFFFFF to 1.
+uint64_t advanced(uint64_t src) {
+    const uint32_t id = uint32_t(src);
+    return pack_source(uint32_t(src >> 32), id >= kIdMax ? 1u : id + 1);
+}
+
+// One draw: the file id and server id of the source, advanced afterwards
+// when increment is set.
+uint64_t draw_source(bool increment) {
+    uint64_t seen = g_fileidsrc.load(std::memory_order_acquire);
+    for (;;) {
+        const uint64_t cur = seen ? seen : fresh_source();
+        const uint64_t next = increment ? advanced(cur) : cur;
+        if (next == seen) return cur;
+        if (g_fileidsrc.compare_exchange_weak(seen, next, std::memory_order_acq_rel, std::memory_order_acquire))
+            return cur;
+    }
+}
+
+// Runs in a forked child before fork returns there, with one thread.
+void forget_source_in_child() { g_fileidsrc.store(0, std::memory_order_relaxed); }
+[[maybe_unused]] const int g_fork_handler = pthread_atfork(nullptr, nullptr, forget_source_in_child);
 
 // Candidate names tried before a temporary-name draw gives up.
 constexpr long kMaxNameDraws = 65536;
@@ -154,8 +219,9 @@ int zvfilexists(const char *name) {
 
 void zvsetlog(FILEHDR *hdr) {
     if (!hdr) return;
-    hdr->fileid = srvfileid(1);
-    hdr->servid = 0;
+    const uint64_t src = draw_source(true);
+    hdr->fileid = uint32_t(src);
+    hdr->servid = uint32_t(src >> 32);
     hdr->cretime = static_cast<uint32_t>(time(nullptr));
 }
 
@@ -172,17 +238,10 @@ int zvfmatch(const FCB *fcb, const uint32_t id[3]) {
            id[2] == fcb->hdr.base.cretime;
 }
 
-uint32_t srvfileid(int increment) {
-    const int32_t pid = int32_t(getpid());
-    int32_t seeded = g_srvfilepid.load(std::memory_order_acquire);
-    if (seeded != pid && g_srvfilepid.compare_exchange_strong(seeded, pid, std::memory_order_acq_rel)) {
-        g_srvfileid.store(file_id_start(pid), std::memory_order_release);
-    }
-    if (!increment) return g_srvfileid.load(std::memory_order_acquire);
-    uint32_t v = g_srvfileid.fetch_add(1, std::memory_order_acq_rel);
-    // 0 is no id: a counter that wraps skips it.
-    if (v == 0) v = g_srvfileid.fetch_add(1, std::memory_order_acq_rel);
-    return v;
+uint32_t srvfileid(int increment) { return uint32_t(draw_source(increment != 0)); }
+
+void file_id_source_set(uint32_t servid, uint32_t next) {
+    g_fileidsrc.store(servid ? pack_source(in_id_range(servid), in_id_range(next)) : 0, std::memory_order_release);
 }
 
 uint32_t zvsetextsiz(const FCB *fcb, uint32_t requested, uint32_t nodesize) {

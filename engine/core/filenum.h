@@ -44,15 +44,23 @@ void zvinrnum(uint16_t mode, int fd);
 // probe file could not be deleted, twice).
 int zvfilexists(const char *name);
 
-// Unique file id: the header's file id, server id and creation time.
+// Unique file id: the header's file id, server id and creation time,
+// compared only whole. zvsetlog stamps a new header: the next file id and
+// this process's server id (both in 1 .. 0x7FFFFFFF, drawn together) and
+// the current second.
 void zvsetlog(FILEHDR *hdr);
 void zvmakid(uint32_t id[3], const FCB *fcb);
 int zvfmatch(const FCB *fcb, const uint32_t id[3]);
 // The process-wide file-id counter; incremented afterwards when increment
-// is nonzero. Each process (a forked child too) starts it at its process id
-// times 1024, plus 1, so that files two processes create in the same second
-// get different ids.
+// is nonzero. Each process (a forked child too) starts it at a random
+// point of 1 .. 0x7FFFFFFF, wrapping from 0x7FFFFFFF to 1, beside a random
+// server id of its own, so that files two processes make get different ids
+// whatever their pids and however many files they make.
 uint32_t srvfileid(int increment);
+// Test support: sets this process's server id and next file id (each taken
+// into 1 .. 0x7FFFFFFF); servid 0 forgets them, so that the next draw
+// seeds afresh as a new process's first does.
+void file_id_source_set(uint32_t servid, uint32_t next);
 
 // Growth step of a new or rebuilt file (fcb may be null).
 uint32_t zvsetextsiz(const FCB *fcb, uint32_t requested, uint32_t nodesize);

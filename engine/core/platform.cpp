@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -338,6 +339,38 @@ int plat_user_known(uint32_t uid) {
     struct passwd *res = nullptr;
     char buf[4096];
     return getpwuid_r(static_cast<uid_t>(uid), &pw, buf, sizeof buf, &res) == 0 && res ? 1 : 0;
+}
+
+bool plat_random(void *buf, size_t n) {
+    unsigned char *p = static_cast<unsigned char *>(buf);
+    size_t got = 0;
+    // Non-blocking: a pool not yet seeded at boot is read from the device
+    // below, which does not wait either.
+    while (got < n) {
+        ssize_t r = getrandom(p + got, n - got, GRND_NONBLOCK);
+        if (r > 0) {
+            got += size_t(r);
+        } else if (r < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    if (got == n) return true;
+    int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    while (got < n) {
+        ssize_t r = read(fd, p + got, n - got);
+        if (r > 0) {
+            got += size_t(r);
+        } else if (r < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    close(fd);
+    return got == n;
 }
 
 int plat_statvfs(const char *path, uint64_t *avail) {

@@ -125,6 +125,10 @@ int plat_readdir(PlatDir *dir, char *name, size_t size);
 int plat_closedir(PlatDir *dir);
 // 1 when the user id has an entry in the password database, else 0.
 int plat_user_known(uint32_t uid);
+// Fills buf with n bytes of the system's random source (getrandom, else
+// "/dev/urandom"); false when neither gives them all. Not counted and never
+// planned to fail: it reads no file of the engine's.
+bool plat_random(void *buf, size_t n);
 // Bytes available to an unprivileged caller on the file system of path.
 int plat_statvfs(const char *path, uint64_t *avail);
 // Creates and opens a unique file from a template ending in "XXXXXX",

@@ -899,7 +899,10 @@ ZV_API int CREMEMX(int hostno, int32_t keylen, int keytype, int dupflag, int mem
     b.flmode = hb.flmode;
     b.flpmode = hb.flpmode;
     b.sfiltyp = hb.sfiltyp;
+    // The member shares the host's unique id (all three words), as its
+    // twins are found by it.
     b.fileid = hb.fileid;
+    b.servid = hb.servid;
     b.cretime = hb.cretime;
     e.flmode2 = h->hdr.ext.flmode2;
     e.flmode3 = h->hdr.ext.flmode3;

@@ -413,15 +413,22 @@ int try_member(int hostno, int64_t r, int32_t *raw) {
     return code == 730 ? -2 : -1;
 }
 
+// The first raw number an upward walk after raw looks at: never below the
+// table's base or the lowest active member (raw -1 starts the walk).
+int64_t walk_start(const PARTDEF *pd, int32_t raw) {
+    int64_t r = int64_t(raw) + 1;
+    if (r < pd->ptbase) r = pd->ptbase;
+    if (r < pd->ptlow) r = pd->ptlow;
+    return r;
+}
+
 }  // namespace
 
 int nxtpartno(FCB *host, int hostno, int32_t *raw, bool openonly) {
     PARTDEF *pd = host->partdef;
     if (!pd || !pd->ptmbr) return -2;
     if (pd->ptlow == -1 || pd->pthigh == -1) setrawnolmt(pd);
-    int64_t r = int64_t(*raw) + 1;
-    if (r < pd->ptbase) r = pd->ptbase;
-    if (r < pd->ptlow) r = pd->ptlow;
+    int64_t r = walk_start(pd, *raw);
     for (; r - pd->ptbase < pd->ptcur && r <= pd->pthigh; r++) {
         const int32_t s = pd->ptmbr[r - pd->ptbase].state;
         if (s != kMbrOpen && (s != kMbrClosed || openonly)) continue;
@@ -489,14 +496,16 @@ int zvpartdelete(int datno) {
         if (n == -2) return 0;
         if (n < 0 && zvWNGV->uerr_cod == 14) {
             // A member whose close failed is marked as not closed cleanly:
-            // it goes with its set all the same, opened as it stands.
+            // it goes with its set all the same, opened as it stands. The
+            // walk failed on the first closed member from where it started.
             PARTDEF *pd = host->partdef;
-            for (int64_t r = int64_t(raw) + 1; n < 0 && r - pd->ptbase < pd->ptcur; r++) {
-                PARTMBR &m = pd->ptmbr[r - pd->ptbase];
-                if (m.state != kMbrClosed || !m.name) continue;
-                n = OPNRFIL(-1, m.name, member_mode(host) | kOpenDamaged);
+            for (int64_t r = walk_start(pd, raw); n < 0 && r <= pd->pthigh; r++) {
+                PARTMBR *m = member_entry(pd, int32_t(r));
+                if (!m) break;
+                if (m->state != kMbrClosed || !m->name) continue;
+                n = OPNRFIL(-1, m->name, member_mode(host) | kOpenDamaged);
                 if (n < 0) break;
-                m.state = kMbrNone;
+                m->state = kMbrNone;
                 raw = int32_t(r);
             }
         }

@@ -982,9 +982,15 @@ ZV_API int32_t zvcdelm(const void *buf, int delim, int32_t n);
  * flag, 26 header flags, 27 32-bit extend size, 28 first extent, 29 index
  * members, 30 partition option word, 31 first record position, 33 and 34
  * extended feature flags, 35 file id, 36 creation time, 37 server id, 38-40
- * active partitions, 41 header word +262. -1 with the user error set on
- * failure: the file check's code, 116 undefined mode (8, 9, 17, 19, 42 and
- * above), 454, 48 wrong file kind, 713, 715. */
+ * active partitions, 41 header word +262. The file's unique id is 35, 37
+ * and 36 together, an index's members carrying their host's: a process
+ * stamps its files with a server id of its own, drawn at random when it (or
+ * a forked child) makes its first file, and file ids counting up from a
+ * random start, both in 1 .. 0x7FFFFFFF (a file made by an older version
+ * carries server id 0 and a file id that may read as negative, even -1 with
+ * the user error 0). -1 with the user error set on failure: the file
+ * check's code, 116 undefined mode (8, 9, 17, 19, 42 and above), 454, 48
+ * wrong file kind, 713, 715. */
 ZV_API int32_t GETFIL(int filno, int mode);
 /* Extended attributes into buffer: mode 0 the file's 8-byte attribute block
  * (status flags and open flags, host order), mode 1 one byte, 1 when the

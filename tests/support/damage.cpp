@@ -38,6 +38,25 @@ void write_bytes(const std::string &path, uint64_t offset, const std::string &by
     io.write(bytes.data(), std::streamsize(bytes.size()));
 }
 
+int stamp_older_id(const std::string &path, uint32_t fileid) {
+    std::string all = read_bytes(path, 0, size_t(file_size(path)));
+    if (all.size() < 92) {
+        ADD_FAILURE() << "no header in " << path;
+        return 0;
+    }
+    const std::string id = all.substr(32, 8), time = all.substr(88, 4);
+    std::string older(8, '\0');
+    for (int i = 0; i < 4; i++) older[size_t(i)] = char(fileid >> (8 * i));
+    int n = 0;
+    for (size_t at = 0; at + 60 <= all.size(); at++) {
+        if (all.compare(at, 8, id) != 0 || all.compare(at + 56, 4, time) != 0) continue;
+        all.replace(at, 8, older);
+        n++;
+    }
+    write_bytes(path, 0, all);
+    return n;
+}
+
 void truncate_to(const std::string &path, uint64_t size) {
     std::error_code ec;
     std::filesystem::resize_file(path, size, ec);

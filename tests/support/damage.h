@@ -20,6 +20,12 @@ void delete_file(const std::string &path);
 void insert_bytes(const std::string &path, uint64_t offset, const std::string &bytes);
 uint32_t get_le32(const std::string &path, uint64_t offset);
 void put_le32(const std::string &path, uint64_t offset, uint32_t value);
+// Gives a closed file the unique id older code stamped (a file id from the
+// process id, server id 0): every place holding the file id and server id
+// found at +32 of the file's start, with its creation time 56 bytes on (the
+// header, an index's members, a segment's header), takes fileid and server
+// id 0. The number of places changed.
+int stamp_older_id(const std::string &path, uint32_t fileid);
 // Bytes of a fixed pseudo-random pattern (seeded).
 std::string garbage(size_t len, uint32_t seed);
 

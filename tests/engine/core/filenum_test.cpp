@@ -2,8 +2,14 @@
 // and the small file services.
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
+
+#include <atomic>
 #include <regex>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "engine/core/fileio.h"
 #include "engine/core/filenum.h"
@@ -327,46 +333,144 @@ TEST_F(FileNumTest, UniqueFileIds) {
     auto f = make_fcb();
     zv::zvsetlog(&f->hdr.base);
     EXPECT_EQ(f->hdr.base.fileid, first + 1);
-    EXPECT_EQ(f->hdr.base.servid, 0u);
     EXPECT_NE(f->hdr.base.cretime, 0u);
+    // The server id is the process's own: the same for each file it makes,
+    // never 0 (older files' server id) and positive as a 32-bit value.
+    const uint32_t servid = f->hdr.base.servid;
+    EXPECT_GE(servid, 1u);
+    EXPECT_LE(servid, 0x7FFFFFFFu);
+    FILEHDR next{};
+    zv::zvsetlog(&next);
+    EXPECT_EQ(next.servid, servid);
+    EXPECT_EQ(next.fileid, first + 2);
     uint32_t id[3];
     zv::zvmakid(id, f.get());
     EXPECT_EQ(zv::zvfmatch(f.get(), id), 1);
-    id[2]++;
-    EXPECT_EQ(zv::zvfmatch(f.get(), id), 0);
+    for (int word = 0; word < 3; word++) {
+        uint32_t other[3] = {id[0], id[1], id[2]};
+        other[word]++;
+        EXPECT_EQ(zv::zvfmatch(f.get(), other), 0) << word;
+    }
     EXPECT_EQ(zv::zvfmatch(nullptr, id), 0);
 }
 
-// Files made by two processes in the same second (forked from one, so that
-// both start from the same state) carry different ids, and each process's
-// ids still differ from one file to the next.
-TEST_F(FileNumTest, FileIdsDifferBetweenProcesses) {
-    auto stamp_two = [] {
-        FILEHDR a{}, b{};
-        zv::zvsetlog(&a);
-        zv::zvsetlog(&b);
-        zvtest::ChildResult r;
-        r.rc = int(a.cretime);
-        r.sys = a.fileid != b.fileid ? 1 : 0;
-        r.extra = int(a.fileid);
-        return r;
-    };
-    zvtest::ChildResult first, second;
-    for (int attempt = 0; attempt < 3; attempt++) {
-        first = zvtest::run_in_child(stamp_two);
-        second = zvtest::run_in_child(stamp_two);
-        ASSERT_TRUE(first.ok && second.ok);
-        if (first.rc == second.rc) break;
+// The counter wraps within the positive 32-bit values, skipping 0: no file
+// id reads as -1 (GETFIL's failure) or negative, wherever a process's
+// counter started.
+TEST_F(FileNumTest, FileIdsWrapWithinThePositiveValues) {
+    zv::file_id_source_set(77, 0x7FFFFFFEu);
+    const uint32_t want[] = {0x7FFFFFFEu, 0x7FFFFFFFu, 1u, 2u};
+    for (uint32_t w : want) {
+        FILEHDR h{};
+        zv::zvsetlog(&h);
+        EXPECT_EQ(h.fileid, w);
+        EXPECT_EQ(h.servid, 77u);
     }
-    ASSERT_EQ(first.rc, second.rc) << "the two processes never stamped in the same second";
-    EXPECT_NE(first.extra, second.extra);
-    EXPECT_EQ(first.sys, 1);
-    EXPECT_EQ(second.sys, 1);
+    // Values out of range are taken into it.
+    zv::file_id_source_set(0xFFFFFFFFu, 0x80000000u);
+    FILEHDR h{};
+    zv::zvsetlog(&h);
+    EXPECT_EQ(h.fileid, 1u);
+    EXPECT_EQ(h.servid, 0x7FFFFFFFu);
+    // Forgotten, the source seeds afresh at the next draw.
+    zv::file_id_source_set(0, 0);
+    zv::zvsetlog(&h);
+    EXPECT_GE(h.servid, 1u);
+    EXPECT_LE(h.servid, 0x7FFFFFFFu);
+    EXPECT_GE(h.fileid, 1u);
+    EXPECT_LE(h.fileid, 0x7FFFFFFFu);
+}
+
+// Files made by two processes never share an id, however many files each
+// makes: each child here (forked one after the other, their pids usually
+// neighbours) stamps 20,000 headers, and no (file id, server id) pair of one
+// is the other's or the parent's, which had drawn before the forks.
+TEST_F(FileNumTest, FileIdsDifferBetweenProcesses) {
+    constexpr int kStamps = 20000;
+    FILEHDR parent{};
+    zv::zvsetlog(&parent);
+    auto stamp_all = [](const char *out) {
+        return [out] {
+            std::string ids(kStamps * 8, '\0');
+            zvtest::ChildResult r;
+            r.rc = 0;
+            for (int i = 0; i < kStamps; i++) {
+                FILEHDR h{};
+                zv::zvsetlog(&h);
+                if (h.fileid == 0 || h.fileid > 0x7FFFFFFFu || h.servid == 0 || h.servid > 0x7FFFFFFFu) r.rc = 1;
+                memcpy(&ids[size_t(i) * 8], &h.fileid, 4);
+                memcpy(&ids[size_t(i) * 8 + 4], &h.servid, 4);
+            }
+            r.extra = int(getpid());
+            write_file(out, ids);
+            return r;
+        };
+    };
+    const zvtest::ChildResult a = zvtest::run_in_child(stamp_all("ids.a"));
+    const zvtest::ChildResult b = zvtest::run_in_child(stamp_all("ids.b"));
+    ASSERT_TRUE(a.ok && b.ok);
+    EXPECT_EQ(a.rc, 0);
+    EXPECT_EQ(b.rc, 0);
+    std::set<uint64_t> seen;
+    auto pairs = [](const std::string &bytes) {
+        std::vector<uint64_t> out(bytes.size() / 8);
+        memcpy(out.data(), bytes.data(), out.size() * 8);
+        return out;
+    };
+    const std::vector<uint64_t> ida = pairs(zvtest::read_file("ids.a")), idb = pairs(zvtest::read_file("ids.b"));
+    ASSERT_EQ(ida.size(), size_t(kStamps));
+    ASSERT_EQ(idb.size(), size_t(kStamps));
+    seen.insert(ida.begin(), ida.end());
+    size_t shared = 0;
+    for (uint64_t v : idb) shared += seen.count(v);
+    EXPECT_EQ(shared, 0u) << "pids " << a.extra << " and " << b.extra;
+    EXPECT_EQ(seen.size(), size_t(kStamps));
+    // Neither child continued the parent's sequence.
+    EXPECT_NE(uint32_t(ida[0] >> 32), parent.servid);
+    EXPECT_NE(uint32_t(idb[0] >> 32), parent.servid);
     FILEHDR own{};
     zv::zvsetlog(&own);
-    EXPECT_NE(int(own.fileid), first.extra);
-    EXPECT_NE(int(own.fileid), second.extra);
-    EXPECT_NE(own.fileid, 0u);
+    EXPECT_EQ(own.fileid, parent.fileid + 1);
+    EXPECT_EQ(own.servid, parent.servid);
+}
+
+// A forked child whose threads make their first files at once: every id
+// drawn comes from the child's own source (a server id of its own, shared
+// by all its threads), none from the parent's, and no two are alike.
+TEST_F(FileNumTest, ThreadsOfAForkedChildDrawFromItsOwnSource) {
+    constexpr int kThreads = 8, kRounds = 10;
+    FILEHDR parent{};
+    zv::zvsetlog(&parent);
+    for (int round = 0; round < kRounds; round++) {
+        const zvtest::ChildResult r = zvtest::run_in_child([&parent] {
+            std::atomic<int> ready{0};
+            std::vector<FILEHDR> got(kThreads);
+            std::vector<std::thread> threads;
+            for (int t = 0; t < kThreads; t++) {
+                threads.emplace_back([&, t] {
+                    ready.fetch_add(1);
+                    while (ready.load() < kThreads) {
+                    }
+                    zv::zvsetlog(&got[size_t(t)]);
+                });
+            }
+            for (std::thread &t : threads) t.join();
+            zvtest::ChildResult c;
+            std::set<uint32_t> ids;
+            c.rc = 0;
+            for (const FILEHDR &h : got) {
+                ids.insert(h.fileid);
+                if (h.servid != got[0].servid || h.servid == parent.servid) c.rc = 1;
+                // The ids the parent hands out next.
+                if (h.fileid > parent.fileid && h.fileid <= parent.fileid + kThreads) c.rc = 2;
+            }
+            c.extra = int(ids.size());
+            return c;
+        });
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.rc, 0) << "round " << round;
+        EXPECT_EQ(r.extra, kThreads) << "round " << round;
+    }
 }
 
 TEST_F(FileNumTest, DeleteWithConversion) {

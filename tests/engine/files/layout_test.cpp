@@ -16,10 +16,10 @@ using filestest::slice;
 
 class LayoutTest : public filestest::FilesTest {};
 
-// The file id (+32) and creation time (+88) vary; the test checks them
-// apart and compares the rest byte for byte.
+// The file id (+32), server id (+36) and creation time (+88) vary; the
+// test checks them apart and compares the rest byte for byte.
 Bytes masked(Bytes b) {
-    for (size_t off : {32, 88})
+    for (size_t off : {32, 36, 88})
         for (size_t i = 0; i < 4; i++) b[off + i] = 0;
     return b;
 }
@@ -44,6 +44,9 @@ TEST_F(LayoutTest, StandardFixedFileIsTwoHundredBytes) {
     };
     EXPECT_EQ(masked(slice(b, 0, 128)), expected);
     EXPECT_NE(le32(b, 32), 0u);
+    EXPECT_LE(le32(b, 32), 0x7FFFFFFFu);
+    EXPECT_NE(le32(b, 36), 0u);
+    EXPECT_LE(le32(b, 36), 0x7FFFFFFFu);
     EXPECT_GE(le32(b, 88), t0);
     EXPECT_LE(le32(b, 88), uint32_t(time(nullptr)));
     EXPECT_EQ(slice(b, 128, 72), Bytes(72, 0xFF));

@@ -14,6 +14,7 @@
 #include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
 #include "tests/support/child.h"
+#include "tests/support/damage.h"
 #include "tests/support/setfix.h"
 
 namespace {
@@ -323,6 +324,39 @@ TEST_F(OpenTest, AnIndexFileServesOneDataFile) {
     EXPECT_EQ(t.ifil.tfilno, -1);
     EXPECT_TRUE(all_free(o, o + 2));
     // The set itself is untouched.
+    expect_set_at(d);
+    EXPECT_EQ(CLIFIL(&s.ifil), 0);
+}
+
+// Files stamped by older code (server id 0, a file id from the process id)
+// are told apart as before: the same index file opened for its own data
+// file twice is one file's, opened for another data file it is refused.
+TEST_F(OpenTest, FilesStampedByOlderCodeAreToldApartAsBefore) {
+    make_cust();
+    IFIL other{"other", -1, 64, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0};
+    ASSERT_EQ(CREIFIL(&other), 0);
+    ASSERT_EQ(CLIFIL(&other), 0);
+    const struct {
+        const char *name;
+        int places;  // the header, and one per index member
+    } files[] = {{"cust.dat", 1}, {"cust.idx", 2}, {"cust_x.idx", 1}, {"other.dat", 1}};
+    uint32_t older = (4194303u << 10) | 1u;
+    for (const auto &f : files) EXPECT_EQ(zvtest::stamp_older_id(f.name, older++), f.places) << f.name;
+    CustSet s;
+    s.ifil.dfilmod = s.ifil.ifilmod = 0x0001;
+    ASSERT_EQ(OPNIFIL(&s.ifil), 0);
+    const int d = s.ifil.tfilno;
+    EXPECT_EQ(GETFIL(d + 2, 35), GETFIL(d + 1, 35));
+    EXPECT_EQ(GETFIL(d + 2, 37), 0);
+    CustSet again;
+    again.ifil.dfilmod = again.ifil.ifilmod = 0x0001;
+    ASSERT_EQ(OPNIFIL(&again.ifil), 0);
+    CustSet t("other");
+    t.idx[0].aidxnam = "cust.idx";
+    t.ifil.dnumidx = 2;
+    t.ifil.dfilmod = t.ifil.ifilmod = 0x0001;
+    EXPECT_EQ(OPNIFIL(&t.ifil), 957);
+    EXPECT_EQ(CLIFIL(&again.ifil), 0);
     expect_set_at(d);
     EXPECT_EQ(CLIFIL(&s.ifil), 0);
 }

@@ -79,6 +79,39 @@ TEST_F(PartMemberTest, DeletingTheHostDeletesEveryMember) {
     EXPECT_TRUE(files().empty());
 }
 
+// A member left not closed cleanly still goes with its set, the first one
+// too, wherever the member table starts and however long it is (a table of
+// more than 341 entries is a block of its own, whose bounds the sanitizer
+// watches).
+TEST_F(PartMemberTest, DeletingTheHostDeletesAMemberNotClosedCleanly) {
+    constexpr int kByNumber = 4;
+    const struct {
+        int32_t first, last, base;
+    } cases[] = {{3, 5, 1}, {3, 5, 3}, {3, 400, 1}, {3, 400, 3}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "members " << c.first << " and " << c.last << ", base " << c.base);
+        SalesDef def("sales", Rule::Region);
+        int d = make_regions(def);
+        ASSERT_EQ(add(d, sale(1, 0, c.first)), 0);
+        ASSERT_EQ(add(d, sale(2, 0, c.last)), 0);
+        if (c.base != 1) {
+            ASSERT_EQ(PTADMIN(d, nullptr, c.base, 128 | kByNumber), 0);
+        }
+        ASSERT_EQ(CLIFIL(&def.ifil), 0);
+        char name[32];
+        snprintf(name, sizeof name, "sales.dat.%03d", int(c.first));
+        std::string f = zvtest::read_file(name);
+        ASSERT_GT(f.size(), 56u);
+        f[56] = char(0xFF);
+        zvtest::write_file(name, f);
+        d = OPNRFIL(-1, "sales.dat", 0);
+        ASSERT_GE(d, 0);
+        ASSERT_EQ(zv::fcb_at(d)->partdef->ptbase, c.base);
+        EXPECT_EQ(DELRFIL(d), 0);
+        EXPECT_TRUE(files().empty());
+    }
+}
+
 TEST_F(PartMemberTest, RenamingTheHostRenamesEveryMember) {
     SalesDef def("sales", Rule::Region);
     int d = two_members(def);
