@@ -1035,11 +1035,12 @@ ZV_API int zvSYSPUT(void);
  * mode), 540 (no name) and 10 (no memory); a failure also returns its code. */
 ZV_API int64_t zvFILELIST(char *name, int32_t *value, int32_t value2, int32_t kind, int32_t mode);
 
-/* Writes the dirty cached bytes of an open file (filno -1: of every file)
- * to the file and forces it to disk (not for a file opened read only); with
- * -1 also the headers of every changed superfile host, its directory and
- * its open members, so that the members made and filled before are found
- * again by the superfile rebuild after a kill. 0,
+/* Writes the dirty cached bytes of an open file to the file and forces it
+ * to disk (fsync; not for a file opened read only). filno -1 writes the
+ * dirty bytes of every open file, and the headers of every changed
+ * superfile host, its directory and its open members, so that the members
+ * made and filled before are found again by the superfile rebuild after a
+ * kill; it syncs no file (the bytes are in the system's cache). 0,
  * or the first error as a positive value: 48 superfile host, 23 member, the
  * codes of the writes and of the sync. ZVFLUSHX with flags 1 also flushes
  * the partitions of a partitioned host; value is not used. */
