@@ -470,8 +470,11 @@ bool Finisher::hold_open(int filno, const std::string &rel) {
     PlatStat a{}, b{};
     if (below_->look(rel, &a) != Below::Is::File || plat_fstat(f->fd, &b) != 0 || a.dev != b.dev || a.ino != b.ino)
         return refuse(kNotFile, rel);
+    // A file the instance holds already (a call of its own holds the set)
+    // keeps that hold's lock as it is.
+    const bool held = fd_held(f->fd);
     if (held_.take_fd(f->fd)) return shared ? false : refuse(kHeld, rel);
-    if (shared) reshare_ = filno;
+    if (shared && !held) reshare_ = filno;
     Seen s;
     s.there = true;
     s.dev = b.dev;

@@ -100,6 +100,19 @@ Tree tree(const std::vector<std::string> &dirs) {
     return out;
 }
 
+// The paths whose entries differ between two trees (changed, gone or new).
+std::vector<std::string> changed(const Tree &a, const Tree &b) {
+    std::vector<std::string> out;
+    for (const auto &[path, bytes] : a) {
+        const auto it = b.find(path);
+        if (it == b.end() || it->second != bytes) out.push_back(path);
+    }
+    for (const auto &e : b) {
+        if (!a.count(e.first)) out.push_back(e.first);
+    }
+    return out;
+}
+
 std::string status_log() { return fs::exists("ZVSTATUS.QVS") ? zvtest::read_file("ZVSTATUS.QVS") : ""; }
 bool refused() { return status_log().find("Swap: the swap's note is refused") != std::string::npos; }
 
@@ -337,7 +350,7 @@ TEST_F(PlantedNoteTest, PlantedNotesBesideAPartitionedTableAreRefused) {
         // The table that is not partitioned opens by the engine's own call.
         const int other = AVLFILNUM(1);
         if (OPNFIL(other, "db/other.dat", 0) == 0) CLSFIL(other, 0);
-        EXPECT_EQ(tree({"db", "out"}), before);
+        EXPECT_EQ(changed(before, tree({"db", "out"})), std::vector<std::string>{});
         EXPECT_TRUE(refused()) << status_log();
     }
 }
@@ -371,7 +384,7 @@ TEST_F(PlantedNoteTest, ANoteBesideAHeldSetOrAFifoIsLeftAlone) {
         fs::rename("db/hidden", "db/orders.dat.swap");
         const Tree before = tree({"db"});
         EXPECT_EQ(open_orders(), 12);
-        EXPECT_EQ(tree({"db"}), before);
+        EXPECT_EQ(changed(before, tree({"db"})), std::vector<std::string>{});
     }
     restore("begun");
     fs::remove("db/orders.dat.swap");
@@ -386,7 +399,7 @@ TEST_F(PlantedNoteTest, ANoteBesideAHeldSetOrAFifoIsLeftAlone) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << "the open waited on the FIFO";
     EXPECT_EQ(WEXITSTATUS(status), 14);
-    EXPECT_EQ(tree({"db"}), before);
+    EXPECT_EQ(changed(before, tree({"db"})), std::vector<std::string>{});
 }
 
 // A swap that moved nothing, whose original data file was parked by a
@@ -473,7 +486,7 @@ TEST_F(PlantedNoteTest, AMembersNoteNamingAnotherHostsMemberIsRefused) {
         EXPECT_NE(status_log().find("it names a file that is not its set's"), std::string::npos) << status_log();
         EXPECT_NE(status_log().find("db/" + stray), std::string::npos) << status_log();
         EXPECT_TRUE(fs::exists(data + ".swap"));
-        EXPECT_EQ(tree({"out"}), before);
+        EXPECT_EQ(changed(before, tree({"out"})), std::vector<std::string>{});
         EXPECT_EQ(zvtest::read_file("db/other.sup"), otherhost);
         EXPECT_EQ(members("db/other.sup"), other);
         EXPECT_EQ(members("out/far.sup"), far);
