@@ -375,7 +375,8 @@ public:
         // The opener's open shares its file again, as it did, unless a change
         // made meanwhile (a member renamed in a host) took it exclusively.
         const FCB *f = reshare_ >= 0 && zvWNGV->fcbtab ? zvWNGV->fcbtab[reshare_] : nullptr;
-        if (f && f->fd >= 0 && f->wrlock == kLockShared) plat_lock(f->fd, LockCmd::Try, LockType::Shared, 0, 0, nullptr, true);
+        if (f && f->fd >= 0 && f->wrlock == kLockShared)
+            plat_lock(f->fd, LockCmd::Try, LockType::Shared, 0, 0, nullptr, true);
         if (notefd_ >= 0) plat_close(notefd_);
         delete below_;
     }

@@ -113,6 +113,9 @@ std::vector<std::string> changed(const Tree &a, const Tree &b) {
     return out;
 }
 
+// The bytes of the partitioned table's note ("" when there is none).
+std::string note_bytes() { return fs::exists("db/orders.dat.swap") ? zvtest::read_file("db/orders.dat.swap") : ""; }
+
 std::string status_log() { return fs::exists("ZVSTATUS.QVS") ? zvtest::read_file("ZVSTATUS.QVS") : ""; }
 bool refused() { return status_log().find("Swap: the swap's note is refused") != std::string::npos; }
 
@@ -291,7 +294,7 @@ TEST_F(PlantedNoteTest, PlantedNotesBesideAPartitionedTableAreRefused) {
     for (long n = 1; n < 60 && note.empty(); n++) {
         restore();
         if (!killed_at(n)) break;
-        const std::vector<Entry> e = entries_of(fs::exists("db/orders.dat.swap") ? zvtest::read_file("db/orders.dat.swap") : "");
+        const std::vector<Entry> e = entries_of(note_bytes());
         if (!e.empty() && !fs::exists("db/" + e[0][2]) && fs::exists("db/" + e.back()[2])) note = e;
     }
     ASSERT_FALSE(note.empty()) << "no kill fell after the host's move";
@@ -365,7 +368,7 @@ TEST_F(PlantedNoteTest, ANoteBesideAHeldSetOrAFifoIsLeftAlone) {
     for (long n = 1; n < 60 && !found; n++) {
         restore();
         if (!killed_at(n)) break;
-        const std::vector<Entry> e = entries_of(fs::exists("db/orders.dat.swap") ? zvtest::read_file("db/orders.dat.swap") : "");
+        const std::vector<Entry> e = entries_of(note_bytes());
         found = !e.empty() && !fs::exists("db/" + e[0][2]) && fs::exists("db/" + e.back()[2]);
     }
     ASSERT_TRUE(found) << "no kill fell after the host's move";
@@ -414,7 +417,7 @@ TEST_F(PlantedNoteTest, AFailedRenameBackKeepsTheNote) {
     for (long n = 1; n < 60 && note.empty(); n++) {
         restore();
         if (!killed_at(n)) break;
-        const std::vector<Entry> e = entries_of(fs::exists("db/orders.dat.swap") ? zvtest::read_file("db/orders.dat.swap") : "");
+        const std::vector<Entry> e = entries_of(note_bytes());
         if (!e.empty() && fs::exists("db/" + e[0][2]) && !e[0][1].empty() && fs::exists("db/" + e[0][1])) note = e;
     }
     ASSERT_FALSE(note.empty()) << "no kill fell between the host's park and its move";
