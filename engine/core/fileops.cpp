@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "engine/core/bytes.h"
 #include "engine/core/filehdr.h"
 #include "engine/core/filehold.h"
 #include "engine/core/instance.h"
@@ -188,23 +189,59 @@ int linkfil(const char *name, const char *alias) {
     return 0;
 }
 
+bool read_header_facts(int fd, HeaderFacts *out) {
+    unsigned char b[256];
+    bool seek_failed = false;
+    const int64_t got = plat_pread(fd, b, sizeof b, 0, &seek_failed);
+    if (got < 128) return false;
+    HeaderFacts h;
+    const uint16_t verson = le::get16(b + offsetof(FILEHDR, verson));
+    h.clstyp = le::get16(b + offsetof(FILEHDR, clstyp));
+    h.sfiltyp = le::get16(b + offsetof(FILEHDR, sfiltyp));
+    h.hdrflags = le::get16(b + offsetof(FILEHDR, hdrflags));
+    h.updflg = b[offsetof(FILEHDR, updflg)];
+    h.id[0] = le::get32(b + offsetof(FILEHDR, fileid));
+    h.id[1] = le::get32(b + offsetof(FILEHDR, servid));
+    h.id[2] = le::get32(b + offsetof(FILEHDR, cretime));
+    if (h.clstyp > 2 || (h.sfiltyp > kSfMember && h.sfiltyp != kSfDirectory)) return false;
+    uint16_t want = kVersionStd;
+    if (h.hdrflags & kHdrHasExt) {
+        // The extended part follows the base part: its flags at +176, its
+        // mark at +212.
+        if (got < 256 || le::get32(b + 212) != kXtdMark) return false;
+        h.flmode2 = le::get32(b + 176);
+        want = (h.flmode2 & kFlmode2Variant) ? kVersionHuge : kVersionExt;
+    }
+    if (verson != want) return false;
+    *out = h;
+    return true;
+}
+
+int putupdflg_fd(int fd, uint8_t flag) {
+    HeaderFacts h;
+    if (!read_header_facts(fd, &h) || (h.sfiltyp != kSfPlain && h.sfiltyp != kSfHost)) return set_uerr(13);
+    bool seek_failed = false;
+    const int64_t n = plat_pwrite(fd, &flag, 1, int64_t(offsetof(FILEHDR, updflg)), &seek_failed);
+    if (n != 1) {
+        set_sys(n < 0 ? errno : 0);
+        return set_uerr(37);
+    }
+    return 0;
+}
+
 int putupdflg(const char *name, uint8_t flag) {
     char path[kNameMax + 1];
     if (int rc = prepare_name(name, 0, 0, path)) return set_uerr(rc);
-    int fd = plat_open(path, OpenHow::ReadWrite, 0);
+    const int fd = plat_openat(kAtWorkingDir, path, AtHow::Regular);
     if (fd < 0) {
         set_sys(errno);
         return set_uerr(12);
     }
-    bool seek_failed = false;
-    const int64_t n = plat_pwrite(fd, &flag, 1, int64_t(offsetof(FILEHDR, updflg)), &seek_failed);
-    const int err = errno;
+    const int rc = putupdflg_fd(fd, flag);
+    const uint16_t sys = zvWNGV ? zvWNGV->sysiocod : 0;
     plat_close(fd);
-    if (n != 1) {
-        set_sys(n < 0 ? err : 0);
-        return set_uerr(37);
-    }
-    return 0;
+    if (zvWNGV) zvWNGV->sysiocod = sys;
+    return rc;
 }
 
 int zvchkcrepath(const char *path, int create, int *err) {

@@ -41,9 +41,30 @@ int replfil(const char *oldname, const char *newname);
 // refuses it. 0, 67 with sysiocod, 139, 540.
 int linkfil(const char *name, const char *alias);
 // Writes the update flag (header byte 56) of a closed file, which is what
-// an open reads to answer 14 (not closed cleanly) when it is not 0.
-// 0, 12 the file does not open, 37 the write failed (sysiocod set), 139, 540.
+// an open reads to answer 14 (not closed cleanly) when it is not 0. Only
+// into an engine file's own header (read_header_facts: a plain file or a
+// superfile host), opened without blocking and without following a link in
+// the name's last component. 0, 12 the file does not open (a link, not a
+// regular file, missing: sysiocod set), 13 not an engine file, 37 the
+// write failed (sysiocod set), 139, 540.
 int putupdflg(const char *name, uint8_t flag);
+// Writes the update flag into the file open as fd, when its header is an
+// engine file's own: 0, 13 not one, 37 the write failed (sysiocod set).
+int putupdflg_fd(int fd, uint8_t flag);
+
+// What a swap and the note of a swap look at in a file's header on disk.
+struct HeaderFacts {
+    uint16_t clstyp = 0;    // file type: 0 fixed data, 1 index, 2 variable data
+    uint16_t sfiltyp = 0;   // superfile type
+    uint16_t hdrflags = 0;
+    uint32_t flmode2 = 0;   // extended feature flags (0 without an extended part)
+    uint8_t updflg = 0;     // update flag
+    uint32_t id[3] = {};    // the file's id: file id number, server id, creation time
+};
+// Reads the header at the start of the file open as fd into *out: true when
+// it is an engine file's (file type and superfile type known, the version
+// its flags call for, an extended part with its mark).
+bool read_header_facts(int fd, HeaderFacts *out);
 
 // Makes the missing directories of a path (its last component excluded)
 // with mode 0755 when create is 1. 0 all there; 1 with *err (2 when a

@@ -305,6 +305,50 @@ int plat_fstat(int fd, PlatStat *out) {
     return 0;
 }
 
+int plat_openat(int dir, const char *name, AtHow how) {
+    if (must_fail(IoKind::Open)) return -1;
+    const int at = dir == kAtWorkingDir ? AT_FDCWD : dir;
+    switch (how) {
+    case AtHow::DirectoryFollowed:
+        return openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    case AtHow::Directory:
+        return openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    case AtHow::Regular: {
+        // O_NONBLOCK: a FIFO under the name must not stop the open.
+        const int fd = openat(at, name, O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) return fd;
+        struct stat st;
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            close(fd);
+            errno = EINVAL;
+            return -1;
+        }
+        return fd;
+    }
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+int plat_renameat(int fromdir, const char *from, int todir, const char *to) {
+    if (must_fail(IoKind::Rename)) return -1;
+    return renameat(fromdir == kAtWorkingDir ? AT_FDCWD : fromdir, from, todir == kAtWorkingDir ? AT_FDCWD : todir,
+                    to);
+}
+
+int plat_unlinkat(int dir, const char *name) {
+    if (must_fail(IoKind::Unlink)) return -1;
+    return unlinkat(dir == kAtWorkingDir ? AT_FDCWD : dir, name, 0);
+}
+
+int plat_fstatat(int dir, const char *name, PlatStat *out) {
+    if (must_fail(IoKind::Stat)) return -1;
+    struct stat st;
+    if (fstatat(dir == kAtWorkingDir ? AT_FDCWD : dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    fill_stat(st, out);
+    return 0;
+}
+
 // A directory stream is the system's own stream under another name.
 PlatDir *plat_opendir(const char *path) {
     if (must_fail(IoKind::Dir)) return nullptr;

@@ -115,6 +115,33 @@ int plat_lstat(const char *path, PlatStat *out);
 // stat of an open descriptor's file (counted as a Stat call).
 int plat_fstat(int fd, PlatStat *out);
 
+// ---- Names below a directory, no link followed -------------------------------
+// A directory reached by a descriptor, and each name below it reached one
+// component at a time from there: a symbolic link or a file put in a
+// directory's place on the way is refused, not followed, however the names
+// change meanwhile.
+
+// The working directory as the `dir` of the calls below.
+constexpr int kAtWorkingDir = -100;
+// How plat_openat opens a name.
+enum class AtHow {
+    DirectoryFollowed,  // a directory, read only, symbolic links in the name followed
+    Directory,          // a directory, read only, a link in the last component refused
+    Regular,            // read-write, never blocking on the open, a regular file only
+                        // (anything else: -1 with EINVAL), a link refused
+};
+// Opens `name` in the directory of descriptor `dir` (or kAtWorkingDir) as
+// `how` says; a refused link: -1 with ELOOP (or ENOTDIR). Descriptor, or -1
+// with errno. Counted as an open.
+int plat_openat(int dir, const char *name, AtHow how);
+// Renames, deletes and looks at a name in the directory of a descriptor:
+// the name itself, a symbolic link there never followed. As their system
+// calls (renameat, unlinkat, fstatat with AT_SYMLINK_NOFOLLOW, which sets
+// is_link); counted as a rename, an unlink and a stat.
+int plat_renameat(int fromdir, const char *from, int todir, const char *to);
+int plat_unlinkat(int dir, const char *name);
+int plat_fstatat(int dir, const char *name, PlatStat *out);
+
 // ---- Directory streams ------------------------------------------------------
 struct PlatDir;
 // Opens a directory stream; null with errno.

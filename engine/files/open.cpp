@@ -8,6 +8,7 @@
 // the process. A file refused for its update flag (14) is not written.
 #include "engine/files/open.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -443,18 +444,20 @@ ZV_API int OPNFIL(int filno, const char *name, uint16_t mode) {
     int rc = iopnfilx(filno, name, mode);
     // A data file whose swap a process left unfinished (its name missing,
     // its segments mixed) has the swap finished from its note, and opens
-    // as the new file.
-    if ((rc == 12 || rc == 14 || rc == 676 || rc == 681) && !zvsname1(name) && zv::swapnote_finish(name)) {
+    // as the new file. Not a file another open holds: its 12 is the lock's
+    // (sysiocod the lock's errno), and the note is that open's business.
+    const bool missing = rc == 12 && g->sysiocod == ENOENT;
+    if ((missing || rc == 14 || rc == 676 || rc == 681) && !zvsname1(name) && zv::swapnote_finish(name)) {
         g->uerr_cod = 0;
         g->sysiocod = 0;
         rc = iopnfilx(filno, name, mode);
     }
     // A segmented data file or a partitioned host that opened whole beside
     // a swap's note: the note is void unless the new file has begun to take
-    // its place, and a swap that has is finished.
+    // its place, and a swap that has is finished (by an exclusive open).
     if (rc == 0 && !zvsname1(name) && g->fcbtab[filno]->kind != kKindIndex &&
         (g->fcbtab[filno]->segs || (g->fcbtab[filno]->hdr.ext.flmode2 & kFlmode2PartHost)))
-        zv::swapnote_finish(name, true);
+        zv::swapnote_finish(name, filno);
     // A member whose host is not open opens the host and tries once more.
     if (rc == 413 && zvsname1(name) && zv::zvhstopn(nullptr, filno, name, mode) == 0) rc = iopnfilx(filno, name, mode);
     if (rc == 0 && g->fcbtab[filno]->kind != kKindIndex && !(g->fileopt[1] & kOpt2Mark)) zv::setzvEOK(filno, 0);

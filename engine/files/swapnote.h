@@ -25,17 +25,30 @@
 //     found the file. So does an open of a segmented data file that opens
 //     whole while no file of the new one has moved (the original, perhaps
 //     with a parked second name beside it).
+//  5. A note is acted on only by an open that holds exclusively the file it
+//     stands beside (a member's: its host), taken before the note is read,
+//     and every file the note renames, deletes or writes; never by an open
+//     refused by another's lock. The note must be of the kind of that file
+//     (the single note beside a data file with automatic segments, the
+//     listed note beside a partitioned host's data file, the members' note
+//     beside a superfile member) and name only the set's own files: those
+//     the set names itself (its stored definitions, its member table), kept
+//     names of the form the swap draws, segment files by their rule, and as
+//     new files only engine files of the kind they replace that carry the
+//     swap's mark (and the id the note keeps of them). Each name is reached
+//     from the note's directory one component at a time, no symbolic link
+//     followed. Any other note is refused whole, logged, nothing moved.
 //
 // A note may instead list every file of a swap (a partitioned set: the
 // host's files and every member's, in the data file's directory or below
-// it), each new file renamed over its
-// original, whose second name (a hard link) is kept until the end. The
-// host's data file moves first. Once one file has moved, finishing renames
-// every other new file over its original, clears the marks the swap set
-// (the new set was whole and closed cleanly before the swap), and deletes
-// the kept originals and the old files the new set has no place for.
-// Before the first move the note is void: its new files, which already
-// carry the stored names of the originals, are deleted with it.
+// it), each new file renamed over its original, whose second name (a hard
+// link) is kept until the end. The host's data file moves first. Once one
+// file has moved, finishing renames every other new file over its
+// original, clears the marks the swap set (the new set was whole and
+// closed cleanly before the swap), and deletes the kept originals and the
+// old files the new set has no place for. Before the first move the note
+// is void: its new files, which already carry the stored names of the
+// originals, are deleted with it.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -56,8 +69,10 @@ public:
     SwapNote &operator=(const SwapNote &) = delete;
     ~SwapNote() { drop(); }
     // Writes the note of the data file `own` (with `oldfiles` physical
-    // files) parked under `parked` while `fresh` (with `newfiles`) takes
-    // its place, and locks it: 0 or the error (no note left).
+    // files) parked under `parked` while `fresh` (with `newfiles`, marked
+    // by now) takes its place, and locks it: 0 or the error (no note left;
+    // 454 the three are not base names of one directory free of symbolic
+    // links, which a note could not name).
     int write(const char *own, uint32_t oldfiles, const char *parked, const char *fresh, uint32_t newfiles);
     // One file of a listed swap: the original's name, its kept second
     // name (empty: no original) and the new file's temporary name (empty:
@@ -66,7 +81,9 @@ public:
         std::string own, parked, fresh;
     };
     // Writes the note of the listed swap of the data file `datafile`
-    // (entries[0] is its own file) and locks it: 0 or the error.
+    // (entries[0] is its own file; the new files marked by now) and locks
+    // it: 0 or the error (454 a name not below the data file's directory,
+    // or reached through a symbolic link).
     int write_list(const char *datafile, const std::vector<Entry> &entries);
     // Deletes the note and lets its lock go.
     void drop();
@@ -105,12 +122,19 @@ bool path_below(const std::string &rel);
 // part, with its '/'; "" or "./" the working directory) into *rel: false
 // when it lies elsewhere. A listed note holds such paths.
 bool name_below(const std::string &dir, const std::string &name, std::string *rel);
+// Whether the path rel below the directory `dir` passes through no
+// symbolic link: no directory on the way, nor the name itself when it is
+// there, is one. False too when it cannot be told. A note's names must
+// (the path to `dir` itself may hold links).
+bool below_without_links(const std::string &dir, const std::string &rel);
 
 // Finishes the swap that the note of the data file `name` describes, when
-// there is a note and no live process holds it: true when the swap was
-// finished (the open may be tried again), false otherwise. With `opened`
-// (the data file has just opened whole), a note whose new file has not
-// begun to move is void: the original is in use again.
-bool swapnote_finish(const char *name, bool opened = false);
+// there is a note, no live process holds it and this open may act on it
+// (invariant 5): true when the swap was finished (the open may be tried
+// again), false otherwise (the error codes kept). With `filno` the data
+// file has just opened whole under that number (exclusively, or nothing is
+// done): a note whose new file has not begun to move is void, the original
+// in use again.
+bool swapnote_finish(const char *name, int filno = -1);
 
 }  // namespace zv

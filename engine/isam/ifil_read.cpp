@@ -1,15 +1,19 @@
 // Reading the definition stored in a data file: GETIFIL (the IFIL rebuilt
-// into the caller's buffer), the ISAM names of a file (iGETNAM), and the
-// rewrite of the stored file names by redirection rules.
+// into the caller's buffer), the ISAM names of a file (iGETNAM), the
+// rewrite of the stored file names by redirection rules, and the files a
+// set names itself (what a swap's note may name).
 #include <cstring>
+#include <new>
 
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/fcb.h"
 #include "engine/core/redirect.h"
+#include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_services.h"
 #include "engine/isam/isammap.h"
+#include "engine/isam/partition.h"
 
 namespace zv {
 
@@ -73,6 +77,47 @@ int zvredirectifil(int filno) {
     zvputmem(ifil);
     zvputmem(names);
     return set_uerr(rc);
+}
+
+int set_named_files(int datno, const char *asname, std::vector<std::string> *index,
+                    std::vector<std::string> *members) {
+    index->clear();
+    members->clear();
+    FCB *f = fcb_at(datno);
+    if (!f || !asname) return 540;
+    char *names = nullptr;
+    char dext[9] = {}, iext[9] = {};
+    IFIL *def = cnvifilnp(&names, asname, dext, iext, datno);
+    if (!def) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 408;
+    int rc = 0;
+    try {
+        SetShape shape;
+        if (def->dnumidx < 0 || (def->dnumidx > 0 && (!def->iidxarr || !classify(def, &shape)))) rc = 408;
+        IFILPARM p;
+        setifil(&p, def, dext, iext, 0, nullptr, nullptr);
+        char dat[256];
+        if (!rc) rc = zviflnam(&p, dat, 0, nullptr);
+        for (int k = 0; !rc && k < def->dnumidx; k++) {
+            if (!shape.is_file(k)) continue;
+            char x[256];
+            const char *a = def->iidxarr[k].aidxnam;
+            rc = a ? buildAidxnam(x, a, int(sizeof x), dat) : zviflnam(&p, x, 1, nullptr);
+            if (!rc) index->push_back(x);
+        }
+        const PARTDEF *pd = f->partdef;
+        if (!rc && (f->hdr.ext.flmode2 & kFlmode2PartHost) && pd && pd->ptmbr) {
+            for (int32_t i = 0; i < pd->ptcur; i++) {
+                const PARTMBR &m = pd->ptmbr[i];
+                if (m.name && (m.state == kMbrClosed || m.state == kMbrOpen || m.state == kMbrArchived))
+                    members->push_back(m.name);
+            }
+        }
+    } catch (const std::bad_alloc &) {
+        rc = 82;
+    }
+    zvputmem(def);
+    zvputmem(names);
+    return rc;
 }
 
 }  // namespace zv

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "zarvo/zarvo.h"
 
@@ -117,6 +119,17 @@ void clear_isam_position(FCB *fcb);
 // data file by the redirection rules: 0, 408 when it keeps none, or the
 // error of storing it again.
 int zvredirectifil(int filno);
+
+// Swap notes.
+
+// The files the set of the data file open as datno names itself, read as
+// if the data file had the name `asname`: the index files of its stored
+// definition into *index and, when it is a partitioned host, the data files
+// of its members with files (its member table) into *members. A swap's note
+// names no other file of the set. 0, or the error (401, 408, 438: nothing
+// stored; 82 no memory).
+int set_named_files(int datno, const char *asname, std::vector<std::string> *index,
+                    std::vector<std::string> *members);
 
 // ---- For the index engine ---------------------------------------------------
 // The current ISAM record of a data file and the reads that make a record

@@ -299,13 +299,30 @@ void FileSwap::undo() {
         if (m.done && undo_move(m) == 0) m.done = false;
     }
     // The new files under their own names again are whole sets of their
-    // own: their marks go.
+    // own: their marks go, once the note that names them as new is gone (a
+    // note names no new file without its mark). A listed swap's note goes
+    // with drop_note, after its caller has put the new set's names back.
+    if (!listed_[0]) {
+        note_.drop();
+        unmark_undone();
+    }
+    g->uerr_cod = uerr;
+    g->sysiocod = sys;
+}
+
+void FileSwap::drop_note() {
+    note_.drop();
+    INSTGV *g = zvWNGV;
+    const uint16_t uerr = g->uerr_cod, sys = g->sysiocod;
+    unmark_undone();
+    g->uerr_cod = uerr;
+    g->sysiocod = sys;
+}
+
+void FileSwap::unmark_undone() {
     for (Move &m : moves_) {
         if (!m.original && m.marked && !m.done && putupdflg(m.from.data(), 0) == 0) m.marked = false;
     }
-    if (!listed_[0]) note_.drop();
-    g->uerr_cod = uerr;
-    g->sysiocod = sys;
 }
 
 int FileSwap::commit() {
@@ -427,11 +444,12 @@ int swap_partitioned(const std::vector<FileName> &news, const std::vector<FileNa
     if (file_there(olds[0].data())) {
         if (int rc = part_member_files(olds[0].data(), &oldhost, &oldrule, &old)) return rc;
     }
-    // Every file in the data file's directory or below it, no segment
+    // Every file in the data file's directory or below it, reached there
+    // by no symbolic link (the note's open would follow none), no segment
     // files.
     auto plain = [&](const std::string &name) {
         std::string rel;
-        return name.empty() || name_below(dir, name, &rel);
+        return name.empty() || (name_below(dir, name, &rel) && below_without_links(dir, rel));
     };
     for (size_t i = 0; i < news.size(); i++) {
         if (!plain(news[i].data()) || !plain(olds[i].data())) return 454;
@@ -595,6 +613,17 @@ int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
             set_uerr(0);
             return ierr(0, 0);
         }
+    }
+    // A segmented data file moves under a note of base names: its new file
+    // lies in its directory, and neither is reached there by a symbolic
+    // link, or no open could finish the swap from the note.
+    if (strcmp(news[0].data(), olds[0].data()) != 0 && file_there(olds[0].data()) &&
+        closed_physical_files(olds[0].data()) > 1) {
+        const std::string dir = dir_part(olds[0].data());
+        std::string a, b;
+        if (dir_part(news[0].data()) != dir || !name_below(dir, olds[0].data(), &a) || !below_without_links(dir, a) ||
+            !name_below(dir, news[0].data(), &b) || !below_without_links(dir, b))
+            return set_fail(454, 0);
     }
     FileSwap swap("Swap");
     for (size_t i = 0; i < news.size(); i++) {

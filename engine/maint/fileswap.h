@@ -46,9 +46,10 @@ public:
     // written before the first move under the data file `datafile`: a
     // process ended after the first move leaves the swap to be finished
     // from it, and ended before it, to be voided (swapnote.h). An undo
-    // keeps the note; drop_note lets it go.
+    // keeps the note; drop_note lets it go, then clears the marks of the
+    // new files the undo put back.
     void list(const char *datafile);
-    void drop_note() { note_.drop(); }
+    void drop_note();
     size_t size() const { return moves_.size(); }
     // Marks every queued new file (under its temporary name) as not closed
     // cleanly, and writes the swap's note: 0 or the first error (nothing
@@ -64,7 +65,8 @@ public:
     // or the first error.
     int run();
     // Undoes the moves carried out, last first (each new file under its
-    // own name again, its mark cleared); the error codes stay.
+    // own name again, its mark cleared once the note is gone: a listed
+    // swap's by drop_note); the error codes stay.
     void undo();
     // Clears the marks of the new files under their own names (0 or the
     // first error, the moves kept for an undo), then deletes the kept
@@ -91,6 +93,8 @@ private:
     // it is there; null when m had no plain original.
     Move *kept_original(const Move &m);
     void log(const char *what, int code) const;
+    // Clears the marks of the new files back under their own names.
+    void unmark_undone();
 
     const char *label_;
     std::vector<Move> moves_;

@@ -1493,7 +1493,9 @@ ZV_API int RENIFIL(IFIL *ifil);
  * the first rename the definition stored in `from`'s data file (if any)
  * becomes `to` with the extensions, and after a failure its own again. A
  * data file with automatic segments moves with its segment files, a note
- * beside it ("<data file>.swap") saying how. A partitioned host moves with
+ * beside it ("<data file>.swap") saying how: 454 when its new data file
+ * lies in another directory, or either is a symbolic link (the note holds
+ * base names, and an open follows no link). A partitioned host moves with
  * its members: each member's files take the names of the old host's files
  * with its suffix (its stored definition and the host's member table
  * naming them so first), an old member's file that no new one replaces is
@@ -1501,7 +1503,9 @@ ZV_API int RENIFIL(IFIL *ifil);
  * finishes the swap once the host's data file has moved (clearing the
  * marks) and drops it with the new files before. 454 when a file of such
  * a set lies outside the data file's directory and the directories below
- * it, or has automatic segments. Sets of
+ * it, is reached there through a symbolic link, or has automatic segments.
+ * An open acts on a note only while it holds the file the note stands
+ * beside exclusively, and only on the set's own files. Sets of
  * superfile members of one host are swapped inside it: each old member
  * renamed to a kept name, then each new member to the old one's, every
  * step flushed to the host before the next, after the note
@@ -2635,7 +2639,9 @@ ZV_API int ZVSBLDX(const char *hostname, const char *password);
  * created like the data file.
  * 0, or: 652 keys were rejected and left, 650 rejected and purged (their
  * report in the reject file the status log names); 943 bad options; 454
- * 0x040 while cmpchgenc is 0; 954 a partitioned file; 48 dfilmod 0x200, a
+ * 0x040 while cmpchgenc is 0, or a data file with automatic segments whose
+ * name is a symbolic link (its swap's note could name no link); 954 a
+ * partitioned file; 48 dfilmod 0x200, a
  * data file that is a superfile member or no data file; 107 more than 64
  * indexes; 122 the file mode disagrees with the file's kind; 940 a data
  * file in a format this build does not open; 608 a schema

@@ -1,106 +1,204 @@
 // The note of a swap that moves a segmented data file, or that lists every
 // file of a partitioned set: what an open does with a note it finds, whole,
-// damaged or naming files elsewhere.
+// damaged, naming files elsewhere or files that are not its set's, and the
+// update flag that a swap writes only into an engine file's header. (Listed
+// notes beside real partitioned tables: tests/recapi/schema.)
+#include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "engine/core/filehdr.h"
+#include "engine/core/centralio.h"
+#include "engine/core/fileops.h"
 #include "engine/core/platform.h"
 #include "engine/files/swapnote.h"
 #include "tests/engine/files/files_util.h"
+#include "tests/support/child.h"
 #include "tests/support/fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using filestest::Bytes;
 
-// A note as the swap writes it (magic, file counts, three base names, the
-// FNV-1a of what comes before), with any names.
-std::string note_bytes(uint32_t oldfiles, uint32_t newfiles, const std::string &own, const std::string &parked,
-                       const std::string &fresh) {
-    std::string b("ZVSWAP\x01\x00", 8);
-    auto u32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; i++) b.push_back(char(v >> (8 * i)));
-    };
-    u32(oldfiles);
-    u32(newfiles);
-    for (const std::string *n : {&own, &parked, &fresh}) {
-        b.push_back(char(n->size() & 0xFF));
-        b.push_back(char(n->size() >> 8));
-        b += *n;
-    }
+using Id = std::vector<uint32_t>;
+
+uint32_t fnv(const std::string &b) {
     uint32_t h = 2166136261u;
     for (unsigned char c : b) h = (h ^ c) * 16777619u;
-    u32(h);
+    return h;
+}
+
+void u32(std::string *b, uint32_t v) {
+    for (int i = 0; i < 4; i++) b->push_back(char(v >> (8 * i)));
+}
+
+void name(std::string *b, const std::string &n) {
+    b->push_back(char(n.size() & 0xFF));
+    b->push_back(char(n.size() >> 8));
+    *b += n;
+}
+
+// A single note as the swap writes it (magic and version, file counts, the
+// new file's id from version 3 on, three base names, the FNV-1a of what
+// comes before), with any names.
+std::string note_bytes(uint32_t oldfiles, uint32_t newfiles, const std::string &own, const std::string &parked,
+                       const std::string &fresh, const Id &id = {}) {
+    std::string b("ZVSWAP", 6);
+    b.push_back(char(id.empty() ? 1 : 3));
+    b.push_back(0);
+    u32(&b, oldfiles);
+    u32(&b, newfiles);
+    for (uint32_t v : id) u32(&b, v);
+    for (const std::string *n : {&own, &parked, &fresh}) name(&b, *n);
+    u32(&b, fnv(b));
     return b;
 }
 
-// A listed note: per entry the original, its kept second name and the new
-// file ("" for none).
+// A listed note of version 2: per entry the original, its kept second name
+// and the new file ("" for none).
 std::string list_bytes(const std::vector<std::vector<std::string>> &entries) {
     std::string b("ZVSWAP\x02\x00", 8);
-    auto u32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; i++) b.push_back(char(v >> (8 * i)));
-    };
-    u32(uint32_t(entries.size()));
+    u32(&b, uint32_t(entries.size()));
     for (const auto &e : entries) {
-        for (const std::string &n : e) {
-            b.push_back(char(n.size() & 0xFF));
-            b.push_back(char(n.size() >> 8));
-            b += n;
-        }
+        for (const std::string &n : e) name(&b, n);
     }
-    uint32_t h = 2166136261u;
-    for (unsigned char c : b) h = (h ^ c) * 16777619u;
-    u32(h);
+    u32(&b, fnv(b));
     return b;
 }
 
-// A file long enough to hold a header's update flag, its text first and
-// the flag given.
-void header_file(const char *name, const std::string &text, char flag) {
-    std::string b = text;
-    b.resize(1024, ' ');
-    b[offsetof(FILEHDR, updflg)] = flag;
-    zvtest::write_file(name, b);
+// The id a file's header carries (file id number, server id, creation
+// time); empty when there is no such header.
+Id id_of(const std::string &path) {
+    const Bytes b = filestest::file_bytes(path);
+    if (b.size() < 128) return {};
+    return {filestest::le32(b, 32), filestest::le32(b, 36), filestest::le32(b, 88)};
 }
 
-char flag_of(const char *name) { return zvtest::read_file(name).at(offsetof(FILEHDR, updflg)); }
-std::string text_of(const char *name) {
-    const std::string b = zvtest::read_file(name);
-    return b.substr(0, b.find(' '));
+char flag_of(const std::string &path) { return zvtest::read_file(path).at(offsetof(FILEHDR, updflg)); }
+
+bool is_link(const std::string &path) { return fs::is_symlink(fs::symlink_status(path)); }
+
+// The paths whose entries differ between two trees (changed, gone or new).
+std::vector<std::string> changed(const std::map<std::string, std::string> &a,
+                                 const std::map<std::string, std::string> &b) {
+    std::vector<std::string> out;
+    for (const auto &[path, bytes] : a) {
+        const auto it = b.find(path);
+        if (it == b.end() || it->second != bytes) out.push_back(path);
+    }
+    for (const auto &e : b) {
+        if (!a.count(e.first)) out.push_back(e.first);
+    }
+    return out;
 }
 
-class SwapNoteTest : public filestest::FilesTest {};
+class SwapNoteTest : public filestest::FilesTest {
+protected:
+    // An automatic segmented data file of 1 MB segments, written past its
+    // first segment: the file and its segment file ".001".
+    void segmented(const std::string &n) {
+        XCREblk x{};
+        x.mode = 0x02 | 0x08 | 0x200000;
+        x.segsize = 1;
+        x.nsegs = 4;
+        ASSERT_EQ(CREDATX8(1, n.c_str(), 128, 0, 0x800, 0, nullptr, nullptr, &x), 0);
+        Bytes data(1200000, 0x5A);
+        ASSERT_EQ(izvio81x(0x11, fcb(1), 0, 4096, data.data(), int32_t(data.size()), nullptr, 0), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        ASSERT_TRUE(fs::exists(n + ".001"));
+    }
+    // A plain data file; marked (as the swap marks its new files) or not.
+    void data_file(const std::string &n, bool marked) {
+        ASSERT_EQ(CREDATX8(1, n.c_str(), 128, 0, 0x800, 0, nullptr, nullptr, ZV_XCRE_DEFAULT), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+        if (marked) {
+            ASSERT_EQ(zv::putupdflg(n.c_str(), kUpdRebuild), 0);
+        }
+    }
+    // The segmented d.dat parked by a swap under Z1234567 (its file and its
+    // segment file), its new file t.dat (marked) not yet moved.
+    void parked() {
+        segmented("d.dat");
+        data_file("t.dat", true);
+        fs::rename("d.dat", "Z1234567");
+        fs::rename("d.dat.001", "Z1234567.001");
+    }
+    // The files of the directory, by name, with their bytes (a link: its
+    // target's name).
+    static std::map<std::string, std::string> tree(const std::string &dir = ".") {
+        std::map<std::string, std::string> out;
+        for (const auto &e : fs::recursive_directory_iterator(dir)) {
+            const std::string p = e.path().string();
+            if (p.find("ZVSTATUS") != std::string::npos) continue;
+            if (is_link(p)) out[p] = "-> " + fs::read_symlink(p).string();
+            else if (e.is_regular_file()) out[p] = zvtest::read_file(p);
+            else if (e.is_fifo()) out[p] = "fifo";
+        }
+        return out;
+    }
+    static bool refused_in_log() {
+        return zvtest::read_file("ZVSTATUS.QVS").find("Swap: the swap's note is refused") != std::string::npos;
+    }
+};
 
 // The swap's own note goes when the swap drops it; a note that a live swap
-// holds is left alone by an open in another description.
+// holds is left alone by an open in another description. The swap writes
+// only a note that an open could act on: base names of one directory,
+// none a symbolic link, and a new file that is an engine file (whose id
+// the note keeps).
 TEST_F(SwapNoteTest, ANoteIsHeldWhileItsSwapRunsAndGoesWithIt) {
-    zvtest::write_file("d.dat", "old");
-    zvtest::write_file("d.dat.001", "old1");
-    zvtest::write_file("t.dat", "new");
+    segmented("d.dat");
+    data_file("t.dat", true);
+    const std::string before = zvtest::read_file("d.dat");
     zv::SwapNote note;
-    ASSERT_EQ(note.write("d.dat", 2, "p.dat", "t.dat", 1), 0);
+    ASSERT_EQ(note.write("d.dat", 2, "./Z1234567", "t.dat", 1), 0);
     EXPECT_TRUE(note.held());
     EXPECT_TRUE(fs::exists("d.dat.swap"));
     EXPECT_FALSE(zv::swapnote_finish("d.dat")) << "finished under a live swap";
-    EXPECT_EQ(zvtest::read_file("d.dat"), "old");
+    EXPECT_EQ(zvtest::read_file("d.dat"), before);
     note.drop();
     EXPECT_FALSE(fs::exists("d.dat.swap"));
+
+    fs::create_directory("sub");
+    data_file("sub/t.dat", true);
+    fs::create_symlink("d.dat", "l.dat");
+    zvtest::write_file("junk.dat", std::string(600, 'j'));
+    EXPECT_EQ(note.write("d.dat", 2, "Z1234567", "sub/t.dat", 1), 454);
+    EXPECT_EQ(note.write("l.dat", 2, "Z1234567", "t.dat", 1), 454);
+    EXPECT_EQ(note.write("d.dat", 2, "Z1234567", "junk.dat", 1), 13);
+    EXPECT_FALSE(note.held());
+    for (const char *gone : {"d.dat.swap", "l.dat.swap"}) EXPECT_FALSE(fs::exists(gone)) << gone;
 }
 
 // An unfinished swap (the original parked, the new file not yet in) is
-// finished: the new file takes the name, the parked original goes.
+// finished: the new file takes the name, the parked original goes. So is
+// one of a note of the older form, without the new file's id; and an open
+// that finds the data file missing finishes it, then answers as the new
+// file does (14: the swap marked it).
 TEST_F(SwapNoteTest, AnUnfinishedSwapIsFinished) {
-    zvtest::write_file("p.dat", "old");
-    zvtest::write_file("p.dat.001", "old1");
-    zvtest::write_file("t.dat", "new");
-    zvtest::write_file("d.dat.swap", note_bytes(2, 1, "d.dat", "p.dat", "t.dat"));
-    EXPECT_TRUE(zv::swapnote_finish("d.dat"));
-    EXPECT_EQ(zvtest::read_file("d.dat"), "new");
-    for (const char *gone : {"p.dat", "p.dat.001", "t.dat", "d.dat.swap"}) EXPECT_FALSE(fs::exists(gone)) << gone;
+    for (int form : {1, 3, 0}) {
+        SCOPED_TRACE(form);
+        for (const auto &e : tree()) fs::remove(e.first);
+        parked();
+        const Id fresh = id_of("t.dat");
+        zvtest::write_file("d.dat.swap", note_bytes(2, 1, "d.dat", "Z1234567", "t.dat", form == 1 ? Id{} : fresh));
+        if (form) {
+            EXPECT_TRUE(zv::swapnote_finish("d.dat"));
+        } else {
+            EXPECT_EQ(OPNFIL(1, "d.dat", 0), 14);
+        }
+        EXPECT_EQ(id_of("d.dat"), fresh);
+        for (const char *gone : {"Z1234567", "Z1234567.001", "t.dat", "d.dat.swap"})
+            EXPECT_FALSE(fs::exists(gone)) << gone;
+    }
 }
 
 // A damaged note, or one whose names leave its directory, moves nothing.
@@ -137,51 +235,126 @@ TEST_F(SwapNoteTest, ADamagedOrStrayNoteMovesNothing) {
     EXPECT_FALSE(zv::swapnote_finish(std::string(300, 'x').c_str()));
 }
 
-// A listed swap of a partitioned set: the host's data file (d.dat) has
-// moved, a member's (d.dat.001) has not. The rest moves over its original,
-// the marks go (the data file's stays when an open holds it), and the kept
-// originals, the old file no new one replaces and the note go.
-TEST_F(SwapNoteTest, AListedSwapBegunIsFinished) {
-    for (bool opened : {false, true}) {
-        SCOPED_TRACE(opened ? "opened" : "not opened");
-        header_file("d.dat", "newhost", 'R');
-        header_file("k.dat", "oldhost", 0);
-        header_file("d.dat.001", "oldmember", 0);
-        ASSERT_EQ(zv::plat_link("d.dat.001", "k.dat.001"), 0);
-        header_file("t.dat.001", "newmember", 'R');
-        header_file("d.idx.002", "oldextra", 0);
-        zvtest::write_file("d.dat.swap", list_bytes({{"d.dat", "k.dat", "t.dat"},
-                                                     {"d.dat.001", "k.dat.001", "t.dat.001"},
-                                                     {"d.idx.002", "", ""}}));
-        EXPECT_TRUE(zv::swapnote_finish("d.dat", opened));
-        EXPECT_EQ(text_of("d.dat"), "newhost");
-        EXPECT_EQ(text_of("d.dat.001"), "newmember");
-        EXPECT_EQ(flag_of("d.dat"), opened ? 'R' : 0);
-        EXPECT_EQ(flag_of("d.dat.001"), 0);
-        for (const char *gone : {"k.dat", "k.dat.001", "t.dat.001", "d.idx.002", "d.dat.swap"})
-            EXPECT_FALSE(fs::exists(gone)) << gone;
+// Well-formed single notes that an open must not act on: each is refused
+// (logged), the note stays, and no file changes, in the directory or
+// outside it ("out").
+TEST_F(SwapNoteTest, ASingleNoteNamingWhatIsNotItsSetsIsRefused) {
+    struct Case {
+        const char *what;
+        std::function<void()> plant;
+        int open;  // what the open of d.dat answers
+    };
+    auto note = [](const std::string &dir, const std::string &bytes) { zvtest::write_file(dir + "d.dat.swap", bytes); };
+    const Case cases[] = {
+        {"another table's data file named as the parked original",
+         [&] {
+             segmented("d.dat");
+             ASSERT_EQ(zv::putupdflg("d.dat", kUpdChanged), 0);
+             data_file("o.dat", false);
+             note("", note_bytes(2, 1, "d.dat", "o.dat", "gone.dat"));
+         },
+         14},
+        {"a new file the swap never marked",
+         [&] {
+             parked();
+             ASSERT_EQ(zv::putupdflg("t.dat", 0), 0);
+             note("", note_bytes(2, 1, "d.dat", "Z1234567", "t.dat"));
+         },
+         12},
+        {"a marked new file of another id",
+         [&] {
+             parked();
+             Id other = id_of("t.dat");
+             other[0] ^= 1;
+             note("", note_bytes(2, 1, "d.dat", "Z1234567", "t.dat", other));
+         },
+         12},
+        {"a note beside a data file without segments",
+         [&] {
+             data_file("d.dat", true);
+             segmented("s.dat");
+             ASSERT_EQ(zv::putupdflg("s.dat", kUpdRebuild), 0);
+             data_file("Z7654321", false);
+             note("", note_bytes(1, 2, "d.dat", "Z7654321", "s.dat"));
+         },
+         14},
+        {"a new file that is a symbolic link out of the directory",
+         [&] {
+             parked();
+             data_file("out/x.dat", true);
+             fs::remove("t.dat");
+             fs::create_symlink("out/x.dat", "t.dat");
+             note("", note_bytes(2, 1, "d.dat", "Z1234567", "t.dat"));
+         },
+         12},
+        {"a note that is a symbolic link",
+         [&] {
+             parked();
+             note("out/", note_bytes(2, 1, "d.dat", "Z1234567", "t.dat"));
+             fs::create_symlink("out/d.dat.swap", "d.dat.swap");
+         },
+         12},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto &e : tree()) fs::remove(e.first);
+        fs::remove_all("out");
+        fs::create_directory("out");
+        c.plant();
+        if (HasFatalFailure()) return;
+        const auto before = tree();
+        const int rc = OPNFIL(2, "d.dat", 0);
+        EXPECT_EQ(rc, c.open);
+        if (rc == 0) CLSFIL(2, 0);
+        EXPECT_EQ(changed(before, tree()), std::vector<std::string>{});
+        EXPECT_TRUE(refused_in_log());
+        fs::remove("ZVSTATUS.QVS");
     }
 }
 
-// A listed swap that moved nothing is void: the originals stay as they are
-// (a kept second name goes; one parked by a rename comes back), and the new
-// files, whose insides already name the originals, go with the note.
-TEST_F(SwapNoteTest, AListedSwapThatMovedNothingIsVoid) {
-    header_file("d.dat", "oldhost", 0);
-    ASSERT_EQ(zv::plat_link("d.dat", "k.dat"), 0);
-    header_file("k.dat.001", "oldmember", 0);  // parked by a rename
-    header_file("t.dat", "newhost", 'R');
-    header_file("t.dat.001", "newmember", 'R');
-    header_file("d.idx.002", "oldextra", 0);
-    zvtest::write_file("d.dat.swap", list_bytes({{"d.dat", "k.dat", "t.dat"},
-                                                 {"d.dat.001", "k.dat.001", "t.dat.001"},
-                                                 {"d.idx.002", "", ""}}));
-    EXPECT_FALSE(zv::swapnote_finish("d.dat", true));
-    EXPECT_EQ(text_of("d.dat"), "oldhost");
-    EXPECT_EQ(text_of("d.dat.001"), "oldmember");
-    EXPECT_EQ(text_of("d.idx.002"), "oldextra");
-    for (const char *gone : {"k.dat", "k.dat.001", "t.dat", "t.dat.001", "d.dat.swap"})
-        EXPECT_FALSE(fs::exists(gone)) << gone;
+// A swap another open holds is not touched: an open refused by its lock
+// (12) leaves the note alone, and a finish that cannot hold the data file
+// refuses the note.
+TEST_F(SwapNoteTest, ANoteBesideAFileAnotherOpenHoldsIsLeftAlone) {
+    // The original parked but for its segment file (the park not yet
+    // complete): a finish would park the rest and move the new file in.
+    segmented("d.dat");
+    data_file("t.dat", true);
+    fs::rename("d.dat.001", "Z1234567.001");
+    const Id fresh = id_of("t.dat");
+    zvtest::write_file("d.dat.swap", note_bytes(2, 1, "d.dat", "Z1234567", "t.dat"));
+    const auto before = tree();
+    const int other = zv::plat_open("d.dat", zv::OpenHow::ReadWrite, 0);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(zv::plat_lock(other, zv::LockCmd::Try, zv::LockType::Exclusive, 0, 0, nullptr, true), 0);
+    EXPECT_EQ(OPNFIL(1, "d.dat", 0), 12);
+    EXPECT_FALSE(zv::swapnote_finish("d.dat"));
+    EXPECT_EQ(changed(before, tree()), std::vector<std::string>{});
+    zv::plat_close(other);
+    // Let go, the swap is finished.
+    EXPECT_TRUE(zv::swapnote_finish("d.dat"));
+    EXPECT_EQ(id_of("d.dat"), fresh);
+    for (const char *gone : {"t.dat", "Z1234567", "Z1234567.001", "d.dat.swap"}) EXPECT_FALSE(fs::exists(gone)) << gone;
+}
+
+// A FIFO under the note's name neither stops the open nor is acted on:
+// the open answers as it found the data file (in a child, so that an open
+// that waited would end the test rather than hang it).
+TEST_F(SwapNoteTest, AFifoAsTheNoteDoesNotStopTheOpen) {
+    parked();
+    ASSERT_EQ(mkfifo("d.dat.swap", 0644), 0);
+    const zvtest::ChildResult r = zvtest::run_in_child([] {
+        zvtest::ChildResult c;
+        alarm(20);
+        if (zvtest::start_engine(8, 20, 8, 16) != 0) return c;
+        c.rc = OPNFIL(1, "d.dat", 0);
+        zvtest::stop_engine();
+        return c;
+    });
+    ASSERT_TRUE(r.ok) << "the open waited on the FIFO";
+    EXPECT_EQ(r.rc, 12);
+    EXPECT_TRUE(fs::exists("Z1234567"));
+    EXPECT_TRUE(fs::exists("t.dat"));
 }
 
 // A note that a process began and never finished writing is deleted by the
@@ -203,16 +376,10 @@ TEST_F(SwapNoteTest, AnUnfinishedNoteGoesUnlessItsSwapRuns) {
 // out of it or starts at the root moves nothing, and the note stays.
 TEST_F(SwapNoteTest, AListedNoteReachesBelowItsDirectoryOnly) {
     fs::create_directory("ix");
-    header_file("d.dat", "newhost", 'R');
-    header_file("ix/t.idx", "newindex", 'R');
-    header_file("ix/d.idx", "oldindex", 0);
-    zvtest::write_file("d.dat.swap", list_bytes({{"d.dat", "", "t.dat"}, {"ix/d.idx", "", "ix/t.idx"}}));
-    EXPECT_TRUE(zv::swapnote_finish("d.dat"));
-    EXPECT_EQ(text_of("ix/d.idx"), "newindex");
-    EXPECT_EQ(flag_of("ix/d.idx"), 0);
+    data_file("d.dat", true);
+    data_file("t.idx", true);
     for (const std::string bad : {"../d.idx", "/tmp/d.idx", "ix/../../d.idx", "ix//d.idx", "./d.idx"}) {
         SCOPED_TRACE(bad);
-        header_file("t.idx", "newindex", 'R');
         zvtest::write_file("d.dat.swap", list_bytes({{"d.dat", "", "t.dat"}, {bad, "", "t.idx"}}));
         EXPECT_FALSE(zv::swapnote_finish("d.dat"));
         EXPECT_TRUE(fs::exists("t.idx"));
@@ -231,6 +398,34 @@ TEST_F(SwapNoteTest, AListedNoteReachesBelowItsDirectoryOnly) {
             EXPECT_EQ(rel, n.rel);
         }
     }
+    // A path through a symbolic link is no path below the directory.
+    fs::create_directory("out");
+    fs::create_symlink("out", "lnk");
+    data_file("out/x.dat", false);
+    EXPECT_TRUE(zv::below_without_links("", "ix/nothing.idx"));
+    EXPECT_TRUE(zv::below_without_links("./", "d.dat"));
+    EXPECT_FALSE(zv::below_without_links("", "lnk/x.dat"));
+    EXPECT_FALSE(zv::below_without_links("", "lnk"));
+    EXPECT_TRUE(zv::below_without_links("lnk/", "x.dat")) << "the path to the directory may hold links";
+}
+
+// The update flag goes only into an engine file's own header, and never
+// through a symbolic link in the name's last part (nor does a FIFO stop
+// the write).
+TEST_F(SwapNoteTest, TheMarkIsWrittenOnlyIntoAnEngineFile) {
+    fs::create_directory("out");
+    data_file("out/x.dat", false);
+    fs::create_symlink("out/x.dat", "l.dat");
+    zvtest::write_file("junk.dat", std::string(600, 'j'));
+    ASSERT_EQ(mkfifo("f.dat", 0644), 0);
+    data_file("d.dat", false);
+    EXPECT_EQ(zv::putupdflg("l.dat", kUpdRebuild), 12);
+    EXPECT_EQ(flag_of("out/x.dat"), 0);
+    EXPECT_EQ(zv::putupdflg("junk.dat", kUpdRebuild), 13);
+    EXPECT_EQ(zvtest::read_file("junk.dat"), std::string(600, 'j'));
+    EXPECT_EQ(zv::putupdflg("f.dat", kUpdRebuild), 12);
+    EXPECT_EQ(zv::putupdflg("d.dat", kUpdRebuild), 0);
+    EXPECT_EQ(flag_of("d.dat"), char(kUpdRebuild));
 }
 
 }  // namespace
