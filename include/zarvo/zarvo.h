@@ -337,6 +337,20 @@ ZV_API int zvGetUserErrorCode(void);
 ZV_API int zvGetIsamErrorCode(void);
 ZV_API int zvGetIsamFileNbr(void);
 ZV_API int zvGetSystemErrorCode(void);
+/* A full disk (or a file-size limit). A write the system refuses fails its
+ * call with 37 and leaves the system's reason in zvGetSystemErrorCode()
+ * (28 ENOSPC; 27 EFBIG past a file-size limit); a write the system ends
+ * early goes on with its rest, so the failure always carries the reason.
+ * Changes go on into the caches while they have room, and wait there. A
+ * read the cache serves without a write (its page cached, or a clean page
+ * to give up for it) answers 0; one that needs a changed page written
+ * first answers 37, as does a flush. An ISAM add, rewrite or delete that
+ * fails undoes its steps in the caches (37); 105 when a step of the undo
+ * needed a write too, so that the set may keep a piece of the failed call
+ * (an area not given back, a key without its record). What to do: make room
+ * on the disk, then ZVFLUSH (or close the files), which writes the changes
+ * the caches kept; after 105, close the set and rebuild it with RBLIFIL
+ * before it is used again. */
 
 /* Stores code as the user error code and returns it. */
 ZV_API int uerr(int code);
@@ -1690,7 +1704,7 @@ ZV_API int zvFullText(void *params);
  * A write changes the record and every key of every index of the data file
  * in one call; when any step fails, the steps already done are undone and
  * the data file and its indexes are as they were (105 only when an undo
- * step failed too). A successful read, add or rewrite makes the record the
+ * step failed too; on a full disk see zvGetSystemErrorCode). A successful read, add or rewrite makes the record the
  * current ISAM record of its data file; a failed call and a delete leave
  * the current record as it was. Rewrite and delete act on the current
  * record.
@@ -1705,7 +1719,9 @@ ZV_API int zvFullText(void *params);
  * asked only, or a partial read); 921/922 the identity field changed / not
  * known; 1001 a key of an index whose key type has bit 0x80 would change; 2
  * an existing key of a unique index (the index's number in
- * zvGetIsamFileNbr).
+ * zvGetIsamFileNbr); 37 a write failed (the system's reason in
+ * zvGetSystemErrorCode; a full disk: 28, what to do there beside it); 105
+ * the undo of a failed call failed too.
  */
 /* Adds a fixed-length record: serial segment and identity field are filled
  * in the caller's buffer first. */
