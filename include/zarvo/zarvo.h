@@ -2558,14 +2558,19 @@ ZV_API RBLCBST *GETCBRBLST(void);
  * (restored on return): -1 or more none; -(0x4000 + bits) with the bits
  * 0x002 store the given definition, 0x004 purge rejected records, 0x008
  * rebuild bad partition members only, 0x100 no data-file scan, 0x200
- * repair unreadable stretches of a variable-length file (0x010 and 0x080
+ * repair unreadable stretches of a variable-length file: each becomes free
+ * space up to the next sound area, the records in it lost (0x010 and 0x080
  * accepted); the values -99 (store), -101 (purge), -105 (bad members) and
  * their sums -200, -204, -206, -305. 0, or: 652 keys were rejected
  * (duplicates in a unique index, bad serial numbers) and left in place,
  * their report in the reject file named in the status log; 650 rejected
  * and purged; 651 the purge failed; 869 stopped through the status block;
  * 943 bad options; 48 dfilmod 0x200; 107 more than 64 indexes; 120 no work
- * buffer; 454 bad partition members of a set that is not partitioned; 608
+ * buffer; 1107 an unreadable stretch in a variable-length data file
+ * without 0x200 (a stretch never written, or one behind an area that a
+ * write cut at a 4096-byte boundary left without its free tail's header,
+ * becomes free space without it); 454 bad partition members of a set that
+ * is not partitioned; 608
  * a definition that disagrees with the files; 46 a file of the set is open
  * in this instance; and the codes of the scan, the creates, the opens and
  * the renames, with the file concerned in zvGetIsamFileNbr.
