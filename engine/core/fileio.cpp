@@ -19,7 +19,9 @@
 //
 // Failures leave the errno of the failing call in sysiocod and return the
 // engine code; nothing is retried except fsync on EINTR and one open after
-// freeing a descriptor.
+// freeing a descriptor. A write the system cut short goes on with its rest
+// (not a retry: the bytes written stay), so that a failure always comes
+// with the system's reason.
 #include "engine/core/fileio.h"
 
 #include "engine/core/centralio.h"
@@ -116,16 +118,28 @@ int piece_io(INSTGV *g, FCB *f, int fd, bool wr, uint64_t off, uint64_t at, unsi
         set_sys(g, read_failure(fd, at, n, err));
         return 36;
     }
-    errno = 0;
-    int64_t n = plat_pwrite(fd, buf, len, where, &seek_failed);
-    if (seek_failed) return seek_failure(g);
-    if (n == int64_t{len}) {
+    // A write the system ends early (a disk that takes only what fits)
+    // says nothing of why: the rest goes in another write, which either
+    // completes or fails with the reason (ENOSPC), kept in sysiocod.
+    uint32_t done = 0;
+    int64_t n = 0;
+    for (;;) {
+        errno = 0;
+        n = plat_pwrite(fd, buf + done, len - done, where + int64_t{done}, &seek_failed);
+        if (seek_failed) {
+            *count += done;
+            return seek_failure(g);
+        }
+        if (n <= 0 || n >= int64_t{len - done}) break;
+        done += static_cast<uint32_t>(n);
+    }
+    if (n == int64_t{len - done}) {
         *count += len;
         return 0;
     }
     int err = errno;
     set_sys(g, err);
-    uint32_t wrote = n > 0 ? static_cast<uint32_t>(n) : 0;
+    uint32_t wrote = done + (n > 0 ? static_cast<uint32_t>(n) : 0);
     *count += wrote;
     if (!(g->iologopts & 8)) {
         char msg[400];

@@ -65,8 +65,9 @@ int mbclos(FCB *fcb);
 int zvseek81(int fd, uint32_t hi, uint32_t lo);
 // Reads or writes len bytes at (hi, lo) of the file; *count (may be null)
 // receives the bytes moved. A superfile or index member moves through its
-// host. 0, 35 seek, 36 short read (sysiocod 0 at end of file), 37 short
-// write (logged), 606 encrypted without a hook, 674 segmented file, 695 no
+// host. 0, 35 seek, 36 short read (sysiocod 0 at end of file), 37 failed
+// write (logged; a write the system cut short goes on with the rest until it
+// completes or a write fails, whose errno stays in sysiocod), 606 encrypted without a hook, 674 segmented file, 695 no
 // memory for a partial cipher unit, 697 the hook refused.
 //
 // A short read is the end of the file only when its bytes stop at or past

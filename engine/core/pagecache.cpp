@@ -237,9 +237,20 @@ int write_run(FCB *f, uint64_t low) {
     return 0;
 }
 
+// The least recently used page of the LRU list that is not dirty (a free
+// buffer among them), or null when every page there is dirty.
+PAGEBUF *clean_victim() {
+    PAGELINK *head = &zvWNGV->datlru;
+    for (PAGELINK *l = head->next; l != head; l = l->next) {
+        if (!l->owner->dirty) return l->owner;
+    }
+    return nullptr;
+}
+
 // Finds or loads a page. `f` is the page owner (host for a member). For a
 // write of a whole page nothing is read. Returns null with uerr_cod set when
-// a dirty victim cannot be written or the page cannot be read.
+// a dirty victim cannot be written (for a read: when no clean page can be
+// taken instead either) or the page cannot be read.
 PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want, bool tally = true) {
     INSTGV *g = zvWNGV;
     PageCacheState &pc = g->pc;
@@ -255,7 +266,14 @@ PAGEBUF *get_page(FCB *f, uint32_t hi, uint32_t lo, int opcode, int32_t want, bo
     if (opcode == kPageLookup) return nullptr;
     if (tally) pc.requests++;
     PAGEBUF *v = g->datlru.next->owner;  // the LRU list is never empty
-    if (v->dirty && zvwrtbuf(v, 1) != 0) return nullptr;
+    if (v->dirty && zvwrtbuf(v, 1) != 0) {
+        // The victim cannot be written (a full disk): it stays dirty for a
+        // later write-back, and a read takes the least recently used clean
+        // page instead, which costs no write. A write needs the victim's
+        // room: it fails with the write-back's code (sysiocod kept).
+        if (opcode != kPageRead || !(v = clean_victim())) return nullptr;
+        set_uerr(0);
+    }
     bool was_free = is_free(v);
     link_unlink(&v->hash);
     v->filno = filno;

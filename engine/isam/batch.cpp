@@ -410,6 +410,7 @@ int insert_block(int datno, FCB *d, unsigned char *data, int32_t size, uint32_t 
     if (k < count) {
         // Records k onwards have no keys: their space goes back.
         const uint16_t file = g->isamfil_num;
+        const uint16_t sys = g->sysiocod;  // the failure's reason, kept
         bool lost = false;
         for (uint32_t j = k; j < count; j++) {
             const uint64_t pos = at + layout[j].area;
@@ -419,6 +420,7 @@ int insert_block(int datno, FCB *d, unsigned char *data, int32_t size, uint32_t 
         if (lost) rc = 105;
         ierr(rc, file);
         set_uerr(rc);
+        g->sysiocod = sys;
     } else {
         const uint64_t pos = at + layout[count - 1].area;
         iSETCURI(datno, uint32_t(pos >> 32), uint32_t(pos), data + layout[count - 1].rec, layout[count - 1].len, -1,

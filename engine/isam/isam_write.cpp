@@ -231,7 +231,11 @@ int UndoGuard::rollback() {
     if (committed_) return 0;
     committed_ = true;
     INSTGV *g = zvWNGV;
+    // The call reports the failure that made it undo itself, with the
+    // system's reason (a full disk's ENOSPC): the undo's own reads (one at
+    // the end of a file clears sysiocod) and failures do not replace them.
     const uint16_t keep = g->uerr_cod;
+    const uint16_t keepsys = g->sysiocod;
     const int32_t high = tsthghwrd();
     bool failed = overflow_;
     for (int i = n_ - 1; i >= 0; i--) {
@@ -239,6 +243,7 @@ int UndoGuard::rollback() {
     }
     n_ = 0;
     g->uerr_cod = keep;
+    g->sysiocod = keepsys;
     zvSETHGHi(high);
     return failed ? 105 : 0;
 }

@@ -12,8 +12,11 @@
 //    index become free areas, resources are recorded, and an unreadable
 //    stretch becomes one free area up to the next sound area header or the
 //    end (always when its first header position was never written, as a
-//    killed process leaves pages it had not written yet; else with scan
-//    option 2) or stops the scan (1107); the free-space index is then
+//    killed process leaves pages it had not written yet, or when a 4096-
+//    byte boundary lies between the sound area before it and the end of
+//    that position, as a write the system ended early at the boundary
+//    leaves a shortened record's free tail without its header; else with
+//    scan option 2) or stops the scan (1107); the free-space index is then
 //    built again from the free areas.
 // The resources found are linked into one ring again, the larger of two of
 // the same type and number winning; the counts of data-access resources
@@ -285,6 +288,46 @@ int never_written(FCB *f, uint64_t pos, uint32_t unit) {
     return zero || fill ? 1 : 0;
 }
 
+// The next position from `from` on where a sound area header stands (the
+// end of the file when none does), or minus a read error.
+int64_t next_sound(FCB *f, uint64_t from, uint64_t size) {
+    uint64_t q = from;
+    for (; q < size; q++) {
+        int m = zvscnmrk81(f, q, size, 0);
+        if (m == 1) break;
+        if (m < 0) return m;
+    }
+    return int64_t(q);
+}
+
+// Whether a 4096-byte boundary of the file lies after the start of the
+// sound area at `prev` and before the end of the header position at `pos`
+// (kNoArea: no sound area before pos). A write the system ended early at
+// such a boundary can have put the area's new header below it and left
+// the bytes from the boundary on as they were: the header a shortened
+// record's free tail should have at pos never reached the file, or only
+// its first bytes did.
+constexpr uint64_t kNoArea = ~uint64_t(0);
+constexpr uint64_t kCutBoundary = 4096;
+bool cut_between(uint64_t prev, uint64_t pos, uint32_t unit) {
+    return prev != kNoArea && prev / kCutBoundary != (pos + unit - 1) / kCutBoundary;
+}
+
+// Whether the area whose walkable header h stands at pos holds together:
+// it ends inside the file, where the next walkable header, the growth fill
+// or the end of the file follows. 1, 0, or minus a read error.
+int holds_together(FCB *f, uint64_t pos, const VRECHDR &h, uint64_t size, uint32_t unit) {
+    const uint64_t stop = pos + h.arealen;
+    if (stop > size) return 0;
+    if (stop == size) return 1;
+    if (size - stop >= unit) {
+        VRECHDR nh;
+        if (int rc = get_hdr(f, stop, &nh)) return -rc;
+        if (walkable(nh, unit)) return 1;
+    }
+    return rbl_all_fill(f, stop, size);
+}
+
 int walk_variable(Scan &s) {
     FCB *f = s.f;
     FILEHDR &b = f->hdr.base;
@@ -293,6 +336,7 @@ int walk_variable(Scan &s) {
     uint64_t pos = first_node_offset(f);
     const uint64_t bound = s.size / unit + 2;
     uint64_t steps = 0;
+    uint64_t prev = kNoArea;  // start of the sound area walked last
     FreeRun run;
     int rc = 0;
     while (pos < s.size) {
@@ -305,28 +349,49 @@ int walk_variable(Scan &s) {
         }
         VRECHDR h;
         if ((rc = get_hdr(f, pos, &h)) != 0) return rc;
-        if (walkable(h, unit) && pos + h.arealen > s.size) {
+        bool cut = false;      // a cut write's stretch starts here
+        uint64_t cutnext = 0;  // and ends at the sound area found there
+        if (h.mark == kVrecFree && walkable(h, unit) && (pos + unit - 1) / kCutBoundary != pos / kCutBoundary &&
+            cut_between(prev, pos, unit)) {
+            // A free tail's header across a boundary that a cut write may
+            // have reached only in part (its mark and some bytes of its
+            // length): taken only when its area holds together, else the
+            // stretch up to the next sound area is the cut write's, as
+            // below.
+            int whole = holds_together(f, pos, h, s.size, unit);
+            if (whole < 0) return -whole;
+            if (!whole) {
+                int64_t q = next_sound(f, pos + unit, s.size);
+                if (q < 0) return int(-q);
+                cut = uint64_t(q) < s.size;
+                cutnext = uint64_t(q);
+            }
+        }
+        if (!cut && walkable(h, unit) && pos + h.arealen > s.size) {
             note_tail(s, pos, h.mark == kVrecUsed ? 1 : 2, h.arealen);
             break;
         }
-        if (!walkable(h, unit)) {
-            int fill = rbl_all_fill(f, pos, s.size);
-            if (fill < 0) return -fill;
-            if (fill) break;
-            uint64_t q = pos + unit;
-            for (; q < s.size; q++) {
-                int m = zvscnmrk81(f, q, s.size, 0);
-                if (m == 1) break;
-                if (m < 0) return -m;
+        if (cut || !walkable(h, unit)) {
+            uint64_t q = cutnext;
+            if (!cut) {
+                int fill = rbl_all_fill(f, pos, s.size);
+                if (fill < 0) return -fill;
+                if (fill) break;
+                const int64_t next = next_sound(f, pos + unit, s.size);
+                if (next < 0) return int(-next);
+                q = uint64_t(next);
             }
             // A header position that holds no byte the engine ever wrote
             // there (zeros: a stretch of the file that no write reached
             // while a later one did; 0xFF: growth fill) is space a killed
             // process left unwritten, with no record in it: it becomes free
-            // space like the stretch the repair option frees. Any other
-            // unreadable bytes are damage, and stop the scan unless the
-            // repair option is given.
-            int unwritten = never_written(f, pos, unit);
+            // space like the stretch the repair option frees. So does the
+            // stretch behind a sound area that a write cut at a 4096-byte
+            // boundary left without the header it was to put there (the
+            // record before it keeps what of it reached the file). Any
+            // other unreadable bytes are damage, and stop the scan unless
+            // the repair option is given.
+            int unwritten = cut || cut_between(prev, pos, unit) ? 1 : never_written(f, pos, unit);
             if (unwritten < 0) return -unwritten;
             if (!unwritten && !(s.options & kScanRepair)) {
                 char line[128];
@@ -343,8 +408,10 @@ int walk_variable(Scan &s) {
             log_line(f->name);
             if ((rc = make_free(s, run, pos, q - pos)) != 0) return rc;
             pos = q;
+            prev = kNoArea;
             continue;
         }
+        prev = pos;
         switch (h.mark) {
         case kVrecNode:
             if (h.arealen != unit + node) return 40;

@@ -337,6 +337,20 @@ ZV_API int zvGetUserErrorCode(void);
 ZV_API int zvGetIsamErrorCode(void);
 ZV_API int zvGetIsamFileNbr(void);
 ZV_API int zvGetSystemErrorCode(void);
+/* A full disk (or a file-size limit). A write the system refuses fails its
+ * call with 37 and leaves the system's reason in zvGetSystemErrorCode()
+ * (28 ENOSPC; 27 EFBIG past a file-size limit); a write the system ends
+ * early goes on with its rest, so the failure always carries the reason.
+ * Changes go on into the caches while they have room, and wait there. A
+ * read the cache serves without a write (its page cached, or a clean page
+ * to give up for it) answers 0; one that needs a changed page written
+ * first answers 37, as does a flush. An ISAM add, rewrite or delete that
+ * fails undoes its steps in the caches (37); 105 when a step of the undo
+ * needed a write too, so that the set may keep a piece of the failed call
+ * (an area not given back, a key without its record). What to do: make room
+ * on the disk, then ZVFLUSH (or close the files), which writes the changes
+ * the caches kept; after 105, close the set and rebuild it with RBLIFIL
+ * before it is used again. */
 
 /* Stores code as the user error code and returns it. */
 ZV_API int uerr(int code);
@@ -1701,7 +1715,7 @@ ZV_API int zvFullText(void *params);
  * A write changes the record and every key of every index of the data file
  * in one call; when any step fails, the steps already done are undone and
  * the data file and its indexes are as they were (105 only when an undo
- * step failed too). A successful read, add or rewrite makes the record the
+ * step failed too; on a full disk see zvGetSystemErrorCode). A successful read, add or rewrite makes the record the
  * current ISAM record of its data file; a failed call and a delete leave
  * the current record as it was. Rewrite and delete act on the current
  * record.
@@ -1716,7 +1730,9 @@ ZV_API int zvFullText(void *params);
  * asked only, or a partial read); 921/922 the identity field changed / not
  * known; 1001 a key of an index whose key type has bit 0x80 would change; 2
  * an existing key of a unique index (the index's number in
- * zvGetIsamFileNbr).
+ * zvGetIsamFileNbr); 37 a write failed (the system's reason in
+ * zvGetSystemErrorCode; a full disk: 28, what to do there beside it); 105
+ * the undo of a failed call failed too.
  */
 /* Adds a fixed-length record: serial segment and identity field are filled
  * in the caller's buffer first. */
@@ -2553,14 +2569,19 @@ ZV_API RBLCBST *GETCBRBLST(void);
  * (restored on return): -1 or more none; -(0x4000 + bits) with the bits
  * 0x002 store the given definition, 0x004 purge rejected records, 0x008
  * rebuild bad partition members only, 0x100 no data-file scan, 0x200
- * repair unreadable stretches of a variable-length file (0x010 and 0x080
+ * repair unreadable stretches of a variable-length file: each becomes free
+ * space up to the next sound area, the records in it lost (0x010 and 0x080
  * accepted); the values -99 (store), -101 (purge), -105 (bad members) and
  * their sums -200, -204, -206, -305. 0, or: 652 keys were rejected
  * (duplicates in a unique index, bad serial numbers) and left in place,
  * their report in the reject file named in the status log; 650 rejected
  * and purged; 651 the purge failed; 869 stopped through the status block;
  * 943 bad options; 48 dfilmod 0x200; 107 more than 64 indexes; 120 no work
- * buffer; 454 bad partition members of a set that is not partitioned; 608
+ * buffer; 1107 an unreadable stretch in a variable-length data file
+ * without 0x200 (a stretch never written, or one behind an area that a
+ * write cut at a 4096-byte boundary left without its free tail's header,
+ * becomes free space without it); 454 bad partition members of a set that
+ * is not partitioned; 608
  * a definition that disagrees with the files; 46 a file of the set is open
  * in this instance; and the codes of the scan, the creates, the opens and
  * the renames, with the file concerned in zvGetIsamFileNbr.

@@ -43,7 +43,19 @@ extern "C" {
 /* ------------------------------------------------------------------------ */
 
 /* The result of every record-level call: 0 success, 4001 and up the codes
- * below, any other value an engine code passed through unchanged. */
+ * below, any other value an engine code passed through unchanged.
+ *
+ * A full disk (or a file-size limit): a write of a table's files that the
+ * system refuses fails its call with 37, the system's reason in the
+ * engine's zvGetSystemErrorCode() (28 ENOSPC; 27 EFBIG past a file-size
+ * limit). Writes of records go on into the engine's caches while they have
+ * room; a read or walk the caches serve without writing answers 0, one
+ * that needs a changed page written first 37. A zvdbWriteRecord or
+ * zvdbDeleteRecord that fails undoes its steps (37); 105 when the undo
+ * needed a write too and the table may keep a piece of the failed call.
+ * What to do: make room, then ZVFLUSH(-1) (zarvo.h) until it answers 0,
+ * or close the table: either writes what the caches kept. After 105,
+ * zvdbRebuildTable(table, 1) before the table is used again. */
 typedef int ZVDBRET;
 
 #define ZVDB_OK                 0

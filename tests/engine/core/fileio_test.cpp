@@ -150,21 +150,43 @@ TEST_F(FileIoTest, FailedWriteGives37AndIsLogged) {
     EXPECT_EQ(log_messages().size(), 1u);
 }
 
-TEST_F(FileIoTest, WriteCutShortGives37WithTheBytesWritten) {
-    FCB *f = keep(open_file("s.dat", ""));
+// A write the system ends early goes on with its rest: cut once, it
+// completes; when the rest cannot be written either (every write cut, as on
+// a full disk), the call gives 37 with the bytes written and the errno of
+// the write that failed (0 when the seam's cut leaves none).
+TEST_F(FileIoTest, AWriteCutShortGoesOnWithItsRest) {
     char buf[100];
     memset(buf, 'k', sizeof buf);
-    for (long k : {1L, 40L, 50L, 100L}) {
+    const struct {
+        long cut;
+        bool every;
+        int err;
+        int rc;
+        uint32_t count;
+        int sys;
+    } cases[] = {
+        {1, false, 0, 0, 100, 0},          {40, false, 0, 0, 100, 0},         {99, false, ENOSPC, 0, 100, 0},
+        {1, true, 0, 37, 99, 0},           {40, true, 0, 37, 60, 0},          {100, true, 0, 37, 0, 0},
+        {40, true, ENOSPC, 37, 60, ENOSPC}, {100, true, ENOSPC, 37, 0, ENOSPC},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE("cut by " + std::to_string(c.cut) + (c.every ? ", every write" : ", once"));
+        const std::string name = "s" + std::to_string(n++) + ".dat";
+        FCB *f = keep(open_file(name.c_str(), ""));
+        g->sysiocod = 0;
         uint32_t count = 0;
-        zv::fault_set(IoKind::Write, 1, 0, false, k);
-        EXPECT_EQ(zv::zvsysio81(1, f, 0, 0, 0, buf, 100, &count), 37) << k;
-        EXPECT_EQ(count, 100u - k) << k;
-        // Every write starts at 0: the longest one (99 bytes) sets the size.
-        EXPECT_EQ(read_file("s.dat").size(), 99u) << k;
+        zv::fault_set(IoKind::Write, 1, c.err, c.every, c.cut);
+        EXPECT_EQ(zv::zvsysio81(1, f, 0, 0, 0, buf, 100, &count), c.rc);
+        zv::fault_reset();
+        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(int(g->sysiocod), c.sys);
+        EXPECT_EQ(read_file(name), std::string(c.count, 'k'));
     }
     auto msgs = log_messages();
-    ASSERT_EQ(msgs.size(), 4u);
-    EXPECT_EQ(msgs[1], "WRITE_ERR: s.dat at 0:0x  sysiocod=0 bufsiz=100 bytes written=60[60]  ioLoc=0: 37");
+    ASSERT_EQ(msgs.size(), 5u);
+    EXPECT_EQ(msgs[1], "WRITE_ERR: s4.dat at 0:0x  sysiocod=0 bufsiz=100 bytes written=60[60]  ioLoc=0: 37");
+    EXPECT_EQ(msgs[3], "WRITE_ERR: s6.dat at 0:0x  sysiocod=28 bufsiz=100 bytes written=60[60]  ioLoc=0: 37");
 }
 
 TEST_F(FileIoTest, EmptyNameIsLoggedAsQuestionMarks) {

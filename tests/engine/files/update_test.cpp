@@ -88,8 +88,8 @@ TEST_F(UpdateTest, FailedFirstMarkIsTriedAgainByTheNextChange) {
     ASSERT_EQ(CLSFIL(1, 0), 0);
 }
 
-// A first mark whose header write comes out short (here one byte short)
-// may be on disk although the call failed: the clean close writes the
+// A first mark whose header write comes out short (here every write one
+// byte short, so that its rest cannot follow) may be on disk although the call failed: the clean close writes the
 // header again, so a set closed with 0 opens without 14. The second case
 // fails the member's write of an index with a member.
 TEST_F(UpdateTest, AMarkWrittenShortIsClearedByTheCleanClose) {
@@ -111,7 +111,7 @@ TEST_F(UpdateTest, AMarkWrittenShortIsClearedByTheCleanClose) {
         }
         const int filno = c.member ? 2 : 1;
         const size_t at = c.member ? 512 + 56 : 56;
-        zv::fault_set(IoKind::Write, c.nth, 0, false, 1);
+        zv::fault_set(IoKind::Write, c.nth, 0, true, 1);
         EXPECT_NE(tstupd(fcb(filno)), 0);
         zv::fault_reset();
         EXPECT_EQ(fcb(filno)->hdr.base.updflg, 0);

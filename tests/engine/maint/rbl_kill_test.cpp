@@ -272,6 +272,103 @@ TEST_F(RblKillTest, AnUnwrittenStretchIsFreedUpToTheNextSoundArea) {
     }
 }
 
+// A record rewritten in place shorter, so that a free tail is cut off
+// behind it, in one write that the system ends early at a 4096-byte
+// boundary: the record's new header below the boundary reached the file,
+// the tail's header at or past it (or only its first bytes) did not, and
+// the process is gone. The repair without options frees the stretch up to
+// the next area and keeps every other record whole; the record the write
+// held keeps what of it reached the file. Cases: where the tail's header
+// stands, relative to the boundary.
+TEST_F(RblKillTest, AWriteCutAtA4096ByteBoundaryIsMendedWithoutOptions) {
+    constexpr uint32_t kHdr = 10, kPage = 512, kBoundary = 4096;
+    const struct {
+        const char *what;
+        int32_t past;  // the tail header's offset from the boundary
+    } cases[] = {{"past the boundary", 8}, {"at the boundary", 0}, {"its mark below it", -3},
+                 {"its first byte below it", -1}};
+    int run = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        RblSet s(("cut" + std::to_string(run++)).c_str(), Kind::Variable);
+        s.ifil.dfilmod |= 0x40;  // write through: the rewrite's pages go at once
+        std::map<uint32_t, std::string> small;
+        for (uint32_t n = 1; n <= 36; n++) small[n] = image(rec(n), n % 9 * 11);
+        const std::string old = image(rec(500), 5000);
+        // The boundary the record's tail header stands at: the first one
+        // past room for the record's header, its fixed part and a margin.
+        auto boundary_of = [](uint64_t pos) {
+            return (pos + kHdr + 64 + 8 + kBoundary - 1) / kBoundary * kBoundary;
+        };
+        zvtest::ChildResult cr = zvtest::run_in_child([&] {
+            zvtest::ChildResult r;
+            if ((r.rc = INTISAMX(16, 60, 4, 32, kProfile)) != 0) return r;
+            const int d = s.create();
+            if (d < 0) return r;
+            for (uint32_t n = 1; n <= 30; n++) {
+                if ((r.rc = ADDVREC(d, small[n].data(), int32_t(small[n].size()))) != 0) return r;
+            }
+            if ((r.rc = ADDVREC(d, const_cast<char *>(old.data()), int32_t(old.size()))) != 0) return r;
+            const uint64_t pos = uint64_t(GETCURP(d)) | uint64_t(uint32_t(zvGETHGH())) << 32;
+            for (uint32_t n = 31; n <= 36; n++) {
+                if ((r.rc = ADDVREC(d, small[n].data(), int32_t(small[n].size()))) != 0) return r;
+            }
+            if ((r.rc = ZVFLUSH(-1)) != 0) return r;
+            const uint64_t boundary = boundary_of(pos);
+            const uint64_t tail = boundary + uint64_t(int64_t(c.past));
+            const int32_t len = int32_t(tail - pos - kHdr);
+            Rec nr = rec(500);
+            std::string img = image(nr) + std::string(size_t(len) - sizeof(Rec), 'Q');
+            char buf[6000];
+            int32_t got = sizeof buf;
+            uint32_t key = 500;
+            if ((r.rc = EQLVREC(d + 1, &key, buf, &got)) != 0) return r;
+            // The rewrite's pages go in one write, from the record's first
+            // page to the end of its tail header's page: cut at the
+            // boundary, and the process ends at the write of the rest.
+            const uint64_t last = (tail + kHdr - 1) / kPage * kPage + kPage;
+            zv::fault_reset();
+            zv::fault_set(zv::IoKind::Write, 1, 0, false, long(last - boundary));
+            zv::fault_exit(zv::IoKind::Write, 2, 77);
+            r.rc = RWTVREC(d, img.data(), len);
+            return r;
+        });
+        EXPECT_FALSE(cr.ok) << "the process ends inside the rewrite: " << cr.rc;
+        // The layout the child made, found again in the file.
+        const std::string disk = zvtest::read_bytes(s.dat(), 0, zvtest::file_size(s.dat()));
+        const size_t at = disk.find(old.substr(0, sizeof(Rec)));
+        ASSERT_NE(at, std::string::npos);
+        const uint64_t pos = at - kHdr;
+        const uint64_t boundary = boundary_of(pos);
+        const uint64_t tail = boundary + uint64_t(int64_t(c.past));
+        const uint32_t len = uint32_t(tail - pos - kHdr);
+        // What the cut write left: the new header, the new bytes up to the
+        // boundary, the old ones from there on.
+        EXPECT_EQ(zvtest::get_le32(s.dat(), pos + 2), kHdr + len) << "the new header reached the file";
+        EXPECT_EQ(zvtest::get_le32(s.dat(), pos + 6), len);
+        const size_t keep = std::min(size_t(boundary - pos - kHdr), size_t(len));
+        const std::string torn = old.substr(0, sizeof(Rec)) + std::string(keep - sizeof(Rec), 'Q') +
+                                 old.substr(keep, len - keep);
+        EXPECT_TRUE(disk.substr(size_t(pos + kHdr), len) == torn);
+        EXPECT_TRUE(disk.substr(size_t(boundary), 16) == old.substr(size_t(boundary - pos - kHdr), 16))
+            << "nothing past the boundary";
+
+        ASSERT_EQ(s.rebuild(), 0) << status_log();
+        std::string verdict;
+        std::multiset<std::string> want;
+        for (const auto &kv : small) want.insert(kv.second);
+        want.insert(torn);
+        EXPECT_EQ(contents(s, &verdict), want);
+        EXPECT_EQ(verdict, "");
+        // The freed stretch takes a record again.
+        std::string more = image(rec(9991), 700);
+        EXPECT_EQ(ADDVREC(s.ifil.tfilno, more.data(), int32_t(more.size())), 0);
+        CLIFIL(&s.ifil);
+        EXPECT_TRUE(zvtest::verify_set(s.dat()));
+        if (HasFailure()) break;
+    }
+}
+
 // The file a kill between the two writes of a move leaves: the record's
 // old area and its new copy, further on, both live. The plain repair keeps
 // the copy the unique indexes meet first indexed and the other in the data

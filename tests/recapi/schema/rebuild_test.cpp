@@ -149,12 +149,15 @@ TEST_F(RebuildTest, PurgedDuplicatesAnswer650WithTheTableOpen) {
 }
 
 // A write failing once at the nth write of a rebuild in each mode, n = 1,
-// 2, ... until it succeeds, each after `batch` new records: each failure
-// returns its code. A failure while the files are written out
-// leaves the table open; a later one leaves it not active (record calls
-// give 4012), and opening it again by name finds every record under every
-// index, or, when the close could not mark the files closed (14), an open
-// that accepts that (open bit 4) and a rebuild do.
+// 2, ... until the rebuild makes fewer than n writes, each after `batch`
+// new records: each failure returns its code. A failure while the files
+// are written out leaves the table open; a later one leaves it not active
+// (record calls give 4012), and opening it again by name finds every record
+// under every index, or, when the close could not mark the files closed
+// (14), an open that accepts that (open bit 4) and a rebuild do. A failed
+// write-back of a cached page that a read wanted room from is no failure
+// of the rebuild (the read takes a clean page, the changed one is written
+// later): the rebuild then answers 0 with every record.
 void RebuildTest::failing_rebuilds(const std::vector<int32_t> &modes, int batch) {
     ZVHANDLE r = zvdbAllocRecord(table_);
     ASSERT_NE(r, nullptr);
@@ -167,11 +170,17 @@ void RebuildTest::failing_rebuilds(const std::vector<int32_t> &modes, int batch)
         int open = 0, closed = 0;
         for (long n = 1; n < 400 && !done; n++) {
             SCOPED_TRACE(n);
+            zv::fault_reset();
             zv::fault_set(zv::IoKind::Write, n, EIO);
             const ZVDBRET rc = zvdbRebuildTable(table_, mode);
+            const bool fired = zv::io_calls(zv::IoKind::Write) >= n;
             zv::fault_reset();
-            done = rc == 0;
+            done = rc == 0 && !fired;
             if (done) break;
+            if (rc == 0) {
+                EXPECT_EQ(scan(table_), range(0, records));
+                continue;
+            }
             EXPECT_EQ(last(), rc);
             if (zvdbIsActiveTable(table_)) {
                 open++;
