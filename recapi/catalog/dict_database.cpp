@@ -274,7 +274,7 @@ ZV_API ZVDBRET _zvdbDictAddTable(ZVHANDLE database, const char *name, const char
     Scratch scratch;
     if (ZVDBRET rc = scratch.open(db, physname, path, ext, mirrorname, mirrorpath)) return keep_code(database, rc);
     tagZVDBTABLE *t = scratch.t;
-    return locked(database, d, kWrite, [&]() -> ZVDBRET {
+    return adding(database, d, [&]() -> ZVDBRET {
         ZVDBDICTENTRY e, before;
         ZVDBRET rc = read_entry(d, ZVDBDICT_TABLE, 1, name, e);
         const bool reserved = rc == 0;
@@ -300,11 +300,18 @@ ZV_API ZVDBRET _zvdbDictAddTable(ZVHANDLE database, const char *name, const char
         rc = reserved ? rewrite_entry(d, e) : add_entry(d, e);
         if (rc) return rc;
         t->uid = e.uid;
-        if ((rc = add_indexes(d, t, name, e.uid, false))) {
-            // Back to what was there: the reservation, or nothing.
+        // Back to what was there: the reservation, or nothing.
+        auto back = [&] {
             if (_zvdbFindDictByUID(d, e.uid) == 0) reserved ? rewrite_entry(d, before) : zvdbDeleteRecord(d->record);
+        };
+        if ((rc = add_indexes(d, t, name, e.uid, false))) {
+            back();
+            return rc;
         }
-        return rc;
+        return handed_or_undone(rc, [&] {
+            drop_indexes(d, name);
+            back();
+        });
     });
 }
 
@@ -436,7 +443,7 @@ ZV_API ZVDBRET _zvdbDictAddVTable(ZVHANDLE database, const char *host, const cha
     ZVDBDICT *d;
     if (ZVDBRET rc = database_dict(database, &db, &d)) return rc;
     if (!host || !name) return keep_code(database, ZVDB_NULL_ARGUMENT);
-    return locked(database, d, kWrite, [&]() -> ZVDBRET {
+    return adding(database, d, [&]() -> ZVDBRET {
         ZVDBDICTENTRY e, h;
         for (uint32_t type : {ZVDBDICT_TABLE, ZVDBDICT_VTABLE}) {
             if (type == ZVDBDICT_VTABLE && !(flag & kVirtualFlag)) continue;
@@ -457,8 +464,14 @@ ZV_API ZVDBRET _zvdbDictAddVTable(ZVHANDLE database, const char *host, const cha
         rc = v ? zvdbOpenTable(v, name, 1) : ZVDB_NO_MEMORY;
         if (rc == 0) rc = add_indexes(d, v, name, e.uid, true);
         if (v) zvdbFreeTable(v);
-        if (rc) _zvdbRemoveDictByUID(d, e.uid);
-        return rc;
+        if (rc) {
+            _zvdbRemoveDictByUID(d, e.uid);
+            return rc;
+        }
+        return handed_or_undone(rc, [&] {
+            drop_indexes(d, name);
+            _zvdbRemoveDictByUID(d, e.uid);
+        });
     });
 }
 

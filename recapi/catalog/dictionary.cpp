@@ -276,6 +276,8 @@ ZVDBRET database_dict(ZVHANDLE handle, tagZVDBDATABASE **db, ZVDBDICT **out) {
     return 0;
 }
 
+ZVDBRET hand_over() { return ZVDBRET(ZVFLUSH(-1)); }
+
 ZVDBRET add_entry(ZVDBDICT *d, ZVDBDICTENTRY &e) {
     ZVDBRET rc = _zvdbGetDictUID(d, &e.uid);
     if (rc == 0) rc = _zvdbClearDict(d);

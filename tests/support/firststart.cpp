@@ -1,0 +1,74 @@
+#include "tests/support/firststart.h"
+
+namespace zvtest {
+
+void StartUp::note(const char *call, int rc) {
+    if (!trail.empty()) trail += ", ";
+    trail += std::string(call) + " " + std::to_string(rc);
+}
+
+void StartUp::release() {
+    if (handle) zvdbFreeTable(handle);
+    if (db) zvdbFreeDatabase(db);
+    if (session) zvdbFreeSession(session);
+    handle = db = session = nullptr;
+}
+
+int StartUp::run() {
+    if (!session && !(session = zvdbAllocSession(0))) return -1;
+    if (buffers) {
+        zvdbSetSessionParams(session, 1, buffers);
+        zvdbSetSessionParams(session, 4, buffers);
+    }
+    int rc = zvdbLogon(session, nullptr, "tester", nullptr);
+    // 12: no session dictionary here (or another process holds it
+    // exclusively, and the make answers 19); 48: one a kill cut short.
+    if (rc == 12 || rc == 48) {
+        note("zvdbLogon", rc);
+        rc = zvdbCreateSession(session, nullptr, nullptr, nullptr);
+        if (rc) note("zvdbCreateSession", rc);
+        if (rc == 0 || rc == 19) rc = zvdbLogon(session, nullptr, "tester", nullptr);
+    }
+    if (rc) return note("zvdbLogon", rc), rc;
+
+    if (!db && !(db = zvdbAllocDatabase(session))) return -2;
+    rc = zvdbConnect(db, database);
+    if (rc == 101) {
+        note("zvdbConnect", rc);
+        rc = zvdbCreateDatabase(session, database, dbpath);
+        if (rc == 19) {
+            note("zvdbCreateDatabase", rc);
+            rc = zvdbAddDatabase(session, database, dbpath);
+        }
+        if (rc) return note("making the database", rc), rc;
+        rc = zvdbConnect(db, database);
+    }
+    if (rc) return note("zvdbConnect", rc), rc;
+
+    if (!handle && !(handle = zvdbAllocTable(db))) return -3;
+    rc = zvdbOpenTable(handle, table, 0);
+    if (rc == ZVDB_NO_TABLE_NAME) {
+        note("zvdbOpenTable", rc);
+        if ((rc = define(handle)) != 0) return note("defining the table", rc), rc;
+        if (tablepath && (rc = zvdbSetTablePath(handle, tablepath)) != 0) return note("zvdbSetTablePath", rc), rc;
+        rc = zvdbCreateTable(handle, table, 0);
+        if (rc == 19) {
+            note("zvdbCreateTable", rc);
+            rc = zvdbAddTable(db, table, tablepath);
+        }
+        if (rc) return note("making the table", rc), rc;
+        rc = zvdbOpenTable(handle, table, 0);
+    }
+    if (rc == 14 || rc == 413) {
+        note("zvdbOpenTable", rc);
+        if ((rc = zvdbOpenTable(handle, table, 4)) != 0) return note("zvdbOpenTable bit 4", rc), rc;
+        rc = zvdbRebuildTable(handle, 1);
+        if (rc == 650) rc = 0;
+        if (rc) return note("zvdbRebuildTable", rc), rc;
+        if (!zvdbIsActiveTable(handle)) return note("zvdbRebuildTable left the table closed", -4), -4;
+    }
+    if (rc) note("zvdbOpenTable", rc);
+    return rc;
+}
+
+}  // namespace zvtest
