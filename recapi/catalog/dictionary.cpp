@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "engine/core/platform.h"
+#include "recapi/base/making.h"
 #include "recapi/base/paths.h"
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
@@ -130,6 +131,32 @@ bool stored_path(const ZVDBDICTENTRY &e, int sep, char (&out)[256]) {
     }
     text += std::string(e.mirrorname) + e.datext;
     return put_text(out, sizeof out, text.c_str());
+}
+
+constexpr int kFileExists = 19;
+
+// A dictionary's name as the engine opens it: with the session's prefix.
+ZVDBRET engine_name(const ZVDBDICT *d, const std::string &name, std::string &out) {
+    char *full = nullptr;
+    ZVDBRET rc = zv::prefixed_name(d->session, name.c_str(), &full);
+    if (rc == 0) out = full;
+    _zvdb_free(full);
+    return rc;
+}
+
+// Takes away what a make left under the temporary name `temp` (a file as
+// engine_name gives it): a host, or a directory holding the dictionary's
+// table, whose files are of the make too. 0 when nothing is left, 12 while
+// an open holds it (a make at work), 55.
+int drop_made(const ZVDBDICT *d, const std::string &temp) {
+    if (!zv::making::exists(temp)) return 0;
+    const std::string inside = temp + char(_zvdbGetPathSeparator(d->session)) + kTableName;
+    for (const char *ext : {".dat", ".idx"}) {
+        for (const std::string &file : {inside + ext, zv::making::temp_name(inside + ext)}) {
+            if (int rc = zv::making::drop_leftover(file)) return rc;
+        }
+    }
+    return zv::making::drop_leftover(temp);
 }
 
 // The engine's answer for files a process did not close (killed, or its
@@ -443,17 +470,26 @@ ZV_API ZVDBRET _zvdbCreateDict(ZVDBDICT *d, const char *name, int insuper) {
     default: return keep(d, ZVDB_BAD_MODE);
     }
     if (zv::replace_text(&d->name, name)) return keep(d, ZVDB_NO_MEMORY);
+    // The dictionary is made whole under a temporary name and then takes
+    // its own (zv::making): a kill at any moment leaves no dictionary, or a
+    // whole one, under the name.
     const std::string host = host_name(d, name);
+    const std::string temp = zv::making::temp_name(host);
+    std::string hostfile, tempfile;
+    ZVDBRET rc = engine_name(d, host, hostfile);
+    if (rc == 0) rc = engine_name(d, temp, tempfile);
+    if (rc) return keep(d, rc);
+    if (zv::making::exists(hostfile)) return keep(d, kFileExists);
+    if ((rc = drop_made(d, tempfile))) return keep(d, rc);
     tagZVDBTABLE *t = d->table;
-    ZVDBRET rc = 0;
     if (insuper) {
         d->super->createkind = d->session->dicttranmode;
-        rc = _zvdbSuperSetPath(d->super, host.c_str());
+        rc = _zvdbSuperSetPath(d->super, temp.c_str());
         if (rc == 0) rc = _zvdbSuperCreate(d->super);
         if (rc) return keep(d, rc);
     }
     rc = add_from_defs(t);
-    if (rc == 0) rc = insuper ? zvdbSetTableSuperFile(t, d->super) : zvdbSetTablePath(t, host.c_str());
+    if (rc == 0) rc = insuper ? zvdbSetTableSuperFile(t, d->super) : zvdbSetTablePath(t, temp.c_str());
     if (rc == 0) rc = zvdbSetTablePermission(t, kPermission);
     if (rc == 0) rc = zvdbCreateTable(t, kTableName, kCreateBase | level | (insuper ? 0 : kCreateMakeDirs));
     if (rc) {
@@ -462,7 +498,12 @@ ZV_API ZVDBRET _zvdbCreateDict(ZVDBDICT *d, const char *name, int insuper) {
         // A host made here for a table that could not be made goes again.
         if (insuper) _zvdbSuperDrop(d->super);
     }
-    _zvdbSuperClose(d->super);
+    ZVDBRET closed = _zvdbSuperClose(d->super);
+    if (rc == 0) rc = closed;
+    if (rc == 0) rc = zv::making::link_in(tempfile, hostfile);
+    // Under its name, or not made: the temporary name goes (a directory
+    // once its files went).
+    drop_made(d, tempfile);
     return keep(d, rc);
 }
 

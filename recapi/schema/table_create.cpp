@@ -182,9 +182,8 @@ ZVDBRET fill_create_blocks(const tagZVDBTABLE *t, XCREblk *x, int32_t n) {
 }
 
 
-// Steps after the files exist, on the open set: schema, alignment, the
-// API's resources, conditional expressions, transform blocks, owner and
-// identity field. 0 or the first failing code.
+}  // namespace
+
 int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno) {
     if (int rc = PUTDODA(datno, t->doda, t->dodacount)) return rc;
     if (t->alignment != 8) {
@@ -239,8 +238,6 @@ int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno) {
     }
     return 0;
 }
-
-}  // namespace
 
 std::vector<std::string> set_file_names(int datno, int16_t nidx) {
     std::vector<std::string> names;
@@ -526,6 +523,12 @@ int _zvdbCREIFILX(tagZVDBTABLE *t) {
     int rc = zv::fill_create_blocks(t, xcre, nblocks);
     IFIL *copy = nullptr;
     if (rc == 0) rc = _zvdbFixIfilPath(t, ifil, &copy);
+    if (rc == 0 && zv::makes_in_place(t, copy)) {
+        rc = zv::make_in_place(t, copy, xcre);
+        _zvdb_free(xcre);
+        _zvdbFixIfilFree(copy);
+        return rc;
+    }
     if (rc == 0) rc = CREIFILX8(copy, t->dataext, t->indexext, int32_t(t->permission), t->groupid, t->password, xcre);
     _zvdb_free(xcre);
     if (rc) {

@@ -7,6 +7,15 @@ void StartUp::note(const char *call, int rc) {
     trail += std::string(call) + " " + std::to_string(rc);
 }
 
+template <typename Call>
+int StartUp::make(const char *name, Call &&call) {
+    if (before) before(name);
+    const int rc = call();
+    if (after) after(name);
+    if (rc) note(name, rc);
+    return rc;
+}
+
 void StartUp::release() {
     if (handle) zvdbFreeTable(handle);
     if (db) zvdbFreeDatabase(db);
@@ -25,8 +34,7 @@ int StartUp::run() {
     // exclusively, and the make answers 19); 48: one a kill cut short.
     if (rc == 12 || rc == 48) {
         note("zvdbLogon", rc);
-        rc = zvdbCreateSession(session, nullptr, nullptr, nullptr);
-        if (rc) note("zvdbCreateSession", rc);
+        rc = make("zvdbCreateSession", [&] { return zvdbCreateSession(session, nullptr, nullptr, nullptr); });
         if (rc == 0 || rc == 19) rc = zvdbLogon(session, nullptr, "tester", nullptr);
     }
     if (rc) return note("zvdbLogon", rc), rc;
@@ -35,12 +43,9 @@ int StartUp::run() {
     rc = zvdbConnect(db, database);
     if (rc == 101) {
         note("zvdbConnect", rc);
-        rc = zvdbCreateDatabase(session, database, dbpath);
-        if (rc == 19) {
-            note("zvdbCreateDatabase", rc);
-            rc = zvdbAddDatabase(session, database, dbpath);
-        }
-        if (rc) return note("making the database", rc), rc;
+        rc = make("zvdbCreateDatabase", [&] { return zvdbCreateDatabase(session, database, dbpath); });
+        if (rc == 19) rc = make("zvdbAddDatabase", [&] { return zvdbAddDatabase(session, database, dbpath); });
+        if (rc) return rc;
         rc = zvdbConnect(db, database);
     }
     if (rc) return note("zvdbConnect", rc), rc;
@@ -51,12 +56,9 @@ int StartUp::run() {
         note("zvdbOpenTable", rc);
         if ((rc = define(handle)) != 0) return note("defining the table", rc), rc;
         if (tablepath && (rc = zvdbSetTablePath(handle, tablepath)) != 0) return note("zvdbSetTablePath", rc), rc;
-        rc = zvdbCreateTable(handle, table, 0);
-        if (rc == 19) {
-            note("zvdbCreateTable", rc);
-            rc = zvdbAddTable(db, table, tablepath);
-        }
-        if (rc) return note("making the table", rc), rc;
+        rc = make("zvdbCreateTable", [&] { return zvdbCreateTable(handle, table, 0); });
+        if (rc == 19) rc = make("zvdbAddTable", [&] { return zvdbAddTable(db, table, tablepath ? tablepath : dbpath); });
+        if (rc) return rc;
         rc = zvdbOpenTable(handle, table, 0);
     }
     if (rc == 14 || rc == 413) {

@@ -20,10 +20,15 @@ struct StartUp {
     const char *database = "shop";
     const char *dbpath = ".";
     const char *table = "items";
-    const char *tablepath = nullptr;  // the table's directory (zvdbSetTablePath), or none
+    const char *tablepath = nullptr;  // the table's directory (zvdbSetTablePath); none: the database's
     // Gives a new table handle its fields and indexes: 0 or a code.
     std::function<int(ZVHANDLE table)> define;
     int32_t buffers = 0;  // the session's cache buffers (parameters 1 and 4); 0 keeps the defaults
+    // Called, when set, before and after each call that makes or adds
+    // (zvdbCreateSession, zvdbCreateDatabase, zvdbAddDatabase,
+    // zvdbCreateTable, zvdbAddTable) with the call's name: where a test
+    // counts or plans the kills of one call.
+    std::function<void(const char *call)> before, after;
 
     ZVHANDLE session = nullptr, db = nullptr, handle = nullptr;
     std::string trail;  // the calls that did not answer 0, and the branches taken
@@ -41,6 +46,8 @@ struct StartUp {
 
 private:
     void note(const char *call, int rc);
+    template <typename Call>
+    int make(const char *name, Call &&call);
 };
 
 }  // namespace zvtest
