@@ -91,6 +91,14 @@ std::set<int32_t> ids_of(ZVHANDLE t, std::string &finding) {
     return ids;
 }
 
+// Flushes a table as the README says: ZVFLUSH of its data file and of its
+// index file, or, for a member of a superfile host (23), ZVFLUSH(-1).
+int flush_table(ZVHANDLE t) {
+    int rc = ZVFLUSH(zvdbGetDatno(t));
+    if (rc == 0) rc = ZVFLUSH(zvdbGetIdxnoByNumber(t, 0));
+    return rc == 23 ? ZVFLUSH(-1) : rc;
+}
+
 // The kinds of calls of the seam a kill may end: what a first start does to
 // its files.
 const zv::IoKind kKillKinds[] = {zv::IoKind::Write, zv::IoKind::Sync, zv::IoKind::Rename, zv::IoKind::Link,
@@ -113,7 +121,7 @@ void note_line(const std::string &path, const std::string &line) {
 
 class FirstStart : public zvtest::ZvTest {
 protected:
-    static void setup(zvtest::StartUp &s) { s.define = define_items; }
+    static void setup(zvtest::StartUp &s) { s.define = define_items; if (getenv("FS_PATH")) s.tablepath = getenv("FS_PATH"); }
 
     // In a child working in "run": the start-up code of a first start,
     // killed at the nth call of `kind` inside `call` when nth is above 0,
@@ -145,8 +153,7 @@ protected:
                 return r;
             }
             if ((r.rc = write_items(s.handle, kFirstRecords))) return r;
-            if (ZVFLUSH(zvdbGetDatno(s.handle)) == 0 && ZVFLUSH(zvdbGetIdxnoByNumber(s.handle, 0)) == 0)
-                note_line(log, "flushed");
+            if (flush_table(s.handle) == 0) note_line(log, "flushed");
             _exit(0);
         });
     }
@@ -214,6 +221,49 @@ TEST_F(FirstStart, AFlushedTableIsFoundByNameAfterAKill) {
 }
 
 }  // namespace
+
+// A table whose entry is gone and whose files a killed process left not
+// closed cleanly: the start-up code makes it (19), adds it back, and
+// repairs it as the README says, with every record flushed before the
+// kill.
+TEST_F(FirstStart, ATableWithoutEntryLeftNotClosedCleanlyIsAddedBack) {
+    const zvtest::ChildResult c = zvtest::run_in_child([] {
+        zvtest::ChildResult r;
+        zvtest::StartUp s;
+        setup(s);
+        if ((r.rc = s.run()) || (r.rc = zvdbCloseTable(s.handle)) || (r.rc = zvdbDropTable(s.db, "items"))) return r;
+        // Written as a free table, by its file name.
+        ZVHANDLE t = zvdbAllocTable(s.session);
+        if ((r.rc = zvdbOpenTable(t, "items", 0)) || (r.rc = write_items(t, 50)) || (r.rc = flush_table(t))) return r;
+        _exit(0);
+    });
+    ASSERT_FALSE(c.ok) << "the child ended without a close: " << c.rc;
+    zvtest::StartUp s;
+    setup(s);
+    ASSERT_EQ(s.run(), 0) << s.trail;
+    EXPECT_EQ(s.trail, "zvdbOpenTable 4023, zvdbCreateTable 19, zvdbOpenTable 14");
+    EXPECT_EQ(count_items(s.handle), 50);
+}
+
+// A database whose entry is gone and whose dictionary a killed process
+// left not closed cleanly: the start-up code makes it (19), adds it back
+// (its dictionary repaired), and finds its table by name.
+TEST_F(FirstStart, ADatabaseWithoutEntryLeftNotClosedCleanlyIsAddedBack) {
+    const zvtest::ChildResult c = zvtest::run_in_child([] {
+        zvtest::ChildResult r;
+        zvtest::StartUp s;
+        setup(s);
+        if ((r.rc = s.run()) || (r.rc = write_items(s.handle, 50)) || (r.rc = flush_table(s.handle))) return r;
+        if ((r.rc = zvdbDropDatabase(s.session, "shop"))) return r;
+        _exit(0);
+    });
+    ASSERT_FALSE(c.ok) << "the child ended without a close: " << c.rc;
+    zvtest::StartUp s;
+    setup(s);
+    ASSERT_EQ(s.run(), 0) << s.trail;
+    EXPECT_EQ(s.trail, "zvdbConnect 101, zvdbCreateDatabase 19, zvdbOpenTable 14");
+    EXPECT_EQ(count_items(s.handle), 50);
+}
 
 // A kill at any moment of zvdbCreateSession, zvdbCreateDatabase or
 // zvdbCreateTable during a first start (each write, sync, rename, link or
