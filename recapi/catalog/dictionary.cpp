@@ -7,9 +7,13 @@
 
 #include <strings.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 
@@ -134,6 +138,8 @@ bool stored_path(const ZVDBDICTENTRY &e, int sep, char (&out)[256]) {
 }
 
 constexpr int kFileExists = 19;
+// The engine's answer to an open that another open's lock refuses.
+constexpr int kHeld = 12;
 
 // A dictionary's name as the engine opens it: with the session's prefix.
 ZVDBRET engine_name(const ZVDBDICT *d, const std::string &name, std::string &out) {
@@ -173,31 +179,161 @@ ZVDBRET open_table(ZVDBDICT *d, bool insuper, const std::string &host, int exclu
     return rc;
 }
 
-// The host of a dictionary in a superfile opened; a host that a process
-// left not closed cleanly is first repaired by the superfile rebuild. Its
-// index members are then empty and marked until the table's rebuild (see
-// open_repaired). 0, 920 not a superfile host, or the code of the open or
-// of the rebuild.
-ZVDBRET open_host(ZVDBDICT *d, const std::string &host) {
+// The host of a dictionary in a superfile opened. A host that a process
+// left not closed cleanly answers 14, or, with `repair`, is first repaired
+// by the superfile rebuild: its index members are then empty and marked
+// until the table's rebuild (see open_repaired). 0, 920 not a superfile
+// host, or the code of the open or of the rebuild.
+ZVDBRET open_host(ZVDBDICT *d, const std::string &host, bool repair) {
     ZVDBRET rc = _zvdbSuperSetPath(d->super, host.c_str());
     if (rc == 0) rc = _zvdbSuperOpen(d->super, d->exclusive);
-    if (rc != kNotClosed) return rc;
+    if (rc != kNotClosed || !repair) return rc;
     if ((rc = _zvdbZVSBLDX(d->table, host.c_str(), nullptr)) != 0) return rc;
     return _zvdbSuperOpen(d->super, d->exclusive);
 }
 
-// The dictionary's table opened; files that a process left not closed
-// cleanly are rebuilt in place from their stored definition (the table
-// opened as it stands for that, then rebuilt and opened again as asked).
-// The dictionary is the record layer's own table: its repair needs nothing
-// from the caller, and leaves every entry flushed before the kill. 0 or
-// the first code that stops it (the table closed then).
-ZVDBRET open_repaired(ZVDBDICT *d, bool insuper, const std::string &host) {
+// The dictionary's table opened. Files that a process left not closed
+// cleanly answer 14, or, with `repair`, are rebuilt in place from their
+// stored definition (the table opened as it stands for that, then rebuilt
+// and opened again as asked). The dictionary is the record layer's own
+// table: its repair needs nothing from the caller, and leaves every entry
+// flushed before the kill. 0 or the first code that stops it (the table
+// closed then).
+ZVDBRET open_repaired(ZVDBDICT *d, bool insuper, const std::string &host, bool repair) {
     ZVDBRET rc = open_table(d, insuper, host, d->exclusive);
-    if (rc != kNotClosed) return rc;
+    if (rc != kNotClosed || !repair) return rc;
     if ((rc = open_table(d, insuper, host, d->exclusive, kOpenForRebuild)) != 0) return rc;
     if ((rc = zvdbRebuildTable(d->table, 0)) != 0 && d->table->active) zvdbCloseTable(d->table);
     return rc;
+}
+
+ZVDBRET repair_serial(ZVDBDICT *d);
+
+// How long an open waits for another process's repair of the dictionary,
+// and how often it looks again.
+constexpr auto kRepairWait = std::chrono::seconds(10);
+constexpr int kRepairPollMs = 10;
+
+// The lock by which a process repairing a dictionary makes itself known:
+// a lock of its descriptor on the file "<host>.repair" beside the host,
+// made for the repair and deleted at its end. Other opens of the dictionary
+// that meet the repair (its exclusive hold answers them 12, or they find the
+// files not closed cleanly) wait for it instead of failing; an open that
+// meets a session holding the dictionary exclusively finds no such lock and
+// answers 12 at once.
+class RepairLock {
+public:
+    explicit RepairLock(std::string name) : name_(std::move(name)) {}
+    RepairLock(const RepairLock &) = delete;
+    RepairLock &operator=(const RepairLock &) = delete;
+    ~RepairLock() { release(); }
+    // Takes the lock: true when this process holds it now (also when the
+    // file cannot be made, so that a repair goes on without it).
+    bool take() {
+        if (taken_) return true;
+        fd_ = zv::plat_open(name_.c_str(), zv::OpenHow::WriteCreate, 0666);
+        if (fd_ >= 0 && zv::plat_lock(fd_, zv::LockCmd::Try, zv::LockType::Exclusive, 0, 0, nullptr, true) != 0) {
+            zv::plat_close(fd_);
+            fd_ = -1;
+            return false;
+        }
+        taken_ = true;
+        return true;
+    }
+    bool held() const { return taken_; }
+    // Whether another process (or another open of this one) repairs now.
+    bool busy() const {
+        const int fd = zv::plat_open(name_.c_str(), zv::OpenHow::ReadOnly, 0);
+        if (fd < 0) return false;
+        int holder = 0;
+        const int rc = zv::plat_lock(fd, zv::LockCmd::Test, zv::LockType::Exclusive, 0, 0, &holder, true);
+        zv::plat_close(fd);
+        return rc == 0 && holder != 0;
+    }
+    // The file goes before the lock: whoever opens it later finds none.
+    void release() {
+        taken_ = false;
+        if (fd_ < 0) return;
+        zv::plat_unlink(name_.c_str());
+        zv::plat_close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    std::string name_;
+    int fd_ = -1;
+    bool taken_ = false;
+};
+
+// One try at the dictionary's files, repairing them when `repair`: 0, 14
+// (not closed cleanly, without `repair`), 920 neither a host nor a plain
+// table, or the open's code (12 while another open holds them).
+ZVDBRET open_files(ZVDBDICT *d, const std::string &host, bool trysuper, bool repair) {
+    bool insuper = trysuper;
+    bool fallback = false;
+    if (insuper) {
+        ZVDBRET rc = open_host(d, host, repair);
+        if (rc == 920) {
+            // The host is a directory: a dictionary outside a superfile.
+            insuper = false;
+            fallback = true;
+        } else if (rc) {
+            return rc;
+        }
+    }
+    if (ZVDBRET rc = open_repaired(d, insuper, host, repair)) {
+        _zvdbSuperClose(d->super);
+        // After the fallback, a table that is not there either is no
+        // dictionary at all.
+        const bool refused = rc == kNotClosed || (rc == kHeld && zvGetSystemErrorCode() != ENOENT);
+        return fallback && !refused ? 920 : rc;
+    }
+    return 0;
+}
+
+// The dictionary's files opened, and repaired when a process left them not
+// closed cleanly, under the repair lock. While another process repairs
+// them, the open waits (up to kRepairWait) and tries again; 12 past that
+// bound, or at once when another open holds them and nobody repairs.
+ZVDBRET open_waiting(ZVDBDICT *d, const std::string &host, bool trysuper) {
+    std::string lockname;
+    if (ZVDBRET rc = engine_name(d, host + ".repair", lockname)) return rc;
+    RepairLock lock(lockname);
+    const auto deadline = std::chrono::steady_clock::now() + kRepairWait;
+    std::minstd_rand jitter(unsigned(std::chrono::steady_clock::now().time_since_epoch().count()));
+    auto pause = [&] {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRepairPollMs + int(jitter() % kRepairPollMs)));
+        return true;
+    };
+    for (bool waited = false;; waited = true) {
+        // Once met, another process's repair is left alone until it ends:
+        // its exclusive steps would meet these opens.
+        if (waited && !lock.held() && lock.busy()) {
+            if (!pause()) return kHeld;
+            continue;
+        }
+        ZVDBRET rc = open_files(d, host, trysuper, lock.held());
+        if (rc == 0 && lock.held()) {
+            // Repaired here, with the serial number. The repair's writes
+            // hold the files as a changing open does (another open of them
+            // answers 12 until they close): they are closed and opened once
+            // more, as any open opens them, before the lock goes.
+            const ZVDBRET serial = repair_serial(d);
+            ZVDBRET closed = zv::close_clean(d->table, _zvdbSuperIsOpen(d->super) ? d->super : nullptr);
+            if (ZVDBRET host_closed = _zvdbSuperClose(d->super); closed == 0) closed = host_closed;
+            if (serial || closed) return serial ? ZVDB_DICT_REPAIR : closed;
+            return open_files(d, host, trysuper, false);
+        }
+        if (rc == kNotClosed) {
+            // Repaired here, unless another process does it now.
+            if (lock.held()) return rc;
+            if (lock.take()) continue;
+        } else if (rc != kHeld || !(lock.held() || lock.busy())) {
+            return rc;
+        }
+        if (!pause()) return kHeld;
+    }
 }
 
 // The serial number past the highest UID: the last entry of "DICTUID" read;
@@ -513,22 +649,7 @@ ZV_API ZVDBRET _zvdbOpenDict(ZVDBDICT *d, const char *name, int exclusive, int t
     d->exclusive = exclusive ? 1 : 0;
     if (zv::replace_text(&d->name, name)) return keep(d, ZVDB_NO_MEMORY);
     const std::string host = host_name(d, name);
-    bool insuper = trysuper != 0;
-    bool fallback = false;
-    if (insuper) {
-        ZVDBRET rc = open_host(d, host);
-        if (rc == 920) {
-            // The host is a directory: a dictionary outside a superfile.
-            insuper = false;
-            fallback = true;
-        } else if (rc) {
-            return keep(d, rc);
-        }
-    }
-    if (ZVDBRET rc = open_repaired(d, insuper, host)) {
-        _zvdbSuperClose(d->super);
-        return keep(d, fallback ? 920 : rc);
-    }
+    if (ZVDBRET rc = open_waiting(d, host, trysuper != 0)) return keep(d, rc);
     d->open = 1;
     if (repair_serial(d)) {
         _zvdbCloseDict(d);
