@@ -121,7 +121,12 @@ void note_line(const std::string &path, const std::string &line) {
 
 class FirstStart : public zvtest::ZvTest {
 protected:
-    static void setup(zvtest::StartUp &s) { s.define = define_items; if (getenv("FS_PATH")) s.tablepath = getenv("FS_PATH"); }
+    // The start-up of the README's table, in a superfile host of its own
+    // when `host` is given (a table path "host!").
+    static void setup(zvtest::StartUp &s, const char *host = nullptr) {
+        s.define = define_items;
+        s.tablepath = host;
+    }
 
     // In a child working in "run": the start-up code of a first start,
     // killed at the nth call of `kind` inside `call` when nth is above 0,
@@ -129,13 +134,13 @@ protected:
     // numbers, and an end without a close. The child notes in "log" the
     // calls of each kind made inside `call` ("calls ...") and a flush that
     // answered 0 ("flushed").
-    static void first_run(const std::string &call, int kind, long nth) {
+    static void first_run(const std::string &call, const char *host, int kind, long nth) {
         const std::string log = std::filesystem::absolute("log").string();
         zvtest::run_in_child([&] {
             zvtest::ChildResult r;
             if (chdir("run") != 0) return r;
             zvtest::StartUp s;
-            setup(s);
+            setup(s, host);
             s.before = [&](const char *name) {
                 if (call != name) return;
                 zv::fault_reset();
@@ -158,24 +163,22 @@ protected:
         });
     }
 
-    // The start-up after the kill, in this process: it reaches the open
-    // table; every record is whole, all of them when the flush answered 0;
-    // a record is added, the table closed and the session logged out, and
-    // the next start opens the table at once. Findings go to `out`.
-    static void recover(bool flushed, std::string &out) {
+    // The start-up after a kill inside a make, in this process: it reaches
+    // the open table, which holds no record (none was written before the
+    // kill); a record is added, the table closed and the session logged
+    // out, and the next start opens the table at once. Findings go to
+    // `out`.
+    static void recover(const char *host, std::string &out) {
         std::string finding;
         {
             zvtest::StartUp s;
-            setup(s);
+            setup(s, host);
             if (int rc = s.run()) {
                 out = "the start-up answers " + std::to_string(rc) + " (" + s.trail + ")";
                 return;
             }
             const std::set<int32_t> ids = ids_of(s.handle, finding);
-            if (finding.empty() && flushed && ids.size() != size_t(kFirstRecords))
-                finding = std::to_string(ids.size()) + " flushed records found, not " + std::to_string(kFirstRecords);
-            if (finding.empty() && !ids.empty() && *ids.rbegin() > kFirstRecords) finding = "a record never written";
-            if (finding.empty() && write_items(s.handle, 0) != 0) finding = "no record handle";
+            if (finding.empty() && !ids.empty()) finding = std::to_string(ids.size()) + " records found, not none";
             ZVHANDLE r = zvdbAllocRecord(s.handle);
             zvdbClearRecord(r);
             zvdbSetFieldAsSigned(r, 0, 1000);
@@ -192,7 +195,7 @@ protected:
         }
         if (finding.empty()) {
             zvtest::StartUp again;
-            setup(again);
+            setup(again, host);
             if (int rc = again.run()) finding = "the next start answers " + std::to_string(rc) + " (" + again.trail + ")";
             else if (!again.trail.empty()) finding = "the next start takes branches: " + again.trail;
         }
@@ -267,7 +270,8 @@ TEST_F(FirstStart, ADatabaseWithoutEntryLeftNotClosedCleanlyIsAddedBack) {
 
 // A kill at any moment of zvdbCreateSession, zvdbCreateDatabase or
 // zvdbCreateTable during a first start (each write, sync, rename, link or
-// unlink the call makes): the same start-up code then reaches the open
+// unlink the call makes; the table also in a superfile host of its own,
+// which its make makes): the same start-up code then reaches the open
 // table, the make done again or its work taken back by the add (19), and a
 // table flushed afterwards holds every record. Each make is killed at a
 // seeded sample of ZV_FIRSTSTART_RUNS of its calls (default 6; 0 for every
@@ -278,13 +282,19 @@ TEST_F(FirstStart, AKillInsideAMakeLeavesAFirstStartThatTheSameCodeFinishes) {
     const long sample = runs_env ? std::atol(runs_env) : 6;
     std::mt19937 rng(seed_env ? unsigned(std::atol(seed_env)) : 1u);
     int runs = 0;
-    for (const char *call : {"zvdbCreateSession", "zvdbCreateDatabase", "zvdbCreateTable"}) {
-        SCOPED_TRACE(call);
+    struct Make {
+        const char *call;
+        const char *host;
+    };
+    for (const Make &make : {Make{"zvdbCreateSession", nullptr}, Make{"zvdbCreateDatabase", nullptr},
+                             Make{"zvdbCreateTable", nullptr}, Make{"zvdbCreateTable", "kh!"}}) {
+        const char *call = make.call;
+        SCOPED_TRACE(std::string(call) + (make.host ? " in a host of its own" : ""));
         // The count: the calls of each kind inside the make.
         std::filesystem::remove_all("run");
         std::filesystem::remove("log");
         std::filesystem::create_directory("run");
-        first_run(call, 0, 0);
+        first_run(call, make.host, 0, 0);
         long counts[kKillKindCount] = {};
         bool flushed = false;
         for (const std::string &l : zvtest::lines_of(zvtest::read_file("log"))) {
@@ -306,12 +316,12 @@ TEST_F(FirstStart, AKillInsideAMakeLeavesAFirstStartThatTheSameCodeFinishes) {
             std::filesystem::remove_all("run");
             std::filesystem::remove("log");
             std::filesystem::create_directory("run");
-            first_run(call, k, n);
+            first_run(call, make.host, k, n);
             const std::string log = zvtest::read_file("log");
             ASSERT_EQ(log.find("calls"), std::string::npos) << "the kill came inside the call: " << log;
             std::filesystem::current_path("run");
             std::string finding;
-            recover(false, finding);
+            recover(make.host, finding);
             std::filesystem::current_path("..");
             EXPECT_EQ(finding, "");
             runs++;
