@@ -666,9 +666,10 @@ ZV_API ZVDBRET zvdbFreeSession(ZVHANDLE handle);
  * cleanly (killed, 14) is repaired by the open itself, its entries kept:
  * the superfile rebuild of its host when the host was left so, then the
  * rebuild of its table. The repair holds a lock of its own on the file
- * "zvdbdict.qsd.repair" beside the dictionary (deleted when it is done); a
- * logon or connect of another process that meets it waits for it, up to 10
- * seconds, and then opens the repaired dictionary. The on-logon callback
+ * "zvdbdict.qsd.repair" beside the dictionary (made at the first repair and
+ * kept, counting the repairs); a logon or connect of another process that
+ * meets it waits for it, up to 10 seconds, and then opens the repaired
+ * dictionary. The on-logon callback
  * (kind 25) then runs with the session; a nonzero result undoes the logon
  * and is returned. 4003 no session, 4011 logged on already; 12 no session
  * dictionary under the session path (zvdbCreateSession makes it), another

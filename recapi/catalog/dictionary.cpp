@@ -216,10 +216,12 @@ constexpr int kRepairPollMs = 10;
 
 // The lock by which a process repairing a dictionary makes itself known:
 // a lock of its descriptor on the file "<host>.repair" beside the host,
-// made for the repair and deleted at its end. Other opens of the dictionary
-// that meet the repair (its exclusive hold answers them 12, or they find the
-// files not closed cleanly) wait for it instead of failing; an open that
-// meets a session holding the dictionary exclusively finds no such lock and
+// made at the first repair and kept, which counts the repairs (8 bytes).
+// Other opens of the dictionary that fail while the lock is held (a
+// repair's exclusive hold answers them 12, its files are found not closed
+// cleanly or half rebuilt) wait for it instead, and one that fails after a
+// repair came and went (the count moved) tries again; an open that meets
+// a session holding the dictionary exclusively finds no repair and
 // answers 12 at once.
 class RepairLock {
 public:
@@ -227,15 +229,23 @@ public:
     RepairLock(const RepairLock &) = delete;
     RepairLock &operator=(const RepairLock &) = delete;
     ~RepairLock() { release(); }
-    // Takes the lock: true when this process holds it now (also when the
-    // file cannot be made, so that a repair goes on without it).
+    // Takes the lock and counts a repair: true when this process holds it
+    // now (also when the file cannot be made, so that a repair goes on
+    // without it).
     bool take() {
         if (taken_) return true;
-        fd_ = zv::plat_open(name_.c_str(), zv::OpenHow::WriteCreate, 0666);
+        fd_ = zv::plat_open(name_.c_str(), zv::OpenHow::ReadWrite, 0);
+        if (fd_ < 0) fd_ = zv::plat_open(name_.c_str(), zv::OpenHow::CreateExclusive, 0666);
+        if (fd_ < 0) fd_ = zv::plat_open(name_.c_str(), zv::OpenHow::ReadWrite, 0);
         if (fd_ >= 0 && zv::plat_lock(fd_, zv::LockCmd::Try, zv::LockType::Exclusive, 0, 0, nullptr, true) != 0) {
             zv::plat_close(fd_);
             fd_ = -1;
             return false;
+        }
+        if (fd_ >= 0) {
+            const uint64_t next = count(fd_) + 1;
+            bool failed = false;
+            zv::plat_pwrite(fd_, &next, sizeof next, 0, &failed);
         }
         taken_ = true;
         return true;
@@ -243,6 +253,8 @@ public:
     bool held() const { return taken_; }
     // Whether another process (or another open of this one) repairs now.
     bool busy() const {
+        zv::PlatStat st;
+        if (zv::plat_stat(name_.c_str(), &st) != 0) return false;
         const int fd = zv::plat_open(name_.c_str(), zv::OpenHow::ReadOnly, 0);
         if (fd < 0) return false;
         int holder = 0;
@@ -250,16 +262,28 @@ public:
         zv::plat_close(fd);
         return rc == 0 && holder != 0;
     }
-    // The file goes before the lock: whoever opens it later finds none.
+    // The repairs counted so far (0 without the file).
+    uint64_t repairs() const {
+        zv::PlatStat st;
+        if (zv::plat_stat(name_.c_str(), &st) != 0) return 0;
+        const int fd = zv::plat_open(name_.c_str(), zv::OpenHow::ReadOnly, 0);
+        if (fd < 0) return 0;
+        const uint64_t n = count(fd);
+        zv::plat_close(fd);
+        return n;
+    }
     void release() {
         taken_ = false;
-        if (fd_ < 0) return;
-        zv::plat_unlink(name_.c_str());
-        zv::plat_close(fd_);
+        if (fd_ >= 0) zv::plat_close(fd_);
         fd_ = -1;
     }
 
 private:
+    static uint64_t count(int fd) {
+        uint64_t n = 0;
+        bool failed = false;
+        return zv::plat_pread(fd, &n, sizeof n, 0, &failed) == int64_t(sizeof n) ? n : 0;
+    }
     std::string name_;
     int fd_ = -1;
     bool taken_ = false;
@@ -306,10 +330,12 @@ ZVDBRET open_waiting(ZVDBDICT *d, const std::string &host, bool trysuper) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kRepairPollMs + int(jitter() % kRepairPollMs)));
         return true;
     };
-    for (bool waited = false;; waited = true) {
-        // Once met, another process's repair is left alone until it ends:
-        // its exclusive steps would meet these opens.
-        if (waited && !lock.held() && lock.busy()) {
+    uint64_t repairs = lock.repairs();
+    for (;;) {
+        // Another process's repair is left alone until it ends: its
+        // exclusive steps would meet these opens, and the files are not
+        // whole while it works.
+        if (!lock.held() && lock.busy()) {
             if (!pause()) return kHeld;
             continue;
         }
@@ -325,12 +351,20 @@ ZVDBRET open_waiting(ZVDBDICT *d, const std::string &host, bool trysuper) {
             if (serial || closed) return serial ? ZVDB_DICT_REPAIR : closed;
             return open_files(d, host, trysuper, false);
         }
-        if (rc == kNotClosed) {
+        if (rc == 0) return 0;
+        if (lock.held()) {
+            // The repair meets another open's brief hold: again.
+            if (rc != kHeld) return rc;
+        } else if (rc == kNotClosed) {
             // Repaired here, unless another process does it now.
-            if (lock.held()) return rc;
             if (lock.take()) continue;
-        } else if (rc != kHeld || !(lock.held() || lock.busy())) {
-            return rc;
+        } else if (!lock.busy()) {
+            // No repair at work: the answer stands, unless one came and went
+            // while this open tried.
+            const uint64_t now = lock.repairs();
+            if (now == repairs) return rc;
+            repairs = now;
+            continue;
         }
         if (!pause()) return kHeld;
     }

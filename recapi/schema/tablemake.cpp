@@ -165,8 +165,8 @@ bool makes_in_place(const tagZVDBTABLE *t, const IFIL *copy) {
 
 int make_in_place(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre) {
     TempDefinition temp(*copy);
-    const std::vector<SetFile> finals = names_of(*copy, t->dataext, t->indexext);
-    const std::vector<SetFile> temps = names_of(temp.ifil, t->dataext, t->indexext);
+    std::vector<SetFile> finals = names_of(*copy, t->dataext, t->indexext);
+    std::vector<SetFile> temps = names_of(temp.ifil, t->dataext, t->indexext);
     if (making::exists(finals[0].name)) {
         drop_second_links(finals, temps);
         return kDataExists;
@@ -184,11 +184,23 @@ int make_in_place(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre) {
         rc = PUTIFILX8(copy, t->dataext, t->indexext, t->password, blocks.data());
     }
     t->datno = -1;
-    // The names the engine gave the files must be the ones worked out.
+    // The names the engine gave the files: a name made of the data file's
+    // name and an extension (the engine's default one, say) has its final
+    // name made alike; any other must be the one worked out.
     char buf[256];
-    for (const SetFile &f : temps) {
-        if (rc == 0 && (_zvdbGETNAM(datno + 1 + f.k, buf, int32_t(sizeof buf), 0) != 0 || f.name != buf)) {
+    for (size_t i = 0; rc == 0 && i < temps.size(); i++) {
+        SetFile &f = temps[i];
+        if (_zvdbGETNAM(datno + 1 + f.k, buf, int32_t(sizeof buf), 0) != 0) {
             rc = kNotMoved;
+        } else if (f.name != buf) {
+            const std::string made = buf;
+            const bool follows = f.k < 0 || !temp.ifil.iidxarr[f.k].aidxnam;
+            if (!follows || made.compare(0, temp.pfilnam.size(), temp.pfilnam) != 0) {
+                rc = kNotMoved;
+            } else {
+                f.name = made;
+                finals[i].name = copy->pfilnam + made.substr(temp.pfilnam.size());
+            }
         }
     }
     if (rc) {

@@ -25,6 +25,7 @@ void StartUp::release() {
 
 int StartUp::run() {
     if (!session && !(session = zvdbAllocSession(0))) return -1;
+    if (plain) zvdbSetDictInSuperfile(session, 0);
     if (buffers) {
         zvdbSetSessionParams(session, 1, buffers);
         zvdbSetSessionParams(session, 4, buffers);

@@ -24,6 +24,7 @@ struct StartUp {
     // Gives a new table handle its fields and indexes: 0 or a code.
     std::function<int(ZVHANDLE table)> define;
     int32_t buffers = 0;  // the session's cache buffers (parameters 1 and 4); 0 keeps the defaults
+    bool plain = false;   // dictionaries made outside superfile hosts (zvdbSetDictInSuperfile 0)
     // Called, when set, before and after each call that makes or adds
     // (zvdbCreateSession, zvdbCreateDatabase, zvdbAddDatabase,
     // zvdbCreateTable, zvdbAddTable) with the call's name: where a test

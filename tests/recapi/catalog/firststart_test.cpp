@@ -122,10 +122,12 @@ void note_line(const std::string &path, const std::string &line) {
 class FirstStart : public zvtest::ZvTest {
 protected:
     // The start-up of the README's table, in a superfile host of its own
-    // when `host` is given (a table path "host!").
-    static void setup(zvtest::StartUp &s, const char *host = nullptr) {
+    // when `host` is given (a table path "host!"), with dictionaries
+    // outside superfile hosts when `plain`.
+    static void setup(zvtest::StartUp &s, const char *host = nullptr, bool plain = false) {
         s.define = define_items;
         s.tablepath = host;
+        s.plain = plain;
     }
 
     // In a child working in "run": the start-up code of a first start,
@@ -134,13 +136,13 @@ protected:
     // numbers, and an end without a close. The child notes in "log" the
     // calls of each kind made inside `call` ("calls ...") and a flush that
     // answered 0 ("flushed").
-    static void first_run(const std::string &call, const char *host, int kind, long nth) {
+    static void first_run(const std::string &call, const char *host, bool plain, int kind, long nth) {
         const std::string log = std::filesystem::absolute("log").string();
         zvtest::run_in_child([&] {
             zvtest::ChildResult r;
             if (chdir("run") != 0) return r;
             zvtest::StartUp s;
-            setup(s, host);
+            setup(s, host, plain);
             s.before = [&](const char *name) {
                 if (call != name) return;
                 zv::fault_reset();
@@ -168,11 +170,11 @@ protected:
     // kill); a record is added, the table closed and the session logged
     // out, and the next start opens the table at once. Findings go to
     // `out`.
-    static void recover(const char *host, std::string &out) {
+    static void recover(const char *host, bool plain, std::string &out) {
         std::string finding;
         {
             zvtest::StartUp s;
-            setup(s, host);
+            setup(s, host, plain);
             if (int rc = s.run()) {
                 out = "the start-up answers " + std::to_string(rc) + " (" + s.trail + ")";
                 return;
@@ -195,7 +197,7 @@ protected:
         }
         if (finding.empty()) {
             zvtest::StartUp again;
-            setup(again, host);
+            setup(again, host, plain);
             if (int rc = again.run()) finding = "the next start answers " + std::to_string(rc) + " (" + again.trail + ")";
             else if (!again.trail.empty()) finding = "the next start takes branches: " + again.trail;
         }
@@ -271,7 +273,8 @@ TEST_F(FirstStart, ADatabaseWithoutEntryLeftNotClosedCleanlyIsAddedBack) {
 // A kill at any moment of zvdbCreateSession, zvdbCreateDatabase or
 // zvdbCreateTable during a first start (each write, sync, rename, link or
 // unlink the call makes; the table also in a superfile host of its own,
-// which its make makes): the same start-up code then reaches the open
+// which its make makes; the dictionaries also outside superfile hosts):
+// the same start-up code then reaches the open
 // table, the make done again or its work taken back by the add (19), and a
 // table flushed afterwards holds every record. Each make is killed at a
 // seeded sample of ZV_FIRSTSTART_RUNS of its calls (default 6; 0 for every
@@ -285,16 +288,19 @@ TEST_F(FirstStart, AKillInsideAMakeLeavesAFirstStartThatTheSameCodeFinishes) {
     struct Make {
         const char *call;
         const char *host;
+        bool plain;
     };
-    for (const Make &make : {Make{"zvdbCreateSession", nullptr}, Make{"zvdbCreateDatabase", nullptr},
-                             Make{"zvdbCreateTable", nullptr}, Make{"zvdbCreateTable", "kh!"}}) {
+    for (const Make &make : {Make{"zvdbCreateSession", nullptr, false}, Make{"zvdbCreateDatabase", nullptr, false},
+                             Make{"zvdbCreateTable", nullptr, false}, Make{"zvdbCreateTable", "kh!", false},
+                             Make{"zvdbCreateSession", nullptr, true}, Make{"zvdbCreateDatabase", nullptr, true}}) {
         const char *call = make.call;
-        SCOPED_TRACE(std::string(call) + (make.host ? " in a host of its own" : ""));
+        SCOPED_TRACE(std::string(call) + (make.host ? " in a host of its own" : "") +
+                     (make.plain ? ", dictionaries outside superfile hosts" : ""));
         // The count: the calls of each kind inside the make.
         std::filesystem::remove_all("run");
         std::filesystem::remove("log");
         std::filesystem::create_directory("run");
-        first_run(call, make.host, 0, 0);
+        first_run(call, make.host, make.plain, 0, 0);
         long counts[kKillKindCount] = {};
         bool flushed = false;
         for (const std::string &l : zvtest::lines_of(zvtest::read_file("log"))) {
@@ -316,12 +322,12 @@ TEST_F(FirstStart, AKillInsideAMakeLeavesAFirstStartThatTheSameCodeFinishes) {
             std::filesystem::remove_all("run");
             std::filesystem::remove("log");
             std::filesystem::create_directory("run");
-            first_run(call, make.host, k, n);
+            first_run(call, make.host, make.plain, k, n);
             const std::string log = zvtest::read_file("log");
             ASSERT_EQ(log.find("calls"), std::string::npos) << "the kill came inside the call: " << log;
             std::filesystem::current_path("run");
             std::string finding;
-            recover(make.host, finding);
+            recover(make.host, make.plain, finding);
             std::filesystem::current_path("..");
             EXPECT_EQ(finding, "");
             runs++;
