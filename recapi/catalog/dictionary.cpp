@@ -17,6 +17,7 @@
 #include <tuple>
 #include <utility>
 
+#include "engine/core/bytes.h"
 #include "engine/core/platform.h"
 #include "recapi/base/making.h"
 #include "recapi/base/paths.h"
@@ -243,9 +244,10 @@ public:
             return false;
         }
         if (fd_ >= 0) {
-            const uint64_t next = count(fd_) + 1;
+            unsigned char next[8];
+            zv::le::put64(next, count(fd_) + 1);
             bool failed = false;
-            zv::plat_pwrite(fd_, &next, sizeof next, 0, &failed);
+            zv::plat_pwrite(fd_, next, sizeof next, 0, &failed);
         }
         taken_ = true;
         return true;
@@ -279,10 +281,11 @@ public:
     }
 
 private:
+    // The count, stored little-endian; 0 for a file too short to hold it.
     static uint64_t count(int fd) {
-        uint64_t n = 0;
+        unsigned char n[8];
         bool failed = false;
-        return zv::plat_pread(fd, &n, sizeof n, 0, &failed) == int64_t(sizeof n) ? n : 0;
+        return zv::plat_pread(fd, n, sizeof n, 0, &failed) == int64_t(sizeof n) ? zv::le::get64(n) : 0;
     }
     std::string name_;
     int fd_ = -1;
