@@ -677,17 +677,32 @@ ZV_API ZVDBRET zvdbFreeSession(ZVHANDLE handle);
  * again and is returned. A dictionary whose files a process left not closed
  * cleanly (killed, 14) is repaired by the open itself, its entries kept:
  * the superfile rebuild of its host when the host was left so, then the
- * rebuild of its table. The on-logon callback (kind 25) then runs with the
- * session; a nonzero result undoes the logon and is returned. 4003 no
- * session, 4011 logged on already. */
+ * rebuild of its table. The repair holds a lock of its own on the file
+ * "zvdbdict.qsd.repair" beside the dictionary (made at the first repair and
+ * kept, counting the repairs); a logon or connect of another process that
+ * meets it waits for it, up to 10 seconds, and then opens the repaired
+ * dictionary. The on-logon callback
+ * (kind 25) then runs with the session; a nonzero result undoes the logon
+ * and is returned. 4003 no session, 4011 logged on already; 12 no session
+ * dictionary under the session path (zvdbCreateSession makes it), another
+ * session holds it exclusively (answered at once), or another process's
+ * repair of it went on past 10 seconds; 36 or 48 a file of the
+ * dictionary's name that is no whole dictionary (no make of this library
+ * leaves one: see zvdbCreateSession). */
 ZV_API ZVDBRET zvdbLogon(ZVHANDLE handle, const char *server, const char *user,
                          const char *password);
 /* Creates a new session dictionary (the engine started for the call and
  * stopped again; the credentials are not kept); the session stays logged
- * off. 4002, 4003, 4011, the start-up's and the creation's codes: 17 the
- * dictionary file cannot be created, as when the session path names no
- * existing directory (the call makes none); 19 a session dictionary is
- * there already. */
+ * off. The dictionary is made whole under its name with "~zvnew" before
+ * the extension ("zvdbdict~zvnew.qsd"), closed, and then takes its name by
+ * a link (a plain dictionary's directory by a rename into a free name)
+ * that replaces nothing: a kill at any moment leaves no dictionary under
+ * the name, or a whole one. The next make drops what a killed make left
+ * under the temporary name. 4002, 4003, 4011, the start-up's and the
+ * creation's codes: 17 the dictionary file cannot be created, as when the
+ * session path names no existing directory (the call makes none); 19 a
+ * session dictionary is there already (also one another process made
+ * meanwhile); 12 another process's make of it is at work. */
 ZV_API ZVDBRET zvdbCreateSession(ZVHANDLE handle, const char *server, const char *user,
                                  const char *password);
 /* Logs out (an attached session detaches): disconnects the databases,
@@ -820,7 +835,26 @@ ZV_API ZVDBRET zvdbSETENCRYPT(const char *code, const char *key, int32_t keylen)
 /* an SQL mark. Every entry has a UID unique within its dictionary. Names   */
 /* are found in any letter case. Index names are unique per database: a      */
 /* name another table's index holds is refused when an index is defined      */
-/* (4093) and when it is registered (4051).                                  */
+/* (4093) and when it is registered (4051); an index entry whose table has   */
+/* no entry is taken over.                                                   */
+/*                                                                           */
+/* Every call that changes a dictionary (making, adding, dropping, deleting, */
+/* renaming or altering a database, table or index) has written its change  */
+/* to the files when it answers 0: ZVFLUSH(-1), every changed page of every  */
+/* open file of the instance with the superfile hosts' headers and           */
+/* directories, without a sync (an addition whose writing fails is taken     */
+/* back, and its code returned). A new table's files, with their stored      */
+/* definition, reach their names before its entry. After a kill every        */
+/* database and table a call acknowledged is found by its name, and opens    */
+/* or is repaired as zvdbOpenTable says.                                     */
+/*                                                                           */
+/* A program's start-up code, run the same way at its first start and at     */
+/* every start after it (also after a kill at any moment of an earlier one): */
+/* zvdbLogon, and on 12 zvdbCreateSession (0 or 19) then zvdbLogon again;    */
+/* zvdbConnect, and on 101 zvdbCreateDatabase (on 19 zvdbAddDatabase) then   */
+/* zvdbConnect again; zvdbOpenTable, and on 4023 the table's definition,     */
+/* zvdbCreateTable (on 19 zvdbAddTable) and zvdbOpenTable again; on 14 or    */
+/* 413 zvdbOpenTable with open bit 4 and zvdbRebuildTable(table, 1).         */
 /*                                                                           */
 /* Every dictionary operation takes the session lock (mode 2 to read, 4 to   */
 /* change) and releases it before it returns: afterwards the session's lock  */
@@ -899,9 +933,13 @@ ZV_API ZVDBRET zvdbFreeDatabase(ZVHANDLE database);
 /* Connects to the database of that name in the session dictionary: opens
  * its dictionary (exclusively when the handle says so, or when a shared open
  * fails, which then makes the handle exclusive), repairing it as zvdbLogon
- * repairs the session dictionary. 4010, 4011 connected, 4003,
- * 4007 NULL name, 101 no such database, the dictionary's codes, the
- * connect callback's result (the handle stays connected). */
+ * repairs the session dictionary (its repair lock is "name.qdd.repair";
+ * other connects wait for it as logons do). 4010, 4011 connected, 4003,
+ * 4007 NULL name, 101 no such database (zvdbCreateDatabase makes it; when
+ * that answers 19, zvdbAddDatabase registers the dictionary that is
+ * there), 12 as for zvdbLogon, 14 a dictionary left not closed cleanly
+ * whose repair failed, the dictionary's codes, the connect callback's
+ * result (the handle stays connected). */
 ZV_API ZVDBRET zvdbConnect(ZVHANDLE database, const char *name);
 /* Runs the disconnect callback, closes the handle's tables and its
  * dictionary: 4003, 4010, 4012 not connected, the dictionary's close code
@@ -917,12 +955,19 @@ ZV_API ZVDBRET zvdbDisconnectAll(ZVHANDLE session);
  * one of their own, zvdbSetTablePath): a relative path is taken
  * from the process's current directory (or the session's path prefix) at
  * every open, an absolute one names the same files wherever the
- * dictionaries are copied. No file is made when the name is
- * taken. 4007 NULL name, 4043 a name over 127 or a path over 254
- * characters, 4021 the name is taken, 4003, 4025 the session's dictionary
- * transaction mode is not 0, 1 or 3, the dictionary's and engine's codes. */
+ * dictionaries are copied. No file is made when the name is taken. The
+ * dictionary is made as zvdbCreateSession makes the session's
+ * ("name~zvnew.qdd" until it is whole), then the entry is added and
+ * written to the files: a kill leaves no dictionary, a whole one without
+ * its entry (the next make answers 19), or both. 4007 NULL name, 4043 a
+ * name over 127 or a path over 254 characters, 4021 the name is taken,
+ * 4003, 4025 the session's dictionary transaction mode is not 0, 1 or 3,
+ * 19 a dictionary of that name is there (zvdbAddDatabase registers it), 12
+ * another process's make of it is at work, the dictionary's and engine's
+ * codes. */
 ZV_API ZVDBRET zvdbCreateDatabase(ZVHANDLE handle, const char *name, const char *path);
-/* Registers an existing dictionary directory/name: 4012 session logged
+/* Registers an existing dictionary directory/name; one that a process left
+ * not closed cleanly is repaired first, as at connect. 4012 session logged
  * off, 4007, 4043, 4094 it cannot be opened, 4021. */
 ZV_API ZVDBRET zvdbAddDatabase(ZVHANDLE session, const char *name, const char *path);
 /* Deletes the dictionary's files, then removes the entry: 4003, 4007, 4012,
@@ -983,8 +1028,14 @@ ZV_API ZVDBRET zvdbFindTableByUID(ZVHANDLE handle, uint32_t uid, char *name, int
  * file-name parts of both, the extension from the file (hint 0: ".dat"
  * when it has none); 2 both as given, ".dat"; 3 the file as given, the
  * logical name's file-name part; 4 the logical name as given, the physical
- * name and extension from the file. 4007, 4010, 4012, 4025 another hint,
- * 4022 the name is taken, the open's and dictionary's codes. */
+ * name and extension from the file. Files that a process left not closed
+ * cleanly (14), or in a superfile host left so (413), are registered as
+ * they lie, their definition read through open bit 4: zvdbOpenTable then
+ * answers 14 (413) until the table is repaired. Index entries that name
+ * the table, or whose table has no entry, are left over from a kill (or a
+ * failure) between a table's entries: they give their names up. 4007,
+ * 4010, 4012, 4025 another hint, 4022 the name is taken, 4051 an index name
+ * another table's index holds, the open's and dictionary's codes. */
 ZV_API ZVDBRET zvdbAddTableXtd(ZVHANDLE handle, const char *name, const char *file, const char *path);
 ZV_API ZVDBRET zvdbAddTable(ZVHANDLE handle, const char *name, const char *path);
 /* Removes the entry with those of its indexes: 4007, 4010, 4011 open
@@ -1648,14 +1699,28 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * syncs the data file and its index files (fsync) before it returns; a
  * close then writes the files' clean marks without a further sync. Without
  * it changes wait in the caches (see "Flushing a table" below). A path
- * ending in '!' names a superfile host, made when missing. A failure
- * leaves no file and the handle with its lists: 4013, 4007 NULL name, 4011
- * open, 4095 an index without segments, 4161 a row-id segment without
+ * ending in '!' names a superfile host, made when missing.
+ * The files are made under temporary names (each file's name with
+ * "~zvnew" before its extension: "items~zvnew.dat", "items~zvnew.idx"),
+ * written and closed, and then take their names by links that replace
+ * nothing, the data file last; the entry in the database's dictionary
+ * follows and is written to the files before the call answers. A kill at
+ * any moment leaves no data file under the table's name, or the whole set
+ * closed cleanly (the next make answers 19: zvdbAddTable registers it);
+ * the next make drops what a killed make left under the temporary names. A
+ * superfile host the make makes is made so too ("kh~zvnew" for "kh!"),
+ * with the members in it, unless an index has a file of its own in it. A
+ * temporary or partitioned table, a mirrored one and a table in a host
+ * that exists already are made under their own names. A failure leaves no
+ * file and the handle with its lists: 4013, 4007 NULL name, 4011 open,
+ * 4095 an index without segments, 4161 a row-id segment without
  * "$ROWID$", 4146 a segment offset that cannot be worked out, 4014 a
  * segment field not in the schema, 4004 bad partition settings (bit 0x800
  * without partition index or with one that is not among the caller's
- * indexes, bit 0x8000), 4025, 4001, the engine's code (747 a partition rule
- * that does not parse). */
+ * indexes, bit 0x8000), 4025, 4001, 19 a file of the data file's name is
+ * there, 18 one of an index file's, 12 another process's make of the same
+ * table is at work, the engine's code (747 a partition rule that does not
+ * parse). */
 ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t createmode);
 /* Opens a free table by path (split into name and extension as the
  * table's extension hint says) or a table of a database by name, and

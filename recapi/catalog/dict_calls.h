@@ -29,8 +29,9 @@ ZVDBRET _zvdbDictRenewRecord(ZVDBDICT *dict);
 ZVDBRET _zvdbAddActiveTable(ZVHANDLE database, ZVHANDLE table);
 ZVDBRET _zvdbRemoveActiveTable(ZVHANDLE database, ZVHANDLE table);
 // 1 when the dictionary of the connected database the handle leads to
-// holds an index entry of that name (any letter case), else 0; nothing is
-// kept as the last code.
+// holds an index entry of that name (any letter case) whose table has its
+// entry, else 0 (an entry left without its table is taken over by the next
+// table that names the index); nothing is kept as the last code.
 int _zvdbDictHoldsIndex(ZVHANDLE handle, const char *name);
 
 }  // extern "C"

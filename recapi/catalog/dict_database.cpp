@@ -23,6 +23,11 @@ using zv::keep_code;
 namespace {
 
 constexpr char kDefaultExt[] = ".dat";
+// A table's files not closed cleanly, its host not closed cleanly, and the
+// open bit that opens them as they lie.
+constexpr ZVDBRET kNotClosed = 14;
+constexpr ZVDBRET kHostNotClosed = 413;
+constexpr uint32_t kOpenForRebuild = 4;
 constexpr uint32_t kVirtualFlag = 0x10000;
 constexpr size_t kVtName = 128;  // name buffer of a virtual-table list item
 
@@ -66,9 +71,21 @@ ZVDBRET reserve(ZVDBDICT *d, uint32_t type, const char *name, const char *physna
     return rc;
 }
 
+// Whether an index entry has its table: 1 when an entry of a table (or
+// virtual table) of its LINK with its LINKNBR as UID is there, 0 when the
+// index entry was left without it (a kill between a table's entries, or
+// between those of its drop), else the code of the look-up.
+ZVDBRET owned(ZVDBDICT *d, const ZVDBDICTENTRY &index) {
+    ZVDBDICTENTRY owner;
+    ZVDBRET rc = find_table(d, index.link, owner);
+    if (rc == 0) return owner.uid == index.linknbr ? 1 : 0;
+    return rc == 101 ? 0 : rc;
+}
+
 // Enters an index of a table: a reserved entry of the name is completed
-// (not for a virtual table), a name in use is refused (4051), else a new
-// entry is written. The index's UID into *uid.
+// (not for a virtual table), a name in use by another table's index is
+// refused (4051), an entry whose table has no entry (or one of another UID)
+// is replaced, else a new entry is written. The index's UID into *uid.
 ZVDBRET add_index_entry(ZVDBDICT *d, const char *name, const char *table, uint32_t tableuid, bool vtable,
                         uint32_t *uid) {
     ZVDBDICTENTRY e;
@@ -83,9 +100,15 @@ ZVDBRET add_index_entry(ZVDBDICT *d, const char *name, const char *table, uint32
         return rc;
     }
     if (rc != 101) return rc;
-    rc = _zvdbFindDict(d, ZVDBDICT_INDEX, 0, name);
-    if (rc == 0) return ZVDB_INDEX_NAME;
-    if (rc != 101) return rc;
+    rc = read_entry(d, ZVDBDICT_INDEX, 0, name, e);
+    if (rc == 0) {
+        // The name is another table's, unless the entry has lost its table:
+        // it is then taken over.
+        if ((rc = owned(d, e))) return rc == 1 ? ZVDB_INDEX_NAME : rc;
+        if ((rc = _zvdbRemoveDictByUID(d, e.uid))) return rc;
+    } else if (rc != 101) {
+        return rc;
+    }
     if ((rc = new_entry(e, ZVDBDICT_INDEX, name))) return rc;
     if (!put_text(e.link, sizeof e.link, table)) return ZVDB_NAME_TOO_LONG;
     e.linknbr = tableuid;
@@ -198,6 +221,10 @@ struct Scratch {
         ZVDBRET rc = zvdbSetTableExtension(t, ext);
         if (rc == 0) rc = zvdbSetTablePath(t, dir.c_str());
         if (rc == 0) rc = zvdbOpenTable(t, file.c_str(), 1);
+        // Files a process left not closed cleanly (or in a host left so)
+        // are taken as they lie: their definition is what the entries need,
+        // and their open by name then asks for the README's repair.
+        if (rc == kNotClosed || rc == kHostNotClosed) rc = zvdbOpenTable(t, file.c_str(), 1 | kOpenForRebuild);
         return rc;
     }
 };
@@ -274,7 +301,7 @@ ZV_API ZVDBRET _zvdbDictAddTable(ZVHANDLE database, const char *name, const char
     Scratch scratch;
     if (ZVDBRET rc = scratch.open(db, physname, path, ext, mirrorname, mirrorpath)) return keep_code(database, rc);
     tagZVDBTABLE *t = scratch.t;
-    return locked(database, d, kWrite, [&]() -> ZVDBRET {
+    return adding(database, d, [&]() -> ZVDBRET {
         ZVDBDICTENTRY e, before;
         ZVDBRET rc = read_entry(d, ZVDBDICT_TABLE, 1, name, e);
         const bool reserved = rc == 0;
@@ -286,6 +313,9 @@ ZV_API ZVDBRET _zvdbDictAddTable(ZVHANDLE database, const char *name, const char
             rc = _zvdbFindDict(d, ZVDBDICT_TABLE, 0, name);
             if (rc == 0) return ZVDB_TABLE_EXISTS;
             if (rc != 101) return rc;
+            // Index entries that name this table have lost it (a kill
+            // between its entries, or a drop cut short): they go.
+            if ((rc = drop_indexes(d, name))) return rc;
             if ((rc = new_entry(e, ZVDBDICT_TABLE, name))) return rc;
             if (!put_text(e.physname, sizeof e.physname, physname)) return ZVDB_NAME_TOO_LONG;
         }
@@ -300,11 +330,18 @@ ZV_API ZVDBRET _zvdbDictAddTable(ZVHANDLE database, const char *name, const char
         rc = reserved ? rewrite_entry(d, e) : add_entry(d, e);
         if (rc) return rc;
         t->uid = e.uid;
-        if ((rc = add_indexes(d, t, name, e.uid, false))) {
-            // Back to what was there: the reservation, or nothing.
+        // Back to what was there: the reservation, or nothing.
+        auto back = [&] {
             if (_zvdbFindDictByUID(d, e.uid) == 0) reserved ? rewrite_entry(d, before) : zvdbDeleteRecord(d->record);
+        };
+        if ((rc = add_indexes(d, t, name, e.uid, false))) {
+            back();
+            return rc;
         }
-        return rc;
+        return handed_or_undone(rc, [&] {
+            drop_indexes(d, name);
+            back();
+        });
     });
 }
 
@@ -436,7 +473,7 @@ ZV_API ZVDBRET _zvdbDictAddVTable(ZVHANDLE database, const char *host, const cha
     ZVDBDICT *d;
     if (ZVDBRET rc = database_dict(database, &db, &d)) return rc;
     if (!host || !name) return keep_code(database, ZVDB_NULL_ARGUMENT);
-    return locked(database, d, kWrite, [&]() -> ZVDBRET {
+    return adding(database, d, [&]() -> ZVDBRET {
         ZVDBDICTENTRY e, h;
         for (uint32_t type : {ZVDBDICT_TABLE, ZVDBDICT_VTABLE}) {
             if (type == ZVDBDICT_VTABLE && !(flag & kVirtualFlag)) continue;
@@ -457,8 +494,14 @@ ZV_API ZVDBRET _zvdbDictAddVTable(ZVHANDLE database, const char *host, const cha
         rc = v ? zvdbOpenTable(v, name, 1) : ZVDB_NO_MEMORY;
         if (rc == 0) rc = add_indexes(d, v, name, e.uid, true);
         if (v) zvdbFreeTable(v);
-        if (rc) _zvdbRemoveDictByUID(d, e.uid);
-        return rc;
+        if (rc) {
+            _zvdbRemoveDictByUID(d, e.uid);
+            return rc;
+        }
+        return handed_or_undone(rc, [&] {
+            drop_indexes(d, name);
+            _zvdbRemoveDictByUID(d, e.uid);
+        });
     });
 }
 
@@ -503,7 +546,11 @@ int _zvdbDictHoldsIndex(ZVHANDLE handle, const char *name) {
     // A look-up on the side: the caller's last code stays.
     const int32_t saved = db->session->lasterror;
     ZVDBDICT *d = db->dict;
-    const ZVDBRET rc = locked(handle, d, kRead, [&] { return _zvdbFindDict(d, ZVDBDICT_INDEX, 0, name); });
+    ZVDBDICTENTRY e;
+    const ZVDBRET rc = locked(handle, d, kRead, [&]() -> ZVDBRET {
+        ZVDBRET found = read_entry(d, ZVDBDICT_INDEX, 0, name, e);
+        return found ? found : owned(d, e) == 1 ? 0 : 101;
+    });
     db->session->lasterror = saved;
     return rc == 0 ? 1 : 0;
 }

@@ -30,7 +30,7 @@ ZV_API ZVDBRET _zvdbDictAddDatabase(ZVHANDLE handle, const char *name, const cha
     ZVDBDICT *d;
     if (ZVDBRET rc = session_dict(handle, &d)) return rc;
     if (!name) return keep_code(handle, ZVDB_NULL_ARGUMENT);
-    return locked(handle, d, kWrite, [&]() -> ZVDBRET {
+    return adding(handle, d, [&]() -> ZVDBRET {
         ZVDBRET rc = _zvdbFindDict(d, ZVDBDICT_DATABASE, 0, name);
         if (rc == 0) return ZVDB_DATABASE_EXISTS;
         if (rc != 101) return rc;
@@ -38,7 +38,7 @@ ZV_API ZVDBRET _zvdbDictAddDatabase(ZVHANDLE handle, const char *name, const cha
         if ((rc = new_entry(e, ZVDBDICT_DATABASE, name))) return rc;
         if (!put_text(e.path, sizeof e.path, path)) return ZVDB_NAME_TOO_LONG;
         if (insuper) put_text(e.supext, sizeof e.supext, kDictExtension);
-        return add_entry(d, e);
+        return handed_or_undone(add_entry(d, e), [&] { _zvdbRemoveDictByUID(d, e.uid); });
     });
 }
 

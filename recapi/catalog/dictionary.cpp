@@ -7,13 +7,19 @@
 
 #include <strings.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 
+#include "engine/core/bytes.h"
 #include "engine/core/platform.h"
+#include "recapi/base/making.h"
 #include "recapi/base/paths.h"
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
@@ -132,6 +138,34 @@ bool stored_path(const ZVDBDICTENTRY &e, int sep, char (&out)[256]) {
     return put_text(out, sizeof out, text.c_str());
 }
 
+constexpr int kFileExists = 19;
+// The engine's answer to an open that another open's lock refuses.
+constexpr int kHeld = 12;
+
+// A dictionary's name as the engine opens it: with the session's prefix.
+ZVDBRET engine_name(const ZVDBDICT *d, const std::string &name, std::string &out) {
+    char *full = nullptr;
+    ZVDBRET rc = zv::prefixed_name(d->session, name.c_str(), &full);
+    if (rc == 0) out = full;
+    _zvdb_free(full);
+    return rc;
+}
+
+// Takes away what a make left under the temporary name `temp` (a file as
+// engine_name gives it): a host, or a directory holding the dictionary's
+// table, whose files are of the make too. 0 when nothing is left, 12 while
+// an open holds it (a make at work), 55.
+int drop_made(const ZVDBDICT *d, const std::string &temp) {
+    if (!zv::making::exists(temp)) return 0;
+    const std::string inside = temp + char(_zvdbGetPathSeparator(d->session)) + kTableName;
+    for (const char *ext : {".dat", ".idx"}) {
+        for (const std::string &file : {inside + ext, zv::making::temp_name(inside + ext)}) {
+            if (int rc = zv::making::drop_leftover(file)) return rc;
+        }
+    }
+    return zv::making::drop_leftover(temp);
+}
+
 // The engine's answer for files a process did not close (killed, or its
 // close failed): they open again only after their rebuild.
 constexpr int kNotClosed = 14;
@@ -146,31 +180,197 @@ ZVDBRET open_table(ZVDBDICT *d, bool insuper, const std::string &host, int exclu
     return rc;
 }
 
-// The host of a dictionary in a superfile opened; a host that a process
-// left not closed cleanly is first repaired by the superfile rebuild. Its
-// index members are then empty and marked until the table's rebuild (see
-// open_repaired). 0, 920 not a superfile host, or the code of the open or
-// of the rebuild.
-ZVDBRET open_host(ZVDBDICT *d, const std::string &host) {
+// The host of a dictionary in a superfile opened. A host that a process
+// left not closed cleanly answers 14, or, with `repair`, is first repaired
+// by the superfile rebuild: its index members are then empty and marked
+// until the table's rebuild (see open_repaired). 0, 920 not a superfile
+// host, or the code of the open or of the rebuild.
+ZVDBRET open_host(ZVDBDICT *d, const std::string &host, bool repair) {
     ZVDBRET rc = _zvdbSuperSetPath(d->super, host.c_str());
     if (rc == 0) rc = _zvdbSuperOpen(d->super, d->exclusive);
-    if (rc != kNotClosed) return rc;
+    if (rc != kNotClosed || !repair) return rc;
     if ((rc = _zvdbZVSBLDX(d->table, host.c_str(), nullptr)) != 0) return rc;
     return _zvdbSuperOpen(d->super, d->exclusive);
 }
 
-// The dictionary's table opened; files that a process left not closed
-// cleanly are rebuilt in place from their stored definition (the table
-// opened as it stands for that, then rebuilt and opened again as asked).
-// The dictionary is the record layer's own table: its repair needs nothing
-// from the caller, and leaves every entry flushed before the kill. 0 or
-// the first code that stops it (the table closed then).
-ZVDBRET open_repaired(ZVDBDICT *d, bool insuper, const std::string &host) {
+// The dictionary's table opened. Files that a process left not closed
+// cleanly answer 14, or, with `repair`, are rebuilt in place from their
+// stored definition (the table opened as it stands for that, then rebuilt
+// and opened again as asked). The dictionary is the record layer's own
+// table: its repair needs nothing from the caller, and leaves every entry
+// flushed before the kill. 0 or the first code that stops it (the table
+// closed then).
+ZVDBRET open_repaired(ZVDBDICT *d, bool insuper, const std::string &host, bool repair) {
     ZVDBRET rc = open_table(d, insuper, host, d->exclusive);
-    if (rc != kNotClosed) return rc;
+    if (rc != kNotClosed || !repair) return rc;
     if ((rc = open_table(d, insuper, host, d->exclusive, kOpenForRebuild)) != 0) return rc;
     if ((rc = zvdbRebuildTable(d->table, 0)) != 0 && d->table->active) zvdbCloseTable(d->table);
     return rc;
+}
+
+ZVDBRET repair_serial(ZVDBDICT *d);
+
+// How long an open waits for another process's repair of the dictionary,
+// and how often it looks again.
+constexpr auto kRepairWait = std::chrono::seconds(10);
+constexpr int kRepairPollMs = 10;
+
+// The lock by which a process repairing a dictionary makes itself known:
+// a lock of its descriptor on the file "<host>.repair" beside the host,
+// made at the first repair and kept, which counts the repairs (8 bytes).
+// Other opens of the dictionary that fail while the lock is held (a
+// repair's exclusive hold answers them 12, its files are found not closed
+// cleanly or half rebuilt) wait for it instead, and one that fails after a
+// repair came and went (the count moved) tries again; an open that meets
+// a session holding the dictionary exclusively finds no repair and
+// answers 12 at once.
+class RepairLock {
+public:
+    explicit RepairLock(std::string name) : name_(std::move(name)) {}
+    RepairLock(const RepairLock &) = delete;
+    RepairLock &operator=(const RepairLock &) = delete;
+    ~RepairLock() { release(); }
+    // Takes the lock and counts a repair: true when this process holds it
+    // now (also when the file cannot be made, so that a repair goes on
+    // without it).
+    bool take() {
+        if (taken_) return true;
+        fd_ = zv::plat_open(name_.c_str(), zv::OpenHow::ReadWrite, 0);
+        if (fd_ < 0) fd_ = zv::plat_open(name_.c_str(), zv::OpenHow::CreateExclusive, 0666);
+        if (fd_ < 0) fd_ = zv::plat_open(name_.c_str(), zv::OpenHow::ReadWrite, 0);
+        if (fd_ >= 0 && zv::plat_lock(fd_, zv::LockCmd::Try, zv::LockType::Exclusive, 0, 0, nullptr, true) != 0) {
+            zv::plat_close(fd_);
+            fd_ = -1;
+            return false;
+        }
+        if (fd_ >= 0) {
+            unsigned char next[8];
+            zv::le::put64(next, count(fd_) + 1);
+            bool failed = false;
+            zv::plat_pwrite(fd_, next, sizeof next, 0, &failed);
+        }
+        taken_ = true;
+        return true;
+    }
+    bool held() const { return taken_; }
+    // Whether another process (or another open of this one) repairs now.
+    bool busy() const {
+        zv::PlatStat st;
+        if (zv::plat_stat(name_.c_str(), &st) != 0) return false;
+        const int fd = zv::plat_open(name_.c_str(), zv::OpenHow::ReadOnly, 0);
+        if (fd < 0) return false;
+        int holder = 0;
+        const int rc = zv::plat_lock(fd, zv::LockCmd::Test, zv::LockType::Exclusive, 0, 0, &holder, true);
+        zv::plat_close(fd);
+        return rc == 0 && holder != 0;
+    }
+    // The repairs counted so far (0 without the file).
+    uint64_t repairs() const {
+        zv::PlatStat st;
+        if (zv::plat_stat(name_.c_str(), &st) != 0) return 0;
+        const int fd = zv::plat_open(name_.c_str(), zv::OpenHow::ReadOnly, 0);
+        if (fd < 0) return 0;
+        const uint64_t n = count(fd);
+        zv::plat_close(fd);
+        return n;
+    }
+    void release() {
+        taken_ = false;
+        if (fd_ >= 0) zv::plat_close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    // The count, stored little-endian; 0 for a file too short to hold it.
+    static uint64_t count(int fd) {
+        unsigned char n[8];
+        bool failed = false;
+        return zv::plat_pread(fd, n, sizeof n, 0, &failed) == int64_t(sizeof n) ? zv::le::get64(n) : 0;
+    }
+    std::string name_;
+    int fd_ = -1;
+    bool taken_ = false;
+};
+
+// One try at the dictionary's files, repairing them when `repair`: 0, 14
+// (not closed cleanly, without `repair`), 920 neither a host nor a plain
+// table, or the open's code (12 while another open holds them).
+ZVDBRET open_files(ZVDBDICT *d, const std::string &host, bool trysuper, bool repair) {
+    bool insuper = trysuper;
+    bool fallback = false;
+    if (insuper) {
+        ZVDBRET rc = open_host(d, host, repair);
+        if (rc == 920) {
+            // The host is a directory: a dictionary outside a superfile.
+            insuper = false;
+            fallback = true;
+        } else if (rc) {
+            return rc;
+        }
+    }
+    if (ZVDBRET rc = open_repaired(d, insuper, host, repair)) {
+        _zvdbSuperClose(d->super);
+        // After the fallback, a table that is not there either is no
+        // dictionary at all.
+        const bool refused = rc == kNotClosed || (rc == kHeld && zvGetSystemErrorCode() != ENOENT);
+        return fallback && !refused ? 920 : rc;
+    }
+    return 0;
+}
+
+// The dictionary's files opened, and repaired when a process left them not
+// closed cleanly, under the repair lock. While another process repairs
+// them, the open waits (up to kRepairWait) and tries again; 12 past that
+// bound, or at once when another open holds them and nobody repairs.
+ZVDBRET open_waiting(ZVDBDICT *d, const std::string &host, bool trysuper) {
+    std::string lockname;
+    if (ZVDBRET rc = engine_name(d, host + ".repair", lockname)) return rc;
+    RepairLock lock(lockname);
+    const auto deadline = std::chrono::steady_clock::now() + kRepairWait;
+    std::minstd_rand jitter(unsigned(std::chrono::steady_clock::now().time_since_epoch().count()));
+    auto pause = [&] {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRepairPollMs + int(jitter() % kRepairPollMs)));
+        return true;
+    };
+    uint64_t repairs = lock.repairs();
+    for (;;) {
+        // Another process's repair is left alone until it ends: its
+        // exclusive steps would meet these opens, and the files are not
+        // whole while it works.
+        if (!lock.held() && lock.busy()) {
+            if (!pause()) return kHeld;
+            continue;
+        }
+        ZVDBRET rc = open_files(d, host, trysuper, lock.held());
+        if (rc == 0 && lock.held()) {
+            // Repaired here, with the serial number. The repair's writes
+            // hold the files as a changing open does (another open of them
+            // answers 12 until they close): they are closed and opened once
+            // more, as any open opens them, before the lock goes.
+            const ZVDBRET serial = repair_serial(d);
+            ZVDBRET closed = zv::close_clean(d->table, _zvdbSuperIsOpen(d->super) ? d->super : nullptr);
+            if (ZVDBRET host_closed = _zvdbSuperClose(d->super); closed == 0) closed = host_closed;
+            if (serial || closed) return serial ? ZVDB_DICT_REPAIR : closed;
+            return open_files(d, host, trysuper, false);
+        }
+        if (rc == 0) return 0;
+        if (lock.held()) {
+            // The repair meets another open's brief hold: again.
+            if (rc != kHeld) return rc;
+        } else if (rc == kNotClosed) {
+            // Repaired here, unless another process does it now.
+            if (lock.take()) continue;
+        } else if (!lock.busy()) {
+            // No repair at work: the answer stands, unless one came and went
+            // while this open tried.
+            const uint64_t now = lock.repairs();
+            if (now == repairs) return rc;
+            repairs = now;
+            continue;
+        }
+        if (!pause()) return kHeld;
+    }
 }
 
 // The serial number past the highest UID: the last entry of "DICTUID" read;
@@ -275,6 +475,8 @@ ZVDBRET database_dict(ZVHANDLE handle, tagZVDBDATABASE **db, ZVDBDICT **out) {
     *out = d->dict;
     return 0;
 }
+
+ZVDBRET hand_over() { return ZVDBRET(ZVFLUSH(-1)); }
 
 ZVDBRET add_entry(ZVDBDICT *d, ZVDBDICTENTRY &e) {
     ZVDBRET rc = _zvdbGetDictUID(d, &e.uid);
@@ -441,17 +643,26 @@ ZV_API ZVDBRET _zvdbCreateDict(ZVDBDICT *d, const char *name, int insuper) {
     default: return keep(d, ZVDB_BAD_MODE);
     }
     if (zv::replace_text(&d->name, name)) return keep(d, ZVDB_NO_MEMORY);
+    // The dictionary is made whole under a temporary name and then takes
+    // its own (zv::making): a kill at any moment leaves no dictionary, or a
+    // whole one, under the name.
     const std::string host = host_name(d, name);
+    const std::string temp = zv::making::temp_name(host);
+    std::string hostfile, tempfile;
+    ZVDBRET rc = engine_name(d, host, hostfile);
+    if (rc == 0) rc = engine_name(d, temp, tempfile);
+    if (rc) return keep(d, rc);
+    if (zv::making::exists(hostfile)) return keep(d, kFileExists);
+    if ((rc = drop_made(d, tempfile))) return keep(d, rc);
     tagZVDBTABLE *t = d->table;
-    ZVDBRET rc = 0;
     if (insuper) {
         d->super->createkind = d->session->dicttranmode;
-        rc = _zvdbSuperSetPath(d->super, host.c_str());
+        rc = _zvdbSuperSetPath(d->super, temp.c_str());
         if (rc == 0) rc = _zvdbSuperCreate(d->super);
         if (rc) return keep(d, rc);
     }
     rc = add_from_defs(t);
-    if (rc == 0) rc = insuper ? zvdbSetTableSuperFile(t, d->super) : zvdbSetTablePath(t, host.c_str());
+    if (rc == 0) rc = insuper ? zvdbSetTableSuperFile(t, d->super) : zvdbSetTablePath(t, temp.c_str());
     if (rc == 0) rc = zvdbSetTablePermission(t, kPermission);
     if (rc == 0) rc = zvdbCreateTable(t, kTableName, kCreateBase | level | (insuper ? 0 : kCreateMakeDirs));
     if (rc) {
@@ -460,7 +671,12 @@ ZV_API ZVDBRET _zvdbCreateDict(ZVDBDICT *d, const char *name, int insuper) {
         // A host made here for a table that could not be made goes again.
         if (insuper) _zvdbSuperDrop(d->super);
     }
-    _zvdbSuperClose(d->super);
+    ZVDBRET closed = _zvdbSuperClose(d->super);
+    if (rc == 0) rc = closed;
+    if (rc == 0) rc = zv::making::link_in(tempfile, hostfile);
+    // Under its name, or not made: the temporary name goes (a directory
+    // once its files went).
+    drop_made(d, tempfile);
     return keep(d, rc);
 }
 
@@ -470,22 +686,7 @@ ZV_API ZVDBRET _zvdbOpenDict(ZVDBDICT *d, const char *name, int exclusive, int t
     d->exclusive = exclusive ? 1 : 0;
     if (zv::replace_text(&d->name, name)) return keep(d, ZVDB_NO_MEMORY);
     const std::string host = host_name(d, name);
-    bool insuper = trysuper != 0;
-    bool fallback = false;
-    if (insuper) {
-        ZVDBRET rc = open_host(d, host);
-        if (rc == 920) {
-            // The host is a directory: a dictionary outside a superfile.
-            insuper = false;
-            fallback = true;
-        } else if (rc) {
-            return keep(d, rc);
-        }
-    }
-    if (ZVDBRET rc = open_repaired(d, insuper, host)) {
-        _zvdbSuperClose(d->super);
-        return keep(d, fallback ? 920 : rc);
-    }
+    if (ZVDBRET rc = open_waiting(d, host, trysuper != 0)) return keep(d, rc);
     d->open = 1;
     if (repair_serial(d)) {
         _zvdbCloseDict(d);

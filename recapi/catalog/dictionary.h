@@ -29,6 +29,11 @@
 //     UID.
 //  2. The lock taken by an operation is released before it returns (held
 //     marks whether this object took it).
+//  3. An operation that changed entries and answers 0 has written them to
+//     the files (ZVFLUSH(-1): every changed page of the instance, the
+//     hosts' headers and directories, no sync); an addition whose writing
+//     fails is taken back first, so that a kill after any answer finds
+//     every entry the answers acknowledged.
 #pragma once
 
 #include <strings.h>
@@ -99,10 +104,36 @@ ZVDBRET session_dict(ZVHANDLE handle, ZVDBDICT **out);
 ZVDBRET database_dict(ZVHANDLE handle, tagZVDBDATABASE **db, ZVDBDICT **out);
 
 // Runs work under the dictionary's lock of mode and releases it: the
-// work's code, or the release's when only that failed. Every failure is
-// kept as the session's last code.
+// work's code, or the release's when only that failed. Work under the
+// write lock has its changes handed to the system (hand_over) before the
+// call answers, unless the work does so itself (`handover` false, see
+// adding): a kill after it loses no entry the call acknowledged. Every
+// failure is kept as the session's last code.
 template <typename Work>
-ZVDBRET locked(ZVHANDLE handle, ZVDBDICT *d, int mode, Work &&work);
+ZVDBRET locked(ZVHANDLE handle, ZVDBDICT *d, int mode, Work &&work, bool handover = true);
+// Work under the write lock that adds entries and hands them over itself,
+// ending with handed_or_undone.
+template <typename Work>
+ZVDBRET adding(ZVHANDLE handle, ZVDBDICT *d, Work &&work) {
+    return locked(handle, d, kWrite, static_cast<Work &&>(work), false);
+}
+// Writes every changed page of the instance's open files, the hosts'
+// headers and directories with them, without a sync (ZVFLUSH(-1)): what a
+// dictionary change wrote reaches the files. 0 or the flush's code.
+ZVDBRET hand_over();
+// The end of work under the write lock that adds entries and hands them over
+// itself (locked with `handover` false): when the work's code is 0 the
+// change is handed over, and when that fails it is taken back (undo) and
+// what undo left handed over in its turn, so that the caller's own undo
+// meets the dictionary as it was. The work's code or the hand-over's.
+template <typename Undo>
+ZVDBRET handed_or_undone(ZVDBRET rc, Undo &&undo) {
+    if (rc == 0 && (rc = hand_over()) != 0) {
+        undo();
+        hand_over();
+    }
+    return rc;
+}
 
 // Runs work in a transaction of the session when none is active, committed
 // on success and aborted on failure: work's code (or the commit's).
@@ -163,12 +194,18 @@ ZVDBRET zv::dict::for_linked(ZVDBDICT *d, uint32_t type, const char *link, Fn &&
 }
 
 template <typename Work>
-ZVDBRET zv::dict::locked(ZVHANDLE handle, ZVDBDICT *d, int mode, Work &&work) {
+ZVDBRET zv::dict::locked(ZVHANDLE handle, ZVDBDICT *d, int mode, Work &&work, bool handover) {
     ZVDBRET rc = _zvdbLockDict(d, mode);
     if (rc == 0) {
         rc = work();
         ZVDBRET released = _zvdbUnlockDict(d);
         if (rc == 0) rc = released;
+        // Also after a failure: what the work wrote or took back is on the
+        // files as it is in the cache.
+        if (mode == kWrite && handover) {
+            ZVDBRET written = hand_over();
+            if (rc == 0) rc = written;
+        }
     }
     if (rc) zvdbSetError(handle, rc);
     return rc;

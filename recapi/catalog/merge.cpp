@@ -76,7 +76,13 @@ public:
         ZVDBRET rc = execute();
         if (rc) say_(kStage, "Merge execution error:", rc);
         if (rc == 0) rc = set_serial();
-        if (rc) restore();
+        // The merge is done once it has reached the files: a failed write
+        // there takes it back like a failed step.
+        if (rc == 0 && (rc = hand_over())) say_(kStage, "Cannot write Dictionary information (dst) error:", rc);
+        if (rc) {
+            restore();
+            hand_over();
+        }
         return rc;
     }
 
@@ -233,7 +239,10 @@ ZVDBRET merge_call(ZVHANDLE source, ZVHANDLE destination, ZVDB_MERGE_PLANNER pla
     if (rc == 0) rc = side(destination, &to);
     if (rc == 0) {
         rc = locked(source, from, kRead, [&] {
-            return locked(destination, to, kWrite, [&] { return _zvdbMergeDictionary(from, to, planner, messages); });
+            // The merge hands its changes to the system itself, before it
+            // counts as done.
+            return locked(
+                destination, to, kWrite, [&] { return _zvdbMergeDictionary(from, to, planner, messages); }, false);
         });
     }
     if (rc) {

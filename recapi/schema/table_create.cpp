@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "recapi/base/making.h"
 #include "recapi/base/paths.h"
 #include "recapi/base/session.h"
 #include "recapi/base/super.h"
@@ -182,9 +183,8 @@ ZVDBRET fill_create_blocks(const tagZVDBTABLE *t, XCREblk *x, int32_t n) {
 }
 
 
-// Steps after the files exist, on the open set: schema, alignment, the
-// API's resources, conditional expressions, transform blocks, owner and
-// identity field. 0 or the first failing code.
+}  // namespace
+
 int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno) {
     if (int rc = PUTDODA(datno, t->doda, t->dodacount)) return rc;
     if (t->alignment != 8) {
@@ -239,8 +239,6 @@ int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno) {
     }
     return 0;
 }
-
-}  // namespace
 
 std::vector<std::string> set_file_names(int datno, int16_t nidx) {
     std::vector<std::string> names;
@@ -526,6 +524,12 @@ int _zvdbCREIFILX(tagZVDBTABLE *t) {
     int rc = zv::fill_create_blocks(t, xcre, nblocks);
     IFIL *copy = nullptr;
     if (rc == 0) rc = _zvdbFixIfilPath(t, ifil, &copy);
+    if (rc == 0 && zv::makes_in_place(t, copy)) {
+        rc = zv::make_in_place(t, copy, xcre);
+        _zvdb_free(xcre);
+        _zvdbFixIfilFree(copy);
+        return rc;
+    }
     if (rc == 0) rc = CREIFILX8(copy, t->dataext, t->indexext, int32_t(t->permission), t->groupid, t->password, xcre);
     _zvdb_free(xcre);
     if (rc) {
@@ -618,9 +622,55 @@ bool ends_with_bang(const char *path) {
     return n > 0 && path[n - 1] == '!';
 }
 
+// A new host with the set in it, made under the host's temporary name
+// (zv::making) and put in place when whole: a kill leaves no host under
+// the name, or the host with the whole set. 0, 19 when another process
+// made a host of that name meanwhile (nothing left of this one), 12 when a
+// make of it is at work, or the code.
+int create_host_in_place(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &host) {
+    const std::string temp = making::temp_name(host);
+    char *full = nullptr;
+    std::string hostfile, tempfile;
+    int rc = prefixed_name(t, host.c_str(), &full);
+    if (rc == 0) hostfile = full;
+    _zvdb_free(full);
+    if (rc == 0 && (rc = prefixed_name(t, temp.c_str(), &full)) == 0) tempfile = full;
+    _zvdb_free(full);
+    if (rc == 0) rc = making::drop_leftover(tempfile);
+    if (rc == 0) rc = _zvdbSuperSetPath(d, temp.c_str());
+    if (rc == 0) rc = _zvdbSuperCreate(d);
+    if (rc) return rc;
+    // The members are made in the host under its temporary name, the
+    // table's path (and the definition built from it) naming it meanwhile.
+    const std::string path = t->path;
+    if (replace_text(&t->path, (temp + "!").c_str())) rc = ZVDB_NO_MEMORY;
+    if (rc == 0) rc = _zvdbIfilAlloc(t);
+    if (rc == 0) rc = _zvdbCREIFILX(t);
+    if (replace_text(&t->path, path.c_str()) && rc == 0) rc = ZVDB_NO_MEMORY;
+    if (ZVDBRET again = _zvdbIfilAlloc(t); rc == 0) rc = again;
+    if (rc) {
+        _zvdbSuperDrop(d);
+        return rc;
+    }
+    if ((rc = _zvdbSuperClose(d)) == 0) rc = making::link_in(tempfile, hostfile);
+    dltfil(tempfile.c_str());
+    return rc;
+}
+
+// Whether an index of the table has a file of its own: a member of the
+// host whose name the set's stored definition keeps as given.
+bool own_index_files(const tagZVDBTABLE *t) {
+    for (tagZVDBINDEX *ix : live_indexes(t))
+        if (ix->filename) return true;
+    return false;
+}
+
 // The set in a superfile host that does not exist yet: the host named by
-// the table's path without its '!' is opened, or created when it is not
-// found, the set is created in it and the host closed again.
+// the table's path without its '!' is opened, or, when it is not found,
+// made with the set in it (create_host_in_place; a set with an index file
+// of its own, whose stored name must be the host's own, in the host made
+// under its name); the set is created in an existing host, and the host
+// closed again.
 int create_in_host(tagZVDBTABLE *t) {
     const std::string host(t->path, std::strlen(t->path) - 1);
     const size_t slash = host.rfind(char(_zvdbGetPathSeparator(t)));
@@ -632,12 +682,22 @@ int create_in_host(tagZVDBTABLE *t) {
     d->createflags = int32_t(t->createmode);
     int rc = _zvdbSuperSetName(d, dir.c_str(), file.substr(0, dot).c_str(),
                                dot == std::string::npos ? "" : file.substr(dot).c_str());
+    const std::string name = rc == 0 ? _zvdbSuperGetName(d) : "";
+    bool made = false;
     if (rc == 0) {
         rc = _zvdbSuperOpen(d, 1);
-        if (rc == 12) rc = _zvdbSuperCreate(d);
-        else if (rc == 413) rc = 414;
+        if (rc == 12 && !own_index_files(t)) {
+            rc = create_host_in_place(t, d, name);
+            made = rc == 0;
+            // A host made by another process meanwhile takes the set.
+            if (rc == 19 && (rc = _zvdbSuperSetPath(d, name.c_str())) == 0) rc = _zvdbSuperOpen(d, 1);
+        } else if (rc == 12) {
+            rc = _zvdbSuperCreate(d);
+        } else if (rc == 413) {
+            rc = 414;
+        }
     }
-    if (rc == 0) rc = _zvdbCREIFILX(t);
+    if (rc == 0 && !made) rc = _zvdbCREIFILX(t);
     _zvdbSuperFree(d);
     return rc;
 }

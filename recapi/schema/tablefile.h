@@ -101,6 +101,25 @@ ZVDBRET _zvdbCleanupTableHandle(ZVHANDLE table);
 
 namespace zv {
 
+// Steps after a new set's files exist, on the open set (datno; ifil the
+// table's definition, for the index names): schema, alignment, the API's
+// resources, conditional expressions, transform blocks, owner, identity
+// field and partition rule; the table's data file number becomes datno. 0
+// or the first failing code.
+int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno);
+// Whether a new table's set (copy: its definition with the session's
+// prefix) is made under temporary names and put in place when whole
+// (tablemake.cpp): every table but a temporary one, a partitioned one, a
+// superfile member and a mirrored one.
+bool makes_in_place(const tagZVDBTABLE *t, const IFIL *copy);
+// Makes the set so: creates it under temporary names with the create
+// blocks, writes it (write_set) and closes it, then gives each file its
+// name, the data file last, without replacing any. What a make of the same
+// names that a kill cut short left is taken away first. 0; 19 the data
+// file's name (18 an index file's) is taken; 12 a make of the same table
+// is at work; the engine's codes. A failure leaves no file of the make.
+int make_in_place(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre);
+
 // dir joined with name by the session's separator ("" on no memory).
 std::string file_path(const tagZVDBTABLE *t, const char *dir, const char *name);
 // The engine names of every file of an open set (data file first), read

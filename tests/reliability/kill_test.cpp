@@ -8,7 +8,11 @@
 //    a set in force-to-disk mode (0x0040), on a set in a superfile host, on
 //    a record-level table of a database, and on a table in a superfile host
 //    of its own (a table path "db/kh!") beside another table of that host,
-//    written and closed before the work;
+//    written and closed before the work; and a first start: the README's
+//    start-up code (tests/support/firststart.h) makes the session
+//    dictionary, the database and the table, which the work then writes
+//    and flushes by the table's file numbers (ZVFLUSH of its data file and
+//    of each index), the kill counted from the start-up's first call;
 //  - a set or table built and closed cleanly, then killed inside its
 //    repair (RBLIFIL), compaction (CMPIFIL), table rebuild
 //    (zvdbRebuildTable), alteration by copy (zvdbAlterTable action 3) or
@@ -26,9 +30,13 @@
 // A writer flushes with ZVFLUSH(-1) or with ZVFLUSH of each file of its set
 // (the seed chooses; a superfile member takes only the former).
 //
-// The parent then recovers as documented: it opens the set or table, and on
-// 14 repairs it (RBLIFIL for a set; ZVSBLDX for a host, then RBLIFIL for its
-// set, whose index members the superfile rebuild leaves empty;
+// The parent then recovers as documented: a first start by running the same
+// start-up code (which makes again what the kill left absent, adds back
+// what it left whole without its entry, and repairs the table on 14; after
+// the checks the code runs once more and takes no branch); else it opens
+// the set or table, and on 14 repairs it (RBLIFIL for a set; ZVSBLDX for a
+// host, then RBLIFIL for its set, whose index members the superfile rebuild
+// leaves empty;
 // zvdbRebuildTable mode 1 for a table opened with open bit 4, which a
 // table in a host of its own also takes when it answers 413, its host not
 // closed cleanly, and which then rebuilds the host first; where the
@@ -75,6 +83,7 @@
 
 #include "engine/core/platform.h"
 #include "tests/support/child.h"
+#include "tests/support/firststart.h"
 #include "tests/support/fixture.h"
 #include "tests/support/setcheck.h"
 #include "tests/support/verifyset.h"
@@ -106,14 +115,15 @@ constexpr uint32_t kOther = 24;  // records of the other table of a host of its 
 constexpr bool kRewriteAfterFlushMayBeDropped = true;
 
 enum class Kind : int {
-    Fixed, Variable, Force, Host, Table, HostTable,                    // writers
+    Fixed, Variable, Force, Host, Table, HostTable, FirstStart,        // writers
     Repair, Compact, SegCompact, TableRebuild, AlterCopy, HostRebuild,  // kills inside maintenance
     Count
 };
 constexpr int kKinds = int(Kind::Count);
 const char *const kKindNames[kKinds] = {
     "fixed-length set", "variable-length set", "force-to-disk set", "set in a superfile host",
-    "record-level table", "record-level table in a superfile host of its own", "kill inside RBLIFIL",
+    "record-level table", "record-level table in a superfile host of its own",
+    "first start (session, database and table made by the start-up code)", "kill inside RBLIFIL",
     "kill inside CMPIFIL", "kill inside CMPIFIL of a segmented set", "kill inside zvdbRebuildTable",
     "kill inside an alteration by copy", "kill inside ZVSBLDX"};
 
@@ -131,7 +141,8 @@ Kind kind_of(long run) {
 }
 
 bool is_table(Kind k) {
-    return k == Kind::Table || k == Kind::HostTable || k == Kind::TableRebuild || k == Kind::AlterCopy;
+    return k == Kind::Table || k == Kind::HostTable || k == Kind::FirstStart || k == Kind::TableRebuild ||
+           k == Kind::AlterCopy;
 }
 bool in_host(Kind k) { return k == Kind::Host || k == Kind::HostRebuild; }
 bool is_maintenance(Kind k) { return int(k) >= int(Kind::Repair); }
@@ -351,7 +362,9 @@ struct TableSession {
 
 class TableWriter : public Writer {
 public:
-    explicit TableWriter(TableSession &s) : s_(s) {}
+    // each: ZVFLUSH of the table's data file and of each index's file
+    // number, as the README flushes a table; else ZVFLUSH(-1).
+    explicit TableWriter(TableSession &s, bool each = false) : s_(s), each_(each) {}
     int put(uint32_t key, uint32_t version, uint32_t, bool exists) override {
         ZVHANDLE r = s_.rec;
         if (exists) {
@@ -370,7 +383,12 @@ public:
         if (int rc = find(key)) return rc;
         return zvdbDeleteRecord(s_.rec);
     }
-    int flush() override { return ZVFLUSH(-1); }
+    int flush() override {
+        if (!each_) return ZVFLUSH(-1);
+        int rc = ZVFLUSH(zvdbGetDatno(s_.table));
+        for (int32_t k = 0; rc == 0 && k < 2; k++) rc = ZVFLUSH(zvdbGetIdxnoByNumber(s_.table, k));
+        return rc;
+    }
 
 private:
     int find(uint32_t key) {
@@ -381,6 +399,7 @@ private:
         return zvdbFindRecord(r, 0);
     }
     TableSession &s_;
+    bool each_;
 };
 
 // The seeded work: kInitial adds and a flush, then `ops` calls (adds,
@@ -506,9 +525,9 @@ void child_isam(const Plan &p, AckLog &log) {
     finish(log);
 }
 
-// The table `name` with its indexes on key and city named <keys> and
-// <cities>, in the superfile host "db/kh" when `host`.
-int make_table(ZVHANDLE t, const char *name, const char *keys, const char *cities, bool host) {
+// The fields and indexes of a table, its indexes on key and city named
+// <keys> and <cities>.
+int define_table(ZVHANDLE t, const char *keys, const char *cities) {
     ZVHANDLE key = zvdbAddField(t, "key", ZV_INT4, 0);
     zvdbAddField(t, "version", ZV_INT4, 0);
     ZVHANDLE city = zvdbAddField(t, "city", ZV_FSTRING, 20);
@@ -516,9 +535,53 @@ int make_table(ZVHANDLE t, const char *name, const char *keys, const char *citie
     if (!key || !city) return -1;
     ZVHANDLE bykey = zvdbAddIndex(t, keys, 0, 0, 0), bycity = zvdbAddIndex(t, cities, 0, 1, 0);
     if (!bykey || !bycity || !zvdbAddSegment(bykey, key, 12) || !zvdbAddSegment(bycity, city, 12)) return -2;
+    return 0;
+}
+
+// The table `name` so defined, in the superfile host "db/kh" when `host`.
+int make_table(ZVHANDLE t, const char *name, const char *keys, const char *cities, bool host) {
+    if (int rc = define_table(t, keys, cities)) return rc;
     if (host)
         if (int rc = zvdbSetTablePath(t, "db/kh!")) return rc;
     return zvdbCreateTable(t, name, 0);
+}
+
+// The start-up code of the first-start kind (tests/support/firststart.h):
+// the database "Sales" in "db", its table "kt" defined as above, caches of
+// `buffers`.
+void first_start_plan(zvtest::StartUp &s, int32_t buffers) {
+    s.database = "Sales";
+    s.dbpath = "db";
+    s.table = "kt";
+    s.buffers = buffers;
+    s.define = [](ZVHANDLE t) { return define_table(t, "bykey", "bycity"); };
+}
+
+// Moves the handles of a start-up into a table session.
+void take_handles(zvtest::StartUp &from, TableSession &to) {
+    to.session = from.session;
+    to.db = from.db;
+    to.table = from.handle;
+    from.session = from.db = from.handle = nullptr;
+}
+
+// The first start in the child: the kill planned from its first call, the
+// start-up code makes the session dictionary, the database and the table
+// (caches of three buffers), then the seeded work writes and flushes the
+// table by its file numbers.
+void child_first_start(const Plan &p, AckLog &log) {
+    fs::create_directories("db");
+    TableSession s;
+    arm(p);
+    {
+        zvtest::StartUp start;
+        first_start_plan(start, 3);
+        if (int rc = start.run()) return log.line("error start-up %d: %s", rc, start.trail.c_str());
+        take_handles(start, s);
+    }
+    s.rec = zvdbAllocRecord(s.table);
+    TableWriter w(s, true);
+    if (work(w, log, p.seed, kWriterOps)) finish(log);
 }
 
 // The other table of the host: "ko", indexes "ko_key" and "ko_city",
@@ -557,6 +620,7 @@ int table_logon(TableSession &s, int32_t buffers) {
 }
 
 void child_table(const Plan &p, AckLog &log) {
+    if (p.kind == Kind::FirstStart) return child_first_start(p, log);
     TableSession s;
     s.session = zvdbAllocSession(0);
     if (!s.session || zvdbCreateSession(s.session, nullptr, nullptr, nullptr) != 0) return log.line("error session");
@@ -1006,15 +1070,45 @@ protected:
         zvdbFreeTable(t);
     }
 
+    // The first-start kind comes back through the same start-up code: it
+    // logs on or makes the session dictionary, connects or makes (or adds)
+    // the database, opens or makes (or adds) the table, repairing it on 14.
+    // True when the table is open.
+    static bool start_again(TableSession &s, Findings &f) {
+        zvtest::StartUp start;
+        first_start_plan(start, 10);
+        const int rc = start.run();
+        f.step("start-up " + std::to_string(rc) + (start.trail.empty() ? "" : " (" + start.trail + ")"));
+        if (rc) f.add("the start-up code answers " + std::to_string(rc) + " (" + start.trail + ")");
+        take_handles(start, s);
+        return rc == 0;
+    }
+
+    // After the checks of a first start, the start-up code runs to its end
+    // once more and takes no branch: the files and entries it made are
+    // whole.
+    static void start_once_more(Findings &f) {
+        zvtest::StartUp start;
+        first_start_plan(start, 10);
+        if (int rc = start.run()) return f.add("the next start answers " + std::to_string(rc) + " (" + start.trail + ")");
+        if (!start.trail.empty()) f.add("the next start takes branches: " + start.trail);
+        if (int rc = zvdbCloseTable(start.handle)) f.add("the next start's close answers " + std::to_string(rc));
+        if (int rc = zvdbLogout(start.session)) f.add("the next start's logout answers " + std::to_string(rc));
+    }
+
     // Recovers the table as documented and checks it (and, for a table in
     // a host of its own, the other table of the host, before or after it).
     void recover_table(const Plan &p, const Allowed &allowed, Findings &f) {
         TableSession s;
-        if (int rc = table_logon(s, 10)) return f.add("the database does not connect: " + std::to_string(rc));
         const bool host = p.kind == Kind::HostTable;
-        if (host && p.other_first) recover_other(s, f);
-        s.table = zvdbAllocTable(s.db);
-        if (!bring_back(s.table, "kt", host, f)) return;
+        if (p.kind == Kind::FirstStart) {
+            if (!start_again(s, f)) return;
+        } else {
+            if (int rc = table_logon(s, 10)) return f.add("the database does not connect: " + std::to_string(rc));
+            if (host && p.other_first) recover_other(s, f);
+            s.table = zvdbAllocTable(s.db);
+            if (!bring_back(s.table, "kt", host, f)) return;
+        }
         const int d = zvdbGetDatno(s.table);
         if (!host) {
             // The set checker does not read superfile members.
@@ -1033,6 +1127,10 @@ protected:
         s.rec = nullptr;
         close_and_verify(s.table, "kt", f);
         if (host && !p.other_first) recover_other(s, f);
+        if (p.kind == Kind::FirstStart) {
+            if (int rc = zvdbLogout(s.session)) f.add("the logout answers " + std::to_string(rc));
+            start_once_more(f);
+        }
     }
 
     // One run: the counting child, the killed child, the recovery.
@@ -1046,7 +1144,7 @@ protected:
                       (rng() & 1));
         p.force = p.kind == Kind::Force;
         if (p.force) p.variable = rng() & 1;
-        p.flush_each = !in_host(p.kind) && !is_table(p.kind) && (rng() & 1);
+        p.flush_each = p.kind == Kind::FirstStart || (!in_host(p.kind) && !is_table(p.kind) && (rng() & 1));
         p.seed = rng();
         if (p.kind == Kind::SegCompact) {
             p.keys = kKeys + kBulk;

@@ -52,7 +52,8 @@ TEST_F(DeleteTest, DroppingKeepsTheFilesAndRefusesAnOpenTable) {
 // Fails the nth call of each kind (unlink, write) made by `call` once,
 // n = 1, 2, ... until it succeeds. After each failure the entry must still
 // be there, and a repeat with the drop-delete option must leave neither
-// entry nor file.
+// entry nor file. A failure met when the call hands its dictionary change
+// to the system (the files and the entry gone already) leaves neither.
 template <typename Make, typename Call, typename Exists>
 void sweep(tagZVDBDATABASE *db, Make make, Call call, Exists exists,
            std::initializer_list<zv::IoKind> kinds = {zv::IoKind::Unlink, zv::IoKind::Write}) {
@@ -68,7 +69,10 @@ void sweep(tagZVDBDATABASE *db, Make make, Call call, Exists exists,
             zv::fault_reset();
             if (rc == 0) break;
             failures++;
-            ASSERT_TRUE(exists());
+            if (!exists()) {
+                EXPECT_EQ(listing("db"), Names{"Sales.qdd"}) << "the entry goes last";
+                continue;
+            }
             ASSERT_EQ(_zvdbSetDatabaseDropDelOpt(db, 1), 0);
             EXPECT_EQ(call(), 0);
             ASSERT_EQ(_zvdbSetDatabaseDropDelOpt(db, 0), 0);

@@ -174,4 +174,37 @@ TEST_F(RegistrationTest, TheOpenTablesOfADatabase) {
     for (auto *t : {a, b, closed}) zvdbFreeTable(t);
 }
 
+// Index entries left without their table (a kill between a table's
+// entries, or between those of its drop): the table's name and the index
+// names are free again. The table is added back with its index; an index
+// name whose table is gone goes to the next table that names it; a name
+// whose table is there stays refused.
+TEST_F(RegistrationTest, IndexEntriesLeftWithoutTheirTableGiveWay) {
+    ZVDBDICT *d = db_->dict;
+    ASSERT_EQ(_zvdbRemoveDict(d, ZVDBDICT_TABLE, 0, "cust"), 0);
+    put_entry(d, entry(ZVDBDICT_INDEX, "goneix", "gone", 5000));
+    ASSERT_EQ(make_table(db_, "orders", "orderno"), 0);
+    // Defining an index of those names is no longer refused.
+    ZVHANDLE t = zvdbAllocTable(db_);
+    EXPECT_NE(zvdbAddIndex(t, "custno", 0, 0, 0), nullptr);
+    EXPECT_EQ(zvdbAddIndex(t, "orderno", 0, 0, 0), nullptr);
+    EXPECT_EQ(last(), ZVDB_INDEX_IN_DICT);
+    zvdbFreeTable(t);
+    // The files of "cust" come back under their entry, with their index.
+    ASSERT_EQ(zvdbAddTable(db_, "cust", "db"), 0) << last();
+    ZVDBDICTENTRY tab, ix;
+    ASSERT_EQ(_zvdbDictFindTable(db_, "cust", &tab), 0);
+    ASSERT_EQ(_zvdbDictFindIndex(db_, "custno", &ix), 0);
+    EXPECT_EQ(ix.linknbr, tab.uid);
+    // An index of a table that has no entry is taken over.
+    ASSERT_EQ(make_table(db_, "items", "goneix"), 0);
+    ASSERT_EQ(_zvdbDictFindTable(db_, "items", &tab), 0);
+    ASSERT_EQ(_zvdbDictFindIndex(db_, "goneix", &ix), 0);
+    EXPECT_STREQ(ix.link, "items");
+    EXPECT_EQ(ix.linknbr, tab.uid);
+    EXPECT_EQ(walk(d, ZVDBDICT_INDEX), (std::vector<std::string>{"custno", "goneix", "orderno"}));
+    // A name whose table has its entry is still refused.
+    EXPECT_EQ(make_table(db_, "more", "orderno"), ZVDB_INDEX_IN_DICT);
+}
+
 }  // namespace

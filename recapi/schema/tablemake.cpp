@@ -1,0 +1,232 @@
+// The files of a new table made under temporary names and put in place when
+// whole (recapi/base/making.h): the set is created with "~zvnew" in each
+// file's name, written (schema, resources, stored definition naming the
+// final index files) and closed cleanly; then, under a lock of its own on
+// the data file, each index file takes its final name by a link, the data
+// file last, and the temporary names go. A kill at any moment leaves no
+// data file under the table's name (and what is under its index names is
+// a second link of a temporary file, which the next make drops), or the
+// whole set, closed cleanly.
+//
+// Invariants:
+//  1. No final name is ever replaced: a link refuses a name that exists,
+//     and the make then takes back the links it made and its files.
+//  2. A name found on disk is dropped only when it is a temporary name no
+//     open holds, or a final index name that is the same file as such a
+//     temporary name while the data file's final name is free.
+//  3. The data file takes its final name last: a data file under the
+//     table's name always has its index files under theirs.
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "recapi/base/making.h"
+#include "recapi/base/wrappers.h"
+#include "recapi/schema/table.h"
+#include "recapi/schema/tablefile.h"
+
+namespace zv {
+
+namespace {
+
+constexpr int kDataExists = 19;
+constexpr int kIndexExists = 18;
+constexpr int kNotMoved = 67;
+// Create-block word 10 of a definition store: the data file is open
+// already under tfilno, and its indexes with it.
+constexpr uint32_t kXcreDataOpen = 0x1;
+constexpr uint32_t kXcreIndexesOpen = 0x10000;
+
+bool relative_to_data(const char *a) { return a[0] == '*' || a[0] == '+' || a[0] == '?'; }
+
+// The directory part of a name as the engine takes it for "*x" and "+x":
+// up to its last separator.
+std::string directory_of(const std::string &name) {
+    const size_t at = name.find_last_of("/:\\");
+    return at == std::string::npos ? std::string() : name.substr(0, at + 1);
+}
+
+std::string with_ext(const char *base, const char *ext, const char *dflt) {
+    const bool given = ext && ext[std::strspn(ext, " ")];
+    return std::string(base) + (given ? ext : dflt);
+}
+
+// One file of a set: its index (-1 the data file) and its name.
+struct SetFile {
+    int k;
+    std::string name;
+};
+
+// The files of a definition as the engine names them: the data file, then
+// index 0's file and each index file of its own (a name shared by two
+// indexes once).
+std::vector<SetFile> names_of(const IFIL &f, const char *dext, const char *iext) {
+    std::vector<SetFile> out;
+    const std::string data = with_ext(f.pfilnam, dext, ".dat");
+    out.push_back({-1, data});
+    const int n = f.dnumidx > 0 && f.iidxarr ? f.dnumidx : 0;
+    for (int k = 0; k < n; k++) {
+        const char *a = f.iidxarr[k].aidxnam;
+        std::string name;
+        if (!a) {
+            if (k > 0) continue;
+            name = with_ext(f.pfilnam, iext, ".idx");
+        } else if (!relative_to_data(a)) {
+            name = a;
+        } else if (a[0] == '?') {
+            name = data + (a + 1);
+        } else {
+            name = directory_of(data) + (a + 1);
+        }
+        bool seen = false;
+        for (const SetFile &s : out) seen = seen || s.name == name;
+        if (!seen) out.push_back({k, name});
+    }
+    return out;
+}
+
+// The definition of the same set under temporary names: the data file's
+// name with the marker (its index files without a name of their own, and
+// those named after it, follow), and each index file of its own the
+// temporary name of its name.
+struct TempDefinition {
+    IFIL ifil;
+    std::string pfilnam;
+    std::vector<IIDX> idx;
+    std::vector<std::string> aidx;
+    explicit TempDefinition(const IFIL &from) : ifil(from), pfilnam(std::string(from.pfilnam) + making::kMarker) {
+        ifil.pfilnam = pfilnam.c_str();
+        const int n = from.dnumidx > 0 && from.iidxarr ? from.dnumidx : 0;
+        idx.assign(from.iidxarr, from.iidxarr + n);
+        aidx.resize(size_t(n));
+        for (int k = 0; k < n; k++) {
+            const char *a = from.iidxarr[k].aidxnam;
+            if (!a || a[0] == '?') continue;
+            aidx[size_t(k)] = relative_to_data(a) ? a[0] + making::temp_name(a + 1) : making::temp_name(a);
+            idx[size_t(k)].aidxnam = aidx[size_t(k)].c_str();
+        }
+        ifil.iidxarr = n ? idx.data() : nullptr;
+    }
+    TempDefinition(const TempDefinition &) = delete;
+    TempDefinition &operator=(const TempDefinition &) = delete;
+    // Whether an index file of its own has another name here than in the
+    // final definition: the stored definition must then be the final one.
+    bool renames_index_files() const {
+        for (const std::string &a : aidx)
+            if (!a.empty()) return true;
+        return false;
+    }
+};
+
+// What a make that a kill cut short left under the names of this one: a
+// final index name that is a second link of a temporary file no open
+// holds, and the temporary files themselves. 0, 12 when an open holds a
+// temporary file (a make of the same table at work), 55.
+int drop_leftovers(const std::vector<SetFile> &finals, const std::vector<SetFile> &temps) {
+    for (size_t i = 0; i < temps.size() && i < finals.size(); i++) {
+        if (making::held(temps[i].name)) return 12;
+    }
+    for (size_t i = 1; i < temps.size() && i < finals.size(); i++) {
+        if (making::same_file(finals[i].name, temps[i].name)) dltfil(finals[i].name.c_str());
+    }
+    // The data file's temporary name last: while it is there, the make it
+    // belongs to is found again.
+    for (size_t i = temps.size(); i-- > 0;) {
+        if (int rc = making::drop_leftover(temps[i].name)) return rc;
+    }
+    return 0;
+}
+
+// Second links that a make left under temporary names of files now under
+// their final names: dropped, nothing of the set changes.
+void drop_second_links(const std::vector<SetFile> &finals, const std::vector<SetFile> &temps) {
+    for (size_t i = 0; i < temps.size() && i < finals.size(); i++) {
+        if (making::same_file(finals[i].name, temps[i].name)) dltfil(temps[i].name.c_str());
+    }
+}
+
+// Deletes the closed files of a failed make by name: the final names it
+// linked to its files (a name that is another file stays), then its
+// temporary files.
+void delete_made(const std::vector<SetFile> &finals, const std::vector<SetFile> &temps) {
+    for (size_t i = 0; i < temps.size() && i < finals.size(); i++) {
+        if (making::same_file(finals[i].name, temps[i].name)) dltfil(finals[i].name.c_str());
+    }
+    for (const SetFile &f : temps) dltfil(f.name.c_str());
+}
+
+}  // namespace
+
+bool makes_in_place(const tagZVDBTABLE *t, const IFIL *copy) {
+    return !t->temporary && !(t->createmode & cmode::kPartitioned) && copy->pfilnam &&
+           !std::strpbrk(copy->pfilnam, "!|");
+}
+
+int make_in_place(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre) {
+    TempDefinition temp(*copy);
+    std::vector<SetFile> finals = names_of(*copy, t->dataext, t->indexext);
+    std::vector<SetFile> temps = names_of(temp.ifil, t->dataext, t->indexext);
+    if (making::exists(finals[0].name)) {
+        drop_second_links(finals, temps);
+        return kDataExists;
+    }
+    if (int rc = drop_leftovers(finals, temps)) return rc;
+    int rc = CREIFILX8(&temp.ifil, t->dataext, t->indexext, int32_t(t->permission), t->groupid, t->password, xcre);
+    if (rc) return rc == ZVDB_NO_MEMORY ? 83 : rc;
+    const int datno = temp.ifil.tfilno;
+    rc = write_set(t, t->ifil, datno);
+    if (rc == 0 && temp.renames_index_files()) {
+        // The stored definition names the index files by their final names.
+        std::vector<XCREblk> blocks(size_t(copy->dnumidx > 0 ? copy->dnumidx : 0) + 1);
+        blocks[0].flags = kXcreDataOpen | kXcreIndexesOpen;
+        copy->tfilno = int16_t(datno);
+        rc = PUTIFILX8(copy, t->dataext, t->indexext, t->password, blocks.data());
+    }
+    t->datno = -1;
+    // The names the engine gave the files: a name made of the data file's
+    // name and an extension (the engine's default one, say) has its final
+    // name made alike; any other must be the one worked out.
+    char buf[256];
+    for (size_t i = 0; rc == 0 && i < temps.size(); i++) {
+        SetFile &f = temps[i];
+        if (_zvdbGETNAM(datno + 1 + f.k, buf, int32_t(sizeof buf), 0) != 0) {
+            rc = kNotMoved;
+        } else if (f.name != buf) {
+            const std::string made = buf;
+            const bool follows = f.k < 0 || !temp.ifil.iidxarr[f.k].aidxnam;
+            if (!follows || made.compare(0, temp.pfilnam.size(), temp.pfilnam) != 0) {
+                rc = kNotMoved;
+            } else {
+                f.name = made;
+                finals[i].name = copy->pfilnam + made.substr(temp.pfilnam.size());
+            }
+        }
+    }
+    if (rc) {
+        delete_set_files(datno, &temp.ifil);
+        return rc;
+    }
+    if ((rc = CLIFIL(&temp.ifil)) != 0) {
+        delete_made(finals, temps);
+        return rc;
+    }
+    // Held from here to the end, so that a make of the same table does not
+    // take the files for a kill's leftovers.
+    making::Hold hold;
+    hold.hold(temps[0].name);
+    // The index files first, the data file last.
+    for (size_t i = 1; rc == 0 && i <= temps.size(); i++) {
+        const size_t at = i % temps.size();
+        rc = making::link_in(temps[at].name, finals[at].name);
+        if (rc == kDataExists && at != 0) rc = kIndexExists;
+    }
+    if (rc) {
+        delete_made(finals, temps);
+        return rc;
+    }
+    for (size_t i = temps.size(); i-- > 0;) dltfil(temps[i].name.c_str());
+    return 0;
+}
+
+}  // namespace zv
