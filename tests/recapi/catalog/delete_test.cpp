@@ -66,8 +66,18 @@ void sweep(tagZVDBDATABASE *db, Make make, Call call, Exists exists,
             zv::fault_reset();
             zv::fault_set(kind, n, EIO);
             const int rc = call();
+            const long calls = zv::io_calls(kind);
             zv::fault_reset();
-            if (rc == 0) break;
+            if (rc == 0) {
+                // The call made fewer than n such calls: the sweep is done.
+                // Else the failure was absorbed (a page the cache could not
+                // write out stays changed and goes with the flush): the
+                // delete is whole all the same.
+                EXPECT_FALSE(exists());
+                EXPECT_EQ(listing("db"), Names{"Sales.qdd"});
+                if (calls < n) break;
+                continue;
+            }
             failures++;
             if (!exists()) {
                 EXPECT_EQ(listing("db"), Names{"Sales.qdd"}) << "the entry goes last";
