@@ -18,6 +18,7 @@
 
 #include "engine/core/arith.h"
 #include "engine/core/fileio.h"
+#include "engine/core/fileops.h"
 #include "engine/files/files_services.h"
 #include "engine/core/instance.h"
 #include "engine/core/pagecache.h"
@@ -223,6 +224,19 @@ int zvswitch(FCB *fcb) {
     if (!fcb || fcb->state != 'v') return 0;
     int fd = mbopen(fcb, fcb->name, fcb->hdr.base.flmode);
     if (fd < 0) return set_uerr(38);
+    // The name may hold another file now: one that another process put in
+    // its place (a swap) while the block had no descriptor. The block's
+    // file is not there to reopen, and the block reads and writes nothing
+    // of the new one: 12, and it stays outdated.
+    if (fcb->fileidset) {
+        uint64_t dev = 0, ino = 0;
+        if (zv_fgetuniqfile(fd, &dev, &ino) != 0 || dev != fcb->filedev || ino != fcb->fileino) {
+            mbclosm(fcb->hdr.base.flmode, fd);
+            fcb->outdated = 1;
+            zvWNGV->sysiocod = 0;
+            return set_uerr(12);
+        }
+    }
     // The virtual close gave up the file's lock: it is taken again, and a
     // refusal (another process took the file meanwhile) fails the call.
     if (int err = relock_open_file(fcb, fd)) {

@@ -15,7 +15,12 @@
 // held files by device and inode; zvfpglok81 grants at once a description
 // lock asked for a descriptor of a held file, without changing the hold's
 // lock. Only while the instance holds files does a lock request cost the
-// look-up (an fstat).
+// look-up (an fstat). When the last reference goes, the instance's opens
+// still on the file take the locks their opens ask for: one that shares the
+// hold's description (taken over from it) changes its lock in one step, so
+// that no other open comes between; one opened while the file was held is
+// locked after the hold's descriptor closes, and a refusal there marks its
+// block outdated (it changes nothing more).
 //
 // Invariants:
 //  1. An entry of the instance's table has refs >= 1 and fd >= 0 holding
@@ -27,6 +32,8 @@
 #include <cerrno>
 #include <new>
 
+#include "engine/core/fcb.h"
+#include "engine/core/fileio.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "zarvo/zarvo.h"
@@ -91,6 +98,19 @@ int adopt(INSTGV *g, int fd, HoldRef *out) {
     return 0;
 }
 
+// The instance's open blocks of the file (dev, ino), no longer covered by
+// a hold, take the locks their opens ask for (as relock_open_file).
+void relock_opens(INSTGV *g, uint64_t dev, uint64_t ino) {
+    if (!g->fcbtab) return;
+    for (int32_t i = 0; i <= g->filecount; i++) {
+        FCB *f = g->fcbtab[i];
+        if (!f || f->fd < 0 || f->hostfcb != f || !f->fileidset || f->filedev != dev || f->fileino != ino) continue;
+        const bool shared = f->wrlock == kLockShared && opens_shared(f->hdr.base.flmode);
+        if (plat_lock(f->fd, LockCmd::Try, shared ? LockType::Shared : LockType::Exclusive, 0, 0, nullptr, true) != 0)
+            f->outdated = 1;
+    }
+}
+
 }  // namespace
 
 int hold_file(const char *name, HoldRef *out) {
@@ -99,6 +119,15 @@ int hold_file(const char *name, HoldRef *out) {
     if (!name || !out) return set_uerr(540);
     const int fd = plat_open(name, OpenHow::ReadWriteRegular, 0);
     if (fd < 0) return refuse(g, errno);
+    return adopt(g, fd, out);
+}
+
+int hold_file_if_there(const char *name, HoldRef *out) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (!name || !out) return set_uerr(540);
+    const int fd = plat_open(name, OpenHow::ReadWriteRegular, 0);
+    if (fd < 0) return 1;
     return adopt(g, fd, out);
 }
 
@@ -116,8 +145,10 @@ void release_hold(const HoldRef &ref) {
     if (!g) return;
     HoldEntry *e = find(g, ref.dev, ref.ino);
     if (!e || --e->refs > 0) return;
-    plat_close(e->fd);
+    const int fd = e->fd;
     *e = entries(g)[--g->nholds];
+    plat_close(fd);
+    relock_opens(g, ref.dev, ref.ino);
 }
 
 bool fd_held(int fd) {
@@ -143,9 +174,9 @@ void release_all_holds() {
     g->nholds = g->capholds = 0;
 }
 
-int HeldFiles::take(const char *name) {
+int HeldFiles::take(const char *name, bool if_there) {
     HoldRef r;
-    if (int rc = hold_file(name, &r)) return rc;
+    if (int rc = if_there ? hold_file_if_there(name, &r) : hold_file(name, &r)) return rc == 1 ? 0 : rc;
     try {
         refs_.push_back(r);
     } catch (const std::bad_alloc &) {

@@ -24,13 +24,20 @@ struct HoldRef {
 // this process) has the file; 12 with sysiocod the open's errno (ENOENT
 // when it is missing, EINVAL when it is not a regular file); 82 no memory.
 int hold_file(const char *name, HoldRef *out);
+// As hold_file, but a file that does not open as a regular file (missing,
+// not readable and writable, not a regular file) is not held: 1 with the
+// codes as they were, so that the caller's own open reports it.
+int hold_file_if_there(const char *name, HoldRef *out);
 // Takes a hold of the file of an open descriptor of the instance's own (an
 // engine open): its description is kept by a second descriptor and its lock
 // made exclusive, so that closing the engine's descriptor keeps the hold.
 // Codes as hold_file.
 int hold_descriptor(int fd, HoldRef *out);
 // Gives one reference of a hold back (to the instance that took it, current
-// or not); the last one releases the lock.
+// or not); the last one releases the lock. The instance's own opens of the
+// file then take the locks their opens ask for: a description the hold took
+// over goes back to its open's lock in one step, another one is locked anew
+// (refused: the block is outdated and changes nothing more).
 void release_hold(const HoldRef &ref);
 // Whether the file of descriptor fd is held by the current instance. The
 // description locks the engine asks for on such a descriptor are granted
@@ -49,8 +56,10 @@ public:
     ~HeldFiles() { release(); }
     HeldFiles(const HeldFiles &) = delete;
     HeldFiles &operator=(const HeldFiles &) = delete;
-    // hold_file / hold_descriptor, kept until release.
-    int take(const char *name);
+    // hold_file (hold_file_if_there with if_there: a file that does not
+    // open is left to the caller's open, 0) / hold_descriptor, kept until
+    // release.
+    int take(const char *name, bool if_there = false);
     int take_fd(int fd);
     void release();
     size_t size() const { return refs_.size(); }

@@ -39,6 +39,10 @@ Fault g_faults[kKinds];
 // Planned ends of the process: countdown per kind (0: none) and status.
 long g_exit_at[kKinds];
 int g_exit_status[kKinds];
+// Planned calls of a test's function: countdown per kind (0: none).
+long g_call_at[kKinds];
+void (*g_call_fn[kKinds])(void *);
+void *g_call_arg[kKinds];
 
 // What the plan decides for one call.
 struct Verdict {
@@ -52,6 +56,7 @@ Verdict plan(IoKind kind) {
     int k = static_cast<int>(kind);
     g_calls[k]++;
     if (g_exit_at[k] > 0 && --g_exit_at[k] == 0) _exit(g_exit_status[k]);
+    if (g_call_at[k] > 0 && --g_call_at[k] == 0) g_call_fn[k](g_call_arg[k]);
     Fault &f = g_faults[k];
     if (f.countdown <= 0) return {false, 0, 0};
     if (f.countdown > 1) {
@@ -86,11 +91,19 @@ void fault_exit(IoKind kind, long nth, int status) {
     g_exit_status[static_cast<int>(kind)] = status;
 }
 
+void fault_call(IoKind kind, long nth, void (*fn)(void *), void *arg) {
+    const int k = static_cast<int>(kind);
+    g_call_fn[k] = fn;
+    g_call_arg[k] = arg;
+    g_call_at[k] = fn ? nth : 0;
+}
+
 void fault_reset() {
     for (int k = 0; k < kKinds; k++) {
         g_calls[k] = 0;
         g_faults[k] = Fault{0, 0, false, 0};
         g_exit_at[k] = 0;
+        g_call_at[k] = 0;
     }
 }
 

@@ -37,6 +37,10 @@ void fault_set(IoKind kind, long nth, int err, bool sticky = false, long short_b
 // (1 = the next), before the call does anything: a crash at that point.
 // One plan per kind; fault_reset clears it.
 void fault_exit(IoKind kind, long nth, int status);
+// Runs fn(arg) at the nth call of a kind from now (1 = the next), before
+// the call does anything: a step of another process between two of this
+// one's. One plan per kind; fault_reset clears it.
+void fault_call(IoKind kind, long nth, void (*fn)(void *), void *arg);
 // Clears every fault and every counter.
 void fault_reset();
 

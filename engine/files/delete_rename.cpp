@@ -1,14 +1,14 @@
 // Delete and rename of open files.
 //
-// A plain file is closed and deleted, or renamed in the file system and
-// reopened under its new name; a segmented file takes its segment files
+// A plain file is closed and deleted, or renamed in the file system while
+// it stays open; a segmented file takes its segment files
 // with it (automatic segments follow the new name, their headers
 // rewritten); a superfile member is removed from, or renamed in, its host's
 // directory; a memory file only changes its block.
 //
-// A rename is all or nothing: any failure renames back what was renamed and
-// reopens the file under its old name (67), so the caller keeps an open,
-// readable file either way.
+// A rename is all or nothing: any failure renames back what was renamed
+// (67), so the caller keeps its open, readable file either way. A plain
+// file is renamed open: its descriptor and lock stay with it throughout.
 #include "engine/files/delete_rename.h"
 
 #include <cstring>
@@ -33,48 +33,26 @@ bool automatic_segments(const FCB *f) {
     return (f->hdr.base.hdrflags & kHdrSegmented) && f->segs && (f->hdr.ext.flmode2 & kFlmode2Auto);
 }
 
-// Opens the block's file again under name after a rename (or its failure).
-int reopen(FCB *f, const char *name) {
-    int fd = zv::mbopen(f, name, uint16_t(f->opnmode & ~kOpnNoConvert));
-    if (fd < 0) return 38;
-    // The close before the rename gave up the file's lock: taken again.
-    if (int err = zv::relock_open_file(f, fd)) {
-        zv::mbclosm(f->opnmode, fd);
-        zvWNGV->sysiocod = uint16_t(err);
-        return 12;
-    }
-    f->fd = fd;
-    inrfil(f, 1);
-    return 0;
-}
-
 int rename_file(FCB *f, const char *newname) {
-    INSTGV *g = zvWNGV;
     char oldname[256];
     memcpy(oldname, f->name, sizeof oldname);
     const bool segs = automatic_segments(f);
     // Automatic segments take names from the new one: check them first.
     if (segs && strlen(newname) > 250) return zv::set_uerr(418);
-    if (f->fd >= 0) {
-        inrfil(f, 0);
-        if (zvlclose(f, 0, 0)) return zv::set_uerr(24);
-    }
+    // The file stays open through its rename: its descriptor, and the lock
+    // of that descriptor, go with the file from the old name to the new,
+    // so that no other open comes between (and a virtual close's reopen
+    // finds the file by its identity, never another one under its name).
     int rc = renfil(oldname, newname);
     if (rc == 0 && segs) {
         rc = zv::zvrensegmdef(f, newname);
         if (rc) renfil(newname, oldname);
     }
-    if (rc) {
-        uint16_t sys = g->sysiocod;
-        reopen(f, oldname);
-        g->sysiocod = sys;
-        return zv::set_uerr(67);
-    }
+    if (rc) return zv::set_uerr(67);
     snprintf(f->name, sizeof f->name, "%s", newname);
     if (f->segs) snprintf(f->segs[0].name, sizeof f->segs[0].name, "%s", newname);
     f->hdr.base.flmode &= uint16_t(~kOpnNoConvert);
     if (FCB *d = f->hdr.base.sfiltyp == kSfHost ? f->sflink : nullptr) memcpy(d->name, f->name, sizeof d->name);
-    if ((rc = reopen(f, f->name))) return zv::set_uerr(rc);
     return zv::set_uerr(0);
 }
 

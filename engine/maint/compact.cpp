@@ -32,8 +32,11 @@
 //  4. The old data file is only read: a damaged stretch that the tolerant
 //     walk skips stays as it is in the old file.
 //  5. A set with a file that another open holds (the data file or an index
-//     file that is swapped, shared or exclusive, in any process or
-//     instance) is refused with 12 before the run starts.
+//     file, shared or exclusive, in any process or instance) is refused
+//     with 12 before the run starts. From its first check to its end the
+//     run holds every file of the set (filehold.h), and every new file
+//     from before the first rename: no other open reaches them meanwhile,
+//     and so nothing another process writes is lost in the swap.
 //
 // The copy reads each live record once into the rebuild's work buffer
 // (which only grows) and writes it once; nothing is allocated per record.
@@ -573,6 +576,10 @@ int checks(Cmp &c) {
     c.first = first;
     rs.runlo = first;
     rs.runn = extra + 1;
+    // The data file is held from the probe on until the run ends (the
+    // copy, the index phase, the swap, the definition and the purge): no
+    // other open reaches it meanwhile.
+    if (int rc = hold_set_file(c.held, c.ownname)) return rerr(rc, dfil(c));
     // The probe: a partitioned file is not compacted; a file the open
     // refuses is refused here (940 for features this build does not have).
     int pn = rbl_spare_filno();
@@ -586,7 +593,8 @@ int checks(Cmp &c) {
         rbl_quiet_close(pn);
         if (rc) return rc;
     }
-    // Nothing of a set that another open holds is touched.
+    // The index files held as well: nothing of a set that another open has
+    // is touched.
     if (int rc = rbl_set_held(c, c.ownname)) return rc;
     if (!rbgetbuf(ifil->dreclen > 30 ? ifil->dreclen : 30)) return rerr(120, first);
     if (rbl_take_status(&c.ownstatus)) return rerr(82, first);
@@ -713,6 +721,8 @@ int swap(Cmp &c) {
     if (int rc = c.swap.park(c.ownname, c.oldfiles, true)) return rerr(rc, c.first);
     c.swap.place(c.tmpdat, c.ownname, c.newfiles, true);
     if (int rc = rbl_queue_indexes(c, c.swap)) return rc;
+    // The new files held before the first rename, as the originals are.
+    if (int rc = c.swap.hold(c.held)) return rerr(rc, c.first);
     // Until the last rename the new files answer 14 to an open: a kill
     // between two renames leaves a set that the rebuild repairs.
     if (int rc = c.swap.mark()) return rerr(rc, c.first);

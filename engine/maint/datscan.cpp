@@ -45,6 +45,7 @@
 #include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
+#include "engine/core/filehold.h"
 #include "engine/core/filenum.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
@@ -1156,6 +1157,11 @@ ZV_API int RBLDATX(int filno, const char *name, uint16_t reclen, uint32_t xtdsiz
         return set_uerr(0);
     }
     try {
+        // Held while it changes: its scan, its close and the identity pass
+        // that opens it again leave no moment for another open.
+        // (An open of it in this instance is another open: refused with 12.)
+        HeldFiles held;
+        if (int rc = held.take(name, true)) return rerr(rc, filno);
         return rbldat(filno, name, reclen, xtdsize, filmod, options, tail);
     } catch (...) {
         rbl_raw_close(filno, true);

@@ -28,6 +28,11 @@
 //     that lists every move, written before the new set's names inside are
 //     changed: an open finishes a swap that has begun and voids one that
 //     has not, deleting the new files (they name the originals inside).
+//  7. The callers hold every file they swap (filehold.h): the originals
+//     from their first check, the new files from before the first rename,
+//     until they are done with the set; SWPIFILX holds both sets from its
+//     first look at them, through the calling instance's own opens of them
+//     (closed only before its first change).
 #include "engine/maint/fileswap.h"
 
 #include <cerrno>
@@ -39,17 +44,22 @@
 
 #include "engine/core/fcb.h"
 #include "engine/core/filehdr.h"
+#include "engine/core/centralio.h"
+#include "engine/core/filehold.h"
 #include "engine/core/filenum.h"
 #include "engine/core/fileops.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
 #include "engine/files/close.h"
+#include "engine/files/fcbops.h"
 #include "engine/files/identity_services.h"
 #include "engine/files/segments.h"
 #include "engine/files/superfile.h"
 #include "engine/index/keymap.h"
 #include "engine/isam/fileset.h"
 #include "engine/isam/ifil.h"
+#include "engine/isam/isam_services.h"
+#include "engine/isam/partition.h"
 #include "engine/maint/partswap.h"
 #include "engine/maint/rblstate.h"
 #include "zarvo/zarvo.h"
@@ -111,6 +121,13 @@ void FileSwap::log(const char *what, int code) const {
     char line[160];
     snprintf(line, sizeof line, "%s: %s", label_, what);
     zvrcvlog(line, kLogSingleTry - code);
+}
+
+int FileSwap::hold(HeldFiles &held) const {
+    for (const Move &m : moves_) {
+        if (int rc = hold_set_file(held, m.from.data())) return rc;
+    }
+    return 0;
 }
 
 int FileSwap::park(const char *own, uint32_t files, bool datafile) {
@@ -362,6 +379,102 @@ using namespace zv;
 
 namespace {
 
+bool open_state(const FCB *f) { return f && (f->state == 'y' || f->state == 'v' || f->state == 'w'); }
+
+// The number of the data file `name` when the instance has it open (a
+// superfile member by its name, another file also under another spelling),
+// or -1.
+int open_data_file(const char *name) {
+    INSTGV *g = zvWNGV;
+    if (!zvsname1(name)) {
+        const int n = chkopnx(name);
+        return n >= 0 && fcb_at(n)->kind != kKindIndex ? n : -1;
+    }
+    for (int i = 0; g->fcbtab && i <= int(g->filecount); i++) {
+        const FCB *f = g->fcbtab[i];
+        if (open_state(f) && f->kind != kKindIndex && strcmp(f->name, name) == 0) return i;
+    }
+    return -1;
+}
+
+// The files of both sets of a swap held from its first check to its end,
+// and the instance's own opens of them: an open set's files are held
+// through their descriptions (taken over), the opens stay until the swap's
+// first change and are closed then, so that a refusal before it leaves
+// them as they were and no other open comes between them and the hold.
+class SetHolds {
+public:
+    // Holds the sets whose files are named by news and olds (the data file
+    // first): the instance's open sets among them with every file they
+    // have open (index files, open members of a partitioned host), then
+    // every file by name (a member: its host). 0, or 12 (another open has
+    // a file) or 82.
+    int take(const std::vector<FileName> &news, const std::vector<FileName> &olds) {
+        // The set whose names the swap changes first: its open is the one
+        // other processes make.
+        for (const auto *set : {&olds, &news}) {
+            const int n = open_data_file((*set)[0].data());
+            if (n < 0) continue;
+            roots_.push_back(n);
+            if (int rc = hold_open_set(n)) return rc;
+        }
+        for (const auto *set : {&olds, &news}) {
+            for (const FileName &f : *set) {
+                if (int rc = hold_set_file(held, f.data())) return rc;
+            }
+        }
+        return 0;
+    }
+    // Closes the instance's opens of the sets (each open set as a whole):
+    // 0 or the first error. Their files stay held.
+    int close_opens() {
+        int first = 0;
+        for (int n : roots_) {
+            if (!open_state(fcb_at(n))) continue;
+            int rc = CLRFIL(n);
+            if (open_state(fcb_at(n))) {
+                const int cl = iclsfilx(n, 0);
+                if (!rc) rc = cl;
+            }
+            if (rc && !first) first = rc;
+        }
+        roots_.clear();
+        return first;
+    }
+    HeldFiles held;
+
+private:
+    // The files of the instance's open set whose data file is n.
+    int hold_open_set(int n) {
+        FCB *d = fcb_at(n);
+        if (int rc = hold_open_file(d)) return rc;
+        for (int k = 0; k < kMapIndexes; k++) {
+            const int ix = isam_map_index(n, k);
+            if (ix == -1) break;
+            if (ix < 0 || !open_state(fcb_at(ix))) continue;
+            if (int rc = hold_open_file(fcb_at(ix))) return rc;
+        }
+        const PARTDEF *pd = d->partdef;
+        for (int32_t i = 0; pd && pd->ptmbr && i < pd->ptcur; i++) {
+            const PARTMBR &m = pd->ptmbr[i];
+            if (m.state != kMbrOpen || m.filno < 0 || !open_state(fcb_at(m.filno))) continue;
+            if (int rc = hold_open_set(m.filno)) return rc;
+        }
+        return 0;
+    }
+    // The file of an open block (a member's: its host's) held through its
+    // descriptor.
+    int hold_open_file(FCB *f) {
+        FCB *h = f;
+        while (h->hostfcb && h->hostfcb != h) h = h->hostfcb;
+        if (fcb_is_memory(h)) return 0;
+        if (h->state == 'v' && zvswitch(h) != 0) return zvWNGV->uerr_cod;
+        return h->fd >= 0 ? held.take_fd(h->fd) : 0;
+    }
+
+    std::vector<int> roots_;
+};
+
 // The names of the physical files of a definition: the data file first,
 // then each index file of its own. 0 or the error.
 int set_names(IFIL *ifil, const char *dataext, const char *idxext, const SetShape &shape,
@@ -424,7 +537,7 @@ bool file_there(const std::string &name) { return zv_uniqfile(name.c_str(), name
 // below it and have no segment files (else 454, nothing changed).
 int swap_partitioned(const std::vector<FileName> &news, const std::vector<FileName> &olds, IFIL *from, IFIL *to,
                      const char *dataext, const char *idxext, const SetShape &shape, bool rule,
-                     const std::vector<PartMemberFiles> &fresh) {
+                     const std::vector<PartMemberFiles> &fresh, SetHolds &holds) {
     const IFIL *def = from;
     const std::string dir = dir_part(olds[0].data());
     // The host-side names of the old set per index position.
@@ -496,6 +609,17 @@ int swap_partitioned(const std::vector<FileName> &news, const std::vector<FileNa
             if (!kept) swap.extra(f.c_str());
         }
     }
+    // Every member's file held as well, the instance's opens of both sets
+    // closed: the swap changes files from here on.
+    for (const std::vector<PartMemberFiles> *set : {&fresh, static_cast<const std::vector<PartMemberFiles> *>(&old)}) {
+        for (const PartMemberFiles &m : *set) {
+            for (const std::string &f : m.files) {
+                if (int rc = hold_set_file(holds.held, f.c_str())) return rc;
+            }
+        }
+    }
+    if (int rc = holds.close_opens()) return rc;
+    if (int rc = swap.hold(holds.held)) return rc;
     // The note first: a process ended from here on leaves it to void the
     // swap (the new files deleted, whatever names they carry) or finish it.
     swap.list(olds[0].data());
@@ -598,7 +722,12 @@ int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
     std::vector<FileName> news, olds;
     if (int rc = set_names(from, dataext, idxext, a, &news)) return set_fail(rc, 0);
     if (int rc = set_names(to, dataext, idxext, b, &olds)) return set_fail(rc, 0);
+    // Both sets held from here to the end: another open of a file of either
+    // is refused (12), and one that has a file refuses the swap.
+    SetHolds holds;
+    if (int rc = holds.take(news, olds)) return set_fail(rc, 0);
     if (zvsname1(news[0].data())) {
+        if (int rc = holds.close_opens()) return set_fail(rc, 0);
         if (int r = swap_member_sets(news, olds, from, to, dataext, idxext)) return set_fail(r, 0);
         set_uerr(0);
         return ierr(0, 0);
@@ -609,7 +738,8 @@ int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
         const int rc = part_member_files(news[0].data(), &host, &rule, &fresh);
         if (host) {
             if (rc) return set_fail(rc, 0);
-            if (int r = swap_partitioned(news, olds, from, to, dataext, idxext, a, rule, fresh)) return set_fail(r, 0);
+            if (int r = swap_partitioned(news, olds, from, to, dataext, idxext, a, rule, fresh, holds))
+                return set_fail(r, 0);
             set_uerr(0);
             return ierr(0, 0);
         }
@@ -637,6 +767,8 @@ int swap_sets(IFIL *from, IFIL *to, const char *dataext, const char *idxext) {
         }
         swap.place(news[i].data(), olds[i].data(), newfiles, i == 0);
     }
+    if (int rc = holds.close_opens()) return set_fail(rc, 0);
+    if (int rc = swap.hold(holds.held)) return set_fail(rc, 0);
     // The new data file names the files it is to have inside before it
     // has them.
     int rc = store_closed_definition(news[0].data(), to, dataext, idxext);

@@ -13,6 +13,8 @@
 
 namespace zv {
 
+class HeldFiles;
+
 using FileName = std::array<char, 256>;
 
 // A temporary name in the directory of `path` (the current directory for a
@@ -51,6 +53,10 @@ public:
     void list(const char *datafile);
     void drop_note();
     size_t size() const { return moves_.size(); }
+    // Holds every queued file under the name it has now (an original, a new
+    // file) in `held`, to be taken before the first rename and kept until
+    // the call is done with the set: 0, or 12 (another open has one) or 82.
+    int hold(HeldFiles &held) const;
     // Marks every queued new file (under its temporary name) as not closed
     // cleanly, and writes the swap's note: 0 or the first error (nothing
     // renamed yet). Once is enough: run marks only a swap not marked yet.

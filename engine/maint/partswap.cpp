@@ -2,19 +2,22 @@
 //
 // Invariants:
 //  1. Every file is opened and closed here: nothing stays open after a
-//     call, whatever it answers.
+//     call, whatever it answers. (A host this instance has open, and the
+//     members it opened, are read through their open blocks, as they are.)
 //  2. Storing names renames no file and touches only the files of the set
 //     it is given: the host's data file (its member table) and each
 //     member's data file (its stored definition).
 #include "engine/maint/partswap.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "engine/core/fcb.h"
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/files/close.h"
+#include "engine/files/fcbops.h"
 #include "engine/index/keymap.h"
 #include "engine/isam/ifil.h"
 #include "engine/isam/isam_services.h"
@@ -32,10 +35,10 @@ bool has_files(const PARTMBR &m) {
     return m.name && (m.state == kMbrClosed || m.state == kMbrOpen || m.state == kMbrArchived);
 }
 
-// The files of the member set `name`, opened on its own: 0 or the error.
-int member_set_files(const char *name, uint16_t mode, PartMemberFiles *out) {
-    const int n = OPNRFIL(-1, name, mode);
-    if (n < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 714;
+bool open_state(const FCB *f) { return f && (f->state == 'y' || f->state == 'v' || f->state == 'w'); }
+
+// The files of the open member set whose data file is n.
+void open_set_files(int n, PartMemberFiles *out) {
     out->files.assign(1, fcb_at(n)->name);
     for (int k = 0; k < kMapIndexes; k++) {
         const int ix = isam_map_index(n, k);
@@ -43,6 +46,18 @@ int member_set_files(const char *name, uint16_t mode, PartMemberFiles *out) {
         const FCB *x = ix >= 0 ? fcb_at(ix) : nullptr;
         out->files.push_back(x && x->hdr.base.kmem == 0 ? std::string(x->name) : std::string());
     }
+}
+
+// The files of the member set `name` (m): read from its open set when its
+// host opened it, else opened on its own. 0 or the error.
+int member_set_files(const PARTMBR &m, uint16_t mode, PartMemberFiles *out) {
+    if (m.state == kMbrOpen && m.filno >= 0 && open_state(fcb_at(m.filno))) {
+        open_set_files(m.filno, out);
+        return 0;
+    }
+    const int n = OPNRFIL(-1, m.name, mode);
+    if (n < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 714;
+    open_set_files(n, out);
     return CLRFIL(n);
 }
 
@@ -77,9 +92,17 @@ int part_member_files(const char *name, bool *host, bool *rule, std::vector<Part
     *rule = false;
     out->clear();
     try {
-        SpareOpen h(name, kOpnReadOnly);
-        if (h.rc()) return h.rc();
-        const FCB *f = h.fcb();
+        // A host this instance has open (the set a swap takes over) is read
+        // through its open block: its member table on disk may not have
+        // its latest members yet.
+        const int open = chkopnx(name);
+        std::unique_ptr<SpareOpen> h;
+        const FCB *f = open >= 0 ? fcb_at(open) : nullptr;
+        if (!f) {
+            h = std::make_unique<SpareOpen>(name, kOpnReadOnly);
+            if (h->rc()) return h->rc();
+            f = h->fcb();
+        }
         const PARTDEF *pd = f->partdef;
         if (!(f->hdr.ext.flmode2 & kFlmode2PartHost) || !pd) return 0;
         *host = true;
@@ -90,10 +113,10 @@ int part_member_files(const char *name, bool *host, bool *rule, std::vector<Part
             if (!has_files(m)) continue;
             PartMemberFiles files;
             files.raw = pd->ptbase + i;
-            if (int rc = member_set_files(m.name, mode, &files)) return rc;
+            if (int rc = member_set_files(m, mode, &files)) return rc;
             out->push_back(std::move(files));
         }
-        return h.close();
+        return h ? h->close() : 0;
     } catch (const std::bad_alloc &) {
         return 82;
     }

@@ -18,9 +18,11 @@ struct PartMemberFiles {
     std::vector<std::string> files;
 };
 
-// Whether the closed data file `name` is a partitioned host (*host), with
-// a rule (*rule), and the files of its members that have files: 0 or the
-// error. Each member set is opened on its own, read only.
+// Whether the data file `name` is a partitioned host (*host), with a rule
+// (*rule), and the files of its members that have files: 0 or the error.
+// Each member set is opened on its own, read only; a host this instance
+// has open is read through its open block (its members table as it is in
+// memory, its open members' files from their open sets).
 int part_member_files(const char *name, bool *host, bool *rule, std::vector<PartMemberFiles> *out);
 
 // The files of member raw of a host whose host-side files (the data file,

@@ -9,8 +9,13 @@
 // are deleted from the set afterwards. The run takes consecutive file
 // numbers for the set (the data file first), which no temporary file of
 // the run uses. A set of which another open (in any process or instance,
-// shared or exclusive) holds the data file or an index file the run makes
-// again is refused with 12 before anything is written.
+// shared or exclusive) has the data file or an index file is refused with
+// 12 before anything is written. From its first look at the data file to
+// its end the run holds every file of the set (a superfile member: its
+// host), and every new index file from before the first rename
+// (filehold.h): no other open reaches the set while the run reads,
+// rewrites and replaces it, and so nothing another process writes is lost
+// in the swap.
 //
 // Every exit goes through one end (`finish`): the reject file is closed
 // (and deleted when nothing was rejected), the work buffer, the status
@@ -163,7 +168,8 @@ int rebuild(Run &r) {
     else rs.flags &= ~kRblSetHasIndexes;
     r.flagsset = true;
     if (int rc = rbl_index_names(r, first)) return rc;
-    // Nothing of a set that another open holds is touched.
+    // The set held until the run ends: nothing of it is touched while
+    // another open has a file of it, and no other open reaches it after.
     if (int rc = rbl_set_held(r, r.dname)) return rc;
     // Superfile members are repaired in their host from the areas they
     // own (the data file unless no scan was asked for): the steps below
@@ -241,8 +247,10 @@ int rebuild(Run &r) {
             if (int lr = rbl_load_index(r, k, (r.member[ks] ? r.iname[ks] : r.tname[ks]).data())) return lr;
         }
     }
-    // The new index files in the places of the old ones.
+    // The new index files in the places of the old ones, held from before
+    // the first rename.
     if (int rc = rbl_queue_indexes(r, r.swap)) return rc;
+    if (int rc = r.swap.hold(r.held)) return rerr(rc, first);
     if (int rc = r.swap.run()) return rerr(rc, first);
     if (int rc = r.swap.commit()) return rerr(rc, first);
     std::fill(r.made.begin(), r.made.end(), 0);
@@ -377,6 +385,13 @@ int rblifilz(IFILPARM *p) {
             g->pc.forceread_rebuild = 0;
             return ierr(rerr(46, open), open);
         }
+        // The data file is held from the first look at it (the probe below)
+        // to the end of the run, the index files from when they are named.
+        if (int held = hold_set_file(r.held, r.dname)) {
+            const int dfil = r.dfilno < 0 ? 0 : r.dfilno;
+            g->pc.forceread_rebuild = 0;
+            return ierr(rerr(held, dfil), dfil);
+        }
         bool handed = false;
         rc = partition_decision(r, &handed);
         if (handed || rc) {
@@ -437,34 +452,15 @@ int rbl_open_file_of(IndexPhase &r) {
     return n;
 }
 
-namespace {
-
-// The system error of an exclusive lock on the file that another open
-// holds, or 0 (also when the file does not open: the run judges it).
-int held_elsewhere(const char *name) {
-    INSTGV *g = zvWNGV;
-    const uint16_t uerr = g->uerr_cod, sys = g->sysiocod;
-    int fd = mbopen(nullptr, name, 0);
-    if (fd < 0) {
-        g->uerr_cod = uerr;
-        g->sysiocod = sys;
-        return 0;
-    }
-    const int err = lock_open_file(fd, 0);
-    mbclosm(0, fd);
-    g->uerr_cod = uerr;
-    g->sysiocod = err ? uint16_t(err) : sys;
-    return err;
-}
-
-}  // namespace
-
 int rbl_set_held(IndexPhase &r, const char *datname) {
-    if (!zvsname1(datname) && held_elsewhere(datname)) return rerr(12, r.first);
+    auto hold = [&](const char *name, int filno) {
+        const int rc = hold_set_file(r.held, name);
+        return rc ? rerr(rc, filno) : 0;
+    };
+    if (int rc = hold(datname, r.first)) return rc;
     for (int k = 0; k < r.ifil->dnumidx; k++) {
-        const size_t ks = size_t(k);
-        if (!r.shape.is_file(k) || r.ifil->iidxarr[k].ikeylen < 0 || r.member[ks]) continue;
-        if (held_elsewhere(r.iname[ks].data())) return rerr(12, r.first + 1 + k);
+        if (!r.shape.is_file(k)) continue;
+        if (int rc = hold(r.iname[size_t(k)].data(), r.first + 1 + k)) return rc;
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/core/filehold.h"
 #include "engine/isam/fileset.h"
 #include "engine/maint/fileswap.h"
 #include "zarvo/zarvo.h"
@@ -68,6 +69,9 @@ struct IndexPhase {
     // a superfile member (made again in place).
     std::vector<FileName> iname, tname;
     std::vector<uint8_t> made, member;
+    // The files the run holds (the set's, from its first check; the new
+    // ones, from before the swap's first rename) until it ends.
+    HeldFiles held;
 };
 
 // The set's own name of index file k: 0 or an error.
@@ -117,13 +121,13 @@ int rbl_end_rejects(IndexPhase &r, int rc);
 // -1: a run would change it under its open block. r.dname gets the data
 // file's name.
 int rbl_open_file_of(IndexPhase &r);
-// Whether another open (in any process or instance) holds a file of the
-// set that the run rewrites or replaces: the data file `datname` and every
-// index file the run makes again beside its old one (superfile members
-// aside). Each is tried with an exclusive lock, released at once. 0 when
-// none is held (a file that does not open is left to the run), else 12
-// (through rerr, naming the held file's number from r.first) with the
-// lock's system error in sysiocod. Names come from rbl_index_names.
+// Holds (r.held) every file of the set that the run reads, rewrites or
+// replaces until the run ends: the data file `datname` and every index file
+// (a superfile member: its host), so that no other open (in any process or
+// instance) reaches them meanwhile. 0 (a file that does not open is left to
+// the run), else 12 (through rerr, naming the held file's number from
+// r.first) with the lock's system error in sysiocod when another open has
+// one, or 82. Names come from rbl_index_names.
 int rbl_set_held(IndexPhase &r, const char *datname);
 // The schema serial description of the data file's stored definition (the
 // first serial segment taken from a schema field) against the IFIL: 0, or

@@ -18,10 +18,12 @@
 #include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
+#include "engine/core/filehold.h"
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/files/close.h"
+#include "engine/files/fcbops.h"
 #include "engine/core/fcb.h"
 #include "engine/files/header.h"
 #include "engine/files/resource.h"
@@ -187,6 +189,18 @@ int rbl_spare_filno(int count) {
     }
     set_uerr(46);
     return -1;
+}
+
+int hold_set_file(HeldFiles &held, const char *name) {
+    if (!name || !*name) return 0;
+    char phys[256];
+    snprintf(phys, sizeof phys, "%s", name);
+    if (const int at = zvsname1(phys); at > 1) phys[at - 1] = 0;
+    const int n = chkopnx(phys);
+    if (n < 0) return held.take(phys, true);
+    FCB *f = fcb_at(n);
+    if (f->state == 'v' && zvswitch(f) != 0) return zvWNGV->uerr_cod;
+    return held.take_fd(f->fd);
 }
 
 SpareOpen::SpareOpen(const char *name, uint16_t mode) {

@@ -20,6 +20,7 @@ struct FCB;
 namespace zv {
 
 struct CamoSave;
+class HeldFiles;
 
 // Codes the progress routine receives.
 constexpr int kRblPhase = 109;    // a phase begins (message)
@@ -64,6 +65,12 @@ int vtparm(uint8_t *field, uint8_t value);
 // the set being rebuilt (the table grows when there are none): the number,
 // or -1 with 46.
 int rbl_spare_filno(int count = 1);
+// Holds the file `name` for the running call in `held` (a superfile
+// member: its host): through the instance's own open of it when it has one
+// (its description taken over, hold_descriptor), else by name. A file that
+// does not open is left to the call's own open (0). 0, 12 with sysiocod the
+// lock's errno when another open has the file, 82.
+int hold_set_file(HeldFiles &held, const char *name);
 // A closed file opened on its own on a spare file number (rbl_spare_filno)
 // for the life of the object, closed at its end unless closed before.
 class SpareOpen {

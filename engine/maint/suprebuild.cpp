@@ -44,6 +44,7 @@
 #include "engine/core/bytes.h"
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
+#include "engine/core/filehold.h"
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/statuslog.h"
@@ -596,10 +597,11 @@ int irblsupx(const char *name) {
     if (h.filno < 0) return 485;
     if (int rc = rbl_raw_open(h.filno, name, 0)) return rc;
     h.f = fcb_at(h.filno);
-    // Held exclusively before a byte of it changes, as an exclusive open
-    // holds its file: a host that another open holds (another process's or
+    // Locked exclusively before a byte of it changes, as an exclusive open
+    // locks its file: a host that another open has (another process's or
     // one in this process, shared or exclusive) is refused as such an open
-    // is, 12 with the lock's system error.
+    // is, 12 with the lock's system error. (ZVSBLDX holds the host for the
+    // whole run, the pass 2 open included; the lock is then its own.)
     if (int err = lock_open_file(h.f->fd, 0)) {
         rbl_raw_close(h.filno, false);
         g->sysiocod = uint16_t(err);
@@ -793,6 +795,10 @@ ZV_API int ZVSBLDX(const char *hostname, const char *password) {
     snprintf(name, sizeof name, "%s", hostname);
     // An open host would be changed under its open block.
     if (chkopnx(name) >= 0) return rerr(46, chkopnx(name));
+    // Held from here to the end: its raw pass, its close and its open again
+    // for the second pass leave no moment for another open.
+    HeldFiles held;
+    if (int rc = held.take(name, true)) return rerr(rc, 0);
     RblState &rs = maint_state(g).rbl;
     rs.forcescan = 1;
     g->rebuilding = 1;

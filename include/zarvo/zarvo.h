@@ -630,8 +630,10 @@ ZV_API int GETXCREBLK(int filno, XCREblk *xcre);
  * the engine gave up for a while (beyond the descriptor budget) holds no
  * lock meanwhile: when it comes back to a file that another open changed,
  * its changes fail with 12 and the system error code 0 (nothing written)
- * until it is closed, while its reads go on. OPNFILX ignores its last
- * argument. */
+ * until it is closed, while its reads go on; when it finds another file
+ * under the name (one a swap put there), its reads and changes fail with
+ * 12 and the system error code 0, and it touches nothing of that file.
+ * OPNFILX ignores its last argument. */
 ZV_API int OPNFIL(int filno, const char *name, uint16_t mode);
 ZV_API int OPNFILX(int filno, const char *name, uint16_t mode, const void *unused);
 /* Closes a file with its members. 0 or the first error (22 bad number, 26
@@ -1495,7 +1497,7 @@ ZV_API int PUTIFIL(IFIL *ifil);
 ZV_API int RENIFILz(IFILPARM *params);
 ZV_API int RENIFILX(IFIL *ifil, const char *dataext, const char *idxext);
 ZV_API int RENIFIL(IFIL *ifil);
-/* Puts the closed set `from` in the place of the files that `to` names:
+/* Puts the set `from` in the place of the files that `to` names:
  * the data file and each index file of its own of `from` (its names formed
  * as OPNIFIL forms them, with the extensions) take the names of the same
  * files of `to` (a definition with the same indexes). The new files are
@@ -1530,9 +1532,18 @@ ZV_API int RENIFIL(IFIL *ifil);
  * of the old set that no name of `to` reaches is not touched (but for the
  * members above). A failure puts every old file back under its name and
  * every new one under its own (a name that cannot be put back is logged).
+ * The swap holds every file of both sets (a superfile member: its host)
+ * from its first look at them to its end: another open of one meanwhile,
+ * in any process or instance, answers 12, and a set of which another open
+ * has a file is refused with 12 (the lock's system error in
+ * zvGetSystemErrorCode()) before anything changes. Either set may be open
+ * in the calling instance (as an alteration holds its table open
+ * exclusively): the swap takes its opens' files over into its hold and
+ * closes the opens before its first change, so that no other open comes
+ * between; a refusal before that leaves them open as they were.
  * 0, or: 540 a NULL IFIL or name, or definitions of another shape; 107
- * more than 64 indexes; the codes of the opens, renames and header
- * writes. */
+ * more than 64 indexes; 12 a file of either set held by another open; the
+ * codes of the opens, closes, renames and header writes. */
 ZV_API int SWPIFILX(IFIL *from, IFIL *to, const char *dataext, const char *idxext);
 
 /* Indexes added to an open data file. The IFIL describes the new indexes
@@ -2420,7 +2431,9 @@ ZV_API int zvSETSEG(int filno, int first, int count, const ZVSEGENTRY *entries);
  * directory; 55 the system delete failed; the close's error. */
 ZV_API int DELFIL(int filno);
 /* Renames an open file (with its automatic segment files, whose headers
- * follow, all or nothing). 0 (also for its own name, without touching the
+ * follow, all or nothing). The file stays open through the rename, its
+ * lock with it: no other open reaches it under either name meanwhile.
+ * 0 (also for its own name, without touching the
  * disk); 62 opened shared or read only; 446 a superfile directory; 418 a
  * member name whose host part differs, a host name with the separator, or
  * a name too long for its segments; 454 a host with open members; 67 the
@@ -2583,11 +2596,17 @@ ZV_API RBLCBST *GETCBRBLST(void);
  * becomes free space without it); 454 bad partition members of a set that
  * is not partitioned; 608
  * a definition that disagrees with the files; 46 a file of the set is open
- * in this instance; and the codes of the scan, the creates, the opens and
- * the renames, with the file concerned in zvGetIsamFileNbr.
+ * in this instance; 12 another open (another process or instance, shared
+ * or exclusive) has the data file or an index file (a superfile member's
+ * host), with the lock's system error in zvGetSystemErrorCode(), before
+ * anything is written; and the codes of the scan, the creates, the opens
+ * and the renames, with the file concerned in zvGetIsamFileNbr.
  * After a partial record at the end of the data file zvGetSystemErrorCode
  * gives -972 (left in place) or -973 (dumped and blanked with purge). The
- * files of the set must not be open. */
+ * files of the set must not be open. From its first look at the data file
+ * to its end (the definition stored and the purge included) the run holds
+ * every file of the set and every new index file: another open of one
+ * meanwhile answers 12. */
 ZV_API int RBLIFILz(IFILPARM *params);
 ZV_API int RBLIFILX8(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask,
                      const char *group, const char *password, XCREblk *xcre);
@@ -2601,7 +2620,11 @@ ZV_API int RBLIFIL(IFIL *ifil);
  * resource. options: 1 dump a partial record at the end to a temporary
  * file and blank it, 2 turn unreadable stretches of a variable-length file
  * into free space (else 1107). *tail: 0, the bytes of a partial record
- * left at the end, or minus them when dumped. 0 or an error code. */
+ * left at the end, or minus them when dumped. The file is held while it
+ * changes (another open of it meanwhile answers 12). 0 or an error code:
+ * 12 another open (any process or instance, this instance's own among
+ * them) has the file, with the lock's system error in
+ * zvGetSystemErrorCode(), before any byte of it changes. */
 ZV_API int RBLDATX(int filno, const char *name, uint16_t reclen, uint32_t xtdsize, uint16_t filmod,
                    const char *password, int32_t memstate, int options, int32_t *tail);
 /* Loads index idxno (open and empty) or the additional member
@@ -2631,7 +2654,11 @@ ZV_API int RBLMEM(int datno, const char *datname, int hostno, int member, const 
  * 418 member count above 255; 48 not a superfile host (or one without a
  * directory); 123 an area of a member with a mark it cannot hold; 485
  * no temporary index; 40 a node area of the wrong length; 512 a walk
- * longer than the file; 12 cannot open; 46 the host is open. */
+ * longer than the file; 12 cannot open, or another open (another process
+ * or instance) has the host (the lock's system error in
+ * zvGetSystemErrorCode(), nothing changed); 46 the host is open. The host
+ * is held from the first look at it to the end (its second pass's open
+ * included): another open of it meanwhile answers 12. */
 ZV_API int ZVSBLDX(const char *hostname, const char *password);
 
 /* Compaction of a closed file set: every live record and every resource of
@@ -2669,9 +2696,15 @@ ZV_API int ZVSBLDX(const char *hostname, const char *password);
  * serial segment that disagrees with the stored definition; 199, 433,
  * 116, 528 a serial field that cannot be placed; 1107 damaged
  * variable-length data; 512 a walk longer than the file; 869 stopped
- * through the status block; 46 a file of the set is open; and the codes
- * of the opens, creates, copies and renames, with the file concerned in
- * zvGetIsamFileNbr. The status log records the steps ("Compact: ..."). */
+ * through the status block; 46 a file of the set is open; 12 another open
+ * (another process or instance, shared or exclusive) has the data file or
+ * an index file, with the lock's system error in zvGetSystemErrorCode(),
+ * before anything is written; and the codes of the opens, creates, copies
+ * and renames, with the file concerned in zvGetIsamFileNbr. From its first
+ * look at the data file to its end (the copy, the index phase, the swap,
+ * the definition stored and the purge) the run holds every file of the
+ * set and every new file: another open of one meanwhile answers 12. The
+ * status log records the steps ("Compact: ..."). */
 ZV_API int CMPIFILz(IFILPARM *params);
 ZV_API int CMPIFILX8(IFIL *ifil, const char *dataext, const char *idxext, int32_t permmask,
                      const char *group, const char *password, XCREblk *xcre);

@@ -2154,7 +2154,12 @@ ZV_API ZVALTERMASK zvdbGetTableStatus(ZVHANDLE table);
  * value above / below the range of its field's new type (a negative integer
  * part into an unsigned type is below; NaN and the infinities fit only the
  * float types), 4042 a field retyped to or from ZV_EFLOAT (before any file
- * changes), a callback's nonzero result, record, field and engine codes. */
+ * changes), a callback's nonzero result, record, field and engine codes
+ * (12 when another open has the table at its exclusive reopen). A copy
+ * holds the table from that exclusive reopen until the new files have the
+ * table's names (the engine's swap takes the open files into its hold):
+ * another open meanwhile answers 12, so no record another process writes
+ * is lost to the swap. */
 ZV_API ZVDBRET zvdbAlterTable(ZVHANDLE handle, ZVALTERACTION action);
 /* Sets index n's condition (NULL or "" removes it) and rebuilds the indexes
  * (action 1); the condition it holds already returns 0 at once. 4013, 4018,
@@ -2425,7 +2430,11 @@ typedef int32_t ZVREBUILD_MODE;
  * and keys (record calls give 4012;
  * zvdbOpenTable opens it again, or, for files the failed close could not
  * mark closed (14), open bit 4 does and a rebuild mends them) and is kept:
- * the engine's code. */
+ * the engine's code, 12 among them when another open (another process or
+ * instance) has the files once they are closed here (nothing changed; the
+ * lock's system error in zvGetSystemErrorCode()). From the engine's first
+ * look at the closed files to the end of its rebuild no other open reaches
+ * them (it answers 12), so nothing another process writes is lost. */
 ZV_API ZVDBRET zvdbRebuildTable(ZVHANDLE table, int32_t mode);
 /* The engine's rebuild progress routine: (count of records or keys of the
  * phase, code, text); its answer is not read. */

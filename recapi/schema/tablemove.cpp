@@ -180,15 +180,32 @@ ZVDBRET swap_sets_renamed(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *cons
 // An open partitioned set.
 bool partitioned(const tagZVDBTABLE *t) { return _zvdbPartKeyNo(t->datno) >= 0; }
 
-// The swap of two sets of files, closed, by the engine's swap (SWPIFILX):
-// every name of the table holds at every moment its old file or the new
-// one, and the set answers 14 while they are mixed (a partitioned set: an
-// open finishes the swap once it has begun), so that a kill leaves a table
-// that opens, or opens after its rebuild, under the old definition or the
-// new one with every record. The new data file holds the new definition
+// Lets go of what the table keeps on its open files besides the files
+// themselves (contexts, record locks, pages), as its close does, before the
+// engine's swap takes them over.
+void hand_over(tagZVDBTABLE *t) {
+    _zvdbIconReset(t);
+    zvdbUnlockTable(t);
+}
+
+// After the engine's swap: a table whose files it closed has none open.
+void handed_over(tagZVDBTABLE *t) {
+    if (t->datno >= 0 && _zvdbGETFIL(t->datno, 0, nullptr) != 0) t->datno = -1;
+}
+
+// The swap of two sets of files by the engine's swap (SWPIFILX): every
+// name of the table holds at every moment its old file or the new one, and
+// the set answers 14 while they are mixed (a partitioned set: an open
+// finishes the swap once it has begun), so that a kill leaves a table that
+// opens, or opens after its rebuild, under the old definition or the new
+// one with every record. Both sets go to the swap open: it holds their
+// files from its first check to its end and closes the opens before its
+// first change, so that no other open comes between the table's exclusive
+// open and the new set's names. The new data file holds the new definition
 // with the table's names before the first rename. A failure puts the old
 // set back and leaves fresh open under its working names again; t's set is
-// open again too. *placed tells whether the new set has the table's names
+// open again too (a refusal before the first change leaves both open as
+// they were). *placed tells whether the new set has the table's names
 // (then a later failure leaves it there). On success t's set is closed
 // (datno -1), its files that the new set does not replace deleted, and
 // fresh open on the table's names.
@@ -216,9 +233,14 @@ ZVDBRET swap_sets(tagZVDBTABLE *t, tagZVDBTABLE *fresh, const char *const *oldna
         if (t->datno < 0) open_set(t, tmode, t->ifil, false);
         return rc;
     };
-    if (ZVDBRET rc = close_set(fresh)) return back(rc);
-    if (ZVDBRET rc = close_set(t)) return back(rc);
-    if (ZVDBRET rc = _zvdbSWPIFILX(t, &from.def, &to.def)) return back(rc);
+    // Every page of both sets on disk before the swap looks at the files.
+    if (int rc = ZVFLUSH(-1)) return rc;
+    hand_over(fresh);
+    hand_over(t);
+    const ZVDBRET swapped = _zvdbSWPIFILX(t, &from.def, &to.def);
+    handed_over(fresh);
+    handed_over(t);
+    if (swapped) return back(swapped);
     *placed = true;
     // fresh reopens on the table's names.
     if (ZVDBRET rc = take_place(t, fresh, oldnames, newnames, count)) return rc;

@@ -26,7 +26,10 @@ namespace zv {
 // A set of plain files (no segments, no partition members, not in a
 // superfile host):
 //   1. fresh's data file is given fresh's definition with t's names;
-//   2. both sets are closed and the engine swaps them (SWPIFILX): each new
+//   2. the engine swaps them (SWPIFILX), which holds the files of both
+//      from its first check to its end and closes the sets' opens before
+//      its first change, so that no other open reaches the table between
+//      its exclusive open and the new set's names: each new
 //      file is renamed over the old file of its name in one step, the new
 //      files marked as not closed cleanly until the last one is in place,
 //      so that a kill at any point leaves the table opening (or answering

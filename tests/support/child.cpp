@@ -1,6 +1,7 @@
 #include "tests/support/child.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -135,6 +136,61 @@ ChildResult Peer::ask(int command) {
     ChildResult got;
     if (read(from_, &got, sizeof got) != ssize_t(sizeof got)) return r;
     return got;
+}
+
+Beside::Beside(std::function<int(int)> op) {
+    int down[2], up[2];
+    if (pipe(down) != 0) return;
+    if (pipe(up) != 0) {
+        close(down[0]);
+        close(down[1]);
+        return;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(down[1]);
+        close(up[0]);
+        close_inherited({down[0], up[1]});
+        fcntl(down[0], F_SETFL, O_NONBLOCK);
+        if (REGZARVO("beside") != 0) _exit(1);
+        char stop = 0;
+        for (int i = 0; read(down[0], &stop, 1) < 0; i++) {
+            if (op(i) != 0) {
+                usleep(200);
+                continue;
+            }
+            if (write(up[1], &i, sizeof i) != ssize_t(sizeof i)) _exit(1);
+        }
+        _exit(0);
+    }
+    close(down[0]);
+    close(up[1]);
+    if (pid < 0) {
+        close(down[1]);
+        close(up[0]);
+        return;
+    }
+    pid_ = pid;
+    to_ = down[1];
+    from_ = up[0];
+}
+
+Beside::~Beside() { stop(); }
+
+std::vector<int> Beside::stop() {
+    std::vector<int> done;
+    if (pid_ < 0) return done;
+    const char stop = 1;
+    ssize_t n = write(to_, &stop, 1);
+    (void)n;
+    close(to_);
+    int i = 0;
+    while (read(from_, &i, sizeof i) == ssize_t(sizeof i)) done.push_back(i);
+    close(from_);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return done;
 }
 
 }  // namespace zvtest

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 namespace zvtest {
 
@@ -39,6 +40,26 @@ public:
     // Runs one step in the child (command not 0) and waits for its result;
     // ok is false when the child is gone.
     ChildResult ask(int command);
+
+private:
+    int to_ = -1, from_ = -1;
+    int pid_ = -1;
+};
+
+// Another process that runs op(0), op(1), ... one after the other beside
+// the test until stop(), for work that must go on while this process does
+// its own (a writer beside a maintenance call). The child registers and
+// makes current a new instance "beside"; an op that does not answer 0 is
+// followed by a short pause.
+class Beside {
+public:
+    explicit Beside(std::function<int(int i)> op);
+    ~Beside();
+    Beside(const Beside &) = delete;
+    Beside &operator=(const Beside &) = delete;
+    // Ends the child after the op it is running: the i whose op answered
+    // 0, in order (empty when the child is gone without a word).
+    std::vector<int> stop();
 
 private:
     int to_ = -1, from_ = -1;

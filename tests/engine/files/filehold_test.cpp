@@ -122,4 +122,29 @@ TEST_F(FileHoldTest, OnlyRegularFilesAreHeld) {
     EXPECT_EQ(g()->nholds, 0);
 }
 
+// When a hold ends, the holder's opens still on the file keep the locks
+// their opens ask for: a shared open whose description the hold took over
+// is shared again (others read beside it, none writes), and an open made
+// while the file was held takes its exclusive lock (others are refused).
+TEST_F(FileHoldTest, TheHoldersOpensKeepTheirLocksWhenTheHoldEnds) {
+    make("a.dat");
+    make("b.dat");
+    ASSERT_EQ(OPNFIL(1, "a.dat", 0x0001), 0);
+    {
+        zv::HeldFiles held;
+        ASSERT_EQ(held.take_fd(fcb(1)->fd), 0);
+        EXPECT_TRUE(refused(open_elsewhere("a.dat", 0x0001)));
+        ASSERT_EQ(held.take("b.dat"), 0);
+        ASSERT_EQ(OPNFIL(2, "b.dat", 0), 0);
+    }
+    const zvtest::ChildResult shared = open_elsewhere("a.dat", 0x0001);
+    EXPECT_TRUE(shared.ok && shared.rc == 0) << shared.rc;
+    EXPECT_TRUE(refused(open_elsewhere("a.dat")));
+    EXPECT_TRUE(refused(open_elsewhere("b.dat", 0x0001)));
+    EXPECT_EQ(fcb(2)->outdated, 0);
+    EXPECT_EQ(CLSFIL(1, 0), 0);
+    EXPECT_EQ(CLSFIL(2, 0), 0);
+    EXPECT_EQ(open_elsewhere("b.dat").rc, 0);
+}
+
 }  // namespace

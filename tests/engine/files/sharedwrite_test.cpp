@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/files/header.h"
 #include "tests/engine/files/files_util.h"
 #include "tests/support/child.h"
+#include "tests/support/peerstep.h"
 
 namespace {
 
@@ -326,6 +328,75 @@ TEST_F(SharedWriteTest, WritingAMemberHoldsItsHost) {
     ASSERT_EQ(OPNFIL(3, "h!m", 0), 0);
     EXPECT_EQ(DATENT(3), 2u);
     ASSERT_EQ(CLSFIL(fcb(3)->hostfcb->filno, 0), 0);
+}
+
+// Another process puts a new file in the place of one that a block closed
+// virtually had open (a swap: the new file renamed over the name). The
+// reopen by name finds another file: the block reads and writes nothing of
+// it (12, no system error), whatever its header says, and stays so.
+TEST_F(SharedWriteTest, AFileSwappedWhileClosedVirtuallyIsNotTouched) {
+    for (const char *n : {"a.dat", "b.dat", "c.dat"}) make(n);
+    // The new file: a copy of the old one, header and all.
+    filestest::put_file("new.dat", file_bytes("a.dat"));
+    g()->openvlimit = 2;
+    ASSERT_EQ(OPNFIL(1, "a.dat", kShared), 0);
+    ASSERT_EQ(OPNFIL(2, "b.dat", kShared), 0);
+    ASSERT_EQ(OPNFIL(3, "c.dat", kShared), 0);
+    ASSERT_EQ(fcb(1)->state, 'v');
+    zvtest::ChildResult swapped = zvtest::run_in_child([] {
+        zvtest::ChildResult r;
+        r.rc = std::rename("new.dat", "a.dat");
+        return r;
+    });
+    ASSERT_TRUE(swapped.ok && swapped.rc == 0);
+    const Bytes before = file_bytes("a.dat");
+    EXPECT_EQ(add_record(1, 'b'), 12);
+    EXPECT_EQ(zvGetSystemErrorCode(), 0);
+    std::string rec(kReclen, 0);
+    EXPECT_EQ(REDREC(1, first_, rec.data()), 12);
+    EXPECT_EQ(add_record(1, 'c'), 12);
+    EXPECT_EQ(file_bytes("a.dat"), before);
+    EXPECT_EQ(fcb(1)->fd, -1);
+    for (int i = 1; i <= 3; i++) CLSFIL(i, 0);
+    g()->openvlimit = 32767;
+    expect_contents("a.dat", "a");
+}
+
+// An open file renamed (zvRENFIL) keeps its descriptor and its lock from
+// the old name to the new: another process's open at every step of the
+// rename, under either name, finds it held (or no file under the name),
+// never free; afterwards the file is written under its new name.
+TEST_F(SharedWriteTest, AFileRenamedOpenIsHeldThroughout) {
+    make("a.dat");
+    zvtest::Peer old_name = other_process("a.dat"), new_name = other_process("b.dat");
+    const std::vector<zv::IoKind> kinds = {zv::IoKind::Open, zv::IoKind::Link, zv::IoKind::Unlink,
+                                           zv::IoKind::Rename};
+    for (size_t k = 0; k < kinds.size(); k++) {
+        for (long n = 1;; n++) {
+            SCOPED_TRACE(std::string(zvtest::kind_name(kinds[k])) + " " + std::to_string(n));
+            std::remove("b.dat");
+            std::remove("a.dat");
+            make("a.dat");
+            ASSERT_EQ(OPNFIL(1, "a.dat", 0), 0);
+            std::vector<zvtest::ChildResult> tries;
+            bool made = false;
+            const int rc = zvtest::run_with_attempt({kinds[k], n}, [&] {
+                for (zvtest::Peer *p : {&old_name, &new_name}) {
+                    tries.push_back(p->ask(kOpen));
+                    if (tries.back().rc == 0) p->ask(kClose);
+                }
+            }, [] { return zvRENFIL(1, "b.dat"); }, &made);
+            EXPECT_EQ(rc, 0);
+            for (const zvtest::ChildResult &t : tries) {
+                EXPECT_TRUE(lock_refusal(t) || (t.ok && t.rc == 12 && t.sys == ENOENT)) << t.rc << " " << t.sys;
+            }
+            EXPECT_EQ(add_record(1, 'b'), 0);
+            ASSERT_EQ(CLSFIL(1, 0), 0);
+            expect_contents("b.dat", "ab");
+            if (!made || HasFailure()) break;
+        }
+        if (HasFailure()) return;
+    }
 }
 
 }  // namespace

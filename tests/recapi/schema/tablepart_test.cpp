@@ -19,7 +19,9 @@
 
 #include "engine/core/platform.h"
 #include "tests/recapi/schema/schemafix.h"
+#include "tests/support/child.h"
 #include "tests/support/faultsweep.h"
+#include "tests/support/peerstep.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"
 
@@ -670,6 +672,102 @@ TEST_F(CreatedPartTest, AKilledAlterationLeavesTheOldTableOrTheNewOneWhole) {
     EXPECT_GT(olddef, 0);
     EXPECT_GT(newdef, 0);
     EXPECT_GT(finished, 0) << "no kill fell between two moves of the swap";
+}
+
+// Another process's open, write and close at each step of the alteration
+// by copy of a partitioned table (its opens, links, renames, unlinks and
+// writes), whose files lie in one directory (the engine's listed swap) or
+// in two (the set-by-set swap): at every rename, link and delete it is
+// refused (12: the lock's system error, or no file under the name while
+// the sets change names); wherever it got in, its record is kept; the
+// alteration succeeds with every record.
+TEST_F(CreatedPartTest, AnotherProcessLosesNothingAtAnyStepOfAnAlteration) {
+    const std::vector<std::pair<double, int32_t>> rows = {{2, 1}, {3, 2}, {1, 3}};
+    for (const char *dir : {".", "data"}) {
+        SCOPED_TRACE(dir);
+        // A fresh start: no file of the case before, a new handle.
+        for (const char *d : {"ix", "data", "tpl"}) std::filesystem::remove_all(d);
+        for (const std::string &f : files()) std::filesystem::remove(f);
+        zvdbFreeTable(table_);
+        table_ = static_cast<tagZVDBTABLE *>(zvdbAllocTable(session_));
+        ASSERT_NE(table_, nullptr);
+        std::filesystem::create_directory("ix");
+        std::filesystem::create_directory(dir);
+        ASSERT_EQ(zvdbSetTablePath(table_, dir), 0);
+        ASSERT_EQ(create(ZV_INT4, "part", true, 0x800, "ix"), 0) << last();
+        open("orders", dir);
+        write(rows);
+        ASSERT_EQ(zvdbCloseTable(table_), 0);
+        zvtest::save_tree();
+        const std::string path = dir;
+        zvtest::Peer peer([path](int id) {
+            zvtest::ChildResult r;
+            ZVHANDLE s = zvdbAllocSession(1);
+            ZVHANDLE t = nullptr;
+            if (!s || zvdbLogon(s, nullptr, "peer", nullptr) != 0 || !(t = zvdbAllocTable(s))) return r;
+            r.rc = zvdbSetTablePath(t, path.c_str());
+            if (!r.rc && (r.rc = zvdbOpenTable(t, "orders", 0)) != 0) {
+                r.sys = zvGetSystemErrorCode();
+                r.extra = 1;
+            }
+            if (!r.rc) {
+                ZVHANDLE rec = zvdbAllocRecord(t);
+                int rc = zvdbSetFieldAsSigned(rec, 0, 2);
+                if (!rc) rc = zvdbSetFieldAsSigned(rec, 1, id);
+                if (!rc) rc = zvdbSetFieldAsString(rec, 2, ("n" + std::to_string(id)).c_str());
+                if (!rc) rc = zvdbWriteRecord(rec);
+                zvdbFreeRecord(rec);
+                const int cl = zvdbCloseTable(t);
+                r.rc = rc ? rc : cl;
+                r.extra = rc ? 2 : cl ? 3 : 0;
+            }
+            zvdbLogout(s);
+            zvdbFreeTable(t);
+            zvdbFreeSession(s);
+            return r;
+        });
+        auto prepare = [&] {
+            if (table_->active) zvdbCloseTable(table_);
+            zvtest::restore_tree();
+            std::filesystem::remove("ZVSTATUS.QVS");
+            ASSERT_EQ(zvdbSetTablePath(table_, dir), 0);
+            ASSERT_EQ(zvdbOpenTable(table_, "orders", 1), 0) << last();
+            ZVHANDLE qty = zvdbAddField(table_, "qty", ZV_INT4, 0);
+            ASSERT_NE(qty, nullptr);
+            ASSERT_EQ(zvdbSetFieldDefaultValue(qty, "7", 1), 0);
+        };
+        prepare();
+        const std::vector<long> calls =
+            zvtest::count_calls(zvtest::changing_kinds(), [&] { return zvdbAlterTable(table_, 0); });
+        int32_t id = 100;
+        for (const zvtest::Step &step : zvtest::steps_of(zvtest::changing_kinds(), calls, 6)) {
+            SCOPED_TRACE(std::string("at ") + zvtest::kind_name(step.kind) + " " + std::to_string(step.n));
+            prepare();
+            id++;
+            zvtest::ChildResult got;
+            bool made = false;
+            const int rc = zvtest::run_with_attempt(step, [&] { got = peer.ask(id); },
+                                                    [&] { return zvdbAlterTable(table_, 0); }, &made);
+            EXPECT_TRUE(made);
+            EXPECT_EQ(rc, 0) << last();
+            const bool refused = got.ok && got.rc == 12 && got.extra == 1 &&
+                                 (got.sys == EAGAIN || got.sys == EACCES || got.sys == ENOENT);
+            EXPECT_TRUE(got.ok && (got.rc == 0 || refused)) << got.rc << " " << got.sys << " " << got.extra;
+            if (step.kind == zv::IoKind::Link || step.kind == zv::IoKind::Rename || step.kind == zv::IoKind::Unlink) {
+                EXPECT_TRUE(refused) << got.rc << " " << got.sys << " " << got.extra;
+            }
+            std::vector<std::pair<double, int32_t>> want = rows;
+            if (got.ok && got.rc == 0) want.emplace_back(2, id);
+            ASSERT_EQ(zvdbCloseTable(table_), 0);
+            open("orders", dir);
+            EXPECT_NE(zvdbGetFieldByName(table_, "qty"), nullptr);
+            expect_rows(want);
+            ASSERT_EQ(zvdbCloseTable(table_), 0);
+            EXPECT_EQ(files(dir).size() + files("ix").size(), set_files("orders", {1, 2, 3}).size())
+                << "files left over";
+            if (HasFailure()) return;
+        }
+    }
 }
 
 }  // namespace
