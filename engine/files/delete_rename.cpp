@@ -11,6 +11,7 @@
 // file is renamed open: its descriptor and lock stay with it throughout.
 #include "engine/files/delete_rename.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "engine/core/centralio.h"
@@ -110,9 +111,17 @@ ZV_API int zvRENFIL(int filno, const char *newname) {
     if (f->state == 'v' && zvswitch(f)) return g->uerr_cod;
     if (b.sfiltyp == kSfDirectory) return zv::set_uerr(446);
     if (b.sfiltyp == kSfMember) {
-        // Within its host only: the same host part, the same separator place.
+        // Within its host only: the same host part, or another spelling of
+        // the open host's name ("db.qdd!t" for a host open as "./db.qdd").
+        // The member keeps its host's spelling.
         int olds = zvsname1(f->name), news = zvsname1(newname);
-        if (!olds || olds != news || strncmp(f->name, newname, size_t(olds)) != 0) return zv::set_uerr(418);
+        if (!olds || !news) return zv::set_uerr(418);
+        if (olds != news || strncmp(f->name, newname, size_t(olds)) != 0) {
+            char hpart[256];
+            snprintf(hpart, sizeof hpart, "%.*s", news - 1, newname);
+            const FCB *host = f->sflink;
+            if (!host || chkopnx(hpart) != int(host->filno)) return zv::set_uerr(418);
+        }
         return zv::rensup(f, f->name + olds, newname + news);
     }
     // A member's name has its own limit (above); any other name must fit

@@ -439,8 +439,10 @@ ZV_API int OPNFIL(int filno, const char *name, uint16_t mode) {
     if (mode & 0x100) mode |= kOpnPermanent;
     // A superfile member whose swap a process left unfinished (its name
     // missing, or another member's) has the swap finished or voided from
-    // its note first.
-    if (zvsname1(name)) zv::swapnote_finish(name);
+    // its note first; not the opens of a rebuild, which repairs the host or
+    // the set as it stands (the swap's renames and host writes would change
+    // them under it): the next open after it finishes the swap.
+    if (zvsname1(name) && !g->rebuilding) zv::swapnote_finish(name);
     int rc = iopnfilx(filno, name, mode);
     // A data file whose swap a process left unfinished (its name missing,
     // its segments mixed) has the swap finished from its note, and opens

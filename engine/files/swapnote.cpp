@@ -764,26 +764,35 @@ bool Finisher::finish_list(const Note &n) {
 
 // ---- Superfile members ----------------------------------------------------------
 
+// The most file numbers an open of one member takes: an index member binds
+// the indexes it holds (at most 64) at the numbers after its own.
+constexpr int kMemberRoom = 65;
+
+// Opens the member `name` exclusively, as it stands (not read only: a host
+// that this open opens serves the renames too), at free file numbers with
+// room for the indexes an index member holds (tried with more room while
+// the numbers after the first are taken, 46): its file number, or -1 with
+// the open's code in *code.
+int open_member(const std::string &name, int *code = nullptr) {
+    for (int room = 1;; room = room * 4 < kMemberRoom ? room * 4 : kMemberRoom) {
+        const int n = AVLFILNUM(room);
+        const int rc = n < 0 ? 46 : OPNFIL(n, name.c_str(), kOpenDamaged);
+        if (code) *code = rc;
+        if (rc == 0) return n;
+        if (rc != 46 || n < 0 || room == kMemberRoom) return -1;
+    }
+}
+
 // Whether the member `name` is there: 1, 0 (12: no such member), -1 when
 // it cannot be told (its host does not open).
 int member_there(const std::string &name) {
-    const int n = AVLFILNUM(1);
-    if (n < 0) return -1;
-    // Not read only: a host that this open opens serves the renames too.
-    const int rc = OPNFIL(n, name.c_str(), kOpenDamaged);
-    if (rc == 0) {
+    int rc = 0;
+    const int n = open_member(name, &rc);
+    if (n >= 0) {
         iclsfilx(n, 0);
         return 1;
     }
     return rc == 12 ? 0 : -1;
-}
-
-// Opens the member `name` exclusively, as it stands: its file number, or
-// -1 with the error.
-int open_member(const std::string &name) {
-    const int n = AVLFILNUM(1);
-    if (n < 0) return -1;
-    return OPNFIL(n, name.c_str(), kOpenDamaged) == 0 ? n : -1;
 }
 
 // A member's rename or delete changes its host through the page cache: the
@@ -793,8 +802,9 @@ int open_member(const std::string &name) {
 int host_to_file() { return ZVFLUSH(-1); }
 
 int rename_member(const std::string &from, const std::string &to) {
-    const int n = open_member(from);
-    if (n < 0) return zvWNGV->uerr_cod ? zvWNGV->uerr_cod : 12;
+    int code = 0;
+    const int n = open_member(from, &code);
+    if (n < 0) return code ? code : 12;
     const int rc = zvRENFIL(n, to.c_str());
     const int cl = iclsfilx(n, 0);
     const int fl = host_to_file();

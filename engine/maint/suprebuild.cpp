@@ -687,9 +687,10 @@ int repair_members(const std::string &hostname, const std::vector<MemberFile> &n
     Host h;
     h.name = hostname;
     h.filno = chkopnx(hostname.c_str());
-    // A host open under another spelling of its name is not repaired beside
-    // or under its open block: refused as an open host is by ZVSBLDX.
-    if (h.filno >= 0 && hostname != fcb_at(h.filno)->name) return 46;
+    // A host open under another spelling of its name is repaired under its
+    // open block, as under its own spelling: the members open into it
+    // whatever spelling they are named by.
+    if (h.filno >= 0) h.name = fcb_at(h.filno)->name;
     if (h.filno < 0) {
         // Opened as it stands (its directory on the next number): a host
         // not closed cleanly (14) is for the superfile rebuild.

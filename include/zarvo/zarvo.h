@@ -2435,9 +2435,11 @@ ZV_API int DELFIL(int filno);
  * lock with it: no other open reaches it under either name meanwhile.
  * 0 (also for its own name, without touching the
  * disk); 62 opened shared or read only; 446 a superfile directory; 418 a
- * member name whose host part differs, a host name with the separator, or
- * a name too long for its segments; 454 a host with open members; 67 the
- * rename failed (the file stays open under its old name). */
+ * member name whose host part names another file than the member's host
+ * (another spelling of the host's name is its host: the member keeps the
+ * host's spelling), a host name with the separator, or a name too long for
+ * its segments; 454 a host with open members; 67 the rename failed (the
+ * file stays open under its old name). */
 ZV_API int zvRENFIL(int filno, const char *newname);
 /* The n-th member name (n >= 1) of an open superfile host, without its
  * trailing blanks, into buffer (length bytes): 0; 116 n below 1; 411 not a
@@ -2596,7 +2598,8 @@ ZV_API RBLCBST *GETCBRBLST(void);
  * becomes free space without it); 454 bad partition members of a set that
  * is not partitioned; 608
  * a definition that disagrees with the files; 46 a file of the set is open
- * in this instance; 12 another open (another process or instance, shared
+ * in this instance (the host of superfile members may be open, under any
+ * spelling of its name: the set is rebuilt in it); 12 another open (another process or instance, shared
  * or exclusive) has the data file or an index file (a superfile member's
  * host), with the lock's system error in zvGetSystemErrorCode(), before
  * anything is written; and the codes of the scan, the creates, the opens
@@ -2658,7 +2661,10 @@ ZV_API int RBLMEM(int datno, const char *datname, int hostno, int member, const 
  * or instance) has the host (the lock's system error in
  * zvGetSystemErrorCode(), nothing changed); 46 the host is open. The host
  * is held from the first look at it to the end (its second pass's open
- * included): another open of it meanwhile answers 12. */
+ * included): another open of it meanwhile answers 12. The rebuild's opens
+ * of the members act on no note of a swap of members beside the host (nor
+ * do a set rebuild's): the next open of the data member finishes the swap
+ * or drops it. */
 ZV_API int ZVSBLDX(const char *hostname, const char *password);
 
 /* Compaction of a closed file set: every live record and every resource of

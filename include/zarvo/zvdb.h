@@ -1708,19 +1708,30 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * any moment leaves no data file under the table's name, or the whole set
  * closed cleanly (the next make answers 19: zvdbAddTable registers it);
  * the next make drops what a killed make left under the temporary names. A
- * superfile host the make makes is made so too ("kh~zvnew" for "kh!"),
- * with the members in it, unless an index has a file of its own in it. A
- * temporary or partitioned table, a mirrored one and a table in a host
- * that exists already are made under their own names. A failure leaves no
- * file and the handle with its lists: 4013, 4007 NULL name, 4011 open,
- * 4095 an index without segments, 4161 a row-id segment without
- * "$ROWID$", 4146 a segment offset that cannot be worked out, 4014 a
- * segment field not in the schema, 4004 bad partition settings (bit 0x800
- * without partition index or with one that is not among the caller's
- * indexes, bit 0x8000), 4025, 4001, 19 a file of the data file's name is
- * there, 18 one of an index file's, 12 another process's make of the same
- * table is at work, the engine's code (747 a partition rule that does not
- * parse). */
+ * partitioned table is made so too. A superfile host the make makes is
+ * made so ("kh~zvnew" for "kh!"), with the members in it, or empty when an
+ * index has a file of its own in it; in a host that exists (the
+ * database's dictionary host, under any spelling of its name, or one
+ * another table was made in) the members are made under temporary member
+ * names ("kh!items~zvnew.dat"), closed, and renamed to their names by the
+ * engine's swap of members (SWPIFILX, with its note "kh!items.dat.swap"
+ * beside the host), which the next open of the data member finishes or
+ * drops after a kill. A host that a kill left not closed cleanly has its
+ * superfile rebuild run first (its other tables then answer 14 until
+ * their rebuild). A temporary or mirrored table, a partitioned one in a
+ * host and one placed in a host by zvdbSetTableSuperFile are made under
+ * their own names. A failure leaves no file and the handle with its
+ * lists: 4013, 4007 NULL name, 4011 open, 4095 an index without segments,
+ * 4161 a row-id segment without "$ROWID$", 4146 a segment offset that
+ * cannot be worked out, 4014 a segment field not in the schema, 4004 bad
+ * partition settings (bit 0x800 without partition index or with one that
+ * is not among the caller's indexes, bit 0x8000), 4025, 4001, 19 a file of
+ * the data file's name is there (a member of its name), 18 one of an index
+ * file's, 12 another process's make of the same table is at work, or
+ * another process has the superfile host open too (or holds it
+ * exclusively), the engine's code (747 a partition rule that does not
+ * parse; 414 a host whose open answers 413; the superfile rebuild's
+ * codes). */
 ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t createmode);
 /* Opens a free table by path (split into name and extension as the
  * table's extension hint says) or a table of a database by name, and

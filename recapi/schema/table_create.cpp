@@ -18,6 +18,7 @@
 //     it, freed with one _zvdb_free.
 //  4. Every create block asks for an extended header: identity fields and
 //     distinct-key counts need one.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -302,6 +303,56 @@ std::string file_path(const tagZVDBTABLE *t, const char *dir, const char *name) 
     return s;
 }
 
+namespace {
+
+// The files of the table's built definition made (_zvdbCREIFILX); with
+// own_host, in a superfile host the make made under its temporary name,
+// where the set goes in under its own member names.
+int create_set(tagZVDBTABLE *t, bool own_host) {
+    IFIL *ifil = t->ifil;
+    if (!ifil || ifil->dnumidx < 0) return 83;
+    const int32_t nblocks = ifil->dnumidx + 1;
+    auto *xcre = static_cast<XCREblk *>(_zvdb_alloc(nblocks, int32_t(sizeof(XCREblk))));
+    if (!xcre) return 83;
+    int rc = fill_create_blocks(t, xcre, nblocks);
+    IFIL *copy = nullptr;
+    if (rc == 0) rc = _zvdbFixIfilPath(t, ifil, &copy);
+    if (rc == 0 && (makes_in_place(t, copy) || (!own_host && makes_in_host(t, copy)))) {
+        rc = makes_in_place(t, copy) ? make_in_place(t, copy, xcre) : make_in_host(t, copy, xcre);
+        _zvdb_free(xcre);
+        _zvdbFixIfilFree(copy);
+        return rc;
+    }
+    if (rc == 0) rc = CREIFILX8(copy, t->dataext, t->indexext, int32_t(t->permission), t->groupid, t->password, xcre);
+    _zvdb_free(xcre);
+    if (rc) {
+        _zvdbFixIfilFree(copy);
+        return rc == ZVDB_NO_MEMORY ? 83 : rc;
+    }
+    const int datno = copy->tfilno;
+    rc = write_set(t, ifil, datno);
+    if (rc == 0 && t->temporary) {
+        _zvdbFixIfilFree(copy);
+        return 0;
+    }
+    if (rc) {
+        // Members of a superfile host go one by one: the engine deletes
+        // only a set of plain files whole.
+        delete_set_files(datno, ifil);
+    } else {
+        const std::vector<std::string> names = set_file_names(datno, ifil->dnumidx);
+        rc = CLIFIL(copy);
+        // The engine lets the files go even when their close fails: they
+        // are deleted by name, members of a superfile host inside it.
+        if (rc) delete_closed_files(names, ifil->dnumidx + 1);
+    }
+    t->datno = -1;
+    _zvdbFixIfilFree(copy);
+    return rc;
+}
+
+}  // namespace
+
 }  // namespace zv
 
 using zv::keep_code;
@@ -515,48 +566,7 @@ ZVDBRET _zvdbIfilAlloc(ZVHANDLE table) {
     return 0;
 }
 
-int _zvdbCREIFILX(tagZVDBTABLE *t) {
-    IFIL *ifil = t->ifil;
-    if (!ifil || ifil->dnumidx < 0) return 83;
-    const int32_t nblocks = ifil->dnumidx + 1;
-    auto *xcre = static_cast<XCREblk *>(_zvdb_alloc(nblocks, int32_t(sizeof(XCREblk))));
-    if (!xcre) return 83;
-    int rc = zv::fill_create_blocks(t, xcre, nblocks);
-    IFIL *copy = nullptr;
-    if (rc == 0) rc = _zvdbFixIfilPath(t, ifil, &copy);
-    if (rc == 0 && zv::makes_in_place(t, copy)) {
-        rc = zv::make_in_place(t, copy, xcre);
-        _zvdb_free(xcre);
-        _zvdbFixIfilFree(copy);
-        return rc;
-    }
-    if (rc == 0) rc = CREIFILX8(copy, t->dataext, t->indexext, int32_t(t->permission), t->groupid, t->password, xcre);
-    _zvdb_free(xcre);
-    if (rc) {
-        _zvdbFixIfilFree(copy);
-        return rc == ZVDB_NO_MEMORY ? 83 : rc;
-    }
-    const int datno = copy->tfilno;
-    rc = zv::write_set(t, ifil, datno);
-    if (rc == 0 && t->temporary) {
-        _zvdbFixIfilFree(copy);
-        return 0;
-    }
-    if (rc) {
-        // Members of a superfile host go one by one: the engine deletes
-        // only a set of plain files whole.
-        zv::delete_set_files(datno, ifil);
-    } else {
-        const std::vector<std::string> names = zv::set_file_names(datno, ifil->dnumidx);
-        rc = CLIFIL(copy);
-        // The engine lets the files go even when their close fails: they
-        // are deleted by name, members of a superfile host inside it.
-        if (rc) zv::delete_closed_files(names, ifil->dnumidx + 1);
-    }
-    t->datno = -1;
-    _zvdbFixIfilFree(copy);
-    return rc;
-}
+int _zvdbCREIFILX(tagZVDBTABLE *t) { return zv::create_set(t, false); }
 
 int _zvdbUnlinkTable(ZVHANDLE table, const char *physname, const char *path, const char *dataext,
                      const char *password) {
@@ -622,12 +632,23 @@ bool ends_with_bang(const char *path) {
     return n > 0 && path[n - 1] == '!';
 }
 
-// A new host with the set in it, made under the host's temporary name
-// (zv::making) and put in place when whole: a kill leaves no host under
-// the name, or the host with the whole set. 0, 19 when another process
-// made a host of that name meanwhile (nothing left of this one), 12 when a
-// make of it is at work, or the code.
-int create_host_in_place(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &host) {
+// Whether an index of the table has a file of its own: a member of the
+// host whose name the set's stored definition keeps as given.
+bool own_index_files(const tagZVDBTABLE *t) {
+    for (tagZVDBINDEX *ix : live_indexes(t))
+        if (ix->filename) return true;
+    return false;
+}
+
+// A new host made under the host's temporary name (zv::making) and put in
+// place when whole: with the set in it under its own member names, or
+// empty when the set has an index file of its own (whose name, stored in
+// the set, names the host's own name: the set then goes into the host
+// under its name as into any existing one). A kill leaves no host under
+// the name, or the host whole. 0 (*withset tells which), 19 when another
+// process made a host of that name meanwhile (nothing left of this one),
+// 12 when a make of it is at work, or the code.
+int create_host_in_place(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &host, bool *withset) {
     const std::string temp = making::temp_name(host);
     char *full = nullptr;
     std::string hostfile, tempfile;
@@ -640,37 +661,59 @@ int create_host_in_place(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &host)
     if (rc == 0) rc = _zvdbSuperSetPath(d, temp.c_str());
     if (rc == 0) rc = _zvdbSuperCreate(d);
     if (rc) return rc;
-    // The members are made in the host under its temporary name, the
-    // table's path (and the definition built from it) naming it meanwhile.
-    const std::string path = t->path;
-    if (replace_text(&t->path, (temp + "!").c_str())) rc = ZVDB_NO_MEMORY;
-    if (rc == 0) rc = _zvdbIfilAlloc(t);
-    if (rc == 0) rc = _zvdbCREIFILX(t);
-    if (replace_text(&t->path, path.c_str()) && rc == 0) rc = ZVDB_NO_MEMORY;
-    if (ZVDBRET again = _zvdbIfilAlloc(t); rc == 0) rc = again;
-    if (rc) {
-        _zvdbSuperDrop(d);
-        return rc;
+    *withset = !own_index_files(t);
+    if (*withset) {
+        // The members are made in the host under its temporary name, the
+        // table's path (and the definition built from it) naming it
+        // meanwhile.
+        const std::string path = t->path;
+        if (replace_text(&t->path, (temp + "!").c_str())) rc = ZVDB_NO_MEMORY;
+        if (rc == 0) rc = _zvdbIfilAlloc(t);
+        if (rc == 0) rc = create_set(t, true);
+        if (replace_text(&t->path, path.c_str()) && rc == 0) rc = ZVDB_NO_MEMORY;
+        if (ZVDBRET again = _zvdbIfilAlloc(t); rc == 0) rc = again;
+        if (rc) {
+            _zvdbSuperDrop(d);
+            return rc;
+        }
     }
     if ((rc = _zvdbSuperClose(d)) == 0) rc = making::link_in(tempfile, hostfile);
     dltfil(tempfile.c_str());
     return rc;
 }
 
-// Whether an index of the table has a file of its own: a member of the
-// host whose name the set's stored definition keeps as given.
-bool own_index_files(const tagZVDBTABLE *t) {
-    for (tagZVDBINDEX *ix : live_indexes(t))
-        if (ix->filename) return true;
-    return false;
+// The host of the table's path opened exclusively by d (named `name`), as
+// its make needs it: a host that a kill left not closed cleanly (14) has
+// its superfile rebuild first, which leaves the index members of its sets
+// empty and marked (each of its other tables then answers 14 until its
+// rebuild, as after the rebuild that an open with bit 4 runs). A second
+// link that a host make cut short left of the host under its temporary
+// name goes. 0, or the code of the open or of the rebuild.
+int open_host_for_make(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &name) {
+    int rc = _zvdbSuperOpen(d, 1);
+    if (rc == 14) {
+        if ((rc = _zvdbZVSBLDX(t, name.c_str(), t->password)) != 0) return rc;
+        rc = _zvdbSuperOpen(d, 1);
+    }
+    if (rc) return rc;
+    char *full = nullptr, *temp = nullptr;
+    if (prefixed_name(t, name.c_str(), &full) == 0 && prefixed_name(t, making::temp_name(name).c_str(), &temp) == 0 &&
+        making::same_file(full, temp)) {
+        dltfil(temp);
+    }
+    _zvdb_free(full);
+    _zvdb_free(temp);
+    return 0;
 }
 
-// The set in a superfile host that does not exist yet: the host named by
-// the table's path without its '!' is opened, or, when it is not found,
-// made with the set in it (create_host_in_place; a set with an index file
-// of its own, whose stored name must be the host's own, in the host made
-// under its name); the set is created in an existing host, and the host
-// closed again.
+// The set in the superfile host named by the table's path without its '!':
+// the host is opened exclusively for the make (and repaired when a kill
+// left it not closed cleanly), or, when it is not found, made
+// (create_host_in_place); the set is made in it unless it was made with the
+// host, and the host closed again. A host that another open holds (this
+// process's: the database dictionary's host, or one another table of it
+// reached; or another process's) takes the set through that open: its
+// swap into place refuses, 12, a host that another process has open.
 int create_in_host(tagZVDBTABLE *t) {
     const std::string host(t->path, std::strlen(t->path) - 1);
     const size_t slash = host.rfind(char(_zvdbGetPathSeparator(t)));
@@ -685,19 +728,28 @@ int create_in_host(tagZVDBTABLE *t) {
     const std::string name = rc == 0 ? _zvdbSuperGetName(d) : "";
     bool made = false;
     if (rc == 0) {
-        rc = _zvdbSuperOpen(d, 1);
-        if (rc == 12 && !own_index_files(t)) {
-            rc = create_host_in_place(t, d, name);
-            made = rc == 0;
-            // A host made by another process meanwhile takes the set.
-            if (rc == 19 && (rc = _zvdbSuperSetPath(d, name.c_str())) == 0) rc = _zvdbSuperOpen(d, 1);
-        } else if (rc == 12) {
-            rc = _zvdbSuperCreate(d);
+        rc = open_host_for_make(t, d, name);
+        if (rc == 12 && zvGetSystemErrorCode() != ENOENT) {
+            _zvdbSuperFree(d);
+            rc = create_set(t, false);
+            // Not open here, the host answered the make's open as
+            // another process holds it.
+            return rc == 413 ? 12 : rc;
+        }
+        if (rc == 12) {
+            bool withset = false;
+            rc = create_host_in_place(t, d, name, &withset);
+            made = rc == 0 && withset;
+            // A host made empty, or by another process meanwhile, takes
+            // the set.
+            if ((rc == 0 && !withset) || rc == 19) {
+                if ((rc = _zvdbSuperSetPath(d, name.c_str())) == 0) rc = open_host_for_make(t, d, name);
+            }
         } else if (rc == 413) {
             rc = 414;
         }
     }
-    if (rc == 0 && !made) rc = _zvdbCREIFILX(t);
+    if (rc == 0 && !made) rc = create_set(t, false);
     _zvdbSuperFree(d);
     return rc;
 }
@@ -757,8 +809,11 @@ ZVDBRET create_table(tagZVDBTABLE *t, const char *name, uint32_t createmode) {
     if (own) zvdbBegin(t);
     const bool savepoint = ends_with_bang(t->path);
     if (savepoint) zvdbSetSavePoint(t);
-    int rc = _zvdbCREIFILX(t);
-    if (rc == 413 && savepoint) {
+    // A table whose path names a superfile host is made through the host's
+    // open for the make.
+    const bool inhost = savepoint && !t->superfile && !t->temporary;
+    int rc = inhost ? create_in_host(t) : _zvdbCREIFILX(t);
+    if (rc == 413 && savepoint && !inhost) {
         zvdbRestoreSavePoint(t, 0);
         rc = create_in_host(t);
     }

@@ -109,8 +109,8 @@ namespace zv {
 int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno);
 // Whether a new table's set (copy: its definition with the session's
 // prefix) is made under temporary names and put in place when whole
-// (tablemake.cpp): every table but a temporary one, a partitioned one, a
-// superfile member and a mirrored one.
+// (tablemake.cpp): every table of plain files but a temporary one and a
+// mirrored one.
 bool makes_in_place(const tagZVDBTABLE *t, const IFIL *copy);
 // Makes the set so: creates it under temporary names with the create
 // blocks, writes it (write_set) and closes it, then gives each file its
@@ -119,6 +119,20 @@ bool makes_in_place(const tagZVDBTABLE *t, const IFIL *copy);
 // file's name (18 an index file's) is taken; 12 a make of the same table
 // is at work; the engine's codes. A failure leaves no file of the make.
 int make_in_place(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre);
+// Whether a new table's set is made in a superfile host under temporary
+// member names and swapped into place (tablemake.cpp): a table whose path
+// names the host ("host!"), neither temporary, partitioned nor mirrored.
+bool makes_in_host(const tagZVDBTABLE *t, const IFIL *copy);
+// Makes the set so, in a host open in this instance (the engine opens one
+// that is not, when it can): what a make of the same names that a kill cut
+// short left is dropped first, the set created under temporary member
+// names, written and closed, then swapped to its names (SWPIFILX), which
+// stores its final definition first. 0; 19 the data member is there (18 an
+// index member); 413 the host does not open (missing, or left not closed
+// cleanly); 12 an open holds the host or a member (a make of the same table
+// at work, another process sharing the host); the engine's codes. A
+// failure leaves no member of the make.
+int make_in_host(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre);
 
 // dir joined with name by the session's separator ("" on no memory).
 std::string file_path(const tagZVDBTABLE *t, const char *dir, const char *name);

@@ -1,21 +1,42 @@
 // The files of a new table made under temporary names and put in place when
-// whole (recapi/base/making.h): the set is created with "~zvnew" in each
-// file's name, written (schema, resources, stored definition naming the
-// final index files) and closed cleanly; then, under a lock of its own on
-// the data file, each index file takes its final name by a link, the data
-// file last, and the temporary names go. A kill at any moment leaves no
-// data file under the table's name (and what is under its index names is
-// a second link of a temporary file, which the next make drops), or the
+// whole (recapi/base/making.h).
+//
+// Plain files: the set is created with "~zvnew" in each file's name,
+// written (schema, resources, stored definition naming the final index
+// files) and closed cleanly; then, under a lock of its own on the data
+// file, each index file takes its final name by a link, the data file
+// last, and the temporary names go. A kill at any moment leaves no data
+// file under the table's name (and what is under its index names is a
+// second link of a temporary file, which the next make drops), or the
 // whole set, closed cleanly.
+//
+// Members of a superfile host that exists (the database dictionary's host,
+// one another table was made in, or one the make made empty first): the
+// set is created in the host under the temporary member names, written and
+// closed, and then put in place by the engine's swap of member sets
+// (SWPIFILX), which stores the final definition in the new data member,
+// writes a note beside the host listing every move and renames each member
+// to its name, the host written out after each step. The swap holds the
+// host from its first look to its end, and every open of the data member
+// under its name finishes a swap that a kill cut short once a member had
+// moved, or drops the new members when none had. A kill leaves the host
+// not closed cleanly: its superfile rebuild (by the database's connect for
+// the dictionary's host, by the make for another) comes first, and then the
+// table is absent under its names (the next make drops the members left
+// under the temporary names) or whole under them.
 //
 // Invariants:
 //  1. No final name is ever replaced: a link refuses a name that exists,
-//     and the make then takes back the links it made and its files.
+//     and the make then takes back the links it made and its files; a
+//     member swap runs only after every final member name was found free,
+//     with the host open in this instance from that look to the swap.
 //  2. A name found on disk is dropped only when it is a temporary name no
 //     open holds, or a final index name that is the same file as such a
 //     temporary name while the data file's final name is free.
 //  3. The data file takes its final name last: a data file under the
-//     table's name always has its index files under theirs.
+//     table's name always has its index files under theirs (a data member
+//     under its name may wait for its index members until its next open
+//     finishes the swap from the note).
 #include <cstring>
 #include <string>
 #include <utility>
@@ -33,6 +54,11 @@ namespace {
 constexpr int kDataExists = 19;
 constexpr int kIndexExists = 18;
 constexpr int kNotMoved = 67;
+constexpr int kHeld = 12;
+constexpr int kNotClosed = 14;
+// Open mode of a member looked at or deleted: exclusive, accepted as it
+// stands (a kill, or the superfile rebuild, may have left it marked).
+constexpr uint16_t kOpenAsItStands = 0x4000;
 // Create-block word 10 of a definition store: the data file is open
 // already under tfilno, and its indexes with it.
 constexpr uint32_t kXcreDataOpen = 0x1;
@@ -156,11 +182,86 @@ void delete_made(const std::vector<SetFile> &finals, const std::vector<SetFile> 
     for (const SetFile &f : temps) dltfil(f.name.c_str());
 }
 
+// Whether the superfile member `name` is there, its host open in this
+// instance (an open of a host that is not makes the engine open it, in the
+// same mode): 1 (also when it was left not closed cleanly, 14, or when an
+// open holds it: 12 with the lock's system error), 0 (12 alone: no such
+// member), or minus the code that tells neither (413: the host does not
+// open, or was left not closed cleanly when mode does not accept that).
+// room: file numbers for an index member with the index members inside
+// it. The open of a data member finishes or drops the swap of members a
+// kill left beside its host first.
+int member_there(const std::string &name, int room, uint16_t mode) {
+    int f = -1;
+    if (int rc = _zvdbAVLFILNBR(room, &f)) return -rc;
+    const int rc = OPNFIL(f, name.c_str(), mode);
+    if (rc == 0) _zvdbCLSFIL(f);
+    if (rc == kHeld) return zvGetSystemErrorCode() == 0 ? 0 : 1;
+    return rc == 0 || rc == kNotClosed ? 1 : -rc;
+}
+
+// Deletes the member `name` inside its host when it is there: 0 when it is
+// gone, 12 when an open holds it (a make at work), or the code.
+int drop_member(const std::string &name, int room) {
+    int f = -1;
+    if (int rc = _zvdbAVLFILNBR(room, &f)) return rc;
+    int rc = OPNFIL(f, name.c_str(), kOpenAsItStands);
+    if (rc == kHeld && zvGetSystemErrorCode() == 0) return 0;
+    if (rc) return rc;
+    if ((rc = _zvdbDELFIL(f)) != 0) _zvdbCLSFIL(f);
+    return rc;
+}
+
 }  // namespace
 
 bool makes_in_place(const tagZVDBTABLE *t, const IFIL *copy) {
-    return !t->temporary && !(t->createmode & cmode::kPartitioned) && copy->pfilnam &&
+    return !t->temporary && copy->pfilnam &&
            !std::strpbrk(copy->pfilnam, "!|");
+}
+
+bool makes_in_host(const tagZVDBTABLE *t, const IFIL *copy) {
+    return !t->temporary && !t->superfile && !(t->createmode & cmode::kPartitioned) && copy->pfilnam &&
+           std::strchr(copy->pfilnam, '!') && !std::strchr(copy->pfilnam, '|');
+}
+
+int make_in_host(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre) {
+    TempDefinition temp(*copy);
+    const std::vector<SetFile> finals = names_of(*copy, t->dataext, t->indexext);
+    const std::vector<SetFile> temps = names_of(temp.ifil, t->dataext, t->indexext);
+    const int room = (copy->dnumidx > 0 ? copy->dnumidx : 0) + 1;
+    // The data member under its name: the table is there. Its open
+    // finishes or drops a swap that a kill left first; a host that is not
+    // open, or that a kill left not closed cleanly, is left to the caller
+    // (413).
+    const int there = member_there(finals[0].name, room, 0);
+    if (there < 0) return -there;
+    if (there) return kDataExists;
+    // What a make cut short left under the temporary names goes, the data
+    // member last; an index member under its name is not the make's.
+    for (size_t i = temps.size(); i-- > 0;) {
+        if (int rc = drop_member(temps[i].name, room)) return rc;
+    }
+    for (size_t i = 1; i < finals.size(); i++) {
+        const int taken = member_there(finals[i].name, room, kOpenAsItStands);
+        if (taken < 0) return -taken;
+        if (taken) return kIndexExists;
+    }
+    int rc = CREIFILX8(&temp.ifil, t->dataext, t->indexext, int32_t(t->permission), t->groupid, t->password, xcre);
+    if (rc) return rc == ZVDB_NO_MEMORY ? 83 : rc;
+    const int datno = temp.ifil.tfilno;
+    rc = write_set(t, t->ifil, datno);
+    t->datno = -1;
+    if (rc) {
+        delete_set_files(datno, &temp.ifil);
+        return rc;
+    }
+    // The members as the engine named them (under the host's name as it
+    // is open), for a failure's delete.
+    const std::vector<std::string> made = set_file_names(datno, temp.ifil.dnumidx);
+    if ((rc = CLIFIL(&temp.ifil)) == 0) rc = SWPIFILX(&temp.ifil, copy, t->dataext, t->indexext);
+    // A failed swap has put every member back under its temporary name.
+    if (rc) delete_closed_files(made, room);
+    return rc;
 }
 
 int make_in_place(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre) {

@@ -55,9 +55,9 @@ int StartUp::run() {
     rc = zvdbOpenTable(handle, table, 0);
     if (rc == ZVDB_NO_TABLE_NAME) {
         note("zvdbOpenTable", rc);
-        if ((rc = define(handle)) != 0) return note("defining the table", rc), rc;
         if (tablepath && (rc = zvdbSetTablePath(handle, tablepath)) != 0) return note("zvdbSetTablePath", rc), rc;
-        rc = make("zvdbCreateTable", [&] { return zvdbCreateTable(handle, table, 0); });
+        if ((rc = define(handle)) != 0) return note("defining the table", rc), rc;
+        rc = make("zvdbCreateTable", [&] { return zvdbCreateTable(handle, table, createmode); });
         if (rc == 19) rc = make("zvdbAddTable", [&] { return zvdbAddTable(db, table, tablepath ? tablepath : dbpath); });
         if (rc) return rc;
         rc = zvdbOpenTable(handle, table, 0);

@@ -21,8 +21,10 @@ struct StartUp {
     const char *dbpath = ".";
     const char *table = "items";
     const char *tablepath = nullptr;  // the table's directory (zvdbSetTablePath); none: the database's
-    // Gives a new table handle its fields and indexes: 0 or a code.
+    // Gives a new table handle its fields and indexes (after its path is
+    // set): 0 or a code.
     std::function<int(ZVHANDLE table)> define;
+    uint32_t createmode = 0;  // zvdbCreateTable's mode (0x800: a partitioned table)
     int32_t buffers = 0;  // the session's cache buffers (parameters 1 and 4); 0 keeps the defaults
     bool plain = false;   // dictionaries made outside superfile hosts (zvdbSetDictInSuperfile 0)
     // Called, when set, before and after each call that makes or adds

@@ -311,9 +311,9 @@ TEST_F(SuperfileTest, HostOpenAndNames) {
 }
 
 // A host open under one spelling of its name is the host of every other
-// spelling: members created and opened under another go into it (under
-// its own name), no second block of the host is opened, and the superfile
-// rebuild refuses it as an open host.
+// spelling: members created, opened and renamed under another go into it
+// (under its own name), no second block of the host is opened, and the
+// superfile rebuild refuses it as an open host.
 TEST_F(SuperfileTest, AHostIsFoundUnderEverySpellingOfItsName) {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
@@ -338,6 +338,9 @@ TEST_F(SuperfileTest, AHostIsFoundUnderEverySpellingOfItsName) {
         ASSERT_EQ(OPNFIL(4, (c.opened + "!m4").c_str(), 0), 0);
         EXPECT_EQ(fcb(3)->hostfcb, fcb(1));
         EXPECT_EQ(fcb(4)->hostfcb, fcb(1));
+        ASSERT_EQ(zvRENFIL(3, (c.other + "!m6").c_str()), 0);
+        EXPECT_EQ(std::string(fcb(3)->name), c.opened + "!m6");
+        EXPECT_EQ(members(1), (std::vector<std::string>{"m4", "m5", "m6"}));
         int hosts = 0;
         for (int i = 0; i <= int(g()->filecount); i++) {
             if (fcb(i) && fcb(i)->state == 'y' && fcb(i)->hdr.base.sfiltyp == 1) hosts++;

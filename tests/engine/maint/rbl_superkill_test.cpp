@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iterator>
 #include <set>
 #include <string>
@@ -346,6 +348,88 @@ TEST_F(RblSuperKill, TheHostOfMarkedMembersCountsTheSpaceTheirRebuildTakes) {
         EXPECT_TRUE(indexes_verify(s));
         EXPECT_TRUE(zvtest::verify_set(s.dat()));
     }
+}
+
+// A set swapped into member names that no member has (as a table's make
+// puts its new set in place in a host that exists), killed at each write
+// of the swap: the host is left not closed cleanly, and its superfile
+// rebuild leaves the swap's note alone (its own opens of the members
+// finish no swap under it). The next open of the data member by its name
+// (with the file number after the first free one taken, where an index
+// member opened at the first would bind its indexes) then finishes the
+// swap, or, when no member had moved, drops it (with
+// the new members, when their stored definition already names the set's
+// files; a note that nothing there confirms is left as it is, moving
+// nothing): the set is under its names with every record once its rebuild
+// has loaded the emptied indexes, and no note is left, or it is absent
+// under them.
+TEST_F(RblSuperKill, AKilledSwapIntoFreeMemberNamesIsFinishedOrDroppedAfterTheHostRebuild) {
+    RblSet other("h!other", Kind::Fixed), fresh("h!new", Kind::Fixed), placed("h!cust", Kind::Fixed);
+    ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+    const std::multiset<std::string> others = build(other, 20);
+    const std::multiset<std::string> records = build(fresh, 30);
+    ASSERT_EQ(CLSFIL(chkopnx("h"), 0), 0);
+    zvtest::save_template();
+    // The swap runs on the host open, as the make's does. Its writes,
+    // counted once.
+    auto swap = [&] {
+        const int rc = OPNFIL(AVLFILNUM(2), "h", 0);
+        return rc ? rc : SWPIFILX(&fresh.ifil, &placed.ifil, nullptr, nullptr);
+    };
+    zv::fault_reset();
+    ASSERT_EQ(swap(), 0) << status_log();
+    const long writes = zv::io_calls(zv::IoKind::Write);
+    ASSERT_EQ(CLSFIL(chkopnx("h"), 0), 0);
+    ASSERT_GT(writes, 0);
+    long finished = 0, absent = 0;
+    for (long n = 1; n <= writes; n++) {
+        SCOPED_TRACE("kill at write " + std::to_string(n) + " of " + std::to_string(writes));
+        std::remove("h!cust.dat.swap");
+        std::remove("h!cust.dat.swap.new");
+        std::remove("ZVSTATUS.QVS");
+        zvtest::restore_template();
+        fflush(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (REGZARVO("child") != 0 || INTISAMX(16, 60, 4, 32, kProfile) != 0) _exit(3);
+            zv::fault_reset();
+            zv::fault_exit(zv::IoKind::Write, n, kKilled);
+            _exit(swap() == 0 ? 0 : 4);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_EQ(WEXITSTATUS(status), kKilled);
+        ASSERT_EQ(ZVSBLDX("h", nullptr), 0) << status_log();
+        EXPECT_EQ(status_log().find("Swap: finishing"), std::string::npos) << "the host's rebuild finished the swap";
+        // The number after the first free one taken: the open that
+        // finishes the swap finds room for an index member (which binds
+        // the indexes it holds at the numbers after its own) elsewhere.
+        const int gap = AVLFILNUM(1);
+        ASSERT_GE(gap, 0);
+        const bool blocked = TSTFILNUM(gap + 1) == 0;
+        if (blocked) {
+            ASSERT_EQ(std::filesystem::exists("blocker") ? OPNFIL(gap + 1, "blocker", 0) : CREDAT(gap + 1, "blocker", 64, 0, 0), 0);
+        }
+        placed.ifil.tfilno = -1;
+        const int rc = OPNIFIL(&placed.ifil);
+        CLSFIL(chkopnx("h"), 0);
+        if (blocked) {
+            ASSERT_EQ(CLSFIL(gap + 1, 0), 0);
+        }
+        if (rc == 14) {
+            finished++;
+            ASSERT_EQ(placed.rebuild(), 0) << status_log();
+            expect_whole(placed, "h", records);
+            EXPECT_FALSE(std::filesystem::exists("h!cust.dat.swap"));
+        } else {
+            absent++;
+            EXPECT_EQ(rc, 12) << status_log();
+        }
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(finished, 0);
+    EXPECT_GT(absent, 0);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "recapi/base/wrappers.h"
 #include "recapi/schema/tablefile.h"
 #include "tests/recapi/schema/custfix.h"
+#include "tests/support/child.h"
 
 namespace {
 
@@ -318,6 +319,40 @@ TEST_F(TableCreateTest, AFailedWriteInAHostLeavesNoMember) {
     }
     EXPECT_GT(failures, 5);
     EXPECT_EQ(files(), Names{"host.sup"});
+}
+
+// A table made in a superfile host that this process has open while
+// another process has it open too: the members the make built under their
+// temporary names cannot be renamed in while another open shares the host,
+// so the make answers 12 and leaves no member; once the other process has
+// let the host go, the same make makes the table.
+TEST_F(TableCreateTest, AMakeInAHostAnotherProcessHasOpenAnswers12) {
+    cust();
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    const int host = AVLFILNUM(2);
+    {
+        zvtest::Peer peer([](int) {
+            zvtest::ChildResult r;
+            if ((r.rc = INTISAMX(10, 32, 32, 10, 513 | 0x21)) == 0) r.rc = OPNFIL(0, "host.sup", 513);
+            return r;
+        });
+        ASSERT_EQ(peer.ask(1).rc, 0);
+        ASSERT_EQ(OPNFIL(host, "host.sup", 513), 0);
+        cust();
+        ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+        EXPECT_EQ(zvdbCreateTable(table_, "orders", 0), 12);
+        for (const char *member : {"host.sup!orders.dat", "host.sup!orders.idx", "host.sup!orders~zvnew.dat",
+                                   "host.sup!orders~zvnew.idx"}) {
+            EXPECT_FALSE(opens(member)) << member;
+        }
+        EXPECT_EQ(files(), Names{"host.sup"});
+    }
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "orders", 0), 0) << last();
+    EXPECT_TRUE(opens("host.sup!orders.dat"));
+    EXPECT_EQ(files(), Names{"host.sup"});
+    ASSERT_EQ(CLSFIL(host, 0), 0);
 }
 
 TEST_F(TableCreateTest, NamesLongerThanTheEngineTakesAreRefusedWhole) {
