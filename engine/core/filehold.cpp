@@ -174,9 +174,7 @@ void release_all_holds() {
     g->nholds = g->capholds = 0;
 }
 
-int HeldFiles::take(const char *name, bool if_there) {
-    HoldRef r;
-    if (int rc = if_there ? hold_file_if_there(name, &r) : hold_file(name, &r)) return rc == 1 ? 0 : rc;
+int HeldFiles::keep(const HoldRef &r) {
     try {
         refs_.push_back(r);
     } catch (const std::bad_alloc &) {
@@ -186,16 +184,16 @@ int HeldFiles::take(const char *name, bool if_there) {
     return 0;
 }
 
+int HeldFiles::take(const char *name, bool if_there) {
+    HoldRef r;
+    if (int rc = if_there ? hold_file_if_there(name, &r) : hold_file(name, &r)) return rc == 1 ? 0 : rc;
+    return keep(r);
+}
+
 int HeldFiles::take_fd(int fd) {
     HoldRef r;
     if (int rc = hold_descriptor(fd, &r)) return rc;
-    try {
-        refs_.push_back(r);
-    } catch (const std::bad_alloc &) {
-        release_hold(r);
-        return set_uerr(82);
-    }
-    return 0;
+    return keep(r);
 }
 
 void HeldFiles::release() {

@@ -65,6 +65,8 @@ public:
     size_t size() const { return refs_.size(); }
 
 private:
+    // Keeps r among the holds; on no memory r is released: 82.
+    int keep(const HoldRef &r);
     std::vector<HoldRef> refs_;
 };
 

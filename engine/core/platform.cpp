@@ -78,6 +78,20 @@ size_t cut(size_t n, long short_by) {
     return n > static_cast<size_t>(short_by) ? n - static_cast<size_t>(short_by) : 0;
 }
 
+// The descriptor of an open when it is a regular file; any other kind of
+// file (a FIFO, a device, a directory) is closed and the open fails with
+// EINVAL. A failed open (-1) passes through.
+int regular_only(int fd) {
+    if (fd < 0) return fd;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 long io_calls(IoKind kind) { return g_calls[static_cast<int>(kind)]; }
@@ -120,18 +134,9 @@ int plat_open(const char *path, OpenHow how, int perm) {
         return open(path, O_WRONLY | O_CREAT | O_TRUNC, static_cast<mode_t>(perm));
     case OpenHow::WriteCreateExclusive:
         return open(path, O_WRONLY | O_CREAT | O_EXCL, static_cast<mode_t>(perm));
-    case OpenHow::ReadWriteRegular: {
+    case OpenHow::ReadWriteRegular:
         // O_NONBLOCK: a FIFO under the name must not stop the open.
-        const int fd = open(path, O_RDWR | O_NONBLOCK);
-        if (fd < 0) return fd;
-        struct stat st;
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            close(fd);
-            errno = EINVAL;
-            return -1;
-        }
-        return fd;
-    }
+        return regular_only(open(path, O_RDWR | O_NONBLOCK));
     }
     errno = EINVAL;
     return -1;
@@ -326,18 +331,9 @@ int plat_openat(int dir, const char *name, AtHow how) {
         return openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     case AtHow::Directory:
         return openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    case AtHow::Regular: {
+    case AtHow::Regular:
         // O_NONBLOCK: a FIFO under the name must not stop the open.
-        const int fd = openat(at, name, O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) return fd;
-        struct stat st;
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            close(fd);
-            errno = EINVAL;
-            return -1;
-        }
-        return fd;
-    }
+        return regular_only(openat(at, name, O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     }
     errno = EINVAL;
     return -1;
