@@ -17,13 +17,13 @@
 #include <tuple>
 #include <utility>
 
-#include "engine/core/bytes.h"
 #include "engine/core/platform.h"
 #include "recapi/base/making.h"
 #include "recapi/base/paths.h"
 #include "recapi/base/session.h"
 #include "recapi/base/wrappers.h"
 #include "recapi/catalog/dict_calls.h"
+#include "recapi/catalog/repairlock.h"
 #include "recapi/schema/rebuild.h"
 
 namespace zv::dict {
@@ -209,88 +209,6 @@ ZVDBRET open_repaired(ZVDBDICT *d, bool insuper, const std::string &host, bool r
 }
 
 ZVDBRET repair_serial(ZVDBDICT *d);
-
-// How long an open waits for another process's repair of the dictionary,
-// and how often it looks again.
-constexpr auto kRepairWait = std::chrono::seconds(10);
-constexpr int kRepairPollMs = 10;
-
-// The lock by which a process repairing a dictionary makes itself known:
-// a lock of its descriptor on the file "<host>.repair" beside the host,
-// made at the first repair and kept, which counts the repairs (8 bytes).
-// Other opens of the dictionary that fail while the lock is held (a
-// repair's exclusive hold answers them 12, its files are found not closed
-// cleanly or half rebuilt) wait for it instead, and one that fails after a
-// repair came and went (the count moved) tries again; an open that meets
-// a session holding the dictionary exclusively finds no repair and
-// answers 12 at once.
-class RepairLock {
-public:
-    explicit RepairLock(std::string name) : name_(std::move(name)) {}
-    RepairLock(const RepairLock &) = delete;
-    RepairLock &operator=(const RepairLock &) = delete;
-    ~RepairLock() { release(); }
-    // Takes the lock and counts a repair: true when this process holds it
-    // now (also when the file cannot be made, so that a repair goes on
-    // without it).
-    bool take() {
-        if (taken_) return true;
-        fd_ = zv::plat_open(name_.c_str(), zv::OpenHow::ReadWrite, 0);
-        if (fd_ < 0) fd_ = zv::plat_open(name_.c_str(), zv::OpenHow::CreateExclusive, 0666);
-        if (fd_ < 0) fd_ = zv::plat_open(name_.c_str(), zv::OpenHow::ReadWrite, 0);
-        if (fd_ >= 0 && zv::plat_lock(fd_, zv::LockCmd::Try, zv::LockType::Exclusive, 0, 0, nullptr, true) != 0) {
-            zv::plat_close(fd_);
-            fd_ = -1;
-            return false;
-        }
-        if (fd_ >= 0) {
-            unsigned char next[8];
-            zv::le::put64(next, count(fd_) + 1);
-            bool failed = false;
-            zv::plat_pwrite(fd_, next, sizeof next, 0, &failed);
-        }
-        taken_ = true;
-        return true;
-    }
-    bool held() const { return taken_; }
-    // Whether another process (or another open of this one) repairs now.
-    bool busy() const {
-        zv::PlatStat st;
-        if (zv::plat_stat(name_.c_str(), &st) != 0) return false;
-        const int fd = zv::plat_open(name_.c_str(), zv::OpenHow::ReadOnly, 0);
-        if (fd < 0) return false;
-        int holder = 0;
-        const int rc = zv::plat_lock(fd, zv::LockCmd::Test, zv::LockType::Exclusive, 0, 0, &holder, true);
-        zv::plat_close(fd);
-        return rc == 0 && holder != 0;
-    }
-    // The repairs counted so far (0 without the file).
-    uint64_t repairs() const {
-        zv::PlatStat st;
-        if (zv::plat_stat(name_.c_str(), &st) != 0) return 0;
-        const int fd = zv::plat_open(name_.c_str(), zv::OpenHow::ReadOnly, 0);
-        if (fd < 0) return 0;
-        const uint64_t n = count(fd);
-        zv::plat_close(fd);
-        return n;
-    }
-    void release() {
-        taken_ = false;
-        if (fd_ >= 0) zv::plat_close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    // The count, stored little-endian; 0 for a file too short to hold it.
-    static uint64_t count(int fd) {
-        unsigned char n[8];
-        bool failed = false;
-        return zv::plat_pread(fd, n, sizeof n, 0, &failed) == int64_t(sizeof n) ? zv::le::get64(n) : 0;
-    }
-    std::string name_;
-    int fd_ = -1;
-    bool taken_ = false;
-};
 
 // One try at the dictionary's files, repairing them when `repair`: 0, 14
 // (not closed cleanly, without `repair`), 920 neither a host nor a plain
