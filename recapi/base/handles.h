@@ -222,6 +222,7 @@ struct tagZVDBTABLE {
     tagZVDBINDEX *recbytindex;
     void *usertag;
     void *localtag;
+    int32_t dictionary;                 // the table of a dictionary object (kept through closes)
 };
 
 struct tagZVDBFTI {

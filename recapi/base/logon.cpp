@@ -62,14 +62,16 @@ void stop_engine(tagZVDBSESSION *s) {
 char *dict_name(tagZVDBSESSION *s) { return _zvdb_MakeFilePath(s->path, kDictName, _zvdbGetPathSeparator(s)); }
 
 // Opens the session dictionary, shared unless the session is exclusive; a
-// shared open that fails is tried once more exclusively, which then makes
-// the session exclusive (the first failure's code stands otherwise).
+// shared open that fails for another reason than another process's hold
+// (which the open waits for, and answers 12 past its bound) is tried once
+// more exclusively, which then makes the session exclusive (the first
+// failure's code stands otherwise).
 ZVDBRET open_session_dict(tagZVDBSESSION *s) {
     if (ZVDBRET rc = zv::session_new_dict(s)) return rc;
     char *name = dict_name(s);
     if (!name) return ZVDB_NO_MEMORY;
     ZVDBRET rc = _zvdbOpenDict(s->dict, name, s->exclusive, s->dictinsuper);
-    if (rc && !s->exclusive && _zvdbOpenDict(s->dict, name, 1, s->dictinsuper) == 0) {
+    if (rc && !_zvdbDictOpenRefused(rc) && !s->exclusive && _zvdbOpenDict(s->dict, name, 1, s->dictinsuper) == 0) {
         s->exclusive = 1;
         rc = 0;
     }

@@ -6,6 +6,7 @@
 #include "recapi/base/handles.h"
 #include "recapi/base/paths.h"
 #include "recapi/base/wrappers.h"
+#include "recapi/catalog/dict_calls.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ int _zvdbCREDAT(ZVHANDLE handle, int file, const char *name, uint16_t reclen, ui
 }
 
 int _zvdbOPNFIL(ZVHANDLE handle, int file, const char *name, int mode) {
+    if (int rc = _zvdbDictPinHost(handle, name)) return rc;
     char *full;
     if (int rc = zv::prefixed_name(handle, name, &full)) return rc == ZVDB_NO_MEMORY ? 83 : rc;
     int rc = OPNFIL(file, full, uint16_t(mode));
@@ -93,6 +95,7 @@ int _zvdbOPNFILX(ZVHANDLE table, const char *name, int mode, int *file, int coun
     if (!file) return 33;
     tagZVDBTABLE *t = table_of(table);
     if (!t) return ZVDB_NO_TABLE;
+    if (int rc = _zvdbDictPinHost(t, name)) return rc;
     int first;
     if (int rc = _zvdbAVLFILNBR(count, &first)) return rc;
     char *full;

@@ -7,6 +7,7 @@
 #include "recapi/base/handles.h"
 #include "recapi/base/paths.h"
 #include "recapi/base/wrappers.h"
+#include "recapi/catalog/dict_calls.h"
 
 namespace {
 
@@ -278,6 +279,7 @@ int _zvdbOPNRFILX(ZVHANDLE handle, const char *name, int mode, const char *passw
                   int count) {
     if (!name || !ext) return 139;
     if (!file) return 33;
+    if (int rc = _zvdbDictPinHost(handle, name)) return rc;
     char *plain = file_name(name, ext);
     if (!plain) return 83;
     char *full;
@@ -314,6 +316,7 @@ int _zvdbOPNIFILX(ZVHANDLE table, IFIL *ifil, int mode, int *file) {
     if (!file) return 33;
     auto *t = static_cast<tagZVDBTABLE *>(_zvdbSelectHandle(table, ZVDB_TABLE_HANDLE));
     if (!t) return ZVDB_NO_TABLE;
+    if (int rc = _zvdbDictPinHost(t, ifil ? ifil->pfilnam : nullptr)) return rc;
     IFIL *copy;
     if (int rc = _zvdbFixIfilPath(t, ifil, &copy)) return rc == ZVDB_NO_MEMORY ? 83 : rc;
     copy->dfilmod = int16_t(mode);

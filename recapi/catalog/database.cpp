@@ -202,21 +202,21 @@ ZVDBRET walk_tables(ZVHANDLE handle, ZVDBRET (*step)(ZVHANDLE, ZVDBDICTENTRY *),
 }
 
 // The connect after the entry was found: the dictionary opened (once more
-// exclusively when a shared open fails), the transaction mode read.
+// exclusively when a shared open fails for another reason than another
+// process's hold, which the open waits for), the transaction mode read.
 ZVDBRET open_database(tagZVDBDATABASE *db, const ZVDBDICTENTRY &e) {
     db->dictinsuper = e.supext[0] ? 1 : 0;
     db->uid = e.uid;
     if (!(db->name = _zvdb_strdup(e.name)) || !(db->path = _zvdb_strdup(e.path))) return ZVDB_NO_MEMORY;
     const std::string name = dict_name(db, e.path, e.physname);
     ZVDBRET rc = _zvdbOpenDict(db->dict, name.c_str(), int(db->exclusive), int(db->dictinsuper));
-    if (rc && !db->exclusive && _zvdbOpenDict(db->dict, name.c_str(), 1, int(db->dictinsuper)) == 0) {
+    if (rc && !_zvdbDictOpenRefused(rc) && !db->exclusive &&
+        _zvdbOpenDict(db->dict, name.c_str(), 1, int(db->dictinsuper)) == 0) {
         db->exclusive = 1;
         rc = 0;
     }
     if (rc) return rc;
-    int64_t mode = 0;
-    _zvdbGETFIL(db->dict->table->datno, 3, &mode);
-    db->tranmode = transaction_mode(mode);
+    db->tranmode = transaction_mode(db->dict->filemode);
     return 0;
 }
 

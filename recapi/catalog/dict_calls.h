@@ -20,6 +20,18 @@ extern "C" {
 
 // 1 when the open dictionary is a member of a superfile host, else 0.
 int _zvdbDictInSuperfile(ZVDBDICT *dict);
+// Before a file named "host!member" is opened or made through a handle of
+// a connected database: when the host is that database's dictionary host,
+// the dictionary's files stay open from then on until the database is
+// disconnected (they are otherwise open only inside each of its
+// operations), so that the member and the dictionary share the host's one
+// open in the instance. 0, or the code of the dictionary's open.
+int _zvdbDictPinHost(ZVHANDLE handle, const char *name);
+// 1 when a dictionary open's failure `rc` (zvGetSystemErrorCode() as the
+// open left it) is another open's lock that the open waited for in vain:
+// an exclusive open would be refused too, and a session or database is not
+// made exclusive by it.
+int _zvdbDictOpenRefused(ZVDBRET rc);
 // Gives the object a new record handle on its (newly created) table: 0,
 // 4001.
 ZVDBRET _zvdbDictRenewRecord(ZVDBDICT *dict);

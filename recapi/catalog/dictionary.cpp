@@ -171,6 +171,8 @@ int drop_made(const ZVDBDICT *d, const std::string &temp) {
 constexpr int kNotClosed = 14;
 // Table open bit: open files not closed cleanly, for their rebuild.
 constexpr uint32_t kOpenForRebuild = 4;
+// Find mode: the first key greater than the record's.
+constexpr ZVFIND_MODE kFindGreater = 3;
 
 // The open of the table in the host or in the directory the host names,
 // with the open bits `more`.
@@ -186,11 +188,12 @@ ZVDBRET open_table(ZVDBDICT *d, bool insuper, const std::string &host, int exclu
 // until the table's rebuild (see open_repaired). 0, 920 not a superfile
 // host, or the code of the open or of the rebuild.
 ZVDBRET open_host(ZVDBDICT *d, const std::string &host, bool repair) {
+    const int exclusive = d->holding == 2;
     ZVDBRET rc = _zvdbSuperSetPath(d->super, host.c_str());
-    if (rc == 0) rc = _zvdbSuperOpen(d->super, d->exclusive);
+    if (rc == 0) rc = _zvdbSuperOpen(d->super, exclusive);
     if (rc != kNotClosed || !repair) return rc;
     if ((rc = _zvdbZVSBLDX(d->table, host.c_str(), nullptr)) != 0) return rc;
-    return _zvdbSuperOpen(d->super, d->exclusive);
+    return _zvdbSuperOpen(d->super, exclusive);
 }
 
 // The dictionary's table opened. Files that a process left not closed
@@ -201,14 +204,23 @@ ZVDBRET open_host(ZVDBDICT *d, const std::string &host, bool repair) {
 // flushed before the kill. 0 or the first code that stops it (the table
 // closed then).
 ZVDBRET open_repaired(ZVDBDICT *d, bool insuper, const std::string &host, bool repair) {
-    ZVDBRET rc = open_table(d, insuper, host, d->exclusive);
+    const int exclusive = d->holding == 2;
+    ZVDBRET rc = open_table(d, insuper, host, exclusive);
     if (rc != kNotClosed || !repair) return rc;
-    if ((rc = open_table(d, insuper, host, d->exclusive, kOpenForRebuild)) != 0) return rc;
+    if ((rc = open_table(d, insuper, host, exclusive, kOpenForRebuild)) != 0) return rc;
     if ((rc = zvdbRebuildTable(d->table, 0)) != 0 && d->table->active) zvdbCloseTable(d->table);
     return rc;
 }
 
 ZVDBRET repair_serial(ZVDBDICT *d);
+
+// Whether an open's 12 came from another open's lock: the lock's refusal
+// leaves EAGAIN or EACCES (a file that is not there, or a path through a
+// file, leaves ENOENT or ENOTDIR).
+bool refused_by_lock(ZVDBRET rc) {
+    const int sys = zvGetSystemErrorCode();
+    return rc == kHeld && (sys == EAGAIN || sys == EACCES);
+}
 
 // One try at the dictionary's files, repairing them when `repair`: 0, 14
 // (not closed cleanly, without `repair`), 920 neither a host nor a plain
@@ -236,10 +248,13 @@ ZVDBRET open_files(ZVDBDICT *d, const std::string &host, bool trysuper, bool rep
     return 0;
 }
 
-// The dictionary's files opened, and repaired when a process left them not
-// closed cleanly, under the repair lock. While another process repairs
-// them, the open waits (up to kRepairWait) and tries again; 12 past that
-// bound, or at once when another open holds them and nobody repairs.
+
+// The dictionary's files opened (shared, or exclusively when d->holding is
+// 2), and repaired when a process left them not closed cleanly, under the
+// repair lock. While another process repairs them, or holds them the other
+// way (another operation at work, or a session or database that holds the
+// dictionary exclusively), the open waits (up to kRepairWait) and tries
+// again; 12 past that bound, the refused lock's system error kept.
 ZVDBRET open_waiting(ZVDBDICT *d, const std::string &host, bool trysuper) {
     std::string lockname;
     if (ZVDBRET rc = engine_name(d, host + ".repair", lockname)) return rc;
@@ -251,13 +266,15 @@ ZVDBRET open_waiting(ZVDBDICT *d, const std::string &host, bool trysuper) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kRepairPollMs + int(jitter() % kRepairPollMs)));
         return true;
     };
+    // 12 at the bound; the last open's refusal left its system error.
+    auto given_up = [] { return kHeld; };
     uint64_t repairs = lock.repairs();
     for (;;) {
         // Another process's repair is left alone until it ends: its
         // exclusive steps would meet these opens, and the files are not
         // whole while it works.
         if (!lock.held() && lock.busy()) {
-            if (!pause()) return kHeld;
+            if (!pause()) return given_up();
             continue;
         }
         ZVDBRET rc = open_files(d, host, trysuper, lock.held());
@@ -265,12 +282,14 @@ ZVDBRET open_waiting(ZVDBDICT *d, const std::string &host, bool trysuper) {
             // Repaired here, with the serial number. The repair's writes
             // hold the files as a changing open does (another open of them
             // answers 12 until they close): they are closed and opened once
-            // more, as any open opens them, before the lock goes.
+            // more, as any open opens them, after the lock goes.
             const ZVDBRET serial = repair_serial(d);
             ZVDBRET closed = zv::close_clean(d->table, _zvdbSuperIsOpen(d->super) ? d->super : nullptr);
             if (ZVDBRET host_closed = _zvdbSuperClose(d->super); closed == 0) closed = host_closed;
             if (serial || closed) return serial ? ZVDB_DICT_REPAIR : closed;
-            return open_files(d, host, trysuper, false);
+            lock.release();
+            repairs = lock.repairs();
+            continue;
         }
         if (rc == 0) return 0;
         if (lock.held()) {
@@ -279,21 +298,22 @@ ZVDBRET open_waiting(ZVDBDICT *d, const std::string &host, bool trysuper) {
         } else if (rc == kNotClosed) {
             // Repaired here, unless another process does it now.
             if (lock.take()) continue;
-        } else if (!lock.busy()) {
-            // No repair at work: the answer stands, unless one came and went
-            // while this open tried.
+        } else if (!lock.busy() && !refused_by_lock(rc)) {
+            // No repair at work and no other open's lock met: the answer
+            // stands, unless a repair came and went while this open tried.
             const uint64_t now = lock.repairs();
             if (now == repairs) return rc;
             repairs = now;
             continue;
         }
-        if (!pause()) return kHeld;
+        if (!pause()) return given_up();
     }
 }
 
 // The serial number past the highest UID: the last entry of "DICTUID" read;
 // an empty table has nothing to repair.
 ZVDBRET repair_serial(ZVDBDICT *d) {
+    d->resume = 0;
     uint64_t serial = 0;
     if (ZVDBRET rc = _zvdbGetSerial(d->table, &serial)) return rc;
     if (ZVDBRET rc = zvdbSetDefaultIndex(d->record, kByUid)) return rc;
@@ -305,8 +325,80 @@ ZVDBRET repair_serial(ZVDBDICT *d) {
     return rc;
 }
 
+// ---- The files between operations (dictionary.h, invariant 4) ----
+
+// Keeps where the record stands, its key fields, so that a walk going on
+// after the files are opened again resumes past it; nothing when it stands
+// nowhere or in a set (a set lives inside one operation).
+void keep_position(ZVDBDICT *d) {
+    d->resume = 0;
+    tagZVDBRECORD *r = d->record;
+    if (!r || !r->position || d->linkset || !d->table->active) return;
+    if (get_int(r, kType, &d->resumetype) || get_int(r, kStatus, &d->resumestatus) ||
+        get_int(r, kUid, &d->resumeuid) || get_text(r, kName, d->resumename, sizeof d->resumename) ||
+        get_text(r, kLink, d->resumelink, sizeof d->resumelink)) {
+        return;
+    }
+    d->resumeindex = r->defindex;
+    d->resume = 1;
+}
+
+// Positions the record on the first entry past the kept one, in the order
+// of the index it stood on: where a next record would have been, also when
+// another process removed the kept entry meanwhile.
+ZVDBRET resume_after(ZVDBDICT *d) {
+    tagZVDBRECORD *r = d->record;
+    ZVDBRET rc = zvdbSetDefaultIndex(r, d->resumeindex);
+    if (rc == 0) rc = zvdbClearRecord(r);
+    if (rc == 0) rc = set_int(r, kType, d->resumetype);
+    if (rc == 0) rc = set_int(r, kStatus, d->resumestatus);
+    if (rc == 0) rc = set_int(r, kUid, d->resumeuid);
+    if (rc == 0) rc = zvdbSetFieldAsString(r, kName, d->resumename);
+    if (rc == 0) rc = zvdbSetFieldAsString(r, kLink, d->resumelink);
+    if (rc == 0) rc = zvdbFindRecord(r, kFindGreater);
+    return rc;
+}
+
+// Closes the dictionary's files (the table, then the host): 0 or the first
+// close's code. A close whose writes fail has the files rebuilt, as a
+// logout's close does.
+ZVDBRET release_files(ZVDBDICT *d) {
+    if (!d->holding) return 0;
+    keep_position(d);
+    _zvdbRecordSetByLinkOff(d);
+    ZVDBRET rc = zv::close_clean(d->table, _zvdbSuperIsOpen(d->super) ? d->super : nullptr);
+    if (ZVDBRET host = _zvdbSuperClose(d->super); rc == 0) rc = host;
+    d->holding = 0;
+    return rc;
+}
+
+// Opens the dictionary's files shared, or exclusively for a change: nothing
+// when they are open so already (exclusively covers shared); open shared,
+// they are closed and opened again exclusively. The open waits for another
+// process's hold or repair (open_waiting). 0 or its code, the files closed.
+ZVDBRET hold_files(ZVDBDICT *d, bool exclusive) {
+    if (d->holding == 2 || (d->holding == 1 && !exclusive)) return 0;
+    if (d->holding) release_files(d);
+    d->holding = exclusive ? 2 : 1;
+    const ZVDBRET rc = open_waiting(d, host_name(d, d->name), d->trysuper != 0);
+    if (rc) {
+        d->holding = 0;
+        return rc;
+    }
+    d->insuper = _zvdbSuperIsOpen(d->super);
+    return 0;
+}
+
+// The files of an open dictionary for a routine called outside an
+// operation (the object's own routines called on their own): opened
+// shared when they are not, and kept so until the next operation ends or
+// the object closes (a change through them takes the files exclusively as
+// any shared open's change does).
+ZVDBRET ensure_files(ZVDBDICT *d) { return d->holding ? 0 : hold_files(d, false); }
+
 // Positions the record on the entry whose key fields the caller put.
 ZVDBRET find_key(ZVDBDICT *d, int32_t index) {
+    d->resume = 0;
     if (ZVDBRET rc = zvdbSetDefaultIndex(d->record, index)) return rc;
     return zvdbFindRecord(d->record, 0);
 }
@@ -315,10 +407,13 @@ ZVDBRET find_key(ZVDBDICT *d, int32_t index) {
 // type and status: 0, 101 at the end.
 ZVDBRET walk(ZVDBDICT *d, uint32_t type, uint32_t status, bool first) {
     tagZVDBRECORD *r = d->record;
+    const bool resume = !first && d->resume;
+    d->resume = 0;
     if (first && !d->linkset) {
         if (ZVDBRET rc = zvdbSetDefaultIndex(r, kByName)) return rc;
     }
-    for (ZVDBRET rc = first ? zvdbFirstRecord(r) : zvdbNextRecord(r);; rc = zvdbNextRecord(r)) {
+    ZVDBRET rc = first ? zvdbFirstRecord(r) : resume ? resume_after(d) : zvdbNextRecord(r);
+    for (;; rc = zvdbNextRecord(r)) {
         if (rc) return rc;
         uint32_t t = 0, s = 0;
         if ((rc = get_int(r, kType, &t)) || (rc = get_int(r, kStatus, &s))) return rc;
@@ -329,7 +424,8 @@ ZVDBRET walk(ZVDBDICT *d, uint32_t type, uint32_t status, bool first) {
 // Checks the object of a routine: 0, 4007 none, 4012 not open.
 ZVDBRET open_object(ZVDBDICT *d) {
     if (!d) return ZVDB_NULL_ARGUMENT;
-    return d->open ? 0 : ZVDB_NOT_ACTIVE;
+    if (!d->open) return ZVDB_NOT_ACTIVE;
+    return ensure_files(d);
 }
 
 ZVDBRET keep(ZVDBDICT *d, ZVDBRET rc) {
@@ -511,6 +607,7 @@ ZV_API ZVDBDICT *_zvdbAllocDict(ZVHANDLE handle, int kind) {
         // The dictionary's table belongs to the object, not to the session's
         // children, and runs no caller's callbacks.
         _zvdbUnlinkChild(d->table);
+        d->table->dictionary = 1;
         for (ZvdbRoutine &cb : d->table->callbacks) cb = nullptr;
         d->record = static_cast<tagZVDBRECORD *>(zvdbAllocRecord(d->table));
     }
@@ -534,11 +631,63 @@ ZV_API ZVDBRET _zvdbFreeDict(ZVDBDICT *d) {
     if (d->table) zvdbFreeTable(d->table);
     _zvdbSuperFree(d->super);
     _zvdb_free(d->name);
+    _zvdb_free(d->hostfile);
     _zvdb_free(d);
     return 0;
 }
 
-int _zvdbDictInSuperfile(ZVDBDICT *d) { return d && d->open && _zvdbSuperIsOpen(d->super) ? 1 : 0; }
+int _zvdbDictInSuperfile(ZVDBDICT *d) { return d && d->open && d->insuper ? 1 : 0; }
+
+namespace {
+
+// Pins the database's dictionary when `host` (a host's name as the engine
+// opens it) is its host: 1 pinned (or already), 0 another host, else -code.
+int pin_if_host(tagZVDBDATABASE *db, const std::string &host) {
+    ZVDBDICT *d = db && db->connected ? db->dict : nullptr;
+    if (!d || !d->open || !d->insuper || !d->hostfile) return 0;
+    if (host != d->hostfile) {
+        // Another spelling of the name ("./shop.qdd", "shop.qdd"): the same
+        // file, or another host.
+        zv::PlatStat a, b;
+        if (zv::plat_stat(host.c_str(), &a) || zv::plat_stat(d->hostfile, &b) || a.dev != b.dev || a.ino != b.ino) {
+            return 0;
+        }
+    }
+    if (d->pinned) return 1;
+    // From here on the host stays open for the connection, and the member
+    // is opened through that open (as the dictionary's own members are).
+    d->pinned = 1;
+    ZVDBRET rc = d->holding ? 0 : ensure_files(d);
+    return rc ? -keep(d, rc) : 1;
+}
+
+}  // namespace
+
+int _zvdbDictPinHost(ZVHANDLE handle, const char *name) {
+    const char *bang = name ? std::strchr(name, '!') : nullptr;
+    tagZVDBSESSION *s = bang && bang != name ? zv::session_of(handle) : nullptr;
+    if (!s || !s->dict) return 0;
+    // A dictionary's own table is opened by its dictionary, which holds the
+    // host itself.
+    auto *t = static_cast<tagZVDBTABLE *>(zvdbGetTableHandle(handle));
+    if (t && t->dictionary) return 0;
+    std::string host;
+    if (engine_name(s->dict, std::string(name, size_t(bang - name)), host)) return 0;
+    // The handle's database, or, for a handle made on the session, any
+    // database the session has connected.
+    if (auto *db = static_cast<tagZVDBDATABASE *>(zvdbGetDatabaseHandle(handle))) {
+        const int rc = pin_if_host(db, host);
+        return rc < 0 ? -rc : 0;
+    }
+    for (int32_t i = 0; i < _zvdbListCount(s->databases); i++) {
+        auto *db = static_cast<tagZVDBDATABASE *>(_zvdbListItem(s->databases, i));
+        const int rc = pin_if_host(db, host);
+        if (rc) return rc < 0 ? -rc : 0;
+    }
+    return 0;
+}
+
+int _zvdbDictOpenRefused(ZVDBRET rc) { return refused_by_lock(rc) ? 1 : 0; }
 
 ZVDBRET _zvdbDictRenewRecord(ZVDBDICT *d) {
     if (!d || !d->table) return ZVDB_NULL_ARGUMENT;
@@ -602,13 +751,31 @@ ZV_API ZVDBRET _zvdbOpenDict(ZVDBDICT *d, const char *name, int exclusive, int t
     if (!d || !name || !d->table || !d->record || !d->super) return keep(d, ZVDB_BAD_KIND);
     if (d->open) _zvdbCloseDict(d);
     d->exclusive = exclusive ? 1 : 0;
+    d->trysuper = trysuper ? 1 : 0;
+    d->pinned = d->exclusive;
+    d->resume = 0;
     if (zv::replace_text(&d->name, name)) return keep(d, ZVDB_NO_MEMORY);
-    const std::string host = host_name(d, name);
-    if (ZVDBRET rc = open_waiting(d, host, trysuper != 0)) return keep(d, rc);
+    std::string hostfile;
+    if (engine_name(d, host_name(d, name), hostfile) || zv::replace_text(&d->hostfile, hostfile.c_str())) {
+        return keep(d, ZVDB_NO_MEMORY);
+    }
+    if (ZVDBRET rc = hold_files(d, d->exclusive != 0)) return keep(d, rc);
     d->open = 1;
-    if (repair_serial(d)) {
+    _zvdbGETFIL(d->table->datno, 3, &d->filemode);
+    // The serial number's repair writes only when entries lie past it; a
+    // shared open that another open keeps from writing tries it once more
+    // holding the files alone.
+    ZVDBRET rc = repair_serial(d);
+    if (rc == kHeld && d->holding == 1 && hold_files(d, true) == 0) rc = repair_serial(d);
+    if (rc) {
         _zvdbCloseDict(d);
         return keep(d, ZVDB_DICT_REPAIR);
+    }
+    if (!d->pinned) {
+        if ((rc = release_files(d)) != 0) {
+            d->open = 0;
+            return keep(d, rc);
+        }
     }
     return 0;
 }
@@ -619,21 +786,22 @@ ZV_API ZVDBRET _zvdbReopenDict(ZVDBDICT *d, int exclusive) {
     if (d->exclusive == (exclusive ? 1 : 0)) return 0;
     std::string name = d->name;
     _zvdbCloseDict(d);
-    return _zvdbOpenDict(d, name.c_str(), exclusive, 1);
+    return _zvdbOpenDict(d, name.c_str(), exclusive, d->trysuper);
 }
 
 ZV_API ZVDBRET _zvdbCloseDict(ZVDBDICT *d) {
     if (!d) return ZVDB_NULL_ARGUMENT;
     if (!d->open) return 0;
-    _zvdbRecordSetByLinkOff(d);
     // Both close whatever the other answers. Files that could not be
     // written as closed are rebuilt (the host with them, which holds the
     // dictionary alone) so that the dictionary opens again; a failed
     // repair is reported.
-    ZVDBRET rc = zv::close_clean(d->table, _zvdbSuperIsOpen(d->super) ? d->super : nullptr);
-    _zvdbSuperClose(d->super);
+    ZVDBRET rc = release_files(d);
     d->open = 0;
     d->locked = 0;
+    d->depth = 0;
+    d->pinned = 0;
+    d->resume = 0;
     return keep(d, rc);
 }
 
@@ -664,6 +832,12 @@ ZV_API ZVDBRET _zvdbLockDict(ZVDBDICT *d, int mode) {
     if (!d) return ZVDB_NULL_ARGUMENT;
     if (mode == 0) return _zvdbUnlockDict(d);
     if (mode != kRead && mode != kWrite) return keep(d, ZVDB_BAD_LOCK_MODE);
+    // The files first: held shared to read, exclusively to change, for the
+    // whole operation (nested ones share it).
+    if (d->open && !d->pinned) {
+        if (ZVDBRET rc = hold_files(d, mode == kWrite)) return keep(d, rc);
+    }
+    d->depth++;
     if (d->locked) {
         d->locked++;
         return 0;
@@ -677,7 +851,10 @@ ZV_API ZVDBRET _zvdbLockDict(ZVDBDICT *d, int mode) {
         zvdbLock(s, 6);
         rc = zvdbLock(s, mode);
     }
-    if (rc) return keep(d, rc);
+    if (rc) {
+        if (--d->depth == 0 && !d->pinned) release_files(d);
+        return keep(d, rc);
+    }
     d->savedlock = saved;
     d->locked = 1;
     return 0;
@@ -685,12 +862,19 @@ ZV_API ZVDBRET _zvdbLockDict(ZVDBDICT *d, int mode) {
 
 ZV_API ZVDBRET _zvdbUnlockDict(ZVDBDICT *d) {
     if (!d) return ZVDB_NULL_ARGUMENT;
-    if (d->locked == 0) return 0;
-    if (--d->locked > 0) return 0;
-    tagZVDBSESSION *s = d->session;
-    if (d->table->active) zvdbUnlockTable(d->table);
-    ZVDBRET rc = zvdbLock(s, 6);
-    if (rc == 0 && d->savedlock != 0 && d->savedlock != 6) rc = zvdbLock(s, d->savedlock);
+    const bool last = d->depth > 0 && --d->depth == 0;
+    ZVDBRET rc = 0;
+    if (d->locked > 0 && --d->locked == 0) {
+        tagZVDBSESSION *s = d->session;
+        if (d->table->active) zvdbUnlockTable(d->table);
+        rc = zvdbLock(s, 6);
+        if (rc == 0 && d->savedlock != 0 && d->savedlock != 6) rc = zvdbLock(s, d->savedlock);
+    }
+    // The operation's end: the files go, and with them the hold.
+    if (last && !d->pinned) {
+        ZVDBRET closed = release_files(d);
+        if (rc == 0) rc = closed;
+    }
     return keep(d, rc);
 }
 
@@ -782,6 +966,9 @@ ZV_API ZVDBRET _zvdbGetDict(ZVDBDICT *d, ZVDBDICTENTRY *e) {
 
 ZV_API ZVDBRET _zvdbPutDict(ZVDBDICT *d, const ZVDBDICTENTRY *e) {
     if (!d || !e) return ZVDB_NULL_ARGUMENT;
+    if (d->open) {
+        if (ZVDBRET rc = ensure_files(d)) return keep(d, rc);
+    }
     tagZVDBRECORD *r = d->record;
     const bool current = has_physname(d->table);
     if (!current && std::strcmp(e->physname, e->name) != 0) return keep(d, ZVDB_DICT_STRUCTURE);
@@ -803,6 +990,9 @@ ZV_API ZVDBRET _zvdbPutDict(ZVDBDICT *d, const ZVDBDICTENTRY *e) {
 
 ZV_API ZVDBRET _zvdbGetDictUID(ZVDBDICT *d, uint32_t *uid) {
     if (!d || !uid) return ZVDB_NULL_ARGUMENT;
+    if (d->open) {
+        if (ZVDBRET rc = ensure_files(d)) return keep(d, rc);
+    }
     uint64_t serial = 0;
     if (ZVDBRET rc = _zvdbGetSerial(d->table, &serial)) return keep(d, rc);
     *uid = uint32_t(serial) + kUidBase;
@@ -811,11 +1001,18 @@ ZV_API ZVDBRET _zvdbGetDictUID(ZVDBDICT *d, uint32_t *uid) {
 
 ZV_API ZVDBRET _zvdbClearDict(ZVDBDICT *d) {
     if (!d) return ZVDB_NULL_ARGUMENT;
+    if (d->open) {
+        if (ZVDBRET rc = ensure_files(d)) return keep(d, rc);
+    }
     return keep(d, zvdbClearRecord(d->record));
 }
 
 ZV_API ZVDBRET _zvdbWriteDict(ZVDBDICT *d) {
     if (!d) return ZVDB_NULL_ARGUMENT;
+    if (d->open) {
+        if (ZVDBRET rc = ensure_files(d)) return keep(d, rc);
+    }
+    d->resume = 0;
     return keep(d, zvdbWriteRecord(d->record));
 }
 

@@ -34,6 +34,16 @@
 //     hosts' headers and directories, no sync); an addition whose writing
 //     fails is taken back first, so that a kill after any answer finds
 //     every entry the answers acknowledged.
+//  4. Between processes, an operation holds the dictionary's files (the
+//     superfile host, or the table's own files) from its start until before
+//     it answers: open shared to read, exclusively to change, each open
+//     waiting (up to 10 seconds) while another process holds them the other
+//     way. Between operations the files are closed, so that a connected
+//     process holds nothing, and every operation reads what the last change
+//     of any process wrote. The files stay open (pinned) for a dictionary
+//     opened exclusively, and for a database whose dictionary's host holds
+//     tables this process opened or made there (they share the host's
+//     open); those hold the host as any open of it does.
 #pragma once
 
 #include <strings.h>
@@ -49,12 +59,27 @@ struct ZVDBDICT {
     tagZVDBTABLE *table;      // "zvdbdict", allocated under the session and unlisted there
     tagZVDBRECORD *record;    // the record every read fills and every write takes
     int32_t kind;             // 1 session dictionary, 0 database dictionary
-    int32_t exclusive;        // of the last open
-    int32_t open;
+    int32_t exclusive;        // of the last open: the files stay open, held exclusively
+    int32_t open;             // opened (logon, connect) and not closed since
     char *name;               // path and base name given to the last open or create
     int32_t locked;           // this object holds the session lock
     int32_t savedlock;        // the session's lock mode before it was taken
     int32_t linkset;          // a set over "DICTLINK" is on
+    // The files between operations (invariant 4).
+    int32_t holding;          // the files are open now: 1 shared, 2 exclusively; 0 not open
+    int32_t depth;            // operations at work (nested ones counted)
+    int32_t pinned;           // the files stay open between operations
+    int32_t trysuper;         // the open looks for a superfile host first
+    int32_t insuper;          // the dictionary is a member of a superfile host
+    int64_t filemode;         // its data file's mode, read at the open
+    char *hostfile;           // the host's name as the engine opens it (prefix applied)
+    // Where the record stood when the files were last closed: a walk that
+    // goes on after the files were opened again resumes past that key.
+    int32_t resume;           // a key is kept and the record not positioned since
+    int32_t resumeindex;
+    uint32_t resumetype, resumestatus, resumeuid;
+    char resumename[129];
+    char resumelink[129];
 };
 
 namespace zv::dict {

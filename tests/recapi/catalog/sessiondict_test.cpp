@@ -31,10 +31,18 @@ TEST_F(CatalogTest, CreatingASessionMakesOneHostHoldingTheDictionaryTable) {
     ZVDBDICT *d = session_->dict;
     ASSERT_EQ(d->open, 1);
     EXPECT_EQ(session_->dictinsuper, 1);
+    // Between operations the dictionary's files are closed; an operation
+    // (its lock) opens them.
+    EXPECT_EQ(d->holding, 0);
+    EXPECT_EQ(d->table->active, 0);
+    ASSERT_EQ(_zvdbLockDict(d, 2), 0);
+    EXPECT_EQ(d->holding, 1);
     EXPECT_EQ(zvdbGetTableType(d->table), 1);
     IFIL *ifil = nullptr;
     int32_t length = 0;
     ASSERT_EQ(_zvdbGETIFIL(d->table->datno, &ifil, &length), 0);
+    ASSERT_EQ(_zvdbUnlockDict(d), 0);
+    EXPECT_EQ(d->holding, 0);
     EXPECT_EQ(ifil->dreclen, 4105);
     ASSERT_EQ(ifil->dnumidx, 3);
     struct Want {
@@ -161,11 +169,13 @@ TEST_F(CatalogTest, NewDictionariesCarryNoTransactionBits) {
         EXPECT_EQ(tranmode, 3);
         ASSERT_EQ(zvdbConnect(db, name.c_str()), 0);
         int64_t mode = 0;
+        ASSERT_EQ(_zvdbLockDict(db->dict, 2), 0);
         ASSERT_EQ(_zvdbGETFIL(db->dict->table->datno, 3, &mode), 0);
         EXPECT_EQ(mode & 48, 0);
+        EXPECT_EQ(zvdbGetTableType(db->dict->table), 2);
+        ASSERT_EQ(_zvdbUnlockDict(db->dict), 0);
         EXPECT_EQ(zvdbGetDatabaseTransactionMode(db, &tranmode), 0);
         EXPECT_EQ(tranmode, 0);
-        EXPECT_EQ(zvdbGetTableType(db->dict->table), 2);
         EXPECT_EQ(zvdbFreeDatabase(db), 0);
     }
     EXPECT_EQ(zvdbGetDatabaseTransactionMode(nullptr, nullptr), ZVDB_NULL_ARGUMENT);
