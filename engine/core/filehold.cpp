@@ -22,6 +22,12 @@
 // locked after the hold's descriptor closes, and a refusal there marks its
 // block outdated (it changes nothing more).
 //
+// A forked child shares the hold's descriptions and their locks (until it
+// execs or ends) but holds nothing: the fork handler drops the holds of
+// every instance in the child (drop_holds_in_child), so that its lock
+// requests reach the system like any other open's, and its opens of held
+// files, which had no locks of their own, change nothing more.
+//
 // Invariants:
 //  1. An entry of the instance's table has refs >= 1 and fd >= 0 holding
 //     the exclusive lock; no two entries name one file.
@@ -111,6 +117,18 @@ void relock_opens(INSTGV *g, uint64_t dev, uint64_t ino) {
     }
 }
 
+// The instance's open blocks of the file (dev, ino) are outdated: they
+// change nothing more. No system call: run in a forked child, whose lock
+// requests on a description it shares would change the parent's locks.
+void outdate_opens(INSTGV *g, uint64_t dev, uint64_t ino) {
+    if (!g->fcbtab) return;
+    for (int32_t i = 0; i <= g->filecount; i++) {
+        FCB *f = g->fcbtab[i];
+        if (f && f->fd >= 0 && f->hostfcb == f && f->fileidset && f->filedev == dev && f->fileino == ino)
+            f->outdated = 1;
+    }
+}
+
 }  // namespace
 
 int hold_file(const char *name, HoldRef *out) {
@@ -172,6 +190,23 @@ void release_all_holds() {
     mbfree(g->holds);
     g->holds = nullptr;
     g->nholds = g->capholds = 0;
+}
+
+void drop_holds_in_child() {
+    INSTGV *const first = zvWNGV;
+    if (!first) return;
+    INSTGV *g = first;
+    do {
+        const HoldEntry *e = entries(g);
+        for (int32_t i = 0; i < g->nholds; i++) {
+            outdate_opens(g, e[i].dev, e[i].ino);
+            // The parent's descriptor keeps the description and its lock.
+            plat_close_unplanned(e[i].fd);
+        }
+        // The table's memory stays with the instance for its next holds.
+        g->nholds = 0;
+        g = g->next;
+    } while (g && g != first);
 }
 
 int HeldFiles::keep(const HoldRef &r) {

@@ -48,6 +48,13 @@ bool fd_held(int fd);
 bool name_held(const char *name);
 // Releases every hold of the current instance (its stop).
 void release_all_holds();
+// Runs in a forked child, with one thread (the fork handler of
+// filenum.cpp): every instance of the process gives up its holds in the
+// child. The child's copies of the holds' descriptors are closed (the
+// parent's keep the locks) and the instances' opens of held files are
+// outdated; nothing of the parent changes. The child's later lock requests
+// on those files then meet the parent's holds like any other open's.
+void drop_holds_in_child();
 
 // The holds one call takes, released together when it ends.
 class HeldFiles {

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "engine/core/filehold.h"
 #include "engine/core/fileio.h"
 #include "engine/core/fileops.h"
 #include "engine/core/instance.h"
@@ -104,9 +105,13 @@ uint64_t draw_source(bool increment) {
     }
 }
 
-// Runs in a forked child before fork returns there, with one thread.
-void forget_source_in_child() { g_fileidsrc.store(0, std::memory_order_relaxed); }
-[[maybe_unused]] const int g_fork_handler = pthread_atfork(nullptr, nullptr, forget_source_in_child);
+// Runs in a forked child before fork returns there, with one thread: the
+// child draws file ids of its own, and holds none of its parent's files.
+void in_child_after_fork() {
+    g_fileidsrc.store(0, std::memory_order_relaxed);
+    drop_holds_in_child();
+}
+[[maybe_unused]] const int g_fork_handler = pthread_atfork(nullptr, nullptr, in_child_after_fork);
 
 // Candidate names tried before a temporary-name draw gives up.
 constexpr long kMaxNameDraws = 65536;

@@ -5,6 +5,10 @@
 // system. A failing routine leaves errno as the system (or the plan) set it.
 // No other object file of the library references these system functions; a
 // test checks that with the symbol tables of the library's objects.
+//
+// Every descriptor the seam opens or duplicates, and the one under every
+// stream it opens, is closed on exec: a program the process starts keeps no
+// open file description of the engine's, and so none of its locks.
 #include "engine/core/platform.h"
 
 #include <cerrno>
@@ -92,6 +96,21 @@ int regular_only(int fd) {
     return fd;
 }
 
+// A stream's mode with "e" added (its descriptor closed on exec) into how
+// (16 bytes); false with EINVAL for a mode too long to be one.
+bool closing_on_exec(const char *mode, char (&how)[16]) {
+    const size_t n = mode ? strnlen(mode, sizeof how) : sizeof how;
+    if (n + 2 > sizeof how) {
+        errno = EINVAL;
+        return false;
+    }
+    memcpy(how, mode, n);
+    size_t end = n;
+    if (!memchr(mode, 'e', n)) how[end++] = 'e';
+    how[end] = '\0';
+    return true;
+}
+
 }  // namespace
 
 long io_calls(IoKind kind) { return g_calls[static_cast<int>(kind)]; }
@@ -125,18 +144,18 @@ int plat_open(const char *path, OpenHow how, int perm) {
     if (must_fail(IoKind::Open)) return -1;
     switch (how) {
     case OpenHow::ReadOnly:
-        return open(path, O_RDONLY);
+        return open(path, O_RDONLY | O_CLOEXEC);
     case OpenHow::ReadWrite:
-        return open(path, O_RDWR);
+        return open(path, O_RDWR | O_CLOEXEC);
     case OpenHow::CreateExclusive:
-        return open(path, O_RDWR | O_CREAT | O_EXCL, static_cast<mode_t>(perm));
+        return open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(perm));
     case OpenHow::WriteCreate:
-        return open(path, O_WRONLY | O_CREAT | O_TRUNC, static_cast<mode_t>(perm));
+        return open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(perm));
     case OpenHow::WriteCreateExclusive:
-        return open(path, O_WRONLY | O_CREAT | O_EXCL, static_cast<mode_t>(perm));
+        return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(perm));
     case OpenHow::ReadWriteRegular:
         // O_NONBLOCK: a FIFO under the name must not stop the open.
-        return regular_only(open(path, O_RDWR | O_NONBLOCK));
+        return regular_only(open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC));
     }
     errno = EINVAL;
     return -1;
@@ -229,8 +248,10 @@ int plat_close(int fd) {
 
 int plat_dup(int fd) {
     if (must_fail(IoKind::Open)) return -1;
-    return dup(fd);
+    return fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
+
+int plat_close_unplanned(int fd) { return close(fd); }
 
 int plat_lock(int fd, LockCmd cmd, LockType type, int64_t start, int64_t len, int *holder, bool description) {
     if (holder) *holder = 0;
@@ -436,7 +457,7 @@ int plat_statvfs(const char *path, uint64_t *avail) {
 
 int plat_mkstemp(char *tmpl) {
     if (must_fail(IoKind::Mkstemp)) return -1;
-    return mkstemp(tmpl);
+    return mkostemp(tmpl, O_CLOEXEC);
 }
 
 bool plat_realpath(const char *path, char *out, size_t size) {
@@ -459,7 +480,9 @@ bool plat_getcwd(char *buf, size_t size) {
 
 FILE *plat_fopen(const char *name, const char *mode) {
     if (must_fail(IoKind::Fopen)) return nullptr;
-    return fopen(name, mode);
+    char how[16];
+    if (!closing_on_exec(mode, how)) return nullptr;
+    return fopen(name, how);
 }
 
 int plat_fclose(FILE *fp) { return fclose(fp); }
@@ -481,7 +504,9 @@ int plat_fseek(FILE *fp, int64_t pos) {
 
 FILE *plat_popen(const char *command, const char *mode) {
     if (must_fail(IoKind::Popen)) return nullptr;
-    return popen(command, mode);
+    char how[16];
+    if (!closing_on_exec(mode, how)) return nullptr;
+    return popen(command, how);
 }
 
 int plat_pclose(FILE *fp) { return pclose(fp); }

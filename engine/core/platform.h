@@ -5,6 +5,7 @@
 // Each routine behaves like the system call it wraps: it returns what the
 // call returns and leaves errno as the call left it. Nothing here touches the
 // engine instance; error codes of the engine are the callers' business.
+// Every descriptor made here (and under every stream) is close-on-exec.
 #pragma once
 
 #include <cstddef>
@@ -55,7 +56,7 @@ enum class OpenHow {
 };
 // Opens (or, with CreateExclusive, creates read-write a file that must not
 // exist, with permission bits perm; the Write* forms are the destinations of
-// whole-file copies). Descriptor, or -1 with errno.
+// whole-file copies). Descriptor, closed on exec, or -1 with errno.
 int plat_open(const char *path, OpenHow how, int perm);
 // read/write of up to n bytes at the descriptor's position: bytes moved, or -1.
 int64_t plat_read(int fd, void *buf, size_t n);
@@ -74,9 +75,14 @@ int64_t plat_seek(int fd, int64_t offset, bool from_end);
 int64_t plat_tell(int fd);
 int plat_fsync(int fd);
 int plat_close(int fd);
-// A second descriptor of fd's open file description (dup(2), counted as an
-// open): it shares the description's position and its description locks.
+// A second descriptor of fd's open file description (counted as an open),
+// closed on exec: it shares the description's position and its description
+// locks.
 int plat_dup(int fd);
+// close(2) without the fault plan: neither counted nor planned to fail.
+// For fork handlers, which run in a child whose planned calls stay where
+// its test put them.
+int plat_close_unplanned(int fd);
 
 // Byte-range locks: POSIX record locks of the process, or (description)
 // locks of the open file description, which belong to the descriptor and
@@ -163,7 +169,7 @@ bool plat_random(void *buf, size_t n);
 // Bytes available to an unprivileged caller on the file system of path.
 int plat_statvfs(const char *path, uint64_t *avail);
 // Creates and opens a unique file from a template ending in "XXXXXX",
-// which is replaced in place. Descriptor, or -1 with errno.
+// which is replaced in place, closed on exec. Descriptor, or -1 with errno.
 int plat_mkstemp(char *tmpl);
 // Absolute name without symbolic links, "." or "..", into out (size bytes);
 // false with errno when it cannot be resolved or does not fit (ERANGE).
@@ -172,7 +178,8 @@ bool plat_realpath(const char *path, char *out, size_t size);
 bool plat_getcwd(char *buf, size_t size);
 
 // ---- Streams --------------------------------------------------------------
-// Opens a text stream (the status log, dumps); null on failure with errno set.
+// Opens a text stream (the status log, dumps), its descriptor closed on exec
+// ("e" added to the mode); null on failure with errno set.
 FILE *plat_fopen(const char *name, const char *mode);
 // Closes a stream opened by plat_fopen.
 int plat_fclose(FILE *fp);
@@ -182,7 +189,8 @@ int plat_fchmod(FILE *fp, int mode);
 int plat_ftell(FILE *fp, int64_t *pos);
 int plat_fseek(FILE *fp, int64_t pos);
 // Runs a command through the shell with a stream on its output (mode "r")
-// or input ("w"); null on failure with errno set.
+// or input ("w"), this process's end of it closed on exec ("e" added to
+// the mode); null on failure with errno set.
 FILE *plat_popen(const char *command, const char *mode);
 // Closes a command stream and waits for the command: its wait status, or
 // -1 with errno.

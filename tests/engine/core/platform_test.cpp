@@ -1,5 +1,9 @@
 // The seam's fault plan: counting, failing the nth call once or from then
-// on, and cutting transfers short.
+// on, and cutting transfers short; descriptors close on exec.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -164,6 +168,76 @@ TEST_F(PlatformTest, PositionedTransfersCountAndFailAsSeekAndTransfer) {
     EXPECT_EQ(zv::plat_pread(-1, buf, 1, 0, &seek_failed), -1);
     EXPECT_TRUE(seek_failed);
     EXPECT_EQ(errno, EBADF);
+}
+
+// Every descriptor the seam opens or duplicates, and the descriptor under
+// every stream it opens, is closed when the process starts another program:
+// a started program must not keep a description (and its locks) alive.
+TEST_F(PlatformTest, EveryDescriptorClosesOnExec) {
+    auto closes_on_exec = [](int d) {
+        const int flags = fcntl(d, F_GETFD);
+        return flags >= 0 && (flags & FD_CLOEXEC) != 0;
+    };
+    EXPECT_TRUE(closes_on_exec(fd)) << "create exclusive";
+    struct Case {
+        const char *what;
+        zv::OpenHow how;
+        const char *name;
+    } cases[] = {
+        {"read only", zv::OpenHow::ReadOnly, "f"},
+        {"read-write", zv::OpenHow::ReadWrite, "f"},
+        {"read-write, regular only", zv::OpenHow::ReadWriteRegular, "f"},
+        {"create exclusive", zv::OpenHow::CreateExclusive, "g"},
+        {"write, created or truncated", zv::OpenHow::WriteCreate, "h"},
+        {"write, created exclusively", zv::OpenHow::WriteCreateExclusive, "i"},
+    };
+    for (const Case &c : cases) {
+        const int d = zv::plat_open(c.name, c.how, 0600);
+        ASSERT_GE(d, 0) << c.what;
+        EXPECT_TRUE(closes_on_exec(d)) << c.what;
+        zv::plat_close(d);
+    }
+    const int copy = zv::plat_dup(fd);
+    ASSERT_GE(copy, 0);
+    EXPECT_TRUE(closes_on_exec(copy)) << "duplicate";
+    zv::plat_close(copy);
+
+    if (zv::PlatDir *dir = zv::plat_opendir(".")) {
+        EXPECT_TRUE(closes_on_exec(dirfd(reinterpret_cast<DIR *>(dir)))) << "directory stream";
+        zv::plat_closedir(dir);
+    }
+    for (zv::AtHow how : {zv::AtHow::DirectoryFollowed, zv::AtHow::Directory}) {
+        const int d = zv::plat_openat(zv::kAtWorkingDir, ".", how);
+        ASSERT_GE(d, 0);
+        EXPECT_TRUE(closes_on_exec(d)) << "directory " << int(how);
+        const int r = zv::plat_openat(d, "f", zv::AtHow::Regular);
+        ASSERT_GE(r, 0);
+        EXPECT_TRUE(closes_on_exec(r)) << "regular file below a directory";
+        zv::plat_close(r);
+        zv::plat_close(d);
+    }
+
+    char tmpl[] = "tmpXXXXXX";
+    const int t = zv::plat_mkstemp(tmpl);
+    ASSERT_GE(t, 0);
+    EXPECT_TRUE(closes_on_exec(t)) << "temporary file";
+    zv::plat_close(t);
+
+    for (const char *mode : {"r", "a", "w", "wb", "at", "r+"}) {
+        FILE *fp = zv::plat_fopen("s.txt", mode[0] == 'r' ? "a" : mode);
+        ASSERT_NE(fp, nullptr) << mode;
+        zv::plat_fclose(fp);
+        fp = zv::plat_fopen("s.txt", mode);
+        ASSERT_NE(fp, nullptr) << mode;
+        EXPECT_TRUE(closes_on_exec(fileno(fp))) << "stream " << mode;
+        zv::plat_fclose(fp);
+    }
+    for (const char *mode : {"r", "w"}) {
+        FILE *fp = zv::plat_popen("cat >/dev/null", mode);
+        ASSERT_NE(fp, nullptr) << mode;
+        EXPECT_TRUE(closes_on_exec(fileno(fp))) << "command stream " << mode;
+        EXPECT_EQ(zv::plat_pclose(fp), 0) << mode;
+    }
 }
 
 }  // namespace
