@@ -14,10 +14,12 @@
 //    end (always when its first header position was never written, as a
 //    killed process leaves pages it had not written yet, or when a 4096-
 //    byte boundary lies between the sound area before it and the end of
-//    that position, as a write the system ended early at the boundary
-//    leaves a shortened record's free tail without its header; else with
-//    scan option 2) or stops the scan (1107); the free-space index is then
-//    built again from the free areas.
+//    that position and its bytes cannot be read as an area header at all,
+//    as a write the system ended early at the boundary leaves a shortened
+//    record's free tail without its header; else with scan option 2) or
+//    stops the scan (1107), as a live area's header damaged in its mark
+//    alone does; the free-space index is then built again from the free
+//    areas.
 // The resources found are linked into one ring again, the larger of two of
 // the same type and number winning; the counts of data-access resources
 // and the identity map are taken from what the ring holds. A run of 0xFF
@@ -329,6 +331,19 @@ int holds_together(FCB *f, uint64_t pos, const VRECHDR &h, uint64_t size, uint32
     return rbl_all_fill(f, stop, size);
 }
 
+// Whether the bytes at the header position pos, whatever their mark, read
+// as an area header: lengths that fit (an area at least a header long that
+// holds its record) and an area that holds together. A live area whose
+// header took damage in its mark alone reads so; what a write cut at a
+// 4096-byte boundary leaves where a free tail's header belonged (the old
+// bytes of the record it was shortening, or the first bytes of that
+// header) does not, unless those bytes happen to make one. 1, 0, or minus
+// a read error.
+int reads_as_header(FCB *f, uint64_t pos, const VRECHDR &h, uint64_t size, uint32_t unit) {
+    if (h.arealen < unit || uint64_t(h.reclen) + unit > h.arealen) return 0;
+    return holds_together(f, pos, h, size, unit);
+}
+
 int walk_variable(Scan &s) {
     FCB *f = s.f;
     FILEHDR &b = f->hdr.base;
@@ -389,11 +404,19 @@ int walk_variable(Scan &s) {
             // space like the stretch the repair option frees. So does the
             // stretch behind a sound area that a write cut at a 4096-byte
             // boundary left without the header it was to put there (the
-            // record before it keeps what of it reached the file). Any
-            // other unreadable bytes are damage, and stop the scan unless
-            // the repair option is given.
-            int unwritten = cut || cut_between(prev, pos, unit) ? 1 : never_written(f, pos, unit);
+            // record before it keeps what of it reached the file), when its
+            // bytes cannot be read as an area header at all: a header whose
+            // mark alone is wrong, its area ending where the next sound
+            // header stands, is a live area's damaged header, not a cut
+            // write's leftover. Any other unreadable bytes are damage, and
+            // stop the scan unless the repair option is given.
+            int unwritten = cut ? 1 : never_written(f, pos, unit);
             if (unwritten < 0) return -unwritten;
+            if (!unwritten && cut_between(prev, pos, unit)) {
+                const int header = reads_as_header(f, pos, h, s.size, unit);
+                if (header < 0) return -header;
+                unwritten = !header;
+            }
             if (!unwritten && !(s.options & kScanRepair)) {
                 char line[128];
                 snprintf(line, sizeof line, "scndat() found unreadable data at offset %x%08xx of data file...",

@@ -2595,7 +2595,9 @@ ZV_API RBLCBST *GETCBRBLST(void);
  * buffer; 1107 an unreadable stretch in a variable-length data file
  * without 0x200 (a stretch never written, or one behind an area that a
  * write cut at a 4096-byte boundary left without its free tail's header,
- * becomes free space without it); 454 bad partition members of a set that
+ * whose bytes do not read as an area header at all, becomes free space
+ * without it; a header whose mark alone is damaged always answers 1107);
+ * 454 bad partition members of a set that
  * is not partitioned; 608
  * a definition that disagrees with the files; 46 a file of the set is open
  * in this instance (the host of superfile members may be open, under any

@@ -180,6 +180,79 @@ TEST_F(RblScanTest, AnUnreadableStretchStopsTheScanWithoutTheRepairOption) {
     CLIFIL(&s.ifil);
 }
 
+// Three variable-length records, the first 6,000 bytes long (a 4096-byte
+// boundary lies between its start and the second's header) or 100, and
+// the second's header damaged. Without options the scan frees only bytes
+// that cannot be read as an area header at all: behind the long record
+// they may be what a write cut at the boundary left of a shortened
+// record's free tail (a header damaged in its lengths too cannot be told
+// from that); zeros and growth fill are space never written. A
+// header whose mark alone is wrong, its lengths and the next header sound,
+// is a live record's and stops the scan with 1107 behind either record;
+// option 0x200 then frees it with its record. The other two stay.
+TEST_F(RblScanTest, OnlyWhatACutWriteCanLeaveIsFreedWithoutTheRepairOption) {
+    const struct {
+        const char *what;
+        std::string (*damage)(const std::string &header);
+        int behind_long, behind_short;  // the answer without options
+    } kinds[] = {
+        {"mark only", [](const std::string &h) { return "\x12\x34" + h.substr(2); }, 1107, 1107},
+        {"mark and lengths", [](const std::string &) { return zvtest::garbage(10, 7); }, 0, 1107},
+        {"zeros", [](const std::string &) { return std::string(10, '\0'); }, 0, 0},
+        {"0xFF fill", [](const std::string &) { return std::string(10, '\xFF'); }, 0, 0},
+    };
+    int run = 0;
+    for (const auto &k : kinds) {
+        for (const size_t first : {size_t(6000), size_t(100)}) {
+            const int want = first > 4096 ? k.behind_long : k.behind_short;
+            SCOPED_TRACE(std::string(k.what) + ", first record " + std::to_string(first) + " bytes");
+            RblSet s(("mark" + std::to_string(run++)).c_str(), Kind::Variable);
+            const int d = s.create();
+            ASSERT_GE(d, 0);
+            const std::string one = image(rec(1), first - sizeof(Rec)), two = image(rec(2), 300),
+                              three = image(rec(3), 40);
+            for (const std::string *img : {&one, &two, &three})
+                ASSERT_EQ(ADDVREC(d, const_cast<char *>(img->data()), int32_t(img->size())), 0);
+            ASSERT_EQ(CLIFIL(&s.ifil), 0);
+            const std::string disk = zvtest::read_bytes(s.dat(), 0, zvtest::file_size(s.dat()));
+            const size_t at = disk.find(two.substr(0, sizeof(Rec)));
+            ASSERT_NE(at, std::string::npos);
+            const uint64_t pos = at - 10;
+            ASSERT_EQ(zvtest::get_le32(s.dat(), pos) & 0xFFFF, 0xFAFAu);
+            const uint64_t before = disk.find(one.substr(0, sizeof(Rec))) - 10;
+            ASSERT_LT(before, pos);
+            ASSERT_EQ(before / 4096 != (pos + 9) / 4096, first > 4096) << "a 4096-byte boundary between the two";
+            zvtest::write_bytes(s.dat(), pos, k.damage(disk.substr(size_t(pos), 10)));
+
+            std::string verdict;
+            const std::multiset<std::string> kept{one, three};
+            if (want == 0) {
+                ASSERT_EQ(s.rebuild(), 0) << status_log();
+                EXPECT_NE(status_log().find(" unreadable bytes at offset " + hex64(pos) + " free space in data file..."),
+                          std::string::npos)
+                    << status_log();
+                EXPECT_EQ(contents(s, &verdict), kept);
+                EXPECT_EQ(verdict, "");
+                CLIFIL(&s.ifil);
+                EXPECT_TRUE(zvtest::verify_set(s.dat()));
+                continue;
+            }
+            EXPECT_EQ(s.rebuild(), want);
+            EXPECT_NE(status_log().find("scndat() found unreadable data at offset " + hex64(pos) + " of data file..."),
+                      std::string::npos)
+                << status_log();
+            EXPECT_EQ(uint8_t(zvtest::read_bytes(s.dat(), 56, 1)[0]), 0xFF) << "still marked for repair";
+            EXPECT_EQ(s.rebuild(), want) << "the same answer again";
+            // The repair option frees the stretch, the record in it with it.
+            ASSERT_EQ(s.rebuild(int16_t(-(0x4000 + 0x200))), 0) << status_log();
+            EXPECT_EQ(contents(s, &verdict), kept);
+            EXPECT_EQ(verdict, "");
+            CLIFIL(&s.ifil);
+            EXPECT_TRUE(zvtest::verify_set(s.dat()));
+        }
+    }
+}
+
 // Of two resources with one type and number the one with the larger area
 // stays in the ring.
 TEST_F(RblScanTest, OfTwoEqualResourcesTheLargerStays) {

@@ -15,6 +15,7 @@
 #include "recapi/base/session.h"
 #include "recapi/schema/rebuild.h"
 #include "tests/recapi/schema/maintfix.h"
+#include "tests/support/damage.h"
 
 namespace {
 
@@ -319,6 +320,58 @@ TEST_F(RebuildTest, TheDumpShowsStatusSchemaAndDefinition) {
     EXPECT_EQ(_zvdbTableDisplayDetail("zvdbTest", dict, 5, "dump.txt"), 5);
     EXPECT_FALSE(std::filesystem::exists("dump.txt"));
     zvdbFreeTable(dict);
+}
+
+// The README's repair of a table that answers 14, of a table of three
+// variable-length records whose second one's header has its mark damaged,
+// the first record 6,000 bytes long (a 4096-byte boundary between it and
+// the damaged header) or 100: the rebuild answers 1107 and frees nothing,
+// the damaged record's bytes still in the data file.
+TEST_F(RebuildTest, ARecordWithADamagedMarkIsNotRepairedAway) {
+    int run = 0;
+    for (const size_t first : {size_t(6000), size_t(100)}) {
+        SCOPED_TRACE("first record " + std::to_string(first) + " bytes");
+        const std::string name = "notes" + std::to_string(run++), dat = name + ".dat";
+        zvdbFreeTable(table_);
+        table_ = static_cast<tagZVDBTABLE *>(zvdbAllocTable(session_));
+        ASSERT_NE(table_, nullptr);
+        tagZVDBFIELD *id = field("id", ZV_INT4);
+        field("note", ZV_STRING, 8000);
+        ASSERT_NE(zvdbAddSegment(index("pk"), id, 12), nullptr);
+        ASSERT_EQ(zvdbCreateTable(table_, name.c_str(), 0), 0) << last();
+        ASSERT_EQ(zvdbSetTablePath(table_, "."), 0);
+        ASSERT_EQ(zvdbOpenTable(table_, name.c_str(), 0), 0) << last();
+        // The notes make the records about `first`, 300 and 40 bytes long.
+        const std::string notes[] = {std::string(first - 20, 'a'), std::string(300, 'b'), std::string(40, 'c')};
+        ZVHANDLE r = zvdbAllocRecord(table_);
+        ASSERT_NE(r, nullptr);
+        for (int32_t k = 0; k < 3; k++) {
+            zvdbClearRecord(r);
+            zvdbSetFieldAsSigned(r, 0, k + 1);
+            zvdbSetFieldAsString(r, 1, notes[k].c_str());
+            ASSERT_EQ(zvdbWriteRecord(r), 0) << last();
+        }
+        zvdbFreeRecord(r);
+        ASSERT_EQ(zvdbCloseTable(table_), 0) << last();
+
+        // The second record's header: the last one before its note.
+        const std::string disk = zvtest::read_bytes(dat, 0, zvtest::file_size(dat));
+        const size_t note = disk.find(notes[1]), before = disk.find(notes[0]);
+        ASSERT_NE(note, std::string::npos);
+        size_t pos = disk.rfind("\xFA\xFA", note);
+        ASSERT_TRUE(pos != std::string::npos && pos > before);
+        ASSERT_EQ(before / 4096 != (pos + 9) / 4096, first > 4096) << "a 4096-byte boundary between the two";
+        zvtest::write_bytes(dat, pos, "\x12\x34");
+        zvtest::write_bytes(dat, 56, "\xFF");  // not closed cleanly
+
+        ASSERT_EQ(zvdbOpenTable(table_, name.c_str(), 0), 14);
+        ASSERT_EQ(zvdbOpenTable(table_, name.c_str(), 4), 0) << last();
+        EXPECT_EQ(zvdbRebuildTable(table_, 1), 1107);
+        EXPECT_EQ(zvdbIsActiveTable(table_), 0);
+        EXPECT_EQ(zvtest::read_bytes(dat, pos, 2), "\x12\x34");
+        EXPECT_EQ(zvtest::read_bytes(dat, note, notes[1].size()), notes[1]) << "the record is still there";
+        EXPECT_EQ(zvdbOpenTable(table_, name.c_str(), 0), 14) << "still to be repaired";
+    }
 }
 
 class RebuildDbTest : public schematest::MaintDbTest {};
