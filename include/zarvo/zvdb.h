@@ -935,6 +935,7 @@ ZV_API ZVDBRET zvdbFreeDatabase(ZVHANDLE database);
  * fails, which then makes the handle exclusive), repairing it as zvdbLogon
  * repairs the session dictionary (its repair lock is "name.qdd.repair";
  * other connects wait for it as logons do). 4010, 4011 connected, 4003,
+ * 4012 the session is not logged on (a failed logon leaves it logged off),
  * 4007 NULL name, 101 no such database (zvdbCreateDatabase makes it; when
  * that answers 19, zvdbAddDatabase registers the dictionary that is
  * there), 12 as for zvdbLogon, 14 a dictionary left not closed cleanly
@@ -1722,6 +1723,8 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * host and one placed in a host by zvdbSetTableSuperFile are made under
  * their own names. A failure leaves no file and the handle with its
  * lists: 4013, 4007 NULL name, 4011 open, 4095 an index without segments,
+ * 4012 the session is not logged on (a failed logon leaves it logged off)
+ * or the table's database is not connected,
  * 4161 a row-id segment without "$ROWID$", 4146 a segment offset that
  * cannot be worked out, 4014 a segment field not in the schema, 4004 bad
  * partition settings (bit 0x800 without partition index or with one that

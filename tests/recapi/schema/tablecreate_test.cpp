@@ -210,6 +210,49 @@ TEST_F(TableCreateTest, RefusalsLeaveNoFileAndTheListsIntact) {
     }
 }
 
+TEST_F(TableCreateTest, AMakeWithoutLogonOrConnectAnswers4012LeavingNoFile) {
+    // A session whose logon failed (no session dictionary here: 12) is
+    // logged off, its engine stopped; the fixture's session is logged on
+    // but its database handle is not connected.
+    auto *failed = static_cast<tagZVDBSESSION *>(zvdbAllocSession(0));
+    ASSERT_NE(failed, nullptr);
+    ASSERT_EQ(zvdbLogon(failed, nullptr, "demo", nullptr), 12);
+    ZVHANDLE faileddb = zvdbAllocDatabase(failed);
+    ASSERT_NE(faileddb, nullptr);
+    ASSERT_EQ(zvdbConnect(faileddb, "shop"), ZVDB_NOT_ACTIVE);
+    ASSERT_EQ(zvdbSwitchInstance(session_), 0);
+    ZVHANDLE idledb = zvdbAllocDatabase(session_);
+    ASSERT_NE(idledb, nullptr);
+    struct Case {
+        const char *what;
+        ZVHANDLE owner;
+        ZVHANDLE session;
+    };
+    const Case cases[] = {
+        {"a table of a database after a failed logon", faileddb, failed},
+        {"a table of the session after a failed logon", failed, failed},
+        {"a table of a database not connected", idledb, session_},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto *t = static_cast<tagZVDBTABLE *>(zvdbAllocTable(c.owner));
+        ASSERT_NE(t, nullptr);
+        ZVHANDLE id = zvdbAddField(t, "id", ZV_INT4, 4);
+        ASSERT_NE(zvdbAddSegment(zvdbAddIndex(t, "pk", 0, 0, 0), id, 12), nullptr);
+        zvdbSetError(c.session, 7777);
+        EXPECT_EQ(zvdbCreateTable(t, "items", 0), ZVDB_NOT_ACTIVE);
+        EXPECT_EQ(zvdbGetError(c.session), ZVDB_NOT_ACTIVE);
+        EXPECT_EQ(files(), Names{});
+        EXPECT_EQ(zvdbIsActiveTable(t), 0);
+        EXPECT_EQ(zvdbGetTableFieldCount(t), 1);
+        EXPECT_EQ(zvdbGetTableIndexCount(t), 1);
+        zvdbFreeTable(t);
+    }
+    EXPECT_EQ(zvdbFreeDatabase(idledb), 0);
+    EXPECT_EQ(zvdbFreeDatabase(faileddb), 0);
+    EXPECT_EQ(zvdbFreeSession(failed), 0);
+}
+
 TEST_F(TableCreateTest, AFailedWriteAtAnyStepLeavesNoFile) {
     cust();
     ASSERT_EQ(zvdbSetIdentityField(table_, "id", 1, 1), 0);
