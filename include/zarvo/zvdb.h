@@ -685,8 +685,11 @@ ZV_API ZVDBRET zvdbFreeSession(ZVHANDLE handle);
  * (kind 25) then runs with the session; a nonzero result undoes the logon
  * and is returned. 4003 no session, 4011 logged on already; 12 no session
  * dictionary under the session path (zvdbCreateSession makes it), another
- * session holds it exclusively (answered at once), or another process's
- * repair of it went on past 10 seconds; 36 or 48 a file of the
+ * session holds it exclusively (answered at once), another process's
+ * repair of it went on past 10 seconds, or the system refused to open the
+ * dictionary's host read-write (its reason in zvGetSystemErrorCode(): 30
+ * EROFS on a read-only file system, 13 EACCES without write permission;
+ * the dictionaries open read-write only); 36 or 48 a file of the
  * dictionary's name that is no whole dictionary (no make of this library
  * leaves one: see zvdbCreateSession). */
 ZV_API ZVDBRET zvdbLogon(ZVHANDLE handle, const char *server, const char *user,
@@ -1114,7 +1117,9 @@ ZV_API ZVDBRET _zvdbFreeDict(struct ZVDBDICT *dict);
 ZV_API ZVDBRET _zvdbCreateDict(struct ZVDBDICT *dict, const char *name, int insuper);
 /* Opens it (open mode 3 exclusive, else 0), first as a superfile member when
  * trysuper, falling back to the plain form when the host is a directory
- * (920 when neither is found); then moves the serial number past the
+ * (920 when neither is found; 12 with the system's reason in
+ * zvGetSystemErrorCode() when the host is a file that does not open
+ * read-write, such as EROFS); then moves the serial number past the
  * highest UID (4129 when that fails, the dictionary closed again). 4008. */
 ZV_API ZVDBRET _zvdbOpenDict(struct ZVDBDICT *dict, const char *name, int exclusive, int trysuper);
 ZV_API ZVDBRET _zvdbReopenDict(struct ZVDBDICT *dict, int exclusive);
