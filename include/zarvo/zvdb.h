@@ -48,7 +48,10 @@ extern "C" {
  * A full disk (or a file-size limit): a write of a table's files that the
  * system refuses fails its call with 37, the system's reason in the
  * engine's zvGetSystemErrorCode() (28 ENOSPC; 27 EFBIG past a file-size
- * limit). Writes of records go on into the engine's caches while they have
+ * limit). Under a file-size limit (RLIMIT_FSIZE) the system first raises
+ * SIGXFSZ at the write past it, which ends the process unless the program
+ * ignores that signal (signal(SIGXFSZ, SIG_IGN)); only then does the write
+ * fail and the call answer 37 with 27. Writes of records go on into the engine's caches while they have
  * room; a read or walk the caches serve without writing answers 0, one
  * that needs a changed page written first 37. A zvdbWriteRecord or
  * zvdbDeleteRecord that fails undoes its steps (37); 105 when the undo
@@ -1727,7 +1730,12 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * their rebuild). A temporary or mirrored table, a partitioned one in a
  * host and one placed in a host by zvdbSetTableSuperFile are made under
  * their own names. A failure leaves no file and the handle with its
- * lists: 4013, 4007 NULL name, 4011 open, 4095 an index without segments,
+ * lists: a make tried again takes the handle as it stands, cleared
+ * (zvdbDelIndex, zvdbDelField) and defined again, or a new handle; the
+ * fields and indexes added again to the failed handle as it stands are
+ * refused (zvdbAddField NULL with 4016, zvdbAddIndex NULL with 4051).
+ * Index names are unique in the database (see "Databases and
+ * dictionaries": 4051 for one registered meanwhile). 4013, 4007 NULL name, 4011 open, 4095 an index without segments,
  * 4012 the session is not logged on (a failed logon leaves it logged off)
  * or the table's database is not connected,
  * 4161 a row-id segment without "$ROWID$", 4146 a segment offset that
