@@ -339,7 +339,9 @@ ZV_API int zvGetIsamFileNbr(void);
 ZV_API int zvGetSystemErrorCode(void);
 /* A full disk (or a file-size limit). A write the system refuses fails its
  * call with 37 and leaves the system's reason in zvGetSystemErrorCode()
- * (28 ENOSPC; 27 EFBIG past a file-size limit); a write the system ends
+ * (28 ENOSPC; 27 EFBIG past a file-size limit: the system raises SIGXFSZ
+ * at that write first, which ends the process unless it ignores that
+ * signal, signal(SIGXFSZ, SIG_IGN)); a write the system ends
  * early goes on with its rest, so the failure always carries the reason.
  * Changes go on into the caches while they have room, and wait there. A
  * read the cache serves without a write (its page cached, or a clean page

@@ -48,7 +48,10 @@ extern "C" {
  * A full disk (or a file-size limit): a write of a table's files that the
  * system refuses fails its call with 37, the system's reason in the
  * engine's zvGetSystemErrorCode() (28 ENOSPC; 27 EFBIG past a file-size
- * limit). Writes of records go on into the engine's caches while they have
+ * limit). Under a file-size limit (RLIMIT_FSIZE) the system first raises
+ * SIGXFSZ at the write past it, which ends the process unless the program
+ * ignores that signal (signal(SIGXFSZ, SIG_IGN)); only then does the write
+ * fail and the call answer 37 with 27. Writes of records go on into the engine's caches while they have
  * room; a read or walk the caches serve without writing answers 0, one
  * that needs a changed page written first 37. A zvdbWriteRecord or
  * zvdbDeleteRecord that fails undoes its steps (37); 105 when the undo
@@ -685,8 +688,11 @@ ZV_API ZVDBRET zvdbFreeSession(ZVHANDLE handle);
  * (kind 25) then runs with the session; a nonzero result undoes the logon
  * and is returned. 4003 no session, 4011 logged on already; 12 no session
  * dictionary under the session path (zvdbCreateSession makes it), another
- * session holds it exclusively (answered at once), or another process's
- * repair of it went on past 10 seconds; 36 or 48 a file of the
+ * session holds it exclusively (answered at once), another process's
+ * repair of it went on past 10 seconds, or the system refused to open the
+ * dictionary's host read-write (its reason in zvGetSystemErrorCode(): 30
+ * EROFS on a read-only file system, 13 EACCES without write permission;
+ * the dictionaries open read-write only); 36 or 48 a file of the
  * dictionary's name that is no whole dictionary (no make of this library
  * leaves one: see zvdbCreateSession). */
 ZV_API ZVDBRET zvdbLogon(ZVHANDLE handle, const char *server, const char *user,
@@ -935,6 +941,7 @@ ZV_API ZVDBRET zvdbFreeDatabase(ZVHANDLE database);
  * fails, which then makes the handle exclusive), repairing it as zvdbLogon
  * repairs the session dictionary (its repair lock is "name.qdd.repair";
  * other connects wait for it as logons do). 4010, 4011 connected, 4003,
+ * 4012 the session is not logged on (a failed logon leaves it logged off),
  * 4007 NULL name, 101 no such database (zvdbCreateDatabase makes it; when
  * that answers 19, zvdbAddDatabase registers the dictionary that is
  * there), 12 as for zvdbLogon, 14 a dictionary left not closed cleanly
@@ -1113,7 +1120,9 @@ ZV_API ZVDBRET _zvdbFreeDict(struct ZVDBDICT *dict);
 ZV_API ZVDBRET _zvdbCreateDict(struct ZVDBDICT *dict, const char *name, int insuper);
 /* Opens it (open mode 3 exclusive, else 0), first as a superfile member when
  * trysuper, falling back to the plain form when the host is a directory
- * (920 when neither is found); then moves the serial number past the
+ * (920 when neither is found; 12 with the system's reason in
+ * zvGetSystemErrorCode() when the host is a file that does not open
+ * read-write, such as EROFS); then moves the serial number past the
  * highest UID (4129 when that fails, the dictionary closed again). 4008. */
 ZV_API ZVDBRET _zvdbOpenDict(struct ZVDBDICT *dict, const char *name, int exclusive, int trysuper);
 ZV_API ZVDBRET _zvdbReopenDict(struct ZVDBDICT *dict, int exclusive);
@@ -1721,7 +1730,14 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * their rebuild). A temporary or mirrored table, a partitioned one in a
  * host and one placed in a host by zvdbSetTableSuperFile are made under
  * their own names. A failure leaves no file and the handle with its
- * lists: 4013, 4007 NULL name, 4011 open, 4095 an index without segments,
+ * lists: a make tried again takes the handle as it stands, cleared
+ * (zvdbDelIndex, zvdbDelField) and defined again, or a new handle; the
+ * fields and indexes added again to the failed handle as it stands are
+ * refused (zvdbAddField NULL with 4016, zvdbAddIndex NULL with 4051).
+ * Index names are unique in the database (see "Databases and
+ * dictionaries": 4051 for one registered meanwhile). 4013, 4007 NULL name, 4011 open, 4095 an index without segments,
+ * 4012 the session is not logged on (a failed logon leaves it logged off)
+ * or the table's database is not connected,
  * 4161 a row-id segment without "$ROWID$", 4146 a segment offset that
  * cannot be worked out, 4014 a segment field not in the schema, 4004 bad
  * partition settings (bit 0x800 without partition index or with one that

@@ -230,6 +230,9 @@ ZVDBRET open_files(ZVDBDICT *d, const std::string &host, bool trysuper, bool rep
     bool fallback = false;
     if (insuper) {
         ZVDBRET rc = open_host(d, host, repair);
+        // A host file the system does not open read-write (EROFS, EACCES):
+        // 12 with the system's reason.
+        if (rc == 920 && zvGetSystemErrorCode() != EISDIR) return kHeld;
         if (rc == 920) {
             // The host is a directory: a dictionary outside a superfile.
             insuper = false;

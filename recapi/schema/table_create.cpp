@@ -774,6 +774,10 @@ ZVDBRET create_table(tagZVDBTABLE *t, const char *name, uint32_t createmode) {
     for (tagZVDBINDEX *ix : live_indexes(t)) {
         if (live_segments(ix).empty()) return ZVDB_INDEX_NO_SEGMENTS;
     }
+    // A session logged off (a failed logon leaves it so, its engine
+    // stopped) or a database not connected: 4012, as the session's and the
+    // database's other calls answer, before any file is made.
+    if (!t->session->loggedon || (t->database && !t->database->connected)) return ZVDB_NOT_ACTIVE;
     // The caller's text stays as it is: the split is made in a copy.
     const char *bar = std::strchr(name, '|');
     const std::string primary = bar ? std::string(name, size_t(bar - name)) : std::string(name);

@@ -206,6 +206,43 @@ TEST_F(LogonTest, TheSessionDictionaryOpensAtLogon) {
     }
 }
 
+TEST_F(LogonTest, OnAReadOnlyFileSystemTheLogonGivesTheSystemsReason) {
+    make_dictionary();
+    tagZVDBSESSION *probe = alloc(1);
+    ASSERT_NE(probe, nullptr);
+    zv::fault_reset();
+    ASSERT_EQ(zvdbLogon(probe, nullptr, nullptr, nullptr), 0);
+    const long before = zv::io_calls(zv::IoKind::Open);
+    EXPECT_EQ(release(probe), 0);
+    // The read-write open of the dictionary's host "zvdbdict.qsd" fails with
+    // EROFS, as on a read-only file system. An exclusive session tries once:
+    // only the host's open is made to fail, and an open of a name through
+    // the host file meets ENOTDIR by itself, as there. A shared session
+    // tries again exclusively, every open failing.
+    struct Case {
+        int exclusive;
+        bool sticky;
+    };
+    for (const Case &c : {Case{1, false}, Case{0, true}}) {
+        SCOPED_TRACE(c.exclusive);
+        tagZVDBSESSION *s = alloc(0);
+        ASSERT_NE(s, nullptr);
+        ASSERT_EQ(zvdbSetSessionExclusive(s, c.exclusive), 0);
+        zv::fault_reset();
+        zv::fault_set(zv::IoKind::Open, before + 1, EROFS, c.sticky);
+        const int rc = zvdbLogon(s, nullptr, "demo", nullptr);
+        zv::fault_reset();
+        EXPECT_EQ(rc, 12);
+        EXPECT_EQ(zvGetSystemErrorCode(), EROFS);
+        EXPECT_EQ(zvdbGetError(s), 12);
+        EXPECT_EQ(zvdbIsActiveSession(s), 0);
+        EXPECT_EQ(zvdbIsSessionExclusive(s), c.exclusive);
+        EXPECT_FALSE(engine_running());
+        ASSERT_EQ(zvdbLogon(s, nullptr, "demo", nullptr), 0);
+        EXPECT_EQ(release(s), 0);
+    }
+}
+
 // What the logon and logout callbacks saw.
 std::vector<ZVHANDLE> g_logons, g_logouts;
 int g_logon_answer = 0;

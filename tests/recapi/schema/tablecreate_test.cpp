@@ -210,6 +210,83 @@ TEST_F(TableCreateTest, RefusalsLeaveNoFileAndTheListsIntact) {
     }
 }
 
+TEST_F(TableCreateTest, AMakeWithoutLogonOrConnectAnswers4012LeavingNoFile) {
+    // A session whose logon failed (no session dictionary here: 12) is
+    // logged off, its engine stopped; the fixture's session is logged on
+    // but its database handle is not connected.
+    auto *failed = static_cast<tagZVDBSESSION *>(zvdbAllocSession(0));
+    ASSERT_NE(failed, nullptr);
+    ASSERT_EQ(zvdbLogon(failed, nullptr, "demo", nullptr), 12);
+    ZVHANDLE faileddb = zvdbAllocDatabase(failed);
+    ASSERT_NE(faileddb, nullptr);
+    ASSERT_EQ(zvdbConnect(faileddb, "shop"), ZVDB_NOT_ACTIVE);
+    ASSERT_EQ(zvdbSwitchInstance(session_), 0);
+    ZVHANDLE idledb = zvdbAllocDatabase(session_);
+    ASSERT_NE(idledb, nullptr);
+    struct Case {
+        const char *what;
+        ZVHANDLE owner;
+        ZVHANDLE session;
+    };
+    const Case cases[] = {
+        {"a table of a database after a failed logon", faileddb, failed},
+        {"a table of the session after a failed logon", failed, failed},
+        {"a table of a database not connected", idledb, session_},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto *t = static_cast<tagZVDBTABLE *>(zvdbAllocTable(c.owner));
+        ASSERT_NE(t, nullptr);
+        ZVHANDLE id = zvdbAddField(t, "id", ZV_INT4, 4);
+        ASSERT_NE(zvdbAddSegment(zvdbAddIndex(t, "pk", 0, 0, 0), id, 12), nullptr);
+        zvdbSetError(c.session, 7777);
+        EXPECT_EQ(zvdbCreateTable(t, "items", 0), ZVDB_NOT_ACTIVE);
+        EXPECT_EQ(zvdbGetError(c.session), ZVDB_NOT_ACTIVE);
+        EXPECT_EQ(files(), Names{});
+        EXPECT_EQ(zvdbIsActiveTable(t), 0);
+        EXPECT_EQ(zvdbGetTableFieldCount(t), 1);
+        EXPECT_EQ(zvdbGetTableIndexCount(t), 1);
+        zvdbFreeTable(t);
+    }
+    EXPECT_EQ(zvdbFreeDatabase(idledb), 0);
+    EXPECT_EQ(zvdbFreeDatabase(faileddb), 0);
+    EXPECT_EQ(zvdbFreeSession(failed), 0);
+}
+
+TEST_F(TableCreateTest, AFailedMakeIsTriedAgainAsItStandsClearedOrOnANewHandle) {
+    // A file under an index file's name fails the make (18); the handle
+    // keeps its fields and indexes.
+    std::FILE *f = std::fopen("cust.idx", "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    cust();
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 18);
+    EXPECT_EQ(zvdbGetTableFieldCount(table_), 3);
+    EXPECT_EQ(zvdbGetTableIndexCount(table_), 2);
+    // Defining the table again on that handle is refused: the names are
+    // used already.
+    EXPECT_EQ(zvdbAddField(table_, "id", ZV_INT4, 4), nullptr);
+    EXPECT_EQ(last(), ZVDB_FIELD_NAME);
+    EXPECT_EQ(zvdbAddIndex(table_, "pk", 0, 0, 0), nullptr);
+    EXPECT_EQ(last(), ZVDB_INDEX_NAME);
+    // Cleared, the handle takes the definition again (the make still meets
+    // the file).
+    while (zvdbGetTableIndexCount(table_) > 0) ASSERT_EQ(zvdbDelIndex(table_, 0), 0);
+    while (zvdbGetTableFieldCount(table_) > 0) ASSERT_EQ(zvdbDelField(table_, 0), 0);
+    cust();
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 18);
+    std::remove("cust.idx");
+    // The make as it stands, or on a new handle defined afresh, succeeds.
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    EXPECT_EQ(files(), (Names{"cust.dat", "cust.idx"}));
+    auto *fresh = static_cast<tagZVDBTABLE *>(zvdbAllocTable(session_));
+    ASSERT_NE(fresh, nullptr);
+    ZVHANDLE id = zvdbAddField(fresh, "id", ZV_INT4, 4);
+    ASSERT_NE(zvdbAddSegment(zvdbAddIndex(fresh, "pk", 0, 0, 0), id, 12), nullptr);
+    EXPECT_EQ(zvdbCreateTable(fresh, "other", 0), 0) << last();
+    zvdbFreeTable(fresh);
+}
+
 TEST_F(TableCreateTest, AFailedWriteAtAnyStepLeavesNoFile) {
     cust();
     ASSERT_EQ(zvdbSetIdentityField(table_, "id", 1, 1), 0);
