@@ -144,8 +144,11 @@ int hold_file_if_there(const char *name, HoldRef *out) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     if (!name || !out) return set_uerr(540);
+    // Only a missing file is left to the caller: a file the caller may read
+    // but not write (or that is no regular file) would go unheld while the
+    // call works on it.
     const int fd = plat_open(name, OpenHow::ReadWriteRegular, 0);
-    if (fd < 0) return 1;
+    if (fd < 0) return errno == ENOENT ? 1 : refuse(g, errno);
     return adopt(g, fd, out);
 }
 

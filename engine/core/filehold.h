@@ -24,9 +24,11 @@ struct HoldRef {
 // this process) has the file; 12 with sysiocod the open's errno (ENOENT
 // when it is missing, EINVAL when it is not a regular file); 82 no memory.
 int hold_file(const char *name, HoldRef *out);
-// As hold_file, but a file that does not open as a regular file (missing,
-// not readable and writable, not a regular file) is not held: 1 with the
-// codes as they were, so that the caller's own open reports it.
+// As hold_file, but a missing file is not held: 1 with the codes as they
+// were, so that the caller's own open reports it (or makes the file). A
+// file that is there and does not open read-write as a regular file (the
+// caller may not write it, say) answers 12 with the open's errno, as
+// hold_file does: a call that must hold it does not run without the hold.
 int hold_file_if_there(const char *name, HoldRef *out);
 // Takes a hold of the file of an open descriptor of the instance's own (an
 // engine open): its description is kept by a second descriptor and its lock
@@ -63,9 +65,8 @@ public:
     ~HeldFiles() { release(); }
     HeldFiles(const HeldFiles &) = delete;
     HeldFiles &operator=(const HeldFiles &) = delete;
-    // hold_file (hold_file_if_there with if_there: a file that does not
-    // open is left to the caller's open, 0) / hold_descriptor, kept until
-    // release.
+    // hold_file (hold_file_if_there with if_there: a missing file is left
+    // to the caller's open, 0) / hold_descriptor, kept until release.
     int take(const char *name, bool if_there = false);
     int take_fd(int fd);
     void release();

@@ -683,31 +683,45 @@ bool Finisher::finish_list(const Note &n) {
     if (!partition_host(orig ? *orig : *neu)) return refuse(kKind, host.own);
     if (seen_[host.fresh].there && !new_file(seen_[host.fresh], host, n.ids, true))
         return refuse(kNotNew, host.fresh);
-    // The set's own files: as the original host (under its name or kept
-    // name) and the new one (which names the originals inside before the
-    // first move) name them, with their members' as each member's data file
-    // names them, in either set.
+    // The set's own files: those the set under the opener's names names
+    // itself, the host under its name or its kept name (the original, or
+    // the new host once it has taken the name) and each member's data file
+    // under its name or kept name naming their files; and, where no file
+    // is, the names the host's naming rule gives its members (a member of
+    // the new set that the old one had not, whose files have not moved).
+    // Never as a file the note names as new names them: whoever planted
+    // such a file could have it name any file below the directory.
     std::set<std::string> data{host.own}, index;
     std::vector<std::string> members;
-    for (const std::string *v : {&host.own, &host.parked, &host.fresh}) {
+    for (const std::string *v : {&host.own, &host.parked}) {
         if (!v->empty() && seen_[*v].there) read_set(*v, host.own, &index, &members);
     }
+    std::set<std::string> hostside = index;
+    hostside.insert(host.own);
     for (const std::string &m : members) {
         std::string rel;
         if (!name_below(dirpart_, m, &rel) || data.count(rel)) continue;
         data.insert(rel);
-        const NoteEntry *of = nullptr;
-        for (const NoteEntry &e : list) {
-            if (e.own == rel) of = &e;
-        }
         if (below_->look(rel) == Below::Is::File) read_set(rel, rel, &index, nullptr);
-        for (const std::string *v : {of ? &of->parked : nullptr, of ? &of->fresh : nullptr}) {
-            if (v && !v->empty() && seen_[*v].there) read_set(*v, rel, &index, nullptr);
+        for (const NoteEntry &e : list) {
+            if (e.own == rel && !e.parked.empty() && seen_[e.parked].there) read_set(e.parked, rel, &index, nullptr);
         }
     }
+    // Whether e's original is a name the naming rule gives a member of the
+    // host (*isdata: for its data file), with no file under it.
+    auto by_rule = [&](const NoteEntry &e, bool *isdata) {
+        if (seen_[e.own].there || (!e.parked.empty() && seen_[e.parked].there)) return false;
+        const std::string name = dirpart_ + e.own;
+        for (const std::string &h : hostside) {
+            if (!part_member_named((dirpart_ + h).c_str(), name.c_str())) continue;
+            *isdata = h == host.own;
+            return true;
+        }
+        return false;
+    };
     for (const NoteEntry &e : list) {
-        const bool isdata = data.count(e.own) != 0;
-        if (!isdata && !index.count(e.own)) return refuse(kNotSet, e.own);
+        bool isdata = data.count(e.own) != 0;
+        if (!isdata && !index.count(e.own) && !by_rule(e, &isdata)) return refuse(kNotSet, e.own);
         if (e.fresh.empty()) continue;
         const Seen &f = seen_[e.fresh];
         if (f.there ? !new_file(f, e, n.ids, isdata) : n.ids && !moved(e)) return refuse(kNotNew, e.fresh);

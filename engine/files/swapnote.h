@@ -35,7 +35,11 @@
 //     the set names itself (its stored definitions, its member table), kept
 //     names of the form the swap draws, segment files by their rule, and as
 //     new files only engine files of the kind they replace that carry the
-//     swap's mark (and the id the note keeps of them). Each name is reached
+//     swap's mark (and the id the note keeps of them). A listed note's set
+//     is read from its files under their own names and the originals'
+//     kept names, never from a new file the note names (whoever planted
+//     one could have it name any file); where no file is, a name the host's
+//     naming rule gives a member is the set's too. Each name is reached
 //     from the note's directory one component at a time, no symbolic link
 //     followed. Any other note is refused whole, logged, nothing moved.
 //

@@ -130,6 +130,11 @@ int zvredirectifil(int filno);
 // stored; 82 no memory).
 int set_named_files(int datno, const char *asname, std::vector<std::string> *index,
                     std::vector<std::string> *members);
+// Whether `name` is the name that the member of some raw number of a
+// partitioned host takes, by either naming rule, for the host's file
+// `hostside` (its data file or an index file of its own): the names a
+// swap's note may give a member's files that are not there yet.
+bool part_member_named(const char *hostside, const char *name);
 
 // ---- For the index engine ---------------------------------------------------
 // The current ISAM record of a data file and the reads that make a record

@@ -17,6 +17,7 @@
 //     own (CLRFIL of its number) gives its entry back to state 1.
 //  4. A rename of the members is all or nothing: a member that cannot be
 //     renamed puts the members done before it back under their names.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -349,6 +350,26 @@ int partnam_i(bool rule, const char *hostside, int32_t raw, char *out) {
     memcpy(out, hostside, n);
     memcpy(out + n, suffix, s + 1);
     return 0;
+}
+
+bool part_member_named(const char *hostside, const char *name) {
+    const size_t n = strnlen(hostside, 256);
+    if (n > 255 || strncmp(name, hostside, n) != 0 || name[n] != '.') return false;
+    // The raw number: the last part of the suffix (".%03d", or the date
+    // rule's ".%06d" after the day), written back by the rule to compare.
+    const char *p = strrchr(name + n, '.') + 1;
+    const bool negative = *p == '-';
+    const char *digits = p + (negative ? 1 : 0), *q = digits;
+    int64_t raw = 0;
+    for (; *q >= '0' && *q <= '9' && q - digits < 11; q++) raw = raw * 10 + (*q - '0');
+    if (*q || q == digits) return false;
+    if (negative) raw = -raw;
+    if (raw < INT32_MIN || raw > INT32_MAX) return false;
+    char out[256];
+    for (bool rule : {true, false}) {
+        if (partnam_i(rule, hostside, int32_t(raw), out) == 0 && strcmp(out, name) == 0) return true;
+    }
+    return false;
 }
 
 int opnpart(FCB *host, int32_t raw) {

@@ -67,9 +67,11 @@ int vtparm(uint8_t *field, uint8_t value);
 int rbl_spare_filno(int count = 1);
 // Holds the file `name` for the running call in `held` (a superfile
 // member: its host): through the instance's own open of it when it has one
-// (its description taken over, hold_descriptor), else by name. A file that
-// does not open is left to the call's own open (0). 0, 12 with sysiocod the
-// lock's errno when another open has the file, 82.
+// (its description taken over, hold_descriptor), else by name. A missing
+// file is left to the call's own open (0). 0; 12 with sysiocod the lock's
+// errno when another open has the file, or the open's errno when it does
+// not open read-write as a regular file (the caller may not write it): the
+// call refuses then rather than run without the hold; 82.
 int hold_set_file(HeldFiles &held, const char *name);
 // A closed file opened on its own on a spare file number (rbl_spare_filno)
 // for the life of the object, closed at its end unless closed before.

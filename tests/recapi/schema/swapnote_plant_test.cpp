@@ -3,7 +3,7 @@
 // leaves a note that the next open finishes (or voids). The same note made
 // to name what is not its set's (through a symbolic link, another table's
 // files, a damaged set's marks, names above the directory or from the
-// root), found beside a set another process holds, or with a FIFO or a
+// root, files that a planted new host names), found beside a set another process holds, or with a FIFO or a
 // link in its place, is refused: the open answers as it found the table,
 // and no file changes. A members' note of a table in a superfile host that
 // names another host's members likewise.
@@ -355,6 +355,67 @@ TEST_F(PlantedNoteTest, PlantedNotesBesideAPartitionedTableAreRefused) {
         if (OPNFIL(other, "db/other.dat", 0) == 0) CLSFIL(other, 0);
         EXPECT_EQ(changed(before, tree({"db", "out"})), std::vector<std::string>{});
         EXPECT_TRUE(refused()) << status_log();
+    }
+}
+
+// A listed note whose new host is planted: a partitioned host's data file
+// marked as a swap marks its new files, whose member table names another
+// table's members in "db/sub" (a copy of that table's host). The set's own
+// files are those the set under the table's names names, never those of a
+// file the note names as new: a note that names the other table's files is
+// refused, logged with the name, and no file under "db" changes.
+TEST_F(PlantedNoteTest, APlantedNewHostDoesNotWidenTheSetsFiles) {
+    make_orders();
+    // "victim" in "db/sub": a partitioned table of its own, its index
+    // "byid" in a file of its own there, one record in each of the members
+    // 1, 2 and 3.
+    fs::create_directory("db/sub");
+    tagZVDBTABLE *orders = table_;
+    table_ = static_cast<tagZVDBTABLE *>(zvdbAllocTable(session_));
+    ASSERT_NE(table_, nullptr);
+    tagZVDBFIELD *part = field("part", ZV_INT4);
+    tagZVDBFIELD *id = field("id", ZV_INT4);
+    ASSERT_NE(zvdbAddSegment(index("bypart", 1), part, 12), nullptr);
+    tagZVDBINDEX *byid = index("byid");
+    ASSERT_NE(zvdbAddSegment(byid, id, 12), nullptr);
+    ASSERT_EQ(zvdbSetIndexFilename(byid, "db/sub", "victim_id"), 0);
+    ASSERT_EQ(zvdbSetTablePartitionIndexNbr(table_, 0), 0);
+    ASSERT_EQ(zvdbSetTablePartitionRule(table_, "part"), 0);
+    ASSERT_EQ(zvdbSetTablePath(table_, "db/sub"), 0);
+    ASSERT_EQ(zvdbCreateTable(table_, "victim", 0x800), 0) << last();
+    ASSERT_EQ(zvdbSetTablePath(table_, "db/sub"), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "victim", 0), 0) << last();
+    ZVHANDLE r = zvdbAllocRecord(table_);
+    ASSERT_NE(r, nullptr);
+    for (int32_t i = 1; i <= 3; i++) {
+        ASSERT_EQ(zvdbClearRecord(r), 0);
+        ASSERT_EQ(zvdbSetFieldAsSigned(r, 0, i), 0);
+        ASSERT_EQ(zvdbSetFieldAsSigned(r, 1, i * 100), 0);
+        ASSERT_EQ(zvdbWriteRecord(r), 0) << last();
+    }
+    zvdbFreeRecord(r);
+    ASSERT_EQ(zvdbCloseTable(table_), 0);
+    zvdbFreeTable(table_);
+    table_ = orders;
+    for (const char *f : {"db/sub/victim.dat.002", "db/sub/victim_id.idx.002"}) ASSERT_TRUE(fs::exists(f)) << f;
+    // The planted new host: the victim's host, marked as a swap's new file.
+    std::string host = zvtest::read_file("db/sub/victim.dat");
+    host[56] = 'R';
+    zvtest::write_file("db/evil.dat", host);
+    zvtest::save_tree("planted");
+    for (const std::string victim : {"sub/victim.dat.002", "sub/victim_id.idx.002"}) {
+        SCOPED_TRACE(victim);
+        restore("planted");
+        // The orders' host to be replaced by the planted one, an index file
+        // whose new file has moved (so the swap has begun), and the
+        // victim's file as an old file to delete.
+        zvtest::write_file("db/orders.dat.swap",
+                           list_bytes({{"orders.dat", "", "evil.dat"}, {"orders.idx", "", "gone.idx"}, {victim, "", ""}}));
+        const Tree before = tree({"db"});
+        EXPECT_EQ(open_orders(), 0) << last();
+        EXPECT_EQ(changed(before, tree({"db"})), std::vector<std::string>{});
+        EXPECT_NE(status_log().find("it names a file that is not its set's"), std::string::npos) << status_log();
+        EXPECT_NE(status_log().find("db/" + victim), std::string::npos) << status_log();
     }
 }
 
