@@ -214,13 +214,10 @@ ZVDBRET open_repaired(ZVDBDICT *d, bool insuper, const std::string &host, bool r
 
 ZVDBRET repair_serial(ZVDBDICT *d);
 
-// Whether an open's 12 came from another open's lock: the lock's refusal
-// leaves EAGAIN or EACCES (a file that is not there, or a path through a
-// file, leaves ENOENT or ENOTDIR).
-bool refused_by_lock(ZVDBRET rc) {
-    const int sys = zvGetSystemErrorCode();
-    return rc == kHeld && (sys == EAGAIN || sys == EACCES);
-}
+// Whether an open's 12 came from another open's lock: Linux refuses a lock
+// that another holds with EAGAIN (a file that is not there, a path through
+// a file or a permission leaves ENOENT, ENOTDIR, EACCES).
+bool refused_by_lock(ZVDBRET rc) { return rc == kHeld && zvGetSystemErrorCode() == EAGAIN; }
 
 // One try at the dictionary's files, repairing them when `repair`: 0, 14
 // (not closed cleanly, without `repair`), 920 neither a host nor a plain
