@@ -16,8 +16,11 @@
 //     it from the open (or the create) on, a shared one from its first
 //     change, and either keeps it until the close. While any other open of
 //     the file holds it, in this process or another, the change is refused
-//     (12). The one write outside this rule is the open's own record of its
-//     file mode in the header, which leaves the file's contents alone.
+//     (12). Headers too are written only so (holds_file_exclusively): the
+//     open's own record of its file mode is written by an open that holds
+//     the file alone, and a shared open's mode reaches the header with its
+//     first change. So a header that an open reads, holding the file
+//     shared, is never written between its two parts.
 //     The lock sits on the descriptor, so the blocks of one instance that
 //     share one (a host, its directory and its members; an index and its
 //     additional members) are one holder.
@@ -35,6 +38,7 @@
 
 #include "engine/core/centralio.h"
 #include "engine/core/fileio.h"
+#include "engine/core/filehold.h"
 #include "engine/core/fileops.h"
 #include "engine/core/instance.h"
 #include "engine/core/highword.h"
@@ -122,6 +126,14 @@ int zv::take_writer_lock(FCB *f) {
     h->wrlock = kLockWriter;
     inrfil(h, 0);
     return 0;
+}
+
+bool zv::holds_file_exclusively(FCB *f) {
+    FCB *h = io_fcb(f);
+    if (h->state == 's' || fcb_is_memory(h)) return true;
+    if (h->outdated) return false;
+    if (h->wrlock != kLockShared) return true;
+    return h->fd >= 0 && fd_held(h->fd);
 }
 
 namespace {

@@ -36,5 +36,13 @@ void note_file_identity(FCB *fcb);
 // sysiocod while another open holds the file; 12 with sysiocod 0 for an
 // outdated block; a failed reopen's code.
 int take_writer_lock(FCB *fcb);
+// Whether the descriptor that carries the block's I/O (a member's host)
+// holds the file alone: opened or created exclusively, its writer's lock
+// taken, or the file held by a call of this instance (a hold); also memory
+// and system files, which no other open shares. Not an outdated block. A
+// header is written only while this is so: another open holding the file
+// shared may be reading it (base part, then extended part), and must not
+// meet a write between the two.
+bool holds_file_exclusively(FCB *fcb);
 
 }  // namespace zv

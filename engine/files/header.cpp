@@ -18,6 +18,10 @@
 //     header this module writes.
 //  3. A header read of a file whose extended part is 128 bytes leaves
 //     +256..+511 zero in memory, whatever an earlier file of the block held.
+//  4. A header is written only through a descriptor that holds the file
+//     alone (holds_file_exclusively; else 12): an open holding the file
+//     shared reads the base part and then the extended part, and no other
+//     process writes the header between the two.
 #include "engine/files/header.h"
 
 #include <cstring>
@@ -125,11 +129,22 @@ int write_region(FCB *f, uint64_t add, const void *buf, int32_t len, int32_t *mo
     return izvio81x(17, f, hi, lo, const_cast<void *>(buf), len, moved, 0);
 }
 
+// A header is written only through a descriptor that holds the file alone:
+// another open holding it shared reads headers in two parts and would take
+// a write between them for a torn header (689). 0, or 12 with system code
+// 0 (as for an outdated block's change).
+int refuse_unless_alone(FCB *f) {
+    if (holds_file_exclusively(f)) return 0;
+    zvWNGV->sysiocod = 0;
+    return set_uerr(12);
+}
+
 // wrthdr, telling the bytes that reached the file.
 int write_header(FCB *f, int32_t *moved) {
     *moved = 0;
     if (!zvWNGV || !f) return set_uerr(61);
     if (fcb_is_memory(f)) return set_uerr(0);
+    if (int rc = refuse_unless_alone(f)) return rc;
     FILEHDR &b = f->hdr.base;
     b.updcnt++;
     f->hdr.ext.updcnt2 = b.updcnt;
@@ -302,6 +317,7 @@ int wrthdr(FCB *f) {
 int filhdr(FCB *f) {
     if (!zvWNGV || !f) return set_uerr(61);
     if (fcb_is_memory(f)) return set_uerr(0);
+    if (int rc = refuse_unless_alone(f)) return rc;
     unsigned char buf[512];
     size_t n = encode_header(f->hdr, header_disk_size(f->hdr.base), buf, buf + sizeof buf);
     if (int rc = write_region(f, 0, buf, 12)) return set_uerr(rc);

@@ -345,8 +345,13 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
     }
     if (newmode != b.flmode) {
         b.flmode = newmode;
+        // Only an open that holds the file alone records its mode now:
+        // beside other opens of the file (a shared open, or a member whose
+        // host is open shared) the write could come between the two parts
+        // of another's header read. A shared open's mode reaches the header
+        // with its first change, which takes the file alone.
         bool keep = g->nowrite || flagged || (newmode & kOpnReadOnly) ||
-                    ((newmode & kOpnPermanent) && !g->rebuilding);
+                    ((newmode & kOpnPermanent) && !g->rebuilding) || !zv::holds_file_exclusively(f);
         if (!keep && (rc = wrthdr(f)) != 0) {
             abandon_open(f);
             return zv::set_uerr(rc);

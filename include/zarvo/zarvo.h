@@ -628,14 +628,16 @@ ZV_API int GETXCREBLK(int filno, XCREblk *xcre);
  * 744 unsupported features. A failed open leaves the number free. A shared
  * open changes its file only alone: its first change takes the file
  * exclusively, or fails with 12 (nothing written) while another open holds
- * it, and it keeps the file until it is closed. An open whose descriptor
- * the engine gave up for a while (beyond the descriptor budget) holds no
- * lock meanwhile: when it comes back to a file that another open changed,
- * its changes fail with 12 and the system error code 0 (nothing written)
- * until it is closed, while its reads go on; when it finds another file
- * under the name (one a swap put there), its reads and changes fail with
- * 12 and the system error code 0, and it touches nothing of that file.
- * OPNFILX ignores its last argument. */
+ * it, and it keeps the file until it is closed. Before that it writes
+ * nothing, not even the header's record of its open mode (written with its
+ * first change), so that opens beside each other never read a header half
+ * written (689). An open whose descriptor the engine gave up for a while
+ * (beyond the descriptor budget) holds no lock meanwhile: when it comes
+ * back to a file that another open changed, its changes fail with 12 and
+ * the system error code 0 (nothing written) until it is closed, while its
+ * reads go on; when it finds another file under the name (one a swap put
+ * there), its reads and changes fail with 12 and the system error code 0,
+ * and it touches nothing of that file. OPNFILX ignores its last argument. */
 ZV_API int OPNFIL(int filno, const char *name, uint16_t mode);
 ZV_API int OPNFILX(int filno, const char *name, uint16_t mode, const void *unused);
 /* Closes a file with its members. 0 or the first error (22 bad number, 26

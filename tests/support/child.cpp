@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "zarvo/zarvo.h"
@@ -43,6 +44,50 @@ ChildResult run_in_child(const std::function<ChildResult()> &fn) {
     if (n == ssize_t(sizeof got) && WIFEXITED(status) && WEXITSTATUS(status) == 0) r = got;
     r.status = status;
     return r;
+}
+
+std::vector<ChildResult> run_together(const std::vector<std::function<ChildResult()>> &fns) {
+    std::vector<ChildResult> results(fns.size());
+    int gate[2];
+    if (pipe(gate) != 0) return results;
+    std::vector<std::pair<pid_t, int>> children;
+    for (const auto &fn : fns) {
+        int out[2];
+        if (pipe(out) != 0) break;
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(gate[1]);
+            close(out[0]);
+            char c;
+            const ssize_t opened = read(gate[0], &c, 1);
+            (void)opened;
+            ChildResult r;
+            if (REGZARVO("together") == 0) {
+                r = fn();
+                r.ok = true;
+            }
+            const ssize_t n = write(out[1], &r, sizeof r);
+            _exit(n == ssize_t(sizeof r) ? 0 : 1);
+        }
+        close(out[1]);
+        if (pid < 0) {
+            close(out[0]);
+            break;
+        }
+        children.emplace_back(pid, out[0]);
+    }
+    close(gate[0]);
+    close(gate[1]);  // the gate opens: every read at it returns
+    for (size_t i = 0; i < children.size(); i++) {
+        ChildResult got;
+        const ssize_t n = read(children[i].second, &got, sizeof got);
+        close(children[i].second);
+        int status = 0;
+        waitpid(children[i].first, &status, 0);
+        if (n == ssize_t(sizeof got) && WIFEXITED(status) && WEXITSTATUS(status) == 0) results[i] = got;
+        results[i].status = status;
+    }
+    return results;
 }
 
 ChildResult tally(int from, int count, const std::function<int(int)> &op) {

@@ -20,6 +20,13 @@ struct ChildResult {
 // runs fn and ends without running the parent's exit handlers.
 ChildResult run_in_child(const std::function<ChildResult()> &fn);
 
+// Runs each function in a process of its own (forked, with a new instance
+// "together" registered and made current), all started together: each
+// waits at a gate that opens once every process is there. Their results in
+// the order of the functions; ok is false for a process that ended without
+// a word.
+std::vector<ChildResult> run_together(const std::vector<std::function<ChildResult()>> &fns);
+
 // Runs op(i) for i = from .. from + count - 1 and tallies the answers:
 // extra counts the 0 answers, rc and sys keep the first other answer and
 // the system error left with it (0 and 0 when there was none).

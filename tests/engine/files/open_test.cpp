@@ -274,16 +274,33 @@ TEST_F(OpenTest, OpenModeBecomesTheFileMode) {
     EXPECT_EQ(fcb(2)->hdr.base.flmode & 0x0009, 0x0008);
     EXPECT_EQ(chkredf(2, nullptr), 54);
     EXPECT_EQ(CLSFIL(2, 0), 0);
+    // A shared open writes nothing at open (another open of the file may
+    // be reading its header); its mode goes with its first change's header.
     Bytes before = file_bytes("d.dat");
+    ASSERT_EQ(before[48], 0x00);
     ASSERT_EQ(OPNFIL(2, "d.dat", 0x0001), 0);
     EXPECT_EQ(fcb(2)->hdr.base.flmode, 0x0001);
     EXPECT_EQ(chkredf(2, nullptr), 0);
-    EXPECT_EQ(CLSFIL(2, 0), 0);
-    // The new mode was written at open, with the counter raised once.
+    EXPECT_EQ(file_bytes("d.dat"), before);
+    ASSERT_NE(NEWREC(2), 0u);
     Bytes after = file_bytes("d.dat");
     EXPECT_EQ(after[48], 0x01);
-    EXPECT_EQ(after[108], before[108] + 1);
+    EXPECT_EQ(after[56], 0xFF);
+    EXPECT_EQ(CLSFIL(2, 0), 0);
+    after = file_bytes("d.dat");
+    EXPECT_EQ(after[48], 0x01);
     EXPECT_EQ(after[56], 0);
+    // An open that holds the file alone writes its new mode at open, with
+    // the counter raised once.
+    before = after;
+    ASSERT_EQ(OPNFIL(2, "d.dat", 0x0000), 0);
+    EXPECT_EQ(fcb(2)->hdr.base.flmode, 0x0000);
+    after = file_bytes("d.dat");
+    EXPECT_EQ(after[48], 0x00);
+    EXPECT_EQ(after[108], before[108] + 1);
+    EXPECT_EQ(after[236], before[236] + 1);
+    EXPECT_EQ(after[56], 0);
+    EXPECT_EQ(CLSFIL(2, 0), 0);
 }
 
 TEST_F(OpenTest, RingHoldsHostsWithDescriptorsOnly) {

@@ -330,6 +330,42 @@ TEST_F(SharedWriteTest, WritingAMemberHoldsItsHost) {
     ASSERT_EQ(CLSFIL(fcb(3)->hostfcb->filno, 0), 0);
 }
 
+// Headers are written only through an open that holds the file alone: a
+// shared open (or a member of a host opened shared, whatever its own mode)
+// writes nothing at open, not even its mode, and a header write before its
+// first change is refused (12, system code 0) with nothing written; after
+// the change has taken the file, header writes go through.
+TEST_F(SharedWriteTest, HeadersAreWrittenOnlyThroughAnOpenHoldingTheFileAlone) {
+    make("a.dat");
+    ASSERT_EQ(CREDAT(1, "h", 0, 0, 0x200), 0);
+    ASSERT_EQ(CREDAT(3, "h!m", kReclen, 0, 0), 0);
+    ASSERT_EQ(add_record(3, 'a'), 0);
+    ASSERT_EQ(CLSFIL(1, 0), 0);
+    const struct {
+        const char *file, *name;
+        int filno;
+        bool member;
+    } cases[] = {{"a.dat", "a.dat", 1, false}, {"h", "h!m", 3, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes before = file_bytes(c.file);
+        if (c.member) {
+            ASSERT_EQ(OPNFIL(1, "h", kShared), 0);
+        }
+        ASSERT_EQ(OPNFIL(c.filno, c.name, c.member ? 0 : kShared), 0);
+        EXPECT_EQ(file_bytes(c.file), before) << "the open wrote";
+        for (int (*write)(FCB *) : {wrthdr, filhdr}) {
+            EXPECT_EQ(write(fcb(c.filno)), 12);
+            EXPECT_EQ(zvGetSystemErrorCode(), 0);
+        }
+        EXPECT_EQ(file_bytes(c.file), before);
+        ASSERT_EQ(add_record(c.filno, 'b'), 0);
+        EXPECT_EQ(wrthdr(fcb(c.filno)), 0);
+        EXPECT_EQ(filhdr(fcb(c.filno)), 0);
+        ASSERT_EQ(CLSFIL(1, 0), 0);
+    }
+}
+
 // Another process puts a new file in the place of one that a block closed
 // virtually had open (a swap: the new file renamed over the name). The
 // reopen by name finds another file: the block reads and writes nothing of

@@ -367,12 +367,13 @@ class ConvertRefusalTest : public AlterConvertTest, public ::testing::WithParamI
 protected:
     using Files = std::vector<std::pair<std::string, std::string>>;
     // The files of the directory, each header's update counter (bytes 108
-    // and 236, which every open not shared counts up) blanked.
+    // and 236) and record of the last open's file mode (bytes 48 and 49)
+    // blanked: every open not shared writes both.
     static Files contents() {
         Files out = snapshot();
         for (auto &f : out) {
-            for (size_t at : {size_t(108), size_t(236)}) {
-                if (f.second.size() >= at + 4) f.second.replace(at, 4, 4, '\0');
+            for (auto [at, n] : {std::pair<size_t, size_t>{48, 2}, {108, 4}, {236, 4}}) {
+                if (f.second.size() >= at + n) f.second.replace(at, n, n, '\0');
             }
         }
         return out;
