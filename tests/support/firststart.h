@@ -4,9 +4,13 @@
 // it instead when its dictionary is there already (19); open the table, or
 // make it (4023), adding it instead when its files are there already (19);
 // and a table that answers 14 (or 413, its superfile host not closed
-// cleanly) opened with open bit 4 and rebuilt by zvdbRebuildTable(table, 1).
-// The same code runs a first start and every start after it, also after a
-// kill at any moment of an earlier one.
+// cleanly) opened with open bit 4 and rebuilt by zvdbRebuildTable(table, 1);
+// 4021 and 4022 (another process entered the database or table meanwhile)
+// go on to the connect and the open; a 12 that still comes (another process
+// holds what a step needs) drops every handle and runs the code again, a
+// bounded number of times. The same code runs a first start and every start
+// after it, also after a kill at any moment of an earlier one, in as many
+// processes at once as a service starts.
 #pragma once
 
 #include <functional>
@@ -41,13 +45,16 @@ struct StartUp {
     ~StartUp() { release(); }
 
     // Runs the start-up: 0 with the table open (handle), else the code of
-    // the call that stopped it (named in trail).
+    // the call that stopped it (named in trail). On 12 the handles are
+    // dropped and the code runs again, up to kAttempts times.
     int run();
+    static constexpr int kAttempts = 40;
     // Frees the handles without closing anything first (a logged-on
     // session is logged out by its free).
     void release();
 
 private:
+    int run_once();
     void note(const char *call, int rc);
     template <typename Call>
     int make(const char *name, Call &&call);
