@@ -676,8 +676,12 @@ ZV_API ZVDBRET zvdbFreeSession(ZVHANDLE handle);
  * bit 0x2000000 is turned on, the user-defined-function table is cleared,
  * and unless the session is logon-only the session dictionary (session path
  * + "zvdbdict") is opened, once more exclusively when a shared open fails
- * (the session is then exclusive); a dictionary failure stops the engine
- * again and is returned. A dictionary whose files a process left not closed
+ * for another reason than another process's hold (the session is then
+ * exclusive); a dictionary failure stops the engine again and is returned.
+ * Only an exclusive session keeps the dictionary's files open until its
+ * logout: another session opens them for each of its dictionary operations
+ * (shared to read, exclusively to change; see "Between processes" below)
+ * and holds nothing between them. A dictionary whose files a process left not closed
  * cleanly (killed, 14) is repaired by the open itself, its entries kept:
  * the superfile rebuild of its host when the host was left so, then the
  * rebuild of its table. The repair holds a lock of its own on the file
@@ -688,8 +692,9 @@ ZV_API ZVDBRET zvdbFreeSession(ZVHANDLE handle);
  * (kind 25) then runs with the session; a nonzero result undoes the logon
  * and is returned. 4003 no session, 4011 logged on already; 12 no session
  * dictionary under the session path (zvdbCreateSession makes it), another
- * session holds it exclusively (answered at once), another process's
- * repair of it went on past 10 seconds, or the system refused to open the
+ * process held it (an exclusive session, or an operation or repair at work)
+ * past the open's wait of 10 seconds (zvGetSystemErrorCode() 11, EAGAIN),
+ * or the system refused to open the
  * dictionary's host read-write (its reason in zvGetSystemErrorCode(): 30
  * EROFS on a read-only file system, 13 EACCES without write permission;
  * the dictionaries open read-write only); 36 or 48 a file of the
@@ -866,6 +871,21 @@ ZV_API ZVDBRET zvdbSETENCRYPT(const char *code, const char *key, int32_t keylen)
 /* change) and releases it before it returns: afterwards the session's lock  */
 /* mode is 6 when it was 0 or 6, else what it was. 101 means not found or    */
 /* the end of a walk.                                                        */
+/*                                                                           */
+/* Between processes: every dictionary operation opens the dictionary's      */
+/* files (its superfile host, or the plain table's files) at its start and   */
+/* closes them before it answers: shared to read, exclusively to change.     */
+/* An open that another process's hold refuses waits for it, up to 10        */
+/* seconds, and then answers 12 (zvGetSystemErrorCode() 11); it never        */
+/* becomes exclusive for it. Between operations a logged-on session or a     */
+/* connected database holds nothing, and its next operation reads what any   */
+/* process wrote meanwhile (a walk with the first and next calls goes on     */
+/* past the entry it stood on). The files stay open, holding the dictionary, */
+/* from the open to the close for a session or database exclusive by its     */
+/* flag, and for a database from the first open or make of a table in its    */
+/* dictionary's own host ("shop.qdd!") until its disconnect: such a table    */
+/* shares the host's open with the dictionary, and a change of either holds  */
+/* the host (and with it the dictionary) alone until then.                   */
 /* ------------------------------------------------------------------------ */
 
 /* Entry types. A walk or count by a type that fits in 16 bits compares the
@@ -938,8 +958,10 @@ ZV_API ZVHANDLE zvdbAllocDatabase(ZVHANDLE session);
 ZV_API ZVDBRET zvdbFreeDatabase(ZVHANDLE database);
 /* Connects to the database of that name in the session dictionary: opens
  * its dictionary (exclusively when the handle says so, or when a shared open
- * fails, which then makes the handle exclusive), repairing it as zvdbLogon
- * repairs the session dictionary (its repair lock is "name.qdd.repair";
+ * fails for another reason than another process's hold, which then makes
+ * the handle exclusive; a handle not exclusive closes it again and opens
+ * it for each operation, as "Between processes" above says), repairing it
+ * as zvdbLogon repairs the session dictionary (its repair lock is "name.qdd.repair";
  * other connects wait for it as logons do). 4010, 4011 connected, 4003,
  * 4012 the session is not logged on (a failed logon leaves it logged off),
  * 4007 NULL name, 101 no such database (zvdbCreateDatabase makes it; when
@@ -1123,7 +1145,11 @@ ZV_API ZVDBRET _zvdbCreateDict(struct ZVDBDICT *dict, const char *name, int insu
  * (920 when neither is found; 12 with the system's reason in
  * zvGetSystemErrorCode() when the host is a file that does not open
  * read-write, such as EROFS); then moves the serial number past the
- * highest UID (4129 when that fails, the dictionary closed again). 4008. */
+ * highest UID (4129 when that fails, the dictionary closed again). 4008.
+ * Opened shared, the files are closed again before it answers: each lock
+ * (below) opens them for its operation, and each routine called outside
+ * one opens them shared until the next operation ends. An open that
+ * another's hold refuses waits up to 10 seconds, then answers 12. */
 ZV_API ZVDBRET _zvdbOpenDict(struct ZVDBDICT *dict, const char *name, int exclusive, int trysuper);
 ZV_API ZVDBRET _zvdbReopenDict(struct ZVDBDICT *dict, int exclusive);
 /* Closes the table, then the host, each whatever the other answers: 0
@@ -1131,7 +1157,11 @@ ZV_API ZVDBRET _zvdbReopenDict(struct ZVDBDICT *dict, int exclusive);
 ZV_API ZVDBRET _zvdbCloseDict(struct ZVDBDICT *dict);
 /* Closes it and deletes its files. */
 ZV_API ZVDBRET _zvdbDeleteDict(struct ZVDBDICT *dict);
-/* Mode 2 (read) or 4 (write) takes the session lock, 0 releases: 4055. */
+/* Mode 2 (read) or 4 (write) opens the files (shared, or exclusively to
+ * write; a nested lock shares the outer one's open, reopening it
+ * exclusively for a write inside a read) and takes the session lock; 0
+ * releases, and the release of the outermost lock closes the files of a
+ * dictionary opened shared. 4055; the open's code (12 past its wait). */
 ZV_API ZVDBRET _zvdbLockDict(struct ZVDBDICT *dict, int mode);
 ZV_API ZVDBRET _zvdbUnlockDict(struct ZVDBDICT *dict);
 /* Positions on an entry: 101 none. */
