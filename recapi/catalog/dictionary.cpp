@@ -171,6 +171,8 @@ int drop_made(const ZVDBDICT *d, const std::string &temp) {
 constexpr int kNotClosed = 14;
 // Table open bit: open files not closed cleanly, for their rebuild.
 constexpr uint32_t kOpenForRebuild = 4;
+// GETFIL mode: the header's update flag.
+constexpr int kUpdateFlag = 25;
 // Find mode: the first key greater than the record's.
 constexpr ZVFIND_MODE kFindGreater = 3;
 
@@ -359,6 +361,13 @@ ZVDBRET resume_after(ZVDBDICT *d) {
     return rc;
 }
 
+// Whether the open data file was changed (its header's update flag, GETFIL
+// 25, is set by the first change).
+bool changed(const ZVDBDICT *d) {
+    int64_t flag = 0;
+    return d->table->active && _zvdbGETFIL(d->table->datno, kUpdateFlag, &flag) == 0 && flag != 0;
+}
+
 // Closes the dictionary's files (the table, then the host): 0 or the first
 // close's code. A close whose writes fail has the files rebuilt, as a
 // logout's close does.
@@ -366,8 +375,11 @@ ZVDBRET release_files(ZVDBDICT *d) {
     if (!d->holding) return 0;
     keep_position(d);
     _zvdbRecordSetByLinkOff(d);
-    ZVDBRET rc = zv::close_clean(d->table, _zvdbSuperIsOpen(d->super) ? d->super : nullptr);
-    if (ZVDBRET host = _zvdbSuperClose(d->super); rc == 0) rc = host;
+    // Files that nothing changed close as they were opened; a close that
+    // writes is checked, the files repaired when its writes fail.
+    ZVDBSUPER *host = _zvdbSuperIsOpen(d->super) ? d->super : nullptr;
+    ZVDBRET rc = d->holding == 2 || changed(d) ? zv::close_clean(d->table, host) : zvdbCloseTable(d->table);
+    if (ZVDBRET closed = _zvdbSuperClose(d->super); rc == 0) rc = closed;
     d->holding = 0;
     return rc;
 }

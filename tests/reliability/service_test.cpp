@@ -113,7 +113,8 @@ Worker spawn(int worker, int shared_by, int start, const int end[2], bool stay) 
         su.define = [&](ZVHANDLE t) { return define_for(t, table); };
         const auto t0 = std::chrono::steady_clock::now();
         r.rc = su.run();
-        r.ms = int(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
+        const auto took = std::chrono::steady_clock::now() - t0;
+        r.ms = int(std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
         std::snprintf(r.trail, sizeof r.trail, "%s", su.trail.c_str());
         if (r.rc == 0) r.writerc = write_batch(su, table, worker, &r.written);
         // Its own table open again, as a worker keeps it (a shared table
