@@ -860,12 +860,16 @@ ZV_API ZVDBRET zvdbSETENCRYPT(const char *code, const char *key, int32_t keylen)
 /* or is repaired as zvdbOpenTable says.                                     */
 /*                                                                           */
 /* A program's start-up code, run the same way at its first start and at     */
-/* every start after it (also after a kill at any moment of an earlier one): */
-/* zvdbLogon, and on 12 zvdbCreateSession (0 or 19) then zvdbLogon again;    */
-/* zvdbConnect, and on 101 zvdbCreateDatabase (on 19 zvdbAddDatabase) then   */
+/* every start after it (also after a kill at any moment of an earlier one), */
+/* in as many processes at once as a service starts: zvdbLogon, and on 12    */
+/* zvdbCreateSession (0 or 19) then zvdbLogon again; zvdbConnect, and on 101 */
+/* zvdbCreateDatabase (on 19 zvdbAddDatabase) then, on 0 or 4021,            */
 /* zvdbConnect again; zvdbOpenTable, and on 4023 the table's definition,     */
-/* zvdbCreateTable (on 19 zvdbAddTable) and zvdbOpenTable again; on 14 or    */
-/* 413 zvdbOpenTable with open bit 4 and zvdbRebuildTable(table, 1).         */
+/* zvdbCreateTable (on 19 zvdbAddTable) and, on 0 or 4022, zvdbOpenTable     */
+/* again; on 14 or 413 zvdbOpenTable with open bit 4 and                     */
+/* zvdbRebuildTable(table, 1); and on a 12 that still comes, every handle    */
+/* freed and the whole code run again on new ones after a short pause, a     */
+/* bounded number of times (README.md, "The start-up code").                 */
 /*                                                                           */
 /* Every dictionary operation takes the session lock (mode 2 to read, 4 to   */
 /* change) and releases it before it returns: afterwards the session's lock  */
