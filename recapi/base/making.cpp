@@ -84,6 +84,13 @@ int Made::hold(int filno, const std::string &temp, const std::string &final_name
     return 0;
 }
 
+bool Made::has(const std::string &name) const {
+    for (const File &f : files_) {
+        if (is(f, name)) return true;
+    }
+    return false;
+}
+
 bool Made::own(size_t from) const {
     for (size_t i = from; i < files_.size(); i++) {
         if (!is(files_[i], files_[i].temp)) return false;

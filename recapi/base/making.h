@@ -72,6 +72,8 @@ public:
     // false when a name lost its file before the hold (another make took it
     // for a leftover), which the make then gives up.
     bool own(size_t from = 0) const;
+    // Whether the file under `name` is one of the make's.
+    bool has(const std::string &name) const;
     size_t size() const { return files_.size(); }
     const std::string &temp(size_t i) const { return files_[i].temp; }
     const std::string &final_name(size_t i) const { return files_[i].final_name; }

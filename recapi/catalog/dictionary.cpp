@@ -626,8 +626,12 @@ ZV_API ZVDBRET _zvdbCreateDict(ZVDBDICT *d, const char *name, int insuper) {
                 zvdbClearTableSuperFile(t);
             }
             // In the directory another make's table is there, which is
-            // waited for (or, left by a kill, dropped).
-            if (!insuper && rc == kFileExists && std::chrono::steady_clock::now() < until) continue;
+            // waited for (or, left by a kill, dropped); or another make
+            // moved the directory to its name meanwhile.
+            if (!insuper && rc && (rc == kFileExists || zv::making::exists(hostfile)) &&
+                std::chrono::steady_clock::now() < until) {
+                continue;
+            }
             break;
         }
         if ((rc = zv::making::wait_while_held(busy, until))) return keep(d, rc);

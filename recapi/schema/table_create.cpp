@@ -744,8 +744,9 @@ int create_host_in_place(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &host,
 // empty and marked (each of its other tables then answers 14 until its
 // rebuild, as after the rebuild that an open with bit 4 runs). A second
 // link that a host make cut short left of the host under its temporary
-// name goes (one that a make at work holds stays). 0, or the code of the
-// open or of the rebuild.
+// name goes (the open holds the host alone: no other make is at work; this
+// make's own stays to its end). 0, or the code of the open or of the
+// rebuild.
 int open_host_for_make(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &name) {
     int rc = _zvdbSuperOpen(d, 1);
     if (rc == 14) {
@@ -754,7 +755,7 @@ int open_host_for_make(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &name) {
     }
     if (rc) return rc;
     std::string full, temp;
-    if (host_names(t, name, &full, &temp) == 0 && making::same_file(full, temp) && !making::held(temp)) {
+    if (host_names(t, name, &full, &temp) == 0 && making::same_file(full, temp) && !(t->made && t->made->has(temp))) {
         dltfil(temp.c_str());
     }
     return 0;
