@@ -2,7 +2,9 @@
 // check to its last step, across its own opens, closes and renames of them,
 // so that no other open reaches the files in between: another process,
 // another instance, or another description of this process is refused
-// (12) as by any exclusive open.
+// (12) as by any exclusive open. The public calls at the end give the same
+// holds to a caller above the engine (the record level's makes, which
+// hold the files they make from their creation to their end).
 //
 // A hold is a descriptor of its own with an exclusive whole-file lock of the
 // open file description (plat_lock, description form). Such a lock belongs

@@ -76,7 +76,7 @@ int Made::hold(int filno, const std::string &temp, const std::string &final_name
     ZVFILEHOLD h;
     if (int rc = zvHoldOpenFile(filno, &h)) return rc;
     try {
-        files_.push_back(File{temp, final_name, h, true});
+        files_.push_back(File{temp, final_name, h, true, {}});
     } catch (...) {
         zvReleaseFileHold(&h);
         return 82;
@@ -86,14 +86,14 @@ int Made::hold(int filno, const std::string &temp, const std::string &final_name
 
 bool Made::has(const std::string &name) const {
     for (const File &f : files_) {
-        if (is(f, name)) return true;
+        if (!f.undo && is(f, name)) return true;
     }
     return false;
 }
 
 bool Made::own(size_t from) const {
     for (size_t i = from; i < files_.size(); i++) {
-        if (!is(files_[i], files_[i].temp)) return false;
+        if (!files_[i].undo && !is(files_[i], files_[i].temp)) return false;
     }
     return true;
 }
@@ -115,19 +115,38 @@ void Made::finish(size_t from, bool release) {
     // found again.
     for (size_t i = files_.size(); i-- > from;) {
         const File &f = files_[i];
-        if (is(f, f.final_name) && is(f, f.temp)) plat_unlink(f.temp.c_str());
+        if (!f.undo && is(f, f.final_name) && is(f, f.temp)) plat_unlink(f.temp.c_str());
+    }
+}
+
+void Made::undo(std::function<void()> take_back) {
+    try {
+        files_.push_back(File{"", "", ZVFILEHOLD{0, 0}, false, std::move(take_back)});
+    } catch (...) {
+        // Without memory the set stays under its names if its entry is
+        // refused: what a kill after the make leaves, which the next make
+        // finds made.
     }
 }
 
 void Made::take_back(size_t from) {
     if (from >= files_.size()) return;
+    // A set made in a file of the make's own goes with that file; one
+    // made elsewhere goes by its own take-back.
+    size_t first = from;
+    while (first < files_.size() && files_[first].undo) first++;
+    for (size_t i = files_.size(); i-- > from;) {
+        if (files_[i].undo && i < first) files_[i].undo();
+    }
     auto drop = [&](const File &f, const std::string &name) {
-        if (is(f, name)) plat_unlink(name.c_str());
+        if (!f.undo && is(f, name)) plat_unlink(name.c_str());
     };
-    drop(files_[from], files_[from].final_name);
-    for (size_t i = from + 1; i < files_.size(); i++) drop(files_[i], files_[i].final_name);
-    for (size_t i = from + 1; i < files_.size(); i++) drop(files_[i], files_[i].temp);
-    drop(files_[from], files_[from].temp);
+    if (first < files_.size()) {
+        drop(files_[first], files_[first].final_name);
+        for (size_t i = first + 1; i < files_.size(); i++) drop(files_[i], files_[i].final_name);
+        for (size_t i = first + 1; i < files_.size(); i++) drop(files_[i], files_[i].temp);
+        drop(files_[first], files_[first].temp);
+    }
     for (size_t i = files_.size(); i-- > from;) release(files_[i]);
     files_.resize(from);
 }

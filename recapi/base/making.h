@@ -22,6 +22,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,11 @@ public:
     // false when a name lost its file before the hold (another make took it
     // for a leftover), which the make then gives up.
     bool own(size_t from = 0) const;
+    // Adds the take-back of a set the make put in place in a file it did
+    // not make (members of a superfile host that exists): run by
+    // take_back, unless a file the make made and holds comes before it
+    // (the set goes with that file).
+    void undo(std::function<void()> take_back);
     // Whether the file under `name` is one of the make's.
     bool has(const std::string &name) const;
     size_t size() const { return files_.size(); }
@@ -81,13 +87,14 @@ public:
     // (with `release`), then the temporary names that are still second links
     // of those files go.
     void finish(size_t from = 0, bool release = true);
-    // The make failed: its files from entry `from` on lose every name that
-    // is still theirs, the first entry's final name first, then the other
-    // final names, the other temporary names, and the first entry's
-    // temporary name last, each while held; then the holds go. Every step
-    // leaves what a kill of the make can leave: no final name of the first
-    // entry, or every final name a second link of a temporary one. The
-    // entries go.
+    // The make failed: the sets' take-backs (undo) that no file of the
+    // make comes before run, last added first; then its files from entry
+    // `from` on lose every name that is still theirs, the first file's
+    // final name first, then the other final names, the other temporary
+    // names, and the first file's temporary name last, each while held;
+    // then the holds go. Every step leaves what a kill of the make can
+    // leave: no final name of the first file, or every final name a second
+    // link of a temporary one. The entries go.
     void take_back(size_t from = 0);
     // Gives every hold back.
     void release();
@@ -97,6 +104,7 @@ private:
         std::string temp, final_name;
         ZVFILEHOLD hold;
         bool held;
+        std::function<void()> undo;  // a set's take-back (no file, no hold)
     };
     // Whether `name` is the file of f (its device and inode).
     static bool is(const File &f, const std::string &name);

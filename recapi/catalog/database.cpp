@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "recapi/base/making.h"
 #include "recapi/base/paths.h"
 #include "recapi/base/session.h"
 #include "recapi/base/transact.h"
@@ -84,6 +85,38 @@ struct TempDict {
     explicit TempDict(ZVHANDLE handle) : d(_zvdbAllocDict(handle, 0)) {}
     ~TempDict() { _zvdbFreeDict(d); }
 };
+
+// Takes a new database's dictionary (`name`, without its extension) back
+// after its entry was refused, unless another process has it open. In a
+// superfile host it goes with its host in one step. A plain dictionary's
+// directory first goes back to its temporary name, in one step, so that a
+// kill while its files go leaves what a killed make leaves (the next make
+// drops it); a directory that cannot move stays whole under its name (the
+// next make answers 19). The refusal's system error stays.
+void take_back_dict(ZVHANDLE handle, ZVDBDICT *d, const std::string &name, int insuper) {
+    const int sys = zvGetSystemErrorCode();
+    if (insuper) {
+        _zvdbDeleteDict(d);
+        usys(sys);
+        return;
+    }
+    const std::string host = name + ".qdd";
+    char *full = nullptr, *temp = nullptr;
+    bool moved = zv::prefixed_name(handle, host.c_str(), &full) == 0 &&
+                 zv::prefixed_name(handle, zv::making::temp_name(host).c_str(), &temp) == 0;
+    if (moved) {
+        const std::string inside = std::string(full) + char(_zvdbGetPathSeparator(handle)) + zv::dict::kTableName;
+        moved = !zv::making::held(inside + ".dat") && !zv::making::held(inside + ".idx") &&
+                zv::making::drop_leftover(temp) == 0 && zv::making::link_in(full, temp) == 0;
+    }
+    if (moved && zv::replace_text(&d->name, (name + zv::making::kMarker).c_str()) == 0) {
+        _zvdbDeleteDict(d);
+        zv::making::drop_leftover(temp);
+    }
+    _zvdb_free(full);
+    _zvdb_free(temp);
+    usys(sys);
+}
 
 bool drop_option(ZVHANDLE handle) {
     tagZVDBDATABASE *db = database_of(handle);
@@ -341,10 +374,11 @@ ZV_API ZVDBRET zvdbCreateDatabase(ZVHANDLE handle, const char *name, const char 
     rc = in_transaction(handle, [&]() -> ZVDBRET {
         TempDict tmp(s);
         if (!tmp.d) return ZVDB_NO_MEMORY;
-        ZVDBRET rc = _zvdbCreateDict(tmp.d, dict_name(s, dir.c_str(), base).c_str(), insuper);
+        const std::string dname = dict_name(s, dir.c_str(), base);
+        ZVDBRET rc = _zvdbCreateDict(tmp.d, dname.c_str(), insuper);
         if (rc) return rc;
         // An entry that cannot be added takes the new dictionary away again.
-        if ((rc = _zvdbDictAddDatabase(s, base, dir.c_str(), insuper))) _zvdbDeleteDict(tmp.d);
+        if ((rc = _zvdbDictAddDatabase(s, base, dir.c_str(), insuper))) take_back_dict(s, tmp.d, dname, insuper);
         return rc;
     });
     return keep_code(handle, rc);

@@ -154,7 +154,8 @@ ZVDBRET engine_name(const ZVDBDICT *d, const std::string &name, std::string &out
 // Takes away what a make left under the temporary name `temp` (a file as
 // engine_name gives it): a host, or the files of the dictionary's table in
 // a directory of that name, which are of the make too. The directory goes
-// too only with `dir` (a make at work may be about to fill an empty one).
+// too only with `dir` (a make at work of a plain dictionary may be about
+// to fill an empty one; a host's make needs the name free).
 // 0 when nothing is left, 12 while an open holds a file of it (a make at
 // work: *busy names it), 55.
 int drop_made(const ZVDBDICT *d, const std::string &temp, std::string *busy, bool dir) {
@@ -588,11 +589,14 @@ ZV_API ZVDBRET _zvdbCreateDict(ZVDBDICT *d, const char *name, int insuper) {
         std::string busy = tempfile;
         if (zv::making::exists(hostfile)) {
             // A make at work keeps a host's temporary name, held, beside
-            // its name until its end.
-            if (!zv::making::same_file(hostfile, tempfile) || !zv::making::held(tempfile)) {
+            // its name until its end; one that a kill cut short left it
+            // as a second name, which goes.
+            if (!zv::making::same_file(hostfile, tempfile)) return keep(d, kFileExists);
+            if (!zv::making::held(tempfile)) {
+                dltfil(tempfile.c_str());
                 return keep(d, kFileExists);
             }
-        } else if ((rc = drop_made(d, tempfile, &busy, false)) != kHeld) {
+        } else if ((rc = drop_made(d, tempfile, &busy, insuper != 0)) != kHeld) {
             if (rc) return keep(d, rc);
             if (insuper) {
                 d->super->createkind = d->session->dicttranmode;

@@ -12,7 +12,10 @@
 //  1. A failed create leaves no file of the table: the engine deletes what
 //     its create call made, a later step's failure deletes the set through
 //     the definition, and a failed final close (after which the engine has
-//     let the files go) deletes them by name.
+//     let the files go) deletes them by name. A make under temporary names
+//     (tablemake.cpp) holds its files, and a host it made, to its end
+//     (t->made): a refused entry takes them back through states a kill
+//     leaves, the data file's name (or the host's) first.
 //  2. The caller's name text is never written: it is split in a copy.
 //  3. Schema and definition are each one block whose pointers point inside
 //     it, freed with one _zvdb_free.

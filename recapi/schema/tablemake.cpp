@@ -26,7 +26,12 @@
 // not closed cleanly: its superfile rebuild (by the database's connect for
 // the dictionary's host, by the make for another) comes first, and then the
 // table is absent under its names (the next make drops the members left
-// under the temporary names) or whole under them.
+// under the temporary names) or whole under them. A make that fails after
+// the swap (its entry refused) takes the set back by the swap the other
+// way, with its note beside the host ("host!member~zvnew.dat.swap"), then
+// drops the members: the next make's drop opens the temporary data member
+// first, which finishes such a swap, and a make that finds the data member
+// under its name drops the note of one that never began.
 //
 // Invariants:
 //  1. No final name is ever replaced: a link refuses a name that exists,
@@ -44,6 +49,7 @@
 //     create locks it) to the make's end: no other make deletes it.
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -51,6 +57,7 @@
 
 #include "recapi/base/making.h"
 #include "recapi/base/wrappers.h"
+#include "recapi/schema/alter.h"
 #include "recapi/schema/table.h"
 #include "recapi/schema/tablefile.h"
 
@@ -261,11 +268,20 @@ int make_in_host(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre) {
     // (413).
     const int there = member_there(finals[0].name, room, 0);
     if (there < 0) return -there;
-    if (there) return kDataExists;
+    if (there) {
+        // The note of a take-back's swap (below) that a kill cut short
+        // before its first move, the data member's: the set is whole under
+        // its names, and the note goes (the host is open here alone).
+        const std::string note = temps[0].name + ".swap";
+        if (making::exists(note)) dltfil(note.c_str());
+        return kDataExists;
+    }
     // What a make cut short left under the temporary names goes, the data
-    // member last; an index member under its name is not the make's.
-    for (size_t i = temps.size(); i-- > 0;) {
-        if (int rc = drop_member(temps[i].name, room)) return rc;
+    // member first (its open finishes a take-back's swap that a kill cut
+    // short, which moves the index members to temporary names too); an
+    // index member under its name is not the make's.
+    for (const SetFile &f : temps) {
+        if (int rc = drop_member(f.name, room)) return rc;
     }
     for (size_t i = 1; i < finals.size(); i++) {
         const int taken = member_there(finals[i].name, room, kOpenAsItStands);
@@ -286,8 +302,33 @@ int make_in_host(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre) {
     const std::vector<std::string> made = set_file_names(datno, temp.ifil.dnumidx);
     if ((rc = CLIFIL(&temp.ifil)) == 0) rc = SWPIFILX(&temp.ifil, copy, t->dataext, t->indexext);
     // A failed swap has put every member back under its temporary name.
-    if (rc) delete_closed_files(made, room);
-    return rc;
+    if (rc) {
+        delete_closed_files(made, room);
+        return rc;
+    }
+    if (t->made) {
+        // The take-back, should the make fail after this (its entry
+        // refused): the swap the other way, every member back under its
+        // temporary name through the swap's note, then those members, the
+        // data member first. A kill leaves the set whole under its names,
+        // or the note, which the next make's open of the temporary data
+        // member finishes before it drops the members; a swap refused (12:
+        // another process has the host) leaves the set whole under its
+        // names, as a kill after the make would.
+        auto final_def = std::make_shared<DefBuilder>(*copy, copy->pfilnam, -1);
+        auto temp_def = std::make_shared<DefBuilder>(temp.ifil, temp.ifil.pfilnam, -1);
+        for (int k = 0; k < copy->dnumidx; k++) {
+            const IIDX &f = copy->iidxarr[k], &m = temp.ifil.iidxarr[k];
+            final_def->add(f, f.ridxnam, f.aidxnam, std::vector<ISEG>(f.isegarr, f.isegarr + f.inumseg));
+            temp_def->add(m, m.ridxnam, m.aidxnam, std::vector<ISEG>(m.isegarr, m.isegarr + m.inumseg));
+        }
+        const std::string dext = t->dataext, iext = t->indexext;
+        t->made->undo([final_def, temp_def, temps, dext, iext, room] {
+            if (SWPIFILX(final_def->ifil(), temp_def->ifil(), dext.c_str(), iext.c_str()) != 0) return;
+            for (const SetFile &f : temps) drop_member(f.name, room);
+        });
+    }
+    return 0;
 }
 
 int make_in_place(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre) {
