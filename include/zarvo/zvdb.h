@@ -1715,7 +1715,8 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * to 10 seconds: then the table is there (19) or made by this call. An
  * entry the dictionary refuses takes the files back, the data file's name
  * first (a host the make made goes whole with them; members of a host that
- * exists go back to their temporary names by the swap the other way). A
+ * exists go back to their temporary names by the swap the other way, or
+ * stay whole under their names while another process has the host open). A
  * kill at any moment, the take-back included, leaves no data file under
  * the table's name, or the whole set closed cleanly (the next make answers
  * 19: zvdbAddTable registers it); the next make drops what a killed make

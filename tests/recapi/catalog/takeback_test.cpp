@@ -191,7 +191,8 @@ TEST_F(Database, ARefusedEntryKeepsTheLocksSystemError) {
         }
         zvdbFreeTable(t);
     }
-    zvdbFreeSession(s);
+    EXPECT_EQ(zvdbFreeDatabase(db), 0);
+    EXPECT_EQ(zvdbFreeSession(s), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, TakeBack, ::testing::Values(nullptr, "kh!", "oh!"),
