@@ -2,7 +2,9 @@
 // check to its last step, across its own opens, closes and renames of them,
 // so that no other open reaches the files in between: another process,
 // another instance, or another description of this process is refused
-// (12) as by any exclusive open.
+// (12) as by any exclusive open. The public calls at the end give the same
+// holds to a caller above the engine (the record level's makes, which
+// hold the files they make from their creation to their end).
 //
 // A hold is a descriptor of its own with an exclusive whole-file lock of the
 // open file description (plat_lock, description form). Such a lock belongs
@@ -38,6 +40,7 @@
 #include <cerrno>
 #include <new>
 
+#include "engine/core/centralio.h"
 #include "engine/core/fcb.h"
 #include "engine/core/fileio.h"
 #include "engine/core/instance.h"
@@ -240,3 +243,50 @@ void HeldFiles::release() {
 }
 
 }  // namespace zv
+
+// The public calls over the holds: a caller above the engine (the record
+// level's makes) keeps its files held from their creation across their
+// close and their links.
+extern "C" {
+
+ZV_API int zvHoldOpenFile(int filno, ZVFILEHOLD *hold) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (!hold) return zv::set_uerr(540);
+    FCB *f = tstfnm(filno);
+    if (!f) return g->uerr_cod;
+    // An additional member of an index lives in its index file, a superfile
+    // member (and a host's directory) in its host's.
+    if (f->kind == kKindIndex && f->hostfcb && f->hostfcb != f) f = f->hostfcb;
+    f = physical_fcb(f);
+    if (fcb_is_memory(f)) return zv::set_uerr(48);
+    if (f->state == 'v' && zvswitch(f) != 0) return g->uerr_cod;
+    if (f->fd < 0) return zv::set_uerr(26);
+    zv::HoldRef ref;
+    if (int rc = zv::hold_descriptor(f->fd, &ref)) return rc;
+    *hold = ZVFILEHOLD{ref.dev, ref.ino};
+    return 0;
+}
+
+ZV_API int zvHoldFileName(const char *name, ZVFILEHOLD *hold) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (!name || !hold) return zv::set_uerr(540);
+    const int fd = zv::plat_openat(zv::kAtWorkingDir, name, zv::AtHow::Regular);
+    if (fd < 0) return zv::refuse(g, errno);
+    zv::HoldRef ref;
+    if (int rc = zv::adopt(g, fd, &ref)) return rc;
+    *hold = ZVFILEHOLD{ref.dev, ref.ino};
+    return 0;
+}
+
+ZV_API int zvReleaseFileHold(const ZVFILEHOLD *hold) {
+    INSTGV *g = zvWNGV;
+    if (!g) return 47;
+    if (!hold) return zv::set_uerr(540);
+    if (!zv::find(g, hold->dev, hold->ino)) return zv::set_uerr(26);
+    zv::release_hold(zv::HoldRef{g, hold->dev, hold->ino});
+    return 0;
+}
+
+}  // extern "C"

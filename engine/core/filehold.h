@@ -1,5 +1,6 @@
-// Holds: exclusive locks that one engine call keeps on files across its own
-// opens, closes and renames of them (see filehold.cpp).
+// Holds: exclusive locks that one engine call (or, through zvHoldOpenFile
+// and zvHoldFileName, a caller above the engine) keeps on files across its
+// own opens, closes and renames of them (see filehold.cpp).
 #pragma once
 
 #include <cstddef>

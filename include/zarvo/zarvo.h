@@ -645,6 +645,34 @@ ZV_API int OPNFILX(int filno, const char *name, uint16_t mode, const void *unuse
  * and a file whose data could not be written keeps its "not closed
  * cleanly" mark. */
 ZV_API int CLSFIL(int filno, int mode);
+/* Holds: an exclusive lock that the calling instance keeps on a file (its
+ * device and inode) until it gives the hold back, through closes, renames
+ * and unlinks of the file. The instance's own opens of the file go on
+ * beside it; every other open (another process, another instance) answers
+ * 12 as beside an exclusive open, and a lock test of another process finds
+ * the file held. A file the instance holds already takes one more
+ * reference; the last release ends the hold, and the instance's opens
+ * still on the file then take the locks their opens asked for. */
+typedef struct ZVFILEHOLD {
+    uint64_t dev;
+    uint64_t ino;
+} ZVFILEHOLD;
+/* Holds the file of open file number filno (a superfile member or a host's
+ * directory: the host's file; an index member: its index file), its
+ * engine descriptor kept, so that closing the file keeps the hold: 0; 22
+ * bad number, 26 not open, 46 a reserved member, 48 a memory file; 12 with
+ * the lock's system error when another open has the file; 82 no memory; 47
+ * no instance; 540 NULL hold. */
+ZV_API int zvHoldOpenFile(int filno, ZVFILEHOLD *hold);
+/* Holds the file `name` (taken as given: no prefix or conversion),
+ * opened read-write without following a symbolic link in its last
+ * component, without blocking, a regular file only: 0; 12 with the system
+ * error of the open (ENOENT missing, ELOOP a link, EINVAL not a regular
+ * file) or of the refused lock (another open has the file); 82, 47, 540. */
+ZV_API int zvHoldFileName(const char *name, ZVFILEHOLD *hold);
+/* Gives one reference of a hold of the calling instance back: 0; 26 the
+ * instance holds no such file; 47, 540. */
+ZV_API int zvReleaseFileHold(const ZVFILEHOLD *hold);
 /* STPUSR (above) with bit 0x04 of mode added to the option word first. */
 ZV_API int STPUSRA(int mode);
 /* Stores the extended open mode: 0, or 454 for a mode with bits 0x07. */

@@ -709,11 +709,14 @@ ZV_API ZVDBRET zvdbLogon(ZVHANDLE handle, const char *server, const char *user,
  * a link (a plain dictionary's directory by a rename into a free name)
  * that replaces nothing: a kill at any moment leaves no dictionary under
  * the name, or a whole one. The next make drops what a killed make left
- * under the temporary name. 4002, 4003, 4011, the start-up's and the
+ * under the temporary name. The make holds its files from their creation
+ * to its end; another process's make of the same dictionary at work is
+ * waited for, up to 10 seconds. 4002, 4003, 4011, the start-up's and the
  * creation's codes: 17 the dictionary file cannot be created, as when the
  * session path names no existing directory (the call makes none); 19 a
  * session dictionary is there already (also one another process made
- * meanwhile); 12 another process's make of it is at work. */
+ * meanwhile); 12 another process's make of it is still at work after the
+ * wait (the lock's system error in zvGetSystemErrorCode()). */
 ZV_API ZVDBRET zvdbCreateSession(ZVHANDLE handle, const char *server, const char *user,
                                  const char *password);
 /* Logs out (an attached session detaches): disconnects the databases,
@@ -995,9 +998,11 @@ ZV_API ZVDBRET zvdbDisconnectAll(ZVHANDLE session);
  * its entry (the next make answers 19), or both. 4007 NULL name, 4043 a
  * name over 127 or a path over 254 characters, 4021 the name is taken,
  * 4003, 4025 the session's dictionary transaction mode is not 0, 1 or 3,
- * 19 a dictionary of that name is there (zvdbAddDatabase registers it), 12
- * another process's make of it is at work, the dictionary's and engine's
- * codes. */
+ * 19 a dictionary of that name is there (zvdbAddDatabase registers it;
+ * also one another process made meanwhile, whose make at work is waited
+ * for up to 10 seconds), 12 another process's make of it still at work
+ * after the wait (the lock's system error kept), the dictionary's and
+ * engine's codes. */
 ZV_API ZVDBRET zvdbCreateDatabase(ZVHANDLE handle, const char *name, const char *path);
 /* Registers an existing dictionary directory/name; one that a process left
  * not closed cleanly is repaired first, as at connect. 4012 session logged
@@ -1747,11 +1752,18 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * "~zvnew" before its extension: "items~zvnew.dat", "items~zvnew.idx"),
  * written and closed, and then take their names by links that replace
  * nothing, the data file last; the entry in the database's dictionary
- * follows and is written to the files before the call answers. A kill at
- * any moment leaves no data file under the table's name, or the whole set
- * closed cleanly (the next make answers 19: zvdbAddTable registers it);
- * the next make drops what a killed make left under the temporary names. A
- * partitioned table is made so too. A superfile host the make makes is
+ * follows and is written to the files before the call answers. The make
+ * holds its files (and a host it makes) from their creation to its end,
+ * and another process's make of the same table at work is waited for, up
+ * to 10 seconds: then the table is there (19) or made by this call. An
+ * entry the dictionary refuses takes the files back, the data file's name
+ * first (a host the make made goes whole with them; members of a host that
+ * exists go back to their temporary names by the swap the other way, or
+ * stay whole under their names while another process has the host open). A
+ * kill at any moment, the take-back included, leaves no data file under
+ * the table's name, or the whole set closed cleanly (the next make answers
+ * 19: zvdbAddTable registers it); the next make drops what a killed make
+ * left under the temporary names. A partitioned table is made so too. A superfile host the make makes is
  * made so ("kh~zvnew" for "kh!"), with the members in it, or empty when an
  * index has a file of its own in it; in a host that exists (the
  * database's dictionary host, under any spelling of its name, or one
@@ -1776,10 +1788,14 @@ typedef ZVDBRET (*ZVDB_TABLE_CALLBACK)(ZVHANDLE table, int32_t value);
  * cannot be worked out, 4014 a segment field not in the schema, 4004 bad
  * partition settings (bit 0x800 without partition index or with one that
  * is not among the caller's indexes, bit 0x8000), 4025, 4001, 19 a file of
- * the data file's name is there (a member of its name), 18 one of an index
- * file's, 12 another process's make of the same table is at work, or
+ * the data file's name is there (a member of its name; also a table
+ * another process made meanwhile), 18 one of an index file's, 12 another
+ * process's make of the same table is still at work after the wait,
  * another process has the superfile host open too (or holds it
- * exclusively), the engine's code (747 a partition rule that does not
+ * exclusively), or another process's lock refuses the entry (each with
+ * the refused lock's system error in zvGetSystemErrorCode()), the
+ * dictionary's codes for a refused entry (4051 an index name another
+ * table took), the engine's code (747 a partition rule that does not
  * parse; 414 a host whose open answers 413; the superfile rebuild's
  * codes). */
 ZV_API ZVDBRET zvdbCreateTable(ZVHANDLE table, const char *name, uint32_t createmode);

@@ -38,6 +38,9 @@
 struct ZVDBDICT;   // a dictionary object (session or database dictionary)
 struct ZVDBICON;   // the ISAM-context slots of an open table
 struct ZVDBSUPER;  // a superfile host descriptor
+namespace zv::making {
+class Made;        // the files a make holds until its end (making.h)
+}
 struct tagZVDBDATABASE;
 struct tagZVDBTABLE;
 struct tagZVDBINDEX;
@@ -223,6 +226,8 @@ struct tagZVDBTABLE {
     void *usertag;
     void *localtag;
     int32_t dictionary;                 // the table of a dictionary object (kept through closes)
+    zv::making::Made *made;             // while a make runs: the files it made and holds
+                                        //   (its caller's, or the make's own)
 };
 
 struct tagZVDBFTI {

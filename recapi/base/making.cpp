@@ -1,7 +1,9 @@
 // Making files under temporary names (see making.h).
 #include "recapi/base/making.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <thread>
 
 #include "engine/core/platform.h"
 
@@ -48,21 +50,105 @@ bool held(const std::string &name) {
     return rc == 0 && holder != 0;
 }
 
-Hold::~Hold() {
-    if (fd_ >= 0) plat_close(fd_);
-}
-
-int Hold::hold(const std::string &name) {
-    if (fd_ >= 0) plat_close(fd_);
-    fd_ = plat_open(name.c_str(), OpenHow::ReadWrite, 0);
-    if (fd_ < 0) return errno;
-    if (plat_lock(fd_, LockCmd::Try, LockType::Exclusive, 0, 0, nullptr, true) != 0) {
-        const int err = errno;
-        plat_close(fd_);
-        fd_ = -1;
-        return err;
+int wait_while_held(const std::string &name, Deadline until) {
+    constexpr int kLongestPauseMs = 20;
+    for (int pause = 1; held(name); pause = std::min(2 * pause, kLongestPauseMs)) {
+        if (std::chrono::steady_clock::now() >= until) {
+            // The refusal of a hold of its own gives the answer the lock's
+            // system error.
+            ZVFILEHOLD h;
+            const int rc = zvHoldFileName(name.c_str(), &h);
+            if (rc == 0) zvReleaseFileHold(&h);
+            const int err = zvGetSystemErrorCode();
+            return rc == kHeld && (err == EAGAIN || err == EACCES) ? kHeld : 0;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
     }
     return 0;
+}
+
+bool Made::is(const File &f, const std::string &name) {
+    PlatStat st;
+    return plat_lstat(name.c_str(), &st) == 0 && !st.is_link && st.dev == f.hold.dev && st.ino == f.hold.ino;
+}
+
+int Made::hold(int filno, const std::string &temp, const std::string &final_name) {
+    ZVFILEHOLD h;
+    if (int rc = zvHoldOpenFile(filno, &h)) return rc;
+    try {
+        files_.push_back(File{temp, final_name, h, true, {}});
+    } catch (...) {
+        zvReleaseFileHold(&h);
+        return 82;
+    }
+    return 0;
+}
+
+bool Made::has(const std::string &name) const {
+    for (const File &f : files_) {
+        if (!f.undo && is(f, name)) return true;
+    }
+    return false;
+}
+
+bool Made::own(size_t from) const {
+    for (size_t i = from; i < files_.size(); i++) {
+        if (!files_[i].undo && !is(files_[i], files_[i].temp)) return false;
+    }
+    return true;
+}
+
+void Made::release(File &f) {
+    if (f.held) zvReleaseFileHold(&f.hold);
+    f.held = false;
+}
+
+void Made::release() {
+    for (size_t i = files_.size(); i-- > 0;) release(files_[i]);
+}
+
+void Made::finish(size_t from, bool release) {
+    if (release) {
+        for (size_t i = files_.size(); i-- > from;) this->release(files_[i]);
+    }
+    // The first entry's temporary name last: while it is there, the make is
+    // found again.
+    for (size_t i = files_.size(); i-- > from;) {
+        const File &f = files_[i];
+        if (!f.undo && is(f, f.final_name) && is(f, f.temp)) plat_unlink(f.temp.c_str());
+    }
+}
+
+void Made::undo(std::function<void()> take_back) {
+    try {
+        files_.push_back(File{"", "", ZVFILEHOLD{0, 0}, false, std::move(take_back)});
+    } catch (...) {
+        // Without memory the set stays under its names if its entry is
+        // refused: what a kill after the make leaves, which the next make
+        // finds made.
+    }
+}
+
+void Made::take_back(size_t from) {
+    if (from >= files_.size()) return;
+    // A set made in a file of the make's own goes with that file; one
+    // made elsewhere goes by its own take-back.
+    size_t first = from;
+    while (first < files_.size() && files_[first].undo) first++;
+    for (size_t i = files_.size(); i-- > from;) {
+        if (files_[i].undo && i < first) files_[i].undo();
+    }
+    auto drop = [&](const File &f, const std::string &name) {
+        if (!f.undo && is(f, name)) plat_unlink(name.c_str());
+    };
+    if (first < files_.size()) {
+        drop(files_[first], files_[first].final_name);
+        for (size_t i = first + 1; i < files_.size(); i++) drop(files_[i], files_[i].final_name);
+        for (size_t i = first + 1; i < files_.size(); i++) drop(files_[i], files_[i].temp);
+        drop(files_[first], files_[first].temp);
+    }
+    for (size_t i = files_.size(); i-- > from;) release(files_[i]);
+    files_.resize(from);
 }
 
 int drop_leftover(const std::string &temp) {

@@ -6,20 +6,27 @@
 // leaves the names absent, or (once the last of them is in place) the
 // thing whole under them.
 //
-// What a kill leaves under the temporary names is taken away by the next
-// make of the same names: a file under a temporary name that no open holds
-// is a make that did not finish (a make at work holds its files open, or,
-// while it moves them into place, the data file under a lock of its own),
-// and a final name that is a second link of such a file is one of its
-// moves. Nothing else found on disk is trusted: a name is dropped only when
-// it is a temporary name, or when it is the same file (device and inode) as
-// one.
+// A make holds each file it makes (the engine's hold, zvHoldOpenFile) from
+// its creation to the make's end, through the file's close and its links,
+// and keeps the temporary name beside the final one as a second link until
+// then (Made). So a file under a temporary name that no open holds is a
+// make that did not finish, and its next make takes it away: the temporary
+// files, and a final name that is a second link of one. A make that finds
+// the files of another make held waits for that make's end (kWait), and
+// then finds the thing made, or the way free. Nothing else found on disk
+// is trusted: a name is dropped only when it is a temporary name, or when
+// it is the same file (device and inode) as one.
 //
 // Names here are file names as the engine sees them: the session's path
 // prefix applied by the caller.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "zarvo/zarvo.h"
 
 namespace zv::making {
 
@@ -35,27 +42,79 @@ bool exists(const std::string &name);
 // Whether both names are one file (the same device and inode).
 bool same_file(const std::string &a, const std::string &b);
 // Whether an open, in this process or another, holds the file: a lock test
-// that meets a lock of the engine's opens or of a move (hold).
+// that meets a lock of the engine's opens or of a make's hold.
 bool held(const std::string &name);
 
-// A lock of a make on its file while it moves it into place, so that the
-// next make does not take it for a leftover: taken by hold (0, or the
-// system error), released by the destructor.
-class Hold {
+// How long a make waits for another process's make of the same names to
+// end (a make takes milliseconds; the logons wait as long for a repair).
+constexpr auto kWait = std::chrono::seconds(10);
+using Deadline = std::chrono::steady_clock::time_point;
+inline Deadline deadline() { return std::chrono::steady_clock::now() + kWait; }
+
+// Waits while an open holds the file `name` (the file of a make at work):
+// 0 once none does (or the name is gone), 12 past `until` with the refused
+// lock's system error (zvGetSystemErrorCode).
+int wait_while_held(const std::string &name, Deadline until);
+
+// The files (or superfile hosts) one make made, each held by the engine
+// from its creation to the make's end and known by its temporary name and
+// its final name; entry order is the make's own (a table's data file first,
+// then its index files). The destructor gives every hold back.
+class Made {
 public:
-    Hold() = default;
-    Hold(const Hold &) = delete;
-    Hold &operator=(const Hold &) = delete;
-    ~Hold();
-    int hold(const std::string &name);
+    Made() = default;
+    Made(const Made &) = delete;
+    Made &operator=(const Made &) = delete;
+    ~Made() { release(); }
+    // Holds the file of the open file number filno, made under `temp` to
+    // take `final_name`: 0, or the engine's code (nothing added).
+    int hold(int filno, const std::string &temp, const std::string &final_name);
+    // Whether every temporary name from entry `from` on is the held file:
+    // false when a name lost its file before the hold (another make took it
+    // for a leftover), which the make then gives up.
+    bool own(size_t from = 0) const;
+    // Adds the take-back of a set the make put in place in a file it did
+    // not make (members of a superfile host that exists): run by
+    // take_back, unless a file the make made and holds comes before it
+    // (the set goes with that file).
+    void undo(std::function<void()> take_back);
+    // Whether the file under `name` is one of the make's.
+    bool has(const std::string &name) const;
+    size_t size() const { return files_.size(); }
+    const std::string &temp(size_t i) const { return files_[i].temp; }
+    const std::string &final_name(size_t i) const { return files_[i].final_name; }
+    // The make went through: the holds from entry `from` on are given back
+    // (with `release`), then the temporary names that are still second links
+    // of those files go.
+    void finish(size_t from = 0, bool release = true);
+    // The make failed: the sets' take-backs (undo) that no file of the
+    // make comes before run, last added first; then its files from entry
+    // `from` on lose every name that is still theirs, the first file's
+    // final name first, then the other final names, the other temporary
+    // names, and the first file's temporary name last, each while held;
+    // then the holds go. Every step leaves what a kill of the make can
+    // leave: no final name of the first file, or every final name a second
+    // link of a temporary one. The entries go.
+    void take_back(size_t from = 0);
+    // Gives every hold back.
+    void release();
 
 private:
-    int fd_ = -1;
+    struct File {
+        std::string temp, final_name;
+        ZVFILEHOLD hold;
+        bool held;
+        std::function<void()> undo;  // a set's take-back (no file, no hold)
+    };
+    // Whether `name` is the file of f (its device and inode).
+    static bool is(const File &f, const std::string &name);
+    void release(File &f);
+    std::vector<File> files_;
 };
 
 // Removes a leftover file of a make under a temporary name: 0 when it is
-// gone (or was not there), 12 when an open holds it (a make at work), 55
-// when it cannot be removed.
+// gone (or was not there), 12 when an open holds it (a make at work; the
+// caller waits for it), 55 when it cannot be removed.
 int drop_leftover(const std::string &temp);
 // Puts a whole file (or directory) under its final name without replacing
 // anything: a link, the temporary name kept; a directory by a rename after

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "recapi/base/making.h"
+#include "engine/core/platform.h"
 #include "recapi/base/paths.h"
 #include "recapi/base/session.h"
 #include "recapi/base/transact.h"
@@ -84,6 +86,55 @@ struct TempDict {
     explicit TempDict(ZVHANDLE handle) : d(_zvdbAllocDict(handle, 0)) {}
     ~TempDict() { _zvdbFreeDict(d); }
 };
+
+// Takes a new database's dictionary (`name`, without its extension) back
+// after its entry was refused, unless another process has it open. In a
+// superfile host it goes with its host in one step. A plain dictionary's
+// directory first goes back to its temporary name, in one step, so that a
+// kill while its files go leaves what a killed make leaves (the next make
+// drops it); a directory that cannot move stays whole under its name (the
+// next make answers 19). The refusal's system error stays.
+void take_back_dict(ZVHANDLE handle, ZVDBDICT *d, const std::string &name, int insuper) {
+    const int sys = zvGetSystemErrorCode();
+    if (insuper) {
+        _zvdbDeleteDict(d);
+        usys(sys);
+        return;
+    }
+    const std::string host = name + ".qdd";
+    char *full = nullptr, *temp = nullptr;
+    bool moved = zv::prefixed_name(handle, host.c_str(), &full) == 0 &&
+                 zv::prefixed_name(handle, zv::making::temp_name(host).c_str(), &temp) == 0;
+    if (moved) {
+        const std::string inside = std::string(full) + char(_zvdbGetPathSeparator(handle)) + zv::dict::kTableName;
+        moved = !zv::making::held(inside + ".dat") && !zv::making::held(inside + ".idx") &&
+                zv::making::drop_leftover(temp) == 0 && zv::making::link_in(full, temp) == 0;
+    }
+    if (moved && zv::replace_text(&d->name, (name + zv::making::kMarker).c_str()) == 0) {
+        _zvdbDeleteDict(d);
+        zv::making::drop_leftover(temp);
+    }
+    _zvdb_free(full);
+    _zvdb_free(temp);
+    usys(sys);
+}
+
+// Whether an add refused as 4021 met an entry of the name whose dictionary
+// is `dname` (the same name, or the same file under another spelling).
+bool entered_elsewhere(ZVHANDLE handle, ZVDBRET rc, const char *base, const std::string &dname) {
+    ZVDBDICTENTRY e;
+    if (rc != ZVDB_DATABASE_EXISTS || _zvdbDictFindDatabase(handle, base, &e) != 0) return false;
+    const std::string other = dict_name(handle, e.path, e.physname);
+    if (other == dname) return true;
+    char *a = nullptr, *b = nullptr;
+    zv::PlatStat sa{}, sb{};
+    const bool same = zv::prefixed_name(handle, (other + ".qdd").c_str(), &a) == 0 &&
+                      zv::prefixed_name(handle, (dname + ".qdd").c_str(), &b) == 0 && zv::plat_stat(a, &sa) == 0 &&
+                      zv::plat_stat(b, &sb) == 0 && sa.dev == sb.dev && sa.ino == sb.ino;
+    _zvdb_free(a);
+    _zvdb_free(b);
+    return same;
+}
 
 bool drop_option(ZVHANDLE handle) {
     tagZVDBDATABASE *db = database_of(handle);
@@ -341,10 +392,16 @@ ZV_API ZVDBRET zvdbCreateDatabase(ZVHANDLE handle, const char *name, const char 
     rc = in_transaction(handle, [&]() -> ZVDBRET {
         TempDict tmp(s);
         if (!tmp.d) return ZVDB_NO_MEMORY;
-        ZVDBRET rc = _zvdbCreateDict(tmp.d, dict_name(s, dir.c_str(), base).c_str(), insuper);
+        const std::string dname = dict_name(s, dir.c_str(), base);
+        ZVDBRET rc = _zvdbCreateDict(tmp.d, dname.c_str(), insuper);
         if (rc) return rc;
-        // An entry that cannot be added takes the new dictionary away again.
-        if ((rc = _zvdbDictAddDatabase(s, base, dir.c_str(), insuper))) _zvdbDeleteDict(tmp.d);
+        // An entry that cannot be added takes the new dictionary away again,
+        // unless another process entered this very dictionary meanwhile (its
+        // make found it made, 19, and its add registered it): it is the
+        // database's now, and the connect goes on to it (4021).
+        if ((rc = _zvdbDictAddDatabase(s, base, dir.c_str(), insuper)) && !entered_elsewhere(s, rc, base, dname)) {
+            take_back_dict(s, tmp.d, dname, insuper);
+        }
         return rc;
     });
     return keep_code(handle, rc);

@@ -152,18 +152,27 @@ ZVDBRET engine_name(const ZVDBDICT *d, const std::string &name, std::string &out
 }
 
 // Takes away what a make left under the temporary name `temp` (a file as
-// engine_name gives it): a host, or a directory holding the dictionary's
-// table, whose files are of the make too. 0 when nothing is left, 12 while
-// an open holds it (a make at work), 55.
-int drop_made(const ZVDBDICT *d, const std::string &temp) {
+// engine_name gives it): a host, or the files of the dictionary's table in
+// a directory of that name, which are of the make too. The directory goes
+// too only with `dir` (a make at work of a plain dictionary may be about
+// to fill an empty one; a host's make needs the name free).
+// 0 when nothing is left, 12 while an open holds a file of it (a make at
+// work: *busy names it), 55.
+int drop_made(const ZVDBDICT *d, const std::string &temp, std::string *busy, bool dir) {
     if (!zv::making::exists(temp)) return 0;
     const std::string inside = temp + char(_zvdbGetPathSeparator(d->session)) + kTableName;
     for (const char *ext : {".dat", ".idx"}) {
         for (const std::string &file : {inside + ext, zv::making::temp_name(inside + ext)}) {
-            if (int rc = zv::making::drop_leftover(file)) return rc;
+            const int rc = zv::making::drop_leftover(file);
+            if (rc == kHeld) *busy = file;
+            if (rc) return rc;
         }
     }
-    return zv::making::drop_leftover(temp);
+    PlatStat st;
+    if (!dir && zv::plat_lstat(temp.c_str(), &st) == 0 && st.is_dir && !st.is_link) return 0;
+    const int rc = zv::making::drop_leftover(temp);
+    if (rc == kHeld) *busy = temp;
+    return rc;
 }
 
 // The engine's answer for files a process did not close (killed, or its
@@ -724,38 +733,94 @@ ZV_API ZVDBRET _zvdbCreateDict(ZVDBDICT *d, const char *name, int insuper) {
     if (zv::replace_text(&d->name, name)) return keep(d, ZVDB_NO_MEMORY);
     // The dictionary is made whole under a temporary name and then takes
     // its own (zv::making): a kill at any moment leaves no dictionary, or a
-    // whole one, under the name.
+    // whole one, under the name. Its files are held from their creation to
+    // the end (made): the host, or the table's files in the directory,
+    // whose temporary names the table's make drops before the directory
+    // takes its name. Another process's make of it at work is waited for.
     const std::string host = host_name(d, name);
     const std::string temp = zv::making::temp_name(host);
     std::string hostfile, tempfile;
     ZVDBRET rc = engine_name(d, host, hostfile);
     if (rc == 0) rc = engine_name(d, temp, tempfile);
     if (rc) return keep(d, rc);
-    if (zv::making::exists(hostfile)) return keep(d, kFileExists);
-    if ((rc = drop_made(d, tempfile))) return keep(d, rc);
     tagZVDBTABLE *t = d->table;
-    if (insuper) {
-        d->super->createkind = d->session->dicttranmode;
-        rc = _zvdbSuperSetPath(d->super, temp.c_str());
-        if (rc == 0) rc = _zvdbSuperCreate(d->super);
-        if (rc) return keep(d, rc);
+    zv::making::Made made;
+    const zv::making::Deadline until = zv::making::deadline();
+    for (;;) {
+        std::string busy = tempfile;
+        if (zv::making::exists(hostfile)) {
+            // A make at work keeps a host's temporary name, held, beside
+            // its name until its end; one that a kill cut short left it
+            // as a second name, which goes.
+            if (!zv::making::same_file(hostfile, tempfile)) return keep(d, kFileExists);
+            if (!zv::making::held(tempfile)) {
+                dltfil(tempfile.c_str());
+                return keep(d, kFileExists);
+            }
+        } else if ((rc = drop_made(d, tempfile, &busy, insuper != 0)) != kHeld) {
+            if (rc) return keep(d, rc);
+            if (insuper) {
+                d->super->createkind = d->session->dicttranmode;
+                rc = _zvdbSuperSetPath(d->super, temp.c_str());
+                if (rc == 0) rc = _zvdbSuperCreate(d->super);
+                // Another make of the host began since the look.
+                if (rc == kFileExists && std::chrono::steady_clock::now() < until) continue;
+                if (rc) return keep(d, rc);
+                if ((rc = made.hold(d->super->filno, tempfile, hostfile)) != 0) {
+                    _zvdbSuperDrop(d->super);
+                    return keep(d, rc);
+                }
+                if (!made.own()) {
+                    // Taken for a leftover between its create and its lock
+                    // by another make, which is waited for.
+                    _zvdbSuperClose(d->super);
+                    made.take_back();
+                    continue;
+                }
+            }
+            rc = add_from_defs(t);
+            if (rc == 0) rc = insuper ? zvdbSetTableSuperFile(t, d->super) : zvdbSetTablePath(t, temp.c_str());
+            if (rc == 0) rc = zvdbSetTablePermission(t, kPermission);
+            if (rc == 0) {
+                t->made = &made;
+                rc = zvdbCreateTable(t, kTableName, kCreateBase | level | (insuper ? 0 : kCreateMakeDirs));
+                t->made = nullptr;
+            }
+            if (rc) {
+                discard_definition(t);
+                zvdbClearTableSuperFile(t);
+            }
+            // In the directory another make's table is there, which is
+            // waited for (or, left by a kill, dropped); or another make
+            // moved the directory to its name meanwhile.
+            if (!insuper && rc && (rc == kFileExists || zv::making::exists(hostfile)) &&
+                std::chrono::steady_clock::now() < until) {
+                continue;
+            }
+            break;
+        }
+        if ((rc = zv::making::wait_while_held(busy, until))) return keep(d, rc);
     }
-    rc = add_from_defs(t);
-    if (rc == 0) rc = insuper ? zvdbSetTableSuperFile(t, d->super) : zvdbSetTablePath(t, temp.c_str());
-    if (rc == 0) rc = zvdbSetTablePermission(t, kPermission);
-    if (rc == 0) rc = zvdbCreateTable(t, kTableName, kCreateBase | level | (insuper ? 0 : kCreateMakeDirs));
-    if (rc) {
-        discard_definition(t);
-        zvdbClearTableSuperFile(t);
+    if (rc && insuper) {
         // A host made here for a table that could not be made goes again.
-        if (insuper) _zvdbSuperDrop(d->super);
+        const int sys = zvGetSystemErrorCode();
+        _zvdbSuperDrop(d->super);
+        usys(sys);
     }
     ZVDBRET closed = _zvdbSuperClose(d->super);
     if (rc == 0) rc = closed;
     if (rc == 0) rc = zv::making::link_in(tempfile, hostfile);
-    // Under its name, or not made: the temporary name goes (a directory
-    // once its files went).
-    drop_made(d, tempfile);
+    if (rc == 0) {
+        made.finish();
+        return 0;
+    }
+    // Not made: what this make made goes, the directory once its files
+    // went.
+    const int sys = zvGetSystemErrorCode();
+    made.take_back();
+    std::string busy;
+    if (!insuper) drop_made(d, tempfile, &busy, true);
+    usys(sys);
     return keep(d, rc);
 }
 

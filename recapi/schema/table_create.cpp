@@ -12,7 +12,10 @@
 //  1. A failed create leaves no file of the table: the engine deletes what
 //     its create call made, a later step's failure deletes the set through
 //     the definition, and a failed final close (after which the engine has
-//     let the files go) deletes them by name.
+//     let the files go) deletes them by name. A make under temporary names
+//     (tablemake.cpp) holds its files, and a host it made, to its end
+//     (t->made): a refused entry takes them back through states a kill
+//     leaves, the data file's name (or the host's) first.
 //  2. The caller's name text is never written: it is split in a copy.
 //  3. Schema and definition are each one block whose pointers point inside
 //     it, freed with one _zvdb_free.
@@ -21,8 +24,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "recapi/base/making.h"
@@ -627,6 +632,9 @@ namespace zv {
 
 namespace {
 
+constexpr int kHostHeld = 12;
+constexpr int kHostExists = 19;
+
 bool ends_with_bang(const char *path) {
     const size_t n = path ? std::strlen(path) : 0;
     return n > 0 && path[n - 1] == '!';
@@ -640,26 +648,70 @@ bool own_index_files(const tagZVDBTABLE *t) {
     return false;
 }
 
+// The engine names of a host and of its temporary name (the session's
+// prefix applied): 0 or the code.
+int host_names(tagZVDBTABLE *t, const std::string &host, std::string *hostfile, std::string *tempfile) {
+    char *full = nullptr;
+    int rc = prefixed_name(t, host.c_str(), &full);
+    if (rc == 0) *hostfile = full;
+    _zvdb_free(full);
+    full = nullptr;
+    if (rc == 0 && (rc = prefixed_name(t, making::temp_name(host).c_str(), &full)) == 0) *tempfile = full;
+    _zvdb_free(full);
+    return rc;
+}
+
+// Whether another make of the host is at work: it holds the host, and
+// keeps its temporary name beside the final one, until its end.
+bool host_make_at_work(const std::string &hostfile, const std::string &tempfile) {
+    return making::same_file(hostfile, tempfile) && making::held(tempfile);
+}
+
 // A new host made under the host's temporary name (zv::making) and put in
 // place when whole: with the set in it under its own member names, or
 // empty when the set has an index file of its own (whose name, stored in
 // the set, names the host's own name: the set then goes into the host
-// under its name as into any existing one). A kill leaves no host under
-// the name, or the host whole. 0 (*withset tells which), 19 when another
-// process made a host of that name meanwhile (nothing left of this one),
-// 12 when a make of it is at work, or the code.
+// under its name as into any existing one). The host is held from its
+// creation to the end of the table's make (t->made), its temporary name
+// kept beside its name meanwhile; a failure takes it back. A kill leaves
+// no host under the name, or the host whole. 0 (*withset tells which), 19
+// when another process made a host of that name meanwhile (nothing left of
+// this one; a make of it at work is waited for), 12 when such a make is
+// still at work past the wait, or the code.
 int create_host_in_place(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &host, bool *withset) {
+    making::Made &made = *t->made;
+    const size_t from = made.size();
     const std::string temp = making::temp_name(host);
-    char *full = nullptr;
     std::string hostfile, tempfile;
-    int rc = prefixed_name(t, host.c_str(), &full);
-    if (rc == 0) hostfile = full;
-    _zvdb_free(full);
-    if (rc == 0 && (rc = prefixed_name(t, temp.c_str(), &full)) == 0) tempfile = full;
-    _zvdb_free(full);
-    if (rc == 0) rc = making::drop_leftover(tempfile);
-    if (rc == 0) rc = _zvdbSuperSetPath(d, temp.c_str());
-    if (rc == 0) rc = _zvdbSuperCreate(d);
+    int rc = host_names(t, host, &hostfile, &tempfile);
+    const making::Deadline until = making::deadline();
+    while (rc == 0) {
+        if (making::exists(hostfile)) {
+            if (!host_make_at_work(hostfile, tempfile)) return kHostExists;
+        } else if ((rc = making::drop_leftover(tempfile)) != kHostHeld) {
+            if (rc == 0) rc = _zvdbSuperSetPath(d, temp.c_str());
+            if (rc == 0) rc = _zvdbSuperCreate(d);
+            if (rc == kHostExists && std::chrono::steady_clock::now() < until) {
+                // Another make of the host began since the look.
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            if (rc) return rc;
+            // Held from its creation, so that no other make takes it for a
+            // kill's leftover.
+            if ((rc = made.hold(d->filno, tempfile, hostfile)) != 0) {
+                _zvdbSuperDrop(d);
+                return rc;
+            }
+            if (made.own(from)) break;
+            // Taken for a leftover between its create and its lock by
+            // another make, which is waited for.
+            _zvdbSuperClose(d);
+            made.take_back(from);
+            continue;
+        }
+        rc = making::wait_while_held(tempfile, until);
+    }
     if (rc) return rc;
     *withset = !own_index_files(t);
     if (*withset) {
@@ -673,12 +725,19 @@ int create_host_in_place(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &host,
         if (replace_text(&t->path, path.c_str()) && rc == 0) rc = ZVDB_NO_MEMORY;
         if (ZVDBRET again = _zvdbIfilAlloc(t); rc == 0) rc = again;
         if (rc) {
+            const int sys = zvGetSystemErrorCode();
             _zvdbSuperDrop(d);
+            made.take_back(from);
+            usys(sys);
             return rc;
         }
     }
     if ((rc = _zvdbSuperClose(d)) == 0) rc = making::link_in(tempfile, hostfile);
-    dltfil(tempfile.c_str());
+    if (rc) {
+        const int sys = zvGetSystemErrorCode();
+        made.take_back(from);
+        usys(sys);
+    }
     return rc;
 }
 
@@ -688,7 +747,9 @@ int create_host_in_place(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &host,
 // empty and marked (each of its other tables then answers 14 until its
 // rebuild, as after the rebuild that an open with bit 4 runs). A second
 // link that a host make cut short left of the host under its temporary
-// name goes. 0, or the code of the open or of the rebuild.
+// name goes (the open holds the host alone: no other make is at work; this
+// make's own stays to its end). 0, or the code of the open or of the
+// rebuild.
 int open_host_for_make(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &name) {
     int rc = _zvdbSuperOpen(d, 1);
     if (rc == 14) {
@@ -696,13 +757,10 @@ int open_host_for_make(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &name) {
         rc = _zvdbSuperOpen(d, 1);
     }
     if (rc) return rc;
-    char *full = nullptr, *temp = nullptr;
-    if (prefixed_name(t, name.c_str(), &full) == 0 && prefixed_name(t, making::temp_name(name).c_str(), &temp) == 0 &&
-        making::same_file(full, temp)) {
-        dltfil(temp);
+    std::string full, temp;
+    if (host_names(t, name, &full, &temp) == 0 && making::same_file(full, temp) && !(t->made && t->made->has(temp))) {
+        dltfil(temp.c_str());
     }
-    _zvdb_free(full);
-    _zvdb_free(temp);
     return 0;
 }
 
@@ -710,10 +768,12 @@ int open_host_for_make(tagZVDBTABLE *t, ZVDBSUPER *d, const std::string &name) {
 // the host is opened exclusively for the make (and repaired when a kill
 // left it not closed cleanly), or, when it is not found, made
 // (create_host_in_place); the set is made in it unless it was made with the
-// host, and the host closed again. A host that another open holds (this
-// process's: the database dictionary's host, or one another table of it
-// reached; or another process's) takes the set through that open: its
-// swap into place refuses, 12, a host that another process has open.
+// host, and the host closed again. A host that another process's make of
+// it holds is waited for. A host that another open holds (this process's:
+// the database dictionary's host, or one another table of it reached; or
+// another process's) takes the set through that open: its swap into place
+// refuses, 12, a host that another process has open (the refused lock's
+// system error kept).
 int create_in_host(tagZVDBTABLE *t) {
     const std::string host(t->path, std::strlen(t->path) - 1);
     const size_t slash = host.rfind(char(_zvdbGetPathSeparator(t)));
@@ -726,46 +786,62 @@ int create_in_host(tagZVDBTABLE *t) {
     int rc = _zvdbSuperSetName(d, dir.c_str(), file.substr(0, dot).c_str(),
                                dot == std::string::npos ? "" : file.substr(dot).c_str());
     const std::string name = rc == 0 ? _zvdbSuperGetName(d) : "";
+    std::string hostfile, tempfile;
+    if (rc == 0) rc = host_names(t, name, &hostfile, &tempfile);
+    const making::Deadline until = making::deadline();
     bool made = false;
-    if (rc == 0) {
+    while (rc == 0) {
         rc = open_host_for_make(t, d, name);
-        if (rc == 12 && zvGetSystemErrorCode() != ENOENT) {
+        const int sys = zvGetSystemErrorCode();
+        if (rc == kHostHeld && sys != ENOENT) {
+            if (host_make_at_work(hostfile, tempfile)) {
+                if ((rc = making::wait_while_held(tempfile, until)) == 0) continue;
+                break;
+            }
             _zvdbSuperFree(d);
             rc = create_set(t, false);
-            // Not open here, the host answered the make's open as
-            // another process holds it.
-            return rc == 413 ? 12 : rc;
+            // Not open here, the host answered the make's open as another
+            // process holds it: its lock's system error stays.
+            if (rc != 413) return rc;
+            usys(sys);
+            return kHostHeld;
         }
-        if (rc == 12) {
+        if (rc == kHostHeld) {
             bool withset = false;
             rc = create_host_in_place(t, d, name, &withset);
             made = rc == 0 && withset;
             // A host made empty, or by another process meanwhile, takes
             // the set.
-            if ((rc == 0 && !withset) || rc == 19) {
-                if ((rc = _zvdbSuperSetPath(d, name.c_str())) == 0) rc = open_host_for_make(t, d, name);
+            if ((rc == 0 && !withset) || rc == kHostExists) {
+                if ((rc = _zvdbSuperSetPath(d, name.c_str())) == 0) continue;
             }
         } else if (rc == 413) {
             rc = 414;
         }
+        break;
     }
     if (rc == 0 && !made) rc = create_set(t, false);
     _zvdbSuperFree(d);
     return rc;
 }
 
-// Enters the new table in its database's dictionary; a refusal deletes the
-// new files again. 0 or the code.
-int register_table(tagZVDBTABLE *t) {
+// Enters the new table in its database's dictionary. A refusal takes the
+// new files back: the make's own (made: it holds them, create_table takes
+// them back), or else by the table's names; the refusal's system error
+// stays with its code. 0 or the code.
+int register_table(tagZVDBTABLE *t, bool made) {
     std::string file = std::string(t->physname) + t->dataext;
     if (t->mirrorname) file += std::string("|") + t->mirrorname + t->dataext;
     std::string path = t->superfile ? std::string(_zvdbSuperGetName(t->superfile)) + "!"
                        : t->mirrorpath ? std::string(t->path) + "|" + t->mirrorpath
                                        : std::string(t->path);
     int rc = zvdbAddTableXtd(t->database, t->name, file.c_str(), path.c_str());
-    if (rc == 0) return 0;
+    if (rc == 0 || made) return rc;
+    const int sys = zvGetSystemErrorCode();
     int gone = _zvdbUnlinkTable(t, t->physname, t->path, t->dataext, t->password);
-    return gone != 0 && gone != 12 ? gone : rc;
+    if (gone != 0 && gone != 12) return gone;
+    usys(sys);
+    return rc;
 }
 
 ZVDBRET create_table(tagZVDBTABLE *t, const char *name, uint32_t createmode) {
@@ -813,6 +889,13 @@ ZVDBRET create_table(tagZVDBTABLE *t, const char *name, uint32_t createmode) {
     if (own) zvdbBegin(t);
     const bool savepoint = ends_with_bang(t->path);
     if (savepoint) zvdbSetSavePoint(t);
+    // The files the make makes are held to its end, its entry written: its
+    // caller's (a dictionary's make, which moves them further), or its own.
+    making::Made mine;
+    making::Made *const caller = t->made;
+    making::Made &made = caller ? *caller : mine;
+    const size_t from = made.size();
+    t->made = &made;
     // A table whose path names a superfile host is made through the host's
     // open for the make.
     const bool inhost = savepoint && !t->superfile && !t->temporary;
@@ -824,15 +907,27 @@ ZVDBRET create_table(tagZVDBTABLE *t, const char *name, uint32_t createmode) {
     if (rc == 0 && t->temporary) {
         rc = _zvdbReloadTable(t);
     } else {
-        if (rc == 0 && t->database) rc = register_table(t);
+        if (rc == 0 && t->database) rc = register_table(t, made.size() > from);
         if (rc == 0) release_table(t);
     }
+    // The make's end: its files given back with their temporary names
+    // dropped, or (the entry refused) taken back. The failure's system
+    // error stays with its code.
+    const int sys = zvGetSystemErrorCode();
+    if (rc) {
+        made.take_back(from);
+    } else {
+        made.finish(from, !caller);
+    }
+    t->made = caller;
+    const bool failed = rc != 0;
     if (own) {
         ZVDBRET end = rc ? zvdbAbort(t) : zvdbCommit(t);
         if (rc == 0) rc = end;
     } else if (savepoint) {
         zvdbClearSavePoint(t);
     }
+    if (failed) usys(sys);
     return rc;
 }
 

@@ -113,11 +113,15 @@ int write_set(tagZVDBTABLE *t, const IFIL *ifil, int datno);
 // mirrored one.
 bool makes_in_place(const tagZVDBTABLE *t, const IFIL *copy);
 // Makes the set so: creates it under temporary names with the create
-// blocks, writes it (write_set) and closes it, then gives each file its
-// name, the data file last, without replacing any. What a make of the same
-// names that a kill cut short left is taken away first. 0; 19 the data
-// file's name (18 an index file's) is taken; 12 a make of the same table
-// is at work; the engine's codes. A failure leaves no file of the make.
+// blocks, holds each file (in t->made, to the end of the caller's make,
+// the temporary names kept beside the final ones), writes it (write_set)
+// and closes it, then gives each file its name, the data file last,
+// without replacing any. What a make of the same names that a kill cut
+// short left is taken away first; another make of them at work is waited
+// for (making::kWait). 0; 19 the data file's name is taken (also by a make
+// that went through meanwhile), 18 an index file's; 12 another make of the
+// same table still at work after the wait (the lock's system error kept);
+// the engine's codes. A failure leaves no file of the make.
 int make_in_place(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre);
 // Whether a new table's set is made in a superfile host under temporary
 // member names and swapped into place (tablemake.cpp): a table whose path
@@ -131,7 +135,9 @@ bool makes_in_host(const tagZVDBTABLE *t, const IFIL *copy);
 // index member); 413 the host does not open (missing, or left not closed
 // cleanly); 12 an open holds the host or a member (a make of the same table
 // at work, another process sharing the host); the engine's codes. A
-// failure leaves no member of the make.
+// failure leaves no member of the make. With t->made, the set's take-back
+// (the swap the other way, then the members) is added to it, for a
+// failure of the caller's make after this.
 int make_in_host(tagZVDBTABLE *t, IFIL *copy, XCREblk *xcre);
 
 // dir joined with name by the session's separator ("" on no memory).

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,11 +177,23 @@ Peer::~Peer() {
 
 ChildResult Peer::ask(int command) {
     ChildResult r;
-    if (pid_ < 0 || command == 0) return r;
-    if (write(to_, &command, sizeof command) != ssize_t(sizeof command)) return r;
+    if (send(command)) answer(&r);
+    return r;
+}
+
+bool Peer::send(int command) {
+    if (pid_ < 0 || command == 0) return false;
+    return write(to_, &command, sizeof command) == ssize_t(sizeof command);
+}
+
+bool Peer::answer(ChildResult *out, int timeout_ms) {
+    if (pid_ < 0) return false;
+    pollfd p{from_, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) != 1) return false;
     ChildResult got;
-    if (read(from_, &got, sizeof got) != ssize_t(sizeof got)) return r;
-    return got;
+    if (read(from_, &got, sizeof got) != ssize_t(sizeof got)) return false;
+    *out = got;
+    return true;
 }
 
 Beside::Beside(std::function<int(int)> op) {

@@ -47,6 +47,11 @@ public:
     // Runs one step in the child (command not 0) and waits for its result;
     // ok is false when the child is gone.
     ChildResult ask(int command);
+    // ask in two halves, for a step that may wait for this process: send
+    // starts it (false when the child is gone), answer waits up to
+    // timeout_ms (-1: no bound) for its result (false when none came).
+    bool send(int command);
+    bool answer(ChildResult *out, int timeout_ms = -1);
 
 private:
     int to_ = -1, from_ = -1;

@@ -148,3 +148,45 @@ TEST_F(FileHoldTest, TheHoldersOpensKeepTheirLocksWhenTheHoldEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+// The public calls: a hold of an open file number outlives the file's
+// close, its rename and its second name, and refuses other processes
+// until it is given back; a hold by name opens no symbolic link, no FIFO
+// and no missing file, each refused with its system error.
+TEST_F(FileHoldTest, ThePublicCallsHoldAFileAcrossItsCloseAndItsNames) {
+    make("a.dat");
+    ASSERT_EQ(OPNFIL(2, "a.dat", 0), 0);
+    ZVFILEHOLD h;
+    ASSERT_EQ(zvHoldOpenFile(2, &h), 0);
+    ASSERT_EQ(CLSFIL(2, 0), 0);
+    ASSERT_EQ(link("a.dat", "b.dat"), 0);
+    ASSERT_EQ(unlink("a.dat"), 0);
+    EXPECT_TRUE(refused(open_elsewhere("b.dat")));
+    EXPECT_EQ(zvHoldOpenFile(2, &h), 26);
+    ASSERT_EQ(zvReleaseFileHold(&h), 0);
+    EXPECT_EQ(zvReleaseFileHold(&h), 26);
+    EXPECT_EQ(open_elsewhere("b.dat").rc, 0);
+
+    ZVFILEHOLD byname;
+    ASSERT_EQ(zvHoldFileName("b.dat", &byname), 0);
+    EXPECT_TRUE(refused(open_elsewhere("b.dat")));
+    EXPECT_EQ(byname.dev, h.dev);
+    EXPECT_EQ(byname.ino, h.ino);
+    ASSERT_EQ(zvReleaseFileHold(&byname), 0);
+
+    ASSERT_EQ(symlink("b.dat", "c.dat"), 0);
+    ASSERT_EQ(mkfifo("pipe.dat", 0600), 0);
+    const struct {
+        const char *name;
+        int sys;
+    } refusals[] = {{"c.dat", ELOOP}, {"pipe.dat", EINVAL}, {"missing.dat", ENOENT}};
+    for (const auto &c : refusals) {
+        EXPECT_EQ(zvHoldFileName(c.name, &byname), 12) << c.name;
+        EXPECT_EQ(zvGetSystemErrorCode(), c.sys) << c.name;
+    }
+    EXPECT_EQ(g()->nholds, 0);
+}
+
+}  // namespace

@@ -355,6 +355,31 @@ bool opens(const char *name) {
     return rc == 0;
 }
 
+// A failed make of a table in a superfile host it made takes the host back
+// also when the host was made empty and put in place first (an index file
+// of the table's own in the host, whose name the set stores): no file is
+// left, and the same table is made afterwards.
+TEST_F(TableCreateTest, AFailedMakeTakesBackTheHostItMade) {
+    auto define = [&](const char *cond) {
+        ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+        cust();
+        ZVHANDLE byname = zvdbGetIndexByName(table_, "byname");
+        ASSERT_EQ(zvdbSetIndexFilename(byname, nullptr, "cust_nm"), 0);
+        ASSERT_EQ(zvdbSetIndexCndxExpr(byname, cond), 0);
+    };
+    define("amount >");
+    EXPECT_NE(zvdbCreateTable(table_, "cust", 0), 0);
+    EXPECT_EQ(files(), Names{});
+    while (zvdbGetTableIndexCount(table_) > 0) zvdbDelIndex(table_, 0);
+    while (zvdbGetTableFieldCount(table_) > 0) zvdbDelField(table_, 0);
+    define("amount > 0");
+    ASSERT_EQ(zvdbCreateTable(table_, "cust", 0), 0) << last();
+    EXPECT_EQ(files(), Names{"host.sup"});
+    ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
+    ASSERT_EQ(zvdbOpenTable(table_, "cust", 0), 0) << last();
+    EXPECT_EQ(zvdbCloseTable(table_), 0);
+}
+
 // A write that fails at any step of a create in a superfile host, the
 // final close of the new set included, leaves no member in the host: the
 // table does not open. A create that succeeds (a failed write of an
@@ -401,8 +426,9 @@ TEST_F(TableCreateTest, AFailedWriteInAHostLeavesNoMember) {
 // A table made in a superfile host that this process has open while
 // another process has it open too: the members the make built under their
 // temporary names cannot be renamed in while another open shares the host,
-// so the make answers 12 and leaves no member; once the other process has
-// let the host go, the same make makes the table.
+// so the make answers 12 (with the refused lock's system error) and leaves
+// no member; once the other process has let the host go, the same make
+// makes the table.
 TEST_F(TableCreateTest, AMakeInAHostAnotherProcessHasOpenAnswers12) {
     cust();
     ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
@@ -419,6 +445,9 @@ TEST_F(TableCreateTest, AMakeInAHostAnotherProcessHasOpenAnswers12) {
         cust();
         ASSERT_EQ(zvdbSetTablePath(table_, "host.sup!"), 0);
         EXPECT_EQ(zvdbCreateTable(table_, "orders", 0), 12);
+        // The refused lock's system error comes with it.
+        const int sys = zvGetSystemErrorCode();
+        EXPECT_TRUE(sys == EAGAIN || sys == EACCES) << sys;
         for (const char *member : {"host.sup!orders.dat", "host.sup!orders.idx", "host.sup!orders~zvnew.dat",
                                    "host.sup!orders~zvnew.idx"}) {
             EXPECT_FALSE(opens(member)) << member;
