@@ -111,13 +111,19 @@ void relock_opens(INSTGV *g, uint64_t dev, uint64_t ino) {
     }
 }
 
+// The open of a file to hold: under FoundNames the name is one the engine
+// made up, and a symbolic link under it is refused too.
+int open_to_hold(const INSTGV *g, const char *name) {
+    return plat_open(name, g->foundopen ? OpenHow::FoundReadWrite : OpenHow::ReadWriteRegular, 0);
+}
+
 }  // namespace
 
 int hold_file(const char *name, HoldRef *out) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     if (!name || !out) return set_uerr(540);
-    const int fd = plat_open(name, OpenHow::ReadWriteRegular, 0);
+    const int fd = open_to_hold(g, name);
     if (fd < 0) return refuse(g, errno);
     return adopt(g, fd, out);
 }
@@ -126,8 +132,14 @@ int hold_file_if_there(const char *name, HoldRef *out) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     if (!name || !out) return set_uerr(540);
-    const int fd = plat_open(name, OpenHow::ReadWriteRegular, 0);
-    if (fd < 0) return 1;
+    const int fd = open_to_hold(g, name);
+    if (fd < 0) {
+        // A made-up name that holds a link or no regular file is not the
+        // engine's file: refused, not left to an open.
+        const int err = errno;
+        if (g->foundopen && (err == ELOOP || err == EINVAL || err == EISDIR || err == ENXIO)) return refuse(g, err);
+        return 1;
+    }
     return adopt(g, fd, out);
 }
 

@@ -27,6 +27,9 @@ int hold_file(const char *name, HoldRef *out);
 // As hold_file, but a file that does not open as a regular file (missing,
 // not readable and writable, not a regular file) is not held: 1 with the
 // codes as they were, so that the caller's own open reports it.
+// Under FoundNames (fileio.h) both open the name without following a
+// symbolic link, and hold_file_if_there refuses (12, sysiocod ELOOP or
+// EINVAL) a name that holds a link or no regular file.
 int hold_file_if_there(const char *name, HoldRef *out);
 // Takes a hold of the file of an open descriptor of the instance's own (an
 // engine open): its description is kept by a second descriptor and its lock

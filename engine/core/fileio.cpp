@@ -294,7 +294,17 @@ FCB *io_fcb(FCB *f) {
     return f;
 }
 
-int mbopen(FCB *, const char *path, uint16_t mode) {
+FoundNames::FoundNames(bool on) : keep_(0), on_(on && zvWNGV) {
+    if (!on_) return;
+    keep_ = zvWNGV->foundopen;
+    zvWNGV->foundopen = 1;
+}
+
+FoundNames::~FoundNames() {
+    if (on_ && zvWNGV) zvWNGV->foundopen = keep_;
+}
+
+int mbopen(FCB *fcb, const char *path, uint16_t mode) {
     INSTGV *g = zvWNGV;
     if (!g) return -1;
     g->sysiocod = 0;
@@ -305,7 +315,11 @@ int mbopen(FCB *, const char *path, uint16_t mode) {
         set_uerr(rc);
         return -1;
     }
-    OpenHow how = (mode & kOpnReadOnly) ? OpenHow::ReadOnly : OpenHow::ReadWrite;
+    const bool found = g->foundopen || (fcb && fcb->foundname);
+    if (fcb && found) fcb->foundname = 1;
+    const bool ro = (mode & kOpnReadOnly) != 0;
+    OpenHow how = found ? (ro ? OpenHow::FoundRead : OpenHow::FoundReadWrite)
+                        : (ro ? OpenHow::ReadOnly : OpenHow::ReadWrite);
     int fd = plat_open(name, how, 0);
     if (fd < 0) {
         int err = errno;
@@ -325,7 +339,10 @@ int mbopen(FCB *, const char *path, uint16_t mode) {
     return fd;
 }
 
-int mbcratx(FCB *fcb, const char *path) { return mbcratm(fcb ? fcb->opnmode : 0, path); }
+int mbcratx(FCB *fcb, const char *path) {
+    if (fcb && zvWNGV && zvWNGV->foundopen) fcb->foundname = 1;
+    return mbcratm(fcb ? fcb->opnmode : 0, path);
+}
 
 int mbcratm(uint16_t mode, const char *path) {
     INSTGV *g = zvWNGV;
@@ -339,7 +356,8 @@ int mbcratm(uint16_t mode, const char *path) {
         return -1;
     }
     int perm = g->filepermmode ? g->filepermmode : 0660;
-    int fd = plat_open(name, OpenHow::CreateExclusive, perm);
+    const OpenHow how = g->foundopen ? OpenHow::FoundCreateExclusive : OpenHow::CreateExclusive;
+    int fd = plat_open(name, how, perm);
     if (fd < 0) {
         int err = errno;
         set_sys(g, err);
@@ -353,7 +371,7 @@ int mbcratm(uint16_t mode, const char *path) {
             set_sys(g, -766);
             return -1;
         }
-        fd = plat_open(name, OpenHow::CreateExclusive, perm);
+        fd = plat_open(name, how, perm);
         if (fd < 0) {
             err = errno;
             set_sys(g, err);

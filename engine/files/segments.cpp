@@ -528,9 +528,15 @@ int zvnxtsegmdef(FCB *f, int setseg, int i) {
             log683(setseg ? "SETSEG: could not create segment" : "NXTSEG: could not create segment");
             return set_uerr(683);
         }
-        // A file is in the way: is it a segment of this file?
+        // A file is in the way: is it a segment of this file? What stands
+        // there is found, not made: a link or anything but a regular file
+        // is no segment and does not hold up the look.
         bool matching = false;
-        int efd = mbopen(nullptr, s.name, uint16_t(mode | kOpnReadOnly));
+        int efd;
+        {
+            FoundNames stray;
+            efd = mbopen(nullptr, s.name, uint16_t(mode | kOpnReadOnly));
+        }
         if (efd >= 0) {
             uint32_t h = hsize(f);
             auto *buf = static_cast<unsigned char *>(zvgetmem(int32_t(h)));
@@ -568,7 +574,11 @@ int zvnxtsegmdef(FCB *f, int setseg, int i) {
         // Overwrite: the matching file is taken over as segment i.
         log683("Overwrote unexpected, matching segment...");
         log683(s.name);
-        int tfd = mbopen(nullptr, s.name, mode);
+        int tfd;
+        {
+            FoundNames stray;
+            tfd = mbopen(nullptr, s.name, mode);
+        }
         if (tfd < 0) return refuse(f, matching, s.name);
         s.fd = tfd;
         s.stamp = uint32_t(time(nullptr));

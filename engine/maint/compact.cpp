@@ -47,6 +47,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/bytes.h"
 #include "engine/core/filenum.h"
+#include "engine/core/fileio.h"
 #include "engine/core/fileops.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
@@ -630,6 +631,7 @@ int build_indexes(Cmp &c) {
     int rc;
     {
         OptionBit mark(&g->fileopt[1], kIsamMark);
+        FoundNames made;
         rc = OPNFIL(first, c.tmpdat, 0x2002);
     }
     if (rc) return rerr(rc, first);
@@ -678,6 +680,7 @@ int build_indexes(Cmp &c) {
     if (c.o.update && !(ifil->dfilmod & 0x800)) {
         {
             OptionBit mark(&g->fileopt[1], kIsamMark);
+            FoundNames made;
             rc = OPNFIL(first, c.tmpdat, uint16_t(ifil->dfilmod));
         }
         if (!rc) {
@@ -694,11 +697,13 @@ int build_indexes(Cmp &c) {
         // deleted.
         {
             OptionBit mark(&g->fileopt[1], kIsamMark);
+            FoundNames made;
             rc = OPNFIL(first, c.tmpdat, 2);
         }
         for (int k = 0; k < ifil->dnumidx && !rc; k++) {
             if (!c.shape.is_file(k) || ifil->iidxarr[k].ikeylen < 0) continue;
             const size_t ks = size_t(k);
+            FoundNames made(!c.member[ks]);
             rc = OPNFILX(first + 1 + k, c.member[ks] ? c.iname[ks].data() : c.tname[ks].data(), 0x4002, nullptr);
         }
         if (rc) {
@@ -722,7 +727,7 @@ int swap(Cmp &c) {
     c.swap.place(c.tmpdat, c.ownname, c.newfiles, true);
     if (int rc = rbl_queue_indexes(c, c.swap)) return rc;
     // The new files held before the first rename, as the originals are.
-    if (int rc = c.swap.hold(c.held)) return rerr(rc, c.first);
+    if (int rc = c.swap.hold(c.held, true)) return rerr(rc, c.first);
     // Until the last rename the new files answer 14 to an open: a kill
     // between two renames leaves a set that the rebuild repairs.
     if (int rc = c.swap.mark()) return rerr(rc, c.first);
