@@ -13,7 +13,10 @@
 // and a final name that is a second link of such a file is one of its
 // moves. Nothing else found on disk is trusted: a name is dropped only when
 // it is a temporary name, or when it is the same file (device and inode) as
-// one.
+// one. Names under temporary names are opened without following a symbolic
+// link, without blocking and only as regular files; a link, a FIFO or any
+// other thing that is no file there (or a directory that is not empty) is
+// left as it is, and the status log names it.
 //
 // Names here are file names as the engine sees them: the session's path
 // prefix applied by the caller.
@@ -35,12 +38,14 @@ bool exists(const std::string &name);
 // Whether both names are one file (the same device and inode).
 bool same_file(const std::string &a, const std::string &b);
 // Whether an open, in this process or another, holds the file: a lock test
-// that meets a lock of the engine's opens or of a move (hold).
+// that meets a lock of the engine's opens or of a move (hold). A name that
+// is no regular file (a link, a FIFO, a directory) is held by no open.
 bool held(const std::string &name);
 
 // A lock of a make on its file while it moves it into place, so that the
 // next make does not take it for a leftover: taken by hold (0, or the
-// system error), released by the destructor.
+// system error; a name that is no regular file is refused, ELOOP or
+// EINVAL, and logged), released by the destructor.
 class Hold {
 public:
     Hold() = default;
@@ -55,7 +60,10 @@ private:
 
 // Removes a leftover file of a make under a temporary name: 0 when it is
 // gone (or was not there), 12 when an open holds it (a make at work), 55
-// when it cannot be removed.
+// when it cannot be removed, or when the name holds a link, something else
+// that is no file, or a directory that is not empty, or lies below a
+// temporary name that is a link: that is left as it is and the status log
+// names it.
 int drop_leftover(const std::string &temp);
 // Puts a whole file (or directory) under its final name without replacing
 // anything: a link, the temporary name kept; a directory by a rename after
