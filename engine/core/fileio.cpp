@@ -304,6 +304,14 @@ FoundNames::~FoundNames() {
     if (on_ && zvWNGV) zvWNGV->foundopen = keep_;
 }
 
+CallerNames::CallerNames() : keep_(zvWNGV ? zvWNGV->foundopen : 0) {
+    if (zvWNGV) zvWNGV->foundopen = 0;
+}
+
+CallerNames::~CallerNames() {
+    if (zvWNGV) zvWNGV->foundopen = keep_;
+}
+
 int mbopen(FCB *fcb, const char *path, uint16_t mode) {
     INSTGV *g = zvWNGV;
     if (!g) return -1;
@@ -315,8 +323,10 @@ int mbopen(FCB *fcb, const char *path, uint16_t mode) {
         set_uerr(rc);
         return -1;
     }
-    const bool found = g->foundopen || (fcb && fcb->foundname);
-    if (fcb && found) fcb->foundname = 1;
+    // A block keeps the rule of its first open (its reopens follow it, also
+    // inside another call's FoundNames); an open without a block takes the
+    // instance's.
+    const bool found = fcb ? fcb->foundname != 0 : g->foundopen != 0;
     const bool ro = (mode & kOpnReadOnly) != 0;
     OpenHow how = found ? (ro ? OpenHow::FoundRead : OpenHow::FoundReadWrite)
                         : (ro ? OpenHow::ReadOnly : OpenHow::ReadWrite);

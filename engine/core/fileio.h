@@ -38,15 +38,29 @@ private:
     bool on_;
 };
 
+// While one lives, the instance's opens and creates by name take names the
+// caller gave again (inside a FoundNames scope: a call that opens the
+// caller's file beside the ones it made up).
+class CallerNames {
+public:
+    CallerNames();
+    ~CallerNames();
+    CallerNames(const CallerNames &) = delete;
+    CallerNames &operator=(const CallerNames &) = delete;
+
+private:
+    uint8_t keep_;
+};
+
 // Opens an existing file. mode: kOpnPermanent (outside the budget),
 // kOpnReadOnly, kOpnNoConvert. Clears sysiocod. Descriptor, or -1 with
 // sysiocod set (-766: no descriptor could be freed); a name longer than 255
 // characters or a failing conversion leaves its code (139) in uerr_cod.
-// The FCB may be null. Under FoundNames, or for an FCB opened so
-// (foundname), the name is one the engine made up: no symbolic link is
-// followed, the open never blocks and only a regular file opens (sysiocod
-// ELOOP or EINVAL otherwise), close-on-exec; the FCB keeps the rule for
-// its reopens.
+// The FCB may be null. For an FCB opened or created under FoundNames
+// (foundname), or without an FCB under FoundNames, the name is one the
+// engine made up: no symbolic link is followed, the open never blocks and
+// only a regular file opens (sysiocod ELOOP or EINVAL otherwise),
+// close-on-exec. An FCB's reopens keep the rule of its first open.
 int mbopen(FCB *fcb, const char *path, uint16_t mode);
 // Creates a file that must not exist, with the instance's permission mode,
 // and locks it whole (exclusive). The FCB (may be null: mode 0) gives the open

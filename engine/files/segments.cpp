@@ -494,7 +494,7 @@ int zvhdrsegmdef(FCB *f, int i, int how, int create, uint16_t openmode) {
         // The segment is opened anew under the file's open mode.
         if (rc == 0) {
             close_fd(f, i);
-            int fd = mbopen(nullptr, f->segs[i].name, uint16_t(openmode | kOpnPermanent));
+            int fd = mbopen(f, f->segs[i].name, uint16_t(openmode | kOpnPermanent));
             if (fd < 0) rc = 681;
             else f->segs[i].fd = fd;
         }
@@ -608,7 +608,7 @@ int zvopnsegmdef(FCB *f, int filno, uint16_t openmode) {
     }
     uint16_t mode = uint16_t((openmode & ~kOpnNoConvert) | kOpnPermanent);
     for (uint32_t i = 1; i < p; i++) {
-        int fd = mbopen(nullptr, f->segs[i].name, mode);
+        int fd = mbopen(f, f->segs[i].name, mode);
         if (fd < 0) {
             zvclssegmdef(f, 1, 1, 0);
             return set_uerr(676);

@@ -325,6 +325,9 @@ int cmpdatx8(int filno, const char *datname, const char *newname, uint16_t recle
         // file is never written.
         const uint8_t keep = g->nowrite;
         g->nowrite = 1;
+        // The caller's file, also when the new name is one a compaction
+        // made up (FoundNames).
+        CallerNames own;
         // Its kind is checked here, not by the open (0x4).
         orc = OPNFILX(c.oldno, datname, uint16_t((filmod & 0xFFF2) | 0x4000), password);
         g->nowrite = keep;
@@ -607,6 +610,9 @@ int build_data(Cmp &c) {
     IFIL *ifil = c.ifil;
     if (int rc = temp_beside(c.ownname, c.tmpdat)) return rerr(rc, c.first);
     CMPBLK blk{c.co.renumber ? ifil : nullptr, c.co.convert ? 1 : 0, c.co.newenc ? 1 : 0, c.co.tolerant ? 0 : 1};
+    // The copy is made and reopened under the temporary name by the rule
+    // for names the engine made up.
+    FoundNames made;
     int rc = CMPDATX8(c.first, c.ownname, c.tmpdat, uint16_t(ifil->dreclen), uint32_t(ifil->dxtdsiz),
                       uint16_t(ifil->dfilmod), int32_t(c.p->permmask), c.p->group, c.p->password,
                       c.p->xcre ? &c.p->xcre[0] : nullptr, &blk);

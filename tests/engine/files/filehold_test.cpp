@@ -140,6 +140,19 @@ TEST_F(FileHoldTest, AMadeUpNameThatIsALinkIsNotHeld) {
     ASSERT_EQ(zv::hold_file("Z1234567", &ref), 0);
     EXPECT_EQ(g()->nholds, 1);
     zv::release_hold(ref);
+    // The engine's open under the rule refuses the link; its block keeps
+    // the rule.
+    {
+        zv::FoundNames made;
+        EXPECT_NE(OPNFIL(1, "Z1234567", 0), 0);
+        EXPECT_EQ(g()->sysiocod, ELOOP);
+        ASSERT_EQ(OPNFIL(1, "a.dat", 0), 0);
+    }
+    EXPECT_EQ(fcb(1)->foundname, 1);
+    EXPECT_EQ(CLSFIL(1, 0), 0);
+    ASSERT_EQ(OPNFIL(1, "Z1234567", 0), 0);
+    EXPECT_EQ(fcb(1)->foundname, 0);
+    EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
 // When a hold ends, the holder's opens still on the file keep the locks
