@@ -7,7 +7,10 @@
 //
 // Directory walks never follow symbolic links: every entry is examined with
 // lstat, a link is a plain entry (a cleanup removes the link, never its
-// target) and no walk descends into one, so a walk never leaves its tree.
+// target) and no walk descends into one, so a walk never leaves its tree; a
+// directory found below the top is opened, before its callbacks, by an open
+// that refuses a link put in its place meanwhile (the walk then passes it
+// over as a link).
 // A full name that does not fit 254 characters is never cut and acted on:
 // the entry gives -88 with ENAMETOOLONG and the cleanup stops there.
 #include "engine/core/dirwalk.h"
@@ -301,6 +304,73 @@ void delete_failure(char *text, int size, const char *what, const char *name, in
     if (text && size >= 1) snprintf(text, size_t(size), "cleandir - Not able to delete %s (%s) - %d", what, name, err);
 }
 
+// The walk of zvFSdirtravcmd. The top directory is the caller's; every one
+// below it (`found`) was found by the walk and is entered without following
+// a symbolic link put in its place since it was looked at.
+int walk(const char *dir, int options, ZvDirTravCallback cb, ZVDIRTRAV *rec, bool found) {
+    const bool stop_first = options & 1;
+    PlatDir *d = nullptr;
+    int openerr = 0;
+    if (found) {
+        // Opened before the callback sees it: a link (or anything but a
+        // directory) put in its place since it was looked at is a plain
+        // entry, passed over as every link is.
+        d = plat_opendir_found(dir);
+        if (!d) {
+            openerr = errno;
+            if (openerr == ELOOP || openerr == ENOTDIR) return 0;
+        }
+    }
+    int first = trav_call(dir, cb, rec, 3);
+    if (first && stop_first) {
+        if (d) plat_closedir(d);
+        trav_call(dir, cb, rec, 4);
+        return first;
+    }
+    if (!found) {
+        d = plat_opendir(dir);
+        if (!d) openerr = errno;
+    }
+    if (!d) {
+        note_failure(rec, &first, openerr);
+        trav_call(dir, cb, rec, 4);
+        return first;
+    }
+    char entry[256], full[256];
+    for (;;) {
+        int got = plat_readdir(d, entry, sizeof entry);
+        int err = got < 0 ? errno : 0;
+        if (got <= 0) {
+            if (err) note_failure(rec, &first, err);
+            break;
+        }
+        if (is_dot(entry)) continue;
+        if (!join_path(full, dir, entry)) {
+            note_failure(rec, &first, ENAMETOOLONG);
+            if (stop_first) break;
+            continue;
+        }
+        PlatStat st{};
+        if (plat_lstat(full, &st) != 0 || !st.is_dir) continue;
+        if (options & 2) {
+            int rc = trav_call(full, cb, rec, 5);
+            if (rc) {
+                if (!first) first = rc;
+                if (stop_first) break;
+            }
+        }
+        int rc = walk(full, options, cb, rec, true);
+        if (rc) {
+            if (!first) first = rc;
+            if (stop_first) break;
+        }
+    }
+    plat_closedir(d);
+    int rc = trav_call(dir, cb, rec, 4);
+    if (rc && !first) first = rc;
+    return first;
+}
+
 }  // namespace
 
 extern "C" {
@@ -373,51 +443,7 @@ int zvFSdirtravclbk(const char *dir, ZvDirTravCallback cb, ZVDIRTRAV *rec) {
 }
 
 int zvFSdirtravcmd(const char *dir, int options, ZvDirTravCallback cb, ZVDIRTRAV *rec) {
-    const bool stop_first = options & 1;
-    int first = trav_call(dir, cb, rec, 3);
-    if (first && stop_first) {
-        trav_call(dir, cb, rec, 4);
-        return first;
-    }
-    PlatDir *d = plat_opendir(dir);
-    if (!d) {
-        note_failure(rec, &first, errno);
-        trav_call(dir, cb, rec, 4);
-        return first;
-    }
-    char entry[256], full[256];
-    for (;;) {
-        int got = plat_readdir(d, entry, sizeof entry);
-        int err = got < 0 ? errno : 0;
-        if (got <= 0) {
-            if (err) note_failure(rec, &first, err);
-            break;
-        }
-        if (is_dot(entry)) continue;
-        if (!join_path(full, dir, entry)) {
-            note_failure(rec, &first, ENAMETOOLONG);
-            if (stop_first) break;
-            continue;
-        }
-        PlatStat st{};
-        if (plat_lstat(full, &st) != 0 || !st.is_dir) continue;
-        if (options & 2) {
-            int rc = trav_call(full, cb, rec, 5);
-            if (rc) {
-                if (!first) first = rc;
-                if (stop_first) break;
-            }
-        }
-        int rc = zvFSdirtravcmd(full, options, cb, rec);
-        if (rc) {
-            if (!first) first = rc;
-            if (stop_first) break;
-        }
-    }
-    plat_closedir(d);
-    int rc = trav_call(dir, cb, rec, 4);
-    if (rc && !first) first = rc;
-    return first;
+    return walk(dir, options, cb, rec, false);
 }
 
 ZV_API int zvFSdirtraverse(const char *dir, int options, ZvDirTravCallback cb, void *value1, void *value2) {

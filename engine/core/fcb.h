@@ -114,6 +114,8 @@ struct FCB {
                                 // file's, and its changes are refused until the close (the
                                 // descriptor's block)
     uint8_t fileidset;          // filedev and fileino are known
+    uint8_t foundname;          // opened or created under a name the engine made up: every
+                                // reopen (a virtual close's) takes it by the same rule
     uint64_t filedev, fileino;  // device and inode of the open file (a file's own block)
 
     // ---- Open, close and creation (engine/files) -----------------------------

@@ -132,13 +132,19 @@ void outdate_opens(INSTGV *g, uint64_t dev, uint64_t ino) {
     }
 }
 
+// The open of a file to hold: under FoundNames the name is one the engine
+// made up, and a symbolic link under it is refused too.
+int open_to_hold(const INSTGV *g, const char *name) {
+    return plat_open(name, g->foundopen ? OpenHow::FoundReadWrite : OpenHow::ReadWriteRegular, 0);
+}
+
 }  // namespace
 
 int hold_file(const char *name, HoldRef *out) {
     INSTGV *g = zvWNGV;
     if (!g) return 47;
     if (!name || !out) return set_uerr(540);
-    const int fd = plat_open(name, OpenHow::ReadWriteRegular, 0);
+    const int fd = open_to_hold(g, name);
     if (fd < 0) return refuse(g, errno);
     return adopt(g, fd, out);
 }
@@ -148,9 +154,9 @@ int hold_file_if_there(const char *name, HoldRef *out) {
     if (!g) return 47;
     if (!name || !out) return set_uerr(540);
     // Only a missing file is left to the caller: a file the caller may read
-    // but not write (or that is no regular file) would go unheld while the
-    // call works on it.
-    const int fd = plat_open(name, OpenHow::ReadWriteRegular, 0);
+    // but not write (or that is no regular file, or under FoundNames a
+    // link) would go unheld while the call works on it.
+    const int fd = open_to_hold(g, name);
     if (fd < 0) return errno == ENOENT ? 1 : refuse(g, errno);
     return adopt(g, fd, out);
 }

@@ -30,6 +30,8 @@ int hold_file(const char *name, HoldRef *out);
 // file that is there and does not open read-write as a regular file (the
 // caller may not write it, say) answers 12 with the open's errno, as
 // hold_file does: a call that must hold it does not run without the hold.
+// Under FoundNames (fileio.h) both open the name without following a
+// symbolic link (a link refused: 12, sysiocod ELOOP).
 int hold_file_if_there(const char *name, HoldRef *out);
 // Takes a hold of the file of an open descriptor of the instance's own (an
 // engine open): its description is kept by a second descriptor and its lock

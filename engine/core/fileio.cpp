@@ -294,7 +294,25 @@ FCB *io_fcb(FCB *f) {
     return f;
 }
 
-int mbopen(FCB *, const char *path, uint16_t mode) {
+FoundNames::FoundNames(bool on) : keep_(0), on_(on && zvWNGV) {
+    if (!on_) return;
+    keep_ = zvWNGV->foundopen;
+    zvWNGV->foundopen = 1;
+}
+
+FoundNames::~FoundNames() {
+    if (on_ && zvWNGV) zvWNGV->foundopen = keep_;
+}
+
+CallerNames::CallerNames() : keep_(zvWNGV ? zvWNGV->foundopen : 0) {
+    if (zvWNGV) zvWNGV->foundopen = 0;
+}
+
+CallerNames::~CallerNames() {
+    if (zvWNGV) zvWNGV->foundopen = keep_;
+}
+
+int mbopen(FCB *fcb, const char *path, uint16_t mode) {
     INSTGV *g = zvWNGV;
     if (!g) return -1;
     g->sysiocod = 0;
@@ -305,7 +323,13 @@ int mbopen(FCB *, const char *path, uint16_t mode) {
         set_uerr(rc);
         return -1;
     }
-    OpenHow how = (mode & kOpnReadOnly) ? OpenHow::ReadOnly : OpenHow::ReadWrite;
+    // A block keeps the rule of its first open (its reopens follow it, also
+    // inside another call's FoundNames); an open without a block takes the
+    // instance's.
+    const bool found = fcb ? fcb->foundname != 0 : g->foundopen != 0;
+    const bool ro = (mode & kOpnReadOnly) != 0;
+    OpenHow how = found ? (ro ? OpenHow::FoundRead : OpenHow::FoundReadWrite)
+                        : (ro ? OpenHow::ReadOnly : OpenHow::ReadWrite);
     int fd = plat_open(name, how, 0);
     if (fd < 0) {
         int err = errno;
@@ -325,7 +349,10 @@ int mbopen(FCB *, const char *path, uint16_t mode) {
     return fd;
 }
 
-int mbcratx(FCB *fcb, const char *path) { return mbcratm(fcb ? fcb->opnmode : 0, path); }
+int mbcratx(FCB *fcb, const char *path) {
+    if (fcb && zvWNGV && zvWNGV->foundopen) fcb->foundname = 1;
+    return mbcratm(fcb ? fcb->opnmode : 0, path);
+}
 
 int mbcratm(uint16_t mode, const char *path) {
     INSTGV *g = zvWNGV;
@@ -339,7 +366,8 @@ int mbcratm(uint16_t mode, const char *path) {
         return -1;
     }
     int perm = g->filepermmode ? g->filepermmode : 0660;
-    int fd = plat_open(name, OpenHow::CreateExclusive, perm);
+    const OpenHow how = g->foundopen ? OpenHow::FoundCreateExclusive : OpenHow::CreateExclusive;
+    int fd = plat_open(name, how, perm);
     if (fd < 0) {
         int err = errno;
         set_sys(g, err);
@@ -353,7 +381,7 @@ int mbcratm(uint16_t mode, const char *path) {
             set_sys(g, -766);
             return -1;
         }
-        fd = plat_open(name, OpenHow::CreateExclusive, perm);
+        fd = plat_open(name, how, perm);
         if (fd < 0) {
             err = errno;
             set_sys(g, err);

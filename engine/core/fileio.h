@@ -22,16 +22,52 @@ constexpr uint32_t kCipherUnit = 2048;
 // Hook operations.
 constexpr int kCipherEncrypt = 1, kCipherDecrypt = 2, kCipherUndo = 3;
 
+// While one lives, the instance's opens and creates of files by name
+// (mbopen, mbcratx) take names the engine made up itself (a rebuild's or a
+// compaction's new files under temporary names), by the rule for such
+// names. `on` false leaves the instance as it is.
+class FoundNames {
+public:
+    explicit FoundNames(bool on = true);
+    ~FoundNames();
+    FoundNames(const FoundNames &) = delete;
+    FoundNames &operator=(const FoundNames &) = delete;
+
+private:
+    uint8_t keep_;
+    bool on_;
+};
+
+// While one lives, the instance's opens and creates by name take names the
+// caller gave again (inside a FoundNames scope: a call that opens the
+// caller's file beside the ones it made up).
+class CallerNames {
+public:
+    CallerNames();
+    ~CallerNames();
+    CallerNames(const CallerNames &) = delete;
+    CallerNames &operator=(const CallerNames &) = delete;
+
+private:
+    uint8_t keep_;
+};
+
 // Opens an existing file. mode: kOpnPermanent (outside the budget),
 // kOpnReadOnly, kOpnNoConvert. Clears sysiocod. Descriptor, or -1 with
 // sysiocod set (-766: no descriptor could be freed); a name longer than 255
 // characters or a failing conversion leaves its code (139) in uerr_cod.
-// The FCB is not read (it may be null).
+// The FCB may be null. For an FCB opened or created under FoundNames
+// (foundname), or without an FCB under FoundNames, the name is one the
+// engine made up: no symbolic link is followed, the open never blocks and
+// only a regular file opens (sysiocod ELOOP or EINVAL otherwise),
+// close-on-exec. An FCB's reopens keep the rule of its first open.
 int mbopen(FCB *fcb, const char *path, uint16_t mode);
 // Creates a file that must not exist, with the instance's permission mode,
 // and locks it whole (exclusive). The FCB (may be null: mode 0) gives the open
 // mode. Descriptor, or -1: uerr_cod 19 when the file exists (sysiocod 17),
 // else uerr_cod -1 with sysiocod set; a refused lock deletes the new file.
+// Under FoundNames the descriptor is close-on-exec and the FCB keeps the
+// rule of mbopen for its reopens.
 int mbcratx(FCB *fcb, const char *path);
 // mbcratx under an open mode instead of an FCB's.
 int mbcratm(uint16_t mode, const char *path);

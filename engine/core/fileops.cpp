@@ -142,9 +142,10 @@ int renfilx(const char *oldname, const char *newname, int a, int b) {
             set_sys(err);
             return set_uerr(67);
         }
-        int fd = plat_open(to, OpenHow::ReadOnly, 0);
-        if (fd >= 0) {
-            plat_close(fd);
+        // Anything under the new name (a link, a FIFO included) is looked
+        // at, never opened.
+        PlatStat st{};
+        if (plat_lstat(to, &st) == 0) {
             set_sys(EEXIST);
             return set_uerr(67);
         }

@@ -233,6 +233,7 @@ struct INSTGV {
     uint8_t quietmode;            // resource errors do not stop an open
     uint8_t quietopen;            // a failed open reports 12
     uint8_t nowrite;              // open never rewrites a header
+    uint8_t foundopen;            // opens and creates take names the engine made up (FoundNames)
     uint8_t rebuilding;           // a rebuild runs
     uint8_t mkdirs;               // create makes missing directories
     uint8_t stdheader;            // default create block asks for a standard header

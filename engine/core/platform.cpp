@@ -111,6 +111,22 @@ bool closing_on_exec(const char *mode, char (&how)[16]) {
     return true;
 }
 
+// The flags of every open of a name the library made up or found: no link
+// followed, no blocking on a FIFO or a device (nor taking a terminal as the
+// process's own), close-on-exec.
+constexpr int kFound = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// An open of a name the library made up or found: the descriptor of a
+// regular file, back in blocking mode for its reads and writes, or -1 with
+// errno (EINVAL: not a regular file; ELOOP: a symbolic link).
+int found_open(const char *path, int flags, int perm) {
+    const int fd = regular_only(open(path, flags | kFound, static_cast<mode_t>(perm)));
+    if (fd < 0) return fd;
+    const int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    return fd;
+}
+
 }  // namespace
 
 long io_calls(IoKind kind) { return g_calls[static_cast<int>(kind)]; }
@@ -156,6 +172,16 @@ int plat_open(const char *path, OpenHow how, int perm) {
     case OpenHow::ReadWriteRegular:
         // O_NONBLOCK: a FIFO under the name must not stop the open.
         return regular_only(open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    case OpenHow::FoundRead:
+        return found_open(path, O_RDONLY, 0);
+    case OpenHow::FoundReadWrite:
+        return found_open(path, O_RDWR, 0);
+    case OpenHow::FoundWriteCreate:
+        // O_TRUNC acts on a regular file only; anything else is refused.
+        return found_open(path, O_WRONLY | O_CREAT | O_TRUNC, perm);
+    case OpenHow::FoundCreateExclusive:
+        // O_EXCL fails on any entry under the name, a link included.
+        return found_open(path, O_RDWR | O_CREAT | O_EXCL, perm);
     }
     errno = EINVAL;
     return -1;
@@ -385,6 +411,19 @@ PlatDir *plat_opendir(const char *path) {
     return reinterpret_cast<PlatDir *>(opendir(path));
 }
 
+PlatDir *plat_opendir_found(const char *path) {
+    if (must_fail(IoKind::Dir)) return nullptr;
+    const int fd = open(path, O_RDONLY | O_DIRECTORY | kFound);
+    if (fd < 0) return nullptr;
+    DIR *d = fdopendir(fd);
+    if (!d) {
+        const int err = errno;
+        close(fd);
+        errno = err;
+    }
+    return reinterpret_cast<PlatDir *>(d);
+}
+
 int plat_readdir(PlatDir *pd, char *name, size_t size) {
     if (!pd || !name || size == 0) {
         errno = EINVAL;
@@ -483,6 +522,42 @@ FILE *plat_fopen(const char *name, const char *mode) {
     char how[16];
     if (!closing_on_exec(mode, how)) return nullptr;
     return fopen(name, how);
+}
+
+FILE *plat_fopen_found(const char *name, const char *mode, int perm) {
+    if (must_fail(IoKind::Fopen)) return nullptr;
+    if (!name || !mode) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    int flags;
+    const char *as;
+    switch (mode[0]) {
+    case 'r':
+        flags = O_RDONLY;
+        as = "r";
+        break;
+    case 'w':
+        flags = O_WRONLY | O_CREAT | (strchr(mode, 'x') ? O_EXCL : O_TRUNC);
+        as = "w";
+        break;
+    case 'a':
+        flags = O_WRONLY | O_CREAT | O_APPEND;
+        as = "a";
+        break;
+    default:
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int fd = found_open(name, flags, perm);
+    if (fd < 0) return nullptr;
+    FILE *fp = fdopen(fd, as);
+    if (!fp) {
+        const int err = errno;
+        close(fd);
+        errno = err;
+    }
+    return fp;
 }
 
 int plat_fclose(FILE *fp) { return fclose(fp); }

@@ -53,6 +53,18 @@ enum class OpenHow {
     WriteCreateExclusive,  // write only; the file must not exist
     ReadWriteRegular,      // read-write, never blocking on the open, and only a regular
                            // file (anything else: -1 with EINVAL); links are followed
+    // Names the library made up or found on disk itself: a symbolic link as
+    // the name's last component is refused (-1 with ELOOP), the open never
+    // blocks (a FIFO or a device under the name does not hold it up), only a
+    // regular file is kept (anything else: -1 with EINVAL, a directory asked
+    // for writing EISDIR), and the descriptor (in blocking mode again for
+    // its transfers) is close-on-exec.
+    FoundRead,             // read only
+    FoundReadWrite,        // read-write
+    FoundCreateExclusive,  // read-write, created with permission bits perm; the name must
+                           // not exist (a link under it included: EEXIST)
+    FoundWriteCreate,      // write only; created with permission bits perm when missing,
+                           // else (a regular file) truncated to 0
 };
 // Opens (or, with CreateExclusive, creates read-write a file that must not
 // exist, with permission bits perm; the Write* forms are the destinations of
@@ -156,6 +168,10 @@ int plat_fstatat(int dir, const char *name, PlatStat *out);
 struct PlatDir;
 // Opens a directory stream; null with errno.
 PlatDir *plat_opendir(const char *path);
+// Opens the stream of a directory that a walk found: a symbolic link as the
+// name's last component is refused (null with ELOOP or ENOTDIR), as is
+// anything but a directory, without blocking. Counted as plat_opendir.
+PlatDir *plat_opendir_found(const char *path);
 // Next entry name into name (size bytes): 1 an entry, 0 the end (errno 0),
 // -1 a read error or a name that does not fit (errno set).
 int plat_readdir(PlatDir *dir, char *name, size_t size);
@@ -178,9 +194,17 @@ bool plat_realpath(const char *path, char *out, size_t size);
 bool plat_getcwd(char *buf, size_t size);
 
 // ---- Streams --------------------------------------------------------------
-// Opens a text stream (the status log, dumps), its descriptor closed on exec
-// ("e" added to the mode); null on failure with errno set.
+// Opens a text stream (dumps, files the caller names), its descriptor closed
+// on exec ("e" added to the mode); null on failure with errno set.
 FILE *plat_fopen(const char *name, const char *mode);
+// Opens a stream on a name the library made up or found on disk itself, by
+// the rule of the Found forms of OpenHow (no link followed, never blocking,
+// a regular file only, close-on-exec): mode "r" (or "rb") reads an existing
+// file, "w" (or "wb") writes one, created when missing and else truncated,
+// "wx" creates one that must not exist, "a" appends, creating the file when
+// it is missing. perm: the permission bits of a file it creates (less the
+// umask). Null with errno; counted as a stream open.
+FILE *plat_fopen_found(const char *name, const char *mode, int perm);
 // Closes a stream opened by plat_fopen.
 int plat_fclose(FILE *fp);
 // Sets the permission bits of an open stream's file.

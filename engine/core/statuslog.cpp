@@ -4,6 +4,13 @@
 // and closes it again, so entries of several processes interleave only at
 // whole-write granularity. Nothing here takes memory from the pools: entries
 // are formatted into a fixed buffer.
+//
+// The log is a name the engine makes up in the current directory: it is
+// opened as such names are (no symbolic link followed, never blocking, a
+// regular file only, close-on-exec). Anything else under the name is left as
+// it is and the entry is not written (10); a new log is created with the
+// instance's permission mode (less the umask), and an existing one keeps its
+// own: no mode is set through the open.
 #include "engine/core/statuslog.h"
 
 #include <csignal>
@@ -51,6 +58,16 @@ FILE *zvgetstream(const char *name, const char *mode, int retries) {
     return fp;
 }
 
+FILE *open_status_log(int retries) {
+    const int perm = zvWNGV && zvWNGV->filepermmode ? zvWNGV->filepermmode : 0666;
+    FILE *fp = plat_fopen_found(kStatusLogName, "a", perm);
+    for (int i = 0; !fp && retries >= 0 && i <= retries; i++) {
+        vtclosex_one(1);
+        fp = plat_fopen_found(kStatusLogName, "a", perm);
+    }
+    return fp;
+}
+
 void note_shutdown_signal(int sig) {
     sigdevstt = 1;
     pending_signal = sig;
@@ -94,7 +111,7 @@ namespace {
 // Writes one entry (code as it is written, retries of the open as for
 // zvgetstream).
 int16_t write_entry(const char *msg, int code, int retries) {
-    FILE *fp = zv::zvgetstream(zv::kStatusLogName, "a", retries);
+    FILE *fp = zv::open_status_log(retries);
     if (!fp) return 10;
     if (code == zv::kLogTouchOnly) {
         zv::plat_fclose(fp);

@@ -17,6 +17,11 @@ constexpr int kLogSingleTry = -199;     // codes <= this: single open attempt
 // Opens a text stream for appending, retrying `retries` times after freeing a
 // descriptor (a negative count gives up at once). Null on failure.
 FILE *zvgetstream(const char *name, const char *mode, int retries);
+// Opens the status log for appending, as a name the engine makes up (see
+// statuslog.cpp), retrying `retries` times after freeing a descriptor while
+// descriptors run short (a negative count gives up at once). Null when it
+// does not open.
+FILE *open_status_log(int retries);
 
 // The shutdown signal (async-signal-safe): sets the engine's shutdown flag
 // and leaves the signal to be logged by the next status-log entry as

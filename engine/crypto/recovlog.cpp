@@ -30,6 +30,12 @@
 //
 // A replay that reaches the end without error deletes the log (and a
 // leftover new verification file) once its writes are on disk.
+//
+// The log's name is one the engine makes up in the current directory: it is
+// written and read without following a symbolic link, without blocking and
+// only as a regular file. A replay that finds anything else under the name
+// (a link, a FIFO, a directory) passes it over, leaves it as it is and logs
+// it.
 #include "engine/crypto/recovlog.h"
 
 #include <cerrno>
@@ -42,6 +48,7 @@
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "engine/core/pools.h"
+#include "engine/core/statuslog.h"
 #include "engine/crypto/masterkey.h"
 #include "engine/crypto/wipe.h"
 
@@ -385,7 +392,7 @@ int zvcmprecovWriteLog(RecovCtx *c) {
     if (!c) return 540;
     if (!c->buf) return fail(c, 540, "zvcmprecovWriteLog: log buffer not allocated");
     if (c->fd < 0) {
-        c->fd = plat_open(c->log, OpenHow::WriteCreate, 0600);
+        c->fd = plat_open(c->log, OpenHow::FoundWriteCreate, 0600);
         if (c->fd < 0)
             return fail(c, 17, "zvcmprecovWriteLog: could not open file %s for write access; system error %d", c->log,
                         errno);
@@ -501,9 +508,17 @@ int recov_put_image(const char *name, uint64_t at, const void *image, uint32_t l
 int zvcmprecovReplay(char *msg, int32_t size) {
     char log[256], newmaster[256];
     recov_names(log, newmaster);
-    int fd = plat_open(log, OpenHow::ReadOnly, 0);
+    int fd = plat_open(log, OpenHow::FoundRead, 0);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) return 0;
+        if (errno == ELOOP || errno == EINVAL) {
+            // A link, a FIFO, a directory under the log's name: no log of a
+            // key change, left as it is.
+            const int err = errno;
+            zvrcvlog("Key change: the recovery log is passed over, it is a link or no file:", kLogSingleTry - err);
+            zvrcvlog(log, kLogSingleTry);
+            return 0;
+        }
         if (msg && size > 0)
             snprintf(msg, size_t(size),
                      "zvcmprecovRecover: Could not open encryption key change recovery log; system error %d", errno);

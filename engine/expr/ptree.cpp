@@ -427,7 +427,8 @@ void print_node(FILE *fp, const PTNODE *n, int depth) {
 }  // namespace
 
 int ptPrint(const PTNODE *tree) {
-    FILE *fp = plat_fopen("ptree.txt", "w");
+    // A name of the engine's own: no link under it is followed.
+    FILE *fp = plat_fopen_found("ptree.txt", "w", 0666);
     if (!fp) return -1;
     int rc = 0;
     try {

@@ -122,7 +122,9 @@ void ptDestroy(PTNODE *node);
 void ptFreeMem(void *block);
 
 // Writes the tree to "ptree.txt" in the working directory: in order, the
-// depth as indentation. 0, or -1 when the file cannot be written.
+// depth as indentation. 0, or -1 when the file cannot be written (also when
+// the name holds a symbolic link or anything but a regular file, which is
+// left as it is).
 int ptPrint(const PTNODE *tree);
 
 }  // namespace zv

@@ -269,6 +269,8 @@ int iopnfilx(int filno, const char *name, uint16_t mode) {
     snprintf(f->name, sizeof f->name, "%s", name);
     f->crflags |= kCrBusy;
     f->opnmode = mode;
+    // A name the engine made up (FoundNames): this open and every reopen.
+    f->foundname = g->foundopen;
 
     const bool member = zvsname1(name) != 0;
     if (member) {

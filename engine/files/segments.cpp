@@ -494,7 +494,7 @@ int zvhdrsegmdef(FCB *f, int i, int how, int create, uint16_t openmode) {
         // The segment is opened anew under the file's open mode.
         if (rc == 0) {
             close_fd(f, i);
-            int fd = mbopen(nullptr, f->segs[i].name, uint16_t(openmode | kOpnPermanent));
+            int fd = mbopen(f, f->segs[i].name, uint16_t(openmode | kOpnPermanent));
             if (fd < 0) rc = 681;
             else f->segs[i].fd = fd;
         }
@@ -528,9 +528,15 @@ int zvnxtsegmdef(FCB *f, int setseg, int i) {
             log683(setseg ? "SETSEG: could not create segment" : "NXTSEG: could not create segment");
             return set_uerr(683);
         }
-        // A file is in the way: is it a segment of this file?
+        // A file is in the way: is it a segment of this file? What stands
+        // there is found, not made: a link or anything but a regular file
+        // is no segment and does not hold up the look.
         bool matching = false;
-        int efd = mbopen(nullptr, s.name, uint16_t(mode | kOpnReadOnly));
+        int efd;
+        {
+            FoundNames stray;
+            efd = mbopen(nullptr, s.name, uint16_t(mode | kOpnReadOnly));
+        }
         if (efd >= 0) {
             uint32_t h = hsize(f);
             auto *buf = static_cast<unsigned char *>(zvgetmem(int32_t(h)));
@@ -568,7 +574,11 @@ int zvnxtsegmdef(FCB *f, int setseg, int i) {
         // Overwrite: the matching file is taken over as segment i.
         log683("Overwrote unexpected, matching segment...");
         log683(s.name);
-        int tfd = mbopen(nullptr, s.name, mode);
+        int tfd;
+        {
+            FoundNames stray;
+            tfd = mbopen(nullptr, s.name, mode);
+        }
         if (tfd < 0) return refuse(f, matching, s.name);
         s.fd = tfd;
         s.stamp = uint32_t(time(nullptr));
@@ -598,7 +608,7 @@ int zvopnsegmdef(FCB *f, int filno, uint16_t openmode) {
     }
     uint16_t mode = uint16_t((openmode & ~kOpnNoConvert) | kOpnPermanent);
     for (uint32_t i = 1; i < p; i++) {
-        int fd = mbopen(nullptr, f->segs[i].name, mode);
+        int fd = mbopen(f, f->segs[i].name, mode);
         if (fd < 0) {
             zvclssegmdef(f, 1, 1, 0);
             return set_uerr(676);

@@ -1062,7 +1062,7 @@ int SwapNote::put(const std::string &text) {
     // a note under its own name is always whole and always locked while
     // its swap runs.
     plat_unlink(work);
-    const int fd = plat_open(work, OpenHow::CreateExclusive, 0644);
+    const int fd = plat_open(work, OpenHow::FoundCreateExclusive, 0644);
     if (fd < 0) {
         name_[0] = 0;
         return 12;

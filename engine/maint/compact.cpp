@@ -47,6 +47,7 @@
 #include "engine/core/arith.h"
 #include "engine/core/bytes.h"
 #include "engine/core/filenum.h"
+#include "engine/core/fileio.h"
 #include "engine/core/fileops.h"
 #include "engine/core/highword.h"
 #include "engine/core/instance.h"
@@ -324,6 +325,9 @@ int cmpdatx8(int filno, const char *datname, const char *newname, uint16_t recle
         // file is never written.
         const uint8_t keep = g->nowrite;
         g->nowrite = 1;
+        // The caller's file, also when the new name is one a compaction
+        // made up (FoundNames).
+        CallerNames own;
         // Its kind is checked here, not by the open (0x4).
         orc = OPNFILX(c.oldno, datname, uint16_t((filmod & 0xFFF2) | 0x4000), password);
         g->nowrite = keep;
@@ -606,6 +610,9 @@ int build_data(Cmp &c) {
     IFIL *ifil = c.ifil;
     if (int rc = temp_beside(c.ownname, c.tmpdat)) return rerr(rc, c.first);
     CMPBLK blk{c.co.renumber ? ifil : nullptr, c.co.convert ? 1 : 0, c.co.newenc ? 1 : 0, c.co.tolerant ? 0 : 1};
+    // The copy is made and reopened under the temporary name by the rule
+    // for names the engine made up.
+    FoundNames made;
     int rc = CMPDATX8(c.first, c.ownname, c.tmpdat, uint16_t(ifil->dreclen), uint32_t(ifil->dxtdsiz),
                       uint16_t(ifil->dfilmod), int32_t(c.p->permmask), c.p->group, c.p->password,
                       c.p->xcre ? &c.p->xcre[0] : nullptr, &blk);
@@ -630,6 +637,7 @@ int build_indexes(Cmp &c) {
     int rc;
     {
         OptionBit mark(&g->fileopt[1], kIsamMark);
+        FoundNames made;
         rc = OPNFIL(first, c.tmpdat, 0x2002);
     }
     if (rc) return rerr(rc, first);
@@ -678,6 +686,7 @@ int build_indexes(Cmp &c) {
     if (c.o.update && !(ifil->dfilmod & 0x800)) {
         {
             OptionBit mark(&g->fileopt[1], kIsamMark);
+            FoundNames made;
             rc = OPNFIL(first, c.tmpdat, uint16_t(ifil->dfilmod));
         }
         if (!rc) {
@@ -694,11 +703,13 @@ int build_indexes(Cmp &c) {
         // deleted.
         {
             OptionBit mark(&g->fileopt[1], kIsamMark);
+            FoundNames made;
             rc = OPNFIL(first, c.tmpdat, 2);
         }
         for (int k = 0; k < ifil->dnumidx && !rc; k++) {
             if (!c.shape.is_file(k) || ifil->iidxarr[k].ikeylen < 0) continue;
             const size_t ks = size_t(k);
+            FoundNames made(!c.member[ks]);
             rc = OPNFILX(first + 1 + k, c.member[ks] ? c.iname[ks].data() : c.tname[ks].data(), 0x4002, nullptr);
         }
         if (rc) {
@@ -722,7 +733,7 @@ int swap(Cmp &c) {
     c.swap.place(c.tmpdat, c.ownname, c.newfiles, true);
     if (int rc = rbl_queue_indexes(c, c.swap)) return rc;
     // The new files held before the first rename, as the originals are.
-    if (int rc = c.swap.hold(c.held)) return rerr(rc, c.first);
+    if (int rc = c.swap.hold(c.held, true)) return rerr(rc, c.first);
     // Until the last rename the new files answer 14 to an open: a kill
     // between two renames leaves a set that the rebuild repairs.
     if (int rc = c.swap.mark()) return rerr(rc, c.first);

@@ -664,6 +664,7 @@ int TempIndex::make(int32_t keylen, bool widepos) {
     }
     XCREblk x{};
     x.mode = 0x42;
+    FoundNames made;
     if (CREIDXX8(n, name, keylen, 0, 0, 0, 0, 0x0800, 0, nullptr, nullptr, widepos ? &x : nullptr)) {
         rbl_drop_file(name);
         name[0] = 0;

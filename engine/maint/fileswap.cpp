@@ -45,6 +45,7 @@
 #include "engine/core/fcb.h"
 #include "engine/core/filehdr.h"
 #include "engine/core/centralio.h"
+#include "engine/core/fileio.h"
 #include "engine/core/filehold.h"
 #include "engine/core/filenum.h"
 #include "engine/core/fileops.h"
@@ -123,8 +124,9 @@ void FileSwap::log(const char *what, int code) const {
     zvrcvlog(line, kLogSingleTry - code);
 }
 
-int FileSwap::hold(HeldFiles &held) const {
+int FileSwap::hold(HeldFiles &held, bool made_up) const {
     for (const Move &m : moves_) {
+        FoundNames made(made_up && !m.original);
         if (int rc = hold_set_file(held, m.from.data())) return rc;
     }
     return 0;

@@ -56,7 +56,10 @@ public:
     // Holds every queued file under the name it has now (an original, a new
     // file) in `held`, to be taken before the first rename and kept until
     // the call is done with the set: 0, or 12 (another open has one) or 82.
-    int hold(HeldFiles &held) const;
+    // made_up: the new files are under names the engine made up (a
+    // rebuild's, a compaction's), held by that rule (FoundNames): a link or
+    // anything but a regular file there is refused (12).
+    int hold(HeldFiles &held, bool made_up = false) const;
     // Marks every queued new file (under its temporary name) as not closed
     // cleanly, and writes the swap's note: 0 or the first error (nothing
     // renamed yet). Once is enough: run marks only a swap not marked yet.

@@ -250,7 +250,7 @@ int rebuild(Run &r) {
     // The new index files in the places of the old ones, held from before
     // the first rename.
     if (int rc = rbl_queue_indexes(r, r.swap)) return rc;
-    if (int rc = r.swap.hold(r.held)) return rerr(rc, first);
+    if (int rc = r.swap.hold(r.held, true)) return rerr(rc, first);
     if (int rc = r.swap.run()) return rerr(rc, first);
     if (int rc = r.swap.commit()) return rerr(rc, first);
     std::fill(r.made.begin(), r.made.end(), 0);
@@ -558,6 +558,8 @@ int rbl_recreate_index(IndexPhase &r, int k, const char *oldname, const char *ne
         {
             OptionBit mark(&g->fileopt[2], kIsamIndexMark);
             rs.flags |= 1;
+            // A file made beside the old one is under a temporary name.
+            FoundNames made(strcmp(oldname, newname) != 0);
             rc = CREIDXX8(n, newname, x.ikeylen, x.ikeytyp, x.ikeydup, nmem, ifil->ixtdsiz,
                           uint16_t(ifil->ifilmod | 0x1000), int32_t(r.p->permmask), r.p->group, r.p->password,
                           blk ? &local : nullptr);
@@ -691,7 +693,11 @@ int rbl_load_index(IndexPhase &r, int k, const char *iname) {
     const int nmem = r.shape.nmem[k];
     const bool member = zvsname1(iname) != 0;
     const uint16_t mode = uint16_t((ifil->ifilmod & 0xCFF6) | 0x3000 | (member ? kOpenDamaged : 0));
-    if (int rc = OPNFILX(n, iname, mode, nullptr)) return rerr(rc, n);
+    {
+        // An index file (not a member) is loaded under its temporary name.
+        FoundNames made(!member);
+        if (int rc = OPNFILX(n, iname, mode, nullptr)) return rerr(rc, n);
+    }
     // A superfile member loaded in place keeps its mark on disk until its
     // close after a complete load clears it.
     if (member) {

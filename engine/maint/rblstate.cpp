@@ -12,6 +12,7 @@
 // allocation.
 #include "engine/maint/rblstate.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "engine/core/arith.h"
@@ -22,6 +23,7 @@
 #include "engine/core/filenum.h"
 #include "engine/core/instance.h"
 #include "engine/core/platform.h"
+#include "engine/core/statuslog.h"
 #include "engine/files/close.h"
 #include "engine/files/fcbops.h"
 #include "engine/core/fcb.h"
@@ -233,7 +235,18 @@ void rbl_drop_file(const char *name) {
     g->sysiocod = sys;
 }
 
-FILE *rbl_open_stream(const char *name, const char *mode) { return plat_fopen(name, mode); }
+FILE *rbl_open_stream(const char *name, const char *mode) {
+    // The name was drawn free: a file made ("w") must not exist, one read
+    // back ("r") must be a regular file, neither reached through a link.
+    FILE *fp = plat_fopen_found(name, mode[0] == 'w' ? "wx" : mode, 0666);
+    if (!fp && (errno == EEXIST || errno == ELOOP || errno == EINVAL || errno == EISDIR || errno == ENXIO)) {
+        const int err = errno;
+        zvrcvlog("Rebuild: a work file is refused, its name holds a link or another file:", kLogSingleTry - err);
+        zvrcvlog(name, kLogSingleTry);
+        errno = err;
+    }
+    return fp;
+}
 
 void rbl_close_stream(FILE **fp) {
     if (fp && *fp) {

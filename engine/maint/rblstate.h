@@ -118,7 +118,10 @@ int rbl_push_node(FCB *f, uint64_t at, uint64_t *head, bool wide, bool direct);
 // Deletes a temporary file by name, keeping uerr_cod and sysiocod; a
 // failing delete is tried a second time.
 void rbl_drop_file(const char *name);
-// Opens a stream through the platform seam (the reject and dump files).
+// Opens a stream on a work file under a name drawn free (the reject and
+// dump files): "w" makes a file that must not exist, "r" reads one back;
+// no link is followed and only a regular file opens. A name that holds
+// anything else is left as it is, and the status log names it.
 FILE *rbl_open_stream(const char *name, const char *mode);
 void rbl_close_stream(FILE **fp);
 

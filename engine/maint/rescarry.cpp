@@ -171,7 +171,10 @@ int getidxres(int datno, int idxno, const char *iname, const char *, char *saven
     // 5. The save file, one record per resource.
     int n = rbl_spare_filno();
     int rc = n < 0 ? 46 : iTMPNAME(savename, 256);
-    if (!rc && (rc = CREDAT(n, savename, 0, 0, 0x1004)) != 0) savename[0] = 0;
+    if (!rc) {
+        FoundNames made;
+        if ((rc = CREDAT(n, savename, 0, 0, 0x1004)) != 0) savename[0] = 0;
+    }
     if (!rc) {
         try {
             rc = save_ring(f, first, n);

@@ -307,6 +307,9 @@ int create_work(SORTHANDLE *h, int *rc) {
         x.segsize = 0;
         x.nsegs = 0;
     }
+    // A work file's name is made up here: it is made (and reopened) by the
+    // rule for such names.
+    FoundNames made;
     if (h->encfil >= 0) {
         // Resources stay enabled (0x800 clear): the security record is one.
         CamoSave save{};
@@ -361,6 +364,7 @@ int open_run(SORTHANDLE *h, int k) {
     set_run_name(h, k);
     set_path(h);
     int filno = AVLFILNUM(1);
+    FoundNames made;
     if (filno < 0 || OPNFIL(filno, h->path, 0x1000) != 0) return kRunOpen;
     h->runfil[k] = int16_t(filno);
     if (FCB *f = tstfnm(filno)) f->hdr.ext.flmode3 |= 0x2000;
@@ -374,6 +378,7 @@ int delete_run(SORTHANDLE *h, int k) {
         set_run_name(h, k);
         set_path(h);
         int filno = AVLFILNUM(1);
+        FoundNames made;
         if (filno < 0 || OPNFIL(filno, h->path, 0x1000) != 0) return kRunDelete;
         h->runfil[k] = int16_t(filno);
     }
@@ -768,6 +773,7 @@ int zvsabort(SORTHANDLE *h) {
     if (h->ownx && !failed) {
         set_x_name(h, int(h->nruns) - 1);
         int filno = AVLFILNUM(1);
+        FoundNames made;
         if (filno < 0 || OPNFIL(filno, h->path, 0x1000) != 0 || DELFIL(filno) != 0) failed = true;
         else h->ownx = 0;
     }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/core/platform.h"
+#include "zarvo/zarvo.h"
 
 namespace zv::making {
 
@@ -17,6 +18,41 @@ constexpr int kExists = 19;
 constexpr int kHeld = 12;
 constexpr int kNotDeleted = 55;
 constexpr int kNotMoved = 67;
+
+constexpr const char *kLeftAlone =
+    "Make: a name a make uses is left as it is, it is a link, no file or a directory that is not empty:";
+
+// Whether an open's error says that the name holds no regular file (a link,
+// a FIFO, a device, a directory).
+bool no_file(int err) { return err == ELOOP || err == EINVAL || err == EISDIR || err == ENXIO; }
+
+// Logs why a name is left as it is, and the name.
+void log_left(const std::string &name, int err) {
+    zvStatusLogWrite(kLeftAlone, err);
+    zvStatusLogWrite(name.c_str(), 0);
+}
+
+// Whether a lock of an open, in this process or another, lies on the file
+// of descriptor fd.
+bool locked(int fd) {
+    int holder = 0;
+    // Every open of the engine holds a lock of its descriptor on the whole
+    // file, shared or exclusive: an exclusive one would meet either.
+    const int rc = plat_lock(fd, LockCmd::Test, LockType::Exclusive, 0, 0, &holder, true);
+    return rc == 0 && holder != 0;
+}
+
+// Whether the name lies in a directory of a make's own (a temporary name)
+// that is a symbolic link: what is below it is not the make's.
+bool below_link(const std::string &name) {
+    const size_t slash = name.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return false;
+    const std::string dir = name.substr(0, slash);
+    const size_t part = dir.find_last_of('/');
+    if (dir.find(kMarker, part == std::string::npos ? 0 : part + 1) == std::string::npos) return false;
+    PlatStat st;
+    return plat_lstat(dir.c_str(), &st) == 0 && st.is_link;
+}
 
 }  // namespace
 
@@ -40,14 +76,11 @@ bool same_file(const std::string &a, const std::string &b) {
 }
 
 bool held(const std::string &name) {
-    const int fd = plat_open(name.c_str(), OpenHow::ReadOnly, 0);
+    const int fd = plat_open(name.c_str(), OpenHow::FoundRead, 0);
     if (fd < 0) return false;
-    int holder = 0;
-    // Every open of the engine holds a lock of its descriptor on the whole
-    // file, shared or exclusive: an exclusive one would meet either.
-    const int rc = plat_lock(fd, LockCmd::Test, LockType::Exclusive, 0, 0, &holder, true);
+    const bool is = locked(fd);
     plat_close(fd);
-    return rc == 0 && holder != 0;
+    return is;
 }
 
 int wait_while_held(const std::string &name, Deadline until) {
@@ -153,9 +186,33 @@ void Made::take_back(size_t from) {
 
 int drop_leftover(const std::string &temp) {
     PlatStat st;
+    if (below_link(temp)) {
+        log_left(temp, ELOOP);
+        return kNotDeleted;
+    }
     if (plat_lstat(temp.c_str(), &st) != 0) return 0;
-    if (held(temp)) return kHeld;
-    if (st.is_dir && !st.is_link) return plat_rmdir(temp.c_str()) == 0 ? 0 : kNotDeleted;
+    if (st.is_dir) {
+        // A directory a make of a dictionary made, once its files went: an
+        // empty one goes, anything in it stays.
+        if (plat_rmdir(temp.c_str()) == 0 || errno == ENOENT) return 0;
+        log_left(temp, errno);
+        return kNotDeleted;
+    }
+    if (!st.is_regular) {
+        log_left(temp, st.is_link ? ELOOP : EINVAL);
+        return kNotDeleted;
+    }
+    const int fd = plat_open(temp.c_str(), OpenHow::FoundRead, 0);
+    if (fd < 0 && no_file(errno)) {
+        // Put there since the look above.
+        log_left(temp, errno);
+        return kNotDeleted;
+    }
+    if (fd >= 0) {
+        const bool is = locked(fd);
+        plat_close(fd);
+        if (is) return kHeld;
+    }
     return plat_unlink(temp.c_str()) == 0 || errno == ENOENT ? 0 : kNotDeleted;
 }
 

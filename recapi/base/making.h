@@ -16,6 +16,10 @@
 // then finds the thing made, or the way free. Nothing else found on disk
 // is trusted: a name is dropped only when it is a temporary name, or when
 // it is the same file (device and inode) as one.
+// Names under temporary names are opened without following a symbolic
+// link, without blocking and only as regular files; a link, a FIFO or any
+// other thing that is no file there (or a directory that is not empty) is
+// left as it is, and the status log names it.
 //
 // Names here are file names as the engine sees them: the session's path
 // prefix applied by the caller.
@@ -42,7 +46,8 @@ bool exists(const std::string &name);
 // Whether both names are one file (the same device and inode).
 bool same_file(const std::string &a, const std::string &b);
 // Whether an open, in this process or another, holds the file: a lock test
-// that meets a lock of the engine's opens or of a make's hold.
+// that meets a lock of the engine's opens or of a make's hold. A name that
+// is no regular file (a link, a FIFO, a directory) is held by no open.
 bool held(const std::string &name);
 
 // How long a make waits for another process's make of the same names to

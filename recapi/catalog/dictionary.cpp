@@ -307,8 +307,11 @@ ZVDBRET open_waiting(ZVDBDICT *d, const std::string &host, bool trysuper) {
             // The repair meets another open's brief hold: again.
             if (rc != kHeld) return rc;
         } else if (rc == kNotClosed) {
-            // Repaired here, unless another process does it now.
+            // Repaired here, unless another process does it now. A lock
+            // file that does not open refuses the repair (12, its system
+            // error kept).
             if (lock.take()) continue;
+            if (lock.refused()) return kHeld;
         } else if (!lock.busy() && !refused_by_lock(rc)) {
             // No repair at work and no other open's lock met: the answer
             // stands, unless a repair came and went while this open tried.

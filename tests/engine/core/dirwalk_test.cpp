@@ -256,6 +256,27 @@ TEST_F(DirWalkTest, CleandirrecursLeavesTheTopAndEverythingOutside) {
     EXPECT_EQ(read_file("outside/keep"), "k");
 }
 
+// A subdirectory that becomes a link to a directory outside between the
+// walk's look at it and its entry (here: when the walk reports it, option
+// 2) is passed over as a link: neither walked nor cleaned.
+int swap_for_link(const char *dir, ZVDIRTRAV *rec) {
+    if (rec->operation == 5 && std::string(dir) == "top/a") {
+        if (rename("top/a", "moved") != 0 || symlink("../outside", "top/a") != 0) return 9;
+        return 0;
+    }
+    return zvDelRecDirCBK(dir, rec);
+}
+
+TEST_F(DirWalkTest, ADirectoryReplacedByALinkDuringTheWalkIsNotEntered) {
+    mkdirs({"top", "top/a", "outside"});
+    write_file("top/a/f", "1");
+    write_file("outside/keep", "k");
+    EXPECT_EQ(zvFSdirtraverse("top", 2, swap_for_link, nullptr, nullptr), 0);
+    EXPECT_EQ(read_file("outside/keep"), "k");
+    EXPECT_FALSE(exists("top/a"));  // the link, removed by the cleanup of top
+    EXPECT_EQ(read_file("moved/f"), "1");
+}
+
 TEST_F(DirWalkTest, CleandirrecursReportsAFailure) {
     mkdirs({"top", "top/a", "top/a/locked"});
     write_file("top/a/locked/f", "x");

@@ -1,5 +1,9 @@
 // Platform file I/O: open and create under the descriptor budget, 64-bit
 // transfers, their failures and log lines, sizes and syncs.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -41,6 +45,49 @@ protected:
 private:
     std::vector<std::unique_ptr<FCB>> open_;
 };
+
+// Names the engine made up (FoundNames) are opened without following a
+// link and only as regular files, and a block opened so keeps the rule for
+// its reopens; other opens follow links as before.
+TEST_F(FileIoTest, MadeUpNamesAreOpenedWithoutFollowingALink) {
+    write_file("real.dat", "content");
+    ASSERT_EQ(symlink("real.dat", "link.dat"), 0);
+    ASSERT_EQ(mkfifo("pipe.dat", 0644), 0);
+    int fd = zv::mbopen(nullptr, "link.dat", 0);
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) zv::mbclosx(nullptr, fd);
+    auto mine = make_fcb("link.dat");
+    auto callers = make_fcb("link.dat");
+    mine->foundname = 1;
+    {
+        zv::FoundNames made;
+        EXPECT_LT(zv::mbopen(nullptr, "link.dat", 0), 0);
+        EXPECT_EQ(sysio(), ELOOP);
+        EXPECT_LT(zv::mbopen(nullptr, "pipe.dat", kOpnReadOnly), 0);
+        EXPECT_EQ(sysio(), EINVAL);
+        fd = zv::mbopen(nullptr, "real.dat", 0);
+        EXPECT_GE(fd, 0);
+        if (fd >= 0) zv::mbclosx(nullptr, fd);
+        // A block keeps the rule of its first open: a caller's file opened
+        // again inside the scope follows its link as before.
+        fd = zv::mbopen(callers.get(), "link.dat", 0);
+        EXPECT_GE(fd, 0);
+        if (fd >= 0) zv::mbclosx(nullptr, fd);
+    }
+    EXPECT_EQ(g->foundopen, 0);
+    // A block opened under the rule: its reopen (a virtual close's) by name
+    // refuses the link outside the scope too.
+    EXPECT_LT(zv::mbopen(mine.get(), "link.dat", 0), 0);
+    EXPECT_EQ(sysio(), ELOOP);
+    // A create under the rule is close-on-exec.
+    {
+        zv::FoundNames made;
+        fd = zv::mbcratx(nullptr, "new.dat");
+    }
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+    zv::mbclosx(nullptr, fd);
+}
 
 TEST_F(FileIoTest, ShortReadAtEndOfFile) {
     FCB *f = keep(open_file("f.dat", std::string(140, 'r')));

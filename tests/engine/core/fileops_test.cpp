@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,7 +71,7 @@ TEST_F(FileOpsTest, RenameOntoItselfTouchesNothing) {
 }
 
 TEST_F(FileOpsTest, RenameWithoutHardLinks) {
-    // A file system without hard links: the target is checked by opening it.
+    // A file system without hard links: the target is looked at first.
     write_file("a", "one");
     write_file("b", "two");
     zv::fault_set(IoKind::Link, 1, EPERM, true);
@@ -79,6 +80,28 @@ TEST_F(FileOpsTest, RenameWithoutHardLinks) {
     EXPECT_EQ(renfil("a", "c"), 0);
     EXPECT_EQ(read_file("c"), "one");
     EXPECT_FALSE(exists("a"));
+}
+
+// Without hard links, what stands under the new name is looked at, never
+// opened: a FIFO there refuses the rename at once (in a forked copy of this
+// process that an alarm ends, so that a wait fails the test).
+TEST_F(FileOpsTest, RenameWithoutHardLinksDoesNotWaitOnAFifo) {
+    write_file("a", "one");
+    ASSERT_EQ(mkfifo("b", 0644), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(10);
+        zv::fault_set(IoKind::Link, 1, EPERM, true);
+        _exit(renfil("a", "b") == 67 && g->sysiocod == EEXIST ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the rename waited on the FIFO";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_file("a"), "one");
+    struct stat st;
+    ASSERT_EQ(lstat("b", &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(FileOpsTest, RenameThatCannotDropTheOldNameIsUndone) {

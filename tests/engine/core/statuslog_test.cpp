@@ -2,7 +2,10 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "engine/core/instance.h"
 #include "engine/core/platform.h"
 #include "tests/support/fixture.h"
 #include "zarvo/zarvo.h"
@@ -101,6 +104,32 @@ TEST_F(StatusLogTest, UnwritableLogReturns10AndKeepsCallersCode) {
     EXPECT_EQ(zvrcvlog("x", 5), 10);
     EXPECT_EQ(zvStatusLogWrite("x", 5), 10);
     EXPECT_EQ(zvGetUserErrorCode(), 42);
+}
+
+// The log is a name the engine makes up: a new one takes the instance's
+// permission mode (less the umask), an existing one keeps its own, and a
+// link under the name is neither written through nor has a mode set
+// through it.
+TEST_F(StatusLogTest, NoModeIsSetThroughTheOpen) {
+    zvWNGV->filepermmode = 0640;
+    const mode_t old = umask(0);
+    EXPECT_EQ(zvStatusLogWrite("x", 0), 0);
+    struct stat st;
+    ASSERT_EQ(stat("ZVSTATUS.QVS", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    ASSERT_EQ(chmod("ZVSTATUS.QVS", 0600), 0);
+    EXPECT_EQ(zvStatusLogWrite("y", 0), 0);
+    ASSERT_EQ(stat("ZVSTATUS.QVS", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(log_lines().size(), 4u);
+    ASSERT_EQ(rename("ZVSTATUS.QVS", "elsewhere"), 0);
+    ASSERT_EQ(symlink("elsewhere", "ZVSTATUS.QVS"), 0);
+    const std::string before = read_file("elsewhere");
+    EXPECT_EQ(zvStatusLogWrite("z", 0), 10);
+    EXPECT_EQ(read_file("elsewhere"), before);
+    ASSERT_EQ(stat("elsewhere", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    umask(old);
 }
 
 TEST_F(StatusLogTest, InternalErrorSetsBothCodesAndLogs) {

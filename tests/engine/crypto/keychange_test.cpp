@@ -2,6 +2,7 @@
 // leaves on disk, the option and password refusals, a failing file that
 // leaves every key as it was, the replay of hand-made logs at start-up, and
 // a crash at every write of a change.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -386,6 +387,39 @@ TEST_F(Replay, DamagedLogsGive36) {
     EXPECT_EQ(restart(), 36);
     zvtest::write_file("CMPRECOV.QVS", "");
     EXPECT_EQ(restart(), 0);
+}
+
+// What stands under the log's name and is no file of its own (a FIFO, a
+// link, a directory) is passed over by the start, at once, left as it is
+// and logged; nothing is written through a link (each start runs in a
+// forked copy of this process that an alarm ends, so that a wait fails).
+TEST_F(Replay, AStartPassesOverWhatIsNoLog) {
+    ASSERT_EQ(mkdir("out", 0755), 0);
+    zvtest::write_file("out/target", "outside");
+    for (const char *plant : {"fifo", "link", "dir"}) {
+        SCOPED_TRACE(plant);
+        fs::remove_all("CMPRECOV.QVS");
+        fs::remove("ZVSTATUS.QVS");
+        if (plant[0] == 'f') {
+            ASSERT_EQ(mkfifo("CMPRECOV.QVS", 0644), 0);
+        } else if (plant[0] == 'l') {
+            fs::create_symlink("out/target", "CMPRECOV.QVS");
+        } else {
+            fs::create_directory("CMPRECOV.QVS");
+        }
+        const pid_t pid = fork();
+        if (pid == 0) {
+            alarm(10);
+            _exit(restart() == 0 ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << "the start waited";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(read_file("out/target"), "outside");
+        EXPECT_TRUE(fs::exists(fs::symlink_status("CMPRECOV.QVS")));
+        EXPECT_NE(read_file("ZVSTATUS.QVS").find("CMPRECOV.QVS"), std::string::npos);
+    }
 }
 
 // ---- A crash at every write of a change ------------------------------------------

@@ -1,5 +1,7 @@
 // Parse-tree nodes: builders, readers, value sets, shared release, the
 // record layout of bound trees and the dump.
+#include <unistd.h>
+
 #include <array>
 #include <cstring>
 #include <string>
@@ -431,6 +433,18 @@ TEST_F(PtreeTest, DumpListsTheTreeInOrder) {
     EXPECT_EQ(lines[0], std::string(kDepth + 1, ' ') + "PT_CONSTANT PT_VSET with 0 elements");
     EXPECT_EQ(lines[1], std::string(kDepth, ' ') + "PT_LOGNOT");
     EXPECT_EQ(lines[kDepth], " PT_LOGNOT");
+}
+
+// The dump's file is a name the engine makes up: a link under it is not
+// written through.
+TEST_F(PtreeTest, DumpDoesNotWriteThroughALink) {
+    PTNODE *tree = nullptr;
+    ASSERT_EQ(parse("a > 1", &tree), 0);
+    zvtest::write_file("elsewhere.txt", "kept");
+    ASSERT_EQ(symlink("elsewhere.txt", "ptree.txt"), 0);
+    EXPECT_EQ(ptPrint(tree), -1);
+    ptDestroy(tree);
+    EXPECT_EQ(zvtest::read_file("elsewhere.txt"), "kept");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/core/fileio.h"
 #include "engine/core/filehold.h"
 #include "tests/engine/files/files_util.h"
 #include "tests/support/child.h"
@@ -120,6 +121,38 @@ TEST_F(FileHoldTest, OnlyRegularFilesAreHeld) {
     EXPECT_EQ(zv::hold_file("missing.dat", &ref), 12);
     EXPECT_EQ(g()->sysiocod, ENOENT);
     EXPECT_EQ(g()->nholds, 0);
+}
+
+// A hold of a name the engine made up (a rebuild's new file) neither follows
+// a link nor passes over one: 12 with ELOOP; other holds follow as before.
+TEST_F(FileHoldTest, AMadeUpNameThatIsALinkIsNotHeld) {
+    make("a.dat");
+    ASSERT_EQ(symlink("a.dat", "Z1234567"), 0);
+    zv::HoldRef ref;
+    {
+        zv::FoundNames made;
+        EXPECT_EQ(zv::hold_file_if_there("Z1234567", &ref), 12);
+        EXPECT_EQ(g()->sysiocod, ELOOP);
+        EXPECT_EQ(zv::hold_file("Z1234567", &ref), 12);
+        EXPECT_EQ(g()->nholds, 0);
+        EXPECT_EQ(zv::hold_file_if_there("missing.dat", &ref), 1);
+    }
+    ASSERT_EQ(zv::hold_file("Z1234567", &ref), 0);
+    EXPECT_EQ(g()->nholds, 1);
+    zv::release_hold(ref);
+    // The engine's open under the rule refuses the link; its block keeps
+    // the rule.
+    {
+        zv::FoundNames made;
+        EXPECT_NE(OPNFIL(1, "Z1234567", 0), 0);
+        EXPECT_EQ(g()->sysiocod, ELOOP);
+        ASSERT_EQ(OPNFIL(1, "a.dat", 0), 0);
+    }
+    EXPECT_EQ(fcb(1)->foundname, 1);
+    EXPECT_EQ(CLSFIL(1, 0), 0);
+    ASSERT_EQ(OPNFIL(1, "Z1234567", 0), 0);
+    EXPECT_EQ(fcb(1)->foundname, 0);
+    EXPECT_EQ(CLSFIL(1, 0), 0);
 }
 
 // When a hold ends, the holder's opens still on the file keep the locks

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "engine/core/centralio.h"
@@ -210,6 +211,44 @@ TEST_F(SegmentsTest, AForeignFileInTheWayIsRefusedOnce) {
     g()->segpolicy[1] = 1;
     EXPECT_EQ(write_at(fcb(1), 3 * kMB, Bytes(10, 2)), 0);
     EXPECT_EQ(count_lines("Renamed unexpected, nonmatching segment...: 683"), 1);
+}
+
+// Runs fn in a forked copy of this process (the same instance and files),
+// which an alarm ends when it takes longer than 10 s: fn's answer (0 to
+// 255), or -1 when it hung.
+int bounded(const std::function<int()> &fn) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(10);
+        _exit(fn());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// What stands in the way of a new segment is looked at without following
+// a link or waiting on a FIFO: a FIFO or a link to a file elsewhere is no
+// segment of the file, refused (683) at once and left as it is.
+TEST_F(SegmentsTest, ALinkOrAFifoInTheWayIsRefusedWithoutWaiting) {
+    FCB *f = make(1, "data", 4);
+    ASSERT_EQ(write_at(f, kMB + 10, Bytes(10, 1)), 0);
+    ASSERT_EQ(mkdir("out", 0755), 0);
+    filestest::put_file("out/target", Bytes(3000, 0xCD));
+    for (const char *plant : {"fifo", "link"}) {
+        SCOPED_TRACE(plant);
+        unlink("data.002");
+        if (plant[0] == 'f') {
+            ASSERT_EQ(mkfifo("data.002", 0644), 0);
+        } else {
+            ASSERT_EQ(symlink("out/target", "data.002"), 0);
+        }
+        EXPECT_EQ(bounded([&] { return write_at(f, 2 * kMB, Bytes(10, 2)) == 683 ? 0 : 1; }), 0);
+        struct stat st;
+        ASSERT_EQ(lstat("data.002", &st), 0);
+        EXPECT_TRUE(plant[0] == 'f' ? S_ISFIFO(st.st_mode) : S_ISLNK(st.st_mode));
+        EXPECT_EQ(file_bytes("out/target"), Bytes(3000, 0xCD));
+    }
 }
 
 TEST_F(SegmentsTest, DefinitionChangesOfAnAutomaticFile) {

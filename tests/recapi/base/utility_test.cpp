@@ -1,5 +1,8 @@
 // Text routines, bit arrays and the debug trace file.
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -83,6 +86,12 @@ TEST_F(UtilityTest, DebugTraceAppends) {
     EXPECT_EQ(_zvdbStartDebug(&f, nullptr), 4009);
     EXPECT_EQ(f, nullptr);
     EXPECT_EQ(_zvdbStartDebug(nullptr, nullptr), 4007);
+    // The default name is the library's own: a link under it is refused.
+    zvtest::write_file("elsewhere.txt", "kept");
+    ASSERT_EQ(std::remove("zvdbdbug.txt"), 0);
+    ASSERT_EQ(symlink("elsewhere.txt", "zvdbdbug.txt"), 0);
+    EXPECT_EQ(_zvdbStartDebug(&f, nullptr), 4009);
+    EXPECT_EQ(zvtest::read_file("elsewhere.txt"), "kept");
     EXPECT_EQ(_zvdbEndDebug(nullptr), 4007);
 }
 
