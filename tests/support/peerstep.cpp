@@ -1,5 +1,7 @@
 #include "tests/support/peerstep.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <random>
@@ -81,6 +83,43 @@ const char *kind_name(zv::IoKind kind) {
     case zv::IoKind::Write: return "write";
     default: return "call";
     }
+}
+
+RaceCount race_makes(Peer &peer, int command, const std::function<int()> &make, const std::function<void()> &reset,
+                     const std::function<void()> &check, long sample) {
+    RaceCount count;
+    // The make alone first: its calls, and what it leaves.
+    reset();
+    const std::vector<long> calls = count_calls(changing_kinds(), make);
+    check();
+    if (::testing::Test::HasFailure()) return count;
+    for (const Step &step : steps_of(changing_kinds(), calls, sample)) {
+        SCOPED_TRACE(std::string("the other make starts at ") + kind_name(step.kind) + " " + std::to_string(step.n));
+        reset();
+        ChildResult there;
+        bool answered = false, made = false;
+        bool sent = true;
+        const int here = run_with_attempt(
+            step,
+            [&] {
+                // The other make runs until it ends or waits for this one.
+                sent = peer.send(command);
+                if (sent) answered = peer.answer(&there, 100);
+            },
+            make, &made);
+        EXPECT_TRUE(sent);
+        EXPECT_TRUE(made);
+        if (sent && !answered) {
+            EXPECT_TRUE(peer.answer(&there, 30000)) << "the other make does not end";
+        }
+        EXPECT_TRUE(there.ok);
+        EXPECT_TRUE((here == 0 && there.rc == 19) || (here == 19 && there.rc == 0))
+            << "here " << here << ", there " << there.rc << " (system error " << there.sys << ")";
+        (here == 0 ? count.here : count.there)++;
+        check();
+        if (::testing::Test::HasFailure()) break;
+    }
+    return count;
 }
 
 }  // namespace zvtest

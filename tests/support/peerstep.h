@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/core/platform.h"
+#include "tests/support/child.h"
 
 namespace zvtest {
 
@@ -37,5 +38,18 @@ const std::vector<zv::IoKind> &changing_kinds();
 
 // A name for a step in test traces.
 const char *kind_name(zv::IoKind kind);
+
+// Two makes of one thing at once: `make` here, and the peer's `command`
+// (a make of the same thing) started at each step of this one (the steps of
+// `changing_kinds`, a sample of `sample`). reset() clears the directory
+// before each. The make runs alone first (its calls counted); at every
+// step one make answers 0 and the other 19; after each `check` looks at
+// what was left (its failures are the test's). How many were made here and
+// there.
+struct RaceCount {
+    int here = 0, there = 0;
+};
+RaceCount race_makes(Peer &peer, int command, const std::function<int()> &make, const std::function<void()> &reset,
+                     const std::function<void()> &check, long sample = 6);
 
 }  // namespace zvtest

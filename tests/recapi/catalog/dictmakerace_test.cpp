@@ -126,34 +126,11 @@ zvtest::ChildResult peer_make(int command) {
 TEST_P(DictMakeRace, OneMakesTheDictionaryTheOtherFindsItMade) {
     const Kind &k = kKinds[GetParam()];
     zvtest::Peer peer(peer_make);
-    const std::vector<long> calls =
-        zvtest::count_calls(zvtest::changing_kinds(), [&] { return make_dict(k, logon_only_); });
-    ASSERT_EQ(names(), files_of(k));
-    for (const zvtest::Step &step : zvtest::steps_of(zvtest::changing_kinds(), calls, 6)) {
-        SCOPED_TRACE(std::string("the other make starts at ") + zvtest::kind_name(step.kind) + " " +
-                     std::to_string(step.n));
-        remove_all();
-        zvtest::ChildResult there;
-        bool answered = false, made = false;
-        const int here = zvtest::run_with_attempt(
-            step,
-            [&] {
-                // The other make runs until it ends or waits for this one.
-                ASSERT_TRUE(peer.send(GetParam() + 1));
-                answered = peer.answer(&there, 100);
-            },
-            [&] { return make_dict(k, logon_only_); }, &made);
-        EXPECT_TRUE(made);
-        if (!answered) {
-            ASSERT_TRUE(peer.answer(&there, 30000)) << "the other make does not end";
-        }
-        ASSERT_TRUE(there.ok);
-        EXPECT_TRUE((here == 0 && there.rc == 19) || (here == 19 && there.rc == 0))
-            << "here " << here << ", there " << there.rc << " (system error " << there.sys << ")";
+    const auto make = [&] { return make_dict(k, logon_only_); };
+    zvtest::race_makes(peer, GetParam() + 1, make, remove_all, [&] {
         EXPECT_EQ(names(), files_of(k));
         EXPECT_EQ(open_dict(k, logon_only_), 0);
-        if (HasFailure()) return;
-    }
+    });
 }
 
 std::string kind_name(const ::testing::TestParamInfo<int> &p) { return kKinds[p.param].what; }

@@ -140,40 +140,14 @@ zvtest::ChildResult peer_make(int command) {
 
 TEST_P(MakeRace, OneMakesTheTableTheOtherFindsItMade) {
     const Shape &shape = kShapes[GetParam()];
-    const int command = GetParam() + 1;
     zvtest::Peer peer(peer_make);
-    const std::vector<long> calls =
-        zvtest::count_calls(zvtest::changing_kinds(), [&] { return make_items(session_, shape); });
-    ASSERT_EQ(names(), files_of(shape));
-    int made_here = 0, made_there = 0;
-    for (const zvtest::Step &step : zvtest::steps_of(zvtest::changing_kinds(), calls, 6)) {
-        SCOPED_TRACE(std::string("the other make starts at ") + zvtest::kind_name(step.kind) + " " +
-                     std::to_string(step.n));
-        remove_all();
-        zvtest::ChildResult there;
-        bool answered = false, made = false;
-        const int here = zvtest::run_with_attempt(
-            step,
-            [&] {
-                // The other make runs until it ends or waits for this one.
-                ASSERT_TRUE(peer.send(command));
-                answered = peer.answer(&there, 100);
-            },
-            [&] { return make_items(session_, shape); }, &made);
-        EXPECT_TRUE(made);
-        if (!answered) {
-            ASSERT_TRUE(peer.answer(&there, 30000)) << "the other make does not end";
-        }
-        ASSERT_TRUE(there.ok);
-        EXPECT_TRUE((here == 0 && there.rc == 19) || (here == 19 && there.rc == 0))
-            << "here " << here << ", there " << there.rc << " (system error " << there.sys << ")";
-        (here == 0 ? made_here : made_there)++;
+    const auto make = [&] { return make_items(session_, shape); };
+    const zvtest::RaceCount made = zvtest::race_makes(peer, GetParam() + 1, make, remove_all, [&] {
         EXPECT_EQ(names(), files_of(shape));
         EXPECT_EQ(check_table(shape), "");
-        if (HasFailure()) return;
-    }
-    RecordProperty("made here", made_here);
-    RecordProperty("made there", made_there);
+    });
+    RecordProperty("made here", made.here);
+    RecordProperty("made there", made.there);
 }
 
 std::string shape_name(const ::testing::TestParamInfo<int> &p) { return kShapes[p.param].what; }
