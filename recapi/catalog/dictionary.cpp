@@ -1116,7 +1116,9 @@ ZV_API ZVDBRET _zvdbDumpDict(ZVHANDLE handle) {
     tagZVDBSESSION *s = zv::session_of(handle);
     if (!s) return ZVDB_NO_SESSION;
     auto *db = static_cast<tagZVDBDATABASE *>(zvdbGetDatabaseHandle(handle));
-    std::FILE *out = zv::plat_fopen("zvdbdict.txt", "wt");
+    // A name of the library's own: written only as a regular file, never
+    // through a link or into a FIFO found under it.
+    std::FILE *out = zv::plat_fopen_found("zvdbdict.txt", "w", 0666);
     if (!out) return keep_code(handle, ZVDB_DEBUG_FILE);
     struct Part {
         const char *title;

@@ -1,5 +1,7 @@
 // File paths of table entries, the registration of existing files by the
 // database's extension hint, and the dump of the dictionaries.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -117,6 +119,16 @@ TEST_F(CatalogTest, TheDumpListsBothDictionariesInNameOrder) {
     // The session alone.
     ASSERT_EQ(_zvdbDumpDict(session_), 0);
     EXPECT_EQ(zvtest::lines_of(zvtest::read_file("zvdbdict.txt")).size(), 5u);
+    // A link found under the dump's name is not written through, nor is a
+    // FIFO waited on: the dump fails and the link's target stays as it was.
+    std::filesystem::remove("zvdbdict.txt");
+    zvtest::write_file("outside", "kept");
+    std::filesystem::create_symlink("outside", "zvdbdict.txt");
+    EXPECT_NE(_zvdbDumpDict(session_), 0);
+    EXPECT_EQ(zvtest::read_file("outside"), "kept");
+    std::filesystem::remove("zvdbdict.txt");
+    ASSERT_EQ(mkfifo("zvdbdict.txt", 0600), 0);
+    EXPECT_NE(_zvdbDumpDict(session_), 0);
 }
 
 }  // namespace
